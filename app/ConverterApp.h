@@ -1,0 +1,43 @@
+#pragma once
+// The application object: owns everything that lives as long as the process.
+
+#include "framework/ScopedWin.h"
+#include "framework/StdioFile.h"
+#include "framework/WinApp.h"
+#include "settings/ConverterSettings.h"
+#include "tray/SystemTray.h"
+
+#include <atomic>
+#include <string>
+
+class CConverterApp : public CWinApp {
+public:
+    CConverterApp();
+
+    BOOL InitInstance() override;
+
+    // The conversion run; blocks the calling thread, whose COM must be initialised.
+    BOOL ConvertFile(const std::string& inputPath, const std::string& outputPath);
+    BOOL StartSingleConversion(const std::string& inputPath, const std::string& outputPath);
+
+    // The Auto Converter control.
+    void StartAutoConvert();
+    void StopAutoConvert();
+
+    char ProgramDirectory[MAX_PATH];  // ends with a backslash
+    char InternalGraphPath[MAX_PATH];
+    CSystemTray Tray;
+    CStdioFile InternalGraphFile;     // the single-instance lock and the internal graph's source
+    std::atomic<LONG> AutoConvertRunning{0};
+    std::atomic<LONG> AutoConvertStopRequest{0};
+    std::atomic<LONG> ConversionBusy{0};
+    UniqueHandle AutoConvertStopEvent;
+    CConverterSettings Settings;
+    std::string SingleInputPath;
+    std::string SingleOutputPath;
+};
+
+// The one application object.
+CConverterApp& ConverterApp();
+
+extern const char kInternalGraphFileName[]; // "InternalXGR.tmp"

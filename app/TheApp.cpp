@@ -1,0 +1,12 @@
+#include "app/ConverterApp.h"
+
+namespace {
+
+CConverterApp theApp;
+
+} // namespace
+
+CConverterApp& ConverterApp()
+{
+    return theApp;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// A directory search by wildcard pattern:
+//     for (bool found = find.FindFile(pattern); found; found = find.FindNextFile()) ...
+
+#include "framework/ScopedWin.h"
+
+#include <string>
+
+class CFileFind {
+public:
+    bool FindFile(const char* pattern);
+    bool FindNextFile();
+    void Close() { find_.Reset(); }
+
+    std::string GetFileName() const { return data_.cFileName; }
+    bool IsDirectory() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+    ULONGLONG GetLength() const
+    {
+        return (static_cast<ULONGLONG>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;
+    }
+
+private:
+    UniqueFindHandle find_;
+    WIN32_FIND_DATAA data_ = {};
+};

@@ -1,0 +1,52 @@
+#pragma once
+// A window object bound to one HWND, with the helpers that dialog handlers use.
+
+#include <windows.h>
+
+#include <string>
+
+class CWnd {
+public:
+    CWnd() = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+    virtual ~CWnd();
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    // Creates a window whose class is CWndClassName(): its messages reach WindowProc.
+    BOOL CreateEx(DWORD exStyle, const char* title, DWORD style, int x, int y, int width,
+                  int height, HWND parent, HMENU menu);
+    BOOL DestroyWindow();
+
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    void SetDlgItemText(int id, const char* text) { ::SetDlgItemTextA(m_hWnd, id, text); }
+    std::string GetDlgItemText(int id) const;
+    void EnableDlgItem(int id, BOOL enable) { ::EnableWindow(GetDlgItem(id), enable); }
+    BOOL IsDlgItemEnabled(int id) const { return ::IsWindowEnabled(GetDlgItem(id)); }
+    UINT IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
+    void CheckDlgButton(int id, UINT check) { ::CheckDlgButton(m_hWnd, id, check); }
+    LRESULT SendDlgItemMessage(int id, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::SendDlgItemMessageA(m_hWnd, id, msg, wParam, lParam);
+    }
+    BOOL ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
+    BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
+    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::SendMessageA(m_hWnd, msg, wParam, lParam);
+    }
+
+    HWND m_hWnd = nullptr;
+
+protected:
+    // Messages of windows made by CreateEx; the default hands them to DefWindowProc.
+    virtual LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+
+public:
+    static LRESULT CALLBACK StaticWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+};
+
+// The window class of CWnd::CreateEx, registered once per process: no class style,
+// cursor, background brush or icon.
+const char* CWndClassName();

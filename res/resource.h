@@ -1,0 +1,32 @@
+#pragma once
+// Resource and control identifiers, shared by the .rc file and the code.
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_HALVERN_DIALOG 102
+#define IDR_MAINFRAME 128
+#define IDR_INTERNAL_XGR 131
+
+#define IDC_CONVERT_SINGLE 1000
+#define IDC_GRAPH_LIST 1001
+#define IDC_CONFIGURE 1002
+#define IDC_START_AUTO 1003
+#define IDC_STOP_AUTO 1004
+#define IDC_STARTUP_WINDOWS 1005
+#define IDC_HIDE_ON_STARTUP 1006
+#define IDC_DELETE_SOURCE 1007
+#define IDC_OUTPUT_EXT 1008
+#define IDC_INPUT_EXT 1009
+#define IDC_INPUT_PATH 1010
+#define IDC_BROWSE_INPUT 1011
+#define IDC_OUTPUT_PATH 1012
+#define IDC_BROWSE_OUTPUT 1013
+#define IDC_AUTOSTART 1014
+#define IDC_APPLY 1015
+#define IDC_CANCEL_CHANGES 1016
+#define IDC_PROGRESS 1018
+#define IDC_SYNC_DIRS 1019
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

@@ -1,0 +1,10 @@
+#!/bin/sh
+# Sets up what is missing, builds both targets and runs the whole test suite under Wine.
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/setup.sh"
+"$top/scripts/build.sh" i686
+"$top/scripts/build.sh" x86_64
+cd "$top/build/x86_64"
+# Fails when a test fails; --no-tests=error fails when no test ran at all.
+ctest --output-on-failure --no-tests=error "$@"

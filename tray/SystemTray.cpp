@@ -1,0 +1,154 @@
+#include "tray/SystemTray.h"
+
+#include <cstring>
+
+namespace {
+
+// Registered before the application starts, so the tray window knows the broadcast.
+const UINT g_taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+
+constexpr DWORD kRecordSize = NOTIFYICONDATAA_V2_SIZE;
+#ifndef _WIN64
+static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "the version-2 record of the 32-bit build is 488 bytes");
+#endif
+
+CSystemTray::Platform RealPlatform()
+{
+    CSystemTray::Platform platform;
+    platform.ShellNotifyIcon = [](DWORD message, NOTIFYICONDATAA* record) {
+        return ::Shell_NotifyIconA(message, record);
+    };
+    platform.GetVersion = [] { return ::GetVersion(); };
+    platform.GetVersionEx = [](OSVERSIONINFOA* info) { return ::GetVersionExA(info); };
+    return platform;
+}
+
+} // namespace
+
+UINT TaskbarCreatedMessage()
+{
+    return g_taskbarCreated;
+}
+
+void CopyTextField(char* field, size_t size, const char* text, UINT codePage)
+{
+    memset(field, 0, size);
+    if (!text || size == 0)
+        return;
+    size_t used = 0;
+    while (text[used] != '\0') {
+        size_t length = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[used])) ? 2 : 1;
+        if (length == 2 && text[used + 1] == '\0')
+            break; // a lead byte without its trail byte is not a character
+        if (used + length > size - 1)
+            break; // a character that does not fit whole is dropped whole
+        used += length;
+    }
+    memcpy(field, text, used);
+}
+
+CSystemTray::CSystemTray() : CSystemTray(RealPlatform()) {}
+
+CSystemTray::CSystemTray(Platform platform) : platform_(std::move(platform))
+{
+    memset(&IconRecord, 0, sizeof(IconRecord));
+    TrayAvailable = FALSE;
+    IconAbsent = TRUE;
+    IconDeleted = TRUE;
+    AddFlags = 0;
+
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    BalloonsAvailable = platform_.GetVersionEx(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT
+        && version.dwMajorVersion >= 5;
+}
+
+CSystemTray::~CSystemTray()
+{
+    RemoveFromTray();
+    DestroyWindow();
+}
+
+BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const char* tooltip, HICON icon, UINT iconId)
+{
+    TrayAvailable = LOBYTE(LOWORD(platform_.GetVersion())) >= 4;
+    if (!TrayAvailable)
+        return FALSE;
+
+    // Never visible: it exists to receive the shell's broadcasts. A failure is not fatal.
+    CreateEx(0, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
+
+    CriticalSectionLock lock(recordLock_);
+    IconRecord.cbSize = kRecordSize;
+    IconRecord.hWnd = owner ? owner->GetSafeHwnd() : nullptr;
+    IconRecord.uID = iconId;
+    IconRecord.uCallbackMessage = callbackMessage;
+    IconRecord.hIcon = icon;
+    IconRecord.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    CopyTextField(IconRecord.szTip, sizeof(IconRecord.szTip), tooltip, platform_.CodePage);
+
+    IconAbsent = FALSE;
+    AddFlags = IconRecord.uFlags;
+    BOOL added = platform_.ShellNotifyIcon(NIM_ADD, &IconRecord);
+    IconAbsent = IconDeleted = !added;
+    return added;
+}
+
+BOOL CSystemTray::ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT timeoutSeconds)
+{
+    if (!BalloonsAvailable)
+        return FALSE;
+    CriticalSectionLock lock(recordLock_);
+    IconRecord.uFlags = NIF_INFO;
+    CopyTextField(IconRecord.szInfo, sizeof(IconRecord.szInfo), text, platform_.CodePage);
+    CopyTextField(IconRecord.szInfoTitle, sizeof(IconRecord.szInfoTitle), title ? title : "", platform_.CodePage);
+    IconRecord.dwInfoFlags = iconKind;
+    IconRecord.uTimeout = timeoutSeconds * 1000;
+    BOOL shown = platform_.ShellNotifyIcon(NIM_MODIFY, &IconRecord);
+    IconRecord.szInfo[0] = '\0'; // so that a later re-add repeats no balloon
+    return shown;
+}
+
+BOOL CSystemTray::RemoveFromTray()
+{
+    CriticalSectionLock lock(recordLock_);
+    if (!TrayAvailable || IconDeleted)
+        return TRUE;
+    IconRecord.uFlags = 0;
+    if (platform_.ShellNotifyIcon(NIM_DELETE, &IconRecord))
+        IconAbsent = IconDeleted = TRUE;
+    return IconDeleted;
+}
+
+void CSystemTray::ReaddIcon()
+{
+    CriticalSectionLock lock(recordLock_);
+    if (IconAbsent)
+        return;
+    IconRecord.uFlags = AddFlags;
+    IconAbsent = !platform_.ShellNotifyIcon(NIM_ADD, &IconRecord);
+}
+
+void CSystemTray::OnSettingChange(UINT flag, const char*)
+{
+    if (flag == SPI_SETWORKAREA)
+        ReaddIcon();
+}
+
+LRESULT CSystemTray::OnTaskbarCreated(WPARAM, LPARAM)
+{
+    ReaddIcon();
+    return 0;
+}
+
+LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_SETTINGCHANGE) {
+        LRESULT result = CWnd::WindowProc(msg, wParam, lParam);
+        OnSettingChange(static_cast<UINT>(wParam), reinterpret_cast<const char*>(lParam));
+        return result;
+    }
+    if (msg == g_taskbarCreated && g_taskbarCreated != 0)
+        return OnTaskbarCreated(wParam, lParam);
+    return CWnd::WindowProc(msg, wParam, lParam);
+}
