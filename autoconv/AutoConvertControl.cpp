@@ -1,14 +1,40 @@
 #include "app/ConverterApp.h"
+#include "autoconv/AutoConvertThread.h"
+#include "convert/RunFeedback.h"
+
+#include <process.h>
+
+void CConverterApp::StartAutoConvert()
+{
+    if (AutoConvertRunning.load() || AutoConvertWorkerAlive.load())
+        return;
+    if (!AutoConvertStopEvent)
+        AutoConvertStopEvent.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+
+    // Cleared here rather than by the worker, so a stop requested from now on is never lost.
+    AutoConvertStopRequest = 0;
+    AutoConvertWorkerAlive = 1;
+    uintptr_t thread = _beginthreadex(nullptr, 0, &AutoConvertThread, this, 0, nullptr);
+    if (thread)
+        ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+    else
+        AutoConvertWorkerAlive = 0;
+}
 
 void CConverterApp::StopAutoConvert()
 {
-    LONG wasRunning = AutoConvertRunning.load();
+    LONG wasRunning = AutoConvertRunning.load() || AutoConvertWorkerAlive.load();
     AutoConvertStopRequest = 1;
     if (!wasRunning)
         return;
     if (AutoConvertStopEvent)
         ::SetEvent(AutoConvertStopEvent.Get());
-    while (AutoConvertRunning.load())
-        ::Sleep(100);
+
+    // The worker's conversion updates this thread's window synchronously: keep handling what it
+    // sends, and nothing else, while waiting for it to end.
+    while (AutoConvertWorkerAlive.load()) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, AutoConvertTiming().StopPollMs, QS_SENDMESSAGE);
+        PumpSentMessages();
+    }
     AutoConvertStopEvent.Reset();
 }

@@ -1,0 +1,198 @@
+#include "autoconv/AutoConvertThread.h"
+
+#include "app/ConverterApp.h"
+#include "convert/OutputName.h"
+#include "framework/FileFind.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char* const kBanner[] = {
+    "Halvern Auto Converter turns recorded TV into MPEG files while it runs. ",
+    "Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", ",
+    "this XGR file is an export of the graphedit tool by microsoft. ",
+    "As soon as MCE deletes a DVR-MS file, its corresponding MPG will also be deleted. ",
+    "If there are any unconverted files in your directory when program starts, ",
+    "they will start to convert after about 60 seconds.",
+    "\n\n",
+};
+const char kWaiting[] = "\nWaiting for new recording...\n";
+
+WorkerOutput& Output()
+{
+    static WorkerOutput output;
+    return output;
+}
+
+std::string WithTrailingBackslash(std::string directory)
+{
+    if (directory.empty() || directory.back() != '\\')
+        directory += '\\';
+    return directory;
+}
+
+// The copy of the settings a worker runs with; later edits reach only the next worker.
+struct Snapshot {
+    std::string InputDirectory;
+    std::string OutputDirectory;
+    std::string InputExt;
+    std::string OutputExt;
+    bool DeleteSource;
+};
+
+// A file that something else holds open (the recorder, a player) cannot be opened unshared.
+bool IsFinishedRecording(const std::string& path)
+{
+    UniqueFileHandle probe(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    return probe.IsValid();
+}
+
+bool HasOutput(const std::string& outputPath)
+{
+    CFileFind existing;
+    return existing.FindFile(outputPath.c_str());
+}
+
+// Only a non-empty output file lets the recording go.
+bool IsUsableOutput(const std::string& outputPath)
+{
+    CFileFind output;
+    return output.FindFile(outputPath.c_str()) && !output.IsDirectory() && output.GetLength() > 0;
+}
+
+class AutoConverter {
+public:
+    explicit AutoConverter(CConverterApp& app) : app_(app) {}
+
+    void Run();
+
+private:
+    void Scan();
+    void Wait();
+    bool StopRequested() const { return app_.AutoConvertStopRequest.load() != 0; }
+
+    CConverterApp& app_;
+    Snapshot settings_;
+    UniqueChangeNotification notification_;
+    DWORD lastWait_ = WAIT_TIMEOUT;
+};
+
+void AutoConverter::Run()
+{
+    app_.AutoConvertRunning = 1;
+    for (const char* text : kBanner)
+        WriteWorkerText(text);
+
+    const CConverterSettings& stored = app_.Settings;
+    settings_ = {WithTrailingBackslash(stored.InputPath), WithTrailingBackslash(stored.OutputPath), stored.InputExt,
+                 stored.OutputExt, stored.DeleteSourceFile != 0};
+
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
+    WriteWorkerText(kWaiting);
+
+    for (bool firstPass = true; !StopRequested(); firstPass = false) {
+        if (!firstPass) {
+            Wait();
+            if (StopRequested())
+                break;
+        }
+        // A single-file conversion is running: leave the recordings to the next wake-up.
+        if (!app_.ConversionBusy.load())
+            Scan();
+    }
+
+    notification_.Reset();
+    app_.AutoConvertRunning = 0;
+    app_.AutoConvertStopRequest = 0;
+}
+
+void AutoConverter::Wait()
+{
+    DWORD timeout = AutoConvertTiming().ScanWaitMs;
+    if (!notification_) {
+        // Also retried before every later wait: the input directory may appear later.
+        notification_.Reset(::FindFirstChangeNotificationA(settings_.InputDirectory.c_str(), FALSE,
+                                                           FILE_NOTIFY_CHANGE_LAST_WRITE));
+    } else if (lastWait_ == WAIT_OBJECT_0 && !::FindNextChangeNotification(notification_.Get())) {
+        notification_.Reset();
+    }
+
+    HANDLE stopEvent = app_.AutoConvertStopEvent.Get();
+    if (notification_ && stopEvent) {
+        HANDLE handles[2] = {notification_.Get(), stopEvent};
+        lastWait_ = ::WaitForMultipleObjects(2, handles, FALSE, timeout);
+        if (lastWait_ != WAIT_FAILED)
+            return;
+        notification_.Reset(); // an unusable notification must not make the worker spin
+    }
+    // Without a notification, wait for the stop alone, just as long.
+    lastWait_ = stopEvent ? ::WaitForSingleObject(stopEvent, timeout) : (::Sleep(timeout), WAIT_TIMEOUT);
+    if (lastWait_ == WAIT_OBJECT_0)
+        lastWait_ = WAIT_OBJECT_0 + 1;
+}
+
+void AutoConverter::Scan()
+{
+    std::string pattern = settings_.InputDirectory + "*." + settings_.InputExt;
+    CFileFind recordings;
+    for (bool found = recordings.FindFile(pattern.c_str()); found && !StopRequested();
+         found = recordings.FindNextFile()) {
+        std::string name = recordings.GetFileName();
+        std::string inputPath = settings_.InputDirectory + name;
+        std::string outputPath = OutputPathFor(settings_.OutputDirectory, name, settings_.OutputExt);
+        if (HasOutput(outputPath) || !IsFinishedRecording(inputPath))
+            continue;
+
+        if (app_.ConvertFile(inputPath, outputPath)) {
+            WriteWorkerText(" - Done.\n");
+            if (settings_.DeleteSource && IsUsableOutput(outputPath))
+                ::DeleteFileA(inputPath.c_str());
+        } else {
+            WriteWorkerText(" - Failed.\n");
+        }
+        WriteWorkerText(kWaiting);
+    }
+}
+
+} // namespace
+
+AutoConvertTimings& AutoConvertTiming()
+{
+    static AutoConvertTimings timings;
+    return timings;
+}
+
+void SetWorkerOutputForTests(WorkerOutput output)
+{
+    Output() = std::move(output);
+}
+
+void WriteWorkerText(const char* text)
+{
+    if (Output()) {
+        Output()(text);
+        return;
+    }
+    // Flushed at once, so whoever watches a redirected output sees each line as it happens.
+    fputs(text, stdout);
+    fflush(stdout);
+}
+
+unsigned __stdcall AutoConvertThread(void* application)
+{
+    auto* app = static_cast<CConverterApp*>(application);
+    {
+        ScopedComInit com;
+        if (com.Succeeded()) {
+            AutoConverter worker(*app);
+            worker.Run();
+        } else {
+            WriteWorkerText("ERROR - Could not initialize COM library");
+        }
+    }
+    app->AutoConvertWorkerAlive = 0;
+    return 0;
+}
