@@ -1,25 +1,33 @@
 #include "tray/SystemTray.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
 // Registered before the application starts, so the tray window knows the broadcast.
 const UINT g_taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
 
+// The version-2 record: everything up to and including dwInfoFlags, without guidItem, so that
+// shells older than the record's current form accept it.
 constexpr DWORD kRecordSize = NOTIFYICONDATAA_V2_SIZE;
+static_assert(kRecordSize == RTL_SIZEOF_THROUGH_FIELD(NOTIFYICONDATAA, dwInfoFlags),
+              "the record handed to the shell ends with dwInfoFlags");
 #ifndef _WIN64
-static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "the version-2 record of the 32-bit build is 488 bytes");
+static_assert(kRecordSize == 488, "the 32-bit shell expects a version-2 record of 488 bytes");
 #endif
 
-CSystemTray::Platform RealPlatform()
+// Fills in the real platform for every function a caller left empty.
+CSystemTray::Platform CompletePlatform(CSystemTray::Platform platform)
 {
-    CSystemTray::Platform platform;
-    platform.ShellNotifyIcon = [](DWORD message, NOTIFYICONDATAA* record) {
-        return ::Shell_NotifyIconA(message, record);
-    };
-    platform.GetVersion = [] { return ::GetVersion(); };
-    platform.GetVersionEx = [](OSVERSIONINFOA* info) { return ::GetVersionExA(info); };
+    if (!platform.ShellNotifyIcon)
+        platform.ShellNotifyIcon = [](DWORD message, NOTIFYICONDATAA* record) {
+            return ::Shell_NotifyIconA(message, record);
+        };
+    if (!platform.GetVersion)
+        platform.GetVersion = [] { return ::GetVersion(); };
+    if (!platform.GetVersionEx)
+        platform.GetVersionEx = [](OSVERSIONINFOA* info) { return ::GetVersionExA(info); };
     return platform;
 }
 
@@ -47,9 +55,9 @@ void CopyTextField(char* field, size_t size, const char* text, UINT codePage)
     memcpy(field, text, used);
 }
 
-CSystemTray::CSystemTray() : CSystemTray(RealPlatform()) {}
+CSystemTray::CSystemTray() : CSystemTray(Platform()) {}
 
-CSystemTray::CSystemTray(Platform platform) : platform_(std::move(platform))
+CSystemTray::CSystemTray(Platform platform) : platform_(CompletePlatform(std::move(platform)))
 {
     memset(&IconRecord, 0, sizeof(IconRecord));
     TrayAvailable = FALSE;
@@ -75,8 +83,10 @@ BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const char* toolt
     if (!TrayAvailable)
         return FALSE;
 
-    // Never visible: it exists to receive the shell's broadcasts. A failure is not fatal.
-    CreateEx(0, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
+    // Top-level so that the shell's broadcasts reach it, WS_POPUP alone so that it is never
+    // shown. Without it the icon merely does not come back after a taskbar restart.
+    if (!m_hWnd)
+        CreateEx(0, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
 
     CriticalSectionLock lock(recordLock_);
     IconRecord.cbSize = kRecordSize;

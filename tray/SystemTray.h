@@ -13,8 +13,8 @@ constexpr UINT WM_TRAY_CALLBACK = WM_APP + 10;
 
 class CSystemTray : public CWnd {
 public:
-    // Seams for tests; the defaults are Shell_NotifyIconA, GetVersion, GetVersionExA and the
-    // thread's ANSI code page.
+    // Seams for tests. A function left empty is the real one (Shell_NotifyIconA, GetVersion,
+    // GetVersionExA); the code page of the text fields is the system's ANSI code page by default.
     struct Platform {
         std::function<BOOL(DWORD message, NOTIFYICONDATAA* record)> ShellNotifyIcon;
         std::function<DWORD()> GetVersion;
@@ -46,7 +46,8 @@ private:
     void ReaddIcon();
 
     Platform platform_;
-    // Balloons come from conversion threads while the UI thread may re-add or delete.
+    // Balloons come from conversion threads while the UI thread may re-add or delete: each
+    // operation's writes to IconRecord and its shell call happen under this lock.
     CriticalSection recordLock_;
 };
 
