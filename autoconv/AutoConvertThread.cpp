@@ -26,6 +26,12 @@ WorkerOutput& Output()
     return output;
 }
 
+std::function<void()>& PassObserver()
+{
+    static std::function<void()> observer;
+    return observer;
+}
+
 std::string WithTrailingBackslash(std::string directory)
 {
     if (directory.empty() || directory.back() != '\\')
@@ -102,6 +108,8 @@ void AutoConverter::Run()
         // A single-file conversion is running: leave the recordings to the next wake-up.
         if (!app_.ConversionBusy.load())
             Scan();
+        if (PassObserver())
+            PassObserver()();
     }
 
     notification_.Reset();
@@ -163,6 +171,11 @@ AutoConvertTimings& AutoConvertTiming()
 {
     static AutoConvertTimings timings;
     return timings;
+}
+
+void SetPassObserverForTests(std::function<void()> observer)
+{
+    PassObserver() = std::move(observer);
 }
 
 void SetWorkerOutputForTests(WorkerOutput output)

@@ -20,3 +20,7 @@ AutoConvertTimings& AutoConvertTiming();
 using WorkerOutput = std::function<void(const char* text)>;
 void SetWorkerOutputForTests(WorkerOutput output);
 void WriteWorkerText(const char* text);
+
+// Called by the worker after each pass over the input directory, scanned or skipped; for tests
+// and measurements. Set it only while no worker runs.
+void SetPassObserverForTests(std::function<void()> observer);

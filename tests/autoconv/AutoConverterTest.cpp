@@ -1,0 +1,335 @@
+// The Auto Converter against the real file system, with the stand-in filters in this process.
+
+#include "app/ConverterApp.h"
+#include "autoconv/AutoConvertThread.h"
+#include "convert/RunFeedback.h"
+#include "res/resource.h"
+#include "tests/standins/StandIns.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+using namespace testing_support;
+
+namespace {
+
+const char kWaiting[] = "\nWaiting for new recording...\n";
+
+// The worker's text, as written.
+class CapturedOutput {
+public:
+    void Append(const char* text)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        text_ += text;
+    }
+    std::string Text()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+    size_t Count(const std::string& piece)
+    {
+        std::string text = Text();
+        size_t count = 0;
+        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size()))
+            ++count;
+        return count;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string text_;
+};
+
+class AutoConverterTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ::CoInitialize(nullptr);
+        ASSERT_HRESULT_SUCCEEDED(RegisterStandInsInProcess());
+        // What start-up does: the internal graph in its temporary file, held open.
+        CConverterApp& app = ConverterApp();
+        std::string directory = MakeScratchDirectory("auto-graph");
+        strcpy(app.ProgramDirectory, directory.c_str());
+        std::string path = directory + "InternalXGR.tmp";
+        HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
+        ASSERT_TRUE(app.InternalGraphFile.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
+                                                                 | CStdioFile::shareExclusive));
+        app.InternalGraphFile.Write(::LockResource(::LoadResource(nullptr, resource)),
+                                    ::SizeofResource(nullptr, resource));
+        app.InternalGraphFile.Flush();
+    }
+
+    static void TearDownTestSuite()
+    {
+        ConverterApp().InternalGraphFile.Close();
+        RevokeStandIns();
+        ::CoUninitialize();
+    }
+
+    void SetUp() override
+    {
+        input_ = MakeScratchDirectory("auto-in");
+        output_ = MakeScratchDirectory("auto-out");
+        CConverterSettings& settings = ConverterApp().Settings;
+        settings.InputPath = input_;
+        settings.OutputPath = output_;
+        settings.InputExt = "dvr-ms";
+        settings.OutputExt = "MPG";
+        settings.UseFilterGraph = "<Internal DVR to MPG graph>";
+        settings.DeleteSourceFile = 0;
+        AutoConvertTiming().ScanWaitMs = 60000;
+        SetWorkerOutputForTests([this](const char* text) { output.Append(text); });
+        SetPassObserverForTests([this] { ++passes; });
+        SetBalloonSinkForTests([](const std::string&, const char*, DWORD, UINT) {});
+    }
+
+    void TearDown() override
+    {
+        ConverterApp().StopAutoConvert();
+        EXPECT_EQ(ConverterApp().AutoConvertWorkerAlive.load(), 0);
+        SetWorkerOutputForTests(nullptr);
+        SetPassObserverForTests(nullptr);
+        SetBalloonSinkForTests(nullptr);
+    }
+
+    StandInRecording Recording(double seconds = 0.5, double pace = 0.0)
+    {
+        StandInRecording recording;
+        recording.durationSeconds = seconds;
+        recording.pace = pace;
+        return recording;
+    }
+
+    bool WaitForText(const std::string& piece, size_t count, DWORD timeoutMs)
+    {
+        return WaitUntil([&] { return output.Count(piece) >= count; }, timeoutMs);
+    }
+
+    std::string input_;
+    std::string output_;
+    CapturedOutput output;
+    std::atomic<int> passes{0};
+};
+
+} // namespace
+
+TEST_F(AutoConverterTest, FinishedRecordingPresentAtStartConvertsAtOnceWithTheLinesInOrder)
+{
+    StandInRecording recording = Recording();
+    WriteStandInRecording(input_ + "Show.dvr-ms", recording);
+
+    DWORD start = ::GetTickCount();
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    EXPECT_LT(::GetTickCount() - start, 20000u) << "the first pass does not wait for the 60 seconds";
+    EXPECT_EQ(ReadFileBytes(output_ + "Show.MPG"), ExpectedStandInOutput(recording));
+    EXPECT_TRUE(FileExists(input_ + "Show.dvr-ms")) << "kept without DeleteSourceFile";
+
+    std::string text = output.Text();
+    EXPECT_EQ(text.find("Halvern"), 0u) << "the banner comes first";
+    EXPECT_NE(text.find("Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", this XGR file is an "
+                        "export of the graphedit tool by microsoft. As soon as MCE deletes a DVR-MS file, its "
+                        "corresponding MPG will also be deleted. If there are any unconverted files in your "
+                        "directory when program starts, they will start to convert after about 60 seconds.\n\n"),
+              std::string::npos);
+    EXPECT_NE(text.find(std::string(kWaiting) + " - Done.\n" + kWaiting), std::string::npos) << text;
+    EXPECT_EQ(ConverterApp().AutoConvertRunning.load(), 1);
+}
+
+TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
+{
+    CConverterSettings& settings = ConverterApp().Settings;
+    settings.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
+    settings.InputExt = "DVR-MS";
+    WriteStandInRecording(input_ + "News.2005.03.28.dvr-ms", Recording());
+    WriteStandInRecording(input_ + "LOUD.DVR-MS", Recording());
+    WriteStandInRecording(input_ + "Done.dvr-ms", Recording());
+    WriteStandInRecording(input_ + "Broken.dvr-ms", Recording());
+    WriteStandInRecording(input_ + "Other.txt", Recording());
+    WriteFileBytes(output_ + "done.mpg", "");                 // any size, any case: already converted
+    WriteFileBytes(output_ + "Broken.MPG", "left by a cancel");
+
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 2, 30000)) << output.Text();
+    ::Sleep(500);
+    EXPECT_EQ(output.Count(" - Done.\n"), 2u);
+    EXPECT_EQ(output.Count(" - Failed.\n"), 0u);
+    EXPECT_TRUE(FileExists(output_ + "News.2005.03.28.MPG"));
+    EXPECT_TRUE(FileExists(output_ + "LOUD.MPG"));
+    EXPECT_EQ(ReadFileBytes(output_ + "done.mpg"), "");
+    EXPECT_EQ(ReadFileBytes(output_ + "Broken.MPG"), "left by a cancel");
+    EXPECT_FALSE(FileExists(output_ + "Other.MPG"));
+}
+
+TEST_F(AutoConverterTest, ExtensionStoredWithADotGivesTwoDots)
+{
+    ConverterApp().Settings.OutputExt = ".MPG";
+    WriteStandInRecording(input_ + "Show.dvr-ms", Recording());
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    EXPECT_TRUE(FileExists(output_ + "Show..MPG"));
+}
+
+TEST_F(AutoConverterTest, RecordingHeldOpenIsSkippedUntilItIsClosed)
+{
+    AutoConvertTiming().ScanWaitMs = 1000;
+    std::string path = input_ + "Recording.dvr-ms";
+    WriteStandInRecording(path, Recording());
+    HANDLE recorder = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(recorder, INVALID_HANDLE_VALUE);
+
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 10000));
+    EXPECT_FALSE(FileExists(output_ + "Recording.MPG"));
+    EXPECT_EQ(output.Count(" - Done.\n") + output.Count(" - Failed.\n"), 0u);
+
+    ::CloseHandle(recorder);
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    EXPECT_TRUE(FileExists(output_ + "Recording.MPG"));
+}
+
+TEST_F(AutoConverterTest, DeleteSourceRemovesOnlySuccessfullyConvertedRecordings)
+{
+    ConverterApp().Settings.DeleteSourceFile = 1;
+    StandInRecording broken = Recording(1.0);
+    broken.failAtSeconds = 0.2;
+    WriteStandInRecording(input_ + "Good.dvr-ms", Recording());
+    WriteStandInRecording(input_ + "Bad.dvr-ms", broken);
+
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitUntil([&] { return output.Count(" - Done.\n") + output.Count(" - Failed.\n") >= 2; }, 30000))
+        << output.Text();
+    EXPECT_EQ(output.Count(" - Done.\n"), 1u);
+    EXPECT_EQ(output.Count(" - Failed.\n"), 1u) << "a stream that breaks is a failed conversion";
+    EXPECT_FALSE(FileExists(input_ + "Good.dvr-ms"));
+    EXPECT_TRUE(FileExists(input_ + "Bad.dvr-ms"));
+}
+
+TEST_F(AutoConverterTest, DeleteSourceKeepsTheRecordingWhenTheOutputIsEmpty)
+{
+    // A graph description that builds and completes but writes nothing: success with no output.
+    ConverterApp().Settings.DeleteSourceFile = 1;
+    std::string graph = "Empty.xgr";
+    WriteFileBytes(std::string(ConverterApp().ProgramDirectory) + graph, "<GRAPH version=\"1.0\">\r\n</GRAPH>");
+    ConverterApp().Settings.UseFilterGraph = graph;
+    WriteStandInRecording(input_ + "Show.dvr-ms", Recording());
+
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitForText(kWaiting, 2, 20000)) << output.Text();
+    ::Sleep(300);
+    EXPECT_EQ(output.Count(" - Done.\n"), 1u);
+    EXPECT_TRUE(FileExists(input_ + "Show.dvr-ms")) << "no output file, so the recording stays";
+    ::DeleteFileA((std::string(ConverterApp().ProgramDirectory) + graph).c_str());
+}
+
+TEST_F(AutoConverterTest, StopWhileWaitingReturnsPromptlyAndSecondStartDoesNothing)
+{
+    ConverterApp().StartAutoConvert();
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitForText(kWaiting, 1, 10000));
+    ::Sleep(500); // into the 60-second wait
+    EXPECT_EQ(output.Count("Place in direcotry"), 1u) << "one worker only";
+
+    DWORD start = ::GetTickCount();
+    ConverterApp().StopAutoConvert();
+    EXPECT_LT(::GetTickCount() - start, 1000u);
+    EXPECT_EQ(ConverterApp().AutoConvertRunning.load(), 0);
+    EXPECT_EQ(ConverterApp().AutoConvertStopRequest.load(), 0);
+    EXPECT_FALSE(ConverterApp().AutoConvertStopEvent.IsValid());
+}
+
+TEST_F(AutoConverterTest, StopRequestedBeforeTheWorkerRunsStillStopsIt)
+{
+    WriteStandInRecording(input_ + "Show.dvr-ms", Recording());
+    for (int i = 0; i < 5; ++i) {
+        ConverterApp().StartAutoConvert();
+        ConverterApp().StopAutoConvert();
+        EXPECT_EQ(ConverterApp().AutoConvertWorkerAlive.load(), 0);
+        EXPECT_EQ(ConverterApp().AutoConvertRunning.load(), 0);
+    }
+    size_t banners = output.Count("Place in direcotry");
+    ::Sleep(500);
+    EXPECT_EQ(output.Count("Place in direcotry"), banners) << "no worker is left running";
+}
+
+TEST_F(AutoConverterTest, StopDuringAConversionLetsItFinishAndBeginsNoOther)
+{
+    ConverterApp().Settings.DeleteSourceFile = 1;
+    WriteStandInRecording(input_ + "A.dvr-ms", Recording(3.0, 1.0));
+    WriteStandInRecording(input_ + "B.dvr-ms", Recording(3.0, 1.0));
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
+
+    ConverterApp().StopAutoConvert();
+    EXPECT_EQ(output.Count(" - Done.\n"), 1u) << "the conversion in progress finished: " << output.Text();
+    bool aDone = FileExists(output_ + "A.MPG");
+    bool bDone = FileExists(output_ + "B.MPG");
+    EXPECT_NE(aDone, bDone) << "exactly one recording was converted";
+    EXPECT_NE(FileExists(input_ + "A.dvr-ms"), FileExists(input_ + "B.dvr-ms"))
+        << "and its recording deleted before the worker ended";
+}
+
+TEST_F(AutoConverterTest, CancelledConversionFailsAndTheWorkerGoesOnWithTheNext)
+{
+    WriteStandInRecording(input_ + "A.dvr-ms", Recording(30.0, 1.0));
+    WriteStandInRecording(input_ + "B.dvr-ms", Recording(30.0, 1.0));
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
+    ConverterApp().ConversionBusy = 0; // what "Cancel Conversion!" does
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 1, 15000)) << output.Text();
+    ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000))
+        << "the next entry of the same pass begins";
+    ConverterApp().ConversionBusy = 0;
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 2, 15000)) << output.Text();
+    EXPECT_TRUE(FileExists(input_ + "A.dvr-ms"));
+    EXPECT_TRUE(FileExists(input_ + "B.dvr-ms"));
+}
+
+TEST_F(AutoConverterTest, SingleFileConversionInProgressMakesTheWorkerSkipThePass)
+{
+    AutoConvertTiming().ScanWaitMs = 1000;
+    std::string single = MakeScratchDirectory("auto-single");
+    WriteStandInRecording(single + "Single.dvr-ms", Recording(3.0, 1.0));
+    ASSERT_TRUE(ConverterApp().StartSingleConversion(single + "Single.dvr-ms", single + "Single.MPG"));
+    ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
+
+    WriteStandInRecording(input_ + "Show.dvr-ms", Recording());
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000));
+    EXPECT_NE(ConverterApp().ConversionBusy.load(), 0) << "the single-file conversion outlasted the pass";
+    EXPECT_FALSE(FileExists(output_ + "Show.MPG")) << "skipped while the single-file conversion runs";
+    EXPECT_EQ(output.Count(" - Failed.\n"), 0u) << "skipped, not attempted";
+
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    EXPECT_TRUE(FileExists(single + "Single.MPG"));
+    EXPECT_TRUE(FileExists(output_ + "Show.MPG"));
+}
+
+TEST_F(AutoConverterTest, MissingInputDirectoryIsWatchedOnceItAppears)
+{
+    AutoConvertTiming().ScanWaitMs = 1000;
+    std::string later = input_ + "later\\";
+    ConverterApp().Settings.InputPath = later;
+    ConverterApp().StartAutoConvert();
+    ::Sleep(300);
+    FILETIME created, exited, kernelBefore, userBefore, kernelAfter, userAfter;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernelBefore, &userBefore);
+    ::Sleep(1500);
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernelAfter, &userAfter);
+    auto ticks = [](const FILETIME& time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    ULONGLONG busy = ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore);
+    EXPECT_LT(busy, 5000000u) << "under half a second of processor time in 1.5 s: the worker waits between passes";
+
+    ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr));
+    WriteStandInRecording(later + "Show.dvr-ms", Recording());
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    EXPECT_TRUE(FileExists(output_ + "Show.MPG"));
+}
