@@ -22,6 +22,17 @@ INT_PTR CDialog::DoModal()
                              &StaticDialogProc, reinterpret_cast<LPARAM>(this));
 }
 
+BOOL CDialog::Create(CWnd* parent)
+{
+    if (parent)
+        m_pParent = parent;
+    m_ownLoop = false;
+    HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId),
+                                     m_pParent ? m_pParent->m_hWnd : nullptr, &StaticDialogProc,
+                                     reinterpret_cast<LPARAM>(this));
+    return hwnd != nullptr;
+}
+
 INT_PTR CDialog::RunOwnModal(bool showOnIdle)
 {
     HINSTANCE instance = ::GetModuleHandleA(nullptr);
@@ -55,7 +66,8 @@ void CDialog::RunModalLoop(bool showOnIdle)
 {
     bool shown = !showOnIdle;
     MSG msg;
-    while (!m_ended) {
+    // A window destroyed from outside ends the run as well; nothing could end it otherwise.
+    while (!m_ended && m_hWnd) {
         if (!shown && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
             shown = true;
             ShowWindow(SW_SHOWNORMAL);

@@ -13,6 +13,10 @@ public:
     virtual INT_PTR DoModal();
     void EndDialog(INT_PTR result);
 
+    // A modeless dialog: the window exists and runs on the caller's message loop until destroyed.
+    // OK and Cancel only hide it.
+    BOOL Create(CWnd* parent = nullptr);
+
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();

@@ -47,6 +47,22 @@ public:
     static LRESULT CALLBACK StaticWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 };
 
+// BeginPaint/EndPaint of one WM_PAINT, as a scoped object.
+class CPaintDC {
+public:
+    explicit CPaintDC(HWND window) : m_window(window), m_hDC(::BeginPaint(window, &m_ps)) {}
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+    ~CPaintDC() { ::EndPaint(m_window, &m_ps); }
+
+    HDC GetSafeHdc() const { return m_hDC; }
+
+private:
+    HWND m_window;
+    PAINTSTRUCT m_ps = {};
+    HDC m_hDC;
+};
+
 // The window class of CWnd::CreateEx, registered once per process: no class style,
 // cursor, background brush or icon.
 const char* CWndClassName();

@@ -1,12 +1,58 @@
 #include "ui/ConverterDlg.h"
 
 #include "app/ConverterApp.h"
+#include "convert/OutputName.h"
+#include "convert/RunFeedback.h"
+#include "framework/FileDialog.h"
+#include "framework/FileFind.h"
+#include "framework/MessageBox.h"
 #include "res/resource.h"
+#include "settings/ConverterSettings.h"
+#include "tray/SystemTray.h"
+#include "ui/AboutDlg.h"
+
+#include <windowsx.h>
+
+namespace {
+
+// MainWindowProc has no other way to its dialog: the subclassed window keeps the dialog
+// procedure's own user data.
+CConverterDlg* g_mainDialog = nullptr;
+
+const char kRestartQuestion[] =
+    "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
+
+} // namespace
+
+const CConverterDlg::CommandRoute CConverterDlg::kCommandRoutes[] = {
+    {IDC_CONFIGURE, BN_CLICKED, &CConverterDlg::OnConfigure},
+    {IDC_START_AUTO, BN_CLICKED, &CConverterDlg::OnStartAutoConvert},
+    {IDC_STOP_AUTO, BN_CLICKED, &CConverterDlg::OnStopAutoConvert},
+    {IDC_CONVERT_SINGLE, BN_CLICKED, &CConverterDlg::OnConvertSingleFile},
+    {IDC_GRAPH_LIST, CBN_SELCHANGE, &CConverterDlg::OnSettingsChanged},
+    {IDC_INPUT_PATH, EN_CHANGE, &CConverterDlg::OnSettingsChanged},
+    {IDC_OUTPUT_PATH, EN_CHANGE, &CConverterDlg::OnSettingsChanged},
+    {IDC_INPUT_EXT, EN_CHANGE, &CConverterDlg::OnSettingsChanged},
+    {IDC_OUTPUT_EXT, EN_CHANGE, &CConverterDlg::OnSettingsChanged},
+    {IDC_DELETE_SOURCE, BN_CLICKED, &CConverterDlg::OnSettingsChanged},
+    {IDC_STARTUP_WINDOWS, BN_CLICKED, &CConverterDlg::OnSettingsChanged},
+    {IDC_HIDE_ON_STARTUP, BN_CLICKED, &CConverterDlg::OnSettingsChanged},
+    {IDC_AUTOSTART, BN_CLICKED, &CConverterDlg::OnSettingsChanged},
+    {IDC_APPLY, BN_CLICKED, &CConverterDlg::OnApplySettings},
+    {IDC_CANCEL_CHANGES, BN_CLICKED, &CConverterDlg::OnCancelChanges},
+    // The two "..." buttons (IDC_BROWSE_INPUT, IDC_BROWSE_OUTPUT) have no command yet.
+};
 
 CConverterDlg::CConverterDlg()
     : CDialog(IDD_HALVERN_DIALOG),
       m_hIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)))
 {
+}
+
+CConverterDlg::~CConverterDlg()
+{
+    if (m_hWnd && ::IsWindow(m_hWnd))
+        ::DestroyWindow(m_hWnd);
 }
 
 INT_PTR CConverterDlg::DoModal()
@@ -17,15 +63,241 @@ INT_PTR CConverterDlg::DoModal()
 BOOL CConverterDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    g_mainDialog = this;
+    // Conversion runs update this window's controls from their own threads.
+    AttachConversionWindow(m_hWnd);
+
+    char aboutText[256] = {};
+    ::LoadStringA(::GetModuleHandleA(nullptr), IDS_ABOUTBOX, aboutText, sizeof(aboutText));
+    HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE);
+    if (systemMenu && aboutText[0] != '\0') {
+        ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText);
+    }
+
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    FillGraphList();
     OnCancelChanges();
+
+    m_previousWndProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindowProc)));
+
+    CConverterApp& app = ConverterApp();
+    app.Tray.AddToTray(this, WM_TRAY_CALLBACK, "Halvern", m_hIcon, IDR_MAINFRAME);
+
+    if (app.Settings.AutoStartConvert)
+        OnStartAutoConvert();
     return TRUE;
 }
 
-bool CConverterDlg::OnMessage(UINT, WPARAM, LPARAM, INT_PTR&)
+void CConverterDlg::FillGraphList()
 {
-    return false;
+    // The list sorts itself (CBS_SORT), so the search order does not matter.
+    SendDlgItemMessage(IDC_GRAPH_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kInternalGraphName));
+    std::string pattern = std::string(ConverterApp().ProgramDirectory) + "*.xgr";
+    CFileFind find;
+    for (bool found = find.FindFile(pattern.c_str()); found; found = find.FindNextFile()) {
+        if (find.IsDirectory())
+            continue;
+        std::string name = find.GetFileName();
+        SendDlgItemMessage(IDC_GRAPH_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    }
+    SendDlgItemMessage(IDC_GRAPH_LIST, CB_SETCURSEL, 0);
+}
+
+void CConverterDlg::SelectGraph(const std::string& name)
+{
+    // The exact-match search ignores case, as file names do.
+    LRESULT index = SendDlgItemMessage(IDC_GRAPH_LIST, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(name.c_str()));
+    SendDlgItemMessage(IDC_GRAPH_LIST, CB_SETCURSEL, index == CB_ERR ? 0 : static_cast<WPARAM>(index));
+}
+
+std::string CConverterDlg::SelectedGraph()
+{
+    LRESULT index = SendDlgItemMessage(IDC_GRAPH_LIST, CB_GETCURSEL);
+    if (index == CB_ERR)
+        return std::string();
+    LRESULT length = SendDlgItemMessage(IDC_GRAPH_LIST, CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
+    if (length == CB_ERR)
+        return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    SendDlgItemMessage(IDC_GRAPH_LIST, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                       reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+bool CConverterDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result)
+{
+    switch (msg) {
+    case WM_SYSCOMMAND:
+        return OnSysCommand(static_cast<UINT>(wParam));
+    case WM_PAINT:
+        return OnPaint();
+    case WM_QUERYDRAGICON:
+        // One of the few messages whose dialog-procedure result is the answer itself.
+        result = reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+        return true;
+    case WM_SIZE:
+        OnSize(static_cast<UINT>(wParam), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return false;
+    case WM_DESTROY:
+        OnDestroy();
+        return false;
+    case WM_COMMAND:
+        OnCommand(GET_WM_COMMAND_ID(wParam, lParam), GET_WM_COMMAND_CMD(wParam, lParam));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CConverterDlg::OnCommand(int id, UINT code)
+{
+    for (const CommandRoute& route : kCommandRoutes) {
+        if (route.id == id && route.code == code) {
+            (this->*route.handler)();
+            return;
+        }
+    }
+}
+
+bool CConverterDlg::OnSysCommand(UINT command)
+{
+    if ((command & 0xFFF0) != IDM_ABOUTBOX)
+        return false; // minimise, move, close and the rest: the system's own handling
+    CAboutDlg about(this);
+    about.DoModal();
+    return true;
+}
+
+bool CConverterDlg::OnPaint()
+{
+    if (!::IsIconic(m_hWnd))
+        return false;
+    CPaintDC dc(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc.GetSafeHdc(), x, y, m_hIcon);
+    return true;
+}
+
+void CConverterDlg::OnSize(UINT sizeType, int, int)
+{
+    // Minimised means gone to the tray: hidden, taskbar button included.
+    if (sizeType == SIZE_MINIMIZED)
+        ShowWindow(SW_HIDE);
+}
+
+void CConverterDlg::OnDestroy()
+{
+    // A conversion may outlive the window (the Auto Converter finishing at exit); from here on its
+    // updates of the controls do nothing.
+    DetachConversionWindow();
+}
+
+LRESULT CALLBACK CConverterDlg::MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CConverterDlg* dialog = g_mainDialog;
+    if (!dialog || dialog->m_hWnd != hwnd || !dialog->m_previousWndProc)
+        return ::DefDlgProcA(hwnd, msg, wParam, lParam);
+    WNDPROC previous = dialog->m_previousWndProc;
+
+    if (msg == WM_TRAY_CALLBACK && LOWORD(lParam) == WM_LBUTTONDBLCLK) {
+        dialog->ShowWindow(SW_SHOW);
+        dialog->ShowWindow(SW_RESTORE);
+        ::BringWindowToTop(hwnd);
+    }
+    if (msg == WM_NCDESTROY)
+        g_mainDialog = nullptr; // the object may outlive its window, but this procedure is done
+    return ::CallWindowProcA(previous, hwnd, msg, wParam, lParam);
+}
+
+void CConverterDlg::OnConfigure()
+{
+    AfxMessageBox("Not implemented yet");
+}
+
+void CConverterDlg::OnStartAutoConvert()
+{
+    EnableDlgItem(IDC_START_AUTO, FALSE);
+    ConverterApp().StartAutoConvert();
+    EnableDlgItem(IDC_STOP_AUTO, TRUE);
+}
+
+void CConverterDlg::OnStopAutoConvert()
+{
+    EnableDlgItem(IDC_STOP_AUTO, FALSE);
+    ConverterApp().StopAutoConvert();
+    EnableDlgItem(IDC_START_AUTO, TRUE);
+}
+
+void CConverterDlg::OnConvertSingleFile()
+{
+    CConverterApp& app = ConverterApp();
+    if (app.ConversionBusy.load()) {
+        // The button reads "Cancel Conversion!": clearing the flag is the cancel request, and the
+        // conversion enables the button again when it has stopped.
+        EnableDlgItem(IDC_CONVERT_SINGLE, FALSE);
+        app.ConversionBusy = 0;
+        return;
+    }
+
+    const CConverterSettings& settings = app.Settings;
+    std::string filter = "Input Files (*." + settings.InputExt + ")|*." + settings.InputExt
+        + "|All Files (*.*)|*.*||";
+    std::string initialName = settings.InputPath;
+    if (!EndsWithBackslash(initialName))
+        initialName += '\\';
+    initialName += "*." + settings.InputExt;
+
+    CFileDialog dialog(TRUE, nullptr, initialName.c_str(), OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
+                       filter.c_str());
+    if (dialog.DoModal() != IDOK)
+        return;
+
+    std::string outputPath = OutputPathFor(settings.OutputPath, dialog.GetFileName(), settings.OutputExt);
+    app.StartSingleConversion(dialog.GetPathName(), outputPath);
+}
+
+void CConverterDlg::OnSettingsChanged()
+{
+    EnableDlgItem(IDC_APPLY, TRUE);
+    EnableDlgItem(IDC_CANCEL_CHANGES, TRUE);
+}
+
+void CConverterDlg::OnApplySettings()
+{
+    CConverterApp& app = ConverterApp();
+    const bool wasRunning = app.AutoConvertRunning.load() != 0;
+    if (wasRunning && AfxMessageBox(kRestartQuestion, MB_YESNO) != IDYES)
+        return;
+
+    // The worker must not see the record half-written: stop it first, start it after the save.
+    OnStopAutoConvert();
+
+    CConverterSettings& settings = app.Settings;
+    settings.InputPath = GetDlgItemText(IDC_INPUT_PATH);
+    settings.OutputPath = GetDlgItemText(IDC_OUTPUT_PATH);
+    settings.InputExt = GetDlgItemText(IDC_INPUT_EXT);
+    settings.OutputExt = GetDlgItemText(IDC_OUTPUT_EXT);
+    settings.UseFilterGraph = SelectedGraph();
+    settings.DeleteSourceFile = IsDlgButtonChecked(IDC_DELETE_SOURCE) == BST_CHECKED ? 1 : 0;
+    settings.HideOnStartup = IsDlgButtonChecked(IDC_HIDE_ON_STARTUP) == BST_CHECKED ? 1 : 0;
+    settings.AutoStartConvert = IsDlgButtonChecked(IDC_AUTOSTART) == BST_CHECKED ? 1 : 0;
+    settings.Save();
+
+    EnableDlgItem(IDC_APPLY, FALSE);
+    EnableDlgItem(IDC_CANCEL_CHANGES, FALSE);
+
+    if (wasRunning)
+        OnStartAutoConvert();
 }
 
 void CConverterDlg::OnCancelChanges()
@@ -38,6 +310,8 @@ void CConverterDlg::OnCancelChanges()
     CheckDlgButton(IDC_DELETE_SOURCE, settings.DeleteSourceFile ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(IDC_HIDE_ON_STARTUP, settings.HideOnStartup ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(IDC_AUTOSTART, settings.AutoStartConvert ? BST_CHECKED : BST_UNCHECKED);
+    SelectGraph(settings.UseFilterGraph);
+    // The texts set above raised EN_CHANGE and enabled both buttons; the values are the stored ones.
     EnableDlgItem(IDC_APPLY, FALSE);
     EnableDlgItem(IDC_CANCEL_CHANGES, FALSE);
 }

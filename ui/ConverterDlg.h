@@ -3,18 +3,55 @@
 
 #include "framework/Dialog.h"
 
+#include <string>
+
+// The system-menu command of the about box; the low four bits are the system's own.
+constexpr UINT IDM_ABOUTBOX = 0x0010;
+
 class CConverterDlg : public CDialog {
 public:
     CConverterDlg();
+    // Takes a window that is still there (a modeless one) with it while the handlers still exist.
+    ~CConverterDlg() override;
 
     // Shows the window at the first idle moment only when HideOnStartup is 0.
     INT_PTR DoModal() override;
+
+    // The subclass procedure of the main dialog's window: brings the window back on a
+    // double-click of the tray icon, then hands every message on.
+    static LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
+    bool OnSysCommand(UINT command);
+    bool OnPaint();
+    HICON OnQueryDragIcon() const { return m_hIcon; }
+    void OnSize(UINT sizeType, int width, int height);
+    void OnDestroy();
+    void OnCommand(int id, UINT code);
+
+    void OnConfigure();
+    void OnStartAutoConvert();
+    void OnStopAutoConvert();
+    void OnConvertSingleFile();
+    void OnSettingsChanged();
+    void OnApplySettings();
     void OnCancelChanges();
 
     HICON m_hIcon;
+    WNDPROC m_previousWndProc = nullptr;
+
+private:
+    void FillGraphList();
+    void SelectGraph(const std::string& name);
+    std::string SelectedGraph();
+
+    struct CommandRoute {
+        int id;
+        UINT code;
+        void (CConverterDlg::*handler)();
+    };
+    static const CommandRoute kCommandRoutes[];
 };

@@ -1,0 +1,47 @@
+#pragma once
+// The system's open and save dialogs, with the filter given in bar notation:
+//     "Text (*.txt)|*.txt|All Files (*.*)|*.*||"
+
+#include "framework/Wnd.h"
+
+#include <commdlg.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CFileDialog {
+public:
+    // defaultExt, fileName and filter may be null. The owner is parent, else the main window.
+    CFileDialog(BOOL openFileDialog, const char* defaultExt = nullptr, const char* fileName = nullptr,
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr,
+                CWnd* parent = nullptr);
+    CFileDialog(const CFileDialog&) = delete;
+    CFileDialog& operator=(const CFileDialog&) = delete;
+
+    // IDOK when the user chose a file, IDCANCEL otherwise.
+    INT_PTR DoModal();
+
+    std::string GetPathName() const { return m_file.data(); }
+    // The chosen path's last component: name and extension, no directory.
+    std::string GetFileName() const;
+
+    // The record handed to the system; filled by the constructor, owner set by DoModal.
+    OPENFILENAMEA m_ofn;
+
+private:
+    BOOL m_open;
+    CWnd* m_pParent;
+    std::string m_defaultExt;
+    std::string m_filter; // NUL-separated, ending in two NULs
+    std::vector<char> m_file;
+};
+
+// Bar notation to the system's form: every '|' becomes a NUL, so "a|b||" gives "a\0b\0\0".
+std::string FileDialogFilter(const char* barFilter);
+
+// Tests answer file dialogs through this instead of the real one: it receives the prepared record,
+// writes the chosen path into lpstrFile and gives TRUE, or gives FALSE for a cancel. An empty
+// function restores the real dialogs.
+using FileDialogHandler = std::function<BOOL(OPENFILENAMEA& ofn)>;
+void SetFileDialogHandler(FileDialogHandler handler);

@@ -1,0 +1,143 @@
+#include "tests/ui/DialogFixture.h"
+
+#include "convert/RunFeedback.h"
+#include "framework/FileDialog.h"
+
+#include <cstring>
+
+namespace ui_test {
+namespace {
+
+struct FileDialogRequest {
+    HWND owner = nullptr;
+    DWORD flags = 0;
+    std::string filter; // with its terminators
+    std::string initialName;
+    bool defaultExt = true;
+    bool title = true;
+};
+
+class SingleFileCommand : public DialogFixture {
+protected:
+    void SetUp() override
+    {
+        DialogFixture::SetUp();
+        // A graph that cannot be opened ends a started run at once, before any file is touched.
+        app.Settings.UseFilterGraph = "missing.xgr";
+        SetBalloonSinkForTests([this](const std::string& text, const char*, DWORD, UINT) { balloons.push_back(text); });
+        SetFileDialogHandler([this](OPENFILENAMEA& ofn) {
+            ++fileDialogs;
+            request.owner = ofn.hwndOwner;
+            request.flags = ofn.Flags;
+            const char* end = ofn.lpstrFilter;
+            while (end && *end)
+                end += strlen(end) + 1;
+            request.filter.assign(ofn.lpstrFilter, end - ofn.lpstrFilter + 1);
+            request.initialName = ofn.lpstrFile;
+            request.defaultExt = ofn.lpstrDefExt != nullptr;
+            request.title = ofn.lpstrTitle != nullptr;
+            if (chosen.empty())
+                return FALSE;
+            strncpy(ofn.lpstrFile, chosen.c_str(), ofn.nMaxFile - 1);
+            return TRUE;
+        });
+    }
+
+    void TearDown() override
+    {
+        DialogFixture::TearDown();
+        SetBalloonSinkForTests(nullptr);
+    }
+
+    // The command, and the end of the run it may have started.
+    void Convert()
+    {
+        Click(IDC_CONVERT_SINGLE);
+        app.FinishSingleConversion();
+    }
+
+    int fileDialogs = 0;
+    FileDialogRequest request;
+    std::string chosen;
+    std::vector<std::string> balloons;
+};
+
+TEST_F(SingleFileCommand, OpenDialogOffersTheInputFilesOfTheInputDirectory)
+{
+    struct Case {
+        const char* inputPath;
+        const char* initialName;
+    };
+    for (Case c : {Case{"C:\\Recordings", "C:\\Recordings\\*.DVR-MS"}, Case{"C:\\", "C:\\*.DVR-MS"}}) {
+        SCOPED_TRACE(c.inputPath);
+        app.Settings.InputPath = c.inputPath;
+        Open();
+        Convert();
+
+        EXPECT_EQ(window, request.owner);
+        EXPECT_EQ(c.initialName, request.initialName);
+        const char filter[] = "Input Files (*.DVR-MS)\0*.DVR-MS\0All Files (*.*)\0*.*\0";
+        EXPECT_EQ(std::string(filter, sizeof(filter)), request.filter);
+        EXPECT_EQ(static_cast<DWORD>(OFN_FILEMUSTEXIST | OFN_HIDEREADONLY),
+                  request.flags & (OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_ALLOWMULTISELECT));
+        EXPECT_FALSE(request.defaultExt);
+        EXPECT_FALSE(request.title);
+        Close();
+    }
+    EXPECT_EQ(2, fileDialogs);
+}
+
+TEST_F(SingleFileCommand, CancelledDialogStartsNothing)
+{
+    app.SingleInputPath = "untouched";
+    Open();
+    Convert();
+    EXPECT_EQ(1, fileDialogs);
+    EXPECT_EQ("untouched", app.SingleInputPath);
+    EXPECT_TRUE(balloons.empty());
+    EXPECT_TRUE(Enabled(IDC_CONVERT_SINGLE));
+}
+
+TEST_F(SingleFileCommand, ChosenFileIsConvertedIntoTheOutputDirectoryUnderItsOwnName)
+{
+    struct Case {
+        const char* outputPath;
+        const char* chosenFile;
+        const char* expectedOutput;
+    };
+    for (Case c : {Case{"D:\\Video", "E:\\Rec\\News.dvr-ms", "D:\\Video\\News.MPG"},
+                   Case{"D:\\Video\\", "E:\\Rec\\a.b.dvr-ms", "D:\\Video\\a.b.MPG"},
+                   Case{"D:\\My.Videos", "E:\\Rec\\Show", "D:\\My.Videos\\MPG"}}) {
+        SCOPED_TRACE(c.chosenFile);
+        app.Settings.OutputPath = c.outputPath;
+        chosen = c.chosenFile;
+        balloons.clear();
+        Open();
+        Convert();
+
+        EXPECT_EQ(c.chosenFile, app.SingleInputPath);
+        EXPECT_EQ(c.expectedOutput, app.SingleOutputPath);
+        // The run got the same input, and its end gave the button back.
+        ASSERT_FALSE(balloons.empty());
+        EXPECT_EQ(0u, balloons.back().find(std::string("Converting : ") + c.chosenFile));
+        EXPECT_EQ("Convert Single File...", Text(IDC_CONVERT_SINGLE));
+        EXPECT_TRUE(Enabled(IDC_CONVERT_SINGLE));
+        Close();
+    }
+}
+
+TEST_F(SingleFileCommand, DuringAConversionTheButtonCancelsIt)
+{
+    Open();
+    chosen = "E:\\Rec\\News.dvr-ms";
+    app.SingleInputPath.clear();
+    app.ConversionBusy = 5; // a run's claim on the flag
+    Click(IDC_CONVERT_SINGLE);
+    EXPECT_EQ(0, fileDialogs);
+    EXPECT_EQ(0, app.ConversionBusy.load());
+    EXPECT_FALSE(Enabled(IDC_CONVERT_SINGLE));
+    EXPECT_TRUE(app.SingleInputPath.empty());
+}
+
+} // namespace
+} // namespace ui_test
