@@ -97,6 +97,9 @@ BOOL CConverterApp::InitInstance()
 
         Settings.Save();
         StopAutoConvert();
+        // A single-file conversion still running is cancelled and waited for: it must not be
+        // cut off with the internal graph's stream closed under it.
+        FinishSingleConversion();
 
         InternalGraphFile.Close();
         ::DeleteFileA(InternalGraphPath);

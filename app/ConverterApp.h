@@ -19,6 +19,9 @@ public:
     // The conversion run; blocks the calling thread, whose COM must be initialised.
     BOOL ConvertFile(const std::string& inputPath, const std::string& outputPath);
     BOOL StartSingleConversion(const std::string& inputPath, const std::string& outputPath);
+    // At exit, after StopAutoConvert: cancels a single-file conversion still running and waits
+    // for it, handling the messages it sends meanwhile. Call on the user-interface thread.
+    void FinishSingleConversion();
 
     // The Auto Converter control.
     void StartAutoConvert();
@@ -32,6 +35,9 @@ public:
     std::atomic<LONG> AutoConvertStopRequest{0};
     std::atomic<LONG> ConversionBusy{0};
     UniqueHandle AutoConvertStopEvent;
+    // Set by StartAutoConvert before the worker's thread exists and cleared by the worker as its
+    // last step, so a stop requested before the worker marks itself running still waits for it.
+    std::atomic<LONG> AutoConvertWorkerAlive{0};
     CConverterSettings Settings;
     std::string SingleInputPath;
     std::string SingleOutputPath;

@@ -29,9 +29,12 @@ export DISPLAY=":$(cat "$state/display")"
 cleanup() { wineserver -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$state"; }
 trap cleanup EXIT
 
+# No window manager here: Wine draws the window's caption itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
 wine "$build/bin/Halvern.exe" &
 halvern=$!
-wine "$build/bin/HalvernWindow.exe" wait 60
+wine "$build/bin/HalvernWindow.exe" wait 180
 shot="$top/build/halvern-screenshot.png"
 import -display "$DISPLAY" -window root "$shot"
 echo "Screenshot of Halvern's window: $shot"

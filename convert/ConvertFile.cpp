@@ -1,0 +1,348 @@
+#include "app/ConverterApp.h"
+#include "convert/BuildGraph.h"
+#include "convert/ConversionRun.h"
+#include "convert/RunFeedback.h"
+#include "convert/WideText.h"
+#include "res/resource.h"
+
+#include <commctrl.h>
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <process.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr DWORD kCompletionWaitMs = 5000;
+constexpr DWORD kErrorIcon = 3;
+const char kErrorTitle[] = "ERROR";
+const char kOverwritesInput[] = "\nThe output file would replace the input file: nothing was converted.";
+
+std::atomic<LONG> g_lastClaim{0};
+
+// One run at a time from reading the description to its last window update. A cancelled run that
+// is still finishing holds it, so a run that claimed ConversionBusy after the cancel waits here
+// instead of sharing the internal-graph stream with it.
+CriticalSection& RunLock()
+{
+    static CriticalSection lock;
+    return lock;
+}
+
+void ShowControlsRunning()
+{
+    WithConversionWindow([](HWND window) {
+        ::EnableWindow(::GetDlgItem(window, IDC_STOP_AUTO), FALSE);
+        ::SetDlgItemTextA(window, IDC_CONVERT_SINGLE, "Cancel Conversion!");
+    });
+}
+
+void ShowControlsIdle(bool autoConverterRunning)
+{
+    WithConversionWindow([autoConverterRunning](HWND window) {
+        ::SetDlgItemTextA(window, IDC_CONVERT_SINGLE, "Convert Single File...");
+        ::EnableWindow(::GetDlgItem(window, IDC_CONVERT_SINGLE), TRUE);
+        if (autoConverterRunning)
+            ::EnableWindow(::GetDlgItem(window, IDC_STOP_AUTO), TRUE);
+    });
+}
+
+void SetProgressRange(LONG top)
+{
+    WithConversionWindow([top](HWND window) { ::SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE32, 0, top); });
+}
+
+void SetProgressPosition(LONG position)
+{
+    WithConversionWindow([position](HWND window) {
+        ::SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+        ::UpdateWindow(::GetDlgItem(window, IDC_PROGRESS));
+    });
+}
+
+// Looks through the events that came in for those that end a stream; result is the first failure
+// among them, else S_OK. Wine's graph manager ends WaitForCompletion only when every renderer has
+// completed, also after a source reported an error and ended its streams, so an error shows up only
+// here.
+bool TakeEndOfStream(IMediaEvent* events, HRESULT& result)
+{
+    bool ended = false;
+    result = S_OK;
+    long code = 0;
+    LONG_PTR first = 0;
+    LONG_PTR second = 0;
+    while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+        const HRESULT reported = static_cast<HRESULT>(first);
+        HRESULT outcome = S_OK;
+        bool ends = true;
+        switch (code) {
+        case EC_COMPLETE:
+            outcome = FAILED(reported) ? reported : S_OK;
+            break;
+        case EC_USERABORT:
+            outcome = E_ABORT;
+            break;
+        case EC_ERRORABORT:
+        case EC_ERRORABORTEX:
+        case EC_STREAM_ERROR_STOPPED:
+            outcome = FAILED(reported) ? reported : E_FAIL;
+            break;
+        default:
+            ends = false;
+            break;
+        }
+        events->FreeEventParams(code, first, second);
+        ended = ended || ends;
+        if (FAILED(outcome) && SUCCEEDED(result))
+            result = outcome;
+    }
+    return ended;
+}
+
+// Waits for the graph in steps of five seconds, moving the progress bar after each, until it ends
+// or the run's claim on ConversionBusy is gone.
+HRESULT WaitForGraph(CConverterApp& app, LONG claim, IMediaEvent* events, IMediaPosition* position)
+{
+    HRESULT status = S_OK;
+    for (;;) {
+        long code = 0;
+        status = events->WaitForCompletion(kCompletionWaitMs, &code);
+        REFTIME now = 0;
+        position->get_CurrentPosition(&now);
+        SetProgressPosition(WholeSeconds(now));
+        HRESULT queued = S_OK;
+        const bool ended = TakeEndOfStream(events, queued);
+        if (status == E_ABORT) {
+            if (ended) {
+                status = queued;
+                break;
+            }
+            if (app.ConversionBusy.load() == claim)
+                continue;
+            break; // cancelled: E_ABORT
+        }
+        // Only a stream that completed without an error counts.
+        if (SUCCEEDED(status)) {
+            if (code != EC_COMPLETE)
+                status = code == EC_USERABORT ? E_ABORT : E_FAIL;
+            else if (FAILED(queued))
+                status = queued;
+        }
+        break;
+    }
+    SetProgressPosition(0);
+    return status;
+}
+
+HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const std::string& inputPath,
+                    const std::string& outputPath, std::string& report)
+{
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    ComPtr<IMediaPosition> position;
+    HRESULT status = graph->QueryInterface(IID_PPV_ARGS(&control));
+    if (FAILED(status))
+        return status;
+    // MinGW's headers give these two no __uuidof, hence the explicit identifiers.
+    status = graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
+    if (FAILED(status))
+        return status;
+    status = graph->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(position.GetAddressOf()));
+    if (FAILED(status))
+        return status;
+
+    if (NamesSameFile(inputPath, outputPath)) {
+        report += kOverwritesInput;
+        return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+    }
+
+    const std::string graphChoice = app.Settings.UseFilterGraph;
+    status = BuildGraph(graph, graphChoice, inputPath, outputPath, report);
+    if (SUCCEEDED(status)) {
+        report += "\nGraph filters added & pins connected! Converting...";
+        ShowRunBalloon(report, nullptr, 0);
+        status = control->Run();
+        if (SUCCEEDED(status)) {
+            REFTIME duration = 0;
+            position->get_Duration(&duration);
+            SetProgressRange(WholeSeconds(duration));
+            status = WaitForGraph(app, claim, events.Get(), position.Get());
+        }
+    }
+    control->Stop(); // also when it never ran
+    return status;
+}
+
+BOOL RunConversion(CConverterApp& app, LONG claim, const std::string& inputPath, const std::string& outputPath)
+{
+    CriticalSectionLock runLock(RunLock());
+    app.InternalGraphFile.SeekToBegin();
+    std::string report = "Converting : " + inputPath;
+
+    ComPtr<IGraphBuilder> graph;
+    HRESULT status = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph));
+    if (FAILED(status)) {
+        ReleaseConversionClaim(app, claim);
+        ShowRunBalloon("ERROR - Could not create the Filter Graph Manager.", kErrorTitle, kErrorIcon);
+        return FALSE;
+    }
+    ShowControlsRunning();
+
+    status = BuildAndRun(app, claim, graph.Get(), inputPath, outputPath, report);
+    graph.Reset(); // the filters go with it, closing the output before anyone hears of it
+
+    if (SUCCEEDED(status)) {
+        report += "\nDone!";
+        ShowRunBalloon(report, nullptr, 0);
+    } else {
+        ShowRunBalloon(report, kErrorTitle, kErrorIcon);
+    }
+    ReleaseConversionClaim(app, claim);
+    ShowControlsIdle(app.AutoConvertRunning.load() != 0);
+    return SUCCEEDED(status) ? TRUE : FALSE;
+}
+
+// Single-file conversion threads not yet waited for; touched on the user-interface thread only.
+std::vector<UniqueHandle>& SingleThreads()
+{
+    static std::vector<UniqueHandle> threads;
+    return threads;
+}
+
+void ForgetEndedThreads(std::vector<UniqueHandle>& threads)
+{
+    for (auto it = threads.begin(); it != threads.end();) {
+        if (::WaitForSingleObject(it->Get(), 0) == WAIT_OBJECT_0)
+            it = threads.erase(it);
+        else
+            ++it;
+    }
+}
+
+std::wstring FullPath(const std::string& path)
+{
+    const DWORD size = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return std::wstring();
+    std::string full(size, '\0');
+    const DWORD length = ::GetFullPathNameA(path.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size)
+        return std::wstring();
+    full.resize(length);
+    return ToWide(full, CP_ACP); // the file system's ANSI functions use the process code page
+}
+
+bool QueryFileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    UniqueFileHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && ::GetFileInformationByHandle(file.Get(), &info);
+}
+
+} // namespace
+
+LONG WholeSeconds(double seconds)
+{
+    if (std::isnan(seconds))
+        return 0;
+    if (seconds >= static_cast<double>(LONG_MAX))
+        return LONG_MAX;
+    if (seconds <= static_cast<double>(LONG_MIN))
+        return LONG_MIN;
+    return static_cast<LONG>(seconds); // toward zero
+}
+
+bool NamesSameFile(const std::string& first, const std::string& second)
+{
+    const std::wstring firstFull = FullPath(first);
+    const std::wstring secondFull = FullPath(second);
+    if (!firstFull.empty()
+        && ::CompareStringOrdinal(firstFull.c_str(), -1, secondFull.c_str(), -1, TRUE) == CSTR_EQUAL)
+        return true;
+    // Short names and links reach one file under another path.
+    BY_HANDLE_FILE_INFORMATION firstInfo;
+    BY_HANDLE_FILE_INFORMATION secondInfo;
+    return QueryFileIdentity(first, firstInfo) && QueryFileIdentity(second, secondInfo)
+        && firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber
+        && firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh && firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
+}
+
+LONG ClaimConversion(CConverterApp& app)
+{
+    LONG claim = 0;
+    while (claim == 0) // 0 means idle, so the mark skips it when the counter wraps
+        claim = static_cast<LONG>(static_cast<ULONG>(g_lastClaim.fetch_add(1)) + 1u);
+    LONG idle = 0;
+    return app.ConversionBusy.compare_exchange_strong(idle, claim) ? claim : 0;
+}
+
+void ReleaseConversionClaim(CConverterApp& app, LONG claim)
+{
+    app.ConversionBusy.compare_exchange_strong(claim, 0);
+}
+
+BOOL CConverterApp::ConvertFile(const std::string& inputPath, const std::string& outputPath)
+{
+    const LONG claim = ClaimConversion(*this);
+    if (!claim)
+        return FALSE;
+    return RunConversion(*this, claim, inputPath, outputPath);
+}
+
+unsigned __stdcall SingleConvertThread(void* parameter)
+{
+    std::unique_ptr<SingleConversionJob> job(static_cast<SingleConversionJob*>(parameter));
+    ScopedComInit com;
+    if (!com.Succeeded()) {
+        fputs("ERROR - Could not initialize COM library", stdout);
+        fflush(stdout);
+        ReleaseConversionClaim(*job->app, job->claim);
+        return 0;
+    }
+    RunConversion(*job->app, job->claim, job->inputPath, job->outputPath);
+    return 0;
+}
+
+BOOL CConverterApp::StartSingleConversion(const std::string& inputPath, const std::string& outputPath)
+{
+    // Claimed here rather than on the thread, so that no other run can slip in between.
+    const LONG claim = ClaimConversion(*this);
+    if (!claim)
+        return FALSE;
+    SingleInputPath = inputPath;
+    SingleOutputPath = outputPath;
+
+    auto job = std::make_unique<SingleConversionJob>(SingleConversionJob{this, inputPath, outputPath, claim});
+    const uintptr_t thread = _beginthreadex(nullptr, 0, SingleConvertThread, job.get(), 0, nullptr);
+    if (!thread) {
+        ReleaseConversionClaim(*this, claim);
+        return FALSE;
+    }
+    job.release(); // the thread owns it now
+
+    std::vector<UniqueHandle>& threads = SingleThreads();
+    ForgetEndedThreads(threads);
+    threads.emplace_back(reinterpret_cast<HANDLE>(thread));
+    return TRUE;
+}
+
+void CConverterApp::FinishSingleConversion()
+{
+    std::vector<UniqueHandle>& threads = SingleThreads();
+    ForgetEndedThreads(threads);
+    if (threads.empty())
+        return;
+    ConversionBusy = 0; // the cancel request, as the cancel command makes it
+    // The runs may still be sending updates to windows of this thread.
+    for (UniqueHandle& thread : threads)
+        WaitPumpingSentMessages(thread.Get());
+    threads.clear();
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The parsed form of a GraphEdit "xgr" export, read line by line without an XML parser: only
+// lines holding "<FILTER " or "<connect " mean anything, and attributes are found by substring.
+
+#include "framework/StdioFile.h"
+
+#include <windows.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+struct FilterEntry {
+    std::string ID;    // the name the filter is added under; connect entries refer to it
+    std::string clsid; // braced text form, converted only when the graph is built
+};
+
+struct ConnectEntry {
+    std::string src;
+    std::string srcpin;
+    std::string dest;
+    std::string destpin;
+    bool direct = false; // pin to pin, with no filter put between them
+};
+
+using GraphEntry = std::variant<FilterEntry, ConnectEntry>;
+
+struct GraphDescription {
+    std::vector<GraphEntry> Entries; // in the order of their lines
+};
+
+// Finds the first occurrence of key anywhere in the line (case-sensitive, at character starts of
+// the code page, so a trail byte never starts a match) and gives the text between the next two
+// double quotes after it. False when the key or either quote is missing.
+bool ExtractAttribute(const std::string& line, const char* key, std::string& value, UINT codePage = CP_ACP);
+
+// The entry one line gives, if any.
+bool ParseGraphLine(const std::string& line, GraphEntry& entry, UINT codePage = CP_ACP);
+
+// Every entry from the stream's current position to its end. A read error counts as the end.
+GraphDescription ReadGraphDescription(CStdioFile& source, UINT codePage = CP_ACP);
+
+// The description the graph choice names: the application's internal-graph stream (which the run
+// has rewound) for the internal graph, otherwise the bare-named file in the program's directory.
+// Fails when that file cannot be opened (or the internal-graph stream is not open).
+HRESULT ReadGraphDescription(const std::string& graphChoice, GraphDescription& description);
