@@ -1,0 +1,56 @@
+#pragma once
+// IMediaSeeking for a source's output pin, in media time only. The source tells it the duration
+// and the position it has reached; a seek is recorded and taken up when streaming starts again.
+// Its references go to the object that owns it (the pin).
+
+#include <windows.h>
+#include <dshow.h>
+
+#include "framework/ScopedWin.h"
+
+class CSourceSeeking : public IMediaSeeking {
+public:
+    explicit CSourceSeeking(IUnknown* owner);
+    CSourceSeeking(const CSourceSeeking&) = delete;
+    CSourceSeeking& operator=(const CSourceSeeking&) = delete;
+    virtual ~CSourceSeeking() = default;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
+    STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
+    STDMETHODIMP IsFormatSupported(const GUID* format) override;
+    STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+    STDMETHODIMP GetTimeFormat(GUID* format) override;
+    STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+    STDMETHODIMP SetTimeFormat(const GUID* format) override;
+    STDMETHODIMP GetDuration(LONGLONG* duration) override;
+    STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+    STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+    STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                   const GUID* sourceFormat) override;
+    STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+    STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+    STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+    STDMETHODIMP SetRate(double rate) override;
+    STDMETHODIMP GetRate(double* rate) override;
+    STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+    // For the source: the length of the media (also the stop position until one is set) ...
+    void SetDuration(REFERENCE_TIME duration);
+    // ... the media time streaming has reached ...
+    void SetCurrentPosition(REFERENCE_TIME position);
+    // ... and where streaming is to start and end.
+    REFERENCE_TIME StartPosition() const;
+    REFERENCE_TIME StopPosition() const;
+
+private:
+    IUnknown* const owner_;
+    mutable CriticalSection lock_;
+    REFERENCE_TIME duration_ = 0;
+    REFERENCE_TIME start_ = 0;
+    REFERENCE_TIME stop_ = 0;
+    REFERENCE_TIME current_ = 0;
+};
