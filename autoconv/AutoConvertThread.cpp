@@ -62,13 +62,6 @@ bool HasOutput(const std::string& outputPath)
     return existing.FindFile(outputPath.c_str());
 }
 
-// Only a non-empty output file lets the recording go.
-bool IsUsableOutput(const std::string& outputPath)
-{
-    CFileFind output;
-    return output.FindFile(outputPath.c_str()) && !output.IsDirectory() && output.GetLength() > 0;
-}
-
 class AutoConverter {
 public:
     explicit AutoConverter(CConverterApp& app) : app_(app) {}
@@ -156,7 +149,7 @@ void AutoConverter::Scan()
 
         if (app_.ConvertFile(inputPath, outputPath)) {
             WriteWorkerText(" - Done.\n");
-            if (settings_.DeleteSource && IsUsableOutput(outputPath))
+            if (settings_.DeleteSource && HasUsableOutput(outputPath))
                 ::DeleteFileA(inputPath.c_str());
         } else {
             WriteWorkerText(" - Failed.\n");
@@ -166,6 +159,12 @@ void AutoConverter::Scan()
 }
 
 } // namespace
+
+bool HasUsableOutput(const std::string& outputPath)
+{
+    CFileFind output;
+    return output.FindFile(outputPath.c_str()) && !output.IsDirectory() && output.GetLength() > 0;
+}
 
 AutoConvertTimings& AutoConvertTiming()
 {

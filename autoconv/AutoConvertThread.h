@@ -5,9 +5,13 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 // The worker's thread function; its argument is the application object. Always gives 0.
 unsigned __stdcall AutoConvertThread(void* application);
+
+// Whether a converted recording may go: its output is a file and not empty.
+bool HasUsableOutput(const std::string& outputPath);
 
 // The waits of the worker and of its stop. The program never changes them; tests shorten them.
 struct AutoConvertTimings {

@@ -142,6 +142,19 @@ HRESULT WaitForGraph(CConverterApp& app, LONG claim, IMediaEvent* events, IMedia
     return status;
 }
 
+// When one filter refuses to pause, Wine's graph manager counts the graph as stopped but leaves
+// the other filters paused; it then neither stops them nor can release them. Stopping each filter
+// as well is harmless where the graph did its job.
+void StopEveryFilter(IGraphBuilder* graph)
+{
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(&filters)))
+        return;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK)
+        filter->Stop();
+}
+
 HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const std::string& inputPath,
                     const std::string& outputPath, std::string& report)
 {
@@ -178,6 +191,7 @@ HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const 
         }
     }
     control->Stop(); // also when it never ran
+    StopEveryFilter(graph);
     return status;
 }
 

@@ -91,6 +91,7 @@ protected:
 
     void TearDown() override
     {
+        ConverterApp().ConversionBusy = 0; // a failed test must not leave a long conversion running
         ConverterApp().StopAutoConvert();
         EXPECT_EQ(ConverterApp().AutoConvertWorkerAlive.load(), 0);
         SetWorkerOutputForTests(nullptr);
@@ -211,21 +212,17 @@ TEST_F(AutoConverterTest, DeleteSourceRemovesOnlySuccessfullyConvertedRecordings
     EXPECT_TRUE(FileExists(input_ + "Bad.dvr-ms"));
 }
 
-TEST_F(AutoConverterTest, DeleteSourceKeepsTheRecordingWhenTheOutputIsEmpty)
+TEST(AutoConverterOutput, OnlyANonEmptyOutputFileLetsTheRecordingGo)
 {
-    // A graph description that builds and completes but writes nothing: success with no output.
-    ConverterApp().Settings.DeleteSourceFile = 1;
-    std::string graph = "Empty.xgr";
-    WriteFileBytes(std::string(ConverterApp().ProgramDirectory) + graph, "<GRAPH version=\"1.0\">\r\n</GRAPH>");
-    ConverterApp().Settings.UseFilterGraph = graph;
-    WriteStandInRecording(input_ + "Show.dvr-ms", Recording());
-
-    ConverterApp().StartAutoConvert();
-    ASSERT_TRUE(WaitForText(kWaiting, 2, 20000)) << output.Text();
-    ::Sleep(300);
-    EXPECT_EQ(output.Count(" - Done.\n"), 1u);
-    EXPECT_TRUE(FileExists(input_ + "Show.dvr-ms")) << "no output file, so the recording stays";
-    ::DeleteFileA((std::string(ConverterApp().ProgramDirectory) + graph).c_str());
+    std::string directory = MakeScratchDirectory("auto-usable");
+    EXPECT_FALSE(HasUsableOutput(directory + "Missing.MPG"));
+    WriteFileBytes(directory + "Empty.MPG", "");
+    EXPECT_FALSE(HasUsableOutput(directory + "Empty.MPG"));
+    ::CreateDirectoryA((directory + "Folder.MPG").c_str(), nullptr);
+    EXPECT_FALSE(HasUsableOutput(directory + "Folder.MPG"));
+    WriteFileBytes(directory + "Show.MPG", "x");
+    EXPECT_TRUE(HasUsableOutput(directory + "Show.MPG"));
+    EXPECT_TRUE(HasUsableOutput(directory + "show.mpg"));
 }
 
 TEST_F(AutoConverterTest, StopWhileWaitingReturnsPromptlyAndSecondStartDoesNothing)

@@ -362,6 +362,25 @@ TEST_F(ConvertFileTest, AnOutputThatNamesTheInputIsRefused)
     ExpectIdleControls();
 }
 
+TEST_F(ConvertFileTest, AGraphThatCannotStartFailsWithoutHanging)
+{
+    StandInRecording recording;
+    WriteStandInRecording(input_, recording);
+    // The writer cannot open an output that someone holds unshared, so the graph refuses to run.
+    HANDLE holder = ::CreateFileA(output_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    Conversion run(input_, output_);
+    const bool ended = run.Wait(30000);
+    ::CloseHandle(holder);
+    ASSERT_TRUE(ended && run.Wait(30000)) << "the run must end although its graph never ran";
+    EXPECT_FALSE(run.Result());
+    const std::vector<Balloon> balloons = Balloons();
+    ASSERT_EQ(balloons.size(), 2u);
+    EXPECT_EQ(balloons[1].text, Report(input_) + kBuilt);
+    EXPECT_EQ(balloons[1].title, "ERROR");
+    ExpectIdleControls();
+}
+
 TEST_F(ConvertFileTest, AStreamThatEndsWithAnErrorIsAFailure)
 {
     StandInRecording recording;
