@@ -1,0 +1,164 @@
+// "Apply Settings" pressed while the Auto Converter is in the middle of a conversion: the restart
+// question, and what each answer does to the settings, the worker and the window.
+
+#include "res/resource.h"
+#include "tests/blackbox/BlackBoxFixture.h"
+
+using namespace testing_support;
+
+namespace blackbox {
+namespace {
+
+const char kQuestion[] = "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
+const char kBannerStart[] = "Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", ";
+const char kDone[] = " - Done.\n";
+const char kWaiting[] = "\nWaiting for new recording...\n";
+
+class ApplySettingsDuringConversion : public BlackBoxTest {
+protected:
+    void SetUp() override
+    {
+        BlackBoxTest::SetUp();
+        otherInput = MakeScratchDirectory("blackbox-in-b");
+        StoredSettings settings = Defaults();
+        settings.AutoStartConvert = 1;
+        StoreSettings(settings);
+    }
+
+    // Starts Halvern on a recording of `seconds` in the input directory and waits for its conversion.
+    void StartConverting(const StandInRecording& recording)
+    {
+        WriteStandInRecording(input + "First.dvr-ms", recording);
+        ASSERT_TRUE(halvern.Start(StdoutPath()));
+        ASSERT_TRUE(WaitUntil([&] { return Caption() == "Cancel Conversion!"; }, kPromptMs));
+    }
+
+    // Types the other input directory and presses Apply Settings; gives the question box.
+    HWND ApplyOtherInput()
+    {
+        HWND window = halvern.Window();
+        SetItemText(window, IDC_INPUT_PATH, otherInput);
+        EXPECT_TRUE(ItemEnabled(window, IDC_APPLY)) << "the edit enables Apply Settings";
+        Click(window, IDC_APPLY);
+        HWND box = nullptr;
+        WaitUntil([&] { return (box = FindOtherDialog(halvern.Id(), window, IDYES)) != nullptr; }, kPromptMs);
+        if (!box)
+            return nullptr;
+        EXPECT_EQ("Halvern", WindowText(box));
+        EXPECT_TRUE(HasStaticText(box, kQuestion)) << "the question box asks something else";
+        EXPECT_NE(nullptr, ::GetDlgItem(box, IDNO));
+        return box;
+    }
+
+    void Answer(HWND box, int button)
+    {
+        Click(box, button);
+        ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }, kPromptMs)) << "the question box stayed";
+    }
+
+    std::string Caption() const { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE); }
+
+    std::string StoredInputPath() const
+    {
+        std::string stored;
+        ReadRegistryString(kSettingsKey, "InputPath", stored);
+        return stored;
+    }
+
+    std::string otherInput;
+};
+
+TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn)
+{
+    const StandInRecording first = Recording("converting while asked", 5.0, 1.0);
+    const StandInRecording waiting = Recording("waits in the other directory", 1.0);
+    WriteStandInRecording(otherInput + "Waiting.dvr-ms", waiting);
+    ASSERT_NO_FATAL_FAILURE(StartConverting(first));
+    HWND window = halvern.Window();
+
+    HWND box = ApplyOtherInput();
+    ASSERT_NE(nullptr, box) << "no restart question";
+    Answer(box, IDNO);
+
+    // Nothing applied: the edit stays pending, the stored value is the old one, the run goes on.
+    EXPECT_TRUE(ItemEnabled(window, IDC_APPLY));
+    EXPECT_TRUE(ItemEnabled(window, IDC_CANCEL_CHANGES));
+    EXPECT_EQ(otherInput, DialogItemText(window, IDC_INPUT_PATH));
+    EXPECT_EQ(input, StoredInputPath());
+    EXPECT_EQ("Cancel Conversion!", Caption());
+
+    ASSERT_TRUE(WaitForFileBytes(output + "First.MPG", ExpectedStandInOutput(first), 30000));
+    // The run's end enables Stop only for a worker that still runs.
+    EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_STOP_AUTO); }, kPromptMs));
+    EXPECT_FALSE(ItemEnabled(window, IDC_START_AUTO));
+    // Had the answer been taken for a Yes, the worker would have ended after this conversion and
+    // the restart would follow at once.
+    EXPECT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {kDone, kWaiting}); }, kPromptMs))
+        << halvern.Output();
+    ::Sleep(1000);
+    EXPECT_EQ(input, StoredInputPath());
+    EXPECT_TRUE(ItemEnabled(window, IDC_APPLY));
+    EXPECT_EQ(1u, CountOf(halvern.Output(), kBannerStart)) << "the worker was not restarted";
+
+    // The same worker still watches the old directory.
+    const StandInRecording second = Recording("dropped after the answer", 1.0);
+    DropRecording(input + "Second.dvr-ms", second);
+    ASSERT_TRUE(
+        WaitForFileBytes(output + "Second.MPG", ExpectedStandInOutput(second), 30000, input + "Second.dvr-ms"));
+    EXPECT_FALSE(FileExists(output + "Waiting.MPG")) << "the other directory was never applied";
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 2; }, kPromptMs)) << halvern.Output();
+    EXPECT_EQ(1u, CountOf(halvern.Output(), kBannerStart)) << "one worker all along";
+
+    EXPECT_TRUE(halvern.CloseAndWait());
+    EXPECT_EQ(input, StoredInputPath()) << "an edit never applied is not saved at exit";
+}
+
+TEST_F(ApplySettingsDuringConversion, AnsweredYesStaysResponsiveAndRestartsOnTheNewDirectory)
+{
+    const StandInRecording first = Recording("converting through the restart", 6.0, 1.0);
+    const StandInRecording waiting = Recording("waits in the other directory", 1.0);
+    WriteStandInRecording(otherInput + "Waiting.dvr-ms", waiting);
+    ASSERT_NO_FATAL_FAILURE(StartConverting(first));
+    HWND window = halvern.Window();
+
+    HWND box = ApplyOtherInput();
+    ASSERT_NE(nullptr, box) << "no restart question";
+    Answer(box, IDYES);
+    ASSERT_TRUE(Responds(window, 3000)) << "Halvern stopped answering in the restart";
+    ASSERT_EQ("Cancel Conversion!", Caption()) << "the conversion had to be still running for this test";
+
+    // Halvern now waits for the worker's conversion; meanwhile its window keeps answering.
+    int answered = 0;
+    bool hung = false;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            hung = !Responds(window, 3000);
+            answered += hung ? 0 : 1;
+            return hung || ReadFileBytes(output + "First.MPG") == ExpectedStandInOutput(first);
+        },
+        30000))
+        << "the first conversion did not complete";
+    ASSERT_FALSE(hung) << "Halvern stopped answering during the restart";
+    EXPECT_GT(answered, 1);
+    const DWORD finished = ::GetTickCount();
+
+    // The new worker takes up the recording that was waiting in the new directory at once.
+    ASSERT_TRUE(WaitForFileBytes(output + "Waiting.MPG", ExpectedStandInOutput(waiting), 30000));
+    EXPECT_LT(::GetTickCount() - finished, 15000u) << "not left to the 60-second rescan";
+    EXPECT_EQ(otherInput, StoredInputPath());
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 2; }, kPromptMs)) << halvern.Output();
+    EXPECT_EQ(2u, CountOf(halvern.Output(), kBannerStart)) << "a second worker started";
+    EXPECT_TRUE(FileExists(input + "First.dvr-ms")) << "DeleteSourceFile is off";
+
+    EXPECT_FALSE(ItemEnabled(window, IDC_APPLY));
+    EXPECT_FALSE(ItemEnabled(window, IDC_CANCEL_CHANGES));
+    EXPECT_FALSE(ItemEnabled(window, IDC_START_AUTO));
+    EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_STOP_AUTO); }, kPromptMs));
+    EXPECT_EQ("Convert Single File...", Caption());
+
+    EXPECT_TRUE(halvern.CloseAndWait());
+    EXPECT_EQ(otherInput, StoredInputPath());
+}
+
+} // namespace
+} // namespace blackbox

@@ -1,0 +1,109 @@
+#pragma once
+// Drives the real Halvern.exe from outside, as a user would: its settings in the registry, its
+// window through messages, recordings dropped into directories, its redirected standard output.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "tests/standins/StandIns.h"
+#include "tests/support/TestSupport.h"
+
+namespace blackbox {
+
+constexpr char kSettingsKey[] = "Software\\Morrowick\\Halvern";
+constexpr char kInternalGraphName[] = "<Internal DVR to MPG graph>";
+
+// Every wait for something Halvern does promptly; conversions get their own limits.
+constexpr DWORD kPromptMs = 20000;
+
+// All eight values of Halvern's key, as a test stores them before the start.
+struct StoredSettings {
+    std::string InputPath;
+    std::string OutputPath;
+    std::string InputExt = "DVR-MS";
+    std::string OutputExt = "MPG";
+    DWORD DeleteSourceFile = 0;
+    DWORD HideOnStartup = 0;
+    DWORD AutoStartConvert = 0;
+};
+void StoreSettings(const StoredSettings& settings);
+
+// The single-instance lock: "InternalXGR.tmp" in the temporary directory.
+std::string LockFilePath();
+
+// A directory path without its trailing backslash, as a user may type it.
+std::string WithoutTrailingBackslash(std::string directory);
+
+// Window queries that never block the test on a hung Halvern: each message gives up after a while.
+std::string ControlText(HWND control);
+std::string DialogItemText(HWND dialog, int id);
+bool ItemEnabled(HWND dialog, int id);
+int ProgressPosition(HWND dialog);
+int ProgressTop(HWND dialog);
+// True when the window handled a sent message within the time.
+bool Responds(HWND window, DWORD timeoutMs);
+// Posted, so a command that opens a modal window does not hold the test up.
+void Click(HWND dialog, int id);
+void SetItemText(HWND dialog, int id, const std::string& text);
+void SetControlText(HWND control, const std::string& text);
+
+// Another top-level dialog of the process than `except`, visible, that has control `controlId`.
+HWND FindOtherDialog(DWORD processId, HWND except, int controlId);
+// The file-name box of the system's open-file dialog.
+HWND FindFileNameEdit(HWND fileDialog);
+// Whether a static text of the dialog reads exactly `text`.
+bool HasStaticText(HWND dialog, const std::string& text);
+
+// Puts a finished recording into a watched directory as a recorder leaves one: written under a
+// name that matches no pattern, renamed into place, then written to once more, since only a write
+// wakes a watch on last-write changes.
+void DropRecording(const std::string& path, const StandInRecording& recording);
+// Rewrites the file's last byte with itself: a last-write change that leaves the content alone.
+void TouchFile(const std::string& path);
+
+// Waits until the file holds exactly `expected`. A recording given as `touch` is touched again
+// every few seconds while no output exists, in case a watcher woke while the previous touch still
+// held the file and so skipped it.
+bool WaitForFileBytes(const std::string& path, const std::string& expected, DWORD timeoutMs,
+                      const std::string& touch = std::string());
+
+// Whether the file holds exactly `expected`; a failure tells sizes, not the whole content.
+::testing::AssertionResult HoldsBytes(const std::string& path, const std::string& expected);
+
+// The name under which a file exists, in the letter case the directory holds it; empty if none.
+std::string StoredFileName(const std::string& path);
+
+// Whether the parts occur in the text one after another, in this order.
+bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts);
+size_t CountOf(const std::string& text, const std::string& part);
+
+// One run of Halvern.exe, with its main window and, when asked for, its standard output.
+class HalvernRun {
+public:
+    HalvernRun() = default;
+    HalvernRun(const HalvernRun&) = delete;
+    HalvernRun& operator=(const HalvernRun&) = delete;
+
+    // Starts Halvern and waits for its main window, which is visible unless HideOnStartup is set.
+    ::testing::AssertionResult Start(const std::string& stdoutPath = std::string());
+    bool Running() const;
+    // Closes the main window with WM_CLOSE and waits for the process; true for exit code 0.
+    ::testing::AssertionResult CloseAndWait(DWORD timeoutMs = kPromptMs);
+    // The redirected standard output so far, read as text.
+    std::string Output() const;
+
+    HWND Window() const { return window_; }
+    DWORD Id() const { return process_.Id(); }
+    testing_support::ChildProcess& Process() { return process_; }
+
+private:
+    testing_support::ChildProcess process_;
+    HWND window_ = nullptr;
+    std::string stdoutPath_;
+};
+
+} // namespace blackbox

@@ -1,0 +1,145 @@
+// "Convert Single File..." worked as a user would: the open-file dialog, the picked recording,
+// the button that turns into "Cancel Conversion!" and back, and the cancel itself.
+
+#include <windows.h>
+#include <dlgs.h>
+
+#include <algorithm>
+
+#include "res/resource.h"
+#include "tests/blackbox/BlackBoxFixture.h"
+
+using namespace testing_support;
+
+namespace blackbox {
+namespace {
+
+class SingleFileCommand : public BlackBoxTest {
+protected:
+    void SetUp() override
+    {
+        BlackBoxTest::SetUp();
+        // Picked from a directory of its own, so the running Auto Converter never sees it.
+        picked = MakeScratchDirectory("blackbox-picked");
+    }
+
+    // Clicks "Convert Single File...", checks what the open-file dialog offers, types `typed`
+    // into its file-name box and presses Open.
+    void PickInFileDialog(const std::string& typed)
+    {
+        HWND window = halvern.Window();
+        Click(window, IDC_CONVERT_SINGLE);
+        HWND dialog = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (dialog = FindOtherDialog(halvern.Id(), window, IDOK)) != nullptr; },
+                              kPromptMs))
+            << "no open-file dialog";
+        EXPECT_EQ("Input Files (*.DVR-MS)", DialogItemText(dialog, cmb1)) << "the first file type is selected";
+        HWND name = FindFileNameEdit(dialog);
+        ASSERT_NE(nullptr, name) << "no file-name box";
+        // The initial name was the input directory and the pattern: the dialog opened in that
+        // directory and shows the pattern alone.
+        EXPECT_EQ("*.DVR-MS", ControlText(name));
+        SetControlText(name, typed);
+        ASSERT_EQ(typed, ControlText(name));
+        Click(dialog, IDOK);
+        ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, kPromptMs))
+            << "the open-file dialog did not take \"" << typed << "\"";
+    }
+
+    bool WaitForCaption(const char* caption, DWORD timeoutMs)
+    {
+        return WaitUntil([&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == caption; }, timeoutMs);
+    }
+
+    std::string picked;
+};
+
+TEST_F(SingleFileCommand, PickedRecordingConvertsIntoTheOutputDirectoryUnderItsDerivedName)
+{
+    // Long enough for one five-second step of the progress bar.
+    const StandInRecording recording = Recording("picked by hand", 7.0, 1.0);
+    WriteStandInRecording(picked + "Show.dvr-ms", recording);
+    StoredSettings settings = Defaults();
+    settings.OutputPath = WithoutTrailingBackslash(output); // as a user may type it
+    StoreSettings(settings);
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    HWND window = halvern.Window();
+
+    // With the Auto Converter running, its Stop button is enabled except while a conversion runs.
+    Click(window, IDC_START_AUTO);
+    ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_STOP_AUTO); }, kPromptMs));
+    EXPECT_EQ("Convert Single File...", DialogItemText(window, IDC_CONVERT_SINGLE));
+
+    ASSERT_NO_FATAL_FAILURE(PickInFileDialog(picked + "Show.dvr-ms"));
+    ASSERT_TRUE(WaitForCaption("Cancel Conversion!", kPromptMs));
+
+    bool stopEnabledDuringRun = false;
+    int furthest = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            // The run's end sets the caption before it enables Stop: Stop seen enabled while the
+            // caption still reads "Cancel Conversion!" was enabled during the run.
+            const bool stopEnabled = ItemEnabled(window, IDC_STOP_AUTO);
+            const int position = ProgressPosition(window);
+            if (DialogItemText(window, IDC_CONVERT_SINGLE) != "Cancel Conversion!")
+                return true;
+            stopEnabledDuringRun = stopEnabledDuringRun || stopEnabled;
+            furthest = std::max(furthest, position);
+            return false;
+        },
+        30000))
+        << "the conversion did not end";
+    EXPECT_FALSE(stopEnabledDuringRun) << "Stop Auto Converter must be disabled while a conversion runs";
+    EXPECT_GT(furthest, 0) << "the progress bar moves after five seconds of a seven-second recording";
+    EXPECT_EQ(7, ProgressTop(window)) << "the range is the duration in whole seconds";
+
+    EXPECT_EQ("Convert Single File...", DialogItemText(window, IDC_CONVERT_SINGLE));
+    EXPECT_TRUE(ItemEnabled(window, IDC_CONVERT_SINGLE));
+    EXPECT_TRUE(ItemEnabled(window, IDC_STOP_AUTO)) << "the Auto Converter still runs";
+    EXPECT_EQ(0, ProgressPosition(window));
+
+    EXPECT_EQ("Show.MPG", StoredFileName(output + "Show.MPG"));
+    EXPECT_TRUE(HoldsBytes(output + "Show.MPG", ExpectedStandInOutput(recording)));
+    EXPECT_TRUE(FileExists(picked + "Show.dvr-ms")) << "a single-file conversion keeps its recording";
+    EXPECT_FALSE(FileExists(picked + "Show.MPG")) << "the recording's own directory plays no part";
+
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+TEST_F(SingleFileCommand, CancelDisablesTheButtonAtOnceAndStopsTheConversionWithinOneWait)
+{
+    // In the input directory, picked by its bare name: only a dialog that opened there finds it.
+    const StandInRecording recording = Recording("cancelled by hand", 20.0, 1.0);
+    WriteStandInRecording(input + "Long.dvr-ms", recording);
+    StoredSettings settings = Defaults();
+    settings.InputPath = WithoutTrailingBackslash(input);
+    StoreSettings(settings);
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    HWND window = halvern.Window();
+
+    ASSERT_NO_FATAL_FAILURE(PickInFileDialog("Long.dvr-ms"));
+    ASSERT_TRUE(WaitForCaption("Cancel Conversion!", kPromptMs));
+    ASSERT_TRUE(ItemEnabled(window, IDC_CONVERT_SINGLE));
+
+    const DWORD clicked = ::GetTickCount();
+    Click(window, IDC_CONVERT_SINGLE);
+    EXPECT_TRUE(WaitUntil([&] { return !ItemEnabled(window, IDC_CONVERT_SINGLE); }, 1000))
+        << "the cancel click disables the button at once";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ItemEnabled(window, IDC_CONVERT_SINGLE)
+                && DialogItemText(window, IDC_CONVERT_SINGLE) == "Convert Single File...";
+        },
+        15000))
+        << "the cancelled conversion did not end";
+    const DWORD took = ::GetTickCount() - clicked;
+    EXPECT_LT(took, 7000u) << "a cancel takes effect at the next five-second wait, not at the end of the recording";
+    EXPECT_EQ(0, ProgressPosition(window));
+    EXPECT_TRUE(FileExists(output + "Long.MPG")) << "the graph's writer had begun the output";
+    EXPECT_FALSE(HoldsBytes(output + "Long.MPG", ExpectedStandInOutput(recording))) << "the conversion was cut short";
+
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+} // namespace
+} // namespace blackbox
