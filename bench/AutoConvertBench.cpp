@@ -129,10 +129,14 @@ void MeasureCloseToConversion(const std::string& input)
         g_passes = 0;
         ConverterApp().StartAutoConvert();
         WaitForPasses(1);
-        // The recorder's last write, then its close.
-        DWORD written = 0;
+        // The recorder's last writes, then its close.
         ::SetFilePointer(recorder, 0, nullptr, FILE_END);
-        ::WriteFile(recorder, "", 0, &written, nullptr);
+        for (int block = 0; block < 10; ++block) {
+            char data[1024] = {};
+            DWORD written = 0;
+            ::WriteFile(recorder, data, sizeof(data), &written, nullptr);
+            ::Sleep(100);
+        }
         ::CloseHandle(recorder);
         LARGE_INTEGER closed = Now();
         WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 120000);

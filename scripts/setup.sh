@@ -10,5 +10,5 @@ done
 if [ -n "$missing" ]; then
     echo "Installing:$missing"
     apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+    DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
 fi
