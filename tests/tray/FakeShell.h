@@ -12,11 +12,7 @@
 
 namespace tray_test {
 
-// GetVersion results: major version in the low byte, minor in the next, bit 31 for the 9x family.
-constexpr DWORD kVersionXp = 0x0A280105;      // NT 5.1, build 2600
-constexpr DWORD kVersionNt4 = 0x05650004;     // NT 4.0, build 1381
-constexpr DWORD kVersion98 = 0xC0000A04;      // Windows 98, 4.10
-constexpr DWORD kVersionWin32s = 0x80000A03;  // 3.10: no notification area
+constexpr UINT kIconId = 128;
 
 struct ShellCall {
     DWORD message;
@@ -25,10 +21,9 @@ struct ShellCall {
 
 class FakeShell {
 public:
-    DWORD Version = kVersionXp;
+    DWORD Version = 0x0A280105; // GetVersion of NT 5.1: major version in the low byte
     DWORD PlatformId = VER_PLATFORM_WIN32_NT;
     DWORD MajorVersion = 5;
-    BOOL VersionExResult = TRUE;
     UINT CodePage = CP_ACP;
 
     // The results of the next shell calls in order; TRUE once they are used up.
@@ -44,33 +39,21 @@ public:
         platform.ShellNotifyIcon = [this](DWORD message, NOTIFYICONDATAA* record) {
             std::lock_guard<std::mutex> guard(mutex_);
             calls_.push_back({message, *record});
-            if (results_.empty())
-                return TRUE;
-            BOOL result = results_.front();
-            results_.pop_front();
+            BOOL result = results_.empty() ? TRUE : results_.front();
+            if (!results_.empty())
+                results_.pop_front();
             return result;
         };
         platform.GetVersion = [this] { return Version; };
         platform.GetVersionEx = [this](OSVERSIONINFOA* info) {
-            // The real function refuses a record whose size field was not set.
-            if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)
-                && info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA))
-                return FALSE;
-            if (!VersionExResult)
-                return FALSE;
+            if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
+                return FALSE; // as the real one refuses a record whose size was not set
             info->dwMajorVersion = MajorVersion;
-            info->dwMinorVersion = 0;
             info->dwPlatformId = PlatformId;
             return TRUE;
         };
         platform.CodePage = CodePage;
         return platform;
-    }
-
-    std::vector<ShellCall> Calls()
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return calls_;
     }
 
     size_t CallCount()
@@ -97,11 +80,10 @@ public:
     OwnerWindow() { CreateEx(0, "Tray test owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
 };
 
-// What the main dialog passes to AddToTray.
-constexpr UINT kIconId = 128;
-inline HICON TestIcon()
+// The add as the main dialog makes it.
+inline BOOL AddHalvern(CSystemTray& tray, OwnerWindow& owner, const char* tooltip = "Halvern")
 {
-    return ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)); // IDI_APPLICATION
+    return tray.AddToTray(&owner, WM_TRAY_CALLBACK, tooltip, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), kIconId);
 }
 
 inline void SendTaskbarCreated(CSystemTray& tray)

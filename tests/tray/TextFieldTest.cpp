@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 using namespace tray_test;
 
@@ -16,63 +19,45 @@ constexpr UINT kWestern = 1252;
 const std::string kHiraganaA = "\x82\xa0"; // one double-byte character in code page 932
 const std::string kKatakanaA = "\xb1";     // a half-width katakana: one byte in code page 932
 
-// The field after the copy; its size is checked for garbage past the text.
-template <size_t N>
-std::string Copy(const std::string& text, UINT codePage)
+TEST(TextFieldTest, CopiesWholeCharactersUpToTheLimitAndZeroFills)
 {
-    char field[N];
-    memset(field, 0xCC, sizeof(field));
-    CopyTextField(field, sizeof(field), text.c_str(), codePage);
-    size_t length = strnlen(field, N);
-    for (size_t i = length; i < N; ++i)
-        EXPECT_EQ(field[i], '\0') << "byte " << i << " of a " << N << "-byte field";
-    return std::string(field, length);
+    const std::string a126(126, 'a');
+    struct Case {
+        size_t size;
+        const char* text; // null for no text
+        UINT codePage;
+        std::string expected;
+    };
+    const std::string cut[] = {std::string(200, 'a'), std::string(300, 'b'), std::string(64, 'c'),
+                               a126 + kHiraganaA, std::string(125, 'a') + kHiraganaA + "z",
+                               a126 + kKatakanaA + "zz", std::string(62, 'c') + kHiraganaA};
+    const Case cases[] = {
+        {128, cut[0].c_str(), kWestern, std::string(127, 'a')},
+        {256, cut[1].c_str(), kWestern, std::string(255, 'b')},
+        {64, cut[2].c_str(), kWestern, std::string(63, 'c')},
+        {64, "short", kWestern, "short"},
+        // A character on bytes 126 and 127 would leave no room for the terminator.
+        {128, cut[3].c_str(), kShiftJis, a126},
+        {128, cut[3].c_str(), kWestern, a126 + "\x82"}, // two characters there, and the first fits
+        {128, cut[4].c_str(), kShiftJis, std::string(125, 'a') + kHiraganaA},
+        {128, cut[5].c_str(), kShiftJis, a126 + kKatakanaA}, // lead-byte ranges, not "above 127"
+        {64, cut[6].c_str(), kShiftJis, std::string(62, 'c')},
+        {64, "abc\x82", kShiftJis, "abc"}, // a lead byte without its trail byte
+        {64, "", kWestern, ""},
+        {16, nullptr, kWestern, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size << " " << (c.text ? c.text : "(null)"));
+        std::vector<char> field(c.size, '\xCC');
+        CopyTextField(field.data(), field.size(), c.text, c.codePage);
+        EXPECT_EQ(Field(field.data(), field.size()), c.expected);
+        EXPECT_EQ(std::count(field.begin() + c.expected.size(), field.end(), '\0'),
+                  static_cast<std::ptrdiff_t>(c.size - c.expected.size()));
+    }
 }
 
-TEST(TextFieldTest, CutsAtTheLastByteBeforeTheTerminator)
-{
-    EXPECT_EQ(Copy<128>(std::string(200, 'a'), kWestern), std::string(127, 'a'));
-    EXPECT_EQ(Copy<128>(std::string(127, 'a'), kWestern), std::string(127, 'a'));
-    EXPECT_EQ(Copy<256>(std::string(300, 'b'), kWestern), std::string(255, 'b'));
-    EXPECT_EQ(Copy<64>(std::string(64, 'c'), kWestern), std::string(63, 'c'));
-    EXPECT_EQ(Copy<64>("short", kWestern), "short");
-}
-
-TEST(TextFieldTest, DoubleByteCharacterAcrossTheLimitIsDroppedWhole)
-{
-    // The character would take bytes 126 and 127 of a 128-byte field, where the terminator must go.
-    std::string straddling = std::string(126, 'a') + kHiraganaA;
-    EXPECT_EQ(Copy<128>(straddling, kShiftJis), std::string(126, 'a'));
-    // In a single-byte code page the same bytes are two characters, and the first one fits.
-    EXPECT_EQ(Copy<128>(straddling, kWestern), std::string(126, 'a') + "\x82");
-
-    std::string fitting = std::string(125, 'a') + kHiraganaA;
-    EXPECT_EQ(Copy<128>(fitting + "z", kShiftJis), fitting);
-
-    // Lead-byte ranges, not "any byte above 127": a half-width katakana is one byte.
-    EXPECT_EQ(Copy<128>(std::string(126, 'a') + kKatakanaA + "zz", kShiftJis), std::string(126, 'a') + kKatakanaA);
-
-    EXPECT_EQ(Copy<256>(std::string(254, 'b') + kHiraganaA, kShiftJis), std::string(254, 'b'));
-    EXPECT_EQ(Copy<64>(std::string(62, 'c') + kHiraganaA, kShiftJis), std::string(62, 'c'));
-    EXPECT_EQ(Copy<64>(kHiraganaA + kHiraganaA, kShiftJis), kHiraganaA + kHiraganaA);
-}
-
-TEST(TextFieldTest, LeadByteWithoutItsTrailByteIsNotCopied)
-{
-    EXPECT_EQ(Copy<64>("abc\x82", kShiftJis), "abc");
-}
-
-TEST(TextFieldTest, NullOrEmptyTextLeavesAZeroField)
-{
-    EXPECT_EQ(Copy<64>("", kWestern), "");
-    char field[16];
-    memset(field, 0xCC, sizeof(field));
-    CopyTextField(field, sizeof(field), nullptr, kWestern);
-    const char zeros[sizeof(field)] = {};
-    EXPECT_EQ(memcmp(field, zeros, sizeof(field)), 0);
-}
-
-// The same rules, through the record the shell is handed, with the code page the tray was given.
+// The same rules through the record the shell is handed, each field at its own limit, with the
+// code page the tray was given.
 TEST(TextFieldTest, TrayCutsEachFieldAtItsOwnLimit)
 {
     FakeShell shell;
@@ -80,8 +65,7 @@ TEST(TextFieldTest, TrayCutsEachFieldAtItsOwnLimit)
     OwnerWindow owner;
     CSystemTray tray(shell.Make());
 
-    std::string tooltip = std::string(126, 't') + kHiraganaA;
-    ASSERT_TRUE(tray.AddToTray(&owner, WM_TRAY_CALLBACK, tooltip.c_str(), TestIcon(), kIconId));
+    ASSERT_TRUE(AddHalvern(tray, owner, (std::string(126, 't') + kHiraganaA).c_str()));
     EXPECT_EQ(Field(shell.LastCall().record.szTip, 128), std::string(126, 't'));
 
     std::string text = std::string(254, 'x') + kHiraganaA;
@@ -89,37 +73,14 @@ TEST(TextFieldTest, TrayCutsEachFieldAtItsOwnLimit)
     ASSERT_TRUE(tray.ShowBalloonNotice(text.c_str(), title.c_str(), NIIF_NONE, 10));
     NOTIFYICONDATAA record = shell.LastCall().record;
     EXPECT_EQ(Field(record.szInfo, 256), std::string(254, 'x'));
-    EXPECT_EQ(record.szInfo[255], '\0');
     EXPECT_EQ(Field(record.szInfoTitle, 64), std::string(62, 'y'));
-    EXPECT_EQ(record.szInfoTitle[63], '\0');
+    EXPECT_EQ(record.uTimeout, 10000u); // the fields after them are not overrun
 
     // A shorter balloon after a longer one carries nothing of the longer one.
     ASSERT_TRUE(tray.ShowBalloonNotice("ok", "T", NIIF_NONE, 10));
     record = shell.LastCall().record;
-    const char zeros[256] = {};
-    EXPECT_EQ(Field(record.szInfo, 256), "ok");
-    EXPECT_EQ(memcmp(record.szInfo + 2, zeros, 256 - 2), 0);
-    EXPECT_EQ(Field(record.szInfoTitle, 64), "T");
-    EXPECT_EQ(memcmp(record.szInfoTitle + 1, zeros, 64 - 1), 0);
-}
-
-TEST(TextFieldTest, LongLatinTextsAreCutTo127255And63Bytes)
-{
-    FakeShell shell;
-    shell.CodePage = kWestern;
-    OwnerWindow owner;
-    CSystemTray tray(shell.Make());
-    std::string longText(400, 'q');
-    ASSERT_TRUE(tray.AddToTray(&owner, WM_TRAY_CALLBACK, longText.c_str(), TestIcon(), kIconId));
-    EXPECT_EQ(Field(shell.LastCall().record.szTip, 128), std::string(127, 'q'));
-    ASSERT_TRUE(tray.ShowBalloonNotice(longText.c_str(), longText.c_str(), NIIF_NONE, 10));
-    NOTIFYICONDATAA record = shell.LastCall().record;
-    EXPECT_EQ(Field(record.szInfo, 256), std::string(255, 'q'));
-    EXPECT_EQ(Field(record.szInfoTitle, 64), std::string(63, 'q'));
-    // The fields around them are not overrun.
-    EXPECT_EQ(record.uTimeout, 10000u);
-    EXPECT_EQ(record.dwInfoFlags, static_cast<DWORD>(NIIF_NONE));
-    EXPECT_EQ(record.dwState, 0u);
+    EXPECT_EQ(std::string(record.szInfo, 256), "ok" + std::string(254, '\0'));
+    EXPECT_EQ(std::string(record.szInfoTitle, 64), "T" + std::string(63, '\0'));
 }
 
 } // namespace

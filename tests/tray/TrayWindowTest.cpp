@@ -1,4 +1,4 @@
-// The tray's own window: a real hidden top-level window that the shell's broadcasts reach.
+// The tray's own window: a hidden top-level window that the shell's broadcasts really reach.
 
 #include "tests/tray/FakeShell.h"
 
@@ -8,69 +8,33 @@ using namespace tray_test;
 
 namespace {
 
-class TrayWindowTest : public ::testing::Test {
-protected:
+TEST(TrayWindowTest, HiddenTopLevelWindowReceivesTheShellsBroadcasts)
+{
     FakeShell shell;
     OwnerWindow owner;
-    CSystemTray tray{shell.Make()};
-
-    void SetUp() override
-    {
-        ASSERT_NE(owner.m_hWnd, nullptr);
-        ASSERT_TRUE(tray.AddToTray(&owner, WM_TRAY_CALLBACK, "Halvern", TestIcon(), kIconId));
-        ASSERT_NE(tray.m_hWnd, nullptr);
-    }
-};
-
-TEST_F(TrayWindowTest, WindowIsHiddenTopLevelAndUntitled)
-{
+    CSystemTray tray(shell.Make());
+    ASSERT_TRUE(AddHalvern(tray, owner));
     HWND window = tray.m_hWnd;
-    EXPECT_TRUE(::IsWindow(window));
+    ASSERT_TRUE(::IsWindow(window));
     EXPECT_EQ(::GetAncestor(window, GA_PARENT), ::GetDesktopWindow());
     EXPECT_EQ(::GetWindow(window, GW_OWNER), nullptr);
     EXPECT_FALSE(::IsWindowVisible(window));
+    DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(window, GWL_STYLE));
+    EXPECT_EQ(style & (WS_POPUP | WS_CHILD | WS_VISIBLE | WS_CAPTION), static_cast<DWORD>(WS_POPUP));
 
-    LONG_PTR style = ::GetWindowLongPtrA(window, GWL_STYLE);
-    EXPECT_TRUE(style & WS_POPUP);
-    EXPECT_FALSE(style & (WS_CHILD | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME));
-    EXPECT_EQ(::GetWindowLongPtrA(window, GWL_EXSTYLE) & (WS_EX_APPWINDOW | WS_EX_TOPMOST), 0);
-    EXPECT_EQ(::GetMenu(window), nullptr);
-    EXPECT_EQ(::GetWindowTextLengthA(window), 0);
-
-    RECT rect = {};
-    ASSERT_TRUE(::GetWindowRect(window, &rect));
-    EXPECT_EQ(rect.right - rect.left, 0);
-    EXPECT_EQ(rect.bottom - rect.top, 0);
-
-    char className[64] = {};
-    ::GetClassNameA(window, className, sizeof(className));
-    EXPECT_STREQ(className, CWndClassName());
-    EXPECT_EQ(::GetWindowThreadProcessId(window, nullptr), ::GetCurrentThreadId());
-}
-
-TEST_F(TrayWindowTest, TaskbarCreatedIsTheSystemsRegisteredMessage)
-{
-    UINT id = TaskbarCreatedMessage();
-    EXPECT_GE(id, 0xC000u); // registered messages live in their own range
-    EXPECT_EQ(id, ::RegisterWindowMessageA("TaskbarCreated"));
-}
-
-TEST_F(TrayWindowTest, BroadcastsReachTheWindowAndReaddTheIcon)
-{
-    EXPECT_EQ(::SendMessageA(tray.m_hWnd, TaskbarCreatedMessage(), 7, 9), 0);
-    ASSERT_EQ(shell.CallCount(), 2u);
-    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_ADD));
-
-    ::SendMessageA(tray.m_hWnd, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
-    ASSERT_EQ(shell.CallCount(), 3u);
-    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_ADD));
-
-    // The way the shell really sends it: to every top-level window.
-    DWORD_PTR result = 1;
-    ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, TaskbarCreatedMessage(), 0, 0, SMTO_ABORTIFHUNG, 5000,
-                                      &result));
-    EXPECT_EQ(shell.CallCount(), 4u);
-    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(TaskbarCreatedMessage(), ::RegisterWindowMessageA("TaskbarCreated"));
+    // The way the shell sends them: to every top-level window.
+    struct Broadcast {
+        UINT message;
+        WPARAM wParam;
+    };
+    size_t calls = 1;
+    for (Broadcast b : {Broadcast{TaskbarCreatedMessage(), 0}, Broadcast{WM_SETTINGCHANGE, SPI_SETWORKAREA}}) {
+        DWORD_PTR result = 1;
+        ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, b.message, b.wParam, 0, SMTO_ABORTIFHUNG, 5000, &result));
+        ASSERT_EQ(shell.CallCount(), ++calls) << b.message;
+        EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_ADD));
+    }
     EXPECT_FALSE(tray.IconAbsent);
 }
 

@@ -3,9 +3,7 @@
 #include "framework/FileDialog.h"
 #include "framework/MessageBox.h"
 #include "settings/ConverterSettings.h"
-#include "tests/support/TestSupport.h"
-
-#include <shellapi.h>
+#include "tray/SystemTray.h"
 
 #include <cstring>
 
@@ -15,17 +13,13 @@ using namespace testing_support;
 
 namespace {
 
-std::function<void()>& PendingScript()
-{
-    static std::function<void()> script;
-    return script;
-}
+std::function<void()> g_pendingScript;
 
 void CALLBACK RunPendingScript(HWND, UINT, UINT_PTR timer, DWORD)
 {
     ::KillTimer(nullptr, timer);
-    std::function<void()> script = std::move(PendingScript());
-    PendingScript() = nullptr;
+    std::function<void()> script = std::move(g_pendingScript);
+    g_pendingScript = nullptr;
     if (script)
         script();
 }
@@ -38,24 +32,14 @@ class TrayOccupant : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        window_ = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        record_.cbSize = sizeof(record_);
-        record_.hWnd = window_;
-        record_.uID = 1;
-        record_.uFlags = NIF_ICON | NIF_TIP;
-        record_.hIcon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512) /* IDI_APPLICATION */);
-        strcpy(record_.szTip, "ui_test");
-        ::Shell_NotifyIconA(NIM_ADD, &record_);
+        owner_.CreateEx(0, "ui_test", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
+        tray_.AddToTray(&owner_, WM_APP, "ui_test", ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), 1);
     }
-    void TearDown() override
-    {
-        ::Shell_NotifyIconA(NIM_DELETE, &record_);
-        ::DestroyWindow(window_);
-    }
+    void TearDown() override { tray_.RemoveFromTray(); }
 
 private:
-    HWND window_ = nullptr;
-    NOTIFYICONDATAA record_ = {};
+    CWnd owner_;
+    CSystemTray tray_;
 };
 
 const auto* const g_trayOccupant = ::testing::AddGlobalTestEnvironment(new TrayOccupant);
@@ -64,7 +48,7 @@ const auto* const g_trayOccupant = ::testing::AddGlobalTestEnvironment(new TrayO
 
 void RunSoon(std::function<void()> script, UINT delayMs)
 {
-    PendingScript() = std::move(script);
+    g_pendingScript = std::move(script);
     ::SetTimer(nullptr, 0, delayMs, &RunPendingScript);
 }
 
@@ -88,7 +72,6 @@ void DialogFixture::SetUp()
     settings.AutoStartConvert = 0;
     app.ConversionBusy = 0;
 
-    questions.clear();
     SetMessageBoxHandler([this](const char* text, UINT type) {
         questions.push_back({text, type});
         if (onQuestion)
@@ -125,27 +108,6 @@ void DialogFixture::Close()
     window = nullptr;
 }
 
-std::string DialogFixture::Text(int id) const
-{
-    return WindowText(Item(id));
-}
-
-void DialogFixture::Type(int id, const std::string& keys)
-{
-    for (char key : keys)
-        ::SendMessageA(Item(id), WM_CHAR, static_cast<BYTE>(key), 1);
-}
-
-void DialogFixture::SetText(int id, const std::string& text)
-{
-    ::SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-void DialogFixture::Click(int id)
-{
-    ::SendMessageA(Item(id), BM_CLICK, 0, 0);
-}
-
 void DialogFixture::ChooseGraph(const std::string& name)
 {
     HWND list = Item(IDC_GRAPH_LIST);
@@ -171,18 +133,8 @@ std::vector<std::string> DialogFixture::GraphList() const
 
 std::string DialogFixture::SelectedGraph() const
 {
-    HWND list = Item(IDC_GRAPH_LIST);
-    LRESULT index = ::SendMessageA(list, CB_GETCURSEL, 0, 0);
-    if (index == CB_ERR)
-        return "(none)";
-    char text[MAX_PATH] = {};
-    ::SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-void DialogFixture::CreateGraphFile(const std::string& name)
-{
-    WriteFileBytes(programDirectory + name, "<graph/>\r\n");
+    LRESULT index = ::SendMessageA(Item(IDC_GRAPH_LIST), CB_GETCURSEL, 0, 0);
+    return index == CB_ERR ? "(none)" : GraphList()[static_cast<size_t>(index)];
 }
 
 } // namespace ui_test

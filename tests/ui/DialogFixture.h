@@ -3,6 +3,7 @@
 
 #include "app/ConverterApp.h"
 #include "res/resource.h"
+#include "tests/support/TestSupport.h"
 #include "ui/ConverterDlg.h"
 
 #include <gtest/gtest.h>
@@ -32,20 +33,21 @@ protected:
     HWND Item(int id) const { return ::GetDlgItem(window, id); }
     bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
     bool Checked(int id) const { return ::SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-    std::string Text(int id) const;
+    std::string Text(int id) const { return testing_support::WindowText(Item(id)); }
 
-    // Keystrokes as the edit box receives them from the keyboard.
-    void Type(int id, const std::string& keys);
     // The whole text replaced, which an edit box announces with EN_CHANGE like any edit.
-    void SetText(int id, const std::string& text);
-    void Click(int id);
+    void SetText(int id, const std::string& text)
+    {
+        ::SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    void Click(int id) { ::SendMessageA(Item(id), BM_CLICK, 0, 0); }
     // A choice in the graph list as the user makes it: the list's selection and its notification.
     void ChooseGraph(const std::string& name);
 
     std::vector<std::string> GraphList() const;
     std::string SelectedGraph() const;
 
-    void CreateGraphFile(const std::string& name);
+    void CreateGraphFile(const std::string& name) { testing_support::WriteFileBytes(programDirectory + name, "<graph/>"); }
     std::string RegistryKey() const { return "Software\\Morrowick\\" + app.m_appName; }
 
     CConverterApp& app = ConverterApp();

@@ -1,11 +1,11 @@
 // Halvern.exe started as a program and worked through its window's messages, as a user would.
 
+#include "framework/ScopedWin.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -26,54 +26,36 @@ constexpr int kOutputPath = 1012;
 constexpr int kApply = 1015;
 constexpr int kCancelChanges = 1016;
 
-// The values of Halvern's registry key as they were, put back when the test ends.
+// Halvern's registry key as it was, put back when the test ends.
 class RegistryKeySnapshot {
 public:
-    explicit RegistryKeySnapshot(const char* path) : path_(path)
+    RegistryKeySnapshot()
     {
-        HKEY key = nullptr;
-        existed_ = ::RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (!existed_)
-            return;
-        for (DWORD index = 0;; ++index) {
-            char name[256];
-            DWORD nameSize = sizeof(name);
-            DWORD type = 0;
-            BYTE data[4096];
-            DWORD dataSize = sizeof(data);
-            if (::RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
-                break;
-            values_.push_back({name, type, std::string(reinterpret_cast<char*>(data), dataSize)});
-        }
-        ::RegCloseKey(key);
+        DeleteRegistryTree(kSaved);
+        existed_ = Copy(kKey, kSaved);
     }
-    RegistryKeySnapshot(const RegistryKeySnapshot&) = delete;
-    RegistryKeySnapshot& operator=(const RegistryKeySnapshot&) = delete;
-
     ~RegistryKeySnapshot()
     {
-        DeleteRegistryTree(path_);
-        if (!existed_)
-            return;
-        HKEY key = nullptr;
-        if (::RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr)
-            != ERROR_SUCCESS)
-            return;
-        for (const Value& value : values_)
-            ::RegSetValueExA(key, value.name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
-                             static_cast<DWORD>(value.data.size()));
-        ::RegCloseKey(key);
+        DeleteRegistryTree(kKey);
+        if (existed_)
+            Copy(kSaved, kKey);
+        DeleteRegistryTree(kSaved);
     }
 
 private:
-    struct Value {
-        std::string name;
-        DWORD type;
-        std::string data;
-    };
-    std::string path_;
+    static constexpr const char* kSaved = "Software\\Morrowick\\Halvern (saved by ui_halvern_test)";
+
+    static bool Copy(const char* from, const char* to)
+    {
+        UniqueRegKey source;
+        UniqueRegKey target;
+        return ::RegOpenKeyExA(HKEY_CURRENT_USER, from, 0, KEY_READ, source.Receive()) == ERROR_SUCCESS
+            && ::RegCreateKeyExA(HKEY_CURRENT_USER, to, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, target.Receive(),
+                                 nullptr) == ERROR_SUCCESS
+            && ::RegCopyTreeA(source.Get(), nullptr, target.Get()) == ERROR_SUCCESS;
+    }
+
     bool existed_ = false;
-    std::vector<Value> values_;
 };
 
 // GetWindowText cannot read an edit box of another process; the control answers WM_GETTEXT.
@@ -133,7 +115,7 @@ protected:
         return WaitUntil([&] { return (::IsWindowVisible(w) != FALSE) == visible; }, kTimeoutMs);
     }
 
-    RegistryKeySnapshot registry{kKey};
+    RegistryKeySnapshot registry;
     std::string inputPath;
     std::string outputPath;
     ChildProcess halvern;

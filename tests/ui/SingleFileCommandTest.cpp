@@ -8,15 +8,6 @@
 namespace ui_test {
 namespace {
 
-struct FileDialogRequest {
-    HWND owner = nullptr;
-    DWORD flags = 0;
-    std::string filter; // with its terminators
-    std::string initialName;
-    bool defaultExt = true;
-    bool title = true;
-};
-
 class SingleFileCommand : public DialogFixture {
 protected:
     void SetUp() override
@@ -27,15 +18,12 @@ protected:
         SetBalloonSinkForTests([this](const std::string& text, const char*, DWORD, UINT) { balloons.push_back(text); });
         SetFileDialogHandler([this](OPENFILENAMEA& ofn) {
             ++fileDialogs;
-            request.owner = ofn.hwndOwner;
-            request.flags = ofn.Flags;
+            request = ofn;
             const char* end = ofn.lpstrFilter;
             while (end && *end)
                 end += strlen(end) + 1;
-            request.filter.assign(ofn.lpstrFilter, end - ofn.lpstrFilter + 1);
-            request.initialName = ofn.lpstrFile;
-            request.defaultExt = ofn.lpstrDefExt != nullptr;
-            request.title = ofn.lpstrTitle != nullptr;
+            filter.assign(ofn.lpstrFilter, end - ofn.lpstrFilter + 1);
+            initialName = ofn.lpstrFile;
             if (chosen.empty())
                 return FALSE;
             strncpy(ofn.lpstrFile, chosen.c_str(), ofn.nMaxFile - 1);
@@ -57,13 +45,16 @@ protected:
     }
 
     int fileDialogs = 0;
-    FileDialogRequest request;
+    OPENFILENAMEA request = {};
+    std::string filter; // with its terminators
+    std::string initialName;
     std::string chosen;
     std::vector<std::string> balloons;
 };
 
-TEST_F(SingleFileCommand, OpenDialogOffersTheInputFilesOfTheInputDirectory)
+TEST_F(SingleFileCommand, OpenDialogOffersTheInputFilesAndItsCancelStartsNothing)
 {
+    app.SingleInputPath = "untouched";
     struct Case {
         const char* inputPath;
         const char* initialName;
@@ -74,28 +65,19 @@ TEST_F(SingleFileCommand, OpenDialogOffersTheInputFilesOfTheInputDirectory)
         Open();
         Convert();
 
-        EXPECT_EQ(window, request.owner);
-        EXPECT_EQ(c.initialName, request.initialName);
-        const char filter[] = "Input Files (*.DVR-MS)\0*.DVR-MS\0All Files (*.*)\0*.*\0";
-        EXPECT_EQ(std::string(filter, sizeof(filter)), request.filter);
+        EXPECT_EQ(window, request.hwndOwner);
+        EXPECT_EQ(c.initialName, initialName);
+        const char expected[] = "Input Files (*.DVR-MS)\0*.DVR-MS\0All Files (*.*)\0*.*\0";
+        EXPECT_EQ(std::string(expected, sizeof(expected)), filter);
         EXPECT_EQ(static_cast<DWORD>(OFN_FILEMUSTEXIST | OFN_HIDEREADONLY),
-                  request.flags & (OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_ALLOWMULTISELECT));
-        EXPECT_FALSE(request.defaultExt);
-        EXPECT_FALSE(request.title);
+                  request.Flags & (OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_ALLOWMULTISELECT));
+        EXPECT_EQ(nullptr, request.lpstrDefExt);
+        EXPECT_EQ(nullptr, request.lpstrTitle);
         Close();
     }
     EXPECT_EQ(2, fileDialogs);
-}
-
-TEST_F(SingleFileCommand, CancelledDialogStartsNothing)
-{
-    app.SingleInputPath = "untouched";
-    Open();
-    Convert();
-    EXPECT_EQ(1, fileDialogs);
     EXPECT_EQ("untouched", app.SingleInputPath);
     EXPECT_TRUE(balloons.empty());
-    EXPECT_TRUE(Enabled(IDC_CONVERT_SINGLE));
 }
 
 TEST_F(SingleFileCommand, ChosenFileIsConvertedIntoTheOutputDirectoryUnderItsOwnName)
