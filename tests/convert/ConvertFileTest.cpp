@@ -11,7 +11,6 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
 
 #include <atomic>
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include <vector>
 
 using namespace testing_support;
+using Texts = std::vector<std::string>;
 
 namespace {
 
@@ -28,47 +28,26 @@ const char kConvertCaption[] = "Convert Single File...";
 const char kCancelCaption[] = "Cancel Conversion!";
 const char kBuilt[] = "\nGraph filters added & pins connected! Converting...";
 
-struct Balloon {
-    std::string text;
-    bool hasTitle;
-    std::string title;
-    DWORD iconKind;
-    UINT timeoutSeconds;
-    LONG busyWhenShown;
-};
+// Balloons as "<seconds>s <icon> <title>: <text>"; the runs show them from their own threads.
+CriticalSection g_balloonLock;
+Texts g_balloons;
 
-CriticalSection& BalloonLock()
+Texts Balloons()
 {
-    static CriticalSection lock;
-    return lock;
+    CriticalSectionLock lock(g_balloonLock);
+    return g_balloons;
 }
 
-std::vector<Balloon>& BalloonLog()
-{
-    static std::vector<Balloon> balloons;
-    return balloons;
-}
+std::string Plain(const std::string& text) { return "10s 0 : " + text; }
+std::string Error(const std::string& text) { return "10s 3 ERROR: " + text; }
 
-std::vector<Balloon> Balloons()
-{
-    CriticalSectionLock lock(BalloonLock());
-    return BalloonLog();
-}
-
-size_t BalloonCount()
-{
-    return Balloons().size();
-}
-
-// What the conversion threads did to the controls, seen from the window side. Only the
-// user-interface thread (the test's main thread) touches it.
+// What the runs did to the controls, seen from the window side (the test's main thread).
 struct ControlLog {
     std::vector<LONG> ranges;
     std::vector<LONG> positions;
-    std::vector<std::string> captions;   // of 1000
-    std::vector<bool> stopAutoEnables;   // WM_ENABLE of 1004
-};
-ControlLog g_controls;
+    Texts captions;                    // of 1000
+    std::vector<bool> stopAutoEnables; // WM_ENABLE of 1004
+} g_controls;
 
 LRESULT CALLBACK LoggingProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
@@ -85,23 +64,9 @@ LRESULT CALLBACK LoggingProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam
     return ::CallWindowProcA(previous, window, msg, wParam, lParam);
 }
 
-void LogControl(HWND dialog, int id)
-{
-    HWND control = ::GetDlgItem(dialog, id);
-    LONG_PTR previous = ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LoggingProc));
-    ::SetWindowLongPtrA(control, GWLP_USERDATA, previous);
-}
-
 INT_PTR CALLBACK TestDialogProc(HWND, UINT msg, WPARAM, LPARAM)
 {
     return msg == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-std::string InternalGraphBytes()
-{
-    HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
-    const char* bytes = static_cast<const char*>(::LockResource(::LoadResource(nullptr, resource)));
-    return std::string(bytes, ::SizeofResource(nullptr, resource));
 }
 
 // One ConvertFile call on a thread of its own, as the conversion threads make them.
@@ -111,7 +76,6 @@ public:
         : thread_([this, inputPath, outputPath] {
               ScopedComInit com;
               result_ = ConverterApp().ConvertFile(inputPath, outputPath);
-              endTick_ = ::GetTickCount();
               done_ = true;
           })
     {
@@ -123,21 +87,15 @@ public:
     // Handles the main thread's messages meanwhile, as the dialog's loop would.
     bool Wait(DWORD timeoutMs)
     {
-        if (!thread_.joinable())
-            return true;
-        if (!WaitUntil([this] { return done_.load(); }, timeoutMs))
-            return false;
-        thread_.join();
-        return true;
+        if (thread_.joinable() && WaitUntil([this] { return done_.load(); }, timeoutMs))
+            thread_.join();
+        return !thread_.joinable();
     }
-    bool Done() const { return done_.load(); }
     BOOL Result() const { return result_.load(); }
-    DWORD EndTick() const { return endTick_.load(); }
 
 private:
     std::atomic<bool> done_{false};
     std::atomic<BOOL> result_{FALSE};
-    std::atomic<DWORD> endTick_{0};
     std::thread thread_;
 };
 
@@ -154,21 +112,24 @@ protected:
         const std::string graphPath = MakeScratchDirectory("convert-run-graph") + "InternalXGR.tmp";
         ASSERT_TRUE(app.InternalGraphFile.Open(graphPath.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
                                                                     | CStdioFile::shareExclusive | CStdioFile::typeText));
-        const std::string bytes = InternalGraphBytes();
-        app.InternalGraphFile.Write(bytes.data(), bytes.size());
+        HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
+        app.InternalGraphFile.Write(::LockResource(::LoadResource(nullptr, resource)), ::SizeofResource(nullptr, resource));
         app.InternalGraphFile.Flush();
 
-        SetBalloonSinkForTests([](const std::string& text, const char* title, DWORD iconKind, UINT timeoutSeconds) {
-            CriticalSectionLock lock(BalloonLock());
-            BalloonLog().push_back(Balloon{text, title != nullptr, title ? title : "", iconKind, timeoutSeconds,
-                                           ConverterApp().ConversionBusy.load()});
+        SetBalloonSinkForTests([](const std::string& text, const char* title, DWORD iconKind, UINT seconds) {
+            CriticalSectionLock lock(g_balloonLock);
+            g_balloons.push_back(std::to_string(seconds) + "s " + std::to_string(iconKind) + " " + (title ? title : "")
+                                 + ": " + text);
         });
 
         dialog_ = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_HALVERN_DIALOG), nullptr,
                                        &TestDialogProc, 0);
         ASSERT_NE(dialog_, nullptr);
-        for (int id : {IDC_PROGRESS, IDC_CONVERT_SINGLE, IDC_STOP_AUTO})
-            LogControl(dialog_, id);
+        for (int id : {IDC_PROGRESS, IDC_CONVERT_SINGLE, IDC_STOP_AUTO}) {
+            HWND control = ::GetDlgItem(dialog_, id);
+            ::SetWindowLongPtrA(control, GWLP_USERDATA,
+                                ::SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LoggingProc)));
+        }
         mainWindow_.m_hWnd = dialog_;
         app.m_pMainWnd = &mainWindow_;
     }
@@ -195,10 +156,8 @@ protected:
         strcpy(app.ProgramDirectory, directory_.c_str());
         input_ = directory_ + "Show.dvr-ms";
         output_ = directory_ + "Show.MPG";
-        ::SetDlgItemTextA(dialog_, IDC_CONVERT_SINGLE, kConvertCaption);
-        ::EnableWindow(::GetDlgItem(dialog_, IDC_CONVERT_SINGLE), TRUE);
-        ::EnableWindow(::GetDlgItem(dialog_, IDC_STOP_AUTO), TRUE);
-        ClearLogs();
+        report_ = "Converting : " + input_;
+        ResetControls();
     }
 
     void TearDown() override
@@ -207,14 +166,24 @@ protected:
         ConverterApp().ProgramDirectory[0] = '\0';
     }
 
-    static void ClearLogs()
+    static void ResetControls()
     {
+        ::SetDlgItemTextA(dialog_, IDC_CONVERT_SINGLE, kConvertCaption);
+        ::EnableWindow(::GetDlgItem(dialog_, IDC_CONVERT_SINGLE), TRUE);
+        ::EnableWindow(::GetDlgItem(dialog_, IDC_STOP_AUTO), TRUE);
         g_controls = ControlLog();
-        CriticalSectionLock lock(BalloonLock());
-        BalloonLog().clear();
+        CriticalSectionLock lock(g_balloonLock);
+        g_balloons.clear();
     }
 
-    std::string Report(const std::string& input) const { return "Converting : " + input; }
+    // Converts the recording from input_ on a thread of its own and waits for the result.
+    BOOL Convert(const StandInRecording& recording, const std::string& output)
+    {
+        WriteStandInRecording(input_, recording);
+        Conversion run(input_, output);
+        EXPECT_TRUE(run.Wait(60000)) << "the run must end";
+        return run.Result();
+    }
 
     void ExpectIdleControls()
     {
@@ -237,292 +206,170 @@ protected:
     std::string directory_;
     std::string input_;
     std::string output_;
+    std::string report_;
 };
 
 ScopedComInit* ConvertFileTest::com_ = nullptr;
 HWND ConvertFileTest::dialog_ = nullptr;
 CWnd ConvertFileTest::mainWindow_;
 
+StandInRecording Slow(double seconds, double pace)
+{
+    StandInRecording recording;
+    recording.durationSeconds = seconds;
+    recording.pace = pace;
+    return recording;
+}
+
 } // namespace
 
 TEST_F(ConvertFileTest, ASuccessfulRunShowsTwoBalloonsAndWritesTheOutput)
 {
-    StandInRecording recording;
-    WriteStandInRecording(input_, recording);
-    Conversion run(input_, output_);
-    ASSERT_TRUE(run.Wait(60000));
-    EXPECT_TRUE(run.Result());
-
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 2u);
-    EXPECT_EQ(balloons[0].text, Report(input_) + kBuilt);
-    EXPECT_FALSE(balloons[0].hasTitle);
-    EXPECT_EQ(balloons[0].iconKind, 0u);
-    EXPECT_EQ(balloons[0].timeoutSeconds, 10u);
-    EXPECT_EQ(balloons[1].text, Report(input_) + kBuilt + "\nDone!");
-    EXPECT_FALSE(balloons[1].hasTitle);
-    EXPECT_EQ(balloons[1].iconKind, 0u);
-    EXPECT_EQ(balloons[1].timeoutSeconds, 10u);
-    EXPECT_EQ(ReadFileBytes(output_), ExpectedStandInOutput(recording));
-
-    EXPECT_EQ(g_controls.captions, (std::vector<std::string>{kCancelCaption, kConvertCaption}));
-    ExpectIdleControls();
-    // Disabled for the run and left so, as no Auto Converter runs.
-    EXPECT_EQ(g_controls.stopAutoEnables, std::vector<bool>{false});
-    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog_, IDC_STOP_AUTO)));
-    // Done within the first wait: one position (the end), then back to 0.
-    EXPECT_EQ(g_controls.ranges, std::vector<LONG>{2});
-    EXPECT_EQ(g_controls.positions, (std::vector<LONG>{2, 0}));
-    EXPECT_EQ(ConverterApp().ConversionBusy.load(), 0);
-}
-
-TEST_F(ConvertFileTest, EveryRunRereadsTheInternalGraphAndFindsTheSecondStream)
-{
-    StandInRecording recording;
-    recording.hasPin3 = false;
-    recording.payload = "second stream only";
-    WriteStandInRecording(input_, recording);
-    for (int round = 0; round < 2; ++round) {
-        ClearLogs();
+    // Twice, so the second run has to read the internal graph again.
+    for (LONG autoConverterRunning : {0, 1}) {
+        SCOPED_TRACE(autoConverterRunning);
+        ResetControls();
         ::DeleteFileA(output_.c_str());
-        Conversion run(input_, output_);
-        ASSERT_TRUE(run.Wait(60000));
-        EXPECT_TRUE(run.Result()) << "round " << round;
-        ASSERT_EQ(BalloonCount(), 2u);
-        EXPECT_EQ(Balloons()[1].text, Report(input_) + kBuilt + "\nDone!");
+        ConverterApp().AutoConvertRunning = autoConverterRunning;
+        StandInRecording recording;
+        EXPECT_TRUE(Convert(recording, output_));
+        EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Plain(report_ + kBuilt + "\nDone!")}));
         EXPECT_EQ(ReadFileBytes(output_), ExpectedStandInOutput(recording));
+        EXPECT_EQ(g_controls.captions, (Texts{kCancelCaption, kConvertCaption}));
+        ExpectIdleControls();
+        // Stop Auto Converter is greyed for the run and comes back only while the worker runs.
+        const std::vector<bool> stopEnables = autoConverterRunning ? std::vector<bool>{false, true} : std::vector<bool>{false};
+        EXPECT_EQ(g_controls.stopAutoEnables, stopEnables);
+        // Done within the first wait: one position (the end), then back to 0.
+        EXPECT_EQ(g_controls.ranges, std::vector<LONG>{2});
+        EXPECT_EQ(g_controls.positions, (std::vector<LONG>{2, 0}));
+        EXPECT_EQ(ConverterApp().ConversionBusy.load(), 0);
     }
 }
 
-TEST_F(ConvertFileTest, TheStopButtonComesBackWhileTheAutoConverterRuns)
-{
-    ConverterApp().AutoConvertRunning = 1;
-    WriteStandInRecording(input_, StandInRecording());
-    Conversion run(input_, output_);
-    ASSERT_TRUE(run.Wait(60000));
-    ConverterApp().AutoConvertRunning = 0;
-    EXPECT_TRUE(run.Result());
-    EXPECT_EQ(g_controls.stopAutoEnables, (std::vector<bool>{false, true}));
-    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(dialog_, IDC_STOP_AUTO)));
-}
-
-TEST_F(ConvertFileTest, AMissingGraphFileGivesOneErrorBalloon)
+TEST_F(ConvertFileTest, FailedRunsShowTheReportUnderError)
 {
     ConverterApp().Settings.UseFilterGraph = "Missing Graph.xgr";
-    WriteStandInRecording(input_, StandInRecording());
-    Conversion run(input_, output_);
-    ASSERT_TRUE(run.Wait(60000));
-    EXPECT_FALSE(run.Result());
-
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 1u);
-    EXPECT_EQ(balloons[0].text, Report(input_) + "Could not open \"Missing Graph.xgr\"");
-    EXPECT_TRUE(balloons[0].hasTitle);
-    EXPECT_EQ(balloons[0].title, "ERROR");
-    EXPECT_EQ(balloons[0].iconKind, 3u);
-    EXPECT_EQ(balloons[0].timeoutSeconds, 10u);
+    EXPECT_FALSE(Convert(StandInRecording(), output_));
+    EXPECT_EQ(Balloons(), Texts{Error(report_ + "Could not open \"Missing Graph.xgr\"")});
     EXPECT_TRUE(g_controls.ranges.empty()); // never started
     EXPECT_FALSE(FileExists(output_));
     ExpectIdleControls();
     EXPECT_EQ(ConverterApp().ConversionBusy.load(), 0);
-}
+    ConverterApp().Settings.UseFilterGraph = kInternalGraphName;
 
-TEST_F(ConvertFileTest, ARunWhileBusyDoesNothingAtAll)
-{
-    CConverterApp& app = ConverterApp();
-    const LONG claim = ClaimConversion(app);
-    ASSERT_NE(claim, 0);
-    WriteStandInRecording(input_, StandInRecording());
-    Conversion run(input_, output_);
-    ASSERT_TRUE(run.Wait(10000));
-    EXPECT_FALSE(run.Result());
-    EXPECT_EQ(BalloonCount(), 0u);
-    EXPECT_TRUE(g_controls.captions.empty());
-    EXPECT_TRUE(g_controls.stopAutoEnables.empty());
-    EXPECT_EQ(app.ConversionBusy.load(), claim);
-    EXPECT_FALSE(FileExists(output_));
-}
-
-TEST_F(ConvertFileTest, AnOutputThatNamesTheInputIsRefused)
-{
-    StandInRecording recording;
-    WriteStandInRecording(input_, recording);
-    const std::string before = ReadFileBytes(input_);
-    std::string sameFile = directory_ + "SHOW.DVR-MS";
-    Conversion run(input_, sameFile);
-    ASSERT_TRUE(run.Wait(60000));
-    EXPECT_FALSE(run.Result());
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 1u);
-    EXPECT_EQ(balloons[0].text,
-              Report(input_) + "\nThe output file would replace the input file: nothing was converted.");
-    EXPECT_EQ(balloons[0].title, "ERROR");
-    EXPECT_EQ(balloons[0].iconKind, 3u);
-    EXPECT_EQ(ReadFileBytes(input_), before);
+    ResetControls();
+    EXPECT_FALSE(Convert(StandInRecording(), directory_ + "SHOW.DVR-MS"));
+    EXPECT_EQ(Balloons(), Texts{Error(report_ + "\nThe output file would replace the input file: nothing was converted.")});
+    EXPECT_EQ(ReadFileBytes(input_), StandInRecordingBytes(StandInRecording()));
     ExpectIdleControls();
-}
 
-TEST_F(ConvertFileTest, AGraphThatCannotStartFailsWithoutHanging)
-{
-    StandInRecording recording;
-    WriteStandInRecording(input_, recording);
-    // The writer cannot open an output that someone holds unshared, so the graph refuses to run.
-    HANDLE holder = ::CreateFileA(output_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    Conversion run(input_, output_);
-    const bool ended = run.Wait(30000);
-    ::CloseHandle(holder);
-    ASSERT_TRUE(ended && run.Wait(30000)) << "the run must end although its graph never ran";
-    EXPECT_FALSE(run.Result());
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 2u);
-    EXPECT_EQ(balloons[1].text, Report(input_) + kBuilt);
-    EXPECT_EQ(balloons[1].title, "ERROR");
+    ResetControls();
+    StandInRecording failing;
+    failing.failAtSeconds = 1.0;
+    EXPECT_FALSE(Convert(failing, output_));
+    EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Error(report_ + kBuilt)}));
     ExpectIdleControls();
-}
 
-TEST_F(ConvertFileTest, AStreamThatEndsWithAnErrorIsAFailure)
-{
-    StandInRecording recording;
-    recording.failAtSeconds = 1.0;
-    WriteStandInRecording(input_, recording);
-    Conversion run(input_, output_);
-    ASSERT_TRUE(run.Wait(60000));
-    EXPECT_FALSE(run.Result());
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 2u);
-    EXPECT_EQ(balloons[1].text, Report(input_) + kBuilt);
-    EXPECT_EQ(balloons[1].title, "ERROR");
-    EXPECT_EQ(balloons[1].iconKind, 3u);
+    // The writer cannot open an output that someone holds unshared, so the graph never runs.
+    ResetControls();
+    UniqueFileHandle holder(::CreateFileA(output_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    EXPECT_FALSE(Convert(StandInRecording(), output_));
+    EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Error(report_ + kBuilt)}));
     ExpectIdleControls();
 }
 
 TEST_F(ConvertFileTest, ACancelEndsTheRunAtTheNextWait)
 {
-    StandInRecording recording;
-    recording.durationSeconds = 60.0;
-    recording.pace = 1.0;
-    WriteStandInRecording(input_, recording);
+    WriteStandInRecording(input_, Slow(60.0, 1.0));
     Conversion run(input_, output_);
-    ASSERT_TRUE(WaitUntil([] { return BalloonCount() >= 1; }, 30000));
+    ASSERT_TRUE(WaitUntil([] { return Balloons().size() >= 1; }, 30000));
     ::Sleep(500);
     Cancel();
     const DWORD cancelTick = ::GetTickCount();
     ASSERT_TRUE(run.Wait(30000));
+    EXPECT_LE(::GetTickCount() - cancelTick, 8000u); // one wait of five seconds, and the finish
     EXPECT_FALSE(run.Result());
-    EXPECT_LE(run.EndTick() - cancelTick, 8000u); // one wait of five seconds, and the finish
-
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 2u);
-    EXPECT_EQ(balloons[1].text, Report(input_) + kBuilt);
-    EXPECT_EQ(balloons[1].title, "ERROR");
+    EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Error(report_ + kBuilt)}));
     ExpectIdleControls(); // enabled again after the cancel greyed it
     EXPECT_EQ(g_controls.positions.back(), 0);
 }
 
 TEST_F(ConvertFileTest, ProgressIsInWholeSeconds)
 {
-    StandInRecording recording;
-    recording.durationSeconds = 59.9;
-    recording.pace = 6.0; // about ten seconds: two waits time out
-    WriteStandInRecording(input_, recording);
-    Conversion run(input_, output_);
-    ASSERT_TRUE(run.Wait(60000));
-    EXPECT_TRUE(run.Result());
+    EXPECT_TRUE(Convert(Slow(59.9, 6.0), output_)); // about ten seconds: two waits time out
     EXPECT_EQ(g_controls.ranges, std::vector<LONG>{59});
     ASSERT_GE(g_controls.positions.size(), 3u);
     EXPECT_EQ(g_controls.positions.back(), 0);
-    // The end of the media, 59.9 seconds, shows as 59.
-    EXPECT_EQ(g_controls.positions[g_controls.positions.size() - 2], 59);
-    for (size_t i = 0; i + 1 < g_controls.positions.size(); ++i) {
-        EXPECT_GE(g_controls.positions[i], 0);
-        EXPECT_LE(g_controls.positions[i], 59);
-        if (i > 0) {
-            EXPECT_GE(g_controls.positions[i], g_controls.positions[i - 1]);
-        }
-    }
+    EXPECT_EQ(g_controls.positions[g_controls.positions.size() - 2], 59); // the end, 59.9 seconds
+    for (size_t i = 1; i + 1 < g_controls.positions.size(); ++i)
+        EXPECT_GE(g_controls.positions[i], g_controls.positions[i - 1]);
 }
 
 TEST_F(ConvertFileTest, ACancelledRunThatIsStillFinishingLeavesTheNextRunAlone)
 {
-    StandInRecording slow;
-    slow.durationSeconds = 60.0;
-    slow.pace = 1.0;
-    WriteStandInRecording(input_, slow);
-    StandInRecording next;
-    next.durationSeconds = 12.0;
-    next.pace = 2.0; // needs a second wait, which a lost claim would end as a cancel
+    WriteStandInRecording(input_, Slow(60.0, 1.0));
+    StandInRecording next = Slow(12.0, 2.0); // needs a second wait, which a lost claim would end as a cancel
     next.payload = "the next run";
     const std::string nextInput = directory_ + "Next.dvr-ms";
-    const std::string nextOutput = directory_ + "Next.MPG";
     WriteStandInRecording(nextInput, next);
 
     Conversion first(input_, output_);
-    ASSERT_TRUE(WaitUntil([] { return BalloonCount() >= 1; }, 30000));
+    ASSERT_TRUE(WaitUntil([] { return Balloons().size() >= 1; }, 30000));
     Cancel();
-    Conversion second(nextInput, nextOutput);
+    Conversion second(nextInput, directory_ + "Next.MPG");
     ASSERT_TRUE(first.Wait(30000));
     ASSERT_TRUE(second.Wait(60000));
     EXPECT_FALSE(first.Result());
     EXPECT_TRUE(second.Result());
-    EXPECT_EQ(ReadFileBytes(nextOutput), ExpectedStandInOutput(next));
-
-    // The second run waited for the first to finish, and kept its claim meanwhile.
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 4u);
-    EXPECT_EQ(balloons[1].text, Report(input_) + kBuilt);
-    EXPECT_EQ(balloons[1].title, "ERROR");
-    EXPECT_EQ(balloons[2].text, Report(nextInput) + kBuilt);
-    EXPECT_NE(balloons[2].busyWhenShown, 0);
-    EXPECT_EQ(balloons[3].text, Report(nextInput) + kBuilt + "\nDone!");
+    EXPECT_EQ(ReadFileBytes(directory_ + "Next.MPG"), ExpectedStandInOutput(next));
+    const std::string nextReport = "Converting : " + nextInput + kBuilt;
+    EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Error(report_ + kBuilt), Plain(nextReport),
+                                 Plain(nextReport + "\nDone!")}));
     EXPECT_EQ(ConverterApp().ConversionBusy.load(), 0);
     ExpectIdleControls();
 }
 
-TEST_F(ConvertFileTest, StartSingleConversionRefusesWhileBusy)
+TEST_F(ConvertFileTest, NothingStartsWhileBusy)
 {
     CConverterApp& app = ConverterApp();
     app.SingleInputPath = "kept input";
     app.SingleOutputPath = "kept output";
     const LONG claim = ClaimConversion(app);
     ASSERT_NE(claim, 0);
+    EXPECT_FALSE(Convert(StandInRecording(), output_));
     EXPECT_FALSE(app.StartSingleConversion(input_, output_));
     EXPECT_EQ(app.SingleInputPath, "kept input");
     EXPECT_EQ(app.SingleOutputPath, "kept output");
     EXPECT_EQ(app.ConversionBusy.load(), claim);
-    app.ConversionBusy = 0;
+    EXPECT_TRUE(Balloons().empty());
+    EXPECT_TRUE(g_controls.captions.empty());
+    EXPECT_TRUE(g_controls.stopAutoEnables.empty());
+    EXPECT_FALSE(FileExists(output_));
 
-    StandInRecording recording;
-    WriteStandInRecording(input_, recording);
+    app.ConversionBusy = 0;
     ASSERT_TRUE(app.StartSingleConversion(input_, output_));
     EXPECT_EQ(app.SingleInputPath, input_);
     EXPECT_EQ(app.SingleOutputPath, output_);
-    // The claim is made at once, so nothing else can start in between.
-    EXPECT_FALSE(app.StartSingleConversion(input_, output_));
-    ASSERT_TRUE(WaitUntil([] { return BalloonCount() >= 2 && ConverterApp().ConversionBusy.load() == 0; }, 60000));
-    EXPECT_EQ(Balloons()[1].text, Report(input_) + kBuilt + "\nDone!");
-    EXPECT_EQ(ReadFileBytes(output_), ExpectedStandInOutput(recording));
+    EXPECT_FALSE(app.StartSingleConversion(input_, output_)); // claimed at once
+    ASSERT_TRUE(WaitUntil([] { return Balloons().size() >= 2 && ConverterApp().ConversionBusy.load() == 0; }, 60000));
+    EXPECT_EQ(Balloons()[1], Plain(report_ + kBuilt + "\nDone!"));
     app.FinishSingleConversion();
-    ExpectIdleControls();
 }
 
 TEST_F(ConvertFileTest, FinishingASingleConversionCancelsAndWaitsForIt)
 {
     CConverterApp& app = ConverterApp();
-    StandInRecording recording;
-    recording.durationSeconds = 60.0;
-    recording.pace = 1.0;
-    WriteStandInRecording(input_, recording);
+    WriteStandInRecording(input_, Slow(60.0, 1.0));
     ASSERT_TRUE(app.StartSingleConversion(input_, output_));
-    ASSERT_TRUE(WaitUntil([] { return BalloonCount() >= 1; }, 30000));
+    ASSERT_TRUE(WaitUntil([] { return Balloons().size() >= 1; }, 30000));
 
     // Waits on this thread, which owns the window the run updates: it must handle those updates.
     const DWORD start = ::GetTickCount();
     app.FinishSingleConversion();
     EXPECT_LE(::GetTickCount() - start, 9000u);
-    const std::vector<Balloon> balloons = Balloons();
-    ASSERT_EQ(balloons.size(), 2u);
-    EXPECT_EQ(balloons[1].title, "ERROR");
+    EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Error(report_ + kBuilt)}));
     EXPECT_EQ(g_controls.captions.back(), kConvertCaption);
     EXPECT_EQ(app.ConversionBusy.load(), 0);
 
@@ -535,13 +382,8 @@ TEST_F(ConvertFileTest, FinishingASingleConversionCancelsAndWaitsForIt)
 TEST_F(ConvertFileTest, ADetachedWindowIsNeverTouched)
 {
     DetachConversionWindow();
-    WriteStandInRecording(input_, StandInRecording());
-    {
-        Conversion run(input_, output_);
-        ASSERT_TRUE(run.Wait(60000));
-        EXPECT_TRUE(run.Result());
-    }
-    EXPECT_EQ(BalloonCount(), 2u); // the balloons still come
+    EXPECT_TRUE(Convert(StandInRecording(), output_));
+    EXPECT_EQ(Balloons().size(), 2u); // the balloons still come
     EXPECT_TRUE(g_controls.captions.empty());
     EXPECT_TRUE(g_controls.ranges.empty());
     EXPECT_TRUE(g_controls.positions.empty());
@@ -550,37 +392,26 @@ TEST_F(ConvertFileTest, ADetachedWindowIsNeverTouched)
     // An attached window is used whatever the main window pointer says.
     AttachConversionWindow(dialog_);
     ConverterApp().m_pMainWnd = nullptr;
-    ClearLogs();
-    {
-        Conversion run(input_, output_);
-        ASSERT_TRUE(run.Wait(60000));
-    }
+    EXPECT_TRUE(Convert(StandInRecording(), output_));
     ConverterApp().m_pMainWnd = &mainWindow_;
-    EXPECT_EQ(g_controls.captions, (std::vector<std::string>{kCancelCaption, kConvertCaption}));
+    EXPECT_EQ(g_controls.captions, (Texts{kCancelCaption, kConvertCaption}));
 }
 
 TEST_F(ConvertFileTest, DetachingHandlesTheUpdateInProgress)
 {
     AttachConversionWindow(dialog_);
     UniqueHandle inside(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    std::atomic<bool> delivered{false};
-    std::atomic<bool> done{false};
     std::thread updater([&] {
         WithConversionWindow([&](HWND window) {
             ::SetEvent(inside.Get());
             ::Sleep(200); // the user-interface thread is in DetachConversionWindow by now
             ::SetDlgItemTextA(window, IDC_CONVERT_SINGLE, "in progress"); // a sent message
-            delivered = true;
         });
-        done = true;
     });
     ASSERT_EQ(::WaitForSingleObject(inside.Get(), 10000), WAIT_OBJECT_0);
     DetachConversionWindow(); // without handling the sent message this would never return
-    EXPECT_TRUE(delivered.load());
     updater.join();
-    EXPECT_TRUE(done.load());
-    EXPECT_EQ(g_controls.captions, std::vector<std::string>{"in progress"});
-
+    EXPECT_EQ(g_controls.captions, Texts{"in progress"});
     bool called = false;
     WithConversionWindow([&](HWND) { called = true; });
     EXPECT_FALSE(called);
@@ -591,12 +422,9 @@ TEST_F(ConvertFileTest, ASingleThreadWithoutComOnlyWritesAnError)
 {
     CConverterApp& app = ConverterApp();
     const LONG claim = ClaimConversion(app);
-    ASSERT_NE(claim, 0);
     const std::string capture = directory_ + "stdout.txt";
-
     std::thread runner([&] {
-        // An apartment of the other kind makes CoInitialize fail on this thread.
-        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); // so that CoInitialize fails on this thread
         fflush(stdout);
         const int saved = _dup(1);
         const int file = _open(capture.c_str(), _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY, 0600);
@@ -609,9 +437,8 @@ TEST_F(ConvertFileTest, ASingleThreadWithoutComOnlyWritesAnError)
         ::CoUninitialize();
     });
     runner.join();
-
     EXPECT_EQ(ReadFileBytes(capture), "ERROR - Could not initialize COM library");
-    EXPECT_EQ(BalloonCount(), 0u);
+    EXPECT_TRUE(Balloons().empty());
     EXPECT_TRUE(g_controls.captions.empty());
     EXPECT_EQ(app.ConversionBusy.load(), 0); // the claim made for it is given back
 }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <climits>
 #include <cmath>
 
@@ -12,36 +11,33 @@ using namespace testing_support;
 
 TEST(OutputName, KeepsTheNameUpToItsLastDot)
 {
-    EXPECT_EQ(OutputPathFor("D:\\Video", "News.dvr-ms", "MPG"), "D:\\Video\\News.MPG");
-    EXPECT_EQ(OutputPathFor("D:\\Video\\", "Show.dvr-ms", "MPG"), "D:\\Video\\Show.MPG");
-    EXPECT_EQ(OutputPathFor("D:\\Video", "a.b.dvr-ms", "MPG"), "D:\\Video\\a.b.MPG");
-    EXPECT_EQ(OutputPathFor("D:\\Video", "News.2005.03.28.dvr-ms", "mpg"), "D:\\Video\\News.2005.03.28.mpg");
-    EXPECT_EQ(OutputPathFor("D:\\Video", "Show.dvr-ms", ".MPG"), "D:\\Video\\Show..MPG");
-    EXPECT_EQ(OutputPathFor("D:\\Video", "Show.", "MPG"), "D:\\Video\\Show.MPG");
-}
+    const struct {
+        const char* directory;
+        const char* name;
+        const char* ext;
+        const char* expected;
+    } cases[] = {
+        {"D:\\Video", "News.dvr-ms", "MPG", "D:\\Video\\News.MPG"},
+        {"D:\\Video\\", "Show.dvr-ms", "MPG", "D:\\Video\\Show.MPG"},
+        {"D:\\Video", "News.2005.03.28.dvr-ms", "mpg", "D:\\Video\\News.2005.03.28.mpg"},
+        {"D:\\Video", "Show.dvr-ms", ".MPG", "D:\\Video\\Show..MPG"},
+        {"D:\\Video", "Show.", "MPG", "D:\\Video\\Show.MPG"},
+        {"D:\\My.Videos", "Show", "MPG", "D:\\My.Videos\\MPG"}, // no dot: the extension alone
+        {"", "Show", "MPG", "\\MPG"},
+        {"D:\\Video/", "Show.dvr-ms", "MPG", "D:\\Video/\\Show.MPG"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(OutputPathFor(c.directory, c.name, c.ext), c.expected) << c.directory << " " << c.name;
 
-TEST(OutputName, ANameWithoutADotGivesTheExtensionAloneInTheDirectory)
-{
-    EXPECT_EQ(OutputPathFor("D:\\My.Videos", "Show", "MPG"), "D:\\My.Videos\\MPG");
-    EXPECT_EQ(OutputPathFor("", "Show", "MPG"), "\\MPG");
-    EXPECT_EQ(OutputPathFor("D:\\Video/", "Show.dvr-ms", "MPG"), "D:\\Video/\\Show.MPG");
-}
-
-TEST(OutputName, ABackslashTrailByteIsNotASeparator)
-{
     // 0x95 0x5C is one Shift-JIS character; its trail byte is no backslash.
     const std::string directory = "D:\\\x95\x5C";
     EXPECT_EQ(OutputPathFor(directory, "Show.dvr-ms", "MPG", 932), directory + "\\Show.MPG");
     EXPECT_EQ(OutputPathFor(directory, "Show.dvr-ms", "MPG", 1252), directory + "Show.MPG");
-    EXPECT_TRUE(EndsWithBackslash("D:\\\x95\x5C\\", 932));
-    EXPECT_FALSE(EndsWithBackslash("", 932));
 }
 
-TEST(ProgressSeconds, AreCutTowardZero)
+TEST(ProgressSeconds, AreCutTowardZeroWithinALong)
 {
     EXPECT_EQ(WholeSeconds(59.9), 59);
-    EXPECT_EQ(WholeSeconds(12.7), 12);
-    EXPECT_EQ(WholeSeconds(0.99), 0);
     EXPECT_EQ(WholeSeconds(-0.5), 0);
     EXPECT_EQ(WholeSeconds(std::nan("")), 0);
     EXPECT_EQ(WholeSeconds(1e12), LONG_MAX);
@@ -51,21 +47,8 @@ TEST(ProgressSeconds, AreCutTowardZero)
 TEST(SameFileTest, MatchesOneFileUnderAnyOfItsNames)
 {
     const std::string directory = MakeScratchDirectory("convert-same-file");
-    const std::string input = directory + "Recording With Long Name.dvr-ms";
-    WriteFileBytes(input, "x");
-    std::string upper = input;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(NamesSameFile(input, upper));
-    EXPECT_TRUE(NamesSameFile(input, directory + "sub\\..\\Recording With Long Name.DVR-MS"));
-    // An output that does not exist yet is matched by its path alone.
-    EXPECT_TRUE(NamesSameFile(directory + "new.mpg", directory + "NEW.MPG"));
-    EXPECT_FALSE(NamesSameFile(input, directory + "Recording With Long Name.MPG"));
-    EXPECT_FALSE(NamesSameFile(directory + "a.mpg", directory + "b.mpg"));
-
-    char shortName[MAX_PATH] = {};
-    const DWORD length = ::GetShortPathNameA(input.c_str(), shortName, MAX_PATH);
-    if (length > 0 && length < MAX_PATH && input != shortName) {
-        EXPECT_TRUE(NamesSameFile(input, shortName)) << shortName;
-    }
+    WriteFileBytes(directory + "Show.dvr-ms", "x");
+    EXPECT_TRUE(NamesSameFile(directory + "Show.dvr-ms", directory + "sub\\..\\SHOW.DVR-MS"));
+    EXPECT_TRUE(NamesSameFile(directory + "new.mpg", directory + "NEW.MPG")); // not there yet
+    EXPECT_FALSE(NamesSameFile(directory + "Show.dvr-ms", directory + "Show.MPG"));
 }
