@@ -36,17 +36,17 @@ GUID TestGuid(unsigned long n)
 }
 CLSID ClassOf(Kind kind) { return TestGuid(0x100 + kind); }
 
-struct PinSpec {
+struct PinLayout {
     const wchar_t* name;
     PIN_DIRECTION direction;
     Subtype subtype;
 };
-struct FilterSpec {
-    std::vector<PinSpec> pins;
+struct FilterLayout {
+    std::vector<PinLayout> pins;
     bool readsFile;
     bool writesFile;
 };
-const FilterSpec kSpecs[kKinds] = {
+const FilterLayout kSpecs[kKinds] = {
     {{{L"Out 1", PINDIR_OUTPUT, A}, {L"Out 2", PINDIR_OUTPUT, A}}, true, false},
     {{{L"In 1", PINDIR_INPUT, A}, {L"In 2", PINDIR_INPUT, A}}, false, true},
     {{{L"Picky In", PINDIR_INPUT, B}}, false, false},
@@ -67,7 +67,7 @@ HRESULT Accept(Subtype subtype, const AM_MEDIA_TYPE& type)
 
 class CTestInputPin final : public CBaseInputPin {
 public:
-    CTestInputPin(CBaseFilter* filter, const PinSpec& spec) : CBaseInputPin(filter, spec.name), subtype_(spec.subtype) {}
+    CTestInputPin(CBaseFilter* filter, const PinLayout& layout) : CBaseInputPin(filter, layout.name), subtype_(layout.subtype) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override { return Accept(subtype_, type); }
 
 protected:
@@ -79,7 +79,7 @@ private:
 
 class CTestOutputPin final : public CBaseOutputPin {
 public:
-    CTestOutputPin(CBaseFilter* filter, const PinSpec& spec) : CBaseOutputPin(filter, spec.name), subtype_(spec.subtype) {}
+    CTestOutputPin(CBaseFilter* filter, const PinLayout& layout) : CBaseOutputPin(filter, layout.name), subtype_(layout.subtype) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override { return Accept(subtype_, type); }
     HRESULT GetMediaType(int index, CMediaType& type) override
     {
@@ -105,7 +105,7 @@ class CTestFilter final : public CBaseFilter, public IFileSourceFilter, public I
 public:
     explicit CTestFilter(Kind kind) : CBaseFilter(ClassOf(kind)), kind_(kind)
     {
-        for (const PinSpec& pin : kSpecs[kind].pins) {
+        for (const PinLayout& pin : kSpecs[kind].pins) {
             if (pin.direction == PINDIR_INPUT)
                 pins_.push_back(std::make_unique<CTestInputPin>(this, pin));
             else
