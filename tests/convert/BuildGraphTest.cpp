@@ -46,7 +46,7 @@ struct FilterLayout {
     bool readsFile;
     bool writesFile;
 };
-const FilterLayout kSpecs[kKinds] = {
+const FilterLayout kLayouts[kKinds] = {
     {{{L"Out 1", PINDIR_OUTPUT, A}, {L"Out 2", PINDIR_OUTPUT, A}}, true, false},
     {{{L"In 1", PINDIR_INPUT, A}, {L"In 2", PINDIR_INPUT, A}}, false, true},
     {{{L"Picky In", PINDIR_INPUT, B}}, false, false},
@@ -105,7 +105,7 @@ class CTestFilter final : public CBaseFilter, public IFileSourceFilter, public I
 public:
     explicit CTestFilter(Kind kind) : CBaseFilter(ClassOf(kind)), kind_(kind)
     {
-        for (const PinLayout& pin : kSpecs[kind].pins) {
+        for (const PinLayout& pin : kLayouts[kind].pins) {
             if (pin.direction == PINDIR_INPUT)
                 pins_.push_back(std::make_unique<CTestInputPin>(this, pin));
             else
@@ -136,9 +136,9 @@ public:
 protected:
     HRESULT QueryFilterInterface(REFIID iid, void** object) override
     {
-        if (iid == IID_IFileSourceFilter && kSpecs[kind_].readsFile)
+        if (iid == IID_IFileSourceFilter && kLayouts[kind_].readsFile)
             *object = static_cast<IFileSourceFilter*>(this);
-        else if (iid == IID_IFileSinkFilter && kSpecs[kind_].writesFile)
+        else if (iid == IID_IFileSinkFilter && kLayouts[kind_].writesFile)
             *object = static_cast<IFileSinkFilter*>(this);
         else
             return E_NOINTERFACE;
