@@ -182,3 +182,16 @@ void CBasePin::ClearConnection()
     peer_.Reset();
     type_.Clear();
 }
+
+HRESULT CBasePin::CheckCanConnect(IPin* peer, PIN_DIRECTION peerDirection) const
+{
+    if (IsConnected())
+        return VFW_E_ALREADY_CONNECTED;
+    if (filter_->State() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    PIN_DIRECTION direction;
+    HRESULT hr = peer->QueryDirection(&direction);
+    if (FAILED(hr))
+        return hr;
+    return direction == peerDirection ? S_OK : VFW_E_INVALID_DIRECTION;
+}

@@ -57,6 +57,8 @@ public:
     virtual void Inactive() {}
 
 protected:
+    // What both ends check before a connection is made; call with the filter's state lock held.
+    HRESULT CheckCanConnect(IPin* peer, PIN_DIRECTION peerDirection) const;
     CBasePin(CBaseFilter* filter, const wchar_t* name, PIN_DIRECTION direction);
 
     // Further interfaces the pin offers; *object is already null.

@@ -33,16 +33,9 @@ STDMETHODIMP CBaseInputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TY
     if (!connector || !type)
         return E_POINTER;
     CriticalSectionLock lock(filter_->StateLock());
-    if (IsConnected())
-        return VFW_E_ALREADY_CONNECTED;
-    if (filter_->State() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    PIN_DIRECTION direction;
-    HRESULT hr = connector->QueryDirection(&direction);
+    HRESULT hr = CheckCanConnect(connector, PINDIR_OUTPUT);
     if (FAILED(hr))
         return hr;
-    if (direction != PINDIR_OUTPUT)
-        return VFW_E_INVALID_DIRECTION;
     if (CheckMediaType(*type) != S_OK)
         return VFW_E_TYPE_NOT_ACCEPTED;
     SetConnection(connector, *type);

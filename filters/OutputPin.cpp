@@ -13,16 +13,9 @@ STDMETHODIMP CBaseOutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type
     if (!receivePin)
         return E_POINTER;
     CriticalSectionLock lock(filter_->StateLock());
-    if (IsConnected())
-        return VFW_E_ALREADY_CONNECTED;
-    if (filter_->State() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    PIN_DIRECTION direction;
-    HRESULT hr = receivePin->QueryDirection(&direction);
+    HRESULT hr = CheckCanConnect(receivePin, PINDIR_INPUT);
     if (FAILED(hr))
         return hr;
-    if (direction != PINDIR_INPUT)
-        return VFW_E_INVALID_DIRECTION;
 
     if (type && IsFullySpecified(*type))
         return AttemptConnection(receivePin, *type);
