@@ -77,6 +77,69 @@ bool FileExists(const std::string& path)
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string VectorPath(const std::string& name)
+{
+    char unixDirectory[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableA("HALVERN_VECTORS", unixDirectory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::string();
+    // Wine's drive Z: is the Unix root.
+    std::string path = std::string("Z:") + unixDirectory + "\\" + name;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::string UnixPath(const std::string& windowsPath)
+{
+    using UnixFileName = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix)
+        return std::string();
+    std::wstring wide(windowsPath.begin(), windowsPath.end());
+    char* unix = toUnix(wide.c_str());
+    if (!unix)
+        return std::string();
+    std::string path(unix);
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return path;
+}
+
+bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD timeoutMs)
+{
+    const std::string directory = MakeScratchDirectory("tool-output");
+    const std::string outPath = directory + "out.txt";
+    const std::string errPath = directory + "err.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE out = ::CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = ::CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> command(commandLine.begin(), commandLine.end());
+    command.push_back('\0');
+    const BOOL started =
+        ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    ::CloseHandle(out);
+    ::CloseHandle(err);
+    if (!started)
+        return false;
+    const bool ended = ::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (!ended)
+        ::TerminateProcess(process.hProcess, 1);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    output.out = ReadFileBytes(outPath);
+    output.err = ReadFileBytes(errPath);
+    return ended;
+}
+
 void DeleteRegistryTree(const std::string& path, HKEY root)
 {
     ::RegDeleteTreeA(root, path.c_str());

@@ -17,6 +17,20 @@ std::string MakeScratchDirectory(const std::string& name);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// A test vector made by tests/media/make-vectors.sh, as a Windows path ("es\\video.m2v").
+// Empty when the program runs outside CTest's vectors fixture.
+std::string VectorPath(const std::string& name);
+// The Unix path of a Windows path (through Wine's own mapping); empty when there is none.
+std::string UnixPath(const std::string& windowsPath);
+
+// Runs a Linux program (ffmpeg, ffprobe: by their Linux path, arguments as Unix paths) and gives
+// what it wrote. Wine starts Unix programs itself but does not pass their exit code on reliably,
+// so callers judge by the output. False when it could not be started or did not end in time.
+struct ToolOutput {
+    std::string out;
+    std::string err;
+};
+bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD timeoutMs = 120000);
 
 // Registry under HKEY_CURRENT_USER unless a root is given.
 void DeleteRegistryTree(const std::string& path, HKEY root = HKEY_CURRENT_USER);

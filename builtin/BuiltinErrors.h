@@ -1,0 +1,16 @@
+#pragma once
+// Failure codes of Halvern's own filters, distinct from the system's so that a conversion report
+// can name the cause (FACILITY_ITF codes belong to the interface that returns them).
+
+#include <windows.h>
+
+// The file is not an ASF recording at all.
+inline constexpr HRESULT HALVERN_E_NOT_RECORDING = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA801);
+// The header is cut short or contradicts itself.
+inline constexpr HRESULT HALVERN_E_BAD_HEADER = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA802);
+// Protected content: converting it needs rights Halvern does not have.
+inline constexpr HRESULT HALVERN_E_PROTECTED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA803);
+// Neither MPEG-2 video nor a supported audio stream.
+inline constexpr HRESULT HALVERN_E_NO_STREAMS = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA804);
+// The data is damaged beyond what can be skipped (most packets unreadable).
+inline constexpr HRESULT HALVERN_E_DAMAGED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA805);
