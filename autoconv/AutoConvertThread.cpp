@@ -5,6 +5,7 @@
 #include "framework/FileFind.h"
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 namespace {
@@ -62,6 +63,17 @@ bool HasOutput(const std::string& outputPath)
     return existing.FindFile(outputPath.c_str());
 }
 
+// What a recording looked like when its conversion failed; it is tried again once it changes.
+struct RecordingStamp {
+    ULONGLONG size;
+    FILETIME lastWrite;
+
+    bool operator==(const RecordingStamp& other) const
+    {
+        return size == other.size && ::CompareFileTime(&lastWrite, &other.lastWrite) == 0;
+    }
+};
+
 class AutoConverter {
 public:
     explicit AutoConverter(CConverterApp& app) : app_(app) {}
@@ -77,6 +89,9 @@ private:
     Snapshot settings_;
     UniqueChangeNotification notification_;
     DWORD lastWait_ = WAIT_TIMEOUT;
+    // Recordings whose conversion failed, by name, for as long as this worker runs: without it a
+    // broken recording would be converted, and fail, on every pass.
+    std::map<std::string, RecordingStamp> failed_;
 };
 
 void AutoConverter::Run()
@@ -142,16 +157,24 @@ void AutoConverter::Scan()
     for (bool found = recordings.FindFile(pattern.c_str()); found && !StopRequested();
          found = recordings.FindNextFile()) {
         std::string name = recordings.GetFileName();
+        if (IsPartialOutputName(name))
+            continue;
+        const RecordingStamp stamp = {recordings.GetLength(), recordings.GetLastWriteTime()};
+        const auto known = failed_.find(name);
+        if (known != failed_.end() && known->second == stamp)
+            continue;
         std::string inputPath = settings_.InputDirectory + name;
         std::string outputPath = OutputPathFor(settings_.OutputDirectory, name, settings_.OutputExt);
         if (HasOutput(outputPath) || !IsFinishedRecording(inputPath))
             continue;
 
         if (app_.ConvertFile(inputPath, outputPath)) {
+            failed_.erase(name);
             WriteWorkerText(" - Done.\n");
             if (settings_.DeleteSource && HasUsableOutput(outputPath))
                 ::DeleteFileA(inputPath.c_str());
         } else {
+            failed_[name] = stamp;
             WriteWorkerText(" - Failed.\n");
         }
         WriteWorkerText(kWaiting);

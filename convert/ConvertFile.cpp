@@ -1,6 +1,7 @@
 #include "app/ConverterApp.h"
 #include "convert/BuildGraph.h"
 #include "convert/ConversionRun.h"
+#include "convert/OutputName.h"
 #include "convert/RunFeedback.h"
 #include "convert/WideText.h"
 #include "res/resource.h"
@@ -25,6 +26,8 @@ constexpr DWORD kCompletionWaitMs = 5000;
 constexpr DWORD kErrorIcon = 3;
 const char kErrorTitle[] = "ERROR";
 const char kOverwritesInput[] = "\nThe output file would replace the input file: nothing was converted.";
+const char kNothingWritten[] = "\nNothing was written to the output file.";
+const char kNotPublished[] = "\nCould not replace the output file.";
 
 std::atomic<LONG> g_lastClaim{0};
 
@@ -156,7 +159,7 @@ void StopEveryFilter(IGraphBuilder* graph)
 }
 
 HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const std::string& inputPath,
-                    const std::string& outputPath, std::string& report)
+                    const std::string& partialPath, std::string& report)
 {
     ComPtr<IMediaControl> control;
     ComPtr<IMediaEvent> events;
@@ -172,13 +175,11 @@ HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const 
     if (FAILED(status))
         return status;
 
-    if (NamesSameFile(inputPath, outputPath)) {
-        report += kOverwritesInput;
-        return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
-    }
+    // Left by a run that was killed; the writer may not truncate what it finds.
+    ::DeleteFileA(partialPath.c_str());
 
     const std::string graphChoice = app.Settings.UseFilterGraph;
-    status = BuildGraph(graph, graphChoice, inputPath, outputPath, report);
+    status = BuildGraph(graph, graphChoice, inputPath, partialPath, report);
     if (SUCCEEDED(status)) {
         report += "\nGraph filters added & pins connected! Converting...";
         ShowRunBalloon(report, nullptr, 0);
@@ -193,6 +194,24 @@ HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const 
     control->Stop(); // also when it never ran
     StopEveryFilter(graph);
     return status;
+}
+
+// Gives the finished file its output name, replacing an earlier output only now. A graph whose
+// writer wrote nothing, or wrote under another name, has produced no output.
+HRESULT PublishOutput(const std::string& partialPath, const std::string& outputPath, std::string& report)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(partialPath.c_str(), GetFileExInfoStandard, &data)
+        || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
+        report += kNothingWritten;
+        return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+    }
+    if (!::MoveFileExA(partialPath.c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const HRESULT failure = HRESULT_FROM_WIN32(::GetLastError());
+        report += kNotPublished;
+        return failure;
+    }
+    return S_OK;
 }
 
 BOOL RunConversion(CConverterApp& app, LONG claim, const std::string& inputPath, const std::string& outputPath)
@@ -210,8 +229,19 @@ BOOL RunConversion(CConverterApp& app, LONG claim, const std::string& inputPath,
     }
     ShowControlsRunning();
 
-    status = BuildAndRun(app, claim, graph.Get(), inputPath, outputPath, report);
-    graph.Reset(); // the filters go with it, closing the output before anyone hears of it
+    // The graph writes beside the output and the output appears only whole.
+    const std::string partialPath = PartialOutputPath(outputPath);
+    if (NamesSameFile(inputPath, outputPath) || NamesSameFile(inputPath, partialPath)) {
+        report += kOverwritesInput;
+        status = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+    } else {
+        status = BuildAndRun(app, claim, graph.Get(), inputPath, partialPath, report);
+        graph.Reset(); // the filters go with it, closing the file before it is looked at
+        if (SUCCEEDED(status))
+            status = PublishOutput(partialPath, outputPath, report);
+        if (FAILED(status))
+            ::DeleteFileA(partialPath.c_str());
+    }
 
     if (SUCCEEDED(status)) {
         report += "\nDone!";

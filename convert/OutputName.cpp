@@ -1,5 +1,11 @@
 #include "convert/OutputName.h"
 
+namespace {
+
+const char kPartialSuffix[] = ".partial";
+
+} // namespace
+
 bool EndsWithBackslash(const std::string& text, UINT codePage)
 {
     size_t last = std::string::npos;
@@ -23,4 +29,16 @@ std::string OutputPathFor(const std::string& outputDirectory, const std::string&
         path.append(inputFileName, 0, dot + 1);
     path += outputExt;
     return path;
+}
+
+std::string PartialOutputPath(const std::string& outputPath)
+{
+    return outputPath + kPartialSuffix;
+}
+
+bool IsPartialOutputName(const std::string& fileName)
+{
+    const size_t suffixLength = sizeof(kPartialSuffix) - 1;
+    return fileName.size() > suffixLength
+        && ::lstrcmpiA(fileName.c_str() + fileName.size() - suffixLength, kPartialSuffix) == 0;
 }

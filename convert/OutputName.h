@@ -13,3 +13,11 @@ std::string OutputPathFor(const std::string& outputDirectory, const std::string&
 // True when the text's last character is a backslash of its own, not the trail byte of a
 // double-byte character (0x5C is a trail byte in Shift-JIS and its kin).
 bool EndsWithBackslash(const std::string& text, UINT codePage = CP_ACP);
+
+// The name a run writes under until its output is complete: beside the output, so that the final
+// rename stays on one volume, and never the output's own name, so that an unfinished file is never
+// taken for a converted recording.
+std::string PartialOutputPath(const std::string& outputPath);
+
+// True for a name that PartialOutputPath made; such a file is never a recording.
+bool IsPartialOutputName(const std::string& fileName);

@@ -14,6 +14,7 @@ public:
 
     std::string GetFileName() const { return data_.cFileName; }
     bool IsDirectory() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+    FILETIME GetLastWriteTime() const { return data_.ftLastWriteTime; }
     ULONGLONG GetLength() const
     {
         return (static_cast<ULONGLONG>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;

@@ -154,7 +154,8 @@ TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
     WriteStandInRecording(input_ + "Broken.dvr-ms", Recording());
     WriteStandInRecording(input_ + "Other.txt", Recording());
     WriteFileBytes(output_ + "done.mpg", "");                 // any size, any case: already converted
-    WriteFileBytes(output_ + "Broken.MPG", "left by a cancel");
+    WriteFileBytes(output_ + "Broken.MPG", "made by someone");
+    WriteFileBytes(output_ + "LOUD.MPG.partial", "left by a killed run"); // not an output
 
     ConverterApp().StartAutoConvert();
     ASSERT_TRUE(WaitForText(" - Done.\n", 2, 30000)) << output.Text();
@@ -164,8 +165,9 @@ TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
     EXPECT_TRUE(FileExists(output_ + "News.2005.03.28.MPG"));
     EXPECT_TRUE(FileExists(output_ + "LOUD.MPG"));
     EXPECT_EQ(ReadFileBytes(output_ + "done.mpg"), "");
-    EXPECT_EQ(ReadFileBytes(output_ + "Broken.MPG"), "left by a cancel");
+    EXPECT_EQ(ReadFileBytes(output_ + "Broken.MPG"), "made by someone");
     EXPECT_FALSE(FileExists(output_ + "Other.MPG"));
+    EXPECT_FALSE(FileExists(output_ + "LOUD.MPG.partial"));
 }
 
 TEST_F(AutoConverterTest, ExtensionStoredWithADotGivesTwoDots)
@@ -210,6 +212,29 @@ TEST_F(AutoConverterTest, DeleteSourceRemovesOnlySuccessfullyConvertedRecordings
     EXPECT_EQ(output.Count(" - Failed.\n"), 1u) << "a stream that breaks is a failed conversion";
     EXPECT_FALSE(FileExists(input_ + "Good.dvr-ms"));
     EXPECT_TRUE(FileExists(input_ + "Bad.dvr-ms"));
+}
+
+TEST_F(AutoConverterTest, AFailedRecordingIsTriedAgainOnlyWhenItChangesOrTheWorkerRestarts)
+{
+    AutoConvertTiming().ScanWaitMs = 300;
+    StandInRecording broken = Recording(1.0);
+    broken.failAtSeconds = 0.2;
+    const std::string path = input_ + "Bad.dvr-ms";
+    WriteStandInRecording(path, broken);
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 1, 20000)) << output.Text();
+    const int seen = passes;
+    ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 10000));
+    EXPECT_EQ(output.Count(" - Failed.\n"), 1u) << "not again while unchanged";
+    EXPECT_FALSE(FileExists(output_ + "Bad.MPG.partial"));
+
+    broken.payload = "rewritten by the recorder";
+    WriteStandInRecording(path, broken);
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 2, 20000)) << "a changed recording is tried again";
+
+    ConverterApp().StopAutoConvert();
+    ConverterApp().StartAutoConvert();
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 3, 20000)) << "a new start forgets the failures";
 }
 
 TEST(AutoConverterOutput, OnlyANonEmptyOutputFileLetsTheRecordingGo)

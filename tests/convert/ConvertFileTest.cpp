@@ -1,5 +1,6 @@
 #include "app/ConverterApp.h"
 #include "convert/ConversionRun.h"
+#include "convert/OutputName.h"
 #include "convert/RunFeedback.h"
 #include "res/resource.h"
 #include "settings/ConverterSettings.h"
@@ -213,6 +214,15 @@ ScopedComInit* ConvertFileTest::com_ = nullptr;
 HWND ConvertFileTest::dialog_ = nullptr;
 CWnd ConvertFileTest::mainWindow_;
 
+// A fault of the stand-in writer for as long as the object lives.
+class DumpFault {
+public:
+    explicit DumpFault(const char* fault) { ::SetEnvironmentVariableA("HALVERN_DUMP_FAULT", fault); }
+    DumpFault(const DumpFault&) = delete;
+    DumpFault& operator=(const DumpFault&) = delete;
+    ~DumpFault() { ::SetEnvironmentVariableA("HALVERN_DUMP_FAULT", nullptr); }
+};
+
 StandInRecording Slow(double seconds, double pace)
 {
     StandInRecording recording;
@@ -271,13 +281,48 @@ TEST_F(ConvertFileTest, FailedRunsShowTheReportUnderError)
     EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Error(report_ + kBuilt)}));
     ExpectIdleControls();
 
-    // The writer cannot open an output that someone holds unshared, so the graph never runs.
+    // The writer cannot open a file that someone holds unshared, so the graph never runs.
     ResetControls();
-    UniqueFileHandle holder(::CreateFileA(output_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    UniqueFileHandle holder(::CreateFileA(PartialOutputPath(output_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          0, nullptr));
     ASSERT_TRUE(holder.IsValid());
     EXPECT_FALSE(Convert(StandInRecording(), output_));
     EXPECT_EQ(Balloons(), (Texts{Plain(report_ + kBuilt), Error(report_ + kBuilt)}));
     ExpectIdleControls();
+}
+
+// The output appears only whole: an earlier one survives every failure, and nothing of a failed
+// run stays behind, neither under the output's name nor under the one it was written as.
+TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
+{
+    StandInRecording failing;
+    failing.failAtSeconds = 1.0;
+    const struct {
+        const char* name;
+        StandInRecording recording;
+        const char* fault;
+        bool succeeds;
+        const char* ending;
+    } cases[] = {
+        {"success", StandInRecording(), "", true, "\nDone!"},
+        {"broken stream", failing, "", false, ""},
+        {"writer aborts", StandInRecording(), "abort", false, ""},
+        {"writer ignores its name", StandInRecording(), "ignore-name", false, "\nNothing was written to the output file."},
+    };
+    const std::string partial = PartialOutputPath(output_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetControls();
+        WriteFileBytes(output_, "an earlier output");
+        WriteFileBytes(partial, "left by a killed run");
+        DumpFault fault(c.fault);
+        EXPECT_EQ(Convert(c.recording, output_), c.succeeds ? TRUE : FALSE);
+        EXPECT_EQ(ReadFileBytes(output_), c.succeeds ? ExpectedStandInOutput(c.recording) : "an earlier output");
+        EXPECT_FALSE(FileExists(partial));
+        const std::string last = report_ + kBuilt + c.ending;
+        EXPECT_EQ(Balloons().back(), c.succeeds ? Plain(last) : Error(last));
+        ExpectIdleControls();
+    }
 }
 
 TEST_F(ConvertFileTest, ACancelEndsTheRunAtTheNextWait)

@@ -113,6 +113,12 @@ STDMETHODIMP CStandInDump::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
     return S_OK;
 }
 
+namespace {
+
+const char kFaultVariable[] = "HALVERN_DUMP_FAULT";
+
+} // namespace
+
 HRESULT CStandInDump::OnStartStreaming()
 {
     HRESULT hr = CBaseRenderer::OnStartStreaming();
@@ -121,6 +127,16 @@ HRESULT CStandInDump::OnStartStreaming()
     if (fileName_.empty())
         return E_UNEXPECTED;
     CriticalSectionLock streaming(StreamingLock());
+    char fault[32] = {};
+    ::GetEnvironmentVariableA(kFaultVariable, fault, sizeof(fault));
+    const std::string chosen = fault;
+    fault_ = chosen == "ignore-name" ? Fault::IgnoreName
+        : chosen == "abort"         ? Fault::Abort
+        : chosen == "hang"          ? Fault::Hang
+                                    : Fault::None;
+    samplesWritten_ = 0;
+    if (fault_ == Fault::IgnoreName)
+        return S_OK;
     file_.Reset(::CreateFileW(fileName_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_)
@@ -136,6 +152,12 @@ void CStandInDump::OnStopStreaming()
 
 HRESULT CStandInDump::Write(IMediaSample* sample)
 {
+    if (fault_ == Fault::IgnoreName)
+        return S_OK;
+    if (fault_ == Fault::Abort && samplesWritten_ > 0) {
+        NotifyEvent(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_WRITE_FAULT), 0);
+        return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    }
     if (!file_)
         return E_UNEXPECTED;
     BYTE* data = nullptr;
@@ -150,6 +172,7 @@ HRESULT CStandInDump::Write(IMediaSample* sample)
         NotifyEvent(EC_ERRORABORT, hr, 0);
         return hr;
     }
+    ++samplesWritten_;
     return S_OK;
 }
 
@@ -159,6 +182,7 @@ HRESULT CStandInDump::Finish()
     if (file_)
         ::FlushFileBuffers(file_.Get());
     file_.Reset();
-    InputEnded();
+    if (fault_ != Fault::Hang)
+        InputEnded();
     return S_OK;
 }
