@@ -1,0 +1,100 @@
+#pragma once
+// Interleaves elementary streams into 2048-byte DVD-style program stream packs, by decode time,
+// with the SCR held back wherever the decoder buffers would overflow. No COM: the filter feeds
+// it bytes with their times and hands the packs on.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "media/mpeg/ElementaryStream.h"
+#include "media/mpeg/ProgramStreamLayout.h"
+
+namespace mpeg {
+
+class IPackSink {
+public:
+    // One pack of PackSize bytes; false stops the multiplexer for good.
+    virtual bool WritePack(const uint8_t* pack) = 0;
+
+protected:
+    ~IPackSink() = default;
+};
+
+class CProgramStreamMultiplexer {
+public:
+    // Timestamps begin this long after the first SCR (0), as DVD muxers leave a preload.
+    static constexpr int64_t Preload = 45000;
+
+    explicit CProgramStreamMultiplexer(IPackSink& sink);
+    CProgramStreamMultiplexer(const CProgramStreamMultiplexer&) = delete;
+    CProgramStreamMultiplexer& operator=(const CProgramStreamMultiplexer&) = delete;
+
+    // Forgets streams and state; streams are then added again, at most one video and one audio.
+    void Reset();
+    int AddStream(StreamKind kind);
+
+    // Bytes of a stream and the 90 kHz time of the first unit starting in them (or NoTimestamp).
+    // Writes whatever packs can be written; false once the sink failed.
+    bool Push(int stream, const uint8_t* data, size_t size, int64_t time);
+    // The stream has ended; when all have, the rest is written.
+    bool End(int stream);
+    // Packs go on without the stream until it delivers again, as if it had none queued: for an
+    // input that has stopped delivering while another still has data.
+    bool StopWaitingFor(int stream);
+
+    size_t Queued(int stream) const { return streams_[static_cast<size_t>(stream)]->queue.Queued(); }
+    bool WaitsFor(int stream) const { return streams_[static_cast<size_t>(stream)]->waitedFor; }
+    bool Finished() const { return finished_; }
+    bool Failed() const { return failed_; }
+    uint32_t Damaged() const;
+    uint64_t PacksWritten() const { return packs_; }
+    // The constant added to input times to make output times (known once the first pack is out).
+    int64_t TimeOffset() const { return offset_; }
+
+private:
+    struct BufferedUnit {
+        int64_t removal; // output DTS in 90 kHz: the bytes leave the decoder buffer then
+        size_t bytes;
+    };
+    struct Stream {
+        explicit Stream(StreamKind kind) : queue(kind) {}
+        CElementaryStream queue;
+        SystemStreamEntry entry;
+        size_t bufferBytes = 0;
+        bool started = false;   // its first packet (with the P-STD extension) is out
+        bool waitedFor = true;
+        std::deque<BufferedUnit> buffered;
+        size_t occupancy = 0;
+    };
+    struct PacketPlan {
+        size_t payload = 0;
+        size_t headerSize = 0;
+        PesHeader header;
+        size_t units = 0;       // units starting in the payload
+        size_t firstUnit = 0;   // offset of the first of them in the payload
+        bool complete = false;  // a full packet, or the end of an ended stream
+    };
+
+    bool Drain();
+    bool NextDts(const Stream& stream, int64_t& dts) const;
+    PacketPlan Plan(Stream& stream, bool firstPack) const;
+    bool WritePacket(Stream& stream, const PacketPlan& plan);
+    uint64_t NextScr() const;
+    void FixOffset();
+
+    IPackSink& sink_;
+    std::vector<std::unique_ptr<Stream>> streams_;
+    uint8_t pack_[PackSize];
+    uint64_t packs_ = 0;
+    uint64_t scrAnchor_ = 0;   // 27 MHz
+    uint64_t packsSinceAnchor_ = 0;
+    int64_t offset_ = 0;
+    bool offsetFixed_ = false;
+    bool finished_ = false;
+    bool failed_ = false;
+};
+
+} // namespace mpeg

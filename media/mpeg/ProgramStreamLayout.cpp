@@ -1,0 +1,136 @@
+#include "media/mpeg/ProgramStreamLayout.h"
+
+#include <cstring>
+
+namespace mpeg {
+
+void WritePackHeader(uint8_t* out, uint64_t scr27MHz, uint32_t muxRate)
+{
+    const uint64_t base = (scr27MHz / 300) & 0x1FFFFFFFFull;
+    const uint32_t extension = static_cast<uint32_t>(scr27MHz % 300);
+    out[0] = 0x00;
+    out[1] = 0x00;
+    out[2] = 0x01;
+    out[3] = 0xBA;
+    out[4] = static_cast<uint8_t>(0x44 | ((base >> 27) & 0x38) | ((base >> 28) & 0x03));
+    out[5] = static_cast<uint8_t>(base >> 20);
+    out[6] = static_cast<uint8_t>(((base >> 12) & 0xF8) | 0x04 | ((base >> 13) & 0x03));
+    out[7] = static_cast<uint8_t>(base >> 5);
+    out[8] = static_cast<uint8_t>(((base << 3) & 0xF8) | 0x04 | ((extension >> 7) & 0x03));
+    out[9] = static_cast<uint8_t>(((extension << 1) & 0xFE) | 0x01);
+    out[10] = static_cast<uint8_t>(muxRate >> 14);
+    out[11] = static_cast<uint8_t>(muxRate >> 6);
+    out[12] = static_cast<uint8_t>(((muxRate << 2) & 0xFC) | 0x03);
+    out[13] = 0xF8; // reserved bits, no pack stuffing
+}
+
+size_t SystemHeaderSize(size_t streamCount)
+{
+    return 12 + 3 * streamCount;
+}
+
+size_t WriteSystemHeader(uint8_t* out, uint32_t rateBound, int audioBound, int videoBound,
+                         const SystemStreamEntry* streams, size_t streamCount)
+{
+    const size_t size = SystemHeaderSize(streamCount);
+    const size_t length = size - 6;
+    out[0] = 0x00;
+    out[1] = 0x00;
+    out[2] = 0x01;
+    out[3] = 0xBB;
+    out[4] = static_cast<uint8_t>(length >> 8);
+    out[5] = static_cast<uint8_t>(length);
+    out[6] = static_cast<uint8_t>(0x80 | (rateBound >> 15));
+    out[7] = static_cast<uint8_t>(rateBound >> 7);
+    out[8] = static_cast<uint8_t>((rateBound << 1) | 0x01);
+    // Variable rate, not constrained; audio and video locked to the system clock, as DVD has it.
+    out[9] = static_cast<uint8_t>(audioBound << 2);
+    out[10] = static_cast<uint8_t>(0xE0 | videoBound);
+    out[11] = 0x7F; // no packet rate restriction, reserved bits
+    uint8_t* entry = out + 12;
+    for (size_t i = 0; i < streamCount; ++i, entry += 3) {
+        entry[0] = streams[i].streamId;
+        entry[1] = static_cast<uint8_t>(0xC0 | (streams[i].scale1024 ? 0x20 : 0x00) | ((streams[i].bufferSize >> 8) & 0x1F));
+        entry[2] = static_cast<uint8_t>(streams[i].bufferSize);
+    }
+    return size;
+}
+
+void WriteTimestamp(uint8_t* out, unsigned prefix, int64_t time90kHz)
+{
+    const uint64_t t = static_cast<uint64_t>(time90kHz) & 0x1FFFFFFFFull;
+    out[0] = static_cast<uint8_t>((prefix << 4) | ((t >> 29) & 0x0E) | 0x01);
+    out[1] = static_cast<uint8_t>(t >> 22);
+    out[2] = static_cast<uint8_t>(((t >> 14) & 0xFE) | 0x01);
+    out[3] = static_cast<uint8_t>(t >> 7);
+    out[4] = static_cast<uint8_t>(((t << 1) & 0xFE) | 0x01);
+}
+
+static size_t HeaderDataLength(const PesHeader& header)
+{
+    size_t length = header.stuffing;
+    if (header.pts != NoTimestamp)
+        length += header.dts != NoTimestamp ? 10 : 5;
+    if (header.pstd)
+        length += 3;
+    return length;
+}
+
+size_t PesHeaderSize(const PesHeader& header)
+{
+    return 9 + HeaderDataLength(header);
+}
+
+size_t WritePesHeader(uint8_t* out, const PesHeader& header, size_t payloadSize)
+{
+    const size_t dataLength = HeaderDataLength(header);
+    const size_t packetLength = 3 + dataLength + payloadSize;
+    out[0] = 0x00;
+    out[1] = 0x00;
+    out[2] = 0x01;
+    out[3] = header.streamId;
+    out[4] = static_cast<uint8_t>(packetLength >> 8);
+    out[5] = static_cast<uint8_t>(packetLength);
+    out[6] = 0x81; // '10', not scrambled, original
+    uint8_t flags = 0;
+    if (header.pts != NoTimestamp)
+        flags |= header.dts != NoTimestamp ? 0xC0 : 0x80;
+    if (header.pstd)
+        flags |= 0x01;
+    out[7] = flags;
+    out[8] = static_cast<uint8_t>(dataLength);
+    uint8_t* p = out + 9;
+    if (header.pts != NoTimestamp) {
+        if (header.dts != NoTimestamp) {
+            WriteTimestamp(p, 3, header.pts);
+            WriteTimestamp(p + 5, 1, header.dts);
+            p += 10;
+        } else {
+            WriteTimestamp(p, 2, header.pts);
+            p += 5;
+        }
+    }
+    if (header.pstd) {
+        // Only the P-STD buffer field of the PES extension: flags byte 0001 111 0.
+        p[0] = 0x1E;
+        p[1] = static_cast<uint8_t>(0x40 | (header.pstd->scale1024 ? 0x20 : 0x00) | ((header.pstd->bufferSize >> 8) & 0x1F));
+        p[2] = static_cast<uint8_t>(header.pstd->bufferSize);
+        p += 3;
+    }
+    std::memset(p, 0xFF, header.stuffing);
+    return 9 + dataLength;
+}
+
+void WritePaddingPacket(uint8_t* out, size_t totalSize)
+{
+    const size_t length = totalSize - 6;
+    out[0] = 0x00;
+    out[1] = 0x00;
+    out[2] = 0x01;
+    out[3] = PaddingStreamId;
+    out[4] = static_cast<uint8_t>(length >> 8);
+    out[5] = static_cast<uint8_t>(length);
+    std::memset(out + 6, 0xFF, length);
+}
+
+} // namespace mpeg

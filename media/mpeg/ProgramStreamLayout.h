@@ -1,0 +1,51 @@
+#pragma once
+// Byte layout of an MPEG-2 program stream (ISO/IEC 13818-1), DVD style: pack headers, the system
+// header, PES packet headers and padding packets. Timestamps are 33-bit 90 kHz values.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mpeg {
+
+constexpr size_t PackSize = 2048;
+constexpr size_t PackHeaderSize = 14;
+// DVD mux rate in units of 50 bytes/s: 10.08 Mbit/s.
+constexpr uint32_t DvdMuxRate = 25200;
+constexpr uint8_t VideoStreamId = 0xE0;
+constexpr uint8_t MpegAudioStreamId = 0xC0;
+constexpr uint8_t PrivateStream1Id = 0xBD;
+constexpr uint8_t PaddingStreamId = 0xBE;
+// First AC-3 sub-stream inside private stream 1.
+constexpr uint8_t Ac3SubstreamId = 0x80;
+constexpr size_t Ac3SubstreamHeaderSize = 4;
+constexpr int64_t NoTimestamp = INT64_MIN;
+
+// scr27MHz is the full 27 MHz system clock (base * 300 + extension).
+void WritePackHeader(uint8_t* out, uint64_t scr27MHz, uint32_t muxRate);
+
+struct SystemStreamEntry {
+    uint8_t streamId;
+    bool scale1024; // buffer size in 1024-byte units rather than 128-byte units
+    uint16_t bufferSize;
+};
+size_t SystemHeaderSize(size_t streamCount);
+size_t WriteSystemHeader(uint8_t* out, uint32_t rateBound, int audioBound, int videoBound,
+                         const SystemStreamEntry* streams, size_t streamCount);
+
+struct PesHeader {
+    uint8_t streamId = VideoStreamId;
+    int64_t pts = NoTimestamp;
+    int64_t dts = NoTimestamp;          // only written with a PTS
+    const SystemStreamEntry* pstd = nullptr; // P-STD buffer extension, in each stream's first packet
+    size_t stuffing = 0;                // 0xFF bytes inside the header
+};
+// Header bytes before the payload: start code, length, flags and the optional fields.
+size_t PesHeaderSize(const PesHeader& header);
+// Writes the header of a packet whose payload (after the header) is payloadSize bytes.
+size_t WritePesHeader(uint8_t* out, const PesHeader& header, size_t payloadSize);
+// A padding packet of exactly totalSize bytes (at least 6).
+void WritePaddingPacket(uint8_t* out, size_t totalSize);
+// Five timestamp bytes with the given 4-bit prefix (2 = PTS alone, 3 = PTS before DTS, 1 = DTS).
+void WriteTimestamp(uint8_t* out, unsigned prefix, int64_t time90kHz);
+
+} // namespace mpeg

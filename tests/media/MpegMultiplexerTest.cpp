@@ -1,0 +1,376 @@
+// The multiplexer core fed with elementary streams, its packs read back by a program stream
+// walker of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "media/mpeg/AudioFrames.h"
+#include "media/mpeg/Multiplexer.h"
+#include "tests/support/TestSupport.h"
+
+using namespace mpeg;
+
+namespace {
+
+class CCollectingSink : public IPackSink {
+public:
+    bool WritePack(const uint8_t* pack) override
+    {
+        if (failAfter >= 0 && packs >= failAfter)
+            return false;
+        bytes.insert(bytes.end(), pack, pack + PackSize);
+        ++packs;
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    int packs = 0;
+    int failAfter = -1;
+};
+
+struct Packet {
+    size_t pack;
+    uint64_t scr; // 27 MHz
+    uint8_t streamId;
+    int64_t pts = NoTimestamp;
+    int64_t dts = NoTimestamp;
+    bool pstd = false;
+    int ac3Frames = -1;
+    int ac3Pointer = -1;
+    std::string payload;
+};
+
+int64_t ReadTimestamp(const uint8_t* p)
+{
+    return (static_cast<int64_t>(p[0] & 0x0E) << 29) | (p[1] << 22) | ((p[2] & 0xFE) << 14) | (p[3] << 7) | (p[4] >> 1);
+}
+
+// Every pack: 2048 bytes, a pack header, the system header in the first one only, then PES and
+// padding packets that end exactly at the pack's end.
+std::vector<Packet> Walk(const std::vector<uint8_t>& bytes)
+{
+    std::vector<Packet> packets;
+    EXPECT_EQ(0u, bytes.size() % PackSize);
+    uint64_t lastScr = 0;
+    for (size_t pack = 0; pack * PackSize < bytes.size(); ++pack) {
+        const uint8_t* p = bytes.data() + pack * PackSize;
+        const uint8_t* const end = p + PackSize;
+        EXPECT_EQ(0x000001BAu, static_cast<uint32_t>(p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3])) << pack;
+        const uint64_t base = (static_cast<uint64_t>(p[4] & 0x38) << 27) | (static_cast<uint64_t>(p[4] & 0x03) << 28) |
+                              (p[5] << 20) | ((p[6] & 0xF8) << 12) | ((p[6] & 0x03) << 13) | (p[7] << 5) | (p[8] >> 3);
+        const uint64_t scr = base * 300 + (((p[8] & 0x03) << 7) | (p[9] >> 1));
+        EXPECT_LE(lastScr, scr) << pack;
+        lastScr = scr;
+        EXPECT_EQ(DvdMuxRate, static_cast<uint32_t>((p[10] << 14) | (p[11] << 6) | (p[12] >> 2)));
+        p += PackHeaderSize;
+        while (p < end) {
+            EXPECT_EQ(0, p[0] | p[1]);
+            EXPECT_EQ(1, p[2]);
+            const uint8_t id = p[3];
+            const size_t length = (p[4] << 8) | p[5];
+            const uint8_t* const next = p + 6 + length;
+            EXPECT_EQ(id == 0xBB, pack == 0 && p == bytes.data() + PackHeaderSize) << pack;
+            if (id != 0xBB && id != PaddingStreamId) {
+                Packet packet{pack, scr, id, NoTimestamp, NoTimestamp, false, -1, -1, {}};
+                EXPECT_EQ(0x81, p[6]);
+                const uint8_t flags = p[7];
+                const uint8_t* field = p + 9;
+                if (flags & 0x80) {
+                    packet.pts = ReadTimestamp(field);
+                    field += 5;
+                }
+                if (flags & 0x40) {
+                    packet.dts = ReadTimestamp(field);
+                    field += 5;
+                }
+                if (flags & 0x01) {
+                    EXPECT_EQ(0x1E, field[0]);
+                    packet.pstd = true;
+                }
+                const uint8_t* payload = p + 9 + p[8];
+                if (id == PrivateStream1Id) {
+                    EXPECT_EQ(Ac3SubstreamId, payload[0]);
+                    packet.ac3Frames = payload[1];
+                    packet.ac3Pointer = (payload[2] << 8) | payload[3];
+                    payload += 4;
+                }
+                packet.payload.assign(reinterpret_cast<const char*>(payload), static_cast<size_t>(next - payload));
+                packets.push_back(std::move(packet));
+            }
+            p = next;
+        }
+        EXPECT_EQ(end, p) << pack;
+    }
+    return packets;
+}
+
+std::string Concatenated(const std::vector<Packet>& packets, uint8_t id)
+{
+    std::string bytes;
+    for (const Packet& packet : packets)
+        if (packet.streamId == id)
+            bytes += packet.payload;
+    return bytes;
+}
+
+// A fixed pseudo-random sequence for chunk sizes.
+struct Lcg {
+    uint32_t state = 12345;
+    uint32_t Next(uint32_t range)
+    {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % range;
+    }
+};
+
+// Both streams pushed in irregular pieces, the video twenty times larger, with a time only on
+// the first piece of each.
+void Feed(CProgramStreamMultiplexer& mux, int video, const std::string& videoBytes, int audio,
+          const std::string& audioBytes, int64_t audioStart)
+{
+    Lcg random;
+    size_t v = 0, a = 0;
+    while (v < videoBytes.size() || a < audioBytes.size()) {
+        const size_t piece = 300 + random.Next(1000);
+        if (a < audioBytes.size()) {
+            const size_t n = std::min(piece, audioBytes.size() - a);
+            ASSERT_TRUE(mux.Push(audio, reinterpret_cast<const uint8_t*>(audioBytes.data() + a), n, a == 0 ? audioStart : NoTimestamp));
+            if ((a += n) == audioBytes.size()) {
+                ASSERT_TRUE(mux.End(audio));
+            }
+        }
+        if (v < videoBytes.size()) {
+            const size_t n = std::min(piece * 20, videoBytes.size() - v);
+            ASSERT_TRUE(mux.Push(video, reinterpret_cast<const uint8_t*>(videoBytes.data() + v), n, v == 0 ? 0 : NoTimestamp));
+            if ((v += n) == videoBytes.size()) {
+                ASSERT_TRUE(mux.End(video));
+            }
+        }
+    }
+}
+
+TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits)
+{
+    struct Case {
+        const char* video;
+        const char* audio;
+        StreamKind kind;
+        uint8_t audioId;
+        int64_t audioStart; // 90 kHz; the gap to the video's first time must survive
+        size_t audioBuffer;
+    } cases[] = {
+        {"es\\video.m2v", "es\\audio.mp2", StreamKind::MpegAudio, MpegAudioStreamId, 0, 4096},
+        {"es\\video-bframes.m2v", "es\\audio.ac3", StreamKind::Ac3Audio, PrivateStream1Id, 27000, 58 * 1024},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.video);
+        const std::string videoBytes = testing_support::ReadFileBytes(testing_support::VectorPath(c.video));
+        const std::string audioBytes = testing_support::ReadFileBytes(testing_support::VectorPath(c.audio));
+        ASSERT_GT(videoBytes.size(), 100000u);
+        ASSERT_GT(audioBytes.size(), 10000u);
+        CCollectingSink sink;
+        CProgramStreamMultiplexer mux(sink);
+        const int video = mux.AddStream(StreamKind::Mpeg2Video);
+        const int audio = mux.AddStream(c.kind);
+        Feed(mux, video, videoBytes, audio, audioBytes, c.audioStart);
+        ASSERT_TRUE(mux.Finished());
+        EXPECT_EQ(0u, mux.Damaged());
+
+        const std::vector<Packet> packets = Walk(sink.bytes);
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(0u, packets[0].scr);
+        EXPECT_EQ(videoBytes, Concatenated(packets, VideoStreamId));
+        EXPECT_EQ(audioBytes, Concatenated(packets, c.audioId));
+
+        std::vector<size_t> ac3Starts;
+        AudioFrame frame;
+        for (size_t at = 0; c.kind == StreamKind::Ac3Audio && at < audioBytes.size(); at += frame.size) {
+            ASSERT_TRUE(ParseAc3Frame(reinterpret_cast<const uint8_t*>(audioBytes.data() + at), audioBytes.size() - at, frame));
+            ac3Starts.push_back(at);
+        }
+        struct Buffer {
+            std::deque<std::pair<int64_t, size_t>> held;
+            size_t occupancy = 0;
+            int64_t dts = 0;
+        } buffers[2];
+        int64_t firstVideo = NoTimestamp, firstAudio = NoTimestamp, lastDts[2] = {INT64_MIN, INT64_MIN};
+        size_t audioOffset = 0;
+        bool bPictures = false;
+        for (const Packet& packet : packets) {
+            const bool isVideo = packet.streamId == VideoStreamId;
+            EXPECT_EQ(packet.pstd, &packet == &*std::find_if(packets.begin(), packets.end(), [&](const Packet& p) {
+                          return p.streamId == packet.streamId;
+                      }));
+            if (packet.ac3Frames >= 0) {
+                const auto first = std::lower_bound(ac3Starts.begin(), ac3Starts.end(), audioOffset);
+                const auto last = std::lower_bound(ac3Starts.begin(), ac3Starts.end(), audioOffset + packet.payload.size());
+                EXPECT_EQ(last - first, packet.ac3Frames);
+                EXPECT_EQ(first == last ? 0 : static_cast<int>(*first - audioOffset) + 1, packet.ac3Pointer);
+            }
+            if (!isVideo)
+                audioOffset += packet.payload.size();
+            // Bytes arrive before their decode time and never overflow the decoder buffer (each
+            // packet's bytes counted until the decode time of its first unit, so up to a packet more).
+            Buffer& buffer = buffers[isVideo ? 0 : 1];
+            while (!buffer.held.empty() && static_cast<uint64_t>(buffer.held.front().first) * 300 <= packet.scr) {
+                buffer.occupancy -= buffer.held.front().second;
+                buffer.held.pop_front();
+            }
+            if (packet.pts != NoTimestamp)
+                buffer.dts = packet.dts != NoTimestamp ? packet.dts : packet.pts;
+            buffer.held.push_back({buffer.dts, packet.payload.size()});
+            buffer.occupancy += packet.payload.size();
+            EXPECT_LE(buffer.occupancy, (isVideo ? 232 * 1024u : c.audioBuffer) + PackSize) << packet.pack;
+            if (packet.pts == NoTimestamp)
+                continue;
+            const int64_t dts = buffer.dts;
+            bPictures |= isVideo && packet.dts != NoTimestamp;
+            EXPECT_LT(lastDts[isVideo ? 0 : 1], dts);
+            EXPECT_LE(dts, packet.pts);
+            lastDts[isVideo ? 0 : 1] = dts;
+            EXPECT_LE(packet.scr, static_cast<uint64_t>(dts) * 300) << packet.pack;
+            int64_t& first = isVideo ? firstVideo : firstAudio;
+            if (first == NoTimestamp)
+                first = packet.pts;
+        }
+        EXPECT_EQ(c.kind == StreamKind::Ac3Audio, bPictures);
+        EXPECT_EQ(c.audioStart, firstAudio - firstVideo);
+        EXPECT_EQ(CProgramStreamMultiplexer::Preload + (bPictures ? 3600 : 0), firstVideo);
+    }
+}
+
+// A synthetic open-GOP stream: I2 B0 B1 P5 B3 B4 P8 B6 B7 in decode order, 25 frames/s.
+struct Picture {
+    int temporalReference;
+    int type;
+};
+const Picture Pictures[] = {{2, 1}, {0, 3}, {1, 3}, {5, 2}, {3, 3}, {4, 3}, {8, 2}, {6, 3}, {7, 3}};
+constexpr int64_t Frame = 3600;
+constexpr int64_t Start = 10000;
+
+std::string PictureBytes(const Picture& picture, size_t fill, bool first)
+{
+    std::string bytes;
+    if (first) {
+        const uint8_t headers[] = {0, 0, 1, 0xB3, 0x2D, 0x02, 0x40, 0x33, 0xFF, 0xFF, 0xE0, 0x18,
+                                   0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
+        bytes.assign(reinterpret_cast<const char*>(headers), sizeof(headers));
+    }
+    const uint8_t header[] = {0, 0, 1, 0, static_cast<uint8_t>(picture.temporalReference >> 2),
+                              static_cast<uint8_t>(((picture.temporalReference & 3) << 6) | (picture.type << 3) | 7)};
+    bytes.append(reinterpret_cast<const char*>(header), sizeof(header));
+    bytes.append(fill, '\xAA');
+    return bytes;
+}
+
+TEST(MpegMultiplexerTest, VideoTimesFollowPictureOrderWhateverTheSamples)
+{
+    enum class Times { EveryPicture, FirstOnly, EverySecondPicture };
+    struct Case {
+        size_t fill;   // bytes of each picture after its header
+        size_t pieces; // 0: one push per picture (or per two with EverySecondPicture), else pushes of this size
+        Times times;
+    } cases[] = {
+        {5000, 0, Times::EveryPicture},
+        {100, 0, Times::EveryPicture},
+        {5000, 0, Times::FirstOnly},
+        {3000, 777, Times::FirstOnly},
+        {100, 0, Times::EverySecondPicture},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.fill << " " << c.pieces << " " << static_cast<int>(c.times));
+        CCollectingSink sink;
+        CProgramStreamMultiplexer mux(sink);
+        const int video = mux.AddStream(StreamKind::Mpeg2Video);
+        std::string all;
+        std::vector<std::pair<std::string, int64_t>> pushes;
+        for (size_t i = 0; i < std::size(Pictures); ++i) {
+            const std::string bytes = PictureBytes(Pictures[i], c.fill, i == 0);
+            all += bytes;
+            const int64_t time = Start + Pictures[i].temporalReference * Frame;
+            if (c.times == Times::EveryPicture || (c.times == Times::FirstOnly && i == 0))
+                pushes.push_back({bytes, time});
+            else if (c.times == Times::FirstOnly || i % 2 == 1)
+                pushes.back().first += bytes;
+            else
+                pushes.push_back({bytes, time});
+        }
+        if (c.pieces) {
+            pushes.clear();
+            for (size_t at = 0; at < all.size(); at += c.pieces)
+                pushes.push_back({all.substr(at, c.pieces), at == 0 ? Start + 2 * Frame : NoTimestamp});
+        }
+        for (const auto& push : pushes)
+            ASSERT_TRUE(mux.Push(video, reinterpret_cast<const uint8_t*>(push.first.data()), push.first.size(), push.second));
+        ASSERT_TRUE(mux.End(video));
+
+        const std::vector<Packet> packets = Walk(sink.bytes);
+        EXPECT_EQ(all, Concatenated(packets, VideoStreamId));
+        std::vector<std::pair<int64_t, int64_t>> times, expected;
+        for (const Packet& packet : packets)
+            if (packet.pts != NoTimestamp)
+                times.push_back({packet.pts, packet.dts});
+        // Decoding starts at the preload, one frame per picture; I and P carry both times.
+        for (size_t i = 0; i < std::size(Pictures); ++i) {
+            const int64_t pts = CProgramStreamMultiplexer::Preload + Frame * (1 + Pictures[i].temporalReference);
+            expected.push_back({pts, Pictures[i].type == 3 ? NoTimestamp : CProgramStreamMultiplexer::Preload + Frame * static_cast<int64_t>(i)});
+        }
+        EXPECT_EQ(expected, times);
+    }
+}
+
+TEST(MpegMultiplexerTest, GarbageIsCountedAndKeptAndSilentInputsAreNotWaitedFor)
+{
+    std::string audioBytes = testing_support::ReadFileBytes(testing_support::VectorPath("es\\audio.mp2"));
+    ASSERT_GT(audioBytes.size(), 20 * 576u);
+    audioBytes.insert(10 * 576, std::string("\xFF\xFD garbage, not a frame \x01\x02\x03", 28));
+    CCollectingSink sink;
+    CProgramStreamMultiplexer mux(sink);
+    const int audio = mux.AddStream(StreamKind::MpegAudio);
+    const int video = mux.AddStream(StreamKind::Mpeg2Video);
+    // The video input delivers nothing: the audio waits for it until told not to.
+    ASSERT_TRUE(mux.Push(audio, reinterpret_cast<const uint8_t*>(audioBytes.data()), audioBytes.size() / 2, 0));
+    EXPECT_EQ(0, sink.packs);
+    ASSERT_TRUE(mux.StopWaitingFor(video));
+    EXPECT_GT(sink.packs, 0);
+    ASSERT_TRUE(mux.Push(audio, reinterpret_cast<const uint8_t*>(audioBytes.data() + audioBytes.size() / 2),
+                         audioBytes.size() - audioBytes.size() / 2, NoTimestamp));
+    ASSERT_TRUE(mux.End(audio));
+    EXPECT_FALSE(mux.Finished());
+    ASSERT_TRUE(mux.End(video));
+    EXPECT_TRUE(mux.Finished());
+    EXPECT_EQ(1u, mux.Damaged());
+
+    const std::vector<Packet> packets = Walk(sink.bytes);
+    EXPECT_EQ(audioBytes, Concatenated(packets, MpegAudioStreamId));
+    // Frame times run on across the garbage: 1152 samples at 48 kHz each.
+    int64_t first = NoTimestamp, last = NoTimestamp;
+    for (const Packet& packet : packets) {
+        if (packet.pts == NoTimestamp)
+            continue;
+        if (last != NoTimestamp) {
+            EXPECT_EQ(0, (packet.pts - last) % 2160) << packet.pts;
+        }
+        last = packet.pts;
+        if (first == NoTimestamp)
+            first = last;
+    }
+    EXPECT_EQ(CProgramStreamMultiplexer::Preload, first);
+    EXPECT_GT(last, first + 2160 * 100);
+
+    // A sink that fails stops the multiplexer for good.
+    CCollectingSink failing;
+    failing.failAfter = 2;
+    CProgramStreamMultiplexer stopped(failing);
+    const int only = stopped.AddStream(StreamKind::MpegAudio);
+    EXPECT_FALSE(stopped.Push(only, reinterpret_cast<const uint8_t*>(audioBytes.data()), audioBytes.size(), 0));
+    EXPECT_TRUE(stopped.Failed());
+    EXPECT_EQ(2, failing.packs);
+}
+
+} // namespace
