@@ -98,6 +98,7 @@ BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const char* toolt
     CopyTextField(IconRecord.szTip, sizeof(IconRecord.szTip), tooltip, platform_.CodePage);
 
     IconAbsent = FALSE;
+    iconWanted_ = TRUE;
     AddFlags = IconRecord.uFlags;
     BOOL added = platform_.ShellNotifyIcon(NIM_ADD, &IconRecord);
     IconAbsent = IconDeleted = !added;
@@ -122,21 +123,31 @@ BOOL CSystemTray::ShowBalloonNotice(const char* text, const char* title, DWORD i
 BOOL CSystemTray::RemoveFromTray()
 {
     CriticalSectionLock lock(recordLock_);
-    if (!TrayAvailable || IconDeleted)
+    if (!TrayAvailable || IconDeleted) {
+        iconWanted_ = FALSE;
         return TRUE;
+    }
     IconRecord.uFlags = 0;
-    if (platform_.ShellNotifyIcon(NIM_DELETE, &IconRecord))
+    if (platform_.ShellNotifyIcon(NIM_DELETE, &IconRecord)) {
         IconAbsent = IconDeleted = TRUE;
+        iconWanted_ = FALSE;
+    }
     return IconDeleted;
 }
 
 void CSystemTray::ReaddIcon()
 {
     CriticalSectionLock lock(recordLock_);
-    if (IconAbsent)
+    if (!iconWanted_)
         return;
     IconRecord.uFlags = AddFlags;
-    IconAbsent = !platform_.ShellNotifyIcon(NIM_ADD, &IconRecord);
+    // The shell refuses to add an icon that it still shows, as after a work-area change: an add
+    // it refuses counts as failed only when the icon is not there to be modified either.
+    const BOOL shown = platform_.ShellNotifyIcon(NIM_ADD, &IconRecord)
+        || platform_.ShellNotifyIcon(NIM_MODIFY, &IconRecord);
+    IconAbsent = !shown;
+    if (shown)
+        IconDeleted = FALSE;
 }
 
 void CSystemTray::OnSettingChange(UINT flag, const char*)

@@ -46,6 +46,9 @@ private:
     void ReaddIcon();
 
     Platform platform_;
+    // Asked for by AddToTray and given up only by a delete: the broadcasts bring the icon back
+    // whenever it should be there, also after a first add that found no taskbar yet.
+    BOOL iconWanted_ = FALSE;
     // Balloons come from conversion threads while the UI thread may re-add or delete: each
     // operation's writes to IconRecord and its shell call happen under this lock.
     CriticalSection recordLock_;

@@ -1,6 +1,7 @@
 #pragma once
 // A scripted stand-in for the shell and the version queries, recording every record it is handed.
-// It must outlive the trays made from it: their destructors still call the shell.
+// Like the real shell it keeps one icon: it refuses to add an icon it shows, and to modify or
+// delete one it does not. It must outlive the trays made from it: their destructors still call it.
 
 #include "framework/Wnd.h"
 #include "tray/SystemTray.h"
@@ -26,7 +27,14 @@ public:
     DWORD MajorVersion = 5;
     UINT CodePage = CP_ACP;
 
-    // The results of the next shell calls in order; TRUE once they are used up.
+    // What a re-created taskbar knows: no icon.
+    void RestartShell()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        shown_ = false;
+    }
+
+    // Results that override the next shell calls in order; a queued FALSE changes nothing.
     void QueueResults(std::initializer_list<BOOL> results)
     {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -39,10 +47,18 @@ public:
         platform.ShellNotifyIcon = [this](DWORD message, NOTIFYICONDATAA* record) {
             std::lock_guard<std::mutex> guard(mutex_);
             calls_.push_back({message, *record});
-            BOOL result = results_.empty() ? TRUE : results_.front();
-            if (!results_.empty())
+            if (!results_.empty()) {
+                const BOOL queued = results_.front();
                 results_.pop_front();
-            return result;
+                if (!queued)
+                    return FALSE;
+            }
+            const bool wasShown = shown_;
+            if (message == NIM_ADD)
+                shown_ = true;
+            else if (message == NIM_DELETE)
+                shown_ = false;
+            return (message == NIM_ADD) != wasShown ? TRUE : FALSE;
         };
         platform.GetVersion = [this] { return Version; };
         platform.GetVersionEx = [this](OSVERSIONINFOA* info) {
@@ -72,6 +88,7 @@ private:
     std::mutex mutex_;
     std::vector<ShellCall> calls_;
     std::deque<BOOL> results_;
+    bool shown_ = false;
 };
 
 // A real top-level window to stand for the main dialog.

@@ -43,6 +43,7 @@ TEST(TrayBalloonTest, BalloonChangesOnlyTheBalloonAndLeavesNoTextForTheReadd)
     EXPECT_EQ(tray.IconRecord.szInfo[0], '\0');
 
     // The re-add repeats the add's fields, the flags included, and no balloon.
+    shell.RestartShell();
     SendTaskbarCreated(tray);
     ASSERT_EQ(shell.CallCount(), 4u);
     ShellCall readd = shell.LastCall();

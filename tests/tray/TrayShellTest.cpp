@@ -22,9 +22,9 @@ TEST(TrayShellTest, RealShellAddsShowsBalloonsAndRemoves)
     EXPECT_TRUE(tray.ShowBalloonNotice("Converting : C:\\Recorded TV\\Show.dvr-ms", nullptr, NIIF_NONE, 10));
     EXPECT_TRUE(tray.ShowBalloonNotice("Converting : C:\\Recorded TV\\Show.dvr-ms\nDone!", "ERROR", NIIF_ERROR, 10));
 
-    // The icon is still there, so the shell may refuse the repeated add; either way the state keeps
-    // the icon for the delete.
+    // The icon is still there, so the shell refuses the repeated add; it still counts as shown.
     SendWorkAreaChange(tray);
+    EXPECT_FALSE(tray.IconAbsent);
     EXPECT_FALSE(tray.IconDeleted);
     EXPECT_TRUE(tray.RemoveFromTray());
     EXPECT_TRUE(tray.IconDeleted);

@@ -76,6 +76,7 @@ TEST_F(TrayStateTest, AddHandsTheShellTheWholeRecordAndReaddsRepeatIt)
     EXPECT_EQ(Field(add.record.szTip, sizeof(add.record.szTip)), "Halvern");
     EXPECT_EQ(add.record.dwState | add.record.dwStateMask, 0u);
 
+    shell.RestartShell();
     SendTaskbarCreated(*tray);
     ASSERT_EQ(shell.CallCount(), 2u);
     ShellCall readd = shell.LastCall();
@@ -86,8 +87,13 @@ TEST_F(TrayStateTest, AddHandsTheShellTheWholeRecordAndReaddsRepeatIt)
         ::SendMessageA(tray->m_hWnd, WM_SETTINGCHANGE, flag, reinterpret_cast<LPARAM>("intl"));
     EXPECT_EQ(shell.CallCount(), 2u);
 
+    // The icon is still shown, so the shell refuses the add; the modify that follows finds it.
     SendWorkAreaChange(*tray);
-    ASSERT_EQ(shell.CallCount(), 3u);
+    ASSERT_EQ(shell.CallCount(), 4u);
+    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_MODIFY));
+    ExpectState(*tray, FALSE, FALSE);
+    shell.RestartShell();
+    SendTaskbarCreated(*tray);
     EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_ADD));
     ExpectState(*tray, FALSE, FALSE);
 
@@ -95,7 +101,9 @@ TEST_F(TrayStateTest, AddHandsTheShellTheWholeRecordAndReaddsRepeatIt)
     ExpectState(*tray, TRUE, TRUE); // removed from Shown
 }
 
-TEST_F(TrayStateTest, FailedFirstAddIsNeverRetried)
+// At logon the taskbar may not exist yet: the icon must come with it, or a hidden window could
+// never be reached.
+TEST_F(TrayStateTest, FailedFirstAddIsMadeGoodWhenTheTaskbarComes)
 {
     shell.QueueResults({FALSE});
     EXPECT_FALSE(AddHalvern(*tray, owner));
@@ -103,27 +111,30 @@ TEST_F(TrayStateTest, FailedFirstAddIsNeverRetried)
     ASSERT_NE(tray->m_hWnd, nullptr); // the window comes before the add
 
     SendTaskbarCreated(*tray);
-    SendWorkAreaChange(*tray);
-    ExpectState(*tray, TRUE, TRUE);
+    ExpectState(*tray, FALSE, FALSE);
+    EXPECT_EQ(shell.CallCount(), 2u);
     tray.reset();
-    EXPECT_EQ(shell.CallCount(), 1u); // the failed add alone
+    EXPECT_EQ(shell.CallCount(), 3u);
+    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_DELETE));
 }
 
-TEST_F(TrayStateTest, FailedReaddStopsLaterReaddsButNotTheDeleteAtExit)
+TEST_F(TrayStateTest, FailedReaddIsMadeGoodByTheNextBroadcast)
 {
     AddShown();
+    shell.RestartShell();
     shell.QueueResults({FALSE});
-    SendWorkAreaChange(*tray);
+    SendTaskbarCreated(*tray); // the add is refused and there is nothing to modify
     ExpectState(*tray, TRUE, FALSE);
+    EXPECT_EQ(shell.CallCount(), 3u);
 
-    SendTaskbarCreated(*tray);
     SendWorkAreaChange(*tray);
-    EXPECT_EQ(shell.CallCount(), 2u);
+    ExpectState(*tray, FALSE, FALSE);
+    EXPECT_EQ(shell.CallCount(), 4u);
 
     HWND window = tray->m_hWnd;
     tray.reset();
     EXPECT_FALSE(::IsWindow(window));
-    ASSERT_EQ(shell.CallCount(), 3u);
+    ASSERT_EQ(shell.CallCount(), 5u);
     ShellCall remove = shell.LastCall();
     EXPECT_EQ(remove.message, static_cast<DWORD>(NIM_DELETE));
     EXPECT_EQ(remove.record.uFlags, 0u);
@@ -134,25 +145,29 @@ TEST_F(TrayStateTest, FailedReaddStopsLaterReaddsButNotTheDeleteAtExit)
 TEST_F(TrayStateTest, FailedDeleteIsTriedAgainAndOnlyASuccessfulOneEndsTheIcon)
 {
     AddShown();
-    shell.QueueResults({FALSE, FALSE, FALSE});
+    shell.QueueResults({FALSE});
     EXPECT_FALSE(tray->RemoveFromTray());
     ExpectState(*tray, FALSE, FALSE); // still shown: broadcasts still re-add
 
+    shell.RestartShell();
+    shell.QueueResults({FALSE});
     SendTaskbarCreated(*tray); // the re-add fails
     ExpectState(*tray, TRUE, FALSE);
-    EXPECT_FALSE(tray->RemoveFromTray());
+    EXPECT_FALSE(tray->RemoveFromTray()); // the shell has no icon to delete
     ExpectState(*tray, TRUE, FALSE);
+    SendTaskbarCreated(*tray);
     EXPECT_TRUE(tray->RemoveFromTray());
     ExpectState(*tray, TRUE, TRUE);
-    EXPECT_EQ(shell.CallCount(), 5u);
+    EXPECT_EQ(shell.CallCount(), 7u);
     EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_DELETE));
 
     // Removed: a second remove, the broadcasts and the destructor call nothing.
     EXPECT_TRUE(tray->RemoveFromTray());
+    shell.RestartShell();
     SendTaskbarCreated(*tray);
     SendWorkAreaChange(*tray);
     tray.reset();
-    EXPECT_EQ(shell.CallCount(), 5u);
+    EXPECT_EQ(shell.CallCount(), 7u);
 }
 
 } // namespace
