@@ -1,0 +1,287 @@
+#include "builtin/FileWriter.h"
+
+#include <cstring>
+#include <new>
+
+#include "builtin/BuiltinClasses.h"
+#include "filters/InputPin.h"
+
+namespace {
+
+HRESULT LastError()
+{
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+} // namespace
+
+HRESULT CBufferedFileOutput::Open(const std::wstring& path)
+{
+    Close();
+    if (!buffer_) {
+        buffer_.reset(new (std::nothrow) BYTE[BufferSize]);
+        if (!buffer_)
+            return E_OUTOFMEMORY;
+    }
+    file_.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file_)
+        return LastError();
+    return S_OK;
+}
+
+HRESULT CBufferedFileOutput::WriteThrough(const BYTE* data, DWORD length)
+{
+    DWORD written = 0;
+    if (!::WriteFile(file_.Get(), data, length, &written, nullptr))
+        return LastError();
+    // A disk file takes all or reports why; a short write means the volume is full.
+    if (written != length)
+        return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    return S_OK;
+}
+
+HRESULT CBufferedFileOutput::WriteBuffer()
+{
+    if (used_ == 0)
+        return S_OK;
+    // What failed to go out is not tried again.
+    const DWORD length = used_;
+    used_ = 0;
+    return WriteThrough(buffer_.get(), length);
+}
+
+HRESULT CBufferedFileOutput::Append(const BYTE* data, DWORD length)
+{
+    if (!file_)
+        return E_UNEXPECTED;
+    if (used_ == 0 && length >= BufferSize)
+        return WriteThrough(data, length);
+    if (length <= BufferSize - used_) {
+        std::memcpy(buffer_.get() + used_, data, length);
+        used_ += length;
+        return used_ == BufferSize ? WriteBuffer() : S_OK;
+    }
+    // Top the buffer up so every write but the last is a full one.
+    const DWORD head = BufferSize - used_;
+    std::memcpy(buffer_.get() + used_, data, head);
+    used_ = BufferSize;
+    HRESULT hr = WriteBuffer();
+    if (FAILED(hr))
+        return hr;
+    data += head;
+    length -= head;
+    if (length >= BufferSize)
+        return WriteThrough(data, length);
+    std::memcpy(buffer_.get(), data, length);
+    used_ = length;
+    return S_OK;
+}
+
+HRESULT CBufferedFileOutput::Finish()
+{
+    if (!file_)
+        return E_UNEXPECTED;
+    HRESULT hr = WriteBuffer();
+    if (SUCCEEDED(hr) && !::FlushFileBuffers(file_.Get()))
+        hr = LastError();
+    // Closing a file on a network share can be the moment its last write fails.
+    if (!::CloseHandle(file_.Release()) && SUCCEEDED(hr))
+        hr = LastError();
+    return hr;
+}
+
+void CBufferedFileOutput::Close()
+{
+    if (file_)
+        WriteBuffer();
+    used_ = 0;
+    file_.Reset();
+}
+
+class CFileWriterInputPin : public CBaseInputPin {
+public:
+    explicit CFileWriterInputPin(CFileWriter* writer) : CBaseInputPin(writer, L"Input"), writer_(writer) {}
+
+    // Meant for a byte stream, but a writer can store whatever comes.
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
+
+protected:
+    // Sample times are not used: the multiplexer hands over its stream in order.
+    HRESULT OnReceive(IMediaSample* sample) override { return writer_->Write(sample); }
+    HRESULT OnEndOfStream() override { return writer_->Finish(); }
+    bool ReceiveMayBlock() const override { return false; }
+
+private:
+    CFileWriter* const writer_;
+};
+
+CFileWriter::CFileWriter()
+    : CBaseRenderer(CLSID_HalvernFileWriter), input_(std::make_unique<CFileWriterInputPin>(this))
+{
+    SetSeekingPin(input_.get());
+}
+
+CFileWriter::~CFileWriter() = default;
+
+HRESULT CFileWriter::Create(IUnknown** object)
+{
+    if (!object)
+        return E_POINTER;
+    auto* writer = new (std::nothrow) CFileWriter();
+    if (!writer)
+        return E_OUTOFMEMORY;
+    *object = static_cast<IBaseFilter*>(writer);
+    return S_OK;
+}
+
+STDMETHODIMP CFileWriter::QueryInterface(REFIID iid, void** object)
+{
+    return CBaseRenderer::QueryInterface(iid, object);
+}
+
+STDMETHODIMP_(ULONG) CFileWriter::AddRef()
+{
+    return CBaseRenderer::AddRef();
+}
+
+STDMETHODIMP_(ULONG) CFileWriter::Release()
+{
+    return CBaseRenderer::Release();
+}
+
+HRESULT CFileWriter::QueryFilterInterface(REFIID iid, void** object)
+{
+    if (iid != IID_IFileSinkFilter)
+        return CBaseRenderer::QueryFilterInterface(iid, object);
+    *object = static_cast<IFileSinkFilter*>(this);
+    AddRef();
+    return S_OK;
+}
+
+int CFileWriter::PinCount()
+{
+    return 1;
+}
+
+CBasePin* CFileWriter::PinAt(int)
+{
+    return input_.get();
+}
+
+STDMETHODIMP CFileWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* type)
+{
+    if (!fileName)
+        return E_POINTER;
+    if (!*fileName)
+        return E_INVALIDARG;
+    CriticalSectionLock lock(StateLock());
+    if (State() != State_Stopped)
+        return VFW_E_WRONG_STATE;
+    // The file itself is made at the first pause, but a folder that is not there is worth
+    // hearing of while the graph is built.
+    std::wstring folder = fileName;
+    const size_t slash = folder.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && slash > 0 && folder[slash - 1] != L':') {
+        folder.resize(slash);
+        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    }
+    fileName_ = fileName;
+    if (type)
+        fileType_.Set(*type);
+    else
+        fileType_.Clear();
+    return S_OK;
+}
+
+STDMETHODIMP CFileWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
+{
+    if (!fileName)
+        return E_POINTER;
+    CriticalSectionLock lock(StateLock());
+    *fileName = nullptr;
+    if (type) {
+        *type = AM_MEDIA_TYPE();
+        HRESULT hr = CopyMediaTypeContent(*type, fileType_.Get());
+        if (FAILED(hr))
+            return hr;
+    }
+    if (fileName_.empty())
+        return S_OK;
+    const size_t bytes = (fileName_.size() + 1) * sizeof(wchar_t);
+    *fileName = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
+    if (!*fileName)
+        return E_OUTOFMEMORY;
+    std::memcpy(*fileName, fileName_.c_str(), bytes);
+    return S_OK;
+}
+
+HRESULT CFileWriter::OnStartStreaming()
+{
+    HRESULT hr = CBaseRenderer::OnStartStreaming();
+    if (FAILED(hr))
+        return hr;
+    if (fileName_.empty())
+        return E_UNEXPECTED;
+    CriticalSectionLock streaming(StreamingLock());
+    failure_ = S_OK;
+    return output_.Open(fileName_);
+}
+
+void CFileWriter::OnStopStreaming()
+{
+    CBaseRenderer::OnStopStreaming();
+    // A run stopped early keeps what it received, with no completion.
+    output_.Close();
+}
+
+HRESULT CFileWriter::OnRun(REFERENCE_TIME start)
+{
+    // An end of stream that failed while paused must not complete now; the streaming lock orders
+    // this against an end of stream still being handled.
+    CriticalSectionLock streaming(StreamingLock());
+    if (FAILED(failure_.load()))
+        return S_OK;
+    return CBaseRenderer::OnRun(start);
+}
+
+HRESULT CFileWriter::Fail(HRESULT hr)
+{
+    failure_ = hr;
+    NotifyEvent(EC_ERRORABORT, hr, 0);
+    return hr;
+}
+
+HRESULT CFileWriter::Write(IMediaSample* sample)
+{
+    const HRESULT failure = failure_.load();
+    if (FAILED(failure))
+        return failure;
+    BYTE* data = nullptr;
+    HRESULT hr = sample->GetPointer(&data);
+    if (FAILED(hr))
+        return hr;
+    const long length = sample->GetActualDataLength();
+    if (length <= 0)
+        return S_OK;
+    hr = output_.Append(data, static_cast<DWORD>(length));
+    if (FAILED(hr))
+        return Fail(hr);
+    return S_OK;
+}
+
+HRESULT CFileWriter::Finish()
+{
+    // A failure was reported when it happened; completing now would hide it.
+    const HRESULT failure = failure_.load();
+    if (FAILED(failure))
+        return failure;
+    HRESULT hr = output_.Finish();
+    if (FAILED(hr))
+        return Fail(hr);
+    InputEnded();
+    return S_OK;
+}

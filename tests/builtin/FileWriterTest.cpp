@@ -1,0 +1,371 @@
+// The file writer: its COM face, when the file is made and how it is shared, the bytes it writes,
+// and how a stopped or failing run ends.
+
+#include "builtin/BuiltinClasses.h"
+#include "builtin/FileWriter.h"
+#include "tests/filters/TestFilters.h"
+
+#include <iterator>
+#include <vector>
+
+using namespace filter_tests;
+
+namespace {
+
+constexpr DWORD MiB = 1 << 20;
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// The byte at a position of the written stream: no period a buffer size could hide.
+BYTE PatternByte(size_t position)
+{
+    return static_cast<BYTE>((position * 2654435761u) >> 13);
+}
+
+// Whether anyone holds the file open: nothing can open it without sharing while the writer does.
+bool FileIsClosed(const std::string& path)
+{
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.IsValid();
+}
+
+// A graph that looks at the output when told of completion, since whoever waits for EC_COMPLETE
+// reads or deletes the file next; it passes every event on to the fixture's graph.
+class CCompletionWitness final : public IFilterGraph, public IMediaEventSink {
+public:
+    CCompletionWitness(CFakeGraph* events, const std::string& path) : events_(events), path_(path) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IFilterGraph)
+            *object = static_cast<IFilterGraph*>(this);
+        else if (iid == IID_IMediaEventSink)
+            *object = static_cast<IMediaEventSink*>(this);
+        else
+            return E_NOINTERFACE;
+        return S_OK;
+    }
+    // Lives on the test's stack, longer than any filter that knows it.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+    STDMETHODIMP FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+    STDMETHODIMP ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    STDMETHODIMP Reconnect(IPin*) override { return E_NOTIMPL; }
+    STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
+    STDMETHODIMP Notify(long code, LONG_PTR param1, LONG_PTR param2) override
+    {
+        if (code == EC_COMPLETE)
+            closedAtCompletion = FileIsClosed(path_);
+        return events_->Notify(code, param1, param2);
+    }
+
+    bool closedAtCompletion = false;
+
+private:
+    CFakeGraph* const events_;
+    const std::string path_;
+};
+
+class FileWriterTest : public FilterTest {
+protected:
+    void SetUp() override
+    {
+        FilterTest::SetUp();
+        ComPtr<IUnknown> made;
+        ASSERT_EQ(S_OK, CFileWriter::Create(made.GetAddressOf()));
+        ASSERT_EQ(S_OK, made.As(&writer_));
+        ASSERT_EQ(S_OK, writer_.As(&sinkFile_));
+        ASSERT_EQ(S_OK, writer_->FindPin(L"Input", &input_));
+        ASSERT_EQ(S_OK, input_.As(&memInput_));
+        folder_ = testing_support::MakeScratchDirectory("halvern-writer");
+        path_ = folder_ + "out.mpg";
+    }
+
+    void TearDown() override
+    {
+        writer_->Stop();
+        if (source_)
+            source_->Stop();
+        if (allocator_)
+            allocator_->Decommit();
+        if (source_ && source_->Pin(0)->IsConnected()) {
+            source_->Pin(0)->Disconnect();
+            input_->Disconnect();
+        }
+        allocator_.Reset();
+        memInput_.Reset();
+        input_.Reset();
+        sinkFile_.Reset();
+        EXPECT_EQ(0u, writer_.Reset());
+        FilterTest::TearDown();
+    }
+
+    // For the next case of a table: a fresh writer, with everything of the last one checked and gone.
+    void StartOver()
+    {
+        TearDown();
+        sent_ = 0;
+        SetUp();
+    }
+
+    // The writer in the fake graph, fed by a byte-stream source that the test drives by hand, so
+    // the writer counts its input as connected.
+    void Connect(const std::string& path, DWORD largestSample, IFilterGraph* graph = nullptr)
+    {
+        SourceOptions options;
+        options.majorType = MEDIATYPE_Stream;
+        source_ = Adopt(new CTestSource(options));
+        ASSERT_EQ(S_OK, source_->JoinFilterGraph(graph_.Get(), L"Source"));
+        ASSERT_EQ(S_OK, writer_->JoinFilterGraph(graph ? graph : graph_.Get(), L"Writer"));
+        ASSERT_EQ(S_OK, source_->Pin(0)->Connect(input_.Get(), nullptr));
+        ASSERT_EQ(S_OK, sinkFile_->SetFileName(Wide(path).c_str(), nullptr));
+        ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&allocator_)));
+        ALLOCATOR_PROPERTIES wanted = {1, static_cast<long>(largestSample), 1, 0}, got = {};
+        ASSERT_EQ(S_OK, allocator_->SetProperties(&wanted, &got));
+        ASSERT_EQ(S_OK, allocator_->Commit());
+    }
+
+    // Hands the writer the next `length` bytes of the pattern; gives what Receive said.
+    HRESULT Send(DWORD length)
+    {
+        ComPtr<IMediaSample> sample;
+        HRESULT hr = allocator_->GetBuffer(&sample, nullptr, nullptr, 0);
+        if (FAILED(hr))
+            return hr;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        for (DWORD i = 0; i < length; ++i)
+            data[i] = PatternByte(sent_ + i);
+        sample->SetActualDataLength(static_cast<long>(length));
+        // Times as some multiplexers set them (byte offsets); the writer appends regardless.
+        REFERENCE_TIME start = 0, stop = 1;
+        sample->SetTime(&start, &stop);
+        hr = memInput_->Receive(sample.Get());
+        if (hr == S_OK)
+            sent_ += length;
+        return hr;
+    }
+
+    std::string Expected() const
+    {
+        std::string bytes(sent_, '\0');
+        for (size_t i = 0; i < sent_; ++i)
+            bytes[i] = static_cast<char>(PatternByte(i));
+        return bytes;
+    }
+
+    ComPtr<IBaseFilter> writer_;
+    ComPtr<IFileSinkFilter> sinkFile_;
+    ComPtr<IPin> input_;
+    ComPtr<IMemInputPin> memInput_;
+    ComPtr<IMemAllocator> allocator_;
+    std::string folder_;
+    std::string path_;
+    size_t sent_ = 0;
+};
+
+bool Offers(IUnknown* object, REFIID iid)
+{
+    ComPtr<IUnknown> found;
+    return object->QueryInterface(iid, reinterpret_cast<void**>(found.GetAddressOf())) == S_OK && found;
+}
+
+TEST_F(FileWriterTest, OffersAFileSinkWithOneStreamInputAndChecksItsArguments)
+{
+    const struct {
+        IUnknown* object;
+        const IID& iid;
+        bool offered;
+    } cases[] = {
+        {writer_.Get(), IID_IBaseFilter, true}, {writer_.Get(), IID_IFileSinkFilter, true},
+        {writer_.Get(), IID_IMediaSeeking, true}, {writer_.Get(), IID_IAMFilterMiscFlags, true},
+        // Graph building takes a filter with IFileSourceFilter for a reader.
+        {writer_.Get(), IID_IFileSourceFilter, false}, {writer_.Get(), IID_IPin, false},
+        {input_.Get(), IID_IMemInputPin, true}, {input_.Get(), IID_IBaseFilter, false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(cases[i].offered, Offers(cases[i].object, cases[i].iid)) << "case " << i;
+    CLSID classId = {};
+    ASSERT_EQ(S_OK, writer_->GetClassID(&classId));
+    EXPECT_EQ(CLSID_HalvernFileWriter, classId);
+    PIN_DIRECTION direction = PINDIR_OUTPUT;
+    ASSERT_EQ(S_OK, input_->QueryDirection(&direction));
+    EXPECT_EQ(PINDIR_INPUT, direction);
+    AM_MEDIA_TYPE stream = {};
+    stream.majortype = MEDIATYPE_Stream;
+    stream.subtype = MEDIASUBTYPE_MPEG2_PROGRAM;
+    EXPECT_EQ(S_OK, input_->QueryAccept(&stream));
+
+    EXPECT_EQ(E_POINTER, sinkFile_->SetFileName(nullptr, nullptr));
+    EXPECT_EQ(E_INVALIDARG, sinkFile_->SetFileName(L"", nullptr));
+    EXPECT_EQ(E_POINTER, sinkFile_->GetCurFile(nullptr, nullptr));
+    LPOLESTR name = reinterpret_cast<LPOLESTR>(1);
+    ASSERT_EQ(S_OK, sinkFile_->GetCurFile(&name, nullptr));
+    EXPECT_EQ(nullptr, name);
+
+    // The name and type are kept as given; the file waits for the first pause.
+    ASSERT_EQ(S_OK, sinkFile_->SetFileName(Wide(path_).c_str(), &stream));
+    AM_MEDIA_TYPE type = {};
+    ASSERT_EQ(S_OK, sinkFile_->GetCurFile(&name, &type));
+    EXPECT_EQ(Wide(path_), name);
+    ::CoTaskMemFree(name);
+    EXPECT_EQ(MEDIASUBTYPE_MPEG2_PROGRAM, type.subtype);
+    FreeMediaTypeContent(type);
+    EXPECT_FALSE(testing_support::FileExists(path_));
+    ASSERT_EQ(S_OK, writer_->Pause());
+    EXPECT_TRUE(testing_support::FileExists(path_));
+    EXPECT_EQ(VFW_E_WRONG_STATE, sinkFile_->SetFileName(L"C:\\other.mpg", nullptr));
+}
+
+TEST_F(FileWriterTest, AFileThatCannotBeMadeFailsTheGraphEarly)
+{
+    // Someone else holds the output open without sharing: the first pause fails and says why.
+    testing_support::WriteFileBytes(path_, "old");
+    {
+        UniqueFileHandle held(::CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.IsValid());
+        ASSERT_EQ(S_OK, sinkFile_->SetFileName(Wide(path_).c_str(), nullptr));
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), writer_->Pause());
+        FILTER_STATE state = State_Running;
+        ASSERT_EQ(S_OK, writer_->GetState(0, &state));
+        EXPECT_EQ(State_Stopped, state);
+    }
+    EXPECT_EQ("old", testing_support::ReadFileBytes(path_));
+    // A folder that is not there is refused with the name.
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+              sinkFile_->SetFileName(Wide(folder_ + "missing\\out.mpg").c_str(), nullptr));
+}
+
+TEST_F(FileWriterTest, WritesEveryByteInOrderAndClosesBeforeCompleting)
+{
+    // Many small samples that straddle the buffer's end, and samples larger than the buffer
+    // between small ones.
+    std::vector<DWORD> small;
+    for (DWORD i = 0; i < 6000; ++i)
+        small.push_back(1 + (i * 37) % 700);
+    const std::vector<DWORD> large = {3 * MiB + 5, 100, MiB, MiB - 1, 2 * MiB + 7, 1};
+    const std::vector<DWORD>* rounds[] = {&small, &large};
+    for (const std::vector<DWORD>* sizes : rounds) {
+        SCOPED_TRACE(sizes == &small ? "small samples" : "large samples");
+        if (sizes != &small)
+            StartOver();
+        testing_support::WriteFileBytes(path_, std::string(8 * MiB, 'x')); // replaced, not overwritten
+        CCompletionWitness witness(graph_.Get(), path_);
+        Connect(path_, 4 * MiB, &witness);
+        ASSERT_EQ(S_OK, writer_->Run(0));
+        for (DWORD size : *sizes)
+            ASSERT_EQ(S_OK, Send(size));
+        // Others may read the file meanwhile, but not write it.
+        UniqueFileHandle reader(::CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(reader.IsValid());
+        UniqueFileHandle other(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(other.IsValid());
+        reader.Reset();
+        EXPECT_EQ(0, graph_->Count(EC_COMPLETE));
+        ASSERT_EQ(S_OK, input_->EndOfStream());
+        EXPECT_EQ(1, graph_->Count(EC_COMPLETE));
+        EXPECT_EQ(0, graph_->Count(EC_ERRORABORT));
+        EXPECT_TRUE(witness.closedAtCompletion);
+        EXPECT_TRUE(testing_support::ReadFileBytes(path_) == Expected()) << "bytes differ, " << sent_ << " sent";
+        writer_->JoinFilterGraph(nullptr, nullptr);
+    }
+}
+
+TEST_F(FileWriterTest, SmallSamplesAreGatheredIntoLargeWrites)
+{
+    Connect(path_, 4096);
+    ASSERT_EQ(S_OK, writer_->Run(0));
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(S_OK, Send(4000)); // 800,000 bytes, less than the buffer
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(::GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(0u, data.nFileSizeLow);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(S_OK, Send(4000));
+    ASSERT_TRUE(::GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(CBufferedFileOutput::BufferSize, data.nFileSizeLow);
+}
+
+TEST_F(FileWriterTest, StopBeforeTheEndKeepsWhatCameAndClosesWithoutCompleting)
+{
+    Connect(path_, 4096);
+    ASSERT_EQ(S_OK, writer_->Run(0));
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ(S_OK, Send(1000 + i));
+    ASSERT_EQ(S_OK, writer_->Stop());
+    EXPECT_TRUE(FileIsClosed(path_));
+    EXPECT_TRUE(testing_support::ReadFileBytes(path_) == Expected());
+    EXPECT_EQ(0, graph_->Count(EC_COMPLETE));
+    EXPECT_EQ(0, graph_->Count(EC_ERRORABORT));
+    // Run again from the start: a new file, and a completion this time.
+    sent_ = 0;
+    ASSERT_EQ(S_OK, writer_->Run(0));
+    ASSERT_EQ(S_OK, Send(10));
+    ASSERT_EQ(S_OK, input_->EndOfStream());
+    EXPECT_EQ(1, graph_->Count(EC_COMPLETE));
+    EXPECT_TRUE(testing_support::ReadFileBytes(path_) == Expected());
+}
+
+TEST_F(FileWriterTest, AFailedWriteAbortsTheRunAndNeverCompletes)
+{
+    // Wine's drive Z: reaches /dev/full, whose every write fails as a full disk does.
+    const struct {
+        const char* name;
+        DWORD sampleSize;
+        bool paused; // the end of stream comes before Run
+    } cases[] = {
+        {"failing at the end of stream", 1000, false},
+        {"failing at a write", 2 * MiB, false},
+        {"failing while paused", 1000, true},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        if (&test != cases)
+            StartOver();
+        Connect("Z:\\dev\\full", 2 * MiB);
+        ASSERT_EQ(S_OK, test.paused ? writer_->Pause() : writer_->Run(0));
+        const HRESULT sent = Send(test.sampleSize);
+        const HRESULT sentAfter = Send(10);
+        const HRESULT ended = input_->EndOfStream();
+        if (test.paused) {
+            ASSERT_EQ(S_OK, writer_->Run(0));
+        }
+        ASSERT_EQ(1, graph_->Count(EC_ERRORABORT));
+        HRESULT reported = S_OK;
+        for (const NotifiedEvent& event : graph_->Events()) {
+            if (event.code == EC_ERRORABORT)
+                reported = static_cast<HRESULT>(event.param1);
+        }
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), reported);
+        EXPECT_EQ(reported, FAILED(sent) ? sent : ended);
+        EXPECT_EQ(0, graph_->Count(EC_COMPLETE));
+        // Samples after a failed write are refused with the same failure.
+        EXPECT_EQ(FAILED(sent) ? reported : S_OK, sentAfter);
+    }
+}
+
+TEST_F(FileWriterTest, StoresWhatAStreamingSourceDelivers)
+{
+    SourceOptions options;
+    options.majorType = MEDIATYPE_Stream;
+    source_ = Adopt(new CTestSource(options));
+    ASSERT_EQ(S_OK, source_->JoinFilterGraph(graph_.Get(), L"Source"));
+    ASSERT_EQ(S_OK, writer_->JoinFilterGraph(graph_.Get(), L"Writer"));
+    ASSERT_EQ(S_OK, source_->Pin(0)->Connect(input_.Get(), nullptr));
+    ASSERT_EQ(S_OK, sinkFile_->SetFileName(Wide(path_).c_str(), nullptr));
+    ASSERT_EQ(S_OK, writer_->Run(0));
+    ASSERT_EQ(S_OK, source_->Run(0));
+    ASSERT_TRUE(WaitForComplete());
+    EXPECT_EQ("sample 0sample 1sample 2sample 3sample 4", testing_support::ReadFileBytes(path_));
+}
+
+} // namespace

@@ -1,0 +1,2 @@
+halvern_test(builtin_writer_test FileWriterTest.cpp NOCORE)
+target_link_libraries(builtin_writer_test PRIVATE halvern_builtin)
