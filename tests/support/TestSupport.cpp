@@ -122,7 +122,11 @@ bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD time
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    std::vector<char> command(commandLine.begin(), commandLine.end());
+    // Wine hands out no waitable handle for a Unix process (the wait fails at once), so the
+    // command runs under /bin/sh, which leaves a marker when it is done. No double quotes in it.
+    const std::string marker = directory + "done";
+    const std::string wrapped = "/bin/sh -c \"" + commandLine + "; : >" + UnixPath(marker) + "\"";
+    std::vector<char> command(wrapped.begin(), wrapped.end());
     command.push_back('\0');
     const BOOL started =
         ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
@@ -130,7 +134,9 @@ bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD time
     ::CloseHandle(err);
     if (!started)
         return false;
-    const bool ended = ::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    const DWORD wait = ::WaitForSingleObject(process.hProcess, timeoutMs);
+    const bool ended = wait == WAIT_OBJECT_0 ||
+                       (wait == WAIT_FAILED && WaitUntil([&] { return FileExists(marker); }, timeoutMs));
     if (!ended)
         ::TerminateProcess(process.hProcess, 1);
     ::CloseHandle(process.hThread);

@@ -1,0 +1,248 @@
+#include "media/asf/AsfHeader.h"
+
+#include <algorithm>
+
+#include "builtin/BuiltinErrors.h"
+#include "media/asf/AsfGuids.h"
+#include "media/asf/ByteCursor.h"
+
+namespace asf {
+namespace {
+
+constexpr size_t ObjectHeadSize = 24;
+constexpr uint32_t MaxPacketSize = 1u << 20;
+constexpr uint32_t MinPacketSize = 32;
+
+struct ObjectSpan {
+    const uint8_t* body;
+    size_t bodySize;
+    GUID id;
+};
+
+// Walks a run of child objects; false when one of them does not fit.
+template <typename Visit>
+bool ForEachObject(const uint8_t* data, size_t size, Visit visit)
+{
+    size_t position = 0;
+    while (size - position >= ObjectHeadSize) {
+        ByteCursor head(data + position + 16, 8);
+        const uint64_t objectSize = head.U64();
+        if (objectSize < ObjectHeadSize || objectSize > size - position)
+            return false;
+        if (!visit(ObjectSpan{data + position + ObjectHeadSize, static_cast<size_t>(objectSize - ObjectHeadSize),
+                              ReadGuid(data + position)}))
+            return false;
+        position += static_cast<size_t>(objectSize);
+    }
+    return position == size;
+}
+
+StreamInfo& StreamEntry(HeaderInfo& header, unsigned number)
+{
+    for (StreamInfo& stream : header.streams)
+        if (stream.number == number)
+            return stream;
+    header.streams.emplace_back();
+    header.streams.back().number = number;
+    return header.streams.back();
+}
+
+// Offsets below are from the start of the object's body (the object offsets of the notes less 24).
+bool ParseStreamProperties(const uint8_t* body, size_t size, HeaderInfo& header)
+{
+    ByteCursor cursor(body, size);
+    const GUID type = ReadGuid(body);
+    cursor.Skip(32 + 8);
+    const uint32_t typeLength = cursor.U32();
+    const uint32_t correctionLength = cursor.U32();
+    const uint16_t flags = cursor.U16();
+    cursor.Skip(4);
+    if (!cursor.Ok() || static_cast<uint64_t>(typeLength) + correctionLength > cursor.Remaining())
+        return false;
+    const unsigned number = flags & 0x7F;
+    if (number == 0)
+        return false;
+    const uint8_t* typeData = cursor.Here();
+    StreamInfo& stream = StreamEntry(header, number);
+    stream.encrypted = (flags & 0x8000) != 0;
+    if (type == VideoStream) {
+        stream.kind = StreamKind::Video;
+        // width, height, flag, format size, then the BITMAPINFOHEADER (compression at 16).
+        ByteCursor video(typeData, typeLength);
+        video.Skip(11 + 16);
+        stream.fourcc = video.U32();
+    } else if (type == AudioStream) {
+        stream.kind = StreamKind::Audio;
+        stream.format.assign(typeData, typeData + typeLength);
+    } else if (type == BinaryStream) {
+        stream.kind = StreamKind::Binary;
+        ByteCursor flat(typeData, typeLength);
+        if (typeLength >= 64) {
+            stream.majorType = ReadGuid(typeData);
+            stream.subtype = ReadGuid(typeData + 16);
+            stream.formatType = ReadGuid(typeData + 44);
+            flat.Skip(60);
+            const uint32_t formatSize = flat.U32();
+            if (formatSize > flat.Remaining())
+                return false;
+            stream.format.assign(flat.Here(), flat.Here() + formatSize);
+        }
+    } else {
+        stream.kind = StreamKind::Other;
+    }
+    return true;
+}
+
+bool ParseExtendedStreamProperties(const uint8_t* body, size_t size, HeaderInfo& header)
+{
+    ByteCursor cursor(body, size);
+    cursor.Skip(8 + 8 + 4 * 7 + 4);
+    const unsigned number = cursor.U16() & 0x7F;
+    cursor.Skip(2 + 8);
+    const unsigned nameCount = cursor.U16();
+    const unsigned extensionCount = cursor.U16();
+    for (unsigned i = 0; i < nameCount && cursor.Ok(); ++i) {
+        cursor.Skip(2);
+        cursor.Skip(cursor.U16());
+    }
+    std::vector<PayloadExtension> extensions;
+    for (unsigned i = 0; i < extensionCount && cursor.Ok(); ++i) {
+        if (cursor.Remaining() < 16)
+            return false;
+        const GUID id = ReadGuid(cursor.Here());
+        cursor.Skip(16);
+        const uint16_t dataSize = cursor.U16();
+        cursor.Skip(cursor.U32());
+        extensions.push_back({id, dataSize});
+    }
+    if (!cursor.Ok() || number == 0)
+        return false;
+    StreamEntry(header, number).extensions = std::move(extensions);
+    // What remains may hold the stream's own Stream Properties object.
+    if (cursor.Remaining() == 0)
+        return true;
+    return ForEachObject(cursor.Here(), cursor.Remaining(), [&](const ObjectSpan& child) {
+        return child.id != StreamPropertiesObject || ParseStreamProperties(child.body, child.bodySize, header);
+    });
+}
+
+bool HasDvrVersionAttribute(const uint8_t* body, size_t size)
+{
+    static const wchar_t name[] = L"DVR File Version";
+    ByteCursor cursor(body, size);
+    const unsigned count = cursor.U16();
+    for (unsigned i = 0; i < count && cursor.Ok(); ++i) {
+        const unsigned nameLength = cursor.U16();
+        const uint8_t* text = cursor.Here();
+        cursor.Skip(nameLength);
+        bool same = cursor.Ok() && nameLength >= 32;
+        for (size_t c = 0; same && c < 16; ++c)
+            same = text[2 * c] == name[c] && text[2 * c + 1] == 0;
+        if (same)
+            return true;
+        cursor.Skip(2);
+        cursor.Skip(cursor.U16());
+    }
+    return false;
+}
+
+bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header)
+{
+    ByteCursor cursor(body, size);
+    cursor.Skip(16 + 2);
+    const uint32_t dataSize = cursor.U32();
+    if (!cursor.Ok() || dataSize != cursor.Remaining())
+        return false;
+    return ForEachObject(cursor.Here(), dataSize, [&](const ObjectSpan& child) {
+        if (child.id == ExtendedStreamPropertiesObject)
+            return ParseExtendedStreamProperties(child.body, child.bodySize, header);
+        if (child.id == ContentEncryptionObject || child.id == ExtendedContentEncryptionObject)
+            header.contentEncryption = true;
+        return true;
+    });
+}
+
+bool ParseFileProperties(const uint8_t* body, size_t size, HeaderInfo& header)
+{
+    ByteCursor cursor(body, size);
+    cursor.Skip(16);
+    header.fileSize = cursor.U64();
+    cursor.Skip(8);
+    header.packetCount = cursor.U64();
+    header.playDuration = cursor.U64();
+    cursor.Skip(8);
+    header.prerollMs = cursor.U64();
+    header.broadcast = (cursor.U32() & 1) != 0;
+    const uint32_t minimum = cursor.U32();
+    const uint32_t maximum = cursor.U32();
+    header.packetSize = minimum;
+    // Only fixed-size packets can be skipped at a known boundary when one is damaged.
+    return cursor.Ok() && minimum == maximum && minimum >= MinPacketSize && minimum <= MaxPacketSize &&
+           header.prerollMs < 3600u * 1000u;
+}
+
+} // namespace
+
+const StreamInfo* HeaderInfo::Stream(unsigned number) const
+{
+    for (const StreamInfo& stream : streams)
+        if (stream.number == number)
+            return &stream;
+    return nullptr;
+}
+
+bool HeaderInfo::IsProtected() const
+{
+    return contentEncryption ||
+           std::any_of(streams.begin(), streams.end(), [](const StreamInfo& stream) { return stream.encrypted; });
+}
+
+uint64_t AnnouncedHeaderSize(const uint8_t* data, size_t size)
+{
+    if (size < 30 || !SameGuid(data, HeaderObject))
+        return 0;
+    ByteCursor cursor(data + 16, 8);
+    return cursor.U64();
+}
+
+HRESULT ParseHeader(const uint8_t* data, size_t size, HeaderInfo& header)
+{
+    header = HeaderInfo();
+    if (size < ObjectHeadSize || !SameGuid(data, HeaderObject))
+        return HALVERN_E_NOT_RECORDING;
+    const uint64_t headerSize = AnnouncedHeaderSize(data, size);
+    if (headerSize < 30 || headerSize > MaxHeaderSize || headerSize + DataObjectHeadSize > size)
+        return HALVERN_E_BAD_HEADER;
+    header.headerSize = headerSize;
+
+    bool fileProperties = false;
+    bool childrenFit = ForEachObject(data + 30, static_cast<size_t>(headerSize - 30), [&](const ObjectSpan& child) {
+        if (child.id == FilePropertiesObject)
+            return fileProperties = ParseFileProperties(child.body, child.bodySize, header);
+        if (child.id == StreamPropertiesObject)
+            return ParseStreamProperties(child.body, child.bodySize, header);
+        if (child.id == HeaderExtensionObject)
+            return ParseHeaderExtension(child.body, child.bodySize, header);
+        if (child.id == ContentEncryptionObject || child.id == ExtendedContentEncryptionObject)
+            header.contentEncryption = true;
+        if (child.id == ExtendedContentDescriptionObject)
+            header.mediaCentre = header.mediaCentre || HasDvrVersionAttribute(child.body, child.bodySize);
+        return true;
+    });
+    if (!childrenFit || !fileProperties)
+        return HALVERN_E_BAD_HEADER;
+    // Extended Stream Properties for a stream that was never declared leave an entry of no kind.
+    header.streams.erase(std::remove_if(header.streams.begin(), header.streams.end(),
+                                        [](const StreamInfo& stream) { return stream.kind == StreamKind::Other; }),
+                         header.streams.end());
+
+    const uint8_t* dataHead = data + headerSize;
+    if (!SameGuid(dataHead, DataObject))
+        return HALVERN_E_BAD_HEADER;
+    ByteCursor cursor(dataHead + 16, 8);
+    header.dataSize = cursor.U64();
+    header.dataOffset = headerSize + DataObjectHeadSize;
+    return S_OK;
+}
+
+} // namespace asf

@@ -1,0 +1,397 @@
+#include "media/asf/AsfReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "builtin/BuiltinErrors.h"
+#include "media/asf/AsfGuids.h"
+#include "media/asf/ByteCursor.h"
+
+namespace asf {
+namespace {
+
+constexpr size_t NoStream = static_cast<size_t>(-1);
+// Below this, an all-zero video object may be a real (if odd) picture fragment.
+constexpr size_t ZeroObjectMinimum = 4096;
+// Read-ahead that identifies codecs and the earliest time: enough objects to get past the
+// reordering of B-frames, within a bounded share of the file.
+constexpr unsigned ProbeObjectsPerStream = 24;
+constexpr uint64_t ProbeBytes = 32u << 20;
+// A damaged file: this many unreadable packets in a row, or more than a tenth of those so far.
+constexpr uint64_t DamagedRun = 64;
+constexpr uint64_t DamagedMinimum = 8;
+
+bool AllZero(const uint8_t* data, size_t size)
+{
+    return data[0] == 0 && data[size - 1] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
+}
+
+HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got)
+{
+    got = 0;
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    while (got < size) {
+        DWORD read = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(size - got, 64u << 20));
+        if (!::ReadFile(file, buffer + got, want, &read, nullptr))
+            return HRESULT_FROM_WIN32(::GetLastError());
+        if (read == 0)
+            break;
+        got += read;
+    }
+    return S_OK;
+}
+
+// Collects what the filter needs before streaming: each stream's codec and the earliest time.
+class ProbeSink : public ObjectSink {
+public:
+    ProbeSink(std::vector<StreamFormat>& formats, size_t streams) : formats_(formats), seen_(streams, 0) {}
+
+    bool OnObject(const MediaObject& object) override
+    {
+        StreamFormat& format = formats_[object.streamIndex];
+        if (format.codec == Codec::Unknown)
+            Identify(object, format);
+        if (format.codec != Codec::Unknown && format.codec != Codec::Captions && object.StartsFrame()) {
+            earliest_ = std::min(earliest_, object.time);
+            ++seen_[object.streamIndex];
+        }
+        return !Done();
+    }
+
+    int64_t Earliest() const { return earliest_ == std::numeric_limits<int64_t>::max() ? 0 : earliest_; }
+
+private:
+    static void Identify(const MediaObject& object, StreamFormat& format)
+    {
+        if (ParseVideoFormat(object.data, object.size, format.video))
+            format.codec = Codec::Mpeg2Video;
+        else if (ParseAc3Header(object.data, object.size, format.audio))
+            format.codec = Codec::Ac3;
+        else if (ParseMpegAudioHeader(object.data, object.size, format.audio))
+            format.codec = Codec::MpegAudio;
+    }
+
+    bool Done() const
+    {
+        for (size_t i = 0; i < formats_.size(); ++i)
+            if (formats_[i].codec != Codec::Captions && seen_[i] < ProbeObjectsPerStream)
+                return false;
+        return true;
+    }
+
+    std::vector<StreamFormat>& formats_;
+    std::vector<unsigned> seen_;
+    int64_t earliest_ = std::numeric_limits<int64_t>::max();
+};
+
+} // namespace
+
+HRESULT Reader::Open(const wchar_t* path)
+{
+    // A recorder keeps the file open for writing while it records.
+    file_.Reset(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file_)
+        return HRESULT_FROM_WIN32(::GetLastError());
+
+    std::vector<uint8_t> head(64 * 1024);
+    size_t got = 0;
+    HRESULT hr = ReadAt(file_.Get(), 0, head.data(), head.size(), got);
+    if (FAILED(hr))
+        return hr;
+    const uint64_t announced = AnnouncedHeaderSize(head.data(), got);
+    if (announced == 0)
+        return got < 30 && got >= 16 && SameGuid(head.data(), HeaderObject) ? HALVERN_E_BAD_HEADER
+                                                                           : HALVERN_E_NOT_RECORDING;
+    if (announced > MaxHeaderSize)
+        return HALVERN_E_BAD_HEADER;
+    if (announced + DataObjectHeadSize > head.size()) {
+        head.resize(static_cast<size_t>(announced + DataObjectHeadSize));
+        hr = ReadAt(file_.Get(), 0, head.data(), head.size(), got);
+        if (FAILED(hr))
+            return hr;
+    }
+    hr = ParseHeader(head.data(), got, header_);
+    if (FAILED(hr))
+        return hr;
+    if (header_.IsProtected())
+        return HALVERN_E_PROTECTED;
+
+    std::fill(std::begin(streamIndexByNumber_), std::end(streamIndexByNumber_), NoStream);
+    formats_.assign(header_.streams.size(), StreamFormat());
+    for (size_t i = 0; i < header_.streams.size(); ++i) {
+        const StreamInfo& stream = header_.streams[i];
+        streamIndexByNumber_[stream.number] = i;
+        if (stream.majorType == Line21Captions || stream.majorType == AtscCaptions)
+            formats_[i].codec = Codec::Captions;
+    }
+    // Whole packets per block, at least one.
+    const size_t packets = std::max<size_t>(1, BlockBytes / header_.packetSize);
+    block_.resize(packets * header_.packetSize);
+    return Probe();
+}
+
+HRESULT Reader::Probe()
+{
+    ProbeSink sink(formats_, formats_.size());
+    // Reading stops at the sink or at the probe's share of the file, whichever comes first.
+    const size_t keep = block_.size();
+    block_.resize(std::min<size_t>(keep, ProbeBytes));
+    HRESULT hr = Read(sink);
+    block_.resize(keep);
+    if (FAILED(hr) && hr != HALVERN_E_DAMAGED)
+        return hr;
+    earliestTime_ = sink.Earliest();
+    // Streams of a codec Halvern does not know stay without a format (and without a pin).
+    const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
+        return format.codec == Codec::Mpeg2Video || format.codec == Codec::MpegAudio || format.codec == Codec::Ac3;
+    });
+    return any ? S_OK : HALVERN_E_NO_STREAMS;
+}
+
+int64_t Reader::Duration() const
+{
+    const int64_t duration = static_cast<int64_t>(header_.playDuration) - static_cast<int64_t>(header_.prerollMs) * 10000;
+    return duration > 0 ? duration : 0;
+}
+
+void Reader::ResetStreams()
+{
+    states_.assign(header_.streams.size(), StreamState());
+    counters_ = ReadCounters();
+    consecutiveBad_ = 0;
+}
+
+size_t Reader::StreamIndex(unsigned number) const
+{
+    return streamIndexByNumber_[number & 0x7F];
+}
+
+HRESULT Reader::Read(ObjectSink& sink)
+{
+    if (!file_)
+        return E_UNEXPECTED;
+    ResetStreams();
+    const uint32_t packetSize = header_.packetSize;
+    // A finished recording says where its data ends (index objects may follow); one still being
+    // written, or cut short, is read until the file ends.
+    uint64_t end = std::numeric_limits<uint64_t>::max();
+    uint64_t packetLimit = std::numeric_limits<uint64_t>::max();
+    if (!header_.broadcast) {
+        if (header_.dataSize > DataObjectHeadSize)
+            end = header_.dataOffset - DataObjectHeadSize + header_.dataSize;
+        if (header_.packetCount > 0)
+            packetLimit = header_.packetCount;
+    }
+    uint64_t position = header_.dataOffset;
+    for (;;) {
+        const uint64_t wanted = std::min<uint64_t>(block_.size(), end > position ? end - position : 0);
+        if (wanted < packetSize)
+            break;
+        size_t got = 0;
+        HRESULT hr = ReadAt(file_.Get(), position, block_.data(), static_cast<size_t>(wanted), got);
+        if (FAILED(hr))
+            return hr;
+        const size_t whole = got / packetSize;
+        for (size_t i = 0; i < whole && counters_.packets < packetLimit; ++i) {
+            bool stopped = false;
+            if (!ProcessPacket(block_.data() + i * packetSize, sink, stopped))
+                return HALVERN_E_DAMAGED;
+            if (stopped)
+                return S_FALSE;
+        }
+        position += static_cast<uint64_t>(whole) * packetSize;
+        if (got < wanted || counters_.packets >= packetLimit) {
+            counters_.truncatedBytes = got - whole * packetSize;
+            break;
+        }
+    }
+    // An object still being rebuilt at the end was cut off with the file: dropped.
+    for (StreamState& state : states_)
+        if (state.assembling)
+            ++counters_.droppedObjects;
+    return S_OK;
+}
+
+void Reader::SkipBadPacket()
+{
+    ++counters_.badPackets;
+    ++consecutiveBad_;
+    for (StreamState& state : states_) {
+        if (state.assembling)
+            ++counters_.droppedObjects;
+        state.assembling = false;
+        state.discontinuity = true;
+    }
+}
+
+bool Reader::ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped)
+{
+    ++counters_.packets;
+    if (!ParsePacket(data, header_.packetSize, packet_)) {
+        SkipBadPacket();
+        return consecutiveBad_ < DamagedRun &&
+               (counters_.badPackets < DamagedMinimum || counters_.badPackets * 10 <= counters_.packets);
+    }
+    consecutiveBad_ = 0;
+    for (unsigned i = 0; i < packet_.count && !stopped; ++i) {
+        const Payload& payload = packet_.payloads[i];
+        const size_t index = StreamIndex(payload.stream);
+        if (index == NoStream) {
+            ++counters_.unknownStreamPayloads;
+            continue;
+        }
+        stopped = payload.compressed ? !AddCompressed(payload, index, sink) : !AddFragment(payload, index, sink);
+    }
+    return true;
+}
+
+void Reader::ReadExtensions(const Payload& payload, const StreamInfo& stream, MediaObject& object) const
+{
+    object.hasTiming = false;
+    object.hasFrameFlags = false;
+    object.rtStart = NoTime;
+    object.rtEnd = NoTime;
+    ByteCursor cursor(payload.extensions, payload.extensionsSize);
+    for (const PayloadExtension& extension : stream.extensions) {
+        const uint32_t size = extension.size == VariableSize ? cursor.U16() : extension.size;
+        const uint8_t* data = cursor.Here();
+        // Data that does not fit its declared size leaves the object without media-centre times.
+        if (!cursor.Skip(size)) {
+            object.hasTiming = false;
+            object.hasFrameFlags = false;
+            return;
+        }
+        if (extension.id == TimingExtension && size >= 24) {
+            ByteCursor timing(data + 8, 16);
+            object.rtStart = static_cast<int64_t>(timing.U64());
+            object.rtEnd = static_cast<int64_t>(timing.U64());
+            object.hasTiming = true;
+        } else if (extension.id == FrameExtension && size >= 1) {
+            object.frameFlags = data[0];
+            object.hasFrameFlags = true;
+        }
+    }
+}
+
+bool Reader::AddFragment(const Payload& payload, size_t index, ObjectSink& sink)
+{
+    StreamState& state = states_[index];
+    // Without replicated data the payload is a whole object.
+    const uint32_t objectSize = payload.objectSize != 0 || payload.extensions ? payload.objectSize : payload.size;
+    const bool fits = objectSize != 0 && objectSize <= MaxObjectSize && payload.offset <= objectSize &&
+                      payload.size <= objectSize - payload.offset;
+    if (!fits) {
+        if (state.assembling)
+            ++counters_.droppedObjects;
+        ++counters_.droppedObjects;
+        state.assembling = false;
+        state.discontinuity = true;
+        return true;
+    }
+    if (payload.offset == 0) {
+        if (state.assembling) {
+            ++counters_.droppedObjects;
+            state.discontinuity = true;
+        }
+        MediaObject& object = state.pending;
+        object = MediaObject();
+        object.streamIndex = index;
+        object.stream = payload.stream;
+        object.keyFrame = payload.keyFrame;
+        object.presentationMs = payload.presentationMs;
+        ReadExtensions(payload, header_.streams[index], object);
+        if (payload.size == objectSize) {
+            // The common case: the object is whole in this payload and goes out without a copy.
+            state.assembling = false;
+            object.data = payload.data;
+            object.size = payload.size;
+            return Deliver(object, state, sink);
+        }
+        state.assembling = true;
+        state.objectNumber = payload.objectNumber;
+        state.objectSize = objectSize;
+        state.buffer.assign(payload.data, payload.data + payload.size);
+        return true;
+    }
+    if (!state.assembling || state.objectNumber != payload.objectNumber || state.objectSize != objectSize ||
+        state.buffer.size() != payload.offset) {
+        if (state.assembling)
+            ++counters_.droppedObjects;
+        state.assembling = false;
+        state.discontinuity = true;
+        return true;
+    }
+    state.buffer.insert(state.buffer.end(), payload.data, payload.data + payload.size);
+    if (state.buffer.size() < objectSize)
+        return true;
+    state.assembling = false;
+    state.pending.data = state.buffer.data();
+    state.pending.size = state.buffer.size();
+    return Deliver(state.pending, state, sink);
+}
+
+bool Reader::AddCompressed(const Payload& payload, size_t index, ObjectSink& sink)
+{
+    StreamState& state = states_[index];
+    if (state.assembling) {
+        ++counters_.droppedObjects;
+        state.assembling = false;
+        state.discontinuity = true;
+    }
+    uint32_t position = 0;
+    for (unsigned k = 0; position < payload.size; ++k) {
+        const uint32_t length = payload.data[position];
+        MediaObject object;
+        object.streamIndex = index;
+        object.stream = payload.stream;
+        object.keyFrame = payload.keyFrame;
+        object.presentationMs = payload.presentationMs + k * payload.timeDelta;
+        object.data = payload.data + position + 1;
+        object.size = length;
+        position += 1 + length;
+        if (!Deliver(object, state, sink))
+            return false;
+    }
+    return true;
+}
+
+bool Reader::Deliver(MediaObject& object, StreamState& state, ObjectSink& sink)
+{
+    if (header_.streams[object.streamIndex].kind == StreamKind::Video) {
+        if (object.size >= ZeroObjectMinimum && AllZero(object.data, object.size)) {
+            ++counters_.droppedZeroVideo;
+            return true;
+        }
+        if (!state.sawSequenceHeader) {
+            // The tail of a picture the recording started in the middle of.
+            const size_t start = FindStartCode(object.data, object.size, 0xB3);
+            if (start == NotFound) {
+                ++counters_.droppedLeadingVideo;
+                return true;
+            }
+            object.data += start;
+            object.size -= start;
+            state.sawSequenceHeader = true;
+        }
+    }
+    const int64_t presentationTime =
+        (static_cast<int64_t>(object.presentationMs) - static_cast<int64_t>(header_.prerollMs)) * 10000;
+    if (object.hasTiming && object.rtStart != NoTime) {
+        object.time = object.rtStart;
+        state.clockKnown = true;
+        state.clockOffset = object.rtStart - presentationTime;
+    } else {
+        object.time = presentationTime + (state.clockKnown ? state.clockOffset : 0);
+    }
+    object.discontinuity = state.discontinuity;
+    state.discontinuity = false;
+    return sink.OnObject(object);
+}
+
+} // namespace asf

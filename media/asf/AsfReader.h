@@ -1,0 +1,138 @@
+#pragma once
+// Reads an ASF recording (media-centre or plain) from a file: the header, then whole media
+// objects, one after another, rebuilt from the packets' fragments. No COM: the source filter and
+// the benchmarks use it alike.
+//
+//   asf::Reader reader;
+//   HRESULT hr = reader.Open(path);          // header, codecs found from the payload
+//   hr = reader.Read(sink);                  // sink.OnObject for every whole object
+//
+// Memory stays bounded whatever the file claims: one read block and, per stream, one object of
+// at most MaxObjectSize.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "framework/ScopedWin.h"
+#include "media/asf/AsfHeader.h"
+#include "media/asf/AsfPacket.h"
+#include "media/asf/PayloadFormat.h"
+
+namespace asf {
+
+inline constexpr uint32_t MaxObjectSize = 16u << 20;
+inline constexpr int64_t NoTime = -1;
+
+struct MediaObject {
+    size_t streamIndex = 0; // into Header().streams and Formats()
+    unsigned stream = 0;    // the ASF stream number
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    bool keyFrame = false;  // the ASF key bit (set on every media-centre video object)
+    bool discontinuity = false; // first object of the stream, or data was lost before it
+    // Raw times: the packet's presentation time (ms, preroll included) and, when the stream has
+    // the media-centre timing extension, rtStart/rtEnd in 100 ns (NoTime when not given).
+    uint32_t presentationMs = 0;
+    bool hasTiming = false;
+    int64_t rtStart = NoTime;
+    int64_t rtEnd = NoTime;
+    // The media-centre frame extension: bit 3 a frame starts here, bits 0-2 its type (1 = I).
+    bool hasFrameFlags = false;
+    uint8_t frameFlags = 0;
+    // 100 ns: rtStart when valid, else the presentation time less the preroll (moved onto the
+    // stream's rtStart clock once one was seen).
+    int64_t time = 0;
+
+    bool StartsFrame() const { return !hasFrameFlags || (frameFlags & 0x08) != 0; }
+};
+
+class ObjectSink {
+public:
+    // False stops reading (Read then returns S_FALSE).
+    virtual bool OnObject(const MediaObject& object) = 0;
+
+protected:
+    ~ObjectSink() = default;
+};
+
+struct StreamFormat {
+    Codec codec = Codec::Unknown;
+    VideoFormat video;
+    AudioFormat audio;
+};
+
+struct ReadCounters {
+    uint64_t packets = 0;
+    uint64_t badPackets = 0;          // skipped whole
+    uint64_t droppedObjects = 0;      // fragments that did not add up, or claimed sizes over the cap
+    uint64_t unknownStreamPayloads = 0;
+    uint64_t droppedLeadingVideo = 0; // before the first sequence header
+    uint64_t droppedZeroVideo = 0;    // large all-zero objects (silent radio recordings)
+    uint64_t truncatedBytes = 0;      // of a last, incomplete packet
+};
+
+class Reader {
+public:
+    Reader() = default;
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // Opens the file (shared with a recorder that still writes it), parses the header and reads
+    // ahead to identify each stream's codec and the earliest time. HRESULT_FROM_WIN32 when the
+    // file cannot be opened; else HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED, _NO_STREAMS.
+    HRESULT Open(const wchar_t* path);
+    // Reads from the first packet (again) to the end: S_OK at the end of the data, S_FALSE when
+    // the sink stopped, HALVERN_E_DAMAGED when too many packets are unreadable, or a read error.
+    HRESULT Read(ObjectSink& sink);
+
+    const HeaderInfo& Header() const { return header_; }
+    // Parallel to Header().streams.
+    const std::vector<StreamFormat>& Formats() const { return formats_; }
+    // The earliest time among the first objects of the streams with a known codec.
+    int64_t EarliestTime() const { return earliestTime_; }
+    // Play length less preroll, 100 ns; 0 when the header does not know it yet.
+    int64_t Duration() const;
+    const ReadCounters& Counters() const { return counters_; }
+
+    // Read block size: large sequential reads, whole packets.
+    static constexpr size_t BlockBytes = 4u << 20;
+
+private:
+    struct StreamState {
+        std::vector<uint8_t> buffer; // the object being rebuilt
+        bool assembling = false;
+        uint32_t objectNumber = 0;
+        uint32_t objectSize = 0;
+        MediaObject pending;         // its metadata, from the first fragment
+        bool discontinuity = true;
+        bool sawSequenceHeader = false;
+        bool clockKnown = false;
+        int64_t clockOffset = 0;     // rtStart less the presentation-based time
+    };
+
+    HRESULT Probe();
+    void ResetStreams();
+    void SkipBadPacket();
+    bool ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped);
+    bool AddFragment(const Payload& payload, size_t index, ObjectSink& sink);
+    bool AddCompressed(const Payload& payload, size_t index, ObjectSink& sink);
+    void ReadExtensions(const Payload& payload, const StreamInfo& stream, MediaObject& object) const;
+    bool Deliver(MediaObject& object, StreamState& state, ObjectSink& sink);
+    size_t StreamIndex(unsigned number) const;
+
+    UniqueFileHandle file_;
+    HeaderInfo header_;
+    std::vector<StreamFormat> formats_;
+    std::vector<StreamState> states_;
+    size_t streamIndexByNumber_[128];
+    std::vector<uint8_t> block_;
+    Packet packet_;
+    ReadCounters counters_;
+    int64_t earliestTime_ = 0;
+    uint64_t consecutiveBad_ = 0;
+};
+
+} // namespace asf

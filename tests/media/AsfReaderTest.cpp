@@ -1,0 +1,376 @@
+// The ASF reader on its own: recordings made by the test-side writer (objects out must equal the
+// elementary-stream frames in, with their times), ffmpeg's plain ASF, and damaged files.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "builtin/BuiltinErrors.h"
+#include "media/asf/AsfReader.h"
+#include "tests/media/RecordingWriter.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace test_recordings;
+using testing_support::VectorPath;
+
+struct Got {
+    unsigned stream;
+    std::string bytes;
+    int64_t time;
+    bool discontinuity;
+};
+
+class Collect : public asf::ObjectSink {
+public:
+    bool OnObject(const asf::MediaObject& object) override
+    {
+        objects.push_back({object.stream, std::string(reinterpret_cast<const char*>(object.data), object.size),
+                           object.time, object.discontinuity});
+        return true;
+    }
+    std::vector<Got> objects;
+};
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+unsigned StreamOf(const WrittenRecording& written, Kind kind)
+{
+    return kind == Kind::Video ? written.videoStream : kind == Kind::Audio ? written.audioStream : written.captionStream;
+}
+
+// Every object the reader gave is the next one of its stream that the writer wrote (frames, not
+// the tails and zero objects it must drop), with the writer's time: exactly when rtStart was
+// written, else to the millisecond of the presentation time. Each object that lies in packets
+// none of which is `lost` must be among them.
+void ExpectWrittenObjects(const WrittenRecording& written, const std::vector<Got>& got,
+                          const std::function<bool(unsigned packet)>& lost, bool exactTimes = true)
+{
+    std::vector<size_t> next(128, 0);
+    std::set<size_t> delivered;
+    for (const Got& object : got) {
+        size_t& i = next[object.stream];
+        while (i < written.objects.size() &&
+               (StreamOf(written, written.objects[i].kind) != object.stream || !written.objects[i].frameStart ||
+                written.objects[i].bytes != object.bytes))
+            ++i;
+        ASSERT_LT(i, written.objects.size()) << "an object of stream " << object.stream << " that was not written";
+        const WrittenObject& expected = written.objects[i];
+        if (expected.kind != Kind::Captions) {
+            if (exactTimes && expected.rtStart != -1)
+                EXPECT_EQ(expected.time, object.time);
+            else
+                EXPECT_NEAR(expected.time, object.time, 10000);
+        }
+        delivered.insert(i++);
+    }
+    for (size_t i = 0; i < written.objects.size(); ++i) {
+        const WrittenObject& object = written.objects[i];
+        bool intact = object.frameStart;
+        for (unsigned p = object.firstPacket; p <= object.lastPacket && intact; ++p)
+            intact = !lost(p);
+        if (intact) {
+            EXPECT_TRUE(delivered.count(i)) << "object " << i << " in packets " << object.firstPacket << "-"
+                                            << object.lastPacket << " was lost";
+        }
+    }
+}
+
+class AsfReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (VectorPath("es\\video.m2v").empty())
+            GTEST_SKIP() << "no test vectors";
+        directory_ = testing_support::MakeScratchDirectory("asf-reader");
+    }
+
+    std::string Write(const RecordingOptions& options, WrittenRecording& written, const char* name = "rec.dvr-ms")
+    {
+        const std::string path = directory_ + name;
+        std::string error;
+        EXPECT_TRUE(WriteRecording(path, options, written, error)) << error;
+        return path;
+    }
+
+    std::string directory_;
+};
+
+TEST_F(AsfReaderTest, ObjectsOutEqualTheFramesWrittenWithTheirTimes)
+{
+    struct Case {
+        const char* name;
+        const char* video;
+        const char* audio;
+        std::function<void(RecordingOptions&)> set;
+        asf::Codec audioCodec;
+    };
+    const Case cases[] = {
+        {"mp2", "es\\video.m2v", "es\\audio.mp2", [](RecordingOptions&) {}, asf::Codec::MpegAudio},
+        {"b-frames, ac3, captions, late start, small packets", "es\\video-bframes.m2v", "es\\audio.ac3",
+         [](RecordingOptions& o) {
+             o.captions = true;
+             o.firstTime = 36000ll * 10000000;
+             o.audioDelay = -1200000;
+             o.packetSize = 3000;
+             o.prerollMs = 500;
+         },
+         asf::Codec::Ac3},
+        {"unfinished header, missing times, cut-off start, silent video", "es\\video-bframes.m2v", "es\\audio.mp2",
+         [](RecordingOptions& o) {
+             o.unfinishedHeader = true;
+             o.noTimeEvery = 3;
+             o.leadingTailBytes = 5000;
+             o.zeroObjects = 2;
+         },
+         asf::Codec::MpegAudio},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingOptions options;
+        options.videoPath = VectorPath(c.video);
+        options.audioPath = VectorPath(c.audio);
+        c.set(options);
+        WrittenRecording written;
+        const std::string path = Write(options, written);
+
+        asf::Reader reader;
+        ASSERT_EQ(S_OK, reader.Open(Wide(path).c_str()));
+        const asf::HeaderInfo& header = reader.Header();
+        EXPECT_TRUE(header.mediaCentre);
+        EXPECT_EQ(options.prerollMs, header.prerollMs);
+        EXPECT_EQ(options.unfinishedHeader, header.broadcast);
+        const asf::StreamFormat& video =
+            reader.Formats()[static_cast<size_t>(header.Stream(written.videoStream) - header.streams.data())];
+        EXPECT_EQ(asf::Codec::Mpeg2Video, video.codec);
+        EXPECT_EQ(720u, video.video.width);
+        EXPECT_EQ(576u, video.video.height);
+        EXPECT_EQ(25u, video.video.frameRateNum);
+        const asf::StreamFormat& audio =
+            reader.Formats()[static_cast<size_t>(header.Stream(written.audioStream) - header.streams.data())];
+        EXPECT_EQ(c.audioCodec, audio.codec);
+        EXPECT_EQ(48000u, audio.audio.sampleRate);
+        EXPECT_EQ(2u, audio.audio.channels);
+
+        Collect sink;
+        ASSERT_EQ(S_OK, reader.Read(sink));
+        ExpectWrittenObjects(written, sink.objects, [](unsigned) { return false; });
+        // Concatenated, the objects are the elementary streams ffmpeg wrote.
+        std::string videoOut, audioOut;
+        std::vector<unsigned> discontinuities(128, 0);
+        int64_t earliest = INT64_MAX;
+        for (const Got& object : sink.objects) {
+            if (object.stream == written.videoStream)
+                videoOut += object.bytes;
+            if (object.stream == written.audioStream)
+                audioOut += object.bytes;
+            if (object.stream != written.captionStream)
+                earliest = std::min(earliest, object.time);
+            discontinuities[object.stream] += object.discontinuity ? 1 : 0;
+        }
+        EXPECT_TRUE(videoOut == testing_support::ReadFileBytes(options.videoPath));
+        EXPECT_TRUE(audioOut == testing_support::ReadFileBytes(options.audioPath));
+        EXPECT_EQ(1u, discontinuities[written.videoStream]);
+        EXPECT_EQ(1u, discontinuities[written.audioStream]);
+        EXPECT_EQ(earliest, reader.EarliestTime());
+        EXPECT_EQ(options.leadingTailBytes ? 1u : 0u, reader.Counters().droppedLeadingVideo);
+        EXPECT_EQ(options.zeroObjects, reader.Counters().droppedZeroVideo);
+        EXPECT_EQ(0u, reader.Counters().badPackets);
+        EXPECT_EQ(0u, reader.Counters().droppedObjects);
+    }
+}
+
+// ffmpeg's own ASF, read here and demuxed by ffmpeg, gives the same elementary streams.
+TEST_F(AsfReaderTest, PlainAsfGivesWhatFfmpegDemuxes)
+{
+    struct Case {
+        const char* file;
+        const char* audioFormat;
+        asf::Codec audioCodec;
+    };
+    for (const Case& c : {Case{"plain-mp2.asf", "mp2", asf::Codec::MpegAudio}, Case{"plain-ac3.asf", "ac3", asf::Codec::Ac3}}) {
+        SCOPED_TRACE(c.file);
+        const std::string path = VectorPath(c.file);
+        asf::Reader reader;
+        ASSERT_EQ(S_OK, reader.Open(Wide(path).c_str()));
+        EXPECT_FALSE(reader.Header().mediaCentre);
+        std::string out[2];
+        unsigned streamOf[2] = {0, 0};
+        for (size_t i = 0; i < reader.Header().streams.size(); ++i) {
+            const asf::Codec codec = reader.Formats()[i].codec;
+            ASSERT_TRUE(codec == asf::Codec::Mpeg2Video || codec == c.audioCodec);
+            streamOf[codec == asf::Codec::Mpeg2Video ? 0 : 1] = reader.Header().streams[i].number;
+        }
+        Collect sink;
+        ASSERT_EQ(S_OK, reader.Read(sink));
+        int64_t lastVideo = INT64_MIN;
+        for (const Got& object : sink.objects) {
+            const int which = object.stream == streamOf[0] ? 0 : 1;
+            out[which] += object.bytes;
+            if (which == 0) {
+                EXPECT_GT(object.time, lastVideo); // no B-frames: presentation order
+                lastVideo = object.time;
+            }
+        }
+        const char* formats[2] = {"mpeg2video", c.audioFormat};
+        const char* maps[2] = {"0:v", "0:a"};
+        for (int which = 0; which < 2; ++which) {
+            const std::string es = directory_ + "demuxed." + formats[which];
+            testing_support::ToolOutput tool;
+            ASSERT_TRUE(testing_support::RunLinuxTool("/usr/bin/ffmpeg -v error -y -i " + testing_support::UnixPath(path) +
+                                                          " -map " + maps[which] + " -c copy -f " + formats[which] + " " +
+                                                          testing_support::UnixPath(es),
+                                                      tool));
+            const std::string expected = testing_support::ReadFileBytes(es);
+            ASSERT_FALSE(expected.empty()) << tool.err;
+            EXPECT_TRUE(out[which] == expected) << formats[which] << ": " << out[which].size() << " bytes, ffmpeg "
+                                                << expected.size();
+        }
+    }
+}
+
+TEST_F(AsfReaderTest, BadInputEndsInAClearFailureOrACleanEnd)
+{
+    enum Outcome { Clean, Damaged };
+    struct Case {
+        const char* name;
+        std::function<void(RecordingOptions&, const WrittenRecording*)> set; // second pass: layout known
+        HRESULT open;                    // S_OK when Load should succeed
+        Outcome outcome;
+        std::function<void(std::string& file)> mutate;
+    };
+    const auto damage = [](Damage kind) {
+        return [kind](RecordingOptions& o, const WrittenRecording*) {
+            o.damage = kind;
+            o.damagePacket = 20;
+        };
+    };
+    const auto none = [](RecordingOptions&, const WrittenRecording*) {};
+    const Case cases[] = {
+        {"empty file", none, HALVERN_E_NOT_RECORDING, Clean, [](std::string& f) { f.clear(); }},
+        {"random bytes", none, HALVERN_E_NOT_RECORDING, Clean,
+         [](std::string& f) {
+             uint32_t noise = 7;
+             for (char& c : f)
+                 c = static_cast<char>((noise = noise * 1103515245u + 12345u) >> 16);
+         }},
+        {"cut inside the header", [](RecordingOptions& o, const WrittenRecording*) { o.cutAt = 300; },
+         HALVERN_E_BAD_HEADER, Clean, nullptr},
+        {"header child of size 0", damage(Damage::HeaderChildSizeZero), HALVERN_E_BAD_HEADER, Clean, nullptr},
+        {"header child of absurd size", damage(Damage::HeaderChildSizeHuge), HALVERN_E_BAD_HEADER, Clean, nullptr},
+        {"packet size 0", damage(Damage::PacketSizeZero), HALVERN_E_BAD_HEADER, Clean, nullptr},
+        {"content encryption object",
+         [](RecordingOptions& o, const WrittenRecording*) { o.protection = Protection::EncryptionObject; },
+         HALVERN_E_PROTECTED, Clean, nullptr},
+        {"encrypted stream",
+         [](RecordingOptions& o, const WrittenRecording*) { o.protection = Protection::EncryptedStream; },
+         HALVERN_E_PROTECTED, Clean, nullptr},
+        {"no packets at all",
+         [](RecordingOptions& o, const WrittenRecording* w) { o.cutAt = w ? w->dataOffset : 0; },
+         HALVERN_E_NO_STREAMS, Clean, nullptr},
+        {"cut inside a packet",
+         [](RecordingOptions& o, const WrittenRecording* w) { o.cutAt = w ? w->dataOffset + 57 * w->packetSize + 999 : 0; },
+         S_OK, Clean, nullptr},
+        {"cut inside an object, header unfinished",
+         [](RecordingOptions& o, const WrittenRecording* w) {
+             o.unfinishedHeader = true;
+             if (!w)
+                 return;
+             // After the first packet of the first video object that spans several.
+             for (const WrittenObject& object : w->objects)
+                 if (object.kind == Kind::Video && object.lastPacket > object.firstPacket + 1 && object.firstPacket > 30) {
+                     o.cutAt = w->dataOffset + (object.firstPacket + 1) * uint64_t(w->packetSize);
+                     break;
+                 }
+         },
+         S_OK, Clean, nullptr},
+        {"payload length 0", damage(Damage::PayloadLengthZero), S_OK, Clean, nullptr},
+        {"payload length beyond the packet", damage(Damage::PayloadLengthHuge), S_OK, Clean, nullptr},
+        {"replicated data beyond the packet", damage(Damage::ReplicatedTooLong), S_OK, Clean, nullptr},
+        {"packet length beyond the packet", damage(Damage::PacketLengthHuge), S_OK, Clean, nullptr},
+        {"offset beyond the object", damage(Damage::OffsetBeyondObject), S_OK, Clean, nullptr},
+        {"object size 0", damage(Damage::ObjectSizeZero), S_OK, Clean, nullptr},
+        {"object size 2 GiB", damage(Damage::ObjectSizeHuge), S_OK, Clean, nullptr},
+        {"unknown stream number", damage(Damage::UnknownStream), S_OK, Clean, nullptr},
+        {"times go backwards", damage(Damage::TimesGoBack), S_OK, Clean, nullptr},
+        {"extension longer than written", damage(Damage::ExtensionTooLong), S_OK, Clean, nullptr},
+        {"rtStart -1 everywhere", [](RecordingOptions& o, const WrittenRecording*) { o.noTimeEvery = 1; }, S_OK,
+         Clean, nullptr},
+        {"a few noisy packets", [](RecordingOptions& o, const WrittenRecording*) { o.garbageEvery = 25; }, S_OK,
+         Clean, nullptr},
+        {"every other packet noise", [](RecordingOptions& o, const WrittenRecording*) { o.garbageEvery = 2; }, S_OK,
+         Damaged, nullptr},
+        {"noise from the middle on", none, S_OK, Damaged,
+         [](std::string& f) {
+             for (size_t i = f.size() / 2; i < f.size(); ++i)
+                 f[i] = static_cast<char>(i * 7919 >> 3);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingOptions options;
+        options.videoPath = VectorPath("es\\video-bframes.m2v");
+        options.audioPath = VectorPath("es\\audio.mp2");
+        WrittenRecording layout;
+        Write(options, layout, "layout.dvr-ms");
+        c.set(options, &layout);
+        WrittenRecording written;
+        std::string path = Write(options, written);
+        if (c.mutate) {
+            std::string bytes = testing_support::ReadFileBytes(path);
+            c.mutate(bytes);
+            testing_support::WriteFileBytes(path, bytes);
+        }
+        asf::Reader reader;
+        ASSERT_EQ(c.open, reader.Open(Wide(path).c_str()));
+        if (FAILED(c.open))
+            continue;
+        Collect sink;
+        const HRESULT hr = reader.Read(sink);
+        if (c.outcome == Damaged) {
+            EXPECT_EQ(HALVERN_E_DAMAGED, hr);
+            continue;
+        }
+        ASSERT_EQ(S_OK, hr);
+        const uint64_t cutPacket = options.cutAt ? (options.cutAt - written.dataOffset) / written.packetSize : UINT64_MAX;
+        ExpectWrittenObjects(
+            written, sink.objects,
+            [&](unsigned packet) {
+                return packet >= cutPacket || (options.damage != Damage::None && packet == options.damagePacket) ||
+                       (options.garbageEvery && (packet + 1) % options.garbageEvery == 0);
+            },
+            options.damage != Damage::ExtensionTooLong);
+    }
+}
+
+TEST_F(AsfReaderTest, OpensARecordingAWriterStillHolds)
+{
+    RecordingOptions options;
+    options.videoPath = VectorPath("es\\video.m2v");
+    options.audioPath = VectorPath("es\\audio.ac3");
+    options.unfinishedHeader = true;
+    WrittenRecording written;
+    const std::string path = Write(options, written);
+    // As a recorder holds it: writing, others may only read.
+    UniqueFileHandle recorder(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(recorder);
+    asf::Reader reader;
+    ASSERT_EQ(S_OK, reader.Open(Wide(path).c_str()));
+    Collect sink;
+    ASSERT_EQ(S_OK, reader.Read(sink));
+    ExpectWrittenObjects(written, sink.objects, [](unsigned) { return false; });
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), asf::Reader().Open(Wide(directory_ + "missing.dvr-ms").c_str()));
+}
+
+} // namespace

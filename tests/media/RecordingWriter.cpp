@@ -1,0 +1,668 @@
+#include "tests/media/RecordingWriter.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace test_recordings {
+namespace {
+
+constexpr GUID HeaderObject = {0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
+constexpr GUID DataObject = {0x75B22636, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
+constexpr GUID FileProperties = {0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+constexpr GUID StreamProperties = {0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+constexpr GUID HeaderExtension = {0x5FBF03B5, 0xA92E, 0x11CF, {0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+constexpr GUID HeaderExtensionReserved = {0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
+constexpr GUID ExtendedStreamProperties = {0x14E6A5CB, 0xC672, 0x4332, {0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A}};
+constexpr GUID ExtendedContentDescription = {0xD2D0A440, 0xE307, 0x11D2, {0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50}};
+constexpr GUID ContentEncryption = {0x2211B3FB, 0xBD23, 0x11D2, {0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E}};
+constexpr GUID VideoStreamType = {0xBC19EFC0, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
+constexpr GUID BinaryStreamType = {0x3AFB65E2, 0x47EF, 0x40F2, {0xAC, 0x2C, 0x70, 0xA9, 0x0D, 0x71, 0xD3, 0x43}};
+constexpr GUID NoErrorCorrection = {0x20FB5700, 0x5B55, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
+constexpr GUID TimingExtension = {0xFD3CC02A, 0x06DB, 0x4CFA, {0x80, 0x1C, 0x72, 0x12, 0xD3, 0x87, 0x45, 0xE4}};
+constexpr GUID FrameExtension = {0xDD6432CC, 0xE229, 0x40DB, {0x80, 0xF6, 0xD2, 0x63, 0x28, 0xD2, 0x76, 0x1F}};
+constexpr GUID SampleDurationExtension = {0xC6BD9450, 0x867F, 0x4907, {0x83, 0xA3, 0xC7, 0x79, 0x21, 0xB7, 0x33, 0xAD}};
+constexpr GUID ContentTypeExtension = {0xD590DC20, 0x07BC, 0x436C, {0x9C, 0xF7, 0xF3, 0xBB, 0xFB, 0xF1, 0xA4, 0xDC}};
+constexpr GUID MediaCentreAudio = {0x31178C9D, 0x03E1, 0x4528, {0xB5, 0x82, 0x3D, 0xF9, 0xDB, 0x22, 0xF5, 0x03}};
+constexpr GUID MpegAudioSubtype = {0xE06D802B, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+constexpr GUID Ac3Subtype = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+constexpr GUID WaveFormatExType = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr GUID Line21Captions = {0x670AEA80, 0x3A82, 0x11D0, {0xB7, 0x9B, 0x00, 0xAA, 0x00, 0x37, 0x67, 0xA7}};
+
+constexpr int64_t Second = 10000000;
+
+// Little-endian byte building.
+class Bytes {
+public:
+    Bytes& U8(uint32_t v) { return Put(v, 1); }
+    Bytes& U16(uint32_t v) { return Put(v, 2); }
+    Bytes& U32(uint32_t v) { return Put(v, 4); }
+    Bytes& U64(uint64_t v) { return Put(v, 8); }
+    Bytes& Field(unsigned type, uint32_t v) { return type == 0 ? *this : Put(v, type == 3 ? 4 : type); }
+    Bytes& Guid(const GUID& g) { return Raw(&g, sizeof(g)); }
+    Bytes& Raw(const void* data, size_t size)
+    {
+        s.append(static_cast<const char*>(data), size);
+        return *this;
+    }
+    Bytes& Raw(const std::string& data) { return Raw(data.data(), data.size()); }
+    Bytes& Zeros(size_t count)
+    {
+        s.append(count, '\0');
+        return *this;
+    }
+    std::string s;
+
+private:
+    Bytes& Put(uint64_t v, size_t width)
+    {
+        for (size_t i = 0; i < width; ++i)
+            s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        return *this;
+    }
+};
+
+std::string Object(const GUID& id, const std::string& body, uint64_t sizeOverride = 0)
+{
+    Bytes b;
+    b.Guid(id).U64(sizeOverride ? sizeOverride : body.size() + 24).Raw(body);
+    return b.s;
+}
+
+uint8_t At(const std::string& s, size_t i)
+{
+    return static_cast<uint8_t>(s[i]);
+}
+
+bool StartCodeAt(const std::string& s, size_t i)
+{
+    return i + 3 < s.size() && s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1;
+}
+
+struct VideoFrame {
+    std::string bytes;
+    unsigned temporalReference = 0;
+    unsigned type = 0;
+    bool gopStart = false;
+};
+
+bool SplitVideoFrames(const std::string& es, std::vector<VideoFrame>& frames, int64_t& period)
+{
+    frames.clear();
+    if (!StartCodeAt(es, 0) || At(es, 3) != 0xB3 || es.size() < 12)
+        return false;
+    static const int64_t rates[9][2] = {{25, 1},      {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001},
+                                        {30, 1},      {50, 1},       {60000, 1001}, {60, 1}};
+    const unsigned code = At(es, 7) & 0x0F;
+    period = Second * rates[code < 9 ? code : 0][1] / rates[code < 9 ? code : 0][0];
+    VideoFrame current;
+    bool hasPicture = false;
+    size_t begin = 0;
+    for (size_t i = 0; i + 3 < es.size(); ++i) {
+        if (!StartCodeAt(es, i))
+            continue;
+        const uint8_t code = At(es, i + 3);
+        const bool header = code == 0xB3 || code == 0xB8 || code == 0x00;
+        if (header && hasPicture) {
+            current.bytes = es.substr(begin, i - begin);
+            frames.push_back(current);
+            current = VideoFrame();
+            hasPicture = false;
+            begin = i;
+        }
+        if (code == 0xB8)
+            current.gopStart = true;
+        if (code == 0x00 && i + 5 < es.size()) {
+            hasPicture = true;
+            current.temporalReference = (At(es, i + 4) << 2) | (At(es, i + 5) >> 6);
+            current.type = (At(es, i + 5) >> 3) & 7;
+        }
+        i += 2;
+    }
+    if (!hasPicture)
+        return false;
+    current.bytes = es.substr(begin);
+    frames.push_back(current);
+    return true;
+}
+
+struct AudioFrames {
+    std::vector<std::string> frames;
+    bool ac3 = false;
+    unsigned rate = 0;
+    unsigned channels = 2;
+    unsigned samples = 0;
+    uint32_t bitRate = 0;
+};
+
+// Frame length from an MPEG audio (layer I-III) or AC-3 header; 0 when there is no header here.
+size_t AudioFrameLength(const std::string& es, size_t i, AudioFrames& info)
+{
+    if (i + 7 > es.size())
+        return 0;
+    if (At(es, i) == 0x0B && At(es, i + 1) == 0x77) {
+        static const unsigned kbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
+        static const unsigned rates[3] = {48000, 44100, 32000};
+        const unsigned fscod = At(es, i + 4) >> 6, frmsizecod = At(es, i + 4) & 0x3F;
+        if (fscod == 3 || frmsizecod >= 38)
+            return 0;
+        info.ac3 = true;
+        info.rate = rates[fscod];
+        info.samples = 1536;
+        info.bitRate = kbps[frmsizecod / 2] * 1000;
+        const unsigned words = kbps[frmsizecod / 2] * 96000 / info.rate + (fscod == 1 ? (frmsizecod & 1) : 0);
+        return words * 2;
+    }
+    if (At(es, i) != 0xFF || (At(es, i + 1) & 0xE0) != 0xE0)
+        return 0;
+    static const unsigned kbps[2][3][16] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+    static const unsigned rates[3] = {44100, 48000, 32000};
+    const unsigned version = (At(es, i + 1) >> 3) & 3, layerBits = (At(es, i + 1) >> 1) & 3;
+    const unsigned rateIndex = (At(es, i + 2) >> 2) & 3, bitrateIndex = At(es, i + 2) >> 4;
+    if (version == 1 || layerBits == 0 || rateIndex == 3 || bitrateIndex == 0)
+        return 0;
+    const unsigned layer = 4 - layerBits, lsf = version == 3 ? 0 : 1;
+    info.rate = rates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    info.bitRate = kbps[lsf][layer - 1][bitrateIndex] * 1000;
+    info.channels = (At(es, i + 3) >> 6) == 3 ? 1 : 2;
+    const unsigned padding = (At(es, i + 2) >> 1) & 1;
+    if (layer == 1) {
+        info.samples = 384;
+        return (12 * info.bitRate / info.rate + padding) * 4;
+    }
+    info.samples = layer == 3 && lsf ? 576 : 1152;
+    return info.samples / 8 * info.bitRate / info.rate + padding;
+}
+
+bool SplitAudioFrames(const std::string& es, AudioFrames& info)
+{
+    info.frames.clear();
+    for (size_t i = 0; i < es.size();) {
+        const size_t length = AudioFrameLength(es, i, info);
+        if (length == 0 || i + length > es.size())
+            return false;
+        info.frames.push_back(es.substr(i, length));
+        i += length;
+    }
+    return !info.frames.empty();
+}
+
+struct Pending {
+    Kind kind;
+    unsigned stream;
+    std::string bytes;
+    int64_t time;
+    int64_t duration;
+    int64_t sendKey;
+    bool frameStart;
+    unsigned frameType;
+    bool key;
+};
+
+struct Fragment {
+    size_t object;
+    unsigned stream;
+    bool key;
+    uint32_t objectNumber;
+    uint32_t offset;
+    uint32_t objectSize;
+    uint32_t presentationMs;
+    std::string extensions;
+    std::string data;
+    bool compressed;
+};
+
+struct Style {
+    bool errorCorrection;
+    bool multiple;
+    unsigned packetLengthType; // 0, or the width of a field that says P - padding
+    unsigned sequenceType;
+    unsigned paddingType;      // 0: padding only through a shorter packet length
+    unsigned replicatedType;
+    unsigned offsetType;
+    unsigned objectNumberType;
+    unsigned payloadLengthType;
+};
+
+// Every packet-level encoding in turn; widths too small for a value are widened when written.
+constexpr Style Styles[] = {
+    {true, true, 3, 0, 2, 1, 3, 1, 2},
+    {false, true, 2, 1, 1, 2, 2, 2, 1},
+    {true, false, 2, 0, 0, 1, 3, 3, 0},
+    {false, true, 0, 2, 3, 3, 3, 1, 3},
+};
+constexpr size_t WorstPacketHead = 3 + 2 + 4 + 4 + 4 + 6 + 1;
+
+unsigned Widen(unsigned type, uint64_t value)
+{
+    if (value > 0xFFFF)
+        return 3;
+    if (value > 0xFF)
+        return std::max(type, 2u);
+    return std::max(type, 1u);
+}
+
+class Packetizer {
+public:
+    explicit Packetizer(const RecordingOptions& options) : options_(options) {}
+
+    void Add(Fragment fragment, size_t overhead)
+    {
+        fragments_.push_back(std::move(fragment));
+        used_ += overhead + fragments_.back().data.size();
+    }
+
+    // Room for data in the current packet after a fragment head of the given size; 0 when none.
+    size_t Room(size_t overhead)
+    {
+        const Style& style = CurrentStyle();
+        if ((!style.multiple && !fragments_.empty()) || fragments_.size() == 63)
+            return 0;
+        const size_t free = options_.packetSize - WorstPacketHead - used_;
+        return free > overhead ? free - overhead : 0;
+    }
+
+    unsigned Index() const { return static_cast<unsigned>(packets_.size() / options_.packetSize); }
+
+    void Close()
+    {
+        if (fragments_.empty())
+            return;
+        const unsigned index = Index();
+        const bool damaged = index == options_.damagePacket && options_.damage != Damage::None;
+        Style style = CurrentStyle();
+        uint64_t maxOffset = 0, maxReplicated = 0, maxSize = 0;
+        for (const Fragment& f : fragments_) {
+            maxOffset = std::max<uint64_t>(maxOffset, f.compressed ? f.presentationMs : f.offset);
+            maxReplicated = std::max<uint64_t>(maxReplicated, f.compressed ? 1 : 8 + f.extensions.size());
+            maxSize = std::max<uint64_t>(maxSize, f.data.size() + (f.compressed ? 1 : 0));
+        }
+        style.offsetType = Widen(style.offsetType, maxOffset);
+        style.replicatedType = Widen(style.replicatedType, maxReplicated);
+        if (style.multiple)
+            style.payloadLengthType = Widen(style.payloadLengthType, maxSize);
+        if (damaged) {
+            style.replicatedType = std::max(style.replicatedType, 2u);
+            style.offsetType = 3;
+            if (style.multiple)
+                style.payloadLengthType = 3;
+            style.packetLengthType = 3;
+        }
+
+        Bytes payloads;
+        for (size_t i = 0; i < fragments_.size(); ++i) {
+            const Fragment& f = fragments_[i];
+            const bool hit = damaged && i == 0;
+            unsigned stream = hit && options_.damage == Damage::UnknownStream ? 99 : f.stream;
+            payloads.U8(stream | (f.key ? 0x80 : 0));
+            payloads.Field(style.objectNumberType, f.objectNumber & 0xFF);
+            uint32_t offset = f.compressed ? f.presentationMs : f.offset;
+            if (hit && options_.damage == Damage::OffsetBeyondObject)
+                offset = f.objectSize + 100;
+            payloads.Field(style.offsetType, offset);
+            if (f.compressed) {
+                payloads.Field(style.replicatedType, 1).U8(0);
+            } else {
+                uint32_t replicated = static_cast<uint32_t>(8 + f.extensions.size());
+                if (hit && options_.damage == Damage::ReplicatedTooLong)
+                    replicated = 0xFFFF;
+                uint32_t size = f.objectSize;
+                if (hit && options_.damage == Damage::ObjectSizeZero)
+                    size = 0;
+                if (hit && options_.damage == Damage::ObjectSizeHuge)
+                    size = 0x80000000u;
+                payloads.Field(style.replicatedType, replicated).U32(size).U32(f.presentationMs).Raw(f.extensions);
+            }
+            uint32_t length = static_cast<uint32_t>(f.data.size() + (f.compressed ? 1 : 0));
+            if (hit && options_.damage == Damage::PayloadLengthZero)
+                length = 0;
+            if (hit && options_.damage == Damage::PayloadLengthHuge)
+                length = options_.packetSize * 4;
+            if (style.multiple)
+                payloads.Field(style.payloadLengthType, length);
+            if (f.compressed)
+                payloads.U8(static_cast<uint32_t>(f.data.size()));
+            payloads.Raw(f.data);
+        }
+
+        // The padding field's width depends on the padding, which depends on the head's size.
+        size_t padding = 0;
+        Bytes head;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            head = Bytes();
+            if (style.errorCorrection)
+                head.U8(0x82).U8(0).U8(0);
+            const unsigned paddingField = style.paddingType;
+            head.U8((style.multiple ? 1 : 0) | (style.sequenceType << 1) | (paddingField << 3) |
+                    (style.packetLengthType << 5));
+            head.U8(style.replicatedType | (style.offsetType << 2) | (style.objectNumberType << 4) | (1 << 6));
+            const size_t headSize = head.s.size() + (style.packetLengthType == 0 ? 0 : style.packetLengthType == 3 ? 4 : style.packetLengthType) +
+                                    (style.sequenceType == 0 ? 0 : style.sequenceType == 3 ? 4 : style.sequenceType) +
+                                    (paddingField == 0 ? 0 : paddingField == 3 ? 4 : paddingField) + 6 +
+                                    (style.multiple ? 1 : 0);
+            padding = options_.packetSize - headSize - payloads.s.size();
+            if (paddingField != 0 && Widen(paddingField, padding) != paddingField) {
+                style.paddingType = Widen(paddingField, padding);
+                continue;
+            }
+            uint32_t packetLength = static_cast<uint32_t>(paddingField == 0 ? options_.packetSize - padding : options_.packetSize);
+            if (damaged && options_.damage == Damage::PacketLengthHuge)
+                packetLength = options_.packetSize + 1000;
+            head.Field(style.packetLengthType, packetLength).Field(style.sequenceType, 0);
+            head.Field(paddingField, static_cast<uint32_t>(padding));
+            head.U32(static_cast<uint32_t>(sendMs_)).U16(0);
+            if (style.multiple)
+                head.U8(static_cast<uint32_t>(fragments_.size()) | (style.payloadLengthType << 6));
+            break;
+        }
+        std::string packet = head.s + payloads.s + std::string(padding, '\0');
+        packet.resize(options_.packetSize, '\0');
+        if (options_.garbageEvery > 0 && (index + 1) % options_.garbageEvery == 0) {
+            for (char& c : packet) {
+                noise_ = noise_ * 1103515245u + 12345u;
+                c = static_cast<char>(noise_ >> 16);
+            }
+        }
+        packets_ += packet;
+        fragments_.clear();
+        used_ = 0;
+    }
+
+    void SetSendTime(int64_t ms) { sendMs_ = std::max<int64_t>(0, ms); }
+    std::string& Packets() { return packets_; }
+
+private:
+    const Style& CurrentStyle() const
+    {
+        const unsigned index = Index();
+        if (index == options_.damagePacket && options_.damage != Damage::None)
+            return Styles[0];
+        return Styles[index % (sizeof(Styles) / sizeof(Styles[0]))];
+    }
+
+    const RecordingOptions& options_;
+    std::vector<Fragment> fragments_;
+    size_t used_ = 0;
+    std::string packets_;
+    int64_t sendMs_ = 0;
+    uint32_t noise_ = 12345;
+};
+
+std::string ExtendedStreamPropertiesBody(unsigned stream, int64_t timePerFrame, const std::vector<std::pair<GUID, uint16_t>>& extensions,
+                                         const std::string& nestedStreamProperties)
+{
+    Bytes b;
+    b.U64(0).U64(0).U32(6000000).U32(1000).U32(1000).U32(0).U32(0).U32(0).U32(1 << 20).U32(0);
+    b.U16(stream).U16(0).U64(static_cast<uint64_t>(timePerFrame)).U16(0).U16(static_cast<uint32_t>(extensions.size()));
+    for (const auto& extension : extensions)
+        b.Guid(extension.first).U16(extension.second).U32(0);
+    b.Raw(nestedStreamProperties);
+    return b.s;
+}
+
+std::string StreamPropertiesObject(const GUID& type, unsigned stream, bool encrypted, const std::string& typeData)
+{
+    Bytes b;
+    b.Guid(type).Guid(NoErrorCorrection).U64(0).U32(static_cast<uint32_t>(typeData.size())).U32(0);
+    b.U16(stream | (encrypted ? 0x8000 : 0)).U32(0).Raw(typeData);
+    return Object(StreamProperties, b.s);
+}
+
+// A DirectShow media type laid flat, as media-centre binary streams declare theirs.
+std::string FlatMediaType(const GUID& major, const GUID& subtype, const GUID& formatType, const std::string& format)
+{
+    Bytes b;
+    b.Guid(major).Guid(subtype).U32(1).U32(0).U32(1).Guid(formatType).U32(static_cast<uint32_t>(format.size())).Raw(format);
+    return b.s;
+}
+
+std::string Utf16(const char* text)
+{
+    Bytes b;
+    for (const char* p = text; *p; ++p)
+        b.U16(static_cast<uint8_t>(*p));
+    b.U16(0);
+    return b.s;
+}
+
+bool ReadWhole(const std::string& path, std::string& bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+} // namespace
+
+bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames)
+{
+    std::vector<VideoFrame> split;
+    int64_t period = 0;
+    if (!SplitVideoFrames(bytes, split, period))
+        return false;
+    frames.clear();
+    for (const VideoFrame& frame : split)
+        frames.push_back(frame.bytes);
+    return true;
+}
+
+bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames)
+{
+    AudioFrames info;
+    if (!SplitAudioFrames(bytes, info))
+        return false;
+    frames = info.frames;
+    return true;
+}
+
+bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
+                    std::string& error)
+{
+    written = WrittenRecording();
+    std::string videoEs, audioEs;
+    std::vector<VideoFrame> video;
+    int64_t period = 0;
+    if (!ReadWhole(options.videoPath, videoEs) || !SplitVideoFrames(videoEs, video, period)) {
+        error = "cannot read MPEG-2 video from " + options.videoPath;
+        return false;
+    }
+    AudioFrames audio;
+    if (!options.audioPath.empty() && (!ReadWhole(options.audioPath, audioEs) || !SplitAudioFrames(audioEs, audio))) {
+        error = "cannot read MPEG or AC-3 audio from " + options.audioPath;
+        return false;
+    }
+    const bool hasAudio = !audio.frames.empty();
+    unsigned next = 1;
+    written.audioStream = hasAudio ? next++ : 0;
+    written.captionStream = options.captions ? next++ : 0;
+    written.videoStream = next;
+
+    // Objects in send order: by decode time, audio and captions beside the video.
+    std::vector<Pending> pending;
+    unsigned decoded = 0, gopBase = 0;
+    if (options.leadingTailBytes > 0) {
+        std::string tail("\x00\x00\x01\x05", 4);
+        tail.resize(options.leadingTailBytes, '\x55');
+        pending.push_back({Kind::Video, written.videoStream, tail, options.firstTime - period, period,
+                           options.firstTime - 2 * period, false, 3, true});
+    }
+    for (const VideoFrame& frame : video) {
+        if (frame.gopStart)
+            gopBase = decoded;
+        const int64_t time = options.firstTime + (gopBase + frame.temporalReference) * period;
+        const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
+        pending.push_back({Kind::Video, written.videoStream, frame.bytes, time, period, sendKey, true, frame.type, true});
+        if (options.captions)
+            pending.push_back({Kind::Captions, written.captionStream, std::string("\x94\x2c", 2), time, period, sendKey, true, 0, true});
+        if (decoded == 0) {
+            for (unsigned i = 0; i < options.zeroObjects; ++i)
+                pending.push_back({Kind::Video, written.videoStream, std::string(8192, '\0'), time, period, sendKey, false, 0, true});
+        }
+        ++decoded;
+    }
+    for (size_t n = 0; n < audio.frames.size(); ++n) {
+        const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * audio.samples * Second / audio.rate;
+        const int64_t duration = static_cast<int64_t>(audio.samples) * Second / audio.rate;
+        pending.push_back({Kind::Audio, written.audioStream, audio.frames[n], time, duration, time, true, 0, true});
+    }
+    std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.sendKey < b.sendKey; });
+
+    Packetizer packetizer(options);
+    uint32_t objectNumbers[128] = {};
+    int64_t lastTime = 0;
+    unsigned timed = 0;
+    for (size_t i = 0; i < pending.size(); ++i) {
+        Pending& p = pending[i];
+        if (options.damage == Damage::TimesGoBack && i >= options.damagePacket)
+            p.time -= 10 * Second;
+        lastTime = std::max(lastTime, p.time + p.duration);
+        WrittenObject object{p.kind, p.bytes, p.time, p.time, p.frameStart, 0, 0};
+        const bool timedKind = p.kind != Kind::Captions;
+        if (timedKind && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0)
+            object.rtStart = -1;
+        const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, p.time / 10000 + options.prerollMs));
+
+        Bytes extensions;
+        if (p.kind == Kind::Audio)
+            extensions.U16(static_cast<uint32_t>(p.duration / 10000));
+        if (timedKind) {
+            extensions.U32(1).U32(0).U64(static_cast<uint64_t>(object.rtStart))
+                .U64(static_cast<uint64_t>(object.rtStart == -1 ? -1 : p.time + p.duration)).Zeros(24);
+        }
+        if (p.kind == Kind::Video) {
+            extensions.U16(1).U8(p.frameType); // content type, variable size
+            extensions.U8((p.frameStart ? 0x08 : 0) | (p.frameType & 7) | (3 << 4)).U8(0).U16(0);
+        }
+
+        const uint32_t number = objectNumbers[p.stream]++;
+        packetizer.SetSendTime(p.sendKey / 10000 + options.prerollMs);
+        if (p.kind == Kind::Captions) {
+            // Tiny objects without extensions: compressed payloads where the packet allows several.
+            Fragment fragment{i, p.stream, true, number, 0, static_cast<uint32_t>(p.bytes.size()), presentationMs,
+                              std::string(), p.bytes, true};
+            const size_t overhead = 1 + 4 + 4 + 4 + 1 + 4 + 1;
+            if (packetizer.Room(overhead) < p.bytes.size())
+                packetizer.Close();
+            object.firstPacket = object.lastPacket = packetizer.Index();
+            packetizer.Add(fragment, overhead);
+            written.objects.push_back(object);
+            continue;
+        }
+        const size_t overhead = 1 + 4 + 4 + 4 + 8 + extensions.s.size() + 4;
+        size_t offset = 0;
+        while (offset < p.bytes.size()) {
+            size_t room = packetizer.Room(overhead);
+            if (room == 0) {
+                packetizer.Close();
+                room = packetizer.Room(overhead);
+            }
+            const size_t size = std::min(room, p.bytes.size() - offset);
+            if (offset == 0)
+                object.firstPacket = packetizer.Index();
+            object.lastPacket = packetizer.Index();
+            packetizer.Add(Fragment{i, p.stream, p.key, number, static_cast<uint32_t>(offset),
+                                    static_cast<uint32_t>(p.bytes.size()), presentationMs, extensions.s,
+                                    p.bytes.substr(offset, size), false},
+                           overhead);
+            offset += size;
+        }
+        written.objects.push_back(object);
+    }
+    packetizer.Close();
+    const std::string& packets = packetizer.Packets();
+    written.packetSize = options.packetSize;
+    written.packetCount = static_cast<unsigned>(packets.size() / options.packetSize);
+
+    // The header.
+    const uint16_t timingSize = options.damage == Damage::ExtensionTooLong ? 60 : 48;
+    std::string headerExtensionChildren;
+    if (hasAudio) {
+        Bytes wave; // the tag is unreliable in real recordings: 0 for AC-3
+        wave.U16(audio.ac3 ? 0 : 0x50).U16(audio.channels).U32(audio.rate).U32(audio.bitRate / 8).U16(1).U16(0).U16(0);
+        const std::string typeData = FlatMediaType(MediaCentreAudio, audio.ac3 ? Ac3Subtype : MpegAudioSubtype, WaveFormatExType, wave.s);
+        headerExtensionChildren += Object(ExtendedStreamProperties,
+            ExtendedStreamPropertiesBody(written.audioStream, audio.samples * Second / audio.rate,
+                                         {{SampleDurationExtension, 2}, {TimingExtension, timingSize}},
+                                         StreamPropertiesObject(BinaryStreamType, written.audioStream,
+                                                                options.protection == Protection::EncryptedStream, typeData)));
+    }
+    if (options.captions) {
+        headerExtensionChildren += Object(ExtendedStreamProperties,
+            ExtendedStreamPropertiesBody(written.captionStream, period, {},
+                                         StreamPropertiesObject(BinaryStreamType, written.captionStream, false,
+                                                                FlatMediaType(Line21Captions, GUID_NULL, GUID_NULL, std::string()))));
+    }
+    headerExtensionChildren += Object(ExtendedStreamProperties,
+        ExtendedStreamPropertiesBody(written.videoStream, period,
+                                     {{TimingExtension, timingSize}, {ContentTypeExtension, 0xFFFF}, {FrameExtension, 4}},
+                                     std::string()));
+
+    Bytes videoType; // the header's size is unreliable in real recordings; ours is made up
+    const uint32_t dvr = 'D' | ('V' << 8) | ('R' << 16) | (' ' << 24);
+    videoType.U32(352).U32(288).U8(2).U16(40).U32(40).U32(352).U32(288).U16(1).U16(24).U32(dvr).Zeros(20);
+
+    Bytes description;
+    const std::string name = Utf16("DVR File Version"), value = Utf16("3.0");
+    description.U16(1).U16(static_cast<uint32_t>(name.size())).Raw(name).U16(0).U16(static_cast<uint32_t>(value.size())).Raw(value);
+
+    const uint64_t dataSize = 50 + packets.size();
+    Bytes fileProperties;
+    const uint32_t packetSizeField = options.damage == Damage::PacketSizeZero ? 0 : options.packetSize;
+    fileProperties.Zeros(16).U64(0).U64(0).U64(options.unfinishedHeader ? 0 : written.packetCount)
+        .U64(static_cast<uint64_t>(lastTime - options.firstTime) + options.prerollMs * 10000ull)
+        .U64(static_cast<uint64_t>(lastTime - options.firstTime)).U64(options.prerollMs)
+        .U32(options.unfinishedHeader ? 1 : 2).U32(packetSizeField).U32(packetSizeField).U32(6000000);
+    std::string fileObject = Object(FileProperties, fileProperties.s);
+    if (options.damage == Damage::HeaderChildSizeZero || options.damage == Damage::HeaderChildSizeHuge) {
+        const uint64_t size = options.damage == Damage::HeaderChildSizeZero ? 0 : 1ull << 40;
+        std::memcpy(&fileObject[16], &size, 8);
+    }
+
+    Bytes extensionBody;
+    extensionBody.Guid(HeaderExtensionReserved).U16(6).U32(static_cast<uint32_t>(headerExtensionChildren.size())).Raw(headerExtensionChildren);
+    std::string children = fileObject + StreamPropertiesObject(VideoStreamType, written.videoStream, false, videoType.s) +
+                           Object(HeaderExtension, extensionBody.s) + Object(ExtendedContentDescription, description.s);
+    unsigned childCount = 4;
+    if (options.protection == Protection::EncryptionObject) {
+        children += Object(ContentEncryption, std::string(16, '\0'));
+        ++childCount;
+    }
+    Bytes header;
+    header.Guid(HeaderObject).U64(30 + children.size()).U32(childCount).U8(1).U8(2).Raw(children);
+    // The file size in the File Properties is known only now.
+    const uint64_t fileSize = header.s.size() + dataSize;
+    if (!options.unfinishedHeader) {
+        const size_t fileSizeAt = 30 + 24 + 16;
+        std::memcpy(&header.s[fileSizeAt], &fileSize, 8);
+    }
+    Bytes data;
+    data.Guid(DataObject).U64(options.unfinishedHeader ? 0 : dataSize).Zeros(16)
+        .U64(options.unfinishedHeader ? 0 : written.packetCount).U8(1).U8(1);
+    written.dataOffset = header.s.size() + 50;
+
+    std::string file = header.s + data.s + packets;
+    if (options.cutAt > 0 && options.cutAt < file.size())
+        file.resize(static_cast<size_t>(options.cutAt));
+    written.fileSize = file.size();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(file.data(), static_cast<std::streamsize>(file.size()));
+    if (!out) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+} // namespace test_recordings

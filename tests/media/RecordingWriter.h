@@ -1,0 +1,93 @@
+#pragma once
+// Test-side writer of media-centre (DVR-MS) layout recordings, made from elementary streams that
+// ffmpeg wrote (.m2v video, .mp2 or .ac3 audio). The layout: video as an ordinary stream with the
+// "DVR " code, audio (and captions) as binary streams declared inside Extended Stream Properties,
+// the 48-byte timing extension on every audio and video object and the 4-byte frame extension on
+// video, the "DVR File Version" attribute, a preroll. Packets use every field-width encoding in
+// turn; captions go as compressed payloads. Options make damaged and unusual files.
+//
+//   test_recordings::RecordingOptions options;
+//   options.videoPath = VectorPath("es\\video-bframes.m2v");
+//   options.audioPath = VectorPath("es\\audio.ac3");
+//   test_recordings::WrittenRecording written;
+//   std::string error;
+//   if (!test_recordings::WriteRecording(path, options, written, error)) ...
+//
+// written.objects lists every media object in the order written, with its bytes and times, so a
+// reader's output can be checked against it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_recordings {
+
+enum class Protection { None, EncryptionObject, EncryptedStream };
+
+// One deliberate fault, at options.damagePacket (packet faults hit its first payload).
+enum class Damage {
+    None,
+    PayloadLengthZero,
+    PayloadLengthHuge,   // beyond the packet
+    ReplicatedTooLong,   // replicated-data length beyond the packet
+    OffsetBeyondObject,
+    ObjectSizeZero,
+    ObjectSizeHuge,      // 2 GiB claimed
+    UnknownStream,       // stream number 99
+    PacketLengthHuge,    // the packet-length field beyond the fixed size
+    TimesGoBack,         // from the damagePacket-th object (not packet) on, times 10 s earlier
+    ExtensionTooLong,    // the header declares the timing extension 12 bytes longer than written
+    HeaderChildSizeZero, // the File Properties object's size field
+    HeaderChildSizeHuge,
+    PacketSizeZero,      // in the File Properties
+};
+
+struct RecordingOptions {
+    std::string videoPath;            // MPEG-2 video elementary stream
+    std::string audioPath;            // .mp2 or .ac3 elementary stream; empty for none
+    bool captions = false;            // a line-21 caption stream (one 2-byte object per frame)
+    uint32_t prerollMs = 3000;
+    uint32_t packetSize = 8192;
+    int64_t firstTime = 0;            // rtStart (100 ns) of the first video frame shown
+    int64_t audioDelay = 0;           // audio's first rtStart relative to video's
+    bool unfinishedHeader = false;    // broadcast flag set, packet count, file and data sizes 0
+    uint64_t cutAt = 0;               // > 0: the file ends at this byte offset
+    Protection protection = Protection::None;
+    unsigned garbageEvery = 0;        // > 0: every Nth packet (from the Nth) is overwritten with noise
+    unsigned noTimeEvery = 0;         // > 0: rtStart -1 on every Nth audio/video object; 1 for all
+    unsigned leadingTailBytes = 0;    // > 0: video starts with a cut-off picture tail of this size
+    unsigned zeroObjects = 0;         // all-zero 8 KiB video objects written after the first frame
+    Damage damage = Damage::None;
+    unsigned damagePacket = 0;
+};
+
+enum class Kind { Video, Audio, Captions };
+
+struct WrittenObject {
+    Kind kind;
+    std::string bytes;
+    int64_t rtStart;          // as written (-1 when the object had no time)
+    int64_t time;             // the time it stands for, whether written or not
+    bool frameStart;          // false for the cut-off tail and zero objects (not frames of the source)
+    unsigned firstPacket;     // packets holding its first and last byte
+    unsigned lastPacket;
+};
+
+struct WrittenRecording {
+    std::vector<WrittenObject> objects;
+    uint64_t dataOffset = 0;  // first packet
+    uint32_t packetSize = 0;
+    unsigned packetCount = 0; // written, before any cut
+    uint64_t fileSize = 0;    // after any cut
+    unsigned audioStream = 0, captionStream = 0, videoStream = 0; // ASF stream numbers
+};
+
+bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
+                    std::string& error);
+
+// Splits an elementary stream into the objects the writer would make of it (frames, with the
+// sequence and GOP headers on the frame they precede); false when the bytes are not of that kind.
+bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames);
+bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames);
+
+} // namespace test_recordings
