@@ -1,0 +1,115 @@
+#include "builtin/RecordingMediaTypes.h"
+
+#include <dvdmedia.h>
+#include <mmreg.h>
+#include <uuids.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// Some MinGW-w64 headers declare these without defining them; the values are fixed.
+constexpr GUID Mpeg2VideoSubtype = {0xE06D8026, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+constexpr GUID Mpeg2VideoFormat = {0xE06D80E3, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+constexpr GUID Mpeg2AudioSubtype = {0xE06D802B, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+constexpr GUID Mpeg1AudioPayloadSubtype = {0xE436EB81, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr GUID Ac3Subtype = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+constexpr GUID VideoMajor = {0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+constexpr GUID AudioMajor = {0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+constexpr GUID WaveFormatExFormat = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr WORD Ac3FormatTag = 0x2000;
+
+CMediaType WithFormat(const GUID& major, const GUID& subtype, const GUID& formatType, const void* format, ULONG size)
+{
+    AM_MEDIA_TYPE type = {};
+    type.majortype = major;
+    type.subtype = subtype;
+    type.formattype = formatType;
+    type.bTemporalCompression = TRUE;
+    type.cbFormat = size;
+    type.pbFormat = static_cast<BYTE*>(const_cast<void*>(format));
+    CMediaType owned(type); // a deep copy
+    return owned;
+}
+
+CMediaType VideoType(const asf::VideoFormat& video)
+{
+    const size_t size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + video.sequenceHeader.size();
+    std::vector<BYTE> block(size > sizeof(MPEG2VIDEOINFO) ? size : sizeof(MPEG2VIDEOINFO));
+    auto* info = reinterpret_cast<MPEG2VIDEOINFO*>(block.data());
+    VIDEOINFOHEADER2& header = info->hdr;
+    header.rcSource = {0, 0, static_cast<LONG>(video.width), static_cast<LONG>(video.height)};
+    header.rcTarget = header.rcSource;
+    header.dwBitRate = video.bitRate;
+    header.AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000ll * video.frameRateDen / video.frameRateNum);
+    // Display aspect from the sequence header's code; 1 means square pixels.
+    static const DWORD aspects[5][2] = {{4, 3}, {1, 1}, {4, 3}, {16, 9}, {221, 100}};
+    const unsigned code = video.aspectCode < 5 ? video.aspectCode : 0;
+    header.dwPictAspectRatioX = code == 1 ? video.width : aspects[code][0];
+    header.dwPictAspectRatioY = code == 1 ? video.height : aspects[code][1];
+    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    header.bmiHeader.biWidth = static_cast<LONG>(video.width);
+    header.bmiHeader.biHeight = static_cast<LONG>(video.height);
+    // The stream's profile and level codes, turned into the AM_MPEG2Profile/Level numbering.
+    info->dwProfile = video.profile >= 1 && video.profile <= 5 ? 6 - video.profile : 0;
+    info->dwLevel = video.level >= 4 && video.level <= 10 && video.level % 2 == 0 ? (12 - video.level) / 2 : 0;
+    info->cbSequenceHeader = static_cast<DWORD>(video.sequenceHeader.size());
+    std::memcpy(info->dwSequenceHeader, video.sequenceHeader.data(), video.sequenceHeader.size());
+    return WithFormat(VideoMajor, Mpeg2VideoSubtype, Mpeg2VideoFormat, block.data(), static_cast<ULONG>(size));
+}
+
+std::vector<CMediaType> MpegAudioTypes(const asf::AudioFormat& audio)
+{
+    MPEG1WAVEFORMAT wave = {};
+    wave.wfx.wFormatTag = WAVE_FORMAT_MPEG;
+    wave.wfx.nChannels = static_cast<WORD>(audio.channels);
+    wave.wfx.nSamplesPerSec = audio.sampleRate;
+    wave.wfx.nAvgBytesPerSec = audio.bitRate / 8;
+    wave.wfx.nBlockAlign = 1;
+    wave.wfx.cbSize = sizeof(MPEG1WAVEFORMAT) - sizeof(WAVEFORMATEX);
+    wave.fwHeadLayer = static_cast<WORD>(audio.layer == 1 ? ACM_MPEG_LAYER1 : audio.layer == 2 ? ACM_MPEG_LAYER2 : ACM_MPEG_LAYER3);
+    wave.dwHeadBitrate = audio.bitRate;
+    wave.fwHeadMode = static_cast<WORD>(audio.channels == 1 ? ACM_MPEG_SINGLECHANNEL : ACM_MPEG_STEREO);
+    wave.wHeadEmphasis = 1;
+    wave.fwHeadFlags = audio.mpegVersion == 1 ? ACM_MPEG_ID_MPEG1 : 0;
+    std::vector<CMediaType> types;
+    types.push_back(WithFormat(AudioMajor, Mpeg2AudioSubtype, WaveFormatExFormat, &wave, sizeof(wave)));
+    types.push_back(WithFormat(AudioMajor, Mpeg1AudioPayloadSubtype, WaveFormatExFormat, &wave, sizeof(wave)));
+    return types;
+}
+
+CMediaType Ac3Type(const asf::AudioFormat& audio)
+{
+    WAVEFORMATEX wave = {};
+    wave.wFormatTag = Ac3FormatTag;
+    wave.nChannels = static_cast<WORD>(audio.channels);
+    wave.nSamplesPerSec = audio.sampleRate;
+    wave.nAvgBytesPerSec = audio.bitRate / 8;
+    wave.nBlockAlign = static_cast<WORD>(audio.frameBytes);
+    return WithFormat(AudioMajor, Ac3Subtype, WaveFormatExFormat, &wave, sizeof(wave));
+}
+
+} // namespace
+
+std::vector<CMediaType> RecordingMediaTypes(const asf::StreamInfo& stream, const asf::StreamFormat& format)
+{
+    switch (format.codec) {
+    case asf::Codec::Mpeg2Video:
+        return {VideoType(format.video)};
+    case asf::Codec::MpegAudio:
+        return MpegAudioTypes(format.audio);
+    case asf::Codec::Ac3:
+        return {Ac3Type(format.audio)};
+    case asf::Codec::Captions: {
+        // Nothing needs to connect captions; their own type lets a graph that wants them try.
+        AM_MEDIA_TYPE type = {};
+        type.majortype = stream.majorType;
+        type.subtype = stream.subtype;
+        type.formattype = FORMAT_None;
+        return {CMediaType(type)};
+    }
+    default:
+        return {};
+    }
+}

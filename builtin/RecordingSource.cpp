@@ -1,0 +1,364 @@
+#include "builtin/RecordingSource.h"
+
+#include <process.h>
+
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "builtin/BuiltinClasses.h"
+#include "builtin/RecordingMediaTypes.h"
+#include "filters/MediaType.h"
+#include "filters/OutputPin.h"
+#include "filters/SourceSeeking.h"
+
+using Microsoft::WRL::ComPtr;
+
+// One stream's output. Samples come from the filter's single reading thread.
+class CRecordingSourcePin : public CBaseOutputPin {
+public:
+    CRecordingSourcePin(CRecordingSource* filter, const std::wstring& name, std::vector<CMediaType> types,
+                        const asf::StreamFormat& format, REFERENCE_TIME duration)
+        : CBaseOutputPin(filter, name.c_str()), types_(std::move(types)), format_(format),
+          seeking_(static_cast<IPin*>(this))
+    {
+        seeking_.SetDuration(duration);
+    }
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
+    {
+        const bool offered = std::any_of(types_.begin(), types_.end(), [&](const CMediaType& own) {
+            return own.Get().majortype == type.majortype && own.Get().subtype == type.subtype;
+        });
+        return offered ? S_OK : S_FALSE;
+    }
+
+    HRESULT GetMediaType(int index, CMediaType& type) override
+    {
+        if (index < 0 || static_cast<size_t>(index) >= types_.size())
+            return VFW_S_NO_MORE_ITEMS;
+        type = types_[static_cast<size_t>(index)];
+        return S_OK;
+    }
+
+    void StartDelivery() { refused_ = false; }
+    // Connected and still taking samples.
+    bool Wanted() const { return IsConnected() && !refused_; }
+
+    // The object as one sample, or several when it is larger than a buffer (the first carries
+    // the times and flags). A failure is the allocator's: stopping, or broken.
+    HRESULT DeliverObject(const asf::MediaObject& object, REFERENCE_TIME base)
+    {
+        if (!Wanted())
+            return S_OK;
+        REFERENCE_TIME start = object.time - base;
+        REFERENCE_TIME stop = object.hasTiming && object.rtStart != asf::NoTime && object.rtEnd > object.rtStart
+                                  ? object.rtEnd - base
+                                  : start + DefaultDuration(object.size);
+        for (size_t offset = 0; offset < object.size;) {
+            ComPtr<IMediaSample> sample;
+            HRESULT hr = GetDeliveryBuffer(&sample);
+            if (FAILED(hr))
+                return hr;
+            BYTE* data = nullptr;
+            hr = sample->GetPointer(&data);
+            if (FAILED(hr))
+                return hr;
+            const size_t chunk = std::min(object.size - offset, static_cast<size_t>(std::max(sample->GetSize(), 1L)));
+            std::memcpy(data, object.data + offset, chunk);
+            sample->SetActualDataLength(static_cast<long>(chunk));
+            if (offset == 0) {
+                if (object.StartsFrame()) {
+                    sample->SetTime(&start, &stop);
+                    sample->SetSyncPoint(IsSyncPoint(object) ? TRUE : FALSE);
+                }
+                sample->SetDiscontinuity(object.discontinuity ? TRUE : FALSE);
+            }
+            // Anything but S_OK: downstream takes no more (it is stopping, flushing or failed).
+            if (Deliver(sample.Get()) != S_OK) {
+                refused_ = true;
+                return S_OK;
+            }
+            offset += chunk;
+        }
+        if (object.StartsFrame())
+            seeking_.SetCurrentPosition(stop);
+        return S_OK;
+    }
+
+protected:
+    HRESULT QueryPinInterface(REFIID iid, void** object) override
+    {
+        if (iid != IID_IMediaSeeking)
+            return E_NOINTERFACE;
+        *object = static_cast<IMediaSeeking*>(&seeking_);
+        AddRef();
+        return S_OK;
+    }
+
+    void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
+    {
+        // Larger objects go out in several samples.
+        const bool video = format_.codec == asf::Codec::Mpeg2Video;
+        const bool audio = format_.codec == asf::Codec::MpegAudio || format_.codec == asf::Codec::Ac3;
+        properties.cBuffers = video ? 8 : 16;
+        properties.cbBuffer = video ? 1 << 20 : audio ? 64 << 10 : 4 << 10;
+        properties.cbAlign = 1;
+    }
+
+private:
+    bool IsSyncPoint(const asf::MediaObject& object) const
+    {
+        if (format_.codec != asf::Codec::Mpeg2Video)
+            return true;
+        if (object.hasFrameFlags)
+            return (object.frameFlags & 0x07) == 1;
+        return asf::PictureCodingType(object.data, object.size) == 1;
+    }
+
+    REFERENCE_TIME DefaultDuration(size_t bytes) const
+    {
+        if (format_.codec == asf::Codec::Mpeg2Video)
+            return 10000000ll * format_.video.frameRateDen / format_.video.frameRateNum;
+        if (format_.audio.bitRate > 0)
+            return static_cast<REFERENCE_TIME>(bytes) * 8 * 10000000ll / format_.audio.bitRate;
+        return 1;
+    }
+
+    const std::vector<CMediaType> types_;
+    const asf::StreamFormat format_;
+    CSourceSeeking seeking_;
+    bool refused_ = false; // touched by the streaming thread only, while streaming
+};
+
+namespace {
+
+// Hands the reader's objects to the pins until the file ends, Stop comes or nobody wants more.
+class ObjectDelivery : public asf::ObjectSink {
+public:
+    ObjectDelivery(const std::vector<CRecordingSourcePin*>& pinOfStream, REFERENCE_TIME base,
+                   const std::atomic<bool>& stopping)
+        : pinOfStream_(pinOfStream), base_(base), stopping_(stopping)
+    {
+    }
+
+    bool OnObject(const asf::MediaObject& object) override
+    {
+        CRecordingSourcePin* pin = pinOfStream_[object.streamIndex];
+        if (pin) {
+            error_ = pin->DeliverObject(object, base_);
+            if (FAILED(error_))
+                return false;
+        }
+        return !stopping_.load() && std::any_of(pinOfStream_.begin(), pinOfStream_.end(),
+                                                [](CRecordingSourcePin* p) { return p && p->Wanted(); });
+    }
+
+    HRESULT Error() const { return error_; }
+
+private:
+    const std::vector<CRecordingSourcePin*>& pinOfStream_;
+    const REFERENCE_TIME base_;
+    const std::atomic<bool>& stopping_;
+    HRESULT error_ = S_OK;
+};
+
+} // namespace
+
+CRecordingSource::CRecordingSource() : CBaseFilter(CLSID_HalvernRecordingSource) {}
+
+CRecordingSource::~CRecordingSource() = default;
+
+HRESULT CRecordingSource::Create(IUnknown** object)
+{
+    if (!object)
+        return E_POINTER;
+    auto* source = new (std::nothrow) CRecordingSource();
+    if (!source)
+        return E_OUTOFMEMORY;
+    *object = static_cast<IBaseFilter*>(source);
+    return S_OK;
+}
+
+STDMETHODIMP CRecordingSource::QueryInterface(REFIID iid, void** object)
+{
+    return CBaseFilter::QueryInterface(iid, object);
+}
+
+STDMETHODIMP_(ULONG) CRecordingSource::AddRef()
+{
+    return CBaseFilter::AddRef();
+}
+
+STDMETHODIMP_(ULONG) CRecordingSource::Release()
+{
+    return CBaseFilter::Release();
+}
+
+HRESULT CRecordingSource::QueryFilterInterface(REFIID iid, void** object)
+{
+    if (iid == IID_IFileSourceFilter)
+        *object = static_cast<IFileSourceFilter*>(this);
+    else if (iid == IID_IAMFilterMiscFlags)
+        *object = static_cast<IAMFilterMiscFlags*>(this);
+    else
+        return CBaseFilter::QueryFilterInterface(iid, object);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CRecordingSource::GetMiscFlags()
+{
+    return AM_FILTER_MISC_FLAGS_IS_SOURCE;
+}
+
+int CRecordingSource::PinCount()
+{
+    return static_cast<int>(pins_.size());
+}
+
+CBasePin* CRecordingSource::PinAt(int index)
+{
+    return pins_[static_cast<size_t>(index)].get();
+}
+
+STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
+{
+    if (!fileName)
+        return E_POINTER;
+    CriticalSectionLock lock(StateLock());
+    // The pins are made from the file; a filter reads one recording in its life.
+    if (reader_)
+        return E_UNEXPECTED;
+    auto reader = std::make_unique<asf::Reader>();
+    HRESULT hr = reader->Open(fileName);
+    if (FAILED(hr))
+        return hr;
+
+    // Audio first, captions after it, video last: the media centre's own pin order.
+    const asf::HeaderInfo& header = reader->Header();
+    const auto rank = [](asf::Codec codec) {
+        return codec == asf::Codec::MpegAudio || codec == asf::Codec::Ac3 ? 0
+               : codec == asf::Codec::Captions                            ? 1
+               : codec == asf::Codec::Mpeg2Video                          ? 2
+                                                                          : -1;
+    };
+    std::vector<size_t> order;
+    for (int wanted = 0; wanted < 3; ++wanted) {
+        for (size_t i = 0; i < header.streams.size(); ++i) {
+            if (rank(reader->Formats()[i].codec) != wanted)
+                continue;
+            order.push_back(i);
+            // One video stream: the converter's graphs have one video path.
+            if (wanted == 2)
+                break;
+        }
+    }
+    std::vector<std::unique_ptr<CRecordingSourcePin>> pins;
+    std::vector<CRecordingSourcePin*> pinOfStream(header.streams.size(), nullptr);
+    for (size_t i : order) {
+        const std::wstring name = L"DVR Out - " + std::to_wstring(pins.size() + 1);
+        pins.push_back(std::make_unique<CRecordingSourcePin>(
+            this, name, RecordingMediaTypes(header.streams[i], reader->Formats()[i]), reader->Formats()[i],
+            reader->Duration()));
+        pinOfStream[i] = pins.back().get();
+    }
+    reader_ = std::move(reader);
+    pins_ = std::move(pins);
+    pinOfStream_ = std::move(pinOfStream);
+    fileName_ = fileName;
+    PinsChanged();
+    return S_OK;
+}
+
+STDMETHODIMP CRecordingSource::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
+{
+    if (!fileName)
+        return E_POINTER;
+    CriticalSectionLock lock(StateLock());
+    *fileName = nullptr;
+    if (type) {
+        *type = AM_MEDIA_TYPE();
+        type->majortype = MEDIATYPE_Stream;
+    }
+    if (fileName_.empty())
+        return S_OK;
+    const size_t bytes = (fileName_.size() + 1) * sizeof(wchar_t);
+    *fileName = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
+    if (!*fileName)
+        return E_OUTOFMEMORY;
+    std::memcpy(*fileName, fileName_.c_str(), bytes);
+    return S_OK;
+}
+
+STDMETHODIMP CRecordingSource::Pause()
+{
+    CriticalSectionLock lock(StateLock());
+    HRESULT hr = CBaseFilter::Pause();
+    if (FAILED(hr))
+        return hr;
+    return StartStreaming();
+}
+
+STDMETHODIMP CRecordingSource::Run(REFERENCE_TIME start)
+{
+    CriticalSectionLock lock(StateLock());
+    HRESULT hr = CBaseFilter::Run(start);
+    if (FAILED(hr))
+        return hr;
+    return StartStreaming();
+}
+
+HRESULT CRecordingSource::StartStreaming()
+{
+    if (thread_ || !reader_)
+        return S_OK;
+    if (std::none_of(pins_.begin(), pins_.end(), [](const auto& pin) { return pin->IsConnected(); }))
+        return S_OK;
+    for (auto& pin : pins_)
+        pin->StartDelivery();
+    stopping_ = false;
+    // _beginthreadex rather than CreateThread: the thread uses the C runtime.
+    const uintptr_t thread = ::_beginthreadex(nullptr, 0, &CRecordingSource::ThreadProc, this, 0, nullptr);
+    if (!thread)
+        return E_OUTOFMEMORY;
+    thread_.Reset(reinterpret_cast<HANDLE>(thread));
+    return S_OK;
+}
+
+void CRecordingSource::OnStopStreaming()
+{
+    // The pins are inactive already, so a wait for a buffer has ended.
+    stopping_ = true;
+    if (thread_) {
+        ::WaitForSingleObject(thread_.Get(), INFINITE);
+        thread_.Reset();
+    }
+}
+
+unsigned __stdcall CRecordingSource::ThreadProc(void* context)
+{
+    static_cast<CRecordingSource*>(context)->Stream();
+    return 0;
+}
+
+void CRecordingSource::Stream()
+{
+    ObjectDelivery delivery(pinOfStream_, reader_->EarliestTime(), stopping_);
+    HRESULT hr = reader_->Read(delivery);
+    if (stopping_.load() || State() == State_Stopped)
+        return;
+    if (hr == S_FALSE)
+        hr = delivery.Error();
+    if (FAILED(hr)) {
+        // A damaged or unreadable recording must not look finished: no end of stream, so
+        // nothing downstream completes, and the graph hears why.
+        NotifyEvent(EC_ERRORABORT, hr, 0);
+        return;
+    }
+    for (auto& pin : pins_)
+        if (pin->IsConnected())
+            pin->DeliverEndOfStream();
+}
