@@ -1,0 +1,3 @@
+# Reading speed of the ASF reader alone (bench/demux.sh runs it beside ffmpeg's demux).
+add_executable(demux_bench ${CMAKE_CURRENT_LIST_DIR}/DemuxBench.cpp)
+target_link_libraries(demux_bench PRIVATE halvern_media)

@@ -1,0 +1,49 @@
+#!/bin/sh
+# Reading speed: the ASF reader alone (under Wine) against ffmpeg's demux of the same ~1 GiB
+# recording, in the same run, as MB/s and their ratio. The vector is made once under build/.
+#   bench/demux.sh [BUILD_DIR]     (default build/x86_64; only the benchmark target is built)
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$top/build/x86_64}
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-x86_64.cmake" >/dev/null
+fi
+cmake --build "$build" --target demux_bench >/dev/null
+
+vectors="$build/bench-vectors"
+big="$vectors/demux-1gib.asf"
+mkdir -p "$vectors"
+if [ ! -f "$big" ]; then
+    # 20 s at a broadcast-high bitrate, then looped by stream copy to about 1 GiB.
+    ff="/usr/bin/ffmpeg -v error -y"
+    $ff -f lavfi -i testsrc=size=720x576:rate=25:duration=20 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=20 \
+        -c:v mpeg2video -g 12 -bf 0 -b:v 40M -minrate 40M -maxrate 40M -bufsize 9781k \
+        -c:a mp2 -ac 2 -b:a 192k -f asf "$vectors/demux-20s.asf"
+    size=$(stat -c %s "$vectors/demux-20s.asf")
+    loops=$(( (1073741824 + size - 1) / size - 1 ))
+    $ff -stream_loop "$loops" -i "$vectors/demux-20s.asf" -map 0 -c copy -f asf "$big"
+    rm -f "$vectors/demux-20s.asf"
+fi
+bytes=$(stat -c %s "$big")
+
+export WINEPREFIX="$build/bench-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+# Both read the file warm from the page cache: one untimed pass first.
+cat "$big" >/dev/null
+winpath="Z:$(echo "$big" | tr / '\\')"
+reader=$(wine "$build/bin/demux_bench.exe" "$winpath" 3 | tr -d '\r' | tee /dev/stderr | sed -n 's/^reader_mb_per_s //p')
+
+best=0
+for run in 1 2 3; do
+    start=$(date +%s.%N)
+    /usr/bin/ffmpeg -v error -i "$big" -map 0 -c copy -f null -
+    end=$(date +%s.%N)
+    rate=$(echo "$bytes / ($end - $start) / 1000000" | bc -l)
+    printf 'ffmpeg run %d: %.3f s: %.1f MB/s\n' "$run" "$(echo "$end - $start" | bc -l)" "$rate"
+    best=$(echo "if ($rate > $best) $rate else $best" | bc -l)
+done
+printf 'file %s (%.0f MB)\nreader %.1f MB/s, ffmpeg %.1f MB/s, ratio %.2f\n' "$big" "$(echo "$bytes / 1000000" | bc -l)" \
+    "$reader" "$best" "$(echo "$reader / $best" | bc -l)"
