@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "builtin/BuiltinClasses.h"
 #include "builtin/FileWriter.h"
+#include "builtin/MuxMediaTypes.h"
 #include "builtin/ProgramStreamMux.h"
 #include "filters/Adopt.h"
+#include "filters/MediaType.h"
 #include "filters/ModuleLock.h"
 #include "framework/ScopedWin.h"
 #include "tests/builtin/ElementaryStreamSource.h"
@@ -51,6 +54,72 @@ std::vector<std::map<std::string, std::string>> Records(const std::string& text)
         records.push_back(record);
     }
     return records;
+}
+
+// What a graph sees of the filter before any streaming: identity, pins, the types each takes.
+TEST(ProgramStreamMuxComTest, PinsTypesAndInterfaces)
+{
+    ScopedComInit com;
+    const LONG moduleLocks = ModuleLockCount();
+    EXPECT_EQ(E_POINTER, CProgramStreamMux::Create(nullptr));
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, CProgramStreamMux::Create(&object));
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, object.As(&filter));
+    CLSID classId = {};
+    EXPECT_EQ(S_OK, filter->GetClassID(&classId));
+    EXPECT_TRUE(classId == CLSID_HalvernProgramStreamMux);
+    ComPtr<IFileSinkFilter> sink;
+    EXPECT_EQ(E_NOINTERFACE, object.As(&sink));
+
+    const struct {
+        const wchar_t* pin;
+        GUID major;
+        GUID subtype;
+        HRESULT accepted;
+    } types[] = {
+        {L"Video In", MEDIATYPE_Video, MuxSubtypeMpeg2Video, S_OK},
+        {L"Video In", MEDIATYPE_Video, MEDIASUBTYPE_RGB24, S_FALSE},
+        {L"Video In", MEDIATYPE_Audio, MuxSubtypeMpeg2Video, S_FALSE},
+        {L"Audio In", MEDIATYPE_Audio, MuxSubtypeMpeg2Audio, S_OK},
+        {L"Audio In", MEDIATYPE_Audio, MuxSubtypeMpeg1Payload, S_OK},
+        {L"Audio In", MEDIATYPE_Audio, MuxSubtypeDolbyAc3, S_OK},
+        {L"Audio In", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, S_FALSE},
+        {L"Output", MEDIATYPE_Stream, MuxSubtypeMpeg2Program, S_OK},
+        {L"Output", MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1System, S_FALSE},
+    };
+    for (const auto& type : types) {
+        ComPtr<IPin> pin;
+        ASSERT_EQ(S_OK, filter->FindPin(type.pin, &pin));
+        PIN_DIRECTION direction;
+        EXPECT_EQ(S_OK, pin->QueryDirection(&direction));
+        EXPECT_EQ(std::wstring(type.pin) == L"Output" ? PINDIR_OUTPUT : PINDIR_INPUT, direction);
+        AM_MEDIA_TYPE mediaType = {};
+        mediaType.majortype = type.major;
+        mediaType.subtype = type.subtype;
+        EXPECT_EQ(type.accepted, pin->QueryAccept(&mediaType));
+    }
+
+    // The output offers its one type, and seeking that goes upstream.
+    ComPtr<IPin> output;
+    ASSERT_EQ(S_OK, filter->FindPin(L"Output", &output));
+    ComPtr<IEnumMediaTypes> offered;
+    ASSERT_EQ(S_OK, output->EnumMediaTypes(&offered));
+    AM_MEDIA_TYPE* first = nullptr;
+    ASSERT_EQ(S_OK, offered->Next(1, &first, nullptr));
+    EXPECT_TRUE(first->majortype == MEDIATYPE_Stream && first->subtype == MuxSubtypeMpeg2Program);
+    DeleteMediaType(first);
+    AM_MEDIA_TYPE* more = nullptr;
+    EXPECT_EQ(S_FALSE, offered->Next(1, &more, nullptr));
+    ComPtr<IMediaSeeking> seeking;
+    EXPECT_EQ(S_OK, output.As(&seeking));
+
+    seeking.Reset();
+    offered.Reset();
+    output.Reset();
+    filter.Reset();
+    EXPECT_EQ(0u, object.Reset());
+    EXPECT_EQ(moduleLocks, ModuleLockCount());
 }
 
 class ProgramStreamMuxTest : public ::testing::Test {
