@@ -16,7 +16,9 @@
 
 using Microsoft::WRL::ComPtr;
 
-// One stream's output. Samples come from the filter's single reading thread.
+// One stream's output. Samples come from the filter's single reading thread. Its IMediaSeeking
+// gives the graph a duration and a position; a conversion never seeks, and streaming always
+// starts at the beginning of the recording.
 class CRecordingSourcePin : public CBaseOutputPin {
 public:
     CRecordingSourcePin(CRecordingSource* filter, const std::wstring& name, std::vector<CMediaType> types,

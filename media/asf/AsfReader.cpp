@@ -140,10 +140,7 @@ HRESULT Reader::Probe()
 {
     ProbeSink sink(formats_, formats_.size());
     // Reading stops at the sink or at the probe's share of the file, whichever comes first.
-    const size_t keep = block_.size();
-    block_.resize(std::min<size_t>(keep, ProbeBytes));
-    HRESULT hr = Read(sink);
-    block_.resize(keep);
+    HRESULT hr = ReadPackets(sink, ProbeBytes / header_.packetSize + 1);
     if (FAILED(hr) && hr != HALVERN_E_DAMAGED)
         return hr;
     earliestTime_ = sink.Earliest();
@@ -174,6 +171,11 @@ size_t Reader::StreamIndex(unsigned number) const
 
 HRESULT Reader::Read(ObjectSink& sink)
 {
+    return ReadPackets(sink, std::numeric_limits<uint64_t>::max());
+}
+
+HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
+{
     if (!file_)
         return E_UNEXPECTED;
     ResetStreams();
@@ -188,6 +190,7 @@ HRESULT Reader::Read(ObjectSink& sink)
         if (header_.packetCount > 0)
             packetLimit = header_.packetCount;
     }
+    packetLimit = std::min(packetLimit, maxPackets);
     uint64_t position = header_.dataOffset;
     for (;;) {
         const uint64_t wanted = std::min<uint64_t>(block_.size(), end > position ? end - position : 0);

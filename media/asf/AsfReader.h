@@ -114,6 +114,7 @@ private:
     };
 
     HRESULT Probe();
+    HRESULT ReadPackets(ObjectSink& sink, uint64_t maxPackets);
     void ResetStreams();
     void SkipBadPacket();
     bool ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped);
