@@ -244,6 +244,50 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
     }
 }
 
+TEST_F(RecordingSourceTest, KeepsTheSourceContract)
+{
+    RecordingOptions options;
+    options.videoPath = VectorPath("es\\video.m2v");
+    options.audioPath = VectorPath("es\\audio.mp2");
+    WrittenRecording written;
+    std::string error;
+    const std::string path = directory_ + "contract.dvr-ms";
+    ASSERT_TRUE(WriteRecording(path, options, written, error)) << error;
+    ComPtr<IUnknown> created;
+    ASSERT_EQ(E_POINTER, CRecordingSource::Create(nullptr));
+    ASSERT_EQ(S_OK, CRecordingSource::Create(&created));
+    ASSERT_EQ(S_OK, created.As(&source_));
+    created.Reset();
+    CLSID classId;
+    ASSERT_EQ(S_OK, source_->GetClassID(&classId));
+    EXPECT_EQ(CLSID_HalvernRecordingSource, classId);
+    ComPtr<IAMFilterMiscFlags> flags;
+    ASSERT_EQ(S_OK, source_.As(&flags));
+    EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+    flags.Reset();
+    ComPtr<IFileSourceFilter> file;
+    ASSERT_EQ(S_OK, source_.As(&file));
+    LPOLESTR name = nullptr;
+    EXPECT_EQ(E_POINTER, file->Load(nullptr, nullptr));
+    EXPECT_EQ(E_POINTER, file->GetCurFile(nullptr, nullptr));
+    ASSERT_EQ(S_OK, file->GetCurFile(&name, nullptr));
+    EXPECT_EQ(nullptr, name);
+    ASSERT_EQ(S_OK, file->Load(Wide(path).c_str(), nullptr));
+    EXPECT_EQ(E_UNEXPECTED, file->Load(Wide(path).c_str(), nullptr)); // one recording per filter
+    ASSERT_EQ(S_OK, file->GetCurFile(&name, nullptr));
+    EXPECT_EQ(Wide(path), std::wstring(name));
+    ::CoTaskMemFree(name);
+    file.Reset();
+    // Each pin tells the graph the recording's length.
+    for (ComPtr<IPin>& pin : SourcePins()) {
+        ComPtr<IMediaSeeking> seeking;
+        ASSERT_EQ(S_OK, pin.As(&seeking));
+        LONGLONG duration = 0;
+        ASSERT_EQ(S_OK, seeking->GetDuration(&duration));
+        EXPECT_NEAR(3 * 10000000ll, duration, 500000);
+    }
+}
+
 TEST_F(RecordingSourceTest, LoadFailsClearlyAndLeavesNothingOpen)
 {
     struct Case {
