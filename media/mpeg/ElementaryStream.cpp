@@ -79,7 +79,7 @@ void CElementaryStream::End()
 
 size_t CElementaryStream::Ready() const
 {
-    if (ended_)
+    if (ended_ || Overflowing())
         return Queued();
     if (units_.empty())
         return 0; // bytes before the first unit belong to it, and its time is not known yet

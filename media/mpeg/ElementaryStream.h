@@ -38,8 +38,11 @@ public:
     uint64_t ReadPosition() const { return base_ + head_; }
     const uint8_t* Data() const { return buffer_.data() + head_; }
     size_t Queued() const { return buffer_.size() - head_; }
-    // Bytes from the read position whose units are parsed and timed.
+    // Bytes from the read position whose units are parsed and timed; all of them once the
+    // stream has ended, or once this much has piled up without a unit to time it (garbage).
+    static constexpr size_t MaxUntimedBacklog = 4 << 20;
     size_t Ready() const;
+    bool Overflowing() const { return Queued() > MaxUntimedBacklog; }
     void Consume(size_t size);
 
     // Timed units still holding queued bytes, in stream order; the first may start before the

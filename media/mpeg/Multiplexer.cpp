@@ -120,7 +120,7 @@ bool CProgramStreamMultiplexer::Drain()
                 continue;
             int64_t dts = INT64_MIN;
             if (!NextDts(s, dts)) {
-                if (s.queue.Ended())
+                if (s.queue.Ended() || s.queue.Overflowing())
                     dts = INT64_MIN; // bytes with no unit at all: out with them
                 else if (s.waitedFor)
                     return true;     // its next time is unknown, so the order is
@@ -195,7 +195,7 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
         }
     }
     plan.payload = std::min(limit, available);
-    plan.complete = plan.payload > 0 && (plan.payload == limit || queue.Ended());
+    plan.complete = plan.payload > 0 && (plan.payload == limit || queue.Ended() || queue.Overflowing());
     for (size_t i = next; i < queue.UnitCount() && queue.Unit(i).position < read + plan.payload; ++i) {
         if (plan.units++ == 0)
             plan.firstUnit = static_cast<size_t>(queue.Unit(i).position - read);

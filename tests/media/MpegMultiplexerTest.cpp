@@ -363,6 +363,16 @@ TEST(MpegMultiplexerTest, GarbageIsCountedAndKeptAndSilentInputsAreNotWaitedFor)
     EXPECT_EQ(CProgramStreamMultiplexer::Preload, first);
     EXPECT_GT(last, first + 2160 * 100);
 
+    // Bytes that never show a unit are passed on once they pile up, rather than held for ever.
+    CCollectingSink unparsed;
+    CProgramStreamMultiplexer bounded(unparsed);
+    const int noise = bounded.AddStream(StreamKind::Mpeg2Video);
+    const std::string piece(1 << 20, '\xAA');
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(bounded.Push(noise, reinterpret_cast<const uint8_t*>(piece.data()), piece.size(), NoTimestamp));
+    EXPECT_GT(unparsed.packs, 0);
+    EXPECT_LE(bounded.Queued(noise), CElementaryStream::MaxUntimedBacklog);
+
     // A sink that fails stops the multiplexer for good.
     CCollectingSink failing;
     failing.failAfter = 2;
