@@ -1,12 +1,16 @@
 // Reads a recording through the ASF reader alone, every object handed out and touched, and
 // prints the reading speed. bench/demux.sh runs it beside ffmpeg's demux of the same file.
+//   demux_bench FILE [RUNS [PASSES]]        each run reads the file PASSES times
+//   demux_bench --make OUT VIDEO AUDIO      writes a media-centre recording with the test writer
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "media/asf/AsfReader.h"
+#include "tests/media/RecordingWriter.h"
 
 namespace {
 
@@ -34,11 +38,24 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_I
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--make") {
+        test_recordings::RecordingOptions options;
+        options.videoPath = argv[3];
+        options.audioPath = argv[4];
+        test_recordings::WrittenRecording written;
+        std::string error;
+        if (!test_recordings::WriteRecording(argv[2], options, written, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: demux_bench FILE [RUNS]\n");
+        std::fprintf(stderr, "usage: demux_bench FILE [RUNS [PASSES]] | --make OUT VIDEO AUDIO\n");
         return 2;
     }
     const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int passes = argc > 3 ? std::atoi(argv[3]) : 1;
     wchar_t path[MAX_PATH];
     if (!::MultiByteToWideChar(CP_ACP, 0, argv[1], -1, path, MAX_PATH))
         return 2;
@@ -58,7 +75,7 @@ int main(int argc, char** argv)
         asf::Reader reader;
         HRESULT hr = reader.Open(path);
         CountingSink sink;
-        if (SUCCEEDED(hr))
+        for (int pass = 0; pass < passes && hr == S_OK; ++pass)
             hr = reader.Read(sink);
         ::QueryPerformanceCounter(&end);
         if (hr != S_OK) {
@@ -66,7 +83,7 @@ int main(int argc, char** argv)
             return 1;
         }
         const double seconds = Seconds(start, end, frequency);
-        const double rate = fileBytes / seconds / 1e6;
+        const double rate = fileBytes * passes / seconds / 1e6;
         std::printf("run %d: %llu objects, %.1f MB of payload in %.3f s: %.1f MB/s (bad packets %llu, check %llu)\n",
                     run + 1, sink.objects, static_cast<double>(sink.bytes) / 1e6, seconds, rate,
                     static_cast<unsigned long long>(reader.Counters().badPackets), sink.check);

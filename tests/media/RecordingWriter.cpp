@@ -235,11 +235,12 @@ struct Style {
 };
 
 // Every packet-level encoding in turn; widths too small for a value are widened when written.
+// Always with error-correction data, as recorders write it: ffmpeg finds packets by it.
 constexpr Style Styles[] = {
     {true, true, 3, 0, 2, 1, 3, 1, 2},
-    {false, true, 2, 1, 1, 2, 2, 2, 1},
+    {true, true, 2, 1, 1, 2, 2, 2, 1},
     {true, false, 2, 0, 0, 1, 3, 3, 0},
-    {false, true, 0, 2, 3, 3, 3, 1, 3},
+    {true, true, 0, 2, 3, 3, 3, 1, 3},
 };
 constexpr size_t WorstPacketHead = 3 + 2 + 4 + 4 + 4 + 6 + 1;
 
@@ -291,6 +292,8 @@ public:
         style.replicatedType = Widen(style.replicatedType, maxReplicated);
         if (style.multiple)
             style.payloadLengthType = Widen(style.payloadLengthType, maxSize);
+        if (style.packetLengthType)
+            style.packetLengthType = Widen(style.packetLengthType, options_.packetSize);
         if (damaged) {
             style.replicatedType = std::max(style.replicatedType, 2u);
             style.offsetType = 3;
