@@ -49,7 +49,8 @@ if [ -n "$make_dvr" ]; then
 fi
 
 # file passes: the reader's best of three runs against ffmpeg's, both reading warm from the page
-# cache (one untimed pass first), each run reading the file `passes` times.
+# cache (one untimed pass first), each run reading the file `passes` times. ffmpeg's time is its
+# own -benchmark real time, which leaves out starting the process and opening the file.
 measure() {
     file=$1 passes=$2
     bytes=$(stat -c %s "$file")
@@ -58,11 +59,16 @@ measure() {
         sed -n 's/^reader_mb_per_s //p')
     best=0
     for run in 1 2 3; do
-        start=$(date +%s.%N)
-        /usr/bin/ffmpeg -v error -stream_loop $((passes - 1)) -i "$file" -map 0 -c copy -f null -
-        end=$(date +%s.%N)
-        rate=$(echo "$bytes * $passes / ($end - $start) / 1000000" | bc -l)
-        printf 'ffmpeg run %d: %.3f s: %.1f MB/s\n' "$run" "$(echo "$end - $start" | bc -l)" "$rate"
+        seconds=0
+        pass=0
+        while [ $pass -lt "$passes" ]; do
+            rtime=$(/usr/bin/ffmpeg -hide_banner -nostats -v info -benchmark -i "$file" -map 0 -c copy -f null - 2>&1 |
+                sed -n 's/.*rtime=\([0-9.]*\)s.*/\1/p')
+            seconds=$(echo "$seconds + $rtime" | bc -l)
+            pass=$((pass + 1))
+        done
+        rate=$(echo "$bytes * $passes / $seconds / 1000000" | bc -l)
+        printf 'ffmpeg run %d: %.3f s: %.1f MB/s\n' "$run" "$seconds" "$rate"
         best=$(echo "if ($rate > $best) $rate else $best" | bc -l)
     done
     printf '%s (%.0f MB x %d): reader %.1f MB/s, ffmpeg %.1f MB/s, ratio %.2f\n' "$(basename "$file")" \
