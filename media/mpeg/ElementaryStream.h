@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "media/mpeg/ProgramStreamLayout.h"
+#include "media/mpeg/RingQueue.h"
 
 namespace mpeg {
 
@@ -80,12 +80,12 @@ private:
     uint64_t base_ = 0; // stream offset of buffer_[0]
     uint64_t scan_ = 0; // stream offset where parsing goes on
     bool ended_ = false;
-    std::deque<AccessUnit> units_;
-    std::deque<SampleTime> times_;
+    CRingQueue<AccessUnit> units_;
+    CRingQueue<SampleTime> times_;
     uint32_t damaged_ = 0;
 
     // Video: the picture order decides the decode times.
-    std::deque<PendingPicture> pending_;
+    CRingQueue<PendingPicture> pending_;
     int64_t framePeriod_ = 3600;
     int gopIndex_ = 0;
     int pictures_ = 0;

@@ -5,12 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
 #include "media/mpeg/ElementaryStream.h"
 #include "media/mpeg/ProgramStreamLayout.h"
+#include "media/mpeg/RingQueue.h"
 
 namespace mpeg {
 
@@ -66,7 +66,7 @@ private:
         size_t bufferBytes = 0;
         bool started = false;   // its first packet (with the P-STD extension) is out
         bool waitedFor = true;
-        std::deque<BufferedUnit> buffered;
+        CRingQueue<BufferedUnit> buffered;
         size_t occupancy = 0;
     };
     struct PacketPlan {

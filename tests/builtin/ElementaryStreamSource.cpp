@@ -2,6 +2,7 @@
 
 #include <dvdmedia.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -108,6 +109,8 @@ public:
         return S_OK;
     }
 
+    bool Finished() const { return finished_.load(); }
+
 protected:
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
     {
@@ -119,8 +122,10 @@ protected:
     {
         next_ = 0;
         garbageSent_ = false;
+        finished_ = false;
         return S_OK;
     }
+    void OnThreadEnd() override { finished_ = true; }
     HRESULT FillSample(IMediaSample* sample) override
     {
         if (silent_) {
@@ -159,6 +164,7 @@ private:
     size_t largest_ = 0;
     size_t next_ = 0;
     bool garbageSent_ = false;
+    std::atomic<bool> finished_{false};
 };
 
 CElementaryStreamSource::CElementaryStreamSource(const ElementaryStreamOptions& options)
@@ -237,6 +243,11 @@ CBasePin* CElementaryStreamSource::PinAt(int index)
 IPin* CElementaryStreamSource::VideoPin()
 {
     return options_.videoPath.empty() ? nullptr : pins_.front().get();
+}
+
+bool CElementaryStreamSource::VideoFinished() const
+{
+    return !options_.videoPath.empty() && pins_.front()->Finished();
 }
 
 IPin* CElementaryStreamSource::AudioPin()

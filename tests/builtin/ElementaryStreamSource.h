@@ -43,6 +43,8 @@ public:
     IPin* VideoPin();
     IPin* AudioPin();
     bool AudioIsAc3() const { return ac3_; }
+    // The video pin's thread has delivered its end of stream (or was stopped).
+    bool VideoFinished() const;
     // The units of each stream as the files hold them, whether or not all are delivered.
     const std::vector<Unit>& VideoUnits() const { return videoUnits_; }
     const std::vector<Unit>& AudioUnits() const { return audioUnits_; }
