@@ -22,7 +22,8 @@ public:
     int PinCount() override;
     CBasePin* PinAt(int index) override;
 
-    // Samples that could not be parsed in this run (kept in the output as data).
+    // Places in this run's input that could not be parsed (bad picture headers, lost audio sync);
+    // their bytes went out as data all the same.
     ULONG DamagedSamples() const { return damaged_.load(); }
 
     // For the input pins, with the streaming lock held.
