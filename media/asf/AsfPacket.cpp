@@ -72,7 +72,8 @@ bool ParsePacket(const uint8_t* data, uint32_t size, Packet& packet)
     uint32_t packetLength = cursor.Field((lengthFlags >> 5) & 3);
     cursor.Field((lengthFlags >> 1) & 3);
     uint32_t padding = cursor.Field((lengthFlags >> 3) & 3);
-    cursor.Skip(4 + 2); // send time, duration
+    packet.sendTimeMs = cursor.U32();
+    cursor.Skip(2); // duration
     if (!cursor.Ok())
         return false;
     if ((lengthFlags >> 5) & 3) {

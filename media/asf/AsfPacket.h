@@ -25,6 +25,7 @@ struct Packet {
     static constexpr unsigned MaxPayloads = 63;
     Payload payloads[MaxPayloads];
     unsigned count = 0;
+    uint32_t sendTimeMs = 0;
 };
 
 // False when the packet cannot be parsed (sizes that do not fit, unknown encodings).

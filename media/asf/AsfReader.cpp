@@ -144,6 +144,7 @@ HRESULT Reader::Probe()
     if (FAILED(hr) && hr != HALVERN_E_DAMAGED)
         return hr;
     earliestTime_ = sink.Earliest();
+    duration_ = FindDuration();
     // Streams of a codec Halvern does not know stay without a format (and without a pin).
     const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
         return format.codec == Codec::Mpeg2Video || format.codec == Codec::MpegAudio || format.codec == Codec::Ac3;
@@ -151,10 +152,27 @@ HRESULT Reader::Probe()
     return any ? S_OK : HALVERN_E_NO_STREAMS;
 }
 
-int64_t Reader::Duration() const
+int64_t Reader::FindDuration()
 {
-    const int64_t duration = static_cast<int64_t>(header_.playDuration) - static_cast<int64_t>(header_.prerollMs) * 10000;
-    return duration > 0 ? duration : 0;
+    const int64_t preroll = static_cast<int64_t>(header_.prerollMs) * 10000;
+    const int64_t declared = static_cast<int64_t>(header_.playDuration) - preroll;
+    if (declared > 0 && !header_.broadcast)
+        return declared;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file_.Get(), &size) || static_cast<uint64_t>(size.QuadPart) < header_.dataOffset)
+        return 0;
+    const uint64_t packets = (static_cast<uint64_t>(size.QuadPart) - header_.dataOffset) / header_.packetSize;
+    // The send time of the last whole packet that parses, looking back a few packets at most.
+    for (uint64_t back = 1; back <= std::min<uint64_t>(packets, 16); ++back) {
+        size_t got = 0;
+        if (FAILED(ReadAt(file_.Get(), header_.dataOffset + (packets - back) * header_.packetSize, block_.data(),
+                          header_.packetSize, got)) ||
+            got < header_.packetSize)
+            return 0;
+        if (ParsePacket(block_.data(), header_.packetSize, packet_))
+            return std::max<int64_t>(0, static_cast<int64_t>(packet_.sendTimeMs) * 10000 - preroll);
+    }
+    return 0;
 }
 
 void Reader::ResetStreams()

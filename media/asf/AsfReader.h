@@ -93,8 +93,9 @@ public:
     const std::vector<StreamFormat>& Formats() const { return formats_; }
     // The earliest time among the first objects of the streams with a known codec.
     int64_t EarliestTime() const { return earliestTime_; }
-    // Play length less preroll, 100 ns; 0 when the header does not know it yet.
-    int64_t Duration() const;
+    // Play length less preroll, 100 ns; from the last packet's send time when the header does
+    // not know it yet (a recording still being written, or one whose header was never finished).
+    int64_t Duration() const { return duration_; }
     const ReadCounters& Counters() const { return counters_; }
 
     // Read block size: large sequential reads, whole packets.
@@ -114,6 +115,7 @@ private:
     };
 
     HRESULT Probe();
+    int64_t FindDuration();
     HRESULT ReadPackets(ObjectSink& sink, uint64_t maxPackets);
     void ResetStreams();
     void SkipBadPacket();
@@ -133,6 +135,7 @@ private:
     Packet packet_;
     ReadCounters counters_;
     int64_t earliestTime_ = 0;
+    int64_t duration_ = 0;
     uint64_t consecutiveBad_ = 0;
 };
 

@@ -150,6 +150,8 @@ TEST_F(AsfReaderTest, ObjectsOutEqualTheFramesWrittenWithTheirTimes)
         EXPECT_TRUE(header.mediaCentre);
         EXPECT_EQ(options.prerollMs, header.prerollMs);
         EXPECT_EQ(options.unfinishedHeader, header.broadcast);
+        // Declared, or from the last packet's send time while the header is unfinished.
+        EXPECT_NEAR(3 * 10000000ll, reader.Duration(), 3000000);
         const asf::StreamFormat& video =
             reader.Formats()[static_cast<size_t>(header.Stream(written.videoStream) - header.streams.data())];
         EXPECT_EQ(asf::Codec::Mpeg2Video, video.codec);
