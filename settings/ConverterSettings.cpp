@@ -16,20 +16,28 @@ const char kSection[] = ""; // the values lie in the application key itself
 
 std::string DefaultRecordingDirectory()
 {
-    std::string directory = "C:\\";
+    const std::string fallback = "C:\\";
     UniqueRegKey key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
-        return directory;
+        return fallback;
+    // Zero-filled, so a value stored without its terminating NUL still ends inside the buffer
+    // unless it fills the buffer whole: only that one is too long.
     char buffer[256] = {};
     DWORD size = sizeof(buffer);
-    if (::RegQueryValueExA(key.Get(), "RecordPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size)
-        != ERROR_SUCCESS)
-        return directory;
-    // A value that fills the buffer without its terminator would be cut: treat it as too long.
-    const char* end = static_cast<const char*>(memchr(buffer, '\0', size));
-    if (!end)
-        return directory;
-    return std::string(static_cast<const char*>(buffer), end);
+    DWORD type = REG_NONE;
+    if (::RegQueryValueExA(key.Get(), "RecordPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size)
+            != ERROR_SUCCESS
+        || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return fallback;
+    if (!memchr(buffer, '\0', sizeof(buffer)))
+        return fallback;
+    if (type == REG_SZ)
+        return buffer;
+    char expanded[MAX_PATH];
+    const DWORD length = ::ExpandEnvironmentStringsA(buffer, expanded, sizeof(expanded));
+    if (length == 0 || length > sizeof(expanded))
+        return fallback;
+    return expanded;
 }
 
 CConverterSettings::CConverterSettings()

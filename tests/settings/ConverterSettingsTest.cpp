@@ -54,15 +54,31 @@ TEST_F(SettingsTest, RecordingDirectoryBecomesBothDefaultPathsOnlyWhenItFitsWhol
     SetRegistryString(kRecordingKey, "RecordPath", std::string(256, 'r'), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(CConverterSettings().InputPath, "C:\\");
 
-    // A value of exactly 256 bytes with no terminator would otherwise be read unterminated.
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordingKey, 0, KEY_WRITE, &key), ERROR_SUCCESS);
-    std::string unterminated(256, 'u');
-    ::RegSetValueExA(key, "RecordPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated.data()), 256);
-    ::RegCloseKey(key);
-    CConverterSettings cut;
-    EXPECT_EQ(cut.InputPath, "C:\\");
-    EXPECT_EQ(cut.OutputPath, "C:\\");
+    // Stored as raw bytes: without a terminator, of another type, or with variables in it.
+    ::SetEnvironmentVariableA("HALVERN_TEST_DRIVE", "F:");
+    const struct {
+        DWORD type;
+        std::string bytes;
+        std::string expected;
+    } raw[] = {
+        {REG_SZ, std::string(256, 'u'), "C:\\"},            // fills the buffer: too long
+        {REG_SZ, "E:\\Unterminated", "E:\\Unterminated"}, // read whole by the zero-filled buffer
+        {REG_EXPAND_SZ, std::string("%HALVERN_TEST_DRIVE%\\TV"), "F:\\TV"},
+        {REG_BINARY, std::string("D:\\Binary", 10), "C:\\"},
+        {REG_MULTI_SZ, std::string("D:\\Multi\0", 10), "C:\\"},
+    };
+    for (const auto& r : raw) {
+        SCOPED_TRACE(r.expected + " from type " + std::to_string(r.type));
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordingKey, 0, KEY_WRITE, &key), ERROR_SUCCESS);
+        ::RegSetValueExA(key, "RecordPath", 0, r.type, reinterpret_cast<const BYTE*>(r.bytes.data()),
+                         static_cast<DWORD>(r.bytes.size()));
+        ::RegCloseKey(key);
+        CConverterSettings settings;
+        EXPECT_EQ(settings.InputPath, r.expected);
+        EXPECT_EQ(settings.OutputPath, r.expected);
+    }
+    ::SetEnvironmentVariableA("HALVERN_TEST_DRIVE", nullptr);
 }
 
 TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadReadsEachIndependently)
