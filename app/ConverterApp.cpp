@@ -14,6 +14,7 @@ namespace {
 
 const char kMaker[] = "Morrowick";
 const char kSecondInstanceText[] = "Program can't have 2 instances";
+const char kGraphNotWrittenText[] = "Could not write the internal graph to its temporary file.";
 
 // The directory of the running executable with its trailing backslash; false when the
 // module path cannot be had whole.
@@ -47,7 +48,17 @@ bool QueryInternalGraphPath(char (&path)[MAX_PATH])
 
 } // namespace
 
-CConverterApp::CConverterApp()
+bool WriteInternalGraph(CStdioFile& file)
+{
+    HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
+    HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
+    const void* graph = loaded ? ::LockResource(loaded) : nullptr;
+    if (!graph)
+        return false;
+    return file.Write(graph, ::SizeofResource(nullptr, resource)) && file.Flush();
+}
+
+CConverterApp::CConverterApp() : ConversionCancelEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
     ProgramDirectory[0] = '\0';
     InternalGraphPath[0] = '\0';
@@ -55,7 +66,8 @@ CConverterApp::CConverterApp()
 
 BOOL CConverterApp::InitInstance()
 {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    // Only the progress bar: without a version-6 manifest Windows refuses flags it does not know.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
     CWinApp::InitInstance();
 
@@ -73,19 +85,19 @@ BOOL CConverterApp::InitInstance()
     // Left behind by a run that ended abnormally; a running instance holds it and it stays.
     ::DeleteFileA(InternalGraphPath);
 
-    HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
-    HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
-    const void* graph = loaded ? ::LockResource(loaded) : nullptr;
-    DWORD graphSize = resource ? ::SizeofResource(nullptr, resource) : 0;
-
     if (!InternalGraphFile.Open(InternalGraphPath, CStdioFile::modeCreate | CStdioFile::modeReadWrite
                                                        | CStdioFile::shareExclusive | CStdioFile::typeText)) {
         AfxMessageBox(kSecondInstanceText);
         return FALSE;
     }
-    if (graph)
-        InternalGraphFile.Write(graph, graphSize);
-    InternalGraphFile.Flush();
+    // Every conversion with the internal graph reads it from here; a file that did not take it
+    // whole would fail them all later, each with a misleading message.
+    if (!WriteInternalGraph(InternalGraphFile)) {
+        InternalGraphFile.Close();
+        ::DeleteFileA(InternalGraphPath);
+        AfxMessageBox(kGraphNotWrittenText);
+        return FALSE;
+    }
 
     SetRegistryKey(kMaker);
     Settings.Load();

@@ -1,6 +1,7 @@
 #pragma once
 // The application object: owns everything that lives as long as the process.
 
+#include "convert/ConversionRun.h"
 #include "framework/ScopedWin.h"
 #include "framework/StdioFile.h"
 #include "framework/WinApp.h"
@@ -17,7 +18,12 @@ public:
     BOOL InitInstance() override;
 
     // The conversion run; blocks the calling thread, whose COM must be initialised.
+    BOOL ConvertFile(const ConversionRequest& request);
+    // The same with the graph choice as the settings hold it now.
     BOOL ConvertFile(const std::string& inputPath, const std::string& outputPath);
+    // The cancel command: clears ConversionBusy and wakes the running conversion, which then ends
+    // at once instead of at its next progress step.
+    void CancelConversion();
     BOOL StartSingleConversion(const std::string& inputPath, const std::string& outputPath);
     // At exit, after StopAutoConvert: cancels a single-file conversion still running and waits
     // for it, handling the messages it sends meanwhile. Call on the user-interface thread.
@@ -34,6 +40,7 @@ public:
     std::atomic<LONG> AutoConvertRunning{0};
     std::atomic<LONG> AutoConvertStopRequest{0};
     std::atomic<LONG> ConversionBusy{0};
+    UniqueHandle ConversionCancelEvent; // manual reset; a run that was not cancelled resets it
     UniqueHandle AutoConvertStopEvent;
     // Set by StartAutoConvert before the worker's thread exists and cleared by the worker as its
     // last step, so a stop requested before the worker marks itself running still waits for it.
@@ -47,3 +54,7 @@ public:
 CConverterApp& ConverterApp();
 
 extern const char kInternalGraphFileName[]; // "InternalXGR.tmp"
+
+// Writes the internal graph from the program's resources into the open file and flushes it;
+// false when any of it did not reach the file.
+bool WriteInternalGraph(CStdioFile& file);

@@ -30,11 +30,13 @@ void CConverterApp::StopAutoConvert()
     if (AutoConvertStopEvent)
         ::SetEvent(AutoConvertStopEvent.Get());
 
-    // The worker's conversion updates this thread's window synchronously: keep handling what it
-    // sends, and nothing else, while waiting for it to end.
+    // The event also cancels the worker's conversion, which updates this thread's window
+    // synchronously while it ends: keep handling what it sends, and repainting, but take no input
+    // while waiting for it.
     while (AutoConvertWorkerAlive.load()) {
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, AutoConvertTiming().StopPollMs, QS_SENDMESSAGE);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, AutoConvertTiming().StopPollMs, QS_SENDMESSAGE | QS_PAINT);
         PumpSentMessages();
+        PumpPaintMessages();
     }
     AutoConvertStopEvent.Reset();
 }

@@ -20,6 +20,7 @@ const char* const kBanner[] = {
     "\n\n",
 };
 const char kWaiting[] = "\nWaiting for new recording...\n";
+const char kUnusableInputExt[] = "ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
 
 WorkerOutput& Output()
 {
@@ -35,7 +36,7 @@ std::function<void()>& PassObserver()
 
 std::string WithTrailingBackslash(std::string directory)
 {
-    if (directory.empty() || directory.back() != '\\')
+    if (!EndsWithBackslash(directory))
         directory += '\\';
     return directory;
 }
@@ -46,6 +47,7 @@ struct Snapshot {
     std::string OutputDirectory;
     std::string InputExt;
     std::string OutputExt;
+    std::string GraphChoice;
     bool DeleteSource;
 };
 
@@ -102,9 +104,11 @@ void AutoConverter::Run()
 
     const CConverterSettings& stored = app_.Settings;
     settings_ = {WithTrailingBackslash(stored.InputPath), WithTrailingBackslash(stored.OutputPath), stored.InputExt,
-                 stored.OutputExt, stored.DeleteSourceFile != 0};
+                 stored.OutputExt, stored.UseFilterGraph, stored.DeleteSourceFile != 0};
 
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
+    if (!IsUsableExtension(settings_.InputExt))
+        WriteWorkerText(kUnusableInputExt);
     WriteWorkerText(kWaiting);
 
     for (bool firstPass = true; !StopRequested(); firstPass = false) {
@@ -152,12 +156,17 @@ void AutoConverter::Wait()
 
 void AutoConverter::Scan()
 {
+    // An empty extension matches nothing; one with a path or a wildcard in it would search
+    // elsewhere or match everything.
+    if (!IsUsableExtension(settings_.InputExt))
+        return;
     std::string pattern = settings_.InputDirectory + "*." + settings_.InputExt;
     CFileFind recordings;
     for (bool found = recordings.FindFile(pattern.c_str()); found && !StopRequested();
          found = recordings.FindNextFile()) {
         std::string name = recordings.GetFileName();
-        if (IsPartialOutputName(name))
+        // Short names let "*.ext" match longer extensions too.
+        if (recordings.IsDirectory() || !HasExtension(name, settings_.InputExt) || IsPartialOutputName(name))
             continue;
         const RecordingStamp stamp = {recordings.GetLength(), recordings.GetLastWriteTime()};
         const auto known = failed_.find(name);
@@ -168,7 +177,10 @@ void AutoConverter::Scan()
         if (HasOutput(outputPath) || !IsFinishedRecording(inputPath))
             continue;
 
-        if (app_.ConvertFile(inputPath, outputPath)) {
+        // The stop ends the conversion too: the recording stays and converts again later.
+        const ConversionRequest request{inputPath, outputPath, settings_.GraphChoice, app_.AutoConvertStopEvent.Get(),
+                                        settings_.OutputDirectory};
+        if (app_.ConvertFile(request)) {
             failed_.erase(name);
             WriteWorkerText(" - Done.\n");
             if (settings_.DeleteSource && HasUsableOutput(outputPath))
@@ -222,8 +234,14 @@ unsigned __stdcall AutoConvertThread(void* application)
     {
         ScopedComInit com;
         if (com.Succeeded()) {
-            AutoConverter worker(*app);
-            worker.Run();
+            // Nothing may leave the thread: the flags below must still be cleared.
+            try {
+                AutoConverter worker(*app);
+                worker.Run();
+            } catch (const std::exception&) {
+                WriteWorkerText("ERROR - Out of memory\n");
+                app->AutoConvertRunning = 0;
+            }
         } else {
             WriteWorkerText("ERROR - Could not initialize COM library");
         }

@@ -7,13 +7,32 @@
 
 class CConverterApp;
 
-// What a single-file conversion thread converts. The thread owns it: it carries its own copy of
-// the paths, so a later command can set the application's paths while this run still reads them,
-// and the claim on ConversionBusy that StartSingleConversion made for it.
-struct SingleConversionJob {
-    CConverterApp* app;
+// What one run converts, with the settings it uses copied when it was asked for: "Apply Settings"
+// may rewrite the settings on the window's thread while the run goes on.
+struct ConversionRequest {
     std::string inputPath;
     std::string outputPath;
+    std::string graphChoice;
+    // Besides the cancel command, this event ends the run early (the Auto Converter's stop).
+    HANDLE stopEvent = nullptr;
+    // The output path must name a file directly in this directory (the OutputPath setting).
+    std::string outputDirectory;
+};
+
+// The waits of a run. The program never changes them; tests shorten them.
+struct ConversionTimings {
+    DWORD ProgressStepMs = 5000;
+    // A graph whose output has not grown for this long is taken for stuck and cancelled.
+    DWORD StallMs = 10 * 60 * 1000;
+};
+ConversionTimings& ConversionTiming();
+
+// What a single-file conversion thread converts. The thread owns it: it carries its own request,
+// so a later command can set the application's paths while this run still reads them, and the
+// claim on ConversionBusy that StartSingleConversion made for it.
+struct SingleConversionJob {
+    CConverterApp* app;
+    ConversionRequest request;
     LONG claim;
 };
 

@@ -15,6 +15,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -22,12 +23,15 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr DWORD kCompletionWaitMs = 5000;
 constexpr DWORD kErrorIcon = 3;
+// At exit a single-file conversion still running is cancelled and waited for this long at most.
+constexpr DWORD kExitWaitMs = 5000;
 const char kErrorTitle[] = "ERROR";
 const char kOverwritesInput[] = "\nThe output file would replace the input file: nothing was converted.";
 const char kNothingWritten[] = "\nNothing was written to the output file.";
 const char kNotPublished[] = "\nCould not replace the output file.";
+const char kOutsideOutputDirectory[] = "\nThe output file would not lie in the output directory: nothing was converted.";
+const char kStalled[] = "\nThe conversion stopped making progress and was cancelled.";
 
 std::atomic<LONG> g_lastClaim{0};
 
@@ -110,37 +114,117 @@ bool TakeEndOfStream(IMediaEvent* events, HRESULT& result)
     return ended;
 }
 
-// Waits for the graph in steps of five seconds, moving the progress bar after each, until it ends
-// or the run's claim on ConversionBusy is gone.
-HRESULT WaitForGraph(CConverterApp& app, LONG claim, IMediaEvent* events, IMediaPosition* position)
+// True when the run's claim is gone. A cancel event left set by the cancel of an earlier run is
+// reset here; the flag is looked at again after the reset, so a cancel that comes meanwhile is
+// never lost.
+bool RunCancelled(CConverterApp& app, LONG claim)
 {
+    if (app.ConversionBusy.load() != claim)
+        return true;
+    ::ResetEvent(app.ConversionCancelEvent.Get());
+    return app.ConversionBusy.load() != claim;
+}
+
+ULONGLONG FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Notices when the output stops growing. Under Wine the playing position follows the graph's
+// clock whether or not anything flows, so the output's size is the measure of progress.
+class StallWatch {
+public:
+    explicit StallWatch(const std::string& path) : path_(path), size_(FileSize(path)), since_(::GetTickCount()) {}
+
+    bool Stalled()
+    {
+        const ULONGLONG size = FileSize(path_);
+        const DWORD now = ::GetTickCount();
+        if (size != size_) {
+            size_ = size;
+            since_ = now;
+        }
+        return now - since_ >= ConversionTiming().StallMs;
+    }
+
+private:
+    const std::string& path_;
+    ULONGLONG size_;
+    DWORD since_;
+};
+
+// The outcome of a graph that ended: only a stream that completed without an error counts.
+HRESULT EndedStatus(HRESULT completion, long code, bool ended, HRESULT queued)
+{
+    if (completion == E_ABORT)
+        return ended ? queued : E_ABORT;
+    if (FAILED(completion))
+        return completion;
+    if (code != EC_COMPLETE)
+        return code == EC_USERABORT ? E_ABORT : E_FAIL;
+    return queued;
+}
+
+// Waits until the graph ends, the run is cancelled or stopped, or its output stalls. The graph's
+// event handle and the cancel and stop events end the wait at once; the progress bar moves every
+// progress step.
+HRESULT WaitForGraph(CConverterApp& app, LONG claim, const ConversionRequest& request, IMediaEvent* events,
+                     IMediaPosition* position, const std::string& partialPath, std::string& report)
+{
+    HANDLE handles[3] = {};
+    DWORD count = 0;
+    OAEVENT graphEvent = 0;
+    if (SUCCEEDED(events->GetEventHandle(&graphEvent)) && graphEvent)
+        handles[count++] = reinterpret_cast<HANDLE>(graphEvent);
+    const DWORD cancelIndex = count;
+    handles[count++] = app.ConversionCancelEvent.Get();
+    const DWORD stopIndex = request.stopEvent ? count : MAXDWORD;
+    if (request.stopEvent)
+        handles[count++] = request.stopEvent;
+
+    StallWatch stall(partialPath);
     HRESULT status = S_OK;
+    DWORD stepStart = ::GetTickCount();
     for (;;) {
+        const DWORD step = ConversionTiming().ProgressStepMs;
+        const DWORD elapsed = ::GetTickCount() - stepStart;
+        const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, elapsed >= step ? 0 : step - elapsed);
+        if (woke == WAIT_OBJECT_0 + stopIndex || (woke == WAIT_OBJECT_0 + cancelIndex && RunCancelled(app, claim))) {
+            status = E_ABORT;
+            break;
+        }
         long code = 0;
-        status = events->WaitForCompletion(kCompletionWaitMs, &code);
+        const HRESULT completion = events->WaitForCompletion(0, &code);
+        HRESULT queued = S_OK;
+        const bool ended = TakeEndOfStream(events, queued);
+        if (completion != E_ABORT || ended) {
+            status = EndedStatus(completion, code, ended, queued);
+            break;
+        }
+        if (app.ConversionBusy.load() != claim) {
+            status = E_ABORT; // cancelled by the flag alone
+            break;
+        }
+        if (woke == WAIT_FAILED)
+            ::Sleep(step / 10); // never spin
+        if (::GetTickCount() - stepStart < step)
+            continue;
+        stepStart = ::GetTickCount();
         REFTIME now = 0;
         position->get_CurrentPosition(&now);
         SetProgressPosition(WholeSeconds(now));
-        HRESULT queued = S_OK;
-        const bool ended = TakeEndOfStream(events, queued);
-        if (status == E_ABORT) {
-            if (ended) {
-                status = queued;
-                break;
-            }
-            if (app.ConversionBusy.load() == claim)
-                continue;
-            break; // cancelled: E_ABORT
+        if (stall.Stalled()) {
+            report += kStalled;
+            status = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+            break;
         }
-        // Only a stream that completed without an error counts.
-        if (SUCCEEDED(status)) {
-            if (code != EC_COMPLETE)
-                status = code == EC_USERABORT ? E_ABORT : E_FAIL;
-            else if (FAILED(queued))
-                status = queued;
-        }
-        break;
     }
+    REFTIME end = 0;
+    position->get_CurrentPosition(&end);
+    SetProgressPosition(WholeSeconds(end));
     SetProgressPosition(0);
     return status;
 }
@@ -158,7 +242,7 @@ void StopEveryFilter(IGraphBuilder* graph)
         filter->Stop();
 }
 
-HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const std::string& inputPath,
+HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const ConversionRequest& request,
                     const std::string& partialPath, std::string& report)
 {
     ComPtr<IMediaControl> control;
@@ -178,8 +262,7 @@ HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const 
     // Left by a run that was killed; the writer may not truncate what it finds.
     ::DeleteFileA(partialPath.c_str());
 
-    const std::string graphChoice = app.Settings.UseFilterGraph;
-    status = BuildGraph(graph, graphChoice, inputPath, partialPath, report);
+    status = BuildGraph(graph, request.graphChoice, request.inputPath, partialPath, report);
     if (SUCCEEDED(status)) {
         report += "\nGraph filters added & pins connected! Converting...";
         ShowRunBalloon(report, nullptr, 0);
@@ -188,7 +271,7 @@ HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const 
             REFTIME duration = 0;
             position->get_Duration(&duration);
             SetProgressRange(WholeSeconds(duration));
-            status = WaitForGraph(app, claim, events.Get(), position.Get());
+            status = WaitForGraph(app, claim, request, events.Get(), position.Get(), partialPath, report);
         }
     }
     control->Stop(); // also when it never ran
@@ -214,10 +297,12 @@ HRESULT PublishOutput(const std::string& partialPath, const std::string& outputP
     return S_OK;
 }
 
-BOOL RunConversion(CConverterApp& app, LONG claim, const std::string& inputPath, const std::string& outputPath)
+BOOL RunConversion(CConverterApp& app, LONG claim, const ConversionRequest& request)
 {
     CriticalSectionLock runLock(RunLock());
     app.InternalGraphFile.SeekToBegin();
+    const std::string& inputPath = request.inputPath;
+    const std::string& outputPath = request.outputPath;
     std::string report = "Converting : " + inputPath;
 
     ComPtr<IGraphBuilder> graph;
@@ -231,11 +316,20 @@ BOOL RunConversion(CConverterApp& app, LONG claim, const std::string& inputPath,
 
     // The graph writes beside the output and the output appears only whole.
     const std::string partialPath = PartialOutputPath(outputPath);
-    if (NamesSameFile(inputPath, outputPath) || NamesSameFile(inputPath, partialPath)) {
+    if (!LiesDirectlyIn(outputPath, request.outputDirectory)) {
+        // An extension with a path in it, or a name that is no plain file name.
+        report += kOutsideOutputDirectory;
+        status = HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+    } else if (NamesSameFile(inputPath, outputPath) || NamesSameFile(inputPath, partialPath)) {
         report += kOverwritesInput;
         status = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
     } else {
-        status = BuildAndRun(app, claim, graph.Get(), inputPath, partialPath, report);
+        // A description too large to hold, or any other shortage, fails this run alone.
+        try {
+            status = BuildAndRun(app, claim, graph.Get(), request, partialPath, report);
+        } catch (const std::exception&) {
+            status = E_OUTOFMEMORY;
+        }
         graph.Reset(); // the filters go with it, closing the file before it is looked at
         if (SUCCEEDED(status))
             status = PublishOutput(partialPath, outputPath, report);
@@ -333,12 +427,29 @@ void ReleaseConversionClaim(CConverterApp& app, LONG claim)
     app.ConversionBusy.compare_exchange_strong(claim, 0);
 }
 
-BOOL CConverterApp::ConvertFile(const std::string& inputPath, const std::string& outputPath)
+ConversionTimings& ConversionTiming()
+{
+    static ConversionTimings timings;
+    return timings;
+}
+
+BOOL CConverterApp::ConvertFile(const ConversionRequest& request)
 {
     const LONG claim = ClaimConversion(*this);
     if (!claim)
         return FALSE;
-    return RunConversion(*this, claim, inputPath, outputPath);
+    return RunConversion(*this, claim, request);
+}
+
+BOOL CConverterApp::ConvertFile(const std::string& inputPath, const std::string& outputPath)
+{
+    return ConvertFile(ConversionRequest{inputPath, outputPath, Settings.UseFilterGraph, nullptr, Settings.OutputPath});
+}
+
+void CConverterApp::CancelConversion()
+{
+    ConversionBusy = 0;
+    ::SetEvent(ConversionCancelEvent.Get());
 }
 
 unsigned __stdcall SingleConvertThread(void* parameter)
@@ -351,7 +462,11 @@ unsigned __stdcall SingleConvertThread(void* parameter)
         ReleaseConversionClaim(*job->app, job->claim);
         return 0;
     }
-    RunConversion(*job->app, job->claim, job->inputPath, job->outputPath);
+    try {
+        RunConversion(*job->app, job->claim, job->request);
+    } catch (const std::exception&) {
+        // Nothing may leave the thread; the run has given up its claim and locks by now.
+    }
     return 0;
 }
 
@@ -364,7 +479,9 @@ BOOL CConverterApp::StartSingleConversion(const std::string& inputPath, const st
     SingleInputPath = inputPath;
     SingleOutputPath = outputPath;
 
-    auto job = std::make_unique<SingleConversionJob>(SingleConversionJob{this, inputPath, outputPath, claim});
+    auto job = std::make_unique<SingleConversionJob>(
+        SingleConversionJob{this, ConversionRequest{inputPath, outputPath, Settings.UseFilterGraph, nullptr, Settings.OutputPath},
+                            claim});
     const uintptr_t thread = _beginthreadex(nullptr, 0, SingleConvertThread, job.get(), 0, nullptr);
     if (!thread) {
         ReleaseConversionClaim(*this, claim);
@@ -384,9 +501,13 @@ void CConverterApp::FinishSingleConversion()
     ForgetEndedThreads(threads);
     if (threads.empty())
         return;
-    ConversionBusy = 0; // the cancel request, as the cancel command makes it
-    // The runs may still be sending updates to windows of this thread.
-    for (UniqueHandle& thread : threads)
-        WaitPumpingSentMessages(thread.Get());
+    CancelConversion();
+    // The runs may still be sending updates to windows of this thread. A run that does not end in
+    // time is left to the end of the process.
+    const DWORD start = ::GetTickCount();
+    for (UniqueHandle& thread : threads) {
+        const DWORD elapsed = ::GetTickCount() - start;
+        WaitPumpingSentMessages(thread.Get(), elapsed >= kExitWaitMs ? 0 : kExitWaitMs - elapsed);
+    }
     threads.clear();
 }

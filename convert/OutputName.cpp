@@ -1,8 +1,21 @@
 #include "convert/OutputName.h"
 
+#include <cstring>
+
 namespace {
 
 const char kPartialSuffix[] = ".partial";
+// Characters that make a name more than a plain file name.
+const char kNotInNames[] = "\\/:*?\"<>|";
+
+std::string FullPathOf(const std::string& path)
+{
+    char full[MAX_PATH];
+    const DWORD length = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return std::string();
+    return std::string(full, length);
+}
 
 } // namespace
 
@@ -14,6 +27,18 @@ bool EndsWithBackslash(const std::string& text, UINT codePage)
         position += ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[position])) ? 2 : 1;
     }
     return last != std::string::npos && text[last] == '\\' && last == text.size() - 1;
+}
+
+std::string FileNameOf(const std::string& path, UINT codePage)
+{
+    size_t nameAt = 0;
+    for (size_t position = 0; position < path.size();) {
+        const bool lead = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[position]));
+        if (!lead && (path[position] == '\\' || path[position] == '/'))
+            nameAt = position + 1;
+        position += lead ? 2 : 1;
+    }
+    return path.substr(nameAt);
 }
 
 std::string OutputPathFor(const std::string& outputDirectory, const std::string& inputFileName,
@@ -41,4 +66,45 @@ bool IsPartialOutputName(const std::string& fileName)
     const size_t suffixLength = sizeof(kPartialSuffix) - 1;
     return fileName.size() > suffixLength
         && ::lstrcmpiA(fileName.c_str() + fileName.size() - suffixLength, kPartialSuffix) == 0;
+}
+
+bool ContainsCharacter(const std::string& text, const char* characters, UINT codePage)
+{
+    for (size_t position = 0; position < text.size();) {
+        if (::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[position]))) {
+            position += 2;
+            continue;
+        }
+        if (text[position] != '\0' && strchr(characters, text[position]))
+            return true;
+        ++position;
+    }
+    return false;
+}
+
+bool IsUsableExtension(const std::string& extension, UINT codePage)
+{
+    return !extension.empty() && !ContainsCharacter(extension, kNotInNames, codePage);
+}
+
+bool LiesDirectlyIn(const std::string& path, const std::string& directory, UINT codePage)
+{
+    const std::string name = FileNameOf(path, codePage);
+    if (name.empty() || name == "." || name == ".." || ContainsCharacter(name, kNotInNames, codePage))
+        return false;
+    std::string folder = FullPathOf(path.substr(0, path.size() - name.size()));
+    std::string expected = FullPathOf(directory);
+    if (folder.empty() || expected.empty())
+        return false;
+    if (!EndsWithBackslash(folder, codePage))
+        folder += '\\';
+    if (!EndsWithBackslash(expected, codePage))
+        expected += '\\';
+    return ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, folder.c_str(), -1, expected.c_str(), -1) == CSTR_EQUAL;
+}
+
+bool HasExtension(const std::string& fileName, const std::string& extension)
+{
+    return fileName.size() > extension.size() && fileName[fileName.size() - extension.size() - 1] == '.'
+        && ::lstrcmpiA(fileName.c_str() + fileName.size() - extension.size(), extension.c_str()) == 0;
 }

@@ -86,6 +86,14 @@ void PumpSentMessages()
     ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
+void PumpPaintMessages()
+{
+    MSG msg;
+    // Bounded: a window that never validates itself must not keep this thread here.
+    for (int i = 0; i < 32 && ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); ++i)
+        ::DispatchMessageA(&msg);
+}
+
 DWORD WaitPumpingSentMessages(HANDLE handle, DWORD timeoutMs)
 {
     const DWORD start = ::GetTickCount();
@@ -104,6 +112,11 @@ DWORD WaitPumpingSentMessages(HANDLE handle, DWORD timeoutMs)
 
 void ShowRunBalloon(const std::string& text, const char* title, DWORD iconKind)
 {
+    {
+        LinkLock lock(false);
+        if (Link().state == LinkState::Detached)
+            return; // the program is ending: nobody is there to read it
+    }
     if (const BalloonSink& sink = Sink())
         sink(text, title, iconKind, kBalloonSeconds);
     else

@@ -27,7 +27,11 @@ DWORD WaitPumpingSentMessages(HANDLE handle, DWORD timeoutMs = INFINITE);
 // Handles the messages other threads have sent to this thread's windows, and nothing else.
 void PumpSentMessages();
 
-// A balloon on the tray icon: title null for none, icon kind 0 (none) or 3 (error).
+// Repaints this thread's windows that need it, and handles nothing else.
+void PumpPaintMessages();
+
+// A balloon on the tray icon: title null for none, icon kind 0 (none) or 3 (error). None is shown
+// once the main window has gone.
 void ShowRunBalloon(const std::string& text, const char* title, DWORD iconKind);
 
 // Tests observe balloons here instead of on the application's tray; an empty sink restores the

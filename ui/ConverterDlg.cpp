@@ -19,6 +19,7 @@ namespace {
 // procedure's own user data.
 CConverterDlg* g_mainDialog = nullptr;
 
+const char kCancelCaption[] = "Cancel Conversion!";
 const char kRestartQuestion[] =
     "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
 
@@ -241,11 +242,14 @@ void CConverterDlg::OnStopAutoConvert()
 void CConverterDlg::OnConvertSingleFile()
 {
     CConverterApp& app = ConverterApp();
-    if (app.ConversionBusy.load()) {
-        // The button reads "Cancel Conversion!": clearing the flag is the cancel request, and the
-        // conversion enables the button again when it has stopped.
+    // The button does what it reads. A run that has claimed the busy flag but not yet shown itself
+    // (one queued behind a cancelled run that is finishing) is not cancelled by a click on
+    // "Convert Single File...".
+    if (GetDlgItemText(IDC_CONVERT_SINGLE) == kCancelCaption) {
+        // Clearing the flag is the cancel request; the conversion enables the button again when
+        // it has stopped.
         EnableDlgItem(IDC_CONVERT_SINGLE, FALSE);
-        app.ConversionBusy = 0;
+        app.CancelConversion();
         return;
     }
 
@@ -262,8 +266,13 @@ void CConverterDlg::OnConvertSingleFile()
     if (dialog.DoModal() != IDOK)
         return;
 
-    std::string outputPath = OutputPathFor(settings.OutputPath, dialog.GetFileName(), settings.OutputExt);
-    app.StartSingleConversion(dialog.GetPathName(), outputPath);
+    const std::string inputPath = dialog.GetPathName();
+    const std::string outputPath = OutputPathFor(settings.OutputPath, FileNameOf(inputPath), settings.OutputExt);
+    if (app.StartSingleConversion(inputPath, outputPath)) {
+        // Shown as running, and cancellable, from now on, also while the run waits for its turn.
+        EnableDlgItem(IDC_STOP_AUTO, FALSE);
+        SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
+    }
 }
 
 void CConverterDlg::OnSettingsChanged()

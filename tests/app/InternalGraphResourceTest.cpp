@@ -1,4 +1,6 @@
+#include "app/ConverterApp.h"
 #include "res/resource.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +53,20 @@ TEST(InternalGraphResource, IsExactlyTheGraphWithCrLfAndNoFinalLineEnd)
                       ::SizeofResource(nullptr, resource));
     EXPECT_EQ(bytes.size(), 1058u);
     EXPECT_EQ(bytes, ExpectedInternalGraph());
+}
+
+TEST(InternalGraphResource, IsWrittenWholeOrReportedAsNotWritten)
+{
+    const std::string path = testing_support::MakeScratchDirectory("graph-write") + "InternalXGR.tmp";
+    CStdioFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite | CStdioFile::shareExclusive));
+    EXPECT_TRUE(WriteInternalGraph(file));
+    file.Close();
+    EXPECT_EQ(testing_support::ReadFileBytes(path), ExpectedInternalGraph());
+
+    // A file that cannot take the bytes (here: open for reading only) must not pass for written.
+    ASSERT_TRUE(file.Open(path.c_str(), CStdioFile::modeRead));
+    EXPECT_FALSE(WriteInternalGraph(file));
 }
 
 TEST(Resources, AboutStringIconAndBothDialogsArePresent)

@@ -91,7 +91,7 @@ protected:
 
     void TearDown() override
     {
-        ConverterApp().ConversionBusy = 0; // a failed test must not leave a long conversion running
+        ConverterApp().CancelConversion(); // a failed test must not leave a long conversion running
         ConverterApp().StopAutoConvert();
         EXPECT_EQ(ConverterApp().AutoConvertWorkerAlive.load(), 0);
         SetWorkerOutputForTests(nullptr);
@@ -237,6 +237,26 @@ TEST_F(AutoConverterTest, AFailedRecordingIsTriedAgainOnlyWhenItChangesOrTheWork
     ASSERT_TRUE(WaitForText(" - Failed.\n", 3, 20000)) << "a new start forgets the failures";
 }
 
+// An input extension that is empty, or that holds a path or a wildcard, matches no file at all.
+TEST_F(AutoConverterTest, AnUnusableInputExtensionMatchesNothing)
+{
+    AutoConvertTiming().ScanWaitMs = 300;
+    WriteStandInRecording(input_ + "Show.dvr-ms", Recording());
+    WriteStandInRecording(input_ + "NoExtension", Recording());
+    for (const char* extension : {"", "*", "dvr-ms\\..\\*", "dvr-ms:x"}) {
+        SCOPED_TRACE(extension);
+        ConverterApp().Settings.InputExt = extension;
+        const int seen = passes;
+        ConverterApp().StartAutoConvert();
+        ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 2; }, 10000));
+        ConverterApp().StopAutoConvert();
+    }
+    EXPECT_EQ(output.Count("ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 4u);
+    EXPECT_EQ(output.Count(" - Done.\n") + output.Count(" - Failed.\n"), 0u) << output.Text();
+    EXPECT_FALSE(FileExists(output_ + "Show.MPG"));
+    EXPECT_FALSE(FileExists(output_ + "MPG"));
+}
+
 TEST(AutoConverterOutput, OnlyANonEmptyOutputFileLetsTheRecordingGo)
 {
     std::string directory = MakeScratchDirectory("auto-usable");
@@ -280,21 +300,25 @@ TEST_F(AutoConverterTest, StopRequestedBeforeTheWorkerRunsStillStopsIt)
     EXPECT_EQ(output.Count("Place in direcotry"), banners) << "no worker is left running";
 }
 
-TEST_F(AutoConverterTest, StopDuringAConversionLetsItFinishAndBeginsNoOther)
+TEST_F(AutoConverterTest, StopDuringAConversionCancelsItAtOnceAndKeepsTheRecording)
 {
     ConverterApp().Settings.DeleteSourceFile = 1;
-    WriteStandInRecording(input_ + "A.dvr-ms", Recording(3.0, 1.0));
-    WriteStandInRecording(input_ + "B.dvr-ms", Recording(3.0, 1.0));
+    WriteStandInRecording(input_ + "A.dvr-ms", Recording(30.0, 1.0));
+    WriteStandInRecording(input_ + "B.dvr-ms", Recording(30.0, 1.0));
     ConverterApp().StartAutoConvert();
     ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
+    ::Sleep(500);
 
+    const DWORD start = ::GetTickCount();
     ConverterApp().StopAutoConvert();
-    EXPECT_EQ(output.Count(" - Done.\n"), 1u) << "the conversion in progress finished: " << output.Text();
-    bool aDone = FileExists(output_ + "A.MPG");
-    bool bDone = FileExists(output_ + "B.MPG");
-    EXPECT_NE(aDone, bDone) << "exactly one recording was converted";
-    EXPECT_NE(FileExists(input_ + "A.dvr-ms"), FileExists(input_ + "B.dvr-ms"))
-        << "and its recording deleted before the worker ended";
+    EXPECT_LT(::GetTickCount() - start, 1500u) << "the stop waited for the conversion";
+    EXPECT_EQ(ConverterApp().ConversionBusy.load(), 0);
+    EXPECT_EQ(output.Count(" - Done.\n"), 0u) << output.Text();
+    for (const char* name : {"A", "B"}) {
+        EXPECT_TRUE(FileExists(input_ + name + ".dvr-ms"));
+        EXPECT_FALSE(FileExists(output_ + name + ".MPG"));
+        EXPECT_FALSE(FileExists(output_ + name + ".MPG.partial"));
+    }
 }
 
 TEST_F(AutoConverterTest, CancelledConversionFailsAndTheWorkerGoesOnWithTheNext)
@@ -303,11 +327,11 @@ TEST_F(AutoConverterTest, CancelledConversionFailsAndTheWorkerGoesOnWithTheNext)
     WriteStandInRecording(input_ + "B.dvr-ms", Recording(30.0, 1.0));
     ConverterApp().StartAutoConvert();
     ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
-    ConverterApp().ConversionBusy = 0; // what "Cancel Conversion!" does
+    ConverterApp().CancelConversion(); // what "Cancel Conversion!" does
     ASSERT_TRUE(WaitForText(" - Failed.\n", 1, 15000)) << output.Text();
     ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000))
         << "the next entry of the same pass begins";
-    ConverterApp().ConversionBusy = 0;
+    ConverterApp().CancelConversion();
     ASSERT_TRUE(WaitForText(" - Failed.\n", 2, 15000)) << output.Text();
     EXPECT_TRUE(FileExists(input_ + "A.dvr-ms"));
     EXPECT_TRUE(FileExists(input_ + "B.dvr-ms"));
@@ -318,7 +342,7 @@ TEST_F(AutoConverterTest, SingleFileConversionInProgressMakesTheWorkerSkipThePas
     AutoConvertTiming().ScanWaitMs = 1000;
     std::string single = MakeScratchDirectory("auto-single");
     WriteStandInRecording(single + "Single.dvr-ms", Recording(3.0, 1.0));
-    ASSERT_TRUE(ConverterApp().StartSingleConversion(single + "Single.dvr-ms", single + "Single.MPG"));
+    ASSERT_TRUE(ConverterApp().StartSingleConversion(single + "Single.dvr-ms", output_ + "Single.MPG"));
     ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
 
     WriteStandInRecording(input_ + "Show.dvr-ms", Recording());
@@ -329,7 +353,7 @@ TEST_F(AutoConverterTest, SingleFileConversionInProgressMakesTheWorkerSkipThePas
     EXPECT_EQ(output.Count(" - Failed.\n"), 0u) << "skipped, not attempted";
 
     ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
-    EXPECT_TRUE(FileExists(single + "Single.MPG"));
+    EXPECT_TRUE(FileExists(output_ + "Single.MPG"));
     EXPECT_TRUE(FileExists(output_ + "Show.MPG"));
 }
 

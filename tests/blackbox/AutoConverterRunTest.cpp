@@ -74,36 +74,45 @@ TEST_F(AutoConverterRun, HiddenStartConvertsDroppedRecordingsAndReportsEachOnSta
     EXPECT_TRUE(HoldsBytes(output + "First.MPG", ExpectedStandInOutput(first))) << "outputs are never deleted";
 }
 
-TEST_F(AutoConverterRun, ExitWaitsUntilTheRunningConversionHasFinished)
+// Closed or killed in the middle of a conversion, Halvern leaves no output behind, and the next
+// start converts that recording again and publishes it whole.
+TEST_F(AutoConverterRun, AConversionCutShortPublishesNothingAndTheNextStartConvertsItAgain)
 {
-    const StandInRecording recording = Recording("converted while closing", 5.0, 1.0);
+    const StandInRecording recording = Recording("cut short twice", 5.0, 1.0);
     WriteStandInRecording(input + "Late.dvr-ms", recording);
     StoredSettings settings = Defaults();
     settings.AutoStartConvert = 1;
     StoreSettings(settings);
-    ASSERT_TRUE(halvern.Start(StdoutPath()));
-    HWND window = halvern.Window();
+    auto startConverting = [&] {
+        ASSERT_TRUE(halvern.Start(StdoutPath()));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Cancel Conversion!"; }, kPromptMs));
+        ::Sleep(1000); // the writer has begun
+    };
 
-    // The first pass takes up the waiting recording at once.
-    ASSERT_TRUE(WaitUntil([&] { return DialogItemText(window, IDC_CONVERT_SINGLE) == "Cancel Conversion!"; },
-                          kPromptMs));
+    // Closed: the exit cancels the conversion instead of waiting for it.
+    ASSERT_NO_FATAL_FAILURE(startConverting());
     const DWORD closed = ::GetTickCount();
-    ::PostMessageA(window, WM_CLOSE, 0, 0);
-
-    // The window goes at once; the process stays, lock and all, while the conversion goes on.
-    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window) || !::IsWindowVisible(window); }, 2000));
-    EXPECT_TRUE(halvern.Running()) << "Halvern ended under its running conversion";
-    EXPECT_EQ(0u, CountOf(halvern.Output(), kDone));
-    EXPECT_TRUE(FileExists(LockFilePath()));
-
+    ::PostMessageA(halvern.Window(), WM_CLOSE, 0, 0);
     DWORD exitCode = 1;
-    ASSERT_TRUE(halvern.Process().WaitForExit(30000, &exitCode)) << "Halvern did not end after the conversion";
+    ASSERT_TRUE(halvern.Process().WaitForExit(kPromptMs, &exitCode));
     EXPECT_EQ(0u, exitCode);
-    EXPECT_GE(::GetTickCount() - closed, 2000u) << "the exit waited for the rest of a five-second conversion";
-    EXPECT_TRUE(HoldsBytes(output + "Late.MPG", ExpectedStandInOutput(recording)));
-    EXPECT_TRUE(ContainsInOrder(halvern.Output(), {kBanner, kWaiting, kDone, kWaiting})) << halvern.Output();
+    EXPECT_LT(::GetTickCount() - closed, 2500u) << "the exit waited for the conversion";
+    EXPECT_FALSE(FileExists(output + "Late.MPG"));
+    EXPECT_FALSE(FileExists(output + "Late.MPG.partial"));
     EXPECT_FALSE(FileExists(LockFilePath()));
+    EXPECT_EQ(0u, CountOf(halvern.Output(), kDone)) << halvern.Output();
+
+    // Killed: only the unfinished file is left, under a name that is not the output's.
+    ASSERT_NO_FATAL_FAILURE(startConverting());
+    halvern.Process().Kill();
+    EXPECT_FALSE(FileExists(output + "Late.MPG"));
+
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    ASSERT_TRUE(WaitForFileBytes(output + "Late.MPG", ExpectedStandInOutput(recording), 30000));
+    EXPECT_TRUE(WaitUntil([&] { return !FileExists(output + "Late.MPG.partial"); }, kPromptMs));
     EXPECT_TRUE(FileExists(input + "Late.dvr-ms")) << "DeleteSourceFile is off";
+    EXPECT_TRUE(halvern.CloseAndWait());
 }
 
 } // namespace

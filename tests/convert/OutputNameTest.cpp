@@ -35,6 +35,17 @@ TEST(OutputName, KeepsTheNameUpToItsLastDot)
     EXPECT_EQ(OutputPathFor(directory, "Show.dvr-ms", "MPG", 1252), directory + "Show.MPG");
 }
 
+TEST(OutputName, FileNameStartsAfterTheLastSeparatorOfItsOwn)
+{
+    EXPECT_EQ(FileNameOf("E:\\Rec\\News.dvr-ms"), "News.dvr-ms");
+    EXPECT_EQ(FileNameOf("E:/Rec/a.b.dvr-ms"), "a.b.dvr-ms");
+    EXPECT_EQ(FileNameOf("Show"), "Show");
+    // "\x83\x5C" is Shift-JIS "so": in code page 932 its trail byte is no separator.
+    const std::string name = "\x83\x5C.dvr-ms";
+    EXPECT_EQ(FileNameOf("E:\\Rec\\" + name, 932), name);
+    EXPECT_EQ(FileNameOf("E:\\Rec\\" + name, 1252), ".dvr-ms");
+}
+
 TEST(ProgressSeconds, AreCutTowardZeroWithinALong)
 {
     EXPECT_EQ(WholeSeconds(59.9), 59);

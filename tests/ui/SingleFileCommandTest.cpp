@@ -108,17 +108,29 @@ TEST_F(SingleFileCommand, ChosenFileIsConvertedIntoTheOutputDirectoryUnderItsOwn
     }
 }
 
-TEST_F(SingleFileCommand, DuringAConversionTheButtonCancelsIt)
+// The button does what it reads, also while a started run has claimed the flag but not yet shown
+// itself.
+TEST_F(SingleFileCommand, TheButtonCancelsOnlyWhenItReadsCancel)
 {
-    Open();
-    chosen = "E:\\Rec\\News.dvr-ms";
-    app.SingleInputPath.clear();
-    app.ConversionBusy = 5; // a run's claim on the flag
-    Click(IDC_CONVERT_SINGLE);
-    EXPECT_EQ(0, fileDialogs);
-    EXPECT_EQ(0, app.ConversionBusy.load());
-    EXPECT_FALSE(Enabled(IDC_CONVERT_SINGLE));
-    EXPECT_TRUE(app.SingleInputPath.empty());
+    struct Case {
+        const char* caption;
+        bool cancels;
+    };
+    for (Case c : {Case{"Cancel Conversion!", true}, Case{"Convert Single File...", false}}) {
+        SCOPED_TRACE(c.caption);
+        Open();
+        app.SingleInputPath.clear();
+        app.ConversionBusy = 5; // a run's claim on the flag
+        ::SetDlgItemTextA(window, IDC_CONVERT_SINGLE, c.caption);
+        Click(IDC_CONVERT_SINGLE);
+        EXPECT_EQ(c.cancels ? 0 : 1, fileDialogs);
+        EXPECT_EQ(c.cancels ? 0 : 5, app.ConversionBusy.load());
+        EXPECT_EQ(!c.cancels, Enabled(IDC_CONVERT_SINGLE));
+        EXPECT_TRUE(app.SingleInputPath.empty());
+        Close();
+        fileDialogs = 0;
+        app.ConversionBusy = 0;
+    }
 }
 
 } // namespace
