@@ -1,11 +1,49 @@
 #include "convert/GraphDescription.h"
 
 #include "app/ConverterApp.h"
+#include "convert/OutputName.h"
 #include "settings/ConverterSettings.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
+
+// No real graph description comes near this; the reader holds about twice its longest line.
+constexpr ULONGLONG kMaxDescriptionBytes = 16 * 1024 * 1024;
+
+// Names that Windows takes for devices in any directory and with any extension: reading one may
+// block for ever (a serial port) or never end.
+bool IsDeviceName(const std::string& name)
+{
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    std::transform(base.begin(), base.end(), base.begin(), [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); });
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    for (const char* device : kDevices) {
+        if (base == device)
+            return true;
+    }
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)
+        && base[3] >= '0' && base[3] <= '9';
+}
+
+// The graph choice names a file of the program directory by its bare name, nothing else.
+bool IsPlainGraphName(const std::string& name)
+{
+    return !name.empty() && name.find("..") == std::string::npos && !ContainsCharacter(name, "\\/:*?\"<>|")
+        && !IsDeviceName(name);
+}
+
+// Only a regular file of sane size is read.
+bool IsReadableDescription(const CStdioFile& file)
+{
+    LARGE_INTEGER size;
+    return ::GetFileType(file.Handle()) == FILE_TYPE_DISK && ::GetFileSizeEx(file.Handle(), &size)
+        && static_cast<ULONGLONG>(size.QuadPart) <= kMaxDescriptionBytes;
+}
 
 // Like the framework's multi-byte find: candidates start only at character boundaries, so the trail
 // byte of a double-byte character never begins a match.
@@ -103,6 +141,8 @@ HRESULT ReadGraphDescription(const std::string& graphChoice, GraphDescription& d
 
     // The choice is a name from the listing of the program's directory, so it is opened there and
     // not against whatever the working directory happens to be.
+    if (!IsPlainGraphName(graphChoice))
+        return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
     std::string path = app.ProgramDirectory;
     if (!path.empty() && path.back() != '\\')
         path += '\\';
@@ -112,6 +152,8 @@ HRESULT ReadGraphDescription(const std::string& graphChoice, GraphDescription& d
         DWORD error = ::GetLastError();
         return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
+    if (!IsReadableDescription(file))
+        return HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
     description = ReadGraphDescription(file);
     return S_OK;
 }

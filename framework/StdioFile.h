@@ -29,6 +29,7 @@ public:
     BOOL Open(const char* path, UINT flags);
     void Close();
     bool IsOpen() const { return file_.IsValid(); }
+    HANDLE Handle() const { return file_.Get(); }
 
     BOOL Write(const void* data, size_t count);
     BOOL WriteString(const std::string& text) { return Write(text.data(), text.size()); }

@@ -374,6 +374,33 @@ TEST_F(BuildGraphTest, EntriesActInOrderUntilTheFirstFails)
     }
 }
 
+// Only a regular file of the program directory, of sane size, is ever read: a device would block
+// the run for ever, a path would reach outside, and a huge file would exhaust memory.
+TEST_F(BuildGraphTest, GraphChoicesThatAreNoPlainGraphFileAreRefusedUnread)
+{
+    const std::string directory = MakeScratchDirectory("convert-build-hostile");
+    const std::string graph = F("Writer", Sink) + "\r\n" + F("Reader", Source) + "\r\n" + C("Reader", "Out 1", "Writer", "In 1");
+    WriteFileBytes(directory + "Fine.xgr", graph);
+    WriteFileBytes(directory + "..\\Outside.xgr", graph);
+    WriteFileBytes(directory + "Huge.xgr", graph + std::string(16 * 1024 * 1024, ' '));
+    ::CreateDirectoryA((directory + "sub").c_str(), nullptr);
+    WriteFileBytes(directory + "sub\\Fine.xgr", graph);
+    strcpy(ConverterApp().ProgramDirectory, directory.c_str());
+
+    NewGraph();
+    EXPECT_EQ(BuildGraph(graph_.Get(), "Fine.xgr", "C:\\in.dvr-ms", "D:\\out.mpg", report_), S_OK);
+    for (const std::string& choice : {std::string("..\\Outside.xgr"), directory + "Fine.xgr", std::string("sub/Fine.xgr"),
+                                      std::string("sub\\Fine.xgr"), std::string("Huge.xgr"), std::string("COM1"),
+                                      std::string("com1.xgr"), std::string("AUX"), std::string("NUL .xgr")}) {
+        SCOPED_TRACE(choice);
+        NewGraph();
+        EXPECT_EQ(BuildGraph(graph_.Get(), choice, "C:\\in.dvr-ms", "D:\\out.mpg", report_), -1);
+        EXPECT_EQ(Messages(), "Could not open \"" + choice + "\"");
+        EXPECT_EQ(Describe(), " |");
+    }
+    ConverterApp().ProgramDirectory[0] = '\0';
+}
+
 TEST_F(BuildGraphTest, AGraphFileIsReadFromTheProgramDirectoryAndClosedAfterBuilding)
 {
     const std::string directory = MakeScratchDirectory("convert-build-file");
