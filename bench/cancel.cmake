@@ -1,0 +1,5 @@
+# How long a cancel and a stop take to end a running conversion (bench/cancel.sh).
+if(TARGET halvern_standins)
+    add_executable(cancel_bench ${CMAKE_CURRENT_LIST_DIR}/CancelBench.cpp $<TARGET_OBJECTS:halvern_res>)
+    target_link_libraries(cancel_bench PRIVATE halvern_core halvern_testsupport halvern_standins)
+endif()
