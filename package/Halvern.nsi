@@ -67,7 +67,8 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
         ${IfThen} $0 == 0 ${|} ${Break} ${|}
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
             "Halvern is running. Close it (right-click its icon in the notification area if its window is hidden), then press Retry." \
-            /SD IDCANCEL IDRETRY +2
+            /SD IDCANCEL IDRETRY +3
+        SetErrorLevel 2 ; the exit code of an aborted installer
         Quit
     ${Loop}
 !macroend
