@@ -151,7 +151,7 @@ public:
     }
 
 private:
-    const std::string& path_;
+    const std::string path_;
     ULONGLONG size_;
     DWORD since_;
 };
@@ -181,7 +181,7 @@ HRESULT WaitForGraph(CConverterApp& app, LONG claim, const ConversionRequest& re
         handles[count++] = reinterpret_cast<HANDLE>(graphEvent);
     const DWORD cancelIndex = count;
     handles[count++] = app.ConversionCancelEvent.Get();
-    const DWORD stopIndex = request.stopEvent ? count : MAXDWORD;
+    const DWORD stopIndex = count;
     if (request.stopEvent)
         handles[count++] = request.stopEvent;
 
@@ -192,7 +192,8 @@ HRESULT WaitForGraph(CConverterApp& app, LONG claim, const ConversionRequest& re
         const DWORD step = ConversionTiming().ProgressStepMs;
         const DWORD elapsed = ::GetTickCount() - stepStart;
         const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, elapsed >= step ? 0 : step - elapsed);
-        if (woke == WAIT_OBJECT_0 + stopIndex || (woke == WAIT_OBJECT_0 + cancelIndex && RunCancelled(app, claim))) {
+        const bool stopped = request.stopEvent && woke == WAIT_OBJECT_0 + stopIndex;
+        if (stopped || (woke == WAIT_OBJECT_0 + cancelIndex && RunCancelled(app, claim))) {
             status = E_ABORT;
             break;
         }

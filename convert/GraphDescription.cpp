@@ -4,7 +4,6 @@
 #include "convert/OutputName.h"
 #include "settings/ConverterSettings.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -20,7 +19,8 @@ bool IsDeviceName(const std::string& name)
     std::string base = name.substr(0, name.find('.'));
     while (!base.empty() && base.back() == ' ')
         base.pop_back();
-    std::transform(base.begin(), base.end(), base.begin(), [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); });
+    for (char& c : base)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
     for (const char* device : kDevices) {
         if (base == device)

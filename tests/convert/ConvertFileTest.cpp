@@ -338,6 +338,7 @@ TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
 TEST_F(ConvertFileTest, OutputsOutsideTheOutputDirectoryAreRefused)
 {
     const std::string elsewhere = MakeScratchDirectory("convert-run-elsewhere");
+    ::DeleteFileA((directory_ + "..\\escaped").c_str()); // shared by every run of this program
     for (const std::string& output : {directory_ + "Show.MPG\\..\\..\\escaped", directory_ + "Show.MPG:stream",
                                       directory_ + "Show.M*G", directory_ + "Show.MPG/x", elsewhere + "Show.MPG"}) {
         SCOPED_TRACE(output);
