@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -118,6 +119,27 @@ TEST(BuiltinDllTest, TheManifestFindsEveryClassOnAnyThreadWithNothingRegistered)
     EXPECT_EQ(E_POINTER, getClassObject(CLSID_HalvernFileWriter, IID_IClassFactory, nullptr));
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(CLSID_FilterGraph, IID_PPV_ARGS(&factory)));
     EXPECT_EQ(nullptr, factory.Get());
+}
+
+TEST(BuiltinDllTest, TheProgramManifestKeepsTheClassicLookAndRunsUnelevated)
+{
+    // Test programs carry the program's resources, manifest included.
+    HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, found);
+    const char* text = static_cast<const char*>(::LockResource(::LoadResource(nullptr, found)));
+    const std::string manifest(text, ::SizeofResource(nullptr, found));
+    EXPECT_NE(std::string::npos, manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"));
+    EXPECT_NE(std::string::npos, manifest.find("<file name=\"HalvernFilters.dll\">"));
+    // The program's common controls are the system's own, not the side-by-side version 6.
+    HMODULE controls = ::LoadLibraryA("comctl32.dll");
+    ASSERT_NE(nullptr, controls);
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(controls, path, MAX_PATH);
+    ::FreeLibrary(controls);
+    std::string lower(path);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(std::string::npos, lower.find("winsxs")) << path;
 }
 
 TEST(BuiltinDllTest, RegistersForGraphToolsAtANeverChosenMeritAndUnregisters)
