@@ -89,12 +89,6 @@ HRESULT CMuxOutputPin::GetMediaType(int index, CMediaType& type)
     return S_OK;
 }
 
-void CMuxOutputPin::Inactive()
-{
-    pending_.Reset();
-    CBaseOutputPin::Inactive();
-}
-
 HRESULT CMuxOutputPin::QueryPinInterface(REFIID iid, void** object)
 {
     if (iid != IID_IMediaSeeking)

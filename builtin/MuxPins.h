@@ -53,13 +53,14 @@ public:
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
     HRESULT GetMediaType(int index, CMediaType& type) override;
-    void Inactive() override;
 
     // Copies bytes into the current sample and delivers each one that is full. With the
     // streaming lock held.
     HRESULT Write(const uint8_t* data, size_t size);
     // Delivers the sample in progress, if any.
     HRESULT Flush();
+    // With the streaming lock held: Stop decommits the allocator while a Receive may still be
+    // writing into the sample in progress, so it is let go only once that Receive has returned.
     void DropPending() { pending_.Reset(); }
 
 protected:
