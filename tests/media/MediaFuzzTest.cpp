@@ -1,0 +1,246 @@
+// Random damage to writer-made recordings and to elementary streams: the reader and the
+// multiplexer must neither crash nor hang nor grow without bound, and the multiplexer must still
+// pass on every byte. A short run by default; HALVERN_FUZZ_SECONDS (per test) and
+// HALVERN_FUZZ_SEED make longer or repeatable ones.
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "builtin/BuiltinErrors.h"
+#include "media/asf/AsfReader.h"
+#include "media/mpeg/Multiplexer.h"
+#include "tests/media/PackWalk.h"
+#include "tests/media/RecordingWriter.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using pack_walk::Lcg;
+using testing_support::VectorPath;
+
+struct Budget {
+    DWORD milliseconds = 3000;
+    uint32_t seed = 0;
+
+    Budget()
+    {
+        char text[32] = {};
+        if (::GetEnvironmentVariableA("HALVERN_FUZZ_SECONDS", text, sizeof(text)) > 0)
+            milliseconds = static_cast<DWORD>(std::atoi(text)) * 1000;
+        seed = ::GetEnvironmentVariableA("HALVERN_FUZZ_SEED", text, sizeof(text)) > 0
+                   ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10))
+                   : ::GetTickCount();
+    }
+};
+
+size_t PeakMemory()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters)) ? counters.PeakPagefileUsage : 0;
+}
+
+// Whatever the file claims, the reader holds a read block and one object per stream at most.
+constexpr size_t MemoryAllowance = 256u << 20;
+// No single input, however damaged, takes this long.
+constexpr DWORD IterationLimitMs = 20000;
+
+// A few damaging edits: flipped bytes, fields set to extreme values, runs copied from elsewhere,
+// start codes and sync words where they do not belong, a cut. `from` and `to` bound where most
+// edits go.
+void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
+{
+    static const uint32_t extremes[] = {0, 1, 0x7F, 0xFF, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    static const char* const marks[] = {"\x00\x00\x01\x00", "\x00\x00\x01\xB3", "\x00\x00\x01\xB5", "\x00\x00\x01\xB8",
+                                        "\xFF\xFD\x94\x00", "\x0B\x77\x00\x00"};
+    const unsigned edits = 1 + random.Next(8);
+    for (unsigned i = 0; i < edits && !bytes.empty(); ++i) {
+        const bool anywhere = random.Next(4) == 0 || to <= from;
+        const size_t at = anywhere ? random.Next(static_cast<uint32_t>(bytes.size()))
+                                   : from + random.Next(static_cast<uint32_t>(std::min(to, bytes.size()) - from));
+        const size_t room = bytes.size() - at;
+        switch (random.Next(6)) {
+        case 0:
+            bytes[at] = static_cast<char>(bytes[at] ^ (1 << random.Next(8)));
+            break;
+        case 1: {
+            const uint32_t value = extremes[random.Next(8)];
+            for (size_t b = 0; b < 4 && b < room; ++b)
+                bytes[at + b] = static_cast<char>(value >> (8 * b));
+            break;
+        }
+        case 2: {
+            const size_t source = random.Next(static_cast<uint32_t>(bytes.size()));
+            const size_t length = std::min<size_t>({1 + random.Next(4096), room, bytes.size() - source});
+            bytes.replace(at, length, bytes, source, length);
+            break;
+        }
+        case 3:
+            bytes.replace(at, std::min<size_t>(4, room), marks[random.Next(6)], 4);
+            break;
+        case 4:
+            bytes[at] = static_cast<char>(random.Next(256));
+            break;
+        default:
+            if (random.Next(4) == 0)
+                bytes.resize(at);
+            break;
+        }
+    }
+}
+
+class CTouchingSink : public asf::ObjectSink {
+public:
+    bool OnObject(const asf::MediaObject& object) override
+    {
+        EXPECT_LE(object.size, asf::MaxObjectSize);
+        EXPECT_TRUE(object.data != nullptr || object.size == 0);
+        // Every byte is read, so an object that points outside its buffer shows.
+        for (size_t i = 0; i < object.size; ++i)
+            sum_ += object.data[i];
+        ++objects;
+        return true;
+    }
+    size_t objects = 0;
+
+private:
+    unsigned sum_ = 0;
+};
+
+TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
+{
+    const Budget budget;
+    SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << budget.seed);
+    const std::string directory = testing_support::MakeScratchDirectory("media-fuzz");
+    struct Source {
+        test_recordings::RecordingOptions options;
+        std::string bytes;
+        uint64_t dataOffset;
+    };
+    std::vector<Source> sources(2);
+    sources[0].options.videoPath = VectorPath("es\\video-bframes.m2v");
+    sources[0].options.audioPath = VectorPath("es\\audio.ac3");
+    sources[0].options.captions = true;
+    sources[0].options.packetSize = 3000;
+    sources[1].options.videoPath = VectorPath("es\\video.m2v");
+    sources[1].options.audioPath = VectorPath("es\\audio.mp2");
+    sources[1].options.unfinishedHeader = true;
+    for (Source& source : sources) {
+        test_recordings::WrittenRecording written;
+        std::string error;
+        ASSERT_TRUE(test_recordings::WriteRecording(directory + "source.dvr-ms", source.options, written, error)) << error;
+        source.bytes = testing_support::ReadFileBytes(directory + "source.dvr-ms");
+        source.dataOffset = written.dataOffset;
+    }
+    const std::string path = directory + "fuzzed.dvr-ms";
+    const std::wstring widePath(path.begin(), path.end());
+    const size_t baseline = PeakMemory();
+    Lcg random{budget.seed};
+    unsigned iterations = 0, opened = 0, damaged = 0;
+    const DWORD started = ::GetTickCount();
+    while (::GetTickCount() - started < budget.milliseconds) {
+        const Source& source = sources[random.Next(2)];
+        std::string bytes = source.bytes;
+        // Half the runs damage the header, the others the packets.
+        if (random.Next(2) == 0)
+            Mutate(bytes, random, 0, static_cast<size_t>(source.dataOffset));
+        else
+            Mutate(bytes, random, static_cast<size_t>(source.dataOffset), bytes.size());
+        testing_support::WriteFileBytes(path, bytes);
+        const DWORD iterationStart = ::GetTickCount();
+        asf::Reader reader;
+        const HRESULT open = reader.Open(widePath.c_str());
+        if (SUCCEEDED(open)) {
+            ++opened;
+            CTouchingSink sink;
+            const HRESULT read = reader.Read(sink);
+            EXPECT_TRUE(read == S_OK || read == HALVERN_E_DAMAGED) << std::hex << read;
+            damaged += read == HALVERN_E_DAMAGED ? 1 : 0;
+        } else {
+            EXPECT_TRUE(open == HALVERN_E_NOT_RECORDING || open == HALVERN_E_BAD_HEADER || open == HALVERN_E_PROTECTED ||
+                        open == HALVERN_E_NO_STREAMS)
+                << std::hex << open;
+        }
+        EXPECT_LT(::GetTickCount() - iterationStart, IterationLimitMs) << "iteration " << iterations;
+        ++iterations;
+        if (HasFailure())
+            break;
+    }
+    EXPECT_LT(PeakMemory() - baseline, MemoryAllowance);
+    EXPECT_GT(opened, 0u);
+    std::printf("reader fuzz: seed %u, %u files, %u opened, %u damaged\n", budget.seed, iterations, opened, damaged);
+}
+
+TEST(MediaFuzzTest, DamagedElementaryStreamsAreMultiplexedWhole)
+{
+    const Budget budget;
+    SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << budget.seed);
+    const std::string video[2] = {testing_support::ReadFileBytes(VectorPath("es\\video.m2v")),
+                                  testing_support::ReadFileBytes(VectorPath("es\\video-bframes.m2v"))};
+    const std::string audio[2] = {testing_support::ReadFileBytes(VectorPath("es\\audio.mp2")),
+                                  testing_support::ReadFileBytes(VectorPath("es\\audio.ac3"))};
+    const mpeg::StreamKind audioKinds[2] = {mpeg::StreamKind::MpegAudio, mpeg::StreamKind::Ac3Audio};
+    const uint8_t audioIds[2] = {mpeg::MpegAudioStreamId, mpeg::PrivateStream1Id};
+    ASSERT_FALSE(video[0].empty() || video[1].empty() || audio[0].empty() || audio[1].empty());
+    const size_t baseline = PeakMemory();
+    Lcg random{budget.seed};
+    unsigned iterations = 0;
+    const DWORD started = ::GetTickCount();
+    while (::GetTickCount() - started < budget.milliseconds) {
+        const unsigned which = random.Next(2);
+        std::string bytes[2] = {video[random.Next(2)], audio[which]};
+        Mutate(bytes[0], random, 0, bytes[0].size());
+        Mutate(bytes[1], random, 0, bytes[1].size());
+        const DWORD iterationStart = ::GetTickCount();
+        pack_walk::CCollectingSink sink;
+        mpeg::CProgramStreamMultiplexer mux(sink);
+        const int streams[2] = {mux.AddStream(mpeg::StreamKind::Mpeg2Video), mux.AddStream(audioKinds[which])};
+        // Pieces of any size, in turns of any length; times mostly sound, some missing, some wild.
+        size_t at[2] = {0, 0};
+        int64_t clock[2] = {0, 0};
+        while (at[0] < bytes[0].size() || at[1] < bytes[1].size()) {
+            const int s = at[1] >= bytes[1].size() || (at[0] < bytes[0].size() && random.Next(3) != 0) ? 0 : 1;
+            const size_t piece = std::min<size_t>(bytes[s].size() - at[s], random.Next(8) == 0 ? 1 + random.Next(8)
+                                                                                                : 1 + random.Next(s == 0 ? 65536 : 4096));
+            int64_t time = mpeg::NoTimestamp;
+            switch (random.Next(8)) {
+            case 0:
+                break;
+            case 1:
+                time = clock[s] + static_cast<int64_t>(random.Next(1u << 30)) - (1 << 29);
+                break;
+            default:
+                time = clock[s] += 1800;
+                break;
+            }
+            ASSERT_TRUE(mux.Push(streams[s], reinterpret_cast<const uint8_t*>(bytes[s].data() + at[s]), piece, time));
+            at[s] += piece;
+            if (random.Next(50) == 0) {
+                ASSERT_TRUE(mux.StopWaitingFor(streams[1 - s]));
+            }
+            if (at[s] == bytes[s].size()) {
+                ASSERT_TRUE(mux.End(streams[s]));
+            }
+        }
+        ASSERT_TRUE(mux.Finished());
+        EXPECT_LT(::GetTickCount() - iterationStart, IterationLimitMs) << "iteration " << iterations;
+        const std::vector<pack_walk::Packet> packets = pack_walk::Walk(sink.bytes);
+        EXPECT_TRUE(bytes[0] == pack_walk::Concatenated(packets, mpeg::VideoStreamId)) << "iteration " << iterations;
+        EXPECT_TRUE(bytes[1] == pack_walk::Concatenated(packets, audioIds[which])) << "iteration " << iterations;
+        // Padding stays a small share: no run of near-empty packs.
+        EXPECT_LT(sink.bytes.size(), 2 * (bytes[0].size() + bytes[1].size()) + 64 * mpeg::PackSize);
+        ++iterations;
+        if (HasFailure())
+            break;
+    }
+    EXPECT_LT(PeakMemory() - baseline, MemoryAllowance);
+    std::printf("multiplexer fuzz: seed %u, %u pairs of streams\n", budget.seed, iterations);
+}
+
+} // namespace
