@@ -2,8 +2,9 @@
 # install-test.sh <source folder> <build folder> <version> <windres>
 # Makes the 64-bit zip and installer from this build's bin/ and checks them: the zip holds exactly
 # the release's files; a silent install into a fresh Wine prefix puts the program, its shortcut and
-# its uninstall entry in place and the installed Halvern.exe shows its window; a silent uninstall
-# removes all of that and keeps the user's settings.
+# its uninstall entry in place; the installed files carry the project version; the installed
+# Halvern.exe shows its window, and the uninstaller refuses to run meanwhile; a silent uninstall
+# removes all the installer put there and keeps the user's settings.
 set -eu
 src=$1 build=$2 version=$3 windres=$4
 . "$build/test-state/wine-env.sh" # the run's display
