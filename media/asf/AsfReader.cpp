@@ -7,6 +7,7 @@
 #include "builtin/BuiltinErrors.h"
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
+#include "media/mpeg/VideoHeaders.h"
 
 namespace asf {
 namespace {
@@ -391,8 +392,8 @@ bool Reader::Deliver(MediaObject& object, StreamState& state, ObjectSink& sink)
         }
         if (!state.sawSequenceHeader) {
             // The tail of a picture the recording started in the middle of.
-            const size_t start = FindStartCode(object.data, object.size, 0xB3);
-            if (start == NotFound) {
+            const size_t start = mpeg::FindStartCodeOf(object.data, object.size, mpeg::SequenceHeaderCode);
+            if (start == object.size) {
                 ++counters_.droppedLeadingVideo;
                 return true;
             }

@@ -1,6 +1,6 @@
 #pragma once
 // What a stream carries, decided from its payload rather than from the header's tags, which
-// media-centre recordings fill unreliably.
+// media-centre recordings fill unreliably. The headers themselves are read by media/mpeg's parsers.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,13 +32,9 @@ struct AudioFormat {
     unsigned frameBytes = 0;
 };
 
-constexpr size_t NotFound = static_cast<size_t>(-1);
-
-// The offset of the first 00 00 01 <code> in the data, or NotFound.
-size_t FindStartCode(const uint8_t* data, size_t size, uint8_t code);
 // Parses the first sequence header in the data (with the extensions after it).
 bool ParseVideoFormat(const uint8_t* data, size_t size, VideoFormat& format);
-// The picture coding type of the first picture header (1 I, 2 P, 3 B), 0 when there is none.
+// The picture coding type of the first picture header (1 I, 2 P, 3 B, 4 D), 0 when there is none.
 unsigned PictureCodingType(const uint8_t* data, size_t size);
 // Frame headers at the very start of the data.
 bool ParseMpegAudioHeader(const uint8_t* data, size_t size, AudioFormat& format);

@@ -25,6 +25,10 @@ bool ParseMpegAudioFrame(const uint8_t* data, size_t size, AudioFrame& frame)
     const uint32_t bitrate = 1000u * (mpeg1 ? bitratesV1[layer - 1][bitrateIndex] : bitratesV2[layer == 1 ? 0 : 1][bitrateIndex]);
     const uint32_t rate = rates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
     frame.sampleRate = rate;
+    frame.bitRate = bitrate;
+    frame.channels = (data[3] >> 6) == 3 ? 1 : 2;
+    frame.layer = static_cast<unsigned>(layer);
+    frame.version = mpeg1 ? 1 : 2;
     if (layer == 1) {
         frame.samples = 384;
         frame.size = (12 * bitrate / rate + padding) * 4;
@@ -62,6 +66,24 @@ bool ParseAc3Frame(const uint8_t* data, size_t size, AudioFrame& frame)
         break;
     }
     frame.samples = 1536;
+    frame.bitRate = bitrate * 1000;
+    frame.layer = 0;
+    frame.version = 0;
+    frame.channels = 0;
+    if (size > 6) {
+        // The coding mode, then its optional mix levels, then the LFE bit.
+        static const unsigned fullBand[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+        const unsigned mode = data[6] >> 5;
+        unsigned bit = 3;
+        if ((mode & 1) && mode != 1)
+            bit += 2;
+        if (mode & 4)
+            bit += 2;
+        if (mode == 2)
+            bit += 2;
+        const unsigned lfe = (((data[6] << 8) | (size > 7 ? data[7] : 0)) >> (15 - bit)) & 1;
+        frame.channels = fullBand[mode] + lfe;
+    }
     return true;
 }
 

@@ -126,7 +126,7 @@ void CElementaryStream::ScanVideo()
             return;
         }
         const uint8_t code = data[at + 3];
-        const size_t needed = code == PictureStartCode ? 6 : code == SequenceHeaderCode ? 8 : code == ExtensionStartCode ? 10 : 4;
+        const size_t needed = code == PictureStartCode ? 6 : code == SequenceHeaderCode ? 12 : code == ExtensionStartCode ? 10 : 4;
         if (at + needed > size && !ended_) {
             scan_ = base_ + at;
             return;
@@ -143,7 +143,8 @@ void CElementaryStream::ScanVideo()
             if (ParseSequenceHeader(data + at, available, sequence))
                 framePeriod_ = FramePeriod27MHz(sequence.frameRateCode) / 300;
         } else if (code == ExtensionStartCode) {
-            if (SequenceExtensionLowDelay(data + at, available))
+            SequenceExtension extension;
+            if (ParseSequenceExtension(data + at, available, extension) && extension.lowDelay)
                 lowDelay_ = true;
         } else if (code == GroupStartCode) {
             gopIndex_ = 0;

@@ -20,6 +20,14 @@ size_t FindStartCode(const uint8_t* data, size_t size, size_t from)
     return size;
 }
 
+size_t FindStartCodeOf(const uint8_t* data, size_t size, uint8_t code)
+{
+    for (size_t at = FindStartCode(data, size, 0); at + 3 < size; at = FindStartCode(data, size, at + 1))
+        if (data[at + 3] == code)
+            return at;
+    return size;
+}
+
 bool ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader& header)
 {
     if (size < 6)
@@ -34,25 +42,40 @@ bool ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader& header)
 
 bool ParseSequenceHeader(const uint8_t* data, size_t size, SequenceHeader& header)
 {
-    if (size < 8)
+    if (size < 12)
         return false;
     header.width = (data[4] << 4) | (data[5] >> 4);
     header.height = ((data[5] & 0x0F) << 8) | data[6];
+    header.aspectCode = data[7] >> 4;
     header.frameRateCode = data[7] & 0x0F;
+    header.bitRate = ((static_cast<uint32_t>(data[8]) << 10) | (data[9] << 2) | (data[10] >> 6)) * 400u;
     return FramePeriod27MHz(header.frameRateCode) != 0;
+}
+
+FrameRate FrameRateOf(int frameRateCode)
+{
+    static const FrameRate rates[] = {{0, 1},     {24000, 1001}, {24, 1},      {25, 1}, {30000, 1001},
+                                      {30, 1},    {50, 1},       {60000, 1001}, {60, 1}};
+    return frameRateCode >= 1 && frameRateCode <= 8 ? rates[frameRateCode] : rates[0];
 }
 
 int64_t FramePeriod27MHz(int frameRateCode)
 {
-    static const int64_t periods[] = {0, 1126125, 1125000, 1080000, 900900, 900000, 540000, 450450, 450000};
-    return frameRateCode >= 1 && frameRateCode <= 8 ? periods[frameRateCode] : 0;
+    const FrameRate rate = FrameRateOf(frameRateCode);
+    return rate.num ? 27000000ll * rate.den / rate.num : 0;
 }
 
-bool SequenceExtensionLowDelay(const uint8_t* data, size_t size)
+bool ParseSequenceExtension(const uint8_t* data, size_t size, SequenceExtension& extension)
 {
     if (size < 10 || (data[4] >> 4) != 1)
         return false;
-    return (data[9] & 0x80) != 0;
+    const uint8_t* e = data + 4;
+    extension.profile = e[0] & 0x07;
+    extension.level = e[1] >> 4;
+    extension.widthHigh = ((e[1] & 0x01) << 13) | ((e[2] >> 7) << 12);
+    extension.heightHigh = ((e[2] >> 5) & 0x03) << 12;
+    extension.lowDelay = (e[5] & 0x80) != 0;
+    return true;
 }
 
 } // namespace mpeg

@@ -1,5 +1,6 @@
 #pragma once
-// MPEG-1/2 video start codes and the few header fields a multiplexer needs (ISO/IEC 13818-2).
+// MPEG-1/2 video start codes and the header fields that the multiplexer and the recording reader
+// need (ISO/IEC 13818-2).
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,8 @@ enum class PictureType { I = 1, P = 2, B = 3, D = 4 };
 
 // Offset of the next 00 00 01 prefix at or after `from`, or `size` when there is none.
 size_t FindStartCode(const uint8_t* data, size_t size, size_t from);
+// Offset of the first whole 00 00 01 <code>, or `size` when there is none.
+size_t FindStartCodeOf(const uint8_t* data, size_t size, uint8_t code);
 
 struct PictureHeader {
     int temporalReference; // display order within the group, 10 bits
@@ -27,14 +30,31 @@ bool ParsePictureHeader(const uint8_t* data, size_t size, PictureHeader& header)
 struct SequenceHeader {
     int width;
     int height;
+    int aspectCode;    // 1 square pixels, 2 4:3, 3 16:9, 4 2.21:1
     int frameRateCode;
+    uint32_t bitRate;  // bits per second
 };
-// `data` points at 00 00 01 B3; needs 8 bytes. False for a forbidden or reserved frame rate.
+// `data` points at 00 00 01 B3; needs 12 bytes. The fields are filled whenever they are there;
+// false also for a forbidden or reserved frame rate.
 bool ParseSequenceHeader(const uint8_t* data, size_t size, SequenceHeader& header);
+
+struct FrameRate {
+    unsigned num;
+    unsigned den;
+};
+// Frames per second for a frame_rate_code (1-8), {0, 1} for others.
+FrameRate FrameRateOf(int frameRateCode);
 // One frame in 27 MHz ticks for a frame_rate_code (1-8), 0 for others.
 int64_t FramePeriod27MHz(int frameRateCode);
-// From a sequence extension (00 00 01 B5, identifier 1; needs 10 bytes): true when the stream
-// declares it has no B pictures. False for other extensions.
-bool SequenceExtensionLowDelay(const uint8_t* data, size_t size);
+
+struct SequenceExtension {
+    int profile;    // 3-bit profile code (1 High ... 5 Simple)
+    int level;      // 4-bit level code (4 High ... 10 Low)
+    int widthHigh;  // bits 12-13 of the width, already shifted
+    int heightHigh; // bits 12-13 of the height, already shifted
+    bool lowDelay;  // the stream declares it has no B pictures
+};
+// `data` points at 00 00 01 B5; needs 10 bytes. False for other extensions.
+bool ParseSequenceExtension(const uint8_t* data, size_t size, SequenceExtension& extension);
 
 } // namespace mpeg
