@@ -64,29 +64,48 @@ now() { date +%s.%N; }
 # Both read the recording warm from the page cache.
 cat "$recording" >/dev/null
 
+# Wine's server does work for the program (every wait, event and semaphore call goes through it),
+# so its processor time is counted with Halvern's (over the whole program, its start included). It
+# is kept running for the whole measurement and found by the directory it serves, named for the
+# prefix's device and inode.
+wineserver -p
+server_directory=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+server=
+for process in /proc/[0-9]*; do
+    case "$(readlink "$process/cwd" 2>/dev/null)" in */"$server_directory") server=${process#/proc/} ;; esac
+done
+server_ticks() { if [ -n "$server" ]; then awk '{ print $14 + $15 }' "/proc/$server/stat"; else echo 0; fi; }
+ticks_per_second=$(getconf CLK_TCK)
+
 halvern_run() {
+    ticks=$(server_ticks)
     wine "$build/bin/remux_bench.exe" convert "$(windows "$recording")" "$(windows "$out/halvern")" | tr -d '\r' \
         >"$out/halvern.txt"
+    ticks=$(( $(server_ticks) - ticks ))
     seconds=$(sed -n 's/^seconds //p' "$out/halvern.txt")
+    processor=$(sed -n 's/^processor_seconds //p' "$out/halvern.txt")
+    server_seconds=$(echo "$ticks / $ticks_per_second" | bc -l)
     peak=$(sed -n 's/^peak_above_idle //p' "$out/halvern.txt")
     idle=$(sed -n 's/^idle_working_set //p' "$out/halvern.txt")
     [ -n "$seconds" ] || { cat "$out/halvern.txt"; exit 1; }
-    echo "halvern $seconds $peak $idle" >>"$results"
-    printf 'run %d halvern: %.3f s, peak working set %.1f MiB above idle (%.1f MiB)\n' "$1" "$seconds" \
-        "$(echo "$peak / 1048576" | bc -l)" "$(echo "$idle / 1048576" | bc -l)"
+    echo "halvern $seconds $peak $processor $server_seconds" >>"$results"
+    printf 'run %d halvern: %.3f s, processor %.2f s + Wine server %.2f s, peak working set %.1f MiB above idle (%.1f MiB)\n' \
+        "$1" "$seconds" "$processor" "$server_seconds" "$(echo "$peak / 1048576" | bc -l)" "$(echo "$idle / 1048576" | bc -l)"
 }
 
 ffmpeg_run() {
     rm -f "$out/ffmpeg/remux.mpg"
     start=$(now)
-    /usr/bin/time -f "%M" -o "$out/ffmpeg-rss.txt" \
+    /usr/bin/time -f "%M %U %S" -o "$out/ffmpeg-rss.txt" \
         /usr/bin/ffmpeg -v error -y -i "$recording" -c copy -f vob "$out/ffmpeg/remux.mpg"
     sync "$out/ffmpeg/remux.mpg"
     end=$(now)
     seconds=$(echo "$end - $start" | bc -l)
-    rss=$(tail -n 1 "$out/ffmpeg-rss.txt")
-    echo "ffmpeg $seconds $((rss * 1024))" >>"$results"
-    printf 'run %d ffmpeg:  %.3f s, maximum resident %.1f MiB\n' "$1" "$seconds" "$(echo "$rss / 1024" | bc -l)"
+    set -- "$1" $(tail -n 1 "$out/ffmpeg-rss.txt")
+    processor=$(echo "$3 + $4" | bc -l)
+    echo "ffmpeg $seconds $(($2 * 1024)) $processor" >>"$results"
+    printf 'run %d ffmpeg:  %.3f s, processor %.2f s, maximum resident %.1f MiB\n' "$1" "$seconds" "$processor" \
+        "$(echo "$2 / 1024" | bc -l)"
 }
 
 for run in 1 2 3 4 5; do
@@ -98,8 +117,8 @@ done
 rm -rf "$out/ffmpeg"
 
 # Halvern's output: a program stream with MPEG-2 video and the audio, both unchanged.
-streams=$(/usr/bin/ffprobe -v error -show_entries format=format_name:stream=codec_name -of csv=p=0 \
-    "$out/checked.MPG" | sort | tr '\n' ' ')
+streams=$(/usr/bin/ffprobe -v error -show_entries format=format_name:stream=codec_name \
+    -of default=nw=1:nk=1 "$out/checked.MPG" | grep . | sort | tr '\n' ' ')
 video=$(/usr/bin/ffmpeg -v error -i "$out/checked.MPG" -map 0:v -c copy -f mpeg2video - | md5sum | cut -d' ' -f1)
 audio=$(/usr/bin/ffmpeg -v error -i "$out/checked.MPG" -map 0:a -c copy -f ac3 - | md5sum | cut -d' ' -f1)
 check="streams: $streams"
@@ -124,6 +143,8 @@ printf 'ffmpeg -c copy -f vob + sync:       median %.3f s, %.1f MB/s\n' "$ffmpeg
 printf 'ratio (ffmpeg time / halvern time): %.2f\n' "$(echo "$ffmpeg_s / $halvern_s" | bc -l)"
 printf 'halvern peak working set above idle: median %.1f MiB, largest %.1f MiB\n' \
     "$(echo "$(median halvern 3) / 1048576" | bc -l)" "$(echo "$(maximum halvern 3) / 1048576" | bc -l)"
+printf 'processor time, median: halvern %.2f s + Wine server %.2f s, ffmpeg %.2f s\n' "$(median halvern 4)" \
+    "$(median halvern 5)" "$(median ffmpeg 4)"
 printf 'ffmpeg maximum resident size: median %.1f MiB, largest %.1f MiB\n' \
     "$(echo "$(median ffmpeg 3) / 1048576" | bc -l)" "$(echo "$(maximum ffmpeg 3) / 1048576" | bc -l)"
 echo "halvern output check: $check"
