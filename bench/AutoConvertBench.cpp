@@ -6,6 +6,7 @@
 #include "autoconv/AutoConvertThread.h"
 #include "convert/RunFeedback.h"
 #include "res/resource.h"
+#include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
 
@@ -121,9 +122,7 @@ void MeasureCloseToConversion(const std::string& input)
         char name[64];
         sprintf(name, "Held%d.dvr-ms", i);
         std::string path = input + name;
-        StandInRecording recording;
-        recording.durationSeconds = 0.2;
-        WriteStandInRecording(path, recording);
+        CopyRecording(path);
         HANDLE recorder = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                         nullptr);
         g_passes = 0;
@@ -152,6 +151,10 @@ void MeasureCloseToConversion(const std::string& input)
 
 int main()
 {
+    if (!MakeVectorsIfNeeded(HALVERN_SOURCE_DIR "/tests/media/make-vectors.sh")) {
+        printf("No test vectors could be made\n");
+        return 1;
+    }
     ::CoInitialize(nullptr);
     RegisterStandInsInProcess();
     std::string input = MakeScratchDirectory("bench-in");

@@ -25,10 +25,10 @@ protected:
         StoreSettings(settings);
     }
 
-    // Starts Halvern on a recording of `seconds` in the input directory and waits for its conversion.
-    void StartConverting(const StandInRecording& recording)
+    // Starts Halvern on the recording "First" in the input directory and waits for its conversion.
+    void StartConverting()
     {
-        WriteStandInRecording(input + "First.dvr-ms", recording);
+        ASSERT_TRUE(CopyRecording(input + "First.dvr-ms"));
         ASSERT_TRUE(halvern.Start(StdoutPath()));
         ASSERT_TRUE(WaitUntil([&] { return Caption() == "Cancel Conversion!"; }, kPromptMs));
     }
@@ -70,10 +70,9 @@ protected:
 
 TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn)
 {
-    const StandInRecording first = Recording("converting while asked", 5.0, 1.0);
-    const StandInRecording waiting = Recording("waits in the other directory", 1.0);
-    WriteStandInRecording(otherInput + "Waiting.dvr-ms", waiting);
-    ASSERT_NO_FATAL_FAILURE(StartConverting(first));
+    ScopedDecrypterFault slow("pace=0.5;First"); // converting while asked: about 6 seconds
+    ASSERT_TRUE(CopyRecording(otherInput + "Waiting.dvr-ms"));
+    ASSERT_NO_FATAL_FAILURE(StartConverting());
     HWND window = halvern.Window();
 
     HWND box = ApplyOtherInput();
@@ -87,7 +86,7 @@ TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn
     EXPECT_EQ(input, StoredInputPath());
     EXPECT_EQ("Cancel Conversion!", Caption());
 
-    ASSERT_TRUE(WaitForFileBytes(output + "First.MPG", ExpectedStandInOutput(first), 30000));
+    ASSERT_TRUE(WaitForOutput(output + "First.MPG", 30000));
     // The run's end enables Stop only for a worker that still runs.
     EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_STOP_AUTO); }, kPromptMs));
     EXPECT_FALSE(ItemEnabled(window, IDC_START_AUTO));
@@ -101,10 +100,8 @@ TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn
     EXPECT_EQ(1u, CountOf(halvern.Output(), kBannerStart)) << "the worker was not restarted";
 
     // The same worker still watches the old directory.
-    const StandInRecording second = Recording("dropped after the answer", 1.0);
-    DropRecording(input + "Second.dvr-ms", second);
-    ASSERT_TRUE(
-        WaitForFileBytes(output + "Second.MPG", ExpectedStandInOutput(second), 30000, input + "Second.dvr-ms"));
+    DropRecording(input + "Second.dvr-ms");
+    ASSERT_TRUE(WaitForOutput(output + "Second.MPG", 30000, input + "Second.dvr-ms"));
     EXPECT_FALSE(FileExists(output + "Waiting.MPG")) << "the other directory was never applied";
     EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 2; }, kPromptMs)) << halvern.Output();
     EXPECT_EQ(1u, CountOf(halvern.Output(), kBannerStart)) << "one worker all along";
@@ -116,10 +113,9 @@ TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn
 TEST_F(ApplySettingsDuringConversion, AnsweredYesCancelsTheConversionAndRestartsOnTheNewDirectoryAtOnce)
 {
     // Long enough that a restart waiting for it would be plain to see.
-    const StandInRecording first = Recording("cancelled by the restart", 60.0, 1.0);
-    const StandInRecording waiting = Recording("waits in the other directory", 1.0);
-    WriteStandInRecording(otherInput + "Waiting.dvr-ms", waiting);
-    ASSERT_NO_FATAL_FAILURE(StartConverting(first));
+    ScopedDecrypterFault slow("pace=0.05;First"); // about a minute
+    ASSERT_TRUE(CopyRecording(otherInput + "Waiting.dvr-ms"));
+    ASSERT_NO_FATAL_FAILURE(StartConverting());
     HWND window = halvern.Window();
 
     HWND box = ApplyOtherInput();
@@ -129,7 +125,7 @@ TEST_F(ApplySettingsDuringConversion, AnsweredYesCancelsTheConversionAndRestarts
     ASSERT_TRUE(Responds(window, 3000)) << "Halvern stopped answering in the restart";
 
     // The new worker takes up the recording waiting in the new directory at once.
-    ASSERT_TRUE(WaitForFileBytes(output + "Waiting.MPG", ExpectedStandInOutput(waiting), 30000));
+    ASSERT_TRUE(WaitForOutput(output + "Waiting.MPG", 30000));
     EXPECT_LT(::GetTickCount() - answered, 15000u) << "the restart waited for the conversion";
     EXPECT_EQ(otherInput, StoredInputPath());
     EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 1; }, kPromptMs)) << halvern.Output();

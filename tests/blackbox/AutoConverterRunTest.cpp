@@ -41,9 +41,8 @@ TEST_F(AutoConverterRun, HiddenStartConvertsDroppedRecordingsAndReportsEachOnSta
               halvern.Output().substr(halvern.Output().find(kBanner))) << "the banner and the first line run together";
     EXPECT_FALSE(::IsWindowVisible(window));
 
-    const StandInRecording first = Recording("first dropped", 1.0);
-    DropRecording(input + "First.dvr-ms", first);
-    ASSERT_TRUE(WaitForFileBytes(output + "First.MPG", ExpectedStandInOutput(first), 30000, input + "First.dvr-ms"))
+    DropRecording(input + "First.dvr-ms");
+    ASSERT_TRUE(WaitForOutput(output + "First.MPG", 30000, input + "First.dvr-ms"))
         << "the dropped recording was not converted";
     // Each line is out while Halvern still runs, not only when it ends.
     EXPECT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {kBanner, kWaiting, kDone, kWaiting}); },
@@ -53,10 +52,8 @@ TEST_F(AutoConverterRun, HiddenStartConvertsDroppedRecordingsAndReportsEachOnSta
     EXPECT_TRUE(WaitUntil([&] { return !FileExists(input + "First.dvr-ms"); }, kPromptMs))
         << "DeleteSourceFile removes a converted recording";
 
-    const StandInRecording second = Recording("second dropped", 1.0);
-    DropRecording(input + "Second.dvr-ms", second);
-    ASSERT_TRUE(
-        WaitForFileBytes(output + "Second.MPG", ExpectedStandInOutput(second), 30000, input + "Second.dvr-ms"));
+    DropRecording(input + "Second.dvr-ms");
+    ASSERT_TRUE(WaitForOutput(output + "Second.MPG", 30000, input + "Second.dvr-ms"));
     EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 2; }, kPromptMs)) << halvern.Output();
     EXPECT_TRUE(WaitUntil([&] { return !FileExists(input + "Second.dvr-ms"); }, kPromptMs));
     EXPECT_TRUE(
@@ -71,15 +68,15 @@ TEST_F(AutoConverterRun, HiddenStartConvertsDroppedRecordingsAndReportsEachOnSta
 
     EXPECT_TRUE(halvern.CloseAndWait());
     EXPECT_FALSE(FileExists(LockFilePath())) << "an orderly exit removes the lock file";
-    EXPECT_TRUE(HoldsBytes(output + "First.MPG", ExpectedStandInOutput(first))) << "outputs are never deleted";
+    EXPECT_TRUE(IsProgramStream(output + "First.MPG")) << "outputs are never deleted";
 }
 
 // Closed or killed in the middle of a conversion, Halvern leaves no output behind, and the next
 // start converts that recording again and publishes it whole.
 TEST_F(AutoConverterRun, AConversionCutShortPublishesNothingAndTheNextStartConvertsItAgain)
 {
-    const StandInRecording recording = Recording("cut short twice", 5.0, 1.0);
-    WriteStandInRecording(input + "Late.dvr-ms", recording);
+    ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds
+    ASSERT_TRUE(CopyRecording(input + "Late.dvr-ms"));
     StoredSettings settings = Defaults();
     settings.AutoStartConvert = 1;
     StoreSettings(settings);
@@ -87,7 +84,8 @@ TEST_F(AutoConverterRun, AConversionCutShortPublishesNothingAndTheNextStartConve
         ASSERT_TRUE(halvern.Start(StdoutPath()));
         ASSERT_TRUE(WaitUntil(
             [&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Cancel Conversion!"; }, kPromptMs));
-        ::Sleep(1000); // the writer has begun
+        ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Late.MPG.partial"); }, kPromptMs))
+            << "the writer has begun";
     };
 
     // Closed: the exit cancels the conversion instead of waiting for it.
@@ -97,7 +95,7 @@ TEST_F(AutoConverterRun, AConversionCutShortPublishesNothingAndTheNextStartConve
     DWORD exitCode = 1;
     ASSERT_TRUE(halvern.Process().WaitForExit(kPromptMs, &exitCode));
     EXPECT_EQ(0u, exitCode);
-    EXPECT_LT(::GetTickCount() - closed, 2500u) << "the exit waited for the conversion";
+    EXPECT_LT(::GetTickCount() - closed, 10000u) << "the exit waited for the conversion";
     EXPECT_FALSE(FileExists(output + "Late.MPG"));
     EXPECT_FALSE(FileExists(output + "Late.MPG.partial"));
     EXPECT_FALSE(FileExists(LockFilePath()));
@@ -109,7 +107,7 @@ TEST_F(AutoConverterRun, AConversionCutShortPublishesNothingAndTheNextStartConve
     EXPECT_FALSE(FileExists(output + "Late.MPG"));
 
     ASSERT_TRUE(halvern.Start(StdoutPath()));
-    ASSERT_TRUE(WaitForFileBytes(output + "Late.MPG", ExpectedStandInOutput(recording), 30000));
+    ASSERT_TRUE(WaitForOutput(output + "Late.MPG", 60000));
     EXPECT_TRUE(WaitUntil([&] { return !FileExists(output + "Late.MPG.partial"); }, kPromptMs));
     EXPECT_TRUE(FileExists(input + "Late.dvr-ms")) << "DeleteSourceFile is off";
     EXPECT_TRUE(halvern.CloseAndWait());

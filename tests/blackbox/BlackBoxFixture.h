@@ -35,16 +35,6 @@ protected:
 
     std::string StdoutPath() const { return logs + "stdout.txt"; }
 
-    // A recording that converts in about `seconds` of wall time, or at once with pace 0.
-    static StandInRecording Recording(const std::string& payload, double seconds, double pace = 0.0)
-    {
-        StandInRecording recording;
-        recording.durationSeconds = seconds;
-        recording.pace = pace;
-        recording.payload = payload;
-        return recording;
-    }
-
     std::string input;
     std::string output;
     std::string logs;

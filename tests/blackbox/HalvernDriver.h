@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
 
@@ -58,21 +59,17 @@ HWND FindFileNameEdit(HWND fileDialog);
 // Whether a static text of the dialog reads exactly `text`.
 bool HasStaticText(HWND dialog, const std::string& text);
 
-// Puts a finished recording into a watched directory as a recorder leaves one: written under a
-// name that matches no pattern, renamed into place, then written to once more, since only a write
-// wakes a watch on last-write changes.
-void DropRecording(const std::string& path, const StandInRecording& recording);
+// Puts a finished recording (the 3-second plain ASF vector) into a watched directory as a recorder
+// leaves one: written under a name that matches no pattern, renamed into place, then written to
+// once more, since only a write wakes a watch on last-write changes.
+void DropRecording(const std::string& path);
 // Rewrites the file's last byte with itself: a last-write change that leaves the content alone.
 void TouchFile(const std::string& path);
 
-// Waits until the file holds exactly `expected`. A recording given as `touch` is touched again
-// every few seconds while no output exists, in case a watcher woke while the previous touch still
-// held the file and so skipped it.
-bool WaitForFileBytes(const std::string& path, const std::string& expected, DWORD timeoutMs,
-                      const std::string& touch = std::string());
-
-// Whether the file holds exactly `expected`; a failure tells sizes, not the whole content.
-::testing::AssertionResult HoldsBytes(const std::string& path, const std::string& expected);
+// Waits until the output is published, and checks it is a program stream. A recording given as
+// `touch` is touched again every few seconds while no output exists, in case a watcher woke while
+// the previous touch still held the file and so skipped it.
+bool WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& touch = std::string());
 
 // The name under which a file exists, in the letter case the directory holds it; empty if none.
 std::string StoredFileName(const std::string& path);

@@ -7,6 +7,8 @@
 #include "filters/OutputPin.h"
 #include "res/resource.h"
 #include "settings/ConverterSettings.h"
+#include "tests/media/RecordingWriter.h"
+#include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
 
@@ -422,7 +424,8 @@ TEST_F(BuildGraphTest, AGraphFileIsReadFromTheProgramDirectoryAndClosedAfterBuil
     ConverterApp().ProgramDirectory[0] = '\0';
 }
 
-// The internal graph, read from the application's stream, with the stand-ins of its filters.
+// The internal graph, read from the application's stream, with the stand-ins of its filters and
+// real recordings.
 TEST_F(BuildGraphTest, TheInternalGraphConnectsItsFiveFiltersDirectly)
 {
     ASSERT_EQ(RegisterStandInsInProcess(), S_OK);
@@ -441,11 +444,20 @@ TEST_F(BuildGraphTest, TheInternalGraphConnectsItsFiveFiltersDirectly)
         return BuildGraph(graph_.Get(), kInternalGraphName, input, output, report_);
     };
 
-    // Without "DVR Out - 3" its connect entry takes "DVR Out - 2", in silence.
+    // Without "DVR Out - 3" its connect entry takes "DVR Out - 2", in silence. With captions the
+    // video comes third.
     for (const char* videoPin : {"DVR Out - 3", "DVR Out - 2"}) {
-        StandInRecording standIn;
-        standIn.hasPin3 = videoPin[10] == '3';
-        WriteStandInRecording(recording, standIn);
+        if (videoPin[10] == '3') {
+            test_recordings::RecordingOptions options;
+            options.videoPath = VectorPath("es\\video.m2v");
+            options.audioPath = VectorPath("es\\audio.mp2");
+            options.captions = true;
+            test_recordings::WrittenRecording written;
+            std::string error;
+            ASSERT_TRUE(test_recordings::WriteRecording(recording, options, written, error)) << error;
+        } else {
+            ASSERT_TRUE(CopyRecording(recording));
+        }
         EXPECT_EQ(buildInternal(recording, directory + "Show.MPG"), S_OK);
         EXPECT_EQ(report_, "Converting : " + recording);
         EXPECT_EQ(Describe(), "CyberLink_MPEG_Muxer,DVR_Source_0,Decrypt/Tag,Decrypt/Tag_0003,Dump | "

@@ -1,9 +1,9 @@
 #include "tests/standins/StandInClasses.h"
 
+#include "builtin/FileWriter.h"
+#include "builtin/ProgramStreamMux.h"
+#include "builtin/RecordingSource.h"
 #include "tests/standins/StandInDecrypter.h"
-#include "tests/standins/StandInDump.h"
-#include "tests/standins/StandInMuxer.h"
-#include "tests/standins/StandInSource.h"
 #include "tests/standins/StandIns.h"
 
 // {36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}
@@ -16,8 +16,8 @@ const CLSID StandInDecrypterClsid = {0xC4C4C4F2, 0x0049, 0x4E2B, {0x98, 0xFB, 0x
 const CLSID StandInSourceClsid = {0xC9F5FE02, 0xF851, 0x4EB5, {0x99, 0xEE, 0xAD, 0x60, 0x2A, 0xF1, 0xE6, 0x19}};
 
 const StandInClass StandInClasses[4] = {
-    {&StandInDumpClsid, "Halvern stand-in Dump", &CStandInDump::Create},
-    {&StandInMuxerClsid, "Halvern stand-in MPEG multiplexer", &CStandInMuxer::Create},
+    {&StandInDumpClsid, "Halvern stand-in Dump (built-in file writer)", &CFileWriter::Create},
+    {&StandInMuxerClsid, "Halvern stand-in MPEG multiplexer (built-in)", &CProgramStreamMux::Create},
     {&StandInDecrypterClsid, "Halvern stand-in decrypt/tag filter", &CStandInDecrypter::Create},
-    {&StandInSourceClsid, "Halvern stand-in recording source", &CStandInSource::Create},
+    {&StandInSourceClsid, "Halvern stand-in recording source (built-in)", &CRecordingSource::Create},
 };

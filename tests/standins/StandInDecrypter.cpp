@@ -1,7 +1,10 @@
 #include "tests/standins/StandInDecrypter.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <wrl/client.h>
 
@@ -39,6 +42,8 @@ protected:
     HRESULT OnNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
 private:
+    bool WaitForPace(REFERENCE_TIME start, double pace);
+
     CStandInDecrypter* const decrypter_;
 };
 
@@ -93,9 +98,23 @@ private:
 
 HRESULT CDecrypterInputPin::OnReceive(IMediaSample* input)
 {
+    const DecrypterFault& fault = decrypter_->Fault();
+    if (fault.kind == DecrypterFault::Drop)
+        return S_OK;
+    REFERENCE_TIME start = 0, stop = 0;
+    HRESULT hr = input->GetTime(&start, &stop);
+    const bool timed = hr == S_OK || hr == VFW_S_NO_STOP_TIME;
+    const bool hasStop = hr == S_OK;
+    if (timed && fault.kind == DecrypterFault::Abort && start >= fault.atUnits) {
+        decrypter_->NotifyEvent(EC_ERRORABORT, DecrypterFaultError, 0);
+        return DecrypterFaultError;
+    }
+    if (timed && fault.kind == DecrypterFault::Pace && !WaitForPace(start, fault.pace))
+        return S_FALSE;
+
     CDecrypterOutputPin& output = decrypter_->Output();
     ComPtr<IMediaSample> copy;
-    HRESULT hr = output.GetDeliveryBuffer(&copy);
+    hr = output.GetDeliveryBuffer(&copy);
     if (FAILED(hr))
         return hr;
     BYTE* from = nullptr;
@@ -111,18 +130,32 @@ HRESULT CDecrypterInputPin::OnReceive(IMediaSample* input)
     std::memcpy(to, from, static_cast<size_t>(length));
     copy->SetActualDataLength(length);
 
-    REFERENCE_TIME start = 0, stop = 0;
-    hr = input->GetTime(&start, &stop);
-    if (hr == S_OK || hr == VFW_S_NO_STOP_TIME)
-        copy->SetTime(&start, hr == S_OK ? &stop : nullptr);
+    if (timed)
+        copy->SetTime(&start, hasStop ? &stop : nullptr);
     copy->SetSyncPoint(input->IsSyncPoint() == S_OK);
     copy->SetDiscontinuity(input->IsDiscontinuity() == S_OK);
     copy->SetPreroll(input->IsPreroll() == S_OK);
     return output.Deliver(copy.Get());
 }
 
+bool CDecrypterInputPin::WaitForPace(REFERENCE_TIME start, double pace)
+{
+    const ULONGLONG due = static_cast<ULONGLONG>(std::max<REFERENCE_TIME>(start, 0) / (pace * 10000.0));
+    for (;;) {
+        if (decrypter_->State() == State_Stopped || IsFlushing())
+            return false;
+        const ULONGLONG now = decrypter_->RunningMilliseconds();
+        if (now >= due)
+            return true;
+        // Short steps, so that a pause holds the stream and a stop ends the wait at once.
+        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(due - now, 20)));
+    }
+}
+
 HRESULT CDecrypterInputPin::OnEndOfStream()
 {
+    if (decrypter_->Fault().kind == DecrypterFault::NeverEnd)
+        return S_OK;
     return decrypter_->Output().DeliverEndOfStream();
 }
 
@@ -166,4 +199,97 @@ int CStandInDecrypter::PinCount()
 CBasePin* CStandInDecrypter::PinAt(int index)
 {
     return index == 0 ? static_cast<CBasePin*>(input_.get()) : output_.get();
+}
+
+STDMETHODIMP CStandInDecrypter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name)
+{
+    const HRESULT hr = CBaseFilter::JoinFilterGraph(graph, name);
+    if (SUCCEEDED(hr))
+        graph_ = graph;
+    return hr;
+}
+
+namespace {
+
+// The file name of the graph's source filter; empty if there is none.
+std::wstring RecordingOf(IFilterGraph* graph)
+{
+    ComPtr<IEnumFilters> filters;
+    if (!graph || FAILED(graph->EnumFilters(&filters)))
+        return std::wstring();
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, &filter, nullptr) == S_OK) {
+        ComPtr<IFileSourceFilter> source;
+        LPOLESTR name = nullptr;
+        if (SUCCEEDED(filter.As(&source)) && SUCCEEDED(source->GetCurFile(&name, nullptr)) && name) {
+            std::wstring recording = name;
+            ::CoTaskMemFree(name);
+            return recording;
+        }
+        filter.Reset();
+    }
+    return std::wstring();
+}
+
+} // namespace
+
+HRESULT CStandInDecrypter::OnStartStreaming()
+{
+    char text[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableA(DecrypterFaultVariable, text, sizeof(text));
+    fault_ = ParseDecrypterFault(length < sizeof(text) ? text : "");
+    if (!fault_.onlyFor.empty() && RecordingOf(graph_).find(fault_.onlyFor) == std::wstring::npos)
+        fault_ = DecrypterFault();
+    CriticalSectionLock lock(clockLock_);
+    runningBefore_ = 0;
+    running_ = false;
+    return S_OK;
+}
+
+HRESULT CStandInDecrypter::OnRun(REFERENCE_TIME)
+{
+    CriticalSectionLock lock(clockLock_);
+    runningSince_ = ::GetTickCount64();
+    running_ = true;
+    return S_OK;
+}
+
+HRESULT CStandInDecrypter::OnPauseFromRun()
+{
+    CriticalSectionLock lock(clockLock_);
+    runningBefore_ += ::GetTickCount64() - runningSince_;
+    running_ = false;
+    return S_OK;
+}
+
+ULONGLONG CStandInDecrypter::RunningMilliseconds()
+{
+    CriticalSectionLock lock(clockLock_);
+    return runningBefore_ + (running_ ? ::GetTickCount64() - runningSince_ : 0);
+}
+
+DecrypterFault ParseDecrypterFault(const std::string& whole)
+{
+    DecrypterFault fault;
+    const size_t semicolon = whole.find(';');
+    const std::string text = whole.substr(0, semicolon);
+    if (semicolon != std::string::npos) {
+        const std::string part = whole.substr(semicolon + 1);
+        fault.onlyFor.assign(part.begin(), part.end());
+    }
+    const size_t equals = text.find('=');
+    const std::string name = text.substr(0, equals);
+    const double value = equals == std::string::npos ? 0.0 : std::atof(text.c_str() + equals + 1);
+    if (name == "pace" && value > 0) {
+        fault.kind = DecrypterFault::Pace;
+        fault.pace = value;
+    } else if (name == "abort" && value >= 0) {
+        fault.kind = DecrypterFault::Abort;
+        fault.atUnits = static_cast<REFERENCE_TIME>(value * 10000000.0 + 0.5);
+    } else if (name == "drop") {
+        fault.kind = DecrypterFault::Drop;
+    } else if (name == "never-end") {
+        fault.kind = DecrypterFault::NeverEnd;
+    }
+    return fault;
 }

@@ -1,5 +1,8 @@
 #pragma once
 // Stand-in for the decrypt/tag filter: "In(Enc/Tag)" passes every sample unchanged to "Out".
+// It is also where tests inject the faults the built-in filters never show: at each start of
+// streaming it reads HALVERN_DECRYPT_FAULT (see StandIns.h), so a black-box Halvern.exe inherits
+// the fault from its test and an in-process test sets it for a moment.
 
 #include <windows.h>
 #include <dshow.h>
@@ -7,6 +10,7 @@
 #include <memory>
 
 #include "filters/BaseFilter.h"
+#include "tests/standins/StandIns.h"
 
 class CDecrypterInputPin;
 class CDecrypterOutputPin;
@@ -15,12 +19,23 @@ class CStandInDecrypter : public CBaseFilter {
 public:
     static HRESULT Create(IUnknown** object);
 
+    // Kept, since the fault may depend on the graph's recording.
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+
     int PinCount() override;
     CBasePin* PinAt(int index) override;
 
     // For the pins.
     CDecrypterInputPin& Input() { return *input_; }
     CDecrypterOutputPin& Output() { return *output_; }
+    const DecrypterFault& Fault() const { return fault_; }
+    // Wall milliseconds spent running since streaming started; pausing holds it.
+    ULONGLONG RunningMilliseconds();
+
+protected:
+    HRESULT OnStartStreaming() override;
+    HRESULT OnRun(REFERENCE_TIME start) override;
+    HRESULT OnPauseFromRun() override;
 
 private:
     CStandInDecrypter();
@@ -28,4 +43,11 @@ private:
 
     std::unique_ptr<CDecrypterInputPin> input_;
     std::unique_ptr<CDecrypterOutputPin> output_;
+    DecrypterFault fault_;
+    IFilterGraph* graph_ = nullptr; // weak, as the base's
+
+    CriticalSection clockLock_;
+    ULONGLONG runningBefore_ = 0;
+    ULONGLONG runningSince_ = 0;
+    bool running_ = false;
 };

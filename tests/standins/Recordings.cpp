@@ -1,0 +1,32 @@
+#include "tests/standins/Recordings.h"
+
+#include <windows.h>
+
+#include "tests/support/TestSupport.h"
+
+::testing::AssertionResult CopyRecording(const std::string& path)
+{
+    const std::string vector = testing_support::VectorPath("plain-mp2.asf");
+    if (!::CopyFileA(vector.c_str(), path.c_str(), FALSE))
+        return ::testing::AssertionFailure() << "cannot copy " << vector << " to " << path << ": " << ::GetLastError();
+    return ::testing::AssertionSuccess();
+}
+
+bool MakeVectorsIfNeeded(const std::string& script)
+{
+    if (testing_support::VectorPath("plain-mp2.asf").empty()) {
+        const char directory[] = "/tmp/halvern-bench-vectors";
+        testing_support::ToolOutput output;
+        testing_support::RunLinuxTool("/bin/sh " + script + " " + directory, output, 600000);
+        ::SetEnvironmentVariableA("HALVERN_VECTORS", directory);
+    }
+    return testing_support::FileExists(testing_support::VectorPath("plain-mp2.asf"));
+}
+
+::testing::AssertionResult IsProgramStream(const std::string& path)
+{
+    const std::string bytes = testing_support::ReadFileBytes(path);
+    if (bytes.size() <= 2048 || bytes.compare(0, 4, std::string("\0\0\1\xBA", 4)) != 0)
+        return ::testing::AssertionFailure() << path << " is no program stream (" << bytes.size() << " bytes)";
+    return ::testing::AssertionSuccess();
+}
