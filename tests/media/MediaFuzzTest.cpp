@@ -52,7 +52,7 @@ constexpr size_t MemoryAllowance = 256u << 20;
 constexpr DWORD IterationLimitMs = 20000;
 
 // A few damaging edits: flipped bytes, fields set to extreme values, runs copied from elsewhere,
-// start codes and sync words where they do not belong, a cut. `from` and `to` bound where most
+// start codes and sync words where they do not belong, noise, a cut. `from` and `to` bound where most
 // edits go.
 void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
 {
@@ -85,7 +85,9 @@ void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
             bytes.replace(at, std::min<size_t>(4, room), marks[random.Next(6)], 4);
             break;
         case 4:
-            bytes[at] = static_cast<char>(random.Next(256));
+            // Now and then a long run of noise, enough to make a recording count as damaged.
+            for (size_t b = 0, run = random.Next(8) == 0 ? random.Next(512 * 1024) : 1; b < run && b < room; ++b)
+                bytes[at + b] = static_cast<char>(random.Next(256));
             break;
         default:
             if (random.Next(4) == 0)
