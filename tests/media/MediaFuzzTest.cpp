@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -52,8 +54,8 @@ constexpr size_t MemoryAllowance = 256u << 20;
 constexpr DWORD IterationLimitMs = 20000;
 
 // A few damaging edits: flipped bytes, fields set to extreme values, runs copied from elsewhere,
-// start codes and sync words where they do not belong, noise, a cut. `from` and `to` bound where most
-// edits go.
+// start codes and sync words where they do not belong, noise, a cut. `from` and `to` bound where
+// most edits go.
 void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
 {
     static const uint32_t extremes[] = {0, 1, 0x7F, 0xFF, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
@@ -61,7 +63,8 @@ void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
                                         "\xFF\xFD\x94\x00", "\x0B\x77\x00\x00"};
     const unsigned edits = 1 + random.Next(8);
     for (unsigned i = 0; i < edits && !bytes.empty(); ++i) {
-        const bool anywhere = random.Next(4) == 0 || to <= from;
+        // After a cut the bounded part may be gone.
+        const bool anywhere = random.Next(4) == 0 || std::min(to, bytes.size()) <= from;
         const size_t at = anywhere ? random.Next(static_cast<uint32_t>(bytes.size()))
                                    : from + random.Next(static_cast<uint32_t>(std::min(to, bytes.size()) - from));
         const size_t room = bytes.size() - at;
