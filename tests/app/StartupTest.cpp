@@ -26,13 +26,13 @@ std::string InternalGraphResource()
     return std::string(static_cast<const char*>(::LockResource(loaded)), ::SizeofResource(nullptr, resource));
 }
 
-HWND WaitForMainWindow(const ChildProcess& process, bool visible = true)
+HWND WaitForMainWindow(const ChildProcess& process)
 {
     HWND window = nullptr;
     WaitUntil(
         [&] {
             window = FindProcessDialog(process.Id(), "Halvern", IDC_CONVERT_SINGLE);
-            return window && (!visible || ::IsWindowVisible(window));
+            return window && ::IsWindowVisible(window);
         },
         20000);
     return window;
@@ -215,32 +215,4 @@ TEST_F(StartupTest, AnotherExecutableNameUsesItsOwnKey)
     EXPECT_EQ(text, "DVR-MS");
     DeleteRegistryTree("Software\\Morrowick\\HalvernOther");
     ::DeleteFileA(other.c_str());
-}
-
-TEST_F(StartupTest, HideOnStartupKeepsTheInitialisedWindowHidden)
-{
-    SetRegistryString(kAppKey, "InputPath", "C:\\Hidden");
-    SetRegistryDword(kAppKey, "HideOnStartup", 1);
-    ChildProcess hidden;
-    ASSERT_TRUE(hidden.Start(HalvernExePath()));
-    HWND window = WaitForMainWindow(hidden, false);
-    ASSERT_NE(window, nullptr);
-    char shown[MAX_PATH] = {};
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            ::GetDlgItemTextA(window, IDC_INPUT_PATH, shown, MAX_PATH);
-            return strcmp(shown, "C:\\Hidden") == 0;
-        },
-        10000))
-        << "the hidden window is initialised from the settings";
-    ::Sleep(2000);
-    EXPECT_FALSE(::IsWindowVisible(window));
-    ASSERT_TRUE(CloseAndWaitForExit(hidden, window));
-
-    SetRegistryDword(kAppKey, "HideOnStartup", 0);
-    ChildProcess shownRun;
-    ASSERT_TRUE(shownRun.Start(HalvernExePath()));
-    window = WaitForMainWindow(shownRun, true);
-    ASSERT_NE(window, nullptr) << "without HideOnStartup the window becomes visible";
-    ASSERT_TRUE(CloseAndWaitForExit(shownRun, window));
 }
