@@ -26,6 +26,10 @@ public:
     mpeg::StreamKind Kind() const;
     // Signalled whenever the filter makes progress that may let a waiting Receive go on.
     HANDLE ProgressEvent() const { return progress_.Get(); }
+    // Whether a Receive waits on the event; read and written with the streaming lock held, so
+    // that progress signals only a waiter (each event call is a trip to the Wine server).
+    bool Waiting() const { return waiting_; }
+    void SetWaiting(bool waiting) { waiting_ = waiting; }
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
     HRESULT GetMediaType(int index, CMediaType& type) override;
@@ -43,11 +47,14 @@ private:
     CProgramStreamMux* const mux_;
     const bool video_;
     UniqueHandle progress_;
+    bool waiting_ = false;
 };
 
 class CMuxOutputPin : public CBaseOutputPin {
 public:
-    static constexpr long BufferSize = 64 * 1024;
+    // As large as the file writer's buffer, so each sample is one write and few samples cross the
+    // allocator.
+    static constexpr long BufferSize = 1 << 20;
 
     CMuxOutputPin(CProgramStreamMux* mux, CBasePin* seekingInput);
 

@@ -81,7 +81,8 @@ void CProgramStreamMux::StartRun()
 void CProgramStreamMux::OnStopStreaming()
 {
     output_->DropPending();
-    Signal();
+    ::SetEvent(video_->ProgressEvent());
+    ::SetEvent(audio_->ProgressEvent());
 }
 
 int CProgramStreamMux::StreamOf(const CMuxInputPin& pin) const
@@ -96,8 +97,10 @@ CMuxInputPin& CProgramStreamMux::Other(const CMuxInputPin& pin)
 
 void CProgramStreamMux::Signal()
 {
-    ::SetEvent(video_->ProgressEvent());
-    ::SetEvent(audio_->ProgressEvent());
+    if (video_->Waiting())
+        ::SetEvent(video_->ProgressEvent());
+    if (audio_->Waiting())
+        ::SetEvent(audio_->ProgressEvent());
 }
 
 bool CProgramStreamMux::WritePack(const uint8_t* pack)
@@ -185,9 +188,9 @@ void CProgramStreamMux::WaitForRoom(CMuxInputPin& pin)
 {
     const DWORD started = ::GetTickCount();
     for (;;) {
-        ::ResetEvent(pin.ProgressEvent());
         {
             CriticalSectionLock streaming(StreamingLock());
+            pin.SetWaiting(false);
             if (!MustWait(pin))
                 return;
             const DWORD waited = ::GetTickCount() - started;
@@ -196,6 +199,9 @@ void CProgramStreamMux::WaitForRoom(CMuxInputPin& pin)
                 Progress(multiplexer_.StopWaitingFor(StreamOf(Other(pin))));
                 return;
             }
+            // Reset under the lock that progress is signalled under, so no signal is lost.
+            ::ResetEvent(pin.ProgressEvent());
+            pin.SetWaiting(true);
         }
         ::WaitForSingleObject(pin.ProgressEvent(), StallTimeoutMs);
     }
