@@ -147,7 +147,7 @@ bool CDecrypterInputPin::WaitForPace(REFERENCE_TIME start, double pace)
         const ULONGLONG now = decrypter_->RunningMilliseconds();
         if (now >= due)
             return true;
-        // Short steps, so that a pause holds the stream and a stop ends the wait at once.
+        // Short steps, so that a stop or a flush ends the wait at once.
         ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(due - now, 20)));
     }
 }
@@ -240,32 +240,20 @@ HRESULT CStandInDecrypter::OnStartStreaming()
     fault_ = ParseDecrypterFault(length < sizeof(text) ? text : "");
     if (!fault_.onlyFor.empty() && RecordingOf(graph_).find(fault_.onlyFor) == std::wstring::npos)
         fault_ = DecrypterFault();
-    CriticalSectionLock lock(clockLock_);
-    runningBefore_ = 0;
-    running_ = false;
+    runningSince_ = 0;
     return S_OK;
 }
 
 HRESULT CStandInDecrypter::OnRun(REFERENCE_TIME)
 {
-    CriticalSectionLock lock(clockLock_);
     runningSince_ = ::GetTickCount64();
-    running_ = true;
     return S_OK;
 }
 
-HRESULT CStandInDecrypter::OnPauseFromRun()
+ULONGLONG CStandInDecrypter::RunningMilliseconds() const
 {
-    CriticalSectionLock lock(clockLock_);
-    runningBefore_ += ::GetTickCount64() - runningSince_;
-    running_ = false;
-    return S_OK;
-}
-
-ULONGLONG CStandInDecrypter::RunningMilliseconds()
-{
-    CriticalSectionLock lock(clockLock_);
-    return runningBefore_ + (running_ ? ::GetTickCount64() - runningSince_ : 0);
+    const ULONGLONG since = runningSince_.load();
+    return since ? ::GetTickCount64() - since : 0;
 }
 
 DecrypterFault ParseDecrypterFault(const std::string& whole)

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <atomic>
 #include <memory>
 
 #include "filters/BaseFilter.h"
@@ -29,13 +30,12 @@ public:
     CDecrypterInputPin& Input() { return *input_; }
     CDecrypterOutputPin& Output() { return *output_; }
     const DecrypterFault& Fault() const { return fault_; }
-    // Wall milliseconds spent running since streaming started; pausing holds it.
-    ULONGLONG RunningMilliseconds();
+    // Wall milliseconds since the graph ran; 0 until it runs. Halvern never pauses a running graph.
+    ULONGLONG RunningMilliseconds() const;
 
 protected:
     HRESULT OnStartStreaming() override;
     HRESULT OnRun(REFERENCE_TIME start) override;
-    HRESULT OnPauseFromRun() override;
 
 private:
     CStandInDecrypter();
@@ -45,9 +45,5 @@ private:
     std::unique_ptr<CDecrypterOutputPin> output_;
     DecrypterFault fault_;
     IFilterGraph* graph_ = nullptr; // weak, as the base's
-
-    CriticalSection clockLock_;
-    ULONGLONG runningBefore_ = 0;
-    ULONGLONG runningSince_ = 0;
-    bool running_ = false;
+    std::atomic<ULONGLONG> runningSince_{0};
 };
