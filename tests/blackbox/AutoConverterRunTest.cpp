@@ -3,6 +3,7 @@
 // has finished.
 
 #include "res/resource.h"
+#include "tray/SystemTray.h"
 #include "tests/blackbox/BlackBoxFixture.h"
 
 using namespace testing_support;
@@ -62,9 +63,12 @@ TEST_F(AutoConverterRun, HiddenStartConvertsDroppedRecordingsAndReportsEachOnSta
     EXPECT_EQ(0u, CountOf(halvern.Output(), " - Failed.\n")) << halvern.Output();
     EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
 
-    // Through all of it the window stayed in the tray; the lock is held while Halvern runs.
+    // Through all of it the window stayed in the tray; the lock is held while Halvern runs. The
+    // tray icon's double-click brings the window up.
     EXPECT_FALSE(::IsWindowVisible(window));
     EXPECT_TRUE(FileExists(LockFilePath()));
+    ::SendMessageTimeoutA(window, WM_TRAY_CALLBACK, 128, WM_LBUTTONDBLCLK, SMTO_NORMAL, kPromptMs, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(window) && !::IsIconic(window); }, kPromptMs));
 
     EXPECT_TRUE(halvern.CloseAndWait());
     EXPECT_FALSE(FileExists(LockFilePath())) << "an orderly exit removes the lock file";
