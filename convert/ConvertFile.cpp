@@ -4,6 +4,7 @@
 #include "convert/OutputName.h"
 #include "convert/RunFeedback.h"
 #include "convert/WideText.h"
+#include "media/MediaErrors.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -243,6 +244,26 @@ void StopEveryFilter(IGraphBuilder* graph)
         filter->Stop();
 }
 
+// What Halvern's own recording source found wrong with the recording, as one more line of the
+// report; nothing for other failures, which the report already tells as well as it can.
+const char* FailureCause(HRESULT status)
+{
+    switch (status) {
+    case HALVERN_E_PROTECTED:
+        return "\nThe recording is protected: it cannot be converted.";
+    case HALVERN_E_NOT_RECORDING:
+        return "\nThe input file is not a recording.";
+    case HALVERN_E_BAD_HEADER:
+        return "\nThe recording's header is damaged.";
+    case HALVERN_E_NO_STREAMS:
+        return "\nThe recording holds no MPEG-2 video and no audio that can be converted.";
+    case HALVERN_E_DAMAGED:
+        return "\nThe recording is damaged.";
+    default:
+        return "";
+    }
+}
+
 HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const ConversionRequest& request,
                     const std::string& partialPath, std::string& report)
 {
@@ -277,6 +298,8 @@ HRESULT BuildAndRun(CConverterApp& app, LONG claim, IGraphBuilder* graph, const 
     }
     control->Stop(); // also when it never ran
     StopEveryFilter(graph);
+    if (FAILED(status))
+        report += FailureCause(status);
     return status;
 }
 

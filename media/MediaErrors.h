@@ -1,6 +1,7 @@
 #pragma once
-// Failure codes of Halvern's own filters, distinct from the system's so that a conversion report
-// can name the cause (FACILITY_ITF codes belong to the interface that returns them).
+// Failure codes of Halvern's own recording reading, distinct from the system's so that a
+// conversion report can name the cause (FACILITY_ITF codes belong to the interface that returns
+// them).
 
 #include <windows.h>
 

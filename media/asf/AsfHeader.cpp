@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "builtin/BuiltinErrors.h"
+#include "media/MediaErrors.h"
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
 

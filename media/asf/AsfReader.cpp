@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "builtin/BuiltinErrors.h"
+#include "media/MediaErrors.h"
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
 #include "media/mpeg/VideoHeaders.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "builtin/BuiltinClasses.h"
-#include "builtin/BuiltinErrors.h"
+#include "media/MediaErrors.h"
 #include "builtin/RecordingSource.h"
 #include "filters/ModuleLock.h"
 #include "framework/ScopedWin.h"

@@ -4,6 +4,7 @@
 #include "convert/RunFeedback.h"
 #include "res/resource.h"
 #include "settings/ConverterSettings.h"
+#include "tests/media/RecordingWriter.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
@@ -269,6 +270,22 @@ TEST_F(ConvertFileTest, FailedRunsShowTheReportUnderError)
     EXPECT_EQ(Balloons(), Texts{Error(report_ + "\nThe output file would replace the input file: nothing was converted.")});
     EXPECT_EQ(ReadFileBytes(input_), ReadFileBytes(VectorPath("plain-mp2.asf")));
     ExpectIdleControls();
+
+    // The report names what the recording source found wrong with the recording.
+    ResetControls();
+    test_recordings::RecordingOptions options;
+    options.videoPath = VectorPath("es\\video.m2v");
+    options.protection = test_recordings::Protection::EncryptionObject;
+    test_recordings::WrittenRecording written;
+    std::string error;
+    ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
+    EXPECT_FALSE(Convert(output_));
+    WriteFileBytes(input_, std::string(4096, 'x'));
+    EXPECT_FALSE(Convert(output_));
+    EXPECT_EQ(Balloons(), (Texts{Error(report_ + "Could not open input file\nThe recording is protected: it cannot be converted."),
+                                 Error(report_ + "Could not open input file\nThe input file is not a recording.")}));
+    ExpectIdleControls();
+    ASSERT_TRUE(CopyRecording(input_));
 
     // The writer cannot open a file that someone holds unshared, so the graph never runs.
     ResetControls();

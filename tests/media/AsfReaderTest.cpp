@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "builtin/BuiltinErrors.h"
+#include "media/MediaErrors.h"
 #include "media/asf/AsfReader.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"

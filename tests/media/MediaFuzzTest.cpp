@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "builtin/BuiltinErrors.h"
+#include "media/MediaErrors.h"
 #include "media/asf/AsfReader.h"
 #include "media/mpeg/Multiplexer.h"
 #include "tests/media/PackWalk.h"
