@@ -110,15 +110,6 @@ TEST(BuiltinDllTest, TheManifestFindsEveryClassOnAnyThreadWithNothingRegistered)
     EXPECT_EQ(S_FALSE, canUnload());
     held.Reset();
     EXPECT_EQ(S_OK, canUnload());
-
-    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto getClassObject =
-        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(dll, "DllGetClassObject")));
-    ASSERT_NE(nullptr, getClassObject);
-    ComPtr<IClassFactory> factory;
-    EXPECT_EQ(E_POINTER, getClassObject(CLSID_HalvernFileWriter, IID_IClassFactory, nullptr));
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(CLSID_FilterGraph, IID_PPV_ARGS(&factory)));
-    EXPECT_EQ(nullptr, factory.Get());
 }
 
 TEST(BuiltinDllTest, TheProgramManifestKeepsTheClassicLookAndRunsUnelevated)
