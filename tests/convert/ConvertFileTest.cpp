@@ -329,7 +329,6 @@ TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
     }
 }
 
-// Cancelled, stopped or stuck, a run ends at once and leaves nothing behind.
 // An output name that leaves the output directory, or is no plain file name, is never written.
 TEST_F(ConvertFileTest, OutputsOutsideTheOutputDirectoryAreRefused)
 {
@@ -348,6 +347,7 @@ TEST_F(ConvertFileTest, OutputsOutsideTheOutputDirectoryAreRefused)
     EXPECT_FALSE(FileExists(elsewhere + "Show.MPG"));
 }
 
+// Cancelled, stopped or stuck, a run ends at once and leaves nothing behind.
 TEST_F(ConvertFileTest, ACancelAStopOrAStallEndsTheRunPromptly)
 {
     UniqueHandle stop(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
