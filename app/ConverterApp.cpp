@@ -1,14 +1,12 @@
 #include "app/ConverterApp.h"
 
+#include "convert/InternalGraph.h"
 #include "framework/MessageBox.h"
-#include "res/resource.h"
 #include "ui/ConverterDlg.h"
 
 #include <commctrl.h>
 
 #include <cstring>
-
-const char kInternalGraphFileName[] = "InternalXGR.tmp";
 
 namespace {
 
@@ -39,7 +37,7 @@ bool QueryInternalGraphPath(char (&path)[MAX_PATH])
     path[0] = '\0';
     char directory[MAX_PATH];
     DWORD length = ::GetTempPathA(MAX_PATH, directory);
-    if (length == 0 || length >= MAX_PATH || length + sizeof(kInternalGraphFileName) > MAX_PATH)
+    if (length == 0 || length >= MAX_PATH || length + strlen(kInternalGraphFileName) + 1 > MAX_PATH)
         return false;
     strcpy(path, directory);
     strcat(path, kInternalGraphFileName);
@@ -48,20 +46,25 @@ bool QueryInternalGraphPath(char (&path)[MAX_PATH])
 
 } // namespace
 
-bool WriteInternalGraph(CStdioFile& file)
-{
-    HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
-    HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
-    const void* graph = loaded ? ::LockResource(loaded) : nullptr;
-    if (!graph)
-        return false;
-    return file.Write(graph, ::SizeofResource(nullptr, resource)) && file.Flush();
-}
-
-CConverterApp::CConverterApp() : ConversionCancelEvent(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
+CConverterApp::CConverterApp()
 {
     ProgramDirectory[0] = '\0';
     InternalGraphPath[0] = '\0';
+}
+
+// The parts go before the tray icon they show balloons on.
+CConverterApp::~CConverterApp() = default;
+
+void CConverterApp::StartAutoConvert()
+{
+    if (autoConverter_)
+        autoConverter_->StartAutoConvert(Settings);
+}
+
+void CConverterApp::StopAutoConvert()
+{
+    if (autoConverter_)
+        autoConverter_->StopAutoConvert();
 }
 
 BOOL CConverterApp::InitInstance()
@@ -81,37 +84,36 @@ BOOL CConverterApp::InitInstance()
         AfxMessageBox(kSecondInstanceText);
         return FALSE;
     }
-
-    // Left behind by a run that ended abnormally; a running instance holds it and it stays.
-    ::DeleteFileA(InternalGraphPath);
-
-    if (!InternalGraphFile.Open(InternalGraphPath, CStdioFile::modeCreate | CStdioFile::modeReadWrite
-                                                       | CStdioFile::shareExclusive | CStdioFile::typeText)) {
+    switch (OpenInternalGraph(InternalGraphPath, InternalGraphFile, graphs_.InternalGraph)) {
+    case InternalGraphOpen::Opened:
+        break;
+    case InternalGraphOpen::Locked:
         AfxMessageBox(kSecondInstanceText);
         return FALSE;
-    }
-    // Every conversion with the internal graph reads it from here; a file that did not take it
-    // whole would fail them all later, each with a misleading message.
-    if (!WriteInternalGraph(InternalGraphFile)) {
-        InternalGraphFile.Close();
-        ::DeleteFileA(InternalGraphPath);
+    case InternalGraphOpen::NotWritten:
         AfxMessageBox(kGraphNotWrittenText);
         return FALSE;
     }
+    graphs_.ProgramDirectory = ProgramDirectory;
 
     SetRegistryKey(kMaker);
-    Settings.Load();
+    Settings = CConverterSettings::Defaults();
+    Settings.Load(*this);
 
+    runView_ = std::make_unique<CRunView>(Tray, [this] { return autoConverter_->AutoConvertRunning(); });
+    engine_ = std::make_unique<CConversionEngine>(graphs_, *runView_);
+    autoConverter_ = std::make_unique<CAutoConverter>(*engine_);
     {
-        CConverterDlg dialog;
+        CConverterDlg dialog(MainDialogParts{*this, Settings, *engine_, *autoConverter_, Tray, *runView_,
+                                             ProgramDirectory, SystemPrompts()});
         m_pMainWnd = &dialog;
         dialog.DoModal();
 
-        Settings.Save();
+        Settings.Save(*this);
         StopAutoConvert();
         // A single-file conversion still running is cancelled and waited for: it must not be
-        // cut off with the internal graph's stream closed under it.
-        FinishSingleConversion();
+        // cut off with the program's state torn down under it.
+        engine_->FinishSingleConversion();
 
         InternalGraphFile.Close();
         ::DeleteFileA(InternalGraphPath);

@@ -2,11 +2,7 @@
 
 namespace {
 
+// The one application object; the framework finds it through AfxGetApp.
 CConverterApp theApp;
 
 } // namespace
-
-CConverterApp& ConverterApp()
-{
-    return theApp;
-}

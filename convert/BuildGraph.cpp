@@ -167,11 +167,11 @@ HRESULT BuildGraphFromDescription(IGraphBuilder* graph, const GraphDescription& 
     return status;
 }
 
-HRESULT BuildGraph(IGraphBuilder* graph, const std::string& graphChoice, const std::string& inputPath,
-                   const std::string& outputPath, std::string& report)
+HRESULT BuildGraph(IGraphBuilder* graph, const GraphSource& source, const std::string& graphChoice,
+                   const std::string& inputPath, const std::string& outputPath, std::string& report)
 {
     GraphDescription description;
-    if (FAILED(ReadGraphDescription(graphChoice, description))) {
+    if (FAILED(ReadGraphDescription(source, graphChoice, description))) {
         report += "Could not open \"" + graphChoice + "\"";
         return kNoResult;
     }

@@ -1,6 +1,5 @@
 #include "convert/GraphDescription.h"
 
-#include "app/ConverterApp.h"
 #include "convert/OutputName.h"
 #include "settings/ConverterSettings.h"
 
@@ -128,14 +127,10 @@ GraphDescription ReadGraphDescription(CStdioFile& source, UINT codePage)
     return description;
 }
 
-HRESULT ReadGraphDescription(const std::string& graphChoice, GraphDescription& description)
+HRESULT ReadGraphDescription(const GraphSource& source, const std::string& graphChoice, GraphDescription& description)
 {
-    CConverterApp& app = ConverterApp();
     if (graphChoice == kInternalGraphName) {
-        // Open from start-up to shutdown; a closed stream would pass for an empty graph.
-        if (!app.InternalGraphFile.IsOpen())
-            return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
-        description = ReadGraphDescription(app.InternalGraphFile);
+        description = source.InternalGraph;
         return S_OK;
     }
 
@@ -143,7 +138,7 @@ HRESULT ReadGraphDescription(const std::string& graphChoice, GraphDescription& d
     // not against whatever the working directory happens to be.
     if (!IsPlainGraphName(graphChoice))
         return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
-    std::string path = app.ProgramDirectory;
+    std::string path = source.ProgramDirectory;
     if (!path.empty() && path.back() != '\\')
         path += '\\';
     path += graphChoice;

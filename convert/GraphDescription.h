@@ -40,7 +40,13 @@ bool ParseGraphLine(const std::string& line, GraphEntry& entry, UINT codePage = 
 // Every entry from the stream's current position to its end. A read error counts as the end.
 GraphDescription ReadGraphDescription(CStdioFile& source, UINT codePage = CP_ACP);
 
-// The description the graph choice names: the application's internal-graph stream (which the run
-// has rewound) for the internal graph, otherwise the bare-named file in the program's directory.
-// Fails when that file cannot be opened (or the internal-graph stream is not open).
-HRESULT ReadGraphDescription(const std::string& graphChoice, GraphDescription& description);
+// Where graph choices are read: the internal graph, read once at start-up from the file that holds
+// it, and the program's directory, which holds the graph description files.
+struct GraphSource {
+    GraphDescription InternalGraph;
+    std::string ProgramDirectory; // ends with a backslash
+};
+
+// The description the graph choice names: the internal graph, or the bare-named file in the
+// program's directory. Fails when that file cannot be opened or is no graph description.
+HRESULT ReadGraphDescription(const GraphSource& source, const std::string& graphChoice, GraphDescription& description);

@@ -1,5 +1,8 @@
 #include "convert/OutputName.h"
 
+#include "convert/WideText.h"
+#include "framework/ScopedWin.h"
+
 #include <cstring>
 
 namespace {
@@ -107,4 +110,43 @@ bool HasExtension(const std::string& fileName, const std::string& extension)
 {
     return fileName.size() > extension.size() && fileName[fileName.size() - extension.size() - 1] == '.'
         && ::lstrcmpiA(fileName.c_str() + fileName.size() - extension.size(), extension.c_str()) == 0;
+}
+
+namespace {
+
+std::wstring FullPath(const std::string& path)
+{
+    const DWORD size = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return std::wstring();
+    std::string full(size, '\0');
+    const DWORD length = ::GetFullPathNameA(path.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size)
+        return std::wstring();
+    full.resize(length);
+    return ToWide(full, CP_ACP); // the file system's ANSI functions use the process code page
+}
+
+bool QueryFileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    UniqueFileHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && ::GetFileInformationByHandle(file.Get(), &info);
+}
+
+} // namespace
+
+bool NamesSameFile(const std::string& first, const std::string& second)
+{
+    const std::wstring firstFull = FullPath(first);
+    const std::wstring secondFull = FullPath(second);
+    if (!firstFull.empty()
+        && ::CompareStringOrdinal(firstFull.c_str(), -1, secondFull.c_str(), -1, TRUE) == CSTR_EQUAL)
+        return true;
+    // Short names and links reach one file under another path.
+    BY_HANDLE_FILE_INFORMATION firstInfo;
+    BY_HANDLE_FILE_INFORMATION secondInfo;
+    return QueryFileIdentity(first, firstInfo) && QueryFileIdentity(second, secondInfo)
+        && firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber
+        && firstInfo.nFileIndexHigh == secondInfo.nFileIndexHigh && firstInfo.nFileIndexLow == secondInfo.nFileIndexLow;
 }

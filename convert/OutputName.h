@@ -40,3 +40,7 @@ bool LiesDirectlyIn(const std::string& path, const std::string& directory, UINT 
 
 // True when the name ends with "." + extension, letter case aside.
 bool HasExtension(const std::string& fileName, const std::string& extension);
+
+// True when both paths name one file: equal full paths regardless of letter case, or, when both
+// exist, one file reached by two names.
+bool NamesSameFile(const std::string& first, const std::string& second);

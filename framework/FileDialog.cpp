@@ -9,18 +9,7 @@ namespace {
 // Room for one path; the dialogs here never allow multiple selection.
 constexpr size_t kFileBufferSize = 1024;
 
-FileDialogHandler& Handler()
-{
-    static FileDialogHandler handler;
-    return handler;
-}
-
 } // namespace
-
-void SetFileDialogHandler(FileDialogHandler handler)
-{
-    Handler() = std::move(handler);
-}
 
 std::string FileDialogFilter(const char* barFilter)
 {
@@ -65,11 +54,7 @@ INT_PTR CFileDialog::DoModal()
         owner = AfxGetApp()->m_pMainWnd->m_hWnd;
     m_ofn.hwndOwner = owner;
 
-    BOOL chosen;
-    if (Handler())
-        chosen = Handler()(m_ofn);
-    else
-        chosen = m_open ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
+    const BOOL chosen = m_open ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
     m_file.back() = '\0';
     return chosen ? IDOK : IDCANCEL;
 }

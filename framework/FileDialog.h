@@ -6,7 +6,6 @@
 
 #include <commdlg.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,9 +38,3 @@ private:
 
 // Bar notation to the system's form: every '|' becomes a NUL, so "a|b||" gives "a\0b\0\0".
 std::string FileDialogFilter(const char* barFilter);
-
-// Tests answer file dialogs through this instead of the real one: it receives the prepared record,
-// writes the chosen path into lpstrFile and gives TRUE, or gives FALSE for a cancel. An empty
-// function restores the real dialogs.
-using FileDialogHandler = std::function<BOOL(OPENFILENAMEA& ofn)>;
-void SetFileDialogHandler(FileDialogHandler handler);

@@ -13,6 +13,8 @@ public:
     void Close() { find_.Reset(); }
 
     std::string GetFileName() const { return data_.cFileName; }
+    // The 8.3 name the file system made for a long name; empty when it made none.
+    std::string GetShortName() const { return data_.cAlternateFileName; }
     bool IsDirectory() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
     FILETIME GetLastWriteTime() const { return data_.ftLastWriteTime; }
     ULONGLONG GetLength() const

@@ -3,26 +3,9 @@
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"
 
-namespace {
-
-MessageBoxHandler& Handler()
-{
-    static MessageBoxHandler handler;
-    return handler;
-}
-
-} // namespace
-
-void SetMessageBoxHandler(MessageBoxHandler handler)
-{
-    Handler() = std::move(handler);
-}
-
 int AfxMessageBox(const char* text, UINT type)
 {
     type = (type & ~MB_ICONMASK) | MB_ICONWARNING;
-    if (Handler())
-        return Handler()(text, type);
     CWinApp* app = AfxGetApp();
     HWND owner = nullptr;
     if (app && app->m_pMainWnd && ::IsWindow(app->m_pMainWnd->m_hWnd))

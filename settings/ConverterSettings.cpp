@@ -40,40 +40,37 @@ std::string DefaultRecordingDirectory()
     return expanded;
 }
 
-CConverterSettings::CConverterSettings()
-    : InputPath(DefaultRecordingDirectory()),
-      OutputPath(InputPath),
-      InputExt("DVR-MS"),
-      OutputExt("MPG"),
-      UseFilterGraph(kInternalGraphName),
-      DeleteSourceFile(0),
-      HideOnStartup(0),
-      AutoStartConvert(0)
+CConverterSettings CConverterSettings::Defaults()
 {
+    CConverterSettings defaults;
+    defaults.InputPath = DefaultRecordingDirectory();
+    defaults.OutputPath = defaults.InputPath;
+    defaults.InputExt = "DVR-MS";
+    defaults.OutputExt = "MPG";
+    defaults.UseFilterGraph = kInternalGraphName;
+    return defaults;
 }
 
-void CConverterSettings::Load()
+void CConverterSettings::Load(CWinApp& profile)
 {
-    CWinApp* app = AfxGetApp();
-    InputPath = app->GetProfileString(kSection, "InputPath", InputPath.c_str());
-    OutputPath = app->GetProfileString(kSection, "OutputPath", OutputPath.c_str());
-    InputExt = app->GetProfileString(kSection, "InputExt", InputExt.c_str());
-    OutputExt = app->GetProfileString(kSection, "OutputExt", OutputExt.c_str());
-    UseFilterGraph = app->GetProfileString(kSection, "UseFilterGraph", UseFilterGraph.c_str());
-    DeleteSourceFile = app->GetProfileInt(kSection, "DeleteSourceFile", static_cast<int>(DeleteSourceFile));
-    HideOnStartup = app->GetProfileInt(kSection, "HideOnStartup", static_cast<int>(HideOnStartup));
-    AutoStartConvert = app->GetProfileInt(kSection, "AutoStartConvert", static_cast<int>(AutoStartConvert));
+    InputPath = profile.GetProfileString(kSection, "InputPath", InputPath.c_str());
+    OutputPath = profile.GetProfileString(kSection, "OutputPath", OutputPath.c_str());
+    InputExt = profile.GetProfileString(kSection, "InputExt", InputExt.c_str());
+    OutputExt = profile.GetProfileString(kSection, "OutputExt", OutputExt.c_str());
+    UseFilterGraph = profile.GetProfileString(kSection, "UseFilterGraph", UseFilterGraph.c_str());
+    DeleteSourceFile = profile.GetProfileInt(kSection, "DeleteSourceFile", static_cast<int>(DeleteSourceFile));
+    HideOnStartup = profile.GetProfileInt(kSection, "HideOnStartup", static_cast<int>(HideOnStartup));
+    AutoStartConvert = profile.GetProfileInt(kSection, "AutoStartConvert", static_cast<int>(AutoStartConvert));
 }
 
-void CConverterSettings::Save()
+void CConverterSettings::Save(CWinApp& profile) const
 {
-    CWinApp* app = AfxGetApp();
-    app->WriteProfileString(kSection, "InputPath", InputPath.c_str());
-    app->WriteProfileString(kSection, "OutputPath", OutputPath.c_str());
-    app->WriteProfileString(kSection, "InputExt", InputExt.c_str());
-    app->WriteProfileString(kSection, "OutputExt", OutputExt.c_str());
-    app->WriteProfileString(kSection, "UseFilterGraph", UseFilterGraph.c_str());
-    app->WriteProfileInt(kSection, "DeleteSourceFile", static_cast<int>(DeleteSourceFile));
-    app->WriteProfileInt(kSection, "HideOnStartup", static_cast<int>(HideOnStartup));
-    app->WriteProfileInt(kSection, "AutoStartConvert", static_cast<int>(AutoStartConvert));
+    profile.WriteProfileString(kSection, "InputPath", InputPath.c_str());
+    profile.WriteProfileString(kSection, "OutputPath", OutputPath.c_str());
+    profile.WriteProfileString(kSection, "InputExt", InputExt.c_str());
+    profile.WriteProfileString(kSection, "OutputExt", OutputExt.c_str());
+    profile.WriteProfileString(kSection, "UseFilterGraph", UseFilterGraph.c_str());
+    profile.WriteProfileInt(kSection, "DeleteSourceFile", static_cast<int>(DeleteSourceFile));
+    profile.WriteProfileInt(kSection, "HideOnStartup", static_cast<int>(HideOnStartup));
+    profile.WriteProfileInt(kSection, "AutoStartConvert", static_cast<int>(AutoStartConvert));
 }

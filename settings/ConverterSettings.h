@@ -5,25 +5,29 @@
 
 #include <string>
 
+class CWinApp;
+
 extern const char kInternalGraphName[]; // "<Internal DVR to MPG graph>"
 
 class CConverterSettings {
 public:
-    // Computes the defaults; reads the media centre's recording directory.
-    CConverterSettings();
+    // The defaults: the media centre's recording directory as both paths, read from the registry
+    // now; a record made otherwise starts empty.
+    static CConverterSettings Defaults();
 
-    // Both go through the application's profile functions, in field order.
-    void Load();
-    void Save();
+    // Both go through the application's profile functions, in field order; Load keeps a value
+    // that the profile does not hold.
+    void Load(CWinApp& profile);
+    void Save(CWinApp& profile) const;
 
     std::string InputPath;
     std::string OutputPath;
     std::string InputExt;
     std::string OutputExt;
     std::string UseFilterGraph;
-    DWORD DeleteSourceFile;
-    DWORD HideOnStartup;
-    DWORD AutoStartConvert;
+    DWORD DeleteSourceFile = 0;
+    DWORD HideOnStartup = 0;
+    DWORD AutoStartConvert = 0;
 };
 
 // The media centre's recording directory, or "C:\" when it cannot be read whole.

@@ -3,6 +3,7 @@
 // shell's broadcasts ("TaskbarCreated", work-area changes) so the icon can put itself back.
 
 #include "framework/ScopedWin.h"
+#include "tray/BalloonNotices.h"
 #include "framework/Wnd.h"
 
 #include <shellapi.h>
@@ -11,7 +12,7 @@
 
 constexpr UINT WM_TRAY_CALLBACK = WM_APP + 10;
 
-class CSystemTray : public CWnd {
+class CSystemTray : public CWnd, public IBalloonNotices {
 public:
     // Seams for tests. A function left empty is the real one (Shell_NotifyIconA, GetVersion,
     // GetVersionExA); the code page of the text fields is the system's ANSI code page by default.
@@ -27,7 +28,7 @@ public:
     ~CSystemTray() override;
 
     BOOL AddToTray(CWnd* owner, UINT callbackMessage, const char* tooltip, HICON icon, UINT iconId);
-    BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT timeoutSeconds);
+    BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT timeoutSeconds) override;
     BOOL RemoveFromTray();
 
     NOTIFYICONDATAA IconRecord;

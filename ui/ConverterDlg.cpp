@@ -1,14 +1,8 @@
 #include "ui/ConverterDlg.h"
 
-#include "app/ConverterApp.h"
 #include "convert/OutputName.h"
-#include "convert/RunFeedback.h"
-#include "framework/FileDialog.h"
 #include "framework/FileFind.h"
-#include "framework/MessageBox.h"
 #include "res/resource.h"
-#include "settings/ConverterSettings.h"
-#include "tray/SystemTray.h"
 #include "ui/AboutDlg.h"
 
 #include <windowsx.h>
@@ -44,9 +38,10 @@ const CConverterDlg::CommandRoute CConverterDlg::kCommandRoutes[] = {
     // The two "..." buttons (IDC_BROWSE_INPUT, IDC_BROWSE_OUTPUT) have no command yet.
 };
 
-CConverterDlg::CConverterDlg()
+CConverterDlg::CConverterDlg(MainDialogParts parts)
     : CDialog(IDD_HALVERN_DIALOG),
-      m_hIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)))
+      m_hIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      parts_(std::move(parts))
 {
 }
 
@@ -58,7 +53,7 @@ CConverterDlg::~CConverterDlg()
 
 INT_PTR CConverterDlg::DoModal()
 {
-    return RunOwnModal(ConverterApp().Settings.HideOnStartup == 0);
+    return RunOwnModal(parts_.Settings.HideOnStartup == 0);
 }
 
 BOOL CConverterDlg::OnInitDialog()
@@ -66,7 +61,7 @@ BOOL CConverterDlg::OnInitDialog()
     CDialog::OnInitDialog();
     g_mainDialog = this;
     // Conversion runs update this window's controls from their own threads.
-    AttachConversionWindow(m_hWnd);
+    parts_.RunView.AttachWindow(m_hWnd);
 
     char aboutText[256] = {};
     ::LoadStringA(::GetModuleHandleA(nullptr), IDS_ABOUTBOX, aboutText, sizeof(aboutText));
@@ -85,10 +80,9 @@ BOOL CConverterDlg::OnInitDialog()
     m_previousWndProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindowProc)));
 
-    CConverterApp& app = ConverterApp();
-    app.Tray.AddToTray(this, WM_TRAY_CALLBACK, "Halvern", m_hIcon, IDR_MAINFRAME);
+    parts_.Tray.AddToTray(this, WM_TRAY_CALLBACK, "Halvern", m_hIcon, IDR_MAINFRAME);
 
-    if (app.Settings.AutoStartConvert)
+    if (parts_.Settings.AutoStartConvert)
         OnStartAutoConvert();
     return TRUE;
 }
@@ -97,7 +91,7 @@ void CConverterDlg::FillGraphList()
 {
     // The list sorts itself (CBS_SORT), so the search order does not matter.
     SendDlgItemMessage(IDC_GRAPH_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kInternalGraphName));
-    std::string pattern = std::string(ConverterApp().ProgramDirectory) + "*.xgr";
+    std::string pattern = parts_.ProgramDirectory + "*.xgr";
     CFileFind find;
     for (bool found = find.FindFile(pattern.c_str()); found; found = find.FindNextFile()) {
         if (find.IsDirectory())
@@ -200,7 +194,7 @@ void CConverterDlg::OnDestroy()
 {
     // A conversion may outlive the window (the Auto Converter finishing at exit); from here on its
     // updates of the controls do nothing.
-    DetachConversionWindow();
+    parts_.RunView.DetachWindow();
 }
 
 LRESULT CALLBACK CConverterDlg::MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -222,26 +216,25 @@ LRESULT CALLBACK CConverterDlg::MainWindowProc(HWND hwnd, UINT msg, WPARAM wPara
 
 void CConverterDlg::OnConfigure()
 {
-    AfxMessageBox("Not implemented yet");
+    parts_.Prompts.Message("Not implemented yet", MB_OK);
 }
 
 void CConverterDlg::OnStartAutoConvert()
 {
     EnableDlgItem(IDC_START_AUTO, FALSE);
-    ConverterApp().StartAutoConvert();
+    parts_.AutoConverter.StartAutoConvert(parts_.Settings);
     EnableDlgItem(IDC_STOP_AUTO, TRUE);
 }
 
 void CConverterDlg::OnStopAutoConvert()
 {
     EnableDlgItem(IDC_STOP_AUTO, FALSE);
-    ConverterApp().StopAutoConvert();
+    parts_.AutoConverter.StopAutoConvert();
     EnableDlgItem(IDC_START_AUTO, TRUE);
 }
 
 void CConverterDlg::OnConvertSingleFile()
 {
-    CConverterApp& app = ConverterApp();
     // The button does what it reads. A run that has claimed the busy flag but not yet shown itself
     // (one queued behind a cancelled run that is finishing) is not cancelled by a click on
     // "Convert Single File...".
@@ -249,11 +242,11 @@ void CConverterDlg::OnConvertSingleFile()
         // Clearing the flag is the cancel request; the conversion enables the button again when
         // it has stopped.
         EnableDlgItem(IDC_CONVERT_SINGLE, FALSE);
-        app.CancelConversion();
+        parts_.Engine.CancelConversion();
         return;
     }
 
-    const CConverterSettings& settings = app.Settings;
+    const CConverterSettings& settings = parts_.Settings;
     std::string filter = "Input Files (*." + settings.InputExt + ")|*." + settings.InputExt
         + "|All Files (*.*)|*.*||";
     std::string initialName = settings.InputPath;
@@ -261,14 +254,13 @@ void CConverterDlg::OnConvertSingleFile()
         initialName += '\\';
     initialName += "*." + settings.InputExt;
 
-    CFileDialog dialog(TRUE, nullptr, initialName.c_str(), OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
-                       filter.c_str());
-    if (dialog.DoModal() != IDOK)
+    std::string inputPath;
+    if (!parts_.Prompts.ChooseFile(initialName, filter, inputPath))
         return;
 
-    const std::string inputPath = dialog.GetPathName();
     const std::string outputPath = OutputPathFor(settings.OutputPath, FileNameOf(inputPath), settings.OutputExt);
-    if (app.StartSingleConversion(inputPath, outputPath)) {
+    if (parts_.Engine.StartSingleConversion(
+            ConversionRequest{inputPath, outputPath, settings.UseFilterGraph, nullptr, settings.OutputPath})) {
         // Shown as running, and cancellable, from now on, also while the run waits for its turn.
         EnableDlgItem(IDC_STOP_AUTO, FALSE);
         SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
@@ -283,15 +275,14 @@ void CConverterDlg::OnSettingsChanged()
 
 void CConverterDlg::OnApplySettings()
 {
-    CConverterApp& app = ConverterApp();
-    const bool wasRunning = app.AutoConvertRunning.load() != 0;
-    if (wasRunning && AfxMessageBox(kRestartQuestion, MB_YESNO) != IDYES)
+    const bool wasRunning = parts_.AutoConverter.AutoConvertRunning();
+    if (wasRunning && parts_.Prompts.Message(kRestartQuestion, MB_YESNO) != IDYES)
         return;
 
     // The worker must not see the record half-written: stop it first, start it after the save.
     OnStopAutoConvert();
 
-    CConverterSettings& settings = app.Settings;
+    CConverterSettings& settings = parts_.Settings;
     settings.InputPath = GetDlgItemText(IDC_INPUT_PATH);
     settings.OutputPath = GetDlgItemText(IDC_OUTPUT_PATH);
     settings.InputExt = GetDlgItemText(IDC_INPUT_EXT);
@@ -300,7 +291,7 @@ void CConverterDlg::OnApplySettings()
     settings.DeleteSourceFile = IsDlgButtonChecked(IDC_DELETE_SOURCE) == BST_CHECKED ? 1 : 0;
     settings.HideOnStartup = IsDlgButtonChecked(IDC_HIDE_ON_STARTUP) == BST_CHECKED ? 1 : 0;
     settings.AutoStartConvert = IsDlgButtonChecked(IDC_AUTOSTART) == BST_CHECKED ? 1 : 0;
-    settings.Save();
+    settings.Save(parts_.Profile);
 
     EnableDlgItem(IDC_APPLY, FALSE);
     EnableDlgItem(IDC_CANCEL_CHANGES, FALSE);
@@ -311,7 +302,7 @@ void CConverterDlg::OnApplySettings()
 
 void CConverterDlg::OnCancelChanges()
 {
-    const CConverterSettings& settings = ConverterApp().Settings;
+    const CConverterSettings& settings = parts_.Settings;
     SetDlgItemText(IDC_INPUT_PATH, settings.InputPath.c_str());
     SetDlgItemText(IDC_OUTPUT_PATH, settings.OutputPath.c_str());
     SetDlgItemText(IDC_INPUT_EXT, settings.InputExt.c_str());

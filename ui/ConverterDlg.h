@@ -1,16 +1,35 @@
 #pragma once
 // The main window: settings, graph choice, the commands and the conversion's progress.
 
+#include "autoconv/AutoConverter.h"
+#include "convert/ConversionEngine.h"
 #include "framework/Dialog.h"
+#include "framework/WinApp.h"
+#include "settings/ConverterSettings.h"
+#include "tray/SystemTray.h"
+#include "ui/RunView.h"
+#include "ui/UserPrompts.h"
 
 #include <string>
 
 // The system-menu command of the about box; the low four bits are the system's own.
 constexpr UINT IDM_ABOUTBOX = 0x0010;
 
+// What the main window works with; all of it outlives the window.
+struct MainDialogParts {
+    CWinApp& Profile; // where the settings are saved
+    CConverterSettings& Settings;
+    CConversionEngine& Engine;
+    CAutoConverter& AutoConverter;
+    CSystemTray& Tray;
+    CRunView& RunView;
+    std::string ProgramDirectory; // ends with a backslash; the graph list is read from it
+    UserPrompts Prompts;
+};
+
 class CConverterDlg : public CDialog {
 public:
-    CConverterDlg();
+    explicit CConverterDlg(MainDialogParts parts);
     // Takes a window that is still there (a modeless one) with it while the handlers still exist.
     ~CConverterDlg() override;
 
@@ -44,6 +63,8 @@ protected:
     WNDPROC m_previousWndProc = nullptr;
 
 private:
+    MainDialogParts parts_;
+
     void FillGraphList();
     void SelectGraph(const std::string& name);
     std::string SelectedGraph();

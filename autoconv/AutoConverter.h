@@ -1,0 +1,58 @@
+#pragma once
+// The Auto Converter: a worker thread that watches the input directory and converts every
+// finished recording that has no output yet, with the settings it was started with.
+
+#include "convert/ConversionEngine.h"
+#include "framework/ScopedWin.h"
+#include "settings/ConverterSettings.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+// Whether a converted recording may go: its output is a file and not empty.
+bool HasUsableOutput(const std::string& outputPath);
+
+// Where the worker's lines go; by default standard output, flushed as each is written.
+using WorkerOutput = std::function<void(const char* text)>;
+void WriteToStandardOutput(const char* text);
+
+class CAutoConverter {
+public:
+    struct Options {
+        WorkerOutput Output = WriteToStandardOutput;
+        // Without a change in the input directory, the worker scans again after this wait.
+        DWORD ScanWaitMs = 60000;
+        // Called by the worker after each pass over the input directory, scanned or skipped.
+        std::function<void()> PassDone;
+    };
+
+    explicit CAutoConverter(CConversionEngine& engine) : CAutoConverter(engine, Options()) {}
+    CAutoConverter(CConversionEngine& engine, Options options);
+    // Stops a worker still running.
+    ~CAutoConverter();
+    CAutoConverter(const CAutoConverter&) = delete;
+    CAutoConverter& operator=(const CAutoConverter&) = delete;
+
+    // Starts the worker with a copy of the settings, unless one is running.
+    void StartAutoConvert(const CConverterSettings& settings);
+    // Requests a stop, which also ends the worker's conversion, and waits for the worker to end,
+    // handling the messages the conversion sends to this thread's windows meanwhile.
+    void StopAutoConvert();
+    // A worker has started and not yet ended.
+    bool AutoConvertRunning() const { return running_.load() != 0; }
+
+private:
+    class Worker;
+    static unsigned __stdcall AutoConvertThread(void* parameter);
+
+    CConversionEngine& engine_;
+    const Options options_;
+    CConverterSettings settings_;
+    std::atomic<LONG> running_{0};
+    std::atomic<LONG> stopRequest_{0};
+    UniqueHandle stopEvent_;
+    UniqueHandle thread_;
+};

@@ -1,0 +1,457 @@
+#include "convert/ConversionEngine.h"
+
+#include "convert/BuildGraph.h"
+#include "convert/OutputName.h"
+#include "framework/MessagePump.h"
+#include "media/MediaErrors.h"
+
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <process.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+const char kOverwritesInput[] = "\nThe output file would replace the input file: nothing was converted.";
+const char kNothingWritten[] = "\nNothing was written to the output file.";
+const char kNotPublished[] = "\nCould not replace the output file.";
+const char kOutsideOutputDirectory[] = "\nThe output file would not lie in the output directory: nothing was converted.";
+const char kStalled[] = "\nThe conversion stopped making progress and was cancelled.";
+
+// Looks through the events that came in for those that end a stream; result is the first failure
+// among them, else S_OK. Wine's graph manager ends WaitForCompletion only when every renderer has
+// completed, also after a source reported an error and ended its streams, so an error shows up only
+// here.
+bool TakeEndOfStream(IMediaEvent* events, HRESULT& result)
+{
+    bool ended = false;
+    result = S_OK;
+    long code = 0;
+    LONG_PTR first = 0;
+    LONG_PTR second = 0;
+    while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+        const HRESULT reported = static_cast<HRESULT>(first);
+        HRESULT outcome = S_OK;
+        bool ends = true;
+        switch (code) {
+        case EC_COMPLETE:
+            outcome = FAILED(reported) ? reported : S_OK;
+            break;
+        case EC_USERABORT:
+            outcome = E_ABORT;
+            break;
+        case EC_ERRORABORT:
+        case EC_ERRORABORTEX:
+        case EC_STREAM_ERROR_STOPPED:
+            outcome = FAILED(reported) ? reported : E_FAIL;
+            break;
+        default:
+            ends = false;
+            break;
+        }
+        events->FreeEventParams(code, first, second);
+        ended = ended || ends;
+        if (FAILED(outcome) && SUCCEEDED(result))
+            result = outcome;
+    }
+    return ended;
+}
+
+ULONGLONG FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Notices when the output stops growing. Under Wine the playing position follows the graph's
+// clock whether or not anything flows, so the output's size is the measure of progress.
+class StallWatch {
+public:
+    StallWatch(const std::string& path, DWORD limitMs)
+        : path_(path), limitMs_(limitMs), size_(FileSize(path)), since_(::GetTickCount())
+    {
+    }
+
+    bool Stalled()
+    {
+        const ULONGLONG size = FileSize(path_);
+        const DWORD now = ::GetTickCount();
+        if (size != size_) {
+            size_ = size;
+            since_ = now;
+        }
+        return now - since_ >= limitMs_;
+    }
+
+private:
+    const std::string path_;
+    const DWORD limitMs_;
+    ULONGLONG size_;
+    DWORD since_;
+};
+
+// The outcome of a graph that ended: only a stream that completed without an error counts.
+HRESULT EndedStatus(HRESULT completion, long code, bool ended, HRESULT queued)
+{
+    if (completion == E_ABORT)
+        return ended ? queued : E_ABORT;
+    if (FAILED(completion))
+        return completion;
+    if (code != EC_COMPLETE)
+        return code == EC_USERABORT ? E_ABORT : E_FAIL;
+    return queued;
+}
+
+// Seconds cut toward zero, held to the range of a LONG (NaN gives 0).
+LONG WholeSeconds(double seconds)
+{
+    if (std::isnan(seconds))
+        return 0;
+    if (seconds >= static_cast<double>(LONG_MAX))
+        return LONG_MAX;
+    if (seconds <= static_cast<double>(LONG_MIN))
+        return LONG_MIN;
+    return static_cast<LONG>(seconds); // toward zero
+}
+
+// When one filter refuses to pause, Wine's graph manager counts the graph as stopped but leaves
+// the other filters paused; it then neither stops them nor can release them. Stopping each filter
+// as well is harmless where the graph did its job.
+void StopEveryFilter(IGraphBuilder* graph)
+{
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(&filters)))
+        return;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK)
+        filter->Stop();
+}
+
+// What Halvern's own recording source found wrong with the recording, as one more line of the
+// report; nothing for other failures, which the report already tells as well as it can.
+const char* FailureCause(HRESULT status)
+{
+    switch (status) {
+    case HALVERN_E_PROTECTED:
+        return "\nThe recording is protected: it cannot be converted.";
+    case HALVERN_E_NOT_RECORDING:
+        return "\nThe input file is not a recording.";
+    case HALVERN_E_BAD_HEADER:
+        return "\nThe recording's header is damaged.";
+    case HALVERN_E_NO_STREAMS:
+        return "\nThe recording holds no MPEG-2 video and no audio that can be converted.";
+    case HALVERN_E_DAMAGED:
+        return "\nThe recording is damaged.";
+    default:
+        return "";
+    }
+}
+
+// Gives the finished file its output name, replacing an earlier output only now. A graph whose
+// writer wrote nothing, or wrote under another name, has produced no output.
+HRESULT PublishOutput(const std::string& partialPath, const std::string& outputPath, std::string& report)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(partialPath.c_str(), GetFileExInfoStandard, &data)
+        || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
+        report += kNothingWritten;
+        return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+    }
+    if (!::MoveFileExA(partialPath.c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const HRESULT failure = HRESULT_FROM_WIN32(::GetLastError());
+        report += kNotPublished;
+        return failure;
+    }
+    return S_OK;
+}
+
+
+void ForgetEndedThreads(std::vector<UniqueHandle>& threads)
+{
+    for (auto it = threads.begin(); it != threads.end();) {
+        if (::WaitForSingleObject(it->Get(), 0) == WAIT_OBJECT_0)
+            it = threads.erase(it);
+        else
+            ++it;
+    }
+}
+
+} // namespace
+
+// One conversion from its graph manager to its report.
+struct CConversionEngine::Run {
+    CConversionEngine& engine;
+    const LONG claim;
+    const ConversionRequest& request;
+    const std::string partialPath;
+    std::string report;
+
+    HRESULT BuildAndRun(IGraphBuilder* graph);
+    HRESULT WaitForGraph(IMediaEvent* events, IMediaPosition* position);
+};
+
+// Waits until the graph ends, the run is cancelled or stopped, or its output stalls. The graph's
+// event handle and the cancel and stop events end the wait at once; the progress moves every
+// progress step.
+HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, IMediaPosition* position)
+{
+    HANDLE handles[3] = {};
+    DWORD count = 0;
+    OAEVENT graphEvent = 0;
+    if (SUCCEEDED(events->GetEventHandle(&graphEvent)) && graphEvent)
+        handles[count++] = reinterpret_cast<HANDLE>(graphEvent);
+    const DWORD cancelIndex = count;
+    handles[count++] = engine.cancelEvent_.Get();
+    const DWORD stopIndex = count;
+    if (request.stopEvent)
+        handles[count++] = request.stopEvent;
+
+    const DWORD step = engine.timings_.ProgressStepMs;
+    StallWatch stall(partialPath, engine.timings_.StallMs);
+    HRESULT status = S_OK;
+    DWORD stepStart = ::GetTickCount();
+    for (;;) {
+        const DWORD elapsed = ::GetTickCount() - stepStart;
+        const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, elapsed >= step ? 0 : step - elapsed);
+        const bool stopped = request.stopEvent && woke == WAIT_OBJECT_0 + stopIndex;
+        if (stopped || (woke == WAIT_OBJECT_0 + cancelIndex && engine.Cancelled(claim))) {
+            status = E_ABORT;
+            break;
+        }
+        long code = 0;
+        const HRESULT completion = events->WaitForCompletion(0, &code);
+        HRESULT queued = S_OK;
+        const bool ended = TakeEndOfStream(events, queued);
+        if (completion != E_ABORT || ended) {
+            status = EndedStatus(completion, code, ended, queued);
+            break;
+        }
+        if (engine.busy_.load() != claim) {
+            status = E_ABORT; // cancelled by the flag alone
+            break;
+        }
+        if (woke == WAIT_FAILED)
+            ::Sleep(step / 10); // never spin
+        if (::GetTickCount() - stepStart < step)
+            continue;
+        stepStart = ::GetTickCount();
+        REFTIME now = 0;
+        position->get_CurrentPosition(&now);
+        engine.observer_.OnProgressPosition(WholeSeconds(now));
+        if (stall.Stalled()) {
+            report += kStalled;
+            status = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+            break;
+        }
+    }
+    REFTIME end = 0;
+    position->get_CurrentPosition(&end);
+    engine.observer_.OnProgressPosition(WholeSeconds(end));
+    engine.observer_.OnProgressPosition(0);
+    return status;
+}
+
+HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
+{
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    ComPtr<IMediaPosition> position;
+    HRESULT status = graph->QueryInterface(IID_PPV_ARGS(&control));
+    if (FAILED(status))
+        return status;
+    // MinGW's headers give these two no __uuidof, hence the explicit identifiers.
+    status = graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
+    if (FAILED(status))
+        return status;
+    status = graph->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(position.GetAddressOf()));
+    if (FAILED(status))
+        return status;
+
+    // Left by a run that was killed; the writer may not truncate what it finds.
+    ::DeleteFileA(partialPath.c_str());
+
+    status = BuildGraph(graph, engine.graphs_, request.graphChoice, request.inputPath, partialPath, report);
+    if (SUCCEEDED(status)) {
+        report += "\nGraph filters added & pins connected! Converting...";
+        engine.observer_.OnGraphBuilt(report);
+        status = control->Run();
+        if (SUCCEEDED(status)) {
+            REFTIME duration = 0;
+            position->get_Duration(&duration);
+            engine.observer_.OnProgressRange(WholeSeconds(duration));
+            status = WaitForGraph(events.Get(), position.Get());
+        }
+    }
+    control->Stop(); // also when it never ran
+    StopEveryFilter(graph);
+    if (FAILED(status))
+        report += FailureCause(status);
+    return status;
+}
+
+CConversionEngine::CConversionEngine(const GraphSource& graphs, IConversionObserver& observer, ConversionTimings timings)
+    : graphs_(graphs), observer_(observer), timings_(timings), cancelEvent_(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
+CConversionEngine::~CConversionEngine()
+{
+    FinishSingleConversion();
+}
+
+LONG CConversionEngine::Claim()
+{
+    LONG claim = 0;
+    while (claim == 0) // 0 means idle, so the mark skips it when the counter wraps
+        claim = static_cast<LONG>(static_cast<ULONG>(lastClaim_.fetch_add(1)) + 1u);
+    LONG idle = 0;
+    return busy_.compare_exchange_strong(idle, claim) ? claim : 0;
+}
+
+void CConversionEngine::Release(LONG claim)
+{
+    busy_.compare_exchange_strong(claim, 0);
+}
+
+// True when the run's claim is gone. A cancel event left set by the cancel of an earlier run is
+// reset here; the flag is looked at again after the reset, so a cancel that comes meanwhile is
+// never lost.
+bool CConversionEngine::Cancelled(LONG claim)
+{
+    if (busy_.load() != claim)
+        return true;
+    ::ResetEvent(cancelEvent_.Get());
+    return busy_.load() != claim;
+}
+
+BOOL CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request)
+{
+    CriticalSectionLock runLock(runLock_);
+    const std::string& inputPath = request.inputPath;
+    const std::string& outputPath = request.outputPath;
+    // The graph writes beside the output and the output appears only whole.
+    Run run{*this, claim, request, PartialOutputPath(outputPath), "Converting : " + inputPath};
+
+    ComPtr<IGraphBuilder> graph;
+    HRESULT status = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph));
+    if (FAILED(status)) {
+        Release(claim);
+        observer_.OnConversionFinished(false, "ERROR - Could not create the Filter Graph Manager.", false);
+        return FALSE;
+    }
+    observer_.OnConversionStarted();
+
+    const std::string& partialPath = run.partialPath;
+    if (!LiesDirectlyIn(outputPath, request.outputDirectory)) {
+        // An extension with a path in it, or a name that is no plain file name.
+        run.report += kOutsideOutputDirectory;
+        status = HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+    } else if (NamesSameFile(inputPath, outputPath) || NamesSameFile(inputPath, partialPath)) {
+        run.report += kOverwritesInput;
+        status = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+    } else {
+        // A description too large to hold, or any other shortage, fails this run alone.
+        try {
+            status = run.BuildAndRun(graph.Get());
+        } catch (const std::exception&) {
+            status = E_OUTOFMEMORY;
+        }
+        graph.Reset(); // the filters go with it, closing the file before it is looked at
+        if (SUCCEEDED(status))
+            status = PublishOutput(partialPath, outputPath, run.report);
+        if (FAILED(status))
+            ::DeleteFileA(partialPath.c_str());
+    }
+
+    if (SUCCEEDED(status))
+        run.report += "\nDone!";
+    Release(claim);
+    observer_.OnConversionFinished(SUCCEEDED(status), run.report, true);
+    return SUCCEEDED(status) ? TRUE : FALSE;
+}
+
+BOOL CConversionEngine::ConvertFile(const ConversionRequest& request)
+{
+    const LONG claim = Claim();
+    if (!claim)
+        return FALSE;
+    return RunConversion(claim, request);
+}
+
+void CConversionEngine::CancelConversion()
+{
+    busy_ = 0;
+    ::SetEvent(cancelEvent_.Get());
+}
+
+// What a single-file conversion thread converts. The thread owns it: it carries its own request
+// and the claim that StartSingleConversion made for it.
+struct CConversionEngine::SingleJob {
+    CConversionEngine* engine;
+    ConversionRequest request;
+    LONG claim;
+};
+
+unsigned __stdcall CConversionEngine::SingleConvertThread(void* parameter)
+{
+    std::unique_ptr<SingleJob> job(static_cast<SingleJob*>(parameter));
+    ScopedComInit com;
+    if (!com.Succeeded()) {
+        fputs("ERROR - Could not initialize COM library", stdout);
+        fflush(stdout);
+        job->engine->Release(job->claim);
+        return 0;
+    }
+    try {
+        job->engine->RunConversion(job->claim, job->request);
+    } catch (const std::exception&) {
+        // Nothing may leave the thread; the run has given up its claim and locks by now.
+    }
+    return 0;
+}
+
+BOOL CConversionEngine::StartSingleConversion(const ConversionRequest& request)
+{
+    // Claimed here rather than on the thread, so that no other run can slip in between.
+    const LONG claim = Claim();
+    if (!claim)
+        return FALSE;
+    auto job = std::make_unique<SingleJob>(SingleJob{this, request, claim});
+    const uintptr_t thread = _beginthreadex(nullptr, 0, SingleConvertThread, job.get(), 0, nullptr);
+    if (!thread) {
+        Release(claim);
+        return FALSE;
+    }
+    job.release(); // the thread owns it now
+
+    ForgetEndedThreads(singleThreads_);
+    singleThreads_.emplace_back(reinterpret_cast<HANDLE>(thread));
+    return TRUE;
+}
+
+void CConversionEngine::FinishSingleConversion()
+{
+    ForgetEndedThreads(singleThreads_);
+    if (singleThreads_.empty())
+        return;
+    CancelConversion();
+    // The runs may still be sending updates to windows of this thread. A run that does not end in
+    // time is left to the end of the process.
+    const DWORD start = ::GetTickCount();
+    for (UniqueHandle& thread : singleThreads_) {
+        const DWORD elapsed = ::GetTickCount() - start;
+        WaitPumpingSentMessages(thread.Get(), elapsed >= timings_.ExitWaitMs ? 0 : timings_.ExitWaitMs - elapsed);
+    }
+    singleThreads_.clear();
+}

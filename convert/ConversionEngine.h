@@ -1,0 +1,79 @@
+#pragma once
+// The conversion engine: runs one conversion at a time, on the caller's thread or on a
+// single-file conversion thread of its own, and reports through its observer.
+
+#include "convert/ConversionObserver.h"
+#include "convert/GraphDescription.h"
+#include "framework/ScopedWin.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+// What one run converts, with the settings it uses copied when it was asked for: "Apply Settings"
+// may rewrite the settings on the window's thread while the run goes on.
+struct ConversionRequest {
+    std::string inputPath;
+    std::string outputPath;
+    std::string graphChoice;
+    // Besides the cancel command, this event ends the run early (the Auto Converter's stop).
+    HANDLE stopEvent = nullptr;
+    // The output path must name a file directly in this directory (the OutputPath setting).
+    std::string outputDirectory;
+};
+
+// The waits of a run. The program keeps these; tests and measurements shorten them.
+struct ConversionTimings {
+    DWORD ProgressStepMs = 5000;
+    // A graph whose output has not grown for this long is taken for stuck and cancelled.
+    DWORD StallMs = 10 * 60 * 1000;
+    // At exit a single-file conversion still running is cancelled and waited for this long at most.
+    DWORD ExitWaitMs = 5000;
+};
+
+class CConversionEngine {
+public:
+    CConversionEngine(const GraphSource& graphs, IConversionObserver& observer, ConversionTimings timings = {});
+    ~CConversionEngine();
+    CConversionEngine(const CConversionEngine&) = delete;
+    CConversionEngine& operator=(const CConversionEngine&) = delete;
+
+    // The conversion run; blocks the calling thread, whose COM must be initialised. FALSE at once,
+    // with nothing shown, while another run is in progress.
+    BOOL ConvertFile(const ConversionRequest& request);
+    // Runs the conversion on a thread of its own; FALSE when another run is in progress.
+    BOOL StartSingleConversion(const ConversionRequest& request);
+    // The cancel command: the run in progress ends at once, as failed.
+    void CancelConversion();
+    // At exit: cancels a single-file conversion still running and waits for it a while, handling
+    // the messages it sends meanwhile. Call on the user-interface thread.
+    void FinishSingleConversion();
+
+    bool Busy() const { return busy_.load() != 0; }
+
+private:
+    struct Run;
+    struct SingleJob;
+    static unsigned __stdcall SingleConvertThread(void* parameter);
+
+    LONG Claim();
+    void Release(LONG claim);
+    bool Cancelled(LONG claim);
+    BOOL RunConversion(LONG claim, const ConversionRequest& request);
+
+    const GraphSource& graphs_;
+    IConversionObserver& observer_;
+    const ConversionTimings timings_;
+    // The run in progress, by its claim's mark; 0 when idle. A cancel clears it, and a run that
+    // started after the cancel has put its own mark there.
+    std::atomic<LONG> busy_{0};
+    std::atomic<LONG> lastClaim_{0};
+    UniqueHandle cancelEvent_; // manual reset; a run that was not cancelled resets it
+    // One run at a time from reading the description to its last report. A cancelled run that is
+    // still finishing holds it, so a run that claimed after the cancel waits here.
+    CriticalSection runLock_;
+    // Single-file conversion threads not yet waited for; touched on the user-interface thread only.
+    std::vector<UniqueHandle> singleThreads_;
+};

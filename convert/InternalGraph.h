@@ -1,0 +1,19 @@
+#pragma once
+// The internal graph: a graph description carried in the program's resources. It is extracted
+// into a temporary file that stays open exclusively while the program runs, which makes that file
+// the single-instance lock as well.
+
+#include "convert/GraphDescription.h"
+#include "framework/StdioFile.h"
+
+extern const char kInternalGraphFileName[]; // "InternalXGR.tmp"
+
+enum class InternalGraphOpen {
+    Opened,
+    Locked,     // the file is held by a running instance, or cannot be created
+    NotWritten, // the graph did not reach the file whole; the file is closed and deleted again
+};
+
+// Deletes a file left at path by a run that ended abnormally, creates it anew held open
+// exclusively in file, writes the internal graph into it and reads it back into graph.
+InternalGraphOpen OpenInternalGraph(const char* path, CStdioFile& file, GraphDescription& graph);
