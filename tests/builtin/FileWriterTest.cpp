@@ -1,16 +1,27 @@
-// The file writer: its COM face, when the file is made and how it is shared, the bytes it writes,
-// and how a stopped or failing run ends.
+// The file writer, fed by hand: its COM face, when the file is made and how it is shared, the
+// bytes it writes, and how a stopped or failing run ends.
 
-#include "builtin/FileWriter.h"
-#include "tests/filters/TestFilters.h"
+#include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
 
 #include <vector>
 
-using namespace filter_tests;
+#include "builtin/FileWriter.h"
+#include "filters/Adopt.h"
+#include "filters/BaseFilter.h"
+#include "filters/ModuleLock.h"
+#include "filters/OutputPin.h"
+#include "tests/support/TestSupport.h"
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr DWORD MiB = 1 << 20;
+const CLSID HandSourceClsid = {0x3f7b2c41, 0x9e0d, 0x4a8c, {0xb1, 0x6e, 0x52, 0x0a, 0xd4, 0x93, 0x7c, 0x21}};
 
 std::wstring Wide(const std::string& text)
 {
@@ -30,12 +41,10 @@ bool FileIsClosed(const std::string& path)
     return file.IsValid();
 }
 
-// A graph that looks at the output when told of completion, since whoever waits for EC_COMPLETE
-// reads or deletes the file next; it passes every event on to the fixture's graph.
-class CCompletionWitness final : public IFilterGraph, public IMediaEventSink {
+// Just enough of a graph: it keeps the events, and looks at the output when told of completion,
+// since whoever waits for EC_COMPLETE reads or deletes the file next.
+class CEventGraph final : public IFilterGraph, public IMediaEventSink {
 public:
-    CCompletionWitness(CFakeGraph* events, const std::string& path) : events_(events), path_(path) {}
-
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
         if (iid == IID_IUnknown || iid == IID_IFilterGraph)
@@ -46,7 +55,7 @@ public:
             return E_NOINTERFACE;
         return S_OK;
     }
-    // Lives on the test's stack, longer than any filter that knows it.
+    // Lives in the fixture, longer than any filter that knows it.
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
@@ -57,31 +66,65 @@ public:
     STDMETHODIMP Reconnect(IPin*) override { return E_NOTIMPL; }
     STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
     STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
-    STDMETHODIMP Notify(long code, LONG_PTR param1, LONG_PTR param2) override
+    STDMETHODIMP Notify(long code, LONG_PTR param1, LONG_PTR) override
     {
         if (code == EC_COMPLETE)
-            closedAtCompletion = FileIsClosed(path_);
-        return events_->Notify(code, param1, param2);
+            closedAtCompletion = FileIsClosed(path);
+        events.push_back({code, param1});
+        return S_OK;
     }
 
-    bool closedAtCompletion = false;
+    int Count(long code) const
+    {
+        int count = 0;
+        for (const auto& event : events)
+            count += event.first == code;
+        return count;
+    }
 
-private:
-    CFakeGraph* const events_;
-    const std::string path_;
+    // Filled on the test's own thread: the writer notifies from within the calls the test makes.
+    std::vector<std::pair<long, LONG_PTR>> events;
+    std::string path;
+    bool closedAtCompletion = false;
 };
 
-class FileWriterTest : public FilterTest {
+// A byte-stream output pin the test drives by hand, in samples of up to `largest` bytes.
+class CHandPin : public CBaseOutputPin {
+public:
+    CHandPin(CBaseFilter* filter, long largest) : CBaseOutputPin(filter, L"Out"), largest_(largest) {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override { return type.majortype == MEDIATYPE_Stream ? S_OK : S_FALSE; }
+    HRESULT GetMediaType(int index, CMediaType& type) override
+    {
+        type = CMediaType(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM);
+        return index == 0 ? S_OK : VFW_S_NO_MORE_ITEMS;
+    }
+
+protected:
+    void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override { properties = {1, largest_, 1, 0}; }
+
+private:
+    const long largest_;
+};
+
+class CHandSource : public CBaseFilter {
+public:
+    explicit CHandSource(long largest) : CBaseFilter(HandSourceClsid), pin_(this, largest) {}
+    int PinCount() override { return 1; }
+    CBasePin* PinAt(int) override { return &pin_; }
+    CHandPin pin_;
+};
+
+class FileWriterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        FilterTest::SetUp();
+        ASSERT_TRUE(com_.Succeeded());
+        moduleLocks_ = ModuleLockCount();
         ComPtr<IUnknown> made;
         ASSERT_EQ(S_OK, CFileWriter::Create(made.GetAddressOf()));
         ASSERT_EQ(S_OK, made.As(&writer_));
         ASSERT_EQ(S_OK, writer_.As(&sinkFile_));
         ASSERT_EQ(S_OK, writer_->FindPin(L"Input", &input_));
-        ASSERT_EQ(S_OK, input_.As(&memInput_));
         folder_ = testing_support::MakeScratchDirectory("halvern-writer");
         path_ = folder_ + "out.mpg";
     }
@@ -89,20 +132,16 @@ protected:
     void TearDown() override
     {
         writer_->Stop();
-        if (source_)
+        if (source_) {
             source_->Stop();
-        if (allocator_)
-            allocator_->Decommit();
-        if (source_ && source_->Pin(0)->IsConnected()) {
-            source_->Pin(0)->Disconnect();
+            source_->pin_.Disconnect();
             input_->Disconnect();
+            EXPECT_EQ(0u, source_.Reset());
         }
-        allocator_.Reset();
-        memInput_.Reset();
         input_.Reset();
         sinkFile_.Reset();
         EXPECT_EQ(0u, writer_.Reset());
-        FilterTest::TearDown();
+        EXPECT_EQ(moduleLocks_, ModuleLockCount());
     }
 
     // For the next case of a table: a fresh writer, with everything of the last one checked and gone.
@@ -110,31 +149,26 @@ protected:
     {
         TearDown();
         sent_ = 0;
+        graph_ = CEventGraph();
         SetUp();
     }
 
-    // The writer in the fake graph, fed by a byte-stream source that the test drives by hand, so
-    // the writer counts its input as connected.
-    void Connect(const std::string& path, DWORD largestSample, IFilterGraph* graph = nullptr)
+    // The writer in the graph, its input connected to a paused hand-driven source.
+    void Connect(const std::string& path, DWORD largestSample)
     {
-        SourceOptions options;
-        options.majorType = MEDIATYPE_Stream;
-        source_ = Adopt(new CTestSource(options));
-        ASSERT_EQ(S_OK, source_->JoinFilterGraph(graph_.Get(), L"Source"));
-        ASSERT_EQ(S_OK, writer_->JoinFilterGraph(graph ? graph : graph_.Get(), L"Writer"));
-        ASSERT_EQ(S_OK, source_->Pin(0)->Connect(input_.Get(), nullptr));
+        source_ = Adopt(new CHandSource(static_cast<long>(largestSample)));
+        graph_.path = path;
+        ASSERT_EQ(S_OK, writer_->JoinFilterGraph(&graph_, L"Writer"));
+        ASSERT_EQ(S_OK, source_->pin_.Connect(input_.Get(), nullptr));
         ASSERT_EQ(S_OK, sinkFile_->SetFileName(Wide(path).c_str(), nullptr));
-        ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&allocator_)));
-        ALLOCATOR_PROPERTIES wanted = {1, static_cast<long>(largestSample), 1, 0}, got = {};
-        ASSERT_EQ(S_OK, allocator_->SetProperties(&wanted, &got));
-        ASSERT_EQ(S_OK, allocator_->Commit());
+        ASSERT_EQ(S_OK, source_->Pause());
     }
 
     // Hands the writer the next `length` bytes of the pattern; gives what Receive said.
     HRESULT Send(DWORD length)
     {
         ComPtr<IMediaSample> sample;
-        HRESULT hr = allocator_->GetBuffer(&sample, nullptr, nullptr, 0);
+        HRESULT hr = source_->pin_.GetDeliveryBuffer(&sample);
         if (FAILED(hr))
             return hr;
         BYTE* data = nullptr;
@@ -145,7 +179,7 @@ protected:
         // Times as some multiplexers set them (byte offsets); the writer appends regardless.
         REFERENCE_TIME start = 0, stop = 1;
         sample->SetTime(&start, &stop);
-        hr = memInput_->Receive(sample.Get());
+        hr = source_->pin_.Deliver(sample.Get());
         if (hr == S_OK)
             sent_ += length;
         return hr;
@@ -159,33 +193,34 @@ protected:
         return bytes;
     }
 
+    ScopedComInit com_;
+    LONG moduleLocks_ = 0;
+    CEventGraph graph_;
     ComPtr<IBaseFilter> writer_;
     ComPtr<IFileSinkFilter> sinkFile_;
     ComPtr<IPin> input_;
-    ComPtr<IMemInputPin> memInput_;
-    ComPtr<IMemAllocator> allocator_;
+    ComPtr<CHandSource> source_;
     std::string folder_;
     std::string path_;
     size_t sent_ = 0;
 };
 
-TEST_F(FileWriterTest, OffersAFileSinkWithOneStreamInputAndChecksItsArguments)
+TEST_F(FileWriterTest, OffersAFileSinkAndMakesTheFileAtTheFirstPause)
 {
     // Graph building would take a filter with IFileSourceFilter for a reader.
     ComPtr<IFileSourceFilter> reader;
     EXPECT_EQ(E_NOINTERFACE, writer_.As(&reader));
-    AM_MEDIA_TYPE stream = {};
-    stream.majortype = MEDIATYPE_Stream;
-    stream.subtype = MEDIASUBTYPE_MPEG2_PROGRAM;
-    EXPECT_EQ(S_OK, input_->QueryAccept(&stream));
-
     EXPECT_EQ(E_POINTER, sinkFile_->SetFileName(nullptr, nullptr));
     EXPECT_EQ(E_INVALIDARG, sinkFile_->SetFileName(L"", nullptr));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+              sinkFile_->SetFileName(Wide(folder_ + "missing\\out.mpg").c_str(), nullptr));
     LPOLESTR name = reinterpret_cast<LPOLESTR>(1);
     ASSERT_EQ(S_OK, sinkFile_->GetCurFile(&name, nullptr));
     EXPECT_EQ(nullptr, name);
 
-    // The name and type are kept as given; the file waits for the first pause.
+    AM_MEDIA_TYPE stream = {};
+    stream.majortype = MEDIATYPE_Stream;
+    stream.subtype = MEDIASUBTYPE_MPEG2_PROGRAM;
     ASSERT_EQ(S_OK, sinkFile_->SetFileName(Wide(path_).c_str(), &stream));
     AM_MEDIA_TYPE type = {};
     ASSERT_EQ(S_OK, sinkFile_->GetCurFile(&name, &type));
@@ -197,25 +232,18 @@ TEST_F(FileWriterTest, OffersAFileSinkWithOneStreamInputAndChecksItsArguments)
     ASSERT_EQ(S_OK, writer_->Pause());
     EXPECT_TRUE(testing_support::FileExists(path_));
     EXPECT_EQ(VFW_E_WRONG_STATE, sinkFile_->SetFileName(L"C:\\other.mpg", nullptr));
-}
+    ASSERT_EQ(S_OK, writer_->Stop());
 
-TEST_F(FileWriterTest, AFileThatCannotBeMadeFailsTheGraphEarly)
-{
-    // Someone else holds the output open without sharing: the first pause fails and says why.
+    // Someone else holds the output open without sharing: the next pause fails and says why.
     testing_support::WriteFileBytes(path_, "old");
-    {
-        UniqueFileHandle held(::CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held.IsValid());
-        ASSERT_EQ(S_OK, sinkFile_->SetFileName(Wide(path_).c_str(), nullptr));
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), writer_->Pause());
-        FILTER_STATE state = State_Running;
-        ASSERT_EQ(S_OK, writer_->GetState(0, &state));
-        EXPECT_EQ(State_Stopped, state);
-    }
+    UniqueFileHandle held(::CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), writer_->Pause());
+    FILTER_STATE state = State_Running;
+    ASSERT_EQ(S_OK, writer_->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    held.Reset();
     EXPECT_EQ("old", testing_support::ReadFileBytes(path_));
-    // A folder that is not there is refused with the name.
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
-              sinkFile_->SetFileName(Wide(folder_ + "missing\\out.mpg").c_str(), nullptr));
 }
 
 TEST_F(FileWriterTest, WritesEveryByteInOrderAndClosesBeforeCompleting)
@@ -232,8 +260,7 @@ TEST_F(FileWriterTest, WritesEveryByteInOrderAndClosesBeforeCompleting)
         if (sizes != &small)
             StartOver();
         testing_support::WriteFileBytes(path_, std::string(8 * MiB, 'x')); // replaced, not overwritten
-        CCompletionWitness witness(graph_.Get(), path_);
-        Connect(path_, 4 * MiB, &witness);
+        Connect(path_, 4 * MiB);
         ASSERT_EQ(S_OK, writer_->Run(0));
         for (DWORD size : *sizes)
             ASSERT_EQ(S_OK, Send(size));
@@ -245,48 +272,42 @@ TEST_F(FileWriterTest, WritesEveryByteInOrderAndClosesBeforeCompleting)
                                              OPEN_EXISTING, 0, nullptr));
         EXPECT_FALSE(other.IsValid());
         reader.Reset();
-        EXPECT_EQ(0, graph_->Count(EC_COMPLETE));
+        EXPECT_EQ(0, graph_.Count(EC_COMPLETE));
         ASSERT_EQ(S_OK, input_->EndOfStream());
-        EXPECT_EQ(1, graph_->Count(EC_COMPLETE));
-        EXPECT_EQ(0, graph_->Count(EC_ERRORABORT));
-        EXPECT_TRUE(witness.closedAtCompletion);
+        EXPECT_EQ(1, graph_.Count(EC_COMPLETE));
+        EXPECT_EQ(0, graph_.Count(EC_ERRORABORT));
+        EXPECT_TRUE(graph_.closedAtCompletion);
         EXPECT_TRUE(testing_support::ReadFileBytes(path_) == Expected()) << "bytes differ, " << sent_ << " sent";
-        writer_->JoinFilterGraph(nullptr, nullptr);
     }
 }
 
-TEST_F(FileWriterTest, SmallSamplesAreGatheredIntoLargeWrites)
+TEST_F(FileWriterTest, GathersSmallSamplesAndKeepsWhatCameWhenStopped)
 {
     Connect(path_, 4096);
     ASSERT_EQ(S_OK, writer_->Run(0));
+    const auto fileSize = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        EXPECT_TRUE(::GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data));
+        return data.nFileSizeLow;
+    };
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(S_OK, Send(4000)); // 800,000 bytes, less than the buffer
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    ASSERT_TRUE(::GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(0u, data.nFileSizeLow);
+    EXPECT_EQ(0u, fileSize());
     for (int i = 0; i < 100; ++i)
         ASSERT_EQ(S_OK, Send(4000));
-    ASSERT_TRUE(::GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(CBufferedFileOutput::BufferSize, data.nFileSizeLow);
-}
+    EXPECT_EQ(CBufferedFileOutput::BufferSize, fileSize());
 
-TEST_F(FileWriterTest, StopBeforeTheEndKeepsWhatCameAndClosesWithoutCompleting)
-{
-    Connect(path_, 4096);
-    ASSERT_EQ(S_OK, writer_->Run(0));
-    for (int i = 0; i < 50; ++i)
-        ASSERT_EQ(S_OK, Send(1000 + i));
     ASSERT_EQ(S_OK, writer_->Stop());
     EXPECT_TRUE(FileIsClosed(path_));
     EXPECT_TRUE(testing_support::ReadFileBytes(path_) == Expected());
-    EXPECT_EQ(0, graph_->Count(EC_COMPLETE));
-    EXPECT_EQ(0, graph_->Count(EC_ERRORABORT));
+    EXPECT_EQ(0, graph_.Count(EC_COMPLETE));
+    EXPECT_EQ(0, graph_.Count(EC_ERRORABORT));
     // Run again from the start: a new file, and a completion this time.
     sent_ = 0;
     ASSERT_EQ(S_OK, writer_->Run(0));
     ASSERT_EQ(S_OK, Send(10));
     ASSERT_EQ(S_OK, input_->EndOfStream());
-    EXPECT_EQ(1, graph_->Count(EC_COMPLETE));
+    EXPECT_EQ(1, graph_.Count(EC_COMPLETE));
     EXPECT_TRUE(testing_support::ReadFileBytes(path_) == Expected());
 }
 
@@ -314,15 +335,15 @@ TEST_F(FileWriterTest, AFailedWriteAbortsTheRunAndNeverCompletes)
         if (test.paused) {
             ASSERT_EQ(S_OK, writer_->Run(0));
         }
-        ASSERT_EQ(1, graph_->Count(EC_ERRORABORT));
+        ASSERT_EQ(1, graph_.Count(EC_ERRORABORT));
         HRESULT reported = S_OK;
-        for (const NotifiedEvent& event : graph_->Events()) {
-            if (event.code == EC_ERRORABORT)
-                reported = static_cast<HRESULT>(event.param1);
+        for (const auto& event : graph_.events) {
+            if (event.first == EC_ERRORABORT)
+                reported = static_cast<HRESULT>(event.second);
         }
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), reported);
         EXPECT_EQ(reported, FAILED(sent) ? sent : ended);
-        EXPECT_EQ(0, graph_->Count(EC_COMPLETE));
+        EXPECT_EQ(0, graph_.Count(EC_COMPLETE));
         // Samples after a failed write are refused with the same failure.
         EXPECT_EQ(FAILED(sent) ? reported : S_OK, sentAfter);
     }
