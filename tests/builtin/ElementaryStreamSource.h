@@ -1,7 +1,7 @@
 #pragma once
 // A test source that plays elementary stream files made by ffmpeg: pin "Video" gives one MPEG-2
-// video access unit per sample, pin "Audio" one MPEG audio or AC-3 frame, each with its time,
-// and with the media types the recording source offers. Options make faults.
+// video access unit per sample, pin "Audio" one MPEG audio or AC-3 frame, each with its time and
+// with the media type the recording source offers. Options make faults.
 
 #include <windows.h>
 #include <dshow.h>
@@ -17,11 +17,10 @@ namespace mux_tests {
 struct ElementaryStreamOptions {
     std::string videoPath; // Windows paths; empty leaves the pin out
     std::string audioPath;
-    bool videoSilent = false; // the pin delivers nothing until the graph stops
-    bool audioSilent = false;
-    int videoEndAfter = -1; // >= 0: end of stream after this many units
+    bool audioSilent = false; // the pin delivers nothing until the graph stops
+    int videoEndAfter = -1;   // >= 0: end of stream after this many units
     int audioEndAfter = -1;
-    int audioGarbageAt = -1; // >= 0: a sample of garbage goes out before this audio unit
+    int audioGarbageAt = -1;  // >= 0: a sample of garbage goes out before this audio unit
 };
 
 struct Unit {
@@ -42,23 +41,20 @@ public:
     CBasePin* PinAt(int index) override;
     IPin* VideoPin();
     IPin* AudioPin();
-    bool AudioIsAc3() const { return ac3_; }
     // The video pin's thread has delivered its end of stream (or was stopped).
     bool VideoFinished() const;
     // The units of each stream as the files hold them, whether or not all are delivered.
-    const std::vector<Unit>& VideoUnits() const { return videoUnits_; }
-    const std::vector<Unit>& AudioUnits() const { return audioUnits_; }
-    const std::string& VideoBytes() const { return videoBytes_; }
-    const std::string& AudioBytes() const { return audioBytes_; }
-    static const std::string Garbage;
+    const std::vector<Unit>& VideoUnits() const { return units_[0]; }
+    const std::vector<Unit>& AudioUnits() const { return units_[1]; }
+    const std::string& VideoBytes() const { return bytes_[0]; }
+    const std::string& AudioBytes() const { return bytes_[1]; }
 
 private:
     ~CElementaryStreamSource() override;
 
     const ElementaryStreamOptions options_;
-    std::string videoBytes_, audioBytes_;
-    std::vector<Unit> videoUnits_, audioUnits_;
-    bool ac3_ = false;
+    std::string bytes_[2];
+    std::vector<Unit> units_[2];
     std::vector<std::unique_ptr<CElementaryStreamPin>> pins_;
 };
 
