@@ -1,5 +1,6 @@
 // The multiplexer between the elementary stream test source and the file writer, in Wine's
-// Filter Graph Manager; the output judged by ffprobe and ffmpeg. Remuxes of both streams together
+// Filter Graph Manager; the output judged by ffprobe and ffmpeg. The writer's own face, and how
+// it writes, shares and fails. Remuxes of both streams together
 // are the end-to-end test's; here, each stream alone and inputs that misbehave.
 
 #include <windows.h>
@@ -9,8 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -18,9 +17,11 @@
 #include "builtin/MuxMediaTypes.h"
 #include "builtin/ProgramStreamMux.h"
 #include "filters/Adopt.h"
+#include "filters/MediaType.h"
 #include "filters/ModuleLock.h"
 #include "framework/ScopedWin.h"
 #include "tests/builtin/ElementaryStreamSource.h"
+#include "tests/builtin/GraphFixture.h"
 #include "tests/support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;
@@ -76,84 +77,81 @@ TEST(ProgramStreamMuxComTest, PinsTakeOnlyTheirTypes)
     EXPECT_EQ(moduleLocks, ModuleLockCount());
 }
 
-class ProgramStreamMuxTest : public ::testing::Test {
+// Whether anyone holds the file open: nothing can open it without sharing while the writer does.
+bool FileIsClosed(const std::string& path)
+{
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.IsValid();
+}
+
+DWORD FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+}
+
+class ProgramStreamMuxTest : public GraphTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(com_.Succeeded());
-        moduleLocks_ = ModuleLockCount();
-        directory_ = testing_support::MakeScratchDirectory("program-stream-mux");
+        GraphTest::SetUp();
         output_ = directory_ + "out.mpg";
     }
 
     void TearDown() override
     {
         ReleaseGraph();
-        EXPECT_EQ(moduleLocks_, ModuleLockCount());
+        if (source_) {
+            EXPECT_EQ(0u, mux_.Reset());
+            EXPECT_EQ(0u, writer_.Reset());
+            EXPECT_EQ(0u, source_.Reset());
+        }
+        GraphTest::TearDown();
     }
 
     // Source, multiplexer and writer in a graph, joined directly.
-    HRESULT Build(const ElementaryStreamOptions& options)
+    HRESULT Build(const ElementaryStreamOptions& options, const std::string& output)
     {
+        TearDown();
         source_ = Adopt(new CElementaryStreamSource(options));
         if (!source_->Load())
             return E_FAIL;
         ComPtr<IUnknown> mux, writer;
         ComPtr<IFileSinkFilter> sink;
-        ComPtr<IPin> output;
-        HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_));
-        for (const auto& step : std::initializer_list<std::function<HRESULT()>>{
-                 [&] { return graph_.As(&control_); },
-                 [&] { return graph_->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events_.GetAddressOf())); },
-                 [&] { return CProgramStreamMux::Create(&mux); },
-                 [&] { return mux.As(&mux_); },
-                 [&] { return CFileWriter::Create(&writer); },
-                 [&] { return writer.As(&writer_); },
-                 [&] { return writer.As(&sink); },
-                 [&] { return sink->SetFileName(std::wstring(output_.begin(), output_.end()).c_str(), nullptr); },
-                 [&] { return graph_->AddFilter(source_.Get(), L"Source"); },
-                 [&] { return graph_->AddFilter(mux_.Get(), L"Mux"); },
-                 [&] { return graph_->AddFilter(writer_.Get(), L"Writer"); },
-                 [&] { return source_->VideoPin() ? Connect(source_->VideoPin(), mux_.Get(), L"Video In") : S_OK; },
-                 [&] { return source_->AudioPin() ? Connect(source_->AudioPin(), mux_.Get(), L"Audio In") : S_OK; },
-                 [&] { return mux_->FindPin(L"Output", &output); },
-                 [&] { return Connect(output.Get(), writer_.Get(), L"Input"); }}) {
-            if (FAILED(hr))
-                return hr;
-            hr = step();
+        ComPtr<IPin> pin;
+        HRESULT hr = CProgramStreamMux::Create(&mux);
+        if (SUCCEEDED(hr))
+            hr = mux.As(&mux_);
+        if (SUCCEEDED(hr))
+            hr = CFileWriter::Create(&writer);
+        if (SUCCEEDED(hr))
+            hr = writer.As(&writer_);
+        if (SUCCEEDED(hr))
+            hr = writer.As(&sink);
+        if (SUCCEEDED(hr))
+            hr = sink->SetFileName(std::wstring(output.begin(), output.end()).c_str(), nullptr);
+        if (SUCCEEDED(hr))
+            hr = MakeGraph({source_.Get(), mux_.Get(), writer_.Get()});
+        if (SUCCEEDED(hr) && source_->VideoPin())
+            hr = Connect(source_->VideoPin(), mux_.Get(), L"Video In");
+        if (SUCCEEDED(hr) && source_->AudioPin())
+            hr = Connect(source_->AudioPin(), mux_.Get(), L"Audio In");
+        if (SUCCEEDED(hr))
+            hr = mux_->FindPin(L"Output", &pin);
+        return SUCCEEDED(hr) ? Connect(pin.Get(), writer_.Get(), L"Input") : hr;
+    }
+
+    // The run's outcome: EC_COMPLETE, or EC_ERRORABORT with the failure in `error`; 0 when neither
+    // came in time.
+    long RunToEnd(HRESULT* error = nullptr)
+    {
+        if (FAILED(control_->Run()) || !WaitForEvent({EC_COMPLETE, EC_ERRORABORT}))
+            return 0;
+        for (const auto& event : events) {
+            if (event.first == EC_ERRORABORT && error)
+                *error = static_cast<HRESULT>(event.second);
         }
-        return hr;
-    }
-
-    HRESULT Connect(IPin* output, IBaseFilter* to, const wchar_t* name)
-    {
-        ComPtr<IPin> input;
-        HRESULT hr = to->FindPin(name, &input);
-        return FAILED(hr) ? hr : graph_->ConnectDirect(output, input.Get(), nullptr);
-    }
-
-    void ReleaseGraph()
-    {
-        if (control_)
-            control_->Stop();
-        for (IBaseFilter* filter : {static_cast<IBaseFilter*>(source_.Get()), mux_.Get(), writer_.Get()})
-            if (filter)
-                filter->Stop();
-        events_.Reset();
-        control_.Reset();
-        graph_.Reset();
-        EXPECT_EQ(0u, mux_.Reset());
-        EXPECT_EQ(0u, writer_.Reset());
-        EXPECT_EQ(0u, source_.Reset());
-    }
-
-    // The run's outcome: EC_COMPLETE, EC_ERRORABORT, or 0 when neither came in time.
-    long RunToEnd()
-    {
-        if (FAILED(control_->Run()))
-            return EC_ERRORABORT;
-        long code = 0;
-        return events_->WaitForCompletion(60000, &code) == S_OK ? code : 0;
+        return Count(EC_ERRORABORT) ? EC_ERRORABORT : EC_COMPLETE;
     }
 
     std::string Tool(const std::string& command)
@@ -173,19 +171,13 @@ protected:
         return testing_support::ReadFileBytes(path);
     }
 
-    ScopedComInit com_;
-    LONG moduleLocks_ = 0;
-    std::string directory_;
     std::string output_;
     ComPtr<CElementaryStreamSource> source_;
     ComPtr<IBaseFilter> mux_;
     ComPtr<IBaseFilter> writer_;
-    ComPtr<IGraphBuilder> graph_;
-    ComPtr<IMediaControl> control_;
-    ComPtr<IMediaEventEx> events_;
 };
 
-TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneExactlyForItsLength)
+TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneExactlyForItsLengthAndClosesTheFileBeforeCompleting)
 {
     const struct {
         const char* video;
@@ -200,8 +192,12 @@ TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneExactlyForItsLength)
         ElementaryStreamOptions options;
         options.videoPath = c.video ? VectorPath(c.video) : "";
         options.audioPath = c.audio ? VectorPath(c.audio) : "";
-        ASSERT_EQ(S_OK, Build(options));
+        testing_support::WriteFileBytes(output_, std::string(8 << 20, 'x')); // replaced, not overwritten
+        ASSERT_EQ(S_OK, Build(options, output_));
         ASSERT_EQ(EC_COMPLETE, RunToEnd());
+        // Whoever waits for the completion reads or deletes the file next.
+        EXPECT_TRUE(FileIsClosed(output_));
+        EXPECT_LT(FileSize(output_), 8u << 20);
         const std::string file = testing_support::UnixPath(output_);
         EXPECT_EQ("mpeg\n", Tool("/usr/bin/ffprobe -v warning -show_entries format=format_name -of default=nw=1:nk=1 " + file));
         EXPECT_EQ(std::string(c.codec) + "\n",
@@ -212,7 +208,6 @@ TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneExactlyForItsLength)
         const double expected = c.video ? units.size() * 0.04 : (2 * units.back().start - units[units.size() - 2].start) / 1e7;
         EXPECT_NEAR(expected, duration, 0.04);
         EXPECT_TRUE(Extract(c.video ? "0:v" : "0:a", c.codec) == (c.video ? source_->VideoBytes() : source_->AudioBytes()));
-        ReleaseGraph();
     }
 }
 
@@ -236,17 +231,22 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
         options.videoPath = VectorPath("es\\video.m2v");
         options.audioPath = VectorPath("es\\audio.mp2");
         c.apply(options);
-        ASSERT_EQ(S_OK, Build(options));
+        ASSERT_EQ(S_OK, Build(options, output_));
         if (c.outcome) {
             EXPECT_EQ(c.outcome, RunToEnd());
         } else {
             // A run that cannot complete: once the video has all gone in, it must all be out.
             ASSERT_EQ(S_OK, control_->Run());
             EXPECT_TRUE(testing_support::WaitUntil([&] { return source_->VideoFinished(); }, 60000));
-            long code = 0;
-            EXPECT_EQ(E_ABORT, events_->WaitForCompletion(100, &code));
+            EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 100));
+            // Meanwhile others may read the file, but not write it.
+            UniqueFileHandle reader(::CreateFileA(output_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+            EXPECT_TRUE(reader.IsValid());
+            EXPECT_FALSE(FileIsClosed(output_));
         }
         control_->Stop();
+        EXPECT_TRUE(FileIsClosed(output_));
         const size_t videoUnits = options.videoEndAfter >= 0 ? static_cast<size_t>(options.videoEndAfter) : source_->VideoUnits().size();
         const Unit& endOfVideo = source_->VideoUnits()[videoUnits - 1];
         EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->VideoBytes().substr(0, endOfVideo.offset + endOfVideo.size));
@@ -255,7 +255,6 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
             EXPECT_TRUE(audio == source_->AudioBytes().substr(0, source_->AudioUnits()[c.audioFrames].offset));
         }
         EXPECT_EQ(c.damaged, static_cast<CProgramStreamMux*>(mux_.Get())->DamagedSamples() > 0);
-        ReleaseGraph();
     }
 }
 
@@ -264,16 +263,115 @@ TEST_F(ProgramStreamMuxTest, StopInMidStreamReleasesAll)
     ElementaryStreamOptions options;
     options.videoPath = VectorPath("es\\video-bframes.m2v");
     options.audioPath = VectorPath("es\\audio.ac3");
-    ASSERT_EQ(S_OK, Build(options));
+    ASSERT_EQ(S_OK, Build(options, output_));
     // Stopped at once, in mid-stream: nothing completes, and every reference goes (TearDown).
     ASSERT_EQ(S_OK, control_->Run());
     EXPECT_EQ(S_OK, control_->Stop());
-    long code = 0;
-    LONG_PTR param1 = 0, param2 = 0;
-    while (events_->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-        EXPECT_NE(EC_COMPLETE, code);
-        events_->FreeEventParams(code, param1, param2);
+    EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 100));
+}
+
+// Wine's drive Z: reaches /dev/full, whose every write fails as a full disk does.
+TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
+{
+    const struct {
+        const char* name;
+        const char* video;
+    } cases[] = {
+        {"failing at a write", "es\\video.m2v"},
+        {"failing at the end of stream", nullptr}, // less than the writer's buffer
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ElementaryStreamOptions options;
+        options.videoPath = c.video ? VectorPath(c.video) : "";
+        options.audioPath = VectorPath("es\\audio.mp2");
+        ASSERT_EQ(S_OK, Build(options, "Z:\\dev\\full"));
+        HRESULT error = S_OK;
+        EXPECT_EQ(EC_ERRORABORT, RunToEnd(&error));
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), error);
+        EXPECT_EQ(1, Count(EC_ERRORABORT));
+        EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 500));
     }
+}
+
+// Small pieces are gathered into full-buffer writes, large ones go straight through, every byte
+// lands in order, and a full disk is reported.
+TEST(FileWriterTest, BufferedOutputWritesEveryByteInLargeWrites)
+{
+    const std::string path = testing_support::MakeScratchDirectory("halvern-writer") + "out.bin";
+    CBufferedFileOutput output;
+    ASSERT_EQ(S_OK, output.Open(std::wstring(path.begin(), path.end())));
+    std::string written;
+    const auto append = [&](DWORD length) {
+        std::string piece(length, '\0');
+        for (size_t i = 0; i < length; ++i)
+            piece[i] = static_cast<char>(((written.size() + i) * 2654435761u) >> 13); // no period a buffer could hide
+        written += piece;
+        return output.Append(reinterpret_cast<const BYTE*>(piece.data()), length);
+    };
+    for (DWORD i = 0; i < 6000; ++i) {
+        ASSERT_EQ(S_OK, append(1 + (i * 37) % 700));
+        ASSERT_EQ(written.size() - written.size() % CBufferedFileOutput::BufferSize, FileSize(path)) << i;
+    }
+    for (DWORD size : {3u << 20 | 5, 100u, 1u << 20, (1u << 20) - 1, 2u << 20 | 7, 1u})
+        ASSERT_EQ(S_OK, append(size));
+    ASSERT_EQ(S_OK, output.Finish());
+    EXPECT_TRUE(testing_support::ReadFileBytes(path) == written);
+
+    ASSERT_EQ(S_OK, output.Open(L"Z:\\dev\\full"));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), append(2u << 20));
+    output.Close();
+}
+
+TEST(FileWriterComTest, OffersAFileSinkAndMakesTheFileAtTheFirstPause)
+{
+    ScopedComInit com;
+    const std::string folder = testing_support::MakeScratchDirectory("halvern-writer");
+    const std::string path = folder + "out.mpg";
+    const std::wstring widePath(path.begin(), path.end());
+    ComPtr<IUnknown> made;
+    ComPtr<IBaseFilter> writer;
+    ComPtr<IFileSinkFilter> sink;
+    ASSERT_EQ(S_OK, CFileWriter::Create(&made));
+    ASSERT_EQ(S_OK, made.As(&writer));
+    ASSERT_EQ(S_OK, made.As(&sink));
+    // Graph building would take a filter with IFileSourceFilter for a reader.
+    ComPtr<IFileSourceFilter> reader;
+    EXPECT_EQ(E_NOINTERFACE, made.As(&reader));
+    EXPECT_EQ(E_POINTER, sink->SetFileName(nullptr, nullptr));
+    EXPECT_EQ(E_INVALIDARG, sink->SetFileName(L"", nullptr));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), sink->SetFileName(L"C:\\missing\\folder\\out.mpg", nullptr));
+    LPOLESTR name = reinterpret_cast<LPOLESTR>(1);
+    ASSERT_EQ(S_OK, sink->GetCurFile(&name, nullptr));
+    EXPECT_EQ(nullptr, name);
+
+    const CMediaType stream(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_PROGRAM);
+    ASSERT_EQ(S_OK, sink->SetFileName(widePath.c_str(), &stream.Get()));
+    AM_MEDIA_TYPE type = {};
+    ASSERT_EQ(S_OK, sink->GetCurFile(&name, &type));
+    EXPECT_EQ(widePath, name);
+    ::CoTaskMemFree(name);
+    EXPECT_EQ(MEDIASUBTYPE_MPEG2_PROGRAM, type.subtype);
+    FreeMediaTypeContent(type);
+    EXPECT_FALSE(testing_support::FileExists(path));
+    ASSERT_EQ(S_OK, writer->Pause());
+    EXPECT_TRUE(testing_support::FileExists(path));
+    EXPECT_EQ(VFW_E_WRONG_STATE, sink->SetFileName(L"C:\\other.mpg", nullptr));
+    ASSERT_EQ(S_OK, writer->Stop());
+
+    // Someone else holds the output open without sharing: the next pause fails and says why.
+    testing_support::WriteFileBytes(path, "old");
+    UniqueFileHandle held(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), writer->Pause());
+    FILTER_STATE state = State_Running;
+    ASSERT_EQ(S_OK, writer->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    held.Reset();
+    EXPECT_EQ("old", testing_support::ReadFileBytes(path));
+    sink.Reset();
+    writer.Reset();
+    EXPECT_EQ(0u, made.Reset());
 }
 
 } // namespace

@@ -1,0 +1,107 @@
+#pragma once
+// Built-in filters inside Wine's own Filter Graph Manager: the graph, its events, direct
+// connections, and every module lock gone at the end. Tests put their filters in with Add.
+
+#include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "filters/ModuleLock.h"
+#include "framework/ScopedWin.h"
+#include "tests/support/TestSupport.h"
+
+class GraphTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(com_.Succeeded());
+        if (testing_support::VectorPath("es\\video.m2v").empty())
+            GTEST_SKIP() << "no test vectors";
+        moduleLocks_ = ModuleLockCount();
+        directory_ = testing_support::MakeScratchDirectory("builtin-graph");
+    }
+
+    void TearDown() override
+    {
+        ReleaseGraph();
+        EXPECT_EQ(moduleLocks_, ModuleLockCount());
+    }
+
+    // A new graph with these filters in it, stopped again (and forgotten) by ReleaseGraph.
+    HRESULT MakeGraph(std::initializer_list<IBaseFilter*> filters)
+    {
+        HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_));
+        if (SUCCEEDED(hr))
+            hr = graph_.As(&control_);
+        if (SUCCEEDED(hr))
+            hr = graph_->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events_.GetAddressOf()));
+        for (IBaseFilter* filter : filters) {
+            if (SUCCEEDED(hr))
+                hr = graph_->AddFilter(filter, nullptr);
+            filters_.push_back(filter);
+        }
+        return hr;
+    }
+
+    HRESULT Connect(IPin* output, IBaseFilter* to, const wchar_t* name)
+    {
+        Microsoft::WRL::ComPtr<IPin> input;
+        HRESULT hr = to->FindPin(name, &input);
+        return FAILED(hr) ? hr : graph_->ConnectDirect(output, input.Get(), nullptr);
+    }
+
+    // Takes the events queued so far into `events`, until one of these codes came; false when the
+    // time ran out first.
+    bool WaitForEvent(std::initializer_list<long> codes, DWORD timeoutMs = 60000)
+    {
+        return testing_support::WaitUntil(
+            [&] {
+                long code = 0;
+                LONG_PTR first = 0, second = 0;
+                while (events_->GetEvent(&code, &first, &second, 0) == S_OK) {
+                    events.emplace_back(code, first);
+                    events_->FreeEventParams(code, first, second);
+                }
+                return std::any_of(codes.begin(), codes.end(), [&](long wanted) { return Count(wanted) > 0; });
+            },
+            timeoutMs);
+    }
+
+    int Count(long code) const
+    {
+        return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const auto& e) { return e.first == code; }));
+    }
+
+    // Stops the graph and lets it go; the fixture's filters must then go with their last reference.
+    void ReleaseGraph()
+    {
+        if (control_)
+            control_->Stop();
+        for (IBaseFilter* filter : filters_)
+            filter->Stop();
+        filters_.clear();
+        events.clear();
+        events_.Reset();
+        control_.Reset();
+        graph_.Reset();
+    }
+
+    ScopedComInit com_;
+    LONG moduleLocks_ = 0;
+    std::string directory_;
+    Microsoft::WRL::ComPtr<IGraphBuilder> graph_;
+    Microsoft::WRL::ComPtr<IMediaControl> control_;
+    Microsoft::WRL::ComPtr<IMediaEventEx> events_;
+    std::vector<std::pair<long, LONG_PTR>> events;
+
+private:
+    std::vector<IBaseFilter*> filters_;
+};

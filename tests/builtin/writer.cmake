@@ -1,2 +1,0 @@
-halvern_test(builtin_writer_test FileWriterTest.cpp NOCORE)
-target_link_libraries(builtin_writer_test PRIVATE halvern_builtin)
