@@ -51,6 +51,14 @@ protected:
         return hr;
     }
 
+    // One of the built-in filters, made as its class factory makes it.
+    static HRESULT MakeFilter(HRESULT (*create)(IUnknown**), Microsoft::WRL::ComPtr<IBaseFilter>& filter)
+    {
+        Microsoft::WRL::ComPtr<IUnknown> made;
+        const HRESULT hr = create(&made);
+        return FAILED(hr) ? hr : made.As(&filter);
+    }
+
     HRESULT Connect(IPin* output, IBaseFilter* to, const wchar_t* name)
     {
         Microsoft::WRL::ComPtr<IPin> input;
