@@ -1,5 +1,8 @@
 #include "tests/media/RecordingWriter.h"
 
+#include "media/mpeg/AudioFrames.h"
+#include "media/mpeg/VideoHeaders.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -36,34 +39,22 @@ constexpr GUID Line21Captions = {0x670AEA80, 0x3A82, 0x11D0, {0xB7, 0x9B, 0x00, 
 constexpr int64_t Second = 10000000;
 
 // Little-endian byte building.
-class Bytes {
-public:
+struct Bytes {
     Bytes& U8(uint32_t v) { return Put(v, 1); }
     Bytes& U16(uint32_t v) { return Put(v, 2); }
     Bytes& U32(uint32_t v) { return Put(v, 4); }
     Bytes& U64(uint64_t v) { return Put(v, 8); }
     Bytes& Field(unsigned type, uint32_t v) { return type == 0 ? *this : Put(v, type == 3 ? 4 : type); }
-    Bytes& Guid(const GUID& g) { return Raw(&g, sizeof(g)); }
-    Bytes& Raw(const void* data, size_t size)
-    {
-        s.append(static_cast<const char*>(data), size);
-        return *this;
-    }
-    Bytes& Raw(const std::string& data) { return Raw(data.data(), data.size()); }
-    Bytes& Zeros(size_t count)
-    {
-        s.append(count, '\0');
-        return *this;
-    }
-    std::string s;
-
-private:
+    Bytes& Guid(const GUID& g) { return Raw(std::string(reinterpret_cast<const char*>(&g), sizeof(g))); }
+    Bytes& Raw(const std::string& data) { return s += data, *this; }
+    Bytes& Zeros(size_t count) { return s.append(count, '\0'), *this; }
     Bytes& Put(uint64_t v, size_t width)
     {
         for (size_t i = 0; i < width; ++i)
             s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
         return *this;
     }
+    std::string s;
 };
 
 std::string Object(const GUID& id, const std::string& body, uint64_t sizeOverride = 0)
@@ -73,14 +64,9 @@ std::string Object(const GUID& id, const std::string& body, uint64_t sizeOverrid
     return b.s;
 }
 
-uint8_t At(const std::string& s, size_t i)
+const uint8_t* Data(const std::string& s)
 {
-    return static_cast<uint8_t>(s[i]);
-}
-
-bool StartCodeAt(const std::string& s, size_t i)
-{
-    return i + 3 < s.size() && s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1;
+    return reinterpret_cast<const uint8_t*>(s.data());
 }
 
 struct VideoFrame {
@@ -90,109 +76,58 @@ struct VideoFrame {
     bool gopStart = false;
 };
 
+// Frames with the sequence and GOP headers before them; the stream must start with a sequence header.
 bool SplitVideoFrames(const std::string& es, std::vector<VideoFrame>& frames, int64_t& period)
 {
     frames.clear();
-    if (!StartCodeAt(es, 0) || At(es, 3) != 0xB3 || es.size() < 12)
+    mpeg::SequenceHeader sequence;
+    if (!mpeg::ParseSequenceHeader(Data(es), es.size(), sequence) || es.compare(0, 4, "\0\0\1\xB3", 4) != 0)
         return false;
-    static const int64_t rates[9][2] = {{25, 1},      {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001},
-                                        {30, 1},      {50, 1},       {60000, 1001}, {60, 1}};
-    const unsigned code = At(es, 7) & 0x0F;
-    period = Second * rates[code < 9 ? code : 0][1] / rates[code < 9 ? code : 0][0];
+    period = mpeg::FramePeriod27MHz(sequence.frameRateCode) * 10 / 27;
     VideoFrame current;
     bool hasPicture = false;
     size_t begin = 0;
-    for (size_t i = 0; i + 3 < es.size(); ++i) {
-        if (!StartCodeAt(es, i))
-            continue;
-        const uint8_t code = At(es, i + 3);
-        const bool header = code == 0xB3 || code == 0xB8 || code == 0x00;
-        if (header && hasPicture) {
+    for (size_t i = 0; (i = mpeg::FindStartCode(Data(es), es.size(), i)) + 3 < es.size(); i += 3) {
+        const uint8_t code = Data(es)[i + 3];
+        if ((code == mpeg::SequenceHeaderCode || code == mpeg::GroupStartCode || code == mpeg::PictureStartCode) && hasPicture) {
             current.bytes = es.substr(begin, i - begin);
             frames.push_back(current);
             current = VideoFrame();
             hasPicture = false;
             begin = i;
         }
-        if (code == 0xB8)
-            current.gopStart = true;
-        if (code == 0x00 && i + 5 < es.size()) {
+        current.gopStart |= code == mpeg::GroupStartCode;
+        mpeg::PictureHeader picture;
+        if (code == mpeg::PictureStartCode && mpeg::ParsePictureHeader(Data(es) + i, es.size() - i, picture)) {
             hasPicture = true;
-            current.temporalReference = (At(es, i + 4) << 2) | (At(es, i + 5) >> 6);
-            current.type = (At(es, i + 5) >> 3) & 7;
+            current.temporalReference = static_cast<unsigned>(picture.temporalReference);
+            current.type = static_cast<unsigned>(picture.type);
         }
-        i += 2;
     }
-    if (!hasPicture)
-        return false;
     current.bytes = es.substr(begin);
     frames.push_back(current);
-    return true;
+    return hasPicture;
 }
 
 struct AudioFrames {
     std::vector<std::string> frames;
     bool ac3 = false;
-    unsigned rate = 0;
-    unsigned channels = 2;
-    unsigned samples = 0;
-    uint32_t bitRate = 0;
+    mpeg::AudioFrame first{};
 };
-
-// Frame length from an MPEG audio (layer I-III) or AC-3 header; 0 when there is no header here.
-size_t AudioFrameLength(const std::string& es, size_t i, AudioFrames& info)
-{
-    if (i + 7 > es.size())
-        return 0;
-    if (At(es, i) == 0x0B && At(es, i + 1) == 0x77) {
-        static const unsigned kbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
-        static const unsigned rates[3] = {48000, 44100, 32000};
-        const unsigned fscod = At(es, i + 4) >> 6, frmsizecod = At(es, i + 4) & 0x3F;
-        if (fscod == 3 || frmsizecod >= 38)
-            return 0;
-        info.ac3 = true;
-        info.rate = rates[fscod];
-        info.samples = 1536;
-        info.bitRate = kbps[frmsizecod / 2] * 1000;
-        const unsigned words = kbps[frmsizecod / 2] * 96000 / info.rate + (fscod == 1 ? (frmsizecod & 1) : 0);
-        return words * 2;
-    }
-    if (At(es, i) != 0xFF || (At(es, i + 1) & 0xE0) != 0xE0)
-        return 0;
-    static const unsigned kbps[2][3][16] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
-    static const unsigned rates[3] = {44100, 48000, 32000};
-    const unsigned version = (At(es, i + 1) >> 3) & 3, layerBits = (At(es, i + 1) >> 1) & 3;
-    const unsigned rateIndex = (At(es, i + 2) >> 2) & 3, bitrateIndex = At(es, i + 2) >> 4;
-    if (version == 1 || layerBits == 0 || rateIndex == 3 || bitrateIndex == 0)
-        return 0;
-    const unsigned layer = 4 - layerBits, lsf = version == 3 ? 0 : 1;
-    info.rate = rates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    info.bitRate = kbps[lsf][layer - 1][bitrateIndex] * 1000;
-    info.channels = (At(es, i + 3) >> 6) == 3 ? 1 : 2;
-    const unsigned padding = (At(es, i + 2) >> 1) & 1;
-    if (layer == 1) {
-        info.samples = 384;
-        return (12 * info.bitRate / info.rate + padding) * 4;
-    }
-    info.samples = layer == 3 && lsf ? 576 : 1152;
-    return info.samples / 8 * info.bitRate / info.rate + padding;
-}
 
 bool SplitAudioFrames(const std::string& es, AudioFrames& info)
 {
     info.frames.clear();
-    for (size_t i = 0; i < es.size();) {
-        const size_t length = AudioFrameLength(es, i, info);
-        if (length == 0 || i + length > es.size())
+    info.ac3 = es.compare(0, 2, "\x0B\x77") == 0;
+    mpeg::AudioFrame frame;
+    for (size_t i = 0; i < es.size(); i += frame.size) {
+        if (!(info.ac3 ? mpeg::ParseAc3Frame(Data(es) + i, es.size() - i, frame)
+                       : mpeg::ParseMpegAudioFrame(Data(es) + i, es.size() - i, frame)) ||
+            i + frame.size > es.size())
             return false;
-        info.frames.push_back(es.substr(i, length));
-        i += length;
+        if (i == 0)
+            info.first = frame;
+        info.frames.push_back(es.substr(i, frame.size));
     }
     return !info.frames.empty();
 }
@@ -461,15 +396,6 @@ bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames)
     return true;
 }
 
-bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames)
-{
-    AudioFrames info;
-    if (!SplitAudioFrames(bytes, info))
-        return false;
-    frames = info.frames;
-    return true;
-}
-
 bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
                     std::string& error)
 {
@@ -516,8 +442,8 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         ++decoded;
     }
     for (size_t n = 0; n < audio.frames.size(); ++n) {
-        const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * audio.samples * Second / audio.rate;
-        const int64_t duration = static_cast<int64_t>(audio.samples) * Second / audio.rate;
+        const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * audio.first.samples * Second / audio.first.sampleRate;
+        const int64_t duration = static_cast<int64_t>(audio.first.samples) * Second / audio.first.sampleRate;
         pending.push_back({Kind::Audio, written.audioStream, audio.frames[n], time, duration, time, true, 0, true});
     }
     std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.sendKey < b.sendKey; });
@@ -593,10 +519,10 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     std::string headerExtensionChildren;
     if (hasAudio) {
         Bytes wave; // the tag is unreliable in real recordings: 0 for AC-3
-        wave.U16(audio.ac3 ? 0 : 0x50).U16(audio.channels).U32(audio.rate).U32(audio.bitRate / 8).U16(1).U16(0).U16(0);
+        wave.U16(audio.ac3 ? 0 : 0x50).U16(audio.first.channels).U32(audio.first.sampleRate).U32(audio.first.bitRate / 8).U16(1).U16(0).U16(0);
         const std::string typeData = FlatMediaType(MediaCentreAudio, audio.ac3 ? Ac3Subtype : MpegAudioSubtype, WaveFormatExType, wave.s);
         headerExtensionChildren += Object(ExtendedStreamProperties,
-            ExtendedStreamPropertiesBody(written.audioStream, audio.samples * Second / audio.rate,
+            ExtendedStreamPropertiesBody(written.audioStream, audio.first.samples * Second / audio.first.sampleRate,
                                          {{SampleDurationExtension, 2}, {TimingExtension, timingSize}},
                                          StreamPropertiesObject(BinaryStreamType, written.audioStream,
                                                                 options.protection == Protection::EncryptedStream, typeData)));

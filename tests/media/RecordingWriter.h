@@ -85,9 +85,8 @@ struct WrittenRecording {
 bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
                     std::string& error);
 
-// Splits an elementary stream into the objects the writer would make of it (frames, with the
+// Splits a video elementary stream into the objects the writer would make of it (frames, with the
 // sequence and GOP headers on the frame they precede); false when the bytes are not of that kind.
 bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames);
-bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames);
 
 } // namespace test_recordings
