@@ -1,34 +1,213 @@
-// The multiplexer between the elementary stream test source and the file writer, in Wine's
-// Filter Graph Manager; the output judged by ffprobe and ffmpeg. The writer's own face, and how
-// it writes, shares and fails. Remuxes of both streams together
-// are the end-to-end test's; here, each stream alone and inputs that misbehave.
+// The multiplexer and the file writer in Wine's Filter Graph Manager, fed by a test source that
+// plays ffmpeg-made elementary streams; the output judged by ffprobe and ffmpeg. Remuxes of both
+// streams together are the end-to-end test's; here, each stream alone, inputs that misbehave, and
+// how the writer writes, shares and fails.
 
-#include <windows.h>
-#include <dshow.h>
-#include <wrl/client.h>
+#include "tests/builtin/GraphFixture.h"
 
-#include <gtest/gtest.h>
-
+#include <atomic>
 #include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
+#include <memory>
 
 #include "builtin/FileWriter.h"
 #include "builtin/MuxMediaTypes.h"
 #include "builtin/ProgramStreamMux.h"
+#include "builtin/RecordingMediaTypes.h"
 #include "filters/Adopt.h"
-#include "filters/MediaType.h"
-#include "tests/builtin/ElementaryStreamSource.h"
-#include "tests/builtin/GraphFixture.h"
-#include "tests/support/TestSupport.h"
+#include "filters/SourceStreamPin.h"
+#include "media/asf/PayloadFormat.h"
+#include "media/mpeg/AudioFrames.h"
+#include "media/mpeg/VideoHeaders.h"
 
 using Microsoft::WRL::ComPtr;
-using mux_tests::CElementaryStreamSource;
-using mux_tests::ElementaryStreamOptions;
-using mux_tests::Unit;
 using testing_support::VectorPath;
 
 namespace {
+
+const CLSID ElementaryStreamSourceClsid = {0x5a0c7f32, 0x1d44, 0x4f0b, {0x8e, 0x61, 0x93, 0x2b, 0x70, 0x1c, 0x4e, 0x01}};
+const std::string Garbage = "garbage-garbage-\x01\x02\x03\xFF\x04-garbage-garbage";
+
+struct ElementaryStreamOptions {
+    std::string videoPath; // Windows paths; empty leaves the pin out
+    std::string audioPath;
+    bool audioSilent = false; // the pin delivers nothing until the graph stops
+    int videoEndAfter = -1;   // >= 0: end of stream after this many units
+    int audioEndAfter = -1;
+    int audioGarbageAt = -1;  // >= 0: a sample of garbage goes out before this audio unit
+};
+
+struct Unit {
+    size_t offset;
+    size_t size;
+    REFERENCE_TIME start; // 100 ns
+};
+
+// Access units: each starts with the sequence or GOP header before its picture, if any. Times
+// follow display order: the pictures before this GOP plus the temporal reference, in frames.
+bool SplitVideo(const uint8_t* data, size_t size, std::vector<Unit>& units)
+{
+    int64_t period = 0;
+    int gopBase = 0, gopPictures = 0;
+    bool pictureInUnit = false;
+    for (size_t at = mpeg::FindStartCode(data, size, 0); at + 4 <= size; at = mpeg::FindStartCode(data, size, at + 1)) {
+        const uint8_t code = data[at + 3];
+        if (code != mpeg::SequenceHeaderCode && code != mpeg::GroupStartCode && code != mpeg::PictureStartCode)
+            continue;
+        if (units.empty() || pictureInUnit) {
+            if (!units.empty())
+                units.back().size = at - units.back().offset;
+            units.push_back({at, 0, 0});
+            pictureInUnit = false;
+        }
+        mpeg::SequenceHeader sequence;
+        mpeg::PictureHeader picture;
+        if (code == mpeg::SequenceHeaderCode) {
+            if (!mpeg::ParseSequenceHeader(data + at, size - at, sequence))
+                return false;
+            period = mpeg::FramePeriod27MHz(sequence.frameRateCode) * 10 / 27;
+        } else if (code == mpeg::GroupStartCode) {
+            gopBase += gopPictures;
+            gopPictures = 0;
+        } else {
+            if (period == 0 || !mpeg::ParsePictureHeader(data + at, size - at, picture))
+                return false;
+            units.back().start = (gopBase + picture.temporalReference) * period;
+            ++gopPictures;
+            pictureInUnit = true;
+        }
+    }
+    if (!units.empty())
+        units.back().size = size - units.back().offset;
+    return !units.empty();
+}
+
+bool SplitAudio(const uint8_t* data, size_t size, bool ac3, std::vector<Unit>& units)
+{
+    uint64_t samples = 0;
+    mpeg::AudioFrame frame;
+    for (size_t at = 0; at < size; at += frame.size) {
+        if (!(ac3 ? mpeg::ParseAc3Frame(data + at, size - at, frame) : mpeg::ParseMpegAudioFrame(data + at, size - at, frame)) ||
+            at + frame.size > size)
+            return false;
+        units.push_back({at, frame.size, static_cast<REFERENCE_TIME>(samples * 10000000 / frame.sampleRate)});
+        samples += frame.samples;
+    }
+    return !units.empty();
+}
+
+// Plays one elementary stream file, a unit per sample with its time, in the media type the
+// recording source offers for it.
+class CElementaryStreamPin : public CSourceStreamPin {
+public:
+    CElementaryStreamPin(CBaseFilter* source, bool video, const std::string& path)
+        : CSourceStreamPin(source, video ? L"Video" : L"Audio"), bytes(testing_support::ReadFileBytes(path))
+    {
+        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+        asf::StreamFormat format;
+        const bool ac3 = asf::ParseAc3Header(data, bytes.size(), format.audio);
+        const bool ok = video ? asf::ParseVideoFormat(data, bytes.size(), format.video) && SplitVideo(data, bytes.size(), units)
+                              : (ac3 || asf::ParseMpegAudioHeader(data, bytes.size(), format.audio)) &&
+                                    SplitAudio(data, bytes.size(), ac3, units);
+        format.codec = video ? asf::Codec::Mpeg2Video : ac3 ? asf::Codec::Ac3 : asf::Codec::MpegAudio;
+        const std::vector<CMediaType> types = RecordingMediaTypes(asf::StreamInfo(), format);
+        if (ok && !types.empty())
+            type_ = types.front();
+        for (const Unit& unit : units)
+            largest_ = std::max(largest_, unit.size);
+        endAfter = units.size();
+    }
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
+    {
+        return type.majortype == type_.Get().majortype && type.subtype == type_.Get().subtype ? S_OK : S_FALSE;
+    }
+    HRESULT GetMediaType(int index, CMediaType& type) override
+    {
+        type = type_;
+        return index == 0 ? S_OK : VFW_S_NO_MORE_ITEMS;
+    }
+    bool Loaded() const { return type_.Get().majortype != GUID_NULL; }
+
+    const std::string bytes;
+    std::vector<Unit> units; // as the file holds them, whether or not all are delivered
+    bool silent = false;
+    size_t endAfter;
+    int garbageAt = -1;
+    std::atomic<bool> finished{false}; // the streaming thread delivered its end (or was stopped)
+
+protected:
+    void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
+    {
+        properties = {8, static_cast<long>(std::max(largest_, Garbage.size())), 1, 0};
+    }
+    HRESULT OnThreadStart() override
+    {
+        next_ = 0;
+        finished = false;
+        return S_OK;
+    }
+    void OnThreadEnd() override { finished = true; }
+    HRESULT FillSample(IMediaSample* sample) override
+    {
+        if (silent) {
+            WaitUnlessStopping(INFINITE);
+            return S_FALSE;
+        }
+        BYTE* data = nullptr;
+        if (next_ >= endAfter || FAILED(sample->GetPointer(&data)))
+            return S_FALSE;
+        if (static_cast<int>(next_) == garbageAt && !garbageSent_) {
+            garbageSent_ = true;
+            std::memcpy(data, Garbage.data(), Garbage.size());
+            sample->SetActualDataLength(static_cast<long>(Garbage.size()));
+            return sample->SetTime(nullptr, nullptr);
+        }
+        const Unit& unit = units[next_++];
+        std::memcpy(data, bytes.data() + unit.offset, unit.size);
+        sample->SetActualDataLength(static_cast<long>(unit.size));
+        REFERENCE_TIME start = unit.start;
+        return sample->SetTime(&start, nullptr);
+    }
+
+private:
+    CMediaType type_;
+    size_t largest_ = 0;
+    size_t next_ = 0;
+    bool garbageSent_ = false;
+};
+
+// Pin "Video" and pin "Audio" for the files the options name, with the faults they ask for.
+class CElementaryStreamSource : public CBaseFilter {
+public:
+    explicit CElementaryStreamSource(const ElementaryStreamOptions& options) : CBaseFilter(ElementaryStreamSourceClsid)
+    {
+        if (!options.videoPath.empty()) {
+            video = new CElementaryStreamPin(this, true, options.videoPath);
+            pins_.emplace_back(video);
+            video->endAfter = options.videoEndAfter >= 0 ? static_cast<size_t>(options.videoEndAfter) : video->endAfter;
+        }
+        if (!options.audioPath.empty()) {
+            audio = new CElementaryStreamPin(this, false, options.audioPath);
+            pins_.emplace_back(audio);
+            audio->endAfter = options.audioEndAfter >= 0 ? static_cast<size_t>(options.audioEndAfter) : audio->endAfter;
+            audio->silent = options.audioSilent;
+            audio->garbageAt = options.audioGarbageAt;
+        }
+    }
+    bool Loaded() const
+    {
+        return std::all_of(pins_.begin(), pins_.end(), [](const auto& pin) { return pin->Loaded(); });
+    }
+    int PinCount() override { return static_cast<int>(pins_.size()); }
+    CBasePin* PinAt(int index) override { return pins_[static_cast<size_t>(index)].get(); }
+
+    CElementaryStreamPin* video = nullptr;
+    CElementaryStreamPin* audio = nullptr;
+
+private:
+    std::vector<std::unique_ptr<CElementaryStreamPin>> pins_;
+};
 
 // Whether anyone holds the file open: nothing can open it without sharing while the writer does.
 bool FileIsClosed(const std::string& path)
@@ -67,7 +246,7 @@ protected:
         source_ = Adopt(new CElementaryStreamSource(options));
         ComPtr<IFileSinkFilter> sink;
         ComPtr<IPin> pin;
-        HRESULT hr = source_->Load() ? MakeFilter(CProgramStreamMux::Create, mux_) : E_FAIL;
+        HRESULT hr = source_->Loaded() ? MakeFilter(CProgramStreamMux::Create, mux_) : E_FAIL;
         if (SUCCEEDED(hr))
             hr = MakeFilter(CFileWriter::Create, writer_);
         if (SUCCEEDED(hr))
@@ -76,10 +255,10 @@ protected:
             hr = sink->SetFileName(std::wstring(output.begin(), output.end()).c_str(), nullptr);
         if (SUCCEEDED(hr))
             hr = MakeGraph({source_.Get(), mux_.Get(), writer_.Get()});
-        if (SUCCEEDED(hr) && source_->VideoPin())
-            hr = Connect(source_->VideoPin(), mux_.Get(), L"Video In");
-        if (SUCCEEDED(hr) && source_->AudioPin())
-            hr = Connect(source_->AudioPin(), mux_.Get(), L"Audio In");
+        if (SUCCEEDED(hr) && source_->video)
+            hr = Connect(source_->video, mux_.Get(), L"Video In");
+        if (SUCCEEDED(hr) && source_->audio)
+            hr = Connect(source_->audio, mux_.Get(), L"Audio In");
         if (SUCCEEDED(hr))
             hr = mux_->FindPin(L"Output", &pin);
         return SUCCEEDED(hr) ? Connect(pin.Get(), writer_.Get(), L"Input") : hr;
@@ -211,10 +390,10 @@ TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneExactlyForItsLengthAndClosesTh
         const std::string kinds = std::string(c.codec) + "\nmpeg\n";
         ASSERT_EQ(kinds, probe.substr(0, kinds.size()));
         const double duration = std::atof(probe.c_str() + kinds.size());
-        const std::vector<Unit>& units = c.video ? source_->VideoUnits() : source_->AudioUnits();
+        const std::vector<Unit>& units = (c.video ? source_->video : source_->audio)->units;
         const double expected = c.video ? units.size() * 0.04 : (2 * units.back().start - units[units.size() - 2].start) / 1e7;
         EXPECT_NEAR(expected, duration, 0.04);
-        EXPECT_TRUE(Extract(c.video ? "0:v" : "0:a", c.codec) == (c.video ? source_->VideoBytes() : source_->AudioBytes()));
+        EXPECT_TRUE(Extract(c.video ? "0:v" : "0:a", c.codec) == (c.video ? source_->video : source_->audio)->bytes);
     }
 }
 
@@ -245,7 +424,7 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
         } else {
             // A run that cannot complete: once the video has all gone in, it must all be out.
             ASSERT_EQ(S_OK, control_->Run());
-            EXPECT_TRUE(testing_support::WaitUntil([&] { return source_->VideoFinished(); }, 60000));
+            EXPECT_TRUE(testing_support::WaitUntil([&] { return source_->video->finished.load(); }, 60000));
             EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 100));
             // Meanwhile others may read the file, but not write it.
             UniqueFileHandle reader(::CreateFileA(output_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -255,12 +434,11 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
         }
         control_->Stop();
         EXPECT_TRUE(FileIsClosed(output_));
-        const size_t videoUnits = options.videoEndAfter >= 0 ? static_cast<size_t>(options.videoEndAfter) : source_->VideoUnits().size();
-        const Unit& endOfVideo = source_->VideoUnits()[videoUnits - 1];
-        EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->VideoBytes().substr(0, endOfVideo.offset + endOfVideo.size));
+        const Unit& endOfVideo = source_->video->units[source_->video->endAfter - 1];
+        EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes.substr(0, endOfVideo.offset + endOfVideo.size));
         if (c.audioFrames != static_cast<size_t>(-1)) {
             const std::string audio = c.audioFrames ? Extract("0:a", "mp2") : "";
-            EXPECT_TRUE(audio == source_->AudioBytes().substr(0, source_->AudioUnits()[c.audioFrames].offset));
+            EXPECT_TRUE(audio == source_->audio->bytes.substr(0, source_->audio->units[c.audioFrames].offset));
         }
         EXPECT_EQ(c.damaged, static_cast<CProgramStreamMux*>(mux_.Get())->DamagedSamples() > 0);
     }
