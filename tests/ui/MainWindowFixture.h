@@ -36,9 +36,7 @@ public:
 
     void OnConversionStarted() override
     {
-        ++Held;
         ::WaitForSingleObject(go_.Get(), 60000);
-        --Held;
         CRunView::OnConversionStarted();
     }
     void OnConversionFinished(bool succeeded, const std::string& report, bool started) override
@@ -47,7 +45,6 @@ public:
         ++Finished;
     }
 
-    std::atomic<int> Held{0};
     std::atomic<int> Finished{0}; // runs whose end has been shown
 
 private:
@@ -59,20 +56,18 @@ protected:
     void SetUp() override
     {
         profile.SetRegistryKey("Morrowick");
-        testing_support::DeleteRegistryTree(RegistryKey());
+        testing_support::DeleteRegistryTree(registryKey);
         settings = CConverterSettings::Defaults();
         // Directories that exist, so that a started worker keeps running.
         settings.InputPath = testing_support::MakeScratchDirectory("ui-input");
         settings.OutputPath = testing_support::MakeScratchDirectory("ui-output");
     }
 
+    // The window goes first, then the worker and the runs, which have no window to update then.
     void TearDown() override
     {
         runView.Release();
-        engine.FinishSingleConversion();
-        Close();
-        autoConverter.StopAutoConvert();
-        testing_support::DeleteRegistryTree(RegistryKey());
+        testing_support::DeleteRegistryTree(registryKey);
     }
 
     void Open()
@@ -100,32 +95,23 @@ protected:
     // An edit box announces a new text with EN_CHANGE like any typing.
     void SetText(int id, const std::string& text) { ::SetWindowTextA(Item(id), text.c_str()); }
     void Click(int id) { ::SendMessageA(Item(id), BM_CLICK, 0, 0); }
-    std::string RegistryKey() const { return "Software\\Morrowick\\" + profile.m_appName; }
     bool WaitForWorker(bool running)
     {
         return testing_support::WaitUntil([&] { return autoConverter.AutoConvertRunning() == running; }, 30000);
     }
 
-    // Counts the workers that started, by their banners.
-    CAutoConverter::Options WorkerOptions()
-    {
-        CAutoConverter::Options options;
-        options.Output = [this](const char* text) {
-            if (strstr(text, "Place in direcotry"))
-                ++workerStarts;
-        };
-        return options;
-    }
-
     CWinApp profile;
+    const std::string registryKey = "Software\\Morrowick\\" + profile.m_appName;
     CConverterSettings settings;
     const std::string programDirectory = testing_support::MakeScratchDirectory("ui-program");
     GraphSource graphs{{}, programDirectory};
     RecordedBalloons balloons;
     HeldRunView runView{balloons, [this] { return autoConverter.AutoConvertRunning(); }};
     CConversionEngine engine{graphs, runView};
-    std::atomic<int> workerStarts{0};
-    CAutoConverter autoConverter{engine, WorkerOptions()};
+    std::atomic<int> workerStarts{0}; // counted by their banners
+    CAutoConverter autoConverter{engine, CAutoConverter::Options{[this](const char* text) {
+        workerStarts += strstr(text, "Place in direcotry") != nullptr;
+    }, 60000, {}}};
     // The shell is never asked: Wine's own tray would come and go with every test's icon.
     CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAA*) { return TRUE; }, {}, {}, CP_ACP}};
 
