@@ -18,7 +18,7 @@
 #include "filters/SourceStreamPin.h"
 #include "media/asf/PayloadFormat.h"
 #include "media/mpeg/AudioFrames.h"
-#include "media/mpeg/VideoHeaders.h"
+#include "tests/media/RecordingWriter.h"
 
 using Microsoft::WRL::ComPtr;
 using testing_support::VectorPath;
@@ -43,43 +43,16 @@ struct Unit {
     REFERENCE_TIME start; // 100 ns
 };
 
-// Access units: each starts with the sequence or GOP header before its picture, if any. Times
-// follow display order: the pictures before this GOP plus the temporal reference, in frames.
-bool SplitVideo(const uint8_t* data, size_t size, std::vector<Unit>& units)
+// Access units with their display times, as the recording writer makes frames of them.
+bool SplitVideo(const std::string& bytes, std::vector<Unit>& units)
 {
-    int64_t period = 0;
-    int gopBase = 0, gopPictures = 0;
-    bool pictureInUnit = false;
-    for (size_t at = mpeg::FindStartCode(data, size, 0); at + 4 <= size; at = mpeg::FindStartCode(data, size, at + 1)) {
-        const uint8_t code = data[at + 3];
-        if (code != mpeg::SequenceHeaderCode && code != mpeg::GroupStartCode && code != mpeg::PictureStartCode)
-            continue;
-        if (units.empty() || pictureInUnit) {
-            if (!units.empty())
-                units.back().size = at - units.back().offset;
-            units.push_back({at, 0, 0});
-            pictureInUnit = false;
-        }
-        mpeg::SequenceHeader sequence;
-        mpeg::PictureHeader picture;
-        if (code == mpeg::SequenceHeaderCode) {
-            if (!mpeg::ParseSequenceHeader(data + at, size - at, sequence))
-                return false;
-            period = mpeg::FramePeriod27MHz(sequence.frameRateCode) * 10 / 27;
-        } else if (code == mpeg::GroupStartCode) {
-            gopBase += gopPictures;
-            gopPictures = 0;
-        } else {
-            if (period == 0 || !mpeg::ParsePictureHeader(data + at, size - at, picture))
-                return false;
-            units.back().start = (gopBase + picture.temporalReference) * period;
-            ++gopPictures;
-            pictureInUnit = true;
-        }
-    }
-    if (!units.empty())
-        units.back().size = size - units.back().offset;
-    return !units.empty();
+    std::vector<std::string> frames;
+    std::vector<int64_t> times;
+    if (!test_recordings::SplitVideo(bytes, frames, &times))
+        return false;
+    for (size_t i = 0, offset = 0; i < frames.size(); offset += frames[i++].size())
+        units.push_back({offset, frames[i].size(), times[i]});
+    return true;
 }
 
 bool SplitAudio(const uint8_t* data, size_t size, bool ac3, std::vector<Unit>& units)
@@ -106,7 +79,7 @@ public:
         const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
         asf::StreamFormat format;
         const bool ac3 = asf::ParseAc3Header(data, bytes.size(), format.audio);
-        const bool ok = video ? asf::ParseVideoFormat(data, bytes.size(), format.video) && SplitVideo(data, bytes.size(), units)
+        const bool ok = video ? asf::ParseVideoFormat(data, bytes.size(), format.video) && SplitVideo(bytes, units)
                               : (ac3 || asf::ParseMpegAudioHeader(data, bytes.size(), format.audio)) &&
                                     SplitAudio(data, bytes.size(), ac3, units);
         format.codec = video ? asf::Codec::Mpeg2Video : ac3 ? asf::Codec::Ac3 : asf::Codec::MpegAudio;

@@ -384,15 +384,20 @@ bool ReadWhole(const std::string& path, std::string& bytes)
 
 } // namespace
 
-bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames)
+bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times)
 {
     std::vector<VideoFrame> split;
     int64_t period = 0;
     if (!SplitVideoFrames(bytes, split, period))
         return false;
     frames.clear();
-    for (const VideoFrame& frame : split)
-        frames.push_back(frame.bytes);
+    unsigned gopBase = 0;
+    for (size_t decoded = 0; decoded < split.size(); ++decoded) {
+        frames.push_back(split[decoded].bytes);
+        gopBase = split[decoded].gopStart ? static_cast<unsigned>(decoded) : gopBase;
+        if (times)
+            times->push_back((gopBase + split[decoded].temporalReference) * period);
+    }
     return true;
 }
 

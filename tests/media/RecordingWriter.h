@@ -86,7 +86,8 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
                     std::string& error);
 
 // Splits a video elementary stream into the objects the writer would make of it (frames, with the
-// sequence and GOP headers on the frame they precede); false when the bytes are not of that kind.
-bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames);
+// sequence and GOP headers on the frame they precede) and, if asked, the display time of each
+// from 0 (100 ns); false when the bytes are not of that kind.
+bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times = nullptr);
 
 } // namespace test_recordings
