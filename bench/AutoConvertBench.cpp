@@ -2,10 +2,7 @@
 // while waiting, its processor time while idle, and the delay from a recording's close to its
 // conversion.
 
-#include "app/ConverterApp.h"
-#include "autoconv/AutoConvertThread.h"
-#include "convert/RunFeedback.h"
-#include "res/resource.h"
+#include "bench/InProcessConverter.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
@@ -21,6 +18,8 @@ using namespace testing_support;
 namespace {
 
 std::atomic<int> g_passes{0};
+CInProcessConverter* g_converter = nullptr;
+CConverterSettings g_settings;
 
 double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 {
@@ -51,24 +50,6 @@ void WaitForPasses(int count)
     WaitUntil([&] { return g_passes >= count; }, 600000);
 }
 
-void PrepareApp(const std::string& input, const std::string& output)
-{
-    CConverterApp& app = ConverterApp();
-    std::string graph = MakeScratchDirectory("bench-graph") + "InternalXGR.tmp";
-    HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
-    app.InternalGraphFile.Open(graph.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
-                                                  | CStdioFile::shareExclusive);
-    app.InternalGraphFile.Write(::LockResource(::LoadResource(nullptr, resource)), ::SizeofResource(nullptr, resource));
-    app.InternalGraphFile.Flush();
-    app.Settings.InputPath = input;
-    app.Settings.OutputPath = output;
-    app.Settings.InputExt = "dvr-ms";
-    app.Settings.OutputExt = "MPG";
-    SetWorkerOutputForTests([](const char*) {});
-    SetBalloonSinkForTests([](const std::string&, const char*, DWORD, UINT) {});
-    SetPassObserverForTests([] { ++g_passes; });
-}
-
 void MeasureScanOfConvertedRecordings(const std::string& input, const std::string& output)
 {
     for (int i = 0; i < 10000; ++i) {
@@ -79,11 +60,11 @@ void MeasureScanOfConvertedRecordings(const std::string& input, const std::strin
     }
     g_passes = 0;
     LARGE_INTEGER start = Now();
-    ConverterApp().StartAutoConvert();
+    g_converter->AutoConverter().StartAutoConvert(g_settings);
     WaitForPasses(1);
     LARGE_INTEGER end = Now();
     printf("Scan pass over 10,000 recordings that all have outputs: %.0f ms\n", Milliseconds(start, end));
-    ConverterApp().StopAutoConvert();
+    g_converter->AutoConverter().StopAutoConvert();
 }
 
 void MeasureStopWhileWaiting()
@@ -91,11 +72,11 @@ void MeasureStopWhileWaiting()
     std::vector<double> times;
     for (int i = 0; i < 5; ++i) {
         g_passes = 0;
-        ConverterApp().StartAutoConvert();
+        g_converter->AutoConverter().StartAutoConvert(g_settings);
         WaitForPasses(1);
         ::Sleep(300);
         LARGE_INTEGER start = Now();
-        ConverterApp().StopAutoConvert();
+        g_converter->AutoConverter().StopAutoConvert();
         times.push_back(Milliseconds(start, Now()));
     }
     std::sort(times.begin(), times.end());
@@ -106,12 +87,12 @@ void MeasureStopWhileWaiting()
 void MeasureIdleProcessorTime()
 {
     g_passes = 0;
-    ConverterApp().StartAutoConvert();
+    g_converter->AutoConverter().StartAutoConvert(g_settings);
     WaitForPasses(1);
     double before = ProcessCpuMilliseconds();
     ::Sleep(30000);
     double after = ProcessCpuMilliseconds();
-    ConverterApp().StopAutoConvert();
+    g_converter->AutoConverter().StopAutoConvert();
     printf("Processor time over 30 s of idle waiting (whole process): %.1f ms\n", after - before);
 }
 
@@ -126,7 +107,7 @@ void MeasureCloseToConversion(const std::string& input)
         HANDLE recorder = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                         nullptr);
         g_passes = 0;
-        ConverterApp().StartAutoConvert();
+        g_converter->AutoConverter().StartAutoConvert(g_settings);
         WaitForPasses(1);
         // The recorder's last writes, then its close.
         ::SetFilePointer(recorder, 0, nullptr, FILE_END);
@@ -138,9 +119,9 @@ void MeasureCloseToConversion(const std::string& input)
         }
         ::CloseHandle(recorder);
         LARGE_INTEGER closed = Now();
-        WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 120000);
+        WaitUntil([] { return g_converter->Engine().Busy(); }, 120000);
         times.push_back(Milliseconds(closed, Now()));
-        ConverterApp().StopAutoConvert();
+        g_converter->AutoConverter().StopAutoConvert();
     }
     std::sort(times.begin(), times.end());
     printf("Recording closed to its conversion starting: median %.0f ms (min %.0f, max %.0f)\n", times[1],
@@ -159,14 +140,19 @@ int main()
     RegisterStandInsInProcess();
     std::string input = MakeScratchDirectory("bench-in");
     std::string output = MakeScratchDirectory("bench-out");
-    PrepareApp(input, output);
-
-    MeasureScanOfConvertedRecordings(input, output);
-    MeasureStopWhileWaiting();
-    MeasureIdleProcessorTime();
-    MeasureCloseToConversion(input);
-
-    ConverterApp().InternalGraphFile.Close();
+    g_settings = CConverterSettings::Defaults();
+    g_settings.InputPath = input;
+    g_settings.OutputPath = output;
+    g_settings.InputExt = "dvr-ms";
+    {
+        CInProcessConverter converter(input, [] { ++g_passes; });
+        g_converter = &converter;
+        MeasureScanOfConvertedRecordings(input, output);
+        MeasureStopWhileWaiting();
+        MeasureIdleProcessorTime();
+        MeasureCloseToConversion(input);
+        g_converter = nullptr;
+    }
     RevokeStandIns();
     ::CoUninitialize();
     return 0;

@@ -1,16 +1,13 @@
 // Prints how quickly a running conversion ends: from "Cancel Conversion!" until the run is over,
 // and from a stop of the Auto Converter until StopAutoConvert returns. Medians of 20 each.
 
-#include "app/ConverterApp.h"
-#include "autoconv/AutoConvertThread.h"
-#include "convert/RunFeedback.h"
-#include "res/resource.h"
+#include "bench/InProcessConverter.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
-#include <atomic>
+#include <memory>
 #include <cstdio>
 #include <vector>
 
@@ -19,8 +16,6 @@ using namespace testing_support;
 namespace {
 
 constexpr int kRounds = 20;
-
-std::atomic<int> g_balloons{0};
 
 double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 {
@@ -36,25 +31,10 @@ LARGE_INTEGER Now()
     return now;
 }
 
-void PrepareApp(const std::string& input, const std::string& output)
+// Waits until a run has built its graph and is in its wait.
+void WaitForRunning(CInProcessConverter& converter, int builtBefore)
 {
-    CConverterApp& app = ConverterApp();
-    std::string graph = MakeScratchDirectory("cancel-bench-graph") + "InternalXGR.tmp";
-    app.InternalGraphFile.Open(graph.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
-                                                  | CStdioFile::shareExclusive);
-    WriteInternalGraph(app.InternalGraphFile);
-    app.Settings.InputPath = input;
-    app.Settings.OutputPath = output;
-    app.Settings.InputExt = "dvr-ms";
-    app.Settings.OutputExt = "MPG";
-    SetWorkerOutputForTests([](const char*) {});
-    SetBalloonSinkForTests([](const std::string&, const char*, DWORD, UINT) { ++g_balloons; });
-}
-
-// Waits until a run has shown its first balloon, so that it is past building and in its wait.
-void WaitForRunning(int balloonsBefore)
-{
-    WaitUntil([&] { return g_balloons > balloonsBefore; }, 60000);
+    WaitUntil([&] { return converter.GraphsBuilt > builtBefore; }, 60000);
     ::Sleep(300);
 }
 
@@ -66,31 +46,30 @@ void Report(const char* what, std::vector<double> times)
     fflush(stdout);
 }
 
-void MeasureCancelToIdle(const std::string& input, const std::string& output)
+void MeasureCancelToIdle(CInProcessConverter& converter, const std::string& input, const std::string& output)
 {
-    CConverterApp& app = ConverterApp();
     std::vector<double> times;
     for (int round = 0; round < kRounds; ++round) {
-        const int balloons = g_balloons;
-        app.StartSingleConversion(input + "Long.dvr-ms", output + "Long.MPG");
-        WaitForRunning(balloons);
+        const int built = converter.GraphsBuilt;
+        converter.Engine().StartSingleConversion(
+            ConversionRequest{input + "Long.dvr-ms", output + "Long.MPG", kInternalGraphName, nullptr, output});
+        WaitForRunning(converter, built);
         const LARGE_INTEGER start = Now();
-        app.FinishSingleConversion(); // the cancel command's request, then the wait for the run's end
+        converter.Engine().FinishSingleConversion(); // the cancel command's request, then the wait for the run's end
         times.push_back(Milliseconds(start, Now()));
     }
     Report("Cancel to the conversion's end (idle)", times);
 }
 
-void MeasureStopToReturn()
+void MeasureStopToReturn(CInProcessConverter& converter, const CConverterSettings& settings)
 {
-    CConverterApp& app = ConverterApp();
     std::vector<double> times;
     for (int round = 0; round < kRounds; ++round) {
-        const int balloons = g_balloons;
-        app.StartAutoConvert();
-        WaitForRunning(balloons);
+        const int built = converter.GraphsBuilt;
+        converter.AutoConverter().StartAutoConvert(settings);
+        WaitForRunning(converter, built);
         const LARGE_INTEGER start = Now();
-        app.StopAutoConvert();
+        converter.AutoConverter().StopAutoConvert();
         times.push_back(Milliseconds(start, Now()));
     }
     Report("Stop Auto Converter during a conversion to its return", times);
@@ -108,15 +87,18 @@ int main()
     RegisterStandInsInProcess();
     const std::string input = MakeScratchDirectory("cancel-bench-in");
     const std::string output = MakeScratchDirectory("cancel-bench-out");
-    PrepareApp(input, output);
+    CConverterSettings settings = CConverterSettings::Defaults();
+    settings.InputPath = input;
+    settings.OutputPath = output;
+    settings.InputExt = "dvr-ms";
     // About an hour for each conversion: every run is cut short.
     ScopedDecrypterFault slow("pace=0.001");
     CopyRecording(input + "Long.dvr-ms");
-
-    MeasureCancelToIdle(input, output);
-    MeasureStopToReturn();
-
-    ConverterApp().InternalGraphFile.Close();
+    {
+        CInProcessConverter converter(input);
+        MeasureCancelToIdle(converter, input, output);
+        MeasureStopToReturn(converter, settings);
+    }
     RevokeStandIns();
     ::CoUninitialize();
     return 0;

@@ -8,8 +8,7 @@
 // "convert" prints "seconds S", "build_seconds S" (to the graph's start), "processor_seconds S" (of this process; Wine's server is apart),
 // "input_bytes N", "idle_working_set B" and "peak_above_idle B".
 
-#include "app/ConverterApp.h"
-#include "convert/RunFeedback.h"
+#include "bench/InProcessConverter.h"
 #include "framework/ScopedWin.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"
@@ -83,22 +82,12 @@ int Convert(const std::string& input, std::string outputDirectory)
     ScopedComInit com;
     if (FAILED(com.Result()))
         return 1;
-    CConverterApp& app = ConverterApp();
     // The shipped graph is read from the program's directory, where the build puts it.
-    std::strncpy(app.ProgramDirectory, testing_support::ModuleDirectory().c_str(), MAX_PATH - 1);
-    app.Settings.UseFilterGraph = kShippedGraph;
-    app.Settings.OutputPath = outputDirectory;
-    app.Settings.InputExt = "dvr-ms";
-    app.Settings.OutputExt = "MPG";
-    std::string report;
-    // The run's first balloon says the graph is built and running: the split between building
-    // and streaming (with the flush, the teardown and the rename after it).
+    CInProcessConverter converter(testing_support::ModuleDirectory());
+    // The graph built and running: the split between building and streaming (with the flush, the
+    // teardown and the rename after it).
     LARGE_INTEGER built = {};
-    SetBalloonSinkForTests([&](const std::string& text, const char*, DWORD, UINT) {
-        if (report.empty())
-            ::QueryPerformanceCounter(&built);
-        report = text;
-    });
+    converter.OnBuilt = [&built] { ::QueryPerformanceCounter(&built); };
 
     const std::string output = outputDirectory + BaseName(input) + ".MPG";
     ::DeleteFileA(output.c_str());
@@ -107,13 +96,13 @@ int Convert(const std::string& input, std::string outputDirectory)
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    const BOOL converted = app.ConvertFile(input, output);
+    const BOOL converted = converter.Engine().ConvertFile(
+        ConversionRequest{input, output, kShippedGraph, nullptr, outputDirectory});
     ::QueryPerformanceCounter(&end);
     const SIZE_T peak = PeakWorkingSet();
     const double processor = ProcessorSeconds() - processorBefore;
-    SetBalloonSinkForTests(nullptr);
     if (!converted || FileSize(output) == 0) {
-        std::fprintf(stderr, "conversion failed:\n%s\n", report.c_str());
+        std::fprintf(stderr, "conversion failed:\n%s\n", converter.LastReport.c_str());
         return 1;
     }
     const auto between = [&frequency](const LARGE_INTEGER& from, const LARGE_INTEGER& to) {

@@ -1,11 +1,9 @@
 // The Auto Converter against the real file system, converting real recordings in this process with
 // the built-in filters standing in for the internal graph's outside filters.
 
-#include "app/ConverterApp.h"
-#include "autoconv/AutoConvertThread.h"
+#include "autoconv/AutoConverter.h"
+#include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
-#include "convert/RunFeedback.h"
-#include "res/resource.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
@@ -13,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
+#include <memory>
 #include <mutex>
 
 using namespace testing_support;
@@ -49,28 +47,29 @@ private:
     std::string text_;
 };
 
+// The runs' reports are not what these tests look at.
+class SilentObserver : public IConversionObserver {
+public:
+    void OnConversionStarted() override {}
+    void OnGraphBuilt(const std::string&) override {}
+    void OnProgressRange(LONG) override {}
+    void OnProgressPosition(LONG) override {}
+    void OnConversionFinished(bool, const std::string&, bool) override {}
+};
+
 class AutoConverterTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         ::CoInitialize(nullptr);
         ASSERT_HRESULT_SUCCEEDED(RegisterStandInsInProcess());
-        // What start-up does: the internal graph in its temporary file, held open.
-        CConverterApp& app = ConverterApp();
-        std::string directory = MakeScratchDirectory("auto-graph");
-        strcpy(app.ProgramDirectory, directory.c_str());
-        std::string path = directory + "InternalXGR.tmp";
-        HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
-        ASSERT_TRUE(app.InternalGraphFile.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
-                                                                 | CStdioFile::shareExclusive));
-        app.InternalGraphFile.Write(::LockResource(::LoadResource(nullptr, resource)),
-                                    ::SizeofResource(nullptr, resource));
-        app.InternalGraphFile.Flush();
+        const std::string lock = MakeScratchDirectory("auto-graph") + kInternalGraphFileName;
+        ASSERT_EQ(OpenInternalGraph(lock.c_str(), *graphFile_, graphs_->InternalGraph), InternalGraphOpen::Opened);
     }
 
     static void TearDownTestSuite()
     {
-        ConverterApp().InternalGraphFile.Close();
+        graphFile_->Close();
         RevokeStandIns();
         ::CoUninitialize();
     }
@@ -79,42 +78,56 @@ protected:
     {
         input_ = MakeScratchDirectory("auto-in");
         output_ = MakeScratchDirectory("auto-out");
-        CConverterSettings& settings = ConverterApp().Settings;
-        settings.InputPath = input_;
-        settings.OutputPath = output_;
-        settings.InputExt = "dvr-ms";
-        settings.OutputExt = "MPG";
-        settings.UseFilterGraph = "<Internal DVR to MPG graph>";
-        settings.DeleteSourceFile = 0;
-        AutoConvertTiming().ScanWaitMs = 60000;
-        SetWorkerOutputForTests([this](const char* text) { output.Append(text); });
-        SetPassObserverForTests([this] { ++passes; });
-        SetBalloonSinkForTests([](const std::string&, const char*, DWORD, UINT) {});
+        settings_.InputPath = input_;
+        settings_.OutputPath = output_;
+        settings_.InputExt = "dvr-ms";
+        settings_.OutputExt = "MPG";
+        settings_.UseFilterGraph = kInternalGraphName;
+        engine_ = std::make_unique<CConversionEngine>(*graphs_, observer_);
+        MakeAutoConverter(60000);
     }
 
     void TearDown() override
     {
-        ConverterApp().CancelConversion(); // a failed test must not leave a long conversion running
-        ConverterApp().StopAutoConvert();
-        EXPECT_EQ(ConverterApp().AutoConvertWorkerAlive.load(), 0);
-        SetWorkerOutputForTests(nullptr);
-        SetPassObserverForTests(nullptr);
-        SetBalloonSinkForTests(nullptr);
+        engine_->CancelConversion(); // a failed test must not leave a long conversion running
+        autoConverter_.reset();
+        engine_.reset();
     }
+
+    void MakeAutoConverter(DWORD scanWaitMs)
+    {
+        CAutoConverter::Options options;
+        options.Output = [this](const char* text) { output.Append(text); };
+        options.ScanWaitMs = scanWaitMs;
+        options.PassDone = [this] { ++passes; };
+        autoConverter_ = std::make_unique<CAutoConverter>(*engine_, options);
+    }
+
+    void Start() { autoConverter_->StartAutoConvert(settings_); }
+    void Stop() { autoConverter_->StopAutoConvert(); }
 
     // Recordings that convert in about 30 seconds while the object lives.
     static std::string Slow() { return "pace=0.1"; }
 
-    bool WaitForText(const std::string& piece, size_t count, DWORD timeoutMs)
+    bool WaitForText(const std::string& piece, size_t count, DWORD timeoutMs = 20000)
     {
         return WaitUntil([&] { return output.Count(piece) >= count; }, timeoutMs);
     }
 
+    static std::unique_ptr<CStdioFile> graphFile_;
+    static std::unique_ptr<GraphSource> graphs_;
+    SilentObserver observer_;
+    std::unique_ptr<CConversionEngine> engine_;
+    std::unique_ptr<CAutoConverter> autoConverter_;
+    CConverterSettings settings_;
     std::string input_;
     std::string output_;
     CapturedOutput output;
     std::atomic<int> passes{0};
 };
+
+std::unique_ptr<CStdioFile> AutoConverterTest::graphFile_ = std::make_unique<CStdioFile>();
+std::unique_ptr<GraphSource> AutoConverterTest::graphs_ = std::make_unique<GraphSource>();
 
 } // namespace
 
@@ -122,10 +135,9 @@ TEST_F(AutoConverterTest, FinishedRecordingPresentAtStartConvertsAtOnceWithTheLi
 {
     ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
 
-    DWORD start = ::GetTickCount();
-    ConverterApp().StartAutoConvert();
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
-    EXPECT_LT(::GetTickCount() - start, 20000u) << "the first pass does not wait for the 60 seconds";
+    Start();
+    // The first pass does not wait for the 60 seconds.
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << output.Text();
     EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
     EXPECT_TRUE(FileExists(input_ + "Show.dvr-ms")) << "kept without DeleteSourceFile";
 
@@ -137,14 +149,13 @@ TEST_F(AutoConverterTest, FinishedRecordingPresentAtStartConvertsAtOnceWithTheLi
                         "directory when program starts, they will start to convert after about 60 seconds.\n\n"),
               std::string::npos);
     EXPECT_NE(text.find(std::string(kWaiting) + " - Done.\n" + kWaiting), std::string::npos) << text;
-    EXPECT_EQ(ConverterApp().AutoConvertRunning.load(), 1);
+    EXPECT_EQ(autoConverter_->AutoConvertRunning(), true);
 }
 
 TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
 {
-    CConverterSettings& settings = ConverterApp().Settings;
-    settings.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
-    settings.InputExt = "DVR-MS";
+        settings_.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
+    settings_.InputExt = "DVR-MS";
     ASSERT_TRUE(CopyRecording(input_ + "News.2005.03.28.dvr-ms"));
     ASSERT_TRUE(CopyRecording(input_ + "LOUD.DVR-MS"));
     ASSERT_TRUE(CopyRecording(input_ + "Done.dvr-ms"));
@@ -154,7 +165,7 @@ TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
     WriteFileBytes(output_ + "Broken.MPG", "made by someone");
     WriteFileBytes(output_ + "LOUD.MPG.partial", "left by a killed run"); // not an output
 
-    ConverterApp().StartAutoConvert();
+    Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 30000)) << output.Text();
     EXPECT_EQ(output.Count(" - Done.\n"), 2u);
     EXPECT_EQ(output.Count(" - Failed.\n"), 0u);
@@ -168,38 +179,38 @@ TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
 
 TEST_F(AutoConverterTest, ExtensionStoredWithADotGivesTwoDots)
 {
-    ConverterApp().Settings.OutputExt = ".MPG";
+    settings_.OutputExt = ".MPG";
     ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
-    ConverterApp().StartAutoConvert();
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    Start();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << output.Text();
     EXPECT_TRUE(FileExists(output_ + "Show..MPG"));
 }
 
 TEST_F(AutoConverterTest, RecordingHeldOpenIsSkippedUntilItIsClosed)
 {
-    AutoConvertTiming().ScanWaitMs = 1000;
+    MakeAutoConverter(1000);
     std::string path = input_ + "Recording.dvr-ms";
     ASSERT_TRUE(CopyRecording(path));
     HANDLE recorder = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(recorder, INVALID_HANDLE_VALUE);
 
-    ConverterApp().StartAutoConvert();
+    Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 10000));
     EXPECT_FALSE(FileExists(output_ + "Recording.MPG"));
     EXPECT_EQ(output.Count(" - Done.\n") + output.Count(" - Failed.\n"), 0u);
 
     ::CloseHandle(recorder);
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << output.Text();
     EXPECT_TRUE(FileExists(output_ + "Recording.MPG"));
 }
 
 TEST_F(AutoConverterTest, DeleteSourceRemovesOnlySuccessfullyConvertedRecordings)
 {
-    ConverterApp().Settings.DeleteSourceFile = 1;
+    settings_.DeleteSourceFile = 1;
     ASSERT_TRUE(CopyRecording(input_ + "Good.dvr-ms"));
     WriteFileBytes(input_ + "Bad.dvr-ms", NotARecording);
 
-    ConverterApp().StartAutoConvert();
+    Start();
     ASSERT_TRUE(WaitUntil([&] { return output.Count(" - Done.\n") + output.Count(" - Failed.\n") >= 2; }, 30000))
         << output.Text();
     EXPECT_EQ(output.Count(" - Done.\n"), 1u);
@@ -210,11 +221,11 @@ TEST_F(AutoConverterTest, DeleteSourceRemovesOnlySuccessfullyConvertedRecordings
 
 TEST_F(AutoConverterTest, AFailedRecordingIsTriedAgainOnlyWhenItChangesOrTheWorkerRestarts)
 {
-    AutoConvertTiming().ScanWaitMs = 300;
+    MakeAutoConverter(300);
     const std::string path = input_ + "Bad.dvr-ms";
     WriteFileBytes(path, NotARecording);
-    ConverterApp().StartAutoConvert();
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 1, 20000)) << output.Text();
+    Start();
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << output.Text();
     const int seen = passes;
     ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 10000));
     EXPECT_EQ(output.Count(" - Failed.\n"), 1u) << "not again while unchanged";
@@ -223,24 +234,24 @@ TEST_F(AutoConverterTest, AFailedRecordingIsTriedAgainOnlyWhenItChangesOrTheWork
     WriteFileBytes(path, std::string(NotARecording) + ", rewritten by the recorder");
     ASSERT_TRUE(WaitForText(" - Failed.\n", 2, 20000)) << "a changed recording is tried again";
 
-    ConverterApp().StopAutoConvert();
-    ConverterApp().StartAutoConvert();
+    Stop();
+    Start();
     ASSERT_TRUE(WaitForText(" - Failed.\n", 3, 20000)) << "a new start forgets the failures";
 }
 
 // An input extension that is empty, or that holds a path or a wildcard, matches no file at all.
 TEST_F(AutoConverterTest, AnUnusableInputExtensionMatchesNothing)
 {
-    AutoConvertTiming().ScanWaitMs = 300;
+    MakeAutoConverter(300);
     ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
     ASSERT_TRUE(CopyRecording(input_ + "NoExtension"));
     for (const char* extension : {"", "*", "dvr-ms\\..\\*", "dvr-ms:x"}) {
         SCOPED_TRACE(extension);
-        ConverterApp().Settings.InputExt = extension;
+        settings_.InputExt = extension;
         const int seen = passes;
-        ConverterApp().StartAutoConvert();
+        Start();
         ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 2; }, 10000));
-        ConverterApp().StopAutoConvert();
+        Stop();
     }
     EXPECT_EQ(output.Count("ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 4u);
     EXPECT_EQ(output.Count(" - Done.\n") + output.Count(" - Failed.\n"), 0u) << output.Text();
@@ -261,51 +272,48 @@ TEST(AutoConverterOutput, OnlyANonEmptyOutputFileLetsTheRecordingGo)
     EXPECT_TRUE(HasUsableOutput(directory + "show.mpg"));
 }
 
-TEST_F(AutoConverterTest, StopWhileWaitingReturnsPromptlyAndSecondStartDoesNothing)
+// One worker at a time; a stop ends it at once from its wait, also one requested before the worker
+// began to run.
+TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
 {
-    ConverterApp().StartAutoConvert();
-    ConverterApp().StartAutoConvert();
+    Start();
+    Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000)); // into the 60-second wait
     EXPECT_EQ(output.Count("Place in direcotry"), 1u) << "one worker only";
+    EXPECT_TRUE(autoConverter_->AutoConvertRunning());
 
-    DWORD start = ::GetTickCount();
-    ConverterApp().StopAutoConvert();
+    const DWORD start = ::GetTickCount();
+    Stop();
     EXPECT_LT(::GetTickCount() - start, 10000u) << "the stop waited out the 60 seconds";
-    EXPECT_EQ(ConverterApp().AutoConvertRunning.load(), 0);
-    EXPECT_EQ(ConverterApp().AutoConvertStopRequest.load(), 0);
-    EXPECT_FALSE(ConverterApp().AutoConvertStopEvent.IsValid());
-}
+    EXPECT_FALSE(autoConverter_->AutoConvertRunning());
 
-TEST_F(AutoConverterTest, StopRequestedBeforeTheWorkerRunsStillStopsIt)
-{
     ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
     for (int i = 0; i < 5; ++i) {
-        ConverterApp().StartAutoConvert();
-        ConverterApp().StopAutoConvert();
-        EXPECT_EQ(ConverterApp().AutoConvertWorkerAlive.load(), 0);
-        EXPECT_EQ(ConverterApp().AutoConvertRunning.load(), 0);
+        Start();
+        Stop();
+        EXPECT_FALSE(autoConverter_->AutoConvertRunning());
     }
-    size_t banners = output.Count("Place in direcotry");
-    ::Sleep(500);
-    EXPECT_EQ(output.Count("Place in direcotry"), banners) << "no worker is left running";
+    const size_t banners = output.Count("Place in direcotry");
+    Start(); // a worker left running would make this start do nothing
+    ASSERT_TRUE(WaitForText("Place in direcotry", banners + 1));
 }
 
 TEST_F(AutoConverterTest, StopDuringAConversionCancelsItAtOnceAndKeepsTheRecording)
 {
-    ConverterApp().Settings.DeleteSourceFile = 1;
+    settings_.DeleteSourceFile = 1;
     ScopedDecrypterFault slow(Slow());
     ASSERT_TRUE(CopyRecording(input_ + "A.dvr-ms"));
     ASSERT_TRUE(CopyRecording(input_ + "B.dvr-ms"));
-    ConverterApp().StartAutoConvert();
+    Start();
     // Stopped while the graph runs, in its 30 seconds.
     ASSERT_TRUE(WaitUntil([&] {
         return FileExists(PartialOutputPath(output_ + "A.MPG")) || FileExists(PartialOutputPath(output_ + "B.MPG"));
     }, 20000));
 
     const DWORD start = ::GetTickCount();
-    ConverterApp().StopAutoConvert();
+    Stop();
     EXPECT_LT(::GetTickCount() - start, 10000u) << "the stop waited for the conversion";
-    EXPECT_EQ(ConverterApp().ConversionBusy.load(), 0);
+    EXPECT_FALSE(engine_->Busy());
     EXPECT_EQ(output.Count(" - Done.\n"), 0u) << output.Text();
     for (const char* name : {"A", "B"}) {
         EXPECT_TRUE(FileExists(input_ + name + ".dvr-ms"));
@@ -319,13 +327,13 @@ TEST_F(AutoConverterTest, CancelledConversionFailsAndTheWorkerGoesOnWithTheNext)
     ScopedDecrypterFault slow(Slow());
     ASSERT_TRUE(CopyRecording(input_ + "A.dvr-ms"));
     ASSERT_TRUE(CopyRecording(input_ + "B.dvr-ms"));
-    ConverterApp().StartAutoConvert();
-    ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
-    ConverterApp().CancelConversion(); // what "Cancel Conversion!" does
+    Start();
+    ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
+    engine_->CancelConversion(); // what "Cancel Conversion!" does
     ASSERT_TRUE(WaitForText(" - Failed.\n", 1, 15000)) << output.Text();
-    ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000))
+    ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000))
         << "the next entry of the same pass begins";
-    ConverterApp().CancelConversion();
+    engine_->CancelConversion();
     ASSERT_TRUE(WaitForText(" - Failed.\n", 2, 15000)) << output.Text();
     EXPECT_TRUE(FileExists(input_ + "A.dvr-ms"));
     EXPECT_TRUE(FileExists(input_ + "B.dvr-ms"));
@@ -333,44 +341,39 @@ TEST_F(AutoConverterTest, CancelledConversionFailsAndTheWorkerGoesOnWithTheNext)
 
 TEST_F(AutoConverterTest, SingleFileConversionInProgressMakesTheWorkerSkipThePass)
 {
-    AutoConvertTiming().ScanWaitMs = 1000;
+    MakeAutoConverter(1000);
     std::string single = MakeScratchDirectory("auto-single");
     ScopedDecrypterFault slow("pace=1"); // about 3 seconds each
     ASSERT_TRUE(CopyRecording(single + "Single.dvr-ms"));
-    ASSERT_TRUE(ConverterApp().StartSingleConversion(single + "Single.dvr-ms", output_ + "Single.MPG"));
-    ASSERT_TRUE(WaitUntil([] { return ConverterApp().ConversionBusy.load() != 0; }, 10000));
+    ASSERT_TRUE(engine_->StartSingleConversion(
+        ConversionRequest{single + "Single.dvr-ms", output_ + "Single.MPG", kInternalGraphName, nullptr, output_}));
+    ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
 
     ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
-    ConverterApp().StartAutoConvert();
+    Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000));
-    EXPECT_NE(ConverterApp().ConversionBusy.load(), 0) << "the single-file conversion outlasted the pass";
+    EXPECT_TRUE(engine_->Busy()) << "the single-file conversion outlasted the pass";
     EXPECT_FALSE(FileExists(output_ + "Show.MPG")) << "skipped while the single-file conversion runs";
     EXPECT_EQ(output.Count(" - Failed.\n"), 0u) << "skipped, not attempted";
 
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << output.Text();
     EXPECT_TRUE(FileExists(output_ + "Single.MPG"));
     EXPECT_TRUE(FileExists(output_ + "Show.MPG"));
 }
 
+// A missing input directory is scanned once per wait, not without pause, and watched once it appears.
 TEST_F(AutoConverterTest, MissingInputDirectoryIsWatchedOnceItAppears)
 {
-    AutoConvertTiming().ScanWaitMs = 1000;
+    MakeAutoConverter(1000);
     std::string later = input_ + "later\\";
-    ConverterApp().Settings.InputPath = later;
-    ConverterApp().StartAutoConvert();
-    ::Sleep(300);
-    FILETIME created, exited, kernelBefore, userBefore, kernelAfter, userAfter;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernelBefore, &userBefore);
-    ::Sleep(1500);
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernelAfter, &userAfter);
-    auto ticks = [](const FILETIME& time) {
-        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    };
-    ULONGLONG busy = ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore);
-    EXPECT_LT(busy, 5000000u) << "under half a second of processor time in 1.5 s: the worker waits between passes";
+    settings_.InputPath = later;
+    const DWORD start = ::GetTickCount();
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 20000));
+    EXPECT_GE(::GetTickCount() - start, 1800u) << "the worker waits between passes";
 
     ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr));
     ASSERT_TRUE(CopyRecording(later + "Show.dvr-ms"));
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1, 20000)) << output.Text();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << output.Text();
     EXPECT_TRUE(FileExists(output_ + "Show.MPG"));
 }

@@ -1,11 +1,10 @@
-#include "app/ConverterApp.h"
 #include "convert/BuildGraph.h"
+#include "convert/InternalGraph.h"
 #include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
 #include "filters/ClassFactory.h"
 #include "filters/InputPin.h"
 #include "filters/OutputPin.h"
-#include "res/resource.h"
 #include "settings/ConverterSettings.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/standins/Recordings.h"
@@ -389,11 +388,12 @@ TEST_F(BuildGraphTest, OnlyAPlainGraphFileOfTheProgramDirectoryIsReadAndThenClos
     ::CreateDirectoryA((directory + "sub").c_str(), nullptr);
     WriteFileBytes(directory + "sub\\Fine.xgr", graph);
 
+    GraphSource source;
     // With and without the directory's backslash.
     for (const std::string& programDirectory : {directory.substr(0, directory.size() - 1), directory}) {
-        strcpy(ConverterApp().ProgramDirectory, programDirectory.c_str());
+        source.ProgramDirectory = programDirectory;
         NewGraph();
-        EXPECT_EQ(BuildGraph(graph_.Get(), "Fine.xgr", "C:\\in.dvr-ms", "D:\\out.mpg", report_), S_OK);
+        EXPECT_EQ(BuildGraph(graph_.Get(), source, "Fine.xgr", "C:\\in.dvr-ms", "D:\\out.mpg", report_), S_OK);
         EXPECT_EQ(Describe(), "Reader,Writer | Reader:Out 1>Writer:In 1");
     }
     for (const std::string& choice : {std::string("..\\Outside.xgr"), directory + "Fine.xgr", std::string("sub/Fine.xgr"),
@@ -401,32 +401,27 @@ TEST_F(BuildGraphTest, OnlyAPlainGraphFileOfTheProgramDirectoryIsReadAndThenClos
                                       std::string("com1.xgr"), std::string("AUX"), std::string("NUL .xgr")}) {
         SCOPED_TRACE(choice);
         NewGraph();
-        EXPECT_EQ(BuildGraph(graph_.Get(), choice, "C:\\in.dvr-ms", "D:\\out.mpg", report_), -1);
+        EXPECT_EQ(BuildGraph(graph_.Get(), source, choice, "C:\\in.dvr-ms", "D:\\out.mpg", report_), -1);
         EXPECT_EQ(Messages(), "Could not open \"" + choice + "\"");
         EXPECT_EQ(Describe(), " |");
     }
     EXPECT_TRUE(::DeleteFileA((directory + "Fine.xgr").c_str()));
-    ConverterApp().ProgramDirectory[0] = '\0';
 }
 
-// The internal graph, read from the application's stream, with the stand-ins of its filters and
-// real recordings.
+// The internal graph with the stand-ins of its filters and real recordings.
 TEST_F(BuildGraphTest, TheInternalGraphConnectsItsFiveFiltersDirectly)
 {
     ASSERT_EQ(RegisterStandInsInProcess(), S_OK);
-    CConverterApp& app = ConverterApp();
     const std::string directory = MakeScratchDirectory("convert-build-internal");
-    ASSERT_TRUE(app.InternalGraphFile.Open((directory + "InternalXGR.tmp").c_str(),
-                                           CStdioFile::modeCreate | CStdioFile::modeReadWrite | CStdioFile::typeText));
-    HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
-    app.InternalGraphFile.Write(::LockResource(::LoadResource(nullptr, resource)), ::SizeofResource(nullptr, resource));
-    app.InternalGraphFile.Flush();
+    CStdioFile lock;
+    GraphSource source;
+    ASSERT_EQ(OpenInternalGraph((directory + kInternalGraphFileName).c_str(), lock, source.InternalGraph),
+              InternalGraphOpen::Opened);
     const std::string recording = directory + "Show.dvr-ms";
     auto buildInternal = [&](const std::string& input, const std::string& output) {
         NewGraph();
-        app.InternalGraphFile.SeekToBegin();
         report_ = "Converting : " + input;
-        return BuildGraph(graph_.Get(), kInternalGraphName, input, output, report_);
+        return BuildGraph(graph_.Get(), source, kInternalGraphName, input, output, report_);
     };
 
     // Without "DVR Out - 3" its connect entry takes "DVR Out - 2", in silence. With captions the
@@ -461,6 +456,5 @@ TEST_F(BuildGraphTest, TheInternalGraphConnectsItsFiveFiltersDirectly)
     EXPECT_EQ(Describe(), "CyberLink_MPEG_Muxer,Decrypt/Tag,Decrypt/Tag_0003,Dump |");
 
     graph_.Reset();
-    app.InternalGraphFile.Close();
     RevokeStandIns();
 }

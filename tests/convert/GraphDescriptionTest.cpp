@@ -1,5 +1,5 @@
-#include "app/ConverterApp.h"
 #include "convert/GraphDescription.h"
+#include "convert/InternalGraph.h"
 #include "res/resource.h"
 #include "settings/ConverterSettings.h"
 #include "tests/support/TestSupport.h"
@@ -55,26 +55,32 @@ const char kInternalEntries[] = "F Dump|{36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}\n
 
 } // namespace
 
-TEST(InternalGraphReading, GivesItsTenEntriesOnEveryRewoundRead)
+// The internal graph is extracted whole, with its CRLF line ends and no final one, read back into
+// its ten entries, and held so that a second instance cannot have it.
+TEST(InternalGraph, IsExtractedReadAndHeldExclusively)
 {
-    CConverterApp& app = ConverterApp();
-    const std::string path = MakeScratchDirectory("convert-internal-app") + "InternalXGR.tmp";
-    ASSERT_TRUE(app.InternalGraphFile.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
-                                                             | CStdioFile::shareExclusive | CStdioFile::typeText));
+    const std::string path = MakeScratchDirectory("convert-internal") + kInternalGraphFileName;
+    WriteFileBytes(path, "left behind by a crashed run");
+    CStdioFile file;
+    GraphSource source;
+    ASSERT_EQ(OpenInternalGraph(path.c_str(), file, source.InternalGraph), InternalGraphOpen::Opened);
+    GraphDescription description;
+    ASSERT_EQ(ReadGraphDescription(source, kInternalGraphName, description), S_OK);
+    EXPECT_EQ(Render(description.Entries), kInternalEntries);
+
     HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
     ASSERT_NE(resource, nullptr);
-    app.InternalGraphFile.Write(::LockResource(::LoadResource(nullptr, resource)), ::SizeofResource(nullptr, resource));
-    app.InternalGraphFile.Flush();
+    const std::string bytes(static_cast<const char*>(::LockResource(::LoadResource(nullptr, resource))),
+                            ::SizeofResource(nullptr, resource));
+    EXPECT_EQ(bytes.size(), 1058u);
+    EXPECT_EQ(bytes.compare(0, 23, "<GRAPH version=\"1.0\">\r\n"), 0);
+    EXPECT_EQ(bytes.compare(bytes.size() - 19, 19, "\"Input\"/>\r\n</GRAPH>"), 0);
 
-    for (int run = 0; run < 2; ++run) {
-        app.InternalGraphFile.SeekToBegin(); // as every run does first
-        GraphDescription description;
-        ASSERT_EQ(ReadGraphDescription(kInternalGraphName, description), S_OK);
-        EXPECT_EQ(Render(description.Entries), kInternalEntries) << "run " << run;
-    }
-    app.InternalGraphFile.Close();
-    GraphDescription description;
-    EXPECT_TRUE(FAILED(ReadGraphDescription(kInternalGraphName, description))); // not read as an empty graph
+    CStdioFile second;
+    GraphDescription unused;
+    EXPECT_EQ(OpenInternalGraph(path.c_str(), second, unused), InternalGraphOpen::Locked);
+    file.Close();
+    EXPECT_EQ(ReadFileBytes(path), bytes);
 }
 
 TEST(GraphLineRules, EachLineGivesAtMostOneEntry)

@@ -1,11 +1,8 @@
-#include "convert/ConversionRun.h"
 #include "convert/OutputName.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cmath>
 
 using namespace testing_support;
 
@@ -44,15 +41,6 @@ TEST(OutputName, FileNameStartsAfterTheLastSeparatorOfItsOwn)
     const std::string name = "\x83\x5C.dvr-ms";
     EXPECT_EQ(FileNameOf("E:\\Rec\\" + name, 932), name);
     EXPECT_EQ(FileNameOf("E:\\Rec\\" + name, 1252), ".dvr-ms");
-}
-
-TEST(ProgressSeconds, AreCutTowardZeroWithinALong)
-{
-    EXPECT_EQ(WholeSeconds(59.9), 59);
-    EXPECT_EQ(WholeSeconds(-0.5), 0);
-    EXPECT_EQ(WholeSeconds(std::nan("")), 0);
-    EXPECT_EQ(WholeSeconds(1e12), LONG_MAX);
-    EXPECT_EQ(WholeSeconds(-1e12), LONG_MIN);
 }
 
 TEST(SameFileTest, MatchesOneFileUnderAnyOfItsNames)

@@ -1,0 +1,59 @@
+#pragma once
+// Halvern's converting parts in a measuring program, wired as the program wires them, with the
+// runs' reports counted instead of shown.
+
+#include "autoconv/AutoConverter.h"
+#include "convert/ConversionEngine.h"
+#include "convert/InternalGraph.h"
+#include "tests/support/TestSupport.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+class CInProcessConverter : public IConversionObserver {
+public:
+    // programDirectory: where graph description files are read; passDone: after each pass of the
+    // Auto Converter.
+    CInProcessConverter(const std::string& programDirectory, std::function<void()> passDone = {})
+        : engine_(graphs_, *this), autoConverter_(engine_, Options(std::move(passDone)))
+    {
+        graphs_.ProgramDirectory = programDirectory;
+        const std::string lock = testing_support::MakeScratchDirectory("bench-graph") + kInternalGraphFileName;
+        OpenInternalGraph(lock.c_str(), lockFile_, graphs_.InternalGraph);
+    }
+
+    CConversionEngine& Engine() { return engine_; }
+    CAutoConverter& AutoConverter() { return autoConverter_; }
+
+    // Runs whose graph was built and is running, and the last report shown.
+    std::atomic<int> GraphsBuilt{0};
+    std::string LastReport;
+    std::function<void()> OnBuilt;
+
+    void OnConversionStarted() override {}
+    void OnGraphBuilt(const std::string& report) override
+    {
+        if (OnBuilt)
+            OnBuilt();
+        LastReport = report;
+        ++GraphsBuilt;
+    }
+    void OnProgressRange(LONG) override {}
+    void OnProgressPosition(LONG) override {}
+    void OnConversionFinished(bool, const std::string& report, bool) override { LastReport = report; }
+
+private:
+    static CAutoConverter::Options Options(std::function<void()> passDone)
+    {
+        CAutoConverter::Options options;
+        options.Output = [](const char*) {};
+        options.PassDone = std::move(passDone);
+        return options;
+    }
+
+    CStdioFile lockFile_;
+    GraphSource graphs_;
+    CConversionEngine engine_;
+    CAutoConverter autoConverter_;
+};
