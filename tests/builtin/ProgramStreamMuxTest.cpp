@@ -28,15 +28,6 @@ namespace {
 const CLSID ElementaryStreamSourceClsid = {0x5a0c7f32, 0x1d44, 0x4f0b, {0x8e, 0x61, 0x93, 0x2b, 0x70, 0x1c, 0x4e, 0x01}};
 const std::string Garbage = "garbage-garbage-\x01\x02\x03\xFF\x04-garbage-garbage";
 
-struct ElementaryStreamOptions {
-    std::string videoPath; // Windows paths; empty leaves the pin out
-    std::string audioPath;
-    bool audioSilent = false; // the pin delivers nothing until the graph stops
-    int videoEndAfter = -1;   // >= 0: end of stream after this many units
-    int audioEndAfter = -1;
-    int audioGarbageAt = -1;  // >= 0: a sample of garbage goes out before this audio unit
-};
-
 struct Unit {
     size_t offset;
     size_t size;
@@ -104,9 +95,9 @@ public:
 
     const std::string bytes;
     std::vector<Unit> units; // as the file holds them, whether or not all are delivered
-    bool silent = false;
-    size_t endAfter;
-    int garbageAt = -1;
+    bool silent = false; // nothing is delivered until the graph stops
+    size_t endAfter;     // units delivered before the end of stream
+    int garbageAt = -1; // a sample of garbage goes out before this unit
     std::atomic<bool> finished{false}; // the streaming thread delivered its end (or was stopped)
 
 protected:
@@ -130,8 +121,8 @@ protected:
         BYTE* data = nullptr;
         if (next_ >= endAfter || FAILED(sample->GetPointer(&data)))
             return S_FALSE;
-        if (static_cast<int>(next_) == garbageAt && !garbageSent_) {
-            garbageSent_ = true;
+        if (static_cast<int>(next_) == garbageAt) {
+            garbageAt = -1;
             std::memcpy(data, Garbage.data(), Garbage.size());
             sample->SetActualDataLength(static_cast<long>(Garbage.size()));
             return sample->SetTime(nullptr, nullptr);
@@ -147,26 +138,18 @@ private:
     CMediaType type_;
     size_t largest_ = 0;
     size_t next_ = 0;
-    bool garbageSent_ = false;
 };
 
-// Pin "Video" and pin "Audio" for the files the options name, with the faults they ask for.
+// Pin "Video" and pin "Audio" for the vectors named (none for a null name); tests set the faults
+// on the pins.
 class CElementaryStreamSource : public CBaseFilter {
 public:
-    explicit CElementaryStreamSource(const ElementaryStreamOptions& options) : CBaseFilter(ElementaryStreamSourceClsid)
+    CElementaryStreamSource(const char* videoVector, const char* audioVector) : CBaseFilter(ElementaryStreamSourceClsid)
     {
-        if (!options.videoPath.empty()) {
-            video = new CElementaryStreamPin(this, true, options.videoPath);
-            pins_.emplace_back(video);
-            video->endAfter = options.videoEndAfter >= 0 ? static_cast<size_t>(options.videoEndAfter) : video->endAfter;
-        }
-        if (!options.audioPath.empty()) {
-            audio = new CElementaryStreamPin(this, false, options.audioPath);
-            pins_.emplace_back(audio);
-            audio->endAfter = options.audioEndAfter >= 0 ? static_cast<size_t>(options.audioEndAfter) : audio->endAfter;
-            audio->silent = options.audioSilent;
-            audio->garbageAt = options.audioGarbageAt;
-        }
+        if (videoVector)
+            pins_.emplace_back(video = new CElementaryStreamPin(this, true, VectorPath(videoVector)));
+        if (audioVector)
+            pins_.emplace_back(audio = new CElementaryStreamPin(this, false, VectorPath(audioVector)));
     }
     bool Loaded() const
     {
@@ -213,10 +196,13 @@ protected:
     }
 
     // Source, multiplexer and writer in a graph, joined directly.
-    HRESULT Build(const ElementaryStreamOptions& options, const std::string& output)
+    HRESULT Build(const char* videoVector, const char* audioVector, const std::string& output,
+                  void (*fault)(CElementaryStreamSource&) = nullptr)
     {
         TearDown();
-        source_ = Adopt(new CElementaryStreamSource(options));
+        source_ = Adopt(new CElementaryStreamSource(videoVector, audioVector));
+        if (fault)
+            fault(*source_.Get());
         ComPtr<IFileSinkFilter> sink;
         ComPtr<IPin> pin;
         HRESULT hr = source_->Loaded() ? MakeFilter(CProgramStreamMux::Create, mux_) : E_FAIL;
@@ -349,11 +335,8 @@ TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneExactlyForItsLengthAndClosesTh
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.codec);
-        ElementaryStreamOptions options;
-        options.videoPath = c.video ? VectorPath(c.video) : "";
-        options.audioPath = c.audio ? VectorPath(c.audio) : "";
         testing_support::WriteFileBytes(output_, std::string(8 << 20, 'x')); // replaced, not overwritten
-        ASSERT_EQ(S_OK, Build(options, output_));
+        ASSERT_EQ(S_OK, Build(c.video, c.audio, output_));
         ASSERT_EQ(EC_COMPLETE, RunToEnd());
         // Whoever waits for the completion reads or deletes the file next.
         EXPECT_TRUE(FileIsClosed(output_));
@@ -374,24 +357,20 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
 {
     struct Case {
         const char* name;
-        void (*apply)(ElementaryStreamOptions&);
+        void (*fault)(CElementaryStreamSource&);
         long outcome;        // of the run: EC_COMPLETE, or 0 when it cannot complete
         size_t audioFrames;  // that reach the output intact; -1: not compared
         bool damaged;
     } cases[] = {
         // Stopped in mid-stream, too: every reference must go all the same.
-        {"audio never delivers", [](ElementaryStreamOptions& o) { o.audioSilent = true; }, 0, 0, false},
-        {"audio ends early", [](ElementaryStreamOptions& o) { o.audioEndAfter = 20; }, EC_COMPLETE, 20, false},
-        {"video ends early", [](ElementaryStreamOptions& o) { o.videoEndAfter = 10; }, EC_COMPLETE, static_cast<size_t>(-1), false},
-        {"garbage in the audio", [](ElementaryStreamOptions& o) { o.audioGarbageAt = 30; }, EC_COMPLETE, static_cast<size_t>(-1), true},
+        {"audio never delivers", [](CElementaryStreamSource& s) { s.audio->silent = true; }, 0, 0, false},
+        {"audio ends early", [](CElementaryStreamSource& s) { s.audio->endAfter = 20; }, EC_COMPLETE, 20, false},
+        {"video ends early", [](CElementaryStreamSource& s) { s.video->endAfter = 10; }, EC_COMPLETE, static_cast<size_t>(-1), false},
+        {"garbage in the audio", [](CElementaryStreamSource& s) { s.audio->garbageAt = 30; }, EC_COMPLETE, static_cast<size_t>(-1), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ElementaryStreamOptions options;
-        options.videoPath = VectorPath("es\\video.m2v");
-        options.audioPath = VectorPath("es\\audio.mp2");
-        c.apply(options);
-        ASSERT_EQ(S_OK, Build(options, output_));
+        ASSERT_EQ(S_OK, Build("es\\video.m2v", "es\\audio.mp2", output_, c.fault));
         if (c.outcome) {
             EXPECT_EQ(c.outcome, RunToEnd());
         } else {
@@ -429,10 +408,7 @@ TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ElementaryStreamOptions options;
-        options.videoPath = c.video ? VectorPath(c.video) : "";
-        options.audioPath = VectorPath("es\\audio.mp2");
-        ASSERT_EQ(S_OK, Build(options, "Z:\\dev\\full"));
+        ASSERT_EQ(S_OK, Build(c.video, "es\\audio.mp2", "Z:\\dev\\full"));
         HRESULT error = S_OK;
         EXPECT_EQ(EC_ERRORABORT, RunToEnd(&error));
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), error);
