@@ -21,41 +21,29 @@ namespace {
 struct BuiltinClass {
     const CLSID* classId;
     const char* name;
-};
-
-const BuiltinClass Builtins[] = {
+} const Builtins[] = {
     {&CLSID_HalvernFileWriter, "Halvern File Writer"},
     {&CLSID_HalvernProgramStreamMux, "Halvern MPEG-2 Multiplexer"},
     {&CLSID_HalvernRecordingSource, "Halvern Recording Source"},
 };
 
-std::string GuidText(const CLSID& classId)
+std::string ClassKey(const CLSID& classId)
 {
     wchar_t text[40] = {};
     ::StringFromGUID2(classId, text, 40);
-    return std::string(text, text + std::wcslen(text));
-}
-
-std::string ClassKey(const CLSID& classId)
-{
-    return "CLSID\\" + GuidText(classId);
+    return "CLSID\\" + std::string(text, text + std::wcslen(text));
 }
 
 // The filter mapper's entry of a filter in the legacy category.
 std::string FilterEntryKey(const CLSID& classId)
 {
-    return "CLSID\\" + GuidText(CLSID_LegacyAmFilterCategory) + "\\Instance\\" + GuidText(classId);
+    return ClassKey(CLSID_LegacyAmFilterCategory) + "\\Instance\\" + ClassKey(classId).substr(6);
 }
 
 bool KeyExists(const std::string& path)
 {
     UniqueRegKey key;
     return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
-}
-
-std::string DllPath()
-{
-    return testing_support::ModuleDirectory() + "HalvernFilters.dll";
 }
 
 using DllEntry = HRESULT(STDAPICALLTYPE*)();
@@ -98,7 +86,8 @@ TEST(BuiltinDllTest, TheManifestServesEveryClassOnAnyThreadWithNothingRegistered
 TEST(BuiltinDllTest, RegistersForGraphToolsAtANeverChosenMeritAndUnregisters)
 {
     ScopedComInit com;
-    HMODULE dll = ::LoadLibraryA(DllPath().c_str());
+    const std::string dllPath = testing_support::ModuleDirectory() + "HalvernFilters.dll";
+    HMODULE dll = ::LoadLibraryA(dllPath.c_str());
     ASSERT_NE(nullptr, dll);
     const DllEntry registerServer = Export(dll, "DllRegisterServer");
     const DllEntry unregisterServer = Export(dll, "DllUnregisterServer");
@@ -110,7 +99,7 @@ TEST(BuiltinDllTest, RegistersForGraphToolsAtANeverChosenMeritAndUnregisters)
         const std::string server = ClassKey(*builtin.classId) + "\\InprocServer32";
         std::string path, model, name;
         EXPECT_TRUE(testing_support::ReadRegistryString(server, nullptr, path, HKEY_CLASSES_ROOT));
-        EXPECT_EQ(0, ::lstrcmpiA(DllPath().c_str(), path.c_str())) << path;
+        EXPECT_EQ(0, ::lstrcmpiA(dllPath.c_str(), path.c_str())) << path;
         EXPECT_TRUE(testing_support::ReadRegistryString(server, "ThreadingModel", model, HKEY_CLASSES_ROOT));
         EXPECT_EQ("Both", model);
         EXPECT_TRUE(testing_support::ReadRegistryString(FilterEntryKey(*builtin.classId), "FriendlyName", name,

@@ -1,6 +1,6 @@
 #pragma once
 // Built-in filters inside Wine's own Filter Graph Manager: the graph, its events, direct
-// connections, and every module lock gone at the end. Tests put their filters in with Add.
+// connections, and every module lock gone at the end.
 
 #include <windows.h>
 #include <dshow.h>
@@ -29,27 +29,8 @@ protected:
         directory_ = testing_support::MakeScratchDirectory("builtin-graph");
     }
 
-    void TearDown() override
-    {
-        ReleaseGraph();
-        EXPECT_EQ(moduleLocks_, ModuleLockCount());
-    }
-
-    // A new graph with these filters in it, stopped again (and forgotten) by ReleaseGraph.
-    HRESULT MakeGraph(std::initializer_list<IBaseFilter*> filters)
-    {
-        HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_));
-        if (SUCCEEDED(hr))
-            hr = graph_.As(&control_);
-        if (SUCCEEDED(hr))
-            hr = graph_->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events_.GetAddressOf()));
-        for (IBaseFilter* filter : filters) {
-            if (SUCCEEDED(hr))
-                hr = graph_->AddFilter(filter, nullptr);
-            filters_.push_back(filter);
-        }
-        return hr;
-    }
+    // Derived fixtures release their filters, which must then go with their last reference, first.
+    void TearDown() override { EXPECT_EQ(moduleLocks_, ModuleLockCount()); }
 
     // One of the built-in filters, made as its class factory makes it.
     static HRESULT MakeFilter(HRESULT (*create)(IUnknown**), Microsoft::WRL::ComPtr<IBaseFilter>& filter)
@@ -57,6 +38,20 @@ protected:
         Microsoft::WRL::ComPtr<IUnknown> made;
         const HRESULT hr = create(&made);
         return FAILED(hr) ? hr : made.As(&filter);
+    }
+
+    // A new graph with these filters in it; ReleaseGraph stops them and lets the graph go.
+    HRESULT MakeGraph(std::initializer_list<IBaseFilter*> filters)
+    {
+        HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_));
+        if (SUCCEEDED(hr))
+            hr = graph_.As(&control_);
+        if (SUCCEEDED(hr))
+            hr = graph_->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events_.GetAddressOf()));
+        for (IBaseFilter* filter : filters)
+            hr = SUCCEEDED(hr) ? graph_->AddFilter(filter, nullptr) : hr;
+        filters_ = filters;
+        return hr;
     }
 
     HRESULT Connect(IPin* output, IBaseFilter* to, const wchar_t* name)
@@ -88,7 +83,6 @@ protected:
         return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const auto& e) { return e.first == code; }));
     }
 
-    // Stops the graph and lets it go; the fixture's filters must then go with their last reference.
     void ReleaseGraph()
     {
         if (control_)
@@ -109,7 +103,5 @@ protected:
     Microsoft::WRL::ComPtr<IMediaControl> control_;
     Microsoft::WRL::ComPtr<IMediaEventEx> events_;
     std::vector<std::pair<long, LONG_PTR>> events;
-
-private:
     std::vector<IBaseFilter*> filters_;
 };
