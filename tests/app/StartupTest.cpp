@@ -1,5 +1,6 @@
 // Starts the real Halvern.exe as a user would and looks at what it leaves behind.
 
+#include "framework/ScopedWin.h"
 #include "res/resource.h"
 #include "tests/support/TestSupport.h"
 
@@ -11,6 +12,14 @@ namespace {
 
 const char kAppKey[] = "Software\\Morrowick\\Halvern";
 const char kRecordingKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
+
+// A control of another process's window: WM_GETTEXT crosses processes, GetWindowText does not.
+std::string ItemText(HWND window, int id)
+{
+    char text[MAX_PATH] = {};
+    ::GetDlgItemTextA(window, id, text, MAX_PATH);
+    return text;
+}
 
 std::string LockFilePath()
 {
@@ -66,18 +75,6 @@ bool IsHeldExclusively(const std::string& path)
     return ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-struct CFileSize {
-    ULONGLONG Of(const std::string& path)
-    {
-        WIN32_FIND_DATAA data;
-        HANDLE find = ::FindFirstFileA(path.c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE)
-            return 0;
-        ::FindClose(find);
-        return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    }
-};
-
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -95,14 +92,21 @@ protected:
 
 } // namespace
 
-TEST_F(StartupTest, SecondInstanceIsRefusedAndTheFirstKeepsItsLock)
+// A lock file left by a crashed run is replaced by the internal graph and held; a second start is
+// refused and leaves the first running with its lock, which an orderly exit removes.
+TEST_F(StartupTest, TheLockFileHoldsTheInternalGraphAndRefusesASecondInstance)
 {
+    WriteFileBytes(LockFilePath(), std::string(5000, 'x'));
     ChildProcess first;
     ASSERT_TRUE(first.Start(HalvernExePath()));
     HWND window = WaitForMainWindow(first);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(ReadFileBytes(LockFilePath()), std::string()) << "nobody else can even read the lock file";
     EXPECT_TRUE(IsHeldExclusively(LockFilePath()));
+    // The held file cannot be read, but a directory listing shows its size.
+    WIN32_FIND_DATAA found = {};
+    UniqueFindHandle find(::FindFirstFileA(LockFilePath().c_str(), &found));
+    EXPECT_EQ(found.nFileSizeLow, InternalGraphResource().size());
 
     ChildProcess second;
     ASSERT_TRUE(second.Start(HalvernExePath()));
@@ -121,58 +125,15 @@ TEST_F(StartupTest, SecondInstanceIsRefusedAndTheFirstKeepsItsLock)
     ASSERT_TRUE(second.WaitForExit(10000));
 
     EXPECT_TRUE(IsHeldExclusively(LockFilePath())) << "the first instance still holds its file";
-    EXPECT_TRUE(::IsWindow(window));
     EXPECT_TRUE(CloseAndWaitForExit(first, window));
     EXPECT_FALSE(FileExists(LockFilePath())) << "an orderly exit removes the lock file";
 }
 
-TEST_F(StartupTest, StaleLockFileIsReplacedByTheInternalGraph)
-{
-    WriteFileBytes(LockFilePath(), std::string(5000, 'x'));
-    ChildProcess halvern;
-    ASSERT_TRUE(halvern.Start(HalvernExePath()));
-    HWND window = WaitForMainWindow(halvern);
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(IsHeldExclusively(LockFilePath()));
-    // The held file cannot be read, but a directory listing shows its size.
-    CFileSize size;
-    EXPECT_EQ(size.Of(LockFilePath()), InternalGraphResource().size());
-    ASSERT_TRUE(CloseAndWaitForExit(halvern, window));
-    EXPECT_FALSE(FileExists(LockFilePath()));
-}
-
-TEST_F(StartupTest, FirstRunStoresAllEightDefaultsWithTheRecordingDirectory)
+// Every start stores all eight settings: the stored ones as they were, the others as their
+// defaults, both paths from the media centre's recording directory.
+TEST_F(StartupTest, TheSettingsAreStoredAtExitWithTheDefaultsForWhatWasNotStored)
 {
     SetRegistryString(kRecordingKey, "RecordPath", "C:\\users\\Public\\Recorded TV", HKEY_LOCAL_MACHINE);
-    ChildProcess halvern;
-    ASSERT_TRUE(halvern.Start(HalvernExePath()));
-    HWND window = WaitForMainWindow(halvern);
-    ASSERT_NE(window, nullptr);
-    char shown[MAX_PATH] = {};
-    ::GetDlgItemTextA(window, IDC_INPUT_PATH, shown, MAX_PATH);
-    EXPECT_STREQ(shown, "C:\\users\\Public\\Recorded TV");
-    ASSERT_TRUE(CloseAndWaitForExit(halvern, window));
-
-    std::string text;
-    DWORD number = 7;
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "InputPath", text));
-    EXPECT_EQ(text, "C:\\users\\Public\\Recorded TV");
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "OutputPath", text));
-    EXPECT_EQ(text, "C:\\users\\Public\\Recorded TV");
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "InputExt", text));
-    EXPECT_EQ(text, "DVR-MS");
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "OutputExt", text));
-    EXPECT_EQ(text, "MPG");
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "UseFilterGraph", text));
-    EXPECT_EQ(text, "<Internal DVR to MPG graph>");
-    for (const char* name : {"DeleteSourceFile", "HideOnStartup", "AutoStartConvert"}) {
-        ASSERT_TRUE(ReadRegistryDword(kAppKey, name, number)) << name;
-        EXPECT_EQ(number, 0u) << name;
-    }
-}
-
-TEST_F(StartupTest, StoredValuesAreKeptAndADeletedOneFallsBackToItsDefault)
-{
     SetRegistryString(kAppKey, "InputPath", "C:\\In");
     SetRegistryString(kAppKey, "InputExt", "ts");
     SetRegistryDword(kAppKey, "DeleteSourceFile", 1);
@@ -180,18 +141,23 @@ TEST_F(StartupTest, StoredValuesAreKeptAndADeletedOneFallsBackToItsDefault)
     ASSERT_TRUE(halvern.Start(HalvernExePath()));
     HWND window = WaitForMainWindow(halvern);
     ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ItemText(window, IDC_INPUT_PATH), "C:\\In");
     ASSERT_TRUE(CloseAndWaitForExit(halvern, window));
 
-    std::string text;
-    DWORD number = 0;
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "InputPath", text));
-    EXPECT_EQ(text, "C:\\In");
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "OutputPath", text));
-    EXPECT_EQ(text, "C:\\") << "no media centre key here, and the stored input path is not the output default";
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "InputExt", text));
-    EXPECT_EQ(text, "ts");
-    ASSERT_TRUE(ReadRegistryDword(kAppKey, "DeleteSourceFile", number));
-    EXPECT_EQ(number, 1u);
+    const char* const texts[][2] = {{"InputPath", "C:\\In"}, {"OutputPath", "C:\\users\\Public\\Recorded TV"},
+                                    {"InputExt", "ts"}, {"OutputExt", "MPG"},
+                                    {"UseFilterGraph", "<Internal DVR to MPG graph>"}};
+    for (const auto& value : texts) {
+        std::string text;
+        ASSERT_TRUE(ReadRegistryString(kAppKey, value[0], text)) << value[0];
+        EXPECT_EQ(text, value[1]);
+    }
+    for (const auto& value : {std::make_pair("DeleteSourceFile", 1u), std::make_pair("HideOnStartup", 0u),
+                              std::make_pair("AutoStartConvert", 0u)}) {
+        DWORD number = 7;
+        ASSERT_TRUE(ReadRegistryDword(kAppKey, value.first, number)) << value.first;
+        EXPECT_EQ(number, value.second) << value.first;
+    }
 }
 
 TEST_F(StartupTest, AnotherExecutableNameUsesItsOwnKey)
@@ -205,9 +171,7 @@ TEST_F(StartupTest, AnotherExecutableNameUsesItsOwnKey)
     ASSERT_TRUE(halvern.Start(other));
     HWND window = WaitForMainWindow(halvern);
     ASSERT_NE(window, nullptr);
-    char shown[MAX_PATH] = {};
-    ::GetDlgItemTextA(window, IDC_INPUT_EXT, shown, MAX_PATH);
-    EXPECT_STREQ(shown, "DVR-MS") << "Halvern's stored value is not this program's";
+    EXPECT_EQ(ItemText(window, IDC_INPUT_EXT), "DVR-MS") << "Halvern's stored value is not this program's";
     ASSERT_TRUE(CloseAndWaitForExit(halvern, window));
 
     std::string text;
