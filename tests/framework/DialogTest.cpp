@@ -12,7 +12,8 @@ namespace {
 constexpr UINT WM_PROBE = WM_APP + 1;
 
 // A dialog of the about box's template that posts itself a probe at initialisation. Inside the
-// modal loop - when the probe arrives, or when the window is shown - it ends with 7 or is destroyed.
+// modal loop - once it has waited idle for a timer, or when the window is shown - it ends with 7
+// or is destroyed.
 class ScriptedDialog : public CDialog {
 public:
     explicit ScriptedDialog(CWnd* parent = nullptr, UINT templateId = IDD_ABOUTBOX) : CDialog(templateId, parent) {}
@@ -30,6 +31,7 @@ public:
     {
         created = m_hWnd;
         ::PostMessageA(m_hWnd, WM_PROBE, 0, 0);
+        ::SetTimer(m_hWnd, 1, 50, nullptr);
         if (endAtInit)
             EndDialog(42);
         return TRUE;
@@ -42,7 +44,7 @@ protected:
         if (firstShow)
             probesAtShow = probes;
         probes += msg == WM_PROBE;
-        if (scriptOnShow ? firstShow : msg == WM_PROBE) {
+        if (scriptOnShow ? firstShow : msg == WM_TIMER) {
             owner = ::GetWindow(m_hWnd, GW_OWNER);
             if (destroy)
                 ::DestroyWindow(m_hWnd);

@@ -1,7 +1,8 @@
-// The icon's life: the add, re-adds on the shell's broadcasts, the delete, and the IconAbsent /
-// IconDeleted states each of them leaves behind.
+// The icon's life: add, balloons, re-adds on the shell's broadcasts, delete, and the states they leave.
 
 #include "tests/tray/FakeShell.h"
+
+#include "res/resource.h"
 
 #include <gtest/gtest.h>
 
@@ -18,156 +19,158 @@ void ExpectState(const CSystemTray& tray, BOOL absent, BOOL deleted)
     EXPECT_EQ(tray.IconDeleted, deleted);
 }
 
-class TrayStateTest : public ::testing::Test {
-protected:
+// An icon needs the low byte of GetVersion, the major version, at 4 whatever the 9x and build
+// bits; balloons need the NT family from version 5. Without them the shell is never called.
+TEST(TrayStateTest, VersionsDecideWhetherThereAreAnIconAndBalloons)
+{
+    const struct {
+        DWORD version, platformId, major;
+        BOOL icon, balloons;
+    } cases[] = {
+        {0x00000003, VER_PLATFORM_WIN32_NT, 5, FALSE, TRUE},
+        {0x80000A03, VER_PLATFORM_WIN32_NT, 4, FALSE, FALSE},
+        {0x05650004, VER_PLATFORM_WIN32_WINDOWS, 4, TRUE, FALSE},
+        {0xC0000A04, VER_PLATFORM_WIN32_WINDOWS, 5, TRUE, FALSE},
+        {0x0A280105, VER_PLATFORM_WIN32_NT, 10, TRUE, TRUE},
+    };
+    OwnerWindow owner;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.platformId << " " << c.major);
+        FakeShell shell;
+        shell.Version = c.version;
+        shell.PlatformId = c.platformId;
+        shell.MajorVersion = c.major;
+        auto tray = std::make_unique<CSystemTray>(shell.Make());
+        const NOTIFYICONDATAA zero = {};
+        EXPECT_EQ(memcmp(&tray->IconRecord, &zero, sizeof(zero)), 0);
+        ExpectState(*tray, TRUE, TRUE); // nothing added yet
+        EXPECT_EQ(tray->BalloonsAvailable, c.balloons);
+        EXPECT_FALSE(tray->ShowBalloonNotice("orphan", nullptr, NIIF_NONE, 10)); // the shell has no icon
+
+        EXPECT_EQ(AddHalvern(*tray, owner), c.icon);
+        EXPECT_EQ(tray->m_hWnd != nullptr, c.icon != FALSE);
+        ExpectState(*tray, !c.icon, !c.icon);
+        EXPECT_TRUE(tray->RemoveFromTray());
+        tray.reset();
+        EXPECT_EQ(shell.Calls.size(), (c.balloons ? 1u : 0u) + (c.icon ? 2u : 0u)) << "a balloon, add and delete";
+    }
+}
+
+TEST(TrayStateTest, AddBalloonsAndReaddsHandTheShellWholeRecords)
+{
+    FakeShell shell;
+    shell.CodePage = 932; // where "\x82\xa0" is one character
+    OwnerWindow owner;
+    CSystemTray tray(shell.Make());
+    ASSERT_TRUE(AddHalvern(tray, owner, (std::string(126, 't') + "\x82\xa0").c_str()));
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    const NOTIFYICONDATAA add = shell.Calls.back();
+    // Up to and including dwInfoFlags: the size the shell reads as the version-2 record.
+    EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD));
+    EXPECT_EQ(add.hWnd, owner.m_hWnd); // notifications go to the owner, not the tray's window
+    EXPECT_EQ(add.uID, kIconId);
+    EXPECT_EQ(add.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    // Each text field is cut at its own size, at whole characters of the tray's code page.
+    EXPECT_EQ(Field(add.szTip, sizeof(add.szTip)), std::string(126, 't'));
+
+    // A balloon changes only the balloon of the icon the shell knows by window and id.
+    EXPECT_TRUE(tray.ShowBalloonNotice("Converting : C:\\rec\\Show.dvr-ms\nDone!", "ERROR", NIIF_ERROR, 10));
+    const NOTIFYICONDATAA balloon = shell.Calls.back();
+    EXPECT_EQ(memcmp(&balloon, &add, offsetof(NOTIFYICONDATAA, uFlags)), 0);
+    EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_EQ(Field(balloon.szInfo, 256), "Converting : C:\\rec\\Show.dvr-ms\nDone!");
+    EXPECT_EQ(Field(balloon.szInfoTitle, 64), "ERROR");
+    EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_ERROR));
+    EXPECT_EQ(balloon.uTimeout, 10000u);
+    // A refused one as well leaves no text for a re-add.
+    shell.RefuseNext = true;
+    const std::string text = std::string(254, 'x') + "\x82\xa0";
+    const std::string title = std::string(62, 'y') + "\x82\xa0";
+    EXPECT_FALSE(tray.ShowBalloonNotice(text.c_str(), title.c_str(), NIIF_NONE, 3));
+    EXPECT_EQ(Field(shell.Calls.back().szInfo, 256), std::string(254, 'x'));
+    EXPECT_EQ(Field(shell.Calls.back().szInfoTitle, 64), std::string(62, 'y'));
+    EXPECT_EQ(shell.Calls.back().uTimeout, 3000u); // the fields after them are not overrun
+
+    // The re-add after a taskbar restart repeats the add's fields, flags included, and no balloon.
+    shell.Shown = false;
+    SendTaskbarCreated(tray);
+    ASSERT_EQ(shell.Calls.size(), 4u);
+    EXPECT_EQ(memcmp(&shell.Calls.back(), &add, offsetof(NOTIFYICONDATAA, dwState)), 0);
+    EXPECT_EQ(shell.Calls.back().szInfo[0], '\0');
+    // Only a work-area change re-adds: the shell refuses to add the icon it shows, the modify finds it.
+    for (WPARAM flag : {WPARAM{0}, WPARAM{SPI_SETDESKWALLPAPER}, WPARAM{SPI_SETNONCLIENTMETRICS}})
+        ::SendMessageA(tray.m_hWnd, WM_SETTINGCHANGE, flag, reinterpret_cast<LPARAM>("intl"));
+    SendWorkAreaChange(tray);
+    EXPECT_EQ(shell.Calls.size(), 6u);
+    ExpectState(tray, FALSE, FALSE);
+
+    EXPECT_TRUE(tray.RemoveFromTray());
+    ExpectState(tray, TRUE, TRUE);
+    shell.Shown = false;
+    SendTaskbarCreated(tray);
+    SendWorkAreaChange(tray);
+    EXPECT_EQ(shell.Calls.size(), 7u) << "nothing comes back after a delete";
+}
+
+// The broadcasts bring the icon back whenever it should be there: at logon the taskbar may not
+// exist yet, and a hidden window could never be reached without its icon. Only a delete the
+// shell took ends it.
+TEST(TrayStateTest, RefusedCallsAreMadeGoodLater)
+{
     FakeShell shell;
     OwnerWindow owner;
-    std::unique_ptr<CSystemTray> tray = std::make_unique<CSystemTray>(shell.Make());
-
-    void AddShown()
-    {
-        ASSERT_TRUE(AddHalvern(*tray, owner));
-        ExpectState(*tray, FALSE, FALSE);
-    }
-};
-
-// Only the low byte of GetVersion is the major version; 9x and build bits do not count.
-TEST_F(TrayStateTest, NotificationAreaNeedsMajorVersionFour)
-{
-    struct Case {
-        DWORD version;
-        BOOL available;
-    };
-    for (Case c : {Case{0x00000003, FALSE}, Case{0x80000A03, FALSE}, Case{0x05650004, TRUE}, Case{0xC0000A04, TRUE}}) {
-        SCOPED_TRACE(c.version);
-        FakeShell versions;
-        versions.Version = c.version;
-        auto platformTray = std::make_unique<CSystemTray>(versions.Make());
-        NOTIFYICONDATAA zero = {};
-        EXPECT_EQ(memcmp(&platformTray->IconRecord, &zero, sizeof(zero)), 0);
-        EXPECT_FALSE(platformTray->TrayAvailable);
-        ExpectState(*platformTray, TRUE, TRUE); // not yet added
-        EXPECT_EQ(platformTray->AddFlags, 0u);
-
-        EXPECT_EQ(AddHalvern(*platformTray, owner), c.available);
-        EXPECT_EQ(platformTray->TrayAvailable, c.available);
-        EXPECT_EQ(platformTray->m_hWnd != nullptr, c.available != FALSE);
-        ExpectState(*platformTray, !c.available, !c.available);
-        EXPECT_TRUE(c.available || platformTray->RemoveFromTray());
-        platformTray.reset();
-        EXPECT_EQ(versions.CallCount(), c.available ? 2u : 0u); // add and delete, or nothing at all
-    }
-}
-
-TEST_F(TrayStateTest, AddHandsTheShellTheWholeRecordAndReaddsRepeatIt)
-{
-    AddShown();
-    EXPECT_EQ(tray->AddFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-    ASSERT_EQ(shell.CallCount(), 1u);
-    ShellCall add = shell.LastCall();
-    EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
-    // Up to and including dwInfoFlags: the size the shell reads as the version-2 record.
-    EXPECT_EQ(add.record.cbSize, offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD));
-    EXPECT_EQ(add.record.hWnd, owner.m_hWnd); // notifications go to the owner, not the tray's window
-    EXPECT_EQ(add.record.uID, kIconId);
-    EXPECT_EQ(add.record.uCallbackMessage, 0x800Au);
-    EXPECT_EQ(add.record.hIcon, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)));
-    EXPECT_EQ(add.record.uFlags, 7u);
-    EXPECT_EQ(Field(add.record.szTip, sizeof(add.record.szTip)), "Halvern");
-    EXPECT_EQ(add.record.dwState | add.record.dwStateMask, 0u);
-
-    shell.RestartShell();
-    SendTaskbarCreated(*tray);
-    ASSERT_EQ(shell.CallCount(), 2u);
-    ShellCall readd = shell.LastCall();
-    EXPECT_EQ(readd.message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(memcmp(&readd.record, &add.record, sizeof(add.record)), 0);
-
-    for (WPARAM flag : {WPARAM{0}, WPARAM{SPI_SETDESKWALLPAPER}, WPARAM{SPI_SETNONCLIENTMETRICS}})
-        ::SendMessageA(tray->m_hWnd, WM_SETTINGCHANGE, flag, reinterpret_cast<LPARAM>("intl"));
-    EXPECT_EQ(shell.CallCount(), 2u);
-
-    // The icon is still shown, so the shell refuses the add; the modify that follows finds it.
-    SendWorkAreaChange(*tray);
-    ASSERT_EQ(shell.CallCount(), 4u);
-    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_MODIFY));
-    ExpectState(*tray, FALSE, FALSE);
-    shell.RestartShell();
-    SendTaskbarCreated(*tray);
-    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_ADD));
-    ExpectState(*tray, FALSE, FALSE);
-
-    EXPECT_TRUE(tray->RemoveFromTray());
-    ExpectState(*tray, TRUE, TRUE); // removed from Shown
-}
-
-// At logon the taskbar may not exist yet: the icon must come with it, or a hidden window could
-// never be reached.
-TEST_F(TrayStateTest, FailedFirstAddIsMadeGoodWhenTheTaskbarComes)
-{
-    shell.QueueResults({FALSE});
+    auto tray = std::make_unique<CSystemTray>(shell.Make());
+    shell.RefuseNext = true;
     EXPECT_FALSE(AddHalvern(*tray, owner));
     ExpectState(*tray, TRUE, TRUE);
-    ASSERT_NE(tray->m_hWnd, nullptr); // the window comes before the add
-
     SendTaskbarCreated(*tray);
     ExpectState(*tray, FALSE, FALSE);
-    EXPECT_EQ(shell.CallCount(), 2u);
-    tray.reset();
-    EXPECT_EQ(shell.CallCount(), 3u);
-    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_DELETE));
-}
 
-TEST_F(TrayStateTest, FailedReaddIsMadeGoodByTheNextBroadcast)
-{
-    AddShown();
-    shell.RestartShell();
-    shell.QueueResults({FALSE});
+    shell.RefuseNext = true;
+    EXPECT_FALSE(tray->RemoveFromTray());
+    ExpectState(*tray, FALSE, FALSE);
+    shell.Shown = false;
+    shell.RefuseNext = true;
     SendTaskbarCreated(*tray); // the add is refused and there is nothing to modify
     ExpectState(*tray, TRUE, FALSE);
-    EXPECT_EQ(shell.CallCount(), 3u);
-
+    EXPECT_FALSE(tray->RemoveFromTray()); // the shell has no icon to delete
     SendWorkAreaChange(*tray);
     ExpectState(*tray, FALSE, FALSE);
-    EXPECT_EQ(shell.CallCount(), 4u);
+    EXPECT_EQ(shell.Calls.size(), 7u);
 
-    HWND window = tray->m_hWnd;
+    const HWND window = tray->m_hWnd;
     tray.reset();
     EXPECT_FALSE(::IsWindow(window));
-    ASSERT_EQ(shell.CallCount(), 5u);
-    ShellCall remove = shell.LastCall();
-    EXPECT_EQ(remove.message, static_cast<DWORD>(NIM_DELETE));
-    EXPECT_EQ(remove.record.uFlags, 0u);
-    EXPECT_EQ(remove.record.hWnd, owner.m_hWnd);
-    EXPECT_EQ(remove.record.uID, kIconId);
+    ASSERT_EQ(shell.Calls.size(), 8u);
+    EXPECT_EQ(shell.LastMessage, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(shell.Calls.back().uFlags, 0u);
 }
 
-TEST_F(TrayStateTest, FailedDeleteIsTriedAgainAndOnlyASuccessfulOneEndsTheIcon)
+// The system's own Shell_NotifyIconA (Wine's), counted, with the broadcasts sent the way the
+// shell sends them: to every top-level window.
+TEST(TrayStateTest, RealShellAndBroadcastsReachTheHiddenTopLevelWindow)
 {
-    AddShown();
-    shell.QueueResults({FALSE});
-    EXPECT_FALSE(tray->RemoveFromTray());
-    ExpectState(*tray, FALSE, FALSE); // still shown: broadcasts still re-add
+    OwnerWindow owner;
+    int calls = 0;
+    CSystemTray::Platform counted;
+    counted.ShellNotifyIcon = [&calls](DWORD message, NOTIFYICONDATAA* record) {
+        ++calls;
+        return ::Shell_NotifyIconA(message, record);
+    };
+    CSystemTray tray(counted);
+    HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    ASSERT_TRUE(tray.AddToTray(&owner, WM_TRAY_CALLBACK, "Halvern", icon, IDR_MAINFRAME));
+    EXPECT_FALSE(::IsWindowVisible(tray.m_hWnd));
+    EXPECT_TRUE(tray.ShowBalloonNotice("Converting : C:\\Recorded TV\\Show.dvr-ms\nDone!", "ERROR", NIIF_ERROR, 10));
 
-    shell.RestartShell();
-    shell.QueueResults({FALSE});
-    SendTaskbarCreated(*tray); // the re-add fails
-    ExpectState(*tray, TRUE, FALSE);
-    EXPECT_FALSE(tray->RemoveFromTray()); // the shell has no icon to delete
-    ExpectState(*tray, TRUE, FALSE);
-    SendTaskbarCreated(*tray);
-    EXPECT_TRUE(tray->RemoveFromTray());
-    ExpectState(*tray, TRUE, TRUE);
-    EXPECT_EQ(shell.CallCount(), 7u);
-    EXPECT_EQ(shell.LastCall().message, static_cast<DWORD>(NIM_DELETE));
-
-    // Removed: a second remove, the broadcasts and the destructor call nothing.
-    EXPECT_TRUE(tray->RemoveFromTray());
-    shell.RestartShell();
-    SendTaskbarCreated(*tray);
-    SendWorkAreaChange(*tray);
-    tray.reset();
-    EXPECT_EQ(shell.CallCount(), 7u);
+    EXPECT_EQ(TaskbarCreatedMessage(), ::RegisterWindowMessageA("TaskbarCreated"));
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, TaskbarCreatedMessage(), 0, 0, SMTO_ABORTIFHUNG, 60000, &result));
+    EXPECT_EQ(calls, 4) << "the shell refuses to add the icon it shows; the modify finds it";
+    EXPECT_FALSE(tray.IconAbsent);
+    EXPECT_TRUE(tray.RemoveFromTray());
+    // Had the delete not reached the shell, this balloon would still find the icon.
+    EXPECT_FALSE(tray.ShowBalloonNotice("gone", nullptr, NIIF_NONE, 10));
 }
 
 } // namespace
