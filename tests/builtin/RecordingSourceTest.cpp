@@ -267,8 +267,9 @@ TEST_F(RecordingSourceTest, DamagedRecordingAbortsAndNeverEndsItsStreams)
     BuildAndRun();
     ASSERT_TRUE(WaitForEvent({EC_ERRORABORT}, 20000));
     for (const auto& event : events) {
-        if (event.first == EC_ERRORABORT)
+        if (event.first == EC_ERRORABORT) {
             EXPECT_EQ(HALVERN_E_DAMAGED, static_cast<HRESULT>(event.second));
+        }
     }
     EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 500));
     EXPECT_FALSE(recorder_->In(0).ended);

@@ -142,7 +142,6 @@ TEST_F(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrAClea
              o.zeroObjects = 2;
          },
          S_OK, Clean, nullptr},
-        {"empty file", none, HALVERN_E_NOT_RECORDING, Clean, [](std::string& f) { f.clear(); }},
         {"random bytes", none, HALVERN_E_NOT_RECORDING, Clean,
          [](std::string& f) {
              uint32_t noise = 7;
@@ -154,18 +153,6 @@ TEST_F(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrAClea
         {"header child of size 0", damage(Damage::HeaderChildSizeZero), HALVERN_E_BAD_HEADER, Clean, nullptr},
         {"header child of absurd size", damage(Damage::HeaderChildSizeHuge), HALVERN_E_BAD_HEADER, Clean, nullptr},
         {"packet size 0", damage(Damage::PacketSizeZero), HALVERN_E_BAD_HEADER, Clean, nullptr},
-        {"content encryption object",
-         [](RecordingOptions& o, const WrittenRecording*) { o.protection = Protection::EncryptionObject; },
-         HALVERN_E_PROTECTED, Clean, nullptr},
-        {"encrypted stream",
-         [](RecordingOptions& o, const WrittenRecording*) { o.protection = Protection::EncryptedStream; },
-         HALVERN_E_PROTECTED, Clean, nullptr},
-        {"no packets at all",
-         [](RecordingOptions& o, const WrittenRecording* w) { o.cutAt = w ? w->dataOffset : 0; },
-         HALVERN_E_NO_STREAMS, Clean, nullptr},
-        {"cut inside a packet",
-         [](RecordingOptions& o, const WrittenRecording* w) { o.cutAt = w ? w->dataOffset + 57 * w->packetSize + 999 : 0; },
-         S_OK, Clean, nullptr},
         {"cut inside an object, header unfinished",
          [](RecordingOptions& o, const WrittenRecording* w) {
              o.unfinishedHeader = true;
@@ -179,22 +166,14 @@ TEST_F(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrAClea
                  }
          },
          S_OK, Clean, nullptr},
-        {"payload length 0", damage(Damage::PayloadLengthZero), S_OK, Clean, nullptr},
-        {"payload length beyond the packet", damage(Damage::PayloadLengthHuge), S_OK, Clean, nullptr},
-        {"replicated data beyond the packet", damage(Damage::ReplicatedTooLong), S_OK, Clean, nullptr},
-        {"packet length beyond the packet", damage(Damage::PacketLengthHuge), S_OK, Clean, nullptr},
-        {"offset beyond the object", damage(Damage::OffsetBeyondObject), S_OK, Clean, nullptr},
-        {"object size 0", damage(Damage::ObjectSizeZero), S_OK, Clean, nullptr},
         {"object size 2 GiB", damage(Damage::ObjectSizeHuge), S_OK, Clean, nullptr},
         {"unknown stream number", damage(Damage::UnknownStream), S_OK, Clean, nullptr},
         {"times go backwards", damage(Damage::TimesGoBack), S_OK, Clean, nullptr},
         {"extension longer than written", damage(Damage::ExtensionTooLong), S_OK, Clean, nullptr},
-        {"rtStart -1 everywhere", [](RecordingOptions& o, const WrittenRecording*) { o.noTimeEvery = 1; }, S_OK,
-         Clean, nullptr},
         {"a few noisy packets", [](RecordingOptions& o, const WrittenRecording*) { o.garbageEvery = 25; }, S_OK,
          Clean, nullptr},
-        {"every other packet noise", [](RecordingOptions& o, const WrittenRecording*) { o.garbageEvery = 2; }, S_OK,
-         Damaged, nullptr},
+        // Protection, no packets, a cut packet and packets of noise half the time are the recording
+        // source's and the end-to-end test's; whatever else damage does, the fuzz test.
         {"noise from the middle on", none, S_OK, Damaged,
          [](std::string& f) {
              for (size_t i = f.size() / 2; i < f.size(); ++i)

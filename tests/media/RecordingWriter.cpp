@@ -244,30 +244,16 @@ public:
             unsigned stream = hit && options_.damage == Damage::UnknownStream ? 99 : f.stream;
             payloads.U8(stream | (f.key ? 0x80 : 0));
             payloads.Field(style.objectNumberType, f.objectNumber & 0xFF);
-            uint32_t offset = f.compressed ? f.presentationMs : f.offset;
-            if (hit && options_.damage == Damage::OffsetBeyondObject)
-                offset = f.objectSize + 100;
-            payloads.Field(style.offsetType, offset);
+            payloads.Field(style.offsetType, f.compressed ? f.presentationMs : f.offset);
             if (f.compressed) {
                 payloads.Field(style.replicatedType, 1).U8(0);
             } else {
-                uint32_t replicated = static_cast<uint32_t>(8 + f.extensions.size());
-                if (hit && options_.damage == Damage::ReplicatedTooLong)
-                    replicated = 0xFFFF;
-                uint32_t size = f.objectSize;
-                if (hit && options_.damage == Damage::ObjectSizeZero)
-                    size = 0;
-                if (hit && options_.damage == Damage::ObjectSizeHuge)
-                    size = 0x80000000u;
-                payloads.Field(style.replicatedType, replicated).U32(size).U32(f.presentationMs).Raw(f.extensions);
+                const uint32_t size = hit && options_.damage == Damage::ObjectSizeHuge ? 0x80000000u : f.objectSize;
+                payloads.Field(style.replicatedType, static_cast<uint32_t>(8 + f.extensions.size()))
+                    .U32(size).U32(f.presentationMs).Raw(f.extensions);
             }
-            uint32_t length = static_cast<uint32_t>(f.data.size() + (f.compressed ? 1 : 0));
-            if (hit && options_.damage == Damage::PayloadLengthZero)
-                length = 0;
-            if (hit && options_.damage == Damage::PayloadLengthHuge)
-                length = options_.packetSize * 4;
             if (style.multiple)
-                payloads.Field(style.payloadLengthType, length);
+                payloads.Field(style.payloadLengthType, static_cast<uint32_t>(f.data.size() + (f.compressed ? 1 : 0)));
             if (f.compressed)
                 payloads.U8(static_cast<uint32_t>(f.data.size()));
             payloads.Raw(f.data);
@@ -293,9 +279,7 @@ public:
                 style.paddingType = Widen(paddingField, padding);
                 continue;
             }
-            uint32_t packetLength = static_cast<uint32_t>(paddingField == 0 ? options_.packetSize - padding : options_.packetSize);
-            if (damaged && options_.damage == Damage::PacketLengthHuge)
-                packetLength = options_.packetSize + 1000;
+            const uint32_t packetLength = static_cast<uint32_t>(paddingField == 0 ? options_.packetSize - padding : options_.packetSize);
             head.Field(style.packetLengthType, packetLength).Field(style.sequenceType, 0);
             head.Field(paddingField, static_cast<uint32_t>(padding));
             head.U32(static_cast<uint32_t>(sendMs_)).U16(0);

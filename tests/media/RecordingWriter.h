@@ -27,14 +27,8 @@ enum class Protection { None, EncryptionObject, EncryptedStream };
 // One deliberate fault, at options.damagePacket (packet faults hit its first payload).
 enum class Damage {
     None,
-    PayloadLengthZero,
-    PayloadLengthHuge,   // beyond the packet
-    ReplicatedTooLong,   // replicated-data length beyond the packet
-    OffsetBeyondObject,
-    ObjectSizeZero,
     ObjectSizeHuge,      // 2 GiB claimed
     UnknownStream,       // stream number 99
-    PacketLengthHuge,    // the packet-length field beyond the fixed size
     TimesGoBack,         // from the damagePacket-th object (not packet) on, times 10 s earlier
     ExtensionTooLong,    // the header declares the timing extension 12 bytes longer than written
     HeaderChildSizeZero, // the File Properties object's size field
