@@ -1,0 +1,334 @@
+// The filter base under the system's Filter Graph Manager, through a small source built on it and
+// Halvern's file writer: COM contract, connections, streaming, completion, errors, stopping, and
+// no reference left behind.
+
+#include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "builtin/FileWriter.h"
+#include "filters/Adopt.h"
+#include "filters/ClassFactory.h"
+#include "filters/SourceStreamPin.h"
+#include "framework/ScopedWin.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+const CLSID TestSourceClsid = {0x7e1c6a10, 0x3b52, 0x4c0e, {0x9d, 0x55, 0x2a, 0x61, 0xf3, 0xb0, 0xc0, 0x01}};
+constexpr HRESULT TestStreamError = HRESULT_FROM_WIN32(ERROR_CRC);
+
+struct SourceOptions {
+    int failAt = -1;   // FillSample fails with TestStreamError at this sample
+    bool hold = false; // FillSample waits for Stop instead of giving samples
+};
+
+// Pushes five samples, "sample <n>".
+class CTestSourcePin : public CSourceStreamPin {
+public:
+    CTestSourcePin(CBaseFilter* source, const SourceOptions& options) : CSourceStreamPin(source, L"Out"), options_(options) {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override { return type.majortype == MEDIATYPE_Video ? S_OK : S_FALSE; }
+    HRESULT GetMediaType(int index, CMediaType& type) override
+    {
+        type = CMediaType(MEDIATYPE_Video, MEDIASUBTYPE_None);
+        return index == 0 ? S_OK : VFW_S_NO_MORE_ITEMS;
+    }
+
+protected:
+    void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override { properties = {2, 64, 1, 0}; }
+    HRESULT OnThreadStart() override
+    {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT FillSample(IMediaSample* sample) override
+    {
+        if (options_.hold)
+            WaitUnlessStopping(INFINITE);
+        if (next_ == options_.failAt)
+            return TestStreamError;
+        if (options_.hold || next_ == 5)
+            return S_FALSE;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        return sample->SetActualDataLength(std::sprintf(reinterpret_cast<char*>(data), "sample %d", next_++));
+    }
+
+private:
+    const SourceOptions options_;
+    int next_ = 0;
+};
+
+// Logs the base's hooks.
+class CTestSource : public CBaseFilter {
+public:
+    explicit CTestSource(const SourceOptions& options = SourceOptions()) : CBaseFilter(TestSourceClsid), pin(this, options) {}
+    int PinCount() override { return 1; }
+    CBasePin* PinAt(int) override { return &pin; }
+
+    CTestSourcePin pin;
+    std::string hooks;
+
+protected:
+    HRESULT OnStartStreaming() override { return Hook("start "); }
+    void OnStopStreaming() override { Hook("stop "); }
+    HRESULT OnRun(REFERENCE_TIME) override { return Hook("run "); }
+    HRESULT OnPauseFromRun() override { return Hook("pause "); }
+
+private:
+    HRESULT Hook(const char* name)
+    {
+        hooks += name;
+        return S_OK;
+    }
+};
+
+ULONG RefCount(IUnknown* object)
+{
+    object->AddRef();
+    return object->Release();
+}
+
+class FilterBaseTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(com_.Succeeded());
+        baseline_ = ModuleLockCount();
+        ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_)));
+        ASSERT_EQ(S_OK, graph_.As(&control_));
+        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events_.GetAddressOf())));
+        // Each renderer's EC_COMPLETE as it is sent, not the graph's summary of them.
+        ASSERT_EQ(S_OK, events_->CancelDefaultHandling(EC_COMPLETE));
+        source_ = Adopt(new CTestSource());
+        // The renderer: what it received is in its file.
+        IUnknown* writer = nullptr;
+        ASSERT_EQ(S_OK, CFileWriter::Create(&writer));
+        sink_ = Adopt(static_cast<CFileWriter*>(static_cast<IBaseFilter*>(writer)));
+        path_ = testing_support::MakeScratchDirectory("filter-base") + "received";
+        ASSERT_EQ(S_OK, sink_->SetFileName(std::wstring(path_.begin(), path_.end()).c_str(), nullptr));
+    }
+
+    void TearDown() override
+    {
+        control_->Stop();
+        control_.Reset();
+        events_.Reset();
+        // The filters hold their graph weakly, so it goes, and with it their connections.
+        EXPECT_EQ(0u, graph_.Reset());
+        EXPECT_EQ(0u, source_.Reset());
+        EXPECT_EQ(0u, sink_.Reset());
+        EXPECT_EQ(baseline_, ModuleLockCount());
+    }
+
+    // A source made with these options and the renderer, in the graph, connected.
+    void Connect(const SourceOptions& options = SourceOptions())
+    {
+        source_ = Adopt(new CTestSource(options));
+        ASSERT_EQ(S_OK, graph_->AddFilter(source_.Get(), L"Source"));
+        ASSERT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"Sink"));
+        ASSERT_EQ(S_OK, graph_->ConnectDirect(&source_->pin, &Input(), nullptr));
+    }
+
+    CBaseInputPin& Input() { return *static_cast<CBaseInputPin*>(sink_->PinAt(0)); }
+    std::string Received() const { return testing_support::ReadFileBytes(path_); }
+
+    // The filters' events until none comes for a while, as "<code>:<param1>" (Wine's GetEvent may
+    // give up before its time).
+    std::vector<std::string> Events(DWORD firstMs = 200)
+    {
+        std::vector<std::string> events;
+        long code = 0;
+        LONG_PTR param1 = 0, param2 = 0;
+        for (ULONGLONG until = ::GetTickCount64() + firstMs; ::GetTickCount64() < until;) {
+            if (FAILED(events_->GetEvent(&code, &param1, &param2, 20)))
+                continue;
+            if (code != EC_CLOCK_CHANGED) {
+                events.push_back(std::to_string(code) + ":" + std::to_string(param1));
+                until = ::GetTickCount64() + 200;
+            }
+            events_->FreeEventParams(code, param1, param2);
+        }
+        return events;
+    }
+
+    ScopedComInit com_;
+    LONG baseline_ = 0;
+    ComPtr<IFilterGraph2> graph_;
+    ComPtr<IMediaControl> control_;
+    ComPtr<IMediaEventEx> events_;
+    ComPtr<CTestSource> source_;
+    ComPtr<CFileWriter> sink_;
+    std::string path_;
+};
+
+const std::vector<std::string> Completed = {std::to_string(EC_COMPLETE) + ":0"};
+const char FiveSamples[] = "sample 0sample 1sample 2sample 3sample 4";
+
+TEST_F(FilterBaseTest, FiltersPinsEnumeratorsAndFactoryKeepTheComContract)
+{
+    IUnknown* source = static_cast<IBaseFilter*>(source_.Get());
+    IUnknown* sink = static_cast<IBaseFilter*>(sink_.Get());
+    IPin* output = &source_->pin;
+    IPin* input = &Input();
+    const struct {
+        IUnknown* object;
+        const IID& iid;
+        bool offered;
+    } cases[] = {
+        {source, IID_IMediaFilter, true}, {sink, IID_IAMFilterMiscFlags, true}, {sink, IID_IMediaSeeking, true},
+        {source, IID_IAMFilterMiscFlags, false}, {source, IID_IPin, false}, {output, IID_IMemInputPin, false},
+        {input, IID_IMemInputPin, true}, {input, IID_IBaseFilter, false},
+    };
+    for (const auto& c : cases) {
+        ComPtr<IUnknown> found;
+        EXPECT_EQ(c.offered ? S_OK : E_NOINTERFACE, c.object->QueryInterface(c.iid, reinterpret_cast<void**>(found.GetAddressOf())));
+        EXPECT_EQ(c.offered, found != nullptr);
+    }
+    // Every interface leads back to the same object, and holding a pin holds its filter.
+    ComPtr<IUnknown> fromPin;
+    const ULONG before = RefCount(sink);
+    ASSERT_EQ(S_OK, static_cast<IMemInputPin*>(&Input())->QueryInterface(IID_PPV_ARGS(&fromPin)));
+    EXPECT_EQ(static_cast<IUnknown*>(input), fromPin.Get());
+    EXPECT_EQ(before + 1, RefCount(sink));
+
+    // Enumerators give what there is, then S_FALSE.
+    ComPtr<IEnumPins> pins;
+    ComPtr<IEnumMediaTypes> types;
+    IPin* pin[2] = {};
+    AM_MEDIA_TYPE* type[2] = {};
+    ULONG fetched = 99;
+    ASSERT_EQ(S_OK, source_->EnumPins(&pins));
+    ASSERT_EQ(S_FALSE, pins->Next(2, pin, &fetched));
+    ASSERT_EQ(1u, fetched);
+    EXPECT_EQ(output, pin[0]);
+    pin[0]->Release();
+    ASSERT_EQ(S_OK, output->EnumMediaTypes(&types));
+    ASSERT_EQ(S_FALSE, types->Next(2, type, &fetched));
+    ASSERT_EQ(1u, fetched);
+    DeleteMediaType(type[0]);
+
+    ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
+    ComPtr<IBaseFilter> made;
+    void** into = reinterpret_cast<void**>(made.GetAddressOf());
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(sink, IID_IBaseFilter, into));
+    const LONG locks = ModuleLockCount();
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IFileSourceFilter, into));
+    EXPECT_EQ(locks, ModuleLockCount()); // the refused object is gone again
+    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(locks + 1, ModuleLockCount());
+    ASSERT_EQ(S_OK, factory->LockServer(FALSE));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IBaseFilter, into));
+    EXPECT_EQ(0u, made.Reset());
+    EXPECT_EQ(0u, factory.Reset());
+}
+
+TEST_F(FilterBaseTest, StateChangesRunTheHooksInOrderAndHoldTheClock)
+{
+    ComPtr<IReferenceClock> clock;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&clock)));
+    const ULONG clockCount = RefCount(clock.Get());
+    ASSERT_EQ(S_OK, source_->SetSyncSource(clock.Get()));
+    EXPECT_EQ(clockCount + 1, RefCount(clock.Get()));
+    FILTER_STATE state = State_Stopped;
+    // Pause, run, run again, pause, stop, stop again, run from stopped, stop.
+    for (const char step : std::string("prrpssrs")) {
+        ASSERT_EQ(S_OK, step == 'p' ? source_->Pause() : step == 'r' ? source_->Run(1234) : source_->Stop());
+        ASSERT_EQ(S_OK, source_->GetState(0, &state));
+        EXPECT_EQ(step == 'p' ? State_Paused : step == 'r' ? State_Running : State_Stopped, state) << step;
+    }
+    EXPECT_EQ("start run pause stop start run stop ", source_->hooks); // from stopped, run passes through pause
+    ASSERT_EQ(S_OK, source_->SetSyncSource(nullptr));
+    EXPECT_EQ(clockCount, RefCount(clock.Get()));
+}
+
+TEST_F(FilterBaseTest, ConnectionsThatCannotWorkAreRefused)
+{
+    ComPtr<CTestSource> other = Adopt(new CTestSource());
+    IPin* input = &Input();
+    const CMediaType audio(MEDIATYPE_Audio, GUID_NULL); // partial: neither pin offers such a type
+    EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, other->pin.Connect(input, &audio.Get()));
+    EXPECT_EQ(VFW_E_INVALID_DIRECTION, source_->pin.Connect(&other->pin, nullptr));
+    EXPECT_EQ(E_UNEXPECTED, input->Connect(&source_->pin, nullptr));
+    ASSERT_EQ(S_OK, source_->Pause());
+    EXPECT_EQ(VFW_E_NOT_STOPPED, source_->pin.Connect(input, nullptr));
+    ASSERT_EQ(S_OK, source_->Stop());
+    EXPECT_EQ(0u, other.Reset());
+    Connect();
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, source_->pin.Connect(input, nullptr));
+}
+
+TEST_F(FilterBaseTest, SamplesArriveInOrderAndTheRendererCompletesOnceEachRunAfterAllEnded)
+{
+    Connect();
+    ASSERT_EQ(S_OK, control_->Pause());
+    // The writer's file is whole once the end of stream came.
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return Received() == FiveSamples; }, 10000)) << Received();
+    EXPECT_TRUE(Events().empty()) << "ended while paused: completes at run";
+    ASSERT_EQ(S_OK, control_->Run());
+    EXPECT_EQ(Completed, Events(10000));
+
+    // Once stopped, a new run starts the stream again and completes again.
+    ASSERT_EQ(S_OK, control_->Stop());
+    ASSERT_EQ(S_OK, control_->Run());
+    EXPECT_EQ(Completed, Events(10000));
+    EXPECT_EQ(FiveSamples, Received());
+}
+
+TEST_F(FilterBaseTest, StreamErrorIsReportedBeforeTheStreamEnds)
+{
+    SourceOptions failing;
+    failing.failAt = 2;
+    Connect(failing);
+    ASSERT_EQ(S_OK, control_->Run());
+    const std::string abort = std::to_string(EC_ERRORABORT) + ":" + std::to_string(TestStreamError);
+    EXPECT_EQ((std::vector<std::string>{abort, Completed[0]}), Events(10000));
+    EXPECT_EQ("sample 0sample 1", Received());
+}
+
+TEST_F(FilterBaseTest, StopEndsAWaitingStreamAndConnectionsChangeOnlyWhenStopped)
+{
+    SourceOptions holding;
+    holding.hold = true;
+    Connect(holding);
+    ASSERT_EQ(S_OK, control_->Run());
+    ASSERT_EQ(S_OK, control_->Stop()); // returns only once the streaming thread has ended
+    EXPECT_TRUE(Events().empty()) << "no end of stream, so no completion";
+    ASSERT_EQ(S_OK, control_->Run());
+    EXPECT_EQ(VFW_E_NOT_STOPPED, source_->pin.Disconnect());
+}
+
+TEST_F(FilterBaseTest, InputRefusesSamplesWhenItCannotTakeThem)
+{
+    Connect();
+    CBaseInputPin& input = Input();
+    ComPtr<IMemAllocator> allocator;
+    ComPtr<IMediaSample> sample;
+    ASSERT_EQ(S_OK, input.GetAllocator(&allocator));
+    ASSERT_EQ(S_OK, allocator->Commit());
+    ASSERT_EQ(S_OK, allocator->GetBuffer(&sample, nullptr, nullptr, 0));
+    sample->SetActualDataLength(0);
+    EXPECT_EQ(VFW_E_WRONG_STATE, input.Receive(sample.Get()));
+    ASSERT_EQ(S_OK, sink_->Pause());
+    EXPECT_EQ(S_OK, input.Receive(sample.Get()));
+    ASSERT_EQ(S_OK, input.BeginFlush());
+    EXPECT_EQ(S_FALSE, input.Receive(sample.Get()));
+    ASSERT_EQ(S_OK, input.EndFlush());
+    ASSERT_EQ(S_OK, input.EndOfStream());
+    EXPECT_EQ(VFW_E_SAMPLE_REJECTED_EOS, input.Receive(sample.Get()));
+    // A flush ends the end of stream.
+    ASSERT_EQ(S_OK, input.BeginFlush());
+    ASSERT_EQ(S_OK, input.EndFlush());
+    EXPECT_EQ(S_OK, input.Receive(sample.Get()));
+    ASSERT_EQ(S_OK, sink_->Stop());
+}
+
+} // namespace
