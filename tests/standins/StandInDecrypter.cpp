@@ -1,13 +1,20 @@
-#include "tests/standins/StandInDecrypter.h"
+// Stand-in for the decrypt/tag filter, which the internal graph puts right after the recording
+// source: "In(Enc/Tag)" passes every sample on to "Out" as it came. It is also where tests inject
+// the faults the built-in filters never show: at each start of streaming it reads
+// HALVERN_DECRYPT_FAULT (see StandIns.h), so a black-box Halvern.exe inherits the fault from its
+// test and an in-process test sets it for a moment.
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <new>
-#include <string>
-
+#include <windows.h>
+#include <dshow.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <string>
+
+#include "filters/Adopt.h"
+#include "filters/BaseFilter.h"
 #include "filters/InputPin.h"
 #include "filters/OutputPin.h"
 #include "filters/SeekingPassThrough.h"
@@ -15,62 +22,70 @@
 
 using Microsoft::WRL::ComPtr;
 
-class CDecrypterInputPin : public CBaseInputPin {
-public:
-    explicit CDecrypterInputPin(CStandInDecrypter* decrypter) : CBaseInputPin(decrypter, L"In(Enc/Tag)"), decrypter_(decrypter) {}
+namespace {
 
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
-    {
-        return type.majortype == MEDIATYPE_Audio || type.majortype == MEDIATYPE_Video ? S_OK : S_FALSE;
-    }
-
-    // Upstream buffers are copied whole, so "Out" asks for buffers of the same size.
-    long BufferSize()
-    {
-        ComPtr<IMemAllocator> allocator;
-        ALLOCATOR_PROPERTIES properties = {};
-        if (FAILED(GetAllocator(&allocator)) || FAILED(allocator->GetProperties(&properties)))
-            return 0;
-        return properties.cbBuffer;
-    }
-
-protected:
-    HRESULT OnReceive(IMediaSample* sample) override;
-    HRESULT OnEndOfStream() override;
-    HRESULT OnBeginFlush() override;
-    HRESULT OnEndFlush() override;
-    HRESULT OnNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-
-private:
-    bool WaitForPace(REFERENCE_TIME start, double pace);
-
-    CStandInDecrypter* const decrypter_;
+struct DecrypterFault {
+    enum Kind { None, Pace, Abort, Drop, NeverEnd } kind = None;
+    double value = 0.0;   // media seconds per wall second, or the media second to abort at
+    std::wstring onlyFor; // part of the recording's file name; empty for every recording
 };
 
+DecrypterFault ParseFault(const std::string& whole)
+{
+    DecrypterFault fault;
+    const size_t semicolon = whole.find(';');
+    if (semicolon != std::string::npos)
+        fault.onlyFor.assign(whole.begin() + static_cast<std::ptrdiff_t>(semicolon) + 1, whole.end());
+    const std::string text = whole.substr(0, semicolon);
+    const std::string name = text.substr(0, text.find('='));
+    fault.value = name.size() < text.size() ? std::atof(text.c_str() + name.size() + 1) : 0.0;
+    if (name == "pace" && fault.value > 0)
+        fault.kind = DecrypterFault::Pace;
+    else if (name == "abort" && fault.value >= 0)
+        fault.kind = DecrypterFault::Abort;
+    else if (text == "drop")
+        fault.kind = DecrypterFault::Drop;
+    else if (text == "never-end")
+        fault.kind = DecrypterFault::NeverEnd;
+    return fault;
+}
+
+// The file name of the recording whose source gives `peer`; empty if there is none.
+std::wstring RecordingOf(IPin* peer)
+{
+    PIN_INFO info = {};
+    if (!peer || FAILED(peer->QueryPinInfo(&info)) || !info.pFilter)
+        return std::wstring();
+    ComPtr<IBaseFilter> filter = Adopt(info.pFilter);
+    ComPtr<IFileSourceFilter> source;
+    LPOLESTR name = nullptr;
+    if (FAILED(filter.As(&source)) || FAILED(source->GetCurFile(&name, nullptr)) || !name)
+        return std::wstring();
+    const std::wstring recording = name;
+    ::CoTaskMemFree(name);
+    return recording;
+}
+
+// Offers whatever the input carries, once it is connected.
 class CDecrypterOutputPin : public CBaseOutputPin {
 public:
-    explicit CDecrypterOutputPin(CStandInDecrypter* decrypter)
-        : CBaseOutputPin(decrypter, L"Out"), decrypter_(decrypter), seeking_(static_cast<IPin*>(this))
+    CDecrypterOutputPin(CBaseFilter* decrypter, CBaseInputPin& input)
+        : CBaseOutputPin(decrypter, L"Out"), input_(input), seeking_(static_cast<IPin*>(this))
     {
-        seeking_.SetInputPin(&decrypter->Input());
+        seeking_.SetInputPin(&input);
     }
-
-    // Whatever the input carries, and only once it is connected.
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
     {
-        CDecrypterInputPin& input = decrypter_->Input();
-        if (!input.IsConnected())
+        if (!input_.IsConnected())
             return VFW_E_NOT_CONNECTED;
-        const AM_MEDIA_TYPE& carried = input.ConnectedType().Get();
+        const AM_MEDIA_TYPE& carried = input_.ConnectedType().Get();
         return type.majortype == carried.majortype && type.subtype == carried.subtype ? S_OK : S_FALSE;
     }
-
     HRESULT GetMediaType(int index, CMediaType& type) override
     {
-        CDecrypterInputPin& input = decrypter_->Input();
-        if (index != 0 || !input.IsConnected())
+        if (index != 0 || !input_.IsConnected())
             return VFW_S_NO_MORE_ITEMS;
-        type = input.ConnectedType();
+        type = input_.ConnectedType();
         return S_OK;
     }
 
@@ -83,201 +98,101 @@ protected:
         AddRef();
         return S_OK;
     }
-
-    void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
-    {
-        properties.cBuffers = 2;
-        properties.cbBuffer = decrypter_->Input().BufferSize();
-        properties.cbAlign = 1;
-    }
+    // Upstream's samples go on themselves, so this allocator is never drawn from.
+    void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override { properties = {1, 1, 1, 0}; }
 
 private:
-    CStandInDecrypter* const decrypter_;
+    CBaseInputPin& input_;
     CSeekingPassThrough seeking_;
 };
 
-HRESULT CDecrypterInputPin::OnReceive(IMediaSample* input)
-{
-    const DecrypterFault& fault = decrypter_->Fault();
-    if (fault.kind == DecrypterFault::Drop)
-        return S_OK;
-    REFERENCE_TIME start = 0, stop = 0;
-    HRESULT hr = input->GetTime(&start, &stop);
-    const bool timed = hr == S_OK || hr == VFW_S_NO_STOP_TIME;
-    const bool hasStop = hr == S_OK;
-    if (timed && fault.kind == DecrypterFault::Abort && start >= fault.atUnits) {
-        decrypter_->NotifyEvent(EC_ERRORABORT, DecrypterFaultError, 0);
-        return DecrypterFaultError;
+// Passes samples to the output as the fault of this run allows.
+class CDecrypterInputPin : public CBaseInputPin {
+public:
+    CDecrypterInputPin(CBaseFilter* decrypter, CDecrypterOutputPin& output)
+        : CBaseInputPin(decrypter, L"In(Enc/Tag)"), output_(output)
+    {
     }
-    if (timed && fault.kind == DecrypterFault::Pace && !WaitForPace(start, fault.pace))
-        return S_FALSE;
-
-    CDecrypterOutputPin& output = decrypter_->Output();
-    ComPtr<IMediaSample> copy;
-    hr = output.GetDeliveryBuffer(&copy);
-    if (FAILED(hr))
-        return hr;
-    BYTE* from = nullptr;
-    BYTE* to = nullptr;
-    hr = input->GetPointer(&from);
-    if (SUCCEEDED(hr))
-        hr = copy->GetPointer(&to);
-    if (FAILED(hr))
-        return hr;
-    const long length = input->GetActualDataLength();
-    if (length > copy->GetSize())
-        return VFW_E_BUFFER_OVERFLOW;
-    std::memcpy(to, from, static_cast<size_t>(length));
-    copy->SetActualDataLength(length);
-
-    if (timed)
-        copy->SetTime(&start, hasStop ? &stop : nullptr);
-    copy->SetSyncPoint(input->IsSyncPoint() == S_OK);
-    copy->SetDiscontinuity(input->IsDiscontinuity() == S_OK);
-    copy->SetPreroll(input->IsPreroll() == S_OK);
-    return output.Deliver(copy.Get());
-}
-
-bool CDecrypterInputPin::WaitForPace(REFERENCE_TIME start, double pace)
-{
-    const ULONGLONG due = static_cast<ULONGLONG>(std::max<REFERENCE_TIME>(start, 0) / (pace * 10000.0));
-    for (;;) {
-        if (decrypter_->State() == State_Stopped || IsFlushing())
-            return false;
-        const ULONGLONG now = decrypter_->RunningMilliseconds();
-        if (now >= due)
-            return true;
-        // Short steps, so that a stop or a flush ends the wait at once.
-        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(due - now, 20)));
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
+    {
+        return type.majortype == MEDIATYPE_Audio || type.majortype == MEDIATYPE_Video ? S_OK : S_FALSE;
     }
-}
 
-HRESULT CDecrypterInputPin::OnEndOfStream()
-{
-    if (decrypter_->Fault().kind == DecrypterFault::NeverEnd)
-        return S_OK;
-    return decrypter_->Output().DeliverEndOfStream();
-}
+    DecrypterFault fault;
+    // Wall time when the graph ran; 0 until it runs. Halvern never pauses a running graph.
+    std::atomic<ULONGLONG> runningSince{0};
 
-HRESULT CDecrypterInputPin::OnBeginFlush()
-{
-    return decrypter_->Output().DeliverBeginFlush();
-}
-
-HRESULT CDecrypterInputPin::OnEndFlush()
-{
-    return decrypter_->Output().DeliverEndFlush();
-}
-
-HRESULT CDecrypterInputPin::OnNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    return decrypter_->Output().DeliverNewSegment(start, stop, rate);
-}
-
-CStandInDecrypter::CStandInDecrypter()
-    : CBaseFilter(StandInDecrypterClsid), input_(std::make_unique<CDecrypterInputPin>(this)),
-      output_(std::make_unique<CDecrypterOutputPin>(this))
-{
-}
-
-CStandInDecrypter::~CStandInDecrypter() = default;
-
-HRESULT CStandInDecrypter::Create(IUnknown** object)
-{
-    auto* decrypter = new (std::nothrow) CStandInDecrypter();
-    if (!decrypter)
-        return E_OUTOFMEMORY;
-    *object = static_cast<IBaseFilter*>(decrypter);
-    return S_OK;
-}
-
-int CStandInDecrypter::PinCount()
-{
-    return 2;
-}
-
-CBasePin* CStandInDecrypter::PinAt(int index)
-{
-    return index == 0 ? static_cast<CBasePin*>(input_.get()) : output_.get();
-}
-
-STDMETHODIMP CStandInDecrypter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name)
-{
-    const HRESULT hr = CBaseFilter::JoinFilterGraph(graph, name);
-    if (SUCCEEDED(hr))
-        graph_ = graph;
-    return hr;
-}
-
-namespace {
-
-// The file name of the graph's source filter; empty if there is none.
-std::wstring RecordingOf(IFilterGraph* graph)
-{
-    ComPtr<IEnumFilters> filters;
-    if (!graph || FAILED(graph->EnumFilters(&filters)))
-        return std::wstring();
-    ComPtr<IBaseFilter> filter;
-    while (filters->Next(1, &filter, nullptr) == S_OK) {
-        ComPtr<IFileSourceFilter> source;
-        LPOLESTR name = nullptr;
-        if (SUCCEEDED(filter.As(&source)) && SUCCEEDED(source->GetCurFile(&name, nullptr)) && name) {
-            std::wstring recording = name;
-            ::CoTaskMemFree(name);
-            return recording;
+protected:
+    HRESULT OnReceive(IMediaSample* sample) override
+    {
+        if (fault.kind == DecrypterFault::Drop)
+            return S_OK;
+        REFERENCE_TIME start = 0, stop = 0;
+        const HRESULT hr = sample->GetTime(&start, &stop);
+        const bool timed = hr == S_OK || hr == VFW_S_NO_STOP_TIME;
+        if (timed && fault.kind == DecrypterFault::Abort && start >= static_cast<REFERENCE_TIME>(fault.value * 1e7 + 0.5)) {
+            filter_->NotifyEvent(EC_ERRORABORT, DecrypterFaultError, 0);
+            return DecrypterFaultError;
         }
-        filter.Reset();
+        if (timed && fault.kind == DecrypterFault::Pace && !WaitForPace(start))
+            return S_FALSE;
+        return output_.Deliver(sample);
     }
-    return std::wstring();
-}
+    HRESULT OnEndOfStream() override { return fault.kind == DecrypterFault::NeverEnd ? S_OK : output_.DeliverEndOfStream(); }
+
+private:
+    bool WaitForPace(REFERENCE_TIME start)
+    {
+        const ULONGLONG due = static_cast<ULONGLONG>(std::max<REFERENCE_TIME>(start, 0) / (fault.value * 10000.0));
+        for (;;) {
+            if (filter_->State() == State_Stopped || IsFlushing())
+                return false;
+            const ULONGLONG since = runningSince.load();
+            const ULONGLONG now = since ? ::GetTickCount64() - since : 0;
+            if (now >= due)
+                return true;
+            // Short steps, so that a stop or a flush ends the wait at once.
+            ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(due - now, 20)));
+        }
+    }
+
+    CDecrypterOutputPin& output_;
+};
+
+class CStandInDecrypter : public CBaseFilter {
+public:
+    CStandInDecrypter() : CBaseFilter(StandInDecrypterClsid), output_(this, input_), input_(this, output_) {}
+
+    int PinCount() override { return 2; }
+    CBasePin* PinAt(int index) override { return index == 0 ? static_cast<CBasePin*>(&input_) : &output_; }
+
+protected:
+    HRESULT OnStartStreaming() override
+    {
+        char text[MAX_PATH] = {};
+        const DWORD length = ::GetEnvironmentVariableA(DecrypterFaultVariable, text, sizeof(text));
+        input_.fault = ParseFault(length < sizeof(text) ? text : "");
+        if (!input_.fault.onlyFor.empty() && RecordingOf(input_.Peer()).find(input_.fault.onlyFor) == std::wstring::npos)
+            input_.fault = DecrypterFault();
+        input_.runningSince = 0;
+        return S_OK;
+    }
+    HRESULT OnRun(REFERENCE_TIME) override
+    {
+        input_.runningSince = ::GetTickCount64();
+        return S_OK;
+    }
+
+private:
+    // The output is built first and only keeps a reference to the input until it connects.
+    CDecrypterOutputPin output_;
+    CDecrypterInputPin input_;
+};
 
 } // namespace
 
-HRESULT CStandInDecrypter::OnStartStreaming()
+HRESULT CreateStandInDecrypter(IUnknown** object)
 {
-    char text[MAX_PATH] = {};
-    const DWORD length = ::GetEnvironmentVariableA(DecrypterFaultVariable, text, sizeof(text));
-    fault_ = ParseDecrypterFault(length < sizeof(text) ? text : "");
-    if (!fault_.onlyFor.empty() && RecordingOf(graph_).find(fault_.onlyFor) == std::wstring::npos)
-        fault_ = DecrypterFault();
-    runningSince_ = 0;
+    *object = static_cast<IBaseFilter*>(new CStandInDecrypter());
     return S_OK;
-}
-
-HRESULT CStandInDecrypter::OnRun(REFERENCE_TIME)
-{
-    runningSince_ = ::GetTickCount64();
-    return S_OK;
-}
-
-ULONGLONG CStandInDecrypter::RunningMilliseconds() const
-{
-    const ULONGLONG since = runningSince_.load();
-    return since ? ::GetTickCount64() - since : 0;
-}
-
-DecrypterFault ParseDecrypterFault(const std::string& whole)
-{
-    DecrypterFault fault;
-    const size_t semicolon = whole.find(';');
-    const std::string text = whole.substr(0, semicolon);
-    if (semicolon != std::string::npos) {
-        const std::string part = whole.substr(semicolon + 1);
-        fault.onlyFor.assign(part.begin(), part.end());
-    }
-    const size_t equals = text.find('=');
-    const std::string name = text.substr(0, equals);
-    const double value = equals == std::string::npos ? 0.0 : std::atof(text.c_str() + equals + 1);
-    if (name == "pace" && value > 0) {
-        fault.kind = DecrypterFault::Pace;
-        fault.pace = value;
-    } else if (name == "abort" && value >= 0) {
-        fault.kind = DecrypterFault::Abort;
-        fault.atUnits = static_cast<REFERENCE_TIME>(value * 10000000.0 + 0.5);
-    } else if (name == "drop") {
-        fault.kind = DecrypterFault::Drop;
-    } else if (name == "never-end") {
-        fault.kind = DecrypterFault::NeverEnd;
-    }
-    return fault;
 }

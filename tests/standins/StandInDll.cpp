@@ -1,80 +1,69 @@
-// HalvernStandIns.dll: the stand-ins as an in-process COM server, for test prefixes.
+// HalvernStandIns.dll: the stand-ins as an in-process COM server, for test prefixes. The recording
+// source, the multiplexer and the "Dump" writer are the built-in filters under the outside class
+// identifiers; the decrypt/tag filter is the tests' own.
 
 #include <windows.h>
-#include <objbase.h>
 #include <wrl/client.h>
 
 #include <new>
 #include <string>
 
+#include "builtin/FileWriter.h"
+#include "builtin/ProgramStreamMux.h"
+#include "builtin/RecordingSource.h"
 #include "filters/Adopt.h"
 #include "filters/ClassFactory.h"
 #include "filters/ModuleLock.h"
-#include "framework/ScopedWin.h"
-#include "tests/standins/StandInClasses.h"
+#include "tests/standins/StandIns.h"
+
+HRESULT CreateStandInDecrypter(IUnknown** object);
 
 namespace {
 
-HMODULE thisModule = nullptr;
+const struct {
+    const CLSID* classId;
+    const char* name;
+    FilterCreator create;
+} StandInClasses[] = {
+    {&StandInDumpClsid, "Halvern stand-in Dump (built-in file writer)", &CFileWriter::Create},
+    {&StandInMuxerClsid, "Halvern stand-in MPEG multiplexer (built-in)", &CProgramStreamMux::Create},
+    {&StandInDecrypterClsid, "Halvern stand-in decrypt/tag filter", &CreateStandInDecrypter},
+    {&StandInSourceClsid, "Halvern stand-in recording source (built-in)", &CRecordingSource::Create},
+};
 
 std::string ClassKey(const CLSID& classId)
 {
     wchar_t text[40];
     ::StringFromGUID2(classId, text, 40);
-    char narrow[40];
-    ::WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof(narrow), nullptr, nullptr);
-    return std::string("CLSID\\") + narrow;
+    return "CLSID\\" + std::string(text, text + 38);
 }
 
 std::string ModulePath()
 {
+    HMODULE self = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(&ModulePath), &self);
     char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(thisModule, path, MAX_PATH);
-    return std::string(path, length);
+    return std::string(path, ::GetModuleFileNameA(self, path, MAX_PATH));
 }
 
-LSTATUS SetString(HKEY key, const char* name, const std::string& value)
+LSTATUS SetString(const std::string& key, const char* name, const std::string& value)
 {
-    return ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>(value.size() + 1));
-}
-
-// True when the class is registered to this very file, so unregistering touches nothing else.
-bool RegisteredHere(const std::string& classKey)
-{
-    char value[MAX_PATH] = {};
-    DWORD size = sizeof(value);
-    const std::string serverKey = classKey + "\\InprocServer32";
-    if (::RegGetValueA(HKEY_CLASSES_ROOT, serverKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS)
-        return false;
-    return ::lstrcmpiA(value, ModulePath().c_str()) == 0;
+    return ::RegSetKeyValueA(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
 } // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH) {
-        thisModule = instance;
-        ::DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
 
 STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, void** object)
 {
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    for (const StandInClass& standIn : StandInClasses) {
+    for (const auto& standIn : StandInClasses) {
         if (*standIn.classId != classId)
             continue;
-        Microsoft::WRL::ComPtr<IClassFactory> factory;
-        factory = Adopt(new (std::nothrow) CFilterClassFactory(standIn.create));
-        if (!factory)
-            return E_OUTOFMEMORY;
-        return factory->QueryInterface(iid, object);
+        Microsoft::WRL::ComPtr<IClassFactory> factory = Adopt(new (std::nothrow) CFilterClassFactory(standIn.create));
+        return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }
@@ -86,36 +75,30 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllRegisterServer()
 {
-    const std::string path = ModulePath();
-    for (const StandInClass& standIn : StandInClasses) {
-        const std::string classKey = ClassKey(*standIn.classId);
-        UniqueRegKey key;
-        LSTATUS status = ::RegCreateKeyExA(HKEY_CLASSES_ROOT, classKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                           key.Receive(), nullptr);
-        if (status != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(status);
-        SetString(key.Get(), nullptr, standIn.name);
-        UniqueRegKey server;
-        status = ::RegCreateKeyExA(key.Get(), "InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, server.Receive(),
-                                   nullptr);
-        if (status != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(status);
-        status = SetString(server.Get(), nullptr, path);
+    for (const auto& standIn : StandInClasses) {
+        const std::string key = ClassKey(*standIn.classId);
+        LSTATUS status = SetString(key, nullptr, standIn.name);
         if (status == ERROR_SUCCESS)
-            status = SetString(server.Get(), "ThreadingModel", "Both");
+            status = SetString(key + "\\InprocServer32", nullptr, ModulePath());
+        if (status == ERROR_SUCCESS)
+            status = SetString(key + "\\InprocServer32", "ThreadingModel", "Both");
         if (status != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(status);
     }
     return S_OK;
 }
 
+// Removes only the classes registered to this very file.
 STDAPI DllUnregisterServer()
 {
-    for (const StandInClass& standIn : StandInClasses) {
-        const std::string classKey = ClassKey(*standIn.classId);
-        if (!RegisteredHere(classKey))
+    for (const auto& standIn : StandInClasses) {
+        const std::string key = ClassKey(*standIn.classId);
+        char server[MAX_PATH] = {};
+        DWORD size = sizeof(server);
+        if (::RegGetValueA(HKEY_CLASSES_ROOT, (key + "\\InprocServer32").c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
+                           server, &size) != ERROR_SUCCESS || ::lstrcmpiA(server, ModulePath().c_str()) != 0)
             continue;
-        const LSTATUS status = ::RegDeleteTreeA(HKEY_CLASSES_ROOT, classKey.c_str());
+        const LSTATUS status = ::RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return HRESULT_FROM_WIN32(status);
     }

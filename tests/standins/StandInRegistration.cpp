@@ -1,19 +1,15 @@
 #include "tests/standins/StandIns.h"
 
-#include <objbase.h>
-
 #include <string>
 #include <vector>
+
+#include "tests/support/TestSupport.h"
 
 namespace {
 
 std::string StandInDllPath()
 {
-    char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    directory.resize(directory.find_last_of('\\') + 1);
-    return directory + "HalvernStandIns.dll";
+    return testing_support::ModuleDirectory() + "HalvernStandIns.dll";
 }
 
 // The manifest resource of HalvernStandIns.dll that lists the four classes.
@@ -21,6 +17,19 @@ constexpr WORD StandInManifestId = 101;
 
 // Activations of this thread, innermost last; each is undone on the thread that made it.
 thread_local std::vector<ULONG_PTR> activations;
+
+// Loads the DLL just for the call, as regsvr32 would.
+bool CallDllEntry(const char* entry)
+{
+    HMODULE module = ::LoadLibraryA(StandInDllPath().c_str());
+    if (!module)
+        return false;
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto function = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, entry)));
+    const bool succeeded = function && SUCCEEDED(function());
+    ::FreeLibrary(module);
+    return succeeded;
+}
 
 } // namespace
 
@@ -57,23 +66,6 @@ void RevokeStandIns()
     ::DeactivateActCtx(0, activations.back());
     activations.pop_back();
 }
-
-namespace {
-
-// Loads the DLL just for the call, as regsvr32 would.
-bool CallDllEntry(const char* entry)
-{
-    HMODULE module = ::LoadLibraryA(StandInDllPath().c_str());
-    if (!module)
-        return false;
-    using Entry = HRESULT(STDAPICALLTYPE*)();
-    auto function = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, entry)));
-    const bool succeeded = function && SUCCEEDED(function());
-    ::FreeLibrary(module);
-    return succeeded;
-}
-
-} // namespace
 
 bool RegisterStandInDll()
 {

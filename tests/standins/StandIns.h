@@ -1,19 +1,17 @@
 #pragma once
-// The four outside filters of the internal graph, for tests: the recording source, the
-// multiplexer and the "Dump" writer are Halvern's own built-in filters handed out under the
-// outside class identifiers; the decrypt/tag filter is a pass-through of the tests' own that
+// Stand-ins for the four outside filters of the internal graph (HalvernStandIns.dll): Halvern's
+// built-in filters under the outside class identifiers, and a decrypt/tag pass-through that
 // injects faults the real filters never show.
 
 #include <windows.h>
-#include <strmif.h>
 
 #include <string>
 
 // The four class identifiers (those of the real filters).
-extern const CLSID StandInDumpClsid;       // {36A5F770-FE4C-11CE-A8ED-00AA002FEAB5}
-extern const CLSID StandInMuxerClsid;      // {4DF35815-79C5-44C8-8753-847D5C9C3CF5}
-extern const CLSID StandInDecrypterClsid;  // {C4C4C4F2-0049-4E2B-98FB-9537F6CE516D}
-extern const CLSID StandInSourceClsid;     // {C9F5FE02-F851-4EB5-99EE-AD602AF1E619}
+constexpr CLSID StandInDumpClsid = {0x36A5F770, 0xFE4C, 0x11CE, {0xA8, 0xED, 0x00, 0xAA, 0x00, 0x2F, 0xEA, 0xB5}};
+constexpr CLSID StandInMuxerClsid = {0x4DF35815, 0x79C5, 0x44C8, {0x87, 0x53, 0x84, 0x7D, 0x5C, 0x9C, 0x3C, 0xF5}};
+constexpr CLSID StandInDecrypterClsid = {0xC4C4C4F2, 0x0049, 0x4E2B, {0x98, 0xFB, 0x95, 0x37, 0xF6, 0xCE, 0x51, 0x6D}};
+constexpr CLSID StandInSourceClsid = {0xC9F5FE02, 0xF851, 0x4EB5, {0x99, 0xEE, 0xAD, 0x60, 0x2A, 0xF1, 0xE6, 0x19}};
 
 // The decrypt/tag stand-in's fault, read from this environment variable when streaming starts:
 //   "pace=R"     passes R media seconds per wall second of running (R > 0)
@@ -23,14 +21,6 @@ extern const CLSID StandInSourceClsid;     // {C9F5FE02-F851-4EB5-99EE-AD602AF1E
 // Anything else (or nothing) passes everything at once. "FAULT;PART" limits the fault to graphs
 // whose recording's file name contains PART, so one Halvern run can meet slow and quick ones.
 constexpr char DecrypterFaultVariable[] = "HALVERN_DECRYPT_FAULT";
-
-struct DecrypterFault {
-    enum Kind { None, Pace, Abort, Drop, NeverEnd } kind = None;
-    double pace = 0.0;
-    REFERENCE_TIME atUnits = 0;
-    std::wstring onlyFor; // part of the recording's file name; empty for every recording
-};
-DecrypterFault ParseDecrypterFault(const std::string& text);
 
 // The error of an "abort": EC_ERRORABORT's first parameter.
 constexpr HRESULT DecrypterFaultError = HRESULT_FROM_WIN32(ERROR_READ_FAULT);
