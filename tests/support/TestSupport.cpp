@@ -1,15 +1,17 @@
 #include "tests/support/TestSupport.h"
 
-#include <vector>
+#include <filesystem>
+#include <system_error>
+
+#include "framework/ScopedWin.h"
 
 namespace testing_support {
 
 std::string ModuleDirectory()
 {
     char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path);
-    return directory.substr(0, directory.find_last_of('\\') + 1);
+    const std::string module(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
+    return module.substr(0, module.find_last_of('\\') + 1);
 }
 
 std::string HalvernExePath()
@@ -17,58 +19,34 @@ std::string HalvernExePath()
     return ModuleDirectory() + "Halvern.exe";
 }
 
-static void DeleteTree(const std::string& directory)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA((directory + "*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = directory + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path + "\\");
-            else
-                ::DeleteFileA(path.c_str());
-        } while (::FindNextFileA(find, &data));
-        ::FindClose(find);
-    }
-    ::RemoveDirectoryA(directory.c_str());
-}
-
 std::string MakeScratchDirectory(const std::string& name)
 {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
-    std::string directory = std::string(temp) + "halvern-test-" + name + "\\";
-    DeleteTree(directory);
-    ::CreateDirectoryA(directory.c_str(), nullptr);
+    const std::string directory = std::string(temp) + "halvern-test-" + name + "\\";
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+    std::filesystem::create_directory(directory, ignored);
     return directory;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes)
 {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
+    if (file)
+        ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 std::string ReadFileBytes(const std::string& path)
 {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes;
     char buffer[65536];
     DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    while (file && ::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
         bytes.append(buffer, read);
-    ::CloseHandle(file);
     return bytes;
 }
 
@@ -125,11 +103,9 @@ bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD time
     // Wine hands out no waitable handle for a Unix process (the wait fails at once), so the
     // command runs under /bin/sh, which leaves a marker when it is done. No double quotes in it.
     const std::string marker = directory + "done";
-    const std::string wrapped = "/bin/sh -c \"" + commandLine + "; : >" + UnixPath(marker) + "\"";
-    std::vector<char> command(wrapped.begin(), wrapped.end());
-    command.push_back('\0');
+    std::string command = "/bin/sh -c \"" + commandLine + "; : >" + UnixPath(marker) + "\"";
     const BOOL started =
-        ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+        ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     ::CloseHandle(out);
     ::CloseHandle(err);
     if (!started)
@@ -152,66 +128,36 @@ void DeleteRegistryTree(const std::string& path, HKEY root)
     ::RegDeleteKeyA(root, path.c_str());
 }
 
-static HKEY CreateKey(const std::string& path, HKEY root)
-{
-    HKEY key = nullptr;
-    ::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
-    return key;
-}
-
+// RegSetKeyValue makes the key when it is not there yet.
 void SetRegistryString(const std::string& path, const char* name, const std::string& value, HKEY root)
 {
-    HKEY key = CreateKey(path, root);
-    ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>(value.size() + 1));
-    ::RegCloseKey(key);
+    ::RegSetKeyValueA(root, path.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
 void SetRegistryDword(const std::string& path, const char* name, DWORD value, HKEY root)
 {
-    HKEY key = CreateKey(path, root);
-    ::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    ::RegCloseKey(key);
+    ::RegSetKeyValueA(root, path.c_str(), name, REG_DWORD, &value, sizeof(value));
 }
 
 bool ReadRegistryString(const std::string& path, const char* name, std::string& value, HKEY root)
 {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    char buffer[4096] = {}; // the tests' values are names and paths
+    DWORD size = sizeof(buffer);
+    if (::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
         return false;
-    DWORD type = 0;
-    DWORD size = 0;
-    bool ok = ::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ;
-    if (ok) {
-        std::vector<char> buffer(size + 1, '\0');
-        ok = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size)
-            == ERROR_SUCCESS;
-        value = buffer.data();
-    }
-    ::RegCloseKey(key);
-    return ok;
+    value = buffer;
+    return true;
 }
 
 bool ReadRegistryDword(const std::string& path, const char* name, DWORD& value, HKEY root)
 {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD type = 0;
     DWORD size = sizeof(value);
-    bool ok = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS
-        && type == REG_DWORD;
-    ::RegCloseKey(key);
-    return ok;
+    return ::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
 }
 
 void DeleteRegistryValue(const std::string& path, const char* name, HKEY root)
 {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_WRITE, &key) != ERROR_SUCCESS)
-        return;
-    ::RegDeleteValueA(key, name);
-    ::RegCloseKey(key);
+    ::RegDeleteKeyValueA(root, path.c_str(), name);
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
