@@ -132,50 +132,39 @@ bool SplitAudioFrames(const std::string& es, AudioFrames& info)
     return !info.frames.empty();
 }
 
+// A media object to write (every one a key frame, as recorders mark them).
 struct Pending {
     Kind kind;
     unsigned stream;
     std::string bytes;
-    int64_t time;
-    int64_t duration;
-    int64_t sendKey;
+    int64_t time, duration, sendKey;
     bool frameStart;
     unsigned frameType;
-    bool key;
 };
 
 struct Fragment {
-    size_t object;
     unsigned stream;
-    bool key;
-    uint32_t objectNumber;
-    uint32_t offset;
-    uint32_t objectSize;
-    uint32_t presentationMs;
-    std::string extensions;
-    std::string data;
+    uint32_t objectNumber, offset, objectSize, presentationMs;
+    std::string extensions, data;
     bool compressed;
 };
 
+// Field widths by their ASF type codes (0 none, 1 byte, 2 word, 3 dword).
 struct Style {
-    bool errorCorrection;
     bool multiple;
     unsigned packetLengthType; // 0, or the width of a field that says P - padding
     unsigned sequenceType;
     unsigned paddingType;      // 0: padding only through a shorter packet length
-    unsigned replicatedType;
-    unsigned offsetType;
-    unsigned objectNumberType;
-    unsigned payloadLengthType;
+    unsigned replicatedType, offsetType, objectNumberType, payloadLengthType;
 };
 
 // Every packet-level encoding in turn; widths too small for a value are widened when written.
 // Always with error-correction data, as recorders write it: ffmpeg finds packets by it.
 constexpr Style Styles[] = {
-    {true, true, 3, 0, 2, 1, 3, 1, 2},
-    {true, true, 2, 1, 1, 2, 2, 2, 1},
-    {true, false, 2, 0, 0, 1, 3, 3, 0},
-    {true, true, 0, 2, 3, 3, 3, 1, 3},
+    {true, 3, 0, 2, 1, 3, 1, 2},
+    {true, 2, 1, 1, 2, 2, 2, 1},
+    {false, 2, 0, 0, 1, 3, 3, 0},
+    {true, 0, 2, 3, 3, 3, 1, 3},
 };
 constexpr size_t WorstPacketHead = 3 + 2 + 4 + 4 + 4 + 6 + 1;
 
@@ -242,7 +231,7 @@ public:
             const Fragment& f = fragments_[i];
             const bool hit = damaged && i == 0;
             unsigned stream = hit && options_.damage == Damage::UnknownStream ? 99 : f.stream;
-            payloads.U8(stream | (f.key ? 0x80 : 0));
+            payloads.U8(stream | 0x80);
             payloads.Field(style.objectNumberType, f.objectNumber & 0xFF);
             payloads.Field(style.offsetType, f.compressed ? f.presentationMs : f.offset);
             if (f.compressed) {
@@ -264,8 +253,7 @@ public:
         Bytes head;
         for (int attempt = 0; attempt < 3; ++attempt) {
             head = Bytes();
-            if (style.errorCorrection)
-                head.U8(0x82).U8(0).U8(0);
+            head.U8(0x82).U8(0).U8(0);
             const unsigned paddingField = style.paddingType;
             head.U8((style.multiple ? 1 : 0) | (style.sequenceType << 1) | (paddingField << 3) |
                     (style.packetLengthType << 5));
@@ -414,26 +402,26 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         std::string tail("\x00\x00\x01\x05", 4);
         tail.resize(options.leadingTailBytes, '\x55');
         pending.push_back({Kind::Video, written.videoStream, tail, options.firstTime - period, period,
-                           options.firstTime - 2 * period, false, 3, true});
+                           options.firstTime - 2 * period, false, 3});
     }
     for (const VideoFrame& frame : video) {
         if (frame.gopStart)
             gopBase = decoded;
         const int64_t time = options.firstTime + (gopBase + frame.temporalReference) * period;
         const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
-        pending.push_back({Kind::Video, written.videoStream, frame.bytes, time, period, sendKey, true, frame.type, true});
+        pending.push_back({Kind::Video, written.videoStream, frame.bytes, time, period, sendKey, true, frame.type});
         if (options.captions)
-            pending.push_back({Kind::Captions, written.captionStream, std::string("\x94\x2c", 2), time, period, sendKey, true, 0, true});
+            pending.push_back({Kind::Captions, written.captionStream, std::string("\x94\x2c", 2), time, period, sendKey, true, 0});
         if (decoded == 0) {
             for (unsigned i = 0; i < options.zeroObjects; ++i)
-                pending.push_back({Kind::Video, written.videoStream, std::string(8192, '\0'), time, period, sendKey, false, 0, true});
+                pending.push_back({Kind::Video, written.videoStream, std::string(8192, '\0'), time, period, sendKey, false, 0});
         }
         ++decoded;
     }
     for (size_t n = 0; n < audio.frames.size(); ++n) {
         const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * audio.first.samples * Second / audio.first.sampleRate;
         const int64_t duration = static_cast<int64_t>(audio.first.samples) * Second / audio.first.sampleRate;
-        pending.push_back({Kind::Audio, written.audioStream, audio.frames[n], time, duration, time, true, 0, true});
+        pending.push_back({Kind::Audio, written.audioStream, audio.frames[n], time, duration, time, true, 0});
     }
     std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.sendKey < b.sendKey; });
 
@@ -468,7 +456,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         packetizer.SetSendTime(p.sendKey / 10000 + options.prerollMs);
         if (p.kind == Kind::Captions) {
             // Tiny objects without extensions: compressed payloads where the packet allows several.
-            Fragment fragment{i, p.stream, true, number, 0, static_cast<uint32_t>(p.bytes.size()), presentationMs,
+            Fragment fragment{p.stream, number, 0, static_cast<uint32_t>(p.bytes.size()), presentationMs,
                               std::string(), p.bytes, true};
             const size_t overhead = 1 + 4 + 4 + 4 + 1 + 4 + 1;
             if (packetizer.Room(overhead) < p.bytes.size())
@@ -490,7 +478,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
             if (offset == 0)
                 object.firstPacket = packetizer.Index();
             object.lastPacket = packetizer.Index();
-            packetizer.Add(Fragment{i, p.stream, p.key, number, static_cast<uint32_t>(offset),
+            packetizer.Add(Fragment{p.stream, number, static_cast<uint32_t>(offset),
                                     static_cast<uint32_t>(p.bytes.size()), presentationMs, extensions.s,
                                     p.bytes.substr(offset, size), false},
                            overhead);
