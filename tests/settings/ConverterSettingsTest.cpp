@@ -49,7 +49,7 @@ TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
         {REG_SZ, std::string(255, 'r') + '\0', std::string(255, 'r')}, // 255 characters and the NUL fit
         {REG_SZ, std::string(256, 'r') + '\0', "C:\\"},
         {REG_SZ, std::string(256, 'u'), "C:\\"},            // fills the buffer: too long
-        {REG_SZ, "E:\\Unterminated", "E:\\Unterminated"}, // read whole by the zero-filled buffer
+        {REG_SZ, "E:\\Unterminated", "E:\\Unterminated"}, // ended by the reader where there is room
         {REG_EXPAND_SZ, std::string("%HALVERN_TEST_DRIVE%\\TV", 24), "F:\\TV"},
         {REG_BINARY, std::string("D:\\Binary", 10), "C:\\"},
         {REG_MULTI_SZ, std::string("D:\\Multi\0", 10), "C:\\"},
@@ -60,7 +60,9 @@ TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
         ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecordingKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                                     nullptr),
                   ERROR_SUCCESS);
-        ::RegSetValueExA(key, "RecordPath", 0, r.type, reinterpret_cast<const BYTE*>(r.bytes.data()),
+        // Followed by a byte that is no NUL, lest the registry count a terminator it finds after them.
+        const std::string data = r.bytes + '!';
+        ::RegSetValueExA(key, "RecordPath", 0, r.type, reinterpret_cast<const BYTE*>(data.data()),
                          static_cast<DWORD>(r.bytes.size()));
         ::RegCloseKey(key);
         defaults = CConverterSettings::Defaults();
