@@ -20,27 +20,22 @@ using namespace pack_walk;
 
 namespace {
 
-// Both streams pushed in irregular pieces, the video twenty times larger, with a time only on
-// the first piece of each.
-void Feed(CProgramStreamMultiplexer& mux, int video, const std::string& videoBytes, int audio,
-          const std::string& audioBytes, int64_t audioStart)
+// Both streams pushed in irregular pieces, audio first, the video twenty times larger, with a
+// time only on the first piece of each.
+void Feed(CProgramStreamMultiplexer& mux, const int streams[2], const std::string bytes[2], const int64_t starts[2])
 {
     Lcg random;
-    size_t v = 0, a = 0;
-    while (v < videoBytes.size() || a < audioBytes.size()) {
+    size_t at[2] = {0, 0};
+    while (at[0] < bytes[0].size() || at[1] < bytes[1].size()) {
         const size_t piece = 300 + random.Next(1000);
-        if (a < audioBytes.size()) {
-            const size_t n = std::min(piece, audioBytes.size() - a);
-            ASSERT_TRUE(mux.Push(audio, reinterpret_cast<const uint8_t*>(audioBytes.data() + a), n, a == 0 ? audioStart : NoTimestamp));
-            if ((a += n) == audioBytes.size()) {
-                ASSERT_TRUE(mux.End(audio));
-            }
-        }
-        if (v < videoBytes.size()) {
-            const size_t n = std::min(piece * 20, videoBytes.size() - v);
-            ASSERT_TRUE(mux.Push(video, reinterpret_cast<const uint8_t*>(videoBytes.data() + v), n, v == 0 ? 0 : NoTimestamp));
-            if ((v += n) == videoBytes.size()) {
-                ASSERT_TRUE(mux.End(video));
+        for (int s : {1, 0}) {
+            const size_t n = std::min(piece * (s == 0 ? 20 : 1), bytes[s].size() - at[s]);
+            if (n == 0)
+                continue;
+            ASSERT_TRUE(mux.Push(streams[s], reinterpret_cast<const uint8_t*>(bytes[s].data() + at[s]), n,
+                                 at[s] == 0 ? starts[s] : NoTimestamp));
+            if ((at[s] += n) == bytes[s].size()) {
+                ASSERT_TRUE(mux.End(streams[s]));
             }
         }
     }
@@ -61,15 +56,17 @@ TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.video);
-        const std::string videoBytes = testing_support::ReadFileBytes(testing_support::VectorPath(c.video));
-        const std::string audioBytes = testing_support::ReadFileBytes(testing_support::VectorPath(c.audio));
+        const std::string bytes[2] = {testing_support::ReadFileBytes(testing_support::VectorPath(c.video)),
+                                      testing_support::ReadFileBytes(testing_support::VectorPath(c.audio))};
+        const std::string& videoBytes = bytes[0];
+        const std::string& audioBytes = bytes[1];
         ASSERT_GT(videoBytes.size(), 100000u);
         ASSERT_GT(audioBytes.size(), 10000u);
         CCollectingSink sink;
         CProgramStreamMultiplexer mux(sink);
-        const int video = mux.AddStream(StreamKind::Mpeg2Video);
-        const int audio = mux.AddStream(c.kind);
-        Feed(mux, video, videoBytes, audio, audioBytes, c.audioStart);
+        const int streams[2] = {mux.AddStream(StreamKind::Mpeg2Video), mux.AddStream(c.kind)};
+        const int64_t starts[2] = {0, c.audioStart};
+        Feed(mux, streams, bytes, starts);
         ASSERT_TRUE(mux.Finished());
         EXPECT_EQ(0u, mux.Damaged());
 
