@@ -141,19 +141,18 @@ protected:
     CBaseInputPin& Input() { return *static_cast<CBaseInputPin*>(sink_->PinAt(0)); }
     std::string Received() const { return testing_support::ReadFileBytes(path_); }
 
-    // The filters' events until none comes for a while, as "<code>:<param1>" (Wine's GetEvent may
-    // give up before its time).
+    // The filters' events until none comes for a while, as "<code>:<param1>". Polled: Wine's
+    // GetEvent may give up before its time.
     std::vector<std::string> Events(DWORD firstMs = 200)
     {
         std::vector<std::string> events;
         long code = 0;
         LONG_PTR param1 = 0, param2 = 0;
-        for (ULONGLONG until = ::GetTickCount64() + firstMs; ::GetTickCount64() < until;) {
-            if (FAILED(events_->GetEvent(&code, &param1, &param2, 20)))
-                continue;
+        const auto next = [&] { return SUCCEEDED(events_->GetEvent(&code, &param1, &param2, 0)); };
+        for (DWORD wait = firstMs; testing_support::WaitUntil(next, wait);) {
             if (code != EC_CLOCK_CHANGED) {
                 events.push_back(std::to_string(code) + ":" + std::to_string(param1));
-                until = ::GetTickCount64() + 200;
+                wait = 200;
             }
             events_->FreeEventParams(code, param1, param2);
         }
