@@ -13,10 +13,8 @@
 #include "builtin/FileWriter.h"
 #include "builtin/MuxMediaTypes.h"
 #include "builtin/ProgramStreamMux.h"
-#include "builtin/RecordingMediaTypes.h"
 #include "filters/Adopt.h"
 #include "filters/SourceStreamPin.h"
-#include "media/asf/PayloadFormat.h"
 #include "media/mpeg/AudioFrames.h"
 #include "tests/media/RecordingWriter.h"
 
@@ -60,23 +58,18 @@ bool SplitAudio(const uint8_t* data, size_t size, bool ac3, std::vector<Unit>& u
     return !units.empty();
 }
 
-// Plays one elementary stream file, a unit per sample with its time, in the media type the
-// recording source offers for it.
+// Plays one elementary stream file, a unit per sample with its time. (The multiplexer takes its
+// types by subtype alone; the recording source's full types are that source's test's.)
 class CElementaryStreamPin : public CSourceStreamPin {
 public:
     CElementaryStreamPin(CBaseFilter* source, bool video, const std::string& path)
-        : CSourceStreamPin(source, video ? L"Video" : L"Audio"), bytes(testing_support::ReadFileBytes(path))
+        : CSourceStreamPin(source, video ? L"Video" : L"Audio"), bytes(testing_support::ReadFileBytes(path)),
+          ac3_(!video && bytes.compare(0, 2, "\x0B\x77") == 0),
+          type_(video ? MEDIATYPE_Video : MEDIATYPE_Audio,
+                video ? MuxSubtypeMpeg2Video : ac3_ ? MuxSubtypeDolbyAc3 : MuxSubtypeMpeg2Audio)
     {
-        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-        asf::StreamFormat format;
-        const bool ac3 = asf::ParseAc3Header(data, bytes.size(), format.audio);
-        const bool ok = video ? asf::ParseVideoFormat(data, bytes.size(), format.video) && SplitVideo(bytes, units)
-                              : (ac3 || asf::ParseMpegAudioHeader(data, bytes.size(), format.audio)) &&
-                                    SplitAudio(data, bytes.size(), ac3, units);
-        format.codec = video ? asf::Codec::Mpeg2Video : ac3 ? asf::Codec::Ac3 : asf::Codec::MpegAudio;
-        const std::vector<CMediaType> types = RecordingMediaTypes(asf::StreamInfo(), format);
-        if (ok && !types.empty())
-            type_ = types.front();
+        loaded_ = video ? SplitVideo(bytes, units)
+                        : SplitAudio(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ac3_, units);
         for (const Unit& unit : units)
             largest_ = std::max(largest_, unit.size);
         endAfter = units.size();
@@ -91,7 +84,7 @@ public:
         type = type_;
         return index == 0 ? S_OK : VFW_S_NO_MORE_ITEMS;
     }
-    bool Loaded() const { return type_.Get().majortype != GUID_NULL; }
+    bool Loaded() const { return loaded_; }
 
     const std::string bytes;
     std::vector<Unit> units; // as the file holds them, whether or not all are delivered
@@ -135,7 +128,9 @@ protected:
     }
 
 private:
-    CMediaType type_;
+    const bool ac3_;
+    const CMediaType type_;
+    bool loaded_ = false;
     size_t largest_ = 0;
     size_t next_ = 0;
 };
