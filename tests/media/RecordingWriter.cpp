@@ -218,13 +218,6 @@ public:
             style.payloadLengthType = Widen(style.payloadLengthType, maxSize);
         if (style.packetLengthType)
             style.packetLengthType = Widen(style.packetLengthType, options_.packetSize);
-        if (damaged) {
-            style.replicatedType = std::max(style.replicatedType, 2u);
-            style.offsetType = 3;
-            if (style.multiple)
-                style.payloadLengthType = 3;
-            style.packetLengthType = 3;
-        }
 
         Bytes payloads;
         for (size_t i = 0; i < fragments_.size(); ++i) {
@@ -292,13 +285,7 @@ public:
     std::string& Packets() { return packets_; }
 
 private:
-    const Style& CurrentStyle() const
-    {
-        const unsigned index = Index();
-        if (index == options_.damagePacket && options_.damage != Damage::None)
-            return Styles[0];
-        return Styles[index % (sizeof(Styles) / sizeof(Styles[0]))];
-    }
+    const Style& CurrentStyle() const { return Styles[Index() % (sizeof(Styles) / sizeof(Styles[0]))]; }
 
     const RecordingOptions& options_;
     std::vector<Fragment> fragments_;

@@ -4,16 +4,8 @@
 // "DVR " code, audio (and captions) as binary streams declared inside Extended Stream Properties,
 // the 48-byte timing extension on every audio and video object and the 4-byte frame extension on
 // video, the "DVR File Version" attribute, a preroll. Packets use every field-width encoding in
-// turn; captions go as compressed payloads. Options make damaged and unusual files.
-//
-//   test_recordings::RecordingOptions options;
-//   options.videoPath = VectorPath("es\\video-bframes.m2v");
-//   options.audioPath = VectorPath("es\\audio.ac3");
-//   test_recordings::WrittenRecording written;
-//   std::string error;
-//   if (!test_recordings::WriteRecording(path, options, written, error)) ...
-//
-// written.objects lists every media object in the order written, with its bytes and times, so a
+// turn; captions go as compressed payloads. Options make damaged and unusual files. What was
+// written (every media object in order, with its bytes, times and packets) comes back, so a
 // reader's output can be checked against it.
 
 #include <cstdint>
