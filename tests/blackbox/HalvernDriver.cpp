@@ -1,7 +1,8 @@
 #include "tests/blackbox/HalvernDriver.h"
 
 #include <commctrl.h>
-#include <dlgs.h>
+
+#include <algorithm>
 
 #include "framework/ScopedWin.h"
 #include "res/resource.h"
@@ -17,68 +18,49 @@ constexpr UINT kMessageTimeoutMs = 5000;
 // How often a recording that has not been taken up yet is touched again.
 constexpr DWORD kRetouchMs = 3000;
 
-// Halvern.exe finds the stand-ins for the outside filters through the prefix's registry.
+// Halvern.exe finds the stand-ins for the outside filters through the prefix's registry, which is
+// left as it was found.
 class StandInEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
-        wasRegistered_ = StandInsRegistered();
-        ASSERT_TRUE(RegisterStandInDll());
-    }
-    void TearDown() override
-    {
-        // Leave the prefix as it was found.
-        if (!wasRegistered_)
-            UnregisterStandInDll();
-    }
-
-private:
-    static bool StandInsRegistered()
-    {
-        wchar_t text[40];
-        ::StringFromGUID2(StandInSourceClsid, text, 40);
-        const std::string key = "CLSID\\" + std::string(text, text + 38) + "\\InprocServer32";
-        UniqueRegKey opened;
-        return ::RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Receive()) == ERROR_SUCCESS;
-    }
-
-    bool wasRegistered_ = false;
+    void SetUp() override { ASSERT_TRUE(RegisterStandInDll()); }
+    void TearDown() override { UnregisterStandInDll(); }
 };
 
 [[maybe_unused]] ::testing::Environment* const g_standIns = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
-
-struct StaticSearch {
-    const std::string* text;
-    bool found;
-};
-
-BOOL CALLBACK MatchStaticText(HWND child, LPARAM lParam)
-{
-    auto* search = reinterpret_cast<StaticSearch*>(lParam);
-    char className[32] = {};
-    ::GetClassNameA(child, className, sizeof(className));
-    if (lstrcmpiA(className, "Static") == 0 && WindowText(child) == *search->text) {
-        search->found = true;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 BOOL CALLBACK FirstVisibleEdit(HWND child, LPARAM lParam)
 {
     char className[32] = {};
     ::GetClassNameA(child, className, sizeof(className));
-    if (lstrcmpiA(className, "Edit") == 0 && ::IsWindowVisible(child)) {
-        *reinterpret_cast<HWND*>(lParam) = child;
-        return FALSE;
-    }
-    return TRUE;
+    if (lstrcmpiA(className, "Edit") != 0 || !::IsWindowVisible(child))
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = child;
+    return FALSE;
 }
 
-bool HasClass(HWND window, const char* wanted)
+// Sends with a time limit, so a hung Halvern does not hold the test; -1 when it did not answer.
+LONG_PTR Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = kMessageTimeoutMs)
 {
-    char className[32] = {};
-    return window && ::GetClassNameA(window, className, sizeof(className)) && lstrcmpiA(className, wanted) == 0;
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result)
+        ? static_cast<LONG_PTR>(result)
+        : -1;
+}
+
+// Rewrites the file's last byte with itself: a last-write change that leaves the content alone.
+void TouchFile(const std::string& path)
+{
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    char last = 0;
+    DWORD done = 0;
+    // Not to be opened when held by a conversion: then it has been taken up already.
+    if (!file || ::SetFilePointer(file.Get(), -1, nullptr, FILE_END) == INVALID_SET_FILE_POINTER
+        || !::ReadFile(file.Get(), &last, 1, &done, nullptr) || done != 1)
+        return;
+    ::SetFilePointer(file.Get(), -1, nullptr, FILE_END);
+    ::WriteFile(file.Get(), &last, 1, &done, nullptr);
 }
 
 } // namespace
@@ -87,8 +69,8 @@ void StoreSettings(const StoredSettings& settings)
 {
     SetRegistryString(kSettingsKey, "InputPath", settings.InputPath);
     SetRegistryString(kSettingsKey, "OutputPath", settings.OutputPath);
-    SetRegistryString(kSettingsKey, "InputExt", settings.InputExt);
-    SetRegistryString(kSettingsKey, "OutputExt", settings.OutputExt);
+    SetRegistryString(kSettingsKey, "InputExt", "DVR-MS");
+    SetRegistryString(kSettingsKey, "OutputExt", "MPG");
     SetRegistryString(kSettingsKey, "UseFilterGraph", kInternalGraphName);
     SetRegistryDword(kSettingsKey, "DeleteSourceFile", settings.DeleteSourceFile);
     SetRegistryDword(kSettingsKey, "HideOnStartup", settings.HideOnStartup);
@@ -100,13 +82,6 @@ std::string LockFilePath()
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
     return std::string(temp) + "InternalXGR.tmp";
-}
-
-std::string WithoutTrailingBackslash(std::string directory)
-{
-    while (!directory.empty() && directory.back() == '\\')
-        directory.pop_back();
-    return directory;
 }
 
 std::string ControlText(HWND control)
@@ -132,27 +107,18 @@ bool ItemEnabled(HWND dialog, int id)
 
 int ProgressPosition(HWND dialog)
 {
-    DWORD_PTR position = 0;
-    if (!::SendMessageTimeoutA(::GetDlgItem(dialog, IDC_PROGRESS), PBM_GETPOS, 0, 0, SMTO_NORMAL, kMessageTimeoutMs,
-                               &position))
-        return -1;
-    return static_cast<int>(position);
+    return static_cast<int>(Ask(::GetDlgItem(dialog, IDC_PROGRESS), PBM_GETPOS));
 }
 
 int ProgressTop(HWND dialog)
 {
     // Without a PBRANGE to fill, the answer itself is the requested limit.
-    DWORD_PTR top = 0;
-    if (!::SendMessageTimeoutA(::GetDlgItem(dialog, IDC_PROGRESS), PBM_GETRANGE, FALSE, 0, SMTO_NORMAL,
-                               kMessageTimeoutMs, &top))
-        return -1;
-    return static_cast<int>(top);
+    return static_cast<int>(Ask(::GetDlgItem(dialog, IDC_PROGRESS), PBM_GETRANGE, FALSE));
 }
 
 bool Responds(HWND window, DWORD timeoutMs)
 {
-    DWORD_PTR result = 0;
-    return ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+    return Ask(window, WM_NULL, 0, 0, timeoutMs) != -1;
 }
 
 void Click(HWND dialog, int id)
@@ -160,16 +126,9 @@ void Click(HWND dialog, int id)
     ::PostMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
-void SetItemText(HWND dialog, int id, const std::string& text)
-{
-    SetControlText(::GetDlgItem(dialog, id), text);
-}
-
 void SetControlText(HWND control, const std::string& text)
 {
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                          SMTO_NORMAL, kMessageTimeoutMs, &result);
+    Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 HWND FindOtherDialog(DWORD processId, HWND except, int controlId)
@@ -186,68 +145,43 @@ HWND FindOtherDialog(DWORD processId, HWND except, int controlId)
 
 HWND FindFileNameEdit(HWND fileDialog)
 {
-    // Explorer-style dialogs hold the name in edt1 or in combo cmb13 (whose edit is its child);
-    // anything else: the dialog's one visible edit box.
-    HWND edit = ::GetDlgItem(fileDialog, edt1);
-    if (HasClass(edit, "Edit"))
-        return edit;
-    HWND nameBox = ::GetDlgItem(fileDialog, cmb13);
-    if (HasClass(nameBox, "Edit"))
-        return nameBox;
-    if (nameBox && (edit = ::FindWindowExA(nameBox, nullptr, "Edit", nullptr)) != nullptr)
-        return edit;
-    edit = nullptr;
+    // The only edit box of Wine's open-file dialog, whichever control holds it.
+    HWND edit = nullptr;
     ::EnumChildWindows(fileDialog, FirstVisibleEdit, reinterpret_cast<LPARAM>(&edit));
     return edit;
 }
 
-bool HasStaticText(HWND dialog, const std::string& text)
-{
-    StaticSearch search = {&text, false};
-    ::EnumChildWindows(dialog, MatchStaticText, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-void DropRecording(const std::string& path)
+void DropRecording(const std::string& path, const std::string& from)
 {
     const std::string partial = path + ".part";
-    ::CopyFileA(VectorPath("plain-mp2.asf").c_str(), partial.c_str(), FALSE);
+    ::CopyFileA((from.empty() ? VectorPath("plain-mp2.asf") : from).c_str(), partial.c_str(), FALSE);
     ::MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
     TouchFile(path);
 }
 
-void TouchFile(const std::string& path)
-{
-    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return; // held by a conversion: it has been taken up already
-    const DWORD size = ::GetFileSize(file.Get(), nullptr);
-    if (size == 0 || size == INVALID_FILE_SIZE)
-        return;
-    char last = 0;
-    DWORD done = 0;
-    ::SetFilePointer(file.Get(), static_cast<LONG>(size - 1), nullptr, FILE_BEGIN);
-    if (!::ReadFile(file.Get(), &last, 1, &done, nullptr) || done != 1)
-        return;
-    ::SetFilePointer(file.Get(), static_cast<LONG>(size - 1), nullptr, FILE_BEGIN);
-    ::WriteFile(file.Get(), &last, 1, &done, nullptr);
-}
-
-bool WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& touch)
+::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& recording)
 {
     DWORD lastTouch = ::GetTickCount();
-    return WaitUntil(
+    bool recordingWentFirst = false;
+    const bool published = WaitUntil(
         [&] {
-            if (!touch.empty() && !FileExists(path) && ::GetTickCount() - lastTouch >= kRetouchMs) {
-                TouchFile(touch);
+            // Checked before the output: gone then, it went while there was no output yet.
+            const bool recordingThere = recording.empty() || FileExists(recording);
+            if (FileExists(path))
+                return true;
+            recordingWentFirst = recordingWentFirst || !recordingThere;
+            if (recordingThere && !recording.empty() && ::GetTickCount() - lastTouch >= kRetouchMs) {
+                TouchFile(recording);
                 lastTouch = ::GetTickCount();
             }
-            return FileExists(path);
+            return false;
         },
-        timeoutMs)
-        && IsProgramStream(path);
+        timeoutMs);
+    if (recordingWentFirst)
+        return ::testing::AssertionFailure() << recording << " went before its output " << path << " came";
+    if (!published)
+        return ::testing::AssertionFailure() << path << " did not come";
+    return IsProgramStream(path);
 }
 
 std::string StoredFileName(const std::string& path)
@@ -290,14 +224,7 @@ size_t CountOf(const std::string& text, const std::string& part)
             return window_ && Responds(window_, 1000);
         },
         kPromptMs);
-    if (!found)
-        return ::testing::AssertionFailure() << "Halvern's main window did not appear";
-    return ::testing::AssertionSuccess();
-}
-
-bool HalvernRun::Running() const
-{
-    return process_.Handle() && ::WaitForSingleObject(process_.Handle(), 0) == WAIT_TIMEOUT;
+    return found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "Halvern's main window did not appear";
 }
 
 ::testing::AssertionResult HalvernRun::CloseAndWait(DWORD timeoutMs)
@@ -315,13 +242,8 @@ std::string HalvernRun::Output() const
 {
     // Standard output is in text mode, so each "\n" reaches the file as "\r\n"; read it back as text.
     std::string text = stdoutPath_.empty() ? std::string() : ReadFileBytes(stdoutPath_);
-    std::string lines;
-    lines.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            lines += text[i];
-    }
-    return lines;
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
 }
 
 } // namespace blackbox

@@ -21,12 +21,11 @@ constexpr char kInternalGraphName[] = "<Internal DVR to MPG graph>";
 // Every wait for something Halvern does promptly; conversions get their own limits.
 constexpr DWORD kPromptMs = 20000;
 
-// All eight values of Halvern's key, as a test stores them before the start.
+// Halvern's settings as a test stores them before the start; the extensions are DVR-MS and MPG and
+// the graph is the internal one.
 struct StoredSettings {
     std::string InputPath;
     std::string OutputPath;
-    std::string InputExt = "DVR-MS";
-    std::string OutputExt = "MPG";
     DWORD DeleteSourceFile = 0;
     DWORD HideOnStartup = 0;
     DWORD AutoStartConvert = 0;
@@ -35,9 +34,6 @@ void StoreSettings(const StoredSettings& settings);
 
 // The single-instance lock: "InternalXGR.tmp" in the temporary directory.
 std::string LockFilePath();
-
-// A directory path without its trailing backslash, as a user may type it.
-std::string WithoutTrailingBackslash(std::string directory);
 
 // Window queries that never block the test on a hung Halvern: each message gives up after a while.
 std::string ControlText(HWND control);
@@ -49,27 +45,24 @@ int ProgressTop(HWND dialog);
 bool Responds(HWND window, DWORD timeoutMs);
 // Posted, so a command that opens a modal window does not hold the test up.
 void Click(HWND dialog, int id);
-void SetItemText(HWND dialog, int id, const std::string& text);
 void SetControlText(HWND control, const std::string& text);
 
 // Another top-level dialog of the process than `except`, visible, that has control `controlId`.
 HWND FindOtherDialog(DWORD processId, HWND except, int controlId);
 // The file-name box of the system's open-file dialog.
 HWND FindFileNameEdit(HWND fileDialog);
-// Whether a static text of the dialog reads exactly `text`.
-bool HasStaticText(HWND dialog, const std::string& text);
 
-// Puts a finished recording (the 3-second plain ASF vector) into a watched directory as a recorder
-// leaves one: written under a name that matches no pattern, renamed into place, then written to
-// once more, since only a write wakes a watch on last-write changes.
-void DropRecording(const std::string& path);
-// Rewrites the file's last byte with itself: a last-write change that leaves the content alone.
-void TouchFile(const std::string& path);
+// Puts a finished recording (a copy of `from`, by default the 3-second plain ASF vector) into a
+// watched directory as a recorder leaves one: written under a name that matches no pattern,
+// renamed into place, then written to once more, since only a write wakes a watch on last-write
+// changes.
+void DropRecording(const std::string& path, const std::string& from = std::string());
 
-// Waits until the output is published, and checks it is a program stream. A recording given as
-// `touch` is touched again every few seconds while no output exists, in case a watcher woke while
-// the previous touch still held the file and so skipped it.
-bool WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& touch = std::string());
+// Waits until the output is published, and checks it is a program stream. A `recording` given
+// must stay until then; it is touched again every few seconds while no output exists, in case a
+// watcher woke while the previous touch still held the file and so skipped it.
+::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs,
+                                         const std::string& recording = std::string());
 
 // The name under which a file exists, in the letter case the directory holds it; empty if none.
 std::string StoredFileName(const std::string& path);
@@ -85,9 +78,8 @@ public:
     HalvernRun(const HalvernRun&) = delete;
     HalvernRun& operator=(const HalvernRun&) = delete;
 
-    // Starts Halvern and waits for its main window, which is visible unless HideOnStartup is set.
+    // Starts Halvern and waits for its main window (visible unless HideOnStartup is set).
     ::testing::AssertionResult Start(const std::string& stdoutPath = std::string());
-    bool Running() const;
     // Closes the main window with WM_CLOSE and waits for the process; true for exit code 0.
     ::testing::AssertionResult CloseAndWait(DWORD timeoutMs = kPromptMs);
     // The redirected standard output so far, read as text.
@@ -101,6 +93,41 @@ private:
     testing_support::ChildProcess process_;
     HWND window_ = nullptr;
     std::string stdoutPath_;
+};
+
+// What every black-box test starts from: empty directories, no stored settings, no lock left over.
+class BlackBoxTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        input = testing_support::MakeScratchDirectory("blackbox-in");
+        output = testing_support::MakeScratchDirectory("blackbox-out");
+        logs = testing_support::MakeScratchDirectory("blackbox-log");
+        testing_support::DeleteRegistryTree(kSettingsKey);
+        ::DeleteFileA(LockFilePath().c_str());
+    }
+
+    void TearDown() override
+    {
+        // A Halvern that a failed test left running must not hold the lock for the next test.
+        halvern.Process().Kill();
+        testing_support::DeleteRegistryTree(kSettingsKey);
+    }
+
+    StoredSettings Defaults() const
+    {
+        StoredSettings settings;
+        settings.InputPath = input;
+        settings.OutputPath = output;
+        return settings;
+    }
+
+    std::string StdoutPath() const { return logs + "stdout.txt"; }
+
+    std::string input;
+    std::string output;
+    std::string logs;
+    HalvernRun halvern;
 };
 
 } // namespace blackbox

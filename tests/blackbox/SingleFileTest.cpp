@@ -7,72 +7,75 @@
 #include <algorithm>
 
 #include "res/resource.h"
-#include "tests/blackbox/BlackBoxFixture.h"
+#include "tests/blackbox/HalvernDriver.h"
 
 using namespace testing_support;
 
 namespace blackbox {
 namespace {
 
-class SingleFileCommand : public BlackBoxTest {
-protected:
-    void SetUp() override
-    {
-        BlackBoxTest::SetUp();
-        // Picked from a directory of its own, so the running Auto Converter never sees it.
-        picked = MakeScratchDirectory("blackbox-picked");
-    }
+using SingleFileCommand = BlackBoxTest;
 
-    // Clicks "Convert Single File...", checks what the open-file dialog offers, types `typed`
-    // into its file-name box and presses Open.
-    void PickInFileDialog(const std::string& typed)
-    {
-        HWND window = halvern.Window();
-        Click(window, IDC_CONVERT_SINGLE);
-        HWND dialog = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (dialog = FindOtherDialog(halvern.Id(), window, IDOK)) != nullptr; },
-                              kPromptMs))
-            << "no open-file dialog";
-        EXPECT_EQ("Input Files (*.DVR-MS)", DialogItemText(dialog, cmb1)) << "the first file type is selected";
-        HWND name = FindFileNameEdit(dialog);
-        ASSERT_NE(nullptr, name) << "no file-name box";
-        // The initial name was the input directory and the pattern: the dialog opened in that
-        // directory and shows the pattern alone.
-        EXPECT_EQ("*.DVR-MS", ControlText(name));
-        SetControlText(name, typed);
-        ASSERT_EQ(typed, ControlText(name));
-        Click(dialog, IDOK);
-        ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, kPromptMs))
-            << "the open-file dialog did not take \"" << typed << "\"";
-    }
+// Clicks "Convert Single File...", checks what the open-file dialog offers, types `typed` into its
+// file-name box and presses Open.
+void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
+{
+    HWND window = halvern.Window();
+    Click(window, IDC_CONVERT_SINGLE);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = FindOtherDialog(halvern.Id(), window, IDOK)) != nullptr; }, kPromptMs))
+        << "no open-file dialog";
+    EXPECT_EQ("Input Files (*.DVR-MS)", DialogItemText(dialog, cmb1)) << "the first file type is selected";
+    HWND name = FindFileNameEdit(dialog);
+    ASSERT_NE(nullptr, name) << "no file-name box";
+    // The initial name was the input directory and the pattern: the dialog opened in that
+    // directory and shows the pattern alone.
+    EXPECT_EQ("*.DVR-MS", ControlText(name));
+    SetControlText(name, typed);
+    ASSERT_EQ(typed, ControlText(name));
+    Click(dialog, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, kPromptMs))
+        << "the open-file dialog did not take \"" << typed << "\"";
+}
 
-    bool WaitForCaption(const char* caption, DWORD timeoutMs)
-    {
-        return WaitUntil([&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == caption; }, timeoutMs);
-    }
-
-    std::string picked;
-};
-
-TEST_F(SingleFileCommand, PickedRecordingConvertsIntoTheOutputDirectoryUnderItsDerivedName)
+TEST_F(SingleFileCommand, CancelEndsAConversionAtOnceAndAPickedRecordingConvertsUnderItsDerivedName)
 {
     // Long enough for one five-second step of the progress bar: about 7.5 seconds.
     ScopedDecrypterFault slow("pace=0.4");
+    const std::string picked = MakeScratchDirectory("blackbox-picked"); // which the Auto Converter never sees
     ASSERT_TRUE(CopyRecording(picked + "Show.dvr-ms"));
+    ASSERT_TRUE(CopyRecording(input + "Long.dvr-ms"));
     StoredSettings settings = Defaults();
-    settings.OutputPath = WithoutTrailingBackslash(output); // as a user may type it
+    // As a user may type them, with no backslash at the end.
+    settings.InputPath = input.substr(0, input.size() - 1);
+    settings.OutputPath = output.substr(0, output.size() - 1);
     StoreSettings(settings);
     ASSERT_TRUE(halvern.Start(StdoutPath()));
     HWND window = halvern.Window();
+    const auto caption = [&] { return DialogItemText(window, IDC_CONVERT_SINGLE); };
+
+    // Picked by its bare name: only a dialog that opened in the input directory finds it.
+    ASSERT_NO_FATAL_FAILURE(PickInFileDialog(halvern, "Long.dvr-ms"));
+    ASSERT_TRUE(WaitUntil([&] { return caption() == "Cancel Conversion!"; }, kPromptMs));
+    ASSERT_TRUE(ItemEnabled(window, IDC_CONVERT_SINGLE));
+    Click(window, IDC_CONVERT_SINGLE);
+    EXPECT_TRUE(WaitUntil([&] { return !ItemEnabled(window, IDC_CONVERT_SINGLE); }, kPromptMs))
+        << "the cancel click disables the button";
+    ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_CONVERT_SINGLE) && caption() == "Convert Single File..."; },
+                          4500))
+        << "a cancel ends the conversion without waiting for the next five-second progress step";
+    EXPECT_EQ(0, ProgressPosition(window));
+    EXPECT_FALSE(FileExists(output + "Long.MPG")) << "a cancelled conversion publishes nothing";
+    EXPECT_FALSE(FileExists(output + "Long.MPG.partial")) << "nor leaves its unfinished file";
+
+    // The cancelled run let go of its recording; gone, the Auto Converter will not take it up.
+    ASSERT_TRUE(::DeleteFileA((input + "Long.dvr-ms").c_str())) << ::GetLastError();
 
     // With the Auto Converter running, its Stop button is enabled except while a conversion runs.
     Click(window, IDC_START_AUTO);
     ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_STOP_AUTO); }, kPromptMs));
-    EXPECT_EQ("Convert Single File...", DialogItemText(window, IDC_CONVERT_SINGLE));
-
-    ASSERT_NO_FATAL_FAILURE(PickInFileDialog(picked + "Show.dvr-ms"));
-    ASSERT_TRUE(WaitForCaption("Cancel Conversion!", kPromptMs));
-
+    ASSERT_NO_FATAL_FAILURE(PickInFileDialog(halvern, picked + "Show.dvr-ms"));
+    ASSERT_TRUE(WaitUntil([&] { return caption() == "Cancel Conversion!"; }, kPromptMs));
     bool stopEnabledDuringRun = false;
     int furthest = 0;
     ASSERT_TRUE(WaitUntil(
@@ -81,7 +84,7 @@ TEST_F(SingleFileCommand, PickedRecordingConvertsIntoTheOutputDirectoryUnderItsD
             // caption still reads "Cancel Conversion!" was enabled during the run.
             const bool stopEnabled = ItemEnabled(window, IDC_STOP_AUTO);
             const int position = ProgressPosition(window);
-            if (DialogItemText(window, IDC_CONVERT_SINGLE) != "Cancel Conversion!")
+            if (caption() != "Cancel Conversion!")
                 return true;
             stopEnabledDuringRun = stopEnabledDuringRun || stopEnabled;
             furthest = std::max(furthest, position);
@@ -92,8 +95,7 @@ TEST_F(SingleFileCommand, PickedRecordingConvertsIntoTheOutputDirectoryUnderItsD
     EXPECT_FALSE(stopEnabledDuringRun) << "Stop Auto Converter must be disabled while a conversion runs";
     EXPECT_GT(furthest, 0) << "the progress bar moves after five seconds of a longer run";
     EXPECT_EQ(3, ProgressTop(window)) << "the range is the duration in whole seconds";
-
-    EXPECT_EQ("Convert Single File...", DialogItemText(window, IDC_CONVERT_SINGLE));
+    EXPECT_EQ("Convert Single File...", caption());
     EXPECT_TRUE(ItemEnabled(window, IDC_CONVERT_SINGLE));
     EXPECT_TRUE(ItemEnabled(window, IDC_STOP_AUTO)) << "the Auto Converter still runs";
     EXPECT_EQ(0, ProgressPosition(window));
@@ -102,42 +104,6 @@ TEST_F(SingleFileCommand, PickedRecordingConvertsIntoTheOutputDirectoryUnderItsD
     EXPECT_TRUE(IsProgramStream(output + "Show.MPG"));
     EXPECT_TRUE(FileExists(picked + "Show.dvr-ms")) << "a single-file conversion keeps its recording";
     EXPECT_FALSE(FileExists(picked + "Show.MPG")) << "the recording's own directory plays no part";
-
-    EXPECT_TRUE(halvern.CloseAndWait());
-}
-
-TEST_F(SingleFileCommand, CancelDisablesTheButtonAndEndsTheConversionAtOnceLeavingNoOutput)
-{
-    // In the input directory, picked by its bare name: only a dialog that opened there finds it.
-    ScopedDecrypterFault slow("pace=0.15"); // about 20 seconds
-    ASSERT_TRUE(CopyRecording(input + "Long.dvr-ms"));
-    StoredSettings settings = Defaults();
-    settings.InputPath = WithoutTrailingBackslash(input);
-    StoreSettings(settings);
-    ASSERT_TRUE(halvern.Start(StdoutPath()));
-    HWND window = halvern.Window();
-
-    ASSERT_NO_FATAL_FAILURE(PickInFileDialog("Long.dvr-ms"));
-    ASSERT_TRUE(WaitForCaption("Cancel Conversion!", kPromptMs));
-    ASSERT_TRUE(ItemEnabled(window, IDC_CONVERT_SINGLE));
-
-    const DWORD clicked = ::GetTickCount();
-    Click(window, IDC_CONVERT_SINGLE);
-    EXPECT_TRUE(WaitUntil([&] { return !ItemEnabled(window, IDC_CONVERT_SINGLE); }, 1000))
-        << "the cancel click disables the button at once";
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return ItemEnabled(window, IDC_CONVERT_SINGLE)
-                && DialogItemText(window, IDC_CONVERT_SINGLE) == "Convert Single File...";
-        },
-        15000))
-        << "the cancelled conversion did not end";
-    const DWORD took = ::GetTickCount() - clicked;
-    EXPECT_LT(took, 4000u) << "a cancel does not wait for the next five-second progress step";
-    EXPECT_EQ(0, ProgressPosition(window));
-    EXPECT_FALSE(FileExists(output + "Long.MPG")) << "a cancelled conversion publishes nothing";
-    EXPECT_FALSE(FileExists(output + "Long.MPG.partial")) << "nor leaves its unfinished file";
-
     EXPECT_TRUE(halvern.CloseAndWait());
 }
 
