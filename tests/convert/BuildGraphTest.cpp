@@ -1,14 +1,9 @@
 #include "convert/BuildGraph.h"
-#include "convert/InternalGraph.h"
 #include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
 #include "filters/ClassFactory.h"
 #include "filters/InputPin.h"
 #include "filters/OutputPin.h"
-#include "settings/ConverterSettings.h"
-#include "tests/media/RecordingWriter.h"
-#include "tests/standins/Recordings.h"
-#include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -406,55 +401,4 @@ TEST_F(BuildGraphTest, OnlyAPlainGraphFileOfTheProgramDirectoryIsReadAndThenClos
         EXPECT_EQ(Describe(), " |");
     }
     EXPECT_TRUE(::DeleteFileA((directory + "Fine.xgr").c_str()));
-}
-
-// The internal graph with the stand-ins of its filters and real recordings.
-TEST_F(BuildGraphTest, TheInternalGraphConnectsItsFiveFiltersDirectly)
-{
-    ASSERT_EQ(RegisterStandInsInProcess(), S_OK);
-    const std::string directory = MakeScratchDirectory("convert-build-internal");
-    CStdioFile lock;
-    GraphSource source;
-    ASSERT_EQ(OpenInternalGraph((directory + kInternalGraphFileName).c_str(), lock, source.InternalGraph),
-              InternalGraphOpen::Opened);
-    const std::string recording = directory + "Show.dvr-ms";
-    auto buildInternal = [&](const std::string& input, const std::string& output) {
-        NewGraph();
-        report_ = "Converting : " + input;
-        return BuildGraph(graph_.Get(), source, kInternalGraphName, input, output, report_);
-    };
-
-    // Without "DVR Out - 3" its connect entry takes "DVR Out - 2", in silence. With captions the
-    // video comes third.
-    for (const char* videoPin : {"DVR Out - 3", "DVR Out - 2"}) {
-        if (videoPin[10] == '3') {
-            test_recordings::RecordingOptions options;
-            options.videoPath = VectorPath("es\\video.m2v");
-            options.audioPath = VectorPath("es\\audio.mp2");
-            options.captions = true;
-            test_recordings::WrittenRecording written;
-            std::string error;
-            ASSERT_TRUE(test_recordings::WriteRecording(recording, options, written, error)) << error;
-        } else {
-            ASSERT_TRUE(CopyRecording(recording));
-        }
-        EXPECT_EQ(buildInternal(recording, directory + "Show.MPG"), S_OK);
-        EXPECT_EQ(report_, "Converting : " + recording);
-        EXPECT_EQ(Describe(), "CyberLink_MPEG_Muxer,DVR_Source_0,Decrypt/Tag,Decrypt/Tag_0003,Dump | "
-                              "CyberLink_MPEG_Muxer:Output>Dump:Input, DVR_Source_0:DVR Out - 1>Decrypt/Tag:In(Enc/Tag), "
-                              "DVR_Source_0:" + std::string(videoPin) + ">Decrypt/Tag_0003:In(Enc/Tag), "
-                              "Decrypt/Tag:Out>CyberLink_MPEG_Muxer:Audio In, "
-                              "Decrypt/Tag_0003:Out>CyberLink_MPEG_Muxer:Video In");
-    }
-
-    // The writer comes first and gets the output path, the source last with the input path.
-    EXPECT_EQ(buildInternal(recording, directory + "no folder\\Show.MPG"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(report_, "Converting : " + recording + "Could not open output file");
-    EXPECT_EQ(Describe(), " |");
-    EXPECT_EQ(buildInternal(recording + ".gone", directory + "Show.MPG"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(report_, "Converting : " + recording + ".goneCould not open input file");
-    EXPECT_EQ(Describe(), "CyberLink_MPEG_Muxer,Decrypt/Tag,Decrypt/Tag_0003,Dump |");
-
-    graph_.Reset();
-    RevokeStandIns();
 }

@@ -35,28 +35,28 @@ public:
     void OnConversionFinished(bool succeeded, const std::string& report, bool started) override
     {
         Add(std::string(succeeded ? "done" : "failed") + (started ? "" : " unstarted") + ": " + report);
+        ++finished;
     }
 
-    Texts Events()
+    // The events; without the progress, only what a run built and how it ended.
+    Texts Events(bool withProgress = true)
     {
         CriticalSectionLock lock(lock_);
-        return events_;
-    }
-    // The events but the progress: what a run built and how it ended.
-    Texts Outcomes()
-    {
-        Texts outcomes;
-        for (const std::string& event : Events()) {
-            if (event.compare(0, 3, "at ") != 0 && event.compare(0, 6, "range ") != 0 && event != "started")
-                outcomes.push_back(event);
+        Texts events;
+        for (const std::string& event : events_) {
+            if (withProgress || (event.find(':') != std::string::npos))
+                events.push_back(event);
         }
-        return outcomes;
+        return events;
     }
+    Texts Outcomes() { return Events(false); }
     void Clear()
     {
         CriticalSectionLock lock(lock_);
         events_.clear();
     }
+
+    std::atomic<size_t> finished{0};
 
 private:
     void Add(const std::string& event)
@@ -67,35 +67,6 @@ private:
 
     CriticalSection lock_;
     Texts events_;
-};
-
-// One ConvertFile call on a thread of its own, as the conversion threads make them.
-class Conversion {
-public:
-    Conversion(CConversionEngine& engine, const ConversionRequest& request)
-        : thread_([this, &engine, request] {
-              ScopedComInit com;
-              result_ = engine.ConvertFile(request);
-              done_ = true;
-          })
-    {
-    }
-    Conversion(const Conversion&) = delete;
-    Conversion& operator=(const Conversion&) = delete;
-    ~Conversion() { Wait(120000); }
-
-    bool Wait(DWORD timeoutMs)
-    {
-        if (thread_.joinable() && WaitUntil([this] { return done_.load(); }, timeoutMs))
-            thread_.join();
-        return !thread_.joinable();
-    }
-    BOOL Result() const { return result_.load(); }
-
-private:
-    std::atomic<bool> done_{false};
-    std::atomic<BOOL> result_{FALSE};
-    std::thread thread_;
 };
 
 class ConvertFileTest : public ::testing::Test {
@@ -131,6 +102,7 @@ protected:
         engine_.reset();
         engine_ = std::make_unique<CConversionEngine>(*graphs_, observer_, timings);
         observer_.Clear();
+        observer_.finished = 0;
     }
 
     ConversionRequest Request(const std::string& output, const std::string& graph = kInternalGraphName,
@@ -139,12 +111,22 @@ protected:
         return ConversionRequest{input_, output, graph, stop, directory_};
     }
 
-    // Converts on a thread of its own and waits for the result.
-    BOOL Convert(const ConversionRequest& request)
+    // Converts on a single-file conversion thread and waits for the run to end; true for a success.
+    bool Convert(const ConversionRequest& request)
     {
-        Conversion run(*engine_, request);
-        EXPECT_TRUE(run.Wait(60000)) << "the run must end";
-        return run.Result();
+        const size_t finished = observer_.finished;
+        EXPECT_TRUE(engine_->StartSingleConversion(request));
+        EXPECT_TRUE(WaitUntil([&] { return observer_.finished > finished && !engine_->Busy(); }, 60000));
+        return observer_.Outcomes().back().compare(0, 5, "done:") == 0;
+    }
+
+    // A media-centre recording in place of the plain one, as the options make it.
+    void WriteInput(test_recordings::RecordingOptions options)
+    {
+        options.videoPath = VectorPath("es\\video.m2v");
+        test_recordings::WrittenRecording written;
+        std::string error;
+        ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
     }
 
     static ScopedComInit* com_;
@@ -174,7 +156,15 @@ TEST_F(ConvertFileTest, ASuccessfulRunReportsItsStepsAndProgressInWholeSeconds)
     EXPECT_EQ(observer_.Events(), (Texts{"started", "built: " + report_ + kBuilt, "range 3", "at 3", "at 0",
                                          "done: " + report_ + kBuilt + "\nDone!"}));
     EXPECT_TRUE(IsProgramStream(output_));
-    EXPECT_FALSE(engine_->Busy());
+
+    // The internal graph takes "DVR Out - 3" for the video when the recording has one (captions
+    // come second), and "DVR Out - 2" when it has not (above).
+    test_recordings::RecordingOptions captioned;
+    captioned.audioPath = VectorPath("es\\audio.mp2");
+    captioned.captions = true;
+    WriteInput(captioned);
+    EXPECT_TRUE(Convert(Request(output_)));
+    EXPECT_TRUE(IsProgramStream(output_));
 
     // A slower run whose waits time out moves forward in whole seconds and ends at the end.
     ConversionTimings timings;
@@ -206,14 +196,20 @@ TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
               Texts{"failed: " + report_ + "\nThe output file would replace the input file: nothing was converted."});
     EXPECT_EQ(ReadFileBytes(input_), ReadFileBytes(VectorPath("plain-mp2.asf")));
 
+    // The writer is handed the output name before the source its input: a folder that is not there
+    // fails the building at the writer.
+    observer_.Clear();
+    ConversionRequest nowhere = Request(directory_ + "no folder\\Show.MPG");
+    nowhere.outputDirectory = directory_ + "no folder";
+    nowhere.inputPath = input_ + ".gone";
+    EXPECT_FALSE(Convert(nowhere));
+    EXPECT_EQ(observer_.Outcomes(), Texts{"failed: " + report_ + ".goneCould not open output file"});
+
     // The report names what the recording source found wrong with the recording.
     observer_.Clear();
     test_recordings::RecordingOptions options;
-    options.videoPath = VectorPath("es\\video.m2v");
     options.protection = test_recordings::Protection::EncryptionObject;
-    test_recordings::WrittenRecording written;
-    std::string error;
-    ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
+    WriteInput(options);
     EXPECT_FALSE(Convert(Request(output_)));
     WriteFileBytes(input_, std::string(4096, 'x'));
     EXPECT_FALSE(Convert(Request(output_)));
@@ -253,7 +249,7 @@ TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
         WriteFileBytes(output_, "an earlier output");
         WriteFileBytes(partial, "left by a killed run");
         ScopedDecrypterFault fault(c.fault);
-        EXPECT_EQ(Convert(Request(output_)), c.succeeds ? TRUE : FALSE);
+        EXPECT_EQ(Convert(Request(output_)), c.succeeds);
         if (c.succeeds)
             EXPECT_TRUE(IsProgramStream(output_));
         else
@@ -301,12 +297,11 @@ TEST_F(ConvertFileTest, ACancelAStopOrAStallEndsTheRunPromptly)
         ::ResetEvent(stop.Get());
         // The stalled graph writes what it has at once and then never completes.
         ScopedDecrypterFault fault(c.fault);
-        Conversion run(*engine_, Request(output_, kInternalGraphName, stop.Get()));
+        ASSERT_TRUE(engine_->StartSingleConversion(Request(output_, kInternalGraphName, stop.Get())));
         ASSERT_TRUE(WaitUntil([&] { return observer_.Events().size() >= 3 && FileExists(PartialOutputPath(output_)); }, 30000));
         if (c.end)
             c.end();
-        ASSERT_TRUE(run.Wait(c.end ? 30000 : 50000));
-        EXPECT_FALSE(run.Result());
+        ASSERT_TRUE(WaitUntil([this] { return observer_.finished == 1; }, c.end ? 30000 : 50000));
         EXPECT_EQ(observer_.Outcomes().back(), "failed: " + report_ + kBuilt + c.ending);
         EXPECT_EQ(observer_.Events().end()[-2], "at 0");
         EXPECT_FALSE(FileExists(output_));
@@ -326,7 +321,11 @@ TEST_F(ConvertFileTest, OneRunAtATime)
     const std::string nextInput = directory_ + "Next.dvr-ms";
     ASSERT_TRUE(CopyRecording(nextInput));
 
-    Conversion first(*engine_, Request(output_));
+    std::atomic<BOOL> firstResult{TRUE};
+    std::thread first([&] {
+        ScopedComInit com;
+        firstResult = engine_->ConvertFile(Request(output_));
+    });
     ASSERT_TRUE(WaitUntil([this] { return observer_.Outcomes().size() >= 1; }, 30000));
     EXPECT_FALSE(engine_->ConvertFile(Request(output_))) << "another run is in progress";
     EXPECT_FALSE(engine_->StartSingleConversion(Request(output_)));
@@ -334,9 +333,9 @@ TEST_F(ConvertFileTest, OneRunAtATime)
     ConversionRequest next = Request(directory_ + "Next.MPG");
     next.inputPath = nextInput;
     ASSERT_TRUE(engine_->StartSingleConversion(next));
-    ASSERT_TRUE(first.Wait(30000));
-    EXPECT_FALSE(first.Result());
-    ASSERT_TRUE(WaitUntil([this] { return !engine_->Busy(); }, 60000));
+    first.join();
+    EXPECT_FALSE(firstResult.load());
+    ASSERT_TRUE(WaitUntil([this] { return observer_.finished == 2; }, 60000));
     EXPECT_TRUE(IsProgramStream(directory_ + "Next.MPG"));
     const std::string nextReport = "Converting : " + nextInput + kBuilt;
     EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + kBuilt, "failed: " + report_ + kBuilt,
