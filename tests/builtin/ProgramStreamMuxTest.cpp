@@ -15,7 +15,6 @@
 #include "builtin/ProgramStreamMux.h"
 #include "filters/Adopt.h"
 #include "filters/SourceStreamPin.h"
-#include "media/mpeg/AudioFrames.h"
 #include "tests/media/RecordingWriter.h"
 
 using Microsoft::WRL::ComPtr;
@@ -33,29 +32,15 @@ struct Unit {
 };
 
 // Access units with their display times, as the recording writer makes frames of them.
-bool SplitVideo(const std::string& bytes, std::vector<Unit>& units)
+bool Split(const std::string& bytes, bool video, std::vector<Unit>& units)
 {
     std::vector<std::string> frames;
     std::vector<int64_t> times;
-    if (!test_recordings::SplitVideo(bytes, frames, &times))
+    if (!(video ? test_recordings::SplitVideo(bytes, frames, &times) : test_recordings::SplitAudio(bytes, frames, times)))
         return false;
     for (size_t i = 0, offset = 0; i < frames.size(); offset += frames[i++].size())
         units.push_back({offset, frames[i].size(), times[i]});
     return true;
-}
-
-bool SplitAudio(const uint8_t* data, size_t size, bool ac3, std::vector<Unit>& units)
-{
-    uint64_t samples = 0;
-    mpeg::AudioFrame frame;
-    for (size_t at = 0; at < size; at += frame.size) {
-        if (!(ac3 ? mpeg::ParseAc3Frame(data + at, size - at, frame) : mpeg::ParseMpegAudioFrame(data + at, size - at, frame)) ||
-            at + frame.size > size)
-            return false;
-        units.push_back({at, frame.size, static_cast<REFERENCE_TIME>(samples * 10000000 / frame.sampleRate)});
-        samples += frame.samples;
-    }
-    return !units.empty();
 }
 
 // Plays one elementary stream file, a unit per sample with its time. (The multiplexer takes its
@@ -64,12 +49,10 @@ class CElementaryStreamPin : public CSourceStreamPin {
 public:
     CElementaryStreamPin(CBaseFilter* source, bool video, const std::string& path)
         : CSourceStreamPin(source, video ? L"Video" : L"Audio"), bytes(testing_support::ReadFileBytes(path)),
-          ac3_(!video && bytes.compare(0, 2, "\x0B\x77") == 0),
           type_(video ? MEDIATYPE_Video : MEDIATYPE_Audio,
-                video ? MuxSubtypeMpeg2Video : ac3_ ? MuxSubtypeDolbyAc3 : MuxSubtypeMpeg2Audio)
+                video ? MuxSubtypeMpeg2Video : bytes.compare(0, 2, "\x0B\x77") == 0 ? MuxSubtypeDolbyAc3 : MuxSubtypeMpeg2Audio)
     {
-        loaded_ = video ? SplitVideo(bytes, units)
-                        : SplitAudio(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ac3_, units);
+        loaded_ = Split(bytes, video, units);
         for (const Unit& unit : units)
             largest_ = std::max(largest_, unit.size);
         endAfter = units.size();
@@ -128,7 +111,6 @@ protected:
     }
 
 private:
-    const bool ac3_;
     const CMediaType type_;
     bool loaded_ = false;
     size_t largest_ = 0;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace test_recordings {
 namespace {
@@ -44,7 +43,8 @@ struct Bytes {
     Bytes& U16(uint32_t v) { return Put(v, 2); }
     Bytes& U32(uint32_t v) { return Put(v, 4); }
     Bytes& U64(uint64_t v) { return Put(v, 8); }
-    Bytes& Field(unsigned type, uint32_t v) { return type == 0 ? *this : Put(v, type == 3 ? 4 : type); }
+    Bytes& Field(unsigned type, uint32_t v) { return Put(v, Width(type)); }
+    static size_t Width(unsigned type) { return type == 3 ? 4 : type; }
     Bytes& Guid(const GUID& g) { return Raw(std::string(reinterpret_cast<const char*>(&g), sizeof(g))); }
     Bytes& Raw(const std::string& data) { return s += data, *this; }
     Bytes& Zeros(size_t count) { return s.append(count, '\0'), *this; }
@@ -251,10 +251,8 @@ public:
             head.U8((style.multiple ? 1 : 0) | (style.sequenceType << 1) | (paddingField << 3) |
                     (style.packetLengthType << 5));
             head.U8(style.replicatedType | (style.offsetType << 2) | (style.objectNumberType << 4) | (1 << 6));
-            const size_t headSize = head.s.size() + (style.packetLengthType == 0 ? 0 : style.packetLengthType == 3 ? 4 : style.packetLengthType) +
-                                    (style.sequenceType == 0 ? 0 : style.sequenceType == 3 ? 4 : style.sequenceType) +
-                                    (paddingField == 0 ? 0 : paddingField == 3 ? 4 : paddingField) + 6 +
-                                    (style.multiple ? 1 : 0);
+            const size_t headSize = head.s.size() + Bytes::Width(style.packetLengthType) + Bytes::Width(style.sequenceType) +
+                                    Bytes::Width(paddingField) + 6 + (style.multiple ? 1 : 0);
             padding = options_.packetSize - headSize - payloads.s.size();
             if (paddingField != 0 && Widen(paddingField, padding) != paddingField) {
                 style.paddingType = Widen(paddingField, padding);
@@ -335,13 +333,22 @@ std::string Utf16(const char* text)
 bool ReadWhole(const std::string& path, std::string& bytes)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    return !!in || !bytes.empty();
 }
 
 } // namespace
+
+bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>& times)
+{
+    AudioFrames audio;
+    if (!SplitAudioFrames(bytes, audio))
+        return false;
+    frames = audio.frames;
+    for (size_t n = 0; n < frames.size(); ++n)
+        times.push_back(static_cast<int64_t>(n) * audio.first.samples * Second / audio.first.sampleRate);
+    return true;
+}
 
 bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times)
 {
@@ -512,20 +519,14 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
 
     const uint64_t dataSize = 50 + packets.size();
     Bytes fileProperties;
-    const uint32_t packetSizeField = options.damage == Damage::PacketSizeZero ? 0 : options.packetSize;
     fileProperties.Zeros(16).U64(0).U64(0).U64(options.unfinishedHeader ? 0 : written.packetCount)
         .U64(static_cast<uint64_t>(lastTime - options.firstTime) + options.prerollMs * 10000ull)
         .U64(static_cast<uint64_t>(lastTime - options.firstTime)).U64(options.prerollMs)
-        .U32(options.unfinishedHeader ? 1 : 2).U32(packetSizeField).U32(packetSizeField).U32(6000000);
-    std::string fileObject = Object(FileProperties, fileProperties.s);
-    if (options.damage == Damage::HeaderChildSizeZero || options.damage == Damage::HeaderChildSizeHuge) {
-        const uint64_t size = options.damage == Damage::HeaderChildSizeZero ? 0 : 1ull << 40;
-        std::memcpy(&fileObject[16], &size, 8);
-    }
+        .U32(options.unfinishedHeader ? 1 : 2).U32(options.packetSize).U32(options.packetSize).U32(6000000);
 
     Bytes extensionBody;
     extensionBody.Guid(HeaderExtensionReserved).U16(6).U32(static_cast<uint32_t>(headerExtensionChildren.size())).Raw(headerExtensionChildren);
-    std::string children = fileObject + StreamPropertiesObject(VideoStreamType, written.videoStream, false, videoType.s) +
+    std::string children = Object(FileProperties, fileProperties.s) + StreamPropertiesObject(VideoStreamType, written.videoStream, false, videoType.s) +
                            Object(HeaderExtension, extensionBody.s) + Object(ExtendedContentDescription, description.s);
     unsigned childCount = 4;
     if (options.protection == Protection::EncryptionObject) {

@@ -23,9 +23,6 @@ enum class Damage {
     UnknownStream,       // stream number 99
     TimesGoBack,         // from the damagePacket-th object (not packet) on, times 10 s earlier
     ExtensionTooLong,    // the header declares the timing extension 12 bytes longer than written
-    HeaderChildSizeZero, // the File Properties object's size field
-    HeaderChildSizeHuge,
-    PacketSizeZero,      // in the File Properties
 };
 
 struct RecordingOptions {
@@ -75,5 +72,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
 // sequence and GOP headers on the frame they precede) and, if asked, the display time of each
 // from 0 (100 ns); false when the bytes are not of that kind.
 bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times = nullptr);
+// The same for an MPEG or AC-3 audio elementary stream, every frame timed.
+bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>& times);
 
 } // namespace test_recordings
