@@ -131,36 +131,14 @@ std::unique_ptr<GraphSource> AutoConverterTest::graphs_ = std::make_unique<Graph
 
 } // namespace
 
-TEST_F(AutoConverterTest, FinishedRecordingPresentAtStartConvertsAtOnceWithTheLinesInOrder)
-{
-    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
-
-    Start();
-    // The first pass does not wait for the 60 seconds.
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << output.Text();
-    EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
-    EXPECT_TRUE(FileExists(input_ + "Show.dvr-ms")) << "kept without DeleteSourceFile";
-
-    std::string text = output.Text();
-    EXPECT_EQ(text.find("Halvern"), 0u) << "the banner comes first";
-    EXPECT_NE(text.find("Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", this XGR file is an "
-                        "export of the graphedit tool by microsoft. As soon as MCE deletes a DVR-MS file, its "
-                        "corresponding MPG will also be deleted. If there are any unconverted files in your "
-                        "directory when program starts, they will start to convert after about 60 seconds.\n\n"),
-              std::string::npos);
-    EXPECT_NE(text.find(std::string(kWaiting) + " - Done.\n" + kWaiting), std::string::npos) << text;
-    EXPECT_TRUE(autoConverter_->AutoConvertRunning());
-}
-
-TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
+// The first pass runs at once: it converts every recording without an output of its name (letter
+// case aside) and writes the banner and a line for each.
+TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
 {
     settings_.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
     settings_.InputExt = "DVR-MS";
-    ASSERT_TRUE(CopyRecording(input_ + "News.2005.03.28.dvr-ms"));
-    ASSERT_TRUE(CopyRecording(input_ + "LOUD.DVR-MS"));
-    ASSERT_TRUE(CopyRecording(input_ + "Done.dvr-ms"));
-    ASSERT_TRUE(CopyRecording(input_ + "Broken.dvr-ms"));
-    ASSERT_TRUE(CopyRecording(input_ + "Other.txt"));
+    for (const char* name : {"News.2005.03.28.dvr-ms", "LOUD.DVR-MS", "Done.dvr-ms", "Broken.dvr-ms", "Other.txt"})
+        ASSERT_TRUE(CopyRecording(input_ + name));
     WriteFileBytes(output_ + "done.mpg", "");                 // any size, any case: already converted
     WriteFileBytes(output_ + "Broken.MPG", "made by someone");
     WriteFileBytes(output_ + "LOUD.MPG.partial", "left by a killed run"); // not an output
@@ -170,11 +148,23 @@ TEST_F(AutoConverterTest, NamesCaseAndExistingOutputsDecideWhatIsConverted)
     EXPECT_EQ(output.Count(" - Done.\n"), 2u);
     EXPECT_EQ(output.Count(" - Failed.\n"), 0u);
     EXPECT_TRUE(FileExists(output_ + "News.2005.03.28.MPG"));
-    EXPECT_TRUE(FileExists(output_ + "LOUD.MPG"));
+    EXPECT_TRUE(IsProgramStream(output_ + "LOUD.MPG"));
+    EXPECT_TRUE(FileExists(input_ + "LOUD.DVR-MS")) << "kept without DeleteSourceFile";
     EXPECT_EQ(ReadFileBytes(output_ + "done.mpg"), "");
     EXPECT_EQ(ReadFileBytes(output_ + "Broken.MPG"), "made by someone");
     EXPECT_FALSE(FileExists(output_ + "Other.MPG"));
     EXPECT_FALSE(FileExists(output_ + "LOUD.MPG.partial"));
+
+    const std::string text = output.Text();
+    EXPECT_EQ(text.find("Halvern"), 0u) << "the banner comes first";
+    EXPECT_NE(text.find("Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", this XGR file is an "
+                        "export of the graphedit tool by microsoft. As soon as MCE deletes a DVR-MS file, its "
+                        "corresponding MPG will also be deleted. If there are any unconverted files in your "
+                        "directory when program starts, they will start to convert after about 60 seconds.\n\n"),
+              std::string::npos);
+    EXPECT_NE(text.find(std::string(kWaiting) + " - Done.\n" + kWaiting + " - Done.\n" + kWaiting), std::string::npos)
+        << text;
+    EXPECT_TRUE(autoConverter_->AutoConvertRunning());
 }
 
 TEST_F(AutoConverterTest, RecordingHeldOpenIsSkippedUntilItIsClosed)
