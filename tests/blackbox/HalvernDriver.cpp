@@ -206,8 +206,7 @@ bool ContainsInOrder(const std::string& text, std::initializer_list<std::string>
 size_t CountOf(const std::string& text, const std::string& part)
 {
     size_t count = 0;
-    for (size_t position = text.find(part); position != std::string::npos;
-         position = text.find(part, position + part.size()))
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
         ++count;
     return count;
 }
