@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -48,6 +47,13 @@ struct Bytes {
     Bytes& Guid(const GUID& g) { return Raw(std::string(reinterpret_cast<const char*>(&g), sizeof(g))); }
     Bytes& Raw(const std::string& data) { return s += data, *this; }
     Bytes& Zeros(size_t count) { return s.append(count, '\0'), *this; }
+    Bytes& Utf16(const std::string& text) // with its size in bytes before it, as attributes have
+    {
+        U16(static_cast<uint32_t>(2 * text.size() + 2));
+        for (char c : text)
+            U16(static_cast<uint8_t>(c));
+        return U16(0);
+    }
     Bytes& Put(uint64_t v, size_t width)
     {
         for (size_t i = 0; i < width; ++i)
@@ -74,6 +80,7 @@ struct VideoFrame {
     unsigned temporalReference = 0;
     unsigned type = 0;
     bool gopStart = false;
+    int64_t time = 0; // shown at, from 0
 };
 
 // Frames with the sequence and GOP headers before them; the stream must start with a sequence header.
@@ -106,6 +113,10 @@ bool SplitVideoFrames(const std::string& es, std::vector<VideoFrame>& frames, in
     }
     current.bytes = es.substr(begin);
     frames.push_back(current);
+    for (size_t decoded = 0, gopBase = 0; decoded < frames.size(); ++decoded) {
+        gopBase = frames[decoded].gopStart ? decoded : gopBase;
+        frames[decoded].time = static_cast<int64_t>(gopBase + frames[decoded].temporalReference) * period;
+    }
     return hasPicture;
 }
 
@@ -243,30 +254,22 @@ public:
 
         // The padding field's width depends on the padding, which depends on the head's size.
         size_t padding = 0;
-        Bytes head;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            head = Bytes();
-            head.U8(0x82).U8(0).U8(0);
-            const unsigned paddingField = style.paddingType;
-            head.U8((style.multiple ? 1 : 0) | (style.sequenceType << 1) | (paddingField << 3) |
-                    (style.packetLengthType << 5));
-            head.U8(style.replicatedType | (style.offsetType << 2) | (style.objectNumberType << 4) | (1 << 6));
-            const size_t headSize = head.s.size() + Bytes::Width(style.packetLengthType) + Bytes::Width(style.sequenceType) +
-                                    Bytes::Width(paddingField) + 6 + (style.multiple ? 1 : 0);
-            padding = options_.packetSize - headSize - payloads.s.size();
-            if (paddingField != 0 && Widen(paddingField, padding) != paddingField) {
-                style.paddingType = Widen(paddingField, padding);
-                continue;
-            }
-            const uint32_t packetLength = static_cast<uint32_t>(paddingField == 0 ? options_.packetSize - padding : options_.packetSize);
-            head.Field(style.packetLengthType, packetLength).Field(style.sequenceType, 0);
-            head.Field(paddingField, static_cast<uint32_t>(padding));
-            head.U32(static_cast<uint32_t>(sendMs_)).U16(0);
-            if (style.multiple)
-                head.U8(static_cast<uint32_t>(fragments_.size()) | (style.payloadLengthType << 6));
-            break;
+        for (unsigned width = 4; width != style.paddingType;) {
+            width = style.paddingType;
+            padding = options_.packetSize - payloads.s.size() - (11 + (style.multiple ? 1 : 0)) -
+                      Bytes::Width(style.packetLengthType) - Bytes::Width(style.sequenceType) - Bytes::Width(width);
+            style.paddingType = width ? Widen(width, padding) : 0;
         }
-        std::string packet = head.s + payloads.s + std::string(padding, '\0');
+        Bytes head;
+        head.U8(0x82).U8(0).U8(0)
+            .U8((style.multiple ? 1 : 0) | (style.sequenceType << 1) | (style.paddingType << 3) | (style.packetLengthType << 5))
+            .U8(style.replicatedType | (style.offsetType << 2) | (style.objectNumberType << 4) | (1 << 6))
+            .Field(style.packetLengthType, static_cast<uint32_t>(options_.packetSize - (style.paddingType ? 0 : padding)))
+            .Field(style.sequenceType, 0).Field(style.paddingType, static_cast<uint32_t>(padding))
+            .U32(static_cast<uint32_t>(sendMs_)).U16(0);
+        if (style.multiple)
+            head.U8(static_cast<uint32_t>(fragments_.size()) | (style.payloadLengthType << 6));
+        std::string packet = head.s + payloads.s;
         packet.resize(options_.packetSize, '\0');
         if (options_.garbageEvery > 0 && (index + 1) % options_.garbageEvery == 0) {
             for (char& c : packet) {
@@ -321,15 +324,6 @@ std::string FlatMediaType(const GUID& major, const GUID& subtype, const GUID& fo
     return b.s;
 }
 
-std::string Utf16(const char* text)
-{
-    Bytes b;
-    for (const char* p = text; *p; ++p)
-        b.U16(static_cast<uint8_t>(*p));
-    b.U16(0);
-    return b.s;
-}
-
 bool ReadWhole(const std::string& path, std::string& bytes)
 {
     std::ifstream in(path, std::ios::binary);
@@ -357,12 +351,10 @@ bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std:
     if (!SplitVideoFrames(bytes, split, period))
         return false;
     frames.clear();
-    unsigned gopBase = 0;
-    for (size_t decoded = 0; decoded < split.size(); ++decoded) {
-        frames.push_back(split[decoded].bytes);
-        gopBase = split[decoded].gopStart ? static_cast<unsigned>(decoded) : gopBase;
+    for (const VideoFrame& frame : split) {
+        frames.push_back(frame.bytes);
         if (times)
-            times->push_back((gopBase + split[decoded].temporalReference) * period);
+            times->push_back(frame.time);
     }
     return true;
 }
@@ -391,7 +383,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
 
     // Objects in send order: by decode time, audio and captions beside the video.
     std::vector<Pending> pending;
-    unsigned decoded = 0, gopBase = 0;
+    unsigned decoded = 0;
     if (options.leadingTailBytes > 0) {
         std::string tail("\x00\x00\x01\x05", 4);
         tail.resize(options.leadingTailBytes, '\x55');
@@ -399,9 +391,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
                            options.firstTime - 2 * period, false, 3});
     }
     for (const VideoFrame& frame : video) {
-        if (frame.gopStart)
-            gopBase = decoded;
-        const int64_t time = options.firstTime + (gopBase + frame.temporalReference) * period;
+        const int64_t time = options.firstTime + frame.time;
         const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
         pending.push_back({Kind::Video, written.videoStream, frame.bytes, time, period, sendKey, true, frame.type});
         if (options.captions)
@@ -448,23 +438,12 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
 
         const uint32_t number = objectNumbers[p.stream]++;
         packetizer.SetSendTime(p.sendKey / 10000 + options.prerollMs);
-        if (p.kind == Kind::Captions) {
-            // Tiny objects without extensions: compressed payloads where the packet allows several.
-            Fragment fragment{p.stream, number, 0, static_cast<uint32_t>(p.bytes.size()), presentationMs,
-                              std::string(), p.bytes, true};
-            const size_t overhead = 1 + 4 + 4 + 4 + 1 + 4 + 1;
-            if (packetizer.Room(overhead) < p.bytes.size())
-                packetizer.Close();
-            object.firstPacket = object.lastPacket = packetizer.Index();
-            packetizer.Add(fragment, overhead);
-            written.objects.push_back(object);
-            continue;
-        }
-        const size_t overhead = 1 + 4 + 4 + 4 + 8 + extensions.s.size() + 4;
-        size_t offset = 0;
-        while (offset < p.bytes.size()) {
+        // Captions are tiny objects without extensions: compressed payloads, never split.
+        const bool compressed = p.kind == Kind::Captions;
+        const size_t overhead = compressed ? 19 : 25 + extensions.s.size();
+        for (size_t offset = 0; offset < p.bytes.size();) {
             size_t room = packetizer.Room(overhead);
-            if (room == 0) {
+            if (room == 0 || (compressed && room < p.bytes.size())) {
                 packetizer.Close();
                 room = packetizer.Room(overhead);
             }
@@ -472,9 +451,8 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
             if (offset == 0)
                 object.firstPacket = packetizer.Index();
             object.lastPacket = packetizer.Index();
-            packetizer.Add(Fragment{p.stream, number, static_cast<uint32_t>(offset),
-                                    static_cast<uint32_t>(p.bytes.size()), presentationMs, extensions.s,
-                                    p.bytes.substr(offset, size), false},
+            packetizer.Add(Fragment{p.stream, number, static_cast<uint32_t>(offset), static_cast<uint32_t>(p.bytes.size()),
+                                    presentationMs, extensions.s, p.bytes.substr(offset, size), compressed},
                            overhead);
             offset += size;
         }
@@ -514,33 +492,24 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     videoType.U32(352).U32(288).U8(2).U16(40).U32(40).U32(352).U32(288).U16(1).U16(24).U32(dvr).Zeros(20);
 
     Bytes description;
-    const std::string name = Utf16("DVR File Version"), value = Utf16("3.0");
-    description.U16(1).U16(static_cast<uint32_t>(name.size())).Raw(name).U16(0).U16(static_cast<uint32_t>(value.size())).Raw(value);
+    description.U16(1).Utf16("DVR File Version").U16(0).Utf16("3.0");
+    Bytes extensionBody;
+    extensionBody.Guid(HeaderExtensionReserved).U16(6).U32(static_cast<uint32_t>(headerExtensionChildren.size())).Raw(headerExtensionChildren);
+    const bool encryptionObject = options.protection == Protection::EncryptionObject;
+    const std::string others = StreamPropertiesObject(VideoStreamType, written.videoStream, false, videoType.s) +
+                               Object(HeaderExtension, extensionBody.s) + Object(ExtendedContentDescription, description.s) +
+                               (encryptionObject ? Object(ContentEncryption, std::string(16, '\0')) : std::string());
 
     const uint64_t dataSize = 50 + packets.size();
+    const uint64_t fileSize = 30 + 104 + others.size() + dataSize; // 104: the File Properties object
     Bytes fileProperties;
-    fileProperties.Zeros(16).U64(0).U64(0).U64(options.unfinishedHeader ? 0 : written.packetCount)
+    fileProperties.Zeros(16).U64(options.unfinishedHeader ? 0 : fileSize).U64(0).U64(options.unfinishedHeader ? 0 : written.packetCount)
         .U64(static_cast<uint64_t>(lastTime - options.firstTime) + options.prerollMs * 10000ull)
         .U64(static_cast<uint64_t>(lastTime - options.firstTime)).U64(options.prerollMs)
         .U32(options.unfinishedHeader ? 1 : 2).U32(options.packetSize).U32(options.packetSize).U32(6000000);
-
-    Bytes extensionBody;
-    extensionBody.Guid(HeaderExtensionReserved).U16(6).U32(static_cast<uint32_t>(headerExtensionChildren.size())).Raw(headerExtensionChildren);
-    std::string children = Object(FileProperties, fileProperties.s) + StreamPropertiesObject(VideoStreamType, written.videoStream, false, videoType.s) +
-                           Object(HeaderExtension, extensionBody.s) + Object(ExtendedContentDescription, description.s);
-    unsigned childCount = 4;
-    if (options.protection == Protection::EncryptionObject) {
-        children += Object(ContentEncryption, std::string(16, '\0'));
-        ++childCount;
-    }
+    const std::string children = Object(FileProperties, fileProperties.s) + others;
     Bytes header;
-    header.Guid(HeaderObject).U64(30 + children.size()).U32(childCount).U8(1).U8(2).Raw(children);
-    // The file size in the File Properties is known only now.
-    const uint64_t fileSize = header.s.size() + dataSize;
-    if (!options.unfinishedHeader) {
-        const size_t fileSizeAt = 30 + 24 + 16;
-        std::memcpy(&header.s[fileSizeAt], &fileSize, 8);
-    }
+    header.Guid(HeaderObject).U64(30 + children.size()).U32(encryptionObject ? 5 : 4).U8(1).U8(2).Raw(children);
     Bytes data;
     data.Guid(DataObject).U64(options.unfinishedHeader ? 0 : dataSize).Zeros(16)
         .U64(options.unfinishedHeader ? 0 : written.packetCount).U8(1).U8(1);
