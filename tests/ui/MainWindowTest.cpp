@@ -1,5 +1,7 @@
 #include "tests/ui/MainWindowFixture.h"
 
+#include <commctrl.h>
+
 #include <functional>
 
 namespace ui_test {
@@ -7,45 +9,72 @@ namespace {
 
 using namespace testing_support;
 
+struct Kind {
+    const char* windowClass;
+    DWORD mask;
+    DWORD bits;
+};
+// The dialog manager may mark the focused push button as the default one.
+const Kind kPushButton{"Button", (BS_TYPEMASK & ~BS_DEFPUSHBUTTON) | WS_TABSTOP, BS_PUSHBUTTON | WS_TABSTOP};
+const Kind kCheckBox{"Button", BS_TYPEMASK | WS_TABSTOP, BS_AUTOCHECKBOX | WS_TABSTOP};
+const Kind kEdit{"Edit", ES_AUTOHSCROLL | WS_TABSTOP | ES_MULTILINE, ES_AUTOHSCROLL | WS_TABSTOP};
+const Kind kDropList{"ComboBox", 0x3 | CBS_SORT | WS_TABSTOP, CBS_DROPDOWNLIST | CBS_SORT | WS_TABSTOP};
+const Kind kProgress{PROGRESS_CLASSA, 0, 0};
+
+const struct {
+    int id;
+    const Kind& kind;
+    const char* caption; // null where the initialisation puts the text
+    bool enabled;
+} kControls[] = {
+    {IDC_CONVERT_SINGLE, kPushButton, "Convert Single File...", true},
+    {IDC_GRAPH_LIST, kDropList, nullptr, true},
+    {IDC_START_AUTO, kPushButton, "Start Auto Converter", true},
+    {IDC_STOP_AUTO, kPushButton, "Stop Auto Converter", false},
+    {IDC_DELETE_SOURCE, kCheckBox, "Delete original after conversion", true},
+    {IDC_OUTPUT_EXT, kEdit, nullptr, true},
+    {IDC_INPUT_EXT, kEdit, nullptr, true},
+    {IDC_INPUT_PATH, kEdit, nullptr, true},
+    {IDC_BROWSE_INPUT, kPushButton, "...", true},
+    {IDC_CONFIGURE, kPushButton, "Configure", true},
+    {IDC_OUTPUT_PATH, kEdit, nullptr, true},
+    {IDC_BROWSE_OUTPUT, kPushButton, "...", true},
+    {IDC_STARTUP_WINDOWS, kCheckBox, "Startup with Windows", false},
+    {IDC_HIDE_ON_STARTUP, kCheckBox, "Hide on startup", true},
+    {IDC_AUTOSTART, kCheckBox, "AutoStart Auto Converter", true},
+    {IDC_PROGRESS, kProgress, nullptr, true},
+    {IDC_SYNC_DIRS, kCheckBox, "Sync Input && Output directories", false},
+    {IDC_APPLY, kPushButton, "Apply Settings", false},
+    {IDC_CANCEL_CHANGES, kPushButton, "Cancel Changes", false},
+};
+
+constexpr int kCheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTOSTART};
+
 class MainWindowSettings : public MainWindow {
 protected:
     void ExpectShown(const CConverterSettings& shown)
     {
-        EXPECT_EQ(shown.InputPath, Text(IDC_INPUT_PATH));
-        EXPECT_EQ(shown.OutputPath, Text(IDC_OUTPUT_PATH));
-        EXPECT_EQ(shown.InputExt, Text(IDC_INPUT_EXT));
-        EXPECT_EQ(shown.OutputExt, Text(IDC_OUTPUT_EXT));
-        EXPECT_EQ(shown.UseFilterGraph, Text(IDC_GRAPH_LIST)); // a drop-down list's text is its selection
+        // A drop-down list's text is its selection.
+        const std::pair<int, std::string> texts[] = {{IDC_INPUT_PATH, shown.InputPath}, {IDC_OUTPUT_PATH, shown.OutputPath},
+            {IDC_INPUT_EXT, shown.InputExt}, {IDC_OUTPUT_EXT, shown.OutputExt}, {IDC_GRAPH_LIST, shown.UseFilterGraph}};
+        for (const auto& [id, text] : texts)
+            EXPECT_EQ(text, Text(id)) << id;
         const DWORD checks[] = {shown.DeleteSourceFile, shown.HideOnStartup, shown.AutoStartConvert};
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(checks[i] ? BST_CHECKED : BST_UNCHECKED, ::IsDlgButtonChecked(window, kCheckBoxes[i])) << i;
     }
-
     CConverterSettings Stored()
     {
         CConverterSettings stored;
         stored.Load(profile);
         return stored;
     }
-
     void ExpectPending(bool pending)
     {
         EXPECT_EQ(pending, Enabled(IDC_APPLY));
         EXPECT_EQ(pending, Enabled(IDC_CANCEL_CHANGES));
     }
-
-    void ExpectWorker(bool running)
-    {
-        EXPECT_TRUE(WaitForWorker(running));
-        EXPECT_EQ(!running, Enabled(IDC_START_AUTO));
-        EXPECT_EQ(running, Enabled(IDC_STOP_AUTO));
-    }
-
     void CreateGraphFile(const std::string& name) { WriteFileBytes(programDirectory + name, "<GRAPH/>"); }
-    // The keyboard's way through the list raises the list's own notification.
-    void NextGraph() { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); }
-
-    static constexpr int kCheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTOSTART};
 };
 
 TEST_F(MainWindowSettings, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChangesWhichUndoesThem)
@@ -57,12 +86,13 @@ TEST_F(MainWindowSettings, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCance
     Open();
     ExpectShown(settings);
     ExpectPending(false);
-    ExpectWorker(false);
 
+    // An edit box announces a new text with EN_CHANGE like typing; the keyboard's way through the
+    // list raises the list's own notification.
     std::vector<std::function<void()>> edits;
     for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT})
-        edits.push_back([this, id] { SetText(id, "X:\\" + std::to_string(id)); });
-    edits.push_back([this] { NextGraph(); });
+        edits.push_back([this, id] { ::SetWindowTextA(Item(id), ("X:\\" + std::to_string(id)).c_str()); });
+    edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
     for (int id : kCheckBoxes)
         edits.push_back([this, id] { Click(id); });
     for (size_t i = 0; i < edits.size(); ++i) {
@@ -76,51 +106,15 @@ TEST_F(MainWindowSettings, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCance
     for (auto& edit : edits)
         edit();
     Click(IDC_APPLY);
-    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(0, questions);
     ExpectPending(false);
-    ExpectWorker(false); // AutoStartConvert is set now, but applying starts no worker
+    EXPECT_TRUE(Enabled(IDC_START_AUTO)); // AutoStartConvert is set now, but applying starts no worker
     ExpectShown(settings);
     ExpectShown(Stored());
     // Each check box to its own setting: no two of them had the same state in both rounds.
     Click(IDC_HIDE_ON_STARTUP);
     Click(IDC_APPLY);
     ExpectShown(Stored());
-
-    Click(IDC_CONFIGURE); // only says so
-    EXPECT_EQ(std::vector<std::string>{std::to_string(MB_OK) + " Not implemented yet"}, questions);
-}
-
-TEST_F(MainWindowSettings, WorkerButtonsAndTheRestartQuestionOfApply)
-{
-    settings.AutoStartConvert = 1;
-    Open();
-    ExpectWorker(true);
-    const std::string storedOutput = settings.OutputPath;
-    SetText(IDC_OUTPUT_PATH, "Y:\\Converted");
-
-    // No: nothing applied, the edit stays pending, the same worker goes on.
-    answer = IDNO;
-    Click(IDC_APPLY);
-    const std::string question = std::to_string(MB_YESNO)
-        + " Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
-    EXPECT_EQ(std::vector<std::string>{question}, questions);
-    EXPECT_EQ(storedOutput, settings.OutputPath);
-    EXPECT_EQ("", Stored().OutputPath);
-    ExpectPending(true);
-    ExpectWorker(true);
-
-    // Yes: stored, with a new worker.
-    answer = IDYES;
-    Click(IDC_APPLY);
-    EXPECT_EQ(2u, questions.size());
-    EXPECT_EQ("Y:\\Converted", Stored().OutputPath);
-    ExpectPending(false);
-    ExpectWorker(true);
-    EXPECT_EQ(2, workerStarts.load());
-
-    Click(IDC_STOP_AUTO); // waits for the worker's end
-    EXPECT_FALSE(autoConverter.AutoConvertRunning());
-    ExpectWorker(false);
 }
 
 TEST_F(MainWindowSettings, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
@@ -129,9 +123,9 @@ TEST_F(MainWindowSettings, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted
         CreateGraphFile(name);
     ::CreateDirectoryA((programDirectory + "folder.xgr").c_str(), nullptr);
 
-    // The list's exact search ignores case; a stored choice no longer listed selects the first entry.
+    // The list's exact search ignores case; a stored choice not listed selects the first entry.
     const std::pair<const char*, const char*> cases[] = {
-        {"ALPHA.XGR", "Alpha.xgr"}, {"Alpha.xg", kInternalGraphName}, {"gone.xgr", kInternalGraphName}};
+        {"ALPHA.XGR", "Alpha.xgr"}, {"Alpha.xg", kInternalGraphName}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         settings.UseFilterGraph = c.first;
@@ -146,7 +140,7 @@ TEST_F(MainWindowSettings, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted
         EXPECT_EQ(c.second, Text(IDC_GRAPH_LIST));
         EXPECT_EQ(c.first, settings.UseFilterGraph); // replaced only by Apply
         ExpectPending(false);
-        Close();
+        dialog.reset();
     }
 }
 
@@ -154,11 +148,7 @@ TEST_F(MainWindow, SystemMenuAboutItemAndTheTrayIconThatBringsTheMinimisedWindow
 {
     Open();
     HMENU menu = ::GetSystemMenu(window, FALSE);
-    const int last = ::GetMenuItemCount(menu) - 1;
-    EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), ::GetMenuItemID(menu, last));
-    char text[64] = {};
-    ::GetMenuStringA(menu, last, text, sizeof(text), MF_BYPOSITION);
-    EXPECT_STREQ("&About Halvern...", text);
+    EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), ::GetMenuItemID(menu, ::GetMenuItemCount(menu) - 1));
 
     // Minimised is hidden, with no taskbar button; only a double-click on the icon brings it back.
     ::ShowWindow(window, SW_SHOWNORMAL);
@@ -178,6 +168,31 @@ TEST_F(MainWindow, SystemMenuAboutItemAndTheTrayIconThatBringsTheMinimisedWindow
         below = ::GetWindow(below, GW_HWNDNEXT);
     EXPECT_EQ(other, below) << "the window did not come on top";
     ::DestroyWindow(other);
+}
+
+// The template as the created window shows it: every control but the labels and frames, in
+// template order (which is also the tab order), with its kind, caption and state.
+TEST_F(MainWindow, TemplateMakesTheseControlsInTabOrder)
+{
+    Open();
+    std::vector<HWND> controls;
+    for (HWND control = ::GetWindow(window, GW_CHILD); control; control = ::GetWindow(control, GW_HWNDNEXT))
+        if (static_cast<short>(::GetDlgCtrlID(control)) != IDC_STATIC)
+            controls.push_back(control);
+    ASSERT_EQ(std::size(kControls), controls.size());
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const auto& row = kControls[i];
+        SCOPED_TRACE(row.id);
+        EXPECT_EQ(row.id, ::GetDlgCtrlID(controls[i]));
+        char windowClass[64] = {};
+        ::GetClassNameA(controls[i], windowClass, sizeof(windowClass));
+        EXPECT_STRCASEEQ(row.kind.windowClass, windowClass);
+        const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(controls[i], GWL_STYLE));
+        EXPECT_EQ(row.kind.bits | WS_VISIBLE, style & (row.kind.mask | WS_VISIBLE));
+        const std::string caption = WindowText(controls[i]);
+        EXPECT_EQ(row.caption ? row.caption : caption, caption);
+        EXPECT_EQ(row.enabled, ::IsWindowEnabled(controls[i]) != FALSE);
+    }
 }
 
 } // namespace

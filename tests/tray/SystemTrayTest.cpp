@@ -1,0 +1,273 @@
+// The icon's life (add, balloons, re-adds on the shell's broadcasts, delete), its text fields.
+
+#include "tray/SystemTray.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr UINT kIconId = 128;
+
+// A scripted stand-in for the shell and the version queries, recording every record it is handed.
+// Like the real shell it keeps one icon: it refuses to add an icon it shows, and to modify or
+// delete one it does not. It must outlive the trays made from it: their destructors still call it.
+struct FakeShell {
+    DWORD Version = 0x0A280105; // GetVersion of NT 5.1: major version in the low byte
+    DWORD PlatformId = VER_PLATFORM_WIN32_NT;
+    DWORD MajorVersion = 5;
+    UINT CodePage = CP_ACP;
+    bool Shown = false;                 // a re-created taskbar shows no icon
+    bool RefuseNext = false;            // the next call fails and changes nothing
+    std::vector<NOTIFYICONDATAA> Calls; // the records, in order
+
+    CSystemTray::Platform Make()
+    {
+        auto shell = [this](DWORD message, NOTIFYICONDATAA* record) {
+            Calls.push_back(*record);
+            if (std::exchange(RefuseNext, false) || (message == NIM_ADD) == Shown)
+                return FALSE;
+            Shown = message != NIM_DELETE;
+            return TRUE;
+        };
+        auto versionEx = [this](OSVERSIONINFOA* info) {
+            info->dwMajorVersion = MajorVersion;
+            info->dwPlatformId = PlatformId;
+            return TRUE;
+        };
+        return {shell, [this] { return Version; }, versionEx, CodePage};
+    }
+};
+
+// A real top-level window to stand for the main dialog.
+class OwnerWindow : public CWnd {
+public:
+    OwnerWindow() { CreateEx(0, "Tray test owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
+};
+
+BOOL AddHalvern(CSystemTray& tray, OwnerWindow& owner, const char* tooltip = "Halvern")
+{
+    return tray.AddToTray(&owner, WM_TRAY_CALLBACK, tooltip, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), kIconId);
+}
+void SendTaskbarCreated(CSystemTray& tray) { ::SendMessageA(tray.m_hWnd, TaskbarCreatedMessage(), 0, 0); }
+void SendWorkAreaChange(CSystemTray& tray) { ::SendMessageA(tray.m_hWnd, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0); }
+std::string Field(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+void ExpectState(const CSystemTray& tray, BOOL absent, BOOL deleted)
+{
+    EXPECT_EQ(tray.IconAbsent, absent);
+    EXPECT_EQ(tray.IconDeleted, deleted);
+}
+
+// An icon needs the low byte of GetVersion, the major version, at 4 whatever the 9x and build
+// bits; balloons need the NT family from version 5. Without them the shell is never called.
+TEST(SystemTray, VersionsDecideWhetherThereAreAnIconAndBalloons)
+{
+    const struct {
+        DWORD version, platformId, major;
+        BOOL icon, balloons;
+    } cases[] = {
+        {0x00000003, VER_PLATFORM_WIN32_NT, 5, FALSE, TRUE},
+        {0x80000A03, VER_PLATFORM_WIN32_NT, 4, FALSE, FALSE},
+        {0x05650004, VER_PLATFORM_WIN32_WINDOWS, 4, TRUE, FALSE},
+        {0xC0000A04, VER_PLATFORM_WIN32_WINDOWS, 5, TRUE, FALSE},
+        {0x0A280105, VER_PLATFORM_WIN32_NT, 10, TRUE, TRUE},
+    };
+    OwnerWindow owner;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.platformId << " " << c.major);
+        FakeShell shell;
+        shell.Version = c.version;
+        shell.PlatformId = c.platformId;
+        shell.MajorVersion = c.major;
+        auto tray = std::make_unique<CSystemTray>(shell.Make());
+        EXPECT_EQ(tray->BalloonsAvailable, c.balloons);
+        EXPECT_FALSE(tray->ShowBalloonNotice("orphan", nullptr, NIIF_NONE, 10)); // the shell has no icon
+        EXPECT_EQ(AddHalvern(*tray, owner), c.icon);
+        ExpectState(*tray, !c.icon, !c.icon);
+        EXPECT_TRUE(tray->RemoveFromTray());
+        tray.reset();
+        EXPECT_EQ(shell.Calls.size(), (c.balloons ? 1u : 0u) + (c.icon ? 2u : 0u)) << "a balloon, add and delete";
+    }
+}
+
+TEST(SystemTray, AddBalloonsAndReaddsHandTheShellWholeRecords)
+{
+    FakeShell shell;
+    shell.CodePage = 932; // where "\x82\xa0" is one character
+    OwnerWindow owner;
+    CSystemTray tray(shell.Make());
+    ASSERT_TRUE(AddHalvern(tray, owner, (std::string(126, 't') + "\x82\xa0").c_str()));
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    const NOTIFYICONDATAA add = shell.Calls.back();
+    // Up to and including dwInfoFlags: the size the shell reads as the version-2 record.
+    EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD));
+    EXPECT_EQ(add.hWnd, owner.m_hWnd); // notifications go to the owner, not the tray's window
+    EXPECT_EQ(add.uID, kIconId);
+    EXPECT_EQ(add.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    // Each text field is cut at its own size, at whole characters of the tray's code page.
+    EXPECT_EQ(Field(add.szTip, sizeof(add.szTip)), std::string(126, 't'));
+
+    // A balloon changes only the balloon of the icon the shell knows by window and id.
+    EXPECT_TRUE(tray.ShowBalloonNotice("Converting : C:\\rec\\Show.dvr-ms\nDone!", "ERROR", NIIF_ERROR, 10));
+    const NOTIFYICONDATAA balloon = shell.Calls.back();
+    EXPECT_EQ(memcmp(&balloon, &add, offsetof(NOTIFYICONDATAA, uFlags)), 0);
+    EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_EQ(Field(balloon.szInfo, 256), "Converting : C:\\rec\\Show.dvr-ms\nDone!");
+    EXPECT_EQ(Field(balloon.szInfoTitle, 64), "ERROR");
+    EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_ERROR));
+    EXPECT_EQ(balloon.uTimeout, 10000u);
+    // A refused one as well leaves no text for a re-add.
+    shell.RefuseNext = true;
+    const std::string text = std::string(254, 'x') + "\x82\xa0";
+    const std::string title = std::string(62, 'y') + "\x82\xa0";
+    EXPECT_FALSE(tray.ShowBalloonNotice(text.c_str(), title.c_str(), NIIF_NONE, 3));
+    EXPECT_EQ(Field(shell.Calls.back().szInfo, 256), std::string(254, 'x'));
+    EXPECT_EQ(Field(shell.Calls.back().szInfoTitle, 64), std::string(62, 'y'));
+    EXPECT_EQ(shell.Calls.back().uTimeout, 3000u); // the fields after them are not overrun
+
+    // The re-add after a taskbar restart repeats the add's fields, flags included, and no balloon.
+    // The shell tells every top-level window, the tray's hidden one too.
+    shell.Shown = false;
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0,
+                                      SMTO_ABORTIFHUNG, 60000, &result));
+    ASSERT_EQ(shell.Calls.size(), 4u);
+    EXPECT_EQ(memcmp(&shell.Calls.back(), &add, offsetof(NOTIFYICONDATAA, dwState)), 0);
+    EXPECT_EQ(shell.Calls.back().szInfo[0], '\0');
+    // Only a work-area change re-adds: the shell refuses to add the icon it shows, the modify finds it.
+    for (WPARAM flag : {WPARAM{0}, WPARAM{SPI_SETDESKWALLPAPER}, WPARAM{SPI_SETNONCLIENTMETRICS}})
+        ::SendMessageA(tray.m_hWnd, WM_SETTINGCHANGE, flag, reinterpret_cast<LPARAM>("intl"));
+    SendWorkAreaChange(tray);
+    EXPECT_EQ(shell.Calls.size(), 6u);
+    ExpectState(tray, FALSE, FALSE);
+
+    EXPECT_TRUE(tray.RemoveFromTray());
+    ExpectState(tray, TRUE, TRUE);
+    shell.Shown = false;
+    SendTaskbarCreated(tray);
+    SendWorkAreaChange(tray);
+    EXPECT_EQ(shell.Calls.size(), 7u) << "nothing comes back after a delete";
+}
+
+// The broadcasts bring the icon back whenever it should be there: at logon the taskbar may not
+// exist yet, and a hidden window could never be reached without its icon. Only a delete the
+// shell took ends it.
+TEST(SystemTray, RefusedCallsAreMadeGoodLater)
+{
+    FakeShell shell;
+    OwnerWindow owner;
+    auto tray = std::make_unique<CSystemTray>(shell.Make());
+    shell.RefuseNext = true;
+    EXPECT_FALSE(AddHalvern(*tray, owner));
+    ExpectState(*tray, TRUE, TRUE);
+    SendTaskbarCreated(*tray);
+    ExpectState(*tray, FALSE, FALSE);
+
+    shell.RefuseNext = true;
+    EXPECT_FALSE(tray->RemoveFromTray());
+    ExpectState(*tray, FALSE, FALSE);
+    shell.Shown = false;
+    shell.RefuseNext = true;
+    SendTaskbarCreated(*tray); // the add is refused and there is nothing to modify
+    ExpectState(*tray, TRUE, FALSE);
+    EXPECT_FALSE(tray->RemoveFromTray()); // the shell has no icon to delete
+    SendWorkAreaChange(*tray);
+    ExpectState(*tray, FALSE, FALSE);
+    EXPECT_EQ(shell.Calls.size(), 7u);
+
+    const HWND window = tray->m_hWnd;
+    tray.reset();
+    EXPECT_FALSE(::IsWindow(window));
+    ASSERT_EQ(shell.Calls.size(), 8u);
+    EXPECT_FALSE(shell.Shown) << "the shell took a delete";
+    EXPECT_EQ(shell.Calls.back().uFlags, 0u);
+}
+
+TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimitAndAreZeroFilled)
+{
+    constexpr UINT kShiftJis = 932;
+    constexpr UINT kWestern = 1252;
+    const std::string a126(126, 'a');
+    const std::string hiraganaA = "\x82\xa0"; // one double-byte character in code page 932
+    const struct {
+        size_t size;
+        std::string text;
+        UINT codePage;
+        std::string expected;
+    } cases[] = {
+        {128, a126 + hiraganaA, kShiftJis, a126}, // would leave no room for the terminator
+        {128, a126 + hiraganaA, kWestern, a126 + "\x82"}, // two characters there, and the first fits
+        {128, a126.substr(1) + hiraganaA + "z", kShiftJis, a126.substr(1) + hiraganaA},
+        {128, a126 + "\xb1zz", kShiftJis, a126 + "\xb1"}, // a one-byte katakana: lead bytes, not "above 127"
+        {64, "abc\x82", kShiftJis, "abc"}, // a lead byte without its trail byte
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        std::string field(c.size, '\xCC');
+        CopyTextField(&field[0], field.size(), c.text.c_str(), c.codePage);
+        EXPECT_EQ(field, c.expected + std::string(c.size - c.expected.size(), '\0'));
+    }
+    char field[4] = "xyz";
+    CopyTextField(field, sizeof(field), nullptr, kWestern);
+    EXPECT_EQ(std::string(field, 4), std::string(4, '\0'));
+}
+
+// Balloons from conversion threads (four workers, text and title "w/i" for w + 1 seconds) and
+// re-adds on the window's thread share the one record: the shell gets whole operations, one at a time.
+TEST(SystemTray, BalloonsAndReaddsNeverInterleave)
+{
+    OwnerWindow owner;
+    std::atomic<int> inFlight{0};
+    std::atomic<int> faults{0};
+    int balloons = 0; // counted one call at a time
+    CSystemTray::Platform platform; // the system's versions: an icon and balloons under Wine
+    platform.ShellNotifyIcon = [&](DWORD message, NOTIFYICONDATAA* record) {
+        const NOTIFYICONDATAA copy = *record;
+        const std::string text = Field(copy.szInfo, sizeof(copy.szInfo));
+        const bool whole = message == NIM_MODIFY
+            ? copy.uFlags == NIF_INFO && !text.empty() && text == Field(copy.szInfoTitle, sizeof(copy.szInfoTitle))
+                && copy.uTimeout == static_cast<UINT>(text[0] - '0' + 1) * 1000
+            : copy.uFlags == (message == NIM_ADD ? NIF_MESSAGE | NIF_ICON | NIF_TIP : 0u) && text.empty();
+        faults += inFlight.fetch_add(1) != 0 || !whole;
+        for (int i = 0; i < 4; ++i)
+            ::SwitchToThread(); // so that a writer that does not wait for the call is caught
+        faults += memcmp(record, &copy, sizeof(copy)) != 0;
+        balloons += message == NIM_MODIFY;
+        inFlight.fetch_sub(1);
+        return TRUE;
+    };
+    CSystemTray tray(platform);
+    ASSERT_TRUE(AddHalvern(tray, owner));
+
+    std::atomic<int> finished{0};
+    std::vector<std::thread> workers;
+    for (int worker = 0; worker < 4; ++worker) {
+        workers.emplace_back([&, worker] {
+            for (int index = 0; index < 300; ++index) {
+                const std::string text = std::to_string(worker) + "/" + std::to_string(index);
+                tray.ShowBalloonNotice(text.c_str(), text.c_str(), NIIF_NONE, worker + 1);
+            }
+            ++finished;
+        });
+    }
+    do {
+        SendTaskbarCreated(tray);
+        SendWorkAreaChange(tray);
+    } while (finished < 4);
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_TRUE(tray.RemoveFromTray());
+    EXPECT_EQ(faults, 0);
+    EXPECT_EQ(balloons, 4 * 300);
+}
+
+} // namespace
