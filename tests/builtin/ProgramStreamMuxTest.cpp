@@ -1,12 +1,11 @@
 // The multiplexer and the file writer in Wine's Filter Graph Manager, fed by a test source that
-// plays ffmpeg-made elementary streams; the output judged by ffprobe and ffmpeg. Remuxes of both
-// streams together are the end-to-end test's; here, each stream alone, inputs that misbehave, and
-// how the writer writes, shares and fails.
+// plays ffmpeg-made elementary streams; the streams taken out again by ffmpeg. Remuxes of both
+// streams together are the end-to-end test's; here, a stream alone, inputs that misbehave, and how
+// the writer writes, shares and fails.
 
 #include "tests/builtin/GraphFixture.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -285,34 +284,17 @@ TEST_F(ProgramStreamMuxTest, TheFiltersFaceTheGraph)
     EXPECT_EQ("old", testing_support::ReadFileBytes(output_));
 }
 
-TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneExactlyForItsLengthAndClosesTheFileBeforeCompleting)
+// Video alone (audio alone is the failed-write test's), into a larger file that it replaces. Its
+// times are the multiplexer core's test's and the end-to-end test's.
+TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneAndClosesTheFileBeforeCompleting)
 {
-    const struct {
-        const char* video;
-        const char* audio;
-        const char* codec;
-    } cases[] = {
-        {"es\\video-bframes.m2v", nullptr, "mpeg2video"},
-        {nullptr, "es\\audio.ac3", "ac3"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.codec);
-        testing_support::WriteFileBytes(output_, std::string(8 << 20, 'x')); // replaced, not overwritten
-        ASSERT_EQ(S_OK, Build(c.video, c.audio, output_));
-        ASSERT_EQ(EC_COMPLETE, RunToEnd());
-        // Whoever waits for the completion reads or deletes the file next.
-        EXPECT_TRUE(FileIsClosed(output_));
-        EXPECT_LT(FileSize(output_), 8u << 20);
-        const std::string probe = Tool("/usr/bin/ffprobe -v warning -show_entries format=format_name,duration:stream=codec_name "
-                                       "-of default=nw=1:nk=1 " + testing_support::UnixPath(output_));
-        const std::string kinds = std::string(c.codec) + "\nmpeg\n";
-        ASSERT_EQ(kinds, probe.substr(0, kinds.size()));
-        const double duration = std::atof(probe.c_str() + kinds.size());
-        const std::vector<Unit>& units = (c.video ? source_->video : source_->audio)->units;
-        const double expected = c.video ? units.size() * 0.04 : (2 * units.back().start - units[units.size() - 2].start) / 1e7;
-        EXPECT_NEAR(expected, duration, 0.04);
-        EXPECT_TRUE(Extract(c.video ? "0:v" : "0:a", c.codec) == (c.video ? source_->video : source_->audio)->bytes);
-    }
+    testing_support::WriteFileBytes(output_, std::string(8 << 20, 'x'));
+    ASSERT_EQ(S_OK, Build("es\\video-bframes.m2v", nullptr, output_));
+    ASSERT_EQ(EC_COMPLETE, RunToEnd());
+    // Whoever waits for the completion reads or deletes the file next.
+    EXPECT_TRUE(FileIsClosed(output_));
+    EXPECT_LT(FileSize(output_), 8u << 20);
+    EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes);
 }
 
 TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
@@ -379,8 +361,8 @@ TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
     }
 }
 
-// Small pieces are gathered into full-buffer writes, large ones go straight through, every byte
-// lands in order, and a full disk is reported.
+// Small pieces are gathered into full-buffer writes, large ones go straight through, and every
+// byte lands in order. (A full disk is the failed-write test's.)
 TEST(FileWriterTest, BufferedOutputWritesEveryByteInLargeWrites)
 {
     const std::string path = testing_support::MakeScratchDirectory("halvern-writer") + "out.bin";
@@ -402,10 +384,6 @@ TEST(FileWriterTest, BufferedOutputWritesEveryByteInLargeWrites)
         ASSERT_EQ(S_OK, append(size));
     ASSERT_EQ(S_OK, output.Finish());
     EXPECT_TRUE(testing_support::ReadFileBytes(path) == written);
-
-    ASSERT_EQ(S_OK, output.Open(L"Z:\\dev\\full"));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), append(2u << 20));
-    output.Close();
 }
 
 } // namespace
