@@ -160,33 +160,21 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
         o.audioDelay = -2000000;
     });
     ASSERT_EQ(S_OK, MakeSource(path));
-    // One recording per filter; it says it is a source, and every pin tells the graph the length.
+    // One recording per filter, and it says it is a source. (Its pins' names and the length they
+    // report are the conversion test's.)
     ComPtr<IFileSourceFilter> file;
     ComPtr<IAMFilterMiscFlags> flags;
     ASSERT_EQ(S_OK, source_.As(&file));
     ASSERT_EQ(S_OK, source_.As(&flags));
     EXPECT_EQ(E_UNEXPECTED, file->Load(L"C:\\other.dvr-ms", nullptr));
     EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
-    // Audio first, captions next, video last, named as the media centre's source names them.
-    std::vector<ComPtr<IPin>> pins = SourcePins();
-    ASSERT_EQ(3u, pins.size());
-    for (size_t i = 0; i < pins.size(); ++i) {
-        PIN_INFO info;
-        ComPtr<IMediaSeeking> seeking;
-        LONGLONG duration = 0;
-        ASSERT_EQ(S_OK, pins[i]->QueryPinInfo(&info));
-        info.pFilter->Release();
-        EXPECT_EQ(L"DVR Out - " + std::to_wstring(i + 1), std::wstring(info.achName));
-        ASSERT_EQ(S_OK, pins[i].As(&seeking));
-        ASSERT_EQ(S_OK, seeking->GetDuration(&duration));
-        EXPECT_NEAR(3 * 10000000ll, duration, 500000);
-    }
-    pins.clear();
     BuildAndRun();
     ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
     EXPECT_EQ(0, Count(EC_ERRORABORT));
 
-    const int audioPin = 0, videoPin = recorder_->PinCount() - 1;
+    // Audio first, captions next, video last.
+    ASSERT_EQ(3, recorder_->PinCount());
+    const int audioPin = 0, videoPin = 2;
     const AM_MEDIA_TYPE& audioType = recorder_->In(audioPin).ConnectedType().Get();
     EXPECT_TRUE(audioType.majortype == MEDIATYPE_Audio && audioType.subtype == Ac3Subtype);
     EXPECT_EQ(48000u, reinterpret_cast<const WAVEFORMATEX*>(audioType.pbFormat)->nSamplesPerSec);
