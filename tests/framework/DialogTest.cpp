@@ -1,5 +1,4 @@
 #include "framework/Dialog.h"
-#include "framework/FileDialog.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
 
@@ -46,10 +45,7 @@ protected:
         probes += msg == WM_PROBE;
         if (scriptOnShow ? firstShow : msg == WM_TIMER) {
             owner = ::GetWindow(m_hWnd, GW_OWNER);
-            if (destroy)
-                ::DestroyWindow(m_hWnd);
-            else
-                EndDialog(7);
+            destroy ? (void)::DestroyWindow(m_hWnd) : EndDialog(7);
         }
         return msg == WM_PROBE;
     }
@@ -103,18 +99,6 @@ TEST_F(DialogTest, ModalRunIsOwnedByTheParentElseTheMainWindow)
         EXPECT_EQ(7, dialog.DoModal());
         EXPECT_EQ(explicitParent ? parent.m_hWnd : mainWindow.m_hWnd, dialog.owner);
     }
-}
-
-TEST(FileDialog, PreparesTheSystemsRecordFromBarNotation)
-{
-    CFileDialog dialog(TRUE, nullptr, "E:\\Rec\\News.dvr-ms", OFN_FILEMUSTEXIST, "In (*.dvr-ms)|*.dvr-ms|All|*.*||");
-    const char filter[] = "In (*.dvr-ms)\0*.dvr-ms\0All\0*.*\0"; // and the terminator of the list
-    EXPECT_EQ(std::string(filter, sizeof(filter)), std::string(dialog.m_ofn.lpstrFilter, sizeof(filter)));
-    EXPECT_EQ(std::string("A\0*.a\0\0", 7), FileDialogFilter("A|*.a")) << "a list without its closing bars ends";
-    EXPECT_GE(dialog.m_ofn.nMaxFile, static_cast<DWORD>(MAX_PATH));
-    EXPECT_EQ("E:\\Rec\\News.dvr-ms", dialog.GetPathName());
-    EXPECT_EQ("News.dvr-ms", dialog.GetFileName());
-    EXPECT_EQ("Show.dvr-ms", CFileDialog(FALSE, nullptr, "Show.dvr-ms").GetFileName());
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+// The framework's tests run without Halvern's application object; this one stands in.
+static CWinApp testApp;
+
 // The profile lies in HKCU\Software\<maker>\<the executable's base name> once a maker is set.
 TEST(Profile, NeedsAMakerAndGivesTheDefaultForAValueOfTheOtherType)
 {

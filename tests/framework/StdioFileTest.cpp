@@ -15,34 +15,30 @@ static std::vector<std::string> ReadAllLines(CStdioFile& file)
     return lines;
 }
 
-TEST(StdioFile, LinesSplitAtLineFeedsAndDropOnlyACarriageReturnBeforeOne)
+TEST(StdioFile, LinesSplitAtLineFeedsDropOnlyACarriageReturnBeforeOneAndCreateTruncatesAndHoldsTheFile)
 {
+    const std::string directory = MakeScratchDirectory("stdio");
     const std::string head = "one\r\ntwo\rthree\n\n";
     // Past the 4096-byte buffer: a carriage return ends the first one, a CR LF straddles another's end.
     std::string longLine(4096 * 24 + 4095 - head.size(), 'x');
     longLine[4095 - head.size()] = '\r';
-    const std::string path = MakeScratchDirectory("stdio-lines") + "lines.txt";
-    WriteFileBytes(path, head + longLine + "\r\nlast\r");
+    WriteFileBytes(directory + "lines.txt", head + longLine + "\r\nlast\r");
     const std::vector<std::string> expected = {"one", "two\rthree", "", longLine, "last\r"};
     CStdioFile file;
-    ASSERT_TRUE(file.Open(path.c_str(), CStdioFile::modeRead | CStdioFile::typeText));
+    ASSERT_TRUE(file.Open((directory + "lines.txt").c_str(), CStdioFile::modeRead | CStdioFile::typeText));
     EXPECT_EQ(expected, ReadAllLines(file));
     file.SeekToBegin();
     EXPECT_EQ(expected, ReadAllLines(file)) << "rewinding gives the same lines again";
-    EXPECT_FALSE(CStdioFile().Open((path + ".none").c_str(), CStdioFile::modeRead));
-}
 
-TEST(StdioFile, CreateTruncatesWritesBytesAsGivenAndHoldsTheFileExclusively)
-{
-    const std::string path = MakeScratchDirectory("stdio-create") + "out.tmp";
+    const std::string path = directory + "out.tmp";
     WriteFileBytes(path, std::string(5000, 'o'));
-    CStdioFile file;
-    ASSERT_TRUE(file.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
-                                            | CStdioFile::shareExclusive | CStdioFile::typeText));
-    ASSERT_TRUE(file.WriteString("a\r\nb\n"));
+    CStdioFile out;
+    ASSERT_TRUE(out.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite
+                                           | CStdioFile::shareExclusive | CStdioFile::typeText));
+    ASSERT_TRUE(out.WriteString("a\r\nb\n"));
     EXPECT_FALSE(CStdioFile().Open(path.c_str(), CStdioFile::modeRead)) << "nobody else may open it";
-    file.SeekToBegin();
-    EXPECT_EQ(std::vector<std::string>({"a", "b"}), ReadAllLines(file));
-    file.Close();
+    out.SeekToBegin();
+    EXPECT_EQ(std::vector<std::string>({"a", "b"}), ReadAllLines(out));
+    out.Close();
     EXPECT_EQ("a\r\nb\n", ReadFileBytes(path)) << "no line-end translation, old content gone";
 }
