@@ -28,17 +28,13 @@ using testing_support::VectorPath;
 
 // HALVERN_FUZZ_SECONDS (per test, 3 by default) and HALVERN_FUZZ_SEED (the tick count otherwise).
 struct Budget {
-    DWORD milliseconds = 3000;
-    uint32_t seed = ::GetTickCount();
-
-    Budget()
+    static DWORD Setting(const char* name, DWORD otherwise)
     {
         char text[32] = {};
-        if (::GetEnvironmentVariableA("HALVERN_FUZZ_SECONDS", text, sizeof(text)) > 0)
-            milliseconds = static_cast<DWORD>(std::atoi(text)) * 1000;
-        if (::GetEnvironmentVariableA("HALVERN_FUZZ_SEED", text, sizeof(text)) > 0)
-            seed = static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
+        return ::GetEnvironmentVariableA(name, text, sizeof(text)) > 0 ? std::strtoul(text, nullptr, 10) : otherwise;
     }
+    const DWORD milliseconds = Setting("HALVERN_FUZZ_SECONDS", 3) * 1000;
+    const uint32_t seed = Setting("HALVERN_FUZZ_SEED", ::GetTickCount());
 };
 
 size_t PeakMemory()
@@ -118,10 +114,7 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
     const Budget budget;
     SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << budget.seed);
     const std::string directory = testing_support::MakeScratchDirectory("media-fuzz");
-    struct Source {
-        std::string bytes;
-        uint64_t dataOffset;
-    } sources[2];
+    std::pair<std::string, size_t> sources[2]; // and where the packets start
     for (int i = 0; i < 2; ++i) {
         test_recordings::RecordingOptions options;
         options.videoPath = VectorPath(i == 0 ? "es\\video-bframes.m2v" : "es\\video.m2v");
@@ -132,21 +125,19 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
         test_recordings::WrittenRecording written;
         std::string error;
         ASSERT_TRUE(test_recordings::WriteRecording(directory + "source.dvr-ms", options, written, error)) << error;
-        sources[i] = {testing_support::ReadFileBytes(directory + "source.dvr-ms"), written.dataOffset};
+        sources[i] = {testing_support::ReadFileBytes(directory + "source.dvr-ms"), static_cast<size_t>(written.dataOffset)};
     }
     const std::string path = directory + "fuzzed.dvr-ms";
     const std::wstring widePath(path.begin(), path.end());
     const size_t baseline = PeakMemory();
     Lcg random{budget.seed};
     unsigned iterations = 0, opened = 0, damaged = 0;
-    const DWORD started = ::GetTickCount();
-    while (::GetTickCount() - started < budget.milliseconds) {
-        const Source& source = sources[random.Next(2)];
-        std::string bytes = source.bytes;
+    for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < budget.milliseconds;) {
+        const auto& source = sources[random.Next(2)];
+        std::string bytes = source.first;
         // Half the runs damage the header, the others the packets.
         const bool header = random.Next(2) == 0;
-        const size_t dataOffset = static_cast<size_t>(source.dataOffset);
-        Mutate(bytes, random, header ? 0 : dataOffset, header ? dataOffset : bytes.size());
+        Mutate(bytes, random, header ? 0 : source.second, header ? source.second : bytes.size());
         testing_support::WriteFileBytes(path, bytes);
         asf::Reader reader;
         const HRESULT open = reader.Open(widePath.c_str());
@@ -183,8 +174,7 @@ TEST(MediaFuzzTest, DamagedElementaryStreamsAreMultiplexedWhole)
     const size_t baseline = PeakMemory();
     Lcg random{budget.seed};
     unsigned iterations = 0;
-    const DWORD started = ::GetTickCount();
-    while (::GetTickCount() - started < budget.milliseconds) {
+    for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < budget.milliseconds;) {
         const unsigned which = random.Next(2);
         std::string bytes[2] = {video[random.Next(2)], audio[which]};
         Mutate(bytes[0], random, 0, bytes[0].size());
