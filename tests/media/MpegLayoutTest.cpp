@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "media/mpeg/AudioFrames.h"
@@ -13,59 +14,40 @@ using namespace mpeg;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const uint8_t* data, size_t size)
+// Each writer's output for one set of fields, byte for byte.
+TEST(MpegLayoutTest, HeadersAndPaddingLayTheirFieldsOutWithMarkers)
 {
-    return std::vector<uint8_t>(data, data + size);
-}
-
-TEST(MpegLayoutTest, PackHeaderSplitsScrAndMuxRateWithMarkers)
-{
-    uint8_t out[PackHeaderSize];
-    // SCR base 0x123456789, extension 0x123.
-    WritePackHeader(out, 0x123456789ull * 300 + 0x123, DvdMuxRate);
-    EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x01, 0xBA, 0x66, 0x34, 0x57, 0x3C, 0x4E, 0x47, 0x01, 0x89, 0xC3, 0xF8}),
-              Bytes(out, sizeof(out)));
-}
-
-TEST(MpegLayoutTest, PesHeaderFields)
-{
-    const SystemStreamEntry video = {VideoStreamId, true, 232};
-    struct Case {
-        PesHeader header;
-        size_t payload;
+    static const SystemStreamEntry video = {VideoStreamId, true, 232}, both[] = {video, {PrivateStream1Id, true, 58}};
+    const auto pes = [](const PesHeader& header, size_t payload) {
+        std::vector<uint8_t> out(64);
+        out.resize(WritePesHeader(out.data(), header, payload));
+        EXPECT_EQ(PesHeaderSize(header), out.size());
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::function<std::vector<uint8_t>()> write;
         std::vector<uint8_t> expected;
     } cases[] = {
-        // PTS and DTS, P-STD extension, two stuffing bytes.
-        {{VideoStreamId, 0x1ABCDEF01, 0x0FEDCBA98, &video, 2}, 100,
+        {"pack header, SCR base 0x123456789 extension 0x123",
+         [] { std::vector<uint8_t> out(PackHeaderSize); WritePackHeader(out.data(), 0x123456789ull * 300 + 0x123, DvdMuxRate); return out; },
+         {0x00, 0x00, 0x01, 0xBA, 0x66, 0x34, 0x57, 0x3C, 0x4E, 0x47, 0x01, 0x89, 0xC3, 0xF8}},
+        {"PES with PTS and DTS, P-STD extension, two stuffing bytes",
+         [&] { return pes({VideoStreamId, 0x1ABCDEF01, 0x0FEDCBA98, &video, 2}, 100); },
          {0x00, 0x00, 0x01, 0xE0, 0x00, 0x76, 0x81, 0xC1, 0x0F,
           0x3D, 0xAF, 0x37, 0xDE, 0x03, 0x17, 0xFB, 0x73, 0x75, 0x31, 0x1E, 0x60, 0xE8, 0xFF, 0xFF}},
-        // PTS alone: prefix 0010.
-        {{MpegAudioStreamId, 0x1ABCDEF01, NoTimestamp, nullptr, 0}, 0x700,
+        {"PES with PTS alone: prefix 0010", [&] { return pes({MpegAudioStreamId, 0x1ABCDEF01, NoTimestamp, nullptr, 0}, 0x700); },
          {0x00, 0x00, 0x01, 0xC0, 0x07, 0x08, 0x81, 0x80, 0x05, 0x2D, 0xAF, 0x37, 0xDE, 0x03}},
-        // No timestamp at all.
-        {{PrivateStream1Id, NoTimestamp, NoTimestamp, nullptr, 0}, 2000,
+        {"PES with no timestamp", [&] { return pes({PrivateStream1Id, NoTimestamp, NoTimestamp, nullptr, 0}, 2000); },
          {0x00, 0x00, 0x01, 0xBD, 0x07, 0xD3, 0x81, 0x00, 0x00}},
+        {"system header",
+         [] { std::vector<uint8_t> out(SystemHeaderSize(2)); EXPECT_EQ(out.size(), WriteSystemHeader(out.data(), DvdMuxRate, 1, 1, both, 2)); return out; },
+         {0x00, 0x00, 0x01, 0xBB, 0x00, 0x0C, 0x80, 0xC4, 0xE1, 0x04, 0xE1, 0x7F, 0xE0, 0xE0, 0xE8, 0xBD, 0xE0, 0x3A}},
+        {"padding", [] { std::vector<uint8_t> out(10); WritePaddingPacket(out.data(), out.size()); return out; },
+         {0x00, 0x00, 0x01, 0xBE, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}},
     };
-    for (const Case& c : cases) {
-        uint8_t out[64];
-        const size_t size = WritePesHeader(out, c.header, c.payload);
-        EXPECT_EQ(PesHeaderSize(c.header), size);
-        EXPECT_EQ(c.expected, Bytes(out, size));
-    }
-}
-
-TEST(MpegLayoutTest, SystemHeaderAndPadding)
-{
-    const SystemStreamEntry streams[] = {{VideoStreamId, true, 232}, {PrivateStream1Id, true, 58}};
-    uint8_t out[64];
-    ASSERT_EQ(SystemHeaderSize(2), WriteSystemHeader(out, DvdMuxRate, 1, 1, streams, 2));
-    EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x01, 0xBB, 0x00, 0x0C, 0x80, 0xC4, 0xE1, 0x04, 0xE1, 0x7F,
-                                    0xE0, 0xE0, 0xE8, 0xBD, 0xE0, 0x3A}),
-              Bytes(out, SystemHeaderSize(2)));
-
-    uint8_t padding[10];
-    WritePaddingPacket(padding, sizeof(padding));
-    EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x01, 0xBE, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}), Bytes(padding, 10));
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, c.write()) << c.name;
 }
 
 TEST(MpegLayoutTest, AudioFrameHeaders)
