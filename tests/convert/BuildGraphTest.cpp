@@ -1,4 +1,5 @@
 #include "convert/BuildGraph.h"
+#include "convert/WideText.h"
 #include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
 #include "filters/ClassFactory.h"
@@ -157,19 +158,11 @@ const FilterCreator kCreators[kKinds] = {&CTestFilter::Create<0>, &CTestFilter::
                                          &CTestFilter::Create<3>, &CTestFilter::Create<4>, &CTestFilter::Create<5>,
                                          &CTestFilter::Create<6>, &CTestFilter::Create<7>};
 
-std::string Narrow(const wchar_t* text)
-{
-    std::string narrow;
-    for (; *text; ++text)
-        narrow += static_cast<char>(*text);
-    return narrow;
-}
-
 std::string Clsid(Kind kind)
 {
     wchar_t text[64] = {};
     ::StringFromGUID2(ClassOf(kind), text, 64);
-    return Narrow(text);
+    return ToAnsi(text);
 }
 
 std::string F(const std::string& id, Kind kind)
@@ -190,32 +183,23 @@ std::string NameOf(IBaseFilter* filter)
     filter->QueryFilterInfo(&info);
     if (info.pGraph)
         info.pGraph->Release();
-    return Narrow(info.achName);
+    return ToAnsi(info.achName);
 }
 
 std::string NameOf(IPin* pin)
 {
     PIN_INFO info = {};
     pin->QueryPinInfo(&info);
-    const std::string name = NameOf(info.pFilter) + ":" + Narrow(info.achName);
+    const std::string name = NameOf(info.pFilter) + ":" + ToAnsi(info.achName);
     info.pFilter->Release();
     return name;
 }
 
 std::string Outcome(HRESULT hr)
 {
-    switch (hr) {
-    case S_OK:
-        return "S_OK";
-    case -1:
-        return "-1";
-    case REGDB_E_CLASSNOTREG:
-        return "not registered";
-    case kJoinError:
-        return "join refused";
-    default:
-        return SUCCEEDED(hr) ? "other success" : "other failure";
-    }
+    if (hr == S_OK || hr == -1 || hr == REGDB_E_CLASSNOTREG || hr == kJoinError)
+        return hr == S_OK ? "S_OK" : hr == -1 ? "-1" : hr == kJoinError ? "join refused" : "not registered";
+    return SUCCEEDED(hr) ? "other success" : "other failure";
 }
 
 const char kReportStart[] = "Converting : C:\\in.dvr-ms";
