@@ -83,6 +83,13 @@ protected:
         return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const auto& e) { return e.first == code; }));
     }
 
+    // The failure the last EC_ERRORABORT taken so far carried; S_OK when none came.
+    HRESULT AbortError() const
+    {
+        const auto abort = std::find_if(events.rbegin(), events.rend(), [](const auto& e) { return e.first == EC_ERRORABORT; });
+        return abort == events.rend() ? S_OK : static_cast<HRESULT>(abort->second);
+    }
+
     void ReleaseGraph()
     {
         if (control_)
