@@ -15,13 +15,20 @@
 
 #include "media/MediaErrors.h"
 #include "media/asf/AsfReader.h"
-#include "tests/media/PackWalk.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
-using pack_walk::Lcg;
+// A fixed pseudo-random sequence from the seed.
+struct Lcg {
+    uint32_t state;
+    uint32_t Next(uint32_t range)
+    {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % range;
+    }
+};
 using testing_support::VectorPath;
 
 // HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED (the tick count otherwise).

@@ -2,5 +2,5 @@
 halvern_test(mpeg_layout_test MpegLayoutTest.cpp NOCORE)
 target_link_libraries(mpeg_layout_test PRIVATE halvern_media)
 
-halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp PackWalk.cpp NOCORE VECTORS)
+halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp NOCORE VECTORS)
 target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media)
