@@ -55,12 +55,6 @@ CConverterApp::CConverterApp()
 // The parts go before the tray icon they show balloons on.
 CConverterApp::~CConverterApp() = default;
 
-void CConverterApp::StartAutoConvert()
-{
-    if (autoConverter_)
-        autoConverter_->StartAutoConvert(Settings);
-}
-
 void CConverterApp::StopAutoConvert()
 {
     if (autoConverter_)

@@ -19,8 +19,7 @@ public:
 
     BOOL InitInstance() override;
 
-    // The Auto Converter control, with the settings as they stand.
-    void StartAutoConvert();
+    // At exit: stops the Auto Converter and waits for its worker.
     void StopAutoConvert();
 
     char ProgramDirectory[MAX_PATH];  // ends with a backslash
