@@ -1,7 +1,5 @@
 #include "tests/blackbox/HalvernDriver.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 
 #include "framework/ScopedWin.h"
@@ -13,10 +11,7 @@ namespace blackbox {
 
 namespace {
 
-// Longest a single window message to Halvern may take before the test counts it as unanswered.
-constexpr UINT kMessageTimeoutMs = 5000;
-// How often a recording that has not been taken up yet is touched again.
-constexpr DWORD kRetouchMs = 3000;
+constexpr DWORD kRetouchMs = 3000; // how often a recording not yet taken up is touched again
 
 // Halvern.exe finds the stand-ins for the outside filters through the prefix's registry, which is
 // left as it was found.
@@ -27,25 +22,6 @@ public:
 };
 
 [[maybe_unused]] ::testing::Environment* const g_standIns = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
-
-BOOL CALLBACK FirstVisibleEdit(HWND child, LPARAM lParam)
-{
-    char className[32] = {};
-    ::GetClassNameA(child, className, sizeof(className));
-    if (lstrcmpiA(className, "Edit") != 0 || !::IsWindowVisible(child))
-        return TRUE;
-    *reinterpret_cast<HWND*>(lParam) = child;
-    return FALSE;
-}
-
-// Sends with a time limit, so a hung Halvern does not hold the test; -1 when it did not answer.
-LONG_PTR Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = kMessageTimeoutMs)
-{
-    DWORD_PTR result = 0;
-    return ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result)
-        ? static_cast<LONG_PTR>(result)
-        : -1;
-}
 
 // Rewrites the file's last byte with itself: a last-write change that leaves the content alone.
 void TouchFile(const std::string& path)
@@ -64,6 +40,12 @@ void TouchFile(const std::string& path)
 }
 
 } // namespace
+
+LONG_PTR Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT timeoutMs)
+{
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result) ? static_cast<LONG_PTR>(result) : -1;
+}
 
 void StoreSettings(const StoredSettings& settings)
 {
@@ -88,47 +70,7 @@ std::string ControlText(HWND control)
 {
     // GetWindowText does not ask a window of another process; WM_GETTEXT does.
     char text[1024] = {};
-    DWORD_PTR result = 0;
-    if (!::SendMessageTimeoutA(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
-                               kMessageTimeoutMs, &result))
-        return "<no answer>";
-    return text;
-}
-
-std::string DialogItemText(HWND dialog, int id)
-{
-    return ControlText(::GetDlgItem(dialog, id));
-}
-
-bool ItemEnabled(HWND dialog, int id)
-{
-    return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE;
-}
-
-int ProgressPosition(HWND dialog)
-{
-    return static_cast<int>(Ask(::GetDlgItem(dialog, IDC_PROGRESS), PBM_GETPOS));
-}
-
-int ProgressTop(HWND dialog)
-{
-    // Without a PBRANGE to fill, the answer itself is the requested limit.
-    return static_cast<int>(Ask(::GetDlgItem(dialog, IDC_PROGRESS), PBM_GETRANGE, FALSE));
-}
-
-bool Responds(HWND window, DWORD timeoutMs)
-{
-    return Ask(window, WM_NULL, 0, 0, timeoutMs) != -1;
-}
-
-void Click(HWND dialog, int id)
-{
-    ::PostMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
-
-void SetControlText(HWND control, const std::string& text)
-{
-    Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return Ask(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text)) == -1 ? "<no answer>" : text;
 }
 
 HWND FindOtherDialog(DWORD processId, HWND except, int controlId)
@@ -141,14 +83,6 @@ HWND FindOtherDialog(DWORD processId, HWND except, int controlId)
             return window;
     }
     return nullptr;
-}
-
-HWND FindFileNameEdit(HWND fileDialog)
-{
-    // The only edit box of Wine's open-file dialog, whichever control holds it.
-    HWND edit = nullptr;
-    ::EnumChildWindows(fileDialog, FirstVisibleEdit, reinterpret_cast<LPARAM>(&edit));
-    return edit;
 }
 
 void DropRecording(const std::string& path, const std::string& from)
@@ -182,13 +116,6 @@ void DropRecording(const std::string& path, const std::string& from)
     if (!published)
         return ::testing::AssertionFailure() << path << " did not come";
     return IsProgramStream(path);
-}
-
-std::string StoredFileName(const std::string& path)
-{
-    WIN32_FIND_DATAA data;
-    UniqueFindHandle find(::FindFirstFileA(path.c_str(), &data));
-    return find ? std::string(data.cFileName) : std::string();
 }
 
 bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts)

@@ -18,11 +18,9 @@ namespace blackbox {
 constexpr char kSettingsKey[] = "Software\\Morrowick\\Halvern";
 constexpr char kInternalGraphName[] = "<Internal DVR to MPG graph>";
 
-// Every wait for something Halvern does promptly; conversions get their own limits.
-constexpr DWORD kPromptMs = 20000;
+constexpr DWORD kPromptMs = 20000; // for what Halvern does promptly; conversions get their own limits
 
-// Halvern's settings as a test stores them before the start; the extensions are DVR-MS and MPG and
-// the graph is the internal one.
+// Halvern's settings as a test stores them before the start, with DVR-MS, MPG and the internal graph.
 struct StoredSettings {
     std::string InputPath;
     std::string OutputPath;
@@ -32,40 +30,31 @@ struct StoredSettings {
 };
 void StoreSettings(const StoredSettings& settings);
 
-// The single-instance lock: "InternalXGR.tmp" in the temporary directory.
+// The single-instance lock file.
 std::string LockFilePath();
 
-// Window queries that never block the test on a hung Halvern: each message gives up after a while.
+// Window messages that never block the test on a hung Halvern: Ask gives -1 when there was no
+// answer in time, and clicks are posted, so a command that opens a modal window returns.
+LONG_PTR Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = 5000);
+inline bool Responds(HWND window, DWORD timeoutMs) { return Ask(window, WM_NULL, 0, 0, timeoutMs) != -1; }
 std::string ControlText(HWND control);
-std::string DialogItemText(HWND dialog, int id);
-bool ItemEnabled(HWND dialog, int id);
-int ProgressPosition(HWND dialog);
-int ProgressTop(HWND dialog);
-// True when the window handled a sent message within the time.
-bool Responds(HWND window, DWORD timeoutMs);
-// Posted, so a command that opens a modal window does not hold the test up.
-void Click(HWND dialog, int id);
-void SetControlText(HWND control, const std::string& text);
+inline std::string DialogItemText(HWND dialog, int id) { return ControlText(::GetDlgItem(dialog, id)); }
+inline bool ItemEnabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
+inline void Click(HWND dialog, int id) { ::PostMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+inline void SetControlText(HWND control, const std::string& text) { Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); }
 
-// Another top-level dialog of the process than `except`, visible, that has control `controlId`.
+// Another visible top-level dialog of the process than `except`, that has control `controlId`.
 HWND FindOtherDialog(DWORD processId, HWND except, int controlId);
-// The file-name box of the system's open-file dialog.
-HWND FindFileNameEdit(HWND fileDialog);
 
 // Puts a finished recording (a copy of `from`, by default the 3-second plain ASF vector) into a
-// watched directory as a recorder leaves one: written under a name that matches no pattern,
-// renamed into place, then written to once more, since only a write wakes a watch on last-write
-// changes.
+// watched directory as a recorder leaves one: written under another name, renamed into place,
+// then written to once more, since only a write wakes a watch on last-write changes.
 void DropRecording(const std::string& path, const std::string& from = std::string());
 
 // Waits until the output is published, and checks it is a program stream. A `recording` given
 // must stay until then; it is touched again every few seconds while no output exists, in case a
 // watcher woke while the previous touch still held the file and so skipped it.
-::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs,
-                                         const std::string& recording = std::string());
-
-// The name under which a file exists, in the letter case the directory holds it; empty if none.
-std::string StoredFileName(const std::string& path);
+::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& recording = "");
 
 // Whether the parts occur in the text one after another, in this order.
 bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts);
@@ -78,12 +67,11 @@ public:
     HalvernRun(const HalvernRun&) = delete;
     HalvernRun& operator=(const HalvernRun&) = delete;
 
-    // Starts Halvern and waits for its main window (visible unless HideOnStartup is set).
+    // Starts Halvern and waits for its main window to answer.
     ::testing::AssertionResult Start(const std::string& stdoutPath = std::string());
-    // Closes the main window with WM_CLOSE and waits for the process; true for exit code 0.
+    // Closes the main window with WM_CLOSE and waits for the process to end with exit code 0.
     ::testing::AssertionResult CloseAndWait(DWORD timeoutMs = kPromptMs);
-    // The redirected standard output so far, read as text.
-    std::string Output() const;
+    std::string Output() const; // the redirected standard output so far, as text
 
     HWND Window() const { return window_; }
     DWORD Id() const { return process_.Id(); }

@@ -2,6 +2,7 @@
 // the button that turns into "Cancel Conversion!" and back, and the cancel itself.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <dlgs.h>
 
 #include <algorithm>
@@ -16,6 +17,17 @@ namespace {
 
 using SingleFileCommand = BlackBoxTest;
 
+// The only visible edit box of Wine's open-file dialog, whichever control holds it.
+BOOL CALLBACK FindFileNameEdit(HWND child, LPARAM found)
+{
+    char className[8] = {};
+    ::GetClassNameA(child, className, sizeof(className));
+    if (lstrcmpiA(className, "Edit") != 0 || !::IsWindowVisible(child))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
 // Clicks "Convert Single File...", checks what the open-file dialog offers, types `typed` into its
 // file-name box and presses Open.
 void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
@@ -26,7 +38,8 @@ void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
     ASSERT_TRUE(WaitUntil([&] { return (dialog = FindOtherDialog(halvern.Id(), window, IDOK)) != nullptr; }, kPromptMs))
         << "no open-file dialog";
     EXPECT_EQ("Input Files (*.DVR-MS)", DialogItemText(dialog, cmb1)) << "the first file type is selected";
-    HWND name = FindFileNameEdit(dialog);
+    HWND name = nullptr;
+    ::EnumChildWindows(dialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&name));
     ASSERT_NE(nullptr, name) << "no file-name box";
     // The initial name was the input directory and the pattern: the dialog opened in that
     // directory and shows the pattern alone.
@@ -53,6 +66,7 @@ TEST_F(SingleFileCommand, CancelEndsAConversionAtOnceAndAPickedRecordingConverts
     ASSERT_TRUE(halvern.Start(StdoutPath()));
     HWND window = halvern.Window();
     const auto caption = [&] { return DialogItemText(window, IDC_CONVERT_SINGLE); };
+    const auto progress = [&](UINT message) { return Ask(::GetDlgItem(window, IDC_PROGRESS), message); };
 
     // Picked by its bare name: only a dialog that opened in the input directory finds it.
     ASSERT_NO_FATAL_FAILURE(PickInFileDialog(halvern, "Long.dvr-ms"));
@@ -65,7 +79,7 @@ TEST_F(SingleFileCommand, CancelEndsAConversionAtOnceAndAPickedRecordingConverts
     ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_CONVERT_SINGLE) && caption() == "Convert Single File..."; },
                           3000))
         << "a cancel ends the conversion at once, not at the next five-second progress step";
-    EXPECT_EQ(0, ProgressPosition(window));
+    EXPECT_EQ(0, progress(PBM_GETPOS));
 
     // The cancelled run let go of its recording; gone, the Auto Converter will not take it up.
     ASSERT_TRUE(::DeleteFileA((input + "Long.dvr-ms").c_str())) << ::GetLastError();
@@ -76,13 +90,13 @@ TEST_F(SingleFileCommand, CancelEndsAConversionAtOnceAndAPickedRecordingConverts
     ASSERT_NO_FATAL_FAILURE(PickInFileDialog(halvern, picked + "Show.dvr-ms"));
     ASSERT_TRUE(WaitUntil([&] { return caption() == "Cancel Conversion!"; }, kPromptMs));
     bool stopEnabledDuringRun = false;
-    int furthest = 0;
+    LONG_PTR furthest = 0;
     ASSERT_TRUE(WaitUntil(
         [&] {
             // The run's end sets the caption before it enables Stop: Stop seen enabled while the
             // caption still reads "Cancel Conversion!" was enabled during the run.
             const bool stopEnabled = ItemEnabled(window, IDC_STOP_AUTO);
-            const int position = ProgressPosition(window);
+            const LONG_PTR position = progress(PBM_GETPOS);
             if (caption() != "Cancel Conversion!")
                 return true;
             stopEnabledDuringRun = stopEnabledDuringRun || stopEnabled;
@@ -93,13 +107,16 @@ TEST_F(SingleFileCommand, CancelEndsAConversionAtOnceAndAPickedRecordingConverts
         << "the conversion did not end";
     EXPECT_FALSE(stopEnabledDuringRun) << "Stop Auto Converter must be disabled while a conversion runs";
     EXPECT_GT(furthest, 0) << "the progress bar moves after five seconds of a longer run";
-    EXPECT_EQ(3, ProgressTop(window)) << "the range is the duration in whole seconds";
+    // Without a PBRANGE to fill, the answer is the range's top: the duration in whole seconds.
+    EXPECT_EQ(3, progress(PBM_GETRANGE));
     EXPECT_EQ("Convert Single File...", caption());
     EXPECT_TRUE(ItemEnabled(window, IDC_CONVERT_SINGLE));
     EXPECT_TRUE(ItemEnabled(window, IDC_STOP_AUTO)) << "the Auto Converter still runs";
-    EXPECT_EQ(0, ProgressPosition(window));
+    EXPECT_EQ(0, progress(PBM_GETPOS));
 
-    EXPECT_EQ("Show.MPG", StoredFileName(output + "Show.MPG"));
+    WIN32_FIND_DATAA stored;
+    const UniqueFindHandle find(::FindFirstFileA((output + "Show.MPG").c_str(), &stored));
+    EXPECT_STREQ("Show.MPG", find ? stored.cFileName : "") << "named as derived, in that letter case";
     EXPECT_TRUE(IsProgramStream(output + "Show.MPG"));
     EXPECT_TRUE(FileExists(picked + "Show.dvr-ms")) << "a single-file conversion keeps its recording";
     EXPECT_FALSE(FileExists(picked + "Show.MPG")) << "the recording's own directory plays no part";

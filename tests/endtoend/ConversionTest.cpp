@@ -26,16 +26,13 @@ constexpr double kVideoFrame = 0.040; // the vectors run at 25 frames a second
 constexpr char kDone[] = " - Done.\n";
 constexpr char kFailed[] = " - Failed.\n";
 
-// What ffprobe and ffmpeg say of a stream: its codec, packet times and the digest of its
-// elementary stream.
+// What ffprobe and ffmpeg say of a stream.
 struct StreamFacts {
-    std::string codec;             // empty when the file has no such stream
-    std::vector<double> starts;    // presentation times of the packets that have one (seconds)
-    double end = 0;                // latest presentation time + that packet's duration
+    std::string codec;          // empty when the file has no such stream
+    double first = 1e9;         // earliest presentation time (seconds)
+    double end = 0;             // latest presentation time + that packet's duration
     size_t packets = 0;
-    std::string digest;            // MD5 of the elementary stream, copied out by ffmpeg
-
-    double First() const { return starts.empty() ? 0.0 : *std::min_element(starts.begin(), starts.end()); }
+    std::string digest;         // MD5 of the elementary stream, copied out by ffmpeg
 };
 
 struct MediaFacts {
@@ -44,185 +41,124 @@ struct MediaFacts {
     StreamFacts audio;
 };
 
+// Runs the command; false when it wrote nothing. What it complains of is added to `error`.
+bool Run(const std::string& command, std::string& out, std::string& error)
+{
+    ToolOutput output;
+    if (!RunLinuxTool(command, output))
+        error += "could not run: " + command;
+    out = output.out;
+    error += output.err;
+    return !out.empty();
+}
+
 // Single quotes for the shell RunLinuxTool runs the command in; paths hold no quote.
 std::string Quoted(const std::string& windowsPath)
 {
     return "'" + UnixPath(windowsPath) + "'";
 }
 
-std::string FirstWord(const std::string& text)
+// MD5 of what the command writes, as md5sum prints it.
+std::string Digest(const std::string& command, std::string& error)
 {
-    return text.substr(0, text.find_first_of(" \t\r\n"));
+    std::string out;
+    Run(command + " | /usr/bin/md5sum", out, error);
+    return out.substr(0, out.find(' '));
 }
 
-bool Run(const std::string& command, std::string& out, std::string& error)
+// ffprobe's "stream,<codec>" and "packet,<pts>,<duration>" lines of the file's first stream of
+// the kind (v or a), and ffmpeg's copy of it.
+void ReadStream(const std::string& file, const char* kind, StreamFacts& stream, std::string& error)
 {
-    ToolOutput output;
-    if (!RunLinuxTool(command, output)) {
-        error = "could not run: " + command;
-        return false;
+    std::string out;
+    Run(std::string("/usr/bin/ffprobe -v error -select_streams ") + kind + ":0 -show_entries "
+        "stream=codec_name:packet=pts_time,duration_time -of csv " + file, out, error);
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, ',');)
+            fields.push_back(field);
+        if (fields.size() > 1 && fields[0] == "stream")
+            stream.codec = fields[1];
+        if (fields.size() < 3 || fields[0] != "packet" || !++stream.packets || fields[1] == "N/A")
+            continue;
+        const double start = std::atof(fields[1].c_str());
+        stream.first = std::min(stream.first, start);
+        stream.end = std::max(stream.end, start + (fields[2] == "N/A" ? 0.0 : std::atof(fields[2].c_str())));
     }
-    out = output.out;
-    if (!output.err.empty())
-        error += output.err;
-    return true;
+    const std::string format = kind[0] == 'v' ? "mpeg2video" : stream.codec == "ac3" ? "ac3" : "mp2";
+    if (!stream.codec.empty())
+        stream.digest = Digest("/usr/bin/ffmpeg -v error -i " + file + " -map 0:" + kind + ":0 -c copy -f " + format + " -", error);
 }
 
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string field; std::getline(split, field, ',');)
-        fields.push_back(field);
-    return fields;
-}
-
-StreamFacts* StreamOf(MediaFacts& facts, const std::string& kind)
-{
-    return kind == "video" ? &facts.video : kind == "audio" ? &facts.audio : nullptr;
-}
-
-// What ffprobe and ffmpeg say of a media file, so a conversion can be compared with its
-// recording; false (with a reason) when they could not be run or read nothing.
+// What ffprobe and ffmpeg say of a media file; false (with a reason) when they read nothing.
 bool ReadMediaFacts(const std::string& windowsPath, MediaFacts& facts, std::string& error)
 {
     const std::string file = Quoted(windowsPath);
-    std::string out;
-    // "packet,<index>,<pts>,<duration>" lines first, then "stream,<codec>,<kind>[,...]" in index
-    // order and "format,<name>".
-    if (!Run("/usr/bin/ffprobe -v error -show_entries format=format_name:stream=codec_name,codec_type"
-             ":packet=stream_index,pts_time,duration_time -of csv " + file,
-             out, error))
+    std::string format;
+    if (!Run("/usr/bin/ffprobe -v error -show_entries format=format_name -of csv=p=0 " + file, format, error))
         return false;
-    std::vector<std::string> kinds;
-    std::vector<std::vector<std::string>> packets;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        const std::vector<std::string> fields = Fields(line);
-        if (fields.size() == 2 && fields[0] == "format")
-            facts.format = fields[1];
-        if (fields.size() < 3)
-            continue;
-        if (fields[0] == "packet")
-            packets.push_back(fields);
-        if (fields[0] != "stream")
-            continue;
-        kinds.push_back(fields[2]);
-        StreamFacts* stream = StreamOf(facts, fields[2]);
-        if (stream && stream->codec.empty())
-            stream->codec = fields[1];
-    }
-    for (const std::vector<std::string>& packet : packets) {
-        const size_t index = static_cast<size_t>(std::atoi(packet[1].c_str()));
-        StreamFacts* stream = index < kinds.size() ? StreamOf(facts, kinds[index]) : nullptr;
-        if (!stream || !++stream->packets || packet[2] == "N/A")
-            continue;
-        const double start = std::atof(packet[2].c_str());
-        const double length = packet.size() > 3 && packet[3] != "N/A" ? std::atof(packet[3].c_str()) : 0.0;
-        stream->starts.push_back(start);
-        stream->end = std::max(stream->end, start + length);
-    }
-    const auto digest = [&](const char* map, const std::string& format, std::string& into) {
-        std::string md5;
-        if (!Run("/usr/bin/ffmpeg -v error -i " + file + " -map 0:" + map + ":0 -c copy -f " + format + " - | /usr/bin/md5sum",
-                 md5, error))
-            return false;
-        into = FirstWord(md5);
-        return true;
-    };
-    if (!facts.video.codec.empty() && !digest("v", "mpeg2video", facts.video.digest))
-        return false;
-    if (!facts.audio.codec.empty() && !digest("a", facts.audio.codec == "ac3" ? "ac3" : "mp2", facts.audio.digest))
-        return false;
-    return !facts.format.empty();
-}
-
-// MD5 of a file's bytes as md5sum prints it.
-std::string FileDigest(const std::string& windowsPath)
-{
-    std::string out, error;
-    if (!Run("/usr/bin/md5sum " + Quoted(windowsPath), out, error))
-        return std::string();
-    return FirstWord(out);
+    facts.format = format.substr(0, format.find_first_of("\r\n"));
+    ReadStream(file, "v", facts.video, error);
+    ReadStream(file, "a", facts.audio, error);
+    return true;
 }
 
 // Each kind of recording: an ASF vector, or with none named one written as Media Centre writes
 // them, with captions, B-frames (times out of decode order) and AC-3 that starts 200 ms after the video.
-const struct {
-    const char* name;
-    const char* vector;
-} kGoodRecordings[] = {{"Plain MP2", "plain-mp2.asf"}, {"Plain AC3", "plain-ac3.asf"}, {"Media Centre", nullptr}};
+const struct { const char* name; const char* vector; } kGoodRecordings[] = {
+    {"Plain MP2", "plain-mp2.asf"}, {"Plain AC3", "plain-ac3.asf"}, {"Media Centre", nullptr}};
 constexpr int64_t kMediaCentreAudioDelay = 2000000;
 
-// What the recording holds, as the output must hold it too.
-struct Expected {
-    std::string videoDigest;
-    std::string audioDigest;
-    std::string audioCodec;
-    size_t videoFrames = 0;
-    double audioLead = 0; // first audio time less first video time
-};
-
-// Makes the recording at `path` and tells what its conversion must give.
-::testing::AssertionResult MakeRecording(const char* vectorName, const std::string& path, Expected& expected)
+// Makes the recording at `path` and tells what its conversion must hold: the streams' codecs,
+// digests, number of video frames and first times.
+::testing::AssertionResult MakeRecording(const char* vectorName, const std::string& path, MediaFacts& expected)
 {
-    if (!vectorName) {
-        test_recordings::RecordingOptions options;
-        options.videoPath = VectorPath("es\\video-bframes.m2v");
-        options.audioPath = VectorPath("es\\audio.ac3");
-        options.captions = true;
-        options.audioDelay = kMediaCentreAudioDelay;
-        test_recordings::WrittenRecording written;
-        std::string error;
-        if (!test_recordings::WriteRecording(path, options, written, error))
-            return ::testing::AssertionFailure() << "writing the recording: " << error;
-        std::vector<std::string> frames;
-        test_recordings::SplitVideo(ReadFileBytes(options.videoPath), frames);
-        expected.videoDigest = FileDigest(options.videoPath);
-        expected.audioDigest = FileDigest(options.audioPath);
-        expected.audioCodec = "ac3";
-        expected.videoFrames = frames.size();
-        expected.audioLead = kMediaCentreAudioDelay / 1e7;
-        return ::testing::AssertionSuccess();
-    }
-    const std::string vector = VectorPath(vectorName);
-    if (!::CopyFileA(vector.c_str(), path.c_str(), FALSE))
-        return ::testing::AssertionFailure() << "copying " << vector;
-    MediaFacts facts;
     std::string error;
-    if (!ReadMediaFacts(path, facts, error))
-        return ::testing::AssertionFailure() << "ffprobe of the recording: " << error;
-    expected.videoDigest = facts.video.digest;
-    expected.audioDigest = facts.audio.digest;
-    expected.audioCodec = facts.audio.codec;
-    expected.videoFrames = facts.video.packets;
-    expected.audioLead = facts.audio.First() - facts.video.First();
+    if (vectorName) {
+        if (!::CopyFileA(VectorPath(vectorName).c_str(), path.c_str(), FALSE))
+            return ::testing::AssertionFailure() << "copying " << vectorName;
+        return ReadMediaFacts(path, expected, error) ? ::testing::AssertionSuccess()
+                                                     : ::testing::AssertionFailure() << "ffprobe of the recording: " << error;
+    }
+    test_recordings::RecordingOptions options;
+    options.videoPath = VectorPath("es\\video-bframes.m2v");
+    options.audioPath = VectorPath("es\\audio.ac3");
+    options.captions = true;
+    options.audioDelay = kMediaCentreAudioDelay;
+    test_recordings::WrittenRecording written;
+    if (!test_recordings::WriteRecording(path, options, written, error))
+        return ::testing::AssertionFailure() << "writing the recording: " << error;
+    std::vector<std::string> frames;
+    test_recordings::SplitVideo(ReadFileBytes(options.videoPath), frames);
+    expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
+    expected.audio = {"ac3", kMediaCentreAudioDelay / 1e7, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};
     return ::testing::AssertionSuccess();
 }
 
 // ffprobe reads the output as an MPEG program stream with both streams, byte for byte the
 // recording's, as long as the recording and with the same distance between audio and video.
-::testing::AssertionResult IsConversionOf(const std::string& output, const Expected& expected)
+::testing::AssertionResult IsConversionOf(const std::string& output, const MediaFacts& expected)
 {
     MediaFacts facts;
     std::string error;
     if (!ReadMediaFacts(output, facts, error))
         return ::testing::AssertionFailure() << output << ": " << error;
-    if (facts.format != "mpeg" || facts.video.codec != "mpeg2video" || facts.audio.codec != expected.audioCodec)
+    if (facts.format != "mpeg" || facts.video.codec != "mpeg2video" || facts.audio.codec != expected.audio.codec)
         return ::testing::AssertionFailure() << output << " is " << facts.format << " with '" << facts.video.codec
                                              << "' and '" << facts.audio.codec << "'";
-    if (facts.video.digest != expected.videoDigest || facts.audio.digest != expected.audioDigest)
+    if (facts.video.digest != expected.video.digest || facts.audio.digest != expected.audio.digest)
         return ::testing::AssertionFailure() << output << ": the elementary streams differ from the recording's";
     if (!error.empty())
         return ::testing::AssertionFailure() << "ffmpeg complained about " << output << ": " << error;
-    const double videoSpan = facts.video.end - facts.video.First();
-    const double recorded = static_cast<double>(expected.videoFrames) * kVideoFrame;
+    const double videoSpan = facts.video.end - facts.video.first;
+    const double recorded = static_cast<double>(expected.video.packets) * kVideoFrame;
     if (std::fabs(videoSpan - recorded) > kVideoFrame)
         return ::testing::AssertionFailure() << output << " lasts " << videoSpan << " s, the recording " << recorded;
-    const double lead = facts.audio.First() - facts.video.First();
-    if (std::fabs(lead - expected.audioLead) > 0.0015)
-        return ::testing::AssertionFailure() << output << ": audio leads by " << lead << " s, in the recording by "
-                                             << expected.audioLead;
+    const double lead = facts.audio.first - facts.video.first, recordedLead = expected.audio.first - expected.video.first;
+    if (std::fabs(lead - recordedLead) > 0.0015)
+        return ::testing::AssertionFailure() << output << ": audio leads by " << lead << " s, in the recording by " << recordedLead;
     return ::testing::AssertionSuccess();
 }
 
@@ -246,15 +182,6 @@ protected:
         SetRegistryString(kSettingsKey, "UseFilterGraph", kShippedGraph);
         ASSERT_TRUE(halvern.Start(StdoutPath()));
     }
-
-    bool WaitForLines(size_t count)
-    {
-        return WaitUntil([&] { return CountOf(halvern.Output(), kDone) + CountOf(halvern.Output(), kFailed) >= count; },
-                         kConversionMs);
-    }
-
-    // Whatever the Auto Converter would take for a finished conversion of `name`.
-    bool HasOutput(const std::string& name) const { return FileExists(output + name + ".MPG"); }
 };
 
 // Started hidden in the tray, the Auto Converter reports on standard output as it goes, converts
@@ -277,7 +204,7 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
     size_t done = 0;
     for (const auto& recording : kGoodRecordings) {
         SCOPED_TRACE(recording.name);
-        Expected expected;
+        MediaFacts expected;
         const std::string path = input + recording.name + ".dvr-ms";
         ASSERT_TRUE(MakeRecording(recording.vector, made + recording.name, expected));
         DropRecording(path, made + recording.name);
@@ -302,7 +229,7 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
     EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(window) && !::IsIconic(window); }, kPromptMs));
     EXPECT_TRUE(halvern.CloseAndWait());
     EXPECT_FALSE(FileExists(LockFilePath())) << "an orderly exit removes the lock file";
-    EXPECT_TRUE(HasOutput(kGoodRecordings[0].name)) << "outputs are never deleted";
+    EXPECT_TRUE(FileExists(output + "Plain MP2.MPG")) << "outputs are never deleted";
 }
 
 // Recordings that cannot be converted, one refused at once and one that fails in the middle, end
@@ -331,11 +258,12 @@ TEST_F(BuiltInConversion, BadRecordingsFailAndLeaveNoOutputWhileOneCutShortConve
     StoredSettings settings = Defaults();
     settings.DeleteSourceFile = 1;
     ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
-    ASSERT_TRUE(WaitForLines(3)) << halvern.Output();
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) + CountOf(halvern.Output(), kFailed) == 3; },
+                          kConversionMs)) << halvern.Output();
     EXPECT_EQ(2u, CountOf(halvern.Output(), kFailed)) << halvern.Output();
     for (const char* name : {"Protected", "Mostly Garbage"}) {
         EXPECT_TRUE(FileExists(input + name + ".dvr-ms")) << name << " must stay";
-        EXPECT_FALSE(HasOutput(name)) << name;
+        EXPECT_FALSE(FileExists(output + name + ".MPG")) << "nothing to take for a finished conversion";
     }
     MediaFacts facts;
     ASSERT_TRUE(ReadMediaFacts(output + "Cut.MPG", facts, error)) << error;

@@ -1,6 +1,5 @@
 #pragma once
-// Real recordings for the internal graph, and the cheap check of what it makes of them. The deep
-// checks of the output (ffprobe) live with the built-in filters' and the end-to-end tests.
+// Real recordings for the internal graph, and the cheap check of what it makes of them.
 
 #include <gtest/gtest.h>
 
@@ -13,9 +12,9 @@
 // Bytes that no recording source takes for a recording.
 constexpr char NotARecording[] = "not a recording at all";
 
-// For programs that CTest does not run (the benchmarks): unless HALVERN_VECTORS names the test
-// vectors already, makes them with `script` (tests/media/make-vectors.sh) into a directory of
-// their own and points HALVERN_VECTORS there. False when no vector is there afterwards.
+// For programs that CTest does not run: unless HALVERN_VECTORS names the vectors already, makes
+// them with `script` (tests/media/make-vectors.sh) and points HALVERN_VECTORS there. False when
+// no vector is there afterwards.
 bool MakeVectorsIfNeeded(const std::string& script);
 
 // Whether the file is an MPEG program stream: a pack header at byte 0 and more than one pack.

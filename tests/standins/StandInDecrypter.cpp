@@ -1,8 +1,6 @@
-// Stand-in for the decrypt/tag filter, which the internal graph puts right after the recording
-// source: "In(Enc/Tag)" passes every sample on to "Out" as it came. It is also where tests inject
-// the faults the built-in filters never show: at each start of streaming it reads
-// HALVERN_DECRYPT_FAULT (see StandIns.h), so a black-box Halvern.exe inherits the fault from its
-// test and an in-process test sets it for a moment.
+// Stand-in for the decrypt/tag filter right after the recording source: "In(Enc/Tag)" passes
+// upstream's samples on to "Out" as they came, as the fault read at each start of streaming allows.
+// A black-box Halvern.exe inherits the fault's variable from its test.
 
 #include <windows.h>
 #include <dshow.h>
@@ -24,30 +22,29 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
+constexpr HRESULT DecrypterFaultError = HRESULT_FROM_WIN32(ERROR_READ_FAULT);
+
 struct DecrypterFault {
     enum Kind { None, Pace, Abort, Drop, NeverEnd } kind = None;
-    double value = 0.0;   // media seconds per wall second, or the media second to abort at
-    std::wstring onlyFor; // part of the recording's file name; empty for every recording
+    double value = 0.0; // media seconds per wall second, or the media second to abort at
 };
 
-DecrypterFault ParseFault(const std::string& whole)
+// The fault as written, "NAME[=VALUE]", unless it is limited to recordings of other names.
+DecrypterFault ParseFault(const std::string& whole, const std::wstring& recording)
 {
-    DecrypterFault fault;
     const size_t semicolon = whole.find(';');
-    if (semicolon != std::string::npos)
-        fault.onlyFor.assign(whole.begin() + static_cast<std::ptrdiff_t>(semicolon) + 1, whole.end());
+    if (semicolon != std::string::npos &&
+        recording.find(std::wstring(whole.begin() + static_cast<std::ptrdiff_t>(semicolon) + 1, whole.end())) == std::wstring::npos)
+        return DecrypterFault();
     const std::string text = whole.substr(0, semicolon);
-    const std::string name = text.substr(0, text.find('='));
-    fault.value = name.size() < text.size() ? std::atof(text.c_str() + name.size() + 1) : 0.0;
-    if (name == "pace" && fault.value > 0)
-        fault.kind = DecrypterFault::Pace;
-    else if (name == "abort" && fault.value >= 0)
-        fault.kind = DecrypterFault::Abort;
-    else if (text == "drop")
-        fault.kind = DecrypterFault::Drop;
-    else if (text == "never-end")
-        fault.kind = DecrypterFault::NeverEnd;
-    return fault;
+    const size_t equals = std::min(text.find('='), text.size());
+    const std::string name = text.substr(0, equals);
+    const double value = equals < text.size() ? std::atof(text.c_str() + equals + 1) : 0.0;
+    if (name == "pace" && value > 0)
+        return {DecrypterFault::Pace, value};
+    if (name == "abort" && value >= 0)
+        return {DecrypterFault::Abort, value};
+    return {text == "drop" ? DecrypterFault::Drop : text == "never-end" ? DecrypterFault::NeverEnd : DecrypterFault::None};
 }
 
 // The file name of the recording whose source gives `peer`; empty if there is none.
@@ -59,9 +56,8 @@ std::wstring RecordingOf(IPin* peer)
     ComPtr<IBaseFilter> filter = Adopt(info.pFilter);
     ComPtr<IFileSourceFilter> source;
     LPOLESTR name = nullptr;
-    if (FAILED(filter.As(&source)) || FAILED(source->GetCurFile(&name, nullptr)) || !name)
-        return std::wstring();
-    const std::wstring recording = name;
+    const bool named = SUCCEEDED(filter.As(&source)) && SUCCEEDED(source->GetCurFile(&name, nullptr)) && name;
+    const std::wstring recording = named ? name : L"";
     ::CoTaskMemFree(name);
     return recording;
 }
@@ -83,10 +79,9 @@ public:
     }
     HRESULT GetMediaType(int index, CMediaType& type) override
     {
-        if (index != 0 || !input_.IsConnected())
-            return VFW_S_NO_MORE_ITEMS;
-        type = input_.ConnectedType();
-        return S_OK;
+        if (index == 0 && input_.IsConnected())
+            type = input_.ConnectedType();
+        return index == 0 && input_.IsConnected() ? S_OK : VFW_S_NO_MORE_ITEMS;
     }
 
 protected:
@@ -109,14 +104,8 @@ private:
 // Passes samples to the output as the fault of this run allows.
 class CDecrypterInputPin : public CBaseInputPin {
 public:
-    CDecrypterInputPin(CBaseFilter* decrypter, CDecrypterOutputPin& output)
-        : CBaseInputPin(decrypter, L"In(Enc/Tag)"), output_(output)
-    {
-    }
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
-    {
-        return type.majortype == MEDIATYPE_Audio || type.majortype == MEDIATYPE_Video ? S_OK : S_FALSE;
-    }
+    CDecrypterInputPin(CBaseFilter* decrypter, CDecrypterOutputPin& output) : CBaseInputPin(decrypter, L"In(Enc/Tag)"), output_(output) {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override { return type.majortype == MEDIATYPE_Audio || type.majortype == MEDIATYPE_Video ? S_OK : S_FALSE; }
 
     DecrypterFault fault;
     // Wall time when the graph ran; 0 until it runs. Halvern never pauses a running graph.
@@ -128,8 +117,7 @@ protected:
         if (fault.kind == DecrypterFault::Drop)
             return S_OK;
         REFERENCE_TIME start = 0, stop = 0;
-        const HRESULT hr = sample->GetTime(&start, &stop);
-        const bool timed = hr == S_OK || hr == VFW_S_NO_STOP_TIME;
+        const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
         if (timed && fault.kind == DecrypterFault::Abort && start >= static_cast<REFERENCE_TIME>(fault.value * 1e7 + 0.5)) {
             filter_->NotifyEvent(EC_ERRORABORT, DecrypterFaultError, 0);
             return DecrypterFaultError;
@@ -171,17 +159,11 @@ protected:
     {
         char text[MAX_PATH] = {};
         const DWORD length = ::GetEnvironmentVariableA(DecrypterFaultVariable, text, sizeof(text));
-        input_.fault = ParseFault(length < sizeof(text) ? text : "");
-        if (!input_.fault.onlyFor.empty() && RecordingOf(input_.Peer()).find(input_.fault.onlyFor) == std::wstring::npos)
-            input_.fault = DecrypterFault();
+        input_.fault = ParseFault(length < sizeof(text) ? text : "", RecordingOf(input_.Peer()));
         input_.runningSince = 0;
         return S_OK;
     }
-    HRESULT OnRun(REFERENCE_TIME) override
-    {
-        input_.runningSince = ::GetTickCount64();
-        return S_OK;
-    }
+    HRESULT OnRun(REFERENCE_TIME) override { input_.runningSince = ::GetTickCount64(); return S_OK; }
 
 private:
     // The output is built first and only keeps a reference to the input until it connects.

@@ -1,51 +1,41 @@
 #pragma once
-// Stand-ins for the four outside filters of the internal graph (HalvernStandIns.dll): Halvern's
-// built-in filters under the outside class identifiers, and a decrypt/tag pass-through that
-// injects faults the real filters never show.
+// Stand-ins for the four outside filters of the internal graph (HalvernStandIns.dll): the built-in
+// filters under the outside class identifiers, and a decrypt/tag pass-through that injects faults.
 
 #include <windows.h>
 
 #include <string>
 
-// The four class identifiers (those of the real filters).
 constexpr CLSID StandInDumpClsid = {0x36A5F770, 0xFE4C, 0x11CE, {0xA8, 0xED, 0x00, 0xAA, 0x00, 0x2F, 0xEA, 0xB5}};
 constexpr CLSID StandInMuxerClsid = {0x4DF35815, 0x79C5, 0x44C8, {0x87, 0x53, 0x84, 0x7D, 0x5C, 0x9C, 0x3C, 0xF5}};
 constexpr CLSID StandInDecrypterClsid = {0xC4C4C4F2, 0x0049, 0x4E2B, {0x98, 0xFB, 0x95, 0x37, 0xF6, 0xCE, 0x51, 0x6D}};
 constexpr CLSID StandInSourceClsid = {0xC9F5FE02, 0xF851, 0x4EB5, {0x99, 0xEE, 0xAD, 0x60, 0x2A, 0xF1, 0xE6, 0x19}};
 
-// The decrypt/tag stand-in's fault, read from this environment variable when streaming starts:
+// The decrypt/tag stand-in's fault, read from this variable at each start of streaming:
 //   "pace=R"     passes R media seconds per wall second of running (R > 0)
 //   "abort=S"    reports EC_ERRORABORT at the first sample at or after media second S
 //   "drop"       passes no sample on, only the end of the stream
 //   "never-end"  passes every sample on but never the end of the stream
-// Anything else (or nothing) passes everything at once. "FAULT;PART" limits the fault to graphs
-// whose recording's file name contains PART, so one Halvern run can meet slow and quick ones.
+// Anything else passes everything at once. "FAULT;PART" limits the fault to recordings whose file
+// name contains PART, so one Halvern run can meet slow and quick ones.
 constexpr char DecrypterFaultVariable[] = "HALVERN_DECRYPT_FAULT";
-
-// The error of an "abort": EC_ERRORABORT's first parameter.
-constexpr HRESULT DecrypterFaultError = HRESULT_FROM_WIN32(ERROR_READ_FAULT);
 
 // Sets the fault for this process, and so for programs it starts, while the object lives.
 class ScopedDecrypterFault {
 public:
-    explicit ScopedDecrypterFault(const std::string& fault)
-    {
-        ::SetEnvironmentVariableA(DecrypterFaultVariable, fault.empty() ? nullptr : fault.c_str());
-    }
+    explicit ScopedDecrypterFault(const std::string& fault) { ::SetEnvironmentVariableA(DecrypterFaultVariable, fault.c_str()); }
     ScopedDecrypterFault(const ScopedDecrypterFault&) = delete;
     ScopedDecrypterFault& operator=(const ScopedDecrypterFault&) = delete;
     ~ScopedDecrypterFault() { ::SetEnvironmentVariableA(DecrypterFaultVariable, nullptr); }
 };
 
-// Makes CoCreateInstance of the four classes give the stand-ins (from HalvernStandIns.dll beside
-// the program, without touching the registry) on the calling thread and on every thread started
-// from it afterwards, threads of threads included, until RevokeStandIns on the same thread.
-// Calls nest; each RevokeStandIns undoes the calling thread's latest registration.
+// Makes CoCreateInstance of the four classes give the stand-ins, without the registry, on the
+// calling thread and every thread started from it afterwards, until RevokeStandIns on the same
+// thread. Calls nest; each RevokeStandIns undoes the thread's latest registration.
 HRESULT RegisterStandInsInProcess();
 void RevokeStandIns();
 
-// Registers bin/HalvernStandIns.dll (beside the running program) through its DllRegisterServer,
-// in the current Wine prefix's registry. For test prefixes only.
+// Registers the four classes of HalvernStandIns.dll (beside the running program) in the Wine
+// prefix's registry, for other programs, and removes them again. For test prefixes only.
 bool RegisterStandInDll();
-// Undoes RegisterStandInDll through DllUnregisterServer.
-bool UnregisterStandInDll();
+void UnregisterStandInDll();

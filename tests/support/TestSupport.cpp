@@ -1,9 +1,8 @@
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
-
-#include "framework/ScopedWin.h"
 
 namespace testing_support {
 
@@ -12,11 +11,6 @@ std::string ModuleDirectory()
     char path[MAX_PATH] = {};
     const std::string module(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
     return module.substr(0, module.find_last_of('\\') + 1);
-}
-
-std::string HalvernExePath()
-{
-    return ModuleDirectory() + "Halvern.exe";
 }
 
 std::string MakeScratchDirectory(const std::string& name)
@@ -50,11 +44,6 @@ std::string ReadFileBytes(const std::string& path)
     return bytes;
 }
 
-bool FileExists(const std::string& path)
-{
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string VectorPath(const std::string& name)
 {
     char unixDirectory[MAX_PATH] = {};
@@ -63,9 +52,7 @@ std::string VectorPath(const std::string& name)
         return std::string();
     // Wine's drive Z: is the Unix root.
     std::string path = std::string("Z:") + unixDirectory + "\\" + name;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
@@ -74,69 +61,68 @@ std::string UnixPath(const std::string& windowsPath)
     using UnixFileName = char*(CDECL*)(LPCWSTR);
     auto toUnix = reinterpret_cast<UnixFileName>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!toUnix)
-        return std::string();
-    std::wstring wide(windowsPath.begin(), windowsPath.end());
-    char* unix = toUnix(wide.c_str());
-    if (!unix)
-        return std::string();
-    std::string path(unix);
+    char* unix = toUnix ? toUnix(std::wstring(windowsPath.begin(), windowsPath.end()).c_str()) : nullptr;
+    const std::string path = unix ? unix : "";
     ::HeapFree(::GetProcessHeap(), 0, unix);
     return path;
 }
 
+namespace {
+
+// Starts the command line with its standard output and error in the named files, when named.
+bool StartProcess(const char* exePath, std::string commandLine, const std::string& outPath, const std::string& errPath,
+                  UniqueHandle& process, DWORD* id = nullptr)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    const auto create = [&](const std::string& path) {
+        return UniqueFileHandle(path.empty() ? INVALID_HANDLE_VALUE
+                                             : ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    const UniqueFileHandle out = create(outPath), err = errPath == outPath ? UniqueFileHandle() : create(errPath);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    if (out) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out.Get();
+        startup.hStdError = err ? err.Get() : out.Get();
+    }
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessA(exePath, &commandLine[0], nullptr, nullptr, out ? TRUE : FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    ::CloseHandle(info.hThread);
+    process = UniqueHandle(info.hProcess);
+    if (id)
+        *id = info.dwProcessId;
+    return true;
+}
+
+} // namespace
+
 bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD timeoutMs)
 {
     const std::string directory = MakeScratchDirectory("tool-output");
-    const std::string outPath = directory + "out.txt";
-    const std::string errPath = directory + "err.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = ::CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = ::CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process = {};
-    // Wine hands out no waitable handle for a Unix process (the wait fails at once), so the
-    // command runs under /bin/sh, which leaves a marker when it is done. No double quotes in it.
+    // Wine hands out no waitable handle for a Unix process (the wait fails at once), so the shell
+    // leaves a marker when the command is done. No double quotes in it.
     const std::string marker = directory + "done";
-    std::string command = "/bin/sh -c \"" + commandLine + "; : >" + UnixPath(marker) + "\"";
-    const BOOL started =
-        ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    ::CloseHandle(out);
-    ::CloseHandle(err);
-    if (!started)
+    UniqueHandle process;
+    if (!StartProcess(nullptr, "/bin/sh -c \"" + commandLine + "; : >" + UnixPath(marker) + "\"", directory + "out",
+                      directory + "err", process))
         return false;
-    const DWORD wait = ::WaitForSingleObject(process.hProcess, timeoutMs);
-    const bool ended = wait == WAIT_OBJECT_0 ||
-                       (wait == WAIT_FAILED && WaitUntil([&] { return FileExists(marker); }, timeoutMs));
+    const DWORD wait = ::WaitForSingleObject(process.Get(), timeoutMs);
+    const bool ended = wait == WAIT_OBJECT_0 || (wait == WAIT_FAILED && WaitUntil([&] { return FileExists(marker); }, timeoutMs));
     if (!ended)
-        ::TerminateProcess(process.hProcess, 1);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    output.out = ReadFileBytes(outPath);
-    output.err = ReadFileBytes(errPath);
+        ::TerminateProcess(process.Get(), 1);
+    output = {ReadFileBytes(directory + "out"), ReadFileBytes(directory + "err")};
     return ended;
 }
 
-void DeleteRegistryTree(const std::string& path, HKEY root)
-{
-    ::RegDeleteTreeA(root, path.c_str());
-    ::RegDeleteKeyA(root, path.c_str());
-}
-
 // RegSetKeyValue makes the key when it is not there yet.
-void SetRegistryString(const std::string& path, const char* name, const std::string& value, HKEY root)
+bool SetRegistryString(const std::string& path, const char* name, const std::string& value, HKEY root)
 {
-    ::RegSetKeyValueA(root, path.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
-}
-
-void SetRegistryDword(const std::string& path, const char* name, DWORD value, HKEY root)
-{
-    ::RegSetKeyValueA(root, path.c_str(), name, REG_DWORD, &value, sizeof(value));
+    const DWORD size = static_cast<DWORD>(value.size() + 1);
+    return ::RegSetKeyValueA(root, path.c_str(), name, REG_SZ, value.c_str(), size) == ERROR_SUCCESS;
 }
 
 bool ReadRegistryString(const std::string& path, const char* name, std::string& value, HKEY root)
@@ -149,79 +135,35 @@ bool ReadRegistryString(const std::string& path, const char* name, std::string& 
     return true;
 }
 
-bool ReadRegistryDword(const std::string& path, const char* name, DWORD& value, HKEY root)
-{
-    DWORD size = sizeof(value);
-    return ::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
-}
-
-void DeleteRegistryValue(const std::string& path, const char* name, HKEY root)
-{
-    ::RegDeleteKeyValueA(root, path.c_str(), name);
-}
-
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
-    DWORD start = ::GetTickCount();
-    for (;;) {
-        if (condition())
-            return true;
+    for (const DWORD start = ::GetTickCount(); !condition();) {
         if (::GetTickCount() - start >= timeoutMs)
             return false;
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        for (MSG msg; ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ::DispatchMessageA(&msg))
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
-        }
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
-}
-
-ChildProcess::~ChildProcess()
-{
-    if (info_.hProcess) {
-        Kill();
-        ::CloseHandle(info_.hProcess);
-        ::CloseHandle(info_.hThread);
-    }
+    return true;
 }
 
 bool ChildProcess::Start(const std::string& exePath, const std::string& stdoutPath)
 {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    HANDLE output = nullptr;
-    if (!stdoutPath.empty()) {
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        output = ::CreateFileA(stdoutPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = output;
-        startup.hStdError = output;
-        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    }
-    std::string commandLine = "\"" + exePath + "\"";
-    BOOL started = ::CreateProcessA(exePath.c_str(), &commandLine[0], nullptr, nullptr, output != nullptr, 0, nullptr,
-                                    nullptr, &startup, &info_);
-    if (output)
-        ::CloseHandle(output);
-    return started != FALSE;
+    return StartProcess(exePath.c_str(), "\"" + exePath + "\"", stdoutPath, stdoutPath, process_, &id_);
 }
 
 bool ChildProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode)
 {
-    if (!info_.hProcess || ::WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0)
+    if (!process_ || ::WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0)
         return false;
-    if (exitCode)
-        ::GetExitCodeProcess(info_.hProcess, exitCode);
-    return true;
+    return !exitCode || ::GetExitCodeProcess(process_.Get(), exitCode);
 }
 
 void ChildProcess::Kill()
 {
-    if (info_.hProcess && ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-        ::TerminateProcess(info_.hProcess, 1);
-        ::WaitForSingleObject(info_.hProcess, 5000);
+    if (process_ && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process_.Get(), 1);
+        ::WaitForSingleObject(process_.Get(), 5000);
     }
 }
 

@@ -6,61 +6,70 @@
 #include <functional>
 #include <string>
 
+#include "framework/ScopedWin.h"
+
 namespace testing_support {
 
-// The directory of the running test program, with a trailing backslash. Halvern.exe is built there.
+// Directories end in a backslash. Halvern.exe is built beside the test programs.
 std::string ModuleDirectory();
-std::string HalvernExePath();
-
-// A fresh, empty directory under the temporary directory, with a trailing backslash.
+inline std::string HalvernExePath() { return ModuleDirectory() + "Halvern.exe"; }
+// A fresh, empty directory under the temporary directory.
 std::string MakeScratchDirectory(const std::string& name);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
-bool FileExists(const std::string& path);
-// A test vector made by tests/media/make-vectors.sh, as a Windows path ("es\\video.m2v").
-// Empty when the program runs outside CTest's vectors fixture.
+inline bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+// A vector of tests/media/make-vectors.sh ("es\\video.m2v"); empty outside CTest's vectors fixture.
 std::string VectorPath(const std::string& name);
-// The Unix path of a Windows path (through Wine's own mapping); empty when there is none.
+// The Unix path of a Windows path, through Wine's own mapping; empty when there is none.
 std::string UnixPath(const std::string& windowsPath);
 
-// Runs a Linux program (ffmpeg, ffprobe: by their Linux path, arguments as Unix paths) and gives
-// what it wrote. Wine starts Unix programs itself but does not pass their exit code on reliably,
-// so callers judge by the output. False when it could not be started or did not end in time.
-struct ToolOutput {
-    std::string out;
-    std::string err;
-};
+// Runs a Linux command line under /bin/sh (programs by their Linux path, Unix paths for files) and
+// gives what it wrote. Wine does not pass the exit code on reliably, so callers judge by the
+// output. False when it could not be started or did not end in time.
+struct ToolOutput { std::string out, err; };
 bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD timeoutMs = 120000);
 
 // Registry under HKEY_CURRENT_USER unless a root is given.
-void DeleteRegistryTree(const std::string& path, HKEY root = HKEY_CURRENT_USER);
-void SetRegistryString(const std::string& path, const char* name, const std::string& value,
-                       HKEY root = HKEY_CURRENT_USER);
-void SetRegistryDword(const std::string& path, const char* name, DWORD value, HKEY root = HKEY_CURRENT_USER);
+inline void DeleteRegistryTree(const std::string& path, HKEY root = HKEY_CURRENT_USER)
+{
+    ::RegDeleteTreeA(root, path.c_str());
+    ::RegDeleteKeyA(root, path.c_str());
+}
+bool SetRegistryString(const std::string& path, const char* name, const std::string& value, HKEY root = HKEY_CURRENT_USER);
+inline void SetRegistryDword(const std::string& path, const char* name, DWORD value, HKEY root = HKEY_CURRENT_USER)
+{
+    ::RegSetKeyValueA(root, path.c_str(), name, REG_DWORD, &value, sizeof(value));
+}
 bool ReadRegistryString(const std::string& path, const char* name, std::string& value, HKEY root = HKEY_CURRENT_USER);
-bool ReadRegistryDword(const std::string& path, const char* name, DWORD& value, HKEY root = HKEY_CURRENT_USER);
-void DeleteRegistryValue(const std::string& path, const char* name, HKEY root = HKEY_CURRENT_USER);
+inline bool ReadRegistryDword(const std::string& path, const char* name, DWORD& value, HKEY root = HKEY_CURRENT_USER)
+{
+    DWORD size = sizeof(value);
+    return ::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
+}
+inline void DeleteRegistryValue(const std::string& path, const char* name, HKEY root = HKEY_CURRENT_USER)
+{
+    ::RegDeleteKeyValueA(root, path.c_str(), name);
+}
 
 // Polls the condition, handling this thread's messages in between, until it holds or the time is up.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
-// A program started for a test; killed at destruction if still running.
+// A program started for a test; killed at destruction if still running. stdoutPath, when not
+// empty, receives its standard output and error.
 class ChildProcess {
 public:
     ChildProcess() = default;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess();
-
-    // stdoutPath, when not empty, receives the program's standard output.
+    ~ChildProcess() { Kill(); }
     bool Start(const std::string& exePath, const std::string& stdoutPath = std::string());
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
     void Kill();
-    DWORD Id() const { return info_.dwProcessId; }
-    HANDLE Handle() const { return info_.hProcess; }
+    DWORD Id() const { return id_; }
 
 private:
-    PROCESS_INFORMATION info_ = {};
+    UniqueHandle process_;
+    DWORD id_ = 0;
 };
 
 // Top-level dialog windows ("#32770") of a process with the given caption, visible or not.
