@@ -1,5 +1,5 @@
 # HalvernFilters.dll through the program's manifest, and its registration.
-halvern_test(builtin_dll_test DllTest.cpp NOCORE)
+halvern_test(builtin_dll_test DllTest.cpp)
 target_link_libraries(builtin_dll_test PRIVATE strmiids)
 if(TEST builtin_dll_test)
     # It registers the DLL in the shared prefix for a moment, and needs nothing of it registered

@@ -3,5 +3,5 @@ add_library(halvern_test_recordings STATIC ${CMAKE_CURRENT_LIST_DIR}/RecordingWr
 # It splits the elementary streams with the format code's own frame parsers.
 target_link_libraries(halvern_test_recordings PUBLIC halvern_media)
 
-halvern_test(asf_reader_test AsfReaderTest.cpp NOCORE VECTORS)
+halvern_test(asf_reader_test AsfReaderTest.cpp VECTORS)
 target_link_libraries(asf_reader_test PRIVATE halvern_media halvern_test_recordings)

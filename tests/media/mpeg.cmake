@@ -1,6 +1,6 @@
 # Program stream writing: layout, parsers and the multiplexer core, with no COM.
-halvern_test(mpeg_layout_test MpegLayoutTest.cpp NOCORE)
+halvern_test(mpeg_layout_test MpegLayoutTest.cpp)
 target_link_libraries(mpeg_layout_test PRIVATE halvern_media)
 
-halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp NOCORE VECTORS)
+halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp VECTORS)
 target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media)
