@@ -2,6 +2,7 @@
 // while waiting, its processor time while idle, and the delay from a recording's close to its
 // conversion.
 
+#include "bench/Clock.h"
 #include "bench/InProcessConverter.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
@@ -20,20 +21,6 @@ namespace {
 std::atomic<int> g_passes{0};
 CInProcessConverter* g_converter = nullptr;
 CConverterSettings g_settings;
-
-double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
-{
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now()
-{
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now;
-}
 
 double ProcessCpuMilliseconds()
 {

@@ -1,6 +1,7 @@
 // Prints how quickly a running conversion ends: from "Cancel Conversion!" until the run is over,
 // and from a stop of the Auto Converter until StopAutoConvert returns. Medians of 20 each.
 
+#include "bench/Clock.h"
 #include "bench/InProcessConverter.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
@@ -16,20 +17,6 @@ using namespace testing_support;
 namespace {
 
 constexpr int kRounds = 20;
-
-double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
-{
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now()
-{
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now;
-}
 
 // Waits until a run has built its graph and is in its wait.
 void WaitForRunning(CInProcessConverter& converter, int builtBefore)

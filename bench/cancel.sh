@@ -1,18 +1,3 @@
 #!/bin/sh
-# Builds and runs the cancel and stop latency measurements under Wine, in a prefix of their own.
-# HALVERN_BUILD names a configured build directory to use instead of build/x86_64; then only the
-# measurement program is built there.
-set -e
-top=$(cd "$(dirname "$0")/.." && pwd)
-if [ -n "$HALVERN_BUILD" ]; then
-    build="$HALVERN_BUILD"
-    cmake --build "$build" --target cancel_bench >/dev/null
-else
-    "$top/scripts/setup.sh"
-    "$top/scripts/build.sh" x86_64 >/dev/null
-    build="$top/build/x86_64"
-fi
-export WINEPREFIX="$build/bench-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-trap 'wineserver -k 2>/dev/null || true' EXIT
-wine "$build/bin/cancel_bench.exe"
+# The cancel and stop latency measurements (see bench/run-in-wine.sh for HALVERN_BUILD).
+exec "$(dirname "$0")/run-in-wine.sh" cancel_bench

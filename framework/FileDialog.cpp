@@ -58,10 +58,3 @@ INT_PTR CFileDialog::DoModal()
     m_file.back() = '\0';
     return chosen ? IDOK : IDCANCEL;
 }
-
-std::string CFileDialog::GetFileName() const
-{
-    std::string path = GetPathName();
-    std::string::size_type slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}

@@ -22,8 +22,6 @@ public:
     INT_PTR DoModal();
 
     std::string GetPathName() const { return m_file.data(); }
-    // The chosen path's last component: name and extension, no directory.
-    std::string GetFileName() const;
 
     // The record handed to the system; filled by the constructor, owner set by DoModal.
     OPENFILENAMEA m_ofn;
