@@ -1,22 +1,13 @@
-// The filter base under the system's graph manager, through a small source built on it and
-// Halvern's file writer, with no reference left behind.
+// The filter base under the system's graph manager, through a small source on it and Halvern's file writer.
 
-#include <windows.h>
-#include <dshow.h>
-#include <wrl/client.h>
-
-#include <gtest/gtest.h>
+#include "tests/filters/GraphFixture.h"
 
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "builtin/FileWriter.h"
 #include "filters/Adopt.h"
 #include "filters/ClassFactory.h"
 #include "filters/SourceStreamPin.h"
-#include "framework/ScopedWin.h"
-#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -78,73 +69,44 @@ private:
 
 ULONG RefCount(IUnknown* object) { object->AddRef(); return object->Release(); }
 
-class FilterBaseTest : public ::testing::Test {
+class FilterBaseTest : public GraphTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(com_.Succeeded());
-        baseline_ = ModuleLockCount();
-        ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_)));
-        ASSERT_EQ(S_OK, graph_.As(&control_));
-        ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(events_.GetAddressOf())));
-        // Each renderer's EC_COMPLETE as it is sent, not the graph's summary of them.
-        ASSERT_EQ(S_OK, events_->CancelDefaultHandling(EC_COMPLETE));
+        ASSERT_NO_FATAL_FAILURE(GraphTest::SetUp());
         source_ = Adopt(new CTestSource());
         IUnknown* writer = nullptr; // the renderer: what it received is in its file
         ASSERT_EQ(S_OK, CFileWriter::Create(&writer));
         sink_ = Adopt(static_cast<CFileWriter*>(static_cast<IBaseFilter*>(writer)));
-        path_ = testing_support::MakeScratchDirectory("filter-base") + "received";
-        ASSERT_EQ(S_OK, sink_->SetFileName(std::wstring(path_.begin(), path_.end()).c_str(), nullptr));
+        const std::string path = directory_ + "received";
+        ASSERT_EQ(S_OK, sink_->SetFileName(std::wstring(path.begin(), path.end()).c_str(), nullptr));
     }
 
     void TearDown() override
     {
-        control_->Stop();
-        control_.Reset();
-        events_.Reset();
-        // The filters hold their graph weakly, so it goes, and with it their connections.
-        EXPECT_EQ(0u, graph_.Reset());
+        ReleaseGraph();
         EXPECT_EQ(0u, source_.Reset());
         EXPECT_EQ(0u, sink_.Reset());
-        EXPECT_EQ(baseline_, ModuleLockCount());
+        GraphTest::TearDown();
     }
 
     // A source made with these options and the renderer, in the graph, connected.
     void Connect(const SourceOptions& options = SourceOptions())
     {
         source_ = Adopt(new CTestSource(options));
-        ASSERT_EQ(S_OK, graph_->AddFilter(source_.Get(), L"Source"));
-        ASSERT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"Sink"));
+        ASSERT_EQ(S_OK, MakeGraph({source_.Get(), sink_.Get()}));
+        // Each renderer's EC_COMPLETE as it is sent, not the graph's summary of them.
+        ASSERT_EQ(S_OK, events_->CancelDefaultHandling(EC_COMPLETE));
         ASSERT_EQ(S_OK, graph_->ConnectDirect(&source_->pin, &Input(), nullptr));
     }
 
     CBaseInputPin& Input() { return *static_cast<CBaseInputPin*>(sink_->PinAt(0)); }
-    std::string Received() const { return testing_support::ReadFileBytes(path_); }
+    std::string Received() const { return testing_support::ReadFileBytes(directory_ + "received"); }
 
-    // The filters' events until none comes for a while, as "<code>:<param1>". Polled: Wine's
-    // GetEvent may give up before its time.
-    std::vector<std::string> Events(DWORD firstMs = 200)
-    {
-        std::vector<std::string> events;
-        long code = 0; LONG_PTR param1 = 0, param2 = 0;
-        const auto next = [&] { return SUCCEEDED(events_->GetEvent(&code, &param1, &param2, 0)); };
-        for (; testing_support::WaitUntil(next, events.empty() ? firstMs : 200); events_->FreeEventParams(code, param1, param2))
-            if (code != EC_CLOCK_CHANGED)
-                events.push_back(std::to_string(code) + ":" + std::to_string(param1));
-        return events;
-    }
-
-    ScopedComInit com_;
-    LONG baseline_ = 0;
-    ComPtr<IFilterGraph2> graph_;
-    ComPtr<IMediaControl> control_;
-    ComPtr<IMediaEventEx> events_;
     ComPtr<CTestSource> source_;
     ComPtr<CFileWriter> sink_;
-    std::string path_;
 };
 
-const std::vector<std::string> Completed = {std::to_string(EC_COMPLETE) + ":0"};
 const char FiveSamples[] = "sample 0sample 1sample 2sample 3sample 4";
 
 TEST_F(FilterBaseTest, FiltersPinsAndFactoryKeepTheComContractAndStateChangesRunTheHooksInOrder)
@@ -217,15 +179,16 @@ TEST_F(FilterBaseTest, ConnectionsThatCannotWorkAreRefusedAndStopEndsAWaitingStr
     ASSERT_EQ(S_OK, control_->Run());
     EXPECT_EQ(VFW_E_NOT_STOPPED, source_->pin.Disconnect());
     ASSERT_EQ(S_OK, control_->Stop()); // returns only once the streaming thread has ended
-    EXPECT_TRUE(Events().empty()) << "no end of stream, so no completion";
+    EXPECT_FALSE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}, 200)) << "no end of stream, so no completion";
 }
 
 TEST_F(FilterBaseTest, StreamErrorIsReportedBeforeTheStreamEnds)
 {
     Connect({2});
     ASSERT_EQ(S_OK, control_->Run());
-    const std::string abort = std::to_string(EC_ERRORABORT) + ":" + std::to_string(TestStreamError);
-    EXPECT_EQ((std::vector<std::string>{abort, Completed[0]}), Events(10000));
+    ASSERT_TRUE(WaitForEvent({EC_ERRORABORT, EC_COMPLETE}));
+    EXPECT_EQ((std::pair<long, LONG_PTR>(EC_ERRORABORT, TestStreamError)), events.back());
+    EXPECT_TRUE(WaitForEvent({EC_COMPLETE}));
     EXPECT_EQ("sample 0sample 1", Received());
 }
 
@@ -235,14 +198,15 @@ TEST_F(FilterBaseTest, SamplesArriveInOrderTheRendererCompletesOnceEachRunAndRef
     ASSERT_EQ(S_OK, control_->Pause());
     // The writer's file is whole once the end of stream came.
     ASSERT_TRUE(testing_support::WaitUntil([&] { return Received() == FiveSamples; }, 10000)) << Received();
-    EXPECT_TRUE(Events().empty()) << "ended while paused: completes at run";
+    EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 200)) << "ended while paused: completes at run";
     ASSERT_EQ(S_OK, control_->Run());
-    EXPECT_EQ(Completed, Events(10000));
+    EXPECT_TRUE(WaitForEvent({EC_COMPLETE}));
 
-    // Once stopped, a new run starts the stream again and completes again.
+    // Once stopped, a new run starts the stream again and completes again, once.
     ASSERT_EQ(S_OK, control_->Stop());
     ASSERT_EQ(S_OK, control_->Run());
-    EXPECT_EQ(Completed, Events(10000));
+    EXPECT_TRUE(WaitForEvent({EC_COMPLETE}));
+    EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 200));
     EXPECT_EQ(FiveSamples, Received());
     ASSERT_EQ(S_OK, control_->Stop());
 
