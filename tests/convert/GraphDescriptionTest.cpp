@@ -107,7 +107,6 @@ TEST(GraphLineRules, EachLineGivesAtMostOneEntry)
         {"<connect src=\"S\" srcpin=\"o\" dest=\"D\" destpin=\"i\"/><FILTER ID=\"F\" clsid=\"{2}\">", "F F|{2}\n"},
         // Direct only for exactly "yes".
         {"<connect direct=\"yes\" src=\"S\" srcpin=\"o\" dest=\"D\" destpin=\"i\"/>", "C S|o|D|i|direct\n"},
-        {"<connect direct=\"no\" src=\"S\" srcpin=\"o\" dest=\"D\" destpin=\"i\"/>", "C S|o|D|i\n"},
         {"<connect direct=\"Yes\" src=\"S\" srcpin=\"o\" dest=\"D\" destpin=\"i\"/>", "C S|o|D|i\n"},
         {"<connect direct=\"yes \" src=\"S\" srcpin=\"o\" dest=\"D\" destpin=\"i\"/>", "C S|o|D|i\n"},
         {"<connect src=\"S\" srcpin=\"o\" dest=\"D\" destpin=\"i\"/>", "C S|o|D|i\n"},
@@ -143,4 +142,32 @@ TEST(GraphFileRules, SkippedAndSplitLinesLetReadingGoOn)
     const std::string padding(20000, 'x');
     EXPECT_EQ(ReadText("<FILTER " + padding + " ID=\"Long\" clsid=\"{" + padding + "}\">\n<FILTER ID=\"B\" clsid=\"{2}\">"),
               "F Long|{" + padding + "}\nF B|{2}\n");
+}
+
+// Only a regular file of sane size, named bare in the program directory, is read (and closed again):
+// a device would block the run for ever, a path reach outside, a huge file exhaust memory.
+TEST(GraphFileRules, OnlyAPlainGraphFileOfTheProgramDirectoryIsReadAndThenClosed)
+{
+    const std::string directory = MakeScratchDirectory("convert-graph-file");
+    const std::string graph = "<FILTER ID=\"A\" clsid=\"{1}\">";
+    WriteFileBytes(directory + "Fine.xgr", graph);
+    WriteFileBytes(directory + "..\\Outside.xgr", graph);
+    WriteFileBytes(directory + "Huge.xgr", graph + std::string(16 * 1024 * 1024, ' '));
+    ::CreateDirectoryA((directory + "sub").c_str(), nullptr);
+    WriteFileBytes(directory + "sub\\Fine.xgr", graph);
+
+    GraphSource source;
+    GraphDescription description;
+    // With and without the directory's backslash.
+    for (const std::string& programDirectory : {directory.substr(0, directory.size() - 1), directory}) {
+        source.ProgramDirectory = programDirectory;
+        ASSERT_EQ(ReadGraphDescription(source, "Fine.xgr", description), S_OK);
+        EXPECT_EQ(Render(description.Entries), "F A|{1}\n");
+    }
+    for (const std::string& choice : {std::string("..\\Outside.xgr"), directory + "Fine.xgr", std::string("sub/Fine.xgr"),
+                                      std::string("sub\\Fine.xgr"), std::string("Huge.xgr"), std::string("COM1"),
+                                      std::string("com1.xgr"), std::string("AUX"), std::string("NUL .xgr")}) {
+        EXPECT_TRUE(FAILED(ReadGraphDescription(source, choice, description))) << choice;
+    }
+    EXPECT_TRUE(::DeleteFileA((directory + "Fine.xgr").c_str()));
 }

@@ -51,3 +51,11 @@ TEST(SameFileTest, MatchesOneFileUnderAnyOfItsNames)
     EXPECT_TRUE(NamesSameFile(directory + "new.mpg", directory + "NEW.MPG")); // not there yet
     EXPECT_FALSE(NamesSameFile(directory + "Show.dvr-ms", directory + "Show.MPG"));
 }
+
+TEST(OutputName, OnlyAPlainExtensionIsUsable)
+{
+    EXPECT_TRUE(IsUsableExtension("dvr-ms"));
+    for (const char* extension : {"", "*", "dvr-ms?", "dvr-ms\\..\\x", "d/x", "dvr-ms:x", "\x95\x5C"})
+        EXPECT_FALSE(IsUsableExtension(extension, 1252)) << extension;
+    EXPECT_TRUE(IsUsableExtension("\x95\x5C", 932)); // one Shift-JIS character, no backslash
+}

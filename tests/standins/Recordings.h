@@ -9,12 +9,8 @@
 // "DVR Out - 2") to `path`; it converts in about a second.
 ::testing::AssertionResult CopyRecording(const std::string& path);
 
-// Bytes that no recording source takes for a recording.
-constexpr char NotARecording[] = "not a recording at all";
-
-// For programs that CTest does not run: unless HALVERN_VECTORS names the vectors already, makes
-// them with `script` (tests/media/make-vectors.sh) and points HALVERN_VECTORS there. False when
-// no vector is there afterwards.
+// For programs CTest does not run: unless HALVERN_VECTORS names them, makes the vectors with
+// `script` (tests/media/make-vectors.sh) and points it there; false if none is there afterwards.
 bool MakeVectorsIfNeeded(const std::string& script);
 
 // Whether the file is an MPEG program stream: a pack header at byte 0 and more than one pack.

@@ -1,6 +1,5 @@
-// Stand-in for the decrypt/tag filter right after the recording source: "In(Enc/Tag)" passes
-// upstream's samples on to "Out" as they came, as the fault read at each start of streaming allows.
-// A black-box Halvern.exe inherits the fault's variable from its test.
+// Stand-in for the decrypt/tag filter after the recording source: passes upstream's samples on as
+// they came, as the fault (StandIns.h) allows. A black-box Halvern.exe inherits it from its test.
 
 #include <windows.h>
 #include <dshow.h>
@@ -8,7 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 
 #include "filters/Adopt.h"
@@ -37,12 +36,10 @@ DecrypterFault ParseFault(const std::string& whole, const std::wstring& recordin
         recording.find(std::wstring(whole.begin() + static_cast<std::ptrdiff_t>(semicolon) + 1, whole.end())) == std::wstring::npos)
         return DecrypterFault();
     const std::string text = whole.substr(0, semicolon);
-    const size_t equals = std::min(text.find('='), text.size());
-    const std::string name = text.substr(0, equals);
-    const double value = equals < text.size() ? std::atof(text.c_str() + equals + 1) : 0.0;
-    if (name == "pace" && value > 0)
+    double value = 0.0;
+    if (std::sscanf(text.c_str(), "pace=%lf", &value) == 1 && value > 0)
         return {DecrypterFault::Pace, value};
-    if (name == "abort" && value >= 0)
+    if (std::sscanf(text.c_str(), "abort=%lf", &value) == 1 && value >= 0)
         return {DecrypterFault::Abort, value};
     return {text == "drop" ? DecrypterFault::Drop : text == "never-end" ? DecrypterFault::NeverEnd : DecrypterFault::None};
 }
@@ -66,10 +63,7 @@ std::wstring RecordingOf(IPin* peer)
 class CDecrypterOutputPin : public CBaseOutputPin {
 public:
     CDecrypterOutputPin(CBaseFilter* decrypter, CBaseInputPin& input)
-        : CBaseOutputPin(decrypter, L"Out"), input_(input), seeking_(static_cast<IPin*>(this))
-    {
-        seeking_.SetInputPin(&input);
-    }
+        : CBaseOutputPin(decrypter, L"Out"), input_(input), seeking_(static_cast<IPin*>(this), &input) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
     {
         if (!input_.IsConnected())

@@ -1,5 +1,4 @@
-// HalvernStandIns.dll: the stand-ins as an in-process COM server. Tests find it through its manifest
-// or register it in their prefix.
+// HalvernStandIns.dll: the stand-ins as an in-process COM server, found through its manifest or registry.
 
 #include <windows.h>
 #include <wrl/client.h>

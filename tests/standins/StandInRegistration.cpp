@@ -1,15 +1,13 @@
 #include "tests/standins/StandIns.h"
 
-#include <vector>
-
 #include "tests/support/TestSupport.h"
 
 namespace {
 
 std::string StandInDllPath() { return testing_support::ModuleDirectory() + "HalvernStandIns.dll"; }
 
-// Activations of this thread, innermost last; each is undone on the thread that made it.
-thread_local std::vector<ULONG_PTR> activations;
+// This thread's activation, undone on the thread that made it.
+thread_local ULONG_PTR activation = 0;
 
 const CLSID* const StandInClasses[] = {&StandInDumpClsid, &StandInMuxerClsid, &StandInDecrypterClsid, &StandInSourceClsid};
 
@@ -22,10 +20,8 @@ std::string ClassKey(const CLSID& classId)
 
 } // namespace
 
-// Wine keeps CoRegisterClassObject registrations per apartment, invisible to a CoCreateInstance on
-// any other STA. An activation context with the DLL's manifest (resource 101, listing the four
-// classes) is found on every thread that has it active, and a new thread starts with its
-// creator's active context.
+// Wine keeps CoRegisterClassObject per apartment; the DLL's manifest (resource 101) as activation
+// context is seen on every thread that has it active, and new threads inherit their creator's.
 HRESULT RegisterStandInsInProcess()
 {
     const std::string dll = StandInDllPath();
@@ -42,16 +38,15 @@ HRESULT RegisterStandInsInProcess()
     const HRESULT hr = activated ? S_OK : HRESULT_FROM_WIN32(::GetLastError());
     ::ReleaseActCtx(handle); // the activation holds a reference of its own
     if (activated)
-        activations.push_back(cookie);
+        activation = cookie;
     return hr;
 }
 
 void RevokeStandIns()
 {
-    if (activations.empty())
-        return;
-    ::DeactivateActCtx(0, activations.back());
-    activations.pop_back();
+    if (activation)
+        ::DeactivateActCtx(0, activation);
+    activation = 0;
 }
 
 bool RegisterStandInDll()

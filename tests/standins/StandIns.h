@@ -11,13 +11,9 @@ constexpr CLSID StandInMuxerClsid = {0x4DF35815, 0x79C5, 0x44C8, {0x87, 0x53, 0x
 constexpr CLSID StandInDecrypterClsid = {0xC4C4C4F2, 0x0049, 0x4E2B, {0x98, 0xFB, 0x95, 0x37, 0xF6, 0xCE, 0x51, 0x6D}};
 constexpr CLSID StandInSourceClsid = {0xC9F5FE02, 0xF851, 0x4EB5, {0x99, 0xEE, 0xAD, 0x60, 0x2A, 0xF1, 0xE6, 0x19}};
 
-// The decrypt/tag stand-in's fault, read from this variable at each start of streaming:
-//   "pace=R"     passes R media seconds per wall second of running (R > 0)
-//   "abort=S"    reports EC_ERRORABORT at the first sample at or after media second S
-//   "drop"       passes no sample on, only the end of the stream
-//   "never-end"  passes every sample on but never the end of the stream
-// Anything else passes everything at once. "FAULT;PART" limits the fault to recordings whose file
-// name contains PART, so one Halvern run can meet slow and quick ones.
+// The decrypt/tag stand-in's fault, read at each start of streaming: "pace=R" (R media seconds per
+// wall second), "abort=S" (EC_ERRORABORT at media second S), "drop" (no sample, only the end) or
+// "never-end" (every sample, no end); else none. "FAULT;PART" spares recordings not named *PART*.
 constexpr char DecrypterFaultVariable[] = "HALVERN_DECRYPT_FAULT";
 
 // Sets the fault for this process, and so for programs it starts, while the object lives.
@@ -29,13 +25,11 @@ public:
     ~ScopedDecrypterFault() { ::SetEnvironmentVariableA(DecrypterFaultVariable, nullptr); }
 };
 
-// Makes CoCreateInstance of the four classes give the stand-ins, without the registry, on the
-// calling thread and every thread started from it afterwards, until RevokeStandIns on the same
-// thread. Calls nest; each RevokeStandIns undoes the thread's latest registration.
+// Makes CoCreateInstance of the four classes give the stand-ins, without the registry, on this thread
+// and threads it starts later, until RevokeStandIns on this thread. Calls do not nest.
 HRESULT RegisterStandInsInProcess();
 void RevokeStandIns();
 
-// Registers the four classes of HalvernStandIns.dll (beside the running program) in the Wine
-// prefix's registry, for other programs, and removes them again. For test prefixes only.
+// Registers HalvernStandIns.dll (beside this program) in the test prefix's registry, and removes it.
 bool RegisterStandInDll();
 void UnregisterStandInDll();
