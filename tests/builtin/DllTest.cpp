@@ -1,5 +1,4 @@
-// HalvernFilters.dll as the program finds it (through its manifest, with nothing registered), when
-// it may unload, and its registration for graph tools. (The end-to-end test runs the shipped graph.)
+// HalvernFilters.dll as the program finds it (its manifest, nothing registered), unloading, and registering.
 
 #include <windows.h>
 #include <dshow.h>
@@ -64,7 +63,7 @@ void ExpectEveryClassMade(const char* where)
     }
 }
 
-TEST(BuiltinDllTest, TheManifestServesEveryClassOnAnyThreadWithNothingRegistered)
+TEST(BuiltinDllTest, TheManifestServesEveryClassOnAnyThreadAndTheDllRegistersForGraphTools)
 {
     ScopedComInit com;
     ExpectEveryClassMade("on the main thread");
@@ -81,11 +80,7 @@ TEST(BuiltinDllTest, TheManifestServesEveryClassOnAnyThreadWithNothingRegistered
     EXPECT_EQ(S_FALSE, canUnload());
     held.Reset();
     EXPECT_EQ(S_OK, canUnload());
-}
 
-TEST(BuiltinDllTest, RegistersForGraphToolsAtANeverChosenMeritAndUnregisters)
-{
-    ScopedComInit com;
     const std::string dllPath = testing_support::ModuleDirectory() + "HalvernFilters.dll";
     HMODULE dll = ::LoadLibraryA(dllPath.c_str());
     ASSERT_NE(nullptr, dll);
@@ -105,8 +100,7 @@ TEST(BuiltinDllTest, RegistersForGraphToolsAtANeverChosenMeritAndUnregisters)
         EXPECT_TRUE(testing_support::ReadRegistryString(FilterEntryKey(*builtin.classId), "FriendlyName", name,
                                                         HKEY_CLASSES_ROOT));
         EXPECT_EQ(builtin.name, name);
-        // The mapper's record starts version, merit, pin count: pins for graph tools to match, at
-        // a merit automatic connection never picks.
+        // The mapper's record starts version, merit, pin count: pins to match, a merit never picked.
         DWORD data[256] = {}, size = sizeof(data);
         EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(HKEY_CLASSES_ROOT, FilterEntryKey(*builtin.classId).c_str(), "FilterData",
                                                 RRF_RT_REG_BINARY, nullptr, data, &size));

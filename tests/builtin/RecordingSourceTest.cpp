@@ -38,7 +38,7 @@ struct RecordedSample {
 class CSampleRecorder : public CBaseRenderer {
 public:
     struct Pin : public CBaseInputPin {
-        explicit Pin(CSampleRecorder* recorder) : CBaseInputPin(recorder, L"In"), recorder_(recorder) {}
+        explicit Pin(CSampleRecorder* recorder) : CBaseInputPin(recorder, L"In") {}
         HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
         HRESULT OnReceive(IMediaSample* sample) override
         {
@@ -53,20 +53,19 @@ public:
         HRESULT OnEndOfStream() override
         {
             ended = true;
-            recorder_->InputEnded();
+            static_cast<CSampleRecorder*>(filter_)->InputEnded();
             return S_OK;
         }
         bool ReceiveMayBlock() const override { return false; }
 
-        CSampleRecorder* const recorder_;
         // Written on the streaming thread, read once the graph completed or stopped.
         std::vector<RecordedSample> samples;
         bool ended = false;
     };
 
-    explicit CSampleRecorder(size_t pins) : CBaseRenderer(SampleRecorderClsid)
+    explicit CSampleRecorder(int pins) : CBaseRenderer(SampleRecorderClsid)
     {
-        for (size_t i = 0; i < pins; ++i)
+        for (int i = 0; i < pins; ++i)
             pins_.push_back(std::make_unique<Pin>(this));
         SetSeekingPin(pins_.front().get());
     }
@@ -119,25 +118,15 @@ protected:
         return FAILED(hr) ? hr : file->Load(std::wstring(path.begin(), path.end()).c_str(), nullptr);
     }
 
-    std::vector<ComPtr<IPin>> SourcePins()
-    {
-        std::vector<ComPtr<IPin>> pins;
-        ComPtr<IEnumPins> pinEnum;
-        ComPtr<IPin> pin;
-        if (SUCCEEDED(source_->EnumPins(&pinEnum)))
-            while (pinEnum->Next(1, &pin, nullptr) == S_OK)
-                pins.push_back(std::move(pin));
-        return pins;
-    }
+    CRecordingSource& Source() { return *static_cast<CRecordingSource*>(source_.Get()); }
 
     // The source and a recorder with a pin for each of its pins, in the graph, running.
     void BuildAndRun()
     {
-        const std::vector<ComPtr<IPin>> pins = SourcePins();
-        recorder_ = Adopt(new CSampleRecorder(pins.size()));
+        recorder_ = Adopt(new CSampleRecorder(Source().PinCount()));
         ASSERT_EQ(S_OK, MakeGraph({source_.Get(), recorder_.Get()}));
-        for (size_t i = 0; i < pins.size(); ++i)
-            ASSERT_EQ(S_OK, graph_->ConnectDirect(pins[i].Get(), &recorder_->In(static_cast<int>(i)), nullptr));
+        for (int i = 0; i < Source().PinCount(); ++i)
+            ASSERT_EQ(S_OK, graph_->ConnectDirect(Source().PinAt(i), &recorder_->In(i), nullptr));
         ASSERT_EQ(S_OK, control_->Run());
     }
 
@@ -215,7 +204,7 @@ TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTh
     // nothing half-open: the file can go at once.
     const std::string path = Write([](RecordingOptions& o) { o.protection = Protection::EncryptedStream; });
     EXPECT_EQ(HALVERN_E_PROTECTED, MakeSource(path));
-    EXPECT_TRUE(SourcePins().empty());
+    EXPECT_EQ(0, Source().PinCount());
     EXPECT_TRUE(::DeleteFileA(path.c_str()));
 
     ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) { o.garbageEvery = 2; })));
