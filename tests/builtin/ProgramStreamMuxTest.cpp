@@ -22,8 +22,7 @@ namespace {
 const CLSID ElementaryStreamSourceClsid = {0x5a0c7f32, 0x1d44, 0x4f0b, {0x8e, 0x61, 0x93, 0x2b, 0x70, 0x1c, 0x4e, 0x01}};
 const std::string Garbage = "garbage-garbage-\x01\x02\x03\xFF\x04-garbage-garbage";
 
-// Plays one elementary stream file, an access unit per sample with its time, typed by subtype alone
-// as the multiplexer takes it.
+// Plays an elementary stream file once, an access unit per sample with its time, typed by subtype alone.
 class CElementaryStreamPin : public CSourceStreamPin {
 public:
     CElementaryStreamPin(CBaseFilter* source, bool video, const std::string& path)
@@ -67,12 +66,6 @@ protected:
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
     {
         properties = {8, static_cast<long>(bytes.size()), 1, 0}; // room for any unit, or the garbage
-    }
-    HRESULT OnThreadStart() override
-    {
-        next_ = 0;
-        finished = false;
-        return S_OK;
     }
     void OnThreadEnd() override { finished = true; }
     HRESULT FillSample(IMediaSample* sample) override

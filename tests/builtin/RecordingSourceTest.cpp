@@ -1,5 +1,4 @@
-// The recording source in Wine's graph, into a renderer that keeps every sample: the recording's
-// frames byte for byte, with the writer's times.
+// The recording source in Wine's graph, into a renderer that keeps every sample.
 
 #include "tests/filters/GraphFixture.h"
 
@@ -101,8 +100,7 @@ protected:
         RecordingOptions options;
         options.videoPath = VectorPath("es\\video.m2v");
         options.audioPath = VectorPath("es\\audio.mp2");
-        if (set)
-            set(options);
+        set(options);
         std::string error;
         EXPECT_TRUE(WriteRecording(path, options, written_, error)) << error;
         return path;
@@ -138,20 +136,17 @@ protected:
 TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
 {
     // B-frames (times out of decode order), AC-3 and captions; plain MPEG audio is the end-to-end test's.
-    const std::string path = Write([&](RecordingOptions& o) {
+    ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) {
         o.videoPath = VectorPath("es\\video-bframes.m2v");
         o.audioPath = VectorPath("es\\audio.ac3");
         o.captions = true;
         o.firstTime = 7200ll * 10000000; // two hours into the broadcast clock
         o.audioDelay = -2000000;
-    });
-    ASSERT_EQ(S_OK, MakeSource(path));
+    })));
     // One recording per filter, and it says it is a source.
-    ComPtr<IFileSourceFilter> file;
     ComPtr<IAMFilterMiscFlags> flags;
-    ASSERT_EQ(S_OK, source_.As(&file));
     ASSERT_EQ(S_OK, source_.As(&flags));
-    EXPECT_EQ(E_UNEXPECTED, file->Load(L"C:\\other.dvr-ms", nullptr));
+    EXPECT_EQ(E_UNEXPECTED, Source().Load(L"C:\\other.dvr-ms", nullptr));
     EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
     BuildAndRun();
     ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));

@@ -1,6 +1,5 @@
 #pragma once
-// Filters inside Wine's own Filter Graph Manager: the graph, its events, direct connections, and
-// the graph and every module lock gone at the end.
+// Filters in Wine's own Filter Graph Manager, with the graph and every module lock gone at the end.
 
 #include <windows.h>
 #include <dshow.h>
