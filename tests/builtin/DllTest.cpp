@@ -91,19 +91,17 @@ TEST(BuiltinDllTest, TheManifestServesEveryClassOnAnyThreadAndTheDllRegistersFor
     ASSERT_EQ(S_OK, registerServer());
     for (const BuiltinClass& builtin : Builtins) {
         SCOPED_TRACE(builtin.name);
-        const std::string server = ClassKey(*builtin.classId) + "\\InprocServer32";
+        const std::string server = ClassKey(*builtin.classId) + "\\InprocServer32", entry = FilterEntryKey(*builtin.classId);
         std::string path, model, name;
         EXPECT_TRUE(testing_support::ReadRegistryString(server, nullptr, path, HKEY_CLASSES_ROOT));
         EXPECT_EQ(0, ::lstrcmpiA(dllPath.c_str(), path.c_str())) << path;
         EXPECT_TRUE(testing_support::ReadRegistryString(server, "ThreadingModel", model, HKEY_CLASSES_ROOT));
         EXPECT_EQ("Both", model);
-        EXPECT_TRUE(testing_support::ReadRegistryString(FilterEntryKey(*builtin.classId), "FriendlyName", name,
-                                                        HKEY_CLASSES_ROOT));
+        EXPECT_TRUE(testing_support::ReadRegistryString(entry, "FriendlyName", name, HKEY_CLASSES_ROOT));
         EXPECT_EQ(builtin.name, name);
         // The mapper's record starts version, merit, pin count: pins to match, a merit never picked.
         DWORD data[256] = {}, size = sizeof(data);
-        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(HKEY_CLASSES_ROOT, FilterEntryKey(*builtin.classId).c_str(), "FilterData",
-                                                RRF_RT_REG_BINARY, nullptr, data, &size));
+        EXPECT_EQ(ERROR_SUCCESS, ::RegGetValueA(HKEY_CLASSES_ROOT, entry.c_str(), "FilterData", RRF_RT_REG_BINARY, nullptr, data, &size));
         EXPECT_EQ(static_cast<DWORD>(MERIT_DO_NOT_USE), data[1]);
         EXPECT_NE(0u, data[2]);
     }

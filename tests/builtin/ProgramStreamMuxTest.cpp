@@ -181,12 +181,11 @@ protected:
     // One elementary stream of the output, as ffmpeg takes it out again, with no complaint.
     std::string Extract(const char* map, const char* format)
     {
-        const std::string path = directory_ + "extract-" + format;
-        const std::string command = "/usr/bin/ffmpeg -v warning -y -i " + testing_support::UnixPath(output_) + " -map " +
-                                    map + " -c copy -f " + format + " " + testing_support::UnixPath(path);
+        const std::string command = "/usr/bin/ffmpeg -v warning -i " + testing_support::UnixPath(output_) + " -map " + map +
+                                    " -c copy -f " + format + " -";
         testing_support::ToolOutput output;
         EXPECT_TRUE(testing_support::RunLinuxTool(command, output) && output.err.empty()) << command << output.err;
-        return testing_support::ReadFileBytes(path);
+        return output.out;
     }
 
     std::string output_;

@@ -195,12 +195,17 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
 
 TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTheStreams)
 {
-    // The reader's failure passes through as it is (the reader's own test has them all), with
-    // nothing half-open: the file can go at once.
-    const std::string path = Write([](RecordingOptions& o) { o.protection = Protection::EncryptedStream; });
-    EXPECT_EQ(HALVERN_E_PROTECTED, MakeSource(path));
-    EXPECT_EQ(0, Source().PinCount());
-    EXPECT_TRUE(::DeleteFileA(path.c_str()));
+    // The reader's failures pass through as they are, with nothing half-open: the file can go at once.
+    const std::pair<void (*)(RecordingOptions&), HRESULT> failures[] = {
+        {[](RecordingOptions& o) { o.protection = Protection::EncryptedStream; }, HALVERN_E_PROTECTED},
+        {[](RecordingOptions& o) { o.cutAt = 9000; }, HALVERN_E_NO_STREAMS}, // neither video nor audio
+    };
+    for (const auto& failure : failures) {
+        const std::string path = Write(failure.first);
+        EXPECT_EQ(failure.second, MakeSource(path));
+        EXPECT_EQ(0, Source().PinCount());
+        EXPECT_TRUE(::DeleteFileA(path.c_str()));
+    }
 
     ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) { o.garbageEvery = 2; })));
     BuildAndRun();

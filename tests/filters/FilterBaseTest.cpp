@@ -113,11 +113,10 @@ TEST_F(FilterBaseTest, FiltersPinsAndFactoryKeepTheComContractAndStateChangesRun
 {
     IUnknown* source = static_cast<IBaseFilter*>(source_.Get());
     IUnknown* sink = static_cast<IBaseFilter*>(sink_.Get());
-    IPin* output = &source_->pin;
     IPin* input = &Input();
     const struct { IUnknown* object; const IID& iid; bool offered; } cases[] = {
         {source, IID_IMediaFilter, true}, {sink, IID_IAMFilterMiscFlags, true}, {sink, IID_IMediaSeeking, true}, {input, IID_IMemInputPin, true},
-        {source, IID_IAMFilterMiscFlags, false}, {source, IID_IPin, false}, {output, IID_IMemInputPin, false}, {input, IID_IBaseFilter, false},
+        {source, IID_IAMFilterMiscFlags, false}, {source, IID_IPin, false}, {&source_->pin, IID_IMemInputPin, false}, {input, IID_IBaseFilter, false},
     };
     for (const auto& c : cases) {
         ComPtr<IUnknown> found;
