@@ -71,8 +71,7 @@ std::vector<Packet> Walk(const std::vector<uint8_t>& bytes)
         EXPECT_EQ(DvdMuxRate, static_cast<uint32_t>((p[10] << 14) | (p[11] << 6) | (p[12] >> 2)));
         p += PackHeaderSize;
         while (p < end) {
-            EXPECT_EQ(0, p[0] | p[1]);
-            EXPECT_EQ(1, p[2]);
+            EXPECT_EQ(1, p[0] << 16 | p[1] << 8 | p[2]);
             const uint8_t id = p[3];
             const size_t length = (p[4] << 8) | p[5];
             const uint8_t* const next = p + 6 + length;
@@ -84,20 +83,12 @@ std::vector<Packet> Walk(const std::vector<uint8_t>& bytes)
             if (id != 0xBB && id != PaddingStreamId) {
                 Packet packet{pack, scr, id, NoTimestamp, NoTimestamp, false, -1, -1, {}};
                 EXPECT_EQ(0x81, p[6]);
+                // A DTS only ever follows a PTS; the P-STD extension comes after both.
                 const uint8_t flags = p[7];
-                const uint8_t* field = p + 9;
-                if (flags & 0x80) {
-                    packet.pts = ReadTimestamp(field);
-                    field += 5;
-                }
-                if (flags & 0x40) {
-                    packet.dts = ReadTimestamp(field);
-                    field += 5;
-                }
-                if (flags & 0x01) {
-                    EXPECT_EQ(0x1E, field[0]);
-                    packet.pstd = true;
-                }
+                packet.pts = flags & 0x80 ? ReadTimestamp(p + 9) : NoTimestamp;
+                packet.dts = flags & 0x40 ? ReadTimestamp(p + 14) : NoTimestamp;
+                packet.pstd = flags & 0x01;
+                EXPECT_TRUE(!packet.pstd || p[9 + (flags & 0x80 ? 5 : 0) + (flags & 0x40 ? 5 : 0)] == 0x1E);
                 const uint8_t* payload = p + 9 + p[8];
                 if (id == PrivateStream1Id) {
                     EXPECT_EQ(Ac3SubstreamId, payload[0]);
@@ -124,37 +115,6 @@ std::string Concatenated(const std::vector<Packet>& packets, uint8_t id)
     return bytes;
 }
 
-struct Lcg {
-    uint32_t state = 12345;
-    uint32_t Next(uint32_t range)
-    {
-        state = state * 1103515245u + 12345u;
-        return (state >> 8) % range;
-    }
-};
-
-
-// Both streams pushed in irregular pieces, audio first, the video twenty times larger, with a
-// time only on the first piece of each.
-void Feed(CProgramStreamMultiplexer& mux, const int streams[2], const std::string bytes[2], const int64_t starts[2])
-{
-    Lcg random;
-    size_t at[2] = {0, 0};
-    while (at[0] < bytes[0].size() || at[1] < bytes[1].size()) {
-        const size_t piece = 300 + random.Next(1000);
-        for (int s : {1, 0}) {
-            const size_t n = std::min(piece * (s == 0 ? 20 : 1), bytes[s].size() - at[s]);
-            if (n == 0)
-                continue;
-            ASSERT_TRUE(mux.Push(streams[s], reinterpret_cast<const uint8_t*>(bytes[s].data() + at[s]), n,
-                                 at[s] == 0 ? starts[s] : NoTimestamp));
-            if ((at[s] += n) == bytes[s].size()) {
-                ASSERT_TRUE(mux.End(streams[s]));
-            }
-        }
-    }
-}
-
 TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits)
 {
     struct Case {
@@ -170,30 +130,42 @@ TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.video);
-        const std::string bytes[2] = {testing_support::ReadFileBytes(testing_support::VectorPath(c.video)),
+        const std::string bytes[2] = {testing_support::ReadFileBytes(testing_support::VectorPath(c.video)), // video, audio
                                       testing_support::ReadFileBytes(testing_support::VectorPath(c.audio))};
-        const std::string& videoBytes = bytes[0];
-        const std::string& audioBytes = bytes[1];
-        ASSERT_GT(videoBytes.size(), 100000u);
-        ASSERT_GT(audioBytes.size(), 10000u);
+        ASSERT_GT(bytes[0].size(), 100000u);
+        ASSERT_GT(bytes[1].size(), 10000u);
         CCollectingSink sink;
         CProgramStreamMultiplexer mux(sink);
         const int streams[2] = {mux.AddStream(StreamKind::Mpeg2Video), mux.AddStream(c.kind)};
         const int64_t starts[2] = {0, c.audioStart};
-        Feed(mux, streams, bytes, starts);
+        // Both streams in irregular pieces, audio first, the video's twenty times larger, with a time
+        // only on the first piece of each.
+        size_t at[2] = {0, 0};
+        for (size_t k = 0; at[0] < bytes[0].size() || at[1] < bytes[1].size(); ++k) {
+            for (int s : {1, 0}) {
+                const size_t n = std::min((300 + k * 7919 % 1000) * (s == 0 ? 20 : 1), bytes[s].size() - at[s]);
+                if (n == 0)
+                    continue;
+                ASSERT_TRUE(mux.Push(streams[s], reinterpret_cast<const uint8_t*>(bytes[s].data() + at[s]), n,
+                                     at[s] == 0 ? starts[s] : NoTimestamp));
+                if ((at[s] += n) == bytes[s].size()) {
+                    ASSERT_TRUE(mux.End(streams[s]));
+                }
+            }
+        }
         ASSERT_TRUE(mux.Finished());
         EXPECT_EQ(0u, mux.Damaged());
 
         const std::vector<Packet> packets = Walk(sink.bytes);
         ASSERT_FALSE(packets.empty());
         EXPECT_EQ(0u, packets[0].scr);
-        EXPECT_EQ(videoBytes, Concatenated(packets, VideoStreamId));
-        EXPECT_EQ(audioBytes, Concatenated(packets, c.audioId));
+        EXPECT_EQ(bytes[0], Concatenated(packets, VideoStreamId));
+        EXPECT_EQ(bytes[1], Concatenated(packets, c.audioId));
 
         std::vector<size_t> ac3Starts;
         AudioFrame frame;
-        for (size_t at = 0; c.kind == StreamKind::Ac3Audio && at < audioBytes.size(); at += frame.size) {
-            ASSERT_TRUE(ParseAc3Frame(reinterpret_cast<const uint8_t*>(audioBytes.data() + at), audioBytes.size() - at, frame));
+        for (size_t at = 0; c.kind == StreamKind::Ac3Audio && at < bytes[1].size(); at += frame.size) {
+            ASSERT_TRUE(ParseAc3Frame(reinterpret_cast<const uint8_t*>(bytes[1].data() + at), bytes[1].size() - at, frame));
             ac3Starts.push_back(at);
         }
         struct Buffer {
@@ -320,8 +292,7 @@ TEST(MpegMultiplexerTest, VideoTimesFollowPictureOrderWhateverTheSamples)
 }
 
 // Bytes that never show a unit are passed on once they pile up, rather than held for ever; a sink
-// that fails stops the multiplexer for good. (Garbage between frames and inputs that never deliver
-// are the multiplexer filter's test's and the fuzz test's.)
+// that fails stops the multiplexer for good. (Garbage between frames is the multiplexer filter's test's.)
 TEST(MpegMultiplexerTest, BacklogStaysBoundedAndAFailedSinkStopsAll)
 {
     CCollectingSink sink;
