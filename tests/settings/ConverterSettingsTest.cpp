@@ -41,11 +41,7 @@ TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
 
     // Stored as raw bytes: with or without a terminator, of another type, or with variables in it.
     ::SetEnvironmentVariableA("HALVERN_TEST_DRIVE", "F:");
-    const struct {
-        DWORD type;
-        std::string bytes;
-        std::string expected;
-    } raw[] = {
+    const struct { DWORD type; std::string bytes, expected; } raw[] = {
         {REG_SZ, std::string("D:\\Recorded TV", 15), "D:\\Recorded TV"},
         {REG_SZ, std::string(255, 'r') + '\0', std::string(255, 'r')}, // 255 characters and the NUL fit
         {REG_SZ, std::string(256, 'r') + '\0', "C:\\"},
@@ -78,8 +74,8 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
     ASSERT_TRUE(ReadRegistryDword(kAppKey, "AutoStartConvert", number));
     EXPECT_EQ(number, 4u);
 
-    DeleteRegistryValue(kAppKey, "OutputPath");
-    DeleteRegistryValue(kAppKey, "HideOnStartup");
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "OutputPath");
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "HideOnStartup");
     CConverterSettings loaded = {"", "F:\\Kept", "", "", "", 0, 7, 0};
     loaded.Load(profile);
     const CConverterSettings expected = {"E:\\In", "F:\\Kept", "ts", "mpeg", "Mine.xgr", 2, 7, 4};

@@ -103,8 +103,8 @@ bool StartProcess(const char* exePath, std::string commandLine, const std::strin
 bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD timeoutMs)
 {
     const std::string directory = MakeScratchDirectory("tool-output");
-    // Wine hands out no waitable handle for a Unix process (the wait fails at once), so the shell
-    // leaves a marker when the command is done. No double quotes in it.
+    // Wine gives no waitable handle for a Unix process (the wait fails at once), so the shell leaves
+    // a marker when done. No double quotes in the command.
     const std::string marker = directory + "done";
     UniqueHandle process;
     if (!StartProcess(nullptr, "/bin/sh -c \"" + commandLine + "; : >" + UnixPath(marker) + "\"", directory + "out",
@@ -116,13 +116,6 @@ bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD time
         ::TerminateProcess(process.Get(), 1);
     output = {ReadFileBytes(directory + "out"), ReadFileBytes(directory + "err")};
     return ended;
-}
-
-// RegSetKeyValue makes the key when it is not there yet.
-bool SetRegistryString(const std::string& path, const char* name, const std::string& value, HKEY root)
-{
-    const DWORD size = static_cast<DWORD>(value.size() + 1);
-    return ::RegSetKeyValueA(root, path.c_str(), name, REG_SZ, value.c_str(), size) == ERROR_SUCCESS;
 }
 
 bool ReadRegistryString(const std::string& path, const char* name, std::string& value, HKEY root)

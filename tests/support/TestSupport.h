@@ -23,19 +23,21 @@ std::string VectorPath(const std::string& name);
 // The Unix path of a Windows path, through Wine's own mapping; empty when there is none.
 std::string UnixPath(const std::string& windowsPath);
 
-// Runs a Linux command line under /bin/sh (programs by their Linux path, Unix paths for files) and
-// gives what it wrote. Wine does not pass the exit code on reliably, so callers judge by the
-// output. False when it could not be started or did not end in time.
+// Runs a Linux command line under /bin/sh (Linux paths throughout) and gives what it wrote; Wine does
+// not pass the exit code on reliably. False when it could not be started or did not end in time.
 struct ToolOutput { std::string out, err; };
 bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD timeoutMs = 120000);
 
-// Registry under HKEY_CURRENT_USER unless a root is given.
+// Registry under HKEY_CURRENT_USER unless a root is given; setting a value makes its key.
 inline void DeleteRegistryTree(const std::string& path, HKEY root = HKEY_CURRENT_USER)
 {
     ::RegDeleteTreeA(root, path.c_str());
     ::RegDeleteKeyA(root, path.c_str());
 }
-bool SetRegistryString(const std::string& path, const char* name, const std::string& value, HKEY root = HKEY_CURRENT_USER);
+inline bool SetRegistryString(const std::string& path, const char* name, const std::string& value, HKEY root = HKEY_CURRENT_USER)
+{
+    return ::RegSetKeyValueA(root, path.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
 inline void SetRegistryDword(const std::string& path, const char* name, DWORD value, HKEY root = HKEY_CURRENT_USER)
 {
     ::RegSetKeyValueA(root, path.c_str(), name, REG_DWORD, &value, sizeof(value));
@@ -46,16 +48,12 @@ inline bool ReadRegistryDword(const std::string& path, const char* name, DWORD& 
     DWORD size = sizeof(value);
     return ::RegGetValueA(root, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
 }
-inline void DeleteRegistryValue(const std::string& path, const char* name, HKEY root = HKEY_CURRENT_USER)
-{
-    ::RegDeleteKeyValueA(root, path.c_str(), name);
-}
 
 // Polls the condition, handling this thread's messages in between, until it holds or the time is up.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
-// A program started for a test; killed at destruction if still running. stdoutPath, when not
-// empty, receives its standard output and error.
+// A program started for a test, killed at destruction if still running; a stdoutPath given receives
+// its standard output and error.
 class ChildProcess {
 public:
     ChildProcess() = default;
