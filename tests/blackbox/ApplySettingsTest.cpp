@@ -1,5 +1,4 @@
-// "Apply Settings" pressed while the Auto Converter is in the middle of a conversion: the restart
-// question, and what each answer does to the settings, the worker and the window.
+// "Apply Settings" amid an Auto Converter conversion: the question, and what each answer does.
 
 #include <optional>
 
@@ -12,14 +11,10 @@ namespace blackbox {
 namespace {
 
 const char kQuestion[] = "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
-const char kBannerStart[] = "Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", ";
-const char kDone[] = " - Done.\n";
-const char kWaiting[] = "\nWaiting for new recording...\n";
 
 class ApplySettingsDuringConversion : public BlackBoxTest {
 protected:
-    // Starts Halvern with the Auto Converter on the recording "First" in the input directory, slowed
-    // by `fault`, and waits for its conversion; "Waiting" waits in the other input directory.
+    // Starts the Auto Converter converting "First", slowed by `fault`; "Waiting" waits in the other directory.
     void StartConverting(const std::string& fault)
     {
         fault_.emplace(fault);
@@ -79,8 +74,7 @@ TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn
     // The run's end enables Stop only for a worker that still runs.
     EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_STOP_AUTO); }, kPromptMs));
     EXPECT_FALSE(ItemEnabled(window, IDC_START_AUTO));
-    // Had the answer been taken for a Yes, the worker would have ended after this conversion and
-    // the restart would follow at once.
+    // An answer taken for a Yes would have ended the worker after this conversion.
     EXPECT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {kDone, kWaiting}); }, kPromptMs))
         << halvern.Output();
 
@@ -89,7 +83,7 @@ TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn
     ASSERT_TRUE(WaitForOutput(output + "Second.MPG", 30000, input + "Second.dvr-ms"));
     EXPECT_FALSE(FileExists(output + "Waiting.MPG")) << "the other directory was never applied";
     EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 2; }, kPromptMs)) << halvern.Output();
-    EXPECT_EQ(1u, CountOf(halvern.Output(), kBannerStart)) << "one worker all along";
+    EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
 
     EXPECT_TRUE(halvern.CloseAndWait());
     EXPECT_EQ(input, StoredInputPath()) << "an edit never applied is not saved at exit";
@@ -103,12 +97,11 @@ TEST_F(ApplySettingsDuringConversion, AnsweredYesCancelsTheConversionAndRestarts
     ASSERT_NO_FATAL_FAILURE(ApplyOtherInputAnswering(IDYES));
     ASSERT_TRUE(Responds(window, 3000)) << "Halvern stopped answering in the restart";
 
-    // The new worker takes up the recording waiting in the new directory at once, long before
-    // the cancelled conversion would have ended.
+    // The new worker takes up the new directory's recording long before the cancelled one would end.
     ASSERT_TRUE(WaitForOutput(output + "Waiting.MPG", 15000)) << "the restart waited for the conversion";
     EXPECT_EQ(otherInput, StoredInputPath());
     EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 1; }, kPromptMs)) << halvern.Output();
-    EXPECT_EQ(2u, CountOf(halvern.Output(), kBannerStart)) << "a second worker started";
+    EXPECT_EQ(2u, CountOf(halvern.Output(), kBanner)) << "a second worker started";
     EXPECT_FALSE(FileExists(output + "First.MPG")) << "the cancelled conversion published nothing";
     EXPECT_FALSE(FileExists(output + "First.MPG.partial"));
     EXPECT_TRUE(FileExists(input + "First.dvr-ms")) << "its recording stays for a later conversion";

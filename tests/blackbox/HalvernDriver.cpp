@@ -13,16 +13,6 @@ namespace {
 
 constexpr DWORD kRetouchMs = 3000; // how often a recording not yet taken up is touched again
 
-// Halvern.exe finds the stand-ins for the outside filters through the prefix's registry, which is
-// left as it was found.
-class StandInEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(RegisterStandInDll()); }
-    void TearDown() override { UnregisterStandInDll(); }
-};
-
-[[maybe_unused]] ::testing::Environment* const g_standIns = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
-
 // Rewrites the file's last byte with itself: a last-write change that leaves the content alone.
 void TouchFile(const std::string& path)
 {
@@ -31,7 +21,7 @@ void TouchFile(const std::string& path)
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     char last = 0;
     DWORD done = 0;
-    // Not to be opened when held by a conversion: then it has been taken up already.
+    // Held by a conversion, it cannot be opened: it has been taken up already.
     if (!file || ::SetFilePointer(file.Get(), -1, nullptr, FILE_END) == INVALID_SET_FILE_POINTER
         || !::ReadFile(file.Get(), &last, 1, &done, nullptr) || done != 1)
         return;
@@ -66,9 +56,9 @@ std::string LockFilePath()
     return std::string(temp) + "InternalXGR.tmp";
 }
 
+// GetWindowText does not ask a window of another process; WM_GETTEXT does.
 std::string ControlText(HWND control)
 {
-    // GetWindowText does not ask a window of another process; WM_GETTEXT does.
     char text[1024] = {};
     return Ask(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text)) == -1 ? "<no answer>" : text;
 }

@@ -17,24 +17,39 @@ namespace blackbox {
 
 constexpr char kSettingsKey[] = "Software\\Morrowick\\Halvern";
 constexpr char kInternalGraphName[] = "<Internal DVR to MPG graph>";
-
 constexpr DWORD kPromptMs = 20000; // for what Halvern does promptly; conversions get their own limits
+
+// The Auto Converter's report: the banner's sentences as the worker writes them, and its lines.
+constexpr char kBanner[] =
+    "Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", "
+    "this XGR file is an export of the graphedit tool by microsoft. "
+    "As soon as MCE deletes a DVR-MS file, its corresponding MPG will also be deleted. "
+    "If there are any unconverted files in your directory when program starts, "
+    "they will start to convert after about 60 seconds."
+    "\n\n";
+constexpr char kWaiting[] = "\nWaiting for new recording...\n";
+constexpr char kDone[] = " - Done.\n";
+constexpr char kFailed[] = " - Failed.\n";
+
+// Registers the stand-ins for the outside filters in the prefix for a program that converts, and
+// leaves the registry as it was found.
+class StandInEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_TRUE(RegisterStandInDll()); }
+    void TearDown() override { UnregisterStandInDll(); }
+};
 
 // Halvern's settings as a test stores them before the start, with DVR-MS, MPG and the internal graph.
 struct StoredSettings {
-    std::string InputPath;
-    std::string OutputPath;
-    DWORD DeleteSourceFile = 0;
-    DWORD HideOnStartup = 0;
-    DWORD AutoStartConvert = 0;
+    std::string InputPath, OutputPath;
+    DWORD DeleteSourceFile = 0, HideOnStartup = 0, AutoStartConvert = 0;
 };
 void StoreSettings(const StoredSettings& settings);
 
-// The single-instance lock file.
-std::string LockFilePath();
+std::string LockFilePath(); // the single-instance lock file
 
-// Window messages that never block the test on a hung Halvern: Ask gives -1 when there was no
-// answer in time, and clicks are posted, so a command that opens a modal window returns.
+// Messages that never block the test on a hung Halvern: Ask gives -1 when there was no answer in
+// time, and clicks are posted, so a command that opens a modal window returns.
 LONG_PTR Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = 5000);
 inline bool Responds(HWND window, DWORD timeoutMs) { return Ask(window, WM_NULL, 0, 0, timeoutMs) != -1; }
 std::string ControlText(HWND control);
@@ -46,14 +61,12 @@ inline void SetControlText(HWND control, const std::string& text) { Ask(control,
 // Another visible top-level dialog of the process than `except`, that has control `controlId`.
 HWND FindOtherDialog(DWORD processId, HWND except, int controlId);
 
-// Puts a finished recording (a copy of `from`, by default the 3-second plain ASF vector) into a
-// watched directory as a recorder leaves one: written under another name, renamed into place,
-// then written to once more, since only a write wakes a watch on last-write changes.
+// Puts a finished recording (`from`, by default the plain ASF vector) into a watched directory as a
+// recorder does: under another name, renamed, then written once more, as only a write wakes a watch.
 void DropRecording(const std::string& path, const std::string& from = std::string());
 
-// Waits until the output is published, and checks it is a program stream. A `recording` given
-// must stay until then; it is touched again every few seconds while no output exists, in case a
-// watcher woke while the previous touch still held the file and so skipped it.
+// Waits until the output is published, and checks it is a program stream. A `recording` given must
+// stay until then, touched every few seconds lest a watcher woke while a touch held it and skipped it.
 ::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& recording = "");
 
 // Whether the parts occur in the text one after another, in this order.
@@ -63,10 +76,6 @@ size_t CountOf(const std::string& text, const std::string& part);
 // One run of Halvern.exe, with its main window and, when asked for, its standard output.
 class HalvernRun {
 public:
-    HalvernRun() = default;
-    HalvernRun(const HalvernRun&) = delete;
-    HalvernRun& operator=(const HalvernRun&) = delete;
-
     // Starts Halvern and waits for its main window to answer.
     ::testing::AssertionResult Start(const std::string& stdoutPath = std::string());
     // Closes the main window with WM_CLOSE and waits for the process to end with exit code 0.
@@ -94,22 +103,13 @@ protected:
         testing_support::DeleteRegistryTree(kSettingsKey);
         ::DeleteFileA(LockFilePath().c_str());
     }
-
     void TearDown() override
     {
-        // A Halvern that a failed test left running must not hold the lock for the next test.
-        halvern.Process().Kill();
+        halvern.Process().Kill(); // a Halvern left running by a failed test would hold the lock
         testing_support::DeleteRegistryTree(kSettingsKey);
     }
 
-    StoredSettings Defaults() const
-    {
-        StoredSettings settings;
-        settings.InputPath = input;
-        settings.OutputPath = output;
-        return settings;
-    }
-
+    StoredSettings Defaults() const { return {input, output}; }
     std::string StdoutPath() const { return logs + "stdout.txt"; }
 
     std::string input;

@@ -1,5 +1,4 @@
-// "Convert Single File..." worked as a user would: the open-file dialog, the picked recording,
-// the button that turns into "Cancel Conversion!" and back, and the cancel itself.
+// "Convert Single File..." worked as a user would: the open-file dialog, the button, the cancel.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -28,8 +27,7 @@ BOOL CALLBACK FindFileNameEdit(HWND child, LPARAM found)
     return FALSE;
 }
 
-// Clicks "Convert Single File...", checks what the open-file dialog offers, types `typed` into its
-// file-name box and presses Open.
+// Clicks "Convert Single File...", checks what the open-file dialog offers, types `typed`, presses Open.
 void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
 {
     HWND window = halvern.Window();
@@ -41,8 +39,7 @@ void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
     HWND name = nullptr;
     ::EnumChildWindows(dialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&name));
     ASSERT_NE(nullptr, name) << "no file-name box";
-    // The initial name was the input directory and the pattern: the dialog opened in that
-    // directory and shows the pattern alone.
+    // The initial name was the input directory and the pattern: opened there, it shows the pattern alone.
     EXPECT_EQ("*.DVR-MS", ControlText(name));
     SetControlText(name, typed);
     ASSERT_EQ(typed, ControlText(name));
@@ -93,8 +90,7 @@ TEST_F(SingleFileCommand, CancelEndsAConversionAtOnceAndAPickedRecordingConverts
     LONG_PTR furthest = 0;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            // The run's end sets the caption before it enables Stop: Stop seen enabled while the
-            // caption still reads "Cancel Conversion!" was enabled during the run.
+            // The run's end sets the caption before it enables Stop: Stop enabled under the run's caption is a fault.
             const bool stopEnabled = ItemEnabled(window, IDC_STOP_AUTO);
             const LONG_PTR position = progress(PBM_GETPOS);
             if (caption() != "Cancel Conversion!")

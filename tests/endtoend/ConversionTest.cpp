@@ -1,6 +1,5 @@
-// The real Halvern.exe converting real recordings with its own filters and the shipped graph
-// description, worked from outside as a user would: good recordings and damaged ones, each output
-// checked by ffprobe and ffmpeg.
+// The real Halvern.exe converting good and damaged recordings with its own filters and the shipped
+// graph description, worked from outside as a user would; each output checked by ffprobe and ffmpeg.
 
 #include <windows.h>
 
@@ -23,8 +22,6 @@ namespace {
 constexpr char kShippedGraph[] = "Built-in DVR-MS to MPEG.xgr";
 constexpr DWORD kConversionMs = 120000;
 constexpr double kVideoFrame = 0.040; // the vectors run at 25 frames a second
-constexpr char kDone[] = " - Done.\n";
-constexpr char kFailed[] = " - Failed.\n";
 
 // What ffprobe and ffmpeg say of a stream.
 struct StreamFacts {
@@ -37,8 +34,7 @@ struct StreamFacts {
 
 struct MediaFacts {
     std::string format;
-    StreamFacts video;
-    StreamFacts audio;
+    StreamFacts video, audio;
 };
 
 // Runs the command; false when it wrote nothing. What it complains of is added to `error`.
@@ -53,10 +49,7 @@ bool Run(const std::string& command, std::string& out, std::string& error)
 }
 
 // Single quotes for the shell RunLinuxTool runs the command in; paths hold no quote.
-std::string Quoted(const std::string& windowsPath)
-{
-    return "'" + UnixPath(windowsPath) + "'";
-}
+std::string Quoted(const std::string& windowsPath) { return "'" + UnixPath(windowsPath) + "'"; }
 
 // MD5 of what the command writes, as md5sum prints it.
 std::string Digest(const std::string& command, std::string& error)
@@ -66,8 +59,7 @@ std::string Digest(const std::string& command, std::string& error)
     return out.substr(0, out.find(' '));
 }
 
-// ffprobe's "stream,<codec>" and "packet,<pts>,<duration>" lines of the file's first stream of
-// the kind (v or a), and ffmpeg's copy of it.
+// ffprobe's stream and packet lines (codec; times, durations) of the first stream of the kind (v or a), and ffmpeg's copy.
 void ReadStream(const std::string& file, const char* kind, StreamFacts& stream, std::string& error)
 {
     std::string out;
@@ -105,14 +97,13 @@ bool ReadMediaFacts(const std::string& windowsPath, MediaFacts& facts, std::stri
     return true;
 }
 
-// Each kind of recording: an ASF vector, or with none named one written as Media Centre writes
-// them, with captions, B-frames (times out of decode order) and AC-3 that starts 200 ms after the video.
+// ASF vectors, and one written as Media Centre writes them (none named): captions, B-frames (times
+// out of decode order) and AC-3 that starts 200 ms after the video.
 const struct { const char* name; const char* vector; } kGoodRecordings[] = {
     {"Plain MP2", "plain-mp2.asf"}, {"Plain AC3", "plain-ac3.asf"}, {"Media Centre", nullptr}};
 constexpr int64_t kMediaCentreAudioDelay = 2000000;
 
-// Makes the recording at `path` and tells what its conversion must hold: the streams' codecs,
-// digests, number of video frames and first times.
+// Makes the recording and tells what its conversion must hold: codecs, digests, frames, first times.
 ::testing::AssertionResult MakeRecording(const char* vectorName, const std::string& path, MediaFacts& expected)
 {
     std::string error;
@@ -162,15 +153,7 @@ constexpr int64_t kMediaCentreAudioDelay = 2000000;
     return ::testing::AssertionSuccess();
 }
 
-// The banner's sentences as the worker writes them, one after another, and the line that follows.
-const char kBanner[] =
-    "Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", "
-    "this XGR file is an export of the graphedit tool by microsoft. "
-    "As soon as MCE deletes a DVR-MS file, its corresponding MPG will also be deleted. "
-    "If there are any unconverted files in your directory when program starts, "
-    "they will start to convert after about 60 seconds."
-    "\n\n";
-const char kWaiting[] = "\nWaiting for new recording...\n";
+[[maybe_unused]] ::testing::Environment* const g_standIns = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
 
 class BuiltInConversion : public BlackBoxTest {
 protected:
@@ -184,8 +167,8 @@ protected:
     }
 };
 
-// Started hidden in the tray, the Auto Converter reports on standard output as it goes, converts
-// each kind of recording dropped into its directory and deletes each only after its output.
+// Started hidden, the Auto Converter reports on standard output as it goes, converts each kind of
+// recording dropped into its directory and deletes each only after its output.
 TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt)
 {
     StoredSettings settings = Defaults();
@@ -221,8 +204,7 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
     EXPECT_FALSE(halvern.Process().WaitForExit(0)) << "Halvern still runs";
     EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
 
-    // Through all of it the window stayed in the tray; the lock is held while Halvern runs. The
-    // tray icon's double-click brings the window up.
+    // Through all of it the window stayed in the tray, the lock held; the icon's double-click brings it up.
     EXPECT_FALSE(::IsWindowVisible(window));
     EXPECT_TRUE(FileExists(LockFilePath()));
     ::SendMessageTimeoutA(window, WM_TRAY_CALLBACK, 128, WM_LBUTTONDBLCLK, SMTO_NORMAL, kPromptMs, nullptr);
@@ -232,11 +214,9 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
     EXPECT_TRUE(FileExists(output + "Plain MP2.MPG")) << "outputs are never deleted";
 }
 
-// Recordings that cannot be converted, one refused at once and one that fails in the middle, end
-// as failures, stay where they are, and leave nothing the Auto Converter would later take for a
-// finished conversion. A recorder that stopped mid-packet leaves a header that promises more than
-// the file holds: everything before the cut converts. (The source's own tests meet every kind of
-// damage; here it is what Halvern makes of them.)
+// Recordings refused at once or failing in the middle end as failures, stay, and leave nothing to
+// take for a finished conversion. A recorder stopped mid-packet leaves a header that promises more
+// than the file holds: everything before the cut converts. (The source's tests meet every damage.)
 TEST_F(BuiltInConversion, BadRecordingsFailAndLeaveNoOutputWhileOneCutShortConvertsWhatItHolds)
 {
     test_recordings::RecordingOptions options;
