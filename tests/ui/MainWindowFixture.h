@@ -15,6 +15,8 @@
 
 namespace ui_test {
 
+constexpr int kCheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTOSTART};
+
 // Read only once the run view has counted the end of the runs, which comes after their balloons.
 struct RecordedBalloons : IBalloonNotices {
     BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT) override
@@ -25,8 +27,7 @@ struct RecordedBalloons : IBalloonNotices {
     std::vector<std::string> shown;
 };
 
-// The program's run view, through which a test can hold a run that has claimed the engine before
-// it shows itself.
+// The program's run view, able to hold a run that has claimed the engine before it shows itself.
 class HeldRunView : public CRunView {
 public:
     using CRunView::CRunView;
@@ -53,8 +54,7 @@ protected:
     void SetUp() override
     {
         profile.SetRegistryKey("Morrowick");
-        testing_support::DeleteRegistryTree(registryKey);
-        settings = CConverterSettings::Defaults();
+        testing_support::DeleteRegistryTree("Software\\Morrowick\\" + profile.m_appName);
         // Directories that exist, so that a started worker keeps running.
         settings.InputPath = testing_support::MakeScratchDirectory("ui-input");
         settings.OutputPath = testing_support::MakeScratchDirectory("ui-output");
@@ -81,10 +81,26 @@ protected:
     bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
     std::string Text(int id) const { return testing_support::WindowText(Item(id)); }
     void Click(int id) { ::SendMessageA(Item(id), BM_CLICK, 0, 0); }
+    void ExpectShown(const CConverterSettings& shown)
+    {
+        // A drop-down list's text is its selection.
+        const std::pair<int, std::string> texts[] = {{IDC_INPUT_PATH, shown.InputPath}, {IDC_OUTPUT_PATH, shown.OutputPath},
+            {IDC_INPUT_EXT, shown.InputExt}, {IDC_OUTPUT_EXT, shown.OutputExt}, {IDC_GRAPH_LIST, shown.UseFilterGraph}};
+        for (const auto& [id, text] : texts)
+            EXPECT_EQ(text, Text(id)) << id;
+        const DWORD checks[] = {shown.DeleteSourceFile, shown.HideOnStartup, shown.AutoStartConvert};
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(checks[i] ? BST_CHECKED : BST_UNCHECKED, ::IsDlgButtonChecked(window, kCheckBoxes[i])) << i;
+    }
+    void ExpectPending(bool pending)
+    {
+        EXPECT_EQ(pending, Enabled(IDC_APPLY));
+        EXPECT_EQ(pending, Enabled(IDC_CANCEL_CHANGES));
+    }
+    void CreateGraphFile(const std::string& name) { testing_support::WriteFileBytes(programDirectory + name, "<GRAPH/>"); }
 
     CWinApp profile;
-    const std::string registryKey = "Software\\Morrowick\\" + profile.m_appName;
-    CConverterSettings settings;
+    CConverterSettings settings = CConverterSettings::Defaults();
     const std::string programDirectory = testing_support::MakeScratchDirectory("ui-program");
     GraphSource graphs{{}, programDirectory};
     RecordedBalloons balloons;
@@ -94,9 +110,9 @@ protected:
     // The shell is never asked: Wine's own tray would come and go with every test's icon.
     CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAA*) { return TRUE; }, {}, {}, CP_ACP}};
 
-    int questions = 0; // message boxes shown
-    std::vector<std::string> offered;   // "initial name filter" of each open-file dialog
-    std::string chosen;                 // the open-file dialog's choice; empty for Cancel
+    int questions = 0;                // message boxes shown
+    std::vector<std::string> offered; // "initial name filter" of each open-file dialog
+    std::string chosen;               // the open-file dialog's choice; empty for Cancel
     std::unique_ptr<CConverterDlg> dialog;
     HWND window = nullptr;
 };

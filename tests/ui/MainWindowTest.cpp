@@ -9,75 +9,33 @@ namespace {
 
 using namespace testing_support;
 
-struct Kind {
-    const char* windowClass;
-    DWORD mask;
-    DWORD bits;
-};
-// The dialog manager may mark the focused push button as the default one.
-const Kind kPushButton{"Button", (BS_TYPEMASK & ~BS_DEFPUSHBUTTON) | WS_TABSTOP, BS_PUSHBUTTON | WS_TABSTOP};
-const Kind kCheckBox{"Button", BS_TYPEMASK | WS_TABSTOP, BS_AUTOCHECKBOX | WS_TABSTOP};
-const Kind kEdit{"Edit", ES_AUTOHSCROLL | WS_TABSTOP | ES_MULTILINE, ES_AUTOHSCROLL | WS_TABSTOP};
-const Kind kDropList{"ComboBox", 0x3 | CBS_SORT | WS_TABSTOP, CBS_DROPDOWNLIST | CBS_SORT | WS_TABSTOP};
-const Kind kProgress{PROGRESS_CLASSA, 0, 0};
-
-const struct {
-    int id;
-    const Kind& kind;
-    const char* caption; // null where the initialisation puts the text
-    bool enabled;
-} kControls[] = {
-    {IDC_CONVERT_SINGLE, kPushButton, "Convert Single File...", true},
-    {IDC_GRAPH_LIST, kDropList, nullptr, true},
-    {IDC_START_AUTO, kPushButton, "Start Auto Converter", true},
-    {IDC_STOP_AUTO, kPushButton, "Stop Auto Converter", false},
-    {IDC_DELETE_SOURCE, kCheckBox, "Delete original after conversion", true},
-    {IDC_OUTPUT_EXT, kEdit, nullptr, true},
-    {IDC_INPUT_EXT, kEdit, nullptr, true},
-    {IDC_INPUT_PATH, kEdit, nullptr, true},
-    {IDC_BROWSE_INPUT, kPushButton, "...", true},
-    {IDC_CONFIGURE, kPushButton, "Configure", true},
-    {IDC_OUTPUT_PATH, kEdit, nullptr, true},
-    {IDC_BROWSE_OUTPUT, kPushButton, "...", true},
-    {IDC_STARTUP_WINDOWS, kCheckBox, "Startup with Windows", false},
-    {IDC_HIDE_ON_STARTUP, kCheckBox, "Hide on startup", true},
-    {IDC_AUTOSTART, kCheckBox, "AutoStart Auto Converter", true},
-    {IDC_PROGRESS, kProgress, nullptr, true},
-    {IDC_SYNC_DIRS, kCheckBox, "Sync Input && Output directories", false},
-    {IDC_APPLY, kPushButton, "Apply Settings", false},
-    {IDC_CANCEL_CHANGES, kPushButton, "Cancel Changes", false},
+// The template as the created window shows it: every control but the labels and frames, in template
+// (and tab) order, with its class, style bits it must have, caption (null: set at start) and state.
+constexpr DWORD kTab = WS_TABSTOP;
+constexpr DWORD kCheckBox = BS_AUTOCHECKBOX | WS_TABSTOP;
+const struct { int id; const char* windowClass; DWORD style; const char* caption; bool enabled; } kControls[] = {
+    {IDC_CONVERT_SINGLE, "Button", kTab, "Convert Single File...", true},
+    {IDC_GRAPH_LIST, "ComboBox", CBS_DROPDOWNLIST | CBS_SORT | kTab, nullptr, true},
+    {IDC_START_AUTO, "Button", kTab, "Start Auto Converter", true},
+    {IDC_STOP_AUTO, "Button", kTab, "Stop Auto Converter", false},
+    {IDC_DELETE_SOURCE, "Button", kCheckBox, "Delete original after conversion", true},
+    {IDC_OUTPUT_EXT, "Edit", ES_AUTOHSCROLL | kTab, nullptr, true},
+    {IDC_INPUT_EXT, "Edit", ES_AUTOHSCROLL | kTab, nullptr, true},
+    {IDC_INPUT_PATH, "Edit", ES_AUTOHSCROLL | kTab, nullptr, true},
+    {IDC_BROWSE_INPUT, "Button", kTab, "...", true},
+    {IDC_CONFIGURE, "Button", kTab, "Configure", true},
+    {IDC_OUTPUT_PATH, "Edit", ES_AUTOHSCROLL | kTab, nullptr, true},
+    {IDC_BROWSE_OUTPUT, "Button", kTab, "...", true},
+    {IDC_STARTUP_WINDOWS, "Button", kCheckBox, "Startup with Windows", false},
+    {IDC_HIDE_ON_STARTUP, "Button", kCheckBox, "Hide on startup", true},
+    {IDC_AUTOSTART, "Button", kCheckBox, "AutoStart Auto Converter", true},
+    {IDC_PROGRESS, PROGRESS_CLASSA, 0, nullptr, true},
+    {IDC_SYNC_DIRS, "Button", kCheckBox, "Sync Input && Output directories", false},
+    {IDC_APPLY, "Button", kTab, "Apply Settings", false},
+    {IDC_CANCEL_CHANGES, "Button", kTab, "Cancel Changes", false},
 };
 
-constexpr int kCheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTOSTART};
-
-class MainWindowSettings : public MainWindow {
-protected:
-    void ExpectShown(const CConverterSettings& shown)
-    {
-        // A drop-down list's text is its selection.
-        const std::pair<int, std::string> texts[] = {{IDC_INPUT_PATH, shown.InputPath}, {IDC_OUTPUT_PATH, shown.OutputPath},
-            {IDC_INPUT_EXT, shown.InputExt}, {IDC_OUTPUT_EXT, shown.OutputExt}, {IDC_GRAPH_LIST, shown.UseFilterGraph}};
-        for (const auto& [id, text] : texts)
-            EXPECT_EQ(text, Text(id)) << id;
-        const DWORD checks[] = {shown.DeleteSourceFile, shown.HideOnStartup, shown.AutoStartConvert};
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(checks[i] ? BST_CHECKED : BST_UNCHECKED, ::IsDlgButtonChecked(window, kCheckBoxes[i])) << i;
-    }
-    CConverterSettings Stored()
-    {
-        CConverterSettings stored;
-        stored.Load(profile);
-        return stored;
-    }
-    void ExpectPending(bool pending)
-    {
-        EXPECT_EQ(pending, Enabled(IDC_APPLY));
-        EXPECT_EQ(pending, Enabled(IDC_CANCEL_CHANGES));
-    }
-    void CreateGraphFile(const std::string& name) { WriteFileBytes(programDirectory + name, "<GRAPH/>"); }
-};
-
-TEST_F(MainWindowSettings, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChangesWhichUndoesThem)
+TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChangesWhichUndoesThem)
 {
     CreateGraphFile("a.xgr");
     CreateGraphFile("b.xgr");
@@ -87,8 +45,7 @@ TEST_F(MainWindowSettings, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCance
     ExpectShown(settings);
     ExpectPending(false);
 
-    // An edit box announces a new text with EN_CHANGE like typing; the keyboard's way through the
-    // list raises the list's own notification.
+    // A new text raises EN_CHANGE as typing does; the keyboard's way through the list, its own notification.
     std::vector<std::function<void()>> edits;
     for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT})
         edits.push_back([this, id] { ::SetWindowTextA(Item(id), ("X:\\" + std::to_string(id)).c_str()); });
@@ -110,14 +67,17 @@ TEST_F(MainWindowSettings, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCance
     ExpectPending(false);
     EXPECT_TRUE(Enabled(IDC_START_AUTO)); // AutoStartConvert is set now, but applying starts no worker
     ExpectShown(settings);
-    ExpectShown(Stored());
+    CConverterSettings stored;
+    stored.Load(profile);
+    ExpectShown(stored);
     // Each check box to its own setting: no two of them had the same state in both rounds.
     Click(IDC_HIDE_ON_STARTUP);
     Click(IDC_APPLY);
-    ExpectShown(Stored());
+    stored.Load(profile);
+    ExpectShown(stored);
 }
 
-TEST_F(MainWindowSettings, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
+TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
 {
     for (const char* name : {"zeta.xgr", "Alpha.xgr", "mid.XGR", "notes.txt", "graph.xgr.bak"})
         CreateGraphFile(name);
@@ -170,8 +130,6 @@ TEST_F(MainWindow, SystemMenuAboutItemAndTheTrayIconThatBringsTheMinimisedWindow
     ::DestroyWindow(other);
 }
 
-// The template as the created window shows it: every control but the labels and frames, in
-// template order (which is also the tab order), with its kind, caption and state.
 TEST_F(MainWindow, TemplateMakesTheseControlsInTabOrder)
 {
     Open();
@@ -186,9 +144,9 @@ TEST_F(MainWindow, TemplateMakesTheseControlsInTabOrder)
         EXPECT_EQ(row.id, ::GetDlgCtrlID(controls[i]));
         char windowClass[64] = {};
         ::GetClassNameA(controls[i], windowClass, sizeof(windowClass));
-        EXPECT_STRCASEEQ(row.kind.windowClass, windowClass);
+        EXPECT_STRCASEEQ(row.windowClass, windowClass);
         const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(controls[i], GWL_STYLE));
-        EXPECT_EQ(row.kind.bits | WS_VISIBLE, style & (row.kind.mask | WS_VISIBLE));
+        EXPECT_EQ(row.style | WS_VISIBLE, style & (row.style | WS_VISIBLE));
         const std::string caption = WindowText(controls[i]);
         EXPECT_EQ(row.caption ? row.caption : caption, caption);
         EXPECT_EQ(row.enabled, ::IsWindowEnabled(controls[i]) != FALSE);
