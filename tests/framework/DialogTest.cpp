@@ -10,9 +10,8 @@ namespace {
 
 constexpr UINT WM_PROBE = WM_APP + 1;
 
-// A dialog of the about box's template that posts itself a probe at initialisation. Inside the
-// modal loop - once it has waited idle for a timer, or when the window is shown - it ends with 7
-// or is destroyed.
+// The about box's template, posting itself a probe at initialisation. In the modal loop, at a timer
+// that waits for idle or when the window is shown, it ends with 7 or is destroyed.
 class ScriptedDialog : public CDialog {
 public:
     explicit ScriptedDialog(CWnd* parent = nullptr, UINT templateId = IDD_ABOUTBOX) : CDialog(templateId, parent) {}

@@ -17,17 +17,16 @@ namespace {
 
 constexpr UINT kIconId = 128;
 
-// A scripted stand-in for the shell and the version queries, recording every record it is handed.
-// Like the real shell it keeps one icon: it refuses to add an icon it shows, and to modify or
-// delete one it does not. It must outlive the trays made from it: their destructors still call it.
+// The shell and the version queries, recording every record handed to the shell, which keeps one
+// icon: no add of an icon shown, no modify or delete of one not. It must outlive the trays made from it.
 struct FakeShell {
     DWORD Version = 0x0A280105; // GetVersion of NT 5.1: major version in the low byte
     DWORD PlatformId = VER_PLATFORM_WIN32_NT;
     DWORD MajorVersion = 5;
     UINT CodePage = CP_ACP;
-    bool Shown = false;                 // a re-created taskbar shows no icon
-    bool RefuseNext = false;            // the next call fails and changes nothing
-    std::vector<NOTIFYICONDATAA> Calls; // the records, in order
+    bool Shown = false;                      // a re-created taskbar shows no icon
+    bool RefuseNext = false;                 // the next call fails and changes nothing
+    std::vector<NOTIFYICONDATAA> Calls = {}; // the records, in order
 
     CSystemTray::Platform Make()
     {
@@ -71,10 +70,7 @@ void ExpectState(const CSystemTray& tray, BOOL absent, BOOL deleted)
 // bits; balloons need the NT family from version 5. Without them the shell is never called.
 TEST(SystemTray, VersionsDecideWhetherThereAreAnIconAndBalloons)
 {
-    const struct {
-        DWORD version, platformId, major;
-        BOOL icon, balloons;
-    } cases[] = {
+    const struct { DWORD version, platformId, major; BOOL icon, balloons; } cases[] = {
         {0x00000003, VER_PLATFORM_WIN32_NT, 5, FALSE, TRUE},
         {0x80000A03, VER_PLATFORM_WIN32_NT, 4, FALSE, FALSE},
         {0x05650004, VER_PLATFORM_WIN32_WINDOWS, 4, TRUE, FALSE},
@@ -84,10 +80,7 @@ TEST(SystemTray, VersionsDecideWhetherThereAreAnIconAndBalloons)
     OwnerWindow owner;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.platformId << " " << c.major);
-        FakeShell shell;
-        shell.Version = c.version;
-        shell.PlatformId = c.platformId;
-        shell.MajorVersion = c.major;
+        FakeShell shell{c.version, c.platformId, c.major};
         auto tray = std::make_unique<CSystemTray>(shell.Make());
         EXPECT_EQ(tray->BalloonsAvailable, c.balloons);
         EXPECT_FALSE(tray->ShowBalloonNotice("orphan", nullptr, NIIF_NONE, 10)); // the shell has no icon
@@ -132,10 +125,8 @@ TEST(SystemTray, AddBalloonsAndReaddsHandTheShellWholeRecords)
     EXPECT_FALSE(tray.ShowBalloonNotice(text.c_str(), title.c_str(), NIIF_NONE, 3));
     EXPECT_EQ(Field(shell.Calls.back().szInfo, 256), std::string(254, 'x'));
     EXPECT_EQ(Field(shell.Calls.back().szInfoTitle, 64), std::string(62, 'y'));
-    EXPECT_EQ(shell.Calls.back().uTimeout, 3000u); // the fields after them are not overrun
 
-    // The re-add after a taskbar restart repeats the add's fields, flags included, and no balloon.
-    // The shell tells every top-level window, the tray's hidden one too.
+    // The re-add after a taskbar restart, broadcast to every top-level window, repeats the add, no balloon.
     shell.Shown = false;
     DWORD_PTR result = 0;
     ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0,
@@ -158,9 +149,8 @@ TEST(SystemTray, AddBalloonsAndReaddsHandTheShellWholeRecords)
     EXPECT_EQ(shell.Calls.size(), 7u) << "nothing comes back after a delete";
 }
 
-// The broadcasts bring the icon back whenever it should be there: at logon the taskbar may not
-// exist yet, and a hidden window could never be reached without its icon. Only a delete the
-// shell took ends it.
+// The broadcasts bring back an icon that should be there (at logon the taskbar may not exist yet, and
+// a hidden window needs its icon); only a delete the shell took ends it.
 TEST(SystemTray, RefusedCallsAreMadeGoodLater)
 {
     FakeShell shell;
@@ -198,12 +188,7 @@ TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimitAndAreZeroFilled)
     constexpr UINT kWestern = 1252;
     const std::string a126(126, 'a');
     const std::string hiraganaA = "\x82\xa0"; // one double-byte character in code page 932
-    const struct {
-        size_t size;
-        std::string text;
-        UINT codePage;
-        std::string expected;
-    } cases[] = {
+    const struct { size_t size; std::string text; UINT codePage; std::string expected; } cases[] = {
         {128, a126 + hiraganaA, kShiftJis, a126}, // would leave no room for the terminator
         {128, a126 + hiraganaA, kWestern, a126 + "\x82"}, // two characters there, and the first fits
         {128, a126.substr(1) + hiraganaA + "z", kShiftJis, a126.substr(1) + hiraganaA},
@@ -221,8 +206,8 @@ TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimitAndAreZeroFilled)
     EXPECT_EQ(std::string(field, 4), std::string(4, '\0'));
 }
 
-// Balloons from conversion threads (four workers, text and title "w/i" for w + 1 seconds) and
-// re-adds on the window's thread share the one record: the shell gets whole operations, one at a time.
+// Balloons from four conversion threads ("w/i" for w + 1 seconds) and re-adds on the window's thread
+// share the one record: the shell gets whole operations, one at a time.
 TEST(SystemTray, BalloonsAndReaddsNeverInterleave)
 {
     OwnerWindow owner;
