@@ -1,6 +1,5 @@
 // Random damage to writer-made recordings: the reader must neither crash nor hang nor grow without
-// bound. A short run by default; HALVERN_FUZZ_SECONDS and HALVERN_FUZZ_SEED make longer or
-// repeatable ones.
+// bound. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED make longer or repeatable runs.
 
 #include <windows.h>
 #include <psapi.h>
@@ -11,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "media/MediaErrors.h"
 #include "media/asf/AsfReader.h"
@@ -31,7 +29,6 @@ struct Lcg {
 };
 using testing_support::VectorPath;
 
-// HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED (the tick count otherwise).
 DWORD Setting(const char* name, DWORD otherwise)
 {
     char text[32] = {};
@@ -45,12 +42,10 @@ size_t PeakMemory()
     return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters)) ? counters.PeakPagefileUsage : 0;
 }
 
-// Whatever the file claims, the reader holds a read block and one object per stream at most. (An
-// input that hangs it ends in the test's time-out.)
+// Whatever the file claims, the reader holds a read block and one object per stream at most.
 constexpr size_t MemoryAllowance = 256u << 20;
 
-// A few damaging edits: flipped bytes, fields set to extreme values, runs copied from elsewhere,
-// noise, a cut. `from` and `to` bound where most edits go.
+// A few damaging edits, most between `from` and `to`: flipped bits, extreme values, copied runs, noise, a cut.
 void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
 {
     static const uint32_t extremes[] = {0, 1, 0x7F, 0xFF, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};

@@ -63,10 +63,10 @@ struct Bytes {
     std::string s;
 };
 
-std::string Object(const GUID& id, const std::string& body, uint64_t sizeOverride = 0)
+std::string Object(const GUID& id, const std::string& body)
 {
     Bytes b;
-    b.Guid(id).U64(sizeOverride ? sizeOverride : body.size() + 24).Raw(body);
+    b.Guid(id).U64(body.size() + 24).Raw(body);
     return b.s;
 }
 
@@ -75,72 +75,56 @@ const uint8_t* Data(const std::string& s)
     return reinterpret_cast<const uint8_t*>(s.data());
 }
 
-struct VideoFrame {
-    std::string bytes;
-    unsigned temporalReference = 0;
-    unsigned type = 0;
-    bool gopStart = false;
-    int64_t time = 0; // shown at, from 0
-};
-
 // Frames with the sequence and GOP headers before them; the stream must start with a sequence header.
-bool SplitVideoFrames(const std::string& es, std::vector<VideoFrame>& frames, int64_t& period)
+bool SplitVideoFrames(const std::string& es, std::vector<std::string>& frames, std::vector<int64_t>* times,
+                      std::vector<unsigned>* types, int64_t* period)
 {
     frames.clear();
     mpeg::SequenceHeader sequence;
     if (!mpeg::ParseSequenceHeader(Data(es), es.size(), sequence) || es.compare(0, 4, "\0\0\1\xB3", 4) != 0)
         return false;
-    period = mpeg::FramePeriod27MHz(sequence.frameRateCode) * 10 / 27;
-    VideoFrame current;
+    const int64_t framePeriod = mpeg::FramePeriod27MHz(sequence.frameRateCode) * 10 / 27;
+    if (period)
+        *period = framePeriod;
     bool hasPicture = false;
-    size_t begin = 0;
+    size_t begin = 0, gopBase = 0; // the decode index of the GOP's first frame
     for (size_t i = 0; (i = mpeg::FindStartCode(Data(es), es.size(), i)) + 3 < es.size(); i += 3) {
         const uint8_t code = Data(es)[i + 3];
         if ((code == mpeg::SequenceHeaderCode || code == mpeg::GroupStartCode || code == mpeg::PictureStartCode) && hasPicture) {
-            current.bytes = es.substr(begin, i - begin);
-            frames.push_back(current);
-            current = VideoFrame();
+            frames.push_back(es.substr(begin, i - begin));
             hasPicture = false;
             begin = i;
         }
-        current.gopStart |= code == mpeg::GroupStartCode;
+        gopBase = code == mpeg::GroupStartCode ? frames.size() : gopBase;
         mpeg::PictureHeader picture;
         if (code == mpeg::PictureStartCode && mpeg::ParsePictureHeader(Data(es) + i, es.size() - i, picture)) {
             hasPicture = true;
-            current.temporalReference = static_cast<unsigned>(picture.temporalReference);
-            current.type = static_cast<unsigned>(picture.type);
+            if (times)
+                times->push_back(static_cast<int64_t>(gopBase + picture.temporalReference) * framePeriod);
+            if (types)
+                types->push_back(static_cast<unsigned>(picture.type));
         }
     }
-    current.bytes = es.substr(begin);
-    frames.push_back(current);
-    for (size_t decoded = 0, gopBase = 0; decoded < frames.size(); ++decoded) {
-        gopBase = frames[decoded].gopStart ? decoded : gopBase;
-        frames[decoded].time = static_cast<int64_t>(gopBase + frames[decoded].temporalReference) * period;
-    }
+    frames.push_back(es.substr(begin));
     return hasPicture;
 }
 
-struct AudioFrames {
-    std::vector<std::string> frames;
-    bool ac3 = false;
-    mpeg::AudioFrame first{};
-};
-
-bool SplitAudioFrames(const std::string& es, AudioFrames& info)
+// The frames of an MPEG or AC-3 audio elementary stream, and the header of the first.
+bool SplitAudioFrames(const std::string& es, std::vector<std::string>& frames, mpeg::AudioFrame& first)
 {
-    info.frames.clear();
-    info.ac3 = es.compare(0, 2, "\x0B\x77") == 0;
+    frames.clear();
+    const bool ac3 = es.compare(0, 2, "\x0B\x77") == 0;
     mpeg::AudioFrame frame;
     for (size_t i = 0; i < es.size(); i += frame.size) {
-        if (!(info.ac3 ? mpeg::ParseAc3Frame(Data(es) + i, es.size() - i, frame)
-                       : mpeg::ParseMpegAudioFrame(Data(es) + i, es.size() - i, frame)) ||
+        if (!(ac3 ? mpeg::ParseAc3Frame(Data(es) + i, es.size() - i, frame)
+                  : mpeg::ParseMpegAudioFrame(Data(es) + i, es.size() - i, frame)) ||
             i + frame.size > es.size())
             return false;
         if (i == 0)
-            info.first = frame;
-        info.frames.push_back(es.substr(i, frame.size));
+            first = frame;
+        frames.push_back(es.substr(i, frame.size));
     }
-    return !info.frames.empty();
+    return !frames.empty();
 }
 
 // A media object to write (every one a key frame, as recorders mark them).
@@ -215,7 +199,6 @@ public:
         if (fragments_.empty())
             return;
         const unsigned index = Index();
-        const bool damaged = index == options_.damagePacket && options_.damage != Damage::None;
         Style style = CurrentStyle();
         uint64_t maxOffset = 0, maxReplicated = 0, maxSize = 0;
         for (const Fragment& f : fragments_) {
@@ -233,17 +216,15 @@ public:
         Bytes payloads;
         for (size_t i = 0; i < fragments_.size(); ++i) {
             const Fragment& f = fragments_[i];
-            const bool hit = damaged && i == 0;
-            unsigned stream = hit && options_.damage == Damage::UnknownStream ? 99 : f.stream;
-            payloads.U8(stream | 0x80);
+            const bool unknown = options_.damage == Damage::UnknownStream && index == options_.damagePacket && i == 0;
+            payloads.U8((unknown ? 99 : f.stream) | 0x80);
             payloads.Field(style.objectNumberType, f.objectNumber & 0xFF);
             payloads.Field(style.offsetType, f.compressed ? f.presentationMs : f.offset);
             if (f.compressed) {
                 payloads.Field(style.replicatedType, 1).U8(0);
             } else {
-                const uint32_t size = hit && options_.damage == Damage::ObjectSizeHuge ? 0x80000000u : f.objectSize;
                 payloads.Field(style.replicatedType, static_cast<uint32_t>(8 + f.extensions.size()))
-                    .U32(size).U32(f.presentationMs).Raw(f.extensions);
+                    .U32(f.objectSize).U32(f.presentationMs).Raw(f.extensions);
             }
             if (style.multiple)
                 payloads.Field(style.payloadLengthType, static_cast<uint32_t>(f.data.size() + (f.compressed ? 1 : 0)));
@@ -335,28 +316,17 @@ bool ReadWhole(const std::string& path, std::string& bytes)
 
 bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>& times)
 {
-    AudioFrames audio;
-    if (!SplitAudioFrames(bytes, audio))
+    mpeg::AudioFrame first;
+    if (!SplitAudioFrames(bytes, frames, first))
         return false;
-    frames = audio.frames;
     for (size_t n = 0; n < frames.size(); ++n)
-        times.push_back(static_cast<int64_t>(n) * audio.first.samples * Second / audio.first.sampleRate);
+        times.push_back(static_cast<int64_t>(n) * first.samples * Second / first.sampleRate);
     return true;
 }
 
 bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times)
 {
-    std::vector<VideoFrame> split;
-    int64_t period = 0;
-    if (!SplitVideoFrames(bytes, split, period))
-        return false;
-    frames.clear();
-    for (const VideoFrame& frame : split) {
-        frames.push_back(frame.bytes);
-        if (times)
-            times->push_back(frame.time);
-    }
-    return true;
+    return SplitVideoFrames(bytes, frames, times, nullptr, nullptr);
 }
 
 bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
@@ -364,48 +334,46 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
 {
     written = WrittenRecording();
     std::string videoEs, audioEs;
-    std::vector<VideoFrame> video;
+    std::vector<std::string> video;
+    std::vector<int64_t> videoTimes;
+    std::vector<unsigned> videoTypes;
     int64_t period = 0;
-    if (!ReadWhole(options.videoPath, videoEs) || !SplitVideoFrames(videoEs, video, period)) {
+    if (!ReadWhole(options.videoPath, videoEs) || !SplitVideoFrames(videoEs, video, &videoTimes, &videoTypes, &period)) {
         error = "cannot read MPEG-2 video from " + options.videoPath;
         return false;
     }
-    AudioFrames audio;
-    if (!options.audioPath.empty() && (!ReadWhole(options.audioPath, audioEs) || !SplitAudioFrames(audioEs, audio))) {
+    std::vector<std::string> audio;
+    mpeg::AudioFrame first{};
+    if (!options.audioPath.empty() && (!ReadWhole(options.audioPath, audioEs) || !SplitAudioFrames(audioEs, audio, first))) {
         error = "cannot read MPEG or AC-3 audio from " + options.audioPath;
         return false;
     }
-    const bool hasAudio = !audio.frames.empty();
+    const bool hasAudio = !audio.empty();
+    const int64_t audioPeriod = hasAudio ? static_cast<int64_t>(first.samples) * Second / first.sampleRate : 0;
     unsigned next = 1;
-    written.audioStream = hasAudio ? next++ : 0;
-    written.captionStream = options.captions ? next++ : 0;
-    written.videoStream = next;
+    const unsigned audioStream = hasAudio ? next++ : 0;
+    const unsigned captionStream = options.captions ? next++ : 0;
+    const unsigned videoStream = next;
 
     // Objects in send order: by decode time, audio and captions beside the video.
     std::vector<Pending> pending;
-    unsigned decoded = 0;
     if (options.leadingTailBytes > 0) {
         std::string tail("\x00\x00\x01\x05", 4);
         tail.resize(options.leadingTailBytes, '\x55');
-        pending.push_back({Kind::Video, written.videoStream, tail, options.firstTime - period, period,
-                           options.firstTime - 2 * period, false, 3});
+        pending.push_back({Kind::Video, videoStream, tail, options.firstTime - period, period, options.firstTime - 2 * period, false, 3});
     }
-    for (const VideoFrame& frame : video) {
-        const int64_t time = options.firstTime + frame.time;
+    for (size_t decoded = 0; decoded < video.size(); ++decoded) {
+        const int64_t time = options.firstTime + videoTimes[decoded];
         const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
-        pending.push_back({Kind::Video, written.videoStream, frame.bytes, time, period, sendKey, true, frame.type});
+        pending.push_back({Kind::Video, videoStream, video[decoded], time, period, sendKey, true, videoTypes[decoded]});
         if (options.captions)
-            pending.push_back({Kind::Captions, written.captionStream, std::string("\x94\x2c", 2), time, period, sendKey, true, 0});
-        if (decoded == 0) {
-            for (unsigned i = 0; i < options.zeroObjects; ++i)
-                pending.push_back({Kind::Video, written.videoStream, std::string(8192, '\0'), time, period, sendKey, false, 0});
-        }
-        ++decoded;
+            pending.push_back({Kind::Captions, captionStream, std::string("\x94\x2c", 2), time, period, sendKey, true, 0});
+        for (unsigned i = 0; decoded == 0 && i < options.zeroObjects; ++i)
+            pending.push_back({Kind::Video, videoStream, std::string(8192, '\0'), time, period, sendKey, false, 0});
     }
-    for (size_t n = 0; n < audio.frames.size(); ++n) {
-        const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * audio.first.samples * Second / audio.first.sampleRate;
-        const int64_t duration = static_cast<int64_t>(audio.first.samples) * Second / audio.first.sampleRate;
-        pending.push_back({Kind::Audio, written.audioStream, audio.frames[n], time, duration, time, true, 0});
+    for (size_t n = 0; n < audio.size(); ++n) {
+        const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * first.samples * Second / first.sampleRate;
+        pending.push_back({Kind::Audio, audioStream, audio[n], time, audioPeriod, time, true, 0});
     }
     std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.sendKey < b.sendKey; });
 
@@ -413,12 +381,9 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     uint32_t objectNumbers[128] = {};
     int64_t lastTime = 0;
     unsigned timed = 0;
-    for (size_t i = 0; i < pending.size(); ++i) {
-        Pending& p = pending[i];
-        if (options.damage == Damage::TimesGoBack && i >= options.damagePacket)
-            p.time -= 10 * Second;
+    for (const Pending& p : pending) {
         lastTime = std::max(lastTime, p.time + p.duration);
-        WrittenObject object{p.kind, p.bytes, p.time, p.time, p.frameStart, 0, 0};
+        WrittenObject object{p.kind, p.stream, p.bytes, p.time, p.time, p.frameStart, 0, 0};
         const bool timedKind = p.kind != Kind::Captions;
         if (timedKind && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0)
             object.rtStart = -1;
@@ -428,8 +393,10 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         if (p.kind == Kind::Audio)
             extensions.U16(static_cast<uint32_t>(p.duration / 10000));
         if (timedKind) {
-            extensions.U32(1).U32(0).U64(static_cast<uint64_t>(object.rtStart))
-                .U64(static_cast<uint64_t>(object.rtStart == -1 ? -1 : p.time + p.duration)).Zeros(24);
+            extensions.U32(1).U32(0);
+            if (options.damage != Damage::ExtensionTooLong)
+                extensions.U64(static_cast<uint64_t>(object.rtStart))
+                    .U64(static_cast<uint64_t>(object.rtStart == -1 ? -1 : p.time + p.duration)).Zeros(24);
         }
         if (p.kind == Kind::Video) {
             extensions.U16(1).U8(p.frameType); // content type, variable size
@@ -464,27 +431,27 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     written.packetCount = static_cast<unsigned>(packets.size() / options.packetSize);
 
     // The header.
-    const uint16_t timingSize = options.damage == Damage::ExtensionTooLong ? 60 : 48;
     std::string headerExtensionChildren;
     if (hasAudio) {
+        const bool ac3 = audioEs.compare(0, 2, "\x0B\x77") == 0;
         Bytes wave; // the tag is unreliable in real recordings: 0 for AC-3
-        wave.U16(audio.ac3 ? 0 : 0x50).U16(audio.first.channels).U32(audio.first.sampleRate).U32(audio.first.bitRate / 8).U16(1).U16(0).U16(0);
-        const std::string typeData = FlatMediaType(MediaCentreAudio, audio.ac3 ? Ac3Subtype : MpegAudioSubtype, WaveFormatExType, wave.s);
+        wave.U16(ac3 ? 0 : 0x50).U16(first.channels).U32(first.sampleRate).U32(first.bitRate / 8).U16(1).U16(0).U16(0);
+        const std::string typeData = FlatMediaType(MediaCentreAudio, ac3 ? Ac3Subtype : MpegAudioSubtype, WaveFormatExType, wave.s);
         headerExtensionChildren += Object(ExtendedStreamProperties,
-            ExtendedStreamPropertiesBody(written.audioStream, audio.first.samples * Second / audio.first.sampleRate,
-                                         {{SampleDurationExtension, 2}, {TimingExtension, timingSize}},
-                                         StreamPropertiesObject(BinaryStreamType, written.audioStream,
+            ExtendedStreamPropertiesBody(audioStream, audioPeriod,
+                                         {{SampleDurationExtension, 2}, {TimingExtension, 48}},
+                                         StreamPropertiesObject(BinaryStreamType, audioStream,
                                                                 options.protection == Protection::EncryptedStream, typeData)));
     }
     if (options.captions) {
         headerExtensionChildren += Object(ExtendedStreamProperties,
-            ExtendedStreamPropertiesBody(written.captionStream, period, {},
-                                         StreamPropertiesObject(BinaryStreamType, written.captionStream, false,
+            ExtendedStreamPropertiesBody(captionStream, period, {},
+                                         StreamPropertiesObject(BinaryStreamType, captionStream, false,
                                                                 FlatMediaType(Line21Captions, GUID_NULL, GUID_NULL, std::string()))));
     }
     headerExtensionChildren += Object(ExtendedStreamProperties,
-        ExtendedStreamPropertiesBody(written.videoStream, period,
-                                     {{TimingExtension, timingSize}, {ContentTypeExtension, 0xFFFF}, {FrameExtension, 4}},
+        ExtendedStreamPropertiesBody(videoStream, period,
+                                     {{TimingExtension, 48}, {ContentTypeExtension, 0xFFFF}, {FrameExtension, 4}},
                                      std::string()));
 
     Bytes videoType; // the header's size is unreliable in real recordings; ours is made up
@@ -496,7 +463,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     Bytes extensionBody;
     extensionBody.Guid(HeaderExtensionReserved).U16(6).U32(static_cast<uint32_t>(headerExtensionChildren.size())).Raw(headerExtensionChildren);
     const bool encryptionObject = options.protection == Protection::EncryptionObject;
-    const std::string others = StreamPropertiesObject(VideoStreamType, written.videoStream, false, videoType.s) +
+    const std::string others = StreamPropertiesObject(VideoStreamType, videoStream, false, videoType.s) +
                                Object(HeaderExtension, extensionBody.s) + Object(ExtendedContentDescription, description.s) +
                                (encryptionObject ? Object(ContentEncryption, std::string(16, '\0')) : std::string());
 

@@ -1,12 +1,8 @@
 #pragma once
-// Test-side writer of media-centre (DVR-MS) layout recordings, made from elementary streams that
-// ffmpeg wrote (.m2v video, .mp2 or .ac3 audio). The layout: video as an ordinary stream with the
-// "DVR " code, audio (and captions) as binary streams declared inside Extended Stream Properties,
-// the 48-byte timing extension on every audio and video object and the 4-byte frame extension on
-// video, the "DVR File Version" attribute, a preroll. Packets use every field-width encoding in
-// turn; captions go as compressed payloads. Options make damaged and unusual files. What was
-// written (every media object in order, with its bytes, times and packets) comes back, so a
-// reader's output can be checked against it.
+// Test-side writer of media-centre (DVR-MS) recordings made from ffmpeg's elementary streams: video
+// as an ordinary stream, audio and captions as binary streams in Extended Stream Properties, the
+// media-centre payload extensions, every packet field width in turn; options make damaged and
+// unusual files. Every object written comes back, so a reader's output can be checked against it.
 
 #include <cstdint>
 #include <string>
@@ -16,13 +12,11 @@ namespace test_recordings {
 
 enum class Protection { None, EncryptionObject, EncryptedStream };
 
-// One deliberate fault, at options.damagePacket (packet faults hit its first payload).
+// One deliberate fault.
 enum class Damage {
     None,
-    ObjectSizeHuge,      // 2 GiB claimed
-    UnknownStream,       // stream number 99
-    TimesGoBack,         // from the damagePacket-th object (not packet) on, times 10 s earlier
-    ExtensionTooLong,    // the header declares the timing extension 12 bytes longer than written
+    UnknownStream,       // stream number 99 in the first payload of packet damagePacket
+    ExtensionTooLong,    // every timing extension 8 bytes long where the header declares 48
 };
 
 struct RecordingOptions {
@@ -48,6 +42,7 @@ enum class Kind { Video, Audio, Captions };
 
 struct WrittenObject {
     Kind kind;
+    unsigned stream;          // ASF stream number
     std::string bytes;
     int64_t rtStart;          // as written (-1 when the object had no time)
     int64_t time;             // the time it stands for, whether written or not
@@ -62,7 +57,6 @@ struct WrittenRecording {
     uint32_t packetSize = 0;
     unsigned packetCount = 0; // written, before any cut
     uint64_t fileSize = 0;    // after any cut
-    unsigned audioStream = 0, captionStream = 0, videoStream = 0; // ASF stream numbers
 };
 
 bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
