@@ -394,7 +394,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
             extensions.U16(static_cast<uint32_t>(p.duration / 10000));
         if (timedKind) {
             extensions.U32(1).U32(0);
-            if (options.damage != Damage::ExtensionTooLong)
+            if (options.damage != Damage::TimingExtensionCut)
                 extensions.U64(static_cast<uint64_t>(object.rtStart))
                     .U64(static_cast<uint64_t>(object.rtStart == -1 ? -1 : p.time + p.duration)).Zeros(24);
         }

@@ -16,7 +16,7 @@ enum class Protection { None, EncryptionObject, EncryptedStream };
 enum class Damage {
     None,
     UnknownStream,       // stream number 99 in the first payload of packet damagePacket
-    ExtensionTooLong,    // every timing extension 8 bytes long where the header declares 48
+    TimingExtensionCut,  // every timing extension 8 bytes long where the header declares 48
 };
 
 struct RecordingOptions {
