@@ -112,6 +112,8 @@ int main(int argc, char** argv)
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
     std::printf("rate: %.1f MB/s (%.0f MB in %.2f s, %llu packs, %u damaged units)\n", megabytes / seconds, megabytes,
                 seconds, static_cast<unsigned long long>(mux.PacksWritten()), mux.Damaged());
+    std::printf("mux rate: %u x 50 bytes/s, bound %u, late units %llu\n", mux.BaseMuxRate(), mux.RateBound(),
+                static_cast<unsigned long long>(mux.LateUnits()));
     std::printf("peak private bytes: %.1f MiB, peak working set: %.1f MiB\n",
                 static_cast<double>(memory.PeakPagefileUsage) / (1 << 20),
                 static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20));

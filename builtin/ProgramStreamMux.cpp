@@ -8,9 +8,10 @@
 namespace {
 
 // How far one input may run ahead of a silent other one before its Receive waits for it, and how
-// long it waits before the multiplexer goes on without it.
-constexpr size_t VideoBacklog = 1 << 20;
-constexpr size_t AudioBacklog = 256 << 10;
+// long it waits before the multiplexer goes on without it. Above what the multiplexer looks ahead,
+// so a source that delivers all streams on one thread is never held while the other is needed.
+constexpr size_t VideoBacklog = 2 * mpeg::CProgramStreamMultiplexer::VideoLookaheadBytes;
+constexpr size_t AudioBacklog = 4 * mpeg::CProgramStreamMultiplexer::AudioLookaheadBytes;
 constexpr DWORD StallTimeoutMs = 1000;
 
 int64_t To90kHz(REFERENCE_TIME time)

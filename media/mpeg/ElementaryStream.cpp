@@ -1,6 +1,7 @@
 #include "media/mpeg/ElementaryStream.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "media/mpeg/AudioFrames.h"
@@ -14,10 +15,19 @@ namespace {
 constexpr size_t CompactThreshold = 64 * 1024;
 // Times of samples in which no unit started are dropped beyond this many.
 constexpr size_t MaxSampleTimes = 64;
+// Units held for the next given time: beyond these a bad time is taken for an outlier, and a
+// stream with no times at all starts at 0.
+constexpr size_t MaxHeldUnits = 24;
+constexpr size_t MaxHeldBytes = 2 << 20;
+
+constexpr int FieldPicture(int structure)
+{
+    return structure == static_cast<int>(PictureStructure::TopField) || structure == static_cast<int>(PictureStructure::BottomField);
+}
 
 } // namespace
 
-CElementaryStream::CElementaryStream(StreamKind kind) : kind_(kind) {}
+CElementaryStream::CElementaryStream(StreamKind kind, CTimeJumps& jumps) : kind_(kind), timeJumps_(jumps) {}
 
 void CElementaryStream::Reset()
 {
@@ -27,20 +37,31 @@ void CElementaryStream::Reset()
     scan_ = 0;
     ended_ = false;
     units_.clear();
+    pending_.clear();
     times_.clear();
     damaged_ = 0;
-    pending_.clear();
-    framePeriod_ = 3600;
+    outliers_ = 0;
+    jumps_ = 0;
+    cadence_.Reset();
+    shift_ = 0;
+    lastDts_ = NoTimestamp;
+    video_ = VideoFacts();
+    bitRateValue_ = 0;
+    vbvValue_ = 0;
+    framePeriod27_ = 1080000;
+    codedFramePeriod27_ = 0;
+    progressiveSequence_ = false;
+    openPicture_ = OpenPicture();
+    firstField_ = 0;
+    firstFieldReference_ = -1;
     gopIndex_ = 0;
     pictures_ = 0;
     lowDelay_ = false;
     reorderKnown_ = false;
     reorder_ = false;
-    lastDts_ = NoTimestamp;
     synced_ = true;
-    audioBase_ = NoTimestamp;
-    samplesSinceBase_ = 0;
     sampleRate_ = 0;
+    audioBitRate_ = 0;
 }
 
 void CElementaryStream::Push(const uint8_t* data, size_t size, int64_t time)
@@ -60,6 +81,7 @@ void CElementaryStream::Push(const uint8_t* data, size_t size, int64_t time)
         ScanVideo();
     else
         ScanAudio();
+    TimeUnits();
 }
 
 void CElementaryStream::End()
@@ -69,24 +91,41 @@ void CElementaryStream::End()
     ended_ = true;
     if (kind_ == StreamKind::Mpeg2Video) {
         ScanVideo();
+        ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
         if (!reorderKnown_)
             DecideReorder(false);
     } else {
         ScanAudio();
     }
     scan_ = WritePosition();
+    TimeUnits();
+}
+
+uint64_t CElementaryStream::TimedEnd() const
+{
+    if (units_.empty())
+        return ReadPosition(); // bytes before the first unit belong to it, and its time is not known yet
+    uint64_t limit = std::min(scan_, WritePosition());
+    if (!pending_.empty())
+        limit = std::min(limit, pending_.front().position);
+    if (openPicture_.open)
+        limit = std::min(limit, openPicture_.position);
+    return limit;
 }
 
 size_t CElementaryStream::Ready() const
 {
     if (ended_ || Overflowing())
         return Queued();
-    if (units_.empty())
-        return 0; // bytes before the first unit belong to it, and its time is not known yet
-    uint64_t limit = std::min(scan_, WritePosition());
-    if (!pending_.empty())
-        limit = std::min(limit, pending_.front().position);
+    const uint64_t limit = TimedEnd();
     return limit > ReadPosition() ? static_cast<size_t>(limit - ReadPosition()) : 0;
+}
+
+uint64_t CElementaryStream::UnitEnd(size_t index) const
+{
+    if (index + 1 < units_.size())
+        return units_[index + 1].position;
+    return ReadPosition() + Ready();
 }
 
 void CElementaryStream::Consume(size_t size)
@@ -133,29 +172,90 @@ void CElementaryStream::ScanVideo()
         }
         const size_t available = size - at;
         if (code == PictureStartCode) {
+            ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
             PictureHeader picture;
             if (ParsePictureHeader(data + at, available, picture))
-                AddPicture(base_ + at, picture.temporalReference);
+                openPicture_ = {true, base_ + at, picture.temporalReference};
             else
                 ++damaged_;
-        } else if (code == SequenceHeaderCode) {
-            SequenceHeader sequence;
-            if (ParseSequenceHeader(data + at, available, sequence))
-                framePeriod_ = FramePeriod27MHz(sequence.frameRateCode) / 300;
         } else if (code == ExtensionStartCode) {
-            SequenceExtension extension;
-            if (ParseSequenceExtension(data + at, available, extension) && extension.lowDelay)
-                lowDelay_ = true;
+            OnExtension(data + at, available);
+        } else if (code >= 0x01 && code <= 0xAF) {
+            // A slice: an MPEG-1 picture has no coding extension, so it is a frame.
+            ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
+        } else if (code == SequenceHeaderCode) {
+            ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
+            OnSequenceHeader(data + at, available);
         } else if (code == GroupStartCode) {
+            ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
             gopIndex_ = 0;
         }
         scan_ = base_ + at + 4;
     }
 }
 
-void CElementaryStream::AddPicture(uint64_t position, int temporalReference)
+void CElementaryStream::OnSequenceHeader(const uint8_t* data, size_t size)
 {
-    pending_.push_back({position, temporalReference, gopIndex_, TakeTime(position)});
+    SequenceHeader sequence;
+    if (!ParseSequenceHeader(data, size, sequence))
+        return;
+    framePeriod27_ = codedFramePeriod27_ = FramePeriod27MHz(sequence.frameRateCode);
+    video_.width = sequence.width;
+    video_.height = sequence.height;
+    bitRateValue_ = sequence.bitRateValue;
+    vbvValue_ = sequence.vbvBufferValue;
+    // 0x3FFFF is a variable-rate stream saying it does not know its rate.
+    video_.bitRate = bitRateValue_ == 0x3FFFF ? 0 : bitRateValue_ * 400u;
+    video_.vbvBytes = vbvValue_ * 2048u;
+}
+
+void CElementaryStream::OnExtension(const uint8_t* data, size_t size)
+{
+    SequenceExtension sequence;
+    PictureCodingExtension picture;
+    if (ParseSequenceExtension(data, size, sequence)) {
+        lowDelay_ = lowDelay_ || sequence.lowDelay;
+        if (codedFramePeriod27_)
+            framePeriod27_ = codedFramePeriod27_ * (sequence.frameRateD + 1) / (sequence.frameRateN + 1);
+        progressiveSequence_ = sequence.progressiveSequence;
+        video_.level = sequence.level;
+        video_.width = (video_.width & 0xFFF) | sequence.widthHigh;
+        video_.height = (video_.height & 0xFFF) | sequence.heightHigh;
+        const uint32_t rate = (sequence.bitRateHigh << 18) | bitRateValue_;
+        video_.bitRate = rate == 0x3FFFF || rate == 0x3FFFFFFF ? 0 : rate * 400u;
+        video_.vbvBytes = ((sequence.vbvHigh << 10) | vbvValue_) * 2048u;
+    } else if (openPicture_.open && ParsePictureCodingExtension(data, size, picture)) {
+        // Fields shown: a frame two, three with its first repeated; a progressive sequence counts
+        // frames, so one, two or three of them.
+        int fields = picture.repeatFirstField ? 3 : 2;
+        if (progressiveSequence_)
+            fields = picture.repeatFirstField ? (picture.topFieldFirst ? 6 : 4) : 2;
+        ClosePicture(static_cast<int>(picture.structure), fields);
+    }
+}
+
+// The picture found last is now known to be a frame, or a field: the second field of a frame
+// belongs to the unit its first field began.
+void CElementaryStream::ClosePicture(int structure, int fields)
+{
+    if (!openPicture_.open)
+        return;
+    openPicture_.open = false;
+    const uint64_t position = openPicture_.position;
+    const int reference = openPicture_.temporalReference;
+    if (FieldPicture(structure) && firstField_ != 0 && firstField_ != structure && firstFieldReference_ == reference) {
+        firstField_ = 0;
+        TakeTime(position); // a time given to the second field is the first field's plus one field
+        return;
+    }
+    firstField_ = FieldPicture(structure) ? structure : 0;
+    firstFieldReference_ = reference;
+    AddPicture(position, reference, FieldPicture(structure) ? 2 : fields);
+}
+
+void CElementaryStream::AddPicture(uint64_t position, int temporalReference, int fields)
+{
+    pending_.push_back({position, TakeTime(position), fields, 0, temporalReference, gopIndex_});
     const int decodeIndex = gopIndex_;
     gopIndex_ = (gopIndex_ + 1) & 1023;
     ++pictures_;
@@ -169,40 +269,12 @@ void CElementaryStream::AddPicture(uint64_t position, int temporalReference)
         else if (pictures_ >= 2)
             DecideReorder(false);
     }
-    if (reorderKnown_)
-        TimePictures();
 }
 
 void CElementaryStream::DecideReorder(bool reorder)
 {
     reorderKnown_ = true;
     reorder_ = reorder;
-    TimePictures();
-}
-
-void CElementaryStream::TimePictures()
-{
-    for (const PendingPicture& picture : pending_) {
-        // How many frames presentation follows decoding, from the display and decode order.
-        int lead = (picture.temporalReference - picture.decodeIndex) & 1023;
-        if (lead >= 512)
-            lead -= 1024;
-        lead += reorder_ ? 1 : 0;
-        AccessUnit unit{picture.position, picture.time, NoTimestamp};
-        if (unit.pts != NoTimestamp) {
-            unit.dts = unit.pts - lead * framePeriod_;
-        } else {
-            unit.dts = lastDts_ != NoTimestamp ? lastDts_ + framePeriod_ : 0;
-            unit.pts = unit.dts + lead * framePeriod_;
-        }
-        // Bad or missing times must not make decode times run backwards or after presentation.
-        if (lastDts_ != NoTimestamp && unit.dts <= lastDts_)
-            unit.dts = lastDts_ + 1;
-        unit.dts = std::min(unit.dts, unit.pts);
-        lastDts_ = unit.dts;
-        units_.push_back(unit);
-    }
-    pending_.clear();
 }
 
 bool CElementaryStream::ParseAudioAt(uint64_t position, AudioFrame& frame) const
@@ -248,19 +320,129 @@ void CElementaryStream::ScanAudio()
             continue;
         }
         synced_ = true;
-        const int64_t given = TakeTime(scan_);
-        if (given != NoTimestamp || audioBase_ == NoTimestamp || frame.sampleRate != sampleRate_) {
-            const int64_t runOn = audioBase_ == NoTimestamp || sampleRate_ == 0
-                                      ? 0
-                                      : audioBase_ + static_cast<int64_t>(samplesSinceBase_ * 90000 / sampleRate_);
-            audioBase_ = given != NoTimestamp ? given : runOn;
-            samplesSinceBase_ = 0;
-            sampleRate_ = frame.sampleRate;
-        }
-        const int64_t pts = audioBase_ + static_cast<int64_t>(samplesSinceBase_ * 90000 / sampleRate_);
-        units_.push_back({scan_, pts, pts});
-        samplesSinceBase_ += frame.samples;
+        sampleRate_ = frame.sampleRate;
+        audioBitRate_ = frame.bitRate;
+        pending_.push_back({scan_, TakeTime(scan_), frame.samples, frame.sampleRate, 0, 0});
         scan_ += frame.size;
+    }
+}
+
+int64_t CElementaryStream::LeadOf(const PendingUnit& unit) const
+{
+    if (kind_ != StreamKind::Mpeg2Video || !reorder_)
+        return 0;
+    // How many frames presentation follows decoding, from the display and decode order.
+    int lead = (unit.temporalReference - unit.decodeIndex) & 1023;
+    if (lead >= 512)
+        lead -= 1024;
+    return std::max(0, lead + 1) * framePeriod27_ / 300;
+}
+
+// With B pictures decoding runs a frame a step; without, each frame is decoded when the one
+// before has been shown for as long as its fields say.
+int64_t CElementaryStream::StepOf(const PendingUnit& unit) const
+{
+    return kind_ == StreamKind::Mpeg2Video && reorder_ ? 2 : unit.counts;
+}
+
+void CElementaryStream::SetCadenceUnit(const PendingUnit& unit)
+{
+    if (kind_ == StreamKind::Mpeg2Video)
+        cadence_.SetUnit(framePeriod27_, 600); // a field, in 90 kHz ticks
+    else if (unit.sampleRate)
+        cadence_.SetUnit(90000, unit.sampleRate);
+}
+
+size_t CElementaryStream::NextTimed(size_t from) const
+{
+    size_t index = from + 1;
+    while (index < pending_.size() && pending_[index].time == NoTimestamp)
+        ++index;
+    return index;
+}
+
+int64_t CElementaryStream::StepsTo(size_t index) const
+{
+    int64_t steps = 0;
+    for (size_t i = 0; i < index; ++i)
+        steps += StepOf(pending_[i]);
+    return steps;
+}
+
+int64_t CElementaryStream::DecodeTimeGiven(const PendingUnit& unit) const
+{
+    return unit.time - shift_ - LeadOf(unit);
+}
+
+// Times off by less than this are taken as they are: three fields of video, two audio frames.
+int64_t CElementaryStream::Tolerance() const
+{
+    if (kind_ == StreamKind::Mpeg2Video)
+        return 3 * framePeriod27_ / 600;
+    const int64_t frame = kind_ == StreamKind::Ac3Audio ? 1536 : 1152;
+    return sampleRate_ ? 2 * frame * 90000 / sampleRate_ : 5760;
+}
+
+// While the answer may still come: the stream goes on and not too much is held.
+bool CElementaryStream::MayWait() const
+{
+    if (ended_ || pending_.size() >= MaxHeldUnits)
+        return false;
+    return WritePosition() - pending_.front().position < MaxHeldBytes;
+}
+
+void CElementaryStream::TimeUnits()
+{
+    if (kind_ == StreamKind::Mpeg2Video && !reorderKnown_)
+        return;
+    while (!pending_.empty()) {
+        const PendingUnit& unit = pending_.front();
+        SetCadenceUnit(unit);
+        if (!cadence_.Known()) {
+            // Count back from the first given time, so leading units without one keep the rhythm.
+            const size_t timed = unit.time != NoTimestamp ? 0 : NextTimed(0);
+            if (timed == pending_.size() && MayWait())
+                return;
+            cadence_.Anchor(0);
+            if (timed < pending_.size()) {
+                cadence_.Anchor(DecodeTimeGiven(pending_[timed]));
+                cadence_.Advance(-StepsTo(timed));
+            }
+        }
+        int64_t given = unit.time != NoTimestamp ? DecodeTimeGiven(unit) : NoTimestamp;
+        const int64_t due = cadence_.Due();
+        const int64_t off = given != NoTimestamp ? given - due : 0;
+        if (std::llabs(off) > Tolerance()) {
+            // The next given time tells a bad one from a jump; a last one alone is taken for bad.
+            const size_t next = NextTimed(0);
+            if (next == pending_.size() && MayWait())
+                return;
+            const bool onOld = next == pending_.size() ||
+                               std::llabs(DecodeTimeGiven(pending_[next]) - cadence_.Due(StepsTo(next))) <= Tolerance();
+            switch (JudgeTime(off, onOld)) {
+            case TimeVerdict::Outlier:
+                given = NoTimestamp;
+                ++outliers_;
+                break;
+            case TimeVerdict::Gap:
+                break;
+            case TimeVerdict::Jump:
+                shift_ += timeJumps_.Close(due, off);
+                given = DecodeTimeGiven(unit);
+                ++jumps_;
+                break;
+            }
+        }
+        int64_t dts = given != NoTimestamp ? given : due;
+        // Decode times must rise, whatever was given.
+        if (lastDts_ != NoTimestamp && dts <= lastDts_)
+            dts = lastDts_ + 1;
+        if (dts != due)
+            cadence_.Anchor(dts);
+        cadence_.Advance(StepOf(unit));
+        units_.push_back({unit.position, dts + LeadOf(unit), dts, cadence_.Due()});
+        lastDts_ = dts;
+        pending_.pop_front();
     }
 }
 

@@ -1,12 +1,16 @@
 #pragma once
 // One input of the multiplexer: the bytes of an elementary stream as they arrive, cut into
-// access units (video pictures, audio frames) with a decode and a presentation time each.
+// access units (video frames, audio frames) with a decode and a presentation time each.
 // Bytes are kept exactly as given; units are found by parsing, not from how the bytes arrived.
+// Given times are checked against the stream's own cadence: a one-off bad time is replaced by
+// the one the cadence gives, and a jump is closed by the amount the program's streams share.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "media/mpeg/Cadence.h"
 #include "media/mpeg/ProgramStreamLayout.h"
 #include "media/mpeg/RingQueue.h"
 
@@ -16,89 +20,146 @@ enum class StreamKind { Mpeg2Video, MpegAudio, Ac3Audio };
 
 struct AccessUnit {
     uint64_t position; // stream offset of its first byte (picture start code, audio sync word)
-    int64_t pts;       // 90 kHz, on the input's time line
+    int64_t pts;       // 90 kHz, on the output's time line before the multiplexer's offset
     int64_t dts;
+    int64_t nextDts;   // the decode time a following unit without timestamps is taken to have
+};
+
+// What the video's sequence headers declare; zeros until the first one is parsed.
+struct VideoFacts {
+    int width = 0;
+    int height = 0;
+    int level = 0;          // 4 High, 6 High-1440, 8 Main, 10 Low; 0 for MPEG-1 or unknown
+    uint32_t bitRate = 0;   // bits per second; 0 when the stream says it is unknown
+    uint32_t vbvBytes = 0;  // the decoder buffer it was coded for
 };
 
 class CElementaryStream {
 public:
-    explicit CElementaryStream(StreamKind kind);
+    CElementaryStream(StreamKind kind, CTimeJumps& jumps);
     CElementaryStream(const CElementaryStream&) = delete;
     CElementaryStream& operator=(const CElementaryStream&) = delete;
 
     StreamKind Kind() const { return kind_; }
     void Reset();
     // `time` (90 kHz, or NoTimestamp) is that of the first unit that starts in these bytes;
-    // units without one get theirs from the frame rate or the audio frame durations.
+    // units without one get theirs from the cadence (fields shown, audio samples).
     void Push(const uint8_t* data, size_t size, int64_t time);
     // No more bytes: the rest is final as it is.
     void End();
     bool Ended() const { return ended_; }
 
     uint64_t ReadPosition() const { return base_ + head_; }
+    uint64_t WritePosition() const { return base_ + buffer_.size(); }
     const uint8_t* Data() const { return buffer_.data() + head_; }
     size_t Queued() const { return buffer_.size() - head_; }
     // Bytes from the read position whose units are parsed and timed; all of them once the
     // stream has ended, or once this much has piled up without a unit to time it (garbage).
     static constexpr size_t MaxUntimedBacklog = 4 << 20;
     size_t Ready() const;
-    bool Overflowing() const { return Queued() > MaxUntimedBacklog; }
+    bool Overflowing() const { return WritePosition() - std::max(TimedEnd(), ReadPosition()) > MaxUntimedBacklog; }
     void Consume(size_t size);
 
     // Timed units still holding queued bytes, in stream order; the first may start before the
     // read position.
     size_t UnitCount() const { return units_.size(); }
     const AccessUnit& Unit(size_t index) const { return units_[index]; }
+    // Where the unit's bytes end, as far as known: the next unit's start, else what is ready.
+    uint64_t UnitEnd(size_t index) const;
+
+    const VideoFacts& Video() const { return video_; }
+    // Audio: the bit rate of the last frame parsed.
+    uint32_t AudioBitRate() const { return audioBitRate_; }
 
     // Units that could not be parsed (bad headers, lost audio sync); their bytes stay as data.
     uint32_t Damaged() const { return damaged_; }
+    // Given times replaced by the cadence's, and jumps closed.
+    uint32_t Outliers() const { return outliers_; }
+    uint32_t Jumps() const { return jumps_; }
 
 private:
-    struct PendingPicture {
+    // A unit found but not timed yet: its time waits for the picture order, or for the next
+    // given time to tell a bad one from a jump.
+    struct PendingUnit {
         uint64_t position;
-        int temporalReference;
-        int decodeIndex;
-        int64_t time;
+        int64_t time;           // given, on the input's time line, or NoTimestamp
+        int64_t counts;         // how long it lasts: fields of video, samples of audio
+        uint32_t sampleRate;    // audio
+        int temporalReference;  // video
+        int decodeIndex;        // video: its place in decode order within the group
     };
     struct SampleTime {
         uint64_t position;
         int64_t time;
     };
+    struct OpenPicture {
+        bool open = false;
+        uint64_t position = 0;
+        int temporalReference = 0;
+    };
 
-    uint64_t WritePosition() const { return base_ + buffer_.size(); }
+    // Where the bytes whose units are timed end.
+    uint64_t TimedEnd() const;
     int64_t TakeTime(uint64_t position);
     void ScanVideo();
     void ScanAudio();
     bool ParseAudioAt(uint64_t position, struct AudioFrame& frame) const;
-    void AddPicture(uint64_t position, int temporalReference);
+    void OnSequenceHeader(const uint8_t* data, size_t size);
+    void OnExtension(const uint8_t* data, size_t size);
+    void ClosePicture(int structure, int fields);
+    void AddPicture(uint64_t position, int temporalReference, int fields);
     void DecideReorder(bool reorder);
-    void TimePictures();
+
+    void TimeUnits();
+    bool MayWait() const;
+    int64_t LeadOf(const PendingUnit& unit) const;
+    int64_t StepOf(const PendingUnit& unit) const;
+    void SetCadenceUnit(const PendingUnit& unit);
+    // The first pending unit after `from` that has a given time, or pending_.size().
+    size_t NextTimed(size_t from) const;
+    // Counts from the front pending unit to the one at `index`.
+    int64_t StepsTo(size_t index) const;
+    int64_t DecodeTimeGiven(const PendingUnit& unit) const;
+    int64_t Tolerance() const;
 
     const StreamKind kind_;
+    CTimeJumps& timeJumps_;
     std::vector<uint8_t> buffer_;
     size_t head_ = 0;
     uint64_t base_ = 0; // stream offset of buffer_[0]
     uint64_t scan_ = 0; // stream offset where parsing goes on
     bool ended_ = false;
     CRingQueue<AccessUnit> units_;
+    CRingQueue<PendingUnit> pending_;
     CRingQueue<SampleTime> times_;
     uint32_t damaged_ = 0;
+    uint32_t outliers_ = 0;
+    uint32_t jumps_ = 0;
 
-    // Video: the picture order decides the decode times.
-    CRingQueue<PendingPicture> pending_;
-    int64_t framePeriod_ = 3600;
+    CCadence cadence_;
+    int64_t shift_ = 0; // taken off given times: the jumps closed so far
+    int64_t lastDts_ = NoTimestamp;
+
+    // Video: the picture order decides the decode times; two field pictures make one frame.
+    VideoFacts video_;
+    uint32_t bitRateValue_ = 0;
+    uint32_t vbvValue_ = 0;
+    int64_t framePeriod27_ = 1080000; // 25 frames a second until a sequence header says
+    int64_t codedFramePeriod27_ = 0;  // the frame_rate_code's, before the extension's factor
+    bool progressiveSequence_ = false;
+    OpenPicture openPicture_;
+    int firstField_ = 0;      // structure of a first field whose second is still to come
+    int firstFieldReference_ = -1;
     int gopIndex_ = 0;
     int pictures_ = 0;
     bool lowDelay_ = false;
     bool reorderKnown_ = false;
     bool reorder_ = false;
-    int64_t lastDts_ = NoTimestamp;
 
-    // Audio: times run on from the last given one by the frames' sample counts.
+    // Audio
     bool synced_ = true;
-    int64_t audioBase_ = NoTimestamp;
-    uint64_t samplesSinceBase_ = 0;
     uint32_t sampleRate_ = 0;
+    uint32_t audioBitRate_ = 0;
 };
 
 } // namespace mpeg

@@ -3,21 +3,45 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/mpeg/VideoHeaders.h"
+
 namespace mpeg {
 
 namespace {
 
-// DVD decoder buffers: video 232 KiB, MPEG audio 4 KiB, private stream 1 58 KiB.
-SystemStreamEntry EntryFor(StreamKind kind)
+constexpr uint64_t SystemClock = 27000000;
+// Bytes wait in a decoder buffer no longer than a second: after a gap the SCR moves on.
+constexpr int64_t MaxWait = 90000;
+// Of each pack about this much is payload; the rest is pack and PES headers.
+constexpr uint64_t PayloadPerPack = 1990;
+// DVD limits: pictures up to 720x576 at main level or below, and these decoder buffers.
+constexpr int DvdWidth = 720;
+constexpr int DvdHeight = 576;
+constexpr uint16_t DvdVideoBufferKiB = 232;
+// Above the video's own buffer, for packs that arrive before the decoder takes a picture out.
+constexpr uint32_t VideoBufferMarginKiB = 8;
+constexpr uint32_t LargestBufferKiB = 8191;
+constexpr uint32_t LargestRate = 0x3FFFFF;
+
+// The rate in 50 bytes/s that carries `bitsPerSecond` of streams with headers and a margin, as
+// general-purpose program stream muxers reckon it.
+uint32_t RateFor(uint64_t bitsPerSecond)
 {
-    switch (kind) {
-    case StreamKind::Mpeg2Video:
-        return {VideoStreamId, true, 232};
-    case StreamKind::MpegAudio:
-        return {MpegAudioStreamId, false, 32};
-    default:
-        return {PrivateStream1Id, true, 58};
-    }
+    const uint64_t withOverhead = bitsPerSecond * 105 / 100 + 10000;
+    return static_cast<uint32_t>(std::min<uint64_t>((withOverhead + 399) / 400, LargestRate));
+}
+
+// 27 MHz ticks one pack lasts at `rate`, rounded up so packs never overlap.
+uint64_t PackTicks(uint32_t rate)
+{
+    const uint64_t bytesPerSecond = static_cast<uint64_t>(rate) * 50;
+    return (PackSize * SystemClock + bytesPerSecond - 1) / bytesPerSecond;
+}
+
+// Audio decoder buffers: MPEG audio 4 KiB, private stream 1 as DVD players have it.
+SystemStreamEntry AudioEntry(StreamKind kind)
+{
+    return kind == StreamKind::MpegAudio ? SystemStreamEntry{MpegAudioStreamId, false, 32} : SystemStreamEntry{PrivateStream1Id, true, 58};
 }
 
 size_t BufferBytes(const SystemStreamEntry& entry)
@@ -32,9 +56,11 @@ CProgramStreamMultiplexer::CProgramStreamMultiplexer(IPackSink& sink) : sink_(si
 void CProgramStreamMultiplexer::Reset()
 {
     streams_.clear();
+    jumps_.Reset();
     packs_ = 0;
-    scrAnchor_ = 0;
-    packsSinceAnchor_ = 0;
+    nextScr_ = 0;
+    rate_ = baseRate_ = rateBound_ = DvdMuxRate;
+    late_ = 0;
     offset_ = 0;
     offsetFixed_ = false;
     finished_ = false;
@@ -43,8 +69,8 @@ void CProgramStreamMultiplexer::Reset()
 
 int CProgramStreamMultiplexer::AddStream(StreamKind kind)
 {
-    auto stream = std::make_unique<Stream>(kind);
-    stream->entry = EntryFor(kind);
+    auto stream = std::make_unique<Stream>(kind, jumps_);
+    stream->entry = kind == StreamKind::Mpeg2Video ? SystemStreamEntry{VideoStreamId, true, DvdVideoBufferKiB} : AudioEntry(kind);
     stream->bufferBytes = BufferBytes(stream->entry);
     streams_.push_back(std::move(stream));
     return static_cast<int>(streams_.size()) - 1;
@@ -78,20 +104,6 @@ bool CProgramStreamMultiplexer::StopWaitingFor(int stream)
     return Drain();
 }
 
-uint64_t CProgramStreamMultiplexer::NextScr() const
-{
-    return scrAnchor_ + packsSinceAnchor_ * PackSize * 27000000ull / (DvdMuxRate * 50ull);
-}
-
-bool CProgramStreamMultiplexer::NextDts(const Stream& stream, int64_t& dts) const
-{
-    // Bytes before the first unit belong to it; Consume keeps the unit holding the read position first.
-    if (stream.queue.UnitCount() == 0)
-        return false;
-    dts = stream.queue.Unit(0).dts;
-    return true;
-}
-
 void CProgramStreamMultiplexer::FixOffset()
 {
     bool any = false;
@@ -107,6 +119,98 @@ void CProgramStreamMultiplexer::FixOffset()
     offsetFixed_ = true;
 }
 
+// From what the streams declare, or else what their first units measure: the DVD rate and buffers
+// when they fit, else a rate that carries them, the bound the video's level allows, and the
+// video's own buffer. The video's declared rate is the most its buffer is filled at, so the
+// declared rates carry every unit in time; a measured one may not, and the rate rises as needed.
+void CProgramStreamMultiplexer::ChooseRates()
+{
+    VideoFacts video;
+    uint64_t audioBits = 0;
+    uint64_t bytes = 0;
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const auto& stream : streams_) {
+        const CElementaryStream& queue = stream->queue;
+        if (queue.Kind() == StreamKind::Mpeg2Video)
+            video = queue.Video();
+        else
+            audioBits += queue.AudioBitRate();
+        if (queue.UnitCount() == 0)
+            continue;
+        bytes += queue.UnitEnd(queue.UnitCount() - 1) - queue.ReadPosition();
+        first = std::min(first, queue.Unit(0).dts);
+        last = std::max(last, queue.Unit(queue.UnitCount() - 1).dts);
+    }
+    const uint64_t measured = last > first ? bytes * 8 * 90000 / static_cast<uint64_t>(last - first) : 0;
+    // A declared peak is believed when the level allows it; a stream that does not know its own
+    // rate says 0.
+    const uint32_t levelRate = LevelMaxBitRate(video.level);
+    const uint64_t declared = video.bitRate && (levelRate == 0 || video.bitRate <= levelRate) ? video.bitRate + audioBits : 0;
+    baseRate_ = std::max(RateFor(declared ? declared : measured), NeededRate(0));
+
+    const bool dvdPictures = video.width <= DvdWidth && video.height <= DvdHeight && (video.level == 0 || video.level >= 8);
+    if (dvdPictures && baseRate_ <= DvdMuxRate) {
+        baseRate_ = rateBound_ = rate_ = DvdMuxRate;
+        return;
+    }
+    // Room to rise: what the level allows, and at least four times the usual rate for streams that
+    // measure more than their level allows or do not say it.
+    rateBound_ = std::max(levelRate ? RateFor(levelRate + audioBits) : 0, std::min(baseRate_ * 4, LargestRate));
+    rate_ = baseRate_;
+    const uint32_t vbv = video.vbvBytes ? video.vbvBytes : LevelVbvBytes(video.level);
+    const uint32_t kib = std::min((vbv + 1023) / 1024 + VideoBufferMarginKiB, LargestBufferKiB);
+    for (const auto& stream : streams_) {
+        if (stream->queue.Kind() != StreamKind::Mpeg2Video)
+            continue;
+        stream->entry.bufferSize = static_cast<uint16_t>(std::max<uint32_t>(kib, DvdVideoBufferKiB));
+        stream->bufferBytes = BufferBytes(stream->entry);
+    }
+}
+
+// The rate (50 bytes/s) from `scr` on that brings every queued unit's last byte, and those of
+// all units of any stream due before it, in by its decode time.
+uint32_t CProgramStreamMultiplexer::NeededRate(uint64_t scr) const
+{
+    size_t next[4] = {0, 0, 0, 0};
+    const size_t count = std::min<size_t>(streams_.size(), 4);
+    uint64_t bytes = 0;
+    uint64_t needed = 0;
+    for (;;) {
+        const CElementaryStream* earliest = nullptr;
+        size_t chosen = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const CElementaryStream& queue = streams_[i]->queue;
+            if (next[i] < queue.UnitCount() && (!earliest || queue.Unit(next[i]).dts < earliest->Unit(next[chosen]).dts)) {
+                earliest = &queue;
+                chosen = i;
+            }
+        }
+        if (!earliest)
+            break;
+        const size_t index = next[chosen]++;
+        const uint64_t start = std::max(earliest->Unit(index).position, earliest->ReadPosition());
+        const uint64_t end = earliest->UnitEnd(index);
+        bytes += end > start ? end - start : 0;
+        const int64_t due = (earliest->Unit(index).dts + offset_) * 300;
+        if (due <= static_cast<int64_t>(scr))
+            continue; // late already; nothing now can help it
+        const uint64_t time = static_cast<uint64_t>(due) - scr;
+        needed = std::max(needed, (bytes * PackSize / PayloadPerPack * SystemClock / 50 + time - 1) / time);
+    }
+    return static_cast<uint32_t>(std::min<uint64_t>(needed, LargestRate));
+}
+
+bool CProgramStreamMultiplexer::LookedFarEnough(const Stream& stream, int64_t next) const
+{
+    const CElementaryStream& queue = stream.queue;
+    if (!stream.waitedFor || queue.Ended() || queue.Overflowing())
+        return true;
+    const size_t enough = queue.Kind() == StreamKind::Mpeg2Video ? VideoLookaheadBytes : AudioLookaheadBytes;
+    if (queue.Queued() >= enough)
+        return true;
+    return queue.UnitCount() > 0 && queue.Unit(queue.UnitCount() - 1).dts >= next + Lookahead;
+}
+
 bool CProgramStreamMultiplexer::Drain()
 {
     while (!failed_) {
@@ -119,13 +223,15 @@ bool CProgramStreamMultiplexer::Drain()
             if (s.queue.Ended() && s.queue.Queued() == 0)
                 continue;
             int64_t dts = INT64_MIN;
-            if (!NextDts(s, dts)) {
-                if (s.queue.Ended() || s.queue.Overflowing())
-                    dts = INT64_MIN; // bytes with no unit at all: out with them
-                else if (s.waitedFor)
-                    return true;     // its next time is unknown, so the order is
-                else
-                    continue;
+            // Bytes before the first unit belong to it; Consume keeps the unit holding the read position first.
+            if (s.queue.UnitCount() > 0) {
+                dts = s.queue.Unit(0).dts;
+            } else if (s.queue.Ended() || s.queue.Overflowing()) {
+                dts = INT64_MIN; // bytes with no unit at all: out with them
+            } else if (s.waitedFor) {
+                return true;     // its next time is unknown, so the order is
+            } else {
+                continue;
             }
             if (count == 2)
                 break;
@@ -139,8 +245,14 @@ bool CProgramStreamMultiplexer::Drain()
         }
         if (count == 0)
             break;
-        if (!offsetFixed_)
+        for (const auto& stream : streams_) {
+            if (!LookedFarEnough(*stream, times[0]))
+                return true;
+        }
+        if (!offsetFixed_) {
             FixOffset();
+            ChooseRates();
+        }
         Stream* chosen = nullptr;
         PacketPlan plan;
         for (size_t i = 0; i < count && !chosen; ++i) {
@@ -186,9 +298,17 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
             plan.header.pts = unit.pts + offset_;
             if (unit.dts != unit.pts)
                 plan.header.dts = unit.dts + offset_;
-            // One picture per video packet, so that every picture carries its own times.
-            if (queue.Kind() == StreamKind::Mpeg2Video && next + 1 < queue.UnitCount())
-                limit = std::min(limit, static_cast<size_t>(queue.Unit(next + 1).position - read));
+            // Later units go without timestamps only where the times a decoder infers are theirs:
+            // the decode time follows from the one before, and it is shown when decoded (readers
+            // cannot tell when a reordered picture is shown). Any other starts the next packet,
+            // which carries its times.
+            for (size_t i = next + 1; i < queue.UnitCount() && queue.Unit(i).position < read + limit; ++i) {
+                const AccessUnit& later = queue.Unit(i);
+                if (later.dts != queue.Unit(i - 1).nextDts || later.pts != later.dts) {
+                    limit = static_cast<size_t>(later.position - read);
+                    break;
+                }
+            }
         } else {
             // Stop before the unit, so that the next packet starts with it and carries its times.
             limit = std::min(limit, at);
@@ -204,29 +324,64 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
     return plan;
 }
 
-bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& plan)
+// The SCR waits until the decoder has taken enough out of this stream's buffer.
+uint64_t CProgramStreamMultiplexer::HoldForBuffer(Stream& stream, uint64_t scr, size_t payload)
 {
-    CElementaryStream& queue = stream.queue;
-    const uint64_t scheduled = NextScr();
-    // The SCR waits until the decoder has taken enough out of this stream's buffer.
-    uint64_t scr = scheduled;
     while (!stream.buffered.empty() && stream.buffered.front().removal * 300 <= static_cast<int64_t>(scr)) {
         stream.occupancy -= stream.buffered.front().bytes;
         stream.buffered.pop_front();
     }
-    while (!stream.buffered.empty() && stream.occupancy + plan.payload > stream.bufferBytes) {
+    while (!stream.buffered.empty() && stream.occupancy + payload > stream.bufferBytes) {
         const int64_t removal = stream.buffered.front().removal * 300;
         scr = std::max<uint64_t>(scr, removal > 0 ? static_cast<uint64_t>(removal) : 0);
         stream.occupancy -= stream.buffered.front().bytes;
         stream.buffered.pop_front();
     }
-    if (scr != scheduled) {
-        scrAnchor_ = scr;
-        packsSinceAnchor_ = 0;
+    return scr;
+}
+
+// What this packet puts into the decoder buffer, by the decode time of the unit it belongs to;
+// a unit whose last byte arrives after that time is late.
+void CProgramStreamMultiplexer::CountIntoBuffer(Stream& stream, size_t payload, uint64_t arrival)
+{
+    const CElementaryStream& queue = stream.queue;
+    const uint64_t read = queue.ReadPosition();
+    const uint64_t end = read + payload;
+    size_t index = 0;
+    for (uint64_t position = read; position < end && queue.UnitCount() > 0;) {
+        while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= position)
+            ++index;
+        const bool last = index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= end;
+        const uint64_t boundary = last ? queue.Unit(index + 1).position : end;
+        const int64_t removal = queue.Unit(index).dts + offset_;
+        if ((last || (queue.Ended() && end == queue.WritePosition())) && removal * 300 < static_cast<int64_t>(arrival))
+            ++late_;
+        const size_t bytes = static_cast<size_t>(boundary - position);
+        if (!stream.buffered.empty() && stream.buffered.back().removal == removal)
+            stream.buffered.back().bytes += bytes;
+        else
+            stream.buffered.push_back({removal, bytes});
+        stream.occupancy += bytes;
+        position = boundary;
     }
+}
+
+bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& plan)
+{
+    CElementaryStream& queue = stream.queue;
+    uint64_t scr = nextScr_;
+    if (queue.UnitCount() > 0) {
+        const int64_t earliest = (queue.Unit(0).dts + offset_ - MaxWait) * 300;
+        scr = std::max<uint64_t>(scr, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
+    }
+    scr = HoldForBuffer(stream, scr, plan.payload);
+    // The rate rises ahead of a burst, so that nothing queued arrives late, and settles back.
+    const uint32_t needed = NeededRate(scr);
+    if (needed > rate_ || needed * 2 < rate_)
+        rate_ = std::clamp(needed + needed / 8, baseRate_, rateBound_);
 
     uint8_t* p = pack_;
-    WritePackHeader(p, scr, DvdMuxRate);
+    WritePackHeader(p, scr, rate_);
     p += PackHeaderSize;
     if (packs_ == 0) {
         SystemStreamEntry entries[2];
@@ -236,7 +391,7 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
             entries[i] = streams_[i]->entry;
             ++(streams_[i]->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
         }
-        p += WriteSystemHeader(p, DvdMuxRate, audio, video, entries, count);
+        p += WriteSystemHeader(p, rateBound_, audio, video, entries, count);
     }
     const bool ac3 = queue.Kind() == StreamKind::Ac3Audio;
     const size_t extra = ac3 ? Ac3SubstreamHeaderSize : 0;
@@ -267,27 +422,11 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
         return false;
     }
 
-    // What this packet puts into the decoder buffer, by the decode time of the unit it belongs to.
-    const uint64_t read = queue.ReadPosition();
-    const uint64_t end = read + plan.payload;
-    size_t index = 0;
-    for (uint64_t position = read; position < end && queue.UnitCount() > 0;) {
-        while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= position)
-            ++index;
-        const uint64_t boundary = index + 1 < queue.UnitCount() ? std::min(end, queue.Unit(index + 1).position) : end;
-        const int64_t removal = queue.Unit(index).dts + offset_;
-        const size_t bytes = static_cast<size_t>(boundary - position);
-        if (!stream.buffered.empty() && stream.buffered.back().removal == removal)
-            stream.buffered.back().bytes += bytes;
-        else
-            stream.buffered.push_back({removal, bytes});
-        stream.occupancy += bytes;
-        position = boundary;
-    }
+    nextScr_ = scr + PackTicks(rate_);
+    CountIntoBuffer(stream, plan.payload, nextScr_);
     queue.Consume(plan.payload);
     stream.started = true;
     ++packs_;
-    ++packsSinceAnchor_;
     return true;
 }
 

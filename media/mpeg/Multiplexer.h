@@ -1,13 +1,16 @@
 #pragma once
-// Interleaves elementary streams into 2048-byte DVD-style program stream packs, by decode time,
-// with the SCR held back wherever the decoder buffers would overflow. No COM: the filter feeds
-// it bytes with their times and hands the packs on.
+// Interleaves elementary streams into 2048-byte program stream packs, by decode time. The SCR
+// runs at a mux rate that carries the streams as they are, so every access unit arrives before
+// its decode time; it is held back wherever a decoder buffer would overflow. Recordings within
+// DVD limits get the DVD rate and buffers. No COM: the filter feeds it bytes with their times
+// and hands the packs on.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "media/mpeg/Cadence.h"
 #include "media/mpeg/ElementaryStream.h"
 #include "media/mpeg/ProgramStreamLayout.h"
 #include "media/mpeg/RingQueue.h"
@@ -27,6 +30,11 @@ class CProgramStreamMultiplexer {
 public:
     // Timestamps begin this long after the first SCR (0), as DVD muxers leave a preload.
     static constexpr int64_t Preload = 45000;
+    // Packs go out once every stream's units are known this far (90 kHz) past the next one, so
+    // the rate can be raised before a burst rather than after it; or once this much is queued.
+    static constexpr int64_t Lookahead = 63000;
+    static constexpr size_t VideoLookaheadBytes = 3 << 20;
+    static constexpr size_t AudioLookaheadBytes = 192 << 10;
 
     explicit CProgramStreamMultiplexer(IPackSink& sink);
     CProgramStreamMultiplexer(const CProgramStreamMultiplexer&) = delete;
@@ -53,6 +61,11 @@ public:
     uint64_t PacksWritten() const { return packs_; }
     // The constant added to input times to make output times (known once the first pack is out).
     int64_t TimeOffset() const { return offset_; }
+    // The rates chosen at the first pack, in 50 bytes/s: the usual one and the system header's bound.
+    uint32_t BaseMuxRate() const { return baseRate_; }
+    uint32_t RateBound() const { return rateBound_; }
+    // Units whose last byte went out after their decode time: only when a stream outran the bound.
+    uint64_t LateUnits() const { return late_; }
 
 private:
     struct BufferedUnit {
@@ -60,7 +73,7 @@ private:
         size_t bytes;
     };
     struct Stream {
-        explicit Stream(StreamKind kind) : queue(kind) {}
+        Stream(StreamKind kind, CTimeJumps& jumps) : queue(kind, jumps) {}
         CElementaryStream queue;
         SystemStreamEntry entry;
         size_t bufferBytes = 0;
@@ -71,7 +84,6 @@ private:
     };
     struct PacketPlan {
         size_t payload = 0;
-        size_t headerSize = 0;
         PesHeader header;
         size_t units = 0;       // units starting in the payload
         size_t firstUnit = 0;   // offset of the first of them in the payload
@@ -79,18 +91,25 @@ private:
     };
 
     bool Drain();
-    bool NextDts(const Stream& stream, int64_t& dts) const;
+    bool LookedFarEnough(const Stream& stream, int64_t next) const;
     PacketPlan Plan(Stream& stream, bool firstPack) const;
     bool WritePacket(Stream& stream, const PacketPlan& plan);
-    uint64_t NextScr() const;
     void FixOffset();
+    void ChooseRates();
+    uint32_t NeededRate(uint64_t scr) const;
+    uint64_t HoldForBuffer(Stream& stream, uint64_t scr, size_t payload);
+    void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
 
     IPackSink& sink_;
+    CTimeJumps jumps_;
     std::vector<std::unique_ptr<Stream>> streams_;
     uint8_t pack_[PackSize];
     uint64_t packs_ = 0;
-    uint64_t scrAnchor_ = 0;   // 27 MHz
-    uint64_t packsSinceAnchor_ = 0;
+    uint64_t nextScr_ = 0;     // 27 MHz: the earliest the next pack may start
+    uint32_t rate_ = DvdMuxRate;
+    uint32_t baseRate_ = DvdMuxRate;
+    uint32_t rateBound_ = DvdMuxRate;
+    uint64_t late_ = 0;
     int64_t offset_ = 0;
     bool offsetFixed_ = false;
     bool finished_ = false;

@@ -48,7 +48,9 @@ bool ParseSequenceHeader(const uint8_t* data, size_t size, SequenceHeader& heade
     header.height = ((data[5] & 0x0F) << 8) | data[6];
     header.aspectCode = data[7] >> 4;
     header.frameRateCode = data[7] & 0x0F;
-    header.bitRate = ((static_cast<uint32_t>(data[8]) << 10) | (data[9] << 2) | (data[10] >> 6)) * 400u;
+    header.bitRateValue = (static_cast<uint32_t>(data[8]) << 10) | (data[9] << 2) | (data[10] >> 6);
+    header.bitRate = header.bitRateValue * 400u;
+    header.vbvBufferValue = ((data[10] & 0x1Fu) << 5) | (data[11] >> 3);
     return FramePeriod27MHz(header.frameRateCode) != 0;
 }
 
@@ -75,6 +77,44 @@ bool ParseSequenceExtension(const uint8_t* data, size_t size, SequenceExtension&
     extension.widthHigh = ((e[1] & 0x01) << 13) | ((e[2] >> 7) << 12);
     extension.heightHigh = ((e[2] >> 5) & 0x03) << 12;
     extension.lowDelay = (e[5] & 0x80) != 0;
+    extension.progressiveSequence = (e[1] & 0x08) != 0;
+    extension.bitRateHigh = ((e[2] & 0x1Fu) << 7) | (e[3] >> 1);
+    extension.vbvHigh = e[4];
+    extension.frameRateN = (e[5] >> 5) & 0x03;
+    extension.frameRateD = e[5] & 0x1F;
+    return true;
+}
+
+uint32_t LevelVbvBytes(int level)
+{
+    switch (level) {
+    case 4: return 9781248 / 8;  // High
+    case 6: return 7340032 / 8;  // High-1440
+    case 8: return 1835008 / 8;  // Main
+    case 10: return 475136 / 8;  // Low
+    default: return 0;
+    }
+}
+
+uint32_t LevelMaxBitRate(int level)
+{
+    switch (level) {
+    case 4: return 80000000;
+    case 6: return 60000000;
+    case 8: return 15000000;
+    case 10: return 4000000;
+    default: return 0;
+    }
+}
+
+bool ParsePictureCodingExtension(const uint8_t* data, size_t size, PictureCodingExtension& extension)
+{
+    if (size < 9 || (data[4] >> 4) != 8 || (data[6] & 0x03) == 0)
+        return false;
+    extension.structure = static_cast<PictureStructure>(data[6] & 0x03);
+    extension.topFieldFirst = (data[7] & 0x80) != 0;
+    extension.repeatFirstField = (data[7] & 0x02) != 0;
+    extension.progressiveFrame = (data[8] & 0x80) != 0;
     return true;
 }
 

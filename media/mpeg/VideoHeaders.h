@@ -32,7 +32,9 @@ struct SequenceHeader {
     int height;
     int aspectCode;    // 1 square pixels, 2 4:3, 3 16:9, 4 2.21:1
     int frameRateCode;
-    uint32_t bitRate;  // bits per second
+    uint32_t bitRate;  // bits per second; with the extension's high bits only when it is added
+    uint32_t bitRateValue;   // the 18-bit field; 0x3FFFF means "unknown" in variable-rate streams
+    uint32_t vbvBufferValue; // the 10-bit field, in 16 384-bit units
 };
 // `data` points at 00 00 01 B3; needs 12 bytes. The fields are filled whenever they are there;
 // false also for a forbidden or reserved frame rate.
@@ -53,8 +55,29 @@ struct SequenceExtension {
     int widthHigh;  // bits 12-13 of the width, already shifted
     int heightHigh; // bits 12-13 of the height, already shifted
     bool lowDelay;  // the stream declares it has no B pictures
+    bool progressiveSequence;
+    uint32_t bitRateHigh; // bits 18-29 of the bit rate value
+    uint32_t vbvHigh;     // bits 10-17 of the VBV buffer size value
+    int frameRateN;       // the frame rate is the code's times (n + 1) / (d + 1)
+    int frameRateD;
 };
 // `data` points at 00 00 01 B5; needs 10 bytes. False for other extensions.
 bool ParseSequenceExtension(const uint8_t* data, size_t size, SequenceExtension& extension);
+
+// Largest VBV buffer a decoder of the level must have, in bytes, and its largest bit rate; 0 when
+// the level is not one of MPEG-2's four.
+uint32_t LevelVbvBytes(int level);
+uint32_t LevelMaxBitRate(int level);
+
+enum class PictureStructure { TopField = 1, BottomField = 2, Frame = 3 };
+
+struct PictureCodingExtension {
+    PictureStructure structure;
+    bool topFieldFirst;
+    bool repeatFirstField;
+    bool progressiveFrame;
+};
+// `data` points at 00 00 01 B5; needs 9 bytes. False for other extensions or a reserved structure.
+bool ParsePictureCodingExtension(const uint8_t* data, size_t size, PictureCodingExtension& extension);
 
 } // namespace mpeg

@@ -4,3 +4,6 @@ target_link_libraries(mpeg_layout_test PRIVATE halvern_media)
 
 halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp VECTORS)
 target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media)
+
+halvern_test(mpeg_timing_test MpegTimingTest.cpp)
+target_link_libraries(mpeg_timing_test PRIVATE halvern_media)

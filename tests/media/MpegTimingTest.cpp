@@ -1,0 +1,279 @@
+// The times the multiplexer's inputs give their access units: from the picture order, from the
+// fields each frame is shown for, and from given times that are checked against each stream's
+// cadence. Streams are synthetic, so each case says exactly which times it expects.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "media/mpeg/ElementaryStream.h"
+#include "media/mpeg/Multiplexer.h"
+
+using namespace mpeg;
+
+namespace {
+
+constexpr int64_t Frame = 3600; // 25 frames a second
+constexpr int64_t Start = 10000;
+
+enum Structure { Top = 1, Bottom = 2, FramePicture = 3 };
+
+struct Picture {
+    int temporalReference;
+    int type; // 1 I, 2 P, 3 B
+    int structure = FramePicture;
+    bool topFirst = true;
+    bool repeatFirst = false;
+};
+
+// Sequence header (1920x1080, frame_rate_code, rate unknown, a VBV of 488 x 2 KiB), sequence
+// extension (main profile at high level, interlaced unless `progressive`) and a group header.
+std::string SequenceBytes(int frameRateCode, bool progressive = false)
+{
+    const uint8_t bytes[] = {0, 0, 1, 0xB3, 0x78, 0x04, 0x38, static_cast<uint8_t>(0x30 | frameRateCode), 0xFF, 0xFF, 0xEF, 0x40,
+                             0, 0, 1, 0xB5, 0x14, static_cast<uint8_t>(0x42 | (progressive ? 0x08 : 0)), 0x00, 0x01, 0x00, 0x00,
+                             0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
+}
+
+// Picture header, picture coding extension and `fill` bytes standing for its slices.
+std::string PictureBytes(const Picture& p, size_t fill)
+{
+    const uint8_t bytes[] = {0, 0, 1, 0, static_cast<uint8_t>(p.temporalReference >> 2),
+                             static_cast<uint8_t>(((p.temporalReference & 3) << 6) | (p.type << 3) | 7), 0xFF, 0xF8,
+                             0, 0, 1, 0xB5, 0x8F, 0xFF, static_cast<uint8_t>(0xF0 | p.structure),
+                             static_cast<uint8_t>((p.topFirst ? 0x80 : 0) | (p.repeatFirst ? 0x02 : 0)), 0x80};
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes)) + std::string(fill, '\xAA');
+}
+
+// An MPEG-1 layer II frame, 48 kHz 192 kbit/s: 576 bytes, 1152 samples (2160 ticks).
+std::string AudioFrameBytes()
+{
+    std::string frame(576, '\0');
+    frame[0] = '\xFF';
+    frame[1] = '\xFD';
+    frame[2] = '\xA4';
+    return frame;
+}
+constexpr int64_t AudioFrame = 2160;
+
+std::vector<std::pair<int64_t, int64_t>> Times(const CElementaryStream& stream)
+{
+    std::vector<std::pair<int64_t, int64_t>> times;
+    for (size_t i = 0; i < stream.UnitCount(); ++i)
+        times.push_back({stream.Unit(i).pts, stream.Unit(i).dts});
+    return times;
+}
+
+void Push(CElementaryStream& stream, const std::string& bytes, int64_t time)
+{
+    stream.Push(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), time);
+}
+
+// A synthetic open-GOP stream: I2 B0 B1 P5 B3 B4 P8 B6 B7 in decode order.
+const Picture OpenGop[] = {{2, 1}, {0, 3}, {1, 3}, {5, 2}, {3, 3}, {4, 3}, {8, 2}, {6, 3}, {7, 3}};
+
+TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
+{
+    struct Case {
+        size_t fill;        // bytes of each picture after its headers
+        size_t pieces;      // 0: pushes as `pushes` says, else pushes of this size with one time
+        const char* pushes; // per picture: T starts a push with its time, + joins the one before
+    } cases[] = {
+        {5000, 0, "TTTTTTTTT"}, {100, 0, "TTTTTTTTT"}, {5000, 0, "T++++++++"}, {3000, 777, ""}, {100, 0, "T+T+T+T+T"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.fill << " " << c.pieces << " " << c.pushes);
+        CTimeJumps jumps;
+        CElementaryStream stream(StreamKind::Mpeg2Video, jumps);
+        std::string all;
+        std::vector<std::pair<std::string, int64_t>> pushes;
+        for (size_t i = 0; i < std::size(OpenGop); ++i) {
+            const std::string bytes = (i == 0 ? SequenceBytes(3) : std::string()) + PictureBytes(OpenGop[i], c.fill);
+            all += bytes;
+            if (c.pieces == 0 && c.pushes[i] == '+')
+                pushes.back().first += bytes;
+            else
+                pushes.push_back({bytes, Start + OpenGop[i].temporalReference * Frame});
+        }
+        if (c.pieces) {
+            pushes.clear();
+            for (size_t at = 0; at < all.size(); at += c.pieces)
+                pushes.push_back({all.substr(at, c.pieces), at == 0 ? Start + 2 * Frame : NoTimestamp});
+        }
+        for (const auto& push : pushes)
+            Push(stream, push.first, push.second);
+        stream.End();
+        // One frame a step in decode order from a frame before the first presentation; B pictures
+        // are decoded when shown, I and P pictures a reordering delay before.
+        std::vector<std::pair<int64_t, int64_t>> expected;
+        for (size_t i = 0; i < std::size(OpenGop); ++i) {
+            const int64_t pts = Start + Frame * OpenGop[i].temporalReference;
+            expected.push_back({pts, OpenGop[i].type == 3 ? pts : Start - Frame + Frame * static_cast<int64_t>(i)});
+        }
+        EXPECT_EQ(expected, Times(stream));
+        EXPECT_EQ(0u, stream.Outliers());
+    }
+}
+
+// Two field pictures are one frame for timing, whether the second comes with the first, in a
+// sample of its own without a time, or with a time one field later; frames shown for three
+// fields (3:2 pulldown) make the next frame due a field later, counted exactly at 29.97 Hz.
+TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
+{
+    const int64_t field = 1501; // 1501.5 ticks at 29.97 frames a second, counted in halves
+    struct Case {
+        const char* name;
+        bool fields;         // field pictures (I then P field of each frame) or frame pictures
+        int secondFieldTime; // fields: 0 with the first, 1 own sample without time, 2 own sample timed
+        bool pulldown;       // frames with the (tff, rff) pattern 11 00 01 10
+        std::vector<int64_t> expectedPts; // from the first
+    } cases[] = {
+        {"field pairs, one sample each frame", true, 0, false, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
+        {"field pairs, second field untimed", true, 1, false, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
+        {"field pairs, second field timed", true, 2, false, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
+        {"3:2 pulldown, only the first frame timed", false, 0, true, {0, 4504, 7507, 12012, 15015, 19519, 22522, 27027}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTimeJumps jumps;
+        CElementaryStream stream(StreamKind::Mpeg2Video, jumps);
+        for (int frame = 0; frame < 8; ++frame) {
+            const std::string head = frame == 0 ? SequenceBytes(4) : std::string();
+            const int64_t time = c.pulldown && frame > 0 ? NoTimestamp : Start + frame * 2 * field + frame;
+            if (c.fields) {
+                const std::string first = PictureBytes({frame, frame == 0 ? 1 : 2, Top}, 3000);
+                const std::string second = PictureBytes({frame, 2, Bottom}, 3000);
+                if (c.secondFieldTime == 0) {
+                    Push(stream, head + first + second, time);
+                } else {
+                    Push(stream, head + first, time);
+                    Push(stream, second, c.secondFieldTime == 2 ? time + field : NoTimestamp);
+                }
+            } else {
+                static const bool tff[] = {true, false, false, true}, rff[] = {true, false, true, false};
+                Push(stream, head + PictureBytes({frame, frame == 0 ? 1 : 2, FramePicture, tff[frame % 4], rff[frame % 4]}, 3000), time);
+            }
+        }
+        stream.End();
+        ASSERT_EQ(c.expectedPts.size(), stream.UnitCount());
+        for (size_t i = 0; i < stream.UnitCount(); ++i) {
+            EXPECT_EQ(Start + c.expectedPts[i], stream.Unit(i).pts) << i;
+            EXPECT_EQ(stream.Unit(i).pts, stream.Unit(i).dts) << i;
+            if (i > 0) {
+                EXPECT_EQ(stream.Unit(i).dts, stream.Unit(i - 1).nextDts) << i;
+            }
+        }
+    }
+}
+
+// Given times against the cadence, on a video and an audio stream of one program: a single bad
+// time is replaced; a jump both streams make is closed by one amount, so they stay in step; a
+// short forward gap is kept; a stream that starts without times counts back from the first one.
+TEST(MpegTimingTest, BadTimesAreReplacedAndSharedJumpsClosedInStep)
+{
+    constexpr int64_t Hour = 3600 * 90000;
+    struct Case {
+        const char* name;
+        int from;          // the frame (video) / the 40 ms span (audio) the change starts at
+        int to;            // ... and ends before
+        int64_t change;    // added to the given times there
+        bool audioToo;
+        uint32_t outliers; // per stream that has the change
+        uint32_t jumps;
+        int64_t videoEnd;  // the last video unit's output time, from the first
+    } cases[] = {
+        {"one video time an hour off", 10, 11, Hour, false, 1, 0, 39 * Frame},
+        {"one video time a second early", 20, 21, -90000, false, 1, 0, 39 * Frame},
+        {"both jump 30 s forward", 15, 40, 30 * 90000, true, 0, 1, 39 * Frame},
+        {"both jump 20 s back", 15, 40, -20 * 90000, true, 0, 1, 39 * Frame},
+        {"both lose 0.4 s: a gap, kept", 15, 40, 36000, true, 0, 0, 39 * Frame + 36000},
+        {"video starts untimed", 0, 3, NoTimestamp, false, 0, 0, 39 * Frame},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTimeJumps jumps;
+        CElementaryStream video(StreamKind::Mpeg2Video, jumps), audio(StreamKind::MpegAudio, jumps);
+        const auto changed = [&](int64_t time, int at, bool applies) {
+            if (!applies || at < c.from || at >= c.to)
+                return time;
+            return c.change == NoTimestamp ? NoTimestamp : time + c.change;
+        };
+        int audioFrames = 0;
+        for (int frame = 0; frame < 40; ++frame) {
+            const int64_t time = Start + frame * Frame;
+            Push(video, (frame == 0 ? SequenceBytes(3) : std::string()) + PictureBytes({frame, frame ? 2 : 1}, 4000),
+                 changed(time, frame, true));
+            // Audio frames up to this video frame's time, each with its own time.
+            for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames)
+                Push(audio, AudioFrameBytes(), changed(Start + audioFrames * AudioFrame, audioFrames * AudioFrame / Frame, c.audioToo));
+        }
+        video.End();
+        audio.End();
+        ASSERT_EQ(40u, video.UnitCount());
+        EXPECT_EQ(c.outliers, video.Outliers());
+        EXPECT_EQ(c.jumps, video.Jumps());
+        EXPECT_EQ(c.audioToo ? c.jumps : 0u, audio.Jumps());
+        EXPECT_EQ(0u, audio.Outliers());
+        EXPECT_EQ(Start, video.Unit(0).dts);
+        EXPECT_EQ(Start + c.videoEnd, video.Unit(39).dts);
+        for (size_t i = 1; i < video.UnitCount(); ++i)
+            EXPECT_LT(video.Unit(i - 1).dts, video.Unit(i).dts) << i;
+        // Audio and video stay in step: the audio frame that starts with video frame 30 (after
+        // every change) is due with it.
+        const size_t audioAt30 = static_cast<size_t>(30 * Frame / AudioFrame);
+        ASSERT_LT(audioAt30, audio.UnitCount());
+        EXPECT_EQ(video.Unit(30).dts - Start - 30 * Frame, audio.Unit(audioAt30).dts - Start - static_cast<int64_t>(audioAt30) * AudioFrame);
+    }
+}
+
+class CCollectingSink : public IPackSink {
+public:
+    bool WritePack(const uint8_t* pack) override
+    {
+        bytes.insert(bytes.end(), pack, pack + PackSize);
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+};
+
+// An HD stream at about 21 Mbit/s, its rate unknown to its header and I pictures five times the
+// size of the others: far above the DVD rate, it gets a rate that brings every unit in before its
+// decode time, a bound the level allows and the video buffer its sequence header declares.
+TEST(MpegTimingTest, HighRateStreamsGetARateThatCarriesThem)
+{
+    CCollectingSink sink;
+    CProgramStreamMultiplexer mux(sink);
+    const int video = mux.AddStream(StreamKind::Mpeg2Video), audio = mux.AddStream(StreamKind::MpegAudio);
+    int audioFrames = 0;
+    for (int frame = 0; frame < 100; ++frame) {
+        const int64_t time = Start + frame * Frame;
+        const std::string bytes = (frame % 12 == 0 ? SequenceBytes(3) : std::string()) +
+                                  PictureBytes({frame % 12, frame % 12 ? 2 : 1}, frame % 12 ? 80000 : 400000);
+        for (size_t at = 0; at < bytes.size(); at += 65536)
+            ASSERT_TRUE(mux.Push(video, reinterpret_cast<const uint8_t*>(bytes.data() + at), std::min<size_t>(65536, bytes.size() - at),
+                                 at == 0 ? time : NoTimestamp));
+        for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames) {
+            const std::string frameBytes = AudioFrameBytes();
+            ASSERT_TRUE(mux.Push(audio, reinterpret_cast<const uint8_t*>(frameBytes.data()), frameBytes.size(), Start + audioFrames * AudioFrame));
+        }
+    }
+    ASSERT_TRUE(mux.End(video));
+    ASSERT_TRUE(mux.End(audio));
+    ASSERT_TRUE(mux.Finished());
+    EXPECT_EQ(0u, mux.LateUnits());
+    EXPECT_GT(mux.BaseMuxRate(), DvdMuxRate);
+    EXPECT_GE(mux.RateBound(), mux.BaseMuxRate());
+    EXPECT_GE(mux.RateBound(), 80000000u / 400); // high level allows 80 Mbit/s of video
+    // The system header's video entry: 488 x 2 KiB of VBV, rounded up, and a margin.
+    ASSERT_GT(sink.bytes.size(), 64u);
+    const uint8_t* entry = sink.bytes.data() + PackHeaderSize + 12;
+    EXPECT_EQ(VideoStreamId, entry[0]);
+    EXPECT_EQ(976u + 8u, static_cast<unsigned>(((entry[1] & 0x1F) << 8) | entry[2]));
+    EXPECT_TRUE(entry[1] & 0x20);
+}
+
+} // namespace
