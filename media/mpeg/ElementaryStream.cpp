@@ -19,6 +19,8 @@ constexpr size_t MaxSampleTimes = 64;
 // stream with no times at all starts at 0.
 constexpr size_t MaxHeldUnits = 24;
 constexpr size_t MaxHeldBytes = 2 << 20;
+// Plain ASF keeps times in whole milliseconds.
+constexpr int64_t ContainerRounding = 90;
 
 constexpr int FieldPicture(int structure)
 {
@@ -433,6 +435,9 @@ void CElementaryStream::TimeUnits()
                 break;
             }
         }
+        // Times a millisecond or less off the cadence are its own, rounded by the container.
+        if (given != NoTimestamp && std::llabs(given - due) <= ContainerRounding)
+            given = due;
         int64_t dts = given != NoTimestamp ? given : due;
         // Decode times must rise, whatever was given.
         if (lastDts_ != NoTimestamp && dts <= lastDts_)
