@@ -467,6 +467,7 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
                               : out.kind == "ac3"       ? AudioUnits(stream.es, Ac3Frame)
                                                         : std::vector<Unit>();
     out.units = units.size();
+    out.elementary = stream.es;
     if (units.empty())
         return;
 
@@ -507,6 +508,9 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
             stamps[static_cast<size_t>(first - units.begin())] = {stamp.pts, stamp.dts};
     }
 
+    out.pts.reserve(units.size());
+    for (const auto& stamp : stamps)
+        out.pts.push_back(stamp.first);
     int64_t lastStampedPts = -1;
     const Unit* previous = nullptr;
     for (size_t k = 0; k < units.size(); ++k) {

@@ -44,6 +44,8 @@ struct StreamReport {
     size_t declared = 0;          // buffer size in bytes: the latest P-STD extension, else the system header's bound
     size_t maxOccupancy = 0;
     int64_t longestWait = 0;      // 27 MHz: the longest time a byte waited in the buffer
+    std::string elementary;       // the stream's bytes, as the packets carry them
+    std::vector<int64_t> pts;     // of each unit in stream order, 90 kHz; -1 where it has none
 };
 
 struct Report {
