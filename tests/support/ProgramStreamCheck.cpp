@@ -717,6 +717,51 @@ std::string Report::Text() const
     return text;
 }
 
+std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, int64_t sync)
+{
+    std::string problems;
+    int parts = 1;
+    for (const ExpectedTimes& expected : streams)
+        for (int part : expected.part)
+            parts = std::max(parts, part + 1);
+    for (int part = 0; part < parts; ++part) {
+        int64_t lowest = INT64_MAX, highest = INT64_MIN;
+        for (const ExpectedTimes& expected : streams) {
+            const StreamReport& stream = *expected.stream;
+            const std::string name = StreamName(stream.id, stream.substream) + " part " + std::to_string(part);
+            if (stream.pts.size() != expected.truth.size()) {
+                problems += name + ": " + std::to_string(stream.pts.size()) + " units, " + std::to_string(expected.truth.size()) +
+                            " expected\n";
+                continue;
+            }
+            int64_t low = INT64_MAX, high = INT64_MIN;
+            size_t lowAt = 0, highAt = 0;
+            for (size_t k = 0; k < stream.pts.size(); ++k) {
+                if (stream.pts[k] < 0 || (k < expected.part.size() ? expected.part[k] : 0) != part)
+                    continue;
+                const int64_t offset = stream.pts[k] - expected.truth[k];
+                if (offset < low)
+                    low = offset, lowAt = k;
+                if (offset > high)
+                    high = offset, highAt = k;
+            }
+            if (low == INT64_MAX) {
+                problems += name + ": no stamped unit\n";
+                continue;
+            }
+            if (high - low > slack)
+                problems += name + ": unit " + std::to_string(lowAt) + " is off its time by " + std::to_string(low) + ", unit " +
+                            std::to_string(highAt) + " by " + std::to_string(high) + " (90 kHz)\n";
+            lowest = std::min(lowest, low);
+            highest = std::max(highest, low);
+        }
+        if (lowest != INT64_MAX && highest - lowest > sync)
+            problems += "part " + std::to_string(part) + ": the streams are " + std::to_string(highest - lowest) +
+                        " (90 kHz) out of step\n";
+    }
+    return problems;
+}
+
 Report CheckProgramStream(const uint8_t* data, size_t size)
 {
     return Checker().Run(data, size);

@@ -68,6 +68,18 @@ struct Report {
     std::string Text() const;
 };
 
+// A stream's units with the display time each should have (90 kHz) and, where the times were
+// broken in two parts (before and after a jump), the part of each unit (none: all in part 0).
+struct ExpectedTimes {
+    const StreamReport* stream;
+    std::vector<int64_t> truth;
+    std::vector<int> part;
+};
+// Whether every stamped unit kept its time: within each part, output PTS minus true time is one
+// value per stream (give or take `slack`) and the streams' values lie within `sync` of each
+// other. Empty when they do, else what differs.
+std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, int64_t sync);
+
 Report CheckProgramStream(const uint8_t* data, size_t size);
 inline Report CheckProgramStream(const std::string& bytes)
 {
