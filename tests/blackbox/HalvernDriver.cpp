@@ -105,7 +105,7 @@ void DropRecording(const std::string& path, const std::string& from)
         return ::testing::AssertionFailure() << recording << " went before its output " << path << " came";
     if (!published)
         return ::testing::AssertionFailure() << path << " did not come";
-    return IsProgramStream(path);
+    return IsSoundProgramStream(path);
 }
 
 bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts)

@@ -65,7 +65,8 @@ HWND FindOtherDialog(DWORD processId, HWND except, int controlId);
 // recorder does: under another name, renamed, then written once more, as only a write wakes a watch.
 void DropRecording(const std::string& path, const std::string& from = std::string());
 
-// Waits until the output is published, and checks it is a program stream. A `recording` given must
+// Waits until the output is published, and checks it is a program stream that keeps the system
+// target decoder's rules (the tests' checker). A `recording` given must
 // stay until then, touched every few seconds lest a watcher woke while a touch held it and skipped it.
 ::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& recording = "");
 

@@ -113,7 +113,7 @@ TEST_F(SingleFileCommand, CancelEndsAConversionAtOnceAndAPickedRecordingConverts
     WIN32_FIND_DATAA stored;
     const UniqueFindHandle find(::FindFirstFileA((output + "Show.MPG").c_str(), &stored));
     EXPECT_STREQ("Show.MPG", find ? stored.cFileName : "") << "named as derived, in that letter case";
-    EXPECT_TRUE(IsProgramStream(output + "Show.MPG"));
+    EXPECT_TRUE(IsSoundProgramStream(output + "Show.MPG"));
     EXPECT_TRUE(FileExists(picked + "Show.dvr-ms")) << "a single-file conversion keeps its recording";
     EXPECT_FALSE(FileExists(picked + "Show.MPG")) << "the recording's own directory plays no part";
     // Had the cancelled conversion gone on, it would have ended before this one could begin.

@@ -1,5 +1,6 @@
 // The multiplexer and the file writer in Wine's graph, fed ffmpeg-made elementary streams and read
-// back by ffmpeg: a stream alone, inputs that misbehave, and how the writer writes, shares and fails.
+// back by ffmpeg and the tests' program stream checker: a stream alone, broadcast rates, inputs
+// that misbehave, and how the writer writes, shares and fails.
 
 #include "tests/filters/GraphFixture.h"
 
@@ -13,6 +14,7 @@
 #include "filters/Adopt.h"
 #include "filters/SourceStreamPin.h"
 #include "tests/media/RecordingWriter.h"
+#include "tests/support/ProgramStreamCheck.h"
 
 using Microsoft::WRL::ComPtr;
 using testing_support::VectorPath;
@@ -188,6 +190,15 @@ protected:
         return output.out;
     }
 
+    // The output keeps the system target decoder's rules and carries the streams as the source has them.
+    ::testing::AssertionResult OutputIsSound() const
+    {
+        const ps_check::Report report = ps_check::CheckProgramStream(testing_support::ReadFileBytes(output_));
+        if (!report.Clean())
+            return ::testing::AssertionFailure() << report.Text();
+        return ::testing::AssertionSuccess() << report.Text();
+    }
+
     std::string output_;
     ComPtr<CElementaryStreamSource> source_;
     ComPtr<IBaseFilter> mux_;
@@ -247,6 +258,29 @@ TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneAndClosesTheFileBeforeCompleti
     EXPECT_TRUE(FileIsClosed(output_));
     EXPECT_LT(FileSize(output_), 8u << 20);
     EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes);
+    EXPECT_TRUE(OutputIsSound());
+}
+
+// Broadcast kinds beyond the DVD's rates: every unit in time, no buffer over its size.
+TEST_F(ProgramStreamMuxTest, BroadcastRatesKeepTheDecoderModel)
+{
+    const struct {
+        const char* video;
+        const char* audio;
+    } cases[] = {
+        {"es\\hd-1080i.m2v", "es\\audio-5.1.ac3"},
+        {"es\\hd-1440.m2v", "es\\audio.mp2"},
+        {"es\\sd-15m.m2v", "es\\audio.ac3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.video);
+        ASSERT_EQ(S_OK, Build(c.video, c.audio, output_));
+        ASSERT_EQ(EC_COMPLETE, RunToEnd());
+        control_->Stop();
+        EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes);
+        EXPECT_TRUE(Extract("0:a", source_->audio->bytes.compare(0, 2, "\x0B\x77") == 0 ? "ac3" : "mp2") == source_->audio->bytes);
+        EXPECT_TRUE(OutputIsSound());
+    }
 }
 
 TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
@@ -287,6 +321,7 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
             EXPECT_TRUE((c.audioFrames ? Extract("0:a", "mp2") : "") == source_->audio->Prefix(c.audioFrames));
         }
         EXPECT_EQ(c.damaged, static_cast<CProgramStreamMux*>(mux_.Get())->DamagedSamples() > 0);
+        EXPECT_TRUE(OutputIsSound());
     }
 }
 

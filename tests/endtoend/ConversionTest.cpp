@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "tests/blackbox/HalvernDriver.h"
+#include "tests/endtoend/OutsideTools.h"
+#include "tests/media/FieldPictureWriter.h"
 #include "tests/media/RecordingWriter.h"
+#include "tests/support/ProgramStreamCheck.h"
 #include "tray/SystemTray.h"
 
 using namespace testing_support;
@@ -256,6 +259,128 @@ TEST_F(BuiltInConversion, BadRecordingsFailAndLeaveNoOutputWhileOneCutShortConve
     EXPECT_GE(facts.video.packets, before);
     EXPECT_LT(facts.video.packets, 75u);
     EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+// Recordings of broadcast kinds, made by the recording writer from a vector or a generated stream.
+struct BroadcastRecording {
+    const char* name;
+    const char* video;      // a vector, or null for a generated stream of the coding given
+    test_recordings::FieldCoding coding;
+    test_recordings::FieldObjects fieldObjects;
+    const char* audio;
+    bool captions;
+    int64_t outlier;        // 100 ns, added to the rtStart of video frame 20 alone
+    int64_t jump;           // 100 ns, added to every time from video frame 36 on
+    const char* scan;       // what mediainfo's scan type and order must name
+};
+constexpr int64_t kSecond = 10000000;
+using test_recordings::FieldCoding;
+using test_recordings::FieldObjects;
+
+class BroadcastConversion : public BuiltInConversion {
+protected:
+    // Converts each recording in turn with the Auto Converter and checks its output: the checker
+    // finds no fault (WaitForOutput asks it), the streams are the recording's byte for byte, every
+    // frame keeps its time and the streams their sync (within an audio frame on each side of a
+    // jump), and VLC, mediainfo and ffprobe read it without a complaint.
+    void ConvertAndCheck(std::initializer_list<BroadcastRecording> recordings)
+    {
+        ASSERT_NO_FATAL_FAILURE(StartAutoConverter(Defaults()));
+        const std::string made = MakeScratchDirectory("endtoend-broadcast");
+        for (const BroadcastRecording& r : recordings) {
+            SCOPED_TRACE(r.name);
+            test_recordings::RecordingOptions options;
+            options.videoPath = r.video ? VectorPath(r.video) : made + r.name + ".m2v";
+            if (!r.video) {
+                test_recordings::FieldPictureOptions generate;
+                generate.coding = r.coding;
+                // About as long as the audio (3 s), lest ffprobe miss a stream's last time at the end.
+                generate.frames = r.coding == FieldCoding::Pulldown ? 70 : 90;
+                generate.frameBytes = 75000; // 18 Mb/s
+                WriteFileBytes(options.videoPath, test_recordings::MakeFieldPictureStream(generate).bytes);
+            }
+            options.audioPath = VectorPath(r.audio);
+            options.captions = r.captions;
+            options.fieldObjects = r.fieldObjects;
+            options.firstTime = 7200 * kSecond; // room for times that go back
+            options.outlier = r.outlier;
+            options.outlierFrame = 20;
+            options.jump = r.jump;
+            options.jumpFrame = 36;
+            test_recordings::WrittenRecording written;
+            std::string error;
+            ASSERT_TRUE(test_recordings::WriteRecording(made + r.name, options, written, error)) << error;
+            const std::string path = input + r.name + ".dvr-ms", mpg = output + r.name + ".MPG";
+            DropRecording(path, made + r.name);
+            EXPECT_TRUE(WaitForOutput(mpg, kConversionMs, path));
+            if (!FileExists(mpg))
+                continue;
+
+            const std::string videoEs = ReadFileBytes(options.videoPath), audioEs = ReadFileBytes(options.audioPath);
+            const bool ac3 = audioEs.compare(0, 2, "\x0B\x77") == 0;
+            const ps_check::Report report = ps_check::CheckProgramStream(ReadFileBytes(mpg));
+            const ps_check::StreamReport* video = report.Stream(0xE0);
+            const ps_check::StreamReport* audio = report.Stream(ac3 ? 0xBD : 0xC0);
+            ASSERT_TRUE(video && audio) << report.Text();
+            EXPECT_TRUE(video->elementary == videoEs) << "the video differs from the recording's";
+            EXPECT_TRUE(audio->elementary == audioEs) << "the audio differs from the recording's";
+
+            // The times the frames stand for, in decode order, and which side of a jump each is on.
+            std::vector<std::string> frames;
+            std::vector<int64_t> audioTimes;
+            test_recordings::SplitAudio(audioEs, frames, audioTimes);
+            ps_check::ExpectedTimes expected[2] = {{video, {}, {}}, {audio, {}, {}}};
+            int64_t first = INT64_MAX, last = INT64_MIN;
+            size_t audioFrame = 0, videoFrame = 0;
+            for (const test_recordings::WrittenObject& object : written.objects) {
+                if (object.kind == test_recordings::Kind::Captions || !object.frameStart)
+                    continue;
+                const bool isVideo = object.kind == test_recordings::Kind::Video;
+                ps_check::ExpectedTimes& e = expected[isVideo ? 0 : 1];
+                e.truth.push_back(object.time * 9 / 1000);
+                e.part.push_back(isVideo ? videoFrame++ >= 36 && r.jump
+                                         : object.time != options.firstTime + audioTimes[audioFrame++]);
+                first = std::min(first, object.time);
+                last = std::max(last, object.time);
+            }
+            EXPECT_EQ("", ps_check::TimesKept({expected[0], expected[1]}, 2, r.jump ? (ac3 ? 2880 : 2160) : 135));
+
+            EXPECT_TRUE(FfprobeReadsWithoutWarning(mpg));
+            EXPECT_TRUE(VlcPlaysWithoutTimingWarnings(mpg));
+            const double seconds = r.jump ? 0 : static_cast<double>(last - first) / kSecond + 0.04;
+            EXPECT_TRUE(MediaInfoReads(mpg, ac3 ? "AC-3" : "MPEG Audio", r.scan, seconds));
+        }
+        EXPECT_TRUE(halvern.CloseAndWait());
+    }
+};
+
+// HD at broadcast rates (1080i with 5.1 and captions, 1440x1080i), and the codings of 1080i and
+// film that ffmpeg cannot make: field pictures, written whole or a field per object (the second
+// untimed, or timed a field after the first), and 3:2 pulldown.
+TEST_F(BroadcastConversion, HdAndFieldCodedRecordingsConvertWithinTheDecoderModel)
+{
+    const FieldCoding fields = FieldCoding::FieldPictures;
+    ConvertAndCheck({
+        {"HD 1080i", "es\\hd-1080i.m2v", fields, FieldObjects::Together, "es\\audio-5.1.ac3", true, 0, 0, "Interlaced"},
+        {"HD 1440", "es\\hd-1440.m2v", fields, FieldObjects::Together, "es\\audio.mp2", false, 0, 0, "Interlaced"},
+        {"Fields", nullptr, fields, FieldObjects::Together, "es\\audio.ac3", true, 0, 0, "Interlaced"},
+        {"Fields Apart", nullptr, fields, FieldObjects::SecondUntimed, "es\\audio.ac3", false, 0, 0, "Interlaced"},
+        {"Fields Timed Apart", nullptr, fields, FieldObjects::SecondTimed, "es\\audio.mp2", false, 0, 0, "Interlaced"},
+        {"Film", nullptr, FieldCoding::Pulldown, FieldObjects::Together, "es\\audio.mp2", false, 0, 0, "Pulldown"},
+    });
+}
+
+// Times as recorders break them: one video object an hour off (its time must come from its
+// neighbours), and a discontinuity that every stream shares, forward and back.
+TEST_F(BroadcastConversion, BrokenTimesAreMendedInTheOutput)
+{
+    const FieldCoding fields = FieldCoding::FieldPictures;
+    ConvertAndCheck({
+        {"Outlier", "es\\video-bframes.m2v", fields, FieldObjects::Together, "es\\audio.ac3", true, 3600 * kSecond, 0, ""},
+        {"HD Outlier", "es\\hd-1080i.m2v", fields, FieldObjects::Together, "es\\audio-5.1.ac3", false, -3600 * kSecond, 0, ""},
+        {"Jump Forward", "es\\video.m2v", fields, FieldObjects::Together, "es\\audio.mp2", true, 0, 30 * kSecond, ""},
+        {"Jump Back", "es\\video-bframes.m2v", fields, FieldObjects::Together, "es\\audio.ac3", false, 0, -30 * kSecond, ""},
+    });
 }
 
 } // namespace

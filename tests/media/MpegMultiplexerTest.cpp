@@ -1,5 +1,6 @@
 // The multiplexer core fed with elementary streams, its packs read back by a program stream
-// walker of the test's own that checks each pack's framing and splits it into packets.
+// walker of the test's own that checks each pack's framing and splits it into packets, and judged
+// by the tests' program stream checker (timing, buffers, decode order).
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@
 
 #include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/Multiplexer.h"
+#include "tests/media/FieldPictureWriter.h"
+#include "tests/media/RecordingWriter.h"
+#include "tests/support/ProgramStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 using namespace mpeg;
@@ -52,8 +56,9 @@ int64_t ReadTimestamp(const uint8_t* p)
 
 
 // Every pack: 2048 bytes, a pack header, the system header in the first one only, then PES and
-// padding packets that end exactly at the pack's end (checked with EXPECTs).
-std::vector<Packet> Walk(const std::vector<uint8_t>& bytes)
+// padding packets that end exactly at the pack's end (checked with EXPECTs); at the DVD's mux rate
+// where `dvd` says so, as SD recordings within DVD limits are written.
+std::vector<Packet> Walk(const std::vector<uint8_t>& bytes, bool dvd = true)
 {
     std::vector<Packet> packets;
     EXPECT_EQ(0u, bytes.size() % PackSize);
@@ -67,7 +72,9 @@ std::vector<Packet> Walk(const std::vector<uint8_t>& bytes)
         const uint64_t scr = base * 300 + (((p[8] & 0x03) << 7) | (p[9] >> 1));
         EXPECT_LE(lastScr, scr) << pack;
         lastScr = scr;
-        EXPECT_EQ(DvdMuxRate, static_cast<uint32_t>((p[10] << 14) | (p[11] << 6) | (p[12] >> 2)));
+        if (dvd) {
+            EXPECT_EQ(DvdMuxRate, static_cast<uint32_t>((p[10] << 14) | (p[11] << 6) | (p[12] >> 2)));
+        }
         p += PackHeaderSize;
         while (p < end) {
             EXPECT_EQ(1, p[0] << 16 | p[1] << 8 | p[2]);
@@ -155,6 +162,8 @@ TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits
         ASSERT_TRUE(mux.Finished());
         EXPECT_EQ(0u, mux.Damaged());
 
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
         const std::vector<Packet> packets = Walk(sink.bytes);
         ASSERT_FALSE(packets.empty());
         EXPECT_EQ(0u, packets[0].scr);
@@ -215,6 +224,171 @@ TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits
         EXPECT_EQ(c.kind == StreamKind::Ac3Audio, bPictures);
         EXPECT_EQ(c.audioStart, firstAudio - firstVideo);
         EXPECT_EQ(CProgramStreamMultiplexer::Preload + (bPictures ? 3600 : 0), firstVideo);
+    }
+}
+
+// A stream cut into the pieces a recording delivers, each with the 90 kHz time pushed with it
+// (NoTimestamp for none), and the true display time of each unit.
+struct Piece {
+    std::string bytes;
+    int64_t time;
+};
+struct Timed {
+    std::string es;
+    std::vector<Piece> pieces;
+    std::vector<int64_t> truth;   // per unit
+    std::vector<int64_t> sendKeys; // per piece, 90 kHz, the order a recorder sends them in
+};
+
+constexpr int64_t To90kHz(int64_t time100ns) { return time100ns * 9 / 1000; }
+
+Timed FromFrames(const std::vector<std::string>& frames, const std::vector<int64_t>& times, const std::vector<size_t>& seconds,
+                 bool splitFields, int64_t start)
+{
+    Timed timed;
+    const int64_t period = frames.size() > 1 ? To90kHz(*std::max_element(times.begin(), times.end())) / static_cast<int64_t>(frames.size() - 1) : 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        timed.es += frames[i];
+        const int64_t time = start + To90kHz(times[i]);
+        timed.truth.push_back(time);
+        const size_t second = splitFields && i < seconds.size() ? seconds[i] : 0;
+        timed.pieces.push_back({second ? frames[i].substr(0, second) : frames[i], time});
+        timed.sendKeys.push_back(start + (static_cast<int64_t>(i) - 1) * period);
+        if (second) {
+            timed.pieces.push_back({frames[i].substr(second), NoTimestamp});
+            timed.sendKeys.push_back(timed.sendKeys.back());
+        }
+    }
+    return timed;
+}
+
+Timed VideoOf(const std::string& es, int64_t start)
+{
+    std::vector<std::string> frames;
+    std::vector<int64_t> times;
+    EXPECT_TRUE(test_recordings::SplitVideo(es, frames, &times));
+    return FromFrames(frames, times, {}, false, start);
+}
+
+Timed AudioOf(const std::string& es, int64_t start)
+{
+    std::vector<std::string> frames;
+    std::vector<int64_t> times;
+    EXPECT_TRUE(test_recordings::SplitAudio(es, frames, times));
+    Timed timed = FromFrames(frames, times, {}, false, start);
+    for (size_t i = 0; i < timed.pieces.size(); ++i)
+        timed.sendKeys[i] = timed.pieces[i].time;
+    return timed;
+}
+
+// Every recording kind through the multiplexer, pushed as a recording delivers it (a unit per push
+// with its time, in send order): the output keeps the system target decoder's rules, every frame
+// keeps its time (a constant offset, the same for both streams) and only the DVD-sized SD streams
+// keep the DVD's mux rate. Broken times come in as recorders give them: an outlier must take the
+// time its neighbours give it; after a jump every stream shares, each part keeps audio and video
+// within an audio frame of each other.
+TEST(MpegMultiplexerTest, EveryKindOfRecordingKeepsTheDecoderModelAndItsTimes)
+{
+    enum class Video { Vector, FieldPictures, FieldsApart, Pulldown };
+    const struct Case {
+        const char* name;
+        Video video;
+        const char* videoVector;
+        const char* audio;
+        bool dvd;
+        int64_t outlier;  // added to the pushed time of picture 20 (decode order)
+        int64_t jump;     // added to every time from picture 36 on (and audio sent from then on)
+    } cases[] = {
+        {"SD within DVD limits", Video::Vector, "es\\video-bframes.m2v", "es\\audio.ac3", true, 0, 0},
+        {"1080i 18 Mb/s, 5.1 AC-3", Video::Vector, "es\\hd-1080i.m2v", "es\\audio-5.1.ac3", false, 0, 0},
+        {"1080i, no maximum rate", Video::Vector, "es\\hd-1080i-nomax.m2v", "es\\audio.ac3", false, 0, 0},
+        {"1440x1080 12 Mb/s", Video::Vector, "es\\hd-1440.m2v", "es\\audio.mp2", false, 0, 0},
+        {"720x576 15 Mb/s", Video::Vector, "es\\sd-15m.m2v", "es\\audio.mp2", false, 0, 0},
+        {"720x576 40 Mb/s", Video::Vector, "es\\sd-40m.m2v", "es\\audio-5.1.ac3", false, 0, 0},
+        {"field pictures, a frame per push", Video::FieldPictures, nullptr, "es\\audio-5.1.ac3", false, 0, 0},
+        {"field pictures, the second field untimed apart", Video::FieldsApart, nullptr, "es\\audio.ac3", false, 0, 0},
+        {"3:2 pulldown", Video::Pulldown, nullptr, "es\\audio.mp2", false, 0, 0},
+        {"an outlier an hour late", Video::Vector, "es\\video-bframes.m2v", "es\\audio.ac3", false, 3600 * 90000LL, 0},
+        {"an outlier in 1080i", Video::Vector, "es\\hd-1080i.m2v", "es\\audio-5.1.ac3", false, -3600 * 90000LL, 0},
+        {"a shared jump forward", Video::Vector, "es\\video-bframes.m2v", "es\\audio.mp2", false, 0, 30 * 90000},
+        {"a shared jump back", Video::Vector, "es\\video-bframes.m2v", "es\\audio.ac3", false, 0, -30 * 90000},
+    };
+    constexpr size_t OutlierPicture = 20, JumpPicture = 36;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int64_t start = 7200 * 90000LL; // room for a jump back and an outlier an hour early
+        Timed video;
+        if (c.video == Video::Vector) {
+            video = VideoOf(testing_support::ReadFileBytes(testing_support::VectorPath(c.videoVector)), start);
+        } else {
+            test_recordings::FieldPictureOptions options;
+            options.coding = c.video == Video::Pulldown ? test_recordings::FieldCoding::Pulldown : test_recordings::FieldCoding::FieldPictures;
+            options.frames = 90;
+            options.frameBytes = 75000; // 18 Mb/s at 29.97
+            const test_recordings::GeneratedVideo generated = test_recordings::MakeFieldPictureStream(options);
+            video = FromFrames(generated.frames, generated.times, generated.secondField, c.video == Video::FieldsApart, start);
+        }
+        Timed audio = AudioOf(testing_support::ReadFileBytes(testing_support::VectorPath(c.audio)), start);
+        ASSERT_GT(video.truth.size(), JumpPicture);
+        ASSERT_GT(audio.truth.size(), 10u);
+        const bool ac3 = audio.es.compare(0, 2, "\x0B\x77") == 0;
+
+        // The faults, on pieces (a unit is a piece here: only field pictures are split, and they have none).
+        if (c.outlier)
+            video.pieces[OutlierPicture].time += c.outlier;
+        const int64_t jumpKey = video.sendKeys[JumpPicture];
+        std::vector<bool> videoJumped(video.truth.size()), audioJumped(audio.truth.size());
+        for (size_t i = JumpPicture; c.jump && i < video.pieces.size(); ++i) {
+            video.pieces[i].time += c.jump;
+            video.truth[i] += c.jump;
+            videoJumped[i] = true;
+        }
+        for (size_t i = 0; c.jump && i < audio.pieces.size(); ++i) {
+            if (audio.sendKeys[i] >= jumpKey) {
+                audio.pieces[i].time += c.jump;
+                audio.truth[i] += c.jump;
+                audioJumped[i] = true;
+            }
+        }
+
+        CCollectingSink sink;
+        CProgramStreamMultiplexer mux(sink);
+        const int streams[2] = {mux.AddStream(StreamKind::Mpeg2Video), mux.AddStream(ac3 ? StreamKind::Ac3Audio : StreamKind::MpegAudio)};
+        const Timed* timed[2] = {&video, &audio};
+        size_t next[2] = {0, 0};
+        while (next[0] < video.pieces.size() || next[1] < audio.pieces.size()) {
+            const int s = next[1] >= audio.pieces.size() ||
+                                  (next[0] < video.pieces.size() && video.sendKeys[next[0]] <= audio.sendKeys[next[1]])
+                              ? 0 : 1;
+            const Piece& piece = timed[s]->pieces[next[s]];
+            ASSERT_TRUE(mux.Push(streams[s], reinterpret_cast<const uint8_t*>(piece.bytes.data()), piece.bytes.size(), piece.time));
+            if (++next[s] == timed[s]->pieces.size()) {
+                ASSERT_TRUE(mux.End(streams[s]));
+            }
+        }
+        ASSERT_TRUE(mux.Finished());
+        EXPECT_EQ(0u, mux.Damaged());
+
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        EXPECT_EQ(PackSize, report.smallestPack);
+        EXPECT_EQ(PackSize, report.largestPack);
+        if (c.dvd) {
+            EXPECT_EQ(DvdMuxRate, report.lowestMuxRate);
+            EXPECT_EQ(DvdMuxRate, report.highestMuxRate);
+        }
+        // Packs, PES headers and padding: a few per cent at most.
+        EXPECT_LT(report.Overhead(), 0.04) << report.Text();
+        const ps_check::StreamReport* out[2] = {report.Stream(VideoStreamId), report.Stream(ac3 ? PrivateStream1Id : MpegAudioStreamId)};
+        ASSERT_TRUE(out[0] && out[1]) << report.Text();
+        EXPECT_TRUE(out[0]->elementary == video.es);
+        EXPECT_TRUE(out[1]->elementary == audio.es);
+
+        // Each side of a jump keeps the streams within an audio frame of each other; otherwise within
+        // the rounding of 100 ns times.
+        std::vector<int> videoParts(videoJumped.begin(), videoJumped.end()), audioParts(audioJumped.begin(), audioJumped.end());
+        EXPECT_EQ("", ps_check::TimesKept({{out[0], video.truth, videoParts}, {out[1], audio.truth, audioParts}}, 2,
+                                          c.jump ? (ac3 ? 2880 : 2160) : 2));
     }
 }
 

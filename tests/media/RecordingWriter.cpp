@@ -75,9 +75,27 @@ const uint8_t* Data(const std::string& s)
     return reinterpret_cast<const uint8_t*>(s.data());
 }
 
-// Frames with the sequence and GOP headers before them; the stream must start with a sequence header.
+// picture_structure, and the display duration in fields, of the picture whose header is at `at`,
+// from the picture coding extension after it (none: an MPEG-1 frame).
+void PictureCoding(const std::string& es, size_t at, bool progressiveSequence, unsigned& structure, unsigned& fields)
+{
+    structure = 3;
+    fields = 2;
+    const size_t next = mpeg::FindStartCode(Data(es), es.size(), at + 4);
+    if (next + 9 > es.size() || Data(es)[next + 3] != mpeg::ExtensionStartCode || (Data(es)[next + 4] >> 4) != 8)
+        return;
+    const uint8_t* extension = Data(es) + next;
+    structure = extension[6] & 3;
+    const bool topFirst = extension[7] >> 7, repeatFirst = (extension[7] >> 1) & 1;
+    if (structure == 3 && repeatFirst)
+        fields = progressiveSequence ? (topFirst ? 6 : 4) : 3;
+}
+
+// Frames with the sequence and GOP headers before them (two field pictures make one frame); the
+// stream must start with a sequence header. Display times follow each frame's display duration
+// (repeat_first_field) in the order of temporal_reference within its GOP.
 bool SplitVideoFrames(const std::string& es, std::vector<std::string>& frames, std::vector<int64_t>* times,
-                      std::vector<unsigned>* types, int64_t* period)
+                      std::vector<unsigned>* types, int64_t* period, std::vector<size_t>* secondFields = nullptr)
 {
     frames.clear();
     mpeg::SequenceHeader sequence;
@@ -86,26 +104,66 @@ bool SplitVideoFrames(const std::string& es, std::vector<std::string>& frames, s
     const int64_t framePeriod = mpeg::FramePeriod27MHz(sequence.frameRateCode) * 10 / 27;
     if (period)
         *period = framePeriod;
-    bool hasPicture = false;
-    size_t begin = 0, gopBase = 0; // the decode index of the GOP's first frame
+    struct Shown {
+        size_t gop;
+        int temporalReference;
+        unsigned fields;
+    };
+    std::vector<Shown> shown;
+    bool hasPicture = false, awaitingSecond = false, progressiveSequence = false;
+    size_t begin = 0, gop = 0, second = 0;
     for (size_t i = 0; (i = mpeg::FindStartCode(Data(es), es.size(), i)) + 3 < es.size(); i += 3) {
         const uint8_t code = Data(es)[i + 3];
-        if ((code == mpeg::SequenceHeaderCode || code == mpeg::GroupStartCode || code == mpeg::PictureStartCode) && hasPicture) {
+        if (code == mpeg::ExtensionStartCode && i + 5 < es.size() && (Data(es)[i + 4] >> 4) == 1)
+            progressiveSequence = (Data(es)[i + 5] >> 3) & 1;
+        const bool joins = code == mpeg::PictureStartCode && awaitingSecond;
+        if ((code == mpeg::SequenceHeaderCode || code == mpeg::GroupStartCode || code == mpeg::PictureStartCode) && hasPicture &&
+            !joins) {
             frames.push_back(es.substr(begin, i - begin));
+            if (secondFields)
+                secondFields->push_back(second);
             hasPicture = false;
             begin = i;
+            second = 0;
         }
-        gopBase = code == mpeg::GroupStartCode ? frames.size() : gopBase;
+        gop += code == mpeg::GroupStartCode ? 1 : 0;
         mpeg::PictureHeader picture;
         if (code == mpeg::PictureStartCode && mpeg::ParsePictureHeader(Data(es) + i, es.size() - i, picture)) {
+            unsigned structure = 3, fields = 2;
+            PictureCoding(es, i, progressiveSequence, structure, fields);
+            if (joins) {
+                awaitingSecond = false;
+                second = i - begin;
+                continue;
+            }
+            awaitingSecond = structure != 3;
             hasPicture = true;
-            if (times)
-                times->push_back(static_cast<int64_t>(gopBase + picture.temporalReference) * framePeriod);
+            shown.push_back({gop, picture.temporalReference, fields});
             if (types)
                 types->push_back(static_cast<unsigned>(picture.type));
         }
     }
     frames.push_back(es.substr(begin));
+    if (secondFields)
+        secondFields->push_back(second);
+    // Within a GOP a frame is shown after those of lower temporal reference; GOPs follow one another.
+    if (times) {
+        int64_t gopStart = 0; // in fields
+        for (size_t first = 0, next = 0; first < shown.size(); first = next) {
+            next = first;
+            while (next < shown.size() && shown[next].gop == shown[first].gop)
+                ++next;
+            int64_t gopFields = 0;
+            for (size_t k = first; k < next; ++k) {
+                int64_t before = 0;
+                for (size_t j = first; j < next; ++j)
+                    before += shown[j].temporalReference < shown[k].temporalReference ? shown[j].fields : 0;
+                times->push_back((gopStart + before) * framePeriod / 2);
+                gopFields += shown[k].fields;
+            }
+            gopStart += gopFields;
+        }
+    }
     return hasPicture;
 }
 
@@ -135,6 +193,9 @@ struct Pending {
     int64_t time, duration, sendKey;
     bool frameStart;
     unsigned frameType;
+    int64_t jump = 0;     // added to the time, written and stood for
+    int64_t outlier = 0;  // added to the written time only
+    bool untimed = false; // written without a time
 };
 
 struct Fragment {
@@ -324,9 +385,10 @@ bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames, std:
     return true;
 }
 
-bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times)
+bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times,
+                std::vector<size_t>* secondFields)
 {
-    return SplitVideoFrames(bytes, frames, times, nullptr, nullptr);
+    return SplitVideoFrames(bytes, frames, times, nullptr, nullptr, secondFields);
 }
 
 bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
@@ -337,8 +399,10 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     std::vector<std::string> video;
     std::vector<int64_t> videoTimes;
     std::vector<unsigned> videoTypes;
+    std::vector<size_t> secondFields;
     int64_t period = 0;
-    if (!ReadWhole(options.videoPath, videoEs) || !SplitVideoFrames(videoEs, video, &videoTimes, &videoTypes, &period)) {
+    if (!ReadWhole(options.videoPath, videoEs) ||
+        !SplitVideoFrames(videoEs, video, &videoTimes, &videoTypes, &period, &secondFields)) {
         error = "cannot read MPEG-2 video from " + options.videoPath;
         return false;
     }
@@ -362,18 +426,30 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         tail.resize(options.leadingTailBytes, '\x55');
         pending.push_back({Kind::Video, videoStream, tail, options.firstTime - period, period, options.firstTime - 2 * period, false, 3});
     }
+    // A shared jump moves everything sent from the jump frame on, audio by its send time.
+    const int64_t jumpSendKey = options.firstTime + (static_cast<int64_t>(options.jumpFrame) - 1) * period;
     for (size_t decoded = 0; decoded < video.size(); ++decoded) {
         const int64_t time = options.firstTime + videoTimes[decoded];
         const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
-        pending.push_back({Kind::Video, videoStream, video[decoded], time, period, sendKey, true, videoTypes[decoded]});
+        const int64_t jump = decoded >= options.jumpFrame ? options.jump : 0;
+        const int64_t outlier = decoded == options.outlierFrame ? options.outlier : 0;
+        const size_t second = options.fieldObjects == FieldObjects::Together ? 0 : secondFields[decoded];
+        pending.push_back({Kind::Video, videoStream, video[decoded].substr(0, second ? second : std::string::npos), time, period,
+                           sendKey, true, videoTypes[decoded], jump, outlier});
+        if (second) {
+            const bool timed = options.fieldObjects == FieldObjects::SecondTimed;
+            pending.push_back({Kind::Video, videoStream, video[decoded].substr(second), time + (timed ? period / 2 : 0), period,
+                               sendKey, false, videoTypes[decoded], jump, 0, !timed});
+        }
         if (options.captions)
-            pending.push_back({Kind::Captions, captionStream, std::string("\x94\x2c", 2), time, period, sendKey, true, 0});
+            pending.push_back({Kind::Captions, captionStream, std::string("\x94\x2c", 2), time, period, sendKey, true, 0, jump});
         for (unsigned i = 0; decoded == 0 && i < options.zeroObjects; ++i)
             pending.push_back({Kind::Video, videoStream, std::string(8192, '\0'), time, period, sendKey, false, 0});
     }
     for (size_t n = 0; n < audio.size(); ++n) {
         const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * first.samples * Second / first.sampleRate;
-        pending.push_back({Kind::Audio, audioStream, audio[n], time, audioPeriod, time, true, 0});
+        pending.push_back({Kind::Audio, audioStream, audio[n], time, audioPeriod, time, true, 0,
+                           options.jump && time >= jumpSendKey ? options.jump : 0});
     }
     std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.sendKey < b.sendKey; });
 
@@ -382,12 +458,13 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     int64_t lastTime = 0;
     unsigned timed = 0;
     for (const Pending& p : pending) {
-        lastTime = std::max(lastTime, p.time + p.duration);
-        WrittenObject object{p.kind, p.stream, p.bytes, p.time, p.time, p.frameStart, 0, 0};
+        const int64_t time = p.time + p.jump;
+        lastTime = std::max(lastTime, time + p.duration);
+        WrittenObject object{p.kind, p.stream, p.bytes, time + p.outlier, time, p.frameStart, 0, 0};
         const bool timedKind = p.kind != Kind::Captions;
-        if (timedKind && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0)
+        if ((timedKind && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0) || p.untimed)
             object.rtStart = -1;
-        const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, p.time / 10000 + options.prerollMs));
+        const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, time / 10000 + options.prerollMs));
 
         Bytes extensions;
         if (p.kind == Kind::Audio)
@@ -396,7 +473,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
             extensions.U32(1).U32(0);
             if (options.damage != Damage::TimingExtensionCut)
                 extensions.U64(static_cast<uint64_t>(object.rtStart))
-                    .U64(static_cast<uint64_t>(object.rtStart == -1 ? -1 : p.time + p.duration)).Zeros(24);
+                    .U64(static_cast<uint64_t>(object.rtStart == -1 ? -1 : object.rtStart + p.duration)).Zeros(24);
         }
         if (p.kind == Kind::Video) {
             extensions.U16(1).U8(p.frameType); // content type, variable size

@@ -19,6 +19,10 @@ enum class Damage {
     TimingExtensionCut,  // every timing extension 8 bytes long where the header declares 48
 };
 
+// How a frame of two field pictures is written: in one object, or a field per object with the
+// second untimed or timed a field period after the first.
+enum class FieldObjects { Together, SecondUntimed, SecondTimed };
+
 struct RecordingOptions {
     std::string videoPath;            // MPEG-2 video elementary stream
     std::string audioPath;            // .mp2 or .ac3 elementary stream; empty for none
@@ -27,6 +31,11 @@ struct RecordingOptions {
     uint32_t packetSize = 8192;
     int64_t firstTime = 0;            // rtStart (100 ns) of the first video frame shown
     int64_t audioDelay = 0;           // audio's first rtStart relative to video's
+    FieldObjects fieldObjects = FieldObjects::Together;
+    int64_t outlier = 0;              // added to the rtStart of the video frame outlierFrame (decode order) alone
+    unsigned outlierFrame = 0;
+    int64_t jump = 0;                 // added to every time sent from video frame jumpFrame on (a broadcast discontinuity)
+    unsigned jumpFrame = 0;
     bool unfinishedHeader = false;    // broadcast flag set, packet count, file and data sizes 0
     uint64_t cutAt = 0;               // > 0: the file ends at this byte offset
     Protection protection = Protection::None;
@@ -63,9 +72,11 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
                     std::string& error);
 
 // Splits a video elementary stream into the objects the writer would make of it (frames, with the
-// sequence and GOP headers on the frame they precede) and, if asked, the display time of each
-// from 0 (100 ns); false when the bytes are not of that kind.
-bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times = nullptr);
+// sequence and GOP headers on the frame they precede, two field pictures one frame) and, if asked,
+// the display time of each from 0 (100 ns) and the offset of its second field (0: none); false
+// when the bytes are not of that kind.
+bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times = nullptr,
+                std::vector<size_t>* secondFields = nullptr);
 // The same for an MPEG or AC-3 audio elementary stream, every frame timed.
 bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>& times);
 

@@ -1,5 +1,6 @@
 # The ASF reader, and the test-side writer of media-centre recordings that other tests use too.
-add_library(halvern_test_recordings STATIC ${CMAKE_CURRENT_LIST_DIR}/RecordingWriter.cpp)
+add_library(halvern_test_recordings STATIC ${CMAKE_CURRENT_LIST_DIR}/RecordingWriter.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FieldPictureWriter.cpp)
 # It splits the elementary streams with the format code's own frame parsers.
 target_link_libraries(halvern_test_recordings PUBLIC halvern_media)
 

@@ -19,6 +19,21 @@ $ff $video $mpeg2 -bf 0 -f mpeg2video "$out/es/video.m2v"
 $ff $video $mpeg2 -bf 2 -f mpeg2video "$out/es/video-bframes.m2v"
 $ff $tone -ac 2 -c:a mp2 -b:a 192k -f mp2 "$out/es/audio.mp2"
 $ff $tone -ac 2 -c:a ac3 -b:a 192k -f ac3 "$out/es/audio.ac3"
+# Broadcast kinds above the DVD's rates, noise keeping the encoder at its rate: 1080i and 1440x1080i
+# with a broadcaster's maximum rate and VBV (ATSC's 7 995 392 bits), 1080i without a maximum
+# (the sequence header then says 0x3FFFF), SD at 15 and 40 Mb/s, and 5.1 AC-3.
+hd="-f lavfi -i testsrc2=rate=30000/1001:duration=3"
+interlaced="-c:v mpeg2video -flags +ilme+ildct -top 1 -g 15 -bf 2"
+noise="noise=alls=12:allf=t"
+$ff $hd:size=1920x1080 -vf $noise $interlaced -b:v 18M -maxrate 19M -bufsize 7995392 -f mpeg2video "$out/es/hd-1080i.m2v"
+$ff $hd:size=1920x1080 -vf $noise $interlaced -b:v 18M -f mpeg2video "$out/es/hd-1080i-nomax.m2v"
+$ff $hd:size=1440x1080 -vf $noise $interlaced -b:v 12M -maxrate 13M -bufsize 7995392 -f mpeg2video "$out/es/hd-1440.m2v"
+sd="-f lavfi -i testsrc2=size=720x576:rate=25:duration=3"
+$ff $sd -vf noise=alls=20:allf=t -c:v mpeg2video -flags +ilme+ildct -top 1 -g 12 -bf 2 -b:v 15M -maxrate 15M \
+    -bufsize 1835k -f mpeg2video "$out/es/sd-15m.m2v"
+$ff $sd -vf noise=alls=40:allf=t -c:v mpeg2video -g 12 -bf 2 -b:v 40M -minrate 40M -maxrate 40M -bufsize 9781k \
+    -f mpeg2video "$out/es/sd-40m.m2v"
+$ff $tone -af aformat=channel_layouts=5.1 -c:a ac3 -b:a 448k -f ac3 "$out/es/audio-5.1.ac3"
 # ASF carries one time per object: no B-frames in plain ASF vectors.
 $ff $video $tone $mpeg2 -bf 0 -c:a mp2 -ac 2 -b:a 192k -f asf "$out/plain-mp2.asf"
 $ff $video $tone $mpeg2 -bf 0 -c:a ac3 -ac 2 -b:a 192k -f asf "$out/plain-ac3.asf"

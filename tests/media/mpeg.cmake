@@ -3,7 +3,7 @@ halvern_test(mpeg_layout_test MpegLayoutTest.cpp)
 target_link_libraries(mpeg_layout_test PRIVATE halvern_media)
 
 halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp VECTORS)
-target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media)
+target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media halvern_test_recordings)
 
 halvern_test(mpeg_timing_test MpegTimingTest.cpp)
 target_link_libraries(mpeg_timing_test PRIVATE halvern_media)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "tests/support/ProgramStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 ::testing::AssertionResult CopyRecording(const std::string& path)
@@ -28,5 +29,14 @@ bool MakeVectorsIfNeeded(const std::string& script)
     const std::string bytes = testing_support::ReadFileBytes(path);
     if (bytes.size() <= 2048 || bytes.compare(0, 4, std::string("\0\0\1\xBA", 4)) != 0)
         return ::testing::AssertionFailure() << path << " is no program stream (" << bytes.size() << " bytes)";
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult IsSoundProgramStream(const std::string& path)
+{
+    const std::string bytes = testing_support::ReadFileBytes(path);
+    const ps_check::Report report = ps_check::CheckProgramStream(bytes);
+    if (!report.Clean())
+        return ::testing::AssertionFailure() << path << " breaks the program stream rules:\n" << report.Text();
     return ::testing::AssertionSuccess();
 }

@@ -15,3 +15,5 @@ bool MakeVectorsIfNeeded(const std::string& script);
 
 // Whether the file is an MPEG program stream: a pack header at byte 0 and more than one pack.
 ::testing::AssertionResult IsProgramStream(const std::string& path);
+// The thorough check of a whole output: the tests' program stream checker finds no fault in it.
+::testing::AssertionResult IsSoundProgramStream(const std::string& path);

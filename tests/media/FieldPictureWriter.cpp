@@ -1,0 +1,226 @@
+#include "tests/media/FieldPictureWriter.h"
+
+namespace test_recordings {
+namespace {
+
+class BitWriter {
+public:
+    void Put(uint32_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i) {
+            byte_ = static_cast<uint8_t>(byte_ << 1 | ((value >> i) & 1));
+            if (++bits_ == 8) {
+                out_ += static_cast<char>(byte_);
+                byte_ = 0;
+                bits_ = 0;
+            }
+        }
+    }
+    void StartCode(uint8_t code)
+    {
+        while (bits_)
+            Put(0, 1);
+        out_ += std::string("\0\0\1", 3);
+        out_ += static_cast<char>(code);
+    }
+    std::string Take()
+    {
+        while (bits_)
+            Put(0, 1);
+        std::string out;
+        out.swap(out_);
+        return out;
+    }
+
+private:
+    std::string out_;
+    uint8_t byte_ = 0;
+    int bits_ = 0;
+};
+
+enum Type { I = 1, P = 2, B = 3 };
+
+// One closed GOP of ten frames in decode order: temporal reference and type.
+const struct {
+    unsigned temporalReference;
+    Type type;
+} Gop[] = {{0, I}, {3, P}, {1, B}, {2, B}, {6, P}, {4, B}, {5, B}, {9, P}, {7, B}, {8, B}};
+constexpr unsigned GopFrames = 10;
+
+// (top_field_first, repeat_first_field) of film frames in display order.
+const bool Pulldown[4][2] = {{true, true}, {false, false}, {false, true}, {true, false}};
+
+struct PictureCoding {
+    Type type;
+    unsigned temporalReference;
+    unsigned structure; // 1 top field, 2 bottom field, 3 frame
+    bool topFirst, repeatFirst, progressive;
+};
+
+// Every macroblock grey: intra with all DC differences 0, or predicted with a zero vector and no
+// coefficients. Field pictures choose the reference field of their own parity.
+std::string Slices(const PictureCoding& picture, unsigned mbWidth, unsigned mbRows)
+{
+    BitWriter bits;
+    const bool field = picture.structure != 3;
+    for (unsigned row = 0; row < mbRows; ++row) {
+        bits.StartCode(static_cast<uint8_t>(row + 1));
+        bits.Put(8, 5); // quantiser_scale_code
+        bits.Put(0, 1); // extra_bit_slice
+        for (unsigned mb = 0; mb < mbWidth; ++mb) {
+            bits.Put(1, 1); // macroblock_address_increment 1
+            if (picture.type == I) {
+                bits.Put(1, 1); // intra
+                for (int block = 0; block < 6; ++block) {
+                    if (block < 4)
+                        bits.Put(4, 3); // luma dct_dc_size 0: '100'
+                    else
+                        bits.Put(0, 2); // chroma dct_dc_size 0: '00'
+                    bits.Put(2, 2);     // end of block '10'
+                }
+                continue;
+            }
+            bits.Put(picture.type == P ? 1 : 2, picture.type == P ? 3 : 4); // forward MC, not coded: '001', '0010'
+            if (field) {
+                bits.Put(1, 2);                               // field_motion_type: field prediction
+                bits.Put(picture.structure == 2 ? 1 : 0, 1);  // motion_vertical_field_select
+            }
+            bits.Put(1, 1); // motion_code 0, horizontal
+            bits.Put(1, 1); // and vertical
+        }
+    }
+    return bits.Take();
+}
+
+std::string PictureHeaders(const PictureCoding& picture, size_t padding)
+{
+    BitWriter bits;
+    bits.StartCode(0x00);
+    bits.Put(picture.temporalReference, 10);
+    bits.Put(picture.type, 3);
+    bits.Put(0xFFFF, 16); // vbv_delay: variable rate
+    if (picture.type != I)
+        bits.Put(0x7, 4); // full_pel_forward_vector 0, forward_f_code 7
+    if (picture.type == B)
+        bits.Put(0x7, 4);
+    bits.Put(0, 1); // extra_bit_picture
+    bits.StartCode(0xB5);
+    bits.Put(8, 4);
+    bits.Put(picture.type == I ? 0xF : 1, 4); // f_code[0][0], [0][1]: forward
+    bits.Put(picture.type == I ? 0xF : 1, 4);
+    bits.Put(picture.type == B ? 1 : 0xF, 4); // f_code[1][0], [1][1]: backward
+    bits.Put(picture.type == B ? 1 : 0xF, 4);
+    bits.Put(0, 2); // intra_dc_precision: 8 bits
+    bits.Put(picture.structure, 2);
+    bits.Put(picture.topFirst, 1);
+    bits.Put(picture.structure == 3 ? 1 : 0, 1); // frame_pred_frame_dct
+    bits.Put(0, 4);  // concealment_motion_vectors, q_scale_type, intra_vlc_format, alternate_scan
+    bits.Put(picture.repeatFirst, 1);
+    bits.Put(picture.progressive, 1); // chroma_420_type
+    bits.Put(picture.progressive, 1);
+    bits.Put(0, 1); // composite_display_flag
+    std::string bytes = bits.Take();
+    if (padding > 4)
+        bytes += std::string("\0\0\1\xB2", 4) + std::string(padding - 4, '\xFF');
+    return bytes;
+}
+
+std::string SequenceHeaders(const FieldPictureOptions& options, unsigned displayFrame)
+{
+    BitWriter bits;
+    const uint32_t rate = options.bitRate / 400;
+    bits.StartCode(0xB3);
+    bits.Put(options.width & 0xFFF, 12);
+    bits.Put(options.height & 0xFFF, 12);
+    bits.Put(3, 4); // 16:9
+    bits.Put(options.frameRateCode, 4);
+    bits.Put(rate & 0x3FFFF, 18);
+    bits.Put(1, 1);
+    bits.Put(options.vbvBufferSize & 0x3FF, 10);
+    bits.Put(0, 3); // constrained_parameters_flag, no quantiser matrices
+    bits.StartCode(0xB5);
+    bits.Put(1, 4);
+    bits.Put(options.width > 1440 ? 0x44 : 0x46, 8); // Main profile, high level or high-1440
+    bits.Put(0, 1);                                    // progressive_sequence
+    bits.Put(1, 2);                                    // 4:2:0
+    bits.Put(options.width >> 12, 2);
+    bits.Put(options.height >> 12, 2);
+    bits.Put(rate >> 18, 12);
+    bits.Put(1, 1);
+    bits.Put(options.vbvBufferSize >> 10, 8);
+    bits.Put(0, 8); // low_delay, frame_rate_extension_n and _d
+    // The GOP's time code counts display frames, at the nominal rate.
+    const unsigned perSecond = options.frameRateCode == 3 ? 25 : 30;
+    const unsigned seconds = displayFrame / perSecond;
+    bits.StartCode(0xB8);
+    bits.Put(options.frameRateCode == 4, 1); // drop_frame_flag
+    bits.Put(seconds / 3600 % 24, 5);
+    bits.Put(seconds / 60 % 60, 6);
+    bits.Put(1, 1);
+    bits.Put(seconds % 60, 6);
+    bits.Put(displayFrame % perSecond, 6);
+    bits.Put(1, 1); // closed_gop
+    bits.Put(0, 1); // broken_link
+    return bits.Take();
+}
+
+} // namespace
+
+GeneratedVideo MakeFieldPictureStream(const FieldPictureOptions& options)
+{
+    GeneratedVideo video;
+    const bool fields = options.coding == FieldCoding::FieldPictures;
+    const unsigned frames = (options.frames + GopFrames - 1) / GopFrames * GopFrames;
+    const unsigned mbWidth = (options.width + 15) / 16;
+    const unsigned mbFrameRows = 2 * ((options.height + 31) / 32);
+
+    // Display durations in fields and display times, by display index.
+    std::vector<unsigned> displayFields(frames);
+    std::vector<int64_t> displayTimes(frames + 1, 0);
+    const int64_t rateNumerator = options.frameRateCode == 3 ? 25 : 30000, rateDenominator = options.frameRateCode == 3 ? 1 : 1001;
+    uint64_t fieldsBefore = 0;
+    for (unsigned d = 0; d < frames; ++d) {
+        displayFields[d] = fields ? 2 : 2 + (Pulldown[d % 4][1] ? 1 : 0);
+        displayTimes[d] = static_cast<int64_t>(fieldsBefore) * 10000000 * rateDenominator / (2 * rateNumerator);
+        fieldsBefore += displayFields[d];
+    }
+
+    // Pictures of the same kind code to the same slices; made once.
+    std::string slices[3][4]; // [picture_structure - 1][type]
+    for (Type type : {I, P, B}) {
+        for (unsigned structure : {1u, 2u, 3u}) {
+            PictureCoding picture{type, 0, structure, false, false, false};
+            slices[structure - 1][type] =
+                Slices(picture, mbWidth, structure == 3 ? mbFrameRows : mbFrameRows / 2);
+        }
+    }
+
+    for (unsigned n = 0; n < frames; ++n) {
+        const unsigned gop = n / GopFrames;
+        const unsigned tr = Gop[n % GopFrames].temporalReference;
+        const Type type = Gop[n % GopFrames].type;
+        const unsigned display = gop * GopFrames + tr;
+        std::string frame = n % GopFrames == 0 ? SequenceHeaders(options, gop * GopFrames) : std::string();
+        size_t second = 0;
+        if (fields) {
+            const size_t body = slices[0][type].size() + slices[1][type].size() + 2 * 16;
+            const size_t padding = options.frameBytes > frame.size() + body ? (options.frameBytes - frame.size() - body) / 2 : 0;
+            frame += PictureHeaders({type, tr, 1, false, false, false}, padding) + slices[0][type];
+            second = frame.size();
+            frame += PictureHeaders({type, tr, 2, false, false, false}, padding) + slices[1][type];
+        } else {
+            const size_t body = slices[2][type].size() + 16;
+            const size_t padding = options.frameBytes > frame.size() + body ? options.frameBytes - frame.size() - body : 0;
+            const bool* flags = Pulldown[display % 4];
+            frame += PictureHeaders({type, tr, 3, flags[0], flags[1], true}, padding) + slices[2][type];
+        }
+        video.bytes += frame;
+        video.frames.push_back(std::move(frame));
+        video.secondField.push_back(second);
+        video.times.push_back(displayTimes[display]);
+        video.fields.push_back(displayFields[display]);
+    }
+    return video;
+}
+
+} // namespace test_recordings

@@ -1,0 +1,90 @@
+#pragma once
+// A checker of MPEG-2 program streams (ISO/IEC 13818-1) written for the tests, independent of the
+// multiplexer it judges: it walks packs of any size, finds the access units in the payload
+// (MPEG-2 pictures, MPEG audio and AC-3 frames) and runs the P-STD buffer model with the sizes the
+// stream declares. Plain C++; it holds each elementary stream in memory, so it is meant for
+// outputs of test size.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ps_check {
+
+enum class Fault {
+    Framing,           // bytes that are not a pack, packet or end code where one belongs; a bad header
+    SystemHeader,      // none in the first pack, or a stream it does not declare
+    MuxRate,           // 0, or above the system header's rate_bound
+    ScrBackwards,
+    PackOverlap,       // a pack starts before the one before it has been delivered at its own mux_rate
+    ScrGap,            // more than 0.7 s between SCRs
+    Stamp,             // a PTS with no unit starting in the packet, or on a second field; PTS before DTS
+    DecodeOrder,       // decode times not strictly rising in a stream
+    PtsGap,            // more than 0.7 s between a stream's PTSs
+    Late,              // the last byte of a unit arrives after its decode time
+    Overflow,          // a buffer holds more than its declared size
+    SubstreamHeader,   // private stream 1's frame count or first-unit pointer is wrong
+    Count
+};
+const char* FaultName(Fault fault);
+
+struct StreamReport {
+    uint8_t id = 0;               // stream_id
+    uint8_t substream = 0;        // private stream 1 sub-stream (0x80 for the first AC-3), else 0
+    std::string kind;             // "mpeg2video", "mpegaudio", "ac3" or "other"
+    uint64_t payload = 0;         // elementary stream bytes
+    size_t units = 0;             // access units (a field pair is one)
+    size_t stamped = 0;           // units that carry a PTS
+    int64_t firstDts = 0;         // decode times of the first and last unit, 90 kHz
+    int64_t lastDts = 0;
+    size_t late = 0;              // units whose last byte arrives after their decode time
+    size_t lateUnstamped = 0;     // of those, units whose decode time was implied (see the .cpp)
+    int64_t worstLate = 0;        // 27 MHz
+    size_t declared = 0;          // buffer size in bytes: the latest P-STD extension, else the system header's bound
+    size_t maxOccupancy = 0;
+    int64_t longestWait = 0;      // 27 MHz: the longest time a byte waited in the buffer
+    std::string elementary;       // the stream's bytes, as the packets carry them
+    std::vector<int64_t> pts;     // of each unit in stream order, 90 kHz; -1 where it has none
+};
+
+struct Report {
+    size_t packs = 0;
+    uint64_t bytes = 0;           // all of the stream
+    size_t smallestPack = 0, largestPack = 0;
+    uint32_t lowestMuxRate = 0, highestMuxRate = 0; // 50 bytes/s units
+    uint32_t rateBound = 0;
+    bool endCode = false;
+    std::vector<StreamReport> streams;
+    size_t counts[static_cast<size_t>(Fault::Count)] = {};
+    std::vector<std::string> messages; // the first few of each fault, with pack index, stream and times
+
+    size_t Count(Fault fault) const { return counts[static_cast<size_t>(fault)]; }
+    bool Clean() const;
+    const StreamReport* Stream(uint8_t id) const;
+    uint64_t Payload() const;
+    // Bytes beyond the elementary streams, as a share of them.
+    double Overhead() const;
+    std::string Text() const;
+};
+
+// A stream's units with the display time each should have (90 kHz) and, where the times were
+// broken in two parts (before and after a jump), the part of each unit (none: all in part 0).
+struct ExpectedTimes {
+    const StreamReport* stream;
+    std::vector<int64_t> truth;
+    std::vector<int> part;
+};
+// Whether every stamped unit kept its time: within each part, output PTS minus true time is one
+// value per stream (give or take `slack`) and the streams' values lie within `sync` of each
+// other. Empty when they do, else what differs.
+std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, int64_t sync);
+
+Report CheckProgramStream(const uint8_t* data, size_t size);
+inline Report CheckProgramStream(const std::string& bytes)
+{
+    return CheckProgramStream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+inline Report CheckProgramStream(const std::vector<uint8_t>& bytes) { return CheckProgramStream(bytes.data(), bytes.size()); }
+
+} // namespace ps_check
