@@ -10,8 +10,8 @@ namespace mpeg {
 namespace {
 
 constexpr uint64_t SystemClock = 27000000;
-// Bytes wait in a decoder buffer no longer than a second: after a gap the SCR moves on.
-constexpr int64_t MaxWait = 90000;
+// Bytes wait in a decoder buffer less than a second: after a gap the SCR moves on.
+constexpr int64_t MaxWait = 81000;
 // Of each pack about this much is payload; the rest is pack and PES headers.
 constexpr uint64_t PayloadPerPack = 1990;
 // DVD limits: pictures up to 720x576 at main level or below, and these decoder buffers.
@@ -157,7 +157,9 @@ void CProgramStreamMultiplexer::ChooseRates()
     // measure more than their level allows or do not say it.
     rateBound_ = std::max(levelRate ? RateFor(levelRate + audioBits) : 0, std::min(baseRate_ * 4, LargestRate));
     rate_ = baseRate_;
-    const uint32_t vbv = video.vbvBytes ? video.vbvBytes : LevelVbvBytes(video.level);
+    // At least what a decoder of the level has: streams from encoders that miss their own VBV
+    // model at times still fit.
+    const uint32_t vbv = std::max(video.vbvBytes, LevelVbvBytes(video.level));
     const uint32_t kib = std::min((vbv + 1023) / 1024 + VideoBufferMarginKiB, LargestBufferKiB);
     for (const auto& stream : streams_) {
         if (stream->queue.Kind() != StreamKind::Mpeg2Video)
@@ -253,14 +255,24 @@ bool CProgramStreamMultiplexer::Drain()
             FixOffset();
             ChooseRates();
         }
+        // The earliest decode time first, unless its buffer is full and another's packet can go
+        // sooner: the SCR is not held for one stream while another could be delivered.
         Stream* chosen = nullptr;
         PacketPlan plan;
-        for (size_t i = 0; i < count && !chosen; ++i) {
-            plan = Plan(*order[i], packs_ == 0);
-            if (plan.complete)
+        uint64_t chosenStart = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const PacketPlan candidate = Plan(*order[i], packs_ == 0);
+            if (!candidate.complete) {
+                if (order[i]->waitedFor && !chosen)
+                    return true; // the earliest stream needs more bytes before its packet can go
+                continue;
+            }
+            const uint64_t start = EarliestStart(*order[i], candidate.payload);
+            if (!chosen || start < chosenStart) {
                 chosen = order[i];
-            else if (order[i]->waitedFor)
-                return true; // the earliest stream needs more bytes before its packet can go
+                plan = candidate;
+                chosenStart = start;
+            }
         }
         if (!chosen)
             break;
@@ -324,19 +336,31 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
     return plan;
 }
 
-// The SCR waits until the decoder has taken enough out of this stream's buffer.
-uint64_t CProgramStreamMultiplexer::HoldForBuffer(Stream& stream, uint64_t scr, size_t payload)
+// The earliest SCR for a packet of `payload` bytes of the stream: not before the next pack may
+// start, nor more than MaxWait before its data is decoded, nor before the decoder has taken
+// enough out of the stream's buffer. `leaving` counts the buffered units gone by then.
+uint64_t CProgramStreamMultiplexer::EarliestStart(const Stream& stream, size_t payload, size_t* leaving) const
 {
-    while (!stream.buffered.empty() && stream.buffered.front().removal * 300 <= static_cast<int64_t>(scr)) {
-        stream.occupancy -= stream.buffered.front().bytes;
-        stream.buffered.pop_front();
+    uint64_t scr = nextScr_;
+    const CElementaryStream& queue = stream.queue;
+    if (queue.UnitCount() > 0) {
+        const int64_t earliest = (queue.Unit(0).dts + offset_ - MaxWait) * 300;
+        scr = std::max<uint64_t>(scr, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
     }
-    while (!stream.buffered.empty() && stream.occupancy + payload > stream.bufferBytes) {
-        const int64_t removal = stream.buffered.front().removal * 300;
-        scr = std::max<uint64_t>(scr, removal > 0 ? static_cast<uint64_t>(removal) : 0);
-        stream.occupancy -= stream.buffered.front().bytes;
-        stream.buffered.pop_front();
+    size_t gone = 0;
+    size_t occupancy = stream.occupancy;
+    for (; gone < stream.buffered.size(); ++gone) {
+        const BufferedUnit& unit = stream.buffered[gone];
+        const int64_t removal = unit.removal * 300;
+        if (removal > static_cast<int64_t>(scr)) {
+            if (occupancy + payload <= stream.bufferBytes)
+                break;
+            scr = static_cast<uint64_t>(removal);
+        }
+        occupancy -= unit.bytes;
     }
+    if (leaving)
+        *leaving = gone;
     return scr;
 }
 
@@ -369,12 +393,12 @@ void CProgramStreamMultiplexer::CountIntoBuffer(Stream& stream, size_t payload, 
 bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& plan)
 {
     CElementaryStream& queue = stream.queue;
-    uint64_t scr = nextScr_;
-    if (queue.UnitCount() > 0) {
-        const int64_t earliest = (queue.Unit(0).dts + offset_ - MaxWait) * 300;
-        scr = std::max<uint64_t>(scr, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
+    size_t leaving = 0;
+    const uint64_t scr = EarliestStart(stream, plan.payload, &leaving);
+    for (; leaving > 0; --leaving) {
+        stream.occupancy -= stream.buffered.front().bytes;
+        stream.buffered.pop_front();
     }
-    scr = HoldForBuffer(stream, scr, plan.payload);
     // The rate rises ahead of a burst, so that nothing queued arrives late, and settles back.
     const uint32_t needed = NeededRate(scr);
     if (needed > rate_ || needed * 2 < rate_)

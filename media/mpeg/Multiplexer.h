@@ -97,7 +97,7 @@ private:
     void FixOffset();
     void ChooseRates();
     uint32_t NeededRate(uint64_t scr) const;
-    uint64_t HoldForBuffer(Stream& stream, uint64_t scr, size_t payload);
+    uint64_t EarliestStart(const Stream& stream, size_t payload, size_t* leaving = nullptr) const;
     void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
 
     IPackSink& sink_;

@@ -242,7 +242,7 @@ public:
 
 // An HD stream at about 21 Mbit/s, its rate unknown to its header and I pictures five times the
 // size of the others: far above the DVD rate, it gets a rate that brings every unit in before its
-// decode time, a bound the level allows and the video buffer its sequence header declares.
+// decode time, a bound the level allows and the video buffer a decoder of its level has.
 TEST(MpegTimingTest, HighRateStreamsGetARateThatCarriesThem)
 {
     CCollectingSink sink;
@@ -268,11 +268,11 @@ TEST(MpegTimingTest, HighRateStreamsGetARateThatCarriesThem)
     EXPECT_GT(mux.BaseMuxRate(), DvdMuxRate);
     EXPECT_GE(mux.RateBound(), mux.BaseMuxRate());
     EXPECT_GE(mux.RateBound(), 80000000u / 400); // high level allows 80 Mbit/s of video
-    // The system header's video entry: 488 x 2 KiB of VBV, rounded up, and a margin.
+    // The system header's video entry: the high level's VBV (above the stream's 976 KiB), and a margin.
     ASSERT_GT(sink.bytes.size(), 64u);
     const uint8_t* entry = sink.bytes.data() + PackHeaderSize + 12;
     EXPECT_EQ(VideoStreamId, entry[0]);
-    EXPECT_EQ(976u + 8u, static_cast<unsigned>(((entry[1] & 0x1F) << 8) | entry[2]));
+    EXPECT_EQ(1194u + 8u, static_cast<unsigned>(((entry[1] & 0x1F) << 8) | entry[2]));
     EXPECT_TRUE(entry[1] & 0x20);
 }
 
