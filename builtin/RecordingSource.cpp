@@ -205,6 +205,8 @@ HRESULT CRecordingSource::QueryFilterInterface(REFIID iid, void** object)
         *object = static_cast<IFileSourceFilter*>(this);
     else if (iid == IID_IAMFilterMiscFlags)
         *object = static_cast<IAMFilterMiscFlags*>(this);
+    else if (iid == IID_IMediaSeeking)
+        *object = static_cast<IMediaSeeking*>(&progress_);
     else
         return CBaseFilter::QueryFilterInterface(iid, object);
     AddRef();
@@ -268,6 +270,7 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
         pinOfStream[i] = pins.back().get();
     }
     reader_ = std::move(reader);
+    progress_.SetReader(reader_.get());
     pins_ = std::move(pins);
     pinOfStream_ = std::move(pinOfStream);
     fileName_ = fileName;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "builtin/ReadProgressSeeking.h"
 #include "filters/BaseFilter.h"
 #include "framework/ScopedWin.h"
 #include "media/asf/AsfReader.h"
@@ -58,4 +59,6 @@ private:
     std::vector<CRecordingSourcePin*> pinOfStream_;
     UniqueHandle thread_;
     std::atomic<bool> stopping_{false};
+    // IMediaSeeking of the filter: how much of the recording has been read and delivered.
+    CReadProgressSeeking progress_{static_cast<IBaseFilter*>(this)};
 };

@@ -146,6 +146,8 @@ HRESULT Reader::Probe()
     if (FAILED(hr) && hr != HALVERN_E_DAMAGED)
         return hr;
     earliestTime_ = sink.Earliest();
+    // Read ahead only: nothing is delivered yet.
+    bytesDone_.store(0, std::memory_order_relaxed);
     duration_ = FindDuration();
     // Streams of a codec Halvern does not know stay without a format (and without a pin).
     const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
