@@ -147,7 +147,7 @@ HRESULT Reader::Probe()
         return hr;
     earliestTime_ = sink.Earliest();
     // Read ahead only: nothing is delivered yet.
-    bytesDone_.store(0, std::memory_order_relaxed);
+    bytesDone_ = 0;
     duration_ = FindDuration();
     // Streams of a codec Halvern does not know stay without a format (and without a pin).
     const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
@@ -210,8 +210,8 @@ HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
     if (FAILED(hr))
         return hr;
     uint64_t position = header_.dataOffset; // of the next packet
-    bytesDone_.store(position, std::memory_order_relaxed);
-    bytesTotal_.store(std::max(position, fileSize), std::memory_order_relaxed);
+    bytesDone_ = position;
+    bytesTotal_ = std::max(position, fileSize);
     for (;;) {
         size_t got = 0;
         hr = ReadAt(file_.Get(), position, block_.data(), block_.size(), got);
@@ -229,14 +229,14 @@ HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
             bool stopped = false;
             if (!ProcessPacket(data, sink, stopped))
                 return HALVERN_E_DAMAGED;
-            bytesDone_.store(position + packetSize, std::memory_order_relaxed);
+            bytesDone_ = position + packetSize;
             if (stopped)
                 return S_FALSE;
         }
         if (got == block_.size()) {
             // A recording still being written grows as it is read.
             fileSize = std::max(fileSize, position);
-            bytesTotal_.store(fileSize, std::memory_order_relaxed);
+            bytesTotal_ = fileSize;
             continue;
         }
         // The end of the file; a last packet cut short there is not a damaged one.
@@ -276,8 +276,8 @@ HRESULT Reader::EndRead(uint64_t end, uint64_t fileSize)
     const uint64_t whole = std::max(end, fileSize);
     if (size < whole)
         return HALVERN_E_SHRANK;
-    bytesTotal_.store(whole, std::memory_order_relaxed);
-    bytesDone_.store(whole, std::memory_order_relaxed);
+    bytesTotal_ = whole;
+    bytesDone_ = whole;
     return S_OK;
 }
 

@@ -12,7 +12,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -100,11 +99,11 @@ public:
     // not know it yet (a recording still being written, or one whose header was never finished).
     int64_t Duration() const { return duration_; }
     const ReadCounters& Counters() const { return counters_; }
-    // How far the read in progress has come, in bytes of the file, for any thread to ask: the
-    // offset after the last packet handed over, and the file's length as the read knows it. They
-    // are equal once a read has reached the end of the data.
-    uint64_t BytesDone() const { return bytesDone_.load(std::memory_order_relaxed); }
-    uint64_t BytesTotal() const { return bytesTotal_.load(std::memory_order_relaxed); }
+    // How far the read in progress has come, in bytes of the file: the offset after the last
+    // packet handed over, and the file's length as the read knows it. They are equal once a read
+    // has reached the end of the data.
+    uint64_t BytesDone() const { return bytesDone_; }
+    uint64_t BytesTotal() const { return bytesTotal_; }
 
     // Read block size: large sequential reads, whole packets.
     static constexpr size_t BlockBytes = 4u << 20;
@@ -149,8 +148,8 @@ private:
     int64_t earliestTime_ = 0;
     int64_t duration_ = 0;
     uint64_t consecutiveBad_ = 0;
-    std::atomic<uint64_t> bytesDone_{0};
-    std::atomic<uint64_t> bytesTotal_{0};
+    uint64_t bytesDone_ = 0;
+    uint64_t bytesTotal_ = 0;
 };
 
 } // namespace asf
