@@ -212,6 +212,8 @@ TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
     } cases[] = {
         {"", true, "\nDone!"},
         {"abort=1", false, ""}, // the graph reports an error part-way
+        // Part-way, the graph takes no more without a word of error, and completes.
+        {"refuse=1", false, "\nThe recording was not read to its end."},
         {"drop", false, "\nNothing was written to the output file."},
     };
     const std::string partial = PartialOutputPath(output_);

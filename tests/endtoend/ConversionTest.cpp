@@ -301,5 +301,25 @@ TEST_F(BuiltInConversion, RecordingsWhoseHeaderClaimsLessConvertWholeBeforeTheyG
     EXPECT_TRUE(halvern.CloseAndWait());
 }
 
+// A graph that takes no more of the recording part-way, without a word of error, still completes:
+// that is no conversion. No " - Done.", no output, and the recording stays. (The internal graph, whose
+// decrypt/tag stand-in refuses the samples after the first second.)
+TEST_F(BlackBoxTest, ARunThatStopsShortOfTheRecordingsEndLeavesTheRecording)
+{
+    ScopedDecrypterFault refuse("refuse=1");
+    ASSERT_TRUE(CopyRecording(input + "Refused.dvr-ms"));
+    StoredSettings settings = Defaults();
+    settings.DeleteSourceFile = 1;
+    settings.AutoStartConvert = 1;
+    StoreSettings(settings);
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kFailed) + CountOf(halvern.Output(), kDone) == 1; },
+                          kConversionMs)) << halvern.Output();
+    EXPECT_EQ(1u, CountOf(halvern.Output(), kFailed)) << halvern.Output();
+    EXPECT_TRUE(FileExists(input + "Refused.dvr-ms"));
+    EXPECT_FALSE(FileExists(output + "Refused.MPG"));
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
 } // namespace
 } // namespace endtoend
