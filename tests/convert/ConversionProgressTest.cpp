@@ -84,9 +84,9 @@ TEST_F(ConversionProgressTest, TellsWhetherTheSourceReadItsWholeRecording)
         ASSERT_EQ(S_OK, file->Load(std::wstring(path.begin(), path.end()).c_str(), nullptr));
         ComPtr<CCountingRenderer> renderer = Adopt(new CCountingRenderer(c.takes));
         ASSERT_EQ(S_OK, MakeGraph({source.Get(), renderer.Get()}));
-        ComPtr<IPin> out;
-        ASSERT_EQ(S_OK, source->FindPin(L"DVR Out - 1", &out));
-        ASSERT_EQ(S_OK, graph_->ConnectDirect(out.Get(), &renderer->pin_, nullptr));
+        CRecordingSource& recordingSource = *static_cast<CRecordingSource*>(source.Get());
+        ASSERT_EQ(1, recordingSource.PinCount());
+        ASSERT_EQ(S_OK, graph_->ConnectDirect(recordingSource.PinAt(0), &renderer->pin_, nullptr));
         {
             ComPtr<IMediaPosition> position;
             ASSERT_EQ(S_OK, graph_->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(position.GetAddressOf())));
