@@ -137,12 +137,20 @@ private:
 
 namespace {
 
+// How much of the recording the reader has handed over, in bytes; equal to its length once the
+// reader reached the end of the data.
+void TellProgress(const asf::Reader& reader, CSourceSeeking& progress)
+{
+    progress.SetDuration(static_cast<REFERENCE_TIME>(reader.BytesTotal()));
+    progress.SetCurrentPosition(static_cast<REFERENCE_TIME>(reader.BytesDone()));
+}
+
 // Hands the reader's objects to the pins until the file ends, Stop comes or nobody wants more.
 class ObjectDelivery : public asf::ObjectSink {
 public:
     ObjectDelivery(const std::vector<CRecordingSourcePin*>& pinOfStream, REFERENCE_TIME base,
-                   const std::atomic<bool>& stopping)
-        : pinOfStream_(pinOfStream), base_(base), stopping_(stopping)
+                   const std::atomic<bool>& stopping, const asf::Reader& reader, CSourceSeeking& progress)
+        : pinOfStream_(pinOfStream), base_(base), stopping_(stopping), reader_(reader), progress_(progress)
     {
     }
 
@@ -154,6 +162,7 @@ public:
             if (FAILED(error_))
                 return false;
         }
+        TellProgress(reader_, progress_);
         return !stopping_.load() && std::any_of(pinOfStream_.begin(), pinOfStream_.end(),
                                                 [](CRecordingSourcePin* p) { return p && p->Wanted(); });
     }
@@ -164,6 +173,8 @@ private:
     const std::vector<CRecordingSourcePin*>& pinOfStream_;
     const REFERENCE_TIME base_;
     const std::atomic<bool>& stopping_;
+    const asf::Reader& reader_;
+    CSourceSeeking& progress_;
     HRESULT error_ = S_OK;
 };
 
@@ -205,6 +216,8 @@ HRESULT CRecordingSource::QueryFilterInterface(REFIID iid, void** object)
         *object = static_cast<IFileSourceFilter*>(this);
     else if (iid == IID_IAMFilterMiscFlags)
         *object = static_cast<IAMFilterMiscFlags*>(this);
+    else if (iid == IID_IMediaSeeking)
+        *object = static_cast<IMediaSeeking*>(&progress_);
     else
         return CBaseFilter::QueryFilterInterface(iid, object);
     AddRef();
@@ -268,6 +281,7 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
         pinOfStream[i] = pins.back().get();
     }
     reader_ = std::move(reader);
+    TellProgress(*reader_, progress_);
     pins_ = std::move(pins);
     pinOfStream_ = std::move(pinOfStream);
     fileName_ = fileName;
@@ -348,8 +362,9 @@ unsigned __stdcall CRecordingSource::ThreadProc(void* context)
 
 void CRecordingSource::Stream()
 {
-    ObjectDelivery delivery(pinOfStream_, reader_->EarliestTime(), stopping_);
+    ObjectDelivery delivery(pinOfStream_, reader_->EarliestTime(), stopping_, *reader_, progress_);
     HRESULT hr = reader_->Read(delivery);
+    TellProgress(*reader_, progress_);
     if (stopping_.load() || State() == State_Stopped)
         return;
     if (hr == S_FALSE)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "filters/BaseFilter.h"
+#include "filters/SourceSeeking.h"
 #include "framework/ScopedWin.h"
 #include "media/asf/AsfReader.h"
 
@@ -58,4 +59,7 @@ private:
     std::vector<CRecordingSourcePin*> pinOfStream_;
     UniqueHandle thread_;
     std::atomic<bool> stopping_{false};
+    // IMediaSeeking of the filter: how many bytes of the recording have been read and delivered,
+    // of how many, for a conversion's progress (the graph's clock is wall time under Wine).
+    CSourceSeeking progress_{static_cast<IBaseFilter*>(this), TIME_FORMAT_BYTE};
 };

@@ -1,6 +1,7 @@
 #include "convert/ConversionEngine.h"
 
 #include "convert/BuildGraph.h"
+#include "convert/ConversionProgress.h"
 #include "convert/OutputName.h"
 #include "framework/MessagePump.h"
 #include "media/MediaErrors.h"
@@ -10,8 +11,6 @@
 
 #include <process.h>
 
-#include <climits>
-#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -26,6 +25,7 @@ const char kNothingWritten[] = "\nNothing was written to the output file.";
 const char kNotPublished[] = "\nCould not replace the output file.";
 const char kOutsideOutputDirectory[] = "\nThe output file would not lie in the output directory: nothing was converted.";
 const char kStalled[] = "\nThe conversion stopped making progress and was cancelled.";
+const char kNotReadToEnd[] = "\nThe recording was not read to its end.";
 
 // Looks through the events that came in for those that end a stream; result is the first failure
 // among them, else S_OK. Wine's graph manager ends WaitForCompletion only when every renderer has
@@ -113,18 +113,6 @@ HRESULT EndedStatus(HRESULT completion, long code, bool ended, HRESULT queued)
     return queued;
 }
 
-// Seconds cut toward zero, held to the range of a LONG (NaN gives 0).
-LONG WholeSeconds(double seconds)
-{
-    if (std::isnan(seconds))
-        return 0;
-    if (seconds >= static_cast<double>(LONG_MAX))
-        return LONG_MAX;
-    if (seconds <= static_cast<double>(LONG_MIN))
-        return LONG_MIN;
-    return static_cast<LONG>(seconds); // toward zero
-}
-
 // When one filter refuses to pause, Wine's graph manager counts the graph as stopped but leaves
 // the other filters paused; it then neither stops them nor can release them. Stopping each filter
 // as well is harmless where the graph did its job.
@@ -153,6 +141,8 @@ const char* FailureCause(HRESULT status)
         return "\nThe recording holds no MPEG-2 video and no audio that can be converted.";
     case HALVERN_E_DAMAGED:
         return "\nThe recording is damaged.";
+    case HALVERN_E_SHRANK:
+        return "\nThe recording became shorter while it was read.";
     default:
         return "";
     }
@@ -198,13 +188,13 @@ struct CConversionEngine::Run {
     std::string report;
 
     HRESULT BuildAndRun(IGraphBuilder* graph);
-    HRESULT WaitForGraph(IMediaEvent* events, IMediaPosition* position);
+    HRESULT WaitForGraph(IMediaEvent* events, const CConversionProgress& progress);
 };
 
 // Waits until the graph ends, the run is cancelled or stopped, or its output stalls. The graph's
 // event handle and the cancel and stop events end the wait at once; the progress moves every
 // progress step.
-HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, IMediaPosition* position)
+HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, const CConversionProgress& progress)
 {
     HANDLE handles[3] = {};
     DWORD count = 0;
@@ -246,18 +236,14 @@ HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, IMediaPosition
         if (::GetTickCount() - stepStart < step)
             continue;
         stepStart = ::GetTickCount();
-        REFTIME now = 0;
-        position->get_CurrentPosition(&now);
-        engine.observer_.OnProgressPosition(WholeSeconds(now));
+        engine.observer_.OnProgressPosition(progress.PositionSeconds());
         if (stall.Stalled()) {
             report += kStalled;
             status = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
             break;
         }
     }
-    REFTIME end = 0;
-    position->get_CurrentPosition(&end);
-    engine.observer_.OnProgressPosition(WholeSeconds(end));
+    engine.observer_.OnProgressPosition(progress.PositionSeconds());
     engine.observer_.OnProgressPosition(0);
     return status;
 }
@@ -287,10 +273,15 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
         engine.observer_.OnGraphBuilt(report);
         status = control->Run();
         if (SUCCEEDED(status)) {
-            REFTIME duration = 0;
-            position->get_Duration(&duration);
-            engine.observer_.OnProgressRange(WholeSeconds(duration));
-            status = WaitForGraph(events.Get(), position.Get());
+            const CConversionProgress progress(graph, position.Get());
+            engine.observer_.OnProgressRange(progress.RangeSeconds());
+            status = WaitForGraph(events.Get(), progress);
+            // A source that stopped early and still ended its streams leaves an output that
+            // lacks the rest: it must not count as the recording's conversion.
+            if (SUCCEEDED(status) && !progress.SourceReadToEnd()) {
+                report += kNotReadToEnd;
+                status = E_FAIL;
+            }
         }
     }
     control->Stop(); // also when it never ran

@@ -8,11 +8,6 @@ constexpr DWORD Capabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekFo
                                AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetCurrentPos |
                                AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
 
-bool IsMediaTime(const GUID* format)
-{
-    return !format || *format == TIME_FORMAT_MEDIA_TIME;
-}
-
 // Applies one AM_SEEKING_* position request to `position`.
 void ApplyPosition(REFERENCE_TIME& position, LONGLONG* requested, DWORD flags)
 {
@@ -30,7 +25,7 @@ void ApplyPosition(REFERENCE_TIME& position, LONGLONG* requested, DWORD flags)
 
 } // namespace
 
-CSourceSeeking::CSourceSeeking(IUnknown* owner) : owner_(owner) {}
+CSourceSeeking::CSourceSeeking(IUnknown* owner, const GUID& timeFormat) : owner_(owner), format_(timeFormat) {}
 
 STDMETHODIMP CSourceSeeking::QueryInterface(REFIID iid, void** object)
 {
@@ -70,14 +65,14 @@ STDMETHODIMP CSourceSeeking::IsFormatSupported(const GUID* format)
 {
     if (!format)
         return E_POINTER;
-    return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+    return *format == format_ ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CSourceSeeking::QueryPreferredFormat(GUID* format)
 {
     if (!format)
         return E_POINTER;
-    *format = TIME_FORMAT_MEDIA_TIME;
+    *format = format_;
     return S_OK;
 }
 
@@ -90,14 +85,14 @@ STDMETHODIMP CSourceSeeking::IsUsingTimeFormat(const GUID* format)
 {
     if (!format)
         return E_POINTER;
-    return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+    return *format == format_ ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CSourceSeeking::SetTimeFormat(const GUID* format)
 {
     if (!format)
         return E_POINTER;
-    return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+    return *format == format_ ? S_OK : E_INVALIDARG;
 }
 
 STDMETHODIMP CSourceSeeking::GetDuration(LONGLONG* duration)
@@ -132,7 +127,7 @@ STDMETHODIMP CSourceSeeking::ConvertTimeFormat(LONGLONG* target, const GUID* tar
 {
     if (!target)
         return E_POINTER;
-    if (!IsMediaTime(targetFormat) || !IsMediaTime(sourceFormat))
+    if (!IsOwnFormat(targetFormat) || !IsOwnFormat(sourceFormat))
         return E_INVALIDARG;
     *target = source;
     return S_OK;

@@ -1,7 +1,8 @@
 #pragma once
-// IMediaSeeking for a source's output pin, in media time only. The source tells it the duration
-// and the position it has reached; a seek is recorded and taken up when streaming starts again.
-// Its references go to the object that owns it (the pin).
+// IMediaSeeking for a source (its output pin, or the filter), in one time format: media time
+// unless made for another, such as bytes. The source tells it the duration and the position it
+// has reached; a seek is recorded and taken up when streaming starts again. Its references go to
+// the object that owns it.
 
 #include <windows.h>
 #include <dshow.h>
@@ -10,7 +11,7 @@
 
 class CSourceSeeking : public IMediaSeeking {
 public:
-    explicit CSourceSeeking(IUnknown* owner);
+    explicit CSourceSeeking(IUnknown* owner, const GUID& timeFormat = TIME_FORMAT_MEDIA_TIME);
     CSourceSeeking(const CSourceSeeking&) = delete;
     CSourceSeeking& operator=(const CSourceSeeking&) = delete;
     virtual ~CSourceSeeking() = default;
@@ -38,16 +39,20 @@ public:
     STDMETHODIMP GetRate(double* rate) override;
     STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
-    // For the source: the length of the media (also the stop position until one is set) ...
+    // For the source, in the time format: the length of the media (also the stop position until
+    // one is set) ...
     void SetDuration(REFERENCE_TIME duration);
-    // ... the media time streaming has reached ...
+    // ... the position streaming has reached ...
     void SetCurrentPosition(REFERENCE_TIME position);
     // ... and where streaming is to start and end.
     REFERENCE_TIME StartPosition() const;
     REFERENCE_TIME StopPosition() const;
 
 private:
+    bool IsOwnFormat(const GUID* format) const { return !format || *format == format_; }
+
     IUnknown* const owner_;
+    const GUID format_;
     mutable CriticalSection lock_;
     REFERENCE_TIME duration_ = 0;
     REFERENCE_TIME start_ = 0;

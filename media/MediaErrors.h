@@ -15,3 +15,5 @@ inline constexpr HRESULT HALVERN_E_PROTECTED = MAKE_HRESULT(SEVERITY_ERROR, FACI
 inline constexpr HRESULT HALVERN_E_NO_STREAMS = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA804);
 // The data is damaged beyond what can be skipped (most packets unreadable).
 inline constexpr HRESULT HALVERN_E_DAMAGED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA805);
+// The file became shorter while it was read: what was read may not be all it held.
+inline constexpr HRESULT HALVERN_E_SHRANK = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA806);

@@ -22,6 +22,7 @@ constexpr uint64_t ProbeBytes = 32u << 20;
 // A damaged file: this many unreadable packets in a row, or more than a tenth of those so far.
 constexpr uint64_t DamagedRun = 64;
 constexpr uint64_t DamagedMinimum = 8;
+constexpr uint64_t ObjectHeadSize = 24; // GUID and size
 
 bool AllZero(const uint8_t* data, size_t size)
 {
@@ -145,6 +146,8 @@ HRESULT Reader::Probe()
     if (FAILED(hr) && hr != HALVERN_E_DAMAGED)
         return hr;
     earliestTime_ = sink.Earliest();
+    // Read ahead only: nothing is delivered yet.
+    bytesDone_ = 0;
     duration_ = FindDuration();
     // Streams of a codec Halvern does not know stay without a format (and without a pin).
     const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
@@ -199,44 +202,99 @@ HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
         return E_UNEXPECTED;
     ResetStreams();
     const uint32_t packetSize = header_.packetSize;
-    // A finished recording says where its data ends (index objects may follow); one still being
-    // written, or cut short, is read until the file ends.
-    uint64_t end = std::numeric_limits<uint64_t>::max();
-    uint64_t packetLimit = std::numeric_limits<uint64_t>::max();
-    if (!header_.broadcast) {
-        if (header_.dataSize > DataObjectHeadSize)
-            end = header_.dataOffset - DataObjectHeadSize + header_.dataSize;
-        if (header_.packetCount > 0)
-            packetLimit = header_.packetCount;
-    }
-    packetLimit = std::min(packetLimit, maxPackets);
-    uint64_t position = header_.dataOffset;
+    // The header's packet count and data size do not end the reading: a recorder may leave them
+    // short, as it leaves them unwritten while it records. The file's end, or an index after the
+    // packets, does.
+    uint64_t fileSize = 0;
+    HRESULT hr = CurrentSize(fileSize);
+    if (FAILED(hr))
+        return hr;
+    uint64_t position = header_.dataOffset; // of the next packet
+    bytesDone_ = position;
+    bytesTotal_ = std::max(position, fileSize);
     for (;;) {
-        const uint64_t wanted = std::min<uint64_t>(block_.size(), end > position ? end - position : 0);
-        if (wanted < packetSize)
-            break;
         size_t got = 0;
-        HRESULT hr = ReadAt(file_.Get(), position, block_.data(), static_cast<size_t>(wanted), got);
+        hr = ReadAt(file_.Get(), position, block_.data(), block_.size(), got);
         if (FAILED(hr))
             return hr;
         const size_t whole = got / packetSize;
-        for (size_t i = 0; i < whole && counters_.packets < packetLimit; ++i) {
+        for (size_t i = 0; i < whole; ++i, position += packetSize) {
+            const uint8_t* data = block_.data() + i * packetSize;
+            if (counters_.packets >= maxPackets) {
+                DropUnfinishedObjects();
+                return S_OK;
+            }
+            if (EndsData(data, position, fileSize))
+                return EndRead(position, fileSize);
             bool stopped = false;
-            if (!ProcessPacket(block_.data() + i * packetSize, sink, stopped))
+            if (!ProcessPacket(data, sink, stopped))
                 return HALVERN_E_DAMAGED;
+            bytesDone_ = position + packetSize;
             if (stopped)
                 return S_FALSE;
         }
-        position += static_cast<uint64_t>(whole) * packetSize;
-        if (got < wanted || counters_.packets >= packetLimit) {
-            counters_.truncatedBytes = got - whole * packetSize;
-            break;
+        if (got == block_.size()) {
+            // A recording still being written grows as it is read.
+            fileSize = std::max(fileSize, position);
+            bytesTotal_ = fileSize;
+            continue;
         }
+        // The end of the file; a last packet cut short there is not a damaged one.
+        counters_.truncatedBytes = got - whole * packetSize;
+        return EndRead(position + counters_.truncatedBytes, fileSize);
     }
-    // An object still being rebuilt at the end was cut off with the file: dropped.
+}
+
+bool Reader::EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize)
+{
+    // Neither index can be taken for a packet, wherever it lies: the first byte of each has the
+    // error-correction bit set together with bits that a packet's first byte never has.
+    if (SameGuid(data, SimpleIndexObject) || SameGuid(data, IndexObject))
+        return true;
+    // Where the header says the data ends, any whole object that is not a packet ends it too.
+    if (header_.broadcast)
+        return false;
+    const uint64_t dataEnd = header_.dataOffset - DataObjectHeadSize + header_.dataSize;
+    const uint64_t countEnd = header_.dataOffset + header_.packetCount * header_.packetSize;
+    if ((offset != dataEnd || header_.dataSize <= DataObjectHeadSize) && (offset != countEnd || header_.packetCount == 0))
+        return false;
+    ByteCursor head(data + 16, 8);
+    const uint64_t objectSize = head.U64();
+    return objectSize >= ObjectHeadSize && fileSize > offset && objectSize <= fileSize - offset &&
+           !ParsePacket(data, header_.packetSize, packet_);
+}
+
+// The read reached the end of the data at `end`. A file now shorter than that, or than it was when
+// reading began, lost part of itself meanwhile.
+HRESULT Reader::EndRead(uint64_t end, uint64_t fileSize)
+{
+    DropUnfinishedObjects();
+    uint64_t size = 0;
+    HRESULT hr = CurrentSize(size);
+    if (FAILED(hr))
+        return hr;
+    const uint64_t whole = std::max(end, fileSize);
+    if (size < whole)
+        return HALVERN_E_SHRANK;
+    bytesTotal_ = whole;
+    bytesDone_ = whole;
+    return S_OK;
+}
+
+// An object still being rebuilt at the end was cut off with the file: dropped.
+void Reader::DropUnfinishedObjects()
+{
     for (StreamState& state : states_)
         if (state.assembling)
             ++counters_.droppedObjects;
+}
+
+HRESULT Reader::CurrentSize(uint64_t& size) const
+{
+    LARGE_INTEGER length;
+    if (!::GetFileSizeEx(file_.Get(), &length))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    size = static_cast<uint64_t>(length.QuadPart);
     return S_OK;
 }
 

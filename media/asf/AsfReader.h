@@ -84,8 +84,10 @@ public:
     // ahead to identify each stream's codec and the earliest time. HRESULT_FROM_WIN32 when the
     // file cannot be opened; else HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED, _NO_STREAMS.
     HRESULT Open(const wchar_t* path);
-    // Reads from the first packet (again) to the end: S_OK at the end of the data, S_FALSE when
-    // the sink stopped, HALVERN_E_DAMAGED when too many packets are unreadable, or a read error.
+    // Reads from the first packet (again) to the end of the file, or to an index object that
+    // follows the packets, whatever the header says of the data's size: S_OK at the end of the
+    // data, S_FALSE when the sink stopped, HALVERN_E_DAMAGED when too many packets are
+    // unreadable, HALVERN_E_SHRANK when the file became shorter meanwhile, or a read error.
     HRESULT Read(ObjectSink& sink);
 
     const HeaderInfo& Header() const { return header_; }
@@ -97,6 +99,11 @@ public:
     // not know it yet (a recording still being written, or one whose header was never finished).
     int64_t Duration() const { return duration_; }
     const ReadCounters& Counters() const { return counters_; }
+    // How far the read in progress has come, in bytes of the file: the offset after the last
+    // packet handed over, and the file's length as the read knows it. They are equal once a read
+    // has reached the end of the data.
+    uint64_t BytesDone() const { return bytesDone_; }
+    uint64_t BytesTotal() const { return bytesTotal_; }
 
     // Read block size: large sequential reads, whole packets.
     static constexpr size_t BlockBytes = 4u << 20;
@@ -117,6 +124,10 @@ private:
     HRESULT Probe();
     int64_t FindDuration();
     HRESULT ReadPackets(ObjectSink& sink, uint64_t maxPackets);
+    bool EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize);
+    HRESULT EndRead(uint64_t end, uint64_t fileSize);
+    void DropUnfinishedObjects();
+    HRESULT CurrentSize(uint64_t& size) const;
     void ResetStreams();
     void SkipBadPacket();
     bool ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped);
@@ -137,6 +148,8 @@ private:
     int64_t earliestTime_ = 0;
     int64_t duration_ = 0;
     uint64_t consecutiveBad_ = 0;
+    uint64_t bytesDone_ = 0;
+    uint64_t bytesTotal_ = 0;
 };
 
 } // namespace asf

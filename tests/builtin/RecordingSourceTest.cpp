@@ -216,4 +216,41 @@ TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTh
     EXPECT_FALSE(recorder_->In(1).ended);
 }
 
+// The filter tells in bytes of the file how much of the recording it has read and delivered, up to
+// the end of the file past a header that claims less.
+TEST_F(RecordingSourceTest, TellsInBytesHowMuchOfTheRecordingItHasDelivered)
+{
+    ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) {
+        o.claimedPackets = o.claimedDataPackets = 10;
+        o.indexAfterData = true;
+    })));
+    const LONGLONG fileSize = static_cast<LONGLONG>(written_.fileSize);
+    size_t frames = 0;
+    for (const WrittenObject& object : written_.objects)
+        frames += object.kind == Kind::Video;
+    ASSERT_GT(written_.packetCount, 40u);
+    {
+        ComPtr<IMediaSeeking> seeking;
+        ASSERT_EQ(S_OK, source_.As(&seeking));
+        GUID format = GUID_NULL;
+        EXPECT_EQ(S_OK, seeking->GetTimeFormat(&format));
+        EXPECT_EQ(TIME_FORMAT_BYTE, format);
+        EXPECT_EQ(S_FALSE, seeking->IsFormatSupported(&TIME_FORMAT_MEDIA_TIME));
+        EXPECT_EQ(E_INVALIDARG, seeking->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME));
+        EXPECT_EQ(E_POINTER, seeking->GetCurrentPosition(nullptr));
+        LONGLONG current = -1, stop = -1;
+        ASSERT_EQ(S_OK, seeking->GetPositions(&current, &stop));
+        EXPECT_EQ(0, current) << "nothing delivered before it runs";
+        EXPECT_EQ(fileSize, stop);
+
+        BuildAndRun();
+        ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
+        EXPECT_EQ(S_OK, AbortError());
+        ASSERT_EQ(S_OK, seeking->GetPositions(&current, &stop));
+        EXPECT_EQ(fileSize, current);
+        EXPECT_EQ(fileSize, stop);
+    }
+    EXPECT_EQ(frames, recorder_->In(1).samples.size()) << "every frame, past the header's claims";
+}
+
 } // namespace

@@ -136,6 +136,31 @@ TEST_F(ConvertFileTest, ASuccessfulRunReportsItsStepsAndProgressInWholeSeconds)
     EXPECT_TRUE(IsProgramStream(output_));
 }
 
+// The bar follows what the source has delivered, not the graph's clock (wall time under Wine): in a
+// run slower than the recording's own time it neither runs ahead of the data nor past its range,
+// and it moves through the range on the way to its end.
+TEST_F(ConvertFileTest, ProgressFollowsTheDataDeliveredNotTheClock)
+{
+    ConversionTimings timings;
+    timings.ProgressStepMs = 250;
+    MakeEngine(timings);
+    ScopedDecrypterFault slow("pace=0.5"); // the 3-second recording in 6 seconds
+    ASSERT_TRUE(Convert(Request(output_)));
+    const Texts events = observer_.Events();
+    ASSERT_EQ(events[2], "range 3");
+    std::vector<long> positions;
+    for (const std::string& event : events)
+        if (event.compare(0, 3, "at ") == 0)
+            positions.push_back(std::stol(event.substr(3)));
+    ASSERT_GE(positions.size(), 4u);
+    EXPECT_EQ(0, positions.back()) << "reset at the end";
+    positions.pop_back();
+    EXPECT_EQ(3, positions.back()) << "the whole recording at the end";
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << ::testing::PrintToString(positions);
+    EXPECT_TRUE(std::count(positions.begin(), positions.end(), 1) && std::count(positions.begin(), positions.end(), 2))
+        << ::testing::PrintToString(positions);
+}
+
 TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
 {
     EXPECT_FALSE(Convert(Request(output_, "Missing Graph.xgr")));
@@ -187,6 +212,8 @@ TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
     } cases[] = {
         {"", true, "\nDone!"},
         {"abort=1", false, ""}, // the graph reports an error part-way
+        // Part-way, the graph takes no more without a word of error, and completes.
+        {"refuse=1", false, "\nThe recording was not read to its end."},
         {"drop", false, "\nNothing was written to the output file."},
     };
     const std::string partial = PartialOutputPath(output_);

@@ -381,6 +381,68 @@ TEST_F(BroadcastConversion, BrokenTimesAreMendedInTheOutput)
         {"Jump Forward", "es\\video.m2v", fields, FieldObjects::Together, "es\\audio.mp2", true, 0, 30 * kSecond, ""},
         {"Jump Back", "es\\video-bframes.m2v", fields, FieldObjects::Together, "es\\audio.ac3", false, 0, -30 * kSecond, ""},
     });
+
+// A recorder that stopped updating its header leaves it claiming a quarter of the packets (in the
+// File Properties count, or in the Data Object's size and count, an index after the packets). The
+// whole recording converts, byte for byte, and only then does the recording go.
+TEST_F(BuiltInConversion, RecordingsWhoseHeaderClaimsLessConvertWholeBeforeTheyGo)
+{
+    test_recordings::RecordingOptions options;
+    options.videoPath = VectorPath("es\\video.m2v");
+    options.audioPath = VectorPath("es\\audio.mp2");
+    test_recordings::WrittenRecording whole;
+    std::string error;
+    const std::string made = MakeScratchDirectory("endtoend-claims");
+    ASSERT_TRUE(test_recordings::WriteRecording(made + "whole", options, whole, error)) << error;
+    std::vector<std::string> frames;
+    test_recordings::SplitVideo(ReadFileBytes(options.videoPath), frames);
+    MediaFacts expected;
+    expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
+    expected.audio = {"mp2", 0.0, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};
+
+    const unsigned quarter = whole.packetCount / 4;
+    test_recordings::WrittenRecording written;
+    options.claimedPackets = quarter;
+    ASSERT_TRUE(test_recordings::WriteRecording(made + "Count Short", options, written, error)) << error;
+    options.claimedPackets = 0;
+    options.claimedDataPackets = quarter;
+    options.indexAfterData = true;
+    ASSERT_TRUE(test_recordings::WriteRecording(made + "Size Short", options, written, error)) << error;
+
+    StoredSettings settings = Defaults();
+    settings.DeleteSourceFile = 1;
+    ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
+    for (const char* name : {"Count Short", "Size Short"}) {
+        SCOPED_TRACE(name);
+        const std::string path = input + name + ".dvr-ms";
+        DropRecording(path, made + name);
+        ASSERT_TRUE(WaitForOutput(output + name + ".MPG", kConversionMs, path));
+        EXPECT_TRUE(IsConversionOf(output + name + ".MPG", expected));
+        EXPECT_TRUE(WaitUntil([&] { return !FileExists(path); }, kPromptMs)) << "DeleteSourceFile removes it";
+    }
+    EXPECT_EQ(2u, CountOf(halvern.Output(), kDone)) << halvern.Output();
+    EXPECT_EQ(0u, CountOf(halvern.Output(), kFailed)) << halvern.Output();
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+// A graph that takes no more of the recording part-way, without a word of error, still completes:
+// that is no conversion. No " - Done.", no output, and the recording stays. (The internal graph, whose
+// decrypt/tag stand-in refuses the samples after the first second.)
+TEST_F(BlackBoxTest, ARunThatStopsShortOfTheRecordingsEndLeavesTheRecording)
+{
+    ScopedDecrypterFault refuse("refuse=1");
+    ASSERT_TRUE(CopyRecording(input + "Refused.dvr-ms"));
+    StoredSettings settings = Defaults();
+    settings.DeleteSourceFile = 1;
+    settings.AutoStartConvert = 1;
+    StoreSettings(settings);
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kFailed) + CountOf(halvern.Output(), kDone) == 1; },
+                          kConversionMs)) << halvern.Output();
+    EXPECT_EQ(1u, CountOf(halvern.Output(), kFailed)) << halvern.Output();
+    EXPECT_TRUE(FileExists(input + "Refused.dvr-ms"));
+    EXPECT_FALSE(FileExists(output + "Refused.MPG"));
+    EXPECT_TRUE(halvern.CloseAndWait());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <string>
@@ -114,6 +115,23 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
         {"unknown stream number", damage(Damage::UnknownStream), S_OK, nullptr},
         {"extension shorter than declared", damage(Damage::TimingExtensionCut), S_OK, nullptr},
         {"a few noisy packets", [](RecordingOptions& o) { o.garbageEvery = 25; }, S_OK, nullptr},
+        // The header's counts are claims: the packets end where the file or an index does.
+        {"packet count short", [](RecordingOptions& o) { o.claimedPackets = 40; }, S_OK, nullptr},
+        {"data size short", [](RecordingOptions& o) { o.claimedDataPackets = 40; }, S_OK, nullptr},
+        {"index after the data", [](RecordingOptions& o) { o.indexAfterData = true; }, S_OK, nullptr},
+        {"counts short, index after the data",
+         [](RecordingOptions& o) {
+             o.claimedPackets = o.claimedDataPackets = 40;
+             o.indexAfterData = true;
+         },
+         S_OK, nullptr},
+        {"counts of 0 in a finished header, index after the data", [](RecordingOptions& o) { o.indexAfterData = true; },
+         S_OK,
+         [](std::string& f, const WrittenRecording& w) {
+             const size_t dataObject = static_cast<size_t>(w.dataOffset) - 50;
+             for (size_t at : {size_t(86), dataObject + 16, dataObject + 40}) // File Properties count, data size and count
+                 f.replace(at, 8, 8, '\0');
+         }},
         // Protection, no packets and too many noisy packets (a damaged recording) are the recording
         // source's and the end-to-end test's; whatever else damage does, the fuzz test.
     };
@@ -143,10 +161,16 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
             continue;
         MatchingSink sink(written, options);
         ASSERT_EQ(S_OK, reader.Read(sink));
-        // Only the packets of noise are skipped, not the half packet the cut leaves at the end.
-        EXPECT_EQ(options.garbageEvery ? written.packetCount / options.garbageEvery : 0u, reader.Counters().badPackets);
-        // Every frame in packets that all came through must be out.
+        // Every packet the file holds is read, and nothing else: only the packets of noise are
+        // skipped, not the half packet a cut leaves at the end, nor an index.
         const uint64_t cutPacket = (fileSize - written.dataOffset) / written.packetSize;
+        EXPECT_EQ(std::min<uint64_t>(cutPacket, written.packetCount), reader.Counters().packets);
+        EXPECT_EQ(options.garbageEvery ? written.packetCount / options.garbageEvery : 0u, reader.Counters().badPackets);
+        EXPECT_EQ(options.indexAfterData ? 0 : (fileSize - written.dataOffset) % written.packetSize,
+                  reader.Counters().truncatedBytes);
+        EXPECT_EQ(fileSize, reader.BytesDone());
+        EXPECT_EQ(fileSize, reader.BytesTotal());
+        // Every frame in packets that all came through must be out.
         for (size_t i = 0; i < written.objects.size(); ++i) {
             const WrittenObject& object = written.objects[i];
             bool intact = object.frameStart;
@@ -156,6 +180,60 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
             EXPECT_TRUE(!intact || sink.delivered.count(i)) << "object " << i << " in packets " << object.firstPacket
                                                             << "-" << object.lastPacket << " was lost";
         }
+    }
+}
+
+// Cuts the file short when the first object arrives, as a user's cleanup or a full disk might.
+class ShrinkingSink : public asf::ObjectSink {
+public:
+    ShrinkingSink(const std::string& path, uint64_t size) : path_(path), size_(size) {}
+
+    bool OnObject(const asf::MediaObject&) override
+    {
+        if (!shrunk_) {
+            UniqueFileHandle file(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            LARGE_INTEGER at;
+            at.QuadPart = static_cast<LONGLONG>(size_);
+            shrunk_ = file && ::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.Get());
+            EXPECT_TRUE(shrunk_);
+        }
+        return true;
+    }
+
+private:
+    const std::string path_;
+    const uint64_t size_;
+    bool shrunk_ = false;
+};
+
+// Whether the read had the lost part in hand already (one read block) or not yet, a file that got
+// shorter has lost frames that the reader cannot vouch for.
+TEST(AsfReaderTest, AFileThatShrinksWhileItIsReadFails)
+{
+    if (VectorPath("es\\video.m2v").empty())
+        GTEST_SKIP() << "no test vectors";
+    const std::string path = testing_support::MakeScratchDirectory("asf-reader-shrink") + "rec.dvr-ms";
+    for (bool overBlocks : {false, true}) {
+        SCOPED_TRACE(overBlocks);
+        RecordingOptions options;
+        options.videoPath = VectorPath("es\\video.m2v");
+        options.audioPath = VectorPath("es\\audio.mp2");
+        options.unfinishedHeader = true; // the copies of its packets follow without a word in the header
+        WrittenRecording written;
+        std::string error;
+        ASSERT_TRUE(WriteRecording(path, options, written, error)) << error;
+        std::string bytes = testing_support::ReadFileBytes(path);
+        const std::string packets = bytes.substr(static_cast<size_t>(written.dataOffset));
+        while (overBlocks && bytes.size() < asf::Reader::BlockBytes * 3 / 2)
+            bytes += packets;
+        testing_support::WriteFileBytes(path, bytes);
+
+        asf::Reader reader;
+        ASSERT_EQ(S_OK, reader.Open(std::wstring(path.begin(), path.end()).c_str()));
+        // Past the first block when there are several: the reader finds less than it saw at the start.
+        ShrinkingSink sink(path, bytes.size() * 3 / 4);
+        EXPECT_EQ(HALVERN_E_SHRANK, reader.Read(sink));
     }
 }
 

@@ -33,6 +33,8 @@ constexpr GUID MpegAudioSubtype = {0xE06D802B, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00
 constexpr GUID Ac3Subtype = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
 constexpr GUID WaveFormatExType = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 constexpr GUID Line21Captions = {0x670AEA80, 0x3A82, 0x11D0, {0xB7, 0x9B, 0x00, 0xAA, 0x00, 0x37, 0x67, 0xA7}};
+constexpr GUID SimpleIndex = {0x33000890, 0xE5B1, 0x11CF, {0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB}};
+constexpr GUID Index = {0xD6E229D3, 0x35DA, 0x11D1, {0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE}};
 
 constexpr int64_t Second = 10000000;
 
@@ -366,6 +368,23 @@ std::string FlatMediaType(const GUID& major, const GUID& subtype, const GUID& fo
     return b.s;
 }
 
+// A Simple Index and an Index object of the video stream with an entry every millisecond, so that
+// each spans more than one packet: taken for packets, they would be skipped as damaged ones.
+std::string IndexObjects(unsigned videoStream, int64_t duration, unsigned packetCount, uint32_t packetSize)
+{
+    const uint32_t entries = static_cast<uint32_t>(duration / 10000) + 1;
+    Bytes simple;
+    simple.Zeros(16).U64(10000).U32(1).U32(entries);
+    Bytes index;
+    index.U32(1).U16(1).U32(1).U16(videoStream).U16(1).U32(entries).U64(0);
+    for (uint32_t entry = 0; entry < entries; ++entry) {
+        const uint32_t packet = static_cast<uint32_t>(uint64_t(entry) * packetCount / entries);
+        simple.U32(packet).U16(1);
+        index.U32(packet * packetSize);
+    }
+    return Object(SimpleIndex, simple.s) + Object(Index, index.s);
+}
+
 bool ReadWhole(const std::string& path, std::string& bytes)
 {
     std::ifstream in(path, std::ios::binary);
@@ -544,10 +563,15 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
                                Object(HeaderExtension, extensionBody.s) + Object(ExtendedContentDescription, description.s) +
                                (encryptionObject ? Object(ContentEncryption, std::string(16, '\0')) : std::string());
 
-    const uint64_t dataSize = 50 + packets.size();
-    const uint64_t fileSize = 30 + 104 + others.size() + dataSize; // 104: the File Properties object
+    const std::string indexes = options.indexAfterData
+                                    ? IndexObjects(videoStream, lastTime - options.firstTime, written.packetCount, options.packetSize)
+                                    : std::string();
+    const unsigned dataPackets = options.claimedDataPackets ? options.claimedDataPackets : written.packetCount;
+    const uint64_t dataSize = 50 + uint64_t(dataPackets) * options.packetSize;
+    const uint64_t fileSize = 30 + 104 + others.size() + 50 + packets.size() + indexes.size(); // 104: File Properties
+    const unsigned filePackets = options.claimedPackets ? options.claimedPackets : written.packetCount;
     Bytes fileProperties;
-    fileProperties.Zeros(16).U64(options.unfinishedHeader ? 0 : fileSize).U64(0).U64(options.unfinishedHeader ? 0 : written.packetCount)
+    fileProperties.Zeros(16).U64(options.unfinishedHeader ? 0 : fileSize).U64(0).U64(options.unfinishedHeader ? 0 : filePackets)
         .U64(static_cast<uint64_t>(lastTime - options.firstTime) + options.prerollMs * 10000ull)
         .U64(static_cast<uint64_t>(lastTime - options.firstTime)).U64(options.prerollMs)
         .U32(options.unfinishedHeader ? 1 : 2).U32(options.packetSize).U32(options.packetSize).U32(6000000);
@@ -556,10 +580,10 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     header.Guid(HeaderObject).U64(30 + children.size()).U32(encryptionObject ? 5 : 4).U8(1).U8(2).Raw(children);
     Bytes data;
     data.Guid(DataObject).U64(options.unfinishedHeader ? 0 : dataSize).Zeros(16)
-        .U64(options.unfinishedHeader ? 0 : written.packetCount).U8(1).U8(1);
+        .U64(options.unfinishedHeader ? 0 : dataPackets).U8(1).U8(1);
     written.dataOffset = header.s.size() + 50;
 
-    std::string file = header.s + data.s + packets;
+    std::string file = header.s + data.s + packets + indexes;
     if (options.cutAt > 0 && options.cutAt < file.size())
         file.resize(static_cast<size_t>(options.cutAt));
     written.fileSize = file.size();

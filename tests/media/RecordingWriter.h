@@ -45,6 +45,11 @@ struct RecordingOptions {
     unsigned zeroObjects = 0;         // all-zero 8 KiB video objects written after the first frame
     Damage damage = Damage::None;
     unsigned damagePacket = 0;
+    // Header claims of fewer packets than the file holds (0: the true number), as a recorder that
+    // stopped updating its header leaves them, and indexes after the packets.
+    unsigned claimedPackets = 0;      // the File Properties packet count
+    unsigned claimedDataPackets = 0;  // the Data Object's size and packet count
+    bool indexAfterData = false;      // a Simple Index and an Index object, each longer than a packet
 };
 
 enum class Kind { Video, Audio, Captions };

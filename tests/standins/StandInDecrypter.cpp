@@ -24,8 +24,8 @@ namespace {
 constexpr HRESULT DecrypterFaultError = HRESULT_FROM_WIN32(ERROR_READ_FAULT);
 
 struct DecrypterFault {
-    enum Kind { None, Pace, Abort, Drop, NeverEnd } kind = None;
-    double value = 0.0; // media seconds per wall second, or the media second to abort at
+    enum Kind { None, Pace, Abort, Refuse, Drop, NeverEnd } kind = None;
+    double value = 0.0; // media seconds per wall second, or the media second to abort or refuse at
 };
 
 // The fault as written, "NAME[=VALUE]", unless it is limited to recordings of other names.
@@ -41,6 +41,8 @@ DecrypterFault ParseFault(const std::string& whole, const std::wstring& recordin
         return {DecrypterFault::Pace, value};
     if (std::sscanf(text.c_str(), "abort=%lf", &value) == 1 && value >= 0)
         return {DecrypterFault::Abort, value};
+    if (std::sscanf(text.c_str(), "refuse=%lf", &value) == 1 && value >= 0)
+        return {DecrypterFault::Refuse, value};
     return {text == "drop" ? DecrypterFault::Drop : text == "never-end" ? DecrypterFault::NeverEnd : DecrypterFault::None};
 }
 
@@ -116,6 +118,8 @@ protected:
             filter_->NotifyEvent(EC_ERRORABORT, DecrypterFaultError, 0);
             return DecrypterFaultError;
         }
+        if (timed && fault.kind == DecrypterFault::Refuse && start >= static_cast<REFERENCE_TIME>(fault.value * 1e7 + 0.5))
+            return S_FALSE; // takes no more, quietly
         if (timed && fault.kind == DecrypterFault::Pace && !WaitForPace(start))
             return S_FALSE;
         return output_.Deliver(sample);
