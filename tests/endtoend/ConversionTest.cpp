@@ -381,6 +381,7 @@ TEST_F(BroadcastConversion, BrokenTimesAreMendedInTheOutput)
         {"Jump Forward", "es\\video.m2v", fields, FieldObjects::Together, "es\\audio.mp2", true, 0, 30 * kSecond, ""},
         {"Jump Back", "es\\video-bframes.m2v", fields, FieldObjects::Together, "es\\audio.ac3", false, 0, -30 * kSecond, ""},
     });
+}
 
 // A recorder that stopped updating its header leaves it claiming a quarter of the packets (in the
 // File Properties count, or in the Data Object's size and count, an index after the packets). The
