@@ -201,21 +201,17 @@ struct CConversionEngine::Run {
     HRESULT WaitForGraph(IMediaEvent* events, IMediaPosition* position);
 };
 
-// Waits until the graph ends, the run is cancelled or stopped, or its output stalls. The graph's
-// event handle and the cancel and stop events end the wait at once; the progress moves every
-// progress step.
+// Waits until the graph ends, the run is cancelled, or its output stalls. The graph's event handle
+// and the cancel event end the wait at once; the progress moves every progress step.
 HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, IMediaPosition* position)
 {
-    HANDLE handles[3] = {};
+    HANDLE handles[2] = {};
     DWORD count = 0;
     OAEVENT graphEvent = 0;
     if (SUCCEEDED(events->GetEventHandle(&graphEvent)) && graphEvent)
         handles[count++] = reinterpret_cast<HANDLE>(graphEvent);
     const DWORD cancelIndex = count;
     handles[count++] = engine.cancelEvent_.Get();
-    const DWORD stopIndex = count;
-    if (request.stopEvent)
-        handles[count++] = request.stopEvent;
 
     const DWORD step = engine.timings_.ProgressStepMs;
     StallWatch stall(partialPath, engine.timings_.StallMs);
@@ -224,8 +220,7 @@ HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, IMediaPosition
     for (;;) {
         const DWORD elapsed = ::GetTickCount() - stepStart;
         const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, elapsed >= step ? 0 : step - elapsed);
-        const bool stopped = request.stopEvent && woke == WAIT_OBJECT_0 + stopIndex;
-        if (stopped || (woke == WAIT_OBJECT_0 + cancelIndex && engine.Cancelled(claim))) {
+        if (woke == WAIT_OBJECT_0 + cancelIndex && engine.Cancelled(claim)) {
             status = E_ABORT;
             break;
         }
@@ -335,7 +330,7 @@ bool CConversionEngine::Cancelled(LONG claim)
     return busy_.load() != claim;
 }
 
-BOOL CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request)
+ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request)
 {
     CriticalSectionLock runLock(runLock_);
     const std::string& inputPath = request.inputPath;
@@ -348,7 +343,7 @@ BOOL CConversionEngine::RunConversion(LONG claim, const ConversionRequest& reque
     if (FAILED(status)) {
         Release(claim);
         observer_.OnConversionFinished(false, "ERROR - Could not create the Filter Graph Manager.", false);
-        return FALSE;
+        return ConversionResult::Failed;
     }
     observer_.OnConversionStarted();
 
@@ -378,14 +373,16 @@ BOOL CConversionEngine::RunConversion(LONG claim, const ConversionRequest& reque
         run.report += "\nDone!";
     Release(claim);
     observer_.OnConversionFinished(SUCCEEDED(status), run.report, true);
-    return SUCCEEDED(status) ? TRUE : FALSE;
+    if (SUCCEEDED(status))
+        return ConversionResult::Converted;
+    return *FailureCause(status) ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
 }
 
-BOOL CConversionEngine::ConvertFile(const ConversionRequest& request)
+ConversionResult CConversionEngine::ConvertFile(const ConversionRequest& request)
 {
     const LONG claim = Claim();
     if (!claim)
-        return FALSE;
+        return ConversionResult::Busy;
     return RunConversion(claim, request);
 }
 
@@ -408,9 +405,12 @@ unsigned __stdcall CConversionEngine::SingleConvertThread(void* parameter)
     std::unique_ptr<SingleJob> job(static_cast<SingleJob*>(parameter));
     ScopedComInit com;
     if (!com.Succeeded()) {
-        fputs("ERROR - Could not initialize COM library", stdout);
+        const char failure[] = "ERROR - Could not initialize COM library";
+        fputs(failure, stdout);
         fflush(stdout);
         job->engine->Release(job->claim);
+        // The button already reads "Cancel Conversion!": the end of the run puts it back.
+        job->engine->observer_.OnConversionFinished(false, failure, false);
         return 0;
     }
     try {
@@ -421,37 +421,38 @@ unsigned __stdcall CConversionEngine::SingleConvertThread(void* parameter)
     return 0;
 }
 
-BOOL CConversionEngine::StartSingleConversion(const ConversionRequest& request)
+SingleStart CConversionEngine::StartSingleConversion(const ConversionRequest& request)
 {
     // Claimed here rather than on the thread, so that no other run can slip in between.
     const LONG claim = Claim();
     if (!claim)
-        return FALSE;
+        return SingleStart::Busy;
     auto job = std::make_unique<SingleJob>(SingleJob{this, request, claim});
     const uintptr_t thread = _beginthreadex(nullptr, 0, SingleConvertThread, job.get(), 0, nullptr);
     if (!thread) {
         Release(claim);
-        return FALSE;
+        return SingleStart::NotStarted;
     }
     job.release(); // the thread owns it now
 
     ForgetEndedThreads(singleThreads_);
     singleThreads_.emplace_back(reinterpret_cast<HANDLE>(thread));
-    return TRUE;
+    return SingleStart::Started;
 }
 
-void CConversionEngine::FinishSingleConversion()
+bool CConversionEngine::FinishSingleConversion()
 {
     ForgetEndedThreads(singleThreads_);
     if (singleThreads_.empty())
-        return;
+        return true;
     CancelConversion();
-    // The runs may still be sending updates to windows of this thread. A run that does not end in
-    // time is left to the end of the process.
+    // The runs may still be sending updates to windows of this thread. A cancelled run ends within
+    // moments; one that has not ended when a stalled graph would be given up is stuck in a filter.
     const DWORD start = ::GetTickCount();
     for (UniqueHandle& thread : singleThreads_) {
         const DWORD elapsed = ::GetTickCount() - start;
-        WaitPumpingSentMessages(thread.Get(), elapsed >= timings_.ExitWaitMs ? 0 : timings_.ExitWaitMs - elapsed);
+        WaitPumpingSentMessages(thread.Get(), elapsed >= timings_.StallMs ? 0 : timings_.StallMs - elapsed);
     }
-    singleThreads_.clear();
+    ForgetEndedThreads(singleThreads_);
+    return singleThreads_.empty();
 }

@@ -12,8 +12,9 @@ constexpr CLSID StandInDecrypterClsid = {0xC4C4C4F2, 0x0049, 0x4E2B, {0x98, 0xFB
 constexpr CLSID StandInSourceClsid = {0xC9F5FE02, 0xF851, 0x4EB5, {0x99, 0xEE, 0xAD, 0x60, 0x2A, 0xF1, 0xE6, 0x19}};
 
 // The decrypt/tag stand-in's fault, read at each start of streaming: "pace=R" (R media seconds per
-// wall second), "abort=S" (EC_ERRORABORT at media second S), "drop" (no sample, only the end) or
-// "never-end" (every sample, no end); else none. "FAULT;PART" spares recordings not named *PART*.
+// wall second), "abort=S" (EC_ERRORABORT at media second S), "drop" (no sample, only the end),
+// "never-end" (every sample, no end) or "hang-stop=S" (every sample, no end, and its stop takes S
+// seconds); else none. "FAULT;PART" spares recordings not named *PART*.
 constexpr char DecrypterFaultVariable[] = "HALVERN_DECRYPT_FAULT";
 
 // Sets the fault for this process, and so for programs it starts, while the object lives.
