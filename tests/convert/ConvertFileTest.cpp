@@ -176,6 +176,35 @@ TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
     EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + kBuilt, "failed: " + report_ + kBuilt}));
 }
 
+// The shipped graph converts every layout the recording source reads: one to four audio streams,
+// with or without captions, into video and the first audio stream.
+TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
+{
+    const std::string shipped = "Built-in DVR-MS to MPEG.xgr";
+    ASSERT_TRUE(::CopyFileA((ModuleDirectory() + shipped).c_str(), (directory_ + shipped).c_str(), FALSE));
+    for (unsigned audioStreams = 1; audioStreams <= 4; ++audioStreams) {
+        for (bool captions : {false, true}) {
+            SCOPED_TRACE(std::to_string(audioStreams) + (captions ? " audio streams and captions" : " audio streams"));
+            test_recordings::RecordingOptions options;
+            options.videoPath = VectorPath("es\\video.m2v");
+            options.audioPath = VectorPath("es\\audio.mp2");
+            options.audioStreams = audioStreams;
+            options.captions = captions;
+            test_recordings::WrittenRecording written;
+            std::string error;
+            ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
+            EXPECT_EQ(engine_->ConvertFile(Request(output_, shipped)), ConversionResult::Converted);
+            ToolOutput streams;
+            ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
+                                         + UnixPath(output_) + "' | /usr/bin/sort",
+                                     streams));
+            EXPECT_EQ("mp2\nmpeg2video\n", streams.out) << streams.err;
+            ASSERT_TRUE(::DeleteFileA(output_.c_str()));
+        }
+    }
+    // That the streams are the recording's, byte for byte, is the end-to-end test's.
+}
+
 // The result tells a recording at fault, which fails the same way until it changes, from a failure
 // that may pass.
 TEST_F(ConvertFileTest, TheResultTellsARecordingAtFaultFromAFailureThatMayPass)
