@@ -101,6 +101,19 @@ protected:
         return ConversionRequest{input_, output, graph, directory_};
     }
 
+    // Makes the input a recording of the MPEG-2 video vector by the test-side writer, as `set` says.
+    ::testing::AssertionResult WriteInput(const std::function<void(test_recordings::RecordingOptions&)>& set)
+    {
+        test_recordings::RecordingOptions options;
+        options.videoPath = VectorPath("es\\video.m2v");
+        set(options);
+        test_recordings::WrittenRecording written;
+        std::string error;
+        if (!test_recordings::WriteRecording(input_, options, written, error))
+            return ::testing::AssertionFailure() << error;
+        return ::testing::AssertionSuccess();
+    }
+
     // Converts on a single-file conversion thread and waits for the run to end; true for a success.
     // The observer holds this run's reports alone.
     bool Convert(const ConversionRequest& request)
@@ -154,12 +167,7 @@ TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
     EXPECT_EQ(observer_.Outcomes(), Texts{"failed: " + report_ + ".goneCould not open output file"});
 
     // The report names what the recording source found wrong with the recording.
-    test_recordings::RecordingOptions options;
-    options.videoPath = VectorPath("es\\video.m2v");
-    options.protection = test_recordings::Protection::EncryptionObject;
-    test_recordings::WrittenRecording written;
-    std::string error;
-    ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
+    ASSERT_TRUE(WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; }));
     EXPECT_FALSE(Convert(Request(output_)));
     const std::string notOpened = "failed: " + report_ + "Could not open input file\n";
     EXPECT_EQ(observer_.Outcomes(), Texts{notOpened + "The recording is protected: it cannot be converted."});
@@ -185,14 +193,11 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
     for (unsigned audioStreams = 1; audioStreams <= 4; ++audioStreams) {
         for (bool captions : {false, true}) {
             SCOPED_TRACE(std::to_string(audioStreams) + (captions ? " audio streams and captions" : " audio streams"));
-            test_recordings::RecordingOptions options;
-            options.videoPath = VectorPath("es\\video.m2v");
-            options.audioPath = VectorPath("es\\audio.mp2");
-            options.audioStreams = audioStreams;
-            options.captions = captions;
-            test_recordings::WrittenRecording written;
-            std::string error;
-            ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
+            ASSERT_TRUE(WriteInput([&](auto& o) {
+                o.audioPath = VectorPath("es\\audio.mp2");
+                o.audioStreams = audioStreams;
+                o.captions = captions;
+            }));
             EXPECT_EQ(engine_->ConvertFile(Request(output_, shipped)), ConversionResult::Converted);
             ToolOutput streams;
             ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
@@ -229,12 +234,7 @@ TEST_F(ConvertFileTest, TheResultTellsARecordingAtFaultFromAFailureThatMayPass)
         if (c.recording == NotARecording)
             WriteFileBytes(input_, std::string(4096, 'x'));
         if (c.recording == Protected) {
-            test_recordings::RecordingOptions options;
-            options.videoPath = VectorPath("es\\video.m2v");
-            options.protection = test_recordings::Protection::EncryptionObject;
-            test_recordings::WrittenRecording written;
-            std::string error;
-            ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
+            ASSERT_TRUE(WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; }));
         }
         ScopedDecrypterFault fault(c.fault);
         ConversionRequest request = Request(directory_ + c.outputDirectory + "Out.MPG");
