@@ -323,12 +323,12 @@ unsigned __stdcall CAutoConverter::AutoConvertThread(void* parameter)
 
 void CAutoConverter::StartAutoConvert(const CConverterSettings& settings)
 {
-    if (thread_ && ::WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT)
-        return; // one worker at a time
-    thread_.Reset();
+    // One worker at a time, also while one is stopping; an event a stop may have signalled goes
+    // with the worker that ended.
+    if (!FinishStop())
+        return;
     settings_ = settings;
-    if (!stopEvent_)
-        stopEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    stopEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // Cleared here rather than by the worker, so a stop requested from now on is never lost.
     stopRequest_ = 0;
     thread_.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &AutoConvertThread, this, 0, nullptr)));

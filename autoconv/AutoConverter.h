@@ -42,7 +42,7 @@ public:
     // Asks the worker to stop and returns at once. A conversion in progress is never cut short:
     // the worker finishes it, handles its result, and then ends.
     void RequestStop();
-    // Once the worker of a requested stop has ended, lets go of it and gives true; also true when
+    // Once the worker has ended, lets go of it and of its stop event and gives true; also true when
     // there is no worker.
     bool FinishStop();
     // RequestStop, then waits for the worker to end, handling the messages its conversion sends to
