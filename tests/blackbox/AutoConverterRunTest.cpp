@@ -14,7 +14,8 @@ namespace {
 using AutoConverterRun = BlackBoxTest;
 
 // Closed mid-conversion, Halvern's window goes at once while the conversion finishes and is published;
-// the process ends with it. Killed, Halvern leaves no output, and the next start converts it again.
+// the process ends with it. Killed, Halvern leaves no output, and the next start converts it again
+// and removes what is left of killed runs whose recordings have gone.
 TEST_F(AutoConverterRun, AClosedHalvernFinishesItsConversionWhileAKilledOneStartsItAgain)
 {
     ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds
@@ -44,14 +45,17 @@ TEST_F(AutoConverterRun, AClosedHalvernFinishesItsConversionWhileAKilledOneStart
     EXPECT_EQ(1u, CountOf(halvern.Output(), kDone)) << halvern.Output();
     ASSERT_TRUE(::DeleteFileA((output + "Late.MPG").c_str()));
 
-    // Killed: only the unfinished file is left, under a name that is not the output's.
+    // Killed: only the unfinished file is left, under a name that is not the output's. The next start
+    // converts the recording again; an unfinished file whose recording has gone meanwhile goes.
     ASSERT_NO_FATAL_FAILURE(startConverting());
     halvern.Process().Kill();
     EXPECT_FALSE(FileExists(output + "Late.MPG"));
+    ASSERT_TRUE(::CopyFileA((output + "Late.MPG.partial").c_str(), (output + "Deleted.MPG.partial").c_str(), FALSE));
 
     ASSERT_TRUE(halvern.Start(StdoutPath()));
     ASSERT_TRUE(WaitForOutput(output + "Late.MPG", 60000));
     EXPECT_TRUE(WaitUntil([&] { return !FileExists(output + "Late.MPG.partial"); }, kPromptMs));
+    EXPECT_FALSE(FileExists(output + "Deleted.MPG.partial"));
     EXPECT_TRUE(FileExists(input + "Late.dvr-ms")) << "DeleteSourceFile is off";
     EXPECT_TRUE(halvern.CloseAndWait());
 }
