@@ -409,7 +409,7 @@ unsigned __stdcall CConversionEngine::SingleConvertThread(void* parameter)
         fputs(failure, stdout);
         fflush(stdout);
         job->engine->Release(job->claim);
-        // The button already reads "Cancel Conversion!": the end of the run puts it back.
+        // Whoever started the run may show it as running already: its end is told all the same.
         job->engine->observer_.OnConversionFinished(false, failure, false);
         return 0;
     }
