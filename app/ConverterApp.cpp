@@ -94,7 +94,7 @@ BOOL CConverterApp::InitInstance()
     Settings = CConverterSettings::Defaults();
     Settings.Load(*this);
 
-    runView_ = std::make_unique<CRunView>(Tray, [this] { return autoConverter_->AutoConvertRunning(); });
+    runView_ = std::make_unique<CRunView>(Tray, [this] { return autoConverter_->RunsUnstopped(); });
     engine_ = std::make_unique<CConversionEngine>(graphs_, *runView_);
     autoConverter_ = std::make_unique<CAutoConverter>(*engine_);
     {
@@ -104,14 +104,22 @@ BOOL CConverterApp::InitInstance()
         dialog.DoModal();
 
         Settings.Save(*this);
+        // The window has gone; an icon left behind would lead nowhere while the conversions end.
+        Tray.RemoveFromTray();
+        // The worker's conversion in progress finishes and is published first.
         StopAutoConvert();
         // A single-file conversion still running is cancelled and waited for: it must not be
         // cut off with the program's state torn down under it.
-        engine_->FinishSingleConversion();
+        const bool runsEnded = engine_->FinishSingleConversion();
 
         InternalGraphFile.Close();
         ::DeleteFileA(InternalGraphPath);
         m_pMainWnd = nullptr;
+        if (!runsEnded) {
+            // A run stuck in a filter uses the objects the program would now destroy: the process
+            // ends with it instead.
+            ::TerminateProcess(::GetCurrentProcess(), 0);
+        }
     }
     return FALSE;
 }

@@ -41,10 +41,16 @@ bool IsFinishedRecording(const std::string& path)
     return probe.IsValid();
 }
 
-bool HasOutput(const std::string& outputPath)
+bool NameExists(const std::string& path)
 {
     CFileFind existing;
-    return existing.FindFile(outputPath.c_str());
+    return existing.FindFile(path.c_str());
+}
+
+bool IsDirectory(const std::string& path)
+{
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // A name as the file system compares it: letter case aside.
@@ -71,7 +77,7 @@ public:
         // A name the listing cannot answer for (a wildcard, or a path outside the directory that
         // an odd extension made) is looked up as the search would match it.
         if (outputPath != directory_ + name || ContainsCharacter(name, "*?"))
-            return ::HasOutput(outputPath);
+            return NameExists(outputPath);
         if (stale_)
             Refresh();
         return names_.count(FoldedName(name)) != 0;
@@ -120,7 +126,8 @@ public:
         : owner_(owner),
           settings_(owner.settings_),
           inputDirectory_(WithTrailingBackslash(settings_.InputPath)),
-          outputDirectory_(WithTrailingBackslash(settings_.OutputPath))
+          outputDirectory_(WithTrailingBackslash(settings_.OutputPath)),
+          inputExt_(AsWindowsNamesIt(settings_.InputExt))
     {
     }
 
@@ -128,6 +135,7 @@ public:
 
 private:
     void Scan();
+    void RemoveOrphanedPartials();
     void Wait();
     void Write(const char* text) { owner_.options_.Output(text); }
     bool StopRequested() const { return owner_.stopRequest_.load() != 0; }
@@ -136,10 +144,13 @@ private:
     const CConverterSettings& settings_;
     const std::string inputDirectory_;
     const std::string outputDirectory_;
+    // No file name ends in a blank or a dot, so neither does the extension of a recording.
+    const std::string inputExt_;
     UniqueChangeNotification notification_;
     DWORD lastWait_ = WAIT_TIMEOUT;
-    // Recordings whose conversion failed, by name, for as long as this worker runs: without it a
-    // broken recording would be converted, and fail, on every pass.
+    // Recordings that failed through a fault of their own, by name, for as long as this worker runs:
+    // without it a broken recording would be converted, and fail, on every pass. Other failures may
+    // pass (a share not yet up, a full disk), so those recordings are tried again in the next pass.
     std::map<std::string, RecordingStamp> failed_;
 };
 
@@ -148,7 +159,7 @@ void CAutoConverter::Worker::Run()
     for (const char* text : kBanner)
         Write(text);
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
-    if (!IsUsableExtension(settings_.InputExt))
+    if (!IsUsableExtension(inputExt_))
         Write(kUnusableInputExt);
     Write(kWaiting);
 
@@ -195,16 +206,17 @@ void CAutoConverter::Worker::Scan()
 {
     // An empty extension matches nothing; one with a path or a wildcard in it would search
     // elsewhere or match everything.
-    if (!IsUsableExtension(settings_.InputExt))
+    if (!IsUsableExtension(inputExt_))
         return;
-    const std::string pattern = inputDirectory_ + "*." + settings_.InputExt;
+    RemoveOrphanedPartials();
+    const std::string pattern = inputDirectory_ + "*." + inputExt_;
     OutputListing outputs(outputDirectory_);
     CFileFind recordings;
     for (bool found = recordings.FindFile(pattern.c_str()); found && !StopRequested();
          found = recordings.FindNextFile()) {
         const std::string name = recordings.GetFileName();
         // Short names let "*.ext" match longer extensions too.
-        if (recordings.IsDirectory() || !HasExtension(name, settings_.InputExt) || IsPartialOutputName(name))
+        if (recordings.IsDirectory() || !HasExtension(name, inputExt_) || IsPartialOutputName(name))
             continue;
         const RecordingStamp stamp = {recordings.GetLength(), recordings.GetLastWriteTime()};
         const auto known = failed_.find(name);
@@ -215,20 +227,53 @@ void CAutoConverter::Worker::Scan()
         if (outputs.HasOutput(outputPath) || !IsFinishedRecording(inputPath))
             continue;
 
-        // The stop ends the conversion too: the recording stays and converts again later.
-        const ConversionRequest request{inputPath, outputPath, settings_.UseFilterGraph, owner_.stopEvent_.Get(),
-                                        outputDirectory_};
-        if (owner_.engine_.ConvertFile(request)) {
+        // A stop requested meanwhile waits for the conversion: it is never cut short.
+        const ConversionRequest request{inputPath, outputPath, settings_.UseFilterGraph, outputDirectory_};
+        const ConversionResult result = owner_.engine_.ConvertFile(request);
+        if (result == ConversionResult::Busy)
+            break; // a single-file conversion came first: the recordings wait for a later pass
+        if (result == ConversionResult::Converted) {
             failed_.erase(name);
             Write(" - Done.\n");
             if (settings_.DeleteSourceFile && HasUsableOutput(outputPath))
                 ::DeleteFileA(inputPath.c_str());
         } else {
-            failed_[name] = stamp;
+            if (result == ConversionResult::RecordingAtFault)
+                failed_[name] = stamp;
+            else
+                failed_.erase(name);
             Write(" - Failed.\n");
         }
         outputs.Invalidate();
         Write(kWaiting);
+    }
+}
+
+// The unfinished output of a run that was killed stays for ever once its recording has gone: no
+// later conversion of that recording replaces it. One that a run holds open is left alone.
+void CAutoConverter::Worker::RemoveOrphanedPartials()
+{
+    if (!IsUsableExtension(settings_.OutputExt) || !IsDirectory(inputDirectory_))
+        return; // a share not yet up would make every recording look gone
+    const size_t suffixLength = PartialOutputPath(std::string()).size();
+    CFileFind partials;
+    for (bool found = partials.FindFile(PartialOutputPath(outputDirectory_ + "*").c_str()); found;
+         found = partials.FindNextFile()) {
+        const std::string name = partials.GetFileName();
+        if (partials.IsDirectory() || !IsPartialOutputName(name))
+            continue;
+        // Made by a run only if the recording it names, under the input extension, gives this name.
+        const std::string outputName = name.substr(0, name.size() - suffixLength);
+        const size_t dot = outputName.rfind('.');
+        if (dot == std::string::npos)
+            continue;
+        const std::string recording = outputName.substr(0, dot + 1) + inputExt_;
+        const std::string made = PartialOutputPath(OutputPathFor(outputDirectory_, recording, settings_.OutputExt));
+        if (::lstrcmpiA(made.c_str(), (outputDirectory_ + name).c_str()) != 0 || NameExists(inputDirectory_ + recording))
+            continue;
+        // Unshared, so a file that a run is writing is never opened; deleted as it is closed.
+        UniqueFileHandle orphan(::CreateFileA(made.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     }
 }
 
@@ -278,31 +323,45 @@ unsigned __stdcall CAutoConverter::AutoConvertThread(void* parameter)
 
 void CAutoConverter::StartAutoConvert(const CConverterSettings& settings)
 {
-    if (thread_ && ::WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT)
-        return; // one worker at a time
-    thread_.Reset();
+    // One worker at a time, also while one is stopping; an event a stop may have signalled goes
+    // with the worker that ended.
+    if (!FinishStop())
+        return;
     settings_ = settings;
-    if (!stopEvent_)
-        stopEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    stopEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // Cleared here rather than by the worker, so a stop requested from now on is never lost.
     stopRequest_ = 0;
     thread_.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &AutoConvertThread, this, 0, nullptr)));
 }
 
+void CAutoConverter::RequestStop()
+{
+    // The flag before the event, so the woken worker finds the request.
+    stopRequest_ = 1;
+    if (thread_ && stopEvent_)
+        ::SetEvent(stopEvent_.Get());
+}
+
+bool CAutoConverter::FinishStop()
+{
+    if (thread_ && ::WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT)
+        return false;
+    thread_.Reset();
+    stopEvent_.Reset(); // a signalled event is never used again
+    return true;
+}
+
 void CAutoConverter::StopAutoConvert()
 {
-    stopRequest_ = 1;
+    RequestStop();
     if (!thread_)
         return;
-    if (stopEvent_)
-        ::SetEvent(stopEvent_.Get());
-    // The event also cancels the worker's conversion, which updates this thread's windows
-    // synchronously while it ends: keep handling what it sends, and repainting, but take no input.
+    // The worker's conversion updates this thread's windows synchronously until it ends: keep
+    // handling what it sends, and repainting, but take no input.
     HANDLE thread = thread_.Get();
     while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT) == WAIT_OBJECT_0 + 1) {
         PumpSentMessages();
         PumpPaintMessages();
     }
-    thread_.Reset();
-    stopEvent_.Reset();
+    FinishStop();
 }

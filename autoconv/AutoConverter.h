@@ -36,13 +36,22 @@ public:
     CAutoConverter(const CAutoConverter&) = delete;
     CAutoConverter& operator=(const CAutoConverter&) = delete;
 
-    // Starts the worker with a copy of the settings, unless one is running.
+    // Starts the worker with a copy of the settings, unless one is running (also one that is
+    // stopping).
     void StartAutoConvert(const CConverterSettings& settings);
-    // Requests a stop, which also ends the worker's conversion, and waits for the worker to end,
-    // handling the messages the conversion sends to this thread's windows meanwhile.
+    // Asks the worker to stop and returns at once. A conversion in progress is never cut short:
+    // the worker finishes it, handles its result, and then ends.
+    void RequestStop();
+    // Once the worker has ended, lets go of it and of its stop event and gives true; also true when
+    // there is no worker.
+    bool FinishStop();
+    // RequestStop, then waits for the worker to end, handling the messages its conversion sends to
+    // this thread's windows meanwhile, and repainting them.
     void StopAutoConvert();
     // A worker has started and not yet ended.
     bool AutoConvertRunning() const { return running_.load() != 0; }
+    // A worker runs and no stop has been asked of it.
+    bool RunsUnstopped() const { return running_.load() != 0 && stopRequest_.load() == 0; }
 
 private:
     class Worker;

@@ -96,8 +96,8 @@ int Convert(const std::string& input, std::string outputDirectory)
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    const BOOL converted = converter.Engine().ConvertFile(
-        ConversionRequest{input, output, kShippedGraph, nullptr, outputDirectory});
+    const bool converted = converter.Engine().ConvertFile(
+        ConversionRequest{input, output, kShippedGraph, outputDirectory}) == ConversionResult::Converted;
     ::QueryPerformanceCounter(&end);
     const SIZE_T peak = PeakWorkingSet();
     const double processor = ProcessorSeconds() - processorBefore;

@@ -21,13 +21,16 @@ using Microsoft::WRL::ComPtr;
 // starts at the beginning of the recording.
 class CRecordingSourcePin : public CBaseOutputPin {
 public:
-    CRecordingSourcePin(CRecordingSource* filter, const std::wstring& name, std::vector<CMediaType> types,
-                        const asf::StreamFormat& format, REFERENCE_TIME duration)
-        : CBaseOutputPin(filter, name.c_str()), types_(std::move(types)), format_(format),
+    CRecordingSourcePin(CRecordingSource* filter, const std::wstring& name, const std::wstring& carries,
+                        std::vector<CMediaType> types, const asf::StreamFormat& format, REFERENCE_TIME duration)
+        : CBaseOutputPin(filter, name.c_str()), carries_(carries), types_(std::move(types)), format_(format),
           seeking_(static_cast<IPin*>(this))
     {
         seeking_.SetDuration(duration);
     }
+
+    // "Video", "Audio N" or "Captions": the same for this stream in every layout.
+    const std::wstring& Carries() const { return carries_; }
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
     {
@@ -129,6 +132,7 @@ private:
         return 1;
     }
 
+    const std::wstring carries_;
     const std::vector<CMediaType> types_;
     const asf::StreamFormat format_;
     CSourceSeeking seeking_;
@@ -210,6 +214,22 @@ STDMETHODIMP_(ULONG) CRecordingSource::Release()
     return CBaseFilter::Release();
 }
 
+STDMETHODIMP CRecordingSource::FindPin(LPCWSTR id, IPin** pin)
+{
+    const HRESULT hr = CBaseFilter::FindPin(id, pin);
+    if (hr != VFW_E_NOT_FOUND)
+        return hr;
+    CriticalSectionLock lock(StateLock());
+    for (const auto& candidate : pins_) {
+        if (candidate->Carries() == id) {
+            *pin = candidate.get();
+            candidate->AddRef();
+            return S_OK;
+        }
+    }
+    return VFW_E_NOT_FOUND;
+}
+
 HRESULT CRecordingSource::QueryFilterInterface(REFIID iid, void** object)
 {
     if (iid == IID_IFileSourceFilter)
@@ -273,10 +293,15 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
     }
     std::vector<std::unique_ptr<CRecordingSourcePin>> pins;
     std::vector<CRecordingSourcePin*> pinOfStream(header.streams.size(), nullptr);
+    int audioStreams = 0;
     for (size_t i : order) {
         const std::wstring name = L"DVR Out - " + std::to_wstring(pins.size() + 1);
+        const int kind = rank(reader->Formats()[i].codec);
+        const std::wstring carries = kind == 0 ? L"Audio " + std::to_wstring(++audioStreams)
+                                     : kind == 1 ? L"Captions"
+                                                 : L"Video";
         pins.push_back(std::make_unique<CRecordingSourcePin>(
-            this, name, RecordingMediaTypes(header.streams[i], reader->Formats()[i]), reader->Formats()[i],
+            this, name, carries, RecordingMediaTypes(header.streams[i], reader->Formats()[i]), reader->Formats()[i],
             reader->Duration()));
         pinOfStream[i] = pins.back().get();
     }

@@ -2,7 +2,8 @@
 // Halvern's recording source: reads a media-centre recording or a plain ASF file and pushes each
 // stream it can deliver on a pin named as the media centre's own source names them, so graph
 // descriptions written for that source connect unchanged: "DVR Out - 1" for the first audio
-// stream, then further audio and caption streams, the video stream last.
+// stream, then further audio and caption streams, the video stream last. FindPin also knows each pin
+// by what it carries, whatever the layout: "Video", "Audio 1" to "Audio N", "Captions".
 
 #include <windows.h>
 #include <dshow.h>
@@ -27,6 +28,8 @@ public:
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
+    // IBaseFilter: a pin's name, or what it carries.
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
     // IMediaFilter: the streaming thread starts once the pins are active.
     STDMETHODIMP Pause() override;
     STDMETHODIMP Run(REFERENCE_TIME start) override;

@@ -191,21 +191,17 @@ struct CConversionEngine::Run {
     HRESULT WaitForGraph(IMediaEvent* events, const CConversionProgress& progress);
 };
 
-// Waits until the graph ends, the run is cancelled or stopped, or its output stalls. The graph's
-// event handle and the cancel and stop events end the wait at once; the progress moves every
-// progress step.
+// Waits until the graph ends, the run is cancelled, or its output stalls. The graph's event handle
+// and the cancel event end the wait at once; the progress moves every progress step.
 HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, const CConversionProgress& progress)
 {
-    HANDLE handles[3] = {};
+    HANDLE handles[2] = {};
     DWORD count = 0;
     OAEVENT graphEvent = 0;
     if (SUCCEEDED(events->GetEventHandle(&graphEvent)) && graphEvent)
         handles[count++] = reinterpret_cast<HANDLE>(graphEvent);
     const DWORD cancelIndex = count;
     handles[count++] = engine.cancelEvent_.Get();
-    const DWORD stopIndex = count;
-    if (request.stopEvent)
-        handles[count++] = request.stopEvent;
 
     const DWORD step = engine.timings_.ProgressStepMs;
     StallWatch stall(partialPath, engine.timings_.StallMs);
@@ -214,8 +210,7 @@ HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, const CConvers
     for (;;) {
         const DWORD elapsed = ::GetTickCount() - stepStart;
         const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, elapsed >= step ? 0 : step - elapsed);
-        const bool stopped = request.stopEvent && woke == WAIT_OBJECT_0 + stopIndex;
-        if (stopped || (woke == WAIT_OBJECT_0 + cancelIndex && engine.Cancelled(claim))) {
+        if (woke == WAIT_OBJECT_0 + cancelIndex && engine.Cancelled(claim)) {
             status = E_ABORT;
             break;
         }
@@ -326,7 +321,7 @@ bool CConversionEngine::Cancelled(LONG claim)
     return busy_.load() != claim;
 }
 
-BOOL CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request)
+ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request)
 {
     CriticalSectionLock runLock(runLock_);
     const std::string& inputPath = request.inputPath;
@@ -339,7 +334,7 @@ BOOL CConversionEngine::RunConversion(LONG claim, const ConversionRequest& reque
     if (FAILED(status)) {
         Release(claim);
         observer_.OnConversionFinished(false, "ERROR - Could not create the Filter Graph Manager.", false);
-        return FALSE;
+        return ConversionResult::Failed;
     }
     observer_.OnConversionStarted();
 
@@ -369,14 +364,17 @@ BOOL CConversionEngine::RunConversion(LONG claim, const ConversionRequest& reque
         run.report += "\nDone!";
     Release(claim);
     observer_.OnConversionFinished(SUCCEEDED(status), run.report, true);
-    return SUCCEEDED(status) ? TRUE : FALSE;
+    if (SUCCEEDED(status))
+        return ConversionResult::Converted;
+    // A recording that shrank while it was read is being rewritten: worth another look as it is.
+    return *FailureCause(status) && status != HALVERN_E_SHRANK ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
 }
 
-BOOL CConversionEngine::ConvertFile(const ConversionRequest& request)
+ConversionResult CConversionEngine::ConvertFile(const ConversionRequest& request)
 {
     const LONG claim = Claim();
     if (!claim)
-        return FALSE;
+        return ConversionResult::Busy;
     return RunConversion(claim, request);
 }
 
@@ -399,9 +397,12 @@ unsigned __stdcall CConversionEngine::SingleConvertThread(void* parameter)
     std::unique_ptr<SingleJob> job(static_cast<SingleJob*>(parameter));
     ScopedComInit com;
     if (!com.Succeeded()) {
-        fputs("ERROR - Could not initialize COM library", stdout);
+        const char failure[] = "ERROR - Could not initialize COM library";
+        fputs(failure, stdout);
         fflush(stdout);
         job->engine->Release(job->claim);
+        // Whoever started the run may show it as running already: its end is told all the same.
+        job->engine->observer_.OnConversionFinished(false, failure, false);
         return 0;
     }
     try {
@@ -412,37 +413,38 @@ unsigned __stdcall CConversionEngine::SingleConvertThread(void* parameter)
     return 0;
 }
 
-BOOL CConversionEngine::StartSingleConversion(const ConversionRequest& request)
+SingleStart CConversionEngine::StartSingleConversion(const ConversionRequest& request)
 {
     // Claimed here rather than on the thread, so that no other run can slip in between.
     const LONG claim = Claim();
     if (!claim)
-        return FALSE;
+        return SingleStart::Busy;
     auto job = std::make_unique<SingleJob>(SingleJob{this, request, claim});
     const uintptr_t thread = _beginthreadex(nullptr, 0, SingleConvertThread, job.get(), 0, nullptr);
     if (!thread) {
         Release(claim);
-        return FALSE;
+        return SingleStart::NotStarted;
     }
     job.release(); // the thread owns it now
 
     ForgetEndedThreads(singleThreads_);
     singleThreads_.emplace_back(reinterpret_cast<HANDLE>(thread));
-    return TRUE;
+    return SingleStart::Started;
 }
 
-void CConversionEngine::FinishSingleConversion()
+bool CConversionEngine::FinishSingleConversion()
 {
     ForgetEndedThreads(singleThreads_);
     if (singleThreads_.empty())
-        return;
+        return true;
     CancelConversion();
-    // The runs may still be sending updates to windows of this thread. A run that does not end in
-    // time is left to the end of the process.
+    // The runs may still be sending updates to windows of this thread. A cancelled run ends within
+    // moments; one that has not ended when a stalled graph would be given up is stuck in a filter.
     const DWORD start = ::GetTickCount();
     for (UniqueHandle& thread : singleThreads_) {
         const DWORD elapsed = ::GetTickCount() - start;
-        WaitPumpingSentMessages(thread.Get(), elapsed >= timings_.ExitWaitMs ? 0 : timings_.ExitWaitMs - elapsed);
+        WaitPumpingSentMessages(thread.Get(), elapsed >= timings_.StallMs ? 0 : timings_.StallMs - elapsed);
     }
-    singleThreads_.clear();
+    ForgetEndedThreads(singleThreads_);
+    return singleThreads_.empty();
 }

@@ -18,8 +18,6 @@ struct ConversionRequest {
     std::string inputPath;
     std::string outputPath;
     std::string graphChoice;
-    // Besides the cancel command, this event ends the run early (the Auto Converter's stop).
-    HANDLE stopEvent = nullptr;
     // The output path must name a file directly in this directory (the OutputPath setting).
     std::string outputDirectory;
 };
@@ -29,9 +27,14 @@ struct ConversionTimings {
     DWORD ProgressStepMs = 5000;
     // A graph whose output has not grown for this long is taken for stuck and cancelled.
     DWORD StallMs = 10 * 60 * 1000;
-    // At exit a single-file conversion still running is cancelled and waited for this long at most.
-    DWORD ExitWaitMs = 5000;
 };
+
+// How a conversion run ended. A recording at fault fails the same way until it changes; any other
+// failure (a missing or full output directory, a cancel, a graph that broke off) may pass.
+enum class ConversionResult { Converted, Failed, RecordingAtFault, Busy };
+
+// Whether StartSingleConversion started a run.
+enum class SingleStart { Started, Busy, NotStarted };
 
 class CConversionEngine {
 public:
@@ -40,16 +43,18 @@ public:
     CConversionEngine(const CConversionEngine&) = delete;
     CConversionEngine& operator=(const CConversionEngine&) = delete;
 
-    // The conversion run; blocks the calling thread, whose COM must be initialised. FALSE at once,
+    // The conversion run; blocks the calling thread, whose COM must be initialised. Busy at once,
     // with nothing shown, while another run is in progress.
-    BOOL ConvertFile(const ConversionRequest& request);
-    // Runs the conversion on a thread of its own; FALSE when another run is in progress.
-    BOOL StartSingleConversion(const ConversionRequest& request);
+    ConversionResult ConvertFile(const ConversionRequest& request);
+    // Runs the conversion on a thread of its own. A run that cannot get going there still ends
+    // with OnConversionFinished.
+    SingleStart StartSingleConversion(const ConversionRequest& request);
     // The cancel command: the run in progress ends at once, as failed.
     void CancelConversion();
-    // At exit: cancels a single-file conversion still running and waits for it a while, handling
-    // the messages it sends meanwhile. Call on the user-interface thread.
-    void FinishSingleConversion();
+    // At exit: cancels a single-file conversion still running and waits for its end, handling the
+    // messages it sends meanwhile, for as long as a stalled run is given (StallMs). False when a run
+    // is still going after that: it is stuck, and nothing it uses may be destroyed.
+    bool FinishSingleConversion();
 
     bool Busy() const { return busy_.load() != 0; }
 
@@ -61,7 +66,7 @@ private:
     LONG Claim();
     void Release(LONG claim);
     bool Cancelled(LONG claim);
-    BOOL RunConversion(LONG claim, const ConversionRequest& request);
+    ConversionResult RunConversion(LONG claim, const ConversionRequest& request);
 
     const GraphSource& graphs_;
     IConversionObserver& observer_;

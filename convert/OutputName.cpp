@@ -56,7 +56,14 @@ std::string OutputPathFor(const std::string& outputDirectory, const std::string&
     if (dot != std::string::npos)
         path.append(inputFileName, 0, dot + 1);
     path += outputExt;
-    return path;
+    return AsWindowsNamesIt(path);
+}
+
+std::string AsWindowsNamesIt(const std::string& name)
+{
+    // No code page uses a blank or a dot as a trail byte.
+    const size_t kept = name.find_last_not_of(" .");
+    return kept == std::string::npos ? std::string() : name.substr(0, kept + 1);
 }
 
 std::string PartialOutputPath(const std::string& outputPath)

@@ -6,9 +6,14 @@
 #include <string>
 
 // outputDirectory (a backslash appended when missing) + inputFileName cut right after its last "."
-// + outputExt. A name without a dot gives outputExt alone as the file name in that directory.
+// + outputExt, the name as Windows names it. A name without a dot gives outputExt alone as the file
+// name in that directory.
 std::string OutputPathFor(const std::string& outputDirectory, const std::string& inputFileName,
                           const std::string& outputExt, UINT codePage = CP_ACP);
+
+// The name as Windows names a file or matches it: without the blanks and dots that end it, which
+// Windows drops from the last part of every path.
+std::string AsWindowsNamesIt(const std::string& name);
 
 // The part of a path after its last separator ("\\" or "/") that is a character of its own, not
 // the trail byte of a double-byte character; the whole path when it has none.

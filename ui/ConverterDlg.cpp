@@ -14,6 +14,12 @@ namespace {
 CConverterDlg* g_mainDialog = nullptr;
 
 const char kCancelCaption[] = "Cancel Conversion!";
+const char kStopCaption[] = "Stop Auto Converter";
+const char kStoppingCaption[] = "Stopping...";
+const char kRefusedBusy[] = "Another conversion is in progress. Try again when it has finished.";
+const char kRefusedNotStarted[] = "The conversion could not be started.";
+constexpr UINT_PTR kStopPollTimer = 1;
+constexpr UINT kStopPollMs = 100;
 const char kRestartQuestion[] =
     "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
 
@@ -145,6 +151,9 @@ bool CConverterDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& r
     case WM_COMMAND:
         OnCommand(GET_WM_COMMAND_ID(wParam, lParam), GET_WM_COMMAND_CMD(wParam, lParam));
         return true;
+    case WM_TIMER:
+        OnTimer(static_cast<UINT_PTR>(wParam));
+        return true;
     default:
         return false;
     }
@@ -226,11 +235,41 @@ void CConverterDlg::OnStartAutoConvert()
     EnableDlgItem(IDC_STOP_AUTO, TRUE);
 }
 
+// The worker ends once its conversion in progress, if any, has finished and been handled; the
+// window keeps working meanwhile, with both buttons off and Stop telling of the pending stop.
 void CConverterDlg::OnStopAutoConvert()
 {
     EnableDlgItem(IDC_STOP_AUTO, FALSE);
-    parts_.AutoConverter.StopAutoConvert();
+    parts_.AutoConverter.RequestStop();
+    if (parts_.AutoConverter.FinishStop()) {
+        OnAutoConvertStopped();
+        return;
+    }
+    if (!stopPending_) {
+        stopPending_ = true;
+        SetDlgItemText(IDC_STOP_AUTO, kStoppingCaption);
+        ::SetTimer(m_hWnd, kStopPollTimer, kStopPollMs, nullptr);
+    }
+}
+
+void CConverterDlg::OnTimer(UINT_PTR id)
+{
+    if (id == kStopPollTimer && parts_.AutoConverter.FinishStop())
+        OnAutoConvertStopped();
+}
+
+void CConverterDlg::OnAutoConvertStopped()
+{
+    if (stopPending_) {
+        ::KillTimer(m_hWnd, kStopPollTimer);
+        stopPending_ = false;
+        SetDlgItemText(IDC_STOP_AUTO, kStopCaption);
+    }
     EnableDlgItem(IDC_START_AUTO, TRUE);
+    if (restartPending_) {
+        restartPending_ = false;
+        OnStartAutoConvert();
+    }
 }
 
 void CConverterDlg::OnConvertSingleFile()
@@ -259,11 +298,21 @@ void CConverterDlg::OnConvertSingleFile()
         return;
 
     const std::string outputPath = OutputPathFor(settings.OutputPath, FileNameOf(inputPath), settings.OutputExt);
-    if (parts_.Engine.StartSingleConversion(
-            ConversionRequest{inputPath, outputPath, settings.UseFilterGraph, nullptr, settings.OutputPath})) {
-        // Shown as running, and cancellable, from now on, also while the run waits for its turn.
+    switch (parts_.Engine.StartSingleConversion(
+        ConversionRequest{inputPath, outputPath, settings.UseFilterGraph, settings.OutputPath})) {
+    case SingleStart::Started:
+        // Shown as running, and cancellable, from now on, also while the run waits for its turn;
+        // the run's end, even one that never got going, puts the controls back.
         EnableDlgItem(IDC_STOP_AUTO, FALSE);
         SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
+        break;
+    case SingleStart::Busy:
+        // A conversion began while the file dialog was open (the Auto Converter's).
+        parts_.Prompts.Message(kRefusedBusy, MB_OK);
+        break;
+    case SingleStart::NotStarted:
+        parts_.Prompts.Message(kRefusedNotStarted, MB_OK);
+        break;
     }
 }
 
@@ -275,11 +324,15 @@ void CConverterDlg::OnSettingsChanged()
 
 void CConverterDlg::OnApplySettings()
 {
-    const bool wasRunning = parts_.AutoConverter.AutoConvertRunning();
+    // A worker stopping for an earlier "Apply Settings" counts as running; one stopped by its button
+    // does not.
+    const bool wasRunning = restartPending_ || parts_.AutoConverter.RunsUnstopped();
     if (wasRunning && parts_.Prompts.Message(kRestartQuestion, MB_YESNO) != IDYES)
         return;
 
-    // The worker must not see the record half-written: stop it first, start it after the save.
+    // The worker works on its own copy of the settings, taken as it starts: the new worker starts
+    // after the save, once the old one has finished its conversion, if any, and ended.
+    restartPending_ = false;
     OnStopAutoConvert();
 
     CConverterSettings& settings = parts_.Settings;
@@ -296,7 +349,11 @@ void CConverterDlg::OnApplySettings()
     EnableDlgItem(IDC_APPLY, FALSE);
     EnableDlgItem(IDC_CANCEL_CHANGES, FALSE);
 
-    if (wasRunning)
+    if (!wasRunning)
+        return;
+    if (stopPending_)
+        restartPending_ = true;
+    else
         OnStartAutoConvert();
 }
 

@@ -50,6 +50,7 @@ protected:
     void OnSize(UINT sizeType, int width, int height);
     void OnDestroy();
     void OnCommand(int id, UINT code);
+    void OnTimer(UINT_PTR id);
 
     void OnConfigure();
     void OnStartAutoConvert();
@@ -64,6 +65,13 @@ protected:
 
 private:
     MainDialogParts parts_;
+    // A stop asked of the worker is pending: it finishes its conversion first. The window goes on
+    // meanwhile and looks for the worker's end every 100 milliseconds.
+    bool stopPending_ = false;
+    // "Apply Settings" stopped a running worker: a new one starts once the old one has ended.
+    bool restartPending_ = false;
+
+    void OnAutoConvertStopped();
 
     void FillGraphList();
     void SelectGraph(const std::string& name);

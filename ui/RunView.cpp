@@ -94,14 +94,14 @@ void CRunView::OnProgressPosition(LONG seconds)
     });
 }
 
-void CRunView::OnConversionFinished(bool succeeded, const std::string& report, bool started)
+// The controls come back also after a run that never started: the single-file command has shown it
+// as running already.
+void CRunView::OnConversionFinished(bool succeeded, const std::string& report, bool)
 {
     if (succeeded)
         ShowBalloon(report, nullptr, 0);
     else
         ShowBalloon(report, kErrorTitle, kErrorIcon);
-    if (!started)
-        return; // the controls never showed the run
     // Asked only while the window is there: at exit the Auto Converter may be gone already.
     WithWindow([this](HWND window) {
         ::SetDlgItemTextA(window, IDC_CONVERT_SINGLE, "Convert Single File...");

@@ -12,7 +12,8 @@
 
 class CRunView : public IConversionObserver {
 public:
-    // autoConverterRunning tells, at the end of a run, whether the Stop button comes back.
+    // autoConverterRunning tells, at the end of a run, whether the Stop button comes back: a worker
+    // runs and no stop of it is pending.
     CRunView(IBalloonNotices& balloons, std::function<bool()> autoConverterRunning);
 
     // From WM_INITDIALOG, on the window's thread.

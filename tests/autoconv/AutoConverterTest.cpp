@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 using namespace testing_support;
 
@@ -59,8 +61,12 @@ protected:
     {
         CAutoConverter::Options options;
         options.Output = [this](const char* text) {
-            std::lock_guard<std::mutex> lock(textLock_);
-            text_ += text;
+            {
+                std::lock_guard<std::mutex> lock(textLock_);
+                text_ += text;
+            }
+            if (onText_)
+                onText_(text);
         };
         options.ScanWaitMs = scanWaitMs;
         options.PassDone = [this] { ++passes; };
@@ -99,6 +105,8 @@ protected:
     std::string output_;
     std::mutex textLock_;
     std::string text_;
+    // Called on the worker's thread with each text it writes.
+    std::function<void(const std::string& text)> onText_;
     std::atomic<int> passes{0};
 };
 
@@ -127,30 +135,176 @@ TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
     EXPECT_FALSE(FileExists(output_ + "LOUD.MPG.partial"));
 }
 
-// Only a converted recording is deleted; a failed one stays and is tried again only once it changes
-// or a new worker starts.
-TEST_F(AutoConverterTest, FailedRecordingsStayAndAreTriedAgainOnlyWhenChangedOrRestarted)
+// A recording at fault stays and is tried again only once it changes or a new worker starts; any
+// other failure may pass, so its recording is tried again in the next pass and converts once the
+// cause has gone. Only a converted recording is deleted.
+TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreTriedAgain)
 {
     MakeAutoConverter(300);
     settings_.DeleteSourceFile = 1;
-    ASSERT_TRUE(CopyRecording(input_ + "Good.dvr-ms"));
-    const std::string bad = input_ + "Bad.dvr-ms";
-    WriteFileBytes(bad, "not a recording");
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return Count(" - Done.\n") + Count(" - Failed.\n") >= 2; }, 30000)) << Text();
-    EXPECT_EQ(Count(" - Done.\n"), 1u);
-    EXPECT_EQ(Count(" - Failed.\n"), 1u) << "a recording that cannot be read is a failed conversion";
-    EXPECT_FALSE(FileExists(input_ + "Good.dvr-ms"));
-    EXPECT_TRUE(FileExists(bad));
-    const int seen = passes;
-    ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 10000));
-    EXPECT_EQ(Count(" - Failed.\n"), 1u) << "not again while unchanged";
+    const std::string recording = input_ + "Show.dvr-ms";
+    const std::string later = output_ + "later\\";
+    std::optional<ScopedDecrypterFault> fault;
+    UniqueFileHandle holder;
+    const struct {
+        const char* name;
+        std::function<void()> inject, mend;
+        bool remembered;
+    } cases[] = {
+        {"not a recording", [&] { WriteFileBytes(recording, "not a recording"); },
+         [&] { ASSERT_TRUE(CopyRecording(recording)); }, true},
+        {"output directory missing (a share not yet up)", [&] { settings_.OutputPath = later; },
+         [&] { ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr)); }, false},
+        {"output cannot be written (as on a full disk)", [&] {
+             holder.Reset(::CreateFileA(PartialOutputPath(output_ + "Show.MPG").c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, 0, nullptr));
+         }, [&] { holder.Reset(); }, false},
+        {"stream error part-way", [&] { fault.emplace("abort=1"); }, [&] { fault.reset(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings_.OutputPath = output_;
+        ::DeleteFileA((output_ + "Show.MPG").c_str());
+        ASSERT_TRUE(CopyRecording(recording));
+        c.inject();
+        Start();
+        ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+        EXPECT_TRUE(FileExists(recording));
+        const int seen = passes;
+        ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
+        if (c.remembered) {
+            EXPECT_EQ(Count(" - Failed.\n"), 1u) << "not again while unchanged";
+        } else {
+            EXPECT_GE(Count(" - Failed.\n"), 2u) << "tried again in the next pass";
+        }
+        c.mend();
+        ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+        EXPECT_TRUE(WaitUntil([&] { return !FileExists(recording); }, 10000)) << "converted, then deleted";
+        Stop();
+        EXPECT_EQ(Count(" - Done.\n"), 1u);
+        std::lock_guard<std::mutex> lock(textLock_);
+        text_.clear();
+    }
 
-    WriteFileBytes(bad, "not a recording, rewritten by the recorder");
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 2)) << "a changed recording is tried again";
+    // A new worker forgets the recordings at fault.
+    ::DeleteFileA((output_ + "Show.MPG").c_str());
+    WriteFileBytes(recording, "not a recording");
+    Start();
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 1));
     Stop();
     Start();
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 3)) << "a new start forgets the failures";
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 2)) << "a new start forgets the failures";
+}
+
+// A single-file conversion that starts between two recordings of a pass leaves the second for a later
+// pass: busy is no failure.
+TEST_F(AutoConverterTest, ASingleFileConversionStartingInAPassIsNoFailure)
+{
+    MakeAutoConverter(300);
+    const std::string single = MakeScratchDirectory("auto-single");
+    ASSERT_TRUE(CopyRecording(single + "Single.dvr-ms"));
+    ASSERT_TRUE(CopyRecording(input_ + "A.dvr-ms"));
+    ASSERT_TRUE(CopyRecording(input_ + "B.dvr-ms"));
+    ScopedDecrypterFault slow("pace=1;Single"); // about 3 seconds
+    std::atomic<bool> started{false};
+    onText_ = [&](const std::string& text) {
+        if (text != " - Done.\n" || started.exchange(true))
+            return;
+        EXPECT_EQ(engine_->StartSingleConversion(
+                      ConversionRequest{single + "Single.dvr-ms", output_ + "Single.MPG", kInternalGraphName, output_}),
+                  SingleStart::Started);
+    };
+    Start();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 2)) << Text();
+    EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
+    EXPECT_TRUE(IsProgramStream(output_ + "Single.MPG")) << "the second recording waited for it";
+    EXPECT_TRUE(IsProgramStream(output_ + "A.MPG"));
+    EXPECT_TRUE(IsProgramStream(output_ + "B.MPG"));
+    Stop();
+    onText_ = nullptr;
+}
+
+// A stop, waited for (exit) or not (the Stop button, "Apply Settings"), never cuts the conversion in
+// progress short: it finishes, is published and handled, and then the worker ends before the next.
+TEST_F(AutoConverterTest, AStopLetsTheConversionInProgressFinishThenEndsTheWorker)
+{
+    settings_.DeleteSourceFile = 1;
+    ScopedDecrypterFault slow("pace=1"); // about 3 seconds each
+    const struct {
+        const char* name;
+        bool waits;
+    } cases[] = {{"the Stop button", false}, {"exit", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* name : {"A.dvr-ms", "B.dvr-ms"}) {
+            ::DeleteFileA((output_ + std::string(name, 1) + ".MPG").c_str());
+            ASSERT_TRUE(CopyRecording(input_ + name));
+        }
+        const size_t done = Count(" - Done.\n");
+        Start();
+        ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
+        if (c.waits) {
+            Stop();
+        } else {
+            autoConverter_->RequestStop();
+            EXPECT_FALSE(autoConverter_->FinishStop()) << "the worker ended with its conversion";
+            EXPECT_TRUE(autoConverter_->AutoConvertRunning());
+            EXPECT_FALSE(autoConverter_->RunsUnstopped());
+            ASSERT_TRUE(WaitUntil([this] { return autoConverter_->FinishStop(); }, 30000));
+        }
+        EXPECT_FALSE(autoConverter_->AutoConvertRunning());
+        EXPECT_EQ(Count(" - Done.\n"), done + 1) << Text();
+        EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
+        const bool aConverted = FileExists(output_ + "A.MPG");
+        EXPECT_TRUE(IsProgramStream(output_ + (aConverted ? "A.MPG" : "B.MPG")));
+        EXPECT_NE(FileExists(input_ + "A.dvr-ms"), FileExists(input_ + "B.dvr-ms")) << "only the converted one goes";
+        EXPECT_FALSE(FileExists(output_ + (aConverted ? "B.MPG" : "A.MPG"))) << "the next was begun";
+        EXPECT_FALSE(FileExists(PartialOutputPath(output_ + (aConverted ? "B.MPG" : "A.MPG"))));
+    }
+}
+
+// Windows drops the blanks and dots that end a name: with such extensions a recording still
+// converts, once, also when its output lands beside it.
+TEST_F(AutoConverterTest, ExtensionsEndingInBlanksOrDotsConvertEachRecordingOnce)
+{
+    MakeAutoConverter(300);
+    settings_.OutputPath = input_;
+    settings_.InputExt = "DVR-MS ";
+    settings_.OutputExt = "MPG. ";
+    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
+    Start();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+    const int seen = passes;
+    ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
+    EXPECT_EQ(Count(" - Done.\n") + Count(" - Failed.\n"), 1u) << Text();
+    EXPECT_TRUE(IsProgramStream(input_ + "Show.MPG"));
+}
+
+// Unfinished outputs of killed runs go once their recordings have gone, unless a run holds them;
+// files of other names, and unfinished outputs of recordings still there, stay.
+TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
+{
+    MakeAutoConverter(300);
+    const struct {
+        const char* name;
+        bool stays;
+    } partials[] = {
+        {"Gone.MPG.partial", false}, {"gone too.mpg.PARTIAL", false}, {"Held.MPG.partial", true},
+        {"Recorded.MPG.partial", true}, {"Other.txt.partial", true}, {"Gone.MPG", true},
+    };
+    for (const auto& partial : partials)
+        WriteFileBytes(output_ + partial.name, "left by a killed run");
+    ::CreateDirectoryA((output_ + "Folder.MPG.partial").c_str(), nullptr);
+    UniqueFileHandle run(::CreateFileA((output_ + "Held.MPG.partial").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    // Still being recorded: skipped, so its conversion does not replace the unfinished output.
+    UniqueFileHandle recorder(::CreateFileA((input_ + "Recorded.dvr-ms").c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, 0, nullptr));
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 20000));
+    for (const auto& partial : partials)
+        EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << partial.name;
+    EXPECT_TRUE(FileExists(output_ + "Folder.MPG.partial"));
 }
 
 // An unusable input extension (OutputName's rules) is reported and matches no file at all.
@@ -228,8 +382,8 @@ TEST_F(AutoConverterTest, SingleFileConversionInProgressMakesTheWorkerSkipThePas
     std::string single = MakeScratchDirectory("auto-single");
     ScopedDecrypterFault slow("pace=1"); // about 3 seconds each
     ASSERT_TRUE(CopyRecording(single + "Single.dvr-ms"));
-    ASSERT_TRUE(engine_->StartSingleConversion(
-        ConversionRequest{single + "Single.dvr-ms", output_ + "Single.MPG", kInternalGraphName, nullptr, output_}));
+    ASSERT_EQ(engine_->StartSingleConversion(
+        ConversionRequest{single + "Single.dvr-ms", output_ + "Single.MPG", kInternalGraphName, output_}), SingleStart::Started);
     ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
 
     ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));

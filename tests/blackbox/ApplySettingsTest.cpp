@@ -89,27 +89,34 @@ TEST_F(ApplySettingsDuringConversion, AnsweredNoChangesNothingAndTheWorkerGoesOn
     EXPECT_EQ(input, StoredInputPath()) << "an edit never applied is not saved at exit";
 }
 
-TEST_F(ApplySettingsDuringConversion, AnsweredYesCancelsTheConversionAndRestartsOnTheNewDirectoryAtOnce)
+TEST_F(ApplySettingsDuringConversion, AnsweredYesLetsTheConversionFinishThenRestartsOnTheNewDirectory)
 {
-    // Long enough that a restart waiting for it would be plain to see: about a minute.
-    ASSERT_NO_FATAL_FAILURE(StartConverting("pace=0.05;First"));
+    ASSERT_NO_FATAL_FAILURE(StartConverting("pace=0.3;First")); // about 10 seconds
     HWND window = halvern.Window();
     ASSERT_NO_FATAL_FAILURE(ApplyOtherInputAnswering(IDYES));
+
+    // Applied at once; the window answers while the worker finishes its conversion, and shows the stop.
     ASSERT_TRUE(Responds(window, 3000)) << "Halvern stopped answering in the restart";
-
-    // The new worker takes up the new directory's recording long before the cancelled one would end.
-    ASSERT_TRUE(WaitForOutput(output + "Waiting.MPG", 15000)) << "the restart waited for the conversion";
     EXPECT_EQ(otherInput, StoredInputPath());
-    EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 1; }, kPromptMs)) << halvern.Output();
-    EXPECT_EQ(2u, CountOf(halvern.Output(), kBanner)) << "a second worker started";
-    EXPECT_FALSE(FileExists(output + "First.MPG")) << "the cancelled conversion published nothing";
-    EXPECT_FALSE(FileExists(output + "First.MPG.partial"));
-    EXPECT_TRUE(FileExists(input + "First.dvr-ms")) << "its recording stays for a later conversion";
-
     EXPECT_FALSE(ItemEnabled(window, IDC_APPLY));
     EXPECT_FALSE(ItemEnabled(window, IDC_CANCEL_CHANGES));
+    EXPECT_EQ("Stopping...", DialogItemText(window, IDC_STOP_AUTO));
+    EXPECT_FALSE(ItemEnabled(window, IDC_STOP_AUTO));
     EXPECT_FALSE(ItemEnabled(window, IDC_START_AUTO));
+    EXPECT_EQ("Cancel Conversion!", Caption());
+    EXPECT_FALSE(FileExists(output + "First.MPG")) << "the conversion was cut short";
+
+    // The conversion is published; then a new worker takes up the new directory.
+    ASSERT_TRUE(WaitForOutput(output + "First.MPG", 30000));
+    ASSERT_TRUE(WaitForOutput(output + "Waiting.MPG", 30000));
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == 2; }, kPromptMs)) << halvern.Output();
+    EXPECT_EQ(2u, CountOf(halvern.Output(), kBanner)) << "a second worker started";
+    EXPECT_TRUE(ContainsInOrder(halvern.Output(), {kDone, kWaiting, kBanner})) << "the first worker ended after its conversion";
+    EXPECT_TRUE(FileExists(input + "First.dvr-ms")) << "DeleteSourceFile is off";
+
     EXPECT_TRUE(WaitUntil([&] { return ItemEnabled(window, IDC_STOP_AUTO); }, kPromptMs));
+    EXPECT_EQ("Stop Auto Converter", DialogItemText(window, IDC_STOP_AUTO));
+    EXPECT_FALSE(ItemEnabled(window, IDC_START_AUTO));
     EXPECT_EQ("Convert Single File...", Caption());
 
     EXPECT_TRUE(halvern.CloseAndWait());

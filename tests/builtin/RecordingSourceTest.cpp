@@ -193,6 +193,44 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
     }
 }
 
+// Pins are named as the media centre's source names them, audio first, captions next, video last,
+// so the names move with the layout; FindPin also knows each by what it carries, in every layout.
+TEST_F(RecordingSourceTest, PinsAreNamedInTheMediaCentresOrderAndFoundByWhatTheyCarry)
+{
+    for (unsigned audioStreams = 1; audioStreams <= 4; ++audioStreams) {
+        for (bool captions : {false, true}) {
+            SCOPED_TRACE(std::to_string(audioStreams) + (captions ? " audio streams and captions" : " audio streams"));
+            ASSERT_EQ(S_OK, MakeSource(Write([&](RecordingOptions& o) {
+                o.audioStreams = audioStreams;
+                o.captions = captions;
+            })));
+            const int pins = static_cast<int>(audioStreams) + (captions ? 1 : 0) + 1;
+            ASSERT_EQ(pins, Source().PinCount());
+            const auto found = [&](const std::wstring& id) {
+                ComPtr<IPin> pin;
+                const HRESULT hr = Source().FindPin(id.c_str(), &pin);
+                for (int i = 0; SUCCEEDED(hr) && i < pins; ++i)
+                    if (pin.Get() == Source().PinAt(i))
+                        return i;
+                return hr == VFW_E_NOT_FOUND && !pin ? -1 : -2;
+            };
+            for (int i = 0; i < pins; ++i) {
+                PIN_INFO info = {};
+                ASSERT_EQ(S_OK, Source().PinAt(i)->QueryPinInfo(&info));
+                info.pFilter->Release();
+                EXPECT_EQ(L"DVR Out - " + std::to_wstring(i + 1), std::wstring(info.achName));
+                EXPECT_EQ(i, found(info.achName));
+            }
+            for (unsigned audio = 1; audio <= audioStreams; ++audio)
+                EXPECT_EQ(static_cast<int>(audio) - 1, found(L"Audio " + std::to_wstring(audio)));
+            EXPECT_EQ(-1, found(L"Audio " + std::to_wstring(audioStreams + 1)));
+            EXPECT_EQ(captions ? static_cast<int>(audioStreams) : -1, found(L"Captions"));
+            EXPECT_EQ(pins - 1, found(L"Video"));
+            EXPECT_EQ(-1, found(L"video")) << "identifiers are exact, as pin names are";
+        }
+    }
+}
+
 TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTheStreams)
 {
     // The reader's failures pass through as they are, with nothing half-open: the file can go at once.

@@ -96,9 +96,22 @@ protected:
         observer_.Clear();
     }
 
-    ConversionRequest Request(const std::string& output, const std::string& graph = kInternalGraphName, HANDLE stop = nullptr)
+    ConversionRequest Request(const std::string& output, const std::string& graph = kInternalGraphName)
     {
-        return ConversionRequest{input_, output, graph, stop, directory_};
+        return ConversionRequest{input_, output, graph, directory_};
+    }
+
+    // Makes the input a recording of the MPEG-2 video vector by the test-side writer, as `set` says.
+    ::testing::AssertionResult WriteInput(const std::function<void(test_recordings::RecordingOptions&)>& set)
+    {
+        test_recordings::RecordingOptions options;
+        options.videoPath = VectorPath("es\\video.m2v");
+        set(options);
+        test_recordings::WrittenRecording written;
+        std::string error;
+        if (!test_recordings::WriteRecording(input_, options, written, error))
+            return ::testing::AssertionFailure() << error;
+        return ::testing::AssertionSuccess();
     }
 
     // Converts on a single-file conversion thread and waits for the run to end; true for a success.
@@ -106,7 +119,7 @@ protected:
     bool Convert(const ConversionRequest& request)
     {
         observer_.Clear();
-        EXPECT_TRUE(engine_->StartSingleConversion(request));
+        EXPECT_EQ(engine_->StartSingleConversion(request), SingleStart::Started);
         EXPECT_TRUE(WaitUntil([&] { return observer_.finished == 1 && !engine_->Busy(); }, 60000));
         return observer_.Outcomes().back().compare(0, 5, "done:") == 0;
     }
@@ -179,12 +192,7 @@ TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
     EXPECT_EQ(observer_.Outcomes(), Texts{"failed: " + report_ + ".goneCould not open output file"});
 
     // The report names what the recording source found wrong with the recording.
-    test_recordings::RecordingOptions options;
-    options.videoPath = VectorPath("es\\video.m2v");
-    options.protection = test_recordings::Protection::EncryptionObject;
-    test_recordings::WrittenRecording written;
-    std::string error;
-    ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
+    ASSERT_TRUE(WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; }));
     EXPECT_FALSE(Convert(Request(output_)));
     const std::string notOpened = "failed: " + report_ + "Could not open input file\n";
     EXPECT_EQ(observer_.Outcomes(), Texts{notOpened + "The recording is protected: it cannot be converted."});
@@ -199,6 +207,65 @@ TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
     ASSERT_TRUE(holder.IsValid());
     EXPECT_FALSE(Convert(Request(output_)));
     EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + kBuilt, "failed: " + report_ + kBuilt}));
+}
+
+// The shipped graph converts every layout the recording source reads: one to four audio streams,
+// with or without captions, into video and the first audio stream.
+TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
+{
+    const std::string shipped = "Built-in DVR-MS to MPEG.xgr";
+    ASSERT_TRUE(::CopyFileA((ModuleDirectory() + shipped).c_str(), (directory_ + shipped).c_str(), FALSE));
+    for (unsigned audioStreams = 1; audioStreams <= 4; ++audioStreams) {
+        for (bool captions : {false, true}) {
+            SCOPED_TRACE(std::to_string(audioStreams) + (captions ? " audio streams and captions" : " audio streams"));
+            ASSERT_TRUE(WriteInput([&](auto& o) {
+                o.audioPath = VectorPath("es\\audio.mp2");
+                o.audioStreams = audioStreams;
+                o.captions = captions;
+            }));
+            EXPECT_EQ(engine_->ConvertFile(Request(output_, shipped)), ConversionResult::Converted);
+            ToolOutput streams;
+            ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
+                                         + UnixPath(output_) + "' | /usr/bin/sort",
+                                     streams));
+            EXPECT_EQ("mp2\nmpeg2video\n", streams.out) << streams.err;
+            ASSERT_TRUE(::DeleteFileA(output_.c_str()));
+        }
+    }
+    // That the streams are the recording's, byte for byte, is the end-to-end test's.
+}
+
+// The result tells a recording at fault, which fails the same way until it changes, from a failure
+// that may pass.
+TEST_F(ConvertFileTest, TheResultTellsARecordingAtFaultFromAFailureThatMayPass)
+{
+    enum Recording { Sound, NotARecording, Protected };
+    const struct {
+        const char* name;
+        Recording recording;
+        const char* fault;
+        const char* outputDirectory; // within the test's directory
+        ConversionResult expected;
+    } cases[] = {
+        {"sound", Sound, "", "", ConversionResult::Converted},
+        {"not a recording", NotARecording, "", "", ConversionResult::RecordingAtFault},
+        {"protected", Protected, "", "", ConversionResult::RecordingAtFault},
+        {"output directory missing", Sound, "", "gone\\", ConversionResult::Failed},
+        {"stream error part-way", Sound, "abort=1", "", ConversionResult::Failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(CopyRecording(input_));
+        if (c.recording == NotARecording)
+            WriteFileBytes(input_, std::string(4096, 'x'));
+        if (c.recording == Protected) {
+            ASSERT_TRUE(WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; }));
+        }
+        ScopedDecrypterFault fault(c.fault);
+        ConversionRequest request = Request(directory_ + c.outputDirectory + "Out.MPG");
+        request.outputDirectory = directory_ + c.outputDirectory;
+        EXPECT_EQ(engine_->ConvertFile(request), c.expected);
+    }
 }
 
 // The output appears only whole and only inside the output directory: an earlier one survives every
@@ -244,10 +311,11 @@ TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
     EXPECT_FALSE(FileExists(elsewhere + "Show.MPG"));
 }
 
-// Cancelled, stopped, stuck or finished at exit, a run ends at once and leaves nothing behind.
-TEST_F(ConvertFileTest, ACancelAStopOrAStallEndsTheRunPromptly)
+// Cancelled, stuck or finished at exit, a run ends at once and leaves nothing behind. The exit waits
+// for it as long as a stalled run is given, and tells when a run stuck in a filter outlasts that.
+TEST_F(ConvertFileTest, ACancelAStallOrTheExitEndsTheRunPromptly)
 {
-    UniqueHandle stop(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    bool finished = false;
     const struct {
         const char* name;
         const char* fault;
@@ -255,24 +323,24 @@ TEST_F(ConvertFileTest, ACancelAStopOrAStallEndsTheRunPromptly)
         const char* ending;
     } cases[] = {
         {"cancel", kSlow, [this] { engine_->CancelConversion(); }, ""},
-        {"stop", kSlow, [&] { ::SetEvent(stop.Get()); }, ""},
         {"stall", "never-end", nullptr, "\nThe conversion stopped making progress and was cancelled."},
-        {"exit", kSlow, [this] { engine_->FinishSingleConversion(); }, ""},
+        {"exit", kSlow, [&] { finished = engine_->FinishSingleConversion() && observer_.finished == 1; }, ""},
+        {"exit, stuck in a filter's stop", "hang-stop=4", [&] { finished = !engine_->FinishSingleConversion(); }, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        // A cancel or stop must not wait for the progress step (a minute here); a stall is seen at one.
+        // A cancel must not wait for the progress step (a minute here); a stall is seen at one.
         ConversionTimings timings;
         timings.StallMs = 1500;
         timings.ProgressStepMs = c.end ? 60000 : 200;
         MakeEngine(timings);
-        ::ResetEvent(stop.Get());
+        finished = std::string(c.name).compare(0, 4, "exit") != 0;
         ScopedDecrypterFault fault(c.fault); // a stalled graph writes all at once, then never completes
-        ASSERT_TRUE(engine_->StartSingleConversion(Request(output_, kInternalGraphName, stop.Get())));
+        ASSERT_EQ(engine_->StartSingleConversion(Request(output_)), SingleStart::Started);
         ASSERT_TRUE(WaitUntil([&] { return observer_.Events().size() >= 3 && FileExists(PartialOutputPath(output_)); }, 30000));
         if (c.end)
             c.end();
-        EXPECT_TRUE(std::string(c.name) != "exit" || observer_.finished == 1) << "the exit did not wait for the run";
+        EXPECT_TRUE(finished) << "the exit did not wait for the run, or did not tell that it is stuck";
         ASSERT_TRUE(WaitUntil([this] { return observer_.finished == 1; }, c.end ? 30000 : 50000));
         EXPECT_EQ(observer_.Outcomes().back(), "failed: " + report_ + kBuilt + c.ending);
         EXPECT_EQ(observer_.Events().end()[-2], "at 0");
@@ -293,14 +361,14 @@ TEST_F(ConvertFileTest, OneRunAtATime)
     const std::string nextInput = directory_ + "Next.dvr-ms";
     ASSERT_TRUE(CopyRecording(nextInput));
 
-    ASSERT_TRUE(engine_->StartSingleConversion(Request(output_)));
+    ASSERT_EQ(engine_->StartSingleConversion(Request(output_)), SingleStart::Started);
     ASSERT_TRUE(WaitUntil([this] { return observer_.Outcomes().size() >= 1; }, 30000));
-    EXPECT_FALSE(engine_->ConvertFile(Request(output_))) << "another run is in progress";
-    EXPECT_FALSE(engine_->StartSingleConversion(Request(output_)));
+    EXPECT_EQ(engine_->ConvertFile(Request(output_)), ConversionResult::Busy) << "another run is in progress";
+    EXPECT_EQ(engine_->StartSingleConversion(Request(output_)), SingleStart::Busy);
     engine_->CancelConversion();
     ConversionRequest next = Request(directory_ + "Next.MPG");
     next.inputPath = nextInput;
-    ASSERT_TRUE(engine_->StartSingleConversion(next));
+    ASSERT_EQ(engine_->StartSingleConversion(next), SingleStart::Started);
     ASSERT_TRUE(WaitUntil([this] { return observer_.finished == 2; }, 60000));
     EXPECT_TRUE(IsProgramStream(directory_ + "Next.MPG"));
     const std::string nextReport = "Converting : " + nextInput + kBuilt;

@@ -22,6 +22,11 @@ TEST(OutputName, KeepsTheNameUpToItsLastDot)
         {"D:\\My.Videos", "Show", "MPG", "D:\\My.Videos\\MPG"}, // no dot: the extension alone
         {"", "Show", "MPG", "\\MPG"},
         {"D:\\Video/", "Show.dvr-ms", "MPG", "D:\\Video/\\Show.MPG"},
+        // Windows drops the blanks and dots that end a name: the output is named as it will be written.
+        {"D:\\Video", "Show.dvr-ms", "MPG ", "D:\\Video\\Show.MPG"},
+        {"D:\\Video", "Show.dvr-ms", "MPG. .", "D:\\Video\\Show.MPG"},
+        {"D:\\Video", "Show.dvr-ms", " ", "D:\\Video\\Show"},
+        {"D:\\Video", "Show.dvr-ms", "", "D:\\Video\\Show"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(OutputPathFor(c.directory, c.name, c.ext), c.expected) << c.directory << " " << c.name;
@@ -54,6 +59,9 @@ TEST(SameFileTest, MatchesOneFileUnderAnyOfItsNames)
 
 TEST(OutputName, OnlyAPlainExtensionIsUsable)
 {
+    EXPECT_EQ(AsWindowsNamesIt("DVR-MS . "), "DVR-MS");
+    EXPECT_EQ(AsWindowsNamesIt(" .x"), " .x");
+    EXPECT_EQ(AsWindowsNamesIt(". "), "");
     EXPECT_TRUE(IsUsableExtension("dvr-ms"));
     for (const char* extension : {"", "*", "dvr-ms?", "dvr-ms\\..\\x", "d/x", "dvr-ms:x", "\x95\x5C"})
         EXPECT_FALSE(IsUsableExtension(extension, 1252)) << extension;

@@ -100,14 +100,17 @@ bool ReadMediaFacts(const std::string& windowsPath, MediaFacts& facts, std::stri
     return true;
 }
 
-// ASF vectors, and one written as Media Centre writes them (none named): captions, B-frames (times
-// out of decode order) and AC-3 that starts 200 ms after the video.
-const struct { const char* name; const char* vector; } kGoodRecordings[] = {
-    {"Plain MP2", "plain-mp2.asf"}, {"Plain AC3", "plain-ac3.asf"}, {"Media Centre", nullptr}};
+// ASF vectors, and two written as Media Centre writes them (none named): captions, B-frames (times
+// out of decode order) and AC-3 that starts 200 ms after the video, in one or two audio streams (the
+// output keeps the first).
+const struct { const char* name; const char* vector; unsigned audioStreams; } kGoodRecordings[] = {
+    {"Plain MP2", "plain-mp2.asf", 1}, {"Plain AC3", "plain-ac3.asf", 1}, {"Media Centre", nullptr, 1},
+    {"Two Languages", nullptr, 2}};
 constexpr int64_t kMediaCentreAudioDelay = 2000000;
 
 // Makes the recording and tells what its conversion must hold: codecs, digests, frames, first times.
-::testing::AssertionResult MakeRecording(const char* vectorName, const std::string& path, MediaFacts& expected)
+::testing::AssertionResult MakeRecording(const char* vectorName, unsigned audioStreams, const std::string& path,
+                                         MediaFacts& expected)
 {
     std::string error;
     if (vectorName) {
@@ -120,6 +123,7 @@ constexpr int64_t kMediaCentreAudioDelay = 2000000;
     options.videoPath = VectorPath("es\\video-bframes.m2v");
     options.audioPath = VectorPath("es\\audio.ac3");
     options.captions = true;
+    options.audioStreams = audioStreams;
     options.audioDelay = kMediaCentreAudioDelay;
     test_recordings::WrittenRecording written;
     if (!test_recordings::WriteRecording(path, options, written, error))
@@ -192,7 +196,7 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
         SCOPED_TRACE(recording.name);
         MediaFacts expected;
         const std::string path = input + recording.name + ".dvr-ms";
-        ASSERT_TRUE(MakeRecording(recording.vector, made + recording.name, expected));
+        ASSERT_TRUE(MakeRecording(recording.vector, recording.audioStreams, made + recording.name, expected));
         DropRecording(path, made + recording.name);
         ASSERT_TRUE(WaitForOutput(output + recording.name + ".MPG", kConversionMs, path));
         EXPECT_TRUE(IsConversionOf(output + recording.name + ".MPG", expected));
@@ -203,7 +207,8 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
                               kPromptMs))
             << halvern.Output();
     }
-    EXPECT_TRUE(ContainsInOrder(halvern.Output(), {kBanner, kWaiting, kDone, kWaiting, kDone, kWaiting, kDone, kWaiting}));
+    EXPECT_TRUE(ContainsInOrder(halvern.Output(),
+                                {kBanner, kWaiting, kDone, kWaiting, kDone, kWaiting, kDone, kWaiting, kDone, kWaiting}));
     EXPECT_FALSE(halvern.Process().WaitForExit(0)) << "Halvern still runs";
     EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
 

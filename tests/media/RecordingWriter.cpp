@@ -467,8 +467,11 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     }
     for (size_t n = 0; n < audio.size(); ++n) {
         const int64_t time = options.firstTime + options.audioDelay + static_cast<int64_t>(n) * first.samples * Second / first.sampleRate;
-        pending.push_back({Kind::Audio, audioStream, audio[n], time, audioPeriod, time, true, 0,
-                           options.jump && time >= jumpSendKey ? options.jump : 0});
+        const int64_t jumped = options.jump && time >= jumpSendKey ? options.jump : 0;
+        pending.push_back({Kind::Audio, audioStream, audio[n], time, audioPeriod, time, true, 0, jumped});
+        // Further audio streams carry the same frames, numbered after the video.
+        for (unsigned extra = 1; extra < options.audioStreams; ++extra)
+            pending.push_back({Kind::Audio, videoStream + extra, audio[n], time, audioPeriod, time, true, 0, jumped});
     }
     std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.sendKey < b.sendKey; });
 
@@ -533,11 +536,14 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         Bytes wave; // the tag is unreliable in real recordings: 0 for AC-3
         wave.U16(ac3 ? 0 : 0x50).U16(first.channels).U32(first.sampleRate).U32(first.bitRate / 8).U16(1).U16(0).U16(0);
         const std::string typeData = FlatMediaType(MediaCentreAudio, ac3 ? Ac3Subtype : MpegAudioSubtype, WaveFormatExType, wave.s);
-        headerExtensionChildren += Object(ExtendedStreamProperties,
-            ExtendedStreamPropertiesBody(audioStream, audioPeriod,
-                                         {{SampleDurationExtension, 2}, {TimingExtension, 48}},
-                                         StreamPropertiesObject(BinaryStreamType, audioStream,
-                                                                options.protection == Protection::EncryptedStream, typeData)));
+        for (unsigned extra = 0; extra < std::max(options.audioStreams, 1u); ++extra) {
+            const unsigned stream = extra == 0 ? audioStream : videoStream + extra;
+            headerExtensionChildren += Object(ExtendedStreamProperties,
+                ExtendedStreamPropertiesBody(stream, audioPeriod,
+                                             {{SampleDurationExtension, 2}, {TimingExtension, 48}},
+                                             StreamPropertiesObject(BinaryStreamType, stream,
+                                                                    options.protection == Protection::EncryptedStream, typeData)));
+        }
     }
     if (options.captions) {
         headerExtensionChildren += Object(ExtendedStreamProperties,

@@ -26,6 +26,7 @@ enum class FieldObjects { Together, SecondUntimed, SecondTimed };
 struct RecordingOptions {
     std::string videoPath;            // MPEG-2 video elementary stream
     std::string audioPath;            // .mp2 or .ac3 elementary stream; empty for none
+    unsigned audioStreams = 1;        // with audio: this many streams, each carrying it (1 to 4)
     bool captions = false;            // a line-21 caption stream (one 2-byte object per frame)
     uint32_t prerollMs = 3000;
     uint32_t packetSize = 8192;

@@ -24,8 +24,9 @@ namespace {
 constexpr HRESULT DecrypterFaultError = HRESULT_FROM_WIN32(ERROR_READ_FAULT);
 
 struct DecrypterFault {
-    enum Kind { None, Pace, Abort, Refuse, Drop, NeverEnd } kind = None;
-    double value = 0.0; // media seconds per wall second, or the media second to abort or refuse at
+    enum Kind { None, Pace, Abort, Refuse, Drop, NeverEnd, HangStop } kind = None;
+    // media seconds per wall second, the media second to abort or refuse at, or stop's seconds
+    double value = 0.0;
 };
 
 // The fault as written, "NAME[=VALUE]", unless it is limited to recordings of other names.
@@ -43,6 +44,8 @@ DecrypterFault ParseFault(const std::string& whole, const std::wstring& recordin
         return {DecrypterFault::Abort, value};
     if (std::sscanf(text.c_str(), "refuse=%lf", &value) == 1 && value >= 0)
         return {DecrypterFault::Refuse, value};
+    if (std::sscanf(text.c_str(), "hang-stop=%lf", &value) == 1 && value >= 0)
+        return {DecrypterFault::HangStop, value};
     return {text == "drop" ? DecrypterFault::Drop : text == "never-end" ? DecrypterFault::NeverEnd : DecrypterFault::None};
 }
 
@@ -124,7 +127,11 @@ protected:
             return S_FALSE;
         return output_.Deliver(sample);
     }
-    HRESULT OnEndOfStream() override { return fault.kind == DecrypterFault::NeverEnd ? S_OK : output_.DeliverEndOfStream(); }
+    HRESULT OnEndOfStream() override
+    {
+        const bool ends = fault.kind != DecrypterFault::NeverEnd && fault.kind != DecrypterFault::HangStop;
+        return ends ? output_.DeliverEndOfStream() : S_OK;
+    }
 
 private:
     bool WaitForPace(REFERENCE_TIME start)
@@ -162,6 +169,11 @@ protected:
         return S_OK;
     }
     HRESULT OnRun(REFERENCE_TIME) override { input_.runningSince = ::GetTickCount64(); return S_OK; }
+    void OnStopStreaming() override
+    {
+        if (input_.fault.kind == DecrypterFault::HangStop)
+            ::Sleep(static_cast<DWORD>(input_.fault.value * 1000));
+    }
 
 private:
     // The output is built first and only keeps a reference to the input until it connects.

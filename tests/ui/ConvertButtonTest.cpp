@@ -43,13 +43,14 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     EXPECT_EQ(0u, balloons.shown[0].find("ERROR|3|Converting : X:\\Rec\\Show.dvr-ms")) << balloons.shown[0];
 
     // A run that has claimed the engine but not shown itself is not cancelled by a click on
-    // "Convert Single File...", whose open-file dialog is then cancelled.
+    // "Convert Single File...": the file chosen then is refused, and the user told so.
     runView.Hold();
-    ASSERT_TRUE(engine.StartSingleConversion({chosen, settings.OutputPath + "Show.MPG", settings.UseFilterGraph,
-                                              nullptr, settings.OutputPath}));
-    chosen.clear();
+    ASSERT_EQ(engine.StartSingleConversion({chosen, settings.OutputPath + "Show.MPG", settings.UseFilterGraph,
+                                            settings.OutputPath}),
+              SingleStart::Started);
     Click(IDC_CONVERT_SINGLE);
     EXPECT_EQ(2u, offered.size());
+    EXPECT_EQ(std::vector<std::string>{"Another conversion is in progress. Try again when it has finished."}, messages);
     EXPECT_TRUE(engine.Busy());
     ASSERT_TRUE(runsOver(2));
     EXPECT_TRUE(Enabled(IDC_STOP_AUTO));
@@ -65,6 +66,99 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     dialog.reset(); // a run that ends after the window has gone shows nothing, not even its balloon
     runView.OnConversionFinished(false, "late", true);
     EXPECT_EQ(3u, balloons.shown.size());
+}
+
+// A run that cannot get going on its thread (no graph manager there) still ends as a failure that
+// puts the button back, so that the command keeps working.
+TEST_F(MainWindow, ASingleFileRunThatCannotGetGoingPutsTheControlsBack)
+{
+    // An activation context comes before the registry, also on the run's thread, which inherits it:
+    // the graph manager is looked for in a library that is not there.
+    const std::string manifest = MakeScratchDirectory("ui-no-graph-manager") + "NoGraphManager.manifest";
+    WriteFileBytes(manifest,
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+                   "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                   "<assemblyIdentity type=\"win32\" name=\"Halvern.NoGraphManager\" version=\"1.0.0.0\"/>"
+                   "<file name=\"halvern-missing-quartz.dll\">"
+                   "<comClass clsid=\"{E436EBB3-524F-11CE-9F53-0020AF0BA770}\" threadingModel=\"Both\"/>"
+                   "</file></assembly>");
+    ACTCTXA context = {};
+    context.cbSize = sizeof(context);
+    context.lpSource = manifest.c_str();
+    HANDLE handle = ::CreateActCtxA(&context);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(::ActivateActCtx(handle, &cookie));
+    ::ReleaseActCtx(handle);
+    struct Undo {
+        ULONG_PTR cookie;
+        ~Undo()
+        {
+            if (cookie)
+                ::DeactivateActCtx(0, cookie);
+        }
+    } undo{cookie};
+    chosen = "X:\\Rec\\Show.dvr-ms";
+    Open();
+    Click(IDC_CONVERT_SINGLE);
+    ASSERT_TRUE(WaitUntil([&] { return runView.Finished.load() == 1; }, 30000));
+    EXPECT_FALSE(engine.Busy());
+    EXPECT_EQ("Convert Single File...", Text(IDC_CONVERT_SINGLE));
+    EXPECT_TRUE(Enabled(IDC_CONVERT_SINGLE));
+    ASSERT_EQ(1u, balloons.shown.size());
+    EXPECT_EQ("ERROR|3|ERROR - Could not create the Filter Graph Manager.", balloons.shown[0]);
+
+    ::DeactivateActCtx(0, cookie);
+    undo.cookie = 0;
+    settings.UseFilterGraph = "missing.xgr";
+    Click(IDC_CONVERT_SINGLE);
+    EXPECT_EQ(2u, offered.size()) << "the command works again";
+    ASSERT_TRUE(WaitUntil([&] { return runView.Finished.load() == 2; }, 30000));
+}
+
+// A stop, by its button or by "Apply Settings" answered Yes, lets the worker's conversion finish: the
+// window goes on answering meanwhile, Stop reads "Stopping..." with both buttons off, and once the
+// worker has ended Start comes back, or a new worker starts.
+TEST_F(MainWindow, AStopWaitsForTheConversionWhileTheWindowGoesOn)
+{
+    // Listed, so that "Apply Settings" keeps it; each run fails at once and is tried again by a new worker.
+    settings.UseFilterGraph = "broken.xgr";
+    WriteFileBytes(programDirectory + settings.UseFilterGraph,
+                   "<GRAPH><FILTER ID=\"none\" clsid=\"{00000000-0000-0000-0000-000000000001}\"></FILTER></GRAPH>");
+    WriteFileBytes(settings.InputPath + "Show.DVR-MS", "x");
+    const struct {
+        const char* name;
+        int button;
+        bool restarts;
+    } cases[] = {{"Stop Auto Converter", IDC_STOP_AUTO, false}, {"Apply Settings", IDC_APPLY, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        runView.Hold(); // the worker's conversion, once claimed, goes on only when let
+        const int finished = runView.Finished.load();
+        Open();
+        Click(IDC_START_AUTO);
+        ASSERT_TRUE(WaitUntil([&] { return engine.Busy(); }, 30000));
+        if (c.button == IDC_APPLY)
+            ::SetWindowTextA(Item(IDC_OUTPUT_EXT), "mpeg");
+        Click(c.button);
+        EXPECT_EQ("Stopping...", Text(IDC_STOP_AUTO));
+        EXPECT_FALSE(Enabled(IDC_STOP_AUTO));
+        EXPECT_FALSE(Enabled(IDC_START_AUTO));
+        EXPECT_TRUE(autoConverter.AutoConvertRunning()) << "the worker waits for its conversion";
+        EXPECT_EQ(c.restarts ? 1u : 0u, messages.size());
+
+        runView.Release();
+        ASSERT_TRUE(WaitUntil([&] { return Text(IDC_STOP_AUTO) == "Stop Auto Converter"; }, 30000));
+        EXPECT_LE(finished + 1, runView.Finished.load()) << "the conversion ended first";
+        // The new worker's first conversion turns Stop off for a moment.
+        EXPECT_TRUE(WaitUntil([&] { return Enabled(IDC_START_AUTO) != c.restarts && Enabled(IDC_STOP_AUTO) == c.restarts; },
+                              30000));
+        EXPECT_TRUE(WaitUntil([&] { return autoConverter.AutoConvertRunning() == c.restarts; }, 30000));
+        EXPECT_EQ(c.restarts ? "mpeg" : "MPG", settings.OutputExt);
+        autoConverter.StopAutoConvert();
+        dialog.reset();
+        messages.clear();
+    }
 }
 
 // A run in the middle of an update holds the link and waits for the window's thread to take its

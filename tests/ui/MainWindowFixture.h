@@ -65,7 +65,7 @@ protected:
     void Open()
     {
         UserPrompts prompts;
-        prompts.Message = [this](const char*, UINT) { return ++questions, IDYES; };
+        prompts.Message = [this](const char* text, UINT) { return messages.push_back(text), IDYES; };
         prompts.ChooseFile = [this](const std::string& initialName, const std::string& filter, std::string& path) {
             offered.push_back(initialName + " " + filter);
             path = chosen;
@@ -104,13 +104,13 @@ protected:
     const std::string programDirectory = testing_support::MakeScratchDirectory("ui-program");
     GraphSource graphs{{}, programDirectory};
     RecordedBalloons balloons;
-    HeldRunView runView{balloons, [this] { return autoConverter.AutoConvertRunning(); }};
+    HeldRunView runView{balloons, [this] { return autoConverter.RunsUnstopped(); }};
     CConversionEngine engine{graphs, runView};
     CAutoConverter autoConverter{engine, CAutoConverter::Options{[](const char*) {}, 60000, {}}};
     // The shell is never asked: Wine's own tray would come and go with every test's icon.
     CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAA*) { return TRUE; }, {}, {}, CP_ACP}};
 
-    int questions = 0;                // message boxes shown
+    std::vector<std::string> messages; // texts of the message boxes shown, each answered Yes
     std::vector<std::string> offered; // "initial name filter" of each open-file dialog
     std::string chosen;               // the open-file dialog's choice; empty for Cancel
     std::unique_ptr<CConverterDlg> dialog;
