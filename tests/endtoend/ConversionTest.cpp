@@ -255,6 +255,7 @@ TEST_F(BuiltInConversion, BadRecordingsFailAndLeaveNoOutputWhileOneCutShortConve
     }
     MediaFacts facts;
     ASSERT_TRUE(ReadMediaFacts(output + "Cut.MPG", facts, error)) << error;
+    EXPECT_TRUE(IsSoundProgramStream(output + "Cut.MPG"));
     EXPECT_EQ("mpeg2video", facts.video.codec);
     EXPECT_EQ("mp2", facts.audio.codec);
     // Every frame that lies wholly before the cut, and none after it.

@@ -160,7 +160,7 @@ bool SplitVideoFrames(const std::string& es, std::vector<std::string>& frames, s
                 int64_t before = 0;
                 for (size_t j = first; j < next; ++j)
                     before += shown[j].temporalReference < shown[k].temporalReference ? shown[j].fields : 0;
-                times->push_back((gopStart + before) * framePeriod / 2);
+                times->push_back((gopStart + before) * mpeg::FramePeriod27MHz(sequence.frameRateCode) * 10 / 54);
                 gopFields += shown[k].fields;
             }
             gopStart += gopFields;
