@@ -195,3 +195,9 @@ void CMemoryAllocator::OnSampleReturned(CMediaSample* sample)
     released = Buffers();
     Release();
 }
+
+long CMemoryAllocator::WaitingCount()
+{
+    SrwExclusiveLock lock(lock_);
+    return waiters_;
+}

@@ -34,6 +34,8 @@ public:
 
     // A sample whose last reference went; it gives back the reference to this allocator it held.
     void OnSampleReturned(CMediaSample* sample);
+    // Threads asleep in GetBuffer now, so a test can wait until one is before it wakes it.
+    long WaitingCount();
 
 private:
     // The memory of one commit: the samples and the block their buffers are in.
