@@ -133,7 +133,7 @@ TEST_F(MemoryAllocatorTest, KeepsTheComContractHandsOutAlignedBuffersAndSamplesC
     EXPECT_EQ(7, start);
     EXPECT_EQ(9, stop);
     ASSERT_EQ(S_OK, first->SetTime(&setStart, &setStop));
-    const struct { HRESULT (IMediaSample::*get)(); HRESULT (IMediaSample::*set)(BOOL); } flags[] = {
+    const struct { HRESULT (STDMETHODCALLTYPE IMediaSample::*get)(); HRESULT (STDMETHODCALLTYPE IMediaSample::*set)(BOOL); } flags[] = {
         {&IMediaSample::IsSyncPoint, &IMediaSample::SetSyncPoint},
         {&IMediaSample::IsPreroll, &IMediaSample::SetPreroll},
         {&IMediaSample::IsDiscontinuity, &IMediaSample::SetDiscontinuity},
