@@ -1,6 +1,10 @@
 #include "filters/InputPin.h"
 
+#include <new>
+
+#include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
+#include "filters/MemoryAllocator.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -100,10 +104,9 @@ STDMETHODIMP CBaseInputPin::GetAllocator(IMemAllocator** allocator)
     *allocator = nullptr;
     CriticalSectionLock lock(filter_->StateLock());
     if (!allocator_) {
-        HRESULT hr = ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_PPV_ARGS(&allocator_));
-        if (FAILED(hr))
-            return hr;
+        allocator_ = Adopt<IMemAllocator>(new (std::nothrow) CMemoryAllocator());
+        if (!allocator_)
+            return E_OUTOFMEMORY;
     }
     *allocator = allocator_.Get();
     (*allocator)->AddRef();

@@ -1,8 +1,11 @@
 #include "filters/OutputPin.h"
 
 #include <algorithm>
+#include <new>
 
+#include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
+#include "filters/MemoryAllocator.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -79,10 +82,10 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* input)
     ComPtr<IMemAllocator> allocator;
     if (SUCCEEDED(input->GetAllocator(&allocator)) && SUCCEEDED(UseAllocator(input, allocator.Get(), downstream)))
         return S_OK;
-    allocator.Reset();
-    HRESULT hr = ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&allocator));
-    if (FAILED(hr))
-        return hr;
+    // The input pin has none to offer, or one that cannot give what this pin needs: Halvern's own.
+    allocator = Adopt<IMemAllocator>(new (std::nothrow) CMemoryAllocator());
+    if (!allocator)
+        return E_OUTOFMEMORY;
     return UseAllocator(input, allocator.Get(), downstream);
 }
 

@@ -131,3 +131,15 @@ public:
 private:
     CriticalSection& cs_;
 };
+
+// An SRW lock held exclusively for as long as the object lives. Uncontended, it stays in user mode.
+class SrwExclusiveLock {
+public:
+    explicit SrwExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    SrwExclusiveLock(const SrwExclusiveLock&) = delete;
+    SrwExclusiveLock& operator=(const SrwExclusiveLock&) = delete;
+    ~SrwExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK& lock_;
+};

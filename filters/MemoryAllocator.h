@@ -1,0 +1,61 @@
+#pragma once
+// Halvern's own IMemAllocator. Its buffers are one block made at Commit and handed out from a free
+// list under an SRW lock; a GetBuffer with nothing free waits on a condition variable. Unlike the
+// system's allocator, which waits on and releases a semaphore for every sample (a call to the Wine
+// server each time), neither a GetBuffer nor a returned sample touches a kernel object unless a
+// thread is waiting.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+#include <memory>
+
+#include "filters/MediaSample.h"
+#include "filters/ModuleLock.h"
+
+class CMemoryAllocator final : public IMemAllocator {
+public:
+    CMemoryAllocator() = default;
+    CMemoryAllocator(const CMemoryAllocator&) = delete;
+    CMemoryAllocator& operator=(const CMemoryAllocator&) = delete;
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IMemAllocator
+    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
+    STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* properties) override;
+    STDMETHODIMP Commit() override;
+    STDMETHODIMP Decommit() override;
+    STDMETHODIMP GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* stop, DWORD flags) override;
+    STDMETHODIMP ReleaseBuffer(IMediaSample* sample) override;
+
+    // A sample whose last reference went; it gives back the reference to this allocator it held.
+    void OnSampleReturned(CMediaSample* sample);
+    // Threads asleep in GetBuffer now, so a test can wait until one is before it wakes it.
+    long WaitingCount();
+
+private:
+    // The memory of one commit: the samples and the block their buffers are in.
+    struct Buffers {
+        std::unique_ptr<BYTE[]> block;
+        std::unique_ptr<CMediaSample[]> samples;
+    };
+
+    ~CMemoryAllocator() = default;
+    HRESULT MakeBuffers();
+
+    std::atomic<ULONG> references_{1};
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE bufferFree_ = CONDITION_VARIABLE_INIT;
+    // All below under lock_.
+    ALLOCATOR_PROPERTIES properties_ = {};
+    bool committed_ = false;
+    Buffers buffers_;       // kept after a Decommit until the last sample out comes back
+    CMediaSample* free_ = nullptr;
+    long outstanding_ = 0;  // samples handed out and not yet back
+    long waiters_ = 0;      // threads asleep in GetBuffer
+    CModuleObject moduleObject_;
+};
