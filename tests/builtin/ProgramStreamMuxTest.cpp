@@ -1,6 +1,6 @@
 // The multiplexer and the file writer in Wine's graph, fed ffmpeg-made elementary streams and read
-// back by ffmpeg and the tests' program stream checker: a stream alone, broadcast rates, inputs
-// that misbehave, and how the writer writes, shares and fails.
+// back by ffmpeg and the tests' program stream checker: a stream alone, inputs that misbehave
+// (broadcast rates: the multiplexer's and the end-to-end tests), and how the writer writes, shares and fails.
 
 #include "tests/filters/GraphFixture.h"
 
@@ -259,28 +259,6 @@ TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneAndClosesTheFileBeforeCompleti
     EXPECT_LT(FileSize(output_), 8u << 20);
     EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes);
     EXPECT_TRUE(OutputIsSound());
-}
-
-// Broadcast kinds beyond the DVD's rates: every unit in time, no buffer over its size.
-TEST_F(ProgramStreamMuxTest, BroadcastRatesKeepTheDecoderModel)
-{
-    const struct {
-        const char* video;
-        const char* audio;
-    } cases[] = {
-        {"es\\hd-1080i.m2v", "es\\audio-5.1.ac3"},
-        {"es\\hd-1440.m2v", "es\\audio.mp2"},
-        {"es\\sd-15m.m2v", "es\\audio.ac3"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.video);
-        ASSERT_EQ(S_OK, Build(c.video, c.audio, output_));
-        ASSERT_EQ(EC_COMPLETE, RunToEnd());
-        control_->Stop();
-        EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes);
-        EXPECT_TRUE(Extract("0:a", source_->audio->bytes.compare(0, 2, "\x0B\x77") == 0 ? "ac3" : "mp2") == source_->audio->bytes);
-        EXPECT_TRUE(OutputIsSound());
-    }
 }
 
 TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)

@@ -174,6 +174,7 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
         const char* name;
         std::function<void(Stream&)> fault;
         std::vector<Fault> expected;
+        bool fieldsAndAc3 = false;
     } cases[] = {
         {"sound", [](Stream&) {}, {}},
         {"sound, stamps on I-pictures only (the others implied)",
@@ -191,14 +192,11 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
         {"overflow: a 4 KiB video buffer declared",
          [](Stream& s) { s.packs[PackOf(s, 0xE0, 0)].packet.pstd = 0x2000 | 4; }, {Fault::Overflow}},
         {"backwards decode time",
-         [](Stream& s) {
-             std::swap(s.packs[PackOf(s, 0xE0, 3)].packet.pts, s.packs[PackOf(s, 0xE0, 4)].packet.pts);
-         },
+         [](Stream& s) { std::swap(s.packs[PackOf(s, 0xE0, 3)].packet.pts, s.packs[PackOf(s, 0xE0, 4)].packet.pts); },
          {Fault::DecodeOrder}},
         {"backwards SCR", [](Stream& s) { s.packs[6].scr = s.packs[4].scr; }, {Fault::ScrBackwards}},
         {"overlapping packs", [](Stream& s) { s.packs[6].scr = s.packs[5].scr + 1000; }, {Fault::PackOverlap}},
-        {"SCR gap", [](Stream& s) {
-             // Times and SCRs from pack 10 on a second later: nothing late, but no SCR for a second.
+        {"SCR gap: times and SCRs a second later from pack 10 on", [](Stream& s) {
              for (size_t i = 10; i < s.packs.size(); ++i) {
                  s.packs[i].scr += 27000000;
                  s.packs[i].packet.pts += 90000;
@@ -210,22 +208,34 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
         {"mux rate above the rate bound", [](Stream& s) { s.packs[3].muxRate = 30000; }, {Fault::MuxRate}},
         {"mux rate 0", [](Stream& s) { s.packs.back().muxRate = 0; }, {Fault::MuxRate}},
         {"no system header", [](Stream& s) { s.systemHeader = false; }, {Fault::SystemHeader}},
-        {"stamp where no unit starts",
+        {"stamp where no unit starts: picture 4's start code gone",
          [](Stream& s) {
              Packet& packet = s.packs[PackOf(s, 0xE0, 4)].packet;
              packet.payload = packet.payload.substr(0, 20) + std::string(3000, '\xAA');
-             packet.payload.erase(0, 6); // the picture start code goes, the bytes join picture 3
+             packet.payload.erase(0, 6);
          },
          {Fault::Stamp}},
+        {"field pairs and AC-3, sound", [](Stream&) {}, {}, true},
+        {"a stamp on a second field", [](Stream& s) { s.packs[PackOf(s, 0xE0, 3)].packet.pts = FirstDecode + 2 * Frame; },
+         {Fault::Stamp}, true},
+        {"an AC-3 sub-stream header that counts two frames", [](Stream& s) { s.packs[PackOf(s, 0xBD, 4)].packet.payload[1] = 2; },
+         {Fault::SubstreamHeader}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Stream stream = Sound();
+        Stream stream = Sound(c.fieldsAndAc3, c.fieldsAndAc3 ? 0xBD : 0xC0);
         c.fault(stream);
         const ps_check::Report report = ps_check::CheckProgramStream(Bytes(stream));
         EXPECT_EQ(c.expected, Faults(report)) << report.Text();
-        EXPECT_EQ(30u, report.packs);
-        ASSERT_EQ(2u, report.streams.size());
+        EXPECT_EQ(stream.packs.size(), report.packs);
+        const ps_check::StreamReport* audio = report.Stream(c.fieldsAndAc3 ? 0xBD : 0xC0);
+        ASSERT_TRUE(report.streams.size() == 2 && report.Stream(0xE0) && audio) << report.Text();
+        if (c.expected.empty()) {
+            EXPECT_EQ(10u, report.Stream(0xE0)->units); // a field pair is one
+            EXPECT_EQ(20u, audio->units);
+        }
+        EXPECT_EQ(c.fieldsAndAc3 ? "ac3" : "mpegaudio", audio->kind);
+        EXPECT_EQ(c.fieldsAndAc3 ? 58u * 1024 : 12800u, audio->declared);
     }
 }
 
@@ -234,22 +244,15 @@ TEST(ProgramStreamCheckTest, ReportsUnitsTimesBuffersAndLateness)
 {
     Stream stream = Sound();
     ps_check::Report report = ps_check::CheckProgramStream(Bytes(stream));
-    ASSERT_TRUE(report.Clean()) << report.Text();
     const ps_check::StreamReport* video = report.Stream(0xE0);
-    const ps_check::StreamReport* audio = report.Stream(0xC0);
-    ASSERT_TRUE(video && audio);
+    ASSERT_TRUE(video && report.Stream(0xC0)) << report.Text();
     EXPECT_EQ("mpeg2video", video->kind);
-    EXPECT_EQ(10u, video->units);
     EXPECT_EQ(10u, video->stamped);
     EXPECT_EQ(FirstDecode, video->firstDts);
     EXPECT_EQ(FirstDecode + 9 * Frame, video->lastDts);
     EXPECT_EQ(232u * 1024, video->declared);
-    // All ten pictures are in before the first leaves.
-    EXPECT_EQ(10 * 3006u + 20, video->maxOccupancy);
-    EXPECT_EQ(20u, audio->units);
-    EXPECT_EQ(12800u, audio->declared);
+    EXPECT_EQ(10 * 3006u + 20, video->maxOccupancy); // all ten pictures are in before the first leaves
     EXPECT_EQ(10 * 3006u + 20 + 20 * 576, report.Payload());
-    EXPECT_GT(report.Overhead(), 0.0);
     EXPECT_EQ(25200u, report.rateBound);
 
     // Picture 5's pack and all after it 0.6 s later: the last five pictures are late, the first by
@@ -264,29 +267,6 @@ TEST(ProgramStreamCheckTest, ReportsUnitsTimesBuffersAndLateness)
     EXPECT_EQ(5u, video->late);
     const double worst = static_cast<double>(lateScr + Stop) - (FirstDecode + 5 * Frame) * 300.0;
     EXPECT_NEAR(worst, static_cast<double>(video->worstLate), 3100 * 540000.0 / 25200) << report.Text();
-    EXPECT_NE(std::string::npos, report.Text().find("late")) << report.Text();
-}
-
-// Two field pictures are one unit with one stamp; AC-3 in private stream 1 with its sub-stream header.
-TEST(ProgramStreamCheckTest, PairsFieldPicturesAndReadsAc3SubstreamHeaders)
-{
-    Stream stream = Sound(true, 0xBD);
-    ps_check::Report report = ps_check::CheckProgramStream(Bytes(stream));
-    EXPECT_TRUE(report.Clean()) << report.Text();
-    ASSERT_TRUE(report.Stream(0xE0) && report.Stream(0xBD));
-    EXPECT_EQ(10u, report.Stream(0xE0)->units);
-    EXPECT_EQ("ac3", report.Stream(0xBD)->kind);
-    EXPECT_EQ(20u, report.Stream(0xBD)->units);
-    EXPECT_EQ(58u * 1024, report.Stream(0xBD)->declared);
-
-    // A stamp on a second field, and a sub-stream header that counts two frames.
-    Stream stamped = stream;
-    stamped.packs[PackOf(stamped, 0xE0, 3)].packet.pts = FirstDecode + 2 * Frame;
-    stamped.packs[PackOf(stamped, 0xBD, 4)].packet.payload[1] = 2;
-    report = ps_check::CheckProgramStream(Bytes(stamped));
-    EXPECT_EQ((std::vector<Fault>{Fault::Stamp, Fault::SubstreamHeader}), Faults(report)) << report.Text();
-    EXPECT_EQ(1u, report.Count(Fault::Stamp));
-    EXPECT_EQ(1u, report.Count(Fault::SubstreamHeader));
 }
 
 } // namespace

@@ -60,6 +60,8 @@ struct StreamData {
     std::vector<SubstreamRecord> substreamHeaders;
     size_t declared = 0;
     bool declaredInPes = false;
+    size_t packets = 0;
+    std::vector<size_t> pstdPackets;
 };
 
 uint32_t Be32(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
@@ -361,7 +363,9 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
                                           std::to_string(bound->second));
         stream.declared = pstd;
         stream.declaredInPes = true;
+        stream.pstdPackets.push_back(stream.packets);
     }
+    ++stream.packets;
     const uint64_t offset = stream.es.size();
     const size_t length = next - esStart;
     if (pts >= 0)
@@ -393,6 +397,8 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
     const double perByte = muxRate ? 540000.0 / muxRate : 0;
     if (muxRate == 0)
         Fail(Fault::MuxRate, where + ": program_mux_rate 0");
+    if (report_.packs == 0)
+        report_.firstScr = static_cast<uint64_t>(scr);
     report_.lowestMuxRate = report_.packs ? std::min(report_.lowestMuxRate, muxRate) : muxRate;
     report_.highestMuxRate = std::max(report_.highestMuxRate, muxRate);
 
@@ -462,6 +468,7 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
     out.kind = KindOf(stream.id, stream.substream);
     out.payload = stream.es.size();
     out.declared = stream.declared;
+    out.pstdPackets = stream.pstdPackets;
     std::vector<Unit> units = out.kind == "mpeg2video"  ? VideoUnits(stream.es)
                               : out.kind == "mpegaudio" ? AudioUnits(stream.es, MpegAudioFrame)
                               : out.kind == "ac3"       ? AudioUnits(stream.es, Ac3Frame)

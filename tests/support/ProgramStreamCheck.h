@@ -42,6 +42,7 @@ struct StreamReport {
     size_t lateUnstamped = 0;     // of those, units whose decode time was implied (see the .cpp)
     int64_t worstLate = 0;        // 27 MHz
     size_t declared = 0;          // buffer size in bytes: the latest P-STD extension, else the system header's bound
+    std::vector<size_t> pstdPackets; // the stream's packets (from 0) that carry a P-STD extension
     size_t maxOccupancy = 0;
     int64_t longestWait = 0;      // 27 MHz: the longest time a byte waited in the buffer
     std::string elementary;       // the stream's bytes, as the packets carry them
@@ -54,6 +55,7 @@ struct Report {
     size_t smallestPack = 0, largestPack = 0;
     uint32_t lowestMuxRate = 0, highestMuxRate = 0; // 50 bytes/s units
     uint32_t rateBound = 0;
+    uint64_t firstScr = 0;        // 27 MHz
     bool endCode = false;
     std::vector<StreamReport> streams;
     size_t counts[static_cast<size_t>(Fault::Count)] = {};
