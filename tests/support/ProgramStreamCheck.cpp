@@ -269,7 +269,7 @@ StreamData& Checker::StreamFor(uint8_t id, uint8_t substream)
     const uint16_t key = static_cast<uint16_t>(id << 8 | substream);
     auto found = streams_.find(key);
     if (found == streams_.end()) {
-        found = streams_.emplace(key, StreamData{id, substream, {}, {}, {}, {}, 0, false}).first;
+        found = streams_.emplace(key, StreamData{id, substream, {}, {}, {}, {}, 0, false, 0, {}}).first;
         auto bound = bounds_.find(id);
         if (bound == bounds_.end())
             bound = bounds_.find(id >= 0xE0 && id <= 0xEF ? 0xB9 : id >= 0xC0 && id <= 0xDF ? 0xB8 : 0);
