@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "media/mpeg/ElementaryStream.h"
-#include "media/mpeg/Multiplexer.h"
 
 using namespace mpeg;
 
@@ -228,52 +227,6 @@ TEST(MpegTimingTest, BadTimesAreReplacedAndSharedJumpsClosedInStep)
         ASSERT_LT(audioAt30, audio.UnitCount());
         EXPECT_EQ(video.Unit(30).dts - Start - 30 * Frame, audio.Unit(audioAt30).dts - Start - static_cast<int64_t>(audioAt30) * AudioFrame);
     }
-}
-
-class CCollectingSink : public IPackSink {
-public:
-    bool WritePack(const uint8_t* pack) override
-    {
-        bytes.insert(bytes.end(), pack, pack + PackSize);
-        return true;
-    }
-    std::vector<uint8_t> bytes;
-};
-
-// An HD stream at about 21 Mbit/s, its rate unknown to its header and I pictures five times the
-// size of the others: far above the DVD rate, it gets a rate that brings every unit in before its
-// decode time, a bound the level allows and the video buffer a decoder of its level has.
-TEST(MpegTimingTest, HighRateStreamsGetARateThatCarriesThem)
-{
-    CCollectingSink sink;
-    CProgramStreamMultiplexer mux(sink);
-    const int video = mux.AddStream(StreamKind::Mpeg2Video), audio = mux.AddStream(StreamKind::MpegAudio);
-    int audioFrames = 0;
-    for (int frame = 0; frame < 100; ++frame) {
-        const int64_t time = Start + frame * Frame;
-        const std::string bytes = (frame % 12 == 0 ? SequenceBytes(3) : std::string()) +
-                                  PictureBytes({frame % 12, frame % 12 ? 2 : 1}, frame % 12 ? 80000 : 400000);
-        for (size_t at = 0; at < bytes.size(); at += 65536)
-            ASSERT_TRUE(mux.Push(video, reinterpret_cast<const uint8_t*>(bytes.data() + at), std::min<size_t>(65536, bytes.size() - at),
-                                 at == 0 ? time : NoTimestamp));
-        for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames) {
-            const std::string frameBytes = AudioFrameBytes();
-            ASSERT_TRUE(mux.Push(audio, reinterpret_cast<const uint8_t*>(frameBytes.data()), frameBytes.size(), Start + audioFrames * AudioFrame));
-        }
-    }
-    ASSERT_TRUE(mux.End(video));
-    ASSERT_TRUE(mux.End(audio));
-    ASSERT_TRUE(mux.Finished());
-    EXPECT_EQ(0u, mux.LateUnits());
-    EXPECT_GT(mux.BaseMuxRate(), DvdMuxRate);
-    EXPECT_GE(mux.RateBound(), mux.BaseMuxRate());
-    EXPECT_GE(mux.RateBound(), 80000000u / 400); // high level allows 80 Mbit/s of video
-    // The system header's video entry: the high level's VBV (above the stream's 976 KiB), and a margin.
-    ASSERT_GT(sink.bytes.size(), 64u);
-    const uint8_t* entry = sink.bytes.data() + PackHeaderSize + 12;
-    EXPECT_EQ(VideoStreamId, entry[0]);
-    EXPECT_EQ(1194u + 8u, static_cast<unsigned>(((entry[1] & 0x1F) << 8) | entry[2]));
-    EXPECT_TRUE(entry[1] & 0x20);
 }
 
 } // namespace

@@ -239,34 +239,4 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
     }
 }
 
-// What the report tells of a sound stream, and of a late one.
-TEST(ProgramStreamCheckTest, ReportsUnitsTimesBuffersAndLateness)
-{
-    Stream stream = Sound();
-    ps_check::Report report = ps_check::CheckProgramStream(Bytes(stream));
-    const ps_check::StreamReport* video = report.Stream(0xE0);
-    ASSERT_TRUE(video && report.Stream(0xC0)) << report.Text();
-    EXPECT_EQ("mpeg2video", video->kind);
-    EXPECT_EQ(10u, video->stamped);
-    EXPECT_EQ(FirstDecode, video->firstDts);
-    EXPECT_EQ(FirstDecode + 9 * Frame, video->lastDts);
-    EXPECT_EQ(232u * 1024, video->declared);
-    EXPECT_EQ(10 * 3006u + 20, video->maxOccupancy); // all ten pictures are in before the first leaves
-    EXPECT_EQ(10 * 3006u + 20 + 20 * 576, report.Payload());
-    EXPECT_EQ(25200u, report.rateBound);
-
-    // Picture 5's pack and all after it 0.6 s later: the last five pictures are late, the first by
-    // the SCR of its pack and its length from its decode time.
-    const size_t late = PackOf(stream, 0xE0, 5);
-    const uint64_t lateScr = stream.packs[late].scr;
-    for (size_t i = late; i < stream.packs.size(); ++i)
-        stream.packs[i].scr += Stop;
-    report = ps_check::CheckProgramStream(Bytes(stream));
-    video = report.Stream(0xE0);
-    ASSERT_TRUE(video);
-    EXPECT_EQ(5u, video->late);
-    const double worst = static_cast<double>(lateScr + Stop) - (FirstDecode + 5 * Frame) * 300.0;
-    EXPECT_NEAR(worst, static_cast<double>(video->worstLate), 3100 * 540000.0 / 25200) << report.Text();
-}
-
 } // namespace
