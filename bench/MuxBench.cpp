@@ -17,7 +17,7 @@ namespace {
 
 class CFileSink : public mpeg::IPackSink {
 public:
-    explicit CFileSink(CBufferedFileOutput& output) : output_(output) {}
+    explicit CFileSink(CWriteBehindFile& output) : output_(output) {}
     bool WritePack(const uint8_t* pack) override
     {
         result = output_.Append(pack, static_cast<DWORD>(mpeg::PackSize));
@@ -26,7 +26,7 @@ public:
     HRESULT result = S_OK;
 
 private:
-    CBufferedFileOutput& output_;
+    CWriteBehindFile& output_;
 };
 
 UniqueFileHandle OpenInput(const char* path, uint64_t& size)
@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
 
-    CBufferedFileOutput output;
+    CWriteBehindFile output;
     const std::string outputPath = argv[3];
     HRESULT hr = output.Open(std::wstring(outputPath.begin(), outputPath.end()));
     if (FAILED(hr)) {

@@ -6,100 +6,6 @@
 #include "builtin/BuiltinClasses.h"
 #include "filters/InputPin.h"
 
-namespace {
-
-HRESULT LastError()
-{
-    const DWORD error = ::GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
-} // namespace
-
-HRESULT CBufferedFileOutput::Open(const std::wstring& path)
-{
-    Close();
-    if (!buffer_) {
-        buffer_.reset(new (std::nothrow) BYTE[BufferSize]);
-        if (!buffer_)
-            return E_OUTOFMEMORY;
-    }
-    file_.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file_)
-        return LastError();
-    return S_OK;
-}
-
-HRESULT CBufferedFileOutput::WriteThrough(const BYTE* data, DWORD length)
-{
-    DWORD written = 0;
-    if (!::WriteFile(file_.Get(), data, length, &written, nullptr))
-        return LastError();
-    // A disk file takes all or reports why; a short write means the volume is full.
-    if (written != length)
-        return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-    return S_OK;
-}
-
-HRESULT CBufferedFileOutput::WriteBuffer()
-{
-    if (used_ == 0)
-        return S_OK;
-    // What failed to go out is not tried again.
-    const DWORD length = used_;
-    used_ = 0;
-    return WriteThrough(buffer_.get(), length);
-}
-
-HRESULT CBufferedFileOutput::Append(const BYTE* data, DWORD length)
-{
-    if (!file_)
-        return E_UNEXPECTED;
-    if (used_ == 0 && length >= BufferSize)
-        return WriteThrough(data, length);
-    if (length <= BufferSize - used_) {
-        std::memcpy(buffer_.get() + used_, data, length);
-        used_ += length;
-        return used_ == BufferSize ? WriteBuffer() : S_OK;
-    }
-    // Top the buffer up so every write but the last is a full one.
-    const DWORD head = BufferSize - used_;
-    std::memcpy(buffer_.get() + used_, data, head);
-    used_ = BufferSize;
-    HRESULT hr = WriteBuffer();
-    if (FAILED(hr))
-        return hr;
-    data += head;
-    length -= head;
-    if (length >= BufferSize)
-        return WriteThrough(data, length);
-    std::memcpy(buffer_.get(), data, length);
-    used_ = length;
-    return S_OK;
-}
-
-HRESULT CBufferedFileOutput::Finish()
-{
-    if (!file_)
-        return E_UNEXPECTED;
-    HRESULT hr = WriteBuffer();
-    if (SUCCEEDED(hr) && !::FlushFileBuffers(file_.Get()))
-        hr = LastError();
-    // Closing a file on a network share can be the moment its last write fails.
-    if (!::CloseHandle(file_.Release()) && SUCCEEDED(hr))
-        hr = LastError();
-    return hr;
-}
-
-void CBufferedFileOutput::Close()
-{
-    if (file_)
-        WriteBuffer();
-    used_ = 0;
-    file_.Reset();
-}
-
 class CFileWriterInputPin : public CBaseInputPin {
 public:
     explicit CFileWriterInputPin(CFileWriter* writer) : CBaseInputPin(writer, L"Input"), writer_(writer) {}
@@ -267,7 +173,7 @@ HRESULT CFileWriter::Write(IMediaSample* sample)
     const long length = sample->GetActualDataLength();
     if (length <= 0)
         return S_OK;
-    hr = output_.Append(data, static_cast<DWORD>(length));
+    hr = output_.Append(data, static_cast<DWORD>(length), sample);
     if (FAILED(hr))
         return Fail(hr);
     return S_OK;

@@ -12,35 +12,7 @@
 
 #include "filters/BaseRenderer.h"
 #include "filters/MediaType.h"
-#include "framework/ScopedWin.h"
-
-// A file written front to back through one large buffer: small samples cost a copy, and the disk
-// (or network share) sees few large sequential writes.
-class CBufferedFileOutput {
-public:
-    static constexpr DWORD BufferSize = 1 << 20;
-
-    CBufferedFileOutput() = default;
-    CBufferedFileOutput(const CBufferedFileOutput&) = delete;
-    CBufferedFileOutput& operator=(const CBufferedFileOutput&) = delete;
-
-    // Creates the file, replacing one that exists; others may read it meanwhile, but not write.
-    HRESULT Open(const std::wstring& path);
-    bool IsOpen() const { return file_.IsValid(); }
-    HRESULT Append(const BYTE* data, DWORD length);
-    // Writes what is buffered, flushes it to the disk and closes; the file is closed either way.
-    HRESULT Finish();
-    // Writes what is buffered as far as it can, and closes.
-    void Close();
-
-private:
-    HRESULT WriteThrough(const BYTE* data, DWORD length);
-    HRESULT WriteBuffer();
-
-    UniqueFileHandle file_;
-    std::unique_ptr<BYTE[]> buffer_;
-    DWORD used_ = 0;
-};
+#include "builtin/WriteBehindFile.h"
 
 class CFileWriterInputPin;
 
@@ -81,7 +53,7 @@ private:
     std::wstring fileName_;
     CMediaType fileType_;
     // Under the streaming lock.
-    CBufferedFileOutput output_;
+    CWriteBehindFile output_;
     // The failure of this streaming run, S_OK while there is none.
     std::atomic<HRESULT> failure_{S_OK};
 };

@@ -100,7 +100,7 @@ HRESULT CMuxOutputPin::QueryPinInterface(REFIID iid, void** object)
 
 void CMuxOutputPin::GetBufferRequirements(ALLOCATOR_PROPERTIES& properties)
 {
-    properties.cBuffers = 2; // delivery is synchronous: one to fill while one is written
+    properties.cBuffers = 4; // one to fill while the writer holds the others until they are written
     properties.cbBuffer = BufferSize;
     properties.cbAlign = 1;
 }

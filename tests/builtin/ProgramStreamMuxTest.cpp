@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "builtin/FileWriter.h"
 #include "builtin/MuxMediaTypes.h"
@@ -322,28 +324,48 @@ TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
     }
 }
 
-// Small pieces are gathered into full-buffer writes, large ones go straight through, all in order.
-TEST(FileWriterTest, BufferedOutputWritesEveryByteInLargeWrites)
+// Owns a piece of data for the writer, counting who holds it.
+class CPieceOwner : public IUnknown {
+public:
+    explicit CPieceOwner(std::string bytes) : bytes(std::move(bytes)) {}
+    STDMETHODIMP QueryInterface(REFIID, void** object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+    STDMETHODIMP_(ULONG) Release() override { return --references; }
+    std::string bytes;
+    std::atomic<ULONG> references{1};
+};
+
+// Small pieces are gathered into large writes, large ones with an owner go as they are, all in
+// order; every owner is let go once its piece is out.
+TEST(FileWriterTest, WriteBehindKeepsEveryByteInOrderAndLetsOwnersGo)
 {
     const std::string path = testing_support::MakeScratchDirectory("halvern-writer") + "out.bin";
-    CBufferedFileOutput output;
+    CWriteBehindFile output;
     ASSERT_EQ(S_OK, output.Open(std::wstring(path.begin(), path.end())));
     std::string written;
-    const auto append = [&](DWORD length) {
+    std::vector<std::unique_ptr<CPieceOwner>> owners;
+    const auto append = [&](DWORD length, bool owned) {
         std::string piece(length, '\0');
         for (size_t i = 0; i < length; ++i)
             piece[i] = static_cast<char>(((written.size() + i) * 2654435761u) >> 13); // no period a buffer could hide
         written += piece;
-        return output.Append(reinterpret_cast<const BYTE*>(piece.data()), length);
+        owners.push_back(std::make_unique<CPieceOwner>(std::move(piece)));
+        const std::string& bytes = owners.back()->bytes;
+        return output.Append(reinterpret_cast<const BYTE*>(bytes.data()), length, owned ? owners.back().get() : nullptr);
     };
-    for (DWORD i = 0; i < 6000; ++i) {
-        ASSERT_EQ(S_OK, append(1 + (i * 37) % 700));
-        ASSERT_EQ(written.size() - written.size() % CBufferedFileOutput::BufferSize, FileSize(path)) << i;
-    }
-    for (DWORD size : {3u << 20 | 5, 100u, 1u << 20, (1u << 20) - 1, 2u << 20 | 7, 1u})
-        ASSERT_EQ(S_OK, append(size));
+    for (DWORD i = 0; i < 6000; ++i)
+        ASSERT_EQ(S_OK, append(1 + (i * 37) % 700, i % 3 == 0));
+    for (DWORD size : {3u << 20 | 5, 100u, 1u << 20, (1u << 20) - 1, 2u << 20 | 7, 1u, 1u << 20})
+        for (bool owned : {true, false})
+            ASSERT_EQ(S_OK, append(size, owned));
     ASSERT_EQ(S_OK, output.Finish());
     EXPECT_TRUE(testing_support::ReadFileBytes(path) == written);
+    for (const auto& owner : owners)
+        EXPECT_EQ(1u, owner->references.load());
 }
 
 } // namespace
