@@ -9,6 +9,7 @@
 
 #include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/ProgramStreamLayout.h"
+#include "media/mpeg/VideoHeaders.h"
 
 using namespace mpeg;
 
@@ -48,6 +49,38 @@ TEST(MpegLayoutTest, HeadersAndPaddingLayTheirFieldsOutWithMarkers)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, c.write()) << c.name;
+}
+
+// The scanner passes over eight bytes at a time: start codes and near misses at every offset
+// against a word, near both ends and across words, found as a plain byte search finds them.
+TEST(MpegLayoutTest, StartCodesAreFoundWhereverTheyLie)
+{
+    const auto plain = [](const std::vector<uint8_t>& data, size_t from) {
+        for (size_t i = from; i + 2 < data.size(); ++i)
+            if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
+                return i;
+        return data.size();
+    };
+    uint32_t seed = 12345;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (size_t size : {0u, 1u, 2u, 3u, 4u, 9u, 10u, 11u, 17u, 64u, 203u}) {
+        for (int round = 0; round < 300; ++round) {
+            std::vector<uint8_t> data(size);
+            for (auto& byte : data)
+                byte = static_cast<uint8_t>(0x02 + next() % 250); // no zeros or ones of its own
+            // Zeros, ones, start codes and zero runs planted at random places.
+            for (unsigned planted = next() % 4; planted > 0 && size > 0; --planted) {
+                const size_t at = next() % size;
+                const uint8_t pattern[][4] = {{0, 0, 1, 0xB3}, {0, 0, 0, 1}, {0, 1, 0, 0}, {0, 0, 2, 0}, {1, 0, 0, 0}};
+                const auto& chosen = pattern[next() % 5];
+                for (size_t k = 0; k < 4 && at + k < size; ++k)
+                    data[at + k] = chosen[k];
+            }
+            for (size_t from = 0; from <= size; ++from)
+                ASSERT_EQ(plain(data, from), FindStartCode(data.data(), data.size(), from))
+                    << "size " << size << " round " << round << " from " << from;
+        }
+    }
 }
 
 TEST(MpegLayoutTest, AudioFrameHeaders)
