@@ -8,18 +8,21 @@ namespace mpeg {
 size_t FindStartCode(const uint8_t* data, size_t size, size_t from)
 {
     // Every byte of a picture is looked at, so this is the multiplexer's hottest loop. A start
-    // code begins with a zero byte: eight bytes without one are passed over at once (the library's
-    // byte search is a plain loop on some systems).
-    constexpr uint64_t ones = 0x0101010101010101ull;
+    // code begins with two zero bytes, which coded pictures rarely hold otherwise: eight bytes at
+    // a time are looked at for such a pair, and only where there is one byte by byte.
+    constexpr uint64_t lows = 0x7F7F7F7F7F7F7F7Full;
     constexpr uint64_t highs = 0x8080808080808080ull;
     size_t i = from;
     while (i + 2 < size) {
         while (i + 8 <= size) {
             uint64_t word;
             std::memcpy(&word, data + i, sizeof(word));
-            if (((word - ones) & ~word & highs) != 0)
+            // The high bit of each zero byte (exactly), then of each zero followed by a zero.
+            const uint64_t zeros = ~(((word & lows) + lows) | word) & highs;
+            if ((zeros & (zeros >> 8)) != 0)
                 break;
-            i += 8;
+            // A pair may still begin at the last byte and run into the next word.
+            i += 7;
         }
         for (const size_t end = std::min(size - 2, i + 8); i < end; ++i)
             if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
