@@ -12,7 +12,7 @@
 #include "builtin/MuxMediaTypes.h"
 #include "builtin/ProgramStreamMux.h"
 #include "filters/Adopt.h"
-#include "filters/SourceStreamPin.h"
+#include "tests/filters/SourceStreamPin.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/ProgramStreamCheck.h"
 

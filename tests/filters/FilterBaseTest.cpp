@@ -7,7 +7,7 @@
 #include "builtin/FileWriter.h"
 #include "filters/Adopt.h"
 #include "filters/ClassFactory.h"
-#include "filters/SourceStreamPin.h"
+#include "tests/filters/SourceStreamPin.h"
 
 namespace {
 
