@@ -13,7 +13,7 @@
 #include "builtin/ProgramStreamMux.h"
 #include "filters/Adopt.h"
 #include "tests/filters/SourceStreamPin.h"
-#include "tests/media/RecordingWriter.h"
+#include "tests/media/StreamProbe.h"
 #include "tests/support/ProgramStreamCheck.h"
 
 using Microsoft::WRL::ComPtr;
@@ -33,7 +33,7 @@ public:
                 video ? MuxSubtypeMpeg2Video : bytes.compare(0, 2, "\x0B\x77") == 0 ? MuxSubtypeDolbyAc3 : MuxSubtypeMpeg2Audio)
     {
         // Access units with their display times, as the recording writer makes frames of them.
-        EXPECT_TRUE(video ? test_recordings::SplitVideo(bytes, frames, &times) : test_recordings::SplitAudio(bytes, frames, times))
+        EXPECT_TRUE(video ? test_recordings::SplitVideo(path, frames, &times) : test_recordings::SplitAudio(path, frames, times))
             << path;
         endAfter = frames.size();
     }
