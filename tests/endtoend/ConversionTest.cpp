@@ -297,7 +297,7 @@ protected:
                 // About as long as the audio (3 s), lest ffprobe miss a stream's last time at the end.
                 generate.frames = r.coding == FieldCoding::Pulldown ? 70 : 90;
                 generate.frameBytes = 75000; // 18 Mb/s
-                WriteFileBytes(options.videoPath, test_recordings::MakeFieldPictureStream(generate).bytes);
+                WriteFileBytes(options.videoPath, test_recordings::MakeFieldPictureStream(generate));
             }
             options.audioPath = VectorPath(r.audio);
             options.captions = r.captions;
