@@ -33,7 +33,7 @@ public:
                 video ? MuxSubtypeMpeg2Video : bytes.compare(0, 2, "\x0B\x77") == 0 ? MuxSubtypeDolbyAc3 : MuxSubtypeMpeg2Audio)
     {
         // Access units with their display times, as the recording writer makes frames of them.
-        EXPECT_TRUE(video ? test_recordings::SplitVideo(path, frames, &times) : test_recordings::SplitAudio(path, frames, times))
+        EXPECT_TRUE(test_recordings::SplitFrames(path, frames, &times))
             << path;
         endAfter = frames.size();
     }

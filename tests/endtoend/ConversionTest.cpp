@@ -129,7 +129,7 @@ constexpr int64_t kMediaCentreAudioDelay = 2000000;
     if (!test_recordings::WriteRecording(path, options, written, error))
         return ::testing::AssertionFailure() << "writing the recording: " << error;
     std::vector<std::string> frames;
-    test_recordings::SplitVideo(options.videoPath, frames);
+    test_recordings::SplitFrames(options.videoPath, frames);
     expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
     expected.audio = {"ac3", kMediaCentreAudioDelay / 1e7, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};
     return ::testing::AssertionSuccess();
@@ -328,7 +328,7 @@ protected:
             // The times the frames stand for, in decode order, and which side of a jump each is on.
             std::vector<std::string> frames;
             std::vector<int64_t> audioTimes;
-            test_recordings::SplitAudio(options.audioPath, frames, audioTimes);
+            test_recordings::SplitFrames(options.audioPath, frames, &audioTimes);
             ps_check::ExpectedTimes expected[2] = {{video, {}, {}}, {audio, {}, {}}};
             int64_t first = INT64_MAX, last = INT64_MIN;
             size_t audioFrame = 0, videoFrame = 0;
@@ -396,7 +396,7 @@ TEST_F(BuiltInConversion, RecordingsWhoseHeaderClaimsLessConvertWholeBeforeTheyG
     const std::string made = MakeScratchDirectory("endtoend-claims");
     ASSERT_TRUE(test_recordings::WriteRecording(made + "whole", options, whole, error)) << error;
     std::vector<std::string> frames;
-    test_recordings::SplitVideo(options.videoPath, frames);
+    test_recordings::SplitFrames(options.videoPath, frames);
     MediaFacts expected;
     expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
     expected.audio = {"mp2", 0.0, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};

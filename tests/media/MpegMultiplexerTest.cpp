@@ -111,7 +111,7 @@ Timed TimedUnits(const std::string& path, bool video, int64_t start)
 {
     Timed timed;
     std::vector<int64_t> times;
-    EXPECT_TRUE(video ? test_recordings::SplitVideo(path, timed.units, &times) : test_recordings::SplitAudio(path, timed.units, times));
+    EXPECT_TRUE(test_recordings::SplitFrames(path, timed.units, &times));
     const int64_t period = times.size() > 1 ? *std::max_element(times.begin(), times.end()) * 9 / 1000 / static_cast<int64_t>(times.size() - 1) : 0;
     for (size_t i = 0; i < times.size(); ++i) {
         timed.times.push_back(start + times[i] * 9 / 1000);

@@ -139,29 +139,16 @@ bool ProbeStream(const std::string& path, ProbedStream& stream, std::string& err
     return true;
 }
 
-bool SplitVideo(const std::string& path, std::vector<std::string>& frames, std::vector<int64_t>* times)
+bool SplitFrames(const std::string& path, std::vector<std::string>& frames, std::vector<int64_t>* times)
 {
     ProbedStream stream;
     std::string error;
-    if (!ProbeStream(path, stream, error) || stream.codec != "mpeg2video")
+    if (!ProbeStream(path, stream, error))
         return false;
     for (const ProbedFrame& frame : stream.frames) {
         frames.push_back(frame.bytes);
         if (times)
             times->push_back(frame.time);
-    }
-    return true;
-}
-
-bool SplitAudio(const std::string& path, std::vector<std::string>& frames, std::vector<int64_t>& times)
-{
-    ProbedStream stream;
-    std::string error;
-    if (!ProbeStream(path, stream, error) || (stream.codec != "mp2" && stream.codec != "ac3"))
-        return false;
-    for (const ProbedFrame& frame : stream.frames) {
-        frames.push_back(frame.bytes);
-        times.push_back(frame.time);
     }
     return true;
 }

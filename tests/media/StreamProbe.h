@@ -29,8 +29,7 @@ struct ProbedStream {
 // kept for the life of the process, as test programs write recordings of the same streams often.
 bool ProbeStream(const std::string& path, ProbedStream& stream, std::string& error);
 
-// The frames of a video or audio elementary stream file and their display times.
-bool SplitVideo(const std::string& path, std::vector<std::string>& frames, std::vector<int64_t>* times = nullptr);
-bool SplitAudio(const std::string& path, std::vector<std::string>& frames, std::vector<int64_t>& times);
+// The frames of an elementary stream file, in file order, and their display times.
+bool SplitFrames(const std::string& path, std::vector<std::string>& frames, std::vector<int64_t>* times = nullptr);
 
 } // namespace test_recordings
