@@ -24,47 +24,12 @@ private:
 };
 
 CFileWriter::CFileWriter()
-    : CBaseRenderer(CLSID_HalvernFileWriter), input_(std::make_unique<CFileWriterInputPin>(this))
+    : CFilterObject(CLSID_HalvernFileWriter), input_(std::make_unique<CFileWriterInputPin>(this))
 {
     SetSeekingPin(input_.get());
 }
 
 CFileWriter::~CFileWriter() = default;
-
-HRESULT CFileWriter::Create(IUnknown** object)
-{
-    if (!object)
-        return E_POINTER;
-    auto* writer = new (std::nothrow) CFileWriter();
-    if (!writer)
-        return E_OUTOFMEMORY;
-    *object = static_cast<IBaseFilter*>(writer);
-    return S_OK;
-}
-
-STDMETHODIMP CFileWriter::QueryInterface(REFIID iid, void** object)
-{
-    return CBaseRenderer::QueryInterface(iid, object);
-}
-
-STDMETHODIMP_(ULONG) CFileWriter::AddRef()
-{
-    return CBaseRenderer::AddRef();
-}
-
-STDMETHODIMP_(ULONG) CFileWriter::Release()
-{
-    return CBaseRenderer::Release();
-}
-
-HRESULT CFileWriter::QueryFilterInterface(REFIID iid, void** object)
-{
-    if (iid != IID_IFileSinkFilter)
-        return CBaseRenderer::QueryFilterInterface(iid, object);
-    *object = static_cast<IFileSinkFilter*>(this);
-    AddRef();
-    return S_OK;
-}
 
 int CFileWriter::PinCount()
 {
@@ -95,34 +60,14 @@ STDMETHODIMP CFileWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* t
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     }
-    fileName_ = fileName;
-    if (type)
-        fileType_.Set(*type);
-    else
-        fileType_.Clear();
+    file_.Set(fileName, type);
     return S_OK;
 }
 
 STDMETHODIMP CFileWriter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
 {
-    if (!fileName)
-        return E_POINTER;
     CriticalSectionLock lock(StateLock());
-    *fileName = nullptr;
-    if (type) {
-        *type = AM_MEDIA_TYPE();
-        HRESULT hr = CopyMediaTypeContent(*type, fileType_.Get());
-        if (FAILED(hr))
-            return hr;
-    }
-    if (fileName_.empty())
-        return S_OK;
-    const size_t bytes = (fileName_.size() + 1) * sizeof(wchar_t);
-    *fileName = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
-    if (!*fileName)
-        return E_OUTOFMEMORY;
-    std::memcpy(*fileName, fileName_.c_str(), bytes);
-    return S_OK;
+    return file_.GetCurFile(fileName, type);
 }
 
 HRESULT CFileWriter::OnStartStreaming()
@@ -130,11 +75,11 @@ HRESULT CFileWriter::OnStartStreaming()
     HRESULT hr = CBaseRenderer::OnStartStreaming();
     if (FAILED(hr))
         return hr;
-    if (fileName_.empty())
+    if (file_.Name().empty())
         return E_UNEXPECTED;
     CriticalSectionLock streaming(StreamingLock());
     failure_ = S_OK;
-    return output_.Open(fileName_);
+    return output_.Open(file_.Name());
 }
 
 void CFileWriter::OnStopStreaming()

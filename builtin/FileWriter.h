@@ -10,20 +10,17 @@
 #include <memory>
 #include <string>
 
-#include "filters/BaseRenderer.h"
-#include "filters/MediaType.h"
 #include "builtin/WriteBehindFile.h"
+#include "filters/BaseRenderer.h"
+#include "filters/CurrentFile.h"
+#include "filters/FilterObject.h"
 
 class CFileWriterInputPin;
 
-class CFileWriter : public CBaseRenderer, public IFileSinkFilter {
+class CFileWriter : public CFilterObject<CFileWriter, CBaseRenderer, IFileSinkFilter> {
 public:
-    static HRESULT Create(IUnknown** object);
+    CFileWriter();
 
-    // IUnknown, for all interfaces
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     // IFileSinkFilter
     STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;
@@ -36,13 +33,12 @@ public:
     HRESULT Finish();
 
 protected:
-    HRESULT QueryFilterInterface(REFIID iid, void** object) override;
     HRESULT OnStartStreaming() override;
     void OnStopStreaming() override;
     HRESULT OnRun(REFERENCE_TIME start) override;
 
 private:
-    CFileWriter();
+    // Only Release deletes it.
     ~CFileWriter() override;
 
     // Tells the graph once, and refuses everything after, so the run ends as failed.
@@ -50,8 +46,7 @@ private:
 
     std::unique_ptr<CFileWriterInputPin> input_;
     // Under the state lock.
-    std::wstring fileName_;
-    CMediaType fileType_;
+    CCurrentFile file_;
     // Under the streaming lock.
     CWriteBehindFile output_;
     // The failure of this streaming run, S_OK while there is none.

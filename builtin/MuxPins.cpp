@@ -74,6 +74,7 @@ HRESULT CMuxInputPin::OnEndFlush()
 CMuxOutputPin::CMuxOutputPin(CProgramStreamMux* mux, CBasePin* seekingInput)
     : CBaseOutputPin(mux, L"Output"), seeking_(static_cast<IPin*>(this), seekingInput)
 {
+    SetSeeking(&seeking_);
 }
 
 HRESULT CMuxOutputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
@@ -86,15 +87,6 @@ HRESULT CMuxOutputPin::GetMediaType(int index, CMediaType& type)
     if (index != 0)
         return VFW_S_NO_MORE_ITEMS;
     type = CMediaType(MEDIATYPE_Stream, MuxSubtypeMpeg2Program);
-    return S_OK;
-}
-
-HRESULT CMuxOutputPin::QueryPinInterface(REFIID iid, void** object)
-{
-    if (iid != IID_IMediaSeeking)
-        return E_NOINTERFACE;
-    *object = static_cast<IMediaSeeking*>(&seeking_);
-    AddRef();
     return S_OK;
 }
 

@@ -71,7 +71,6 @@ public:
     void DropPending() { pending_.Reset(); }
 
 protected:
-    HRESULT QueryPinInterface(REFIID iid, void** object) override;
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override;
 
 private:

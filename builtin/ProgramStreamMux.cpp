@@ -1,7 +1,5 @@
 #include "builtin/ProgramStreamMux.h"
 
-#include <new>
-
 #include "builtin/BuiltinClasses.h"
 #include "builtin/MuxPins.h"
 
@@ -24,7 +22,7 @@ int64_t To90kHz(REFERENCE_TIME time)
 } // namespace
 
 CProgramStreamMux::CProgramStreamMux()
-    : CBaseFilter(CLSID_HalvernProgramStreamMux),
+    : CFilterObject(CLSID_HalvernProgramStreamMux),
       video_(std::make_unique<CMuxInputPin>(this, L"Video In", true)),
       audio_(std::make_unique<CMuxInputPin>(this, L"Audio In", false)),
       output_(std::make_unique<CMuxOutputPin>(this, video_.get())),
@@ -33,17 +31,6 @@ CProgramStreamMux::CProgramStreamMux()
 }
 
 CProgramStreamMux::~CProgramStreamMux() = default;
-
-HRESULT CProgramStreamMux::Create(IUnknown** object)
-{
-    if (!object)
-        return E_POINTER;
-    auto* mux = new (std::nothrow) CProgramStreamMux();
-    if (!mux)
-        return E_OUTOFMEMORY;
-    *object = static_cast<IBaseFilter*>(mux);
-    return S_OK;
-}
 
 int CProgramStreamMux::PinCount()
 {

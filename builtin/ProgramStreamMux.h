@@ -10,14 +10,15 @@
 #include <memory>
 
 #include "filters/BaseFilter.h"
+#include "filters/FilterObject.h"
 #include "media/mpeg/Multiplexer.h"
 
 class CMuxInputPin;
 class CMuxOutputPin;
 
-class CProgramStreamMux : public CBaseFilter, private mpeg::IPackSink {
+class CProgramStreamMux : public CFilterObject<CProgramStreamMux, CBaseFilter>, private mpeg::IPackSink {
 public:
-    static HRESULT Create(IUnknown** object);
+    CProgramStreamMux();
 
     int PinCount() override;
     CBasePin* PinAt(int index) override;
@@ -39,7 +40,7 @@ protected:
     void OnStopStreaming() override;
 
 private:
-    CProgramStreamMux();
+    // Only Release deletes it.
     ~CProgramStreamMux() override;
 
     bool WritePack(const uint8_t* pack) override;

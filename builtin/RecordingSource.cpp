@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "builtin/BuiltinClasses.h"
 #include "builtin/RecordingMediaTypes.h"
@@ -27,6 +26,7 @@ public:
           seeking_(static_cast<IPin*>(this))
     {
         seeking_.SetDuration(duration);
+        SetSeeking(&seeking_);
     }
 
     // "Video", "Audio N" or "Captions": the same for this stream in every layout.
@@ -94,15 +94,6 @@ public:
     }
 
 protected:
-    HRESULT QueryPinInterface(REFIID iid, void** object) override
-    {
-        if (iid != IID_IMediaSeeking)
-            return E_NOINTERFACE;
-        *object = static_cast<IMediaSeeking*>(&seeking_);
-        AddRef();
-        return S_OK;
-    }
-
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
     {
         // Larger objects go out in several samples.
@@ -184,35 +175,12 @@ private:
 
 } // namespace
 
-CRecordingSource::CRecordingSource() : CBaseFilter(CLSID_HalvernRecordingSource) {}
+CRecordingSource::CRecordingSource() : CFilterObject(CLSID_HalvernRecordingSource)
+{
+    SetSeeking(&progress_);
+}
 
 CRecordingSource::~CRecordingSource() = default;
-
-HRESULT CRecordingSource::Create(IUnknown** object)
-{
-    if (!object)
-        return E_POINTER;
-    auto* source = new (std::nothrow) CRecordingSource();
-    if (!source)
-        return E_OUTOFMEMORY;
-    *object = static_cast<IBaseFilter*>(source);
-    return S_OK;
-}
-
-STDMETHODIMP CRecordingSource::QueryInterface(REFIID iid, void** object)
-{
-    return CBaseFilter::QueryInterface(iid, object);
-}
-
-STDMETHODIMP_(ULONG) CRecordingSource::AddRef()
-{
-    return CBaseFilter::AddRef();
-}
-
-STDMETHODIMP_(ULONG) CRecordingSource::Release()
-{
-    return CBaseFilter::Release();
-}
 
 STDMETHODIMP CRecordingSource::FindPin(LPCWSTR id, IPin** pin)
 {
@@ -228,25 +196,6 @@ STDMETHODIMP CRecordingSource::FindPin(LPCWSTR id, IPin** pin)
         }
     }
     return VFW_E_NOT_FOUND;
-}
-
-HRESULT CRecordingSource::QueryFilterInterface(REFIID iid, void** object)
-{
-    if (iid == IID_IFileSourceFilter)
-        *object = static_cast<IFileSourceFilter*>(this);
-    else if (iid == IID_IAMFilterMiscFlags)
-        *object = static_cast<IAMFilterMiscFlags*>(this);
-    else if (iid == IID_IMediaSeeking)
-        *object = static_cast<IMediaSeeking*>(&progress_);
-    else
-        return CBaseFilter::QueryFilterInterface(iid, object);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CRecordingSource::GetMiscFlags()
-{
-    return AM_FILTER_MISC_FLAGS_IS_SOURCE;
 }
 
 int CRecordingSource::PinCount()
@@ -309,54 +258,20 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
     TellProgress(*reader_, progress_);
     pins_ = std::move(pins);
     pinOfStream_ = std::move(pinOfStream);
-    fileName_ = fileName;
+    file_.Set(fileName, &CMediaType(MEDIATYPE_Stream, GUID_NULL).Get());
     PinsChanged();
     return S_OK;
 }
 
 STDMETHODIMP CRecordingSource::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type)
 {
-    if (!fileName)
-        return E_POINTER;
     CriticalSectionLock lock(StateLock());
-    *fileName = nullptr;
-    if (type) {
-        *type = AM_MEDIA_TYPE();
-        type->majortype = MEDIATYPE_Stream;
-    }
-    if (fileName_.empty())
-        return S_OK;
-    const size_t bytes = (fileName_.size() + 1) * sizeof(wchar_t);
-    *fileName = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
-    if (!*fileName)
-        return E_OUTOFMEMORY;
-    std::memcpy(*fileName, fileName_.c_str(), bytes);
-    return S_OK;
+    return file_.GetCurFile(fileName, type);
 }
 
-STDMETHODIMP CRecordingSource::Pause()
+HRESULT CRecordingSource::OnActive()
 {
-    CriticalSectionLock lock(StateLock());
-    HRESULT hr = CBaseFilter::Pause();
-    if (FAILED(hr))
-        return hr;
-    return StartStreaming();
-}
-
-STDMETHODIMP CRecordingSource::Run(REFERENCE_TIME start)
-{
-    CriticalSectionLock lock(StateLock());
-    HRESULT hr = CBaseFilter::Run(start);
-    if (FAILED(hr))
-        return hr;
-    return StartStreaming();
-}
-
-HRESULT CRecordingSource::StartStreaming()
-{
-    if (thread_ || !reader_)
-        return S_OK;
-    if (std::none_of(pins_.begin(), pins_.end(), [](const auto& pin) { return pin->IsConnected(); }))
+    if (!reader_ || std::none_of(pins_.begin(), pins_.end(), [](const auto& pin) { return pin->IsConnected(); }))
         return S_OK;
     for (auto& pin : pins_)
         pin->StartDelivery();

@@ -14,48 +14,42 @@
 #include <vector>
 
 #include "filters/BaseFilter.h"
+#include "filters/CurrentFile.h"
+#include "filters/FilterObject.h"
 #include "filters/SourceSeeking.h"
 #include "framework/ScopedWin.h"
 #include "media/asf/AsfReader.h"
 
 class CRecordingSourcePin;
 
-class CRecordingSource : public CBaseFilter, public IFileSourceFilter, public IAMFilterMiscFlags {
+class CRecordingSource : public CFilterObject<CRecordingSource, CBaseFilter, IFileSourceFilter> {
 public:
-    static HRESULT Create(IUnknown** object);
+    CRecordingSource();
 
-    // IUnknown, for every interface
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     // IBaseFilter: a pin's name, or what it carries.
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
-    // IMediaFilter: the streaming thread starts once the pins are active.
-    STDMETHODIMP Pause() override;
-    STDMETHODIMP Run(REFERENCE_TIME start) override;
     // IFileSourceFilter. Load fails with HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED,
     // _NO_STREAMS, or the system's code when the file cannot be opened, and then holds nothing.
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;
-    // IAMFilterMiscFlags
-    STDMETHODIMP_(ULONG) GetMiscFlags() override;
 
     int PinCount() override;
     CBasePin* PinAt(int index) override;
 
 protected:
-    HRESULT QueryFilterInterface(REFIID iid, void** object) override;
+    ULONG MiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+    // The streaming thread starts once the pins are active.
+    HRESULT OnActive() override;
     void OnStopStreaming() override;
 
 private:
-    CRecordingSource();
+    // Only Release deletes it.
     ~CRecordingSource() override;
 
-    HRESULT StartStreaming();
     static unsigned __stdcall ThreadProc(void* context);
     void Stream();
 
-    std::wstring fileName_;
+    CCurrentFile file_;
     std::unique_ptr<asf::Reader> reader_;
     std::vector<std::unique_ptr<CRecordingSourcePin>> pins_;
     // Reader stream index -> pin, null for streams without one.

@@ -19,6 +19,10 @@ STDMETHODIMP CBaseFilter::QueryInterface(REFIID iid, void** object)
     *object = nullptr;
     if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter || iid == IID_IBaseFilter)
         *object = static_cast<IBaseFilter*>(this);
+    else if (iid == IID_IAMFilterMiscFlags && MiscFlags() != 0)
+        *object = static_cast<IAMFilterMiscFlags*>(this);
+    else if (iid == IID_IMediaSeeking && seeking_)
+        *object = seeking_;
     else
         return QueryFilterInterface(iid, object);
     AddRef();
@@ -62,15 +66,19 @@ STDMETHODIMP CBaseFilter::GetClassID(CLSID* classId)
 STDMETHODIMP CBaseFilter::Stop()
 {
     CriticalSectionLock lock(stateLock_);
-    if (state_ == State_Stopped)
-        return S_OK;
+    if (state_ != State_Stopped)
+        StopLocked();
+    return S_OK;
+}
+
+void CBaseFilter::StopLocked()
+{
     // Receive refuses from here on; output pins decommit and end their threads.
     state_ = State_Stopped;
     for (int i = 0; i < PinCount(); ++i)
         PinAt(i)->Inactive();
     CriticalSectionLock streaming(streamingLock_);
     OnStopStreaming();
-    return S_OK;
 }
 
 HRESULT CBaseFilter::PauseLocked()
@@ -98,7 +106,10 @@ HRESULT CBaseFilter::PauseLocked()
         }
     }
     state_ = State_Paused;
-    return S_OK;
+    hr = OnActive();
+    if (FAILED(hr))
+        StopLocked();
+    return hr;
 }
 
 STDMETHODIMP CBaseFilter::Pause()

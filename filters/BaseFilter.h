@@ -1,6 +1,8 @@
 #pragma once
 // The IBaseFilter boilerplate shared by every in-house filter. A filter supplies its pins and a few
-// hooks (start and stop of streaming, run); the base keeps the state, the clock and the graph.
+// hooks (start and stop of streaming, run); the base keeps the state, the clock and the graph. It
+// also answers IAMFilterMiscFlags for filters that have flags, and IMediaSeeking for those that
+// name an object for it.
 
 #include <windows.h>
 #include <dshow.h>
@@ -14,7 +16,7 @@
 
 class CBasePin;
 
-class CBaseFilter : public IBaseFilter {
+class CBaseFilter : public IBaseFilter, public IAMFilterMiscFlags {
 public:
     CBaseFilter(const CBaseFilter&) = delete;
     CBaseFilter& operator=(const CBaseFilter&) = delete;
@@ -38,6 +40,8 @@ public:
     STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override;
     STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
     STDMETHODIMP QueryVendorInfo(LPWSTR* vendorInfo) override;
+    // IAMFilterMiscFlags, offered only when MiscFlags() is not 0.
+    STDMETHODIMP_(ULONG) GetMiscFlags() override { return MiscFlags(); }
 
     // The pins in EnumPins order; called with the state lock held.
     virtual int PinCount() = 0;
@@ -59,12 +63,19 @@ protected:
     virtual ~CBaseFilter();
 
     void PinsChanged() { ++pinVersion_; }
+    // The filter's IMediaSeeking, whose references go to the filter; set once while it is built.
+    void SetSeeking(IMediaSeeking* seeking) { seeking_ = seeking; }
 
     // Hooks, called with the state lock held.
     // Further interfaces the filter offers; *object is already null.
     virtual HRESULT QueryFilterInterface(REFIID iid, void** object);
+    // AM_FILTER_MISC_FLAGS_IS_RENDERER or _IS_SOURCE.
+    virtual ULONG MiscFlags() { return 0; }
     // Stopped -> paused, before the pins become active.
     virtual HRESULT OnStartStreaming() { return S_OK; }
+    // Stopped -> paused, once the pins are active and the state is paused: a source's streaming
+    // starts here. A failure stops the filter again.
+    virtual HRESULT OnActive() { return S_OK; }
     // -> stopped, after the pins went inactive and any Receive in progress has returned.
     virtual void OnStopStreaming() {}
     // Paused -> running, with the stream time base the graph chose.
@@ -74,6 +85,7 @@ protected:
 
 private:
     HRESULT PauseLocked();
+    void StopLocked();
 
     std::atomic<ULONG> references_{1};
     const CLSID classId_;
@@ -86,5 +98,6 @@ private:
     std::atomic<IFilterGraph*> graph_{nullptr};
     std::wstring name_;
     std::atomic<LONG> pinVersion_{1};
+    IMediaSeeking* seeking_ = nullptr;
     CModuleObject moduleObject_;
 };

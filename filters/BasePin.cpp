@@ -18,12 +18,14 @@ STDMETHODIMP CBasePin::QueryInterface(REFIID iid, void** object)
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IPin) {
+    if (iid == IID_IUnknown || iid == IID_IPin)
         *object = static_cast<IPin*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return QueryPinInterface(iid, object);
+    else if (iid == IID_IMediaSeeking && seeking_)
+        *object = seeking_;
+    else
+        return QueryPinInterface(iid, object);
+    AddRef();
+    return S_OK;
 }
 
 STDMETHODIMP_(ULONG) CBasePin::AddRef()

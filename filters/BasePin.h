@@ -61,6 +61,8 @@ protected:
     HRESULT CheckCanConnect(IPin* peer, PIN_DIRECTION peerDirection) const;
     CBasePin(CBaseFilter* filter, const wchar_t* name, PIN_DIRECTION direction);
 
+    // The pin's IMediaSeeking, whose references go to the pin; set once while it is built.
+    void SetSeeking(IMediaSeeking* seeking) { seeking_ = seeking; }
     // Further interfaces the pin offers; *object is already null.
     virtual HRESULT QueryPinInterface(REFIID iid, void** object);
     // After both sides agreed on the type; a failure undoes the connection.
@@ -78,4 +80,5 @@ private:
     const PIN_DIRECTION direction_;
     Microsoft::WRL::ComPtr<IPin> peer_;
     CMediaType type_;
+    IMediaSeeking* seeking_ = nullptr;
 };

@@ -1,37 +1,8 @@
 #include "filters/BaseRenderer.h"
 
-CBaseRenderer::CBaseRenderer(const CLSID& classId) : CBaseFilter(classId), seeking_(static_cast<IBaseFilter*>(this)) {}
-
-STDMETHODIMP CBaseRenderer::QueryInterface(REFIID iid, void** object)
+CBaseRenderer::CBaseRenderer(const CLSID& classId) : CBaseFilter(classId), seeking_(static_cast<IBaseFilter*>(this))
 {
-    return CBaseFilter::QueryInterface(iid, object);
-}
-
-STDMETHODIMP_(ULONG) CBaseRenderer::AddRef()
-{
-    return CBaseFilter::AddRef();
-}
-
-STDMETHODIMP_(ULONG) CBaseRenderer::Release()
-{
-    return CBaseFilter::Release();
-}
-
-STDMETHODIMP_(ULONG) CBaseRenderer::GetMiscFlags()
-{
-    return AM_FILTER_MISC_FLAGS_IS_RENDERER;
-}
-
-HRESULT CBaseRenderer::QueryFilterInterface(REFIID iid, void** object)
-{
-    if (iid == IID_IAMFilterMiscFlags)
-        *object = static_cast<IAMFilterMiscFlags*>(this);
-    else if (iid == IID_IMediaSeeking)
-        *object = static_cast<IMediaSeeking*>(&seeking_);
-    else
-        return CBaseFilter::QueryFilterInterface(iid, object);
-    AddRef();
-    return S_OK;
+    SetSeeking(&seeking_);
 }
 
 bool CBaseRenderer::AllInputsEnded()

@@ -11,15 +11,8 @@
 #include "filters/SeekingPassThrough.h"
 #include "framework/ScopedWin.h"
 
-class CBaseRenderer : public CBaseFilter, public IAMFilterMiscFlags {
+class CBaseRenderer : public CBaseFilter {
 public:
-    // IUnknown, for both interfaces
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IAMFilterMiscFlags
-    STDMETHODIMP_(ULONG) GetMiscFlags() override;
-
     // For the input pins, after a pin has ended (with the streaming lock held). Sends
     // EC_COMPLETE now when running and every input has ended, else when Run comes.
     // The pins of a renderer are fixed once it is built.
@@ -31,8 +24,8 @@ protected:
     // Seeking goes to the peer of this pin; call once from the constructor.
     void SetSeekingPin(CBaseInputPin* pin) { seeking_.SetInputPin(pin); }
 
+    ULONG MiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
     // Renderers that override these call the base first.
-    HRESULT QueryFilterInterface(REFIID iid, void** object) override;
     HRESULT OnStartStreaming() override;
     void OnStopStreaming() override;
     HRESULT OnRun(REFERENCE_TIME start) override;

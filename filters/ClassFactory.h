@@ -4,30 +4,22 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include <atomic>
-
 #include "filters/ModuleLock.h"
+#include "filters/RefCounted.h"
 
 // Makes a new filter with one reference, given to the caller.
 using FilterCreator = HRESULT (*)(IUnknown** object);
 
-class CFilterClassFactory final : public IClassFactory {
+class CFilterClassFactory final : public CRefCounted<IClassFactory> {
 public:
     explicit CFilterClassFactory(FilterCreator creator);
-    CFilterClassFactory(const CFilterClassFactory&) = delete;
-    CFilterClassFactory& operator=(const CFilterClassFactory&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
     STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
-    ~CFilterClassFactory() = default;
+    ~CFilterClassFactory() override = default;
 
-    std::atomic<ULONG> references_{1};
     const FilterCreator creator_;
     CModuleObject moduleObject_;
 };

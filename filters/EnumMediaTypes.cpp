@@ -7,32 +7,6 @@
 
 CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin) : holder_(pin), pin_(pin) {}
 
-STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) {
-        *object = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef()
-{
-    return ++references_;
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::Release()
-{
-    const ULONG remaining = --references_;
-    if (remaining == 0)
-        delete this;
-    return remaining;
-}
-
 ULONG CEnumMediaTypes::TypeCount() const
 {
     ULONG count = 0;

@@ -5,21 +5,14 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include <atomic>
-
 #include "filters/ModuleLock.h"
+#include "filters/RefCounted.h"
 
 class CBasePin;
 
-class CEnumMediaTypes final : public IEnumMediaTypes {
+class CEnumMediaTypes final : public CRefCounted<IEnumMediaTypes> {
 public:
     explicit CEnumMediaTypes(CBasePin* pin);
-    CEnumMediaTypes(const CEnumMediaTypes&) = delete;
-    CEnumMediaTypes& operator=(const CEnumMediaTypes&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
     STDMETHODIMP Skip(ULONG count) override;
@@ -27,10 +20,9 @@ public:
     STDMETHODIMP Clone(IEnumMediaTypes** clone) override;
 
 private:
-    ~CEnumMediaTypes() = default;
+    ~CEnumMediaTypes() override = default;
     ULONG TypeCount() const;
 
-    std::atomic<ULONG> references_{1};
     Microsoft::WRL::ComPtr<IPin> holder_;
     CBasePin* const pin_;
     ULONG position_ = 0;

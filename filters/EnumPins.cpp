@@ -7,32 +7,6 @@
 
 CEnumPins::CEnumPins(CBaseFilter* filter) : holder_(filter), filter_(filter), version_(filter->PinVersion()) {}
 
-STDMETHODIMP CEnumPins::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IEnumPins) {
-        *object = static_cast<IEnumPins*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::AddRef()
-{
-    return ++references_;
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::Release()
-{
-    const ULONG remaining = --references_;
-    if (remaining == 0)
-        delete this;
-    return remaining;
-}
-
 STDMETHODIMP CEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched)
 {
     if (!pins)

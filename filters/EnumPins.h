@@ -5,21 +5,14 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include <atomic>
-
 #include "filters/ModuleLock.h"
+#include "filters/RefCounted.h"
 
 class CBaseFilter;
 
-class CEnumPins final : public IEnumPins {
+class CEnumPins final : public CRefCounted<IEnumPins> {
 public:
     explicit CEnumPins(CBaseFilter* filter);
-    CEnumPins(const CEnumPins&) = delete;
-    CEnumPins& operator=(const CEnumPins&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override;
     STDMETHODIMP Skip(ULONG count) override;
@@ -27,9 +20,8 @@ public:
     STDMETHODIMP Clone(IEnumPins** clone) override;
 
 private:
-    ~CEnumPins() = default;
+    ~CEnumPins() override = default;
 
-    std::atomic<ULONG> references_{1};
     Microsoft::WRL::ComPtr<IBaseFilter> holder_;
     CBaseFilter* const filter_;
     ULONG position_ = 0;

@@ -15,32 +15,6 @@ bool IsPowerOfTwo(long value)
 
 } // namespace
 
-STDMETHODIMP CMemoryAllocator::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IMemAllocator) {
-        *object = static_cast<IMemAllocator*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CMemoryAllocator::AddRef()
-{
-    return ++references_;
-}
-
-STDMETHODIMP_(ULONG) CMemoryAllocator::Release()
-{
-    const ULONG remaining = --references_;
-    if (remaining == 0)
-        delete this;
-    return remaining;
-}
-
 STDMETHODIMP CMemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual)
 {
     if (!request || !actual)

@@ -8,22 +8,16 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include <atomic>
 #include <memory>
 
 #include "filters/MediaSample.h"
 #include "filters/ModuleLock.h"
+#include "filters/RefCounted.h"
 
-class CMemoryAllocator final : public IMemAllocator {
+class CMemoryAllocator final : public CRefCounted<IMemAllocator> {
 public:
     CMemoryAllocator() = default;
-    CMemoryAllocator(const CMemoryAllocator&) = delete;
-    CMemoryAllocator& operator=(const CMemoryAllocator&) = delete;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     // IMemAllocator
     STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
     STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* properties) override;
@@ -44,10 +38,9 @@ private:
         std::unique_ptr<CMediaSample[]> samples;
     };
 
-    ~CMemoryAllocator() = default;
+    ~CMemoryAllocator() override = default;
     HRESULT MakeBuffers();
 
-    std::atomic<ULONG> references_{1};
     SRWLOCK lock_ = SRWLOCK_INIT;
     CONDITION_VARIABLE bufferFree_ = CONDITION_VARIABLE_INIT;
     // All below under lock_.

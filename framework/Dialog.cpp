@@ -22,17 +22,6 @@ INT_PTR CDialog::DoModal()
                              &StaticDialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-BOOL CDialog::Create(CWnd* parent)
-{
-    if (parent)
-        m_pParent = parent;
-    m_ownLoop = false;
-    HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId),
-                                     m_pParent ? m_pParent->m_hWnd : nullptr, &StaticDialogProc,
-                                     reinterpret_cast<LPARAM>(this));
-    return hwnd != nullptr;
-}
-
 INT_PTR CDialog::RunOwnModal(bool showOnIdle)
 {
     HINSTANCE instance = ::GetModuleHandleA(nullptr);

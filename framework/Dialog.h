@@ -13,10 +13,6 @@ public:
     virtual INT_PTR DoModal();
     void EndDialog(INT_PTR result);
 
-    // A modeless dialog: the window exists and runs on the caller's message loop until destroyed.
-    // OK and Cancel only hide it.
-    BOOL Create(CWnd* parent = nullptr);
-
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
@@ -34,8 +30,10 @@ protected:
     UINT m_templateId;
     CWnd* m_pParent;
 
-private:
+    // The procedure of every dialog window of this class, with the object as the creation parameter.
     static INT_PTR CALLBACK StaticDialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+private:
     INT_PTR DialogProc(UINT msg, WPARAM wParam, LPARAM lParam);
     void RunModalLoop(bool showOnIdle);
 

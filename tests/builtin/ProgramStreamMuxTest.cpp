@@ -14,8 +14,8 @@
 #include "builtin/MuxMediaTypes.h"
 #include "builtin/ProgramStreamMux.h"
 #include "filters/Adopt.h"
-#include "filters/SourceStreamPin.h"
-#include "tests/media/RecordingWriter.h"
+#include "tests/filters/SourceStreamPin.h"
+#include "tests/media/StreamProbe.h"
 #include "tests/support/ProgramStreamCheck.h"
 
 using Microsoft::WRL::ComPtr;
@@ -35,7 +35,7 @@ public:
                 video ? MuxSubtypeMpeg2Video : bytes.compare(0, 2, "\x0B\x77") == 0 ? MuxSubtypeDolbyAc3 : MuxSubtypeMpeg2Audio)
     {
         // Access units with their display times, as the recording writer makes frames of them.
-        EXPECT_TRUE(video ? test_recordings::SplitVideo(bytes, frames, &times) : test_recordings::SplitAudio(bytes, frames, times))
+        EXPECT_TRUE(test_recordings::SplitFrames(path, frames, &times))
             << path;
         endAfter = frames.size();
     }

@@ -13,6 +13,7 @@
 #include "tests/endtoend/OutsideTools.h"
 #include "tests/media/FieldPictureWriter.h"
 #include "tests/media/RecordingWriter.h"
+#include "tests/media/StreamProbe.h"
 #include "tests/support/ProgramStreamCheck.h"
 
 using namespace testing_support;
@@ -128,7 +129,7 @@ constexpr int64_t kMediaCentreAudioDelay = 2000000;
     if (!test_recordings::WriteRecording(path, options, written, error))
         return ::testing::AssertionFailure() << "writing the recording: " << error;
     std::vector<std::string> frames;
-    test_recordings::SplitVideo(ReadFileBytes(options.videoPath), frames);
+    test_recordings::SplitFrames(options.videoPath, frames);
     expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
     expected.audio = {"ac3", kMediaCentreAudioDelay / 1e7, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};
     return ::testing::AssertionSuccess();
@@ -296,7 +297,7 @@ protected:
                 // About as long as the audio (3 s), lest ffprobe miss a stream's last time at the end.
                 generate.frames = r.coding == FieldCoding::Pulldown ? 70 : 90;
                 generate.frameBytes = 75000; // 18 Mb/s
-                WriteFileBytes(options.videoPath, test_recordings::MakeFieldPictureStream(generate).bytes);
+                WriteFileBytes(options.videoPath, test_recordings::MakeFieldPictureStream(generate));
             }
             options.audioPath = VectorPath(r.audio);
             options.captions = r.captions;
@@ -327,7 +328,7 @@ protected:
             // The times the frames stand for, in decode order, and which side of a jump each is on.
             std::vector<std::string> frames;
             std::vector<int64_t> audioTimes;
-            test_recordings::SplitAudio(audioEs, frames, audioTimes);
+            test_recordings::SplitFrames(options.audioPath, frames, &audioTimes);
             ps_check::ExpectedTimes expected[2] = {{video, {}, {}}, {audio, {}, {}}};
             int64_t first = INT64_MAX, last = INT64_MIN;
             size_t audioFrame = 0, videoFrame = 0;
@@ -395,7 +396,7 @@ TEST_F(BuiltInConversion, RecordingsWhoseHeaderClaimsLessConvertWholeBeforeTheyG
     const std::string made = MakeScratchDirectory("endtoend-claims");
     ASSERT_TRUE(test_recordings::WriteRecording(made + "whole", options, whole, error)) << error;
     std::vector<std::string> frames;
-    test_recordings::SplitVideo(ReadFileBytes(options.videoPath), frames);
+    test_recordings::SplitFrames(options.videoPath, frames);
     MediaFacts expected;
     expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
     expected.audio = {"mp2", 0.0, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};

@@ -7,7 +7,7 @@
 #include "builtin/FileWriter.h"
 #include "filters/Adopt.h"
 #include "filters/ClassFactory.h"
-#include "filters/SourceStreamPin.h"
+#include "tests/filters/SourceStreamPin.h"
 
 namespace {
 
@@ -59,6 +59,8 @@ public:
 
 protected:
     HRESULT OnStartStreaming() override { return Hook("start "); }
+    // Once the state is paused, so a thread started here sees it.
+    HRESULT OnActive() override { return Hook(State() == State_Paused ? "active " : "active-while-stopped "); }
     void OnStopStreaming() override { Hook("stop "); }
     HRESULT OnRun(REFERENCE_TIME) override { return Hook("run "); }
     HRESULT OnPauseFromRun() override { return Hook("pause "); }
@@ -156,7 +158,7 @@ TEST_F(FilterBaseTest, FiltersPinsAndFactoryKeepTheComContractAndStateChangesRun
         ASSERT_EQ(S_OK, source_->GetState(0, &state));
         EXPECT_EQ(step == 'p' ? State_Paused : step == 'r' ? State_Running : State_Stopped, state) << step;
     }
-    EXPECT_EQ("start run pause stop start run stop ", source_->hooks); // from stopped, run passes through pause
+    EXPECT_EQ("start active run pause stop start active run stop ", source_->hooks); // from stopped, run passes through pause
     ASSERT_EQ(S_OK, source_->SetSyncSource(nullptr));
     EXPECT_EQ(clockCount, RefCount(clock.Get()));
 }

@@ -166,24 +166,13 @@ std::string SequenceHeaders(const FieldPictureOptions& options, unsigned display
 
 } // namespace
 
-GeneratedVideo MakeFieldPictureStream(const FieldPictureOptions& options)
+std::string MakeFieldPictureStream(const FieldPictureOptions& options)
 {
-    GeneratedVideo video;
+    std::string video;
     const bool fields = options.coding == FieldCoding::FieldPictures;
     const unsigned frames = (options.frames + GopFrames - 1) / GopFrames * GopFrames;
     const unsigned mbWidth = (options.width + 15) / 16;
     const unsigned mbFrameRows = 2 * ((options.height + 31) / 32);
-
-    // Display durations in fields and display times, by display index.
-    std::vector<unsigned> displayFields(frames);
-    std::vector<int64_t> displayTimes(frames + 1, 0);
-    const int64_t rateNumerator = options.frameRateCode == 3 ? 25 : 30000, rateDenominator = options.frameRateCode == 3 ? 1 : 1001;
-    uint64_t fieldsBefore = 0;
-    for (unsigned d = 0; d < frames; ++d) {
-        displayFields[d] = fields ? 2 : 2 + (Pulldown[d % 4][1] ? 1 : 0);
-        displayTimes[d] = static_cast<int64_t>(fieldsBefore) * 10000000 * rateDenominator / (2 * rateNumerator);
-        fieldsBefore += displayFields[d];
-    }
 
     // Pictures of the same kind code to the same slices; made once.
     std::string slices[3][4]; // [picture_structure - 1][type]
@@ -201,12 +190,10 @@ GeneratedVideo MakeFieldPictureStream(const FieldPictureOptions& options)
         const Type type = Gop[n % GopFrames].type;
         const unsigned display = gop * GopFrames + tr;
         std::string frame = n % GopFrames == 0 ? SequenceHeaders(options, gop * GopFrames) : std::string();
-        size_t second = 0;
         if (fields) {
             const size_t body = slices[0][type].size() + slices[1][type].size() + 2 * 16;
             const size_t padding = options.frameBytes > frame.size() + body ? (options.frameBytes - frame.size() - body) / 2 : 0;
             frame += PictureHeaders({type, tr, 1, false, false, false}, padding) + slices[0][type];
-            second = frame.size();
             frame += PictureHeaders({type, tr, 2, false, false, false}, padding) + slices[1][type];
         } else {
             const size_t body = slices[2][type].size() + 16;
@@ -214,11 +201,7 @@ GeneratedVideo MakeFieldPictureStream(const FieldPictureOptions& options)
             const bool* flags = Pulldown[display % 4];
             frame += PictureHeaders({type, tr, 3, flags[0], flags[1], true}, padding) + slices[2][type];
         }
-        video.bytes += frame;
-        video.frames.push_back(std::move(frame));
-        video.secondField.push_back(second);
-        video.times.push_back(displayTimes[display]);
-        video.fields.push_back(displayFields[display]);
+        video += frame;
     }
     return video;
 }

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace test_recordings {
 
@@ -27,14 +26,7 @@ struct FieldPictureOptions {
     size_t frameBytes = 0;         // > 0: user data pads each coded frame to about this size
 };
 
-struct GeneratedVideo {
-    std::string bytes;                // the elementary stream
-    std::vector<std::string> frames;  // coded frames in decode order, headers on the frame they precede
-    std::vector<size_t> secondField;  // offset of the second field picture within each frame (0: none)
-    std::vector<int64_t> times;       // display time of each frame from 0, 100 ns
-    std::vector<unsigned> fields;     // display duration of each frame in fields
-};
-
-GeneratedVideo MakeFieldPictureStream(const FieldPictureOptions& options);
+// The elementary stream.
+std::string MakeFieldPictureStream(const FieldPictureOptions& options);
 
 } // namespace test_recordings

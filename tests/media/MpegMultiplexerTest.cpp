@@ -10,6 +10,7 @@
 
 #include "media/mpeg/Multiplexer.h"
 #include "tests/media/RecordingWriter.h"
+#include "tests/media/StreamProbe.h"
 #include "tests/support/ProgramStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
@@ -106,11 +107,11 @@ struct Timed {
     std::vector<int64_t> times, sendKeys;
 };
 
-Timed TimedUnits(const std::string& es, bool video, int64_t start)
+Timed TimedUnits(const std::string& path, bool video, int64_t start)
 {
     Timed timed;
     std::vector<int64_t> times;
-    EXPECT_TRUE(video ? test_recordings::SplitVideo(es, timed.units, &times) : test_recordings::SplitAudio(es, timed.units, times));
+    EXPECT_TRUE(test_recordings::SplitFrames(path, timed.units, &times));
     const int64_t period = times.size() > 1 ? *std::max_element(times.begin(), times.end()) * 9 / 1000 / static_cast<int64_t>(times.size() - 1) : 0;
     for (size_t i = 0; i < times.size(); ++i) {
         timed.times.push_back(start + times[i] * 9 / 1000);
@@ -135,9 +136,9 @@ TEST(MpegMultiplexerTest, EveryRateOfRecordingKeepsTheDecoderModelAndItsTimes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.video);
         const int64_t start = 7200 * 90000LL;
-        const std::string es[2] = {testing_support::ReadFileBytes(testing_support::VectorPath(c.video)),
-                                   testing_support::ReadFileBytes(testing_support::VectorPath(c.audio))};
-        const Timed timed[2] = {TimedUnits(es[0], true, start), TimedUnits(es[1], false, start)};
+        const std::string paths[2] = {testing_support::VectorPath(c.video), testing_support::VectorPath(c.audio)};
+        const std::string es[2] = {testing_support::ReadFileBytes(paths[0]), testing_support::ReadFileBytes(paths[1])};
+        const Timed timed[2] = {TimedUnits(paths[0], true, start), TimedUnits(paths[1], false, start)};
         ASSERT_GT(timed[0].units.size(), 10u);
         ASSERT_GT(timed[1].units.size(), 10u);
         const bool ac3 = es[1].compare(0, 2, "\x0B\x77") == 0;

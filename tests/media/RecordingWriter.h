@@ -1,8 +1,8 @@
 #pragma once
-// Test-side writer of media-centre (DVR-MS) recordings made from ffmpeg's elementary streams: video
-// as an ordinary stream, audio and captions as binary streams in Extended Stream Properties, the
-// media-centre payload extensions, every packet field width in turn; options make damaged and
-// unusual files. Every object written comes back, so a reader's output can be checked against it.
+// Test-side writer of media-centre (DVR-MS) recordings made from ffmpeg's elementary streams, split
+// into frames by ffprobe (StreamProbe.h): video as an ordinary stream, audio and captions as binary
+// streams in Extended Stream Properties, the media-centre payload extensions, every packet field
+// width in turn; options make damaged and unusual files. Every object written comes back, so a reader's output can be checked against it.
 
 #include <cstdint>
 #include <string>
@@ -76,14 +76,5 @@ struct WrittenRecording {
 
 bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,
                     std::string& error);
-
-// Splits a video elementary stream into the objects the writer would make of it (frames, with the
-// sequence and GOP headers on the frame they precede, two field pictures one frame) and, if asked,
-// the display time of each from 0 (100 ns) and the offset of its second field (0: none); false
-// when the bytes are not of that kind.
-bool SplitVideo(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>* times = nullptr,
-                std::vector<size_t>* secondFields = nullptr);
-// The same for an MPEG or AC-3 audio elementary stream, every frame timed.
-bool SplitAudio(const std::string& bytes, std::vector<std::string>& frames, std::vector<int64_t>& times);
 
 } // namespace test_recordings

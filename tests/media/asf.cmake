@@ -1,8 +1,10 @@
 # The ASF reader, and the test-side writer of media-centre recordings that other tests use too.
-add_library(halvern_test_recordings STATIC ${CMAKE_CURRENT_LIST_DIR}/RecordingWriter.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/FieldPictureWriter.cpp)
-# It splits the elementary streams with the format code's own frame parsers.
-target_link_libraries(halvern_test_recordings PUBLIC halvern_media)
+# It splits the elementary streams with ffprobe, not with the format code's own parsers.
+add_library(halvern_test_recordings STATIC)
+foreach(part RecordingWriter StreamProbe RecordingSchedule AsfPacketizer AsfHeaderWriter FieldPictureWriter)
+    target_sources(halvern_test_recordings PRIVATE ${CMAKE_CURRENT_LIST_DIR}/${part}.cpp)
+endforeach()
+target_link_libraries(halvern_test_recordings PUBLIC halvern_testsupport)
 
 halvern_test(asf_reader_test AsfReaderTest.cpp VECTORS)
 target_link_libraries(asf_reader_test PRIVATE halvern_media halvern_test_recordings)

@@ -34,6 +34,11 @@ $ff $sd -vf noise=alls=20:allf=t -c:v mpeg2video -flags +ilme+ildct -top 1 -g 12
 $ff $sd -vf noise=alls=40:allf=t -c:v mpeg2video -g 12 -bf 2 -b:v 40M -minrate 40M -maxrate 40M -bufsize 9781k \
     -f mpeg2video "$out/es/sd-40m.m2v"
 $ff $tone -af aformat=channel_layouts=5.1 -c:a ac3 -b:a 448k -f ac3 "$out/es/audio-5.1.ac3"
+# Sequence headers the video-header test reads beside ffprobe: a rate made with frame_rate_extension
+# (25 * 3/5), and High profile at 720p50.
+$ff -f lavfi -i testsrc=size=352x288:rate=15:duration=1 -c:v mpeg2video -f mpeg2video "$out/es/ext-15fps.m2v"
+$ff -f lavfi -i testsrc=size=1280x720:rate=50:duration=1 -c:v mpeg2video -profile:v 1 -level:v 4 -b:v 15M -maxrate 20M \
+    -bufsize 4M -f mpeg2video "$out/es/high-720p50.m2v"
 # ASF carries one time per object: no B-frames in plain ASF vectors.
 $ff $video $tone $mpeg2 -bf 0 -c:a mp2 -ac 2 -b:a 192k -f asf "$out/plain-mp2.asf"
 $ff $video $tone $mpeg2 -bf 0 -c:a ac3 -ac 2 -b:a 192k -f asf "$out/plain-ac3.asf"

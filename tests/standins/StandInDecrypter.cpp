@@ -12,6 +12,7 @@
 
 #include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
+#include "filters/FilterObject.h"
 #include "filters/InputPin.h"
 #include "filters/OutputPin.h"
 #include "filters/SeekingPassThrough.h"
@@ -68,7 +69,7 @@ std::wstring RecordingOf(IPin* peer)
 class CDecrypterOutputPin : public CBaseOutputPin {
 public:
     CDecrypterOutputPin(CBaseFilter* decrypter, CBaseInputPin& input)
-        : CBaseOutputPin(decrypter, L"Out"), input_(input), seeking_(static_cast<IPin*>(this), &input) {}
+        : CBaseOutputPin(decrypter, L"Out"), input_(input), seeking_(static_cast<IPin*>(this), &input) { SetSeeking(&seeking_); }
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override
     {
         if (!input_.IsConnected())
@@ -84,14 +85,6 @@ public:
     }
 
 protected:
-    HRESULT QueryPinInterface(REFIID iid, void** object) override
-    {
-        if (iid != IID_IMediaSeeking)
-            return E_NOINTERFACE;
-        *object = static_cast<IMediaSeeking*>(&seeking_);
-        AddRef();
-        return S_OK;
-    }
     // Upstream's samples go on themselves, so this allocator is never drawn from.
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override { properties = {1, 1, 1, 0}; }
 
@@ -152,9 +145,9 @@ private:
     CDecrypterOutputPin& output_;
 };
 
-class CStandInDecrypter : public CBaseFilter {
+class CStandInDecrypter : public CFilterObject<CStandInDecrypter, CBaseFilter> {
 public:
-    CStandInDecrypter() : CBaseFilter(StandInDecrypterClsid), output_(this, input_), input_(this, output_) {}
+    CStandInDecrypter() : CFilterObject(StandInDecrypterClsid), output_(this, input_), input_(this, output_) {}
 
     int PinCount() override { return 2; }
     CBasePin* PinAt(int index) override { return index == 0 ? static_cast<CBasePin*>(&input_) : &output_; }
@@ -185,6 +178,5 @@ private:
 
 HRESULT CreateStandInDecrypter(IUnknown** object)
 {
-    *object = static_cast<IBaseFilter*>(new CStandInDecrypter());
-    return S_OK;
+    return CStandInDecrypter::Create(object);
 }

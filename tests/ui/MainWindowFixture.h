@@ -27,6 +27,17 @@ struct RecordedBalloons : IBalloonNotices {
     std::vector<std::string> shown;
 };
 
+// The main window made modeless, so the test drives it from its own thread's loop.
+class CModelessConverterDlg : public CConverterDlg {
+public:
+    using CConverterDlg::CConverterDlg;
+    bool Create()
+    {
+        return ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId), nullptr,
+                                    &StaticDialogProc, reinterpret_cast<LPARAM>(this)) != nullptr;
+    }
+};
+
 // The program's run view, able to hold a run that has claimed the engine before it shows itself.
 class HeldRunView : public CRunView {
 public:
@@ -71,7 +82,7 @@ protected:
             path = chosen;
             return !chosen.empty();
         };
-        dialog = std::make_unique<CConverterDlg>(
+        dialog = std::make_unique<CModelessConverterDlg>(
             MainDialogParts{profile, settings, engine, autoConverter, tray, runView, programDirectory, prompts});
         ASSERT_TRUE(dialog->Create());
         window = dialog->m_hWnd;
@@ -113,7 +124,7 @@ protected:
     std::vector<std::string> messages; // texts of the message boxes shown, each answered Yes
     std::vector<std::string> offered; // "initial name filter" of each open-file dialog
     std::string chosen;               // the open-file dialog's choice; empty for Cancel
-    std::unique_ptr<CConverterDlg> dialog;
+    std::unique_ptr<CModelessConverterDlg> dialog;
     HWND window = nullptr;
 };
 

@@ -1,4 +1,4 @@
-#include "filters/SourceStreamPin.h"
+#include "tests/filters/SourceStreamPin.h"
 
 #include <process.h>
 

@@ -1,0 +1,156 @@
+#include "tests/media/StreamProbe.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "tests/support/TestSupport.h"
+
+namespace test_recordings {
+namespace {
+
+using Fields = std::map<std::string, std::string>;
+
+// ffprobe's compact output, "section|key=value|...": the sections named, in order.
+std::vector<std::pair<std::string, Fields>> Sections(const std::string& text)
+{
+    std::vector<std::pair<std::string, Fields>> sections;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream parts(line);
+        std::string name, part;
+        std::getline(parts, name, '|');
+        if (name != "packet" && name != "frame" && name != "stream")
+            continue;
+        Fields fields;
+        while (std::getline(parts, part, '|')) {
+            const size_t equals = part.find('=');
+            if (equals != std::string::npos)
+                fields[part.substr(0, equals)] = part.substr(equals + 1);
+        }
+        sections.emplace_back(name, fields);
+    }
+    return sections;
+}
+
+int64_t Number(const Fields& fields, const char* key)
+{
+    const auto found = fields.find(key);
+    return found == fields.end() ? 0 : std::strtoll(found->second.c_str(), nullptr, 10);
+}
+
+// The first second picture start code of a frame of two field pictures: a byte search, not a parser.
+size_t SecondPicture(const std::string& frame)
+{
+    const std::string pictureStart("\0\0\1\0", 4);
+    const size_t first = frame.find(pictureStart);
+    const size_t second = first == std::string::npos ? first : frame.find(pictureStart, first + 4);
+    return second == std::string::npos ? 0 : second;
+}
+
+bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
+{
+    const std::string unixPath = testing_support::UnixPath(path);
+    const std::string bytes = testing_support::ReadFileBytes(path);
+    // Frames are decoded for video only: their order is the display order, their types the pictures'.
+    const std::string command = "/usr/bin/ffprobe -v error -of compact -show_entries "
+                                "stream=codec_name,codec_type,time_base,channels,sample_rate,bit_rate:"
+                                "packet=pos,size,pts,duration:frame=pkt_pos,pict_type '" + unixPath + "'";
+    testing_support::ToolOutput output;
+    if (unixPath.empty() || bytes.empty() || !testing_support::RunLinuxTool(command, output)) {
+        error = "ffprobe did not run on " + path;
+        return false;
+    }
+    int64_t num = 0, den = 0;
+    bool video = false;
+    std::vector<Fields> packets;
+    std::vector<std::string> displayed; // frames' packet positions, in display order
+    std::map<std::string, std::string> typeAt;
+    for (const auto& [name, fields] : Sections(output.out)) {
+        if (name == "packet") {
+            packets.push_back(fields);
+        } else if (name == "frame") {
+            displayed.push_back(fields.at("pkt_pos"));
+            typeAt[fields.at("pkt_pos")] = fields.count("pict_type") ? fields.at("pict_type") : "";
+        } else {
+            stream.codec = fields.count("codec_name") ? fields.at("codec_name") : "";
+            video = fields.count("codec_type") && fields.at("codec_type") == "video";
+            std::sscanf(fields.count("time_base") ? fields.at("time_base").c_str() : "", "%lld/%lld",
+                        reinterpret_cast<long long*>(&num), reinterpret_cast<long long*>(&den));
+            stream.channels = static_cast<unsigned>(Number(fields, "channels"));
+            stream.sampleRate = static_cast<unsigned>(Number(fields, "sample_rate"));
+            stream.bitRate = static_cast<unsigned>(Number(fields, "bit_rate"));
+        }
+    }
+    if (packets.empty() || num <= 0 || den <= 0 || (video && displayed.size() != packets.size())) {
+        error = "ffprobe found no whole stream in " + path + ": " + output.err.substr(0, 500);
+        return false;
+    }
+    const auto hundredNs = [&](int64_t ticks) { return ticks * 10000000 * num / den; };
+    std::map<std::string, size_t> indexAt;
+    int64_t shortest = INT64_MAX, firstPts = Number(packets[0], "pts");
+    for (const Fields& packet : packets) {
+        const size_t pos = static_cast<size_t>(Number(packet, "pos")), size = static_cast<size_t>(Number(packet, "size"));
+        if (pos + size > bytes.size()) {
+            error = "ffprobe's packets run past the end of " + path;
+            return false;
+        }
+        const int64_t duration = Number(packet, "duration");
+        shortest = std::min(shortest, duration);
+        const std::string type = video ? typeAt[packet.at("pos")] : "";
+        ProbedFrame frame{bytes.substr(pos, size), hundredNs(Number(packet, "pts") - firstPts), hundredNs(duration),
+                          type == "I" ? 1u : type == "P" ? 2u : type == "B" ? 3u : 0u, 0};
+        if (video)
+            frame.secondField = SecondPicture(frame.bytes);
+        indexAt[packet.at("pos")] = stream.frames.size();
+        stream.frames.push_back(frame);
+    }
+    // Video packets of raw streams carry no display times: each frame follows those shown before it.
+    int64_t shownTicks = 0;
+    for (const std::string& pos : displayed) {
+        if (!video)
+            break;
+        const size_t index = indexAt.at(pos);
+        stream.frames[index].time = hundredNs(shownTicks);
+        shownTicks += Number(packets[index], "duration");
+    }
+    stream.framePeriod = hundredNs(shortest);
+    return true;
+}
+
+} // namespace
+
+bool ProbeStream(const std::string& path, ProbedStream& stream, std::string& error)
+{
+    static std::map<std::string, ProbedStream> probed;
+    const std::string key = path + "|" + std::to_string(std::hash<std::string>()(testing_support::ReadFileBytes(path)));
+    const auto found = probed.find(key);
+    if (found != probed.end()) {
+        stream = found->second;
+        return true;
+    }
+    stream = ProbedStream();
+    if (!Probe(path, stream, error))
+        return false;
+    probed[key] = stream;
+    return true;
+}
+
+bool SplitFrames(const std::string& path, std::vector<std::string>& frames, std::vector<int64_t>* times)
+{
+    ProbedStream stream;
+    std::string error;
+    if (!ProbeStream(path, stream, error))
+        return false;
+    for (const ProbedFrame& frame : stream.frames) {
+        frames.push_back(frame.bytes);
+        if (times)
+            times->push_back(frame.time);
+    }
+    return true;
+}
+
+} // namespace test_recordings
