@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "builtin/FileWriter.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "media/mpeg/Multiplexer.h"
 
 namespace {

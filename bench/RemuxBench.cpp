@@ -9,7 +9,7 @@
 // "input_bytes N", "idle_working_set B" and "peak_above_idle B".
 
 #include "bench/InProcessConverter.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"
 

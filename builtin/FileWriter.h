@@ -12,7 +12,7 @@
 
 #include "filters/BaseRenderer.h"
 #include "filters/MediaType.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 // A file written front to back through one large buffer: small samples cost a copy, and the disk
 // (or network share) sees few large sequential writes.

@@ -15,7 +15,7 @@
 
 #include "filters/BaseFilter.h"
 #include "filters/SourceSeeking.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "media/asf/AsfReader.h"
 
 class CRecordingSourcePin;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "filters/ModuleLock.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 class CBasePin;
 

@@ -2,7 +2,7 @@
 // The notification-area icon and its balloons. Its own hidden top-level window receives the
 // shell's broadcasts ("TaskbarCreated", work-area changes) so the icon can put itself back.
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "tray/BalloonNotices.h"
 #include "framework/Wnd.h"
 
