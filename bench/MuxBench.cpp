@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "builtin/FileWriter.h"
 #include "base/ScopedWin.h"
+#include "builtin/FileWriter.h"
 #include "media/mpeg/Multiplexer.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // shell's broadcasts ("TaskbarCreated", work-area changes) so the icon can put itself back.
 
 #include "base/ScopedWin.h"
-#include "tray/BalloonNotices.h"
 #include "framework/Wnd.h"
+#include "tray/BalloonNotices.h"
 
 #include <shellapi.h>
 
