@@ -94,11 +94,10 @@ BOOL CConverterApp::InitInstance()
     Settings = CConverterSettings::Defaults();
     Settings.Load(*this);
 
-    runView_ = std::make_unique<CRunView>(Tray, [this] { return autoConverter_->RunsUnstopped(); });
-    engine_ = std::make_unique<CConversionEngine>(graphs_, *runView_);
+    engine_ = std::make_unique<CConversionEngine>(graphs_, runPoster_);
     autoConverter_ = std::make_unique<CAutoConverter>(*engine_);
     {
-        CConverterDlg dialog(MainDialogParts{*this, Settings, *engine_, *autoConverter_, Tray, *runView_,
+        CConverterDlg dialog(MainDialogParts{*this, Settings, *engine_, *autoConverter_, Tray, Tray, runPoster_,
                                              ProgramDirectory, SystemPrompts()});
         m_pMainWnd = &dialog;
         dialog.DoModal();

@@ -8,7 +8,7 @@
 #include "framework/WinApp.h"
 #include "settings/ConverterSettings.h"
 #include "tray/SystemTray.h"
-#include "ui/RunView.h"
+#include "ui/RunPoster.h"
 
 #include <memory>
 
@@ -30,7 +30,7 @@ public:
 
 private:
     GraphSource graphs_;
-    std::unique_ptr<CRunView> runView_;
+    CRunPoster runPoster_;
     std::unique_ptr<CConversionEngine> engine_;
     std::unique_ptr<CAutoConverter> autoConverter_;
 };

@@ -1,13 +1,11 @@
 #include "autoconv/AutoConverter.h"
 
+#include "convert/ComThread.h"
 #include "convert/OutputName.h"
+#include "convert/PathText.h"
 #include "framework/FileFind.h"
-#include "framework/MessagePump.h"
-
-#include <process.h>
 
 #include <cstdio>
-#include <exception>
 #include <map>
 #include <string>
 #include <unordered_set>
@@ -25,13 +23,6 @@ const char* const kBanner[] = {
 };
 const char kWaiting[] = "\nWaiting for new recording...\n";
 const char kUnusableInputExt[] = "ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
-
-std::string WithTrailingBackslash(std::string directory)
-{
-    if (!EndsWithBackslash(directory))
-        directory += '\\';
-    return directory;
-}
 
 // A file that something else holds open (the recorder, a player) cannot be opened unshared.
 bool IsFinishedRecording(const std::string& path)
@@ -222,13 +213,13 @@ void CAutoConverter::Worker::Scan()
         const auto known = failed_.find(name);
         if (known != failed_.end() && known->second == stamp)
             continue;
-        const std::string inputPath = inputDirectory_ + name;
-        const std::string outputPath = OutputPathFor(outputDirectory_, name, settings_.OutputExt);
+        const ConversionRequest request = MakeConversionRequest(settings_, inputDirectory_ + name);
+        const std::string& inputPath = request.inputPath;
+        const std::string& outputPath = request.outputPath;
         if (outputs.HasOutput(outputPath) || !IsFinishedRecording(inputPath))
             continue;
 
         // A stop requested meanwhile waits for the conversion: it is never cut short.
-        const ConversionRequest request{inputPath, outputPath, settings_.UseFilterGraph, outputDirectory_};
         const ConversionResult result = owner_.engine_.ConvertFile(request);
         if (result == ConversionResult::Busy)
             break; // a single-file conversion came first: the recordings wait for a later pass
@@ -268,7 +259,7 @@ void CAutoConverter::Worker::RemoveOrphanedPartials()
         if (dot == std::string::npos)
             continue;
         const std::string recording = outputName.substr(0, dot + 1) + inputExt_;
-        const std::string made = PartialOutputPath(OutputPathFor(outputDirectory_, recording, settings_.OutputExt));
+        const std::string made = PartialOutputPath(MakeConversionRequest(settings_, inputDirectory_ + recording).outputPath);
         if (::lstrcmpiA(made.c_str(), (outputDirectory_ + name).c_str()) != 0 || NameExists(inputDirectory_ + recording))
             continue;
         // Unshared, so a file that a run is writing is never opened; deleted as it is closed.
@@ -300,26 +291,21 @@ CAutoConverter::~CAutoConverter()
     StopAutoConvert();
 }
 
-unsigned __stdcall CAutoConverter::AutoConvertThread(void* parameter)
-{
-    auto* owner = static_cast<CAutoConverter*>(parameter);
-    ScopedComInit com;
-    if (!com.Succeeded()) {
-        owner->options_.Output("ERROR - Could not initialize COM library");
-        return 0;
+// Marks the worker as running for as long as its thread runs it, also when it ends by a throw.
+class CAutoConverter::RunningMark {
+public:
+    explicit RunningMark(CAutoConverter& owner) : owner_(owner) { owner_.running_ = 1; }
+    RunningMark(const RunningMark&) = delete;
+    RunningMark& operator=(const RunningMark&) = delete;
+    ~RunningMark()
+    {
+        owner_.running_ = 0;
+        owner_.stopRequest_ = 0;
     }
-    owner->running_ = 1;
-    // Nothing may leave the thread: the flags below must still be cleared.
-    try {
-        Worker worker(*owner);
-        worker.Run();
-    } catch (const std::exception&) {
-        owner->options_.Output("ERROR - Out of memory\n");
-    }
-    owner->running_ = 0;
-    owner->stopRequest_ = 0;
-    return 0;
-}
+
+private:
+    CAutoConverter& owner_;
+};
 
 void CAutoConverter::StartAutoConvert(const CConverterSettings& settings)
 {
@@ -331,7 +317,15 @@ void CAutoConverter::StartAutoConvert(const CConverterSettings& settings)
     stopEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // Cleared here rather than by the worker, so a stop requested from now on is never lost.
     stopRequest_ = 0;
-    thread_.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &AutoConvertThread, this, 0, nullptr)));
+    thread_ = StartComThread(ComThreadJob{
+        [this] {
+            const RunningMark running(*this);
+            Worker worker(*this);
+            worker.Run();
+        },
+        [this] { options_.Output("ERROR - Could not initialize COM library"); },
+        [this] { options_.Output("ERROR - Out of memory\n"); },
+    });
 }
 
 void CAutoConverter::RequestStop()
@@ -356,12 +350,7 @@ void CAutoConverter::StopAutoConvert()
     RequestStop();
     if (!thread_)
         return;
-    // The worker's conversion updates this thread's windows synchronously until it ends: keep
-    // handling what it sends, and repainting, but take no input.
-    HANDLE thread = thread_.Get();
-    while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT) == WAIT_OBJECT_0 + 1) {
-        PumpSentMessages();
-        PumpPaintMessages();
-    }
+    // The worker never waits for a window, so neither does this wait.
+    ::WaitForSingleObject(thread_.Get(), INFINITE);
     FinishStop();
 }

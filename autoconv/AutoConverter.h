@@ -2,8 +2,8 @@
 // The Auto Converter: a worker thread that watches the input directory and converts every
 // finished recording that has no output yet, with the settings it was started with.
 
+#include "base/ScopedWin.h"
 #include "convert/ConversionEngine.h"
-#include "framework/ScopedWin.h"
 #include "settings/ConverterSettings.h"
 
 #include <windows.h>
@@ -45,8 +45,7 @@ public:
     // Once the worker has ended, lets go of it and of its stop event and gives true; also true when
     // there is no worker.
     bool FinishStop();
-    // RequestStop, then waits for the worker to end, handling the messages its conversion sends to
-    // this thread's windows meanwhile, and repainting them.
+    // RequestStop, then waits for the worker to end.
     void StopAutoConvert();
     // A worker has started and not yet ended.
     bool AutoConvertRunning() const { return running_.load() != 0; }
@@ -55,7 +54,7 @@ public:
 
 private:
     class Worker;
-    static unsigned __stdcall AutoConvertThread(void* parameter);
+    class RunningMark;
 
     CConversionEngine& engine_;
     const Options options_;

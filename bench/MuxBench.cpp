@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ScopedWin.h"
 #include "builtin/FileWriter.h"
-#include "framework/ScopedWin.h"
 #include "media/mpeg/Multiplexer.h"
 
 namespace {

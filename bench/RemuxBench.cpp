@@ -8,8 +8,8 @@
 // "convert" prints "seconds S", "build_seconds S" (to the graph's start), "processor_seconds S" (of this process; Wine's server is apart),
 // "input_bytes N", "idle_working_set B" and "peak_above_idle B".
 
+#include "base/ScopedWin.h"
 #include "bench/InProcessConverter.h"
-#include "framework/ScopedWin.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -18,7 +18,7 @@
 #include "builtin/RecordingSource.h"
 #include "filters/Adopt.h"
 #include "filters/ModuleLock.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "filters/InputPin.h"
 #include "filters/OutputPin.h"
 #include "filters/SeekingPassThrough.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "media/mpeg/ElementaryStream.h"
 
 class CProgramStreamMux;

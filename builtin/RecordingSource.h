@@ -17,7 +17,7 @@
 #include "filters/CurrentFile.h"
 #include "filters/FilterObject.h"
 #include "filters/SourceSeeking.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "media/asf/AsfReader.h"
 
 class CRecordingSourcePin;

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 class CWriteBehindFile {
 public:

@@ -1,19 +1,17 @@
 #include "convert/ConversionEngine.h"
 
 #include "convert/BuildGraph.h"
+#include "convert/ComThread.h"
 #include "convert/ConversionProgress.h"
 #include "convert/OutputName.h"
-#include "framework/MessagePump.h"
+#include "convert/PathText.h"
 #include "media/MediaErrors.h"
 
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include <process.h>
-
 #include <cstdio>
 #include <exception>
-#include <memory>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
@@ -384,51 +382,30 @@ void CConversionEngine::CancelConversion()
     ::SetEvent(cancelEvent_.Get());
 }
 
-// What a single-file conversion thread converts. The thread owns it: it carries its own request
-// and the claim that StartSingleConversion made for it.
-struct CConversionEngine::SingleJob {
-    CConversionEngine* engine;
-    ConversionRequest request;
-    LONG claim;
-};
-
-unsigned __stdcall CConversionEngine::SingleConvertThread(void* parameter)
-{
-    std::unique_ptr<SingleJob> job(static_cast<SingleJob*>(parameter));
-    ScopedComInit com;
-    if (!com.Succeeded()) {
-        const char failure[] = "ERROR - Could not initialize COM library";
-        fputs(failure, stdout);
-        fflush(stdout);
-        job->engine->Release(job->claim);
-        // Whoever started the run may show it as running already: its end is told all the same.
-        job->engine->observer_.OnConversionFinished(false, failure, false);
-        return 0;
-    }
-    try {
-        job->engine->RunConversion(job->claim, job->request);
-    } catch (const std::exception&) {
-        // Nothing may leave the thread; the run has given up its claim and locks by now.
-    }
-    return 0;
-}
-
 SingleStart CConversionEngine::StartSingleConversion(const ConversionRequest& request)
 {
     // Claimed here rather than on the thread, so that no other run can slip in between.
     const LONG claim = Claim();
     if (!claim)
         return SingleStart::Busy;
-    auto job = std::make_unique<SingleJob>(SingleJob{this, request, claim});
-    const uintptr_t thread = _beginthreadex(nullptr, 0, SingleConvertThread, job.get(), 0, nullptr);
+    UniqueHandle thread = StartComThread(ComThreadJob{
+        [this, claim, request] { RunConversion(claim, request); },
+        [this, claim] {
+            const char failure[] = "ERROR - Could not initialize COM library";
+            fputs(failure, stdout);
+            fflush(stdout);
+            Release(claim);
+            // Whoever started the run may show it as running already: its end is told all the same.
+            observer_.OnConversionFinished(false, failure, false);
+        },
+        {}, // the run has given up its claim and locks by now
+    });
     if (!thread) {
         Release(claim);
         return SingleStart::NotStarted;
     }
-    job.release(); // the thread owns it now
-
     ForgetEndedThreads(singleThreads_);
-    singleThreads_.emplace_back(reinterpret_cast<HANDLE>(thread));
+    singleThreads_.push_back(std::move(thread));
     return SingleStart::Started;
 }
 
@@ -438,12 +415,12 @@ bool CConversionEngine::FinishSingleConversion()
     if (singleThreads_.empty())
         return true;
     CancelConversion();
-    // The runs may still be sending updates to windows of this thread. A cancelled run ends within
-    // moments; one that has not ended when a stalled graph would be given up is stuck in a filter.
+    // A cancelled run ends within moments; one that has not ended when a stalled graph would be
+    // given up is stuck in a filter.
     const DWORD start = ::GetTickCount();
     for (UniqueHandle& thread : singleThreads_) {
         const DWORD elapsed = ::GetTickCount() - start;
-        WaitPumpingSentMessages(thread.Get(), elapsed >= timings_.StallMs ? 0 : timings_.StallMs - elapsed);
+        ::WaitForSingleObject(thread.Get(), elapsed >= timings_.StallMs ? 0 : timings_.StallMs - elapsed);
     }
     ForgetEndedThreads(singleThreads_);
     return singleThreads_.empty();

@@ -2,25 +2,16 @@
 // The conversion engine: runs one conversion at a time, on the caller's thread or on a
 // single-file conversion thread of its own, and reports through its observer.
 
+#include "base/ScopedWin.h"
 #include "convert/ConversionObserver.h"
+#include "convert/ConversionRequest.h"
 #include "convert/GraphDescription.h"
-#include "framework/ScopedWin.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <string>
 #include <vector>
-
-// What one run converts, with the settings it uses copied when it was asked for: "Apply Settings"
-// may rewrite the settings on the window's thread while the run goes on.
-struct ConversionRequest {
-    std::string inputPath;
-    std::string outputPath;
-    std::string graphChoice;
-    // The output path must name a file directly in this directory (the OutputPath setting).
-    std::string outputDirectory;
-};
 
 // The waits of a run. The program keeps these; tests and measurements shorten them.
 struct ConversionTimings {
@@ -51,17 +42,15 @@ public:
     SingleStart StartSingleConversion(const ConversionRequest& request);
     // The cancel command: the run in progress ends at once, as failed.
     void CancelConversion();
-    // At exit: cancels a single-file conversion still running and waits for its end, handling the
-    // messages it sends meanwhile, for as long as a stalled run is given (StallMs). False when a run
-    // is still going after that: it is stuck, and nothing it uses may be destroyed.
+    // At exit: cancels a single-file conversion still running and waits for its end, for as long as
+    // a stalled run is given (StallMs). False when a run is still going after that: it is stuck, and
+    // nothing it uses may be destroyed.
     bool FinishSingleConversion();
 
     bool Busy() const { return busy_.load() != 0; }
 
 private:
     struct Run;
-    struct SingleJob;
-    static unsigned __stdcall SingleConvertThread(void* parameter);
 
     LONG Claim();
     void Release(LONG claim);

@@ -1,6 +1,6 @@
 #include "convert/GraphDescription.h"
 
-#include "convert/OutputName.h"
+#include "convert/PathText.h"
 #include "settings/ConverterSettings.h"
 
 #include <cctype>
@@ -32,7 +32,7 @@ bool IsDeviceName(const std::string& name)
 // The graph choice names a file of the program directory by its bare name, nothing else.
 bool IsPlainGraphName(const std::string& name)
 {
-    return !name.empty() && name.find("..") == std::string::npos && !ContainsCharacter(name, "\\/:*?\"<>|")
+    return !name.empty() && name.find("..") == std::string::npos && !ContainsCharacter(name, kNotInFileNames)
         && !IsDeviceName(name);
 }
 

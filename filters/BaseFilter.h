@@ -12,7 +12,7 @@
 #include <string>
 
 #include "filters/ModuleLock.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 class CBasePin;
 

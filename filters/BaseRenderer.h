@@ -9,7 +9,7 @@
 #include "filters/BaseFilter.h"
 #include "filters/InputPin.h"
 #include "filters/SeekingPassThrough.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 class CBaseRenderer : public CBaseFilter {
 public:

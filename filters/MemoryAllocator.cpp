@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 class CSourceSeeking : public IMediaSeeking {
 public:

@@ -2,7 +2,7 @@
 // A directory search by wildcard pattern:
 //     for (bool found = find.FindFile(pattern); found; found = find.FindNextFile()) ...
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // A buffered text stream over a Win32 file. Bytes are written as given; reading splits lines
 // at line feeds and drops only a carriage return that stands directly before one.
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "framework/WinApp.h"
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 #include <vector>
 

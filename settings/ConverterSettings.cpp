@@ -1,6 +1,6 @@
 #include "settings/ConverterSettings.h"
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "framework/WinApp.h"
 
 #include <cstring>

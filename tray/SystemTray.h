@@ -2,9 +2,9 @@
 // The notification-area icon and its balloons. Its own hidden top-level window receives the
 // shell's broadcasts ("TaskbarCreated", work-area changes) so the icon can put itself back.
 
-#include "framework/ScopedWin.h"
-#include "tray/BalloonNotices.h"
+#include "base/ScopedWin.h"
 #include "framework/Wnd.h"
+#include "tray/BalloonNotices.h"
 
 #include <shellapi.h>
 

@@ -1,18 +1,17 @@
 #include "ui/ConverterDlg.h"
 
-#include "convert/OutputName.h"
+#include "convert/ConversionRequest.h"
+#include "convert/PathText.h"
 #include "framework/FileFind.h"
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 namespace {
 
-// MainWindowProc has no other way to its dialog: the subclassed window keeps the dialog
-// procedure's own user data.
-CConverterDlg* g_mainDialog = nullptr;
-
+const char kConvertCaption[] = "Convert Single File...";
 const char kCancelCaption[] = "Cancel Conversion!";
 const char kStopCaption[] = "Stop Auto Converter";
 const char kStoppingCaption[] = "Stopping...";
@@ -20,6 +19,9 @@ const char kRefusedBusy[] = "Another conversion is in progress. Try again when i
 const char kRefusedNotStarted[] = "The conversion could not be started.";
 constexpr UINT_PTR kStopPollTimer = 1;
 constexpr UINT kStopPollMs = 100;
+constexpr UINT kBalloonSeconds = 10;
+constexpr DWORD kErrorIcon = 3;
+const char kErrorTitle[] = "ERROR";
 const char kRestartQuestion[] =
     "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
 
@@ -65,9 +67,8 @@ INT_PTR CConverterDlg::DoModal()
 BOOL CConverterDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    g_mainDialog = this;
-    // Conversion runs update this window's controls from their own threads.
-    parts_.RunView.AttachWindow(m_hWnd);
+    // Conversion runs post what they do to this window from their own threads.
+    parts_.Runs.AttachWindow(m_hWnd);
 
     char aboutText[256] = {};
     ::LoadStringA(::GetModuleHandleA(nullptr), IDS_ABOUTBOX, aboutText, sizeof(aboutText));
@@ -82,9 +83,6 @@ BOOL CConverterDlg::OnInitDialog()
 
     FillGraphList();
     OnCancelChanges();
-
-    m_previousWndProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindowProc)));
 
     parts_.Tray.AddToTray(this, WM_TRAY_CALLBACK, "Halvern", m_hIcon, IDR_MAINFRAME);
 
@@ -154,6 +152,12 @@ bool CConverterDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& r
     case WM_TIMER:
         OnTimer(static_cast<UINT_PTR>(wParam));
         return true;
+    case WM_TRAY_CALLBACK:
+        OnTrayNotify(LOWORD(lParam));
+        return true;
+    case WM_RUN_EVENT:
+        OnRunEvent(*TakeRunEvent(lParam));
+        return true;
     default:
         return false;
     }
@@ -201,26 +205,76 @@ void CConverterDlg::OnSize(UINT sizeType, int, int)
 
 void CConverterDlg::OnDestroy()
 {
-    // A conversion may outlive the window (the Auto Converter finishing at exit); from here on its
-    // updates of the controls do nothing.
-    parts_.RunView.DetachWindow();
+    // A conversion may outlive the window (the Auto Converter finishing at exit); from here on what
+    // it tells goes unseen.
+    parts_.Runs.DetachWindow();
 }
 
-LRESULT CALLBACK CConverterDlg::MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+void CConverterDlg::OnTrayNotify(UINT mouseMessage)
 {
-    CConverterDlg* dialog = g_mainDialog;
-    if (!dialog || dialog->m_hWnd != hwnd || !dialog->m_previousWndProc)
-        return ::DefDlgProcA(hwnd, msg, wParam, lParam);
-    WNDPROC previous = dialog->m_previousWndProc;
+    if (mouseMessage != WM_LBUTTONDBLCLK)
+        return;
+    ShowWindow(SW_SHOW);
+    ShowWindow(SW_RESTORE);
+    ::BringWindowToTop(m_hWnd);
+}
 
-    if (msg == WM_TRAY_CALLBACK && LOWORD(lParam) == WM_LBUTTONDBLCLK) {
-        dialog->ShowWindow(SW_SHOW);
-        dialog->ShowWindow(SW_RESTORE);
-        ::BringWindowToTop(hwnd);
+void CConverterDlg::OnRunEvent(const RunEvent& event)
+{
+    switch (event.kind) {
+    case RunEvent::Kind::Started:
+        OnRunStarted();
+        break;
+    case RunEvent::Kind::GraphBuilt:
+        OnGraphBuilt(event.report);
+        break;
+    case RunEvent::Kind::ProgressRange:
+        OnProgressRange(event.seconds);
+        break;
+    case RunEvent::Kind::ProgressPosition:
+        OnProgressPosition(event.seconds);
+        break;
+    case RunEvent::Kind::Finished:
+        OnRunFinished(event.succeeded, event.report);
+        break;
     }
-    if (msg == WM_NCDESTROY)
-        g_mainDialog = nullptr; // the object may outlive its window, but this procedure is done
-    return ::CallWindowProcA(previous, hwnd, msg, wParam, lParam);
+}
+
+void CConverterDlg::OnRunStarted()
+{
+    EnableDlgItem(IDC_STOP_AUTO, FALSE);
+    SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
+}
+
+void CConverterDlg::OnGraphBuilt(const std::string& report)
+{
+    parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, kBalloonSeconds);
+}
+
+void CConverterDlg::OnProgressRange(LONG seconds)
+{
+    SendDlgItemMessage(IDC_PROGRESS, PBM_SETRANGE32, 0, seconds);
+}
+
+void CConverterDlg::OnProgressPosition(LONG seconds)
+{
+    SendDlgItemMessage(IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(seconds));
+    ::UpdateWindow(::GetDlgItem(m_hWnd, IDC_PROGRESS));
+}
+
+// The controls come back also after a run that never started: the single-file command has shown it
+// as running already.
+void CConverterDlg::OnRunFinished(bool succeeded, const std::string& report)
+{
+    if (succeeded)
+        parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, kBalloonSeconds);
+    else
+        parts_.Balloons.ShowBalloonNotice(report.c_str(), kErrorTitle, kErrorIcon, kBalloonSeconds);
+    SetDlgItemText(IDC_CONVERT_SINGLE, kConvertCaption);
+    EnableDlgItem(IDC_CONVERT_SINGLE, TRUE);
+    // A worker stopping, or stopped, keeps Stop off: its end brings back Start instead.
+    if (parts_.AutoConverter.RunsUnstopped())
+        EnableDlgItem(IDC_STOP_AUTO, TRUE);
 }
 
 void CConverterDlg::OnConfigure()
@@ -288,18 +342,13 @@ void CConverterDlg::OnConvertSingleFile()
     const CConverterSettings& settings = parts_.Settings;
     std::string filter = "Input Files (*." + settings.InputExt + ")|*." + settings.InputExt
         + "|All Files (*.*)|*.*||";
-    std::string initialName = settings.InputPath;
-    if (!EndsWithBackslash(initialName))
-        initialName += '\\';
-    initialName += "*." + settings.InputExt;
+    const std::string initialName = WithTrailingBackslash(settings.InputPath) + "*." + settings.InputExt;
 
     std::string inputPath;
     if (!parts_.Prompts.ChooseFile(initialName, filter, inputPath))
         return;
 
-    const std::string outputPath = OutputPathFor(settings.OutputPath, FileNameOf(inputPath), settings.OutputExt);
-    switch (parts_.Engine.StartSingleConversion(
-        ConversionRequest{inputPath, outputPath, settings.UseFilterGraph, settings.OutputPath})) {
+    switch (parts_.Engine.StartSingleConversion(MakeConversionRequest(settings, inputPath))) {
     case SingleStart::Started:
         // Shown as running, and cancellable, from now on, also while the run waits for its turn;
         // the run's end, even one that never got going, puts the controls back.

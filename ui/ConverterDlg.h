@@ -6,8 +6,9 @@
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
 #include "settings/ConverterSettings.h"
+#include "tray/BalloonNotices.h"
 #include "tray/SystemTray.h"
-#include "ui/RunView.h"
+#include "ui/RunPoster.h"
 #include "ui/UserPrompts.h"
 
 #include <string>
@@ -22,7 +23,8 @@ struct MainDialogParts {
     CConversionEngine& Engine;
     CAutoConverter& AutoConverter;
     CSystemTray& Tray;
-    CRunView& RunView;
+    IBalloonNotices& Balloons; // the runs' reports
+    CRunPoster& Runs;          // the engine's observer, which posts to this window
     std::string ProgramDirectory; // ends with a backslash; the graph list is read from it
     UserPrompts Prompts;
 };
@@ -36,10 +38,6 @@ public:
     // Shows the window at the first idle moment only when HideOnStartup is 0.
     INT_PTR DoModal() override;
 
-    // The subclass procedure of the main dialog's window: brings the window back on a
-    // double-click of the tray icon, then hands every message on.
-    static LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-
 protected:
     BOOL OnInitDialog() override;
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
@@ -51,6 +49,15 @@ protected:
     void OnDestroy();
     void OnCommand(int id, UINT code);
     void OnTimer(UINT_PTR id);
+    void OnTrayNotify(UINT mouseMessage);
+    void OnRunEvent(const RunEvent& event);
+
+    // What the runs post, shown in the controls and in balloons.
+    void OnRunStarted();
+    void OnGraphBuilt(const std::string& report);
+    void OnProgressRange(LONG seconds);
+    void OnProgressPosition(LONG seconds);
+    void OnRunFinished(bool succeeded, const std::string& report);
 
     void OnConfigure();
     void OnStartAutoConvert();
@@ -61,7 +68,6 @@ protected:
     void OnCancelChanges();
 
     HICON m_hIcon;
-    WNDPROC m_previousWndProc = nullptr;
 
 private:
     MainDialogParts parts_;

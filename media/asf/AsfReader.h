@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "media/asf/AsfHeader.h"
 #include "media/asf/AsfPacket.h"
 #include "media/asf/PayloadFormat.h"

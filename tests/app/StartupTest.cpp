@@ -1,6 +1,6 @@
 // Starts the real Halvern.exe as a user would and looks at what it leaves behind.
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "res/resource.h"
 #include "tests/blackbox/HalvernDriver.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "res/resource.h"
 
 using namespace testing_support;

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "builtin/BuiltinClasses.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "tests/support/TestSupport.h"
 
 using Microsoft::WRL::ComPtr;

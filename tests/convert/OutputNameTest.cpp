@@ -1,4 +1,5 @@
 #include "convert/OutputName.h"
+#include "convert/PathText.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "filters/ModuleLock.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "tests/support/TestSupport.h"
 
 class GraphTest : public ::testing::Test {

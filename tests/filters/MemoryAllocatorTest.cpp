@@ -15,7 +15,7 @@
 #include "filters/MediaType.h"
 #include "filters/MemoryAllocator.h"
 #include "filters/ModuleLock.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "filters/OutputPin.h"
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 class CSourceStreamPin : public CBaseOutputPin {
 public:

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "framework/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 namespace testing_support {
 

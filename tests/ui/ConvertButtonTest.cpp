@@ -1,6 +1,8 @@
-// "Convert Single File..." and the window through a run's life, as the run view shows it.
+// "Convert Single File..." and the window through a run's life, as the runs post it.
 
 #include "tests/ui/MainWindowFixture.h"
+
+#include <psapi.h>
 
 #include <thread>
 
@@ -15,17 +17,17 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     settings.UseFilterGraph = "missing.xgr";
     settings.InputPath.pop_back(); // as typed, without the trailing backslash
     chosen = "X:\\Rec\\Show.dvr-ms";
-    // Lets the runs go on until the run view has shown the end of this many; the window then shows no run.
-    auto runsOver = [&](int runs) {
-        runView.Release();
-        return WaitUntil([&] { return runView.Finished.load() == runs; }, 30000) && !engine.Busy()
-            && Text(IDC_CONVERT_SINGLE) == "Convert Single File..." && Enabled(IDC_CONVERT_SINGLE);
+    // Lets the runs go on until the window has shown the end of this many; it then shows no run.
+    auto runsOver = [&](int count) {
+        runs.Release();
+        return WaitForRunsShown(count) && !engine.Busy() && Text(IDC_CONVERT_SINGLE) == "Convert Single File..."
+            && Enabled(IDC_CONVERT_SINGLE);
     };
     Open();
     Click(IDC_START_AUTO);
     ASSERT_TRUE(WaitUntil([&] { return autoConverter.AutoConvertRunning(); }, 30000));
 
-    runView.Hold();
+    runs.Hold();
     Click(IDC_CONVERT_SINGLE);
     const std::string filter = "Input Files (*.DVR-MS)|*.DVR-MS|All Files (*.*)|*.*||";
     EXPECT_EQ(std::vector<std::string>{settings.InputPath + "\\*.DVR-MS " + filter}, offered);
@@ -44,7 +46,7 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
 
     // A run that has claimed the engine but not shown itself is not cancelled by a click on
     // "Convert Single File...": the file chosen then is refused, and the user told so.
-    runView.Hold();
+    runs.Hold();
     ASSERT_EQ(engine.StartSingleConversion({chosen, settings.OutputPath + "Show.MPG", settings.UseFilterGraph,
                                             settings.OutputPath}),
               SingleStart::Started);
@@ -64,7 +66,7 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     ASSERT_TRUE(runsOver(3));
     EXPECT_FALSE(Enabled(IDC_STOP_AUTO));
     dialog.reset(); // a run that ends after the window has gone shows nothing, not even its balloon
-    runView.OnConversionFinished(false, "late", true);
+    runs.OnConversionFinished(false, "late", true);
     EXPECT_EQ(3u, balloons.shown.size());
 }
 
@@ -101,7 +103,7 @@ TEST_F(MainWindow, ASingleFileRunThatCannotGetGoingPutsTheControlsBack)
     chosen = "X:\\Rec\\Show.dvr-ms";
     Open();
     Click(IDC_CONVERT_SINGLE);
-    ASSERT_TRUE(WaitUntil([&] { return runView.Finished.load() == 1; }, 30000));
+    ASSERT_TRUE(WaitForRunsShown(1));
     EXPECT_FALSE(engine.Busy());
     EXPECT_EQ("Convert Single File...", Text(IDC_CONVERT_SINGLE));
     EXPECT_TRUE(Enabled(IDC_CONVERT_SINGLE));
@@ -113,7 +115,7 @@ TEST_F(MainWindow, ASingleFileRunThatCannotGetGoingPutsTheControlsBack)
     settings.UseFilterGraph = "missing.xgr";
     Click(IDC_CONVERT_SINGLE);
     EXPECT_EQ(2u, offered.size()) << "the command works again";
-    ASSERT_TRUE(WaitUntil([&] { return runView.Finished.load() == 2; }, 30000));
+    ASSERT_TRUE(WaitForRunsShown(2));
 }
 
 // A stop, by its button or by "Apply Settings" answered Yes, lets the worker's conversion finish: the
@@ -133,8 +135,8 @@ TEST_F(MainWindow, AStopWaitsForTheConversionWhileTheWindowGoesOn)
     } cases[] = {{"Stop Auto Converter", IDC_STOP_AUTO, false}, {"Apply Settings", IDC_APPLY, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        runView.Hold(); // the worker's conversion, once claimed, goes on only when let
-        const int finished = runView.Finished.load();
+        runs.Hold(); // the worker's conversion, once claimed, goes on only when let
+        const int finished = runs.Finished.load();
         Open();
         Click(IDC_START_AUTO);
         ASSERT_TRUE(WaitUntil([&] { return engine.Busy(); }, 30000));
@@ -147,9 +149,9 @@ TEST_F(MainWindow, AStopWaitsForTheConversionWhileTheWindowGoesOn)
         EXPECT_TRUE(autoConverter.AutoConvertRunning()) << "the worker waits for its conversion";
         EXPECT_EQ(c.restarts ? 1u : 0u, messages.size());
 
-        runView.Release();
+        runs.Release();
         ASSERT_TRUE(WaitUntil([&] { return Text(IDC_STOP_AUTO) == "Stop Auto Converter"; }, 30000));
-        EXPECT_LE(finished + 1, runView.Finished.load()) << "the conversion ended first";
+        EXPECT_LE(finished + 1, runs.Finished.load()) << "the conversion ended first";
         // The new worker's first conversion turns Stop off for a moment.
         EXPECT_TRUE(WaitUntil([&] { return Enabled(IDC_START_AUTO) != c.restarts && Enabled(IDC_STOP_AUTO) == c.restarts; },
                               30000));
@@ -161,15 +163,41 @@ TEST_F(MainWindow, AStopWaitsForTheConversionWhileTheWindowGoesOn)
     }
 }
 
-// A run in the middle of an update holds the link and waits for the window's thread to take its
-// message while that thread closes the window: the detach must take the message meanwhile, or both hang.
-TEST_F(MainWindow, ClosingTheWindowHandlesTheMessagesOfAnUpdateInProgress)
+SIZE_T CommittedBytes()
 {
-    Open();
-    std::thread run([&] { runView.OnProgressPosition(5); });
-    EXPECT_EQ(WAIT_OBJECT_0, ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 30000, QS_SENDMESSAGE));
-    dialog.reset();
-    run.join();
+    PROCESS_MEMORY_COUNTERS counters = {};
+    return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters)) ? counters.PagefileUsage : 0;
+}
+
+// Runs post what they do and never wait for the window, also while nobody takes its messages. What
+// they posted and the window never took goes with the window, unseen and freed, and what they post
+// after it is gone is dropped at once.
+TEST_F(MainWindow, RunsNeverWaitForTheWindowAndWhatItNeverTookGoesWithIt)
+{
+    const std::string report(64 * 1024, 'r');
+    constexpr int kEvents = 1000;     // 64 MiB of reports a round, kept for good were they leaked
+    std::vector<SIZE_T> committed;
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        Open();
+        UniqueHandle posted(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        std::thread run([&] {
+            for (int i = 0; i < kEvents; ++i)
+                runs.OnConversionFinished(false, report, true);
+            ::SetEvent(posted.Get());
+        });
+        // Not a wait that handles messages: the window takes nothing meanwhile.
+        const bool ended = ::WaitForSingleObject(posted.Get(), 30000) == WAIT_OBJECT_0;
+        EXPECT_TRUE(ended) << "a run waited for the window";
+        dialog.reset();
+        run.join();
+        runs.OnGraphBuilt(report);
+        committed.push_back(CommittedBytes());
+    }
+    EXPECT_TRUE(balloons.shown.empty());
+    // The first round sets up the heap; freed events leave the later rounds nothing to add, where
+    // leaked ones would add a round's reports each.
+    EXPECT_LT(committed.back(), committed[1] + kEvents * report.size()) << committed[1] << " " << committed.back();
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 // The real main window, created modeless on the test's thread with the program's own engine, Auto
-// Converter and run view; the profile, the prompts, the balloons and the tray's shell are the test's.
+// Converter and run poster; the profile, the prompts, the balloons and the tray's shell are the test's.
 
 #include "res/resource.h"
 #include "tests/support/TestSupport.h"
@@ -17,7 +17,7 @@ namespace ui_test {
 
 constexpr int kCheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTOSTART};
 
-// Read only once the run view has counted the end of the runs, which comes after their balloons.
+// Read only once the window has shown the end of the runs (WaitForRunsShown), which comes with their balloons.
 struct RecordedBalloons : IBalloonNotices {
     BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT) override
     {
@@ -38,23 +38,22 @@ public:
     }
 };
 
-// The program's run view, able to hold a run that has claimed the engine before it shows itself.
-class HeldRunView : public CRunView {
+// The program's run poster, able to hold a run that has claimed the engine before it shows itself.
+class HeldRunPoster : public CRunPoster {
 public:
-    using CRunView::CRunView;
     void Hold() { ::ResetEvent(go_.Get()); }
     void Release() { ::SetEvent(go_.Get()); }
     void OnConversionStarted() override
     {
         ::WaitForSingleObject(go_.Get(), 60000);
-        CRunView::OnConversionStarted();
+        CRunPoster::OnConversionStarted();
     }
     void OnConversionFinished(bool succeeded, const std::string& report, bool started) override
     {
-        CRunView::OnConversionFinished(succeeded, report, started);
+        CRunPoster::OnConversionFinished(succeeded, report, started);
         ++Finished;
     }
-    std::atomic<int> Finished{0}; // runs whose end has been shown
+    std::atomic<int> Finished{0}; // runs whose end has been posted
 
 private:
     UniqueHandle go_{::CreateEventA(nullptr, TRUE, TRUE, nullptr)};
@@ -71,7 +70,7 @@ protected:
         settings.OutputPath = testing_support::MakeScratchDirectory("ui-output");
     }
     // The window goes first, then the worker and the runs, which have no window to update then.
-    void TearDown() override { runView.Release(); }
+    void TearDown() override { runs.Release(); }
 
     void Open()
     {
@@ -83,7 +82,7 @@ protected:
             return !chosen.empty();
         };
         dialog = std::make_unique<CModelessConverterDlg>(
-            MainDialogParts{profile, settings, engine, autoConverter, tray, runView, programDirectory, prompts});
+            MainDialogParts{profile, settings, engine, autoConverter, tray, balloons, runs, programDirectory, prompts});
         ASSERT_TRUE(dialog->Create());
         window = dialog->m_hWnd;
     }
@@ -92,6 +91,15 @@ protected:
     bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
     std::string Text(int id) const { return testing_support::WindowText(Item(id)); }
     void Click(int id) { ::SendMessageA(Item(id), BM_CLICK, 0, 0); }
+    // Waits until this many runs have posted their end, then lets the window take what they posted.
+    bool WaitForRunsShown(int count)
+    {
+        if (!testing_support::WaitUntil([&] { return runs.Finished.load() == count; }, 30000))
+            return false;
+        for (MSG msg; ::PeekMessageA(&msg, window, WM_RUN_EVENT, WM_RUN_EVENT, PM_REMOVE);)
+            ::DispatchMessageA(&msg);
+        return true;
+    }
     void ExpectShown(const CConverterSettings& shown)
     {
         // A drop-down list's text is its selection.
@@ -115,8 +123,8 @@ protected:
     const std::string programDirectory = testing_support::MakeScratchDirectory("ui-program");
     GraphSource graphs{{}, programDirectory};
     RecordedBalloons balloons;
-    HeldRunView runView{balloons, [this] { return autoConverter.RunsUnstopped(); }};
-    CConversionEngine engine{graphs, runView};
+    HeldRunPoster runs;
+    CConversionEngine engine{graphs, runs};
     CAutoConverter autoConverter{engine, CAutoConverter::Options{[](const char*) {}, 60000, {}}};
     // The shell is never asked: Wine's own tray would come and go with every test's icon.
     CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAA*) { return TRUE; }, {}, {}, CP_ACP}};

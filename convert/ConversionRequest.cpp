@@ -1,0 +1,10 @@
+#include "convert/ConversionRequest.h"
+
+#include "convert/OutputName.h"
+#include "convert/PathText.h"
+
+ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::string& recordingPath)
+{
+    return ConversionRequest{recordingPath, OutputPathFor(settings.OutputPath, FileNameOf(recordingPath), settings.OutputExt),
+                             settings.UseFilterGraph, settings.OutputPath};
+}

@@ -1,0 +1,20 @@
+#pragma once
+// What one run converts, made from the settings the same way by every command that converts.
+
+#include "settings/ConverterSettings.h"
+
+#include <string>
+
+// The settings the run uses are copied when it is asked for: "Apply Settings" may rewrite the
+// settings on the window's thread while the run goes on.
+struct ConversionRequest {
+    std::string inputPath;
+    std::string outputPath;
+    std::string graphChoice;
+    // The output path must name a file directly in this directory (the OutputPath setting).
+    std::string outputDirectory;
+};
+
+// The request that converts the recording with the settings: its output is named after it in the
+// output directory, with the output extension, and made with the chosen graph.
+ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::string& recordingPath);
