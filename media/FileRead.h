@@ -1,0 +1,17 @@
+#pragma once
+// Plain reads at an offset of a file the readers hold open: large, sequential, and short only
+// where the file ends.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace media {
+
+// Reads up to `size` bytes at `offset`; `got` is less only at the end of the file.
+HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got);
+// The file's length now.
+HRESULT CurrentSize(HANDLE file, uint64_t& size);
+
+} // namespace media

@@ -1,0 +1,36 @@
+#include "media/OpenRecording.h"
+
+#include "framework/ScopedWin.h"
+#include "media/FileRead.h"
+#include "media/asf/AsfReader.h"
+#include "media/wtv/WtvFileSystem.h"
+#include "media/wtv/WtvReader.h"
+
+namespace media {
+
+HRESULT OpenRecording(const wchar_t* path, std::unique_ptr<RecordingReader>& reader)
+{
+    uint8_t head[16] = {};
+    size_t got = 0;
+    {
+        UniqueFileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            return HRESULT_FROM_WIN32(::GetLastError());
+        HRESULT hr = ReadAt(file.Get(), 0, head, sizeof(head), got);
+        if (FAILED(hr))
+            return hr;
+    }
+    std::unique_ptr<RecordingReader> opened;
+    if (wtv::IsWtvFile(head, got))
+        opened = std::make_unique<wtv::Reader>();
+    else
+        opened = std::make_unique<asf::Reader>();
+    HRESULT hr = opened->Open(path);
+    if (FAILED(hr))
+        return hr;
+    reader = std::move(opened);
+    return S_OK;
+}
+
+} // namespace media
