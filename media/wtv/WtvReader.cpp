@@ -168,9 +168,11 @@ HRESULT Reader::Probe()
 // The latest time of a delivered stream among the timestamp chunks at the end of the timeline.
 int64_t Reader::FindLastTime()
 {
-    const uint64_t from = timeline_.Length() > TailBytes ? (timeline_.Length() - TailBytes) & ~uint64_t(7) : 0;
+    // The sectors' end rather than the directory's length, which a recorder may not have updated.
+    const uint64_t end = timeline_.Extent();
+    const uint64_t from = end > TailBytes ? (end - TailBytes) & ~uint64_t(7) : 0;
     size_t got = 0;
-    if (FAILED(timeline_.Read(file_.Get(), from, block_.data(), static_cast<size_t>(timeline_.Length() - from), got)))
+    if (FAILED(timeline_.Read(file_.Get(), from, block_.data(), static_cast<size_t>(end - from), got)))
         return 0;
     int64_t last = 0;
     for (size_t at = 0; at + TimeAt + 8 <= got; at += 8) {
