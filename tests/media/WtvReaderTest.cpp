@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -103,6 +104,21 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         {"MPEG-2 and AC-3", "mpeg2-ac3", false, none, S_OK, S_OK, Delivery::All},
         {"a recorder's layout", "mpeg2-ac3", true, none, S_OK, S_OK, Delivery::All},
         {"H.264", "h264-ac3", false, none, HALVERN_E_H264_VIDEO, S_OK, Delivery::All},
+        // A recorder need not put a stream's data right after its timestamp: the time is the next
+        // data chunk's of the same stream (here a video chunk moved past an audio pair).
+        {"a timestamp apart from its data", "mpeg2-mp2", false,
+         [](std::string& f, const Layout& l) {
+             for (size_t i = 10; i + 2 < l.chunks.size(); ++i) {
+                 const Chunk &video = l.chunks[i], &time = l.chunks[i + 1], &audio = l.chunks[i + 2];
+                 if (video.data && video.stream == VideoStream && time.timestamp && audio.data && audio.stream != VideoStream) {
+                     const uint64_t end = audio.at + ((audio.size + 7) & ~7u);
+                     std::rotate(f.begin() + video.at, f.begin() + time.at, f.begin() + end);
+                     break;
+                 }
+             }
+             return uint64_t(0);
+         },
+         S_OK, S_OK, Delivery::All},
         // The header and the directory.
         {"cut inside the magic", "mpeg2-mp2", false, [](std::string&, const Layout&) { return uint64_t(10); },
          HALVERN_E_NOT_RECORDING, S_OK, Delivery::All},
