@@ -4,6 +4,13 @@
 
 namespace media {
 
+HRESULT OpenShared(const wchar_t* path, UniqueFileHandle& file)
+{
+    file.Reset(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file ? S_OK : HRESULT_FROM_WIN32(::GetLastError());
+}
+
 HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got)
 {
     got = 0;

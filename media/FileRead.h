@@ -7,7 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/ScopedWin.h"
+
 namespace media {
+
+// Opens a recording for reading, shared with a recorder that still writes it (and with whoever
+// deletes it); HRESULT_FROM_WIN32 of the failure.
+HRESULT OpenShared(const wchar_t* path, UniqueFileHandle& file);
 
 // Reads up to `size` bytes at `offset`; `got` is less only at the end of the file.
 HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got);

@@ -13,11 +13,10 @@ HRESULT OpenRecording(const wchar_t* path, std::unique_ptr<RecordingReader>& rea
     uint8_t head[16] = {};
     size_t got = 0;
     {
-        UniqueFileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            return HRESULT_FROM_WIN32(::GetLastError());
-        HRESULT hr = ReadAt(file.Get(), 0, head, sizeof(head), got);
+        UniqueFileHandle file;
+        HRESULT hr = OpenShared(path, file);
+        if (SUCCEEDED(hr))
+            hr = ReadAt(file.Get(), 0, head, sizeof(head), got);
         if (FAILED(hr))
             return hr;
     }

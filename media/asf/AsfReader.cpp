@@ -79,15 +79,13 @@ private:
 
 HRESULT Reader::Open(const wchar_t* path)
 {
-    // A recorder keeps the file open for writing while it records.
-    file_.Reset(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file_)
-        return HRESULT_FROM_WIN32(::GetLastError());
+    HRESULT hr = media::OpenShared(path, file_);
+    if (FAILED(hr))
+        return hr;
 
     std::vector<uint8_t> head(64 * 1024);
     size_t got = 0;
-    HRESULT hr = ReadAt(file_.Get(), 0, head.data(), head.size(), got);
+    hr = ReadAt(file_.Get(), 0, head.data(), head.size(), got);
     if (FAILED(hr))
         return hr;
     const uint64_t announced = AnnouncedHeaderSize(head.data(), got);

@@ -123,12 +123,10 @@ private:
 
 HRESULT Reader::Open(const wchar_t* path)
 {
-    // A recorder keeps the file open for writing while it records.
-    file_.Reset(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file_)
-        return HRESULT_FROM_WIN32(::GetLastError());
-    HRESULT hr = MapTimeline(file_.Get(), timeline_);
+    HRESULT hr = media::OpenShared(path, file_);
+    if (FAILED(hr))
+        return hr;
+    hr = MapTimeline(file_.Get(), timeline_);
     if (FAILED(hr))
         return hr;
     block_.resize(BlockBytes);

@@ -15,6 +15,7 @@
 #include "media/OpenRecording.h"
 #include "media/wtv/WtvReader.h"
 #include "tests/media/WtvEdits.h"
+#include "tests/media/ShrinkingSink.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -291,30 +292,6 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         }
     }
 }
-
-// Cuts the file short when the first object arrives, as a user's cleanup or a full disk might.
-class ShrinkingSink : public media::ObjectSink {
-public:
-    ShrinkingSink(const std::string& path, uint64_t size) : path_(path), size_(size) {}
-
-    bool OnObject(const media::MediaObject&) override
-    {
-        if (!shrunk_) {
-            UniqueFileHandle file(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            LARGE_INTEGER at;
-            at.QuadPart = static_cast<LONGLONG>(size_);
-            shrunk_ = file && ::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.Get());
-            EXPECT_TRUE(shrunk_);
-        }
-        return true;
-    }
-
-private:
-    const std::string path_;
-    const uint64_t size_;
-    bool shrunk_ = false;
-};
 
 // Whether the lost part was in the read block already or not, the read cannot vouch for what it gave.
 TEST(WtvReaderTest, AFileThatShrinksWhileItIsReadFails)
