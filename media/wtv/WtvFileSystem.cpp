@@ -90,7 +90,7 @@ HRESULT MapVirtualFile(HANDLE file, uint64_t lengthAndFlags, uint32_t firstSecto
     return S_OK;
 }
 
-HRESULT MapTimeline(HANDLE file, VirtualFile& timeline)
+HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
 {
     uint8_t head[HeaderBytes];
     size_t got = 0;
@@ -115,6 +115,9 @@ HRESULT MapTimeline(HANDLE file, VirtualFile& timeline)
     if (got < rootBytes)
         return HALVERN_E_BAD_HEADER;
 
+    timeline = VirtualFile();
+    attributes = VirtualFile();
+    bool found = false;
     for (uint32_t at = 0; at + EntryHeadBytes <= rootBytes && SameGuid(root + at, DirectoryEntry);) {
         asf::ByteCursor entry(root + at + 16, rootBytes - at - 16);
         const uint32_t entryBytes = entry.U16();
@@ -127,15 +130,21 @@ HRESULT MapTimeline(HANDLE file, VirtualFile& timeline)
             nameUnits > (entryBytes - EntryHeadBytes) / 2 || EntryHeadBytes + 2 * nameUnits + 8 > entryBytes)
             return HALVERN_E_BAD_HEADER;
         const uint8_t* name = root + at + EntryHeadBytes;
-        if (NameIs(name, nameUnits, "timeline")) {
-            asf::ByteCursor place(name + 2 * nameUnits, 8);
-            const uint32_t firstSector = place.U32();
-            const uint32_t depth = place.U32();
-            return MapVirtualFile(file, lengthAndFlags, firstSector, depth, timeline);
+        asf::ByteCursor place(name + 2 * nameUnits, 8);
+        const uint32_t firstSector = place.U32();
+        const uint32_t depth = place.U32();
+        if (!found && NameIs(name, nameUnits, "timeline")) {
+            hr = MapVirtualFile(file, lengthAndFlags, firstSector, depth, timeline);
+            if (FAILED(hr))
+                return hr;
+            found = true;
+        } else if (NameIs(name, nameUnits, "table.0.entries.legacy_attrib") &&
+                   FAILED(MapVirtualFile(file, lengthAndFlags, firstSector, depth, attributes))) {
+            attributes = VirtualFile();
         }
         at += entryBytes;
     }
-    return HALVERN_E_BAD_HEADER;
+    return found ? S_OK : HALVERN_E_BAD_HEADER;
 }
 
 HRESULT VirtualFile::Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const

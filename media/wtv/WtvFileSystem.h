@@ -38,10 +38,12 @@ private:
 // Whether the first bytes of a file are a WTV file's.
 bool IsWtvFile(const uint8_t* data, size_t size);
 
-// Reads the header and the root directory and maps the timeline's sectors.
+// Reads the header and the root directory and maps the timeline's sectors, and those of the
+// attribute table when it is there and sound (it is not needed for the media: empty otherwise).
 // HALVERN_E_NOT_RECORDING when the file is not WTV; HALVERN_E_BAD_HEADER when the header, the
-// directory or an allocation table is cut short, contradicts itself, or there is no timeline.
-HRESULT MapTimeline(HANDLE file, VirtualFile& timeline);
+// directory or the timeline's allocation table is cut short, contradicts itself, or there is no
+// timeline.
+HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes);
 
 // The sectors of a virtual file from its directory entry: length and flags, first sector and
 // allocation-table depth (0 one sector, 1 a table of sectors, 2 a table of tables).

@@ -10,6 +10,7 @@
 #include "media/asf/ByteCursor.h"
 #include "media/asf/PayloadFormat.h"
 #include "media/mpeg/VideoHeaders.h"
+#include "media/wtv/WtvAttributes.h"
 #include "media/wtv/WtvGuids.h"
 
 namespace wtv {
@@ -31,6 +32,7 @@ constexpr unsigned ProbeObjectsPerStream = 24;
 constexpr uint64_t ProbeBytes = 32u << 20;
 // The duration comes from the timestamps in this much of the timeline's end.
 constexpr uint64_t TailBytes = 1u << 20;
+constexpr uint64_t AttributeBytes = 1u << 20;
 // A damaged file: more than a tenth of the timeline so far unreadable, once that is this much.
 constexpr uint64_t DamagedMinimum = 64u << 10;
 
@@ -126,10 +128,20 @@ HRESULT Reader::Open(const wchar_t* path)
     HRESULT hr = media::OpenShared(path, file_);
     if (FAILED(hr))
         return hr;
-    hr = MapTimeline(file_.Get(), timeline_);
+    VirtualFile attributes;
+    hr = MapFiles(file_.Get(), timeline_, attributes);
     if (FAILED(hr))
         return hr;
     block_.resize(BlockBytes);
+    // The media centre's own verdict on protection, in the first part of the attributes (the
+    // thumbnail that may follow is of no interest).
+    size_t got = 0;
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(attributes.Length(), AttributeBytes));
+    hr = attributes.Read(file_.Get(), 0, block_.data(), wanted, got);
+    if (FAILED(hr))
+        return hr;
+    if (MarkedProtected(block_.data(), got))
+        return HALVERN_E_PROTECTED;
     return Probe();
 }
 

@@ -203,7 +203,19 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
              return uint64_t(0);
          },
          S_OK, HALVERN_E_DAMAGED, Delivery::Unchecked},
-        // Protection: a protection chunk on the video, or a payload with no sync word in it.
+        // Protection: the media centre's flag (a BOOL; ffmpeg's text of the same name is not it), a
+        // protection chunk on the video, or a payload with no sync word in it.
+        {"protection flag", "marked", false,
+         [](std::string& f, const Layout&) {
+             const std::string name("W\0M\0/\0W\0M\0R\0V\0C\0o\0n\0t\0e\0n\0t\0P\0r\0o\0t\0e\0c\0t\0e\0d\0", 46);
+             const size_t at = f.find(name);
+             EXPECT_NE(std::string::npos, at);
+             if (at != std::string::npos)
+                 PutU32(f, at - 8, 3);
+             return uint64_t(0);
+         },
+         HALVERN_E_PROTECTED, S_OK, Delivery::All},
+        {"protection flag as text", "marked", false, none, S_OK, S_OK, Delivery::Unchecked},
         {"protection chunk", "mpeg2-mp2", false,
          [](std::string& f, const Layout& l) {
              MarkProtected(f, l, VideoStream);

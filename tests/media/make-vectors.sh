@@ -51,6 +51,8 @@ for pair in "mp2 mp2 mp2" "ac3 ac3 ac3"; do
             "$out/wtv/mpeg2-$1.wtv" >"$out/wtv/mpeg2-$1.$kind.times"
     done
 done
+# The media centre's protection flag, written by ffmpeg as text (a test makes it the flag's BOOL).
+$ff $video $tone $mpeg2 -c:a mp2 -ac 2 -b:a 192k -metadata WM/WMRVContentProtected=1 -f wtv "$out/wtv/marked.wtv"
 $ff $video $tone -c:v libx264 -g 12 -c:a ac3 -ac 2 -b:a 192k -f wtv "$out/wtv/h264-ac3.wtv"
 echo "$sum" >"$stamp"
 echo "Test vectors ready in $out"
