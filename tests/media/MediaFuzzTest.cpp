@@ -125,8 +125,9 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
     // WTV as ffmpeg lays it out (the directory at the end) and as a recorder does (at the front).
     for (const char* vector : {"wtv\\mpeg2-mp2.wtv", "wtv\\mpeg2-ac3.wtv"}) {
         std::string bytes = testing_support::ReadFileBytes(VectorPath(vector)), error;
-        if (std::string(vector).find("ac3") != std::string::npos)
+        if (std::string(vector).find("ac3") != std::string::npos) {
             ASSERT_TRUE(test_wtv::MoveDirectoryToFront(bytes, error)) << error;
+        }
         test_wtv::Layout layout;
         ASSERT_TRUE(test_wtv::ReadLayout(bytes, layout, error)) << error;
         sources.emplace_back(bytes, static_cast<size_t>(layout.timelineAt));

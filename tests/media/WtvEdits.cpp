@@ -119,6 +119,26 @@ bool MoveDirectoryToFront(std::string& file, std::string& error)
     return true;
 }
 
+bool SwapTimelineSectors(std::string& file, size_t k, std::string& error)
+{
+    Layout layout;
+    if (!ReadLayout(file, layout, error))
+        return false;
+    const uint64_t sectorAt = layout.timelineEntryAt + 40 + 2 * GetU32(file, layout.timelineEntryAt + 32);
+    const uint64_t table = static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector;
+    const uint32_t first = GetU32(file, table + 4 * k), second = GetU32(file, table + 4 * (k + 1));
+    if (first == 0 || second == 0 || (static_cast<uint64_t>(second) + 1) * Sector > file.size()) {
+        error = "no such sectors";
+        return false;
+    }
+    const std::string moved = file.substr(static_cast<uint64_t>(first) * Sector, Sector);
+    file.replace(static_cast<uint64_t>(first) * Sector, Sector, file, static_cast<uint64_t>(second) * Sector, Sector);
+    file.replace(static_cast<uint64_t>(second) * Sector, Sector, moved);
+    PutU32(file, table + 4 * k, second);
+    PutU32(file, table + 4 * (k + 1), first);
+    return true;
+}
+
 void MarkProtected(std::string& file, const Layout& layout, unsigned stream)
 {
     for (const Chunk& chunk : layout.chunks) {

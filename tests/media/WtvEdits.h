@@ -35,6 +35,10 @@ bool ReadLayout(const std::string& file, Layout& layout, std::string& error);
 // them, so that cutting the file short leaves them whole. Every sector moves two places on.
 bool MoveDirectoryToFront(std::string& file, std::string& error);
 
+// Swaps the timeline's sectors k and k + 1 in the file and in the allocation table, as a recorder
+// interleaves other tables' sectors with the timeline's: read through the table, nothing changes.
+bool SwapTimelineSectors(std::string& file, size_t k, std::string& error);
+
 // Marks the file as protected the way a recorder's file shows it: the first timestamp chunk of
 // the stream becomes a protection-information chunk of the same size.
 void MarkProtected(std::string& file, const Layout& layout, unsigned stream);

@@ -104,6 +104,14 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         {"MPEG-2 and MP2", "mpeg2-mp2", false, none, S_OK, S_OK, Delivery::All},
         {"MPEG-2 and AC-3", "mpeg2-ac3", false, none, S_OK, S_OK, Delivery::All},
         {"a recorder's layout", "mpeg2-ac3", true, none, S_OK, S_OK, Delivery::All},
+        {"timeline sectors out of the file's order", "mpeg2-mp2", true,
+         [](std::string& f, const Layout&) {
+             std::string error;
+             for (size_t k : {5, 20, 21})
+                 EXPECT_TRUE(SwapTimelineSectors(f, k, error)) << error;
+             return uint64_t(0);
+         },
+         S_OK, S_OK, Delivery::All},
         {"H.264", "h264-ac3", false, none, HALVERN_E_H264_VIDEO, S_OK, Delivery::All},
         // A recorder need not put a stream's data right after its timestamp: the time is the next
         // data chunk's of the same stream (here a video chunk moved past an audio pair).
