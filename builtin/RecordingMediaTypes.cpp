@@ -33,7 +33,7 @@ CMediaType WithFormat(const GUID& major, const GUID& subtype, const GUID& format
     return owned;
 }
 
-CMediaType VideoType(const asf::VideoFormat& video)
+CMediaType VideoType(const media::VideoFormat& video)
 {
     const size_t size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + video.sequenceHeader.size();
     std::vector<BYTE> block(size > sizeof(MPEG2VIDEOINFO) ? size : sizeof(MPEG2VIDEOINFO));
@@ -59,7 +59,7 @@ CMediaType VideoType(const asf::VideoFormat& video)
     return WithFormat(VideoMajor, Mpeg2VideoSubtype, Mpeg2VideoFormat, block.data(), static_cast<ULONG>(size));
 }
 
-std::vector<CMediaType> MpegAudioTypes(const asf::AudioFormat& audio)
+std::vector<CMediaType> MpegAudioTypes(const media::AudioFormat& audio)
 {
     MPEG1WAVEFORMAT wave = {};
     wave.wfx.wFormatTag = WAVE_FORMAT_MPEG;
@@ -79,7 +79,7 @@ std::vector<CMediaType> MpegAudioTypes(const asf::AudioFormat& audio)
     return types;
 }
 
-CMediaType Ac3Type(const asf::AudioFormat& audio)
+CMediaType Ac3Type(const media::AudioFormat& audio)
 {
     WAVEFORMATEX wave = {};
     wave.wFormatTag = Ac3FormatTag;
@@ -92,20 +92,20 @@ CMediaType Ac3Type(const asf::AudioFormat& audio)
 
 } // namespace
 
-std::vector<CMediaType> RecordingMediaTypes(const asf::StreamInfo& stream, const asf::StreamFormat& format)
+std::vector<CMediaType> RecordingMediaTypes(const media::StreamFormat& format)
 {
     switch (format.codec) {
-    case asf::Codec::Mpeg2Video:
+    case media::Codec::Mpeg2Video:
         return {VideoType(format.video)};
-    case asf::Codec::MpegAudio:
+    case media::Codec::MpegAudio:
         return MpegAudioTypes(format.audio);
-    case asf::Codec::Ac3:
+    case media::Codec::Ac3:
         return {Ac3Type(format.audio)};
-    case asf::Codec::Captions: {
+    case media::Codec::Captions: {
         // Nothing needs to connect captions; their own type lets a graph that wants them try.
         AM_MEDIA_TYPE type = {};
-        type.majortype = stream.majorType;
-        type.subtype = stream.subtype;
+        type.majortype = format.majorType;
+        type.subtype = format.subtype;
         type.formattype = FORMAT_None;
         return {CMediaType(type)};
     }

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "filters/MediaType.h"
-#include "media/asf/AsfHeader.h"
-#include "media/asf/AsfReader.h"
+#include "media/RecordingReader.h"
 
 // The types in order of preference; empty for a stream the source does not deliver.
-std::vector<CMediaType> RecordingMediaTypes(const asf::StreamInfo& stream, const asf::StreamFormat& format);
+std::vector<CMediaType> RecordingMediaTypes(const media::StreamFormat& format);

@@ -12,6 +12,8 @@
 #include "filters/MediaType.h"
 #include "filters/OutputPin.h"
 #include "filters/SourceSeeking.h"
+#include "media/OpenRecording.h"
+#include "media/asf/PayloadFormat.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -21,7 +23,7 @@ using Microsoft::WRL::ComPtr;
 class CRecordingSourcePin : public CBaseOutputPin {
 public:
     CRecordingSourcePin(CRecordingSource* filter, const std::wstring& name, const std::wstring& carries,
-                        std::vector<CMediaType> types, const asf::StreamFormat& format, REFERENCE_TIME duration)
+                        std::vector<CMediaType> types, const media::StreamFormat& format, REFERENCE_TIME duration)
         : CBaseOutputPin(filter, name.c_str()), carries_(carries), types_(std::move(types)), format_(format),
           seeking_(static_cast<IPin*>(this))
     {
@@ -54,12 +56,12 @@ public:
 
     // The object as one sample, or several when it is larger than a buffer (the first carries
     // the times and flags). A failure is the allocator's: stopping, or broken.
-    HRESULT DeliverObject(const asf::MediaObject& object, REFERENCE_TIME base)
+    HRESULT DeliverObject(const media::MediaObject& object, REFERENCE_TIME base)
     {
         if (!Wanted())
             return S_OK;
         REFERENCE_TIME start = object.time - base;
-        REFERENCE_TIME stop = object.hasTiming && object.rtStart != asf::NoTime && object.rtEnd > object.rtStart
+        REFERENCE_TIME stop = object.hasTiming && object.rtStart != media::NoTime && object.rtEnd > object.rtStart
                                   ? object.rtEnd - base
                                   : start + DefaultDuration(object.size);
         for (size_t offset = 0; offset < object.size;) {
@@ -97,17 +99,17 @@ protected:
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
     {
         // Larger objects go out in several samples.
-        const bool video = format_.codec == asf::Codec::Mpeg2Video;
-        const bool audio = format_.codec == asf::Codec::MpegAudio || format_.codec == asf::Codec::Ac3;
+        const bool video = format_.codec == media::Codec::Mpeg2Video;
+        const bool audio = format_.codec == media::Codec::MpegAudio || format_.codec == media::Codec::Ac3;
         properties.cBuffers = video ? 8 : 16;
         properties.cbBuffer = video ? 1 << 20 : audio ? 64 << 10 : 4 << 10;
         properties.cbAlign = 1;
     }
 
 private:
-    bool IsSyncPoint(const asf::MediaObject& object) const
+    bool IsSyncPoint(const media::MediaObject& object) const
     {
-        if (format_.codec != asf::Codec::Mpeg2Video)
+        if (format_.codec != media::Codec::Mpeg2Video)
             return true;
         if (object.hasFrameFlags)
             return (object.frameFlags & 0x07) == 1;
@@ -116,7 +118,7 @@ private:
 
     REFERENCE_TIME DefaultDuration(size_t bytes) const
     {
-        if (format_.codec == asf::Codec::Mpeg2Video)
+        if (format_.codec == media::Codec::Mpeg2Video)
             return 10000000ll * format_.video.frameRateDen / format_.video.frameRateNum;
         if (format_.audio.bitRate > 0)
             return static_cast<REFERENCE_TIME>(bytes) * 8 * 10000000ll / format_.audio.bitRate;
@@ -125,7 +127,7 @@ private:
 
     const std::wstring carries_;
     const std::vector<CMediaType> types_;
-    const asf::StreamFormat format_;
+    const media::StreamFormat format_;
     CSourceSeeking seeking_;
     bool refused_ = false; // touched by the streaming thread only, while streaming
 };
@@ -134,22 +136,22 @@ namespace {
 
 // How much of the recording the reader has handed over, in bytes; equal to its length once the
 // reader reached the end of the data.
-void TellProgress(const asf::Reader& reader, CSourceSeeking& progress)
+void TellProgress(const media::RecordingReader& reader, CSourceSeeking& progress)
 {
     progress.SetDuration(static_cast<REFERENCE_TIME>(reader.BytesTotal()));
     progress.SetCurrentPosition(static_cast<REFERENCE_TIME>(reader.BytesDone()));
 }
 
 // Hands the reader's objects to the pins until the file ends, Stop comes or nobody wants more.
-class ObjectDelivery : public asf::ObjectSink {
+class ObjectDelivery : public media::ObjectSink {
 public:
     ObjectDelivery(const std::vector<CRecordingSourcePin*>& pinOfStream, REFERENCE_TIME base,
-                   const std::atomic<bool>& stopping, const asf::Reader& reader, CSourceSeeking& progress)
+                   const std::atomic<bool>& stopping, const media::RecordingReader& reader, CSourceSeeking& progress)
         : pinOfStream_(pinOfStream), base_(base), stopping_(stopping), reader_(reader), progress_(progress)
     {
     }
 
-    bool OnObject(const asf::MediaObject& object) override
+    bool OnObject(const media::MediaObject& object) override
     {
         CRecordingSourcePin* pin = pinOfStream_[object.streamIndex];
         if (pin) {
@@ -168,7 +170,7 @@ private:
     const std::vector<CRecordingSourcePin*>& pinOfStream_;
     const REFERENCE_TIME base_;
     const std::atomic<bool>& stopping_;
-    const asf::Reader& reader_;
+    const media::RecordingReader& reader_;
     CSourceSeeking& progress_;
     HRESULT error_ = S_OK;
 };
@@ -216,22 +218,22 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
     // The pins are made from the file; a filter reads one recording in its life.
     if (reader_)
         return E_UNEXPECTED;
-    auto reader = std::make_unique<asf::Reader>();
-    HRESULT hr = reader->Open(fileName);
+    std::unique_ptr<media::RecordingReader> reader;
+    HRESULT hr = media::OpenRecording(fileName, reader);
     if (FAILED(hr))
         return hr;
 
     // Audio first, captions after it, video last: the media centre's own pin order.
-    const asf::HeaderInfo& header = reader->Header();
-    const auto rank = [](asf::Codec codec) {
-        return codec == asf::Codec::MpegAudio || codec == asf::Codec::Ac3 ? 0
-               : codec == asf::Codec::Captions                            ? 1
-               : codec == asf::Codec::Mpeg2Video                          ? 2
-                                                                          : -1;
+    const std::vector<media::StreamFormat>& formats = reader->Formats();
+    const auto rank = [](media::Codec codec) {
+        return codec == media::Codec::MpegAudio || codec == media::Codec::Ac3 ? 0
+               : codec == media::Codec::Captions                              ? 1
+               : codec == media::Codec::Mpeg2Video                            ? 2
+                                                                              : -1;
     };
     std::vector<size_t> order;
     for (int wanted = 0; wanted < 3; ++wanted) {
-        for (size_t i = 0; i < header.streams.size(); ++i) {
+        for (size_t i = 0; i < formats.size(); ++i) {
             if (rank(reader->Formats()[i].codec) != wanted)
                 continue;
             order.push_back(i);
@@ -241,7 +243,7 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
         }
     }
     std::vector<std::unique_ptr<CRecordingSourcePin>> pins;
-    std::vector<CRecordingSourcePin*> pinOfStream(header.streams.size(), nullptr);
+    std::vector<CRecordingSourcePin*> pinOfStream(formats.size(), nullptr);
     int audioStreams = 0;
     for (size_t i : order) {
         const std::wstring name = L"DVR Out - " + std::to_wstring(pins.size() + 1);
@@ -250,7 +252,7 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
                                      : kind == 1 ? L"Captions"
                                                  : L"Video";
         pins.push_back(std::make_unique<CRecordingSourcePin>(
-            this, name, carries, RecordingMediaTypes(header.streams[i], reader->Formats()[i]), reader->Formats()[i],
+            this, name, carries, RecordingMediaTypes(formats[i]), reader->Formats()[i],
             reader->Duration()));
         pinOfStream[i] = pins.back().get();
     }

@@ -1,5 +1,6 @@
 #pragma once
-// Halvern's recording source: reads a media-centre recording or a plain ASF file and pushes each
+// Halvern's recording source: reads a media-centre recording (DVR-MS or WTV, told apart by their
+// first bytes) or a plain ASF file and pushes each
 // stream it can deliver on a pin named as the media centre's own source names them, so graph
 // descriptions written for that source connect unchanged: "DVR Out - 1" for the first audio
 // stream, then further audio and caption streams, the video stream last. FindPin also knows each pin
@@ -18,7 +19,7 @@
 #include "filters/FilterObject.h"
 #include "filters/SourceSeeking.h"
 #include "base/ScopedWin.h"
-#include "media/asf/AsfReader.h"
+#include "media/RecordingReader.h"
 
 class CRecordingSourcePin;
 
@@ -29,7 +30,8 @@ public:
     // IBaseFilter: a pin's name, or what it carries.
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
     // IFileSourceFilter. Load fails with HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED,
-    // _NO_STREAMS, or the system's code when the file cannot be opened, and then holds nothing.
+    // _NO_STREAMS, _H264_VIDEO, or the system's code when the file cannot be opened, and then
+    // holds nothing.
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;
 
@@ -50,7 +52,7 @@ private:
     void Stream();
 
     CCurrentFile file_;
-    std::unique_ptr<asf::Reader> reader_;
+    std::unique_ptr<media::RecordingReader> reader_;
     std::vector<std::unique_ptr<CRecordingSourcePin>> pins_;
     // Reader stream index -> pin, null for streams without one.
     std::vector<CRecordingSourcePin*> pinOfStream_;

@@ -141,6 +141,8 @@ const char* FailureCause(HRESULT status)
         return "\nThe recording is damaged.";
     case HALVERN_E_SHRANK:
         return "\nThe recording became shorter while it was read.";
+    case HALVERN_E_H264_VIDEO:
+        return "\nThe recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: it is kept as it is.";
     default:
         return "";
     }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-// The file is not an ASF recording at all.
+// The file is not a recording at all (neither ASF nor WTV).
 inline constexpr HRESULT HALVERN_E_NOT_RECORDING = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA801);
 // The header is cut short or contradicts itself.
 inline constexpr HRESULT HALVERN_E_BAD_HEADER = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA802);
@@ -17,3 +17,6 @@ inline constexpr HRESULT HALVERN_E_NO_STREAMS = MAKE_HRESULT(SEVERITY_ERROR, FAC
 inline constexpr HRESULT HALVERN_E_DAMAGED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA805);
 // The file became shorter while it was read: what was read may not be all it held.
 inline constexpr HRESULT HALVERN_E_SHRANK = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA806);
+// The video is H.264 (a WTV recording of an HD channel): an MPEG-2 program stream of it is not
+// something Halvern writes.
+inline constexpr HRESULT HALVERN_E_H264_VIDEO = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA807);

@@ -340,8 +340,10 @@ void CConverterDlg::OnConvertSingleFile()
     }
 
     const CConverterSettings& settings = parts_.Settings;
+    // The input extension first, as the Auto Converter looks for it; then both kinds of recording
+    // the recording source reads, whatever that extension says.
     std::string filter = "Input Files (*." + settings.InputExt + ")|*." + settings.InputExt
-        + "|All Files (*.*)|*.*||";
+        + "|Recordings (*.dvr-ms;*.wtv)|*.dvr-ms;*.wtv|All Files (*.*)|*.*||";
     const std::string initialName = WithTrailingBackslash(settings.InputPath) + "*." + settings.InputExt;
 
     std::string inputPath;

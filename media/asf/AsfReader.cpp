@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "media/FileRead.h"
 #include "media/MediaErrors.h"
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
@@ -11,6 +12,8 @@
 
 namespace asf {
 namespace {
+
+using media::ReadAt;
 
 constexpr size_t NoStream = static_cast<size_t>(-1);
 // Below this, an all-zero video object may be a real (if odd) picture fragment.
@@ -27,25 +30,6 @@ constexpr uint64_t ObjectHeadSize = 24; // GUID and size
 bool AllZero(const uint8_t* data, size_t size)
 {
     return data[0] == 0 && data[size - 1] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
-}
-
-HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got)
-{
-    got = 0;
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN))
-        return HRESULT_FROM_WIN32(::GetLastError());
-    while (got < size) {
-        DWORD read = 0;
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(size - got, 64u << 20));
-        if (!::ReadFile(file, buffer + got, want, &read, nullptr))
-            return HRESULT_FROM_WIN32(::GetLastError());
-        if (read == 0)
-            break;
-        got += read;
-    }
-    return S_OK;
 }
 
 // Collects what the filter needs before streaming: each stream's codec and the earliest time.
@@ -95,15 +79,13 @@ private:
 
 HRESULT Reader::Open(const wchar_t* path)
 {
-    // A recorder keeps the file open for writing while it records.
-    file_.Reset(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file_)
-        return HRESULT_FROM_WIN32(::GetLastError());
+    HRESULT hr = media::OpenShared(path, file_);
+    if (FAILED(hr))
+        return hr;
 
     std::vector<uint8_t> head(64 * 1024);
     size_t got = 0;
-    HRESULT hr = ReadAt(file_.Get(), 0, head.data(), head.size(), got);
+    hr = ReadAt(file_.Get(), 0, head.data(), head.size(), got);
     if (FAILED(hr))
         return hr;
     const uint64_t announced = AnnouncedHeaderSize(head.data(), got);
@@ -129,6 +111,8 @@ HRESULT Reader::Open(const wchar_t* path)
     for (size_t i = 0; i < header_.streams.size(); ++i) {
         const StreamInfo& stream = header_.streams[i];
         streamIndexByNumber_[stream.number] = i;
+        formats_[i].majorType = stream.majorType;
+        formats_[i].subtype = stream.subtype;
         if (stream.majorType == Line21Captions || stream.majorType == AtscCaptions)
             formats_[i].codec = Codec::Captions;
     }
@@ -291,11 +275,7 @@ void Reader::DropUnfinishedObjects()
 
 HRESULT Reader::CurrentSize(uint64_t& size) const
 {
-    LARGE_INTEGER length;
-    if (!::GetFileSizeEx(file_.Get(), &length))
-        return HRESULT_FROM_WIN32(::GetLastError());
-    size = static_cast<uint64_t>(length.QuadPart);
-    return S_OK;
+    return media::CurrentSize(file_.Get(), size);
 }
 
 void Reader::SkipBadPacket()

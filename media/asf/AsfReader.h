@@ -19,50 +19,16 @@
 #include "base/ScopedWin.h"
 #include "media/asf/AsfHeader.h"
 #include "media/asf/AsfPacket.h"
+#include "media/RecordingReader.h"
 #include "media/asf/PayloadFormat.h"
 
 namespace asf {
 
-inline constexpr uint32_t MaxObjectSize = 16u << 20;
-inline constexpr int64_t NoTime = -1;
-
-struct MediaObject {
-    size_t streamIndex = 0; // into Header().streams and Formats()
-    unsigned stream = 0;    // the ASF stream number
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    bool keyFrame = false;  // the ASF key bit (set on every media-centre video object)
-    bool discontinuity = false; // first object of the stream, or data was lost before it
-    // Raw times: the packet's presentation time (ms, preroll included) and, when the stream has
-    // the media-centre timing extension, rtStart/rtEnd in 100 ns (NoTime when not given).
-    uint32_t presentationMs = 0;
-    bool hasTiming = false;
-    int64_t rtStart = NoTime;
-    int64_t rtEnd = NoTime;
-    // The media-centre frame extension: bit 3 a frame starts here, bits 0-2 its type (1 = I).
-    bool hasFrameFlags = false;
-    uint8_t frameFlags = 0;
-    // 100 ns: rtStart when valid, else the presentation time less the preroll (moved onto the
-    // stream's rtStart clock once one was seen).
-    int64_t time = 0;
-
-    bool StartsFrame() const { return !hasFrameFlags || (frameFlags & 0x08) != 0; }
-};
-
-class ObjectSink {
-public:
-    // False stops reading (Read then returns S_FALSE).
-    virtual bool OnObject(const MediaObject& object) = 0;
-
-protected:
-    ~ObjectSink() = default;
-};
-
-struct StreamFormat {
-    Codec codec = Codec::Unknown;
-    VideoFormat video;
-    AudioFormat audio;
-};
+using media::MaxObjectSize;
+using media::MediaObject;
+using media::NoTime;
+using media::ObjectSink;
+using media::StreamFormat;
 
 struct ReadCounters {
     uint64_t packets = 0;
@@ -74,7 +40,7 @@ struct ReadCounters {
     uint64_t truncatedBytes = 0;      // of a last, incomplete packet
 };
 
-class Reader {
+class Reader : public media::RecordingReader {
 public:
     Reader() = default;
     Reader(const Reader&) = delete;
@@ -83,27 +49,27 @@ public:
     // Opens the file (shared with a recorder that still writes it), parses the header and reads
     // ahead to identify each stream's codec and the earliest time. HRESULT_FROM_WIN32 when the
     // file cannot be opened; else HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED, _NO_STREAMS.
-    HRESULT Open(const wchar_t* path);
+    HRESULT Open(const wchar_t* path) override;
     // Reads from the first packet (again) to the end of the file, or to an index object that
     // follows the packets, whatever the header says of the data's size: S_OK at the end of the
     // data, S_FALSE when the sink stopped, HALVERN_E_DAMAGED when too many packets are
     // unreadable, HALVERN_E_SHRANK when the file became shorter meanwhile, or a read error.
-    HRESULT Read(ObjectSink& sink);
+    HRESULT Read(ObjectSink& sink) override;
 
     const HeaderInfo& Header() const { return header_; }
     // Parallel to Header().streams.
-    const std::vector<StreamFormat>& Formats() const { return formats_; }
+    const std::vector<StreamFormat>& Formats() const override { return formats_; }
     // The earliest time among the first objects of the streams with a known codec.
-    int64_t EarliestTime() const { return earliestTime_; }
+    int64_t EarliestTime() const override { return earliestTime_; }
     // Play length less preroll, 100 ns; from the last packet's send time when the header does
     // not know it yet (a recording still being written, or one whose header was never finished).
-    int64_t Duration() const { return duration_; }
+    int64_t Duration() const override { return duration_; }
     const ReadCounters& Counters() const { return counters_; }
     // How far the read in progress has come, in bytes of the file: the offset after the last
     // packet handed over, and the file's length as the read knows it. They are equal once a read
     // has reached the end of the data.
-    uint64_t BytesDone() const { return bytesDone_; }
-    uint64_t BytesTotal() const { return bytesTotal_; }
+    uint64_t BytesDone() const override { return bytesDone_; }
+    uint64_t BytesTotal() const override { return bytesTotal_; }
 
     // Read block size: large sequential reads, whole packets.
     static constexpr size_t BlockBytes = 4u << 20;

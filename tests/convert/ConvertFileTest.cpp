@@ -199,6 +199,10 @@ TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
     WriteFileBytes(input_, std::string(4096, 'x'));
     EXPECT_FALSE(Convert(Request(output_)));
     EXPECT_EQ(observer_.Outcomes(), Texts{notOpened + "The input file is not a recording."});
+    ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
+    EXPECT_FALSE(Convert(Request(output_)));
+    EXPECT_EQ(observer_.Outcomes(), Texts{notOpened + "The recording's video is H.264, which Halvern cannot put into an "
+                                                      "MPEG-2 program stream: it is kept as it is."});
     ASSERT_TRUE(CopyRecording(input_));
 
     // The writer cannot open a file that someone holds unshared, so the graph never runs.
@@ -239,7 +243,7 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
 // that may pass.
 TEST_F(ConvertFileTest, TheResultTellsARecordingAtFaultFromAFailureThatMayPass)
 {
-    enum Recording { Sound, NotARecording, Protected };
+    enum Recording { Sound, NotARecording, Protected, H264Video };
     const struct {
         const char* name;
         Recording recording;
@@ -250,6 +254,7 @@ TEST_F(ConvertFileTest, TheResultTellsARecordingAtFaultFromAFailureThatMayPass)
         {"sound", Sound, "", "", ConversionResult::Converted},
         {"not a recording", NotARecording, "", "", ConversionResult::RecordingAtFault},
         {"protected", Protected, "", "", ConversionResult::RecordingAtFault},
+        {"H.264 video (WTV)", H264Video, "", "", ConversionResult::RecordingAtFault},
         {"output directory missing", Sound, "", "gone\\", ConversionResult::Failed},
         {"stream error part-way", Sound, "abort=1", "", ConversionResult::Failed},
     };
@@ -260,6 +265,9 @@ TEST_F(ConvertFileTest, TheResultTellsARecordingAtFaultFromAFailureThatMayPass)
             WriteFileBytes(input_, std::string(4096, 'x'));
         if (c.recording == Protected) {
             ASSERT_TRUE(WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; }));
+        }
+        if (c.recording == H264Video) {
+            ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
         }
         ScopedDecrypterFault fault(c.fault);
         ConversionRequest request = Request(directory_ + c.outputDirectory + "Out.MPG");

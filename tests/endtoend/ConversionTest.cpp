@@ -14,6 +14,7 @@
 #include "tests/media/FieldPictureWriter.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/media/StreamProbe.h"
+#include "tests/media/WtvEdits.h"
 #include "tests/support/ProgramStreamCheck.h"
 
 using namespace testing_support;
@@ -258,6 +259,53 @@ TEST_F(BuiltInConversion, BadRecordingsFailAndLeaveNoOutputWhileOneCutShortConve
         before += object.kind == test_recordings::Kind::Video && object.frameStart && object.lastPacket < cutPacket;
     EXPECT_GE(facts.video.packets, before);
     EXPECT_LT(facts.video.packets, 75u);
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+// The later media centre's WTV recordings (ffmpeg's, B-frames included), with the input extension
+// set to theirs: MPEG-2 with MP2 or AC-3 converts byte for byte. H.264 video, and a recording marked
+// protected, fail with their own reasons, stay, and are not tried again while they do not change.
+TEST_F(BuiltInConversion, WtvRecordingsConvertByteForByteAndThoseRefusedStay)
+{
+    const std::string made = MakeScratchDirectory("endtoend-wtv");
+    std::string file = ReadFileBytes(VectorPath("wtv\\mpeg2-mp2.wtv")), error;
+    test_wtv::Layout layout;
+    ASSERT_TRUE(test_wtv::ReadLayout(file, layout, error)) << error;
+    test_wtv::MarkProtected(file, layout, 2);
+    WriteFileBytes(made + "Protected", file);
+    ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), (made + "Sport HD").c_str(), FALSE));
+
+    StoredSettings settings = Defaults();
+    settings.DeleteSourceFile = 1;
+    settings.AutoStartConvert = 1;
+    StoreSettings(settings);
+    SetRegistryString(kSettingsKey, "UseFilterGraph", kShippedGraph);
+    SetRegistryString(kSettingsKey, "InputExt", "wtv");
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    for (const char* name : {"Sport HD", "Protected"})
+        DropRecording(input + name + ".wtv", made + name);
+    ASSERT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kFailed) == 2; }, kConversionMs)) << halvern.Output();
+
+    size_t done = 0;
+    for (const char* name : {"MPEG-2 and MP2", "MPEG-2 and AC-3"}) {
+        SCOPED_TRACE(name);
+        const std::string vector = std::string("wtv\\") + (done == 0 ? "mpeg2-mp2.wtv" : "mpeg2-ac3.wtv");
+        MediaFacts expected;
+        ASSERT_TRUE(MakeRecording(vector.c_str(), 1, made + name, expected));
+        const std::string path = input + name + ".wtv";
+        DropRecording(path, made + name);
+        ASSERT_TRUE(WaitForOutput(output + name + ".MPG", kConversionMs, path));
+        EXPECT_TRUE(IsConversionOf(output + name + ".MPG", expected));
+        EXPECT_TRUE(WaitUntil([&] { return !FileExists(path); }, kPromptMs)) << "DeleteSourceFile removes it";
+        ++done;
+        EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) == done; }, kPromptMs)) << halvern.Output();
+    }
+    // Two passes over the directory later, the refused ones were not tried again.
+    EXPECT_EQ(2u, CountOf(halvern.Output(), kFailed)) << halvern.Output();
+    for (const char* name : {"Sport HD", "Protected"}) {
+        EXPECT_TRUE(FileExists(input + name + ".wtv")) << name << " must stay";
+        EXPECT_FALSE(FileExists(output + name + ".MPG")) << name;
+    }
     EXPECT_TRUE(halvern.CloseAndWait());
 }
 

@@ -13,6 +13,7 @@
 #include "media/MediaErrors.h"
 #include "media/asf/AsfReader.h"
 #include "tests/media/RecordingWriter.h"
+#include "tests/media/ShrinkingSink.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -182,30 +183,6 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
         }
     }
 }
-
-// Cuts the file short when the first object arrives, as a user's cleanup or a full disk might.
-class ShrinkingSink : public asf::ObjectSink {
-public:
-    ShrinkingSink(const std::string& path, uint64_t size) : path_(path), size_(size) {}
-
-    bool OnObject(const asf::MediaObject&) override
-    {
-        if (!shrunk_) {
-            UniqueFileHandle file(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            LARGE_INTEGER at;
-            at.QuadPart = static_cast<LONGLONG>(size_);
-            shrunk_ = file && ::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.Get());
-            EXPECT_TRUE(shrunk_);
-        }
-        return true;
-    }
-
-private:
-    const std::string path_;
-    const uint64_t size_;
-    bool shrunk_ = false;
-};
 
 // Whether the read had the lost part in hand already (one read block) or not yet, a file that got
 // shorter has lost frames that the reader cannot vouch for.

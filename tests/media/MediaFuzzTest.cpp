@@ -1,5 +1,5 @@
-// Random damage to writer-made recordings: the reader must neither crash nor hang nor grow without
-// bound. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED make longer or repeatable runs.
+// Random damage to writer-made DVR-MS recordings and to ffmpeg's WTV files: the readers must
+// neither crash nor hang nor grow without bound. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED make longer or repeatable runs.
 
 #include <windows.h>
 #include <psapi.h>
@@ -9,11 +9,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "media/MediaErrors.h"
+#include "media/OpenRecording.h"
 #include "media/asf/AsfReader.h"
 #include "tests/media/RecordingWriter.h"
+#include "tests/media/WtvEdits.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -105,7 +109,7 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
     const uint32_t seed = Setting("HALVERN_FUZZ_SEED", ::GetTickCount());
     SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << seed);
     const std::string directory = testing_support::MakeScratchDirectory("media-fuzz");
-    std::pair<std::string, size_t> sources[2]; // and where the packets start
+    std::vector<std::pair<std::string, size_t>> sources; // and where the media starts
     for (int i = 0; i < 2; ++i) {
         test_recordings::RecordingOptions options;
         options.videoPath = VectorPath(i == 0 ? "es\\video-bframes.m2v" : "es\\video.m2v");
@@ -116,7 +120,17 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
         test_recordings::WrittenRecording written;
         std::string error;
         ASSERT_TRUE(test_recordings::WriteRecording(directory + "source.dvr-ms", options, written, error)) << error;
-        sources[i] = {testing_support::ReadFileBytes(directory + "source.dvr-ms"), static_cast<size_t>(written.dataOffset)};
+        sources.emplace_back(testing_support::ReadFileBytes(directory + "source.dvr-ms"), static_cast<size_t>(written.dataOffset));
+    }
+    // WTV as ffmpeg lays it out (the directory at the end) and as a recorder does (at the front).
+    for (const char* vector : {"wtv\\mpeg2-mp2.wtv", "wtv\\mpeg2-ac3.wtv"}) {
+        std::string bytes = testing_support::ReadFileBytes(VectorPath(vector)), error;
+        if (std::string(vector).find("ac3") != std::string::npos) {
+            ASSERT_TRUE(test_wtv::MoveDirectoryToFront(bytes, error)) << error;
+        }
+        test_wtv::Layout layout;
+        ASSERT_TRUE(test_wtv::ReadLayout(bytes, layout, error)) << error;
+        sources.emplace_back(bytes, static_cast<size_t>(layout.timelineAt));
     }
     const std::string path = directory + "fuzzed.dvr-ms";
     const std::wstring widePath(path.begin(), path.end());
@@ -124,19 +138,20 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
     Lcg random{seed};
     unsigned iterations = 0, opened = 0, damaged = 0;
     for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < milliseconds;) {
-        const auto& source = sources[random.Next(2)];
+        const auto& source = sources[random.Next(static_cast<uint32_t>(sources.size()))];
         std::string bytes = source.first;
-        // Half the runs damage the header, the others the packets.
+        // Half the runs damage the header (or the file system), the others the packets (or chunks).
         const bool header = random.Next(2) == 0;
         Mutate(bytes, random, header ? 0 : source.second, header ? source.second : bytes.size());
         testing_support::WriteFileBytes(path, bytes);
-        asf::Reader reader;
-        const HRESULT open = reader.Open(widePath.c_str());
+        std::unique_ptr<media::RecordingReader> reader;
+        const HRESULT open = media::OpenRecording(widePath.c_str(), reader);
         if (SUCCEEDED(open)) {
             ++opened;
             CTouchingSink sink;
-            const HRESULT read = reader.Read(sink);
-            EXPECT_TRUE(read == S_OK || read == HALVERN_E_DAMAGED) << std::hex << read;
+            const HRESULT read = reader->Read(sink);
+            // A protection chunk may turn up only after the part Open looked at.
+            EXPECT_TRUE(read == S_OK || read == HALVERN_E_DAMAGED || read == HALVERN_E_PROTECTED) << std::hex << read;
             damaged += read == HALVERN_E_DAMAGED ? 1 : 0;
         } else {
             EXPECT_TRUE(open == HALVERN_E_NOT_RECORDING || open == HALVERN_E_BAD_HEADER || open == HALVERN_E_PROTECTED ||

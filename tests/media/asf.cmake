@@ -8,3 +8,7 @@ target_link_libraries(halvern_test_recordings PUBLIC halvern_testsupport)
 
 halvern_test(asf_reader_test AsfReaderTest.cpp VECTORS)
 target_link_libraries(asf_reader_test PRIVATE halvern_media halvern_test_recordings)
+# The WTV reader on ffmpeg's WTV files, and the test side's own edits of them.
+add_library(halvern_test_wtv STATIC ${CMAKE_CURRENT_LIST_DIR}/WtvEdits.cpp)
+halvern_test(wtv_reader_test WtvReaderTest.cpp VECTORS)
+target_link_libraries(wtv_reader_test PRIVATE halvern_media halvern_test_wtv)

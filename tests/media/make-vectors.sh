@@ -42,5 +42,22 @@ $ff -f lavfi -i testsrc=size=1280x720:rate=50:duration=1 -c:v mpeg2video -profil
 # ASF carries one time per object: no B-frames in plain ASF vectors.
 $ff $video $tone $mpeg2 -bf 0 -c:a mp2 -ac 2 -b:a 192k -f asf "$out/plain-mp2.asf"
 $ff $video $tone $mpeg2 -bf 0 -c:a ac3 -ac 2 -b:a 192k -f asf "$out/plain-ac3.asf"
+# WTV as ffmpeg writes it (every stream wrapped as a recorder wraps it), B-frames included: MPEG-2
+# with MP2 or AC-3, and H.264. Beside each, what ffmpeg copies out of it (the elementary streams)
+# and ffprobe's packet times in 100 ns, in file order.
+mkdir -p "$out/wtv"
+for pair in "mp2 mp2 mp2" "ac3 ac3 ac3"; do
+    set -- $pair
+    $ff $video $tone $mpeg2 -bf 2 -c:a $2 -ac 2 -b:a 192k -f wtv "$out/wtv/mpeg2-$1.wtv"
+    $ff -i "$out/wtv/mpeg2-$1.wtv" -map 0:v -c copy -f mpeg2video "$out/wtv/mpeg2-$1.m2v"
+    $ff -i "$out/wtv/mpeg2-$1.wtv" -map 0:a -c copy -f $3 "$out/wtv/mpeg2-$1.$3"
+    for kind in v a; do
+        /usr/bin/ffprobe -v error -select_streams $kind -show_entries packet=pts -of csv=p=0 \
+            "$out/wtv/mpeg2-$1.wtv" >"$out/wtv/mpeg2-$1.$kind.times"
+    done
+done
+# The media centre's protection flag, written by ffmpeg as text (a test makes it the flag's BOOL).
+$ff $video $tone $mpeg2 -c:a mp2 -ac 2 -b:a 192k -metadata WM/WMRVContentProtected=1 -f wtv "$out/wtv/marked.wtv"
+$ff $video $tone -c:v libx264 -g 12 -c:a ac3 -ac 2 -b:a 192k -f wtv "$out/wtv/h264-ac3.wtv"
 echo "$sum" >"$stamp"
 echo "Test vectors ready in $out"

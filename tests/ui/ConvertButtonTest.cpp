@@ -29,7 +29,8 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
 
     runs.Hold();
     Click(IDC_CONVERT_SINGLE);
-    const std::string filter = "Input Files (*.DVR-MS)|*.DVR-MS|All Files (*.*)|*.*||";
+    const std::string filter =
+        "Input Files (*.DVR-MS)|*.DVR-MS|Recordings (*.dvr-ms;*.wtv)|*.dvr-ms;*.wtv|All Files (*.*)|*.*||";
     EXPECT_EQ(std::vector<std::string>{settings.InputPath + "\\*.DVR-MS " + filter}, offered);
     // Started: the button cancels from now on, also before the run shows itself.
     EXPECT_TRUE(engine.Busy());

@@ -1,0 +1,23 @@
+#pragma once
+// Plain reads at an offset of a file the readers hold open: large, sequential, and short only
+// where the file ends.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/ScopedWin.h"
+
+namespace media {
+
+// Opens a recording for reading, shared with a recorder that still writes it (and with whoever
+// deletes it); HRESULT_FROM_WIN32 of the failure.
+HRESULT OpenShared(const wchar_t* path, UniqueFileHandle& file);
+
+// Reads up to `size` bytes at `offset`; `got` is less only at the end of the file.
+HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got);
+// The file's length now.
+HRESULT CurrentSize(HANDLE file, uint64_t& size);
+
+} // namespace media

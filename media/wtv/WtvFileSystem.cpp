@@ -1,0 +1,181 @@
+#include "media/wtv/WtvFileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/FileRead.h"
+#include "media/MediaErrors.h"
+#include "media/asf/AsfGuids.h"
+#include "media/asf/ByteCursor.h"
+#include "media/wtv/WtvGuids.h"
+
+namespace wtv {
+namespace {
+
+using asf::SameGuid;
+
+constexpr size_t HeaderBytes = 0x40;
+constexpr uint32_t RootSizeAt = 0x30;
+constexpr uint32_t RootSectorAt = 0x38;
+// The root directory fits one small sector.
+constexpr uint32_t MaxRootBytes = SmallSectorBytes;
+constexpr size_t EntryHeadBytes = 40; // GUID, entry length, length and flags, name length
+constexpr uint32_t TableEntries = SmallSectorBytes / 4;
+constexpr uint64_t LengthMask = (1ull << 48) - 1;
+constexpr uint64_t SmallSectorsFlag = 1ull << 63;
+constexpr uint64_t InlineFlag = 1ull << 62;
+
+// The entry's UTF-16 name, its trailing NUL padding stripped, equals the ASCII `name`.
+bool NameIs(const uint8_t* utf16, uint32_t units, const char* name)
+{
+    while (units > 0 && utf16[2 * (units - 1)] == 0 && utf16[2 * (units - 1) + 1] == 0)
+        --units;
+    const size_t length = std::strlen(name);
+    if (units != length)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (utf16[2 * i] != static_cast<uint8_t>(name[i]) || utf16[2 * i + 1] != 0)
+            return false;
+    return true;
+}
+
+// A 4 KiB allocation table's entries up to the first unused (zero) one, appended.
+HRESULT AppendTable(HANDLE file, uint32_t sector, std::vector<uint32_t>& entries)
+{
+    uint8_t table[SmallSectorBytes];
+    size_t got = 0;
+    HRESULT hr = media::ReadAt(file, static_cast<uint64_t>(sector) * SmallSectorBytes, table, sizeof(table), got);
+    if (FAILED(hr))
+        return hr;
+    if (sector == 0 || got < sizeof(table))
+        return HALVERN_E_BAD_HEADER;
+    asf::ByteCursor cursor(table, sizeof(table));
+    for (uint32_t i = 0; i < TableEntries; ++i) {
+        const uint32_t entry = cursor.U32();
+        if (entry == 0)
+            break;
+        entries.push_back(entry);
+    }
+    return S_OK;
+}
+
+} // namespace
+
+bool IsWtvFile(const uint8_t* data, size_t size)
+{
+    return size >= sizeof(GUID) && SameGuid(data, FileMagic);
+}
+
+HRESULT MapVirtualFile(HANDLE file, uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, VirtualFile& out)
+{
+    if ((lengthAndFlags & InlineFlag) || firstSector == 0 || depth > 2)
+        return HALVERN_E_BAD_HEADER;
+    out = VirtualFile();
+    out.sectorBytes_ = (lengthAndFlags & SmallSectorsFlag) ? SmallSectorBytes : BigSectorBytes;
+    HRESULT hr = S_OK;
+    if (depth == 0) {
+        out.sectors_.push_back(firstSector);
+    } else if (depth == 1) {
+        hr = AppendTable(file, firstSector, out.sectors_);
+    } else {
+        // At most 1024 tables of 1024 sectors: 4 MiB of sector numbers whatever the file claims.
+        std::vector<uint32_t> tables;
+        hr = AppendTable(file, firstSector, tables);
+        for (size_t i = 0; SUCCEEDED(hr) && i < tables.size(); ++i)
+            hr = AppendTable(file, tables[i], out.sectors_);
+    }
+    if (FAILED(hr))
+        return hr;
+    out.length_ = std::min(lengthAndFlags & LengthMask, out.Extent());
+    return S_OK;
+}
+
+HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
+{
+    uint8_t head[HeaderBytes];
+    size_t got = 0;
+    HRESULT hr = media::ReadAt(file, 0, head, sizeof(head), got);
+    if (FAILED(hr))
+        return hr;
+    if (!IsWtvFile(head, got))
+        return HALVERN_E_NOT_RECORDING;
+    if (got < sizeof(head))
+        return HALVERN_E_BAD_HEADER;
+    asf::ByteCursor fields(head, sizeof(head));
+    fields.Skip(RootSizeAt);
+    const uint32_t rootBytes = fields.U32();
+    fields.Skip(RootSectorAt - RootSizeAt - 4);
+    const uint32_t rootSector = fields.U32();
+    if (rootBytes < EntryHeadBytes || rootBytes > MaxRootBytes || rootSector == 0)
+        return HALVERN_E_BAD_HEADER;
+    uint8_t root[MaxRootBytes];
+    hr = media::ReadAt(file, static_cast<uint64_t>(rootSector) * SmallSectorBytes, root, rootBytes, got);
+    if (FAILED(hr))
+        return hr;
+    if (got < rootBytes)
+        return HALVERN_E_BAD_HEADER;
+
+    timeline = VirtualFile();
+    attributes = VirtualFile();
+    bool found = false;
+    for (uint32_t at = 0; at + EntryHeadBytes <= rootBytes && SameGuid(root + at, DirectoryEntry);) {
+        asf::ByteCursor entry(root + at + 16, rootBytes - at - 16);
+        const uint32_t entryBytes = entry.U16();
+        entry.Skip(6);
+        const uint64_t lengthAndFlags = entry.U64();
+        const uint32_t nameUnits = entry.U32();
+        entry.Skip(4);
+        // The name, then the first sector and the table depth, all within the entry.
+        if (entryBytes < EntryHeadBytes || entryBytes > rootBytes - at ||
+            nameUnits > (entryBytes - EntryHeadBytes) / 2 || EntryHeadBytes + 2 * nameUnits + 8 > entryBytes)
+            return HALVERN_E_BAD_HEADER;
+        const uint8_t* name = root + at + EntryHeadBytes;
+        asf::ByteCursor place(name + 2 * nameUnits, 8);
+        const uint32_t firstSector = place.U32();
+        const uint32_t depth = place.U32();
+        if (!found && NameIs(name, nameUnits, "timeline")) {
+            hr = MapVirtualFile(file, lengthAndFlags, firstSector, depth, timeline);
+            if (FAILED(hr))
+                return hr;
+            found = true;
+        } else if (NameIs(name, nameUnits, "table.0.entries.legacy_attrib") &&
+                   FAILED(MapVirtualFile(file, lengthAndFlags, firstSector, depth, attributes))) {
+            attributes = VirtualFile();
+        }
+        at += entryBytes;
+    }
+    return found ? S_OK : HALVERN_E_BAD_HEADER;
+}
+
+HRESULT VirtualFile::Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const
+{
+    got = 0;
+    while (got < size) {
+        const uint64_t at = offset + got;
+        const uint64_t index = at / sectorBytes_;
+        if (index >= sectors_.size())
+            return S_OK;
+        // The run of sectors that follow each other in the file from here.
+        uint64_t last = index;
+        const uint32_t step = sectorBytes_ / SmallSectorBytes;
+        const uint64_t wantEnd = at + (size - got);
+        while (last + 1 < sectors_.size() && (last + 1) * sectorBytes_ < wantEnd &&
+               static_cast<uint64_t>(sectors_[static_cast<size_t>(last) + 1]) ==
+                   static_cast<uint64_t>(sectors_[static_cast<size_t>(last)]) + step)
+            ++last;
+        const uint64_t within = at - index * sectorBytes_;
+        const uint64_t runBytes = (last - index + 1) * sectorBytes_ - within;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(runBytes, size - got));
+        size_t read = 0;
+        HRESULT hr = media::ReadAt(file, static_cast<uint64_t>(sectors_[static_cast<size_t>(index)]) * SmallSectorBytes + within,
+                                   buffer + got, want, read);
+        if (FAILED(hr))
+            return hr;
+        got += read;
+        if (read < want)
+            return S_OK; // the file ends here
+    }
+    return S_OK;
+}
+
+} // namespace wtv

@@ -1,0 +1,52 @@
+#pragma once
+// The small file system a WTV file is: sector 0 names the root directory, whose entries name
+// virtual files ("timeline" holds the media) and their allocation tables. Sector numbers count
+// 4 KiB units whatever the sector size of the virtual file.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace wtv {
+
+inline constexpr uint32_t SmallSectorBytes = 4096;
+inline constexpr uint32_t BigSectorBytes = 256 * 1024;
+
+// Where the bytes of a virtual file lie in the file.
+class VirtualFile {
+public:
+    // As the directory declares it, but never more than its sectors hold.
+    uint64_t Length() const { return length_; }
+    // What its listed sectors hold: the length of a recorder that stopped updating the directory
+    // may fall short of it.
+    uint64_t Extent() const { return static_cast<uint64_t>(sectors_.size()) * sectorBytes_; }
+
+    // Reads up to `size` bytes at `offset`, runs of adjacent sectors in one read each. `got` is
+    // less where the listed sectors end or where the file does (a file cut short).
+    HRESULT Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const;
+
+private:
+    friend HRESULT MapVirtualFile(HANDLE, uint64_t, uint32_t, uint32_t, VirtualFile&);
+
+    uint64_t length_ = 0;
+    uint32_t sectorBytes_ = SmallSectorBytes;
+    std::vector<uint32_t> sectors_; // 4 KiB units, in the file's order
+};
+
+// Whether the first bytes of a file are a WTV file's.
+bool IsWtvFile(const uint8_t* data, size_t size);
+
+// Reads the header and the root directory and maps the timeline's sectors, and those of the
+// attribute table when it is there and sound (it is not needed for the media: empty otherwise).
+// HALVERN_E_NOT_RECORDING when the file is not WTV; HALVERN_E_BAD_HEADER when the header, the
+// directory or the timeline's allocation table is cut short, contradicts itself, or there is no
+// timeline.
+HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes);
+
+// The sectors of a virtual file from its directory entry: length and flags, first sector and
+// allocation-table depth (0 one sector, 1 a table of sectors, 2 a table of tables).
+HRESULT MapVirtualFile(HANDLE file, uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, VirtualFile& out);
+
+} // namespace wtv

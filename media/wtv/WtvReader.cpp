@@ -1,0 +1,449 @@
+#include "media/wtv/WtvReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "media/FileRead.h"
+#include "media/MediaErrors.h"
+#include "media/asf/AsfGuids.h"
+#include "media/asf/ByteCursor.h"
+#include "media/asf/PayloadFormat.h"
+#include "media/mpeg/VideoHeaders.h"
+#include "media/wtv/WtvAttributes.h"
+#include "media/wtv/WtvGuids.h"
+
+namespace wtv {
+namespace {
+
+using asf::SameGuid;
+using media::Codec;
+
+constexpr size_t NoStream = static_cast<size_t>(-1);
+constexpr size_t ChunkHeadBytes = 32;
+constexpr size_t TimeAt = 40;
+constexpr size_t ScramblingAt = 44;
+// The largest chunk taken for one: an object of the largest size the source passes on.
+constexpr size_t MaxChunkBytes = media::MaxObjectSize + ChunkHeadBytes;
+constexpr unsigned StreamNumberMask = 0x7FFF;
+// Read-ahead that identifies codecs and the earliest time: enough objects to get past the
+// reordering of B-frames, within a bounded share of the file.
+constexpr unsigned ProbeObjectsPerStream = 24;
+constexpr uint64_t ProbeBytes = 32u << 20;
+// The duration comes from the timestamps in this much of the timeline's end.
+constexpr uint64_t TailBytes = 1u << 20;
+constexpr uint64_t AttributeBytes = 1u << 20;
+// A damaged file: more than a tenth of the timeline so far unreadable, once that is this much.
+constexpr uint64_t DamagedMinimum = 64u << 10;
+
+uint32_t U32At(const uint8_t* data)
+{
+    asf::ByteCursor cursor(data, 4);
+    return cursor.U32();
+}
+
+int64_t TimeOf(const uint8_t* chunk)
+{
+    asf::ByteCursor cursor(chunk + TimeAt, 8);
+    const int64_t time = static_cast<int64_t>(cursor.U64());
+    return time < 0 ? NoTime : time;
+}
+
+bool AllZero(const uint8_t* data, size_t size)
+{
+    return std::all_of(data, data + size, [](uint8_t b) { return b == 0; });
+}
+
+// A chunk GUID worth stopping at when looking for the next chunk after damage.
+bool IsKnownChunk(const uint8_t* data)
+{
+    return SameGuid(data, Data) || SameGuid(data, Timestamp) || SameGuid(data, StreamDescription) ||
+           SameGuid(data, StreamType2) || SameGuid(data, ProtectionInfo);
+}
+
+bool Deliverable(Declared declared)
+{
+    return declared == Declared::Mpeg2Video || declared == Declared::H264Video || declared == Declared::Ac3 ||
+           declared == Declared::MpegAudio;
+}
+
+// Collects what the filter needs before streaming: each stream's codec, confirmed from its
+// payload, and the earliest time.
+class ProbeSink : public ObjectSink {
+public:
+    ProbeSink(std::vector<StreamFormat>& formats, const std::vector<StreamType>& types)
+        : formats_(formats), types_(types), seen_(Reader::MaxStreams, 0)
+    {
+    }
+
+    bool OnObject(const MediaObject& object) override
+    {
+        StreamFormat& format = formats_[object.streamIndex];
+        if (format.codec == Codec::Unknown)
+            Identify(object, types_[object.streamIndex].declared, format);
+        if (object.StartsFrame()) {
+            ++seen_[object.streamIndex];
+            if (format.codec != Codec::Unknown && format.codec != Codec::Captions)
+                earliest_ = std::min(earliest_, object.time);
+        }
+        return !Done();
+    }
+
+    int64_t Earliest() const { return earliest_ == std::numeric_limits<int64_t>::max() ? 0 : earliest_; }
+
+private:
+    static void Identify(const MediaObject& object, Declared declared, StreamFormat& format)
+    {
+        if (declared == Declared::Mpeg2Video && asf::ParseVideoFormat(object.data, object.size, format.video))
+            format.codec = Codec::Mpeg2Video;
+        else if (declared == Declared::Ac3 && asf::ParseAc3Header(object.data, object.size, format.audio))
+            format.codec = Codec::Ac3;
+        else if (declared == Declared::MpegAudio && asf::ParseMpegAudioHeader(object.data, object.size, format.audio))
+            format.codec = Codec::MpegAudio;
+    }
+
+    bool Done() const
+    {
+        bool any = false;
+        for (size_t i = 0; i < types_.size(); ++i) {
+            if (!Deliverable(types_[i].declared))
+                continue;
+            if (seen_[i] < ProbeObjectsPerStream)
+                return false;
+            any = true;
+        }
+        return any;
+    }
+
+    std::vector<StreamFormat>& formats_;
+    const std::vector<StreamType>& types_;
+    std::vector<unsigned> seen_;
+    int64_t earliest_ = std::numeric_limits<int64_t>::max();
+};
+
+} // namespace
+
+HRESULT Reader::Open(const wchar_t* path)
+{
+    HRESULT hr = media::OpenShared(path, file_);
+    if (FAILED(hr))
+        return hr;
+    VirtualFile attributes;
+    hr = MapFiles(file_.Get(), timeline_, attributes);
+    if (FAILED(hr))
+        return hr;
+    block_.resize(BlockBytes);
+    // The media centre's own verdict on protection, in the first part of the attributes (the
+    // thumbnail that may follow is of no interest).
+    size_t got = 0;
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(attributes.Length(), AttributeBytes));
+    hr = attributes.Read(file_.Get(), 0, block_.data(), wanted, got);
+    if (FAILED(hr))
+        return hr;
+    if (MarkedProtected(block_.data(), got))
+        return HALVERN_E_PROTECTED;
+    return Probe();
+}
+
+HRESULT Reader::Probe()
+{
+    numbers_.clear();
+    types_.clear();
+    formats_.clear();
+    ProbeSink sink(formats_, types_);
+    probing_ = true;
+    // Reading stops at the sink or at the probe's share of the file, whichever comes first.
+    HRESULT hr = ReadChunks(sink, ProbeBytes);
+    probing_ = false;
+    if (FAILED(hr) && hr != HALVERN_E_DAMAGED)
+        return hr;
+    // Encrypted payload has none of its codec's sync words.
+    for (size_t i = 0; i < types_.size(); ++i)
+        if (Deliverable(types_[i].declared) && states_[i].chunks >= ProbeObjectsPerStream && !states_[i].synced)
+            return HALVERN_E_PROTECTED;
+    for (const StreamType& type : types_)
+        if (type.declared == Declared::H264Video)
+            return HALVERN_E_H264_VIDEO;
+    earliestTime_ = sink.Earliest();
+    // Read ahead only: nothing is delivered yet.
+    bytesDone_ = 0;
+    const int64_t last = FindLastTime();
+    duration_ = last > earliestTime_ ? last - earliestTime_ : 0;
+    const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
+        return format.codec == Codec::Mpeg2Video || format.codec == Codec::MpegAudio || format.codec == Codec::Ac3;
+    });
+    return any ? S_OK : HALVERN_E_NO_STREAMS;
+}
+
+// The latest time of a delivered stream among the timestamp chunks at the end of the timeline.
+int64_t Reader::FindLastTime()
+{
+    // The sectors' end rather than the directory's length, which a recorder may not have updated.
+    const uint64_t end = timeline_.Extent();
+    const uint64_t from = end > TailBytes ? (end - TailBytes) & ~uint64_t(7) : 0;
+    size_t got = 0;
+    if (FAILED(timeline_.Read(file_.Get(), from, block_.data(), static_cast<size_t>(end - from), got)))
+        return 0;
+    int64_t last = 0;
+    for (size_t at = 0; at + TimeAt + 8 <= got; at += 8) {
+        if (!SameGuid(block_.data() + at, Timestamp))
+            continue;
+        const size_t index = StreamIndex(U32At(block_.data() + at + 20) & StreamNumberMask);
+        const Codec codec = index == NoStream ? Codec::Unknown : formats_[index].codec;
+        if (codec != Codec::Unknown && codec != Codec::Captions)
+            last = std::max(last, TimeOf(block_.data() + at));
+    }
+    return last;
+}
+
+void Reader::ResetStreams()
+{
+    states_.assign(numbers_.size(), StreamState());
+    counters_ = ReadCounters();
+    blockOffset_ = 0;
+    begin_ = end_ = 0;
+    exhausted_ = cut_ = false;
+    zeroSkipped_ = skipping_ = 0;
+    timelineDone_ = 0;
+}
+
+size_t Reader::StreamIndex(unsigned number) const
+{
+    const auto found = std::find(numbers_.begin(), numbers_.end(), number);
+    return found == numbers_.end() ? NoStream : static_cast<size_t>(found - numbers_.begin());
+}
+
+HRESULT Reader::Read(ObjectSink& sink)
+{
+    return ReadChunks(sink, std::numeric_limits<uint64_t>::max());
+}
+
+HRESULT Reader::ReadChunks(ObjectSink& sink, uint64_t maxBytes)
+{
+    if (!file_)
+        return E_UNEXPECTED;
+    ResetStreams();
+    HRESULT hr = media::CurrentSize(file_.Get(), startSize_);
+    if (FAILED(hr))
+        return hr;
+    bytesTotal_ = startSize_;
+    bytesDone_ = 0;
+    for (;;) {
+        const uint64_t position = blockOffset_ + begin_;
+        if (position >= maxBytes)
+            return S_OK;
+        const size_t available = end_ - begin_;
+        if (available < ChunkHeadBytes && !exhausted_) {
+            hr = Refill(ChunkHeadBytes);
+            if (FAILED(hr))
+                return hr;
+            continue;
+        }
+        if (available < ChunkHeadBytes) {
+            counters_.truncatedBytes = cut_ ? available : 0;
+            return EndRead();
+        }
+        const uint8_t* chunk = block_.data() + begin_;
+        const size_t size = U32At(chunk + 16);
+        const bool plausible = size >= ChunkHeadBytes && size <= MaxChunkBytes && !AllZero(chunk, sizeof(GUID));
+        if (plausible && available < size && !exhausted_) {
+            hr = Refill(size);
+            if (FAILED(hr))
+                return hr;
+            continue;
+        }
+        if (plausible && available >= size) {
+            ++counters_.chunks;
+            skipping_ = zeroSkipped_ = 0;
+            const Step step = ProcessChunk(chunk, size, sink);
+            begin_ += std::min(available, (size + 7) & ~size_t(7));
+            timelineDone_ = blockOffset_ + begin_;
+            const uint64_t length = std::max<uint64_t>(timeline_.Length(), 1);
+            bytesDone_ = static_cast<uint64_t>(static_cast<double>(startSize_) *
+                                               static_cast<double>(std::min(timelineDone_, length)) / static_cast<double>(length));
+            if (step == Step::Stop)
+                return S_FALSE;
+            if (step == Step::Protected)
+                return HALVERN_E_PROTECTED;
+            continue;
+        }
+        // No whole chunk here. Past what the directory claims, the data has ended; where the file
+        // was cut, the chunk it went through is not handed on.
+        if (position >= timeline_.Length())
+            return EndRead();
+        if (plausible && cut_) {
+            counters_.truncatedBytes = available;
+            return EndRead();
+        }
+        // Damage: on to the next chunk found. Zeros up to the end are the unused tail of a sector.
+        begin_ = Resync();
+        if (exhausted_ && end_ - begin_ < sizeof(GUID) && zeroSkipped_ == skipping_) {
+            counters_.skippedBytes -= skipping_;
+            return EndRead();
+        }
+        if (Damaged())
+            return HALVERN_E_DAMAGED;
+        if (exhausted_ && end_ - begin_ < sizeof(GUID))
+            return EndRead();
+        if (end_ - begin_ < ChunkHeadBytes && !exhausted_) {
+            hr = Refill(ChunkHeadBytes);
+            if (FAILED(hr))
+                return hr;
+        }
+    }
+}
+
+// Moves what is left of the block to its front and reads more after it, the block grown first
+// when a chunk needs more room.
+HRESULT Reader::Refill(size_t need)
+{
+    if (begin_ > 0) {
+        std::memmove(block_.data(), block_.data() + begin_, end_ - begin_);
+        blockOffset_ += begin_;
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (need > block_.size())
+        block_.resize(need);
+    size_t got = 0;
+    const size_t room = block_.size() - end_;
+    HRESULT hr = timeline_.Read(file_.Get(), blockOffset_ + end_, block_.data() + end_, room, got);
+    if (FAILED(hr))
+        return hr;
+    end_ += got;
+    if (got < room) {
+        exhausted_ = true;
+        cut_ = blockOffset_ + end_ < timeline_.Extent();
+    }
+    return S_OK;
+}
+
+// The offset in the block of the next known chunk GUID after the one at begin_ (chunks start at
+// multiples of 8), or of the last bytes that cannot hold one yet.
+size_t Reader::Resync()
+{
+    size_t at = begin_ + 8;
+    while (at + sizeof(GUID) <= end_ && !IsKnownChunk(block_.data() + at))
+        at += 8;
+    at = std::min(at, end_);
+    const size_t skipped = at - begin_;
+    counters_.skippedBytes += skipped;
+    skipping_ += skipped;
+    if (AllZero(block_.data() + begin_, skipped))
+        zeroSkipped_ += skipped;
+    for (StreamState& state : states_)
+        state.discontinuity = true;
+    return at;
+}
+
+bool Reader::Damaged() const
+{
+    return counters_.skippedBytes >= DamagedMinimum && counters_.skippedBytes * 10 > blockOffset_ + begin_;
+}
+
+Reader::Step Reader::ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink& sink)
+{
+    const unsigned number = U32At(chunk + 20) & StreamNumberMask;
+    const size_t index = StreamIndex(number);
+    if (SameGuid(chunk, Data)) {
+        ++counters_.dataChunks;
+        if (index == NoStream) {
+            ++counters_.unknownStreamChunks;
+            return Step::Next;
+        }
+        return DeliverData(index, chunk + ChunkHeadBytes, size - ChunkHeadBytes, sink);
+    }
+    if (SameGuid(chunk, Timestamp)) {
+        // The time is the stream's next data chunk's, whatever comes between.
+        if (index != NoStream && size >= TimeAt + 8)
+            states_[index].pendingTime = TimeOf(chunk);
+    } else if (SameGuid(chunk, StreamDescription)) {
+        AddStream(number, chunk, size, DescriptionLayout);
+    } else if (SameGuid(chunk, StreamType2)) {
+        AddStream(number, chunk, size, Stream2Layout);
+    } else if (SameGuid(chunk, ProtectionInfo)) {
+        // Samples of a media stream that only the recording computer can decrypt.
+        if (index != NoStream)
+            return Step::Protected;
+    } else if (SameGuid(chunk, DvbScrambling)) {
+        // A broadcast that was never descrambled: its payload is noise.
+        if (size >= ScramblingAt + 4 && U32At(chunk + ScramblingAt) != 0)
+            return Step::Protected;
+    }
+    return Step::Next;
+}
+
+void Reader::AddStream(unsigned number, const uint8_t* chunk, size_t size, const TypeLayout& layout)
+{
+    // The streams are those the read-ahead met; the read after it has a pin for no other.
+    StreamType type;
+    if (!probing_ || StreamIndex(number) != NoStream || numbers_.size() >= MaxStreams ||
+        !ParseStreamType(chunk, size, layout, type))
+        return;
+    StreamFormat format;
+    format.majorType = type.majorType;
+    format.subtype = type.subtype;
+    if (type.declared == Declared::Captions)
+        format.codec = Codec::Captions;
+    numbers_.push_back(number);
+    types_.push_back(type);
+    formats_.push_back(format);
+    states_.emplace_back();
+}
+
+Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size, ObjectSink& sink)
+{
+    StreamState& state = states_[index];
+    const Declared declared = types_[index].declared;
+    if (state.chunks < ProbeObjectsPerStream && !state.synced) {
+        ++state.chunks;
+        state.synced = HasSyncWord(declared, data, size);
+    }
+    MediaObject object;
+    object.streamIndex = index;
+    object.stream = numbers_[index];
+    const int64_t time = state.pendingTime;
+    state.pendingTime = NoTime;
+    if (time == NoTime) {
+        // Without a time of its own the object goes on as the continuation of the one before.
+        object.hasFrameFlags = true;
+        ++counters_.untimedObjects;
+    } else {
+        object.hasTiming = true;
+        object.rtStart = time;
+        object.time = time;
+    }
+    if (declared == Declared::Mpeg2Video && !state.sawSequenceHeader) {
+        // The tail of a picture the recording started in the middle of.
+        const size_t start = mpeg::FindStartCodeOf(data, size, mpeg::SequenceHeaderCode);
+        if (start == size) {
+            ++counters_.droppedLeadingVideo;
+            return Step::Next;
+        }
+        data += start;
+        size -= start;
+        state.sawSequenceHeader = true;
+    }
+    object.data = data;
+    object.size = size;
+    object.discontinuity = state.discontinuity;
+    state.discontinuity = false;
+    return sink.OnObject(object) ? Step::Next : Step::Stop;
+}
+
+// The read reached the end of the data. A file now shorter than when reading began lost part of
+// itself meanwhile.
+HRESULT Reader::EndRead()
+{
+    uint64_t size = 0;
+    HRESULT hr = media::CurrentSize(file_.Get(), size);
+    if (FAILED(hr))
+        return hr;
+    if (size < startSize_)
+        return HALVERN_E_SHRANK;
+    bytesTotal_ = startSize_;
+    bytesDone_ = startSize_;
+    return S_OK;
+}
+
+} // namespace wtv

@@ -1,0 +1,116 @@
+#pragma once
+// Reads a WTV recording (the later media centre's container) from a file: its file system, then
+// the chunks of its timeline in file order, each data chunk a whole media object stamped with the
+// time its stream's last timestamp chunk gave. No COM.
+//
+//   wtv::Reader reader;
+//   HRESULT hr = reader.Open(path);          // directory, streams, codecs found from the payload
+//   hr = reader.Read(sink);                  // sink.OnObject for every whole object
+//
+// Memory stays bounded whatever the file claims: one read block (grown to the largest chunk, at
+// most MaxObjectSize and a block), the timeline's sector list (at most 4 MiB) and a few streams.
+// Objects are handed on from the read block, never copied.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "base/ScopedWin.h"
+#include "media/RecordingReader.h"
+#include "media/wtv/WtvFileSystem.h"
+#include "media/wtv/WtvStreamType.h"
+
+namespace wtv {
+
+using media::MediaObject;
+using media::NoTime;
+using media::ObjectSink;
+using media::StreamFormat;
+
+struct ReadCounters {
+    uint64_t chunks = 0;
+    uint64_t dataChunks = 0;
+    uint64_t skippedBytes = 0;        // of unreadable chunks, up to the next chunk found
+    uint64_t unknownStreamChunks = 0; // data of a stream no description declared
+    uint64_t untimedObjects = 0;
+    uint64_t droppedLeadingVideo = 0; // before the first sequence header
+    uint64_t truncatedBytes = 0;      // of a last chunk the file's end cut
+};
+
+class Reader : public media::RecordingReader {
+public:
+    Reader() = default;
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // HALVERN_E_H264_VIDEO when the video is H.264; else as media::RecordingReader says.
+    HRESULT Open(const wchar_t* path) override;
+    // To the end of the timeline's data, past a directory that claims less, or to where the file
+    // was cut. HALVERN_E_PROTECTED when protected data turns up after the part Open looked at.
+    HRESULT Read(ObjectSink& sink) override;
+
+    const std::vector<StreamFormat>& Formats() const override { return formats_; }
+    int64_t EarliestTime() const override { return earliestTime_; }
+    // From the earliest time to the last timestamp near the end of the timeline.
+    int64_t Duration() const override { return duration_; }
+    uint64_t BytesDone() const override { return bytesDone_; }
+    uint64_t BytesTotal() const override { return bytesTotal_; }
+    const ReadCounters& Counters() const { return counters_; }
+    // What each stream's description declares, parallel to Formats().
+    const std::vector<StreamType>& Types() const { return types_; }
+
+    static constexpr size_t BlockBytes = 4u << 20;
+    // More streams than any recording has; further descriptions are ignored.
+    static constexpr size_t MaxStreams = 32;
+
+private:
+    struct StreamState {
+        int64_t pendingTime = NoTime; // for the stream's next data chunk
+        bool discontinuity = true;
+        bool sawSequenceHeader = false;
+        unsigned chunks = 0;          // data chunks so far, and whether any held its codec's sync word
+        bool synced = false;
+    };
+    enum class Step { Next, Stop, Protected };
+
+    HRESULT Probe();
+    int64_t FindLastTime();
+    HRESULT ReadChunks(ObjectSink& sink, uint64_t maxBytes);
+    HRESULT Refill(size_t need);
+    size_t Resync();
+    bool Damaged() const;
+    Step ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink& sink);
+    Step DeliverData(size_t index, const uint8_t* data, size_t size, ObjectSink& sink);
+    void AddStream(unsigned number, const uint8_t* chunk, size_t size, const TypeLayout& layout);
+    size_t StreamIndex(unsigned number) const;
+    HRESULT EndRead();
+    void ResetStreams();
+
+    UniqueFileHandle file_;
+    VirtualFile timeline_;
+    std::vector<unsigned> numbers_;
+    std::vector<StreamType> types_;
+    std::vector<StreamFormat> formats_;
+    std::vector<StreamState> states_;
+    std::vector<uint8_t> block_;
+    ReadCounters counters_;
+    bool probing_ = false;
+    // The read block holds the timeline from blockOffset_; [begin_, end_) is yet to be parsed.
+    uint64_t blockOffset_ = 0;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    bool exhausted_ = false; // no more to read: the listed sectors or the file ended
+    bool cut_ = false;       // the file ended before the listed sectors did
+    uint64_t zeroSkipped_ = 0; // of the skip in progress, all zero so far (the unused tail of a sector)
+    uint64_t skipping_ = 0;
+    uint64_t startSize_ = 0;   // of the file when the read began
+    uint64_t timelineDone_ = 0;
+    int64_t earliestTime_ = 0;
+    int64_t duration_ = 0;
+    uint64_t bytesDone_ = 0;
+    uint64_t bytesTotal_ = 0;
+};
+
+} // namespace wtv

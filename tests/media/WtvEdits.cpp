@@ -1,0 +1,159 @@
+#include "tests/media/WtvEdits.h"
+
+namespace test_wtv {
+namespace {
+
+constexpr uint32_t Sector = 4096;
+// GUIDs as stored on disk.
+const std::string DirectoryEntryGuid("\x92\xB7\x74\x91\x59\x70\x70\x44\x88\xDF\x06\x3B\x82\xCC\x21\x3D", 16);
+const std::string DataGuid("\x95\xC3\xD2\xC2\x7E\x9A\xDA\x11\x8B\xF7\x00\x07\xE9\x5E\xAD\x8D", 16);
+const std::string TimestampGuid("\x5B\x05\xE6\x1B\x97\xA9\x49\x43\x88\x17\x1A\x65\x5A\x29\x8A\x97", 16);
+const std::string ProtectionGuid("\x83\x95\x74\x40\x9D\x6B\xEC\x4E\xB4\x3C\x67\xA1\x80\x1E\x1A\x9B", 16);
+
+uint64_t GetU64(const std::string& file, uint64_t at)
+{
+    return GetU32(file, at) | static_cast<uint64_t>(GetU32(file, at + 4)) << 32;
+}
+
+// The directory entry named `name`: its offset, the offset of its first-sector field and its depth.
+bool FindEntry(const std::string& file, uint64_t rootAt, uint32_t rootBytes, const std::string& name, uint64_t& entryAt,
+               uint64_t& sectorAt)
+{
+    for (uint64_t at = rootAt; at + 48 <= rootAt + rootBytes && file.compare(at, 16, DirectoryEntryGuid) == 0;) {
+        const uint32_t units = GetU32(file, at + 32);
+        std::string ascii;
+        for (uint32_t i = 0; i < units; ++i)
+            if (file[at + 40 + 2 * i] != 0)
+                ascii += file[at + 40 + 2 * i];
+        if (ascii == name) {
+            entryAt = at;
+            sectorAt = at + 40 + 2 * units;
+            return true;
+        }
+        at += static_cast<uint8_t>(file[at + 16]) | static_cast<uint8_t>(file[at + 17]) << 8;
+    }
+    return false;
+}
+
+} // namespace
+
+void PutU32(std::string& file, uint64_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        file[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+uint32_t GetU32(const std::string& file, uint64_t at)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value |= static_cast<uint32_t>(static_cast<uint8_t>(file[at + i])) << (8 * i);
+    return value;
+}
+
+bool ReadLayout(const std::string& file, Layout& layout, std::string& error)
+{
+    layout = Layout();
+    if (file.size() < Sector) {
+        error = "shorter than a sector";
+        return false;
+    }
+    layout.rootBytes = GetU32(file, 0x30);
+    layout.rootAt = static_cast<uint64_t>(GetU32(file, 0x38)) * Sector;
+    uint64_t sectorAt = 0;
+    if (layout.rootAt + layout.rootBytes > file.size() ||
+        !FindEntry(file, layout.rootAt, layout.rootBytes, "timeline", layout.timelineEntryAt, sectorAt)) {
+        error = "no timeline in the directory";
+        return false;
+    }
+    layout.timelineLength = GetU64(file, layout.timelineEntryAt + 24) & ((1ull << 48) - 1);
+    // ffmpeg's timeline: 4 KiB sectors one after another, through a depth-1 table.
+    const uint64_t table = static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector;
+    if (GetU32(file, sectorAt + 4) != 1 || table + Sector > file.size() || GetU32(file, table) == 0 ||
+        GetU32(file, table + 4) != GetU32(file, table) + 1) {
+        error = "the timeline is not one run of 4 KiB sectors";
+        return false;
+    }
+    layout.timelineAt = static_cast<uint64_t>(GetU32(file, table)) * Sector;
+    for (uint64_t at = 0; at + 32 <= layout.timelineLength && layout.timelineAt + at + 32 <= file.size();) {
+        Chunk chunk;
+        chunk.at = layout.timelineAt + at;
+        chunk.guid = file.substr(chunk.at, 16);
+        chunk.size = GetU32(file, chunk.at + 16);
+        chunk.stream = GetU32(file, chunk.at + 20) & 0x7FFF;
+        chunk.data = chunk.guid == DataGuid;
+        chunk.timestamp = chunk.guid == TimestampGuid;
+        if (chunk.size < 32)
+            break;
+        layout.chunks.push_back(chunk);
+        at += (chunk.size + 7) & ~7u;
+    }
+    return true;
+}
+
+bool MoveDirectoryToFront(std::string& file, std::string& error)
+{
+    Layout layout;
+    if (!ReadLayout(file, layout, error))
+        return false;
+    uint64_t entryAt = 0, sectorAt = 0;
+    FindEntry(file, layout.rootAt, layout.rootBytes, "timeline", entryAt, sectorAt);
+    std::string root = file.substr(layout.rootAt, layout.rootBytes);
+    std::string table = file.substr(static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector, Sector);
+    for (uint64_t at = 0; at + 4 <= Sector && GetU32(table, at) != 0; at += 4)
+        PutU32(table, at, GetU32(table, at) + 2);
+    // Every entry's first sector moves on with its sector; the timeline's names the moved table.
+    for (uint64_t at = 0; at + 48 <= root.size() && root.compare(at, 16, DirectoryEntryGuid) == 0;) {
+        const uint64_t field = at + 40 + 2 * GetU32(root, at + 32);
+        const bool inlined = (GetU64(root, at + 24) >> 62) & 1;
+        if (at + layout.rootAt == entryAt)
+            PutU32(root, field, 2);
+        else if (!inlined && GetU32(root, field) != 0xFFFFFFFF)
+            PutU32(root, field, GetU32(root, field) + 2);
+        at += static_cast<uint8_t>(root[at + 16]) | static_cast<uint8_t>(root[at + 17]) << 8;
+    }
+    root.resize(Sector, '\0');
+    std::string moved = file.substr(0, Sector) + root + table + file.substr(Sector);
+    PutU32(moved, 0x38, 1);
+    file = moved;
+    return true;
+}
+
+bool SwapTimelineSectors(std::string& file, size_t k, std::string& error)
+{
+    Layout layout;
+    if (!ReadLayout(file, layout, error))
+        return false;
+    const uint64_t sectorAt = layout.timelineEntryAt + 40 + 2 * GetU32(file, layout.timelineEntryAt + 32);
+    const uint64_t table = static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector;
+    const uint32_t first = GetU32(file, table + 4 * k), second = GetU32(file, table + 4 * (k + 1));
+    if (first == 0 || second == 0 || (static_cast<uint64_t>(second) + 1) * Sector > file.size()) {
+        error = "no such sectors";
+        return false;
+    }
+    const std::string moved = file.substr(static_cast<uint64_t>(first) * Sector, Sector);
+    file.replace(static_cast<uint64_t>(first) * Sector, Sector, file, static_cast<uint64_t>(second) * Sector, Sector);
+    file.replace(static_cast<uint64_t>(second) * Sector, Sector, moved);
+    PutU32(file, table + 4 * k, second);
+    PutU32(file, table + 4 * (k + 1), first);
+    return true;
+}
+
+void MarkProtected(std::string& file, const Layout& layout, unsigned stream)
+{
+    for (const Chunk& chunk : layout.chunks) {
+        if (chunk.timestamp && chunk.stream == stream) {
+            file.replace(chunk.at, 16, ProtectionGuid);
+            return;
+        }
+    }
+}
+
+void Scramble(std::string& file, const Layout& layout, unsigned stream)
+{
+    for (const Chunk& chunk : layout.chunks)
+        if (chunk.data && chunk.stream == stream)
+            file.replace(chunk.at + 32, chunk.size - 32, chunk.size - 32, '\xA5');
+}
+
+} // namespace test_wtv

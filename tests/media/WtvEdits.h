@@ -1,0 +1,52 @@
+#pragma once
+// The test side's own look at an ffmpeg-written WTV file, independent of the reader: where the
+// root directory and the timeline's chunks lie, and the edits the tests make with it (a recorder's
+// layout, protection, damage).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_wtv {
+
+struct Chunk {
+    uint64_t at = 0;       // offset in the file (ffmpeg's timeline is one run of sectors)
+    uint32_t size = 0;     // as its header says, header included
+    std::string guid;      // the 16 bytes as stored
+    unsigned stream = 0;
+    bool data = false;
+    bool timestamp = false;
+};
+
+struct Layout {
+    uint64_t rootAt = 0;
+    uint32_t rootBytes = 0;
+    uint64_t timelineAt = 0;     // file offset of the timeline's first byte
+    uint64_t timelineLength = 0;
+    uint64_t timelineEntryAt = 0; // file offset of the timeline's directory entry
+    std::vector<Chunk> chunks;
+};
+
+// False (with a reason) when the file is not laid out as ffmpeg lays WTV files out.
+bool ReadLayout(const std::string& file, Layout& layout, std::string& error);
+
+// Moves the root directory and the timeline's allocation table to the front, as a recorder has
+// them, so that cutting the file short leaves them whole. Every sector moves two places on.
+bool MoveDirectoryToFront(std::string& file, std::string& error);
+
+// Swaps the timeline's sectors k and k + 1 in the file and in the allocation table, as a recorder
+// interleaves other tables' sectors with the timeline's: read through the table, nothing changes.
+bool SwapTimelineSectors(std::string& file, size_t k, std::string& error);
+
+// Marks the file as protected the way a recorder's file shows it: the first timestamp chunk of
+// the stream becomes a protection-information chunk of the same size.
+void MarkProtected(std::string& file, const Layout& layout, unsigned stream);
+
+// Fills every data chunk of the stream with one byte value: payload as encrypted, without sync words.
+void Scramble(std::string& file, const Layout& layout, unsigned stream);
+
+void PutU32(std::string& file, uint64_t at, uint32_t value);
+uint32_t GetU32(const std::string& file, uint64_t at);
+
+} // namespace test_wtv
