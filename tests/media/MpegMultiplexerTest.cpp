@@ -172,6 +172,93 @@ TEST(MpegMultiplexerTest, EveryRateOfRecordingKeepsTheDecoderModelAndItsTimes)
     }
 }
 
+// Up to the most audio streams a DVD has, of both kinds mixed, each a different length so none can
+// pass for another: MPEG audio is numbered from 0xC0, AC-3 from sub-stream 0x80 of private stream 1,
+// in the order they were added; each keeps its bytes and times, and the decoder model holds with
+// the AC-3 sub-streams sharing private stream 1's buffer.
+TEST(MpegMultiplexerTest, EveryAudioStreamKeepsItsBytesTimesAndNumber)
+{
+    struct Case {
+        const char* video;
+        std::vector<const char*> audio;
+        std::vector<std::pair<uint8_t, uint8_t>> ids; // stream_id and sub-stream of each audio stream
+    } cases[] = {
+        {"es\\video-bframes.m2v", {"es\\audio.ac3", "es\\audio.mp2"}, {{0xBD, 0x80}, {0xC0, 0}}},
+        {"es\\sd-15m.m2v",
+         {"es\\audio.mp2", "es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3"},
+         {{0xC0, 0}, {0xBD, 0x80}, {0xC1, 0}, {0xBD, 0x81}}},
+        {"es\\hd-1440.m2v",
+         {"es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3",
+          "es\\audio.ac3", "es\\audio-5.1.ac3"},
+         {{0xBD, 0x80}, {0xBD, 0x81}, {0xBD, 0x82}, {0xBD, 0x83}, {0xBD, 0x84}, {0xBD, 0x85}, {0xBD, 0x86}, {0xBD, 0x87}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.video);
+        const int64_t start = 3600 * 90000LL;
+        std::vector<Timed> timed{TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(c.video)), true, start)};
+        for (size_t a = 0; a < c.audio.size(); ++a) {
+            timed.push_back(TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(c.audio[a])), false, start));
+            Timed& t = timed.back();
+            const size_t keep = t.units.size() - 5 * a; // a different length for each
+            t.units.resize(keep);
+            t.times.resize(keep);
+            t.sendKeys.resize(keep);
+        }
+
+        CCollectingSink sink;
+        CProgramStreamMultiplexer mux(sink);
+        std::vector<int> streams{mux.AddStream(StreamKind::Mpeg2Video)};
+        for (const char* audio : c.audio)
+            streams.push_back(mux.AddStream(std::string(audio).find(".ac3") != std::string::npos ? StreamKind::Ac3Audio : StreamKind::MpegAudio));
+        // No more than eight audio streams, nor a second video stream.
+        EXPECT_EQ(c.audio.size() < CProgramStreamMultiplexer::MaxAudioStreams, mux.AddStream(StreamKind::MpegAudio) >= 0);
+        EXPECT_EQ(-1, mux.AddStream(StreamKind::Mpeg2Video));
+        mux.Reset();
+        streams = {mux.AddStream(StreamKind::Mpeg2Video)};
+        for (const char* audio : c.audio)
+            streams.push_back(mux.AddStream(std::string(audio).find(".ac3") != std::string::npos ? StreamKind::Ac3Audio : StreamKind::MpegAudio));
+
+        // A unit at a time, the earliest send time first.
+        std::vector<size_t> next(timed.size(), 0);
+        for (;;) {
+            size_t s = timed.size();
+            for (size_t k = 0; k < timed.size(); ++k) {
+                if (next[k] < timed[k].units.size() && (s == timed.size() || timed[k].sendKeys[next[k]] < timed[s].sendKeys[next[s]]))
+                    s = k;
+            }
+            if (s == timed.size())
+                break;
+            const std::string& unit = timed[s].units[next[s]];
+            ASSERT_TRUE(mux.Push(streams[s], reinterpret_cast<const uint8_t*>(unit.data()), unit.size(), timed[s].times[next[s]]));
+            if (++next[s] == timed[s].units.size()) {
+                ASSERT_TRUE(mux.End(streams[s]));
+            }
+        }
+        ASSERT_TRUE(mux.Finished());
+
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        EXPECT_EQ(1 + c.audio.size(), report.streams.size()) << report.Text();
+        std::vector<ps_check::ExpectedTimes> expected;
+        const ps_check::StreamReport* video = report.Stream(VideoStreamId);
+        ASSERT_TRUE(video);
+        expected.push_back({video, timed[0].times, {}});
+        for (size_t a = 0; a < c.audio.size(); ++a) {
+            SCOPED_TRACE(a);
+            const auto found = std::find_if(report.streams.begin(), report.streams.end(), [&](const ps_check::StreamReport& r) {
+                return r.id == c.ids[a].first && r.substream == c.ids[a].second;
+            });
+            ASSERT_TRUE(found != report.streams.end()) << report.Text();
+            std::string bytes;
+            for (const std::string& unit : timed[a + 1].units)
+                bytes += unit;
+            EXPECT_TRUE(found->elementary == bytes);
+            expected.push_back({&*found, timed[a + 1].times, {}});
+        }
+        EXPECT_EQ("", ps_check::TimesKept(expected, 2, 2));
+    }
+}
+
 // Bytes that never show a unit are passed on once they pile up, rather than held for ever; a sink
 // that fails stops the multiplexer for good. (Garbage between frames is the multiplexer filter's test's.)
 TEST(MpegMultiplexerTest, BacklogStaysBoundedAndAFailedSinkStopsAll)
