@@ -22,6 +22,10 @@ constexpr uint16_t DvdVideoBufferKiB = 232;
 constexpr uint32_t VideoBufferMarginKiB = 8;
 constexpr uint32_t LargestBufferKiB = 8191;
 constexpr uint32_t LargestRate = 0x3FFFFF;
+// DVD-Video: the video's peak rate, the audio's sample rate, and private stream 2's buffer.
+constexpr uint32_t DvdVideoBitRate = 9800000;
+constexpr uint32_t DvdSampleRate = 48000;
+constexpr uint16_t NavigationBufferKiB = 2;
 
 // The rate in 50 bytes/s that carries `bitsPerSecond` of streams with headers and a margin, as
 // general-purpose program stream muxers reckon it.
@@ -66,6 +70,8 @@ void CProgramStreamMultiplexer::Reset()
     late_ = 0;
     offset_ = 0;
     offsetFixed_ = false;
+    navigation_ = false;
+    navigationLast_ = false;
     finished_ = false;
     failed_ = false;
 }
@@ -157,7 +163,7 @@ void CProgramStreamMultiplexer::ChooseRates()
 {
     VideoFacts video;
     uint64_t audioBits = 0;
-    uint64_t bytes = 0;
+    uint64_t bytes = 0, videoBytes = 0;
     int64_t first = INT64_MAX, last = INT64_MIN;
     for (const auto& stream : streams_) {
         const CElementaryStream& queue = stream->queue;
@@ -167,11 +173,14 @@ void CProgramStreamMultiplexer::ChooseRates()
             audioBits += queue.AudioBitRate();
         if (queue.UnitCount() == 0)
             continue;
-        bytes += queue.UnitEnd(queue.UnitCount() - 1) - queue.ReadPosition();
+        const uint64_t queued = queue.UnitEnd(queue.UnitCount() - 1) - queue.ReadPosition();
+        bytes += queued;
+        videoBytes += queue.Kind() == StreamKind::Mpeg2Video ? queued : 0;
         first = std::min(first, queue.Unit(0).dts);
         last = std::max(last, queue.Unit(queue.UnitCount() - 1).dts);
     }
     const uint64_t measured = last > first ? bytes * 8 * 90000 / static_cast<uint64_t>(last - first) : 0;
+    const uint64_t measuredVideo = last > first ? videoBytes * 8 * 90000 / static_cast<uint64_t>(last - first) : 0;
     // A declared peak is believed when the level allows it; a stream that does not know its own
     // rate says 0.
     const uint32_t levelRate = LevelMaxBitRate(video.level);
@@ -181,6 +190,7 @@ void CProgramStreamMultiplexer::ChooseRates()
     const bool dvdPictures = video.width <= DvdWidth && video.height <= DvdHeight && (video.level == 0 || video.level >= 8);
     if (dvdPictures && baseRate_ <= DvdMuxRate) {
         baseRate_ = rateBound_ = rate_ = DvdMuxRate;
+        navigation_ = FitsDvd(video, measuredVideo);
         return;
     }
     // Room to rise: what the level allows, and at least four times the usual rate for streams that
@@ -197,6 +207,33 @@ void CProgramStreamMultiplexer::ChooseRates()
         buffer->entry.bufferSize = static_cast<uint16_t>(std::max<uint32_t>(kib, DvdVideoBufferKiB));
         buffer->bytes = BufferBytes(buffer->entry);
     }
+}
+
+// Within the DVD rate: MPEG-2 video of a DVD picture size and shape (4:3 or 16:9) at main or low
+// level within DVD's peak rate (declared, or else measured), and every audio stream MPEG-1 layer II
+// or AC-3 at 48 kHz.
+bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits) const
+{
+    const bool fullHeight = video.height == 480 || video.height == 576;
+    const bool size = ((video.width == 720 || video.width == 704) && fullHeight) ||
+                      (video.width == 352 && (fullHeight || video.height == 240 || video.height == 288));
+    const uint64_t rate = video.bitRate ? video.bitRate : measuredVideoBits;
+    const bool shape = video.aspectCode == 2 || video.aspectCode == 3;
+    if (!size || !shape || (video.level != 8 && video.level != 10) || rate > DvdVideoBitRate)
+        return false;
+    bool hasVideo = false;
+    for (const auto& stream : streams_) {
+        const CElementaryStream& queue = stream->queue;
+        if (queue.Kind() == StreamKind::Mpeg2Video) {
+            hasVideo = true;
+            continue;
+        }
+        const AudioFrame& frame = queue.LastAudioFrame();
+        const bool mp2 = queue.Kind() == StreamKind::MpegAudio && frame.layer == 2 && frame.version == 1;
+        if (frame.sampleRate != DvdSampleRate || !(mp2 || queue.Kind() == StreamKind::Ac3Audio))
+            return false;
+    }
+    return hasVideo;
 }
 
 // The rate (50 bytes/s) from `scr` on that brings every queued unit's last byte, and those of
@@ -287,7 +324,7 @@ bool CProgramStreamMultiplexer::Drain()
         uint64_t chosenStart = 0;
         for (size_t i = 0; i < count; ++i) {
             Stream& candidateStream = *order_[i].second;
-            const PacketPlan candidate = Plan(candidateStream, packs_ == 0);
+            const PacketPlan candidate = Plan(candidateStream, packs_ == 0 && !navigation_);
             if (!candidate.complete) {
                 if (candidateStream.waitedFor && !chosen)
                     return true; // the earliest stream needs more bytes before its packet can go
@@ -308,8 +345,27 @@ bool CProgramStreamMultiplexer::Drain()
     if (!failed_ && !finished_) {
         finished_ = std::all_of(streams_.begin(), streams_.end(),
                                 [](const auto& s) { return s->queue.Ended() && s->queue.Queued() == 0; });
+        if (finished_)
+            return Finish();
     }
     return !failed_;
+}
+
+// DVD authoring tools read to the program end code, and whole sectors: it ends a last pack of
+// padding.
+bool CProgramStreamMultiplexer::Finish()
+{
+    if (!navigation_)
+        return true;
+    WritePackHeader(pack_, nextScr_, rate_);
+    WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize - sizeof(ProgramEndCode));
+    std::memcpy(pack_ + PackSize - sizeof(ProgramEndCode), ProgramEndCode, sizeof(ProgramEndCode));
+    if (!sink_.WritePack(pack_)) {
+        failed_ = true;
+        return false;
+    }
+    ++packs_;
+    return true;
 }
 
 CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& stream, bool firstPack) const
@@ -325,14 +381,21 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
     while (next < queue.UnitCount() && queue.Unit(next).position < read)
         ++next;
     PacketPlan plan;
-    size_t limit = room;
+    // A group of pictures starts a packet of its own, which a navigation pack goes before.
+    size_t space = room;
+    if (navigation_ && queue.Kind() == StreamKind::Mpeg2Video) {
+        const uint64_t group = queue.NextGroupStart();
+        if (group > read && group - read < space)
+            space = static_cast<size_t>(group - read);
+    }
+    size_t limit = space;
     if (next < queue.UnitCount()) {
         const AccessUnit& unit = queue.Unit(next);
         const size_t at = static_cast<size_t>(unit.position - read);
         const size_t stampSize = unit.dts != unit.pts ? 10 : 5;
-        if (at < room - stampSize) {
+        if (at + stampSize < space) {
             // A timestamp for the first unit that starts here.
-            limit = room - stampSize;
+            limit = space - stampSize;
             plan.header.pts = unit.pts + offset_;
             if (unit.dts != unit.pts)
                 plan.header.dts = unit.dts + offset_;
@@ -424,17 +487,56 @@ void CProgramStreamMultiplexer::CountIntoBuffer(Stream& stream, size_t payload, 
 // brings all queued units in time.
 bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& plan)
 {
-    const uint64_t scr = StartPacket(stream, plan.payload);
+    uint64_t scr = StartPacket(stream, plan.payload);
+    if (NeedsNavigation(stream)) {
+        if (!WriteNavigationPack(scr))
+            return false;
+        scr = nextScr_;
+    }
     const size_t headers = WriteHeaders(pack_, scr);
     WritePes(pack_ + headers, stream, plan);
     if (!sink_.WritePack(pack_)) {
         failed_ = true;
         return false;
     }
+    navigationLast_ = false;
     nextScr_ = scr + PackTicks(rate_);
     CountIntoBuffer(stream, plan.payload, nextScr_);
     stream.queue.Consume(plan.payload);
     stream.started = true;
+    ++packs_;
+    return true;
+}
+
+// The stream starts with a VOBU, and so does each group of pictures, once.
+bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
+{
+    if (!navigation_ || navigationLast_)
+        return false;
+    const CElementaryStream& queue = stream.queue;
+    return packs_ == 0 || (queue.Kind() == StreamKind::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition());
+}
+
+// A pack of its own at `scr`, before the VOBU's first packet, with the system header DVD players
+// look for in it: video, all MPEG audio, private streams 1 and 2.
+bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
+{
+    WritePackHeader(pack_, scr, rate_);
+    const SystemStreamEntry entries[] = {{AllVideoStreamsId, true, DvdVideoBufferKiB},
+                                         {AllAudioStreamsId, false, 32},
+                                         {PrivateStream1Id, true, 58},
+                                         {PrivateStream2Id, true, NavigationBufferKiB}};
+    int audio = 0, video = 0;
+    for (const auto& stream : streams_)
+        ++(stream->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
+    WriteSystemHeader(pack_ + PackHeaderSize, rateBound_, audio, video, entries, 4);
+    WriteNavigationPackets(pack_ + PackHeaderSize + DvdSystemHeaderSize, static_cast<uint32_t>(packs_), scr);
+    if (!sink_.WritePack(pack_)) {
+        failed_ = true;
+        return false;
+    }
+    navigationLast_ = true;
+    nextScr_ = scr + PackTicks(rate_);
     ++packs_;
     return true;
 }
@@ -461,7 +563,7 @@ uint64_t CProgramStreamMultiplexer::StartPacket(Stream& stream, size_t payload)
 size_t CProgramStreamMultiplexer::WriteHeaders(uint8_t* out, uint64_t scr)
 {
     WritePackHeader(out, scr, rate_);
-    if (packs_ != 0)
+    if (packs_ != 0 || navigation_)
         return PackHeaderSize;
     SystemStreamEntry entries[1 + MaxAudioStreams];
     const size_t count = std::min(buffers_.size(), sizeof(entries) / sizeof(entries[0]));

@@ -72,6 +72,9 @@ public:
     uint32_t RateBound() const { return rateBound_; }
     // Units whose last byte went out after their decode time: only when a stream outran the bound.
     uint64_t LateUnits() const { return late_; }
+    // Whether the streams fit DVD-Video (chosen at the first pack): then each group of pictures
+    // starts a VOBU with a navigation pack, and the program end code closes the stream.
+    bool DvdNavigation() const { return navigation_; }
 
 private:
     struct BufferedUnit {
@@ -112,6 +115,10 @@ private:
     DecoderBuffer& BufferFor(const SystemStreamEntry& entry);
     void FixOffset();
     void ChooseRates();
+    bool FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits) const;
+    bool NeedsNavigation(const Stream& stream) const;
+    bool WriteNavigationPack(uint64_t scr);
+    bool Finish();
     uint32_t NeededRate(uint64_t scr) const;
     uint64_t EarliestStart(const Stream& stream, size_t payload, size_t* leaving = nullptr) const;
     void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
@@ -132,6 +139,8 @@ private:
     uint64_t late_ = 0;
     int64_t offset_ = 0;
     bool offsetFixed_ = false;
+    bool navigation_ = false;
+    bool navigationLast_ = false; // the last pack written was a navigation pack
     bool finished_ = false;
     bool failed_ = false;
 };

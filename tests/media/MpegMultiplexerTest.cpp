@@ -78,7 +78,8 @@ TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits
         const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
         EXPECT_TRUE(report.Clean()) << report.Text();
         EXPECT_EQ(0u, report.firstScr);
-        EXPECT_EQ(PackSize, report.smallestPack);
+        // Whole packs; in a DVD stream the last one ends with the end code.
+        EXPECT_EQ(report.endCode ? PackSize - sizeof(ProgramEndCode) : PackSize, report.smallestPack);
         EXPECT_EQ(PackSize, report.largestPack);
         EXPECT_EQ(DvdMuxRate, report.lowestMuxRate);
         EXPECT_EQ(DvdMuxRate, report.highestMuxRate);
@@ -117,6 +118,41 @@ Timed TimedUnits(const std::string& es, bool video, int64_t start)
         timed.sendKeys.push_back(video ? start + (static_cast<int64_t>(i) - 1) * period : timed.times.back());
     }
     return timed;
+}
+
+StreamKind KindOf(const std::string& vector)
+{
+    return vector.find(".m2v") != std::string::npos ? StreamKind::Mpeg2Video
+           : vector.find(".ac3") != std::string::npos ? StreamKind::Ac3Audio
+                                                      : StreamKind::MpegAudio;
+}
+
+// The streams' units through a new multiplexer a unit at a time, the earliest send time first.
+::testing::AssertionResult Multiplex(const std::vector<StreamKind>& kinds, const std::vector<Timed>& timed, CCollectingSink& sink,
+                                     bool* dvd = nullptr)
+{
+    CProgramStreamMultiplexer mux(sink);
+    std::vector<int> streams;
+    for (StreamKind kind : kinds)
+        streams.push_back(mux.AddStream(kind));
+    std::vector<size_t> next(timed.size(), 0);
+    for (;;) {
+        size_t s = timed.size();
+        for (size_t k = 0; k < timed.size(); ++k) {
+            if (next[k] < timed[k].units.size() && (s == timed.size() || timed[k].sendKeys[next[k]] < timed[s].sendKeys[next[s]]))
+                s = k;
+        }
+        if (s == timed.size())
+            break;
+        const std::string& unit = timed[s].units[next[s]];
+        if (!mux.Push(streams[s], reinterpret_cast<const uint8_t*>(unit.data()), unit.size(), timed[s].times[next[s]]))
+            return ::testing::AssertionFailure() << "a push failed";
+        if (++next[s] == timed[s].units.size() && !mux.End(streams[s]))
+            return ::testing::AssertionFailure() << "an end failed";
+    }
+    if (dvd)
+        *dvd = mux.DvdNavigation();
+    return mux.Finished() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "not finished";
 }
 
 // Recordings of every rate through the multiplexer, a unit per push with its time, in send order: the
@@ -161,9 +197,15 @@ TEST(MpegMultiplexerTest, EveryRateOfRecordingKeepsTheDecoderModelAndItsTimes)
 
         const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
         EXPECT_TRUE(report.Clean()) << report.Text();
-        EXPECT_EQ(PackSize, report.smallestPack);
+        // Whole packs; in a DVD stream the last one ends with the end code.
+        EXPECT_EQ(report.endCode ? PackSize - sizeof(ProgramEndCode) : PackSize, report.smallestPack);
         EXPECT_EQ(PackSize, report.largestPack);
-        EXPECT_LT(report.Overhead(), 0.04) << report.Text(); // packs, PES headers and padding: a few per cent
+        // Packs, PES headers and padding: a few per cent; on a DVD also a navigation pack and a short last
+        // video packet for each group of pictures.
+        const double navigation = 2.0 * PackSize * report.navigationPacks / static_cast<double>(report.Payload());
+        EXPECT_LT(report.Overhead(), 0.04 + navigation) << report.Text();
+        EXPECT_EQ(mux.DvdNavigation(), report.navigationPacks > 0);
+        EXPECT_EQ(mux.DvdNavigation(), report.endCode);
         const ps_check::StreamReport* out[2] = {report.Stream(VideoStreamId), report.Stream(ac3 ? PrivateStream1Id : MpegAudioStreamId)};
         ASSERT_TRUE(out[0] && out[1]) << report.Text();
         EXPECT_TRUE(out[0]->elementary == es[0]);
@@ -205,36 +247,21 @@ TEST(MpegMultiplexerTest, EveryAudioStreamKeepsItsBytesTimesAndNumber)
             t.sendKeys.resize(keep);
         }
 
-        CCollectingSink sink;
-        CProgramStreamMultiplexer mux(sink);
-        std::vector<int> streams{mux.AddStream(StreamKind::Mpeg2Video)};
-        for (const char* audio : c.audio)
-            streams.push_back(mux.AddStream(std::string(audio).find(".ac3") != std::string::npos ? StreamKind::Ac3Audio : StreamKind::MpegAudio));
         // No more than eight audio streams, nor a second video stream.
-        EXPECT_EQ(c.audio.size() < CProgramStreamMultiplexer::MaxAudioStreams, mux.AddStream(StreamKind::MpegAudio) >= 0);
-        EXPECT_EQ(-1, mux.AddStream(StreamKind::Mpeg2Video));
-        mux.Reset();
-        streams = {mux.AddStream(StreamKind::Mpeg2Video)};
-        for (const char* audio : c.audio)
-            streams.push_back(mux.AddStream(std::string(audio).find(".ac3") != std::string::npos ? StreamKind::Ac3Audio : StreamKind::MpegAudio));
-
-        // A unit at a time, the earliest send time first.
-        std::vector<size_t> next(timed.size(), 0);
-        for (;;) {
-            size_t s = timed.size();
-            for (size_t k = 0; k < timed.size(); ++k) {
-                if (next[k] < timed[k].units.size() && (s == timed.size() || timed[k].sendKeys[next[k]] < timed[s].sendKeys[next[s]]))
-                    s = k;
-            }
-            if (s == timed.size())
-                break;
-            const std::string& unit = timed[s].units[next[s]];
-            ASSERT_TRUE(mux.Push(streams[s], reinterpret_cast<const uint8_t*>(unit.data()), unit.size(), timed[s].times[next[s]]));
-            if (++next[s] == timed[s].units.size()) {
-                ASSERT_TRUE(mux.End(streams[s]));
-            }
+        {
+            CCollectingSink unused;
+            CProgramStreamMultiplexer mux(unused);
+            EXPECT_EQ(0, mux.AddStream(StreamKind::Mpeg2Video));
+            for (const char* audio : c.audio)
+                EXPECT_LE(0, mux.AddStream(KindOf(audio)));
+            EXPECT_EQ(c.audio.size() < CProgramStreamMultiplexer::MaxAudioStreams, mux.AddStream(StreamKind::MpegAudio) >= 0);
+            EXPECT_EQ(-1, mux.AddStream(StreamKind::Mpeg2Video));
         }
-        ASSERT_TRUE(mux.Finished());
+        std::vector<StreamKind> kinds{StreamKind::Mpeg2Video};
+        for (const char* audio : c.audio)
+            kinds.push_back(KindOf(audio));
+        CCollectingSink sink;
+        ASSERT_TRUE(Multiplex(kinds, timed, sink));
 
         const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
         EXPECT_TRUE(report.Clean()) << report.Text();
@@ -256,6 +283,68 @@ TEST(MpegMultiplexerTest, EveryAudioStreamKeepsItsBytesTimesAndNumber)
             expected.push_back({&*found, timed[a + 1].times, {}});
         }
         EXPECT_EQ("", ps_check::TimesKept(expected, 2, 2));
+    }
+}
+
+// Streams within DVD limits get a VOBU for each group of pictures, a navigation pack first, and the
+// program end code in a last pack, all in whole sectors; others get neither. The checker holds the
+// VOBUs to the groups of pictures, and catches a missing or broken navigation pack.
+TEST(MpegMultiplexerTest, StreamsWithinDvdLimitsStartEachGroupOfPicturesWithANavigationPack)
+{
+    const struct Case {
+        const char* why;
+        std::vector<const char*> vectors; // video first
+        bool dvd;
+    } cases[] = {
+        {"SD with B-frames, AC-3 and MP2", {"es\\video-bframes.m2v", "es\\audio.ac3", "es\\audio.mp2"}, true},
+        {"SD with 5.1", {"es\\video.m2v", "es\\audio-5.1.ac3"}, true},
+        {"SD above DVD's video rate", {"es\\sd-15m.m2v", "es\\audio.mp2"}, false},
+        {"HD", {"es\\hd-1440.m2v", "es\\audio.ac3"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::vector<Timed> timed;
+        std::vector<StreamKind> kinds;
+        for (const char* vector : c.vectors) {
+            kinds.push_back(KindOf(vector));
+            timed.push_back(TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(vector)),
+                                       kinds.back() == StreamKind::Mpeg2Video, 600 * 90000LL));
+        }
+        CCollectingSink sink;
+        bool dvd = false;
+        ASSERT_TRUE(Multiplex(kinds, timed, sink, &dvd));
+        EXPECT_EQ(c.dvd, dvd);
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        EXPECT_EQ(0u, sink.bytes.size() % PackSize);
+        EXPECT_EQ(c.dvd, report.endCode);
+        // A group of pictures starts with each sequence header in these streams.
+        const std::string& video = report.Stream(VideoStreamId)->elementary;
+        size_t groups = 0;
+        for (size_t at = video.find(std::string("\0\0\1\xB3", 4)); at != std::string::npos; at = video.find(std::string("\0\0\1\xB3", 4), at + 4))
+            ++groups;
+        ASSERT_GT(groups, 3u);
+        EXPECT_EQ(c.dvd ? groups : 0u, report.navigationPacks);
+        if (!c.dvd)
+            continue;
+
+        // The navigation packs as the checker finds them; then one gone (padding in its place), and one
+        // whose PCI is not a PCI.
+        std::vector<size_t> navigation;
+        for (size_t at = 0; at + PackSize <= sink.bytes.size(); at += PackSize) {
+            if (sink.bytes[at + 17] == 0xBB && sink.bytes[at + 41] == PrivateStream2Id)
+                navigation.push_back(at);
+        }
+        ASSERT_EQ(groups, navigation.size());
+        EXPECT_EQ(0u, navigation.front());
+        std::vector<uint8_t> gone = sink.bytes;
+        WritePaddingPacket(gone.data() + navigation[2] + PackHeaderSize, PackSize - PackHeaderSize);
+        ps_check::Report faulty = ps_check::CheckProgramStream(gone);
+        EXPECT_EQ(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
+        std::vector<uint8_t> broken = sink.bytes;
+        broken[navigation[1] + PackHeaderSize + DvdSystemHeaderSize + 6] = 0x05;
+        faulty = ps_check::CheckProgramStream(broken);
+        EXPECT_LE(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
     }
 }
 
