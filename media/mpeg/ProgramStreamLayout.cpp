@@ -135,18 +135,25 @@ void PutBe32(uint8_t* out, uint32_t value)
     out[3] = static_cast<uint8_t>(value);
 }
 
-// A private stream 2 packet: no PES header extension, the payload straight after the length.
-uint8_t* StartPrivateStream2(uint8_t* out, size_t payload, uint8_t substream)
+// A packet with no PES header extension: start code, length, then `payload` bytes of `fill`.
+uint8_t* StartPlainPacket(uint8_t* out, uint8_t streamId, size_t payload, uint8_t fill)
 {
     out[0] = 0x00;
     out[1] = 0x00;
     out[2] = 0x01;
-    out[3] = PrivateStream2Id;
+    out[3] = streamId;
     out[4] = static_cast<uint8_t>(payload >> 8);
     out[5] = static_cast<uint8_t>(payload);
-    std::memset(out + 6, 0, payload);
-    out[6] = substream;
+    std::memset(out + 6, fill, payload);
     return out + 6;
+}
+
+// Private stream 2 begins its payload with the sub-stream number, as PCI and DSI do.
+uint8_t* StartPrivateStream2(uint8_t* out, size_t payload, uint8_t substream)
+{
+    uint8_t* data = StartPlainPacket(out, PrivateStream2Id, payload, 0);
+    data[0] = substream;
+    return data;
 }
 
 } // namespace
@@ -164,14 +171,7 @@ void WriteNavigationPackets(uint8_t* out, uint32_t packNumber, uint64_t scr27MHz
 
 void WritePaddingPacket(uint8_t* out, size_t totalSize)
 {
-    const size_t length = totalSize - 6;
-    out[0] = 0x00;
-    out[1] = 0x00;
-    out[2] = 0x01;
-    out[3] = PaddingStreamId;
-    out[4] = static_cast<uint8_t>(length >> 8);
-    out[5] = static_cast<uint8_t>(length);
-    std::memset(out + 6, 0xFF, length);
+    StartPlainPacket(out, PaddingStreamId, totalSize - 6, 0xFF);
 }
 
 } // namespace mpeg
