@@ -337,6 +337,18 @@ TEST(MpegMultiplexerTest, StreamsWithinDvdLimitsStartEachGroupOfPicturesWithANav
         }
         ASSERT_EQ(groups, navigation.size());
         EXPECT_EQ(0u, navigation.front());
+        // The placeholders hold the pack's own number (PCI and DSI) and SCR base (DSI), as a tool reads them.
+        const auto be32 = [&](size_t at) {
+            return static_cast<uint32_t>(sink.bytes[at] << 24 | sink.bytes[at + 1] << 16 | sink.bytes[at + 2] << 8 | sink.bytes[at + 3]);
+        };
+        for (size_t at : navigation) {
+            const uint8_t* p = sink.bytes.data() + at;
+            const uint64_t scrBase = (static_cast<uint64_t>(p[4] & 0x38) << 27) | (static_cast<uint64_t>(p[4] & 0x03) << 28) |
+                                     (p[5] << 20) | ((p[6] & 0xF8) << 12) | ((p[6] & 0x03) << 13) | (p[7] << 5) | (p[8] >> 3);
+            EXPECT_EQ(at / PackSize, be32(at + 45));
+            EXPECT_EQ(static_cast<uint32_t>(scrBase), be32(at + 1031));
+            EXPECT_EQ(at / PackSize, be32(at + 1035));
+        }
         std::vector<uint8_t> gone = sink.bytes;
         WritePaddingPacket(gone.data() + navigation[2] + PackHeaderSize, PackSize - PackHeaderSize);
         ps_check::Report faulty = ps_check::CheckProgramStream(gone);
