@@ -71,7 +71,6 @@ void CProgramStreamMultiplexer::Reset()
     offset_ = 0;
     offsetFixed_ = false;
     navigation_ = false;
-    navigationLast_ = false;
     finished_ = false;
     failed_ = false;
 }
@@ -360,12 +359,7 @@ bool CProgramStreamMultiplexer::Finish()
     WritePackHeader(pack_, nextScr_, rate_);
     WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize - sizeof(ProgramEndCode));
     std::memcpy(pack_ + PackSize - sizeof(ProgramEndCode), ProgramEndCode, sizeof(ProgramEndCode));
-    if (!sink_.WritePack(pack_)) {
-        failed_ = true;
-        return false;
-    }
-    ++packs_;
-    return true;
+    return Emit();
 }
 
 CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& stream, bool firstPack) const
@@ -495,23 +489,37 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
     }
     const size_t headers = WriteHeaders(pack_, scr);
     WritePes(pack_ + headers, stream, plan);
-    if (!sink_.WritePack(pack_)) {
-        failed_ = true;
+    if (!Emit())
         return false;
-    }
-    navigationLast_ = false;
     nextScr_ = scr + PackTicks(rate_);
     CountIntoBuffer(stream, plan.payload, nextScr_);
     stream.queue.Consume(plan.payload);
     stream.started = true;
+    return true;
+}
+
+bool CProgramStreamMultiplexer::Emit()
+{
+    if (!sink_.WritePack(pack_)) {
+        failed_ = true;
+        return false;
+    }
     ++packs_;
     return true;
 }
 
-// The stream starts with a VOBU, and so does each group of pictures, once.
+// The system header's audio and video bounds.
+void CProgramStreamMultiplexer::CountKinds(int& audio, int& video) const
+{
+    audio = video = 0;
+    for (const auto& stream : streams_)
+        ++(stream->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
+}
+
+// The stream starts with a VOBU, and so does each group of pictures.
 bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
 {
-    if (!navigation_ || navigationLast_)
+    if (!navigation_)
         return false;
     const CElementaryStream& queue = stream.queue;
     return packs_ == 0 || (queue.Kind() == StreamKind::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition());
@@ -522,22 +530,16 @@ bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
 bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
 {
     WritePackHeader(pack_, scr, rate_);
-    const SystemStreamEntry entries[] = {{AllVideoStreamsId, true, DvdVideoBufferKiB},
-                                         {AllAudioStreamsId, false, 32},
-                                         {PrivateStream1Id, true, 58},
-                                         {PrivateStream2Id, true, NavigationBufferKiB}};
+    SystemStreamEntry entries[] = {{AllVideoStreamsId, true, DvdVideoBufferKiB}, AudioEntry(StreamKind::MpegAudio),
+                                   AudioEntry(StreamKind::Ac3Audio), {PrivateStream2Id, true, NavigationBufferKiB}};
+    entries[1].streamId = AllAudioStreamsId;
     int audio = 0, video = 0;
-    for (const auto& stream : streams_)
-        ++(stream->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
+    CountKinds(audio, video);
     WriteSystemHeader(pack_ + PackHeaderSize, rateBound_, audio, video, entries, 4);
     WriteNavigationPackets(pack_ + PackHeaderSize + DvdSystemHeaderSize, static_cast<uint32_t>(packs_), scr);
-    if (!sink_.WritePack(pack_)) {
-        failed_ = true;
+    if (!Emit())
         return false;
-    }
-    navigationLast_ = true;
     nextScr_ = scr + PackTicks(rate_);
-    ++packs_;
     return true;
 }
 
@@ -570,8 +572,7 @@ size_t CProgramStreamMultiplexer::WriteHeaders(uint8_t* out, uint64_t scr)
     for (size_t i = 0; i < count; ++i)
         entries[i] = buffers_[i]->entry;
     int audio = 0, video = 0;
-    for (const auto& stream : streams_)
-        ++(stream->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
+    CountKinds(audio, video);
     return PackHeaderSize + WriteSystemHeader(out + PackHeaderSize, rateBound_, audio, video, entries, count);
 }
 

@@ -119,6 +119,9 @@ private:
     bool NeedsNavigation(const Stream& stream) const;
     bool WriteNavigationPack(uint64_t scr);
     bool Finish();
+    // Hands pack_ to the sink.
+    bool Emit();
+    void CountKinds(int& audio, int& video) const;
     uint32_t NeededRate(uint64_t scr) const;
     uint64_t EarliestStart(const Stream& stream, size_t payload, size_t* leaving = nullptr) const;
     void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
@@ -140,7 +143,6 @@ private:
     int64_t offset_ = 0;
     bool offsetFixed_ = false;
     bool navigation_ = false;
-    bool navigationLast_ = false; // the last pack written was a navigation pack
     bool finished_ = false;
     bool failed_ = false;
 };
