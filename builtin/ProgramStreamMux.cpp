@@ -1,16 +1,19 @@
 #include "builtin/ProgramStreamMux.h"
 
+#include <algorithm>
+#include <string>
+
 #include "builtin/BuiltinClasses.h"
-#include "builtin/MuxPins.h"
 
 namespace {
 
 // How far one input may run ahead of a silent other one before its Receive waits for it, and how
 // long it waits before the multiplexer goes on without it. Above what the multiplexer looks ahead,
-// so a source that delivers all streams on one thread is never held while the other is needed.
+// so a source that delivers all streams on one thread is never held while another is needed.
 constexpr size_t VideoBacklog = 2 * mpeg::CProgramStreamMultiplexer::VideoLookaheadBytes;
 constexpr size_t AudioBacklog = 4 * mpeg::CProgramStreamMultiplexer::AudioLookaheadBytes;
 constexpr DWORD StallTimeoutMs = 1000;
+constexpr size_t MaxAudioPins = mpeg::CProgramStreamMultiplexer::MaxAudioStreams;
 
 int64_t To90kHz(REFERENCE_TIME time)
 {
@@ -19,33 +22,57 @@ int64_t To90kHz(REFERENCE_TIME time)
     return scaled >= 0 ? (scaled + 500) / 1000 : -((-scaled + 500) / 1000);
 }
 
+// "Audio In" as graphs have always named the first, then "Audio In 2" on.
+std::wstring AudioPinName(size_t index)
+{
+    return index == 0 ? L"Audio In" : L"Audio In " + std::to_wstring(index + 1);
+}
+
 } // namespace
 
-CProgramStreamMux::CProgramStreamMux()
-    : CFilterObject(CLSID_HalvernProgramStreamMux),
-      video_(std::make_unique<CMuxInputPin>(this, L"Video In", true)),
-      audio_(std::make_unique<CMuxInputPin>(this, L"Audio In", false)),
-      output_(std::make_unique<CMuxOutputPin>(this, video_.get())),
-      multiplexer_(*this)
+CProgramStreamMux::CProgramStreamMux() : CFilterObject(CLSID_HalvernProgramStreamMux), multiplexer_(*this)
 {
+    inputs_.reserve(1 + MaxAudioPins);
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", true)});
+    AddAudioPin();
+    output_ = std::make_unique<CMuxOutputPin>(this, inputs_.front().pin.get());
 }
 
 CProgramStreamMux::~CProgramStreamMux() = default;
 
+void CProgramStreamMux::AddAudioPin()
+{
+    const size_t index = inputs_.size() - 1;
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), false)});
+}
+
 int CProgramStreamMux::PinCount()
 {
-    return 3;
+    return static_cast<int>(1 + offeredAudio_ + 1);
 }
 
 CBasePin* CProgramStreamMux::PinAt(int index)
 {
-    switch (index) {
-    case 0:
-        return video_.get();
-    case 1:
-        return audio_.get();
-    default:
-        return output_.get();
+    const size_t at = static_cast<size_t>(index);
+    return at <= offeredAudio_ ? static_cast<CBasePin*>(inputs_[at].pin.get()) : output_.get();
+}
+
+void CProgramStreamMux::OnConnectionChanged(CMuxInputPin& pin, bool connected)
+{
+    if (pin.IsVideo())
+        return;
+    size_t lastConnected = 0; // one past the last audio pin that stays connected
+    for (size_t i = 1; i < inputs_.size(); ++i) {
+        const bool stays = inputs_[i].pin.get() == &pin ? connected : inputs_[i].pin->IsConnected();
+        if (stays)
+            lastConnected = i;
+    }
+    const size_t offered = std::min(lastConnected + 1, MaxAudioPins);
+    while (inputs_.size() - 1 < offered)
+        AddAudioPin();
+    if (offered != offeredAudio_) {
+        offeredAudio_ = offered;
+        PinsChanged();
     }
 }
 
@@ -58,8 +85,8 @@ HRESULT CProgramStreamMux::OnStartStreaming()
 void CProgramStreamMux::StartRun()
 {
     multiplexer_.Reset();
-    videoStream_ = video_->IsConnected() ? multiplexer_.AddStream(mpeg::StreamKind::Mpeg2Video) : -1;
-    audioStream_ = audio_->IsConnected() ? multiplexer_.AddStream(audio_->Kind()) : -1;
+    for (Input& input : inputs_)
+        input.stream = input.pin->IsConnected() ? multiplexer_.AddStream(input.pin->Kind()) : -1;
     outputResult_ = S_OK;
     endSent_ = false;
     damaged_ = 0;
@@ -69,26 +96,25 @@ void CProgramStreamMux::StartRun()
 void CProgramStreamMux::OnStopStreaming()
 {
     output_->DropPending();
-    ::SetEvent(video_->ProgressEvent());
-    ::SetEvent(audio_->ProgressEvent());
+    for (const Input& input : inputs_)
+        ::SetEvent(input.pin->ProgressEvent());
 }
 
 int CProgramStreamMux::StreamOf(const CMuxInputPin& pin) const
 {
-    return pin.IsVideo() ? videoStream_ : audioStream_;
-}
-
-CMuxInputPin& CProgramStreamMux::Other(const CMuxInputPin& pin)
-{
-    return pin.IsVideo() ? *audio_ : *video_;
+    for (const Input& input : inputs_) {
+        if (input.pin.get() == &pin)
+            return input.stream;
+    }
+    return -1;
 }
 
 void CProgramStreamMux::Signal()
 {
-    if (video_->Waiting())
-        ::SetEvent(video_->ProgressEvent());
-    if (audio_->Waiting())
-        ::SetEvent(audio_->ProgressEvent());
+    for (const Input& input : inputs_) {
+        if (input.pin->Waiting())
+            ::SetEvent(input.pin->ProgressEvent());
+    }
 }
 
 bool CProgramStreamMux::WritePack(const uint8_t* pack)
@@ -115,7 +141,7 @@ HRESULT CProgramStreamMux::Progress(bool ok)
     return output_->DeliverEndOfStream();
 }
 
-HRESULT CProgramStreamMux::Receive(CMuxInputPin& pin, IMediaSample* sample)
+HRESULT CProgramStreamMux::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
 {
     const int stream = StreamOf(pin);
     if (stream < 0)
@@ -132,59 +158,102 @@ HRESULT CProgramStreamMux::Receive(CMuxInputPin& pin, IMediaSample* sample)
     return Progress(multiplexer_.Push(stream, data, static_cast<size_t>(length > 0 ? length : 0), time));
 }
 
-HRESULT CProgramStreamMux::EndOfStream(CMuxInputPin& pin)
+HRESULT CProgramStreamMux::OnEndOfStream(CMuxInputPin& pin)
 {
     const int stream = StreamOf(pin);
     if (stream < 0)
         return S_OK;
     bool ok = multiplexer_.End(stream);
-    // An input that has delivered nothing is not waited for once the other one has ended.
-    const int other = StreamOf(Other(pin));
-    if (ok && other >= 0 && multiplexer_.Queued(other) == 0)
-        ok = multiplexer_.StopWaitingFor(other);
+    // An input that has nothing queued is not waited for once another one has ended.
+    for (const Input& other : inputs_) {
+        if (ok && other.stream >= 0 && other.stream != stream && multiplexer_.Queued(other.stream) == 0)
+            ok = multiplexer_.StopWaitingFor(other.stream);
+    }
     HRESULT hr = Progress(ok);
-    // What is written so far goes downstream now: the other input may take long, or never end.
+    // What is written so far goes downstream now: another input may take long, or never end.
     if (SUCCEEDED(hr) && !endSent_)
         hr = output_->Flush();
     return hr;
 }
 
-HRESULT CProgramStreamMux::BeginFlush()
+HRESULT CProgramStreamMux::OnBeginFlush()
 {
     return output_->DeliverBeginFlush();
 }
 
-HRESULT CProgramStreamMux::EndFlush()
+HRESULT CProgramStreamMux::OnEndFlush()
 {
-    // Both inputs flush on a seek; the run starts over once neither is flushing.
-    if (!video_->IsFlushing() && !audio_->IsFlushing())
+    // Every input flushes on a seek; the run starts over once none is flushing.
+    bool flushing = false;
+    for (const Input& input : inputs_)
+        flushing = flushing || input.pin->IsFlushing();
+    if (!flushing)
         StartRun();
     return output_->DeliverEndFlush();
+}
+
+bool CProgramStreamMux::OthersWaitedFor(const CMuxInputPin& pin) const
+{
+    for (const Input& other : inputs_) {
+        if (other.pin.get() != &pin && other.stream >= 0 && !other.pin->AtEndOfStream() && multiplexer_.WaitsFor(other.stream))
+            return true;
+    }
+    return false;
 }
 
 bool CProgramStreamMux::MustWait(CMuxInputPin& pin)
 {
     const int stream = StreamOf(pin);
-    const int other = StreamOf(Other(pin));
-    if (State() == State_Stopped || pin.IsFlushing() || stream < 0 || other < 0 || Other(pin).AtEndOfStream())
+    if (State() == State_Stopped || pin.IsFlushing() || stream < 0)
         return false;
     const size_t backlog = pin.IsVideo() ? VideoBacklog : AudioBacklog;
-    return multiplexer_.Queued(stream) > backlog && multiplexer_.WaitsFor(other);
+    return multiplexer_.Queued(stream) > backlog && OthersWaitedFor(pin);
 }
 
-void CProgramStreamMux::WaitForRoom(CMuxInputPin& pin)
+bool CProgramStreamMux::OthersSilent(CMuxInputPin& pin)
+{
+    if (State() == State_Stopped || pin.IsFlushing() || StreamOf(pin) < 0)
+        return false;
+    for (const Input& other : inputs_) {
+        if (other.pin.get() != &pin && other.stream >= 0 && !other.pin->AtEndOfStream() && multiplexer_.WaitsFor(other.stream) &&
+            multiplexer_.Queued(other.stream) == 0)
+            return true;
+    }
+    return false;
+}
+
+void CProgramStreamMux::OnWaitForRoom(CMuxInputPin& pin)
+{
+    WaitWhile(pin, &CProgramStreamMux::MustWait, true);
+}
+
+// An end that comes before the other inputs have delivered would have them not waited for, and
+// their first units arrive late: their threads get a while to start.
+void CProgramStreamMux::OnWaitForOthers(CMuxInputPin& pin)
+{
+    WaitWhile(pin, &CProgramStreamMux::OthersSilent, false);
+}
+
+void CProgramStreamMux::WaitWhile(CMuxInputPin& pin, bool (CProgramStreamMux::*condition)(CMuxInputPin&), bool giveUp)
 {
     const DWORD started = ::GetTickCount();
     for (;;) {
         {
             CriticalSectionLock streaming(StreamingLock());
             pin.SetWaiting(false);
-            if (!MustWait(pin))
+            if (!(this->*condition)(pin))
                 return;
             const DWORD waited = ::GetTickCount() - started;
             if (waited >= StallTimeoutMs) {
-                // The other input has stopped delivering: go on without it until it delivers again.
-                Progress(multiplexer_.StopWaitingFor(StreamOf(Other(pin))));
+                if (!giveUp)
+                    return;
+                // The others have stopped delivering: go on without them until they deliver again.
+                bool ok = true;
+                for (const Input& other : inputs_) {
+                    if (ok && other.pin.get() != &pin && other.stream >= 0 && !other.pin->AtEndOfStream())
+                        ok = multiplexer_.StopWaitingFor(other.stream);
+                }
+                Progress(ok);
                 return;
             }
             // Reset under the lock that progress is signalled under, so no signal is lost.

@@ -1,22 +1,25 @@
 #pragma once
-// Halvern's MPEG-2 program stream multiplexer: "Video In" (MPEG-2 video) and "Audio In" (MPEG
-// audio or AC-3) become DVD-style 2048-byte packs on "Output". The elementary streams pass
-// untouched; the interleaving and timing are mpeg::CProgramStreamMultiplexer's.
+// Halvern's MPEG-2 program stream multiplexer: "Video In" (MPEG-2 video) and "Audio In", "Audio In
+// 2"... (MPEG audio or AC-3; a free one appears as each is connected) become DVD-style 2048-byte
+// packs on "Output". The elementary streams pass untouched; the interleaving and timing are
+// mpeg::CProgramStreamMultiplexer's.
 
 #include <windows.h>
 #include <dshow.h>
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
+#include "builtin/MuxInputPin.h"
+#include "builtin/MuxOutputPin.h"
 #include "filters/BaseFilter.h"
 #include "filters/FilterObject.h"
 #include "media/mpeg/Multiplexer.h"
 
-class CMuxInputPin;
-class CMuxOutputPin;
-
-class CProgramStreamMux : public CFilterObject<CProgramStreamMux, CBaseFilter>, private mpeg::IPackSink {
+class CProgramStreamMux : public CFilterObject<CProgramStreamMux, CBaseFilter>,
+                          private mpeg::IPackSink,
+                          private IMuxInputEvents {
 public:
     CProgramStreamMux();
 
@@ -27,39 +30,54 @@ public:
     // their bytes went out as data all the same.
     ULONG DamagedSamples() const { return damaged_.load(); }
 
-    // For the input pins, with the streaming lock held.
-    HRESULT Receive(CMuxInputPin& pin, IMediaSample* sample);
-    HRESULT EndOfStream(CMuxInputPin& pin);
-    HRESULT BeginFlush();
-    HRESULT EndFlush();
-    // For an input pin before it takes the streaming lock: returns once the pin may deliver.
-    void WaitForRoom(CMuxInputPin& pin);
-
 protected:
     HRESULT OnStartStreaming() override;
     void OnStopStreaming() override;
 
 private:
+    struct Input {
+        std::unique_ptr<CMuxInputPin> pin;
+        int stream = -1; // the multiplexer's, for this run; -1 when not connected
+    };
+
     // Only Release deletes it.
     ~CProgramStreamMux() override;
 
+    HRESULT OnReceive(CMuxInputPin& pin, IMediaSample* sample) override;
+    HRESULT OnEndOfStream(CMuxInputPin& pin) override;
+    HRESULT OnBeginFlush() override;
+    HRESULT OnEndFlush() override;
+    void OnWaitForRoom(CMuxInputPin& pin) override;
+    void OnWaitForOthers(CMuxInputPin& pin) override;
+    void OnConnectionChanged(CMuxInputPin& pin, bool connected) override;
+
     bool WritePack(const uint8_t* pack) override;
+    void AddAudioPin();
     // Forgets the last run and sets the multiplexer up for the inputs that are connected.
     void StartRun();
     int StreamOf(const CMuxInputPin& pin) const;
-    CMuxInputPin& Other(const CMuxInputPin& pin);
+    // Whether the multiplexer waits for an input other than `pin` that may still deliver.
+    bool OthersWaitedFor(const CMuxInputPin& pin) const;
+    // Whether the pin's sample waits: it is far ahead of an input the multiplexer waits for.
     bool MustWait(CMuxInputPin& pin);
+    // Whether the pin's end waits: an input the multiplexer waits for has nothing queued, as one
+    // whose streaming thread has not started yet.
+    bool OthersSilent(CMuxInputPin& pin);
+    // Waits while `condition` holds, for StallTimeoutMs at most; the others are then not waited
+    // for when `giveUp`.
+    void WaitWhile(CMuxInputPin& pin, bool (CProgramStreamMux::*condition)(CMuxInputPin&), bool giveUp);
     // After the multiplexer worked: wakes waiting inputs, and ends the output once all is out.
     HRESULT Progress(bool ok);
     void Signal();
 
-    std::unique_ptr<CMuxInputPin> video_;
-    std::unique_ptr<CMuxInputPin> audio_;
+    // Video first, then audio in pin order. Pins are never removed, as the graph may hold them;
+    // the room for all is reserved, so the pins' records never move.
+    std::vector<Input> inputs_;
+    // Audio pins offered: up to the last connected one and one free one. Under the state lock.
+    size_t offeredAudio_ = 1;
     std::unique_ptr<CMuxOutputPin> output_;
     // Under the streaming lock.
     mpeg::CProgramStreamMultiplexer multiplexer_;
-    int videoStream_ = -1;
-    int audioStream_ = -1;
     HRESULT outputResult_ = S_OK;
     bool endSent_ = false;
     std::atomic<ULONG> damaged_{0};

@@ -79,6 +79,45 @@ HRESULT RenderOutputPins(IGraphBuilder* graph, IBaseFilter* source)
     return rendered ? S_OK : status;
 }
 
+// The number after `prefix` in a pin name ("Audio 2"), 1 for the bare prefix when `bare` allows it,
+// else 0.
+int PinNumber(const std::string& name, const std::string& prefix, bool bare)
+{
+    if (name == prefix)
+        return bare ? 1 : 0;
+    if (name.compare(0, prefix.size() + 1, prefix + " ") != 0 || name.size() == prefix.size() + 1)
+        return 0;
+    int number = 0;
+    for (size_t i = prefix.size() + 1; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9' || number > 99)
+            return 0;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+// A description joins one audio stream, "Audio N", to "Audio In" or "Audio In M"; the recording's
+// further audio streams go to the further inputs a multiplexer offers as each is connected, for as
+// long as both have them. One that will not connect is left out, as graphs have always left out
+// what they do not name.
+void ConnectFurtherAudio(IGraphBuilder* graph, const ConnectEntry& entry, IBaseFilter* source, IBaseFilter* destination)
+{
+    const int first = PinNumber(entry.srcpin, "Audio", false);
+    const int firstInput = PinNumber(entry.destpin, "Audio In", true);
+    if (first == 0 || firstInput == 0)
+        return;
+    for (int k = 1;; ++k) {
+        ComPtr<IPin> output, input, peer;
+        if (FAILED(source->FindPin((L"Audio " + std::to_wstring(first + k)).c_str(), &output)) ||
+            FAILED(destination->FindPin((L"Audio In " + std::to_wstring(firstInput + k)).c_str(), &input)))
+            return;
+        if (SUCCEEDED(output->ConnectedTo(&peer)) || SUCCEEDED(input->ConnectedTo(&peer)))
+            continue;
+        if (FAILED(entry.direct ? graph->ConnectDirect(output.Get(), input.Get(), nullptr) : graph->Connect(output.Get(), input.Get())))
+            return;
+    }
+}
+
 HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBaseFilter* source,
                             IBaseFilter* destination, std::string& report)
 {
@@ -112,6 +151,8 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
 
     HRESULT status = entry.direct ? graph->ConnectDirect(output.Get(), input.Get(), nullptr)
                                   : graph->Connect(output.Get(), input.Get());
+    if (SUCCEEDED(status))
+        ConnectFurtherAudio(graph, entry, source, destination);
     if (FAILED(status)) {
         status = graph->Render(output.Get());
         if (SUCCEEDED(status)) {

@@ -41,6 +41,9 @@ void CElementaryStream::Reset()
     units_.clear();
     pending_.clear();
     times_.clear();
+    groupStarts_.clear();
+    groupOpen_ = false;
+    lastFrame_ = AudioFrame();
     damaged_ = 0;
     outliers_ = 0;
     jumps_ = 0;
@@ -133,6 +136,8 @@ uint64_t CElementaryStream::UnitEnd(size_t index) const
 void CElementaryStream::Consume(size_t size)
 {
     head_ += std::min(size, Queued());
+    while (!groupStarts_.empty() && groupStarts_.front() < ReadPosition())
+        groupStarts_.pop_front();
     while (units_.size() >= 2 && units_[1].position <= ReadPosition())
         units_.pop_front();
 }
@@ -176,6 +181,7 @@ void CElementaryStream::ScanVideo()
         if (code == PictureStartCode) {
             ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
             PictureHeader picture;
+            groupOpen_ = false;
             if (ParsePictureHeader(data + at, available, picture))
                 openPicture_ = {true, base_ + at, picture.temporalReference};
             else
@@ -187,13 +193,24 @@ void CElementaryStream::ScanVideo()
             ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
         } else if (code == SequenceHeaderCode) {
             ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
+            OpenGroup(base_ + at);
             OnSequenceHeader(data + at, available);
         } else if (code == GroupStartCode) {
             ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
+            OpenGroup(base_ + at);
             gopIndex_ = 0;
         }
         scan_ = base_ + at + 4;
     }
+}
+
+// A sequence header and the GOP header after it start one group.
+void CElementaryStream::OpenGroup(uint64_t position)
+{
+    if (groupOpen_)
+        return;
+    groupOpen_ = true;
+    groupStarts_.push_back(position);
 }
 
 void CElementaryStream::OnSequenceHeader(const uint8_t* data, size_t size)
@@ -204,6 +221,7 @@ void CElementaryStream::OnSequenceHeader(const uint8_t* data, size_t size)
     framePeriod27_ = codedFramePeriod27_ = FramePeriod27MHz(sequence.frameRateCode);
     video_.width = sequence.width;
     video_.height = sequence.height;
+    video_.aspectCode = sequence.aspectCode;
     bitRateValue_ = sequence.bitRateValue;
     vbvValue_ = sequence.vbvBufferValue;
     // 0x3FFFF is a variable-rate stream saying it does not know its rate.
@@ -324,6 +342,7 @@ void CElementaryStream::ScanAudio()
         synced_ = true;
         sampleRate_ = frame.sampleRate;
         audioBitRate_ = frame.bitRate;
+        lastFrame_ = frame;
         pending_.push_back({scan_, TakeTime(scan_), frame.samples, frame.sampleRate, 0, 0});
         scan_ += frame.size;
     }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/Cadence.h"
 #include "media/mpeg/ProgramStreamLayout.h"
 #include "media/mpeg/RingQueue.h"
@@ -30,6 +31,7 @@ struct VideoFacts {
     int width = 0;
     int height = 0;
     int level = 0;          // 4 High, 6 High-1440, 8 Main, 10 Low; 0 for MPEG-1 or unknown
+    int aspectCode = 0;     // 2 4:3, 3 16:9 (the display's), 1 square pixels
     uint32_t bitRate = 0;   // bits per second; 0 when the stream says it is unknown
     uint32_t vbvBytes = 0;  // the decoder buffer it was coded for
 };
@@ -68,8 +70,12 @@ public:
     uint64_t UnitEnd(size_t index) const;
 
     const VideoFacts& Video() const { return video_; }
-    // Audio: the bit rate of the last frame parsed.
+    // Audio: the bit rate of the last frame parsed, and that frame's header.
     uint32_t AudioBitRate() const { return audioBitRate_; }
+    const AudioFrame& LastAudioFrame() const { return lastFrame_; }
+    // Video: where the first group of pictures (a sequence or GOP header) at or after the read
+    // position starts, among the bytes parsed; UINT64_MAX when none.
+    uint64_t NextGroupStart() const { return groupStarts_.empty() ? UINT64_MAX : groupStarts_.front(); }
 
     // Units that could not be parsed (bad headers, lost audio sync); their bytes stay as data.
     uint32_t Damaged() const { return damaged_; }
@@ -104,6 +110,7 @@ private:
     void ScanVideo();
     void ScanAudio();
     bool ParseAudioAt(uint64_t position, struct AudioFrame& frame) const;
+    void OpenGroup(uint64_t position);
     void OnSequenceHeader(const uint8_t* data, size_t size);
     void OnExtension(const uint8_t* data, size_t size);
     void ClosePicture(int structure, int fields);
@@ -132,6 +139,8 @@ private:
     CRingQueue<AccessUnit> units_;
     CRingQueue<PendingUnit> pending_;
     CRingQueue<SampleTime> times_;
+    CRingQueue<uint64_t> groupStarts_;
+    bool groupOpen_ = false; // a group start was found and no picture after it yet
     uint32_t damaged_ = 0;
     uint32_t outliers_ = 0;
     uint32_t jumps_ = 0;
@@ -160,6 +169,7 @@ private:
     bool synced_ = true;
     uint32_t sampleRate_ = 0;
     uint32_t audioBitRate_ = 0;
+    AudioFrame lastFrame_ = {};
 };
 
 } // namespace mpeg

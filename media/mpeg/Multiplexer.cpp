@@ -22,6 +22,10 @@ constexpr uint16_t DvdVideoBufferKiB = 232;
 constexpr uint32_t VideoBufferMarginKiB = 8;
 constexpr uint32_t LargestBufferKiB = 8191;
 constexpr uint32_t LargestRate = 0x3FFFFF;
+// DVD-Video: the video's peak rate, the audio's sample rate, and private stream 2's buffer.
+constexpr uint32_t DvdVideoBitRate = 9800000;
+constexpr uint32_t DvdSampleRate = 48000;
+constexpr uint16_t NavigationBufferKiB = 2;
 
 // The rate in 50 bytes/s that carries `bitsPerSecond` of streams with headers and a margin, as
 // general-purpose program stream muxers reckon it.
@@ -56,6 +60,9 @@ CProgramStreamMultiplexer::CProgramStreamMultiplexer(IPackSink& sink) : sink_(si
 void CProgramStreamMultiplexer::Reset()
 {
     streams_.clear();
+    buffers_.clear();
+    order_.clear();
+    nextUnit_.clear();
     jumps_.Reset();
     packs_ = 0;
     nextScr_ = 0;
@@ -63,17 +70,45 @@ void CProgramStreamMultiplexer::Reset()
     late_ = 0;
     offset_ = 0;
     offsetFixed_ = false;
+    navigation_ = false;
     finished_ = false;
     failed_ = false;
 }
 
 int CProgramStreamMultiplexer::AddStream(StreamKind kind)
 {
+    size_t same = 0, audio = 0;
+    for (const auto& stream : streams_) {
+        same += stream->queue.Kind() == kind ? 1 : 0;
+        audio += stream->queue.Kind() != StreamKind::Mpeg2Video ? 1 : 0;
+    }
+    const bool video = kind == StreamKind::Mpeg2Video;
+    if (video ? same >= 1 : audio >= MaxAudioStreams)
+        return -1;
     auto stream = std::make_unique<Stream>(kind, jumps_);
-    stream->entry = kind == StreamKind::Mpeg2Video ? SystemStreamEntry{VideoStreamId, true, DvdVideoBufferKiB} : AudioEntry(kind);
-    stream->bufferBytes = BufferBytes(stream->entry);
+    SystemStreamEntry entry = video ? SystemStreamEntry{VideoStreamId, true, DvdVideoBufferKiB} : AudioEntry(kind);
+    if (kind == StreamKind::MpegAudio)
+        entry.streamId = static_cast<uint8_t>(MpegAudioStreamId + same);
+    if (kind == StreamKind::Ac3Audio)
+        stream->substream = static_cast<uint8_t>(Ac3SubstreamId + same);
+    stream->buffer = &BufferFor(entry);
     streams_.push_back(std::move(stream));
+    order_.reserve(streams_.size());
+    nextUnit_.resize(streams_.size());
     return static_cast<int>(streams_.size()) - 1;
+}
+
+CProgramStreamMultiplexer::DecoderBuffer& CProgramStreamMultiplexer::BufferFor(const SystemStreamEntry& entry)
+{
+    for (const auto& buffer : buffers_) {
+        if (buffer->entry.streamId == entry.streamId)
+            return *buffer;
+    }
+    buffers_.push_back(std::make_unique<DecoderBuffer>());
+    DecoderBuffer& buffer = *buffers_.back();
+    buffer.entry = entry;
+    buffer.bytes = BufferBytes(entry);
+    return buffer;
 }
 
 uint32_t CProgramStreamMultiplexer::Damaged() const
@@ -127,7 +162,7 @@ void CProgramStreamMultiplexer::ChooseRates()
 {
     VideoFacts video;
     uint64_t audioBits = 0;
-    uint64_t bytes = 0;
+    uint64_t bytes = 0, videoBytes = 0;
     int64_t first = INT64_MAX, last = INT64_MIN;
     for (const auto& stream : streams_) {
         const CElementaryStream& queue = stream->queue;
@@ -137,11 +172,14 @@ void CProgramStreamMultiplexer::ChooseRates()
             audioBits += queue.AudioBitRate();
         if (queue.UnitCount() == 0)
             continue;
-        bytes += queue.UnitEnd(queue.UnitCount() - 1) - queue.ReadPosition();
+        const uint64_t queued = queue.UnitEnd(queue.UnitCount() - 1) - queue.ReadPosition();
+        bytes += queued;
+        videoBytes += queue.Kind() == StreamKind::Mpeg2Video ? queued : 0;
         first = std::min(first, queue.Unit(0).dts);
         last = std::max(last, queue.Unit(queue.UnitCount() - 1).dts);
     }
     const uint64_t measured = last > first ? bytes * 8 * 90000 / static_cast<uint64_t>(last - first) : 0;
+    const uint64_t measuredVideo = last > first ? videoBytes * 8 * 90000 / static_cast<uint64_t>(last - first) : 0;
     // A declared peak is believed when the level allows it; a stream that does not know its own
     // rate says 0.
     const uint32_t levelRate = LevelMaxBitRate(video.level);
@@ -151,6 +189,7 @@ void CProgramStreamMultiplexer::ChooseRates()
     const bool dvdPictures = video.width <= DvdWidth && video.height <= DvdHeight && (video.level == 0 || video.level >= 8);
     if (dvdPictures && baseRate_ <= DvdMuxRate) {
         baseRate_ = rateBound_ = rate_ = DvdMuxRate;
+        navigation_ = FitsDvd(video, measuredVideo);
         return;
     }
     // Room to rise: what the level allows, and at least four times the usual rate for streams that
@@ -161,20 +200,48 @@ void CProgramStreamMultiplexer::ChooseRates()
     // model at times still fit.
     const uint32_t vbv = std::max(video.vbvBytes, LevelVbvBytes(video.level));
     const uint32_t kib = std::min((vbv + 1023) / 1024 + VideoBufferMarginKiB, LargestBufferKiB);
-    for (const auto& stream : streams_) {
-        if (stream->queue.Kind() != StreamKind::Mpeg2Video)
+    for (const auto& buffer : buffers_) {
+        if (buffer->entry.streamId != VideoStreamId)
             continue;
-        stream->entry.bufferSize = static_cast<uint16_t>(std::max<uint32_t>(kib, DvdVideoBufferKiB));
-        stream->bufferBytes = BufferBytes(stream->entry);
+        buffer->entry.bufferSize = static_cast<uint16_t>(std::max<uint32_t>(kib, DvdVideoBufferKiB));
+        buffer->bytes = BufferBytes(buffer->entry);
     }
+}
+
+// Within the DVD rate: MPEG-2 video of a DVD picture size and shape (4:3 or 16:9) at main or low
+// level within DVD's peak rate (declared, or else measured), and every audio stream MPEG-1 layer II
+// or AC-3 at 48 kHz.
+bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits) const
+{
+    const bool fullHeight = video.height == 480 || video.height == 576;
+    const bool size = ((video.width == 720 || video.width == 704) && fullHeight) ||
+                      (video.width == 352 && (fullHeight || video.height == 240 || video.height == 288));
+    const uint64_t rate = video.bitRate ? video.bitRate : measuredVideoBits;
+    const bool shape = video.aspectCode == 2 || video.aspectCode == 3;
+    if (!size || !shape || (video.level != 8 && video.level != 10) || rate > DvdVideoBitRate)
+        return false;
+    bool hasVideo = false;
+    for (const auto& stream : streams_) {
+        const CElementaryStream& queue = stream->queue;
+        if (queue.Kind() == StreamKind::Mpeg2Video) {
+            hasVideo = true;
+            continue;
+        }
+        const AudioFrame& frame = queue.LastAudioFrame();
+        const bool mp2 = queue.Kind() == StreamKind::MpegAudio && frame.layer == 2 && frame.version == 1;
+        if (frame.sampleRate != DvdSampleRate || !(mp2 || queue.Kind() == StreamKind::Ac3Audio))
+            return false;
+    }
+    return hasVideo;
 }
 
 // The rate (50 bytes/s) from `scr` on that brings every queued unit's last byte, and those of
 // all units of any stream due before it, in by its decode time.
 uint32_t CProgramStreamMultiplexer::NeededRate(uint64_t scr) const
 {
-    size_t next[4] = {0, 0, 0, 0};
-    const size_t count = std::min<size_t>(streams_.size(), 4);
+    std::vector<size_t>& next = nextUnit_;
+    std::fill(next.begin(), next.end(), 0);
+    const size_t count = streams_.size();
     uint64_t bytes = 0;
     uint64_t needed = 0;
     for (;;) {
@@ -217,9 +284,7 @@ bool CProgramStreamMultiplexer::Drain()
 {
     while (!failed_) {
         // The streams that hold or may still get data, earliest decode time first.
-        Stream* order[2] = {nullptr, nullptr};
-        int64_t times[2] = {0, 0};
-        size_t count = 0;
+        order_.clear();
         for (const auto& stream : streams_) {
             Stream& s = *stream;
             if (s.queue.Ended() && s.queue.Queued() == 0)
@@ -235,20 +300,16 @@ bool CProgramStreamMultiplexer::Drain()
             } else {
                 continue;
             }
-            if (count == 2)
-                break;
-            size_t at = count++;
-            for (; at > 0 && times[at - 1] > dts; --at) {
-                order[at] = order[at - 1];
-                times[at] = times[at - 1];
-            }
-            order[at] = &s;
-            times[at] = dts;
+            // Inserted in place (no allocation); streams of equal times keep the order they were added in.
+            order_.emplace_back(dts, &s);
+            for (size_t at = order_.size() - 1; at > 0 && order_[at - 1].first > dts; --at)
+                std::swap(order_[at - 1], order_[at]);
         }
+        const size_t count = order_.size();
         if (count == 0)
             break;
         for (const auto& stream : streams_) {
-            if (!LookedFarEnough(*stream, times[0]))
+            if (!LookedFarEnough(*stream, order_[0].first))
                 return true;
         }
         if (!offsetFixed_) {
@@ -261,15 +322,16 @@ bool CProgramStreamMultiplexer::Drain()
         PacketPlan plan;
         uint64_t chosenStart = 0;
         for (size_t i = 0; i < count; ++i) {
-            const PacketPlan candidate = Plan(*order[i], packs_ == 0);
+            Stream& candidateStream = *order_[i].second;
+            const PacketPlan candidate = Plan(candidateStream, packs_ == 0 && !navigation_);
             if (!candidate.complete) {
-                if (order[i]->waitedFor && !chosen)
+                if (candidateStream.waitedFor && !chosen)
                     return true; // the earliest stream needs more bytes before its packet can go
                 continue;
             }
-            const uint64_t start = EarliestStart(*order[i], candidate.payload);
+            const uint64_t start = EarliestStart(candidateStream, candidate.payload);
             if (!chosen || start < chosenStart) {
-                chosen = order[i];
+                chosen = &candidateStream;
                 plan = candidate;
                 chosenStart = start;
             }
@@ -282,15 +344,29 @@ bool CProgramStreamMultiplexer::Drain()
     if (!failed_ && !finished_) {
         finished_ = std::all_of(streams_.begin(), streams_.end(),
                                 [](const auto& s) { return s->queue.Ended() && s->queue.Queued() == 0; });
+        if (finished_)
+            return Finish();
     }
     return !failed_;
+}
+
+// DVD authoring tools read to the program end code, and whole sectors: it ends a last pack of
+// padding.
+bool CProgramStreamMultiplexer::Finish()
+{
+    if (!navigation_)
+        return true;
+    WritePackHeader(pack_, nextScr_, rate_);
+    WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize - sizeof(ProgramEndCode));
+    std::memcpy(pack_ + PackSize - sizeof(ProgramEndCode), ProgramEndCode, sizeof(ProgramEndCode));
+    return Emit();
 }
 
 CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& stream, bool firstPack) const
 {
     const CElementaryStream& queue = stream.queue;
     const bool ac3 = queue.Kind() == StreamKind::Ac3Audio;
-    const size_t room = PackSize - PackHeaderSize - (firstPack ? SystemHeaderSize(streams_.size()) : 0) - 9 -
+    const size_t room = PackSize - PackHeaderSize - (firstPack ? SystemHeaderSize(buffers_.size()) : 0) - 9 -
                         (stream.started ? 0 : 3) - (ac3 ? Ac3SubstreamHeaderSize : 0);
     const uint64_t read = queue.ReadPosition();
     const size_t available = queue.Ready();
@@ -299,14 +375,21 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
     while (next < queue.UnitCount() && queue.Unit(next).position < read)
         ++next;
     PacketPlan plan;
-    size_t limit = room;
+    // A group of pictures starts a packet of its own, which a navigation pack goes before.
+    size_t space = room;
+    if (navigation_ && queue.Kind() == StreamKind::Mpeg2Video) {
+        const uint64_t group = queue.NextGroupStart();
+        if (group > read && group - read < space)
+            space = static_cast<size_t>(group - read);
+    }
+    size_t limit = space;
     if (next < queue.UnitCount()) {
         const AccessUnit& unit = queue.Unit(next);
         const size_t at = static_cast<size_t>(unit.position - read);
         const size_t stampSize = unit.dts != unit.pts ? 10 : 5;
-        if (at < room - stampSize) {
+        if (at + stampSize < space) {
             // A timestamp for the first unit that starts here.
-            limit = room - stampSize;
+            limit = space - stampSize;
             plan.header.pts = unit.pts + offset_;
             if (unit.dts != unit.pts)
                 plan.header.dts = unit.dts + offset_;
@@ -332,7 +415,7 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
         if (plan.units++ == 0)
             plan.firstUnit = static_cast<size_t>(queue.Unit(i).position - read);
     }
-    plan.header.streamId = stream.entry.streamId;
+    plan.header.streamId = stream.buffer->entry.streamId;
     return plan;
 }
 
@@ -347,13 +430,16 @@ uint64_t CProgramStreamMultiplexer::EarliestStart(const Stream& stream, size_t p
         const int64_t earliest = (queue.Unit(0).dts + offset_ - MaxWait) * 300;
         scr = std::max<uint64_t>(scr, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
     }
+    // Sub-streams that share a buffer leave it in about the order they came: a unit behind one
+    // that leaves later is counted until that one has gone, which errs on the safe side.
+    const DecoderBuffer& buffer = *stream.buffer;
     size_t gone = 0;
-    size_t occupancy = stream.occupancy;
-    for (; gone < stream.buffered.size(); ++gone) {
-        const BufferedUnit& unit = stream.buffered[gone];
+    size_t occupancy = buffer.occupancy;
+    for (; gone < buffer.buffered.size(); ++gone) {
+        const BufferedUnit& unit = buffer.buffered[gone];
         const int64_t removal = unit.removal * 300;
         if (removal > static_cast<int64_t>(scr)) {
-            if (occupancy + payload <= stream.bufferBytes)
+            if (occupancy + payload <= buffer.bytes)
                 break;
             scr = static_cast<uint64_t>(removal);
         }
@@ -381,77 +467,142 @@ void CProgramStreamMultiplexer::CountIntoBuffer(Stream& stream, size_t payload, 
         if ((last || (queue.Ended() && end == queue.WritePosition())) && removal * 300 < static_cast<int64_t>(arrival))
             ++late_;
         const size_t bytes = static_cast<size_t>(boundary - position);
-        if (!stream.buffered.empty() && stream.buffered.back().removal == removal)
-            stream.buffered.back().bytes += bytes;
+        DecoderBuffer& buffer = *stream.buffer;
+        if (!buffer.buffered.empty() && buffer.buffered.back().removal == removal)
+            buffer.buffered.back().bytes += bytes;
         else
-            stream.buffered.push_back({removal, bytes});
-        stream.occupancy += bytes;
+            buffer.buffered.push_back({removal, bytes});
+        buffer.occupancy += bytes;
         position = boundary;
     }
 }
 
+// The packet goes out in a pack of its own: when the decoder has room for it, at the rate that
+// brings all queued units in time.
 bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& plan)
 {
-    CElementaryStream& queue = stream.queue;
+    uint64_t scr = StartPacket(stream, plan.payload);
+    if (NeedsNavigation(stream)) {
+        if (!WriteNavigationPack(scr))
+            return false;
+        scr = nextScr_;
+    }
+    const size_t headers = WriteHeaders(pack_, scr);
+    WritePes(pack_ + headers, stream, plan);
+    if (!Emit())
+        return false;
+    nextScr_ = scr + PackTicks(rate_);
+    CountIntoBuffer(stream, plan.payload, nextScr_);
+    stream.queue.Consume(plan.payload);
+    stream.started = true;
+    return true;
+}
+
+bool CProgramStreamMultiplexer::Emit()
+{
+    if (!sink_.WritePack(pack_)) {
+        failed_ = true;
+        return false;
+    }
+    ++packs_;
+    return true;
+}
+
+// The system header's audio and video bounds.
+void CProgramStreamMultiplexer::CountKinds(int& audio, int& video) const
+{
+    audio = video = 0;
+    for (const auto& stream : streams_)
+        ++(stream->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
+}
+
+// The stream starts with a VOBU, and so does each group of pictures.
+bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
+{
+    if (!navigation_)
+        return false;
+    const CElementaryStream& queue = stream.queue;
+    return packs_ == 0 || (queue.Kind() == StreamKind::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition());
+}
+
+// A pack of its own at `scr`, before the VOBU's first packet, with the system header DVD players
+// look for in it: video, all MPEG audio, private streams 1 and 2.
+bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
+{
+    WritePackHeader(pack_, scr, rate_);
+    SystemStreamEntry entries[] = {{AllVideoStreamsId, true, DvdVideoBufferKiB}, AudioEntry(StreamKind::MpegAudio),
+                                   AudioEntry(StreamKind::Ac3Audio), {PrivateStream2Id, true, NavigationBufferKiB}};
+    entries[1].streamId = AllAudioStreamsId;
+    int audio = 0, video = 0;
+    CountKinds(audio, video);
+    WriteSystemHeader(pack_ + PackHeaderSize, rateBound_, audio, video, entries, 4);
+    WriteNavigationPackets(pack_ + PackHeaderSize + DvdSystemHeaderSize, static_cast<uint32_t>(packs_), scr);
+    if (!Emit())
+        return false;
+    nextScr_ = scr + PackTicks(rate_);
+    return true;
+}
+
+// The SCR of the stream's next packet, with what has left the decoder buffer by then taken out of
+// it, and the mux rate from there.
+uint64_t CProgramStreamMultiplexer::StartPacket(Stream& stream, size_t payload)
+{
     size_t leaving = 0;
-    const uint64_t scr = EarliestStart(stream, plan.payload, &leaving);
+    const uint64_t scr = EarliestStart(stream, payload, &leaving);
+    DecoderBuffer& buffer = *stream.buffer;
     for (; leaving > 0; --leaving) {
-        stream.occupancy -= stream.buffered.front().bytes;
-        stream.buffered.pop_front();
+        buffer.occupancy -= buffer.buffered.front().bytes;
+        buffer.buffered.pop_front();
     }
     // The rate rises ahead of a burst, so that nothing queued arrives late, and settles back.
     const uint32_t needed = NeededRate(scr);
     if (needed > rate_ || needed * 2 < rate_)
         rate_ = std::clamp(needed + needed / 8, baseRate_, rateBound_);
+    return scr;
+}
 
-    uint8_t* p = pack_;
-    WritePackHeader(p, scr, rate_);
-    p += PackHeaderSize;
-    if (packs_ == 0) {
-        SystemStreamEntry entries[2];
-        int audio = 0, video = 0;
-        const size_t count = std::min<size_t>(streams_.size(), 2);
-        for (size_t i = 0; i < count; ++i) {
-            entries[i] = streams_[i]->entry;
-            ++(streams_[i]->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
-        }
-        p += WriteSystemHeader(p, rateBound_, audio, video, entries, count);
-    }
-    const bool ac3 = queue.Kind() == StreamKind::Ac3Audio;
+// The pack header, and in the first pack the system header with every stream's buffer.
+size_t CProgramStreamMultiplexer::WriteHeaders(uint8_t* out, uint64_t scr)
+{
+    WritePackHeader(out, scr, rate_);
+    if (packs_ != 0 || navigation_)
+        return PackHeaderSize;
+    SystemStreamEntry entries[1 + MaxAudioStreams];
+    const size_t count = std::min(buffers_.size(), sizeof(entries) / sizeof(entries[0]));
+    for (size_t i = 0; i < count; ++i)
+        entries[i] = buffers_[i]->entry;
+    int audio = 0, video = 0;
+    CountKinds(audio, video);
+    return PackHeaderSize + WriteSystemHeader(out + PackHeaderSize, rateBound_, audio, video, entries, count);
+}
+
+// The PES packet from `out` to the end of the pack, with padding after it where it falls short.
+void CProgramStreamMultiplexer::WritePes(uint8_t* out, Stream& stream, const PacketPlan& plan)
+{
+    const bool ac3 = stream.queue.Kind() == StreamKind::Ac3Audio;
     const size_t extra = ac3 ? Ac3SubstreamHeaderSize : 0;
     PesHeader header = plan.header;
-    header.pstd = stream.started ? nullptr : &stream.entry;
-    const size_t used = static_cast<size_t>(p - pack_) + PesHeaderSize(header) + extra + plan.payload;
+    header.pstd = stream.started ? nullptr : &stream.buffer->entry;
+    const size_t used = static_cast<size_t>(out - pack_) + PesHeaderSize(header) + extra + plan.payload;
     size_t left = PackSize - used;
     // A padding packet needs six bytes and more; a few bytes go into the PES header instead.
     if (left <= 7) {
         header.stuffing = left;
         left = 0;
     }
-    p += WritePesHeader(p, header, extra + plan.payload);
+    uint8_t* p = out + WritePesHeader(out, header, extra + plan.payload);
     if (ac3) {
-        p[0] = Ac3SubstreamId;
+        p[0] = stream.substream;
         p[1] = static_cast<uint8_t>(plan.units);
         const size_t pointer = plan.units ? plan.firstUnit + 1 : 0;
         p[2] = static_cast<uint8_t>(pointer >> 8);
         p[3] = static_cast<uint8_t>(pointer);
         p += Ac3SubstreamHeaderSize;
     }
-    std::memcpy(p, queue.Data(), plan.payload);
+    std::memcpy(p, stream.queue.Data(), plan.payload);
     p += plan.payload;
     if (left > 0)
         WritePaddingPacket(p, left);
-    if (!sink_.WritePack(pack_)) {
-        failed_ = true;
-        return false;
-    }
-
-    nextScr_ = scr + PackTicks(rate_);
-    CountIntoBuffer(stream, plan.payload, nextScr_);
-    queue.Consume(plan.payload);
-    stream.started = true;
-    ++packs_;
-    return true;
 }
 
 } // namespace mpeg

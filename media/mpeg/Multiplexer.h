@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "media/mpeg/Cadence.h"
@@ -40,8 +41,13 @@ public:
     CProgramStreamMultiplexer(const CProgramStreamMultiplexer&) = delete;
     CProgramStreamMultiplexer& operator=(const CProgramStreamMultiplexer&) = delete;
 
-    // Forgets streams and state; streams are then added again, at most one video and one audio.
+    // One video stream and up to this many audio streams.
+    static constexpr size_t MaxAudioStreams = 8;
+
+    // Forgets streams and state; streams are then added again.
     void Reset();
+    // Audio streams are numbered by kind in the order they are added: MPEG audio as streams 0xC0 on,
+    // AC-3 as sub-streams 0x80 on of private stream 1. -1 when no more streams of the kind fit.
     int AddStream(StreamKind kind);
 
     // Bytes of a stream and the 90 kHz time of the first unit starting in them (or NoTimestamp).
@@ -66,21 +72,30 @@ public:
     uint32_t RateBound() const { return rateBound_; }
     // Units whose last byte went out after their decode time: only when a stream outran the bound.
     uint64_t LateUnits() const { return late_; }
+    // Whether the streams fit DVD-Video (chosen at the first pack): then each group of pictures
+    // starts a VOBU with a navigation pack, and the program end code closes the stream.
+    bool DvdNavigation() const { return navigation_; }
 
 private:
     struct BufferedUnit {
         int64_t removal; // output DTS in 90 kHz: the bytes leave the decoder buffer then
         size_t bytes;
     };
+    // The system target decoder's buffer of one stream_id: the sub-streams of private stream 1
+    // share theirs.
+    struct DecoderBuffer {
+        SystemStreamEntry entry;
+        size_t bytes = 0;
+        CRingQueue<BufferedUnit> buffered;
+        size_t occupancy = 0;
+    };
     struct Stream {
         Stream(StreamKind kind, CTimeJumps& jumps) : queue(kind, jumps) {}
         CElementaryStream queue;
-        SystemStreamEntry entry;
-        size_t bufferBytes = 0;
+        DecoderBuffer* buffer = nullptr;
+        uint8_t substream = 0;  // private stream 1 only
         bool started = false;   // its first packet (with the P-STD extension) is out
         bool waitedFor = true;
-        CRingQueue<BufferedUnit> buffered;
-        size_t occupancy = 0;
     };
     struct PacketPlan {
         size_t payload = 0;
@@ -94,8 +109,19 @@ private:
     bool LookedFarEnough(const Stream& stream, int64_t next) const;
     PacketPlan Plan(Stream& stream, bool firstPack) const;
     bool WritePacket(Stream& stream, const PacketPlan& plan);
+    uint64_t StartPacket(Stream& stream, size_t payload);
+    size_t WriteHeaders(uint8_t* out, uint64_t scr);
+    void WritePes(uint8_t* out, Stream& stream, const PacketPlan& plan);
+    DecoderBuffer& BufferFor(const SystemStreamEntry& entry);
     void FixOffset();
     void ChooseRates();
+    bool FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits) const;
+    bool NeedsNavigation(const Stream& stream) const;
+    bool WriteNavigationPack(uint64_t scr);
+    bool Finish();
+    // Hands pack_ to the sink.
+    bool Emit();
+    void CountKinds(int& audio, int& video) const;
     uint32_t NeededRate(uint64_t scr) const;
     uint64_t EarliestStart(const Stream& stream, size_t payload, size_t* leaving = nullptr) const;
     void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
@@ -103,6 +129,10 @@ private:
     IPackSink& sink_;
     CTimeJumps jumps_;
     std::vector<std::unique_ptr<Stream>> streams_;
+    std::vector<std::unique_ptr<DecoderBuffer>> buffers_;
+    // Working space of Drain and NeededRate, sized as streams are added.
+    std::vector<std::pair<int64_t, Stream*>> order_;
+    mutable std::vector<size_t> nextUnit_;
     uint8_t pack_[PackSize];
     uint64_t packs_ = 0;
     uint64_t nextScr_ = 0;     // 27 MHz: the earliest the next pack may start
@@ -112,6 +142,7 @@ private:
     uint64_t late_ = 0;
     int64_t offset_ = 0;
     bool offsetFixed_ = false;
+    bool navigation_ = false;
     bool finished_ = false;
     bool failed_ = false;
 };

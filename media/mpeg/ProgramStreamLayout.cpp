@@ -121,16 +121,57 @@ size_t WritePesHeader(uint8_t* out, const PesHeader& header, size_t payloadSize)
     return 9 + dataLength;
 }
 
-void WritePaddingPacket(uint8_t* out, size_t totalSize)
+namespace {
+
+constexpr size_t PciPayload = 980;
+constexpr size_t DsiPayload = 1018;
+static_assert(6 + PciPayload + 6 + DsiPayload == NavigationPacketsSize, "a navigation pack fills its 2048 bytes");
+
+void PutBe32(uint8_t* out, uint32_t value)
 {
-    const size_t length = totalSize - 6;
+    out[0] = static_cast<uint8_t>(value >> 24);
+    out[1] = static_cast<uint8_t>(value >> 16);
+    out[2] = static_cast<uint8_t>(value >> 8);
+    out[3] = static_cast<uint8_t>(value);
+}
+
+// A packet with no PES header extension: start code, length, then `payload` bytes of `fill`.
+uint8_t* StartPlainPacket(uint8_t* out, uint8_t streamId, size_t payload, uint8_t fill)
+{
     out[0] = 0x00;
     out[1] = 0x00;
     out[2] = 0x01;
-    out[3] = PaddingStreamId;
-    out[4] = static_cast<uint8_t>(length >> 8);
-    out[5] = static_cast<uint8_t>(length);
-    std::memset(out + 6, 0xFF, length);
+    out[3] = streamId;
+    out[4] = static_cast<uint8_t>(payload >> 8);
+    out[5] = static_cast<uint8_t>(payload);
+    std::memset(out + 6, fill, payload);
+    return out + 6;
+}
+
+// Private stream 2 begins its payload with the sub-stream number, as PCI and DSI do.
+uint8_t* StartPrivateStream2(uint8_t* out, size_t payload, uint8_t substream)
+{
+    uint8_t* data = StartPlainPacket(out, PrivateStream2Id, payload, 0);
+    data[0] = substream;
+    return data;
+}
+
+} // namespace
+
+void WriteNavigationPackets(uint8_t* out, uint32_t packNumber, uint64_t scr27MHz)
+{
+    // PCI general information: nv_pck_lbn first.
+    uint8_t* pci = StartPrivateStream2(out, PciPayload, 0x00);
+    PutBe32(pci + 1, packNumber);
+    // DSI general information: nv_pck_scr (the SCR base's low 32 bits), then nv_pck_lbn.
+    uint8_t* dsi = StartPrivateStream2(out + 6 + PciPayload, DsiPayload, 0x01);
+    PutBe32(dsi + 1, static_cast<uint32_t>(scr27MHz / 300));
+    PutBe32(dsi + 5, packNumber);
+}
+
+void WritePaddingPacket(uint8_t* out, size_t totalSize)
+{
+    StartPlainPacket(out, PaddingStreamId, totalSize - 6, 0xFF);
 }
 
 } // namespace mpeg

@@ -15,6 +15,11 @@ constexpr uint8_t VideoStreamId = 0xE0;
 constexpr uint8_t MpegAudioStreamId = 0xC0;
 constexpr uint8_t PrivateStream1Id = 0xBD;
 constexpr uint8_t PaddingStreamId = 0xBE;
+constexpr uint8_t PrivateStream2Id = 0xBF;
+// System header entries that stand for all MPEG audio streams and all video streams.
+constexpr uint8_t AllAudioStreamsId = 0xB8;
+constexpr uint8_t AllVideoStreamsId = 0xB9;
+constexpr uint8_t ProgramEndCode[4] = {0x00, 0x00, 0x01, 0xB9};
 // First AC-3 sub-stream inside private stream 1.
 constexpr uint8_t Ac3SubstreamId = 0x80;
 constexpr size_t Ac3SubstreamHeaderSize = 4;
@@ -43,6 +48,12 @@ struct PesHeader {
 size_t PesHeaderSize(const PesHeader& header);
 // Writes the header of a packet whose payload (after the header) is payloadSize bytes.
 size_t WritePesHeader(uint8_t* out, const PesHeader& header, size_t payloadSize);
+// A DVD navigation pack's private stream 2 packets after its pack header and 24-byte system header:
+// the presentation control packet (PCI, 980 bytes of payload) and the data search packet (DSI,
+// 1018). Authoring tools fill them in; here they hold the pack's own number and SCR.
+constexpr size_t DvdSystemHeaderSize = 24;
+constexpr size_t NavigationPacketsSize = PackSize - PackHeaderSize - DvdSystemHeaderSize;
+void WriteNavigationPackets(uint8_t* out, uint32_t packNumber, uint64_t scr27MHz);
 // A padding packet of exactly totalSize bytes (at least 6).
 void WritePaddingPacket(uint8_t* out, size_t totalSize);
 // Five timestamp bytes with the given 4-bit prefix (2 = PTS alone, 3 = PTS before DTS, 1 = DTS).

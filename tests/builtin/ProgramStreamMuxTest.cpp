@@ -98,21 +98,29 @@ private:
     size_t next_ = 0;
 };
 
-// Pin "Video" and pin "Audio" for the vectors named (none for a null name), with faults set by the tests.
+// Pin "Video" and a pin "Audio" for each audio vector named (none for a null name), with faults set by
+// the tests.
 class CElementaryStreamSource : public CBaseFilter {
 public:
-    CElementaryStreamSource(const char* videoVector, const char* audioVector) : CBaseFilter(ElementaryStreamSourceClsid)
+    CElementaryStreamSource(const char* videoVector, std::initializer_list<const char*> audioVectors)
+        : CBaseFilter(ElementaryStreamSourceClsid)
     {
         if (videoVector)
             pins_.emplace_back(video = new CElementaryStreamPin(this, true, VectorPath(videoVector)));
-        if (audioVector)
-            pins_.emplace_back(audio = new CElementaryStreamPin(this, false, VectorPath(audioVector)));
+        for (const char* audioVector : audioVectors) {
+            if (!audioVector)
+                continue;
+            pins_.emplace_back(new CElementaryStreamPin(this, false, VectorPath(audioVector)));
+            audios.push_back(static_cast<CElementaryStreamPin*>(pins_.back().get()));
+        }
+        audio = audios.empty() ? nullptr : audios.front();
     }
     int PinCount() override { return static_cast<int>(pins_.size()); }
     CBasePin* PinAt(int index) override { return pins_[static_cast<size_t>(index)].get(); }
 
     CElementaryStreamPin* video = nullptr;
-    CElementaryStreamPin* audio = nullptr;
+    CElementaryStreamPin* audio = nullptr; // the first of them
+    std::vector<CElementaryStreamPin*> audios;
 
 private:
     std::vector<std::unique_ptr<CElementaryStreamPin>> pins_;
@@ -149,11 +157,11 @@ protected:
     }
 
     // Source, multiplexer and writer in a graph, joined directly.
-    HRESULT Build(const char* videoVector, const char* audioVector, const std::string& output,
+    HRESULT Build(const char* videoVector, std::initializer_list<const char*> audioVectors, const std::string& output,
                   void (*fault)(CElementaryStreamSource&) = nullptr)
     {
         TearDown();
-        source_ = Adopt(new CElementaryStreamSource(videoVector, audioVector));
+        source_ = Adopt(new CElementaryStreamSource(videoVector, audioVectors));
         if (fault)
             fault(*source_.Get());
         ComPtr<IFileSinkFilter> sink;
@@ -169,8 +177,9 @@ protected:
             hr = MakeGraph({source_.Get(), mux_.Get(), writer_.Get()});
         if (SUCCEEDED(hr) && source_->video)
             hr = Connect(source_->video, mux_.Get(), L"Video In");
-        if (SUCCEEDED(hr) && source_->audio)
-            hr = Connect(source_->audio, mux_.Get(), L"Audio In");
+        // Each audio pin to the free one the multiplexer offers.
+        for (size_t i = 0; SUCCEEDED(hr) && i < source_->audios.size(); ++i)
+            hr = Connect(source_->audios[i], mux_.Get(), i == 0 ? L"Audio In" : (L"Audio In " + std::to_wstring(i + 1)).c_str());
         if (SUCCEEDED(hr))
             hr = mux_->FindPin(L"Output", &pin);
         return SUCCEEDED(hr) ? Connect(pin.Get(), writer_.Get(), L"Input") : hr;
@@ -254,7 +263,7 @@ TEST_F(ProgramStreamMuxTest, TheFiltersFaceTheGraph)
 TEST_F(ProgramStreamMuxTest, RemuxesOneStreamAloneAndClosesTheFileBeforeCompleting)
 {
     testing_support::WriteFileBytes(output_, std::string(8 << 20, 'x'));
-    ASSERT_EQ(S_OK, Build("es\\video-bframes.m2v", nullptr, output_));
+    ASSERT_EQ(S_OK, Build("es\\video-bframes.m2v", {}, output_));
     ASSERT_EQ(EC_COMPLETE, RunToEnd());
     // Whoever waits for the completion reads or deletes the file next.
     EXPECT_TRUE(FileIsClosed(output_));
@@ -280,7 +289,7 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(S_OK, Build("es\\video.m2v", "es\\audio.mp2", output_, c.fault));
+        ASSERT_EQ(S_OK, Build("es\\video.m2v", {"es\\audio.mp2"}, output_, c.fault));
         if (c.outcome) {
             EXPECT_EQ(c.outcome, RunToEnd());
         } else {
@@ -305,6 +314,75 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
     }
 }
 
+// The pins a graph sees as audio inputs are connected: always one free "Audio In N" more, up to
+// eight; a disconnected last one takes the free one after it away again.
+TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnected)
+{
+    ASSERT_EQ(S_OK, Build("es\\video.m2v", {"es\\audio.mp2", "es\\audio.ac3"}, output_));
+    const auto pinNames = [&] {
+        std::wstring names;
+        ComPtr<IEnumPins> pins;
+        ComPtr<IPin> pin;
+        EXPECT_EQ(S_OK, mux_->EnumPins(&pins));
+        while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+            PIN_INFO info = {};
+            EXPECT_EQ(S_OK, pin->QueryPinInfo(&info));
+            info.pFilter->Release();
+            names += std::wstring(names.empty() ? L"" : L",") + info.achName;
+        }
+        return names;
+    };
+    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Output", pinNames());
+    ComPtr<IPin> pin;
+    EXPECT_EQ(VFW_E_NOT_FOUND, mux_->FindPin(L"Audio In 4", &pin));
+    ComPtr<IEnumPins> stale;
+    ASSERT_EQ(S_OK, mux_->EnumPins(&stale));
+    const auto unplug = [&](IPin* from, IPin* to) {
+        EXPECT_TRUE(SUCCEEDED(graph_->Disconnect(from)));
+        EXPECT_TRUE(SUCCEEDED(graph_->Disconnect(to)));
+    };
+    ASSERT_EQ(S_OK, mux_->FindPin(L"Audio In 2", &pin));
+    unplug(source_->audios[1], pin.Get());
+    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Output", pinNames());
+    ComPtr<IPin> next;
+    EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, stale->Next(1, &next, nullptr));
+    // Disconnecting the first keeps the second where it is.
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->audios[1], pin.Get(), nullptr));
+    ASSERT_EQ(S_OK, mux_->FindPin(L"Audio In", &pin));
+    unplug(source_->audios[0], pin.Get());
+    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Output", pinNames());
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->audios[0], pin.Get(), nullptr));
+    pin.Reset();
+    stale.Reset();
+
+    // No more than eight audio inputs.
+    ASSERT_EQ(S_OK, Build(nullptr, {"es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2",
+                                    "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2"}, output_));
+    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Audio In 5,Audio In 6,Audio In 7,Audio In 8,Output", pinNames());
+}
+
+// A second language and stereo beside 5.1: every audio stream comes out byte for byte, in the
+// order of the inputs, MPEG audio as streams 0xC0 on and AC-3 as sub-streams 0x80 on.
+TEST_F(ProgramStreamMuxTest, EveryAudioInputIsKeptInItsOrder)
+{
+    ASSERT_EQ(S_OK, Build("es\\video-bframes.m2v", {"es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3", "es\\audio.mp2"},
+                          output_, [](CElementaryStreamSource& s) { s.audios[3]->endAfter = 30; }));
+    ASSERT_EQ(EC_COMPLETE, RunToEnd());
+    EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes);
+    const char* formats[] = {"ac3", "mp2", "ac3", "mp2"};
+    for (size_t a = 0; a < source_->audios.size(); ++a) {
+        SCOPED_TRACE(a);
+        const CElementaryStreamPin& audio = *source_->audios[a];
+        EXPECT_TRUE(Extract(("0:a:" + std::to_string(a)).c_str(), formats[a]) == audio.Prefix(audio.endAfter));
+    }
+    const ps_check::Report report = ps_check::CheckProgramStream(testing_support::ReadFileBytes(output_));
+    EXPECT_TRUE(report.Clean()) << report.Text();
+    std::vector<std::pair<uint8_t, uint8_t>> ids;
+    for (const ps_check::StreamReport& stream : report.streams)
+        ids.emplace_back(stream.id, stream.substream);
+    EXPECT_EQ((std::vector<std::pair<uint8_t, uint8_t>>{{0xBD, 0x80}, {0xBD, 0x81}, {0xC0, 0}, {0xC1, 0}, {0xE0, 0}}), ids);
+}
+
 // Wine's drive Z: reaches /dev/full, whose every write fails as a full disk does.
 TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
 {
@@ -317,7 +395,7 @@ TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(S_OK, Build(c.video, "es\\audio.mp2", "Z:\\dev\\full"));
+        ASSERT_EQ(S_OK, Build(c.video, {"es\\audio.mp2"}, "Z:\\dev\\full"));
         EXPECT_EQ(EC_ERRORABORT, RunToEnd());
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), AbortError());
         EXPECT_FALSE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}, 500)) << "one abort, and no completion";

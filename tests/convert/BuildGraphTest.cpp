@@ -23,7 +23,7 @@ namespace {
 
 // Small filters for the cases the stand-ins cannot show. Pins of subtype A connect to A, B to B;
 // nothing takes Lonely.
-enum Kind { Source, Sink, Picky, Converter, InputOnly, LonelySource, BothFiles, Unjoinable, kKinds };
+enum Kind { Source, Sink, Picky, Converter, InputOnly, LonelySource, BothFiles, Unjoinable, Recording, Mux, kKinds };
 enum Subtype { A = 1, B, Lonely };
 constexpr HRESULT kJoinError = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
 
@@ -49,6 +49,8 @@ const FilterLayout kLayouts[kKinds] = {
     {{{L"Out", PINDIR_OUTPUT, Lonely}}, false, false},
     {{}, true, true},
     {{}, false, false},
+    {{{L"Audio 1", PINDIR_OUTPUT, A}, {L"Audio 2", PINDIR_OUTPUT, A}, {L"Audio 3", PINDIR_OUTPUT, A}, {L"Audio 4", PINDIR_OUTPUT, A}}, true, false},
+    {{{L"Audio In", PINDIR_INPUT, A}, {L"Audio In 2", PINDIR_INPUT, A}, {L"Audio In 3", PINDIR_INPUT, A}}, false, false},
 };
 
 // "Load <path>" or "SetFileName <path>", in call order; the filters live on the test's thread.
@@ -147,7 +149,8 @@ private:
 
 const FilterCreator kCreators[kKinds] = {&CTestFilter::Create<0>, &CTestFilter::Create<1>, &CTestFilter::Create<2>,
                                          &CTestFilter::Create<3>, &CTestFilter::Create<4>, &CTestFilter::Create<5>,
-                                         &CTestFilter::Create<6>, &CTestFilter::Create<7>};
+                                         &CTestFilter::Create<6>, &CTestFilter::Create<7>, &CTestFilter::Create<8>,
+                                         &CTestFilter::Create<9>};
 
 std::string Clsid(Kind kind)
 {
@@ -331,6 +334,17 @@ TEST_F(BuildGraphTest, EntriesActInOrderUntilTheFirstFails)
         {{F("Reader", Source), F("Converter", Converter), F("Picky", Picky), C("Reader", "Out 1", "Picky", "Picky In")},
          "S_OK", "\nSuccessfully renedered pin Out 1",
          "Converter,Picky,Reader | Converter:Out>Picky:Picky In, Reader:Out 1>Converter:In"},
+        // One audio connection extends to every further "Audio N" the source has, into the further
+        // inputs the destination has ("Audio In 2" on), from where the entry starts and while both last.
+        {{F("Rec", Recording), F("Mux", Mux), C("Rec", "Audio 1", "Mux", "Audio In")},
+         "S_OK", "", "Mux,Rec | Rec:Audio 1>Mux:Audio In, Rec:Audio 2>Mux:Audio In 2, Rec:Audio 3>Mux:Audio In 3"},
+        {{F("Rec", Recording), F("Mux", Mux), C("Rec", "Audio 3", "Mux", "Audio In 2", false)},
+         "S_OK", "", "Mux,Rec | Rec:Audio 3>Mux:Audio In 2, Rec:Audio 4>Mux:Audio In 3"},
+        // Only between pins so named: a destination's own inputs stay as the description joins them.
+        {{F("Rec", Recording), F("Writer", Sink), C("Rec", "Audio 1", "Writer", "In 1")},
+         "S_OK", "", "Rec,Writer | Rec:Audio 1>Writer:In 1"},
+        {{F("Reader", Source), F("Mux", Mux), C("Reader", "Out 1", "Mux", "Audio In")},
+         "S_OK", "", "Mux,Reader | Reader:Out 1>Mux:Audio In"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));

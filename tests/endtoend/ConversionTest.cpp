@@ -103,7 +103,7 @@ bool ReadMediaFacts(const std::string& windowsPath, MediaFacts& facts, std::stri
 
 // ASF vectors, and two written as Media Centre writes them (none named): captions, B-frames (times
 // out of decode order) and AC-3 that starts 200 ms after the video, in one or two audio streams (the
-// output keeps the first).
+// output keeps both).
 const struct { const char* name; const char* vector; unsigned audioStreams; } kGoodRecordings[] = {
     {"Plain MP2", "plain-mp2.asf", 1}, {"Plain AC3", "plain-ac3.asf", 1}, {"Media Centre", nullptr, 1},
     {"Two Languages", nullptr, 2}};
@@ -133,6 +133,47 @@ constexpr int64_t kMediaCentreAudioDelay = 2000000;
     test_recordings::SplitFrames(options.videoPath, frames);
     expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
     expected.audio = {"ac3", kMediaCentreAudioDelay / 1e7, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};
+    return ::testing::AssertionSuccess();
+}
+
+// Every audio stream of the output after the first, byte for byte the recording's (which carries
+// the same audio in each), in the recording's order, and no more of them.
+::testing::AssertionResult KeepsEveryAudioStream(const std::string& output, const MediaFacts& expected, unsigned audioStreams)
+{
+    std::string error, count;
+    Run("/usr/bin/ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 " + Quoted(output) + " | /usr/bin/wc -l",
+        count, error);
+    if (std::atoi(count.c_str()) != static_cast<int>(audioStreams))
+        return ::testing::AssertionFailure() << output << " has " << count << " audio streams, the recording " << audioStreams;
+    const char* format = expected.audio.codec == "ac3" ? "ac3" : "mp2";
+    for (unsigned n = 1; n < audioStreams; ++n) {
+        const std::string digest = Digest("/usr/bin/ffmpeg -v error -i " + Quoted(output) + " -map 0:a:" + std::to_string(n) +
+                                              " -c copy -f " + format + " -", error);
+        if (digest != expected.audio.digest || !error.empty())
+            return ::testing::AssertionFailure() << output << ": audio stream " << n << " differs from the recording's " << error;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// dvdauthor makes a title of the output and a DVD of the title without a warning, as it does of
+// ffmpeg's DVD output and not of a plain program stream.
+::testing::AssertionResult DvdAuthorAccepts(const std::string& output)
+{
+    const std::string dvd = MakeScratchDirectory("endtoend-dvd");
+    for (const std::string& step : {" -t " + Quoted(output), std::string(" -T")}) {
+        ToolOutput out;
+        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o " + Quoted(dvd) + step + " 2>&1";
+        if (!RunLinuxTool(command, out))
+            return ::testing::AssertionFailure() << "could not run " << command;
+        std::istringstream lines(out.out + out.err);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("Skipping sector") != std::string::npos || line.find("no VOBUs") != std::string::npos ||
+                line.find("WARN") != std::string::npos || line.find("ERR") != std::string::npos)
+                return ::testing::AssertionFailure() << command << ":\n" << out.out << out.err;
+        }
+        if (out.out.find(step == " -T" ? "table of contents" : "VTS") == std::string::npos)
+            return ::testing::AssertionFailure() << command << " did not finish:\n" << out.out << out.err;
+    }
     return ::testing::AssertionSuccess();
 }
 
@@ -201,6 +242,11 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
         DropRecording(path, made + recording.name);
         ASSERT_TRUE(WaitForOutput(output + recording.name + ".MPG", kConversionMs, path));
         EXPECT_TRUE(IsConversionOf(output + recording.name + ".MPG", expected));
+        EXPECT_TRUE(KeepsEveryAudioStream(output + recording.name + ".MPG", expected, recording.audioStreams));
+        // Media Centre's are DVD-sized, with AC-3 at 48 kHz.
+        if (!recording.vector) {
+            EXPECT_TRUE(DvdAuthorAccepts(output + recording.name + ".MPG"));
+        }
         EXPECT_TRUE(WaitUntil([&] { return !FileExists(path); }, kPromptMs)) << "DeleteSourceFile removes it";
         // Each line is out while Halvern still runs, not only when it ends.
         ++done;

@@ -79,7 +79,8 @@ TEST(MpegMultiplexerTest, InterleavesEncodedStreamsByteForByteWithinBufferLimits
         const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
         EXPECT_TRUE(report.Clean()) << report.Text();
         EXPECT_EQ(0u, report.firstScr);
-        EXPECT_EQ(PackSize, report.smallestPack);
+        // Whole packs; in a DVD stream the last one ends with the end code.
+        EXPECT_EQ(report.endCode ? PackSize - sizeof(ProgramEndCode) : PackSize, report.smallestPack);
         EXPECT_EQ(PackSize, report.largestPack);
         EXPECT_EQ(DvdMuxRate, report.lowestMuxRate);
         EXPECT_EQ(DvdMuxRate, report.highestMuxRate);
@@ -118,6 +119,41 @@ Timed TimedUnits(const std::string& path, bool video, int64_t start)
         timed.sendKeys.push_back(video ? start + (static_cast<int64_t>(i) - 1) * period : timed.times.back());
     }
     return timed;
+}
+
+StreamKind KindOf(const std::string& vector)
+{
+    return vector.find(".m2v") != std::string::npos ? StreamKind::Mpeg2Video
+           : vector.find(".ac3") != std::string::npos ? StreamKind::Ac3Audio
+                                                      : StreamKind::MpegAudio;
+}
+
+// The streams' units through a new multiplexer a unit at a time, the earliest send time first.
+::testing::AssertionResult Multiplex(const std::vector<StreamKind>& kinds, const std::vector<Timed>& timed, CCollectingSink& sink,
+                                     bool* dvd = nullptr)
+{
+    CProgramStreamMultiplexer mux(sink);
+    std::vector<int> streams;
+    for (StreamKind kind : kinds)
+        streams.push_back(mux.AddStream(kind));
+    std::vector<size_t> next(timed.size(), 0);
+    for (;;) {
+        size_t s = timed.size();
+        for (size_t k = 0; k < timed.size(); ++k) {
+            if (next[k] < timed[k].units.size() && (s == timed.size() || timed[k].sendKeys[next[k]] < timed[s].sendKeys[next[s]]))
+                s = k;
+        }
+        if (s == timed.size())
+            break;
+        const std::string& unit = timed[s].units[next[s]];
+        if (!mux.Push(streams[s], reinterpret_cast<const uint8_t*>(unit.data()), unit.size(), timed[s].times[next[s]]))
+            return ::testing::AssertionFailure() << "a push failed";
+        if (++next[s] == timed[s].units.size() && !mux.End(streams[s]))
+            return ::testing::AssertionFailure() << "an end failed";
+    }
+    if (dvd)
+        *dvd = mux.DvdNavigation();
+    return mux.Finished() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "not finished";
 }
 
 // Recordings of every rate through the multiplexer, a unit per push with its time, in send order: the
@@ -162,14 +198,166 @@ TEST(MpegMultiplexerTest, EveryRateOfRecordingKeepsTheDecoderModelAndItsTimes)
 
         const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
         EXPECT_TRUE(report.Clean()) << report.Text();
-        EXPECT_EQ(PackSize, report.smallestPack);
+        // Whole packs; in a DVD stream the last one ends with the end code.
+        EXPECT_EQ(report.endCode ? PackSize - sizeof(ProgramEndCode) : PackSize, report.smallestPack);
         EXPECT_EQ(PackSize, report.largestPack);
-        EXPECT_LT(report.Overhead(), 0.04) << report.Text(); // packs, PES headers and padding: a few per cent
+        // Packs, PES headers and padding: a few per cent; on a DVD also a navigation pack and a short last
+        // video packet for each group of pictures.
+        const double navigation = 2.0 * PackSize * report.navigationPacks / static_cast<double>(report.Payload());
+        EXPECT_LT(report.Overhead(), 0.04 + navigation) << report.Text();
+        EXPECT_EQ(mux.DvdNavigation(), report.navigationPacks > 0);
+        EXPECT_EQ(mux.DvdNavigation(), report.endCode);
         const ps_check::StreamReport* out[2] = {report.Stream(VideoStreamId), report.Stream(ac3 ? PrivateStream1Id : MpegAudioStreamId)};
         ASSERT_TRUE(out[0] && out[1]) << report.Text();
         EXPECT_TRUE(out[0]->elementary == es[0]);
         EXPECT_TRUE(out[1]->elementary == es[1]);
         EXPECT_EQ("", ps_check::TimesKept({{out[0], timed[0].times, {}}, {out[1], timed[1].times, {}}}, 2, 2));
+    }
+}
+
+// Up to the most audio streams a DVD has, of both kinds mixed, each a different length so none can
+// pass for another: MPEG audio is numbered from 0xC0, AC-3 from sub-stream 0x80 of private stream 1,
+// in the order they were added; each keeps its bytes and times, and the decoder model holds with
+// the AC-3 sub-streams sharing private stream 1's buffer.
+TEST(MpegMultiplexerTest, EveryAudioStreamKeepsItsBytesTimesAndNumber)
+{
+    struct Case {
+        const char* video;
+        std::vector<const char*> audio;
+        std::vector<std::pair<uint8_t, uint8_t>> ids; // stream_id and sub-stream of each audio stream
+    } cases[] = {
+        {"es\\video-bframes.m2v", {"es\\audio.ac3", "es\\audio.mp2"}, {{0xBD, 0x80}, {0xC0, 0}}},
+        {"es\\sd-15m.m2v",
+         {"es\\audio.mp2", "es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3"},
+         {{0xC0, 0}, {0xBD, 0x80}, {0xC1, 0}, {0xBD, 0x81}}},
+        {"es\\hd-1440.m2v",
+         {"es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3", "es\\audio.ac3",
+          "es\\audio.ac3", "es\\audio-5.1.ac3"},
+         {{0xBD, 0x80}, {0xBD, 0x81}, {0xBD, 0x82}, {0xBD, 0x83}, {0xBD, 0x84}, {0xBD, 0x85}, {0xBD, 0x86}, {0xBD, 0x87}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.video);
+        const int64_t start = 3600 * 90000LL;
+        std::vector<Timed> timed{TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(c.video)), true, start)};
+        for (size_t a = 0; a < c.audio.size(); ++a) {
+            timed.push_back(TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(c.audio[a])), false, start));
+            Timed& t = timed.back();
+            const size_t keep = t.units.size() - 5 * a; // a different length for each
+            t.units.resize(keep);
+            t.times.resize(keep);
+            t.sendKeys.resize(keep);
+        }
+
+        // No more than eight audio streams, nor a second video stream.
+        {
+            CCollectingSink unused;
+            CProgramStreamMultiplexer mux(unused);
+            EXPECT_EQ(0, mux.AddStream(StreamKind::Mpeg2Video));
+            for (const char* audio : c.audio)
+                EXPECT_LE(0, mux.AddStream(KindOf(audio)));
+            EXPECT_EQ(c.audio.size() < CProgramStreamMultiplexer::MaxAudioStreams, mux.AddStream(StreamKind::MpegAudio) >= 0);
+            EXPECT_EQ(-1, mux.AddStream(StreamKind::Mpeg2Video));
+        }
+        std::vector<StreamKind> kinds{StreamKind::Mpeg2Video};
+        for (const char* audio : c.audio)
+            kinds.push_back(KindOf(audio));
+        CCollectingSink sink;
+        ASSERT_TRUE(Multiplex(kinds, timed, sink));
+
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        EXPECT_EQ(1 + c.audio.size(), report.streams.size()) << report.Text();
+        std::vector<ps_check::ExpectedTimes> expected;
+        const ps_check::StreamReport* video = report.Stream(VideoStreamId);
+        ASSERT_TRUE(video);
+        expected.push_back({video, timed[0].times, {}});
+        for (size_t a = 0; a < c.audio.size(); ++a) {
+            SCOPED_TRACE(a);
+            const auto found = std::find_if(report.streams.begin(), report.streams.end(), [&](const ps_check::StreamReport& r) {
+                return r.id == c.ids[a].first && r.substream == c.ids[a].second;
+            });
+            ASSERT_TRUE(found != report.streams.end()) << report.Text();
+            std::string bytes;
+            for (const std::string& unit : timed[a + 1].units)
+                bytes += unit;
+            EXPECT_TRUE(found->elementary == bytes);
+            expected.push_back({&*found, timed[a + 1].times, {}});
+        }
+        EXPECT_EQ("", ps_check::TimesKept(expected, 2, 2));
+    }
+}
+
+// Streams within DVD limits get a VOBU for each group of pictures, a navigation pack first, and the
+// program end code in a last pack, all in whole sectors; others get neither. The checker holds the
+// VOBUs to the groups of pictures, and catches a missing or broken navigation pack.
+TEST(MpegMultiplexerTest, StreamsWithinDvdLimitsStartEachGroupOfPicturesWithANavigationPack)
+{
+    const struct Case {
+        const char* why;
+        std::vector<const char*> vectors; // video first
+        bool dvd;
+    } cases[] = {
+        {"SD with B-frames, AC-3 and MP2", {"es\\video-bframes.m2v", "es\\audio.ac3", "es\\audio.mp2"}, true},
+        {"SD with 5.1", {"es\\video.m2v", "es\\audio-5.1.ac3"}, true},
+        {"SD above DVD's video rate", {"es\\sd-15m.m2v", "es\\audio.mp2"}, false},
+        {"HD", {"es\\hd-1440.m2v", "es\\audio.ac3"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::vector<Timed> timed;
+        std::vector<StreamKind> kinds;
+        for (const char* vector : c.vectors) {
+            kinds.push_back(KindOf(vector));
+            timed.push_back(TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(vector)),
+                                       kinds.back() == StreamKind::Mpeg2Video, 600 * 90000LL));
+        }
+        CCollectingSink sink;
+        bool dvd = false;
+        ASSERT_TRUE(Multiplex(kinds, timed, sink, &dvd));
+        EXPECT_EQ(c.dvd, dvd);
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        EXPECT_EQ(0u, sink.bytes.size() % PackSize);
+        EXPECT_EQ(c.dvd, report.endCode);
+        // A group of pictures starts with each sequence header in these streams.
+        const std::string& video = report.Stream(VideoStreamId)->elementary;
+        size_t groups = 0;
+        for (size_t at = video.find(std::string("\0\0\1\xB3", 4)); at != std::string::npos; at = video.find(std::string("\0\0\1\xB3", 4), at + 4))
+            ++groups;
+        ASSERT_GT(groups, 3u);
+        EXPECT_EQ(c.dvd ? groups : 0u, report.navigationPacks);
+        if (!c.dvd)
+            continue;
+
+        // The navigation packs as the checker finds them; then one gone (padding in its place), and one
+        // whose PCI is not a PCI.
+        std::vector<size_t> navigation;
+        for (size_t at = 0; at + PackSize <= sink.bytes.size(); at += PackSize) {
+            if (sink.bytes[at + 17] == 0xBB && sink.bytes[at + 41] == PrivateStream2Id)
+                navigation.push_back(at);
+        }
+        ASSERT_EQ(groups, navigation.size());
+        EXPECT_EQ(0u, navigation.front());
+        // The placeholders hold the pack's own number (PCI and DSI) and SCR base (DSI), as a tool reads them.
+        const auto be32 = [&](size_t at) {
+            return static_cast<uint32_t>(sink.bytes[at] << 24 | sink.bytes[at + 1] << 16 | sink.bytes[at + 2] << 8 | sink.bytes[at + 3]);
+        };
+        for (size_t at : navigation) {
+            const uint8_t* p = sink.bytes.data() + at;
+            const uint64_t scrBase = (static_cast<uint64_t>(p[4] & 0x38) << 27) | (static_cast<uint64_t>(p[4] & 0x03) << 28) |
+                                     (p[5] << 20) | ((p[6] & 0xF8) << 12) | ((p[6] & 0x03) << 13) | (p[7] << 5) | (p[8] >> 3);
+            EXPECT_EQ(at / PackSize, be32(at + 45));
+            EXPECT_EQ(static_cast<uint32_t>(scrBase), be32(at + 1031));
+            EXPECT_EQ(at / PackSize, be32(at + 1035));
+        }
+        std::vector<uint8_t> gone = sink.bytes;
+        WritePaddingPacket(gone.data() + navigation[2] + PackHeaderSize, PackSize - PackHeaderSize);
+        ps_check::Report faulty = ps_check::CheckProgramStream(gone);
+        EXPECT_EQ(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
+        std::vector<uint8_t> broken = sink.bytes;
+        broken[navigation[1] + PackHeaderSize + DvdSystemHeaderSize + 6] = 0x05;
+        faulty = ps_check::CheckProgramStream(broken);
+        EXPECT_LE(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
     }
 }
 

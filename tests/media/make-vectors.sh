@@ -13,7 +13,8 @@ mkdir -p "$out/es"
 ff="/usr/bin/ffmpeg -v error -y"
 video="-f lavfi -i testsrc=size=720x576:rate=25:duration=3"
 tone="-f lavfi -i sine=frequency=440:sample_rate=48000:duration=3"
-mpeg2="-c:v mpeg2video -g 12 -b:v 4M -maxrate 6M -bufsize 1835k"
+# Standard definition as DVD-Video has it: 4:3 pictures within its rates.
+mpeg2="-c:v mpeg2video -aspect 4:3 -g 12 -b:v 4M -maxrate 6M -bufsize 1835k"
 
 $ff $video $mpeg2 -bf 0 -f mpeg2video "$out/es/video.m2v"
 $ff $video $mpeg2 -bf 2 -f mpeg2video "$out/es/video-bframes.m2v"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 
 // Decode times: a unit's DTS, else its PTS. A unit without a stamp is given the previous unit's
@@ -62,6 +63,7 @@ struct StreamData {
     bool declaredInPes = false;
     size_t packets = 0;
     std::vector<size_t> pstdPackets;
+    std::vector<uint64_t> vobuStarts; // video: where the first packet after each navigation pack starts
 };
 
 uint32_t Be32(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
@@ -245,6 +247,8 @@ private:
     void Pes(const uint8_t* data, size_t at, size_t next, double scr, double perByte, size_t packStart);
     StreamData& StreamFor(uint8_t id, uint8_t substream);
     void CheckStream(StreamData& stream, StreamReport& out);
+    bool NavigationPack(const uint8_t* data, size_t size, size_t at) const;
+    void CheckVobus(const StreamData& video);
 
     Report report_;
     std::map<uint16_t, StreamData> streams_;
@@ -253,6 +257,7 @@ private:
     size_t packIndex_ = 0;
     bool havePrevious_ = false;
     double previousScr_ = 0, previousEnd_ = 0;
+    bool vobuOpen_ = false; // a navigation pack came and no video packet after it yet
 };
 
 const char* KindOf(uint8_t id, uint8_t substream)
@@ -269,7 +274,7 @@ StreamData& Checker::StreamFor(uint8_t id, uint8_t substream)
     const uint16_t key = static_cast<uint16_t>(id << 8 | substream);
     auto found = streams_.find(key);
     if (found == streams_.end()) {
-        found = streams_.emplace(key, StreamData{id, substream, {}, {}, {}, {}, 0, false, 0, {}}).first;
+        found = streams_.emplace(key, StreamData{id, substream, {}, {}, {}, {}, 0, false, 0, {}, {}}).first;
         auto bound = bounds_.find(id);
         if (bound == bounds_.end())
             bound = bounds_.find(id >= 0xE0 && id <= 0xEF ? 0xB9 : id >= 0xC0 && id <= 0xDF ? 0xB8 : 0);
@@ -367,6 +372,10 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     }
     ++stream.packets;
     const uint64_t offset = stream.es.size();
+    if (id >= 0xE0 && id <= 0xEF && vobuOpen_) {
+        stream.vobuStarts.push_back(offset);
+        vobuOpen_ = false;
+    }
     const size_t length = next - esStart;
     if (pts >= 0)
         stream.stamps.push_back({offset, length, pts, dts, packIndex_});
@@ -404,6 +413,7 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
 
     size_t q = at + 14 + (p[13] & 7);
     bool systemHeaderHere = false;
+    bool privateStream2 = false;
     while (q + 4 <= size && (Be32(data + q) >> 8) == 1 && data[q + 3] != 0xBA && data[q + 3] != 0xB9) {
         const uint8_t id = data[q + 3];
         if (id < 0xBB || q + 6 > size) {
@@ -419,13 +429,24 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
         if (id == 0xBB) {
             systemHeaderHere = true;
             SystemHeader(data + q, next - q - 6);
-        } else if (id != 0xBE && id != 0xBF && id != 0xBC) {
+        } else if (id == 0xBF) {
+            privateStream2 = true;
+        } else if (id != 0xBE && id != 0xBC) {
             Pes(data, q, next, scr, perByte, at);
         }
         q = next;
     }
     if (report_.packs == 0 && !systemHeaderHere)
         Fail(Fault::SystemHeader, "the first pack has no system header");
+    if (privateStream2) {
+        if (NavigationPack(data, size, at)) {
+            if (report_.navigationPacks++ == 0 && report_.packs != 0)
+                Fail(Fault::Navigation, where + " is the first navigation pack: the stream does not start with one");
+            vobuOpen_ = true;
+        } else {
+            Fail(Fault::Navigation, where + " has private stream 2 outside a DVD navigation pack");
+        }
+    }
     if (systemHeader_ && report_.rateBound && muxRate > report_.rateBound)
         Fail(Fault::MuxRate, where + ": program_mux_rate " + std::to_string(muxRate) + " above rate_bound " +
                                  std::to_string(report_.rateBound));
@@ -458,6 +479,47 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
     ++report_.packs;
     ++packIndex_;
     return end;
+}
+
+// As DVD has it, and as authoring tools find it: pack header, a 24-byte system header, then PCI and
+// DSI packets that fill the pack.
+bool Checker::NavigationPack(const uint8_t* data, size_t size, size_t at) const
+{
+    if (size - at < 2048 || (data[at + 13] & 7) != 0)
+        return false;
+    const uint8_t* p = data + at;
+    const auto packet = [&](size_t offset, uint8_t id, size_t length, int substream) {
+        return Be32(p + offset) == (0x100u | id) && static_cast<size_t>(p[offset + 4] << 8 | p[offset + 5]) == length &&
+               (substream < 0 || p[offset + 6] == substream);
+    };
+    return packet(14, 0xBB, 18, -1) && packet(38, 0xBF, 980, 0x00) && packet(1024, 0xBF, 1018, 0x01);
+}
+
+// Each group of pictures (a sequence header, or a GOP header with none before it since the last
+// picture) starts the first video packet of a VOBU, and each VOBU's first video packet starts one.
+void Checker::CheckVobus(const StreamData& video)
+{
+    std::vector<uint64_t> groups;
+    const uint8_t* d = reinterpret_cast<const uint8_t*>(video.es.data());
+    bool open = false;
+    for (size_t i = 0; i + 3 < video.es.size(); ++i) {
+        if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1)
+            continue;
+        if ((d[i + 3] == 0xB3 || d[i + 3] == 0xB8) && !open) {
+            groups.push_back(i);
+            open = true;
+        } else if (d[i + 3] == 0x00) {
+            open = false;
+        }
+        i += 2;
+    }
+    std::vector<uint64_t> missing, stray;
+    std::set_difference(groups.begin(), groups.end(), video.vobuStarts.begin(), video.vobuStarts.end(), std::back_inserter(missing));
+    std::set_difference(video.vobuStarts.begin(), video.vobuStarts.end(), groups.begin(), groups.end(), std::back_inserter(stray));
+    for (uint64_t offset : missing)
+        Fail(Fault::Navigation, "the group of pictures at video byte " + std::to_string(offset) + " starts no VOBU");
+    for (uint64_t offset : stray)
+        Fail(Fault::Navigation, "a VOBU's video starts at byte " + std::to_string(offset) + ", not at a group of pictures");
 }
 
 void Checker::CheckStream(StreamData& stream, StreamReport& out)
@@ -649,6 +711,8 @@ Report Checker::Run(const uint8_t* data, size_t size)
         at = Pack(data, size, at);
     }
     for (auto& entry : streams_) {
+        if (report_.navigationPacks && entry.second.id >= 0xE0 && entry.second.id <= 0xEF)
+            CheckVobus(entry.second);
         StreamReport stream;
         CheckStream(entry.second, stream);
         report_.streams.push_back(stream);
@@ -662,7 +726,7 @@ const char* FaultName(Fault fault)
 {
     static const char* const Names[] = {"framing",   "system header", "mux rate",     "SCR backwards", "pack overlap",
                                         "SCR gap",   "stamp",         "decode order", "PTS gap",       "late",
-                                        "overflow",  "sub-stream header"};
+                                        "overflow",  "sub-stream header", "navigation"};
     static_assert(sizeof(Names) / sizeof(Names[0]) == static_cast<size_t>(Fault::Count), "a name for each fault");
     return Names[static_cast<size_t>(fault)];
 }
@@ -700,8 +764,9 @@ double Report::Overhead() const
 std::string Report::Text() const
 {
     char line[400];
-    std::snprintf(line, sizeof(line), "%zu packs of %zu-%zu bytes, mux_rate %u-%u (rate_bound %u), %llu bytes, overhead %.2f%%%s\n",
-                  packs, smallestPack, largestPack, lowestMuxRate, highestMuxRate, rateBound,
+    std::snprintf(line, sizeof(line),
+                  "%zu packs of %zu-%zu bytes (%zu navigation), mux_rate %u-%u (rate_bound %u), %llu bytes, overhead %.2f%%%s\n",
+                  packs, smallestPack, largestPack, navigationPacks, lowestMuxRate, highestMuxRate, rateBound,
                   static_cast<unsigned long long>(bytes), Overhead() * 100, endCode ? ", end code" : "");
     std::string text = line;
     for (const StreamReport& s : streams) {

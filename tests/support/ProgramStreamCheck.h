@@ -25,6 +25,9 @@ enum class Fault {
     Late,              // the last byte of a unit arrives after its decode time
     Overflow,          // a buffer holds more than its declared size
     SubstreamHeader,   // private stream 1's frame count or first-unit pointer is wrong
+    Navigation,        // private stream 2 outside a DVD navigation pack (system header, PCI of 980 bytes and DSI
+                       // of 1018 at their places); with navigation packs, a stream that does not start with one,
+                       // or a group of pictures that does not start the first video packet after one
     Count
 };
 const char* FaultName(Fault fault);
@@ -57,6 +60,7 @@ struct Report {
     uint32_t rateBound = 0;
     uint64_t firstScr = 0;        // 27 MHz
     bool endCode = false;
+    size_t navigationPacks = 0;
     std::vector<StreamReport> streams;
     size_t counts[static_cast<size_t>(Fault::Count)] = {};
     std::vector<std::string> messages; // the first few of each fault, with pack index, stream and times

@@ -1,77 +1,13 @@
-#include "builtin/MuxPins.h"
+#include "builtin/MuxOutputPin.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "builtin/MuxMediaTypes.h"
-#include "builtin/ProgramStreamMux.h"
 
 using Microsoft::WRL::ComPtr;
 
-CMuxInputPin::CMuxInputPin(CProgramStreamMux* mux, const wchar_t* name, bool video)
-    : CBaseInputPin(mux, name), mux_(mux), video_(video), progress_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
-{
-}
-
-mpeg::StreamKind CMuxInputPin::Kind() const
-{
-    if (video_)
-        return mpeg::StreamKind::Mpeg2Video;
-    return ConnectedType().Get().subtype == MuxSubtypeDolbyAc3 ? mpeg::StreamKind::Ac3Audio : mpeg::StreamKind::MpegAudio;
-}
-
-HRESULT CMuxInputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
-{
-    const GUID& subtype = type.subtype;
-    if (video_) {
-        const bool mpeg = subtype == MuxSubtypeMpeg2Video || subtype == MuxSubtypeMpeg1Payload || subtype == MuxSubtypeMpeg1Packet;
-        return type.majortype == MEDIATYPE_Video && mpeg ? S_OK : S_FALSE;
-    }
-    const bool audio = subtype == MuxSubtypeMpeg2Audio || subtype == MuxSubtypeMpeg1Payload ||
-                       subtype == MuxSubtypeMpeg1AudioPayload || subtype == MuxSubtypeDolbyAc3;
-    return type.majortype == MEDIATYPE_Audio && audio ? S_OK : S_FALSE;
-}
-
-HRESULT CMuxInputPin::GetMediaType(int, CMediaType&)
-{
-    return VFW_S_NO_MORE_ITEMS;
-}
-
-void CMuxInputPin::Inactive()
-{
-    CBaseInputPin::Inactive();
-    ::SetEvent(progress_.Get()); // a Receive waiting for room gives up now
-}
-
-STDMETHODIMP CMuxInputPin::Receive(IMediaSample* sample)
-{
-    if (sample && progress_)
-        mux_->WaitForRoom(*this);
-    return CBaseInputPin::Receive(sample);
-}
-
-HRESULT CMuxInputPin::OnReceive(IMediaSample* sample)
-{
-    return mux_->Receive(*this, sample);
-}
-
-HRESULT CMuxInputPin::OnEndOfStream()
-{
-    return mux_->EndOfStream(*this);
-}
-
-HRESULT CMuxInputPin::OnBeginFlush()
-{
-    ::SetEvent(progress_.Get());
-    return mux_->BeginFlush();
-}
-
-HRESULT CMuxInputPin::OnEndFlush()
-{
-    return mux_->EndFlush();
-}
-
-CMuxOutputPin::CMuxOutputPin(CProgramStreamMux* mux, CBasePin* seekingInput)
+CMuxOutputPin::CMuxOutputPin(CBaseFilter* mux, CBasePin* seekingInput)
     : CBaseOutputPin(mux, L"Output"), seeking_(static_cast<IPin*>(this), seekingInput)
 {
     SetSeeking(&seeking_);

@@ -1,0 +1,69 @@
+#pragma once
+// An input of the multiplexer: takes MPEG-2 video, or MPEG audio or AC-3, and hands samples and
+// stream events to whoever it was made for.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <string>
+
+#include "filters/InputPin.h"
+#include "base/ScopedWin.h"
+#include "media/mpeg/ElementaryStream.h"
+
+class CMuxInputPin;
+
+// What the pin tells its filter; Receive, EndOfStream and the flushes come with the streaming lock
+// held, the connection calls with the state lock held.
+class IMuxInputEvents {
+public:
+    virtual HRESULT OnReceive(CMuxInputPin& pin, IMediaSample* sample) = 0;
+    virtual HRESULT OnEndOfStream(CMuxInputPin& pin) = 0;
+    virtual HRESULT OnBeginFlush() = 0;
+    virtual HRESULT OnEndFlush() = 0;
+    // Before the streaming lock is taken: returns once the pin may deliver a sample, or its end.
+    virtual void OnWaitForRoom(CMuxInputPin& pin) = 0;
+    virtual void OnWaitForOthers(CMuxInputPin& pin) = 0;
+    // After the pin was connected, or before its connection goes.
+    virtual void OnConnectionChanged(CMuxInputPin& pin, bool connected) = 0;
+
+protected:
+    ~IMuxInputEvents() = default;
+};
+
+class CMuxInputPin : public CBaseInputPin {
+public:
+    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video);
+
+    bool IsVideo() const { return video_; }
+    // The stream the connected type carries; valid while connected.
+    mpeg::StreamKind Kind() const;
+    // Signalled whenever the filter makes progress that may let a waiting Receive go on.
+    HANDLE ProgressEvent() const { return progress_.Get(); }
+    // Whether a Receive waits on the event; read and written with the streaming lock held, so
+    // that progress signals only a waiter (each event call is a trip to the Wine server).
+    bool Waiting() const { return waiting_; }
+    void SetWaiting(bool waiting) { waiting_ = waiting; }
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
+    HRESULT GetMediaType(int index, CMediaType& type) override;
+    void Inactive() override;
+    // Waits, outside the streaming lock, while this input is far ahead of the others.
+    STDMETHODIMP Receive(IMediaSample* sample) override;
+    // Waits, outside the streaming lock, a while for inputs that have not delivered yet.
+    STDMETHODIMP EndOfStream() override;
+
+protected:
+    HRESULT CompleteConnect(IPin* peer) override;
+    void BreakConnect() override;
+    HRESULT OnReceive(IMediaSample* sample) override;
+    HRESULT OnEndOfStream() override;
+    HRESULT OnBeginFlush() override;
+    HRESULT OnEndFlush() override;
+
+private:
+    IMuxInputEvents& events_;
+    const bool video_;
+    UniqueHandle progress_;
+    bool waiting_ = false;
+};
