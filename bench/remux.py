@@ -158,10 +158,10 @@ class Halvern:
         self.launcher = subprocess.Popen(["wine", os.path.join(BUILD, "bin", "Halvern.exe")], env=env,
                                          stdout=self.log, stderr=subprocess.DEVNULL)
         self.wait_for(lambda text: "Waiting for new recording" in text, 60)
-        self.pid = find_process(lambda pid: "Halvern.exe" in open("/proc/%d/cmdline" % pid).read()
-                                and open("/proc/%d/comm" % pid).read().strip() != "wine")
+        self.pid = find_process(lambda pid: open("/proc/%d/comm" % pid).read().strip() == "Halvern.exe")
         server_directory = "server-%x-%x" % (os.stat(env["WINEPREFIX"]).st_dev, os.stat(env["WINEPREFIX"]).st_ino)
-        self.server = find_process(lambda pid: os.readlink("/proc/%d/cwd" % pid).endswith("/" + server_directory))
+        self.server = find_process(lambda pid: open("/proc/%d/comm" % pid).read().startswith("wineserver")
+                                   and os.readlink("/proc/%d/cwd" % pid).endswith("/" + server_directory))
         self.env = env
 
     def text(self):
@@ -184,6 +184,13 @@ class Halvern:
         link = os.path.join(self.input, name + ".dvr-ms")
         start = time.monotonic()
         os.link(recording, link)
+        # The worker wakes on a write in the directory, as a recorder's last write makes one (a new
+        # name alone waits for its next scan): the last byte is written again as it is.
+        with open(link, "r+b") as written:
+            written.seek(-1, os.SEEK_END)
+            last = written.read(1)
+            written.seek(-1, os.SEEK_END)
+            written.write(last)
         self.wait_for(lambda text: text.count(" - Done.") > done_before or text.count(" - Failed.") > failed_before,
                       600)
         seconds = time.monotonic() - start
@@ -219,7 +226,7 @@ def external(command, output):
     if os.path.exists(output):
         os.remove(output)
     start = time.monotonic()
-    subprocess.run(command + [output], check=True)
+    subprocess.run(command + [output], check=True, stderr=subprocess.DEVNULL)
     flush(output)
     seconds = time.monotonic() - start
     os.remove(output)
