@@ -140,6 +140,12 @@ private:
     uint32_t baseRate_ = DvdMuxRate;
     uint32_t rateBound_ = DvdMuxRate;
     uint64_t late_ = 0;
+    // The last needed rate worked out, at which pack; recounted when units arrive or every
+    // NeedRecountPacks packs (a few milliseconds of SCR, well inside the rate's margin of 1/8).
+    static constexpr uint64_t NeedRecountPacks = 8;
+    uint32_t needed_ = 0;
+    uint64_t neededAt_ = 0;
+    bool needRecount_ = true;
     int64_t offset_ = 0;
     bool offsetFixed_ = false;
     bool navigation_ = false;

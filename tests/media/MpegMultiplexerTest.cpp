@@ -238,9 +238,9 @@ TEST(MpegMultiplexerTest, EveryAudioStreamKeepsItsBytesTimesAndNumber)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.video);
         const int64_t start = 3600 * 90000LL;
-        std::vector<Timed> timed{TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(c.video)), true, start)};
+        std::vector<Timed> timed{TimedUnits(testing_support::VectorPath(c.video), true, start)};
         for (size_t a = 0; a < c.audio.size(); ++a) {
-            timed.push_back(TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(c.audio[a])), false, start));
+            timed.push_back(TimedUnits(testing_support::VectorPath(c.audio[a]), false, start));
             Timed& t = timed.back();
             const size_t keep = t.units.size() - 5 * a; // a different length for each
             t.units.resize(keep);
@@ -308,7 +308,7 @@ TEST(MpegMultiplexerTest, StreamsWithinDvdLimitsStartEachGroupOfPicturesWithANav
         std::vector<StreamKind> kinds;
         for (const char* vector : c.vectors) {
             kinds.push_back(KindOf(vector));
-            timed.push_back(TimedUnits(testing_support::ReadFileBytes(testing_support::VectorPath(vector)),
+            timed.push_back(TimedUnits(testing_support::VectorPath(vector),
                                        kinds.back() == StreamKind::Mpeg2Video, 600 * 90000LL));
         }
         CCollectingSink sink;
