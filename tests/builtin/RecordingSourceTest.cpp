@@ -8,7 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <sstream>
 
 #include "builtin/RecordingSource.h"
 #include "filters/Adopt.h"
@@ -16,7 +15,6 @@
 #include "filters/InputPin.h"
 #include "media/MediaErrors.h"
 #include "tests/media/RecordingWriter.h"
-#include "tests/media/WtvEdits.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace test_recordings;
@@ -298,102 +296,6 @@ TEST_F(RecordingSourceTest, TellsInBytesHowMuchOfTheRecordingItHasDelivered)
         EXPECT_EQ(fileSize, stop);
     }
     EXPECT_EQ(frames, recorder_->In(1).samples.size()) << "every frame, past the header's claims";
-}
-
-// A WTV file, told from DVR-MS by its first bytes whatever its name, goes out on the same pins, its
-// objects byte for byte (ffmpeg's own extraction) with their times from the earliest.
-TEST_F(RecordingSourceTest, AWtvRecordingGoesOutOnTheSamePinsByteForByte)
-{
-    if (VectorPath("wtv\\mpeg2-ac3.wtv").empty())
-        GTEST_SKIP() << "no test vectors";
-    const std::string base = VectorPath("wtv\\mpeg2-ac3");
-    const std::string path = directory_ + "named as the other kind.dvr-ms";
-    ASSERT_TRUE(::CopyFileA((base + ".wtv").c_str(), path.c_str(), FALSE));
-    ASSERT_EQ(S_OK, MakeSource(path));
-    ASSERT_EQ(2, Source().PinCount());
-    for (int i = 0; i < 2; ++i) {
-        PIN_INFO info = {};
-        ASSERT_EQ(S_OK, Source().PinAt(i)->QueryPinInfo(&info));
-        info.pFilter->Release();
-        EXPECT_EQ(L"DVR Out - " + std::to_wstring(i + 1), std::wstring(info.achName));
-        ComPtr<IPin> pin;
-        ASSERT_EQ(S_OK, Source().FindPin(i == 0 ? L"Audio 1" : L"Video", &pin));
-        EXPECT_EQ(Source().PinAt(i), pin.Get());
-    }
-    ComPtr<IMediaSeeking> seeking;
-    ASSERT_EQ(S_OK, source_.As(&seeking));
-    BuildAndRun();
-    ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
-    EXPECT_EQ(S_OK, AbortError());
-    const AM_MEDIA_TYPE& audioType = recorder_->In(0).ConnectedType().Get();
-    EXPECT_TRUE(audioType.majortype == MEDIATYPE_Audio && audioType.subtype == Ac3Subtype);
-    const AM_MEDIA_TYPE& videoType = recorder_->In(1).ConnectedType().Get();
-    ASSERT_EQ(Mpeg2VideoFormat, videoType.formattype);
-    EXPECT_EQ(720, reinterpret_cast<const MPEG2VIDEOINFO*>(videoType.pbFormat)->hdr.bmiHeader.biWidth);
-
-    std::vector<int64_t> times[2];
-    int64_t earliest = INT64_MAX;
-    for (int i = 0; i < 2; ++i) {
-        std::istringstream lines(testing_support::ReadFileBytes(base + (i == 0 ? ".a.times" : ".v.times")));
-        for (std::string line; std::getline(lines, line);)
-            if (!line.empty())
-                times[i].push_back(std::stoll(line));
-        earliest = std::min(earliest, *std::min_element(times[i].begin(), times[i].end()));
-    }
-    for (int i = 0; i < 2; ++i) {
-        SCOPED_TRACE(i == 0 ? "audio" : "video");
-        const CSampleRecorder::Pin& pin = recorder_->In(i);
-        std::string bytes;
-        ASSERT_EQ(times[i].size(), pin.samples.size());
-        for (size_t k = 0; k < pin.samples.size(); ++k) {
-            const RecordedSample& sample = pin.samples[k];
-            bytes += sample.bytes;
-            ASSERT_TRUE(sample.hasTime);
-            EXPECT_EQ(times[i][k] - earliest, sample.start);
-            EXPECT_EQ(k == 0, sample.discontinuity);
-            EXPECT_EQ(i == 0 || PictureType(sample.bytes) == 1, sample.syncPoint);
-        }
-        EXPECT_TRUE(bytes == testing_support::ReadFileBytes(base + (i == 0 ? ".ac3" : ".m2v")));
-        EXPECT_TRUE(pin.ended);
-    }
-    LONGLONG current = -1, stop = -1;
-    ASSERT_EQ(S_OK, seeking->GetPositions(&current, &stop));
-    const LONGLONG fileSize = static_cast<LONGLONG>(testing_support::ReadFileBytes(path).size());
-    EXPECT_EQ(fileSize, current);
-    EXPECT_EQ(fileSize, stop);
-}
-
-TEST_F(RecordingSourceTest, BadWtvRecordingsFailAsTheReaderSaysAndDamageNeverEndsTheStreams)
-{
-    if (VectorPath("wtv\\mpeg2-mp2.wtv").empty())
-        GTEST_SKIP() << "no test vectors";
-    const std::string path = directory_ + "show.wtv";
-    const auto edited = [&](const std::function<void(std::string&, const test_wtv::Layout&)>& edit) {
-        std::string file = testing_support::ReadFileBytes(VectorPath("wtv\\mpeg2-mp2.wtv")), error;
-        test_wtv::Layout layout;
-        EXPECT_TRUE(test_wtv::ReadLayout(file, layout, error)) << error;
-        edit(file, layout);
-        testing_support::WriteFileBytes(path, file);
-        return path;
-    };
-    const std::pair<const char*, HRESULT> refused[] = {
-        {"h264-ac3.wtv", HALVERN_E_H264_VIDEO}, {nullptr, HALVERN_E_PROTECTED}};
-    for (const auto& failure : refused) {
-        if (failure.first)
-            ASSERT_TRUE(::CopyFileA(VectorPath(std::string("wtv\\") + failure.first).c_str(), path.c_str(), FALSE));
-        else
-            edited([](std::string& f, const test_wtv::Layout& l) { test_wtv::MarkProtected(f, l, 2); });
-        EXPECT_EQ(failure.second, MakeSource(path));
-        EXPECT_EQ(0, Source().PinCount());
-        EXPECT_TRUE(::DeleteFileA(path.c_str())) << "nothing half-open";
-    }
-
-    // Noise over most of the timeline, past what Open reads ahead of the video.
-    ASSERT_EQ(S_OK, MakeSource(edited([](std::string& f, const test_wtv::Layout& l) {
-        for (uint64_t at = l.timelineAt + l.timelineLength / 4; at < l.timelineAt + l.timelineLength; ++at)
-            f[at] = static_cast<char>(at * 7919 >> 3);
-    })));
-    ExpectDamageAbortsWithoutAnEnd();
 }
 
 } // namespace

@@ -101,17 +101,14 @@ bool ReadMediaFacts(const std::string& windowsPath, MediaFacts& facts, std::stri
     return true;
 }
 
-// ASF vectors, and two written as Media Centre writes them (none named): captions, B-frames (times
-// out of decode order) and AC-3 that starts 200 ms after the video, in one or two audio streams (the
-// output keeps both).
-const struct { const char* name; const char* vector; unsigned audioStreams; } kGoodRecordings[] = {
-    {"Plain MP2", "plain-mp2.asf", 1}, {"Plain AC3", "plain-ac3.asf", 1}, {"Media Centre", nullptr, 1},
-    {"Two Languages", nullptr, 2}};
+// ASF vectors, and one as Media Centre writes it: captions, B-frames, AC-3 200 ms after the video.
+// (Several audio streams: the shipped graph's and the multiplexer's tests.)
+const struct { const char* name; const char* vector; } kGoodRecordings[] = {
+    {"Plain MP2", "plain-mp2.asf"}, {"Plain AC3", "plain-ac3.asf"}, {"Media Centre", nullptr}};
 constexpr int64_t kMediaCentreAudioDelay = 2000000;
 
 // Makes the recording and tells what its conversion must hold: codecs, digests, frames, first times.
-::testing::AssertionResult MakeRecording(const char* vectorName, unsigned audioStreams, const std::string& path,
-                                         MediaFacts& expected)
+::testing::AssertionResult MakeRecording(const char* vectorName, const std::string& path, MediaFacts& expected)
 {
     std::string error;
     if (vectorName) {
@@ -124,7 +121,6 @@ constexpr int64_t kMediaCentreAudioDelay = 2000000;
     options.videoPath = VectorPath("es\\video-bframes.m2v");
     options.audioPath = VectorPath("es\\audio.ac3");
     options.captions = true;
-    options.audioStreams = audioStreams;
     options.audioDelay = kMediaCentreAudioDelay;
     test_recordings::WrittenRecording written;
     if (!test_recordings::WriteRecording(path, options, written, error))
@@ -133,25 +129,6 @@ constexpr int64_t kMediaCentreAudioDelay = 2000000;
     test_recordings::SplitFrames(options.videoPath, frames);
     expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
     expected.audio = {"ac3", kMediaCentreAudioDelay / 1e7, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};
-    return ::testing::AssertionSuccess();
-}
-
-// Every audio stream of the output after the first, byte for byte the recording's (which carries
-// the same audio in each), in the recording's order, and no more of them.
-::testing::AssertionResult KeepsEveryAudioStream(const std::string& output, const MediaFacts& expected, unsigned audioStreams)
-{
-    std::string error, count;
-    Run("/usr/bin/ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 " + Quoted(output) + " | /usr/bin/wc -l",
-        count, error);
-    if (std::atoi(count.c_str()) != static_cast<int>(audioStreams))
-        return ::testing::AssertionFailure() << output << " has " << count << " audio streams, the recording " << audioStreams;
-    const char* format = expected.audio.codec == "ac3" ? "ac3" : "mp2";
-    for (unsigned n = 1; n < audioStreams; ++n) {
-        const std::string digest = Digest("/usr/bin/ffmpeg -v error -i " + Quoted(output) + " -map 0:a:" + std::to_string(n) +
-                                              " -c copy -f " + format + " -", error);
-        if (digest != expected.audio.digest || !error.empty())
-            return ::testing::AssertionFailure() << output << ": audio stream " << n << " differs from the recording's " << error;
-    }
     return ::testing::AssertionSuccess();
 }
 
@@ -238,11 +215,10 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
         SCOPED_TRACE(recording.name);
         MediaFacts expected;
         const std::string path = input + recording.name + ".dvr-ms";
-        ASSERT_TRUE(MakeRecording(recording.vector, recording.audioStreams, made + recording.name, expected));
+        ASSERT_TRUE(MakeRecording(recording.vector, made + recording.name, expected));
         DropRecording(path, made + recording.name);
         ASSERT_TRUE(WaitForOutput(output + recording.name + ".MPG", kConversionMs, path));
         EXPECT_TRUE(IsConversionOf(output + recording.name + ".MPG", expected));
-        EXPECT_TRUE(KeepsEveryAudioStream(output + recording.name + ".MPG", expected, recording.audioStreams));
         // Media Centre's are DVD-sized, with AC-3 at 48 kHz.
         if (!recording.vector) {
             EXPECT_TRUE(DvdAuthorAccepts(output + recording.name + ".MPG"));
@@ -255,7 +231,7 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
             << halvern.Output();
     }
     EXPECT_TRUE(ContainsInOrder(halvern.Output(),
-                                {kBanner, kWaiting, kDone, kWaiting, kDone, kWaiting, kDone, kWaiting, kDone, kWaiting}));
+                                {kBanner, kWaiting, kDone, kWaiting, kDone, kWaiting, kDone, kWaiting}));
     EXPECT_FALSE(halvern.Process().WaitForExit(0)) << "Halvern still runs";
     EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
     EXPECT_FALSE(::IsWindowVisible(window)) << "in the tray all along"; // its icon and the lock: the ui, app and black-box tests'
@@ -263,22 +239,15 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
     EXPECT_TRUE(FileExists(output + "Plain MP2.MPG")) << "outputs are never deleted";
 }
 
-// Recordings refused at once or failing in the middle end as failures, stay, and leave nothing to
-// take for a finished conversion. A recorder stopped mid-packet leaves a header that promises more
-// than the file holds: everything before the cut converts. (The source's tests meet every damage.)
-TEST_F(BuiltInConversion, BadRecordingsFailAndLeaveNoOutputWhileOneCutShortConvertsWhatItHolds)
+// A recorder stopped mid-packet leaves a header that promises more than the file holds: everything
+// before the cut converts. (Refused and damaged recordings: the source's, run's and worker's tests.)
+TEST_F(BuiltInConversion, ARecordingCutShortConvertsWhatItHolds)
 {
     test_recordings::RecordingOptions options;
     options.videoPath = VectorPath("es\\video.m2v");
     options.audioPath = VectorPath("es\\audio.mp2");
     test_recordings::WrittenRecording written, whole;
     std::string error;
-    options.protection = test_recordings::Protection::EncryptionObject;
-    ASSERT_TRUE(test_recordings::WriteRecording(input + "Protected.dvr-ms", options, written, error)) << error;
-    options.protection = test_recordings::Protection::None;
-    options.garbageEvery = 2;
-    ASSERT_TRUE(test_recordings::WriteRecording(input + "Mostly Garbage.dvr-ms", options, written, error)) << error;
-    options.garbageEvery = 0;
     ASSERT_TRUE(test_recordings::WriteRecording(MakeScratchDirectory("endtoend-whole") + "whole", options, whole, error));
     const unsigned cutPacket = whole.packetCount * 2 / 3;
     options.cutAt = whole.dataOffset + whole.packetSize * cutPacket + whole.packetSize / 2;
@@ -287,16 +256,9 @@ TEST_F(BuiltInConversion, BadRecordingsFailAndLeaveNoOutputWhileOneCutShortConve
     StoredSettings settings = Defaults();
     settings.DeleteSourceFile = 1;
     ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
-    ASSERT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), kDone) + CountOf(halvern.Output(), kFailed) == 3; },
-                          kConversionMs)) << halvern.Output();
-    EXPECT_EQ(2u, CountOf(halvern.Output(), kFailed)) << halvern.Output();
-    for (const char* name : {"Protected", "Mostly Garbage"}) {
-        EXPECT_TRUE(FileExists(input + name + ".dvr-ms")) << name << " must stay";
-        EXPECT_FALSE(FileExists(output + name + ".MPG")) << "nothing to take for a finished conversion";
-    }
+    ASSERT_TRUE(WaitForOutput(output + "Cut.MPG", kConversionMs));
     MediaFacts facts;
     ASSERT_TRUE(ReadMediaFacts(output + "Cut.MPG", facts, error)) << error;
-    EXPECT_TRUE(IsSoundProgramStream(output + "Cut.MPG"));
     EXPECT_EQ("mpeg2video", facts.video.codec);
     EXPECT_EQ("mp2", facts.audio.codec);
     // Every frame that lies wholly before the cut, and none after it.
@@ -337,7 +299,7 @@ TEST_F(BuiltInConversion, WtvRecordingsConvertByteForByteAndThoseRefusedStay)
         SCOPED_TRACE(name);
         const std::string vector = std::string("wtv\\") + (done == 0 ? "mpeg2-mp2.wtv" : "mpeg2-ac3.wtv");
         MediaFacts expected;
-        ASSERT_TRUE(MakeRecording(vector.c_str(), 1, made + name, expected));
+        ASSERT_TRUE(MakeRecording(vector.c_str(), made + name, expected));
         const std::string path = input + name + ".wtv";
         DropRecording(path, made + name);
         ASSERT_TRUE(WaitForOutput(output + name + ".MPG", kConversionMs, path));
@@ -475,49 +437,6 @@ TEST_F(BroadcastConversion, BrokenTimesAreMendedInTheOutput)
         {"Jump Forward", "es\\video.m2v", fields, FieldObjects::Together, "es\\audio.mp2", true, 0, 30 * kSecond, ""},
         {"Jump Back", "es\\video-bframes.m2v", fields, FieldObjects::Together, "es\\audio.ac3", false, 0, -30 * kSecond, ""},
     });
-}
-
-// A recorder that stopped updating its header leaves it claiming a quarter of the packets (in the
-// File Properties count, or in the Data Object's size and count, an index after the packets). The
-// whole recording converts, byte for byte, and only then does the recording go.
-TEST_F(BuiltInConversion, RecordingsWhoseHeaderClaimsLessConvertWholeBeforeTheyGo)
-{
-    test_recordings::RecordingOptions options;
-    options.videoPath = VectorPath("es\\video.m2v");
-    options.audioPath = VectorPath("es\\audio.mp2");
-    test_recordings::WrittenRecording whole;
-    std::string error;
-    const std::string made = MakeScratchDirectory("endtoend-claims");
-    ASSERT_TRUE(test_recordings::WriteRecording(made + "whole", options, whole, error)) << error;
-    std::vector<std::string> frames;
-    test_recordings::SplitFrames(options.videoPath, frames);
-    MediaFacts expected;
-    expected.video = {"mpeg2video", 0.0, 0.0, frames.size(), Digest("/bin/cat " + Quoted(options.videoPath), error)};
-    expected.audio = {"mp2", 0.0, 0.0, 0, Digest("/bin/cat " + Quoted(options.audioPath), error)};
-
-    const unsigned quarter = whole.packetCount / 4;
-    test_recordings::WrittenRecording written;
-    options.claimedPackets = quarter;
-    ASSERT_TRUE(test_recordings::WriteRecording(made + "Count Short", options, written, error)) << error;
-    options.claimedPackets = 0;
-    options.claimedDataPackets = quarter;
-    options.indexAfterData = true;
-    ASSERT_TRUE(test_recordings::WriteRecording(made + "Size Short", options, written, error)) << error;
-
-    StoredSettings settings = Defaults();
-    settings.DeleteSourceFile = 1;
-    ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
-    for (const char* name : {"Count Short", "Size Short"}) {
-        SCOPED_TRACE(name);
-        const std::string path = input + name + ".dvr-ms";
-        DropRecording(path, made + name);
-        ASSERT_TRUE(WaitForOutput(output + name + ".MPG", kConversionMs, path));
-        EXPECT_TRUE(IsConversionOf(output + name + ".MPG", expected));
-        EXPECT_TRUE(WaitUntil([&] { return !FileExists(path); }, kPromptMs)) << "DeleteSourceFile removes it";
-    }
-    EXPECT_EQ(2u, CountOf(halvern.Output(), kDone)) << halvern.Output();
-    EXPECT_EQ(0u, CountOf(halvern.Output(), kFailed)) << halvern.Output();
-    EXPECT_TRUE(halvern.CloseAndWait());
 }
 
 // A graph that takes no more of the recording part-way, without a word of error, still completes:

@@ -249,10 +249,10 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         const uint64_t cut = c.edit(file, layout);
         if (cut)
             file.resize(cut);
-        const std::string path = directory + "rec.wtv";
+        const std::string path = directory + "rec.dvr-ms";
         testing_support::WriteFileBytes(path, file);
 
-        // Chosen by content, as the source chooses.
+        // Chosen by content whatever the name, as the source chooses.
         std::unique_ptr<media::RecordingReader> reader;
         ASSERT_EQ(c.open, media::OpenRecording(std::wstring(path.begin(), path.end()).c_str(), reader));
         if (FAILED(c.open))

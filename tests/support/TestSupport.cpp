@@ -102,7 +102,8 @@ bool StartProcess(const char* exePath, std::string commandLine, const std::strin
 
 bool RunLinuxTool(const std::string& commandLine, ToolOutput& output, DWORD timeoutMs)
 {
-    const std::string directory = MakeScratchDirectory("tool-output");
+    // One of its own for each thread: test programs run side by side in one prefix.
+    const std::string directory = MakeScratchDirectory("tool-output-" + std::to_string(::GetCurrentThreadId()));
     // Wine gives no waitable handle for a Unix process (the wait fails at once), so the shell leaves
     // a marker when done. No double quotes in the command.
     const std::string marker = directory + "done";
