@@ -4,8 +4,6 @@
 
 #include <wrl/client.h>
 
-#include "filters/BaseFilter.h"
-
 using Microsoft::WRL::ComPtr;
 
 CSourceStreamPin::CSourceStreamPin(CBaseFilter* filter, const wchar_t* name)
@@ -22,8 +20,6 @@ HRESULT CSourceStreamPin::Active()
 {
     if (!IsConnected())
         return S_OK;
-    if (!stopEvent_)
-        return E_OUTOFMEMORY;
     HRESULT hr = CBaseOutputPin::Active();
     if (FAILED(hr))
         return hr;
@@ -40,8 +36,7 @@ HRESULT CSourceStreamPin::Active()
 
 void CSourceStreamPin::Inactive()
 {
-    if (stopEvent_)
-        ::SetEvent(stopEvent_.Get());
+    ::SetEvent(stopEvent_.Get());
     // Decommitting wakes a GetBuffer that waits for a free buffer.
     CBaseOutputPin::Inactive();
     EndThread();
@@ -51,8 +46,7 @@ void CSourceStreamPin::EndThread()
 {
     if (!thread_)
         return;
-    if (stopEvent_)
-        ::SetEvent(stopEvent_.Get());
+    ::SetEvent(stopEvent_.Get());
     ::WaitForSingleObject(thread_.Get(), INFINITE);
     thread_.Reset();
 }
@@ -67,12 +61,6 @@ bool CSourceStreamPin::StopRequested() const
     return ::WaitForSingleObject(stopEvent_.Get(), 0) == WAIT_OBJECT_0;
 }
 
-void CSourceStreamPin::OnStreamError(HRESULT error)
-{
-    filter_->NotifyEvent(EC_ERRORABORT, error, 0);
-    DeliverEndOfStream();
-}
-
 unsigned __stdcall CSourceStreamPin::ThreadProc(void* context)
 {
     static_cast<CSourceStreamPin*>(context)->StreamLoop();
@@ -81,25 +69,16 @@ unsigned __stdcall CSourceStreamPin::ThreadProc(void* context)
 
 void CSourceStreamPin::StreamLoop()
 {
-    HRESULT hr = OnThreadStart();
-    if (FAILED(hr)) {
-        OnStreamError(hr);
-        return;
-    }
     while (!StopRequested()) {
         ComPtr<IMediaSample> sample;
         // Fails once Stop decommitted the allocator.
         if (FAILED(GetDeliveryBuffer(&sample)))
             break;
-        hr = FillSample(sample.Get());
+        const HRESULT hr = FillSample(sample.Get());
         if (StopRequested())
             break;
-        if (hr == S_FALSE) {
+        if (hr != S_OK) {
             DeliverEndOfStream();
-            break;
-        }
-        if (FAILED(hr)) {
-            OnStreamError(hr);
             break;
         }
         // Anything but S_OK means downstream wants no more: it is stopping or flushing.

@@ -53,12 +53,9 @@ inline bool ReadRegistryDword(const std::string& path, const char* name, DWORD& 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
 // A program started for a test, killed at destruction if still running; a stdoutPath given receives
-// its standard output and error.
+// its standard output and error. Its handle makes it impossible to copy.
 class ChildProcess {
 public:
-    ChildProcess() = default;
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess() { Kill(); }
     bool Start(const std::string& exePath, const std::string& stdoutPath = std::string());
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
