@@ -68,16 +68,16 @@ TEST(InternalGraph, IsExtractedReadAndHeldExclusively)
     ASSERT_EQ(ReadGraphDescription(source, kInternalGraphName, description), S_OK);
     EXPECT_EQ(Render(description.Entries), kInternalEntries);
 
+    CStdioFile second;
+    GraphDescription unused;
+    EXPECT_EQ(OpenInternalGraph(path.c_str(), second, unused), InternalGraphOpen::Locked);
+
     // Written byte for byte: a text-mode write would double the CR of each line end.
+    file.Close();
     HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
     ASSERT_NE(resource, nullptr);
     const std::string bytes(static_cast<const char*>(::LockResource(::LoadResource(nullptr, resource))),
                             ::SizeofResource(nullptr, resource));
-
-    CStdioFile second;
-    GraphDescription unused;
-    EXPECT_EQ(OpenInternalGraph(path.c_str(), second, unused), InternalGraphOpen::Locked);
-    file.Close();
     EXPECT_EQ(ReadFileBytes(path), bytes);
 }
 
