@@ -114,16 +114,6 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // Converts on a single-file conversion thread and waits for the run to end; true for a success.
-    // The observer holds this run's reports alone.
-    bool Convert(const ConversionRequest& request)
-    {
-        observer_.Clear();
-        EXPECT_EQ(engine_->StartSingleConversion(request), SingleStart::Started);
-        EXPECT_TRUE(WaitUntil([&] { return observer_.finished == 1 && !engine_->Busy(); }, 60000));
-        return observer_.Outcomes().back().compare(0, 5, "done:") == 0;
-    }
-
     ScopedComInit com_;
     GraphSource graphs_;
     RecordingObserver observer_;
@@ -149,7 +139,7 @@ TEST_F(ConvertFileTest, ARunReportsItsStepsAndProgressFollowsTheDataDeliveredNot
     timings.ProgressStepMs = 250;
     MakeEngine(timings);
     ScopedDecrypterFault slow("pace=0.5"); // the 3-second recording in 6 seconds
-    ASSERT_TRUE(Convert(Request(output_)));
+    ASSERT_EQ(engine_->ConvertFile(Request(output_)), ConversionResult::Converted);
     const Texts events = observer_.Events();
     ASSERT_GE(events.size(), 3u);
     EXPECT_EQ(Texts(events.begin(), events.begin() + 3), (Texts{"started", "built: " + report_ + kBuilt, "range 3"}));
@@ -259,6 +249,7 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
             outcomes.push_back("built: " + report_ + kBuilt);
         outcomes.push_back((c.result == Result::Converted ? "done: " : "failed: ") + report_ + c.ending);
         EXPECT_EQ(observer_.Outcomes(), outcomes);
+        EXPECT_EQ(observer_.Events().front(), "started");
         EXPECT_EQ(ReadFileBytes(input_), recording);
         if (c.result == Result::Converted)
             EXPECT_TRUE(IsProgramStream(output_));
