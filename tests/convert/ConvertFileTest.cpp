@@ -75,7 +75,7 @@ protected:
         CStdioFile graphFile;
         ASSERT_EQ(OpenInternalGraph((directory_ + kInternalGraphFileName).c_str(), graphFile, graphs_.InternalGraph),
                   InternalGraphOpen::Opened);
-        graphs_.ProgramDirectory = ModuleDirectory(); // where the shipped graph is
+        graphs_.ProgramDirectory = ModuleDirectory();
         input_ = directory_ + "Show.dvr-ms";
         output_ = directory_ + "Show.MPG";
         report_ = "Converting : " + input_;
@@ -124,6 +124,8 @@ protected:
     std::string report_;
 };
 
+const char kShippedGraph[] = "Built-in DVR-MS to MPEG.xgr"; // beside the test programs
+
 // The 3-second recording takes about a minute.
 const char kSlow[] = "pace=0.05";
 
@@ -168,7 +170,7 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
                 o.audioStreams = audioStreams;
                 o.captions = captions;
             }));
-            EXPECT_EQ(engine_->ConvertFile(Request(output_, "Built-in DVR-MS to MPEG.xgr")), ConversionResult::Converted);
+            EXPECT_EQ(engine_->ConvertFile(Request(output_, kShippedGraph)), ConversionResult::Converted);
             ToolOutput streams;
             ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
                                          + UnixPath(output_) + "' | /usr/bin/sort",
