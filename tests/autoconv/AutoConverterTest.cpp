@@ -14,7 +14,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 
 using namespace testing_support;
 
@@ -144,22 +143,16 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
     settings_.DeleteSourceFile = 1;
     const std::string recording = input_ + "Show.dvr-ms";
     const std::string later = output_ + "later\\";
-    std::optional<ScopedDecrypterFault> fault;
-    UniqueFileHandle holder;
     const struct {
         const char* name;
         std::function<void()> inject, mend;
         bool remembered;
     } cases[] = {
-        {"not a recording", [&] { WriteFileBytes(recording, "not a recording"); },
-         [&] { ASSERT_TRUE(CopyRecording(recording)); }, true},
+        // Which failures may pass is the conversion engine's to tell; the run test checks its table.
         {"output directory missing (a share not yet up)", [&] { settings_.OutputPath = later; },
          [&] { ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr)); }, false},
-        {"output cannot be written (as on a full disk)", [&] {
-             holder.Reset(::CreateFileA(PartialOutputPath(output_ + "Show.MPG").c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_ALWAYS, 0, nullptr));
-         }, [&] { holder.Reset(); }, false},
-        {"stream error part-way", [&] { fault.emplace("abort=1"); }, [&] { fault.reset(); }, false},
+        {"not a recording", [&] { WriteFileBytes(recording, "not a recording"); },
+         [&] { ASSERT_TRUE(CopyRecording(recording)); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,43 +217,39 @@ TEST_F(AutoConverterTest, ASingleFileConversionStartingInAPassIsNoFailure)
     onText_ = nullptr;
 }
 
-// A stop, waited for (exit) or not (the Stop button, "Apply Settings"), never cuts the conversion in
-// progress short: it finishes, is published and handled, and then the worker ends before the next.
-TEST_F(AutoConverterTest, AStopLetsTheConversionInProgressFinishThenEndsTheWorker)
+// A cancelled conversion fails and the worker goes on with the next recording of the pass. A stop,
+// waited for (exit) or not (the Stop button, "Apply Settings"), never cuts the conversion in progress
+// short: it finishes, is published and handled, and then the worker ends before the next. (Exit in a
+// conversion is the black-box test's closing of Halvern.)
+TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFinish)
 {
     settings_.DeleteSourceFile = 1;
     ScopedDecrypterFault slow("pace=1"); // about 3 seconds each
-    const struct {
-        const char* name;
-        bool waits;
-    } cases[] = {{"the Stop button", false}, {"exit", true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        for (const char* name : {"A.dvr-ms", "B.dvr-ms"}) {
-            ::DeleteFileA((output_ + std::string(name, 1) + ".MPG").c_str());
-            ASSERT_TRUE(CopyRecording(input_ + name));
-        }
-        const size_t done = Count(" - Done.\n");
-        Start();
-        ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
-        if (c.waits) {
-            Stop();
-        } else {
-            autoConverter_->RequestStop();
-            EXPECT_FALSE(autoConverter_->FinishStop()) << "the worker ended with its conversion";
-            EXPECT_TRUE(autoConverter_->AutoConvertRunning());
-            EXPECT_FALSE(autoConverter_->RunsUnstopped());
-            ASSERT_TRUE(WaitUntil([this] { return autoConverter_->FinishStop(); }, 30000));
-        }
-        EXPECT_FALSE(autoConverter_->AutoConvertRunning());
-        EXPECT_EQ(Count(" - Done.\n"), done + 1) << Text();
-        EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
-        const bool aConverted = FileExists(output_ + "A.MPG");
-        EXPECT_TRUE(IsProgramStream(output_ + (aConverted ? "A.MPG" : "B.MPG")));
-        EXPECT_NE(FileExists(input_ + "A.dvr-ms"), FileExists(input_ + "B.dvr-ms")) << "only the converted one goes";
-        EXPECT_FALSE(FileExists(output_ + (aConverted ? "B.MPG" : "A.MPG"))) << "the next was begun";
-        EXPECT_FALSE(FileExists(PartialOutputPath(output_ + (aConverted ? "B.MPG" : "A.MPG"))));
+    for (const char* name : {"A.dvr-ms", "B.dvr-ms", "C.dvr-ms"})
+        ASSERT_TRUE(CopyRecording(input_ + name));
+    Start();
+    ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
+    engine_->CancelConversion(); // what "Cancel Conversion!" does
+    ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+    ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000)) << "the next recording of the same pass begins";
+
+    autoConverter_->RequestStop();
+    EXPECT_FALSE(autoConverter_->FinishStop()) << "the worker ended with its conversion";
+    EXPECT_TRUE(autoConverter_->AutoConvertRunning());
+    EXPECT_FALSE(autoConverter_->RunsUnstopped());
+    ASSERT_TRUE(WaitUntil([this] { return autoConverter_->FinishStop(); }, 30000));
+    EXPECT_FALSE(autoConverter_->AutoConvertRunning());
+    EXPECT_EQ(Count(" - Done.\n"), 1u) << Text();
+    EXPECT_EQ(Count(" - Failed.\n"), 1u) << Text();
+    size_t converted = 0;
+    for (const std::string name : {"A", "B", "C"}) {
+        SCOPED_TRACE(name);
+        const bool output = FileExists(output_ + name + ".MPG");
+        converted += output;
+        EXPECT_NE(FileExists(input_ + name + ".dvr-ms"), output) << "only the converted one goes";
+        EXPECT_FALSE(FileExists(PartialOutputPath(output_ + name + ".MPG")));
     }
+    EXPECT_EQ(converted, 1u) << "the third was begun, or the second cut short";
 }
 
 // Windows drops the blanks and dots that end a name: with such extensions a recording still
@@ -321,13 +310,12 @@ TEST_F(AutoConverterTest, AnUnusableInputExtensionIsReportedAndMatchesNothing)
 
 TEST(AutoConverterOutput, OnlyANonEmptyOutputFileLetsTheRecordingGo)
 {
-    std::string directory = MakeScratchDirectory("auto-usable");
-    EXPECT_FALSE(HasUsableOutput(directory + "Missing.MPG"));
+    const std::string directory = MakeScratchDirectory("auto-usable");
     WriteFileBytes(directory + "Empty.MPG", "");
-    EXPECT_FALSE(HasUsableOutput(directory + "Empty.MPG"));
     ::CreateDirectoryA((directory + "Folder.MPG").c_str(), nullptr);
-    EXPECT_FALSE(HasUsableOutput(directory + "Folder.MPG"));
     WriteFileBytes(directory + "Show.MPG", "x");
+    for (const char* name : {"Missing.MPG", "Empty.MPG", "Folder.MPG"})
+        EXPECT_FALSE(HasUsableOutput(directory + name)) << name;
     EXPECT_TRUE(HasUsableOutput(directory + "Show.MPG"));
 }
 
@@ -357,49 +345,9 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
     ASSERT_TRUE(WaitForText("Place in direcotry", banners + 1));
 }
 
-// A cancelled conversion fails and the worker goes on with the next recording of the pass. (A stop
-// in a conversion is the black-box test's closing of Halvern.)
-TEST_F(AutoConverterTest, CancelGoesOnWithTheNextRecordingOfThePass)
-{
-    settings_.DeleteSourceFile = 1;
-    ScopedDecrypterFault slow("pace=0.1"); // about 30 seconds each
-    ASSERT_TRUE(CopyRecording(input_ + "A.dvr-ms"));
-    ASSERT_TRUE(CopyRecording(input_ + "B.dvr-ms"));
-    Start();
-    ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
-    engine_->CancelConversion(); // what "Cancel Conversion!" does
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
-    ASSERT_TRUE(WaitUntil([&] {
-        return FileExists(PartialOutputPath(output_ + "A.MPG")) || FileExists(PartialOutputPath(output_ + "B.MPG"));
-    }, 20000)) << "the next recording of the same pass begins";
-    EXPECT_EQ(Count(" - Done.\n"), 0u) << Text();
-    EXPECT_TRUE(FileExists(input_ + "A.dvr-ms") && FileExists(input_ + "B.dvr-ms"));
-}
-
-TEST_F(AutoConverterTest, SingleFileConversionInProgressMakesTheWorkerSkipThePass)
-{
-    MakeAutoConverter(1000);
-    std::string single = MakeScratchDirectory("auto-single");
-    ScopedDecrypterFault slow("pace=1"); // about 3 seconds each
-    ASSERT_TRUE(CopyRecording(single + "Single.dvr-ms"));
-    ASSERT_EQ(engine_->StartSingleConversion(
-        ConversionRequest{single + "Single.dvr-ms", output_ + "Single.MPG", kInternalGraphName, output_}), SingleStart::Started);
-    ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
-
-    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000));
-    EXPECT_TRUE(engine_->Busy()) << "the single-file conversion outlasted the pass";
-    EXPECT_FALSE(FileExists(output_ + "Show.MPG")) << "skipped while the single-file conversion runs";
-
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
-    EXPECT_TRUE(FileExists(output_ + "Single.MPG"));
-    EXPECT_TRUE(FileExists(output_ + "Show.MPG"));
-}
-
 // A missing input directory is scanned once per wait, not without pause, and taken up once it
-// appears; a recording the recorder still holds is skipped until it is closed.
-TEST_F(AutoConverterTest, AMissingDirectoryAndARecordingHeldOpenAreWaitedFor)
+// appears. (A recording the recorder still holds: the unfinished-outputs test.)
+TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppears)
 {
     MakeAutoConverter(1000);
     const std::string later = input_ + "later\\";
@@ -410,16 +358,7 @@ TEST_F(AutoConverterTest, AMissingDirectoryAndARecordingHeldOpenAreWaitedFor)
     EXPECT_GE(::GetTickCount() - start, 1800u) << "the worker waits between passes";
 
     ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr));
-    UniqueFileHandle recorder(
-        ::CreateFileA((later + "Show.dvr-ms").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    const std::string recording = ReadFileBytes(VectorPath("plain-mp2.asf"));
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(recorder.Get(), recording.data(), static_cast<DWORD>(recording.size()), &written, nullptr));
-    const int seen = passes;
-    ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 10000));
-    EXPECT_EQ(Count(" - Done.\n") + Count(" - Failed.\n"), 0u) << Text();
-
-    recorder.Reset();
+    ASSERT_TRUE(CopyRecording(later + "Show.dvr-ms"));
     ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
     EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
 }

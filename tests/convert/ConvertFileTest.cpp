@@ -75,7 +75,7 @@ protected:
         CStdioFile graphFile;
         ASSERT_EQ(OpenInternalGraph((directory_ + kInternalGraphFileName).c_str(), graphFile, graphs_.InternalGraph),
                   InternalGraphOpen::Opened);
-        graphs_.ProgramDirectory = directory_;
+        graphs_.ProgramDirectory = ModuleDirectory();
         input_ = directory_ + "Show.dvr-ms";
         output_ = directory_ + "Show.MPG";
         report_ = "Converting : " + input_;
@@ -114,16 +114,6 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // Converts on a single-file conversion thread and waits for the run to end; true for a success.
-    // The observer holds this run's reports alone.
-    bool Convert(const ConversionRequest& request)
-    {
-        observer_.Clear();
-        EXPECT_EQ(engine_->StartSingleConversion(request), SingleStart::Started);
-        EXPECT_TRUE(WaitUntil([&] { return observer_.finished == 1 && !engine_->Busy(); }, 60000));
-        return observer_.Outcomes().back().compare(0, 5, "done:") == 0;
-    }
-
     ScopedComInit com_;
     GraphSource graphs_;
     RecordingObserver observer_;
@@ -134,33 +124,27 @@ protected:
     std::string report_;
 };
 
+const char kShippedGraph[] = "Built-in DVR-MS to MPEG.xgr"; // beside the test programs
+
 // The 3-second recording takes about a minute.
 const char kSlow[] = "pace=0.05";
 
 } // namespace
 
-// Progress in a longer run is the black-box test's; captioned recordings are the end-to-end test's.
-TEST_F(ConvertFileTest, ASuccessfulRunReportsItsStepsAndProgressInWholeSeconds)
-{
-    EXPECT_TRUE(Convert(Request(output_)));
-    // Done within the first wait: one position (the end), then back to 0.
-    EXPECT_EQ(observer_.Events(), (Texts{"started", "built: " + report_ + kBuilt, "range 3", "at 3", "at 0",
-                                         "done: " + report_ + kBuilt + "\nDone!"}));
-    EXPECT_TRUE(IsProgramStream(output_));
-}
-
 // The bar follows what the source has delivered, not the graph's clock (wall time under Wine): in a
 // run slower than the recording's own time it neither runs ahead of the data nor past its range,
-// and it moves through the range on the way to its end.
-TEST_F(ConvertFileTest, ProgressFollowsTheDataDeliveredNotTheClock)
+// and it moves through the range on the way to its end. (Progress in a longer run is the black-box
+// test's; captioned recordings are the end-to-end test's.)
+TEST_F(ConvertFileTest, ARunReportsItsStepsAndProgressFollowsTheDataDeliveredNotTheClock)
 {
     ConversionTimings timings;
     timings.ProgressStepMs = 250;
     MakeEngine(timings);
     ScopedDecrypterFault slow("pace=0.5"); // the 3-second recording in 6 seconds
-    ASSERT_TRUE(Convert(Request(output_)));
+    ASSERT_EQ(engine_->ConvertFile(Request(output_)), ConversionResult::Converted);
     const Texts events = observer_.Events();
-    ASSERT_EQ(events[2], "range 3");
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(Texts(events.begin(), events.begin() + 3), (Texts{"started", "built: " + report_ + kBuilt, "range 3"}));
     std::vector<long> positions;
     for (const std::string& event : events)
         if (event.compare(0, 3, "at ") == 0)
@@ -174,37 +158,10 @@ TEST_F(ConvertFileTest, ProgressFollowsTheDataDeliveredNotTheClock)
         << ::testing::PrintToString(positions);
 }
 
-TEST_F(ConvertFileTest, FailedRunsReportWhatWentWrong)
-{
-    EXPECT_FALSE(Convert(Request(output_, "Missing Graph.xgr")));
-    EXPECT_EQ(observer_.Events(), (Texts{"started", "failed: " + report_ + "Could not open \"Missing Graph.xgr\""}));
-
-    EXPECT_FALSE(Convert(Request(directory_ + "SHOW.DVR-MS")));
-    EXPECT_EQ(observer_.Outcomes(),
-              Texts{"failed: " + report_ + "\nThe output file would replace the input file: nothing was converted."});
-    EXPECT_EQ(ReadFileBytes(input_), ReadFileBytes(VectorPath("plain-mp2.asf")));
-
-    // The writer has its output name before the source its input: a missing folder fails at the writer.
-    ConversionRequest nowhere = Request(directory_ + "no folder\\Show.MPG");
-    nowhere.outputDirectory = directory_ + "no folder";
-    nowhere.inputPath = input_ + ".gone";
-    EXPECT_FALSE(Convert(nowhere));
-    EXPECT_EQ(observer_.Outcomes(), Texts{"failed: " + report_ + ".goneCould not open output file"});
-
-    // The writer cannot open a file that someone holds unshared, so the graph never runs.
-    UniqueFileHandle holder(::CreateFileA(PartialOutputPath(output_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          0, nullptr));
-    ASSERT_TRUE(holder.IsValid());
-    EXPECT_FALSE(Convert(Request(output_)));
-    EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + kBuilt, "failed: " + report_ + kBuilt}));
-}
-
 // The shipped graph converts every layout the recording source reads: one to four audio streams,
 // with or without captions, into video and every audio stream.
 TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
 {
-    const std::string shipped = "Built-in DVR-MS to MPEG.xgr";
-    ASSERT_TRUE(::CopyFileA((ModuleDirectory() + shipped).c_str(), (directory_ + shipped).c_str(), FALSE));
     for (unsigned audioStreams = 1; audioStreams <= 4; ++audioStreams) {
         for (bool captions : {false, true}) {
             SCOPED_TRACE(std::to_string(audioStreams) + (captions ? " audio streams and captions" : " audio streams"));
@@ -213,7 +170,7 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
                 o.audioStreams = audioStreams;
                 o.captions = captions;
             }));
-            EXPECT_EQ(engine_->ConvertFile(Request(output_, shipped)), ConversionResult::Converted);
+            EXPECT_EQ(engine_->ConvertFile(Request(output_, kShippedGraph)), ConversionResult::Converted);
             ToolOutput streams;
             ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
                                          + UnixPath(output_) + "' | /usr/bin/sort",
@@ -223,95 +180,106 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
             for (unsigned i = 0; i < audioStreams; ++i)
                 expected += "mp2\n";
             EXPECT_EQ(expected + "mpeg2video\n", streams.out) << streams.err;
-            ASSERT_TRUE(::DeleteFileA(output_.c_str()));
         }
     }
     // That the streams are the recording's, byte for byte, is the end-to-end test's.
 }
 
-// The result tells a recording at fault, which fails the same way until it changes, from a failure
-// that may pass; the report names what the recording source found wrong with the recording.
-TEST_F(ConvertFileTest, TheResultTellsARecordingAtFaultFromAFailureThatMayPass)
+// How each run ends: its result tells a recording at fault, which fails the same way until it
+// changes, from a failure that may pass, and its report tells why. The output appears only whole:
+// an earlier one survives every failure, nothing of a failed run stays behind under either name,
+// and the recording is never touched.
+TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
 {
-    enum Recording { Sound, NotARecording, Protected, H264Video };
+    using Result = ConversionResult;
+    enum Setup { Sound, NotARecording, Protected, H264Video, PartialHeld };
+    const std::string unreadable = "Could not open input file\n";
+    const std::string built = kBuilt;
     const struct {
         const char* name;
-        Recording recording;
+        Setup setup;
         const char* fault;
-        const char* outputDirectory; // within the test's directory
-        ConversionResult expected;
-        const char* says = nullptr; // after "Could not open input file"
+        Result result;
+        std::string ending; // of the report
+        std::string graph = kInternalGraphName;
+        std::string outputDirectory = ""; // within the test's directory
     } cases[] = {
-        {"sound", Sound, "", "", ConversionResult::Converted},
-        {"not a recording", NotARecording, "", "", ConversionResult::RecordingAtFault, "The input file is not a recording."},
-        {"protected", Protected, "", "", ConversionResult::RecordingAtFault,
-         "The recording is protected: it cannot be converted."},
-        {"H.264 video (WTV)", H264Video, "", "", ConversionResult::RecordingAtFault,
-         "The recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: it is kept as it is."},
-        {"output directory missing", Sound, "", "gone\\", ConversionResult::Failed},
-        {"stream error part-way", Sound, "abort=1", "", ConversionResult::Failed},
+        {"sound", Sound, "", Result::Converted, built + "\nDone!"},
+        {"not a recording", NotARecording, "", Result::RecordingAtFault,
+         unreadable + "The input file is not a recording."},
+        {"protected", Protected, "", Result::RecordingAtFault,
+         unreadable + "The recording is protected: it cannot be converted."},
+        {"H.264 video (WTV)", H264Video, "", Result::RecordingAtFault,
+         unreadable + "The recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: "
+                      "it is kept as it is."},
+        {"graph missing", Sound, "", Result::Failed, "Could not open \"Missing Graph.xgr\"", "Missing Graph.xgr"},
+        {"output directory missing", Sound, "", Result::Failed, "Could not open output file", kInternalGraphName,
+         "gone\\"},
+        // The writer cannot open a file that someone holds unshared (as on a full disk): the graph never runs.
+        {"output cannot be written", PartialHeld, "", Result::Failed, kBuilt},
+        {"stream error part-way", Sound, "abort=1", Result::Failed, kBuilt},
+        // Part-way, the graph takes no more without a word of error, and completes.
+        {"refused part-way", Sound, "refuse=1", Result::Failed, built + "\nThe recording was not read to its end."},
+        {"nothing written", Sound, "drop", Result::Failed, built + "\nNothing was written to the output file."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(CopyRecording(input_));
-        if (c.recording == NotARecording)
+        if (c.setup == NotARecording)
             WriteFileBytes(input_, std::string(4096, 'x'));
-        if (c.recording == Protected) {
+        if (c.setup == Protected) {
             ASSERT_TRUE(WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; }));
         }
-        if (c.recording == H264Video) {
+        if (c.setup == H264Video) {
             ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
         }
-        ScopedDecrypterFault fault(c.fault);
-        ConversionRequest request = Request(directory_ + c.outputDirectory + "Out.MPG");
+        const std::string recording = ReadFileBytes(input_);
+        WriteFileBytes(output_, "an earlier output");
+        WriteFileBytes(PartialOutputPath(output_), "left by a killed run");
+        ConversionRequest request = Request(directory_ + c.outputDirectory + "Show.MPG", c.graph);
         request.outputDirectory = directory_ + c.outputDirectory;
+        const std::string partial = PartialOutputPath(request.outputPath);
+        UniqueFileHandle holder;
+        if (c.setup == PartialHeld)
+            holder.Reset(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ScopedDecrypterFault fault(c.fault);
         observer_.Clear();
-        EXPECT_EQ(engine_->ConvertFile(request), c.expected);
-        if (c.says) {
-            EXPECT_EQ(observer_.Outcomes(), Texts{"failed: " + report_ + "Could not open input file\n" + c.says});
-        }
+        EXPECT_EQ(engine_->ConvertFile(request), c.result);
+
+        Texts outcomes;
+        if (c.ending.compare(0, built.size(), built) == 0)
+            outcomes.push_back("built: " + report_ + kBuilt);
+        outcomes.push_back((c.result == Result::Converted ? "done: " : "failed: ") + report_ + c.ending);
+        EXPECT_EQ(observer_.Outcomes(), outcomes);
+        EXPECT_EQ(observer_.Events().front(), "started");
+        EXPECT_EQ(ReadFileBytes(input_), recording);
+        if (c.result == Result::Converted)
+            EXPECT_TRUE(IsProgramStream(output_));
+        else
+            EXPECT_EQ(ReadFileBytes(output_), "an earlier output") << "the earlier output was replaced";
+        EXPECT_EQ(FileExists(partial), c.setup == PartialHeld);
     }
 }
 
-// The output appears only whole and only inside the output directory: an earlier one survives every
-// failure, and nothing of a failed run stays behind under either name.
-TEST_F(ConvertFileTest, OnlyAVerifiedSuccessPublishesTheOutput)
+// An output that is the recording under another name, or that would not lie directly in the output
+// directory, is refused before anything is built.
+TEST_F(ConvertFileTest, AnOutputOutsideTheOutputDirectoryOrOnTheRecordingIsRefused)
 {
-    const struct {
-        const char* fault;
-        bool succeeds;
-        const char* ending;
-    } cases[] = {
-        {"", true, "\nDone!"},
-        {"abort=1", false, ""}, // the graph reports an error part-way
-        // Part-way, the graph takes no more without a word of error, and completes.
-        {"refuse=1", false, "\nThe recording was not read to its end."},
-        {"drop", false, "\nNothing was written to the output file."},
-    };
-    const std::string partial = PartialOutputPath(output_);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        WriteFileBytes(output_, "an earlier output");
-        WriteFileBytes(partial, "left by a killed run");
-        ScopedDecrypterFault fault(c.fault);
-        EXPECT_EQ(Convert(Request(output_)), c.succeeds);
-        if (c.succeeds)
-            EXPECT_TRUE(IsProgramStream(output_));
-        else
-            EXPECT_TRUE(ReadFileBytes(output_) == "an earlier output") << "the earlier output was replaced";
-        EXPECT_FALSE(FileExists(partial));
-        EXPECT_EQ(observer_.Outcomes().back(), (c.succeeds ? "done: " : "failed: ") + report_ + kBuilt + c.ending);
-    }
-
+    const std::string outside = "\nThe output file would not lie in the output directory: nothing was converted.";
     const std::string elsewhere = MakeScratchDirectory("convert-run-elsewhere");
     ::DeleteFileA((directory_ + "..\\escaped").c_str()); // shared by every run of this program
-    for (const std::string& output : {directory_ + "Show.MPG\\..\\..\\escaped", directory_ + "Show.MPG:stream",
-                                      directory_ + "Show.M*G", directory_ + "Show.MPG/x", elsewhere + "Show.MPG"}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {directory_ + "SHOW.DVR-MS", "\nThe output file would replace the input file: nothing was converted."},
+        {directory_ + "Show.MPG\\..\\..\\escaped", outside}, {directory_ + "Show.MPG:stream", outside},
+        {directory_ + "Show.M*G", outside}, {directory_ + "Show.MPG/x", outside}, {elsewhere + "Show.MPG", outside},
+    };
+    for (const auto& [output, says] : cases) {
         SCOPED_TRACE(output);
-        EXPECT_FALSE(Convert(Request(output)));
-        EXPECT_EQ(observer_.Outcomes(),
-                  Texts{"failed: " + report_ + "\nThe output file would not lie in the output directory: nothing was converted."});
+        observer_.Clear();
+        EXPECT_EQ(engine_->ConvertFile(Request(output)), ConversionResult::Failed);
+        EXPECT_EQ(observer_.Outcomes(), Texts{"failed: " + report_ + says});
     }
+    EXPECT_EQ(ReadFileBytes(input_), ReadFileBytes(VectorPath("plain-mp2.asf")));
     EXPECT_FALSE(FileExists(directory_ + "..\\escaped"));
     EXPECT_FALSE(FileExists(elsewhere + "Show.MPG"));
 }
