@@ -219,7 +219,6 @@ TEST_F(ProgramStreamMuxTest, TheFiltersFaceTheGraph)
     ASSERT_EQ(S_OK, writer_.As(&sink));
     EXPECT_EQ(E_NOINTERFACE, writer_.As(&reader));
     EXPECT_EQ(E_POINTER, sink->SetFileName(nullptr, nullptr));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), sink->SetFileName(L"C:\\missing\\folder\\out.mpg", nullptr));
     LPOLESTR name = nullptr;
     const std::wstring path(output_.begin(), output_.end());
     ASSERT_EQ(S_OK, sink->SetFileName(path.c_str(), nullptr));

@@ -34,18 +34,20 @@ public:
     int failAfter = -1;
 };
 
-// A vector's units with their 90 kHz times from `start`, and the order a recorder sends them in
-// (video a frame ahead of its first display, audio at its time).
+// A vector's units but the last `dropped`, with their 90 kHz times from `start`, and the order a
+// recorder sends them in (video a frame ahead of its first display, audio at its time).
 struct Timed {
     std::vector<std::string> units;
     std::vector<int64_t> times, sendKeys;
 };
 
-Timed TimedUnits(const std::string& path, bool video, int64_t start)
+Timed TimedUnits(const std::string& path, bool video, int64_t start, size_t dropped = 0)
 {
     Timed timed;
     std::vector<int64_t> times;
     EXPECT_TRUE(test_recordings::SplitFrames(path, timed.units, &times));
+    timed.units.resize(timed.units.size() - dropped);
+    times.resize(timed.units.size());
     const int64_t period = times.size() > 1 ? *std::max_element(times.begin(), times.end()) * 9 / 1000 / static_cast<int64_t>(times.size() - 1) : 0;
     for (size_t i = 0; i < times.size(); ++i) {
         timed.times.push_back(start + times[i] * 9 / 1000);
@@ -127,12 +129,8 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
         std::vector<StreamKind> kinds{StreamKind::Mpeg2Video};
         for (size_t a = 0; a < c.audio.size(); ++a) {
             kinds.push_back(KindOf(c.audio[a]));
-            timed.push_back(TimedUnits(testing_support::VectorPath(c.audio[a]), false, start + c.audioDelay));
-            Timed& t = timed.back();
-            const size_t keep = t.units.size() - 5 * a; // a different length for each
-            t.units.resize(keep);
-            t.times.resize(keep);
-            t.sendKeys.resize(keep);
+            // A different length for each.
+            timed.push_back(TimedUnits(testing_support::VectorPath(c.audio[a]), false, start + c.audioDelay, 5 * a));
         }
         ASSERT_GT(timed[0].units.size(), 10u);
         CCollectingSink sink;

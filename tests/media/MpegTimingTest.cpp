@@ -29,11 +29,11 @@ struct Picture {
 };
 
 // Sequence header (1920x1080, frame_rate_code, rate unknown, a VBV of 488 x 2 KiB), sequence
-// extension (main profile at high level, interlaced unless `progressive`) and a group header.
-std::string SequenceBytes(int frameRateCode, bool progressive = false)
+// extension (main profile at high level, interlaced) and a group header.
+std::string SequenceBytes(int frameRateCode)
 {
     const uint8_t bytes[] = {0, 0, 1, 0xB3, 0x78, 0x04, 0x38, static_cast<uint8_t>(0x30 | frameRateCode), 0xFF, 0xFF, 0xEF, 0x40,
-                             0, 0, 1, 0xB5, 0x14, static_cast<uint8_t>(0x42 | (progressive ? 0x08 : 0)), 0x00, 0x01, 0x00, 0x00,
+                             0, 0, 1, 0xB5, 0x14, 0x42, 0x00, 0x01, 0x00, 0x00,
                              0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
     return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
 }
