@@ -17,7 +17,6 @@
 #include "tests/filters/SourceStreamPin.h"
 #include "tests/media/StreamProbe.h"
 #include "tests/standins/Recordings.h"
-#include "tests/support/ProgramStreamCheck.h"
 
 using Microsoft::WRL::ComPtr;
 using testing_support::VectorPath;
@@ -296,8 +295,8 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
 
 // The pins a graph sees as audio inputs are connected: always one free "Audio In N" more, up to
 // eight; a disconnected last one takes the free one after it away again. Then a second language and
-// stereo beside 5.1: every audio stream comes out byte for byte, in the order of the inputs, MPEG
-// audio as streams 0xC0 on and AC-3 as sub-streams 0x80 on.
+// stereo beside 5.1: every audio stream comes out byte for byte, in the order of the inputs (the
+// numbers each kind's streams get: the multiplexer's test).
 TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKeptInItsOrder)
 {
     ASSERT_EQ(S_OK, Build("es\\video-bframes.m2v", {"es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3", "es\\audio.mp2"},
@@ -346,12 +345,7 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
         const CElementaryStreamPin& audio = *source_->audios[a];
         EXPECT_TRUE(Extract(("0:a:" + std::to_string(a)).c_str(), formats[a]) == audio.Prefix(audio.endAfter));
     }
-    const ps_check::Report report = ps_check::CheckProgramStream(testing_support::ReadFileBytes(output_));
-    EXPECT_TRUE(report.Clean()) << report.Text();
-    std::vector<std::pair<uint8_t, uint8_t>> ids;
-    for (const ps_check::StreamReport& stream : report.streams)
-        ids.emplace_back(stream.id, stream.substream);
-    EXPECT_EQ((std::vector<std::pair<uint8_t, uint8_t>>{{0xBD, 0x80}, {0xBD, 0x81}, {0xC0, 0}, {0xC1, 0}, {0xE0, 0}}), ids);
+    EXPECT_TRUE(IsSoundProgramStream(output_));
 
     // No more than eight audio inputs.
     ASSERT_EQ(S_OK, Build(nullptr, {"es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2",

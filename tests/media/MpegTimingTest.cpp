@@ -59,14 +59,6 @@ std::string AudioFrameBytes()
 }
 constexpr int64_t AudioFrame = 2160;
 
-std::vector<std::pair<int64_t, int64_t>> Times(const CElementaryStream& stream)
-{
-    std::vector<std::pair<int64_t, int64_t>> times;
-    for (size_t i = 0; i < stream.UnitCount(); ++i)
-        times.push_back({stream.Unit(i).pts, stream.Unit(i).dts});
-    return times;
-}
-
 void Push(CElementaryStream& stream, const std::string& bytes, int64_t time)
 {
     stream.Push(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), time);
@@ -108,12 +100,14 @@ TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
         stream.End();
         // One frame a step in decode order from a frame before the first presentation; B pictures
         // are decoded when shown, I and P pictures a reordering delay before.
-        std::vector<std::pair<int64_t, int64_t>> expected;
+        std::vector<std::pair<int64_t, int64_t>> expected, times;
         for (size_t i = 0; i < std::size(OpenGop); ++i) {
             const int64_t pts = Start + Frame * OpenGop[i].temporalReference;
             expected.push_back({pts, OpenGop[i].type == 3 ? pts : Start - Frame + Frame * static_cast<int64_t>(i)});
         }
-        EXPECT_EQ(expected, Times(stream));
+        for (size_t i = 0; i < stream.UnitCount(); ++i)
+            times.push_back({stream.Unit(i).pts, stream.Unit(i).dts});
+        EXPECT_EQ(expected, times);
         EXPECT_EQ(0u, stream.Outliers());
     }
 }
