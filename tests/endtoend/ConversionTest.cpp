@@ -219,28 +219,21 @@ double StartOf(const std::string& path, const char* kind)
 
 [[maybe_unused]] ::testing::Environment* const g_standIns = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
 
-class BuiltInConversion : public BlackBoxTest {
-protected:
-    // Halvern with the shipped graph, the Auto Converter started and its report redirected.
-    void StartAutoConverter(StoredSettings settings)
-    {
-        settings.AutoStartConvert = 1;
-        StoreSettings(settings);
-        SetRegistryString(kSettingsKey, "UseFilterGraph", kShippedGraph);
-        ASSERT_TRUE(halvern.Start(StdoutPath()));
-    }
-};
-
-// Started hidden, the Auto Converter reports on standard output as it goes, converts each kind of
-// recording dropped into its directory and deletes each only after its output. Each output keeps the
-// decoder model (WaitForOutput asks the checker) and what IsConversionOf asks; VLC plays it without a
-// complaint, and dvdauthor takes those within DVD limits.
-TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt)
+// Started hidden with the shipped graph, the Auto Converter reports on standard output as it goes,
+// converts each kind of recording dropped into its directory and deletes each only after its output.
+// Each output keeps the decoder model (WaitForOutput asks the checker) and what IsConversionOf asks;
+// VLC plays it without a complaint, and dvdauthor takes those within DVD limits. Last, a recording a
+// recorder stopped mid-packet, whose header promises more than the file holds: everything before the
+// cut converts. (Refused and damaged recordings: the source's, run's and worker's tests.)
+TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAndReportsIt)
 {
     StoredSettings settings = Defaults();
     settings.HideOnStartup = 1;
     settings.DeleteSourceFile = 1;
-    ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
+    settings.AutoStartConvert = 1;
+    StoreSettings(settings);
+    SetRegistryString(kSettingsKey, "UseFilterGraph", kShippedGraph);
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
     HWND window = halvern.Window();
     // The worker announces itself, looks at the empty directory and waits.
     ASSERT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {kBanner, kWaiting}); }, kPromptMs))
@@ -271,31 +264,18 @@ TEST_F(BuiltInConversion, HiddenAutoConverterConvertsEachDroppedKindAndReportsIt
                               kPromptMs))
             << halvern.Output();
     }
-    EXPECT_FALSE(halvern.Process().WaitForExit(0)) << "Halvern still runs";
-    EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
-    EXPECT_FALSE(::IsWindowVisible(window)) << "in the tray all along"; // its icon and the lock: the ui, app and black-box tests'
-    EXPECT_TRUE(halvern.CloseAndWait());
-    EXPECT_TRUE(FileExists(output + "Plain MP2.MPG")) << "outputs are never deleted";
-}
 
-// A recorder stopped mid-packet leaves a header that promises more than the file holds: everything
-// before the cut converts. (Refused and damaged recordings: the source's, run's and worker's tests.)
-TEST_F(BuiltInConversion, ARecordingCutShortConvertsWhatItHolds)
-{
     test_recordings::RecordingOptions options;
     options.videoPath = VectorPath("es\\video.m2v");
     options.audioPath = VectorPath("es\\audio.mp2");
     test_recordings::WrittenRecording written, whole;
     std::string error;
-    ASSERT_TRUE(test_recordings::WriteRecording(MakeScratchDirectory("endtoend-whole") + "whole", options, whole, error));
+    ASSERT_TRUE(test_recordings::WriteRecording(made + "whole", options, whole, error));
     const unsigned cutPacket = whole.packetCount * 2 / 3;
     options.cutAt = whole.dataOffset + whole.packetSize * cutPacket + whole.packetSize / 2;
-    ASSERT_TRUE(test_recordings::WriteRecording(input + "Cut.dvr-ms", options, written, error)) << error;
-
-    StoredSettings settings = Defaults();
-    settings.DeleteSourceFile = 1;
-    ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
-    ASSERT_TRUE(WaitForOutput(output + "Cut.MPG", kConversionMs));
+    ASSERT_TRUE(test_recordings::WriteRecording(made + "Cut", options, written, error)) << error;
+    DropRecording(input + "Cut.dvr-ms", made + "Cut");
+    ASSERT_TRUE(WaitForOutput(output + "Cut.MPG", kConversionMs, input + "Cut.dvr-ms"));
     const ps_check::Report report = ps_check::CheckProgramStream(ReadFileBytes(output + "Cut.MPG"));
     const ps_check::StreamReport* video = report.Stream(0xE0);
     ASSERT_TRUE(video && report.Stream(0xC0)) << report.Text();
@@ -305,7 +285,12 @@ TEST_F(BuiltInConversion, ARecordingCutShortConvertsWhatItHolds)
         before += object.kind == test_recordings::Kind::Video && object.frameStart && object.lastPacket < cutPacket;
     EXPECT_GE(video->units, before);
     EXPECT_LT(video->units, 75u);
+
+    EXPECT_FALSE(halvern.Process().WaitForExit(0)) << "Halvern still runs";
+    EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
+    EXPECT_FALSE(::IsWindowVisible(window)) << "in the tray all along"; // its icon and the lock: the ui, app and black-box tests'
     EXPECT_TRUE(halvern.CloseAndWait());
+    EXPECT_TRUE(FileExists(output + "Plain MP2.MPG")) << "outputs are never deleted";
 }
 
 } // namespace
