@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "media/mpeg/AudioFrames.h"
@@ -106,11 +107,9 @@ TEST(MpegLayoutTest, AudioFrameHeaders)
         const bool valid = ac3 ? ParseAc3Frame(c.header.data(), c.header.size(), frame)
                                : ParseMpegAudioFrame(c.header.data(), c.header.size(), frame);
         ASSERT_EQ(c.valid, valid) << std::hex << int(c.header[1]) << int(c.header[2]);
-        if (!valid)
-            continue;
-        EXPECT_EQ(c.size, frame.size);
-        EXPECT_EQ(c.samples, frame.samples);
-        EXPECT_EQ(c.rate, frame.sampleRate);
+        if (valid) {
+            EXPECT_EQ(std::make_tuple(c.size, c.samples, c.rate), std::make_tuple(frame.size, frame.samples, frame.sampleRate));
+        }
     }
 }
 

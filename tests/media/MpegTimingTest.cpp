@@ -29,11 +29,11 @@ struct Picture {
 };
 
 // Sequence header (1920x1080, frame_rate_code, rate unknown, a VBV of 488 x 2 KiB), sequence
-// extension (main profile at high level, interlaced unless `progressive`) and a group header.
-std::string SequenceBytes(int frameRateCode, bool progressive = false)
+// extension (main profile at high level, interlaced) and a group header.
+std::string SequenceBytes(int frameRateCode)
 {
     const uint8_t bytes[] = {0, 0, 1, 0xB3, 0x78, 0x04, 0x38, static_cast<uint8_t>(0x30 | frameRateCode), 0xFF, 0xFF, 0xEF, 0x40,
-                             0, 0, 1, 0xB5, 0x14, static_cast<uint8_t>(0x42 | (progressive ? 0x08 : 0)), 0x00, 0x01, 0x00, 0x00,
+                             0, 0, 1, 0xB5, 0x14, 0x42, 0x00, 0x01, 0x00, 0x00,
                              0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
     return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
 }
@@ -58,14 +58,6 @@ std::string AudioFrameBytes()
     return frame;
 }
 constexpr int64_t AudioFrame = 2160;
-
-std::vector<std::pair<int64_t, int64_t>> Times(const CElementaryStream& stream)
-{
-    std::vector<std::pair<int64_t, int64_t>> times;
-    for (size_t i = 0; i < stream.UnitCount(); ++i)
-        times.push_back({stream.Unit(i).pts, stream.Unit(i).dts});
-    return times;
-}
 
 void Push(CElementaryStream& stream, const std::string& bytes, int64_t time)
 {
@@ -108,12 +100,14 @@ TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
         stream.End();
         // One frame a step in decode order from a frame before the first presentation; B pictures
         // are decoded when shown, I and P pictures a reordering delay before.
-        std::vector<std::pair<int64_t, int64_t>> expected;
+        std::vector<std::pair<int64_t, int64_t>> expected, times;
         for (size_t i = 0; i < std::size(OpenGop); ++i) {
             const int64_t pts = Start + Frame * OpenGop[i].temporalReference;
             expected.push_back({pts, OpenGop[i].type == 3 ? pts : Start - Frame + Frame * static_cast<int64_t>(i)});
         }
-        EXPECT_EQ(expected, Times(stream));
+        for (size_t i = 0; i < stream.UnitCount(); ++i)
+            times.push_back({stream.Unit(i).pts, stream.Unit(i).dts});
+        EXPECT_EQ(expected, times);
         EXPECT_EQ(0u, stream.Outliers());
     }
 }
