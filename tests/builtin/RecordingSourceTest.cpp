@@ -129,17 +129,6 @@ protected:
         ASSERT_EQ(S_OK, control_->Run());
     }
 
-    // A damaged recording must not look finished: the graph hears why, and no stream ends.
-    void ExpectDamageAbortsWithoutAnEnd()
-    {
-        BuildAndRun();
-        ASSERT_TRUE(WaitForEvent({EC_ERRORABORT}, 20000));
-        EXPECT_EQ(HALVERN_E_DAMAGED, AbortError());
-        EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 500));
-        EXPECT_FALSE(recorder_->In(0).ended);
-        EXPECT_FALSE(recorder_->In(1).ended);
-    }
-
     WrittenRecording written_;
     ComPtr<IBaseFilter> source_;
     ComPtr<CSampleRecorder> recorder_;
@@ -257,8 +246,14 @@ TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTh
         EXPECT_TRUE(::DeleteFileA(path.c_str()));
     }
 
+    // A damaged recording must not look finished: the graph hears why, and no stream ends.
     ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) { o.garbageEvery = 2; })));
-    ExpectDamageAbortsWithoutAnEnd();
+    BuildAndRun();
+    ASSERT_TRUE(WaitForEvent({EC_ERRORABORT}, 20000));
+    EXPECT_EQ(HALVERN_E_DAMAGED, AbortError());
+    EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 500));
+    EXPECT_FALSE(recorder_->In(0).ended);
+    EXPECT_FALSE(recorder_->In(1).ended);
 }
 
 // The filter tells in bytes of the file how much of the recording it has read and delivered, up to
@@ -270,9 +265,8 @@ TEST_F(RecordingSourceTest, TellsInBytesHowMuchOfTheRecordingItHasDelivered)
         o.indexAfterData = true;
     })));
     const LONGLONG fileSize = static_cast<LONGLONG>(written_.fileSize);
-    size_t frames = 0;
-    for (const WrittenObject& object : written_.objects)
-        frames += object.kind == Kind::Video;
+    const auto frames = std::count_if(written_.objects.begin(), written_.objects.end(),
+                                      [](const WrittenObject& object) { return object.kind == Kind::Video; });
     ASSERT_GT(written_.packetCount, 40u);
     {
         ComPtr<IMediaSeeking> seeking;
@@ -295,7 +289,7 @@ TEST_F(RecordingSourceTest, TellsInBytesHowMuchOfTheRecordingItHasDelivered)
         EXPECT_EQ(fileSize, current);
         EXPECT_EQ(fileSize, stop);
     }
-    EXPECT_EQ(frames, recorder_->In(1).samples.size()) << "every frame, past the header's claims";
+    EXPECT_EQ(static_cast<size_t>(frames), recorder_->In(1).samples.size()) << "every frame, past the header's claims";
 }
 
 } // namespace

@@ -102,13 +102,7 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
              o.zeroObjects = 2;
          },
          S_OK,
-         [](std::string& f, const WrittenRecording& w) {
-             for (const WrittenObject& object : w.objects)
-                 if (object.kind == Kind::Video && object.lastPacket > object.firstPacket + 1 && object.firstPacket > 30) {
-                     f.resize(w.dataOffset + (object.firstPacket + 1) * uint64_t(w.packetSize) + w.packetSize / 2);
-                     return;
-                 }
-         }},
+         [](std::string& f, const WrittenRecording& w) { f.resize(w.dataOffset + 40 * w.packetSize + w.packetSize / 2); }},
         {"cut inside the header", [](RecordingOptions& o) { o.cutAt = 300; }, HALVERN_E_BAD_HEADER, nullptr},
         {"header child of size 0", none, HALVERN_E_BAD_HEADER, patch(46, 0, 8)},
         {"header child of absurd size", none, HALVERN_E_BAD_HEADER, patch(46, 1ull << 40, 8)},
