@@ -74,7 +74,7 @@ void Packetizer::Close()
     Bytes payloads;
     for (size_t i = 0; i < fragments_.size(); ++i) {
         const Fragment& f = fragments_[i];
-        const bool unknown = options_.damage == Damage::UnknownStream && index == options_.damagePacket && i == 0;
+        const bool unknown = options_.damage == Damage::UnknownStream && index == DamagedPacket && i == 0;
         payloads.U8((unknown ? 99 : f.stream) | 0x80);
         payloads.Field(style.objectNumberType, f.objectNumber & 0xFF);
         payloads.Field(style.offsetType, f.compressed ? f.presentationMs : f.offset);
