@@ -60,17 +60,17 @@ struct PictureCoding {
 
 // Every macroblock grey: intra with all DC differences 0, or predicted with a zero vector and no
 // coefficients. Field pictures choose the reference field of their own parity.
-std::string Slices(const PictureCoding& picture, unsigned mbWidth, unsigned mbRows)
+std::string Slices(Type type, unsigned structure)
 {
     BitWriter bits;
-    const bool field = picture.structure != 3;
-    for (unsigned row = 0; row < mbRows; ++row) {
+    const bool field = structure != 3;
+    for (unsigned row = 0; row < (Height + 31) / 32 * (field ? 1 : 2); ++row) {
         bits.StartCode(static_cast<uint8_t>(row + 1));
         bits.Put(8, 5); // quantiser_scale_code
         bits.Put(0, 1); // extra_bit_slice
-        for (unsigned mb = 0; mb < mbWidth; ++mb) {
+        for (unsigned mb = 0; mb < (Width + 15) / 16; ++mb) {
             bits.Put(1, 1); // macroblock_address_increment 1
-            if (picture.type == I) {
+            if (type == I) {
                 bits.Put(1, 1); // intra
                 for (int block = 0; block < 6; ++block) {
                     if (block < 4)
@@ -81,10 +81,10 @@ std::string Slices(const PictureCoding& picture, unsigned mbWidth, unsigned mbRo
                 }
                 continue;
             }
-            bits.Put(picture.type == P ? 1 : 2, picture.type == P ? 3 : 4); // forward MC, not coded: '001', '0010'
+            bits.Put(type == P ? 1 : 2, type == P ? 3 : 4); // forward MC, not coded: '001', '0010'
             if (field) {
-                bits.Put(1, 2);                               // field_motion_type: field prediction
-                bits.Put(picture.structure == 2 ? 1 : 0, 1);  // motion_vertical_field_select
+                bits.Put(1, 2);                      // field_motion_type: field prediction
+                bits.Put(structure == 2 ? 1 : 0, 1); // motion_vertical_field_select
             }
             bits.Put(1, 1); // motion_code 0, horizontal
             bits.Put(1, 1); // and vertical
@@ -168,18 +168,11 @@ std::string MakeFieldPictureStream(const FieldPictureOptions& options)
     std::string video;
     const bool fields = options.coding == FieldCoding::FieldPictures;
     const unsigned frames = (options.frames + GopFrames - 1) / GopFrames * GopFrames;
-    const unsigned mbWidth = (Width + 15) / 16;
-    const unsigned mbFrameRows = 2 * ((Height + 31) / 32);
-
     // Pictures of the same kind code to the same slices; made once.
-    std::string slices[3][4]; // [picture_structure - 1][type]
-    for (Type type : {I, P, B}) {
-        for (unsigned structure : {1u, 2u, 3u}) {
-            PictureCoding picture{type, 0, structure, false, false, false};
-            slices[structure - 1][type] =
-                Slices(picture, mbWidth, structure == 3 ? mbFrameRows : mbFrameRows / 2);
-        }
-    }
+    std::string slices[4][4]; // [picture_structure][type]
+    for (Type type : {I, P, B})
+        for (unsigned structure : {1u, 2u, 3u})
+            slices[structure][type] = Slices(type, structure);
 
     for (unsigned n = 0; n < frames; ++n) {
         const unsigned gop = n / GopFrames;
@@ -188,15 +181,15 @@ std::string MakeFieldPictureStream(const FieldPictureOptions& options)
         const unsigned display = gop * GopFrames + tr;
         std::string frame = n % GopFrames == 0 ? SequenceHeaders(gop * GopFrames) : std::string();
         if (fields) {
-            const size_t body = slices[0][type].size() + slices[1][type].size() + 2 * 16;
+            const size_t body = slices[1][type].size() + slices[2][type].size() + 2 * 16;
             const size_t padding = options.frameBytes > frame.size() + body ? (options.frameBytes - frame.size() - body) / 2 : 0;
-            frame += PictureHeaders({type, tr, 1, false, false, false}, padding) + slices[0][type];
-            frame += PictureHeaders({type, tr, 2, false, false, false}, padding) + slices[1][type];
+            frame += PictureHeaders({type, tr, 1, false, false, false}, padding) + slices[1][type];
+            frame += PictureHeaders({type, tr, 2, false, false, false}, padding) + slices[2][type];
         } else {
-            const size_t body = slices[2][type].size() + 16;
+            const size_t body = slices[3][type].size() + 16;
             const size_t padding = options.frameBytes > frame.size() + body ? options.frameBytes - frame.size() - body : 0;
             const bool* flags = Pulldown[display % 4];
-            frame += PictureHeaders({type, tr, 3, flags[0], flags[1], true}, padding) + slices[2][type];
+            frame += PictureHeaders({type, tr, 3, flags[0], flags[1], true}, padding) + slices[3][type];
         }
         video += frame;
     }
