@@ -235,13 +235,11 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         ASSERT_TRUE(dynamic_cast<wtv::Reader*>(reader.get()));
         const auto& formats = reader->Formats();
         const bool ac3 = std::string(c.vector).find("ac3") != std::string::npos;
-        size_t videos = 0, audios = 0;
-        for (const media::StreamFormat& format : formats) {
-            videos += format.codec == media::Codec::Mpeg2Video;
-            audios += format.codec == (ac3 ? media::Codec::Ac3 : media::Codec::MpegAudio);
-        }
-        ASSERT_EQ(1u, videos);
-        ASSERT_EQ(1u, audios);
+        const auto streams = [&](media::Codec codec) {
+            return std::count_if(formats.begin(), formats.end(), [&](const media::StreamFormat& f) { return f.codec == codec; });
+        };
+        ASSERT_EQ(1, streams(media::Codec::Mpeg2Video));
+        ASSERT_EQ(1, streams(ac3 ? media::Codec::Ac3 : media::Codec::MpegAudio));
 
         CollectingSink sink(formats);
         EXPECT_EQ(c.read, reader->Read(sink));
