@@ -22,10 +22,6 @@ using testing_support::VectorPath;
 
 namespace {
 
-constexpr GUID Mpeg2VideoSubtype = {0xE06D8026, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
-constexpr GUID Mpeg2VideoFormat = {0xE06D80E3, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
-constexpr GUID Ac3Subtype = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
-constexpr GUID Line21Captions = {0x670AEA80, 0x3A82, 0x11D0, {0xB7, 0x9B, 0x00, 0xAA, 0x00, 0x37, 0x67, 0xA7}};
 const CLSID SampleRecorderClsid = {0x5d2a8f31, 0x7c04, 0x4b6e, {0x91, 0x3a, 0x0e, 0x52, 0xc4, 0x7d, 0x18, 0x6b}};
 
 struct RecordedSample {
@@ -157,17 +153,17 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
     ASSERT_EQ(3, recorder_->PinCount());
     const int audioPin = 0, videoPin = 2;
     const AM_MEDIA_TYPE& audioType = recorder_->In(audioPin).ConnectedType().Get();
-    EXPECT_TRUE(audioType.majortype == MEDIATYPE_Audio && audioType.subtype == Ac3Subtype);
+    EXPECT_TRUE(audioType.majortype == MEDIATYPE_Audio && audioType.subtype == MEDIASUBTYPE_DOLBY_AC3);
     EXPECT_EQ(48000u, reinterpret_cast<const WAVEFORMATEX*>(audioType.pbFormat)->nSamplesPerSec);
     const AM_MEDIA_TYPE& videoType = recorder_->In(videoPin).ConnectedType().Get();
-    EXPECT_TRUE(videoType.majortype == MEDIATYPE_Video && videoType.subtype == Mpeg2VideoSubtype);
-    ASSERT_EQ(Mpeg2VideoFormat, videoType.formattype);
+    EXPECT_TRUE(videoType.majortype == MEDIATYPE_Video && videoType.subtype == MEDIASUBTYPE_MPEG2_VIDEO);
+    ASSERT_EQ(FORMAT_MPEG2Video, videoType.formattype);
     const auto* info = reinterpret_cast<const MPEG2VIDEOINFO*>(videoType.pbFormat);
     EXPECT_EQ(720, info->hdr.bmiHeader.biWidth);
     EXPECT_EQ(576, info->hdr.bmiHeader.biHeight);
     EXPECT_EQ(400000, info->hdr.AvgTimePerFrame);
     EXPECT_EQ(0, std::memcmp(info->dwSequenceHeader, "\0\0\1\xB3", 4));
-    EXPECT_TRUE(recorder_->In(1).ConnectedType().Get().majortype == Line21Captions);
+    EXPECT_TRUE(recorder_->In(1).ConnectedType().Get().majortype == MEDIATYPE_AUXLine21Data);
 
     // Samples in the order written, byte for byte, with the writer's times from the earliest.
     int64_t earliest = INT64_MAX;
