@@ -73,13 +73,6 @@ private:
     std::vector<std::unique_ptr<Pin>> pins_;
 };
 
-// The picture coding type of a frame's first picture header (1 = I).
-unsigned PictureType(const std::string& frame)
-{
-    const size_t at = frame.find(std::string("\0\0\1\0", 4));
-    return at == std::string::npos || at + 5 >= frame.size() ? 0 : (static_cast<uint8_t>(frame[at + 5]) >> 3) & 7;
-}
-
 class RecordingSourceTest : public GraphTest {
 protected:
     void TearDown() override
@@ -183,7 +176,7 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
             EXPECT_EQ(object.time - earliest, sample.start);
             EXPECT_GT(sample.stop, sample.start);
             EXPECT_EQ(i++ == 0, sample.discontinuity);
-            EXPECT_EQ(kind == Kind::Audio || PictureType(sample.bytes) == 1, sample.syncPoint);
+            EXPECT_EQ(kind == Kind::Audio || object.frameType == 1, sample.syncPoint);
         }
         EXPECT_EQ(i, pin.samples.size());
         EXPECT_TRUE(pin.ended);

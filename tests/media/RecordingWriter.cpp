@@ -116,7 +116,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     for (const ScheduledObject& p : Schedule(options, layout.numbers, video, audio)) {
         const int64_t time = p.time + p.jump;
         lastTime = std::max(lastTime, time + p.duration);
-        WrittenObject object{p.kind, p.stream, p.bytes, time + p.outlier, time, p.frameStart, 0, 0};
+        WrittenObject object{p.kind, p.stream, p.bytes, time + p.outlier, time, p.frameStart, 0, 0, p.frameType};
         if ((p.kind != Kind::Captions && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0) || p.untimed)
             object.rtStart = -1;
         const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, time / 10000 + options.prerollMs));

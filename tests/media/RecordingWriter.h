@@ -64,6 +64,7 @@ struct WrittenObject {
     bool frameStart;          // false for the cut-off tail and zero objects (not frames of the source)
     unsigned firstPacket;     // packets holding its first and last byte
     unsigned lastPacket;
+    unsigned frameType;       // video: 1 I, 2 P, 3 B as ffprobe saw the picture; otherwise 0
 };
 
 struct WrittenRecording {
