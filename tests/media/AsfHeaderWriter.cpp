@@ -65,18 +65,15 @@ std::string FlatMediaType(const GUID& major, const GUID& subtype, const GUID& fo
 
 std::string IndexObjects(const RecordingOptions& options, const RecordingLayout& layout)
 {
-    const unsigned videoStream = layout.numbers.video, packetCount = layout.packetCount;
-    const uint32_t packetSize = options.packetSize;
-    const int64_t duration = layout.duration;
-    const uint32_t entries = static_cast<uint32_t>(duration / 10000) + 1;
+    const uint32_t entries = static_cast<uint32_t>(layout.duration / 10000) + 1;
     Bytes simple;
     simple.Zeros(16).U64(10000).U32(1).U32(entries);
     Bytes index;
-    index.U32(1).U16(1).U32(1).U16(videoStream).U16(1).U32(entries).U64(0);
+    index.U32(1).U16(1).U32(1).U16(layout.numbers.video).U16(1).U32(entries).U64(0);
     for (uint32_t entry = 0; entry < entries; ++entry) {
-        const uint32_t packet = static_cast<uint32_t>(uint64_t(entry) * packetCount / entries);
+        const uint32_t packet = static_cast<uint32_t>(uint64_t(entry) * layout.packetCount / entries);
         simple.U32(packet).U16(1);
-        index.U32(packet * packetSize);
+        index.U32(packet * options.packetSize);
     }
     return Object(SimpleIndex, simple.s) + Object(Index, index.s);
 }

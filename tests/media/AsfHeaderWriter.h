@@ -6,9 +6,15 @@
 #include <cstdint>
 #include <string>
 
-#include "tests/media/RecordingSchedule.h"
+#include "tests/media/RecordingWriter.h"
+#include "tests/media/StreamProbe.h"
 
 namespace test_recordings {
+
+// ASF stream numbers (0: none): audio first, then captions, then video; further audio streams after the video.
+struct StreamNumbers {
+    unsigned audio = 0, captions = 0, video = 0;
+};
 
 struct RecordingLayout {
     StreamNumbers numbers;

@@ -3,8 +3,8 @@
 // the format in turn, and the options' noise and unknown streams.
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/media/RecordingWriter.h"
 
@@ -12,8 +12,7 @@ namespace test_recordings {
 
 class Packetizer {
 public:
-    explicit Packetizer(const RecordingOptions& options);
-    ~Packetizer();
+    explicit Packetizer(const RecordingOptions& options) : options_(options) {}
 
     // Lays an object into payloads of packets sent at sendMs, split where a packet is full;
     // compressed objects (captions) are never split. Gives the packets of its first and last byte.
@@ -23,8 +22,23 @@ public:
     const std::string& Finish();
 
 private:
-    class Impl;
-    std::unique_ptr<Impl> impl_;
+    struct Fragment {
+        unsigned stream;
+        uint32_t objectNumber, offset, objectSize, presentationMs;
+        std::string extensions, data;
+        bool compressed;
+    };
+
+    size_t Room(size_t overhead) const;
+    unsigned Index() const { return static_cast<unsigned>(packets_.size() / options_.packetSize); }
+    void Close();
+
+    const RecordingOptions& options_;
+    std::vector<Fragment> fragments_;
+    size_t used_ = 0;
+    std::string packets_;
+    int64_t sendMs_ = 0;
+    uint32_t noise_ = 12345;
 };
 
 } // namespace test_recordings

@@ -46,6 +46,7 @@ const struct {
     Type type;
 } Gop[] = {{0, I}, {3, P}, {1, B}, {2, B}, {6, P}, {4, B}, {5, B}, {9, P}, {7, B}, {8, B}};
 constexpr unsigned GopFrames = 10;
+constexpr unsigned Width = 1920, Height = 1080;
 
 // (top_field_first, repeat_first_field) of film frames in display order.
 const bool Pulldown[4][2] = {{true, true}, {false, false}, {false, true}, {true, false}};
@@ -59,17 +60,17 @@ struct PictureCoding {
 
 // Every macroblock grey: intra with all DC differences 0, or predicted with a zero vector and no
 // coefficients. Field pictures choose the reference field of their own parity.
-std::string Slices(const PictureCoding& picture, unsigned mbWidth, unsigned mbRows)
+std::string Slices(Type type, unsigned structure)
 {
     BitWriter bits;
-    const bool field = picture.structure != 3;
-    for (unsigned row = 0; row < mbRows; ++row) {
+    const bool field = structure != 3;
+    for (unsigned row = 0; row < (Height + 31) / 32 * (field ? 1 : 2); ++row) {
         bits.StartCode(static_cast<uint8_t>(row + 1));
         bits.Put(8, 5); // quantiser_scale_code
         bits.Put(0, 1); // extra_bit_slice
-        for (unsigned mb = 0; mb < mbWidth; ++mb) {
+        for (unsigned mb = 0; mb < (Width + 15) / 16; ++mb) {
             bits.Put(1, 1); // macroblock_address_increment 1
-            if (picture.type == I) {
+            if (type == I) {
                 bits.Put(1, 1); // intra
                 for (int block = 0; block < 6; ++block) {
                     if (block < 4)
@@ -80,10 +81,10 @@ std::string Slices(const PictureCoding& picture, unsigned mbWidth, unsigned mbRo
                 }
                 continue;
             }
-            bits.Put(picture.type == P ? 1 : 2, picture.type == P ? 3 : 4); // forward MC, not coded: '001', '0010'
+            bits.Put(type == P ? 1 : 2, type == P ? 3 : 4); // forward MC, not coded: '001', '0010'
             if (field) {
-                bits.Put(1, 2);                               // field_motion_type: field prediction
-                bits.Put(picture.structure == 2 ? 1 : 0, 1);  // motion_vertical_field_select
+                bits.Put(1, 2);                      // field_motion_type: field prediction
+                bits.Put(structure == 2 ? 1 : 0, 1); // motion_vertical_field_select
             }
             bits.Put(1, 1); // motion_code 0, horizontal
             bits.Put(1, 1); // and vertical
@@ -125,40 +126,36 @@ std::string PictureHeaders(const PictureCoding& picture, size_t padding)
     return bytes;
 }
 
-std::string SequenceHeaders(const FieldPictureOptions& options, unsigned displayFrame)
+// 1920x1080 at 30000/1001, 18 Mb/s, a buffer of 488 16 384-bit units (ATSC's largest).
+std::string SequenceHeaders(unsigned displayFrame)
 {
     BitWriter bits;
-    const uint32_t rate = options.bitRate / 400;
     bits.StartCode(0xB3);
-    bits.Put(options.width & 0xFFF, 12);
-    bits.Put(options.height & 0xFFF, 12);
+    bits.Put(Width, 12);
+    bits.Put(Height, 12);
     bits.Put(3, 4); // 16:9
-    bits.Put(options.frameRateCode, 4);
-    bits.Put(rate & 0x3FFFF, 18);
+    bits.Put(4, 4); // frame_rate_code
+    bits.Put(18000000 / 400, 18);
     bits.Put(1, 1);
-    bits.Put(options.vbvBufferSize & 0x3FF, 10);
+    bits.Put(488, 10);
     bits.Put(0, 3); // constrained_parameters_flag, no quantiser matrices
     bits.StartCode(0xB5);
     bits.Put(1, 4);
-    bits.Put(options.width > 1440 ? 0x44 : 0x46, 8); // Main profile, high level or high-1440
-    bits.Put(0, 1);                                    // progressive_sequence
-    bits.Put(1, 2);                                    // 4:2:0
-    bits.Put(options.width >> 12, 2);
-    bits.Put(options.height >> 12, 2);
-    bits.Put(rate >> 18, 12);
+    bits.Put(0x44, 8); // Main profile, high level
+    bits.Put(0, 1);    // progressive_sequence
+    bits.Put(1, 2);    // 4:2:0
+    bits.Put(0, 16);   // size and bit rate extensions
     bits.Put(1, 1);
-    bits.Put(options.vbvBufferSize >> 10, 8);
-    bits.Put(0, 8); // low_delay, frame_rate_extension_n and _d
-    // The GOP's time code counts display frames, at the nominal rate.
-    const unsigned perSecond = options.frameRateCode == 3 ? 25 : 30;
-    const unsigned seconds = displayFrame / perSecond;
+    bits.Put(0, 16);   // vbv_buffer_size_extension, low_delay, frame_rate_extension_n and _d
+    // The GOP's time code counts display frames, 30 a second, dropping frame numbers.
+    const unsigned seconds = displayFrame / 30;
     bits.StartCode(0xB8);
-    bits.Put(options.frameRateCode == 4, 1); // drop_frame_flag
+    bits.Put(1, 1); // drop_frame_flag
     bits.Put(seconds / 3600 % 24, 5);
     bits.Put(seconds / 60 % 60, 6);
     bits.Put(1, 1);
     bits.Put(seconds % 60, 6);
-    bits.Put(displayFrame % perSecond, 6);
+    bits.Put(displayFrame % 30, 6);
     bits.Put(1, 1); // closed_gop
     bits.Put(0, 1); // broken_link
     return bits.Take();
@@ -171,35 +168,28 @@ std::string MakeFieldPictureStream(const FieldPictureOptions& options)
     std::string video;
     const bool fields = options.coding == FieldCoding::FieldPictures;
     const unsigned frames = (options.frames + GopFrames - 1) / GopFrames * GopFrames;
-    const unsigned mbWidth = (options.width + 15) / 16;
-    const unsigned mbFrameRows = 2 * ((options.height + 31) / 32);
-
     // Pictures of the same kind code to the same slices; made once.
-    std::string slices[3][4]; // [picture_structure - 1][type]
-    for (Type type : {I, P, B}) {
-        for (unsigned structure : {1u, 2u, 3u}) {
-            PictureCoding picture{type, 0, structure, false, false, false};
-            slices[structure - 1][type] =
-                Slices(picture, mbWidth, structure == 3 ? mbFrameRows : mbFrameRows / 2);
-        }
-    }
+    std::string slices[4][4]; // [picture_structure][type]
+    for (Type type : {I, P, B})
+        for (unsigned structure : {1u, 2u, 3u})
+            slices[structure][type] = Slices(type, structure);
 
     for (unsigned n = 0; n < frames; ++n) {
         const unsigned gop = n / GopFrames;
         const unsigned tr = Gop[n % GopFrames].temporalReference;
         const Type type = Gop[n % GopFrames].type;
         const unsigned display = gop * GopFrames + tr;
-        std::string frame = n % GopFrames == 0 ? SequenceHeaders(options, gop * GopFrames) : std::string();
+        std::string frame = n % GopFrames == 0 ? SequenceHeaders(gop * GopFrames) : std::string();
         if (fields) {
-            const size_t body = slices[0][type].size() + slices[1][type].size() + 2 * 16;
+            const size_t body = slices[1][type].size() + slices[2][type].size() + 2 * 16;
             const size_t padding = options.frameBytes > frame.size() + body ? (options.frameBytes - frame.size() - body) / 2 : 0;
-            frame += PictureHeaders({type, tr, 1, false, false, false}, padding) + slices[0][type];
-            frame += PictureHeaders({type, tr, 2, false, false, false}, padding) + slices[1][type];
+            frame += PictureHeaders({type, tr, 1, false, false, false}, padding) + slices[1][type];
+            frame += PictureHeaders({type, tr, 2, false, false, false}, padding) + slices[2][type];
         } else {
-            const size_t body = slices[2][type].size() + 16;
+            const size_t body = slices[3][type].size() + 16;
             const size_t padding = options.frameBytes > frame.size() + body ? options.frameBytes - frame.size() - body : 0;
             const bool* flags = Pulldown[display % 4];
-            frame += PictureHeaders({type, tr, 3, flags[0], flags[1], true}, padding) + slices[2][type];
+            frame += PictureHeaders({type, tr, 3, flags[0], flags[1], true}, padding) + slices[3][type];
         }
         video += frame;
     }

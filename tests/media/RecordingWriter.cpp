@@ -6,11 +6,70 @@
 #include "tests/media/AsfBytes.h"
 #include "tests/media/AsfHeaderWriter.h"
 #include "tests/media/AsfPacketizer.h"
-#include "tests/media/RecordingSchedule.h"
 #include "tests/media/StreamProbe.h"
 
 namespace test_recordings {
 namespace {
+
+// A media object to write (every one a key frame, as recorders mark them).
+struct ScheduledObject {
+    Kind kind;
+    unsigned stream;
+    std::string bytes;
+    int64_t time, duration, sendKey;
+    bool frameStart;
+    unsigned frameType;
+    int64_t jump = 0;     // added to the time, written and stood for
+    int64_t outlier = 0;  // added to the written time only
+    bool untimed = false; // written without a time
+};
+
+// The objects in the order a recorder sends them: by decode time, audio and captions beside the
+// video, with the options' outliers, jumps and untimed objects.
+std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const StreamNumbers& numbers, const ProbedStream& video,
+                                      const ProbedStream& audio)
+{
+    const int64_t period = video.framePeriod;
+    std::vector<ScheduledObject> objects;
+    if (options.leadingTailBytes > 0) {
+        std::string tail("\x00\x00\x01\x05", 4);
+        tail.resize(options.leadingTailBytes, '\x55');
+        objects.push_back({Kind::Video, numbers.video, tail, options.firstTime - period, period, options.firstTime - 2 * period, false, 3});
+    }
+    // A shared jump moves everything sent from the jump frame on, audio by its send time.
+    const int64_t jumpSendKey = options.firstTime + (static_cast<int64_t>(options.jumpFrame) - 1) * period;
+    for (size_t decoded = 0; decoded < video.frames.size(); ++decoded) {
+        const ProbedFrame& frame = video.frames[decoded];
+        const int64_t time = options.firstTime + frame.time;
+        // A recorder sends a frame about one frame before the decoder needs it.
+        const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
+        const int64_t jump = decoded >= options.jumpFrame ? options.jump : 0;
+        const int64_t outlier = decoded == options.outlierFrame ? options.outlier : 0;
+        const size_t second = options.fieldObjects == FieldObjects::Together ? 0 : frame.secondField;
+        objects.push_back({Kind::Video, numbers.video, frame.bytes.substr(0, second ? second : std::string::npos), time, period,
+                           sendKey, true, frame.type, jump, outlier});
+        if (second) {
+            const bool timed = options.fieldObjects == FieldObjects::SecondTimed;
+            objects.push_back({Kind::Video, numbers.video, frame.bytes.substr(second), time + (timed ? period / 2 : 0), period,
+                               sendKey, false, frame.type, jump, 0, !timed});
+        }
+        if (options.captions)
+            objects.push_back({Kind::Captions, numbers.captions, std::string("\x94\x2c", 2), time, period, sendKey, true, 0, jump});
+        for (unsigned i = 0; decoded == 0 && i < options.zeroObjects; ++i)
+            objects.push_back({Kind::Video, numbers.video, std::string(8192, '\0'), time, period, sendKey, false, 0});
+    }
+    for (const ProbedFrame& frame : audio.frames) {
+        const int64_t time = options.firstTime + options.audioDelay + frame.time;
+        const int64_t jumped = options.jump && time >= jumpSendKey ? options.jump : 0;
+        objects.push_back({Kind::Audio, numbers.audio, frame.bytes, time, audio.framePeriod, time, true, 0, jumped});
+        // Further audio streams carry the same frames, numbered after the video.
+        for (unsigned extra = 1; extra < options.audioStreams; ++extra)
+            objects.push_back({Kind::Audio, numbers.video + extra, frame.bytes, time, audio.framePeriod, time, true, 0, jumped});
+    }
+    std::stable_sort(objects.begin(), objects.end(),
+                     [](const ScheduledObject& a, const ScheduledObject& b) { return a.sendKey < b.sendKey; });
+    return objects;
+}
 
 // The payload extension data a media-centre recorder writes for the object.
 std::string PayloadExtensions(const RecordingOptions& options, const ScheduledObject& object, int64_t rtStart)
@@ -45,7 +104,9 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         return false;
     }
     RecordingLayout layout;
-    layout.numbers = NumberStreams(options, !audio.frames.empty());
+    layout.numbers.audio = audio.frames.empty() ? 0 : 1;
+    layout.numbers.captions = options.captions ? layout.numbers.audio + 1 : 0;
+    layout.numbers.video = std::max(layout.numbers.audio, layout.numbers.captions) + 1;
     layout.videoPeriod = video.framePeriod;
 
     Packetizer packetizer(options);
@@ -55,7 +116,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     for (const ScheduledObject& p : Schedule(options, layout.numbers, video, audio)) {
         const int64_t time = p.time + p.jump;
         lastTime = std::max(lastTime, time + p.duration);
-        WrittenObject object{p.kind, p.stream, p.bytes, time + p.outlier, time, p.frameStart, 0, 0};
+        WrittenObject object{p.kind, p.stream, p.bytes, time + p.outlier, time, p.frameStart, 0, 0, p.frameType};
         if ((p.kind != Kind::Captions && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0) || p.untimed)
             object.rtStart = -1;
         const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, time / 10000 + options.prerollMs));

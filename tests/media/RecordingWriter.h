@@ -15,9 +15,10 @@ enum class Protection { None, EncryptionObject, EncryptedStream };
 // One deliberate fault.
 enum class Damage {
     None,
-    UnknownStream,       // stream number 99 in the first payload of packet damagePacket
+    UnknownStream,       // stream number 99 in the first payload of packet DamagedPacket
     TimingExtensionCut,  // every timing extension 8 bytes long where the header declares 48
 };
+constexpr unsigned DamagedPacket = 20;
 
 // How a frame of two field pictures is written: in one object, or a field per object with the
 // second untimed or timed a field period after the first.
@@ -45,7 +46,6 @@ struct RecordingOptions {
     unsigned leadingTailBytes = 0;    // > 0: video starts with a cut-off picture tail of this size
     unsigned zeroObjects = 0;         // all-zero 8 KiB video objects written after the first frame
     Damage damage = Damage::None;
-    unsigned damagePacket = 0;
     // Header claims of fewer packets than the file holds (0: the true number), as a recorder that
     // stopped updating its header leaves them, and indexes after the packets.
     unsigned claimedPackets = 0;      // the File Properties packet count
@@ -64,6 +64,7 @@ struct WrittenObject {
     bool frameStart;          // false for the cut-off tail and zero objects (not frames of the source)
     unsigned firstPacket;     // packets holding its first and last byte
     unsigned lastPacket;
+    unsigned frameType;       // video: 1 I, 2 P, 3 B as ffprobe saw the picture; otherwise 0
 };
 
 struct WrittenRecording {

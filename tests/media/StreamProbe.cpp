@@ -14,24 +14,21 @@ namespace {
 
 using Fields = std::map<std::string, std::string>;
 
-// ffprobe's compact output, "section|key=value|...": the sections named, in order.
-std::vector<std::pair<std::string, Fields>> Sections(const std::string& text)
+// ffprobe's compact output, "section|key=value|...", a section a line; its name under the key "".
+std::vector<Fields> Sections(const std::string& text)
 {
-    std::vector<std::pair<std::string, Fields>> sections;
+    std::vector<Fields> sections;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
         std::istringstream parts(line);
-        std::string name, part;
-        std::getline(parts, name, '|');
-        if (name != "packet" && name != "frame" && name != "stream")
-            continue;
         Fields fields;
-        while (std::getline(parts, part, '|')) {
+        std::getline(parts, fields[""], '|');
+        for (std::string part; std::getline(parts, part, '|');) {
             const size_t equals = part.find('=');
             if (equals != std::string::npos)
                 fields[part.substr(0, equals)] = part.substr(equals + 1);
         }
-        sections.emplace_back(name, fields);
+        sections.push_back(fields);
     }
     return sections;
 }
@@ -64,22 +61,21 @@ bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
         error = "ffprobe did not run on " + path;
         return false;
     }
-    int64_t num = 0, den = 0;
+    long long num = 0, den = 0;
     bool video = false;
     std::vector<Fields> packets;
     std::vector<std::string> displayed; // frames' packet positions, in display order
     std::map<std::string, std::string> typeAt;
-    for (const auto& [name, fields] : Sections(output.out)) {
-        if (name == "packet") {
+    for (Fields& fields : Sections(output.out)) {
+        if (fields[""] == "packet") {
             packets.push_back(fields);
-        } else if (name == "frame") {
-            displayed.push_back(fields.at("pkt_pos"));
-            typeAt[fields.at("pkt_pos")] = fields.count("pict_type") ? fields.at("pict_type") : "";
-        } else {
-            stream.codec = fields.count("codec_name") ? fields.at("codec_name") : "";
-            video = fields.count("codec_type") && fields.at("codec_type") == "video";
-            std::sscanf(fields.count("time_base") ? fields.at("time_base").c_str() : "", "%lld/%lld",
-                        reinterpret_cast<long long*>(&num), reinterpret_cast<long long*>(&den));
+        } else if (fields[""] == "frame") {
+            displayed.push_back(fields["pkt_pos"]);
+            typeAt[fields["pkt_pos"]] = fields["pict_type"];
+        } else if (fields[""] == "stream") {
+            stream.codec = fields["codec_name"];
+            video = fields["codec_type"] == "video";
+            std::sscanf(fields["time_base"].c_str(), "%lld/%lld", &num, &den);
             stream.channels = static_cast<unsigned>(Number(fields, "channels"));
             stream.sampleRate = static_cast<unsigned>(Number(fields, "sample_rate"));
             stream.bitRate = static_cast<unsigned>(Number(fields, "bit_rate"));
@@ -98,10 +94,9 @@ bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
             error = "ffprobe's packets run past the end of " + path;
             return false;
         }
-        const int64_t duration = Number(packet, "duration");
-        shortest = std::min(shortest, duration);
+        shortest = std::min(shortest, Number(packet, "duration"));
         const std::string type = video ? typeAt[packet.at("pos")] : "";
-        ProbedFrame frame{bytes.substr(pos, size), hundredNs(Number(packet, "pts") - firstPts), hundredNs(duration),
+        ProbedFrame frame{bytes.substr(pos, size), hundredNs(Number(packet, "pts") - firstPts),
                           type == "I" ? 1u : type == "P" ? 2u : type == "B" ? 3u : 0u, 0};
         if (video)
             frame.secondField = SecondPicture(frame.bytes);
@@ -110,10 +105,8 @@ bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
     }
     // Video packets of raw streams carry no display times: each frame follows those shown before it.
     int64_t shownTicks = 0;
-    for (const std::string& pos : displayed) {
-        if (!video)
-            break;
-        const size_t index = indexAt.at(pos);
+    for (size_t shown = 0; video && shown < displayed.size(); ++shown) {
+        const size_t index = indexAt.at(displayed[shown]);
         stream.frames[index].time = hundredNs(shownTicks);
         shownTicks += Number(packets[index], "duration");
     }

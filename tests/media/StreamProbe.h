@@ -13,7 +13,6 @@ namespace test_recordings {
 struct ProbedFrame {
     std::string bytes;  // video: a coded frame with the sequence and GOP headers before it
     int64_t time;       // display time from the first frame shown, 100 ns
-    int64_t duration;   // how long it is shown (repeated fields count), 100 ns
     unsigned type;      // video: 1 I, 2 P, 3 B; audio: 0
     size_t secondField; // offset of a second field picture within the frame; 0: none
 };

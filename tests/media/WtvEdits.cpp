@@ -15,24 +15,19 @@ uint64_t GetU64(const std::string& file, uint64_t at)
     return GetU32(file, at) | static_cast<uint64_t>(GetU32(file, at + 4)) << 32;
 }
 
-// The directory entry named `name`: its offset, the offset of its first-sector field and its depth.
-bool FindEntry(const std::string& file, uint64_t rootAt, uint32_t rootBytes, const std::string& name, uint64_t& entryAt,
-               uint64_t& sectorAt)
+// The offset of the directory entry named `name`; 0 when there is none.
+uint64_t FindEntry(const std::string& file, uint64_t rootAt, uint32_t rootBytes, const std::string& name)
 {
     for (uint64_t at = rootAt; at + 48 <= rootAt + rootBytes && file.compare(at, 16, DirectoryEntryGuid) == 0;) {
-        const uint32_t units = GetU32(file, at + 32);
         std::string ascii;
-        for (uint32_t i = 0; i < units; ++i)
+        for (uint32_t i = 0; i < GetU32(file, at + 32); ++i)
             if (file[at + 40 + 2 * i] != 0)
                 ascii += file[at + 40 + 2 * i];
-        if (ascii == name) {
-            entryAt = at;
-            sectorAt = at + 40 + 2 * units;
-            return true;
-        }
+        if (ascii == name)
+            return at;
         at += static_cast<uint8_t>(file[at + 16]) | static_cast<uint8_t>(file[at + 17]) << 8;
     }
-    return false;
+    return 0;
 }
 
 } // namespace
@@ -60,15 +55,17 @@ bool ReadLayout(const std::string& file, Layout& layout, std::string& error)
     }
     layout.rootBytes = GetU32(file, 0x30);
     layout.rootAt = static_cast<uint64_t>(GetU32(file, 0x38)) * Sector;
-    uint64_t sectorAt = 0;
-    if (layout.rootAt + layout.rootBytes > file.size() ||
-        !FindEntry(file, layout.rootAt, layout.rootBytes, "timeline", layout.timelineEntryAt, sectorAt)) {
+    if (layout.rootAt + layout.rootBytes <= file.size())
+        layout.timelineEntryAt = FindEntry(file, layout.rootAt, layout.rootBytes, "timeline");
+    if (layout.timelineEntryAt == 0) {
         error = "no timeline in the directory";
         return false;
     }
     layout.timelineLength = GetU64(file, layout.timelineEntryAt + 24) & ((1ull << 48) - 1);
     // ffmpeg's timeline: 4 KiB sectors one after another, through a depth-1 table.
-    const uint64_t table = static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector;
+    const uint64_t sectorAt = layout.timelineEntryAt + 40 + 2 * GetU32(file, layout.timelineEntryAt + 32);
+    layout.tableAt = static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector;
+    const uint64_t table = layout.tableAt;
     if (GetU32(file, sectorAt + 4) != 1 || table + Sector > file.size() || GetU32(file, table) == 0 ||
         GetU32(file, table + 4) != GetU32(file, table) + 1) {
         error = "the timeline is not one run of 4 KiB sectors";
@@ -96,17 +93,15 @@ bool MoveDirectoryToFront(std::string& file, std::string& error)
     Layout layout;
     if (!ReadLayout(file, layout, error))
         return false;
-    uint64_t entryAt = 0, sectorAt = 0;
-    FindEntry(file, layout.rootAt, layout.rootBytes, "timeline", entryAt, sectorAt);
     std::string root = file.substr(layout.rootAt, layout.rootBytes);
-    std::string table = file.substr(static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector, Sector);
+    std::string table = file.substr(layout.tableAt, Sector);
     for (uint64_t at = 0; at + 4 <= Sector && GetU32(table, at) != 0; at += 4)
         PutU32(table, at, GetU32(table, at) + 2);
     // Every entry's first sector moves on with its sector; the timeline's names the moved table.
     for (uint64_t at = 0; at + 48 <= root.size() && root.compare(at, 16, DirectoryEntryGuid) == 0;) {
         const uint64_t field = at + 40 + 2 * GetU32(root, at + 32);
         const bool inlined = (GetU64(root, at + 24) >> 62) & 1;
-        if (at + layout.rootAt == entryAt)
+        if (at + layout.rootAt == layout.timelineEntryAt)
             PutU32(root, field, 2);
         else if (!inlined && GetU32(root, field) != 0xFFFFFFFF)
             PutU32(root, field, GetU32(root, field) + 2);
@@ -124,8 +119,7 @@ bool SwapTimelineSectors(std::string& file, size_t k, std::string& error)
     Layout layout;
     if (!ReadLayout(file, layout, error))
         return false;
-    const uint64_t sectorAt = layout.timelineEntryAt + 40 + 2 * GetU32(file, layout.timelineEntryAt + 32);
-    const uint64_t table = static_cast<uint64_t>(GetU32(file, sectorAt)) * Sector;
+    const uint64_t table = layout.tableAt;
     const uint32_t first = GetU32(file, table + 4 * k), second = GetU32(file, table + 4 * (k + 1));
     if (first == 0 || second == 0 || (static_cast<uint64_t>(second) + 1) * Sector > file.size()) {
         error = "no such sectors";

@@ -25,6 +25,7 @@ struct Layout {
     uint64_t timelineAt = 0;     // file offset of the timeline's first byte
     uint64_t timelineLength = 0;
     uint64_t timelineEntryAt = 0; // file offset of the timeline's directory entry
+    uint64_t tableAt = 0;         // file offset of the timeline's allocation table
     std::vector<Chunk> chunks;
 };
 

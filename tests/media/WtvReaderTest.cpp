@@ -25,6 +25,8 @@ using namespace test_wtv;
 
 constexpr unsigned VideoStream = 2; // ffmpeg numbers the streams of a WTV file from 2
 constexpr uint64_t Sector = 4096;
+// The media centre's protection flag's name in the file's attributes.
+const std::string ProtectedName("W\0M\0/\0W\0M\0R\0V\0C\0o\0n\0t\0e\0n\0t\0P\0r\0o\0t\0e\0c\0t\0e\0d\0", 46);
 
 std::vector<int64_t> Times(const std::string& path)
 {
@@ -71,6 +73,48 @@ enum class Delivery {
     Unchecked,  // whatever the damage left (the read result is checked)
 };
 
+// A case's change to the file; returns where to cut it (0: not at all).
+using Edit = std::function<uint64_t(std::string& file, const Layout& layout)>;
+using Offset = std::function<uint64_t(const std::string& file, const Layout& layout)>;
+
+uint64_t Unchanged(std::string&, const Layout&)
+{
+    return 0;
+}
+
+Edit CutAt(const Offset& at)
+{
+    return [at](std::string& f, const Layout& l) { return at(f, l); };
+}
+
+Edit Put(const Offset& at, uint32_t value)
+{
+    return [at, value](std::string& f, const Layout& l) {
+        const uint64_t where = at(f, l);
+        EXPECT_LE(where + 4, f.size()) << "the field to change is not in the file";
+        if (where + 4 <= f.size())
+            PutU32(f, where, value);
+        return uint64_t(0);
+    };
+}
+
+Edit OnVideo(void (*edit)(std::string& file, const Layout& layout, unsigned stream))
+{
+    return [edit](std::string& f, const Layout& l) {
+        edit(f, l, VideoStream);
+        return uint64_t(0);
+    };
+}
+
+// The n-th data chunk of the video.
+const Chunk& VideoChunk(const Layout& l, size_t n)
+{
+    for (const Chunk& c : l.chunks)
+        if (c.data && c.stream == VideoStream && n-- == 0)
+            return c;
+    return l.chunks.back();
+}
+
 TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd)
 {
     if (VectorPath("wtv\\mpeg2-mp2.wtv").empty())
@@ -80,43 +124,28 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         const char* name;
         const char* vector;
         bool recorderLayout; // directory and table moved to the front first
-        // Edits the file; returns where to cut it (0: not at all).
-        std::function<uint64_t(std::string& file, const Layout& layout)> edit;
-        HRESULT open;
-        HRESULT read;
-        Delivery delivery;
+        Edit edit;
+        HRESULT open = S_OK;
+        Delivery delivery = Delivery::All;
+        HRESULT read = S_OK;
     };
-    const auto none = [](std::string&, const Layout&) { return uint64_t(0); };
-    const auto patch = [](uint64_t at, uint32_t value) {
-        return [=](std::string& f, const Layout&) {
-            PutU32(f, at, value);
-            return uint64_t(0);
-        };
-    };
-    // The n-th data chunk of the video.
-    const auto videoChunk = [](const Layout& l, size_t n) -> const Chunk& {
-        for (const Chunk& c : l.chunks)
-            if (c.data && c.stream == VideoStream && n-- == 0)
-                return c;
-        return l.chunks.back();
-    };
+    using F = const std::string&;
+    using L = const Layout&;
+    const char *Mp2 = "mpeg2-mp2", *Ac3 = "mpeg2-ac3";
     const Case cases[] = {
-        {"MPEG-2 and MP2", "mpeg2-mp2", false, none, S_OK, S_OK, Delivery::All},
-        {"MPEG-2 and AC-3", "mpeg2-ac3", false, none, S_OK, S_OK, Delivery::All},
-        {"a recorder's layout", "mpeg2-ac3", true, none, S_OK, S_OK, Delivery::All},
-        {"timeline sectors out of the file's order", "mpeg2-mp2", true,
-         [](std::string& f, const Layout&) {
+        {"a recorder's layout", Ac3, true, Unchanged},
+        {"timeline sectors out of the file's order", Mp2, true,
+         [](std::string& f, L) {
              std::string error;
              for (size_t k : {5, 20, 21})
                  EXPECT_TRUE(SwapTimelineSectors(f, k, error)) << error;
              return uint64_t(0);
-         },
-         S_OK, S_OK, Delivery::All},
-        {"H.264", "h264-ac3", false, none, HALVERN_E_H264_VIDEO, S_OK, Delivery::All},
+         }},
+        {"H.264", "h264-ac3", false, Unchanged, HALVERN_E_H264_VIDEO},
         // A recorder need not put a stream's data right after its timestamp: the time is the next
         // data chunk's of the same stream (here a video chunk moved past an audio pair).
-        {"a timestamp apart from its data", "mpeg2-mp2", false,
-         [](std::string& f, const Layout& l) {
+        {"a timestamp apart from its data", Mp2, false,
+         [](std::string& f, L l) {
              for (size_t i = 10; i + 2 < l.chunks.size(); ++i) {
                  const Chunk &video = l.chunks[i], &time = l.chunks[i + 1], &audio = l.chunks[i + 2];
                  if (video.data && video.stream == VideoStream && time.timestamp && audio.data && audio.stream != VideoStream) {
@@ -126,116 +155,62 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
                  }
              }
              return uint64_t(0);
-         },
-         S_OK, S_OK, Delivery::All},
+         }},
         // The header and the directory.
-        {"cut inside the magic", "mpeg2-mp2", false, [](std::string&, const Layout&) { return uint64_t(10); },
-         HALVERN_E_NOT_RECORDING, S_OK, Delivery::All},
-        {"cut inside the header", "mpeg2-mp2", false, [](std::string&, const Layout&) { return uint64_t(0x30); },
-         HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
-        {"cut inside the directory", "mpeg2-mp2", false, [](std::string&, const Layout& l) { return l.rootAt + 100; },
-         HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
-        {"cut inside the timeline's table", "mpeg2-mp2", true, [](std::string&, const Layout&) { return 2 * Sector + 16; },
-         HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
-        {"directory of absurd size", "mpeg2-mp2", false, patch(0x30, 0xFFFFFFF0), HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
-        {"directory past the end", "mpeg2-mp2", false, patch(0x38, 0x7FFFFFFF), HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
-        {"directory entry of size 0", "mpeg2-mp2", false,
-         [](std::string& f, const Layout& l) {
-             f[l.rootAt + 16] = f[l.rootAt + 17] = 0;
-             return uint64_t(0);
-         },
-         HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
-        {"name longer than its entry", "mpeg2-mp2", false,
-         [](std::string& f, const Layout& l) {
-             PutU32(f, l.timelineEntryAt + 32, 0x7FFFFFFF);
-             return uint64_t(0);
-         },
-         HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
-        {"table depth 3", "mpeg2-mp2", false,
-         [](std::string& f, const Layout& l) {
-             PutU32(f, l.timelineEntryAt + 40 + 2 * GetU32(f, l.timelineEntryAt + 32) + 4, 3);
-             return uint64_t(0);
-         },
-         HALVERN_E_BAD_HEADER, S_OK, Delivery::All},
+        {"cut inside the magic", Mp2, false, CutAt([](F, L) { return 10; }), HALVERN_E_NOT_RECORDING},
+        {"cut inside the header", Mp2, false, CutAt([](F, L) { return 0x30; }), HALVERN_E_BAD_HEADER},
+        {"cut inside the directory", Mp2, false, CutAt([](F, L l) { return l.rootAt + 100; }), HALVERN_E_BAD_HEADER},
+        {"cut inside the timeline's table", Mp2, true, CutAt([](F, L) { return 2 * Sector + 16; }),
+         HALVERN_E_BAD_HEADER},
+        {"directory of absurd size", Mp2, false, Put([](F, L) { return 0x30; }, 0xFFFFFFF0), HALVERN_E_BAD_HEADER},
+        {"directory past the end", Mp2, false, Put([](F, L) { return 0x38; }, 0x7FFFFFFF), HALVERN_E_BAD_HEADER},
+        {"directory entry of size 0", Mp2, false, Put([](F, L l) { return l.rootAt + 16; }, 0), HALVERN_E_BAD_HEADER},
+        {"name longer than its entry", Mp2, false, Put([](F, L l) { return l.timelineEntryAt + 32; }, 0x7FFFFFFF),
+         HALVERN_E_BAD_HEADER},
+        {"table depth 3", Mp2, false,
+         Put([](F f, L l) { return l.timelineEntryAt + 40 + 2 * GetU32(f, l.timelineEntryAt + 32) + 4; }, 3),
+         HALVERN_E_BAD_HEADER},
         // The directory's length of the timeline is a claim: absurd it is clamped to the sectors,
         // short the chunks after it are read all the same.
-        {"timeline length absurd", "mpeg2-mp2", false, [](std::string& f, const Layout& l) {
-             PutU32(f, l.timelineEntryAt + 24, 0xFFFFFFF0);
-             f[l.timelineEntryAt + 28] = '\x7F';
-             return uint64_t(0);
-         },
-         S_OK, S_OK, Delivery::All},
-        {"timeline length short", "mpeg2-ac3", false, [](std::string& f, const Layout& l) {
+        {"timeline length absurd", Mp2, false, Put([](F, L l) { return l.timelineEntryAt + 24; }, 0xFFFFFFF0)},
+        {"timeline length short", Ac3, false,
+         [](std::string& f, L l) {
              PutU32(f, l.timelineEntryAt + 24, static_cast<uint32_t>(l.timelineLength / 4));
              return uint64_t(0);
-         },
-         S_OK, S_OK, Delivery::All},
+         }},
         // Chunks. A recorder's file cut short: at a chunk's end, inside a chunk, inside its head.
-        {"cut at a chunk's end", "mpeg2-mp2", true,
-         [&](std::string&, const Layout& l) {
-             const Chunk& c = videoChunk(l, 40);
-             return c.at + ((c.size + 7) & ~7u);
-         },
-         S_OK, S_OK, Delivery::BeforeCut},
-        {"cut inside a chunk", "mpeg2-ac3", true, [&](std::string&, const Layout& l) { return videoChunk(l, 30).at + 200; },
-         S_OK, S_OK, Delivery::BeforeCut},
-        {"cut inside a chunk's head", "mpeg2-ac3", true, [&](std::string&, const Layout& l) { return videoChunk(l, 50).at + 20; },
-         S_OK, S_OK, Delivery::BeforeCut},
-        {"cut at a sector's end", "mpeg2-mp2", true, [&](std::string&, const Layout& l) { return l.timelineAt + 50 * Sector; },
-         S_OK, S_OK, Delivery::BeforeCut},
-        {"chunk of absurd size", "mpeg2-mp2", false,
-         [&](std::string& f, const Layout& l) {
-             PutU32(f, videoChunk(l, 20).at + 16, 0xFFFFFFF0);
-             return uint64_t(0);
-         },
-         S_OK, S_OK, Delivery::AllButOne},
-        {"chunk of size 0", "mpeg2-ac3", false,
-         [&](std::string& f, const Layout& l) {
-             PutU32(f, videoChunk(l, 20).at + 16, 0);
-             return uint64_t(0);
-         },
-         S_OK, S_OK, Delivery::AllButOne},
-        {"chunk longer than the timeline", "mpeg2-ac3", false,
-         [&](std::string& f, const Layout& l) {
-             PutU32(f, videoChunk(l, 60).at + 16, 8u << 20);
-             return uint64_t(0);
-         },
-         S_OK, S_OK, Delivery::Unchecked},
-        {"random bytes over half the timeline", "mpeg2-mp2", false,
-         [&](std::string& f, const Layout& l) {
+        {"cut at a chunk's end", Mp2, true,
+         CutAt([](F, L l) { return VideoChunk(l, 40).at + ((VideoChunk(l, 40).size + 7) & ~7u); }), S_OK,
+         Delivery::BeforeCut},
+        {"cut inside a chunk", Ac3, true, CutAt([](F, L l) { return VideoChunk(l, 30).at + 200; }), S_OK,
+         Delivery::BeforeCut},
+        {"cut inside a chunk's head", Ac3, true, CutAt([](F, L l) { return VideoChunk(l, 50).at + 20; }), S_OK,
+         Delivery::BeforeCut},
+        {"cut at a sector's end", Mp2, true, CutAt([](F, L l) { return l.timelineAt + 50 * Sector; }), S_OK,
+         Delivery::BeforeCut},
+        {"chunk of absurd size", Mp2, false, Put([](F, L l) { return VideoChunk(l, 20).at + 16; }, 0xFFFFFFF0), S_OK,
+         Delivery::AllButOne},
+        {"chunk of size 0", Ac3, false, Put([](F, L l) { return VideoChunk(l, 20).at + 16; }, 0), S_OK,
+         Delivery::AllButOne},
+        {"chunk longer than the timeline", Ac3, false, Put([](F, L l) { return VideoChunk(l, 60).at + 16; }, 8u << 20),
+         S_OK, Delivery::Unchecked},
+        {"random bytes over half the timeline", Mp2, false,
+         [](std::string& f, L l) {
              uint32_t state = 12345;
-             for (uint64_t at = videoChunk(l, 10).at; at < l.timelineAt + l.timelineLength * 3 / 4; ++at) {
+             for (uint64_t at = VideoChunk(l, 10).at; at < l.timelineAt + l.timelineLength * 3 / 4; ++at) {
                  state = state * 1103515245u + 12345u;
                  f[at] = static_cast<char>(state >> 16);
              }
              return uint64_t(0);
          },
-         S_OK, HALVERN_E_DAMAGED, Delivery::Unchecked},
+         S_OK, Delivery::Unchecked, HALVERN_E_DAMAGED},
         // Protection: the media centre's flag (a BOOL; ffmpeg's text of the same name is not it), a
         // protection chunk on the video, or a payload with no sync word in it.
-        {"protection flag", "marked", false,
-         [](std::string& f, const Layout&) {
-             const std::string name("W\0M\0/\0W\0M\0R\0V\0C\0o\0n\0t\0e\0n\0t\0P\0r\0o\0t\0e\0c\0t\0e\0d\0", 46);
-             const size_t at = f.find(name);
-             EXPECT_NE(std::string::npos, at);
-             if (at != std::string::npos)
-                 PutU32(f, at - 8, 3);
-             return uint64_t(0);
-         },
-         HALVERN_E_PROTECTED, S_OK, Delivery::All},
-        {"protection flag as text", "marked", false, none, S_OK, S_OK, Delivery::Unchecked},
-        {"protection chunk", "mpeg2-mp2", false,
-         [](std::string& f, const Layout& l) {
-             MarkProtected(f, l, VideoStream);
-             return uint64_t(0);
-         },
-         HALVERN_E_PROTECTED, S_OK, Delivery::All},
-        {"encrypted payload", "mpeg2-ac3", false,
-         [](std::string& f, const Layout& l) {
-             Scramble(f, l, VideoStream);
-             return uint64_t(0);
-         },
-         HALVERN_E_PROTECTED, S_OK, Delivery::All},
+        {"protection flag", "marked", false, Put([](F f, L) { return f.find(ProtectedName) - 8; }, 3),
+         HALVERN_E_PROTECTED},
+        {"protection flag as text", "marked", false, Unchanged, S_OK, Delivery::Unchecked},
+        {"protection chunk", Mp2, false, OnVideo(MarkProtected), HALVERN_E_PROTECTED},
+        {"encrypted payload", Ac3, false, OnVideo(Scramble), HALVERN_E_PROTECTED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -260,13 +235,11 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         ASSERT_TRUE(dynamic_cast<wtv::Reader*>(reader.get()));
         const auto& formats = reader->Formats();
         const bool ac3 = std::string(c.vector).find("ac3") != std::string::npos;
-        size_t videos = 0, audios = 0;
-        for (const media::StreamFormat& format : formats) {
-            videos += format.codec == media::Codec::Mpeg2Video;
-            audios += format.codec == (ac3 ? media::Codec::Ac3 : media::Codec::MpegAudio);
-        }
-        ASSERT_EQ(1u, videos);
-        ASSERT_EQ(1u, audios);
+        const auto streams = [&](media::Codec codec) {
+            return std::count_if(formats.begin(), formats.end(), [&](const media::StreamFormat& f) { return f.codec == codec; });
+        };
+        ASSERT_EQ(1, streams(media::Codec::Mpeg2Video));
+        ASSERT_EQ(1, streams(ac3 ? media::Codec::Ac3 : media::Codec::MpegAudio));
 
         CollectingSink sink(formats);
         EXPECT_EQ(c.read, reader->Read(sink));
