@@ -164,6 +164,21 @@ double StartOf(const std::string& path, const char* kind)
     return ::testing::AssertionSuccess();
 }
 
+// mediainfo, which other players' users trust, names the container and the video as they are, with
+// no complaint on the side.
+::testing::AssertionResult MediaInfoReadsAProgramStream(const std::string& windowsPath)
+{
+    const std::string command = "/usr/bin/mediainfo '--Inform=General;%Format%|' " + Quoted(windowsPath) +
+                                " && /usr/bin/mediainfo '--Inform=Video;%Format% %Format_Version%|' " + Quoted(windowsPath);
+    ToolOutput output;
+    if (!RunLinuxTool(command, output))
+        return ::testing::AssertionFailure() << "mediainfo did not run: " << command;
+    if (output.out.find("MPEG-PS|") == std::string::npos || output.out.find("MPEG Video Version 2|") == std::string::npos ||
+        !output.err.empty())
+        return ::testing::AssertionFailure() << "mediainfo on " << windowsPath << ": " << output.out << output.err;
+    return ::testing::AssertionSuccess();
+}
+
 // dvdauthor makes a title of the output and a DVD of the title without a warning, as it does of
 // ffmpeg's DVD output and not of a plain program stream.
 ::testing::AssertionResult DvdAuthorAccepts(const std::string& output)
@@ -222,7 +237,7 @@ double StartOf(const std::string& path, const char* kind)
 // Started hidden with the shipped graph, the Auto Converter reports on standard output as it goes,
 // converts each kind of recording dropped into its directory and deletes each only after its output.
 // Each output keeps the decoder model (WaitForOutput asks the checker) and what IsConversionOf asks;
-// VLC plays it without a complaint, and dvdauthor takes those within DVD limits. Last, a recording a
+// VLC and mediainfo read it without a complaint, and dvdauthor takes those within DVD limits. Last, a recording a
 // recorder stopped mid-packet, whose header promises more than the file holds: everything before the
 // cut converts. (Refused and damaged recordings: the source's, run's and worker's tests.)
 TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAndReportsIt)
@@ -253,6 +268,7 @@ TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAnd
         ASSERT_TRUE(WaitForOutput(mpg, kConversionMs, path));
         EXPECT_TRUE(IsConversionOf(mpg, expected));
         EXPECT_TRUE(VlcPlaysWithoutTimingWarnings(mpg));
+        EXPECT_TRUE(MediaInfoReadsAProgramStream(mpg));
         if (recording.dvd) {
             EXPECT_TRUE(DvdAuthorAccepts(mpg));
         }

@@ -6,6 +6,7 @@
 
 #include "builtin/FileWriter.h"
 #include "filters/Adopt.h"
+#include "filters/ClassFactory.h"
 #include "tests/filters/SourceStreamPin.h"
 
 namespace {
@@ -100,7 +101,7 @@ protected:
 
 const char FiveSamples[] = "sample 0sample 1sample 2sample 3sample 4";
 
-TEST_F(FilterBaseTest, FiltersAndPinsKeepTheComContractAndStateChangesRunTheHooksInOrder)
+TEST_F(FilterBaseTest, FiltersPinsAndFactoryKeepTheComContractAndStateChangesRunTheHooksInOrder)
 {
     IUnknown* source = static_cast<IBaseFilter*>(source_.Get());
     IUnknown* sink = static_cast<IBaseFilter*>(sink_.Get());
@@ -121,6 +122,23 @@ TEST_F(FilterBaseTest, FiltersAndPinsKeepTheComContractAndStateChangesRunTheHook
     EXPECT_EQ(static_cast<IUnknown*>(input), fromPin.Get());
     EXPECT_EQ(before + 1, RefCount(sink));
 
+    ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
+    ComPtr<IBaseFilter> made;
+    void** into = reinterpret_cast<void**>(made.GetAddressOf());
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(sink, IID_IBaseFilter, into));
+    const LONG locks = ModuleLockCount();
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IFileSourceFilter, into));
+    EXPECT_EQ(locks, ModuleLockCount()); // the refused object is gone again
+    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(locks + 1, ModuleLockCount());
+    ASSERT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(0u, factory.Reset());
+
+    ComPtr<IReferenceClock> clock; // held until another is given
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&clock)));
+    const ULONG clockCount = RefCount(clock.Get());
+    ASSERT_EQ(S_OK, source_->SetSyncSource(clock.Get()));
+    EXPECT_EQ(clockCount + 1, RefCount(clock.Get()));
     FILTER_STATE state = State_Stopped;
     // Pause, run, run again, pause, stop, stop again, run from stopped, stop.
     for (const char step : std::string("prrpssrs")) {
@@ -129,6 +147,8 @@ TEST_F(FilterBaseTest, FiltersAndPinsKeepTheComContractAndStateChangesRunTheHook
         EXPECT_EQ(step == 'p' ? State_Paused : step == 'r' ? State_Running : State_Stopped, state) << step;
     }
     EXPECT_EQ("start active run pause stop start active run stop ", source_->hooks); // from stopped, run passes through pause
+    ASSERT_EQ(S_OK, source_->SetSyncSource(nullptr));
+    EXPECT_EQ(clockCount, RefCount(clock.Get()));
 }
 
 TEST_F(FilterBaseTest, ConnectionsThatCannotWorkAreRefused)
