@@ -194,6 +194,7 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
         {"backwards decode time",
          [](Stream& s) { std::swap(s.packs[PackOf(s, 0xE0, 3)].packet.pts, s.packs[PackOf(s, 0xE0, 4)].packet.pts); },
          {Fault::DecodeOrder}},
+        {"backwards SCR", [](Stream& s) { s.packs[6].scr = s.packs[4].scr; }, {Fault::PackOverlap}},
         {"overlapping packs", [](Stream& s) { s.packs[6].scr = s.packs[5].scr + 1000; }, {Fault::PackOverlap}},
         {"SCR gap: times and SCRs a second later from pack 10 on", [](Stream& s) {
              for (size_t i = 10; i < s.packs.size(); ++i) {
