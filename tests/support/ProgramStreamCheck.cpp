@@ -73,16 +73,11 @@ std::string Seconds(double ticks27)
     return text;
 }
 
-std::string Hex(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof(text), "0x%02X", value);
-    return text;
-}
-
 std::string StreamName(uint8_t id, uint8_t substream)
 {
-    return "stream " + Hex(id) + (id == 0xBD ? "/" + Hex(substream) : std::string());
+    char text[24];
+    std::snprintf(text, sizeof(text), id == 0xBD ? "stream 0x%02X/0x%02X" : "stream 0x%02X", id, substream);
+    return text;
 }
 
 // MPEG-1 layer II, the MPEG audio of DVD and of every test: size and duration of the frame at p, or false.
@@ -338,7 +333,7 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
         const uint8_t id = data[q + 3];
         const size_t next = q + 6 + (q + 6 <= size ? data[q + 4] << 8 | data[q + 5] : 0);
         if (id < 0xBB || next > size) {
-            Fail(Fault::Framing, where + "no whole packet at byte " + std::to_string(q) + " (start code " + Hex(id) + ")");
+            Fail(Fault::Framing, where + "no whole packet at byte " + std::to_string(q) + " (" + StreamName(id, 0) + ")");
             return size;
         }
         if (id == 0xBB) {
@@ -547,26 +542,17 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
                                   ", " + Seconds(late) + " late");
     }
 
-    // Occupancy peaks at the end of each packet's delivery and just before each removal.
-    const auto occupancy = [&](uint64_t arrived, uint64_t removed, size_t pack, double time) {
-        const uint64_t held = arrived > removed ? arrived - removed : 0;
-        if (stream.declared && held > stream.declared)
-            Fail(Fault::Overflow, At(pack) + name + " holds " + std::to_string(held) + " bytes at " + Seconds(time) +
-                                      ", declared " + std::to_string(stream.declared));
-    };
-    for (const Packet& packet : stream.packets) {
-        if (packet.length == 0)
-            continue;
-        const double time = packet.arrival + static_cast<double>(packet.length - 1) * packet.perByte;
-        const size_t gone = static_cast<size_t>(std::upper_bound(removal.begin(), removal.end(), static_cast<int64_t>(time)) -
-                                                removal.begin());
-        occupancy(packet.offset + packet.length, gone ? (gone < units.size() ? units[gone].start : stream.es.size()) : 0,
-                  packet.pack, time);
-    }
+    // Occupancy peaks just before each removal: between removals bytes only arrive, and bytes that
+    // arrive after the last one are late.
     for (size_t k = 0; k < units.size(); ++k) {
+        if (k > 0 && removal[k] == removal[k - 1])
+            continue;
         const double time = static_cast<double>(removal[k]) - 0.5;
-        if (k == 0 || removal[k] != removal[k - 1])
-            occupancy(arrivedBy(time), units[k].start, packetOf(units[k].start).pack, time);
+        const uint64_t arrived = arrivedBy(time);
+        const uint64_t held = arrived > units[k].start ? arrived - units[k].start : 0;
+        if (stream.declared && held > stream.declared)
+            Fail(Fault::Overflow, At(packetOf(units[k].start).pack) + name + " holds " + std::to_string(held) + " bytes at " +
+                                      Seconds(time) + ", declared " + std::to_string(stream.declared));
     }
 }
 
