@@ -103,22 +103,14 @@ std::string Picture(size_t fill, bool first, int structure = 3)
     return bytes + std::string(fill, '\xAA');
 }
 
-std::string Mp2Frame()
-{
-    std::string frame("\xFF\xFD\xA4\x00", 4); // MPEG-1 layer II, 192 kb/s, 48 kHz: 576 bytes
-    return frame + std::string(572, '\x55');
-}
-
-std::string Ac3Frame()
-{
-    std::string frame("\x0B\x77\x00\x00\x14\x40", 6); // 48 kHz, 384 kb/s: 768 bytes
-    return frame + std::string(762, '\x55');
-}
-
 // Ten pictures and twenty audio frames in decode order, one pack each, every unit stamped, the
-// packs back to back at the DVD rate (the SCR rounded up per pack).
-Stream Sound(bool fields = false, uint8_t audioId = 0xC0)
+// packs back to back at the DVD rate (the SCR rounded up per pack). The pictures are frames and the
+// audio MPEG, or field pairs and AC-3 in private stream 1.
+Stream Sound(bool fieldsAndAc3)
 {
+    // MPEG-1 layer II, 192 kb/s, 48 kHz: 576 bytes; AC-3 at 48 kHz, 384 kb/s: 768 bytes behind its sub-stream header.
+    const std::string mp2 = std::string("\xFF\xFD\xA4\x00", 4) + std::string(572, '\x55');
+    const std::string ac3 = std::string("\x80\x01\x00\x01\x0B\x77\x00\x00\x14\x40", 10) + std::string(762, '\x55');
     struct Unit {
         int64_t decode;
         Packet packet;
@@ -126,7 +118,7 @@ Stream Sound(bool fields = false, uint8_t audioId = 0xC0)
     std::vector<Unit> units;
     for (int k = 0; k < 10; ++k) {
         const int64_t time = FirstDecode + k * Frame;
-        if (fields) {
+        if (fieldsAndAc3) {
             units.push_back({time, {0xE0, Picture(1500, k == 0, 1), time, -1}});
             units.push_back({time, {0xE0, Picture(1500, false, 2)}});
         } else {
@@ -135,7 +127,7 @@ Stream Sound(bool fields = false, uint8_t audioId = 0xC0)
     }
     for (int n = 0; n < 20; ++n) {
         const int64_t time = FirstDecode + n * AudioFrame;
-        units.push_back({time, {audioId, audioId == 0xBD ? std::string("\x80\x01\x00\x01", 4) + Ac3Frame() : Mp2Frame(), time}});
+        units.push_back({time, {static_cast<uint8_t>(fieldsAndAc3 ? 0xBD : 0xC0), fieldsAndAc3 ? ac3 : mp2, time}});
     }
     std::stable_sort(units.begin(), units.end(), [](const Unit& a, const Unit& b) { return a.decode < b.decode; });
     Stream stream;
@@ -209,6 +201,7 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
         {"mux rate 0", [](Stream& s) { s.packs.back().muxRate = 0; }, {Fault::MuxRate}},
         {"no system header", [](Stream& s) { s.systemHeader = false; }, {Fault::SystemHeader}},
         {"a start code that begins no packet", [](Stream& s) { s.packs[5].packet.id = 0xB5; }, {Fault::Framing}},
+        {"private stream 2 outside a navigation pack", [](Stream& s) { s.packs[5].packet.id = 0xBF; }, {Fault::Navigation}},
         {"stamp where no unit starts: picture 4's start code gone",
          [](Stream& s) {
              Packet& packet = s.packs[PackOf(s, 0xE0, 4)].packet;
@@ -224,7 +217,7 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Stream stream = Sound(c.fieldsAndAc3, c.fieldsAndAc3 ? 0xBD : 0xC0);
+        Stream stream = Sound(c.fieldsAndAc3);
         c.fault(stream);
         const ps_check::Report report = ps_check::CheckProgramStream(Bytes(stream));
         EXPECT_EQ(c.expected, Faults(report)) << report.Text();
