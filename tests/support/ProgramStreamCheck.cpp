@@ -151,7 +151,7 @@ std::vector<Unit> VideoUnits(const std::string& es)
     const uint8_t* d = reinterpret_cast<const uint8_t*>(es.data());
     const size_t n = es.size();
     Unit current;
-    bool hasPicture = false, secondField = false, progressiveSequence = false;
+    bool hasPicture = false, progressiveSequence = false;
     int64_t period = 1080000;
     const auto startUnit = [&](size_t at) {
         if (hasPicture) {
@@ -175,16 +175,14 @@ std::vector<Unit> VideoUnits(const std::string& es)
         } else if (code == 0x00 && hasPicture && current.awaitingSecond) {
             current.secondAnchor = i;
             current.awaitingSecond = false;
-            secondField = true;
         } else if (code == 0x00) {
             startUnit(i);
             current.anchor = i;
             current.duration = period;
             hasPicture = true;
-            secondField = false;
         } else if (code == 0xB5 && i + 8 < n && (d[i + 4] >> 4) == 1) {
             progressiveSequence = (d[i + 5] >> 3) & 1;
-        } else if (code == 0xB5 && i + 8 < n && (d[i + 4] >> 4) == 8 && hasPicture && !secondField) {
+        } else if (code == 0xB5 && i + 8 < n && (d[i + 4] >> 4) == 8 && hasPicture && current.secondAnchor == None) {
             const unsigned structure = d[i + 6] & 3;
             const bool topFirst = d[i + 7] >> 7, repeatFirst = (d[i + 7] >> 1) & 1;
             const int fields = structure != 3 ? 2
@@ -315,8 +313,7 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
 size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
 {
     const std::string where = At(packIndex_);
-    if (size - at < 14 || (data[at + 4] & 0xC4) != 0x44 || (data[at + 6] & 4) == 0 || (data[at + 8] & 4) == 0 ||
-        (data[at + 9] & 1) == 0 || (data[at + 12] & 3) != 3) {
+    if (size - at < 14 || (data[at + 4] & 0xC0) != 0x40) {
         Fail(Fault::Framing, where + "no MPEG-2 pack header at byte " + std::to_string(at));
         return size;
     }
@@ -422,7 +419,6 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
     const std::string name = StreamName(stream.id, stream.substream);
     out.id = stream.id;
     out.substream = stream.substream;
-    out.payload = stream.es.size();
     out.declared = stream.declared;
     out.pstdPackets = stream.pstdPackets;
     out.elementary = stream.es;
@@ -604,7 +600,7 @@ uint64_t Report::Payload() const
 {
     uint64_t payload = 0;
     for (const StreamReport& stream : streams)
-        payload += stream.payload;
+        payload += stream.elementary.size();
     return payload;
 }
 
@@ -623,8 +619,8 @@ std::string Report::Text() const
                   static_cast<unsigned long long>(bytes), Overhead() * 100, endCode ? ", end code" : "");
     std::string text = line;
     for (const StreamReport& s : streams) {
-        std::snprintf(line, sizeof(line), "  %s: %llu bytes, %zu units, DTS %.4f-%.4f s, buffer %zu bytes\n",
-                      StreamName(s.id, s.substream).c_str(), static_cast<unsigned long long>(s.payload), s.units,
+        std::snprintf(line, sizeof(line), "  %s: %zu bytes, %zu units, DTS %.4f-%.4f s, buffer %zu bytes\n",
+                      StreamName(s.id, s.substream).c_str(), s.elementary.size(), s.units,
                       s.firstDts / 90000.0, s.lastDts / 90000.0, s.declared);
         text += line;
     }

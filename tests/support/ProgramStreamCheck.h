@@ -34,7 +34,6 @@ const char* FaultName(Fault fault);
 struct StreamReport {
     uint8_t id = 0;               // stream_id
     uint8_t substream = 0;        // private stream 1 sub-stream (0x80 for the first AC-3), else 0
-    uint64_t payload = 0;         // elementary stream bytes
     size_t units = 0;             // access units (a field pair is one) of MPEG-2 video, MPEG audio or AC-3
     int64_t firstDts = 0;         // decode times of the first and last unit, 90 kHz
     int64_t lastDts = 0;
