@@ -489,8 +489,7 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
         if (!unit.timed)
             continue;
         if (previous && unit.decode <= previous->decode)
-            Fail(Fault::DecodeOrder, where + "decode time " + Seconds(static_cast<double>(unit.decode)) + " after " +
-                                         Seconds(static_cast<double>(previous->decode)));
+            Fail(Fault::DecodeOrder, where + "decode time " + Seconds(unit.decode) + " after " + Seconds(previous->decode));
         if (!previous)
             out.firstDts = unit.decode / 300;
         out.lastDts = unit.decode / 300;
@@ -503,10 +502,6 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
     const auto packetOf = [&](uint64_t offset) -> const Packet& {
         return *(std::upper_bound(stream.packets.begin(), stream.packets.end(), offset,
                                   [](uint64_t o, const Packet& c) { return o < c.offset; }) - 1);
-    };
-    const auto arrivalOf = [&](uint64_t offset) {
-        const Packet& packet = packetOf(offset);
-        return packet.arrival + static_cast<double>(offset - packet.offset) * packet.perByte;
     };
     const auto arrivedBy = [&](double time) -> uint64_t {
         const auto packet = std::upper_bound(stream.packets.begin(), stream.packets.end(), time,
@@ -529,13 +524,13 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
         const uint64_t end = k + 1 < units.size() ? units[k + 1].start : stream.es.size();
         if (end == 0 || !units[k].timed)
             continue;
-        const double arrived = arrivalOf(end - 1);
+        const Packet& last = packetOf(end - 1);
+        const double arrived = last.arrival + static_cast<double>(end - 1 - last.offset) * last.perByte;
         const double late = arrived - static_cast<double>(units[k].decode);
         if (late > 300)
-            Fail(Fault::Late, At(packetOf(end - 1).pack) + name + " unit " + std::to_string(k) +
-                                  (out.pts[k] >= 0 ? "" : " (no stamp)") + " decoded at " +
-                                  Seconds(static_cast<double>(units[k].decode)) + " is whole only at " + Seconds(arrived) +
-                                  ", " + Seconds(late) + " late");
+            Fail(Fault::Late, At(last.pack) + name + " unit " + std::to_string(k) +
+                                  (out.pts[k] >= 0 ? "" : " (no stamp)") + " decoded at " + Seconds(units[k].decode) +
+                                  " is whole only at " + Seconds(arrived) + ", " + Seconds(late) + " late");
     }
 
     // Occupancy peaks just before each removal: between removals bytes only arrive, and bytes that
@@ -651,28 +646,19 @@ std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, 
         for (const ExpectedTimes& expected : streams) {
             const StreamReport& stream = *expected.stream;
             const std::string name = StreamName(stream.id, stream.substream) + " part " + std::to_string(part);
-            int64_t low = INT64_MAX, high = INT64_MIN;
-            size_t lowAt = 0, highAt = 0;
-            for (size_t k = 0; k < stream.pts.size(); ++k) {
-                if (stream.pts[k] < 0 || (k < expected.part.size() ? expected.part[k] : 0) != part)
-                    continue;
-                const int64_t offset = stream.pts[k] - expected.truth[k];
-                if (offset < low) {
-                    low = offset;
-                    lowAt = k;
-                }
-                if (offset > high) {
-                    high = offset;
-                    highAt = k;
-                }
-            }
-            if (low == INT64_MAX) {
+            std::vector<std::pair<int64_t, size_t>> offsets; // output PTS minus true time, and the unit
+            for (size_t k = 0; k < stream.pts.size(); ++k)
+                if (stream.pts[k] >= 0 && (k < expected.part.size() ? expected.part[k] : 0) == part)
+                    offsets.emplace_back(stream.pts[k] - expected.truth[k], k);
+            if (offsets.empty()) {
                 problems += name + ": no stamped unit\n";
                 continue;
             }
+            const auto range = std::minmax_element(offsets.begin(), offsets.end());
+            const int64_t low = range.first->first, high = range.second->first;
             if (high - low > slack)
-                problems += name + ": unit " + std::to_string(lowAt) + " is off its time by " + std::to_string(low) + ", unit " +
-                            std::to_string(highAt) + " by " + std::to_string(high) + " (90 kHz)\n";
+                problems += name + ": unit " + std::to_string(range.first->second) + " is off its time by " + std::to_string(low) +
+                            ", unit " + std::to_string(range.second->second) + " by " + std::to_string(high) + " (90 kHz)\n";
             lowest = std::min(lowest, low);
             highest = std::max(highest, low);
         }
