@@ -270,7 +270,6 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     const size_t payload = h + 3 + data[h + 2];
     size_t q = h + 3;
     int64_t pts = -1, dts = -1;
-    // Marker bits and prefixes are the layout test's, on the writers themselves.
     if (flags & 0x80) {
         pts = Timestamp(data + q);
         dts = flags & 0x40 ? Timestamp(data + q + 5) : -1;

@@ -1,9 +1,9 @@
 #pragma once
 // A checker of MPEG-2 program streams (ISO/IEC 13818-1) written for the tests, independent of the
 // multiplexer it judges: it walks packs of any size, finds the access units in the payload
-// (MPEG-2 pictures, MPEG audio and AC-3 frames) and runs the P-STD buffer model with the sizes the
-// stream declares. Plain C++; it holds each elementary stream in memory, so it is meant for
-// outputs of test size.
+// (MPEG-2 pictures, MPEG-1 layer II and AC-3 frames) and runs the P-STD buffer model with the sizes
+// the stream declares. Marker bits are left to the layout test of the writers. Plain C++; it holds
+// each elementary stream in memory, so it is meant for outputs of test size.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,8 @@
 namespace ps_check {
 
 enum class Fault {
-    Framing,           // bytes that are not a pack, packet or end code where one belongs; a bad header
+    Framing,           // bytes that are not a pack, packet or end code where one belongs (the walk stops there);
+                       // a bad PES header; a stream with bytes and not one unit
     SystemHeader,      // none in the first pack, a stream it does not declare, or a P-STD buffer above its bound
     MuxRate,           // 0, or above the system header's rate_bound
     PackOverlap,       // a pack starts before the one before it has been delivered at its own mux_rate, or goes back
