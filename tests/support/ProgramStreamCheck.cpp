@@ -368,14 +368,11 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
         Fail(Fault::ScrGap, where + "SCR " + Seconds(scr) + ", " + Seconds(scr - previousScr_) + " after the last");
 
     const size_t bytes = q - at;
-    if (report_.packs++ == 0) {
+    if (report_.packs == 0)
         report_.firstScr = static_cast<uint64_t>(scr);
-        report_.smallestPack = bytes;
-        report_.lowestMuxRate = muxRate;
-    }
-    report_.smallestPack = std::min(report_.smallestPack, bytes);
+    report_.smallestPack = report_.packs ? std::min(report_.smallestPack, bytes) : bytes;
     report_.largestPack = std::max(report_.largestPack, bytes);
-    report_.lowestMuxRate = std::min(report_.lowestMuxRate, muxRate);
+    report_.lowestMuxRate = report_.packs++ ? std::min(report_.lowestMuxRate, muxRate) : muxRate;
     report_.highestMuxRate = std::max(report_.highestMuxRate, muxRate);
     previousScr_ = scr;
     previousEnd_ = scr + static_cast<double>(bytes) * perByte;
@@ -437,10 +434,6 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
     const auto unitFrom = [&](uint64_t offset) {
         return std::lower_bound(units.begin(), units.end(), offset, [](const Unit& u, uint64_t o) { return u.anchor < o; });
     };
-    std::vector<uint64_t> secondFields;
-    for (const Unit& unit : units)
-        if (unit.secondAnchor != None)
-            secondFields.push_back(unit.secondAnchor);
     // Stamps go to the unit whose start code is the first to begin in their packet; the sub-stream
     // header counts the frames that start in the packet and points at the first.
     out.pts.assign(units.size(), -1);
@@ -455,9 +448,10 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
                                              " from " + std::to_string(pointer));
         if (packet.pts < 0)
             continue;
-        const auto second = std::lower_bound(secondFields.begin(), secondFields.end(), packet.offset);
+        // A second field that starts in the packet before any unit does is the previous unit's.
+        const uint64_t second = first == units.begin() ? None : (first - 1)->secondAnchor;
         const std::string stamp = At(packet.pack) + name + " PTS " + Seconds(packet.pts * 300.0);
-        if (second != secondFields.end() && *second < packet.offset + packet.length && (!count || *second < first->anchor)) {
+        if (second >= packet.offset && second < packet.offset + packet.length) {
             Fail(Fault::Stamp, stamp + " on the second field of a picture");
         } else if (!count) {
             Fail(Fault::Stamp, stamp + " in a packet where no unit starts");
