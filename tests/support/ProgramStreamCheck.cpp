@@ -650,8 +650,9 @@ std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, 
             const auto range = std::minmax_element(offsets.begin(), offsets.end());
             const int64_t low = range.first->first, high = range.second->first;
             if (high - low > slack)
-                problems += name + ": unit " + std::to_string(range.first->second) + " is off its time by " + std::to_string(low) +
-                            ", unit " + std::to_string(range.second->second) + " by " + std::to_string(high) + " (90 kHz)\n";
+                problems += name + ": unit " + std::to_string(range.first->second) + " is off its time by " +
+                            std::to_string(low) + ", unit " + std::to_string(range.second->second) + " by " +
+                            std::to_string(high) + " (90 kHz)\n";
             lowest = std::min(lowest, low);
             highest = std::max(highest, low);
         }
