@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <map>
+#include <utility>
 
 // Decode times: a unit's DTS, else its PTS. A unit without a stamp is given the previous unit's
 // decode time plus that unit's duration: an audio frame's samples, a picture's display duration
@@ -43,11 +44,8 @@ struct Unit {
 };
 
 struct StreamData {
-    uint8_t id = 0, substream = 0;
-    std::string es;
+    StreamReport out; // filled in as the packets come, finished by CheckStream
     std::vector<Packet> packets;
-    size_t declared = 0;
-    std::vector<size_t> pstdPackets;
     std::vector<uint64_t> vobuStarts; // video: where the first packet after each navigation pack starts
 };
 
@@ -212,7 +210,7 @@ private:
     void SystemHeader(const uint8_t* p, size_t length);
     void Pes(const uint8_t* data, size_t at, size_t next, double scr, double perByte, size_t packStart);
     StreamData& StreamFor(uint8_t id, uint8_t substream);
-    void CheckStream(StreamData& stream, StreamReport& out);
+    void CheckStream(StreamData& stream);
     bool NavigationPack(const uint8_t* data, size_t size, size_t at) const;
     void CheckVobus(const StreamData& video, const std::vector<Unit>& units);
 
@@ -233,13 +231,13 @@ StreamData& Checker::StreamFor(uint8_t id, uint8_t substream)
     if (found != streams_.end())
         return found->second;
     StreamData& stream = streams_[key];
-    stream.id = id;
-    stream.substream = substream;
+    stream.out.id = id;
+    stream.out.substream = substream;
     auto bound = bounds_.find(id);
     if (bound == bounds_.end())
         bound = bounds_.find(IsVideo(id) ? 0xB9 : IsMpegAudio(id) ? 0xB8 : 0);
     if (bound != bounds_.end())
-        stream.declared = bound->second;
+        stream.out.declared = bound->second;
     else if (systemHeader_)
         Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, substream) + " is not in the system header");
     return stream;
@@ -288,13 +286,13 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     StreamData& stream = StreamFor(id, substreamHeader ? data[payload] : 0);
     const auto bound = bounds_.find(id);
     if (pstd && bound != bounds_.end() && pstd > bound->second)
-        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.substream) + " declares " + std::to_string(pstd) +
+        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " declares " + std::to_string(pstd) +
                                       " bytes, above the system header's bound of " + std::to_string(bound->second));
     if (pstd) {
-        stream.declared = pstd;
-        stream.pstdPackets.push_back(stream.packets.size());
+        stream.out.declared = pstd;
+        stream.out.pstdPackets.push_back(stream.packets.size());
     }
-    const uint64_t offset = stream.es.size();
+    const uint64_t offset = stream.out.elementary.size();
     if (IsVideo(id) && vobuOpen_) {
         stream.vobuStarts.push_back(offset);
         vobuOpen_ = false;
@@ -305,7 +303,7 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     const unsigned frames = substreamHeader ? data[payload + 1] : 0;
     const unsigned pointer = substreamHeader ? data[payload + 2] << 8 | data[payload + 3] : 0;
     stream.packets.push_back({offset, next - esStart, packIndex_, arrival, perByte, pts, dts, frames, pointer});
-    stream.es.append(reinterpret_cast<const char*>(data + esStart), next - esStart);
+    stream.out.elementary.append(reinterpret_cast<const char*>(data + esStart), next - esStart);
 }
 
 // One pack from `at`; gives where the next one starts, or the end after bytes that are not one.
@@ -410,24 +408,21 @@ void Checker::CheckVobus(const StreamData& video, const std::vector<Unit>& units
         Fail(Fault::Navigation, "a VOBU's video starts at byte " + std::to_string(offset) + ", not at a group of pictures");
 }
 
-void Checker::CheckStream(StreamData& stream, StreamReport& out)
+void Checker::CheckStream(StreamData& stream)
 {
-    const std::string name = StreamName(stream.id, stream.substream);
-    out.id = stream.id;
-    out.substream = stream.substream;
-    out.declared = stream.declared;
-    out.pstdPackets = stream.pstdPackets;
-    out.elementary = stream.es;
+    StreamReport& out = stream.out;
+    const std::string& es = out.elementary;
+    const std::string name = StreamName(out.id, out.substream);
     // Private stream 1 carries AC-3 alone in what the multiplexer writes.
-    std::vector<Unit> units = IsVideo(stream.id)       ? VideoUnits(stream.es)
-                              : IsMpegAudio(stream.id) ? AudioUnits(stream.es, MpegAudioFrame)
-                                                       : AudioUnits(stream.es, Ac3Frame);
+    std::vector<Unit> units = IsVideo(out.id)       ? VideoUnits(es)
+                              : IsMpegAudio(out.id) ? AudioUnits(es, MpegAudioFrame)
+                                                       : AudioUnits(es, Ac3Frame);
     out.units = units.size();
-    if (units.empty() && !stream.es.empty())
-        Fail(Fault::Framing, name + ": " + std::to_string(stream.es.size()) + " bytes and not one unit");
+    if (units.empty() && !es.empty())
+        Fail(Fault::Framing, name + ": " + std::to_string(es.size()) + " bytes and not one unit");
     if (units.empty())
         return;
-    if (report_.navigationPacks && IsVideo(stream.id))
+    if (report_.navigationPacks && IsVideo(out.id))
         CheckVobus(stream, units);
 
     // The first unit whose start code begins at or after an elementary stream offset.
@@ -442,7 +437,7 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
         const auto first = unitFrom(packet.offset);
         const unsigned count = static_cast<unsigned>(unitFrom(packet.offset + packet.length) - first);
         const unsigned pointer = count ? static_cast<unsigned>(first->anchor - packet.offset + 1) : 0;
-        if (stream.id == 0xBD && (count != packet.frames || pointer != packet.pointer))
+        if (out.id == 0xBD && (count != packet.frames || pointer != packet.pointer))
             Fail(Fault::SubstreamHeader, At(packet.pack) + name + " says " + std::to_string(packet.frames) + " frames from " +
                                              std::to_string(packet.pointer) + ", the packet holds " + std::to_string(count) +
                                              " from " + std::to_string(pointer));
@@ -514,7 +509,7 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
         removal[k] = std::max(k ? removal[k - 1] : firstTime, units[k].timed ? units[k].decode : firstTime);
 
     for (size_t k = 0; k < units.size(); ++k) {
-        const uint64_t end = k + 1 < units.size() ? units[k + 1].start : stream.es.size();
+        const uint64_t end = k + 1 < units.size() ? units[k + 1].start : es.size();
         if (end == 0 || !units[k].timed)
             continue;
         const Packet& last = packetOf(end - 1);
@@ -534,9 +529,9 @@ void Checker::CheckStream(StreamData& stream, StreamReport& out)
         const double time = static_cast<double>(removal[k]) - 0.5;
         const uint64_t arrived = arrivedBy(time);
         const uint64_t held = arrived > units[k].start ? arrived - units[k].start : 0;
-        if (stream.declared && held > stream.declared)
+        if (out.declared && held > out.declared)
             Fail(Fault::Overflow, At(packetOf(units[k].start).pack) + name + " holds " + std::to_string(held) + " bytes at " +
-                                      Seconds(time) + ", declared " + std::to_string(stream.declared));
+                                      Seconds(time) + ", declared " + std::to_string(out.declared));
     }
 }
 
@@ -557,8 +552,8 @@ Report Checker::Run(const uint8_t* data, size_t size)
         at = Pack(data, size, at);
     }
     for (auto& entry : streams_) {
-        report_.streams.emplace_back();
-        CheckStream(entry.second, report_.streams.back());
+        CheckStream(entry.second);
+        report_.streams.push_back(std::move(entry.second.out));
     }
     return report_;
 }
