@@ -1,9 +1,9 @@
 #pragma once
 // A checker of MPEG-2 program streams (ISO/IEC 13818-1) written for the tests, independent of the
 // multiplexer it judges: it walks packs of any size, finds the access units in the payload
-// (MPEG-2 pictures, MPEG audio and AC-3 frames) and runs the P-STD buffer model with the sizes the
-// stream declares. Plain C++; it holds each elementary stream in memory, so it is meant for
-// outputs of test size.
+// (MPEG-2 pictures, MPEG-1 layer II and AC-3 frames) and runs the P-STD buffer model with the sizes
+// the stream declares. Marker bits are left to the layout test of the writers. Plain C++; it holds
+// each elementary stream in memory, so it is meant for outputs of test size.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,13 +13,13 @@
 namespace ps_check {
 
 enum class Fault {
-    Framing,           // bytes that are not a pack, packet or end code where one belongs; a bad header
-    SystemHeader,      // none in the first pack, or a stream it does not declare
+    Framing,           // bytes that are not a pack, packet or end code where one belongs (the walk stops there);
+                       // a bad PES header; a stream with bytes and not one unit
+    SystemHeader,      // none in the first pack, a stream it does not declare, or a P-STD buffer above its bound
     MuxRate,           // 0, or above the system header's rate_bound
-    ScrBackwards,
-    PackOverlap,       // a pack starts before the one before it has been delivered at its own mux_rate
+    PackOverlap,       // a pack starts before the one before it has been delivered at its own mux_rate, or goes back
     ScrGap,            // more than 0.7 s between SCRs
-    Stamp,             // a PTS with no unit starting in the packet, or on a second field; PTS before DTS
+    Stamp,             // a PTS with no unit starting in the packet, or on a second field; a PTS before its DTS
     DecodeOrder,       // decode times not strictly rising in a stream
     PtsGap,            // more than 0.7 s between a stream's PTSs
     Late,              // the last byte of a unit arrives after its decode time
@@ -35,19 +35,11 @@ const char* FaultName(Fault fault);
 struct StreamReport {
     uint8_t id = 0;               // stream_id
     uint8_t substream = 0;        // private stream 1 sub-stream (0x80 for the first AC-3), else 0
-    std::string kind;             // "mpeg2video", "mpegaudio", "ac3" or "other"
-    uint64_t payload = 0;         // elementary stream bytes
-    size_t units = 0;             // access units (a field pair is one)
-    size_t stamped = 0;           // units that carry a PTS
+    size_t units = 0;             // access units (a field pair is one) of MPEG-2 video, MPEG audio or AC-3
     int64_t firstDts = 0;         // decode times of the first and last unit, 90 kHz
     int64_t lastDts = 0;
-    size_t late = 0;              // units whose last byte arrives after their decode time
-    size_t lateUnstamped = 0;     // of those, units whose decode time was implied (see the .cpp)
-    int64_t worstLate = 0;        // 27 MHz
     size_t declared = 0;          // buffer size in bytes: the latest P-STD extension, else the system header's bound
     std::vector<size_t> pstdPackets; // the stream's packets (from 0) that carry a P-STD extension
-    size_t maxOccupancy = 0;
-    int64_t longestWait = 0;      // 27 MHz: the longest time a byte waited in the buffer
     std::string elementary;       // the stream's bytes, as the packets carry them
     std::vector<int64_t> pts;     // of each unit in stream order, 90 kHz; -1 where it has none
 };
@@ -57,7 +49,6 @@ struct Report {
     uint64_t bytes = 0;           // all of the stream
     size_t smallestPack = 0, largestPack = 0;
     uint32_t lowestMuxRate = 0, highestMuxRate = 0; // 50 bytes/s units
-    uint32_t rateBound = 0;
     uint64_t firstScr = 0;        // 27 MHz
     bool endCode = false;
     size_t navigationPacks = 0;
