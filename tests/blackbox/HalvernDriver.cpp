@@ -63,18 +63,6 @@ std::string ControlText(HWND control)
     return Ask(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text)) == -1 ? "<no answer>" : text;
 }
 
-HWND FindOtherDialog(DWORD processId, HWND except, int controlId)
-{
-    HWND window = nullptr;
-    while ((window = ::FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        if (owner == processId && window != except && ::IsWindowVisible(window) && ::GetDlgItem(window, controlId))
-            return window;
-    }
-    return nullptr;
-}
-
 void DropRecording(const std::string& path, const std::string& from)
 {
     const std::string partial = path + ".part";
