@@ -20,12 +20,17 @@ bool IsHeldExclusively(const std::string& path)
 
 using Startup = BlackBoxTest; // without the stand-ins: nothing here converts
 
-// A lock file left by a crashed run is taken over (what it then holds: the internal graph's test); a
+// A lock file left by a crashed run is replaced (what it then holds: the internal graph's test); a
 // second start is refused and leaves the first running with its lock, which an orderly exit removes.
 TEST_F(Startup, ALockFileIsTakenOverAndRefusesASecondInstance)
 {
     WriteFileBytes(LockFilePath(), std::string(5000, 'x'));
     ASSERT_TRUE(halvern.Start());
+    // Held, it cannot be read, but a listing shows that it was replaced whole.
+    WIN32_FIND_DATAA found = {};
+    UniqueFindHandle find(::FindFirstFileA(LockFilePath().c_str(), &found));
+    const HRSRC graph = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
+    EXPECT_EQ(found.nFileSizeLow, ::SizeofResource(nullptr, graph));
 
     ChildProcess second;
     ASSERT_TRUE(second.Start(HalvernExePath()));
