@@ -35,6 +35,10 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     Click(IDC_APPLY);
     EXPECT_TRUE(messages.empty());
     ExpectPending(false);
+    EXPECT_EQ("b.xgr", settings.UseFilterGraph);
+    EXPECT_EQ((std::vector<DWORD>{0, 1, 1}),
+              (std::vector<DWORD>{settings.DeleteSourceFile, settings.HideOnStartup, settings.AutoStartConvert}))
+        << "each click toggles its box";
     EXPECT_TRUE(Enabled(IDC_START_AUTO)); // AutoStartConvert is set now, but applying starts no worker
     ExpectShown(settings);
     CConverterSettings stored;
@@ -66,7 +70,10 @@ TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
             ::SendMessageA(Item(IDC_GRAPH_LIST), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
             listed[i] = text;
         }
+        // Sorted whatever order the directory gives, and chosen from, not typed into.
         EXPECT_EQ((std::vector<std::string>{kInternalGraphName, "Alpha.xgr", "mid.XGR", "zeta.xgr"}), listed);
+        const LONG_PTR style = ::GetWindowLongPtrA(Item(IDC_GRAPH_LIST), GWL_STYLE);
+        EXPECT_EQ(CBS_DROPDOWNLIST | CBS_SORT, style & (CBS_DROPDOWNLIST | CBS_SORT));
         EXPECT_EQ(c.second, Text(IDC_GRAPH_LIST));
         EXPECT_EQ(c.first, settings.UseFilterGraph); // replaced only by Apply
         ExpectPending(false);
