@@ -46,8 +46,6 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     EXPECT_FALSE(Enabled(IDC_CONVERT_SINGLE)) << "until the cancelled run has ended";
     ASSERT_TRUE(runsOver(1));
     EXPECT_TRUE(Enabled(IDC_STOP_AUTO)); // the Auto Converter still runs
-    ASSERT_EQ(1u, balloons.shown.size());
-    EXPECT_EQ(0u, balloons.shown[0].find("ERROR|3|Converting : X:\\Rec\\Show.dvr-ms")) << balloons.shown[0];
 
     // A run that has claimed the engine but not shown itself is not cancelled by a click on
     // "Convert Single File...": the file chosen then is refused, and the user told so.
