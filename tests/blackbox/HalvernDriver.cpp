@@ -66,7 +66,7 @@ std::string ControlText(HWND control)
 void DropRecording(const std::string& path, const std::string& from)
 {
     const std::string partial = path + ".part";
-    ::CopyFileA((from.empty() ? VectorPath("plain-mp2.asf") : from).c_str(), partial.c_str(), FALSE);
+    ::CopyFileA(from.c_str(), partial.c_str(), FALSE);
     ::MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
     TouchFile(path);
 }
