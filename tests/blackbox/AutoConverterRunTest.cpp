@@ -21,8 +21,8 @@ protected:
     {
         Click(halvern.Window(), IDC_APPLY);
         HWND box = nullptr;
-        ASSERT_TRUE(WaitUntil([&] { return (box = FindProcessDialog(halvern.Id(), "Halvern", IDYES)) != nullptr; }, kPromptMs))
-            << "no restart question";
+        const auto asked = [&] { return (box = FindProcessDialog(halvern.Id(), "Halvern", IDYES)) != nullptr; };
+        ASSERT_TRUE(WaitUntil(asked, kPromptMs)) << "no restart question";
         EXPECT_TRUE(::FindWindowExA(box, nullptr, "Static", kQuestion)) << "the question box asks something else";
         Click(box, button);
         ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }, kPromptMs)) << "the question box stayed";

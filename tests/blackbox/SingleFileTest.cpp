@@ -32,9 +32,10 @@ void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
     Click(window, IDC_CONVERT_SINGLE);
     HWND dialog = nullptr;
     // The main window has no IDOK; the dialog is looked at once it shows.
-    ASSERT_TRUE(WaitUntil([&] { return (dialog = FindProcessDialog(halvern.Id(), nullptr, IDOK)) && ::IsWindowVisible(dialog); },
-                          kPromptMs))
-        << "no open-file dialog";
+    const auto shown = [&] {
+        return (dialog = FindProcessDialog(halvern.Id(), nullptr, IDOK)) && ::IsWindowVisible(dialog);
+    };
+    ASSERT_TRUE(WaitUntil(shown, kPromptMs)) << "no open-file dialog";
     EXPECT_EQ("Input Files (*.DVR-MS)", DialogItemText(dialog, cmb1)) << "the first file type is selected";
     HWND name = nullptr;
     ::EnumChildWindows(dialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&name));

@@ -74,7 +74,8 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
         std::string text;
         EXPECT_TRUE(ReadRegistryString(kAppKey, value[0], text) && text == value[1]) << value[0] << " " << text;
     }
-    const std::pair<const char*, DWORD> numbers[] = {{"DeleteSourceFile", 2}, {"HideOnStartup", 3}, {"AutoStartConvert", 4}};
+    const std::pair<const char*, DWORD> numbers[] = {
+        {"DeleteSourceFile", 2}, {"HideOnStartup", 3}, {"AutoStartConvert", 4}};
     for (const auto& [name, expected] : numbers) {
         DWORD number = 0;
         EXPECT_TRUE(ReadRegistryDword(kAppKey, name, number) && number == expected) << name << " " << number;

@@ -18,7 +18,7 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     // A new text raises EN_CHANGE as typing does; the keyboard's way through the list, its own notification.
     std::vector<std::function<void()>> edits;
     for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT}) {
-        EXPECT_TRUE(::GetWindowLongPtrA(Item(id), GWL_STYLE) & ES_AUTOHSCROLL) << "a path longer than the box is typed whole";
+        EXPECT_TRUE(::GetWindowLongPtrA(Item(id), GWL_STYLE) & ES_AUTOHSCROLL) << "a long path is typed whole";
         edits.push_back([this, id] { ::SetWindowTextA(Item(id), ("X:\\" + std::to_string(id)).c_str()); });
     }
     edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
