@@ -2,34 +2,11 @@
 
 #include <algorithm>
 
-#include "base/ScopedWin.h"
 #include "res/resource.h"
 
 using namespace testing_support;
 
 namespace blackbox {
-
-namespace {
-
-constexpr DWORD kRetouchMs = 3000; // how often a recording not yet taken up is touched again
-
-// Rewrites the file's last byte with itself: a last-write change that leaves the content alone.
-void TouchFile(const std::string& path)
-{
-    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    char last = 0;
-    DWORD done = 0;
-    // Held by a conversion, it cannot be opened: it has been taken up already.
-    if (!file || ::SetFilePointer(file.Get(), -1, nullptr, FILE_END) == INVALID_SET_FILE_POINTER
-        || !::ReadFile(file.Get(), &last, 1, &done, nullptr) || done != 1)
-        return;
-    ::SetFilePointer(file.Get(), -1, nullptr, FILE_END);
-    ::WriteFile(file.Get(), &last, 1, &done, nullptr);
-}
-
-} // namespace
 
 LONG_PTR Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT timeoutMs)
 {
@@ -63,29 +40,17 @@ std::string ControlText(HWND control)
     return Ask(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text)) == -1 ? "<no answer>" : text;
 }
 
-HWND FindOtherDialog(DWORD processId, HWND except, int controlId)
-{
-    HWND window = nullptr;
-    while ((window = ::FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        if (owner == processId && window != except && ::IsWindowVisible(window) && ::GetDlgItem(window, controlId))
-            return window;
-    }
-    return nullptr;
-}
-
 void DropRecording(const std::string& path, const std::string& from)
 {
     const std::string partial = path + ".part";
-    ::CopyFileA((from.empty() ? VectorPath("plain-mp2.asf") : from).c_str(), partial.c_str(), FALSE);
+    ::CopyFileA(from.c_str(), partial.c_str(), FALSE);
     ::MoveFileExA(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-    TouchFile(path);
+    // Beside it, not to it: a recording at fault that a pass saw before this write would look changed after it.
+    WriteFileBytes(path.substr(0, path.rfind('\\') + 1) + "dropped.wake", path);
 }
 
 ::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& recording)
 {
-    DWORD lastTouch = ::GetTickCount();
     bool recordingWentFirst = false;
     const bool published = WaitUntil(
         [&] {
@@ -94,10 +59,6 @@ void DropRecording(const std::string& path, const std::string& from)
             if (FileExists(path))
                 return true;
             recordingWentFirst = recordingWentFirst || !recordingThere;
-            if (recordingThere && !recording.empty() && ::GetTickCount() - lastTouch >= kRetouchMs) {
-                TouchFile(recording);
-                lastTouch = ::GetTickCount();
-            }
             return false;
         },
         timeoutMs);

@@ -58,16 +58,12 @@ inline bool ItemEnabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlg
 inline void Click(HWND dialog, int id) { ::PostMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 inline void SetControlText(HWND control, const std::string& text) { Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); }
 
-// Another visible top-level dialog of the process than `except`, that has control `controlId`.
-HWND FindOtherDialog(DWORD processId, HWND except, int controlId);
-
-// Puts a finished recording (`from`, by default the plain ASF vector) into a watched directory as a
-// recorder does: under another name, renamed, then written once more, as only a write wakes a watch.
-void DropRecording(const std::string& path, const std::string& from = std::string());
+// Puts a copy of the finished recording `from` into a watched directory as a recorder does: under
+// another name, renamed, then a write in the directory, as only a write wakes a watch.
+void DropRecording(const std::string& path, const std::string& from);
 
 // Waits until the output is published, and checks it is a program stream that keeps the system
-// target decoder's rules (the tests' checker). A `recording` given must
-// stay until then, touched every few seconds lest a watcher woke while a touch held it and skipped it.
+// target decoder's rules (the tests' checker). A `recording` given must stay until then.
 ::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& recording = "");
 
 // Whether the parts occur in the text one after another, in this order.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <utility>
 
 using namespace testing_support;
 
@@ -67,12 +68,18 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
 {
     const CConverterSettings saved = {"E:\\In", "E:\\Out\\", "ts", "mpeg", "Mine.xgr", 2, 3, 4};
     saved.Save(profile);
-    std::string text;
-    DWORD number = 0;
-    ASSERT_TRUE(ReadRegistryString(kAppKey, "UseFilterGraph", text));
-    EXPECT_EQ(text, "Mine.xgr");
-    ASSERT_TRUE(ReadRegistryDword(kAppKey, "AutoStartConvert", number));
-    EXPECT_EQ(number, 4u);
+    const char* const texts[][2] = {{"InputPath", "E:\\In"}, {"OutputPath", "E:\\Out\\"}, {"InputExt", "ts"},
+                                    {"OutputExt", "mpeg"}, {"UseFilterGraph", "Mine.xgr"}};
+    for (const auto& value : texts) {
+        std::string text;
+        EXPECT_TRUE(ReadRegistryString(kAppKey, value[0], text) && text == value[1]) << value[0] << " " << text;
+    }
+    const std::pair<const char*, DWORD> numbers[] = {
+        {"DeleteSourceFile", 2}, {"HideOnStartup", 3}, {"AutoStartConvert", 4}};
+    for (const auto& [name, expected] : numbers) {
+        DWORD number = 0;
+        EXPECT_TRUE(ReadRegistryDword(kAppKey, name, number) && number == expected) << name << " " << number;
+    }
 
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "OutputPath");
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "HideOnStartup");
