@@ -3,13 +3,10 @@
 
 #include <gtest/gtest.h>
 
-// The framework's tests run without Halvern's application object; this one stands in.
-static CWinApp testApp;
-
 // The profile lies in HKCU\Software\<maker>\<the executable's base name> once a maker is set.
 TEST(Profile, NeedsAMakerAndGivesTheDefaultForAValueOfTheOtherType)
 {
-    CWinApp& app = *AfxGetApp();
+    CWinApp app;
     EXPECT_FALSE(app.WriteProfileInt("", "Number", 1)) << "no maker, no profile";
     app.SetRegistryKey("HalvernTestMaker");
     EXPECT_TRUE(app.WriteProfileString("", "Text", "C:\\")); // four bytes, as many as a number's
@@ -17,5 +14,4 @@ TEST(Profile, NeedsAMakerAndGivesTheDefaultForAValueOfTheOtherType)
     EXPECT_EQ("default", app.GetProfileString("", "Number", "default"));
     EXPECT_EQ(7u, app.GetProfileInt("", "Text", 7));
     testing_support::DeleteRegistryTree("Software\\HalvernTestMaker");
-    app.SetRegistryKey("");
 }
