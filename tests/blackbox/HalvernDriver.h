@@ -29,7 +29,6 @@ constexpr char kBanner[] =
     "\n\n";
 constexpr char kWaiting[] = "\nWaiting for new recording...\n";
 constexpr char kDone[] = " - Done.\n";
-constexpr char kFailed[] = " - Failed.\n";
 
 // Registers the stand-ins for the outside filters in the prefix for a program that converts, and
 // leaves the registry as it was found.
