@@ -129,20 +129,16 @@ std::string C(const std::string& src, const std::string& srcpin, const std::stri
         + "\" dest=\"" + dest + "\" destpin=\"" + destpin + "\"/>";
 }
 
-std::string NameOf(IBaseFilter* filter)
-{
-    FILTER_INFO info = {};
-    filter->QueryFilterInfo(&info);
-    const ComPtr<IFilterGraph> graph = Adopt(info.pGraph);
-    return ToAnsi(info.achName);
-}
-
+// "filter:pin"
 std::string NameOf(IPin* pin)
 {
-    PIN_INFO info = {};
-    pin->QueryPinInfo(&info);
-    const ComPtr<IBaseFilter> filter = Adopt(info.pFilter);
-    return NameOf(filter.Get()) + ":" + ToAnsi(info.achName);
+    PIN_INFO pinInfo = {};
+    pin->QueryPinInfo(&pinInfo);
+    const ComPtr<IBaseFilter> filter = Adopt(pinInfo.pFilter);
+    FILTER_INFO filterInfo = {};
+    filter->QueryFilterInfo(&filterInfo);
+    const ComPtr<IFilterGraph> graph = Adopt(filterInfo.pGraph);
+    return ToAnsi(filterInfo.achName) + ":" + ToAnsi(pinInfo.achName);
 }
 
 const char kReportStart[] = "Converting : C:\\in.dvr-ms";
