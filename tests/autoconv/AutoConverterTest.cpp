@@ -60,12 +60,8 @@ protected:
     {
         CAutoConverter::Options options;
         options.Output = [this](const char* text) {
-            {
-                std::lock_guard<std::mutex> lock(textLock_);
-                text_ += text;
-            }
-            if (onText_)
-                onText_(text);
+            std::lock_guard<std::mutex> lock(textLock_);
+            text_ += text;
         };
         options.ScanWaitMs = scanWaitMs;
         options.PassDone = [this] { ++passes; };
@@ -104,8 +100,6 @@ protected:
     std::string output_;
     std::mutex textLock_;
     std::string text_;
-    // Called on the worker's thread with each text it writes.
-    std::function<void(const std::string& text)> onText_;
     std::atomic<int> passes{0};
 };
 
@@ -134,7 +128,7 @@ TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
     EXPECT_FALSE(FileExists(output_ + "LOUD.MPG.partial"));
 }
 
-// A recording at fault stays and is tried again only once it changes or a new worker starts; any
+// A recording at fault stays and is tried again only once it changes; any
 // other failure may pass, so its recording is tried again in the next pass and converts once the
 // cause has gone. Only a converted recording is deleted.
 TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreTriedAgain)
@@ -178,43 +172,6 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
         std::lock_guard<std::mutex> lock(textLock_);
         text_.clear();
     }
-
-    // A new worker forgets the recordings at fault.
-    ::DeleteFileA((output_ + "Show.MPG").c_str());
-    WriteFileBytes(recording, "not a recording");
-    Start();
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 1));
-    Stop();
-    Start();
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 2)) << "a new start forgets the failures";
-}
-
-// A single-file conversion that starts between two recordings of a pass leaves the second for a later
-// pass: busy is no failure.
-TEST_F(AutoConverterTest, ASingleFileConversionStartingInAPassIsNoFailure)
-{
-    MakeAutoConverter(300);
-    const std::string single = MakeScratchDirectory("auto-single");
-    ASSERT_TRUE(CopyRecording(single + "Single.dvr-ms"));
-    ASSERT_TRUE(CopyRecording(input_ + "A.dvr-ms"));
-    ASSERT_TRUE(CopyRecording(input_ + "B.dvr-ms"));
-    ScopedDecrypterFault slow("pace=1;Single"); // about 3 seconds
-    std::atomic<bool> started{false};
-    onText_ = [&](const std::string& text) {
-        if (text != " - Done.\n" || started.exchange(true))
-            return;
-        EXPECT_EQ(engine_->StartSingleConversion(
-                      ConversionRequest{single + "Single.dvr-ms", output_ + "Single.MPG", kInternalGraphName, output_}),
-                  SingleStart::Started);
-    };
-    Start();
-    ASSERT_TRUE(WaitForText(" - Done.\n", 2)) << Text();
-    EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
-    EXPECT_TRUE(IsProgramStream(output_ + "Single.MPG")) << "the second recording waited for it";
-    EXPECT_TRUE(IsProgramStream(output_ + "A.MPG"));
-    EXPECT_TRUE(IsProgramStream(output_ + "B.MPG"));
-    Stop();
-    onText_ = nullptr;
 }
 
 // A cancelled conversion fails and the worker goes on with the next recording of the pass. A stop,
@@ -252,23 +209,6 @@ TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFi
     EXPECT_EQ(converted, 1u) << "the third was begun, or the second cut short";
 }
 
-// Windows drops the blanks and dots that end a name: with such extensions a recording still
-// converts, once, also when its output lands beside it.
-TEST_F(AutoConverterTest, ExtensionsEndingInBlanksOrDotsConvertEachRecordingOnce)
-{
-    MakeAutoConverter(300);
-    settings_.OutputPath = input_;
-    settings_.InputExt = "DVR-MS ";
-    settings_.OutputExt = "MPG. ";
-    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
-    Start();
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
-    const int seen = passes;
-    ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
-    EXPECT_EQ(Count(" - Done.\n") + Count(" - Failed.\n"), 1u) << Text();
-    EXPECT_TRUE(IsProgramStream(input_ + "Show.MPG"));
-}
-
 // Unfinished outputs of killed runs go once their recordings have gone, unless a run holds them;
 // files of other names, and unfinished outputs of recordings still there, stay.
 TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
@@ -283,7 +223,6 @@ TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
     };
     for (const auto& partial : partials)
         WriteFileBytes(output_ + partial.name, "left by a killed run");
-    ::CreateDirectoryA((output_ + "Folder.MPG.partial").c_str(), nullptr);
     UniqueFileHandle run(::CreateFileA((output_ + "Held.MPG.partial").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
     // Still being recorded: skipped, so its conversion does not replace the unfinished output.
@@ -293,7 +232,6 @@ TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 20000));
     for (const auto& partial : partials)
         EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << partial.name;
-    EXPECT_TRUE(FileExists(output_ + "Folder.MPG.partial"));
 }
 
 // An unusable input extension (OutputName's rules) is reported and matches no file at all.
@@ -306,17 +244,6 @@ TEST_F(AutoConverterTest, AnUnusableInputExtensionIsReportedAndMatchesNothing)
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 10000));
     EXPECT_EQ(Count("ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 1u);
     EXPECT_EQ(Count(" - Done.\n") + Count(" - Failed.\n"), 0u) << Text();
-}
-
-TEST(AutoConverterOutput, OnlyANonEmptyOutputFileLetsTheRecordingGo)
-{
-    const std::string directory = MakeScratchDirectory("auto-usable");
-    WriteFileBytes(directory + "Empty.MPG", "");
-    ::CreateDirectoryA((directory + "Folder.MPG").c_str(), nullptr);
-    WriteFileBytes(directory + "Show.MPG", "x");
-    for (const char* name : {"Missing.MPG", "Empty.MPG", "Folder.MPG"})
-        EXPECT_FALSE(HasUsableOutput(directory + name)) << name;
-    EXPECT_TRUE(HasUsableOutput(directory + "Show.MPG"));
 }
 
 // One worker at a time; a stop ends it at once from its wait, also one requested before the worker

@@ -102,16 +102,14 @@ protected:
     }
 
     // Makes the input a recording of the MPEG-2 video vector by the test-side writer, as `set` says.
-    ::testing::AssertionResult WriteInput(const std::function<void(test_recordings::RecordingOptions&)>& set)
+    void WriteInput(const std::function<void(test_recordings::RecordingOptions&)>& set)
     {
         test_recordings::RecordingOptions options;
         options.videoPath = VectorPath("es\\video.m2v");
         set(options);
         test_recordings::WrittenRecording written;
         std::string error;
-        if (!test_recordings::WriteRecording(input_, options, written, error))
-            return ::testing::AssertionFailure() << error;
-        return ::testing::AssertionSuccess();
+        ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
     }
 
     ScopedComInit com_;
@@ -131,57 +129,22 @@ const char kSlow[] = "pace=0.05";
 
 } // namespace
 
-// The bar follows what the source has delivered, not the graph's clock (wall time under Wine): in a
-// run slower than the recording's own time it neither runs ahead of the data nor past its range,
-// and it moves through the range on the way to its end. (Progress in a longer run is the black-box
-// test's; captioned recordings are the end-to-end test's.)
-TEST_F(ConvertFileTest, ARunReportsItsStepsAndProgressFollowsTheDataDeliveredNotTheClock)
+// The shipped graph converts video and every audio stream of a recording with the most streams the
+// recording source reads: four audio streams and captions. (One audio stream: the end-to-end test's.)
+TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryAudioStream)
 {
-    ConversionTimings timings;
-    timings.ProgressStepMs = 250;
-    MakeEngine(timings);
-    ScopedDecrypterFault slow("pace=0.5"); // the 3-second recording in 6 seconds
-    ASSERT_EQ(engine_->ConvertFile(Request(output_)), ConversionResult::Converted);
-    const Texts events = observer_.Events();
-    ASSERT_GE(events.size(), 3u);
-    EXPECT_EQ(Texts(events.begin(), events.begin() + 3), (Texts{"started", "built: " + report_ + kBuilt, "range 3"}));
-    std::vector<long> positions;
-    for (const std::string& event : events)
-        if (event.compare(0, 3, "at ") == 0)
-            positions.push_back(std::stol(event.substr(3)));
-    ASSERT_GE(positions.size(), 4u);
-    EXPECT_EQ(0, positions.back()) << "reset at the end";
-    positions.pop_back();
-    EXPECT_EQ(3, positions.back()) << "the whole recording at the end";
-    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << ::testing::PrintToString(positions);
-    EXPECT_TRUE(std::count(positions.begin(), positions.end(), 1) && std::count(positions.begin(), positions.end(), 2))
-        << ::testing::PrintToString(positions);
-}
-
-// The shipped graph converts every layout the recording source reads: one to four audio streams,
-// with or without captions, into video and every audio stream.
-TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
-{
-    for (unsigned audioStreams = 1; audioStreams <= 4; ++audioStreams) {
-        for (bool captions : {false, true}) {
-            SCOPED_TRACE(std::to_string(audioStreams) + (captions ? " audio streams and captions" : " audio streams"));
-            ASSERT_TRUE(WriteInput([&](auto& o) {
-                o.audioPath = VectorPath("es\\audio.mp2");
-                o.audioStreams = audioStreams;
-                o.captions = captions;
-            }));
-            EXPECT_EQ(engine_->ConvertFile(Request(output_, kShippedGraph)), ConversionResult::Converted);
-            ToolOutput streams;
-            ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
-                                         + UnixPath(output_) + "' | /usr/bin/sort",
-                                     streams));
-            // DVD-sized: ffprobe lists the navigation packs as a data stream.
-            std::string expected = "dvd_nav_packet\n";
-            for (unsigned i = 0; i < audioStreams; ++i)
-                expected += "mp2\n";
-            EXPECT_EQ(expected + "mpeg2video\n", streams.out) << streams.err;
-        }
-    }
+    WriteInput([](auto& o) {
+        o.audioPath = VectorPath("es\\audio.mp2");
+        o.audioStreams = 4;
+        o.captions = true;
+    });
+    EXPECT_EQ(engine_->ConvertFile(Request(output_, kShippedGraph)), ConversionResult::Converted);
+    ToolOutput streams;
+    ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
+                                 + UnixPath(output_) + "' | /usr/bin/sort",
+                             streams));
+    // DVD-sized: ffprobe lists the navigation packs as a data stream.
+    EXPECT_EQ("dvd_nav_packet\nmp2\nmp2\nmp2\nmp2\nmpeg2video\n", streams.out) << streams.err;
     // That the streams are the recording's, byte for byte, is the end-to-end test's.
 }
 
@@ -192,7 +155,7 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryStreamLayout)
 TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
 {
     using Result = ConversionResult;
-    enum Setup { Sound, NotARecording, Protected, H264Video, PartialHeld };
+    enum Setup { Sound, NotARecording, Protected, H264Video };
     const std::string unreadable = "Could not open input file\n";
     const std::string built = kBuilt;
     const struct {
@@ -215,8 +178,6 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
         {"graph missing", Sound, "", Result::Failed, "Could not open \"Missing Graph.xgr\"", "Missing Graph.xgr"},
         {"output directory missing", Sound, "", Result::Failed, "Could not open output file", kInternalGraphName,
          "gone\\"},
-        // The writer cannot open a file that someone holds unshared (as on a full disk): the graph never runs.
-        {"output cannot be written", PartialHeld, "", Result::Failed, kBuilt},
         {"stream error part-way", Sound, "abort=1", Result::Failed, kBuilt},
         // Part-way, the graph takes no more without a word of error, and completes.
         {"refused part-way", Sound, "refuse=1", Result::Failed, built + "\nThe recording was not read to its end."},
@@ -227,9 +188,8 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
         ASSERT_TRUE(CopyRecording(input_));
         if (c.setup == NotARecording)
             WriteFileBytes(input_, std::string(4096, 'x'));
-        if (c.setup == Protected) {
-            ASSERT_TRUE(WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; }));
-        }
+        if (c.setup == Protected)
+            WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; });
         if (c.setup == H264Video) {
             ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
         }
@@ -238,10 +198,6 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
         WriteFileBytes(PartialOutputPath(output_), "left by a killed run");
         ConversionRequest request = Request(directory_ + c.outputDirectory + "Show.MPG", c.graph);
         request.outputDirectory = directory_ + c.outputDirectory;
-        const std::string partial = PartialOutputPath(request.outputPath);
-        UniqueFileHandle holder;
-        if (c.setup == PartialHeld)
-            holder.Reset(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ScopedDecrypterFault fault(c.fault);
         observer_.Clear();
         EXPECT_EQ(engine_->ConvertFile(request), c.result);
@@ -257,7 +213,7 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
             EXPECT_TRUE(IsProgramStream(output_));
         else
             EXPECT_EQ(ReadFileBytes(output_), "an earlier output") << "the earlier output was replaced";
-        EXPECT_EQ(FileExists(partial), c.setup == PartialHeld);
+        EXPECT_FALSE(FileExists(PartialOutputPath(request.outputPath)));
     }
 }
 
@@ -271,7 +227,7 @@ TEST_F(ConvertFileTest, AnOutputOutsideTheOutputDirectoryOrOnTheRecordingIsRefus
     const std::pair<std::string, std::string> cases[] = {
         {directory_ + "SHOW.DVR-MS", "\nThe output file would replace the input file: nothing was converted."},
         {directory_ + "Show.MPG\\..\\..\\escaped", outside}, {directory_ + "Show.MPG:stream", outside},
-        {directory_ + "Show.M*G", outside}, {directory_ + "Show.MPG/x", outside}, {elsewhere + "Show.MPG", outside},
+        {elsewhere + "Show.MPG", outside},
     };
     for (const auto& [output, says] : cases) {
         SCOPED_TRACE(output);

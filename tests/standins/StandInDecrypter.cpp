@@ -3,22 +3,18 @@
 
 #include <windows.h>
 #include <dshow.h>
-#include <wrl/client.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
 
-#include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
 #include "filters/FilterObject.h"
 #include "filters/InputPin.h"
 #include "filters/OutputPin.h"
 #include "filters/SeekingPassThrough.h"
 #include "tests/standins/StandIns.h"
-
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -30,14 +26,9 @@ struct DecrypterFault {
     double value = 0.0;
 };
 
-// The fault as written, "NAME[=VALUE]", unless it is limited to recordings of other names.
-DecrypterFault ParseFault(const std::string& whole, const std::wstring& recording)
+// The fault as written, "NAME[=VALUE]".
+DecrypterFault ParseFault(const std::string& text)
 {
-    const size_t semicolon = whole.find(';');
-    if (semicolon != std::string::npos &&
-        recording.find(std::wstring(whole.begin() + static_cast<std::ptrdiff_t>(semicolon) + 1, whole.end())) == std::wstring::npos)
-        return DecrypterFault();
-    const std::string text = whole.substr(0, semicolon);
     double value = 0.0;
     if (std::sscanf(text.c_str(), "pace=%lf", &value) == 1 && value > 0)
         return {DecrypterFault::Pace, value};
@@ -48,21 +39,6 @@ DecrypterFault ParseFault(const std::string& whole, const std::wstring& recordin
     if (std::sscanf(text.c_str(), "hang-stop=%lf", &value) == 1 && value >= 0)
         return {DecrypterFault::HangStop, value};
     return {text == "drop" ? DecrypterFault::Drop : text == "never-end" ? DecrypterFault::NeverEnd : DecrypterFault::None};
-}
-
-// The file name of the recording whose source gives `peer`; empty if there is none.
-std::wstring RecordingOf(IPin* peer)
-{
-    PIN_INFO info = {};
-    if (!peer || FAILED(peer->QueryPinInfo(&info)) || !info.pFilter)
-        return std::wstring();
-    ComPtr<IBaseFilter> filter = Adopt(info.pFilter);
-    ComPtr<IFileSourceFilter> source;
-    LPOLESTR name = nullptr;
-    const bool named = SUCCEEDED(filter.As(&source)) && SUCCEEDED(source->GetCurFile(&name, nullptr)) && name;
-    const std::wstring recording = named ? name : L"";
-    ::CoTaskMemFree(name);
-    return recording;
 }
 
 // Offers whatever the input carries, once it is connected.
@@ -157,7 +133,7 @@ protected:
     {
         char text[MAX_PATH] = {};
         const DWORD length = ::GetEnvironmentVariableA(DecrypterFaultVariable, text, sizeof(text));
-        input_.fault = ParseFault(length < sizeof(text) ? text : "", RecordingOf(input_.Peer()));
+        input_.fault = ParseFault(length < sizeof(text) ? text : "");
         input_.runningSince = 0;
         return S_OK;
     }

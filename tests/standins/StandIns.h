@@ -14,8 +14,7 @@ constexpr CLSID StandInSourceClsid = {0xC9F5FE02, 0xF851, 0x4EB5, {0x99, 0xEE, 0
 // The decrypt/tag stand-in's fault, read at each start of streaming: "pace=R" (R media seconds per
 // wall second), "abort=S" (EC_ERRORABORT at media second S), "refuse=S" (S_FALSE from media second
 // S on, without an error), "drop" (no sample, only the end), "never-end" (every sample, no end) or
-// "hang-stop=S" (every sample, no end, and its stop takes S seconds); else none. "FAULT;PART"
-// spares recordings not named *PART*.
+// "hang-stop=S" (every sample, no end, and its stop takes S seconds); else none.
 constexpr char DecrypterFaultVariable[] = "HALVERN_DECRYPT_FAULT";
 
 // Sets the fault for this process, and so for programs it starts, while the object lives.
