@@ -20,10 +20,6 @@ enum class Damage {
 };
 constexpr unsigned DamagedPacket = 20;
 
-// How a frame of two field pictures is written: in one object, or a field per object with the
-// second untimed or timed a field period after the first.
-enum class FieldObjects { Together, SecondUntimed, SecondTimed };
-
 struct RecordingOptions {
     std::string videoPath;            // MPEG-2 video elementary stream
     std::string audioPath;            // .mp2 or .ac3 elementary stream; empty for none
@@ -33,11 +29,6 @@ struct RecordingOptions {
     uint32_t packetSize = 8192;
     int64_t firstTime = 0;            // rtStart (100 ns) of the first video frame shown
     int64_t audioDelay = 0;           // audio's first rtStart relative to video's
-    FieldObjects fieldObjects = FieldObjects::Together;
-    int64_t outlier = 0;              // added to the rtStart of the video frame outlierFrame (decode order) alone
-    unsigned outlierFrame = 0;
-    int64_t jump = 0;                 // added to every time sent from video frame jumpFrame on (a broadcast discontinuity)
-    unsigned jumpFrame = 0;
     bool unfinishedHeader = false;    // broadcast flag set, packet count, file and data sizes 0
     uint64_t cutAt = 0;               // > 0: the file ends at this byte offset
     Protection protection = Protection::None;
