@@ -56,15 +56,14 @@ std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const Str
 }
 
 // The payload extension data a media-centre recorder writes for the object.
-std::string PayloadExtensions(const RecordingOptions& options, const ScheduledObject& object, int64_t rtStart)
+std::string PayloadExtensions(const ScheduledObject& object, int64_t rtStart)
 {
     Bytes extensions;
     if (object.kind == Kind::Audio)
         extensions.U16(static_cast<uint32_t>(object.duration / 10000));
     if (object.kind != Kind::Captions) {
-        extensions.U32(1).U32(0);
-        if (options.damage != Damage::TimingExtensionCut)
-            extensions.U64(static_cast<uint64_t>(rtStart)).U64(static_cast<uint64_t>(rtStart == -1 ? -1 : rtStart + object.duration)).Zeros(24);
+        extensions.U32(1).U32(0).U64(static_cast<uint64_t>(rtStart));
+        extensions.U64(static_cast<uint64_t>(rtStart == -1 ? -1 : rtStart + object.duration)).Zeros(24);
     }
     if (object.kind == Kind::Video) {
         extensions.U16(1).U8(object.frameType); // content type, variable size
@@ -102,10 +101,10 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         WrittenObject object{p.kind, p.stream, p.bytes, p.time, p.time, p.frameStart, 0, 0, p.frameType};
         if (p.kind != Kind::Captions && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0)
             object.rtStart = -1;
-        const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, p.time / 10000 + options.prerollMs));
+        const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, p.time / 10000 + PrerollMs));
         // Captions are tiny objects without extensions: compressed payloads.
-        packetizer.AddObject(p.stream, objectNumbers[p.stream]++, presentationMs, PayloadExtensions(options, p, object.rtStart),
-                             p.bytes, p.kind == Kind::Captions, p.sendKey / 10000 + options.prerollMs, object.firstPacket,
+        packetizer.AddObject(p.stream, objectNumbers[p.stream]++, presentationMs, PayloadExtensions(p, object.rtStart),
+                             p.bytes, p.kind == Kind::Captions, p.sendKey / 10000 + PrerollMs, object.firstPacket,
                              object.lastPacket);
         written.objects.push_back(object);
     }
