@@ -39,7 +39,8 @@ std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const Str
         const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
         objects.push_back({Kind::Video, numbers.video, frame.bytes, time, period, sendKey, true, frame.type});
         if (options.captions)
-            objects.push_back({Kind::Captions, numbers.captions, std::string("\x94\x2c", 2), time, period, sendKey, true, 0});
+            objects.push_back(
+                {Kind::Captions, numbers.captions, std::string("\x94\x2c", 2), time, period, sendKey, true, 0});
         for (unsigned i = 0; decoded == 0 && i < options.zeroObjects; ++i)
             objects.push_back({Kind::Video, numbers.video, std::string(8192, '\0'), time, period, sendKey, false, 0});
     }
