@@ -127,8 +127,8 @@ std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLa
     const unsigned filePackets = options.claimedPackets ? options.claimedPackets : layout.packetCount;
     Bytes fileProperties;
     fileProperties.Zeros(16).U64(options.unfinishedHeader ? 0 : fileSize).U64(0).U64(options.unfinishedHeader ? 0 : filePackets)
-        .U64(static_cast<uint64_t>(layout.duration) + options.prerollMs * 10000ull)
-        .U64(static_cast<uint64_t>(layout.duration)).U64(options.prerollMs)
+        .U64(static_cast<uint64_t>(layout.duration) + PrerollMs * 10000ull)
+        .U64(static_cast<uint64_t>(layout.duration)).U64(PrerollMs)
         .U32(options.unfinishedHeader ? 1 : 2).U32(options.packetSize).U32(options.packetSize).U32(6000000);
     const std::string children = Object(FileProperties, fileProperties.s) + others;
     Bytes header;

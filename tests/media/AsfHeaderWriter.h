@@ -11,6 +11,8 @@
 
 namespace test_recordings {
 
+constexpr uint32_t PrerollMs = 3000;
+
 // ASF stream numbers (0: none): audio first, then captions, then video; further audio streams after the video.
 struct StreamNumbers {
     unsigned audio = 0, captions = 0, video = 0;

@@ -72,10 +72,8 @@ void Packetizer::Close()
         style.packetLengthType = Widen(style.packetLengthType, options_.packetSize);
 
     Bytes payloads;
-    for (size_t i = 0; i < fragments_.size(); ++i) {
-        const Fragment& f = fragments_[i];
-        const bool unknown = options_.damage == Damage::UnknownStream && index == DamagedPacket && i == 0;
-        payloads.U8((unknown ? 99 : f.stream) | 0x80);
+    for (const Fragment& f : fragments_) {
+        payloads.U8(f.stream | 0x80);
         payloads.Field(style.objectNumberType, f.objectNumber & 0xFF);
         payloads.Field(style.offsetType, f.compressed ? f.presentationMs : f.offset);
         if (f.compressed) {

@@ -1,6 +1,6 @@
 #pragma once
 // ASF data packets of a test recording: objects split into payloads, every packet-level encoding of
-// the format in turn, and the options' noise and unknown streams.
+// the format in turn, and the options' noise.
 
 #include <cstdint>
 #include <string>

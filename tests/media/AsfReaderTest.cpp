@@ -13,7 +13,6 @@
 #include "media/MediaErrors.h"
 #include "media/asf/AsfReader.h"
 #include "tests/media/RecordingWriter.h"
-#include "tests/media/ShrinkingSink.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -39,9 +38,8 @@ public:
             ADD_FAILURE() << "an object of stream " << object.stream << " that was not written";
             return false;
         }
-        const bool exact = options_.damage != Damage::TimingExtensionCut && objects[i].rtStart != -1;
         if (objects[i].kind != Kind::Captions) {
-            EXPECT_NEAR(objects[i].time, object.time, exact ? 0 : 10000);
+            EXPECT_NEAR(objects[i].time, object.time, objects[i].rtStart != -1 ? 0 : 10000);
         }
         // After a skipped packet of noise each stream's next object says data was lost before it.
         for (unsigned p = after_[object.stream & 0x7F]; options_.garbageEvery && p < objects[i].firstPacket; ++p)
@@ -80,16 +78,14 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
         };
     };
     const Case cases[] = {
-        // At once every unusual trait a recorder leaves: captions, small packets, a late start, a short
-        // preroll, a header still unfinished, times missing, a cut-off first picture, silent video, a
-        // cut inside an object.
+        // At once every unusual trait a recorder leaves: captions, small packets, a late start, a header
+        // still unfinished, times missing, a cut-off first picture, silent video, a cut inside an object.
         {"unusual but sound",
          [](RecordingOptions& o) {
              o.captions = true;
              o.firstTime = 36000ll * 10000000;
              o.audioDelay = -1200000;
              o.packetSize = 3000;
-             o.prerollMs = 500;
              o.unfinishedHeader = true;
              o.noTimeEvery = 3;
              o.leadingTailBytes = 5000;
@@ -99,10 +95,7 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
          [](std::string& f, const WrittenRecording& w) { f.resize(w.dataOffset + 40 * w.packetSize + w.packetSize / 2); }},
         {"cut inside the header", [](RecordingOptions& o) { o.cutAt = 300; }, HALVERN_E_BAD_HEADER},
         {"header child of size 0", none, HALVERN_E_BAD_HEADER, patch(46, 0)},
-        {"header child of absurd size", none, HALVERN_E_BAD_HEADER, patch(46, 1ull << 40)},
         {"packet size 0", none, HALVERN_E_BAD_HEADER, patch(122, 0)},
-        {"unknown stream number", [](RecordingOptions& o) { o.damage = Damage::UnknownStream; }},
-        {"extension shorter than declared", [](RecordingOptions& o) { o.damage = Damage::TimingExtensionCut; }},
         {"a few noisy packets", [](RecordingOptions& o) { o.garbageEvery = 25; }},
         // The header's counts are claims: the packets end where the file or an index does, not
         // where a count says, unless something other than a packet lies there.
@@ -110,13 +103,6 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
          [](RecordingOptions& o) {
              o.claimedPackets = o.claimedDataPackets = 40;
              o.indexAfterData = true;
-         }},
-        {"counts of 0 in a finished header, index after the data", [](RecordingOptions& o) { o.indexAfterData = true; },
-         S_OK,
-         [](std::string& f, const WrittenRecording& w) {
-             const size_t dataObject = static_cast<size_t>(w.dataOffset) - 50;
-             for (size_t at : {size_t(86), dataObject + 16, dataObject + 40}) // File Properties count, data size and count
-                 f.replace(at, 8, 8, '\0');
          }},
         // Protection, no packets and too many noisy packets (a damaged recording) are the recording
         // source's and the end-to-end test's; whatever else damage does, the fuzz test.
@@ -161,42 +147,61 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
             const WrittenObject& object = written.objects[i];
             bool intact = object.frameStart;
             for (unsigned p = object.firstPacket; p <= object.lastPacket && intact; ++p)
-                intact = p < cutPacket && !(options.damage == Damage::UnknownStream && p == DamagedPacket) &&
-                         !(options.garbageEvery && (p + 1) % options.garbageEvery == 0);
+                intact = p < cutPacket && !(options.garbageEvery && (p + 1) % options.garbageEvery == 0);
             EXPECT_TRUE(!intact || sink.delivered.count(i)) << "object " << i << " in packets " << object.firstPacket
                                                             << "-" << object.lastPacket << " was lost";
         }
     }
 }
 
-// Whether the read had the lost part in hand already (one read block) or not yet, a file that got
-// shorter has lost frames that the reader cannot vouch for.
+// Cuts the file short when the first object arrives, as a user's cleanup or a full disk might.
+class ShrinkingSink : public asf::ObjectSink {
+public:
+    ShrinkingSink(const std::string& path, uint64_t size) : path_(path), size_(size) {}
+
+    bool OnObject(const asf::MediaObject&) override
+    {
+        if (!shrunk_) {
+            UniqueFileHandle file(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            LARGE_INTEGER at;
+            at.QuadPart = static_cast<LONGLONG>(size_);
+            shrunk_ = file && ::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.Get());
+            EXPECT_TRUE(shrunk_);
+        }
+        return true;
+    }
+
+private:
+    const std::string path_;
+    const uint64_t size_;
+    bool shrunk_ = false;
+};
+
+// A file that got shorter while it was read (here past the first read block) has lost frames that
+// the reader cannot vouch for.
 TEST(AsfReaderTest, AFileThatShrinksWhileItIsReadFails)
 {
     if (VectorPath("es\\video.m2v").empty())
         GTEST_SKIP() << "no test vectors";
     const std::string path = testing_support::MakeScratchDirectory("asf-reader-shrink") + "rec.dvr-ms";
-    for (bool overBlocks : {false, true}) {
-        SCOPED_TRACE(overBlocks);
-        RecordingOptions options;
-        options.videoPath = VectorPath("es\\video.m2v");
-        options.audioPath = VectorPath("es\\audio.mp2");
-        options.unfinishedHeader = true; // the copies of its packets follow without a word in the header
-        WrittenRecording written;
-        std::string error;
-        ASSERT_TRUE(WriteRecording(path, options, written, error)) << error;
-        std::string bytes = testing_support::ReadFileBytes(path);
-        const std::string packets = bytes.substr(static_cast<size_t>(written.dataOffset));
-        while (overBlocks && bytes.size() < asf::Reader::BlockBytes * 3 / 2)
-            bytes += packets;
-        testing_support::WriteFileBytes(path, bytes);
+    RecordingOptions options;
+    options.videoPath = VectorPath("es\\video.m2v");
+    options.audioPath = VectorPath("es\\audio.mp2");
+    options.unfinishedHeader = true; // the copies of its packets follow without a word in the header
+    WrittenRecording written;
+    std::string error;
+    ASSERT_TRUE(WriteRecording(path, options, written, error)) << error;
+    std::string bytes = testing_support::ReadFileBytes(path);
+    const std::string packets = bytes.substr(static_cast<size_t>(written.dataOffset));
+    while (bytes.size() < asf::Reader::BlockBytes * 3 / 2)
+        bytes += packets;
+    testing_support::WriteFileBytes(path, bytes);
 
-        asf::Reader reader;
-        ASSERT_EQ(S_OK, reader.Open(std::wstring(path.begin(), path.end()).c_str()));
-        // Past the first block when there are several: the reader finds less than it saw at the start.
-        ShrinkingSink sink(path, bytes.size() * 3 / 4);
-        EXPECT_EQ(HALVERN_E_SHRANK, reader.Read(sink));
-    }
+    asf::Reader reader;
+    ASSERT_EQ(S_OK, reader.Open(std::wstring(path.begin(), path.end()).c_str()));
+    ShrinkingSink sink(path, bytes.size() * 3 / 4);
+    EXPECT_EQ(HALVERN_E_SHRANK, reader.Read(sink));
 }
 
 } // namespace

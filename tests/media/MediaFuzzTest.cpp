@@ -1,5 +1,6 @@
-// Random damage to writer-made DVR-MS recordings and to ffmpeg's WTV files: the readers must
-// neither crash nor hang nor grow without bound. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED make longer or repeatable runs.
+// Random damage to a writer-made DVR-MS recording and to an ffmpeg WTV file: the readers must neither
+// crash nor hang nor grow without bound. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED
+// make longer or repeatable runs.
 
 #include <windows.h>
 #include <psapi.h>
@@ -7,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -49,7 +49,7 @@ size_t PeakMemory()
 // Whatever the file claims, the reader holds a read block and one object per stream at most.
 constexpr size_t MemoryAllowance = 256u << 20;
 
-// A few damaging edits, most between `from` and `to`: flipped bits, extreme values, copied runs, noise, a cut.
+// A few damaging edits, most between `from` and `to`: extreme values, noise, a cut.
 void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
 {
     static const uint32_t extremes[] = {0, 1, 0x7F, 0xFF, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
@@ -60,24 +60,15 @@ void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
         const size_t at = anywhere ? random.Next(static_cast<uint32_t>(bytes.size()))
                                    : from + random.Next(static_cast<uint32_t>(std::min(to, bytes.size()) - from));
         const size_t room = bytes.size() - at;
-        switch (random.Next(5)) {
-        case 0:
-            bytes[at] = static_cast<char>(bytes[at] ^ (1 << random.Next(8)));
-            break;
-        case 1: {
+        switch (random.Next(3)) {
+        case 0: {
             const uint32_t value = extremes[random.Next(8)];
             for (size_t b = 0; b < 4 && b < room; ++b)
                 bytes[at + b] = static_cast<char>(value >> (8 * b));
             break;
         }
-        case 2: {
-            const size_t source = random.Next(static_cast<uint32_t>(bytes.size()));
-            const size_t length = std::min<size_t>({1 + random.Next(4096), room, bytes.size() - source});
-            bytes.replace(at, length, bytes, source, length);
-            break;
-        }
-        case 3:
-            // Now and then a long run of noise, enough to make a recording count as damaged.
+        case 1:
+            // Mostly a byte; now and then a long run, enough to make a recording count as damaged.
             for (size_t b = 0, run = random.Next(8) == 0 ? random.Next(512 * 1024) : 1; b < run && b < room; ++b)
                 bytes[at + b] = static_cast<char>(random.Next(256));
             break;
@@ -110,33 +101,27 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
     SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << seed);
     const std::string directory = testing_support::MakeScratchDirectory("media-fuzz");
     std::vector<std::pair<std::string, size_t>> sources; // and where the media starts
-    for (int i = 0; i < 2; ++i) {
-        test_recordings::RecordingOptions options;
-        options.videoPath = VectorPath(i == 0 ? "es\\video-bframes.m2v" : "es\\video.m2v");
-        options.audioPath = VectorPath(i == 0 ? "es\\audio.ac3" : "es\\audio.mp2");
-        options.captions = i == 0;
-        options.packetSize = i == 0 ? 3000 : 8192;
-        options.unfinishedHeader = i == 1;
-        test_recordings::WrittenRecording written;
-        std::string error;
-        ASSERT_TRUE(test_recordings::WriteRecording(directory + "source.dvr-ms", options, written, error)) << error;
-        sources.emplace_back(testing_support::ReadFileBytes(directory + "source.dvr-ms"), static_cast<size_t>(written.dataOffset));
-    }
-    // WTV as ffmpeg lays it out (the directory at the end) and as a recorder does (at the front).
-    for (const char* vector : {"wtv\\mpeg2-mp2.wtv", "wtv\\mpeg2-ac3.wtv"}) {
-        std::string bytes = testing_support::ReadFileBytes(VectorPath(vector)), error;
-        if (std::string(vector).find("ac3") != std::string::npos) {
-            ASSERT_TRUE(test_wtv::MoveDirectoryToFront(bytes, error)) << error;
-        }
-        test_wtv::Layout layout;
-        ASSERT_TRUE(test_wtv::ReadLayout(bytes, layout, error)) << error;
-        sources.emplace_back(bytes, static_cast<size_t>(layout.timelineAt));
-    }
+    test_recordings::RecordingOptions options;
+    options.videoPath = VectorPath("es\\video-bframes.m2v");
+    options.audioPath = VectorPath("es\\audio.ac3");
+    options.captions = true;
+    options.packetSize = 3000;
+    test_recordings::WrittenRecording written;
+    std::string error;
+    ASSERT_TRUE(test_recordings::WriteRecording(directory + "source.dvr-ms", options, written, error)) << error;
+    sources.emplace_back(testing_support::ReadFileBytes(directory + "source.dvr-ms"),
+                         static_cast<size_t>(written.dataOffset));
+    // WTV as a recorder lays it out, the directory at the front.
+    std::string wtv = testing_support::ReadFileBytes(VectorPath("wtv\\mpeg2-ac3.wtv"));
+    ASSERT_TRUE(test_wtv::MoveDirectoryToFront(wtv, error)) << error;
+    test_wtv::Layout layout;
+    ASSERT_TRUE(test_wtv::ReadLayout(wtv, layout, error)) << error;
+    sources.emplace_back(wtv, static_cast<size_t>(layout.timelineAt));
     const std::string path = directory + "fuzzed.dvr-ms";
     const std::wstring widePath(path.begin(), path.end());
     const size_t baseline = PeakMemory();
     Lcg random{seed};
-    unsigned iterations = 0, opened = 0, damaged = 0;
+    unsigned opened = 0;
     for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < milliseconds;) {
         const auto& source = sources[random.Next(static_cast<uint32_t>(sources.size()))];
         std::string bytes = source.first;
@@ -152,18 +137,16 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
             const HRESULT read = reader->Read(sink);
             // A protection chunk may turn up only after the part Open looked at.
             EXPECT_TRUE(read == S_OK || read == HALVERN_E_DAMAGED || read == HALVERN_E_PROTECTED) << std::hex << read;
-            damaged += read == HALVERN_E_DAMAGED ? 1 : 0;
         } else {
             EXPECT_TRUE(open == HALVERN_E_NOT_RECORDING || open == HALVERN_E_BAD_HEADER || open == HALVERN_E_PROTECTED ||
                         open == HALVERN_E_NO_STREAMS)
                 << std::hex << open;
         }
-        if (++iterations, HasFailure())
+        if (HasFailure())
             break;
     }
     EXPECT_LT(PeakMemory() - baseline, MemoryAllowance);
     EXPECT_GT(opened, 0u);
-    std::printf("reader fuzz: seed %u, %u files, %u opened, %u damaged\n", seed, iterations, opened, damaged);
 }
 
 } // namespace

@@ -19,13 +19,9 @@ struct ScheduledObject {
     int64_t time, duration, sendKey;
     bool frameStart;
     unsigned frameType;
-    int64_t jump = 0;     // added to the time, written and stood for
-    int64_t outlier = 0;  // added to the written time only
-    bool untimed = false; // written without a time
 };
 
-// The objects in the order a recorder sends them: by decode time, audio and captions beside the
-// video, with the options' outliers, jumps and untimed objects.
+// The objects in the order a recorder sends them: by decode time, audio and captions beside the video.
 std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const StreamNumbers& numbers, const ProbedStream& video,
                                       const ProbedStream& audio)
 {
@@ -36,35 +32,24 @@ std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const Str
         tail.resize(options.leadingTailBytes, '\x55');
         objects.push_back({Kind::Video, numbers.video, tail, options.firstTime - period, period, options.firstTime - 2 * period, false, 3});
     }
-    // A shared jump moves everything sent from the jump frame on, audio by its send time.
-    const int64_t jumpSendKey = options.firstTime + (static_cast<int64_t>(options.jumpFrame) - 1) * period;
     for (size_t decoded = 0; decoded < video.frames.size(); ++decoded) {
         const ProbedFrame& frame = video.frames[decoded];
         const int64_t time = options.firstTime + frame.time;
         // A recorder sends a frame about one frame before the decoder needs it.
         const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
-        const int64_t jump = decoded >= options.jumpFrame ? options.jump : 0;
-        const int64_t outlier = decoded == options.outlierFrame ? options.outlier : 0;
-        const size_t second = options.fieldObjects == FieldObjects::Together ? 0 : frame.secondField;
-        objects.push_back({Kind::Video, numbers.video, frame.bytes.substr(0, second ? second : std::string::npos), time, period,
-                           sendKey, true, frame.type, jump, outlier});
-        if (second) {
-            const bool timed = options.fieldObjects == FieldObjects::SecondTimed;
-            objects.push_back({Kind::Video, numbers.video, frame.bytes.substr(second), time + (timed ? period / 2 : 0), period,
-                               sendKey, false, frame.type, jump, 0, !timed});
-        }
+        objects.push_back({Kind::Video, numbers.video, frame.bytes, time, period, sendKey, true, frame.type});
         if (options.captions)
-            objects.push_back({Kind::Captions, numbers.captions, std::string("\x94\x2c", 2), time, period, sendKey, true, 0, jump});
+            objects.push_back(
+                {Kind::Captions, numbers.captions, std::string("\x94\x2c", 2), time, period, sendKey, true, 0});
         for (unsigned i = 0; decoded == 0 && i < options.zeroObjects; ++i)
             objects.push_back({Kind::Video, numbers.video, std::string(8192, '\0'), time, period, sendKey, false, 0});
     }
     for (const ProbedFrame& frame : audio.frames) {
         const int64_t time = options.firstTime + options.audioDelay + frame.time;
-        const int64_t jumped = options.jump && time >= jumpSendKey ? options.jump : 0;
-        objects.push_back({Kind::Audio, numbers.audio, frame.bytes, time, audio.framePeriod, time, true, 0, jumped});
+        objects.push_back({Kind::Audio, numbers.audio, frame.bytes, time, audio.framePeriod, time, true, 0});
         // Further audio streams carry the same frames, numbered after the video.
         for (unsigned extra = 1; extra < options.audioStreams; ++extra)
-            objects.push_back({Kind::Audio, numbers.video + extra, frame.bytes, time, audio.framePeriod, time, true, 0, jumped});
+            objects.push_back({Kind::Audio, numbers.video + extra, frame.bytes, time, audio.framePeriod, time, true, 0});
     }
     std::stable_sort(objects.begin(), objects.end(),
                      [](const ScheduledObject& a, const ScheduledObject& b) { return a.sendKey < b.sendKey; });
@@ -72,15 +57,14 @@ std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const Str
 }
 
 // The payload extension data a media-centre recorder writes for the object.
-std::string PayloadExtensions(const RecordingOptions& options, const ScheduledObject& object, int64_t rtStart)
+std::string PayloadExtensions(const ScheduledObject& object, int64_t rtStart)
 {
     Bytes extensions;
     if (object.kind == Kind::Audio)
         extensions.U16(static_cast<uint32_t>(object.duration / 10000));
     if (object.kind != Kind::Captions) {
-        extensions.U32(1).U32(0);
-        if (options.damage != Damage::TimingExtensionCut)
-            extensions.U64(static_cast<uint64_t>(rtStart)).U64(static_cast<uint64_t>(rtStart == -1 ? -1 : rtStart + object.duration)).Zeros(24);
+        extensions.U32(1).U32(0).U64(static_cast<uint64_t>(rtStart));
+        extensions.U64(static_cast<uint64_t>(rtStart == -1 ? -1 : rtStart + object.duration)).Zeros(24);
     }
     if (object.kind == Kind::Video) {
         extensions.U16(1).U8(object.frameType); // content type, variable size
@@ -114,15 +98,14 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
     int64_t lastTime = 0;
     unsigned timed = 0;
     for (const ScheduledObject& p : Schedule(options, layout.numbers, video, audio)) {
-        const int64_t time = p.time + p.jump;
-        lastTime = std::max(lastTime, time + p.duration);
-        WrittenObject object{p.kind, p.stream, p.bytes, time + p.outlier, time, p.frameStart, 0, 0, p.frameType};
-        if ((p.kind != Kind::Captions && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0) || p.untimed)
+        lastTime = std::max(lastTime, p.time + p.duration);
+        WrittenObject object{p.kind, p.stream, p.bytes, p.time, p.time, p.frameStart, 0, 0, p.frameType};
+        if (p.kind != Kind::Captions && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0)
             object.rtStart = -1;
-        const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, time / 10000 + options.prerollMs));
+        const uint32_t presentationMs = static_cast<uint32_t>(std::max<int64_t>(0, p.time / 10000 + PrerollMs));
         // Captions are tiny objects without extensions: compressed payloads.
-        packetizer.AddObject(p.stream, objectNumbers[p.stream]++, presentationMs, PayloadExtensions(options, p, object.rtStart),
-                             p.bytes, p.kind == Kind::Captions, p.sendKey / 10000 + options.prerollMs, object.firstPacket,
+        packetizer.AddObject(p.stream, objectNumbers[p.stream]++, presentationMs, PayloadExtensions(p, object.rtStart),
+                             p.bytes, p.kind == Kind::Captions, p.sendKey / 10000 + PrerollMs, object.firstPacket,
                              object.lastPacket);
         written.objects.push_back(object);
     }

@@ -2,7 +2,8 @@
 // Test-side writer of media-centre (DVR-MS) recordings made from ffmpeg's elementary streams, split
 // into frames by ffprobe (StreamProbe.h): video as an ordinary stream, audio and captions as binary
 // streams in Extended Stream Properties, the media-centre payload extensions, every packet field
-// width in turn; options make damaged and unusual files. Every object written comes back, so a reader's output can be checked against it.
+// width in turn; options make damaged and unusual files. Every object written comes back, so a
+// reader's output can be checked against it.
 
 #include <cstdint>
 #include <string>
@@ -12,32 +13,14 @@ namespace test_recordings {
 
 enum class Protection { None, EncryptionObject, EncryptedStream };
 
-// One deliberate fault.
-enum class Damage {
-    None,
-    UnknownStream,       // stream number 99 in the first payload of packet DamagedPacket
-    TimingExtensionCut,  // every timing extension 8 bytes long where the header declares 48
-};
-constexpr unsigned DamagedPacket = 20;
-
-// How a frame of two field pictures is written: in one object, or a field per object with the
-// second untimed or timed a field period after the first.
-enum class FieldObjects { Together, SecondUntimed, SecondTimed };
-
 struct RecordingOptions {
     std::string videoPath;            // MPEG-2 video elementary stream
     std::string audioPath;            // .mp2 or .ac3 elementary stream; empty for none
     unsigned audioStreams = 1;        // with audio: this many streams, each carrying it (1 to 4)
     bool captions = false;            // a line-21 caption stream (one 2-byte object per frame)
-    uint32_t prerollMs = 3000;
     uint32_t packetSize = 8192;
     int64_t firstTime = 0;            // rtStart (100 ns) of the first video frame shown
     int64_t audioDelay = 0;           // audio's first rtStart relative to video's
-    FieldObjects fieldObjects = FieldObjects::Together;
-    int64_t outlier = 0;              // added to the rtStart of the video frame outlierFrame (decode order) alone
-    unsigned outlierFrame = 0;
-    int64_t jump = 0;                 // added to every time sent from video frame jumpFrame on (a broadcast discontinuity)
-    unsigned jumpFrame = 0;
     bool unfinishedHeader = false;    // broadcast flag set, packet count, file and data sizes 0
     uint64_t cutAt = 0;               // > 0: the file ends at this byte offset
     Protection protection = Protection::None;
@@ -45,7 +28,6 @@ struct RecordingOptions {
     unsigned noTimeEvery = 0;         // > 0: rtStart -1 on every Nth audio/video object; 1 for all
     unsigned leadingTailBytes = 0;    // > 0: video starts with a cut-off picture tail of this size
     unsigned zeroObjects = 0;         // all-zero 8 KiB video objects written after the first frame
-    Damage damage = Damage::None;
     // Header claims of fewer packets than the file holds (0: the true number), as a recorder that
     // stopped updating its header leaves them, and indexes after the packets.
     unsigned claimedPackets = 0;      // the File Properties packet count

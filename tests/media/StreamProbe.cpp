@@ -39,15 +39,6 @@ int64_t Number(const Fields& fields, const char* key)
     return found == fields.end() ? 0 : std::strtoll(found->second.c_str(), nullptr, 10);
 }
 
-// The first second picture start code of a frame of two field pictures: a byte search, not a parser.
-size_t SecondPicture(const std::string& frame)
-{
-    const std::string pictureStart("\0\0\1\0", 4);
-    const size_t first = frame.find(pictureStart);
-    const size_t second = first == std::string::npos ? first : frame.find(pictureStart, first + 4);
-    return second == std::string::npos ? 0 : second;
-}
-
 bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
 {
     const std::string unixPath = testing_support::UnixPath(path);
@@ -97,9 +88,7 @@ bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
         shortest = std::min(shortest, Number(packet, "duration"));
         const std::string type = video ? typeAt[packet.at("pos")] : "";
         ProbedFrame frame{bytes.substr(pos, size), hundredNs(Number(packet, "pts") - firstPts),
-                          type == "I" ? 1u : type == "P" ? 2u : type == "B" ? 3u : 0u, 0};
-        if (video)
-            frame.secondField = SecondPicture(frame.bytes);
+                          type == "I" ? 1u : type == "P" ? 2u : type == "B" ? 3u : 0u};
         indexAt[packet.at("pos")] = stream.frames.size();
         stream.frames.push_back(frame);
     }

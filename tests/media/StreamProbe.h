@@ -3,7 +3,6 @@
 // it is shown, and the stream's format. The test-side recording writer and the tests that compare
 // with it take frames from here, not from Halvern's own parsers, so a parser fault cannot skew both.
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,7 +13,6 @@ struct ProbedFrame {
     std::string bytes;  // video: a coded frame with the sequence and GOP headers before it
     int64_t time;       // display time from the first frame shown, 100 ns
     unsigned type;      // video: 1 I, 2 P, 3 B; audio: 0
-    size_t secondField; // offset of a second field picture within the frame; 0: none
 };
 
 struct ProbedStream {

@@ -75,11 +75,10 @@ bool ReadLayout(const std::string& file, Layout& layout, std::string& error)
     for (uint64_t at = 0; at + 32 <= layout.timelineLength && layout.timelineAt + at + 32 <= file.size();) {
         Chunk chunk;
         chunk.at = layout.timelineAt + at;
-        chunk.guid = file.substr(chunk.at, 16);
         chunk.size = GetU32(file, chunk.at + 16);
         chunk.stream = GetU32(file, chunk.at + 20) & 0x7FFF;
-        chunk.data = chunk.guid == DataGuid;
-        chunk.timestamp = chunk.guid == TimestampGuid;
+        chunk.data = file.compare(chunk.at, 16, DataGuid) == 0;
+        chunk.timestamp = file.compare(chunk.at, 16, TimestampGuid) == 0;
         if (chunk.size < 32)
             break;
         layout.chunks.push_back(chunk);
@@ -114,39 +113,20 @@ bool MoveDirectoryToFront(std::string& file, std::string& error)
     return true;
 }
 
-bool SwapTimelineSectors(std::string& file, size_t k, std::string& error)
-{
-    Layout layout;
-    if (!ReadLayout(file, layout, error))
-        return false;
-    const uint64_t table = layout.tableAt;
-    const uint32_t first = GetU32(file, table + 4 * k), second = GetU32(file, table + 4 * (k + 1));
-    if (first == 0 || second == 0 || (static_cast<uint64_t>(second) + 1) * Sector > file.size()) {
-        error = "no such sectors";
-        return false;
-    }
-    const std::string moved = file.substr(static_cast<uint64_t>(first) * Sector, Sector);
-    file.replace(static_cast<uint64_t>(first) * Sector, Sector, file, static_cast<uint64_t>(second) * Sector, Sector);
-    file.replace(static_cast<uint64_t>(second) * Sector, Sector, moved);
-    PutU32(file, table + 4 * k, second);
-    PutU32(file, table + 4 * (k + 1), first);
-    return true;
-}
-
-void MarkProtected(std::string& file, const Layout& layout, unsigned stream)
+void MarkProtected(std::string& file, const Layout& layout)
 {
     for (const Chunk& chunk : layout.chunks) {
-        if (chunk.timestamp && chunk.stream == stream) {
+        if (chunk.timestamp && chunk.stream == VideoStream) {
             file.replace(chunk.at, 16, ProtectionGuid);
             return;
         }
     }
 }
 
-void Scramble(std::string& file, const Layout& layout, unsigned stream)
+void Scramble(std::string& file, const Layout& layout)
 {
     for (const Chunk& chunk : layout.chunks)
-        if (chunk.data && chunk.stream == stream)
+        if (chunk.data && chunk.stream == VideoStream)
             file.replace(chunk.at + 32, chunk.size - 32, chunk.size - 32, '\xA5');
 }
 

@@ -3,7 +3,6 @@
 // root directory and the timeline's chunks lie, and the edits the tests make with it (a recorder's
 // layout, protection, damage).
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,7 +12,6 @@ namespace test_wtv {
 struct Chunk {
     uint64_t at = 0;       // offset in the file (ffmpeg's timeline is one run of sectors)
     uint32_t size = 0;     // as its header says, header included
-    std::string guid;      // the 16 bytes as stored
     unsigned stream = 0;
     bool data = false;
     bool timestamp = false;
@@ -36,16 +34,14 @@ bool ReadLayout(const std::string& file, Layout& layout, std::string& error);
 // them, so that cutting the file short leaves them whole. Every sector moves two places on.
 bool MoveDirectoryToFront(std::string& file, std::string& error);
 
-// Swaps the timeline's sectors k and k + 1 in the file and in the allocation table, as a recorder
-// interleaves other tables' sectors with the timeline's: read through the table, nothing changes.
-bool SwapTimelineSectors(std::string& file, size_t k, std::string& error);
+constexpr unsigned VideoStream = 2; // ffmpeg numbers the streams of a WTV file from 2
 
-// Marks the file as protected the way a recorder's file shows it: the first timestamp chunk of
-// the stream becomes a protection-information chunk of the same size.
-void MarkProtected(std::string& file, const Layout& layout, unsigned stream);
+// Marks the file as protected the way a recorder's file shows it: the video's first timestamp
+// chunk becomes a protection-information chunk of the same size.
+void MarkProtected(std::string& file, const Layout& layout);
 
-// Fills every data chunk of the stream with one byte value: payload as encrypted, without sync words.
-void Scramble(std::string& file, const Layout& layout, unsigned stream);
+// Fills every data chunk of the video with one byte value: payload as encrypted, without sync words.
+void Scramble(std::string& file, const Layout& layout);
 
 void PutU32(std::string& file, uint64_t at, uint32_t value);
 uint32_t GetU32(const std::string& file, uint64_t at);
