@@ -214,7 +214,7 @@ double StartOf(const std::string& path, const char* kind)
     if (video->elementary != expected.video || audio->elementary != expected.audio)
         return ::testing::AssertionFailure() << output << ": the elementary streams differ from the recording's";
     if (!expected.objects.empty()) {
-        ps_check::ExpectedTimes times[2] = {{video, {}, {}}, {audio, {}, {}}};
+        ps_check::ExpectedTimes times[2] = {{video, {}}, {audio, {}}};
         for (const test_recordings::WrittenObject& object : expected.objects) {
             if (object.kind != test_recordings::Kind::Captions && object.frameStart)
                 times[object.kind == test_recordings::Kind::Video ? 0 : 1].truth.push_back(object.time * 9 / 1000);

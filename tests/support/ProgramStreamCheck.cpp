@@ -366,10 +366,6 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
         Fail(Fault::ScrGap, where + "SCR " + Seconds(scr) + ", " + Seconds(scr - previousScr_) + " after the last");
 
     const size_t bytes = q - at;
-    if (report_.packs == 0)
-        report_.firstScr = static_cast<uint64_t>(scr);
-    report_.smallestPack = report_.packs ? std::min(report_.smallestPack, bytes) : bytes;
-    report_.largestPack = std::max(report_.largestPack, bytes);
     report_.lowestMuxRate = report_.packs++ ? std::min(report_.lowestMuxRate, muxRate) : muxRate;
     report_.highestMuxRate = std::max(report_.highestMuxRate, muxRate);
     previousScr_ = scr;
@@ -587,26 +583,11 @@ uint64_t Report::Payload() const
     return payload;
 }
 
-double Report::Overhead() const
-{
-    const uint64_t payload = Payload();
-    return payload ? static_cast<double>(bytes - payload) / static_cast<double>(payload) : 0;
-}
-
 std::string Report::Text() const
 {
-    char line[300];
-    std::snprintf(line, sizeof(line),
-                  "%zu packs of %zu-%zu bytes (%zu navigation), mux_rate %u-%u, %llu bytes, overhead %.2f%%%s\n", packs,
-                  smallestPack, largestPack, navigationPacks, lowestMuxRate, highestMuxRate,
-                  static_cast<unsigned long long>(bytes), Overhead() * 100, endCode ? ", end code" : "");
-    std::string text = line;
-    for (const StreamReport& s : streams) {
-        std::snprintf(line, sizeof(line), "  %s: %zu bytes, %zu units, DTS %.4f-%.4f s, buffer %zu bytes\n",
-                      StreamName(s.id, s.substream).c_str(), s.elementary.size(), s.units,
-                      s.firstDts / 90000.0, s.lastDts / 90000.0, s.declared);
-        text += line;
-    }
+    std::string text = std::to_string(packs) + " packs (" + std::to_string(navigationPacks) + " navigation), " +
+                       std::to_string(streams.size()) + " streams, mux_rate " + std::to_string(lowestMuxRate) + "-" +
+                       std::to_string(highestMuxRate) + (endCode ? ", end code\n" : "\n");
     for (size_t fault = 0; fault < static_cast<size_t>(Fault::Count); ++fault)
         if (counts[fault])
             text += "  " + std::to_string(counts[fault]) + " x " + FaultName(static_cast<Fault>(fault)) + "\n";
@@ -618,43 +599,34 @@ std::string Report::Text() const
 std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, int64_t sync)
 {
     std::string problems;
-    int parts = 1;
+    int64_t lowest = INT64_MAX, highest = INT64_MIN;
     for (const ExpectedTimes& expected : streams) {
         const StreamReport& stream = *expected.stream;
-        if (stream.pts.size() != expected.truth.size())
-            problems += StreamName(stream.id, stream.substream) + ": " + std::to_string(stream.pts.size()) + " units, " +
+        const std::string name = StreamName(stream.id, stream.substream);
+        if (stream.pts.size() != expected.truth.size()) {
+            problems += name + ": " + std::to_string(stream.pts.size()) + " units, " +
                         std::to_string(expected.truth.size()) + " expected\n";
-        for (int part : expected.part)
-            parts = std::max(parts, part + 1);
-    }
-    if (!problems.empty())
-        return problems;
-    for (int part = 0; part < parts; ++part) {
-        int64_t lowest = INT64_MAX, highest = INT64_MIN;
-        for (const ExpectedTimes& expected : streams) {
-            const StreamReport& stream = *expected.stream;
-            const std::string name = StreamName(stream.id, stream.substream) + " part " + std::to_string(part);
-            std::vector<std::pair<int64_t, size_t>> offsets; // output PTS minus true time, and the unit
-            for (size_t k = 0; k < stream.pts.size(); ++k)
-                if (stream.pts[k] >= 0 && (k < expected.part.size() ? expected.part[k] : 0) == part)
-                    offsets.emplace_back(stream.pts[k] - expected.truth[k], k);
-            if (offsets.empty()) {
-                problems += name + ": no stamped unit\n";
-                continue;
-            }
-            const auto range = std::minmax_element(offsets.begin(), offsets.end());
-            const int64_t low = range.first->first, high = range.second->first;
-            if (high - low > slack)
-                problems += name + ": unit " + std::to_string(range.first->second) + " is off its time by " +
-                            std::to_string(low) + ", unit " + std::to_string(range.second->second) + " by " +
-                            std::to_string(high) + " (90 kHz)\n";
-            lowest = std::min(lowest, low);
-            highest = std::max(highest, low);
+            continue;
         }
-        if (lowest != INT64_MAX && highest - lowest > sync)
-            problems += "part " + std::to_string(part) + ": the streams are " + std::to_string(highest - lowest) +
-                        " (90 kHz) out of step\n";
+        std::vector<std::pair<int64_t, size_t>> offsets; // output PTS minus true time, and the unit
+        for (size_t k = 0; k < stream.pts.size(); ++k)
+            if (stream.pts[k] >= 0)
+                offsets.emplace_back(stream.pts[k] - expected.truth[k], k);
+        if (offsets.empty()) {
+            problems += name + ": no stamped unit\n";
+            continue;
+        }
+        const auto range = std::minmax_element(offsets.begin(), offsets.end());
+        const int64_t low = range.first->first, high = range.second->first;
+        if (high - low > slack)
+            problems += name + ": unit " + std::to_string(range.first->second) + " is off its time by " +
+                        std::to_string(low) + ", unit " + std::to_string(range.second->second) + " by " +
+                        std::to_string(high) + " (90 kHz)\n";
+        lowest = std::min(lowest, low);
+        highest = std::max(highest, low);
     }
+    if (problems.empty() && highest - lowest > sync)
+        problems += "the streams are " + std::to_string(highest - lowest) + " (90 kHz) out of step\n";
     return problems;
 }
 

@@ -47,9 +47,7 @@ struct StreamReport {
 struct Report {
     size_t packs = 0;
     uint64_t bytes = 0;           // all of the stream
-    size_t smallestPack = 0, largestPack = 0;
     uint32_t lowestMuxRate = 0, highestMuxRate = 0; // 50 bytes/s units
-    uint64_t firstScr = 0;        // 27 MHz
     bool endCode = false;
     size_t navigationPacks = 0;
     std::vector<StreamReport> streams;
@@ -59,22 +57,18 @@ struct Report {
     size_t Count(Fault fault) const { return counts[static_cast<size_t>(fault)]; }
     bool Clean() const;
     const StreamReport* Stream(uint8_t id) const;
-    uint64_t Payload() const;
-    // Bytes beyond the elementary streams, as a share of them.
-    double Overhead() const;
+    uint64_t Payload() const; // the elementary streams' bytes
     std::string Text() const;
 };
 
-// A stream's units with the display time each should have (90 kHz) and, where the times were
-// broken in two parts (before and after a jump), the part of each unit (none: all in part 0).
+// A stream's units with the display time each should have (90 kHz).
 struct ExpectedTimes {
     const StreamReport* stream;
     std::vector<int64_t> truth;
-    std::vector<int> part;
 };
-// Whether every stamped unit kept its time: within each part, output PTS minus true time is one
-// value per stream (give or take `slack`) and the streams' values lie within `sync` of each
-// other. Empty when they do, else what differs.
+// Whether every stamped unit kept its time: output PTS minus true time is one value per stream
+// (give or take `slack`) and the streams' values lie within `sync` of each other. Empty when they
+// do, else what differs.
 std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, int64_t sync);
 
 Report CheckProgramStream(const uint8_t* data, size_t size);
