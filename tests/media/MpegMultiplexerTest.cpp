@@ -175,8 +175,7 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
         EXPECT_EQ(DvdMuxRate, report.lowestMuxRate);
         EXPECT_EQ(DvdMuxRate, report.highestMuxRate);
         // The navigation packs as the checker finds them, whose placeholders hold the pack's own number
-        // (PCI and DSI) and SCR base (DSI), as a tool reads them; then one gone (padding in its place),
-        // and one whose PCI is not a PCI.
+        // (PCI and DSI) and SCR base (DSI), as a tool reads them; then one gone (padding in its place).
         const auto be32 = [&](size_t at) {
             return static_cast<uint32_t>(sink.bytes[at] << 24 | sink.bytes[at + 1] << 16 | sink.bytes[at + 2] << 8 | sink.bytes[at + 3]);
         };
@@ -196,28 +195,17 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
         ASSERT_GT(navigation.size(), 2u);
         std::vector<uint8_t> gone = sink.bytes;
         WritePaddingPacket(gone.data() + navigation[2] + PackHeaderSize, PackSize - PackHeaderSize);
-        ps_check::Report faulty = ps_check::CheckProgramStream(gone);
+        const ps_check::Report faulty = ps_check::CheckProgramStream(gone);
         EXPECT_EQ(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
-        std::vector<uint8_t> broken = sink.bytes;
-        broken[navigation[1] + PackHeaderSize + DvdSystemHeaderSize + 6] = 0x05;
-        faulty = ps_check::CheckProgramStream(broken);
-        EXPECT_LE(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
     }
 }
 
-// One video stream and up to eight audio streams are taken. Bytes that never show a unit are passed
-// on once they pile up, rather than held for ever; a sink that fails stops the multiplexer for good.
-// (Garbage between frames is the multiplexer filter's test's.)
-TEST(MpegMultiplexerTest, StreamsAreLimitedBacklogStaysBoundedAndAFailedSinkStopsAll)
+// Bytes that never show a unit are passed on once they pile up, rather than held for ever; a sink
+// that fails stops the multiplexer for good. (Garbage between frames is the multiplexer filter's
+// test's.)
+TEST(MpegMultiplexerTest, BacklogStaysBoundedAndAFailedSinkStopsAll)
 {
     CCollectingSink sink;
-    CProgramStreamMultiplexer full(sink);
-    EXPECT_EQ(0, full.AddStream(StreamKind::Mpeg2Video));
-    EXPECT_EQ(-1, full.AddStream(StreamKind::Mpeg2Video));
-    for (int a = 0; a < 8; ++a)
-        EXPECT_LT(0, full.AddStream(a % 2 ? StreamKind::Ac3Audio : StreamKind::MpegAudio));
-    EXPECT_EQ(-1, full.AddStream(StreamKind::Ac3Audio));
-
     sink.failAfter = 3;
     CProgramStreamMultiplexer mux(sink);
     const int noise = mux.AddStream(StreamKind::Mpeg2Video);
