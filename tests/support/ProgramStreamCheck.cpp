@@ -229,8 +229,7 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     const uint8_t id = data[at + 3];
     const size_t h = at + 6;
     if (next < h + 3 || (data[h] & 0xC0) != 0x80 || h + 3 + data[h + 2] > next) {
-        Fail(Fault::Framing, At(packIndex_) + StreamName(id, 0) + " packet at byte " + std::to_string(at) +
-                                 " has no sound MPEG-2 PES header");
+        Fail(Fault::Framing, At(packIndex_) + StreamName(id, 0) + ": no sound MPEG-2 PES header");
         return;
     }
     const uint8_t flags = data[h + 1];
@@ -255,8 +254,7 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     StreamData& stream = StreamFor(id, substreamHeader ? data[payload] : 0);
     const auto bound = bounds_.find(id);
     if (pstd && bound != bounds_.end() && pstd > bound->second)
-        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " declares " + std::to_string(pstd) +
-                                      " bytes, above the system header's bound of " + std::to_string(bound->second));
+        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " declares more than its bound");
     if (pstd) {
         stream.out.declared = pstd;
         stream.out.pstdPackets.push_back(stream.packets.size());
@@ -326,11 +324,9 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
     if (muxRate == 0)
         Fail(Fault::MuxRate, where + "program_mux_rate 0");
     if (rateBound_ && muxRate > rateBound_)
-        Fail(Fault::MuxRate, where + "program_mux_rate " + std::to_string(muxRate) + " above rate_bound " +
-                                 std::to_string(rateBound_));
+        Fail(Fault::MuxRate, where + "program_mux_rate " + std::to_string(muxRate) + " above rate_bound");
     if (scr + 2 < previousEnd_)
-        Fail(Fault::PackOverlap, where + "SCR " + Seconds(scr) + " before the pack before it is delivered, at " +
-                                     Seconds(previousEnd_));
+        Fail(Fault::PackOverlap, where + "SCR " + Seconds(scr) + " before the pack before it is delivered");
     if (previousScr_ >= 0 && scr - previousScr_ > MaxGap27)
         Fail(Fault::ScrGap, where + "SCR " + Seconds(scr) + ", " + Seconds(scr - previousScr_) + " after the last");
 
@@ -382,7 +378,6 @@ void Checker::CheckStream(StreamData& stream)
     std::vector<Unit> units = IsVideo(out.id)       ? VideoUnits(es)
                               : IsMpegAudio(out.id) ? AudioUnits(es, mpeg::ParseMpegAudioFrame)
                                                        : AudioUnits(es, mpeg::ParseAc3Frame);
-    out.units = units.size();
     if (units.empty() && !es.empty())
         Fail(Fault::Framing, name + ": " + std::to_string(es.size()) + " bytes and not one unit");
     if (units.empty())
@@ -403,9 +398,8 @@ void Checker::CheckStream(StreamData& stream)
         const unsigned count = static_cast<unsigned>(unitFrom(packet.offset + packet.length) - first);
         const unsigned pointer = count ? static_cast<unsigned>(first->anchor - packet.offset + 1) : 0;
         if (out.id == 0xBD && (count != packet.frames || pointer != packet.pointer))
-            Fail(Fault::SubstreamHeader, At(packet.pack) + name + " says " + std::to_string(packet.frames) + " frames from " +
-                                             std::to_string(packet.pointer) + ", the packet holds " + std::to_string(count) +
-                                             " from " + std::to_string(pointer));
+            Fail(Fault::SubstreamHeader, At(packet.pack) + name + " holds " + std::to_string(count) + " frames from " +
+                                             std::to_string(pointer) + ", not as its header says");
         if (packet.pts < 0)
             continue;
         // A second field that starts in the packet before any unit does is the previous unit's.
@@ -443,9 +437,6 @@ void Checker::CheckStream(StreamData& stream)
             continue;
         if (previous && unit.decode <= previous->decode)
             Fail(Fault::DecodeOrder, where + "decode time " + Seconds(unit.decode) + " after " + Seconds(previous->decode));
-        if (!previous)
-            out.firstDts = unit.decode / 300;
-        out.lastDts = unit.decode / 300;
         previous = &unit;
     }
     if (!previous)
@@ -481,9 +472,8 @@ void Checker::CheckStream(StreamData& stream)
         const double arrived = last.arrival + static_cast<double>(end - 1 - last.offset) * last.perByte;
         const double late = arrived - static_cast<double>(units[k].decode);
         if (late > 300)
-            Fail(Fault::Late, At(last.pack) + name + " unit " + std::to_string(k) +
-                                  (out.pts[k] >= 0 ? "" : " (no stamp)") + " decoded at " + Seconds(units[k].decode) +
-                                  " is whole only at " + Seconds(arrived) + ", " + Seconds(late) + " late");
+            Fail(Fault::Late, At(last.pack) + name + " unit " + std::to_string(k) + (out.pts[k] >= 0 ? "" : " (no stamp)") +
+                                  " is whole " + Seconds(late) + " after its decode time");
     }
 
     // Occupancy peaks just before each removal: between removals bytes only arrive, and bytes that
