@@ -18,20 +18,14 @@ using namespace mpeg;
 
 namespace {
 
-// Collects the packs; fails once `failAfter` packs are in, when that is set.
 class CCollectingSink : public IPackSink {
 public:
     bool WritePack(const uint8_t* pack) override
     {
-        if (failAfter >= 0 && packs >= failAfter)
-            return false;
         bytes.insert(bytes.end(), pack, pack + PackSize);
-        ++packs;
         return true;
     }
     std::vector<uint8_t> bytes;
-    int packs = 0;
-    int failAfter = -1;
 };
 
 // A vector's units but the last `dropped`, with their 90 kHz times from `start`, and the order a
@@ -174,22 +168,11 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
 
         EXPECT_EQ(DvdMuxRate, report.lowestMuxRate);
         EXPECT_EQ(DvdMuxRate, report.highestMuxRate);
-        // The navigation packs as the checker finds them, whose placeholders hold the pack's own number
-        // (PCI and DSI) and SCR base (DSI), as a tool reads them; then one gone (padding in its place).
-        const auto be32 = [&](size_t at) {
-            return static_cast<uint32_t>(sink.bytes[at] << 24 | sink.bytes[at + 1] << 16 | sink.bytes[at + 2] << 8 | sink.bytes[at + 3]);
-        };
+        // The navigation packs as the checker finds them; then one gone (padding in its place).
         std::vector<size_t> navigation;
         for (size_t at = 0; at + PackSize <= sink.bytes.size(); at += PackSize) {
-            if (sink.bytes[at + 17] != 0xBB || sink.bytes[at + 41] != PrivateStream2Id)
-                continue;
-            navigation.push_back(at);
-            const uint8_t* p = sink.bytes.data() + at;
-            const uint64_t scrBase = (static_cast<uint64_t>(p[4] & 0x38) << 27) | (static_cast<uint64_t>(p[4] & 0x03) << 28) |
-                                     (p[5] << 20) | ((p[6] & 0xF8) << 12) | ((p[6] & 0x03) << 13) | (p[7] << 5) | (p[8] >> 3);
-            EXPECT_EQ(at / PackSize, be32(at + 45));
-            EXPECT_EQ(static_cast<uint32_t>(scrBase), be32(at + 1031));
-            EXPECT_EQ(at / PackSize, be32(at + 1035));
+            if (sink.bytes[at + 17] == 0xBB && sink.bytes[at + 41] == PrivateStream2Id)
+                navigation.push_back(at);
         }
         ASSERT_EQ(report.navigationPacks, navigation.size());
         ASSERT_GT(navigation.size(), 2u);
@@ -200,23 +183,18 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
     }
 }
 
-// Bytes that never show a unit are passed on once they pile up, rather than held for ever; a sink
-// that fails stops the multiplexer for good. (Garbage between frames is the multiplexer filter's
-// test's.)
-TEST(MpegMultiplexerTest, BacklogStaysBoundedAndAFailedSinkStopsAll)
+// Bytes that never show a unit are passed on once they pile up, rather than held for ever. (Garbage
+// between frames is the multiplexer filter's test's.)
+TEST(MpegMultiplexerTest, BacklogStaysBounded)
 {
     CCollectingSink sink;
-    sink.failAfter = 3;
     CProgramStreamMultiplexer mux(sink);
     const int noise = mux.AddStream(StreamKind::Mpeg2Video);
     const std::string piece(1 << 20, '\xAA');
-    for (int i = 0; i < 5 && !mux.Failed(); ++i) {
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(mux.Push(noise, reinterpret_cast<const uint8_t*>(piece.data()), piece.size(), NoTimestamp));
         EXPECT_LE(mux.Queued(noise), CElementaryStream::MaxUntimedBacklog);
-        mux.Push(noise, reinterpret_cast<const uint8_t*>(piece.data()), piece.size(), NoTimestamp);
     }
-    EXPECT_TRUE(mux.Failed());
-    EXPECT_EQ(3, sink.packs);
-    EXPECT_FALSE(mux.Push(noise, reinterpret_cast<const uint8_t*>(piece.data()), 100, NoTimestamp));
 }
 
 } // namespace
