@@ -139,8 +139,7 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
         // video packet for each group of pictures.
         EXPECT_LT(report.bytes, report.Payload() * 1.04 + 2.0 * PackSize * report.navigationPacks) << report.Text();
         ASSERT_EQ(kinds.size(), report.streams.size()) << report.Text();
-        // Each stream under its number, with its bytes, a P-STD extension in its first packet alone and,
-        // on a DVD, DVD's buffer size.
+        // Each stream under its number, with its bytes and, on a DVD, DVD's buffer size.
         std::vector<ps_check::ExpectedTimes> expected;
         uint8_t mpegAudioId = MpegAudioStreamId, ac3Substream = Ac3SubstreamId;
         for (size_t s = 0; s < kinds.size(); ++s) {
@@ -156,7 +155,6 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
             for (const std::string& unit : timed[s].units)
                 bytes += unit;
             EXPECT_TRUE(found->elementary == bytes);
-            EXPECT_EQ(std::vector<size_t>{0}, found->pstdPackets);
             expected.push_back({&*found, timed[s].times});
             if (dvd) {
                 EXPECT_EQ(ac3 ? 58 * 1024u : mpegAudio ? 4096u : 232 * 1024u, found->declared);

@@ -255,10 +255,8 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     const auto bound = bounds_.find(id);
     if (pstd && bound != bounds_.end() && pstd > bound->second)
         Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " declares more than its bound");
-    if (pstd) {
+    if (pstd)
         stream.out.declared = pstd;
-        stream.out.pstdPackets.push_back(stream.packets.size());
-    }
     const uint64_t offset = stream.out.elementary.size();
     if (IsVideo(id) && vobuOpen_) {
         stream.vobuStarts.push_back(offset);
@@ -547,9 +545,6 @@ std::string Report::Text() const
     std::string text = std::to_string(packs) + " packs (" + std::to_string(navigationPacks) + " navigation), " +
                        std::to_string(streams.size()) + " streams, mux_rate " + std::to_string(lowestMuxRate) + "-" +
                        std::to_string(highestMuxRate) + (endCode ? ", end code\n" : "\n");
-    for (size_t fault = 0; fault < static_cast<size_t>(Fault::Count); ++fault)
-        if (counts[fault])
-            text += "  " + std::to_string(counts[fault]) + " x " + FaultName(static_cast<Fault>(fault)) + "\n";
     for (const std::string& message : messages)
         text += "  " + message + "\n";
     return text;

@@ -36,7 +36,6 @@ struct StreamReport {
     uint8_t id = 0;               // stream_id
     uint8_t substream = 0;        // private stream 1 sub-stream (0x80 for the first AC-3), else 0
     size_t declared = 0;          // buffer size in bytes: the latest P-STD extension, else the system header's bound
-    std::vector<size_t> pstdPackets; // the stream's packets (from 0) that carry a P-STD extension
     std::string elementary;       // the stream's bytes, as the packets carry them
     std::vector<int64_t> pts;     // of each unit (a field pair is one), 90 kHz; -1 where it has none
 };
