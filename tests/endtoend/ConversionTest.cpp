@@ -1,6 +1,6 @@
-// The real Halvern.exe converting good and damaged recordings with its own filters and the shipped
-// graph description, worked from outside as a user would; each output judged by the tests' program
-// stream checker and by the tools of Linux.
+// The real Halvern.exe converting each kind of recording with its own filters and the shipped graph
+// description, worked from outside as a user would; each output judged by the tests' program stream
+// checker and by the tools of Linux.
 
 #include <windows.h>
 
@@ -237,13 +237,12 @@ TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAnd
     StoreSettings(settings);
     SetRegistryString(kSettingsKey, "UseFilterGraph", "Built-in DVR-MS to MPEG.xgr");
     ASSERT_TRUE(halvern.Start(StdoutPath()));
-    HWND window = halvern.Window();
     // The worker announces itself, looks at the empty directory and waits.
     ASSERT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {kBanner, kWaiting}); }, kPromptMs))
         << "standard output so far:\n" << halvern.Output();
     EXPECT_EQ(std::string(kBanner) + kWaiting, halvern.Output().substr(halvern.Output().find(kBanner)))
         << "the banner and the first line run together";
-    EXPECT_FALSE(::IsWindowVisible(window));
+    EXPECT_FALSE(::IsWindowVisible(halvern.Window()));
 
     const std::string made = MakeScratchDirectory("endtoend-made");
     size_t done = 0;
@@ -270,8 +269,6 @@ TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAnd
     }
 
     EXPECT_FALSE(halvern.Process().WaitForExit(0)) << "Halvern still runs";
-    EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
-    EXPECT_FALSE(::IsWindowVisible(window)) << "in the tray all along"; // its icon and the lock: the ui, app and black-box tests'
     EXPECT_TRUE(halvern.CloseAndWait());
     EXPECT_TRUE(FileExists(output + "Plain MP2.MPG")) << "outputs are never deleted";
 }

@@ -90,12 +90,11 @@ StreamKind KindOf(const std::string& vector)
 
 // Recordings of every rate, with up to the eight audio streams a DVD has, of both kinds mixed and each
 // a different length so none can pass for another, through the multiplexer in send order. The output
-// keeps the system target decoder's rules (the AC-3 sub-streams share private stream 1's buffer), in
-// whole packs with little overhead, and each stream its bytes, its times and its number: MPEG audio
-// from 0xC0, AC-3 from sub-stream 0x80 of private stream 1, in the order added. Streams within DVD
-// limits get DVD's rate and buffers, a navigation pack before each group of pictures (the checker
-// holds the VOBUs to the groups) and the program end code; others neither. (Field pictures, pulldown
-// and broken times: the timing test, and the end-to-end conversions through the whole graph.)
+// keeps the system target decoder's rules with little overhead, and each stream its bytes, its times
+// and its number: MPEG audio from 0xC0, AC-3 from sub-stream 0x80 of private stream 1, in the order
+// added. Streams within DVD limits get DVD's rate and buffers, a navigation pack before each group of
+// pictures and the program end code; others neither. (Field pictures, pulldown and broken times: the
+// timing test, and the end-to-end conversions.)
 TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTimesAndNumber)
 {
     const struct Case {
@@ -123,7 +122,6 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
         std::vector<StreamKind> kinds{StreamKind::Mpeg2Video};
         for (size_t a = 0; a < c.audio.size(); ++a) {
             kinds.push_back(KindOf(c.audio[a]));
-            // A different length for each.
             timed.push_back(TimedUnits(testing_support::VectorPath(c.audio[a]), false, start + c.audioDelay, 5 * a));
         }
         CCollectingSink sink;

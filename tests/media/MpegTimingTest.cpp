@@ -49,14 +49,7 @@ std::string PictureBytes(const Picture& p, size_t fill)
 }
 
 // An MPEG-1 layer II frame, 48 kHz 192 kbit/s: 576 bytes, 1152 samples (2160 ticks).
-std::string AudioFrameBytes()
-{
-    std::string frame(576, '\0');
-    frame[0] = '\xFF';
-    frame[1] = '\xFD';
-    frame[2] = '\xA4';
-    return frame;
-}
+std::string AudioFrameBytes() { return std::string("\xFF\xFD\xA4", 3) + std::string(573, '\0'); }
 constexpr int64_t AudioFrame = 2160;
 
 void Push(CElementaryStream& stream, const std::string& bytes, int64_t time)

@@ -66,12 +66,7 @@ bool IsMpegAudio(uint8_t id) { return id >= 0xC0 && id <= 0xDF; }
 
 std::string At(size_t pack) { return "pack " + std::to_string(pack) + ": "; }
 
-std::string Seconds(double ticks27)
-{
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.6f s", ticks27 / Hz27);
-    return text;
-}
+std::string Seconds(double ticks27) { return std::to_string(ticks27 / Hz27) + " s"; }
 
 std::string StreamName(uint8_t id, uint8_t substream)
 {
