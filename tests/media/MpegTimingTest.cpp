@@ -121,8 +121,8 @@ TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
                 Push(stream, PictureBytes({frame, 2, Bottom}, 3000), time + field);
             } else {
                 static const bool tff[] = {true, false, false, true}, rff[] = {true, false, true, false};
-                Push(stream, head + PictureBytes({frame, frame == 0 ? 1 : 2, FramePicture, tff[frame % 4], rff[frame % 4]}, 3000),
-                     frame == 0 ? time : NoTimestamp);
+                const Picture picture{frame, frame == 0 ? 1 : 2, FramePicture, tff[frame % 4], rff[frame % 4]};
+                Push(stream, head + PictureBytes(picture, 3000), frame == 0 ? time : NoTimestamp);
             }
         }
         stream.End();

@@ -23,8 +23,8 @@ constexpr int64_t AudioFrame = 2160; // 1152 samples at 48 kHz
 constexpr int64_t FirstDecode = 18000;
 constexpr uint64_t Stop = 27000000 * 6 / 10;
 constexpr uint32_t DvdRate = 25200; // mux_rate and rate_bound, 50 bytes/s units
-const SystemStreamEntry Buffers[] = {{VideoStreamId, true, 232}, {MpegAudioStreamId, false, 100}, {PrivateStream1Id, true, 58}};
-const SystemStreamEntry SmallVideoBuffer = {VideoStreamId, true, 4};
+const SystemStreamEntry Buffers[] = {{0xE0, true, 232}, {0xC0, false, 100}, {0xBD, true, 58}};
+const SystemStreamEntry SmallVideoBuffer = {0xE0, true, 4};
 
 struct Packet {
     uint8_t id;
@@ -110,7 +110,8 @@ Stream Sound(bool fieldsAndAc3)
                                               [&](const SystemStreamEntry& e) { return e.streamId == unit.packet.id; });
         stream.packs.push_back({scr, DvdRate, unit.packet});
         // Room for the system header that Bytes adds to the first pack.
-        scr += ((Bytes(Stream{{stream.packs.back()}, false}).size() + SystemHeaderSize(3)) * 540000 + DvdRate - 1) / DvdRate;
+        const size_t bytes = Bytes(Stream{{stream.packs.back()}, false}).size() + SystemHeaderSize(3);
+        scr += (bytes * 540000 + DvdRate - 1) / DvdRate;
     }
     return stream;
 }

@@ -249,7 +249,7 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     StreamData& stream = StreamFor(id, substreamHeader ? data[payload] : 0);
     const auto bound = bounds_.find(id);
     if (pstd && bound != bounds_.end() && pstd > bound->second)
-        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " declares more than its bound");
+        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " above its bound");
     if (pstd)
         stream.out.declared = pstd;
     const uint64_t offset = stream.out.elementary.size();
@@ -465,8 +465,8 @@ void Checker::CheckStream(StreamData& stream)
         const double arrived = last.arrival + static_cast<double>(end - 1 - last.offset) * last.perByte;
         const double late = arrived - static_cast<double>(units[k].decode);
         if (late > 300)
-            Fail(Fault::Late, At(last.pack) + name + " unit " + std::to_string(k) + (out.pts[k] >= 0 ? "" : " (no stamp)") +
-                                  " is whole " + Seconds(late) + " after its decode time");
+            Fail(Fault::Late, At(last.pack) + name + " unit " + std::to_string(k) + " is whole " + Seconds(late) +
+                                  " after its decode time" + (out.pts[k] >= 0 ? "" : " (no stamp)"));
     }
 
     // Occupancy peaks just before each removal: between removals bytes only arrive, and bytes that
