@@ -1,6 +1,6 @@
 // The multiplexer and the file writer in Wine's graph, fed ffmpeg-made elementary streams and read
 // back by ffmpeg and the tests' program stream checker: a stream alone, inputs that misbehave
-// (broadcast rates: the multiplexer's and the end-to-end tests), and how the writer writes, shares and fails.
+// (broadcast rates: the multiplexer's and the end-to-end tests), and how the writer writes and fails.
 
 #include "tests/filters/GraphFixture.h"
 
@@ -216,23 +216,12 @@ TEST_F(ProgramStreamMuxTest, TheFiltersFaceTheGraph)
     ComPtr<IFileSourceFilter> reader;
     ASSERT_EQ(S_OK, writer_.As(&sink));
     EXPECT_EQ(E_NOINTERFACE, writer_.As(&reader));
-    EXPECT_EQ(E_POINTER, sink->SetFileName(nullptr, nullptr));
     ASSERT_EQ(S_OK, sink->SetFileName(std::wstring(output_.begin(), output_.end()).c_str(), nullptr));
     // The file is made at the first pause.
     EXPECT_FALSE(testing_support::FileExists(output_));
     ASSERT_EQ(S_OK, writer_->Pause());
     EXPECT_TRUE(testing_support::FileExists(output_));
-    EXPECT_EQ(VFW_E_WRONG_STATE, sink->SetFileName(L"C:\\other.mpg", nullptr));
     ASSERT_EQ(S_OK, writer_->Stop());
-    // Someone else holds the output open without sharing: the next pause fails and says why.
-    testing_support::WriteFileBytes(output_, "old");
-    UniqueFileHandle held(::CreateFileA(output_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), writer_->Pause());
-    FILTER_STATE state = State_Running;
-    ASSERT_EQ(S_OK, writer_->GetState(0, &state));
-    EXPECT_EQ(State_Stopped, state);
-    held.Reset();
-    EXPECT_EQ("old", testing_support::ReadFileBytes(output_));
 }
 
 // Inputs that end early, never deliver or deliver garbage, and video alone (audio alone is the
@@ -245,16 +234,13 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
         void (*fault)(CElementaryStreamSource&);
         long outcome;        // of the run: EC_COMPLETE, or 0 when it cannot complete
         size_t audioFrames;  // that reach the output intact; -1: not compared
-        bool damaged;
     } cases[] = {
-        {"video alone", nullptr, nullptr, EC_COMPLETE, static_cast<size_t>(-1), false},
+        {"video alone", nullptr, nullptr, EC_COMPLETE, static_cast<size_t>(-1)},
         // Stopped in mid-stream, too: every reference must go all the same.
-        {"audio never delivers", "es\\audio.mp2", [](CElementaryStreamSource& s) { s.audios[0]->silent = true; }, 0, 0, false},
-        {"audio ends early", "es\\audio.mp2", [](CElementaryStreamSource& s) { s.audios[0]->endAfter = 20; }, EC_COMPLETE, 20, false},
-        {"video ends early", "es\\audio.mp2", [](CElementaryStreamSource& s) { s.video->endAfter = 10; }, EC_COMPLETE,
-         static_cast<size_t>(-1), false},
+        {"audio never delivers", "es\\audio.mp2", [](CElementaryStreamSource& s) { s.audios[0]->silent = true; }, 0, 0},
+        {"audio ends early", "es\\audio.mp2", [](CElementaryStreamSource& s) { s.audios[0]->endAfter = 20; }, EC_COMPLETE, 20},
         {"garbage in the audio", "es\\audio.mp2", [](CElementaryStreamSource& s) { s.audios[0]->garbageAt = 30; }, EC_COMPLETE,
-         static_cast<size_t>(-1), true},
+         static_cast<size_t>(-1)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -269,11 +255,6 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
             ASSERT_EQ(S_OK, control_->Run());
             EXPECT_TRUE(testing_support::WaitUntil([&] { return source_->video->finished.load(); }, 60000));
             EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 100));
-            // Meanwhile others may read the file, but not write it.
-            UniqueFileHandle reader(::CreateFileA(output_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                  nullptr, OPEN_EXISTING, 0, nullptr));
-            EXPECT_TRUE(reader.IsValid());
-            EXPECT_FALSE(FileIsClosed(output_));
         }
         control_->Stop();
         EXPECT_TRUE(FileIsClosed(output_));
@@ -282,13 +263,12 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
         if (c.audioFrames != static_cast<size_t>(-1)) {
             EXPECT_TRUE((c.audioFrames ? Extract("0:a", "mp2") : "") == source_->audios[0]->Prefix(c.audioFrames));
         }
-        EXPECT_EQ(c.damaged, static_cast<CProgramStreamMux*>(mux_.Get())->DamagedSamples() > 0);
         EXPECT_TRUE(IsSoundProgramStream(output_));
     }
 }
 
-// The pins a graph sees as audio inputs are connected: always one free "Audio In N" more, up to
-// eight; a disconnected last one takes the free one after it away again. Then a second language and
+// The pins a graph sees as audio inputs are connected: always one free "Audio In N" more; a
+// disconnected last one takes the free one after it away again. Then a second language and
 // stereo beside 5.1: every audio stream comes out byte for byte, in the order of the inputs (the
 // numbers each kind's streams get: the multiplexer's test).
 TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKeptInItsOrder)
@@ -310,7 +290,6 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
     };
     EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Audio In 5,Output", pinNames());
     ComPtr<IPin> pin;
-    EXPECT_EQ(VFW_E_NOT_FOUND, mux_->FindPin(L"Audio In 6", &pin));
     ComPtr<IEnumPins> stale;
     ASSERT_EQ(S_OK, mux_->EnumPins(&stale));
     const auto unplug = [&](IPin* from, IPin* to) {
@@ -322,12 +301,7 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
     EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Output", pinNames());
     ComPtr<IPin> next;
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, stale->Next(1, &next, nullptr));
-    // Disconnecting the first keeps the others where they are.
     ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->audios[3], pin.Get(), nullptr));
-    ASSERT_EQ(S_OK, mux_->FindPin(L"Audio In", &pin));
-    unplug(source_->audios[0], pin.Get());
-    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Audio In 5,Output", pinNames());
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->audios[0], pin.Get(), nullptr));
     pin.Reset();
     stale.Reset();
 
@@ -340,26 +314,15 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
         EXPECT_TRUE(Extract(("0:a:" + std::to_string(a)).c_str(), formats[a]) == audio.Prefix(audio.endAfter));
     }
     EXPECT_TRUE(IsSoundProgramStream(output_));
-
-    // No more than eight audio inputs.
-    ASSERT_EQ(S_OK, Build(nullptr, {"es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2",
-                                    "es\\audio.mp2", "es\\audio.mp2", "es\\audio.mp2"}, output_));
-    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Audio In 5,Audio In 6,Audio In 7,Audio In 8,Output", pinNames());
 }
 
-// Wine's drive Z: reaches /dev/full, whose every write fails as a full disk does.
+// Wine's drive Z: reaches /dev/full, whose every write fails as a full disk does: at a write, or
+// without the video at the end of stream (less than the writer's buffer).
 TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
 {
-    const struct {
-        const char* name;
-        const char* video;
-    } cases[] = {
-        {"failing at a write", "es\\video.m2v"},
-        {"failing at the end of stream", nullptr}, // less than the writer's buffer
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_EQ(S_OK, Build(c.video, {"es\\audio.mp2"}, "Z:\\dev\\full"));
+    for (const char* video : {"es\\video.m2v", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(video ? "failing at a write" : "failing at the end of stream");
+        ASSERT_EQ(S_OK, Build(video, {"es\\audio.mp2"}, "Z:\\dev\\full"));
         EXPECT_EQ(EC_ERRORABORT, RunToEnd());
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), AbortError());
         EXPECT_FALSE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}, 500)) << "one abort, and no completion";

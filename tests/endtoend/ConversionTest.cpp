@@ -1,6 +1,6 @@
-// The real Halvern.exe converting good and damaged recordings with its own filters and the shipped
-// graph description, worked from outside as a user would; each output judged by the tests' program
-// stream checker and by the tools of Linux.
+// The real Halvern.exe converting each kind of recording with its own filters and the shipped graph
+// description, worked from outside as a user would; each output judged by the tests' program stream
+// checker and by the tools of Linux.
 
 #include <windows.h>
 
@@ -21,7 +21,6 @@ namespace endtoend {
 namespace {
 
 constexpr DWORD kConversionMs = 120000;
-constexpr int64_t kVideoFrame = 3600; // 90 kHz: the copied vectors run at 25 frames a second
 
 // Single quotes for the shell RunLinuxTool runs the command in; paths hold no quote.
 std::string Quoted(const std::string& windowsPath) { return "'" + UnixPath(windowsPath) + "'"; }
@@ -32,10 +31,7 @@ using test_recordings::FieldCoding;
 // they are, named as the input extension says: the source tells them by their content. The others the
 // recording writer makes: one as Media Centre writes it (captions, B-frames, AC-3 200 ms after the
 // video), HD at a broadcast rate (1080i with 5.1 and captions), and the codings of 1080i and film that
-// ffmpeg cannot make, generated: field pictures and 3:2 pulldown. (Several audio streams: the shipped
-// graph's and the multiplexer's tests; other rates: the multiplexer's; a field per object and broken
-// times: the timing test's; H.264 and protected WTV recordings, refused and kept: the WTV reader's, the
-// run's and the worker's tests.)
+// ffmpeg cannot make, generated: field pictures and 3:2 pulldown.
 const struct Recording {
     const char* name;
     const char* copied; // a recording copied, whose audio is of the format `audio`; else
@@ -47,7 +43,6 @@ const struct Recording {
     bool dvd;           // within DVD limits: dvdauthor takes the output
 } kRecordings[] = {
     {"Plain MP2", "plain-mp2.asf", nullptr, {}, "mp2", false, 0, true},
-    {"Plain AC3", "plain-ac3.asf", nullptr, {}, "ac3", false, 0, true},
     {"WTV MP2", "wtv\\mpeg2-mp2.wtv", nullptr, {}, "mp2", false, 0, true},
     {"WTV AC3", "wtv\\mpeg2-ac3.wtv", nullptr, {}, "ac3", false, 0, true},
     {"Media Centre", nullptr, "es\\video-bframes.m2v", {}, "es\\audio.ac3", true, 2000000, true},
@@ -121,9 +116,8 @@ double StartOf(const std::string& path, const char* kind)
 // SCR or of late pictures. VLC refuses to run as root, so under root it runs as nobody.
 ::testing::AssertionResult VlcPlaysWithoutTimingWarnings(const std::string& windowsPath)
 {
-    // Played at its own pace, with dummy outputs; only the lines that matter come back: that the
-    // demuxer and the video decoder were chosen, and any warning or error about the SCR or lateness.
-    // (RunLinuxTool takes no double quotes.)
+    // Played at its own pace, with dummy outputs; only the lines that matter come back. (RunLinuxTool
+    // takes no double quotes.)
     const std::string command =
         "user=; [ $(id -u) -eq 0 ] && user='/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/env HOME=/tmp'; "
         "$user /usr/bin/timeout 60 /usr/bin/cvlc -vv --intf dummy --vout dummy --aout dummy --play-and-exit fd://0 <" +
@@ -202,8 +196,8 @@ double StartOf(const std::string& path, const char* kind)
 }
 
 // The output holds both streams byte for byte the recording's, and ffprobe reads it without a warning.
-// Every frame of a written recording keeps its time and the streams their sync; a copied one's output
-// is as long as the recording, with the same distance between audio and video.
+// Every frame of a written recording keeps its time and the streams their sync; a copied one's audio
+// keeps its distance to the video.
 ::testing::AssertionResult IsConversionOf(const std::string& output, const Expected& expected)
 {
     const ps_check::Report report = ps_check::CheckProgramStream(ReadFileBytes(output));
@@ -214,7 +208,7 @@ double StartOf(const std::string& path, const char* kind)
     if (video->elementary != expected.video || audio->elementary != expected.audio)
         return ::testing::AssertionFailure() << output << ": the elementary streams differ from the recording's";
     if (!expected.objects.empty()) {
-        ps_check::ExpectedTimes times[2] = {{video, {}, {}}, {audio, {}, {}}};
+        ps_check::ExpectedTimes times[2] = {{video, {}}, {audio, {}}};
         for (const test_recordings::WrittenObject& object : expected.objects) {
             if (object.kind != test_recordings::Kind::Captions && object.frameStart)
                 times[object.kind == test_recordings::Kind::Video ? 0 : 1].truth.push_back(object.time * 9 / 1000);
@@ -222,10 +216,6 @@ double StartOf(const std::string& path, const char* kind)
         const std::string kept = ps_check::TimesKept({times[0], times[1]}, 2, 135);
         return kept.empty() ? FfprobeReadsWithoutWarning(output) : ::testing::AssertionFailure() << output << ": " << kept;
     }
-    const int64_t span = video->lastDts - video->firstDts + kVideoFrame;
-    const int64_t recorded = static_cast<int64_t>(video->units) * kVideoFrame;
-    if (std::llabs(span - recorded) > kVideoFrame)
-        return ::testing::AssertionFailure() << output << " lasts " << span << " ticks, the recording " << recorded;
     const double lead = static_cast<double>(audio->pts[0] - video->pts[0]) / 90000;
     if (std::fabs(lead - expected.audioLead) > 0.0015)
         return ::testing::AssertionFailure() << output << ": audio leads by " << lead << " s, not " << expected.audioLead;
@@ -237,9 +227,7 @@ double StartOf(const std::string& path, const char* kind)
 // Started hidden with the shipped graph, the Auto Converter reports on standard output as it goes,
 // converts each kind of recording dropped into its directory and deletes each only after its output.
 // Each output keeps the decoder model (WaitForOutput asks the checker) and what IsConversionOf asks;
-// VLC and mediainfo read it without a complaint, and dvdauthor takes those within DVD limits. Last, a recording a
-// recorder stopped mid-packet, whose header promises more than the file holds: everything before the
-// cut converts. (Refused and damaged recordings: the source's, run's and worker's tests.)
+// VLC and mediainfo read it without a complaint, and dvdauthor takes those within DVD limits.
 TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAndReportsIt)
 {
     StoredSettings settings = Defaults();
@@ -249,13 +237,12 @@ TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAnd
     StoreSettings(settings);
     SetRegistryString(kSettingsKey, "UseFilterGraph", "Built-in DVR-MS to MPEG.xgr");
     ASSERT_TRUE(halvern.Start(StdoutPath()));
-    HWND window = halvern.Window();
     // The worker announces itself, looks at the empty directory and waits.
     ASSERT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {kBanner, kWaiting}); }, kPromptMs))
         << "standard output so far:\n" << halvern.Output();
     EXPECT_EQ(std::string(kBanner) + kWaiting, halvern.Output().substr(halvern.Output().find(kBanner)))
         << "the banner and the first line run together";
-    EXPECT_FALSE(::IsWindowVisible(window));
+    EXPECT_FALSE(::IsWindowVisible(halvern.Window()));
 
     const std::string made = MakeScratchDirectory("endtoend-made");
     size_t done = 0;
@@ -281,30 +268,7 @@ TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAnd
             << halvern.Output();
     }
 
-    test_recordings::RecordingOptions options;
-    options.videoPath = VectorPath("es\\video.m2v");
-    options.audioPath = VectorPath("es\\audio.mp2");
-    test_recordings::WrittenRecording written, whole;
-    std::string error;
-    ASSERT_TRUE(test_recordings::WriteRecording(made + "whole", options, whole, error));
-    const unsigned cutPacket = whole.packetCount * 2 / 3;
-    options.cutAt = whole.dataOffset + whole.packetSize * cutPacket + whole.packetSize / 2;
-    ASSERT_TRUE(test_recordings::WriteRecording(made + "Cut", options, written, error)) << error;
-    DropRecording(input + "Cut.dvr-ms", made + "Cut");
-    ASSERT_TRUE(WaitForOutput(output + "Cut.MPG", kConversionMs, input + "Cut.dvr-ms"));
-    const ps_check::Report report = ps_check::CheckProgramStream(ReadFileBytes(output + "Cut.MPG"));
-    const ps_check::StreamReport* video = report.Stream(0xE0);
-    ASSERT_TRUE(video && report.Stream(0xC0)) << report.Text();
-    // Every frame that lies wholly before the cut, and none after it.
-    size_t before = 0;
-    for (const test_recordings::WrittenObject& object : whole.objects)
-        before += object.kind == test_recordings::Kind::Video && object.frameStart && object.lastPacket < cutPacket;
-    EXPECT_GE(video->units, before);
-    EXPECT_LT(video->units, 75u);
-
     EXPECT_FALSE(halvern.Process().WaitForExit(0)) << "Halvern still runs";
-    EXPECT_EQ(1u, CountOf(halvern.Output(), kBanner)) << "one worker all along";
-    EXPECT_FALSE(::IsWindowVisible(window)) << "in the tray all along"; // its icon and the lock: the ui, app and black-box tests'
     EXPECT_TRUE(halvern.CloseAndWait());
     EXPECT_TRUE(FileExists(output + "Plain MP2.MPG")) << "outputs are never deleted";
 }

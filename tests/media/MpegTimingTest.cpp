@@ -49,14 +49,7 @@ std::string PictureBytes(const Picture& p, size_t fill)
 }
 
 // An MPEG-1 layer II frame, 48 kHz 192 kbit/s: 576 bytes, 1152 samples (2160 ticks).
-std::string AudioFrameBytes()
-{
-    std::string frame(576, '\0');
-    frame[0] = '\xFF';
-    frame[1] = '\xFD';
-    frame[2] = '\xA4';
-    return frame;
-}
+std::string AudioFrameBytes() { return std::string("\xFF\xFD\xA4", 3) + std::string(573, '\0'); }
 constexpr int64_t AudioFrame = 2160;
 
 void Push(CElementaryStream& stream, const std::string& bytes, int64_t time)
@@ -70,33 +63,22 @@ const Picture OpenGop[] = {{2, 1}, {0, 3}, {1, 3}, {5, 2}, {3, 3}, {4, 3}, {8, 2
 TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
 {
     struct Case {
-        size_t fill;        // bytes of each picture after its headers
-        size_t pieces;      // 0: pushes as `pushes` says, else pushes of this size with one time
-        const char* pushes; // per picture: T starts a push with its time, + joins the one before
-    } cases[] = {
-        {5000, 0, "TTTTTTTTT"}, {100, 0, "TTTTTTTTT"}, {5000, 0, "T++++++++"}, {3000, 777, ""}, {100, 0, "T+T+T+T+T"},
-    };
+        size_t fill;  // bytes of each picture after its headers
+        size_t piece; // 0: a push for each picture, with its time; else pushes of this size, the first timed
+    } cases[] = {{5000, 0}, {100, 0}, {5000, 1 << 20}, {3000, 777}, {100, 250}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.fill << " " << c.pieces << " " << c.pushes);
+        SCOPED_TRACE(testing::Message() << c.fill << " " << c.piece);
         CTimeJumps jumps;
         CElementaryStream stream(StreamKind::Mpeg2Video, jumps);
         std::string all;
-        std::vector<std::pair<std::string, int64_t>> pushes;
         for (size_t i = 0; i < std::size(OpenGop); ++i) {
             const std::string bytes = (i == 0 ? SequenceBytes(3) : std::string()) + PictureBytes(OpenGop[i], c.fill);
             all += bytes;
-            if (c.pieces == 0 && c.pushes[i] == '+')
-                pushes.back().first += bytes;
-            else
-                pushes.push_back({bytes, Start + OpenGop[i].temporalReference * Frame});
+            if (!c.piece)
+                Push(stream, bytes, Start + OpenGop[i].temporalReference * Frame);
         }
-        if (c.pieces) {
-            pushes.clear();
-            for (size_t at = 0; at < all.size(); at += c.pieces)
-                pushes.push_back({all.substr(at, c.pieces), at == 0 ? Start + 2 * Frame : NoTimestamp});
-        }
-        for (const auto& push : pushes)
-            Push(stream, push.first, push.second);
+        for (size_t at = 0; c.piece && at < all.size(); at += c.piece)
+            Push(stream, all.substr(at, c.piece), at == 0 ? Start + 2 * Frame : NoTimestamp);
         stream.End();
         // One frame a step in decode order from a frame before the first presentation; B pictures
         // are decoded when shown, I and P pictures a reordering delay before.
@@ -112,23 +94,20 @@ TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
     }
 }
 
-// Two field pictures are one frame for timing, whether the second comes with the first, in a
-// sample of its own without a time, or with a time one field later; frames shown for three
-// fields (3:2 pulldown) make the next frame due a field later, counted exactly at 29.97 Hz.
+// Two field pictures are one frame for timing, even when the second comes in a sample of its own
+// with a time one field later; frames shown for three fields (3:2 pulldown) make the next frame
+// due a field later, counted exactly at 29.97 Hz.
 TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
 {
     const int64_t field = 1501; // 1501.5 ticks at 29.97 frames a second, counted in halves
     struct Case {
         const char* name;
-        bool fields;         // field pictures (I then P field of each frame) or frame pictures
-        int secondFieldTime; // fields: 0 with the first, 1 own sample without time, 2 own sample timed
-        bool pulldown;       // frames with the (tff, rff) pattern 11 00 01 10
+        bool fields; // field pictures (I then P field of each frame), else frames with the (tff, rff)
+                     // pattern 11 00 01 10, only the first timed
         std::vector<int64_t> expectedPts; // from the first
     } cases[] = {
-        {"field pairs, one sample each frame", true, 0, false, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
-        {"field pairs, second field untimed", true, 1, false, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
-        {"field pairs, second field timed", true, 2, false, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
-        {"3:2 pulldown, only the first frame timed", false, 0, true, {0, 4504, 7507, 12012, 15015, 19519, 22522, 27027}},
+        {"field pairs", true, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
+        {"3:2 pulldown", false, {0, 4504, 7507, 12012, 15015, 19519, 22522, 27027}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -136,19 +115,14 @@ TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
         CElementaryStream stream(StreamKind::Mpeg2Video, jumps);
         for (int frame = 0; frame < 8; ++frame) {
             const std::string head = frame == 0 ? SequenceBytes(4) : std::string();
-            const int64_t time = c.pulldown && frame > 0 ? NoTimestamp : Start + frame * 2 * field + frame;
+            const int64_t time = Start + frame * 2 * field + frame;
             if (c.fields) {
-                const std::string first = PictureBytes({frame, frame == 0 ? 1 : 2, Top}, 3000);
-                const std::string second = PictureBytes({frame, 2, Bottom}, 3000);
-                if (c.secondFieldTime == 0) {
-                    Push(stream, head + first + second, time);
-                } else {
-                    Push(stream, head + first, time);
-                    Push(stream, second, c.secondFieldTime == 2 ? time + field : NoTimestamp);
-                }
+                Push(stream, head + PictureBytes({frame, frame == 0 ? 1 : 2, Top}, 3000), time);
+                Push(stream, PictureBytes({frame, 2, Bottom}, 3000), time + field);
             } else {
                 static const bool tff[] = {true, false, false, true}, rff[] = {true, false, true, false};
-                Push(stream, head + PictureBytes({frame, frame == 0 ? 1 : 2, FramePicture, tff[frame % 4], rff[frame % 4]}, 3000), time);
+                const Picture picture{frame, frame == 0 ? 1 : 2, FramePicture, tff[frame % 4], rff[frame % 4]};
+                Push(stream, head + PictureBytes(picture, 3000), frame == 0 ? time : NoTimestamp);
             }
         }
         stream.End();
@@ -168,7 +142,6 @@ TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
 // short forward gap is kept; a stream that starts without times counts back from the first one.
 TEST(MpegTimingTest, BadTimesAreReplacedAndSharedJumpsClosedInStep)
 {
-    constexpr int64_t Hour = 3600 * 90000;
     struct Case {
         const char* name;
         int from;          // the frame (video) / the 40 ms span (audio) the change starts at
@@ -179,9 +152,7 @@ TEST(MpegTimingTest, BadTimesAreReplacedAndSharedJumpsClosedInStep)
         uint32_t jumps;
         int64_t videoEnd;  // the last video unit's output time, from the first
     } cases[] = {
-        {"one video time an hour off", 10, 11, Hour, false, 1, 0, 39 * Frame},
         {"one video time a second early", 20, 21, -90000, false, 1, 0, 39 * Frame},
-        {"both jump 30 s forward", 15, 40, 30 * 90000, true, 0, 1, 39 * Frame},
         {"both jump 20 s back", 15, 40, -20 * 90000, true, 0, 1, 39 * Frame},
         {"both lose 0.4 s: a gap, kept", 15, 40, 36000, true, 0, 0, 39 * Frame + 36000},
         {"video starts untimed", 0, 3, NoTimestamp, false, 0, 0, 39 * Frame},

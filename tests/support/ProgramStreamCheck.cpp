@@ -1,5 +1,7 @@
 #include "tests/support/ProgramStreamCheck.h"
 
+#include "media/mpeg/AudioFrames.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -64,12 +66,7 @@ bool IsMpegAudio(uint8_t id) { return id >= 0xC0 && id <= 0xDF; }
 
 std::string At(size_t pack) { return "pack " + std::to_string(pack) + ": "; }
 
-std::string Seconds(double ticks27)
-{
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.6f s", ticks27 / Hz27);
-    return text;
-}
+std::string Seconds(double ticks27) { return std::to_string(ticks27 / Hz27) + " s"; }
 
 std::string StreamName(uint8_t id, uint8_t substream)
 {
@@ -78,39 +75,7 @@ std::string StreamName(uint8_t id, uint8_t substream)
     return text;
 }
 
-// MPEG-1 layer II, the MPEG audio of DVD and of every test: size and duration of the frame at p, or false.
-bool MpegAudioFrame(const uint8_t* p, size_t left, size_t& size, int64_t& duration)
-{
-    static const uint16_t Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
-    static const uint32_t SampleRates[3] = {44100, 48000, 32000};
-    if (left < 4 || p[0] != 0xFF || (p[1] & 0xFE) != 0xFC)
-        return false;
-    const unsigned rateIndex = p[2] >> 4, rate = (p[2] >> 2) & 3;
-    if (rateIndex == 0 || rateIndex == 15 || rate == 3)
-        return false;
-    size = 144 * Kbps[rateIndex] * 1000 / SampleRates[rate] + ((p[2] >> 1) & 1);
-    duration = 1152 * Hz27 / SampleRates[rate];
-    return true;
-}
-
-bool Ac3Frame(const uint8_t* p, size_t left, size_t& size, int64_t& duration)
-{
-    static const uint16_t Words48[19] = {64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 640, 768, 896, 1024, 1152, 1280};
-    static const uint32_t SampleRates[3] = {48000, 44100, 32000};
-    if (left < 6 || p[0] != 0x0B || p[1] != 0x77 || (p[5] >> 3) > 10)
-        return false;
-    const unsigned fscod = p[4] >> 6, code = p[4] & 0x3F;
-    if (fscod == 3 || code >= 38)
-        return false;
-    const unsigned words48 = Words48[code / 2];
-    // 44.1 kHz frames hold a word more in every second size code.
-    const unsigned words = fscod == 0 ? words48 : fscod == 2 ? words48 * 3 / 2 : words48 * 48000 / 44100 + (code & 1);
-    size = words * 2;
-    duration = 1536 * Hz27 / SampleRates[fscod];
-    return true;
-}
-
-using FrameParser = bool (*)(const uint8_t*, size_t, size_t&, int64_t&);
+using FrameParser = bool (*)(const uint8_t*, size_t, mpeg::AudioFrame&);
 
 // Audio frames one after another; bytes that are no frame join the frame before them. A sync word
 // is believed when the next frame follows, or the stream ends within the frame.
@@ -120,18 +85,17 @@ std::vector<Unit> AudioUnits(const std::string& es, FrameParser parse)
     const uint8_t* data = reinterpret_cast<const uint8_t*>(es.data());
     const size_t n = es.size();
     for (size_t at = 0; at < n;) {
-        size_t size = 0, nextSize = 0;
-        int64_t duration = 0, nextDuration = 0;
-        if (!parse(data + at, n - at, size, duration) ||
-            (at + size < n && !parse(data + at + size, n - at - size, nextSize, nextDuration))) {
+        mpeg::AudioFrame frame{}, next{};
+        if (!parse(data + at, n - at, frame) ||
+            (at + frame.size < n && !parse(data + at + frame.size, n - at - frame.size, next))) {
             ++at;
             continue;
         }
         Unit unit;
         unit.start = unit.anchor = at;
-        unit.duration = duration;
+        unit.duration = frame.samples * Hz27 / frame.sampleRate;
         units.push_back(unit);
-        at += size;
+        at += frame.size;
     }
     return units;
 }
@@ -260,8 +224,7 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     const uint8_t id = data[at + 3];
     const size_t h = at + 6;
     if (next < h + 3 || (data[h] & 0xC0) != 0x80 || h + 3 + data[h + 2] > next) {
-        Fail(Fault::Framing, At(packIndex_) + StreamName(id, 0) + " packet at byte " + std::to_string(at) +
-                                 " has no sound MPEG-2 PES header");
+        Fail(Fault::Framing, At(packIndex_) + StreamName(id, 0) + ": no sound MPEG-2 PES header");
         return;
     }
     const uint8_t flags = data[h + 1];
@@ -286,12 +249,9 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     StreamData& stream = StreamFor(id, substreamHeader ? data[payload] : 0);
     const auto bound = bounds_.find(id);
     if (pstd && bound != bounds_.end() && pstd > bound->second)
-        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " declares " + std::to_string(pstd) +
-                                      " bytes, above the system header's bound of " + std::to_string(bound->second));
-    if (pstd) {
+        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " above its bound");
+    if (pstd)
         stream.out.declared = pstd;
-        stream.out.pstdPackets.push_back(stream.packets.size());
-    }
     const uint64_t offset = stream.out.elementary.size();
     if (IsVideo(id) && vobuOpen_) {
         stream.vobuStarts.push_back(offset);
@@ -357,19 +317,13 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
     if (muxRate == 0)
         Fail(Fault::MuxRate, where + "program_mux_rate 0");
     if (rateBound_ && muxRate > rateBound_)
-        Fail(Fault::MuxRate, where + "program_mux_rate " + std::to_string(muxRate) + " above rate_bound " +
-                                 std::to_string(rateBound_));
+        Fail(Fault::MuxRate, where + "program_mux_rate " + std::to_string(muxRate) + " above rate_bound");
     if (scr + 2 < previousEnd_)
-        Fail(Fault::PackOverlap, where + "SCR " + Seconds(scr) + " before the pack before it is delivered, at " +
-                                     Seconds(previousEnd_));
+        Fail(Fault::PackOverlap, where + "SCR " + Seconds(scr) + " before the pack before it is delivered");
     if (previousScr_ >= 0 && scr - previousScr_ > MaxGap27)
         Fail(Fault::ScrGap, where + "SCR " + Seconds(scr) + ", " + Seconds(scr - previousScr_) + " after the last");
 
     const size_t bytes = q - at;
-    if (report_.packs == 0)
-        report_.firstScr = static_cast<uint64_t>(scr);
-    report_.smallestPack = report_.packs ? std::min(report_.smallestPack, bytes) : bytes;
-    report_.largestPack = std::max(report_.largestPack, bytes);
     report_.lowestMuxRate = report_.packs++ ? std::min(report_.lowestMuxRate, muxRate) : muxRate;
     report_.highestMuxRate = std::max(report_.highestMuxRate, muxRate);
     previousScr_ = scr;
@@ -415,9 +369,8 @@ void Checker::CheckStream(StreamData& stream)
     const std::string name = StreamName(out.id, out.substream);
     // Private stream 1 carries AC-3 alone in what the multiplexer writes.
     std::vector<Unit> units = IsVideo(out.id)       ? VideoUnits(es)
-                              : IsMpegAudio(out.id) ? AudioUnits(es, MpegAudioFrame)
-                                                       : AudioUnits(es, Ac3Frame);
-    out.units = units.size();
+                              : IsMpegAudio(out.id) ? AudioUnits(es, mpeg::ParseMpegAudioFrame)
+                                                       : AudioUnits(es, mpeg::ParseAc3Frame);
     if (units.empty() && !es.empty())
         Fail(Fault::Framing, name + ": " + std::to_string(es.size()) + " bytes and not one unit");
     if (units.empty())
@@ -438,9 +391,8 @@ void Checker::CheckStream(StreamData& stream)
         const unsigned count = static_cast<unsigned>(unitFrom(packet.offset + packet.length) - first);
         const unsigned pointer = count ? static_cast<unsigned>(first->anchor - packet.offset + 1) : 0;
         if (out.id == 0xBD && (count != packet.frames || pointer != packet.pointer))
-            Fail(Fault::SubstreamHeader, At(packet.pack) + name + " says " + std::to_string(packet.frames) + " frames from " +
-                                             std::to_string(packet.pointer) + ", the packet holds " + std::to_string(count) +
-                                             " from " + std::to_string(pointer));
+            Fail(Fault::SubstreamHeader, At(packet.pack) + name + " holds " + std::to_string(count) + " frames from " +
+                                             std::to_string(pointer) + ", not as its header says");
         if (packet.pts < 0)
             continue;
         // A second field that starts in the packet before any unit does is the previous unit's.
@@ -478,9 +430,6 @@ void Checker::CheckStream(StreamData& stream)
             continue;
         if (previous && unit.decode <= previous->decode)
             Fail(Fault::DecodeOrder, where + "decode time " + Seconds(unit.decode) + " after " + Seconds(previous->decode));
-        if (!previous)
-            out.firstDts = unit.decode / 300;
-        out.lastDts = unit.decode / 300;
         previous = &unit;
     }
     if (!previous)
@@ -516,9 +465,8 @@ void Checker::CheckStream(StreamData& stream)
         const double arrived = last.arrival + static_cast<double>(end - 1 - last.offset) * last.perByte;
         const double late = arrived - static_cast<double>(units[k].decode);
         if (late > 300)
-            Fail(Fault::Late, At(last.pack) + name + " unit " + std::to_string(k) +
-                                  (out.pts[k] >= 0 ? "" : " (no stamp)") + " decoded at " + Seconds(units[k].decode) +
-                                  " is whole only at " + Seconds(arrived) + ", " + Seconds(late) + " late");
+            Fail(Fault::Late, At(last.pack) + name + " unit " + std::to_string(k) + " is whole " + Seconds(late) +
+                                  " after its decode time" + (out.pts[k] >= 0 ? "" : " (no stamp)"));
     }
 
     // Occupancy peaks just before each removal: between removals bytes only arrive, and bytes that
@@ -587,29 +535,11 @@ uint64_t Report::Payload() const
     return payload;
 }
 
-double Report::Overhead() const
-{
-    const uint64_t payload = Payload();
-    return payload ? static_cast<double>(bytes - payload) / static_cast<double>(payload) : 0;
-}
-
 std::string Report::Text() const
 {
-    char line[300];
-    std::snprintf(line, sizeof(line),
-                  "%zu packs of %zu-%zu bytes (%zu navigation), mux_rate %u-%u, %llu bytes, overhead %.2f%%%s\n", packs,
-                  smallestPack, largestPack, navigationPacks, lowestMuxRate, highestMuxRate,
-                  static_cast<unsigned long long>(bytes), Overhead() * 100, endCode ? ", end code" : "");
-    std::string text = line;
-    for (const StreamReport& s : streams) {
-        std::snprintf(line, sizeof(line), "  %s: %zu bytes, %zu units, DTS %.4f-%.4f s, buffer %zu bytes\n",
-                      StreamName(s.id, s.substream).c_str(), s.elementary.size(), s.units,
-                      s.firstDts / 90000.0, s.lastDts / 90000.0, s.declared);
-        text += line;
-    }
-    for (size_t fault = 0; fault < static_cast<size_t>(Fault::Count); ++fault)
-        if (counts[fault])
-            text += "  " + std::to_string(counts[fault]) + " x " + FaultName(static_cast<Fault>(fault)) + "\n";
+    std::string text = std::to_string(packs) + " packs (" + std::to_string(navigationPacks) + " navigation), " +
+                       std::to_string(streams.size()) + " streams, mux_rate " + std::to_string(lowestMuxRate) + "-" +
+                       std::to_string(highestMuxRate) + (endCode ? ", end code\n" : "\n");
     for (const std::string& message : messages)
         text += "  " + message + "\n";
     return text;
@@ -618,43 +548,34 @@ std::string Report::Text() const
 std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, int64_t sync)
 {
     std::string problems;
-    int parts = 1;
+    int64_t lowest = INT64_MAX, highest = INT64_MIN;
     for (const ExpectedTimes& expected : streams) {
         const StreamReport& stream = *expected.stream;
-        if (stream.pts.size() != expected.truth.size())
-            problems += StreamName(stream.id, stream.substream) + ": " + std::to_string(stream.pts.size()) + " units, " +
+        const std::string name = StreamName(stream.id, stream.substream);
+        if (stream.pts.size() != expected.truth.size()) {
+            problems += name + ": " + std::to_string(stream.pts.size()) + " units, " +
                         std::to_string(expected.truth.size()) + " expected\n";
-        for (int part : expected.part)
-            parts = std::max(parts, part + 1);
-    }
-    if (!problems.empty())
-        return problems;
-    for (int part = 0; part < parts; ++part) {
-        int64_t lowest = INT64_MAX, highest = INT64_MIN;
-        for (const ExpectedTimes& expected : streams) {
-            const StreamReport& stream = *expected.stream;
-            const std::string name = StreamName(stream.id, stream.substream) + " part " + std::to_string(part);
-            std::vector<std::pair<int64_t, size_t>> offsets; // output PTS minus true time, and the unit
-            for (size_t k = 0; k < stream.pts.size(); ++k)
-                if (stream.pts[k] >= 0 && (k < expected.part.size() ? expected.part[k] : 0) == part)
-                    offsets.emplace_back(stream.pts[k] - expected.truth[k], k);
-            if (offsets.empty()) {
-                problems += name + ": no stamped unit\n";
-                continue;
-            }
-            const auto range = std::minmax_element(offsets.begin(), offsets.end());
-            const int64_t low = range.first->first, high = range.second->first;
-            if (high - low > slack)
-                problems += name + ": unit " + std::to_string(range.first->second) + " is off its time by " +
-                            std::to_string(low) + ", unit " + std::to_string(range.second->second) + " by " +
-                            std::to_string(high) + " (90 kHz)\n";
-            lowest = std::min(lowest, low);
-            highest = std::max(highest, low);
+            continue;
         }
-        if (lowest != INT64_MAX && highest - lowest > sync)
-            problems += "part " + std::to_string(part) + ": the streams are " + std::to_string(highest - lowest) +
-                        " (90 kHz) out of step\n";
+        std::vector<std::pair<int64_t, size_t>> offsets; // output PTS minus true time, and the unit
+        for (size_t k = 0; k < stream.pts.size(); ++k)
+            if (stream.pts[k] >= 0)
+                offsets.emplace_back(stream.pts[k] - expected.truth[k], k);
+        if (offsets.empty()) {
+            problems += name + ": no stamped unit\n";
+            continue;
+        }
+        const auto range = std::minmax_element(offsets.begin(), offsets.end());
+        const int64_t low = range.first->first, high = range.second->first;
+        if (high - low > slack)
+            problems += name + ": unit " + std::to_string(range.first->second) + " is off its time by " +
+                        std::to_string(low) + ", unit " + std::to_string(range.second->second) + " by " +
+                        std::to_string(high) + " (90 kHz)\n";
+        lowest = std::min(lowest, low);
+        highest = std::max(highest, low);
     }
+    if (problems.empty() && highest - lowest > sync)
+        problems += "the streams are " + std::to_string(highest - lowest) + " (90 kHz) out of step\n";
     return problems;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // A checker of MPEG-2 program streams (ISO/IEC 13818-1) written for the tests, independent of the
 // multiplexer it judges: it walks packs of any size, finds the access units in the payload
-// (MPEG-2 pictures, MPEG-1 layer II and AC-3 frames) and runs the P-STD buffer model with the sizes
-// the stream declares. Marker bits are left to the layout test of the writers. Plain C++; it holds
-// each elementary stream in memory, so it is meant for outputs of test size.
+// (MPEG-2 pictures, MPEG audio and AC-3 frames) and runs the P-STD buffer model with the sizes the
+// stream declares. Marker bits and audio frame headers are left to the layout test, whose audio
+// parsers it shares. It holds each elementary stream in memory, so it is meant for outputs of test size.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,21 +35,15 @@ const char* FaultName(Fault fault);
 struct StreamReport {
     uint8_t id = 0;               // stream_id
     uint8_t substream = 0;        // private stream 1 sub-stream (0x80 for the first AC-3), else 0
-    size_t units = 0;             // access units (a field pair is one) of MPEG-2 video, MPEG audio or AC-3
-    int64_t firstDts = 0;         // decode times of the first and last unit, 90 kHz
-    int64_t lastDts = 0;
     size_t declared = 0;          // buffer size in bytes: the latest P-STD extension, else the system header's bound
-    std::vector<size_t> pstdPackets; // the stream's packets (from 0) that carry a P-STD extension
     std::string elementary;       // the stream's bytes, as the packets carry them
-    std::vector<int64_t> pts;     // of each unit in stream order, 90 kHz; -1 where it has none
+    std::vector<int64_t> pts;     // of each unit (a field pair is one), 90 kHz; -1 where it has none
 };
 
 struct Report {
     size_t packs = 0;
     uint64_t bytes = 0;           // all of the stream
-    size_t smallestPack = 0, largestPack = 0;
     uint32_t lowestMuxRate = 0, highestMuxRate = 0; // 50 bytes/s units
-    uint64_t firstScr = 0;        // 27 MHz
     bool endCode = false;
     size_t navigationPacks = 0;
     std::vector<StreamReport> streams;
@@ -59,22 +53,18 @@ struct Report {
     size_t Count(Fault fault) const { return counts[static_cast<size_t>(fault)]; }
     bool Clean() const;
     const StreamReport* Stream(uint8_t id) const;
-    uint64_t Payload() const;
-    // Bytes beyond the elementary streams, as a share of them.
-    double Overhead() const;
+    uint64_t Payload() const; // the elementary streams' bytes
     std::string Text() const;
 };
 
-// A stream's units with the display time each should have (90 kHz) and, where the times were
-// broken in two parts (before and after a jump), the part of each unit (none: all in part 0).
+// A stream's units with the display time each should have (90 kHz).
 struct ExpectedTimes {
     const StreamReport* stream;
     std::vector<int64_t> truth;
-    std::vector<int> part;
 };
-// Whether every stamped unit kept its time: within each part, output PTS minus true time is one
-// value per stream (give or take `slack`) and the streams' values lie within `sync` of each
-// other. Empty when they do, else what differs.
+// Whether every stamped unit kept its time: output PTS minus true time is one value per stream
+// (give or take `slack`) and the streams' values lie within `sync` of each other. Empty when they
+// do, else what differs.
 std::string TimesKept(const std::vector<ExpectedTimes>& streams, int64_t slack, int64_t sync);
 
 Report CheckProgramStream(const uint8_t* data, size_t size);
