@@ -1,7 +1,5 @@
 #include "tests/support/ProgramStreamCheck.h"
 
-#include "media/mpeg/AudioFrames.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -75,7 +73,39 @@ std::string StreamName(uint8_t id, uint8_t substream)
     return text;
 }
 
-using FrameParser = bool (*)(const uint8_t*, size_t, mpeg::AudioFrame&);
+// MPEG-1 layer II, the MPEG audio of DVD and of every test: size and duration of the frame at p, or false.
+bool MpegAudioFrame(const uint8_t* p, size_t left, size_t& size, int64_t& duration)
+{
+    static const uint16_t Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+    static const uint32_t SampleRates[3] = {44100, 48000, 32000};
+    if (left < 4 || p[0] != 0xFF || (p[1] & 0xFE) != 0xFC)
+        return false;
+    const unsigned rateIndex = p[2] >> 4, rate = (p[2] >> 2) & 3;
+    if (rateIndex == 0 || rateIndex == 15 || rate == 3)
+        return false;
+    size = 144 * Kbps[rateIndex] * 1000 / SampleRates[rate] + ((p[2] >> 1) & 1);
+    duration = 1152 * Hz27 / SampleRates[rate];
+    return true;
+}
+
+bool Ac3Frame(const uint8_t* p, size_t left, size_t& size, int64_t& duration)
+{
+    static const uint16_t Words48[19] = {64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 640, 768, 896, 1024, 1152, 1280};
+    static const uint32_t SampleRates[3] = {48000, 44100, 32000};
+    if (left < 6 || p[0] != 0x0B || p[1] != 0x77 || (p[5] >> 3) > 10)
+        return false;
+    const unsigned fscod = p[4] >> 6, code = p[4] & 0x3F;
+    if (fscod == 3 || code >= 38)
+        return false;
+    const unsigned words48 = Words48[code / 2];
+    // 44.1 kHz frames hold a word more in every second size code.
+    const unsigned words = fscod == 0 ? words48 : fscod == 2 ? words48 * 3 / 2 : words48 * 48000 / 44100 + (code & 1);
+    size = words * 2;
+    duration = 1536 * Hz27 / SampleRates[fscod];
+    return true;
+}
+
+using FrameParser = bool (*)(const uint8_t*, size_t, size_t&, int64_t&);
 
 // Audio frames one after another; bytes that are no frame join the frame before them. A sync word
 // is believed when the next frame follows, or the stream ends within the frame.
@@ -85,17 +115,18 @@ std::vector<Unit> AudioUnits(const std::string& es, FrameParser parse)
     const uint8_t* data = reinterpret_cast<const uint8_t*>(es.data());
     const size_t n = es.size();
     for (size_t at = 0; at < n;) {
-        mpeg::AudioFrame frame{}, next{};
-        if (!parse(data + at, n - at, frame) ||
-            (at + frame.size < n && !parse(data + at + frame.size, n - at - frame.size, next))) {
+        size_t size = 0, nextSize = 0;
+        int64_t duration = 0, nextDuration = 0;
+        if (!parse(data + at, n - at, size, duration) ||
+            (at + size < n && !parse(data + at + size, n - at - size, nextSize, nextDuration))) {
             ++at;
             continue;
         }
         Unit unit;
         unit.start = unit.anchor = at;
-        unit.duration = frame.samples * Hz27 / frame.sampleRate;
+        unit.duration = duration;
         units.push_back(unit);
-        at += frame.size;
+        at += size;
     }
     return units;
 }
@@ -369,8 +400,8 @@ void Checker::CheckStream(StreamData& stream)
     const std::string name = StreamName(out.id, out.substream);
     // Private stream 1 carries AC-3 alone in what the multiplexer writes.
     std::vector<Unit> units = IsVideo(out.id)       ? VideoUnits(es)
-                              : IsMpegAudio(out.id) ? AudioUnits(es, mpeg::ParseMpegAudioFrame)
-                                                       : AudioUnits(es, mpeg::ParseAc3Frame);
+                              : IsMpegAudio(out.id) ? AudioUnits(es, MpegAudioFrame)
+                                                       : AudioUnits(es, Ac3Frame);
     if (units.empty() && !es.empty())
         Fail(Fault::Framing, name + ": " + std::to_string(es.size()) + " bytes and not one unit");
     if (units.empty())

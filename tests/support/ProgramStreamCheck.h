@@ -1,9 +1,9 @@
 #pragma once
 // A checker of MPEG-2 program streams (ISO/IEC 13818-1) written for the tests, independent of the
 // multiplexer it judges: it walks packs of any size, finds the access units in the payload
-// (MPEG-2 pictures, MPEG audio and AC-3 frames) and runs the P-STD buffer model with the sizes the
-// stream declares. Marker bits and audio frame headers are left to the layout test, whose audio
-// parsers it shares. It holds each elementary stream in memory, so it is meant for outputs of test size.
+// (MPEG-2 pictures, MPEG-1 layer II and AC-3 frames) and runs the P-STD buffer model with the sizes
+// the stream declares. Marker bits are left to the layout test of the writers. Plain C++; it holds
+// each elementary stream in memory, so it is meant for outputs of test size.
 
 #include <cstddef>
 #include <cstdint>
