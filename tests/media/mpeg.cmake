@@ -7,3 +7,7 @@ target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media halvern_test_r
 
 halvern_test(mpeg_timing_test MpegTimingTest.cpp)
 target_link_libraries(mpeg_timing_test PRIVATE halvern_media)
+
+# The video-header parser against what ffprobe reads from each video vector.
+halvern_test(mpeg_video_headers_test VideoHeadersTest.cpp VECTORS)
+target_link_libraries(mpeg_video_headers_test PRIVATE halvern_media)

@@ -1,0 +1,75 @@
+// The sequence header and extension parsers against ffprobe, on every video vector ffmpeg made.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "media/mpeg/VideoHeaders.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+// ffprobe's "key=value" lines of the stream and its side data.
+std::map<std::string, std::string> ProbeVideo(const std::string& path)
+{
+    const std::string command = "/usr/bin/ffprobe -v error -of default=nw=1 -show_entries "
+                                "stream=width,height,r_frame_rate,profile,level,field_order:stream_side_data=max_bitrate,"
+                                "buffer_size '" + testing_support::UnixPath(path) + "'";
+    testing_support::ToolOutput output;
+    std::map<std::string, std::string> facts;
+    EXPECT_TRUE(testing_support::RunLinuxTool(command, output)) << command;
+    std::istringstream lines(output.out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            facts[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return facts;
+}
+
+std::string ProfileName(int profile)
+{
+    const char* names[] = {"", "High", "Spatially Scalable", "SNR Scalable", "Main", "Simple"};
+    return profile >= 1 && profile <= 5 ? names[profile] : "?";
+}
+
+TEST(VideoHeadersTest, SequenceHeadersReadAsFfprobeReadsThem)
+{
+    const char* vectors[] = {"video.m2v", "video-bframes.m2v", "hd-1080i.m2v", "hd-1080i-nomax.m2v", "hd-1440.m2v",
+                             "sd-15m.m2v", "sd-40m.m2v", "ext-15fps.m2v", "high-720p50.m2v"};
+    for (const char* name : vectors) {
+        SCOPED_TRACE(name);
+        const std::string path = testing_support::VectorPath(std::string("es\\") + name);
+        const std::string bytes = testing_support::ReadFileBytes(path);
+        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+        const size_t extensionAt = mpeg::FindStartCodeOf(data, bytes.size(), mpeg::ExtensionStartCode);
+        mpeg::SequenceHeader sequence{};
+        mpeg::SequenceExtension extension{};
+        ASSERT_TRUE(mpeg::ParseSequenceHeader(data, bytes.size(), sequence));
+        ASSERT_TRUE(mpeg::ParseSequenceExtension(data + extensionAt, bytes.size() - extensionAt, extension));
+        std::map<std::string, std::string> probed = ProbeVideo(path);
+        ASSERT_FALSE(probed.empty());
+
+        EXPECT_EQ(probed["width"], std::to_string(sequence.width | extension.widthHigh));
+        EXPECT_EQ(probed["height"], std::to_string(sequence.height | extension.heightHigh));
+        const mpeg::FrameRate rate = mpeg::FrameRateOf(sequence.frameRateCode);
+        unsigned num = 0, den = 0;
+        ASSERT_EQ(2, std::sscanf(probed["r_frame_rate"].c_str(), "%u/%u", &num, &den));
+        // Cross-multiplied, as ffprobe reduces the fraction.
+        EXPECT_EQ(uint64_t(num) * rate.den * unsigned(extension.frameRateD + 1), uint64_t(den) * rate.num * unsigned(extension.frameRateN + 1));
+        // 0x3FFFF says "not given", which ffprobe shows as 0.
+        const uint64_t bitRateValue = sequence.bitRateValue | (uint64_t(extension.bitRateHigh) << 18);
+        EXPECT_EQ(probed["max_bitrate"], std::to_string(sequence.bitRateValue == 0x3FFFF && !extension.bitRateHigh ? 0 : bitRateValue * 400));
+        EXPECT_EQ(probed["buffer_size"], std::to_string((sequence.vbvBufferValue | (uint64_t(extension.vbvHigh) << 10)) * 16384));
+        EXPECT_EQ(probed["profile"], ProfileName(extension.profile));
+        EXPECT_EQ(probed["level"], std::to_string(extension.level));
+        // ffmpeg marks a progressive sequence's stream progressive, an interlaced one by its field order.
+        EXPECT_EQ(probed["field_order"] == "progressive", extension.progressiveSequence);
+    }
+}
+
+} // namespace
