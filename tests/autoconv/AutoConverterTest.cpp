@@ -77,14 +77,7 @@ protected:
         std::lock_guard<std::mutex> lock(textLock_);
         return text_;
     }
-    size_t Count(const std::string& piece)
-    {
-        const std::string text = Text();
-        size_t count = 0;
-        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-            ++count;
-        return count;
-    }
+    size_t Count(const std::string& piece) { return CountOf(Text(), piece); }
     bool WaitForText(const std::string& piece, size_t count)
     {
         return WaitUntil([&] { return Count(piece) >= count; }, 20000);

@@ -81,14 +81,6 @@ bool ContainsInOrder(const std::string& text, std::initializer_list<std::string>
     return true;
 }
 
-size_t CountOf(const std::string& text, const std::string& part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
-}
-
 ::testing::AssertionResult HalvernRun::Start(const std::string& stdoutPath)
 {
     stdoutPath_ = stdoutPath;

@@ -67,7 +67,6 @@ void DropRecording(const std::string& path, const std::string& from);
 
 // Whether the parts occur in the text one after another, in this order.
 bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts);
-size_t CountOf(const std::string& text, const std::string& part);
 
 // One run of Halvern.exe, with its main window and, when asked for, its standard output.
 class HalvernRun {

@@ -141,6 +141,14 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
 bool ChildProcess::Start(const std::string& exePath, const std::string& stdoutPath)
 {
     return StartProcess(exePath.c_str(), "\"" + exePath + "\"", stdoutPath, stdoutPath, process_, &id_);

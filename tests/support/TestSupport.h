@@ -51,6 +51,8 @@ inline bool ReadRegistryDword(const std::string& path, const char* name, DWORD& 
 
 // Polls the condition, handling this thread's messages in between, until it holds or the time is up.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+// How often the part occurs in the text, without overlaps.
+size_t CountOf(const std::string& text, const std::string& part);
 
 // A program started for a test, killed at destruction if still running; a stdoutPath given receives
 // its standard output and error. Its handle makes it impossible to copy.
