@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "media/FileRead.h"
+#include "media/FormatProbe.h"
 #include "media/MediaErrors.h"
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
@@ -18,9 +19,7 @@ using media::ReadAt;
 constexpr size_t NoStream = static_cast<size_t>(-1);
 // Below this, an all-zero video object may be a real (if odd) picture fragment.
 constexpr size_t ZeroObjectMinimum = 4096;
-// Read-ahead that identifies codecs and the earliest time: enough objects to get past the
-// reordering of B-frames, within a bounded share of the file.
-constexpr unsigned ProbeObjectsPerStream = 24;
+// The share of the file the read-ahead for codecs and the earliest time may take.
 constexpr uint64_t ProbeBytes = 32u << 20;
 // A damaged file: this many unreadable packets in a row, or more than a tenth of those so far.
 constexpr uint64_t DamagedRun = 64;
@@ -32,48 +31,16 @@ bool AllZero(const uint8_t* data, size_t size)
     return data[0] == 0 && data[size - 1] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
 }
 
-// Collects what the filter needs before streaming: each stream's codec and the earliest time.
-class ProbeSink : public ObjectSink {
-public:
-    ProbeSink(std::vector<StreamFormat>& formats, size_t streams) : formats_(formats), seen_(streams, 0) {}
-
-    bool OnObject(const MediaObject& object) override
-    {
-        StreamFormat& format = formats_[object.streamIndex];
-        if (format.codec == Codec::Unknown)
-            Identify(object, format);
-        if (format.codec != Codec::Unknown && format.codec != Codec::Captions && object.StartsFrame()) {
-            earliest_ = std::min(earliest_, object.time);
-            ++seen_[object.streamIndex];
-        }
-        return !Done();
-    }
-
-    int64_t Earliest() const { return earliest_ == std::numeric_limits<int64_t>::max() ? 0 : earliest_; }
-
-private:
-    static void Identify(const MediaObject& object, StreamFormat& format)
-    {
-        if (ParseVideoFormat(object.data, object.size, format.video))
-            format.codec = Codec::Mpeg2Video;
-        else if (ParseAc3Header(object.data, object.size, format.audio))
-            format.codec = Codec::Ac3;
-        else if (ParseMpegAudioHeader(object.data, object.size, format.audio))
-            format.codec = Codec::MpegAudio;
-    }
-
-    bool Done() const
-    {
-        for (size_t i = 0; i < formats_.size(); ++i)
-            if (formats_[i].codec != Codec::Captions && seen_[i] < ProbeObjectsPerStream)
-                return false;
-        return true;
-    }
-
-    std::vector<StreamFormat>& formats_;
-    std::vector<unsigned> seen_;
-    int64_t earliest_ = std::numeric_limits<int64_t>::max();
-};
+// A payload shows its codec whatever the container's tags claim.
+void Identify(const MediaObject& object, StreamFormat& format)
+{
+    if (ParseVideoFormat(object.data, object.size, format.video))
+        format.codec = Codec::Mpeg2Video;
+    else if (ParseAc3Header(object.data, object.size, format.audio))
+        format.codec = Codec::Ac3;
+    else if (ParseMpegAudioHeader(object.data, object.size, format.audio))
+        format.codec = Codec::MpegAudio;
+}
 
 } // namespace
 
@@ -124,7 +91,8 @@ HRESULT Reader::Open(const wchar_t* path)
 
 HRESULT Reader::Probe()
 {
-    ProbeSink sink(formats_, formats_.size());
+    // Captions have no frames to wait for.
+    media::FormatProbe sink(formats_, Identify, [this](size_t i) { return formats_[i].codec != Codec::Captions; });
     // Reading stops at the sink or at the probe's share of the file, whichever comes first.
     HRESULT hr = ReadPackets(sink, ProbeBytes / header_.packetSize + 1);
     if (FAILED(hr) && hr != HALVERN_E_DAMAGED)

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "media/FileRead.h"
+#include "media/FormatProbe.h"
 #include "media/MediaErrors.h"
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
@@ -26,9 +27,8 @@ constexpr size_t ScramblingAt = 44;
 // The largest chunk taken for one: an object of the largest size the source passes on.
 constexpr size_t MaxChunkBytes = media::MaxObjectSize + ChunkHeadBytes;
 constexpr unsigned StreamNumberMask = 0x7FFF;
-// Read-ahead that identifies codecs and the earliest time: enough objects to get past the
-// reordering of B-frames, within a bounded share of the file.
-constexpr unsigned ProbeObjectsPerStream = 24;
+// Encrypted payload: this many chunks of a stream without one of its codec's sync words.
+constexpr unsigned ProtectedChunks = media::FormatProbe::FramesPerStream;
 constexpr uint64_t ProbeBytes = 32u << 20;
 // The duration comes from the timestamps in this much of the timeline's end.
 constexpr uint64_t TailBytes = 1u << 20;
@@ -67,59 +67,16 @@ bool Deliverable(Declared declared)
            declared == Declared::MpegAudio;
 }
 
-// Collects what the filter needs before streaming: each stream's codec, confirmed from its
-// payload, and the earliest time.
-class ProbeSink : public ObjectSink {
-public:
-    ProbeSink(std::vector<StreamFormat>& formats, const std::vector<StreamType>& types)
-        : formats_(formats), types_(types), seen_(Reader::MaxStreams, 0)
-    {
-    }
-
-    bool OnObject(const MediaObject& object) override
-    {
-        StreamFormat& format = formats_[object.streamIndex];
-        if (format.codec == Codec::Unknown)
-            Identify(object, types_[object.streamIndex].declared, format);
-        if (object.StartsFrame()) {
-            ++seen_[object.streamIndex];
-            if (format.codec != Codec::Unknown && format.codec != Codec::Captions)
-                earliest_ = std::min(earliest_, object.time);
-        }
-        return !Done();
-    }
-
-    int64_t Earliest() const { return earliest_ == std::numeric_limits<int64_t>::max() ? 0 : earliest_; }
-
-private:
-    static void Identify(const MediaObject& object, Declared declared, StreamFormat& format)
-    {
-        if (declared == Declared::Mpeg2Video && asf::ParseVideoFormat(object.data, object.size, format.video))
-            format.codec = Codec::Mpeg2Video;
-        else if (declared == Declared::Ac3 && asf::ParseAc3Header(object.data, object.size, format.audio))
-            format.codec = Codec::Ac3;
-        else if (declared == Declared::MpegAudio && asf::ParseMpegAudioHeader(object.data, object.size, format.audio))
-            format.codec = Codec::MpegAudio;
-    }
-
-    bool Done() const
-    {
-        bool any = false;
-        for (size_t i = 0; i < types_.size(); ++i) {
-            if (!Deliverable(types_[i].declared))
-                continue;
-            if (seen_[i] < ProbeObjectsPerStream)
-                return false;
-            any = true;
-        }
-        return any;
-    }
-
-    std::vector<StreamFormat>& formats_;
-    const std::vector<StreamType>& types_;
-    std::vector<unsigned> seen_;
-    int64_t earliest_ = std::numeric_limits<int64_t>::max();
-};
+// A payload confirms the codec its stream declares.
+void Identify(const MediaObject& object, Declared declared, StreamFormat& format)
+{
+    if (declared == Declared::Mpeg2Video && asf::ParseVideoFormat(object.data, object.size, format.video))
+        format.codec = Codec::Mpeg2Video;
+    else if (declared == Declared::Ac3 && asf::ParseAc3Header(object.data, object.size, format.audio))
+        format.codec = Codec::Ac3;
+    else if (declared == Declared::MpegAudio && asf::ParseMpegAudioHeader(object.data, object.size, format.audio))
+        format.codec = Codec::MpegAudio;
+}
 
 } // namespace
 
@@ -150,7 +107,14 @@ HRESULT Reader::Probe()
     numbers_.clear();
     types_.clear();
     formats_.clear();
-    ProbeSink sink(formats_, types_);
+    const auto identify = [this](const MediaObject& object, StreamFormat& format) {
+        Identify(object, types_[object.streamIndex].declared, format);
+    };
+    // H.264 is refused once the probe is over: there is nothing of it to wait for.
+    const auto awaited = [this](size_t i) {
+        return Deliverable(types_[i].declared) && types_[i].declared != Declared::H264Video;
+    };
+    media::FormatProbe sink(formats_, identify, awaited);
     probing_ = true;
     // Reading stops at the sink or at the probe's share of the file, whichever comes first.
     HRESULT hr = ReadChunks(sink, ProbeBytes);
@@ -159,7 +123,7 @@ HRESULT Reader::Probe()
         return hr;
     // Encrypted payload has none of its codec's sync words.
     for (size_t i = 0; i < types_.size(); ++i)
-        if (Deliverable(types_[i].declared) && states_[i].chunks >= ProbeObjectsPerStream && !states_[i].synced)
+        if (Deliverable(types_[i].declared) && states_[i].chunks >= ProtectedChunks && !states_[i].synced)
             return HALVERN_E_PROTECTED;
     for (const StreamType& type : types_)
         if (type.declared == Declared::H264Video)
@@ -395,7 +359,7 @@ Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size,
 {
     StreamState& state = states_[index];
     const Declared declared = types_[index].declared;
-    if (state.chunks < ProbeObjectsPerStream && !state.synced) {
+    if (state.chunks < ProtectedChunks && !state.synced) {
         ++state.chunks;
         state.synced = HasSyncWord(declared, data, size);
     }

@@ -6,7 +6,7 @@ foreach(part RecordingWriter StreamProbe AsfPacketizer AsfHeaderWriter FieldPict
 endforeach()
 target_link_libraries(halvern_test_recordings PUBLIC halvern_testsupport)
 
-halvern_test(asf_reader_test AsfReaderTest.cpp VECTORS)
+halvern_test(asf_reader_test AsfReaderTest.cpp FormatProbeTest.cpp VECTORS)
 target_link_libraries(asf_reader_test PRIVATE halvern_media halvern_test_recordings)
 # The WTV reader on ffmpeg's WTV files, and the test side's own edits of them.
 add_library(halvern_test_wtv STATIC ${CMAKE_CURRENT_LIST_DIR}/WtvEdits.cpp)

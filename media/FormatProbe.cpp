@@ -1,0 +1,40 @@
+#include "media/FormatProbe.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace media {
+
+FormatProbe::FormatProbe(std::vector<StreamFormat>& formats, Identify identify, Awaited awaited)
+    : formats_(formats), identify_(std::move(identify)), awaited_(std::move(awaited))
+{
+}
+
+bool FormatProbe::OnObject(const MediaObject& object)
+{
+    StreamFormat& format = formats_[object.streamIndex];
+    if (format.codec == Codec::Unknown)
+        identify_(object, format);
+    if (format.codec != Codec::Unknown && format.codec != Codec::Captions && object.StartsFrame()) {
+        if (frames_.size() <= object.streamIndex)
+            frames_.resize(object.streamIndex + 1, 0);
+        ++frames_[object.streamIndex];
+        earliest_ = std::min(earliest_, object.time);
+    }
+    return !Done();
+}
+
+bool FormatProbe::Done() const
+{
+    bool any = false;
+    for (size_t i = 0; i < formats_.size(); ++i) {
+        if (!awaited_(i))
+            continue;
+        if (i >= frames_.size() || frames_[i] < FramesPerStream)
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+} // namespace media
