@@ -1,6 +1,7 @@
 #include "media/FileRead.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace media {
 
@@ -37,6 +38,12 @@ HRESULT CurrentSize(HANDLE file, uint64_t& size)
         return HRESULT_FROM_WIN32(::GetLastError());
     size = static_cast<uint64_t>(length.QuadPart);
     return S_OK;
+}
+
+bool AllZero(const uint8_t* data, size_t size)
+{
+    // Each byte equal to the next, and the first zero: one memcmp, not a byte loop.
+    return size == 0 || (data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0);
 }
 
 } // namespace media

@@ -20,4 +20,7 @@ HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_
 // The file's length now.
 HRESULT CurrentSize(HANDLE file, uint64_t& size);
 
+// Whether the bytes are all zero, as a recorder's pre-allocated space reads (true for none).
+bool AllZero(const uint8_t* data, size_t size);
+
 } // namespace media

@@ -26,11 +26,6 @@ constexpr uint64_t DamagedRun = 64;
 constexpr uint64_t DamagedMinimum = 8;
 constexpr uint64_t ObjectHeadSize = 24; // GUID and size
 
-bool AllZero(const uint8_t* data, size_t size)
-{
-    return data[0] == 0 && data[size - 1] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
-}
-
 // A payload shows its codec whatever the container's tags claim.
 void Identify(const MediaObject& object, StreamFormat& format)
 {
@@ -392,7 +387,7 @@ bool Reader::AddCompressed(const Payload& payload, size_t index, ObjectSink& sin
 bool Reader::Deliver(MediaObject& object, StreamState& state, ObjectSink& sink)
 {
     if (header_.streams[object.streamIndex].kind == StreamKind::Video) {
-        if (object.size >= ZeroObjectMinimum && AllZero(object.data, object.size)) {
+        if (object.size >= ZeroObjectMinimum && media::AllZero(object.data, object.size)) {
             ++counters_.droppedZeroVideo;
             return true;
         }

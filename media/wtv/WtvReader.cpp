@@ -49,11 +49,6 @@ int64_t TimeOf(const uint8_t* chunk)
     return time < 0 ? NoTime : time;
 }
 
-bool AllZero(const uint8_t* data, size_t size)
-{
-    return std::all_of(data, data + size, [](uint8_t b) { return b == 0; });
-}
-
 // A chunk GUID worth stopping at when looking for the next chunk after damage.
 bool IsKnownChunk(const uint8_t* data)
 {
@@ -209,7 +204,7 @@ HRESULT Reader::ReadChunks(ObjectSink& sink, uint64_t maxBytes)
         }
         const uint8_t* chunk = block_.data() + begin_;
         const size_t size = U32At(chunk + 16);
-        const bool plausible = size >= ChunkHeadBytes && size <= MaxChunkBytes && !AllZero(chunk, sizeof(GUID));
+        const bool plausible = size >= ChunkHeadBytes && size <= MaxChunkBytes && !media::AllZero(chunk, sizeof(GUID));
         if (plausible && available < size && !exhausted_) {
             hr = Refill(size);
             if (FAILED(hr))
@@ -293,7 +288,7 @@ size_t Reader::Resync()
     const size_t skipped = at - begin_;
     counters_.skippedBytes += skipped;
     skipping_ += skipped;
-    if (AllZero(block_.data() + begin_, skipped))
+    if (media::AllZero(block_.data() + begin_, skipped))
         zeroSkipped_ += skipped;
     for (StreamState& state : states_)
         state.discontinuity = true;
