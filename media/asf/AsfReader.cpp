@@ -1,7 +1,6 @@
 #include "media/asf/AsfReader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 #include "media/FileRead.h"
