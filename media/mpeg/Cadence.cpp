@@ -1,6 +1,8 @@
 #include "media/mpeg/Cadence.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 namespace mpeg {
 
@@ -34,14 +36,45 @@ void CCadence::Anchor(int64_t time)
     counts_ = 0;
 }
 
-TimeVerdict JudgeTime(int64_t off, bool nextOnOldCadence)
+TimeVerdict JudgeTime(const TimeEvidence& evidence)
 {
-    if (nextOnOldCadence)
+    // The others ran through at least half the hole: it is this stream's lost data. A jump or a
+    // false time leaves the stream's units side by side in the file, the others barely moved.
+    if (evidence.off > 0 && evidence.othersRan >= 0 && 2 * evidence.othersRan >= evidence.off)
+        return TimeVerdict::Gap;
+    if (evidence.nextOnOldCadence)
         return TimeVerdict::Outlier;
-    return off > 0 && off <= LongestKeptGap ? TimeVerdict::Gap : TimeVerdict::Jump;
+    return evidence.off > 0 && evidence.off <= LongestKeptGap ? TimeVerdict::Gap : TimeVerdict::Jump;
 }
 
-int64_t CTimeJumps::Close(int64_t due, int64_t jump)
+void CProgramTimeline::Reset()
+{
+    count_ = 0;
+    streams_ = 0;
+    std::fill(std::begin(ran_), std::end(ran_), 0);
+}
+
+size_t CProgramTimeline::Join()
+{
+    return streams_ < MaxStreams ? streams_++ : MaxStreams - 1;
+}
+
+void CProgramTimeline::Mark(Marks& marks) const
+{
+    std::copy(std::begin(ran_), std::end(ran_), marks);
+}
+
+int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Marks& after) const
+{
+    int64_t longest = -1;
+    for (size_t i = 0; i < streams_; ++i) {
+        if (i != slot && ran_[i] > 0)
+            longest = std::max(longest, after[i] - before[i]);
+    }
+    return longest;
+}
+
+int64_t CProgramTimeline::Close(int64_t due, int64_t jump)
 {
     const size_t known = count_ < Kept ? count_ : Kept;
     for (size_t i = 0; i < known; ++i) {

@@ -2,7 +2,8 @@
 // A stream's own rhythm and the jumps its times make. A unit is due at the last trusted time plus
 // the exact durations of the units since (fields of video, samples of audio), so the rounding of
 // 90 kHz ticks never adds up; the jumps found are shared by the streams of one program, so each
-// stream closes a jump they share by the same amount and they stay in step.
+// stream closes a jump they share by the same amount and they stay in step, and each stream's
+// running time is shared so that data lost from one stream can be told from a time that lies.
 
 #include <cstddef>
 #include <cstdint>
@@ -33,18 +34,42 @@ private:
 // the same stream is known.
 enum class TimeVerdict { Outlier, Gap, Jump };
 
-// `off` is how far the given time is from the cadence. The next given time agreeing with the old
-// cadence makes it an outlier; else it is a discontinuity: a short forward one is a gap in the
-// stream, kept; a longer or backward one is a jump, closed.
-TimeVerdict JudgeTime(int64_t off, bool nextOnOldCadence);
-
-// Forward discontinuities up to this long are kept as gaps (lost frames); longer ones and every
-// backward one are closed.
+// Forward discontinuities up to this long are kept as gaps even where nothing tells lost data from
+// a jump (a stream alone, or every stream at once); longer ones and every backward one are closed.
 constexpr int64_t LongestKeptGap = 90000;
 
-class CTimeJumps {
+// What is known of a given time that disagrees with its stream's cadence by `off` (90 kHz).
+struct TimeEvidence {
+    int64_t off;
+    // The next given time of the stream agrees with the old cadence.
+    bool nextOnOldCadence;
+    // How long the program's other streams ran, in the file, between the stream's unit before and
+    // this one: the longest any of them ran; -1 when no other stream tells.
+    int64_t othersRan;
+};
+
+// Data lost from one stream leaves the others running through the hole: its next unit lies beside
+// their units of its own new time, so the gap is kept, however long. A time the stream's next one
+// contradicts is an outlier. Otherwise a short forward step is a gap (lost in every stream, or
+// nothing tells), and the rest is a jump, closed.
+TimeVerdict JudgeTime(const TimeEvidence& evidence);
+
+// What the streams of one program share while they are timed: the jumps found, and how far each
+// stream's units have run (the sum of their durations), so one stream's gap can be measured
+// against the others' data beside it in the file.
+class CProgramTimeline {
 public:
-    void Reset() { count_ = 0; }
+    static constexpr size_t MaxStreams = 9;
+    using Marks = int64_t[MaxStreams];
+
+    void Reset();
+    // A slot for a stream's running time; streams beyond MaxStreams share the last.
+    size_t Join();
+    void Run(size_t slot, int64_t ticks) { ran_[slot] += ticks; }
+    void Mark(Marks& marks) const;
+    // The longest run of another stream than `slot` between two marks; -1 when none ran at all.
+    int64_t OthersRan(size_t slot, const Marks& before, const Marks& after) const;
+
     // A stream found its times jump by `jump` where its cadence put the unit at `due` (output time
     // line). The amount to close: that of a jump another stream found there already, else `jump`.
     int64_t Close(int64_t due, int64_t jump);
@@ -57,6 +82,8 @@ private:
     static constexpr size_t Kept = 16;
     Jump jumps_[Kept] = {};
     size_t count_ = 0;
+    Marks ran_ = {};
+    size_t streams_ = 0;
 };
 
 } // namespace mpeg

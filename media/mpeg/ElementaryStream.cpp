@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/VideoHeaders.h"
@@ -29,7 +30,10 @@ constexpr int FieldPicture(int structure)
 
 } // namespace
 
-CElementaryStream::CElementaryStream(StreamKind kind, CTimeJumps& jumps) : kind_(kind), timeJumps_(jumps) {}
+CElementaryStream::CElementaryStream(StreamKind kind, CProgramTimeline& timeline)
+    : kind_(kind), timeline_(timeline), slot_(timeline.Join())
+{
+}
 
 void CElementaryStream::Reset()
 {
@@ -50,6 +54,7 @@ void CElementaryStream::Reset()
     cadence_.Reset();
     shift_ = 0;
     lastDts_ = NoTimestamp;
+    anyTimed_ = false;
     video_ = VideoFacts();
     bitRateValue_ = 0;
     vbvValue_ = 0;
@@ -59,6 +64,7 @@ void CElementaryStream::Reset()
     openPicture_ = OpenPicture();
     firstField_ = 0;
     firstFieldReference_ = -1;
+    lastReferenceCounts_ = 2;
     gopIndex_ = 0;
     pictures_ = 0;
     lowDelay_ = false;
@@ -183,7 +189,7 @@ void CElementaryStream::ScanVideo()
             PictureHeader picture;
             groupOpen_ = false;
             if (ParsePictureHeader(data + at, available, picture))
-                openPicture_ = {true, base_ + at, picture.temporalReference};
+                openPicture_ = {true, base_ + at, picture.temporalReference, picture.type != PictureType::B};
             else
                 ++damaged_;
         } else if (code == ExtensionStartCode) {
@@ -263,6 +269,7 @@ void CElementaryStream::ClosePicture(int structure, int fields)
     openPicture_.open = false;
     const uint64_t position = openPicture_.position;
     const int reference = openPicture_.temporalReference;
+    const bool referencePicture = openPicture_.reference;
     if (FieldPicture(structure) && firstField_ != 0 && firstField_ != structure && firstFieldReference_ == reference) {
         firstField_ = 0;
         TakeTime(position); // a time given to the second field is the first field's plus one field
@@ -270,12 +277,21 @@ void CElementaryStream::ClosePicture(int structure, int fields)
     }
     firstField_ = FieldPicture(structure) ? structure : 0;
     firstFieldReference_ = reference;
-    AddPicture(position, reference, FieldPicture(structure) ? 2 : fields);
+    AddPicture(position, reference, referencePicture, FieldPicture(structure) ? 2 : fields);
 }
 
-void CElementaryStream::AddPicture(uint64_t position, int temporalReference, int fields)
+// A unit found: the program's streams learn how long it runs, and it keeps how far they had run.
+void CElementaryStream::AddPending(const PendingUnit& unit)
 {
-    pending_.push_back({position, TakeTime(position), fields, 0, temporalReference, gopIndex_});
+    pending_.push_back(unit);
+    PendingUnit& added = pending_.back();
+    timeline_.Mark(added.ran);
+    timeline_.Run(slot_, kind_ == StreamKind::Mpeg2Video ? unit.counts * framePeriod27_ / 600 : unit.counts * 90000 / unit.sampleRate);
+}
+
+void CElementaryStream::AddPicture(uint64_t position, int temporalReference, bool reference, int fields)
+{
+    AddPending({position, TakeTime(position), fields, 0, temporalReference, gopIndex_, reference, {}});
     const int decodeIndex = gopIndex_;
     gopIndex_ = (gopIndex_ + 1) & 1023;
     ++pictures_;
@@ -343,27 +359,55 @@ void CElementaryStream::ScanAudio()
         sampleRate_ = frame.sampleRate;
         audioBitRate_ = frame.bitRate;
         lastFrame_ = frame;
-        pending_.push_back({scan_, TakeTime(scan_), frame.samples, frame.sampleRate, 0, 0});
+        AddPending({scan_, TakeTime(scan_), frame.samples, frame.sampleRate, 0, 0, false, {}});
         scan_ += frame.size;
     }
 }
 
-int64_t CElementaryStream::LeadOf(const PendingUnit& unit) const
+// With B pictures a reference picture is decoded when the one before it is shown, and shown after
+// the B pictures that follow it in decode order; so its lead is that one's duration and theirs.
+// Known once the next reference picture is found, or the stream ends.
+bool CElementaryStream::LeadKnown(size_t index) const
 {
-    if (kind_ != StreamKind::Mpeg2Video || !reorder_)
-        return 0;
-    // How many frames presentation follows decoding, from the display and decode order.
-    int lead = (unit.temporalReference - unit.decodeIndex) & 1023;
-    if (lead >= 512)
-        lead -= 1024;
-    return std::max(0, lead + 1) * framePeriod27_ / 300;
+    if (kind_ != StreamKind::Mpeg2Video || !reorder_ || !pending_[index].reference || ended_)
+        return true;
+    for (size_t i = index + 1; i < pending_.size(); ++i) {
+        if (pending_[i].reference)
+            return true;
+    }
+    // An open reference picture ends them too, unless it is the second field of the frame before.
+    const bool secondField = firstField_ != 0 && openPicture_.temporalReference == firstFieldReference_;
+    return openPicture_.open && openPicture_.reference && !secondField;
 }
 
-// With B pictures decoding runs a frame a step; without, each frame is decoded when the one
-// before has been shown for as long as its fields say.
-int64_t CElementaryStream::StepOf(const PendingUnit& unit) const
+int64_t CElementaryStream::PreviousReferenceCounts(size_t index) const
 {
-    return kind_ == StreamKind::Mpeg2Video && reorder_ ? 2 : unit.counts;
+    for (size_t i = index; i-- > 0;) {
+        if (pending_[i].reference)
+            return pending_[i].counts;
+    }
+    return lastReferenceCounts_;
+}
+
+// In 90 kHz ticks.
+int64_t CElementaryStream::LeadOf(size_t index) const
+{
+    if (kind_ != StreamKind::Mpeg2Video || !reorder_ || !pending_[index].reference)
+        return 0;
+    int64_t counts = PreviousReferenceCounts(index);
+    for (size_t i = index + 1; i < pending_.size() && !pending_[i].reference; ++i)
+        counts += pending_[i].counts;
+    return counts * framePeriod27_ / 600;
+}
+
+// In counts: decoding a B picture takes as long as it is shown; a reference picture, as long as
+// the reference before it, which is shown meanwhile. Without reordering, each is shown when decoded.
+int64_t CElementaryStream::StepOf(size_t index) const
+{
+    const PendingUnit& unit = pending_[index];
+    if (kind_ != StreamKind::Mpeg2Video || !reorder_ || !unit.reference)
+        return unit.counts;
+    return PreviousReferenceCounts(index);
 }
 
 void CElementaryStream::SetCadenceUnit(const PendingUnit& unit)
@@ -386,13 +430,13 @@ int64_t CElementaryStream::StepsTo(size_t index) const
 {
     int64_t steps = 0;
     for (size_t i = 0; i < index; ++i)
-        steps += StepOf(pending_[i]);
+        steps += StepOf(i);
     return steps;
 }
 
-int64_t CElementaryStream::DecodeTimeGiven(const PendingUnit& unit) const
+int64_t CElementaryStream::DecodeTimeGiven(size_t index) const
 {
-    return unit.time - shift_ - LeadOf(unit);
+    return pending_[index].time - shift_ - LeadOf(index);
 }
 
 // Times off by less than this are taken as they are: three fields of video, two audio frames.
@@ -412,11 +456,31 @@ bool CElementaryStream::MayWait() const
     return WritePosition() - pending_.front().position < MaxHeldBytes;
 }
 
+// How a given time `off` the cadence is judged, once the stream's next given time is known: by it,
+// and by how much longer the program's other streams ran in the file than this one since its last
+// trusted time.
+TimeVerdict CElementaryStream::Judge(int64_t off)
+{
+    const size_t next = NextTimed(0);
+    const bool onOld = next == pending_.size() ||
+                       std::llabs(DecodeTimeGiven(next) - cadence_.Due(StepsTo(next))) <= Tolerance();
+    int64_t othersRan = -1;
+    if (anyTimed_) {
+        const PendingUnit& unit = pending_.front();
+        const int64_t others = timeline_.OthersRan(slot_, lastRan_, unit.ran);
+        if (others >= 0)
+            othersRan = others - (unit.ran[slot_] - lastRan_[slot_]);
+    }
+    return JudgeTime({off, onOld, othersRan});
+}
+
 void CElementaryStream::TimeUnits()
 {
     if (kind_ == StreamKind::Mpeg2Video && !reorderKnown_)
         return;
     while (!pending_.empty()) {
+        if (!LeadKnown(0) && MayWait())
+            return;
         const PendingUnit& unit = pending_.front();
         SetCadenceUnit(unit);
         if (!cadence_.Known()) {
@@ -424,23 +488,23 @@ void CElementaryStream::TimeUnits()
             const size_t timed = unit.time != NoTimestamp ? 0 : NextTimed(0);
             if (timed == pending_.size() && MayWait())
                 return;
+            if (timed < pending_.size() && !LeadKnown(timed) && MayWait())
+                return;
             cadence_.Anchor(0);
             if (timed < pending_.size()) {
-                cadence_.Anchor(DecodeTimeGiven(pending_[timed]));
+                cadence_.Anchor(DecodeTimeGiven(timed));
                 cadence_.Advance(-StepsTo(timed));
             }
         }
-        int64_t given = unit.time != NoTimestamp ? DecodeTimeGiven(unit) : NoTimestamp;
+        int64_t given = unit.time != NoTimestamp ? DecodeTimeGiven(0) : NoTimestamp;
         const int64_t due = cadence_.Due();
         const int64_t off = given != NoTimestamp ? given - due : 0;
         if (std::llabs(off) > Tolerance()) {
             // The next given time tells a bad one from a jump; a last one alone is taken for bad.
             const size_t next = NextTimed(0);
-            if (next == pending_.size() && MayWait())
+            if ((next == pending_.size() || !LeadKnown(next)) && MayWait())
                 return;
-            const bool onOld = next == pending_.size() ||
-                               std::llabs(DecodeTimeGiven(pending_[next]) - cadence_.Due(StepsTo(next))) <= Tolerance();
-            switch (JudgeTime(off, onOld)) {
+            switch (Judge(off)) {
             case TimeVerdict::Outlier:
                 given = NoTimestamp;
                 ++outliers_;
@@ -448,11 +512,15 @@ void CElementaryStream::TimeUnits()
             case TimeVerdict::Gap:
                 break;
             case TimeVerdict::Jump:
-                shift_ += timeJumps_.Close(due, off);
-                given = DecodeTimeGiven(unit);
+                shift_ += timeline_.Close(due, off);
+                given = DecodeTimeGiven(0);
                 ++jumps_;
                 break;
             }
+        }
+        if (given != NoTimestamp) {
+            std::copy(std::begin(unit.ran), std::end(unit.ran), lastRan_);
+            anyTimed_ = true;
         }
         // Times a millisecond or less off the cadence are its own, rounded by the container.
         if (given != NoTimestamp && std::llabs(given - due) <= ContainerRounding)
@@ -463,9 +531,11 @@ void CElementaryStream::TimeUnits()
             dts = lastDts_ + 1;
         if (dts != due)
             cadence_.Anchor(dts);
-        cadence_.Advance(StepOf(unit));
-        units_.push_back({unit.position, dts + LeadOf(unit), dts, cadence_.Due()});
+        cadence_.Advance(StepOf(0));
+        units_.push_back({unit.position, dts + LeadOf(0), dts, cadence_.Due()});
         lastDts_ = dts;
+        if (unit.reference)
+            lastReferenceCounts_ = unit.counts;
         pending_.pop_front();
     }
 }

@@ -38,7 +38,7 @@ struct VideoFacts {
 
 class CElementaryStream {
 public:
-    CElementaryStream(StreamKind kind, CTimeJumps& jumps);
+    CElementaryStream(StreamKind kind, CProgramTimeline& timeline);
     CElementaryStream(const CElementaryStream&) = delete;
     CElementaryStream& operator=(const CElementaryStream&) = delete;
 
@@ -93,6 +93,8 @@ private:
         uint32_t sampleRate;    // audio
         int temporalReference;  // video
         int decodeIndex;        // video: its place in decode order within the group
+        bool reference;         // video: an I or P picture, which B pictures are shown before
+        CProgramTimeline::Marks ran; // how far the program's streams had run when it was found
     };
     struct SampleTime {
         uint64_t position;
@@ -102,6 +104,7 @@ private:
         bool open = false;
         uint64_t position = 0;
         int temporalReference = 0;
+        bool reference = false; // an I or P picture
     };
 
     // Where the bytes whose units are timed end.
@@ -114,23 +117,30 @@ private:
     void OnSequenceHeader(const uint8_t* data, size_t size);
     void OnExtension(const uint8_t* data, size_t size);
     void ClosePicture(int structure, int fields);
-    void AddPicture(uint64_t position, int temporalReference, int fields);
+    void AddPicture(uint64_t position, int temporalReference, bool reference, int fields);
+    void AddPending(const PendingUnit& unit);
     void DecideReorder(bool reorder);
 
     void TimeUnits();
     bool MayWait() const;
-    int64_t LeadOf(const PendingUnit& unit) const;
-    int64_t StepOf(const PendingUnit& unit) const;
+    // Presentation after decoding, and the decode step after the pending unit at `index`: with B
+    // pictures, from the durations of the pictures shown in between.
+    bool LeadKnown(size_t index) const;
+    int64_t LeadOf(size_t index) const;
+    int64_t StepOf(size_t index) const;
+    int64_t PreviousReferenceCounts(size_t index) const;
     void SetCadenceUnit(const PendingUnit& unit);
     // The first pending unit after `from` that has a given time, or pending_.size().
     size_t NextTimed(size_t from) const;
     // Counts from the front pending unit to the one at `index`.
     int64_t StepsTo(size_t index) const;
-    int64_t DecodeTimeGiven(const PendingUnit& unit) const;
+    int64_t DecodeTimeGiven(size_t index) const;
+    TimeVerdict Judge(int64_t off);
     int64_t Tolerance() const;
 
     const StreamKind kind_;
-    CTimeJumps& timeJumps_;
+    CProgramTimeline& timeline_;
+    const size_t slot_;
     std::vector<uint8_t> buffer_;
     size_t head_ = 0;
     uint64_t base_ = 0; // stream offset of buffer_[0]
@@ -148,6 +158,8 @@ private:
     CCadence cadence_;
     int64_t shift_ = 0; // taken off given times: the jumps closed so far
     int64_t lastDts_ = NoTimestamp;
+    CProgramTimeline::Marks lastRan_ = {}; // of the unit timed last
+    bool anyTimed_ = false;
 
     // Video: the picture order decides the decode times; two field pictures make one frame.
     VideoFacts video_;
@@ -159,6 +171,7 @@ private:
     OpenPicture openPicture_;
     int firstField_ = 0;      // structure of a first field whose second is still to come
     int firstFieldReference_ = -1;
+    int64_t lastReferenceCounts_ = 2; // of the reference picture timed last; a frame before the first
     int gopIndex_ = 0;
     int pictures_ = 0;
     bool lowDelay_ = false;

@@ -63,7 +63,7 @@ void CProgramStreamMultiplexer::Reset()
     buffers_.clear();
     order_.clear();
     nextUnit_.clear();
-    jumps_.Reset();
+    timeline_.Reset();
     packs_ = 0;
     nextScr_ = 0;
     rate_ = baseRate_ = rateBound_ = DvdMuxRate;
@@ -86,7 +86,7 @@ int CProgramStreamMultiplexer::AddStream(StreamKind kind)
     const bool video = kind == StreamKind::Mpeg2Video;
     if (video ? same >= 1 : audio >= MaxAudioStreams)
         return -1;
-    auto stream = std::make_unique<Stream>(kind, jumps_);
+    auto stream = std::make_unique<Stream>(kind, timeline_);
     SystemStreamEntry entry = video ? SystemStreamEntry{VideoStreamId, true, DvdVideoBufferKiB} : AudioEntry(kind);
     if (kind == StreamKind::MpegAudio)
         entry.streamId = static_cast<uint8_t>(MpegAudioStreamId + same);

@@ -90,7 +90,7 @@ private:
         size_t occupancy = 0;
     };
     struct Stream {
-        Stream(StreamKind kind, CTimeJumps& jumps) : queue(kind, jumps) {}
+        Stream(StreamKind kind, CProgramTimeline& timeline) : queue(kind, timeline) {}
         CElementaryStream queue;
         DecoderBuffer* buffer = nullptr;
         uint8_t substream = 0;  // private stream 1 only
@@ -127,7 +127,7 @@ private:
     void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
 
     IPackSink& sink_;
-    CTimeJumps jumps_;
+    CProgramTimeline timeline_;
     std::vector<std::unique_ptr<Stream>> streams_;
     std::vector<std::unique_ptr<DecoderBuffer>> buffers_;
     // Working space of Drain and NeededRate, sized as streams are added.

@@ -38,6 +38,15 @@ std::string SequenceBytes(int frameRateCode)
     return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
 }
 
+// The same at 1280x720, progressive_sequence set.
+std::string ProgressiveSequenceBytes(int frameRateCode)
+{
+    const uint8_t bytes[] = {0, 0, 1, 0xB3, 0x50, 0x02, 0xD0, static_cast<uint8_t>(0x30 | frameRateCode), 0xFF, 0xFF, 0xEF, 0x40,
+                             0, 0, 1, 0xB5, 0x14, 0x4A, 0x00, 0x01, 0x00, 0x00,
+                             0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
+}
+
 // Picture header, picture coding extension and `fill` bytes standing for its slices.
 std::string PictureBytes(const Picture& p, size_t fill)
 {
@@ -68,8 +77,8 @@ TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
     } cases[] = {{5000, 0}, {100, 0}, {5000, 1 << 20}, {3000, 777}, {100, 250}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.fill << " " << c.piece);
-        CTimeJumps jumps;
-        CElementaryStream stream(StreamKind::Mpeg2Video, jumps);
+        CProgramTimeline timeline;
+        CElementaryStream stream(StreamKind::Mpeg2Video, timeline);
         std::string all;
         for (size_t i = 0; i < std::size(OpenGop); ++i) {
             const std::string bytes = (i == 0 ? SequenceBytes(3) : std::string()) + PictureBytes(OpenGop[i], c.fill);
@@ -111,8 +120,8 @@ TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CTimeJumps jumps;
-        CElementaryStream stream(StreamKind::Mpeg2Video, jumps);
+        CProgramTimeline timeline;
+        CElementaryStream stream(StreamKind::Mpeg2Video, timeline);
         for (int frame = 0; frame < 8; ++frame) {
             const std::string head = frame == 0 ? SequenceBytes(4) : std::string();
             const int64_t time = Start + frame * 2 * field + frame;
@@ -137,60 +146,142 @@ TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
     }
 }
 
-// Given times against the cadence, on a video and an audio stream of one program: a single bad
-// time is replaced; a jump both streams make is closed by one amount, so they stay in step; a
-// short forward gap is kept; a stream that starts without times counts back from the first one.
-TEST(MpegTimingTest, BadTimesAreReplacedAndSharedJumpsClosedInStep)
+// Given times against the cadence, on a video and an audio stream of one program, pushed as a file
+// interleaves them. A single bad time is replaced; a jump both streams make is closed by one amount;
+// data lost from one stream leaves a gap kept however long, as the other stream runs on beside it;
+// times that jump in one stream while its data stays beside the other's old times are its own
+// fault and closed; a short forward step of both is kept; a stream that starts without times
+// counts back from the first one. Every unit left ends on its true time, or on the given one
+// where the step was kept.
+TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
 {
+    enum Which { VideoOnly = 1, AudioOnly = 2, Both = 3 };
+    constexpr int64_t Lost = NoTimestamp + 1;
+    constexpr int Frames = 150;
     struct Case {
         const char* name;
+        int which;
         int from;          // the frame (video) / the 40 ms span (audio) the change starts at
         int to;            // ... and ends before
-        int64_t change;    // added to the given times there
-        bool audioToo;
+        int64_t change;    // added to the given times there; NoTimestamp: none given; Lost: no data
+        bool kept;         // the output keeps the changed times
         uint32_t outliers; // per stream that has the change
         uint32_t jumps;
-        int64_t videoEnd;  // the last video unit's output time, from the first
     } cases[] = {
-        {"one video time a second early", 20, 21, -90000, false, 1, 0, 39 * Frame},
-        {"both jump 20 s back", 15, 40, -20 * 90000, true, 0, 1, 39 * Frame},
-        {"both lose 0.4 s: a gap, kept", 15, 40, 36000, true, 0, 0, 39 * Frame + 36000},
-        {"video starts untimed", 0, 3, NoTimestamp, false, 0, 0, 39 * Frame},
+        {"one video time a second early", VideoOnly, 20, 21, -90000, false, 1, 0},
+        {"one audio time two seconds late", AudioOnly, 20, 21, 180000, false, 1, 0},
+        {"both jump 20 s back", Both, 15, Frames, -20 * 90000, false, 0, 1},
+        {"both jump 5 s forward", Both, 15, Frames, 5 * 90000, false, 0, 1},
+        {"both step 0.4 s forward: kept", Both, 15, Frames, 36000, true, 0, 0},
+        {"audio loses 0.8 s", AudioOnly, 40, 60, Lost, false, 0, 0},
+        {"audio loses 1.2 s", AudioOnly, 40, 70, Lost, false, 0, 0},
+        {"audio loses 3 s", AudioOnly, 40, 115, Lost, false, 0, 0},
+        {"video loses 3 s", VideoOnly, 36, 111, Lost, false, 0, 0},
+        {"audio times 3 s late from a point, its data in place", AudioOnly, 40, Frames, 270000, false, 0, 1},
+        {"video starts untimed", VideoOnly, 0, 3, NoTimestamp, false, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CTimeJumps jumps;
-        CElementaryStream video(StreamKind::Mpeg2Video, jumps), audio(StreamKind::MpegAudio, jumps);
-        const auto changed = [&](int64_t time, int at, bool applies) {
-            if (!applies || at < c.from || at >= c.to)
+        CProgramTimeline timeline;
+        CElementaryStream video(StreamKind::Mpeg2Video, timeline), audio(StreamKind::MpegAudio, timeline);
+        const auto changed = [&](int64_t time, int at, Which stream) {
+            if (!(c.which & stream) || at < c.from || at >= c.to)
                 return time;
-            return c.change == NoTimestamp ? NoTimestamp : time + c.change;
+            return c.change == NoTimestamp || c.change == Lost ? c.change : time + c.change;
+        };
+        // What each unit left should be given out as, in stream order.
+        std::vector<int64_t> videoTimes, audioTimes;
+        const auto expect = [&](std::vector<int64_t>& times, int64_t time, int64_t given) {
+            times.push_back(c.kept && given != time ? given : time);
         };
         int audioFrames = 0;
-        for (int frame = 0; frame < 40; ++frame) {
+        for (int frame = 0; frame < Frames; ++frame) {
             const int64_t time = Start + frame * Frame;
-            Push(video, (frame == 0 ? SequenceBytes(3) : std::string()) + PictureBytes({frame, frame ? 2 : 1}, 4000),
-                 changed(time, frame, true));
+            const int64_t given = changed(time, frame, VideoOnly);
+            // The first picture of the group after a loss starts with a sequence header.
+            const bool head = frame == 0 || (c.change == Lost && frame == c.to && (c.which & VideoOnly));
+            if (given != Lost) {
+                Push(video, (head ? SequenceBytes(3) : std::string()) + PictureBytes({frame, frame ? 2 : 1}, 4000), given);
+                expect(videoTimes, time, given);
+            }
             // Audio frames up to this video frame's time, each with its own time.
-            for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames)
-                Push(audio, AudioFrameBytes(), changed(Start + audioFrames * AudioFrame, audioFrames * AudioFrame / Frame, c.audioToo));
+            for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames) {
+                const int64_t audioTime = Start + audioFrames * AudioFrame;
+                const int64_t audioGiven = changed(audioTime, static_cast<int>(audioFrames * AudioFrame / Frame), AudioOnly);
+                if (audioGiven != Lost) {
+                    Push(audio, AudioFrameBytes(), audioGiven);
+                    expect(audioTimes, audioTime, audioGiven);
+                }
+            }
         }
         video.End();
         audio.End();
-        ASSERT_EQ(40u, video.UnitCount());
-        EXPECT_EQ(c.outliers, video.Outliers());
-        EXPECT_EQ(c.jumps, video.Jumps());
-        EXPECT_EQ(c.audioToo ? c.jumps : 0u, audio.Jumps());
-        EXPECT_EQ(0u, audio.Outliers());
-        EXPECT_EQ(Start, video.Unit(0).dts);
-        EXPECT_EQ(Start + c.videoEnd, video.Unit(39).dts);
-        for (size_t i = 1; i < video.UnitCount(); ++i)
-            EXPECT_LT(video.Unit(i - 1).dts, video.Unit(i).dts) << i;
-        // Audio and video stay in step: the audio frame that starts with video frame 30 (after
-        // every change) is due with it.
-        const size_t audioAt30 = static_cast<size_t>(30 * Frame / AudioFrame);
-        ASSERT_LT(audioAt30, audio.UnitCount());
-        EXPECT_EQ(video.Unit(30).dts - Start - 30 * Frame, audio.Unit(audioAt30).dts - Start - static_cast<int64_t>(audioAt30) * AudioFrame);
+        EXPECT_EQ(0u, video.Damaged() + audio.Damaged());
+        EXPECT_EQ(c.which & VideoOnly ? c.outliers : 0u, video.Outliers());
+        EXPECT_EQ(c.which & AudioOnly ? c.outliers : 0u, audio.Outliers());
+        EXPECT_EQ(c.which & VideoOnly ? c.jumps : 0u, video.Jumps());
+        EXPECT_EQ(c.which & AudioOnly ? c.jumps : 0u, audio.Jumps());
+        const auto dtsOf = [](const CElementaryStream& stream) {
+            std::vector<int64_t> times;
+            for (size_t i = 0; i < stream.UnitCount(); ++i)
+                times.push_back(stream.Unit(i).dts);
+            return times;
+        };
+        EXPECT_EQ(videoTimes, dtsOf(video));
+        EXPECT_EQ(audioTimes, dtsOf(audio));
+    }
+}
+
+// 720p film as ATSC carries it: 23.976 pictures in a 59.94 progressive sequence, each shown for
+// three frames then two (repeat_first_field with top_field_first, then without), with B pictures.
+// Each picture is shown for exactly as long as its flags say, decode times follow the pictures
+// shown in between, and no two pictures share a time, whether every picture is timed or only the first.
+TEST(MpegTimingTest, ProgressiveFilmWithRepeatedFramesIsTimedExactly)
+{
+    constexpr int Groups = 12;
+    constexpr double Count = 750.75; // a 59.94 frame is two counts
+    for (const bool everyTime : {true, false}) {
+        SCOPED_TRACE(everyTime ? "every picture timed" : "only the first timed");
+        CProgramTimeline timeline;
+        CElementaryStream stream(StreamKind::Mpeg2Video, timeline);
+        // Open groups of nine: I2 B0 B1 P5 B3 B4 P8 B6 B7; even display indices three frames, odd two.
+        const auto counts = [](int displayIndex) { return displayIndex % 2 == 0 ? 6 : 4; };
+        std::vector<std::pair<int64_t, int>> expected; // presentation time, picture type, in decode order
+        int64_t total = 0;          // counts before the group
+        for (int group = 0; group < Groups; ++group) {
+            for (const Picture& p : OpenGop) {
+                int64_t before = total;
+                for (int d = 0; d < p.temporalReference; ++d)
+                    before += counts(d);
+                const Picture flagged{p.temporalReference, p.type, FramePicture, counts(p.temporalReference) == 6, true};
+                const int64_t pts = Start + static_cast<int64_t>(before * Count + 0.5);
+                const std::string head = &p == &OpenGop[0] ? ProgressiveSequenceBytes(7) : std::string();
+                Push(stream, head + PictureBytes(flagged, 2000), everyTime || expected.empty() ? pts : NoTimestamp);
+                expected.push_back({pts, p.type});
+            }
+            for (int d = 0; d < 9; ++d)
+                total += counts(d);
+        }
+        stream.End();
+        ASSERT_EQ(expected.size(), stream.UnitCount());
+        int64_t previousReferencePts = NoTimestamp;
+        for (size_t i = 0; i < stream.UnitCount(); ++i) {
+            const AccessUnit& unit = stream.Unit(i);
+            EXPECT_NEAR(expected[i].first, unit.pts, 1) << i;
+            if (expected[i].second == 3) {
+                EXPECT_EQ(unit.pts, unit.dts) << i;
+            } else {
+                if (previousReferencePts != NoTimestamp) {
+                    EXPECT_NEAR(previousReferencePts, unit.dts, 1) << i;
+                }
+                previousReferencePts = unit.pts;
+            }
+            if (i > 0) {
+                EXPECT_LT(stream.Unit(i - 1).dts, unit.dts) << i;
+                EXPECT_EQ(unit.dts, stream.Unit(i - 1).nextDts) << i;
+            }
+        }
+        EXPECT_EQ(0u, stream.Outliers() + stream.Jumps());
     }
 }
 
