@@ -75,10 +75,10 @@ std::string Picture(size_t fill, bool first, int structure = 3)
     return bytes + std::string(fill, '\xAA');
 }
 
-// Ten pictures and twenty audio frames in decode order, one pack each, every unit stamped, the
-// packs back to back at the DVD rate (the SCR rounded up per pack). The pictures are frames and the
-// audio MPEG, or field pairs and AC-3 in private stream 1.
-Stream Sound(bool fieldsAndAc3)
+// Pictures (ten unless told) and twenty audio frames in decode order, one pack each, every
+// unit stamped, the packs back to back at the DVD rate (the SCR rounded up per pack). The pictures
+// are frames and the audio MPEG, or field pairs and AC-3 in private stream 1.
+Stream Sound(bool fieldsAndAc3, int pictures = 10)
 {
     // MPEG-1 layer II, 192 kb/s, 48 kHz: 576 bytes; AC-3 at 48 kHz, 384 kb/s: 768 bytes behind its sub-stream header.
     const std::string mp2 = std::string("\xFF\xFD\xA4\x00", 4) + std::string(572, '\x55');
@@ -88,7 +88,7 @@ Stream Sound(bool fieldsAndAc3)
         Packet packet;
     };
     std::vector<Unit> units;
-    for (int k = 0; k < 10; ++k) {
+    for (int k = 0; k < pictures; ++k) {
         const int64_t time = FirstDecode + k * Frame;
         if (fieldsAndAc3) {
             units.push_back({time, {0xE0, Picture(1500, k == 0, 1), time}});
@@ -155,13 +155,19 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
          [](Stream& s) { std::swap(s.packs[PackOf(s, 0xE0, 3)].packet.pts, s.packs[PackOf(s, 0xE0, 4)].packet.pts); },
          {Fault::DecodeOrder}},
         {"overlapping packs", [](Stream& s) { s.packs[6].scr = s.packs[5].scr + 1000; }, {Fault::PackOverlap}},
-        {"SCR gap: times and SCRs a second later from pack 10 on", [](Stream& s) {
+        {"SCR gap: SCRs and times a second later from pack 10 on (the times may step)", [](Stream& s) {
              for (size_t i = 10; i < s.packs.size(); ++i) {
                  s.packs[i].scr += 27000000;
                  s.packs[i].packet.pts += 90000;
              }
          },
-         {Fault::ScrGap, Fault::PtsGap}},
+         {Fault::ScrGap}},
+        {"PTS gap: 30 pictures, 1 to 20 without a stamp", [](Stream& s) {
+             s = Sound(false, 30);
+             for (size_t k = 1; k <= 20; ++k)
+                 s.packs[PackOf(s, 0xE0, k)].packet.pts = NoTimestamp;
+         },
+         {Fault::PtsGap}},
         {"PTS before DTS", [](Stream& s) { s.packs[PackOf(s, 0xE0, 2)].packet.dts = FirstDecode + 2 * Frame + 1; },
          {Fault::Stamp}},
         {"mux rate above the rate bound", [](Stream& s) { s.packs[3].muxRate = 30000; }, {Fault::MuxRate}},

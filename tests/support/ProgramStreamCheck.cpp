@@ -439,7 +439,9 @@ void Checker::CheckStream(StreamData& stream)
         }
     }
 
-    int64_t lastPts = -1;
+    // A decoder goes at most 0.7 s on units without a stamp. While a stream has no units (data lost
+    // in reception, kept as a gap) it owes none.
+    int64_t lastStamped = -1; // decode time, 27 MHz
     const Unit* previous = nullptr;
     for (size_t k = 0; k < units.size(); ++k) {
         Unit& unit = units[k];
@@ -450,9 +452,10 @@ void Checker::CheckStream(StreamData& stream)
             unit.decode = (dts[k] >= 0 ? dts[k] : pts) * 300;
             if (dts[k] > pts)
                 Fail(Fault::Stamp, where + "PTS " + Seconds(pts * 300.0) + " before its DTS " + Seconds(dts[k] * 300.0));
-            if (lastPts >= 0 && std::llabs(pts - lastPts) * 300 > MaxGap27)
-                Fail(Fault::PtsGap, where + "PTS " + Seconds(pts * 300.0) + " after " + Seconds(lastPts * 300.0));
-            lastPts = pts;
+            if (previous && lastStamped >= 0 && previous->decode + previous->duration - lastStamped > MaxGap27)
+                Fail(Fault::PtsGap, where + "PTS " + Seconds(pts * 300.0) + " after units without one from " +
+                                        Seconds(static_cast<double>(lastStamped)));
+            lastStamped = unit.decode;
         } else if (previous) {
             unit.timed = true;
             unit.decode = previous->decode + previous->duration;
