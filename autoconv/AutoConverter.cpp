@@ -108,6 +108,21 @@ struct RecordingStamp {
     }
 };
 
+// As the file is now; a file that cannot be asked stamps as gone (size 0, no time).
+RecordingStamp StampOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return RecordingStamp{0, FILETIME{0, 0}};
+    return RecordingStamp{(static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, data.ftLastWriteTime};
+}
+
+// A recording that changed while it was converted, as it was last seen and since when.
+struct ChangingRecording {
+    RecordingStamp stamp;
+    DWORD since;
+};
+
 } // namespace
 
 // The worker's state for as long as its thread runs.
@@ -126,6 +141,7 @@ public:
 
 private:
     void Scan();
+    bool ChangedSinceConverted(const std::string& name, const std::string& inputPath);
     void RemoveOrphanedPartials();
     void Wait();
     void Write(const char* text) { owner_.options_.Output(text); }
@@ -143,6 +159,10 @@ private:
     // without it a broken recording would be converted, and fail, on every pass. Other failures may
     // pass (a share not yet up, a full disk), so those recordings are tried again in the next pass.
     std::map<std::string, RecordingStamp> failed_;
+    // Recordings that changed while they were converted (a writer Halvern cannot see, on another
+    // computer): their outputs may lack the end, so each is converted again once it has stayed as
+    // it is for a while, and only a recording that did not change while converted is deleted.
+    std::map<std::string, ChangingRecording> changing_;
 };
 
 void CAutoConverter::Worker::Run()
@@ -166,6 +186,21 @@ void CAutoConverter::Worker::Run()
         if (owner_.options_.PassDone)
             owner_.options_.PassDone();
     }
+}
+
+// Whether a recording that has an output changed while that output was made and has since stayed
+// as it is for the settling time: then it is converted again.
+bool CAutoConverter::Worker::ChangedSinceConverted(const std::string& name, const std::string& inputPath)
+{
+    const auto known = changing_.find(name);
+    if (known == changing_.end())
+        return false;
+    const RecordingStamp now = StampOf(inputPath);
+    if (!(now == known->second.stamp)) {
+        known->second = ChangingRecording{now, ::GetTickCount()};
+        return false;
+    }
+    return ::GetTickCount() - known->second.since >= owner_.options_.ChangeSettleMs;
 }
 
 void CAutoConverter::Worker::Wait()
@@ -216,17 +251,26 @@ void CAutoConverter::Worker::Scan()
         const ConversionRequest request = MakeConversionRequest(settings_, inputDirectory_ + name);
         const std::string& inputPath = request.inputPath;
         const std::string& outputPath = request.outputPath;
-        if (outputs.HasOutput(outputPath) || !IsFinishedRecording(inputPath))
+        if ((outputs.HasOutput(outputPath) && !ChangedSinceConverted(name, inputPath)) || !IsFinishedRecording(inputPath))
             continue;
 
         // A stop requested meanwhile waits for the conversion: it is never cut short.
+        const RecordingStamp before = StampOf(inputPath);
         const ConversionResult result = owner_.engine_.ConvertFile(request);
         if (result == ConversionResult::Busy)
             break; // a single-file conversion came first: the recordings wait for a later pass
-        if (result == ConversionResult::Converted) {
+        if (result == ConversionResult::Converted || result == ConversionResult::ConvertedCut) {
             failed_.erase(name);
+            const RecordingStamp after = StampOf(inputPath);
+            const bool unchanged = after == before;
+            if (unchanged)
+                changing_.erase(name);
+            else
+                changing_[name] = ChangingRecording{after, ::GetTickCount()};
             Write(" - Done.\n");
-            if (settings_.DeleteSourceFile && HasUsableOutput(outputPath))
+            // A recording cut off in the middle of its data is all there will be of it, or not yet
+            // all: it stays either way.
+            if (settings_.DeleteSourceFile && result == ConversionResult::Converted && unchanged && HasUsableOutput(outputPath))
                 ::DeleteFileA(inputPath.c_str());
         } else {
             if (result == ConversionResult::RecordingAtFault)

@@ -25,6 +25,9 @@ public:
         WorkerOutput Output = WriteToStandardOutput;
         // Without a change in the input directory, the worker scans again after this wait.
         DWORD ScanWaitMs = 60000;
+        // A recording that changed while it was converted is converted again once it has stayed as
+        // it is for this long.
+        DWORD ChangeSettleMs = 30000;
         // Called by the worker after each pass over the input directory, scanned or skipped.
         std::function<void()> PassDone;
     };

@@ -12,6 +12,7 @@
 #include "filters/MediaType.h"
 #include "filters/OutputPin.h"
 #include "filters/SourceSeeking.h"
+#include "media/MediaErrors.h"
 #include "media/OpenRecording.h"
 #include "media/asf/PayloadFormat.h"
 
@@ -317,6 +318,9 @@ void CRecordingSource::Stream()
         NotifyEvent(EC_ERRORABORT, hr, 0);
         return;
     }
+    // Told before the streams end, so it is among the graph's events when the graph completes.
+    if (reader_->EndedCut())
+        NotifyEvent(HALVERN_EC_RECORDING_CUT, 0, 0);
     for (auto& pin : pins_)
         if (pin->IsConnected())
             pin->DeliverEndOfStream();

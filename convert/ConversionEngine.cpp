@@ -24,12 +24,13 @@ const char kNotPublished[] = "\nCould not replace the output file.";
 const char kOutsideOutputDirectory[] = "\nThe output file would not lie in the output directory: nothing was converted.";
 const char kStalled[] = "\nThe conversion stopped making progress and was cancelled.";
 const char kNotReadToEnd[] = "\nThe recording was not read to its end.";
+const char kRecordingCut[] = "\nThe recording ends cut off in the middle of its data: it is kept.";
 
 // Looks through the events that came in for those that end a stream; result is the first failure
 // among them, else S_OK. Wine's graph manager ends WaitForCompletion only when every renderer has
 // completed, also after a source reported an error and ended its streams, so an error shows up only
-// here.
-bool TakeEndOfStream(IMediaEvent* events, HRESULT& result)
+// here. Halvern's recording source also tells here that the recording's file ends cut off.
+bool TakeEndOfStream(IMediaEvent* events, HRESULT& result, bool& recordingCut)
 {
     bool ended = false;
     result = S_OK;
@@ -51,6 +52,10 @@ bool TakeEndOfStream(IMediaEvent* events, HRESULT& result)
         case EC_ERRORABORTEX:
         case EC_STREAM_ERROR_STOPPED:
             outcome = FAILED(reported) ? reported : E_FAIL;
+            break;
+        case HALVERN_EC_RECORDING_CUT:
+            recordingCut = true;
+            ends = false;
             break;
         default:
             ends = false;
@@ -186,6 +191,7 @@ struct CConversionEngine::Run {
     const ConversionRequest& request;
     const std::string partialPath;
     std::string report;
+    bool recordingCut = false;
 
     HRESULT BuildAndRun(IGraphBuilder* graph);
     HRESULT WaitForGraph(IMediaEvent* events, const CConversionProgress& progress);
@@ -217,7 +223,7 @@ HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, const CConvers
         long code = 0;
         const HRESULT completion = events->WaitForCompletion(0, &code);
         HRESULT queued = S_OK;
-        const bool ended = TakeEndOfStream(events, queued);
+        const bool ended = TakeEndOfStream(events, queued, recordingCut);
         if (completion != E_ABORT || ended) {
             status = EndedStatus(completion, code, ended, queued);
             break;
@@ -360,12 +366,14 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
             ::DeleteFileA(partialPath.c_str());
     }
 
+    if (SUCCEEDED(status) && run.recordingCut)
+        run.report += kRecordingCut;
     if (SUCCEEDED(status))
         run.report += "\nDone!";
     Release(claim);
     observer_.OnConversionFinished(SUCCEEDED(status), run.report, true);
     if (SUCCEEDED(status))
-        return ConversionResult::Converted;
+        return run.recordingCut ? ConversionResult::ConvertedCut : ConversionResult::Converted;
     // A recording that shrank while it was read is being rewritten: worth another look as it is.
     return *FailureCause(status) && status != HALVERN_E_SHRANK ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
 }

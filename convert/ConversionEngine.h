@@ -20,9 +20,11 @@ struct ConversionTimings {
     DWORD StallMs = 10 * 60 * 1000;
 };
 
-// How a conversion run ended. A recording at fault fails the same way until it changes; any other
-// failure (a missing or full output directory, a cancel, a graph that broke off) may pass.
-enum class ConversionResult { Converted, Failed, RecordingAtFault, Busy };
+// How a conversion run ended. ConvertedCut: converted as far as the recording's file goes, which
+// ends cut off in the middle of its data (a recorder that crashed, or one still writing it). A
+// recording at fault fails the same way until it changes; any other failure (a missing or full
+// output directory, a cancel, a graph that broke off) may pass.
+enum class ConversionResult { Converted, ConvertedCut, Failed, RecordingAtFault, Busy };
 
 // Whether StartSingleConversion started a run.
 enum class SingleStart { Started, Busy, NotStarted };

@@ -15,6 +15,9 @@ inline constexpr HRESULT HALVERN_E_PROTECTED = MAKE_HRESULT(SEVERITY_ERROR, FACI
 inline constexpr HRESULT HALVERN_E_NO_STREAMS = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA804);
 // The data is damaged beyond what can be skipped (most packets unreadable).
 inline constexpr HRESULT HALVERN_E_DAMAGED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA805);
+// An event the recording source sends its graph when its read ended where the file is cut in the
+// middle of a packet or an object (EC_USER and above are the application's own).
+inline constexpr long HALVERN_EC_RECORDING_CUT = 0x8000 + 0xA8;
 // The file became shorter while it was read: what was read may not be all it held.
 inline constexpr HRESULT HALVERN_E_SHRANK = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA806);
 // The video is H.264 (a WTV recording of an HD channel): an MPEG-2 program stream of it is not

@@ -104,6 +104,9 @@ public:
     // read knows it. They are equal once a read has reached the end of the data.
     virtual uint64_t BytesDone() const = 0;
     virtual uint64_t BytesTotal() const = 0;
+    // The last read ended where the file ends in the middle of a packet or an object: the recorder
+    // stopped there (it crashed), or is still writing where Halvern cannot see it.
+    virtual bool EndedCut() const = 0;
 };
 
 } // namespace media

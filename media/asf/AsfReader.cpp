@@ -156,6 +156,7 @@ HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
     if (FAILED(hr))
         return hr;
     uint64_t position = header_.dataOffset; // of the next packet
+    endedCut_ = false;
     bytesDone_ = position;
     bytesTotal_ = std::max(position, fileSize);
     for (;;) {
@@ -185,8 +186,10 @@ HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
             bytesTotal_ = fileSize;
             continue;
         }
-        // The end of the file; a last packet cut short there is not a damaged one.
+        // The end of the file; a last packet cut short there is not a damaged one. Bytes after the
+        // data the header declares whole are an index (or what a muxer puts there), not a cut.
         counters_.truncatedBytes = got - whole * packetSize;
+        endedCut_ = counters_.truncatedBytes > 0 && !HeaderEndsDataAt(position);
         return EndRead(position + counters_.truncatedBytes, fileSize);
     }
 }
@@ -198,11 +201,7 @@ bool Reader::EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize)
     if (SameGuid(data, SimpleIndexObject) || SameGuid(data, IndexObject))
         return true;
     // Where the header says the data ends, any whole object that is not a packet ends it too.
-    if (header_.broadcast)
-        return false;
-    const uint64_t dataEnd = header_.dataOffset - DataObjectHeadSize + header_.dataSize;
-    const uint64_t countEnd = header_.dataOffset + header_.packetCount * header_.packetSize;
-    if ((offset != dataEnd || header_.dataSize <= DataObjectHeadSize) && (offset != countEnd || header_.packetCount == 0))
+    if (!HeaderEndsDataAt(offset))
         return false;
     ByteCursor head(data + 16, 8);
     const uint64_t objectSize = head.U64();
@@ -210,10 +209,23 @@ bool Reader::EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize)
            !ParsePacket(data, header_.packetSize, packet_);
 }
 
+// A finished recording's header tells where its data ends, by its size or its packet count.
+bool Reader::HeaderEndsDataAt(uint64_t offset) const
+{
+    if (header_.broadcast)
+        return false;
+    const uint64_t dataEnd = header_.dataOffset - DataObjectHeadSize + header_.dataSize;
+    const uint64_t countEnd = header_.dataOffset + header_.packetCount * header_.packetSize;
+    return (offset == dataEnd && header_.dataSize > DataObjectHeadSize) || (offset == countEnd && header_.packetCount != 0);
+}
+
 // The read reached the end of the data at `end`. A file now shorter than that, or than it was when
 // reading began, lost part of itself meanwhile.
 HRESULT Reader::EndRead(uint64_t end, uint64_t fileSize)
 {
+    // An object that the data's end goes through was cut off with the file.
+    for (const StreamState& state : states_)
+        endedCut_ = endedCut_ || state.assembling;
     DropUnfinishedObjects();
     uint64_t size = 0;
     HRESULT hr = CurrentSize(size);

@@ -70,6 +70,7 @@ public:
     // has reached the end of the data.
     uint64_t BytesDone() const override { return bytesDone_; }
     uint64_t BytesTotal() const override { return bytesTotal_; }
+    bool EndedCut() const override { return endedCut_; }
 
     // Read block size: large sequential reads, whole packets.
     static constexpr size_t BlockBytes = 4u << 20;
@@ -91,6 +92,7 @@ private:
     int64_t FindDuration();
     HRESULT ReadPackets(ObjectSink& sink, uint64_t maxPackets);
     bool EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize);
+    bool HeaderEndsDataAt(uint64_t offset) const;
     HRESULT EndRead(uint64_t end, uint64_t fileSize);
     void DropUnfinishedObjects();
     HRESULT CurrentSize(uint64_t& size) const;
@@ -116,6 +118,7 @@ private:
     uint64_t consecutiveBad_ = 0;
     uint64_t bytesDone_ = 0;
     uint64_t bytesTotal_ = 0;
+    bool endedCut_ = false;
 };
 
 } // namespace asf

@@ -57,6 +57,7 @@ public:
     int64_t Duration() const override { return duration_; }
     uint64_t BytesDone() const override { return bytesDone_; }
     uint64_t BytesTotal() const override { return bytesTotal_; }
+    bool EndedCut() const override { return counters_.truncatedBytes > 0; }
     const ReadCounters& Counters() const { return counters_; }
     // What each stream's description declares, parallel to Formats().
     const std::vector<StreamType>& Types() const { return types_; }

@@ -56,9 +56,10 @@ protected:
         RevokeStandIns();
     }
 
-    void MakeAutoConverter(DWORD scanWaitMs)
+    void MakeAutoConverter(DWORD scanWaitMs, DWORD changeSettleMs = 30000)
     {
         CAutoConverter::Options options;
+        options.ChangeSettleMs = changeSettleMs;
         options.Output = [this](const char* text) {
             std::lock_guard<std::mutex> lock(textLock_);
             text_ += text;
@@ -95,6 +96,15 @@ protected:
     std::string text_;
     std::atomic<int> passes{0};
 };
+
+// Appends as a writer on another computer would: the file shared with whoever reads it.
+void AppendFileBytes(const std::string& path, const std::string& bytes)
+{
+    UniqueFileHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file.IsValid() && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+}
 
 } // namespace
 
@@ -281,4 +291,57 @@ TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppea
     ASSERT_TRUE(CopyRecording(later + "Show.dvr-ms"));
     ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
     EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
+}
+
+// A recording is deleted only when it did not change while it was converted and its file was read
+// to its end whole. One that a writer Halvern cannot see appends to (another computer on a share)
+// keeps its output, stays, and is converted again once it has stayed as it is; one cut off for good
+// in the middle of its data (a recorder that crashed) converts once and stays.
+TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
+{
+    const std::string whole = MakeScratchDirectory("auto-whole") + "Whole.dvr-ms";
+    ASSERT_TRUE(CopyRecording(whole));
+    const std::string bytes = ReadFileBytes(whole);
+    const std::string recording = input_ + "Show.dvr-ms";
+    const std::string output = output_ + "Show.MPG";
+    settings_.DeleteSourceFile = 1;
+    const struct {
+        const char* name;
+        size_t written;     // bytes of the recording there at the start, out of every 10
+        bool appendInRun;   // the rest is written while the first conversion runs
+        size_t conversions; // in all
+        bool deleted;
+    } cases[] = {
+        {"appended while converted", 4, true, 2, true},
+        {"cut off for good", 6, false, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::DeleteFileA(output.c_str());
+        WriteFileBytes(recording, bytes.substr(0, bytes.size() * c.written / 10 + 1));
+        MakeAutoConverter(300, 1000);
+        {
+            ScopedDecrypterFault slow("pace=1");
+            Start();
+            if (c.appendInRun) {
+                ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
+                AppendFileBytes(recording, bytes.substr(bytes.size() * c.written / 10 + 1));
+            }
+            ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+        }
+        EXPECT_TRUE(FileExists(recording)) << "kept after the first conversion";
+        EXPECT_TRUE(IsProgramStream(output));
+        if (c.conversions > 1) {
+            ASSERT_TRUE(WaitForText(" - Done.\n", c.conversions)) << Text();
+        } else {
+            const int seen = passes;
+            ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
+        }
+        EXPECT_TRUE(WaitUntil([&] { return FileExists(recording) != c.deleted; }, 10000));
+        EXPECT_TRUE(IsSoundProgramStream(output));
+        Stop();
+        EXPECT_EQ(Count(" - Done.\n"), c.conversions) << Text();
+        std::lock_guard<std::mutex> lock(textLock_);
+        text_.clear();
+    }
 }

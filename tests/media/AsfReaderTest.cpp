@@ -140,6 +140,8 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
         EXPECT_EQ(options.garbageEvery ? written.packetCount / options.garbageEvery : 0u, reader.Counters().badPackets);
         EXPECT_EQ(options.indexAfterData ? 0 : (fileSize - written.dataOffset) % written.packetSize,
                   reader.Counters().truncatedBytes);
+        // Only a file shorter than written ends in the middle of a packet or an object.
+        EXPECT_EQ(fileSize < written.fileSize, reader.EndedCut());
         EXPECT_EQ(fileSize, reader.BytesDone());
         EXPECT_EQ(fileSize, reader.BytesTotal());
         // Every frame in packets that all came through must be out.

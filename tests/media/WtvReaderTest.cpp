@@ -215,6 +215,7 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         const std::vector<int64_t> videoTimes = Times(base + ".v.times"), audioTimes = Times(base + ".a.times");
         switch (c.delivery) {
         case Delivery::All:
+            EXPECT_FALSE(reader->EndedCut());
             EXPECT_TRUE(sink.video.bytes == videoEs) << "the video differs from ffmpeg's extraction";
             EXPECT_TRUE(sink.audio.bytes == audioEs) << "the audio differs from ffmpeg's extraction";
             EXPECT_EQ(videoTimes, sink.video.times);
@@ -236,6 +237,7 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
             EXPECT_EQ(0u, videoEs.compare(0, sink.video.bytes.size(), sink.video.bytes));
             EXPECT_EQ(0u, audioEs.compare(0, sink.audio.bytes.size(), sink.audio.bytes));
             EXPECT_EQ(inside, static_cast<wtv::Reader*>(reader.get())->Counters().truncatedBytes > 0);
+            EXPECT_EQ(inside, reader->EndedCut()) << "a recording cut inside a chunk says so";
             break;
         }
         case Delivery::AllButOne:

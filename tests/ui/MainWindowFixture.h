@@ -27,6 +27,14 @@ struct RecordedBalloons : IBalloonNotices {
     std::vector<std::string> shown;
 };
 
+// A worker whose lines go nowhere.
+inline CAutoConverter::Options QuietWorker()
+{
+    CAutoConverter::Options options;
+    options.Output = [](const char*) {};
+    return options;
+}
+
 // The main window made modeless, so the test drives it from its own thread's loop.
 class CModelessConverterDlg : public CConverterDlg {
 public:
@@ -125,7 +133,7 @@ protected:
     RecordedBalloons balloons;
     HeldRunPoster runs;
     CConversionEngine engine{graphs, runs};
-    CAutoConverter autoConverter{engine, CAutoConverter::Options{[](const char*) {}, 60000, {}}};
+    CAutoConverter autoConverter{engine, QuietWorker()};
     // The shell is never asked: Wine's own tray would come and go with every test's icon.
     CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAA*) { return TRUE; }, {}, {}, CP_ACP}};
 
