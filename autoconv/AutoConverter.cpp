@@ -155,9 +155,10 @@ private:
     const std::string inputExt_;
     UniqueChangeNotification notification_;
     DWORD lastWait_ = WAIT_TIMEOUT;
-    // Recordings that failed through a fault of their own, by name, for as long as this worker runs:
-    // without it a broken recording would be converted, and fail, on every pass. Other failures may
-    // pass (a share not yet up, a full disk), so those recordings are tried again in the next pass.
+    // Recordings that failed through a fault of their own, or whose conversion was cancelled or
+    // stalled, by name, for as long as this worker runs: without it such a recording would be
+    // converted, and fail, on every pass. Other failures may pass (a share not yet up, a full disk),
+    // so those recordings are tried again in the next pass.
     std::map<std::string, RecordingStamp> failed_;
     // Recordings that changed while they were converted (a writer Halvern cannot see, on another
     // computer): their outputs may lack the end, so each is converted again once it has stayed as
@@ -273,7 +274,8 @@ void CAutoConverter::Worker::Scan()
             if (settings_.DeleteSourceFile && result == ConversionResult::Converted && unchanged && HasUsableOutput(outputPath))
                 ::DeleteFileA(inputPath.c_str());
         } else {
-            if (result == ConversionResult::RecordingAtFault)
+            // One the user cancelled, or that stalled, would do the same at once again.
+            if (result == ConversionResult::RecordingAtFault || result == ConversionResult::Cancelled)
                 failed_[name] = stamp;
             else
                 failed_.erase(name);

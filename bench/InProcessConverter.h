@@ -31,7 +31,7 @@ public:
     std::string LastReport;
     std::function<void()> OnBuilt;
 
-    void OnConversionStarted() override {}
+    void OnConversionStarted(LONG) override {}
     void OnGraphBuilt(const std::string& report) override
     {
         if (OnBuilt)

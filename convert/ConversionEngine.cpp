@@ -192,6 +192,7 @@ struct CConversionEngine::Run {
     const std::string partialPath;
     std::string report;
     bool recordingCut = false;
+    bool stalled = false;
 
     HRESULT BuildAndRun(IGraphBuilder* graph);
     HRESULT WaitForGraph(IMediaEvent* events, const CConversionProgress& progress);
@@ -239,6 +240,7 @@ HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, const CConvers
         stepStart = ::GetTickCount();
         engine.observer_.OnProgressPosition(progress.PositionSeconds());
         if (stall.Stalled()) {
+            stalled = true;
             report += kStalled;
             status = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
             break;
@@ -329,6 +331,13 @@ bool CConversionEngine::Cancelled(LONG claim)
 
 ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request)
 {
+    // The claim goes back however the run ends, a throw included; where it ends normally it has
+    // gone back already, before the end is told.
+    struct ClaimRelease {
+        CConversionEngine& engine;
+        const LONG claim;
+        ~ClaimRelease() { engine.Release(claim); }
+    } claimRelease{*this, claim};
     CriticalSectionLock runLock(runLock_);
     const std::string& inputPath = request.inputPath;
     const std::string& outputPath = request.outputPath;
@@ -342,7 +351,7 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         observer_.OnConversionFinished(false, "ERROR - Could not create the Filter Graph Manager.", false);
         return ConversionResult::Failed;
     }
-    observer_.OnConversionStarted();
+    observer_.OnConversionStarted(claim);
 
     const std::string& partialPath = run.partialPath;
     if (!LiesDirectlyIn(outputPath, request.outputDirectory)) {
@@ -370,10 +379,13 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         run.report += kRecordingCut;
     if (SUCCEEDED(status))
         run.report += "\nDone!";
+    const bool cancelled = busy_.load() != claim || run.stalled;
     Release(claim);
     observer_.OnConversionFinished(SUCCEEDED(status), run.report, true);
     if (SUCCEEDED(status))
         return run.recordingCut ? ConversionResult::ConvertedCut : ConversionResult::Converted;
+    if (cancelled)
+        return ConversionResult::Cancelled;
     // A recording that shrank while it was read is being rewritten: worth another look as it is.
     return *FailureCause(status) && status != HALVERN_E_SHRANK ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
 }
@@ -392,12 +404,20 @@ void CConversionEngine::CancelConversion()
     ::SetEvent(cancelEvent_.Get());
 }
 
-SingleStart CConversionEngine::StartSingleConversion(const ConversionRequest& request)
+void CConversionEngine::CancelRun(LONG run)
+{
+    if (run != 0 && busy_.compare_exchange_strong(run, 0))
+        ::SetEvent(cancelEvent_.Get());
+}
+
+SingleStart CConversionEngine::StartSingleConversion(const ConversionRequest& request, LONG* run)
 {
     // Claimed here rather than on the thread, so that no other run can slip in between.
     const LONG claim = Claim();
     if (!claim)
         return SingleStart::Busy;
+    if (run)
+        *run = claim;
     UniqueHandle thread = StartComThread(ComThreadJob{
         [this, claim, request] { RunConversion(claim, request); },
         [this, claim] {
@@ -408,7 +428,15 @@ SingleStart CConversionEngine::StartSingleConversion(const ConversionRequest& re
             // Whoever started the run may show it as running already: its end is told all the same.
             observer_.OnConversionFinished(false, failure, false);
         },
-        {}, // the run has given up its claim and locks by now
+        [this, claim] {
+            // Out of memory: the run gave its claim back as it unwound; the window learns it is over.
+            Release(claim);
+            try {
+                observer_.OnConversionFinished(false, "ERROR - Out of memory", false);
+            } catch (const std::exception&) {
+                // Nothing more can be told; nothing may leave the thread.
+            }
+        },
     });
     if (!thread) {
         Release(claim);

@@ -23,8 +23,9 @@ struct ConversionTimings {
 // How a conversion run ended. ConvertedCut: converted as far as the recording's file goes, which
 // ends cut off in the middle of its data (a recorder that crashed, or one still writing it). A
 // recording at fault fails the same way until it changes; any other failure (a missing or full
-// output directory, a cancel, a graph that broke off) may pass.
-enum class ConversionResult { Converted, ConvertedCut, Failed, RecordingAtFault, Busy };
+// output directory, a graph that broke off) may pass. Cancelled: by the user, or because the run
+// stopped making progress; the same recording would do the same again.
+enum class ConversionResult { Converted, ConvertedCut, Failed, RecordingAtFault, Cancelled, Busy };
 
 // Whether StartSingleConversion started a run.
 enum class SingleStart { Started, Busy, NotStarted };
@@ -39,10 +40,13 @@ public:
     // The conversion run; blocks the calling thread, whose COM must be initialised. Busy at once,
     // with nothing shown, while another run is in progress.
     ConversionResult ConvertFile(const ConversionRequest& request);
-    // Runs the conversion on a thread of its own. A run that cannot get going there still ends
-    // with OnConversionFinished.
-    SingleStart StartSingleConversion(const ConversionRequest& request);
-    // The cancel command: the run in progress ends at once, as failed.
+    // Runs the conversion on a thread of its own; `run` (when given) receives what names it to
+    // CancelRun. A run that cannot get going there still ends with OnConversionFinished.
+    SingleStart StartSingleConversion(const ConversionRequest& request, LONG* run = nullptr);
+    // The cancel command for the run shown as `run`: it ends at once, as cancelled. A click that
+    // comes late, once that run has ended, touches no other run.
+    void CancelRun(LONG run);
+    // Whatever run is in progress ends at once, as cancelled (at exit).
     void CancelConversion();
     // At exit: cancels a single-file conversion still running and waits for its end, for as long as
     // a stalled run is given (StallMs). False when a run is still going after that: it is stuck, and

@@ -10,8 +10,8 @@ class IConversionObserver {
 public:
     virtual ~IConversionObserver() = default;
 
-    // The run is in progress from now until OnConversionFinished.
-    virtual void OnConversionStarted() = 0;
+    // The run is in progress from now until OnConversionFinished; `run` names it to CancelRun.
+    virtual void OnConversionStarted(LONG run) = 0;
     // The graph is built and about to run; report is the conversion report so far.
     virtual void OnGraphBuilt(const std::string& report) = 0;
     // The length of the media in whole seconds, once the graph runs.

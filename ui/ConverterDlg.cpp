@@ -223,7 +223,7 @@ void CConverterDlg::OnRunEvent(const RunEvent& event)
 {
     switch (event.kind) {
     case RunEvent::Kind::Started:
-        OnRunStarted();
+        OnRunStarted(event.run);
         break;
     case RunEvent::Kind::GraphBuilt:
         OnGraphBuilt(event.report);
@@ -240,8 +240,9 @@ void CConverterDlg::OnRunEvent(const RunEvent& event)
     }
 }
 
-void CConverterDlg::OnRunStarted()
+void CConverterDlg::OnRunStarted(LONG run)
 {
+    shownRun_ = run;
     EnableDlgItem(IDC_STOP_AUTO, FALSE);
     SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
 }
@@ -266,6 +267,7 @@ void CConverterDlg::OnProgressPosition(LONG seconds)
 // as running already.
 void CConverterDlg::OnRunFinished(bool succeeded, const std::string& report)
 {
+    shownRun_ = 0;
     if (succeeded)
         parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, kBalloonSeconds);
     else
@@ -328,14 +330,13 @@ void CConverterDlg::OnAutoConvertStopped()
 
 void CConverterDlg::OnConvertSingleFile()
 {
-    // The button does what it reads. A run that has claimed the busy flag but not yet shown itself
-    // (one queued behind a cancelled run that is finishing) is not cancelled by a click on
-    // "Convert Single File...".
-    if (GetDlgItemText(IDC_CONVERT_SINGLE) == kCancelCaption) {
-        // Clearing the flag is the cancel request; the conversion enables the button again when
-        // it has stopped.
+    // While a run is shown the button cancels that run and no other: not one that has claimed the
+    // engine but not yet shown itself (queued behind a cancelled run that is finishing), nor the
+    // next one when the click comes late.
+    if (shownRun_ != 0) {
+        // The conversion enables the button again when it has stopped.
         EnableDlgItem(IDC_CONVERT_SINGLE, FALSE);
-        parts_.Engine.CancelConversion();
+        parts_.Engine.CancelRun(shownRun_);
         return;
     }
 
@@ -350,8 +351,10 @@ void CConverterDlg::OnConvertSingleFile()
     if (!parts_.Prompts.ChooseFile(initialName, filter, inputPath))
         return;
 
-    switch (parts_.Engine.StartSingleConversion(MakeConversionRequest(settings, inputPath))) {
+    LONG run = 0;
+    switch (parts_.Engine.StartSingleConversion(MakeConversionRequest(settings, inputPath), &run)) {
     case SingleStart::Started:
+        shownRun_ = run;
         // Shown as running, and cancellable, from now on, also while the run waits for its turn;
         // the run's end, even one that never got going, puts the controls back.
         EnableDlgItem(IDC_STOP_AUTO, FALSE);

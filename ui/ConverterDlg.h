@@ -53,7 +53,7 @@ protected:
     void OnRunEvent(const RunEvent& event);
 
     // What the runs post, shown in the controls and in balloons.
-    void OnRunStarted();
+    void OnRunStarted(LONG run);
     void OnGraphBuilt(const std::string& report);
     void OnProgressRange(LONG seconds);
     void OnProgressPosition(LONG seconds);
@@ -76,6 +76,8 @@ private:
     bool stopPending_ = false;
     // "Apply Settings" stopped a running worker: a new one starts once the old one has ended.
     bool restartPending_ = false;
+    // The run shown as in progress, which "Cancel Conversion!" cancels; 0 while none is.
+    LONG shownRun_ = 0;
 
     void OnAutoConvertStopped();
 

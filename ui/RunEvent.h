@@ -12,6 +12,7 @@ constexpr UINT WM_RUN_EVENT = WM_APP + 11; // WM_APP + 10 is the tray icon's
 struct RunEvent {
     enum class Kind { Started, GraphBuilt, ProgressRange, ProgressPosition, Finished };
     Kind kind;
+    LONG run = 0;           // of a started run: what cancels it
     LONG seconds = 0;       // the progress range or position
     bool succeeded = false; // of a finished run
     std::string report;     // of a built graph or a finished run

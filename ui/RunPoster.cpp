@@ -20,35 +20,57 @@ void CRunPoster::DetachWindow()
         TakeRunEvent(msg.lParam);
 }
 
-void CRunPoster::Post(RunEvent::Kind kind, LONG seconds, bool succeeded, const std::string& report)
+namespace {
+
+RunEvent EventOf(RunEvent::Kind kind)
 {
-    auto event = std::make_unique<RunEvent>(RunEvent{kind, seconds, succeeded, report});
-    CriticalSectionLock lock(link_);
-    if (window_ && ::PostMessageA(window_, WM_RUN_EVENT, 0, reinterpret_cast<LPARAM>(event.get())))
-        event.release(); // the message owns it now
+    RunEvent event{};
+    event.kind = kind;
+    return event;
 }
 
-void CRunPoster::OnConversionStarted()
+} // namespace
+
+void CRunPoster::Post(RunEvent event)
 {
-    Post(RunEvent::Kind::Started, 0, false, std::string());
+    auto posted = std::make_unique<RunEvent>(std::move(event));
+    CriticalSectionLock lock(link_);
+    if (window_ && ::PostMessageA(window_, WM_RUN_EVENT, 0, reinterpret_cast<LPARAM>(posted.get())))
+        posted.release(); // the message owns it now
+}
+
+void CRunPoster::OnConversionStarted(LONG run)
+{
+    RunEvent event = EventOf(RunEvent::Kind::Started);
+    event.run = run;
+    Post(std::move(event));
 }
 
 void CRunPoster::OnGraphBuilt(const std::string& report)
 {
-    Post(RunEvent::Kind::GraphBuilt, 0, false, report);
+    RunEvent event = EventOf(RunEvent::Kind::GraphBuilt);
+    event.report = report;
+    Post(std::move(event));
 }
 
 void CRunPoster::OnProgressRange(LONG seconds)
 {
-    Post(RunEvent::Kind::ProgressRange, seconds, false, std::string());
+    RunEvent event = EventOf(RunEvent::Kind::ProgressRange);
+    event.seconds = seconds;
+    Post(std::move(event));
 }
 
 void CRunPoster::OnProgressPosition(LONG seconds)
 {
-    Post(RunEvent::Kind::ProgressPosition, seconds, false, std::string());
+    RunEvent event = EventOf(RunEvent::Kind::ProgressPosition);
+    event.seconds = seconds;
+    Post(std::move(event));
 }
 
 void CRunPoster::OnConversionFinished(bool succeeded, const std::string& report, bool)
 {
-    Post(RunEvent::Kind::Finished, 0, succeeded, report);
+    RunEvent event = EventOf(RunEvent::Kind::Finished);
+    event.succeeded = succeeded;
+    event.report = report;
+    Post(std::move(event));
 }

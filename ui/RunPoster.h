@@ -14,7 +14,7 @@ public:
     // the events still queued for it are freed unseen.
     void DetachWindow();
 
-    void OnConversionStarted() override;
+    void OnConversionStarted(LONG run) override;
     void OnGraphBuilt(const std::string& report) override;
     void OnProgressRange(LONG seconds) override;
     void OnProgressPosition(LONG seconds) override;
@@ -22,7 +22,7 @@ public:
 
 private:
     // Without a window the event goes at once: nobody is there to see it.
-    void Post(RunEvent::Kind kind, LONG seconds, bool succeeded, const std::string& report);
+    void Post(RunEvent event);
 
     // Held only while an event is posted, which never waits for the window, so that no post
     // reaches a window that has let go of its queue.

@@ -22,7 +22,7 @@ namespace {
 // The runs' reports are not what these tests look at.
 class SilentObserver : public IConversionObserver {
 public:
-    void OnConversionStarted() override {}
+    void OnConversionStarted(LONG) override {}
     void OnGraphBuilt(const std::string&) override {}
     void OnProgressRange(LONG) override {}
     void OnProgressPosition(LONG) override {}
@@ -341,6 +341,61 @@ TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
         EXPECT_TRUE(IsSoundProgramStream(output));
         Stop();
         EXPECT_EQ(Count(" - Done.\n"), c.conversions) << Text();
+        std::lock_guard<std::mutex> lock(textLock_);
+        text_.clear();
+    }
+}
+
+// A recording whose conversion the user cancelled, or that stalled, would do the same at once
+// again: it is not started again until it changes or the Auto Converter is started again.
+TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
+{
+    const struct {
+        const char* name;
+        const char* fault;
+        bool cancel;
+    } cases[] = {
+        {"cancelled", "pace=1", true},
+        {"stalled", "never-end", false},
+    };
+    const std::string recording = input_ + "Show.dvr-ms";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        autoConverter_.reset();
+        engine_ = std::make_unique<CConversionEngine>(graphs_, observer_, ConversionTimings{100, 1500});
+        MakeAutoConverter(300);
+        ::DeleteFileA((output_ + "Show.MPG").c_str());
+        ASSERT_TRUE(CopyRecording(recording));
+        {
+            ScopedDecrypterFault fault(c.fault);
+            Start();
+            if (c.cancel) {
+                ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
+                engine_->CancelConversion();
+            }
+            ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+            const int seen = passes;
+            ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 4; }, 20000));
+            EXPECT_EQ(Count(" - Failed.\n") + Count(" - Done.\n"), 1u) << "started again while unchanged";
+        }
+        // Changed: converted (the fault gone); a restart alike.
+        AppendFileBytes(recording, std::string(1, '\0'));
+        ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+        Stop();
+        ::DeleteFileA((output_ + "Show.MPG").c_str());
+        {
+            ScopedDecrypterFault fault(c.fault);
+            Start();
+            if (c.cancel) {
+                ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
+                engine_->CancelConversion();
+            }
+            ASSERT_TRUE(WaitForText(" - Failed.\n", 2)) << Text();
+        }
+        Stop();
+        Start();
+        ASSERT_TRUE(WaitForText(" - Done.\n", 2)) << "a new worker tries it again\n" << Text();
+        Stop();
         std::lock_guard<std::mutex> lock(textLock_);
         text_.clear();
     }

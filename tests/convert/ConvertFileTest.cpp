@@ -27,7 +27,7 @@ const char kBuilt[] = "\nGraph filters added & pins connected! Converting...";
 // What the runs reported, one text per call, from whichever thread made it; outcomes carry a report.
 class RecordingObserver : public IConversionObserver {
 public:
-    void OnConversionStarted() override { Add("started"); }
+    void OnConversionStarted(LONG) override { Add("started"); }
     void OnGraphBuilt(const std::string& report) override { Add("built: " + report); }
     void OnProgressRange(LONG seconds) override { Add("range " + std::to_string(seconds)); }
     void OnProgressPosition(LONG seconds) override { Add("at " + std::to_string(seconds)); }

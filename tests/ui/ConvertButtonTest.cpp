@@ -61,11 +61,27 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     ASSERT_TRUE(runsOver(2));
     EXPECT_TRUE(Enabled(IDC_STOP_AUTO));
 
+    // A click that comes late, for a run that has ended while the window still shows it, cancels
+    // no other run: here the next, which has claimed the engine and not shown itself yet.
+    runs.Hold();
+    LONG next = 0;
+    ASSERT_EQ(engine.StartSingleConversion({chosen, settings.OutputPath + "Show.MPG", settings.UseFilterGraph,
+                                            settings.OutputPath},
+                                           &next),
+              SingleStart::Started);
+    runs.CRunPoster::OnConversionStarted(next - 1); // the run before, whose end is still on its way
+    ASSERT_TRUE(WaitUntil([&] { return Text(IDC_CONVERT_SINGLE) == "Cancel Conversion!"; }, 10000));
+    Click(IDC_CONVERT_SINGLE);
+    EXPECT_TRUE(engine.Busy()) << "the late click cancelled the next run";
+    runs.OnConversionFinished(false, "ended", true);
+    ASSERT_TRUE(runsOver(4));
+    EXPECT_EQ(2u, offered.size());
+
     // The progress bar takes a run's length and position in whole seconds.
     runs.OnProgressRange(3);
     runs.OnProgressPosition(2);
     runs.OnConversionFinished(true, "Done!", true);
-    ASSERT_TRUE(WaitForRunsShown(3));
+    ASSERT_TRUE(WaitForRunsShown(5));
     EXPECT_EQ("|0|Done!", balloons.shown.back());
     EXPECT_EQ(3, ::SendMessageA(Item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
     EXPECT_EQ(2, ::SendMessageA(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0));

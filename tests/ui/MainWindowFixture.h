@@ -51,10 +51,10 @@ class HeldRunPoster : public CRunPoster {
 public:
     void Hold() { ::ResetEvent(go_.Get()); }
     void Release() { ::SetEvent(go_.Get()); }
-    void OnConversionStarted() override
+    void OnConversionStarted(LONG run) override
     {
         ::WaitForSingleObject(go_.Get(), 60000);
-        CRunPoster::OnConversionStarted();
+        CRunPoster::OnConversionStarted(run);
     }
     void OnConversionFinished(bool succeeded, const std::string& report, bool started) override
     {
