@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -13,6 +14,22 @@ namespace {
 const char kMaker[] = "Morrowick";
 const char kSecondInstanceText[] = "Program can't have 2 instances";
 const char kGraphNotWrittenText[] = "Could not write the internal graph to its temporary file.";
+const char kFinishingTip[] = "Halvern is finishing a conversion...";
+// At exit a conversion is waited for while it makes progress; one that has made none for this long
+// is cancelled, and what has not ended this long after that is stuck in a filter.
+constexpr DWORD kExitStallMs = 30000;
+constexpr DWORD kExitStuckMs = 10000;
+
+// Waits up to `ms`, answering the thread's messages meanwhile: the tray's window gets the shell's
+// broadcasts.
+void PauseAnswering(DWORD ms)
+{
+    if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT) != WAIT_OBJECT_0)
+        return;
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        ::DispatchMessageA(&msg);
+}
 
 // The directory of the running executable with its trailing backslash; false when the
 // module path cannot be had whole.
@@ -55,10 +72,23 @@ CConverterApp::CConverterApp()
 // The parts go before the tray icon they show balloons on.
 CConverterApp::~CConverterApp() = default;
 
-void CConverterApp::StopAutoConvert()
+// The worker's conversion in progress finishes and is published first, while it makes progress; a
+// single-file conversion still running is cancelled and waited for. False when something is still
+// going after the bounds: stuck in a filter.
+bool CConverterApp::EndConversions()
 {
-    if (autoConverter_)
-        autoConverter_->StopAutoConvert();
+    engine_->LimitStall(kExitStallMs);
+    autoConverter_->RequestStop();
+    if (engine_->Busy() || autoConverter_->AutoConvertRunning())
+        Tray.KeepWhileClosing(kFinishingTip);
+    const DWORD start = ::GetTickCount();
+    while (!autoConverter_->FinishStop()) {
+        const DWORD idle = std::min(::GetTickCount() - start, engine_->SinceProgressMs());
+        if (idle >= kExitStallMs + kExitStuckMs)
+            return false;
+        PauseAnswering(100);
+    }
+    return engine_->FinishSingleConversion();
 }
 
 BOOL CConverterApp::InitInstance()
@@ -103,13 +133,9 @@ BOOL CConverterApp::InitInstance()
         dialog.DoModal();
 
         Settings.Save(*this);
-        // The window has gone; an icon left behind would lead nowhere while the conversions end.
+        // The window has gone; the icon stays, saying why, while the conversions end.
+        const bool runsEnded = EndConversions();
         Tray.RemoveFromTray();
-        // The worker's conversion in progress finishes and is published first.
-        StopAutoConvert();
-        // A single-file conversion still running is cancelled and waited for: it must not be
-        // cut off with the program's state torn down under it.
-        const bool runsEnded = engine_->FinishSingleConversion();
 
         InternalGraphFile.Close();
         ::DeleteFileA(InternalGraphPath);

@@ -19,9 +19,6 @@ public:
 
     BOOL InitInstance() override;
 
-    // At exit: stops the Auto Converter and waits for its worker.
-    void StopAutoConvert();
-
     char ProgramDirectory[MAX_PATH];  // ends with a backslash
     char InternalGraphPath[MAX_PATH];
     CSystemTray Tray;
@@ -29,6 +26,8 @@ public:
     CConverterSettings Settings;
 
 private:
+    bool EndConversions();
+
     GraphSource graphs_;
     CRunPoster runPoster_;
     std::unique_ptr<CConversionEngine> engine_;

@@ -78,12 +78,14 @@ ULONGLONG FileSize(const std::string& path)
 }
 
 // Notices when the output stops growing. Under Wine the playing position follows the graph's
-// clock whether or not anything flows, so the output's size is the measure of progress.
+// clock whether or not anything flows, so the output's size is the measure of progress. The limit
+// may shrink while the run goes on (at exit); each growth is stamped for whoever waits at exit.
 class StallWatch {
 public:
-    StallWatch(const std::string& path, DWORD limitMs)
-        : path_(path), limitMs_(limitMs), size_(FileSize(path)), since_(::GetTickCount())
+    StallWatch(const std::string& path, const std::atomic<DWORD>& limitMs, std::atomic<DWORD>& progressTick)
+        : path_(path), limitMs_(limitMs), progressTick_(progressTick), size_(FileSize(path))
     {
+        progressTick_ = ::GetTickCount();
     }
 
     bool Stalled()
@@ -92,16 +94,16 @@ public:
         const DWORD now = ::GetTickCount();
         if (size != size_) {
             size_ = size;
-            since_ = now;
+            progressTick_ = now;
         }
-        return now - since_ >= limitMs_;
+        return now - progressTick_.load() >= limitMs_.load();
     }
 
 private:
     const std::string path_;
-    const DWORD limitMs_;
+    const std::atomic<DWORD>& limitMs_;
+    std::atomic<DWORD>& progressTick_;
     ULONGLONG size_;
-    DWORD since_;
 };
 
 // The outcome of a graph that ended: only a stream that completed without an error counts.
@@ -211,7 +213,7 @@ HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, const CConvers
     handles[count++] = engine.cancelEvent_.Get();
 
     const DWORD step = engine.timings_.ProgressStepMs;
-    StallWatch stall(partialPath, engine.timings_.StallMs);
+    StallWatch stall(partialPath, engine.stallMs_, engine.progressTick_);
     HRESULT status = S_OK;
     DWORD stepStart = ::GetTickCount();
     for (;;) {
@@ -295,8 +297,20 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
 }
 
 CConversionEngine::CConversionEngine(const GraphSource& graphs, IConversionObserver& observer, ConversionTimings timings)
-    : graphs_(graphs), observer_(observer), timings_(timings), cancelEvent_(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
+    : graphs_(graphs), observer_(observer), timings_(timings), stallMs_(timings.StallMs),
+      cancelEvent_(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
+}
+
+void CConversionEngine::LimitStall(DWORD ms)
+{
+    for (DWORD current = stallMs_.load(); ms < current && !stallMs_.compare_exchange_weak(current, ms);) {
+    }
+}
+
+DWORD CConversionEngine::SinceProgressMs() const
+{
+    return ::GetTickCount() - progressTick_.load();
 }
 
 CConversionEngine::~CConversionEngine()
@@ -456,9 +470,10 @@ bool CConversionEngine::FinishSingleConversion()
     // A cancelled run ends within moments; one that has not ended when a stalled graph would be
     // given up is stuck in a filter.
     const DWORD start = ::GetTickCount();
+    const DWORD bound = stallMs_.load();
     for (UniqueHandle& thread : singleThreads_) {
         const DWORD elapsed = ::GetTickCount() - start;
-        ::WaitForSingleObject(thread.Get(), elapsed >= timings_.StallMs ? 0 : timings_.StallMs - elapsed);
+        ::WaitForSingleObject(thread.Get(), elapsed >= bound ? 0 : bound - elapsed);
     }
     ForgetEndedThreads(singleThreads_);
     return singleThreads_.empty();

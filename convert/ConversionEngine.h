@@ -52,6 +52,11 @@ public:
     // a stalled run is given (StallMs). False when a run is still going after that: it is stuck, and
     // nothing it uses may be destroyed.
     bool FinishSingleConversion();
+    // At exit: from now on a run is given up after this long without progress (and the wait of
+    // FinishSingleConversion is as long).
+    void LimitStall(DWORD ms);
+    // How long ago a run last made progress (its output grew) or began.
+    DWORD SinceProgressMs() const;
 
     bool Busy() const { return busy_.load() != 0; }
 
@@ -66,6 +71,8 @@ private:
     const GraphSource& graphs_;
     IConversionObserver& observer_;
     const ConversionTimings timings_;
+    std::atomic<DWORD> stallMs_;
+    std::atomic<DWORD> progressTick_{::GetTickCount()};
     // The run in progress, by its claim's mark; 0 when idle. A cancel clears it, and a run that
     // started after the cancel has put its own mark there.
     std::atomic<LONG> busy_{0};

@@ -135,6 +135,23 @@ BOOL CSystemTray::RemoveFromTray()
     return IconDeleted;
 }
 
+BOOL CSystemTray::KeepWhileClosing(const char* tooltip)
+{
+    CriticalSectionLock lock(recordLock_);
+    if (!TrayAvailable || !iconWanted_ || !m_hWnd)
+        return FALSE;
+    IconRecord.uFlags = 0;
+    if (!IconDeleted)
+        platform_.ShellNotifyIcon(NIM_DELETE, &IconRecord);
+    IconRecord.hWnd = m_hWnd;
+    IconRecord.uCallbackMessage = 0;
+    IconRecord.uFlags = AddFlags = NIF_ICON | NIF_TIP;
+    CopyTextField(IconRecord.szTip, sizeof(IconRecord.szTip), tooltip, platform_.CodePage);
+    const BOOL added = platform_.ShellNotifyIcon(NIM_ADD, &IconRecord);
+    IconAbsent = IconDeleted = !added;
+    return added;
+}
+
 void CSystemTray::ReaddIcon()
 {
     CriticalSectionLock lock(recordLock_);

@@ -30,6 +30,10 @@ public:
     BOOL AddToTray(CWnd* owner, UINT callbackMessage, const char* tooltip, HICON icon, UINT iconId);
     BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT timeoutSeconds) override;
     BOOL RemoveFromTray();
+    // At exit, once the window the icon belongs to has gone: the icon stays, with the tip given,
+    // until RemoveFromTray, owned by the tray's own window (the shell drops an icon whose window
+    // has gone). It no longer answers the mouse.
+    BOOL KeepWhileClosing(const char* tooltip);
 
     NOTIFYICONDATAA IconRecord;
     BOOL TrayAvailable;

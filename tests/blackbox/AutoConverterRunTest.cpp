@@ -75,5 +75,34 @@ TEST_F(AutoConverterRun, ApplySettingsAndTheExitLetTheConversionInProgressFinish
     EXPECT_EQ(2u, CountOf(halvern.Output(), kDone)) << halvern.Output();
 }
 
+// Closed while its conversion has stopped making progress, in a graph whose filters never end and
+// hang when stopped, Halvern still ends: the conversion is cancelled once it has made no progress
+// for 30 seconds, the stuck stop is given up a bounded while later, and the lock goes with it, so
+// Halvern starts again.
+TEST_F(AutoConverterRun, TheExitEndsWhenTheConversionIsStuck)
+{
+    ScopedDecrypterFault stuck("hang-stop=600");
+    ASSERT_TRUE(CopyRecording(input + "Stuck.dvr-ms"));
+    StoredSettings settings = Defaults();
+    settings.AutoStartConvert = 1;
+    StoreSettings(settings);
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    HWND window = halvern.Window();
+    ASSERT_TRUE(WaitUntil([&] { return DialogItemText(window, IDC_CONVERT_SINGLE) == "Cancel Conversion!"; }, kPromptMs));
+
+    const DWORD closed = ::GetTickCount();
+    ::PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }, 3000)) << "the window waited for the conversion";
+    EXPECT_TRUE(halvern.Process().WaitForExit(90000)) << "Halvern stayed with its stuck conversion";
+    EXPECT_GE(::GetTickCount() - closed, 25000u) << "the conversion was not given its time";
+    EXPECT_FALSE(FileExists(LockFilePath()));
+    EXPECT_FALSE(FileExists(output + "Stuck.MPG"));
+
+    ScopedDecrypterFault none("");
+    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    EXPECT_TRUE(::IsWindow(halvern.Window())) << "Halvern refused to start again";
+    ASSERT_TRUE(halvern.CloseAndWait(60000));
+}
+
 } // namespace
 } // namespace blackbox

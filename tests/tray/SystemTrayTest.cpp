@@ -159,4 +159,32 @@ TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimitAndAreZeroFilled)
     EXPECT_EQ(std::string(field, 4), std::string(4, '\0'));
 }
 
+// At exit the main window goes first: the icon is handed over to the tray's own window with a tip
+// that says why Halvern is still there, stays through a taskbar restart, and goes at the end.
+TEST(SystemTray, AtExitTheIconOutlivesItsWindowUntilRemoved)
+{
+    FakeShell shell;
+    CSystemTray tray(shell.Make());
+    {
+        OwnerWindow owner;
+        ASSERT_TRUE(AddHalvern(tray, owner));
+    }
+    ASSERT_TRUE(tray.KeepWhileClosing("Halvern is finishing a conversion..."));
+    ASSERT_GE(shell.Calls.size(), 3u);
+    EXPECT_EQ(shell.Calls[shell.Calls.size() - 2].uFlags, 0u); // the owner's icon deleted first
+    const NOTIFYICONDATAA kept = shell.Calls.back();
+    EXPECT_EQ(kept.hWnd, tray.m_hWnd);
+    EXPECT_EQ(kept.uID, kIconId);
+    EXPECT_EQ(kept.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP)); // nothing left to call back
+    EXPECT_EQ(Field(kept.szTip, sizeof(kept.szTip)), "Halvern is finishing a conversion...");
+    EXPECT_TRUE(shell.Shown);
+
+    shell.Shown = false;
+    SendTaskbarCreated(tray);
+    EXPECT_TRUE(shell.Shown) << "a restarted taskbar lost the icon";
+    EXPECT_EQ(shell.Calls.back().hWnd, tray.m_hWnd);
+    EXPECT_TRUE(tray.RemoveFromTray());
+    EXPECT_FALSE(shell.Shown);
+}
+
 } // namespace
