@@ -3,6 +3,7 @@
 #include "convert/ComThread.h"
 #include "convert/OutputName.h"
 #include "convert/PathText.h"
+#include "convert/SettingsCheck.h"
 #include "framework/FileFind.h"
 
 #include <cstdio>
@@ -170,6 +171,7 @@ void CAutoConverter::Worker::Run()
 {
     for (const char* text : kBanner)
         Write(text);
+    Write(owner_.settingsNotes_.c_str());
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
     if (!IsUsableExtension(inputExt_))
         Write(kUnusableInputExt);
@@ -359,7 +361,9 @@ void CAutoConverter::StartAutoConvert(const CConverterSettings& settings)
     // with the worker that ended.
     if (!FinishStop())
         return;
-    settings_ = settings;
+    // Stored values that cannot work fall back to their defaults for this worker, which says so.
+    settingsNotes_.clear();
+    settings_ = UsableSettings(settings, CConverterSettings::Defaults(), settingsNotes_);
     stopEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     // Cleared here rather than by the worker, so a stop requested from now on is never lost.
     stopRequest_ = 0;

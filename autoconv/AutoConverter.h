@@ -62,6 +62,7 @@ private:
     CConversionEngine& engine_;
     const Options options_;
     CConverterSettings settings_;
+    std::string settingsNotes_; // the settings that fell back to their defaults
     std::atomic<LONG> running_{0};
     std::atomic<LONG> stopRequest_{0};
     UniqueHandle stopEvent_;

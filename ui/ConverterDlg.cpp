@@ -2,6 +2,7 @@
 
 #include "convert/ConversionRequest.h"
 #include "convert/PathText.h"
+#include "convert/SettingsCheck.h"
 #include "framework/FileFind.h"
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
@@ -340,7 +341,9 @@ void CConverterDlg::OnConvertSingleFile()
         return;
     }
 
-    const CConverterSettings& settings = parts_.Settings;
+    // Stored values that cannot work fall back to their defaults for this run.
+    std::string notes;
+    const CConverterSettings settings = UsableSettings(parts_.Settings, CConverterSettings::Defaults(), notes);
     // The input extension first, as the Auto Converter looks for it; then both kinds of recording
     // the recording source reads, whatever that extension says.
     std::string filter = "Input Files (*." + settings.InputExt + ")|*." + settings.InputExt
@@ -378,6 +381,18 @@ void CConverterDlg::OnSettingsChanged()
 
 void CConverterDlg::OnApplySettings()
 {
+    // Settings that cannot work are refused before anything is stopped or stored.
+    CConverterSettings entered = parts_.Settings;
+    entered.InputPath = GetDlgItemText(IDC_INPUT_PATH);
+    entered.OutputPath = GetDlgItemText(IDC_OUTPUT_PATH);
+    entered.InputExt = GetDlgItemText(IDC_INPUT_EXT);
+    entered.OutputExt = GetDlgItemText(IDC_OUTPUT_EXT);
+    const std::string unusable = UnusableSetting(entered);
+    if (!unusable.empty()) {
+        parts_.Prompts.Message(unusable.c_str(), MB_OK);
+        return;
+    }
+
     // A worker stopping for an earlier "Apply Settings" counts as running; one stopped by its button
     // does not.
     const bool wasRunning = restartPending_ || parts_.AutoConverter.RunsUnstopped();

@@ -237,8 +237,10 @@ TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
         EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << partial.name;
 }
 
-// An unusable input extension (OutputName's rules) is reported and matches no file at all.
-TEST_F(AutoConverterTest, AnUnusableInputExtensionIsReportedAndMatchesNothing)
+// Stored settings that cannot work: an unusable input extension (OutputName's rules) is reported
+// and matches no file at all; an unusable output extension falls back to its default, which the
+// worker says.
+TEST_F(AutoConverterTest, StoredSettingsThatCannotWorkAreReported)
 {
     MakeAutoConverter(300);
     ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
@@ -247,6 +249,15 @@ TEST_F(AutoConverterTest, AnUnusableInputExtensionIsReportedAndMatchesNothing)
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 10000));
     EXPECT_EQ(Count("ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 1u);
     EXPECT_EQ(Count(" - Done.\n") + Count(" - Failed.\n"), 0u) << Text();
+    Stop();
+
+    settings_.InputExt = "dvr-ms";
+    settings_.OutputExt = "MPG\\..\\x";
+    Start();
+    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+    EXPECT_EQ(Count("ERROR - The stored setting cannot work: The output extension must be a plain extension"), 1u) << Text();
+    EXPECT_EQ(Count("Using \"MPG\" instead.\n"), 1u) << Text();
+    EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
 }
 
 // One worker at a time; a stop ends it at once from its wait, also one requested before the worker

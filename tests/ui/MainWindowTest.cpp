@@ -19,7 +19,8 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     std::vector<std::function<void()>> edits;
     for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT}) {
         EXPECT_TRUE(::GetWindowLongPtrA(Item(id), GWL_STYLE) & ES_AUTOHSCROLL) << "a long path is typed whole";
-        edits.push_back([this, id] { ::SetWindowTextA(Item(id), ("X:\\" + std::to_string(id)).c_str()); });
+        const bool extension = id == IDC_INPUT_EXT || id == IDC_OUTPUT_EXT;
+        edits.push_back([this, id, extension] { ::SetWindowTextA(Item(id), ((extension ? "E" : "X:\\") + std::to_string(id)).c_str()); });
     }
     edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
     for (int id : kCheckBoxes)
@@ -51,6 +52,39 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     Click(IDC_APPLY);
     stored.Load(profile);
     ExpectShown(stored);
+}
+
+// Settings that cannot work are refused at Apply with a message naming the field: nothing is stored
+// and the edit stays pending, to be mended.
+TEST_F(MainWindow, ApplyRefusesSettingsThatCannotWork)
+{
+    Open();
+    const struct {
+        int id;
+        const char* text;
+        const char* named;
+    } cases[] = {
+        {IDC_OUTPUT_EXT, "MPG\\..\\x", "The output extension"},
+        {IDC_OUTPUT_EXT, "M<P>G", "The output extension"},
+        {IDC_OUTPUT_EXT, "", "The output extension"},
+        {IDC_INPUT_EXT, "*", "The input extension"},
+        {IDC_INPUT_PATH, "", "The input directory"},
+        {IDC_OUTPUT_PATH, "", "The output directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        messages.clear();
+        ::SetWindowTextA(Item(c.id), c.text);
+        Click(IDC_APPLY);
+        ASSERT_EQ(1u, messages.size());
+        EXPECT_EQ(0u, messages[0].find(c.named)) << messages[0];
+        ExpectPending(true);
+        CConverterSettings stored = CConverterSettings::Defaults();
+        stored.Load(profile);
+        EXPECT_NE(c.text, c.id == IDC_OUTPUT_EXT ? stored.OutputExt : c.id == IDC_INPUT_EXT ? stored.InputExt
+                                                  : c.id == IDC_INPUT_PATH ? stored.InputPath : stored.OutputPath);
+        Click(IDC_CANCEL_CHANGES);
+    }
 }
 
 TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
