@@ -24,6 +24,16 @@ constexpr uint32_t TableEntries = SmallSectorBytes / 4;
 constexpr uint64_t LengthMask = (1ull << 48) - 1;
 constexpr uint64_t SmallSectorsFlag = 1ull << 63;
 constexpr uint64_t InlineFlag = 1ull << 62;
+// Past the file's end, sectors listed but not yet written, as a file still being recorded may have
+// them: this much. Further is damage.
+constexpr uint64_t UnwrittenUnits = (64u << 20) / SmallSectorBytes;
+
+struct Entry {
+    uint64_t lengthAndFlags;
+    uint32_t firstSector;
+    uint32_t depth;
+    bool attributes;
+};
 
 // The entry's UTF-16 name, its trailing NUL padding stripped, equals the ASCII `name`.
 bool NameIs(const uint8_t* utf16, uint32_t units, const char* name)
@@ -39,15 +49,79 @@ bool NameIs(const uint8_t* utf16, uint32_t units, const char* name)
     return true;
 }
 
-// A 4 KiB allocation table's entries up to the first unused (zero) one, appended.
-HRESULT AppendTable(HANDLE file, uint32_t sector, std::vector<uint32_t>& entries)
+} // namespace
+
+// Maps virtual files keeping account of the 4 KiB units of the file they list, a bit each up to
+// what a file of this size can list. No unit of the timeline may be listed again, in the timeline
+// or anywhere else: a few sectors listed over and over would read as a recording of any size.
+// Another virtual file that lists a unit twice, or one of another such file's, is only unsound:
+// the media does not need it.
+class Mapping {
+public:
+    enum class Owner { Timeline, Other };
+
+    Mapping(HANDLE file, uint64_t fileBytes)
+        : file_(file), units_((fileBytes + SmallSectorBytes - 1) / SmallSectorBytes + UnwrittenUnits), timeline_(units_),
+          listed_(units_)
+    {
+    }
+
+    // Units that are no virtual file's: the header's, the root directory's.
+    void Reserve(uint64_t first, uint64_t count)
+    {
+        for (uint64_t unit = first; unit < first + count && unit < units_; ++unit)
+            listed_[unit] = true;
+    }
+
+    // The sectors of a virtual file from its directory entry: length and flags, first sector and
+    // allocation-table depth (0 one sector, 1 a table of sectors, 2 a table of tables).
+    HRESULT Map(uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, Owner owner, VirtualFile& out);
+
+    // Another virtual file listed a unit of the timeline.
+    bool SharesTimeline() const { return sharesTimeline_; }
+
+private:
+    bool Claim(uint64_t first, uint64_t count, Owner owner);
+    HRESULT AppendTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries);
+
+    HANDLE file_;
+    uint64_t units_;
+    std::vector<bool> timeline_; // the timeline's units
+    std::vector<bool> listed_;   // the header's, the directory's and the other virtual files'
+    bool sharesTimeline_ = false;
+};
+
+// False when a unit lies past what the file can list or is listed already; nothing is taken then.
+bool Mapping::Claim(uint64_t first, uint64_t count, Owner owner)
 {
+    if (first + count > units_)
+        return false;
+    for (uint64_t unit = first; unit < first + count; ++unit) {
+        if (timeline_[unit]) {
+            sharesTimeline_ = sharesTimeline_ || owner == Owner::Other;
+            return false;
+        }
+        if (listed_[unit])
+            return false;
+    }
+    std::vector<bool>& taken = owner == Owner::Timeline ? timeline_ : listed_;
+    for (uint64_t unit = first; unit < first + count; ++unit)
+        taken[unit] = true;
+    return true;
+}
+
+// A 4 KiB allocation table's entries up to the first unused (zero) one, appended. The table is
+// claimed before it is read, so no table is read twice.
+HRESULT Mapping::AppendTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries)
+{
+    if (!Claim(sector, 1, owner))
+        return HALVERN_E_BAD_HEADER;
     uint8_t table[SmallSectorBytes];
     size_t got = 0;
-    HRESULT hr = media::ReadAt(file, static_cast<uint64_t>(sector) * SmallSectorBytes, table, sizeof(table), got);
+    HRESULT hr = media::ReadAt(file_, static_cast<uint64_t>(sector) * SmallSectorBytes, table, sizeof(table), got);
     if (FAILED(hr))
         return hr;
-    if (sector == 0 || got < sizeof(table))
+    if (got < sizeof(table))
         return HALVERN_E_BAD_HEADER;
     asf::ByteCursor cursor(table, sizeof(table));
     for (uint32_t i = 0; i < TableEntries; ++i) {
@@ -59,14 +133,7 @@ HRESULT AppendTable(HANDLE file, uint32_t sector, std::vector<uint32_t>& entries
     return S_OK;
 }
 
-} // namespace
-
-bool IsWtvFile(const uint8_t* data, size_t size)
-{
-    return size >= sizeof(GUID) && SameGuid(data, FileMagic);
-}
-
-HRESULT MapVirtualFile(HANDLE file, uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, VirtualFile& out)
+HRESULT Mapping::Map(uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, Owner owner, VirtualFile& out)
 {
     if ((lengthAndFlags & InlineFlag) || firstSector == 0 || depth > 2)
         return HALVERN_E_BAD_HEADER;
@@ -76,18 +143,26 @@ HRESULT MapVirtualFile(HANDLE file, uint64_t lengthAndFlags, uint32_t firstSecto
     if (depth == 0) {
         out.sectors_.push_back(firstSector);
     } else if (depth == 1) {
-        hr = AppendTable(file, firstSector, out.sectors_);
+        hr = AppendTable(firstSector, owner, out.sectors_);
     } else {
         // At most 1024 tables of 1024 sectors: 4 MiB of sector numbers whatever the file claims.
         std::vector<uint32_t> tables;
-        hr = AppendTable(file, firstSector, tables);
+        hr = AppendTable(firstSector, owner, tables);
         for (size_t i = 0; SUCCEEDED(hr) && i < tables.size(); ++i)
-            hr = AppendTable(file, tables[i], out.sectors_);
+            hr = AppendTable(tables[i], owner, out.sectors_);
     }
     if (FAILED(hr))
         return hr;
+    for (const uint32_t sector : out.sectors_)
+        if (!Claim(sector, out.sectorBytes_ / SmallSectorBytes, owner))
+            return HALVERN_E_BAD_HEADER;
     out.length_ = std::min(lengthAndFlags & LengthMask, out.Extent());
     return S_OK;
+}
+
+bool IsWtvFile(const uint8_t* data, size_t size)
+{
+    return size >= sizeof(GUID) && SameGuid(data, FileMagic);
 }
 
 HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
@@ -114,10 +189,16 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
         return hr;
     if (got < rootBytes)
         return HALVERN_E_BAD_HEADER;
+    uint64_t fileBytes = 0;
+    hr = media::CurrentSize(file, fileBytes);
+    if (FAILED(hr))
+        return hr;
 
     timeline = VirtualFile();
     attributes = VirtualFile();
+    Entry timelineEntry = {};
     bool found = false;
+    std::vector<Entry> others; // fewer than a hundred: the directory is one sector
     for (uint32_t at = 0; at + EntryHeadBytes <= rootBytes && SameGuid(root + at, DirectoryEntry);) {
         asf::ByteCursor entry(root + at + 16, rootBytes - at - 16);
         const uint32_t entryBytes = entry.U16();
@@ -133,18 +214,35 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
         asf::ByteCursor place(name + 2 * nameUnits, 8);
         const uint32_t firstSector = place.U32();
         const uint32_t depth = place.U32();
+        const Entry read = {lengthAndFlags, firstSector, depth, NameIs(name, nameUnits, "table.0.entries.legacy_attrib")};
         if (!found && NameIs(name, nameUnits, "timeline")) {
-            hr = MapVirtualFile(file, lengthAndFlags, firstSector, depth, timeline);
-            if (FAILED(hr))
-                return hr;
+            timelineEntry = read;
             found = true;
-        } else if (NameIs(name, nameUnits, "table.0.entries.legacy_attrib") &&
-                   FAILED(MapVirtualFile(file, lengthAndFlags, firstSector, depth, attributes))) {
-            attributes = VirtualFile();
+        } else if (!(lengthAndFlags & InlineFlag)) {
+            others.push_back(read);
         }
         at += entryBytes;
     }
-    return found ? S_OK : HALVERN_E_BAD_HEADER;
+    if (!found)
+        return HALVERN_E_BAD_HEADER;
+
+    // The timeline first: it takes its units whole or the recording is damaged. Each other file
+    // then meets the timeline's units or is mapped or dropped on its own.
+    Mapping mapping(file, fileBytes);
+    mapping.Reserve(0, 1);
+    mapping.Reserve(rootSector, (rootBytes + SmallSectorBytes - 1) / SmallSectorBytes);
+    hr = mapping.Map(timelineEntry.lengthAndFlags, timelineEntry.firstSector, timelineEntry.depth, Mapping::Owner::Timeline, timeline);
+    if (FAILED(hr))
+        return hr;
+    for (const Entry& entry : others) {
+        VirtualFile other;
+        const bool sound = SUCCEEDED(mapping.Map(entry.lengthAndFlags, entry.firstSector, entry.depth, Mapping::Owner::Other, other));
+        if (mapping.SharesTimeline())
+            return HALVERN_E_BAD_HEADER;
+        if (sound && entry.attributes && attributes.Extent() == 0)
+            attributes = std::move(other);
+    }
+    return S_OK;
 }
 
 HRESULT VirtualFile::Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const
