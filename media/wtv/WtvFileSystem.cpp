@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "media/FileRead.h"
 #include "media/MediaErrors.h"
@@ -24,9 +25,9 @@ constexpr uint32_t TableEntries = SmallSectorBytes / 4;
 constexpr uint64_t LengthMask = (1ull << 48) - 1;
 constexpr uint64_t SmallSectorsFlag = 1ull << 63;
 constexpr uint64_t InlineFlag = 1ull << 62;
-// Past the file's end, sectors listed but not yet written, as a file still being recorded may have
-// them: this much. Further is damage.
-constexpr uint64_t UnwrittenUnits = (64u << 20) / SmallSectorBytes;
+// Past the file's end, beyond what the timeline lists there (a recording cut short, or one still
+// being written), other files' and unused sectors: this much. Further is damage.
+constexpr uint64_t UnlistedUnits = (64u << 20) / SmallSectorBytes;
 
 struct Entry {
     uint64_t lengthAndFlags;
@@ -55,23 +56,15 @@ bool NameIs(const uint8_t* utf16, uint32_t units, const char* name)
 // what a file of this size can list. No unit of the timeline may be listed again, in the timeline
 // or anywhere else: a few sectors listed over and over would read as a recording of any size.
 // Another virtual file that lists a unit twice, or one of another such file's, is only unsound:
-// the media does not need it.
+// the media does not need it. The timeline is mapped first.
 class Mapping {
 public:
     enum class Owner { Timeline, Other };
 
-    Mapping(HANDLE file, uint64_t fileBytes)
-        : file_(file), units_((fileBytes + SmallSectorBytes - 1) / SmallSectorBytes + UnwrittenUnits), timeline_(units_),
-          listed_(units_)
-    {
-    }
+    Mapping(HANDLE file, uint64_t fileBytes) : file_(file), fileUnits_((fileBytes + SmallSectorBytes - 1) / SmallSectorBytes) {}
 
     // Units that are no virtual file's: the header's, the root directory's.
-    void Reserve(uint64_t first, uint64_t count)
-    {
-        for (uint64_t unit = first; unit < first + count && unit < units_; ++unit)
-            listed_[unit] = true;
-    }
+    void Reserve(uint64_t first, uint64_t count) { reserved_.push_back({first, count}); }
 
     // The sectors of a virtual file from its directory entry: length and flags, first sector and
     // allocation-table depth (0 one sector, 1 a table of sectors, 2 a table of tables).
@@ -81,15 +74,31 @@ public:
     bool SharesTimeline() const { return sharesTimeline_; }
 
 private:
+    HRESULT ReadTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries);
+    void Track(uint64_t timelineUnits);
     bool Claim(uint64_t first, uint64_t count, Owner owner);
-    HRESULT AppendTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries);
 
     HANDLE file_;
-    uint64_t units_;
+    uint64_t fileUnits_;
+    std::vector<std::pair<uint64_t, uint64_t>> reserved_; // first unit, count
+    uint64_t units_ = 0;
     std::vector<bool> timeline_; // the timeline's units
     std::vector<bool> listed_;   // the header's, the directory's and the other virtual files'
     bool sharesTimeline_ = false;
 };
+
+// Sizes the account once the timeline's tables are read: the file's units, those the timeline
+// lists (past the end, a recording cut short or still being written lists sectors not there) and a
+// margin. The timeline's share is 8 MiB a bitmap at most (1024 tables of 1024 big sectors).
+void Mapping::Track(uint64_t timelineUnits)
+{
+    units_ = fileUnits_ + timelineUnits + UnlistedUnits;
+    timeline_.assign(static_cast<size_t>(units_), false);
+    listed_.assign(static_cast<size_t>(units_), false);
+    for (const auto& [first, count] : reserved_)
+        for (uint64_t unit = first; unit < first + count && unit < units_; ++unit)
+            listed_[static_cast<size_t>(unit)] = true;
+}
 
 // False when a unit lies past what the file can list or is listed already; nothing is taken then.
 bool Mapping::Claim(uint64_t first, uint64_t count, Owner owner)
@@ -97,24 +106,25 @@ bool Mapping::Claim(uint64_t first, uint64_t count, Owner owner)
     if (first + count > units_)
         return false;
     for (uint64_t unit = first; unit < first + count; ++unit) {
-        if (timeline_[unit]) {
+        if (timeline_[static_cast<size_t>(unit)]) {
             sharesTimeline_ = sharesTimeline_ || owner == Owner::Other;
             return false;
         }
-        if (listed_[unit])
+        if (listed_[static_cast<size_t>(unit)])
             return false;
     }
     std::vector<bool>& taken = owner == Owner::Timeline ? timeline_ : listed_;
     for (uint64_t unit = first; unit < first + count; ++unit)
-        taken[unit] = true;
+        taken[static_cast<size_t>(unit)] = true;
     return true;
 }
 
-// A 4 KiB allocation table's entries up to the first unused (zero) one, appended. The table is
-// claimed before it is read, so no table is read twice.
-HRESULT Mapping::AppendTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries)
+// A 4 KiB allocation table's entries up to the first unused (zero) one, appended. Another file's
+// table is claimed before it is read, so none is read twice; the timeline's are claimed once all
+// are read and the account is sized.
+HRESULT Mapping::ReadTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries)
 {
-    if (!Claim(sector, 1, owner))
+    if (sector == 0 || (owner == Owner::Other && !Claim(sector, 1, owner)))
         return HALVERN_E_BAD_HEADER;
     uint8_t table[SmallSectorBytes];
     size_t got = 0;
@@ -139,22 +149,36 @@ HRESULT Mapping::Map(uint64_t lengthAndFlags, uint32_t firstSector, uint32_t dep
         return HALVERN_E_BAD_HEADER;
     out = VirtualFile();
     out.sectorBytes_ = (lengthAndFlags & SmallSectorsFlag) ? SmallSectorBytes : BigSectorBytes;
+    std::vector<uint32_t> tables;
     HRESULT hr = S_OK;
     if (depth == 0) {
         out.sectors_.push_back(firstSector);
     } else if (depth == 1) {
-        hr = AppendTable(firstSector, owner, out.sectors_);
+        tables.push_back(firstSector);
+        hr = ReadTable(firstSector, owner, out.sectors_);
     } else {
         // At most 1024 tables of 1024 sectors: 4 MiB of sector numbers whatever the file claims.
-        std::vector<uint32_t> tables;
-        hr = AppendTable(firstSector, owner, tables);
+        // A table listed twice is refused before it is read twice.
+        hr = ReadTable(firstSector, owner, tables);
+        std::vector<uint32_t> sorted(tables);
+        std::sort(sorted.begin(), sorted.end());
+        if (SUCCEEDED(hr) && std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+            return HALVERN_E_BAD_HEADER;
         for (size_t i = 0; SUCCEEDED(hr) && i < tables.size(); ++i)
-            hr = AppendTable(tables[i], owner, out.sectors_);
+            hr = ReadTable(tables[i], owner, out.sectors_);
+        tables.push_back(firstSector);
     }
     if (FAILED(hr))
         return hr;
+    const uint32_t span = out.sectorBytes_ / SmallSectorBytes;
+    if (owner == Owner::Timeline) {
+        Track(static_cast<uint64_t>(out.sectors_.size()) * span + tables.size());
+        for (const uint32_t table : tables)
+            if (!Claim(table, 1, owner))
+                return HALVERN_E_BAD_HEADER;
+    }
     for (const uint32_t sector : out.sectors_)
-        if (!Claim(sector, out.sectorBytes_ / SmallSectorBytes, owner))
+        if (!Claim(sector, span, owner))
             return HALVERN_E_BAD_HEADER;
     out.length_ = std::min(lengthAndFlags & LengthMask, out.Extent());
     return S_OK;
@@ -214,12 +238,12 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
         asf::ByteCursor place(name + 2 * nameUnits, 8);
         const uint32_t firstSector = place.U32();
         const uint32_t depth = place.U32();
-        const Entry read = {lengthAndFlags, firstSector, depth, NameIs(name, nameUnits, "table.0.entries.legacy_attrib")};
+        const Entry declared = {lengthAndFlags, firstSector, depth, NameIs(name, nameUnits, "table.0.entries.legacy_attrib")};
         if (!found && NameIs(name, nameUnits, "timeline")) {
-            timelineEntry = read;
+            timelineEntry = declared;
             found = true;
         } else if (!(lengthAndFlags & InlineFlag)) {
-            others.push_back(read);
+            others.push_back(declared);
         }
         at += entryBytes;
     }

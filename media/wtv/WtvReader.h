@@ -9,8 +9,9 @@
 //
 // Memory stays bounded whatever the file claims: one read block (grown to the largest chunk, at
 // most MaxObjectSize and a block), the timeline's sector list (at most 4 MiB) and a few streams;
-// while opening, two bits per 4 KiB of the file. Objects are handed on from the read block, never
-// copied. The timeline lists no sector twice, so the objects never add up to more than the file.
+// while opening, two bits per 4 KiB of the file and of what its timeline lists (at most 16 MiB
+// more). Objects are handed on from the read block, never copied. The timeline lists no sector
+// twice, so the objects never add up to more than the file.
 
 #include <windows.h>
 
