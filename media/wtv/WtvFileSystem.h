@@ -11,6 +11,8 @@
 
 namespace wtv {
 
+class Mapping;
+
 inline constexpr uint32_t SmallSectorBytes = 4096;
 inline constexpr uint32_t BigSectorBytes = 256 * 1024;
 
@@ -28,7 +30,7 @@ public:
     HRESULT Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const;
 
 private:
-    friend HRESULT MapVirtualFile(HANDLE, uint64_t, uint32_t, uint32_t, VirtualFile&);
+    friend class Mapping;
 
     uint64_t length_ = 0;
     uint32_t sectorBytes_ = SmallSectorBytes;
@@ -42,11 +44,9 @@ bool IsWtvFile(const uint8_t* data, size_t size);
 // attribute table when it is there and sound (it is not needed for the media: empty otherwise).
 // HALVERN_E_NOT_RECORDING when the file is not WTV; HALVERN_E_BAD_HEADER when the header, the
 // directory or the timeline's allocation table is cut short, contradicts itself, or there is no
-// timeline.
+// timeline; also when a 4 KiB unit of the timeline (its data or its tables) is listed twice, is
+// the header's or the directory's or another virtual file's, or lies far past the file's end.
+// So the timeline never holds more than the file does.
 HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes);
-
-// The sectors of a virtual file from its directory entry: length and flags, first sector and
-// allocation-table depth (0 one sector, 1 a table of sectors, 2 a table of tables).
-HRESULT MapVirtualFile(HANDLE file, uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, VirtualFile& out);
 
 } // namespace wtv

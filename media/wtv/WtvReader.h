@@ -8,8 +8,10 @@
 //   hr = reader.Read(sink);                  // sink.OnObject for every whole object
 //
 // Memory stays bounded whatever the file claims: one read block (grown to the largest chunk, at
-// most MaxObjectSize and a block), the timeline's sector list (at most 4 MiB) and a few streams.
-// Objects are handed on from the read block, never copied.
+// most MaxObjectSize and a block), the timeline's sector list (at most 4 MiB) and a few streams;
+// while opening, two bits per 4 KiB of the file and of what its timeline lists (at most 16 MiB
+// more). Objects are handed on from the read block, never copied. The timeline lists no sector
+// twice, so the objects never add up to more than the file.
 
 #include <windows.h>
 

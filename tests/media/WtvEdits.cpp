@@ -113,6 +113,37 @@ bool MoveDirectoryToFront(std::string& file, std::string& error)
     return true;
 }
 
+std::vector<uint32_t> TimelineTable(const std::string& file, const Layout& layout)
+{
+    std::vector<uint32_t> sectors;
+    for (uint64_t at = layout.tableAt; at < layout.tableAt + Sector && GetU32(file, at) != 0; at += 4)
+        sectors.push_back(GetU32(file, at));
+    return sectors;
+}
+
+uint32_t AppendTable(std::string& file, const std::vector<uint32_t>& sectors)
+{
+    file.resize((file.size() + Sector - 1) / Sector * Sector, '\0');
+    const uint32_t sector = static_cast<uint32_t>(file.size() / Sector);
+    file.resize(file.size() + Sector, '\0');
+    for (size_t i = 0; i < sectors.size() && i < Sector / 4; ++i)
+        PutU32(file, static_cast<uint64_t>(sector) * Sector + 4 * i, sectors[i]);
+    return sector;
+}
+
+void PlaceTimeline(std::string& file, const Layout& layout, uint32_t sector, uint32_t depth)
+{
+    const uint64_t field = layout.timelineEntryAt + 40 + 2 * GetU32(file, layout.timelineEntryAt + 32);
+    PutU32(file, field, sector);
+    PutU32(file, field + 4, depth);
+}
+
+uint64_t FirstSectorField(const std::string& file, const Layout& layout, const std::string& name)
+{
+    const uint64_t entry = FindEntry(file, layout.rootAt, layout.rootBytes, name);
+    return entry == 0 ? 0 : entry + 40 + 2 * GetU32(file, entry + 32);
+}
+
 void MarkProtected(std::string& file, const Layout& layout)
 {
     for (const Chunk& chunk : layout.chunks) {

@@ -43,6 +43,16 @@ void MarkProtected(std::string& file, const Layout& layout);
 // Fills every data chunk of the video with one byte value: payload as encrypted, without sync words.
 void Scramble(std::string& file, const Layout& layout);
 
+// The timeline's allocation table (ffmpeg's, of depth 1) up to its first unused entry.
+std::vector<uint32_t> TimelineTable(const std::string& file, const Layout& layout);
+// Appends a 4 KiB allocation table listing `sectors` (at most 1024, the rest unused) and gives its
+// sector number; the file is first padded to whole sectors.
+uint32_t AppendTable(std::string& file, const std::vector<uint32_t>& sectors);
+// Makes the timeline's allocation table the one at `sector`, of depth 1 or 2.
+void PlaceTimeline(std::string& file, const Layout& layout, uint32_t sector, uint32_t depth);
+// Where the directory entry named `name` holds its first sector; 0 when there is no such entry.
+uint64_t FirstSectorField(const std::string& file, const Layout& layout, const std::string& name);
+
 void PutU32(std::string& file, uint64_t at, uint32_t value);
 uint32_t GetU32(const std::string& file, uint64_t at);
 

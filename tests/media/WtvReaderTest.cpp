@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "media/MediaErrors.h"
 #include "media/OpenRecording.h"
@@ -61,6 +63,23 @@ public:
 
 private:
     const std::vector<media::StreamFormat>& formats_;
+};
+
+// Collects as CollectingSink does but stops the read once it holds more than `limit` bytes, as a
+// recording read as larger than its file would have it.
+class BoundedSink : public CollectingSink {
+public:
+    BoundedSink(const std::vector<media::StreamFormat>& formats, uint64_t limit) : CollectingSink(formats), limit_(limit) {}
+
+    bool OnObject(const media::MediaObject& object) override
+    {
+        CollectingSink::OnObject(object);
+        return Bytes() <= limit_;
+    }
+    uint64_t Bytes() const { return video.bytes.size() + audio.bytes.size(); }
+
+private:
+    uint64_t limit_;
 };
 
 // What a case expects once the file opened.
@@ -248,6 +267,132 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         case Delivery::Unchecked:
             break;
         }
+    }
+}
+
+// Allocation tables that list a sector again, share one with the rest of the file system, or list
+// one far past the file's end: a few sectors would read as a recording of any size. The recording
+// is damaged, and nothing handed over is ever more than the file holds. Sectors listed past the end
+// by a recording still being written, or by one cut short with its tables whole, are read up to
+// the end as before, as is a timeline listed through a table of tables.
+TEST(WtvReaderTest, TablesListingSectorsTwiceOrFarPastTheEndMakeTheRecordingDamaged)
+{
+    if (VectorPath("wtv\\mpeg2-mp2.wtv").empty())
+        GTEST_SKIP() << "no test vectors";
+    const std::string directory = testing_support::MakeScratchDirectory("wtv-tables");
+    using L = const Layout&;
+    using Run = const std::vector<uint32_t>&; // the timeline's sectors as ffmpeg lists them
+    using TableEdit = std::function<void(std::string& file, const Layout& layout, Run run)>;
+    // The directory claims the length of what the table lists, as damage that would matter has it.
+    const auto claim = [](std::string& f, L l, uint64_t bytes) {
+        PutU32(f, l.timelineEntryAt + 24, static_cast<uint32_t>(bytes));
+        PutU32(f, l.timelineEntryAt + 28, (GetU32(f, l.timelineEntryAt + 28) & 0xFFFF0000) | static_cast<uint32_t>(bytes >> 32));
+    };
+    // The timeline's own table listing `sectors` instead.
+    const auto relist = [&](std::string& f, L l, std::vector<uint32_t> sectors) {
+        claim(f, l, sectors.size() * Sector);
+        sectors.resize(Sector / 4, 0);
+        for (size_t i = 0; i < sectors.size(); ++i)
+            PutU32(f, l.tableAt + 4 * i, sectors[i]);
+    };
+    const auto with = [](Run run, std::vector<uint32_t> more) {
+        more.insert(more.begin(), run.begin(), run.end());
+        return more;
+    };
+    const auto tableSector = [](L l) { return static_cast<uint32_t>(l.tableAt / Sector); };
+    struct Case {
+        const char* name;
+        TableEdit edit;
+        HRESULT open;
+    };
+    const Case cases[] = {
+        {"one sector listed again and again",
+         [&](std::string& f, L l, Run run) { relist(f, l, with(run, std::vector<uint32_t>(Sector / 4 - run.size(), run[10]))); },
+         HALVERN_E_BAD_HEADER},
+        {"the timeline's run listed again and again",
+         [&](std::string& f, L l, Run run) {
+             std::vector<uint32_t> sectors;
+             while (sectors.size() + run.size() <= Sector / 4)
+                 sectors = with(sectors, run);
+             relist(f, l, sectors);
+         },
+         HALVERN_E_BAD_HEADER},
+        {"a table of tables listing the timeline's table again and again",
+         [&](std::string& f, L l, Run run) {
+             PlaceTimeline(f, l, AppendTable(f, std::vector<uint32_t>(Sector / 4, tableSector(l))), 2);
+             claim(f, l, Sector / 4 * run.size() * Sector);
+         },
+         HALVERN_E_BAD_HEADER},
+        {"two tables of the timeline overlapping",
+         [&](std::string& f, L l, Run run) {
+             const uint32_t second = AppendTable(f, std::vector<uint32_t>(run.begin() + run.size() / 2, run.end()));
+             PlaceTimeline(f, l, AppendTable(f, {tableSector(l), second}), 2);
+             claim(f, l, (run.size() + run.size() - run.size() / 2) * Sector);
+         },
+         HALVERN_E_BAD_HEADER},
+        {"another virtual file in a sector of the timeline",
+         [&](std::string& f, L l, Run run) { PutU32(f, FirstSectorField(f, l, "table.0.entries.time"), run[20]); },
+         HALVERN_E_BAD_HEADER},
+        {"the root directory's sector in the timeline",
+         [&](std::string& f, L l, Run run) { relist(f, l, with(run, {static_cast<uint32_t>(l.rootAt / Sector)})); },
+         HALVERN_E_BAD_HEADER},
+        {"the timeline's table in the timeline", [&](std::string& f, L l, Run run) { relist(f, l, with(run, {tableSector(l)})); },
+         HALVERN_E_BAD_HEADER},
+        {"a sector 4 GiB past the file's end", [&](std::string& f, L l, Run run) { relist(f, l, with(run, {1u << 20})); },
+         HALVERN_E_BAD_HEADER},
+        {"the timeline through a table of tables",
+         [&](std::string& f, L l, Run) { PlaceTimeline(f, l, AppendTable(f, {tableSector(l)}), 2); }, S_OK},
+        // As a 200 MB recording whose first half megabyte is left, its tables whole: every sector
+        // after it lies past the end.
+        {"a recording cut far short of its end",
+         [&](std::string& f, L l, Run run) {
+             constexpr uint32_t More = 49;
+             const uint32_t after = static_cast<uint32_t>(f.size() / Sector) + More + 1;
+             std::vector<uint32_t> tables = {tableSector(l)};
+             for (uint32_t i = 0; i < More; ++i) {
+                 std::vector<uint32_t> sectors(Sector / 4);
+                 for (uint32_t j = 0; j < sectors.size(); ++j)
+                     sectors[j] = after + i * (Sector / 4) + j;
+                 tables.push_back(AppendTable(f, sectors));
+             }
+             PlaceTimeline(f, l, AppendTable(f, tables), 2);
+             claim(f, l, (run.size() + More * Sector / 4) * Sector);
+         },
+         S_OK},
+        {"sectors listed just past the end, not yet written",
+         [&](std::string& f, L l, Run run) {
+             std::vector<uint32_t> unwritten;
+             for (uint32_t i = 0; i < 16; ++i)
+                 unwritten.push_back(static_cast<uint32_t>(f.size() / Sector) + i);
+             relist(f, l, with(run, unwritten));
+         },
+         S_OK},
+    };
+    const std::string base = VectorPath("wtv\\mpeg2-mp2");
+    const std::string videoEs = testing_support::ReadFileBytes(base + ".m2v");
+    const std::string audioEs = testing_support::ReadFileBytes(base + ".mp2");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string file = testing_support::ReadFileBytes(base + ".wtv"), error;
+        Layout layout;
+        ASSERT_TRUE(ReadLayout(file, layout, error)) << error;
+        c.edit(file, layout, TimelineTable(file, layout));
+        const std::string path = directory + "rec.wtv";
+        testing_support::WriteFileBytes(path, file);
+
+        std::unique_ptr<media::RecordingReader> reader;
+        const HRESULT open = media::OpenRecording(std::wstring(path.begin(), path.end()).c_str(), reader);
+        EXPECT_EQ(c.open, open);
+        if (FAILED(open))
+            continue;
+        BoundedSink sink(reader->Formats(), file.size());
+        const HRESULT read = reader->Read(sink);
+        EXPECT_LE(sink.Bytes(), file.size()) << "more handed over than the file holds";
+        if (FAILED(c.open))
+            continue;
+        EXPECT_EQ(S_OK, read);
+        EXPECT_TRUE(sink.video.bytes == videoEs) << "the video differs from ffmpeg's extraction";
+        EXPECT_TRUE(sink.audio.bytes == audioEs) << "the audio differs from ffmpeg's extraction";
     }
 }
 
