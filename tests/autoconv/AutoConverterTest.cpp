@@ -286,6 +286,37 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
     ASSERT_TRUE(WaitForText("Place in direcotry", banners + 1));
 }
 
+// Under the program's 60-second wait, a recording that appears is converted within seconds: the
+// directory's change wakes the worker. A pass that finds a single-file conversion running leaves
+// the recordings for the next wake-up, without a word of failure.
+TEST_F(AutoConverterTest, ANewRecordingWakesTheWorkerWhichLeavesItWhileASingleFileRuns)
+{
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000)); // into the 60-second wait
+    ASSERT_TRUE(CopyRecording(input_ + "First.dvr-ms"));
+    EXPECT_TRUE(WaitForText(" - Done.\n", 1)) << "the new recording waited for the 60 seconds";
+
+    const std::string single = MakeScratchDirectory("auto-single") + "Single.dvr-ms";
+    ASSERT_TRUE(CopyRecording(single));
+    {
+        ScopedDecrypterFault slow("pace=1");
+        ASSERT_EQ(engine_->StartSingleConversion(ConversionRequest{single, output_ + "Single.MPG", kInternalGraphName, output_}),
+                  SingleStart::Started);
+        const int seen = passes;
+        ASSERT_TRUE(CopyRecording(input_ + "Second.dvr-ms"));
+        ASSERT_TRUE(WaitUntil([&] { return passes > seen; }, 10000)) << "the change did not wake the worker";
+        EXPECT_TRUE(engine_->Busy());
+        EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
+        EXPECT_FALSE(FileExists(output_ + "Second.MPG"));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(output_ + "Single.MPG"); }, 20000));
+    // The next change takes it up.
+    ASSERT_TRUE(CopyRecording(input_ + "Third.dvr-ms"));
+    EXPECT_TRUE(WaitForText(" - Done.\n", 3)) << Text();
+    EXPECT_TRUE(FileExists(output_ + "Second.MPG"));
+    EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
+}
+
 // A missing input directory is scanned once per wait, not without pause, and taken up once it
 // appears. (A recording the recorder still holds: the unfinished-outputs test.)
 TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppears)

@@ -77,11 +77,16 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     ASSERT_TRUE(runsOver(4));
     EXPECT_EQ(2u, offered.size());
 
-    // The progress bar takes a run's length and position in whole seconds.
+    // A built graph says so in a balloon; the progress bar takes a run's length and position in
+    // whole seconds.
+    const std::string built = "Converting : " + chosen + "\nGraph filters added & pins connected! Converting...";
+    runs.OnGraphBuilt(built);
     runs.OnProgressRange(3);
     runs.OnProgressPosition(2);
     runs.OnConversionFinished(true, "Done!", true);
     ASSERT_TRUE(WaitForRunsShown(5));
+    ASSERT_GE(balloons.shown.size(), 2u);
+    EXPECT_EQ("|0|" + built, balloons.shown[balloons.shown.size() - 2]);
     EXPECT_EQ("|0|Done!", balloons.shown.back());
     EXPECT_EQ(3, ::SendMessageA(Item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
     EXPECT_EQ(2, ::SendMessageA(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0));
