@@ -408,14 +408,18 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
         MakeAutoConverter(300);
         ::DeleteFileA((output_ + "Show.MPG").c_str());
         ASSERT_TRUE(CopyRecording(recording));
-        {
-            ScopedDecrypterFault fault(c.fault);
+        // Starts a worker whose conversion of the recording fails as the case says, the failures' count then.
+        const auto startFailing = [&](size_t failures) {
             Start();
             if (c.cancel) {
                 ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
                 engine_->CancelConversion();
             }
-            ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+            ASSERT_TRUE(WaitForText(" - Failed.\n", failures)) << Text();
+        };
+        {
+            ScopedDecrypterFault fault(c.fault);
+            ASSERT_NO_FATAL_FAILURE(startFailing(1));
             const int seen = passes;
             ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 4; }, 20000));
             EXPECT_EQ(Count(" - Failed.\n") + Count(" - Done.\n"), 1u) << "started again while unchanged";
@@ -427,12 +431,7 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
         ::DeleteFileA((output_ + "Show.MPG").c_str());
         {
             ScopedDecrypterFault fault(c.fault);
-            Start();
-            if (c.cancel) {
-                ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
-                engine_->CancelConversion();
-            }
-            ASSERT_TRUE(WaitForText(" - Failed.\n", 2)) << Text();
+            ASSERT_NO_FATAL_FAILURE(startFailing(2));
         }
         Stop();
         Start();

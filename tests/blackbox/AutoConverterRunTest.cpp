@@ -28,6 +28,18 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }, kPromptMs)) << "the question box stayed";
     }
 
+    // Starts Halvern with the Auto Converter converting the recording, put into the input directory.
+    void StartConverting(const std::string& recording)
+    {
+        ASSERT_TRUE(CopyRecording(input + recording));
+        StoredSettings settings = Defaults();
+        settings.AutoStartConvert = 1;
+        StoreSettings(settings);
+        ASSERT_TRUE(halvern.Start(StdoutPath()));
+        const auto converting = [&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Cancel Conversion!"; };
+        ASSERT_TRUE(WaitUntil(converting, kPromptMs));
+    }
+
     std::string StoredInputPath() const
     {
         std::string stored;
@@ -43,14 +55,9 @@ TEST_F(AutoConverterRun, ApplySettingsAndTheExitLetTheConversionInProgressFinish
 {
     ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds each
     const std::string otherInput = MakeScratchDirectory("blackbox-in-b");
-    ASSERT_TRUE(CopyRecording(input + "First.dvr-ms"));
     ASSERT_TRUE(CopyRecording(otherInput + "Late.dvr-ms"));
-    StoredSettings settings = Defaults();
-    settings.AutoStartConvert = 1;
-    StoreSettings(settings);
-    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    ASSERT_NO_FATAL_FAILURE(StartConverting("First.dvr-ms"));
     HWND window = halvern.Window();
-    ASSERT_TRUE(WaitUntil([&] { return DialogItemText(window, IDC_CONVERT_SINGLE) == "Cancel Conversion!"; }, kPromptMs));
 
     SetControlText(::GetDlgItem(window, IDC_INPUT_PATH), otherInput);
     ASSERT_NO_FATAL_FAILURE(ApplyAnswering(IDNO));
@@ -82,13 +89,8 @@ TEST_F(AutoConverterRun, ApplySettingsAndTheExitLetTheConversionInProgressFinish
 TEST_F(AutoConverterRun, TheExitEndsWhenTheConversionIsStuck)
 {
     ScopedDecrypterFault stuck("hang-stop=600");
-    ASSERT_TRUE(CopyRecording(input + "Stuck.dvr-ms"));
-    StoredSettings settings = Defaults();
-    settings.AutoStartConvert = 1;
-    StoreSettings(settings);
-    ASSERT_TRUE(halvern.Start(StdoutPath()));
+    ASSERT_NO_FATAL_FAILURE(StartConverting("Stuck.dvr-ms"));
     HWND window = halvern.Window();
-    ASSERT_TRUE(WaitUntil([&] { return DialogItemText(window, IDC_CONVERT_SINGLE) == "Cancel Conversion!"; }, kPromptMs));
 
     const DWORD closed = ::GetTickCount();
     ::PostMessageA(window, WM_CLOSE, 0, 0);
