@@ -72,6 +72,7 @@ void CProgramStreamMultiplexer::Reset()
     offset_ = 0;
     offsetFixed_ = false;
     navigation_ = false;
+    vobuHasVideo_ = false;
     finished_ = false;
     failed_ = false;
 }
@@ -496,6 +497,7 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
         return false;
     nextScr_ = scr + PackTicks(rate_);
     CountIntoBuffer(stream, plan.payload, nextScr_);
+    vobuHasVideo_ = vobuHasVideo_ || stream.queue.Kind() == StreamKind::Mpeg2Video;
     stream.queue.Consume(plan.payload);
     stream.started = true;
     return true;
@@ -519,13 +521,15 @@ void CProgramStreamMultiplexer::CountKinds(int& audio, int& video) const
         ++(stream->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
 }
 
-// The stream starts with a VOBU, and so does each group of pictures.
+// The stream starts with a VOBU, and so does each group of pictures after the VOBU's first: audio
+// that comes before the first picture shares the first VOBU with the first group, as authoring
+// tools refuse a first VOBU without video.
 bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
 {
     if (!navigation_)
         return false;
     const CElementaryStream& queue = stream.queue;
-    return packs_ == 0 || (queue.Kind() == StreamKind::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition());
+    return packs_ == 0 || (vobuHasVideo_ && queue.Kind() == StreamKind::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition());
 }
 
 // A pack of its own at `scr`, before the VOBU's first packet, with the system header DVD players
@@ -542,6 +546,7 @@ bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
     WriteNavigationPackets(pack_ + PackHeaderSize + DvdSystemHeaderSize, static_cast<uint32_t>(packs_), scr);
     if (!Emit())
         return false;
+    vobuHasVideo_ = false;
     nextScr_ = scr + PackTicks(rate_);
     return true;
 }

@@ -149,6 +149,7 @@ private:
     int64_t offset_ = 0;
     bool offsetFixed_ = false;
     bool navigation_ = false;
+    bool vobuHasVideo_ = false; // a video packet went out since the last navigation pack
     bool finished_ = false;
     bool failed_ = false;
 };

@@ -179,6 +179,57 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
     }
 }
 
+// dvdauthor makes a title of the output and a DVD of the title without a warning or an error.
+::testing::AssertionResult DvdAuthorAccepts(const std::vector<uint8_t>& bytes)
+{
+    const std::string directory = testing_support::MakeScratchDirectory("mpeg-multiplexer-dvd");
+    const std::string mpg = directory + "title.mpg";
+    testing_support::WriteFileBytes(mpg, std::string(bytes.begin(), bytes.end()));
+    const std::string dvd = testing_support::UnixPath(directory + "dvd");
+    for (const std::string& step : {" -t '" + testing_support::UnixPath(mpg) + "'", std::string(" -T")}) {
+        testing_support::ToolOutput out;
+        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o '" + dvd + "'" + step + " 2>&1";
+        if (!testing_support::RunLinuxTool(command, out))
+            return ::testing::AssertionFailure() << "could not run " << command;
+        const std::string text = out.out + out.err;
+        if (text.find("WARN") != std::string::npos || text.find("ERR") != std::string::npos ||
+            text.find("Skipping sector") != std::string::npos || text.find(step == " -T" ? "table of contents" : "VTS") == std::string::npos)
+            return ::testing::AssertionFailure() << command << ":\n" << text;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A DVD-ready recording stays one whichever stream starts first and by how much: audio before the
+// first picture (a recording cut in a group of pictures) goes into the first VOBU with the first
+// group, whole, and dvdauthor takes the output.
+TEST(MpegMultiplexerTest, DvdReadyWhicheverStreamStartsFirst)
+{
+    const struct Case {
+        const char* video;
+        int64_t audioDelay; // 90 kHz after the video's first picture
+    } cases[] = {
+        {"es\\video.m2v", -3600},
+        {"es\\video.m2v", -45000},
+        {"es\\video-bframes.m2v", -180000},
+        {"es\\video.m2v", 180000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.video) + " " + std::to_string(c.audioDelay));
+        const int64_t start = 3600 * 90000LL;
+        const std::vector<Timed> timed{TimedUnits(testing_support::VectorPath(c.video), true, start),
+                                       TimedUnits(testing_support::VectorPath("es\\audio.ac3"), false, start + c.audioDelay)};
+        CCollectingSink sink;
+        bool dvd = false;
+        ASSERT_TRUE(Multiplex({StreamKind::Mpeg2Video, StreamKind::Ac3Audio}, timed, false, sink, dvd));
+        EXPECT_TRUE(dvd);
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        ASSERT_EQ(2u, report.streams.size()) << report.Text();
+        EXPECT_EQ("", ps_check::TimesKept({{report.Stream(VideoStreamId), timed[0].times}, {report.Stream(PrivateStream1Id), timed[1].times}}, 2, 2));
+        EXPECT_TRUE(DvdAuthorAccepts(sink.bytes));
+    }
+}
+
 // Bytes that never show a unit are passed on once they pile up, rather than held for ever. (Garbage
 // between frames is the multiplexer filter's test's.)
 TEST(MpegMultiplexerTest, BacklogStaysBounded)
