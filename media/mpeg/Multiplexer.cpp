@@ -53,7 +53,69 @@ size_t BufferBytes(const SystemStreamEntry& entry)
     return static_cast<size_t>(entry.bufferSize) * (entry.scale1024 ? 1024 : 128);
 }
 
+enum class HeaderRead { Whole, Partial, None };
+
+// The facts of the sequence header at `data`, and of the sequence extension after it, as the
+// elementary stream reads them. Partial while the bytes end before they are known.
+HeaderRead ReadSequence(const uint8_t* data, size_t size, bool ended, VideoFacts& facts, int& frameRateCode)
+{
+    if (size < 12)
+        return ended ? HeaderRead::None : HeaderRead::Partial;
+    SequenceHeader sequence;
+    if (data[3] != SequenceHeaderCode || !ParseSequenceHeader(data, size, sequence))
+        return HeaderRead::None;
+    facts = VideoFacts();
+    facts.width = sequence.width;
+    facts.height = sequence.height;
+    facts.aspectCode = sequence.aspectCode;
+    facts.bitRate = sequence.bitRateValue == 0x3FFFF ? 0 : sequence.bitRateValue * 400u;
+    facts.vbvBytes = sequence.vbvBufferValue * 2048u;
+    frameRateCode = sequence.frameRateCode;
+    // The quantiser matrices hold no start code: the next one is the sequence extension, or in
+    // MPEG-1 the group or the picture.
+    const size_t at = FindStartCode(data, size, 12);
+    if (at + 4 > size || (data[at + 3] == ExtensionStartCode && at + 10 > size))
+        return ended ? HeaderRead::Whole : HeaderRead::Partial;
+    SequenceExtension extension;
+    if (data[at + 3] == ExtensionStartCode && ParseSequenceExtension(data + at, size - at, extension)) {
+        facts.level = extension.level;
+        facts.width |= extension.widthHigh;
+        facts.height |= extension.heightHigh;
+        const uint32_t rate = (extension.bitRateHigh << 18) | sequence.bitRateValue;
+        facts.bitRate = rate == 0x3FFFF || rate == 0x3FFFFFFF ? 0 : rate * 400u;
+        facts.vbvBytes = ((extension.vbvHigh << 10) | sequence.vbvBufferValue) * 2048u;
+    }
+    return HeaderRead::Whole;
+}
+
+// The format the stream's header at `position` (a group of pictures, an audio frame) gives.
+HeaderRead ReadFormat(const CElementaryStream& queue, uint64_t position, VideoFacts& video, int& frameRateCode, AudioFrame& audio)
+{
+    const size_t at = static_cast<size_t>(position - queue.ReadPosition());
+    const uint8_t* data = queue.Data() + at;
+    const size_t size = queue.Queued() - at;
+    if (queue.Kind() == StreamKind::Mpeg2Video)
+        return ReadSequence(data, size, queue.Ended() || queue.Overflowing(), video, frameRateCode);
+    const bool read = queue.Kind() == StreamKind::Ac3Audio ? ParseAc3Frame(data, size, audio) : ParseMpegAudioFrame(data, size, audio);
+    return read ? HeaderRead::Whole : HeaderRead::None;
+}
+
 } // namespace
+
+// A DVD title holds one picture size, shape and rate, and each audio stream one coding and layout.
+bool CProgramStreamMultiplexer::Format::SameTitle(const Format& other) const
+{
+    return video.width == other.video.width && video.height == other.video.height &&
+           video.aspectCode == other.video.aspectCode && frameRateCode == other.frameRateCode &&
+           audio.channels == other.audio.channels && audio.sampleRate == other.audio.sampleRate &&
+           audio.layer == other.audio.layer && audio.version == other.audio.version;
+}
+
+bool CProgramStreamMultiplexer::Format::SameNeeds(const Format& other) const
+{
+    return SameTitle(other) && video.level == other.video.level && video.bitRate == other.video.bitRate &&
+           video.vbvBytes == other.video.vbvBytes && audio.bitRate == other.audio.bitRate;
+}
 
 CProgramStreamMultiplexer::CProgramStreamMultiplexer(IPackSink& sink) : sink_(sink) {}
 
@@ -69,9 +131,13 @@ void CProgramStreamMultiplexer::Reset()
     rate_ = baseRate_ = rateBound_ = DvdMuxRate;
     late_ = 0;
     needRecount_ = true;
+    rateFromNeed_ = false;
     offset_ = 0;
     offsetFixed_ = false;
+    dvd_ = false;
     navigation_ = false;
+    programStart_ = true;
+    vobuHasVideo_ = false;
     finished_ = false;
     failed_ = false;
 }
@@ -108,6 +174,7 @@ CProgramStreamMultiplexer::DecoderBuffer& CProgramStreamMultiplexer::BufferFor(c
     buffers_.push_back(std::make_unique<DecoderBuffer>());
     DecoderBuffer& buffer = *buffers_.back();
     buffer.entry = entry;
+    buffer.bound = entry.bufferSize;
     buffer.bytes = BufferBytes(entry);
     return buffer;
 }
@@ -157,11 +224,158 @@ void CProgramStreamMultiplexer::FixOffset()
     offsetFixed_ = true;
 }
 
-// From what the streams declare, or else what their first units measure: the DVD rate and buffers
-// when they fit, else a rate that carries them, the bound the video's level allows, and the
-// video's own buffer. The video's declared rate is the most its buffer is filled at, so the
+// The formats of the first group of pictures and the first audio frames; the elementary streams'
+// own facts where those are not whole.
+void CProgramStreamMultiplexer::TakeFirstFormats()
+{
+    for (const auto& stream : streams_) {
+        Stream& s = *stream;
+        const CElementaryStream& queue = s.queue;
+        const bool video = queue.Kind() == StreamKind::Mpeg2Video;
+        if (video)
+            s.format.video = queue.Video();
+        else
+            s.format.audio = queue.LastAudioFrame();
+        uint64_t first = video ? queue.NextGroupStart() : UINT64_MAX;
+        for (size_t i = 0; !video && i < queue.UnitCount() && first == UINT64_MAX; ++i) {
+            if (queue.Unit(i).position >= queue.ReadPosition())
+                first = queue.Unit(i).position;
+        }
+        Format format;
+        if (first != UINT64_MAX && ReadFormat(queue, first, format.video, format.frameRateCode, format.audio) == HeaderRead::Whole) {
+            s.format = format;
+            s.checked = first + 1;
+        }
+    }
+}
+
+// A program stream starts with these rates and buffers, and its system header bounds them.
+void CProgramStreamMultiplexer::ApplyChoice(const Choice& choice)
+{
+    baseRate_ = rate_ = choice.baseRate;
+    rateBound_ = choice.rateBound;
+    for (const auto& buffer : buffers_) {
+        if (buffer->entry.streamId != VideoStreamId)
+            continue;
+        buffer->entry.bufferSize = buffer->bound = choice.videoBufferKiB;
+        buffer->bytes = BufferBytes(buffer->entry);
+        buffer->shrinkTo = 0;
+    }
+}
+
+// Where the stream's format changes next, among the headers parsed: at a group of pictures whose
+// sequence header says other facts, or at an audio frame of another rate or layout.
+void CProgramStreamMultiplexer::LookForChange(Stream& stream)
+{
+    if (stream.changeAt != NoChange && stream.nextKnown)
+        return;
+    const CElementaryStream& queue = stream.queue;
+    const uint64_t read = queue.ReadPosition();
+    Format format;
+    if (queue.Kind() == StreamKind::Mpeg2Video) {
+        // Groups lie further apart than a packet: the next one is all a packet can reach.
+        const uint64_t group = queue.NextGroupStart();
+        if (group == UINT64_MAX || group < stream.checked)
+            return;
+        const HeaderRead header = ReadFormat(queue, group, format.video, format.frameRateCode, format.audio);
+        const bool whole = header == HeaderRead::Whole;
+        stream.changeAt = header == HeaderRead::Partial || (whole && !format.SameNeeds(stream.format)) ? group : NoChange;
+        stream.nextKnown = whole;
+        stream.next = format;
+        stream.checked = header == HeaderRead::Partial ? group : group + 1;
+        return;
+    }
+    // The first frame not compared yet: units lie in stream order.
+    const uint64_t from = std::max(read, stream.checked);
+    size_t low = 0, high = queue.UnitCount();
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (queue.Unit(middle).position < from)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    for (size_t i = low; i < queue.UnitCount(); ++i) {
+        const uint64_t position = queue.Unit(i).position;
+        stream.checked = position + 1;
+        if (ReadFormat(queue, position, format.video, format.frameRateCode, format.audio) == HeaderRead::Whole &&
+            !format.SameNeeds(stream.format)) {
+            stream.changeAt = position;
+            stream.nextKnown = true;
+            stream.next = format;
+            return;
+        }
+    }
+}
+
+// The stream's bytes from here on are of another format, and rates and buffers follow it. The
+// program stream's system header bounds them, and a DVD title holds one format: past either, the
+// program stream ends and another begins, with its own system header and P-STD extensions.
+bool CProgramStreamMultiplexer::SwitchFormat(Stream& stream)
+{
+    const bool sameTitle = stream.format.SameTitle(stream.next);
+    stream.format = stream.next;
+    stream.changeAt = NoChange;
+    const Choice choice = Choose(0);
+    DecoderBuffer* video = nullptr;
+    for (const auto& buffer : buffers_) {
+        if (buffer->entry.streamId == VideoStreamId)
+            video = buffer.get();
+    }
+    const bool past = choice.baseRate > rateBound_ || (video && choice.videoBufferKiB > video->bound);
+    if (navigation_ ? !(choice.dvd && sameTitle) : past) {
+        if (!EndProgram())
+            return false;
+        navigation_ = false;
+        ApplyChoice(choice);
+    } else if (!navigation_) {
+        baseRate_ = choice.baseRate;
+        if (video && choice.videoBufferKiB > video->entry.bufferSize) {
+            video->entry.bufferSize = choice.videoBufferKiB;
+            video->bytes = BufferBytes(video->entry);
+            for (const auto& s : streams_)
+                s->announce = s->announce || s->buffer == video;
+        }
+        if (video)
+            video->shrinkTo = choice.videoBufferKiB < video->entry.bufferSize ? choice.videoBufferKiB : 0;
+    }
+    rateFromNeed_ = true;
+    needRecount_ = true;
+    return true;
+}
+
+// A smaller buffer is said once it holds little enough that no packet waits for it.
+void CProgramStreamMultiplexer::ShrinkWhenHeldFits()
+{
+    for (const auto& buffer : buffers_) {
+        if (!buffer->shrinkTo)
+            continue;
+        SystemStreamEntry smaller = buffer->entry;
+        smaller.bufferSize = buffer->shrinkTo;
+        if (HeldAt(*buffer, nextScr_) + PackSize > BufferBytes(smaller))
+            continue;
+        buffer->entry = smaller;
+        buffer->bytes = BufferBytes(smaller);
+        buffer->shrinkTo = 0;
+        for (const auto& s : streams_)
+            s->announce = s->announce || s->buffer == buffer.get();
+    }
+}
+
+// What the buffer holds at `scr`, the units due by then gone.
+size_t CProgramStreamMultiplexer::HeldAt(const DecoderBuffer& buffer, uint64_t scr)
+{
+    size_t held = buffer.occupancy;
+    for (size_t i = 0; i < buffer.buffered.size() && buffer.buffered[i].removal * 300 <= static_cast<int64_t>(scr); ++i)
+        held -= buffer.buffered[i].bytes;
+    return held;
+}
+
+// From what the streams declare, or else what their queued units measure: the DVD rate and
+// buffers when they fit, else a rate that carries them, the bound the video's level allows, and
+// the video's own buffer. The video's declared rate is the most its buffer is filled at, so the
 // declared rates carry every unit in time; a measured one may not, and the rate rises as needed.
-void CProgramStreamMultiplexer::ChooseRates()
+CProgramStreamMultiplexer::Choice CProgramStreamMultiplexer::Choose(uint32_t needed) const
 {
     VideoFacts video;
     uint64_t audioBits = 0;
@@ -170,9 +384,9 @@ void CProgramStreamMultiplexer::ChooseRates()
     for (const auto& stream : streams_) {
         const CElementaryStream& queue = stream->queue;
         if (queue.Kind() == StreamKind::Mpeg2Video)
-            video = queue.Video();
+            video = stream->format.video;
         else
-            audioBits += queue.AudioBitRate();
+            audioBits += stream->format.audio.bitRate;
         if (queue.UnitCount() == 0)
             continue;
         const uint64_t queued = queue.UnitEnd(queue.UnitCount() - 1) - queue.ReadPosition();
@@ -187,28 +401,25 @@ void CProgramStreamMultiplexer::ChooseRates()
     // rate says 0.
     const uint32_t levelRate = LevelMaxBitRate(video.level);
     const uint64_t declared = video.bitRate && (levelRate == 0 || video.bitRate <= levelRate) ? video.bitRate + audioBits : 0;
-    baseRate_ = std::max(RateFor(declared ? declared : measured), NeededRate(0));
+    Choice choice;
+    choice.baseRate = std::max(RateFor(declared ? declared : measured), needed);
 
     const bool dvdPictures = video.width <= DvdWidth && video.height <= DvdHeight && (video.level == 0 || video.level >= 8);
-    if (dvdPictures && baseRate_ <= DvdMuxRate) {
-        baseRate_ = rateBound_ = rate_ = DvdMuxRate;
-        navigation_ = FitsDvd(video, measuredVideo);
-        return;
+    if (dvdPictures && choice.baseRate <= DvdMuxRate) {
+        choice.baseRate = choice.rateBound = DvdMuxRate;
+        choice.videoBufferKiB = DvdVideoBufferKiB;
+        choice.dvd = FitsDvd(video, measuredVideo);
+        return choice;
     }
     // Room to rise: what the level allows, and at least four times the usual rate for streams that
     // measure more than their level allows or do not say it.
-    rateBound_ = std::max(levelRate ? RateFor(levelRate + audioBits) : 0, std::min(baseRate_ * 4, LargestRate));
-    rate_ = baseRate_;
+    choice.rateBound = std::max(levelRate ? RateFor(levelRate + audioBits) : 0, std::min(choice.baseRate * 4, LargestRate));
     // At least what a decoder of the level has: streams from encoders that miss their own VBV
     // model at times still fit.
     const uint32_t vbv = std::max(video.vbvBytes, LevelVbvBytes(video.level));
     const uint32_t kib = std::min((vbv + 1023) / 1024 + VideoBufferMarginKiB, LargestBufferKiB);
-    for (const auto& buffer : buffers_) {
-        if (buffer->entry.streamId != VideoStreamId)
-            continue;
-        buffer->entry.bufferSize = static_cast<uint16_t>(std::max<uint32_t>(kib, DvdVideoBufferKiB));
-        buffer->bytes = BufferBytes(buffer->entry);
-    }
+    choice.videoBufferKiB = static_cast<uint16_t>(std::max<uint32_t>(kib, DvdVideoBufferKiB));
+    return choice;
 }
 
 // Within the DVD rate: MPEG-2 video of a DVD picture size and shape (4:3 or 16:9) at main or low
@@ -230,7 +441,7 @@ bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measur
             hasVideo = true;
             continue;
         }
-        const AudioFrame& frame = queue.LastAudioFrame();
+        const AudioFrame& frame = stream->format.audio;
         const bool mp2 = queue.Kind() == StreamKind::MpegAudio && frame.layer == 2 && frame.version == 1;
         if (frame.sampleRate != DvdSampleRate || !(mp2 || queue.Kind() == StreamKind::Ac3Audio))
             return false;
@@ -317,8 +528,14 @@ bool CProgramStreamMultiplexer::Drain()
         }
         if (!offsetFixed_) {
             FixOffset();
-            ChooseRates();
+            TakeFirstFormats();
+            const Choice choice = Choose(NeededRate(0));
+            dvd_ = navigation_ = choice.dvd;
+            ApplyChoice(choice);
         }
+        for (const auto& stream : streams_)
+            LookForChange(*stream);
+        ShrinkWhenHeldFits();
         // The earliest decode time first, unless its buffer is full and another's packet can go
         // sooner: the SCR is not held for one stream while another could be delivered.
         Stream* chosen = nullptr;
@@ -326,7 +543,7 @@ bool CProgramStreamMultiplexer::Drain()
         uint64_t chosenStart = 0;
         for (size_t i = 0; i < count; ++i) {
             Stream& candidateStream = *order_[i].second;
-            const PacketPlan candidate = Plan(candidateStream, packs_ == 0 && !navigation_);
+            const PacketPlan candidate = Plan(candidateStream, programStart_ && !navigation_);
             if (!candidate.complete) {
                 if (candidateStream.waitedFor && !chosen)
                     return true; // the earliest stream needs more bytes before its packet can go
@@ -341,6 +558,12 @@ bool CProgramStreamMultiplexer::Drain()
         }
         if (!chosen)
             break;
+        if (chosen->changeAt == chosen->queue.ReadPosition()) {
+            // Planned again under the new format, maybe in a new program stream.
+            if (!SwitchFormat(*chosen))
+                return false;
+            continue;
+        }
         if (!WritePacket(*chosen, plan))
             return false;
     }
@@ -353,16 +576,33 @@ bool CProgramStreamMultiplexer::Drain()
     return !failed_;
 }
 
-// DVD authoring tools read to the program end code, and whole sectors: it ends a last pack of
-// padding.
 bool CProgramStreamMultiplexer::Finish()
 {
     if (!navigation_)
         return true;
+    WriteEndPack();
+    return Emit();
+}
+
+// The program stream ends where a format change passes its bounds; the next pack starts another.
+bool CProgramStreamMultiplexer::EndProgram()
+{
+    WriteEndPack();
+    if (!Emit())
+        return false;
+    nextScr_ += PackTicks(rate_);
+    programStart_ = true;
+    for (const auto& stream : streams_)
+        stream->announce = true;
+    return true;
+}
+
+// DVD authoring tools read to the program end code, and whole sectors: it ends a pack of padding.
+void CProgramStreamMultiplexer::WriteEndPack()
+{
     WritePackHeader(pack_, nextScr_, rate_);
     WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize - sizeof(ProgramEndCode));
     std::memcpy(pack_ + PackSize - sizeof(ProgramEndCode), ProgramEndCode, sizeof(ProgramEndCode));
-    return Emit();
 }
 
 CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& stream, bool firstPack) const
@@ -370,7 +610,7 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
     const CElementaryStream& queue = stream.queue;
     const bool ac3 = queue.Kind() == StreamKind::Ac3Audio;
     const size_t room = PackSize - PackHeaderSize - (firstPack ? SystemHeaderSize(buffers_.size()) : 0) - 9 -
-                        (stream.started ? 0 : 3) - (ac3 ? Ac3SubstreamHeaderSize : 0);
+                        (stream.announce ? 3 : 0) - (ac3 ? Ac3SubstreamHeaderSize : 0);
     const uint64_t read = queue.ReadPosition();
     const size_t available = queue.Ready();
 
@@ -385,6 +625,9 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
         if (group > read && group - read < space)
             space = static_cast<size_t>(group - read);
     }
+    // So does a change of format, in the program stream it belongs to.
+    if (stream.nextKnown && stream.changeAt > read && stream.changeAt - read < space)
+        space = static_cast<size_t>(stream.changeAt - read);
     size_t limit = space;
     if (next < queue.UnitCount()) {
         const AccessUnit& unit = queue.Unit(next);
@@ -413,7 +656,9 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
         }
     }
     plan.payload = std::min(limit, available);
-    plan.complete = plan.payload > 0 && (plan.payload == limit || queue.Ended() || queue.Overflowing());
+    // A header not whole yet may change the format inside the packet.
+    const bool headerAwaited = !stream.nextKnown && stream.changeAt < read + plan.payload;
+    plan.complete = plan.payload > 0 && !headerAwaited && (plan.payload == limit || queue.Ended() || queue.Overflowing());
     for (size_t i = next; i < queue.UnitCount() && queue.Unit(i).position < read + plan.payload; ++i) {
         if (plan.units++ == 0)
             plan.firstUnit = static_cast<size_t>(queue.Unit(i).position - read);
@@ -496,8 +741,10 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
         return false;
     nextScr_ = scr + PackTicks(rate_);
     CountIntoBuffer(stream, plan.payload, nextScr_);
+    vobuHasVideo_ = vobuHasVideo_ || stream.queue.Kind() == StreamKind::Mpeg2Video;
     stream.queue.Consume(plan.payload);
-    stream.started = true;
+    stream.announce = false;
+    programStart_ = false;
     return true;
 }
 
@@ -519,13 +766,15 @@ void CProgramStreamMultiplexer::CountKinds(int& audio, int& video) const
         ++(stream->queue.Kind() == StreamKind::Mpeg2Video ? video : audio);
 }
 
-// The stream starts with a VOBU, and so does each group of pictures.
+// The stream starts with a VOBU, and so does each group of pictures after the VOBU's first: audio
+// that comes before the first picture shares the first VOBU with the first group, as authoring
+// tools refuse a first VOBU without video.
 bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
 {
     if (!navigation_)
         return false;
     const CElementaryStream& queue = stream.queue;
-    return packs_ == 0 || (queue.Kind() == StreamKind::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition());
+    return programStart_ || (vobuHasVideo_ && queue.Kind() == StreamKind::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition());
 }
 
 // A pack of its own at `scr`, before the VOBU's first packet, with the system header DVD players
@@ -542,6 +791,8 @@ bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
     WriteNavigationPackets(pack_ + PackHeaderSize + DvdSystemHeaderSize, static_cast<uint32_t>(packs_), scr);
     if (!Emit())
         return false;
+    vobuHasVideo_ = false;
+    programStart_ = false;
     nextScr_ = scr + PackTicks(rate_);
     return true;
 }
@@ -566,21 +817,26 @@ uint64_t CProgramStreamMultiplexer::StartPacket(Stream& stream, size_t payload)
         needRecount_ = false;
     }
     const uint32_t needed = needed_;
-    if (needed > rate_ || needed * 2 < rate_)
+    if (rateFromNeed_ || needed > rate_ || needed * 2 < rate_) {
         rate_ = std::clamp(needed + needed / 8, baseRate_, rateBound_);
+        rateFromNeed_ = false;
+    }
     return scr;
 }
 
-// The pack header, and in the first pack the system header with every stream's buffer.
+// The pack header, and in a program stream's first pack the system header with every stream's
+// buffer bound.
 size_t CProgramStreamMultiplexer::WriteHeaders(uint8_t* out, uint64_t scr)
 {
     WritePackHeader(out, scr, rate_);
-    if (packs_ != 0 || navigation_)
+    if (!programStart_ || navigation_)
         return PackHeaderSize;
     SystemStreamEntry entries[1 + MaxAudioStreams];
     const size_t count = std::min(buffers_.size(), sizeof(entries) / sizeof(entries[0]));
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i) {
         entries[i] = buffers_[i]->entry;
+        entries[i].bufferSize = buffers_[i]->bound;
+    }
     int audio = 0, video = 0;
     CountKinds(audio, video);
     return PackHeaderSize + WriteSystemHeader(out + PackHeaderSize, rateBound_, audio, video, entries, count);
@@ -592,7 +848,7 @@ void CProgramStreamMultiplexer::WritePes(uint8_t* out, Stream& stream, const Pac
     const bool ac3 = stream.queue.Kind() == StreamKind::Ac3Audio;
     const size_t extra = ac3 ? Ac3SubstreamHeaderSize : 0;
     PesHeader header = plan.header;
-    header.pstd = stream.started ? nullptr : &stream.buffer->entry;
+    header.pstd = stream.announce ? &stream.buffer->entry : nullptr;
     const size_t used = static_cast<size_t>(out - pack_) + PesHeaderSize(header) + extra + plan.payload;
     size_t left = PackSize - used;
     // A padding packet needs six bytes and more; a few bytes go into the PES header instead.

@@ -2,8 +2,11 @@
 // Interleaves elementary streams into 2048-byte program stream packs, by decode time. The SCR
 // runs at a mux rate that carries the streams as they are, so every access unit arrives before
 // its decode time; it is held back wherever a decoder buffer would overflow. Recordings within
-// DVD limits get the DVD rate and buffers. No COM: the filter feeds it bytes with their times
-// and hands the packs on.
+// DVD limits get the DVD rate and buffers. Where a stream's format changes (a new sequence
+// header, an audio frame of another rate or layout) the rate and buffers are chosen again, and
+// when the new ones pass what the system header declared, or the streams leave DVD-Video, the
+// program stream ends there and a new one begins. No COM: the filter feeds it bytes with their
+// times and hands the packs on.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/Cadence.h"
 #include "media/mpeg/ElementaryStream.h"
 #include "media/mpeg/ProgramStreamLayout.h"
@@ -67,14 +71,15 @@ public:
     uint64_t PacksWritten() const { return packs_; }
     // The constant added to input times to make output times (known once the first pack is out).
     int64_t TimeOffset() const { return offset_; }
-    // The rates chosen at the first pack, in 50 bytes/s: the usual one and the system header's bound.
+    // The rates in force, in 50 bytes/s: the usual one and the system header's bound.
     uint32_t BaseMuxRate() const { return baseRate_; }
     uint32_t RateBound() const { return rateBound_; }
     // Units whose last byte went out after their decode time: only when a stream outran the bound.
     uint64_t LateUnits() const { return late_; }
-    // Whether the streams fit DVD-Video (chosen at the first pack): then each group of pictures
-    // starts a VOBU with a navigation pack, and the program end code closes the stream.
-    bool DvdNavigation() const { return navigation_; }
+    // Whether the streams fit DVD-Video at the first pack: then each group of pictures starts a
+    // VOBU with a navigation pack, and the program end code closes the stream, or its part up to
+    // a format change that leaves DVD-Video.
+    bool DvdNavigation() const { return dvd_; }
 
 private:
     struct BufferedUnit {
@@ -84,18 +89,42 @@ private:
     // The system target decoder's buffer of one stream_id: the sub-streams of private stream 1
     // share theirs.
     struct DecoderBuffer {
-        SystemStreamEntry entry;
+        SystemStreamEntry entry;  // the size in force, as the P-STD extension says it
+        uint16_t bound = 0;       // the system header's
+        uint16_t shrinkTo = 0;    // a smaller size, said once the buffer holds little enough
         size_t bytes = 0;
         CRingQueue<BufferedUnit> buffered;
         size_t occupancy = 0;
     };
+    // What a stream's headers say that rates, buffers and DVD-Video depend on.
+    struct Format {
+        VideoFacts video;
+        int frameRateCode = 0;
+        AudioFrame audio = {};
+
+        bool SameTitle(const Format& other) const;
+        bool SameNeeds(const Format& other) const;
+    };
+    static constexpr uint64_t NoChange = UINT64_MAX;
     struct Stream {
         Stream(StreamKind kind, CProgramTimeline& timeline) : queue(kind, timeline) {}
         CElementaryStream queue;
         DecoderBuffer* buffer = nullptr;
         uint8_t substream = 0;  // private stream 1 only
-        bool started = false;   // its first packet (with the P-STD extension) is out
+        bool announce = true;   // its next packet carries the P-STD extension
         bool waitedFor = true;
+        Format format;          // of the bytes written last
+        Format next;            // from changeAt on, when nextKnown
+        uint64_t changeAt = NoChange;
+        bool nextKnown = false; // else the header there is not whole yet
+        uint64_t checked = 0;   // headers before this have been compared
+    };
+    // Rates and buffers for the formats in force.
+    struct Choice {
+        uint32_t baseRate = DvdMuxRate;
+        uint32_t rateBound = DvdMuxRate;
+        uint16_t videoBufferKiB = 0;
+        bool dvd = false;       // within DVD-Video's limits
     };
     struct PacketPlan {
         size_t payload = 0;
@@ -114,16 +143,24 @@ private:
     void WritePes(uint8_t* out, Stream& stream, const PacketPlan& plan);
     DecoderBuffer& BufferFor(const SystemStreamEntry& entry);
     void FixOffset();
-    void ChooseRates();
+    void TakeFirstFormats();
+    Choice Choose(uint32_t needed) const;
+    void ApplyChoice(const Choice& choice);
     bool FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits) const;
+    void LookForChange(Stream& stream);
+    bool SwitchFormat(Stream& stream);
+    void ShrinkWhenHeldFits();
     bool NeedsNavigation(const Stream& stream) const;
     bool WriteNavigationPack(uint64_t scr);
+    bool EndProgram();
+    void WriteEndPack();
     bool Finish();
     // Hands pack_ to the sink.
     bool Emit();
     void CountKinds(int& audio, int& video) const;
     uint32_t NeededRate(uint64_t scr) const;
     uint64_t EarliestStart(const Stream& stream, size_t payload, size_t* leaving = nullptr) const;
+    static size_t HeldAt(const DecoderBuffer& buffer, uint64_t scr);
     void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
 
     IPackSink& sink_;
@@ -146,9 +183,13 @@ private:
     uint32_t needed_ = 0;
     uint64_t neededAt_ = 0;
     bool needRecount_ = true;
+    bool rateFromNeed_ = false; // after a format change: the rate from the need, up or down
     int64_t offset_ = 0;
     bool offsetFixed_ = false;
-    bool navigation_ = false;
+    bool dvd_ = false;
+    bool navigation_ = false;   // the program stream being written is DVD-ready
+    bool programStart_ = true;  // its first pack is still to come
+    bool vobuHasVideo_ = false; // a video packet went out since the last navigation pack
     bool finished_ = false;
     bool failed_ = false;
 };

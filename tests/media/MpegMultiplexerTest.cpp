@@ -50,6 +50,30 @@ Timed TimedUnits(const std::string& path, bool video, int64_t start, size_t drop
     return timed;
 }
 
+// Vectors one after another in one stream, each starting when the one before ends (reckoned in
+// ffprobe's 100 ns, as the units' times are).
+Timed Joined(const std::vector<const char*>& vectors, bool video, int64_t start)
+{
+    Timed joined;
+    int64_t offset = 0;
+    for (const char* vector : vectors) {
+        std::vector<std::string> units;
+        std::vector<int64_t> times;
+        EXPECT_TRUE(test_recordings::SplitFrames(testing_support::VectorPath(vector), units, &times));
+        if (times.size() < 2)
+            break;
+        const int64_t last = *std::max_element(times.begin(), times.end());
+        const int64_t period = last / static_cast<int64_t>(times.size() - 1);
+        for (size_t i = 0; i < times.size(); ++i) {
+            joined.units.push_back(units[i]);
+            joined.times.push_back(start + (offset + times[i]) * 9 / 1000);
+            joined.sendKeys.push_back(video ? start + (offset + (static_cast<int64_t>(i) - 1) * period) * 9 / 1000 : joined.times.back());
+        }
+        offset += last + period;
+    }
+    return joined;
+}
+
 StreamKind KindOf(const std::string& vector)
 {
     return vector.find(".m2v") != std::string::npos ? StreamKind::Mpeg2Video
@@ -176,6 +200,140 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
         WritePaddingPacket(gone.data() + navigation[2] + PackHeaderSize, PackSize - PackHeaderSize);
         const ps_check::Report faulty = ps_check::CheckProgramStream(gone);
         EXPECT_EQ(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
+    }
+}
+
+// dvdauthor makes a title of the output and a DVD of the title without a warning or an error.
+::testing::AssertionResult DvdAuthorAccepts(const std::vector<uint8_t>& bytes)
+{
+    const std::string directory = testing_support::MakeScratchDirectory("mpeg-multiplexer-dvd");
+    const std::string mpg = directory + "title.mpg";
+    testing_support::WriteFileBytes(mpg, std::string(bytes.begin(), bytes.end()));
+    const std::string dvd = testing_support::UnixPath(directory + "dvd");
+    for (const std::string& step : {" -t '" + testing_support::UnixPath(mpg) + "'", std::string(" -T")}) {
+        testing_support::ToolOutput out;
+        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o '" + dvd + "'" + step + " 2>&1";
+        if (!testing_support::RunLinuxTool(command, out))
+            return ::testing::AssertionFailure() << "could not run " << command;
+        const std::string text = out.out + out.err;
+        const bool finished = text.find(step == " -T" ? "table of contents" : "VTS") != std::string::npos;
+        if (!finished || text.find("WARN") != std::string::npos || text.find("ERR") != std::string::npos ||
+            text.find("Skipping sector") != std::string::npos)
+            return ::testing::AssertionFailure() << command << ":\n" << text;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A DVD-ready recording stays one whichever stream starts first and by how much: audio before the
+// first picture (a recording cut in a group of pictures) goes into the first VOBU with the first
+// group, whole, and dvdauthor takes the output.
+TEST(MpegMultiplexerTest, DvdReadyWhicheverStreamStartsFirst)
+{
+    const struct Case {
+        const char* video;
+        int64_t audioDelay; // 90 kHz after the video's first picture
+    } cases[] = {
+        {"es\\video.m2v", -3600},
+        {"es\\video.m2v", -45000},
+        {"es\\video-bframes.m2v", -180000},
+        {"es\\video.m2v", 180000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.video) + " " + std::to_string(c.audioDelay));
+        const int64_t start = 3600 * 90000LL;
+        const std::vector<Timed> timed{TimedUnits(testing_support::VectorPath(c.video), true, start),
+                                       TimedUnits(testing_support::VectorPath("es\\audio.ac3"), false, start + c.audioDelay)};
+        CCollectingSink sink;
+        bool dvd = false;
+        ASSERT_TRUE(Multiplex({StreamKind::Mpeg2Video, StreamKind::Ac3Audio}, timed, false, sink, dvd));
+        EXPECT_TRUE(dvd);
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        const ps_check::StreamReport* video = report.Stream(VideoStreamId);
+        const ps_check::StreamReport* audio = report.Stream(PrivateStream1Id);
+        ASSERT_TRUE(report.streams.size() == 2 && video && audio) << report.Text();
+        EXPECT_EQ("", ps_check::TimesKept({{video, timed[0].times}, {audio, timed[1].times}}, 2, 2));
+        EXPECT_TRUE(DvdAuthorAccepts(sink.bytes));
+    }
+}
+
+// ffprobe finds each stream and reads as many packets of it as it has units, without an error.
+::testing::AssertionResult FfprobeReadsEveryStream(const std::vector<uint8_t>& bytes,
+                                                   const std::vector<std::pair<std::string, size_t>>& streams)
+{
+    const std::string path = testing_support::MakeScratchDirectory("mpeg-multiplexer-ffprobe") + "output.mpg";
+    testing_support::WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
+    testing_support::ToolOutput out;
+    const std::string command = "/usr/bin/ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 '" +
+                                testing_support::UnixPath(path) + "'";
+    if (!testing_support::RunLinuxTool(command, out) || !out.err.empty())
+        return ::testing::AssertionFailure() << command << ":\n" << out.err;
+    for (const auto& stream : streams) {
+        if (out.out.find(stream.first + "," + std::to_string(stream.second) + ",") == std::string::npos &&
+            out.out.find(stream.first + "," + std::to_string(stream.second) + "\n") == std::string::npos)
+            return ::testing::AssertionFailure() << "not " << stream.second << " packets of " << stream.first << ":\n" << out.out;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Video and audio that change format on the way (picture size, level, rate and buffer; audio rate and
+// layout) keep the system target decoder's rules after the change too: the rate and the video buffer
+// follow the stream, no unit arrives late and no buffer overflows. Where the new ones pass what the
+// system header declared, or a DVD title's one format ends, a new program stream begins after the
+// program end code, and a DVD-ready part is a DVD title up to there.
+TEST(MpegMultiplexerTest, FormatChangesKeepTheDecoderModel)
+{
+    const struct Case {
+        const char* name;
+        std::vector<const char*> video, audio; // vectors one after another
+        size_t programs;                       // program streams
+        bool dvd;                              // navigation packs from the start
+        uint32_t videoBufferKiB;               // at the end
+        bool dvdRateAtEnd;                     // the last pack's mux rate DVD's: the rate came down with SD
+    } cases[] = {
+        {"SD within DVD limits, then 1080i", {"es\\video-bframes.m2v", "es\\hd-1080i.m2v"}, {"es\\audio.ac3", "es\\audio.ac3"},
+         2, true, 1202, false},
+        {"1080i, then SD", {"es\\hd-1080i.m2v", "es\\video-bframes.m2v"}, {"es\\audio.ac3", "es\\audio.ac3"}, 1, false, 232, true},
+        {"1440x1080i, then 1080i with a larger buffer", {"es\\hd-1440.m2v", "es\\hd-1080i.m2v"}, {"es\\audio.ac3", "es\\audio.ac3"},
+         2, false, 1202, false},
+        {"AC-3 2.0 at 192 kb/s, then 5.1 at 448 kb/s", {"es\\video-bframes.m2v"}, {"es\\audio.ac3", "es\\audio-5.1.ac3"},
+         2, true, 232, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int64_t start = 3600 * 90000LL;
+        const std::vector<Timed> timed{Joined(c.video, true, start), Joined(c.audio, false, start)};
+        CCollectingSink sink;
+        bool dvd = false;
+        ASSERT_TRUE(Multiplex({StreamKind::Mpeg2Video, StreamKind::Ac3Audio}, timed, false, sink, dvd));
+        EXPECT_EQ(c.dvd, dvd);
+
+        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        EXPECT_EQ(c.programs, report.programs) << report.Text();
+        EXPECT_EQ(c.dvd, report.navigationPacks > 0);
+        const ps_check::StreamReport* video = report.Stream(VideoStreamId);
+        const ps_check::StreamReport* audio = report.Stream(PrivateStream1Id);
+        ASSERT_TRUE(video && audio) << report.Text();
+        EXPECT_EQ(c.videoBufferKiB * 1024, video->declared);
+        const uint8_t* last = sink.bytes.data() + sink.bytes.size() - PackSize;
+        EXPECT_EQ(c.dvdRateAtEnd, static_cast<uint32_t>(last[10] << 14 | last[11] << 6 | last[12] >> 2) == DvdMuxRate);
+        for (size_t s = 0; s < timed.size(); ++s) {
+            std::string bytes;
+            for (const std::string& unit : timed[s].units)
+                bytes += unit;
+            EXPECT_TRUE((s == 0 ? video : audio)->elementary == bytes) << s;
+        }
+        EXPECT_EQ("", ps_check::TimesKept({{video, timed[0].times}, {audio, timed[1].times}}, 2, 2));
+        EXPECT_TRUE(FfprobeReadsEveryStream(sink.bytes, {{"mpeg2video", timed[0].units.size()}, {"ac3", timed[1].units.size()}}));
+        if (!c.dvd)
+            continue;
+        // The DVD-ready part: up to the pack that ends with the program end code.
+        size_t end = 0;
+        while (end < sink.bytes.size() && !std::equal(ProgramEndCode, ProgramEndCode + 4, sink.bytes.begin() + end + PackSize - 4))
+            end += PackSize;
+        ASSERT_LT(end, sink.bytes.size());
+        EXPECT_TRUE(DvdAuthorAccepts(std::vector<uint8_t>(sink.bytes.begin(), sink.bytes.begin() + end + PackSize)));
     }
 }
 

@@ -25,6 +25,14 @@ constexpr uint64_t Stop = 27000000 * 6 / 10;
 constexpr uint32_t DvdRate = 25200; // mux_rate and rate_bound, 50 bytes/s units
 const SystemStreamEntry Buffers[] = {{0xE0, true, 232}, {0xC0, false, 100}, {0xBD, true, 58}};
 const SystemStreamEntry SmallVideoBuffer = {0xE0, true, 4};
+const SystemStreamEntry LargeVideoBuffer = {0xE0, true, 400};
+
+// A system header's values.
+struct Bounds {
+    uint32_t rateBound;
+    SystemStreamEntry buffers[3];
+};
+const Bounds Larger = {30000, {LargeVideoBuffer, Buffers[1], Buffers[2]}};
 
 struct Packet {
     uint8_t id;
@@ -37,11 +45,13 @@ struct Pack {
     uint64_t scr; // 27 MHz
     uint32_t muxRate;
     Packet packet;
+    bool endBefore = false;          // the program end code before it: it starts a program stream
+    const Bounds* header = nullptr;  // a system header in it
 };
 
 struct Stream {
     std::vector<Pack> packs;
-    bool systemHeader = true;
+    bool systemHeader = true;        // the first pack's, with the DVD rate and Buffers
 };
 
 // The headers come from the multiplexer's writers, whose layout the layout test holds byte for byte.
@@ -56,6 +66,10 @@ std::string Bytes(const Stream& stream)
         size_t at = PackHeaderSize;
         if (i == 0 && stream.systemHeader)
             at += WriteSystemHeader(headers.data() + at, DvdRate, 1, 1, Buffers, 3);
+        else if (const Bounds* bounds = stream.packs[i].header)
+            at += WriteSystemHeader(headers.data() + at, bounds->rateBound, 1, 1, bounds->buffers, 3);
+        if (stream.packs[i].endBefore)
+            out.append(reinterpret_cast<const char*>(ProgramEndCode), sizeof(ProgramEndCode));
         at += WritePesHeader(headers.data() + at, pes, p.payload.size());
         out.append(reinterpret_cast<const char*>(headers.data()), at);
         out += p.payload;
@@ -134,6 +148,18 @@ size_t PackOf(const Stream& stream, uint8_t id, size_t nth)
     return 0;
 }
 
+// From picture 5 on, a second program stream with larger bounds, at a higher rate, its video
+// buffer said larger; or only part of that.
+void SecondProgram(Stream& s, bool endCode, bool header, uint32_t muxRate, const SystemStreamEntry* videoBuffer)
+{
+    const size_t first = PackOf(s, 0xE0, 5);
+    s.packs[first].endBefore = endCode;
+    s.packs[first].header = header ? &Larger : nullptr;
+    s.packs[first].packet.pstd = videoBuffer;
+    for (size_t i = first; i < s.packs.size(); ++i)
+        s.packs[i].muxRate = muxRate;
+}
+
 TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
 {
     const struct Case {
@@ -172,6 +198,30 @@ TEST(ProgramStreamCheckTest, PassesASoundStreamAndCatchesEachFaultAlone)
          {Fault::Stamp}},
         {"mux rate above the rate bound", [](Stream& s) { s.packs[3].muxRate = 30000; }, {Fault::MuxRate}},
         {"no system header", [](Stream& s) { s.systemHeader = false; }, {Fault::SystemHeader}},
+        {"a second program stream with larger bounds, sound", [](Stream& s) { SecondProgram(s, true, true, 30000, &LargeVideoBuffer); },
+         {}},
+        {"a second program stream without a system header", [](Stream& s) { SecondProgram(s, true, false, DvdRate, nullptr); },
+         {Fault::SystemHeader}},
+        {"a system header unlike the first in the same program stream",
+         [](Stream& s) { SecondProgram(s, false, true, DvdRate, nullptr); }, {Fault::SystemHeader}},
+        {"a mux rate above the first program stream's bound, the larger one only after it",
+         [](Stream& s) {
+             SecondProgram(s, true, true, 30000, nullptr);
+             s.packs[PackOf(s, 0xE0, 5) - 1].muxRate = 30000;
+         },
+         {Fault::MuxRate}},
+        {"a buffer larger than the first program stream's bound, the larger one only after it",
+         [](Stream& s) {
+             SecondProgram(s, true, true, DvdRate, nullptr);
+             s.packs[PackOf(s, 0xE0, 4)].packet.pstd = &LargeVideoBuffer;
+         },
+         {Fault::SystemHeader}},
+        {"a smaller buffer said while it holds more, a larger one again before a picture leaves",
+         [](Stream& s) {
+             s.packs[PackOf(s, 0xE0, 5)].packet.pstd = &SmallVideoBuffer;
+             s.packs[PackOf(s, 0xE0, 6)].packet.pstd = &Buffers[0];
+         },
+         {Fault::Overflow}},
         {"a start code that begins no packet", [](Stream& s) { s.packs[5].packet.id = 0xB5; }, {Fault::Framing}},
         {"private stream 2 outside a navigation pack", [](Stream& s) { s.packs[5].packet.id = 0xBF; }, {Fault::Navigation}},
         {"stamp where no unit starts: picture 4's start code gone",

@@ -30,6 +30,7 @@ struct Packet {
     double perByte;      // 27 MHz ticks per byte at the pack's mux_rate
     int64_t pts, dts;    // 90 kHz; -1 when absent
     unsigned frames, pointer; // private stream 1's sub-stream header
+    size_t program;      // the program stream it is in, from 1
 };
 
 struct Unit {
@@ -47,6 +48,8 @@ struct StreamData {
     StreamReport out; // filled in as the packets come, finished by CheckStream
     std::vector<Packet> packets;
     std::vector<uint64_t> vobuStarts; // video: where the first packet after each navigation pack starts
+    std::vector<std::pair<double, size_t>> sizes; // the buffer's size from a time (27 MHz) on
+    size_t unlistedIn = 0;            // the program stream whose system header was found not to list it
 };
 
 uint32_t Be32(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
@@ -202,7 +205,9 @@ private:
             report_.messages.push_back(std::string(FaultName(fault)) + ": " + message);
     }
     size_t Pack(const uint8_t* data, size_t size, size_t at);
-    void SystemHeader(const uint8_t* p, size_t length);
+    void NewProgram();
+    void SystemHeader(const uint8_t* p, size_t length, double scr);
+    const size_t* Bound(uint8_t id) const;
     void Pes(const uint8_t* data, size_t at, size_t next, double scr, double perByte, size_t packStart);
     StreamData& StreamFor(uint8_t id, uint8_t substream);
     void CheckStream(StreamData& stream);
@@ -211,11 +216,14 @@ private:
 
     Report report_;
     std::map<uint16_t, StreamData> streams_;
-    std::map<uint8_t, size_t> bounds_; // system header: stream_id (0xB8, 0xB9 for all audio, all video) -> bytes
-    bool systemHeader_ = false;
-    uint32_t rateBound_ = 0;
     size_t packIndex_ = 0;
     double previousScr_ = -1, previousEnd_ = 0;
+    std::vector<bool> navigated_ = {false}; // by program stream, from 1: whether it has navigation packs
+    // Of the program stream being walked.
+    size_t programPacks_ = 0;
+    std::string systemHeader_;         // its first, as bytes; empty while none
+    std::map<uint8_t, size_t> bounds_; // system header: stream_id (0xB8, 0xB9 for all audio, all video) -> bytes
+    uint32_t rateBound_ = 0;
     bool vobuOpen_ = false; // a navigation pack came and no video packet after it yet
 };
 
@@ -228,26 +236,52 @@ StreamData& Checker::StreamFor(uint8_t id, uint8_t substream)
     StreamData& stream = streams_[key];
     stream.out.id = id;
     stream.out.substream = substream;
-    auto bound = bounds_.find(id);
-    if (bound == bounds_.end())
-        bound = bounds_.find(IsVideo(id) ? 0xB9 : IsMpegAudio(id) ? 0xB8 : 0);
-    if (bound != bounds_.end())
-        stream.out.declared = bound->second;
-    else if (systemHeader_)
-        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, substream) + " is not in the system header");
+    if (const size_t* bound = Bound(id))
+        stream.sizes.emplace_back(-1.0, *bound);
     return stream;
 }
 
-void Checker::SystemHeader(const uint8_t* p, size_t length)
+// The program stream's system header bound of a stream, or null.
+const size_t* Checker::Bound(uint8_t id) const
+{
+    auto bound = bounds_.find(id);
+    if (bound == bounds_.end())
+        bound = bounds_.find(IsVideo(id) ? 0xB9 : IsMpegAudio(id) ? 0xB8 : 0);
+    return bound != bounds_.end() ? &bound->second : nullptr;
+}
+
+// After a program end code: the next program stream declares its own bounds.
+void Checker::NewProgram()
+{
+    programPacks_ = 0;
+    systemHeader_.clear();
+    bounds_.clear();
+    rateBound_ = 0;
+    vobuOpen_ = false;
+}
+
+// The values of every system header of a program stream are the same; a decoder takes a new
+// program stream's buffers at their bounds until P-STD extensions say their sizes.
+void Checker::SystemHeader(const uint8_t* p, size_t length, double scr)
 {
     if (length < 6 || (length - 6) % 3 != 0) {
         Fail(Fault::SystemHeader, At(packIndex_) + "system header of length " + std::to_string(length));
         return;
     }
+    const std::string bytes(reinterpret_cast<const char*>(p), 6 + length);
+    if (!systemHeader_.empty()) {
+        if (bytes != systemHeader_)
+            Fail(Fault::SystemHeader, At(packIndex_) + "a system header unlike the program stream's first");
+        return;
+    }
+    systemHeader_ = bytes;
     rateBound_ = ((p[6] & 0x7Fu) << 15) | (p[7] << 7) | (p[8] >> 1);
     for (size_t at = 12; at + 3 <= 6 + length; at += 3)
         bounds_[p[at]] = BufferBytes(p[at + 1], p[at + 2]);
-    systemHeader_ = true;
+    for (auto& entry : streams_) {
+        if (const size_t* bound = Bound(entry.second.out.id))
+            entry.second.sizes.emplace_back(scr, *bound);
+    }
 }
 
 void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, double perByte, size_t packStart)
@@ -278,11 +312,13 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
         return;
     }
     StreamData& stream = StreamFor(id, substreamHeader ? data[payload] : 0);
-    const auto bound = bounds_.find(id);
-    if (pstd && bound != bounds_.end() && pstd > bound->second)
+    const size_t* bound = Bound(id);
+    if (!bound && !systemHeader_.empty() && stream.unlistedIn != report_.programs) {
+        Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " is not in the system header");
+        stream.unlistedIn = report_.programs;
+    }
+    if (pstd && bound && pstd > *bound)
         Fail(Fault::SystemHeader, At(packIndex_) + StreamName(id, stream.out.substream) + " above its bound");
-    if (pstd)
-        stream.out.declared = pstd;
     const uint64_t offset = stream.out.elementary.size();
     if (IsVideo(id) && vobuOpen_) {
         stream.vobuStarts.push_back(offset);
@@ -291,9 +327,12 @@ void Checker::Pes(const uint8_t* data, size_t at, size_t next, double scr, doubl
     const size_t esStart = payload + (substreamHeader ? 4 : 0);
     // The byte holding the SCR's last bit is the pack's ninth.
     const double arrival = scr + (static_cast<double>(esStart) - static_cast<double>(packStart + 8)) * perByte;
+    // The new size holds from the header that says it, just before the payload.
+    if (pstd)
+        stream.sizes.emplace_back(arrival, pstd);
     const unsigned frames = substreamHeader ? data[payload + 1] : 0;
     const unsigned pointer = substreamHeader ? data[payload + 2] << 8 | data[payload + 3] : 0;
-    stream.packets.push_back({offset, next - esStart, packIndex_, arrival, perByte, pts, dts, frames, pointer});
+    stream.packets.push_back({offset, next - esStart, packIndex_, arrival, perByte, pts, dts, frames, pointer, report_.programs});
     stream.out.elementary.append(reinterpret_cast<const char*>(data + esStart), next - esStart);
 }
 
@@ -311,6 +350,11 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
     const double scr = static_cast<double>(base * 300 + (((p[8] & 0x03) << 7) | (p[9] >> 1)));
     const uint32_t muxRate = (p[10] << 14) | (p[11] << 6) | (p[12] >> 2);
     const double perByte = muxRate ? 540000.0 / muxRate : 0;
+    const bool programStart = programPacks_++ == 0;
+    if (programStart) {
+        ++report_.programs;
+        navigated_.push_back(false);
+    }
 
     size_t q = at + 14 + (p[13] & 7);
     bool systemHeaderHere = false, privateStream2 = false;
@@ -323,7 +367,7 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
         }
         if (id == 0xBB) {
             systemHeaderHere = true;
-            SystemHeader(data + q, next - q - 6);
+            SystemHeader(data + q, next - q - 6, scr);
         } else if (id == 0xBF) {
             privateStream2 = true;
         } else if (id != 0xBE && id != 0xBC) {
@@ -336,13 +380,16 @@ size_t Checker::Pack(const uint8_t* data, size_t size, size_t at)
         return size;
     }
 
-    if (report_.packs == 0 && !systemHeaderHere)
-        Fail(Fault::SystemHeader, "the first pack has no system header");
+    if (programStart && !systemHeaderHere)
+        Fail(Fault::SystemHeader, where + "the first pack of program stream " + std::to_string(report_.programs) +
+                                      " has no system header");
     if (privateStream2 && !NavigationPack(data, size, at))
         Fail(Fault::Navigation, where + "private stream 2 outside a DVD navigation pack");
     if (privateStream2 && NavigationPack(data, size, at)) {
-        if (report_.navigationPacks++ == 0 && report_.packs != 0)
-            Fail(Fault::Navigation, where + "the first navigation pack: the stream does not start with one");
+        if (!navigated_[report_.programs] && !programStart)
+            Fail(Fault::Navigation, where + "the first navigation pack: the program stream does not start with one");
+        navigated_[report_.programs] = true;
+        ++report_.navigationPacks;
         vobuOpen_ = true;
     }
     if (muxRate == 0)
@@ -377,14 +424,17 @@ bool Checker::NavigationPack(const uint8_t* data, size_t size, size_t at) const
     return packet(14, 0xBB, 18, -1) && packet(38, 0xBF, 980, 0x00) && packet(1024, 0xBF, 1018, 0x01);
 }
 
-// Each group of pictures (a unit that starts with a sequence or GOP header) starts the first video
-// packet of a VOBU, and each VOBU's first video packet starts one.
+// Each group of pictures (a unit that starts with a sequence or GOP header) of a program stream with
+// navigation packs starts the first video packet of a VOBU, and each VOBU's first video packet starts one.
 void Checker::CheckVobus(const StreamData& video, const std::vector<Unit>& units)
 {
     std::vector<uint64_t> groups, missing, stray;
-    for (const Unit& unit : units)
-        if (unit.group)
+    for (const Unit& unit : units) {
+        const auto packet = std::upper_bound(video.packets.begin(), video.packets.end(), unit.start,
+                                             [](uint64_t o, const Packet& c) { return o < c.offset; });
+        if (unit.group && packet != video.packets.begin() && navigated_[(packet - 1)->program])
             groups.push_back(unit.start);
+    }
     std::set_difference(groups.begin(), groups.end(), video.vobuStarts.begin(), video.vobuStarts.end(), std::back_inserter(missing));
     std::set_difference(video.vobuStarts.begin(), video.vobuStarts.end(), groups.begin(), groups.end(), std::back_inserter(stray));
     for (uint64_t offset : missing)
@@ -402,11 +452,13 @@ void Checker::CheckStream(StreamData& stream)
     std::vector<Unit> units = IsVideo(out.id)       ? VideoUnits(es)
                               : IsMpegAudio(out.id) ? AudioUnits(es, MpegAudioFrame)
                                                        : AudioUnits(es, Ac3Frame);
+    if (!stream.sizes.empty())
+        out.declared = stream.sizes.back().second;
     if (units.empty() && !es.empty())
         Fail(Fault::Framing, name + ": " + std::to_string(es.size()) + " bytes and not one unit");
     if (units.empty())
         return;
-    if (report_.navigationPacks && IsVideo(out.id))
+    if (IsVideo(out.id))
         CheckVobus(stream, units);
 
     // The first unit whose start code begins at or after an elementary stream offset.
@@ -503,17 +555,29 @@ void Checker::CheckStream(StreamData& stream)
                                   " after its decode time" + (out.pts[k] >= 0 ? "" : " (no stamp)"));
     }
 
-    // Occupancy peaks just before each removal: between removals bytes only arrive, and bytes that
-    // arrive after the last one are late.
-    for (size_t k = 0; k < units.size(); ++k) {
-        if (k > 0 && removal[k] == removal[k - 1])
-            continue;
-        const double time = static_cast<double>(removal[k]) - 0.5;
+    // What the buffer holds at a time, with units from the kth on still in it, against its size then.
+    const auto checkHeld = [&](size_t k, double time) {
+        const auto size = std::upper_bound(stream.sizes.begin(), stream.sizes.end(), time,
+                                           [](double t, const std::pair<double, size_t>& s) { return t < s.first; });
+        const size_t declared = size == stream.sizes.begin() ? 0 : (size - 1)->second;
         const uint64_t arrived = arrivedBy(time);
         const uint64_t held = arrived > units[k].start ? arrived - units[k].start : 0;
-        if (out.declared && held > out.declared)
+        if (declared && held > declared)
             Fail(Fault::Overflow, At(packetOf(units[k].start).pack) + name + " holds " + std::to_string(held) + " bytes at " +
-                                      Seconds(time) + ", declared " + std::to_string(out.declared));
+                                      Seconds(time) + ", declared " + std::to_string(declared));
+    };
+    // Occupancy peaks just before each removal: between removals bytes only arrive, and bytes that
+    // arrive after the last one are late. A smaller size holds from when it is said.
+    for (size_t k = 0; k < units.size(); ++k) {
+        if (k == 0 || removal[k] != removal[k - 1])
+            checkHeld(k, static_cast<double>(removal[k]) - 0.5);
+    }
+    for (size_t i = 1; i < stream.sizes.size(); ++i) {
+        const double time = stream.sizes[i].first;
+        const auto staying = std::upper_bound(removal.begin(), removal.end(), time,
+                                              [](double t, int64_t r) { return t < static_cast<double>(r); });
+        if (stream.sizes[i].second < stream.sizes[i - 1].second && staying != removal.end())
+            checkHeld(static_cast<size_t>(staying - removal.begin()), time);
     }
 }
 
@@ -522,10 +586,10 @@ Report Checker::Run(const uint8_t* data, size_t size)
     report_.bytes = size;
     for (size_t at = 0; at < size;) {
         if (size - at >= 4 && Be32(data + at) == 0x1B9) {
-            report_.endCode = true;
-            if (at + 4 != size)
-                Fail(Fault::Framing, std::to_string(size - at - 4) + " bytes after the program end code");
-            break;
+            at += 4;
+            report_.endCode = at == size;
+            NewProgram();
+            continue;
         }
         if (size - at < 4 || Be32(data + at) != 0x1BA) {
             Fail(Fault::Framing, "no pack starts at byte " + std::to_string(at));
@@ -572,6 +636,7 @@ uint64_t Report::Payload() const
 std::string Report::Text() const
 {
     std::string text = std::to_string(packs) + " packs (" + std::to_string(navigationPacks) + " navigation), " +
+                       (programs > 1 ? std::to_string(programs) + " program streams, " : std::string()) +
                        std::to_string(streams.size()) + " streams, mux_rate " + std::to_string(lowestMuxRate) + "-" +
                        std::to_string(highestMuxRate) + (endCode ? ", end code\n" : "\n");
     for (const std::string& message : messages)
