@@ -56,8 +56,7 @@ void CElementaryStream::Reset()
     lastDts_ = NoTimestamp;
     anyTimed_ = false;
     video_ = VideoFacts();
-    bitRateValue_ = 0;
-    vbvValue_ = 0;
+    sequence_ = SequenceHeader();
     framePeriod27_ = 1080000;
     codedFramePeriod27_ = 0;
     progressiveSequence_ = false;
@@ -219,20 +218,38 @@ void CElementaryStream::OpenGroup(uint64_t position)
     groupStarts_.push_back(position);
 }
 
+VideoFacts FactsOf(const SequenceHeader& sequence)
+{
+    VideoFacts facts;
+    facts.width = sequence.width;
+    facts.height = sequence.height;
+    facts.aspectCode = sequence.aspectCode;
+    // 0x3FFFF is a variable-rate stream saying it does not know its rate.
+    facts.bitRate = sequence.bitRateValue == 0x3FFFF ? 0 : sequence.bitRateValue * 400u;
+    facts.vbvBytes = sequence.vbvBufferValue * 2048u;
+    return facts;
+}
+
+void AddFacts(const SequenceHeader& sequence, const SequenceExtension& extension, VideoFacts& facts)
+{
+    facts.level = extension.level;
+    facts.width = (facts.width & 0xFFF) | extension.widthHigh;
+    facts.height = (facts.height & 0xFFF) | extension.heightHigh;
+    const uint32_t rate = (extension.bitRateHigh << 18) | sequence.bitRateValue;
+    facts.bitRate = rate == 0x3FFFF || rate == 0x3FFFFFFF ? 0 : rate * 400u;
+    facts.vbvBytes = ((extension.vbvHigh << 10) | sequence.vbvBufferValue) * 2048u;
+}
+
 void CElementaryStream::OnSequenceHeader(const uint8_t* data, size_t size)
 {
     SequenceHeader sequence;
     if (!ParseSequenceHeader(data, size, sequence))
         return;
     framePeriod27_ = codedFramePeriod27_ = FramePeriod27MHz(sequence.frameRateCode);
-    video_.width = sequence.width;
-    video_.height = sequence.height;
-    video_.aspectCode = sequence.aspectCode;
-    bitRateValue_ = sequence.bitRateValue;
-    vbvValue_ = sequence.vbvBufferValue;
-    // 0x3FFFF is a variable-rate stream saying it does not know its rate.
-    video_.bitRate = bitRateValue_ == 0x3FFFF ? 0 : bitRateValue_ * 400u;
-    video_.vbvBytes = vbvValue_ * 2048u;
+    const int level = video_.level; // until an extension says otherwise
+    video_ = FactsOf(sequence);
+    video_.level = level;
+    sequence_ = sequence;
 }
 
 void CElementaryStream::OnExtension(const uint8_t* data, size_t size)
@@ -244,12 +261,7 @@ void CElementaryStream::OnExtension(const uint8_t* data, size_t size)
         if (codedFramePeriod27_)
             framePeriod27_ = codedFramePeriod27_ * (sequence.frameRateD + 1) / (sequence.frameRateN + 1);
         progressiveSequence_ = sequence.progressiveSequence;
-        video_.level = sequence.level;
-        video_.width = (video_.width & 0xFFF) | sequence.widthHigh;
-        video_.height = (video_.height & 0xFFF) | sequence.heightHigh;
-        const uint32_t rate = (sequence.bitRateHigh << 18) | bitRateValue_;
-        video_.bitRate = rate == 0x3FFFF || rate == 0x3FFFFFFF ? 0 : rate * 400u;
-        video_.vbvBytes = ((sequence.vbvHigh << 10) | vbvValue_) * 2048u;
+        AddFacts(sequence_, sequence, video_);
     } else if (openPicture_.open && ParsePictureCodingExtension(data, size, picture)) {
         // Fields shown: a frame two, three with its first repeated; a progressive sequence counts
         // frames, so one, two or three of them.

@@ -14,6 +14,7 @@
 #include "media/mpeg/Cadence.h"
 #include "media/mpeg/ProgramStreamLayout.h"
 #include "media/mpeg/RingQueue.h"
+#include "media/mpeg/VideoHeaders.h"
 
 namespace mpeg {
 
@@ -35,6 +36,10 @@ struct VideoFacts {
     uint32_t bitRate = 0;   // bits per second; 0 when the stream says it is unknown
     uint32_t vbvBytes = 0;  // the decoder buffer it was coded for
 };
+
+// What a sequence header declares, and what its sequence extension adds.
+VideoFacts FactsOf(const SequenceHeader& sequence);
+void AddFacts(const SequenceHeader& sequence, const SequenceExtension& extension, VideoFacts& facts);
 
 class CElementaryStream {
 public:
@@ -163,8 +168,7 @@ private:
 
     // Video: the picture order decides the decode times; two field pictures make one frame.
     VideoFacts video_;
-    uint32_t bitRateValue_ = 0;
-    uint32_t vbvValue_ = 0;
+    SequenceHeader sequence_ = {}; // the last, which its extension adds to
     int64_t framePeriod27_ = 1080000; // 25 frames a second until a sequence header says
     int64_t codedFramePeriod27_ = 0;  // the frame_rate_code's, before the extension's factor
     bool progressiveSequence_ = false;

@@ -64,12 +64,7 @@ HeaderRead ReadSequence(const uint8_t* data, size_t size, bool ended, VideoFacts
     SequenceHeader sequence;
     if (data[3] != SequenceHeaderCode || !ParseSequenceHeader(data, size, sequence))
         return HeaderRead::None;
-    facts = VideoFacts();
-    facts.width = sequence.width;
-    facts.height = sequence.height;
-    facts.aspectCode = sequence.aspectCode;
-    facts.bitRate = sequence.bitRateValue == 0x3FFFF ? 0 : sequence.bitRateValue * 400u;
-    facts.vbvBytes = sequence.vbvBufferValue * 2048u;
+    facts = FactsOf(sequence);
     frameRateCode = sequence.frameRateCode;
     // The quantiser matrices hold no start code: the next one is the sequence extension, or in
     // MPEG-1 the group or the picture.
@@ -77,14 +72,8 @@ HeaderRead ReadSequence(const uint8_t* data, size_t size, bool ended, VideoFacts
     if (at + 4 > size || (data[at + 3] == ExtensionStartCode && at + 10 > size))
         return ended ? HeaderRead::Whole : HeaderRead::Partial;
     SequenceExtension extension;
-    if (data[at + 3] == ExtensionStartCode && ParseSequenceExtension(data + at, size - at, extension)) {
-        facts.level = extension.level;
-        facts.width |= extension.widthHigh;
-        facts.height |= extension.heightHigh;
-        const uint32_t rate = (extension.bitRateHigh << 18) | sequence.bitRateValue;
-        facts.bitRate = rate == 0x3FFFF || rate == 0x3FFFFFFF ? 0 : rate * 400u;
-        facts.vbvBytes = ((extension.vbvHigh << 10) | sequence.vbvBufferValue) * 2048u;
-    }
+    if (data[at + 3] == ExtensionStartCode && ParseSequenceExtension(data + at, size - at, extension))
+        AddFacts(sequence, extension, facts);
     return HeaderRead::Whole;
 }
 
