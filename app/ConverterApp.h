@@ -11,6 +11,7 @@
 #include "ui/RunPoster.h"
 
 #include <memory>
+#include <string>
 
 class CConverterApp : public CWinApp {
 public:
@@ -22,8 +23,8 @@ public:
     // At exit: stops the Auto Converter and waits for its worker.
     void StopAutoConvert();
 
-    char ProgramDirectory[MAX_PATH];  // ends with a backslash
-    char InternalGraphPath[MAX_PATH];
+    std::wstring ProgramDirectory; // ends with a backslash
+    std::wstring InternalGraphPath;
     CSystemTray Tray;
     CStdioFile InternalGraphFile;     // the single-instance lock
     CConverterSettings Settings;

@@ -15,14 +15,14 @@ public:
     void DetachWindow();
 
     void OnConversionStarted() override;
-    void OnGraphBuilt(const std::string& report) override;
+    void OnGraphBuilt(const std::wstring& report) override;
     void OnProgressRange(LONG seconds) override;
     void OnProgressPosition(LONG seconds) override;
-    void OnConversionFinished(bool succeeded, const std::string& report, bool started) override;
+    void OnConversionFinished(bool succeeded, const std::wstring& report, bool started) override;
 
 private:
     // Without a window the event goes at once: nobody is there to see it.
-    void Post(RunEvent::Kind kind, LONG seconds, bool succeeded, const std::string& report);
+    void Post(RunEvent::Kind kind, LONG seconds, bool succeeded, const std::wstring& report);
 
     // Held only while an event is posted, which never waits for the window, so that no post
     // reaches a window that has let go of its queue.

@@ -23,28 +23,28 @@ namespace {
 class SilentObserver : public IConversionObserver {
 public:
     void OnConversionStarted() override {}
-    void OnGraphBuilt(const std::string&) override {}
+    void OnGraphBuilt(const std::wstring&) override {}
     void OnProgressRange(LONG) override {}
     void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::string&, bool) override {}
+    void OnConversionFinished(bool, const std::wstring&, bool) override {}
 };
 
 class AutoConverterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        input_ = MakeScratchDirectory("auto-in");
-        output_ = MakeScratchDirectory("auto-out");
+        input_ = Wide(MakeScratchDirectory("auto-in"));
+        output_ = Wide(MakeScratchDirectory("auto-out"));
         settings_.InputPath = input_;
         settings_.OutputPath = output_;
-        settings_.InputExt = "dvr-ms";
-        settings_.OutputExt = "MPG";
+        settings_.InputExt = L"dvr-ms";
+        settings_.OutputExt = L"MPG";
         settings_.UseFilterGraph = kInternalGraphName;
         engine_ = std::make_unique<CConversionEngine>(graphs_, observer_);
         MakeAutoConverter(60000);
         ASSERT_HRESULT_SUCCEEDED(RegisterStandInsInProcess());
         CStdioFile graphFile;
-        const std::string graph = MakeScratchDirectory("auto-graph") + kInternalGraphFileName;
+        const std::wstring graph = Wide(MakeScratchDirectory("auto-graph")) + kInternalGraphFileName;
         ASSERT_EQ(OpenInternalGraph(graph.c_str(), graphFile, graphs_.InternalGraph), InternalGraphOpen::Opened);
     }
 
@@ -59,7 +59,7 @@ protected:
     void MakeAutoConverter(DWORD scanWaitMs)
     {
         CAutoConverter::Options options;
-        options.Output = [this](const char* text) {
+        options.Output = [this](const wchar_t* text) {
             std::lock_guard<std::mutex> lock(textLock_);
             text_ += text;
         };
@@ -72,13 +72,13 @@ protected:
     void Stop() { autoConverter_->StopAutoConvert(); }
 
     // The worker's text so far, and how often it holds `piece`.
-    std::string Text()
+    std::wstring Text()
     {
         std::lock_guard<std::mutex> lock(textLock_);
         return text_;
     }
-    size_t Count(const std::string& piece) { return CountOf(Text(), piece); }
-    bool WaitForText(const std::string& piece, size_t count)
+    size_t Count(const std::wstring& piece) { return CountOf(Utf8(Text()), Utf8(piece)); }
+    bool WaitForText(const std::wstring& piece, size_t count)
     {
         return WaitUntil([&] { return Count(piece) >= count; }, 20000);
     }
@@ -89,10 +89,10 @@ protected:
     std::unique_ptr<CConversionEngine> engine_;
     std::unique_ptr<CAutoConverter> autoConverter_;
     CConverterSettings settings_;
-    std::string input_;
-    std::string output_;
+    std::wstring input_;
+    std::wstring output_;
     std::mutex textLock_;
-    std::string text_;
+    std::wstring text_;
     std::atomic<int> passes{0};
 };
 
@@ -103,22 +103,22 @@ protected:
 TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
 {
     settings_.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
-    settings_.InputExt = "DVR-MS";
-    for (const char* name : {"News.2005.03.28.dvr-ms", "LOUD.DVR-MS", "Done.dvr-ms", "Broken.dvr-ms", "Other.txt"})
+    settings_.InputExt = L"DVR-MS";
+    for (const wchar_t* name : {L"News.2005.03.28.dvr-ms", L"LOUD.DVR-MS", L"Done.dvr-ms", L"Broken.dvr-ms", L"Other.txt"})
         ASSERT_TRUE(CopyRecording(input_ + name));
-    WriteFileBytes(output_ + "done.mpg", ""); // any size, any case: already converted
-    WriteFileBytes(output_ + "Broken.MPG", "made by someone");
-    WriteFileBytes(output_ + "LOUD.MPG.partial", "left by a killed run"); // not an output
+    WriteFileBytes(output_ + L"done.mpg", ""); // any size, any case: already converted
+    WriteFileBytes(output_ + L"Broken.MPG", "made by someone");
+    WriteFileBytes(output_ + L"LOUD.MPG.partial", "left by a killed run"); // not an output
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 30000)) << Text();
-    EXPECT_EQ(Count(" - Done.\n"), 2u) << Text();
-    EXPECT_TRUE(FileExists(output_ + "News.2005.03.28.MPG"));
-    EXPECT_TRUE(IsProgramStream(output_ + "LOUD.MPG"));
-    EXPECT_EQ(ReadFileBytes(output_ + "done.mpg"), "");
-    EXPECT_EQ(ReadFileBytes(output_ + "Broken.MPG"), "made by someone");
-    EXPECT_FALSE(FileExists(output_ + "Other.MPG"));
-    EXPECT_FALSE(FileExists(output_ + "LOUD.MPG.partial"));
+    EXPECT_EQ(Count(L" - Done.\n"), 2u) << Text();
+    EXPECT_TRUE(FileExists(output_ + L"News.2005.03.28.MPG"));
+    EXPECT_TRUE(IsProgramStream(output_ + L"LOUD.MPG"));
+    EXPECT_EQ(ReadFileBytes(output_ + L"done.mpg"), "");
+    EXPECT_EQ(ReadFileBytes(output_ + L"Broken.MPG"), "made by someone");
+    EXPECT_FALSE(FileExists(output_ + L"Other.MPG"));
+    EXPECT_FALSE(FileExists(output_ + L"LOUD.MPG.partial"));
 }
 
 // A recording at fault stays and is tried again only once it changes; any
@@ -128,8 +128,8 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
 {
     MakeAutoConverter(300);
     settings_.DeleteSourceFile = 1;
-    const std::string recording = input_ + "Show.dvr-ms";
-    const std::string later = output_ + "later\\";
+    const std::wstring recording = input_ + L"Show.dvr-ms";
+    const std::wstring later = output_ + L"later\\";
     const struct {
         const char* name;
         std::function<void()> inject, mend;
@@ -137,31 +137,31 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
     } cases[] = {
         // Which failures may pass is the conversion engine's to tell; the run test checks its table.
         {"output directory missing (a share not yet up)", [&] { settings_.OutputPath = later; },
-         [&] { ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr)); }, false},
+         [&] { ASSERT_TRUE(::CreateDirectoryW(later.c_str(), nullptr)); }, false},
         {"not a recording", [&] { WriteFileBytes(recording, "not a recording"); },
          [&] { ASSERT_TRUE(CopyRecording(recording)); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         settings_.OutputPath = output_;
-        ::DeleteFileA((output_ + "Show.MPG").c_str());
+        ::DeleteFileW((output_ + L"Show.MPG").c_str());
         ASSERT_TRUE(CopyRecording(recording));
         c.inject();
         Start();
-        ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+        ASSERT_TRUE(WaitForText(L" - Failed.\n", 1)) << Text();
         EXPECT_TRUE(FileExists(recording));
         const int seen = passes;
         ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
         if (c.remembered) {
-            EXPECT_EQ(Count(" - Failed.\n"), 1u) << "not again while unchanged";
+            EXPECT_EQ(Count(L" - Failed.\n"), 1u) << "not again while unchanged";
         } else {
-            EXPECT_GE(Count(" - Failed.\n"), 2u) << "tried again in the next pass";
+            EXPECT_GE(Count(L" - Failed.\n"), 2u) << "tried again in the next pass";
         }
         c.mend();
-        ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
         EXPECT_TRUE(WaitUntil([&] { return !FileExists(recording); }, 10000)) << "converted, then deleted";
         Stop();
-        EXPECT_EQ(Count(" - Done.\n"), 1u);
+        EXPECT_EQ(Count(L" - Done.\n"), 1u);
         std::lock_guard<std::mutex> lock(textLock_);
         text_.clear();
     }
@@ -175,12 +175,12 @@ TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFi
 {
     settings_.DeleteSourceFile = 1;
     ScopedDecrypterFault slow("pace=1"); // about 3 seconds each
-    for (const char* name : {"A.dvr-ms", "B.dvr-ms", "C.dvr-ms"})
+    for (const wchar_t* name : {L"A.dvr-ms", L"B.dvr-ms", L"C.dvr-ms"})
         ASSERT_TRUE(CopyRecording(input_ + name));
     Start();
     ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
     engine_->CancelConversion(); // what "Cancel Conversion!" does
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+    ASSERT_TRUE(WaitForText(L" - Failed.\n", 1)) << Text();
     ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000)) << "the next recording of the same pass begins";
 
     autoConverter_->RequestStop();
@@ -189,15 +189,15 @@ TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFi
     EXPECT_FALSE(autoConverter_->RunsUnstopped());
     ASSERT_TRUE(WaitUntil([this] { return autoConverter_->FinishStop(); }, 30000));
     EXPECT_FALSE(autoConverter_->AutoConvertRunning());
-    EXPECT_EQ(Count(" - Done.\n"), 1u) << Text();
-    EXPECT_EQ(Count(" - Failed.\n"), 1u) << Text();
+    EXPECT_EQ(Count(L" - Done.\n"), 1u) << Text();
+    EXPECT_EQ(Count(L" - Failed.\n"), 1u) << Text();
     size_t converted = 0;
-    for (const std::string name : {"A", "B", "C"}) {
-        SCOPED_TRACE(name);
-        const bool output = FileExists(output_ + name + ".MPG");
+    for (const std::wstring name : {L"A", L"B", L"C"}) {
+        SCOPED_TRACE(Utf8(name));
+        const bool output = FileExists(output_ + name + L".MPG");
         converted += output;
-        EXPECT_NE(FileExists(input_ + name + ".dvr-ms"), output) << "only the converted one goes";
-        EXPECT_FALSE(FileExists(PartialOutputPath(output_ + name + ".MPG")));
+        EXPECT_NE(FileExists(input_ + name + L".dvr-ms"), output) << "only the converted one goes";
+        EXPECT_FALSE(FileExists(PartialOutputPath(output_ + name + L".MPG")));
     }
     EXPECT_EQ(converted, 1u) << "the third was begun, or the second cut short";
 }
@@ -208,35 +208,35 @@ TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
 {
     MakeAutoConverter(300);
     const struct {
-        const char* name;
+        const wchar_t* name;
         bool stays;
     } partials[] = {
-        {"Gone.MPG.partial", false}, {"gone too.mpg.PARTIAL", false}, {"Held.MPG.partial", true},
-        {"Recorded.MPG.partial", true}, {"Other.txt.partial", true}, {"Gone.MPG", true},
+        {L"Gone.MPG.partial", false}, {L"gone too.mpg.PARTIAL", false}, {L"Held.MPG.partial", true},
+        {L"Recorded.MPG.partial", true}, {L"Other.txt.partial", true}, {L"Gone.MPG", true},
     };
     for (const auto& partial : partials)
         WriteFileBytes(output_ + partial.name, "left by a killed run");
-    UniqueFileHandle run(::CreateFileA((output_ + "Held.MPG.partial").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    UniqueFileHandle run(::CreateFileW((output_ + L"Held.MPG.partial").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
     // Still being recorded: skipped, so its conversion does not replace the unfinished output.
-    UniqueFileHandle recorder(::CreateFileA((input_ + "Recorded.dvr-ms").c_str(), GENERIC_WRITE, 0, nullptr,
+    UniqueFileHandle recorder(::CreateFileW((input_ + L"Recorded.dvr-ms").c_str(), GENERIC_WRITE, 0, nullptr,
                                             CREATE_ALWAYS, 0, nullptr));
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 20000));
     for (const auto& partial : partials)
-        EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << partial.name;
+        EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << Utf8(partial.name);
 }
 
 // An unusable input extension (OutputName's rules) is reported and matches no file at all.
 TEST_F(AutoConverterTest, AnUnusableInputExtensionIsReportedAndMatchesNothing)
 {
     MakeAutoConverter(300);
-    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
-    settings_.InputExt = "*";
+    ASSERT_TRUE(CopyRecording(input_ + L"Show.dvr-ms"));
+    settings_.InputExt = L"*";
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 10000));
-    EXPECT_EQ(Count("ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 1u);
-    EXPECT_EQ(Count(" - Done.\n") + Count(" - Failed.\n"), 0u) << Text();
+    EXPECT_EQ(Count(L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 1u);
+    EXPECT_EQ(Count(L" - Done.\n") + Count(L" - Failed.\n"), 0u) << Text();
 }
 
 // One worker at a time; a stop ends it at once from its wait, also one requested before the worker
@@ -246,7 +246,7 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
     Start();
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000)); // into the 60-second wait
-    EXPECT_EQ(Count("Place in direcotry"), 1u) << "one worker only";
+    EXPECT_EQ(Count(L"Place in direcotry"), 1u) << "one worker only";
     EXPECT_TRUE(autoConverter_->AutoConvertRunning());
 
     const DWORD start = ::GetTickCount();
@@ -254,15 +254,15 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
     EXPECT_LT(::GetTickCount() - start, 10000u) << "the stop waited out the 60 seconds";
     EXPECT_FALSE(autoConverter_->AutoConvertRunning());
 
-    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
+    ASSERT_TRUE(CopyRecording(input_ + L"Show.dvr-ms"));
     for (int i = 0; i < 5; ++i) {
         Start();
         Stop();
         EXPECT_FALSE(autoConverter_->AutoConvertRunning());
     }
-    const size_t banners = Count("Place in direcotry");
+    const size_t banners = Count(L"Place in direcotry");
     Start(); // a worker left running would make this start do nothing
-    ASSERT_TRUE(WaitForText("Place in direcotry", banners + 1));
+    ASSERT_TRUE(WaitForText(L"Place in direcotry", banners + 1));
 }
 
 // A missing input directory is scanned once per wait, not without pause, and taken up once it
@@ -270,15 +270,15 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
 TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppears)
 {
     MakeAutoConverter(1000);
-    const std::string later = input_ + "later\\";
+    const std::wstring later = input_ + L"later\\";
     settings_.InputPath = later;
     const DWORD start = ::GetTickCount();
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 20000));
     EXPECT_GE(::GetTickCount() - start, 1800u) << "the worker waits between passes";
 
-    ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr));
-    ASSERT_TRUE(CopyRecording(later + "Show.dvr-ms"));
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
-    EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
+    ASSERT_TRUE(::CreateDirectoryW(later.c_str(), nullptr));
+    ASSERT_TRUE(CopyRecording(later + L"Show.dvr-ms"));
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
+    EXPECT_TRUE(IsProgramStream(output_ + L"Show.MPG"));
 }

@@ -25,7 +25,7 @@ protected:
     void SetUp() override
     {
         TearDown();
-        profile.SetRegistryKey("Morrowick");
+        profile.SetRegistryKey(L"Morrowick");
     }
     void TearDown() override
     {
@@ -37,7 +37,7 @@ protected:
 
 TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
 {
-    const CConverterSettings expected = {"C:\\", "C:\\", "DVR-MS", "MPG", "<Internal DVR to MPG graph>", 0, 0, 0};
+    const CConverterSettings expected = {L"C:\\", L"C:\\", L"DVR-MS", L"MPG", L"<Internal DVR to MPG graph>", 0, 0, 0};
     EXPECT_EQ(Fields(CConverterSettings::Defaults()), Fields(expected)) << "without the media centre's key";
 
     // Stored as raw bytes: with or without a terminator, of another type, or with variables in it.
@@ -59,14 +59,14 @@ TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
                                     static_cast<DWORD>(r.bytes.size())),
                   ERROR_SUCCESS);
         const CConverterSettings defaults = CConverterSettings::Defaults();
-        EXPECT_EQ(defaults.InputPath, r.expected);
-        EXPECT_EQ(defaults.OutputPath, r.expected);
+        EXPECT_EQ(defaults.InputPath, Wide(r.expected));
+        EXPECT_EQ(defaults.OutputPath, Wide(r.expected));
     }
 }
 
 TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
 {
-    const CConverterSettings saved = {"E:\\In", "E:\\Out\\", "ts", "mpeg", "Mine.xgr", 2, 3, 4};
+    const CConverterSettings saved = {L"E:\\In", L"E:\\Out\\", L"ts", L"mpeg", L"Mine.xgr", 2, 3, 4};
     saved.Save(profile);
     const char* const texts[][2] = {{"InputPath", "E:\\In"}, {"OutputPath", "E:\\Out\\"}, {"InputExt", "ts"},
                                     {"OutputExt", "mpeg"}, {"UseFilterGraph", "Mine.xgr"}};
@@ -83,9 +83,9 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
 
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "OutputPath");
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "HideOnStartup");
-    CConverterSettings loaded = {"", "F:\\Kept", "", "", "", 0, 7, 0};
+    CConverterSettings loaded = {L"", L"F:\\Kept", L"", L"", L"", 0, 7, 0};
     loaded.Load(profile);
-    const CConverterSettings expected = {"E:\\In", "F:\\Kept", "ts", "mpeg", "Mine.xgr", 2, 7, 4};
+    const CConverterSettings expected = {L"E:\\In", L"F:\\Kept", L"ts", L"mpeg", L"Mine.xgr", 2, 7, 4};
     EXPECT_EQ(Fields(loaded), Fields(expected));
 }
 

@@ -7,9 +7,9 @@ namespace {
 
 TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChangesWhichUndoesThem)
 {
-    CreateGraphFile("a.xgr");
-    CreateGraphFile("b.xgr");
-    settings.UseFilterGraph = "a.xgr";
+    CreateGraphFile(L"a.xgr");
+    CreateGraphFile(L"b.xgr");
+    settings.UseFilterGraph = L"a.xgr";
     settings.DeleteSourceFile = 1;
     Open();
     ExpectShown(settings);
@@ -19,7 +19,7 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     std::vector<std::function<void()>> edits;
     for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT}) {
         EXPECT_TRUE(::GetWindowLongPtrA(Item(id), GWL_STYLE) & ES_AUTOHSCROLL) << "a long path is typed whole";
-        edits.push_back([this, id] { ::SetWindowTextA(Item(id), ("X:\\" + std::to_string(id)).c_str()); });
+        edits.push_back([this, id] { ::SetWindowTextW(Item(id), (L"X:\\Видео " + std::to_wstring(id)).c_str()); });
     }
     edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
     for (int id : kCheckBoxes)
@@ -37,7 +37,7 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     Click(IDC_APPLY);
     EXPECT_TRUE(messages.empty());
     ExpectPending(false);
-    EXPECT_EQ("b.xgr", settings.UseFilterGraph);
+    EXPECT_EQ(L"b.xgr", settings.UseFilterGraph);
     EXPECT_EQ((std::vector<DWORD>{0, 1, 1}),
               (std::vector<DWORD>{settings.DeleteSourceFile, settings.HideOnStartup, settings.AutoStartConvert}))
         << "each click toggles its box";
@@ -55,25 +55,25 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
 
 TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
 {
-    for (const char* name : {"zeta.xgr", "Alpha.xgr", "mid.XGR", "notes.txt", "graph.xgr.bak"})
+    for (const wchar_t* name : {L"zeta.xgr", L"Alpha.xgr", L"mid.XGR", L"notes.txt", L"graph.xgr.bak"})
         CreateGraphFile(name);
-    ::CreateDirectoryA((programDirectory + "folder.xgr").c_str(), nullptr);
+    ::CreateDirectoryW((programDirectory + L"folder.xgr").c_str(), nullptr);
 
     // A stored choice not listed selects the first entry: the search is exact, not by prefix.
-    settings.UseFilterGraph = "Alpha.xg";
+    settings.UseFilterGraph = L"Alpha.xg";
     Open();
-    std::vector<std::string> listed(::SendMessageA(Item(IDC_GRAPH_LIST), CB_GETCOUNT, 0, 0));
+    std::vector<std::wstring> listed(::SendMessageW(Item(IDC_GRAPH_LIST), CB_GETCOUNT, 0, 0));
     for (size_t i = 0; i < listed.size(); ++i) {
-        char text[MAX_PATH] = {};
-        ::SendMessageA(Item(IDC_GRAPH_LIST), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        wchar_t text[MAX_PATH] = {};
+        ::SendMessageW(Item(IDC_GRAPH_LIST), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
         listed[i] = text;
     }
     // Sorted whatever order the directory gives, and chosen from, not typed into.
-    EXPECT_EQ((std::vector<std::string>{kInternalGraphName, "Alpha.xgr", "mid.XGR", "zeta.xgr"}), listed);
+    EXPECT_EQ((std::vector<std::wstring>{kInternalGraphName, L"Alpha.xgr", L"mid.XGR", L"zeta.xgr"}), listed);
     const LONG_PTR style = ::GetWindowLongPtrA(Item(IDC_GRAPH_LIST), GWL_STYLE);
     EXPECT_EQ(CBS_DROPDOWNLIST | CBS_SORT, style & (CBS_DROPDOWNLIST | CBS_SORT));
     EXPECT_EQ(kInternalGraphName, Text(IDC_GRAPH_LIST));
-    EXPECT_EQ("Alpha.xg", settings.UseFilterGraph); // replaced only by Apply
+    EXPECT_EQ(L"Alpha.xg", settings.UseFilterGraph); // replaced only by Apply
     ExpectPending(false);
 }
 
