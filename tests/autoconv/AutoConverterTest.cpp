@@ -4,6 +4,7 @@
 #include "autoconv/AutoConverter.h"
 #include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
+#include "convert/PathText.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -281,4 +283,86 @@ TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppea
     ASSERT_TRUE(CopyRecording(later + L"Show.dvr-ms"));
     ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
     EXPECT_TRUE(IsProgramStream(output_ + L"Show.MPG"));
+}
+
+// Recordings, and the directories they are read from and written to, may have names in any script,
+// characters beyond the Basic Multilingual Plane included: each converts into an output of its own
+// name, once, and a later pass finds that output.
+TEST_F(AutoConverterTest, RecordingsAndDirectoriesOfAnyNameConvertUnderTheirOwnNames)
+{
+    MakeAutoConverter(300);
+    const wchar_t* const names[] = {L"Новости дня", L"日本のニュース", L"TV \U0001F4FA", L"Café"};
+    const struct {
+        const wchar_t* input;
+        const wchar_t* output;
+    } directories[] = {{L"Записи", L"Видео\\"}, {L"録画", L"出力\\"}, {L"\U0001F4FA in", L"\U0001F4FA out"}};
+    for (const auto& d : directories) {
+        SCOPED_TRACE(Utf8(d.input));
+        settings_.InputPath = input_ + d.input;
+        settings_.OutputPath = output_ + d.output;
+        ASSERT_TRUE(::CreateDirectoryW(settings_.InputPath.c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(settings_.OutputPath.c_str(), nullptr));
+        for (const wchar_t* name : names)
+            ASSERT_TRUE(CopyRecording(settings_.InputPath + L"\\" + name + L".dvr-ms"));
+        passes = 0;
+        Start();
+        ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 60000)) << Text();
+        Stop();
+        EXPECT_EQ(Count(L" - Done.\n"), std::size(names)) << Text();
+        for (const wchar_t* name : names) {
+            const std::wstring output = WithTrailingBackslash(settings_.OutputPath) + name + L".MPG";
+            EXPECT_TRUE(IsProgramStream(output));
+        }
+        std::lock_guard<std::mutex> lock(textLock_);
+        text_.clear();
+    }
+}
+
+// The worker's lines reach a file or a pipe as UTF-8, with a text file's line ends, so that a name in
+// any script arrives as it was written.
+TEST(WorkerOutput, AFileOrAPipeTakesUtf8)
+{
+    const std::wstring path = Wide(MakeScratchDirectory("auto-stdout")) + L"stdout.txt";
+    const struct {
+        const char* kind;
+        std::function<std::string(const std::function<void()>& write)> capture;
+    } outputs[] = {
+        {"file",
+         [&](const std::function<void()>& write) {
+             {
+                 UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+                 const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+                 ::SetStdHandle(STD_OUTPUT_HANDLE, file.Get());
+                 write();
+                 ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
+             }
+             return ReadFileBytes(path);
+         }},
+        {"pipe",
+         [](const std::function<void()>& write) {
+             UniqueHandle reader, writer;
+             if (!::CreatePipe(reader.Receive(), writer.Receive(), nullptr, 0))
+                 return std::string("no pipe");
+             const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+             ::SetStdHandle(STD_OUTPUT_HANDLE, writer.Get());
+             write();
+             ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
+             writer.Reset();
+             std::string bytes;
+             char buffer[256];
+             DWORD read = 0;
+             while (::ReadFile(reader.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+                 bytes.append(buffer, read);
+             return bytes;
+         }},
+    };
+    for (const auto& output : outputs) {
+        SCOPED_TRACE(output.kind);
+        const std::string written = output.capture([] {
+            WriteToStandardOutput(L"Новости дня - Done.\n");
+            WriteToStandardOutput(L"日本のニュース \U0001F4FA - Failed.\n");
+        });
+        EXPECT_EQ(written, u8"Новости дня - Done.\r\n日本のニュース \U0001F4FA - Failed.\r\n");
+    }
 }

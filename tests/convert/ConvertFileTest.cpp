@@ -1,6 +1,7 @@
 #include "convert/ConversionEngine.h"
 #include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
+#include "convert/ConversionRequest.h"
 #include "settings/ConverterSettings.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/standins/Recordings.h"
@@ -304,4 +305,41 @@ TEST_F(ConvertFileTest, OneRunAtATime)
     const std::string nextReport = "Converting : " + nextInput + kBuilt;
     EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + kBuilt, "failed: " + report_ + kBuilt,
                                            "built: " + nextReport, "done: " + nextReport + "\nDone!"}));
+}
+
+// A recording of any name, in a directory of any name, converts into an output named after it, with a
+// graph description of any name; the report names the recording as it is.
+TEST_F(ConvertFileTest, RecordingsDirectoriesAndGraphDescriptionsOfAnyNameConvert)
+{
+    const std::string shipped = ReadFileBytes(ModuleDirectory() + kShippedGraph);
+    ASSERT_FALSE(shipped.empty());
+    const struct {
+        const wchar_t* directory;
+        const wchar_t* recording;
+        const wchar_t* graph;
+    } cases[] = {
+        {L"Записи", L"Новости дня", L"Встроенный граф.xgr"},
+        {L"録画", L"日本のニュース", L"組み込みグラフ.xgr"},
+        {L"\U0001F4FA", L"TV \U0001F4FA", L"\U0001F4FA graph.xgr"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.recording));
+        const std::wstring directory = Wide(directory_) + c.directory + L"\\";
+        ASSERT_TRUE(::CreateDirectoryW(directory.c_str(), nullptr));
+        const std::wstring recording = directory + c.recording + L".dvr-ms";
+        ASSERT_TRUE(CopyRecording(recording));
+        WriteFileBytes(directory + c.graph, shipped);
+        graphs_.ProgramDirectory = directory;
+        CConverterSettings settings;
+        settings.OutputPath = directory;
+        settings.OutputExt = L"MPG";
+        settings.UseFilterGraph = c.graph;
+        const ConversionRequest request = MakeConversionRequest(settings, recording);
+        EXPECT_EQ(request.outputPath, directory + c.recording + L".MPG");
+        observer_.Clear();
+        EXPECT_EQ(engine_->ConvertFile(request), ConversionResult::Converted);
+        EXPECT_TRUE(IsProgramStream(request.outputPath));
+        const std::string report = "Converting : " + Utf8(recording) + kBuilt;
+        EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report, "done: " + report + "\nDone!"}));
+    }
 }

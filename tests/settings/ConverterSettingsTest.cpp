@@ -1,3 +1,4 @@
+#include "base/ScopedWin.h"
 #include "framework/WinApp.h"
 #include "settings/ConverterSettings.h"
 #include "tests/support/TestSupport.h"
@@ -87,6 +88,63 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
     loaded.Load(profile);
     const CConverterSettings expected = {L"E:\\In", L"F:\\Kept", L"ts", L"mpeg", L"Mine.xgr", 2, 7, 4};
     EXPECT_EQ(Fields(loaded), Fields(expected));
+}
+
+// Settings that the ANSI Halvern stored (REG_SZ strings written by RegSetValueExA in the system's
+// code page) load as the characters it stored, a Western system's accented letters included; saved
+// again, the ANSI functions read them back byte for byte. (The wide program's own values in any
+// script: the round trip below.)
+TEST_F(SettingsTest, ValuesStoredByTheAnsiProgramLoadTheSame)
+{
+    if (::GetACP() != 1252)
+        GTEST_SKIP() << "the accented letters stand for a Western system's code page";
+    const struct {
+        const char* name;
+        std::string ansi;
+        std::wstring loaded;
+    } texts[] = {
+        {"InputPath", "D:\\Recorded TV\\Caf\xE9", L"D:\\Recorded TV\\Café"},
+        {"OutputPath", "E:\\Vid\xE9os\\", L"E:\\Vidéos\\"},
+        {"InputExt", "dvr-ms", L"dvr-ms"},
+        {"OutputExt", "MPG", L"MPG"},
+        {"UseFilterGraph", "Caf\xE9 au lait.xgr", L"Café au lait.xgr"},
+    };
+    UniqueRegKey key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kAppKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Receive(),
+                                nullptr),
+              ERROR_SUCCESS);
+    for (const auto& text : texts) {
+        ASSERT_EQ(::RegSetValueExA(key.Get(), text.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.ansi.c_str()),
+                                   static_cast<DWORD>(text.ansi.size() + 1)),
+                  ERROR_SUCCESS);
+    }
+    const DWORD one = 1;
+    ASSERT_EQ(::RegSetValueExA(key.Get(), "AutoStartConvert", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one)),
+              ERROR_SUCCESS);
+
+    CConverterSettings loaded;
+    loaded.Load(profile);
+    const CConverterSettings expected = {texts[0].loaded, texts[1].loaded, texts[2].loaded, texts[3].loaded,
+                                         texts[4].loaded, 0, 0, 1};
+    EXPECT_EQ(Fields(loaded), Fields(expected));
+
+    loaded.Save(profile);
+    for (const auto& text : texts) {
+        std::string stored;
+        EXPECT_TRUE(ReadRegistryString(kAppKey, text.name, stored)) << text.name;
+        EXPECT_EQ(stored, text.ansi) << text.name;
+    }
+}
+
+// The wide program's values, in any script, come back as they were saved.
+TEST_F(SettingsTest, ValuesInAnyScriptComeBackAsSaved)
+{
+    const CConverterSettings saved = {L"D:\\Записи\\録画", L"E:\\Видео \U0001F4FA\\", L"dvr-ms", L"MPG",
+                                      L"Граф \U0001F4FA.xgr", 1, 0, 1};
+    saved.Save(profile);
+    CConverterSettings loaded;
+    loaded.Load(profile);
+    EXPECT_EQ(Fields(loaded), Fields(saved));
 }
 
 } // namespace
