@@ -256,7 +256,8 @@ void CAutoConverter::Worker::RemoveOrphanedPartials()
             continue;
         const std::wstring recording = outputName.substr(0, dot + 1) + inputExt_;
         const std::wstring made = PartialOutputPath(MakeConversionRequest(settings_, inputDirectory_ + recording).outputPath);
-        if (::CompareStringOrdinal(made.c_str(), -1, (outputDirectory_ + name).c_str(), -1, TRUE) != CSTR_EQUAL || NameExists(inputDirectory_ + recording))
+        if (::CompareStringOrdinal(made.c_str(), -1, (outputDirectory_ + name).c_str(), -1, TRUE) != CSTR_EQUAL
+            || NameExists(inputDirectory_ + recording))
             continue;
         // Unshared, so a file that a run is writing is never opened; deleted as it is closed.
         UniqueFileHandle orphan(::CreateFileW(made.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,

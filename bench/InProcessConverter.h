@@ -19,7 +19,8 @@ public:
         : engine_(graphs_, *this), autoConverter_(engine_, Options(std::move(passDone)))
     {
         graphs_.ProgramDirectory = testing_support::Wide(programDirectory);
-        const std::wstring lock = testing_support::Wide(testing_support::MakeScratchDirectory("bench-graph")) + kInternalGraphFileName;
+        const std::wstring lock =
+            testing_support::Wide(testing_support::MakeScratchDirectory("bench-graph")) + kInternalGraphFileName;
         OpenInternalGraph(lock.c_str(), lockFile_, graphs_.InternalGraph);
     }
 
