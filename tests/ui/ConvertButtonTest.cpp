@@ -71,6 +71,21 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     EXPECT_EQ(2, ::SendMessageA(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0));
 }
 
+// A run's balloon names the recording as it is, in any script.
+TEST_F(MainWindow, ABalloonNamesTheRecordingInItsOwnScript)
+{
+    settings.UseFilterGraph = L"Граф \U0001F4FA.xgr";
+    const std::wstring names[] = {L"X:\\Записи\\Новости дня.dvr-ms", L"X:\\録画\\日本のニュース.dvr-ms",
+                                  L"X:\\\U0001F4FA\\TV \U0001F4FA.dvr-ms"};
+    Open();
+    for (const std::wstring& name : names) {
+        chosen = name;
+        Click(IDC_CONVERT_SINGLE);
+        ASSERT_TRUE(WaitForRunsShown(static_cast<int>(balloons.shown.size()) + 1));
+        EXPECT_EQ(L"ERROR|3|Converting : " + name + L"Could not open \"Граф \U0001F4FA.xgr\"", balloons.shown.back());
+    }
+}
+
 // A stop lets the worker's conversion finish: the window goes on answering meanwhile, Stop reads
 // "Stopping..." with both buttons off, and once the worker has ended Start comes back. ("Apply
 // Settings" answered Yes stops the same way and then starts a new worker: the black-box test's.)
