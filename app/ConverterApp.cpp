@@ -7,14 +7,14 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstring>
+#include <vector>
 
 namespace {
 
-const char kMaker[] = "Morrowick";
-const char kSecondInstanceText[] = "Program can't have 2 instances";
-const char kGraphNotWrittenText[] = "Could not write the internal graph to its temporary file.";
-const char kFinishingTip[] = "Halvern is finishing a conversion...";
+const wchar_t kMaker[] = L"Morrowick";
+const wchar_t kSecondInstanceText[] = L"Program can't have 2 instances";
+const wchar_t kGraphNotWrittenText[] = L"Could not write the internal graph to its temporary file.";
+const wchar_t kFinishingTip[] = L"Halvern is finishing a conversion...";
 // At exit a conversion is waited for while it makes progress; one that has made none for this long
 // is cancelled, and what has not ended this long after that is stuck in a filter.
 constexpr DWORD kExitStallMs = 30000;
@@ -27,47 +27,47 @@ void PauseAnswering(DWORD ms)
     if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT) != WAIT_OBJECT_0)
         return;
     MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-        ::DispatchMessageA(&msg);
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        ::DispatchMessageW(&msg);
 }
 
 // The directory of the running executable with its trailing backslash; false when the
 // module path cannot be had whole.
-bool QueryProgramDirectory(char (&directory)[MAX_PATH])
+bool QueryProgramDirectory(std::wstring& directory)
 {
-    directory[0] = '\0';
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    char* slash = strrchr(path, '\\');
-    if (!slash)
-        return false;
-    slash[1] = '\0';
-    strcpy(directory, path);
-    return true;
+    directory.clear();
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0 || path.size() >= 32768)
+            return false;
+        if (length < path.size()) {
+            const std::wstring module(path.data(), length);
+            const size_t slash = module.rfind(L'\\');
+            if (slash == std::wstring::npos)
+                return false;
+            directory = module.substr(0, slash + 1);
+            return true;
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
-// The temporary directory followed by the internal graph's file name; false when it does not fit.
-bool QueryInternalGraphPath(char (&path)[MAX_PATH])
+// The temporary directory followed by the internal graph's file name; false when it cannot be had.
+bool QueryInternalGraphPath(std::wstring& path)
 {
-    path[0] = '\0';
-    char directory[MAX_PATH];
-    DWORD length = ::GetTempPathA(MAX_PATH, directory);
-    if (length == 0 || length >= MAX_PATH || length + strlen(kInternalGraphFileName) + 1 > MAX_PATH)
+    path.clear();
+    wchar_t directory[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, directory);
+    if (length == 0 || length > MAX_PATH)
         return false;
-    strcpy(path, directory);
-    strcat(path, kInternalGraphFileName);
+    path = std::wstring(directory, length) + kInternalGraphFileName;
     return true;
 }
 
 } // namespace
 
-CConverterApp::CConverterApp()
-{
-    ProgramDirectory[0] = '\0';
-    InternalGraphPath[0] = '\0';
-}
+CConverterApp::CConverterApp() = default;
 
 // The parts go before the tray icon they show balloons on.
 CConverterApp::~CConverterApp() = default;
@@ -99,7 +99,7 @@ BOOL CConverterApp::InitInstance()
     CWinApp::InitInstance();
 
     if (!QueryProgramDirectory(ProgramDirectory)) {
-        AfxMessageBox("The program's directory path is too long.");
+        AfxMessageBox(L"The program's directory path is too long.");
         return FALSE;
     }
     // A temporary directory that cannot hold the lock file is reported like a running instance:
@@ -108,7 +108,7 @@ BOOL CConverterApp::InitInstance()
         AfxMessageBox(kSecondInstanceText);
         return FALSE;
     }
-    switch (OpenInternalGraph(InternalGraphPath, InternalGraphFile, graphs_.InternalGraph)) {
+    switch (OpenInternalGraph(InternalGraphPath.c_str(), InternalGraphFile, graphs_.InternalGraph)) {
     case InternalGraphOpen::Opened:
         break;
     case InternalGraphOpen::Locked:
@@ -138,7 +138,7 @@ BOOL CConverterApp::InitInstance()
         Tray.RemoveFromTray();
 
         InternalGraphFile.Close();
-        ::DeleteFileA(InternalGraphPath);
+        ::DeleteFileW(InternalGraphPath.c_str());
         m_pMainWnd = nullptr;
         if (!runsEnded) {
             // A run stuck in a filter uses the objects the program would now destroy: the process

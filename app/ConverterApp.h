@@ -11,6 +11,7 @@
 #include "ui/RunPoster.h"
 
 #include <memory>
+#include <string>
 
 class CConverterApp : public CWinApp {
 public:
@@ -19,8 +20,8 @@ public:
 
     BOOL InitInstance() override;
 
-    char ProgramDirectory[MAX_PATH];  // ends with a backslash
-    char InternalGraphPath[MAX_PATH];
+    std::wstring ProgramDirectory; // ends with a backslash
+    std::wstring InternalGraphPath;
     CSystemTray Tray;
     CStdioFile InternalGraphFile;     // the single-instance lock
     CConverterSettings Settings;

@@ -5,53 +5,49 @@
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
 #include "framework/FileFind.h"
+#include "framework/Utf8Text.h"
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <unordered_set>
 
 namespace {
 
-const char* const kBanner[] = {
-    "Halvern Auto Converter turns recorded TV into MPEG files while it runs. ",
-    "Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", ",
-    "this XGR file is an export of the graphedit tool by microsoft. ",
-    "As soon as MCE deletes a DVR-MS file, its corresponding MPG will also be deleted. ",
-    "If there are any unconverted files in your directory when program starts, ",
-    "they will start to convert after about 60 seconds.",
-    "\n\n",
+const wchar_t* const kBanner[] = {
+    L"Halvern Auto Converter turns recorded TV into MPEG files while it runs. ",
+    L"Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", ",
+    L"this XGR file is an export of the graphedit tool by microsoft. ",
+    L"As soon as MCE deletes a DVR-MS file, its corresponding MPG will also be deleted. ",
+    L"If there are any unconverted files in your directory when program starts, ",
+    L"they will start to convert after about 60 seconds.",
+    L"\n\n",
 };
-const char kWaiting[] = "\nWaiting for new recording...\n";
-const char kUnusableInputExt[] = "ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
+const wchar_t kWaiting[] = L"\nWaiting for new recording...\n";
+const wchar_t kUnusableInputExt[] = L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
 
 // A file that something else holds open (the recorder, a player) cannot be opened unshared.
-bool IsFinishedRecording(const std::string& path)
+bool IsFinishedRecording(const std::wstring& path)
 {
-    UniqueFileHandle probe(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     return probe.IsValid();
 }
 
-bool NameExists(const std::string& path)
+bool NameExists(const std::wstring& path)
 {
     CFileFind existing;
     return existing.FindFile(path.c_str());
 }
 
-bool IsDirectory(const std::string& path)
+bool IsDirectory(const std::wstring& path)
 {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // A name as the file system compares it: letter case aside.
-std::wstring FoldedName(const std::string& name)
+std::wstring FoldedName(std::wstring wide)
 {
-    std::wstring wide(name.size(), L'\0');
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), &wide[0],
-                                              static_cast<int>(wide.size()));
-    wide.resize(length > 0 ? static_cast<size_t>(length) : 0);
     if (!wide.empty())
         ::CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
     return wide;
@@ -61,14 +57,14 @@ std::wstring FoldedName(const std::string& name)
 // thousands of converted recordings would otherwise spend seconds asking for each output.
 class OutputListing {
 public:
-    explicit OutputListing(const std::string& directory) : directory_(directory) {}
+    explicit OutputListing(const std::wstring& directory) : directory_(directory) {}
 
-    bool HasOutput(const std::string& outputPath)
+    bool HasOutput(const std::wstring& outputPath)
     {
-        const std::string name = FileNameOf(outputPath);
+        const std::wstring name = FileNameOf(outputPath);
         // A name the listing cannot answer for (a wildcard, or a path outside the directory that
         // an odd extension made) is looked up as the search would match it.
-        if (outputPath != directory_ + name || ContainsCharacter(name, "*?"))
+        if (outputPath != directory_ + name || ContainsCharacter(name, L"*?"))
             return NameExists(outputPath);
         if (stale_)
             Refresh();
@@ -83,17 +79,17 @@ private:
     {
         names_.clear();
         CFileFind find;
-        for (bool found = find.FindFile((directory_ + "*").c_str()); found; found = find.FindNextFile()) {
+        for (bool found = find.FindFile((directory_ + L"*").c_str()); found; found = find.FindNextFile()) {
             names_.insert(FoldedName(find.GetFileName()));
             // The search also matches a long name by its short one.
-            const std::string shortName = find.GetShortName();
+            const std::wstring shortName = find.GetShortName();
             if (!shortName.empty())
                 names_.insert(FoldedName(shortName));
         }
         stale_ = false;
     }
 
-    const std::string directory_;
+    const std::wstring directory_;
     std::unordered_set<std::wstring> names_;
     bool stale_ = true;
 };
@@ -110,10 +106,10 @@ struct RecordingStamp {
 };
 
 // As the file is now; a file that cannot be asked stamps as gone (size 0, no time).
-RecordingStamp StampOf(const std::string& path)
+RecordingStamp StampOf(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         return RecordingStamp{0, FILETIME{0, 0}};
     return RecordingStamp{(static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, data.ftLastWriteTime};
 }
@@ -142,34 +138,34 @@ public:
 
 private:
     void Scan();
-    bool ChangedSinceConverted(const std::string& name, const std::string& inputPath);
+    bool ChangedSinceConverted(const std::wstring& name, const std::wstring& inputPath);
     void RemoveOrphanedPartials();
     void Wait();
-    void Write(const char* text) { owner_.options_.Output(text); }
+    void Write(const wchar_t* text) { owner_.options_.Output(text); }
     bool StopRequested() const { return owner_.stopRequest_.load() != 0; }
 
     CAutoConverter& owner_;
     const CConverterSettings& settings_;
-    const std::string inputDirectory_;
-    const std::string outputDirectory_;
+    const std::wstring inputDirectory_;
+    const std::wstring outputDirectory_;
     // No file name ends in a blank or a dot, so neither does the extension of a recording.
-    const std::string inputExt_;
+    const std::wstring inputExt_;
     UniqueChangeNotification notification_;
     DWORD lastWait_ = WAIT_TIMEOUT;
     // Recordings that failed through a fault of their own, or whose conversion was cancelled or
     // stalled, by name, for as long as this worker runs: without it such a recording would be
     // converted, and fail, on every pass. Other failures may pass (a share not yet up, a full disk),
     // so those recordings are tried again in the next pass.
-    std::map<std::string, RecordingStamp> failed_;
+    std::map<std::wstring, RecordingStamp> failed_;
     // Recordings that changed while they were converted (a writer Halvern cannot see, on another
     // computer): their outputs may lack the end, so each is converted again once it has stayed as
     // it is for a while, and only a recording that did not change while converted is deleted.
-    std::map<std::string, ChangingRecording> changing_;
+    std::map<std::wstring, ChangingRecording> changing_;
 };
 
 void CAutoConverter::Worker::Run()
 {
-    for (const char* text : kBanner)
+    for (const wchar_t* text : kBanner)
         Write(text);
     Write(owner_.settingsNotes_.c_str());
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
@@ -193,7 +189,7 @@ void CAutoConverter::Worker::Run()
 
 // Whether a recording that has an output changed while that output was made and has since stayed
 // as it is for the settling time: then it is converted again.
-bool CAutoConverter::Worker::ChangedSinceConverted(const std::string& name, const std::string& inputPath)
+bool CAutoConverter::Worker::ChangedSinceConverted(const std::wstring& name, const std::wstring& inputPath)
 {
     const auto known = changing_.find(name);
     if (known == changing_.end())
@@ -211,7 +207,7 @@ void CAutoConverter::Worker::Wait()
     const DWORD timeout = owner_.options_.ScanWaitMs;
     if (!notification_) {
         // Also retried before every later wait: the input directory may appear later.
-        notification_.Reset(::FindFirstChangeNotificationA(inputDirectory_.c_str(), FALSE,
+        notification_.Reset(::FindFirstChangeNotificationW(inputDirectory_.c_str(), FALSE,
                                                            FILE_NOTIFY_CHANGE_LAST_WRITE));
     } else if (lastWait_ == WAIT_OBJECT_0 && !::FindNextChangeNotification(notification_.Get())) {
         notification_.Reset();
@@ -238,12 +234,12 @@ void CAutoConverter::Worker::Scan()
     if (!IsUsableExtension(inputExt_))
         return;
     RemoveOrphanedPartials();
-    const std::string pattern = inputDirectory_ + "*." + inputExt_;
+    const std::wstring pattern = inputDirectory_ + L"*." + inputExt_;
     OutputListing outputs(outputDirectory_);
     CFileFind recordings;
     for (bool found = recordings.FindFile(pattern.c_str()); found && !StopRequested();
          found = recordings.FindNextFile()) {
-        const std::string name = recordings.GetFileName();
+        const std::wstring name = recordings.GetFileName();
         // Short names let "*.ext" match longer extensions too.
         if (recordings.IsDirectory() || !HasExtension(name, inputExt_) || IsPartialOutputName(name))
             continue;
@@ -252,8 +248,8 @@ void CAutoConverter::Worker::Scan()
         if (known != failed_.end() && known->second == stamp)
             continue;
         const ConversionRequest request = MakeConversionRequest(settings_, inputDirectory_ + name);
-        const std::string& inputPath = request.inputPath;
-        const std::string& outputPath = request.outputPath;
+        const std::wstring& inputPath = request.inputPath;
+        const std::wstring& outputPath = request.outputPath;
         if ((outputs.HasOutput(outputPath) && !ChangedSinceConverted(name, inputPath)) || !IsFinishedRecording(inputPath))
             continue;
 
@@ -270,18 +266,18 @@ void CAutoConverter::Worker::Scan()
                 changing_.erase(name);
             else
                 changing_[name] = ChangingRecording{after, ::GetTickCount()};
-            Write(" - Done.\n");
+            Write(L" - Done.\n");
             // A recording cut off in the middle of its data is all there will be of it, or not yet
             // all: it stays either way.
             if (settings_.DeleteSourceFile && result == ConversionResult::Converted && unchanged && HasUsableOutput(outputPath))
-                ::DeleteFileA(inputPath.c_str());
+                ::DeleteFileW(inputPath.c_str());
         } else {
             // One the user cancelled, or that stalled, would do the same at once again.
             if (result == ConversionResult::RecordingAtFault || result == ConversionResult::Cancelled)
                 failed_[name] = stamp;
             else
                 failed_.erase(name);
-            Write(" - Failed.\n");
+            Write(L" - Failed.\n");
         }
         outputs.Invalidate();
         Write(kWaiting);
@@ -294,39 +290,54 @@ void CAutoConverter::Worker::RemoveOrphanedPartials()
 {
     if (!IsUsableExtension(settings_.OutputExt) || !IsDirectory(inputDirectory_))
         return; // a share not yet up would make every recording look gone
-    const size_t suffixLength = PartialOutputPath(std::string()).size();
+    const size_t suffixLength = PartialOutputPath(std::wstring()).size();
     CFileFind partials;
-    for (bool found = partials.FindFile(PartialOutputPath(outputDirectory_ + "*").c_str()); found;
+    for (bool found = partials.FindFile(PartialOutputPath(outputDirectory_ + L"*").c_str()); found;
          found = partials.FindNextFile()) {
-        const std::string name = partials.GetFileName();
+        const std::wstring name = partials.GetFileName();
         if (partials.IsDirectory() || !IsPartialOutputName(name))
             continue;
         // Made by a run only if the recording it names, under the input extension, gives this name.
-        const std::string outputName = name.substr(0, name.size() - suffixLength);
-        const size_t dot = outputName.rfind('.');
-        if (dot == std::string::npos)
+        const std::wstring outputName = name.substr(0, name.size() - suffixLength);
+        const size_t dot = outputName.rfind(L'.');
+        if (dot == std::wstring::npos)
             continue;
-        const std::string recording = outputName.substr(0, dot + 1) + inputExt_;
-        const std::string made = PartialOutputPath(MakeConversionRequest(settings_, inputDirectory_ + recording).outputPath);
-        if (::lstrcmpiA(made.c_str(), (outputDirectory_ + name).c_str()) != 0 || NameExists(inputDirectory_ + recording))
+        const std::wstring recording = outputName.substr(0, dot + 1) + inputExt_;
+        const std::wstring made = PartialOutputPath(MakeConversionRequest(settings_, inputDirectory_ + recording).outputPath);
+        if (::CompareStringOrdinal(made.c_str(), -1, (outputDirectory_ + name).c_str(), -1, TRUE) != CSTR_EQUAL
+            || NameExists(inputDirectory_ + recording))
             continue;
         // Unshared, so a file that a run is writing is never opened; deleted as it is closed.
-        UniqueFileHandle orphan(::CreateFileA(made.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+        UniqueFileHandle orphan(::CreateFileW(made.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                                               FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     }
 }
 
-bool HasUsableOutput(const std::string& outputPath)
+bool HasUsableOutput(const std::wstring& outputPath)
 {
     CFileFind output;
     return output.FindFile(outputPath.c_str()) && !output.IsDirectory() && output.GetLength() > 0;
 }
 
-void WriteToStandardOutput(const char* text)
+void WriteToStandardOutput(const wchar_t* text)
 {
-    // Flushed at once, so whoever watches a redirected output sees each line as it happens.
-    fputs(text, stdout);
-    fflush(stdout);
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!output || output == INVALID_HANDLE_VALUE)
+        return;
+    std::wstring wide = text;
+    DWORD mode = 0;
+    DWORD written = 0;
+    // A console shows UTF-16 whatever its code page; a file or a pipe gets UTF-8, with the line ends
+    // of a text file as before. Written at once, unbuffered, so whoever watches a redirected output
+    // sees each line as it happens.
+    if (::GetConsoleMode(output, &mode)) {
+        ::WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    for (size_t feed = wide.find(L'\n'); feed != std::wstring::npos; feed = wide.find(L'\n', feed + 2))
+        wide.insert(feed, 1, L'\r');
+    const std::string utf8 = Utf8Of(wide);
+    ::WriteFile(output, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
 CAutoConverter::CAutoConverter(CConversionEngine& engine, Options options)
@@ -364,7 +375,7 @@ void CAutoConverter::StartAutoConvert(const CConverterSettings& settings)
     // Stored values that cannot work fall back to their defaults for this worker, which says so.
     settingsNotes_.clear();
     settings_ = UsableSettings(settings, CConverterSettings::Defaults(), settingsNotes_);
-    stopEvent_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    stopEvent_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // Cleared here rather than by the worker, so a stop requested from now on is never lost.
     stopRequest_ = 0;
     thread_ = StartComThread(ComThreadJob{
@@ -373,8 +384,8 @@ void CAutoConverter::StartAutoConvert(const CConverterSettings& settings)
             Worker worker(*this);
             worker.Run();
         },
-        [this] { options_.Output("ERROR - Could not initialize COM library"); },
-        [this] { options_.Output("ERROR - Out of memory\n"); },
+        [this] { options_.Output(L"ERROR - Could not initialize COM library"); },
+        [this] { options_.Output(L"ERROR - Out of memory\n"); },
     });
 }
 

@@ -13,11 +13,12 @@
 #include <string>
 
 // Whether a converted recording may go: its output is a file and not empty.
-bool HasUsableOutput(const std::string& outputPath);
+bool HasUsableOutput(const std::wstring& outputPath);
 
-// Where the worker's lines go; by default standard output, flushed as each is written.
-using WorkerOutput = std::function<void(const char* text)>;
-void WriteToStandardOutput(const char* text);
+// Where the worker's lines go; by default standard output, as each is written: UTF-8 to a file or a
+// pipe, the characters themselves to a console.
+using WorkerOutput = std::function<void(const wchar_t* text)>;
+void WriteToStandardOutput(const wchar_t* text);
 
 class CAutoConverter {
 public:
@@ -62,7 +63,7 @@ private:
     CConversionEngine& engine_;
     const Options options_;
     CConverterSettings settings_;
-    std::string settingsNotes_; // the settings that fell back to their defaults
+    std::wstring settingsNotes_; // the settings that fell back to their defaults
     std::atomic<LONG> running_{0};
     std::atomic<LONG> stopRequest_{0};
     UniqueHandle stopEvent_;

@@ -128,9 +128,9 @@ int main()
     std::string input = MakeScratchDirectory("bench-in");
     std::string output = MakeScratchDirectory("bench-out");
     g_settings = CConverterSettings::Defaults();
-    g_settings.InputPath = input;
-    g_settings.OutputPath = output;
-    g_settings.InputExt = "dvr-ms";
+    g_settings.InputPath = Wide(input);
+    g_settings.OutputPath = Wide(output);
+    g_settings.InputExt = L"dvr-ms";
     {
         CInProcessConverter converter(input, [] { ++g_passes; });
         g_converter = &converter;

@@ -18,8 +18,9 @@ public:
     CInProcessConverter(const std::string& programDirectory, std::function<void()> passDone = {})
         : engine_(graphs_, *this), autoConverter_(engine_, Options(std::move(passDone)))
     {
-        graphs_.ProgramDirectory = programDirectory;
-        const std::string lock = testing_support::MakeScratchDirectory("bench-graph") + kInternalGraphFileName;
+        graphs_.ProgramDirectory = testing_support::Wide(programDirectory);
+        const std::wstring lock =
+            testing_support::Wide(testing_support::MakeScratchDirectory("bench-graph")) + kInternalGraphFileName;
         OpenInternalGraph(lock.c_str(), lockFile_, graphs_.InternalGraph);
     }
 
@@ -28,11 +29,11 @@ public:
 
     // Runs whose graph was built and is running, and the last report shown.
     std::atomic<int> GraphsBuilt{0};
-    std::string LastReport;
+    std::wstring LastReport;
     std::function<void()> OnBuilt;
 
     void OnConversionStarted(LONG) override {}
-    void OnGraphBuilt(const std::string& report) override
+    void OnGraphBuilt(const std::wstring& report) override
     {
         if (OnBuilt)
             OnBuilt();
@@ -41,13 +42,13 @@ public:
     }
     void OnProgressRange(LONG) override {}
     void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::string& report, bool) override { LastReport = report; }
+    void OnConversionFinished(bool, const std::wstring& report, bool) override { LastReport = report; }
 
 private:
     static CAutoConverter::Options Options(std::function<void()> passDone)
     {
         CAutoConverter::Options options;
-        options.Output = [](const char*) {};
+        options.Output = [](const wchar_t*) {};
         options.PassDone = std::move(passDone);
         return options;
     }

@@ -97,12 +97,13 @@ int Convert(const std::string& input, std::string outputDirectory)
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
     const bool converted = converter.Engine().ConvertFile(
-        ConversionRequest{input, output, kShippedGraph, outputDirectory}) == ConversionResult::Converted;
+        ConversionRequest{testing_support::Wide(input), testing_support::Wide(output), testing_support::Wide(kShippedGraph),
+                          testing_support::Wide(outputDirectory)}) == ConversionResult::Converted;
     ::QueryPerformanceCounter(&end);
     const SIZE_T peak = PeakWorkingSet();
     const double processor = ProcessorSeconds() - processorBefore;
     if (!converted || FileSize(output) == 0) {
-        std::fprintf(stderr, "conversion failed:\n%s\n", converter.LastReport.c_str());
+        std::fprintf(stderr, "conversion failed:\n%s\n", testing_support::Utf8(converter.LastReport).c_str());
         return 1;
     }
     const auto between = [&frequency](const LARGE_INTEGER& from, const LARGE_INTEGER& to) {

@@ -1,6 +1,6 @@
 #include "convert/BuildGraph.h"
 
-#include "convert/WideText.h"
+#include "framework/Utf8Text.h"
 
 #include <wrl/client.h>
 
@@ -11,19 +11,35 @@ namespace {
 // A connect entry that fails before any platform result fails with this.
 constexpr HRESULT kNoResult = static_cast<HRESULT>(-1);
 
-const char kFiltersNotAdded[] = "One or more DS filters couldn't be added to the graph.";
-const char kPinsNotFound[] = "\nCouldn't find some pins... trying Auto-Render";
-const char kPinsNotConnected[] = "\nCouldn't connect one or more pins.";
-const char kPinRendered[] = "\nSuccessfully renedered pin ";
+const wchar_t kFiltersNotAdded[] = L"One or more DS filters couldn't be added to the graph.";
+const wchar_t kPinsNotFound[] = L"\nCouldn't find some pins... trying Auto-Render";
+const wchar_t kPinsNotConnected[] = L"\nCouldn't connect one or more pins.";
+const wchar_t kPinRendered[] = L"\nSuccessfully renedered pin ";
 // Recordings without the third stream carry the video on the second.
 const char kThirdStreamPin[] = "DVR Out - 3";
 const char kSecondStreamPin[] = "DVR Out - 2";
 
-HRESULT AddFilterEntry(IGraphBuilder* graph, const FilterEntry& entry, const std::string& inputPath,
-                       const std::string& outputPath, std::string& report)
+// A description's text as DirectShow takes names: UTF-8, or, for an export that is not, the ANSI
+// code page it was written in.
+std::wstring DescriptionText(const std::string& text)
+{
+    std::wstring wide;
+    if (WideOfUtf8(text, wide))
+        return wide;
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    wide.resize(static_cast<size_t>(length));
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], length);
+    return wide;
+}
+
+HRESULT AddFilterEntry(IGraphBuilder* graph, const FilterEntry& entry, const std::wstring& inputPath,
+                       const std::wstring& outputPath, std::wstring& report)
 {
     CLSID clsid;
-    HRESULT hr = ::CLSIDFromString(ToWide(entry.clsid).c_str(), &clsid);
+    HRESULT hr = ::CLSIDFromString(DescriptionText(entry.clsid).c_str(), &clsid);
     if (FAILED(hr)) {
         report += kFiltersNotAdded;
         return hr;
@@ -39,21 +55,21 @@ HRESULT AddFilterEntry(IGraphBuilder* graph, const FilterEntry& entry, const std
     ComPtr<IFileSourceFilter> reader;
     ComPtr<IFileSinkFilter> writer;
     if (SUCCEEDED(filter.As(&reader))) {
-        hr = reader->Load(ToWide(inputPath).c_str(), nullptr);
+        hr = reader->Load(inputPath.c_str(), nullptr);
         if (FAILED(hr)) {
-            report += "Could not open input file";
+            report += L"Could not open input file";
             return hr;
         }
     } else if (SUCCEEDED(filter.As(&writer))) {
-        hr = writer->SetFileName(ToWide(outputPath).c_str(), nullptr);
+        hr = writer->SetFileName(outputPath.c_str(), nullptr);
         if (FAILED(hr)) {
-            report += "Could not open output file";
+            report += L"Could not open output file";
             return hr;
         }
     }
 
     // A success code for a name the graph had to make unique counts as well.
-    hr = graph->AddFilter(filter.Get(), ToWide(entry.ID).c_str());
+    hr = graph->AddFilter(filter.Get(), DescriptionText(entry.ID).c_str());
     if (FAILED(hr))
         report += kFiltersNotAdded;
     return hr;
@@ -119,10 +135,10 @@ void ConnectFurtherAudio(IGraphBuilder* graph, const ConnectEntry& entry, IBaseF
 }
 
 HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBaseFilter* source,
-                            IBaseFilter* destination, std::string& report)
+                            IBaseFilter* destination, std::wstring& report)
 {
     std::string sourcePinName = entry.srcpin;
-    const std::wstring destinationPinName = ToWide(entry.destpin);
+    const std::wstring destinationPinName = DescriptionText(entry.destpin);
     ComPtr<IPin> input;
     ComPtr<IPin> output;
     for (;;) {
@@ -130,7 +146,7 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
         output.Reset();
         if (FAILED(destination->FindPin(destinationPinName.c_str(), &input)))
             input.Reset();
-        if (input && FAILED(source->FindPin(ToWide(sourcePinName).c_str(), &output)))
+        if (input && FAILED(source->FindPin(DescriptionText(sourcePinName).c_str(), &output)))
             output.Reset();
         if (input && output)
             break;
@@ -161,19 +177,19 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
                 info.pFilter->Release();
             info.achName[MAX_PIN_NAME - 1] = L'\0';
             report += kPinRendered;
-            report += ToAnsi(info.achName);
+            report += info.achName;
         }
     }
     return status;
 }
 
-HRESULT ConnectEntryPins(IGraphBuilder* graph, const ConnectEntry& entry, std::string& report)
+HRESULT ConnectEntryPins(IGraphBuilder* graph, const ConnectEntry& entry, std::wstring& report)
 {
     HRESULT status = kNoResult;
     ComPtr<IBaseFilter> source;
     ComPtr<IBaseFilter> destination;
-    if (SUCCEEDED(graph->FindFilterByName(ToWide(entry.src).c_str(), &source)) && source
-        && SUCCEEDED(graph->FindFilterByName(ToWide(entry.dest).c_str(), &destination)) && destination)
+    if (SUCCEEDED(graph->FindFilterByName(DescriptionText(entry.src).c_str(), &source)) && source
+        && SUCCEEDED(graph->FindFilterByName(DescriptionText(entry.dest).c_str(), &destination)) && destination)
         status = ConnectFoundFilters(graph, entry, source.Get(), destination.Get(), report);
     if (FAILED(status))
         report += kPinsNotConnected;
@@ -182,9 +198,9 @@ HRESULT ConnectEntryPins(IGraphBuilder* graph, const ConnectEntry& entry, std::s
 
 struct EntryBuilder {
     IGraphBuilder* graph;
-    const std::string& inputPath;
-    const std::string& outputPath;
-    std::string& report;
+    const std::wstring& inputPath;
+    const std::wstring& outputPath;
+    std::wstring& report;
 
     HRESULT operator()(const FilterEntry& entry) const
     {
@@ -196,7 +212,7 @@ struct EntryBuilder {
 } // namespace
 
 HRESULT BuildGraphFromDescription(IGraphBuilder* graph, const GraphDescription& description,
-                                  const std::string& inputPath, const std::string& outputPath, std::string& report)
+                                  const std::wstring& inputPath, const std::wstring& outputPath, std::wstring& report)
 {
     HRESULT status = S_OK;
     const EntryBuilder builder{graph, inputPath, outputPath, report};
@@ -208,12 +224,12 @@ HRESULT BuildGraphFromDescription(IGraphBuilder* graph, const GraphDescription& 
     return status;
 }
 
-HRESULT BuildGraph(IGraphBuilder* graph, const GraphSource& source, const std::string& graphChoice,
-                   const std::string& inputPath, const std::string& outputPath, std::string& report)
+HRESULT BuildGraph(IGraphBuilder* graph, const GraphSource& source, const std::wstring& graphChoice,
+                   const std::wstring& inputPath, const std::wstring& outputPath, std::wstring& report)
 {
     GraphDescription description;
     if (FAILED(ReadGraphDescription(source, graphChoice, description))) {
-        report += "Could not open \"" + graphChoice + "\"";
+        report += L"Could not open \"" + graphChoice + L"\"";
         return kNoResult;
     }
     return BuildGraphFromDescription(graph, description, inputPath, outputPath, report);

@@ -18,13 +18,13 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-const char kOverwritesInput[] = "\nThe output file would replace the input file: nothing was converted.";
-const char kNothingWritten[] = "\nNothing was written to the output file.";
-const char kNotPublished[] = "\nCould not replace the output file.";
-const char kOutsideOutputDirectory[] = "\nThe output file would not lie in the output directory: nothing was converted.";
-const char kStalled[] = "\nThe conversion stopped making progress and was cancelled.";
-const char kNotReadToEnd[] = "\nThe recording was not read to its end.";
-const char kRecordingCut[] = "\nThe recording ends cut off in the middle of its data: it is kept.";
+const wchar_t kOverwritesInput[] = L"\nThe output file would replace the input file: nothing was converted.";
+const wchar_t kNothingWritten[] = L"\nNothing was written to the output file.";
+const wchar_t kNotPublished[] = L"\nCould not replace the output file.";
+const wchar_t kOutsideOutputDirectory[] = L"\nThe output file would not lie in the output directory: nothing was converted.";
+const wchar_t kStalled[] = L"\nThe conversion stopped making progress and was cancelled.";
+const wchar_t kNotReadToEnd[] = L"\nThe recording was not read to its end.";
+const wchar_t kRecordingCut[] = L"\nThe recording ends cut off in the middle of its data: it is kept.";
 
 // Looks through the events that came in for those that end a stream; result is the first failure
 // among them, else S_OK. Wine's graph manager ends WaitForCompletion only when every renderer has
@@ -69,10 +69,10 @@ bool TakeEndOfStream(IMediaEvent* events, HRESULT& result, bool& recordingCut)
     return ended;
 }
 
-ULONGLONG FileSize(const std::string& path)
+ULONGLONG FileSize(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         return 0;
     return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -82,7 +82,7 @@ ULONGLONG FileSize(const std::string& path)
 // may shrink while the run goes on (at exit); each growth is stamped for whoever waits at exit.
 class StallWatch {
 public:
-    StallWatch(const std::string& path, const std::atomic<DWORD>& limitMs, std::atomic<DWORD>& progressTick)
+    StallWatch(const std::wstring& path, const std::atomic<DWORD>& limitMs, std::atomic<DWORD>& progressTick)
         : path_(path), limitMs_(limitMs), progressTick_(progressTick), size_(FileSize(path))
     {
         progressTick_ = ::GetTickCount();
@@ -100,7 +100,7 @@ public:
     }
 
 private:
-    const std::string path_;
+    const std::wstring path_;
     const std::atomic<DWORD>& limitMs_;
     std::atomic<DWORD>& progressTick_;
     ULONGLONG size_;
@@ -133,39 +133,39 @@ void StopEveryFilter(IGraphBuilder* graph)
 
 // What Halvern's own recording source found wrong with the recording, as one more line of the
 // report; nothing for other failures, which the report already tells as well as it can.
-const char* FailureCause(HRESULT status)
+const wchar_t* FailureCause(HRESULT status)
 {
     switch (status) {
     case HALVERN_E_PROTECTED:
-        return "\nThe recording is protected: it cannot be converted.";
+        return L"\nThe recording is protected: it cannot be converted.";
     case HALVERN_E_NOT_RECORDING:
-        return "\nThe input file is not a recording.";
+        return L"\nThe input file is not a recording.";
     case HALVERN_E_BAD_HEADER:
-        return "\nThe recording's header is damaged.";
+        return L"\nThe recording's header is damaged.";
     case HALVERN_E_NO_STREAMS:
-        return "\nThe recording holds no MPEG-2 video and no audio that can be converted.";
+        return L"\nThe recording holds no MPEG-2 video and no audio that can be converted.";
     case HALVERN_E_DAMAGED:
-        return "\nThe recording is damaged.";
+        return L"\nThe recording is damaged.";
     case HALVERN_E_SHRANK:
-        return "\nThe recording became shorter while it was read.";
+        return L"\nThe recording became shorter while it was read.";
     case HALVERN_E_H264_VIDEO:
-        return "\nThe recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: it is kept as it is.";
+        return L"\nThe recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: it is kept as it is.";
     default:
-        return "";
+        return L"";
     }
 }
 
 // Gives the finished file its output name, replacing an earlier output only now. A graph whose
 // writer wrote nothing, or wrote under another name, has produced no output.
-HRESULT PublishOutput(const std::string& partialPath, const std::string& outputPath, std::string& report)
+HRESULT PublishOutput(const std::wstring& partialPath, const std::wstring& outputPath, std::wstring& report)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(partialPath.c_str(), GetFileExInfoStandard, &data)
+    if (!::GetFileAttributesExW(partialPath.c_str(), GetFileExInfoStandard, &data)
         || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
         report += kNothingWritten;
         return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
     }
-    if (!::MoveFileExA(partialPath.c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!::MoveFileExW(partialPath.c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const HRESULT failure = HRESULT_FROM_WIN32(::GetLastError());
         report += kNotPublished;
         return failure;
@@ -191,8 +191,8 @@ struct CConversionEngine::Run {
     CConversionEngine& engine;
     const LONG claim;
     const ConversionRequest& request;
-    const std::string partialPath;
-    std::string report;
+    const std::wstring partialPath;
+    std::wstring report;
     bool recordingCut = false;
     bool stalled = false;
 
@@ -270,11 +270,11 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
         return status;
 
     // Left by a run that was killed; the writer may not truncate what it finds.
-    ::DeleteFileA(partialPath.c_str());
+    ::DeleteFileW(partialPath.c_str());
 
     status = BuildGraph(graph, engine.graphs_, request.graphChoice, request.inputPath, partialPath, report);
     if (SUCCEEDED(status)) {
-        report += "\nGraph filters added & pins connected! Converting...";
+        report += L"\nGraph filters added & pins connected! Converting...";
         engine.observer_.OnGraphBuilt(report);
         status = control->Run();
         if (SUCCEEDED(status)) {
@@ -298,7 +298,7 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
 
 CConversionEngine::CConversionEngine(const GraphSource& graphs, IConversionObserver& observer, ConversionTimings timings)
     : graphs_(graphs), observer_(observer), timings_(timings), stallMs_(timings.StallMs),
-      cancelEvent_(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
+      cancelEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
@@ -353,21 +353,21 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         ~ClaimRelease() { engine.Release(claim); }
     } claimRelease{*this, claim};
     CriticalSectionLock runLock(runLock_);
-    const std::string& inputPath = request.inputPath;
-    const std::string& outputPath = request.outputPath;
+    const std::wstring& inputPath = request.inputPath;
+    const std::wstring& outputPath = request.outputPath;
     // The graph writes beside the output and the output appears only whole.
-    Run run{*this, claim, request, PartialOutputPath(outputPath), "Converting : " + inputPath};
+    Run run{*this, claim, request, PartialOutputPath(outputPath), L"Converting : " + inputPath};
 
     ComPtr<IGraphBuilder> graph;
     HRESULT status = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph));
     if (FAILED(status)) {
         Release(claim);
-        observer_.OnConversionFinished(false, "ERROR - Could not create the Filter Graph Manager.", false);
+        observer_.OnConversionFinished(false, L"ERROR - Could not create the Filter Graph Manager.", false);
         return ConversionResult::Failed;
     }
     observer_.OnConversionStarted(claim);
 
-    const std::string& partialPath = run.partialPath;
+    const std::wstring& partialPath = run.partialPath;
     if (!LiesDirectlyIn(outputPath, request.outputDirectory)) {
         // An extension with a path in it, or a name that is no plain file name.
         run.report += kOutsideOutputDirectory;
@@ -386,13 +386,13 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         if (SUCCEEDED(status))
             status = PublishOutput(partialPath, outputPath, run.report);
         if (FAILED(status))
-            ::DeleteFileA(partialPath.c_str());
+            ::DeleteFileW(partialPath.c_str());
     }
 
     if (SUCCEEDED(status) && run.recordingCut)
         run.report += kRecordingCut;
     if (SUCCEEDED(status))
-        run.report += "\nDone!";
+        run.report += L"\nDone!";
     const bool cancelled = busy_.load() != claim || run.stalled;
     Release(claim);
     observer_.OnConversionFinished(SUCCEEDED(status), run.report, true);
@@ -440,13 +440,13 @@ SingleStart CConversionEngine::StartSingleConversion(const ConversionRequest& re
             fflush(stdout);
             Release(claim);
             // Whoever started the run may show it as running already: its end is told all the same.
-            observer_.OnConversionFinished(false, failure, false);
+            observer_.OnConversionFinished(false, L"ERROR - Could not initialize COM library", false);
         },
         [this, claim] {
             // Out of memory: the run gave its claim back as it unwound; the window learns it is over.
             Release(claim);
             try {
-                observer_.OnConversionFinished(false, "ERROR - Out of memory", false);
+                observer_.OnConversionFinished(false, L"ERROR - Out of memory", false);
             } catch (const std::exception&) {
                 // Nothing more can be told; nothing may leave the thread.
             }

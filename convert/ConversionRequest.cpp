@@ -3,7 +3,7 @@
 #include "convert/OutputName.h"
 #include "convert/PathText.h"
 
-ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::string& recordingPath)
+ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::wstring& recordingPath)
 {
     return ConversionRequest{recordingPath, OutputPathFor(settings.OutputPath, FileNameOf(recordingPath), settings.OutputExt),
                              settings.UseFilterGraph, settings.OutputPath};

@@ -8,13 +8,13 @@
 // The settings the run uses are copied when it is asked for: "Apply Settings" may rewrite the
 // settings on the window's thread while the run goes on.
 struct ConversionRequest {
-    std::string inputPath;
-    std::string outputPath;
-    std::string graphChoice;
+    std::wstring inputPath;
+    std::wstring outputPath;
+    std::wstring graphChoice;
     // The output path must name a file directly in this directory (the OutputPath setting).
-    std::string outputDirectory;
+    std::wstring outputDirectory;
 };
 
 // The request that converts the recording with the settings: its output is named after it in the
 // output directory, with the output extension, and made with the chosen graph.
-ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::string& recordingPath);
+ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::wstring& recordingPath);

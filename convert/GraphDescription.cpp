@@ -3,8 +3,7 @@
 #include "convert/PathText.h"
 #include "settings/ConverterSettings.h"
 
-#include <cctype>
-#include <cstring>
+#include <cwctype>
 
 namespace {
 
@@ -13,26 +12,26 @@ constexpr ULONGLONG kMaxDescriptionBytes = 16 * 1024 * 1024;
 
 // Names that Windows takes for devices in any directory and with any extension: reading one may
 // block for ever (a serial port) or never end.
-bool IsDeviceName(const std::string& name)
+bool IsDeviceName(const std::wstring& name)
 {
-    std::string base = name.substr(0, name.find('.'));
-    while (!base.empty() && base.back() == ' ')
+    std::wstring base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
         base.pop_back();
-    for (char& c : base)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-    for (const char* device : kDevices) {
+    for (wchar_t& c : base)
+        c = static_cast<wchar_t>(towupper(c));
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* device : kDevices) {
         if (base == device)
             return true;
     }
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)
-        && base[3] >= '0' && base[3] <= '9';
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)
+        && base[3] >= L'0' && base[3] <= L'9';
 }
 
 // The graph choice names a file of the program directory by its bare name, nothing else.
-bool IsPlainGraphName(const std::string& name)
+bool IsPlainGraphName(const std::wstring& name)
 {
-    return !name.empty() && name.find("..") == std::string::npos && !ContainsCharacter(name, kNotInFileNames)
+    return !name.empty() && name.find(L"..") == std::wstring::npos && !ContainsCharacter(name, kNotInFileNames)
         && !IsDeviceName(name);
 }
 
@@ -44,70 +43,56 @@ bool IsReadableDescription(const CStdioFile& file)
         && static_cast<ULONGLONG>(size.QuadPart) <= kMaxDescriptionBytes;
 }
 
-// Like the framework's multi-byte find: candidates start only at character boundaries, so the trail
-// byte of a double-byte character never begins a match.
-size_t FindText(const std::string& line, const char* text, size_t from, UINT codePage)
+bool ParseFilterLine(const std::string& line, FilterEntry& entry)
 {
-    const size_t length = strlen(text);
-    size_t position = from;
-    while (position < line.size()) {
-        if (line.compare(position, length, text) == 0)
-            return position;
-        position += ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(line[position])) ? 2 : 1;
-    }
-    return std::string::npos;
-}
-
-bool ParseFilterLine(const std::string& line, FilterEntry& entry, UINT codePage)
-{
-    if (!ExtractAttribute(line, "clsid", entry.clsid, codePage))
+    if (!ExtractAttribute(line, "clsid", entry.clsid))
         return false;
     // A filter without a name is named after its class identifier text.
-    if (!ExtractAttribute(line, "ID", entry.ID, codePage))
+    if (!ExtractAttribute(line, "ID", entry.ID))
         entry.ID = entry.clsid;
     return true;
 }
 
-bool ParseConnectLine(const std::string& line, ConnectEntry& entry, UINT codePage)
+bool ParseConnectLine(const std::string& line, ConnectEntry& entry)
 {
-    if (!ExtractAttribute(line, "src", entry.src, codePage) || !ExtractAttribute(line, "srcpin", entry.srcpin, codePage)
-        || !ExtractAttribute(line, "dest", entry.dest, codePage)
-        || !ExtractAttribute(line, "destpin", entry.destpin, codePage))
+    if (!ExtractAttribute(line, "src", entry.src) || !ExtractAttribute(line, "srcpin", entry.srcpin)
+        || !ExtractAttribute(line, "dest", entry.dest)
+        || !ExtractAttribute(line, "destpin", entry.destpin))
         return false;
     std::string direct;
-    entry.direct = ExtractAttribute(line, "direct", direct, codePage) && direct == "yes";
+    entry.direct = ExtractAttribute(line, "direct", direct) && direct == "yes";
     return true;
 }
 
 } // namespace
 
-bool ExtractAttribute(const std::string& line, const char* key, std::string& value, UINT codePage)
+bool ExtractAttribute(const std::string& line, const char* key, std::string& value)
 {
-    const size_t keyAt = FindText(line, key, 0, codePage);
+    const size_t keyAt = line.find(key);
     if (keyAt == std::string::npos)
         return false;
-    const size_t open = FindText(line, "\"", keyAt, codePage);
+    const size_t open = line.find('"', keyAt);
     if (open == std::string::npos)
         return false;
-    const size_t close = FindText(line, "\"", open + 1, codePage);
+    const size_t close = line.find('"', open + 1);
     if (close == std::string::npos)
         return false;
     value.assign(line, open + 1, close - open - 1);
     return true;
 }
 
-bool ParseGraphLine(const std::string& line, GraphEntry& entry, UINT codePage)
+bool ParseGraphLine(const std::string& line, GraphEntry& entry)
 {
-    if (FindText(line, "<FILTER ", 0, codePage) != std::string::npos) {
+    if (line.find("<FILTER ") != std::string::npos) {
         FilterEntry filter;
-        if (!ParseFilterLine(line, filter, codePage))
+        if (!ParseFilterLine(line, filter))
             return false;
         entry = std::move(filter);
         return true;
     }
-    if (FindText(line, "<connect ", 0, codePage) != std::string::npos) {
+    if (line.find("<connect ") != std::string::npos) {
         ConnectEntry connect;
-        if (!ParseConnectLine(line, connect, codePage))
+        if (!ParseConnectLine(line, connect))
             return false;
         entry = std::move(connect);
         return true;
@@ -115,19 +100,19 @@ bool ParseGraphLine(const std::string& line, GraphEntry& entry, UINT codePage)
     return false;
 }
 
-GraphDescription ReadGraphDescription(CStdioFile& source, UINT codePage)
+GraphDescription ReadGraphDescription(CStdioFile& source)
 {
     GraphDescription description;
     std::string line;
     GraphEntry entry;
     while (source.ReadString(line)) {
-        if (ParseGraphLine(line, entry, codePage))
+        if (ParseGraphLine(line, entry))
             description.Entries.push_back(std::move(entry));
     }
     return description;
 }
 
-HRESULT ReadGraphDescription(const GraphSource& source, const std::string& graphChoice, GraphDescription& description)
+HRESULT ReadGraphDescription(const GraphSource& source, const std::wstring& graphChoice, GraphDescription& description)
 {
     if (graphChoice == kInternalGraphName) {
         description = source.InternalGraph;
@@ -138,9 +123,9 @@ HRESULT ReadGraphDescription(const GraphSource& source, const std::string& graph
     // not against whatever the working directory happens to be.
     if (!IsPlainGraphName(graphChoice))
         return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
-    std::string path = source.ProgramDirectory;
-    if (!path.empty() && path.back() != '\\')
-        path += '\\';
+    std::wstring path = source.ProgramDirectory;
+    if (!path.empty() && path.back() != L'\\')
+        path += L'\\';
     path += graphChoice;
     CStdioFile file;
     if (!file.Open(path.c_str(), CStdioFile::modeRead | CStdioFile::typeText)) {

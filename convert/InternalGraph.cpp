@@ -2,7 +2,7 @@
 
 #include "res/resource.h"
 
-const char kInternalGraphFileName[] = "InternalXGR.tmp";
+const wchar_t kInternalGraphFileName[] = L"InternalXGR.tmp";
 
 namespace {
 
@@ -10,7 +10,7 @@ namespace {
 // of it did not reach the file.
 bool WriteInternalGraph(CStdioFile& file)
 {
-    HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_INTERNAL_XGR), "XGR");
+    HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_INTERNAL_XGR), L"XGR");
     HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
     const void* graph = loaded ? ::LockResource(loaded) : nullptr;
     if (!graph)
@@ -20,10 +20,10 @@ bool WriteInternalGraph(CStdioFile& file)
 
 } // namespace
 
-InternalGraphOpen OpenInternalGraph(const char* path, CStdioFile& file, GraphDescription& graph)
+InternalGraphOpen OpenInternalGraph(const wchar_t* path, CStdioFile& file, GraphDescription& graph)
 {
     // A running instance holds the file, and it stays.
-    ::DeleteFileA(path);
+    ::DeleteFileW(path);
     if (!file.Open(path, CStdioFile::modeCreate | CStdioFile::modeReadWrite | CStdioFile::shareExclusive
                              | CStdioFile::typeText))
         return InternalGraphOpen::Locked;
@@ -31,7 +31,7 @@ InternalGraphOpen OpenInternalGraph(const char* path, CStdioFile& file, GraphDes
     // misleading message.
     if (!WriteInternalGraph(file)) {
         file.Close();
-        ::DeleteFileA(path);
+        ::DeleteFileW(path);
         return InternalGraphOpen::NotWritten;
     }
     file.SeekToBegin();

@@ -6,7 +6,7 @@
 #include "convert/GraphDescription.h"
 #include "framework/StdioFile.h"
 
-extern const char kInternalGraphFileName[]; // "InternalXGR.tmp"
+extern const wchar_t kInternalGraphFileName[]; // "InternalXGR.tmp"
 
 enum class InternalGraphOpen {
     Opened,
@@ -16,4 +16,4 @@ enum class InternalGraphOpen {
 
 // Deletes a file left at path by a run that ended abnormally, creates it anew held open
 // exclusively in file, writes the internal graph into it and reads it back into graph.
-InternalGraphOpen OpenInternalGraph(const char* path, CStdioFile& file, GraphDescription& graph);
+InternalGraphOpen OpenInternalGraph(const wchar_t* path, CStdioFile& file, GraphDescription& graph);

@@ -4,38 +4,33 @@
 
 namespace {
 
-const char kPartialSuffix[] = ".partial";
+const wchar_t kPartialSuffix[] = L".partial";
 
 } // namespace
 
-std::string OutputPathFor(const std::string& outputDirectory, const std::string& inputFileName,
-                          const std::string& outputExt, UINT codePage)
+std::wstring OutputPathFor(const std::wstring& outputDirectory, const std::wstring& inputFileName,
+                           const std::wstring& outputExt)
 {
-    std::string path = outputDirectory;
-    if (!EndsWithBackslash(path, codePage))
-        path += '\\';
-    // Only the name's own dot counts; a dot in the directory never cuts the path. No code page
-    // uses the dot as a trail byte, so a plain search is exact.
-    const size_t dot = inputFileName.rfind('.');
-    if (dot != std::string::npos)
+    std::wstring path = WithTrailingBackslash(outputDirectory);
+    // Only the name's own dot counts; a dot in the directory never cuts the path.
+    const size_t dot = inputFileName.rfind(L'.');
+    if (dot != std::wstring::npos)
         path.append(inputFileName, 0, dot + 1);
     path += outputExt;
     return AsWindowsNamesIt(path);
 }
 
-std::string PartialOutputPath(const std::string& outputPath)
+std::wstring PartialOutputPath(const std::wstring& outputPath)
 {
     return outputPath + kPartialSuffix;
 }
 
-bool IsPartialOutputName(const std::string& fileName)
+bool IsPartialOutputName(const std::wstring& fileName)
 {
-    const size_t suffixLength = sizeof(kPartialSuffix) - 1;
-    return fileName.size() > suffixLength
-        && ::lstrcmpiA(fileName.c_str() + fileName.size() - suffixLength, kPartialSuffix) == 0;
+    return HasExtension(fileName, kPartialSuffix + 1);
 }
 
-bool IsUsableExtension(const std::string& extension, UINT codePage)
+bool IsUsableExtension(const std::wstring& extension)
 {
-    return !extension.empty() && !ContainsCharacter(extension, kNotInFileNames, codePage);
+    return !extension.empty() && !ContainsCharacter(extension, kNotInFileNames);
 }

@@ -1,121 +1,91 @@
 #include "convert/PathText.h"
 
 #include "base/ScopedWin.h"
-#include "convert/WideText.h"
 
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
-std::string FullPathOf(const std::string& path)
+std::wstring FullPath(const std::wstring& path)
 {
-    char full[MAX_PATH];
-    const DWORD length = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    if (length == 0 || length >= MAX_PATH)
-        return std::string();
-    return std::string(full, length);
-}
-
-std::wstring FullPath(const std::string& path)
-{
-    const DWORD size = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0)
         return std::wstring();
-    std::string full(size, '\0');
-    const DWORD length = ::GetFullPathNameA(path.c_str(), size, &full[0], nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
     if (length == 0 || length >= size)
         return std::wstring();
     full.resize(length);
-    return ToWide(full, CP_ACP); // the file system's ANSI functions use the process code page
+    return full;
 }
 
-bool QueryFileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
+bool QueryFileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info)
 {
-    UniqueFileHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    UniqueFileHandle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return file && ::GetFileInformationByHandle(file.Get(), &info);
 }
 
+// Letter case aside, as the file system compares names.
+bool SameText(const wchar_t* first, const wchar_t* second)
+{
+    return ::CompareStringOrdinal(first, -1, second, -1, TRUE) == CSTR_EQUAL;
+}
+
 } // namespace
 
-bool EndsWithBackslash(const std::string& text, UINT codePage)
+bool EndsWithBackslash(const std::wstring& text)
 {
-    size_t last = std::string::npos;
-    for (size_t position = 0; position < text.size();) {
-        last = position;
-        position += ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[position])) ? 2 : 1;
-    }
-    return last != std::string::npos && text[last] == '\\' && last == text.size() - 1;
+    return !text.empty() && text.back() == L'\\';
 }
 
-std::string FileNameOf(const std::string& path, UINT codePage)
+std::wstring FileNameOf(const std::wstring& path)
 {
-    size_t nameAt = 0;
-    for (size_t position = 0; position < path.size();) {
-        const bool lead = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[position]));
-        if (!lead && (path[position] == '\\' || path[position] == '/'))
-            nameAt = position + 1;
-        position += lead ? 2 : 1;
-    }
-    return path.substr(nameAt);
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-std::string AsWindowsNamesIt(const std::string& name)
+std::wstring AsWindowsNamesIt(const std::wstring& name)
 {
-    // No code page uses a blank or a dot as a trail byte.
-    const size_t kept = name.find_last_not_of(" .");
-    return kept == std::string::npos ? std::string() : name.substr(0, kept + 1);
+    const size_t kept = name.find_last_not_of(L" .");
+    return kept == std::wstring::npos ? std::wstring() : name.substr(0, kept + 1);
 }
 
-bool ContainsCharacter(const std::string& text, const char* characters, UINT codePage)
+bool ContainsCharacter(const std::wstring& text, const wchar_t* characters)
 {
-    for (size_t position = 0; position < text.size();) {
-        if (::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[position]))) {
-            position += 2;
-            continue;
-        }
-        if (text[position] != '\0' && strchr(characters, text[position]))
-            return true;
-        ++position;
-    }
-    return false;
+    return text.find_first_of(characters) != std::wstring::npos;
 }
 
-bool LiesDirectlyIn(const std::string& path, const std::string& directory, UINT codePage)
+bool LiesDirectlyIn(const std::wstring& path, const std::wstring& directory)
 {
-    const std::string name = FileNameOf(path, codePage);
-    if (name.empty() || name == "." || name == ".." || ContainsCharacter(name, kNotInFileNames, codePage))
+    const std::wstring name = FileNameOf(path);
+    if (name.empty() || name == L"." || name == L".." || ContainsCharacter(name, kNotInFileNames))
         return false;
-    std::string folder = FullPathOf(path.substr(0, path.size() - name.size()));
-    std::string expected = FullPathOf(directory);
+    const std::wstring folder = FullPath(path.substr(0, path.size() - name.size()));
+    const std::wstring expected = FullPath(directory);
     if (folder.empty() || expected.empty())
         return false;
-    if (!EndsWithBackslash(folder, codePage))
-        folder += '\\';
-    if (!EndsWithBackslash(expected, codePage))
-        expected += '\\';
-    return ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, folder.c_str(), -1, expected.c_str(), -1) == CSTR_EQUAL;
+    return SameText(WithTrailingBackslash(folder).c_str(), WithTrailingBackslash(expected).c_str());
 }
 
-bool HasExtension(const std::string& fileName, const std::string& extension)
+bool HasExtension(const std::wstring& fileName, const std::wstring& extension)
 {
-    return fileName.size() > extension.size() && fileName[fileName.size() - extension.size() - 1] == '.'
-        && ::lstrcmpiA(fileName.c_str() + fileName.size() - extension.size(), extension.c_str()) == 0;
+    return fileName.size() > extension.size() && fileName[fileName.size() - extension.size() - 1] == L'.'
+        && SameText(fileName.c_str() + fileName.size() - extension.size(), extension.c_str());
 }
 
-std::string WithTrailingBackslash(std::string directory, UINT codePage)
+std::wstring WithTrailingBackslash(std::wstring directory)
 {
-    if (!EndsWithBackslash(directory, codePage))
-        directory += '\\';
+    if (!EndsWithBackslash(directory))
+        directory += L'\\';
     return directory;
 }
 
-bool NamesSameFile(const std::string& first, const std::string& second)
+bool NamesSameFile(const std::wstring& first, const std::wstring& second)
 {
     const std::wstring firstFull = FullPath(first);
     const std::wstring secondFull = FullPath(second);
-    if (!firstFull.empty()
-        && ::CompareStringOrdinal(firstFull.c_str(), -1, secondFull.c_str(), -1, TRUE) == CSTR_EQUAL)
+    if (!firstFull.empty() && SameText(firstFull.c_str(), secondFull.c_str()))
         return true;
     // Short names and links reach one file under another path.
     BY_HANDLE_FILE_INFORMATION firstInfo;

@@ -1,40 +1,36 @@
 #pragma once
-// Paths as the ANSI file functions see them: their parts, found without splitting a double-byte
-// character, and whether two paths lead to the same place.
+// Paths in UTF-16, as the wide file functions take them: their parts, and whether two paths lead to
+// the same place.
 
 #include <windows.h>
 
 #include <string>
 
 // Characters that make a name more than a plain file name.
-inline constexpr char kNotInFileNames[] = "\\/:*?\"<>|";
+inline constexpr wchar_t kNotInFileNames[] = L"\\/:*?\"<>|";
 
 // The name as Windows names a file or matches it: without the blanks and dots that end it, which
 // Windows drops from the last part of every path.
-std::string AsWindowsNamesIt(const std::string& name);
+std::wstring AsWindowsNamesIt(const std::wstring& name);
 
-// The part of a path after its last separator ("\\" or "/") that is a character of its own, not
-// the trail byte of a double-byte character; the whole path when it has none.
-std::string FileNameOf(const std::string& path, UINT codePage = CP_ACP);
+// The part of a path after its last separator ("\\" or "/"); the whole path when it has none.
+std::wstring FileNameOf(const std::wstring& path);
 
-// True when the text's last character is a backslash of its own, not the trail byte of a
-// double-byte character (0x5C is a trail byte in Shift-JIS and its kin).
-bool EndsWithBackslash(const std::string& text, UINT codePage = CP_ACP);
+bool EndsWithBackslash(const std::wstring& text);
 
 // The directory with a backslash at its end.
-std::string WithTrailingBackslash(std::string directory, UINT codePage = CP_ACP);
+std::wstring WithTrailingBackslash(std::wstring directory);
 
-// True when the text holds one of the characters as a character of its own (a trail byte of a
-// double-byte character never counts).
-bool ContainsCharacter(const std::string& text, const char* characters, UINT codePage = CP_ACP);
+// True when the text holds one of the characters.
+bool ContainsCharacter(const std::wstring& text, const wchar_t* characters);
 
 // True when the name ends with "." + extension, letter case aside.
-bool HasExtension(const std::string& fileName, const std::string& extension);
+bool HasExtension(const std::wstring& fileName, const std::wstring& extension);
 
 // True when the path names a file directly inside the directory (after both are made full paths),
 // and its name is a plain file name.
-bool LiesDirectlyIn(const std::string& path, const std::string& directory, UINT codePage = CP_ACP);
+bool LiesDirectlyIn(const std::wstring& path, const std::wstring& directory);
 
 // True when both paths name one file: equal full paths regardless of letter case, or, when both
 // exist, one file reached by two names.
-bool NamesSameFile(const std::string& first, const std::string& second);
+bool NamesSameFile(const std::wstring& first, const std::wstring& second);

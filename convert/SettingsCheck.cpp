@@ -4,51 +4,51 @@
 
 namespace {
 
-const char kPlainExtension[] = " must be a plain extension, such as MPG: not empty, without a path or any of \\ / : * ? \" < > |.";
+const wchar_t kPlainExtension[] = L" must be a plain extension, such as MPG: not empty, without a path or any of \\ / : * ? \" < > |.";
 
 // The directories and the output extension: what a stored value can be replaced in. (A stored
 // input extension that cannot work is the worker's to report: it converts nothing then.)
 struct Field {
-    const char* name;
-    std::string CConverterSettings::*value;
+    const wchar_t* name;
+    std::wstring CConverterSettings::*value;
     bool extension;
 };
 const Field kReplaceable[] = {
-    {"The input directory", &CConverterSettings::InputPath, false},
-    {"The output directory", &CConverterSettings::OutputPath, false},
-    {"The output extension", &CConverterSettings::OutputExt, true},
+    {L"The input directory", &CConverterSettings::InputPath, false},
+    {L"The output directory", &CConverterSettings::OutputPath, false},
+    {L"The output extension", &CConverterSettings::OutputExt, true},
 };
 
-std::string Problem(const Field& field, const std::string& value)
+std::wstring Problem(const Field& field, const std::wstring& value)
 {
     if (field.extension)
-        return IsUsableExtension(value) ? std::string() : std::string(field.name) + kPlainExtension;
-    return value.empty() ? std::string(field.name) + " cannot be empty." : std::string();
+        return IsUsableExtension(value) ? std::wstring() : std::wstring(field.name) + kPlainExtension;
+    return value.empty() ? std::wstring(field.name) + L" cannot be empty." : std::wstring();
 }
 
 } // namespace
 
-std::string UnusableSetting(const CConverterSettings& settings)
+std::wstring UnusableSetting(const CConverterSettings& settings)
 {
     for (const Field& field : kReplaceable) {
-        const std::string problem = Problem(field, settings.*field.value);
+        const std::wstring problem = Problem(field, settings.*field.value);
         if (!problem.empty())
             return problem;
     }
     if (!IsUsableExtension(settings.InputExt))
-        return std::string("The input extension") + kPlainExtension;
-    return std::string();
+        return std::wstring(L"The input extension") + kPlainExtension;
+    return std::wstring();
 }
 
-CConverterSettings UsableSettings(const CConverterSettings& settings, const CConverterSettings& defaults, std::string& notes)
+CConverterSettings UsableSettings(const CConverterSettings& settings, const CConverterSettings& defaults, std::wstring& notes)
 {
     CConverterSettings usable = settings;
     for (const Field& field : kReplaceable) {
-        const std::string problem = Problem(field, settings.*field.value);
+        const std::wstring problem = Problem(field, settings.*field.value);
         if (problem.empty())
             continue;
         usable.*field.value = defaults.*field.value;
-        notes += "ERROR - The stored setting cannot work: " + problem + " Using \"" + usable.*field.value + "\" instead.\n";
+        notes += L"ERROR - The stored setting cannot work: " + problem + L" Using \"" + usable.*field.value + L"\" instead.\n";
     }
     return usable;
 }

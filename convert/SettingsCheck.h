@@ -10,8 +10,8 @@
 // every one can. An output extension must be a plain extension (a path or a reserved character in
 // it would put the output elsewhere or nowhere), the input extension likewise, and neither
 // directory may be empty.
-std::string UnusableSetting(const CConverterSettings& settings);
+std::wstring UnusableSetting(const CConverterSettings& settings);
 
 // The settings with each one that cannot work replaced by its default; `notes` receives a line
 // for each replacement, for the worker's output.
-CConverterSettings UsableSettings(const CConverterSettings& settings, const CConverterSettings& defaults, std::string& notes);
+CConverterSettings UsableSettings(const CConverterSettings& settings, const CConverterSettings& defaults, std::wstring& notes);

@@ -18,14 +18,14 @@ INT_PTR CDialog::DoModal()
     else if (AfxGetApp() && AfxGetApp()->m_pMainWnd)
         owner = AfxGetApp()->m_pMainWnd->m_hWnd;
     m_ownLoop = false;
-    return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId), owner,
+    return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), owner,
                              &StaticDialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CDialog::RunOwnModal(bool showOnIdle)
 {
-    HINSTANCE instance = ::GetModuleHandleA(nullptr);
-    HRSRC resource = ::FindResourceA(instance, MAKEINTRESOURCEA(m_templateId), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    HRSRC resource = ::FindResourceW(instance, MAKEINTRESOURCEW(m_templateId), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
     HGLOBAL loaded = resource ? ::LoadResource(instance, resource) : nullptr;
     auto* dialogTemplate = loaded ? static_cast<const DLGTEMPLATE*>(::LockResource(loaded)) : nullptr;
     if (!dialogTemplate)
@@ -35,7 +35,7 @@ INT_PTR CDialog::RunOwnModal(bool showOnIdle)
     m_ended = false;
     m_result = -1;
     try {
-        HWND hwnd = ::CreateDialogIndirectParamA(instance, dialogTemplate, nullptr, &StaticDialogProc,
+        HWND hwnd = ::CreateDialogIndirectParamW(instance, dialogTemplate, nullptr, &StaticDialogProc,
                                                  reinterpret_cast<LPARAM>(this));
         if (hwnd && !m_ended)
             RunModalLoop(showOnIdle);
@@ -57,12 +57,12 @@ void CDialog::RunModalLoop(bool showOnIdle)
     MSG msg;
     // A window destroyed from outside ends the run as well; nothing could end it otherwise.
     while (!m_ended && m_hWnd) {
-        if (!shown && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (!shown && !::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
             shown = true;
             ShowWindow(SW_SHOWNORMAL);
             ::UpdateWindow(m_hWnd);
         }
-        BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) {
             // Keep the quit request for whoever runs the outer loop.
             ::PostQuitMessage(static_cast<int>(msg.wParam));
@@ -70,9 +70,9 @@ void CDialog::RunModalLoop(bool showOnIdle)
         }
         if (got == -1)
             break;
-        if (!m_hWnd || !::IsDialogMessageA(m_hWnd, &msg)) {
+        if (!m_hWnd || !::IsDialogMessageW(m_hWnd, &msg)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
 }
@@ -83,7 +83,7 @@ void CDialog::EndDialog(INT_PTR result)
     if (m_ownLoop) {
         m_ended = true;
         if (m_hWnd)
-            ::PostMessageA(m_hWnd, WM_NULL, 0, 0); // wake the loop
+            ::PostMessageW(m_hWnd, WM_NULL, 0, 0); // wake the loop
     } else if (m_hWnd) {
         ::EndDialog(m_hWnd, result);
     }
@@ -133,14 +133,14 @@ INT_PTR CALLBACK CDialog::StaticDialogProc(HWND hwnd, UINT msg, WPARAM wParam, L
     if (msg == WM_INITDIALOG) {
         auto* created = reinterpret_cast<CDialog*>(lParam);
         created->m_hWnd = hwnd;
-        ::SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
     }
-    auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
+    auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (!self)
         return FALSE;
     INT_PTR result = self->DialogProc(msg, wParam, lParam);
     if (msg == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->m_hWnd = nullptr;
     }
     return result;

@@ -2,7 +2,7 @@
 
 #include "framework/WinApp.h"
 
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -11,25 +11,25 @@ constexpr size_t kFileBufferSize = 1024;
 
 } // namespace
 
-std::string FileDialogFilter(const char* barFilter)
+std::wstring FileDialogFilter(const wchar_t* barFilter)
 {
-    std::string filter = barFilter ? barFilter : "";
-    for (char& c : filter) {
-        if (c == '|')
-            c = '\0';
+    std::wstring filter = barFilter ? barFilter : L"";
+    for (wchar_t& c : filter) {
+        if (c == L'|')
+            c = L'\0';
     }
     // The list ends with an empty entry; a filter written without its closing "||" still ends.
-    filter.append(2, '\0');
+    filter.append(2, L'\0');
     return filter;
 }
 
-CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, DWORD flags,
-                         const char* filter, CWnd* parent)
-    : m_open(openFileDialog), m_pParent(parent), m_file(kFileBufferSize, '\0')
+CFileDialog::CFileDialog(BOOL openFileDialog, const wchar_t* defaultExt, const wchar_t* fileName, DWORD flags,
+                         const wchar_t* filter, CWnd* parent)
+    : m_open(openFileDialog), m_pParent(parent), m_file(kFileBufferSize, L'\0')
 {
     memset(&m_ofn, 0, sizeof(m_ofn));
     m_ofn.lStructSize = sizeof(m_ofn);
-    m_ofn.hInstance = ::GetModuleHandleA(nullptr);
+    m_ofn.hInstance = ::GetModuleHandleW(nullptr);
     m_ofn.Flags = flags | OFN_EXPLORER | OFN_ENABLESIZING;
     if (defaultExt) {
         m_defaultExt = defaultExt;
@@ -40,7 +40,7 @@ CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char
         m_ofn.lpstrFilter = m_filter.c_str();
     }
     if (fileName)
-        strncpy(m_file.data(), fileName, m_file.size() - 1);
+        wcsncpy(m_file.data(), fileName, m_file.size() - 1);
     m_ofn.lpstrFile = m_file.data();
     m_ofn.nMaxFile = static_cast<DWORD>(m_file.size());
 }
@@ -54,7 +54,7 @@ INT_PTR CFileDialog::DoModal()
         owner = AfxGetApp()->m_pMainWnd->m_hWnd;
     m_ofn.hwndOwner = owner;
 
-    const BOOL chosen = m_open ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
-    m_file.back() = '\0';
+    const BOOL chosen = m_open ? ::GetOpenFileNameW(&m_ofn) : ::GetSaveFileNameW(&m_ofn);
+    m_file.back() = L'\0';
     return chosen ? IDOK : IDCANCEL;
 }

@@ -1,8 +1,8 @@
 #include "framework/FileFind.h"
 
-bool CFileFind::FindFile(const char* pattern)
+bool CFileFind::FindFile(const wchar_t* pattern)
 {
-    find_.Reset(::FindFirstFileA(pattern, &data_));
+    find_.Reset(::FindFirstFileW(pattern, &data_));
     return find_.IsValid();
 }
 
@@ -10,7 +10,7 @@ bool CFileFind::FindNextFile()
 {
     if (!find_)
         return false;
-    if (::FindNextFileA(find_.Get(), &data_))
+    if (::FindNextFileW(find_.Get(), &data_))
         return true;
     find_.Reset();
     return false;

@@ -8,13 +8,13 @@
 
 class CFileFind {
 public:
-    bool FindFile(const char* pattern);
+    bool FindFile(const wchar_t* pattern);
     bool FindNextFile();
     void Close() { find_.Reset(); }
 
-    std::string GetFileName() const { return data_.cFileName; }
+    std::wstring GetFileName() const { return data_.cFileName; }
     // The 8.3 name the file system made for a long name; empty when it made none.
-    std::string GetShortName() const { return data_.cAlternateFileName; }
+    std::wstring GetShortName() const { return data_.cAlternateFileName; }
     bool IsDirectory() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
     FILETIME GetLastWriteTime() const { return data_.ftLastWriteTime; }
     ULONGLONG GetLength() const
@@ -24,5 +24,5 @@ public:
 
 private:
     UniqueFindHandle find_;
-    WIN32_FIND_DATAA data_ = {};
+    WIN32_FIND_DATAW data_ = {};
 };

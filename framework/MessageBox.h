@@ -3,4 +3,4 @@
 
 #include <windows.h>
 
-int AfxMessageBox(const char* text, UINT type = MB_OK);
+int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);

@@ -13,7 +13,7 @@ CStdioFile::~CStdioFile()
     Close();
 }
 
-BOOL CStdioFile::Open(const char* path, UINT flags)
+BOOL CStdioFile::Open(const wchar_t* path, UINT flags)
 {
     Close();
     DWORD access = GENERIC_READ;
@@ -31,7 +31,7 @@ BOOL CStdioFile::Open(const char* path, UINT flags)
     }
     DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
 
-    file_.Reset(::CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.Reset(::CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     readBuffer_.assign(kBufferSize, '\0');
     readPos_ = readEnd_ = 0;
     atEnd_ = false;

@@ -26,7 +26,7 @@ public:
     CStdioFile& operator=(const CStdioFile&) = delete;
     ~CStdioFile();
 
-    BOOL Open(const char* path, UINT flags);
+    BOOL Open(const wchar_t* path, UINT flags);
     void Close();
     bool IsOpen() const { return file_.IsValid(); }
     HANDLE Handle() const { return file_.Get(); }

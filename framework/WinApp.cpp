@@ -10,31 +10,31 @@ CWinApp* g_app = nullptr;
 
 } // namespace
 
-std::string ModuleBaseName(HMODULE module)
+std::wstring ModuleBaseName(HMODULE module)
 {
-    std::vector<char> path(MAX_PATH);
+    std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
-        DWORD length = ::GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
+        DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0)
-            return std::string();
+            return std::wstring();
         if (length < path.size()) {
             path.resize(length);
             break;
         }
         path.resize(path.size() * 2);
     }
-    std::string name(path.begin(), path.end());
-    std::string::size_type slash = name.find_last_of("\\/");
-    if (slash != std::string::npos)
+    std::wstring name(path.begin(), path.end());
+    std::wstring::size_type slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos)
         name.erase(0, slash + 1);
-    std::string::size_type dot = name.find_last_of('.');
-    if (dot != std::string::npos)
+    std::wstring::size_type dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos)
         name.erase(dot);
     return name;
 }
 
 CWinApp::CWinApp()
-    : m_hInstance(::GetModuleHandleA(nullptr)),
+    : m_hInstance(::GetModuleHandleW(nullptr)),
       m_appName(ModuleBaseName(nullptr))
 {
     g_app = this;
@@ -51,42 +51,42 @@ BOOL CWinApp::InitInstance()
     return TRUE;
 }
 
-void CWinApp::SetRegistryKey(const char* maker)
+void CWinApp::SetRegistryKey(const wchar_t* maker)
 {
-    m_registryKey = maker ? maker : "";
+    m_registryKey = maker ? maker : L"";
 }
 
-HKEY CWinApp::OpenSectionKey(const char* section)
+HKEY CWinApp::OpenSectionKey(const wchar_t* section)
 {
     if (m_registryKey.empty() || m_appName.empty())
         return nullptr;
-    std::string path = "Software\\" + m_registryKey + "\\" + m_appName;
+    std::wstring path = L"Software\\" + m_registryKey + L"\\" + m_appName;
     if (section && *section)
-        path += std::string("\\") + section;
+        path += std::wstring(L"\\") + section;
     HKEY key = nullptr;
-    LONG rc = ::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    LONG rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                 KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
     return rc == ERROR_SUCCESS ? key : nullptr;
 }
 
-std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue)
+std::wstring CWinApp::GetProfileString(const wchar_t* section, const wchar_t* entry, const wchar_t* defaultValue)
 {
-    std::string fallback = defaultValue ? defaultValue : "";
+    std::wstring fallback = defaultValue ? defaultValue : L"";
     UniqueRegKey key(OpenSectionKey(section));
     if (!key)
         return fallback;
     DWORD type = 0;
     DWORD size = 0;
-    if (::RegQueryValueExA(key.Get(), entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+    if (::RegQueryValueExW(key.Get(), entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
         return fallback;
-    // One spare byte so a stored value without its terminator still ends.
-    std::vector<char> buffer(size + 1, '\0');
-    if (::RegQueryValueExA(key.Get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+    // A spare character so a stored value without its terminator still ends.
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
+    if (::RegQueryValueExW(key.Get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
         return fallback;
-    return std::string(buffer.data());
+    return std::wstring(buffer.data());
 }
 
-UINT CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue)
+UINT CWinApp::GetProfileInt(const wchar_t* section, const wchar_t* entry, int defaultValue)
 {
     UniqueRegKey key(OpenSectionKey(section));
     if (!key)
@@ -94,29 +94,29 @@ UINT CWinApp::GetProfileInt(const char* section, const char* entry, int defaultV
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (::RegQueryValueExA(key.Get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS
+    if (::RegQueryValueExW(key.Get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS
         || type != REG_DWORD || size != sizeof(value))
         return static_cast<UINT>(defaultValue);
     return value;
 }
 
-BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const char* value)
+BOOL CWinApp::WriteProfileString(const wchar_t* section, const wchar_t* entry, const wchar_t* value)
 {
     UniqueRegKey key(OpenSectionKey(section));
     if (!key)
         return FALSE;
-    std::string text = value ? value : "";
-    return ::RegSetValueExA(key.Get(), entry, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                            static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+    std::wstring text = value ? value : L"";
+    return ::RegSetValueExW(key.Get(), entry, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-BOOL CWinApp::WriteProfileInt(const char* section, const char* entry, int value)
+BOOL CWinApp::WriteProfileInt(const wchar_t* section, const wchar_t* entry, int value)
 {
     UniqueRegKey key(OpenSectionKey(section));
     if (!key)
         return FALSE;
     DWORD data = static_cast<DWORD>(value);
-    return ::RegSetValueExA(key.Get(), entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data))
+    return ::RegSetValueExW(key.Get(), entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data))
         == ERROR_SUCCESS;
 }
 

@@ -18,21 +18,22 @@ public:
     virtual BOOL InitInstance();
 
     // Profile values live under HKEY_CURRENT_USER\Software\<maker>\<application name>.
-    void SetRegistryKey(const char* maker);
+    void SetRegistryKey(const wchar_t* maker);
 
-    // An empty section addresses the application key itself.
-    std::string GetProfileString(const char* section, const char* entry, const char* defaultValue);
-    UINT GetProfileInt(const char* section, const char* entry, int defaultValue);
-    BOOL WriteProfileString(const char* section, const char* entry, const char* value);
-    BOOL WriteProfileInt(const char* section, const char* entry, int value);
+    // An empty section addresses the application key itself. Strings are REG_SZ in UTF-16; one
+    // written by the ANSI functions reads back as the characters it was written with.
+    std::wstring GetProfileString(const wchar_t* section, const wchar_t* entry, const wchar_t* defaultValue);
+    UINT GetProfileInt(const wchar_t* section, const wchar_t* entry, int defaultValue);
+    BOOL WriteProfileString(const wchar_t* section, const wchar_t* entry, const wchar_t* value);
+    BOOL WriteProfileInt(const wchar_t* section, const wchar_t* entry, int value);
 
     HINSTANCE m_hInstance;
-    std::string m_appName;      // the executable's base name
-    std::string m_registryKey;  // the maker key; empty until SetRegistryKey
+    std::wstring m_appName;      // the executable's base name
+    std::wstring m_registryKey;  // the maker key; empty until SetRegistryKey
     CWnd* m_pMainWnd = nullptr;
 
 private:
-    HKEY OpenSectionKey(const char* section);
+    HKEY OpenSectionKey(const wchar_t* section);
 };
 
 // The one application object of the process.
@@ -42,4 +43,4 @@ CWinApp* AfxGetApp();
 int AfxWinMain(HINSTANCE instance);
 
 // The base name, without directory or extension, of a module's file.
-std::string ModuleBaseName(HMODULE module);
+std::wstring ModuleBaseName(HMODULE module);

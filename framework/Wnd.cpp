@@ -6,28 +6,28 @@ CWnd::~CWnd()
 {
     // Dialogs destroy their own windows; this catches windows made by CreateEx.
     if (m_hWnd && ::IsWindow(m_hWnd)
-        && ::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&StaticWindowProc))
+        && ::GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&StaticWindowProc))
         ::DestroyWindow(m_hWnd);
 }
 
-const char* CWndClassName()
+const wchar_t* CWndClassName()
 {
-    static const char* name = [] {
-        WNDCLASSA wc = {};
+    static const wchar_t* name = [] {
+        WNDCLASSW wc = {};
         wc.lpfnWndProc = &CWnd::StaticWindowProc;
-        wc.hInstance = ::GetModuleHandleA(nullptr);
-        wc.lpszClassName = "HalvernWnd";
-        ::RegisterClassA(&wc);
-        return "HalvernWnd";
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"HalvernWnd";
+        ::RegisterClassW(&wc);
+        return L"HalvernWnd";
     }();
     return name;
 }
 
-BOOL CWnd::CreateEx(DWORD exStyle, const char* title, DWORD style, int x, int y, int width, int height,
+BOOL CWnd::CreateEx(DWORD exStyle, const wchar_t* title, DWORD style, int x, int y, int width, int height,
                     HWND parent, HMENU menu)
 {
-    HWND hwnd = ::CreateWindowExA(exStyle, CWndClassName(), title, style, x, y, width, height, parent, menu,
-                                  ::GetModuleHandleA(nullptr), this);
+    HWND hwnd = ::CreateWindowExW(exStyle, CWndClassName(), title, style, x, y, width, height, parent, menu,
+                                  ::GetModuleHandleW(nullptr), this);
     return hwnd != nullptr;
 }
 
@@ -38,33 +38,33 @@ BOOL CWnd::DestroyWindow()
     return ::DestroyWindow(m_hWnd);
 }
 
-std::string CWnd::GetDlgItemText(int id) const
+std::wstring CWnd::GetDlgItemText(int id) const
 {
     HWND item = GetDlgItem(id);
-    int length = ::GetWindowTextLengthA(item);
-    std::vector<char> text(static_cast<size_t>(length) + 1, '\0');
-    ::GetWindowTextA(item, text.data(), length + 1);
-    return std::string(text.data());
+    int length = ::GetWindowTextLengthW(item);
+    std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
+    ::GetWindowTextW(item, text.data(), length + 1);
+    return std::wstring(text.data());
 }
 
 LRESULT CWnd::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    return ::DefWindowProcA(m_hWnd, msg, wParam, lParam);
+    return ::DefWindowProcW(m_hWnd, msg, wParam, lParam);
 }
 
 LRESULT CALLBACK CWnd::StaticWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_NCCREATE) {
-        auto* created = static_cast<CWnd*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        auto* created = static_cast<CWnd*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         created->m_hWnd = hwnd;
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
     }
-    auto* self = reinterpret_cast<CWnd*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<CWnd*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self)
-        return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+        return ::DefWindowProcW(hwnd, msg, wParam, lParam);
     LRESULT result = self->WindowProc(msg, wParam, lParam);
     if (msg == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         self->m_hWnd = nullptr;
     }
     return result;

@@ -15,26 +15,26 @@ public:
     HWND GetSafeHwnd() const { return m_hWnd; }
 
     // Creates a window whose class is CWndClassName(): its messages reach WindowProc.
-    BOOL CreateEx(DWORD exStyle, const char* title, DWORD style, int x, int y, int width,
+    BOOL CreateEx(DWORD exStyle, const wchar_t* title, DWORD style, int x, int y, int width,
                   int height, HWND parent, HMENU menu);
     BOOL DestroyWindow();
 
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
-    void SetDlgItemText(int id, const char* text) { ::SetDlgItemTextA(m_hWnd, id, text); }
-    std::string GetDlgItemText(int id) const;
+    void SetDlgItemText(int id, const wchar_t* text) { ::SetDlgItemTextW(m_hWnd, id, text); }
+    std::wstring GetDlgItemText(int id) const;
     void EnableDlgItem(int id, BOOL enable) { ::EnableWindow(GetDlgItem(id), enable); }
     BOOL IsDlgItemEnabled(int id) const { return ::IsWindowEnabled(GetDlgItem(id)); }
     UINT IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
     void CheckDlgButton(int id, UINT check) { ::CheckDlgButton(m_hWnd, id, check); }
     LRESULT SendDlgItemMessage(int id, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
     {
-        return ::SendDlgItemMessageA(m_hWnd, id, msg, wParam, lParam);
+        return ::SendDlgItemMessageW(m_hWnd, id, msg, wParam, lParam);
     }
     BOOL ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
     BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
     LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
     {
-        return ::SendMessageA(m_hWnd, msg, wParam, lParam);
+        return ::SendMessageW(m_hWnd, msg, wParam, lParam);
     }
 
     HWND m_hWnd = nullptr;
@@ -65,4 +65,4 @@ private:
 
 // The window class of CWnd::CreateEx, registered once per process: no class style,
 // cursor, background brush or icon.
-const char* CWndClassName();
+const wchar_t* CWndClassName();

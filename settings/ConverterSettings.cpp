@@ -3,39 +3,39 @@
 #include "base/ScopedWin.h"
 #include "framework/WinApp.h"
 
-#include <cstring>
+#include <cwchar>
 
-const char kInternalGraphName[] = "<Internal DVR to MPG graph>";
+const wchar_t kInternalGraphName[] = L"<Internal DVR to MPG graph>";
 
 namespace {
 
-const char kRecordingKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
-const char kSection[] = ""; // the values lie in the application key itself
+const wchar_t kRecordingKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
+const wchar_t kSection[] = L""; // the values lie in the application key itself
 
 } // namespace
 
-std::string DefaultRecordingDirectory()
+std::wstring DefaultRecordingDirectory()
 {
-    const std::string fallback = "C:\\";
+    const std::wstring fallback = L"C:\\";
     UniqueRegKey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRecordingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return fallback;
     // Zero-filled, so a value stored without its terminating NUL still ends inside the buffer
     // unless it fills the buffer whole: only that one is too long.
-    char buffer[256] = {};
+    wchar_t buffer[256] = {};
     DWORD size = sizeof(buffer);
     DWORD type = REG_NONE;
-    if (::RegQueryValueExA(key.Get(), "RecordPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size)
+    if (::RegQueryValueExW(key.Get(), L"RecordPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size)
             != ERROR_SUCCESS
         || (type != REG_SZ && type != REG_EXPAND_SZ))
         return fallback;
-    if (!memchr(buffer, '\0', sizeof(buffer)))
+    if (!wmemchr(buffer, L'\0', sizeof(buffer) / sizeof(buffer[0])))
         return fallback;
     if (type == REG_SZ)
         return buffer;
-    char expanded[MAX_PATH];
-    const DWORD length = ::ExpandEnvironmentStringsA(buffer, expanded, sizeof(expanded));
-    if (length == 0 || length > sizeof(expanded))
+    wchar_t expanded[MAX_PATH];
+    const DWORD length = ::ExpandEnvironmentStringsW(buffer, expanded, MAX_PATH);
+    if (length == 0 || length > MAX_PATH)
         return fallback;
     return expanded;
 }
@@ -45,32 +45,32 @@ CConverterSettings CConverterSettings::Defaults()
     CConverterSettings defaults;
     defaults.InputPath = DefaultRecordingDirectory();
     defaults.OutputPath = defaults.InputPath;
-    defaults.InputExt = "DVR-MS";
-    defaults.OutputExt = "MPG";
+    defaults.InputExt = L"DVR-MS";
+    defaults.OutputExt = L"MPG";
     defaults.UseFilterGraph = kInternalGraphName;
     return defaults;
 }
 
 void CConverterSettings::Load(CWinApp& profile)
 {
-    InputPath = profile.GetProfileString(kSection, "InputPath", InputPath.c_str());
-    OutputPath = profile.GetProfileString(kSection, "OutputPath", OutputPath.c_str());
-    InputExt = profile.GetProfileString(kSection, "InputExt", InputExt.c_str());
-    OutputExt = profile.GetProfileString(kSection, "OutputExt", OutputExt.c_str());
-    UseFilterGraph = profile.GetProfileString(kSection, "UseFilterGraph", UseFilterGraph.c_str());
-    DeleteSourceFile = profile.GetProfileInt(kSection, "DeleteSourceFile", static_cast<int>(DeleteSourceFile));
-    HideOnStartup = profile.GetProfileInt(kSection, "HideOnStartup", static_cast<int>(HideOnStartup));
-    AutoStartConvert = profile.GetProfileInt(kSection, "AutoStartConvert", static_cast<int>(AutoStartConvert));
+    InputPath = profile.GetProfileString(kSection, L"InputPath", InputPath.c_str());
+    OutputPath = profile.GetProfileString(kSection, L"OutputPath", OutputPath.c_str());
+    InputExt = profile.GetProfileString(kSection, L"InputExt", InputExt.c_str());
+    OutputExt = profile.GetProfileString(kSection, L"OutputExt", OutputExt.c_str());
+    UseFilterGraph = profile.GetProfileString(kSection, L"UseFilterGraph", UseFilterGraph.c_str());
+    DeleteSourceFile = profile.GetProfileInt(kSection, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
+    HideOnStartup = profile.GetProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
+    AutoStartConvert = profile.GetProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
 }
 
 void CConverterSettings::Save(CWinApp& profile) const
 {
-    profile.WriteProfileString(kSection, "InputPath", InputPath.c_str());
-    profile.WriteProfileString(kSection, "OutputPath", OutputPath.c_str());
-    profile.WriteProfileString(kSection, "InputExt", InputExt.c_str());
-    profile.WriteProfileString(kSection, "OutputExt", OutputExt.c_str());
-    profile.WriteProfileString(kSection, "UseFilterGraph", UseFilterGraph.c_str());
-    profile.WriteProfileInt(kSection, "DeleteSourceFile", static_cast<int>(DeleteSourceFile));
-    profile.WriteProfileInt(kSection, "HideOnStartup", static_cast<int>(HideOnStartup));
-    profile.WriteProfileInt(kSection, "AutoStartConvert", static_cast<int>(AutoStartConvert));
+    profile.WriteProfileString(kSection, L"InputPath", InputPath.c_str());
+    profile.WriteProfileString(kSection, L"OutputPath", OutputPath.c_str());
+    profile.WriteProfileString(kSection, L"InputExt", InputExt.c_str());
+    profile.WriteProfileString(kSection, L"OutputExt", OutputExt.c_str());
+    profile.WriteProfileString(kSection, L"UseFilterGraph", UseFilterGraph.c_str());
+    profile.WriteProfileInt(kSection, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
+    profile.WriteProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
+    profile.WriteProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
 }

@@ -7,7 +7,7 @@
 
 class CWinApp;
 
-extern const char kInternalGraphName[]; // "<Internal DVR to MPG graph>"
+extern const wchar_t kInternalGraphName[]; // "<Internal DVR to MPG graph>"
 
 class CConverterSettings {
 public:
@@ -20,15 +20,15 @@ public:
     void Load(CWinApp& profile);
     void Save(CWinApp& profile) const;
 
-    std::string InputPath;
-    std::string OutputPath;
-    std::string InputExt;
-    std::string OutputExt;
-    std::string UseFilterGraph;
+    std::wstring InputPath;
+    std::wstring OutputPath;
+    std::wstring InputExt;
+    std::wstring OutputExt;
+    std::wstring UseFilterGraph;
     DWORD DeleteSourceFile = 0;
     DWORD HideOnStartup = 0;
     DWORD AutoStartConvert = 0;
 };
 
 // The media centre's recording directory, or "C:\" when it cannot be read whole.
-std::string DefaultRecordingDirectory();
+std::wstring DefaultRecordingDirectory();

@@ -7,5 +7,5 @@ class IBalloonNotices {
 public:
     virtual ~IBalloonNotices() = default;
     // title null for none; icon kind 0 (none) or 3 (error).
-    virtual BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT timeoutSeconds) = 0;
+    virtual BOOL ShowBalloonNotice(const wchar_t* text, const wchar_t* title, DWORD iconKind, UINT timeoutSeconds) = 0;
 };

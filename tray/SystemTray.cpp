@@ -1,33 +1,34 @@
 #include "tray/SystemTray.h"
 
 #include <cstring>
+#include <cwchar>
 #include <utility>
 
 namespace {
 
 // Registered before the application starts, so the tray window knows the broadcast.
-const UINT g_taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
+const UINT g_taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
 
 // The version-2 record: everything up to and including dwInfoFlags, without guidItem, so that
 // shells older than the record's current form accept it.
-constexpr DWORD kRecordSize = NOTIFYICONDATAA_V2_SIZE;
-static_assert(kRecordSize == RTL_SIZEOF_THROUGH_FIELD(NOTIFYICONDATAA, dwInfoFlags),
+constexpr DWORD kRecordSize = NOTIFYICONDATAW_V2_SIZE;
+static_assert(kRecordSize == RTL_SIZEOF_THROUGH_FIELD(NOTIFYICONDATAW, dwInfoFlags),
               "the record handed to the shell ends with dwInfoFlags");
 #ifndef _WIN64
-static_assert(kRecordSize == 488, "the 32-bit shell expects a version-2 record of 488 bytes");
+static_assert(kRecordSize == 936, "the 32-bit shell expects a version-2 record of 936 bytes");
 #endif
 
 // Fills in the real platform for every function a caller left empty.
 CSystemTray::Platform CompletePlatform(CSystemTray::Platform platform)
 {
     if (!platform.ShellNotifyIcon)
-        platform.ShellNotifyIcon = [](DWORD message, NOTIFYICONDATAA* record) {
-            return ::Shell_NotifyIconA(message, record);
+        platform.ShellNotifyIcon = [](DWORD message, NOTIFYICONDATAW* record) {
+            return ::Shell_NotifyIconW(message, record);
         };
     if (!platform.GetVersion)
         platform.GetVersion = [] { return ::GetVersion(); };
     if (!platform.GetVersionEx)
-        platform.GetVersionEx = [](OSVERSIONINFOA* info) { return ::GetVersionExA(info); };
+        platform.GetVersionEx = [](OSVERSIONINFOW* info) { return ::GetVersionExW(info); };
     return platform;
 }
 
@@ -38,21 +39,19 @@ UINT TaskbarCreatedMessage()
     return g_taskbarCreated;
 }
 
-void CopyTextField(char* field, size_t size, const char* text, UINT codePage)
+void CopyTextField(wchar_t* field, size_t size, const wchar_t* text)
 {
-    memset(field, 0, size);
+    wmemset(field, L'\0', size);
     if (!text || size == 0)
         return;
     size_t used = 0;
-    while (text[used] != '\0') {
-        size_t length = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[used])) ? 2 : 1;
-        if (length == 2 && text[used + 1] == '\0')
-            break; // a lead byte without its trail byte is not a character
+    while (text[used] != L'\0') {
+        const size_t length = IS_HIGH_SURROGATE(text[used]) && IS_LOW_SURROGATE(text[used + 1]) ? 2 : 1;
         if (used + length > size - 1)
             break; // a character that does not fit whole is dropped whole
         used += length;
     }
-    memcpy(field, text, used);
+    wmemcpy(field, text, used);
 }
 
 CSystemTray::CSystemTray() : CSystemTray(Platform()) {}
@@ -65,7 +64,7 @@ CSystemTray::CSystemTray(Platform platform) : platform_(CompletePlatform(std::mo
     IconDeleted = TRUE;
     AddFlags = 0;
 
-    OSVERSIONINFOA version = {};
+    OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     BalloonsAvailable = platform_.GetVersionEx(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT
         && version.dwMajorVersion >= 5;
@@ -77,7 +76,7 @@ CSystemTray::~CSystemTray()
     DestroyWindow();
 }
 
-BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const char* tooltip, HICON icon, UINT iconId)
+BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const wchar_t* tooltip, HICON icon, UINT iconId)
 {
     TrayAvailable = LOBYTE(LOWORD(platform_.GetVersion())) >= 4;
     if (!TrayAvailable)
@@ -86,7 +85,7 @@ BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const char* toolt
     // Top-level so that the shell's broadcasts reach it, WS_POPUP alone so that it is never
     // shown. Without it the icon merely does not come back after a taskbar restart.
     if (!m_hWnd)
-        CreateEx(0, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
+        CreateEx(0, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
 
     CriticalSectionLock lock(recordLock_);
     IconRecord.cbSize = kRecordSize;
@@ -95,7 +94,7 @@ BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const char* toolt
     IconRecord.uCallbackMessage = callbackMessage;
     IconRecord.hIcon = icon;
     IconRecord.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    CopyTextField(IconRecord.szTip, sizeof(IconRecord.szTip), tooltip, platform_.CodePage);
+    CopyTextField(IconRecord.szTip, ARRAYSIZE(IconRecord.szTip), tooltip);
 
     IconAbsent = FALSE;
     iconWanted_ = TRUE;
@@ -105,18 +104,18 @@ BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const char* toolt
     return added;
 }
 
-BOOL CSystemTray::ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT timeoutSeconds)
+BOOL CSystemTray::ShowBalloonNotice(const wchar_t* text, const wchar_t* title, DWORD iconKind, UINT timeoutSeconds)
 {
     if (!BalloonsAvailable)
         return FALSE;
     CriticalSectionLock lock(recordLock_);
     IconRecord.uFlags = NIF_INFO;
-    CopyTextField(IconRecord.szInfo, sizeof(IconRecord.szInfo), text, platform_.CodePage);
-    CopyTextField(IconRecord.szInfoTitle, sizeof(IconRecord.szInfoTitle), title ? title : "", platform_.CodePage);
+    CopyTextField(IconRecord.szInfo, ARRAYSIZE(IconRecord.szInfo), text);
+    CopyTextField(IconRecord.szInfoTitle, ARRAYSIZE(IconRecord.szInfoTitle), title ? title : L"");
     IconRecord.dwInfoFlags = iconKind;
     IconRecord.uTimeout = timeoutSeconds * 1000;
     BOOL shown = platform_.ShellNotifyIcon(NIM_MODIFY, &IconRecord);
-    IconRecord.szInfo[0] = '\0'; // so that a later re-add repeats no balloon
+    IconRecord.szInfo[0] = L'\0'; // so that a later re-add repeats no balloon
     return shown;
 }
 
@@ -135,7 +134,7 @@ BOOL CSystemTray::RemoveFromTray()
     return IconDeleted;
 }
 
-BOOL CSystemTray::KeepWhileClosing(const char* tooltip)
+BOOL CSystemTray::KeepWhileClosing(const wchar_t* tooltip)
 {
     CriticalSectionLock lock(recordLock_);
     if (!TrayAvailable || !iconWanted_ || !m_hWnd)
@@ -146,7 +145,7 @@ BOOL CSystemTray::KeepWhileClosing(const char* tooltip)
     IconRecord.hWnd = m_hWnd;
     IconRecord.uCallbackMessage = 0;
     IconRecord.uFlags = AddFlags = NIF_ICON | NIF_TIP;
-    CopyTextField(IconRecord.szTip, sizeof(IconRecord.szTip), tooltip, platform_.CodePage);
+    CopyTextField(IconRecord.szTip, ARRAYSIZE(IconRecord.szTip), tooltip);
     const BOOL added = platform_.ShellNotifyIcon(NIM_ADD, &IconRecord);
     IconAbsent = IconDeleted = !added;
     return added;
@@ -167,7 +166,7 @@ void CSystemTray::ReaddIcon()
         IconDeleted = FALSE;
 }
 
-void CSystemTray::OnSettingChange(UINT flag, const char*)
+void CSystemTray::OnSettingChange(UINT flag, const wchar_t*)
 {
     if (flag == SPI_SETWORKAREA)
         ReaddIcon();
@@ -183,7 +182,7 @@ LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_SETTINGCHANGE) {
         LRESULT result = CWnd::WindowProc(msg, wParam, lParam);
-        OnSettingChange(static_cast<UINT>(wParam), reinterpret_cast<const char*>(lParam));
+        OnSettingChange(static_cast<UINT>(wParam), reinterpret_cast<const wchar_t*>(lParam));
         return result;
     }
     if (msg == g_taskbarCreated && g_taskbarCreated != 0)

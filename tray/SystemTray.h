@@ -14,28 +14,27 @@ constexpr UINT WM_TRAY_CALLBACK = WM_APP + 10;
 
 class CSystemTray : public CWnd, public IBalloonNotices {
 public:
-    // Seams for tests. A function left empty is the real one (Shell_NotifyIconA, GetVersion,
-    // GetVersionExA); the code page of the text fields is the system's ANSI code page by default.
+    // Seams for tests. A function left empty is the real one (Shell_NotifyIconW, GetVersion,
+    // GetVersionExW).
     struct Platform {
-        std::function<BOOL(DWORD message, NOTIFYICONDATAA* record)> ShellNotifyIcon;
+        std::function<BOOL(DWORD message, NOTIFYICONDATAW* record)> ShellNotifyIcon;
         std::function<DWORD()> GetVersion;
-        std::function<BOOL(OSVERSIONINFOA* info)> GetVersionEx;
-        UINT CodePage = CP_ACP;
+        std::function<BOOL(OSVERSIONINFOW* info)> GetVersionEx;
     };
 
     CSystemTray();
     explicit CSystemTray(Platform platform);
     ~CSystemTray() override;
 
-    BOOL AddToTray(CWnd* owner, UINT callbackMessage, const char* tooltip, HICON icon, UINT iconId);
-    BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT timeoutSeconds) override;
+    BOOL AddToTray(CWnd* owner, UINT callbackMessage, const wchar_t* tooltip, HICON icon, UINT iconId);
+    BOOL ShowBalloonNotice(const wchar_t* text, const wchar_t* title, DWORD iconKind, UINT timeoutSeconds) override;
     BOOL RemoveFromTray();
     // At exit, once the window the icon belongs to has gone: the icon stays, with the tip given,
     // until RemoveFromTray, owned by the tray's own window (the shell drops an icon whose window
     // has gone). It no longer answers the mouse.
-    BOOL KeepWhileClosing(const char* tooltip);
+    BOOL KeepWhileClosing(const wchar_t* tooltip);
 
-    NOTIFYICONDATAA IconRecord;
+    NOTIFYICONDATAW IconRecord;
     BOOL TrayAvailable;
     BOOL IconAbsent;
     BOOL IconDeleted;
@@ -46,7 +45,7 @@ protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    void OnSettingChange(UINT flag, const char* section);
+    void OnSettingChange(UINT flag, const wchar_t* section);
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
     void ReaddIcon();
 
@@ -62,6 +61,6 @@ private:
 // The identifier of the shell's "TaskbarCreated" broadcast, registered at program start.
 UINT TaskbarCreatedMessage();
 
-// Copies text into a fixed byte field of the given size: whole characters of the code page up to
-// size - 1 bytes, a double-byte character that would not fit dropped whole, the rest zero-filled.
-void CopyTextField(char* field, size_t size, const char* text, UINT codePage);
+// Copies text into a fixed field of the given size in UTF-16 units: whole characters up to size - 1
+// units, a surrogate pair that would not fit dropped whole, the rest zero-filled.
+void CopyTextField(wchar_t* field, size_t size, const wchar_t* text);

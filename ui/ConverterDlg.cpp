@@ -12,19 +12,19 @@
 
 namespace {
 
-const char kConvertCaption[] = "Convert Single File...";
-const char kCancelCaption[] = "Cancel Conversion!";
-const char kStopCaption[] = "Stop Auto Converter";
-const char kStoppingCaption[] = "Stopping...";
-const char kRefusedBusy[] = "Another conversion is in progress. Try again when it has finished.";
-const char kRefusedNotStarted[] = "The conversion could not be started.";
+const wchar_t kConvertCaption[] = L"Convert Single File...";
+const wchar_t kCancelCaption[] = L"Cancel Conversion!";
+const wchar_t kStopCaption[] = L"Stop Auto Converter";
+const wchar_t kStoppingCaption[] = L"Stopping...";
+const wchar_t kRefusedBusy[] = L"Another conversion is in progress. Try again when it has finished.";
+const wchar_t kRefusedNotStarted[] = L"The conversion could not be started.";
 constexpr UINT_PTR kStopPollTimer = 1;
 constexpr UINT kStopPollMs = 100;
 constexpr UINT kBalloonSeconds = 10;
 constexpr DWORD kErrorIcon = 3;
-const char kErrorTitle[] = "ERROR";
-const char kRestartQuestion[] =
-    "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
+const wchar_t kErrorTitle[] = L"ERROR";
+const wchar_t kRestartQuestion[] =
+    L"Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
 
 } // namespace
 
@@ -49,7 +49,7 @@ const CConverterDlg::CommandRoute CConverterDlg::kCommandRoutes[] = {
 
 CConverterDlg::CConverterDlg(MainDialogParts parts)
     : CDialog(IDD_HALVERN_DIALOG),
-      m_hIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_hIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       parts_(std::move(parts))
 {
 }
@@ -71,12 +71,12 @@ BOOL CConverterDlg::OnInitDialog()
     // Conversion runs post what they do to this window from their own threads.
     parts_.Runs.AttachWindow(m_hWnd);
 
-    char aboutText[256] = {};
-    ::LoadStringA(::GetModuleHandleA(nullptr), IDS_ABOUTBOX, aboutText, sizeof(aboutText));
+    wchar_t aboutText[256] = {};
+    ::LoadStringW(::GetModuleHandleW(nullptr), IDS_ABOUTBOX, aboutText, 256);
     HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE);
-    if (systemMenu && aboutText[0] != '\0') {
-        ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
-        ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText);
+    if (systemMenu && aboutText[0] != L'\0') {
+        ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText);
     }
 
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
@@ -85,7 +85,7 @@ BOOL CConverterDlg::OnInitDialog()
     FillGraphList();
     OnCancelChanges();
 
-    parts_.Tray.AddToTray(this, WM_TRAY_CALLBACK, "Halvern", m_hIcon, IDR_MAINFRAME);
+    parts_.Tray.AddToTray(this, WM_TRAY_CALLBACK, L"Halvern", m_hIcon, IDR_MAINFRAME);
 
     if (parts_.Settings.AutoStartConvert)
         OnStartAutoConvert();
@@ -96,18 +96,18 @@ void CConverterDlg::FillGraphList()
 {
     // The list sorts itself (CBS_SORT), so the search order does not matter.
     SendDlgItemMessage(IDC_GRAPH_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kInternalGraphName));
-    std::string pattern = parts_.ProgramDirectory + "*.xgr";
+    std::wstring pattern = parts_.ProgramDirectory + L"*.xgr";
     CFileFind find;
     for (bool found = find.FindFile(pattern.c_str()); found; found = find.FindNextFile()) {
         if (find.IsDirectory())
             continue;
-        std::string name = find.GetFileName();
+        std::wstring name = find.GetFileName();
         SendDlgItemMessage(IDC_GRAPH_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
     }
     SendDlgItemMessage(IDC_GRAPH_LIST, CB_SETCURSEL, 0);
 }
 
-void CConverterDlg::SelectGraph(const std::string& name)
+void CConverterDlg::SelectGraph(const std::wstring& name)
 {
     // The exact-match search ignores case, as file names do.
     LRESULT index = SendDlgItemMessage(IDC_GRAPH_LIST, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
@@ -115,15 +115,15 @@ void CConverterDlg::SelectGraph(const std::string& name)
     SendDlgItemMessage(IDC_GRAPH_LIST, CB_SETCURSEL, index == CB_ERR ? 0 : static_cast<WPARAM>(index));
 }
 
-std::string CConverterDlg::SelectedGraph()
+std::wstring CConverterDlg::SelectedGraph()
 {
     LRESULT index = SendDlgItemMessage(IDC_GRAPH_LIST, CB_GETCURSEL);
     if (index == CB_ERR)
-        return std::string();
+        return std::wstring();
     LRESULT length = SendDlgItemMessage(IDC_GRAPH_LIST, CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
     if (length == CB_ERR)
-        return std::string();
-    std::string text(static_cast<size_t>(length) + 1, '\0');
+        return std::wstring();
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     SendDlgItemMessage(IDC_GRAPH_LIST, CB_GETLBTEXT, static_cast<WPARAM>(index),
                        reinterpret_cast<LPARAM>(&text[0]));
     text.resize(static_cast<size_t>(length));
@@ -248,7 +248,7 @@ void CConverterDlg::OnRunStarted(LONG run)
     SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
 }
 
-void CConverterDlg::OnGraphBuilt(const std::string& report)
+void CConverterDlg::OnGraphBuilt(const std::wstring& report)
 {
     parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, kBalloonSeconds);
 }
@@ -266,7 +266,7 @@ void CConverterDlg::OnProgressPosition(LONG seconds)
 
 // The controls come back also after a run that never started: the single-file command has shown it
 // as running already.
-void CConverterDlg::OnRunFinished(bool succeeded, const std::string& report)
+void CConverterDlg::OnRunFinished(bool succeeded, const std::wstring& report)
 {
     shownRun_ = 0;
     if (succeeded)
@@ -282,7 +282,7 @@ void CConverterDlg::OnRunFinished(bool succeeded, const std::string& report)
 
 void CConverterDlg::OnConfigure()
 {
-    parts_.Prompts.Message("Not implemented yet", MB_OK);
+    parts_.Prompts.Message(L"Not implemented yet", MB_OK);
 }
 
 void CConverterDlg::OnStartAutoConvert()
@@ -342,15 +342,15 @@ void CConverterDlg::OnConvertSingleFile()
     }
 
     // Stored values that cannot work fall back to their defaults for this run.
-    std::string notes;
+    std::wstring notes;
     const CConverterSettings settings = UsableSettings(parts_.Settings, CConverterSettings::Defaults(), notes);
     // The input extension first, as the Auto Converter looks for it; then both kinds of recording
     // the recording source reads, whatever that extension says.
-    std::string filter = "Input Files (*." + settings.InputExt + ")|*." + settings.InputExt
-        + "|Recordings (*.dvr-ms;*.wtv)|*.dvr-ms;*.wtv|All Files (*.*)|*.*||";
-    const std::string initialName = WithTrailingBackslash(settings.InputPath) + "*." + settings.InputExt;
+    std::wstring filter = L"Input Files (*." + settings.InputExt + L")|*." + settings.InputExt
+        + L"|Recordings (*.dvr-ms;*.wtv)|*.dvr-ms;*.wtv|All Files (*.*)|*.*||";
+    const std::wstring initialName = WithTrailingBackslash(settings.InputPath) + L"*." + settings.InputExt;
 
-    std::string inputPath;
+    std::wstring inputPath;
     if (!parts_.Prompts.ChooseFile(initialName, filter, inputPath))
         return;
 
@@ -387,7 +387,7 @@ void CConverterDlg::OnApplySettings()
     entered.OutputPath = GetDlgItemText(IDC_OUTPUT_PATH);
     entered.InputExt = GetDlgItemText(IDC_INPUT_EXT);
     entered.OutputExt = GetDlgItemText(IDC_OUTPUT_EXT);
-    const std::string unusable = UnusableSetting(entered);
+    const std::wstring unusable = UnusableSetting(entered);
     if (!unusable.empty()) {
         parts_.Prompts.Message(unusable.c_str(), MB_OK);
         return;

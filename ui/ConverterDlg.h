@@ -25,7 +25,7 @@ struct MainDialogParts {
     CSystemTray& Tray;
     IBalloonNotices& Balloons; // the runs' reports
     CRunPoster& Runs;          // the engine's observer, which posts to this window
-    std::string ProgramDirectory; // ends with a backslash; the graph list is read from it
+    std::wstring ProgramDirectory; // ends with a backslash; the graph list is read from it
     UserPrompts Prompts;
 };
 
@@ -54,10 +54,10 @@ protected:
 
     // What the runs post, shown in the controls and in balloons.
     void OnRunStarted(LONG run);
-    void OnGraphBuilt(const std::string& report);
+    void OnGraphBuilt(const std::wstring& report);
     void OnProgressRange(LONG seconds);
     void OnProgressPosition(LONG seconds);
-    void OnRunFinished(bool succeeded, const std::string& report);
+    void OnRunFinished(bool succeeded, const std::wstring& report);
 
     void OnConfigure();
     void OnStartAutoConvert();
@@ -82,8 +82,8 @@ private:
     void OnAutoConvertStopped();
 
     void FillGraphList();
-    void SelectGraph(const std::string& name);
-    std::string SelectedGraph();
+    void SelectGraph(const std::wstring& name);
+    std::wstring SelectedGraph();
 
     struct CommandRoute {
         int id;

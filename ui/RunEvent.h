@@ -15,7 +15,7 @@ struct RunEvent {
     LONG run = 0;           // of a started run: what cancels it
     LONG seconds = 0;       // the progress range or position
     bool succeeded = false; // of a finished run
-    std::string report;     // of a built graph or a finished run
+    std::wstring report;    // of a built graph or a finished run
 };
 
 // The event of a WM_RUN_EVENT message, owned by the caller from now on.

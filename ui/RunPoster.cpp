@@ -16,7 +16,7 @@ void CRunPoster::DetachWindow()
     }
     // A destroyed window's queued messages are dropped with their events in them.
     MSG msg;
-    while (window && ::PeekMessageA(&msg, window, WM_RUN_EVENT, WM_RUN_EVENT, PM_REMOVE))
+    while (window && ::PeekMessageW(&msg, window, WM_RUN_EVENT, WM_RUN_EVENT, PM_REMOVE))
         TakeRunEvent(msg.lParam);
 }
 
@@ -35,7 +35,7 @@ void CRunPoster::Post(RunEvent event)
 {
     auto posted = std::make_unique<RunEvent>(std::move(event));
     CriticalSectionLock lock(link_);
-    if (window_ && ::PostMessageA(window_, WM_RUN_EVENT, 0, reinterpret_cast<LPARAM>(posted.get())))
+    if (window_ && ::PostMessageW(window_, WM_RUN_EVENT, 0, reinterpret_cast<LPARAM>(posted.get())))
         posted.release(); // the message owns it now
 }
 
@@ -46,7 +46,7 @@ void CRunPoster::OnConversionStarted(LONG run)
     Post(std::move(event));
 }
 
-void CRunPoster::OnGraphBuilt(const std::string& report)
+void CRunPoster::OnGraphBuilt(const std::wstring& report)
 {
     RunEvent event = EventOf(RunEvent::Kind::GraphBuilt);
     event.report = report;
@@ -67,7 +67,7 @@ void CRunPoster::OnProgressPosition(LONG seconds)
     Post(std::move(event));
 }
 
-void CRunPoster::OnConversionFinished(bool succeeded, const std::string& report, bool)
+void CRunPoster::OnConversionFinished(bool succeeded, const std::wstring& report, bool)
 {
     RunEvent event = EventOf(RunEvent::Kind::Finished);
     event.succeeded = succeeded;

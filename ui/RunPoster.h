@@ -15,10 +15,10 @@ public:
     void DetachWindow();
 
     void OnConversionStarted(LONG run) override;
-    void OnGraphBuilt(const std::string& report) override;
+    void OnGraphBuilt(const std::wstring& report) override;
     void OnProgressRange(LONG seconds) override;
     void OnProgressPosition(LONG seconds) override;
-    void OnConversionFinished(bool succeeded, const std::string& report, bool started) override;
+    void OnConversionFinished(bool succeeded, const std::wstring& report, bool started) override;
 
 private:
     // Without a window the event goes at once: nobody is there to see it.

@@ -9,10 +9,10 @@
 
 struct UserPrompts {
     // A message box with the program's caption and the warning icon; gives the button pressed.
-    std::function<int(const char* text, UINT type)> Message;
+    std::function<int(const wchar_t* text, UINT type)> Message;
     // The open-file dialog, starting at initialName with the filter in bar notation; false when
     // the user cancelled.
-    std::function<bool(const std::string& initialName, const std::string& filter, std::string& chosenPath)> ChooseFile;
+    std::function<bool(const std::wstring& initialName, const std::wstring& filter, std::wstring& chosenPath)> ChooseFile;
 };
 
 // The system's own dialogs.

@@ -4,6 +4,7 @@
 #include "autoconv/AutoConverter.h"
 #include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
+#include "convert/PathText.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -23,28 +25,28 @@ namespace {
 class SilentObserver : public IConversionObserver {
 public:
     void OnConversionStarted(LONG) override {}
-    void OnGraphBuilt(const std::string&) override {}
+    void OnGraphBuilt(const std::wstring&) override {}
     void OnProgressRange(LONG) override {}
     void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::string&, bool) override {}
+    void OnConversionFinished(bool, const std::wstring&, bool) override {}
 };
 
 class AutoConverterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        input_ = MakeScratchDirectory("auto-in");
-        output_ = MakeScratchDirectory("auto-out");
+        input_ = Wide(MakeScratchDirectory("auto-in"));
+        output_ = Wide(MakeScratchDirectory("auto-out"));
         settings_.InputPath = input_;
         settings_.OutputPath = output_;
-        settings_.InputExt = "dvr-ms";
-        settings_.OutputExt = "MPG";
+        settings_.InputExt = L"dvr-ms";
+        settings_.OutputExt = L"MPG";
         settings_.UseFilterGraph = kInternalGraphName;
         engine_ = std::make_unique<CConversionEngine>(graphs_, observer_);
         MakeAutoConverter(60000);
         ASSERT_HRESULT_SUCCEEDED(RegisterStandInsInProcess());
         CStdioFile graphFile;
-        const std::string graph = MakeScratchDirectory("auto-graph") + kInternalGraphFileName;
+        const std::wstring graph = Wide(MakeScratchDirectory("auto-graph")) + kInternalGraphFileName;
         ASSERT_EQ(OpenInternalGraph(graph.c_str(), graphFile, graphs_.InternalGraph), InternalGraphOpen::Opened);
     }
 
@@ -60,7 +62,7 @@ protected:
     {
         CAutoConverter::Options options;
         options.ChangeSettleMs = changeSettleMs;
-        options.Output = [this](const char* text) {
+        options.Output = [this](const wchar_t* text) {
             std::lock_guard<std::mutex> lock(textLock_);
             text_ += text;
         };
@@ -73,13 +75,13 @@ protected:
     void Stop() { autoConverter_->StopAutoConvert(); }
 
     // The worker's text so far, and how often it holds `piece`.
-    std::string Text()
+    std::wstring Text()
     {
         std::lock_guard<std::mutex> lock(textLock_);
         return text_;
     }
-    size_t Count(const std::string& piece) { return CountOf(Text(), piece); }
-    bool WaitForText(const std::string& piece, size_t count)
+    size_t Count(const std::wstring& piece) { return CountOf(Utf8(Text()), Utf8(piece)); }
+    bool WaitForText(const std::wstring& piece, size_t count)
     {
         return WaitUntil([&] { return Count(piece) >= count; }, 20000);
     }
@@ -90,17 +92,17 @@ protected:
     std::unique_ptr<CConversionEngine> engine_;
     std::unique_ptr<CAutoConverter> autoConverter_;
     CConverterSettings settings_;
-    std::string input_;
-    std::string output_;
+    std::wstring input_;
+    std::wstring output_;
     std::mutex textLock_;
-    std::string text_;
+    std::wstring text_;
     std::atomic<int> passes{0};
 };
 
 // Appends as a writer on another computer would: the file shared with whoever reads it.
-void AppendFileBytes(const std::string& path, const std::string& bytes)
+void AppendFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    UniqueFileHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    UniqueFileHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     ASSERT_TRUE(file.IsValid() && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
@@ -113,22 +115,22 @@ void AppendFileBytes(const std::string& path, const std::string& bytes)
 TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
 {
     settings_.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
-    settings_.InputExt = "DVR-MS";
-    for (const char* name : {"News.2005.03.28.dvr-ms", "LOUD.DVR-MS", "Done.dvr-ms", "Broken.dvr-ms", "Other.txt"})
+    settings_.InputExt = L"DVR-MS";
+    for (const wchar_t* name : {L"News.2005.03.28.dvr-ms", L"LOUD.DVR-MS", L"Done.dvr-ms", L"Broken.dvr-ms", L"Other.txt"})
         ASSERT_TRUE(CopyRecording(input_ + name));
-    WriteFileBytes(output_ + "done.mpg", ""); // any size, any case: already converted
-    WriteFileBytes(output_ + "Broken.MPG", "made by someone");
-    WriteFileBytes(output_ + "LOUD.MPG.partial", "left by a killed run"); // not an output
+    WriteFileBytes(output_ + L"done.mpg", ""); // any size, any case: already converted
+    WriteFileBytes(output_ + L"Broken.MPG", "made by someone");
+    WriteFileBytes(output_ + L"LOUD.MPG.partial", "left by a killed run"); // not an output
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 30000)) << Text();
-    EXPECT_EQ(Count(" - Done.\n"), 2u) << Text();
-    EXPECT_TRUE(FileExists(output_ + "News.2005.03.28.MPG"));
-    EXPECT_TRUE(IsProgramStream(output_ + "LOUD.MPG"));
-    EXPECT_EQ(ReadFileBytes(output_ + "done.mpg"), "");
-    EXPECT_EQ(ReadFileBytes(output_ + "Broken.MPG"), "made by someone");
-    EXPECT_FALSE(FileExists(output_ + "Other.MPG"));
-    EXPECT_FALSE(FileExists(output_ + "LOUD.MPG.partial"));
+    EXPECT_EQ(Count(L" - Done.\n"), 2u) << Text();
+    EXPECT_TRUE(FileExists(output_ + L"News.2005.03.28.MPG"));
+    EXPECT_TRUE(IsProgramStream(output_ + L"LOUD.MPG"));
+    EXPECT_EQ(ReadFileBytes(output_ + L"done.mpg"), "");
+    EXPECT_EQ(ReadFileBytes(output_ + L"Broken.MPG"), "made by someone");
+    EXPECT_FALSE(FileExists(output_ + L"Other.MPG"));
+    EXPECT_FALSE(FileExists(output_ + L"LOUD.MPG.partial"));
 }
 
 // A recording at fault stays and is tried again only once it changes; any
@@ -138,8 +140,8 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
 {
     MakeAutoConverter(300);
     settings_.DeleteSourceFile = 1;
-    const std::string recording = input_ + "Show.dvr-ms";
-    const std::string later = output_ + "later\\";
+    const std::wstring recording = input_ + L"Show.dvr-ms";
+    const std::wstring later = output_ + L"later\\";
     const struct {
         const char* name;
         std::function<void()> inject, mend;
@@ -147,31 +149,31 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
     } cases[] = {
         // Which failures may pass is the conversion engine's to tell; the run test checks its table.
         {"output directory missing (a share not yet up)", [&] { settings_.OutputPath = later; },
-         [&] { ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr)); }, false},
+         [&] { ASSERT_TRUE(::CreateDirectoryW(later.c_str(), nullptr)); }, false},
         {"not a recording", [&] { WriteFileBytes(recording, "not a recording"); },
          [&] { ASSERT_TRUE(CopyRecording(recording)); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         settings_.OutputPath = output_;
-        ::DeleteFileA((output_ + "Show.MPG").c_str());
+        ::DeleteFileW((output_ + L"Show.MPG").c_str());
         ASSERT_TRUE(CopyRecording(recording));
         c.inject();
         Start();
-        ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+        ASSERT_TRUE(WaitForText(L" - Failed.\n", 1)) << Text();
         EXPECT_TRUE(FileExists(recording));
         const int seen = passes;
         ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
         if (c.remembered) {
-            EXPECT_EQ(Count(" - Failed.\n"), 1u) << "not again while unchanged";
+            EXPECT_EQ(Count(L" - Failed.\n"), 1u) << "not again while unchanged";
         } else {
-            EXPECT_GE(Count(" - Failed.\n"), 2u) << "tried again in the next pass";
+            EXPECT_GE(Count(L" - Failed.\n"), 2u) << "tried again in the next pass";
         }
         c.mend();
-        ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
         EXPECT_TRUE(WaitUntil([&] { return !FileExists(recording); }, 10000)) << "converted, then deleted";
         Stop();
-        EXPECT_EQ(Count(" - Done.\n"), 1u);
+        EXPECT_EQ(Count(L" - Done.\n"), 1u);
         std::lock_guard<std::mutex> lock(textLock_);
         text_.clear();
     }
@@ -185,12 +187,12 @@ TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFi
 {
     settings_.DeleteSourceFile = 1;
     ScopedDecrypterFault slow("pace=1"); // about 3 seconds each
-    for (const char* name : {"A.dvr-ms", "B.dvr-ms", "C.dvr-ms"})
+    for (const wchar_t* name : {L"A.dvr-ms", L"B.dvr-ms", L"C.dvr-ms"})
         ASSERT_TRUE(CopyRecording(input_ + name));
     Start();
     ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
     engine_->CancelConversion(); // what "Cancel Conversion!" does
-    ASSERT_TRUE(WaitForText(" - Failed.\n", 1)) << Text();
+    ASSERT_TRUE(WaitForText(L" - Failed.\n", 1)) << Text();
     ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000)) << "the next recording of the same pass begins";
 
     autoConverter_->RequestStop();
@@ -199,15 +201,15 @@ TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFi
     EXPECT_FALSE(autoConverter_->RunsUnstopped());
     ASSERT_TRUE(WaitUntil([this] { return autoConverter_->FinishStop(); }, 30000));
     EXPECT_FALSE(autoConverter_->AutoConvertRunning());
-    EXPECT_EQ(Count(" - Done.\n"), 1u) << Text();
-    EXPECT_EQ(Count(" - Failed.\n"), 1u) << Text();
+    EXPECT_EQ(Count(L" - Done.\n"), 1u) << Text();
+    EXPECT_EQ(Count(L" - Failed.\n"), 1u) << Text();
     size_t converted = 0;
-    for (const std::string name : {"A", "B", "C"}) {
-        SCOPED_TRACE(name);
-        const bool output = FileExists(output_ + name + ".MPG");
+    for (const std::wstring name : {L"A", L"B", L"C"}) {
+        SCOPED_TRACE(Utf8(name));
+        const bool output = FileExists(output_ + name + L".MPG");
         converted += output;
-        EXPECT_NE(FileExists(input_ + name + ".dvr-ms"), output) << "only the converted one goes";
-        EXPECT_FALSE(FileExists(PartialOutputPath(output_ + name + ".MPG")));
+        EXPECT_NE(FileExists(input_ + name + L".dvr-ms"), output) << "only the converted one goes";
+        EXPECT_FALSE(FileExists(PartialOutputPath(output_ + name + L".MPG")));
     }
     EXPECT_EQ(converted, 1u) << "the third was begun, or the second cut short";
 }
@@ -218,23 +220,23 @@ TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
 {
     MakeAutoConverter(300);
     const struct {
-        const char* name;
+        const wchar_t* name;
         bool stays;
     } partials[] = {
-        {"Gone.MPG.partial", false}, {"gone too.mpg.PARTIAL", false}, {"Held.MPG.partial", true},
-        {"Recorded.MPG.partial", true}, {"Other.txt.partial", true}, {"Gone.MPG", true},
+        {L"Gone.MPG.partial", false}, {L"gone too.mpg.PARTIAL", false}, {L"Held.MPG.partial", true},
+        {L"Recorded.MPG.partial", true}, {L"Other.txt.partial", true}, {L"Gone.MPG", true},
     };
     for (const auto& partial : partials)
         WriteFileBytes(output_ + partial.name, "left by a killed run");
-    UniqueFileHandle run(::CreateFileA((output_ + "Held.MPG.partial").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    UniqueFileHandle run(::CreateFileW((output_ + L"Held.MPG.partial").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
     // Still being recorded: skipped, so its conversion does not replace the unfinished output.
-    UniqueFileHandle recorder(::CreateFileA((input_ + "Recorded.dvr-ms").c_str(), GENERIC_WRITE, 0, nullptr,
+    UniqueFileHandle recorder(::CreateFileW((input_ + L"Recorded.dvr-ms").c_str(), GENERIC_WRITE, 0, nullptr,
                                             CREATE_ALWAYS, 0, nullptr));
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 20000));
     for (const auto& partial : partials)
-        EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << partial.name;
+        EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << Utf8(partial.name);
 }
 
 // Stored settings that cannot work: an unusable input extension (OutputName's rules) is reported
@@ -243,21 +245,21 @@ TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
 TEST_F(AutoConverterTest, StoredSettingsThatCannotWorkAreReported)
 {
     MakeAutoConverter(300);
-    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
-    settings_.InputExt = "*";
+    ASSERT_TRUE(CopyRecording(input_ + L"Show.dvr-ms"));
+    settings_.InputExt = L"*";
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 10000));
-    EXPECT_EQ(Count("ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 1u);
-    EXPECT_EQ(Count(" - Done.\n") + Count(" - Failed.\n"), 0u) << Text();
+    EXPECT_EQ(Count(L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 1u);
+    EXPECT_EQ(Count(L" - Done.\n") + Count(L" - Failed.\n"), 0u) << Utf8(Text());
     Stop();
 
-    settings_.InputExt = "dvr-ms";
-    settings_.OutputExt = "MPG\\..\\x";
+    settings_.InputExt = L"dvr-ms";
+    settings_.OutputExt = L"MPG\\..\\x";
     Start();
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
-    EXPECT_EQ(Count("ERROR - The stored setting cannot work: The output extension must be a plain extension"), 1u) << Text();
-    EXPECT_EQ(Count("Using \"MPG\" instead.\n"), 1u) << Text();
-    EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Utf8(Text());
+    EXPECT_EQ(Count(L"ERROR - The stored setting cannot work: The output extension must be a plain extension"), 1u) << Utf8(Text());
+    EXPECT_EQ(Count(L"Using \"MPG\" instead.\n"), 1u) << Utf8(Text());
+    EXPECT_TRUE(IsProgramStream(output_ + L"Show.MPG"));
 }
 
 // One worker at a time; a stop ends it at once from its wait, also one requested before the worker
@@ -267,7 +269,7 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
     Start();
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000)); // into the 60-second wait
-    EXPECT_EQ(Count("Place in direcotry"), 1u) << "one worker only";
+    EXPECT_EQ(Count(L"Place in direcotry"), 1u) << "one worker only";
     EXPECT_TRUE(autoConverter_->AutoConvertRunning());
 
     const DWORD start = ::GetTickCount();
@@ -275,15 +277,15 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
     EXPECT_LT(::GetTickCount() - start, 10000u) << "the stop waited out the 60 seconds";
     EXPECT_FALSE(autoConverter_->AutoConvertRunning());
 
-    ASSERT_TRUE(CopyRecording(input_ + "Show.dvr-ms"));
+    ASSERT_TRUE(CopyRecording(input_ + L"Show.dvr-ms"));
     for (int i = 0; i < 5; ++i) {
         Start();
         Stop();
         EXPECT_FALSE(autoConverter_->AutoConvertRunning());
     }
-    const size_t banners = Count("Place in direcotry");
+    const size_t banners = Count(L"Place in direcotry");
     Start(); // a worker left running would make this start do nothing
-    ASSERT_TRUE(WaitForText("Place in direcotry", banners + 1));
+    ASSERT_TRUE(WaitForText(L"Place in direcotry", banners + 1));
 }
 
 // Under the program's 60-second wait, a recording that appears is converted within seconds: the
@@ -293,28 +295,28 @@ TEST_F(AutoConverterTest, ANewRecordingWakesTheWorkerWhichLeavesItWhileASingleFi
 {
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 10000)); // into the 60-second wait
-    ASSERT_TRUE(CopyRecording(input_ + "First.dvr-ms"));
-    EXPECT_TRUE(WaitForText(" - Done.\n", 1)) << "the new recording waited for the 60 seconds";
+    ASSERT_TRUE(CopyRecording(input_ + L"First.dvr-ms"));
+    EXPECT_TRUE(WaitForText(L" - Done.\n", 1)) << "the new recording waited for the 60 seconds";
 
-    const std::string single = MakeScratchDirectory("auto-single") + "Single.dvr-ms";
+    const std::wstring single = Wide(MakeScratchDirectory("auto-single")) + L"Single.dvr-ms";
     ASSERT_TRUE(CopyRecording(single));
     {
         ScopedDecrypterFault slow("pace=1");
-        ASSERT_EQ(engine_->StartSingleConversion(ConversionRequest{single, output_ + "Single.MPG", kInternalGraphName, output_}),
+        ASSERT_EQ(engine_->StartSingleConversion(ConversionRequest{single, output_ + L"Single.MPG", kInternalGraphName, output_}),
                   SingleStart::Started);
         const int seen = passes;
-        ASSERT_TRUE(CopyRecording(input_ + "Second.dvr-ms"));
+        ASSERT_TRUE(CopyRecording(input_ + L"Second.dvr-ms"));
         ASSERT_TRUE(WaitUntil([&] { return passes > seen; }, 10000)) << "the change did not wake the worker";
         EXPECT_TRUE(engine_->Busy());
-        EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
-        EXPECT_FALSE(FileExists(output_ + "Second.MPG"));
+        EXPECT_EQ(Count(L" - Failed.\n"), 0u) << Utf8(Text());
+        EXPECT_FALSE(FileExists(output_ + L"Second.MPG"));
     }
-    ASSERT_TRUE(WaitUntil([&] { return FileExists(output_ + "Single.MPG"); }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(output_ + L"Single.MPG"); }, 20000));
     // The next change takes it up.
-    ASSERT_TRUE(CopyRecording(input_ + "Third.dvr-ms"));
-    EXPECT_TRUE(WaitForText(" - Done.\n", 3)) << Text();
-    EXPECT_TRUE(FileExists(output_ + "Second.MPG"));
-    EXPECT_EQ(Count(" - Failed.\n"), 0u) << Text();
+    ASSERT_TRUE(CopyRecording(input_ + L"Third.dvr-ms"));
+    EXPECT_TRUE(WaitForText(L" - Done.\n", 3)) << Utf8(Text());
+    EXPECT_TRUE(FileExists(output_ + L"Second.MPG"));
+    EXPECT_EQ(Count(L" - Failed.\n"), 0u) << Utf8(Text());
 }
 
 // A missing input directory is scanned once per wait, not without pause, and taken up once it
@@ -322,17 +324,99 @@ TEST_F(AutoConverterTest, ANewRecordingWakesTheWorkerWhichLeavesItWhileASingleFi
 TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppears)
 {
     MakeAutoConverter(1000);
-    const std::string later = input_ + "later\\";
+    const std::wstring later = input_ + L"later\\";
     settings_.InputPath = later;
     const DWORD start = ::GetTickCount();
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 20000));
     EXPECT_GE(::GetTickCount() - start, 1800u) << "the worker waits between passes";
 
-    ASSERT_TRUE(::CreateDirectoryA(later.c_str(), nullptr));
-    ASSERT_TRUE(CopyRecording(later + "Show.dvr-ms"));
-    ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
-    EXPECT_TRUE(IsProgramStream(output_ + "Show.MPG"));
+    ASSERT_TRUE(::CreateDirectoryW(later.c_str(), nullptr));
+    ASSERT_TRUE(CopyRecording(later + L"Show.dvr-ms"));
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
+    EXPECT_TRUE(IsProgramStream(output_ + L"Show.MPG"));
+}
+
+// Recordings, and the directories they are read from and written to, may have names in any script,
+// characters beyond the Basic Multilingual Plane included: each converts into an output of its own
+// name, once, and a later pass finds that output.
+TEST_F(AutoConverterTest, RecordingsAndDirectoriesOfAnyNameConvertUnderTheirOwnNames)
+{
+    MakeAutoConverter(300);
+    const wchar_t* const names[] = {L"Новости дня", L"日本のニュース", L"TV \U0001F4FA", L"Café"};
+    const struct {
+        const wchar_t* input;
+        const wchar_t* output;
+    } directories[] = {{L"Записи", L"Видео\\"}, {L"録画", L"出力\\"}, {L"\U0001F4FA in", L"\U0001F4FA out"}};
+    for (const auto& d : directories) {
+        SCOPED_TRACE(Utf8(d.input));
+        settings_.InputPath = input_ + d.input;
+        settings_.OutputPath = output_ + d.output;
+        ASSERT_TRUE(::CreateDirectoryW(settings_.InputPath.c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(settings_.OutputPath.c_str(), nullptr));
+        for (const wchar_t* name : names)
+            ASSERT_TRUE(CopyRecording(settings_.InputPath + L"\\" + name + L".dvr-ms"));
+        passes = 0;
+        Start();
+        ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 60000)) << Text();
+        Stop();
+        EXPECT_EQ(Count(L" - Done.\n"), std::size(names)) << Text();
+        for (const wchar_t* name : names) {
+            const std::wstring output = WithTrailingBackslash(settings_.OutputPath) + name + L".MPG";
+            EXPECT_TRUE(IsProgramStream(output));
+        }
+        std::lock_guard<std::mutex> lock(textLock_);
+        text_.clear();
+    }
+}
+
+// The worker's lines reach a file or a pipe as UTF-8, with a text file's line ends, so that a name in
+// any script arrives as it was written.
+TEST(WorkerOutput, AFileOrAPipeTakesUtf8)
+{
+    const std::wstring path = Wide(MakeScratchDirectory("auto-stdout")) + L"stdout.txt";
+    const struct {
+        const char* kind;
+        std::function<std::string(const std::function<void()>& write)> capture;
+    } outputs[] = {
+        {"file",
+         [&](const std::function<void()>& write) {
+             {
+                 UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+                 const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+                 ::SetStdHandle(STD_OUTPUT_HANDLE, file.Get());
+                 write();
+                 ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
+             }
+             return ReadFileBytes(path);
+         }},
+        {"pipe",
+         [](const std::function<void()>& write) {
+             UniqueHandle reader, writer;
+             if (!::CreatePipe(reader.Receive(), writer.Receive(), nullptr, 0))
+                 return std::string("no pipe");
+             const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+             ::SetStdHandle(STD_OUTPUT_HANDLE, writer.Get());
+             write();
+             ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
+             writer.Reset();
+             std::string bytes;
+             char buffer[256];
+             DWORD read = 0;
+             while (::ReadFile(reader.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+                 bytes.append(buffer, read);
+             return bytes;
+         }},
+    };
+    for (const auto& output : outputs) {
+        SCOPED_TRACE(output.kind);
+        const std::string written = output.capture([] {
+            WriteToStandardOutput(L"Новости дня - Done.\n");
+            WriteToStandardOutput(L"日本のニュース \U0001F4FA - Failed.\n");
+        });
+        EXPECT_EQ(written, u8"Новости дня - Done.\r\n日本のニュース \U0001F4FA - Failed.\r\n");
+    }
 }
 
 // A recording is deleted only when it did not change while it was converted and its file was read
@@ -341,11 +425,11 @@ TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppea
 // in the middle of its data (a recorder that crashed) converts once and stays.
 TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
 {
-    const std::string whole = MakeScratchDirectory("auto-whole") + "Whole.dvr-ms";
+    const std::wstring whole = Wide(MakeScratchDirectory("auto-whole")) + L"Whole.dvr-ms";
     ASSERT_TRUE(CopyRecording(whole));
     const std::string bytes = ReadFileBytes(whole);
-    const std::string recording = input_ + "Show.dvr-ms";
-    const std::string output = output_ + "Show.MPG";
+    const std::wstring recording = input_ + L"Show.dvr-ms";
+    const std::wstring output = output_ + L"Show.MPG";
     settings_.DeleteSourceFile = 1;
     const struct {
         const char* name;
@@ -359,7 +443,7 @@ TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ::DeleteFileA(output.c_str());
+        ::DeleteFileW(output.c_str());
         WriteFileBytes(recording, bytes.substr(0, bytes.size() * c.written / 10 + 1));
         MakeAutoConverter(300, 1000);
         {
@@ -369,20 +453,20 @@ TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
                 ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
                 AppendFileBytes(recording, bytes.substr(bytes.size() * c.written / 10 + 1));
             }
-            ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+            ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Utf8(Text());
         }
         EXPECT_TRUE(FileExists(recording)) << "kept after the first conversion";
         EXPECT_TRUE(IsProgramStream(output));
         if (c.conversions > 1) {
-            ASSERT_TRUE(WaitForText(" - Done.\n", c.conversions)) << Text();
+            ASSERT_TRUE(WaitForText(L" - Done.\n", c.conversions)) << Utf8(Text());
         } else {
             const int seen = passes;
             ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
         }
         EXPECT_TRUE(WaitUntil([&] { return FileExists(recording) != c.deleted; }, 10000));
-        EXPECT_TRUE(IsSoundProgramStream(output));
+        EXPECT_TRUE(IsSoundProgramStream(Utf8(output)));
         Stop();
-        EXPECT_EQ(Count(" - Done.\n"), c.conversions) << Text();
+        EXPECT_EQ(Count(L" - Done.\n"), c.conversions) << Utf8(Text());
         std::lock_guard<std::mutex> lock(textLock_);
         text_.clear();
     }
@@ -400,13 +484,13 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
         {"cancelled", "pace=1", true},
         {"stalled", "never-end", false},
     };
-    const std::string recording = input_ + "Show.dvr-ms";
+    const std::wstring recording = input_ + L"Show.dvr-ms";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         autoConverter_.reset();
         engine_ = std::make_unique<CConversionEngine>(graphs_, observer_, ConversionTimings{100, 1500});
         MakeAutoConverter(300);
-        ::DeleteFileA((output_ + "Show.MPG").c_str());
+        ::DeleteFileW((output_ + L"Show.MPG").c_str());
         ASSERT_TRUE(CopyRecording(recording));
         // Starts a worker whose conversion of the recording fails as the case says, the failures' count then.
         const auto startFailing = [&](size_t failures) {
@@ -415,27 +499,27 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
                 ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
                 engine_->CancelConversion();
             }
-            ASSERT_TRUE(WaitForText(" - Failed.\n", failures)) << Text();
+            ASSERT_TRUE(WaitForText(L" - Failed.\n", failures)) << Utf8(Text());
         };
         {
             ScopedDecrypterFault fault(c.fault);
             ASSERT_NO_FATAL_FAILURE(startFailing(1));
             const int seen = passes;
             ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 4; }, 20000));
-            EXPECT_EQ(Count(" - Failed.\n") + Count(" - Done.\n"), 1u) << "started again while unchanged";
+            EXPECT_EQ(Count(L" - Failed.\n") + Count(L" - Done.\n"), 1u) << "started again while unchanged";
         }
         // Changed: converted (the fault gone); a restart alike.
         AppendFileBytes(recording, std::string(1, '\0'));
-        ASSERT_TRUE(WaitForText(" - Done.\n", 1)) << Text();
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Utf8(Text());
         Stop();
-        ::DeleteFileA((output_ + "Show.MPG").c_str());
+        ::DeleteFileW((output_ + L"Show.MPG").c_str());
         {
             ScopedDecrypterFault fault(c.fault);
             ASSERT_NO_FATAL_FAILURE(startFailing(2));
         }
         Stop();
         Start();
-        ASSERT_TRUE(WaitForText(" - Done.\n", 2)) << "a new worker tries it again\n" << Text();
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << "a new worker tries it again\n" << Utf8(Text());
         Stop();
         std::lock_guard<std::mutex> lock(textLock_);
         text_.clear();

@@ -16,8 +16,14 @@ LONG_PTR Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT timeo
 
 void StoreSettings(const StoredSettings& settings)
 {
-    SetRegistryString(kSettingsKey, "InputPath", settings.InputPath);
-    SetRegistryString(kSettingsKey, "OutputPath", settings.OutputPath);
+    // The paths in whatever script they are written.
+    const auto setPath = [](const wchar_t* name, const std::string& path) {
+        const std::wstring value = Wide(path);
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, Wide(kSettingsKey).c_str(), name, REG_SZ, value.c_str(),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    setPath(L"InputPath", settings.InputPath);
+    setPath(L"OutputPath", settings.OutputPath);
     SetRegistryString(kSettingsKey, "InputExt", "DVR-MS");
     SetRegistryString(kSettingsKey, "OutputExt", "MPG");
     SetRegistryString(kSettingsKey, "UseFilterGraph", kInternalGraphName);
@@ -36,8 +42,18 @@ std::string LockFilePath()
 // GetWindowText does not ask a window of another process; WM_GETTEXT does.
 std::string ControlText(HWND control)
 {
-    char text[1024] = {};
-    return Ask(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text)) == -1 ? "<no answer>" : text;
+    wchar_t text[1024] = {};
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(control, WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000,
+                               &result))
+        return "<no answer>";
+    return Utf8(text);
+}
+
+void SetControlText(HWND control, const std::string& text)
+{
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()), SMTO_NORMAL, 5000, &result);
 }
 
 void DropRecording(const std::string& path, const std::string& from)

@@ -38,7 +38,8 @@ public:
     void TearDown() override { UnregisterStandInDll(); }
 };
 
-// Halvern's settings as a test stores them before the start, with DVR-MS, MPG and the internal graph.
+// Halvern's settings as a test stores them before the start, with DVR-MS, MPG and the internal graph;
+// the paths in UTF-8.
 struct StoredSettings {
     std::string InputPath, OutputPath;
     DWORD DeleteSourceFile = 0, HideOnStartup = 0, AutoStartConvert = 0;
@@ -51,11 +52,12 @@ std::string LockFilePath(); // the single-instance lock file
 // time, and clicks are posted, so a command that opens a modal window returns.
 LONG_PTR Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = 5000);
 inline bool Responds(HWND window, DWORD timeoutMs) { return Ask(window, WM_NULL, 0, 0, timeoutMs) != -1; }
+// Texts in UTF-8, crossing to the window in UTF-16.
 std::string ControlText(HWND control);
 inline std::string DialogItemText(HWND dialog, int id) { return ControlText(::GetDlgItem(dialog, id)); }
 inline bool ItemEnabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
 inline void Click(HWND dialog, int id) { ::PostMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
-inline void SetControlText(HWND control, const std::string& text) { Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); }
+void SetControlText(HWND control, const std::string& text);
 
 // Puts a copy of the finished recording `from` into a watched directory as a recorder does: under
 // another name, renamed, then a write in the directory, as only a write wakes a watch.

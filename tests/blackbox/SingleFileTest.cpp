@@ -69,5 +69,32 @@ TEST_F(SingleFileCommand, ARecordingPickedByItsBareNameConvertsIntoTheOutputDire
     EXPECT_TRUE(halvern.CloseAndWait());
 }
 
+// Recordings and directories named in any script: the name typed in the dialog is the recording's,
+// and the output is named after it.
+TEST_F(SingleFileCommand, ARecordingOfAnyNameConvertsUnderItsOwnName)
+{
+    const struct {
+        const char* directory;
+        const char* recording;
+    } cases[] = {{u8"Записи", u8"Новости дня"}, {u8"録画", u8"日本のニュース"}, {u8"\U0001F4FA", u8"TV \U0001F4FA"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.recording);
+        StoredSettings settings = Defaults();
+        settings.InputPath = input + c.directory;
+        settings.OutputPath = output + c.directory;
+        for (const std::string& directory : {settings.InputPath, settings.OutputPath})
+            ASSERT_TRUE(::CreateDirectoryW(Wide(directory).c_str(), nullptr));
+        const std::string name = std::string(c.recording) + ".dvr-ms";
+        ASSERT_TRUE(CopyRecording(settings.InputPath + "\\" + name));
+        StoreSettings(settings);
+        ASSERT_TRUE(halvern.Start());
+        ASSERT_NO_FATAL_FAILURE(PickInFileDialog(halvern, name));
+        ASSERT_TRUE(WaitForOutput(settings.OutputPath + "\\" + c.recording + ".MPG", 30000));
+        EXPECT_TRUE(WaitUntil(
+            [&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Convert Single File..."; }, kPromptMs));
+        EXPECT_TRUE(halvern.CloseAndWait());
+    }
+}
+
 } // namespace
 } // namespace blackbox

@@ -1,5 +1,4 @@
 #include "convert/BuildGraph.h"
-#include "convert/WideText.h"
 #include "filters/Adopt.h"
 #include "filters/BaseFilter.h"
 #include "filters/ClassFactory.h"
@@ -114,7 +113,7 @@ std::string Clsid(Kind kind)
 {
     wchar_t text[64] = {};
     ::StringFromGUID2(ClassOf(kind), text, 64);
-    return ToAnsi(text);
+    return testing_support::Utf8(text);
 }
 
 std::string F(const std::string& id, Kind kind)
@@ -138,10 +137,10 @@ std::string NameOf(IPin* pin)
     FILTER_INFO filterInfo = {};
     filter->QueryFilterInfo(&filterInfo);
     const ComPtr<IFilterGraph> graph = Adopt(filterInfo.pGraph);
-    return ToAnsi(filterInfo.achName) + ":" + ToAnsi(pinInfo.achName);
+    return testing_support::Utf8(filterInfo.achName) + ":" + testing_support::Utf8(pinInfo.achName);
 }
 
-const char kReportStart[] = "Converting : C:\\in.dvr-ms";
+const wchar_t kReportStart[] = L"Converting : C:\\in.dvr-ms";
 const char kNotAdded[] = "One or more DS filters couldn't be added to the graph.";
 const char kNoConnect[] = "\nCouldn't connect one or more pins.";
 const char kAutoRender[] = "\nCouldn't find some pins... trying Auto-Render";
@@ -183,10 +182,10 @@ protected:
             EXPECT_TRUE(ParseGraphLine(line, entry)) << line;
             description.Entries.push_back(entry);
         }
-        return BuildGraphFromDescription(graph_.Get(), description, "C:\\in.dvr-ms", "D:\\out.mpg", report_);
+        return BuildGraphFromDescription(graph_.Get(), description, L"C:\\in.dvr-ms", L"D:\\out.mpg", report_);
     }
 
-    std::string Messages() const { return report_.substr(strlen(kReportStart)); }
+    std::string Messages() const { return testing_support::Utf8(report_.substr(wcslen(kReportStart))); }
 
     // "out>in, out>in": the graph's connections, sorted. (A filter added after a failure would give
     // the build its success.)
@@ -217,7 +216,7 @@ protected:
     ScopedComInit com_;
     std::vector<DWORD> cookies_;
     ComPtr<IGraphBuilder> graph_;
-    std::string report_;
+    std::wstring report_;
 };
 
 } // namespace
@@ -265,6 +264,9 @@ TEST_F(BuildGraphTest, EntriesActInOrderUntilTheFirstFails)
         // Only between pins so named: a destination's own inputs stay as the description joins them.
         {{F("Rec", Recording), F("Writer", Sink), C("Rec", "Audio 1", "Writer", "In 1")}, true, "",
          "Rec:Audio 1>Writer:In 1"},
+        // A description's names are UTF-8: filters are named and found in any script.
+        {{F("Источник", Source), F("書き手 \U0001F4FA", Sink), C("Источник", "Out 1", "書き手 \U0001F4FA", "In 1")}, true, "",
+         "Источник:Out 1>書き手 \U0001F4FA:In 1"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));

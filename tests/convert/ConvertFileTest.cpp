@@ -1,6 +1,7 @@
 #include "convert/ConversionEngine.h"
 #include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
+#include "convert/ConversionRequest.h"
 #include "settings/ConverterSettings.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/standins/Recordings.h"
@@ -28,12 +29,12 @@ const char kBuilt[] = "\nGraph filters added & pins connected! Converting...";
 class RecordingObserver : public IConversionObserver {
 public:
     void OnConversionStarted(LONG) override { Add("started"); }
-    void OnGraphBuilt(const std::string& report) override { Add("built: " + report); }
+    void OnGraphBuilt(const std::wstring& report) override { Add("built: " + Utf8(report)); }
     void OnProgressRange(LONG seconds) override { Add("range " + std::to_string(seconds)); }
     void OnProgressPosition(LONG seconds) override { Add("at " + std::to_string(seconds)); }
-    void OnConversionFinished(bool succeeded, const std::string& report, bool started) override
+    void OnConversionFinished(bool succeeded, const std::wstring& report, bool started) override
     {
-        Add(std::string(succeeded ? "done" : "failed") + (started ? "" : " unstarted") + ": " + report);
+        Add(std::string(succeeded ? "done" : "failed") + (started ? "" : " unstarted") + ": " + Utf8(report));
         ++finished;
     }
 
@@ -73,9 +74,9 @@ protected:
         ASSERT_EQ(RegisterStandInsInProcess(), S_OK);
         directory_ = MakeScratchDirectory("convert-run");
         CStdioFile graphFile;
-        ASSERT_EQ(OpenInternalGraph((directory_ + kInternalGraphFileName).c_str(), graphFile, graphs_.InternalGraph),
+        ASSERT_EQ(OpenInternalGraph((Wide(directory_) + kInternalGraphFileName).c_str(), graphFile, graphs_.InternalGraph),
                   InternalGraphOpen::Opened);
-        graphs_.ProgramDirectory = ModuleDirectory();
+        graphs_.ProgramDirectory = Wide(ModuleDirectory());
         input_ = directory_ + "Show.dvr-ms";
         output_ = directory_ + "Show.MPG";
         report_ = "Converting : " + input_;
@@ -96,9 +97,10 @@ protected:
         observer_.Clear();
     }
 
-    ConversionRequest Request(const std::string& output, const std::string& graph = kInternalGraphName)
+    // Paths in UTF-8, as the test holds them.
+    ConversionRequest Request(const std::string& output, const std::string& graph = Utf8(kInternalGraphName))
     {
-        return ConversionRequest{input_, output, graph, directory_};
+        return ConversionRequest{Wide(input_), Wide(output), Wide(graph), Wide(directory_)};
     }
 
     // Makes the input a recording of the MPEG-2 video vector by the test-side writer, as `set` says.
@@ -164,7 +166,7 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
         const char* fault;
         Result result;
         std::string ending; // of the report
-        std::string graph = kInternalGraphName;
+        std::string graph = Utf8(kInternalGraphName);
         std::string outputDirectory = ""; // within the test's directory
     } cases[] = {
         {"sound", Sound, "", Result::Converted, built + "\nDone!"},
@@ -176,7 +178,7 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
          unreadable + "The recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: "
                       "it is kept as it is."},
         {"graph missing", Sound, "", Result::Failed, "Could not open \"Missing Graph.xgr\"", "Missing Graph.xgr"},
-        {"output directory missing", Sound, "", Result::Failed, "Could not open output file", kInternalGraphName,
+        {"output directory missing", Sound, "", Result::Failed, "Could not open output file", Utf8(kInternalGraphName),
          "gone\\"},
         {"stream error part-way", Sound, "abort=1", Result::Failed, kBuilt},
         // Part-way, the graph takes no more without a word of error, and completes.
@@ -195,9 +197,9 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
         }
         const std::string recording = ReadFileBytes(input_);
         WriteFileBytes(output_, "an earlier output");
-        WriteFileBytes(PartialOutputPath(output_), "left by a killed run");
+        WriteFileBytes(PartialOutputPath(Wide(output_)), "left by a killed run");
         ConversionRequest request = Request(directory_ + c.outputDirectory + "Show.MPG", c.graph);
-        request.outputDirectory = directory_ + c.outputDirectory;
+        request.outputDirectory = Wide(directory_ + c.outputDirectory);
         ScopedDecrypterFault fault(c.fault);
         observer_.Clear();
         EXPECT_EQ(engine_->ConvertFile(request), c.result);
@@ -266,7 +268,7 @@ TEST_F(ConvertFileTest, ACancelAStallOrTheExitEndsTheRunPromptly)
         finished = std::string(c.name).compare(0, 4, "exit") != 0;
         ScopedDecrypterFault fault(c.fault); // a stalled graph writes all at once, then never completes
         ASSERT_EQ(engine_->StartSingleConversion(Request(output_)), SingleStart::Started);
-        ASSERT_TRUE(WaitUntil([&] { return observer_.Events().size() >= 3 && FileExists(PartialOutputPath(output_)); }, 30000));
+        ASSERT_TRUE(WaitUntil([&] { return observer_.Events().size() >= 3 && FileExists(PartialOutputPath(Wide(output_))); }, 30000));
         if (c.end)
             c.end();
         EXPECT_TRUE(finished) << "the exit did not wait for the run, or did not tell that it is stuck";
@@ -274,7 +276,7 @@ TEST_F(ConvertFileTest, ACancelAStallOrTheExitEndsTheRunPromptly)
         EXPECT_EQ(observer_.Outcomes().back(), "failed: " + report_ + kBuilt + c.ending);
         EXPECT_EQ(observer_.Events().end()[-2], "at 0");
         EXPECT_FALSE(FileExists(output_));
-        EXPECT_FALSE(FileExists(PartialOutputPath(output_)));
+        EXPECT_FALSE(FileExists(PartialOutputPath(Wide(output_))));
     }
 }
 
@@ -296,11 +298,48 @@ TEST_F(ConvertFileTest, OneRunAtATime)
     EXPECT_EQ(engine_->StartSingleConversion(Request(output_)), SingleStart::Busy);
     engine_->CancelConversion();
     ConversionRequest next = Request(directory_ + "Next.MPG");
-    next.inputPath = nextInput;
+    next.inputPath = Wide(nextInput);
     ASSERT_EQ(engine_->StartSingleConversion(next), SingleStart::Started);
     ASSERT_TRUE(WaitUntil([this] { return observer_.finished == 2; }, 60000));
     EXPECT_TRUE(IsProgramStream(directory_ + "Next.MPG"));
     const std::string nextReport = "Converting : " + nextInput + kBuilt;
     EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + kBuilt, "failed: " + report_ + kBuilt,
                                            "built: " + nextReport, "done: " + nextReport + "\nDone!"}));
+}
+
+// A recording of any name, in a directory of any name, converts into an output named after it, with a
+// graph description of any name; the report names the recording as it is.
+TEST_F(ConvertFileTest, RecordingsDirectoriesAndGraphDescriptionsOfAnyNameConvert)
+{
+    const std::string shipped = ReadFileBytes(ModuleDirectory() + kShippedGraph);
+    ASSERT_FALSE(shipped.empty());
+    const struct {
+        const wchar_t* directory;
+        const wchar_t* recording;
+        const wchar_t* graph;
+    } cases[] = {
+        {L"Записи", L"Новости дня", L"Встроенный граф.xgr"},
+        {L"録画", L"日本のニュース", L"組み込みグラフ.xgr"},
+        {L"\U0001F4FA", L"TV \U0001F4FA", L"\U0001F4FA graph.xgr"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.recording));
+        const std::wstring directory = Wide(directory_) + c.directory + L"\\";
+        ASSERT_TRUE(::CreateDirectoryW(directory.c_str(), nullptr));
+        const std::wstring recording = directory + c.recording + L".dvr-ms";
+        ASSERT_TRUE(CopyRecording(recording));
+        WriteFileBytes(directory + c.graph, shipped);
+        graphs_.ProgramDirectory = directory;
+        CConverterSettings settings;
+        settings.OutputPath = directory;
+        settings.OutputExt = L"MPG";
+        settings.UseFilterGraph = c.graph;
+        const ConversionRequest request = MakeConversionRequest(settings, recording);
+        EXPECT_EQ(request.outputPath, directory + c.recording + L".MPG");
+        observer_.Clear();
+        EXPECT_EQ(engine_->ConvertFile(request), ConversionResult::Converted);
+        EXPECT_TRUE(IsProgramStream(request.outputPath));
+        const std::string report = "Converting : " + Utf8(recording) + kBuilt;
+        EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report, "done: " + report + "\nDone!"}));
+    }
 }

@@ -33,7 +33,7 @@ std::string ParseLine(const std::string& line)
 
 std::string ReadText(const std::string& text)
 {
-    const std::string path = MakeScratchDirectory("convert-reader") + "graph.xgr";
+    const std::wstring path = Wide(MakeScratchDirectory("convert-reader")) + L"graph.xgr";
     WriteFileBytes(path, text);
     CStdioFile file;
     EXPECT_TRUE(file.Open(path.c_str(), CStdioFile::modeRead | CStdioFile::typeText));
@@ -46,7 +46,7 @@ std::string ReadText(const std::string& text)
 // read back into a graph that converts: every conversion of the run and worker tests.)
 TEST(InternalGraph, IsHeldExclusively)
 {
-    const std::string path = MakeScratchDirectory("convert-internal") + kInternalGraphFileName;
+    const std::wstring path = Wide(MakeScratchDirectory("convert-internal")) + kInternalGraphFileName;
     WriteFileBytes(path, "left behind by a crashed run");
     CStdioFile file;
     GraphDescription graph;
@@ -94,23 +94,23 @@ TEST(GraphFileRules, SkippedAndSplitLinesLetReadingGoOn)
 // a device would block the run for ever, a path reach outside, a huge file exhaust memory.
 TEST(GraphFileRules, OnlyAPlainGraphFileOfTheProgramDirectoryIsReadAndThenClosed)
 {
-    const std::string directory = MakeScratchDirectory("convert-graph-file");
+    const std::wstring directory = Wide(MakeScratchDirectory("convert-graph-file"));
     const std::string graph = "<FILTER ID=\"A\" clsid=\"{1}\">";
-    WriteFileBytes(directory + "Fine.xgr", graph);
-    WriteFileBytes(directory + "..\\Outside.xgr", graph);
-    WriteFileBytes(directory + "Huge.xgr", graph + std::string(16 * 1024 * 1024, ' '));
+    WriteFileBytes(directory + L"Fine.xgr", graph);
+    WriteFileBytes(directory + L"..\\Outside.xgr", graph);
+    WriteFileBytes(directory + L"Huge.xgr", graph + std::string(16 * 1024 * 1024, ' '));
 
     GraphSource source;
     GraphDescription description;
     // With and without the directory's backslash.
-    for (const std::string& programDirectory : {directory.substr(0, directory.size() - 1), directory}) {
+    for (const std::wstring& programDirectory : {directory.substr(0, directory.size() - 1), directory}) {
         source.ProgramDirectory = programDirectory;
-        ASSERT_EQ(ReadGraphDescription(source, "Fine.xgr", description), S_OK);
+        ASSERT_EQ(ReadGraphDescription(source, L"Fine.xgr", description), S_OK);
         EXPECT_EQ(Render(description.Entries), "F A|{1}\n");
     }
-    for (const std::string& choice : {std::string("..\\Outside.xgr"), directory + "Fine.xgr", std::string("Huge.xgr"),
-                                      std::string("com1.xgr"), std::string("NUL .xgr")}) {
+    for (const std::wstring& choice : {std::wstring(L"..\\Outside.xgr"), directory + L"Fine.xgr", std::wstring(L"Huge.xgr"),
+                                       std::wstring(L"com1.xgr"), std::wstring(L"NUL .xgr")}) {
         EXPECT_TRUE(FAILED(ReadGraphDescription(source, choice, description))) << choice;
     }
-    EXPECT_TRUE(::DeleteFileA((directory + "Fine.xgr").c_str()));
+    EXPECT_TRUE(::DeleteFileW((directory + L"Fine.xgr").c_str()));
 }

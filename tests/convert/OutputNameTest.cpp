@@ -10,37 +10,38 @@ using namespace testing_support;
 TEST(OutputName, KeepsTheNameUpToItsLastDot)
 {
     const struct {
-        const char* directory;
-        const char* name;
-        const char* ext;
-        const char* expected;
+        const wchar_t* directory;
+        const wchar_t* name;
+        const wchar_t* ext;
+        const wchar_t* expected;
     } cases[] = {
-        {"D:\\Video", "News.2005.03.28.dvr-ms", "mpg", "D:\\Video\\News.2005.03.28.mpg"},
-        {"D:\\Video\\", "Show.dvr-ms", "MPG", "D:\\Video\\Show.MPG"},
+        {L"D:\\Video", L"News.2005.03.28.dvr-ms", L"mpg", L"D:\\Video\\News.2005.03.28.mpg"},
+        {L"D:\\Video\\", L"Show.dvr-ms", L"MPG", L"D:\\Video\\Show.MPG"},
         // Windows drops the blanks and dots that end a name: the output is named as it will be written.
-        {"D:\\Video", "Show.dvr-ms", "MPG. ", "D:\\Video\\Show.MPG"},
-        {"D:\\Video", "Show.dvr-ms", "", "D:\\Video\\Show"},
+        {L"D:\\Video", L"Show.dvr-ms", L"MPG. ", L"D:\\Video\\Show.MPG"},
+        {L"D:\\Video", L"Show.dvr-ms", L"", L"D:\\Video\\Show"},
+        // Names in any script, characters beyond the Basic Multilingual Plane included.
+        {L"D:\\Видео", L"Новости дня.dvr-ms", L"MPG", L"D:\\Видео\\Новости дня.MPG"},
+        {L"D:\\録画", L"日本のニュース.dvr-ms", L"MPG", L"D:\\録画\\日本のニュース.MPG"},
+        {L"D:\\\U0001F4FA", L"TV \U0001F4FA.wtv", L"mpg", L"D:\\\U0001F4FA\\TV \U0001F4FA.mpg"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(OutputPathFor(c.directory, c.name, c.ext), c.expected) << c.directory << " " << c.name;
-
-    // 0x95 0x5C is one Shift-JIS character; its trail byte is no backslash.
-    const std::string directory = "D:\\\x95\x5C";
-    EXPECT_EQ(OutputPathFor(directory, "Show.dvr-ms", "MPG", 932), directory + "\\Show.MPG");
 }
 
-TEST(OutputName, FileNameStartsAfterTheLastSeparatorOfItsOwn)
+TEST(OutputName, FileNameStartsAfterTheLastSeparator)
 {
-    // "\x83\x5C" is Shift-JIS "so": in code page 932 its trail byte is no separator.
-    const std::string name = "\x83\x5C.dvr-ms";
-    EXPECT_EQ(FileNameOf("E:\\Rec\\" + name, 932), name);
+    EXPECT_EQ(FileNameOf(L"E:\\Rec\\Новости дня.dvr-ms"), L"Новости дня.dvr-ms");
+    EXPECT_EQ(FileNameOf(L"E:/Rec/日本のニュース.dvr-ms"), L"日本のニュース.dvr-ms");
+    EXPECT_EQ(FileNameOf(L"\U0001F4FA.dvr-ms"), L"\U0001F4FA.dvr-ms");
 }
 
 TEST(OutputName, OnlyAPlainExtensionIsUsable)
 {
-    EXPECT_EQ(AsWindowsNamesIt("DVR-MS . "), "DVR-MS");
-    EXPECT_EQ(AsWindowsNamesIt(" .x"), " .x");
-    for (const char* extension : {"", "*", "dvr-ms?", "dvr-ms\\..\\x", "d/x", "dvr-ms:x", "\x95\x5C"})
-        EXPECT_FALSE(IsUsableExtension(extension, 1252)) << extension;
-    EXPECT_TRUE(IsUsableExtension("\x95\x5C", 932)); // one Shift-JIS character, no backslash
+    EXPECT_EQ(AsWindowsNamesIt(L"DVR-MS . "), L"DVR-MS");
+    EXPECT_EQ(AsWindowsNamesIt(L" .x"), L" .x");
+    for (const wchar_t* extension : {L"", L"*", L"dvr-ms?", L"dvr-ms\\..\\x", L"d/x", L"dvr-ms:x"})
+        EXPECT_FALSE(IsUsableExtension(extension)) << extension;
+    for (const wchar_t* extension : {L"dvr-ms", L"видео", L"\U0001F4FA"})
+        EXPECT_TRUE(IsUsableExtension(extension)) << extension;
 }

@@ -7,11 +7,11 @@
 TEST(Profile, NeedsAMakerAndGivesTheDefaultForAValueOfTheOtherType)
 {
     CWinApp app;
-    EXPECT_FALSE(app.WriteProfileInt("", "Number", 1)) << "no maker, no profile";
-    app.SetRegistryKey("HalvernTestMaker");
-    EXPECT_TRUE(app.WriteProfileString("", "Text", "C:\\")); // four bytes, as many as a number's
-    EXPECT_TRUE(app.WriteProfileInt("", "Number", 1));
-    EXPECT_EQ("default", app.GetProfileString("", "Number", "default"));
-    EXPECT_EQ(7u, app.GetProfileInt("", "Text", 7));
+    EXPECT_FALSE(app.WriteProfileInt(L"", L"Number", 1)) << "no maker, no profile";
+    app.SetRegistryKey(L"HalvernTestMaker");
+    EXPECT_TRUE(app.WriteProfileString(L"", L"Text", L"C")); // four bytes, as many as a number's
+    EXPECT_TRUE(app.WriteProfileInt(L"", L"Number", 1));
+    EXPECT_EQ(L"default", app.GetProfileString(L"", L"Number", L"default"));
+    EXPECT_EQ(7u, app.GetProfileInt(L"", L"Text", 7));
     testing_support::DeleteRegistryTree("Software\\HalvernTestMaker");
 }

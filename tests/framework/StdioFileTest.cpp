@@ -26,7 +26,7 @@ TEST(StdioFile, LinesSplitAtLineFeedsDropOnlyACarriageReturnBeforeOne)
     WriteFileBytes(directory + "lines.txt", head + longLine + "\r\nlast\r");
     const std::vector<std::string> expected = {"one", "two\rthree", "", longLine, "last\r"};
     CStdioFile file;
-    ASSERT_TRUE(file.Open((directory + "lines.txt").c_str(), CStdioFile::modeRead | CStdioFile::typeText));
+    ASSERT_TRUE(file.Open(testing_support::Wide(directory + "lines.txt").c_str(), CStdioFile::modeRead | CStdioFile::typeText));
     EXPECT_EQ(expected, ReadAllLines(file));
     file.SeekToBegin();
     EXPECT_EQ(expected, ReadAllLines(file)) << "rewinding gives the same lines again";

@@ -1,3 +1,4 @@
+#include "base/ScopedWin.h"
 #include "framework/WinApp.h"
 #include "settings/ConverterSettings.h"
 #include "tests/support/TestSupport.h"
@@ -25,7 +26,7 @@ protected:
     void SetUp() override
     {
         TearDown();
-        profile.SetRegistryKey("Morrowick");
+        profile.SetRegistryKey(L"Morrowick");
     }
     void TearDown() override
     {
@@ -37,7 +38,7 @@ protected:
 
 TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
 {
-    const CConverterSettings expected = {"C:\\", "C:\\", "DVR-MS", "MPG", "<Internal DVR to MPG graph>", 0, 0, 0};
+    const CConverterSettings expected = {L"C:\\", L"C:\\", L"DVR-MS", L"MPG", L"<Internal DVR to MPG graph>", 0, 0, 0};
     EXPECT_EQ(Fields(CConverterSettings::Defaults()), Fields(expected)) << "without the media centre's key";
 
     // Stored as raw bytes: with or without a terminator, of another type, or with variables in it.
@@ -59,14 +60,14 @@ TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
                                     static_cast<DWORD>(r.bytes.size())),
                   ERROR_SUCCESS);
         const CConverterSettings defaults = CConverterSettings::Defaults();
-        EXPECT_EQ(defaults.InputPath, r.expected);
-        EXPECT_EQ(defaults.OutputPath, r.expected);
+        EXPECT_EQ(defaults.InputPath, Wide(r.expected));
+        EXPECT_EQ(defaults.OutputPath, Wide(r.expected));
     }
 }
 
 TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
 {
-    const CConverterSettings saved = {"E:\\In", "E:\\Out\\", "ts", "mpeg", "Mine.xgr", 2, 3, 4};
+    const CConverterSettings saved = {L"E:\\In", L"E:\\Out\\", L"ts", L"mpeg", L"Mine.xgr", 2, 3, 4};
     saved.Save(profile);
     const char* const texts[][2] = {{"InputPath", "E:\\In"}, {"OutputPath", "E:\\Out\\"}, {"InputExt", "ts"},
                                     {"OutputExt", "mpeg"}, {"UseFilterGraph", "Mine.xgr"}};
@@ -83,10 +84,67 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
 
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "OutputPath");
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "HideOnStartup");
-    CConverterSettings loaded = {"", "F:\\Kept", "", "", "", 0, 7, 0};
+    CConverterSettings loaded = {L"", L"F:\\Kept", L"", L"", L"", 0, 7, 0};
     loaded.Load(profile);
-    const CConverterSettings expected = {"E:\\In", "F:\\Kept", "ts", "mpeg", "Mine.xgr", 2, 7, 4};
+    const CConverterSettings expected = {L"E:\\In", L"F:\\Kept", L"ts", L"mpeg", L"Mine.xgr", 2, 7, 4};
     EXPECT_EQ(Fields(loaded), Fields(expected));
+}
+
+// Settings that the ANSI Halvern stored (REG_SZ strings written by RegSetValueExA in the system's
+// code page) load as the characters it stored, a Western system's accented letters included; saved
+// again, the ANSI functions read them back byte for byte. (The wide program's own values in any
+// script: the round trip below.)
+TEST_F(SettingsTest, ValuesStoredByTheAnsiProgramLoadTheSame)
+{
+    if (::GetACP() != 1252)
+        GTEST_SKIP() << "the accented letters stand for a Western system's code page";
+    const struct {
+        const char* name;
+        std::string ansi;
+        std::wstring loaded;
+    } texts[] = {
+        {"InputPath", "D:\\Recorded TV\\Caf\xE9", L"D:\\Recorded TV\\Café"},
+        {"OutputPath", "E:\\Vid\xE9os\\", L"E:\\Vidéos\\"},
+        {"InputExt", "dvr-ms", L"dvr-ms"},
+        {"OutputExt", "MPG", L"MPG"},
+        {"UseFilterGraph", "Caf\xE9 au lait.xgr", L"Café au lait.xgr"},
+    };
+    UniqueRegKey key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kAppKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Receive(),
+                                nullptr),
+              ERROR_SUCCESS);
+    for (const auto& text : texts) {
+        ASSERT_EQ(::RegSetValueExA(key.Get(), text.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.ansi.c_str()),
+                                   static_cast<DWORD>(text.ansi.size() + 1)),
+                  ERROR_SUCCESS);
+    }
+    const DWORD one = 1;
+    ASSERT_EQ(::RegSetValueExA(key.Get(), "AutoStartConvert", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one)),
+              ERROR_SUCCESS);
+
+    CConverterSettings loaded;
+    loaded.Load(profile);
+    const CConverterSettings expected = {texts[0].loaded, texts[1].loaded, texts[2].loaded, texts[3].loaded,
+                                         texts[4].loaded, 0, 0, 1};
+    EXPECT_EQ(Fields(loaded), Fields(expected));
+
+    loaded.Save(profile);
+    for (const auto& text : texts) {
+        std::string stored;
+        EXPECT_TRUE(ReadRegistryString(kAppKey, text.name, stored)) << text.name;
+        EXPECT_EQ(stored, text.ansi) << text.name;
+    }
+}
+
+// The wide program's values, in any script, come back as they were saved.
+TEST_F(SettingsTest, ValuesInAnyScriptComeBackAsSaved)
+{
+    const CConverterSettings saved = {L"D:\\Записи\\録画", L"E:\\Видео \U0001F4FA\\", L"dvr-ms", L"MPG",
+                                      L"Граф \U0001F4FA.xgr", 1, 0, 1};
+    saved.Save(profile);
+    CConverterSettings loaded;
+    loaded.Load(profile);
+    EXPECT_EQ(Fields(loaded), Fields(saved));
 }
 
 } // namespace

@@ -10,14 +10,22 @@
 
 namespace testing_support {
 
-// Directories end in a backslash. Halvern.exe is built beside the test programs.
+// UTF-8 and UTF-16, for names that the ANSI functions cannot reach and Linux tools that take bytes.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+
+// Directories end in a backslash; a path held in a std::string is UTF-8. Halvern.exe is built beside
+// the test programs.
 std::string ModuleDirectory();
 inline std::string HalvernExePath() { return ModuleDirectory() + "Halvern.exe"; }
 // A fresh, empty directory under the temporary directory.
 std::string MakeScratchDirectory(const std::string& name);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
-inline bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+inline bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool FileExists(const std::string& path) { return FileExists(Wide(path)); }
 // A vector of tests/media/make-vectors.sh ("es\\video.m2v"); empty outside CTest's vectors fixture.
 std::string VectorPath(const std::string& name);
 // The Unix path of a Windows path, through Wine's own mapping; empty when there is none.

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,37 +20,36 @@ constexpr UINT kIconId = 128;
 // no modify or delete of one not. It must outlive the trays made from it. The versions are the
 // system's: an icon and balloons under Wine.
 struct FakeShell {
-    UINT CodePage = CP_ACP;
     bool Shown = false;                      // a re-created taskbar shows no icon
     bool RefuseNext = false;                 // the next call fails and changes nothing
-    std::vector<NOTIFYICONDATAA> Calls = {}; // the records, in order
+    std::vector<NOTIFYICONDATAW> Calls = {}; // the records, in order
 
     CSystemTray::Platform Make()
     {
-        auto shell = [this](DWORD message, NOTIFYICONDATAA* record) {
+        auto shell = [this](DWORD message, NOTIFYICONDATAW* record) {
             Calls.push_back(*record);
             if (std::exchange(RefuseNext, false) || (message == NIM_ADD) == Shown)
                 return FALSE;
             Shown = message != NIM_DELETE;
             return TRUE;
         };
-        return {shell, {}, {}, CodePage};
+        return {shell, {}, {}};
     }
 };
 
 // A real top-level window to stand for the main dialog.
 class OwnerWindow : public CWnd {
 public:
-    OwnerWindow() { CreateEx(0, "Tray test owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
+    OwnerWindow() { CreateEx(0, L"Tray test owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
 };
 
-BOOL AddHalvern(CSystemTray& tray, OwnerWindow& owner, const char* tooltip = "Halvern")
+BOOL AddHalvern(CSystemTray& tray, OwnerWindow& owner, const wchar_t* tooltip = L"Halvern")
 {
     return tray.AddToTray(&owner, WM_TRAY_CALLBACK, tooltip, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), kIconId);
 }
 void SendTaskbarCreated(CSystemTray& tray) { ::SendMessageA(tray.m_hWnd, TaskbarCreatedMessage(), 0, 0); }
 void SendWorkAreaChange(CSystemTray& tray) { ::SendMessageA(tray.m_hWnd, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0); }
-std::string Field(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+std::wstring Field(const wchar_t* field, size_t size) { return std::wstring(field, wcsnlen(field, size)); }
 
 void ExpectState(const CSystemTray& tray, BOOL absent, BOOL deleted)
 {
@@ -60,45 +60,44 @@ void ExpectState(const CSystemTray& tray, BOOL absent, BOOL deleted)
 TEST(SystemTray, AddBalloonsAndReaddsHandTheShellWholeRecords)
 {
     FakeShell shell;
-    shell.CodePage = 932; // where "\x82\xa0" is one character
     OwnerWindow owner;
     CSystemTray tray(shell.Make());
-    ASSERT_TRUE(AddHalvern(tray, owner, (std::string(126, 't') + "\x82\xa0").c_str()));
+    ASSERT_TRUE(AddHalvern(tray, owner, (std::wstring(126, L't') + L"\U0001F4FA").c_str()));
     ASSERT_EQ(shell.Calls.size(), 1u);
-    const NOTIFYICONDATAA add = shell.Calls.back();
+    const NOTIFYICONDATAW add = shell.Calls.back();
     // Up to and including dwInfoFlags: the size the shell reads as the version-2 record.
-    EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD));
+    EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAW, dwInfoFlags) + sizeof(DWORD));
     EXPECT_EQ(add.hWnd, owner.m_hWnd); // notifications go to the owner, not the tray's window
     EXPECT_EQ(add.uID, kIconId);
     EXPECT_EQ(add.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-    // Each text field is cut at its own size, at whole characters of the tray's code page.
-    EXPECT_EQ(Field(add.szTip, sizeof(add.szTip)), std::string(126, 't'));
+    // Each text field is cut at its own size, at whole characters: a surrogate pair goes whole.
+    EXPECT_EQ(Field(add.szTip, ARRAYSIZE(add.szTip)), std::wstring(126, L't'));
 
     // A balloon changes only the balloon of the icon the shell knows by window and id.
-    EXPECT_TRUE(tray.ShowBalloonNotice("Converting : C:\\rec\\Show.dvr-ms\nDone!", "ERROR", NIIF_ERROR, 10));
-    const NOTIFYICONDATAA balloon = shell.Calls.back();
-    EXPECT_EQ(memcmp(&balloon, &add, offsetof(NOTIFYICONDATAA, uFlags)), 0);
+    EXPECT_TRUE(tray.ShowBalloonNotice(L"Converting : C:\\rec\\Новости дня.dvr-ms\nDone!", L"ERROR", NIIF_ERROR, 10));
+    const NOTIFYICONDATAW balloon = shell.Calls.back();
+    EXPECT_EQ(memcmp(&balloon, &add, offsetof(NOTIFYICONDATAW, uFlags)), 0);
     EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
-    EXPECT_EQ(Field(balloon.szInfo, 256), "Converting : C:\\rec\\Show.dvr-ms\nDone!");
-    EXPECT_EQ(Field(balloon.szInfoTitle, 64), "ERROR");
+    EXPECT_EQ(Field(balloon.szInfo, 256), L"Converting : C:\\rec\\Новости дня.dvr-ms\nDone!");
+    EXPECT_EQ(Field(balloon.szInfoTitle, 64), L"ERROR");
     EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_ERROR));
     EXPECT_EQ(balloon.uTimeout, 10000u);
     // A refused one as well leaves no text for a re-add.
     shell.RefuseNext = true;
-    const std::string text = std::string(254, 'x') + "\x82\xa0";
-    const std::string title = std::string(62, 'y') + "\x82\xa0";
+    const std::wstring text = std::wstring(254, L'x') + L"\U0001F4FA";
+    const std::wstring title = std::wstring(62, L'y') + L"\U0001F4FA";
     EXPECT_FALSE(tray.ShowBalloonNotice(text.c_str(), title.c_str(), NIIF_NONE, 3));
-    EXPECT_EQ(Field(shell.Calls.back().szInfo, 256), std::string(254, 'x'));
-    EXPECT_EQ(Field(shell.Calls.back().szInfoTitle, 64), std::string(62, 'y'));
+    EXPECT_EQ(Field(shell.Calls.back().szInfo, 256), std::wstring(254, L'x'));
+    EXPECT_EQ(Field(shell.Calls.back().szInfoTitle, 64), std::wstring(62, L'y'));
 
     // The re-add after a taskbar restart, broadcast to every top-level window, repeats the add, no balloon.
     shell.Shown = false;
     DWORD_PTR result = 0;
-    ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0,
+    ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0,
                                       SMTO_ABORTIFHUNG, 60000, &result));
     ASSERT_EQ(shell.Calls.size(), 4u);
-    EXPECT_EQ(memcmp(&shell.Calls.back(), &add, offsetof(NOTIFYICONDATAA, dwState)), 0);
-    EXPECT_EQ(shell.Calls.back().szInfo[0], '\0');
+    EXPECT_EQ(memcmp(&shell.Calls.back(), &add, offsetof(NOTIFYICONDATAW, dwState)), 0);
+    EXPECT_EQ(shell.Calls.back().szInfo[0], L'\0');
     // A work-area change re-adds: the shell refuses to add the icon it shows, the modify finds it.
     SendWorkAreaChange(tray);
     EXPECT_EQ(shell.Calls.size(), 6u);
@@ -138,25 +137,23 @@ TEST(SystemTray, RefusedCallsAreMadeGoodLater)
 
 TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimitAndAreZeroFilled)
 {
-    constexpr UINT kShiftJis = 932;
-    constexpr UINT kWestern = 1252;
-    const std::string a126(126, 'a');
-    const std::string hiraganaA = "\x82\xa0"; // one double-byte character in code page 932
-    const struct { size_t size; std::string text; UINT codePage; std::string expected; } cases[] = {
-        {128, a126 + hiraganaA, kWestern, a126 + "\x82"}, // two characters there, and the first fits
-        {128, a126.substr(1) + hiraganaA + "z", kShiftJis, a126.substr(1) + hiraganaA},
-        {128, a126 + "\xb1zz", kShiftJis, a126 + "\xb1"}, // a one-byte katakana: lead bytes, not "above 127"
-        {64, "abc\x82", kShiftJis, "abc"}, // a lead byte without its trail byte
+    const std::wstring a126(126, L'a');
+    const std::wstring tv = L"\U0001F4FA"; // one character, a surrogate pair in UTF-16
+    const struct { size_t size; std::wstring text; std::wstring expected; } cases[] = {
+        {128, a126 + tv, a126},                             // the pair would need the terminator's place
+        {128, a126.substr(1) + tv + L"z", a126.substr(1) + tv},
+        {128, a126 + L"Жz", a126 + L"Ж"},
+        {64, L"abc\xD83D", L"abc\xD83D"},                  // a lone surrogate is kept as it came
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
-        std::string field(c.size, '\xCC');
-        CopyTextField(&field[0], field.size(), c.text.c_str(), c.codePage);
-        EXPECT_EQ(field, c.expected + std::string(c.size - c.expected.size(), '\0'));
+        std::wstring field(c.size, L'\xCCCC');
+        CopyTextField(&field[0], field.size(), c.text.c_str());
+        EXPECT_EQ(field, c.expected + std::wstring(c.size - c.expected.size(), L'\0'));
     }
-    char field[4] = "xyz";
-    CopyTextField(field, sizeof(field), nullptr, kWestern);
-    EXPECT_EQ(std::string(field, 4), std::string(4, '\0'));
+    wchar_t field[4] = L"xyz";
+    CopyTextField(field, ARRAYSIZE(field), nullptr);
+    EXPECT_EQ(std::wstring(field, 4), std::wstring(4, L'\0'));
 }
 
 // At exit the main window goes first: the icon is handed over to the tray's own window with a tip
@@ -169,14 +166,14 @@ TEST(SystemTray, AtExitTheIconOutlivesItsWindowUntilRemoved)
         OwnerWindow owner;
         ASSERT_TRUE(AddHalvern(tray, owner));
     }
-    ASSERT_TRUE(tray.KeepWhileClosing("Halvern is finishing a conversion..."));
+    ASSERT_TRUE(tray.KeepWhileClosing(L"Halvern is finishing a conversion..."));
     ASSERT_GE(shell.Calls.size(), 3u);
     EXPECT_EQ(shell.Calls[shell.Calls.size() - 2].uFlags, 0u); // the owner's icon deleted first
-    const NOTIFYICONDATAA kept = shell.Calls.back();
+    const NOTIFYICONDATAW kept = shell.Calls.back();
     EXPECT_EQ(kept.hWnd, tray.m_hWnd);
     EXPECT_EQ(kept.uID, kIconId);
     EXPECT_EQ(kept.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP)); // nothing left to call back
-    EXPECT_EQ(Field(kept.szTip, sizeof(kept.szTip)), "Halvern is finishing a conversion...");
+    EXPECT_EQ(Field(kept.szTip, ARRAYSIZE(kept.szTip)), L"Halvern is finishing a conversion...");
     EXPECT_TRUE(shell.Shown);
 
     shell.Shown = false;

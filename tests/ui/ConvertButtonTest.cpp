@@ -14,12 +14,12 @@ using namespace testing_support;
 TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCancelsItThen)
 {
     // A graph that cannot be read ends a started run at once, before any file is touched.
-    settings.UseFilterGraph = "missing.xgr";
-    chosen = "X:\\Rec\\Show.dvr-ms";
+    settings.UseFilterGraph = L"missing.xgr";
+    chosen = L"X:\\Rec\\Show.dvr-ms";
     // Lets the runs go on until the window has shown the end of this many; it then shows no run.
     auto runsOver = [&](int count) {
         runs.Release();
-        return WaitForRunsShown(count) && !engine.Busy() && Text(IDC_CONVERT_SINGLE) == "Convert Single File..."
+        return WaitForRunsShown(count) && !engine.Busy() && Text(IDC_CONVERT_SINGLE) == L"Convert Single File..."
             && Enabled(IDC_CONVERT_SINGLE);
     };
     Open();
@@ -28,13 +28,13 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
 
     runs.Hold();
     Click(IDC_CONVERT_SINGLE);
-    const std::string filter =
-        "Input Files (*.DVR-MS)|*.DVR-MS|Recordings (*.dvr-ms;*.wtv)|*.dvr-ms;*.wtv|All Files (*.*)|*.*||";
+    const std::wstring filter =
+        L"Input Files (*.DVR-MS)|*.DVR-MS|Recordings (*.dvr-ms;*.wtv)|*.dvr-ms;*.wtv|All Files (*.*)|*.*||";
     // The input path typed without its backslash: the black-box test's.
-    EXPECT_EQ(std::vector<std::string>{settings.InputPath + "*.DVR-MS " + filter}, offered);
+    EXPECT_EQ(std::vector<std::wstring>{settings.InputPath + L"*.DVR-MS " + filter}, offered);
     // Started: the button cancels from now on, also before the run shows itself, and Stop is off.
     EXPECT_TRUE(engine.Busy());
-    EXPECT_EQ("Cancel Conversion!", Text(IDC_CONVERT_SINGLE));
+    EXPECT_EQ(L"Cancel Conversion!", Text(IDC_CONVERT_SINGLE));
     EXPECT_TRUE(Enabled(IDC_CONVERT_SINGLE));
     EXPECT_FALSE(Enabled(IDC_STOP_AUTO));
 
@@ -45,18 +45,18 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     ASSERT_TRUE(runsOver(1));
     EXPECT_TRUE(Enabled(IDC_STOP_AUTO)); // the Auto Converter still runs
     // The failure's balloon carries the error title and icon.
-    EXPECT_EQ(std::vector<std::string>{"ERROR|3|Converting : " + chosen + "Could not open \"missing.xgr\""},
+    EXPECT_EQ(std::vector<std::wstring>{L"ERROR|3|Converting : " + chosen + L"Could not open \"missing.xgr\""},
               balloons.shown);
 
     // A run that has claimed the engine but not shown itself is not cancelled by a click on
     // "Convert Single File...": the file chosen then is refused, and the user told so.
     runs.Hold();
-    ASSERT_EQ(engine.StartSingleConversion({chosen, settings.OutputPath + "Show.MPG", settings.UseFilterGraph,
+    ASSERT_EQ(engine.StartSingleConversion({chosen, settings.OutputPath + L"Show.MPG", settings.UseFilterGraph,
                                             settings.OutputPath}),
               SingleStart::Started);
     Click(IDC_CONVERT_SINGLE);
     EXPECT_EQ(2u, offered.size());
-    EXPECT_EQ(std::vector<std::string>{"Another conversion is in progress. Try again when it has finished."}, messages);
+    EXPECT_EQ(std::vector<std::wstring>{L"Another conversion is in progress. Try again when it has finished."}, messages);
     EXPECT_TRUE(engine.Busy());
     ASSERT_TRUE(runsOver(2));
     EXPECT_TRUE(Enabled(IDC_STOP_AUTO));
@@ -65,31 +65,46 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
     // no other run: here the next, which has claimed the engine and not shown itself yet.
     runs.Hold();
     LONG next = 0;
-    ASSERT_EQ(engine.StartSingleConversion({chosen, settings.OutputPath + "Show.MPG", settings.UseFilterGraph,
+    ASSERT_EQ(engine.StartSingleConversion({chosen, settings.OutputPath + L"Show.MPG", settings.UseFilterGraph,
                                             settings.OutputPath},
                                            &next),
               SingleStart::Started);
     runs.CRunPoster::OnConversionStarted(next - 1); // the run before, whose end is still on its way
-    ASSERT_TRUE(WaitUntil([&] { return Text(IDC_CONVERT_SINGLE) == "Cancel Conversion!"; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Text(IDC_CONVERT_SINGLE) == L"Cancel Conversion!"; }, 10000));
     Click(IDC_CONVERT_SINGLE);
     EXPECT_TRUE(engine.Busy()) << "the late click cancelled the next run";
-    runs.OnConversionFinished(false, "ended", true);
+    runs.OnConversionFinished(false, L"ended", true);
     ASSERT_TRUE(runsOver(4));
     EXPECT_EQ(2u, offered.size());
 
     // A built graph says so in a balloon; the progress bar takes a run's length and position in
     // whole seconds.
-    const std::string built = "Converting : " + chosen + "\nGraph filters added & pins connected! Converting...";
+    const std::wstring built = L"Converting : " + chosen + L"\nGraph filters added & pins connected! Converting...";
     runs.OnGraphBuilt(built);
     runs.OnProgressRange(3);
     runs.OnProgressPosition(2);
-    runs.OnConversionFinished(true, "Done!", true);
+    runs.OnConversionFinished(true, L"Done!", true);
     ASSERT_TRUE(WaitForRunsShown(5));
     ASSERT_GE(balloons.shown.size(), 2u);
-    EXPECT_EQ("|0|" + built, balloons.shown[balloons.shown.size() - 2]);
-    EXPECT_EQ("|0|Done!", balloons.shown.back());
+    EXPECT_EQ(L"|0|" + built, balloons.shown[balloons.shown.size() - 2]);
+    EXPECT_EQ(L"|0|Done!", balloons.shown.back());
     EXPECT_EQ(3, ::SendMessageA(Item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0));
     EXPECT_EQ(2, ::SendMessageA(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0));
+}
+
+// A run's balloon names the recording as it is, in any script.
+TEST_F(MainWindow, ABalloonNamesTheRecordingInItsOwnScript)
+{
+    settings.UseFilterGraph = L"Граф \U0001F4FA.xgr";
+    const std::wstring names[] = {L"X:\\Записи\\Новости дня.dvr-ms", L"X:\\録画\\日本のニュース.dvr-ms",
+                                  L"X:\\\U0001F4FA\\TV \U0001F4FA.dvr-ms"};
+    Open();
+    for (const std::wstring& name : names) {
+        chosen = name;
+        Click(IDC_CONVERT_SINGLE);
+        ASSERT_TRUE(WaitForRunsShown(static_cast<int>(balloons.shown.size()) + 1));
+        EXPECT_EQ(L"ERROR|3|Converting : " + name + L"Could not open \"Граф \U0001F4FA.xgr\"", balloons.shown.back());
+    }
 }
 
 // A stop lets the worker's conversion finish: the window goes on answering meanwhile, Stop reads
@@ -98,22 +113,22 @@ TEST_F(MainWindow, ConvertButtonReadsCancelFromItsClickUntilTheRunHasEndedAndCan
 TEST_F(MainWindow, AStopWaitsForTheConversionWhileTheWindowGoesOn)
 {
     // Each run fails at once and is tried again by a new worker.
-    settings.UseFilterGraph = "broken.xgr";
+    settings.UseFilterGraph = L"broken.xgr";
     WriteFileBytes(programDirectory + settings.UseFilterGraph,
                    "<GRAPH><FILTER ID=\"none\" clsid=\"{00000000-0000-0000-0000-000000000001}\"></FILTER></GRAPH>");
-    WriteFileBytes(settings.InputPath + "Show.DVR-MS", "x");
+    WriteFileBytes(settings.InputPath + L"Show.DVR-MS", "x");
     runs.Hold(); // the worker's conversion, once claimed, goes on only when let
     Open();
     Click(IDC_START_AUTO);
     ASSERT_TRUE(WaitUntil([&] { return engine.Busy(); }, 30000));
     Click(IDC_STOP_AUTO);
-    EXPECT_EQ("Stopping...", Text(IDC_STOP_AUTO));
+    EXPECT_EQ(L"Stopping...", Text(IDC_STOP_AUTO));
     EXPECT_FALSE(Enabled(IDC_STOP_AUTO));
     EXPECT_FALSE(Enabled(IDC_START_AUTO));
     EXPECT_TRUE(autoConverter.AutoConvertRunning()) << "the worker waits for its conversion";
 
     runs.Release();
-    ASSERT_TRUE(WaitUntil([&] { return Text(IDC_STOP_AUTO) == "Stop Auto Converter"; }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return Text(IDC_STOP_AUTO) == L"Stop Auto Converter"; }, 30000));
     EXPECT_LE(1, runs.Finished.load()) << "the conversion ended first";
     EXPECT_TRUE(Enabled(IDC_START_AUTO));
     EXPECT_FALSE(Enabled(IDC_STOP_AUTO));
@@ -125,9 +140,9 @@ TEST_F(MainWindow, AStopWaitsForTheConversionWhileTheWindowGoesOn)
 // is gone is dropped at once.
 TEST_F(MainWindow, RunsNeverWaitForTheWindowAndWhatItNeverTookGoesWithIt)
 {
-    const std::string report(64 * 1024, 'r');
+    const std::wstring report(64 * 1024, L'r');
     Open();
-    UniqueHandle posted(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle posted(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread run([&] {
         for (int i = 0; i < 1000; ++i)
             runs.OnConversionFinished(false, report, true);

@@ -19,19 +19,19 @@ constexpr int kCheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTO
 
 // Read only once the window has shown the end of the runs (WaitForRunsShown), which comes with their balloons.
 struct RecordedBalloons : IBalloonNotices {
-    BOOL ShowBalloonNotice(const char* text, const char* title, DWORD iconKind, UINT) override
+    BOOL ShowBalloonNotice(const wchar_t* text, const wchar_t* title, DWORD iconKind, UINT) override
     {
-        shown.push_back(std::string(title ? title : "") + "|" + std::to_string(iconKind) + "|" + text);
+        shown.push_back(std::wstring(title ? title : L"") + L"|" + std::to_wstring(iconKind) + L"|" + text);
         return TRUE;
     }
-    std::vector<std::string> shown;
+    std::vector<std::wstring> shown;
 };
 
 // A worker whose lines go nowhere.
 inline CAutoConverter::Options QuietWorker()
 {
     CAutoConverter::Options options;
-    options.Output = [](const char*) {};
+    options.Output = [](const wchar_t*) {};
     return options;
 }
 
@@ -41,7 +41,7 @@ public:
     using CConverterDlg::CConverterDlg;
     bool Create()
     {
-        return ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId), nullptr,
+        return ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), nullptr,
                                     &StaticDialogProc, reinterpret_cast<LPARAM>(this)) != nullptr;
     }
 };
@@ -56,7 +56,7 @@ public:
         ::WaitForSingleObject(go_.Get(), 60000);
         CRunPoster::OnConversionStarted(run);
     }
-    void OnConversionFinished(bool succeeded, const std::string& report, bool started) override
+    void OnConversionFinished(bool succeeded, const std::wstring& report, bool started) override
     {
         CRunPoster::OnConversionFinished(succeeded, report, started);
         ++Finished;
@@ -64,18 +64,18 @@ public:
     std::atomic<int> Finished{0}; // runs whose end has been posted
 
 private:
-    UniqueHandle go_{::CreateEventA(nullptr, TRUE, TRUE, nullptr)};
+    UniqueHandle go_{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};
 };
 
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        profile.SetRegistryKey("Morrowick");
-        testing_support::DeleteRegistryTree("Software\\Morrowick\\" + profile.m_appName);
+        profile.SetRegistryKey(L"Morrowick");
+        testing_support::DeleteRegistryTree("Software\\Morrowick\\" + testing_support::Utf8(profile.m_appName));
         // Directories that exist, so that a started worker keeps running.
-        settings.InputPath = testing_support::MakeScratchDirectory("ui-input");
-        settings.OutputPath = testing_support::MakeScratchDirectory("ui-output");
+        settings.InputPath = testing_support::Wide(testing_support::MakeScratchDirectory("ui-input"));
+        settings.OutputPath = testing_support::Wide(testing_support::MakeScratchDirectory("ui-output"));
     }
     // The window goes first, then the worker and the runs, which have no window to update then.
     void TearDown() override { runs.Release(); }
@@ -83,9 +83,9 @@ protected:
     void Open()
     {
         UserPrompts prompts;
-        prompts.Message = [this](const char* text, UINT) { return messages.push_back(text), IDYES; };
-        prompts.ChooseFile = [this](const std::string& initialName, const std::string& filter, std::string& path) {
-            offered.push_back(initialName + " " + filter);
+        prompts.Message = [this](const wchar_t* text, UINT) { return messages.push_back(text), IDYES; };
+        prompts.ChooseFile = [this](const std::wstring& initialName, const std::wstring& filter, std::wstring& path) {
+            offered.push_back(initialName + L" " + filter);
             path = chosen;
             return !chosen.empty();
         };
@@ -97,21 +97,26 @@ protected:
 
     HWND Item(int id) const { return ::GetDlgItem(window, id); }
     bool Enabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
-    std::string Text(int id) const { return testing_support::WindowText(Item(id)); }
-    void Click(int id) { ::SendMessageA(Item(id), BM_CLICK, 0, 0); }
+    std::wstring Text(int id) const
+    {
+        wchar_t text[1024] = {};
+        ::GetWindowTextW(Item(id), text, ARRAYSIZE(text));
+        return text;
+    }
+    void Click(int id) { ::SendMessageW(Item(id), BM_CLICK, 0, 0); }
     // Waits until this many runs have posted their end, then lets the window take what they posted.
     bool WaitForRunsShown(int count)
     {
         if (!testing_support::WaitUntil([&] { return runs.Finished.load() == count; }, 30000))
             return false;
-        for (MSG msg; ::PeekMessageA(&msg, window, WM_RUN_EVENT, WM_RUN_EVENT, PM_REMOVE);)
-            ::DispatchMessageA(&msg);
+        for (MSG msg; ::PeekMessageW(&msg, window, WM_RUN_EVENT, WM_RUN_EVENT, PM_REMOVE);)
+            ::DispatchMessageW(&msg);
         return true;
     }
     void ExpectShown(const CConverterSettings& shown)
     {
         // A drop-down list's text is its selection.
-        const std::pair<int, std::string> texts[] = {{IDC_INPUT_PATH, shown.InputPath}, {IDC_OUTPUT_PATH, shown.OutputPath},
+        const std::pair<int, std::wstring> texts[] = {{IDC_INPUT_PATH, shown.InputPath}, {IDC_OUTPUT_PATH, shown.OutputPath},
             {IDC_INPUT_EXT, shown.InputExt}, {IDC_OUTPUT_EXT, shown.OutputExt}, {IDC_GRAPH_LIST, shown.UseFilterGraph}};
         for (const auto& [id, text] : texts)
             EXPECT_EQ(text, Text(id)) << id;
@@ -124,22 +129,22 @@ protected:
         EXPECT_EQ(pending, Enabled(IDC_APPLY));
         EXPECT_EQ(pending, Enabled(IDC_CANCEL_CHANGES));
     }
-    void CreateGraphFile(const std::string& name) { testing_support::WriteFileBytes(programDirectory + name, "<GRAPH/>"); }
+    void CreateGraphFile(const std::wstring& name) { testing_support::WriteFileBytes(programDirectory + name, "<GRAPH/>"); }
 
     CWinApp profile;
     CConverterSettings settings = CConverterSettings::Defaults();
-    const std::string programDirectory = testing_support::MakeScratchDirectory("ui-program");
+    const std::wstring programDirectory = testing_support::Wide(testing_support::MakeScratchDirectory("ui-program"));
     GraphSource graphs{{}, programDirectory};
     RecordedBalloons balloons;
     HeldRunPoster runs;
     CConversionEngine engine{graphs, runs};
     CAutoConverter autoConverter{engine, QuietWorker()};
     // The shell is never asked: Wine's own tray would come and go with every test's icon.
-    CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAA*) { return TRUE; }, {}, {}, CP_ACP}};
+    CSystemTray tray{CSystemTray::Platform{[](DWORD, NOTIFYICONDATAW*) { return TRUE; }, {}, {}}};
 
-    std::vector<std::string> messages; // texts of the message boxes shown, each answered Yes
-    std::vector<std::string> offered; // "initial name filter" of each open-file dialog
-    std::string chosen;               // the open-file dialog's choice; empty for Cancel
+    std::vector<std::wstring> messages; // texts of the message boxes shown, each answered Yes
+    std::vector<std::wstring> offered; // "initial name filter" of each open-file dialog
+    std::wstring chosen;               // the open-file dialog's choice; empty for Cancel
     std::unique_ptr<CModelessConverterDlg> dialog;
     HWND window = nullptr;
 };

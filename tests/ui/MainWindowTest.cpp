@@ -7,9 +7,9 @@ namespace {
 
 TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChangesWhichUndoesThem)
 {
-    CreateGraphFile("a.xgr");
-    CreateGraphFile("b.xgr");
-    settings.UseFilterGraph = "a.xgr";
+    CreateGraphFile(L"a.xgr");
+    CreateGraphFile(L"b.xgr");
+    settings.UseFilterGraph = L"a.xgr";
     settings.DeleteSourceFile = 1;
     Open();
     ExpectShown(settings);
@@ -20,7 +20,8 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT}) {
         EXPECT_TRUE(::GetWindowLongPtrA(Item(id), GWL_STYLE) & ES_AUTOHSCROLL) << "a long path is typed whole";
         const bool extension = id == IDC_INPUT_EXT || id == IDC_OUTPUT_EXT;
-        edits.push_back([this, id, extension] { ::SetWindowTextA(Item(id), ((extension ? "E" : "X:\\") + std::to_string(id)).c_str()); });
+        const std::wstring text = (extension ? L"E" : L"X:\\Видео ") + std::to_wstring(id);
+        edits.push_back([this, id, text] { ::SetWindowTextW(Item(id), text.c_str()); });
     }
     edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
     for (int id : kCheckBoxes)
@@ -38,7 +39,7 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     Click(IDC_APPLY);
     EXPECT_TRUE(messages.empty());
     ExpectPending(false);
-    EXPECT_EQ("b.xgr", settings.UseFilterGraph);
+    EXPECT_EQ(L"b.xgr", settings.UseFilterGraph);
     EXPECT_EQ((std::vector<DWORD>{0, 1, 1}),
               (std::vector<DWORD>{settings.DeleteSourceFile, settings.HideOnStartup, settings.AutoStartConvert}))
         << "each click toggles its box";
@@ -61,27 +62,27 @@ TEST_F(MainWindow, ApplyRefusesSettingsThatCannotWork)
     Open();
     const struct {
         int id;
-        const char* text;
-        const char* named;
+        const wchar_t* text;
+        const wchar_t* named;
     } cases[] = {
-        {IDC_OUTPUT_EXT, "MPG\\..\\x", "The output extension"},
-        {IDC_OUTPUT_EXT, "M<P>G", "The output extension"},
-        {IDC_OUTPUT_EXT, "", "The output extension"},
-        {IDC_INPUT_EXT, "*", "The input extension"},
-        {IDC_INPUT_PATH, "", "The input directory"},
-        {IDC_OUTPUT_PATH, "", "The output directory"},
+        {IDC_OUTPUT_EXT, L"MPG\\..\\x", L"The output extension"},
+        {IDC_OUTPUT_EXT, L"M<P>G", L"The output extension"},
+        {IDC_OUTPUT_EXT, L"", L"The output extension"},
+        {IDC_INPUT_EXT, L"*", L"The input extension"},
+        {IDC_INPUT_PATH, L"", L"The input directory"},
+        {IDC_OUTPUT_PATH, L"", L"The output directory"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(testing_support::Utf8(c.text));
         messages.clear();
-        ::SetWindowTextA(Item(c.id), c.text);
+        ::SetWindowTextW(Item(c.id), c.text);
         Click(IDC_APPLY);
         ASSERT_EQ(1u, messages.size());
-        EXPECT_EQ(0u, messages[0].find(c.named)) << messages[0];
+        EXPECT_EQ(0u, messages[0].find(c.named)) << testing_support::Utf8(messages[0]);
         ExpectPending(true);
         CConverterSettings stored = CConverterSettings::Defaults();
         stored.Load(profile);
-        EXPECT_NE(c.text, c.id == IDC_OUTPUT_EXT ? stored.OutputExt : c.id == IDC_INPUT_EXT ? stored.InputExt
+        EXPECT_NE(std::wstring(c.text), c.id == IDC_OUTPUT_EXT ? stored.OutputExt : c.id == IDC_INPUT_EXT ? stored.InputExt
                                                   : c.id == IDC_INPUT_PATH ? stored.InputPath : stored.OutputPath);
         Click(IDC_CANCEL_CHANGES);
     }
@@ -89,25 +90,25 @@ TEST_F(MainWindow, ApplyRefusesSettingsThatCannotWork)
 
 TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
 {
-    for (const char* name : {"zeta.xgr", "Alpha.xgr", "mid.XGR", "notes.txt", "graph.xgr.bak"})
+    for (const wchar_t* name : {L"zeta.xgr", L"Alpha.xgr", L"mid.XGR", L"notes.txt", L"graph.xgr.bak"})
         CreateGraphFile(name);
-    ::CreateDirectoryA((programDirectory + "folder.xgr").c_str(), nullptr);
+    ::CreateDirectoryW((programDirectory + L"folder.xgr").c_str(), nullptr);
 
     // A stored choice not listed selects the first entry: the search is exact, not by prefix.
-    settings.UseFilterGraph = "Alpha.xg";
+    settings.UseFilterGraph = L"Alpha.xg";
     Open();
-    std::vector<std::string> listed(::SendMessageA(Item(IDC_GRAPH_LIST), CB_GETCOUNT, 0, 0));
+    std::vector<std::wstring> listed(::SendMessageW(Item(IDC_GRAPH_LIST), CB_GETCOUNT, 0, 0));
     for (size_t i = 0; i < listed.size(); ++i) {
-        char text[MAX_PATH] = {};
-        ::SendMessageA(Item(IDC_GRAPH_LIST), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        wchar_t text[MAX_PATH] = {};
+        ::SendMessageW(Item(IDC_GRAPH_LIST), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
         listed[i] = text;
     }
     // Sorted whatever order the directory gives, and chosen from, not typed into.
-    EXPECT_EQ((std::vector<std::string>{kInternalGraphName, "Alpha.xgr", "mid.XGR", "zeta.xgr"}), listed);
+    EXPECT_EQ((std::vector<std::wstring>{kInternalGraphName, L"Alpha.xgr", L"mid.XGR", L"zeta.xgr"}), listed);
     const LONG_PTR style = ::GetWindowLongPtrA(Item(IDC_GRAPH_LIST), GWL_STYLE);
     EXPECT_EQ(CBS_DROPDOWNLIST | CBS_SORT, style & (CBS_DROPDOWNLIST | CBS_SORT));
     EXPECT_EQ(kInternalGraphName, Text(IDC_GRAPH_LIST));
-    EXPECT_EQ("Alpha.xg", settings.UseFilterGraph); // replaced only by Apply
+    EXPECT_EQ(L"Alpha.xg", settings.UseFilterGraph); // replaced only by Apply
     ExpectPending(false);
 }
 

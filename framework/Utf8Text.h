@@ -1,0 +1,10 @@
+#pragma once
+// UTF-8 beside the program's UTF-16: for bytes that leave or enter the program as UTF-8 (a redirected
+// standard output, the text of a graph description file).
+
+#include <string>
+
+std::string Utf8Of(const std::wstring& text);
+
+// Text that is not UTF-8 gives false and leaves wide empty.
+bool WideOfUtf8(const std::string& text, std::wstring& wide);
