@@ -172,7 +172,7 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
         if (fates[i].lost)
             continue;
         lastTime = std::max(lastTime, fates[i].written + p.duration);
-        WrittenObject object{p.kind, p.stream, p.bytes, fates[i].written, p.time, p.frameStart, 0, 0, p.frameType};
+        WrittenObject object{p.kind, p.stream, p.bytes, fates[i].written, p.time, p.frameStart, 0, 0, p.frameType, p.sendKey};
         if (p.kind != Kind::Captions && options.noTimeEvery > 0 && timed++ % options.noTimeEvery == 0)
             object.rtStart = -1;
         // ASF's own time says what the recorder's does.

@@ -52,6 +52,7 @@ struct WrittenObject {
     unsigned firstPacket;     // packets holding its first and last byte
     unsigned lastPacket;
     unsigned frameType;       // video: 1 I, 2 P, 3 B as ffprobe saw the picture; otherwise 0
+    int64_t sendTime;         // where in the file it was sent, as a time (100 ns): reception events count in it
 };
 
 struct WrittenRecording {
