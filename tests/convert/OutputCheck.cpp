@@ -78,7 +78,8 @@ std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
         ExpectedStream& s = streams[nth + 1];
         const bool isAc3 = written.audioCodecs[nth] == "ac3";
         const unsigned number = isAc3 ? 0x80 + ac3++ : 0xC0 + mpegAudio++;
-        std::snprintf(text, sizeof(text), "audio %u (%s, 0x%02X)", static_cast<unsigned>(nth + 1), isAc3 ? "AC-3" : "MP2", number);
+        std::snprintf(text, sizeof(text), "audio %u (%s, 0x%02X)", static_cast<unsigned>(nth + 1), isAc3 ? "AC-3" : "MP2",
+                      number);
         s.name = text;
         s.id = isAc3 ? 0xBD : static_cast<uint8_t>(number);
         s.substream = isAc3 ? static_cast<uint8_t>(number) : 0;
@@ -220,7 +221,8 @@ void CheckSync(const ps_check::Report& report, const std::vector<ExpectedStream>
     if (problems.empty())
         return;
     const auto firstStamp = std::find_if(outs[0]->pts.begin(), outs[0]->pts.end(), [](int64_t pts) { return pts >= 0; });
-    const int64_t reference = firstStamp == outs[0]->pts.end() ? 0 : *firstStamp - streams[0].truth[firstStamp - outs[0]->pts.begin()];
+    const int64_t reference =
+        firstStamp == outs[0]->pts.end() ? 0 : *firstStamp - streams[0].truth[firstStamp - outs[0]->pts.begin()];
     std::string line = "sync: output PTS minus true time, against the video's first:";
     for (size_t s = 0; s < streams.size(); ++s)
         line += " " + streams[s].name + ": " + OffsetRuns(*outs[s], streams[s], reference) + ";";
@@ -268,7 +270,8 @@ void CheckBytes(const std::string& output, const std::vector<ExpectedStream>& st
         const auto differ = std::mismatch(bytes.begin(), bytes.end(), streams[s].bytes.begin(), streams[s].bytes.end());
         faults.push_back("bytes: ffmpeg copies " + std::to_string(bytes.size()) + " bytes of " + streams[s].name +
                          ", the recording kept " + std::to_string(streams[s].bytes.size()) + "; they differ from byte " +
-                         std::to_string(differ.first - bytes.begin()) + (copied.out.empty() ? "" : " (" + FirstLines(copied.out, 2) + ")"));
+                         std::to_string(differ.first - bytes.begin()) +
+                         (copied.out.empty() ? "" : " (" + FirstLines(copied.out, 2) + ")"));
     }
 }
 
@@ -315,7 +318,8 @@ std::vector<std::string> GstreamerReadsEveryStream(const std::string& output, co
         } else if (line.find("Got EOS") == std::string::npos && line.find("flushing demuxer") == std::string::npos) {
             // The file and line the message came from, and the message.
             const size_t source = line.find(".c:");
-            complaints += (complaints.empty() ? "" : " | ") + line.substr(source == std::string::npos ? 0 : line.rfind(' ', source) + 1, 160);
+            const size_t from = source == std::string::npos ? 0 : line.rfind(' ', source) + 1;
+            complaints += (complaints.empty() ? "" : " | ") + line.substr(from, 160);
         }
     }
     if (out.out.find("Got EOS") == std::string::npos)
@@ -351,7 +355,8 @@ std::vector<std::string> DvdAuthorTakes(const std::string& output, const std::ve
             const int64_t gap = discontinuity == std::string::npos ? -1 : std::atoll(line.c_str() + discontinuity + 23);
             if (discontinuity != std::string::npos)
                 ownGap = line.find(" in audio ") != std::string::npos &&
-                         std::any_of(audioGaps.begin(), audioGaps.end(), [&](int64_t own) { return std::llabs(gap - own) <= Slack90; });
+                         std::any_of(audioGaps.begin(), audioGaps.end(),
+                                     [&](int64_t own) { return std::llabs(gap - own) <= Slack90; });
             if (ownGap && (discontinuity != std::string::npos || line.find("WARN: Previous sector") != std::string::npos ||
                            line.find("WARN: Current sector") != std::string::npos))
                 continue;

@@ -22,7 +22,7 @@ static_assert(sizeof(AudioNames) / sizeof(AudioNames[0]) == static_cast<size_t>(
 std::string Seconds(int64_t time)
 {
     char text[32];
-    std::snprintf(text, sizeof(text), "%.2f s", static_cast<double>(time) / Second);
+    std::snprintf(text, sizeof(text), "%.3f s", static_cast<double>(time) / Second);
     return text;
 }
 
@@ -120,7 +120,8 @@ std::string Describe(const Combination& c)
                     (e.shift < 0 ? "-" : "+") + Seconds(std::llabs(e.shift)) + " false";
             break;
         case EventKind::Jump:
-            text += "every stream's clock jumps " + std::string(e.shift < 0 ? "back " : "forward ") + Seconds(std::llabs(e.shift));
+            text += "every stream's clock jumps " + std::string(e.shift < 0 ? "back " : "forward ") +
+                    Seconds(std::llabs(e.shift));
             break;
         }
     }

@@ -92,12 +92,34 @@ protected:
 constexpr int64_t Ms = Second / 1000;
 
 using Events = std::vector<test_recordings::ReceptionEvent>;
-test_recordings::ReceptionEvent Dropout(int stream, int64_t at, int64_t length) { return {EventKind::Dropout, stream, at, length}; }
+test_recordings::ReceptionEvent Dropout(int stream, int64_t at, int64_t length)
+{
+    return {EventKind::Dropout, stream, at, length};
+}
 test_recordings::ReceptionEvent FalseTime(int stream, int64_t at, int64_t shift, unsigned count = 1)
 {
     return {EventKind::FalseTime, stream, at, 0, shift, count};
 }
 test_recordings::ReceptionEvent Jump(int64_t at, int64_t shift) { return {EventKind::Jump, EveryStream, at, 0, shift}; }
+
+// The output with every PTS of a stream from `from` on moved by `ticks` (90 kHz).
+std::string MoveStamps(std::string bytes, uint8_t id, size_t from, int64_t ticks)
+{
+    const std::string start = std::string("\0\0\1", 3) + static_cast<char>(id);
+    for (size_t at = bytes.find(start, from); at != std::string::npos && at + 14 <= bytes.size(); at = bytes.find(start, at + 4)) {
+        if (!(bytes[at + 7] & 0x80))
+            continue;
+        uint8_t* p = reinterpret_cast<uint8_t*>(&bytes[at + 9]);
+        const int64_t pts =
+            ((static_cast<int64_t>(p[0] & 0x0E) << 29) | (p[1] << 22) | ((p[2] & 0xFE) << 14) | (p[3] << 7) | (p[4] >> 1)) + ticks;
+        p[0] = static_cast<uint8_t>((p[0] & 0xF1) | ((pts >> 29) & 0x0E));
+        p[1] = static_cast<uint8_t>(pts >> 22);
+        p[2] = static_cast<uint8_t>(((pts >> 14) & 0xFE) | 1);
+        p[3] = static_cast<uint8_t>(pts >> 7);
+        p[4] = static_cast<uint8_t>(((pts << 1) & 0xFE) | 1);
+    }
+    return bytes;
+}
 
 } // namespace
 
@@ -106,7 +128,8 @@ test_recordings::ReceptionEvent Jump(int64_t at, int64_t shift) { return {EventK
 TEST_F(ReceptionCorpusTest, TheGeneratedCodingsAreShownForAsLongAsTheirFlagsSay)
 {
     using test_recordings::FieldCoding;
-    for (FieldCoding coding : {FieldCoding::FieldPictures, FieldCoding::Pulldown, FieldCoding::Film720p, FieldCoding::Film1080p}) {
+    for (FieldCoding coding :
+         {FieldCoding::FieldPictures, FieldCoding::Pulldown, FieldCoding::Film720p, FieldCoding::Film1080p}) {
         SCOPED_TRACE(static_cast<int>(coding));
         test_recordings::FieldPictureOptions generate;
         generate.coding = coding;
@@ -123,18 +146,20 @@ TEST_F(ReceptionCorpusTest, TheGeneratedCodingsAreShownForAsLongAsTheirFlagsSay)
             times.push_back(frame.time);
         std::sort(times.begin(), times.end());
         for (unsigned display = 0; display < times.size(); ++display)
-            EXPECT_NEAR(times[display], test_recordings::FilmPictureTime27(coding, display) * 10 / 27, 1) << "picture " << display;
+            EXPECT_NEAR(times[display], test_recordings::FilmPictureTime27(coding, display) * 10 / 27, 1)
+                << "picture " << display;
         testing_support::ToolOutput decoded;
-        ASSERT_TRUE(testing_support::RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -xerror -i '" + testing_support::UnixPath(path) +
-                                                      "' -f null - 2>&1",
-                                                  decoded));
+        const std::string command =
+            "/usr/bin/ffmpeg -nostdin -v error -xerror -i '" + testing_support::UnixPath(path) + "' -f null - 2>&1";
+        ASSERT_TRUE(testing_support::RunLinuxTool(command, decoded));
         EXPECT_EQ(decoded.out + decoded.err, "");
     }
 }
 
 // The checks fail on outputs that are wrong: a pack header broken in the middle (gstreamer loses the
-// packet structure, the checker its framing), a byte of picture data changed, an audio frame cut
-// out. The sound output they start from holds.
+// packet structure, the checker its framing), a byte of picture data changed, an audio frame's
+// start broken, the audio half a second late from the middle on, the navigation pack that starts
+// the first VOBU gone. The sound output they start from holds.
 TEST_F(ReceptionCorpusTest, TheChecksCatchDamagedOutputs)
 {
     const Combination sound{"sound", Video::Sd, {Audio::Mp2, Audio::Ac3}};
@@ -155,7 +180,10 @@ TEST_F(ReceptionCorpusTest, TheChecksCatchDamagedOutputs)
     } cases[] = {
         {"pack header broken", bytes.substr(0, middle + 3) + "\xBB" + bytes.substr(middle + 4), {"decoder model", "gstreamer"}},
         {"a picture's byte changed", bytes.substr(0, picture + 8) + "\x5A" + bytes.substr(picture + 9), {"bytes"}},
-        {"an MPEG audio frame's sync word broken", bytes.substr(0, audioFrame) + "\x00\x00" + bytes.substr(audioFrame + 2), {"bytes"}},
+        {"an MPEG audio frame's sync word broken", bytes.substr(0, audioFrame) + "\x00\x00" + bytes.substr(audioFrame + 2),
+         {"bytes"}},
+        {"MPEG audio 0.5 s late from the middle on", MoveStamps(bytes, 0xC0, middle, 45000), {"sync"}},
+        {"no navigation pack first", bytes.substr(2048), {"dvdauthor"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -177,7 +205,8 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"audio drops out for 1.2 s, video goes on", Video::Sd, {Audio::Mp2}, 0, {Dropout(1, 4 * Second, 1200 * Ms)}},
         {"audio drops out for 2 s, video goes on", Video::Sd, {Audio::Mp2}, 0, {Dropout(1, 4 * Second, 2 * Second)}},
         {"audio drops out for 3 s, video goes on", Video::Sd, {Audio::Mp2}, 0, {Dropout(1, 4 * Second, 3 * Second)}},
-        {"video loses 3 s of whole GOPs, audio goes on", Video::Sd, {Audio::Mp2}, 0, {Dropout(VideoStream, 4 * Second, 3 * Second)}},
+        {"video loses 3 s of whole GOPs, audio goes on", Video::Sd, {Audio::Mp2}, 0,
+         {Dropout(VideoStream, 4 * Second, 3 * Second)}},
         {"every stream drops out for 3 s", Video::Sd, {Audio::Mp2}, 0, {Dropout(EveryStream, 4 * Second, 3 * Second)}},
         {"every stream's clock jumps forward 20 s", Video::SdBFrames, {Audio::Mp2}, 0, {Jump(5 * Second, 20 * Second)}},
         {"every stream's clock jumps back 20 s", Video::SdBFrames, {Audio::Ac3}, 0, {Jump(5 * Second, -20 * Second)}},

@@ -78,7 +78,8 @@ std::string IndexObjects(const RecordingOptions& options, const RecordingLayout&
     return Object(SimpleIndex, simple.s) + Object(Index, index.s);
 }
 
-std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLayout& layout, const std::vector<ProbedStream>& audios)
+std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLayout& layout,
+                              const std::vector<ProbedStream>& audios)
 {
     const unsigned audioStream = layout.numbers.audio, captionStream = layout.numbers.captions, videoStream = layout.numbers.video;
     const int64_t period = layout.videoPeriod;
