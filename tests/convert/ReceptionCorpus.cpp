@@ -153,13 +153,17 @@ Combination Draw(std::mt19937& random)
         if (e.kind == EventKind::Dropout)
             e.length = random() % 2 ? Pick(random, {8 * Second / 10, 12 * Second / 10, 2 * Second, 3 * Second})
                                     : Between(random, Second / 5, 3 * Second);
+        // The sign drawn before the size, in a fixed order, so that a seed gives the same draw again.
         if (e.kind == EventKind::FalseTime) {
             e.stream = std::max(e.stream, test_recordings::VideoStream);
             e.count = random() % 2 ? 1 : std::uniform_int_distribution<unsigned>(2, 8)(random);
-            e.shift = Between(random, Second / 5, 5 * Second) * (random() % 2 ? 1 : -1);
+            const int64_t sign = random() % 2 ? 1 : -1;
+            e.shift = sign * Between(random, Second / 5, 5 * Second);
         }
-        if (e.kind == EventKind::Jump)
-            e.shift = Between(random, Second / 2, 30 * Second) * (random() % 2 ? 1 : -1);
+        if (e.kind == EventKind::Jump) {
+            const int64_t sign = random() % 2 ? 1 : -1;
+            e.shift = sign * Between(random, Second / 2, 30 * Second);
+        }
         c.events.push_back(e);
     }
     c.name = Describe(c);

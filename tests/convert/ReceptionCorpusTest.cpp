@@ -247,6 +247,7 @@ TEST_F(ReceptionCorpusTest, DISABLED_EveryOutputOfASeededSampleHolds)
     std::mt19937 random(seed);
     for (unsigned n = 0; n < size; ++n) {
         const Combination drawn = Draw(random);
+        std::printf("draw %u: %s\n", n, drawn.name.c_str());
         SCOPED_TRACE("HALVERN_CORPUS_SEED=" + std::to_string(seed) + ", draw " + std::to_string(n) + ": " + drawn.name);
         EXPECT_TRUE(Converted(drawn));
     }
