@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,72 @@ TEST_F(ReceptionCorpusTest, TheGeneratedCodingsAreShownForAsLongAsTheirFlagsSay)
             "/usr/bin/ffmpeg -nostdin -v error -xerror -i '" + testing_support::UnixPath(path) + "' -f null - 2>&1";
         ASSERT_TRUE(testing_support::RunLinuxTool(command, decoded));
         EXPECT_EQ(decoded.out + decoded.err, "");
+    }
+}
+
+// What ffprobe reads of a recording's stream ("v:0", "a:0"): each packet's time in milliseconds, in
+// file order.
+std::vector<int64_t> PacketTimes(const std::string& recording, const char* stream)
+{
+    testing_support::ToolOutput probed;
+    testing_support::RunLinuxTool(std::string("/usr/bin/ffprobe -v error -select_streams ") + stream +
+                                      " -show_entries packet=pts -of csv=p=0 '" + testing_support::UnixPath(recording) + "'",
+                                  probed);
+    std::vector<int64_t> times;
+    std::istringstream lines(probed.out);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            times.push_back(std::atoll(line.c_str()));
+    return times;
+}
+
+// The recordings carry what the events say, as ffprobe reads them beside a recording without them:
+// the objects of a dropout gone (video a group of pictures at a time), a run of false times among
+// true ones, every time after a jump moved.
+TEST_F(ReceptionCorpusTest, TheRecordingsCarryTheirEvents)
+{
+    const std::string plain = directory_ + "Plain.dvr-ms", edited = directory_ + "Edited.dvr-ms";
+    std::string error;
+    ASSERT_TRUE(MakeRecording({"plain", Video::Sd, {Audio::Mp2}}, directory_, plain, options_, written_, error)) << error;
+    const std::vector<int64_t> video = PacketTimes(plain, "v:0"), audio = PacketTimes(plain, "a:0");
+    ASSERT_EQ(video.size(), 250u);
+    ASSERT_EQ(audio.size(), 417u);
+    const int64_t first = video.front(); // the first picture, shown first
+    // The times of `all` less those in [from, to), or each moved by `shift` from `from` on.
+    const auto without = [](std::vector<int64_t> all, int64_t from, int64_t to) {
+        all.erase(std::remove_if(all.begin(), all.end(), [&](int64_t t) { return t >= from && t < to; }), all.end());
+        return all;
+    };
+    const auto moved = [](std::vector<int64_t> all, int64_t from, int64_t shift, size_t count) {
+        for (size_t k = 0; k < all.size(); ++k)
+            if (all[k] >= from && count > 0) {
+                all[k] += shift;
+                --count;
+            }
+        return all;
+    };
+    const struct {
+        const char* name;
+        Events events;
+        std::vector<int64_t> video, audio;
+    } cases[] = {
+        // The twelve-picture groups start every 480 ms: the first at 4 s or later is at 4.32 s, the
+        // first at 7 s or later at 7.2 s.
+        {"video drops out", {Dropout(VideoStream, 4 * Second, 3 * Second)}, without(video, first + 4320, first + 7200), audio},
+        {"audio drops out", {Dropout(1, 4 * Second, 1200 * Ms)}, video, without(audio, first + 4000, first + 5200)},
+        {"every stream drops out", {Dropout(EveryStream, 4 * Second, 3 * Second)}, without(video, first + 4320, first + 7200),
+         without(audio, first + 4000, first + 7000)},
+        {"a run of false audio times", {FalseTime(1, 5 * Second, 500 * Ms, 5)}, video, moved(audio, first + 5000, 500, 5)},
+        {"a false picture time", {FalseTime(VideoStream, 5 * Second, -Second)}, moved(video, first + 5040, -1000, 1), audio},
+        {"a jump back", {Jump(5 * Second, -20 * Second)}, moved(video, first + 5040, -20000, 250),
+         moved(audio, first + 5000, -20000, 417)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(MakeRecording({c.name, Video::Sd, {Audio::Mp2}, 0, c.events}, directory_, edited, options_, written_, error))
+            << error;
+        EXPECT_EQ(PacketTimes(edited, "v:0"), c.video);
+        EXPECT_EQ(PacketTimes(edited, "a:0"), c.audio);
     }
 }
 
