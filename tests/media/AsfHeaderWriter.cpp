@@ -78,24 +78,24 @@ std::string IndexObjects(const RecordingOptions& options, const RecordingLayout&
     return Object(SimpleIndex, simple.s) + Object(Index, index.s);
 }
 
-std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLayout& layout, const ProbedStream& audio)
+std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLayout& layout,
+                              const std::vector<ProbedStream>& audios)
 {
     const unsigned audioStream = layout.numbers.audio, captionStream = layout.numbers.captions, videoStream = layout.numbers.video;
     const int64_t period = layout.videoPeriod;
     std::string headerExtensionChildren;
-    if (!audio.frames.empty()) {
+    for (size_t nth = 0; nth < audios.size(); ++nth) {
+        const ProbedStream& audio = audios[nth];
         const bool ac3 = audio.codec == "ac3";
         Bytes wave; // the tag is unreliable in real recordings: 0 for AC-3
         wave.U16(ac3 ? 0 : 0x50).U16(audio.channels).U32(audio.sampleRate).U32(audio.bitRate / 8).U16(1).U16(0).U16(0);
         const std::string typeData = FlatMediaType(MediaCentreAudio, ac3 ? Ac3Subtype : MpegAudioSubtype, WaveFormatExType, wave.s);
-        for (unsigned extra = 0; extra < std::max(options.audioStreams, 1u); ++extra) {
-            const unsigned stream = extra == 0 ? audioStream : videoStream + extra;
-            headerExtensionChildren += Object(ExtendedStreamProperties,
-                ExtendedStreamPropertiesBody(stream, audio.framePeriod,
-                                             {{SampleDurationExtension, 2}, {TimingExtension, 48}},
-                                             StreamPropertiesObject(BinaryStreamType, stream,
-                                                                    options.protection == Protection::EncryptedStream, typeData)));
-        }
+        const unsigned stream = nth == 0 ? audioStream : videoStream + static_cast<unsigned>(nth);
+        headerExtensionChildren += Object(ExtendedStreamProperties,
+            ExtendedStreamPropertiesBody(stream, audio.framePeriod,
+                                         {{SampleDurationExtension, 2}, {TimingExtension, 48}},
+                                         StreamPropertiesObject(BinaryStreamType, stream,
+                                                                options.protection == Protection::EncryptedStream, typeData)));
     }
     if (options.captions) {
         headerExtensionChildren += Object(ExtendedStreamProperties,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tests/media/RecordingWriter.h"
 #include "tests/media/StreamProbe.h"
@@ -27,8 +28,10 @@ struct RecordingLayout {
     uint64_t indexBytes = 0;
 };
 
-// The Header object and the Data object's head, which the packets follow.
-std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLayout& layout, const ProbedStream& audio);
+// The Header object and the Data object's head, which the packets follow; the audio streams in the
+// recording's order.
+std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLayout& layout,
+                              const std::vector<ProbedStream>& audios);
 // A Simple Index and an Index object of the video stream with an entry every millisecond, so that
 // each spans more than one packet: taken for packets, they would be skipped as damaged ones.
 std::string IndexObjects(const RecordingOptions& options, const RecordingLayout& layout);

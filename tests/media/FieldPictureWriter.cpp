@@ -46,10 +46,52 @@ const struct {
     Type type;
 } Gop[] = {{0, I}, {3, P}, {1, B}, {2, B}, {6, P}, {4, B}, {5, B}, {9, P}, {7, B}, {8, B}};
 constexpr unsigned GopFrames = 10;
-constexpr unsigned Width = 1920, Height = 1080;
 
-// (top_field_first, repeat_first_field) of film frames in display order.
+// (top_field_first, repeat_first_field) of film frames in display order: 3:2 pulldown in an
+// interlaced sequence, whole frames repeated in a progressive one.
 const bool Pulldown[4][2] = {{true, true}, {false, false}, {false, true}, {true, false}};
+const bool Film720[2][2] = {{true, true}, {false, true}};
+const bool Film1080[4][2] = {{false, true}, {false, false}, {false, false}, {false, false}};
+
+struct Format {
+    unsigned width, height, rateCode, timeCodeRate;
+    bool progressiveSequence;
+};
+
+Format FormatOf(FieldCoding coding)
+{
+    switch (coding) {
+    case FieldCoding::Film720p:
+        return {1280, 720, 7, 60, true};
+    case FieldCoding::Film1080p:
+        return {1920, 1080, 4, 30, true};
+    default:
+        return {1920, 1080, 4, 30, false};
+    }
+}
+
+const bool* FlagsOf(FieldCoding coding, unsigned display)
+{
+    switch (coding) {
+    case FieldCoding::Film720p:
+        return Film720[display % 2];
+    case FieldCoding::Film1080p:
+        return Film1080[display % 4];
+    default:
+        return Pulldown[display % 4];
+    }
+}
+
+// Frames of the sequence's rate (fields in an interlaced one) a picture is shown for.
+unsigned Shown(FieldCoding coding, unsigned display)
+{
+    const bool* flags = FlagsOf(coding, display);
+    if (coding == FieldCoding::FieldPictures)
+        return 2;
+    if (!FormatOf(coding).progressiveSequence)
+        return flags[1] ? 3 : 2;
+    return flags[1] ? (flags[0] ? 3 : 2) : 1;
+}
 
 struct PictureCoding {
     Type type;
@@ -60,15 +102,17 @@ struct PictureCoding {
 
 // Every macroblock grey: intra with all DC differences 0, or predicted with a zero vector and no
 // coefficients. Field pictures choose the reference field of their own parity.
-std::string Slices(Type type, unsigned structure)
+std::string Slices(const Format& format, Type type, unsigned structure)
 {
     BitWriter bits;
     const bool field = structure != 3;
-    for (unsigned row = 0; row < (Height + 31) / 32 * (field ? 1 : 2); ++row) {
+    // Interlaced frames are coded in pairs of macroblock rows.
+    const unsigned rows = format.progressiveSequence ? (format.height + 15) / 16 : (format.height + 31) / 32 * (field ? 1 : 2);
+    for (unsigned row = 0; row < rows; ++row) {
         bits.StartCode(static_cast<uint8_t>(row + 1));
         bits.Put(8, 5); // quantiser_scale_code
         bits.Put(0, 1); // extra_bit_slice
-        for (unsigned mb = 0; mb < (Width + 15) / 16; ++mb) {
+        for (unsigned mb = 0; mb < (format.width + 15) / 16; ++mb) {
             bits.Put(1, 1); // macroblock_address_increment 1
             if (type == I) {
                 bits.Put(1, 1); // intra
@@ -126,15 +170,15 @@ std::string PictureHeaders(const PictureCoding& picture, size_t padding)
     return bytes;
 }
 
-// 1920x1080 at 30000/1001, 18 Mb/s, a buffer of 488 16 384-bit units (ATSC's largest).
-std::string SequenceHeaders(unsigned displayFrame)
+// 18 Mb/s, a buffer of 488 16 384-bit units (ATSC's largest).
+std::string SequenceHeaders(const Format& format, unsigned displayFrame)
 {
     BitWriter bits;
     bits.StartCode(0xB3);
-    bits.Put(Width, 12);
-    bits.Put(Height, 12);
+    bits.Put(format.width, 12);
+    bits.Put(format.height, 12);
     bits.Put(3, 4); // 16:9
-    bits.Put(4, 4); // frame_rate_code
+    bits.Put(format.rateCode, 4);
     bits.Put(18000000 / 400, 18);
     bits.Put(1, 1);
     bits.Put(488, 10);
@@ -142,20 +186,20 @@ std::string SequenceHeaders(unsigned displayFrame)
     bits.StartCode(0xB5);
     bits.Put(1, 4);
     bits.Put(0x44, 8); // Main profile, high level
-    bits.Put(0, 1);    // progressive_sequence
+    bits.Put(format.progressiveSequence, 1);
     bits.Put(1, 2);    // 4:2:0
     bits.Put(0, 16);   // size and bit rate extensions
     bits.Put(1, 1);
     bits.Put(0, 16);   // vbv_buffer_size_extension, low_delay, frame_rate_extension_n and _d
-    // The GOP's time code counts display frames, 30 a second, dropping frame numbers.
-    const unsigned seconds = displayFrame / 30;
+    // The GOP's time code counts display frames, 30 or 60 a second, dropping frame numbers.
+    const unsigned seconds = displayFrame / format.timeCodeRate;
     bits.StartCode(0xB8);
     bits.Put(1, 1); // drop_frame_flag
     bits.Put(seconds / 3600 % 24, 5);
     bits.Put(seconds / 60 % 60, 6);
     bits.Put(1, 1);
     bits.Put(seconds % 60, 6);
-    bits.Put(displayFrame % 30, 6);
+    bits.Put(displayFrame % format.timeCodeRate, 6);
     bits.Put(1, 1); // closed_gop
     bits.Put(0, 1); // broken_link
     return bits.Take();
@@ -166,20 +210,27 @@ std::string SequenceHeaders(unsigned displayFrame)
 std::string MakeFieldPictureStream(const FieldPictureOptions& options)
 {
     std::string video;
+    const Format format = FormatOf(options.coding);
     const bool fields = options.coding == FieldCoding::FieldPictures;
     const unsigned frames = (options.frames + GopFrames - 1) / GopFrames * GopFrames;
     // Pictures of the same kind code to the same slices; made once.
     std::string slices[4][4]; // [picture_structure][type]
     for (Type type : {I, P, B})
         for (unsigned structure : {1u, 2u, 3u})
-            slices[structure][type] = Slices(type, structure);
+            slices[structure][type] = Slices(format, type, structure);
 
+    unsigned shownBefore = 0; // frames shown before the GOP's first picture
     for (unsigned n = 0; n < frames; ++n) {
         const unsigned gop = n / GopFrames;
         const unsigned tr = Gop[n % GopFrames].temporalReference;
         const Type type = Gop[n % GopFrames].type;
         const unsigned display = gop * GopFrames + tr;
-        std::string frame = n % GopFrames == 0 ? SequenceHeaders(gop * GopFrames) : std::string();
+        // The interlaced codings have always counted coded frames in the time code.
+        const unsigned timeCode = format.progressiveSequence ? shownBefore : gop * GopFrames;
+        std::string frame = n % GopFrames == 0 ? SequenceHeaders(format, timeCode) : std::string();
+        if (n % GopFrames == 0)
+            for (unsigned d = display; d < display + GopFrames; ++d)
+                shownBefore += Shown(options.coding, d);
         if (fields) {
             const size_t body = slices[1][type].size() + slices[2][type].size() + 2 * 16;
             const size_t padding = options.frameBytes > frame.size() + body ? (options.frameBytes - frame.size() - body) / 2 : 0;
@@ -188,12 +239,28 @@ std::string MakeFieldPictureStream(const FieldPictureOptions& options)
         } else {
             const size_t body = slices[3][type].size() + 16;
             const size_t padding = options.frameBytes > frame.size() + body ? options.frameBytes - frame.size() - body : 0;
-            const bool* flags = Pulldown[display % 4];
+            const bool* flags = FlagsOf(options.coding, display);
             frame += PictureHeaders({type, tr, 3, flags[0], flags[1], true}, padding) + slices[3][type];
         }
         video += frame;
     }
     return video;
+}
+
+int64_t FilmPictureDuration27(FieldCoding coding, unsigned display)
+{
+    const Format format = FormatOf(coding);
+    const int64_t frame27 = format.rateCode == 7 ? 450450 : 900900;
+    // Interlaced sequences count fields, of half a frame each.
+    return format.progressiveSequence ? Shown(coding, display) * frame27 : Shown(coding, display) * frame27 / 2;
+}
+
+int64_t FilmPictureTime27(FieldCoding coding, unsigned display)
+{
+    int64_t time = 0;
+    for (unsigned d = 0; d < display; ++d)
+        time += FilmPictureDuration27(coding, d);
+    return time;
 }
 
 } // namespace test_recordings

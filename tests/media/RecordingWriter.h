@@ -1,13 +1,16 @@
 #pragma once
 // Test-side writer of media-centre (DVR-MS) recordings made from ffmpeg's elementary streams, split
-// into frames by ffprobe (StreamProbe.h): video as an ordinary stream, audio and captions as binary
-// streams in Extended Stream Properties, the media-centre payload extensions, every packet field
-// width in turn; options make damaged and unusual files. Every object written comes back, so a
-// reader's output can be checked against it.
+// into frames by ffprobe (StreamProbe.h; a path may join parts of one stream with '|'): video as an
+// ordinary stream, audio and captions as binary streams in Extended Stream Properties, the
+// media-centre payload extensions, every packet field width in turn; options make damaged and
+// unusual files. Every object written comes back, so a reader's output can be checked against it;
+// objects the recording lost (a dropout) are not written and do not come back.
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tests/media/ReceptionEvents.h"
 
 namespace test_recordings {
 
@@ -17,6 +20,8 @@ struct RecordingOptions {
     std::string videoPath;            // MPEG-2 video elementary stream
     std::string audioPath;            // .mp2 or .ac3 elementary stream; empty for none
     unsigned audioStreams = 1;        // with audio: this many streams, each carrying it (1 to 4)
+    std::vector<std::string> moreAudio; // further audio streams after those, each of its own stream
+    std::vector<ReceptionEvent> events; // what reception and the schedule did to the recording
     bool captions = false;            // a line-21 caption stream (one 2-byte object per frame)
     uint32_t packetSize = 8192;
     int64_t firstTime = 0;            // rtStart (100 ns) of the first video frame shown
@@ -47,6 +52,7 @@ struct WrittenObject {
     unsigned firstPacket;     // packets holding its first and last byte
     unsigned lastPacket;
     unsigned frameType;       // video: 1 I, 2 P, 3 B as ffprobe saw the picture; otherwise 0
+    int64_t sendTime;         // where in the file it was sent, as a time (100 ns): reception events count in it
 };
 
 struct WrittenRecording {
@@ -55,6 +61,8 @@ struct WrittenRecording {
     uint32_t packetSize = 0;
     unsigned packetCount = 0; // written, before any cut
     uint64_t fileSize = 0;    // after any cut
+    std::vector<unsigned> audioStreams;    // ASF stream numbers of the audio streams, in the recording's order
+    std::vector<std::string> audioCodecs;  // and ffprobe's name of each one's codec
 };
 
 bool WriteRecording(const std::string& path, const RecordingOptions& options, WrittenRecording& written,

@@ -103,10 +103,43 @@ bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
     return true;
 }
 
+// Parts joined end to end, as a broadcaster changes format within one stream: each part's times
+// follow the end of the part before it; the format is the first part's.
+bool ProbeParts(const std::string& paths, ProbedStream& stream, std::string& error)
+{
+    stream = ProbedStream();
+    std::istringstream parts(paths);
+    int64_t start = 0;
+    for (std::string path; std::getline(parts, path, '|');) {
+        ProbedStream part;
+        if (!ProbeStream(path, part, error))
+            return false;
+        if (stream.frames.empty()) {
+            stream = part;
+            stream.frames.clear();
+        }
+        if (part.codec != stream.codec) {
+            error = path + " is " + part.codec + ", not " + stream.codec;
+            return false;
+        }
+        stream.framePeriod = std::min(stream.framePeriod, part.framePeriod);
+        int64_t end = start;
+        for (ProbedFrame& frame : part.frames) {
+            frame.time += start;
+            end = std::max(end, frame.time + part.framePeriod);
+            stream.frames.push_back(std::move(frame));
+        }
+        start = end;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ProbeStream(const std::string& path, ProbedStream& stream, std::string& error)
 {
+    if (path.find('|') != std::string::npos)
+        return ProbeParts(path, stream, error);
     static std::map<std::string, ProbedStream> probed;
     const std::string key = path + "|" + std::to_string(std::hash<std::string>()(testing_support::ReadFileBytes(path)));
     const auto found = probed.find(key);

@@ -24,6 +24,9 @@ struct ProbedStream {
 
 // Runs /usr/bin/ffprobe on the file (a Windows path) through RunLinuxTool; the answer for a file is
 // kept for the life of the process, as test programs write recordings of the same streams often.
+// Paths joined by '|' are parts of one stream, one after the other (a change of format): their
+// frames in turn, each part's times after the end of the one before, the format of the first.
+// (The decoder cannot be asked for the joined file: it drops the picture it holds back at a switch.)
 bool ProbeStream(const std::string& path, ProbedStream& stream, std::string& error);
 
 // The frames of an elementary stream file, in file order, and their display times.

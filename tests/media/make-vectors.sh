@@ -60,5 +60,23 @@ done
 # The media centre's protection flag, written by ffmpeg as text (a test makes it the flag's BOOL).
 $ff $video $tone $mpeg2 -c:a mp2 -ac 2 -b:a 192k -metadata WM/WMRVContentProtected=1 -f wtv "$out/wtv/marked.wtv"
 $ff $video $tone -c:v libx264 -g 12 -c:a ac3 -ac 2 -b:a 192k -f wtv "$out/wtv/h264-ac3.wtv"
+# The reception corpus (tests/convert/ReceptionCorpusTest.cpp): ten seconds of DVD-compliant SD
+# with and without B-frames and its sound in MP2 and AC-3, fifteen of sound for the longer kinds;
+# and the parts of streams that change format, which the recording writer joins: SD that becomes
+# 1080i at 15 Mb/s (at the SD's 25 frames), AC-3 that goes from 2.0 at 192k to 5.1 at 448k.
+mkdir -p "$out/corpus"
+sd10="-f lavfi -i testsrc=size=720x576:rate=25:duration=10"
+$ff $sd10 $mpeg2 -bf 0 -f mpeg2video "$out/corpus/sd.m2v"
+$ff $sd10 $mpeg2 -bf 2 -f mpeg2video "$out/corpus/sd-bframes.m2v"
+for seconds in 10 15; do
+    tone="-f lavfi -i sine=frequency=440:sample_rate=48000:duration=$seconds"
+    $ff $tone -ac 2 -c:a mp2 -b:a 192k -f mp2 "$out/corpus/audio-$seconds.mp2"
+    $ff $tone -ac 2 -c:a ac3 -b:a 192k -f ac3 "$out/corpus/audio-$seconds.ac3"
+done
+$ff -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=5 -vf $noise -c:v mpeg2video -flags +ilme+ildct -top 1 -g 12 -bf 2 \
+    -b:v 15M -maxrate 15M -bufsize 7995392 -f mpeg2video "$out/corpus/switch-hd.m2v"
+tone="-f lavfi -i sine=frequency=440:sample_rate=48000:duration=5"
+$ff $tone -ac 2 -c:a ac3 -b:a 192k -f ac3 "$out/corpus/switch-2.0.ac3"
+$ff $tone -af aformat=channel_layouts=5.1 -c:a ac3 -b:a 448k -f ac3 "$out/corpus/switch-5.1.ac3"
 echo "$sum" >"$stamp"
 echo "Test vectors ready in $out"

@@ -1,0 +1,31 @@
+#pragma once
+// What every output of Halvern must hold, judged against the recording the test-side writer made:
+// each elementary stream byte for byte (what ffmpeg copies out of it, less what the recording
+// lost); every stamped unit at its true time plus one constant per stream, the streams within an
+// audio frame of each other (a break that every stream shares, a dropout or a jump of the clock,
+// may move them all alike); the decoder model kept (the tests' checker), gaps aside that the
+// recording itself has; a clean decode by ffmpeg; gstreamer's program stream demuxer reading every
+// stream without a complaint; and dvdauthor taking it when the recording fits DVD-Video.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/media/RecordingWriter.h"
+
+namespace output_check {
+
+struct Expectation {
+    const test_recordings::RecordingOptions* options;   // the events, and the first time they count from
+    const test_recordings::WrittenRecording* written;
+    bool dvd = false; // within DVD-Video's limits: dvdauthor must take it
+};
+
+// One line per fault found, each naming its check and what it measured; empty when the output holds.
+std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected);
+
+// The checks one at a time, for tests of the checks themselves; each gives its faults as above.
+std::vector<std::string> GstreamerReadsEveryStream(const std::string& output, const Expectation& expected);
+std::vector<std::string> DvdAuthorTakes(const std::string& output, const std::vector<int64_t>& audioGaps);
+
+} // namespace output_check
