@@ -11,6 +11,9 @@ namespace {
 // Two streams' jumps are the same one when they agree this well and are found this close together.
 constexpr int64_t SameJump = 45000;
 constexpr int64_t SamePlace = 5 * 90000;
+// A stream whose times have gone this far past a jump another found, without the jump, does not
+// share it: units lie in the file up to a second or so from those of the same time.
+constexpr int64_t SettlingTime = 2 * 90000;
 
 } // namespace
 
@@ -44,6 +47,10 @@ TimeVerdict JudgeTime(const TimeEvidence& evidence)
         return TimeVerdict::Gap;
     if (evidence.nextOnOldCadence)
         return TimeVerdict::Outlier;
+    // The others barely ran: the stream's times stepped where its data did not, alone (false
+    // times, put back on its cadence) or with the others' (a shared jump, closed alike).
+    if (evidence.othersRan >= 0)
+        return TimeVerdict::Jump;
     return evidence.off > 0 && evidence.off <= LongestKeptGap ? TimeVerdict::Gap : TimeVerdict::Jump;
 }
 
@@ -52,6 +59,8 @@ void CProgramTimeline::Reset()
     count_ = 0;
     streams_ = 0;
     std::fill(std::begin(ran_), std::end(ran_), 0);
+    std::fill(std::begin(last_), std::end(last_), NoTimestamp);
+    std::fill(std::begin(ended_), std::end(ended_), false);
 }
 
 size_t CProgramTimeline::Join()
@@ -74,16 +83,38 @@ int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Mark
     return longest;
 }
 
-int64_t CProgramTimeline::Close(int64_t due, int64_t jump)
+size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off)
 {
     const size_t known = count_ < Kept ? count_ : Kept;
     for (size_t i = 0; i < known; ++i) {
-        const Jump& j = jumps_[i];
-        if (std::llabs(j.jump - jump) <= SameJump && std::llabs(j.due - due) <= SamePlace)
-            return j.jump;
+        Jump& j = jumps_[i];
+        if (std::llabs(j.amount - off) > SameJump || std::llabs(j.due - due) > SamePlace)
+            continue;
+        j.found |= 1u << slot;
+        if (!j.taken)
+            j.amount = std::min(j.amount, off);
+        return i;
     }
-    jumps_[count_++ % Kept] = {due, jump};
-    return jump;
+    const size_t index = count_++ % Kept;
+    jumps_[index] = {due, off, 1u << slot, false};
+    return index;
+}
+
+bool CProgramTimeline::Settled(size_t jump, size_t slot) const
+{
+    const Jump& j = jumps_[jump];
+    for (size_t i = 0; i < streams_; ++i) {
+        const bool gonePast = last_[i] != NoTimestamp && last_[i] > j.due + SettlingTime;
+        if (i != slot && !(j.found & (1u << i)) && !ended_[i] && last_[i] != NoTimestamp && !gonePast)
+            return false;
+    }
+    return true;
+}
+
+int64_t CProgramTimeline::Take(size_t jump)
+{
+    jumps_[jump].taken = true;
+    return jumps_[jump].amount;
 }
 
 } // namespace mpeg

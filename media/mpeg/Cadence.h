@@ -34,8 +34,8 @@ private:
 // the same stream is known.
 enum class TimeVerdict { Outlier, Gap, Jump };
 
-// Forward discontinuities up to this long are kept as gaps even where nothing tells lost data from
-// a jump (a stream alone, or every stream at once); longer ones and every backward one are closed.
+// Forward discontinuities up to this long are kept as gaps where nothing tells lost data from a
+// jump (a stream alone); longer ones and every backward one are closed.
 constexpr int64_t LongestKeptGap = 90000;
 
 // What is known of a given time that disagrees with its stream's cadence by `off` (90 kHz).
@@ -43,15 +43,17 @@ struct TimeEvidence {
     int64_t off;
     // The next given time of the stream agrees with the old cadence.
     bool nextOnOldCadence;
-    // How long the program's other streams ran, in the file, between the stream's unit before and
-    // this one: the longest any of them ran; -1 when no other stream tells.
+    // How much longer the program's other streams ran, in the file, than this stream itself since
+    // its last trusted time (the longest of them; 0 when none ran longer); -1 when no other
+    // stream tells.
     int64_t othersRan;
 };
 
 // Data lost from one stream leaves the others running through the hole: its next unit lies beside
 // their units of its own new time, so the gap is kept, however long. A time the stream's next one
-// contradicts is an outlier. Otherwise a short forward step is a gap (lost in every stream, or
-// nothing tells), and the rest is a jump, closed.
+// contradicts is an outlier. A step the others' data did not run through is a jump, closed: this
+// stream's times alone (false ones), or all streams' (a clock reset, or a loss in every stream),
+// each closed by the same amount. Where no other stream tells, a short forward step is a gap.
 TimeVerdict JudgeTime(const TimeEvidence& evidence);
 
 // What the streams of one program share while they are timed: the jumps found, and how far each
@@ -60,6 +62,7 @@ TimeVerdict JudgeTime(const TimeEvidence& evidence);
 class CProgramTimeline {
 public:
     static constexpr size_t MaxStreams = 9;
+    CProgramTimeline() { Reset(); }
     using Marks = int64_t[MaxStreams];
 
     void Reset();
@@ -70,19 +73,34 @@ public:
     // The longest run of another stream than `slot` between two marks; -1 when none ran at all.
     int64_t OthersRan(size_t slot, const Marks& before, const Marks& after) const;
 
-    // A stream found its times jump by `jump` where its cadence put the unit at `due` (output time
-    // line). The amount to close: that of a jump another stream found there already, else `jump`.
-    int64_t Close(int64_t due, int64_t jump);
+    // The last decode time a stream gave out (output time line), and its end: a stream that has
+    // ended, or not begun, is not waited for.
+    void Timed(size_t slot, int64_t dts) { last_[slot] = dts; }
+    void Ended(size_t slot) { ended_[slot] = true; }
+
+    // A stream found its times jump by `off` where its cadence put the unit at `due` (output time
+    // line): the same jump as one another stream found there of about the same size, or a new one.
+    // Gives the jump's index.
+    size_t Propose(size_t slot, int64_t due, int64_t off);
+    // Every other stream has found the jump as well, ended, or gone well past it without it.
+    bool Settled(size_t jump, size_t slot) const;
+    // What each stream closes of the jump, the same for all: the least of their steps, so that a
+    // stream that lost more than the others around it keeps the rest as a gap. Final once taken.
+    int64_t Take(size_t jump);
 
 private:
     struct Jump {
         int64_t due;
-        int64_t jump;
+        int64_t amount;
+        uint32_t found;   // a bit for each stream that found it
+        bool taken;
     };
     static constexpr size_t Kept = 16;
     Jump jumps_[Kept] = {};
     size_t count_ = 0;
     Marks ran_ = {};
+    Marks last_ = {};
+    bool ended_[MaxStreams] = {};
     size_t streams_ = 0;
 };
 

@@ -109,6 +109,7 @@ void CElementaryStream::End()
     }
     scan_ = WritePosition();
     TimeUnits();
+    timeline_.Ended(slot_);
 }
 
 uint64_t CElementaryStream::TimedEnd() const
@@ -481,7 +482,7 @@ TimeVerdict CElementaryStream::Judge(int64_t off)
         const PendingUnit& unit = pending_.front();
         const int64_t others = timeline_.OthersRan(slot_, lastRan_, unit.ran);
         if (others >= 0)
-            othersRan = others - (unit.ran[slot_] - lastRan_[slot_]);
+            othersRan = std::max<int64_t>(0, others - (unit.ran[slot_] - lastRan_[slot_]));
     }
     return JudgeTime({off, onOld, othersRan});
 }
@@ -523,11 +524,21 @@ void CElementaryStream::TimeUnits()
                 break;
             case TimeVerdict::Gap:
                 break;
-            case TimeVerdict::Jump:
-                shift_ += timeline_.Close(due, off);
+            case TimeVerdict::Jump: {
+                // Closed by the same amount in every stream that shares it, so each waits until the
+                // others have found it too (or ended, or gone past it), as long as it may.
+                const size_t jump = timeline_.Propose(slot_, due, off);
+                if (!timeline_.Settled(jump, slot_) && MayWait())
+                    return;
+                shift_ += timeline_.Take(jump);
                 given = DecodeTimeGiven(0);
+                // What this stream lost beyond the amount stays a gap; a time short of the cadence
+                // (a picture after lost data can lack the pictures its lead counts) takes its own.
+                if (given < due)
+                    given = NoTimestamp;
                 ++jumps_;
                 break;
+            }
             }
         }
         if (given != NoTimestamp) {
@@ -546,6 +557,7 @@ void CElementaryStream::TimeUnits()
         cadence_.Advance(StepOf(0));
         units_.push_back({unit.position, dts + LeadOf(0), dts, cadence_.Due()});
         lastDts_ = dts;
+        timeline_.Timed(slot_, dts);
         if (unit.reference)
             lastReferenceCounts_ = unit.counts;
         pending_.pop_front();

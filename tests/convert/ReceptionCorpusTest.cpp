@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "convert/ConversionEngine.h"
-#include "convert/WideText.h"
 #include "tests/convert/OutputCheck.h"
 #include "tests/convert/ReceptionCorpus.h"
 #include "tests/media/FieldPictureWriter.h"
@@ -29,11 +28,11 @@ namespace {
 
 class QuietObserver : public IConversionObserver {
 public:
-    void OnConversionStarted() override {}
-    void OnGraphBuilt(const std::string&) override {}
+    void OnConversionStarted(LONG) override {}
+    void OnGraphBuilt(const std::wstring&) override {}
     void OnProgressRange(LONG) override {}
     void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::string& report, bool) override { this->report = report; }
+    void OnConversionFinished(bool, const std::wstring& report, bool) override { this->report = testing_support::Utf8(report); }
     std::string report;
 };
 
@@ -58,7 +57,7 @@ protected:
     {
         ASSERT_FALSE(testing_support::VectorPath("corpus\\sd.m2v").empty()) << "run under CTest, whose fixture makes the vectors";
         directory_ = testing_support::MakeScratchDirectory("reception-corpus");
-        graphs_.ProgramDirectory = testing_support::ModuleDirectory();
+        graphs_.ProgramDirectory = testing_support::Wide(testing_support::ModuleDirectory());
         engine_ = std::make_unique<CConversionEngine>(graphs_, observer_);
     }
 
@@ -70,9 +69,10 @@ protected:
         std::string error;
         if (!MakeRecording(c, directory_, input, options_, written_, error))
             return ::testing::AssertionFailure() << "writing the recording: " << error;
-        ::DeleteFileW(ToWide(output).c_str());
+        ::DeleteFileW(testing_support::Wide(output).c_str());
+        using testing_support::Wide;
         const ConversionResult result =
-            engine_->ConvertFile(ConversionRequest{input, output, "Built-in DVR-MS to MPEG.xgr", directory_});
+            engine_->ConvertFile(ConversionRequest{Wide(input), Wide(output), L"Built-in DVR-MS to MPEG.xgr", Wide(directory_)});
         if (result != ConversionResult::Converted)
             return ::testing::AssertionFailure() << "the conversion failed: " << observer_.report;
         const std::vector<std::string> faults = output_check::CheckOutput(output, {&options_, &written_, FitsDvd(c)});

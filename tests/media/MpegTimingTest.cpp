@@ -150,9 +150,9 @@ TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
 // interleaves them. A single bad time is replaced; a jump both streams make is closed by one amount;
 // data lost from one stream leaves a gap kept however long, as the other stream runs on beside it;
 // times that jump in one stream while its data stays beside the other's old times are its own
-// fault and closed; a short forward step of both is kept; a stream that starts without times
-// counts back from the first one. Every unit left ends on its true time, or on the given one
-// where the step was kept.
+// fault and closed, and so is their return; a stream that starts without times counts back from
+// the first one. Every unit left ends on its true time, moved by the step where
+// one was kept or a loss of both closed.
 TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
 {
     enum Which { VideoOnly = 1, AudioOnly = 2, Both = 3 };
@@ -164,21 +164,24 @@ TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
         int from;          // the frame (video) / the 40 ms span (audio) the change starts at
         int to;            // ... and ends before
         int64_t change;    // added to the given times there; NoTimestamp: none given; Lost: no data
-        bool kept;         // the output keeps the changed times
+        int64_t moved;     // how far the output moves the units from `from` on against their true times
         uint32_t outliers; // per stream that has the change
         uint32_t jumps;
     } cases[] = {
-        {"one video time a second early", VideoOnly, 20, 21, -90000, false, 1, 0},
-        {"one audio time two seconds late", AudioOnly, 20, 21, 180000, false, 1, 0},
-        {"both jump 20 s back", Both, 15, Frames, -20 * 90000, false, 0, 1},
-        {"both jump 5 s forward", Both, 15, Frames, 5 * 90000, false, 0, 1},
-        {"both step 0.4 s forward: kept", Both, 15, Frames, 36000, true, 0, 0},
-        {"audio loses 0.8 s", AudioOnly, 40, 60, Lost, false, 0, 0},
-        {"audio loses 1.2 s", AudioOnly, 40, 70, Lost, false, 0, 0},
-        {"audio loses 3 s", AudioOnly, 40, 115, Lost, false, 0, 0},
-        {"video loses 3 s", VideoOnly, 36, 111, Lost, false, 0, 0},
-        {"audio times 3 s late from a point, its data in place", AudioOnly, 40, Frames, 270000, false, 0, 1},
-        {"video starts untimed", VideoOnly, 0, 3, NoTimestamp, false, 0, 0},
+        {"one video time a second early", VideoOnly, 20, 21, -90000, 0, 1, 0},
+        {"one audio time two seconds late", AudioOnly, 20, 21, 180000, 0, 1, 0},
+        {"both jump 20 s back", Both, 15, Frames, -20 * 90000, 0, 0, 1},
+        {"both jump 5 s forward", Both, 15, Frames, 5 * 90000, 0, 0, 1},
+        {"both step 0.4 s forward", Both, 15, Frames, 36000, 0, 0, 1},
+        {"a run of five audio times 0.5 s late", AudioOnly, 40, 45, 45000, 0, 0, 2},
+        {"audio loses 0.8 s", AudioOnly, 40, 60, Lost, 0, 0, 0},
+        {"audio loses 1.2 s", AudioOnly, 40, 70, Lost, 0, 0, 0},
+        {"audio loses 3 s", AudioOnly, 40, 115, Lost, 0, 0, 0},
+        {"video loses 3 s", VideoOnly, 36, 111, Lost, 0, 0, 0},
+        // As a jump of both clocks looks: closed alike.
+        {"both lose 3 s", Both, 36, 111, Lost, -75 * Frame, 0, 1},
+        {"audio times 3 s late from a point, its data in place", AudioOnly, 40, Frames, 270000, 0, 0, 1},
+        {"video starts untimed", VideoOnly, 0, 3, NoTimestamp, 0, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,8 +194,8 @@ TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
         };
         // What each unit left should be given out as, in stream order.
         std::vector<int64_t> videoTimes, audioTimes;
-        const auto expect = [&](std::vector<int64_t>& times, int64_t time, int64_t given) {
-            times.push_back(c.kept && given != time ? given : time);
+        const auto expect = [&](std::vector<int64_t>& times, int64_t time, int at) {
+            times.push_back(time + (at >= c.from ? c.moved : 0));
         };
         int audioFrames = 0;
         for (int frame = 0; frame < Frames; ++frame) {
@@ -202,7 +205,7 @@ TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
             const bool head = frame == 0 || (c.change == Lost && frame == c.to && (c.which & VideoOnly));
             if (given != Lost) {
                 Push(video, (head ? SequenceBytes(3) : std::string()) + PictureBytes({frame, frame ? 2 : 1}, 4000), given);
-                expect(videoTimes, time, given);
+                expect(videoTimes, time, frame);
             }
             // Audio frames up to this video frame's time, each with its own time.
             for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames) {
@@ -210,7 +213,7 @@ TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
                 const int64_t audioGiven = changed(audioTime, static_cast<int>(audioFrames * AudioFrame / Frame), AudioOnly);
                 if (audioGiven != Lost) {
                     Push(audio, AudioFrameBytes(), audioGiven);
-                    expect(audioTimes, audioTime, audioGiven);
+                    expect(audioTimes, audioTime, static_cast<int>(audioFrames * AudioFrame / Frame));
                 }
             }
         }
