@@ -9,7 +9,7 @@ namespace mpeg {
 namespace {
 
 // Two streams' jumps are the same one when they agree this well and are found this close together.
-constexpr int64_t SameJump = 45000;
+constexpr int64_t SameJump = 90000;
 constexpr int64_t SamePlace = 5 * 90000;
 // A stream whose times have gone this far past a jump another found, without the jump, does not
 // share it: units lie in the file up to a second or so from those of the same time.
