@@ -140,6 +140,7 @@ private:
     void Scan();
     bool ChangedSinceConverted(const std::wstring& name, const std::wstring& inputPath);
     void RemoveOrphanedPartials();
+    void Watch();
     void Wait();
     void Write(const wchar_t* text) { owner_.options_.Output(text); }
     bool StopRequested() const { return owner_.stopRequest_.load() != 0; }
@@ -179,6 +180,8 @@ void CAutoConverter::Worker::Run()
             if (StopRequested())
                 break;
         }
+        // Watched before the pass, so that a recording finished during it wakes the next.
+        Watch();
         // A single-file conversion is running: leave the recordings to the next wake-up.
         if (!owner_.engine_.Busy())
             Scan();
@@ -202,16 +205,21 @@ bool CAutoConverter::Worker::ChangedSinceConverted(const std::wstring& name, con
     return ::GetTickCount() - known->second.since >= owner_.options_.ChangeSettleMs;
 }
 
-void CAutoConverter::Worker::Wait()
+void CAutoConverter::Worker::Watch()
 {
-    const DWORD timeout = owner_.options_.ScanWaitMs;
     if (!notification_) {
-        // Also retried before every later wait: the input directory may appear later.
+        // Also retried before every later pass: the input directory may appear later.
         notification_.Reset(::FindFirstChangeNotificationW(inputDirectory_.c_str(), FALSE,
                                                            FILE_NOTIFY_CHANGE_LAST_WRITE));
     } else if (lastWait_ == WAIT_OBJECT_0 && !::FindNextChangeNotification(notification_.Get())) {
         notification_.Reset();
     }
+    lastWait_ = WAIT_TIMEOUT; // armed
+}
+
+void CAutoConverter::Worker::Wait()
+{
+    const DWORD timeout = owner_.options_.ScanWaitMs;
 
     HANDLE stopEvent = owner_.stopEvent_.Get();
     if (notification_ && stopEvent) {

@@ -87,8 +87,10 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off)
 {
     const size_t known = count_ < Kept ? count_ : Kept;
     for (size_t i = 0; i < known; ++i) {
+        // One stream finds a jump once; a step back after a step forward is another.
         Jump& j = jumps_[i];
-        if (std::llabs(j.amount - off) > SameJump || std::llabs(j.due - due) > SamePlace)
+        if ((j.found & (1u << slot)) || (j.amount < 0) != (off < 0) || std::llabs(j.amount - off) >= SameJump ||
+            std::llabs(j.due - due) > SamePlace)
             continue;
         j.found |= 1u << slot;
         if (!j.taken)

@@ -55,6 +55,7 @@ void CElementaryStream::Reset()
     shift_ = 0;
     lastDts_ = NoTimestamp;
     anyTimed_ = false;
+    proposedJump_ = NoJump;
     video_ = VideoFacts();
     sequence_ = SequenceHeader();
     framePeriod27_ = 1080000;
@@ -527,10 +528,11 @@ void CElementaryStream::TimeUnits()
             case TimeVerdict::Jump: {
                 // Closed by the same amount in every stream that shares it, so each waits until the
                 // others have found it too (or ended, or gone past it), as long as it may.
-                const size_t jump = timeline_.Propose(slot_, due, off);
-                if (!timeline_.Settled(jump, slot_) && MayWait())
+                if (proposedJump_ == NoJump)
+                    proposedJump_ = timeline_.Propose(slot_, due, off);
+                if (!timeline_.Settled(proposedJump_, slot_) && MayWait())
                     return;
-                shift_ += timeline_.Take(jump);
+                shift_ += timeline_.Take(proposedJump_);
                 given = DecodeTimeGiven(0);
                 // What this stream lost beyond the amount stays a gap; a time short of the cadence
                 // (a picture after lost data can lack the pictures its lead counts) takes its own.
@@ -560,6 +562,7 @@ void CElementaryStream::TimeUnits()
         timeline_.Timed(slot_, dts);
         if (unit.reference)
             lastReferenceCounts_ = unit.counts;
+        proposedJump_ = NoJump;
         pending_.pop_front();
     }
 }

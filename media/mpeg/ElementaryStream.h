@@ -165,6 +165,9 @@ private:
     int64_t lastDts_ = NoTimestamp;
     CProgramTimeline::Marks lastRan_ = {}; // of the unit timed last
     bool anyTimed_ = false;
+    // The jump the front unit found, while it waits for the other streams to find it too.
+    static constexpr size_t NoJump = SIZE_MAX;
+    size_t proposedJump_ = NoJump;
 
     // Video: the picture order decides the decode times; two field pictures make one frame.
     VideoFacts video_;

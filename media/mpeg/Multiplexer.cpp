@@ -647,7 +647,10 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
     plan.payload = std::min(limit, available);
     // A header not whole yet may change the format inside the packet.
     const bool headerAwaited = !stream.nextKnown && stream.changeAt < read + plan.payload;
-    plan.complete = plan.payload > 0 && !headerAwaited && (plan.payload == limit || queue.Ended() || queue.Overflowing());
+    // A stream that has stopped delivering (its audio may end long before the video) does not
+    // hold back its last bytes until the end to fill a packet.
+    plan.complete = plan.payload > 0 && !headerAwaited &&
+                    (plan.payload == limit || queue.Ended() || queue.Overflowing() || !stream.waitedFor);
     for (size_t i = next; i < queue.UnitCount() && queue.Unit(i).position < read + plan.payload; ++i) {
         if (plan.units++ == 0)
             plan.firstUnit = static_cast<size_t>(queue.Unit(i).position - read);

@@ -291,6 +291,7 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"1080p film: pictures repeated 2, 1, 1, 1 frames at 29.97", Video::Film1080p, {Audio::Ac3}},
         {"SD for 10 s, then 1080i at 15 Mb/s", Video::SdThenHd, {Audio::Mp2}},
         {"AC-3 2.0 192k, then 5.1 448k", Video::Sd, {Audio::Ac3Switch}},
+        {"SD then 1080i, AC-3 2.0 then 5.1", Video::SdThenHd, {Audio::Ac3Switch}},
         {"B-frames with MP2 and AC-3", Video::SdBFrames, {Audio::Mp2, Audio::Ac3}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
