@@ -670,8 +670,7 @@ uint64_t CProgramStreamMultiplexer::EarliestStart(const Stream& stream, size_t p
         const int64_t earliest = (queue.Unit(0).dts + offset_ - MaxWait) * 300;
         scr = std::max<uint64_t>(scr, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
     }
-    // Sub-streams that share a buffer leave it in about the order they came: a unit behind one
-    // that leaves later is counted until that one has gone, which errs on the safe side.
+    // The buffered units lie in the order they leave.
     const DecoderBuffer& buffer = *stream.buffer;
     size_t gone = 0;
     size_t occupancy = buffer.occupancy;
@@ -708,10 +707,15 @@ void CProgramStreamMultiplexer::CountIntoBuffer(Stream& stream, size_t payload, 
             ++late_;
         const size_t bytes = static_cast<size_t>(boundary - position);
         DecoderBuffer& buffer = *stream.buffer;
-        if (!buffer.buffered.empty() && buffer.buffered.back().removal == removal)
+        if (!buffer.buffered.empty() && buffer.buffered.back().removal == removal) {
             buffer.buffered.back().bytes += bytes;
-        else
+        } else {
+            // In the order they leave: sub-streams sharing the buffer interleave, and one that lost
+            // data has units there that leave long after the others'.
             buffer.buffered.push_back({removal, bytes});
+            for (size_t at = buffer.buffered.size() - 1; at > 0 && buffer.buffered[at - 1].removal > removal; --at)
+                std::swap(buffer.buffered[at - 1], buffer.buffered[at]);
+        }
         buffer.occupancy += bytes;
         position = boundary;
     }
