@@ -292,6 +292,8 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"SD for 10 s, then 1080i at 15 Mb/s", Video::SdThenHd, {Audio::Mp2}},
         {"AC-3 2.0 192k, then 5.1 448k", Video::Sd, {Audio::Ac3Switch}},
         {"SD then 1080i, AC-3 2.0 then 5.1", Video::SdThenHd, {Audio::Ac3Switch}},
+        {"two AC-3 streams, the second drops out for 2.6 s", Video::Pulldown, {Audio::Mp2, Audio::Ac3, Audio::Ac3Switch},
+         -416 * Ms, {Dropout(3, 6873 * Ms, 2635 * Ms)}},
         {"B-frames with MP2 and AC-3", Video::SdBFrames, {Audio::Mp2, Audio::Ac3}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
