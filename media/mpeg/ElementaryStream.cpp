@@ -473,8 +473,11 @@ bool CElementaryStream::MayWait() const
 // How a given time `off` the cadence is judged, once the stream's next given time is known: by it,
 // and by how much longer the program's other streams ran in the file than this one since its last
 // trusted time.
-TimeVerdict CElementaryStream::Judge(int64_t off)
+// `lost` receives how much of the step is data the stream lost, where the others ran through more
+// of it than their interleaving accounts for: a jump right after a loss is the rest of the step.
+TimeVerdict CElementaryStream::Judge(int64_t off, int64_t& lost)
 {
+    lost = 0;
     const size_t next = NextTimed(0);
     const bool onOld = next == pending_.size() ||
                        std::llabs(DecodeTimeGiven(next) - cadence_.Due(StepsTo(next))) <= Tolerance();
@@ -485,6 +488,8 @@ TimeVerdict CElementaryStream::Judge(int64_t off)
         if (others >= 0)
             othersRan = std::max<int64_t>(0, others - (unit.ran[slot_] - lastRan_[slot_]));
     }
+    if (othersRan >= LongestKeptGap / 2)
+        lost = othersRan;
     return JudgeTime({off, onOld, othersRan});
 }
 
@@ -518,7 +523,8 @@ void CElementaryStream::TimeUnits()
             const size_t next = NextTimed(0);
             if ((next == pending_.size() || !LeadKnown(next)) && MayWait())
                 return;
-            switch (Judge(off)) {
+            int64_t lost = 0;
+            switch (Judge(off, lost)) {
             case TimeVerdict::Outlier:
                 given = NoTimestamp;
                 ++outliers_;
@@ -529,7 +535,7 @@ void CElementaryStream::TimeUnits()
                 // Closed by the same amount in every stream that shares it, so each waits until the
                 // others have found it too (or ended, or gone past it), as long as it may.
                 if (proposedJump_ == NoJump)
-                    proposedJump_ = timeline_.Propose(slot_, due, off);
+                    proposedJump_ = timeline_.Propose(slot_, due, off - lost);
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWait())
                     return;
                 shift_ += timeline_.Take(proposedJump_);

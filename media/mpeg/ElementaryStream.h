@@ -140,7 +140,7 @@ private:
     // Counts from the front pending unit to the one at `index`.
     int64_t StepsTo(size_t index) const;
     int64_t DecodeTimeGiven(size_t index) const;
-    TimeVerdict Judge(int64_t off);
+    TimeVerdict Judge(int64_t off, int64_t& lost);
     int64_t Tolerance() const;
 
     const StreamKind kind_;
