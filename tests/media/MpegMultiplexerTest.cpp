@@ -224,39 +224,6 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
     return ::testing::AssertionSuccess();
 }
 
-// A DVD-ready recording stays one whichever stream starts first and by how much: audio before the
-// first picture (a recording cut in a group of pictures) goes into the first VOBU with the first
-// group, whole, and dvdauthor takes the output.
-TEST(MpegMultiplexerTest, DvdReadyWhicheverStreamStartsFirst)
-{
-    const struct Case {
-        const char* video;
-        int64_t audioDelay; // 90 kHz after the video's first picture
-    } cases[] = {
-        {"es\\video.m2v", -3600},
-        {"es\\video.m2v", -45000},
-        {"es\\video-bframes.m2v", -180000},
-        {"es\\video.m2v", 180000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.video) + " " + std::to_string(c.audioDelay));
-        const int64_t start = 3600 * 90000LL;
-        const std::vector<Timed> timed{TimedUnits(testing_support::VectorPath(c.video), true, start),
-                                       TimedUnits(testing_support::VectorPath("es\\audio.ac3"), false, start + c.audioDelay)};
-        CCollectingSink sink;
-        bool dvd = false;
-        ASSERT_TRUE(Multiplex({StreamKind::Mpeg2Video, StreamKind::Ac3Audio}, timed, false, sink, dvd));
-        EXPECT_TRUE(dvd);
-        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
-        EXPECT_TRUE(report.Clean()) << report.Text();
-        const ps_check::StreamReport* video = report.Stream(VideoStreamId);
-        const ps_check::StreamReport* audio = report.Stream(PrivateStream1Id);
-        ASSERT_TRUE(report.streams.size() == 2 && video && audio) << report.Text();
-        EXPECT_EQ("", ps_check::TimesKept({{video, timed[0].times}, {audio, timed[1].times}}, 2, 2));
-        EXPECT_TRUE(DvdAuthorAccepts(sink.bytes));
-    }
-}
-
 // ffprobe finds each stream and reads as many packets of it as it has units, without an error.
 ::testing::AssertionResult FfprobeReadsEveryStream(const std::vector<uint8_t>& bytes,
                                                    const std::vector<std::pair<std::string, size_t>>& streams)

@@ -38,15 +38,6 @@ std::string SequenceBytes(int frameRateCode)
     return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
 }
 
-// The same at 1280x720, progressive_sequence set.
-std::string ProgressiveSequenceBytes(int frameRateCode)
-{
-    const uint8_t bytes[] = {0, 0, 1, 0xB3, 0x50, 0x02, 0xD0, static_cast<uint8_t>(0x30 | frameRateCode), 0xFF, 0xFF, 0xEF, 0x40,
-                             0, 0, 1, 0xB5, 0x14, 0x4A, 0x00, 0x01, 0x00, 0x00,
-                             0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
-    return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
-}
-
 // Picture header, picture coding extension and `fill` bytes standing for its slices.
 std::string PictureBytes(const Picture& p, size_t fill)
 {
@@ -232,59 +223,6 @@ TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
         };
         EXPECT_EQ(videoTimes, dtsOf(video));
         EXPECT_EQ(audioTimes, dtsOf(audio));
-    }
-}
-
-// 720p film as ATSC carries it: 23.976 pictures in a 59.94 progressive sequence, each shown for
-// three frames then two (repeat_first_field with top_field_first, then without), with B pictures.
-// Each picture is shown for exactly as long as its flags say, decode times follow the pictures
-// shown in between, and no two pictures share a time, whether every picture is timed or only the first.
-TEST(MpegTimingTest, ProgressiveFilmWithRepeatedFramesIsTimedExactly)
-{
-    constexpr int Groups = 12;
-    constexpr double Count = 750.75; // a 59.94 frame is two counts
-    for (const bool everyTime : {true, false}) {
-        SCOPED_TRACE(everyTime ? "every picture timed" : "only the first timed");
-        CProgramTimeline timeline;
-        CElementaryStream stream(StreamKind::Mpeg2Video, timeline);
-        // Open groups of nine: I2 B0 B1 P5 B3 B4 P8 B6 B7; even display indices three frames, odd two.
-        const auto counts = [](int displayIndex) { return displayIndex % 2 == 0 ? 6 : 4; };
-        std::vector<std::pair<int64_t, int>> expected; // presentation time, picture type, in decode order
-        int64_t total = 0;          // counts before the group
-        for (int group = 0; group < Groups; ++group) {
-            for (const Picture& p : OpenGop) {
-                int64_t before = total;
-                for (int d = 0; d < p.temporalReference; ++d)
-                    before += counts(d);
-                const Picture flagged{p.temporalReference, p.type, FramePicture, counts(p.temporalReference) == 6, true};
-                const int64_t pts = Start + static_cast<int64_t>(before * Count + 0.5);
-                const std::string head = &p == &OpenGop[0] ? ProgressiveSequenceBytes(7) : std::string();
-                Push(stream, head + PictureBytes(flagged, 2000), everyTime || expected.empty() ? pts : NoTimestamp);
-                expected.push_back({pts, p.type});
-            }
-            for (int d = 0; d < 9; ++d)
-                total += counts(d);
-        }
-        stream.End();
-        ASSERT_EQ(expected.size(), stream.UnitCount());
-        int64_t previousReferencePts = NoTimestamp;
-        for (size_t i = 0; i < stream.UnitCount(); ++i) {
-            const AccessUnit& unit = stream.Unit(i);
-            EXPECT_NEAR(expected[i].first, unit.pts, 1) << i;
-            if (expected[i].second == 3) {
-                EXPECT_EQ(unit.pts, unit.dts) << i;
-            } else {
-                if (previousReferencePts != NoTimestamp) {
-                    EXPECT_NEAR(previousReferencePts, unit.dts, 1) << i;
-                }
-                previousReferencePts = unit.pts;
-            }
-            if (i > 0) {
-                EXPECT_LT(stream.Unit(i - 1).dts, unit.dts) << i;
-                EXPECT_EQ(unit.dts, stream.Unit(i - 1).nextDts) << i;
-            }
-        }
-        EXPECT_EQ(0u, stream.Outliers() + stream.Jumps());
     }
 }
 
