@@ -173,28 +173,6 @@ double StartOf(const std::string& path, const char* kind)
     return ::testing::AssertionSuccess();
 }
 
-// dvdauthor makes a title of the output and a DVD of the title without a warning, as it does of
-// ffmpeg's DVD output and not of a plain program stream.
-::testing::AssertionResult DvdAuthorAccepts(const std::string& output)
-{
-    const std::string dvd = MakeScratchDirectory("endtoend-dvd");
-    for (const std::string& step : {" -t " + Quoted(output), std::string(" -T")}) {
-        ToolOutput out;
-        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o " + Quoted(dvd) + step + " 2>&1";
-        if (!RunLinuxTool(command, out))
-            return ::testing::AssertionFailure() << "could not run " << command;
-        std::istringstream lines(out.out + out.err);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.find("Skipping sector") != std::string::npos || line.find("no VOBUs") != std::string::npos ||
-                line.find("WARN") != std::string::npos || line.find("ERR") != std::string::npos)
-                return ::testing::AssertionFailure() << command << ":\n" << out.out << out.err;
-        }
-        if (out.out.find(step == " -T" ? "table of contents" : "VTS") == std::string::npos)
-            return ::testing::AssertionFailure() << command << " did not finish:\n" << out.out << out.err;
-    }
-    return ::testing::AssertionSuccess();
-}
-
 // The output holds both streams byte for byte the recording's, and ffprobe reads it without a warning.
 // Every frame of a written recording keeps its time and the streams their sync; a copied one's audio
 // keeps its distance to the video.

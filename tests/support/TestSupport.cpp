@@ -1,6 +1,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
+#include <sstream>
 #include <filesystem>
 #include <system_error>
 
@@ -214,6 +215,26 @@ std::string WindowText(HWND window)
     char text[1024] = {};
     ::GetWindowTextA(window, text, sizeof(text));
     return text;
+}
+
+::testing::AssertionResult DvdAuthorAccepts(const std::string& path)
+{
+    const std::string dvd = UnixPath(MakeScratchDirectory("dvdauthor") + "dvd");
+    for (const std::string& step : {" -t '" + UnixPath(path) + "'", std::string(" -T")}) {
+        ToolOutput out;
+        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o '" + dvd + "'" + step + " 2>&1";
+        if (!RunLinuxTool(command, out))
+            return ::testing::AssertionFailure() << "could not run " << command;
+        std::istringstream lines(out.out + out.err);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("Skipping sector") != std::string::npos || line.find("no VOBUs") != std::string::npos ||
+                line.find("WARN") != std::string::npos || line.find("ERR") != std::string::npos)
+                return ::testing::AssertionFailure() << command << ":\n" << out.out << out.err;
+        }
+        if (out.out.find(step == " -T" ? "table of contents" : "VTS") == std::string::npos)
+            return ::testing::AssertionFailure() << command << " did not finish:\n" << out.out << out.err;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace testing_support

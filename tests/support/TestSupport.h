@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 
@@ -61,6 +63,10 @@ inline bool ReadRegistryDword(const std::string& path, const char* name, DWORD& 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // How often the part occurs in the text, without overlaps.
 size_t CountOf(const std::string& text, const std::string& part);
+
+// dvdauthor makes a title of the program stream file (a Windows path) and a DVD of the title without
+// a warning or an error, as it does of ffmpeg's DVD output and not of a plain program stream.
+::testing::AssertionResult DvdAuthorAccepts(const std::string& path);
 
 // A program started for a test, killed at destruction if still running; a stdoutPath given receives
 // its standard output and error. Its handle makes it impossible to copy.
