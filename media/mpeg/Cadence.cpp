@@ -44,7 +44,7 @@ TimeVerdict JudgeTime(const TimeEvidence& evidence)
     // The others ran through at least half the hole: it is this stream's lost data. A jump or a
     // false time leaves the stream's units side by side in the file, the others barely moved.
     if (evidence.off > 0 && evidence.othersRan >= 0 && 2 * evidence.othersRan >= evidence.off)
-        return TimeVerdict::Gap;
+        return evidence.off - evidence.othersRan >= SmallestHiddenJump ? TimeVerdict::PartGap : TimeVerdict::Gap;
     if (evidence.nextOnOldCadence)
         return TimeVerdict::Outlier;
     // The others barely ran: the stream's times stepped where its data did not, alone (false
@@ -83,22 +83,25 @@ int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Mark
     return longest;
 }
 
-size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off)
+size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated)
 {
     const size_t known = count_ < Kept ? count_ : Kept;
     for (size_t i = 0; i < known; ++i) {
         // One stream finds a jump once; a step back after a step forward is another.
         Jump& j = jumps_[i];
-        if ((j.found & (1u << slot)) || (j.amount < 0) != (off < 0) || std::llabs(j.amount - off) >= SameJump ||
+        const int64_t amount = j.Amount();
+        if (j.declined || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
             std::llabs(j.due - due) > SamePlace)
             continue;
         j.found |= 1u << slot;
-        if (!j.taken)
-            j.amount = std::min(j.amount, off);
+        if (!j.taken) {
+            int64_t& least = estimated ? j.estimated : j.exact;
+            least = least == NoTimestamp ? off : std::min(least, off);
+        }
         return i;
     }
     const size_t index = count_++ % Kept;
-    jumps_[index] = {due, off, 1u << slot, false};
+    jumps_[index] = {due, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, 1u << slot, false, false};
     return index;
 }
 
@@ -113,10 +116,20 @@ bool CProgramTimeline::Settled(size_t jump, size_t slot) const
     return true;
 }
 
+bool CProgramTimeline::Shared(size_t jump, size_t slot) const
+{
+    return (jumps_[jump].found & ~(1u << slot)) != 0;
+}
+
 int64_t CProgramTimeline::Take(size_t jump)
 {
     jumps_[jump].taken = true;
-    return jumps_[jump].amount;
+    return jumps_[jump].Amount();
+}
+
+void CProgramTimeline::Decline(size_t jump)
+{
+    jumps_[jump].declined = true;
 }
 
 } // namespace mpeg

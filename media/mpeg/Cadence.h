@@ -31,12 +31,16 @@ private:
 };
 
 // What a given time that disagrees with the cadence turns out to be, once the next given time of
-// the same stream is known.
-enum class TimeVerdict { Outlier, Gap, Jump };
+// the same stream is known. PartGap: data the stream lost, the others running on beside it, yet
+// they ran through noticeably less than the step: the rest is a jump if another stream shares it.
+enum class TimeVerdict { Outlier, Gap, PartGap, Jump };
 
 // Forward discontinuities up to this long are kept as gaps where nothing tells lost data from a
 // jump (a stream alone); longer ones and every backward one are closed.
 constexpr int64_t LongestKeptGap = 90000;
+// What a stream's loss may hide of a jump the others make at its end: less than this is taken for
+// how the file interleaves the streams (a few units).
+constexpr int64_t SmallestHiddenJump = 9000;
 
 // What is known of a given time that disagrees with its stream's cadence by `off` (90 kHz).
 struct TimeEvidence {
@@ -54,6 +58,8 @@ struct TimeEvidence {
 // contradicts is an outlier. A step the others' data did not run through is a jump, closed: this
 // stream's times alone (false ones), or all streams' (a clock reset, or a loss in every stream),
 // each closed by the same amount. Where no other stream tells, a short forward step is a gap.
+// Where the others ran through most of the step but not all, the rest may be a jump they made at
+// the end of this stream's loss (PartGap).
 TimeVerdict JudgeTime(const TimeEvidence& evidence);
 
 // What the streams of one program share while they are timed: the jumps found, and how far each
@@ -80,20 +86,29 @@ public:
 
     // A stream found its times jump by `off` where its cadence put the unit at `due` (output time
     // line): the same jump as one another stream found there of about the same size, or a new one.
-    // Gives the jump's index.
-    size_t Propose(size_t slot, int64_t due, int64_t off);
+    // `estimated`: the step less what the stream is reckoned to have lost, which the interleaving
+    // of the file blurs. Gives the jump's index.
+    size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
-    // What each stream closes of the jump, the same for all: the least of their steps, so that a
-    // stream that lost more than the others around it keeps the rest as a gap. Final once taken.
+    // Another stream than `slot` found the jump as well.
+    bool Shared(size_t jump, size_t slot) const;
+    // What each stream closes of the jump, the same for all: the least of the steps measured
+    // exactly (of the estimated ones where none was), so that a stream that lost more than the
+    // others around it keeps the rest as a gap. Final once taken.
     int64_t Take(size_t jump);
+    // The stream that found the jump keeps its step as a gap, and nobody closes the jump.
+    void Decline(size_t jump);
 
 private:
     struct Jump {
         int64_t due;
-        int64_t amount;
-        uint32_t found;   // a bit for each stream that found it
+        int64_t exact;     // the least step measured exactly; NoTimestamp: none yet
+        int64_t estimated; // the least estimated one
+        uint32_t found;    // a bit for each stream that found it
         bool taken;
+        bool declined;
+        int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
     };
     static constexpr size_t Kept = 16;
     Jump jumps_[Kept] = {};

@@ -488,9 +488,10 @@ TimeVerdict CElementaryStream::Judge(int64_t off, int64_t& lost)
         if (others >= 0)
             othersRan = std::max<int64_t>(0, others - (unit.ran[slot_] - lastRan_[slot_]));
     }
-    if (othersRan >= LongestKeptGap / 2)
+    const TimeVerdict verdict = JudgeTime({off, onOld, othersRan});
+    if (othersRan >= LongestKeptGap / 2 || verdict == TimeVerdict::PartGap)
         lost = othersRan;
-    return JudgeTime({off, onOld, othersRan});
+    return verdict;
 }
 
 void CElementaryStream::TimeUnits()
@@ -524,20 +525,28 @@ void CElementaryStream::TimeUnits()
             if ((next == pending_.size() || !LeadKnown(next)) && MayWait())
                 return;
             int64_t lost = 0;
-            switch (Judge(off, lost)) {
+            const TimeVerdict verdict = Judge(off, lost);
+            switch (verdict) {
             case TimeVerdict::Outlier:
                 given = NoTimestamp;
                 ++outliers_;
                 break;
             case TimeVerdict::Gap:
                 break;
+            case TimeVerdict::PartGap:
             case TimeVerdict::Jump: {
                 // Closed by the same amount in every stream that shares it, so each waits until the
-                // others have found it too (or ended, or gone past it), as long as it may.
+                // others have found it too (or ended, or gone past it), as long as it may. What a
+                // loss may hide of a jump is closed only where another stream made it too.
+                const bool partGap = verdict == TimeVerdict::PartGap;
                 if (proposedJump_ == NoJump)
-                    proposedJump_ = timeline_.Propose(slot_, due, off - lost);
+                    proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0);
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWait())
                     return;
+                if (partGap && !timeline_.Shared(proposedJump_, slot_)) {
+                    timeline_.Decline(proposedJump_);
+                    break;
+                }
                 shift_ += timeline_.Take(proposedJump_);
                 given = DecodeTimeGiven(0);
                 // What this stream lost beyond the amount stays a gap; a time short of the cadence
