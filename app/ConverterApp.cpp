@@ -1,5 +1,7 @@
 #include "app/ConverterApp.h"
 
+#include "app/CommandConversion.h"
+#include "app/CommandLine.h"
 #include "convert/InternalGraph.h"
 #include "framework/MessageBox.h"
 #include "ui/ConverterDlg.h"
@@ -100,6 +102,17 @@ BOOL CConverterApp::InitInstance()
 
     if (!QueryProgramDirectory(ProgramDirectory)) {
         AfxMessageBox(L"The program's directory path is too long.");
+        return FALSE;
+    }
+    // A conversion for a script takes no lock and shows nothing but its console lines.
+    const CommandLine line = ParseCommandLine(ProgramArguments());
+    if (line.mode == CommandLine::Mode::Convert) {
+        SetRegistryKey(kMaker);
+        exitCode_ = static_cast<int>(RunCommandConversion(line, *this, ProgramDirectory));
+        return FALSE;
+    }
+    if (line.mode != CommandLine::Mode::Window) {
+        exitCode_ = static_cast<int>(ShowCommandUsage(line));
         return FALSE;
     }
     // A temporary directory that cannot hold the lock file is reported like a running instance:

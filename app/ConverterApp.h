@@ -19,6 +19,7 @@ public:
     ~CConverterApp() override;
 
     BOOL InitInstance() override;
+    int ExitInstance() override { return exitCode_; }
 
     std::wstring ProgramDirectory; // ends with a backslash
     std::wstring InternalGraphPath;
@@ -28,6 +29,8 @@ public:
 
 private:
     bool EndConversions();
+
+    int exitCode_ = 0;
 
     GraphSource graphs_;
     CRunPoster runPoster_;

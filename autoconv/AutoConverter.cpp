@@ -25,14 +25,6 @@ const wchar_t* const kBanner[] = {
 const wchar_t kWaiting[] = L"\nWaiting for new recording...\n";
 const wchar_t kUnusableInputExt[] = L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
 
-// A file that something else holds open (the recorder, a player) cannot be opened unshared.
-bool IsFinishedRecording(const std::wstring& path)
-{
-    UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    return probe.IsValid();
-}
-
 bool NameExists(const std::wstring& path)
 {
     CFileFind existing;
@@ -319,6 +311,14 @@ void CAutoConverter::Worker::RemoveOrphanedPartials()
         UniqueFileHandle orphan(::CreateFileW(made.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                                               FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     }
+}
+
+// A file that something else holds open (the recorder, a player) cannot be opened unshared.
+bool IsFinishedRecording(const std::wstring& path)
+{
+    UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    return probe.IsValid();
 }
 
 bool HasUsableOutput(const std::wstring& outputPath)

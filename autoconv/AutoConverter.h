@@ -12,6 +12,9 @@
 #include <functional>
 #include <string>
 
+// Whether a recording is finished: nothing else (the recorder, a player) holds it open.
+bool IsFinishedRecording(const std::wstring& path);
+
 // Whether a converted recording may go: its output is a file and not empty.
 bool HasUsableOutput(const std::wstring& outputPath);
 

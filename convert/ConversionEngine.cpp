@@ -155,6 +155,21 @@ const wchar_t* FailureCause(HRESULT status)
     }
 }
 
+// A graph that ran and wrote nothing failed; its output place did not.
+const HRESULT kNothingWrittenStatus = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+
+// Failures of writing a file where it was to go, whichever filter met them.
+bool IsWriteError(HRESULT status)
+{
+    const DWORD errors[] = {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_PATH_NOT_FOUND,
+                            ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT, ERROR_WRITE_FAULT};
+    for (const DWORD error : errors) {
+        if (status == HRESULT_FROM_WIN32(error))
+            return true;
+    }
+    return false;
+}
+
 // Gives the finished file its output name, replacing an earlier output only now. A graph whose
 // writer wrote nothing, or wrote under another name, has produced no output.
 HRESULT PublishOutput(const std::wstring& partialPath, const std::wstring& outputPath, std::wstring& report)
@@ -163,7 +178,7 @@ HRESULT PublishOutput(const std::wstring& partialPath, const std::wstring& outpu
     if (!::GetFileAttributesExW(partialPath.c_str(), GetFileExInfoStandard, &data)
         || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
         report += kNothingWritten;
-        return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+        return kNothingWrittenStatus;
     }
     if (!::MoveFileExW(partialPath.c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const HRESULT failure = HRESULT_FROM_WIN32(::GetLastError());
@@ -368,13 +383,16 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
     observer_.OnConversionStarted(claim);
 
     const std::wstring& partialPath = run.partialPath;
+    bool outputAtFault = false;
     if (!LiesDirectlyIn(outputPath, request.outputDirectory)) {
         // An extension with a path in it, or a name that is no plain file name.
         run.report += kOutsideOutputDirectory;
         status = HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        outputAtFault = true;
     } else if (NamesSameFile(inputPath, outputPath) || NamesSameFile(inputPath, partialPath)) {
         run.report += kOverwritesInput;
         status = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+        outputAtFault = true;
     } else {
         // A description too large to hold, or any other shortage, fails this run alone.
         try {
@@ -383,8 +401,11 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
             status = E_OUTOFMEMORY;
         }
         graph.Reset(); // the filters go with it, closing the file before it is looked at
-        if (SUCCEEDED(status))
+        outputAtFault = IsWriteError(status);
+        if (SUCCEEDED(status)) {
             status = PublishOutput(partialPath, outputPath, run.report);
+            outputAtFault = FAILED(status) && status != kNothingWrittenStatus;
+        }
         if (FAILED(status))
             ::DeleteFileW(partialPath.c_str());
     }
@@ -400,6 +421,8 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         return run.recordingCut ? ConversionResult::ConvertedCut : ConversionResult::Converted;
     if (cancelled)
         return ConversionResult::Cancelled;
+    if (outputAtFault)
+        return ConversionResult::OutputFailed;
     // A recording that shrank while it was read is being rewritten: worth another look as it is.
     return *FailureCause(status) && status != HALVERN_E_SHRANK ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
 }

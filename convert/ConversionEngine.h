@@ -24,8 +24,10 @@ struct ConversionTimings {
 // ends cut off in the middle of its data (a recorder that crashed, or one still writing it). A
 // recording at fault fails the same way until it changes; any other failure (a missing or full
 // output directory, a graph that broke off) may pass. Cancelled: by the user, or because the run
-// stopped making progress; the same recording would do the same again.
-enum class ConversionResult { Converted, ConvertedCut, Failed, RecordingAtFault, Cancelled, Busy };
+// stopped making progress; the same recording would do the same again. OutputFailed: the output
+// could not be written or published where it was to go (a missing, full or read-only directory),
+// which may pass like Failed.
+enum class ConversionResult { Converted, ConvertedCut, Failed, OutputFailed, RecordingAtFault, Cancelled, Busy };
 
 // Whether StartSingleConversion started a run.
 enum class SingleStart { Started, Busy, NotStarted };

@@ -100,6 +100,24 @@ bool ParseGraphLine(const std::string& line, GraphEntry& entry)
     return false;
 }
 
+GraphDescription ParseGraphDescription(const std::string& text)
+{
+    GraphDescription description;
+    GraphEntry entry;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (ParseGraphLine(line, entry))
+            description.Entries.push_back(std::move(entry));
+        start = end + 1;
+    }
+    return description;
+}
+
 GraphDescription ReadGraphDescription(CStdioFile& source)
 {
     GraphDescription description;

@@ -40,6 +40,8 @@ bool ParseGraphLine(const std::string& line, GraphEntry& entry);
 
 // Every entry from the stream's current position to its end. A read error counts as the end.
 GraphDescription ReadGraphDescription(CStdioFile& source);
+// Every entry of a description held whole in memory, its lines ended as a file's are.
+GraphDescription ParseGraphDescription(const std::string& text);
 
 // Where graph choices are read: the internal graph, read once at start-up from the file that holds
 // it, and the program's directory, which holds the graph description files.

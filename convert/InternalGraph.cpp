@@ -6,19 +6,36 @@ const wchar_t kInternalGraphFileName[] = L"InternalXGR.tmp";
 
 namespace {
 
+// The graph's bytes in the program's resources; false when they cannot be had.
+bool FindInternalGraph(const char*& bytes, DWORD& size)
+{
+    HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_INTERNAL_XGR), L"XGR");
+    HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
+    bytes = loaded ? static_cast<const char*>(::LockResource(loaded)) : nullptr;
+    size = bytes ? ::SizeofResource(nullptr, resource) : 0;
+    return bytes != nullptr;
+}
+
 // Writes the graph from the program's resources into the open file and flushes it; false when any
 // of it did not reach the file.
 bool WriteInternalGraph(CStdioFile& file)
 {
-    HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_INTERNAL_XGR), L"XGR");
-    HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
-    const void* graph = loaded ? ::LockResource(loaded) : nullptr;
-    if (!graph)
-        return false;
-    return file.Write(graph, ::SizeofResource(nullptr, resource)) && file.Flush();
+    const char* graph = nullptr;
+    DWORD size = 0;
+    return FindInternalGraph(graph, size) && file.Write(graph, size) && file.Flush();
 }
 
 } // namespace
+
+bool LoadInternalGraph(GraphDescription& graph)
+{
+    const char* bytes = nullptr;
+    DWORD size = 0;
+    if (!FindInternalGraph(bytes, size))
+        return false;
+    graph = ParseGraphDescription(std::string(bytes, size));
+    return true;
+}
 
 InternalGraphOpen OpenInternalGraph(const wchar_t* path, CStdioFile& file, GraphDescription& graph)
 {

@@ -51,6 +51,11 @@ BOOL CWinApp::InitInstance()
     return TRUE;
 }
 
+int CWinApp::ExitInstance()
+{
+    return 0;
+}
+
 void CWinApp::SetRegistryKey(const wchar_t* maker)
 {
     m_registryKey = maker ? maker : L"";
@@ -133,5 +138,5 @@ int AfxWinMain(HINSTANCE instance)
     app->m_hInstance = instance;
     // InitInstance runs the whole program; there is no framework message loop after it.
     app->InitInstance();
-    return 0;
+    return app->ExitInstance();
 }

@@ -16,6 +16,8 @@ public:
 
     // Runs the program; returning FALSE ends it without a message loop.
     virtual BOOL InitInstance();
+    // The process's exit code, once InitInstance has returned.
+    virtual int ExitInstance();
 
     // Profile values live under HKEY_CURRENT_USER\Software\<maker>\<application name>.
     void SetRegistryKey(const wchar_t* maker);

@@ -42,11 +42,17 @@ std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const Str
         tail.resize(options.leadingTailBytes, '\x55');
         objects.push_back({Kind::Video, numbers.video, tail, options.firstTime - period, period, options.firstTime - 2 * period, false, 3});
     }
+    // The n-th frame decoded is needed about when the n-th frame is shown: film's frames shown for
+    // two or three fields are sent at that pace, not at one a field pair.
+    std::vector<int64_t> shown;
+    for (const ProbedFrame& frame : video.frames)
+        shown.push_back(frame.time);
+    std::sort(shown.begin(), shown.end());
     for (size_t decoded = 0; decoded < video.frames.size(); ++decoded) {
         const ProbedFrame& frame = video.frames[decoded];
         const int64_t time = options.firstTime + frame.time;
         // A recorder sends a frame about one frame before the decoder needs it.
-        const int64_t sendKey = options.firstTime + (static_cast<int64_t>(decoded) - 1) * period;
+        const int64_t sendKey = options.firstTime + shown[decoded] - shown[0] - period;
         objects.push_back({Kind::Video, numbers.video, frame.bytes, time, period, sendKey, true, frame.type});
         if (options.captions)
             objects.push_back({Kind::Captions, numbers.captions, std::string("\x94\x2c", 2), time, period, sendKey, true, 0,

@@ -100,7 +100,7 @@ namespace {
 
 // Starts the command line with its standard output and error in the named files, when named.
 bool StartProcess(const char* exePath, std::string commandLine, const std::string& outPath, const std::string& errPath,
-                  UniqueHandle& process, DWORD* id = nullptr)
+                  UniqueHandle& process, DWORD* id = nullptr, DWORD flags = 0)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     const auto create = [&](const std::string& path) {
@@ -118,7 +118,7 @@ bool StartProcess(const char* exePath, std::string commandLine, const std::strin
         startup.hStdError = err ? err.Get() : out.Get();
     }
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessA(exePath, &commandLine[0], nullptr, nullptr, out ? TRUE : FALSE, 0, nullptr, nullptr, &startup, &info))
+    if (!::CreateProcessA(exePath, &commandLine[0], nullptr, nullptr, out ? TRUE : FALSE, flags, nullptr, nullptr, &startup, &info))
         return false;
     ::CloseHandle(info.hThread);
     process = UniqueHandle(info.hProcess);
@@ -181,6 +181,11 @@ size_t CountOf(const std::string& text, const std::string& part)
 bool ChildProcess::Start(const std::string& exePath, const std::string& stdoutPath)
 {
     return StartProcess(exePath.c_str(), "\"" + exePath + "\"", stdoutPath, stdoutPath, process_, &id_);
+}
+
+bool ChildProcess::StartCommand(const std::string& commandLine, const std::string& stdoutPath, DWORD flags)
+{
+    return StartProcess(nullptr, commandLine, stdoutPath, stdoutPath, process_, &id_, flags);
 }
 
 bool ChildProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode)

@@ -74,6 +74,8 @@ class ChildProcess {
 public:
     ~ChildProcess() { Kill(); }
     bool Start(const std::string& exePath, const std::string& stdoutPath = std::string());
+    // A whole command line (the program's name first), with the process creation flags.
+    bool StartCommand(const std::string& commandLine, const std::string& stdoutPath, DWORD flags = 0);
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr);
     void Kill();
     DWORD Id() const { return id_; }

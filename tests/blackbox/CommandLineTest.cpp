@@ -1,0 +1,140 @@
+// Halvern.exe /convert as a script runs it: a batch file that looks at each exit code, a recording
+// still held by its recorder, and a run beside a Halvern converting on its own. (Wine delivers no
+// Ctrl+C to a window program attached to a console, so the cancel by key is not tried here.)
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "tests/blackbox/HalvernDriver.h"
+#include "tests/media/RecordingWriter.h"
+
+using namespace testing_support;
+
+namespace blackbox {
+namespace {
+
+constexpr char kBuiltInGraph[] = "Built-in DVR-MS to MPEG.xgr";
+constexpr DWORD kCommandMs = 60000;
+
+class CommandLine : public BlackBoxTest {
+protected:
+    // Runs `arguments` after Halvern.exe; gives its exit code, or -1 when it did not end in time.
+    long RunHalvern(const std::string& arguments, DWORD flags = 0)
+    {
+        ChildProcess command;
+        if (!command.StartCommand("\"" + HalvernExePath() + "\" " + arguments, StdoutPath(), flags))
+            return -1;
+        DWORD code = 0;
+        return command.WaitForExit(kCommandMs, &code) ? static_cast<long>(code) : -1;
+    }
+
+    // The outputs and leftovers in the output directory.
+    std::vector<std::string> OutputNames() const
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        UniqueFindHandle find(::FindFirstFileA((output + "*").c_str(), &found));
+        for (bool more = find.IsValid(); more; more = ::FindNextFileA(find.Get(), &found)) {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                names.push_back(found.cFileName);
+        }
+        return names;
+    }
+};
+
+::testing::AssertionResult WriteProtectedRecording(const std::string& path)
+{
+    test_recordings::RecordingOptions options;
+    options.videoPath = VectorPath("es\\video.m2v");
+    options.audioPath = VectorPath("es\\audio.mp2");
+    options.protection = test_recordings::Protection::EncryptionObject;
+    test_recordings::WrittenRecording written;
+    std::string error;
+    if (!test_recordings::WriteRecording(path, options, written, error))
+        return ::testing::AssertionFailure() << error;
+    return ::testing::AssertionSuccess();
+}
+
+// Each line of the batch file converts one recording and echoes the exit code it got; the codes
+// are the ones the usage lists. Only the good recording leaves an output, and no run a .partial.
+TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
+{
+    ASSERT_TRUE(CopyRecording(input + "Show.dvr-ms"));
+    WriteFileBytes(input + "Notes.dvr-ms", "not a recording at all");
+    ASSERT_TRUE(WriteProtectedRecording(input + "Protected.dvr-ms"));
+    ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), (input + "Hd.wtv").c_str(), FALSE));
+    const std::string halvern = "\"" + HalvernExePath() + "\"";
+    const std::string graph = std::string(" /graph \"") + kBuiltInGraph + "\"";
+    const struct {
+        const char* name;
+        std::string arguments;
+        int code;
+    } runs[] = {
+        {"converted", "/convert \"" + input + "Show.dvr-ms\" /out \"" + output + "\"" + graph, 0},
+        {"options as --x in any letter case", "--CONVERT \"" + input + "Show.dvr-ms\" --Out \"" + output + "Named.mpg\"" + graph, 0},
+        {"usage", "/?", 0},
+        {"an unknown option", "/convert \"" + input + "Show.dvr-ms\" /outt x", 1},
+        {"no recording named", "/out \"" + output + "\"", 1},
+        {"a missing recording", "/convert \"" + input + "Missing.dvr-ms\" /out \"" + output + "\"" + graph, 2},
+        {"not a recording", "/convert \"" + input + "Notes.dvr-ms\" /out \"" + output + "\"" + graph, 2},
+        {"protected", "/convert \"" + input + "Protected.dvr-ms\" /out \"" + output + "\"" + graph, 2},
+        {"H.264 video", "/convert \"" + input + "Hd.wtv\" /out \"" + output + "\"" + graph, 2},
+        {"an output directory that is not there", "/convert \"" + input + "Show.dvr-ms\" /out \"" + output + "Gone\\x.mpg\"" + graph, 3},
+        {"a graph description that is not there", "/convert \"" + input + "Show.dvr-ms\" /out \"" + output + "\" /graph None.xgr", 4},
+    };
+    std::string batch = "@echo off\r\n";
+    for (size_t i = 0; i < sizeof(runs) / sizeof(runs[0]); ++i)
+        batch += halvern + " " + runs[i].arguments + "\r\necho run " + std::to_string(i) + " code %errorlevel%\r\n";
+    WriteFileBytes(logs + "convert.bat", batch);
+
+    ChildProcess script;
+    ASSERT_TRUE(script.StartCommand("cmd.exe /c \"" + logs + "convert.bat\"", StdoutPath()));
+    ASSERT_TRUE(script.WaitForExit(5 * kCommandMs));
+    const std::string printed = ReadFileBytes(StdoutPath());
+    for (size_t i = 0; i < sizeof(runs) / sizeof(runs[0]); ++i) {
+        const std::string line = "run " + std::to_string(i) + " code ";
+        const size_t at = printed.find(line);
+        ASSERT_NE(std::string::npos, at) << runs[i].name << " did not end:\n" << printed;
+        EXPECT_EQ(runs[i].code, std::atoi(printed.c_str() + at + line.size())) << runs[i].name << "\n" << printed;
+    }
+    EXPECT_TRUE(ContainsInOrder(printed, {"Converting : ", "Show.dvr-ms", "Done!", "run 0 code 0"})) << printed;
+    EXPECT_TRUE(ContainsInOrder(printed, {"Exit codes:", "run 2 code 0"})) << "the usage is printed";
+    EXPECT_TRUE(ContainsInOrder(printed, {"protected", "run 7 code 2"})) << printed;
+    EXPECT_TRUE(IsSoundProgramStream(output + "Show.MPG"));
+    EXPECT_TRUE(IsSoundProgramStream(output + "Named.mpg"));
+    EXPECT_EQ((std::vector<std::string>{"Named.mpg", "Show.MPG"}), OutputNames());
+}
+
+// Held open by its recorder, a recording is refused with its own code; once let go it converts,
+// with the internal graph read from the program while a running Halvern holds the lock and converts
+// another recording on its own.
+TEST_F(CommandLine, ARecordingStillBeingWrittenIsRefusedAndAnotherConvertsBesideARunningHalvern)
+{
+    const std::string recording = logs + "Recorded.dvr-ms";
+    ASSERT_TRUE(CopyRecording(recording));
+    {
+        UniqueFileHandle recorder(::CreateFileA(recording.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(recorder.IsValid());
+        EXPECT_EQ(6, RunHalvern("/convert \"" + recording + "\" /out \"" + output + "\""));
+        EXPECT_TRUE(OutputNames().empty());
+    }
+
+    StoredSettings settings = Defaults();
+    settings.AutoStartConvert = 1;
+    StoreSettings(settings);
+    ScopedDecrypterFault slow("pace=1");
+    ASSERT_TRUE(CopyRecording(input + "Show.dvr-ms"));
+    ASSERT_TRUE(halvern.Start(logs + "halvern.txt")) << ReadFileBytes(logs + "halvern.txt");
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Show.MPG.partial"); }, kPromptMs)) << "no conversion began";
+    EXPECT_EQ(0, RunHalvern("/convert \"" + recording + "\" /out \"" + output + "Beside.MPG\" /graph \"" + kInternalGraphName + "\""))
+        << ReadFileBytes(StdoutPath());
+    EXPECT_TRUE(IsProgramStream(output + "Beside.MPG"));
+    EXPECT_TRUE(WaitForOutput(output + "Show.MPG", kCommandMs));
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+} // namespace
+} // namespace blackbox
