@@ -120,9 +120,11 @@ bool BalloonWatch::Seen(std::initializer_list<std::string> parts)
         if (!text.empty() && std::find(texts_.begin(), texts_.end(), text) == texts_.end())
             texts_.push_back(text);
     }
-    return std::any_of(texts_.begin(), texts_.end(), [&](const std::string& text) {
-        return std::all_of(parts.begin(), parts.end(), [&](const std::string& part) { return text.find(part) != std::string::npos; });
-    });
+    const auto holdsEvery = [&](const std::string& text) {
+        const auto holds = [&](const std::string& part) { return text.find(part) != std::string::npos; };
+        return std::all_of(parts.begin(), parts.end(), holds);
+    };
+    return std::any_of(texts_.begin(), texts_.end(), holdsEvery);
 }
 
 bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts)
