@@ -7,6 +7,7 @@
 #include "framework/FileFind.h"
 #include "framework/Utf8Text.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <unordered_set>
@@ -211,7 +212,16 @@ void CAutoConverter::Worker::Watch()
 
 void CAutoConverter::Worker::Wait()
 {
-    const DWORD timeout = owner_.options_.ScanWaitMs;
+    // A recording that changed while it was converted is looked at again once it may have settled,
+    // not at the next scan only. One due already was left by the last pass (still held open, or a
+    // single-file conversion ran): the next change or scan takes it up, so the worker never spins.
+    DWORD timeout = owner_.options_.ScanWaitMs;
+    const DWORD now = ::GetTickCount();
+    for (const auto& known : changing_) {
+        const DWORD settled = now - known.second.since;
+        if (settled < owner_.options_.ChangeSettleMs)
+            timeout = std::min(timeout, owner_.options_.ChangeSettleMs - settled);
+    }
 
     HANDLE stopEvent = owner_.stopEvent_.Get();
     if (notification_ && stopEvent) {

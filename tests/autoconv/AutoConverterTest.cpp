@@ -421,8 +421,9 @@ TEST(WorkerOutput, AFileOrAPipeTakesUtf8)
 
 // A recording is deleted only when it did not change while it was converted and its file was read
 // to its end whole. One that a writer Halvern cannot see appends to (another computer on a share)
-// keeps its output, stays, and is converted again once it has stayed as it is; one cut off for good
-// in the middle of its data (a recorder that crashed) converts once and stays.
+// keeps its output, stays, and is converted again once it has stayed as it is, without waiting for
+// the next scan; one cut off for good in the middle of its data (a recorder that crashed) converts
+// once and stays.
 TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
 {
     const std::wstring whole = Wide(MakeScratchDirectory("auto-whole")) + L"Whole.dvr-ms";
@@ -437,15 +438,16 @@ TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
         bool appendInRun;   // the rest is written while the first conversion runs
         size_t conversions; // in all
         bool deleted;
+        DWORD scanWaitMs;
     } cases[] = {
-        {"appended while converted", 4, true, 2, true},
-        {"cut off for good", 6, false, 1, false},
+        {"appended while converted", 4, true, 2, true, 60000},
+        {"cut off for good", 6, false, 1, false, 300},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ::DeleteFileW(output.c_str());
         WriteFileBytes(recording, bytes.substr(0, bytes.size() * c.written / 10 + 1));
-        MakeAutoConverter(300, 1000);
+        MakeAutoConverter(c.scanWaitMs, 1000);
         {
             ScopedDecrypterFault slow("pace=1");
             Start();

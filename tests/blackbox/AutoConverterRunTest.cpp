@@ -1,8 +1,10 @@
 // The Auto Converter of the real Halvern.exe amid a conversion: "Apply Settings" with the real question
-// box, and the exit. (The buttons meanwhile are the window test's; a killed run is the worker's.)
+// box, the exit, a cancel; recordings that change unseen, end cut off or are damaged. (The buttons
+// meanwhile are the window test's; a killed run is the worker's.)
 
 #include "res/resource.h"
 #include "tests/blackbox/HalvernDriver.h"
+#include "tests/media/WtvEdits.h"
 
 using namespace testing_support;
 
@@ -20,24 +22,40 @@ protected:
     void ApplyAnswering(int button)
     {
         Click(halvern.Window(), IDC_APPLY);
-        HWND box = nullptr;
-        const auto asked = [&] { return (box = FindProcessDialog(halvern.Id(), "Halvern", IDYES)) != nullptr; };
-        ASSERT_TRUE(WaitUntil(asked, kPromptMs)) << "no restart question";
-        EXPECT_TRUE(::FindWindowExA(box, nullptr, "Static", kQuestion)) << "the question box asks something else";
-        Click(box, button);
-        ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box); }, kPromptMs)) << "the question box stayed";
+        ASSERT_TRUE(AnswerMessage(halvern.Id(), kQuestion, button));
+    }
+
+    // Starts Halvern with the Auto Converter running with the settings.
+    void StartAutoConverter(StoredSettings settings)
+    {
+        settings.AutoStartConvert = 1;
+        StoreSettings(settings);
+        ASSERT_TRUE(halvern.Start(StdoutPath()));
     }
 
     // Starts Halvern with the Auto Converter converting the recording, put into the input directory.
     void StartConverting(const std::string& recording)
     {
         ASSERT_TRUE(CopyRecording(input + recording));
-        StoredSettings settings = Defaults();
-        settings.AutoStartConvert = 1;
-        StoreSettings(settings);
-        ASSERT_TRUE(halvern.Start(StdoutPath()));
-        const auto converting = [&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Cancel Conversion!"; };
-        ASSERT_TRUE(WaitUntil(converting, kPromptMs));
+        ASSERT_NO_FATAL_FAILURE(StartAutoConverter(Defaults()));
+        ASSERT_TRUE(WaitUntil([&] { return ButtonCaption() == "Cancel Conversion!"; }, kPromptMs));
+    }
+
+    std::string ButtonCaption() const { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE); }
+    size_t Count(const char* line) const { return CountOf(halvern.Output(), line); }
+
+    // Makes the Auto Converter look at the input directory twice more and waits for both looks to
+    // end: each finds a new file of the extension that is not a recording, which fails at once. What
+    // the first look would try again has been tried by the time the second one's file has failed.
+    void LookTwiceMore(const std::string& extension)
+    {
+        const std::string notARecording = logs + "not a recording";
+        WriteFileBytes(notARecording, std::string(4096, 'x'));
+        for (const char* name : {"Look 1.", "Look 2."}) {
+            const size_t failed = Count(kFailed);
+            DropRecording(input + name + extension, notARecording);
+            ASSERT_TRUE(WaitUntil([&] { return Count(kFailed) > failed; }, kPromptMs)) << halvern.Output();
+        }
     }
 
     std::string StoredInputPath() const
@@ -104,6 +122,118 @@ TEST_F(AutoConverterRun, TheExitEndsWhenTheConversionIsStuck)
     ASSERT_TRUE(halvern.Start(StdoutPath()));
     EXPECT_TRUE(::IsWindow(halvern.Window())) << "Halvern refused to start again";
     ASSERT_TRUE(halvern.CloseAndWait(60000));
+}
+
+// "Cancel Conversion!" in an Auto Converter's conversion: the conversion fails and leaves nothing, and
+// the recording, which would do the same at once again, is not started again at the next look while it
+// stays as it is.
+TEST_F(AutoConverterRun, ARecordingWhoseConversionWasCancelledIsNotStartedAgainAtTheNextLook)
+{
+    ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds
+    ASSERT_NO_FATAL_FAILURE(StartConverting("Show.dvr-ms"));
+    Click(halvern.Window(), IDC_CONVERT_SINGLE);
+    ASSERT_TRUE(WaitUntil([&] { return Count(kFailed) == 1; }, kPromptMs)) << halvern.Output();
+    EXPECT_TRUE(WaitUntil([&] { return ButtonCaption() == "Convert Single File..."; }, kPromptMs));
+
+    ASSERT_NO_FATAL_FAILURE(LookTwiceMore("dvr-ms"));
+    EXPECT_EQ("Convert Single File...", ButtonCaption()) << "started again";
+    EXPECT_EQ(0u, Count(kDone)) << halvern.Output();
+    EXPECT_EQ(3u, Count(kFailed)) << halvern.Output();
+    EXPECT_FALSE(FileExists(output + "Show.MPG"));
+    EXPECT_FALSE(FileExists(output + "Show.MPG.partial"));
+    EXPECT_TRUE(FileExists(input + "Show.dvr-ms"));
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+// Appends as a writer on another computer does, which Halvern cannot see: Linux writes the bytes to
+// the end of the file in one write, holding no lock.
+::testing::AssertionResult AppendFromLinux(const std::string& path, const std::string& bytes, const std::string& scratch)
+{
+    WriteFileBytes(scratch, bytes);
+    ToolOutput out;
+    const std::string command = "dd if='" + UnixPath(scratch) + "' of='" + UnixPath(path) +
+                                "' bs=16M oflag=append conv=notrunc status=none";
+    if (!RunLinuxTool(command, out) || !out.err.empty())
+        return ::testing::AssertionFailure() << command << ": " << out.err;
+    return ::testing::AssertionSuccess();
+}
+
+// With deleting on, a recording that grows while it is converted keeps its output and stays, and is
+// converted again once it has stayed as it is for half a minute: read whole then, it goes. One cut
+// off for good in the middle of its data is converted as far as it goes, once, and stays, the
+// report saying so.
+TEST_F(AutoConverterRun, ARecordingThatGrowsUnseenOrEndsCutOffIsKept)
+{
+    const std::string whole = ReadFileBytes(VectorPath("plain-mp2.asf"));
+    const std::string growing = input + "Growing.dvr-ms";
+    const size_t written = whole.size() * 6 / 10 + 1; // in the middle of a packet
+    WriteFileBytes(growing, whole.substr(0, written));
+    StoredSettings settings = Defaults();
+    settings.DeleteSourceFile = 1;
+    {
+        ScopedDecrypterFault slow("pace=0.5"); // the first part takes over three seconds
+        ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Growing.MPG.partial"); }, kPromptMs)) << halvern.Output();
+    ASSERT_TRUE(AppendFromLinux(growing, whole.substr(written), logs + "rest"));
+    ASSERT_TRUE(WaitUntil([&] { return Count(kDone) == 1; }, kPromptMs)) << halvern.Output();
+    const DWORD converted = ::GetTickCount();
+    EXPECT_TRUE(IsProgramStream(output + "Growing.MPG"));
+
+    const std::string cut = whole.substr(0, whole.size() * 4 / 10 + 1);
+    WriteFileBytes(logs + "cut", cut);
+    DropRecording(input + "Cut.dvr-ms", logs + "cut");
+    BalloonWatch balloons;
+    const auto reported = [&] {
+        return balloons.Seen({"Cut.dvr-ms", "\nThe recording ends cut off in the middle of its data: it is kept.\nDone!"});
+    };
+    EXPECT_TRUE(WaitUntil(reported, 30000)) << ::testing::PrintToString(balloons.Texts());
+    ASSERT_TRUE(WaitForOutput(output + "Cut.MPG", kPromptMs));
+    // Looked at once the next conversion has been published, long after the first was handled.
+    EXPECT_TRUE(FileExists(growing)) << "deleted, though it changed while it was converted";
+
+    ASSERT_TRUE(WaitUntil([&] { return !FileExists(growing); }, 60000)) << "not converted again whole\n" << halvern.Output();
+    EXPECT_GE(::GetTickCount() - converted, 25000u) << "converted again before it had settled";
+    EXPECT_TRUE(IsSoundProgramStream(output + "Growing.MPG"));
+    EXPECT_EQ(3u, Count(kDone)) << halvern.Output();
+    EXPECT_TRUE(ReadFileBytes(input + "Cut.dvr-ms") == cut) << "the cut recording did not stay as it was";
+    EXPECT_TRUE(halvern.CloseAndWait());
+}
+
+// A WTV recording whose file system lists a sector of the timeline for another file too, or one far
+// past the file's end, is damaged: with deleting on it gives no output and stays as it is, fails
+// once, and is not tried again at the next look while it stays so.
+TEST_F(AutoConverterRun, AWtvRecordingWithABadAllocationTableFailsOnceAndStays)
+{
+    const std::string sound = ReadFileBytes(VectorPath("wtv\\mpeg2-mp2.wtv"));
+    test_wtv::Layout layout;
+    std::string error;
+    ASSERT_TRUE(test_wtv::ReadLayout(sound, layout, error)) << error;
+    std::vector<uint32_t> timeline = test_wtv::TimelineTable(sound, layout);
+    ASSERT_GT(timeline.size(), 20u);
+    std::string overlapping = sound, pastTheEnd = sound;
+    test_wtv::PutU32(overlapping, test_wtv::FirstSectorField(overlapping, layout, "table.0.entries.time"), timeline[20]);
+    timeline.push_back(1u << 20); // 4 GiB on
+    test_wtv::ListTimeline(pastTheEnd, layout, timeline);
+    const std::pair<std::string, std::string> recordings[] = {{"Overlapping", overlapping}, {"Past the end", pastTheEnd}};
+    for (const auto& [name, bytes] : recordings)
+        WriteFileBytes(input + name + ".wtv", bytes);
+    StoredSettings settings = Defaults();
+    settings.InputExt = "wtv";
+    settings.DeleteSourceFile = 1;
+    ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
+    ASSERT_TRUE(WaitUntil([&] { return Count(kFailed) == 2; }, kPromptMs)) << halvern.Output();
+
+    ASSERT_NO_FATAL_FAILURE(LookTwiceMore("wtv"));
+    EXPECT_EQ(4u, Count(kFailed)) << "tried again while unchanged\n" << halvern.Output();
+    EXPECT_EQ(0u, Count(kDone)) << halvern.Output();
+    for (const auto& [name, bytes] : recordings) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(ReadFileBytes(input + name + ".wtv") == bytes) << "the recording did not stay as it was";
+        EXPECT_FALSE(FileExists(output + name + ".MPG"));
+        EXPECT_FALSE(FileExists(output + name + ".MPG.partial"));
+    }
+    EXPECT_TRUE(halvern.CloseAndWait());
 }
 
 } // namespace

@@ -24,8 +24,8 @@ void StoreSettings(const StoredSettings& settings)
     };
     setPath(L"InputPath", settings.InputPath);
     setPath(L"OutputPath", settings.OutputPath);
-    SetRegistryString(kSettingsKey, "InputExt", "DVR-MS");
-    SetRegistryString(kSettingsKey, "OutputExt", "MPG");
+    SetRegistryString(kSettingsKey, "InputExt", settings.InputExt);
+    SetRegistryString(kSettingsKey, "OutputExt", settings.OutputExt);
     SetRegistryString(kSettingsKey, "UseFilterGraph", kInternalGraphName);
     SetRegistryDword(kSettingsKey, "DeleteSourceFile", settings.DeleteSourceFile);
     SetRegistryDword(kSettingsKey, "HideOnStartup", settings.HideOnStartup);
@@ -56,6 +56,19 @@ void SetControlText(HWND control, const std::string& text)
     ::SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()), SMTO_NORMAL, 5000, &result);
 }
 
+::testing::AssertionResult AnswerMessage(DWORD processId, const std::string& text, int button)
+{
+    HWND box = nullptr;
+    if (!WaitUntil([&] { return (box = FindProcessDialog(processId, "Halvern", button)) != nullptr; }, kPromptMs))
+        return ::testing::AssertionFailure() << "no message box asking \"" << text << "\"";
+    if (!::FindWindowExW(box, nullptr, L"Static", Wide(text).c_str()))
+        return ::testing::AssertionFailure() << "the message box does not say \"" << text << "\"";
+    Click(box, button);
+    if (!WaitUntil([&] { return !::IsWindow(box); }, kPromptMs))
+        return ::testing::AssertionFailure() << "the message box stayed";
+    return ::testing::AssertionSuccess();
+}
+
 void DropRecording(const std::string& path, const std::string& from)
 {
     const std::string partial = path + ".part";
@@ -83,6 +96,35 @@ void DropRecording(const std::string& path, const std::string& from)
     if (!published)
         return ::testing::AssertionFailure() << path << " did not come";
     return IsSoundProgramStream(path);
+}
+
+namespace {
+
+BOOL CALLBACK AddShownTooltip(HWND window, LPARAM found)
+{
+    char className[32] = {};
+    ::GetClassNameA(window, className, sizeof(className));
+    if (lstrcmpiA(className, "tooltips_class32") == 0 && ::IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+} // namespace
+
+bool BalloonWatch::Seen(std::initializer_list<std::string> parts)
+{
+    std::vector<HWND> shown;
+    ::EnumWindows(AddShownTooltip, reinterpret_cast<LPARAM>(&shown));
+    for (HWND tip : shown) {
+        const std::string text = ControlText(tip);
+        if (!text.empty() && std::find(texts_.begin(), texts_.end(), text) == texts_.end())
+            texts_.push_back(text);
+    }
+    const auto holdsEvery = [&](const std::string& text) {
+        const auto holds = [&](const std::string& part) { return text.find(part) != std::string::npos; };
+        return std::all_of(parts.begin(), parts.end(), holds);
+    };
+    return std::any_of(texts_.begin(), texts_.end(), holdsEvery);
 }
 
 bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts)

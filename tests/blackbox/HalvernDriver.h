@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
@@ -29,6 +30,7 @@ constexpr char kBanner[] =
     "\n\n";
 constexpr char kWaiting[] = "\nWaiting for new recording...\n";
 constexpr char kDone[] = " - Done.\n";
+constexpr char kFailed[] = " - Failed.\n";
 
 // Registers the stand-ins for the outside filters in the prefix for a program that converts, and
 // leaves the registry as it was found.
@@ -38,11 +40,12 @@ public:
     void TearDown() override { UnregisterStandInDll(); }
 };
 
-// Halvern's settings as a test stores them before the start, with DVR-MS, MPG and the internal graph;
-// the paths in UTF-8.
+// Halvern's settings as a test stores them before the start, with the internal graph; the paths in
+// UTF-8.
 struct StoredSettings {
     std::string InputPath, OutputPath;
     DWORD DeleteSourceFile = 0, HideOnStartup = 0, AutoStartConvert = 0;
+    std::string InputExt = "DVR-MS", OutputExt = "MPG";
 };
 void StoreSettings(const StoredSettings& settings);
 
@@ -59,6 +62,9 @@ inline bool ItemEnabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlg
 inline void Click(HWND dialog, int id) { ::PostMessageA(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 void SetControlText(HWND control, const std::string& text);
 
+// Waits for a message box of the process that says `text` and has `button`, and presses that button.
+::testing::AssertionResult AnswerMessage(DWORD processId, const std::string& text, int button);
+
 // Puts a copy of the finished recording `from` into a watched directory as a recorder does: under
 // another name, renamed, then a write in the directory, as only a write wakes a watch.
 void DropRecording(const std::string& path, const std::string& from);
@@ -66,6 +72,18 @@ void DropRecording(const std::string& path, const std::string& from);
 // Waits until the output is published, and checks it is a program stream that keeps the system
 // target decoder's rules (the tests' checker). A `recording` given must stay until then.
 ::testing::AssertionResult WaitForOutput(const std::string& path, DWORD timeoutMs, const std::string& recording = "");
+
+// The tray's balloons as the shell shows them: Wine's shows each as a tooltip window of its own until
+// it times out or the icon's next one replaces it, so a test looks from its waits' conditions.
+class BalloonWatch {
+public:
+    // Looks at the balloons shown now, and gives whether one seen so far holds every part.
+    bool Seen(std::initializer_list<std::string> parts);
+    const std::vector<std::string>& Texts() const { return texts_; } // each text seen, once
+
+private:
+    std::vector<std::string> texts_;
+};
 
 // Whether the parts occur in the text one after another, in this order.
 bool ContainsInOrder(const std::string& text, std::initializer_list<std::string> parts);

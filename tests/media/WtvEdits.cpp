@@ -131,6 +131,21 @@ uint32_t AppendTable(std::string& file, const std::vector<uint32_t>& sectors)
     return sector;
 }
 
+void ClaimTimelineLength(std::string& file, const Layout& layout, uint64_t bytes)
+{
+    PutU32(file, layout.timelineEntryAt + 24, static_cast<uint32_t>(bytes));
+    const uint32_t high = GetU32(file, layout.timelineEntryAt + 28);
+    PutU32(file, layout.timelineEntryAt + 28, (high & 0xFFFF0000) | static_cast<uint32_t>(bytes >> 32));
+}
+
+void ListTimeline(std::string& file, const Layout& layout, std::vector<uint32_t> sectors)
+{
+    ClaimTimelineLength(file, layout, sectors.size() * Sector);
+    sectors.resize(Sector / 4, 0);
+    for (size_t i = 0; i < sectors.size(); ++i)
+        PutU32(file, layout.tableAt + 4 * i, sectors[i]);
+}
+
 void PlaceTimeline(std::string& file, const Layout& layout, uint32_t sector, uint32_t depth)
 {
     const uint64_t field = layout.timelineEntryAt + 40 + 2 * GetU32(file, layout.timelineEntryAt + 32);

@@ -48,6 +48,10 @@ std::vector<uint32_t> TimelineTable(const std::string& file, const Layout& layou
 // Appends a 4 KiB allocation table listing `sectors` (at most 1024, the rest unused) and gives its
 // sector number; the file is first padded to whole sectors.
 uint32_t AppendTable(std::string& file, const std::vector<uint32_t>& sectors);
+// Makes the directory claim `bytes` as the timeline's length, as damage that would matter has it.
+void ClaimTimelineLength(std::string& file, const Layout& layout, uint64_t bytes);
+// Makes the timeline's own table list `sectors` (at most 1024) instead, its claimed length theirs.
+void ListTimeline(std::string& file, const Layout& layout, std::vector<uint32_t> sectors);
 // Makes the timeline's allocation table the one at `sector`, of depth 1 or 2.
 void PlaceTimeline(std::string& file, const Layout& layout, uint32_t sector, uint32_t depth);
 // Where the directory entry named `name` holds its first sector; 0 when there is no such entry.

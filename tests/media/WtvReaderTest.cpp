@@ -283,18 +283,6 @@ TEST(WtvReaderTest, TablesListingSectorsTwiceOrFarPastTheEndMakeTheRecordingDama
     using L = const Layout&;
     using Run = const std::vector<uint32_t>&; // the timeline's sectors as ffmpeg lists them
     using TableEdit = std::function<void(std::string& file, const Layout& layout, Run run)>;
-    // The directory claims the length of what the table lists, as damage that would matter has it.
-    const auto claim = [](std::string& f, L l, uint64_t bytes) {
-        PutU32(f, l.timelineEntryAt + 24, static_cast<uint32_t>(bytes));
-        PutU32(f, l.timelineEntryAt + 28, (GetU32(f, l.timelineEntryAt + 28) & 0xFFFF0000) | static_cast<uint32_t>(bytes >> 32));
-    };
-    // The timeline's own table listing `sectors` instead.
-    const auto relist = [&](std::string& f, L l, std::vector<uint32_t> sectors) {
-        claim(f, l, sectors.size() * Sector);
-        sectors.resize(Sector / 4, 0);
-        for (size_t i = 0; i < sectors.size(); ++i)
-            PutU32(f, l.tableAt + 4 * i, sectors[i]);
-    };
     const auto with = [](Run run, std::vector<uint32_t> more) {
         more.insert(more.begin(), run.begin(), run.end());
         return more;
@@ -307,38 +295,41 @@ TEST(WtvReaderTest, TablesListingSectorsTwiceOrFarPastTheEndMakeTheRecordingDama
     };
     const Case cases[] = {
         {"one sector listed again and again",
-         [&](std::string& f, L l, Run run) { relist(f, l, with(run, std::vector<uint32_t>(Sector / 4 - run.size(), run[10]))); },
+         [&](std::string& f, L l, Run run) {
+             ListTimeline(f, l, with(run, std::vector<uint32_t>(Sector / 4 - run.size(), run[10])));
+         },
          HALVERN_E_BAD_HEADER},
         {"the timeline's run listed again and again",
          [&](std::string& f, L l, Run run) {
              std::vector<uint32_t> sectors;
              while (sectors.size() + run.size() <= Sector / 4)
                  sectors = with(sectors, run);
-             relist(f, l, sectors);
+             ListTimeline(f, l, sectors);
          },
          HALVERN_E_BAD_HEADER},
         {"a table of tables listing the timeline's table again and again",
          [&](std::string& f, L l, Run run) {
              PlaceTimeline(f, l, AppendTable(f, std::vector<uint32_t>(Sector / 4, tableSector(l))), 2);
-             claim(f, l, Sector / 4 * run.size() * Sector);
+             ClaimTimelineLength(f, l, Sector / 4 * run.size() * Sector);
          },
          HALVERN_E_BAD_HEADER},
         {"two tables of the timeline overlapping",
          [&](std::string& f, L l, Run run) {
              const uint32_t second = AppendTable(f, std::vector<uint32_t>(run.begin() + run.size() / 2, run.end()));
              PlaceTimeline(f, l, AppendTable(f, {tableSector(l), second}), 2);
-             claim(f, l, (run.size() + run.size() - run.size() / 2) * Sector);
+             ClaimTimelineLength(f, l, (run.size() + run.size() - run.size() / 2) * Sector);
          },
          HALVERN_E_BAD_HEADER},
         {"another virtual file in a sector of the timeline",
          [&](std::string& f, L l, Run run) { PutU32(f, FirstSectorField(f, l, "table.0.entries.time"), run[20]); },
          HALVERN_E_BAD_HEADER},
         {"the root directory's sector in the timeline",
-         [&](std::string& f, L l, Run run) { relist(f, l, with(run, {static_cast<uint32_t>(l.rootAt / Sector)})); },
+         [&](std::string& f, L l, Run run) { ListTimeline(f, l, with(run, {static_cast<uint32_t>(l.rootAt / Sector)})); },
          HALVERN_E_BAD_HEADER},
-        {"the timeline's table in the timeline", [&](std::string& f, L l, Run run) { relist(f, l, with(run, {tableSector(l)})); },
+        {"the timeline's table in the timeline",
+         [&](std::string& f, L l, Run run) { ListTimeline(f, l, with(run, {tableSector(l)})); },
          HALVERN_E_BAD_HEADER},
-        {"a sector 4 GiB past the file's end", [&](std::string& f, L l, Run run) { relist(f, l, with(run, {1u << 20})); },
+        {"a sector 4 GiB past the file's end", [&](std::string& f, L l, Run run) { ListTimeline(f, l, with(run, {1u << 20})); },
          HALVERN_E_BAD_HEADER},
         {"the timeline through a table of tables",
          [&](std::string& f, L l, Run) { PlaceTimeline(f, l, AppendTable(f, {tableSector(l)}), 2); }, S_OK},
@@ -356,7 +347,7 @@ TEST(WtvReaderTest, TablesListingSectorsTwiceOrFarPastTheEndMakeTheRecordingDama
                  tables.push_back(AppendTable(f, sectors));
              }
              PlaceTimeline(f, l, AppendTable(f, tables), 2);
-             claim(f, l, (run.size() + More * Sector / 4) * Sector);
+             ClaimTimelineLength(f, l, (run.size() + More * Sector / 4) * Sector);
          },
          S_OK},
         {"sectors listed just past the end, not yet written",
@@ -364,7 +355,7 @@ TEST(WtvReaderTest, TablesListingSectorsTwiceOrFarPastTheEndMakeTheRecordingDama
              std::vector<uint32_t> unwritten;
              for (uint32_t i = 0; i < 16; ++i)
                  unwritten.push_back(static_cast<uint32_t>(f.size() / Sector) + i);
-             relist(f, l, with(run, unwritten));
+             ListTimeline(f, l, with(run, unwritten));
          },
          S_OK},
     };

@@ -55,39 +55,6 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     ExpectShown(stored);
 }
 
-// Settings that cannot work are refused at Apply with a message naming the field: nothing is stored
-// and the edit stays pending, to be mended.
-TEST_F(MainWindow, ApplyRefusesSettingsThatCannotWork)
-{
-    Open();
-    const struct {
-        int id;
-        const wchar_t* text;
-        const wchar_t* named;
-    } cases[] = {
-        {IDC_OUTPUT_EXT, L"MPG\\..\\x", L"The output extension"},
-        {IDC_OUTPUT_EXT, L"M<P>G", L"The output extension"},
-        {IDC_OUTPUT_EXT, L"", L"The output extension"},
-        {IDC_INPUT_EXT, L"*", L"The input extension"},
-        {IDC_INPUT_PATH, L"", L"The input directory"},
-        {IDC_OUTPUT_PATH, L"", L"The output directory"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing_support::Utf8(c.text));
-        messages.clear();
-        ::SetWindowTextW(Item(c.id), c.text);
-        Click(IDC_APPLY);
-        ASSERT_EQ(1u, messages.size());
-        EXPECT_EQ(0u, messages[0].find(c.named)) << testing_support::Utf8(messages[0]);
-        ExpectPending(true);
-        CConverterSettings stored = CConverterSettings::Defaults();
-        stored.Load(profile);
-        EXPECT_NE(std::wstring(c.text), c.id == IDC_OUTPUT_EXT ? stored.OutputExt : c.id == IDC_INPUT_EXT ? stored.InputExt
-                                                  : c.id == IDC_INPUT_PATH ? stored.InputPath : stored.OutputPath);
-        Click(IDC_CANCEL_CHANGES);
-    }
-}
-
 TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
 {
     for (const wchar_t* name : {L"zeta.xgr", L"Alpha.xgr", L"mid.XGR", L"notes.txt", L"graph.xgr.bak"})
