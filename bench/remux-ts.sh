@@ -37,7 +37,7 @@ cat "$data"/*.m2v "$data"/*.ac3 >/dev/null
 # measure NAME COMMAND...: appends "name wall cpu" to results.
 measure() {
     name=$1; shift
-    /usr/bin/time -f "%e %U %S" -o "$data/time.txt" "$@" >/dev/null 2>&1
+    /usr/bin/time -f "%e %U %S" -o "$data/time.txt" "$@" >/dev/null 2>&1 || { echo "$name failed" >&2; exit 1; }
     sync -f "$data"
     read wall user system <"$data/time.txt"
     echo "$name $wall $(echo "$user + $system" | bc -l)" >>"$data/results.txt"
@@ -47,7 +47,7 @@ for run in $(seq "$runs"); do
     for kind in sd hd; do
         measure "$kind-halvern" wine "$build/bin/mux_bench.exe" "$(winepath -w "$data/$kind.m2v")" \
             "$(winepath -w "$data/$kind.ac3")" "$(winepath -w "$data/$kind-halvern.ts")"
-        measure "$kind-ffmpeg" $ff -i "$data/$kind.m2v" -i "$data/$kind.ac3" -map 0 -map 1 -c copy -f mpegts "$data/$kind-ffmpeg.ts"
+        measure "$kind-ffmpeg" $ff -fflags +genpts -i "$data/$kind.m2v" -fflags +genpts -i "$data/$kind.ac3" -map 0 -map 1 -c copy -f mpegts "$data/$kind-ffmpeg.ts"
     done
 done
 for kind in sd hd; do
