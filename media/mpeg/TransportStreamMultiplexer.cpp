@@ -251,9 +251,7 @@ void CTransportStreamMultiplexer::OpenPes(Stream& stream, size_t payload, int64_
     if (stream.entry.coding == Coding::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition()) {
         // A sequence header: a place to start decoding, and the buffer its level gives from here.
         stream.randomAccess = true;
-        const VideoFacts before = queue.Video();
         SizeBuffers(stream);
-        (void)before;
     }
 }
 
