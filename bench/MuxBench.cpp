@@ -1,6 +1,7 @@
 // Multiplexing + writing: two elementary streams read in large pieces, through the multiplexer
-// core, into the file writer's buffered output, ending with FlushFileBuffers. Prints MB/s of
-// input and the peak memory of the process.
+// core (the transport stream's for an output named .ts, else the program stream's), into the file
+// writer's buffered output, ending with FlushFileBuffers. Prints MB/s of input and the peak memory
+// of the process.
 
 #include <windows.h>
 #include <psapi.h>
@@ -12,15 +13,21 @@
 #include "base/ScopedWin.h"
 #include "builtin/FileWriter.h"
 #include "media/mpeg/Multiplexer.h"
+#include "media/mpeg/TransportStreamMultiplexer.h"
 
 namespace {
 
-class CFileSink : public mpeg::IPackSink {
+class CFileSink : public mpeg::IPackSink, public mpeg::IPacketSink {
 public:
     explicit CFileSink(CWriteBehindFile& output) : output_(output) {}
     bool WritePack(const uint8_t* pack) override
     {
         result = output_.Append(pack, static_cast<DWORD>(mpeg::PackSize));
+        return SUCCEEDED(result);
+    }
+    bool WritePacket(const uint8_t* packet) override
+    {
+        result = output_.Append(packet, static_cast<DWORD>(mpeg::TsPacketSize));
         return SUCCEEDED(result);
     }
     HRESULT result = S_OK;
@@ -40,7 +47,7 @@ UniqueFileHandle OpenInput(const char* path, uint64_t& size)
 }
 
 // Reads up to `want` bytes and pushes them; false on a read or multiplexer failure.
-bool Pass(HANDLE file, std::vector<uint8_t>& buffer, DWORD want, mpeg::CProgramStreamMultiplexer& mux, int stream,
+bool Pass(HANDLE file, std::vector<uint8_t>& buffer, DWORD want, mpeg::IMultiplexer& mux, int stream,
           uint64_t& done, DWORD& got)
 {
     got = 0;
@@ -81,9 +88,12 @@ int main(int argc, char** argv)
         return 1;
     }
     CFileSink sink(output);
-    mpeg::CProgramStreamMultiplexer mux(sink);
-    const int videoStream = mux.AddStream(mpeg::StreamKind::Mpeg2Video);
-    const int audioStream = mux.AddStream(ac3 ? mpeg::StreamKind::Ac3Audio : mpeg::StreamKind::MpegAudio);
+    mpeg::CProgramStreamMultiplexer programMux(sink);
+    mpeg::CTransportStreamMultiplexer transportMux(sink);
+    const bool transport = outputPath.size() > 3 && outputPath.compare(outputPath.size() - 3, 3, ".ts") == 0;
+    mpeg::IMultiplexer& mux = transport ? static_cast<mpeg::IMultiplexer&>(transportMux) : programMux;
+    const int videoStream = mux.AddStream(mpeg::Coding::Mpeg2Video);
+    const int audioStream = mux.AddStream(ac3 ? mpeg::Coding::Ac3 : mpeg::Coding::Mpeg1Audio);
 
     // The audio is read along with the video, in proportion, as a recording interleaves them.
     std::vector<uint8_t> buffer(1 << 20);
@@ -110,10 +120,18 @@ int main(int argc, char** argv)
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
-    std::printf("rate: %.1f MB/s (%.0f MB in %.2f s, %llu packs, %u damaged units)\n", megabytes / seconds, megabytes,
-                seconds, static_cast<unsigned long long>(mux.PacksWritten()), mux.Damaged());
-    std::printf("mux rate: %u x 50 bytes/s, bound %u, late units %llu\n", mux.BaseMuxRate(), mux.RateBound(),
-                static_cast<unsigned long long>(mux.LateUnits()));
+    if (transport) {
+        std::printf("rate: %.1f MB/s (%.0f MB in %.2f s, %llu packets, %llu null, %u damaged units)\n", megabytes / seconds,
+                    megabytes, seconds, static_cast<unsigned long long>(transportMux.PacketsWritten()),
+                    static_cast<unsigned long long>(transportMux.NullPackets()), mux.Damaged());
+        std::printf("mux rate: %u x 50 bytes/s, late units %llu\n", transportMux.BaseMuxRate(),
+                    static_cast<unsigned long long>(transportMux.LateUnits()));
+    } else {
+        std::printf("rate: %.1f MB/s (%.0f MB in %.2f s, %llu packs, %u damaged units)\n", megabytes / seconds, megabytes,
+                    seconds, static_cast<unsigned long long>(programMux.PacksWritten()), mux.Damaged());
+        std::printf("mux rate: %u x 50 bytes/s, bound %u, late units %llu\n", programMux.BaseMuxRate(), programMux.RateBound(),
+                    static_cast<unsigned long long>(programMux.LateUnits()));
+    }
     std::printf("peak private bytes: %.1f MiB, peak working set: %.1f MiB\n",
                 static_cast<double>(memory.PeakPagefileUsage) / (1 << 20),
                 static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20));

@@ -16,6 +16,7 @@
 #include "builtin/MuxMediaTypes.h"
 #include "builtin/ProgramStreamMux.h"
 #include "builtin/RecordingSource.h"
+#include "builtin/TransportStreamMux.h"
 #include "filters/Adopt.h"
 #include "filters/ModuleLock.h"
 #include "base/ScopedWin.h"
@@ -27,6 +28,7 @@ HMODULE thisModule = nullptr;
 // What the filter mapper is told of the pins, so graph tools can show what connects where.
 const REGPINTYPES StreamTypes[] = {{&MEDIATYPE_Stream, &MEDIASUBTYPE_NULL}};
 const REGPINTYPES ProgramStreamTypes[] = {{&MEDIATYPE_Stream, &MuxSubtypeMpeg2Program}};
+const REGPINTYPES TransportStreamTypes[] = {{&MEDIATYPE_Stream, &MuxSubtypeMpeg2Transport}};
 const REGPINTYPES VideoTypes[] = {{&MEDIATYPE_Video, &MuxSubtypeMpeg2Video}};
 const REGPINTYPES AudioTypes[] = {
     {&MEDIATYPE_Audio, &MuxSubtypeMpeg2Audio},
@@ -48,12 +50,26 @@ const REGFILTERPINS2 MultiplexerPins[] = {
     {0, 1, static_cast<UINT>(std::size(AudioTypes)), AudioTypes, 0, nullptr, nullptr},
     {REG_PINFLAG_B_OUTPUT, 1, 1, ProgramStreamTypes, 0, nullptr, nullptr},
 };
+const REGPINTYPES TransportVideoTypes[] = {{&MEDIATYPE_Video, &MuxSubtypeMpeg2Video}, {&MEDIATYPE_Video, &MuxSubtypeH264}};
+const REGPINTYPES TransportAudioTypes[] = {
+    {&MEDIATYPE_Audio, &MuxSubtypeMpeg2Audio}, {&MEDIATYPE_Audio, &MuxSubtypeMpeg1AudioPayload},
+    {&MEDIATYPE_Audio, &MuxSubtypeDolbyAc3},   {&MEDIATYPE_Audio, &MuxSubtypeDolbyDigitalPlus},
+    {&MEDIATYPE_Audio, &MuxSubtypeRawAac},     {&MEDIATYPE_Audio, &MuxSubtypeAdtsAac},
+    {&MEDIATYPE_Audio, &MuxSubtypeLoas},       {&MEDIATYPE_Audio, &MuxSubtypeHeAac},
+};
+const REGFILTERPINS2 TransportMultiplexerPins[] = {
+    {0, 1, static_cast<UINT>(std::size(TransportVideoTypes)), TransportVideoTypes, 0, nullptr, nullptr},
+    {0, 1, static_cast<UINT>(std::size(TransportAudioTypes)), TransportAudioTypes, 0, nullptr, nullptr},
+    {REG_PINFLAG_B_OUTPUT, 1, 1, TransportStreamTypes, 0, nullptr, nullptr},
+};
 
 const ServedFilter Filters[] = {
     {&CLSID_HalvernFileWriter, L"Halvern File Writer", &CFileWriter::Create, WriterPins,
      static_cast<ULONG>(std::size(WriterPins))},
     {&CLSID_HalvernProgramStreamMux, L"Halvern MPEG-2 Multiplexer", &CProgramStreamMux::Create, MultiplexerPins,
      static_cast<ULONG>(std::size(MultiplexerPins))},
+    {&CLSID_HalvernTransportStreamMux, L"Halvern MPEG-2 Transport Stream Multiplexer", &CTransportStreamMux::Create,
+     TransportMultiplexerPins, static_cast<ULONG>(std::size(TransportMultiplexerPins))},
     {&CLSID_HalvernRecordingSource, L"Halvern Recording Source", &CRecordingSource::Create, SourcePins,
      static_cast<ULONG>(std::size(SourcePins))},
 };

@@ -2,17 +2,83 @@
 
 #include "builtin/MuxMediaTypes.h"
 
-CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video)
-    : CBaseInputPin(filter, name.c_str()), events_(events), video_(video),
+namespace {
+
+bool IsH264(const GUID& subtype)
+{
+    return subtype == MuxSubtypeH264 || subtype == MuxSubtypeH264Lower || subtype == MuxSubtypeX264 || subtype == MuxSubtypeX264Lower;
+}
+
+bool IsAac(const GUID& subtype)
+{
+    return subtype == MuxSubtypeRawAac || subtype == MuxSubtypeAdtsAac || subtype == MuxSubtypeLoas || subtype == MuxSubtypeHeAac;
+}
+
+// HEAACWAVEINFO after its WAVEFORMATEX: wPayloadType, then the rest up to the config (12 bytes).
+constexpr size_t HeAacInfoSize = 12;
+enum HeAacPayload { HeAacRaw = 0, HeAacAdts = 1, HeAacLoas = 3 };
+
+const WAVEFORMATEX* WaveFormat(const AM_MEDIA_TYPE& type)
+{
+    if (type.formattype != FORMAT_WaveFormatEx || type.cbFormat < sizeof(WAVEFORMATEX) || !type.pbFormat)
+        return nullptr;
+    const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+    return type.cbFormat >= sizeof(WAVEFORMATEX) + wave->cbSize ? wave : nullptr;
+}
+
+int HeAacPayloadType(const AM_MEDIA_TYPE& type)
+{
+    const WAVEFORMATEX* wave = WaveFormat(type);
+    if (!wave || wave->cbSize < HeAacInfoSize)
+        return -1;
+    const uint8_t* info = type.pbFormat + sizeof(WAVEFORMATEX);
+    return info[0] | (info[1] << 8);
+}
+
+} // namespace
+
+CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video, bool transport)
+    : CBaseInputPin(filter, name.c_str()), events_(events), video_(video), transport_(transport),
       progress_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
-mpeg::StreamKind CMuxInputPin::Kind() const
+mpeg::Coding CMuxInputPin::Coding() const
 {
+    const AM_MEDIA_TYPE& type = ConnectedType().Get();
+    const GUID& subtype = type.subtype;
     if (video_)
-        return mpeg::StreamKind::Mpeg2Video;
-    return ConnectedType().Get().subtype == MuxSubtypeDolbyAc3 ? mpeg::StreamKind::Ac3Audio : mpeg::StreamKind::MpegAudio;
+        return IsH264(subtype) ? mpeg::Coding::H264Video : mpeg::Coding::Mpeg2Video;
+    if (subtype == MuxSubtypeDolbyAc3)
+        return mpeg::Coding::Ac3;
+    if (subtype == MuxSubtypeDolbyDigitalPlus)
+        return mpeg::Coding::Eac3;
+    if (subtype == MuxSubtypeAdtsAac)
+        return mpeg::Coding::AacAdts;
+    if (subtype == MuxSubtypeLoas)
+        return mpeg::Coding::AacLatm;
+    if (subtype == MuxSubtypeHeAac) {
+        const int payload = HeAacPayloadType(type);
+        return payload == HeAacAdts ? mpeg::Coding::AacAdts : payload == HeAacLoas ? mpeg::Coding::AacLatm : mpeg::Coding::AacRaw;
+    }
+    if (subtype == MuxSubtypeRawAac) // without a config the frames carry their ADTS headers
+        return AacConfig().empty() ? mpeg::Coding::AacAdts : mpeg::Coding::AacRaw;
+    const WAVEFORMATEX* wave = WaveFormat(type);
+    return wave && wave->nSamplesPerSec < 32000 ? mpeg::Coding::Mpeg2Audio : mpeg::Coding::Mpeg1Audio;
+}
+
+std::vector<uint8_t> CMuxInputPin::AacConfig() const
+{
+    const AM_MEDIA_TYPE& type = ConnectedType().Get();
+    const WAVEFORMATEX* wave = WaveFormat(type);
+    if (!wave)
+        return {};
+    const uint8_t* extra = type.pbFormat + sizeof(WAVEFORMATEX);
+    if (type.subtype == MuxSubtypeRawAac)
+        return std::vector<uint8_t>(extra, extra + wave->cbSize);
+    if (type.subtype == MuxSubtypeHeAac && wave->cbSize > HeAacInfoSize && HeAacPayloadType(type) == HeAacRaw)
+        return std::vector<uint8_t>(extra + HeAacInfoSize, extra + wave->cbSize);
+    return {};
 }
 
 HRESULT CMuxInputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
@@ -20,11 +86,12 @@ HRESULT CMuxInputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
     const GUID& subtype = type.subtype;
     if (video_) {
         const bool mpeg = subtype == MuxSubtypeMpeg2Video || subtype == MuxSubtypeMpeg1Payload || subtype == MuxSubtypeMpeg1Packet;
-        return type.majortype == MEDIATYPE_Video && mpeg ? S_OK : S_FALSE;
+        return type.majortype == MEDIATYPE_Video && (mpeg || (transport_ && IsH264(subtype))) ? S_OK : S_FALSE;
     }
     const bool audio = subtype == MuxSubtypeMpeg2Audio || subtype == MuxSubtypeMpeg1Payload ||
                        subtype == MuxSubtypeMpeg1AudioPayload || subtype == MuxSubtypeDolbyAc3;
-    return type.majortype == MEDIATYPE_Audio && audio ? S_OK : S_FALSE;
+    const bool more = transport_ && (IsAac(subtype) || subtype == MuxSubtypeDolbyDigitalPlus);
+    return type.majortype == MEDIATYPE_Audio && (audio || more) ? S_OK : S_FALSE;
 }
 
 HRESULT CMuxInputPin::GetMediaType(int, CMediaType&)

@@ -1,15 +1,18 @@
 #pragma once
-// An input of the multiplexer: takes MPEG-2 video, or MPEG audio or AC-3, and hands samples and
-// stream events to whoever it was made for.
+// An input of a multiplexer: takes MPEG-2 video, or MPEG audio or AC-3 (and, on the transport
+// stream multiplexer's, H.264, AAC and E-AC-3), and hands samples and stream events to whoever it
+// was made for.
 
 #include <windows.h>
 #include <dshow.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "filters/InputPin.h"
 #include "base/ScopedWin.h"
-#include "media/mpeg/ElementaryStream.h"
+#include "media/mpeg/MuxPlanning.h"
 
 class CMuxInputPin;
 
@@ -33,11 +36,14 @@ protected:
 
 class CMuxInputPin : public CBaseInputPin {
 public:
-    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video);
+    // `transport`: the codings a transport stream carries beside the program stream's.
+    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video, bool transport);
 
     bool IsVideo() const { return video_; }
-    // The stream the connected type carries; valid while connected.
-    mpeg::StreamKind Kind() const;
+    // The coding the connected type carries; valid while connected.
+    mpeg::Coding Coding() const;
+    // Raw AAC: the AudioSpecificConfig the connected type holds (empty when none).
+    std::vector<uint8_t> AacConfig() const;
     // Signalled whenever the filter makes progress that may let a waiting Receive go on.
     HANDLE ProgressEvent() const { return progress_.Get(); }
     // Whether a Receive waits on the event; read and written with the streaming lock held, so
@@ -64,6 +70,7 @@ protected:
 private:
     IMuxInputEvents& events_;
     const bool video_;
+    const bool transport_;
     UniqueHandle progress_;
     bool waiting_ = false;
 };

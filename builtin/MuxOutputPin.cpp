@@ -7,22 +7,22 @@
 
 using Microsoft::WRL::ComPtr;
 
-CMuxOutputPin::CMuxOutputPin(CBaseFilter* mux, CBasePin* seekingInput)
-    : CBaseOutputPin(mux, L"Output"), seeking_(static_cast<IPin*>(this), seekingInput)
+CMuxOutputPin::CMuxOutputPin(CBaseFilter* mux, CBasePin* seekingInput, const GUID& subtype)
+    : CBaseOutputPin(mux, L"Output"), subtype_(subtype), seeking_(static_cast<IPin*>(this), seekingInput)
 {
     SetSeeking(&seeking_);
 }
 
 HRESULT CMuxOutputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
 {
-    return type.majortype == MEDIATYPE_Stream && type.subtype == MuxSubtypeMpeg2Program ? S_OK : S_FALSE;
+    return type.majortype == MEDIATYPE_Stream && type.subtype == subtype_ ? S_OK : S_FALSE;
 }
 
 HRESULT CMuxOutputPin::GetMediaType(int index, CMediaType& type)
 {
     if (index != 0)
         return VFW_S_NO_MORE_ITEMS;
-    type = CMediaType(MEDIATYPE_Stream, MuxSubtypeMpeg2Program);
+    type = CMediaType(MEDIATYPE_Stream, subtype_);
     return S_OK;
 }
 

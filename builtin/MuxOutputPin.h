@@ -1,5 +1,5 @@
 #pragma once
-// The multiplexer's output: the program stream in large samples, with seeking passed upstream.
+// The multiplexer's output: the program or transport stream in large samples, with seeking passed upstream.
 
 #include <windows.h>
 #include <dshow.h>
@@ -17,7 +17,7 @@ public:
     // allocator.
     static constexpr long BufferSize = 1 << 20;
 
-    CMuxOutputPin(CBaseFilter* mux, CBasePin* seekingInput);
+    CMuxOutputPin(CBaseFilter* mux, CBasePin* seekingInput, const GUID& subtype);
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
     HRESULT GetMediaType(int index, CMediaType& type) override;
@@ -35,6 +35,7 @@ protected:
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override;
 
 private:
+    const GUID subtype_;
     CSeekingPassThrough seeking_;
     Microsoft::WRL::ComPtr<IMediaSample> pending_;
     BYTE* pendingData_ = nullptr;

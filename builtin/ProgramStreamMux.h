@@ -1,84 +1,23 @@
 #pragma once
-// Halvern's MPEG-2 program stream multiplexer: "Video In" (MPEG-2 video) and "Audio In", "Audio In
-// 2"... (MPEG audio or AC-3; a free one appears as each is connected) become DVD-style 2048-byte
-// packs on "Output". The elementary streams pass untouched; the interleaving and timing are
-// mpeg::CProgramStreamMultiplexer's.
+// Halvern's MPEG-2 program stream multiplexer: MPEG-2 video and MPEG audio or AC-3 become DVD-style
+// 2048-byte packs (mpeg::CProgramStreamMultiplexer's).
 
-#include <windows.h>
-#include <dshow.h>
-
-#include <atomic>
-#include <memory>
-#include <vector>
-
-#include "builtin/MuxInputPin.h"
-#include "builtin/MuxOutputPin.h"
-#include "filters/BaseFilter.h"
+#include "builtin/MuxFilter.h"
 #include "filters/FilterObject.h"
 #include "media/mpeg/Multiplexer.h"
 
-class CProgramStreamMux : public CFilterObject<CProgramStreamMux, CBaseFilter>,
-                          private mpeg::IPackSink,
-                          private IMuxInputEvents {
+class CProgramStreamMux : public CFilterObject<CProgramStreamMux, CMuxFilter>, private mpeg::IPackSink {
 public:
     CProgramStreamMux();
 
-    int PinCount() override;
-    CBasePin* PinAt(int index) override;
-
-    // Places in this run's input that could not be parsed (bad picture headers, lost audio sync);
-    // their bytes went out as data all the same.
-    ULONG DamagedSamples() const { return damaged_.load(); }
-
 protected:
-    HRESULT OnStartStreaming() override;
-    void OnStopStreaming() override;
+    mpeg::IMultiplexer& Multiplexer() override { return multiplexer_; }
 
 private:
-    struct Input {
-        std::unique_ptr<CMuxInputPin> pin;
-        int stream = -1; // the multiplexer's, for this run; -1 when not connected
-    };
-
     // Only Release deletes it.
-    ~CProgramStreamMux() override;
+    ~CProgramStreamMux() override = default;
 
-    HRESULT OnReceive(CMuxInputPin& pin, IMediaSample* sample) override;
-    HRESULT OnEndOfStream(CMuxInputPin& pin) override;
-    HRESULT OnBeginFlush() override;
-    HRESULT OnEndFlush() override;
-    void OnWaitForRoom(CMuxInputPin& pin) override;
-    void OnWaitForOthers(CMuxInputPin& pin) override;
-    void OnConnectionChanged(CMuxInputPin& pin, bool connected) override;
+    bool WritePack(const uint8_t* pack) override { return WriteOutput(pack, mpeg::PackSize); }
 
-    bool WritePack(const uint8_t* pack) override;
-    void AddAudioPin();
-    // Forgets the last run and sets the multiplexer up for the inputs that are connected.
-    void StartRun();
-    int StreamOf(const CMuxInputPin& pin) const;
-    // Whether the multiplexer waits for an input other than `pin` that may still deliver.
-    bool OthersWaitedFor(const CMuxInputPin& pin) const;
-    // Whether the pin's sample waits: it is far ahead of an input the multiplexer waits for.
-    bool MustWait(CMuxInputPin& pin);
-    // Whether the pin's end waits: an input the multiplexer waits for has nothing queued, as one
-    // whose streaming thread has not started yet.
-    bool OthersSilent(CMuxInputPin& pin);
-    // Waits while `condition` holds, for StallTimeoutMs at most; the others are then not waited
-    // for when `giveUp`.
-    void WaitWhile(CMuxInputPin& pin, bool (CProgramStreamMux::*condition)(CMuxInputPin&), bool giveUp);
-    // After the multiplexer worked: wakes waiting inputs, and ends the output once all is out.
-    HRESULT Progress(bool ok);
-    void Signal();
-
-    // Video first, then audio in pin order. Pins are never removed, as the graph may hold them;
-    // the room for all is reserved, so the pins' records never move.
-    std::vector<Input> inputs_;
-    // Audio pins offered: up to the last connected one and one free one. Under the state lock.
-    size_t offeredAudio_ = 1;
-    std::unique_ptr<CMuxOutputPin> output_;
-    // Under the streaming lock.
     mpeg::CProgramStreamMultiplexer multiplexer_;
-    HRESULT outputResult_ = S_OK;
-    bool endSent_ = false;
-    std::atomic<ULONG> damaged_{0};
 };

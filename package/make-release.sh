@@ -14,6 +14,7 @@ case $arch in
     *) echo "unknown word size: $arch" >&2; exit 2 ;;
 esac
 graph="Built-in DVR-MS to MPEG.xgr"
+ts_graph="Built-in recording to MPEG-TS.xgr"
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -24,13 +25,15 @@ for binary in Halvern.exe HalvernFilters.dll; do
     [ -f "$bin/$binary" ] || { echo "$bin/$binary is missing: build the target Halvern first" >&2; exit 1; }
     "$strip" -o "$stage/$binary" "$bin/$binary"
 done
-[ -f "$bin/$graph" ] || { echo "$bin/$graph is missing: build the target Halvern first" >&2; exit 1; }
-cp "$bin/$graph" "$stage/"
+for g in "$graph" "$ts_graph"; do
+    [ -f "$bin/$g" ] || { echo "$bin/$g is missing: build the target Halvern first" >&2; exit 1; }
+    cp "$bin/$g" "$stage/"
+done
 # Notepad before Windows 10 shows a file of bare line feeds as one long line.
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$here/README.txt" >"$stage/README.txt"
 
 rm -f "$out/$zip_name"
-(cd "$stage" && zip -q -X -9 "$out/$zip_name" Halvern.exe HalvernFilters.dll "$graph" README.txt)
+(cd "$stage" && zip -q -X -9 "$out/$zip_name" Halvern.exe HalvernFilters.dll "$graph" "$ts_graph" README.txt)
 
 # makensis runs in the script's folder, where the script finds the icon.
 makensis -V2 -DVERSION="$version" -DARCH="$arch" -DSTAGE="$stage" -DOUTFILE="$out/$setup_name" \

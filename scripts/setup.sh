@@ -3,7 +3,7 @@
 set -e
 packages="cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
     googletest wine wine64 xvfb x11-utils imagemagick ffmpeg nsis zip unzip
-    vlc-bin vlc-plugin-base mediainfo dvdauthor
+    vlc-bin vlc-plugin-base mediainfo dvdauthor tstools
     gstreamer1.0-tools gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-bad"
 missing=""
 for p in $packages; do

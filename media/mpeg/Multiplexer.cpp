@@ -9,9 +9,6 @@ namespace mpeg {
 
 namespace {
 
-constexpr uint64_t SystemClock = 27000000;
-// Bytes wait in a decoder buffer less than a second: after a gap the SCR moves on.
-constexpr int64_t MaxWait = 81000;
 // Of each pack about this much is payload; the rest is pack and PES headers.
 constexpr uint64_t PayloadPerPack = 1990;
 // DVD limits: pictures up to 720x576 at main level or below, and these decoder buffers.
@@ -21,19 +18,12 @@ constexpr uint16_t DvdVideoBufferKiB = 232;
 // Above the video's own buffer, for packs that arrive before the decoder takes a picture out.
 constexpr uint32_t VideoBufferMarginKiB = 8;
 constexpr uint32_t LargestBufferKiB = 8191;
-constexpr uint32_t LargestRate = 0x3FFFFF;
+constexpr uint32_t LargestRate = LargestMuxRate;
+constexpr int64_t MaxWait = MuxMaxWait;
 // DVD-Video: the video's peak rate, the audio's sample rate, and private stream 2's buffer.
 constexpr uint32_t DvdVideoBitRate = 9800000;
 constexpr uint32_t DvdSampleRate = 48000;
 constexpr uint16_t NavigationBufferKiB = 2;
-
-// The rate in 50 bytes/s that carries `bitsPerSecond` of streams with headers and a margin, as
-// general-purpose program stream muxers reckon it.
-uint32_t RateFor(uint64_t bitsPerSecond)
-{
-    const uint64_t withOverhead = bitsPerSecond * 105 / 100 + 10000;
-    return static_cast<uint32_t>(std::min<uint64_t>((withOverhead + 399) / 400, LargestRate));
-}
 
 // 27 MHz ticks one pack lasts at `rate`, rounded up so packs never overlap.
 uint64_t PackTicks(uint32_t rate)
@@ -51,42 +41,6 @@ SystemStreamEntry AudioEntry(StreamKind kind)
 size_t BufferBytes(const SystemStreamEntry& entry)
 {
     return static_cast<size_t>(entry.bufferSize) * (entry.scale1024 ? 1024 : 128);
-}
-
-enum class HeaderRead { Whole, Partial, None };
-
-// The facts of the sequence header at `data`, and of the sequence extension after it, as the
-// elementary stream reads them. Partial while the bytes end before they are known.
-HeaderRead ReadSequence(const uint8_t* data, size_t size, bool ended, VideoFacts& facts, int& frameRateCode)
-{
-    if (size < 12)
-        return ended ? HeaderRead::None : HeaderRead::Partial;
-    SequenceHeader sequence;
-    if (data[3] != SequenceHeaderCode || !ParseSequenceHeader(data, size, sequence))
-        return HeaderRead::None;
-    facts = FactsOf(sequence);
-    frameRateCode = sequence.frameRateCode;
-    // The quantiser matrices hold no start code: the next one is the sequence extension, or in
-    // MPEG-1 the group or the picture.
-    const size_t at = FindStartCode(data, size, 12);
-    if (at + 4 > size || (data[at + 3] == ExtensionStartCode && at + 10 > size))
-        return ended ? HeaderRead::Whole : HeaderRead::Partial;
-    SequenceExtension extension;
-    if (data[at + 3] == ExtensionStartCode && ParseSequenceExtension(data + at, size - at, extension))
-        AddFacts(sequence, extension, facts);
-    return HeaderRead::Whole;
-}
-
-// The format the stream's header at `position` (a group of pictures, an audio frame) gives.
-HeaderRead ReadFormat(const CElementaryStream& queue, uint64_t position, VideoFacts& video, int& frameRateCode, AudioFrame& audio)
-{
-    const size_t at = static_cast<size_t>(position - queue.ReadPosition());
-    const uint8_t* data = queue.Data() + at;
-    const size_t size = queue.Queued() - at;
-    if (queue.Kind() == StreamKind::Mpeg2Video)
-        return ReadSequence(data, size, queue.Ended() || queue.Overflowing(), video, frameRateCode);
-    const bool read = queue.Kind() == StreamKind::Ac3Audio ? ParseAc3Frame(data, size, audio) : ParseMpegAudioFrame(data, size, audio);
-    return read ? HeaderRead::Whole : HeaderRead::None;
 }
 
 } // namespace
@@ -112,6 +66,7 @@ void CProgramStreamMultiplexer::Reset()
 {
     streams_.clear();
     buffers_.clear();
+    queues_.clear();
     order_.clear();
     nextUnit_.clear();
     timeline_.Reset();
@@ -148,10 +103,17 @@ int CProgramStreamMultiplexer::AddStream(StreamKind kind)
     if (kind == StreamKind::Ac3Audio)
         stream->substream = static_cast<uint8_t>(Ac3SubstreamId + same);
     stream->buffer = &BufferFor(entry);
+    queues_.push_back(&stream->queue);
     streams_.push_back(std::move(stream));
     order_.reserve(streams_.size());
     nextUnit_.resize(streams_.size());
     return static_cast<int>(streams_.size()) - 1;
+}
+
+int CProgramStreamMultiplexer::AddStream(Coding coding)
+{
+    StreamKind kind;
+    return ScannerKind(coding, kind) ? AddStream(kind) : -1;
 }
 
 CProgramStreamMultiplexer::DecoderBuffer& CProgramStreamMultiplexer::BufferFor(const SystemStreamEntry& entry)
@@ -200,16 +162,7 @@ bool CProgramStreamMultiplexer::StopWaitingFor(int stream)
 
 void CProgramStreamMultiplexer::FixOffset()
 {
-    bool any = false;
-    int64_t first = 0;
-    for (const auto& stream : streams_) {
-        if (stream->queue.UnitCount() == 0)
-            continue;
-        const int64_t dts = stream->queue.Unit(0).dts;
-        first = any ? std::min(first, dts) : dts;
-        any = true;
-    }
-    offset_ = Preload - first;
+    offset_ = OutputOffset(streams_);
     offsetFixed_ = true;
 }
 
@@ -341,7 +294,7 @@ void CProgramStreamMultiplexer::ShrinkWhenHeldFits()
             continue;
         SystemStreamEntry smaller = buffer->entry;
         smaller.bufferSize = buffer->shrinkTo;
-        if (HeldAt(*buffer, nextScr_) + PackSize > BufferBytes(smaller))
+        if (buffer->units.HeldAt(nextScr_) + PackSize > BufferBytes(smaller))
             continue;
         buffer->entry = smaller;
         buffer->bytes = BufferBytes(smaller);
@@ -349,15 +302,6 @@ void CProgramStreamMultiplexer::ShrinkWhenHeldFits()
         for (const auto& s : streams_)
             s->announce = s->announce || s->buffer == buffer.get();
     }
-}
-
-// What the buffer holds at `scr`, the units due by then gone.
-size_t CProgramStreamMultiplexer::HeldAt(const DecoderBuffer& buffer, uint64_t scr)
-{
-    size_t held = buffer.occupancy;
-    for (size_t i = 0; i < buffer.buffered.size() && buffer.buffered[i].removal * 300 <= static_cast<int64_t>(scr); ++i)
-        held -= buffer.buffered[i].bytes;
-    return held;
 }
 
 // From what the streams declare, or else what their queued units measure: the DVD rate and
@@ -368,28 +312,15 @@ CProgramStreamMultiplexer::Choice CProgramStreamMultiplexer::Choose(uint32_t nee
 {
     VideoFacts video;
     uint64_t audioBits = 0;
-    uint64_t bytes = 0, videoBytes = 0;
-    int64_t first = INT64_MAX, last = INT64_MIN;
     for (const auto& stream : streams_) {
-        const CElementaryStream& queue = stream->queue;
-        if (queue.Kind() == StreamKind::Mpeg2Video)
+        if (stream->queue.Kind() == StreamKind::Mpeg2Video)
             video = stream->format.video;
         else
             audioBits += stream->format.audio.bitRate;
-        if (queue.UnitCount() == 0)
-            continue;
-        const uint64_t queued = queue.UnitEnd(queue.UnitCount() - 1) - queue.ReadPosition();
-        bytes += queued;
-        videoBytes += queue.Kind() == StreamKind::Mpeg2Video ? queued : 0;
-        first = std::min(first, queue.Unit(0).dts);
-        last = std::max(last, queue.Unit(queue.UnitCount() - 1).dts);
     }
-    const uint64_t measured = last > first ? bytes * 8 * 90000 / static_cast<uint64_t>(last - first) : 0;
-    const uint64_t measuredVideo = last > first ? videoBytes * 8 * 90000 / static_cast<uint64_t>(last - first) : 0;
-    // A declared peak is believed when the level allows it; a stream that does not know its own
-    // rate says 0.
+    const CarriedRates carried = MeasureRates(video, audioBits, queues_.data(), queues_.size());
+    const uint64_t declared = carried.declared, measured = carried.measured, measuredVideo = carried.measuredVideo;
     const uint32_t levelRate = LevelMaxBitRate(video.level);
-    const uint64_t declared = video.bitRate && (levelRate == 0 || video.bitRate <= levelRate) ? video.bitRate + audioBits : 0;
     Choice choice;
     choice.baseRate = std::max(RateFor(declared ? declared : measured), needed);
 
@@ -442,72 +373,15 @@ bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measur
 // all units of any stream due before it, in by its decode time.
 uint32_t CProgramStreamMultiplexer::NeededRate(uint64_t scr) const
 {
-    std::vector<size_t>& next = nextUnit_;
-    std::fill(next.begin(), next.end(), 0);
-    const size_t count = streams_.size();
-    uint64_t bytes = 0;
-    uint64_t needed = 0;
-    for (;;) {
-        const CElementaryStream* earliest = nullptr;
-        size_t chosen = 0;
-        for (size_t i = 0; i < count; ++i) {
-            const CElementaryStream& queue = streams_[i]->queue;
-            if (next[i] < queue.UnitCount() && (!earliest || queue.Unit(next[i]).dts < earliest->Unit(next[chosen]).dts)) {
-                earliest = &queue;
-                chosen = i;
-            }
-        }
-        if (!earliest)
-            break;
-        const size_t index = next[chosen]++;
-        const uint64_t start = std::max(earliest->Unit(index).position, earliest->ReadPosition());
-        const uint64_t end = earliest->UnitEnd(index);
-        bytes += end > start ? end - start : 0;
-        const int64_t due = (earliest->Unit(index).dts + offset_) * 300;
-        if (due <= static_cast<int64_t>(scr))
-            continue; // late already; nothing now can help it
-        const uint64_t time = static_cast<uint64_t>(due) - scr;
-        needed = std::max(needed, (bytes * PackSize / PayloadPerPack * SystemClock / 50 + time - 1) / time);
-    }
-    return static_cast<uint32_t>(std::min<uint64_t>(needed, LargestRate));
-}
-
-bool CProgramStreamMultiplexer::LookedFarEnough(const Stream& stream, int64_t next) const
-{
-    const CElementaryStream& queue = stream.queue;
-    if (!stream.waitedFor || queue.Ended() || queue.Overflowing())
-        return true;
-    const size_t enough = queue.Kind() == StreamKind::Mpeg2Video ? VideoLookaheadBytes : AudioLookaheadBytes;
-    if (queue.Queued() >= enough)
-        return true;
-    return queue.UnitCount() > 0 && queue.Unit(queue.UnitCount() - 1).dts >= next + Lookahead;
+    return mpeg::NeededRate(queues_.data(), queues_.size(), nextUnit_.data(), offset_, scr, PackSize, PayloadPerPack);
 }
 
 bool CProgramStreamMultiplexer::Drain()
 {
     while (!failed_) {
         // The streams that hold or may still get data, earliest decode time first.
-        order_.clear();
-        for (const auto& stream : streams_) {
-            Stream& s = *stream;
-            if (s.queue.Ended() && s.queue.Queued() == 0)
-                continue;
-            int64_t dts = INT64_MIN;
-            // Bytes before the first unit belong to it; Consume keeps the unit holding the read position first.
-            if (s.queue.UnitCount() > 0) {
-                dts = s.queue.Unit(0).dts;
-            } else if (s.queue.Ended() || s.queue.Overflowing()) {
-                dts = INT64_MIN; // bytes with no unit at all: out with them
-            } else if (s.waitedFor) {
-                return true;     // its next time is unknown, so the order is
-            } else {
-                continue;
-            }
-            // Inserted in place (no allocation); streams of equal times keep the order they were added in.
-            order_.emplace_back(dts, &s);
-            for (size_t at = order_.size() - 1; at > 0 && order_[at - 1].first > dts; --at)
-                std::swap(order_[at - 1], order_[at]);
-        }
+        if (!OrderByDecodeTime(streams_, order_))
+            return true;
         const size_t count = order_.size();
         if (count == 0)
             break;
@@ -670,55 +544,15 @@ uint64_t CProgramStreamMultiplexer::EarliestStart(const Stream& stream, size_t p
         const int64_t earliest = (queue.Unit(0).dts + offset_ - MaxWait) * 300;
         scr = std::max<uint64_t>(scr, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
     }
-    // The buffered units lie in the order they leave.
     const DecoderBuffer& buffer = *stream.buffer;
-    size_t gone = 0;
-    size_t occupancy = buffer.occupancy;
-    for (; gone < buffer.buffered.size(); ++gone) {
-        const BufferedUnit& unit = buffer.buffered[gone];
-        const int64_t removal = unit.removal * 300;
-        if (removal > static_cast<int64_t>(scr)) {
-            if (occupancy + payload <= buffer.bytes)
-                break;
-            scr = static_cast<uint64_t>(removal);
-        }
-        occupancy -= unit.bytes;
-    }
-    if (leaving)
-        *leaving = gone;
-    return scr;
+    return buffer.units.EarliestRoom(scr, payload, buffer.bytes, leaving);
 }
 
 // What this packet puts into the decoder buffer, by the decode time of the unit it belongs to;
 // a unit whose last byte arrives after that time is late.
 void CProgramStreamMultiplexer::CountIntoBuffer(Stream& stream, size_t payload, uint64_t arrival)
 {
-    const CElementaryStream& queue = stream.queue;
-    const uint64_t read = queue.ReadPosition();
-    const uint64_t end = read + payload;
-    size_t index = 0;
-    for (uint64_t position = read; position < end && queue.UnitCount() > 0;) {
-        while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= position)
-            ++index;
-        const bool last = index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= end;
-        const uint64_t boundary = last ? queue.Unit(index + 1).position : end;
-        const int64_t removal = queue.Unit(index).dts + offset_;
-        if ((last || (queue.Ended() && end == queue.WritePosition())) && removal * 300 < static_cast<int64_t>(arrival))
-            ++late_;
-        const size_t bytes = static_cast<size_t>(boundary - position);
-        DecoderBuffer& buffer = *stream.buffer;
-        if (!buffer.buffered.empty() && buffer.buffered.back().removal == removal) {
-            buffer.buffered.back().bytes += bytes;
-        } else {
-            // In the order they leave: sub-streams sharing the buffer interleave, and one that lost
-            // data has units there that leave long after the others'.
-            buffer.buffered.push_back({removal, bytes});
-            for (size_t at = buffer.buffered.size() - 1; at > 0 && buffer.buffered[at - 1].removal > removal; --at)
-                std::swap(buffer.buffered[at - 1], buffer.buffered[at]);
-        }
-        buffer.occupancy += bytes;
-        position = boundary;
-    }
+    late_ += mpeg::CountIntoBuffer(stream.queue, payload, arrival, offset_, stream.buffer->units);
 }
 
 // The packet goes out in a pack of its own: when the decoder has room for it, at the rate that
@@ -799,11 +633,7 @@ uint64_t CProgramStreamMultiplexer::StartPacket(Stream& stream, size_t payload)
 {
     size_t leaving = 0;
     const uint64_t scr = EarliestStart(stream, payload, &leaving);
-    DecoderBuffer& buffer = *stream.buffer;
-    for (; leaving > 0; --leaving) {
-        buffer.occupancy -= buffer.buffered.front().bytes;
-        buffer.buffered.pop_front();
-    }
+    stream.buffer->units.Leave(leaving);
     // The rate rises ahead of a burst, so that nothing queued arrives late, and settles back.
     // Working the need out walks every queued unit, a quarter of the processor time when done
     // for every pack; it changes as units arrive and, slowly, as the SCR moves on.

@@ -17,8 +17,8 @@
 #include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/Cadence.h"
 #include "media/mpeg/ElementaryStream.h"
+#include "media/mpeg/MuxPlanning.h"
 #include "media/mpeg/ProgramStreamLayout.h"
-#include "media/mpeg/RingQueue.h"
 
 namespace mpeg {
 
@@ -31,15 +31,14 @@ protected:
     ~IPackSink() = default;
 };
 
-class CProgramStreamMultiplexer {
+class CProgramStreamMultiplexer final : public IMultiplexer {
 public:
-    // Timestamps begin this long after the first SCR (0), as DVD muxers leave a preload.
-    static constexpr int64_t Preload = 45000;
-    // Packs go out once every stream's units are known this far (90 kHz) past the next one, so
-    // the rate can be raised before a burst rather than after it; or once this much is queued.
-    static constexpr int64_t Lookahead = 63000;
-    static constexpr size_t VideoLookaheadBytes = 3 << 20;
-    static constexpr size_t AudioLookaheadBytes = 192 << 10;
+    // Timestamps begin this long after the first SCR (0); packs go out once the streams are known
+    // this far ahead (MuxPlanning.h).
+    static constexpr int64_t Preload = MuxPreload;
+    static constexpr int64_t Lookahead = MuxLookahead;
+    static constexpr size_t VideoLookaheadBytes = MuxVideoLookaheadBytes;
+    static constexpr size_t AudioLookaheadBytes = MuxAudioLookaheadBytes;
 
     explicit CProgramStreamMultiplexer(IPackSink& sink);
     CProgramStreamMultiplexer(const CProgramStreamMultiplexer&) = delete;
@@ -49,25 +48,27 @@ public:
     static constexpr size_t MaxAudioStreams = 8;
 
     // Forgets streams and state; streams are then added again.
-    void Reset();
+    void Reset() override;
     // Audio streams are numbered by kind in the order they are added: MPEG audio as streams 0xC0 on,
     // AC-3 as sub-streams 0x80 on of private stream 1. -1 when no more streams of the kind fit.
     int AddStream(StreamKind kind);
+    // MPEG-2 video, MPEG audio and AC-3 only.
+    int AddStream(Coding coding) override;
 
     // Bytes of a stream and the 90 kHz time of the first unit starting in them (or NoTimestamp).
     // Writes whatever packs can be written; false once the sink failed.
-    bool Push(int stream, const uint8_t* data, size_t size, int64_t time);
+    bool Push(int stream, const uint8_t* data, size_t size, int64_t time) override;
     // The stream has ended; when all have, the rest is written.
-    bool End(int stream);
+    bool End(int stream) override;
     // Packs go on without the stream until it delivers again, as if it had none queued: for an
     // input that has stopped delivering while another still has data.
-    bool StopWaitingFor(int stream);
+    bool StopWaitingFor(int stream) override;
 
-    size_t Queued(int stream) const { return streams_[static_cast<size_t>(stream)]->queue.Queued(); }
-    bool WaitsFor(int stream) const { return streams_[static_cast<size_t>(stream)]->waitedFor; }
-    bool Finished() const { return finished_; }
+    size_t Queued(int stream) const override { return streams_[static_cast<size_t>(stream)]->queue.Queued(); }
+    bool WaitsFor(int stream) const override { return streams_[static_cast<size_t>(stream)]->waitedFor; }
+    bool Finished() const override { return finished_; }
     bool Failed() const { return failed_; }
-    uint32_t Damaged() const;
+    uint32_t Damaged() const override;
     uint64_t PacksWritten() const { return packs_; }
     // The constant added to input times to make output times (known once the first pack is out).
     int64_t TimeOffset() const { return offset_; }
@@ -82,10 +83,6 @@ public:
     bool DvdNavigation() const { return dvd_; }
 
 private:
-    struct BufferedUnit {
-        int64_t removal; // output DTS in 90 kHz: the bytes leave the decoder buffer then
-        size_t bytes;
-    };
     // The system target decoder's buffer of one stream_id: the sub-streams of private stream 1
     // share theirs.
     struct DecoderBuffer {
@@ -93,8 +90,7 @@ private:
         uint16_t bound = 0;       // the system header's
         uint16_t shrinkTo = 0;    // a smaller size, said once the buffer holds little enough
         size_t bytes = 0;
-        CRingQueue<BufferedUnit> buffered;
-        size_t occupancy = 0;
+        CUnitBuffer units;
     };
     // What a stream's headers say that rates, buffers and DVD-Video depend on.
     struct Format {
@@ -106,13 +102,11 @@ private:
         bool SameNeeds(const Format& other) const;
     };
     static constexpr uint64_t NoChange = UINT64_MAX;
-    struct Stream {
-        Stream(StreamKind kind, CProgramTimeline& timeline) : queue(kind, timeline) {}
-        CElementaryStream queue;
+    struct Stream : MuxInput {
+        using MuxInput::MuxInput;
         DecoderBuffer* buffer = nullptr;
         uint8_t substream = 0;  // private stream 1 only
         bool announce = true;   // its next packet carries the P-STD extension
-        bool waitedFor = true;
         Format format;          // of the bytes written last
         Format next;            // from changeAt on, when nextKnown
         uint64_t changeAt = NoChange;
@@ -135,7 +129,6 @@ private:
     };
 
     bool Drain();
-    bool LookedFarEnough(const Stream& stream, int64_t next) const;
     PacketPlan Plan(Stream& stream, bool firstPack) const;
     bool WritePacket(Stream& stream, const PacketPlan& plan);
     uint64_t StartPacket(Stream& stream, size_t payload);
@@ -160,13 +153,13 @@ private:
     void CountKinds(int& audio, int& video) const;
     uint32_t NeededRate(uint64_t scr) const;
     uint64_t EarliestStart(const Stream& stream, size_t payload, size_t* leaving = nullptr) const;
-    static size_t HeldAt(const DecoderBuffer& buffer, uint64_t scr);
     void CountIntoBuffer(Stream& stream, size_t payload, uint64_t scr);
 
     IPackSink& sink_;
     CProgramTimeline timeline_;
     std::vector<std::unique_ptr<Stream>> streams_;
     std::vector<std::unique_ptr<DecoderBuffer>> buffers_;
+    std::vector<const CElementaryStream*> queues_;
     // Working space of Drain and NeededRate, sized as streams are added.
     std::vector<std::pair<int64_t, Stream*>> order_;
     mutable std::vector<size_t> nextUnit_;

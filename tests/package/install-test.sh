@@ -13,6 +13,7 @@ dist="$work/dist"
 zip="$dist/Halvern-$version-win64.zip"
 setup="$dist/Halvern-$version-win64-setup.exe"
 graph="Built-in DVR-MS to MPEG.xgr"
+ts_graph="Built-in recording to MPEG-TS.xgr"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -33,7 +34,7 @@ mkdir -p "$work"
 "$src/package/make-release.sh" "$build/bin" "$version" amd64 "$dist" >/dev/null
 
 # The zip: exactly the release's files; the read-me for Notepad, with the version filled in.
-printf '%s\n' Halvern.exe HalvernFilters.dll "$graph" README.txt | sort >"$work/zip-expected"
+printf '%s\n' Halvern.exe HalvernFilters.dll "$graph" "$ts_graph" README.txt | sort >"$work/zip-expected"
 unzip -Z1 "$zip" | sort >"$work/zip-actual"
 diff -u "$work/zip-expected" "$work/zip-actual" || fail "the zip holds other files than expected"
 unzip -p "$zip" README.txt >"$work/README.txt"
@@ -68,7 +69,7 @@ reg_value() { # the data of one registry value, empty when it is missing
 wine "$setup" /S </dev/null || fail "the silent install failed"
 wineserver -w
 
-for file in Halvern.exe HalvernFilters.dll "$graph" README.txt Uninstall.exe; do
+for file in Halvern.exe HalvernFilters.dll "$graph" "$ts_graph" README.txt Uninstall.exe; do
     [ -f "$instdir/$file" ] || fail "not installed: $instdir/$file"
 done
 [ -f "$shortcut" ] || fail "no Start-menu shortcut at $shortcut"

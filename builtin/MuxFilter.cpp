@@ -1,0 +1,272 @@
+#include "builtin/MuxFilter.h"
+
+#include <algorithm>
+#include <string>
+
+
+namespace {
+
+// How far one input may run ahead of a silent other one before its Receive waits for it, and how
+// long it waits before the multiplexer goes on without it. Above what the multiplexer looks ahead,
+// so a source that delivers all streams on one thread is never held while another is needed.
+constexpr size_t VideoBacklog = 2 * mpeg::MuxVideoLookaheadBytes;
+constexpr size_t AudioBacklog = 4 * mpeg::MuxAudioLookaheadBytes;
+constexpr DWORD StallTimeoutMs = 1000;
+constexpr size_t MaxAudioPins = 8;
+
+int64_t To90kHz(REFERENCE_TIME time)
+{
+    // Rounded to the nearest tick; 100 ns times of whole frames convert exactly.
+    const REFERENCE_TIME scaled = time * 9;
+    return scaled >= 0 ? (scaled + 500) / 1000 : -((-scaled + 500) / 1000);
+}
+
+// "Audio In" as graphs have always named the first, then "Audio In 2" on.
+std::wstring AudioPinName(size_t index)
+{
+    return index == 0 ? L"Audio In" : L"Audio In " + std::to_wstring(index + 1);
+}
+
+} // namespace
+
+CMuxFilter::CMuxFilter(const CLSID& classId, bool transport, const GUID& outputSubtype)
+    : CBaseFilter(classId), transport_(transport)
+{
+    inputs_.reserve(1 + MaxAudioPins);
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", true, transport_)});
+    AddAudioPin();
+    output_ = std::make_unique<CMuxOutputPin>(this, inputs_.front().pin.get(), outputSubtype);
+}
+
+CMuxFilter::~CMuxFilter() = default;
+
+void CMuxFilter::AddAudioPin()
+{
+    const size_t index = inputs_.size() - 1;
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), false, transport_)});
+}
+
+int CMuxFilter::PinCount()
+{
+    return static_cast<int>(1 + offeredAudio_ + 1);
+}
+
+CBasePin* CMuxFilter::PinAt(int index)
+{
+    const size_t at = static_cast<size_t>(index);
+    return at <= offeredAudio_ ? static_cast<CBasePin*>(inputs_[at].pin.get()) : output_.get();
+}
+
+void CMuxFilter::OnConnectionChanged(CMuxInputPin& pin, bool connected)
+{
+    if (pin.IsVideo())
+        return;
+    size_t lastConnected = 0; // one past the last audio pin that stays connected
+    for (size_t i = 1; i < inputs_.size(); ++i) {
+        const bool stays = inputs_[i].pin.get() == &pin ? connected : inputs_[i].pin->IsConnected();
+        if (stays)
+            lastConnected = i;
+    }
+    const size_t offered = std::min(lastConnected + 1, MaxAudioPins);
+    while (inputs_.size() - 1 < offered)
+        AddAudioPin();
+    if (offered != offeredAudio_) {
+        offeredAudio_ = offered;
+        PinsChanged();
+    }
+}
+
+HRESULT CMuxFilter::OnStartStreaming()
+{
+    return StartRun();
+}
+
+HRESULT CMuxFilter::StartRun()
+{
+    HRESULT hr = S_OK;
+    mpeg::IMultiplexer& multiplexer = Multiplexer();
+    multiplexer.Reset();
+    for (Input& input : inputs_) {
+        input.stream = input.pin->IsConnected() ? multiplexer.AddStream(input.pin->Coding()) : -1;
+        if (input.stream >= 0)
+            OnStreamAdded(input.stream, *input.pin);
+        else if (input.pin->IsConnected())
+            hr = VFW_E_UNSUPPORTED_STREAM; // a coding the multiplexer cannot cut into units yet
+    }
+    outputResult_ = S_OK;
+    endSent_ = false;
+    damaged_ = 0;
+    output_->DropPending();
+    return hr;
+}
+
+void CMuxFilter::OnStopStreaming()
+{
+    output_->DropPending();
+    for (const Input& input : inputs_)
+        ::SetEvent(input.pin->ProgressEvent());
+}
+
+int CMuxFilter::StreamOf(const CMuxInputPin& pin) const
+{
+    for (const Input& input : inputs_) {
+        if (input.pin.get() == &pin)
+            return input.stream;
+    }
+    return -1;
+}
+
+void CMuxFilter::Signal()
+{
+    for (const Input& input : inputs_) {
+        if (input.pin->Waiting())
+            ::SetEvent(input.pin->ProgressEvent());
+    }
+}
+
+bool CMuxFilter::WriteOutput(const uint8_t* data, size_t size)
+{
+    const HRESULT hr = output_->Write(data, size);
+    if (hr == S_OK)
+        return true;
+    outputResult_ = hr;
+    return false;
+}
+
+HRESULT CMuxFilter::Progress(bool ok)
+{
+    damaged_ = Multiplexer().Damaged();
+    Signal();
+    if (!ok)
+        return outputResult_ != S_OK ? outputResult_ : E_FAIL;
+    if (!Multiplexer().Finished() || endSent_)
+        return S_OK;
+    endSent_ = true;
+    const HRESULT hr = output_->Flush();
+    if (FAILED(hr))
+        return hr;
+    return output_->DeliverEndOfStream();
+}
+
+HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
+{
+    const int stream = StreamOf(pin);
+    if (stream < 0)
+        return VFW_E_WRONG_STATE;
+    if (outputResult_ != S_OK)
+        return outputResult_;
+    BYTE* data = nullptr;
+    HRESULT hr = sample->GetPointer(&data);
+    if (FAILED(hr))
+        return hr;
+    const long length = sample->GetActualDataLength();
+    REFERENCE_TIME start = 0, stop = 0;
+    const int64_t time = SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp;
+    return Progress(Multiplexer().Push(stream, data, static_cast<size_t>(length > 0 ? length : 0), time));
+}
+
+HRESULT CMuxFilter::OnEndOfStream(CMuxInputPin& pin)
+{
+    const int stream = StreamOf(pin);
+    if (stream < 0)
+        return S_OK;
+    bool ok = Multiplexer().End(stream);
+    // An input that has nothing queued is not waited for once another one has ended.
+    for (const Input& other : inputs_) {
+        if (ok && other.stream >= 0 && other.stream != stream && Multiplexer().Queued(other.stream) == 0)
+            ok = Multiplexer().StopWaitingFor(other.stream);
+    }
+    HRESULT hr = Progress(ok);
+    // What is written so far goes downstream now: another input may take long, or never end.
+    if (SUCCEEDED(hr) && !endSent_)
+        hr = output_->Flush();
+    return hr;
+}
+
+HRESULT CMuxFilter::OnBeginFlush()
+{
+    return output_->DeliverBeginFlush();
+}
+
+HRESULT CMuxFilter::OnEndFlush()
+{
+    // Every input flushes on a seek; the run starts over once none is flushing.
+    bool flushing = false;
+    for (const Input& input : inputs_)
+        flushing = flushing || input.pin->IsFlushing();
+    if (!flushing)
+        StartRun();
+    return output_->DeliverEndFlush();
+}
+
+bool CMuxFilter::OthersWaitedFor(const CMuxInputPin& pin)
+{
+    for (const Input& other : inputs_) {
+        if (other.pin.get() != &pin && other.stream >= 0 && !other.pin->AtEndOfStream() && Multiplexer().WaitsFor(other.stream))
+            return true;
+    }
+    return false;
+}
+
+bool CMuxFilter::MustWait(CMuxInputPin& pin)
+{
+    const int stream = StreamOf(pin);
+    if (State() == State_Stopped || pin.IsFlushing() || stream < 0)
+        return false;
+    const size_t backlog = pin.IsVideo() ? VideoBacklog : AudioBacklog;
+    return Multiplexer().Queued(stream) > backlog && OthersWaitedFor(pin);
+}
+
+bool CMuxFilter::OthersSilent(CMuxInputPin& pin)
+{
+    if (State() == State_Stopped || pin.IsFlushing() || StreamOf(pin) < 0)
+        return false;
+    for (const Input& other : inputs_) {
+        if (other.pin.get() != &pin && other.stream >= 0 && !other.pin->AtEndOfStream() && Multiplexer().WaitsFor(other.stream) &&
+            Multiplexer().Queued(other.stream) == 0)
+            return true;
+    }
+    return false;
+}
+
+void CMuxFilter::OnWaitForRoom(CMuxInputPin& pin)
+{
+    WaitWhile(pin, &CMuxFilter::MustWait, true);
+}
+
+// An end that comes before the other inputs have delivered would have them not waited for, and
+// their first units arrive late: their threads get a while to start.
+void CMuxFilter::OnWaitForOthers(CMuxInputPin& pin)
+{
+    WaitWhile(pin, &CMuxFilter::OthersSilent, false);
+}
+
+void CMuxFilter::WaitWhile(CMuxInputPin& pin, bool (CMuxFilter::*condition)(CMuxInputPin&), bool giveUp)
+{
+    const DWORD started = ::GetTickCount();
+    for (;;) {
+        {
+            CriticalSectionLock streaming(StreamingLock());
+            pin.SetWaiting(false);
+            if (!(this->*condition)(pin))
+                return;
+            const DWORD waited = ::GetTickCount() - started;
+            if (waited >= StallTimeoutMs) {
+                if (!giveUp)
+                    return;
+                // The others have stopped delivering: go on without them until they deliver again.
+                bool ok = true;
+                for (const Input& other : inputs_) {
+                    if (ok && other.pin.get() != &pin && other.stream >= 0 && !other.pin->AtEndOfStream())
+                        ok = Multiplexer().StopWaitingFor(other.stream);
+                }
+                Progress(ok);
+                return;
+            }
+            // Reset under the lock that progress is signalled under, so no signal is lost.
+            ::ResetEvent(pin.ProgressEvent());
+            pin.SetWaiting(true);
+        }
+        ::WaitForSingleObject(pin.ProgressEvent(), StallTimeoutMs);
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+// What Halvern's multiplexer filters share: "Video In" and "Audio In", "Audio In 2"... (a free one
+// appears as each is connected, up to eight) become one stream on "Output". The elementary streams
+// pass untouched; the interleaving and timing are the multiplexer's the filter is made with. Inputs
+// that run far ahead of a silent one wait for it a while, then go on without it.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "builtin/MuxInputPin.h"
+#include "builtin/MuxOutputPin.h"
+#include "filters/BaseFilter.h"
+#include "media/mpeg/MuxPlanning.h"
+
+class CMuxFilter : public CBaseFilter, private IMuxInputEvents {
+public:
+
+    int PinCount() override;
+    CBasePin* PinAt(int index) override;
+
+    // Places in this run's input that could not be parsed (bad picture headers, lost audio sync);
+    // their bytes went out as data all the same.
+    ULONG DamagedSamples() const { return damaged_.load(); }
+
+protected:
+    // `transport`: the inputs take what a transport stream carries; the output's subtype.
+    CMuxFilter(const CLSID& classId, bool transport, const GUID& outputSubtype);
+    ~CMuxFilter() override;
+
+    // The derived filter's multiplexer, which writes through WriteOutput.
+    virtual mpeg::IMultiplexer& Multiplexer() = 0;
+    // After a connected input was given its stream for the run.
+    virtual void OnStreamAdded(int, const CMuxInputPin&) {}
+    bool WriteOutput(const uint8_t* data, size_t size);
+
+    HRESULT OnStartStreaming() override;
+    void OnStopStreaming() override;
+
+private:
+    struct Input {
+        std::unique_ptr<CMuxInputPin> pin;
+        int stream = -1; // the multiplexer's, for this run; -1 when not connected
+    };
+
+    HRESULT OnReceive(CMuxInputPin& pin, IMediaSample* sample) override;
+    HRESULT OnEndOfStream(CMuxInputPin& pin) override;
+    HRESULT OnBeginFlush() override;
+    HRESULT OnEndFlush() override;
+    void OnWaitForRoom(CMuxInputPin& pin) override;
+    void OnWaitForOthers(CMuxInputPin& pin) override;
+    void OnConnectionChanged(CMuxInputPin& pin, bool connected) override;
+
+    void AddAudioPin();
+    // Forgets the last run and sets the multiplexer up for the inputs that are connected; fails
+    // when the multiplexer cannot take one of them.
+    HRESULT StartRun();
+    int StreamOf(const CMuxInputPin& pin) const;
+    // Whether the multiplexer waits for an input other than `pin` that may still deliver.
+    bool OthersWaitedFor(const CMuxInputPin& pin);
+    // Whether the pin's sample waits: it is far ahead of an input the multiplexer waits for.
+    bool MustWait(CMuxInputPin& pin);
+    // Whether the pin's end waits: an input the multiplexer waits for has nothing queued, as one
+    // whose streaming thread has not started yet.
+    bool OthersSilent(CMuxInputPin& pin);
+    // Waits while `condition` holds, for StallTimeoutMs at most; the others are then not waited
+    // for when `giveUp`.
+    void WaitWhile(CMuxInputPin& pin, bool (CMuxFilter::*condition)(CMuxInputPin&), bool giveUp);
+    // After the multiplexer worked: wakes waiting inputs, and ends the output once all is out.
+    HRESULT Progress(bool ok);
+    void Signal();
+
+    // Video first, then audio in pin order. Pins are never removed, as the graph may hold them;
+    // the room for all is reserved, so the pins' records never move.
+    std::vector<Input> inputs_;
+    // Audio pins offered: up to the last connected one and one free one. Under the state lock.
+    size_t offeredAudio_ = 1;
+    std::unique_ptr<CMuxOutputPin> output_;
+    const bool transport_;
+    // Under the streaming lock.
+    HRESULT outputResult_ = S_OK;
+    bool endSent_ = false;
+    std::atomic<ULONG> damaged_{0};
+};

@@ -1,0 +1,17 @@
+#include "builtin/TransportStreamMux.h"
+
+#include "builtin/BuiltinClasses.h"
+#include "builtin/MuxMediaTypes.h"
+
+CTransportStreamMux::CTransportStreamMux()
+    : CFilterObject(CLSID_HalvernTransportStreamMux, true, MuxSubtypeMpeg2Transport), multiplexer_(*this)
+{
+}
+
+void CTransportStreamMux::OnStreamAdded(int stream, const CMuxInputPin& pin)
+{
+    if (pin.Coding() != mpeg::Coding::AacRaw)
+        return;
+    const std::vector<uint8_t> config = pin.AacConfig();
+    multiplexer_.SetAacConfig(stream, config.data(), config.size());
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Halvern's MPEG-2 transport stream multiplexer: MPEG-2 or H.264 video and MPEG audio, AC-3, E-AC-3
+// or AAC become 188-byte transport packets (mpeg::CTransportStreamMultiplexer's), one program.
+
+#include "builtin/MuxFilter.h"
+#include "filters/FilterObject.h"
+#include "media/mpeg/TransportStreamMultiplexer.h"
+
+class CTransportStreamMux : public CFilterObject<CTransportStreamMux, CMuxFilter>, private mpeg::IPacketSink {
+public:
+    CTransportStreamMux();
+
+protected:
+    mpeg::IMultiplexer& Multiplexer() override { return multiplexer_; }
+    // Raw AAC gets ADTS headers made from the config its media type holds.
+    void OnStreamAdded(int stream, const CMuxInputPin& pin) override;
+
+private:
+    // Only Release deletes it.
+    ~CTransportStreamMux() override = default;
+
+    bool WritePacket(const uint8_t* packet) override { return WriteOutput(packet, mpeg::TsPacketSize); }
+
+    mpeg::CTransportStreamMultiplexer multiplexer_;
+};

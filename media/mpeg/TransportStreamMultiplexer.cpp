@@ -1,0 +1,474 @@
+#include "media/mpeg/TransportStreamMultiplexer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/mpeg/VideoHeaders.h"
+
+namespace mpeg {
+
+namespace {
+
+constexpr size_t TransportBuffer = 512;
+constexpr size_t PacketRoom = TsPacketSize - TsHeaderSize;
+// Of each packet about this much is elementary stream; the rest is packet, PES and adaptation
+// field headers, PSI and PCR packets.
+constexpr uint64_t PayloadPerPacket = 170;
+// The rate is worked out again after this many packets (about the program stream's 8 packs).
+constexpr uint64_t NeedRecountPackets = 64;
+// PAT and PMT every PsiInterval, a PCR every PcrInterval: 2 packets each 90 ms and 1 each 30 ms.
+constexpr uint64_t TablesAndClockBits = (2 * 1000 / 90 + 1000 / 30) * TsPacketSize * 8;
+// Without a level: main level's. H.264 until its facts are known: High profile at level 4.
+constexpr uint32_t MainLevelBitRate = 15000000;
+constexpr uint32_t MainLevelVbvBytes = 1835008 / 8;
+constexpr size_t H264BufferBytes = 37500000 / 8;
+constexpr uint64_t H264Leak = 36000000 / 8;
+constexpr uint64_t AudioLeak = 2000000 / 8;
+// A rate that must rise takes a PCR of its own, but not sooner than this after the last one.
+constexpr uint64_t MinPcrInterval = SystemClock * 2 / 1000;
+
+uint64_t RateBytes(uint32_t rate50) { return static_cast<uint64_t>(rate50) * 50; }
+
+bool IsVideo(Coding coding) { return coding == Coding::Mpeg2Video || coding == Coding::H264Video; }
+
+} // namespace
+
+CTransportStreamMultiplexer::CTransportStreamMultiplexer(IPacketSink& sink) : sink_(sink) {}
+
+void CTransportStreamMultiplexer::Reset()
+{
+    streams_.clear();
+    queues_.clear();
+    order_.clear();
+    nextUnit_.clear();
+    timeline_.Reset();
+    pcrStream_ = nullptr;
+    packets_ = nulls_ = 0;
+    anchorByte_ = anchorTime_ = 0;
+    rate_ = baseRate_ = rateBound_ = wanted_ = needed_ = 0;
+    neededAt_ = 0;
+    needRecount_ = true;
+    lastPcr_ = lastPsi_ = 0;
+    anyPcr_ = anyPsi_ = pmtNext_ = false;
+    patCc_ = pmtCc_ = 0;
+    late_ = 0;
+    offset_ = 0;
+    started_ = finished_ = failed_ = false;
+}
+
+int CTransportStreamMultiplexer::AddStream(Coding coding)
+{
+    StreamKind kind;
+    if (!ScannerKind(coding, kind) || streams_.size() >= 1 + MaxAudioStreams)
+        return -1;
+    size_t videos = 0, mpegIds = 0;
+    for (const auto& stream : streams_) {
+        videos += IsVideo(stream->entry.coding) ? 1 : 0;
+        mpegIds += stream->streamId >= MpegAudioStreamId && stream->streamId < VideoStreamId ? 1 : 0;
+    }
+    if (IsVideo(coding) ? videos > 0 : streams_.size() - videos >= MaxAudioStreams)
+        return -1;
+    auto stream = std::make_unique<Stream>(kind, timeline_);
+    stream->entry.coding = coding;
+    stream->entry.pid = static_cast<uint16_t>(FirstStreamPid + streams_.size());
+    stream->streamId = PesStreamId(coding, mpegIds);
+    queues_.push_back(&stream->queue);
+    streams_.push_back(std::move(stream));
+    order_.reserve(streams_.size());
+    nextUnit_.resize(streams_.size());
+    return static_cast<int>(streams_.size()) - 1;
+}
+
+void CTransportStreamMultiplexer::SetLanguage(int stream, const char code[3])
+{
+    std::memcpy(streams_[static_cast<size_t>(stream)]->entry.language, code, 3);
+}
+
+bool CTransportStreamMultiplexer::SetAacConfig(int stream, const uint8_t* config, size_t size)
+{
+    Stream& s = *streams_[static_cast<size_t>(stream)];
+    s.adts = s.entry.coding == Coding::AacRaw && ReadAacConfig(config, size, s.aac);
+    return s.adts;
+}
+
+uint32_t CTransportStreamMultiplexer::Damaged() const
+{
+    uint32_t damaged = 0;
+    for (const auto& stream : streams_)
+        damaged += stream->queue.Damaged();
+    return damaged;
+}
+
+bool CTransportStreamMultiplexer::Push(int stream, const uint8_t* data, size_t size, int64_t time)
+{
+    Stream& s = *streams_[static_cast<size_t>(stream)];
+    s.waitedFor = true;
+    s.queue.Push(data, size, time);
+    needRecount_ = true;
+    return Drain();
+}
+
+bool CTransportStreamMultiplexer::End(int stream)
+{
+    streams_[static_cast<size_t>(stream)]->queue.End();
+    needRecount_ = true;
+    return Drain();
+}
+
+bool CTransportStreamMultiplexer::StopWaitingFor(int stream)
+{
+    streams_[static_cast<size_t>(stream)]->waitedFor = false;
+    return Drain();
+}
+
+uint64_t CTransportStreamMultiplexer::TimeOf(uint64_t position) const
+{
+    return anchorTime_ + (position - anchorByte_) * SystemClock / RateBytes(rate_);
+}
+
+// Offset, buffers and rates from the first units; the PCR goes on the video's PID.
+void CTransportStreamMultiplexer::Start()
+{
+    offset_ = OutputOffset(streams_);
+    for (const auto& stream : streams_) {
+        if (!pcrStream_ || (IsVideo(stream->entry.coding) && !IsVideo(pcrStream_->entry.coding)))
+            pcrStream_ = stream.get();
+        SizeBuffers(*stream);
+    }
+    ChooseRates();
+    rate_ = wanted_ = std::max(baseRate_, std::min(Needed(0) + Needed(0) / 8, rateBound_));
+    started_ = true;
+}
+
+// The decoder buffers of ISO/IEC 13818-1's transport system target decoder for the stream's coding.
+// MPEG-2 video may use the whole buffer its level guarantees, which encoders that miss their own
+// VBV model at times need.
+void CTransportStreamMultiplexer::SizeBuffers(Stream& stream)
+{
+    const CElementaryStream& queue = stream.queue;
+    switch (stream.entry.coding) {
+    case Coding::Mpeg2Video: {
+        const VideoFacts& video = queue.Video();
+        const uint32_t levelRate = LevelMaxBitRate(video.level);
+        stream.bufferBytes = std::max(video.vbvBytes, LevelVbvBytes(video.level));
+        if (stream.bufferBytes == 0)
+            stream.bufferBytes = MainLevelVbvBytes;
+        // A stream above its level's rate (it happens) is carried at the rate it declares.
+        stream.leak = static_cast<uint64_t>(std::max(levelRate ? levelRate : MainLevelBitRate, video.bitRate)) * 12 / 10 / 8;
+        return;
+    }
+    case Coding::H264Video:
+        stream.bufferBytes = H264BufferBytes;
+        stream.leak = H264Leak;
+        return;
+    case Coding::Ac3: stream.bufferBytes = 2592; break;
+    case Coding::Eac3: stream.bufferBytes = 5696; break;
+    case Coding::AacAdts:
+    case Coding::AacLatm:
+    case Coding::AacRaw:
+        stream.bufferBytes = queue.LastAudioFrame().channels > 2 ? 8976 : 3584;
+        break;
+    default: stream.bufferBytes = 3584; break;
+    }
+    stream.leak = AudioLeak;
+    // Half the buffer per PES: the next one can arrive while the decoder still holds this one.
+    stream.pesBudget = stream.bufferBytes / 2;
+}
+
+// As the program stream's: what the streams declare (or measure) with headers and a margin, raised
+// by the packet headers and the tables and clock references a transport stream adds; room to rise
+// up to what the video's level allows, or four times that.
+void CTransportStreamMultiplexer::ChooseRates()
+{
+    VideoFacts video;
+    uint64_t audioBits = 0;
+    for (const auto& stream : streams_) {
+        if (stream->entry.coding == Coding::Mpeg2Video)
+            video = stream->queue.Video();
+        else if (!IsVideo(stream->entry.coding))
+            audioBits += stream->queue.LastAudioFrame().bitRate;
+    }
+    const CarriedRates carried = MeasureRates(video, audioBits, queues_.data(), queues_.size());
+    const uint64_t rate = RateFor(carried.declared ? carried.declared : carried.measured);
+    baseRate_ = static_cast<uint32_t>(std::min<uint64_t>(rate * TsPacketSize / PacketRoom + TablesAndClockBits / 400 + 1, LargestMuxRate));
+    const uint32_t levelRate = LevelMaxBitRate(video.level);
+    rateBound_ = std::max(levelRate ? RateFor(levelRate + audioBits) * 2 : 0, std::min(baseRate_ * 4, LargestMuxRate));
+}
+
+uint32_t CTransportStreamMultiplexer::Needed(uint64_t now)
+{
+    if (needRecount_ || packets_ >= neededAt_ + NeedRecountPackets) {
+        needed_ = NeededRate(queues_.data(), queues_.size(), nextUnit_.data(), offset_, now, TsPacketSize, PayloadPerPacket);
+        neededAt_ = packets_;
+        needRecount_ = false;
+    }
+    return needed_;
+}
+
+size_t CTransportStreamMultiplexer::PesPayload(const Stream& stream, int64_t& pts, int64_t& dts) const
+{
+    const CElementaryStream& queue = stream.queue;
+    pts = dts = NoTimestamp;
+    const uint64_t read = queue.ReadPosition();
+    const bool final = queue.Ended() || queue.Overflowing() || !stream.waitedFor;
+    size_t next = 0;
+    while (next < queue.UnitCount() && queue.Unit(next).position < read)
+        ++next;
+    if (next == queue.UnitCount())
+        return final ? queue.Ready() : 0; // bytes no unit starts in: out with them
+    const AccessUnit& unit = queue.Unit(next);
+    if (unit.position > read)
+        return static_cast<size_t>(std::min<uint64_t>(unit.position - read, queue.Ready()));
+    // A unit's end is known once the next one is found, or the stream delivers no more.
+    const auto known = [&](size_t index) { return index + 1 < queue.UnitCount() || final; };
+    if (!known(next))
+        return 0;
+    pts = unit.pts + offset_;
+    dts = unit.dts + offset_;
+    size_t end = next;
+    // Audio frames share a PES within its budget, where the times a decoder infers are theirs.
+    while (!IsVideo(stream.entry.coding) && !stream.adts && end + 1 < queue.UnitCount() && known(end + 1)) {
+        const AccessUnit& later = queue.Unit(end + 1);
+        if (later.dts != queue.Unit(end).nextDts || later.pts != later.dts || queue.UnitEnd(end + 1) - read > stream.pesBudget)
+            break;
+        ++end;
+    }
+    return static_cast<size_t>(queue.UnitEnd(end) - read);
+}
+
+void CTransportStreamMultiplexer::OpenPes(Stream& stream, size_t payload, int64_t pts, int64_t dts)
+{
+    CElementaryStream& queue = stream.queue;
+    const size_t adts = stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0;
+    stream.headerSize = WriteTsPesHeader(stream.header, stream.streamId, pts, dts, payload + adts);
+    if (adts) {
+        WriteAdtsHeader(stream.header + stream.headerSize, stream.aac, payload);
+        stream.headerSize += adts;
+    }
+    stream.headerSent = 0;
+    stream.payloadLeft = payload;
+    stream.randomAccess = false;
+    if (stream.entry.coding == Coding::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition()) {
+        // A sequence header: a place to start decoding, and the buffer its level gives from here.
+        stream.randomAccess = true;
+        SizeBuffers(stream);
+    }
+}
+
+uint64_t CTransportStreamMultiplexer::EarliestStart(const Stream& stream, size_t payload, size_t* leaving) const
+{
+    uint64_t time = Now();
+    const CElementaryStream& queue = stream.queue;
+    if (queue.UnitCount() > 0) {
+        // No byte waits in the decoder a second or more.
+        const int64_t earliest = (queue.Unit(0).dts + offset_ - MuxMaxWait) * 300;
+        time = std::max<uint64_t>(time, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
+    }
+    // The transport buffer takes the packet once it holds no more than the rest of its 512 bytes.
+    const uint64_t drain = (TransportBuffer - TsPacketSize) * SystemClock / stream.leak;
+    if (stream.tbEmpty > time + drain)
+        time = stream.tbEmpty - drain;
+    return stream.buffer.EarliestRoom(time, payload, stream.bufferBytes, leaving);
+}
+
+CTransportStreamMultiplexer::PacketPlan CTransportStreamMultiplexer::Plan(Stream& stream) const
+{
+    PacketPlan plan;
+    size_t header = stream.headerSize - stream.headerSent;
+    size_t payload = stream.payloadLeft;
+    if (header == 0 && payload == 0) {
+        int64_t pts, dts;
+        payload = PesPayload(stream, pts, dts);
+        if (payload == 0)
+            return plan;
+        plan.startsPes = true;
+        header = TsPesHeaderSize(pts, dts) + (stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0);
+    }
+    // Room for a PCR's adaptation field, whether or not it is due.
+    const size_t room = PacketRoom - (&stream == pcrStream_ ? 8 : 2);
+    plan.payload = header >= room ? 0 : std::min(payload, room - header);
+    plan.earliest = EarliestStart(stream, plan.payload, nullptr);
+    plan.ready = true;
+    return plan;
+}
+
+bool CTransportStreamMultiplexer::Drain()
+{
+    while (!failed_) {
+        if (!OrderByDecodeTime(streams_, order_))
+            return true;
+        if (order_.empty())
+            break;
+        for (const auto& stream : streams_) {
+            if (!LookedFarEnough(*stream, order_[0].first))
+                return true;
+        }
+        if (!started_)
+            Start();
+        const uint64_t now = Now();
+        if (!anyPsi_ || pmtNext_ || now >= lastPsi_ + PsiInterval) {
+            if (!WritePsi())
+                return false;
+            continue;
+        }
+        // The rate rises ahead of a burst, so that nothing queued arrives late, and settles back.
+        const uint32_t needed = Needed(now);
+        if (needed > rate_ || needed * 2 < rate_)
+            wanted_ = std::clamp(needed + needed / 8, baseRate_, rateBound_);
+        // A PCR every PcrInterval, and one at once where the rate must rise; it goes once the video's
+        // transport buffer has room for its packet too.
+        const bool pcrDue = (!anyPcr_ || now >= lastPcr_ + PcrInterval || (wanted_ > rate_ && now >= lastPcr_ + MinPcrInterval)) &&
+                            TransportRoom(*pcrStream_, now);
+        // The earliest decode time first, unless its buffers are full and another's packet can go
+        // sooner.
+        Stream* chosen = nullptr;
+        PacketPlan plan;
+        for (const auto& entry : order_) {
+            Stream& candidate = *entry.second;
+            const PacketPlan candidatePlan = Plan(candidate);
+            if (!candidatePlan.ready) {
+                if (candidate.waitedFor && !chosen && !pcrDue)
+                    return true; // the earliest stream needs more bytes before its packet can go
+                continue;
+            }
+            if (!chosen || candidatePlan.earliest < plan.earliest) {
+                chosen = &candidate;
+                plan = candidatePlan;
+            }
+        }
+        const bool due = chosen && plan.earliest <= now;
+        if (pcrDue) {
+            const bool ok = due && chosen == pcrStream_ ? WriteStreamPacket(*chosen, plan, true) : WritePcrPacket();
+            if (!ok)
+                return false;
+            continue;
+        }
+        if (!chosen)
+            break;
+        if (!(due ? WriteStreamPacket(*chosen, plan, false) : WriteNull()))
+            return false;
+    }
+    if (!failed_ && !finished_) {
+        finished_ = std::all_of(streams_.begin(), streams_.end(), [](const auto& s) {
+            return s->queue.Ended() && s->queue.Queued() == 0 && s->payloadLeft == 0 && s->headerSent == s->headerSize;
+        });
+    }
+    return !failed_;
+}
+
+uint64_t CTransportStreamMultiplexer::TakePcr()
+{
+    const uint64_t position = packets_ * TsPacketSize + 10;
+    const uint64_t pcr = TimeOf(position);
+    // The rate changes here: the bytes after this PCR follow at the new one.
+    if (wanted_ != rate_) {
+        anchorByte_ = position;
+        anchorTime_ = pcr;
+        rate_ = wanted_;
+    }
+    lastPcr_ = pcr;
+    anyPcr_ = true;
+    return pcr;
+}
+
+bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const PacketPlan& plan, bool pcr)
+{
+    CElementaryStream& queue = stream.queue;
+    const uint64_t now = Now();
+    size_t leaving = 0;
+    stream.buffer.EarliestRoom(now, plan.payload, stream.bufferBytes, &leaving);
+    stream.buffer.Leave(leaving);
+    if (plan.startsPes) {
+        int64_t pts, dts;
+        const size_t payload = PesPayload(stream, pts, dts);
+        OpenPes(stream, payload, pts, dts);
+    }
+    AdaptationField field;
+    field.randomAccess = plan.startsPes && stream.randomAccess;
+    if (pcr) {
+        field.pcr = true;
+        field.pcr27MHz = TakePcr();
+    }
+    const size_t header = stream.headerSize - stream.headerSent;
+    size_t adaptation = AdaptationFieldSize(field);
+    const size_t room = PacketRoom - adaptation;
+    const size_t fromHeader = std::min(header, room);
+    const size_t fromPayload = std::min(stream.payloadLeft, room - fromHeader);
+    // A PES's last packet is filled out with adaptation field stuffing.
+    if (fromHeader + fromPayload < room)
+        adaptation = PacketRoom - fromHeader - fromPayload;
+    WriteTsHeader(packet_, stream.entry.pid, plan.startsPes, adaptation > 0, true, stream.cc);
+    stream.cc = static_cast<uint8_t>((stream.cc + 1) & 0x0F);
+    uint8_t* p = packet_ + TsHeaderSize;
+    if (adaptation > 0) {
+        WriteAdaptationField(p, field, adaptation);
+        p += adaptation;
+    }
+    std::memcpy(p, stream.header + stream.headerSent, fromHeader);
+    std::memcpy(p + fromHeader, queue.Data(), fromPayload);
+    stream.headerSent += fromHeader;
+    // The transport buffer passes the packet on at its leak rate; the payload reaches the decoder
+    // buffer as it does.
+    stream.tbEmpty = std::max(stream.tbEmpty, now) + TsPacketSize * SystemClock / stream.leak;
+    late_ += CountIntoBuffer(queue, fromPayload, stream.tbEmpty, offset_, stream.buffer);
+    queue.Consume(fromPayload);
+    stream.payloadLeft -= fromPayload;
+    return Emit();
+}
+
+// PAT, then PMT in the next packet: never more than two table packets in a row.
+bool CTransportStreamMultiplexer::WritePsi()
+{
+    if (!pmtNext_) {
+        lastPsi_ = Now();
+        anyPsi_ = true;
+        WritePatPacket(packet_, patCc_, 0);
+        patCc_ = static_cast<uint8_t>((patCc_ + 1) & 0x0F);
+        pmtNext_ = true;
+        return Emit();
+    }
+    TsStreamEntry entries[1 + MaxAudioStreams];
+    const size_t count = std::min(streams_.size(), sizeof(entries) / sizeof(entries[0]));
+    for (size_t i = 0; i < count; ++i)
+        entries[i] = streams_[i]->entry;
+    WritePmtPacket(packet_, pmtCc_, 0, pcrStream_->entry.pid, entries, count);
+    pmtCc_ = static_cast<uint8_t>((pmtCc_ + 1) & 0x0F);
+    pmtNext_ = false;
+    return Emit();
+}
+
+bool CTransportStreamMultiplexer::TransportRoom(const Stream& stream, uint64_t time) const
+{
+    return stream.tbEmpty <= time + (TransportBuffer - TsPacketSize) * SystemClock / stream.leak;
+}
+
+bool CTransportStreamMultiplexer::WritePcrPacket()
+{
+    // It fills the transport buffer of its PID as any packet does.
+    pcrStream_->tbEmpty = std::max(pcrStream_->tbEmpty, Now()) + TsPacketSize * SystemClock / pcrStream_->leak;
+    AdaptationField field;
+    field.pcr = true;
+    field.pcr27MHz = TakePcr();
+    // Without payload the counter repeats the last packet's.
+    WriteAdaptationOnlyPacket(packet_, pcrStream_->entry.pid, static_cast<uint8_t>((pcrStream_->cc + 15) & 0x0F), field);
+    return Emit();
+}
+
+bool CTransportStreamMultiplexer::WriteNull()
+{
+    WriteNullPacket(packet_);
+    ++nulls_;
+    return Emit();
+}
+
+bool CTransportStreamMultiplexer::Emit()
+{
+    if (!sink_.WritePacket(packet_)) {
+        failed_ = true;
+        return false;
+    }
+    ++packets_;
+    return true;
+}
+
+} // namespace mpeg

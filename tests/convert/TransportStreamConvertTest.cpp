@@ -1,0 +1,133 @@
+// Recordings converted through the conversion engine with the shipped transport stream graph
+// (recording source, transport stream multiplexer and writer in Wine): SD with MP2, 1080i with 5.1
+// AC-3, and SD with MP2 and AC-3 both. Each output must satisfy the tests' checker, carry every
+// stream byte for byte as the recording holds it, and be read without complaint by ffprobe,
+// ffmpeg's decoders, tstools, gstreamer's tsdemux, mediainfo and VLC.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "convert/ConversionEngine.h"
+#include "tests/media/RecordingWriter.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/TransportStreamCheck.h"
+
+namespace {
+
+using testing_support::RunLinuxTool;
+using testing_support::ToolOutput;
+using testing_support::Wide;
+
+class QuietObserver : public IConversionObserver {
+public:
+    void OnConversionStarted(LONG) override {}
+    void OnGraphBuilt(const std::wstring&) override {}
+    void OnProgressRange(LONG) override {}
+    void OnProgressPosition(LONG) override {}
+    void OnConversionFinished(bool, const std::wstring& report, bool) override { this->report = testing_support::Utf8(report); }
+    std::string report;
+};
+
+struct Case {
+    const char* name;
+    const char* video;
+    const char* audio;
+    std::vector<std::string> moreAudio;
+    std::vector<std::string> probed; // ffprobe's codec names, in PID order
+};
+
+std::string Tool(const std::string& command)
+{
+    ToolOutput output;
+    EXPECT_TRUE(RunLinuxTool(command, output, 180000)) << command;
+    return output.out + output.err;
+}
+
+class TransportStreamConvertTest : public ::testing::TestWithParam<Case> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(testing_support::VectorPath("es\\video.m2v").empty()) << "run under CTest, whose fixture makes the vectors";
+        directory_ = testing_support::MakeScratchDirectory("transport-stream");
+        graphs_.ProgramDirectory = Wide(testing_support::ModuleDirectory());
+    }
+
+    ScopedComInit com_;
+    GraphSource graphs_;
+    QuietObserver observer_;
+    std::string directory_;
+};
+
+TEST_P(TransportStreamConvertTest, ConvertsToAStreamEveryReaderTakesWithTheStreamsUnchanged)
+{
+    const Case& c = GetParam();
+    test_recordings::RecordingOptions options;
+    options.videoPath = testing_support::VectorPath(c.video);
+    options.audioPath = testing_support::VectorPath(c.audio);
+    for (const std::string& more : c.moreAudio)
+        options.moreAudio.push_back(testing_support::VectorPath(more));
+    test_recordings::WrittenRecording written;
+    std::string error;
+    const std::string input = directory_ + "Show.dvr-ms", output = directory_ + "Show.ts";
+    ASSERT_TRUE(test_recordings::WriteRecording(input, options, written, error)) << error;
+    CConversionEngine engine(graphs_, observer_);
+    ASSERT_EQ(engine.ConvertFile(ConversionRequest{Wide(input), Wide(output), L"Built-in recording to MPEG-TS.xgr", Wide(directory_)}),
+              ConversionResult::Converted)
+        << observer_.report;
+
+    // The tests' checker, and the streams as the recording holds them: video on the first PID,
+    // then each audio stream in the recording's order.
+    const ts_check::Report report = ts_check::CheckTransportStream(testing_support::ReadFileBytes(output));
+    EXPECT_TRUE(report.Clean()) << report.Text();
+    std::map<unsigned, std::string> expected; // ASF stream number -> bytes
+    unsigned videoStream = 0;
+    for (const test_recordings::WrittenObject& object : written.objects) {
+        if (object.kind == test_recordings::Kind::Captions)
+            continue;
+        expected[object.stream] += object.bytes;
+        if (object.kind == test_recordings::Kind::Video)
+            videoStream = object.stream;
+    }
+    ASSERT_EQ(report.streams.size(), 1 + written.audioStreams.size()) << report.Text();
+    EXPECT_TRUE(report.streams[0].elementary == expected[videoStream]) << "video";
+    for (size_t a = 0; a < written.audioStreams.size(); ++a)
+        EXPECT_TRUE(report.streams[1 + a].elementary == expected[written.audioStreams[a]]) << "audio " << a + 1;
+
+    // Outside readers, by their Linux paths.
+    const std::string path = "'" + testing_support::UnixPath(output) + "'";
+    // ffprobe lists the streams under the program as well.
+    std::string codecs = Tool("/usr/bin/ffprobe -v error -show_entries stream=index,codec_name -of csv=p=0 " + path +
+                              " | cut -d, -f1,2 | grep . | sort -u");
+    std::string wanted;
+    for (size_t i = 0; i < c.probed.size(); ++i)
+        wanted += std::to_string(i) + "," + c.probed[i] + "\n";
+    EXPECT_EQ(codecs, wanted);
+    EXPECT_EQ(Tool("/usr/bin/ffmpeg -v error -xerror -i " + path + " -map 0 -f null - && echo decoded"), "decoded\n");
+    const std::string tsinfo = Tool("/usr/bin/tsinfo " + path);
+    EXPECT_NE(tsinfo.find("PMT with PID 0100"), std::string::npos) << tsinfo;
+    EXPECT_NE(tsinfo.find("Stream type 02"), std::string::npos) << tsinfo;
+    const std::string tsreport = Tool("/usr/bin/tsreport " + path);
+    EXPECT_NE(tsreport.find("TS packets"), std::string::npos) << tsreport;
+    EXPECT_EQ(tsreport.find("rror"), std::string::npos) << tsreport;
+    // gstreamer's tsdemux finds every stream (this machine has no MPEG-2 video decoder for it).
+    const std::string gst = Tool("/usr/bin/gst-discoverer-1.0 " + path);
+    EXPECT_EQ(gst.find("rror"), std::string::npos) << gst;
+    EXPECT_NE(gst.find("mpegversion=(int)2"), std::string::npos) << gst;
+    const std::string mediainfo = Tool("/usr/bin/mediainfo " + path);
+    EXPECT_NE(mediainfo.find("MPEG-TS"), std::string::npos) << mediainfo;
+    const std::string vlc = Tool("timeout 120 /usr/bin/cvlc --play-and-exit --vout dummy --aout dummy " + path + " 2>&1");
+    EXPECT_EQ(vlc.find("corrupt"), std::string::npos) << vlc;
+    EXPECT_EQ(vlc.find("discontinuity"), std::string::npos) << vlc;
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, TransportStreamConvertTest,
+                         ::testing::Values(Case{"sd_mp2", "es\\video-bframes.m2v", "es\\audio.mp2", {}, {"mpeg2video", "mp2"}},
+                                           Case{"hd_ac3", "es\\hd-1080i.m2v", "es\\audio-5.1.ac3", {}, {"mpeg2video", "ac3"}},
+                                           Case{"sd_mp2_and_ac3", "es\\video.m2v", "es\\audio.mp2", {"es\\audio.ac3"},
+                                                {"mpeg2video", "mp2", "ac3"}}),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+} // namespace
