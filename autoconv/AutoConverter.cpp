@@ -1,6 +1,7 @@
 #include "autoconv/AutoConverter.h"
 
 #include "convert/ComThread.h"
+#include "convert/InputExtensions.h"
 #include "convert/OutputName.h"
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
@@ -123,7 +124,7 @@ public:
           settings_(owner.settings_),
           inputDirectory_(WithTrailingBackslash(settings_.InputPath)),
           outputDirectory_(WithTrailingBackslash(settings_.OutputPath)),
-          inputExt_(AsWindowsNamesIt(settings_.InputExt))
+          inputExts_(InputExtensions(settings_.InputExt))
     {
     }
 
@@ -131,6 +132,7 @@ public:
 
 private:
     void Scan();
+    bool ScanFor(const std::wstring& inputExt, OutputListing& outputs);
     bool ChangedSinceConverted(const std::wstring& name, const std::wstring& inputPath);
     void RemoveOrphanedPartials();
     void Watch();
@@ -143,7 +145,7 @@ private:
     const std::wstring inputDirectory_;
     const std::wstring outputDirectory_;
     // No file name ends in a blank or a dot, so neither does the extension of a recording.
-    const std::wstring inputExt_;
+    const std::vector<std::wstring> inputExts_;
     UniqueChangeNotification notification_;
     DWORD lastWait_ = WAIT_TIMEOUT;
     // Recordings that failed through a fault of their own, or whose conversion was cancelled or
@@ -163,7 +165,7 @@ void CAutoConverter::Worker::Run()
         Write(text);
     Write(owner_.settingsNotes_.c_str());
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
-    if (!IsUsableExtension(inputExt_))
+    if (!IsUsableExtensionList(settings_.InputExt))
         Write(kUnusableInputExt);
     Write(kWaiting);
 
@@ -241,17 +243,26 @@ void CAutoConverter::Worker::Scan()
 {
     // An empty extension matches nothing; one with a path or a wildcard in it would search
     // elsewhere or match everything.
-    if (!IsUsableExtension(inputExt_))
+    if (!IsUsableExtensionList(settings_.InputExt))
         return;
     RemoveOrphanedPartials();
-    const std::wstring pattern = inputDirectory_ + L"*." + inputExt_;
     OutputListing outputs(outputDirectory_);
+    for (const std::wstring& extension : inputExts_) {
+        if (StopRequested() || !ScanFor(extension, outputs))
+            return;
+    }
+}
+
+// The recordings with one of the input extensions; false when a single-file conversion came first.
+bool CAutoConverter::Worker::ScanFor(const std::wstring& inputExt, OutputListing& outputs)
+{
+    const std::wstring pattern = inputDirectory_ + L"*." + inputExt;
     CFileFind recordings;
     for (bool found = recordings.FindFile(pattern.c_str()); found && !StopRequested();
          found = recordings.FindNextFile()) {
         const std::wstring name = recordings.GetFileName();
         // Short names let "*.ext" match longer extensions too.
-        if (recordings.IsDirectory() || !HasExtension(name, inputExt_) || IsPartialOutputName(name))
+        if (recordings.IsDirectory() || !HasExtension(name, inputExt) || IsPartialOutputName(name))
             continue;
         const RecordingStamp stamp = {recordings.GetLength(), recordings.GetLastWriteTime()};
         const auto known = failed_.find(name);
@@ -267,7 +278,7 @@ void CAutoConverter::Worker::Scan()
         const RecordingStamp before = StampOf(inputPath);
         const ConversionResult result = owner_.engine_.ConvertFile(request);
         if (result == ConversionResult::Busy)
-            break; // a single-file conversion came first: the recordings wait for a later pass
+            return false; // a single-file conversion came first: the recordings wait for a later pass
         if (result == ConversionResult::Converted || result == ConversionResult::ConvertedCut) {
             failed_.erase(name);
             const RecordingStamp after = StampOf(inputPath);
@@ -292,6 +303,7 @@ void CAutoConverter::Worker::Scan()
         outputs.Invalidate();
         Write(kWaiting);
     }
+    return true;
 }
 
 // The unfinished output of a run that was killed stays for ever once its recording has gone: no
@@ -307,15 +319,23 @@ void CAutoConverter::Worker::RemoveOrphanedPartials()
         const std::wstring name = partials.GetFileName();
         if (partials.IsDirectory() || !IsPartialOutputName(name))
             continue;
-        // Made by a run only if the recording it names, under the input extension, gives this name.
+        // Made by a run only if a recording it names, under an input extension, gives this name;
+        // an orphan only once no such recording is left.
         const std::wstring outputName = name.substr(0, name.size() - suffixLength);
         const size_t dot = outputName.rfind(L'.');
         if (dot == std::wstring::npos)
             continue;
-        const std::wstring recording = outputName.substr(0, dot + 1) + inputExt_;
-        const std::wstring made = PartialOutputPath(MakeConversionRequest(settings_, inputDirectory_ + recording).outputPath);
-        if (::CompareStringOrdinal(made.c_str(), -1, (outputDirectory_ + name).c_str(), -1, TRUE) != CSTR_EQUAL
-            || NameExists(inputDirectory_ + recording))
+        std::wstring made;
+        bool recordingLeft = false;
+        for (const std::wstring& extension : inputExts_) {
+            const std::wstring recording = outputName.substr(0, dot + 1) + extension;
+            const std::wstring partial = PartialOutputPath(MakeConversionRequest(settings_, inputDirectory_ + recording).outputPath);
+            if (::CompareStringOrdinal(partial.c_str(), -1, (outputDirectory_ + name).c_str(), -1, TRUE) != CSTR_EQUAL)
+                continue;
+            made = partial;
+            recordingLeft = recordingLeft || NameExists(inputDirectory_ + recording);
+        }
+        if (made.empty() || recordingLeft)
             continue;
         // Unshared, so a file that a run is writing is never opened; deleted as it is closed.
         UniqueFileHandle orphan(::CreateFileW(made.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,

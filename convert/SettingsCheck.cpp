@@ -1,5 +1,7 @@
 #include "convert/SettingsCheck.h"
 
+#include "convert/InputExtensions.h"
+
 #include "convert/OutputName.h"
 
 namespace {
@@ -35,7 +37,7 @@ std::wstring UnusableSetting(const CConverterSettings& settings)
         if (!problem.empty())
             return problem;
     }
-    if (!IsUsableExtension(settings.InputExt))
+    if (!IsUsableExtensionList(settings.InputExt))
         return std::wstring(L"The input extension") + kPlainExtension;
     return std::wstring();
 }

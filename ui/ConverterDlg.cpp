@@ -1,6 +1,7 @@
 #include "ui/ConverterDlg.h"
 
 #include "convert/ConversionRequest.h"
+#include "convert/InputExtensions.h"
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
 #include "framework/FileFind.h"
@@ -346,9 +347,14 @@ void CConverterDlg::OnConvertSingleFile()
     const CConverterSettings settings = UsableSettings(parts_.Settings, CConverterSettings::Defaults(), notes);
     // The input extension first, as the Auto Converter looks for it; then both kinds of recording
     // the recording source reads, whatever that extension says.
-    std::wstring filter = L"Input Files (*." + settings.InputExt + L")|*." + settings.InputExt
+    std::wstring patterns;
+    for (const std::wstring& extension : InputExtensions(settings.InputExt))
+        patterns += (patterns.empty() ? L"*." : L";*.") + extension;
+    if (patterns.empty())
+        patterns = L"*.*";
+    std::wstring filter = L"Input Files (" + patterns + L")|" + patterns
         + L"|Recordings (*.dvr-ms;*.wtv)|*.dvr-ms;*.wtv|All Files (*.*)|*.*||";
-    const std::wstring initialName = WithTrailingBackslash(settings.InputPath) + L"*." + settings.InputExt;
+    const std::wstring initialName = WithTrailingBackslash(settings.InputPath) + patterns.substr(0, patterns.find(L';'));
 
     std::wstring inputPath;
     if (!parts_.Prompts.ChooseFile(initialName, filter, inputPath))

@@ -5,6 +5,7 @@
 #include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
 #include "convert/PathText.h"
+#include "convert/SettingsCheck.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
@@ -526,4 +527,29 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
         std::lock_guard<std::mutex> lock(textLock_);
         text_.clear();
     }
+}
+
+// An input extension setting may list several, blanks and empty entries aside: one pass converts
+// the recordings of each (WTV beside DVR-MS, through the shipped graph, which reads both) and
+// nothing else. A list is refused only for an entry that is no plain extension, or for no entry.
+TEST_F(AutoConverterTest, SeveralInputExtensionsAreLookedForInOnePass)
+{
+    CConverterSettings list = settings_;
+    for (const wchar_t* usable : {L"dvr-ms;wtv", L" dvr-ms ; WTV;;", L"DVR-MS"})
+        EXPECT_EQ(L"", UnusableSetting((list.InputExt = usable, list))) << Utf8(usable);
+    for (const wchar_t* unusable : {L";", L"dvr-ms;..\\x", L"wtv;*"})
+        EXPECT_NE(L"", UnusableSetting((list.InputExt = unusable, list))) << Utf8(unusable);
+
+    graphs_.ProgramDirectory = Wide(ModuleDirectory());
+    settings_.UseFilterGraph = L"Built-in DVR-MS to MPEG.xgr";
+    settings_.InputExt = L" dvr-ms ; WTV;;dvr-ms";
+    ASSERT_TRUE(CopyRecording(input_ + L"First.dvr-ms"));
+    ASSERT_TRUE(::CopyFileW(Wide(VectorPath("wtv\\mpeg2-mp2.wtv")).c_str(), (input_ + L"Second.wtv").c_str(), FALSE));
+    ASSERT_TRUE(CopyRecording(input_ + L"Third.txt"));
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 30000)) << Text();
+    EXPECT_EQ(Count(L" - Done.\n"), 2u) << Text();
+    EXPECT_TRUE(IsProgramStream(output_ + L"First.MPG"));
+    EXPECT_TRUE(IsProgramStream(output_ + L"Second.MPG"));
+    EXPECT_FALSE(FileExists(output_ + L"Third.MPG"));
 }

@@ -151,7 +151,8 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryAudioStream)
 }
 
 // How each run ends: its result tells a recording at fault, which fails the same way until it
-// changes, from a failure that may pass, and its report tells why. The output appears only whole:
+// changes, from a failure that may pass (of the output's place, or of the graph), and its report
+// tells why. The output appears only whole:
 // an earlier one survives every failure, nothing of a failed run stays behind under either name,
 // and the recording is never touched.
 TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
@@ -178,7 +179,7 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
          unreadable + "The recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: "
                       "it is kept as it is."},
         {"graph missing", Sound, "", Result::Failed, "Could not open \"Missing Graph.xgr\"", "Missing Graph.xgr"},
-        {"output directory missing", Sound, "", Result::Failed, "Could not open output file", Utf8(kInternalGraphName),
+        {"output directory missing", Sound, "", Result::OutputFailed, "Could not open output file", Utf8(kInternalGraphName),
          "gone\\"},
         {"stream error part-way", Sound, "abort=1", Result::Failed, kBuilt},
         // Part-way, the graph takes no more without a word of error, and completes.
@@ -234,7 +235,7 @@ TEST_F(ConvertFileTest, AnOutputOutsideTheOutputDirectoryOrOnTheRecordingIsRefus
     for (const auto& [output, says] : cases) {
         SCOPED_TRACE(output);
         observer_.Clear();
-        EXPECT_EQ(engine_->ConvertFile(Request(output)), ConversionResult::Failed);
+        EXPECT_EQ(engine_->ConvertFile(Request(output)), ConversionResult::OutputFailed);
         EXPECT_EQ(observer_.Outcomes(), Texts{"failed: " + report_ + says});
     }
     EXPECT_EQ(ReadFileBytes(input_), ReadFileBytes(VectorPath("plain-mp2.asf")));
