@@ -10,20 +10,30 @@ CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const s
 
 mpeg::StreamKind CMuxInputPin::Kind() const
 {
+    const GUID& subtype = ConnectedType().Get().subtype;
     if (video_)
-        return mpeg::StreamKind::Mpeg2Video;
-    return ConnectedType().Get().subtype == MuxSubtypeDolbyAc3 ? mpeg::StreamKind::Ac3Audio : mpeg::StreamKind::MpegAudio;
+        return subtype == MuxSubtypeH264 ? mpeg::StreamKind::H264Video : mpeg::StreamKind::Mpeg2Video;
+    if (subtype == MuxSubtypeRawAac || subtype == MuxSubtypeAdtsAac || subtype == MuxSubtypeLoasAac)
+        return mpeg::StreamKind::AacAudio;
+    if (subtype == MuxSubtypeDolbyDdPlus)
+        return mpeg::StreamKind::Eac3Audio;
+    return subtype == MuxSubtypeDolbyAc3 ? mpeg::StreamKind::Ac3Audio : mpeg::StreamKind::MpegAudio;
 }
 
 HRESULT CMuxInputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
 {
     const GUID& subtype = type.subtype;
+    // H.264, AAC and E-AC-3 connect so that the graph is built as described, rather than rendered
+    // some other way; the multiplexer then refuses to run with them, saying why.
     if (video_) {
-        const bool mpeg = subtype == MuxSubtypeMpeg2Video || subtype == MuxSubtypeMpeg1Payload || subtype == MuxSubtypeMpeg1Packet;
+        const bool mpeg = subtype == MuxSubtypeMpeg2Video || subtype == MuxSubtypeMpeg1Payload ||
+                          subtype == MuxSubtypeMpeg1Packet || subtype == MuxSubtypeH264;
         return type.majortype == MEDIATYPE_Video && mpeg ? S_OK : S_FALSE;
     }
     const bool audio = subtype == MuxSubtypeMpeg2Audio || subtype == MuxSubtypeMpeg1Payload ||
-                       subtype == MuxSubtypeMpeg1AudioPayload || subtype == MuxSubtypeDolbyAc3;
+                       subtype == MuxSubtypeMpeg1AudioPayload || subtype == MuxSubtypeDolbyAc3 ||
+                       subtype == MuxSubtypeRawAac || subtype == MuxSubtypeAdtsAac || subtype == MuxSubtypeLoasAac ||
+                       subtype == MuxSubtypeDolbyDdPlus;
     return type.majortype == MEDIATYPE_Audio && audio ? S_OK : S_FALSE;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "builtin/BuiltinClasses.h"
+#include "media/MediaErrors.h"
 
 namespace {
 
@@ -78,6 +79,16 @@ void CProgramStreamMux::OnConnectionChanged(CMuxInputPin& pin, bool connected)
 
 HRESULT CProgramStreamMux::OnStartStreaming()
 {
+    // What an MPEG-2 program stream of Halvern's does not carry: the transport stream graph does.
+    for (const Input& input : inputs_) {
+        if (!input.pin->IsConnected())
+            continue;
+        const mpeg::StreamKind kind = input.pin->Kind();
+        if (kind == mpeg::StreamKind::H264Video)
+            return HALVERN_E_H264_VIDEO;
+        if (kind == mpeg::StreamKind::AacAudio || kind == mpeg::StreamKind::Eac3Audio)
+            return HALVERN_E_AUDIO_NOT_IN_PS;
+    }
     StartRun();
     return S_OK;
 }
