@@ -414,8 +414,15 @@ bool Reader::Deliver(MediaObject& object, StreamState& state, ObjectSink& sink)
             return true;
         }
         if (!state.sawSequenceHeader) {
-            // The tail of a picture the recording started in the middle of.
-            const size_t start = mpeg::FindStartCodeOf(object.data, object.size, mpeg::SequenceHeaderCode);
+            // The tail of a picture the recording started in the middle of: video begins with a
+            // sequence header, or H.264's sequence parameter set. An MPEG-2 slice can look like
+            // one, so while the codec is still unknown (reading ahead) H.264 is looked for only
+            // where MPEG-2 has no sequence header.
+            const Codec codec = formats_[object.streamIndex].codec;
+            size_t start = codec == Codec::H264Video ? object.size
+                                                     : mpeg::FindStartCodeOf(object.data, object.size, mpeg::SequenceHeaderCode);
+            if (codec != Codec::Mpeg2Video && start == object.size)
+                start = FindSequenceParameterSet(object.data, object.size);
             if (start == object.size) {
                 ++counters_.droppedLeadingVideo;
                 return true;

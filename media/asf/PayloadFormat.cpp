@@ -1,6 +1,7 @@
 #include "media/asf/PayloadFormat.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/AvcSyntax.h"
@@ -67,6 +68,15 @@ unsigned PictureCodingType(const uint8_t* data, size_t size)
     const size_t start = mpeg::FindStartCodeOf(data, size, mpeg::PictureStartCode);
     mpeg::PictureHeader picture{};
     return mpeg::ParsePictureHeader(data + start, size - start, picture) ? static_cast<unsigned>(picture.type) : 0;
+}
+
+size_t FindSequenceParameterSet(const uint8_t* data, size_t size)
+{
+    for (size_t at = mpeg::FindStartCode(data, size, 0); at + 3 < size; at = mpeg::FindStartCode(data, size, at + 3)) {
+        if (mpeg::NalType(data[at + 3]) == mpeg::nal::Sps)
+            return at > 0 && data[at - 1] == 0 ? at - 1 : at;
+    }
+    return size;
 }
 
 bool HoldsIdrSlice(const uint8_t* data, size_t size)
@@ -137,9 +147,10 @@ bool ParseH264Format(const uint8_t* data, size_t size, VideoFormat& format)
     format.sarWidth = sps.sarWidth;
     format.sarHeight = sps.sarHeight;
     // A frame is two clock ticks.
-    const bool timed = sps.numUnitsInTick != 0;
-    format.frameRateNum = timed ? sps.timeScale : 25;
-    format.frameRateDen = timed ? 2 * sps.numUnitsInTick : 1;
+    const bool timed = mpeg::AvcFramePeriod27MHz(sps) != 0;
+    const bool halve = sps.numUnitsInTick > UINT32_MAX / 2; // 2 x ticks would not fit: halve the scale instead
+    format.frameRateNum = timed ? (halve ? sps.timeScale / 2 : sps.timeScale) : 25;
+    format.frameRateDen = timed ? (halve ? sps.numUnitsInTick : 2 * sps.numUnitsInTick) : 1;
     format.bitRate = sps.bitRate;
     format.profile = static_cast<unsigned>(sps.profileIdc);
     format.level = static_cast<unsigned>(sps.levelIdc);

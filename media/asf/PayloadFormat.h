@@ -19,6 +19,9 @@ using media::VideoFormat;
 bool ParseVideoFormat(const uint8_t* data, size_t size, VideoFormat& format);
 // The picture coding type of the first picture header (1 I, 2 P, 3 B, 4 D), 0 when there is none.
 unsigned PictureCodingType(const uint8_t* data, size_t size);
+// Where H.264 video can begin: its first sequence parameter set (the zero byte before the prefix
+// included), or `size` when there is none.
+size_t FindSequenceParameterSet(const uint8_t* data, size_t size);
 // Whether H.264 data holds a slice of an IDR picture, where decoding can begin.
 bool HoldsIdrSlice(const uint8_t* data, size_t size);
 // Frame headers at the very start of the data.

@@ -360,6 +360,14 @@ int AvcPicStruct(const uint8_t* nal, size_t size, const AvcSps& sps)
     return -1;
 }
 
+int64_t AvcFramePeriod27MHz(const AvcSps& sps)
+{
+    if (sps.numUnitsInTick == 0 || sps.timeScale == 0)
+        return 0;
+    const int64_t period = int64_t(54000000) * sps.numUnitsInTick / sps.timeScale;
+    return period >= 27000000 / 300 && period <= 2 * 27000000 ? period : 0;
+}
+
 int AvcClockTicks(int picStruct, bool fieldPic)
 {
     static const int ticks[9] = {2, 1, 1, 2, 2, 3, 3, 4, 6};

@@ -77,6 +77,9 @@ bool ParseAvcSliceHeader(const uint8_t* nal, size_t size, const AvcSps* spsTable
                          AvcSliceHeader& slice);
 // pic_struct of the picture timing SEI message in the unit, -1 when it has none.
 int AvcPicStruct(const uint8_t* nal, size_t size, const AvcSps& sps);
+// A frame (two clock ticks) in 27 MHz ticks; 0 when the VUI gives no timing, or a rate no video
+// has (below one frame in two seconds or above 300 a second).
+int64_t AvcFramePeriod27MHz(const AvcSps& sps);
 // How many clock ticks (fields of a frame) a picture lasts: by pic_struct when given, else two for
 // a frame and one for a field.
 int AvcClockTicks(int picStruct, bool fieldPic);

@@ -745,9 +745,8 @@ void CElementaryStream::AddAvcPicture(const AvcPicture& picture)
 {
     const AvcSps* sps = avc_.ActiveSps();
     if (sps) {
-        // A frame is two clock ticks of the VUI's timing.
-        if (sps->numUnitsInTick)
-            framePeriod27_ = std::max<int64_t>(1, int64_t(54000000) * sps->numUnitsInTick / sps->timeScale);
+        if (const int64_t period = AvcFramePeriod27MHz(*sps))
+            framePeriod27_ = period;
         video_.width = static_cast<int>(sps->width);
         video_.height = static_cast<int>(sps->height);
         video_.bitRate = sps->bitRate;

@@ -10,7 +10,6 @@
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
 #include "media/asf/PayloadFormat.h"
-#include "media/mpeg/AvcSyntax.h"
 #include "media/mpeg/VideoHeaders.h"
 #include "media/wtv/WtvAttributes.h"
 #include "media/wtv/WtvGuids.h"
@@ -84,15 +83,6 @@ void Identify(const MediaObject& object, Declared declared, StreamFormat& format
         format.codec = Codec::Eac3;
     else if (declared == Declared::Aac && asf::ParseAacHeader(object.data, object.size, format.audio))
         format.codec = Codec::Aac;
-}
-
-size_t FindSequenceParameterSet(const uint8_t* data, size_t size)
-{
-    for (size_t at = mpeg::FindStartCode(data, size, 0); at + 3 < size; at = mpeg::FindStartCode(data, size, at + 3)) {
-        if (mpeg::NalType(data[at + 3]) == mpeg::nal::Sps)
-            return at > 0 && data[at - 1] == 0 ? at - 1 : at;
-    }
-    return size;
 }
 
 } // namespace
@@ -400,7 +390,7 @@ Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size,
         // The tail of a picture the recording started in the middle of: video begins with a
         // sequence header (H.264: a sequence parameter set, with the zero byte before its prefix).
         const size_t start = declared == Declared::Mpeg2Video ? mpeg::FindStartCodeOf(data, size, mpeg::SequenceHeaderCode)
-                                                              : FindSequenceParameterSet(data, size);
+                                                              : asf::FindSequenceParameterSet(data, size);
         if (start == size) {
             ++counters_.droppedLeadingVideo;
             return Step::Next;

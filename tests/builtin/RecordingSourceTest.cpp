@@ -186,8 +186,9 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
     }
 }
 
-// WTV recordings of H.264 with AAC (raw, and ADTS that ffmpeg labels raw) or E-AC-3: each stream
-// is offered as the media centre types it and delivered byte for byte as ffmpeg copies it out.
+// WTV recordings of H.264 with AAC (raw, and ADTS that ffmpeg labels raw) or E-AC-3, and a DVR-MS
+// one of H.264 and ADTS AAC: each stream is offered as the media centre types it and delivered
+// byte for byte as ffmpeg copies it out.
 TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
 {
     const struct {
@@ -197,15 +198,25 @@ TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
         unsigned width, height;
         REFERENCE_TIME framePeriod;
         DWORD profile; // profile_idc: x264 codes testsrc's RGB as 4:4:4 (High 4:4:4 Predictive)
+        const char* dvrmsAudio = nullptr; // DVR-MS of the WTV's video and this sound, else the WTV
     } cases[] = {
         {"h264-aac", MuxSubtypeRawAac, 0x00FF, 720, 576, 400000, 244},
         {"h264-adts", MuxSubtypeAdtsAac, 0x1600, 720, 576, 400000, 244},
         {"h264i-eac3", MuxSubtypeDolbyDdPlus, WAVE_FORMAT_EXTENSIBLE, 1920, 1080, 333666, 77},
+        {"h264i-eac3", MuxSubtypeAdtsAac, 0x1600, 1920, 1080, 333666, 77, "wtv\\audio.adts"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.name) + (c.dvrmsAudio ? " in DVR-MS" : ""));
         const std::string base = std::string("wtv\\") + c.name;
-        ASSERT_EQ(S_OK, MakeSource(VectorPath(base + ".wtv")));
+        const std::string audioBytes = ReadFileBytes(VectorPath(c.dvrmsAudio ? c.dvrmsAudio : base + ".audio"));
+        if (c.dvrmsAudio) {
+            ASSERT_EQ(S_OK, MakeSource(Write([&](RecordingOptions& o) {
+                o.videoPath = VectorPath(base + ".h264");
+                o.audioPath = VectorPath(c.dvrmsAudio);
+            })));
+        } else {
+            ASSERT_EQ(S_OK, MakeSource(VectorPath(base + ".wtv")));
+        }
         ASSERT_EQ(2, Source().PinCount());
         BuildAndRun();
         ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
@@ -248,7 +259,7 @@ TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
                 EXPECT_TRUE(sample.hasTime);
                 syncPoints += sample.syncPoint ? 1 : 0;
             }
-            EXPECT_TRUE(bytes == ReadFileBytes(VectorPath(base + (pin == 0 ? ".audio" : ".h264")))) << pin;
+            EXPECT_TRUE(bytes == (pin == 0 ? audioBytes : ReadFileBytes(VectorPath(base + ".h264")))) << pin;
             // Video: the first picture, an IDR picture, and some later ones, never the B pictures between.
             if (pin == 1) {
                 EXPECT_TRUE(recorder_->In(1).samples.front().syncPoint);
