@@ -32,6 +32,13 @@ public:
     Found OnNalUnit(uint64_t position, const uint8_t* nal, size_t size, bool whole, AvcPicture& picture);
     // Where the access unit that the units since the last slice open starts; UINT64_MAX when none.
     uint64_t OpenUnitStart() const { return openStart_; }
+    // Bytes before `position` were given out without a unit (a backlog of garbage): an access unit
+    // opened there is gone.
+    void ForgetBefore(uint64_t position)
+    {
+        if (openStart_ != UINT64_MAX && openStart_ < position)
+            openStart_ = UINT64_MAX;
+    }
     // The sequence parameter set of the last picture, else the last one parsed; null before any.
     const AvcSps* ActiveSps() const;
     // Units that did not parse (a parameter set out of range, a slice naming none).

@@ -681,6 +681,7 @@ void CElementaryStream::ScanH264()
     // Bytes given out unparsed (a backlog with no unit to time it) take the unit they held.
     if (nalPosition_ != NoNal && nalPosition_ < read)
         nalPrefix_ = nalPosition_ = NoNal;
+    avc_.ForgetBefore(read);
     for (;;) {
         uint64_t from = std::max(nalSearch_, read);
         if (nalPrefix_ != NoNal)

@@ -186,7 +186,7 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
     }
 }
 
-// WTV recordings of H.264 with AAC (raw, and ADTS that ffmpeg labels raw) or E-AC-3, and a DVR-MS
+// WTV recordings of H.264 with AAC (raw, LOAS, and ADTS that ffmpeg labels raw) or E-AC-3, and a DVR-MS
 // one of H.264 and ADTS AAC: each stream is offered as the media centre types it and delivered
 // byte for byte as ffmpeg copies it out.
 TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
@@ -202,6 +202,7 @@ TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
     } cases[] = {
         {"h264-aac", MuxSubtypeRawAac, 0x00FF, 720, 576, 400000, 244},
         {"h264-adts", MuxSubtypeAdtsAac, 0x1600, 720, 576, 400000, 244},
+        {"h264-latm", MuxSubtypeLoasAac, 0x1602, 720, 576, 400000, 244},
         {"h264i-eac3", MuxSubtypeDolbyDdPlus, WAVE_FORMAT_EXTENSIBLE, 1920, 1080, 333666, 77},
         {"h264i-eac3", MuxSubtypeAdtsAac, 0x1600, 1920, 1080, 333666, 77, "wtv\\audio.adts"},
     };

@@ -164,6 +164,7 @@ TEST(MediaFuzzTest, DamagedElementaryStreamsNeverCrashOrGrow)
     } sources[] = {
         {"wtv\\h264i-eac3.h264", mpeg::StreamKind::H264Video}, {"wtv\\h264-aac.h264", mpeg::StreamKind::H264Video},
         {"wtv\\h264i-eac3.audio", mpeg::StreamKind::Eac3Audio}, {"wtv\\audio.adts", mpeg::StreamKind::AacAudio},
+        {"wtv\\audio.latm", mpeg::StreamKind::AacAudio},
     };
     std::vector<std::string> bytes;
     for (const auto& source : sources)

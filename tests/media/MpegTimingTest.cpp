@@ -401,7 +401,7 @@ TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
     }
 }
 
-// Recordings ffmpeg made (x264 with B pictures, SD and 1080i; AAC raw and ADTS, E-AC-3): every
+// Recordings ffmpeg made (x264 with B pictures, SD and 1080i; AAC raw, ADTS and LOAS, E-AC-3): every
 // stream's units are as many as ffprobe's packets, with its times to within a tick of 90 kHz.
 // Raw AAC, which ffprobe regroups, is held to the recording's own frame times.
 TEST(MpegTimingTest, RecordedH264AndItsSoundAreTimedAsFfprobeTimesThem)
@@ -431,6 +431,7 @@ TEST(MpegTimingTest, RecordedH264AndItsSoundAreTimedAsFfprobeTimesThem)
         {"h264-aac", StreamKind::AacAudio, nullptr, false},
         {"h264i-eac3", StreamKind::Eac3Audio, "wtv\\h264i-eac3.a.times", false},
         {"h264-adts", StreamKind::AacAudio, "wtv\\audio.adts.times", true},
+        {"h264-latm", StreamKind::AacAudio, "wtv\\audio.latm.times", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
