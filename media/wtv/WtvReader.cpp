@@ -134,7 +134,7 @@ HRESULT Reader::Probe()
             return HALVERN_E_PROTECTED;
     for (const StreamType& type : types_)
         if (type.declared == Declared::Avc1Video)
-            return HALVERN_E_H264_VIDEO;
+            return HALVERN_E_AVC1_VIDEO;
     earliestTime_ = sink.Earliest();
     // Read ahead only: nothing is delivered yet.
     bytesDone_ = 0;
