@@ -86,6 +86,11 @@ HRESULT CMuxFilter::StartRun()
     HRESULT hr = S_OK;
     mpeg::IMultiplexer& multiplexer = Multiplexer();
     multiplexer.Reset();
+    for (const Input& input : inputs_) {
+        const HRESULT refused = input.pin->IsConnected() ? Refuse(input.pin->Coding()) : S_OK;
+        if (FAILED(refused))
+            return refused;
+    }
     for (Input& input : inputs_) {
         input.stream = input.pin->IsConnected() ? multiplexer.AddStream(input.pin->Coding()) : -1;
         if (input.stream >= 0)

@@ -35,6 +35,9 @@ protected:
     virtual mpeg::IMultiplexer& Multiplexer() = 0;
     // After a connected input was given its stream for the run.
     virtual void OnStreamAdded(int, const CMuxInputPin&) {}
+    // Why a run with this coding cannot be: S_OK when it can. A graph connects every coding the
+    // pins take, so that it is built as described rather than rendered some other way.
+    virtual HRESULT Refuse(mpeg::Coding) const { return S_OK; }
     bool WriteOutput(const uint8_t* data, size_t size);
 
     HRESULT OnStartStreaming() override;

@@ -84,13 +84,15 @@ std::vector<uint8_t> CMuxInputPin::AacConfig() const
 HRESULT CMuxInputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
 {
     const GUID& subtype = type.subtype;
+    // H.264, AAC and E-AC-3 connect to either multiplexer, so that the graph is built as described
+    // rather than rendered some other way; the program stream one then refuses to run, saying why.
     if (video_) {
         const bool mpeg = subtype == MuxSubtypeMpeg2Video || subtype == MuxSubtypeMpeg1Payload || subtype == MuxSubtypeMpeg1Packet;
-        return type.majortype == MEDIATYPE_Video && (mpeg || (transport_ && IsH264(subtype))) ? S_OK : S_FALSE;
+        return type.majortype == MEDIATYPE_Video && (mpeg || IsH264(subtype)) ? S_OK : S_FALSE;
     }
     const bool audio = subtype == MuxSubtypeMpeg2Audio || subtype == MuxSubtypeMpeg1Payload ||
                        subtype == MuxSubtypeMpeg1AudioPayload || subtype == MuxSubtypeDolbyAc3;
-    const bool more = transport_ && (IsAac(subtype) || subtype == MuxSubtypeDolbyDigitalPlus);
+    const bool more = IsAac(subtype) || subtype == MuxSubtypeDolbyDigitalPlus;
     return type.majortype == MEDIATYPE_Audio && (audio || more) ? S_OK : S_FALSE;
 }
 

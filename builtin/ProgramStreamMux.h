@@ -18,6 +18,8 @@ private:
     ~CProgramStreamMux() override = default;
 
     bool WritePack(const uint8_t* pack) override { return WriteOutput(pack, mpeg::PackSize); }
+    // What a program stream of Halvern's does not carry: the transport stream graph does.
+    HRESULT Refuse(mpeg::Coding coding) const override;
 
     mpeg::CProgramStreamMultiplexer multiplexer_;
 };

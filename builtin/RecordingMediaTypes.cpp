@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstring>
+#include <numeric>
+
+#include "builtin/MuxMediaTypes.h"
 
 namespace {
 
@@ -59,6 +62,72 @@ CMediaType VideoType(const media::VideoFormat& video)
     return WithFormat(VideoMajor, Mpeg2VideoSubtype, Mpeg2VideoFormat, block.data(), static_cast<ULONG>(size));
 }
 
+// H.264 as the media centre types it: MPEG2VIDEOINFO with the parameter sets where the sequence
+// header goes (dwFlags 0: start codes), and VIDEOINFOHEADER2 for filters that want only that.
+std::vector<CMediaType> H264Types(const media::VideoFormat& video)
+{
+    constexpr DWORD H264FourCc = 0x34363248;
+    const size_t size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + video.sequenceHeader.size();
+    std::vector<BYTE> block(size > sizeof(MPEG2VIDEOINFO) ? size : sizeof(MPEG2VIDEOINFO));
+    auto* info = reinterpret_cast<MPEG2VIDEOINFO*>(block.data());
+    VIDEOINFOHEADER2& header = info->hdr;
+    header.rcSource = {0, 0, static_cast<LONG>(video.width), static_cast<LONG>(video.height)};
+    header.rcTarget = header.rcSource;
+    header.dwBitRate = video.bitRate;
+    header.AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000ll * video.frameRateDen / video.frameRateNum);
+    // The picture's shape from its sample aspect ratio; square samples when the stream gives none.
+    const uint64_t x = uint64_t(video.width) * (video.sarWidth ? video.sarWidth : 1);
+    const uint64_t y = uint64_t(video.height) * (video.sarHeight ? video.sarHeight : 1);
+    const uint64_t common = std::max<uint64_t>(std::gcd(x, y), 1);
+    header.dwPictAspectRatioX = static_cast<DWORD>(x / common);
+    header.dwPictAspectRatioY = static_cast<DWORD>(y / common);
+    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    header.bmiHeader.biWidth = static_cast<LONG>(video.width);
+    header.bmiHeader.biHeight = static_cast<LONG>(video.height);
+    header.bmiHeader.biCompression = H264FourCc;
+    info->dwProfile = video.profile;
+    info->dwLevel = video.level;
+    info->cbSequenceHeader = static_cast<DWORD>(video.sequenceHeader.size());
+    std::memcpy(info->dwSequenceHeader, video.sequenceHeader.data(), video.sequenceHeader.size());
+    std::vector<CMediaType> types;
+    types.push_back(WithFormat(VideoMajor, MuxSubtypeH264, Mpeg2VideoFormat, block.data(), static_cast<ULONG>(size)));
+    types.push_back(WithFormat(VideoMajor, MuxSubtypeH264, MuxFormatVideoInfo2, &header, sizeof(header)));
+    return types;
+}
+
+// AAC by its framing: raw frames with the AudioSpecificConfig as the WAVEFORMATEX's extra bytes.
+CMediaType AacType(const media::AudioFormat& audio)
+{
+    const bool raw = audio.aacPayload == media::AacPayload::Raw;
+    const WORD tag = raw ? 0x00FF : audio.aacPayload == media::AacPayload::Adts ? 0x1600 : 0x1602;
+    std::vector<BYTE> block(sizeof(WAVEFORMATEX) + (raw ? audio.aacConfig.size() : 0));
+    auto* wave = reinterpret_cast<WAVEFORMATEX*>(block.data());
+    wave->wFormatTag = tag;
+    wave->nChannels = static_cast<WORD>(audio.channels);
+    wave->nSamplesPerSec = audio.sampleRate;
+    wave->nAvgBytesPerSec = audio.bitRate / 8;
+    wave->nBlockAlign = 1;
+    wave->cbSize = static_cast<WORD>(block.size() - sizeof(WAVEFORMATEX));
+    if (raw && !audio.aacConfig.empty())
+        std::memcpy(block.data() + sizeof(WAVEFORMATEX), audio.aacConfig.data(), audio.aacConfig.size());
+    const GUID& subtype = raw ? MuxSubtypeRawAac : audio.aacPayload == media::AacPayload::Adts ? MuxSubtypeAdtsAac : MuxSubtypeLoas;
+    return WithFormat(AudioMajor, subtype, WaveFormatExFormat, block.data(), static_cast<ULONG>(block.size()));
+}
+
+// E-AC-3 as DOLBY_DDPLUS, its WAVEFORMATEXTENSIBLE naming the same subtype.
+CMediaType Eac3Type(const media::AudioFormat& audio)
+{
+    WAVEFORMATEXTENSIBLE wave = {};
+    wave.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    wave.Format.nChannels = static_cast<WORD>(audio.channels);
+    wave.Format.nSamplesPerSec = audio.sampleRate;
+    wave.Format.nAvgBytesPerSec = audio.bitRate / 8;
+    wave.Format.nBlockAlign = 1;
+    wave.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    wave.SubFormat = MuxSubtypeDolbyDigitalPlus;
+    return WithFormat(AudioMajor, MuxSubtypeDolbyDigitalPlus, WaveFormatExFormat, &wave, sizeof(wave));
+}
+
 std::vector<CMediaType> MpegAudioTypes(const media::AudioFormat& audio)
 {
     MPEG1WAVEFORMAT wave = {};
@@ -101,6 +170,12 @@ std::vector<CMediaType> RecordingMediaTypes(const media::StreamFormat& format)
         return MpegAudioTypes(format.audio);
     case media::Codec::Ac3:
         return {Ac3Type(format.audio)};
+    case media::Codec::H264Video:
+        return H264Types(format.video);
+    case media::Codec::Aac:
+        return {AacType(format.audio)};
+    case media::Codec::Eac3:
+        return {Eac3Type(format.audio)};
     case media::Codec::Captions: {
         // Nothing needs to connect captions; their own type lets a graph that wants them try.
         AM_MEDIA_TYPE type = {};

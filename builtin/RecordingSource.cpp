@@ -100,8 +100,8 @@ protected:
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
     {
         // Larger objects go out in several samples.
-        const bool video = format_.codec == media::Codec::Mpeg2Video;
-        const bool audio = format_.codec == media::Codec::MpegAudio || format_.codec == media::Codec::Ac3;
+        const bool video = format_.codec == media::Codec::Mpeg2Video || format_.codec == media::Codec::H264Video;
+        const bool audio = !video && format_.codec != media::Codec::Captions;
         properties.cBuffers = video ? 8 : 16;
         properties.cbBuffer = video ? 1 << 20 : audio ? 64 << 10 : 4 << 10;
         properties.cbAlign = 1;
@@ -110,6 +110,8 @@ protected:
 private:
     bool IsSyncPoint(const media::MediaObject& object) const
     {
+        if (format_.codec == media::Codec::H264Video)
+            return asf::HoldsIdrSlice(object.data, object.size);
         if (format_.codec != media::Codec::Mpeg2Video)
             return true;
         if (object.hasFrameFlags)
@@ -119,7 +121,7 @@ private:
 
     REFERENCE_TIME DefaultDuration(size_t bytes) const
     {
-        if (format_.codec == media::Codec::Mpeg2Video)
+        if (format_.codec == media::Codec::Mpeg2Video || format_.codec == media::Codec::H264Video)
             return 10000000ll * format_.video.frameRateDen / format_.video.frameRateNum;
         if (format_.audio.bitRate > 0)
             return static_cast<REFERENCE_TIME>(bytes) * 8 * 10000000ll / format_.audio.bitRate;
@@ -227,10 +229,20 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
     // Audio first, captions after it, video last: the media centre's own pin order.
     const std::vector<media::StreamFormat>& formats = reader->Formats();
     const auto rank = [](media::Codec codec) {
-        return codec == media::Codec::MpegAudio || codec == media::Codec::Ac3 ? 0
-               : codec == media::Codec::Captions                              ? 1
-               : codec == media::Codec::Mpeg2Video                            ? 2
-                                                                              : -1;
+        switch (codec) {
+        case media::Codec::MpegAudio:
+        case media::Codec::Ac3:
+        case media::Codec::Aac:
+        case media::Codec::Eac3:
+            return 0;
+        case media::Codec::Captions:
+            return 1;
+        case media::Codec::Mpeg2Video:
+        case media::Codec::H264Video:
+            return 2;
+        default:
+            return -1;
+        }
     };
     std::vector<size_t> order;
     for (int wanted = 0; wanted < 3; ++wanted) {

@@ -30,7 +30,7 @@ public:
     // IBaseFilter: a pin's name, or what it carries.
     STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
     // IFileSourceFilter. Load fails with HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED,
-    // _NO_STREAMS, _H264_VIDEO, or the system's code when the file cannot be opened, and then
+    // _NO_STREAMS, _AVC1_VIDEO, or the system's code when the file cannot be opened, and then
     // holds nothing.
     STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* type) override;

@@ -149,7 +149,14 @@ const wchar_t* FailureCause(HRESULT status)
     case HALVERN_E_SHRANK:
         return L"\nThe recording became shorter while it was read.";
     case HALVERN_E_H264_VIDEO:
-        return L"\nThe recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: it is kept as it is.";
+        return L"\nThe recording's video is H.264, which an MPEG-2 program stream cannot carry: convert it with the graph "
+               L"description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.";
+    case HALVERN_E_AVC1_VIDEO:
+        return L"\nThe recording's video is H.264 stored without start codes, which Halvern does not read: it is kept "
+               L"as it is.";
+    case HALVERN_E_AUDIO_NOT_IN_PS:
+        return L"\nThe recording's sound is AAC or E-AC-3, which an MPEG-2 program stream cannot carry: convert it with the "
+               L"graph description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.";
     default:
         return L"";
     }

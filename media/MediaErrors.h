@@ -20,6 +20,11 @@ inline constexpr HRESULT HALVERN_E_DAMAGED = MAKE_HRESULT(SEVERITY_ERROR, FACILI
 inline constexpr long HALVERN_EC_RECORDING_CUT = 0x8000 + 0xA8;
 // The file became shorter while it was read: what was read may not be all it held.
 inline constexpr HRESULT HALVERN_E_SHRANK = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA806);
-// The video is H.264 (a WTV recording of an HD channel): an MPEG-2 program stream of it is not
-// something Halvern writes.
+// The video is H.264 (a WTV recording of an HD channel): the program stream multiplexer refuses to
+// run with it (the transport stream graph carries it).
 inline constexpr HRESULT HALVERN_E_H264_VIDEO = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA807);
+// Audio in AAC or E-AC-3: the program stream multiplexer refuses to run with it.
+inline constexpr HRESULT HALVERN_E_AUDIO_NOT_IN_PS = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA808);
+// H.264 stored with length prefixes instead of start codes (AVC1), which the recording source does
+// not read.
+inline constexpr HRESULT HALVERN_E_AVC1_VIDEO = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0xA809);

@@ -14,7 +14,10 @@ inline constexpr uint32_t MaxObjectSize = 16u << 20;
 inline constexpr int64_t NoTime = -1;
 
 // What a stream carries, decided from its payload: recorders fill their containers' tags unreliably.
-enum class Codec { Unknown, Mpeg2Video, MpegAudio, Ac3, Captions };
+enum class Codec { Unknown, Mpeg2Video, MpegAudio, Ac3, Captions, H264Video, Aac, Eac3 };
+
+// AAC's framing, decided by its bytes: ffmpeg labels ADTS it copies as raw.
+enum class AacPayload { Raw, Adts, Loas };
 
 struct VideoFormat {
     unsigned width = 0;
@@ -23,9 +26,12 @@ struct VideoFormat {
     unsigned frameRateNum = 25;
     unsigned frameRateDen = 1;
     uint32_t bitRate = 0;         // bits per second
-    unsigned profile = 0;         // from the sequence extension; 0 without one (MPEG-1)
-    unsigned level = 0;
-    std::vector<uint8_t> sequenceHeader; // the sequence header and its extensions, as in the stream
+    unsigned profile = 0;         // from the sequence extension; 0 without one (MPEG-1); H.264's profile_idc
+    unsigned level = 0;           // H.264's level_idc
+    unsigned sarWidth = 0;        // H.264: the sample aspect ratio, 0 when not given
+    unsigned sarHeight = 0;
+    // The sequence header and its extensions, as in the stream; H.264: its SPS and PPS with start codes.
+    std::vector<uint8_t> sequenceHeader;
 };
 
 struct AudioFormat {
@@ -36,6 +42,10 @@ struct AudioFormat {
     unsigned mpegVersion = 0;     // 1, or 2 for the half rates
     unsigned samplesPerFrame = 0;
     unsigned frameBytes = 0;
+    AacPayload aacPayload = AacPayload::Raw;
+    bool aacDeclared = false; // the container's type says AAC
+    // AAC: the AudioSpecificConfig the container declares (raw frames cannot be read without it).
+    std::vector<uint8_t> aacConfig;
 };
 
 struct StreamFormat {
@@ -86,8 +96,7 @@ public:
 
     // Opens the file (shared with a recorder that still writes it) and reads ahead to identify
     // each stream's codec and the earliest time. HRESULT_FROM_WIN32 when the file cannot be
-    // opened; else HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED, _NO_STREAMS (or
-    // _H264_VIDEO from a WTV reader).
+    // opened; else HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED or _NO_STREAMS.
     virtual HRESULT Open(const wchar_t* path) = 0;
     // Reads from the first object (again) to the end of the data: S_OK at the end, S_FALSE when
     // the sink stopped, HALVERN_E_DAMAGED, HALVERN_E_SHRANK, or a read error. A file cut short

@@ -28,12 +28,22 @@ constexpr uint64_t ObjectHeadSize = 24; // GUID and size
 // A payload shows its codec whatever the container's tags claim.
 void Identify(const MediaObject& object, StreamFormat& format)
 {
+    // Raw AAC has no sync word: a stream whose properties declare AAC is read as nothing else.
+    if (format.audio.aacDeclared) {
+        if (ParseAacHeader(object.data, object.size, format.audio))
+            format.codec = Codec::Aac;
+        return;
+    }
     if (ParseVideoFormat(object.data, object.size, format.video))
         format.codec = Codec::Mpeg2Video;
     else if (ParseAc3Header(object.data, object.size, format.audio))
         format.codec = Codec::Ac3;
     else if (ParseMpegAudioHeader(object.data, object.size, format.audio))
         format.codec = Codec::MpegAudio;
+    else if (ParseH264Format(object.data, object.size, format.video))
+        format.codec = Codec::H264Video;
+    else if (ParseEac3Header(object.data, object.size, format.audio))
+        format.codec = Codec::Eac3;
 }
 
 } // namespace
@@ -76,6 +86,7 @@ HRESULT Reader::Open(const wchar_t* path)
         formats_[i].subtype = stream.subtype;
         if (stream.majorType == Line21Captions || stream.majorType == AtscCaptions)
             formats_[i].codec = Codec::Captions;
+        formats_[i].audio.aacDeclared = DeclaredAac(stream.format.data(), stream.format.size(), formats_[i].audio.aacConfig);
     }
     // Whole packets per block, at least one.
     const size_t packets = std::max<size_t>(1, BlockBytes / header_.packetSize);
@@ -97,7 +108,7 @@ HRESULT Reader::Probe()
     duration_ = FindDuration();
     // Streams of a codec Halvern does not know stay without a format (and without a pin).
     const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
-        return format.codec == Codec::Mpeg2Video || format.codec == Codec::MpegAudio || format.codec == Codec::Ac3;
+        return format.codec != Codec::Unknown && format.codec != Codec::Captions;
     });
     return any ? S_OK : HALVERN_E_NO_STREAMS;
 }
@@ -403,8 +414,15 @@ bool Reader::Deliver(MediaObject& object, StreamState& state, ObjectSink& sink)
             return true;
         }
         if (!state.sawSequenceHeader) {
-            // The tail of a picture the recording started in the middle of.
-            const size_t start = mpeg::FindStartCodeOf(object.data, object.size, mpeg::SequenceHeaderCode);
+            // The tail of a picture the recording started in the middle of: video begins with a
+            // sequence header, or H.264's sequence parameter set. An MPEG-2 slice can look like
+            // one, so while the codec is still unknown (reading ahead) H.264 is looked for only
+            // where MPEG-2 has no sequence header.
+            const Codec codec = formats_[object.streamIndex].codec;
+            size_t start = codec == Codec::H264Video ? object.size
+                                                     : mpeg::FindStartCodeOf(object.data, object.size, mpeg::SequenceHeaderCode);
+            if (codec != Codec::Mpeg2Video && start == object.size)
+                start = FindSequenceParameterSet(object.data, object.size);
             if (start == object.size) {
                 ++counters_.droppedLeadingVideo;
                 return true;

@@ -19,8 +19,23 @@ using media::VideoFormat;
 bool ParseVideoFormat(const uint8_t* data, size_t size, VideoFormat& format);
 // The picture coding type of the first picture header (1 I, 2 P, 3 B, 4 D), 0 when there is none.
 unsigned PictureCodingType(const uint8_t* data, size_t size);
+// Where H.264 video can begin: its first sequence parameter set (the zero byte before the prefix
+// included), or `size` when there is none.
+size_t FindSequenceParameterSet(const uint8_t* data, size_t size);
+// Whether H.264 data holds a slice of an IDR picture, where decoding can begin.
+bool HoldsIdrSlice(const uint8_t* data, size_t size);
 // Frame headers at the very start of the data.
 bool ParseMpegAudioHeader(const uint8_t* data, size_t size, AudioFormat& format);
 bool ParseAc3Header(const uint8_t* data, size_t size, AudioFormat& format);
+bool ParseEac3Header(const uint8_t* data, size_t size, AudioFormat& format);
+
+// H.264 in Annex B form: the sequence and picture parameter sets in the data (both needed).
+bool ParseH264Format(const uint8_t* data, size_t size, VideoFormat& format);
+// AAC whose framing the bytes tell; raw frames take their rate from format.aacConfig, which
+// the container declared.
+bool ParseAacHeader(const uint8_t* data, size_t size, AudioFormat& format);
+// Whether a WAVEFORMATEX declares AAC (raw, ADTS, LATM or HE-AAC's wave info), and its
+// AudioSpecificConfig when it carries one.
+bool DeclaredAac(const uint8_t* wave, size_t size, std::vector<uint8_t>& config);
 
 } // namespace asf

@@ -23,4 +23,27 @@ struct AudioFrame {
 bool ParseMpegAudioFrame(const uint8_t* data, size_t size, AudioFrame& frame);
 bool ParseAc3Frame(const uint8_t* data, size_t size, AudioFrame& frame);
 
+// E-AC-3 (ATSC A/52 annex E): needs 6 bytes. `dependent` tells a dependent substream, which
+// belongs to the independent frame before it (the same samples, more channels).
+bool ParseEac3Frame(const uint8_t* data, size_t size, AudioFrame& frame, bool& dependent);
+
+// AAC (ISO/IEC 14496-3). What an AudioSpecificConfig declares.
+struct AacConfig {
+    unsigned objectType = 0;
+    uint32_t sampleRate = 0;
+    unsigned channels = 0;
+    unsigned frameSamples = 1024; // 960 with the short frame flag
+    unsigned subFrames = 1;       // LATM: frames per LOAS frame
+};
+bool ParseAudioSpecificConfig(const uint8_t* data, size_t size, AacConfig& config);
+// An ADTS frame: needs 7 bytes.
+bool ParseAdtsFrame(const uint8_t* data, size_t size, AudioFrame& frame);
+// A LOAS frame (AudioSyncStream, 0x2B7) holding LATM: needs 3 bytes for its size and, when the
+// frame carries its StreamMuxConfig, the bytes of that; a frame that reuses the last one takes
+// `known` (sample rate 0 when none was seen).
+bool ParseLoasFrame(const uint8_t* data, size_t size, const AacConfig& known, AudioFrame& frame, AacConfig& config);
+// The bytes of an AAC stream tell its framing: ADTS and LOAS have sync words, raw frames none.
+enum class AacFraming { Raw, Adts, Loas };
+AacFraming AacFramingOf(const uint8_t* data, size_t size);
+
 } // namespace mpeg

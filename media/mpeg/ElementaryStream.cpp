@@ -73,6 +73,23 @@ void CElementaryStream::Reset()
     synced_ = true;
     sampleRate_ = 0;
     audioBitRate_ = 0;
+    nalPrefix_ = nalPosition_ = NoNal;
+    nalSearch_ = 0;
+    nalDone_ = false;
+    avc_.Reset();
+    order_.Reset(0);
+    popped_ = 0;
+    framingKnown_ = false;
+    aacFraming_ = AacFraming::Raw;
+}
+
+bool CElementaryStream::SetAacConfig(const uint8_t* config, size_t size)
+{
+    AacConfig parsed;
+    if (!ParseAudioSpecificConfig(config, size, parsed))
+        return false;
+    aac_ = parsed;
+    return true;
 }
 
 void CElementaryStream::Push(const uint8_t* data, size_t size, int64_t time)
@@ -84,12 +101,21 @@ void CElementaryStream::Push(const uint8_t* data, size_t size, int64_t time)
         base_ += head_;
         head_ = 0;
     }
-    times_.push_back({WritePosition(), time});
+    const uint64_t at = WritePosition();
+    times_.push_back({at, time});
     if (times_.size() > MaxSampleTimes)
         times_.pop_front();
+    if (kind_ == StreamKind::AacAudio && !framingKnown_) {
+        framingKnown_ = true;
+        aacFraming_ = AacFramingOf(data, size);
+    }
     buffer_.insert(buffer_.end(), data, data + size);
     if (kind_ == StreamKind::Mpeg2Video)
         ScanVideo();
+    else if (kind_ == StreamKind::H264Video)
+        ScanH264();
+    else if (kind_ == StreamKind::AacAudio && aacFraming_ == AacFraming::Raw)
+        AddRawAacFrame(at, size);
     else
         ScanAudio();
     TimeUnits();
@@ -105,6 +131,13 @@ void CElementaryStream::End()
         ClosePicture(static_cast<int>(PictureStructure::Frame), 2);
         if (!reorderKnown_)
             DecideReorder(false);
+    } else if (kind_ == StreamKind::H264Video) {
+        ScanH264();
+        if (!reorderKnown_)
+            DecideAvcReorder(ObservedAvcReorder());
+        order_.Flush();
+        TakeAvcLeads();
+    } else if (kind_ == StreamKind::AacAudio && aacFraming_ == AacFraming::Raw) {
     } else {
         ScanAudio();
     }
@@ -122,6 +155,8 @@ uint64_t CElementaryStream::TimedEnd() const
         limit = std::min(limit, pending_.front().position);
     if (openPicture_.open)
         limit = std::min(limit, openPicture_.position);
+    // H.264: a delimiter or parameter set read since the last slice opens the next unit.
+    limit = std::min(limit, avc_.OpenUnitStart());
     return limit;
 }
 
@@ -300,7 +335,7 @@ void CElementaryStream::AddPending(const PendingUnit& unit)
     pending_.push_back(unit);
     PendingUnit& added = pending_.back();
     timeline_.Mark(added.ran);
-    timeline_.Run(slot_, kind_ == StreamKind::Mpeg2Video ? unit.counts * framePeriod27_ / 600 : unit.counts * 90000 / unit.sampleRate);
+    timeline_.Run(slot_, IsVideoKind(kind_) ? unit.counts * framePeriod27_ / 600 : unit.counts * 90000 / unit.sampleRate);
 }
 
 void CElementaryStream::AddPicture(uint64_t position, int temporalReference, bool reference, int fields)
@@ -327,49 +362,106 @@ void CElementaryStream::DecideReorder(bool reorder)
     reorder_ = reorder;
 }
 
-bool CElementaryStream::ParseAudioAt(uint64_t position, AudioFrame& frame) const
+bool CElementaryStream::ParseAudioAt(uint64_t position, AudioFrame& frame, bool& dependent, AacConfig& config) const
 {
     const size_t at = static_cast<size_t>(position - base_);
+    dependent = false;
+    config = aac_;
     if (at >= buffer_.size())
         return false;
     const uint8_t* data = buffer_.data() + at;
     const size_t size = buffer_.size() - at;
-    return kind_ == StreamKind::Ac3Audio ? ParseAc3Frame(data, size, frame) : ParseMpegAudioFrame(data, size, frame);
+    switch (kind_) {
+    case StreamKind::Ac3Audio:
+        return ParseAc3Frame(data, size, frame);
+    case StreamKind::Eac3Audio:
+        return ParseEac3Frame(data, size, frame, dependent);
+    case StreamKind::AacAudio:
+        return aacFraming_ == AacFraming::Adts ? ParseAdtsFrame(data, size, frame) : ParseLoasFrame(data, size, aac_, frame, config);
+    default:
+        return ParseMpegAudioFrame(data, size, frame);
+    }
+}
+
+// Bytes a frame header at `position` needs before it is parsed: a LOAS frame's configuration
+// lies anywhere in it, so the whole frame.
+size_t CElementaryStream::AudioBytesNeeded(uint64_t position) const
+{
+    switch (kind_) {
+    case StreamKind::Ac3Audio:
+    case StreamKind::Eac3Audio:
+        return 6;
+    case StreamKind::AacAudio: {
+        if (aacFraming_ == AacFraming::Adts)
+            return 7;
+        const size_t at = static_cast<size_t>(position - base_);
+        if (at + 3 > buffer_.size() || buffer_[at] != 0x56 || (buffer_[at + 1] & 0xE0) != 0xE0)
+            return 3;
+        return 3 + (((buffer_[at + 1] & 0x1Fu) << 8) | buffer_[at + 2]);
+    }
+    default:
+        return 4;
+    }
+}
+
+// One raw AAC frame a push: nothing in its bytes marks where a frame starts.
+void CElementaryStream::AddRawAacFrame(uint64_t position, size_t size)
+{
+    // Without a configuration the rate is taken for broadcasting's 48 kHz.
+    const uint32_t rate = aac_.sampleRate ? aac_.sampleRate : 48000;
+    const uint32_t samples = aac_.frameSamples;
+    lastFrame_ = {static_cast<uint32_t>(size), samples, rate, static_cast<uint32_t>(uint64_t(size) * 8 * rate / samples),
+                  aac_.channels, 0, 0};
+    sampleRate_ = rate;
+    audioBitRate_ = lastFrame_.bitRate;
+    AddPending({position, TakeTime(position), samples, rate, 0, 0, false, {}});
+    scan_ = WritePosition();
 }
 
 void CElementaryStream::ScanAudio()
 {
-    const size_t headerSize = kind_ == StreamKind::Ac3Audio ? 6 : 4;
     for (;;) {
         const uint64_t end = WritePosition();
         if (scan_ < ReadPosition())
             scan_ = ReadPosition();
-        if (scan_ + headerSize > end)
+        const size_t headerSize = AudioBytesNeeded(scan_);
+        if (scan_ + headerSize > end && !(ended_ && kind_ == StreamKind::AacAudio && scan_ + 3 <= end))
             return;
         AudioFrame frame;
+        bool dependent = false;
+        AacConfig config;
         // While in sync a header that changes the sample rate is taken for damage too.
-        bool found = ParseAudioAt(scan_, frame) && frame.size >= headerSize &&
+        bool found = ParseAudioAt(scan_, frame, dependent, config) && frame.size >= std::min<size_t>(headerSize, 7) &&
                      (!synced_ || sampleRate_ == 0 || frame.sampleRate == sampleRate_);
         if (found && !synced_) {
             // After garbage a sync word is believed only when the next frame follows it.
             const uint64_t next = scan_ + frame.size;
             AudioFrame following;
-            if (next + headerSize > end && !(ended_ && next >= end))
+            bool nextDependent = false;
+            AacConfig nextConfig;
+            if (next + AudioBytesNeeded(next) > end && !(ended_ && next >= end))
                 return;
-            found = (ended_ && next >= end) || ParseAudioAt(next, following);
+            found = (ended_ && next >= end) || ParseAudioAt(next, following, nextDependent, nextConfig);
         }
         if (!found) {
             if (synced_)
                 ++damaged_;
             synced_ = false;
             // On to the next byte that could start a header.
-            const uint8_t first = kind_ == StreamKind::Ac3Audio ? 0x0B : 0xFF;
+            const bool loas = kind_ == StreamKind::AacAudio && aacFraming_ == AacFraming::Loas;
+            const uint8_t first = kind_ == StreamKind::Ac3Audio || kind_ == StreamKind::Eac3Audio ? 0x0B : loas ? 0x56 : 0xFF;
             const size_t from = static_cast<size_t>(scan_ - base_) + 1;
             const void* hit = std::memchr(buffer_.data() + from, first, buffer_.size() - from);
             scan_ = hit ? base_ + static_cast<size_t>(static_cast<const uint8_t*>(hit) - buffer_.data()) : end;
             continue;
         }
         synced_ = true;
+        aac_ = config;
+        // A dependent substream adds channels to the frame before it: the same samples, one unit.
+        if (dependent) {
+            scan_ += frame.size;
+            continue;
+        }
         sampleRate_ = frame.sampleRate;
         audioBitRate_ = frame.bitRate;
         lastFrame_ = frame;
@@ -383,6 +475,8 @@ void CElementaryStream::ScanAudio()
 // Known once the next reference picture is found, or the stream ends.
 bool CElementaryStream::LeadKnown(size_t index) const
 {
+    if (kind_ == StreamKind::H264Video)
+        return ended_ || pending_[index].lead >= 0;
     if (kind_ != StreamKind::Mpeg2Video || !reorder_ || !pending_[index].reference || ended_)
         return true;
     for (size_t i = index + 1; i < pending_.size(); ++i) {
@@ -406,6 +500,8 @@ int64_t CElementaryStream::PreviousReferenceCounts(size_t index) const
 // In 90 kHz ticks.
 int64_t CElementaryStream::LeadOf(size_t index) const
 {
+    if (kind_ == StreamKind::H264Video)
+        return std::max<int64_t>(pending_[index].lead, 0) * framePeriod27_ / 600;
     if (kind_ != StreamKind::Mpeg2Video || !reorder_ || !pending_[index].reference)
         return 0;
     int64_t counts = PreviousReferenceCounts(index);
@@ -426,8 +522,8 @@ int64_t CElementaryStream::StepOf(size_t index) const
 
 void CElementaryStream::SetCadenceUnit(const PendingUnit& unit)
 {
-    if (kind_ == StreamKind::Mpeg2Video)
-        cadence_.SetUnit(framePeriod27_, 600); // a field, in 90 kHz ticks
+    if (IsVideoKind(kind_))
+        cadence_.SetUnit(framePeriod27_, 600); // a field (H.264: a clock tick), in 90 kHz ticks
     else if (unit.sampleRate)
         cadence_.SetUnit(90000, unit.sampleRate);
 }
@@ -456,9 +552,11 @@ int64_t CElementaryStream::DecodeTimeGiven(size_t index) const
 // Times off by less than this are taken as they are: three fields of video, two audio frames.
 int64_t CElementaryStream::Tolerance() const
 {
-    if (kind_ == StreamKind::Mpeg2Video)
+    if (IsVideoKind(kind_))
         return 3 * framePeriod27_ / 600;
-    const int64_t frame = kind_ == StreamKind::Ac3Audio ? 1536 : 1152;
+    int64_t frame = kind_ == StreamKind::Ac3Audio ? 1536 : 1152;
+    if (kind_ == StreamKind::AacAudio || kind_ == StreamKind::Eac3Audio)
+        frame = lastFrame_.samples ? lastFrame_.samples : 1024;
     return sampleRate_ ? 2 * frame * 90000 / sampleRate_ : 5760;
 }
 
@@ -496,7 +594,7 @@ TimeVerdict CElementaryStream::Judge(int64_t off, int64_t& lost)
 
 void CElementaryStream::TimeUnits()
 {
-    if (kind_ == StreamKind::Mpeg2Video && !reorderKnown_)
+    if (IsVideoKind(kind_) && !reorderKnown_)
         return;
     while (!pending_.empty()) {
         if (!LeadKnown(0) && MayWait())
@@ -579,6 +677,149 @@ void CElementaryStream::TimeUnits()
             lastReferenceCounts_ = unit.counts;
         proposedJump_ = NoJump;
         pending_.pop_front();
+        ++popped_;
+    }
+}
+
+// NAL units from start code to start code; each is parsed once its end is in the buffer.
+void CElementaryStream::ScanH264()
+{
+    const uint8_t* data = buffer_.data();
+    const size_t size = buffer_.size();
+    const uint64_t read = ReadPosition();
+    // Bytes given out unparsed (a backlog with no unit to time it) take the unit they held.
+    if (nalPosition_ != NoNal && nalPosition_ < read)
+        nalPrefix_ = nalPosition_ = NoNal;
+    avc_.ForgetBefore(read);
+    for (;;) {
+        uint64_t from = std::max(nalSearch_, read);
+        if (nalPrefix_ != NoNal)
+            from = std::max(from, nalPrefix_ + 3);
+        const size_t at = FindStartCode(data, size, static_cast<size_t>(from - base_));
+        if (at + 3 >= size) {
+            // The last bytes may begin a start code whose rest is still to come.
+            const uint64_t end = WritePosition();
+            nalSearch_ = std::max(from, end < 3 ? 0 : end - 3);
+            if (ended_ && nalPrefix_ != NoNal) {
+                if (!nalDone_)
+                    OnNalUnit(nalPosition_, nalPrefix_, end, true);
+                nalPrefix_ = nalPosition_ = NoNal;
+            } else if (nalPrefix_ != NoNal && !nalDone_ && nalPrefix_ + 4 <= end) {
+                // A slice's picture is found from its header, before the rest of it comes: the
+                // other streams' data that arrives meanwhile is not taken for data beside it.
+                const int type = NalType(buffer_[static_cast<size_t>(nalPrefix_ + 3 - base_)]);
+                if (type == nal::Slice || type == nal::IdrSlice)
+                    nalDone_ = OnNalUnit(nalPosition_, nalPrefix_, end, false);
+            }
+            scan_ = nalPosition_ != NoNal ? nalPosition_ : std::max(scan_, ended_ || end < 3 ? end : end - 3);
+            return;
+        }
+        const uint64_t prefix = base_ + at;
+        // A zero byte before the prefix makes it the four-byte start code an access unit begins with.
+        const uint64_t position = at > 0 && data[at - 1] == 0 && prefix - 1 >= std::max(read, nalPrefix_ == NoNal ? 0 : nalPrefix_ + 4)
+                                      ? prefix - 1
+                                      : prefix;
+        if (nalPrefix_ != NoNal && !nalDone_)
+            OnNalUnit(nalPosition_, nalPrefix_, position, true);
+        nalPrefix_ = prefix;
+        nalPosition_ = position;
+        nalDone_ = false;
+        nalSearch_ = prefix + 3;
+        scan_ = position;
+    }
+}
+
+// False when a slice taken before its end needs more of its header.
+bool CElementaryStream::OnNalUnit(uint64_t position, uint64_t prefix, uint64_t end, bool whole)
+{
+    const uint8_t* nal = buffer_.data() + (prefix + 3 - base_);
+    size_t size = static_cast<size_t>(end - (prefix + 3));
+    while (whole && size > 0 && nal[size - 1] == 0)
+        --size; // trailing zero bytes belong to no unit
+    AvcPicture picture;
+    switch (avc_.OnNalUnit(position, nal, size, whole, picture)) {
+    case CAvcPictureFinder::Found::Picture:
+        AddAvcPicture(picture);
+        return true;
+    case CAvcPictureFinder::Found::SecondField:
+        TakeTime(position); // a time given to the second field is the first field's plus one field
+        return true;
+    case CAvcPictureFinder::Found::NeedMore:
+        return false;
+    default:
+        return true;
+    }
+}
+
+void CElementaryStream::AddAvcPicture(const AvcPicture& picture)
+{
+    const AvcSps* sps = avc_.ActiveSps();
+    if (sps) {
+        if (const int64_t period = AvcFramePeriod27MHz(*sps))
+            framePeriod27_ = period;
+        video_.width = static_cast<int>(sps->width);
+        video_.height = static_cast<int>(sps->height);
+        video_.bitRate = sps->bitRate;
+        video_.vbvBytes = sps->cpbBytes;
+        video_.avcProfile = sps->profileIdc;
+        video_.avcLevel = sps->levelIdc;
+    }
+    // An IDR picture is where decoding can begin: a group's start.
+    if (picture.idr)
+        groupStarts_.push_back(picture.position);
+    PendingUnit unit{picture.position, TakeTime(picture.position), picture.ticks, 0, 0, 0, false, {}};
+    unit.poc = picture.poc;
+    unit.idr = picture.idr;
+    AddPending(unit);
+    ++pictures_;
+    if (reorderKnown_) {
+        order_.Add(popped_ + pending_.size() - 1, picture.poc, picture.ticks, picture.idr);
+        TakeAvcLeads();
+        return;
+    }
+    // How many pictures may be shown after a later one: the VUI says, type 2 order counts cannot
+    // reorder, else the first pictures tell.
+    if (sps && sps->maxNumReorderFrames >= 0)
+        DecideAvcReorder(sps->maxNumReorderFrames);
+    else if (sps && sps->pocType == 2)
+        DecideAvcReorder(0);
+    else if (pending_.size() >= MaxHeldUnits / 2 || (picture.idr && pictures_ > 1))
+        DecideAvcReorder(ObservedAvcReorder());
+}
+
+int CElementaryStream::ObservedAvcReorder() const
+{
+    int depth = 0;
+    size_t sequence = 0; // the first pending picture of the current sequence
+    for (size_t i = 0; i < pending_.size(); ++i) {
+        if (pending_[i].idr)
+            sequence = i;
+        int later = 0;
+        for (size_t j = sequence; j < i; ++j)
+            later += pending_[j].poc > pending_[i].poc ? 1 : 0;
+        depth = std::max(depth, later);
+    }
+    return depth;
+}
+
+void CElementaryStream::DecideAvcReorder(int depth)
+{
+    reorderKnown_ = true;
+    reorder_ = depth > 0;
+    order_.Reset(depth);
+    for (size_t i = 0; i < pending_.size(); ++i) {
+        order_.Add(popped_ + i, pending_[i].poc, static_cast<int>(pending_[i].counts), pending_[i].idr);
+        TakeAvcLeads();
+    }
+}
+
+void CElementaryStream::TakeAvcLeads()
+{
+    uint64_t serial = 0;
+    int64_t lead = 0;
+    while (order_.Next(serial, lead)) {
+        if (serial >= popped_ && serial - popped_ < pending_.size())
+            pending_[static_cast<size_t>(serial - popped_)].lead = std::max<int64_t>(lead, 0);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/mpeg/AudioFrames.h"
+#include "media/mpeg/AvcPictures.h"
 #include "media/mpeg/Cadence.h"
 #include "media/mpeg/ProgramStreamLayout.h"
 #include "media/mpeg/RingQueue.h"
@@ -18,7 +19,11 @@
 
 namespace mpeg {
 
-enum class StreamKind { Mpeg2Video, MpegAudio, Ac3Audio };
+// H.264 in Annex B byte stream form; AAC as ADTS, LOAS or raw frames (one a push), told by its
+// bytes; E-AC-3 with any dependent substreams in the unit of the frame before them.
+enum class StreamKind { Mpeg2Video, MpegAudio, Ac3Audio, H264Video, AacAudio, Eac3Audio };
+
+constexpr bool IsVideoKind(StreamKind kind) { return kind == StreamKind::Mpeg2Video || kind == StreamKind::H264Video; }
 
 struct AccessUnit {
     uint64_t position; // stream offset of its first byte (picture start code, audio sync word)
@@ -34,7 +39,9 @@ struct VideoFacts {
     int level = 0;          // 4 High, 6 High-1440, 8 Main, 10 Low; 0 for MPEG-1 or unknown
     int aspectCode = 0;     // 2 4:3, 3 16:9 (the display's), 1 square pixels
     uint32_t bitRate = 0;   // bits per second; 0 when the stream says it is unknown
-    uint32_t vbvBytes = 0;  // the decoder buffer it was coded for
+    uint32_t vbvBytes = 0;  // the decoder buffer it was coded for (H.264: its HRD's CPB)
+    int avcProfile = 0;     // H.264: profile_idc and level_idc (level 0 above)
+    int avcLevel = 0;
 };
 
 // What a sequence header declares, and what its sequence extension adds.
@@ -49,6 +56,11 @@ public:
 
     StreamKind Kind() const { return kind_; }
     void Reset();
+    // Raw AAC: the AudioSpecificConfig its media type carries, which its frames do not repeat.
+    // False when it does not parse; kept across Reset.
+    bool SetAacConfig(const uint8_t* config, size_t size);
+    // AAC: the framing its first bytes showed (raw until bytes came).
+    AacFraming Framing() const { return aacFraming_; }
     // `time` (90 kHz, or NoTimestamp) is that of the first unit that starts in these bytes;
     // units without one get theirs from the cadence (fields shown, audio samples).
     void Push(const uint8_t* data, size_t size, int64_t time);
@@ -100,6 +112,9 @@ private:
         int decodeIndex;        // video: its place in decode order within the group
         bool reference;         // video: an I or P picture, which B pictures are shown before
         CProgramTimeline::Marks ran; // how far the program's streams had run when it was found
+        int64_t poc = 0;        // H.264: picture order count, and ticks from decode to display
+        int64_t lead = -1;      // (-1 until the pictures shown before it are known)
+        bool idr = false;
     };
     struct SampleTime {
         uint64_t position;
@@ -117,7 +132,6 @@ private:
     int64_t TakeTime(uint64_t position);
     void ScanVideo();
     void ScanAudio();
-    bool ParseAudioAt(uint64_t position, struct AudioFrame& frame) const;
     void OpenGroup(uint64_t position);
     void OnSequenceHeader(const uint8_t* data, size_t size);
     void OnExtension(const uint8_t* data, size_t size);
@@ -125,6 +139,15 @@ private:
     void AddPicture(uint64_t position, int temporalReference, bool reference, int fields);
     void AddPending(const PendingUnit& unit);
     void DecideReorder(bool reorder);
+    void ScanH264();
+    bool OnNalUnit(uint64_t position, uint64_t prefix, uint64_t end, bool whole);
+    void AddAvcPicture(const AvcPicture& picture);
+    void DecideAvcReorder(int depth);
+    int ObservedAvcReorder() const;
+    void TakeAvcLeads();
+    bool ParseAudioAt(uint64_t position, AudioFrame& frame, bool& dependent, AacConfig& config) const;
+    size_t AudioBytesNeeded(uint64_t position) const;
+    void AddRawAacFrame(uint64_t position, size_t size);
 
     void TimeUnits();
     bool MayWait() const;
@@ -184,6 +207,22 @@ private:
     bool lowDelay_ = false;
     bool reorderKnown_ = false;
     bool reorder_ = false;
+
+    // H.264: the NAL unit whose end is still to come (its start code, and the zero byte before it
+    // when there is one), the pictures found, and their display order.
+    static constexpr uint64_t NoNal = UINT64_MAX;
+    uint64_t nalPrefix_ = NoNal;
+    uint64_t nalPosition_ = NoNal;
+    uint64_t nalSearch_ = 0;
+    bool nalDone_ = false; // a slice taken before its end
+    CAvcPictureFinder avc_;
+    CAvcOutputOrder order_;
+    uint64_t popped_ = 0; // pending units timed so far: the serial of the front one
+
+    // AAC
+    AacConfig aac_;
+    AacFraming aacFraming_ = AacFraming::Raw;
+    bool framingKnown_ = false;
 
     // Audio
     bool synced_ = true;

@@ -37,7 +37,11 @@ bool ScannerKind(Coding coding, StreamKind& kind)
     case Coding::Mpeg1Audio:
     case Coding::Mpeg2Audio: kind = StreamKind::MpegAudio; return true;
     case Coding::Ac3: kind = StreamKind::Ac3Audio; return true;
-    // H.264 access units, AAC and E-AC-3 frames: once the scanner has kinds for them.
+    case Coding::H264Video: kind = StreamKind::H264Video; return true;
+    case Coding::AacAdts:
+    case Coding::AacLatm:
+    case Coding::AacRaw: kind = StreamKind::AacAudio; return true;
+    case Coding::Eac3: kind = StreamKind::Eac3Audio; return true;
     default: return false;
     }
 }
@@ -49,6 +53,15 @@ HeaderRead ReadFormat(const CElementaryStream& queue, uint64_t position, VideoFa
     const size_t size = queue.Queued() - at;
     if (queue.Kind() == StreamKind::Mpeg2Video)
         return ReadSequence(data, size, queue.Ended() || queue.Overflowing(), video, frameRateCode);
+    // The scanner reads these formats as it cuts the units: what it last found holds.
+    if (queue.Kind() == StreamKind::H264Video) {
+        video = queue.Video();
+        return video.width > 0 ? HeaderRead::Whole : HeaderRead::None;
+    }
+    if (queue.Kind() == StreamKind::AacAudio || queue.Kind() == StreamKind::Eac3Audio) {
+        audio = queue.LastAudioFrame();
+        return audio.sampleRate > 0 ? HeaderRead::Whole : HeaderRead::None;
+    }
     const bool read = queue.Kind() == StreamKind::Ac3Audio ? ParseAc3Frame(data, size, audio) : ParseMpegAudioFrame(data, size, audio);
     return read ? HeaderRead::Whole : HeaderRead::None;
 }

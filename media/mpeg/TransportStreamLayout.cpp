@@ -207,7 +207,7 @@ size_t WriteTsPesHeader(uint8_t* out, uint8_t streamId, int64_t pts, int64_t dts
     return 9 + dataLength;
 }
 
-bool ReadAacConfig(const uint8_t* config, size_t size, AacConfig& out)
+bool ReadAacConfig(const uint8_t* config, size_t size, AdtsConfig& out)
 {
     if (size < 2)
         return false;
@@ -218,7 +218,7 @@ bool ReadAacConfig(const uint8_t* config, size_t size, AacConfig& out)
     return out.objectType >= 1 && out.objectType <= 4 && out.frequencyIndex < 13;
 }
 
-void WriteAdtsHeader(uint8_t* out, const AacConfig& config, size_t frameSize)
+void WriteAdtsHeader(uint8_t* out, const AdtsConfig& config, size_t frameSize)
 {
     const size_t length = frameSize + AdtsHeaderSize;
     out[0] = 0xFF;

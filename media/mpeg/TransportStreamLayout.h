@@ -64,13 +64,13 @@ size_t WriteTsPesHeader(uint8_t* out, uint8_t streamId, int64_t pts, int64_t dts
 
 // Raw AAC frames travel with a 7-byte ADTS header each, made from the AudioSpecificConfig.
 constexpr size_t AdtsHeaderSize = 7;
-struct AacConfig {
+struct AdtsConfig {
     unsigned objectType = 0;
     unsigned frequencyIndex = 0;
     unsigned channelConfiguration = 0;
 };
 // False when the config names what ADTS cannot say (an object type above 4, an explicit frequency).
-bool ReadAacConfig(const uint8_t* config, size_t size, AacConfig& out);
-void WriteAdtsHeader(uint8_t* out, const AacConfig& config, size_t frameSize);
+bool ReadAacConfig(const uint8_t* config, size_t size, AdtsConfig& out);
+void WriteAdtsHeader(uint8_t* out, const AdtsConfig& config, size_t frameSize);
 
 } // namespace mpeg

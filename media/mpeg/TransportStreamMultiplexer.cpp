@@ -88,6 +88,8 @@ bool CTransportStreamMultiplexer::SetAacConfig(int stream, const uint8_t* config
 {
     Stream& s = *streams_[static_cast<size_t>(stream)];
     s.adts = s.entry.coding == Coding::AacRaw && ReadAacConfig(config, size, s.aac);
+    if (s.adts)
+        s.queue.SetAacConfig(config, size); // raw frames say nothing of their rate
     return s.adts;
 }
 

@@ -81,7 +81,7 @@ private:
         size_t bufferBytes = 0;
         size_t pesBudget = 0;   // audio: payload bytes one PES holds at most
         bool adts = false;      // raw AAC, written with an ADTS header per frame
-        AacConfig aac;
+        AdtsConfig aac;
         // The PES packet being sent: header bytes (and an ADTS header) still to go, then payload.
         uint8_t header[32] = {};
         size_t headerSize = 0;

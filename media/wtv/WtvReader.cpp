@@ -58,8 +58,14 @@ bool IsKnownChunk(const uint8_t* data)
 
 bool Deliverable(Declared declared)
 {
-    return declared == Declared::Mpeg2Video || declared == Declared::H264Video || declared == Declared::Ac3 ||
-           declared == Declared::MpegAudio;
+    return declared == Declared::Mpeg2Video || declared == Declared::H264Video || declared == Declared::Avc1Video ||
+           declared == Declared::Ac3 || declared == Declared::MpegAudio || declared == Declared::Eac3 ||
+           declared == Declared::Aac;
+}
+
+bool Delivered(Codec codec)
+{
+    return codec != Codec::Unknown && codec != Codec::Captions;
 }
 
 // A payload confirms the codec its stream declares.
@@ -71,6 +77,12 @@ void Identify(const MediaObject& object, Declared declared, StreamFormat& format
         format.codec = Codec::Ac3;
     else if (declared == Declared::MpegAudio && asf::ParseMpegAudioHeader(object.data, object.size, format.audio))
         format.codec = Codec::MpegAudio;
+    else if (declared == Declared::H264Video && asf::ParseH264Format(object.data, object.size, format.video))
+        format.codec = Codec::H264Video;
+    else if (declared == Declared::Eac3 && asf::ParseEac3Header(object.data, object.size, format.audio))
+        format.codec = Codec::Eac3;
+    else if (declared == Declared::Aac && asf::ParseAacHeader(object.data, object.size, format.audio))
+        format.codec = Codec::Aac;
 }
 
 } // namespace
@@ -105,9 +117,9 @@ HRESULT Reader::Probe()
     const auto identify = [this](const MediaObject& object, StreamFormat& format) {
         Identify(object, types_[object.streamIndex].declared, format);
     };
-    // H.264 is refused once the probe is over: there is nothing of it to wait for.
+    // Length-prefixed H.264 is refused once the probe is over: there is nothing of it to wait for.
     const auto awaited = [this](size_t i) {
-        return Deliverable(types_[i].declared) && types_[i].declared != Declared::H264Video;
+        return Deliverable(types_[i].declared) && types_[i].declared != Declared::Avc1Video;
     };
     media::FormatProbe sink(formats_, identify, awaited);
     probing_ = true;
@@ -121,15 +133,15 @@ HRESULT Reader::Probe()
         if (Deliverable(types_[i].declared) && states_[i].chunks >= ProtectedChunks && !states_[i].synced)
             return HALVERN_E_PROTECTED;
     for (const StreamType& type : types_)
-        if (type.declared == Declared::H264Video)
-            return HALVERN_E_H264_VIDEO;
+        if (type.declared == Declared::Avc1Video)
+            return HALVERN_E_AVC1_VIDEO;
     earliestTime_ = sink.Earliest();
     // Read ahead only: nothing is delivered yet.
     bytesDone_ = 0;
     const int64_t last = FindLastTime();
     duration_ = last > earliestTime_ ? last - earliestTime_ : 0;
     const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
-        return format.codec == Codec::Mpeg2Video || format.codec == Codec::MpegAudio || format.codec == Codec::Ac3;
+        return Delivered(format.codec);
     });
     return any ? S_OK : HALVERN_E_NO_STREAMS;
 }
@@ -346,6 +358,8 @@ void Reader::AddStream(unsigned number, const uint8_t* chunk, size_t size, const
         format.codec = Codec::Captions;
     numbers_.push_back(number);
     types_.push_back(type);
+    format.audio.aacConfig = type.aacConfig;
+    format.audio.aacDeclared = type.declared == Declared::Aac;
     formats_.push_back(format);
     states_.emplace_back();
 }
@@ -372,9 +386,11 @@ Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size,
         object.rtStart = time;
         object.time = time;
     }
-    if (declared == Declared::Mpeg2Video && !state.sawSequenceHeader) {
-        // The tail of a picture the recording started in the middle of.
-        const size_t start = mpeg::FindStartCodeOf(data, size, mpeg::SequenceHeaderCode);
+    if ((declared == Declared::Mpeg2Video || declared == Declared::H264Video) && !state.sawSequenceHeader) {
+        // The tail of a picture the recording started in the middle of: video begins with a
+        // sequence header (H.264: a sequence parameter set, with the zero byte before its prefix).
+        const size_t start = declared == Declared::Mpeg2Video ? mpeg::FindStartCodeOf(data, size, mpeg::SequenceHeaderCode)
+                                                              : asf::FindSequenceParameterSet(data, size);
         if (start == size) {
             ++counters_.droppedLeadingVideo;
             return Step::Next;

@@ -47,7 +47,8 @@ public:
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // HALVERN_E_H264_VIDEO when the video is H.264; else as media::RecordingReader says.
+    // HALVERN_E_AVC1_VIDEO when the video is H.264 without start codes; else as
+    // media::RecordingReader says.
     HRESULT Open(const wchar_t* path) override;
     // To the end of the timeline's data, past a directory that claims less, or to where the file
     // was cut. HALVERN_E_PROTECTED when protected data turns up after the part Open looked at.

@@ -2,6 +2,7 @@
 
 #include "media/asf/AsfGuids.h"
 #include "media/asf/ByteCursor.h"
+#include "media/asf/PayloadFormat.h"
 #include "media/mpeg/VideoHeaders.h"
 #include "media/wtv/WtvGuids.h"
 
@@ -19,6 +20,11 @@ constexpr uint32_t FourCc(char a, char b, char c, char d)
 constexpr uint16_t Ac3Tag = 0x2000;
 constexpr uint16_t MpegTag = 0x0050;
 constexpr uint16_t Mp3Tag = 0x0055;
+// RAW_AAC1, MPEG_ADTS_AAC, MPEG_LOAS, MPEG_HEAAC.
+constexpr uint16_t AacTag = 0x00FF;
+constexpr uint16_t AdtsAacTag = 0x1600;
+constexpr uint16_t LatmAacTag = 0x1602;
+constexpr uint16_t HeAacTag = 0x1610;
 
 Declared VideoKind(const GUID& subtype)
 {
@@ -30,9 +36,10 @@ Declared VideoKind(const GUID& subtype)
         case FourCc('h', '2', '6', '4'):
         case FourCc('X', '2', '6', '4'):
         case FourCc('x', '2', '6', '4'):
+            return Declared::H264Video;
         case FourCc('A', 'V', 'C', '1'):
         case FourCc('a', 'v', 'c', '1'):
-            return Declared::H264Video;
+            return Declared::Avc1Video;
         default:
             break;
         }
@@ -44,12 +51,16 @@ Declared AudioKind(const GUID& subtype, const uint8_t* format, size_t formatSize
 {
     if (subtype == Ac3Subtype)
         return Declared::Ac3;
+    if (subtype == Eac3Subtype)
+        return Declared::Eac3;
     if (subtype == Mpeg2AudioSubtype || subtype == Mpeg1PayloadSubtype)
         return Declared::MpegAudio;
     // A WAVE tag made a subtype, or the WAVEFORMATEX's own tag.
     uint32_t tag = IsBaseGuid(subtype) ? subtype.Data1 : 0;
     if (tag == 0 && formatType == WaveFormatExFormat && formatSize >= 2)
         tag = static_cast<uint32_t>(format[0] | format[1] << 8);
+    if (tag == AacTag || tag == AdtsAacTag || tag == LatmAacTag || tag == HeAacTag)
+        return Declared::Aac;
     return tag == Ac3Tag ? Declared::Ac3 : tag == MpegTag || tag == Mp3Tag ? Declared::MpegAudio : Declared::OtherAudio;
 }
 
@@ -81,6 +92,8 @@ bool ParseStreamType(const uint8_t* chunk, size_t size, const TypeLayout& layout
         type.declared = Declared::Captions;
     else
         type.declared = Declared::Other;
+    if (type.declared == Declared::Aac && formatType == WaveFormatExFormat)
+        asf::DeclaredAac(format, formatSize, type.aacConfig);
     return true;
 }
 
@@ -88,8 +101,10 @@ bool HasSyncWord(Declared declared, const uint8_t* data, size_t size)
 {
     switch (declared) {
     case Declared::Mpeg2Video:
+    case Declared::H264Video:
         return mpeg::FindStartCode(data, size, 0) < size;
     case Declared::Ac3:
+    case Declared::Eac3:
         for (size_t i = 0; i + 1 < size; ++i)
             if (data[i] == 0x0B && data[i + 1] == 0x77)
                 return true;

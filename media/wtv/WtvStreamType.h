@@ -6,17 +6,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace wtv {
 
-enum class Declared { Other, Mpeg2Video, H264Video, OtherVideo, Ac3, MpegAudio, OtherAudio, Captions };
+// H264Video is Annex B (start codes); Avc1Video has length prefixes instead, which Halvern does
+// not read yet.
+enum class Declared { Other, Mpeg2Video, H264Video, Avc1Video, OtherVideo, Ac3, MpegAudio, Eac3, Aac, OtherAudio, Captions };
 
 struct StreamType {
     GUID majorType = GUID_NULL;
     GUID subtype = GUID_NULL;
     Declared declared = Declared::Other;
+    std::vector<uint8_t> aacConfig; // AAC: the AudioSpecificConfig the WAVEFORMATEX carries
 
-    bool IsVideo() const { return declared == Declared::Mpeg2Video || declared == Declared::H264Video || declared == Declared::OtherVideo; }
+    bool IsVideo() const
+    {
+        return declared == Declared::Mpeg2Video || declared == Declared::H264Video || declared == Declared::Avc1Video ||
+               declared == Declared::OtherVideo;
+    }
 };
 
 // Where the fields lie in the two chunks that declare a stream's type.

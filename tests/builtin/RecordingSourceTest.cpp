@@ -3,12 +3,14 @@
 #include "tests/filters/GraphFixture.h"
 
 #include <dvdmedia.h>
+#include <mmreg.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
 
+#include "builtin/MuxMediaTypes.h"
 #include "builtin/RecordingSource.h"
 #include "filters/Adopt.h"
 #include "filters/BaseRenderer.h"
@@ -18,6 +20,7 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace test_recordings;
+using testing_support::ReadFileBytes;
 using testing_support::VectorPath;
 
 namespace {
@@ -180,6 +183,91 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
         }
         EXPECT_EQ(i, pin.samples.size());
         EXPECT_TRUE(pin.ended);
+    }
+}
+
+// WTV recordings of H.264 with AAC (raw, LOAS, and ADTS that ffmpeg labels raw) or E-AC-3, and a DVR-MS
+// one of H.264 and ADTS AAC: each stream is offered as the media centre types it and delivered
+// byte for byte as ffmpeg copies it out.
+TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
+{
+    const struct {
+        const char* name;
+        GUID audioSubtype;
+        WORD formatTag;
+        unsigned width, height;
+        REFERENCE_TIME framePeriod;
+        DWORD profile; // profile_idc: x264 codes testsrc's RGB as 4:4:4 (High 4:4:4 Predictive)
+        const char* dvrmsAudio = nullptr; // DVR-MS of the WTV's video and this sound, else the WTV
+    } cases[] = {
+        {"h264-aac", MuxSubtypeRawAac, 0x00FF, 720, 576, 400000, 244},
+        {"h264-adts", MuxSubtypeAdtsAac, 0x1600, 720, 576, 400000, 244},
+        {"h264-latm", MuxSubtypeLoas, 0x1602, 720, 576, 400000, 244},
+        {"h264i-eac3", MuxSubtypeDolbyDigitalPlus, WAVE_FORMAT_EXTENSIBLE, 1920, 1080, 333666, 77},
+        {"h264i-eac3", MuxSubtypeAdtsAac, 0x1600, 1920, 1080, 333666, 77, "wtv\\audio.adts"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.dvrmsAudio ? " in DVR-MS" : ""));
+        const std::string base = std::string("wtv\\") + c.name;
+        const std::string audioBytes = ReadFileBytes(VectorPath(c.dvrmsAudio ? c.dvrmsAudio : base + ".audio"));
+        if (c.dvrmsAudio) {
+            ASSERT_EQ(S_OK, MakeSource(Write([&](RecordingOptions& o) {
+                o.videoPath = VectorPath(base + ".h264");
+                o.audioPath = VectorPath(c.dvrmsAudio);
+            })));
+        } else {
+            ASSERT_EQ(S_OK, MakeSource(VectorPath(base + ".wtv")));
+        }
+        ASSERT_EQ(2, Source().PinCount());
+        BuildAndRun();
+        ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
+        EXPECT_EQ(S_OK, AbortError());
+
+        const AM_MEDIA_TYPE& audioType = recorder_->In(0).ConnectedType().Get();
+        EXPECT_TRUE(audioType.majortype == MEDIATYPE_Audio && audioType.subtype == c.audioSubtype);
+        ASSERT_EQ(FORMAT_WaveFormatEx, audioType.formattype);
+        const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(audioType.pbFormat);
+        EXPECT_EQ(c.formatTag, wave->wFormatTag);
+        EXPECT_EQ(48000u, wave->nSamplesPerSec);
+        if (c.formatTag == 0x00FF) {
+            // The AudioSpecificConfig: AAC LC (object type 2) at 48 kHz (index 3), stereo.
+            ASSERT_GE(wave->cbSize, 2);
+            const auto* config = reinterpret_cast<const uint8_t*>(wave + 1);
+            EXPECT_EQ(0x1190, config[0] << 8 | config[1]);
+        }
+        const AM_MEDIA_TYPE& videoType = recorder_->In(1).ConnectedType().Get();
+        EXPECT_TRUE(videoType.majortype == MEDIATYPE_Video && videoType.subtype == MuxSubtypeH264);
+        ASSERT_EQ(FORMAT_MPEG2Video, videoType.formattype);
+        const auto* info = reinterpret_cast<const MPEG2VIDEOINFO*>(videoType.pbFormat);
+        EXPECT_EQ(static_cast<LONG>(c.width), info->hdr.bmiHeader.biWidth);
+        EXPECT_EQ(static_cast<LONG>(c.height), info->hdr.bmiHeader.biHeight);
+        EXPECT_EQ(c.framePeriod, info->hdr.AvgTimePerFrame);
+        EXPECT_EQ(c.profile, info->dwProfile);
+        // The parameter sets with start codes: SPS then PPS.
+        ASSERT_GT(info->cbSequenceHeader, 10u);
+        const auto* header = reinterpret_cast<const uint8_t*>(info->dwSequenceHeader);
+        EXPECT_EQ(0, std::memcmp(header, "\0\0\0\1\x67", 5));
+        CMediaType second;
+        ASSERT_EQ(S_OK, static_cast<CBasePin*>(Source().PinAt(1))->GetMediaType(1, second));
+        EXPECT_TRUE(second.Get().subtype == MuxSubtypeH264 && second.Get().formattype == FORMAT_VideoInfo2);
+
+        // Byte for byte, every sample timed, the pictures that start decoding marked.
+        for (int pin = 0; pin < 2; ++pin) {
+            std::string bytes;
+            size_t syncPoints = 0;
+            for (const RecordedSample& sample : recorder_->In(pin).samples) {
+                bytes += sample.bytes;
+                EXPECT_TRUE(sample.hasTime);
+                syncPoints += sample.syncPoint ? 1 : 0;
+            }
+            EXPECT_TRUE(bytes == (pin == 0 ? audioBytes : ReadFileBytes(VectorPath(base + ".h264")))) << pin;
+            // Video: the first picture, an IDR picture, and some later ones, never the B pictures between.
+            if (pin == 1) {
+                EXPECT_TRUE(recorder_->In(1).samples.front().syncPoint);
+                EXPECT_GT(syncPoints, 1u);
+                EXPECT_LT(syncPoints * 4, recorder_->In(1).samples.size());
+            }
+        }
     }
 }
 

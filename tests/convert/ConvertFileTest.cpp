@@ -175,9 +175,11 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
          unreadable + "The input file is not a recording."},
         {"protected", Protected, "", Result::RecordingAtFault,
          unreadable + "The recording is protected: it cannot be converted."},
+        // The program stream multiplexer refuses to run with it, naming the graph that converts it.
         {"H.264 video (WTV)", H264Video, "", Result::RecordingAtFault,
-         unreadable + "The recording's video is H.264, which Halvern cannot put into an MPEG-2 program stream: "
-                      "it is kept as it is."},
+         built + "\nThe recording's video is H.264, which an MPEG-2 program stream cannot carry: convert it with the "
+                 "graph description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.",
+         kShippedGraph},
         {"graph missing", Sound, "", Result::Failed, "Could not open \"Missing Graph.xgr\"", "Missing Graph.xgr"},
         {"output directory missing", Sound, "", Result::OutputFailed, "Could not open output file", Utf8(kInternalGraphName),
          "gone\\"},

@@ -28,6 +28,8 @@ constexpr GUID ContentTypeExtension = {0xD590DC20, 0x07BC, 0x436C, {0x9C, 0xF7, 
 constexpr GUID MediaCentreAudio = {0x31178C9D, 0x03E1, 0x4528, {0xB5, 0x82, 0x3D, 0xF9, 0xDB, 0x22, 0xF5, 0x03}};
 constexpr GUID MpegAudioSubtype = {0xE06D802B, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
 constexpr GUID Ac3Subtype = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
+constexpr GUID Eac3Subtype = {0xA7FB87AF, 0x2D02, 0x42FB, {0xA4, 0xD4, 0x05, 0xCD, 0x93, 0x84, 0x3B, 0xDD}};
+constexpr GUID AdtsAacSubtype = {0x00001600, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr GUID WaveFormatExType = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 constexpr GUID Line21Captions = {0x670AEA80, 0x3A82, 0x11D0, {0xB7, 0x9B, 0x00, 0xAA, 0x00, 0x37, 0x67, 0xA7}};
 constexpr GUID SimpleIndex = {0x33000890, 0xE5B1, 0x11CF, {0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB}};
@@ -86,10 +88,12 @@ std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLa
     std::string headerExtensionChildren;
     for (size_t nth = 0; nth < audios.size(); ++nth) {
         const ProbedStream& audio = audios[nth];
-        const bool ac3 = audio.codec == "ac3";
-        Bytes wave; // the tag is unreliable in real recordings: 0 for AC-3
-        wave.U16(ac3 ? 0 : 0x50).U16(audio.channels).U32(audio.sampleRate).U32(audio.bitRate / 8).U16(1).U16(0).U16(0);
-        const std::string typeData = FlatMediaType(MediaCentreAudio, ac3 ? Ac3Subtype : MpegAudioSubtype, WaveFormatExType, wave.s);
+        const bool ac3 = audio.codec == "ac3", eac3 = audio.codec == "eac3", aac = audio.codec == "aac";
+        Bytes wave; // the tag is unreliable in real recordings: 0 for AC-3 and E-AC-3
+        wave.U16(ac3 || eac3 ? 0 : aac ? 0x1600 : 0x50).U16(audio.channels).U32(audio.sampleRate).U32(audio.bitRate / 8);
+        wave.U16(1).U16(0).U16(0);
+        const GUID& subtype = ac3 ? Ac3Subtype : eac3 ? Eac3Subtype : aac ? AdtsAacSubtype : MpegAudioSubtype;
+        const std::string typeData = FlatMediaType(MediaCentreAudio, subtype, WaveFormatExType, wave.s);
         const unsigned stream = nth == 0 ? audioStream : videoStream + static_cast<unsigned>(nth);
         headerExtensionChildren += Object(ExtendedStreamProperties,
             ExtendedStreamPropertiesBody(stream, audio.framePeriod,

@@ -1,5 +1,6 @@
 // Random damage to a writer-made DVR-MS recording and to an ffmpeg WTV file: the readers must neither
-// crash nor hang nor grow without bound. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED
+// crash nor hang nor grow without bound; nor may the elementary stream scanner, given damaged H.264
+// (parameter sets and SEI with absurd values), AAC or E-AC-3. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED
 // make longer or repeatable runs.
 
 #include <windows.h>
@@ -16,6 +17,7 @@
 #include "media/MediaErrors.h"
 #include "media/OpenRecording.h"
 #include "media/asf/AsfReader.h"
+#include "media/mpeg/ElementaryStream.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/media/WtvEdits.h"
 #include "tests/support/TestSupport.h"
@@ -147,6 +149,62 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
     }
     EXPECT_LT(PeakMemory() - baseline, MemoryAllowance);
     EXPECT_GT(opened, 0u);
+}
+
+// Whatever the bytes claim, a stream whose ready bytes are taken as they come holds no more than
+// its untimed backlog and a push, and its decode times rise.
+TEST(MediaFuzzTest, DamagedElementaryStreamsNeverCrashOrGrow)
+{
+    const DWORD milliseconds = Setting("HALVERN_FUZZ_SECONDS", 3) * 1000 / 2;
+    const uint32_t seed = Setting("HALVERN_FUZZ_SEED", ::GetTickCount());
+    SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << seed);
+    const struct {
+        const char* vector;
+        mpeg::StreamKind kind;
+    } sources[] = {
+        {"wtv\\h264i-eac3.h264", mpeg::StreamKind::H264Video}, {"wtv\\h264-aac.h264", mpeg::StreamKind::H264Video},
+        {"wtv\\h264i-eac3.audio", mpeg::StreamKind::Eac3Audio}, {"wtv\\audio.adts", mpeg::StreamKind::AacAudio},
+        {"wtv\\audio.latm", mpeg::StreamKind::AacAudio},
+    };
+    std::vector<std::string> bytes;
+    for (const auto& source : sources)
+        bytes.push_back(testing_support::ReadFileBytes(VectorPath(source.vector)));
+    constexpr size_t MaxPiece = 64 * 1024;
+    Lcg random{seed};
+    unsigned runs = 0;
+    for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < milliseconds && !HasFailure(); ++runs) {
+        const size_t which = random.Next(static_cast<uint32_t>(std::size(sources)));
+        std::string data = bytes[which];
+        // Most damage where the parameter sets and the first frames lie.
+        Mutate(data, random, 0, random.Next(2) ? 4096 : data.size());
+        mpeg::CProgramTimeline timeline;
+        mpeg::CElementaryStream stream(sources[which].kind, timeline);
+        int64_t lastDts = mpeg::NoTimestamp;
+        uint64_t checked = 0; // units up to this position were checked
+        const auto take = [&] {
+            for (size_t i = 0; i < stream.UnitCount(); ++i) {
+                const mpeg::AccessUnit& unit = stream.Unit(i);
+                if (lastDts != mpeg::NoTimestamp && unit.position <= checked)
+                    continue;
+                EXPECT_TRUE(lastDts == mpeg::NoTimestamp || unit.dts > lastDts) << unit.position;
+                lastDts = unit.dts;
+                checked = unit.position;
+            }
+            stream.Consume(stream.Ready());
+            EXPECT_LE(stream.Queued(), mpeg::CElementaryStream::MaxUntimedBacklog + MaxPiece);
+        };
+        for (size_t at = 0; at < data.size();) {
+            const size_t piece = std::min<size_t>(data.size() - at, 1 + random.Next(MaxPiece));
+            const int64_t time = random.Next(3) ? static_cast<int64_t>(random.Next(1u << 30)) : mpeg::NoTimestamp;
+            stream.Push(reinterpret_cast<const uint8_t*>(data.data() + at), piece, time);
+            at += piece;
+            take();
+        }
+        stream.End();
+        take();
+        EXPECT_EQ(0u, stream.Queued());
+    }
+    EXPECT_GT(runs, 0u);
 }
 
 } // namespace

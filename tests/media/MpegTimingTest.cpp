@@ -4,14 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "media/mpeg/ElementaryStream.h"
+#include "media/wtv/WtvReader.h"
+#include "tests/support/TestSupport.h"
 
 using namespace mpeg;
+using testing_support::ReadFileBytes;
+using testing_support::VectorPath;
+using testing_support::Wide;
 
 namespace {
 
@@ -55,6 +63,111 @@ constexpr int64_t AudioFrame = 2160;
 void Push(CElementaryStream& stream, const std::string& bytes, int64_t time)
 {
     stream.Push(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), time);
+}
+
+// H.264 syntax written bit by bit: each unit escaped as a byte stream needs, behind a four-byte
+// start code.
+class NalWriter {
+public:
+    NalWriter& U(uint32_t value, int bits)
+    {
+        for (int i = bits - 1; i >= 0; --i)
+            bits_.push_back(((value >> i) & 1) != 0);
+        return *this;
+    }
+    NalWriter& Ue(uint32_t value)
+    {
+        int length = 0;
+        while ((uint64_t(value) + 1) >> (length + 1))
+            ++length;
+        return U(0, length).U(value + 1, length + 1);
+    }
+    NalWriter& Fill(size_t bytes)
+    {
+        for (size_t i = 0; i < bytes; ++i)
+            U(0xA5, 8);
+        return *this;
+    }
+    std::string Nal(uint8_t header)
+    {
+        U(1, 1);
+        while (bits_.size() % 8)
+            U(0, 1);
+        std::string bytes("\0\0\0\1", 4);
+        bytes += static_cast<char>(header);
+        int zeros = 0;
+        for (size_t at = 0; at < bits_.size(); at += 8) {
+            uint8_t byte = 0;
+            for (size_t i = 0; i < 8; ++i)
+                byte = static_cast<uint8_t>(byte << 1 | bits_[at + i]);
+            if (zeros >= 2 && byte <= 3) {
+                bytes += '\x03';
+                zeros = 0;
+            }
+            bytes += static_cast<char>(byte);
+            zeros = byte == 0 ? zeros + 1 : 0;
+        }
+        bits_.clear();
+        return bytes;
+    }
+
+private:
+    std::vector<bool> bits_;
+};
+
+// A 1920x1080 Main profile stream: frames, or fields when `fields`; pictures order count type 0 in 8
+// bits, frame_num in 4; the VUI's clock (a frame two ticks), pic_struct when it says, and the
+// reorder depth (none when -1).
+struct AvcStream {
+    bool fields = false;
+    uint32_t unitsInTick = 1, timeScale = 50;
+    bool picStruct = false;
+    int reorder = 0;
+};
+
+std::string AvcParameterSets(const AvcStream& s)
+{
+    NalWriter sps;
+    sps.U(77, 8).U(0, 8).U(40, 8).Ue(0).Ue(0).Ue(0).Ue(4).Ue(2).U(0, 1).Ue(119).Ue(s.fields ? 33 : 67);
+    sps.U(s.fields ? 0 : 1, 1);
+    if (s.fields)
+        sps.U(0, 1);
+    sps.U(1, 1).U(0, 1).U(1, 1);                          // direct_8x8, no cropping, VUI
+    sps.U(0, 4).U(1, 1).U(s.unitsInTick, 32).U(s.timeScale, 32).U(1, 1); // timing
+    sps.U(0, 2).U(s.picStruct ? 1 : 0, 1).U(s.reorder >= 0 ? 1 : 0, 1);
+    if (s.reorder >= 0)
+        sps.U(1, 1).Ue(0).Ue(0).Ue(16).Ue(16).Ue(static_cast<uint32_t>(s.reorder)).Ue(4);
+    NalWriter pps;
+    pps.Ue(0).Ue(0).U(0, 1).U(0, 1).Ue(0).Ue(0).Ue(0).U(0, 3).Ue(0).Ue(0).Ue(0).U(1, 1).U(0, 2);
+    return sps.Nal(0x67) + pps.Nal(0x68);
+}
+
+struct AvcPicture {
+    int type;       // 1 I (an IDR picture), 2 P, 3 B (not a reference)
+    int frameNum;
+    int poc;        // its order count's lsb
+    int field = 0;  // 1 top, 2 bottom field; 0 a frame
+    int picStruct = -1;
+};
+
+// A picture's access unit: parameter sets before an IDR picture, a picture timing SEI when it has a
+// pic_struct, and one slice of `fill` bytes.
+std::string AvcPictureBytes(const AvcStream& s, const AvcPicture& p, size_t fill)
+{
+    std::string bytes = p.type == 1 ? AvcParameterSets(s) : std::string();
+    if (p.picStruct >= 0)
+        bytes += NalWriter().U(1, 8).U(1, 8).U(static_cast<uint32_t>(p.picStruct), 4).U(0, 4).Nal(0x06);
+    NalWriter slice;
+    slice.Ue(0).Ue(p.type == 1 ? 7 : p.type == 2 ? 5 : 6).Ue(0).U(static_cast<uint32_t>(p.frameNum), 4);
+    if (s.fields) {
+        slice.U(p.field ? 1 : 0, 1);
+        if (p.field)
+            slice.U(p.field == 2 ? 1 : 0, 1);
+    }
+    if (p.type == 1)
+        slice.Ue(0);
+    slice.U(static_cast<uint32_t>(p.poc), 8).Fill(fill);
+    return bytes + slice.Nal(p.type == 1 ? 0x65 : p.type == 2 ? 0x41 : 0x01);
 }
 
 // A synthetic open-GOP stream: I2 B0 B1 P5 B3 B4 P8 B6 B7 in decode order.
@@ -137,92 +250,240 @@ TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
     }
 }
 
+// H.264 pictures are timed as MPEG-2's: display order from the picture order counts (the reorder
+// depth from the VUI, or from the pictures themselves), a field pair one frame, pic_struct's
+// doubled and tripled frames as long as it says.
+TEST(MpegTimingTest, H264PicturesAreTimedAsMpeg2Pictures)
+{
+    const int64_t field = 1501; // 1501.5 ticks at 29.97 frames a second
+    // I0 P3 B1 B2 P6 B4 B5 P9 B7 B8 in decode order: display index, type.
+    const std::pair<int, int> bOrder[] = {{0, 1}, {3, 2}, {1, 3}, {2, 3}, {6, 2}, {4, 3}, {5, 3}, {9, 2}, {7, 3}, {8, 3}};
+    struct Case {
+        const char* name;
+        AvcStream stream;
+        int kind; // 0 B pictures each with its time, 1 field pairs each field with its own, 2 3:2 by pic_struct
+    } cases[] = {
+        {"B pictures, depth from the VUI", {false, 1, 50, false, 1}, 0},
+        {"B pictures, depth from the order counts", {false, 1, 50, false, -1}, 0},
+        {"field pairs", {true, 1001, 60000, false, 0}, 1},
+        {"film at 59.94 by pic_struct", {false, 1001, 120000, true, 0}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CProgramTimeline timeline;
+        CElementaryStream stream(StreamKind::H264Video, timeline);
+        std::vector<std::pair<int64_t, int64_t>> expected, times;
+        int frameNum = 0; // counts the reference pictures before
+        for (int i = 0; i < 10; ++i) {
+            if (c.kind == 0) {
+                const auto [display, type] = bOrder[i];
+                Push(stream, AvcPictureBytes(c.stream, {type, frameNum % 16, 2 * display}, 3000), Start + display * Frame);
+                frameNum += type != 3 ? 1 : 0;
+                const int64_t pts = Start + display * Frame;
+                expected.push_back({pts, type == 3 ? pts : Start - Frame + Frame * i});
+            } else if (c.kind == 1) {
+                const int64_t time = Start + i * 2 * field + i;
+                Push(stream, AvcPictureBytes(c.stream, {i == 0 ? 1 : 2, i % 16, 4 * i, 1}, 2000), time);
+                Push(stream, AvcPictureBytes(c.stream, {2, i % 16, 4 * i + 1, 2}, 2000), time + field);
+                expected.push_back({time, time});
+            } else {
+                // Three frames and two in turn: 3:2 pulldown of film, as 720p broadcasts carry it.
+                Push(stream, AvcPictureBytes(c.stream, {i == 0 ? 1 : 2, i % 16, 2 * i, 0, i % 2 ? 7 : 8}, 3000),
+                     i == 0 ? Start : NoTimestamp);
+                static const int64_t pulldown[] = {0, 4504, 7507, 12012, 15015, 19519, 22522, 27027, 30030, 34534};
+                expected.push_back({Start + pulldown[i], Start + pulldown[i]});
+            }
+        }
+        stream.End();
+        for (size_t i = 0; i < stream.UnitCount(); ++i)
+            times.push_back({stream.Unit(i).pts, stream.Unit(i).dts});
+        EXPECT_EQ(expected, times);
+        EXPECT_EQ(0u, stream.Outliers() + stream.Damaged());
+    }
+}
+
 // Given times against the cadence, on a video and an audio stream of one program, pushed as a file
 // interleaves them. A single bad time is replaced; a jump both streams make is closed by one amount;
 // data lost from one stream leaves a gap kept however long, as the other stream runs on beside it;
 // times that jump in one stream while its data stays beside the other's old times are its own
 // fault and closed, and so is their return; a stream that starts without times counts back from
 // the first one. Every unit left ends on its true time, moved by the step where
-// one was kept or a loss of both closed.
+// one was kept or a loss of both closed. H.264 video is judged as MPEG-2 video is.
 TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
 {
-    enum Which { VideoOnly = 1, AudioOnly = 2, Both = 3 };
-    constexpr int64_t Lost = NoTimestamp + 1;
-    constexpr int Frames = 150;
+    for (const StreamKind videoKind : {StreamKind::Mpeg2Video, StreamKind::H264Video}) {
+        SCOPED_TRACE(videoKind == StreamKind::H264Video ? "H.264" : "MPEG-2");
+        enum Which { VideoOnly = 1, AudioOnly = 2, Both = 3 };
+        constexpr int64_t Lost = NoTimestamp + 1;
+        constexpr int Frames = 150;
+        struct Case {
+            const char* name;
+            int which;
+            int from;          // the frame (video) / the 40 ms span (audio) the change starts at
+            int to;            // ... and ends before
+            int64_t change;    // added to the given times there; NoTimestamp: none given; Lost: no data
+            int64_t moved;     // how far the output moves the units from `from` on against their true times
+            uint32_t outliers; // per stream that has the change
+            uint32_t jumps;
+        } cases[] = {
+            {"one video time a second early", VideoOnly, 20, 21, -90000, 0, 1, 0},
+            {"one audio time two seconds late", AudioOnly, 20, 21, 180000, 0, 1, 0},
+            {"both jump 20 s back", Both, 15, Frames, -20 * 90000, 0, 0, 1},
+            {"both jump 5 s forward", Both, 15, Frames, 5 * 90000, 0, 0, 1},
+            {"both step 0.4 s forward", Both, 15, Frames, 36000, 0, 0, 1},
+            {"a run of five audio times 0.5 s late", AudioOnly, 40, 45, 45000, 0, 0, 2},
+            {"audio loses 0.8 s", AudioOnly, 40, 60, Lost, 0, 0, 0},
+            {"audio loses 1.2 s", AudioOnly, 40, 70, Lost, 0, 0, 0},
+            {"audio loses 3 s", AudioOnly, 40, 115, Lost, 0, 0, 0},
+            {"video loses 3 s", VideoOnly, 36, 111, Lost, 0, 0, 0},
+            // As a jump of both clocks looks: closed alike.
+            {"both lose 3 s", Both, 36, 111, Lost, -75 * Frame, 0, 1},
+            {"audio times 3 s late from a point, its data in place", AudioOnly, 40, Frames, 270000, 0, 0, 1},
+            {"video starts untimed", VideoOnly, 0, 3, NoTimestamp, 0, 0, 0},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            CProgramTimeline timeline;
+            CElementaryStream video(videoKind, timeline), audio(StreamKind::MpegAudio, timeline);
+            const auto changed = [&](int64_t time, int at, Which stream) {
+                if (!(c.which & stream) || at < c.from || at >= c.to)
+                    return time;
+                return c.change == NoTimestamp || c.change == Lost ? c.change : time + c.change;
+            };
+            // What each unit left should be given out as, in stream order.
+            std::vector<int64_t> videoTimes, audioTimes;
+            const auto expect = [&](std::vector<int64_t>& times, int64_t time, int at) {
+                times.push_back(time + (at >= c.from ? c.moved : 0));
+            };
+            int audioFrames = 0;
+            int idrFrame = 0;
+            for (int frame = 0; frame < Frames; ++frame) {
+                const int64_t time = Start + frame * Frame;
+                const int64_t given = changed(time, frame, VideoOnly);
+                // The first picture of the group after a loss starts with a sequence header.
+                const bool head = frame == 0 || (c.change == Lost && frame == c.to && (c.which & VideoOnly));
+                if (given != Lost) {
+                    idrFrame = head ? frame : idrFrame;
+                    const int n = frame - idrFrame;
+                    Push(video,
+                         videoKind == StreamKind::Mpeg2Video
+                             ? (head ? SequenceBytes(3) : std::string()) + PictureBytes({frame, frame ? 2 : 1}, 4000)
+                             : AvcPictureBytes(AvcStream(), {head ? 1 : 2, n % 16, (2 * n) % 256}, 4000),
+                         given);
+                    expect(videoTimes, time, frame);
+                }
+                // Audio frames up to this video frame's time, each with its own time.
+                for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames) {
+                    const int64_t audioTime = Start + audioFrames * AudioFrame;
+                    const int64_t audioGiven = changed(audioTime, static_cast<int>(audioFrames * AudioFrame / Frame), AudioOnly);
+                    if (audioGiven != Lost) {
+                        Push(audio, AudioFrameBytes(), audioGiven);
+                        expect(audioTimes, audioTime, static_cast<int>(audioFrames * AudioFrame / Frame));
+                    }
+                }
+            }
+            video.End();
+            audio.End();
+            EXPECT_EQ(0u, video.Damaged() + audio.Damaged());
+            EXPECT_EQ(c.which & VideoOnly ? c.outliers : 0u, video.Outliers());
+            EXPECT_EQ(c.which & AudioOnly ? c.outliers : 0u, audio.Outliers());
+            EXPECT_EQ(c.which & VideoOnly ? c.jumps : 0u, video.Jumps());
+            EXPECT_EQ(c.which & AudioOnly ? c.jumps : 0u, audio.Jumps());
+            const auto dtsOf = [](const CElementaryStream& stream) {
+                std::vector<int64_t> times;
+                for (size_t i = 0; i < stream.UnitCount(); ++i)
+                    times.push_back(stream.Unit(i).dts);
+                return times;
+            };
+            EXPECT_EQ(videoTimes, dtsOf(video));
+            EXPECT_EQ(audioTimes, dtsOf(audio));
+        }
+    }
+}
+
+// Recordings ffmpeg made (x264 with B pictures, SD and 1080i; AAC raw, ADTS and LOAS, E-AC-3): every
+// stream's units are as many as ffprobe's packets, with its times to within a tick of 90 kHz.
+// Raw AAC, which ffprobe regroups, is held to the recording's own frame times.
+TEST(MpegTimingTest, RecordedH264AndItsSoundAreTimedAsFfprobeTimesThem)
+{
+    // ffprobe's lines: "pts" or "pts,dts" in 100 ns, N/A where it has none; seconds for a file of its own.
+    const auto read = [](const std::string& name, bool seconds) {
+        std::vector<std::pair<int64_t, int64_t>> times;
+        std::istringstream lines(ReadFileBytes(VectorPath(name)));
+        std::string line;
+        const auto ticks = [seconds](const std::string& text) {
+            if (text.empty() || text == "N/A")
+                return NoTimestamp;
+            return seconds ? std::llround(std::stod(text) * 90000) : std::llround(std::stod(text) * 9 / 1000);
+        };
+        while (std::getline(lines, line)) {
+            const size_t comma = line.find(',');
+            times.push_back({ticks(line.substr(0, comma)), comma == std::string::npos ? NoTimestamp : ticks(line.substr(comma + 1))});
+        }
+        return times;
+    };
     struct Case {
         const char* name;
-        int which;
-        int from;          // the frame (video) / the 40 ms span (audio) the change starts at
-        int to;            // ... and ends before
-        int64_t change;    // added to the given times there; NoTimestamp: none given; Lost: no data
-        int64_t moved;     // how far the output moves the units from `from` on against their true times
-        uint32_t outliers; // per stream that has the change
-        uint32_t jumps;
+        StreamKind audioKind;
+        const char* audioTimes; // ffprobe's, or none: the recording's own
+        bool audioSeconds;
     } cases[] = {
-        {"one video time a second early", VideoOnly, 20, 21, -90000, 0, 1, 0},
-        {"one audio time two seconds late", AudioOnly, 20, 21, 180000, 0, 1, 0},
-        {"both jump 20 s back", Both, 15, Frames, -20 * 90000, 0, 0, 1},
-        {"both jump 5 s forward", Both, 15, Frames, 5 * 90000, 0, 0, 1},
-        {"both step 0.4 s forward", Both, 15, Frames, 36000, 0, 0, 1},
-        {"a run of five audio times 0.5 s late", AudioOnly, 40, 45, 45000, 0, 0, 2},
-        {"audio loses 0.8 s", AudioOnly, 40, 60, Lost, 0, 0, 0},
-        {"audio loses 1.2 s", AudioOnly, 40, 70, Lost, 0, 0, 0},
-        {"audio loses 3 s", AudioOnly, 40, 115, Lost, 0, 0, 0},
-        {"video loses 3 s", VideoOnly, 36, 111, Lost, 0, 0, 0},
-        // As a jump of both clocks looks: closed alike.
-        {"both lose 3 s", Both, 36, 111, Lost, -75 * Frame, 0, 1},
-        {"audio times 3 s late from a point, its data in place", AudioOnly, 40, Frames, 270000, 0, 0, 1},
-        {"video starts untimed", VideoOnly, 0, 3, NoTimestamp, 0, 0, 0},
+        {"h264-aac", StreamKind::AacAudio, nullptr, false},
+        {"h264i-eac3", StreamKind::Eac3Audio, "wtv\\h264i-eac3.a.times", false},
+        {"h264-adts", StreamKind::AacAudio, "wtv\\audio.adts.times", true},
+        {"h264-latm", StreamKind::AacAudio, "wtv\\audio.latm.times", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        wtv::Reader reader;
+        ASSERT_EQ(S_OK, reader.Open(Wide(VectorPath(std::string("wtv\\") + c.name + ".wtv")).c_str()));
         CProgramTimeline timeline;
-        CElementaryStream video(StreamKind::Mpeg2Video, timeline), audio(StreamKind::MpegAudio, timeline);
-        const auto changed = [&](int64_t time, int at, Which stream) {
-            if (!(c.which & stream) || at < c.from || at >= c.to)
-                return time;
-            return c.change == NoTimestamp || c.change == Lost ? c.change : time + c.change;
-        };
-        // What each unit left should be given out as, in stream order.
-        std::vector<int64_t> videoTimes, audioTimes;
-        const auto expect = [&](std::vector<int64_t>& times, int64_t time, int at) {
-            times.push_back(time + (at >= c.from ? c.moved : 0));
-        };
-        int audioFrames = 0;
-        for (int frame = 0; frame < Frames; ++frame) {
-            const int64_t time = Start + frame * Frame;
-            const int64_t given = changed(time, frame, VideoOnly);
-            // The first picture of the group after a loss starts with a sequence header.
-            const bool head = frame == 0 || (c.change == Lost && frame == c.to && (c.which & VideoOnly));
-            if (given != Lost) {
-                Push(video, (head ? SequenceBytes(3) : std::string()) + PictureBytes({frame, frame ? 2 : 1}, 4000), given);
-                expect(videoTimes, time, frame);
+        CElementaryStream video(StreamKind::H264Video, timeline), audio(c.audioKind, timeline);
+        struct Sink : media::ObjectSink {
+            const std::vector<media::StreamFormat>* formats;
+            CElementaryStream *video, *audio;
+            std::vector<std::pair<int64_t, int64_t>> audioGiven;
+            bool OnObject(const media::MediaObject& object) override
+            {
+                const media::Codec codec = (*formats)[object.streamIndex].codec;
+                const int64_t time = object.hasTiming ? (object.time * 9 + 500) / 1000 : NoTimestamp;
+                CElementaryStream* stream = codec == media::Codec::H264Video                            ? video
+                                            : codec == media::Codec::Aac || codec == media::Codec::Eac3 ? audio
+                                                                                                        : nullptr;
+                if (stream)
+                    stream->Push(object.data, object.size, time);
+                if (stream == audio)
+                    audioGiven.push_back({time, NoTimestamp});
+                return true;
             }
-            // Audio frames up to this video frame's time, each with its own time.
-            for (; audioFrames * AudioFrame < (frame + 1) * Frame; ++audioFrames) {
-                const int64_t audioTime = Start + audioFrames * AudioFrame;
-                const int64_t audioGiven = changed(audioTime, static_cast<int>(audioFrames * AudioFrame / Frame), AudioOnly);
-                if (audioGiven != Lost) {
-                    Push(audio, AudioFrameBytes(), audioGiven);
-                    expect(audioTimes, audioTime, static_cast<int>(audioFrames * AudioFrame / Frame));
-                }
+        } sink;
+        sink.formats = &reader.Formats();
+        sink.video = &video;
+        sink.audio = &audio;
+        for (const media::StreamFormat& format : reader.Formats()) {
+            if (format.codec == media::Codec::Aac && !format.audio.aacConfig.empty()) {
+                ASSERT_TRUE(audio.SetAacConfig(format.audio.aacConfig.data(), format.audio.aacConfig.size()));
             }
         }
+        ASSERT_EQ(S_OK, reader.Read(sink));
         video.End();
         audio.End();
-        EXPECT_EQ(0u, video.Damaged() + audio.Damaged());
-        EXPECT_EQ(c.which & VideoOnly ? c.outliers : 0u, video.Outliers());
-        EXPECT_EQ(c.which & AudioOnly ? c.outliers : 0u, audio.Outliers());
-        EXPECT_EQ(c.which & VideoOnly ? c.jumps : 0u, video.Jumps());
-        EXPECT_EQ(c.which & AudioOnly ? c.jumps : 0u, audio.Jumps());
-        const auto dtsOf = [](const CElementaryStream& stream) {
-            std::vector<int64_t> times;
-            for (size_t i = 0; i < stream.UnitCount(); ++i)
-                times.push_back(stream.Unit(i).dts);
-            return times;
+        EXPECT_EQ(0u, video.Damaged() + audio.Damaged() + video.Outliers() + audio.Outliers() + video.Jumps() + audio.Jumps());
+
+        const auto compare = [](const CElementaryStream& stream, const std::vector<std::pair<int64_t, int64_t>>& expected,
+                                bool fromFirst) {
+            ASSERT_EQ(expected.size(), stream.UnitCount());
+            for (size_t i = 0; i < expected.size(); ++i) {
+                SCOPED_TRACE(i);
+                const int64_t base = fromFirst ? stream.Unit(0).pts - expected[0].first : 0;
+                EXPECT_LE(std::llabs(stream.Unit(i).pts - base - expected[i].first), 1);
+                if (expected[i].second != NoTimestamp) {
+                    EXPECT_LE(std::llabs(stream.Unit(i).dts - expected[i].second), 1);
+                }
+            }
         };
-        EXPECT_EQ(videoTimes, dtsOf(video));
-        EXPECT_EQ(audioTimes, dtsOf(audio));
+        compare(video, read(std::string("wtv\\") + c.name + ".v.times", false), false);
+        compare(audio, c.audioTimes ? read(c.audioTimes, c.audioSeconds) : sink.audioGiven, c.audioSeconds);
     }
 }
 

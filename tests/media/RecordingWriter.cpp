@@ -148,16 +148,18 @@ bool WriteRecording(const std::string& path, const RecordingOptions& options, Wr
 {
     written = WrittenRecording();
     ProbedStream video;
-    if (!ProbeStream(options.videoPath, video, error) || video.codec != "mpeg2video") {
-        error = "no MPEG-2 video in " + options.videoPath + ": " + error;
+    if (!ProbeStream(options.videoPath, video, error) || (video.codec != "mpeg2video" && video.codec != "h264")) {
+        error = "no MPEG-2 or H.264 video in " + options.videoPath + ": " + error;
         return false;
     }
     std::vector<std::string> audioPaths(options.audioPath.empty() ? 0 : options.audioStreams, options.audioPath);
     audioPaths.insert(audioPaths.end(), options.moreAudio.begin(), options.moreAudio.end());
     std::vector<ProbedStream> audios(audioPaths.size());
     for (size_t nth = 0; nth < audioPaths.size(); ++nth) {
-        if (!ProbeStream(audioPaths[nth], audios[nth], error) || (audios[nth].codec != "mp2" && audios[nth].codec != "ac3")) {
-            error = "no MPEG or AC-3 audio in " + audioPaths[nth] + ": " + error;
+        const std::string& codec = audios[nth].codec;
+        if (!ProbeStream(audioPaths[nth], audios[nth], error) ||
+            (codec != "mp2" && codec != "ac3" && codec != "eac3" && codec != "aac")) {
+            error = "no MPEG, AC-3, E-AC-3 or ADTS AAC audio in " + audioPaths[nth] + ": " + error;
             return false;
         }
     }

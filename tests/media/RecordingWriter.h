@@ -17,8 +17,8 @@ namespace test_recordings {
 enum class Protection { None, EncryptionObject, EncryptedStream };
 
 struct RecordingOptions {
-    std::string videoPath;            // MPEG-2 video elementary stream
-    std::string audioPath;            // .mp2 or .ac3 elementary stream; empty for none
+    std::string videoPath;            // MPEG-2 or H.264 video elementary stream
+    std::string audioPath;            // MPEG audio, AC-3, E-AC-3 or ADTS AAC; empty for none
     unsigned audioStreams = 1;        // with audio: this many streams, each carrying it (1 to 4)
     std::vector<std::string> moreAudio; // further audio streams after those, each of its own stream
     std::vector<ReceptionEvent> events; // what reception and the schedule did to the recording

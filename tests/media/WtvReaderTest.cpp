@@ -192,6 +192,17 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         {"protection flag as text", "marked", false, nullptr, nullptr, S_OK, Delivery::Unchecked},
         {"protection chunk", Mp2, false, MarkProtected, nullptr, HALVERN_E_PROTECTED},
         {"encrypted payload", Ac3, false, Scramble, nullptr, HALVERN_E_PROTECTED},
+        // H.264 declared with length prefixes (AVC1) is not read: the subtype GUID's FourCC renamed
+        // wherever the stream is described.
+        {"H.264 without start codes", "h264-ac3", false,
+         [](std::string& f, L) {
+             const std::string h264("H264\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 16);
+             size_t renamed = 0;
+             for (size_t at = f.find(h264); at != std::string::npos; at = f.find(h264, at + 4), ++renamed)
+                 f.replace(at, 4, "AVC1");
+             ASSERT_GT(renamed, 0u);
+         },
+         nullptr, HALVERN_E_AVC1_VIDEO},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -60,6 +60,27 @@ done
 # The media centre's protection flag, written by ffmpeg as text (a test makes it the flag's BOOL).
 $ff $video $tone $mpeg2 -c:a mp2 -ac 2 -b:a 192k -metadata WM/WMRVContentProtected=1 -f wtv "$out/wtv/marked.wtv"
 $ff $video $tone -c:v libx264 -g 12 -c:a ac3 -ac 2 -b:a 192k -f wtv "$out/wtv/h264-ac3.wtv"
+# H.264 as HD channels are recorded: SD with B-frames and AAC (raw, its config in the type), 1080i
+# (x264's interlaced coding) with E-AC-3, and SD with ADTS AAC copied in (ffmpeg then labels it
+# raw) or LOAS/LATM. Beside each, ffmpeg's copy of each stream's bytes and ffprobe's packet times (100 ns).
+$ff $tone -ac 2 -c:a aac -b:a 128k -f adts "$out/wtv/audio.adts"
+$ff $tone -ac 2 -c:a aac -b:a 128k -f latm "$out/wtv/audio.latm"
+$ff $video $tone -c:v libx264 -g 12 -bf 2 -c:a aac -ac 2 -b:a 128k -f wtv "$out/wtv/h264-aac.wtv"
+$ff -f lavfi -i testsrc2=size=1920x1080:rate=30000/1001:duration=2 $tone -c:v libx264 -preset ultrafast \
+    -x264opts interlaced=1 -g 15 -bf 2 -c:a eac3 -b:a 192k -f wtv "$out/wtv/h264i-eac3.wtv"
+$ff $video -i "$out/wtv/audio.adts" -map 0:v -map 1:a -c:v libx264 -g 12 -bf 0 -c:a copy -f wtv "$out/wtv/h264-adts.wtv"
+$ff $video -i "$out/wtv/audio.latm" -map 0:v -map 1:a -c:v libx264 -g 12 -c:a copy -f wtv "$out/wtv/h264-latm.wtv"
+for name in h264-aac h264i-eac3 h264-adts h264-latm; do
+    $ff -i "$out/wtv/$name.wtv" -map 0:v -c copy -f h264 "$out/wtv/$name.h264"
+    $ff -i "$out/wtv/$name.wtv" -map 0:a -c copy -f data "$out/wtv/$name.audio"
+    /usr/bin/ffprobe -v error -select_streams v -show_entries packet=pts,dts -of csv=p=0 "$out/wtv/$name.wtv" \
+        >"$out/wtv/$name.v.times"
+done
+/usr/bin/ffprobe -v error -select_streams a -show_entries packet=pts -of csv=p=0 "$out/wtv/h264i-eac3.wtv" \
+    >"$out/wtv/h264i-eac3.a.times"
+for kind in adts latm; do
+    /usr/bin/ffprobe -v error -show_entries packet=pts_time -of csv=p=0 "$out/wtv/audio.$kind" >"$out/wtv/audio.$kind.times"
+done
 # The reception corpus (tests/convert/ReceptionCorpusTest.cpp): ten seconds of DVD-compliant SD
 # with and without B-frames and its sound in MP2 and AC-3, fifteen of sound for the longer kinds;
 # and the parts of streams that change format, which the recording writer joins: SD that becomes

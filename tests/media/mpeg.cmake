@@ -5,7 +5,7 @@ target_link_libraries(mpeg_layout_test PRIVATE halvern_media)
 halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp VECTORS)
 target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media halvern_test_recordings)
 
-halvern_test(mpeg_timing_test MpegTimingTest.cpp)
+halvern_test(mpeg_timing_test MpegTimingTest.cpp VECTORS)
 target_link_libraries(mpeg_timing_test PRIVATE halvern_media)
 
 # The video-header parser against what ffprobe reads from each video vector.
