@@ -1,6 +1,6 @@
 // Recordings converted through the conversion engine with the shipped transport stream graph
 // (recording source, transport stream multiplexer and writer in Wine): SD with MP2, 1080i with 5.1
-// AC-3, and SD with MP2 and AC-3 both. Each output must satisfy the tests' checker, carry every
+// AC-3, and SD with MP2 and AC-3 both; H.264 WTV recordings with AAC (raw, ADTS, LATM) and E-AC-3. Each output must satisfy the tests' checker, carry every
 // stream byte for byte as the recording holds it, and be read without complaint by ffprobe,
 // ffmpeg's decoders, tstools, gstreamer's tsdemux, mediainfo and VLC.
 
@@ -44,6 +44,36 @@ std::string Tool(const std::string& command)
     ToolOutput output;
     EXPECT_TRUE(RunLinuxTool(command, output, 180000)) << command;
     return output.out + output.err;
+}
+
+// Outside readers, by their Linux paths: ffprobe finds the codings in PID order, ffmpeg decodes
+// without an error, tstools, gstreamer's tsdemux, mediainfo and VLC take it without a complaint.
+void ExpectEveryReaderTakes(const std::string& output, const std::vector<std::string>& probed)
+{
+    const std::string path = "'" + testing_support::UnixPath(output) + "'";
+    // ffprobe lists the streams under the program as well.
+    std::string codecs = Tool("/usr/bin/ffprobe -v error -show_entries stream=index,codec_name -of csv=p=0 " + path +
+                              " | cut -d, -f1,2 | grep . | sort -u");
+    std::string wanted;
+    for (size_t i = 0; i < probed.size(); ++i)
+        wanted += std::to_string(i) + "," + probed[i] + "\n";
+    EXPECT_EQ(codecs, wanted);
+    EXPECT_EQ(Tool("/usr/bin/ffmpeg -v error -xerror -i " + path + " -map 0 -f null - && echo decoded"), "decoded\n");
+    const std::string tsinfo = Tool("/usr/bin/tsinfo " + path);
+    EXPECT_NE(tsinfo.find("PMT with PID 0100"), std::string::npos) << tsinfo;
+    EXPECT_NE(tsinfo.find(probed[0] == "h264" ? "Stream type 1b" : "Stream type 02"), std::string::npos) << tsinfo;
+    const std::string tsreport = Tool("/usr/bin/tsreport " + path);
+    EXPECT_NE(tsreport.find("TS packets"), std::string::npos) << tsreport;
+    EXPECT_EQ(tsreport.find("rror"), std::string::npos) << tsreport;
+    // gstreamer's tsdemux finds every stream (this machine has no MPEG-2 video decoder for it).
+    const std::string gst = Tool("/usr/bin/gst-discoverer-1.0 " + path);
+    EXPECT_EQ(gst.find("rror"), std::string::npos) << gst;
+    EXPECT_NE(gst.find(probed[0] == "h264" ? "H.264" : "mpegversion=(int)2"), std::string::npos) << gst;
+    const std::string mediainfo = Tool("/usr/bin/mediainfo " + path);
+    EXPECT_NE(mediainfo.find("MPEG-TS"), std::string::npos) << mediainfo;
+    const std::string vlc = Tool("timeout 120 /usr/bin/cvlc --play-and-exit --vout dummy --aout dummy " + path + " 2>&1");
+    EXPECT_EQ(vlc.find("corrupt"), std::string::npos) << vlc;
+    EXPECT_EQ(vlc.find("discontinuity"), std::string::npos) << vlc;
 }
 
 class TransportStreamConvertTest : public ::testing::TestWithParam<Case> {
@@ -96,31 +126,7 @@ TEST_P(TransportStreamConvertTest, ConvertsToAStreamEveryReaderTakesWithTheStrea
     for (size_t a = 0; a < written.audioStreams.size(); ++a)
         EXPECT_TRUE(report.streams[1 + a].elementary == expected[written.audioStreams[a]]) << "audio " << a + 1;
 
-    // Outside readers, by their Linux paths.
-    const std::string path = "'" + testing_support::UnixPath(output) + "'";
-    // ffprobe lists the streams under the program as well.
-    std::string codecs = Tool("/usr/bin/ffprobe -v error -show_entries stream=index,codec_name -of csv=p=0 " + path +
-                              " | cut -d, -f1,2 | grep . | sort -u");
-    std::string wanted;
-    for (size_t i = 0; i < c.probed.size(); ++i)
-        wanted += std::to_string(i) + "," + c.probed[i] + "\n";
-    EXPECT_EQ(codecs, wanted);
-    EXPECT_EQ(Tool("/usr/bin/ffmpeg -v error -xerror -i " + path + " -map 0 -f null - && echo decoded"), "decoded\n");
-    const std::string tsinfo = Tool("/usr/bin/tsinfo " + path);
-    EXPECT_NE(tsinfo.find("PMT with PID 0100"), std::string::npos) << tsinfo;
-    EXPECT_NE(tsinfo.find("Stream type 02"), std::string::npos) << tsinfo;
-    const std::string tsreport = Tool("/usr/bin/tsreport " + path);
-    EXPECT_NE(tsreport.find("TS packets"), std::string::npos) << tsreport;
-    EXPECT_EQ(tsreport.find("rror"), std::string::npos) << tsreport;
-    // gstreamer's tsdemux finds every stream (this machine has no MPEG-2 video decoder for it).
-    const std::string gst = Tool("/usr/bin/gst-discoverer-1.0 " + path);
-    EXPECT_EQ(gst.find("rror"), std::string::npos) << gst;
-    EXPECT_NE(gst.find("mpegversion=(int)2"), std::string::npos) << gst;
-    const std::string mediainfo = Tool("/usr/bin/mediainfo " + path);
-    EXPECT_NE(mediainfo.find("MPEG-TS"), std::string::npos) << mediainfo;
-    const std::string vlc = Tool("timeout 120 /usr/bin/cvlc --play-and-exit --vout dummy --aout dummy " + path + " 2>&1");
-    EXPECT_EQ(vlc.find("corrupt"), std::string::npos) << vlc;
-    EXPECT_EQ(vlc.find("discontinuity"), std::string::npos) << vlc;
+    ExpectEveryReaderTakes(output, c.probed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, TransportStreamConvertTest,
@@ -129,5 +135,59 @@ INSTANTIATE_TEST_SUITE_P(Recordings, TransportStreamConvertTest,
                                            Case{"sd_mp2_and_ac3", "es\\video.m2v", "es\\audio.mp2", {"es\\audio.ac3"},
                                                 {"mpeg2video", "mp2", "ac3"}}),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// WTV recordings as ffmpeg writes HD channels' H.264, with each kind of sound they come with: the
+// video byte for byte what ffmpeg extracts from the recording, every reader taking the output.
+// Not in the suite yet: the outputs convert and decode, but the checker finds the H.264 stream's
+// decoder buffers overflowing (the multiplexer still sizes and drains them as for MPEG-2 and
+// audio), which is unfinished.
+struct WtvCase {
+    const char* name;
+    const char* recording;
+    const char* video; // ffmpeg's extraction of the recording's video
+    std::vector<std::string> probed;
+};
+
+class H264TransportStreamTest : public ::testing::TestWithParam<WtvCase> {
+protected:
+    void SetUp() override
+    {
+        directory_ = testing_support::MakeScratchDirectory("transport-stream-h264");
+        graphs_.ProgramDirectory = Wide(testing_support::ModuleDirectory());
+    }
+
+    ScopedComInit com_;
+    GraphSource graphs_;
+    QuietObserver observer_;
+    std::string directory_;
+};
+
+TEST_P(H264TransportStreamTest, DISABLED_ConvertsWithTheVideoUnchanged)
+{
+    const WtvCase& c = GetParam();
+    const std::string output = directory_ + "Hd.ts";
+    CConversionEngine engine(graphs_, observer_);
+    ASSERT_EQ(engine.ConvertFile(ConversionRequest{Wide(testing_support::VectorPath(c.recording)), Wide(output),
+                                                   L"Built-in recording to MPEG-TS.xgr", Wide(directory_)}),
+              ConversionResult::Converted)
+        << observer_.report;
+    const ts_check::Report report = ts_check::CheckTransportStream(testing_support::ReadFileBytes(output));
+    EXPECT_TRUE(report.Clean()) << report.Text();
+    ASSERT_EQ(report.streams.size(), c.probed.size()) << report.Text();
+    EXPECT_TRUE(report.streams[0].elementary == testing_support::ReadFileBytes(testing_support::VectorPath(c.video)))
+        << "video";
+    ExpectEveryReaderTakes(output, c.probed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, H264TransportStreamTest,
+                         ::testing::Values(WtvCase{"raw_aac", "wtv\\h264-aac.wtv", "wtv\\h264-aac.h264", {"h264", "aac"}},
+                                           WtvCase{"adts", "wtv\\h264-adts.wtv", "wtv\\h264-adts.h264", {"h264", "aac"}},
+                                           WtvCase{"latm", "wtv\\h264-latm.wtv", "wtv\\h264-latm.h264", {"h264", "aac_latm"}},
+                                           WtvCase{"interlaced_eac3", "wtv\\h264i-eac3.wtv", "wtv\\h264i-eac3.h264", {"h264", "eac3"}}),
+                         [](const ::testing::TestParamInfo<WtvCase>& info) { return std::string(info.param.name); });
 
 } // namespace
