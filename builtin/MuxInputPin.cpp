@@ -2,15 +2,15 @@
 
 #include "builtin/MuxMediaTypes.h"
 
-CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video)
-    : CBaseInputPin(filter, name.c_str()), events_(events), video_(video),
+CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role)
+    : CBaseInputPin(filter, name.c_str()), events_(events), role_(role),
       progress_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
 mpeg::StreamKind CMuxInputPin::Kind() const
 {
-    if (video_)
+    if (role_ != MuxInputRole::Audio)
         return mpeg::StreamKind::Mpeg2Video;
     return ConnectedType().Get().subtype == MuxSubtypeDolbyAc3 ? mpeg::StreamKind::Ac3Audio : mpeg::StreamKind::MpegAudio;
 }
@@ -18,7 +18,9 @@ mpeg::StreamKind CMuxInputPin::Kind() const
 HRESULT CMuxInputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
 {
     const GUID& subtype = type.subtype;
-    if (video_) {
+    if (role_ == MuxInputRole::Captions)
+        return type.majortype == MuxMajorLine21 || type.majortype == MuxMajorMstvCaption ? S_OK : S_FALSE;
+    if (role_ == MuxInputRole::Video) {
         const bool mpeg = subtype == MuxSubtypeMpeg2Video || subtype == MuxSubtypeMpeg1Payload || subtype == MuxSubtypeMpeg1Packet;
         return type.majortype == MEDIATYPE_Video && mpeg ? S_OK : S_FALSE;
     }

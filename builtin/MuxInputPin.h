@@ -1,6 +1,6 @@
 #pragma once
-// An input of the multiplexer: takes MPEG-2 video, or MPEG audio or AC-3, and hands samples and
-// stream events to whoever it was made for.
+// An input of the multiplexer: takes MPEG-2 video, MPEG audio or AC-3, or line-21 caption byte
+// pairs, and hands samples and stream events to whoever it was made for.
 
 #include <windows.h>
 #include <dshow.h>
@@ -31,11 +31,15 @@ protected:
     ~IMuxInputEvents() = default;
 };
 
+enum class MuxInputRole { Video, Audio, Captions };
+
 class CMuxInputPin : public CBaseInputPin {
 public:
-    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video);
+    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role);
 
-    bool IsVideo() const { return video_; }
+    bool IsVideo() const { return role_ == MuxInputRole::Video; }
+    bool IsAudio() const { return role_ == MuxInputRole::Audio; }
+    bool IsCaptions() const { return role_ == MuxInputRole::Captions; }
     // The stream the connected type carries; valid while connected.
     mpeg::StreamKind Kind() const;
     // Signalled whenever the filter makes progress that may let a waiting Receive go on.
@@ -63,7 +67,7 @@ protected:
 
 private:
     IMuxInputEvents& events_;
-    const bool video_;
+    const MuxInputRole role_;
     UniqueHandle progress_;
     bool waiting_ = false;
 };

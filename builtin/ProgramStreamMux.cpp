@@ -33,8 +33,9 @@ std::wstring AudioPinName(size_t index)
 CProgramStreamMux::CProgramStreamMux() : CFilterObject(CLSID_HalvernProgramStreamMux), multiplexer_(*this)
 {
     inputs_.reserve(1 + MaxAudioPins);
-    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", true)});
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", MuxInputRole::Video)});
     AddAudioPin();
+    captions_ = std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Captions In", MuxInputRole::Captions);
     output_ = std::make_unique<CMuxOutputPin>(this, inputs_.front().pin.get());
 }
 
@@ -43,23 +44,35 @@ CProgramStreamMux::~CProgramStreamMux() = default;
 void CProgramStreamMux::AddAudioPin()
 {
     const size_t index = inputs_.size() - 1;
-    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), false)});
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), MuxInputRole::Audio)});
 }
 
 int CProgramStreamMux::PinCount()
 {
-    return static_cast<int>(1 + offeredAudio_ + 1);
+    return static_cast<int>(1 + offeredAudio_ + 2);
 }
 
 CBasePin* CProgramStreamMux::PinAt(int index)
 {
     const size_t at = static_cast<size_t>(index);
-    return at <= offeredAudio_ ? static_cast<CBasePin*>(inputs_[at].pin.get()) : output_.get();
+    if (at <= offeredAudio_)
+        return inputs_[at].pin.get();
+    return at == offeredAudio_ + 1 ? static_cast<CBasePin*>(captions_.get()) : output_.get();
+}
+
+STDMETHODIMP CProgramStreamMux::SetCaptionFile(LPCWSTR path)
+{
+    CriticalSectionLock state(StateLock());
+    if (State() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    CriticalSectionLock streaming(StreamingLock());
+    captionFile_.SetPath(path);
+    return S_OK;
 }
 
 void CProgramStreamMux::OnConnectionChanged(CMuxInputPin& pin, bool connected)
 {
-    if (pin.IsVideo())
+    if (!pin.IsAudio())
         return;
     size_t lastConnected = 0; // one past the last audio pin that stays connected
     for (size_t i = 1; i < inputs_.size(); ++i) {
@@ -87,6 +100,13 @@ void CProgramStreamMux::StartRun()
     multiplexer_.Reset();
     for (Input& input : inputs_)
         input.stream = input.pin->IsConnected() ? multiplexer_.AddStream(input.pin->Kind()) : -1;
+    videoStream_ = inputs_.front().stream;
+    const bool captionsIn = captions_->IsConnected();
+    throughInserter_ = videoStream_ >= 0 && (captionsIn || captionFile_.Wanted());
+    inserter_.Reset(captionsIn);
+    decoder_.Reset();
+    displayOrder_.Reset();
+    captionFile_.Start();
     outputResult_ = S_OK;
     endSent_ = false;
     damaged_ = 0;
@@ -98,6 +118,7 @@ void CProgramStreamMux::OnStopStreaming()
     output_->DropPending();
     for (const Input& input : inputs_)
         ::SetEvent(input.pin->ProgressEvent());
+    ::SetEvent(captions_->ProgressEvent());
 }
 
 int CProgramStreamMux::StreamOf(const CMuxInputPin& pin) const
@@ -117,6 +138,16 @@ void CProgramStreamMux::Signal()
     }
 }
 
+bool CProgramStreamMux::OnVideo(const uint8_t* data, size_t size, int64_t time)
+{
+    return multiplexer_.Push(videoStream_, data, size, time);
+}
+
+bool CProgramStreamMux::DvdLayout(const mpeg::VideoFacts& facts)
+{
+    return multiplexer_.WouldFitDvd(facts);
+}
+
 bool CProgramStreamMux::WritePack(const uint8_t* pack)
 {
     const HRESULT hr = output_->Write(pack, mpeg::PackSize);
@@ -132,17 +163,39 @@ HRESULT CProgramStreamMux::Progress(bool ok)
     Signal();
     if (!ok)
         return outputResult_ != S_OK ? outputResult_ : E_FAIL;
+    // Cue times count from the first picture shown, as players and ffmpeg's caption decoder count
+    // them in the video.
+    if (!captionFile_.TimeLineKnown() && inserter_.FirstShownKnown() && inserter_.FirstShown() != mpeg::NoTimestamp)
+        captionFile_.SetTimeLine(0, inserter_.FirstShown());
     if (!multiplexer_.Finished() || endSent_)
         return S_OK;
     endSent_ = true;
+    displayOrder_.Finish();
+    captionFile_.Finish();
     const HRESULT hr = output_->Flush();
     if (FAILED(hr))
         return hr;
     return output_->DeliverEndOfStream();
 }
 
+HRESULT CProgramStreamMux::ReceiveCaptions(IMediaSample* sample)
+{
+    if (!throughInserter_ || outputResult_ != S_OK)
+        return outputResult_;
+    BYTE* data = nullptr;
+    HRESULT hr = sample->GetPointer(&data);
+    if (FAILED(hr))
+        return hr;
+    const long length = sample->GetActualDataLength();
+    REFERENCE_TIME start = 0, stop = 0;
+    const int64_t time = SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp;
+    return Progress(inserter_.PushPairs(data, static_cast<size_t>(length > 0 ? length : 0), time));
+}
+
 HRESULT CProgramStreamMux::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
 {
+    if (pin.IsCaptions())
+        return ReceiveCaptions(sample);
     const int stream = StreamOf(pin);
     if (stream < 0)
         return VFW_E_WRONG_STATE;
@@ -155,15 +208,20 @@ HRESULT CProgramStreamMux::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
     const long length = sample->GetActualDataLength();
     REFERENCE_TIME start = 0, stop = 0;
     const int64_t time = SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp;
-    return Progress(multiplexer_.Push(stream, data, static_cast<size_t>(length > 0 ? length : 0), time));
+    const size_t size = static_cast<size_t>(length > 0 ? length : 0);
+    if (stream == videoStream_ && throughInserter_)
+        return Progress(inserter_.PushVideo(data, size, time));
+    return Progress(multiplexer_.Push(stream, data, size, time));
 }
 
 HRESULT CProgramStreamMux::OnEndOfStream(CMuxInputPin& pin)
 {
+    if (pin.IsCaptions())
+        return throughInserter_ ? Progress(inserter_.EndCaptions()) : S_OK;
     const int stream = StreamOf(pin);
     if (stream < 0)
         return S_OK;
-    bool ok = multiplexer_.End(stream);
+    bool ok = (stream != videoStream_ || !throughInserter_ || inserter_.EndVideo()) && multiplexer_.End(stream);
     // An input that has nothing queued is not waited for once another one has ended.
     for (const Input& other : inputs_) {
         if (ok && other.stream >= 0 && other.stream != stream && multiplexer_.Queued(other.stream) == 0)
@@ -184,7 +242,7 @@ HRESULT CProgramStreamMux::OnBeginFlush()
 HRESULT CProgramStreamMux::OnEndFlush()
 {
     // Every input flushes on a seek; the run starts over once none is flushing.
-    bool flushing = false;
+    bool flushing = captions_->IsFlushing();
     for (const Input& input : inputs_)
         flushing = flushing || input.pin->IsFlushing();
     if (!flushing)

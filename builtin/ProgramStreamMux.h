@@ -2,7 +2,9 @@
 // Halvern's MPEG-2 program stream multiplexer: "Video In" (MPEG-2 video) and "Audio In", "Audio In
 // 2"... (MPEG audio or AC-3; a free one appears as each is connected) become DVD-style 2048-byte
 // packs on "Output". The elementary streams pass untouched; the interleaving and timing are
-// mpeg::CProgramStreamMultiplexer's.
+// mpeg::CProgramStreamMultiplexer's. Line-21 pairs on "Captions In" go into the video's user data
+// (captions::CCaptionInserter) unless it carries captions of its own; asked to, it writes the
+// captions as a SubRip file too.
 
 #include <windows.h>
 #include <dshow.h>
@@ -11,17 +13,26 @@
 #include <memory>
 #include <vector>
 
+#include "base/CaptionFileSink.h"
+#include "builtin/CaptionFile.h"
 #include "builtin/MuxInputPin.h"
 #include "builtin/MuxOutputPin.h"
 #include "filters/BaseFilter.h"
 #include "filters/FilterObject.h"
+#include "media/captions/CaptionInserter.h"
+#include "media/captions/DisplayOrder.h"
+#include "media/captions/Eia608Decoder.h"
 #include "media/mpeg/Multiplexer.h"
 
-class CProgramStreamMux : public CFilterObject<CProgramStreamMux, CBaseFilter>,
+class CProgramStreamMux : public CFilterObject<CProgramStreamMux, CBaseFilter, ICaptionFileSink>,
                           private mpeg::IPackSink,
-                          private IMuxInputEvents {
+                          private IMuxInputEvents,
+                          private captions::IVideoOut {
 public:
     CProgramStreamMux();
+
+    // ICaptionFileSink: where the next runs write the captions as SubRip.
+    STDMETHODIMP SetCaptionFile(LPCWSTR path) override;
 
     int PinCount() override;
     CBasePin* PinAt(int index) override;
@@ -52,6 +63,9 @@ private:
     void OnConnectionChanged(CMuxInputPin& pin, bool connected) override;
 
     bool WritePack(const uint8_t* pack) override;
+    bool OnVideo(const uint8_t* data, size_t size, int64_t time) override;
+    bool DvdLayout(const mpeg::VideoFacts& facts) override;
+    HRESULT ReceiveCaptions(IMediaSample* sample);
     void AddAudioPin();
     // Forgets the last run and sets the multiplexer up for the inputs that are connected.
     void StartRun();
@@ -75,9 +89,18 @@ private:
     std::vector<Input> inputs_;
     // Audio pins offered: up to the last connected one and one free one. Under the state lock.
     size_t offeredAudio_ = 1;
+    std::unique_ptr<CMuxInputPin> captions_;
     std::unique_ptr<CMuxOutputPin> output_;
     // Under the streaming lock.
     mpeg::CProgramStreamMultiplexer multiplexer_;
+    // The video goes through the inserter when captions are connected or a caption file is
+    // wanted; else straight to the multiplexer, as it always has.
+    CCaptionFile captionFile_;
+    captions::CEia608Decoder decoder_{captionFile_};
+    captions::CDisplayOrder displayOrder_{decoder_};
+    captions::CCaptionInserter inserter_{*this, &displayOrder_};
+    bool throughInserter_ = false;
+    int videoStream_ = -1;
     HRESULT outputResult_ = S_OK;
     bool endSent_ = false;
     std::atomic<ULONG> damaged_{0};
