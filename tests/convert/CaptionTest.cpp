@@ -125,9 +125,15 @@ protected:
         const std::string srt = directory_ + "ffmpeg.srt";
         ToolOutput run;
         ::DeleteFileW(Wide(srt).c_str());
-        EXPECT_TRUE(RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -f lavfi -i 'movie=" + UnixPath(output) +
-                                     "[out0+subcc]' -map 0:1 " + UnixPath(srt),
-                                 run));
+        // In a script: the filter's brackets do not survive Wine's command line to the shell. The
+        // drive's colon in the path is escaped for the filter graph and for the filter's options.
+        std::string movie = UnixPath(output);
+        for (size_t at = movie.find(':'); at != std::string::npos; at = movie.find(':', at + 3))
+            movie.replace(at, 1, "\\\\:");
+        const std::string script = directory_ + "subcc.sh";
+        WriteFileBytes(script, "/usr/bin/ffmpeg -nostdin -v error -y -f lavfi -i 'movie=" + movie + "[out0+subcc]' -map 0:1 '" +
+                                   UnixPath(srt) + "'\n");
+        EXPECT_TRUE(RunLinuxTool("/bin/sh " + UnixPath(script), run));
         EXPECT_TRUE(FileExists(srt)) << run.out << run.err;
         return ReadSubRip(ReadFileBytes(srt));
     }
@@ -199,7 +205,7 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
             if (object.kind == test_recordings::Kind::Captions)
                 ms.push_back(static_cast<long>((object.time - options_.firstTime) / 10000));
         }
-        ASSERT_EQ(static_cast<size_t>(row.frames), ms.size());
+        ASSERT_GT(ms.size(), static_cast<size_t>(kErasedAt + 1));
         std::vector<Cue> expected;
         std::vector<bool> popOn;
         for (const test_captions::Cue& cue : test_captions::ExpectedCues(kCaptions, kErasedAt)) {
