@@ -221,3 +221,84 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         EXPECT_TRUE(VlcPlaysWithoutTimingWarnings(output));
     }
 }
+
+// Caption streams no recorder should send: noise, one that stops early or has gaps, thousands of
+// pairs in one sample, pairs far before or after every picture. The conversion succeeds, with the
+// recording's audio and video and their timing, whatever went into the video beside them.
+TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
+{
+    const std::vector<std::string> good = CaptionSamples(250);
+    std::vector<std::string> noise, early(good.begin(), good.begin() + 40), gaps = good, burst = good;
+    uint32_t seed = 2026;
+    for (int frame = 0; frame < 250; ++frame) {
+        std::string bytes(1 + (seed >> 24) % 7, '\0');
+        for (char& byte : bytes)
+            byte = static_cast<char>((seed = seed * 1664525 + 1013904223) >> 24);
+        noise.push_back(bytes);
+    }
+    for (int frame = 20; frame < 250; frame += 25)
+        std::fill(gaps.begin() + frame, gaps.begin() + std::min(frame + 12, 250), std::string());
+    burst[10] = std::string(8000, '\x94');
+    struct Row {
+        const char* name;
+        const std::vector<std::string>& samples;
+        int64_t shift; // 100 ns
+    };
+    const Row rows[] = {{"noise", noise, 0},          {"ends early", early, 0},     {"gaps", gaps, 0},
+                        {"4000 pairs in one", burst, 0}, {"an hour late", good, 36000LL * 10000000},
+                        {"a minute early", good, -600000000LL}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, row.samples));
+        options_.captionShift = row.shift;
+        std::string error;
+        ASSERT_TRUE(test_recordings::WriteRecording(input_, options_, written_, error)) << error;
+        const std::string output = directory_ + "Show.MPG";
+        ASSERT_TRUE(Convert(output));
+        const std::vector<std::string> faults = output_check::CheckOutput(output, {&options_, &written_, dvd_, true});
+        EXPECT_TRUE(faults.empty()) << faults.front();
+    }
+}
+
+// A graph that leaves the captions unconnected writes what it always wrote, byte for byte, and so
+// does one given video that carries captions of its own (Halvern's output of the same recording):
+// its video is the recording's, and its captions still go to the SubRip file.
+TEST_F(CaptionTest, UnconnectedCaptionsOrVideoWithItsOwnLeaveTheOutputAsItWas)
+{
+    // The shipped description, and one without its captions connection, in a directory of their own.
+    const std::string programs = MakeScratchDirectory("captions-graphs");
+    const std::string shipped = ReadFileBytes(ModuleDirectory() + "Built-in DVR-MS to MPEG.xgr");
+    const size_t line = shipped.find("\t<connect direct=\"yes\" src=\"Halvern Recording Source\" srcpin=\"Captions\"");
+    ASSERT_NE(std::string::npos, line);
+    WriteFileBytes(programs + "Shipped.xgr", shipped);
+    WriteFileBytes(programs + "No captions.xgr", shipped.substr(0, line) + shipped.substr(shipped.find('\n', line) + 1));
+    graphs_.ProgramDirectory = Wide(programs);
+
+    ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, {}));
+    options_.captions = false;
+    std::string error;
+    ASSERT_TRUE(test_recordings::WriteRecording(input_, options_, written_, error)) << error;
+    const std::string before = directory_ + "Before.MPG", unconnected = directory_ + "Unconnected.MPG";
+    ASSERT_TRUE(Convert(before, L"Shipped.xgr"));
+    EXPECT_FALSE(FileExists(Srt(before))) << "a recording without captions has no caption file";
+
+    ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, CaptionSamples(250)));
+    ASSERT_TRUE(Convert(unconnected, L"No captions.xgr"));
+    EXPECT_TRUE(ReadFileBytes(before) == ReadFileBytes(unconnected));
+
+    // The video with captions in it, as Halvern made it, recorded again beside the same captions.
+    const std::string with = directory_ + "With.MPG", video = directory_ + "with-captions.m2v";
+    ASSERT_TRUE(Convert(with, L"Shipped.xgr"));
+    ToolOutput copy;
+    ASSERT_TRUE(RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -i " + UnixPath(with) + " -map 0:v -c copy -f mpeg2video " +
+                                 UnixPath(video),
+                             copy));
+    test_recordings::RecordingOptions own = options_;
+    own.videoPath = video;
+    ASSERT_TRUE(test_recordings::WriteRecording(input_, own, written_, error)) << error;
+    const std::string again = directory_ + "Again.MPG";
+    ASSERT_TRUE(Convert(again, L"Shipped.xgr"));
+    const std::vector<std::string> faults = output_check::CheckOutput(again, {&own, &written_, dvd_, false});
+    EXPECT_TRUE(faults.empty()) << faults.front();
+    EXPECT_EQ(ReadFileBytes(Srt(with)), ReadFileBytes(Srt(again)));
+}
