@@ -114,6 +114,8 @@ bool CCaptionInserter::EndVideo()
     firstShownKnown_ = true;
     Scan();
     Decide(true);
+    if (listener_)
+        TellOwnGroups(UINT32_MAX);
     const bool ok = Forward();
     dropped_ += pairs_.size();
     pairs_.clear();
@@ -172,6 +174,7 @@ bool CCaptionInserter::ScanOne(uint64_t at)
     case mpeg::SequenceHeaderCode: {
         mpeg::SequenceHeader sequence;
         if (mpeg::ParseSequenceHeader(data, available, sequence)) {
+            sequence_ = sequence;
             facts_ = mpeg::FactsOf(sequence);
             factsKnown_ = true;
             frameRateCode_ = sequence.frameRateCode;
@@ -185,6 +188,7 @@ bool CCaptionInserter::ScanOne(uint64_t at)
         mpeg::SequenceExtension sequence;
         mpeg::PictureCodingExtension picture;
         if (region_ == Region::Sequence && mpeg::ParseSequenceExtension(data, available, sequence)) {
+            mpeg::AddFacts(sequence_, sequence, facts_); // the level and the high bits of size and rate
             const int64_t period = mpeg::FramePeriod27MHz(frameRateCode_) / 300;
             if (period > 0)
                 framePeriod_ = period * (sequence.frameRateD + 1) / (sequence.frameRateN + 1);
@@ -235,6 +239,10 @@ void CCaptionInserter::OnPicture(uint64_t at)
         pts = anchorPts_ + (header.temporalReference - anchorReference_) * framePeriod_;
     } else {
         pts = lastPts_ != mpeg::NoTimestamp ? lastPts_ + framePeriod_ : 0;
+    }
+    if (inGroup_ && !groups_.empty() && groups_.back().serial == groupSerial_) {
+        Group& group = groups_.back();
+        group.firstShown = group.firstShown == mpeg::NoTimestamp ? pts : std::min(group.firstShown, pts);
     }
     Picture picture;
     picture.start = at;
@@ -446,14 +454,21 @@ void CCaptionInserter::Tell(const Picture& picture)
     if (!listener_)
         return;
     listener_->OnPictureCaptions(picture.pts, picture.pairs, picture.count);
-    // A DVD block of the video's own is told with the group's first picture, a frame a pair.
+    TellOwnGroups(picture.group);
+}
+
+// A DVD block of the video's own is told once its group is whole (a picture of a later group is
+// told, or the video ended): a frame a pair, from the group's first picture shown.
+void CCaptionInserter::TellOwnGroups(uint32_t before)
+{
     for (size_t g = 0; g < groups_.size(); ++g) {
         Group& group = groups_[g];
-        if (group.serial != picture.group || group.told)
+        group.told = group.told || group.serial == before;
+        if (group.ownTold || group.ownCount == 0 || (group.serial >= before && !videoEnded_) || group.firstShown == mpeg::NoTimestamp)
             continue;
-        group.told = true;
+        group.ownTold = true;
         for (size_t i = 0; i < group.ownCount; ++i)
-            listener_->OnPictureCaptions(picture.pts + static_cast<int64_t>(i) * framePeriod_, &group.own[i], 1);
+            listener_->OnPictureCaptions(group.firstShown + static_cast<int64_t>(i) * framePeriod_, &group.own[i], 1);
     }
 }
 
@@ -529,7 +544,8 @@ bool CCaptionInserter::Forward()
         // A group goes once its block went out and its first picture was told; a header with no
         // pictures after it (garbage) goes when too many are held.
         while (!groups_.empty() && groups_.front().insertAt < forwarded_ &&
-               ((groups_.front().told && (groups_.front().decided || dvd_ != Layout::Dvd || !insert_ || ownCaptions_)) ||
+               ((groups_.front().told && (groups_.front().ownTold || groups_.front().ownCount == 0 || !listener_) &&
+                 (groups_.front().decided || dvd_ != Layout::Dvd || !insert_ || ownCaptions_)) ||
                 groups_.size() > MaxHeldPictures))
             groups_.pop_front();
     }

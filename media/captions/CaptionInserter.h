@@ -108,6 +108,8 @@ private:
         uint64_t insertAt;           // after its header
         bool decided = false;        // its DVD block is written
         bool told = false;           // its first picture was told
+        bool ownTold = false;        // and its own DVD block's pairs
+        int64_t firstShown = mpeg::NoTimestamp;
         size_t blockSize = 0;
         uint8_t block[MaxUserDataSize];
         uint8_t ownCount = 0;        // the pairs of a DVD block of its own
@@ -129,6 +131,7 @@ private:
     size_t TakePairsFor(size_t firstPicture, size_t endPicture, size_t capacity);
     size_t PictureShowing(int64_t time) const;
     void Tell(const Picture& picture);
+    void TellOwnGroups(uint32_t before);
     bool Forward();
     bool Blocked(uint64_t from, uint64_t to) const;
 
@@ -156,6 +159,7 @@ private:
     // Parsing state.
     enum class Region { None, Sequence, Group, Picture, Slices };
     Region region_ = Region::None;
+    mpeg::SequenceHeader sequence_ = {};
     mpeg::VideoFacts facts_;
     bool factsKnown_ = false;
     int64_t framePeriod_ = 3003; // 90 kHz

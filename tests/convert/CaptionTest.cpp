@@ -75,11 +75,12 @@ std::string Show(const std::vector<Cue>& cues)
 }
 
 // The recordings' captions: pop-on with the standard, special and extended characters, then two
-// roll-up lines and an erase.
-const std::vector<Caption> kCaptions = {{Style::PopOn, "Caption one \xC3\xA9\xC3\xB1 \xE2\x99\xAA \xC2\xA1Si!", 30, 50},
-                                        {Style::RollUp, "ROLL ONE", 58, 68},
-                                        {Style::RollUp, "ROLL TWO", 72, 82}};
-constexpr int kErasedAt = 86;
+// roll-up lines and an erase; each change a group of pictures or more after the last, as the DVD
+// layout times a group's pairs together.
+const std::vector<Caption> kCaptions = {{Style::PopOn, "Caption one \xC3\xA9\xC3\xB1 \xE2\x99\xAA \xC2\xA1Si!", 30, 60},
+                                        {Style::RollUp, "ROLL ONE", 76, 100},
+                                        {Style::RollUp, "ROLL TWO", 116, 140}};
+constexpr int kErasedAt = 160;
 
 class CaptionTest : public ::testing::Test {
 protected:
