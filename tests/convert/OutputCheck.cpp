@@ -266,7 +266,7 @@ void CheckBytes(const std::string& output, const std::vector<ExpectedStream>& st
     for (size_t s = 0; s < streams.size(); ++s) {
         std::string bytes = testing_support::ReadFileBytes(directory + std::to_string(s));
         if (s == 0 && captions)
-            bytes = WithoutCaptionUserData(bytes);
+            bytes = ps_check::WithoutCaptionUserData(bytes);
         if (bytes == streams[s].bytes)
             continue;
         const auto differ = std::mismatch(bytes.begin(), bytes.end(), streams[s].bytes.begin(), streams[s].bytes.end());
@@ -376,20 +376,6 @@ std::vector<std::string> DvdAuthorTakes(const std::string& output, const std::ve
             return {"dvdauthor" + step.substr(0, 3) + " did not finish: " + FirstLines(out.out + out.err, 3)};
     }
     return {};
-}
-
-std::string WithoutCaptionUserData(const std::string& video)
-{
-    const std::string userData("\0\0\1\xB2", 4), start("\0\0\1", 3);
-    std::string kept;
-    size_t from = 0;
-    for (size_t at = video.find(userData); at != std::string::npos; at = video.find(userData, at + 4)) {
-        if (video.compare(at + 4, 5, "GA94\x03") != 0 && video.compare(at + 4, 4, "CC\x01\xF8") != 0)
-            continue;
-        kept += video.substr(from, at - from);
-        from = std::min(video.find(start, at + 4), video.size());
-    }
-    return kept + video.substr(from);
 }
 
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected)

@@ -22,8 +22,6 @@ struct Expectation {
     bool captions = false; // caption user data was put into the video: the rest of it is the recording's
 };
 
-// The video without its caption user data (A/53 cc_data and DVD "CC" blocks).
-std::string WithoutCaptionUserData(const std::string& video);
 
 // One line per fault found, each naming its check and what it measured; empty when the output holds.
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected);
