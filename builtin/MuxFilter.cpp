@@ -33,8 +33,9 @@ CMuxFilter::CMuxFilter(const CLSID& classId, bool transport, const GUID& outputS
     : CBaseFilter(classId), transport_(transport)
 {
     inputs_.reserve(1 + MaxAudioPins);
-    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", true, transport_)});
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", MuxInputRole::Video, transport_)});
     AddAudioPin();
+    captions_ = std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Captions In", MuxInputRole::Captions, transport_);
     output_ = std::make_unique<CMuxOutputPin>(this, inputs_.front().pin.get(), outputSubtype);
 }
 
@@ -43,23 +44,35 @@ CMuxFilter::~CMuxFilter() = default;
 void CMuxFilter::AddAudioPin()
 {
     const size_t index = inputs_.size() - 1;
-    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), false, transport_)});
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), MuxInputRole::Audio, transport_)});
 }
 
 int CMuxFilter::PinCount()
 {
-    return static_cast<int>(1 + offeredAudio_ + 1);
+    return static_cast<int>(1 + offeredAudio_ + 2);
 }
 
 CBasePin* CMuxFilter::PinAt(int index)
 {
     const size_t at = static_cast<size_t>(index);
-    return at <= offeredAudio_ ? static_cast<CBasePin*>(inputs_[at].pin.get()) : output_.get();
+    if (at <= offeredAudio_)
+        return inputs_[at].pin.get();
+    return at == offeredAudio_ + 1 ? static_cast<CBasePin*>(captions_.get()) : output_.get();
+}
+
+HRESULT CMuxFilter::SetCaptionPath(LPCWSTR path)
+{
+    CriticalSectionLock state(StateLock());
+    if (State() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    CriticalSectionLock streaming(StreamingLock());
+    captionFile_.SetPath(path);
+    return S_OK;
 }
 
 void CMuxFilter::OnConnectionChanged(CMuxInputPin& pin, bool connected)
 {
-    if (pin.IsVideo())
+    if (!pin.IsAudio())
         return;
     size_t lastConnected = 0; // one past the last audio pin that stays connected
     for (size_t i = 1; i < inputs_.size(); ++i) {
@@ -98,6 +111,15 @@ HRESULT CMuxFilter::StartRun()
         else if (input.pin->IsConnected())
             hr = VFW_E_UNSUPPORTED_STREAM; // a coding the multiplexer cannot cut into units yet
     }
+    videoStream_ = inputs_.front().stream;
+    const bool captionsIn = captions_->IsConnected();
+    // Captions go into MPEG-2 video's user data; H.264 would need them in its SEI, which is not made.
+    const bool mpeg2Video = videoStream_ >= 0 && inputs_.front().pin->Coding() == mpeg::Coding::Mpeg2Video;
+    throughInserter_ = mpeg2Video && (captionsIn || captionFile_.Wanted());
+    inserter_.Reset(captionsIn);
+    decoder_.Reset();
+    displayOrder_.Reset();
+    captionFile_.Start();
     outputResult_ = S_OK;
     endSent_ = false;
     damaged_ = 0;
@@ -110,6 +132,7 @@ void CMuxFilter::OnStopStreaming()
     output_->DropPending();
     for (const Input& input : inputs_)
         ::SetEvent(input.pin->ProgressEvent());
+    ::SetEvent(captions_->ProgressEvent());
 }
 
 int CMuxFilter::StreamOf(const CMuxInputPin& pin) const
@@ -144,17 +167,44 @@ HRESULT CMuxFilter::Progress(bool ok)
     Signal();
     if (!ok)
         return outputResult_ != S_OK ? outputResult_ : E_FAIL;
+    // Cue times count from the first picture shown, as players and ffmpeg's caption decoder count
+    // them in the video.
+    if (!captionFile_.TimeLineKnown() && inserter_.FirstShownKnown() && inserter_.FirstShown() != mpeg::NoTimestamp)
+        captionFile_.SetTimeLine(0, inserter_.FirstShown());
     if (!Multiplexer().Finished() || endSent_)
         return S_OK;
     endSent_ = true;
+    displayOrder_.Finish();
+    captionFile_.Finish();
     const HRESULT hr = output_->Flush();
     if (FAILED(hr))
         return hr;
     return output_->DeliverEndOfStream();
 }
 
+bool CMuxFilter::OnVideo(const uint8_t* data, size_t size, int64_t time)
+{
+    return Multiplexer().Push(videoStream_, data, size, time);
+}
+
+HRESULT CMuxFilter::ReceiveCaptions(IMediaSample* sample)
+{
+    if (!throughInserter_ || outputResult_ != S_OK)
+        return outputResult_;
+    BYTE* data = nullptr;
+    HRESULT hr = sample->GetPointer(&data);
+    if (FAILED(hr))
+        return hr;
+    const long length = sample->GetActualDataLength();
+    REFERENCE_TIME start = 0, stop = 0;
+    const int64_t time = SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp;
+    return Progress(inserter_.PushPairs(data, static_cast<size_t>(length > 0 ? length : 0), time));
+}
+
 HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
 {
+    if (pin.IsCaptions())
+        return ReceiveCaptions(sample);
     const int stream = StreamOf(pin);
     if (stream < 0)
         return VFW_E_WRONG_STATE;
@@ -167,15 +217,20 @@ HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
     const long length = sample->GetActualDataLength();
     REFERENCE_TIME start = 0, stop = 0;
     const int64_t time = SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp;
-    return Progress(Multiplexer().Push(stream, data, static_cast<size_t>(length > 0 ? length : 0), time));
+    const size_t size = static_cast<size_t>(length > 0 ? length : 0);
+    if (stream == videoStream_ && throughInserter_)
+        return Progress(inserter_.PushVideo(data, size, time));
+    return Progress(Multiplexer().Push(stream, data, size, time));
 }
 
 HRESULT CMuxFilter::OnEndOfStream(CMuxInputPin& pin)
 {
+    if (pin.IsCaptions())
+        return throughInserter_ ? Progress(inserter_.EndCaptions()) : S_OK;
     const int stream = StreamOf(pin);
     if (stream < 0)
         return S_OK;
-    bool ok = Multiplexer().End(stream);
+    bool ok = (stream != videoStream_ || !throughInserter_ || inserter_.EndVideo()) && Multiplexer().End(stream);
     // An input that has nothing queued is not waited for once another one has ended.
     for (const Input& other : inputs_) {
         if (ok && other.stream >= 0 && other.stream != stream && Multiplexer().Queued(other.stream) == 0)
@@ -196,7 +251,7 @@ HRESULT CMuxFilter::OnBeginFlush()
 HRESULT CMuxFilter::OnEndFlush()
 {
     // Every input flushes on a seek; the run starts over once none is flushing.
-    bool flushing = false;
+    bool flushing = captions_->IsFlushing();
     for (const Input& input : inputs_)
         flushing = flushing || input.pin->IsFlushing();
     if (!flushing)

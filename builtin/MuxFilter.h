@@ -2,7 +2,9 @@
 // What Halvern's multiplexer filters share: "Video In" and "Audio In", "Audio In 2"... (a free one
 // appears as each is connected, up to eight) become one stream on "Output". The elementary streams
 // pass untouched; the interleaving and timing are the multiplexer's the filter is made with. Inputs
-// that run far ahead of a silent one wait for it a while, then go on without it.
+// that run far ahead of a silent one wait for it a while, then go on without it. Line-21 pairs on
+// "Captions In" go into the video's user data (captions::CCaptionInserter) unless it carries
+// captions of its own; asked to, the filter writes the captions as a SubRip file too.
 
 #include <windows.h>
 #include <dshow.h>
@@ -11,12 +13,16 @@
 #include <memory>
 #include <vector>
 
+#include "builtin/CaptionFile.h"
 #include "builtin/MuxInputPin.h"
 #include "builtin/MuxOutputPin.h"
 #include "filters/BaseFilter.h"
+#include "media/captions/CaptionInserter.h"
+#include "media/captions/DisplayOrder.h"
+#include "media/captions/Eia608Decoder.h"
 #include "media/mpeg/MuxPlanning.h"
 
-class CMuxFilter : public CBaseFilter, private IMuxInputEvents {
+class CMuxFilter : public CBaseFilter, private IMuxInputEvents, private captions::IVideoOut {
 public:
 
     int PinCount() override;
@@ -39,6 +45,10 @@ protected:
     // pins take, so that it is built as described rather than rendered some other way.
     virtual HRESULT Refuse(mpeg::Coding) const { return S_OK; }
     bool WriteOutput(const uint8_t* data, size_t size);
+    // Where the next runs write the captions as SubRip (the ICaptionFileSink of the derived filter).
+    HRESULT SetCaptionPath(LPCWSTR path);
+    // Whether captions go into the video in the DVD layout rather than as A/53 user data.
+    bool DvdLayout(const mpeg::VideoFacts&) override { return false; }
 
     HRESULT OnStartStreaming() override;
     void OnStopStreaming() override;
@@ -49,6 +59,8 @@ private:
         int stream = -1; // the multiplexer's, for this run; -1 when not connected
     };
 
+    bool OnVideo(const uint8_t* data, size_t size, int64_t time) override;
+    HRESULT ReceiveCaptions(IMediaSample* sample);
     HRESULT OnReceive(CMuxInputPin& pin, IMediaSample* sample) override;
     HRESULT OnEndOfStream(CMuxInputPin& pin) override;
     HRESULT OnBeginFlush() override;
@@ -81,9 +93,17 @@ private:
     std::vector<Input> inputs_;
     // Audio pins offered: up to the last connected one and one free one. Under the state lock.
     size_t offeredAudio_ = 1;
+    std::unique_ptr<CMuxInputPin> captions_;
     std::unique_ptr<CMuxOutputPin> output_;
     const bool transport_;
-    // Under the streaming lock.
+    // Under the streaming lock. The video goes through the inserter when captions are connected
+    // or a caption file is wanted; else straight to the multiplexer, as it always has.
+    CCaptionFile captionFile_;
+    captions::CEia608Decoder decoder_{captionFile_};
+    captions::CDisplayOrder displayOrder_{decoder_};
+    captions::CCaptionInserter inserter_{*this, &displayOrder_};
+    bool throughInserter_ = false;
+    int videoStream_ = -1;
     HRESULT outputResult_ = S_OK;
     bool endSent_ = false;
     std::atomic<ULONG> damaged_{0};

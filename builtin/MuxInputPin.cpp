@@ -37,8 +37,8 @@ int HeAacPayloadType(const AM_MEDIA_TYPE& type)
 
 } // namespace
 
-CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video, bool transport)
-    : CBaseInputPin(filter, name.c_str()), events_(events), video_(video), transport_(transport),
+CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role, bool transport)
+    : CBaseInputPin(filter, name.c_str()), events_(events), role_(role), transport_(transport),
       progress_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }
@@ -47,7 +47,7 @@ mpeg::Coding CMuxInputPin::Coding() const
 {
     const AM_MEDIA_TYPE& type = ConnectedType().Get();
     const GUID& subtype = type.subtype;
-    if (video_)
+    if (IsVideo())
         return IsH264(subtype) ? mpeg::Coding::H264Video : mpeg::Coding::Mpeg2Video;
     if (subtype == MuxSubtypeDolbyAc3)
         return mpeg::Coding::Ac3;
@@ -86,7 +86,9 @@ HRESULT CMuxInputPin::CheckMediaType(const AM_MEDIA_TYPE& type)
     const GUID& subtype = type.subtype;
     // H.264, AAC and E-AC-3 connect to either multiplexer, so that the graph is built as described
     // rather than rendered some other way; the program stream one then refuses to run, saying why.
-    if (video_) {
+    if (IsCaptions())
+        return type.majortype == MuxMajorLine21 || type.majortype == MuxMajorMstvCaption ? S_OK : S_FALSE;
+    if (IsVideo()) {
         const bool mpeg = subtype == MuxSubtypeMpeg2Video || subtype == MuxSubtypeMpeg1Payload || subtype == MuxSubtypeMpeg1Packet;
         return type.majortype == MEDIATYPE_Video && (mpeg || IsH264(subtype)) ? S_OK : S_FALSE;
     }

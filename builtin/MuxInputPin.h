@@ -34,12 +34,16 @@ protected:
     ~IMuxInputEvents() = default;
 };
 
+enum class MuxInputRole { Video, Audio, Captions };
+
 class CMuxInputPin : public CBaseInputPin {
 public:
     // `transport`: the codings a transport stream carries beside the program stream's.
-    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, bool video, bool transport);
+    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role, bool transport);
 
-    bool IsVideo() const { return video_; }
+    bool IsVideo() const { return role_ == MuxInputRole::Video; }
+    bool IsAudio() const { return role_ == MuxInputRole::Audio; }
+    bool IsCaptions() const { return role_ == MuxInputRole::Captions; }
     // The coding the connected type carries; valid while connected.
     mpeg::Coding Coding() const;
     // Raw AAC: the AudioSpecificConfig the connected type holds (empty when none).
@@ -69,7 +73,7 @@ protected:
 
 private:
     IMuxInputEvents& events_;
-    const bool video_;
+    const MuxInputRole role_;
     const bool transport_;
     UniqueHandle progress_;
     bool waiting_ = false;

@@ -2,13 +2,17 @@
 // Halvern's MPEG-2 transport stream multiplexer: MPEG-2 or H.264 video and MPEG audio, AC-3, E-AC-3
 // or AAC become 188-byte transport packets (mpeg::CTransportStreamMultiplexer's), one program.
 
+#include "base/CaptionFileSink.h"
 #include "builtin/MuxFilter.h"
 #include "filters/FilterObject.h"
 #include "media/mpeg/TransportStreamMultiplexer.h"
 
-class CTransportStreamMux : public CFilterObject<CTransportStreamMux, CMuxFilter>, private mpeg::IPacketSink {
+class CTransportStreamMux : public CFilterObject<CTransportStreamMux, CMuxFilter, ICaptionFileSink>, private mpeg::IPacketSink {
 public:
     CTransportStreamMux();
+
+    // ICaptionFileSink: where the next runs write the captions as SubRip.
+    STDMETHODIMP SetCaptionFile(LPCWSTR path) override { return SetCaptionPath(path); }
 
 protected:
     mpeg::IMultiplexer& Multiplexer() override { return multiplexer_; }

@@ -18,6 +18,8 @@ const wchar_t kPinRendered[] = L"\nSuccessfully renedered pin ";
 // Recordings without the third stream carry the video on the second.
 const char kThirdStreamPin[] = "DVR Out - 3";
 const char kSecondStreamPin[] = "DVR Out - 2";
+// A recording without captions has no pin of that name: its connection is then left out.
+const char kCaptionsPin[] = "Captions";
 
 // A description's text as DirectShow takes names: UTF-8, or, for an export that is not, the ANSI
 // code page it was written in.
@@ -155,6 +157,8 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
             sourcePinName = kSecondStreamPin; // once: the new name never matches again
             continue;
         }
+        if (input && sourcePinName == kCaptionsPin)
+            return S_OK;
         // An earlier entry, or an earlier auto-render, may already have fed this input.
         if (input) {
             ComPtr<IPin> peer;

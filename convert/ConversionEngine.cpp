@@ -1,4 +1,5 @@
 #include "convert/ConversionEngine.h"
+#include "base/CaptionFileSink.h"
 
 #include "convert/BuildGraph.h"
 #include "convert/ComThread.h"
@@ -196,6 +197,30 @@ HRESULT PublishOutput(const std::wstring& partialPath, const std::wstring& outpu
 }
 
 
+// Every filter of the graph that can write the captions is told where.
+void HandCaptionFile(IGraphBuilder* graph, const std::wstring& path)
+{
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(&filters)))
+        return;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<ICaptionFileSink> sink;
+        if (SUCCEEDED(filter.As(&sink)))
+            sink->SetCaptionFile(path.c_str());
+    }
+}
+
+// The caption file, when the graph wrote one, takes its name as the output did. It is no part of
+// the output: a caption file that cannot be published costs the conversion nothing.
+void PublishCaptions(const std::wstring& partialPath, const std::wstring& captionPath)
+{
+    if (::GetFileAttributesW(partialPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!::MoveFileExW(partialPath.c_str(), captionPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ::DeleteFileW(partialPath.c_str());
+}
+
 void ForgetEndedThreads(std::vector<UniqueHandle>& threads)
 {
     for (auto it = threads.begin(); it != threads.end();) {
@@ -214,6 +239,7 @@ struct CConversionEngine::Run {
     const LONG claim;
     const ConversionRequest& request;
     const std::wstring partialPath;
+    const std::wstring partialCaptionPath;
     std::wstring report;
     bool recordingCut = false;
     bool stalled = false;
@@ -298,6 +324,10 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
     if (SUCCEEDED(status)) {
         report += L"\nGraph filters added & pins connected! Converting...";
         engine.observer_.OnGraphBuilt(report);
+        if (!partialCaptionPath.empty()) {
+            ::DeleteFileW(partialCaptionPath.c_str());
+            HandCaptionFile(graph, partialCaptionPath);
+        }
         status = control->Run();
         if (SUCCEEDED(status)) {
             const CConversionProgress progress(graph, position.Get());
@@ -378,7 +408,11 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
     const std::wstring& inputPath = request.inputPath;
     const std::wstring& outputPath = request.outputPath;
     // The graph writes beside the output and the output appears only whole.
-    Run run{*this, claim, request, PartialOutputPath(outputPath), L"Converting : " + inputPath};
+    // A caption file never takes the place of the output or the recording (an output extension of "srt").
+    const std::wstring captionPath =
+        NamesSameFile(request.captionPath, outputPath) || NamesSameFile(request.captionPath, inputPath) ? L"" : request.captionPath;
+    Run run{*this, claim, request, PartialOutputPath(outputPath), captionPath.empty() ? L"" : PartialOutputPath(captionPath),
+            L"Converting : " + inputPath};
 
     ComPtr<IGraphBuilder> graph;
     HRESULT status = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph));
@@ -415,6 +449,10 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         }
         if (FAILED(status))
             ::DeleteFileW(partialPath.c_str());
+        if (SUCCEEDED(status) && !captionPath.empty())
+            PublishCaptions(run.partialCaptionPath, captionPath);
+        else if (!captionPath.empty())
+            ::DeleteFileW(run.partialCaptionPath.c_str());
     }
 
     if (SUCCEEDED(status) && run.recordingCut)

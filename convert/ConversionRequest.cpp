@@ -5,6 +5,7 @@
 
 ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::wstring& recordingPath)
 {
-    return ConversionRequest{recordingPath, OutputPathFor(settings.OutputPath, FileNameOf(recordingPath), settings.OutputExt),
-                             settings.UseFilterGraph, settings.OutputPath};
+    const std::wstring name = FileNameOf(recordingPath);
+    return ConversionRequest{recordingPath, OutputPathFor(settings.OutputPath, name, settings.OutputExt), settings.UseFilterGraph,
+                             settings.OutputPath, settings.CaptionFile ? OutputPathFor(settings.OutputPath, name, L"srt") : L""};
 }

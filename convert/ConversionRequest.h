@@ -13,8 +13,11 @@ struct ConversionRequest {
     std::wstring graphChoice;
     // The output path must name a file directly in this directory (the OutputPath setting).
     std::wstring outputDirectory;
+    // Where the recording's captions go as SubRip (the CaptionFile setting); empty for none.
+    std::wstring captionPath = {};
 };
 
 // The request that converts the recording with the settings: its output is named after it in the
-// output directory, with the output extension, and made with the chosen graph.
+// output directory, with the output extension, and made with the chosen graph; with CaptionFile
+// set, its captions go beside it named like it with ".srt".
 ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::wstring& recordingPath);

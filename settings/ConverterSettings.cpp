@@ -61,6 +61,7 @@ void CConverterSettings::Load(CWinApp& profile)
     DeleteSourceFile = profile.GetProfileInt(kSection, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
     HideOnStartup = profile.GetProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
     AutoStartConvert = profile.GetProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
+    CaptionFile = profile.GetProfileInt(kSection, L"CaptionFile", static_cast<int>(CaptionFile));
 }
 
 void CConverterSettings::Save(CWinApp& profile) const
@@ -73,4 +74,5 @@ void CConverterSettings::Save(CWinApp& profile) const
     profile.WriteProfileInt(kSection, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
     profile.WriteProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
     profile.WriteProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
+    profile.WriteProfileInt(kSection, L"CaptionFile", static_cast<int>(CaptionFile));
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The eight user settings, their defaults and their place in the per-user registry.
+// The nine user settings, their defaults and their place in the per-user registry.
 
 #include <windows.h>
 
@@ -28,6 +28,7 @@ public:
     DWORD DeleteSourceFile = 0;
     DWORD HideOnStartup = 0;
     DWORD AutoStartConvert = 0;
+    DWORD CaptionFile = 0; // 1: a recording's captions go beside its output as SubRip
 };
 
 // The media centre's recording directory, or "C:\" when it cannot be read whole.

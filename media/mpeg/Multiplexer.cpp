@@ -345,7 +345,7 @@ CProgramStreamMultiplexer::Choice CProgramStreamMultiplexer::Choose(uint32_t nee
 // Within the DVD rate: MPEG-2 video of a DVD picture size and shape (4:3 or 16:9) at main or low
 // level within DVD's peak rate (declared, or else measured), and every audio stream MPEG-1 layer II
 // or AC-3 at 48 kHz.
-bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits) const
+bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits, bool soFar) const
 {
     const bool fullHeight = video.height == 480 || video.height == 576;
     const bool size = ((video.width == 720 || video.width == 704) && fullHeight) ||
@@ -361,12 +361,27 @@ bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measur
             hasVideo = true;
             continue;
         }
-        const AudioFrame& frame = stream->format.audio;
+        const AudioFrame& frame = soFar ? queue.LastAudioFrame() : stream->format.audio;
+        if (soFar && frame.sampleRate == 0)
+            continue;
         const bool mp2 = queue.Kind() == StreamKind::MpegAudio && frame.layer == 2 && frame.version == 1;
         if (frame.sampleRate != DvdSampleRate || !(mp2 || queue.Kind() == StreamKind::Ac3Audio))
             return false;
     }
     return hasVideo;
+}
+
+bool CProgramStreamMultiplexer::WouldFitDvd(const VideoFacts& video) const
+{
+    uint64_t audioBits = 0;
+    for (const auto& stream : streams_)
+        audioBits += stream->queue.Kind() == StreamKind::Mpeg2Video ? 0 : stream->queue.LastAudioFrame().bitRate;
+    // As Choose: a declared rate that needs more than the DVD rate leaves DVD-Video.
+    const uint32_t levelRate = LevelMaxBitRate(video.level);
+    const bool declared = video.bitRate && (levelRate == 0 || video.bitRate <= levelRate);
+    if (declared && RateFor(video.bitRate + audioBits) > DvdMuxRate)
+        return false;
+    return FitsDvd(video, 0, true);
 }
 
 // The rate (50 bytes/s) from `scr` on that brings every queued unit's last byte, and those of

@@ -81,6 +81,9 @@ public:
     // VOBU with a navigation pack, and the program end code closes the stream, or its part up to
     // a format change that leaves DVD-Video.
     bool DvdNavigation() const { return dvd_; }
+    // Whether video of these facts would make the streams DVD-ready, with the audio as far as it
+    // has come: for what is written into the video before the first pack decides it.
+    bool WouldFitDvd(const VideoFacts& video) const;
 
 private:
     // The system target decoder's buffer of one stream_id: the sub-streams of private stream 1
@@ -139,7 +142,8 @@ private:
     void TakeFirstFormats();
     Choice Choose(uint32_t needed) const;
     void ApplyChoice(const Choice& choice);
-    bool FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits) const;
+    // `soFar`: audio streams from the frames parsed so far, any without one taken to fit.
+    bool FitsDvd(const VideoFacts& video, uint64_t measuredVideoBits, bool soFar = false) const;
     void LookForChange(Stream& stream);
     bool SwitchFormat(Stream& stream);
     void ShrinkWhenHeldFits();

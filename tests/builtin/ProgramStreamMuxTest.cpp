@@ -275,7 +275,7 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
         }
         return names;
     };
-    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Audio In 5,Output", pinNames());
+    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Audio In 5,Captions In,Output", pinNames());
     ComPtr<IPin> pin;
     ComPtr<IEnumPins> stale;
     ASSERT_EQ(S_OK, mux_->EnumPins(&stale));
@@ -285,7 +285,7 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
     };
     ASSERT_EQ(S_OK, mux_->FindPin(L"Audio In 4", &pin));
     unplug(source_->audios[3], pin.Get());
-    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Output", pinNames());
+    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Captions In,Output", pinNames());
     ComPtr<IPin> next;
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, stale->Next(1, &next, nullptr));
     ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->audios[3], pin.Get(), nullptr));

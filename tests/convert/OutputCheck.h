@@ -19,7 +19,9 @@ struct Expectation {
     const test_recordings::RecordingOptions* options;   // the events, and the first time they count from
     const test_recordings::WrittenRecording* written;
     bool dvd = false; // within DVD-Video's limits: dvdauthor must take it
+    bool captions = false; // caption user data was put into the video: the rest of it is the recording's
 };
+
 
 // One line per fault found, each naming its check and what it measured; empty when the output holds.
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected);

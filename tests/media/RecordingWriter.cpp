@@ -42,8 +42,9 @@ std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const Str
         tail.resize(options.leadingTailBytes, '\x55');
         objects.push_back({Kind::Video, numbers.video, tail, options.firstTime - period, period, options.firstTime - 2 * period, false, 3});
     }
-    // The n-th frame decoded is needed about when the n-th frame is shown: film's frames shown for
-    // two or three fields are sent at that pace, not at one a field pair.
+    // Frames' times in display order. The n-th frame decoded is needed about when the n-th frame is
+    // shown: film's frames shown for two or three fields are sent at that pace, not at one a field
+    // pair; a caption stream runs in display order.
     std::vector<int64_t> shown;
     for (const ProbedFrame& frame : video.frames)
         shown.push_back(frame.time);
@@ -54,9 +55,12 @@ std::vector<ScheduledObject> Schedule(const RecordingOptions& options, const Str
         // A recorder sends a frame about one frame before the decoder needs it.
         const int64_t sendKey = options.firstTime + shown[decoded] - shown[0] - period;
         objects.push_back({Kind::Video, numbers.video, frame.bytes, time, period, sendKey, true, frame.type});
-        if (options.captions)
+        if (options.captions && options.captionPairs.empty())
             objects.push_back({Kind::Captions, numbers.captions, std::string("\x94\x2c", 2), time, period, sendKey, true, 0,
                                NoEventStream});
+        if (decoded < options.captionPairs.size() && !options.captionPairs[decoded].empty())
+            objects.push_back({Kind::Captions, numbers.captions, options.captionPairs[decoded],
+                               options.firstTime + shown[decoded] + options.captionShift, period, sendKey, true, 0, NoEventStream});
         for (unsigned i = 0; decoded == 0 && i < options.zeroObjects; ++i)
             objects.push_back({Kind::Video, numbers.video, std::string(8192, '\0'), time, period, sendKey, false, 0});
     }

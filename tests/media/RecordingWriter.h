@@ -23,6 +23,11 @@ struct RecordingOptions {
     std::vector<std::string> moreAudio; // further audio streams after those, each of its own stream
     std::vector<ReceptionEvent> events; // what reception and the schedule did to the recording
     bool captions = false;            // a line-21 caption stream (one 2-byte object per frame)
+    // With captions: the sample of each frame in display order (a pair, or anything: none when
+    // empty, none past the end), timed as that frame is shown plus captionShift; when there are
+    // none at all, an erase-display pair with each frame's own time.
+    std::vector<std::string> captionPairs;
+    int64_t captionShift = 0;
     uint32_t packetSize = 8192;
     int64_t firstTime = 0;            // rtStart (100 ns) of the first video frame shown
     int64_t audioDelay = 0;           // audio's first rtStart relative to video's

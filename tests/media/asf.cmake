@@ -1,7 +1,7 @@
 # The ASF reader, and the test-side writer of media-centre recordings that other tests use too.
 # It splits the elementary streams with ffprobe, not with the format code's own parsers.
 add_library(halvern_test_recordings STATIC)
-foreach(part RecordingWriter StreamProbe AsfPacketizer AsfHeaderWriter FieldPictureWriter)
+foreach(part RecordingWriter StreamProbe AsfPacketizer AsfHeaderWriter FieldPictureWriter CaptionWriter)
     target_sources(halvern_test_recordings PRIVATE ${CMAKE_CURRENT_LIST_DIR}/${part}.cpp)
 endforeach()
 target_link_libraries(halvern_test_recordings PUBLIC halvern_testsupport)

@@ -18,7 +18,7 @@ const char kAppKey[] = "Software\\Morrowick\\settings_test";
 auto Fields(const CConverterSettings& s)
 {
     return std::tie(s.InputPath, s.OutputPath, s.InputExt, s.OutputExt, s.UseFilterGraph, s.DeleteSourceFile,
-                    s.HideOnStartup, s.AutoStartConvert);
+                    s.HideOnStartup, s.AutoStartConvert, s.CaptionFile);
 }
 
 class SettingsTest : public ::testing::Test {
@@ -65,9 +65,9 @@ TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
     }
 }
 
-TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
+TEST_F(SettingsTest, SaveWritesAllNineValuesAndLoadKeepsWhatTheProfileLacks)
 {
-    const CConverterSettings saved = {L"E:\\In", L"E:\\Out\\", L"ts", L"mpeg", L"Mine.xgr", 2, 3, 4};
+    const CConverterSettings saved = {L"E:\\In", L"E:\\Out\\", L"ts", L"mpeg", L"Mine.xgr", 2, 3, 4, 1};
     saved.Save(profile);
     const char* const texts[][2] = {{"InputPath", "E:\\In"}, {"OutputPath", "E:\\Out\\"}, {"InputExt", "ts"},
                                     {"OutputExt", "mpeg"}, {"UseFilterGraph", "Mine.xgr"}};
@@ -76,7 +76,7 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
         EXPECT_TRUE(ReadRegistryString(kAppKey, value[0], text) && text == value[1]) << value[0] << " " << text;
     }
     const std::pair<const char*, DWORD> numbers[] = {
-        {"DeleteSourceFile", 2}, {"HideOnStartup", 3}, {"AutoStartConvert", 4}};
+        {"DeleteSourceFile", 2}, {"HideOnStartup", 3}, {"AutoStartConvert", 4}, {"CaptionFile", 1}};
     for (const auto& [name, expected] : numbers) {
         DWORD number = 0;
         EXPECT_TRUE(ReadRegistryDword(kAppKey, name, number) && number == expected) << name << " " << number;
@@ -84,9 +84,10 @@ TEST_F(SettingsTest, SaveWritesAllEightValuesAndLoadKeepsWhatTheProfileLacks)
 
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "OutputPath");
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "HideOnStartup");
-    CConverterSettings loaded = {L"", L"F:\\Kept", L"", L"", L"", 0, 7, 0};
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "CaptionFile");
+    CConverterSettings loaded = {L"", L"F:\\Kept", L"", L"", L"", 0, 7, 0, 5};
     loaded.Load(profile);
-    const CConverterSettings expected = {L"E:\\In", L"F:\\Kept", L"ts", L"mpeg", L"Mine.xgr", 2, 7, 4};
+    const CConverterSettings expected = {L"E:\\In", L"F:\\Kept", L"ts", L"mpeg", L"Mine.xgr", 2, 7, 4, 5};
     EXPECT_EQ(Fields(loaded), Fields(expected));
 }
 

@@ -556,4 +556,18 @@ Report CheckProgramStream(const uint8_t* data, size_t size)
     return Checker().Run(data, size);
 }
 
+std::string WithoutCaptionUserData(const std::string& video)
+{
+    const std::string userData("\0\0\1\xB2", 4), start("\0\0\1", 3);
+    std::string kept;
+    size_t from = 0;
+    for (size_t at = video.find(userData); at != std::string::npos; at = video.find(userData, at + 4)) {
+        if (video.compare(at + 4, 5, "GA94\x03") != 0 && video.compare(at + 4, 4, "CC\x01\xF8") != 0)
+            continue;
+        kept += video.substr(from, at - from);
+        from = std::min(video.find(start, at + 4), video.size());
+    }
+    return kept + video.substr(from);
+}
+
 } // namespace ps_check

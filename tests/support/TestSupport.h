@@ -67,6 +67,9 @@ size_t CountOf(const std::string& text, const std::string& part);
 // dvdauthor makes a title of the program stream file (a Windows path) and a DVD of the title without
 // a warning or an error, as it does of ffmpeg's DVD output and not of a plain program stream.
 ::testing::AssertionResult DvdAuthorAccepts(const std::string& path);
+// cvlc plays the file (a Windows path) to its end as a program stream, its video decoded, with no
+// warning of the SCR or of late pictures.
+::testing::AssertionResult VlcPlaysWithoutTimingWarnings(const std::string& windowsPath);
 
 // A program started for a test, killed at destruction if still running; a stdoutPath given receives
 // its standard output and error. Its handle makes it impossible to copy.

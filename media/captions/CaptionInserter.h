@@ -1,0 +1,184 @@
+#pragma once
+// Puts line-21 byte pairs into MPEG-2 video: each pair goes into the picture shown at its time
+// (the one with the latest presentation time not after it; a pair before every picture still held
+// goes with the earliest of them), as A/53 cc_data before the picture's first slice, or in the DVD
+// layout as one block after each group of pictures' header. Video that carries captions of its
+// own passes unchanged, and so do the pairs of the separate stream then not. Every picture's pairs,
+// inserted or its own, are told to a listener in decode order.
+//
+// Video is held until the pairs of its pictures have come (bounded in time and bytes, so a
+// caption stream that stops or lags never holds the video for long) and leaves as the samples it
+// came in, each with its own time, so the multiplexer's timing reads it as before. No COM, and no
+// allocation per sample once the buffers have grown to the stream's needs.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "media/captions/CaptionUserData.h"
+#include "media/mpeg/ElementaryStream.h"
+#include "media/mpeg/RingQueue.h"
+
+namespace captions {
+
+class IVideoOut {
+public:
+    // One sample's bytes, user data inserted, with its 90 kHz time or mpeg::NoTimestamp.
+    virtual bool OnVideo(const uint8_t* data, size_t size, int64_t time) = 0;
+    // Whether video with these facts becomes DVD-ready: asked once, before the first block.
+    virtual bool DvdLayout(const mpeg::VideoFacts& facts) = 0;
+
+protected:
+    ~IVideoOut() = default;
+};
+
+class IPictureCaptions {
+public:
+    // The pairs shown with a picture, at its presentation time (90 kHz, input time line).
+    virtual void OnPictureCaptions(int64_t pts, const BytePair* pairs, size_t count) = 0;
+
+protected:
+    ~IPictureCaptions() = default;
+};
+
+class CCaptionInserter {
+public:
+    // How long video waits for the pairs of its pictures (90 kHz), beyond their presentation.
+    static constexpr int64_t Margin = 27000;
+    // Video that has run this far past a picture stops waiting for its pairs: the caption stream
+    // has a gap, or has ended without saying so.
+    static constexpr int64_t MaxCaptionWait = 135000;
+    // Held at most, whatever the stream holds.
+    static constexpr size_t MaxHeldBytes = 8 << 20;
+    static constexpr size_t MaxHeldPictures = 240;
+    static constexpr size_t MaxHeldPairs = 2048;
+    // A pair this close before a picture's time is that picture's: caption times may be rounded
+    // to milliseconds.
+    static constexpr int64_t Tolerance = 450;
+
+    CCaptionInserter(IVideoOut& out, IPictureCaptions* listener);
+    CCaptionInserter(const CCaptionInserter&) = delete;
+    CCaptionInserter& operator=(const CCaptionInserter&) = delete;
+
+    // `insert`: a caption stream is connected and its pairs go into the video.
+    void Reset(bool insert);
+    // False once the output failed.
+    bool PushVideo(const uint8_t* data, size_t size, int64_t time);
+    // A caption sample: its whole pairs, all at `time` (or the last time when it has none).
+    bool PushPairs(const uint8_t* data, size_t size, int64_t time);
+    // The caption stream has ended: video no longer waits for it.
+    bool EndCaptions();
+    // The video has ended: all that is held goes out.
+    bool EndVideo();
+
+    bool VideoHasCaptions() const { return ownCaptions_; }
+    // The presentation time of the first picture shown, once known (NoTimestamp for no picture).
+    bool FirstShownKnown() const { return firstShownKnown_; }
+    int64_t FirstShown() const { return firstShown_; }
+    bool DvdLayoutChosen() const { return dvd_ == Layout::Dvd; }
+    // Pairs that went into the video, and pairs lost: beyond what may be held, or after the video ended.
+    uint64_t PairsInserted() const { return inserted_; }
+    uint64_t PairsDropped() const { return dropped_; }
+
+private:
+    static constexpr uint64_t Unknown = UINT64_MAX;
+    enum class Layout { Undecided, A53, Dvd };
+    struct Sample {
+        uint64_t position;
+        size_t size;
+        int64_t time;
+    };
+    struct Pair {
+        int64_t time;
+        BytePair pair;
+    };
+    struct Picture {
+        uint64_t start;
+        uint64_t insertAt = Unknown; // its first slice
+        int64_t pts;
+        uint32_t group;
+        bool secondField;
+        bool decided = false;
+        bool carries = false;        // an A/53 block goes before its first slice
+        uint8_t count = 0;           // pairs shown with it: from the stream, or its own
+        BytePair pairs[MaxPairsPerBlock];
+    };
+    struct Group {
+        uint32_t serial;
+        uint64_t insertAt;           // after its header
+        bool decided = false;        // its DVD block is written
+        bool told = false;           // its first picture was told
+        bool ownTold = false;        // and its own DVD block's pairs
+        int64_t firstShown = mpeg::NoTimestamp;
+        size_t blockSize = 0;
+        uint8_t block[MaxUserDataSize];
+        uint8_t ownCount = 0;        // the pairs of a DVD block of its own
+        BytePair own[MaxPairsPerBlock];
+    };
+
+    const uint8_t* At(uint64_t position) const { return held_.data() + static_cast<size_t>(position - base_); }
+    uint64_t End() const { return base_ + held_.size(); }
+    void Scan();
+    bool ScanOne(uint64_t at);
+    void OnPicture(uint64_t at);
+    void OnUserData(uint64_t at, size_t size);
+    int64_t TimeOf(uint64_t position);
+    void Decide(bool force);
+    bool Waits(int64_t pts) const;
+    void ChooseLayout();
+    void DecidePicture(size_t index);
+    void DecideGroup(size_t index);
+    size_t TakePairsFor(size_t firstPicture, size_t endPicture, size_t capacity);
+    size_t PictureShowing(int64_t time) const;
+    void Tell(const Picture& picture);
+    void TellOwnGroups(uint32_t before);
+    bool Forward();
+    bool Blocked(uint64_t from, uint64_t to) const;
+
+    IVideoOut& out_;
+    IPictureCaptions* listener_;
+    bool insert_ = false;
+    Layout dvd_ = Layout::Undecided;
+    bool ownCaptions_ = false;
+    bool videoEnded_ = false;
+    bool captionsEnded_ = false;
+    bool failed_ = false;
+
+    std::vector<uint8_t> held_;
+    uint64_t base_ = 0;        // stream offset of held_[0]
+    uint64_t forwarded_ = 0;   // everything before went out
+    uint64_t scan_ = 0;
+    std::vector<uint8_t> scratch_;
+    mpeg::CRingQueue<Sample> samples_;
+    size_t timedSamples_ = 0;  // samples_ before this have had their time taken
+    mpeg::CRingQueue<Picture> pictures_;
+    mpeg::CRingQueue<Group> groups_;
+    mpeg::CRingQueue<Pair> pairs_;
+    std::vector<Pair> keep_;   // working space of TakePairsFor
+
+    // Parsing state.
+    enum class Region { None, Sequence, Group, Picture, Slices };
+    Region region_ = Region::None;
+    mpeg::SequenceHeader sequence_ = {};
+    mpeg::VideoFacts facts_;
+    bool factsKnown_ = false;
+    int64_t framePeriod_ = 3003; // 90 kHz
+    int frameRateCode_ = 0;
+    uint32_t groupSerial_ = 0;
+    bool inGroup_ = false;
+    int64_t anchorPts_ = mpeg::NoTimestamp; // of a picture of the group with a given time
+    int anchorReference_ = 0;
+    int64_t lastPts_ = mpeg::NoTimestamp;
+    int64_t latestPts_ = mpeg::NoTimestamp; // the latest presentation time seen
+    int lastReference_ = -1;
+    int lastStructure_ = 3;
+    bool firstFieldOpen_ = false;
+    int64_t captionTime_ = mpeg::NoTimestamp; // the latest time of a pair received
+    int64_t firstShown_ = mpeg::NoTimestamp;
+    bool firstShownKnown_ = false;
+    unsigned picturesSeen_ = 0;
+    uint64_t inserted_ = 0;
+    uint64_t dropped_ = 0;
+};
+
+} // namespace captions

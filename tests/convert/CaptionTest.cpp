@@ -1,0 +1,305 @@
+// Line-21 captions of a recording's caption stream, converted through the conversion engine and the
+// shipped graph: they go into the output's video (A/53, or the DVD layout in DVD-ready outputs),
+// where ffmpeg decodes them to the text written, and beside it as the SubRip file Halvern decodes
+// them to; caption faults never touch the audio and video; without the captions connected, or with
+// video that carries its own, the output is what it always was.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert/ConversionEngine.h"
+#include "tests/convert/OutputCheck.h"
+#include "tests/convert/ReceptionCorpus.h"
+#include "tests/media/CaptionWriter.h"
+#include "tests/support/TestSupport.h"
+
+using namespace testing_support;
+using test_captions::Caption;
+using test_captions::Style;
+
+namespace {
+
+class QuietObserver : public IConversionObserver {
+public:
+    void OnConversionStarted(LONG) override {}
+    void OnGraphBuilt(const std::wstring&) override {}
+    void OnProgressRange(LONG) override {}
+    void OnProgressPosition(LONG) override {}
+    void OnConversionFinished(bool, const std::wstring& text, bool) override { report = Utf8(text); }
+    std::string report;
+};
+
+struct Cue {
+    std::string text;
+    long start, end; // ms
+};
+
+// A SubRip file's cues, their text without ffmpeg's styling, each row trimmed.
+std::vector<Cue> ReadSubRip(const std::string& text)
+{
+    std::vector<Cue> cues;
+    std::istringstream lines(text);
+    std::string line;
+    const auto trim = [](std::string s) {
+        for (const char* tag : {"<font face=\"Monospace\">", "</font>", "{\\an7}", "\r"}) {
+            for (size_t at = s.find(tag); at != std::string::npos; at = s.find(tag))
+                s.erase(at, std::string(tag).size());
+        }
+        const size_t first = s.find_first_not_of(' '), last = s.find_last_not_of(' ');
+        return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
+    };
+    while (std::getline(lines, line)) {
+        int h1, m1, s1, f1, h2, m2, s2, f2;
+        if (std::sscanf(line.c_str(), "%d:%d:%d,%d --> %d:%d:%d,%d", &h1, &m1, &s1, &f1, &h2, &m2, &s2, &f2) != 8)
+            continue;
+        Cue cue{"", ((h1 * 60L + m1) * 60 + s1) * 1000 + f1, ((h2 * 60L + m2) * 60 + s2) * 1000 + f2};
+        while (std::getline(lines, line) && !trim(line).empty())
+            cue.text += (cue.text.empty() ? "" : "\n") + trim(line);
+        cues.push_back(cue);
+    }
+    return cues;
+}
+
+std::string Show(const std::vector<Cue>& cues)
+{
+    std::string text;
+    for (const Cue& cue : cues)
+        text += "\n  " + std::to_string(cue.start) + "-" + std::to_string(cue.end) + " [" + cue.text + "]";
+    return text;
+}
+
+// The recordings' captions: pop-on with the standard, special and extended characters, then two
+// roll-up lines and an erase; each change a group of pictures or more after the last, as the DVD
+// layout times a group's pairs together.
+const std::vector<Caption> kCaptions = {{Style::PopOn, "Caption one \xC3\xA9\xC3\xB1 \xE2\x99\xAA \xC2\xA1Si!", 30, 60},
+                                        {Style::RollUp, "ROLL ONE", 76, 100},
+                                        {Style::RollUp, "ROLL TWO", 116, 140}};
+constexpr int kErasedAt = 160;
+
+class CaptionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(VectorPath("es\\video.m2v").empty()) << "run under CTest, whose fixture makes the vectors";
+        directory_ = MakeScratchDirectory("captions");
+        graphs_.ProgramDirectory = Wide(ModuleDirectory());
+        engine_ = std::make_unique<CConversionEngine>(graphs_, observer_);
+    }
+
+    // The recording of `video` (and the corpus's sound for it) with `samples` as its caption stream.
+    ::testing::AssertionResult Write(reception_corpus::Video video, const std::vector<std::string>& samples)
+    {
+        std::string error;
+        const reception_corpus::Combination c{"", video, {reception_corpus::Audio::Mp2}};
+        if (!reception_corpus::MakeRecording(c, directory_, input_, options_, written_, error))
+            return ::testing::AssertionFailure() << error;
+        options_.captions = true;
+        options_.captionPairs = samples;
+        if (!test_recordings::WriteRecording(input_, options_, written_, error))
+            return ::testing::AssertionFailure() << error;
+        dvd_ = reception_corpus::FitsDvd(c);
+        return ::testing::AssertionSuccess();
+    }
+
+    ::testing::AssertionResult Convert(const std::string& output, const std::wstring& graph = L"Built-in DVR-MS to MPEG.xgr")
+    {
+        ::DeleteFileW(Wide(output).c_str());
+        ::DeleteFileW(Wide(Srt(output)).c_str());
+        const ConversionResult result =
+            engine_->ConvertFile(ConversionRequest{Wide(input_), Wide(output), graph, Wide(directory_), Wide(Srt(output))});
+        if (result != ConversionResult::Converted)
+            return ::testing::AssertionFailure() << "the conversion failed: " << observer_.report;
+        return ::testing::AssertionSuccess();
+    }
+
+    static std::string Srt(const std::string& output) { return output.substr(0, output.rfind('.')) + ".srt"; }
+
+    // ffmpeg's decode of the output's captions.
+    std::vector<Cue> FfmpegCues(const std::string& output)
+    {
+        const std::string srt = directory_ + "ffmpeg.srt";
+        ToolOutput run;
+        ::DeleteFileW(Wide(srt).c_str());
+        // In a script: the filter's brackets do not survive Wine's command line to the shell. The
+        // drive's colon in the path is escaped for the filter graph and for the filter's options.
+        std::string movie = UnixPath(output);
+        for (size_t at = movie.find(':'); at != std::string::npos; at = movie.find(':', at + 3))
+            movie.replace(at, 1, "\\\\:");
+        const std::string script = directory_ + "subcc.sh";
+        WriteFileBytes(script, "/usr/bin/ffmpeg -nostdin -v error -y -f lavfi -i 'movie=" + movie + "[out0+subcc]' -map 0:1 '" +
+                                   UnixPath(srt) + "'\n");
+        EXPECT_TRUE(RunLinuxTool("/bin/sh " + UnixPath(script), run));
+        EXPECT_TRUE(FileExists(srt)) << run.out << run.err;
+        return ReadSubRip(ReadFileBytes(srt));
+    }
+
+    std::string directory_;
+    std::string input_ = MakeScratchDirectory("captions-input") + "Show.dvr-ms";
+    ScopedComInit com_;
+    GraphSource graphs_;
+    QuietObserver observer_;
+    std::unique_ptr<CConversionEngine> engine_;
+    test_recordings::RecordingOptions options_;
+    test_recordings::WrittenRecording written_;
+    bool dvd_ = false;
+};
+
+// The caption stream of kCaptions for a recording of `frames` frames.
+std::vector<std::string> CaptionSamples(int frames)
+{
+    std::vector<std::string> samples;
+    std::string error;
+    EXPECT_TRUE(test_captions::EncodeCaptions(kCaptions, frames, samples, error)) << error;
+    samples[kErasedAt] = samples[kErasedAt + 1] = test_captions::ErasePair();
+    return samples;
+}
+
+// Each cue's text exactly, its times within `slack` ms: a pop-on cue's start and end, a roll-up
+// window's end (decoders start a window at different moments).
+::testing::AssertionResult SameCues(const std::vector<Cue>& expected, const std::vector<Cue>& actual, const std::vector<bool>& popOn,
+                                    long slack)
+{
+    bool same = expected.size() == actual.size();
+    for (size_t i = 0; same && i < expected.size(); ++i) {
+        same = expected[i].text == actual[i].text && std::labs(expected[i].end - actual[i].end) <= slack &&
+               (!popOn[i] || std::labs(expected[i].start - actual[i].start) <= slack);
+    }
+    if (same)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "expected" << Show(expected) << "\nfound" << Show(actual);
+}
+
+} // namespace
+
+// SD that fits DVD-Video (its captions in the DVD layout), 1080i with its fields in one picture
+// and 1080i as field pictures (A/53): ffmpeg decodes the text written, each cue within a frame (a
+// group of pictures in the DVD layout) of its time; Halvern's SubRip file says the same; the
+// audio and video are the recording's, their timing kept; cvlc and dvdauthor take the output.
+TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
+{
+    struct Row {
+        reception_corpus::Video video;
+        int frames;
+        long slack; // ms
+    };
+    const Row rows[] = {{reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1},
+                        {reception_corpus::Video::Pulldown, 200, 35},
+                        {reception_corpus::Video::FieldPictures, 300, 35}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.video));
+        ASSERT_TRUE(Write(row.video, CaptionSamples(row.frames)));
+        const std::string output = directory_ + "Show.MPG";
+        ASSERT_TRUE(Convert(output));
+        output_check::Expectation expectation{&options_, &written_, dvd_, true};
+        const std::vector<std::string> faults = output_check::CheckOutput(output, expectation);
+        EXPECT_TRUE(faults.empty()) << faults.front();
+
+        // Each pair is sent with a picture's time, in display order; times count from the first.
+        std::vector<long> ms;
+        for (const test_recordings::WrittenObject& object : written_.objects) {
+            if (object.kind == test_recordings::Kind::Captions)
+                ms.push_back(static_cast<long>((object.time - options_.firstTime) / 10000));
+        }
+        ASSERT_GT(ms.size(), static_cast<size_t>(kErasedAt + 1));
+        std::vector<Cue> expected;
+        std::vector<bool> popOn;
+        for (const test_captions::Cue& cue : test_captions::ExpectedCues(kCaptions, kErasedAt)) {
+            expected.push_back({cue.text, ms[static_cast<size_t>(cue.start)], ms[static_cast<size_t>(cue.end)]});
+            popOn.push_back(cue.popOn);
+        }
+        const std::vector<Cue> decoded = FfmpegCues(output), halvern = ReadSubRip(ReadFileBytes(Srt(output)));
+        EXPECT_TRUE(SameCues(expected, decoded, popOn, row.slack)) << "ffmpeg";
+        EXPECT_TRUE(SameCues(decoded, halvern, popOn, row.slack)) << "Halvern's SubRip against ffmpeg's";
+        ToolOutput probe;
+        ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -hide_banner " + UnixPath(output) + " 2>&1", probe));
+        EXPECT_NE(std::string::npos, probe.out.find("Closed Captions")) << probe.out;
+        EXPECT_TRUE(VlcPlaysWithoutTimingWarnings(output));
+    }
+}
+
+// Caption streams no recorder should send: noise, one that stops early or has gaps, thousands of
+// pairs in one sample, pairs far before or after every picture. The conversion succeeds, with the
+// recording's audio and video and their timing, whatever went into the video beside them.
+TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
+{
+    const std::vector<std::string> good = CaptionSamples(250);
+    std::vector<std::string> noise, early(good.begin(), good.begin() + 40), gaps = good, burst = good;
+    uint32_t seed = 2026;
+    for (int frame = 0; frame < 250; ++frame) {
+        std::string bytes(1 + (seed >> 24) % 7, '\0');
+        for (char& byte : bytes)
+            byte = static_cast<char>((seed = seed * 1664525 + 1013904223) >> 24);
+        noise.push_back(bytes);
+    }
+    for (int frame = 20; frame < 250; frame += 25)
+        std::fill(gaps.begin() + frame, gaps.begin() + std::min(frame + 12, 250), std::string());
+    burst[10] = std::string(8000, '\x94');
+    struct Row {
+        const char* name;
+        const std::vector<std::string>& samples;
+        int64_t shift; // 100 ns
+    };
+    const Row rows[] = {{"noise", noise, 0},          {"ends early", early, 0},     {"gaps", gaps, 0},
+                        {"4000 pairs in one", burst, 0}, {"an hour late", good, 36000LL * 10000000},
+                        {"a minute early", good, -600000000LL}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, row.samples));
+        options_.captionShift = row.shift;
+        std::string error;
+        ASSERT_TRUE(test_recordings::WriteRecording(input_, options_, written_, error)) << error;
+        const std::string output = directory_ + "Show.MPG";
+        ASSERT_TRUE(Convert(output));
+        const std::vector<std::string> faults = output_check::CheckOutput(output, {&options_, &written_, dvd_, true});
+        EXPECT_TRUE(faults.empty()) << faults.front();
+    }
+}
+
+// A graph that leaves the captions unconnected writes what it always wrote, byte for byte, and so
+// does one given video that carries captions of its own (Halvern's output of the same recording):
+// its video is the recording's, and its captions still go to the SubRip file.
+TEST_F(CaptionTest, UnconnectedCaptionsOrVideoWithItsOwnLeaveTheOutputAsItWas)
+{
+    // The shipped description, and one without its captions connection, in a directory of their own.
+    const std::string programs = MakeScratchDirectory("captions-graphs");
+    const std::string shipped = ReadFileBytes(ModuleDirectory() + "Built-in DVR-MS to MPEG.xgr");
+    const size_t line = shipped.find("\t<connect direct=\"yes\" src=\"Halvern Recording Source\" srcpin=\"Captions\"");
+    ASSERT_NE(std::string::npos, line);
+    WriteFileBytes(programs + "Shipped.xgr", shipped);
+    WriteFileBytes(programs + "No captions.xgr", shipped.substr(0, line) + shipped.substr(shipped.find('\n', line) + 1));
+    graphs_.ProgramDirectory = Wide(programs);
+
+    ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, {}));
+    options_.captions = false;
+    std::string error;
+    ASSERT_TRUE(test_recordings::WriteRecording(input_, options_, written_, error)) << error;
+    const std::string before = directory_ + "Before.MPG", unconnected = directory_ + "Unconnected.MPG";
+    ASSERT_TRUE(Convert(before, L"Shipped.xgr"));
+    EXPECT_FALSE(FileExists(Srt(before))) << "a recording without captions has no caption file";
+
+    ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, CaptionSamples(250)));
+    ASSERT_TRUE(Convert(unconnected, L"No captions.xgr"));
+    EXPECT_TRUE(ReadFileBytes(before) == ReadFileBytes(unconnected));
+
+    // The video with captions in it, as Halvern made it, recorded again beside the same captions.
+    const std::string with = directory_ + "With.MPG", video = directory_ + "with-captions.m2v";
+    ASSERT_TRUE(Convert(with, L"Shipped.xgr"));
+    ToolOutput copy;
+    ASSERT_TRUE(RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -i " + UnixPath(with) + " -map 0:v -c copy -f mpeg2video " +
+                                 UnixPath(video),
+                             copy));
+    test_recordings::RecordingOptions own = options_;
+    own.videoPath = video;
+    ASSERT_TRUE(test_recordings::WriteRecording(input_, own, written_, error)) << error;
+    const std::string again = directory_ + "Again.MPG";
+    ASSERT_TRUE(Convert(again, L"Shipped.xgr"));
+    const std::vector<std::string> faults = output_check::CheckOutput(again, {&own, &written_, dvd_, false});
+    EXPECT_TRUE(faults.empty()) << faults.front();
+    EXPECT_EQ(ReadFileBytes(Srt(with)), ReadFileBytes(Srt(again)));
+}
