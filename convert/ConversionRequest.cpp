@@ -6,5 +6,5 @@
 ConversionRequest MakeConversionRequest(const CConverterSettings& settings, const std::wstring& recordingPath)
 {
     return ConversionRequest{recordingPath, OutputPathFor(settings.OutputPath, FileNameOf(recordingPath), settings.OutputExt),
-                             settings.UseFilterGraph, settings.OutputPath};
+                             settings.UseFilterGraph, settings.OutputPath, settings.AfterConversion};
 }

@@ -13,6 +13,8 @@ struct ConversionRequest {
     std::wstring graphChoice;
     // The output path must name a file directly in this directory (the OutputPath setting).
     std::wstring outputDirectory;
+    // Run after a successful conversion (the AfterConversion setting, placeholders unreplaced); empty: none.
+    std::wstring afterConversion{};
 };
 
 // The request that converts the recording with the settings: its output is named after it in the

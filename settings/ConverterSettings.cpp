@@ -61,6 +61,7 @@ void CConverterSettings::Load(CWinApp& profile)
     DeleteSourceFile = profile.GetProfileInt(kSection, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
     HideOnStartup = profile.GetProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
     AutoStartConvert = profile.GetProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
+    AfterConversion = profile.GetProfileString(kSection, L"AfterConversion", AfterConversion.c_str());
 }
 
 void CConverterSettings::Save(CWinApp& profile) const
