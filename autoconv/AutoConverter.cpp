@@ -276,7 +276,9 @@ bool CAutoConverter::Worker::ScanFor(const std::wstring& inputExt, OutputListing
 
         // A stop requested meanwhile waits for the conversion: it is never cut short.
         const RecordingStamp before = StampOf(inputPath);
-        const ConversionResult result = owner_.engine_.ConvertFile(request);
+        // The after-conversion command has run, or been given up, when this returns: before the delete.
+        std::wstring afterConversion;
+        const ConversionResult result = owner_.engine_.ConvertFile(request, &afterConversion);
         if (result == ConversionResult::Busy)
             return false; // a single-file conversion came first: the recordings wait for a later pass
         if (result == ConversionResult::Converted || result == ConversionResult::ConvertedCut) {
@@ -288,6 +290,8 @@ bool CAutoConverter::Worker::ScanFor(const std::wstring& inputExt, OutputListing
             else
                 changing_[name] = ChangingRecording{after, ::GetTickCount()};
             Write(L" - Done.\n");
+            if (!afterConversion.empty())
+                Write((afterConversion + L"\n").c_str());
             // A recording cut off in the middle of its data is all there will be of it, or not yet
             // all: it stays either way.
             if (settings_.DeleteSourceFile && result == ConversionResult::Converted && unchanged && HasUsableOutput(outputPath))

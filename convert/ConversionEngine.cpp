@@ -1,6 +1,7 @@
 #include "convert/ConversionEngine.h"
 #include "base/CaptionFileSink.h"
 
+#include "convert/AfterConversion.h"
 #include "convert/BuildGraph.h"
 #include "convert/ComThread.h"
 #include "convert/ConversionProgress.h"
@@ -395,7 +396,8 @@ bool CConversionEngine::Cancelled(LONG claim)
     return busy_.load() != claim;
 }
 
-ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request)
+ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRequest& request,
+                                                  std::wstring* afterConversion)
 {
     // The claim goes back however the run ends, a throw included; where it ends normally it has
     // gone back already, before the end is told.
@@ -459,6 +461,19 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         run.report += kRecordingCut;
     if (SUCCEEDED(status))
         run.report += L"\nDone!";
+    // Before the run is over, so the Auto Converter deletes the recording only after it. A cancel
+    // that came before ends the wait at once; one left by an earlier run's cancel is reset.
+    if (SUCCEEDED(status) && !request.afterConversion.empty()) {
+        const bool cancelledAlready = Cancelled(claim);
+        if (cancelledAlready)
+            ::SetEvent(cancelEvent_.Get());
+        progressTick_ = ::GetTickCount(); // the exit's wait counts the command's time from its start
+        const std::wstring line = RunAfterConversion(
+            AfterConversionCommandLine(request.afterConversion, outputPath, inputPath), stallMs_, cancelEvent_.Get());
+        run.report += L"\n" + line;
+        if (afterConversion)
+            *afterConversion = line;
+    }
     const bool cancelled = busy_.load() != claim || run.stalled;
     Release(claim);
     observer_.OnConversionFinished(SUCCEEDED(status), run.report, true);
@@ -472,12 +487,12 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
     return *FailureCause(status) && status != HALVERN_E_SHRANK ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
 }
 
-ConversionResult CConversionEngine::ConvertFile(const ConversionRequest& request)
+ConversionResult CConversionEngine::ConvertFile(const ConversionRequest& request, std::wstring* afterConversion)
 {
     const LONG claim = Claim();
     if (!claim)
         return ConversionResult::Busy;
-    return RunConversion(claim, request);
+    return RunConversion(claim, request, afterConversion);
 }
 
 void CConversionEngine::CancelConversion()

@@ -40,8 +40,11 @@ public:
     CConversionEngine& operator=(const CConversionEngine&) = delete;
 
     // The conversion run; blocks the calling thread, whose COM must be initialised. Busy at once,
-    // with nothing shown, while another run is in progress.
-    ConversionResult ConvertFile(const ConversionRequest& request);
+    // with nothing shown, while another run is in progress. A converted run then runs the request's
+    // after-conversion command, if any, waiting for it at most as long as a stall (StallMs, or the
+    // LimitStall value) or until a cancel; `afterConversion` (when given) receives its line of the
+    // report, which also ends the report.
+    ConversionResult ConvertFile(const ConversionRequest& request, std::wstring* afterConversion = nullptr);
     // Runs the conversion on a thread of its own; `run` (when given) receives what names it to
     // CancelRun. A run that cannot get going there still ends with OnConversionFinished.
     SingleStart StartSingleConversion(const ConversionRequest& request, LONG* run = nullptr);
@@ -68,7 +71,7 @@ private:
     LONG Claim();
     void Release(LONG claim);
     bool Cancelled(LONG claim);
-    ConversionResult RunConversion(LONG claim, const ConversionRequest& request);
+    ConversionResult RunConversion(LONG claim, const ConversionRequest& request, std::wstring* afterConversion = nullptr);
 
     const GraphSource& graphs_;
     IConversionObserver& observer_;

@@ -7,5 +7,6 @@ ConversionRequest MakeConversionRequest(const CConverterSettings& settings, cons
 {
     const std::wstring name = FileNameOf(recordingPath);
     return ConversionRequest{recordingPath, OutputPathFor(settings.OutputPath, name, settings.OutputExt), settings.UseFilterGraph,
-                             settings.OutputPath, settings.CaptionFile ? OutputPathFor(settings.OutputPath, name, L"srt") : L""};
+                             settings.OutputPath, settings.CaptionFile ? OutputPathFor(settings.OutputPath, name, L"srt") : L"",
+                             settings.AfterConversion};
 }

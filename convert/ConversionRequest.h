@@ -15,6 +15,8 @@ struct ConversionRequest {
     std::wstring outputDirectory;
     // Where the recording's captions go as SubRip (the CaptionFile setting); empty for none.
     std::wstring captionPath = {};
+    // Run after a successful conversion (the AfterConversion setting, placeholders unreplaced); empty: none.
+    std::wstring afterConversion{};
 };
 
 // The request that converts the recording with the settings: its output is named after it in the

@@ -62,6 +62,7 @@ void CConverterSettings::Load(CWinApp& profile)
     HideOnStartup = profile.GetProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
     AutoStartConvert = profile.GetProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
     CaptionFile = profile.GetProfileInt(kSection, L"CaptionFile", static_cast<int>(CaptionFile));
+    AfterConversion = profile.GetProfileString(kSection, L"AfterConversion", AfterConversion.c_str());
 }
 
 void CConverterSettings::Save(CWinApp& profile) const

@@ -1,5 +1,5 @@
 #pragma once
-// The nine user settings, their defaults and their place in the per-user registry.
+// The user settings, their defaults and their place in the per-user registry.
 
 #include <windows.h>
 
@@ -29,6 +29,9 @@ public:
     DWORD HideOnStartup = 0;
     DWORD AutoStartConvert = 0;
     DWORD CaptionFile = 0; // 1: a recording's captions go beside its output as SubRip
+    // A command line run after each successful conversion; %OUTPUT% and %RECORDING% stand for the
+    // files' quoted paths. Empty: none. Set in the registry only, so Save leaves it as it is there.
+    std::wstring AfterConversion;
 };
 
 // The media centre's recording directory, or "C:\" when it cannot be read whole.

@@ -553,3 +553,56 @@ TEST_F(AutoConverterTest, SeveralInputExtensionsAreLookedForInOnePass)
     EXPECT_TRUE(IsProgramStream(output_ + L"Second.MPG"));
     EXPECT_FALSE(FileExists(output_ + L"Third.MPG"));
 }
+
+// The after-conversion command runs after each conversion and before the recording is deleted, and
+// its end is a line of the worker's output. One that fails, or hangs past the stall bound (left
+// running), never stops the worker: the next recording converts all the same.
+TEST_F(AutoConverterTest, TheCommandAfterConversionRunsBeforeTheDeleteAndNeverStopsTheWorker)
+{
+    const std::string hooks = MakeScratchDirectory("auto-hook");
+    const std::string args = hooks + "args.txt";
+    WriteFileBytes(hooks + "hook.cmd", "@echo %1 %2>> \"" + args + "\"\r\n@if exist %2 echo present>> \"" + args + "\"\r\n");
+    const std::wstring pipeName = L"\\\\.\\pipe\\halvern-after-conversion-auto";
+    // Never written: a `type` of it waits, without using the processor, until it is closed.
+    const UniqueHandle pipe(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 2, 0, 0, 0, nullptr));
+    const UniqueHandle pipe2(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 2, 0, 0, 0, nullptr));
+    ASSERT_NE(pipe2.Get(), INVALID_HANDLE_VALUE);
+    const struct {
+        const char* name;
+        std::string command;
+        std::wstring line;
+    } cases[] = {
+        {"records", "cmd /c " + hooks + "hook.cmd %OUTPUT% %RECORDING%", L"ended with exit code 0.\n"},
+        {"fails", "cmd /c exit 5", L"ended with exit code 5.\n"},
+        {"hangs", "cmd /c type " + Utf8(pipeName), L"did not end within 1 s: it is left running, and Halvern goes on.\n"},
+    };
+    settings_.DeleteSourceFile = 1;
+    autoConverter_.reset();
+    engine_ = std::make_unique<CConversionEngine>(graphs_, observer_, ConversionTimings{100, 1500});
+    MakeAutoConverter(300);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings_.AfterConversion = Wide(c.command);
+        for (const std::wstring name : {L"A", L"B"}) {
+            ::DeleteFileW((output_ + name + L".MPG").c_str());
+            ASSERT_TRUE(CopyRecording(input_ + name + L".dvr-ms"));
+        }
+        Start();
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << Utf8(Text());
+        Stop();
+        EXPECT_EQ(Count(L" - Done.\nThe command after conversion " + c.line), 2u) << Utf8(Text());
+        for (const std::wstring name : {L"A", L"B"})
+            EXPECT_FALSE(FileExists(input_ + name + L".dvr-ms")) << "deleted after the command";
+        std::lock_guard<std::mutex> lock(textLock_);
+        text_.clear();
+    }
+    const std::string recorded = ReadFileBytes(args);
+    for (const std::wstring name : {L"A", L"B"}) {
+        const std::string paths = "\"" + Utf8(output_ + name) + ".MPG\" \"" + Utf8(input_ + name) + ".dvr-ms\"\r\npresent\r\n";
+        EXPECT_EQ(CountOf(recorded, paths), 1u) << recorded;
+    }
+    for (const UniqueHandle* left : {&pipe, &pipe2}) {
+        EXPECT_FALSE(::ConnectNamedPipe(left->Get(), nullptr)) << "both hanging commands are left running";
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PIPE_CONNECTED));
+    }
+}

@@ -346,3 +346,67 @@ TEST_F(ConvertFileTest, RecordingsDirectoriesAndGraphDescriptionsOfAnyNameConver
         EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report, "done: " + report + "\nDone!"}));
     }
 }
+
+// A converted run runs the after-conversion command with the output's and the recording's full
+// paths, quoted, while both are there; a failed run runs none. However the command ends (an exit
+// code, no start, no end within the stall bound, where it is left running) the report's last line
+// says so and the run stays converted.
+TEST_F(ConvertFileTest, TheCommandAfterConversionRunsWithQuotedPathsAndItsEndEndsTheReport)
+{
+    const std::string blank = MakeScratchDirectory("after conversion"); // the quotes must keep the blank
+    const std::string recording = blank + "My Show.dvr-ms";
+    const std::string output = blank + "My Show.MPG";
+    const std::string args = directory_ + "args.txt";
+    WriteFileBytes(directory_ + "hook.cmd", "@echo %1 %2> \"" + args + "\"\r\n@if exist %1 if exist %2 echo both there>> \""
+                                                + args + "\"\r\n@exit /b 3\r\n");
+    const std::wstring pipeName = L"\\\\.\\pipe\\halvern-after-conversion-test";
+    // Never written: a `type` of it waits, without using the processor, until it is closed.
+    const UniqueHandle pipe(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr));
+    ASSERT_NE(pipe.Get(), INVALID_HANDLE_VALUE);
+    const struct {
+        const char* name;
+        std::string command;
+        bool recordingFine;
+        std::string lastLine; // of the report; empty: no command ran
+    } cases[] = {
+        {"exit code", "cmd /c " + directory_ + "hook.cmd %OUTPUT% %RECORDING%", true,
+         "\nThe command after conversion ended with exit code 3."},
+        {"failed run", "cmd /c " + directory_ + "hook.cmd %OUTPUT% %RECORDING%", false, ""},
+        {"no start", directory_ + "missing.exe %OUTPUT%", true, "\nThe command after conversion could not be started (error 2)."},
+        {"hangs", "cmd /c type " + Utf8(pipeName), true,
+         "\nThe command after conversion did not end within 1 s: it is left running, and Halvern goes on."},
+    };
+    MakeEngine(ConversionTimings{100, 1500});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::DeleteFileA(args.c_str());
+        ::DeleteFileA(output.c_str());
+        if (c.recordingFine)
+            ASSERT_TRUE(CopyRecording(recording));
+        else
+            WriteFileBytes(recording, std::string(4096, 'x'));
+        observer_.Clear();
+        const DWORD start = ::GetTickCount();
+        const ConversionResult result = engine_->ConvertFile(
+            ConversionRequest{Wide(recording), Wide(output), kInternalGraphName, Wide(blank), Wide(c.command)});
+        EXPECT_LT(::GetTickCount() - start, 20000u);
+        EXPECT_EQ(result, c.recordingFine ? ConversionResult::Converted : ConversionResult::RecordingAtFault);
+        const Texts outcomes = observer_.Outcomes();
+        ASSERT_FALSE(outcomes.empty());
+        const std::string report = outcomes.back(); // the end's
+        if (c.lastLine.empty()) {
+            EXPECT_EQ(report.find("The command after conversion"), std::string::npos) << report;
+            EXPECT_FALSE(FileExists(args));
+            continue;
+        }
+        ASSERT_GE(report.size(), c.lastLine.size());
+        EXPECT_EQ(report.substr(report.size() - c.lastLine.size()), c.lastLine) << report;
+        EXPECT_NE(report.find("\nDone!\n"), std::string::npos) << report;
+        if (&c == &cases[0]) {
+            EXPECT_EQ(ReadFileBytes(args), "\"" + output + "\" \"" + recording + "\"\r\nboth there\r\n");
+        }
+    }
+    // The hanging command was left running: it holds the pipe's one instance until the pipe goes.
+    EXPECT_FALSE(::ConnectNamedPipe(pipe.Get(), nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PIPE_CONNECTED));
+}
