@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/mpeg/AvcSyntax.h"
 #include "media/mpeg/VideoHeaders.h"
 
 namespace mpeg {
@@ -18,11 +19,11 @@ constexpr uint64_t PayloadPerPacket = 170;
 constexpr uint64_t NeedRecountPackets = 64;
 // PAT and PMT every PsiInterval, a PCR every PcrInterval: 2 packets each 90 ms and 1 each 30 ms.
 constexpr uint64_t TablesAndClockBits = (2 * 1000 / 90 + 1000 / 30) * TsPacketSize * 8;
-// Without a level: main level's. H.264 until its facts are known: High profile at level 4.
+// Without a level: main level's. H.264 of a level H.264 does not list: Main profile at level 3's.
 constexpr uint32_t MainLevelBitRate = 15000000;
 constexpr uint32_t MainLevelVbvBytes = 1835008 / 8;
-constexpr size_t H264BufferBytes = 37500000 / 8;
-constexpr uint64_t H264Leak = 36000000 / 8;
+constexpr uint32_t H264FallbackBitRate = 12000000;
+constexpr uint32_t H264FallbackCpbBytes = 12000000 / 8;
 constexpr uint64_t AudioLeak = 2000000 / 8;
 // A rate that must rise takes a PCR of its own, but not sooner than this after the last one.
 constexpr uint64_t MinPcrInterval = SystemClock * 2 / 1000;
@@ -159,10 +160,20 @@ void CTransportStreamMultiplexer::SizeBuffers(Stream& stream)
         stream.leak = static_cast<uint64_t>(std::max(levelRate ? levelRate : MainLevelBitRate, video.bitRate)) * 12 / 10 / 8;
         return;
     }
-    case Coding::H264Video:
-        stream.bufferBytes = H264BufferBytes;
-        stream.leak = H264Leak;
+    case Coding::H264Video: {
+        // ISO/IEC 13818-1's T-STD for H.264: the transport buffer leaks at 1.2 times the NAL HRD's
+        // bit rate, else 1.2 times the level's (MaxBR times the profile's cpbBrNalFactor); the
+        // elementary buffer is the HRD's CPB, else the level's. The multiplexer fills that buffer
+        // alone; the multiplex buffer's room (which the standard adds) stays a margin.
+        const VideoFacts& video = queue.Video();
+        const uint32_t levelRate = AvcLevelNalBitRate(video.avcProfile, video.avcLevel);
+        const uint32_t levelCpb = AvcLevelNalCpbBytes(video.avcProfile, video.avcLevel);
+        const bool hrd = video.bitRate > 0 && video.vbvBytes > 0;
+        const uint32_t rate = hrd ? video.bitRate : levelRate ? levelRate : H264FallbackBitRate;
+        stream.bufferBytes = hrd ? video.vbvBytes : levelCpb ? levelCpb : H264FallbackCpbBytes;
+        stream.leak = static_cast<uint64_t>(rate) * 12 / 10 / 8;
         return;
+    }
     case Coding::Ac3: stream.bufferBytes = 2592; break;
     case Coding::Eac3: stream.bufferBytes = 5696; break;
     case Coding::AacAdts:
@@ -185,7 +196,7 @@ void CTransportStreamMultiplexer::ChooseRates()
     VideoFacts video;
     uint64_t audioBits = 0;
     for (const auto& stream : streams_) {
-        if (stream->entry.coding == Coding::Mpeg2Video)
+        if (IsVideo(stream->entry.coding))
             video = stream->queue.Video();
         else if (!IsVideo(stream->entry.coding))
             audioBits += stream->queue.LastAudioFrame().bitRate;
@@ -193,7 +204,7 @@ void CTransportStreamMultiplexer::ChooseRates()
     const CarriedRates carried = MeasureRates(video, audioBits, queues_.data(), queues_.size());
     const uint64_t rate = RateFor(carried.declared ? carried.declared : carried.measured);
     baseRate_ = static_cast<uint32_t>(std::min<uint64_t>(rate * TsPacketSize / PacketRoom + TablesAndClockBits / 400 + 1, LargestMuxRate));
-    const uint32_t levelRate = LevelMaxBitRate(video.level);
+    const uint32_t levelRate = video.avcLevel ? AvcLevelNalBitRate(video.avcProfile, video.avcLevel) : LevelMaxBitRate(video.level);
     rateBound_ = std::max(levelRate ? RateFor(levelRate + audioBits) * 2 : 0, std::min(baseRate_ * 4, LargestMuxRate));
 }
 
@@ -250,8 +261,9 @@ void CTransportStreamMultiplexer::OpenPes(Stream& stream, size_t payload, int64_
     stream.headerSent = 0;
     stream.payloadLeft = payload;
     stream.randomAccess = false;
-    if (stream.entry.coding == Coding::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition()) {
-        // A sequence header: a place to start decoding, and the buffer its level gives from here.
+    if (IsVideo(stream.entry.coding) && queue.NextGroupStart() == queue.ReadPosition()) {
+        // A sequence header or an IDR picture: a place to start decoding, and the buffers its
+        // level (or HRD) gives from here.
         stream.randomAccess = true;
         SizeBuffers(stream);
     }
