@@ -32,6 +32,13 @@ uint64_t RateBytes(uint32_t rate50) { return static_cast<uint64_t>(rate50) * 50;
 
 bool IsVideo(Coding coding) { return coding == Coding::Mpeg2Video || coding == Coding::H264Video; }
 
+// Of the `count` header bytes from `sent` on, those of the ADTS header at [pesHeader, total).
+size_t AdtsBytes(size_t sent, size_t count, size_t pesHeader, size_t total)
+{
+    const size_t begin = std::max(sent, pesHeader), end = std::min(sent + count, total);
+    return end > begin ? end - begin : 0;
+}
+
 } // namespace
 
 CTransportStreamMultiplexer::CTransportStreamMultiplexer(IPacketSink& sink) : sink_(sink) {}
@@ -254,6 +261,7 @@ void CTransportStreamMultiplexer::OpenPes(Stream& stream, size_t payload, int64_
     CElementaryStream& queue = stream.queue;
     const size_t adts = stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0;
     stream.headerSize = WriteTsPesHeader(stream.header, stream.streamId, pts, dts, payload + adts);
+    stream.pesHeaderSize = stream.headerSize;
     if (adts) {
         WriteAdtsHeader(stream.header + stream.headerSize, stream.aac, payload);
         stream.headerSize += adts;
@@ -288,20 +296,24 @@ uint64_t CTransportStreamMultiplexer::EarliestStart(const Stream& stream, size_t
 CTransportStreamMultiplexer::PacketPlan CTransportStreamMultiplexer::Plan(Stream& stream) const
 {
     PacketPlan plan;
-    size_t header = stream.headerSize - stream.headerSent;
+    size_t sent = stream.headerSent, pesHeader = stream.pesHeaderSize, total = stream.headerSize;
     size_t payload = stream.payloadLeft;
-    if (header == 0 && payload == 0) {
+    if (total == sent && payload == 0) {
         int64_t pts, dts;
         payload = PesPayload(stream, pts, dts);
         if (payload == 0)
             return plan;
         plan.startsPes = true;
-        header = TsPesHeaderSize(pts, dts) + (stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0);
+        sent = 0;
+        pesHeader = TsPesHeaderSize(pts, dts);
+        total = pesHeader + (stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0);
     }
+    const size_t header = total - sent;
     // Room for a PCR's adaptation field, whether or not it is due.
     const size_t room = PacketRoom - (&stream == pcrStream_ ? 8 : 2);
     plan.payload = header >= room ? 0 : std::min(payload, room - header);
-    plan.earliest = EarliestStart(stream, plan.payload, nullptr);
+    plan.adts = AdtsBytes(sent, std::min(header, room), pesHeader, total);
+    plan.earliest = EarliestStart(stream, plan.payload + plan.adts, nullptr);
     plan.ready = true;
     return plan;
 }
@@ -390,7 +402,7 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     CElementaryStream& queue = stream.queue;
     const uint64_t now = Now();
     size_t leaving = 0;
-    stream.buffer.EarliestRoom(now, plan.payload, stream.bufferBytes, &leaving);
+    stream.buffer.EarliestRoom(now, plan.payload + plan.adts, stream.bufferBytes, &leaving);
     stream.buffer.Leave(leaving);
     if (plan.startsPes) {
         int64_t pts, dts;
@@ -420,14 +432,25 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     }
     std::memcpy(p, stream.header + stream.headerSent, fromHeader);
     std::memcpy(p + fromHeader, queue.Data(), fromPayload);
+    const size_t adts = AdtsBytes(stream.headerSent, fromHeader, stream.pesHeaderSize, stream.headerSize);
     stream.headerSent += fromHeader;
     // The transport buffer passes the packet on at its leak rate; the payload reaches the decoder
-    // buffer as it does.
+    // buffer as it does, an ADTS header as part of the frame it heads.
     stream.tbEmpty = std::max(stream.tbEmpty, now) + TsPacketSize * SystemClock / stream.leak;
+    if (adts > 0)
+        stream.buffer.Add(HeadedUnitRemoval(queue), adts);
     late_ += CountIntoBuffer(queue, fromPayload, stream.tbEmpty, offset_, stream.buffer);
     queue.Consume(fromPayload);
     stream.payloadLeft -= fromPayload;
     return Emit();
+}
+
+int64_t CTransportStreamMultiplexer::HeadedUnitRemoval(const CElementaryStream& queue) const
+{
+    size_t index = 0;
+    while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= queue.ReadPosition())
+        ++index;
+    return queue.Unit(index).dts + offset_;
 }
 
 // PAT, then PMT in the next packet: never more than two table packets in a row.
