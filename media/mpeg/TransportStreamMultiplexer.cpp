@@ -419,8 +419,20 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     size_t adaptation = AdaptationFieldSize(field);
     const size_t room = PacketRoom - adaptation;
     const size_t fromHeader = std::min(header, room);
-    const size_t fromPayload = std::min(stream.payloadLeft, room - fromHeader);
-    // A PES's last packet is filled out with adaptation field stuffing.
+    const size_t adts = AdtsBytes(stream.headerSent, fromHeader, stream.pesHeaderSize, stream.headerSize);
+    // The plan left room for an adaptation field this packet may not need. Audio's main buffer is
+    // all the decoder has: the payload that takes that room goes only as far as the buffer holds it
+    // from when the transport buffer starts passing the packet on (what was planned always fits),
+    // and stuffing fills the rest. Video's few bytes over go to its multiplex buffer, whose room
+    // the model keeps as a margin.
+    size_t fits = room;
+    if (!IsVideo(stream.entry.coding)) {
+        const size_t held = stream.buffer.HeldAt(std::max(stream.tbEmpty, now));
+        const size_t spare = stream.bufferBytes - std::min(held, stream.bufferBytes);
+        fits = std::max(plan.payload, spare > adts ? spare - adts : 0);
+    }
+    const size_t fromPayload = std::min({stream.payloadLeft, room - fromHeader, fits});
+    // A PES's last packet, or one the buffer cut short, is filled out with adaptation field stuffing.
     if (fromHeader + fromPayload < room)
         adaptation = PacketRoom - fromHeader - fromPayload;
     WriteTsHeader(packet_, stream.entry.pid, plan.startsPes, adaptation > 0, true, stream.cc);
@@ -432,7 +444,6 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     }
     std::memcpy(p, stream.header + stream.headerSent, fromHeader);
     std::memcpy(p + fromHeader, queue.Data(), fromPayload);
-    const size_t adts = AdtsBytes(stream.headerSent, fromHeader, stream.pesHeaderSize, stream.headerSize);
     stream.headerSent += fromHeader;
     // The transport buffer passes the packet on at its leak rate; the payload reaches the decoder
     // buffer as it does, an ADTS header as part of the frame it heads.
