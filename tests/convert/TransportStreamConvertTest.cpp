@@ -142,9 +142,9 @@ namespace {
 
 // WTV recordings as ffmpeg writes HD channels' H.264, with each kind of sound they come with: the
 // video byte for byte what ffmpeg extracts from the recording, the checker's H.264 T-STD holding,
-// every reader taking the output. Unfinished: raw_aac and interlaced_eac3 still fail on the audio's
-// main buffer by a few bytes (the multiplexer plans a packet's room without the ADTS header it adds
-// and without the two bytes a packet without adaptation field carries more).
+// every reader taking the output. raw_aac and interlaced_eac3 keep the multiplexer honest about the
+// audio's main buffer: the ADTS header it adds to each raw frame, and the bytes a packet without
+// adaptation field carries beyond what was planned, both fill it.
 struct WtvCase {
     const char* name;
     const char* recording;
