@@ -1,5 +1,7 @@
 #include "media/mpeg/AvcSyntax.h"
 
+#include <algorithm>
+
 namespace mpeg {
 namespace {
 
@@ -374,6 +376,55 @@ int AvcClockTicks(int picStruct, bool fieldPic)
     if (picStruct >= 0 && picStruct <= 8)
         return ticks[picStruct];
     return fieldPic ? 1 : 2;
+}
+
+namespace {
+
+// cpbBrNalFactor of H.264's Table A-2 (bits per 1000 bits of MaxBR and MaxCPB).
+uint64_t CpbBrNalFactor(int profileIdc)
+{
+    switch (profileIdc) {
+    case 100: return 1500;                     // High
+    case 110: return 3600;                     // High 10
+    case 122: case 244: case 44: return 4800;  // High 4:2:2, High 4:4:4 (Predictive, CAVLC intra)
+    default: return 1200;                      // Baseline, Main, Extended
+    }
+}
+
+// MaxBR and MaxCPB of H.264's Table A-1, in 1000 bits (per second).
+bool LevelLimits(int levelIdc, uint64_t& maxBr, uint64_t& maxCpb)
+{
+    static const struct { int level; uint32_t maxBr, maxCpb; } Levels[] = {
+        {9, 128, 350},         {10, 64, 175},         {11, 192, 500},        {12, 384, 1000},       {13, 768, 2000},
+        {20, 2000, 2000},      {21, 4000, 4000},      {22, 4000, 4000},      {30, 10000, 10000},    {31, 14000, 14000},
+        {32, 20000, 20000},    {40, 20000, 25000},    {41, 50000, 62500},    {42, 50000, 62500},    {50, 135000, 135000},
+        {51, 240000, 240000},  {52, 240000, 240000},  {60, 240000, 240000},  {61, 480000, 480000},  {62, 800000, 800000}};
+    for (const auto& entry : Levels) {
+        if (entry.level == levelIdc) {
+            maxBr = entry.maxBr;
+            maxCpb = entry.maxCpb;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+uint32_t AvcLevelNalBitRate(int profileIdc, int levelIdc)
+{
+    uint64_t maxBr = 0, maxCpb = 0;
+    if (!LevelLimits(levelIdc, maxBr, maxCpb))
+        return 0;
+    return static_cast<uint32_t>(std::min<uint64_t>(maxBr * CpbBrNalFactor(profileIdc), UINT32_MAX));
+}
+
+uint32_t AvcLevelNalCpbBytes(int profileIdc, int levelIdc)
+{
+    uint64_t maxBr = 0, maxCpb = 0;
+    if (!LevelLimits(levelIdc, maxBr, maxCpb))
+        return 0;
+    return static_cast<uint32_t>(maxCpb * CpbBrNalFactor(profileIdc) / 8);
 }
 
 } // namespace mpeg

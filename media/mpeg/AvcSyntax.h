@@ -84,4 +84,10 @@ int64_t AvcFramePeriod27MHz(const AvcSps& sps);
 // a frame and one for a field.
 int AvcClockTicks(int picStruct, bool fieldPic);
 
+// The limits ITU-T H.264 (Annex A) sets a NAL unit stream of the profile and level: the peak rate
+// in bits per second and the coded picture buffer in bytes (MaxBR and MaxCPB times the profile's
+// cpbBrNalFactor). 0 for a level it does not list.
+uint32_t AvcLevelNalBitRate(int profileIdc, int levelIdc);
+uint32_t AvcLevelNalCpbBytes(int profileIdc, int levelIdc);
+
 } // namespace mpeg

@@ -71,7 +71,8 @@ bool LookedFarEnough(const MuxInput& input, int64_t next)
     const CElementaryStream& queue = input.queue;
     if (!input.waitedFor || queue.Ended() || queue.Overflowing())
         return true;
-    const size_t enough = queue.Kind() == StreamKind::Mpeg2Video ? MuxVideoLookaheadBytes : MuxAudioLookaheadBytes;
+    const bool video = queue.Kind() == StreamKind::Mpeg2Video || queue.Kind() == StreamKind::H264Video;
+    const size_t enough = video ? MuxVideoLookaheadBytes : MuxAudioLookaheadBytes;
     if (queue.Queued() >= enough)
         return true;
     return queue.UnitCount() > 0 && queue.Unit(queue.UnitCount() - 1).dts >= next + MuxLookahead;

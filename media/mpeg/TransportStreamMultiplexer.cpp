@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/mpeg/AvcSyntax.h"
 #include "media/mpeg/VideoHeaders.h"
 
 namespace mpeg {
@@ -18,11 +19,11 @@ constexpr uint64_t PayloadPerPacket = 170;
 constexpr uint64_t NeedRecountPackets = 64;
 // PAT and PMT every PsiInterval, a PCR every PcrInterval: 2 packets each 90 ms and 1 each 30 ms.
 constexpr uint64_t TablesAndClockBits = (2 * 1000 / 90 + 1000 / 30) * TsPacketSize * 8;
-// Without a level: main level's. H.264 until its facts are known: High profile at level 4.
+// Without a level: main level's. H.264 of a level H.264 does not list: Main profile at level 3's.
 constexpr uint32_t MainLevelBitRate = 15000000;
 constexpr uint32_t MainLevelVbvBytes = 1835008 / 8;
-constexpr size_t H264BufferBytes = 37500000 / 8;
-constexpr uint64_t H264Leak = 36000000 / 8;
+constexpr uint32_t H264FallbackBitRate = 12000000;
+constexpr uint32_t H264FallbackCpbBytes = 12000000 / 8;
 constexpr uint64_t AudioLeak = 2000000 / 8;
 // A rate that must rise takes a PCR of its own, but not sooner than this after the last one.
 constexpr uint64_t MinPcrInterval = SystemClock * 2 / 1000;
@@ -30,6 +31,13 @@ constexpr uint64_t MinPcrInterval = SystemClock * 2 / 1000;
 uint64_t RateBytes(uint32_t rate50) { return static_cast<uint64_t>(rate50) * 50; }
 
 bool IsVideo(Coding coding) { return coding == Coding::Mpeg2Video || coding == Coding::H264Video; }
+
+// Of the `count` header bytes from `sent` on, those of the ADTS header at [pesHeader, total).
+size_t AdtsBytes(size_t sent, size_t count, size_t pesHeader, size_t total)
+{
+    const size_t begin = std::max(sent, pesHeader), end = std::min(sent + count, total);
+    return end > begin ? end - begin : 0;
+}
 
 } // namespace
 
@@ -159,10 +167,20 @@ void CTransportStreamMultiplexer::SizeBuffers(Stream& stream)
         stream.leak = static_cast<uint64_t>(std::max(levelRate ? levelRate : MainLevelBitRate, video.bitRate)) * 12 / 10 / 8;
         return;
     }
-    case Coding::H264Video:
-        stream.bufferBytes = H264BufferBytes;
-        stream.leak = H264Leak;
+    case Coding::H264Video: {
+        // ISO/IEC 13818-1's T-STD for H.264: the transport buffer leaks at 1.2 times the NAL HRD's
+        // bit rate, else 1.2 times the level's (MaxBR times the profile's cpbBrNalFactor); the
+        // elementary buffer is the HRD's CPB, else the level's. The multiplexer fills that buffer
+        // alone; the multiplex buffer's room (which the standard adds) stays a margin.
+        const VideoFacts& video = queue.Video();
+        const uint32_t levelRate = AvcLevelNalBitRate(video.avcProfile, video.avcLevel);
+        const uint32_t levelCpb = AvcLevelNalCpbBytes(video.avcProfile, video.avcLevel);
+        const bool hrd = video.bitRate > 0 && video.vbvBytes > 0;
+        const uint32_t rate = hrd ? video.bitRate : levelRate ? levelRate : H264FallbackBitRate;
+        stream.bufferBytes = hrd ? video.vbvBytes : levelCpb ? levelCpb : H264FallbackCpbBytes;
+        stream.leak = static_cast<uint64_t>(rate) * 12 / 10 / 8;
         return;
+    }
     case Coding::Ac3: stream.bufferBytes = 2592; break;
     case Coding::Eac3: stream.bufferBytes = 5696; break;
     case Coding::AacAdts:
@@ -185,7 +203,7 @@ void CTransportStreamMultiplexer::ChooseRates()
     VideoFacts video;
     uint64_t audioBits = 0;
     for (const auto& stream : streams_) {
-        if (stream->entry.coding == Coding::Mpeg2Video)
+        if (IsVideo(stream->entry.coding))
             video = stream->queue.Video();
         else if (!IsVideo(stream->entry.coding))
             audioBits += stream->queue.LastAudioFrame().bitRate;
@@ -193,7 +211,7 @@ void CTransportStreamMultiplexer::ChooseRates()
     const CarriedRates carried = MeasureRates(video, audioBits, queues_.data(), queues_.size());
     const uint64_t rate = RateFor(carried.declared ? carried.declared : carried.measured);
     baseRate_ = static_cast<uint32_t>(std::min<uint64_t>(rate * TsPacketSize / PacketRoom + TablesAndClockBits / 400 + 1, LargestMuxRate));
-    const uint32_t levelRate = LevelMaxBitRate(video.level);
+    const uint32_t levelRate = video.avcLevel ? AvcLevelNalBitRate(video.avcProfile, video.avcLevel) : LevelMaxBitRate(video.level);
     rateBound_ = std::max(levelRate ? RateFor(levelRate + audioBits) * 2 : 0, std::min(baseRate_ * 4, LargestMuxRate));
 }
 
@@ -243,6 +261,7 @@ void CTransportStreamMultiplexer::OpenPes(Stream& stream, size_t payload, int64_
     CElementaryStream& queue = stream.queue;
     const size_t adts = stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0;
     stream.headerSize = WriteTsPesHeader(stream.header, stream.streamId, pts, dts, payload + adts);
+    stream.pesHeaderSize = stream.headerSize;
     if (adts) {
         WriteAdtsHeader(stream.header + stream.headerSize, stream.aac, payload);
         stream.headerSize += adts;
@@ -250,8 +269,9 @@ void CTransportStreamMultiplexer::OpenPes(Stream& stream, size_t payload, int64_
     stream.headerSent = 0;
     stream.payloadLeft = payload;
     stream.randomAccess = false;
-    if (stream.entry.coding == Coding::Mpeg2Video && queue.NextGroupStart() == queue.ReadPosition()) {
-        // A sequence header: a place to start decoding, and the buffer its level gives from here.
+    if (IsVideo(stream.entry.coding) && queue.NextGroupStart() == queue.ReadPosition()) {
+        // A sequence header or an IDR picture: a place to start decoding, and the buffers its
+        // level (or HRD) gives from here.
         stream.randomAccess = true;
         SizeBuffers(stream);
     }
@@ -276,20 +296,24 @@ uint64_t CTransportStreamMultiplexer::EarliestStart(const Stream& stream, size_t
 CTransportStreamMultiplexer::PacketPlan CTransportStreamMultiplexer::Plan(Stream& stream) const
 {
     PacketPlan plan;
-    size_t header = stream.headerSize - stream.headerSent;
+    size_t sent = stream.headerSent, pesHeader = stream.pesHeaderSize, total = stream.headerSize;
     size_t payload = stream.payloadLeft;
-    if (header == 0 && payload == 0) {
+    if (total == sent && payload == 0) {
         int64_t pts, dts;
         payload = PesPayload(stream, pts, dts);
         if (payload == 0)
             return plan;
         plan.startsPes = true;
-        header = TsPesHeaderSize(pts, dts) + (stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0);
+        sent = 0;
+        pesHeader = TsPesHeaderSize(pts, dts);
+        total = pesHeader + (stream.adts && pts != NoTimestamp ? AdtsHeaderSize : 0);
     }
+    const size_t header = total - sent;
     // Room for a PCR's adaptation field, whether or not it is due.
     const size_t room = PacketRoom - (&stream == pcrStream_ ? 8 : 2);
     plan.payload = header >= room ? 0 : std::min(payload, room - header);
-    plan.earliest = EarliestStart(stream, plan.payload, nullptr);
+    plan.adts = AdtsBytes(sent, std::min(header, room), pesHeader, total);
+    plan.earliest = EarliestStart(stream, plan.payload + plan.adts, nullptr);
     plan.ready = true;
     return plan;
 }
@@ -378,7 +402,7 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     CElementaryStream& queue = stream.queue;
     const uint64_t now = Now();
     size_t leaving = 0;
-    stream.buffer.EarliestRoom(now, plan.payload, stream.bufferBytes, &leaving);
+    stream.buffer.EarliestRoom(now, plan.payload + plan.adts, stream.bufferBytes, &leaving);
     stream.buffer.Leave(leaving);
     if (plan.startsPes) {
         int64_t pts, dts;
@@ -395,8 +419,20 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     size_t adaptation = AdaptationFieldSize(field);
     const size_t room = PacketRoom - adaptation;
     const size_t fromHeader = std::min(header, room);
-    const size_t fromPayload = std::min(stream.payloadLeft, room - fromHeader);
-    // A PES's last packet is filled out with adaptation field stuffing.
+    const size_t adts = AdtsBytes(stream.headerSent, fromHeader, stream.pesHeaderSize, stream.headerSize);
+    // The plan left room for an adaptation field this packet may not need. Audio's main buffer is
+    // all the decoder has: the payload that takes that room goes only as far as the buffer holds it
+    // from when the transport buffer starts passing the packet on (what was planned always fits),
+    // and stuffing fills the rest. Video's few bytes over go to its multiplex buffer, whose room
+    // the model keeps as a margin.
+    size_t fits = room;
+    if (!IsVideo(stream.entry.coding)) {
+        const size_t held = stream.buffer.HeldAt(std::max(stream.tbEmpty, now));
+        const size_t spare = stream.bufferBytes - std::min(held, stream.bufferBytes);
+        fits = std::max(plan.payload, spare > adts ? spare - adts : 0);
+    }
+    const size_t fromPayload = std::min({stream.payloadLeft, room - fromHeader, fits});
+    // A PES's last packet, or one the buffer cut short, is filled out with adaptation field stuffing.
     if (fromHeader + fromPayload < room)
         adaptation = PacketRoom - fromHeader - fromPayload;
     WriteTsHeader(packet_, stream.entry.pid, plan.startsPes, adaptation > 0, true, stream.cc);
@@ -410,12 +446,22 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     std::memcpy(p + fromHeader, queue.Data(), fromPayload);
     stream.headerSent += fromHeader;
     // The transport buffer passes the packet on at its leak rate; the payload reaches the decoder
-    // buffer as it does.
+    // buffer as it does, an ADTS header as part of the frame it heads.
     stream.tbEmpty = std::max(stream.tbEmpty, now) + TsPacketSize * SystemClock / stream.leak;
+    if (adts > 0)
+        stream.buffer.Add(HeadedUnitRemoval(queue), adts);
     late_ += CountIntoBuffer(queue, fromPayload, stream.tbEmpty, offset_, stream.buffer);
     queue.Consume(fromPayload);
     stream.payloadLeft -= fromPayload;
     return Emit();
+}
+
+int64_t CTransportStreamMultiplexer::HeadedUnitRemoval(const CElementaryStream& queue) const
+{
+    size_t index = 0;
+    while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= queue.ReadPosition())
+        ++index;
+    return queue.Unit(index).dts + offset_;
 }
 
 // PAT, then PMT in the next packet: never more than two table packets in a row.

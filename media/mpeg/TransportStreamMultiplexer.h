@@ -84,6 +84,7 @@ private:
         AdtsConfig aac;
         // The PES packet being sent: header bytes (and an ADTS header) still to go, then payload.
         uint8_t header[32] = {};
+        size_t pesHeaderSize = 0; // of headerSize; the ADTS header follows it
         size_t headerSize = 0;
         size_t headerSent = 0;
         size_t payloadLeft = 0; // of the stream's bytes in this PES; 0 when the next packet starts one
@@ -94,6 +95,7 @@ private:
         bool ready = false;
         bool startsPes = false;
         size_t payload = 0;  // the stream's bytes in it
+        size_t adts = 0;     // bytes of an ADTS header in it, which enter the decoder buffer too
         uint64_t earliest = 0;
     };
 
@@ -107,6 +109,8 @@ private:
     void OpenPes(Stream& stream, size_t payload, int64_t pts, int64_t dts);
     uint64_t EarliestStart(const Stream& stream, size_t payload, size_t* leaving) const;
     bool WriteStreamPacket(Stream& stream, const PacketPlan& plan, bool pcr);
+    // Removal time (90 kHz) of the unit at the read position, which an ADTS header heads.
+    int64_t HeadedUnitRemoval(const CElementaryStream& queue) const;
     bool WritePsi();
     bool TransportRoom(const Stream& stream, uint64_t time) const;
     bool WritePcrPacket();

@@ -107,6 +107,190 @@ VideoFacts ReadVideoFacts(const std::string& es)
     return facts;
 }
 
+// Reads the RBSP of a NAL unit (emulation prevention bytes dropped) bit by bit.
+class RbspBits {
+public:
+    RbspBits(const uint8_t* nal, size_t size)
+    {
+        int zeros = 0;
+        for (size_t i = 0; i < size; ++i) {
+            if (zeros >= 2 && nal[i] == 3) {
+                zeros = 0;
+                continue;
+            }
+            zeros = nal[i] == 0 ? zeros + 1 : 0;
+            rbsp_.push_back(nal[i]);
+        }
+    }
+    bool Ok() const { return ok_; }
+    uint32_t U(int count)
+    {
+        uint32_t value = 0;
+        for (int k = 0; k < count; ++k) {
+            if (at_ >= rbsp_.size() * 8) {
+                ok_ = false;
+                return 0;
+            }
+            value = (value << 1) | ((rbsp_[at_ / 8] >> (7 - at_ % 8)) & 1);
+            ++at_;
+        }
+        return value;
+    }
+    uint32_t Ue()
+    {
+        int zeros = 0;
+        while (ok_ && U(1) == 0 && zeros < 32)
+            ++zeros;
+        return zeros >= 32 ? (ok_ = false, 0) : (1u << zeros) - 1 + U(zeros);
+    }
+    int32_t Se()
+    {
+        const uint32_t v = Ue();
+        return v & 1 ? static_cast<int32_t>((v + 1) / 2) : -static_cast<int32_t>(v / 2);
+    }
+
+private:
+    std::vector<uint8_t> rbsp_;
+    size_t at_ = 0;
+    bool ok_ = true;
+};
+
+// What an H.264 stream's sequence parameter set declares that its T-STD buffers depend on (ITU-T
+// H.264 7.3.2.1, E.1): profile and level, and the NAL HRD's first bit rate and CPB size.
+struct AvcFacts {
+    int profile = -1;
+    int level = -1;
+    double hrdRate = 0;   // bits per second
+    double hrdCpbBits = 0;
+};
+
+void ReadHrd(RbspBits& r, AvcFacts& facts, bool keep)
+{
+    const uint32_t count = r.Ue() + 1;
+    const uint32_t rateScale = r.U(4), sizeScale = r.U(4);
+    for (uint32_t i = 0; i < count && i < 32 && r.Ok(); ++i) {
+        const double rate = (r.Ue() + 1.0) * std::pow(2.0, 6 + rateScale);
+        const double size = (r.Ue() + 1.0) * std::pow(2.0, 4 + sizeScale);
+        r.U(1);
+        if (i == 0 && keep && r.Ok()) {
+            facts.hrdRate = rate;
+            facts.hrdCpbBits = size;
+        }
+    }
+    r.U(20);
+}
+
+bool ReadSps(const uint8_t* nal, size_t size, AvcFacts& facts)
+{
+    RbspBits r(nal + 1, size - 1);
+    facts.profile = static_cast<int>(r.U(8));
+    r.U(8);
+    facts.level = static_cast<int>(r.U(8));
+    r.Ue();
+    static const int HighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
+    if (std::find(std::begin(HighProfiles), std::end(HighProfiles), facts.profile) != std::end(HighProfiles)) {
+        const uint32_t chroma = r.Ue();
+        if (chroma == 3)
+            r.U(1);
+        r.Ue();
+        r.Ue();
+        r.U(1);
+        if (r.U(1)) {
+            for (int i = 0; i < (chroma != 3 ? 8 : 12) && r.Ok(); ++i) {
+                if (!r.U(1))
+                    continue;
+                int last = 8, next = 8;
+                for (int j = 0; j < (i < 6 ? 16 : 64) && r.Ok(); ++j) {
+                    if (next != 0)
+                        next = (last + r.Se() + 256) % 256;
+                    last = next == 0 ? last : next;
+                }
+            }
+        }
+    }
+    r.Ue();
+    const uint32_t pocType = r.Ue();
+    if (pocType == 0) {
+        r.Ue();
+    } else if (pocType == 1) {
+        r.U(1);
+        r.Se();
+        r.Se();
+        const uint32_t cycle = r.Ue();
+        for (uint32_t i = 0; i < cycle && i < 256 && r.Ok(); ++i)
+            r.Se();
+    }
+    r.Ue();
+    r.U(1);
+    r.Ue();
+    r.Ue();
+    if (!r.U(1))
+        r.U(1);
+    r.U(1);
+    if (r.U(1)) {
+        for (int i = 0; i < 4; ++i)
+            r.Ue();
+    }
+    if (!r.U(1))
+        return r.Ok();
+    if (r.U(1) && r.U(8) == 255)
+        r.U(32);
+    if (r.U(1))
+        r.U(1);
+    if (r.U(1)) {
+        r.U(4);
+        if (r.U(1))
+            r.U(24);
+    }
+    if (r.U(1)) {
+        r.Ue();
+        r.Ue();
+    }
+    if (r.U(1))
+        r.U(65);
+    if (r.U(1))
+        ReadHrd(r, facts, true);
+    return r.Ok();
+}
+
+// The first sequence parameter set's facts (later ones of a recording repeat it).
+AvcFacts ReadAvcFacts(const std::string& es)
+{
+    AvcFacts facts;
+    const uint8_t* d = reinterpret_cast<const uint8_t*>(es.data());
+    for (size_t i = 0; i + 4 < es.size(); ++i) {
+        if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1 || (d[i + 3] & 0x1F) != 7)
+            continue;
+        size_t end = i + 3;
+        while (end + 3 <= es.size() && !(d[end] == 0 && d[end + 1] == 0 && (d[end + 2] == 1 || d[end + 2] == 0)))
+            ++end;
+        AvcFacts read;
+        if (ReadSps(d + i + 3, std::min(end, es.size()) - i - 3, read))
+            return read;
+    }
+    return facts;
+}
+
+// ITU-T H.264 Table A-1 (MaxBR, MaxCPB in 1000 bits) times Table A-2's cpbBrNalFactor: the NAL
+// unit stream's peak rate and CPB at the profile and level; false for a level it does not list.
+bool AvcLevelLimits(int profile, int level, double& rate, double& cpbBits)
+{
+    static const struct { int level; double maxBr, maxCpb; } Levels[] = {
+        {9, 128, 350},        {10, 64, 175},        {11, 192, 500},       {12, 384, 1000},      {13, 768, 2000},
+        {20, 2000, 2000},     {21, 4000, 4000},     {22, 4000, 4000},     {30, 10000, 10000},   {31, 14000, 14000},
+        {32, 20000, 20000},   {40, 20000, 25000},   {41, 50000, 62500},   {42, 50000, 62500},   {50, 135000, 135000},
+        {51, 240000, 240000}, {52, 240000, 240000}, {60, 240000, 240000}, {61, 480000, 480000}, {62, 800000, 800000}};
+    const double factor = profile == 100 ? 1500 : profile == 110 ? 3600 : profile == 122 || profile == 244 || profile == 44 ? 4800 : 1200;
+    for (const auto& entry : Levels) {
+        if (entry.level == level) {
+            rate = entry.maxBr * factor;
+            cpbBits = entry.maxCpb * factor;
+            return true;
+        }
+    }
+    return false;
+}
+
 class Checker {
 public:
     Report Run(const uint8_t* data, size_t size);
@@ -348,7 +532,21 @@ void Checker::CheckStream(PidData& pid)
 
     // Buffers: the transport buffer's leak and the elementary buffer's size.
     double leak = 2e6 / 8;
-    if (IsVideoType(type)) {
+    if (type == 0x1B) {
+        // ISO/IEC 13818-1's T-STD for H.264: TB leaks at 1.2 times the NAL HRD's bit rate, else
+        // 1.2 times the level's; EB is the HRD's CPB (else the level's) and MB holds BSmux + BSoh
+        // and what the level's CPB has beyond the HRD's, both reckoned from the level's rate.
+        const AvcFacts facts = ReadAvcFacts(es);
+        double levelRate = 0, levelCpbBits = 0;
+        if (!AvcLevelLimits(facts.profile, facts.level, levelRate, levelCpbBits)) {
+            Fail(Fault::Pes, name + " H.264 without a sequence parameter set of a known level (" + std::to_string(facts.level) + ")");
+            return;
+        }
+        const bool hrd = facts.hrdRate > 0 && facts.hrdCpbBits > 0;
+        leak = 1.2 * (hrd ? facts.hrdRate : levelRate) / 8;
+        const double muxRate = std::max(levelRate, 2e6);
+        out.bufferBytes = static_cast<size_t>((std::max(hrd ? facts.hrdCpbBits : 0.0, levelCpbBits) + 0.004 * muxRate + muxRate / 750) / 8);
+    } else if (IsVideoType(type)) {
         const VideoFacts facts = ReadVideoFacts(es);
         const double rmax = std::max(facts.levelRate ? facts.levelRate : 15e6, facts.bitRate);
         leak = 1.2 * rmax / 8;

@@ -4,7 +4,8 @@
 // PAT and PMT repetition and CRC, PCR interval and accuracy, PTS repetition) and ISO/IEC 13818-1's
 // transport system target decoder: each PID's 512-byte transport buffer leaking at its rate, each
 // elementary buffer with the units found in the payload (MPEG-2 pictures, MPEG audio and AC-3
-// frames) leaving at their decode times. Byte arrival times come from the PCRs, between two of
+// frames; one unit per PES of other codings) leaving at their decode times, H.264's buffers sized
+// from its sequence parameter set (profile, level, NAL HRD). Byte arrival times come from the PCRs, between two of
 // them at the rate they give. Plain C++; it holds each elementary stream in memory.
 
 #include <cstddef>
