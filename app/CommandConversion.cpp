@@ -137,14 +137,6 @@ bool IsExistingDirectory(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Someone holds the recording open to write it: the recorder has not finished.
-bool IsBeingWritten(const std::wstring& path)
-{
-    UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    return !probe && (::GetLastError() == ERROR_SHARING_VIOLATION || ::GetLastError() == ERROR_LOCK_VIOLATION);
-}
-
 // The request for the recording: the settings', with what the command line says instead.
 ConversionRequest CommandRequest(const CommandLine& line, const CConverterSettings& settings, const std::wstring& recording)
 {
@@ -202,7 +194,7 @@ CommandExit RunCommandConversion(const CommandLine& line, CWinApp& profile, cons
         WriteToStandardOutput((L"ERROR - The recording cannot be found: " + recording + L"\n").c_str());
         return CommandExit::RecordingNotConvertible;
     }
-    if (IsBeingWritten(recording)) {
+    if (!IsFinishedRecording(recording)) {
         WriteToStandardOutput((L"ERROR - The recording is still being recorded: " + recording + L"\n").c_str());
         return CommandExit::StillRecording;
     }

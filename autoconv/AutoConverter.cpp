@@ -347,12 +347,15 @@ void CAutoConverter::Worker::RemoveOrphanedPartials()
     }
 }
 
-// A file that something else holds open (the recorder, a player) cannot be opened unshared.
+// A file that something holds open to write it (the recorder) cannot be read without sharing the
+// writing. A read-only recording, or one a player reads, is finished: asking for write access
+// would take those for recordings in progress for ever.
 bool IsFinishedRecording(const std::wstring& path)
 {
-    UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    return probe.IsValid();
+    const DWORD error = probe ? ERROR_SUCCESS : ::GetLastError();
+    return error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION;
 }
 
 bool HasUsableOutput(const std::wstring& outputPath)

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-// Whether a recording is finished: nothing else (the recorder, a player) holds it open.
+// Whether a recording is finished: nothing holds it open to write it (the recorder).
 bool IsFinishedRecording(const std::wstring& path);
 
 // Whether a converted recording may go: its output is a file and not empty.

@@ -31,7 +31,7 @@ public:
     DWORD CaptionFile = 0; // 1: a recording's captions go beside its output as SubRip
     // A command line run after each successful conversion; %OUTPUT% and %RECORDING% stand for the
     // files' quoted paths. Empty: none. Set in the registry only, so Save leaves it as it is there.
-    std::wstring AfterConversion;
+    std::wstring AfterConversion = {};
 };
 
 // The media centre's recording directory, or "C:\" when it cannot be read whole.

@@ -117,15 +117,20 @@ TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
 {
     settings_.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
     settings_.InputExt = L"DVR-MS";
-    for (const wchar_t* name : {L"News.2005.03.28.dvr-ms", L"LOUD.DVR-MS", L"Done.dvr-ms", L"Broken.dvr-ms", L"Other.txt"})
+    for (const wchar_t* name : {L"News.2005.03.28.dvr-ms", L"LOUD.DVR-MS", L"Done.dvr-ms", L"Broken.dvr-ms", L"Other.txt",
+                                L"Kept.dvr-ms"})
         ASSERT_TRUE(CopyRecording(input_ + name));
+    // Read-only, as a user may keep a recording: finished all the same.
+    ASSERT_TRUE(::SetFileAttributesW((input_ + L"Kept.dvr-ms").c_str(), FILE_ATTRIBUTE_READONLY));
     WriteFileBytes(output_ + L"done.mpg", ""); // any size, any case: already converted
     WriteFileBytes(output_ + L"Broken.MPG", "made by someone");
     WriteFileBytes(output_ + L"LOUD.MPG.partial", "left by a killed run"); // not an output
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 1; }, 30000)) << Text();
-    EXPECT_EQ(Count(L" - Done.\n"), 2u) << Text();
+    ::SetFileAttributesW((input_ + L"Kept.dvr-ms").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Count(L" - Done.\n"), 3u) << Text();
+    EXPECT_TRUE(IsProgramStream(output_ + L"Kept.MPG"));
     EXPECT_TRUE(FileExists(output_ + L"News.2005.03.28.MPG"));
     EXPECT_TRUE(IsProgramStream(output_ + L"LOUD.MPG"));
     EXPECT_EQ(ReadFileBytes(output_ + L"done.mpg"), "");

@@ -360,8 +360,10 @@ TEST_F(ConvertFileTest, TheCommandAfterConversionRunsWithQuotedPathsAndItsEndEnd
     WriteFileBytes(directory_ + "hook.cmd", "@echo %1 %2> \"" + args + "\"\r\n@if exist %1 if exist %2 echo both there>> \""
                                                 + args + "\"\r\n@exit /b 3\r\n");
     const std::wstring pipeName = L"\\\\.\\pipe\\halvern-after-conversion-test";
-    // Never written: a `type` of it waits, without using the processor, until it is closed.
-    const UniqueHandle pipe(::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr));
+    // Never written: a `type` of it waits, without using the processor, until it is closed. The
+    // test's own end does not wait on it (PIPE_NOWAIT): whether a client holds it is asked once.
+    const UniqueHandle pipe(
+        ::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 0, 0, 0, nullptr));
     ASSERT_NE(pipe.Get(), INVALID_HANDLE_VALUE);
     const struct {
         const char* name;
@@ -388,7 +390,7 @@ TEST_F(ConvertFileTest, TheCommandAfterConversionRunsWithQuotedPathsAndItsEndEnd
         observer_.Clear();
         const DWORD start = ::GetTickCount();
         const ConversionResult result = engine_->ConvertFile(
-            ConversionRequest{Wide(recording), Wide(output), kInternalGraphName, Wide(blank), Wide(c.command)});
+            ConversionRequest{Wide(recording), Wide(output), kInternalGraphName, Wide(blank), L"", Wide(c.command)});
         EXPECT_LT(::GetTickCount() - start, 20000u);
         EXPECT_EQ(result, c.recordingFine ? ConversionResult::Converted : ConversionResult::RecordingAtFault);
         const Texts outcomes = observer_.Outcomes();
