@@ -21,6 +21,26 @@ int64_t To90kHz(REFERENCE_TIME time)
     return scaled >= 0 ? (scaled + 500) / 1000 : -((-scaled + 500) / 1000);
 }
 
+// A sample's bytes and its start time (90 kHz; NoTimestamp when it has none).
+struct SampleBytes {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    int64_t time = mpeg::NoTimestamp;
+};
+
+HRESULT ReadSample(IMediaSample* sample, SampleBytes& bytes)
+{
+    BYTE* data = nullptr;
+    const HRESULT hr = sample->GetPointer(&data);
+    if (FAILED(hr))
+        return hr;
+    const long length = sample->GetActualDataLength();
+    REFERENCE_TIME start = 0, stop = 0;
+    bytes = {data, static_cast<size_t>(length > 0 ? length : 0),
+             SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp};
+    return S_OK;
+}
+
 // "Audio In" as graphs have always named the first, then "Audio In 2" on.
 std::wstring AudioPinName(size_t index)
 {
@@ -191,14 +211,11 @@ HRESULT CMuxFilter::ReceiveCaptions(IMediaSample* sample)
 {
     if (!throughInserter_ || outputResult_ != S_OK)
         return outputResult_;
-    BYTE* data = nullptr;
-    HRESULT hr = sample->GetPointer(&data);
+    SampleBytes bytes;
+    const HRESULT hr = ReadSample(sample, bytes);
     if (FAILED(hr))
         return hr;
-    const long length = sample->GetActualDataLength();
-    REFERENCE_TIME start = 0, stop = 0;
-    const int64_t time = SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp;
-    return Progress(inserter_.PushPairs(data, static_cast<size_t>(length > 0 ? length : 0), time));
+    return Progress(inserter_.PushPairs(bytes.data, bytes.size, bytes.time));
 }
 
 HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
@@ -210,17 +227,13 @@ HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
         return VFW_E_WRONG_STATE;
     if (outputResult_ != S_OK)
         return outputResult_;
-    BYTE* data = nullptr;
-    HRESULT hr = sample->GetPointer(&data);
+    SampleBytes bytes;
+    const HRESULT hr = ReadSample(sample, bytes);
     if (FAILED(hr))
         return hr;
-    const long length = sample->GetActualDataLength();
-    REFERENCE_TIME start = 0, stop = 0;
-    const int64_t time = SUCCEEDED(sample->GetTime(&start, &stop)) ? To90kHz(start) : mpeg::NoTimestamp;
-    const size_t size = static_cast<size_t>(length > 0 ? length : 0);
     if (stream == videoStream_ && throughInserter_)
-        return Progress(inserter_.PushVideo(data, size, time));
-    return Progress(Multiplexer().Push(stream, data, size, time));
+        return Progress(inserter_.PushVideo(bytes.data, bytes.size, bytes.time));
+    return Progress(Multiplexer().Push(stream, bytes.data, bytes.size, bytes.time));
 }
 
 HRESULT CMuxFilter::OnEndOfStream(CMuxInputPin& pin)

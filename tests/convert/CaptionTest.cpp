@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "convert/ConversionEngine.h"
+#include "tests/convert/ReportObserver.h"
 #include "tests/convert/OutputCheck.h"
 #include "tests/convert/ReceptionCorpus.h"
 #include "tests/media/CaptionWriter.h"
@@ -24,16 +25,6 @@ using test_captions::Caption;
 using test_captions::Style;
 
 namespace {
-
-class QuietObserver : public IConversionObserver {
-public:
-    void OnConversionStarted(LONG) override {}
-    void OnGraphBuilt(const std::wstring&) override {}
-    void OnProgressRange(LONG) override {}
-    void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::wstring& text, bool) override { report = Utf8(text); }
-    std::string report;
-};
 
 struct Cue {
     std::string text;
@@ -143,7 +134,7 @@ protected:
     std::string input_ = MakeScratchDirectory("captions-input") + "Show.dvr-ms";
     ScopedComInit com_;
     GraphSource graphs_;
-    QuietObserver observer_;
+    ReportObserver observer_;
     std::unique_ptr<CConversionEngine> engine_;
     test_recordings::RecordingOptions options_;
     test_recordings::WrittenRecording written_;

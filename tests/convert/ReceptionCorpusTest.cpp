@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "convert/ConversionEngine.h"
+#include "tests/convert/ReportObserver.h"
 #include "tests/convert/OutputCheck.h"
 #include "tests/convert/ReceptionCorpus.h"
 #include "tests/media/FieldPictureWriter.h"
@@ -25,16 +26,6 @@ using test_recordings::EveryStream;
 using test_recordings::VideoStream;
 
 namespace {
-
-class QuietObserver : public IConversionObserver {
-public:
-    void OnConversionStarted(LONG) override {}
-    void OnGraphBuilt(const std::wstring&) override {}
-    void OnProgressRange(LONG) override {}
-    void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::wstring& report, bool) override { this->report = testing_support::Utf8(report); }
-    std::string report;
-};
 
 std::string Lines(const std::vector<std::string>& faults)
 {
@@ -83,7 +74,7 @@ protected:
 
     ScopedComInit com_;
     GraphSource graphs_;
-    QuietObserver observer_;
+    ReportObserver observer_;
     std::unique_ptr<CConversionEngine> engine_;
     std::string directory_;
     test_recordings::RecordingOptions options_;

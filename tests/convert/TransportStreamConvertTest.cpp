@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/ConversionEngine.h"
+#include "tests/convert/ReportObserver.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TransportStreamCheck.h"
@@ -20,16 +21,6 @@ namespace {
 using testing_support::RunLinuxTool;
 using testing_support::ToolOutput;
 using testing_support::Wide;
-
-class QuietObserver : public IConversionObserver {
-public:
-    void OnConversionStarted(LONG) override {}
-    void OnGraphBuilt(const std::wstring&) override {}
-    void OnProgressRange(LONG) override {}
-    void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::wstring& report, bool) override { this->report = testing_support::Utf8(report); }
-    std::string report;
-};
 
 struct Case {
     const char* name;
@@ -87,7 +78,7 @@ protected:
 
     ScopedComInit com_;
     GraphSource graphs_;
-    QuietObserver observer_;
+    ReportObserver observer_;
     std::string directory_;
 };
 
@@ -162,7 +153,7 @@ protected:
 
     ScopedComInit com_;
     GraphSource graphs_;
-    QuietObserver observer_;
+    ReportObserver observer_;
     std::string directory_;
 };
 
