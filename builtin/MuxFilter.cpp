@@ -49,13 +49,13 @@ std::wstring AudioPinName(size_t index)
 
 } // namespace
 
-CMuxFilter::CMuxFilter(const CLSID& classId, bool transport, const GUID& outputSubtype)
-    : CBaseFilter(classId), transport_(transport)
+CMuxFilter::CMuxFilter(const CLSID& classId, const GUID& outputSubtype)
+    : CBaseFilter(classId)
 {
     inputs_.reserve(1 + MaxAudioPins);
-    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", MuxInputRole::Video, transport_)});
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Video In", MuxInputRole::Video)});
     AddAudioPin();
-    captions_ = std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Captions In", MuxInputRole::Captions, transport_);
+    captions_ = std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), L"Captions In", MuxInputRole::Captions);
     output_ = std::make_unique<CMuxOutputPin>(this, inputs_.front().pin.get(), outputSubtype);
 }
 
@@ -64,7 +64,7 @@ CMuxFilter::~CMuxFilter() = default;
 void CMuxFilter::AddAudioPin()
 {
     const size_t index = inputs_.size() - 1;
-    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), MuxInputRole::Audio, transport_)});
+    inputs_.push_back({std::make_unique<CMuxInputPin>(this, static_cast<IMuxInputEvents&>(*this), AudioPinName(index), MuxInputRole::Audio)});
 }
 
 int CMuxFilter::PinCount()

@@ -33,8 +33,8 @@ public:
     ULONG DamagedSamples() const { return damaged_.load(); }
 
 protected:
-    // `transport`: the inputs take what a transport stream carries; the output's subtype.
-    CMuxFilter(const CLSID& classId, bool transport, const GUID& outputSubtype);
+    // The output's subtype says which stream the multiplexer writes.
+    CMuxFilter(const CLSID& classId, const GUID& outputSubtype);
     ~CMuxFilter() override;
 
     // The derived filter's multiplexer, which writes through WriteOutput.
@@ -95,7 +95,6 @@ private:
     size_t offeredAudio_ = 1;
     std::unique_ptr<CMuxInputPin> captions_;
     std::unique_ptr<CMuxOutputPin> output_;
-    const bool transport_;
     // Under the streaming lock. The video goes through the inserter when captions are connected
     // or a caption file is wanted; else straight to the multiplexer, as it always has.
     CCaptionFile captionFile_;

@@ -37,8 +37,8 @@ int HeAacPayloadType(const AM_MEDIA_TYPE& type)
 
 } // namespace
 
-CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role, bool transport)
-    : CBaseInputPin(filter, name.c_str()), events_(events), role_(role), transport_(transport),
+CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role)
+    : CBaseInputPin(filter, name.c_str()), events_(events), role_(role),
       progress_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }

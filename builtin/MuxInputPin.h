@@ -1,7 +1,7 @@
 #pragma once
-// An input of a multiplexer: takes MPEG-2 video, or MPEG audio or AC-3 (and, on the transport
-// stream multiplexer's, H.264, AAC and E-AC-3), and hands samples and stream events to whoever it
-// was made for.
+// An input of a multiplexer: takes MPEG-2 or H.264 video, MPEG audio, AC-3, E-AC-3 or AAC, or
+// line-21 caption byte pairs, and hands samples and stream events to whoever it was made for (a
+// multiplexer that cannot carry a coding refuses it when the run starts, saying why).
 
 #include <windows.h>
 #include <dshow.h>
@@ -38,8 +38,7 @@ enum class MuxInputRole { Video, Audio, Captions };
 
 class CMuxInputPin : public CBaseInputPin {
 public:
-    // `transport`: the codings a transport stream carries beside the program stream's.
-    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role, bool transport);
+    CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role);
 
     bool IsVideo() const { return role_ == MuxInputRole::Video; }
     bool IsAudio() const { return role_ == MuxInputRole::Audio; }
@@ -74,7 +73,6 @@ protected:
 private:
     IMuxInputEvents& events_;
     const MuxInputRole role_;
-    const bool transport_;
     UniqueHandle progress_;
     bool waiting_ = false;
 };

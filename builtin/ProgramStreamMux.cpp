@@ -5,7 +5,7 @@
 #include "media/MediaErrors.h"
 
 CProgramStreamMux::CProgramStreamMux()
-    : CFilterObject(CLSID_HalvernProgramStreamMux, false, MuxSubtypeMpeg2Program), multiplexer_(*this)
+    : CFilterObject(CLSID_HalvernProgramStreamMux, MuxSubtypeMpeg2Program), multiplexer_(*this)
 {
 }
 

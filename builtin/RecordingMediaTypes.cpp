@@ -36,29 +36,40 @@ CMediaType WithFormat(const GUID& major, const GUID& subtype, const GUID& format
     return owned;
 }
 
-CMediaType VideoType(const media::VideoFormat& video)
+// The MPEG2VIDEOINFO both video codings fill alike: picture size, rate, frame time and the
+// stream's own headers where the sequence header goes; `size` receives the format block's size.
+MPEG2VIDEOINFO& VideoInfoBlock(const media::VideoFormat& video, std::vector<BYTE>& block, size_t& size)
 {
-    const size_t size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + video.sequenceHeader.size();
-    std::vector<BYTE> block(size > sizeof(MPEG2VIDEOINFO) ? size : sizeof(MPEG2VIDEOINFO));
-    auto* info = reinterpret_cast<MPEG2VIDEOINFO*>(block.data());
-    VIDEOINFOHEADER2& header = info->hdr;
+    size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + video.sequenceHeader.size();
+    block.assign(size > sizeof(MPEG2VIDEOINFO) ? size : sizeof(MPEG2VIDEOINFO), 0);
+    auto& info = *reinterpret_cast<MPEG2VIDEOINFO*>(block.data());
+    VIDEOINFOHEADER2& header = info.hdr;
     header.rcSource = {0, 0, static_cast<LONG>(video.width), static_cast<LONG>(video.height)};
     header.rcTarget = header.rcSource;
     header.dwBitRate = video.bitRate;
     header.AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000ll * video.frameRateDen / video.frameRateNum);
+    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    header.bmiHeader.biWidth = static_cast<LONG>(video.width);
+    header.bmiHeader.biHeight = static_cast<LONG>(video.height);
+    info.cbSequenceHeader = static_cast<DWORD>(video.sequenceHeader.size());
+    std::memcpy(info.dwSequenceHeader, video.sequenceHeader.data(), video.sequenceHeader.size());
+    return info;
+}
+
+CMediaType VideoType(const media::VideoFormat& video)
+{
+    std::vector<BYTE> block;
+    size_t size = 0;
+    MPEG2VIDEOINFO* info = &VideoInfoBlock(video, block, size);
+    VIDEOINFOHEADER2& header = info->hdr;
     // Display aspect from the sequence header's code; 1 means square pixels.
     static const DWORD aspects[5][2] = {{4, 3}, {1, 1}, {4, 3}, {16, 9}, {221, 100}};
     const unsigned code = video.aspectCode < 5 ? video.aspectCode : 0;
     header.dwPictAspectRatioX = code == 1 ? video.width : aspects[code][0];
     header.dwPictAspectRatioY = code == 1 ? video.height : aspects[code][1];
-    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    header.bmiHeader.biWidth = static_cast<LONG>(video.width);
-    header.bmiHeader.biHeight = static_cast<LONG>(video.height);
     // The stream's profile and level codes, turned into the AM_MPEG2Profile/Level numbering.
     info->dwProfile = video.profile >= 1 && video.profile <= 5 ? 6 - video.profile : 0;
     info->dwLevel = video.level >= 4 && video.level <= 10 && video.level % 2 == 0 ? (12 - video.level) / 2 : 0;
-    info->cbSequenceHeader = static_cast<DWORD>(video.sequenceHeader.size());
-    std::memcpy(info->dwSequenceHeader, video.sequenceHeader.data(), video.sequenceHeader.size());
     return WithFormat(VideoMajor, Mpeg2VideoSubtype, Mpeg2VideoFormat, block.data(), static_cast<ULONG>(size));
 }
 
@@ -67,28 +78,19 @@ CMediaType VideoType(const media::VideoFormat& video)
 std::vector<CMediaType> H264Types(const media::VideoFormat& video)
 {
     constexpr DWORD H264FourCc = 0x34363248;
-    const size_t size = offsetof(MPEG2VIDEOINFO, dwSequenceHeader) + video.sequenceHeader.size();
-    std::vector<BYTE> block(size > sizeof(MPEG2VIDEOINFO) ? size : sizeof(MPEG2VIDEOINFO));
-    auto* info = reinterpret_cast<MPEG2VIDEOINFO*>(block.data());
+    std::vector<BYTE> block;
+    size_t size = 0;
+    MPEG2VIDEOINFO* info = &VideoInfoBlock(video, block, size);
     VIDEOINFOHEADER2& header = info->hdr;
-    header.rcSource = {0, 0, static_cast<LONG>(video.width), static_cast<LONG>(video.height)};
-    header.rcTarget = header.rcSource;
-    header.dwBitRate = video.bitRate;
-    header.AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000ll * video.frameRateDen / video.frameRateNum);
     // The picture's shape from its sample aspect ratio; square samples when the stream gives none.
     const uint64_t x = uint64_t(video.width) * (video.sarWidth ? video.sarWidth : 1);
     const uint64_t y = uint64_t(video.height) * (video.sarHeight ? video.sarHeight : 1);
     const uint64_t common = std::max<uint64_t>(std::gcd(x, y), 1);
     header.dwPictAspectRatioX = static_cast<DWORD>(x / common);
     header.dwPictAspectRatioY = static_cast<DWORD>(y / common);
-    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    header.bmiHeader.biWidth = static_cast<LONG>(video.width);
-    header.bmiHeader.biHeight = static_cast<LONG>(video.height);
     header.bmiHeader.biCompression = H264FourCc;
     info->dwProfile = video.profile;
     info->dwLevel = video.level;
-    info->cbSequenceHeader = static_cast<DWORD>(video.sequenceHeader.size());
-    std::memcpy(info->dwSequenceHeader, video.sequenceHeader.data(), video.sequenceHeader.size());
     std::vector<CMediaType> types;
     types.push_back(WithFormat(VideoMajor, MuxSubtypeH264, Mpeg2VideoFormat, block.data(), static_cast<ULONG>(size)));
     types.push_back(WithFormat(VideoMajor, MuxSubtypeH264, MuxFormatVideoInfo2, &header, sizeof(header)));

@@ -4,7 +4,7 @@
 #include "builtin/MuxMediaTypes.h"
 
 CTransportStreamMux::CTransportStreamMux()
-    : CFilterObject(CLSID_HalvernTransportStreamMux, true, MuxSubtypeMpeg2Transport), multiplexer_(*this)
+    : CFilterObject(CLSID_HalvernTransportStreamMux, MuxSubtypeMpeg2Transport), multiplexer_(*this)
 {
 }
 
