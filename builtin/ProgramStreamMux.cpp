@@ -1,8 +1,8 @@
 #include "builtin/ProgramStreamMux.h"
 
+#include "base/MediaErrors.h"
 #include "builtin/BuiltinClasses.h"
 #include "builtin/MuxMediaTypes.h"
-#include "media/MediaErrors.h"
 
 CProgramStreamMux::CProgramStreamMux()
     : CFilterObject(CLSID_HalvernProgramStreamMux, MuxSubtypeMpeg2Program), multiplexer_(*this)

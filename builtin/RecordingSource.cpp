@@ -7,14 +7,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/MediaErrors.h"
 #include "builtin/BuiltinClasses.h"
 #include "builtin/RecordingMediaTypes.h"
 #include "filters/MediaType.h"
 #include "filters/OutputPin.h"
 #include "filters/SourceSeeking.h"
-#include "media/MediaErrors.h"
 #include "media/OpenRecording.h"
-#include "media/asf/PayloadFormat.h"
+#include "media/PayloadFormat.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -111,12 +111,12 @@ private:
     bool IsSyncPoint(const media::MediaObject& object) const
     {
         if (format_.codec == media::Codec::H264Video)
-            return asf::HoldsIdrSlice(object.data, object.size);
+            return media::HoldsIdrSlice(object.data, object.size);
         if (format_.codec != media::Codec::Mpeg2Video)
             return true;
         if (object.hasFrameFlags)
             return (object.frameFlags & 0x07) == 1;
-        return asf::PictureCodingType(object.data, object.size) == 1;
+        return media::PictureCodingType(object.data, object.size) == 1;
     }
 
     REFERENCE_TIME DefaultDuration(size_t bytes) const

@@ -1,13 +1,13 @@
 #include "convert/ConversionEngine.h"
 #include "base/CaptionFileSink.h"
 
+#include "base/MediaErrors.h"
 #include "convert/AfterConversion.h"
 #include "convert/BuildGraph.h"
 #include "convert/ComThread.h"
 #include "convert/ConversionProgress.h"
 #include "convert/OutputName.h"
 #include "convert/PathText.h"
-#include "media/MediaErrors.h"
 
 #include <dshow.h>
 #include <wrl/client.h>

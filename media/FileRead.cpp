@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/MediaErrors.h"
+
 namespace media {
 
 HRESULT OpenShared(const wchar_t* path, UniqueFileHandle& file)
@@ -38,6 +40,15 @@ HRESULT CurrentSize(HANDLE file, uint64_t& size)
         return HRESULT_FROM_WIN32(::GetLastError());
     size = static_cast<uint64_t>(length.QuadPart);
     return S_OK;
+}
+
+HRESULT CheckNotShrunk(HANDLE file, uint64_t length)
+{
+    uint64_t size = 0;
+    HRESULT hr = CurrentSize(file, size);
+    if (FAILED(hr))
+        return hr;
+    return size < length ? HALVERN_E_SHRANK : S_OK;
 }
 
 bool AllZero(const uint8_t* data, size_t size)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/MediaErrors.h"
+
 namespace media {
 
 FormatProbe::FormatProbe(std::vector<StreamFormat>& formats, Identify identify, Awaited awaited)
@@ -15,13 +17,20 @@ bool FormatProbe::OnObject(const MediaObject& object)
     StreamFormat& format = formats_[object.streamIndex];
     if (format.codec == Codec::Unknown)
         identify_(object, format);
-    if (format.codec != Codec::Unknown && format.codec != Codec::Captions && object.StartsFrame()) {
+    if (IsAudioOrVideo(format.codec) && object.StartsFrame()) {
         if (frames_.size() <= object.streamIndex)
             frames_.resize(object.streamIndex + 1, 0);
         ++frames_[object.streamIndex];
         earliest_ = std::min(earliest_, object.time);
     }
     return !Done();
+}
+
+HRESULT FormatProbe::Outcome() const
+{
+    const bool any = std::any_of(formats_.begin(), formats_.end(),
+                                 [](const StreamFormat& format) { return IsAudioOrVideo(format.codec); });
+    return any ? S_OK : HALVERN_E_NO_STREAMS;
 }
 
 bool FormatProbe::Done() const

@@ -6,6 +6,8 @@
 // field pictures in chunks of their own) is read on until one comes; the reader bounds the
 // share of the file this may take.
 
+#include <windows.h>
+
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -28,6 +30,9 @@ public:
     bool OnObject(const MediaObject& object) override;
     // The earliest time of a stream with a known codec; 0 when there was none.
     int64_t Earliest() const { return earliest_ == std::numeric_limits<int64_t>::max() ? 0 : earliest_; }
+    // S_OK when the read-ahead identified a stream of pictures or sound, else HALVERN_E_NO_STREAMS.
+    // Streams of a codec Halvern does not know stay without a format, and without a pin.
+    HRESULT Outcome() const;
 
 private:
     bool Done() const;

@@ -16,6 +16,10 @@ inline constexpr int64_t NoTime = -1;
 // What a stream carries, decided from its payload: recorders fill their containers' tags unreliably.
 enum class Codec { Unknown, Mpeg2Video, MpegAudio, Ac3, Captions, H264Video, Aac, Eac3 };
 
+// A known codec of pictures or sound: what makes a file worth converting, and what the read-ahead
+// counts frames of (captions ride along with the video).
+inline bool IsAudioOrVideo(Codec codec) { return codec != Codec::Unknown && codec != Codec::Captions; }
+
 // AAC's framing, decided by its bytes: ffmpeg labels ADTS it copies as raw.
 enum class AacPayload { Raw, Adts, Loas };
 

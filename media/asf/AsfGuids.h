@@ -1,25 +1,14 @@
 #pragma once
-// GUIDs of the ASF objects, stream types and payload extensions Halvern reads. On disk a GUID is
-// stored in the same little-endian layout as the GUID structure, so 16 bytes compare directly.
+// GUIDs of the ASF objects, stream types and payload extensions Halvern reads.
 
 #include <windows.h>
 
-#include <cstdint>
-#include <cstring>
+#include "media/GuidBytes.h"
 
 namespace asf {
 
-inline bool SameGuid(const uint8_t* bytes, const GUID& guid)
-{
-    return std::memcmp(bytes, &guid, sizeof(GUID)) == 0;
-}
-
-inline GUID ReadGuid(const uint8_t* bytes)
-{
-    GUID guid;
-    std::memcpy(&guid, bytes, sizeof(GUID));
-    return guid;
-}
+using media::ReadGuid;
+using media::SameGuid;
 
 // Top-level objects.
 inline constexpr GUID HeaderObject = {0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};

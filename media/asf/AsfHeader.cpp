@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
-#include "media/MediaErrors.h"
+#include "base/MediaErrors.h"
+#include "media/ByteCursor.h"
 #include "media/asf/AsfGuids.h"
-#include "media/asf/ByteCursor.h"
 
 namespace asf {
 namespace {
+
+using media::ByteCursor;
 
 constexpr size_t ObjectHeadSize = 24;
 constexpr uint32_t MaxPacketSize = 1u << 20;

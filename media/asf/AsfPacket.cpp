@@ -1,9 +1,12 @@
 #include "media/asf/AsfPacket.h"
 
-#include "media/asf/ByteCursor.h"
+#include "media/ByteCursor.h"
 
 namespace asf {
 namespace {
+
+using media::ByteCursor;
+
 
 bool ParsePayload(ByteCursor& cursor, uint8_t propertyFlags, bool multiple, unsigned lengthType, size_t end,
                   Payload& payload)

@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/MediaErrors.h"
+#include "media/ByteCursor.h"
 #include "media/FileRead.h"
 #include "media/FormatProbe.h"
-#include "media/MediaErrors.h"
+#include "media/PayloadFormat.h"
 #include "media/asf/AsfGuids.h"
-#include "media/asf/ByteCursor.h"
-#include "media/mpeg/VideoHeaders.h"
 
 namespace asf {
 namespace {
 
+using media::ByteCursor;
+using media::Codec;
 using media::ReadAt;
 
 constexpr size_t NoStream = static_cast<size_t>(-1);
@@ -30,19 +32,19 @@ void Identify(const MediaObject& object, StreamFormat& format)
 {
     // Raw AAC has no sync word: a stream whose properties declare AAC is read as nothing else.
     if (format.audio.aacDeclared) {
-        if (ParseAacHeader(object.data, object.size, format.audio))
+        if (media::ParseAacHeader(object.data, object.size, format.audio))
             format.codec = Codec::Aac;
         return;
     }
-    if (ParseVideoFormat(object.data, object.size, format.video))
+    if (media::ParseVideoFormat(object.data, object.size, format.video))
         format.codec = Codec::Mpeg2Video;
-    else if (ParseAc3Header(object.data, object.size, format.audio))
+    else if (media::ParseAc3Header(object.data, object.size, format.audio))
         format.codec = Codec::Ac3;
-    else if (ParseMpegAudioHeader(object.data, object.size, format.audio))
+    else if (media::ParseMpegAudioHeader(object.data, object.size, format.audio))
         format.codec = Codec::MpegAudio;
-    else if (ParseH264Format(object.data, object.size, format.video))
+    else if (media::ParseH264Format(object.data, object.size, format.video))
         format.codec = Codec::H264Video;
-    else if (ParseEac3Header(object.data, object.size, format.audio))
+    else if (media::ParseEac3Header(object.data, object.size, format.audio))
         format.codec = Codec::Eac3;
 }
 
@@ -86,7 +88,7 @@ HRESULT Reader::Open(const wchar_t* path)
         formats_[i].subtype = stream.subtype;
         if (stream.majorType == Line21Captions || stream.majorType == AtscCaptions)
             formats_[i].codec = Codec::Captions;
-        formats_[i].audio.aacDeclared = DeclaredAac(stream.format.data(), stream.format.size(), formats_[i].audio.aacConfig);
+        formats_[i].audio.aacDeclared = media::DeclaredAac(stream.format.data(), stream.format.size(), formats_[i].audio.aacConfig);
     }
     // Whole packets per block, at least one.
     const size_t packets = std::max<size_t>(1, BlockBytes / header_.packetSize);
@@ -106,11 +108,7 @@ HRESULT Reader::Probe()
     // Read ahead only: nothing is delivered yet.
     bytesDone_ = 0;
     duration_ = FindDuration();
-    // Streams of a codec Halvern does not know stay without a format (and without a pin).
-    const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
-        return format.codec != Codec::Unknown && format.codec != Codec::Captions;
-    });
-    return any ? S_OK : HALVERN_E_NO_STREAMS;
+    return sink.Outcome();
 }
 
 int64_t Reader::FindDuration()
@@ -238,13 +236,10 @@ HRESULT Reader::EndRead(uint64_t end, uint64_t fileSize)
     for (const StreamState& state : states_)
         endedCut_ = endedCut_ || state.assembling;
     DropUnfinishedObjects();
-    uint64_t size = 0;
-    HRESULT hr = CurrentSize(size);
+    const uint64_t whole = std::max(end, fileSize);
+    HRESULT hr = media::CheckNotShrunk(file_.Get(), whole);
     if (FAILED(hr))
         return hr;
-    const uint64_t whole = std::max(end, fileSize);
-    if (size < whole)
-        return HALVERN_E_SHRANK;
     bytesTotal_ = whole;
     bytesDone_ = whole;
     return S_OK;
@@ -414,21 +409,10 @@ bool Reader::Deliver(MediaObject& object, StreamState& state, ObjectSink& sink)
             return true;
         }
         if (!state.sawSequenceHeader) {
-            // The tail of a picture the recording started in the middle of: video begins with a
-            // sequence header, or H.264's sequence parameter set. An MPEG-2 slice can look like
-            // one, so while the codec is still unknown (reading ahead) H.264 is looked for only
-            // where MPEG-2 has no sequence header.
-            const Codec codec = formats_[object.streamIndex].codec;
-            size_t start = codec == Codec::H264Video ? object.size
-                                                     : mpeg::FindStartCodeOf(object.data, object.size, mpeg::SequenceHeaderCode);
-            if (codec != Codec::Mpeg2Video && start == object.size)
-                start = FindSequenceParameterSet(object.data, object.size);
-            if (start == object.size) {
+            if (!media::TrimToVideoStart(object.data, object.size, formats_[object.streamIndex].codec)) {
                 ++counters_.droppedLeadingVideo;
                 return true;
             }
-            object.data += start;
-            object.size -= start;
             state.sawSequenceHeader = true;
         }
     }

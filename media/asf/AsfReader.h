@@ -17,10 +17,9 @@
 #include <vector>
 
 #include "base/ScopedWin.h"
+#include "media/RecordingReader.h"
 #include "media/asf/AsfHeader.h"
 #include "media/asf/AsfPacket.h"
-#include "media/RecordingReader.h"
-#include "media/asf/PayloadFormat.h"
 
 namespace asf {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "media/asf/ByteCursor.h"
+#include "media/ByteCursor.h"
 
 namespace wtv {
 namespace {
@@ -33,7 +33,7 @@ bool NameIs(const uint8_t* utf16, size_t units, const char* name)
 bool MarkedProtected(const uint8_t* records, size_t size)
 {
     for (size_t at = 0; at + 24 <= size && std::memcmp(records + at, RecordGuid, sizeof(RecordGuid)) == 0;) {
-        asf::ByteCursor head(records + at + 16, 8);
+        media::ByteCursor head(records + at + 16, 8);
         const uint32_t type = head.U32();
         const uint32_t length = head.U32();
         size_t units = 0;
@@ -47,7 +47,7 @@ bool MarkedProtected(const uint8_t* records, size_t size)
         if (length > size - valueAt)
             return false;
         if ((type == BoolType || type == DwordType) && length >= 4 && NameIs(name, units, "WM/WMRVContentProtected")) {
-            asf::ByteCursor value(records + valueAt, 4);
+            media::ByteCursor value(records + valueAt, 4);
             return value.U32() != 0;
         }
         at = valueAt + length;

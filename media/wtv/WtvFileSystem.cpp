@@ -4,16 +4,16 @@
 #include <cstring>
 #include <utility>
 
+#include "base/MediaErrors.h"
+#include "media/ByteCursor.h"
 #include "media/FileRead.h"
-#include "media/MediaErrors.h"
-#include "media/asf/AsfGuids.h"
-#include "media/asf/ByteCursor.h"
+#include "media/GuidBytes.h"
 #include "media/wtv/WtvGuids.h"
 
 namespace wtv {
 namespace {
 
-using asf::SameGuid;
+using media::SameGuid;
 
 constexpr size_t HeaderBytes = 0x40;
 constexpr uint32_t RootSizeAt = 0x30;
@@ -133,7 +133,7 @@ HRESULT Mapping::ReadTable(uint32_t sector, Owner owner, std::vector<uint32_t>& 
         return hr;
     if (got < sizeof(table))
         return HALVERN_E_BAD_HEADER;
-    asf::ByteCursor cursor(table, sizeof(table));
+    media::ByteCursor cursor(table, sizeof(table));
     for (uint32_t i = 0; i < TableEntries; ++i) {
         const uint32_t entry = cursor.U32();
         if (entry == 0)
@@ -200,7 +200,7 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
         return HALVERN_E_NOT_RECORDING;
     if (got < sizeof(head))
         return HALVERN_E_BAD_HEADER;
-    asf::ByteCursor fields(head, sizeof(head));
+    media::ByteCursor fields(head, sizeof(head));
     fields.Skip(RootSizeAt);
     const uint32_t rootBytes = fields.U32();
     fields.Skip(RootSectorAt - RootSizeAt - 4);
@@ -224,7 +224,7 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
     bool found = false;
     std::vector<Entry> others; // fewer than a hundred: the directory is one sector
     for (uint32_t at = 0; at + EntryHeadBytes <= rootBytes && SameGuid(root + at, DirectoryEntry);) {
-        asf::ByteCursor entry(root + at + 16, rootBytes - at - 16);
+        media::ByteCursor entry(root + at + 16, rootBytes - at - 16);
         const uint32_t entryBytes = entry.U16();
         entry.Skip(6);
         const uint64_t lengthAndFlags = entry.U64();
@@ -235,7 +235,7 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
             nameUnits > (entryBytes - EntryHeadBytes) / 2 || EntryHeadBytes + 2 * nameUnits + 8 > entryBytes)
             return HALVERN_E_BAD_HEADER;
         const uint8_t* name = root + at + EntryHeadBytes;
-        asf::ByteCursor place(name + 2 * nameUnits, 8);
+        media::ByteCursor place(name + 2 * nameUnits, 8);
         const uint32_t firstSector = place.U32();
         const uint32_t depth = place.U32();
         const Entry declared = {lengthAndFlags, firstSector, depth, NameIs(name, nameUnits, "table.0.entries.legacy_attrib")};

@@ -1,7 +1,7 @@
 #pragma once
 // GUIDs of the WTV container: its file system, the chunks of its timeline and the media types its
 // stream descriptions name. On disk a GUID has the GUID structure's little-endian layout, so 16
-// bytes compare directly (asf::SameGuid).
+// bytes compare directly (media::SameGuid).
 
 #include <windows.h>
 

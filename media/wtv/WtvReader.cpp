@@ -4,12 +4,12 @@
 #include <cstring>
 #include <limits>
 
+#include "base/MediaErrors.h"
+#include "media/ByteCursor.h"
 #include "media/FileRead.h"
 #include "media/FormatProbe.h"
-#include "media/MediaErrors.h"
-#include "media/asf/AsfGuids.h"
-#include "media/asf/ByteCursor.h"
-#include "media/asf/PayloadFormat.h"
+#include "media/GuidBytes.h"
+#include "media/PayloadFormat.h"
 #include "media/mpeg/VideoHeaders.h"
 #include "media/wtv/WtvAttributes.h"
 #include "media/wtv/WtvGuids.h"
@@ -17,7 +17,7 @@
 namespace wtv {
 namespace {
 
-using asf::SameGuid;
+using media::SameGuid;
 using media::Codec;
 
 constexpr size_t NoStream = static_cast<size_t>(-1);
@@ -38,13 +38,13 @@ constexpr uint64_t DamagedMinimum = 64u << 10;
 
 uint32_t U32At(const uint8_t* data)
 {
-    asf::ByteCursor cursor(data, 4);
+    media::ByteCursor cursor(data, 4);
     return cursor.U32();
 }
 
 int64_t TimeOf(const uint8_t* chunk)
 {
-    asf::ByteCursor cursor(chunk + TimeAt, 8);
+    media::ByteCursor cursor(chunk + TimeAt, 8);
     const int64_t time = static_cast<int64_t>(cursor.U64());
     return time < 0 ? NoTime : time;
 }
@@ -63,25 +63,20 @@ bool Deliverable(Declared declared)
            declared == Declared::Aac;
 }
 
-bool Delivered(Codec codec)
-{
-    return codec != Codec::Unknown && codec != Codec::Captions;
-}
-
 // A payload confirms the codec its stream declares.
 void Identify(const MediaObject& object, Declared declared, StreamFormat& format)
 {
-    if (declared == Declared::Mpeg2Video && asf::ParseVideoFormat(object.data, object.size, format.video))
+    if (declared == Declared::Mpeg2Video && media::ParseVideoFormat(object.data, object.size, format.video))
         format.codec = Codec::Mpeg2Video;
-    else if (declared == Declared::Ac3 && asf::ParseAc3Header(object.data, object.size, format.audio))
+    else if (declared == Declared::Ac3 && media::ParseAc3Header(object.data, object.size, format.audio))
         format.codec = Codec::Ac3;
-    else if (declared == Declared::MpegAudio && asf::ParseMpegAudioHeader(object.data, object.size, format.audio))
+    else if (declared == Declared::MpegAudio && media::ParseMpegAudioHeader(object.data, object.size, format.audio))
         format.codec = Codec::MpegAudio;
-    else if (declared == Declared::H264Video && asf::ParseH264Format(object.data, object.size, format.video))
+    else if (declared == Declared::H264Video && media::ParseH264Format(object.data, object.size, format.video))
         format.codec = Codec::H264Video;
-    else if (declared == Declared::Eac3 && asf::ParseEac3Header(object.data, object.size, format.audio))
+    else if (declared == Declared::Eac3 && media::ParseEac3Header(object.data, object.size, format.audio))
         format.codec = Codec::Eac3;
-    else if (declared == Declared::Aac && asf::ParseAacHeader(object.data, object.size, format.audio))
+    else if (declared == Declared::Aac && media::ParseAacHeader(object.data, object.size, format.audio))
         format.codec = Codec::Aac;
 }
 
@@ -140,10 +135,7 @@ HRESULT Reader::Probe()
     bytesDone_ = 0;
     const int64_t last = FindLastTime();
     duration_ = last > earliestTime_ ? last - earliestTime_ : 0;
-    const bool any = std::any_of(formats_.begin(), formats_.end(), [](const StreamFormat& format) {
-        return Delivered(format.codec);
-    });
-    return any ? S_OK : HALVERN_E_NO_STREAMS;
+    return sink.Outcome();
 }
 
 // The latest time of a delivered stream among the timestamp chunks at the end of the timeline.
@@ -161,7 +153,7 @@ int64_t Reader::FindLastTime()
             continue;
         const size_t index = StreamIndex(U32At(block_.data() + at + 20) & StreamNumberMask);
         const Codec codec = index == NoStream ? Codec::Unknown : formats_[index].codec;
-        if (codec != Codec::Unknown && codec != Codec::Captions)
+        if (media::IsAudioOrVideo(codec))
             last = std::max(last, TimeOf(block_.data() + at));
     }
     return last;
@@ -387,16 +379,11 @@ Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size,
         object.time = time;
     }
     if ((declared == Declared::Mpeg2Video || declared == Declared::H264Video) && !state.sawSequenceHeader) {
-        // The tail of a picture the recording started in the middle of: video begins with a
-        // sequence header (H.264: a sequence parameter set, with the zero byte before its prefix).
-        const size_t start = declared == Declared::Mpeg2Video ? mpeg::FindStartCodeOf(data, size, mpeg::SequenceHeaderCode)
-                                                              : asf::FindSequenceParameterSet(data, size);
-        if (start == size) {
+        const Codec codec = declared == Declared::Mpeg2Video ? Codec::Mpeg2Video : Codec::H264Video;
+        if (!media::TrimToVideoStart(data, size, codec)) {
             ++counters_.droppedLeadingVideo;
             return Step::Next;
         }
-        data += start;
-        size -= start;
         state.sawSequenceHeader = true;
     }
     object.data = data;
@@ -410,12 +397,9 @@ Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size,
 // itself meanwhile.
 HRESULT Reader::EndRead()
 {
-    uint64_t size = 0;
-    HRESULT hr = media::CurrentSize(file_.Get(), size);
+    HRESULT hr = media::CheckNotShrunk(file_.Get(), startSize_);
     if (FAILED(hr))
         return hr;
-    if (size < startSize_)
-        return HALVERN_E_SHRANK;
     bytesTotal_ = startSize_;
     bytesDone_ = startSize_;
     return S_OK;

@@ -1,15 +1,15 @@
 #include "media/wtv/WtvStreamType.h"
 
-#include "media/asf/AsfGuids.h"
-#include "media/asf/ByteCursor.h"
-#include "media/asf/PayloadFormat.h"
+#include "media/ByteCursor.h"
+#include "media/GuidBytes.h"
+#include "media/PayloadFormat.h"
 #include "media/mpeg/VideoHeaders.h"
 #include "media/wtv/WtvGuids.h"
 
 namespace wtv {
 namespace {
 
-using asf::ReadGuid;
+using media::ReadGuid;
 
 constexpr uint32_t FourCc(char a, char b, char c, char d)
 {
@@ -70,7 +70,7 @@ bool ParseStreamType(const uint8_t* chunk, size_t size, const TypeLayout& layout
 {
     if (size < layout.format)
         return false;
-    asf::ByteCursor sizeField(chunk + layout.formatSize, 4);
+    media::ByteCursor sizeField(chunk + layout.formatSize, 4);
     size_t formatSize = sizeField.U32();
     if (formatSize > size - layout.format)
         return false;
@@ -93,7 +93,7 @@ bool ParseStreamType(const uint8_t* chunk, size_t size, const TypeLayout& layout
     else
         type.declared = Declared::Other;
     if (type.declared == Declared::Aac && formatType == WaveFormatExFormat)
-        asf::DeclaredAac(format, formatSize, type.aacConfig);
+        media::DeclaredAac(format, formatSize, type.aacConfig);
     return true;
 }
 

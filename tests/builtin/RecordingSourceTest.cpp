@@ -10,12 +10,12 @@
 #include <functional>
 #include <memory>
 
+#include "base/MediaErrors.h"
 #include "builtin/MuxMediaTypes.h"
 #include "builtin/RecordingSource.h"
 #include "filters/Adopt.h"
 #include "filters/BaseRenderer.h"
 #include "filters/InputPin.h"
-#include "media/MediaErrors.h"
 #include "tests/media/RecordingWriter.h"
 
 using Microsoft::WRL::ComPtr;

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "media/MediaErrors.h"
+#include "base/MediaErrors.h"
 #include "media/asf/AsfReader.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"

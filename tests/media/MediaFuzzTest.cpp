@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "media/MediaErrors.h"
+#include "base/MediaErrors.h"
 #include "media/OpenRecording.h"
 #include "media/asf/AsfReader.h"
 #include "media/mpeg/ElementaryStream.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "media/MediaErrors.h"
+#include "base/MediaErrors.h"
 #include "media/OpenRecording.h"
 #include "media/wtv/WtvReader.h"
 #include "tests/media/WtvEdits.h"

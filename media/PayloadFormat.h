@@ -1,7 +1,7 @@
 #pragma once
 // What a stream carries, decided from its payload rather than from the container's tags, which
-// recorders fill unreliably. The headers themselves are read by media/mpeg's parsers; the WTV
-// reader uses these too.
+// recorders fill unreliably, for the ASF and the WTV reader alike. The headers themselves are read by
+// media/mpeg's parsers.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,11 +9,7 @@
 
 #include "media/RecordingReader.h"
 
-namespace asf {
-
-using media::AudioFormat;
-using media::Codec;
-using media::VideoFormat;
+namespace media {
 
 // Parses the first sequence header in the data (with the extensions after it).
 bool ParseVideoFormat(const uint8_t* data, size_t size, VideoFormat& format);
@@ -22,6 +18,11 @@ unsigned PictureCodingType(const uint8_t* data, size_t size);
 // Where H.264 video can begin: its first sequence parameter set (the zero byte before the prefix
 // included), or `size` when there is none.
 size_t FindSequenceParameterSet(const uint8_t* data, size_t size);
+// Cuts off the tail of a picture a recording started in the middle of: video begins at a sequence
+// header, or H.264's sequence parameter set. False, leaving the data as it was, when neither is in
+// it. An MPEG-2 slice can look like a parameter set, so while the codec is still unknown (reading
+// ahead) H.264 is looked for only where MPEG-2 has no sequence header.
+bool TrimToVideoStart(const uint8_t*& data, size_t& size, Codec codec);
 // Whether H.264 data holds a slice of an IDR picture, where decoding can begin.
 bool HoldsIdrSlice(const uint8_t* data, size_t size);
 // Frame headers at the very start of the data.
@@ -38,4 +39,4 @@ bool ParseAacHeader(const uint8_t* data, size_t size, AudioFormat& format);
 // AudioSpecificConfig when it carries one.
 bool DeclaredAac(const uint8_t* wave, size_t size, std::vector<uint8_t>& config);
 
-} // namespace asf
+} // namespace media

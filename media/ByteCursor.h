@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace asf {
+namespace media {
 
 class ByteCursor {
 public:
@@ -50,4 +50,4 @@ private:
     bool ok_ = true;
 };
 
-} // namespace asf
+} // namespace media

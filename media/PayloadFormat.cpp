@@ -1,4 +1,4 @@
-#include "media/asf/PayloadFormat.h"
+#include "media/PayloadFormat.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include "media/mpeg/AvcSyntax.h"
 #include "media/mpeg/VideoHeaders.h"
 
-namespace asf {
+namespace media {
 namespace {
 
 void SetAudioFormat(const mpeg::AudioFrame& frame, AudioFormat& format)
@@ -77,6 +77,18 @@ size_t FindSequenceParameterSet(const uint8_t* data, size_t size)
             return at > 0 && data[at - 1] == 0 ? at - 1 : at;
     }
     return size;
+}
+
+bool TrimToVideoStart(const uint8_t*& data, size_t& size, Codec codec)
+{
+    size_t start = codec == Codec::H264Video ? size : mpeg::FindStartCodeOf(data, size, mpeg::SequenceHeaderCode);
+    if (codec != Codec::Mpeg2Video && start == size)
+        start = FindSequenceParameterSet(data, size);
+    if (start == size)
+        return false;
+    data += start;
+    size -= start;
+    return true;
 }
 
 bool HoldsIdrSlice(const uint8_t* data, size_t size)
@@ -169,17 +181,17 @@ bool ParseAacHeader(const uint8_t* data, size_t size, AudioFormat& format)
     switch (mpeg::AacFramingOf(data, size)) {
     case mpeg::AacFraming::Adts:
         mpeg::ParseAdtsFrame(data, size, frame);
-        format.aacPayload = media::AacPayload::Adts;
+        format.aacPayload = AacPayload::Adts;
         break;
     case mpeg::AacFraming::Loas:
         mpeg::ParseLoasFrame(data, size, config, frame, config);
-        format.aacPayload = media::AacPayload::Loas;
+        format.aacPayload = AacPayload::Loas;
         break;
     default:
         if (size == 0 || !mpeg::ParseAudioSpecificConfig(format.aacConfig.data(), format.aacConfig.size(), config))
             return false;
         frame = {static_cast<uint32_t>(size), config.frameSamples, config.sampleRate, 0, config.channels, 0, 0};
-        format.aacPayload = media::AacPayload::Raw;
+        format.aacPayload = AacPayload::Raw;
         break;
     }
     SetAudioFormat(frame, format);
@@ -203,4 +215,4 @@ bool DeclaredAac(const uint8_t* wave, size_t size, std::vector<uint8_t>& config)
     return true;
 }
 
-} // namespace asf
+} // namespace media
