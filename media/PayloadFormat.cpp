@@ -79,6 +79,28 @@ size_t FindSequenceParameterSet(const uint8_t* data, size_t size)
     return size;
 }
 
+bool ParsePayloadAs(Codec codec, const uint8_t* data, size_t size, StreamFormat& format)
+{
+    switch (codec) {
+    case Codec::Mpeg2Video:
+        return ParseVideoFormat(data, size, format.video);
+    case Codec::H264Video:
+        return ParseH264Format(data, size, format.video);
+    case Codec::MpegAudio:
+        return ParseMpegAudioHeader(data, size, format.audio);
+    case Codec::Ac3:
+        return ParseAc3Header(data, size, format.audio);
+    case Codec::Eac3:
+        return ParseEac3Header(data, size, format.audio);
+    case Codec::Aac:
+        return ParseAacHeader(data, size, format.audio);
+    case Codec::Unknown:
+    case Codec::Captions:
+        break;
+    }
+    return false;
+}
+
 bool TrimToVideoStart(const uint8_t*& data, size_t& size, Codec codec)
 {
     size_t start = codec == Codec::H264Video ? size : mpeg::FindStartCodeOf(data, size, mpeg::SequenceHeaderCode);

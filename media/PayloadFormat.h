@@ -25,6 +25,10 @@ size_t FindSequenceParameterSet(const uint8_t* data, size_t size);
 bool TrimToVideoStart(const uint8_t*& data, size_t& size, Codec codec);
 // Whether H.264 data holds a slice of an IDR picture, where decoding can begin.
 bool HoldsIdrSlice(const uint8_t* data, size_t size);
+// Whether the payload is of this codec, by the headers at its start (any of them, for video);
+// the format's video or audio part is filled from them. Never true for Unknown or Captions.
+bool ParsePayloadAs(Codec codec, const uint8_t* data, size_t size, StreamFormat& format);
+
 // Frame headers at the very start of the data.
 bool ParseMpegAudioHeader(const uint8_t* data, size_t size, AudioFormat& format);
 bool ParseAc3Header(const uint8_t* data, size_t size, AudioFormat& format);

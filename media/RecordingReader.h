@@ -94,8 +94,12 @@ protected:
     ~ObjectSink() = default;
 };
 
+// A reader holds its file and its buffers: it is neither copied nor moved.
 class RecordingReader {
 public:
+    RecordingReader() = default;
+    RecordingReader(const RecordingReader&) = delete;
+    RecordingReader& operator=(const RecordingReader&) = delete;
     virtual ~RecordingReader() = default;
 
     // Opens the file (shared with a recorder that still writes it) and reads ahead to identify

@@ -32,20 +32,17 @@ void Identify(const MediaObject& object, StreamFormat& format)
 {
     // Raw AAC has no sync word: a stream whose properties declare AAC is read as nothing else.
     if (format.audio.aacDeclared) {
-        if (media::ParseAacHeader(object.data, object.size, format.audio))
+        if (media::ParsePayloadAs(Codec::Aac, object.data, object.size, format))
             format.codec = Codec::Aac;
         return;
     }
-    if (media::ParseVideoFormat(object.data, object.size, format.video))
-        format.codec = Codec::Mpeg2Video;
-    else if (media::ParseAc3Header(object.data, object.size, format.audio))
-        format.codec = Codec::Ac3;
-    else if (media::ParseMpegAudioHeader(object.data, object.size, format.audio))
-        format.codec = Codec::MpegAudio;
-    else if (media::ParseH264Format(object.data, object.size, format.video))
-        format.codec = Codec::H264Video;
-    else if (media::ParseEac3Header(object.data, object.size, format.audio))
-        format.codec = Codec::Eac3;
+    // The first codec whose headers the payload starts with.
+    for (const Codec codec : {Codec::Mpeg2Video, Codec::Ac3, Codec::MpegAudio, Codec::H264Video, Codec::Eac3}) {
+        if (media::ParsePayloadAs(codec, object.data, object.size, format)) {
+            format.codec = codec;
+            return;
+        }
+    }
 }
 
 } // namespace

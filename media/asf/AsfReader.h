@@ -41,10 +41,6 @@ struct ReadCounters {
 
 class Reader : public media::RecordingReader {
 public:
-    Reader() = default;
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-
     // Opens the file (shared with a recorder that still writes it), parses the header and reads
     // ahead to identify each stream's codec and the earliest time. HRESULT_FROM_WIN32 when the
     // file cannot be opened; else HALVERN_E_NOT_RECORDING, _BAD_HEADER, _PROTECTED, _NO_STREAMS.

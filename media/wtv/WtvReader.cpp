@@ -63,21 +63,33 @@ bool Deliverable(Declared declared)
            declared == Declared::Aac;
 }
 
+// The codec a stream's type declares, Unknown for those without a pin.
+Codec CodecDeclared(Declared declared)
+{
+    switch (declared) {
+    case Declared::Mpeg2Video:
+        return Codec::Mpeg2Video;
+    case Declared::H264Video:
+        return Codec::H264Video;
+    case Declared::Ac3:
+        return Codec::Ac3;
+    case Declared::MpegAudio:
+        return Codec::MpegAudio;
+    case Declared::Eac3:
+        return Codec::Eac3;
+    case Declared::Aac:
+        return Codec::Aac;
+    default:
+        return Codec::Unknown;
+    }
+}
+
 // A payload confirms the codec its stream declares.
 void Identify(const MediaObject& object, Declared declared, StreamFormat& format)
 {
-    if (declared == Declared::Mpeg2Video && media::ParseVideoFormat(object.data, object.size, format.video))
-        format.codec = Codec::Mpeg2Video;
-    else if (declared == Declared::Ac3 && media::ParseAc3Header(object.data, object.size, format.audio))
-        format.codec = Codec::Ac3;
-    else if (declared == Declared::MpegAudio && media::ParseMpegAudioHeader(object.data, object.size, format.audio))
-        format.codec = Codec::MpegAudio;
-    else if (declared == Declared::H264Video && media::ParseH264Format(object.data, object.size, format.video))
-        format.codec = Codec::H264Video;
-    else if (declared == Declared::Eac3 && media::ParseEac3Header(object.data, object.size, format.audio))
-        format.codec = Codec::Eac3;
-    else if (declared == Declared::Aac && media::ParseAacHeader(object.data, object.size, format.audio))
-        format.codec = Codec::Aac;
+    const Codec codec = CodecDeclared(declared);
+    if (media::ParsePayloadAs(codec, object.data, object.size, format))
+        format.codec = codec;
 }
 
 } // namespace
@@ -379,8 +391,7 @@ Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size,
         object.time = time;
     }
     if ((declared == Declared::Mpeg2Video || declared == Declared::H264Video) && !state.sawSequenceHeader) {
-        const Codec codec = declared == Declared::Mpeg2Video ? Codec::Mpeg2Video : Codec::H264Video;
-        if (!media::TrimToVideoStart(data, size, codec)) {
+        if (!media::TrimToVideoStart(data, size, CodecDeclared(declared))) {
             ++counters_.droppedLeadingVideo;
             return Step::Next;
         }

@@ -43,10 +43,6 @@ struct ReadCounters {
 
 class Reader : public media::RecordingReader {
 public:
-    Reader() = default;
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-
     // HALVERN_E_AVC1_VIDEO when the video is H.264 without start codes; else as
     // media::RecordingReader says.
     HRESULT Open(const wchar_t* path) override;
