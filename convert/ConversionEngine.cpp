@@ -133,34 +133,44 @@ void StopEveryFilter(IGraphBuilder* graph)
         filter->Stop();
 }
 
-// What Halvern's own recording source found wrong with the recording, as one more line of the
-// report; nothing for other failures, which the report already tells as well as it can.
-const wchar_t* FailureCause(HRESULT status)
+// What Halvern's own recording source found wrong with the recording: one more line of the report,
+// and whether the same recording would fail the same way again (kept, not retried until it
+// changes). Other failures get neither; the report already tells them as well as it can.
+struct FailureCause {
+    const wchar_t* text = L"";
+    bool recordingAtFault = false;
+};
+
+FailureCause CauseOf(HRESULT status)
 {
     switch (status) {
     case HALVERN_E_PROTECTED:
-        return L"\nThe recording is protected: it cannot be converted.";
+        return {L"\nThe recording is protected: it cannot be converted.", true};
     case HALVERN_E_NOT_RECORDING:
-        return L"\nThe input file is not a recording.";
+        return {L"\nThe input file is not a recording.", true};
     case HALVERN_E_BAD_HEADER:
-        return L"\nThe recording's header is damaged.";
+        return {L"\nThe recording's header is damaged.", true};
     case HALVERN_E_NO_STREAMS:
-        return L"\nThe recording holds no MPEG-2 video and no audio that can be converted.";
+        return {L"\nThe recording holds no MPEG-2 video and no audio that can be converted.", true};
     case HALVERN_E_DAMAGED:
-        return L"\nThe recording is damaged.";
+        return {L"\nThe recording is damaged.", true};
     case HALVERN_E_SHRANK:
-        return L"\nThe recording became shorter while it was read.";
+        // Something cut the file while it was read: the next look may find it whole.
+        return {L"\nThe recording became shorter while it was read.", false};
     case HALVERN_E_H264_VIDEO:
-        return L"\nThe recording's video is H.264, which an MPEG-2 program stream cannot carry: convert it with the graph "
-               L"description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.";
+        return {L"\nThe recording's video is H.264, which an MPEG-2 program stream cannot carry: convert it with the "
+                L"graph description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.",
+                true};
     case HALVERN_E_AVC1_VIDEO:
-        return L"\nThe recording's video is H.264 stored without start codes, which Halvern does not read: it is kept "
-               L"as it is.";
+        return {L"\nThe recording's video is H.264 stored without start codes, which Halvern does not read: it is "
+                L"kept as it is.",
+                true};
     case HALVERN_E_AUDIO_NOT_IN_PS:
-        return L"\nThe recording's sound is AAC or E-AC-3, which an MPEG-2 program stream cannot carry: convert it with the "
-               L"graph description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.";
+        return {L"\nThe recording's sound is AAC or E-AC-3, which an MPEG-2 program stream cannot carry: convert it "
+                L"with the graph description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.",
+                true};
     default:
-        return L"";
+        return {};
     }
 }
 
@@ -345,7 +355,7 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
     control->Stop(); // also when it never ran
     StopEveryFilter(graph);
     if (FAILED(status))
-        report += FailureCause(status);
+        report += CauseOf(status).text;
     return status;
 }
 
@@ -484,7 +494,7 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
     if (outputAtFault)
         return ConversionResult::OutputFailed;
     // A recording that shrank while it was read is being rewritten: worth another look as it is.
-    return *FailureCause(status) && status != HALVERN_E_SHRANK ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
+    return CauseOf(status).recordingAtFault ? ConversionResult::RecordingAtFault : ConversionResult::Failed;
 }
 
 ConversionResult CConversionEngine::ConvertFile(const ConversionRequest& request, std::wstring* afterConversion)

@@ -126,7 +126,6 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME start)
     HRESULT hr = PauseLocked();
     if (FAILED(hr))
         return hr;
-    streamStart_ = start;
     hr = OnRun(start);
     if (FAILED(hr))
         return hr;

@@ -54,7 +54,6 @@ public:
     // Held by input pins while they process a sample or an end-of-stream; Stop takes it to drain them.
     CriticalSection& StreamingLock() { return streamingLock_; }
     FILTER_STATE State() const { return state_.load(); }
-    REFERENCE_TIME StreamStart() const { return streamStart_.load(); }
     // Hands an event to the graph's IMediaEventSink; E_UNEXPECTED outside a graph.
     HRESULT NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
 
@@ -92,7 +91,6 @@ private:
     CriticalSection stateLock_;
     CriticalSection streamingLock_;
     std::atomic<FILTER_STATE> state_{State_Stopped};
-    std::atomic<REFERENCE_TIME> streamStart_{0};
     Microsoft::WRL::ComPtr<IReferenceClock> clock_;
     // Weak: the graph holds the filter, and a reference back would keep both alive.
     std::atomic<IFilterGraph*> graph_{nullptr};

@@ -34,7 +34,6 @@ public:
     AM_MEDIA_TYPE* Pointer() { return &type_; }
     void Set(const AM_MEDIA_TYPE& type);
     void Clear();
-    bool IsEmpty() const { return type_.majortype == GUID_NULL; }
 
 private:
     AM_MEDIA_TYPE type_;

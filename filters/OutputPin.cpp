@@ -165,9 +165,3 @@ HRESULT CBaseOutputPin::DeliverEndFlush()
     IPin* peer = Peer();
     return peer ? peer->EndFlush() : VFW_E_NOT_CONNECTED;
 }
-
-HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    IPin* peer = Peer();
-    return peer ? peer->NewSegment(start, stop, rate) : VFW_E_NOT_CONNECTED;
-}

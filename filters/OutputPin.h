@@ -21,7 +21,6 @@ public:
     HRESULT DeliverEndOfStream();
     HRESULT DeliverBeginFlush();
     HRESULT DeliverEndFlush();
-    HRESULT DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
 
 protected:
     CBaseOutputPin(CBaseFilter* filter, const wchar_t* name);

@@ -224,15 +224,3 @@ void CSourceSeeking::SetCurrentPosition(REFERENCE_TIME position)
     CriticalSectionLock lock(lock_);
     current_ = position;
 }
-
-REFERENCE_TIME CSourceSeeking::StartPosition() const
-{
-    CriticalSectionLock lock(lock_);
-    return start_;
-}
-
-REFERENCE_TIME CSourceSeeking::StopPosition() const
-{
-    CriticalSectionLock lock(lock_);
-    return stop_;
-}

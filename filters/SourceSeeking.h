@@ -42,11 +42,8 @@ public:
     // For the source, in the time format: the length of the media (also the stop position until
     // one is set) ...
     void SetDuration(REFERENCE_TIME duration);
-    // ... the position streaming has reached ...
+    // ... and the position streaming has reached.
     void SetCurrentPosition(REFERENCE_TIME position);
-    // ... and where streaming is to start and end.
-    REFERENCE_TIME StartPosition() const;
-    REFERENCE_TIME StopPosition() const;
 
 private:
     bool IsOwnFormat(const GUID* format) const { return !format || *format == format_; }

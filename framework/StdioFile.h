@@ -28,11 +28,9 @@ public:
 
     BOOL Open(const wchar_t* path, UINT flags);
     void Close();
-    bool IsOpen() const { return file_.IsValid(); }
     HANDLE Handle() const { return file_.Get(); }
 
     BOOL Write(const void* data, size_t count);
-    BOOL WriteString(const std::string& text) { return Write(text.data(), text.size()); }
     BOOL Flush();
 
     // Gives false at the end of the file (or on a read error) with no line read.

@@ -87,7 +87,6 @@ BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const wchar_t* to
     if (!m_hWnd)
         CreateEx(0, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
 
-    CriticalSectionLock lock(recordLock_);
     IconRecord.cbSize = kRecordSize;
     IconRecord.hWnd = owner ? owner->GetSafeHwnd() : nullptr;
     IconRecord.uID = iconId;
@@ -108,7 +107,6 @@ BOOL CSystemTray::ShowBalloonNotice(const wchar_t* text, const wchar_t* title, D
 {
     if (!BalloonsAvailable)
         return FALSE;
-    CriticalSectionLock lock(recordLock_);
     IconRecord.uFlags = NIF_INFO;
     CopyTextField(IconRecord.szInfo, ARRAYSIZE(IconRecord.szInfo), text);
     CopyTextField(IconRecord.szInfoTitle, ARRAYSIZE(IconRecord.szInfoTitle), title ? title : L"");
@@ -121,7 +119,6 @@ BOOL CSystemTray::ShowBalloonNotice(const wchar_t* text, const wchar_t* title, D
 
 BOOL CSystemTray::RemoveFromTray()
 {
-    CriticalSectionLock lock(recordLock_);
     if (!TrayAvailable || IconDeleted) {
         iconWanted_ = FALSE;
         return TRUE;
@@ -136,7 +133,6 @@ BOOL CSystemTray::RemoveFromTray()
 
 BOOL CSystemTray::KeepWhileClosing(const wchar_t* tooltip)
 {
-    CriticalSectionLock lock(recordLock_);
     if (!TrayAvailable || !iconWanted_ || !m_hWnd)
         return FALSE;
     IconRecord.uFlags = 0;
@@ -153,7 +149,6 @@ BOOL CSystemTray::KeepWhileClosing(const wchar_t* tooltip)
 
 void CSystemTray::ReaddIcon()
 {
-    CriticalSectionLock lock(recordLock_);
     if (!iconWanted_)
         return;
     IconRecord.uFlags = AddFlags;

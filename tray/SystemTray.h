@@ -1,8 +1,8 @@
 #pragma once
 // The notification-area icon and its balloons. Its own hidden top-level window receives the
-// shell's broadcasts ("TaskbarCreated", work-area changes) so the icon can put itself back.
+// shell's broadcasts ("TaskbarCreated", work-area changes) so the icon can put itself back. Used on
+// the UI thread alone: conversions reach it through the main window's messages.
 
-#include "base/ScopedWin.h"
 #include "framework/Wnd.h"
 #include "tray/BalloonNotices.h"
 
@@ -53,9 +53,6 @@ private:
     // Asked for by AddToTray and given up only by a delete: the broadcasts bring the icon back
     // whenever it should be there, also after a first add that found no taskbar yet.
     BOOL iconWanted_ = FALSE;
-    // Balloons come from conversion threads while the UI thread may re-add or delete: each
-    // operation's writes to IconRecord and its shell call happen under this lock.
-    CriticalSection recordLock_;
 };
 
 // The identifier of the shell's "TaskbarCreated" broadcast, registered at program start.
