@@ -103,15 +103,15 @@ HRESULT Reader::Open(const wchar_t* path)
     hr = MapFiles(file_.Get(), timeline_, attributes);
     if (FAILED(hr))
         return hr;
-    block_.resize(BlockBytes);
+    cursor_.Reset(BlockBytes);
     // The media centre's own verdict on protection, in the first part of the attributes (the
     // thumbnail that may follow is of no interest).
     size_t got = 0;
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(attributes.Length(), AttributeBytes));
-    hr = attributes.Read(file_.Get(), 0, block_.data(), wanted, got);
+    hr = attributes.Read(file_.Get(), 0, cursor_.Scratch(), wanted, got);
     if (FAILED(hr))
         return hr;
-    if (MarkedProtected(block_.data(), got))
+    if (MarkedProtected(cursor_.Scratch(), got))
         return HALVERN_E_PROTECTED;
     return Probe();
 }
@@ -157,16 +157,17 @@ int64_t Reader::FindLastTime()
     const uint64_t end = timeline_.Extent();
     const uint64_t from = end > TailBytes ? (end - TailBytes) & ~uint64_t(7) : 0;
     size_t got = 0;
-    if (FAILED(timeline_.Read(file_.Get(), from, block_.data(), static_cast<size_t>(end - from), got)))
+    uint8_t* tail = cursor_.Scratch();
+    if (FAILED(timeline_.Read(file_.Get(), from, tail, static_cast<size_t>(end - from), got)))
         return 0;
     int64_t last = 0;
     for (size_t at = 0; at + TimeAt + 8 <= got; at += 8) {
-        if (!SameGuid(block_.data() + at, Timestamp))
+        if (!SameGuid(tail + at, Timestamp))
             continue;
-        const size_t index = StreamIndex(U32At(block_.data() + at + 20) & StreamNumberMask);
+        const size_t index = StreamIndex(U32At(tail + at + 20) & StreamNumberMask);
         const Codec codec = index == NoStream ? Codec::Unknown : formats_[index].codec;
         if (media::IsAudioOrVideo(codec))
-            last = std::max(last, TimeOf(block_.data() + at));
+            last = std::max(last, TimeOf(tail + at));
     }
     return last;
 }
@@ -175,11 +176,7 @@ void Reader::ResetStreams()
 {
     states_.assign(numbers_.size(), StreamState());
     counters_ = ReadCounters();
-    blockOffset_ = 0;
-    begin_ = end_ = 0;
-    exhausted_ = cut_ = false;
-    zeroSkipped_ = skipping_ = 0;
-    timelineDone_ = 0;
+    cursor_.Reset(BlockBytes);
 }
 
 size_t Reader::StreamIndex(unsigned number) const
@@ -204,38 +201,37 @@ HRESULT Reader::ReadChunks(ObjectSink& sink, uint64_t maxBytes)
     bytesTotal_ = startSize_;
     bytesDone_ = 0;
     for (;;) {
-        const uint64_t position = blockOffset_ + begin_;
+        const uint64_t position = cursor_.Position();
         if (position >= maxBytes)
             return S_OK;
-        const size_t available = end_ - begin_;
-        if (available < ChunkHeadBytes && !exhausted_) {
-            hr = Refill(ChunkHeadBytes);
+        const size_t available = cursor_.Available();
+        if (available < ChunkHeadBytes && !cursor_.Exhausted()) {
+            hr = cursor_.Refill(file_.Get(), timeline_, ChunkHeadBytes);
             if (FAILED(hr))
                 return hr;
             continue;
         }
         if (available < ChunkHeadBytes) {
-            counters_.truncatedBytes = cut_ ? available : 0;
+            counters_.truncatedBytes = cursor_.Cut() ? available : 0;
             return EndRead();
         }
-        const uint8_t* chunk = block_.data() + begin_;
+        const uint8_t* chunk = cursor_.Here();
         const size_t size = U32At(chunk + 16);
         const bool plausible = size >= ChunkHeadBytes && size <= MaxChunkBytes && !media::AllZero(chunk, sizeof(GUID));
-        if (plausible && available < size && !exhausted_) {
-            hr = Refill(size);
+        if (plausible && available < size && !cursor_.Exhausted()) {
+            hr = cursor_.Refill(file_.Get(), timeline_, size);
             if (FAILED(hr))
                 return hr;
             continue;
         }
         if (plausible && available >= size) {
             ++counters_.chunks;
-            skipping_ = zeroSkipped_ = 0;
             const Step step = ProcessChunk(chunk, size, sink);
-            begin_ += std::min(available, (size + 7) & ~size_t(7));
-            timelineDone_ = blockOffset_ + begin_;
+            cursor_.PassChunk((size + 7) & ~size_t(7));
             const uint64_t length = std::max<uint64_t>(timeline_.Length(), 1);
             bytesDone_ = static_cast<uint64_t>(static_cast<double>(startSize_) *
-                                               static_cast<double>(std::min(timelineDone_, length)) / static_cast<double>(length));
+                                               static_cast<double>(std::min(cursor_.Position(), length)) /
+                                               static_cast<double>(length));
             if (step == Step::Stop)
                 return S_FALSE;
             if (step == Step::Protected)
@@ -246,74 +242,34 @@ HRESULT Reader::ReadChunks(ObjectSink& sink, uint64_t maxBytes)
         // was cut, the chunk it went through is not handed on.
         if (position >= timeline_.Length())
             return EndRead();
-        if (plausible && cut_) {
+        if (plausible && cursor_.Cut()) {
             counters_.truncatedBytes = available;
             return EndRead();
         }
         // Damage: on to the next chunk found. Zeros up to the end are the unused tail of a sector.
-        begin_ = Resync();
-        if (exhausted_ && end_ - begin_ < sizeof(GUID) && zeroSkipped_ == skipping_) {
-            counters_.skippedBytes -= skipping_;
+        counters_.skippedBytes += cursor_.SkipToNextChunk(IsKnownChunk);
+        for (StreamState& state : states_)
+            state.discontinuity = true;
+        const bool atEnd = cursor_.Exhausted() && cursor_.Available() < sizeof(GUID);
+        if (atEnd && cursor_.SkippingZeros()) {
+            counters_.skippedBytes -= cursor_.Skipping();
             return EndRead();
         }
         if (Damaged())
             return HALVERN_E_DAMAGED;
-        if (exhausted_ && end_ - begin_ < sizeof(GUID))
+        if (atEnd)
             return EndRead();
-        if (end_ - begin_ < ChunkHeadBytes && !exhausted_) {
-            hr = Refill(ChunkHeadBytes);
+        if (cursor_.Available() < ChunkHeadBytes && !cursor_.Exhausted()) {
+            hr = cursor_.Refill(file_.Get(), timeline_, ChunkHeadBytes);
             if (FAILED(hr))
                 return hr;
         }
     }
 }
 
-// Moves what is left of the block to its front and reads more after it, the block grown first
-// when a chunk needs more room.
-HRESULT Reader::Refill(size_t need)
-{
-    if (begin_ > 0) {
-        std::memmove(block_.data(), block_.data() + begin_, end_ - begin_);
-        blockOffset_ += begin_;
-        end_ -= begin_;
-        begin_ = 0;
-    }
-    if (need > block_.size())
-        block_.resize(need);
-    size_t got = 0;
-    const size_t room = block_.size() - end_;
-    HRESULT hr = timeline_.Read(file_.Get(), blockOffset_ + end_, block_.data() + end_, room, got);
-    if (FAILED(hr))
-        return hr;
-    end_ += got;
-    if (got < room) {
-        exhausted_ = true;
-        cut_ = blockOffset_ + end_ < timeline_.Extent();
-    }
-    return S_OK;
-}
-
-// The offset in the block of the next known chunk GUID after the one at begin_ (chunks start at
-// multiples of 8), or of the last bytes that cannot hold one yet.
-size_t Reader::Resync()
-{
-    size_t at = begin_ + 8;
-    while (at + sizeof(GUID) <= end_ && !IsKnownChunk(block_.data() + at))
-        at += 8;
-    at = std::min(at, end_);
-    const size_t skipped = at - begin_;
-    counters_.skippedBytes += skipped;
-    skipping_ += skipped;
-    if (media::AllZero(block_.data() + begin_, skipped))
-        zeroSkipped_ += skipped;
-    for (StreamState& state : states_)
-        state.discontinuity = true;
-    return at;
-}
-
 bool Reader::Damaged() const
 {
-    return counters_.skippedBytes >= DamagedMinimum && counters_.skippedBytes * 10 > blockOffset_ + begin_;
+    return counters_.skippedBytes >= DamagedMinimum && counters_.skippedBytes * 10 > cursor_.Position();
 }
 
 Reader::Step Reader::ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink& sink)

@@ -21,6 +21,7 @@
 
 #include "base/ScopedWin.h"
 #include "media/RecordingReader.h"
+#include "media/wtv/TimelineCursor.h"
 #include "media/wtv/WtvFileSystem.h"
 #include "media/wtv/WtvStreamType.h"
 
@@ -78,8 +79,6 @@ private:
     HRESULT Probe();
     int64_t FindLastTime();
     HRESULT ReadChunks(ObjectSink& sink, uint64_t maxBytes);
-    HRESULT Refill(size_t need);
-    size_t Resync();
     bool Damaged() const;
     Step ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink& sink);
     Step DeliverData(size_t index, const uint8_t* data, size_t size, ObjectSink& sink);
@@ -94,19 +93,10 @@ private:
     std::vector<StreamType> types_;
     std::vector<StreamFormat> formats_;
     std::vector<StreamState> states_;
-    std::vector<uint8_t> block_;
     ReadCounters counters_;
     bool probing_ = false;
-    // The read block holds the timeline from blockOffset_; [begin_, end_) is yet to be parsed.
-    uint64_t blockOffset_ = 0;
-    size_t begin_ = 0;
-    size_t end_ = 0;
-    bool exhausted_ = false; // no more to read: the listed sectors or the file ended
-    bool cut_ = false;       // the file ended before the listed sectors did
-    uint64_t zeroSkipped_ = 0; // of the skip in progress, all zero so far (the unused tail of a sector)
-    uint64_t skipping_ = 0;
+    CTimelineCursor cursor_;
     uint64_t startSize_ = 0;   // of the file when the read began
-    uint64_t timelineDone_ = 0;
     int64_t earliestTime_ = 0;
     int64_t duration_ = 0;
     uint64_t bytesDone_ = 0;
