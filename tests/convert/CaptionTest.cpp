@@ -18,6 +18,7 @@
 #include "tests/convert/OutputCheck.h"
 #include "tests/convert/ReceptionCorpus.h"
 #include "tests/media/CaptionWriter.h"
+#include "tests/media/WtvEdits.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -109,6 +110,28 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    // The same recording's video and sound as ffmpeg writes them to WTV (25 pictures a second),
+    // with `samples` as a digital caption stream; `shown` gets its pictures' times in display order.
+    // ffmpeg's made-up times show the first picture a frame in: the sound starts with it, as it
+    // does in the DVR-MS recording the output is checked against.
+    ::testing::AssertionResult WriteWtv(const std::vector<std::string>& samples, std::vector<int64_t>& shown)
+    {
+        const std::string wtv = directory_ + "Show.wtv";
+        ToolOutput run;
+        ::DeleteFileW(Wide(wtv).c_str());
+        if (!RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -fflags +genpts -r 25 -i " + UnixPath(options_.videoPath) +
+                              " -itsoffset 0.04 -i " + UnixPath(options_.audioPath) + " -map 0:v -map 1:a -c copy -f wtv " +
+                              UnixPath(wtv),
+                          run))
+            return ::testing::AssertionFailure() << "ffmpeg did not run";
+        std::string file = ReadFileBytes(wtv), error;
+        if (!test_wtv::AddCaptions(file, samples, shown, error))
+            return ::testing::AssertionFailure() << error << run.err;
+        WriteFileBytes(wtv, file);
+        input_ = wtv;
+        return ::testing::AssertionSuccess();
+    }
+
     static std::string Srt(const std::string& output) { return output.substr(0, output.rfind('.')) + ".srt"; }
 
     // ffmpeg's decode of the output's captions.
@@ -178,13 +201,19 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         reception_corpus::Video video;
         int frames;
         long slack; // ms
+        bool wtv;   // the same video and sound in WTV, its captions the digital caption type
     };
-    const Row rows[] = {{reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1},
-                        {reception_corpus::Video::Pulldown, 200, 35},
-                        {reception_corpus::Video::FieldPictures, 300, 35}};
+    const Row rows[] = {{reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, false},
+                        {reception_corpus::Video::Pulldown, 200, 35, false},
+                        {reception_corpus::Video::FieldPictures, 300, 35, false},
+                        {reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, true}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.video));
+        SCOPED_TRACE(std::to_string(static_cast<int>(row.video)) + (row.wtv ? " (WTV)" : ""));
         ASSERT_TRUE(Write(row.video, CaptionSamples(row.frames)));
+        std::vector<int64_t> shown;
+        if (row.wtv) {
+            ASSERT_TRUE(WriteWtv(CaptionSamples(row.frames), shown));
+        }
         const std::string output = directory_ + "Show.MPG";
         ASSERT_TRUE(Convert(output));
         output_check::Expectation expectation{&options_, &written_, dvd_, true};
@@ -194,9 +223,11 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         // Each pair is sent with a picture's time, in display order; times count from the first.
         std::vector<long> ms;
         for (const test_recordings::WrittenObject& object : written_.objects) {
-            if (object.kind == test_recordings::Kind::Captions)
+            if (object.kind == test_recordings::Kind::Captions && !row.wtv)
                 ms.push_back(static_cast<long>((object.time - options_.firstTime) / 10000));
         }
+        for (const int64_t time : shown)
+            ms.push_back(static_cast<long>((time - shown.front()) / 10000));
         ASSERT_GT(ms.size(), static_cast<size_t>(kErasedAt + 1));
         std::vector<Cue> expected;
         std::vector<bool> popOn;
