@@ -140,6 +140,7 @@ HRESULT CMuxFilter::StartRun()
     decoder_.Reset();
     displayOrder_.Reset();
     captionFile_.Start();
+    jumpsTold_ = 0;
     outputResult_ = S_OK;
     endSent_ = false;
     damaged_ = 0;
@@ -189,8 +190,14 @@ HRESULT CMuxFilter::Progress(bool ok)
         return outputResult_ != S_OK ? outputResult_ : E_FAIL;
     // Cue times count from the first picture shown, as players and ffmpeg's caption decoder count
     // them in the video.
-    if (!captionFile_.TimeLineKnown() && inserter_.FirstShownKnown() && inserter_.FirstShown() != mpeg::NoTimestamp)
-        captionFile_.SetTimeLine(0, inserter_.FirstShown());
+    if (!captionFile_.ZeroKnown() && inserter_.FirstShownKnown() && inserter_.FirstShown() != mpeg::NoTimestamp)
+        captionFile_.SetZero(inserter_.FirstShown());
+    // And they run on where the output's times run on over a jump of the recording's clock.
+    mpeg::ClosedJump jump;
+    while (throughInserter_ && Multiplexer().Closed(videoStream_, jumpsTold_, jump)) {
+        captionFile_.AddJump(jump);
+        ++jumpsTold_;
+    }
     if (!Multiplexer().Finished() || endSent_)
         return S_OK;
     endSent_ = true;

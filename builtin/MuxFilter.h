@@ -98,6 +98,7 @@ private:
     // Under the streaming lock. The video goes through the inserter when captions are connected
     // or a caption file is wanted; else straight to the multiplexer, as it always has.
     CCaptionFile captionFile_;
+    size_t jumpsTold_ = 0; // the video's closed jumps told to the caption file
     captions::CEia608Decoder decoder_{captionFile_};
     captions::CDisplayOrder displayOrder_{decoder_};
     captions::CCaptionInserter inserter_{*this, &displayOrder_};

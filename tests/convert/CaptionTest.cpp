@@ -1,8 +1,9 @@
-// Line-21 captions of a recording's caption stream, converted through the conversion engine and the
-// shipped graph: they go into the output's video (A/53, or the DVD layout in DVD-ready outputs),
-// where ffmpeg decodes them to the text written, and beside it as the SubRip file Halvern decodes
-// them to; caption faults never touch the audio and video; without the captions connected, or with
-// video that carries its own, the output is what it always was.
+// Line-21 captions of a recording's caption stream (DVR-MS or WTV), converted through the
+// conversion engine and the shipped graph: they go into the output's video (A/53, or the DVD
+// layout in DVD-ready outputs), where ffmpeg decodes them to the text written, and beside it as the
+// SubRip file Halvern decodes them to, on the output's time line across a jump of the clock;
+// caption faults never touch the audio and video; without the captions connected, or with video
+// that carries its own, the output is what it always was.
 
 #include <gtest/gtest.h>
 
@@ -85,10 +86,11 @@ protected:
     }
 
     // The recording of `video` (and the corpus's sound for it) with `samples` as its caption stream.
-    ::testing::AssertionResult Write(reception_corpus::Video video, const std::vector<std::string>& samples)
+    ::testing::AssertionResult Write(reception_corpus::Video video, const std::vector<std::string>& samples,
+                                     const std::vector<test_recordings::ReceptionEvent>& events = {})
     {
         std::string error;
-        const reception_corpus::Combination c{"", video, {reception_corpus::Audio::Mp2}};
+        const reception_corpus::Combination c{"", video, {reception_corpus::Audio::Mp2}, 0, events};
         if (!reception_corpus::MakeRecording(c, directory_, input_, options_, written_, error))
             return ::testing::AssertionFailure() << error;
         options_.captions = true;
@@ -192,9 +194,11 @@ std::vector<std::string> CaptionSamples(int frames)
 } // namespace
 
 // SD that fits DVD-Video (its captions in the DVD layout), 1080i with its fields in one picture
-// and 1080i as field pictures (A/53): ffmpeg decodes the text written, each cue within a frame (a
-// group of pictures in the DVD layout) of its time; Halvern's SubRip file says the same; the
-// audio and video are the recording's, their timing kept; cvlc and dvdauthor take the output.
+// and 1080i as field pictures (A/53), the SD as WTV too, and recordings whose clock jumps forward
+// or back by 20 s: ffmpeg decodes the text written, each cue within a frame (a group of pictures
+// in the DVD layout) of its time on the output's time line, where a jump is closed; Halvern's
+// SubRip file says the same; the audio and video are the recording's, their timing kept; cvlc and
+// dvdauthor take the output.
 TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
 {
     struct Row {
@@ -202,14 +206,21 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         int frames;
         long slack; // ms
         bool wtv;   // the same video and sound in WTV, its captions the digital caption type
+        int64_t jump; // 100 ns: every stream's clock jumps by this much 2 s in, within the first caption
     };
-    const Row rows[] = {{reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, false},
-                        {reception_corpus::Video::Pulldown, 200, 35, false},
-                        {reception_corpus::Video::FieldPictures, 300, 35, false},
-                        {reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, true}};
+    constexpr int64_t second = reception_corpus::Second;
+    const Row rows[] = {{reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, false, 0},
+                        {reception_corpus::Video::Pulldown, 200, 35, false, 0},
+                        {reception_corpus::Video::FieldPictures, 300, 35, false, 0},
+                        {reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, true, 0},
+                        {reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, false, 20 * second},
+                        {reception_corpus::Video::FieldPictures, 300, 35, false, -20 * second}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::to_string(static_cast<int>(row.video)) + (row.wtv ? " (WTV)" : ""));
-        ASSERT_TRUE(Write(row.video, CaptionSamples(row.frames)));
+        SCOPED_TRACE(std::to_string(static_cast<int>(row.video)) + (row.wtv ? " (WTV)" : "") + " jump " + std::to_string(row.jump));
+        std::vector<test_recordings::ReceptionEvent> events;
+        if (row.jump != 0)
+            events.push_back({test_recordings::EventKind::Jump, test_recordings::EveryStream, 2 * second, 0, row.jump});
+        ASSERT_TRUE(Write(row.video, CaptionSamples(row.frames), events));
         std::vector<int64_t> shown;
         if (row.wtv) {
             ASSERT_TRUE(WriteWtv(CaptionSamples(row.frames), shown));
@@ -220,7 +231,8 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         const std::vector<std::string> faults = output_check::CheckOutput(output, expectation);
         EXPECT_TRUE(faults.empty()) << faults.front();
 
-        // Each pair is sent with a picture's time, in display order; times count from the first.
+        // Each pair is sent with a picture's time, in display order; times count from the first,
+        // and run on over a jump.
         std::vector<long> ms;
         for (const test_recordings::WrittenObject& object : written_.objects) {
             if (object.kind == test_recordings::Kind::Captions && !row.wtv)
