@@ -1,6 +1,7 @@
 #include "builtin/MuxFilter.h"
 
 #include <algorithm>
+#include <climits>
 #include <string>
 
 
@@ -90,6 +91,14 @@ HRESULT CMuxFilter::SetCaptionPath(LPCWSTR path)
     return S_OK;
 }
 
+HRESULT CMuxFilter::CaptionPairsLost(ULONG* lost) const
+{
+    if (!lost)
+        return E_POINTER;
+    *lost = captionPairsLost_.load();
+    return S_OK;
+}
+
 void CMuxFilter::OnConnectionChanged(CMuxInputPin& pin, bool connected)
 {
     if (!pin.IsAudio())
@@ -144,6 +153,7 @@ HRESULT CMuxFilter::StartRun()
     outputResult_ = S_OK;
     endSent_ = false;
     damaged_ = 0;
+    captionPairsLost_ = 0;
     output_->DropPending();
     return hr;
 }
@@ -185,6 +195,7 @@ bool CMuxFilter::WriteOutput(const uint8_t* data, size_t size)
 HRESULT CMuxFilter::Progress(bool ok)
 {
     damaged_ = Multiplexer().Damaged();
+    captionPairsLost_ = static_cast<ULONG>(std::min<uint64_t>(inserter_.PairsDropped(), ULONG_MAX));
     Signal();
     if (!ok)
         return outputResult_ != S_OK ? outputResult_ : E_FAIL;
