@@ -1,6 +1,7 @@
 #include "builtin/MuxFilter.h"
 
 #include <algorithm>
+#include <climits>
 #include <string>
 
 
@@ -90,6 +91,14 @@ HRESULT CMuxFilter::SetCaptionPath(LPCWSTR path)
     return S_OK;
 }
 
+HRESULT CMuxFilter::CaptionPairsLost(ULONG* lost) const
+{
+    if (!lost)
+        return E_POINTER;
+    *lost = captionPairsLost_.load();
+    return S_OK;
+}
+
 void CMuxFilter::OnConnectionChanged(CMuxInputPin& pin, bool connected)
 {
     if (!pin.IsAudio())
@@ -140,9 +149,11 @@ HRESULT CMuxFilter::StartRun()
     decoder_.Reset();
     displayOrder_.Reset();
     captionFile_.Start();
+    jumpsTold_ = 0;
     outputResult_ = S_OK;
     endSent_ = false;
     damaged_ = 0;
+    captionPairsLost_ = 0;
     output_->DropPending();
     return hr;
 }
@@ -184,13 +195,20 @@ bool CMuxFilter::WriteOutput(const uint8_t* data, size_t size)
 HRESULT CMuxFilter::Progress(bool ok)
 {
     damaged_ = Multiplexer().Damaged();
+    captionPairsLost_ = static_cast<ULONG>(std::min<uint64_t>(inserter_.PairsDropped(), ULONG_MAX));
     Signal();
     if (!ok)
         return outputResult_ != S_OK ? outputResult_ : E_FAIL;
     // Cue times count from the first picture shown, as players and ffmpeg's caption decoder count
     // them in the video.
-    if (!captionFile_.TimeLineKnown() && inserter_.FirstShownKnown() && inserter_.FirstShown() != mpeg::NoTimestamp)
-        captionFile_.SetTimeLine(0, inserter_.FirstShown());
+    if (!captionFile_.ZeroKnown() && inserter_.FirstShownKnown() && inserter_.FirstShown() != mpeg::NoTimestamp)
+        captionFile_.SetZero(inserter_.FirstShown());
+    // And they run on where the output's times run on over a jump of the recording's clock.
+    mpeg::ClosedJump jump;
+    while (throughInserter_ && Multiplexer().Closed(videoStream_, jumpsTold_, jump)) {
+        captionFile_.AddJump(jump);
+        ++jumpsTold_;
+    }
     if (!Multiplexer().Finished() || endSent_)
         return S_OK;
     endSent_ = true;

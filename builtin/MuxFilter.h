@@ -47,6 +47,8 @@ protected:
     bool WriteOutput(const uint8_t* data, size_t size);
     // Where the next runs write the captions as SubRip (the ICaptionFileSink of the derived filter).
     HRESULT SetCaptionPath(LPCWSTR path);
+    // The caption pairs with something in them the last run could not carry into the video.
+    HRESULT CaptionPairsLost(ULONG* lost) const;
     // Whether captions go into the video in the DVD layout rather than as A/53 user data.
     bool DvdLayout(const mpeg::VideoFacts&) override { return false; }
 
@@ -98,6 +100,7 @@ private:
     // Under the streaming lock. The video goes through the inserter when captions are connected
     // or a caption file is wanted; else straight to the multiplexer, as it always has.
     CCaptionFile captionFile_;
+    size_t jumpsTold_ = 0; // the video's closed jumps told to the caption file
     captions::CEia608Decoder decoder_{captionFile_};
     captions::CDisplayOrder displayOrder_{decoder_};
     captions::CCaptionInserter inserter_{*this, &displayOrder_};
@@ -106,4 +109,5 @@ private:
     HRESULT outputResult_ = S_OK;
     bool endSent_ = false;
     std::atomic<ULONG> damaged_{0};
+    std::atomic<ULONG> captionPairsLost_{0};
 };

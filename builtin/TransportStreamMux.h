@@ -11,8 +11,9 @@ class CTransportStreamMux : public CFilterObject<CTransportStreamMux, CMuxFilter
 public:
     CTransportStreamMux();
 
-    // ICaptionFileSink: where the next runs write the captions as SubRip.
+    // ICaptionFileSink: where the next runs write the captions as SubRip, and what the last lost.
     STDMETHODIMP SetCaptionFile(LPCWSTR path) override { return SetCaptionPath(path); }
+    STDMETHODIMP GetCaptionPairsLost(ULONG* lost) override { return CaptionPairsLost(lost); }
 
 protected:
     mpeg::IMultiplexer& Multiplexer() override { return multiplexer_; }

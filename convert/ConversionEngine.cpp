@@ -232,6 +232,26 @@ void PublishCaptions(const std::wstring& partialPath, const std::wstring& captio
         ::DeleteFileW(partialPath.c_str());
 }
 
+// Caption pairs a multiplexer could not carry into the video: the conversion stands, and the
+// report says how many.
+void ReportLostCaptions(IGraphBuilder* graph, std::wstring& report)
+{
+    ComPtr<IEnumFilters> filters;
+    if (FAILED(graph->EnumFilters(&filters)))
+        return;
+    ULONG lost = 0;
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+        ComPtr<ICaptionFileSink> sink;
+        ULONG count = 0;
+        if (SUCCEEDED(filter.As(&sink)) && SUCCEEDED(sink->GetCaptionPairsLost(&count)))
+            lost += count;
+    }
+    if (lost > 0)
+        report += L"\n" + std::to_wstring(lost) + (lost == 1 ? L" caption pair" : L" caption pairs") +
+                  L" of the recording could not be carried into the video.";
+}
+
 void ForgetEndedThreads(std::vector<UniqueHandle>& threads)
 {
     for (auto it = threads.begin(); it != threads.end();) {
@@ -354,6 +374,8 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
     }
     control->Stop(); // also when it never ran
     StopEveryFilter(graph);
+    if (SUCCEEDED(status))
+        ReportLostCaptions(graph, report);
     if (FAILED(status))
         report += CauseOf(status).text;
     return status;

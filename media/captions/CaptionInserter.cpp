@@ -23,6 +23,20 @@ size_t HeaderBytes(uint8_t code)
     }
 }
 
+// Padding (80 80, or the same without parity) carries nothing: losing it loses nothing.
+bool Carries(uint8_t first, uint8_t second)
+{
+    return ((first | second) & 0x7F) != 0;
+}
+
+size_t CarryingPairs(const uint8_t* data, size_t size)
+{
+    size_t count = 0;
+    for (size_t i = 0; i + 2 <= size; i += 2)
+        count += Carries(data[i], data[i + 1]) ? 1 : 0;
+    return count;
+}
+
 } // namespace
 
 CCaptionInserter::CCaptionInserter(IVideoOut& out, IPictureCaptions* listener) : out_(out), listener_(listener)
@@ -80,15 +94,15 @@ bool CCaptionInserter::PushPairs(const uint8_t* data, size_t size, int64_t time)
     if (failed_)
         return false;
     if (!insert_ || ownCaptions_ || videoEnded_) {
-        dropped_ += insert_ && !ownCaptions_ ? size / 2 : 0;
+        dropped_ += insert_ && !ownCaptions_ ? CarryingPairs(data, size) : 0;
         return true;
     }
     if (time == mpeg::NoTimestamp)
         time = captionTime_ == mpeg::NoTimestamp ? 0 : captionTime_;
     for (size_t i = 0; i + 2 <= size; i += 2) {
         if (pairs_.size() >= MaxHeldPairs) {
+            dropped_ += Carries(pairs_.front().pair.first, pairs_.front().pair.second) ? 1 : 0;
             pairs_.pop_front();
-            ++dropped_;
         }
         pairs_.push_back({time, {data[i], data[i + 1]}});
     }
@@ -117,7 +131,8 @@ bool CCaptionInserter::EndVideo()
     if (listener_)
         TellOwnGroups(UINT32_MAX);
     const bool ok = Forward();
-    dropped_ += pairs_.size();
+    for (const Pair& pair : pairs_)
+        dropped_ += Carries(pair.pair.first, pair.pair.second) ? 1 : 0;
     pairs_.clear();
     return ok;
 }

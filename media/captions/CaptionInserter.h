@@ -76,7 +76,8 @@ public:
     bool FirstShownKnown() const { return firstShownKnown_; }
     int64_t FirstShown() const { return firstShown_; }
     bool DvdLayoutChosen() const { return dvd_ == Layout::Dvd; }
-    // Pairs that went into the video, and pairs lost: beyond what may be held, or after the video ended.
+    // Pairs that went into the video, and pairs with something in them lost: beyond what may be
+    // held, or after the video ended.
     uint64_t PairsInserted() const { return inserted_; }
     uint64_t PairsDropped() const { return dropped_; }
 

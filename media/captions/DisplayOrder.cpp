@@ -13,6 +13,12 @@ void CDisplayOrder::Reset()
 
 void CDisplayOrder::OnPictureCaptions(int64_t pts, const BytePair* pairs, size_t count)
 {
+    // A picture well before the latest one: the clock jumped back, and all held are shown before it.
+    if (any_ && pts < last_ - MaxReorder) {
+        while (count_ > 0)
+            SendFirst();
+        last_ = pts;
+    }
     SendBefore(pts);
     last_ = any_ ? std::max(last_, pts) : pts;
     any_ = true;

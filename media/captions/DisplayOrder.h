@@ -2,7 +2,8 @@
 // Pictures' caption pairs come in decode order; a decoder of them needs display order. A picture
 // is shown after every picture decoded before it whose time is earlier, and B pictures come
 // between the reference pictures they are shown between: once a picture of time t has come, the
-// held ones before t are complete and go. Holds a bounded number of pictures.
+// held ones before t are complete and go, and all of them once the clock jumps back. Holds a
+// bounded number of pictures.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,9 @@ namespace captions {
 class CDisplayOrder : public IPictureCaptions {
 public:
     static constexpr size_t Capacity = 64;
+    // Pictures are shown at most this long (90 kHz) before one decoded earlier; a picture further
+    // back follows a jump of the clock.
+    static constexpr int64_t MaxReorder = 90000;
 
     explicit CDisplayOrder(CEia608Decoder& decoder) : decoder_(decoder) {}
 

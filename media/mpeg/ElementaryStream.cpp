@@ -53,6 +53,7 @@ void CElementaryStream::Reset()
     jumps_ = 0;
     cadence_.Reset();
     shift_ = 0;
+    closed_.clear();
     lastDts_ = NoTimestamp;
     anyTimed_ = false;
     proposedJump_ = NoJump;
@@ -646,6 +647,8 @@ void CElementaryStream::TimeUnits()
                     break;
                 }
                 shift_ += timeline_.Take(proposedJump_);
+                if (closed_.size() < MaxClosedJumps)
+                    closed_.push_back({unit.time, shift_});
                 given = DecodeTimeGiven(0);
                 // What this stream lost beyond the amount stays a gap; a time short of the cadence
                 // (a picture after lost data can lack the pictures its lead counts) takes its own.

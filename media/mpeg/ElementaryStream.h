@@ -25,6 +25,13 @@ enum class StreamKind { Mpeg2Video, MpegAudio, Ac3Audio, H264Video, AacAudio, Ea
 
 constexpr bool IsVideoKind(StreamKind kind) { return kind == StreamKind::Mpeg2Video || kind == StreamKind::H264Video; }
 
+// A jump of a stream's given times that was closed: from the unit given the time `at` (input time
+// line) on, output times are input times less `shift`.
+struct ClosedJump {
+    int64_t at;
+    int64_t shift;
+};
+
 struct AccessUnit {
     uint64_t position; // stream offset of its first byte (picture start code, audio sync word)
     int64_t pts;       // 90 kHz, on the output's time line before the multiplexer's offset
@@ -99,6 +106,15 @@ public:
     // Given times replaced by the cadence's, and jumps closed.
     uint32_t Outliers() const { return outliers_; }
     uint32_t Jumps() const { return jumps_; }
+    // The index-th jump closed, oldest first; false when it has not been (or is past the ones kept).
+    static constexpr size_t MaxClosedJumps = 1024;
+    bool Closed(size_t index, ClosedJump& jump) const
+    {
+        if (index >= closed_.size())
+            return false;
+        jump = closed_[index];
+        return true;
+    }
 
 private:
     // A unit found but not timed yet: its time waits for the picture order, or for the next
@@ -185,6 +201,7 @@ private:
 
     CCadence cadence_;
     int64_t shift_ = 0; // taken off given times: the jumps closed so far
+    std::vector<ClosedJump> closed_;
     int64_t lastDts_ = NoTimestamp;
     CProgramTimeline::Marks lastRan_ = {}; // of the unit timed last
     bool anyTimed_ = false;

@@ -69,6 +69,10 @@ public:
     bool Finished() const override { return finished_; }
     bool Failed() const { return failed_; }
     uint32_t Damaged() const override;
+    bool Closed(int stream, size_t index, ClosedJump& jump) const override
+    {
+        return streams_[static_cast<size_t>(stream)]->queue.Closed(index, jump);
+    }
     uint64_t PacksWritten() const { return packs_; }
     // The constant added to input times to make output times (known once the first pack is out).
     int64_t TimeOffset() const { return offset_; }

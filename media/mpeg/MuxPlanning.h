@@ -55,6 +55,8 @@ public:
     virtual bool Finished() const = 0;
     // Places in the input that could not be parsed; their bytes went out as data all the same.
     virtual uint32_t Damaged() const = 0;
+    // The stream's index-th jump of its input times that was closed (CElementaryStream::Closed).
+    virtual bool Closed(int stream, size_t index, ClosedJump& jump) const = 0;
 
 protected:
     ~IMultiplexer() = default;

@@ -59,6 +59,10 @@ public:
     bool Finished() const override { return finished_; }
     bool Failed() const { return failed_; }
     uint32_t Damaged() const override;
+    bool Closed(int stream, size_t index, ClosedJump& jump) const override
+    {
+        return streams_[static_cast<size_t>(stream)]->queue.Closed(index, jump);
+    }
     uint64_t PacketsWritten() const { return packets_; }
     uint64_t NullPackets() const { return nulls_; }
     int64_t TimeOffset() const { return offset_; }

@@ -1,8 +1,9 @@
-// Line-21 captions of a recording's caption stream, converted through the conversion engine and the
-// shipped graph: they go into the output's video (A/53, or the DVD layout in DVD-ready outputs),
-// where ffmpeg decodes them to the text written, and beside it as the SubRip file Halvern decodes
-// them to; caption faults never touch the audio and video; without the captions connected, or with
-// video that carries its own, the output is what it always was.
+// Line-21 captions of a recording's caption stream (DVR-MS or WTV), converted through the
+// conversion engine and the shipped graph: they go into the output's video (A/53, or the DVD
+// layout in DVD-ready outputs), where ffmpeg decodes them to the text written, and beside it as the
+// SubRip file Halvern decodes them to, on the output's time line across a jump of the clock;
+// caption faults never touch the audio and video; without the captions connected, or with video
+// that carries its own, the output is what it always was.
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include "tests/convert/OutputCheck.h"
 #include "tests/convert/ReceptionCorpus.h"
 #include "tests/media/CaptionWriter.h"
+#include "tests/media/WtvEdits.h"
 #include "tests/support/TestSupport.h"
 
 using namespace testing_support;
@@ -84,10 +86,11 @@ protected:
     }
 
     // The recording of `video` (and the corpus's sound for it) with `samples` as its caption stream.
-    ::testing::AssertionResult Write(reception_corpus::Video video, const std::vector<std::string>& samples)
+    ::testing::AssertionResult Write(reception_corpus::Video video, const std::vector<std::string>& samples,
+                                     const std::vector<test_recordings::ReceptionEvent>& events = {})
     {
         std::string error;
-        const reception_corpus::Combination c{"", video, {reception_corpus::Audio::Mp2}};
+        const reception_corpus::Combination c{"", video, {reception_corpus::Audio::Mp2}, 0, events};
         if (!reception_corpus::MakeRecording(c, directory_, input_, options_, written_, error))
             return ::testing::AssertionFailure() << error;
         options_.captions = true;
@@ -106,6 +109,28 @@ protected:
             engine_->ConvertFile(ConversionRequest{Wide(input_), Wide(output), graph, Wide(directory_), Wide(Srt(output))});
         if (result != ConversionResult::Converted)
             return ::testing::AssertionFailure() << "the conversion failed: " << observer_.report;
+        return ::testing::AssertionSuccess();
+    }
+
+    // The same recording's video and sound as ffmpeg writes them to WTV (25 pictures a second),
+    // with `samples` as a digital caption stream; `shown` gets its pictures' times in display order.
+    // ffmpeg's made-up times show the first picture a frame in: the sound starts with it, as it
+    // does in the DVR-MS recording the output is checked against.
+    ::testing::AssertionResult WriteWtv(const std::vector<std::string>& samples, std::vector<int64_t>& shown)
+    {
+        const std::string wtv = directory_ + "Show.wtv";
+        ToolOutput run;
+        ::DeleteFileW(Wide(wtv).c_str());
+        if (!RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -fflags +genpts -r 25 -i " + UnixPath(options_.videoPath) +
+                              " -itsoffset 0.04 -i " + UnixPath(options_.audioPath) + " -map 0:v -map 1:a -c copy -f wtv " +
+                              UnixPath(wtv),
+                          run))
+            return ::testing::AssertionFailure() << "ffmpeg did not run";
+        std::string file = ReadFileBytes(wtv), error;
+        if (!test_wtv::AddCaptions(file, samples, shown, error))
+            return ::testing::AssertionFailure() << error << run.err;
+        WriteFileBytes(wtv, file);
+        input_ = wtv;
         return ::testing::AssertionSuccess();
     }
 
@@ -169,34 +194,52 @@ std::vector<std::string> CaptionSamples(int frames)
 } // namespace
 
 // SD that fits DVD-Video (its captions in the DVD layout), 1080i with its fields in one picture
-// and 1080i as field pictures (A/53): ffmpeg decodes the text written, each cue within a frame (a
-// group of pictures in the DVD layout) of its time; Halvern's SubRip file says the same; the
-// audio and video are the recording's, their timing kept; cvlc and dvdauthor take the output.
+// and 1080i as field pictures (A/53), the SD as WTV too, and recordings whose clock jumps forward
+// or back by 20 s: ffmpeg decodes the text written, each cue within a frame (a group of pictures
+// in the DVD layout) of its time on the output's time line, where a jump is closed; Halvern's
+// SubRip file says the same; the audio and video are the recording's, their timing kept; cvlc and
+// dvdauthor take the output.
 TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
 {
     struct Row {
         reception_corpus::Video video;
         int frames;
         long slack; // ms
+        bool wtv;   // the same video and sound in WTV, its captions the digital caption type
+        int64_t jump; // 100 ns: every stream's clock jumps by this much 2 s in, within the first caption
     };
-    const Row rows[] = {{reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1},
-                        {reception_corpus::Video::Pulldown, 200, 35},
-                        {reception_corpus::Video::FieldPictures, 300, 35}};
+    constexpr int64_t second = reception_corpus::Second;
+    const Row rows[] = {{reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, false, 0},
+                        {reception_corpus::Video::Pulldown, 200, 35, false, 0},
+                        {reception_corpus::Video::FieldPictures, 300, 35, false, 0},
+                        {reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, true, 0},
+                        {reception_corpus::Video::SdBFrames, 250, 12 * 40 + 1, false, 20 * second},
+                        {reception_corpus::Video::FieldPictures, 300, 35, false, -20 * second}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.video));
-        ASSERT_TRUE(Write(row.video, CaptionSamples(row.frames)));
+        SCOPED_TRACE(std::to_string(static_cast<int>(row.video)) + (row.wtv ? " (WTV)" : "") + " jump " + std::to_string(row.jump));
+        std::vector<test_recordings::ReceptionEvent> events;
+        if (row.jump != 0)
+            events.push_back({test_recordings::EventKind::Jump, test_recordings::EveryStream, 2 * second, 0, row.jump});
+        ASSERT_TRUE(Write(row.video, CaptionSamples(row.frames), events));
+        std::vector<int64_t> shown;
+        if (row.wtv) {
+            ASSERT_TRUE(WriteWtv(CaptionSamples(row.frames), shown));
+        }
         const std::string output = directory_ + "Show.MPG";
         ASSERT_TRUE(Convert(output));
         output_check::Expectation expectation{&options_, &written_, dvd_, true};
         const std::vector<std::string> faults = output_check::CheckOutput(output, expectation);
         EXPECT_TRUE(faults.empty()) << faults.front();
 
-        // Each pair is sent with a picture's time, in display order; times count from the first.
+        // Each pair is sent with a picture's time, in display order; times count from the first,
+        // and run on over a jump.
         std::vector<long> ms;
         for (const test_recordings::WrittenObject& object : written_.objects) {
-            if (object.kind == test_recordings::Kind::Captions)
+            if (object.kind == test_recordings::Kind::Captions && !row.wtv)
                 ms.push_back(static_cast<long>((object.time - options_.firstTime) / 10000));
         }
+        for (const int64_t time : shown)
+            ms.push_back(static_cast<long>((time - shown.front()) / 10000));
         ASSERT_GT(ms.size(), static_cast<size_t>(kErasedAt + 1));
         std::vector<Cue> expected;
         std::vector<bool> popOn;
@@ -207,6 +250,7 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         const std::vector<Cue> decoded = FfmpegCues(output), halvern = ReadSubRip(ReadFileBytes(Srt(output)));
         EXPECT_TRUE(SameCues(expected, decoded, popOn, row.slack)) << "ffmpeg";
         EXPECT_TRUE(SameCues(decoded, halvern, popOn, row.slack)) << "Halvern's SubRip against ffmpeg's";
+        EXPECT_EQ(std::string::npos, observer_.report.find("could not be carried")) << observer_.report;
         ToolOutput probe;
         ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -hide_banner " + UnixPath(output) + " 2>&1", probe));
         EXPECT_NE(std::string::npos, probe.out.find("Closed Captions")) << probe.out;
@@ -215,8 +259,9 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
 }
 
 // Caption streams no recorder should send: noise, one that stops early or has gaps, thousands of
-// pairs in one sample, pairs far before or after every picture. The conversion succeeds, with the
-// recording's audio and video and their timing, whatever went into the video beside them.
+// pairs in one sample or in the last frames, pairs far before or after every picture. The conversion succeeds, with the
+// recording's audio and video and their timing, whatever went into the video beside them; its
+// report tells of pairs it could not carry, and only then.
 TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
 {
     const std::vector<std::string> good = CaptionSamples(250);
@@ -231,14 +276,25 @@ TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
     for (int frame = 20; frame < 250; frame += 25)
         std::fill(gaps.begin() + frame, gaps.begin() + std::min(frame + 12, 250), std::string());
     burst[10] = std::string(8000, '\x94');
+    // Text, 120 pairs a frame in the last 20: more than the pictures left can carry.
+    std::vector<std::string> crowded = good;
+    for (int frame = 230; frame < 250; ++frame) {
+        for (int pair = 0; pair < 120; ++pair)
+            crowded[static_cast<size_t>(frame)] += "\xC1\xC2";
+    }
     struct Row {
         const char* name;
         const std::vector<std::string>& samples;
         int64_t shift; // 100 ns
+        int lost;      // the report tells of pairs that could not be carried: 1 must, 0 must not, -1 may
     };
-    const Row rows[] = {{"noise", noise, 0},          {"ends early", early, 0},     {"gaps", gaps, 0},
-                        {"4000 pairs in one", burst, 0}, {"an hour late", good, 36000LL * 10000000},
-                        {"a minute early", good, -600000000LL}};
+    const Row rows[] = {{"noise", noise, 0, -1},
+                        {"ends early", early, 0, 0},
+                        {"gaps", gaps, 0, 0},
+                        {"4000 pairs in one", burst, 0, -1},
+                        {"2400 pairs in the last frames", crowded, 0, 1},
+                        {"an hour late", good, 36000LL * 10000000, -1},
+                        {"a minute early", good, -600000000LL, -1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, row.samples));
@@ -249,6 +305,10 @@ TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
         ASSERT_TRUE(Convert(output));
         const std::vector<std::string> faults = output_check::CheckOutput(output, {&options_, &written_, dvd_, true});
         EXPECT_TRUE(faults.empty()) << faults.front();
+        if (row.lost >= 0) {
+            EXPECT_EQ(row.lost == 1, observer_.report.find("caption pairs of the recording could not be carried") != std::string::npos)
+                << observer_.report;
+        }
     }
 }
 

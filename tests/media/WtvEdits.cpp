@@ -1,5 +1,9 @@
 #include "tests/media/WtvEdits.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+
 namespace test_wtv {
 namespace {
 
@@ -8,6 +12,10 @@ constexpr uint32_t Sector = 4096;
 const std::string DirectoryEntryGuid("\x92\xB7\x74\x91\x59\x70\x70\x44\x88\xDF\x06\x3B\x82\xCC\x21\x3D", 16);
 const std::string DataGuid("\x95\xC3\xD2\xC2\x7E\x9A\xDA\x11\x8B\xF7\x00\x07\xE9\x5E\xAD\x8D", 16);
 const std::string TimestampGuid("\x5B\x05\xE6\x1B\x97\xA9\x49\x43\x88\x17\x1A\x65\x5A\x29\x8A\x97", 16);
+const std::string DescriptionGuid("\xED\xA4\x13\x23\x2D\xBF\x4F\x45\xAD\x8A\xD9\x5B\xA7\xF9\x1F\xEE", 16);
+// MSTVCaption major type, DTVCC data subtype.
+const std::string CaptionsMajorGuid("\x89\x8A\x8B\xB8\x49\xB0\x80\x4C\xAD\xCF\x58\x98\x98\x5E\x22\xC1", 16);
+const std::string CaptionDataGuid("\xAA\xDD\x2A\xF5\xF0\x36\xF5\x43\x95\xEA\x6D\x86\x64\x84\x26\x2A", 16);
 const std::string ProtectionGuid("\x83\x95\x74\x40\x9D\x6B\xEC\x4E\xB4\x3C\x67\xA1\x80\x1E\x1A\x9B", 16);
 
 uint64_t GetU64(const std::string& file, uint64_t at)
@@ -28,6 +36,16 @@ uint64_t FindEntry(const std::string& file, uint64_t rootAt, uint32_t rootBytes,
         at += static_cast<uint8_t>(file[at + 16]) | static_cast<uint8_t>(file[at + 17]) << 8;
     }
     return 0;
+}
+
+// A chunk like `model` (its head, and its body up to `keep` bytes) for `stream`, sized and padded.
+std::string ChunkLike(const std::string& model, size_t keep, unsigned stream, const std::string& body = std::string())
+{
+    std::string chunk = model.substr(0, keep) + body;
+    PutU32(chunk, 16, static_cast<uint32_t>(chunk.size()));
+    PutU32(chunk, 20, (GetU32(chunk, 20) & ~0x7FFFu) | stream);
+    chunk.resize((chunk.size() + 7) & ~size_t(7), '\0');
+    return chunk;
 }
 
 } // namespace
@@ -157,6 +175,76 @@ uint64_t FirstSectorField(const std::string& file, const Layout& layout, const s
 {
     const uint64_t entry = FindEntry(file, layout.rootAt, layout.rootBytes, name);
     return entry == 0 ? 0 : entry + 40 + 2 * GetU32(file, entry + 32);
+}
+
+bool AddCaptions(std::string& file, const std::vector<std::string>& samples, std::vector<int64_t>& shown, std::string& error)
+{
+    Layout layout;
+    if (!ReadLayout(file, layout, error))
+        return false;
+    const auto bytes = [&](const Chunk& chunk) { return file.substr(chunk.at, (chunk.size + 7) & ~7u); };
+    unsigned stream = 0;
+    std::string description, timestamp, data;
+    shown.clear();
+    for (const Chunk& chunk : layout.chunks) {
+        stream = std::max(stream, chunk.stream + 1);
+        if (chunk.stream != VideoStream)
+            continue;
+        if (file.compare(chunk.at, 16, DescriptionGuid) == 0 && chunk.size >= 124)
+            description = bytes(chunk);
+        if (chunk.timestamp) {
+            timestamp = bytes(chunk);
+            shown.push_back(static_cast<int64_t>(GetU64(file, chunk.at + 40)));
+        }
+        if (chunk.data && data.empty())
+            data = bytes(chunk);
+    }
+    if (description.empty() || timestamp.size() < 56 || data.empty()) {
+        error = "no video description, timestamp or data chunk";
+        return false;
+    }
+    std::sort(shown.begin(), shown.end());
+    // The video's description made the captions': their type, no format block.
+    description = ChunkLike(description, 124, stream);
+    description.replace(60, 16, CaptionsMajorGuid);
+    description.replace(76, 16, CaptionDataGuid);
+    description.replace(104, 16, 16, '\0');
+    PutU32(description, 120, 0);
+
+    std::string timeline;
+    int64_t reached = INT64_MIN;
+    size_t next = 0;
+    for (const Chunk& chunk : layout.chunks) {
+        timeline += bytes(chunk);
+        if (chunk.stream != VideoStream)
+            continue;
+        if (file.compare(chunk.at, 16, DescriptionGuid) == 0)
+            timeline += description;
+        if (chunk.timestamp)
+            reached = std::max(reached, static_cast<int64_t>(GetU64(file, chunk.at + 40)));
+        for (; chunk.data && next < shown.size() && shown[next] <= reached; ++next) {
+            if (next >= samples.size() || samples[next].empty())
+                continue;
+            std::string time = ChunkLike(timestamp, timestamp.size(), stream);
+            for (uint64_t at : {40, 48}) {
+                PutU32(time, at, static_cast<uint32_t>(shown[next]));
+                PutU32(time, at + 4, static_cast<uint32_t>(static_cast<uint64_t>(shown[next]) >> 32));
+            }
+            timeline += time + ChunkLike(data, 32, stream, samples[next]);
+        }
+    }
+    // The new timeline's sectors after the file's end, then their tables and the table of those.
+    file.resize((file.size() + Sector - 1) / Sector * Sector, '\0');
+    const uint32_t first = static_cast<uint32_t>(file.size() / Sector);
+    file += timeline;
+    std::vector<uint32_t> sectors, tables;
+    for (uint32_t s = first; static_cast<uint64_t>(s) * Sector < first * uint64_t(Sector) + timeline.size(); ++s)
+        sectors.push_back(s);
+    for (size_t at = 0; at < sectors.size(); at += Sector / 4)
+        tables.push_back(AppendTable(file, std::vector<uint32_t>(sectors.begin() + static_cast<ptrdiff_t>(at), sectors.end())));
+    PlaceTimeline(file, layout, AppendTable(file, tables), 2);
+    ClaimTimelineLength(file, layout, timeline.size());
+    return true;
 }
 
 void MarkProtected(std::string& file, const Layout& layout)

@@ -57,6 +57,12 @@ void PlaceTimeline(std::string& file, const Layout& layout, uint32_t sector, uin
 // Where the directory entry named `name` holds its first sector; 0 when there is no such entry.
 uint64_t FirstSectorField(const std::string& file, const Layout& layout, const std::string& name);
 
+// Adds a caption stream as recorders declare digital captions (one field-1 pair a sample) to an
+// ffmpeg-written file, in a timeline written anew after the file's end: samples[i] (none when
+// empty) goes with the time of the i-th picture shown, after the video chunk that first reaches
+// that time. `shown` gets the pictures' times in display order (100 ns).
+bool AddCaptions(std::string& file, const std::vector<std::string>& samples, std::vector<int64_t>& shown, std::string& error);
+
 void PutU32(std::string& file, uint64_t at, uint32_t value);
 uint32_t GetU32(const std::string& file, uint64_t at);
 
