@@ -151,7 +151,8 @@ private:
     void Scan();
     bool ScanFor(const std::wstring& inputExt, OutputListing& outputs);
     bool ChangedSinceConverted(const std::wstring& name, const std::wstring& inputPath);
-    bool NameByPattern(const std::wstring& name, ConversionRequest& request, OutputListing& outputs, bool& converted);
+    bool NameByPattern(const std::wstring& name, const FILETIME& created, ConversionRequest& request, OutputListing& outputs,
+                       bool& converted);
     void RemoveOrphanedPartials();
     void Watch();
     void Wait();
@@ -224,12 +225,12 @@ bool CAutoConverter::Worker::ChangedSinceConverted(const std::wstring& name, con
 // The output by the pattern: the recording's own when it has one (the record read once per pass
 // answers for a converted recording, which is never opened), else one named from its metadata.
 // False for a recording still being recorded, which gets no name yet.
-bool CAutoConverter::Worker::NameByPattern(const std::wstring& name, ConversionRequest& request, OutputListing& outputs,
-                                           bool& converted)
+bool CAutoConverter::Worker::NameByPattern(const std::wstring& name, const FILETIME& created, ConversionRequest& request,
+                                           OutputListing& outputs, bool& converted)
 {
     FILETIME lastWrite = {};
     std::wstring output = record_.OutputOf(name);
-    converted = !output.empty() && outputs.Find(outputDirectory_ + output, lastWrite);
+    converted = !output.empty() && outputs.Find(outputDirectory_ + output, lastWrite) && IsOutputOf(lastWrite, created);
     if (!converted) {
         if (!IsFinishedRecording(request.inputPath))
             return false;
@@ -323,7 +324,7 @@ bool CAutoConverter::Worker::ScanFor(const std::wstring& inputExt, OutputListing
         bool converted = false;
         if (settings_.OutputName.empty())
             converted = outputs.HasOutput(outputPath);
-        else if (!NameByPattern(name, request, outputs, converted))
+        else if (!NameByPattern(name, recordings.GetCreationTime(), request, outputs, converted))
             continue;
         if ((converted && !ChangedSinceConverted(name, inputPath)) || !IsFinishedRecording(inputPath))
             continue;

@@ -86,6 +86,8 @@ std::wstring AsFileName(std::wstring text, size_t maxLength)
         if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF)
             --cut;
         text.resize(cut);
+        // A separator left at the end of a cut name belonged to what was cut.
+        text.erase(text.find_last_not_of(L" .-_,;") + 1);
     }
     return AsWindowsNamesIt(text);
 }

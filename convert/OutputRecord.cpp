@@ -183,18 +183,23 @@ bool LookUpOutput(const std::wstring& outputDirectory, const std::wstring& outpu
     return true;
 }
 
+bool IsOutputOf(const FILETIME& outputWritten, const FILETIME& recordingCreated)
+{
+    return ::CompareFileTime(&outputWritten, &recordingCreated) >= 0;
+}
+
 OutputChoice ChooseOutput(const CConverterSettings& settings, const std::wstring& outputDirectory,
                           const std::wstring& recordingPath, COutputRecord& record, const OutputLookup& lookup, bool adopt)
 {
     const std::wstring recordingName = FileNameOf(recordingPath);
     const std::wstring directory = WithTrailingBackslash(outputDirectory);
-    const std::wstring own = record.OutputOf(recordingName);
-    FILETIME written = {};
-    if (!own.empty() && lookup(own, written))
-        return OutputChoice{own, true};
-
     WIN32_FILE_ATTRIBUTE_DATA recording = {};
     const bool recordingThere = AttributesOf(recordingPath, recording);
+    FILETIME written = {};
+    const std::wstring own = record.OutputOf(recordingName);
+    if (!own.empty() && lookup(own, written) && IsOutputOf(written, recording.ftCreationTime))
+        return OutputChoice{own, true};
+
     const auto adoptable = [&](const std::wstring& name) {
         return adopt && recordingThere && lookup(name, written) && record.RecordingOf(name).empty() &&
                !SameName(name, kOutputRecordName) && ::CompareFileTime(&written, &recording.ftLastWriteTime) >= 0 &&
@@ -211,10 +216,13 @@ OutputChoice ChooseOutput(const CConverterSettings& settings, const std::wstring
         const std::wstring candidate = AsWindowsNamesIt((n == 1 ? base : NumberedName(base, n)) + L"." + settings.OutputExt);
         if (n == 1 && adoptable(candidate))
             return OutputChoice{candidate, true};
+        const bool there = lookup(candidate, written);
         const std::wstring owner = record.RecordingOf(candidate);
-        if (SameName(owner, recordingName))
-            return OutputChoice{candidate, lookup(candidate, written)};
-        if (!owner.empty() || SameName(candidate, kOutputRecordName) || lookup(candidate, written))
+        // A name given to a recording of this file name before stays this one's, unless its output
+        // is older than this file: then it is an earlier namesake's.
+        if (SameName(owner, recordingName) && (!there || IsOutputOf(written, recording.ftCreationTime)))
+            return OutputChoice{candidate, there};
+        if (!owner.empty() || there || SameName(candidate, kOutputRecordName))
             continue;
         // Unrecorded (a read-only directory), the name still serves this run.
         record.Add(candidate, recordingName);

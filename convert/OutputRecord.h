@@ -48,13 +48,17 @@ using OutputLookup = std::function<bool(const std::wstring& outputName, FILETIME
 // Asks the file system, one name at a time.
 bool LookUpOutput(const std::wstring& outputDirectory, const std::wstring& outputName, FILETIME& lastWrite);
 
+// Whether an output written then may be the conversion of a recording created then: one older than
+// the recording's file belonged to an earlier recording of the same name.
+bool IsOutputOf(const FILETIME& outputWritten, const FILETIME& recordingCreated);
+
 struct OutputChoice {
     std::wstring name;      // of the output in the output directory
     bool converted = false; // it is there and belongs to the recording
 };
 
 // The output the recording gets by the settings' pattern (set) in `outputDirectory`: the one that
-// belongs to it when that is there; otherwise the pattern's name, "Name (2)" and so on past names
+// belongs to it when that is there and not older than the recording's file; otherwise the pattern's name, "Name (2)" and so on past names
 // that are taken (a file there, or another recording's in the record, or the record itself).
 // A new name is given the recording in the record at once, so no other run takes it meanwhile.
 // With `adopt` (the Auto Converter's test), an output that is there and belongs to no recording,
