@@ -1,6 +1,6 @@
 // Prints how the Auto Converter performs: one scan over 10,000 converted recordings, without and
-// with an output name pattern, the stop while waiting, its processor time while idle, and the delay from a recording's close to its
-// conversion.
+// with an output name pattern, the stop while waiting, its processor time while idle, and the
+// delay from a recording's close to its conversion.
 
 #include "bench/Clock.h"
 #include "bench/InProcessConverter.h"
@@ -59,7 +59,7 @@ void MeasureScanOfConvertedRecordings(const std::string& input, const std::strin
 // have outputs named after them from before the pattern, which the first pass takes up.
 void MeasureScanWithPattern(const std::string& input, const std::string& output)
 {
-    COutputRecord record(Wide(output));
+    std::string record; // as the Auto Converter appends it, written at once
     for (int i = 0; i < 10000; ++i) {
         char name[32], episode[32];
         sprintf(name, "Show%05d.", i);
@@ -70,8 +70,9 @@ void MeasureScanWithPattern(const std::string& input, const std::string& output)
             continue;
         }
         WriteFileBytes(output + episode, "x");
-        record.Add(Wide(episode), Wide(std::string(name) + "dvr-ms"));
+        record += std::string(episode) + "\t" + name + "dvr-ms\r\n";
     }
+    WriteFileBytes(output + Utf8(kOutputRecordName), record);
     CConverterSettings settings = g_settings;
     settings.InputPath = Wide(input);
     settings.OutputPath = Wide(output);
