@@ -6,6 +6,7 @@
 #include "convert/ConversionRequest.h"
 #include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
+#include "convert/OutputRecord.h"
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
 #include "framework/MessageBox.h"
@@ -140,20 +141,20 @@ bool IsExistingDirectory(const std::wstring& path)
 // The request for the recording: the settings', with what the command line says instead.
 ConversionRequest CommandRequest(const CommandLine& line, const CConverterSettings& settings, const std::wstring& recording)
 {
-    ConversionRequest request = MakeConversionRequest(settings, recording);
-    if (!line.graph.empty())
-        request.graphChoice = line.graph;
-    if (line.out.empty())
-        return request;
-    const std::wstring out = FullPathOf(line.out);
-    const wchar_t last = line.out.back();
-    if (last == L'\\' || last == L'/' || IsExistingDirectory(out)) {
-        request.outputDirectory = WithTrailingBackslash(out);
-        request.outputPath = OutputPathFor(request.outputDirectory, FileNameOf(recording), settings.OutputExt);
+    ConversionRequest request;
+    const std::wstring out = line.out.empty() ? std::wstring() : FullPathOf(line.out);
+    if (line.out.empty()) {
+        request = MakeNamedRequest(settings, recording, settings.OutputPath);
+    } else if (line.out.back() == L'\\' || line.out.back() == L'/' || IsExistingDirectory(out)) {
+        // Named in that directory as in the output directory, by the pattern when one is set.
+        request = MakeNamedRequest(settings, recording, WithTrailingBackslash(out));
     } else {
+        request = MakeConversionRequest(settings, recording);
         request.outputPath = out;
         request.outputDirectory = out.substr(0, out.size() - FileNameOf(out).size());
     }
+    if (!line.graph.empty())
+        request.graphChoice = line.graph;
     return request;
 }
 

@@ -3,6 +3,7 @@
 #include "convert/ComThread.h"
 #include "convert/InputExtensions.h"
 #include "convert/OutputName.h"
+#include "convert/OutputRecord.h"
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
 #include "framework/FileFind.h"
@@ -11,7 +12,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace {
 
@@ -55,14 +56,29 @@ public:
 
     bool HasOutput(const std::wstring& outputPath)
     {
+        FILETIME lastWrite = {};
+        return Find(outputPath, lastWrite);
+    }
+
+    bool Find(const std::wstring& outputPath, FILETIME& lastWrite)
+    {
         const std::wstring name = FileNameOf(outputPath);
         // A name the listing cannot answer for (a wildcard, or a path outside the directory that
         // an odd extension made) is looked up as the search would match it.
-        if (outputPath != directory_ + name || ContainsCharacter(name, L"*?"))
-            return NameExists(outputPath);
+        if (outputPath != directory_ + name || ContainsCharacter(name, L"*?")) {
+            CFileFind existing;
+            if (!existing.FindFile(outputPath.c_str()))
+                return false;
+            lastWrite = existing.GetLastWriteTime();
+            return true;
+        }
         if (stale_)
             Refresh();
-        return names_.count(FoldedName(name)) != 0;
+        const auto found = names_.find(FoldedName(name));
+        if (found == names_.end())
+            return false;
+        lastWrite = found->second;
+        return true;
     }
 
     // Outputs appear with conversions: the listing is read again before its next use.
@@ -74,17 +90,17 @@ private:
         names_.clear();
         CFileFind find;
         for (bool found = find.FindFile((directory_ + L"*").c_str()); found; found = find.FindNextFile()) {
-            names_.insert(FoldedName(find.GetFileName()));
+            names_.emplace(FoldedName(find.GetFileName()), find.GetLastWriteTime());
             // The search also matches a long name by its short one.
             const std::wstring shortName = find.GetShortName();
             if (!shortName.empty())
-                names_.insert(FoldedName(shortName));
+                names_.emplace(FoldedName(shortName), find.GetLastWriteTime());
         }
         stale_ = false;
     }
 
     const std::wstring directory_;
-    std::unordered_set<std::wstring> names_;
+    std::unordered_map<std::wstring, FILETIME> names_; // with when each was last written
     bool stale_ = true;
 };
 
@@ -124,7 +140,8 @@ public:
           settings_(owner.settings_),
           inputDirectory_(WithTrailingBackslash(settings_.InputPath)),
           outputDirectory_(WithTrailingBackslash(settings_.OutputPath)),
-          inputExts_(InputExtensions(settings_.InputExt))
+          inputExts_(InputExtensions(settings_.InputExt)),
+          record_(outputDirectory_)
     {
     }
 
@@ -134,6 +151,8 @@ private:
     void Scan();
     bool ScanFor(const std::wstring& inputExt, OutputListing& outputs);
     bool ChangedSinceConverted(const std::wstring& name, const std::wstring& inputPath);
+    bool NameByPattern(const std::wstring& name, const FILETIME& created, ConversionRequest& request, OutputListing& outputs,
+                       bool& converted);
     void RemoveOrphanedPartials();
     void Watch();
     void Wait();
@@ -146,6 +165,9 @@ private:
     const std::wstring outputDirectory_;
     // No file name ends in a blank or a dot, so neither does the extension of a recording.
     const std::vector<std::wstring> inputExts_;
+    // Which recording each output belongs to, with an output name pattern set; read at each pass
+    // that finds it changed.
+    COutputRecord record_;
     UniqueChangeNotification notification_;
     DWORD lastWait_ = WAIT_TIMEOUT;
     // Recordings that failed through a fault of their own, or whose conversion was cancelled or
@@ -200,6 +222,31 @@ bool CAutoConverter::Worker::ChangedSinceConverted(const std::wstring& name, con
     return ::GetTickCount() - known->second.since >= owner_.options_.ChangeSettleMs;
 }
 
+// The output by the pattern: the recording's own when it has one (the record read once per pass
+// answers for a converted recording, which is never opened), else one named from its metadata.
+// False for a recording still being recorded, which gets no name yet.
+bool CAutoConverter::Worker::NameByPattern(const std::wstring& name, const FILETIME& created, ConversionRequest& request,
+                                           OutputListing& outputs, bool& converted)
+{
+    FILETIME lastWrite = {};
+    std::wstring output = record_.OutputOf(name);
+    converted = !output.empty() && outputs.Find(outputDirectory_ + output, lastWrite) && IsOutputOf(lastWrite, created);
+    if (!converted) {
+        if (!IsFinishedRecording(request.inputPath))
+            return false;
+        const OutputLookup lookup = [&](const std::wstring& outputName, FILETIME& written) {
+            return outputs.Find(outputDirectory_ + outputName, written);
+        };
+        const OutputChoice choice = ChooseOutput(settings_, outputDirectory_, request.inputPath, record_, lookup, true);
+        output = choice.name;
+        converted = choice.converted;
+    }
+    request.outputPath = outputDirectory_ + output;
+    if (!request.captionPath.empty())
+        request.captionPath = OutputPathFor(outputDirectory_, output, L"srt");
+    return true;
+}
+
 void CAutoConverter::Worker::Watch()
 {
     if (!notification_) {
@@ -245,6 +292,8 @@ void CAutoConverter::Worker::Scan()
     // elsewhere or match everything.
     if (!IsUsableExtensionList(settings_.InputExt))
         return;
+    if (!settings_.OutputName.empty())
+        record_.Refresh();
     RemoveOrphanedPartials();
     OutputListing outputs(outputDirectory_);
     for (const std::wstring& extension : inputExts_) {
@@ -262,16 +311,22 @@ bool CAutoConverter::Worker::ScanFor(const std::wstring& inputExt, OutputListing
          found = recordings.FindNextFile()) {
         const std::wstring name = recordings.GetFileName();
         // Short names let "*.ext" match longer extensions too.
-        if (recordings.IsDirectory() || !HasExtension(name, inputExt) || IsPartialOutputName(name))
+        if (recordings.IsDirectory() || !HasExtension(name, inputExt) || IsPartialOutputName(name) ||
+            ::CompareStringOrdinal(name.c_str(), -1, kOutputRecordName, -1, TRUE) == CSTR_EQUAL)
             continue;
         const RecordingStamp stamp = {recordings.GetLength(), recordings.GetLastWriteTime()};
         const auto known = failed_.find(name);
         if (known != failed_.end() && known->second == stamp)
             continue;
-        const ConversionRequest request = MakeConversionRequest(settings_, inputDirectory_ + name);
+        ConversionRequest request = MakeConversionRequest(settings_, inputDirectory_ + name);
         const std::wstring& inputPath = request.inputPath;
         const std::wstring& outputPath = request.outputPath;
-        if ((outputs.HasOutput(outputPath) && !ChangedSinceConverted(name, inputPath)) || !IsFinishedRecording(inputPath))
+        bool converted = false;
+        if (settings_.OutputName.empty())
+            converted = outputs.HasOutput(outputPath);
+        else if (!NameByPattern(name, recordings.GetCreationTime(), request, outputs, converted))
+            continue;
+        if ((converted && !ChangedSinceConverted(name, inputPath)) || !IsFinishedRecording(inputPath))
             continue;
 
         // A stop requested meanwhile waits for the conversion: it is never cut short.
@@ -338,6 +393,12 @@ void CAutoConverter::Worker::RemoveOrphanedPartials()
                 continue;
             made = partial;
             recordingLeft = recordingLeft || NameExists(inputDirectory_ + recording);
+        }
+        // Named by the pattern: made for the recording the record gives that name.
+        const std::wstring owner = made.empty() && !settings_.OutputName.empty() ? record_.RecordingOf(outputName) : L"";
+        if (!owner.empty()) {
+            made = outputDirectory_ + name;
+            recordingLeft = NameExists(inputDirectory_ + owner);
         }
         if (made.empty() || recordingLeft)
             continue;

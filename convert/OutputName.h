@@ -20,3 +20,32 @@ bool IsPartialOutputName(const std::wstring& fileName);
 // Whether an extension setting can be used: not empty, and without a path separator, a colon or a
 // wildcard, so that a name made with it stays a plain file name.
 bool IsUsableExtension(const std::wstring& extension);
+
+// What an output name pattern (the OutputName setting) is filled with: each field as it goes into
+// the name, empty when the recording does not say.
+struct NameFields {
+    std::wstring name;       // {Name}: the recording's file name without its extension
+    std::wstring title;      // {Title}
+    std::wstring subTitle;   // {SubTitle}: the episode
+    std::wstring channel;    // {Channel}
+    std::wstring airDate;    // {AirDate}: yyyy-mm-dd
+    std::wstring recordDate; // {RecordDate}: yyyy-mm-dd
+    std::wstring recordTime; // {RecordTime}: hhmm
+};
+
+// Longest name a pattern gives, before the extension; a longer one is cut.
+inline constexpr size_t kMaxPatternNameLength = 200;
+
+// Whether a pattern can be filled: every "{" opens one of the fields above (in any letter case) and
+// is closed, and no "}" stands alone. An empty pattern is usable: it names outputs as before.
+bool IsUsableNamePattern(const std::wstring& pattern);
+
+// The pattern filled in, as a file name without extension of at most `maxLength` characters. A
+// field that is empty takes with it the brackets around it and the text that separates it from
+// the field before (or, for the first, after) it. Characters no file name may hold become "_",
+// blanks and dots that would end the name go, and a device name (CON, COM1...) gets a "_" before
+// it. When no field gives anything, or nothing is left, the name is the recording's own.
+std::wstring ExpandNamePattern(const std::wstring& pattern, const NameFields& fields, size_t maxLength = kMaxPatternNameLength);
+
+// The n-th name (from 2) for an output whose name another recording's output holds: "Name (n)".
+std::wstring NumberedName(const std::wstring& name, unsigned n);

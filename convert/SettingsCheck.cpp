@@ -52,5 +52,11 @@ CConverterSettings UsableSettings(const CConverterSettings& settings, const CCon
         usable.*field.value = defaults.*field.value;
         notes += L"ERROR - The stored setting cannot work: " + problem + L" Using \"" + usable.*field.value + L"\" instead.\n";
     }
+    // Set in the registry only, so it is not the window's to refuse.
+    if (!IsUsableNamePattern(settings.OutputName)) {
+        usable.OutputName = defaults.OutputName;
+        notes += L"ERROR - The stored setting cannot work: The output name \"" + settings.OutputName +
+                 L"\" names a field other than {Name}, {Title}, {SubTitle}, {Channel}, {AirDate}, {RecordDate} and {RecordTime}, or leaves a brace open. Outputs are named after their recordings instead.\n";
+    }
     return usable;
 }

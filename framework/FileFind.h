@@ -17,6 +17,7 @@ public:
     std::wstring GetShortName() const { return data_.cAlternateFileName; }
     bool IsDirectory() const { return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
     FILETIME GetLastWriteTime() const { return data_.ftLastWriteTime; }
+    FILETIME GetCreationTime() const { return data_.ftCreationTime; }
     ULONGLONG GetLength() const
     {
         return (static_cast<ULONGLONG>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;

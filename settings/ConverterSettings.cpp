@@ -63,6 +63,7 @@ void CConverterSettings::Load(CWinApp& profile)
     AutoStartConvert = profile.GetProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
     CaptionFile = profile.GetProfileInt(kSection, L"CaptionFile", static_cast<int>(CaptionFile));
     AfterConversion = profile.GetProfileString(kSection, L"AfterConversion", AfterConversion.c_str());
+    OutputName = profile.GetProfileString(kSection, L"OutputName", OutputName.c_str());
 }
 
 void CConverterSettings::Save(CWinApp& profile) const

@@ -32,6 +32,9 @@ public:
     // A command line run after each successful conversion; %OUTPUT% and %RECORDING% stand for the
     // files' quoted paths. Empty: none. Set in the registry only, so Save leaves it as it is there.
     std::wstring AfterConversion = {};
+    // How outputs are named from their recordings' metadata ("{Title} - {SubTitle}"); empty: after
+    // the recording's file name. Set in the registry only, as AfterConversion.
+    std::wstring OutputName = {};
 };
 
 // The media centre's recording directory, or "C:\" when it cannot be read whole.

@@ -2,6 +2,7 @@
 
 #include "convert/ConversionRequest.h"
 #include "convert/InputExtensions.h"
+#include "convert/OutputRecord.h"
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
 #include "framework/FileFind.h"
@@ -361,7 +362,7 @@ void CConverterDlg::OnConvertSingleFile()
         return;
 
     LONG run = 0;
-    switch (parts_.Engine.StartSingleConversion(MakeConversionRequest(settings, inputPath), &run)) {
+    switch (parts_.Engine.StartSingleConversion(MakeNamedRequest(settings, inputPath, settings.OutputPath), &run)) {
     case SingleStart::Started:
         shownRun_ = run;
         // Shown as running, and cancellable, from now on, also while the run waits for its turn;

@@ -183,7 +183,63 @@ bool ParseFileProperties(const uint8_t* body, size_t size, HeaderInfo& header)
            header.prerollMs < 3600u * 1000u;
 }
 
+media::AttributeType ExtendedContentType(unsigned code)
+{
+    using media::AttributeType;
+    static const AttributeType types[] = {AttributeType::String, AttributeType::Binary, AttributeType::Bool,
+                                          AttributeType::Dword,  AttributeType::Qword,  AttributeType::Word};
+    return code < sizeof(types) / sizeof(types[0]) ? types[code] : AttributeType::Other;
+}
+
+void VisitExtendedContent(const uint8_t* body, size_t size, const std::function<void(const media::AttributeView&)>& visit)
+{
+    ByteCursor cursor(body, size);
+    const unsigned count = cursor.U16();
+    for (unsigned i = 0; i < count && cursor.Ok(); ++i) {
+        const unsigned nameLength = cursor.U16();
+        const uint8_t* name = cursor.Here();
+        cursor.Skip(nameLength);
+        const unsigned type = cursor.U16();
+        const unsigned valueLength = cursor.U16();
+        const uint8_t* value = cursor.Here();
+        if (!cursor.Skip(valueLength))
+            return;
+        // The stored name ends with its NUL.
+        size_t units = nameLength / 2;
+        while (units > 0 && name[2 * units - 2] == 0 && name[2 * units - 1] == 0)
+            --units;
+        visit(media::AttributeView{name, units, ExtendedContentType(type), value, valueLength});
+    }
+}
+
+void VisitContentTitle(const uint8_t* body, size_t size, const std::function<void(const media::AttributeView&)>& visit)
+{
+    static const uint8_t titleName[] = {'T', 0, 'i', 0, 't', 0, 'l', 0, 'e', 0};
+    ByteCursor cursor(body, size);
+    const unsigned titleLength = cursor.U16();
+    cursor.Skip(4 * 2); // author, copyright, description, rating
+    if (cursor.Ok() && titleLength > 0 && titleLength <= cursor.Remaining())
+        visit(media::AttributeView{titleName, 5, media::AttributeType::String, cursor.Here(), titleLength});
+}
+
 } // namespace
+
+void ForEachAttribute(const uint8_t* data, size_t size, const std::function<void(const media::AttributeView&)>& visit)
+{
+    if (size < 30 || !SameGuid(data, HeaderObject))
+        return;
+    const size_t headerSize = static_cast<size_t>(std::min<uint64_t>(AnnouncedHeaderSize(data, size), size));
+    if (headerSize < 30)
+        return;
+    // Whatever objects follow one that does not fit are out of reach, but those before it count.
+    ForEachObject(data + 30, headerSize - 30, [&](const ObjectSpan& child) {
+        if (child.id == ContentDescriptionObject)
+            VisitContentTitle(child.body, child.bodySize, visit);
+        else if (child.id == ExtendedContentDescriptionObject)
+            VisitExtendedContent(child.body, child.bodySize, visit);
+        return true;
+    });
+}
 
 const StreamInfo* HeaderInfo::Stream(unsigned number) const
 {

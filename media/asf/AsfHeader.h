@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
+
+#include "media/Attributes.h"
 
 namespace asf {
 
@@ -64,5 +67,10 @@ uint64_t AnnouncedHeaderSize(const uint8_t* data, size_t size);
 // HALVERN_E_NOT_RECORDING when the file is not ASF, HALVERN_E_BAD_HEADER when it is cut short
 // or contradicts itself.
 HRESULT ParseHeader(const uint8_t* data, size_t size, HeaderInfo& header);
+
+// Calls `visit` for the title of the Content Description object (as an attribute named "Title")
+// and each attribute of the Extended Content Description object, from the `size` bytes of the
+// header object at `data`; objects that do not fit are left out.
+void ForEachAttribute(const uint8_t* data, size_t size, const std::function<void(const media::AttributeView&)>& visit);
 
 } // namespace asf

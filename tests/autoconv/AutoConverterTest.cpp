@@ -4,6 +4,7 @@
 #include "autoconv/AutoConverter.h"
 #include "convert/InternalGraph.h"
 #include "convert/OutputName.h"
+#include "convert/OutputRecord.h"
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
 #include "tests/standins/Recordings.h"
@@ -266,6 +267,17 @@ TEST_F(AutoConverterTest, StoredSettingsThatCannotWorkAreReported)
     EXPECT_EQ(Count(L"ERROR - The stored setting cannot work: The output extension must be a plain extension"), 1u) << Utf8(Text());
     EXPECT_EQ(Count(L"Using \"MPG\" instead.\n"), 1u) << Utf8(Text());
     EXPECT_TRUE(IsProgramStream(output_ + L"Show.MPG"));
+    Stop();
+
+    settings_.OutputExt = L"MPG";
+    settings_.OutputName = L"{Title} {Episode}";
+    ASSERT_TRUE(CopyRecording(input_ + L"Other.dvr-ms", {{"Title", L"News"}}));
+    Start();
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << Utf8(Text());
+    EXPECT_EQ(Count(L"ERROR - The stored setting cannot work: The output name \"{Title} {Episode}\" names a field"), 1u)
+        << Utf8(Text());
+    EXPECT_TRUE(IsProgramStream(output_ + L"Other.MPG")) << "named after the recording";
+    EXPECT_FALSE(FileExists(output_ + kOutputRecordName));
 }
 
 // One worker at a time; a stop ends it at once from its wait, also one requested before the worker
@@ -610,4 +622,78 @@ TEST_F(AutoConverterTest, TheCommandAfterConversionRunsBeforeTheDeleteAndNeverSt
         EXPECT_FALSE(::ConnectNamedPipe(left->Get(), nullptr)) << "both hanging commands are left running";
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PIPE_CONNECTED));
     }
+}
+
+// With a name pattern, outputs are named from the recordings' metadata and the record in the
+// output directory says which recording each came from. Two recordings of one title get two
+// outputs; one without metadata keeps its own name; an output named after its recording before
+// the pattern was set counts as that recording's. Looks and a restart convert nothing again, and
+// a later recording whose name another's output holds (that recording deleted after its
+// conversion) is converted. Each recording is deleted only once its own output is there.
+TEST_F(AutoConverterTest, APatternNamesOutputsByMetadataAndConvertsEachRecordingOnce)
+{
+    MakeAutoConverter(300);
+    settings_.DeleteSourceFile = 1;
+    settings_.OutputName = L"{Title} - {SubTitle}";
+    const std::wstring longTitle(300, L'x');
+    const struct {
+        const wchar_t* recording;
+        std::vector<std::pair<std::string, std::wstring>> attributes;
+    } recordings[] = {
+        {L"A.dvr-ms", {{"Title", L"News"}, {"WM/SubTitle", L"Monday"}}},
+        {L"B.dvr-ms", {{"Title", L"News"}, {"WM/SubTitle", L"Monday"}}},
+        {L"C.dvr-ms", {{"Title", L"Film: Part 1/2"}}},
+        {L"D.dvr-ms", {}},
+        {L"E.dvr-ms", {{"Title", longTitle}}},
+        {L"F.dvr-ms", {{"Title", L"CON"}}},
+    };
+    for (const auto& r : recordings)
+        ASSERT_TRUE(CopyRecording(input_ + r.recording, r.attributes));
+    ASSERT_TRUE(CopyRecording(input_ + L"Old.dvr-ms", {{"Title", L"Old"}}));
+    WriteFileBytes(output_ + L"Old.MPG", "converted before the pattern was set");
+
+    Start();
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 6)) << Utf8(Text());
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 20000));
+    Stop();
+    MakeAutoConverter(300); // a restart
+    passes = 0;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 20000));
+    EXPECT_EQ(Count(L" - Done.\n"), 6u) << "nothing twice: " << Utf8(Text());
+
+    // The record, output to recording, each output a whole conversion of its own recording.
+    COutputRecord record(output_);
+    record.Refresh();
+    const std::wstring named[] = {L"News - Monday.MPG", L"News - Monday (2).MPG", L"Film_ Part 1_2.MPG", L"D.MPG", L"_CON.MPG"};
+    std::wstring owners;
+    for (const std::wstring& output : named) {
+        EXPECT_TRUE(IsProgramStream(output_ + output));
+        owners += record.RecordingOf(output) + L" ";
+    }
+    EXPECT_TRUE(owners == L"A.dvr-ms B.dvr-ms C.dvr-ms D.dvr-ms F.dvr-ms " || owners == L"B.dvr-ms A.dvr-ms C.dvr-ms D.dvr-ms F.dvr-ms ")
+        << Utf8(owners);
+    const std::wstring longOutput = record.OutputOf(L"E.dvr-ms");
+    EXPECT_TRUE(longOutput.size() > 100 && longOutput.size() <= kMaxPatternNameLength + 4 &&
+                longOutput == std::wstring(longOutput.size() - 4, L'x') + L".MPG" &&
+                (output_ + longOutput + L" (999).partial").size() < MAX_PATH)
+        << Utf8(longOutput);
+    EXPECT_TRUE(IsProgramStream(output_ + longOutput));
+    EXPECT_EQ(record.OutputOf(L"Old.dvr-ms"), L"Old.MPG");
+    EXPECT_EQ(ReadFileBytes(output_ + L"Old.MPG"), "converted before the pattern was set");
+    EXPECT_TRUE(FileExists(input_ + L"Old.dvr-ms")) << "not converted, so not deleted";
+    for (const auto& r : recordings)
+        EXPECT_FALSE(FileExists(input_ + r.recording)) << "deleted after its conversion";
+
+    // A later recording of the same title, with A's name: neither A's output nor its name is its.
+    ASSERT_TRUE(CopyRecording(input_ + L"A.dvr-ms", {{"Title", L"News"}, {"WM/SubTitle", L"Monday"}}));
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 7)) << Utf8(Text());
+    const int seen = passes;
+    ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
+    Stop();
+    EXPECT_EQ(Count(L" - Done.\n"), 7u) << Utf8(Text());
+    record.Refresh();
+    EXPECT_EQ(record.OutputOf(L"A.dvr-ms"), L"News - Monday (3).MPG");
+    EXPECT_TRUE(IsProgramStream(output_ + L"News - Monday (3).MPG"));
+    EXPECT_FALSE(FileExists(input_ + L"A.dvr-ms"));
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -105,6 +106,26 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
     EXPECT_TRUE(IsSoundProgramStream(output + "Show.MPG"));
     EXPECT_TRUE(IsSoundProgramStream(output + "Named.mpg"));
     EXPECT_EQ((std::vector<std::string>{"Named.mpg", "Show.MPG"}), OutputNames());
+}
+
+// With a name pattern stored, /convert names the output from the recording's metadata in the
+// directory given, writes a recording's own output again when run again, and gives a second
+// recording of the same title a name of its own; the output record says which is whose.
+TEST_F(CommandLine, AStoredNamePatternNamesTheOutputFromTheRecordingsMetadata)
+{
+    StoreSettings(Defaults());
+    SetRegistryString(kSettingsKey, "OutputName", "{Title} - {SubTitle}");
+    for (const char* name : {"First.wtv", "Second.wtv"})
+        ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\titled.wtv").c_str(), (input + name).c_str(), FALSE));
+    const std::string graph = std::string(" /graph \"") + kBuiltInGraph + "\"";
+    for (const char* name : {"First.wtv", "First.wtv", "Second.wtv"})
+        EXPECT_EQ(RunHalvern("/convert \"" + input + name + "\" /out \"" + output + "\"" + graph), 0) << name;
+    std::vector<std::string> names = OutputNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"Halvern outputs.txt", "Show_ Part 1_2 - Pilot (2).MPG", "Show_ Part 1_2 - Pilot.MPG"}), names);
+    EXPECT_EQ(ReadFileBytes(output + "Halvern outputs.txt"),
+              "Show_ Part 1_2 - Pilot.MPG\tFirst.wtv\r\nShow_ Part 1_2 - Pilot (2).MPG\tSecond.wtv\r\n");
+    EXPECT_TRUE(IsSoundProgramStream(output + "Show_ Part 1_2 - Pilot (2).MPG"));
 }
 
 // Held open by its recorder, a recording is refused with its own code; once let go it converts,

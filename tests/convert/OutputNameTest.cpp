@@ -45,3 +45,56 @@ TEST(OutputName, OnlyAPlainExtensionIsUsable)
     for (const wchar_t* extension : {L"dvr-ms", L"видео", L"\U0001F4FA"})
         EXPECT_TRUE(IsUsableExtension(extension)) << extension;
 }
+
+// The output name pattern: fields in any letter case, a missing field's brackets and separator gone
+// with it, characters and names Windows refuses made safe, long names cut (never inside a
+// surrogate pair), and the recording's own name when nothing is left.
+TEST(OutputName, APatternNamesTheOutputFromTheFieldsThereAre)
+{
+    const NameFields all = {L"Show_WXYZ_2009_05_04", L"Show", L"Pilot", L"WXYZ", L"2009-05-01", L"2009-05-04", L"2000"};
+    NameFields noTitle = all, noEpisode = all, noDate = all, none;
+    none.name = all.name;
+    noTitle.title.clear();
+    noEpisode.subTitle.clear();
+    noDate.airDate.clear();
+    const auto titled = [&](const std::wstring& title) {
+        NameFields fields = all;
+        fields.title = title;
+        return fields;
+    };
+    const std::wstring longTitle(300, L'x');
+    const struct {
+        const wchar_t* pattern;
+        NameFields fields;
+        std::wstring expected;
+        size_t maxLength;
+    } cases[] = {
+        {L"{Title} - {SubTitle}", all, L"Show - Pilot", kMaxPatternNameLength},
+        {L"{Title} - {SubTitle}", noEpisode, L"Show", kMaxPatternNameLength},
+        {L"{Title} - {SubTitle}", noTitle, L"Pilot", kMaxPatternNameLength},
+        {L"{title} - {SUBTITLE} - {Channel}", noEpisode, L"Show - WXYZ", kMaxPatternNameLength},
+        {L"{Title} ({AirDate}) {Channel}", all, L"Show (2009-05-01) WXYZ", kMaxPatternNameLength},
+        {L"{Title} ({AirDate}) {Channel}", noDate, L"Show WXYZ", kMaxPatternNameLength},
+        {L"[{Channel}] {Title}", none, all.name, kMaxPatternNameLength},
+        {L"TV {RecordDate} {RecordTime} {Title}", all, L"TV 2009-05-04 2000 Show", kMaxPatternNameLength},
+        {L"{Name} {Title}", noTitle, all.name, kMaxPatternNameLength},
+        {L"{Title}", none, all.name, kMaxPatternNameLength},
+        {L"Recording", all, all.name, kMaxPatternNameLength}, // no field: nothing tells recordings apart
+        {L"{Title}", titled(L"A/B: C?*<>|\"\\\tD"), L"A_B_ C________D", kMaxPatternNameLength},
+        {L"{Title}.", titled(L"  Show... "), L"Show", kMaxPatternNameLength},
+        {L"{Title}", titled(L"..."), all.name, kMaxPatternNameLength},
+        {L"{Title}", titled(L"con"), L"_con", kMaxPatternNameLength},
+        {L"{Title}", titled(L"COM1.x"), L"_COM1.x", kMaxPatternNameLength},
+        {L"{Title}", titled(L"Console"), L"Console", kMaxPatternNameLength},
+        {L"{Title}", titled(longTitle), longTitle.substr(0, kMaxPatternNameLength), kMaxPatternNameLength},
+        {L"{Title} - {SubTitle}", all, L"Show", 7}, // cut, and the blank and dash that end it go
+        {L"{Title}", titled(L"abcdefghi\U0001F4FA"), L"abcdefghi", 10},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(IsUsableNamePattern(c.pattern)) << c.pattern;
+        EXPECT_EQ(ExpandNamePattern(c.pattern, c.fields, c.maxLength), c.expected) << c.pattern << " " << c.fields.title;
+    }
+    for (const wchar_t* pattern : {L"{Episode}", L"{Title", L"Title}", L"{}", L"{{Title}}"})
+        EXPECT_FALSE(IsUsableNamePattern(pattern)) << pattern;
+    EXPECT_TRUE(IsUsableNamePattern(L""));
+}

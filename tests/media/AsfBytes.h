@@ -26,6 +26,13 @@ struct Bytes {
             U16(static_cast<uint8_t>(c));
         return U16(0);
     }
+    Bytes& Utf16(const std::wstring& text)
+    {
+        U16(static_cast<uint32_t>(2 * text.size() + 2));
+        for (wchar_t c : text)
+            U16(static_cast<uint16_t>(c));
+        return U16(0);
+    }
     Bytes& Put(uint64_t v, size_t width)
     {
         for (size_t i = 0; i < width; ++i)

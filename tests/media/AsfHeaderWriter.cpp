@@ -117,7 +117,14 @@ std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLa
     videoType.U32(352).U32(288).U8(2).U16(40).U32(40).U32(352).U32(288).U16(1).U16(24).U32(dvr).Zeros(20);
 
     Bytes description;
-    description.U16(1).Utf16("DVR File Version").U16(0).Utf16("3.0");
+    description.U16(static_cast<uint32_t>(1 + options.attributes.size())).Utf16("DVR File Version").U16(0).Utf16("3.0");
+    for (const HeaderAttribute& attribute : options.attributes) {
+        description.Utf16(attribute.name);
+        if (!attribute.text.empty() || attribute.qword == 0)
+            description.U16(0).Utf16(attribute.text);
+        else
+            description.U16(4).U16(8).U64(attribute.qword);
+    }
     Bytes extensionBody;
     extensionBody.Guid(HeaderExtensionReserved).U16(6).U32(static_cast<uint32_t>(headerExtensionChildren.size())).Raw(headerExtensionChildren);
     const bool encryptionObject = options.protection == Protection::EncryptionObject;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/MediaErrors.h"
+#include "media/RecordingMetadata.h"
 #include "media/asf/AsfReader.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/support/TestSupport.h"
@@ -207,3 +208,61 @@ TEST(AsfReaderTest, AFileThatShrinksWhileItIsReadFails)
 }
 
 } // namespace
+
+// The metadata that names outputs, from the header's Extended Content Description: each field when
+// it is there, the station's name before its call sign, dates as QWORDs or as text, a text cut at
+// its bound, and a header too large to be one refused before it is read.
+TEST(AsfReaderTest, ReadsTheRecordingsMetadataFromItsHeaderAlone)
+{
+    if (VectorPath("es\\video.m2v").empty())
+        GTEST_SKIP() << "no test vectors";
+    const std::string path = testing_support::MakeScratchDirectory("asf-metadata") + "rec.dvr-ms";
+    const uint64_t may1 = 128856096000000000ull;          // FILETIME of 2009-05-01 00:00 UTC
+    const uint64_t may4At20 = 128859408000000000ull;      // 2009-05-04 20:00 UTC
+    const uint64_t ticksFrom1 = 504911232000000000ull;    // 0001-01-01 to 1601-01-01, as WM/WMRVEncodeTime counts
+    const std::wstring longTitle(5000, L'x');
+    struct Case {
+        const char* name;
+        std::vector<HeaderAttribute> attributes;
+        media::RecordingMetadata expected;
+        HRESULT result = S_OK;
+        std::function<void(std::string&)> mutate = nullptr;
+    };
+    const Case cases[] = {
+        {"every field",
+         {{"Title", L"Nachrichten \u00FC\U0001F4FA"}, {"WM/SubTitle", L" Pilot "}, {"WM/MediaStationCallSign", L"WXYZ"},
+          {"WM/MediaStationName", L"Channel 7"}, {"WM/MediaOriginalBroadcastDateTime", L"", may1},
+          {"WM/WMRVEncodeTime", L"", may4At20 + ticksFrom1}},
+         {L"Nachrichten \u00FC\U0001F4FA", L"Pilot", L"Channel 7", L"2009-05-01", may4At20}},
+        {"none", {}, {}},
+        {"call sign alone, the date as text, an empty title, a date of none",
+         {{"title", L""}, {"WM/Title", L"Other"}, {"wm/mediastationcallsign", L"WXYZ"},
+          {"WM/MediaOriginalBroadcastDateTime", L"2009-05-01T00:00:00Z"}, {"WM/WMRVEncodeTime", L"", 1}},
+         {L"Other", L"", L"WXYZ", L"2009-05-01", 0}},
+        {"a title past the bound", {{"Title", longTitle}}, {longTitle.substr(0, media::MaxTextUnits), L"", L"", L"", 0}},
+        {"a header announcing more than a header may be", {{"Title", L"Show"}}, {}, HALVERN_E_BAD_HEADER,
+         [](std::string& f) { f[16 + 3] = 0x7F; }},
+        {"not a recording", {}, {}, HALVERN_E_NOT_RECORDING, [](std::string& f) { f.assign(100, 'x'); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingOptions options;
+        options.videoPath = VectorPath("es\\video.m2v");
+        options.attributes = c.attributes;
+        WrittenRecording written;
+        std::string error;
+        ASSERT_TRUE(WriteRecording(path, options, written, error)) << error;
+        if (c.mutate) {
+            std::string bytes = testing_support::ReadFileBytes(path);
+            c.mutate(bytes);
+            testing_support::WriteFileBytes(path, bytes);
+        }
+        media::RecordingMetadata metadata;
+        ASSERT_EQ(media::ReadRecordingMetadata(testing_support::Wide(path).c_str(), metadata), c.result);
+        EXPECT_TRUE(metadata.title == c.expected.title) << testing_support::Utf8(metadata.title).substr(0, 80);
+        EXPECT_TRUE(metadata.subTitle == c.expected.subTitle) << testing_support::Utf8(metadata.subTitle);
+        EXPECT_TRUE(metadata.channel == c.expected.channel) << testing_support::Utf8(metadata.channel);
+        EXPECT_TRUE(metadata.airDate == c.expected.airDate) << testing_support::Utf8(metadata.airDate);
+        EXPECT_EQ(metadata.recordStart, c.expected.recordStart);
+    }
+}

@@ -16,6 +16,14 @@ namespace test_recordings {
 
 enum class Protection { None, EncryptionObject, EncryptedStream };
 
+// An attribute of the Extended Content Description object beside "DVR File Version": text when
+// `text` is set (or `qword` is 0), a QWORD otherwise.
+struct HeaderAttribute {
+    std::string name;
+    std::wstring text;
+    uint64_t qword = 0;
+};
+
 struct RecordingOptions {
     std::string videoPath;            // MPEG-2 or H.264 video elementary stream
     std::string audioPath;            // MPEG audio, AC-3, E-AC-3 or ADTS AAC; empty for none
@@ -43,6 +51,7 @@ struct RecordingOptions {
     unsigned claimedPackets = 0;      // the File Properties packet count
     unsigned claimedDataPackets = 0;  // the Data Object's size and packet count
     bool indexAfterData = false;      // a Simple Index and an Index object, each longer than a packet
+    std::vector<HeaderAttribute> attributes; // the recording's metadata
 };
 
 enum class Kind { Video, Audio, Captions };

@@ -15,6 +15,7 @@
 
 #include "base/MediaErrors.h"
 #include "media/OpenRecording.h"
+#include "media/RecordingMetadata.h"
 #include "media/wtv/WtvReader.h"
 #include "tests/media/WtvEdits.h"
 #include "tests/support/TestSupport.h"
@@ -399,3 +400,19 @@ TEST(WtvReaderTest, TablesListingSectorsTwiceOrFarPastTheEndMakeTheRecordingDama
 }
 
 } // namespace
+
+// The metadata that names outputs, from the attribute table: ffmpeg's text attributes, and none
+// from a file without them.
+TEST(WtvReaderTest, ReadsTheRecordingsMetadataFromItsAttributes)
+{
+    if (VectorPath("wtv\\titled.wtv").empty())
+        GTEST_SKIP() << "no test vectors";
+    media::RecordingMetadata metadata;
+    ASSERT_HRESULT_SUCCEEDED(media::ReadRecordingMetadata(testing_support::Wide(VectorPath("wtv\\titled.wtv")).c_str(), metadata));
+    EXPECT_TRUE(metadata.title == L"Show: Part 1/2");
+    EXPECT_TRUE(metadata.subTitle == L"Pilot");
+    EXPECT_TRUE(metadata.channel == L"WXYZ");
+    EXPECT_TRUE(metadata.airDate == L"2009-05-01");
+    ASSERT_HRESULT_SUCCEEDED(media::ReadRecordingMetadata(testing_support::Wide(VectorPath("wtv\\mpeg2-mp2.wtv")).c_str(), metadata));
+    EXPECT_TRUE(metadata.title.empty() && metadata.subTitle.empty() && metadata.channel.empty() && metadata.airDate.empty());
+}

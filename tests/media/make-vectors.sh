@@ -59,6 +59,10 @@ for pair in "mp2 mp2 mp2" "ac3 ac3 ac3"; do
 done
 # The media centre's protection flag, written by ffmpeg as text (a test makes it the flag's BOOL).
 $ff $video $tone $mpeg2 -c:a mp2 -ac 2 -b:a 192k -metadata WM/WMRVContentProtected=1 -f wtv "$out/wtv/marked.wtv"
+# The metadata that names outputs, as ffmpeg writes it: each a text attribute.
+$ff $video $tone $mpeg2 -c:a mp2 -ac 2 -b:a 192k -metadata title="Show: Part 1/2" -metadata WM/SubTitle=Pilot \
+    -metadata WM/MediaStationCallSign=WXYZ -metadata WM/MediaOriginalBroadcastDateTime=2009-05-01T00:00:00Z \
+    -f wtv "$out/wtv/titled.wtv"
 $ff $video $tone -c:v libx264 -g 12 -c:a ac3 -ac 2 -b:a 192k -f wtv "$out/wtv/h264-ac3.wtv"
 # H.264 as HD channels are recorded: SD with B-frames and AAC (raw, its config in the type), 1080i
 # (x264's interlaced coding) with E-AC-3, and SD with ADTS AAC copied in (ffmpeg then labels it
