@@ -19,6 +19,7 @@ recording's streams unchanged.
 
   bench/remux.sh [BUILD_DIR] [RUNS]    (builds what it needs, makes the recordings once)
 """
+import hashlib
 import os
 import re
 import shutil
@@ -260,6 +261,14 @@ def external(command, output):
     return seconds, usage.ru_utime + usage.ru_stime
 
 
+def sha256(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as data:
+        for block in iter(lambda: data.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
 def streams_unchanged(output, video_md5, audio_md5, audio_format):
     def md5(arguments):
         data = subprocess.run(["/usr/bin/ffmpeg", "-v", "error", "-i", output] + arguments + ["-"],
@@ -280,7 +289,7 @@ def main():
     keys = ["halvern", "halvern-mem", "in-process", "ffmpeg", "ffmpeg-mem", "cp", "cp-mem", "processor",
             "ffmpeg-processor", "peak"]
     results = {name: {key: [] for key in keys} for name, _, _ in recordings}
-    checks = {}
+    checks, digests = {}, {}
     halvern = Halvern()
     try:
         for run in range(1, RUNS + 1):
@@ -293,6 +302,7 @@ def main():
                     seconds, processor, peak, output = halvern.convert(path, "%s-%d" % (name, run))
                     if run == 1 and place == "disk":
                         checks[name] = streams_unchanged(output, video_md5, audio_md5, audio_format)
+                        digests[name] = sha256(output)
                     os.remove(output)
                     row["halvern" + suffix].append(seconds)
                     row["processor"].append(processor)
@@ -331,7 +341,8 @@ def main():
             row["processor"] / row["ffmpeg-processor"], row["halvern"], row["ffmpeg"], row["cp"],
             row["halvern-mem"], row["ffmpeg-mem"], row["cp-mem"], row["in-process"], row["processor"] / objects * 1e6,
             max(results[name]["peak"]) / 1024, "unchanged" if checks[name] else "DIFFER"))
-        print("          %s; %d media samples, %.0f s" % (description, objects, seconds))
+        print("          %s; %d media samples, %.0f s; output sha256 %s" % (description, objects, seconds,
+                                                                                digests[name]))
         failed = failed or not checks[name]
     print("processor: Halvern's own and the Wine server's, and ffmpeg's (user and system), per GB of recording; "
           "h/f their ratio;\nµs/sample: Halvern's processor time per media sample; peak: the largest resident "
