@@ -478,6 +478,7 @@ bool CProgramStreamMultiplexer::EndProgram()
 // DVD authoring tools read to the program end code, and whole sectors: it ends a pack of padding.
 void CProgramStreamMultiplexer::WriteEndPack()
 {
+    BeginPack();
     WritePackHeader(pack_, nextScr_, rate_);
     WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize - sizeof(ProgramEndCode));
     std::memcpy(pack_ + PackSize - sizeof(ProgramEndCode), ProgramEndCode, sizeof(ProgramEndCode));
@@ -580,6 +581,7 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
             return false;
         scr = nextScr_;
     }
+    BeginPack();
     const size_t headers = WriteHeaders(pack_, scr);
     WritePes(pack_ + headers, stream, plan);
     if (!Emit())
@@ -591,6 +593,12 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
     stream.announce = false;
     programStart_ = false;
     return true;
+}
+
+void CProgramStreamMultiplexer::BeginPack()
+{
+    uint8_t* room = sink_.NextPackBuffer();
+    pack_ = room ? room : ownPack_;
 }
 
 bool CProgramStreamMultiplexer::Emit()
@@ -626,6 +634,7 @@ bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
 // look for in it: video, all MPEG audio, private streams 1 and 2.
 bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
 {
+    BeginPack();
     WritePackHeader(pack_, scr, rate_);
     SystemStreamEntry entries[] = {{AllVideoStreamsId, true, DvdVideoBufferKiB}, AudioEntry(StreamKind::MpegAudio),
                                    AudioEntry(StreamKind::Ac3Audio), {PrivateStream2Id, true, NavigationBufferKiB}};
