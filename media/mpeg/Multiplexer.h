@@ -134,7 +134,11 @@ private:
         bool complete = false;  // a full packet, or the end of an ended stream
     };
 
+    // Orders the streams by decode time, chooses a packet among them and writes it, while one can go.
     bool Drain();
+    enum class NextPacket { Chosen, Wait, None };
+    // Wait: the earliest stream needs more bytes first; None: no stream has a packet to go.
+    NextPacket ChoosePacket(Stream*& chosen, PacketPlan& plan) const;
     PacketPlan Plan(Stream& stream, bool firstPack) const;
     bool WritePacket(Stream& stream, const PacketPlan& plan);
     uint64_t StartPacket(Stream& stream, size_t payload);

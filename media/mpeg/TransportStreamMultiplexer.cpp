@@ -283,7 +283,7 @@ uint64_t CTransportStreamMultiplexer::EarliestStart(const Stream& stream, size_t
     const CElementaryStream& queue = stream.queue;
     if (queue.UnitCount() > 0) {
         // No byte waits in the decoder a second or more.
-        const int64_t earliest = (queue.Unit(0).dts + offset_ - MuxMaxWait) * 300;
+        const int64_t earliest = ToSystemClock(queue.Unit(0).dts + offset_ - MuxMaxWait);
         time = std::max<uint64_t>(time, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
     }
     // The transport buffer takes the packet once it holds no more than the rest of its 512 bytes.
