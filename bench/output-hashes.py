@@ -3,8 +3,9 @@
 
 Runs the given CTest tests one at a time in BUILD_DIR and watches the Wine prefix's temporary
 directory (where the tests' scratch directories are) and any directories named with --watch: each
-output (.mpg, .vob, .ts, .m2ts, any case) is hashed when the writer closes it, before the test reads
-and deletes it. Compare two lists with diff: a change to the data path that keeps every output byte
+output (.mpg, .vob, .ts, .m2ts, any case) is hashed when it is next opened or closed after it was
+written, as the test's checks open it before they delete it (Wine's server may keep the writer's
+descriptor open, so its close alone is not told in time). Compare two lists with diff: a change to the data path that keeps every output byte
 for byte gives the same list.
 
   bench/output-hashes.py BUILD_DIR LIST [--watch DIR]... -- [ctest arguments, e.g. -R 'corpus|transport']
@@ -18,7 +19,10 @@ import struct
 import subprocess
 import sys
 
+IN_MODIFY = 0x02
 IN_CLOSE_WRITE = 0x08
+IN_CLOSE_NOWRITE = 0x10
+IN_OPEN = 0x20
 IN_CREATE = 0x100
 IN_MOVED_TO = 0x80
 IN_ISDIR = 0x40000000
@@ -39,7 +43,8 @@ class Watcher:
             self.add(directory)
 
     def add(self, directory):
-        wd = libc.inotify_add_watch(self.fd, directory.encode(), IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO)
+        mask = IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_OPEN | IN_CREATE | IN_MOVED_TO
+        wd = libc.inotify_add_watch(self.fd, directory.encode(), mask)
         if wd >= 0:
             self.paths[wd] = directory
 
@@ -81,13 +86,19 @@ def main():
         os.makedirs(top, exist_ok=True)
         watcher.add_tree(top)
     lines = []
+    written = set()  # outputs modified since they were last hashed
     run = subprocess.Popen(["ctest", "-j1", "--output-on-failure"] + ctest, cwd=build)
     while True:
         ended = run.poll() is not None
         for mask, path in watcher.events(0.05 if not ended else 0.5):
             if mask & IN_ISDIR and mask & (IN_CREATE | IN_MOVED_TO):
                 watcher.add_tree(path)
-            elif mask & IN_CLOSE_WRITE and path.lower().endswith(OUTPUTS):
+            elif not path.lower().endswith(OUTPUTS):
+                continue
+            elif mask & IN_MODIFY:
+                written.add(path)
+            elif mask & (IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) and path in written:
+                written.discard(path)
                 try:
                     size = os.path.getsize(path)
                     if size > 0:
