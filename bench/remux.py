@@ -176,7 +176,10 @@ class Halvern:
         self.launcher = subprocess.Popen(["wine", os.path.join(BUILD, "bin", "Halvern.exe")], env=env,
                                          stdout=self.log, stderr=subprocess.DEVNULL)
         self.wait_for(lambda text: "Waiting for new recording" in text, 60)
-        self.pid = find_process(lambda pid: open("/proc/%d/comm" % pid).read().strip() == "Halvern.exe")
+        # Ours, not one of another prefix's (tests may run beside the bench).
+        ours = ("WINEPREFIX=" + env["WINEPREFIX"]).encode()
+        self.pid = find_process(lambda pid: open("/proc/%d/comm" % pid).read().strip() == "Halvern.exe"
+                                and ours in open("/proc/%d/environ" % pid, "rb").read().split(b"\0"))
         server_directory = "server-%x-%x" % (os.stat(env["WINEPREFIX"]).st_dev, os.stat(env["WINEPREFIX"]).st_ino)
         self.server = find_process(lambda pid: open("/proc/%d/comm" % pid).read().startswith("wineserver")
                                    and os.readlink("/proc/%d/cwd" % pid).endswith("/" + server_directory))
@@ -283,9 +286,14 @@ def main():
     os.makedirs(VECTORS, exist_ok=True)
     os.makedirs(MEMORY, exist_ok=True)
     only = os.environ.get("HALVERN_BENCH_ONLY", "").split(",")  # e.g. sd-6m,hd-18m: some recordings only
+    # Smaller recordings, for a quick look on a busy machine: HALVERN_BENCH_MB=200.
+    most = int(os.environ.get("HALVERN_BENCH_MB", "0")) * 1_000_000
+    sized = [(name + ("-%dmb" % (most // 1_000_000) if most else ""), description, video, frames, rate, audio,
+              audio_format, min(target, most) if most else target)
+             for name, description, video, frames, rate, audio, audio_format, target in RECORDINGS]
     recordings = [(name, description, make_recording(name, video, frames, rate, audio, audio_format, target))
-                  for name, description, video, frames, rate, audio, audio_format, target in RECORDINGS
-                  if only == [""] or name in only]
+                  for name, description, video, frames, rate, audio, audio_format, target in sized
+                  if only == [""] or name.split("-")[0] + "-" + name.split("-")[1] in only]
     keys = ["halvern", "halvern-mem", "in-process", "ffmpeg", "ffmpeg-mem", "cp", "cp-mem", "processor",
             "ffmpeg-processor", "peak"]
     results = {name: {key: [] for key in keys} for name, _, _ in recordings}

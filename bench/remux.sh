@@ -5,6 +5,7 @@
 # gigabyte of Halvern and ffmpeg; see bench/remux.py.
 #   bench/remux.sh [BUILD_DIR] [RUNS]     (default build/x86_64, 3 runs)
 #   HALVERN_BENCH_ONLY=sd-6m,hd-18m bench/remux.sh ...   (some of the recordings only)
+#   HALVERN_BENCH_MB=200 bench/remux.sh ...              (recordings of at most 200 MB)
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$top/build/x86_64}")
