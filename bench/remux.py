@@ -1,19 +1,25 @@
 #!/usr/bin/env python3
 """Whole conversions of ~1 GB media-centre recordings at broadcast rates, measured from outside.
 
-For each recording, interleaved in one run, three or more times each:
+For each recording, interleaved in one run, three or more times each, with the output on the disk
+and again in memory (a directory on /dev/shm):
   halvern     the real Halvern.exe, already running with its Auto Converter waiting: the recording
               is linked into the input directory and the time runs until " - Done." (its writer
-              flushes the output before the graph ends)
+              flushes the output before the graph ends); its output directory is a link, pointed
+              at the disk or at memory before each run
   in-process  bench/RemuxBench.cpp's ConvertFile call with the same graph, for the program's share
+              (on the disk only)
   ffmpeg      ffmpeg -c copy -f vob, then a flush of its output
   cp          cp, then a flush of the copy
-Prints medians, ratios, Halvern's processor time (its own and the Wine server's) per media sample,
-its peak resident memory above idle, and checks that every output holds the recording's streams
-unchanged.
+Prints medians: processor time per gigabyte of recording of Halvern (its own and the Wine server's)
+and of ffmpeg, and their ratio, which the disk does not sway (its speed swings several times over
+after a few gigabytes of writes); wall times on the disk and in memory; Halvern's processor time per
+media sample and its peak resident memory above idle; and checks that every output holds the
+recording's streams unchanged.
 
   bench/remux.sh [BUILD_DIR] [RUNS]    (builds what it needs, makes the recordings once)
 """
+import hashlib
 import os
 import re
 import shutil
@@ -26,6 +32,7 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(TOP, "build", "x86_64"))
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 else 3
 VECTORS = os.path.join(BUILD, "bench-vectors")
+MEMORY = "/dev/shm/halvern-bench"
 FFMPEG = ["/usr/bin/ffmpeg", "-v", "error", "-y"]
 GRAPH = "Built-in DVR-MS to MPEG.xgr"
 KEY = r"HKCU\Software\Morrowick\Halvern"
@@ -33,7 +40,8 @@ TICKS = os.sysconf("SC_CLK_TCK")
 
 # name, description, video arguments, frames per piece, frame rate, audio arguments, audio format,
 # size in bytes: about 1 GB, but the low-rate recording is shorter: the test-side writer slows down
-# badly past some 300,000 objects under Wine's heap.
+# badly past some 300,000 objects under Wine's heap. The 15 Mb/s one is above DVD-Video's rate, a
+# plain program stream at a higher mux rate.
 RECORDINGS = [
     ("sd-6m", "SD 720x576i 25 fps, MPEG-2 6 Mb/s, MP2 192 kb/s",
      ["-f", "lavfi", "-i", "testsrc2=size=720x576:rate=25", "-vf", "noise=alls=20:allf=t",
@@ -50,6 +58,11 @@ RECORDINGS = [
       "-c:v", "mpeg2video", "-flags", "+ilme+ildct+cgop", "-sc_threshold", "1000000000", "-top", "1", "-g", "12", "-bf", "2",
       "-b:v", "1500k", "-maxrate", "1500k", "-bufsize", "1835k"], 500, 25.0,
      ["-ac", "2", "-c:a", "mp2", "-b:a", "128k"], "mp2", 400_000_000),
+    ("ntsc-15m", "SD 720x480i 29.97 fps, MPEG-2 15 Mb/s, AC-3 2.0 384 kb/s",
+     ["-f", "lavfi", "-i", "testsrc2=size=720x480:rate=30000/1001", "-vf", "noise=alls=40:allf=t",
+      "-c:v", "mpeg2video", "-flags", "+ilme+ildct+cgop", "-sc_threshold", "1000000000", "-top", "1", "-g", "15", "-bf", "2",
+      "-b:v", "15M", "-maxrate", "15M", "-bufsize", "1835k"], 600, 30000 / 1001,
+     ["-ac", "2", "-c:a", "ac3", "-b:a", "384k"], "ac3", 1_000_000_000),
 ]
 
 
@@ -136,9 +149,14 @@ class Halvern:
     def __init__(self):
         self.input = os.path.join(VECTORS, "in")
         self.output = os.path.join(VECTORS, "out-halvern")
-        for directory in (self.input, self.output):
+        self.places = {"disk": os.path.join(VECTORS, "out-halvern-disk"), "memory": os.path.join(MEMORY, "out-halvern")}
+        for directory in [self.input] + list(self.places.values()):
             shutil.rmtree(directory, ignore_errors=True)
             os.makedirs(directory)
+        if os.path.islink(self.output):
+            os.remove(self.output)
+        shutil.rmtree(self.output, ignore_errors=True)
+        os.symlink(self.places["disk"], self.output)
         env = wine_env()
         self.display = subprocess.Popen(["Xvfb", ":77", "-screen", "0", "800x600x24", "-nolisten", "tcp"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -158,7 +176,10 @@ class Halvern:
         self.launcher = subprocess.Popen(["wine", os.path.join(BUILD, "bin", "Halvern.exe")], env=env,
                                          stdout=self.log, stderr=subprocess.DEVNULL)
         self.wait_for(lambda text: "Waiting for new recording" in text, 60)
-        self.pid = find_process(lambda pid: open("/proc/%d/comm" % pid).read().strip() == "Halvern.exe")
+        # Ours, not one of another prefix's (tests may run beside the bench).
+        ours = ("WINEPREFIX=" + env["WINEPREFIX"]).encode()
+        self.pid = find_process(lambda pid: open("/proc/%d/comm" % pid).read().strip() == "Halvern.exe"
+                                and ours in open("/proc/%d/environ" % pid, "rb").read().split(b"\0"))
         server_directory = "server-%x-%x" % (os.stat(env["WINEPREFIX"]).st_dev, os.stat(env["WINEPREFIX"]).st_ino)
         self.server = find_process(lambda pid: open("/proc/%d/comm" % pid).read().startswith("wineserver")
                                    and os.readlink("/proc/%d/cwd" % pid).endswith("/" + server_directory))
@@ -173,6 +194,10 @@ class Halvern:
             if time.monotonic() > deadline or self.launcher.poll() is not None:
                 raise RuntimeError("Halvern did not get there:\n" + self.text())
             time.sleep(0.002)
+
+    def write_to(self, place):
+        os.remove(self.output)
+        os.symlink(self.places[place], self.output)
 
     def convert(self, recording, name):
         done_before = self.text().count(" - Done.")
@@ -209,6 +234,7 @@ class Halvern:
         finally:
             subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
             self.display.terminate()
+            os.remove(self.output)
 
 
 def in_process(recording, name):
@@ -223,14 +249,27 @@ def in_process(recording, name):
 
 
 def external(command, output):
+    """Wall time with the flush, and the command's processor time (user and system)."""
     if os.path.exists(output):
         os.remove(output)
     start = time.monotonic()
-    subprocess.run(command + [output], check=True, stderr=subprocess.DEVNULL)
+    child = subprocess.Popen(command + [output], stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise RuntimeError("%s failed" % command[0])
     flush(output)
     seconds = time.monotonic() - start
     os.remove(output)
-    return seconds
+    return seconds, usage.ru_utime + usage.ru_stime
+
+
+def sha256(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as data:
+        for block in iter(lambda: data.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
 
 
 def streams_unchanged(output, video_md5, audio_md5, audio_format):
@@ -245,54 +284,77 @@ def streams_unchanged(output, video_md5, audio_md5, audio_format):
 
 def main():
     os.makedirs(VECTORS, exist_ok=True)
+    os.makedirs(MEMORY, exist_ok=True)
+    only = os.environ.get("HALVERN_BENCH_ONLY", "").split(",")  # e.g. sd-6m,hd-18m: some recordings only
+    # Smaller recordings, for a quick look on a busy machine: HALVERN_BENCH_MB=200.
+    most = int(os.environ.get("HALVERN_BENCH_MB", "0")) * 1_000_000
+    sized = [(name + ("-%dmb" % (most // 1_000_000) if most else ""), description, video, frames, rate, audio,
+              audio_format, min(target, most) if most else target)
+             for name, description, video, frames, rate, audio, audio_format, target in RECORDINGS]
     recordings = [(name, description, make_recording(name, video, frames, rate, audio, audio_format, target))
-                  for name, description, video, frames, rate, audio, audio_format, target in RECORDINGS]
-    results = {name: {"halvern": [], "in-process": [], "ffmpeg": [], "cp": [], "processor": [], "peak": []}
-               for name, _, _ in recordings}
-    checks = {}
+                  for name, description, video, frames, rate, audio, audio_format, target in sized
+                  if only == [""] or name.split("-")[0] + "-" + name.split("-")[1] in only]
+    keys = ["halvern", "halvern-mem", "in-process", "ffmpeg", "ffmpeg-mem", "cp", "cp-mem", "processor",
+            "ffmpeg-processor", "peak"]
+    results = {name: {key: [] for key in keys} for name, _, _ in recordings}
+    checks, digests = {}, {}
     halvern = Halvern()
     try:
         for run in range(1, RUNS + 1):
             for name, _, path in recordings:
                 subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # all read it warm
-                seconds, processor, peak, output = halvern.convert(path, "%s-%d" % (name, run))
                 objects, video_md5, audio_md5, audio_format, _ = read_facts(path)
-                if run == 1:
-                    checks[name] = streams_unchanged(output, video_md5, audio_md5, audio_format)
-                os.remove(output)
                 row = results[name]
-                row["halvern"].append(seconds)
-                row["processor"].append(processor)
-                row["peak"].append(peak)
+                for place, suffix, directory in (("disk", "", VECTORS), ("memory", "-mem", MEMORY)):
+                    halvern.write_to(place)
+                    seconds, processor, peak, output = halvern.convert(path, "%s-%d" % (name, run))
+                    if run == 1 and place == "disk":
+                        checks[name] = streams_unchanged(output, video_md5, audio_md5, audio_format)
+                        digests[name] = sha256(output)
+                    os.remove(output)
+                    row["halvern" + suffix].append(seconds)
+                    row["processor"].append(processor)
+                    row["peak"].append(peak)
+                    seconds, processor = external(FFMPEG + ["-i", path, "-c", "copy", "-f", "vob"],
+                                                  os.path.join(directory, "ffmpeg.mpg"))
+                    row["ffmpeg" + suffix].append(seconds)
+                    row["ffmpeg-processor"].append(processor)
+                    row["cp" + suffix].append(external(["cp", path], os.path.join(directory, "copy.dvr-ms"))[0])
                 row["in-process"].append(in_process(path, name))
-                row["ffmpeg"].append(external(FFMPEG + ["-i", path, "-c", "copy", "-f", "vob"],
-                                              os.path.join(VECTORS, "ffmpeg.mpg")))
-                row["cp"].append(external(["cp", path], os.path.join(VECTORS, "copy.dvr-ms")))
-                print("run %d %-8s halvern %.2f s (processor %.2f s, peak +%.1f MiB), in-process %.2f s, "
-                      "ffmpeg %.2f s, cp %.2f s" % (run, name, seconds, processor, peak / 1024,
-                                                    row["in-process"][-1], row["ffmpeg"][-1], row["cp"][-1]),
+                print("run %d %-8s halvern %.2f s, in memory %.2f s (processor %.2f s, %.2f s, peak +%.1f MiB), "
+                      "in-process %.2f s, ffmpeg %.2f s, in memory %.2f s (processor %.2f s, %.2f s), cp %.2f s, "
+                      "in memory %.2f s" % (run, name, row["halvern"][-1], row["halvern-mem"][-1], row["processor"][-2],
+                                            row["processor"][-1], max(row["peak"][-2:]) / 1024, row["in-process"][-1],
+                                            row["ffmpeg"][-1], row["ffmpeg-mem"][-1], row["ffmpeg-processor"][-2],
+                                            row["ffmpeg-processor"][-1], row["cp"][-1], row["cp-mem"][-1]),
                       flush=True)
     finally:
         halvern.close()
+        shutil.rmtree(MEMORY, ignore_errors=True)
 
-    print("--\nmedians of %d runs; times include the flush of the output" % RUNS)
-    print("%-9s %7s %7s %7s %7s %7s %12s %9s %8s %10s %9s %s" % (
-        "recording", "MB", "halvern", "in-proc", "ffmpeg", "cp", "ffmpeg/halv", "cp/halv", "µs/sample",
-        "peak MiB", "MB/s", "streams"))
+    print("--\nmedians of %d runs; wall times include the flush of the output" % RUNS)
+    print("%-9s %6s | %-22s | %-23s | %-23s | %-9s %9s %8s %s" % (
+        "", "", "processor s/GB", "wall s, output on disk", "wall s, output in memory", "", "", "", ""))
+    print("%-9s %6s | %7s %7s %6s | %7s %7s %7s | %7s %7s %7s | %9s %9s %8s %s" % (
+        "recording", "MB", "halvern", "ffmpeg", "h/f", "halvern", "ffmpeg", "cp", "halvern", "ffmpeg", "cp",
+        "in-proc s", "µs/sample", "peak MiB", "streams"))
     failed = False
     for name, description, path in recordings:
         row = {key: statistics.median(values) for key, values in results[name].items()}
         objects, _, _, _, seconds = read_facts(path)
         size = os.path.getsize(path)
-        print("%-9s %7.0f %7.2f %7.2f %7.2f %7.2f %12.2f %9.2f %8.1f %10.1f %9.0f %s" % (
-            name, size / 1e6, row["halvern"], row["in-process"], row["ffmpeg"], row["cp"],
-            row["ffmpeg"] / row["halvern"], row["cp"] / row["halvern"], row["processor"] / objects * 1e6,
-            max(results[name]["peak"]) / 1024, size / 1e6 / row["halvern"],
-            "unchanged" if checks[name] else "DIFFER"))
-        print("          %s; %d media samples, %.0f s" % (description, objects, seconds))
+        gb = size / 1e9
+        print("%-9s %6.0f | %7.3f %7.3f %6.2f | %7.2f %7.2f %7.2f | %7.2f %7.2f %7.2f | %9.2f %9.1f %8.1f %s" % (
+            name, size / 1e6, row["processor"] / gb, row["ffmpeg-processor"] / gb,
+            row["processor"] / row["ffmpeg-processor"], row["halvern"], row["ffmpeg"], row["cp"],
+            row["halvern-mem"], row["ffmpeg-mem"], row["cp-mem"], row["in-process"], row["processor"] / objects * 1e6,
+            max(results[name]["peak"]) / 1024, "unchanged" if checks[name] else "DIFFER"))
+        print("          %s; %d media samples, %.0f s; output sha256 %s" % (description, objects, seconds,
+                                                                                digests[name]))
         failed = failed or not checks[name]
-    print("µs/sample: processor time of Halvern and of the Wine server per media sample; peak: the largest "
-          "resident size above idle over the runs")
+    print("processor: Halvern's own and the Wine server's, and ffmpeg's (user and system), per GB of recording; "
+          "h/f their ratio;\nµs/sample: Halvern's processor time per media sample; peak: the largest resident "
+          "size above idle over the runs")
     return 1 if failed else 0
 
 

@@ -44,6 +44,9 @@ protected:
     // Why a run with this coding cannot be: S_OK when it can. A graph connects every coding the
     // pins take, so that it is built as described rather than rendered some other way.
     virtual HRESULT Refuse(mpeg::Coding) const { return S_OK; }
+    // Room for the next `size` bytes of output straight in the output sample, which the multiplexer
+    // builds them in and then hands to WriteOutput: no copy. Null when there is none to be had.
+    uint8_t* OutputRoom(size_t size) { return output_->Room(size); }
     bool WriteOutput(const uint8_t* data, size_t size);
     // Where the next runs write the captions as SubRip (the ICaptionFileSink of the derived filter).
     HRESULT SetCaptionPath(LPCWSTR path);

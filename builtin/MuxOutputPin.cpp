@@ -33,23 +33,40 @@ void CMuxOutputPin::GetBufferRequirements(ALLOCATOR_PROPERTIES& properties)
     properties.cbAlign = 1;
 }
 
+HRESULT CMuxOutputPin::BeginSample()
+{
+    HRESULT hr = GetDeliveryBuffer(&pending_);
+    if (FAILED(hr))
+        return hr;
+    hr = pending_->GetPointer(&pendingData_);
+    if (FAILED(hr)) {
+        pending_.Reset();
+        return hr;
+    }
+    pendingSize_ = pending_->GetSize();
+    pendingUsed_ = 0;
+    return S_OK;
+}
+
+uint8_t* CMuxOutputPin::Room(size_t size)
+{
+    if (!pending_ && FAILED(BeginSample()))
+        return nullptr;
+    return static_cast<size_t>(pendingSize_ - pendingUsed_) >= size ? pendingData_ + pendingUsed_ : nullptr;
+}
+
 HRESULT CMuxOutputPin::Write(const uint8_t* data, size_t size)
 {
     while (size > 0) {
         if (!pending_) {
-            HRESULT hr = GetDeliveryBuffer(&pending_);
+            const HRESULT hr = BeginSample();
             if (FAILED(hr))
                 return hr;
-            hr = pending_->GetPointer(&pendingData_);
-            if (FAILED(hr)) {
-                pending_.Reset();
-                return hr;
-            }
-            pendingSize_ = pending_->GetSize();
-            pendingUsed_ = 0;
         }
         const size_t chunk = std::min(size, static_cast<size_t>(pendingSize_ - pendingUsed_));
-        std::memcpy(pendingData_ + pendingUsed_, data, chunk);
+        // Bytes built in the Room are in place already.
+        if (data != pendingData_ + pendingUsed_)
+            std::memcpy(pendingData_ + pendingUsed_, data, chunk);
         pendingUsed_ += static_cast<long>(chunk);
         data += chunk;
         size -= chunk;

@@ -22,9 +22,12 @@ public:
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override;
     HRESULT GetMediaType(int index, CMediaType& type) override;
 
-    // Copies bytes into the current sample and delivers each one that is full. With the
-    // streaming lock held.
+    // Copies bytes into the current sample and delivers each one that is full; bytes built in the
+    // Room given are taken where they are. With the streaming lock held.
     HRESULT Write(const uint8_t* data, size_t size);
+    // The next `size` bytes of the current sample (begun if there is none), to build output in
+    // and then Write; null when the sample has less left, or none could be had (Write then tells why).
+    uint8_t* Room(size_t size);
     // Delivers the sample in progress, if any.
     HRESULT Flush();
     // With the streaming lock held: Stop decommits the allocator while a Receive may still be
@@ -35,6 +38,8 @@ protected:
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override;
 
 private:
+    HRESULT BeginSample();
+
     const GUID subtype_;
     CSeekingPassThrough seeking_;
     Microsoft::WRL::ComPtr<IMediaSample> pending_;

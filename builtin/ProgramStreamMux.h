@@ -24,6 +24,7 @@ private:
     // Only Release deletes it.
     ~CProgramStreamMux() override = default;
 
+    uint8_t* NextPackBuffer() override { return OutputRoom(mpeg::PackSize); }
     bool WritePack(const uint8_t* pack) override { return WriteOutput(pack, mpeg::PackSize); }
     // What a program stream of Halvern's does not carry: the transport stream graph does.
     HRESULT Refuse(mpeg::Coding coding) const override;

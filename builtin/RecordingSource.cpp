@@ -55,6 +55,31 @@ public:
     // Connected and still taking samples.
     bool Wanted() const { return IsConnected() && !refused_; }
 
+    // A sample to put an object of `size` bytes together in, which DeliverObject then sends as it
+    // is; null when the object would not fit one or none can be had (the reader then uses its own).
+    uint8_t* ObjectRoom(size_t size)
+    {
+        room_.Reset();
+        roomData_ = nullptr;
+        if (!Wanted())
+            return nullptr;
+        ComPtr<IMediaSample> sample;
+        BYTE* data = nullptr;
+        if (FAILED(GetDeliveryBuffer(&sample)) || FAILED(sample->GetPointer(&data)) ||
+            static_cast<size_t>(std::max(sample->GetSize(), 0L)) < size)
+            return nullptr;
+        room_ = std::move(sample);
+        roomData_ = data;
+        roomSize_ = size;
+        return data;
+    }
+    // Lets the room go: the streaming has ended, and the allocator is to get all its samples back.
+    void DropRoom()
+    {
+        room_.Reset();
+        roomData_ = nullptr;
+    }
+
     // The object as one sample, or several when it is larger than a buffer (the first carries
     // the times and flags). A failure is the allocator's: stopping, or broken.
     HRESULT DeliverObject(const media::MediaObject& object, REFERENCE_TIME base)
@@ -65,22 +90,35 @@ public:
         REFERENCE_TIME stop = object.hasTiming && object.rtStart != media::NoTime && object.rtEnd > object.rtStart
                                   ? object.rtEnd - base
                                   : start + DefaultDuration(object.size);
+        // Put together in the room given: sent as it is, moved to the front when the reader
+        // left out its first bytes.
+        const bool inRoom = roomData_ && object.data >= roomData_ && object.data < roomData_ + roomSize_;
+        const bool syncPoint = object.StartsFrame() && IsSyncPoint(object); // before any move
         for (size_t offset = 0; offset < object.size;) {
             ComPtr<IMediaSample> sample;
-            HRESULT hr = GetDeliveryBuffer(&sample);
-            if (FAILED(hr))
-                return hr;
             BYTE* data = nullptr;
-            hr = sample->GetPointer(&data);
-            if (FAILED(hr))
-                return hr;
-            const size_t chunk = std::min(object.size - offset, static_cast<size_t>(std::max(sample->GetSize(), 1L)));
-            std::memcpy(data, object.data + offset, chunk);
+            size_t chunk = object.size;
+            if (inRoom) {
+                sample = std::move(room_);
+                data = roomData_;
+                roomData_ = nullptr;
+                if (object.data != data)
+                    std::memmove(data, object.data, object.size);
+            } else {
+                HRESULT hr = GetDeliveryBuffer(&sample);
+                if (FAILED(hr))
+                    return hr;
+                hr = sample->GetPointer(&data);
+                if (FAILED(hr))
+                    return hr;
+                chunk = std::min(object.size - offset, static_cast<size_t>(std::max(sample->GetSize(), 1L)));
+                std::memcpy(data, object.data + offset, chunk);
+            }
             sample->SetActualDataLength(static_cast<long>(chunk));
             if (offset == 0) {
                 if (object.StartsFrame()) {
                     sample->SetTime(&start, &stop);
-                    sample->SetSyncPoint(IsSyncPoint(object) ? TRUE : FALSE);
+                    sample->SetSyncPoint(syncPoint ? TRUE : FALSE);
                 }
                 sample->SetDiscontinuity(object.discontinuity ? TRUE : FALSE);
             }
@@ -132,7 +170,11 @@ private:
     const std::vector<CMediaType> types_;
     const media::StreamFormat format_;
     CSourceSeeking seeking_;
-    bool refused_ = false; // touched by the streaming thread only, while streaming
+    // Touched by the streaming thread only, while streaming.
+    bool refused_ = false;
+    ComPtr<IMediaSample> room_; // the sample an object is being put together in
+    BYTE* roomData_ = nullptr;
+    size_t roomSize_ = 0;
 };
 
 namespace {
@@ -165,6 +207,12 @@ public:
         TellProgress(reader_, progress_);
         return !stopping_.load() && std::any_of(pinOfStream_.begin(), pinOfStream_.end(),
                                                 [](CRecordingSourcePin* p) { return p && p->Wanted(); });
+    }
+
+    uint8_t* ObjectRoom(size_t streamIndex, size_t size) override
+    {
+        CRecordingSourcePin* pin = pinOfStream_[streamIndex];
+        return pin ? pin->ObjectRoom(size) : nullptr;
     }
 
     HRESULT Error() const { return error_; }
@@ -319,6 +367,8 @@ void CRecordingSource::Stream()
 {
     ObjectDelivery delivery(pinOfStream_, reader_->EarliestTime(), stopping_, *reader_, progress_);
     HRESULT hr = reader_->Read(delivery);
+    for (auto& pin : pins_)
+        pin->DropRoom();
     TellProgress(*reader_, progress_);
     if (stopping_.load() || State() == State_Stopped)
         return;

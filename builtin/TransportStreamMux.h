@@ -24,6 +24,7 @@ private:
     // Only Release deletes it.
     ~CTransportStreamMux() override = default;
 
+    uint8_t* NextPacketBuffer() override { return OutputRoom(mpeg::TsPacketSize); }
     bool WritePacket(const uint8_t* packet) override { return WriteOutput(packet, mpeg::TsPacketSize); }
 
     mpeg::CTransportStreamMultiplexer multiplexer_;

@@ -89,6 +89,10 @@ class ObjectSink {
 public:
     // False stops reading (Read then returns S_FALSE).
     virtual bool OnObject(const MediaObject& object) = 0;
+    // Where an object of the stream that comes in pieces is put together, `size` bytes: the
+    // sink's own (a media sample's), which OnObject then finds the object in, so it need not copy
+    // it. Null: the reader puts it together in a buffer of its own. Asking again gives up the last.
+    virtual uint8_t* ObjectRoom(size_t /*streamIndex*/, size_t /*size*/) { return nullptr; }
 
 protected:
     ~ObjectSink() = default;

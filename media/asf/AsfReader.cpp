@@ -1,6 +1,7 @@
 #include "media/asf/AsfReader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "base/MediaErrors.h"
@@ -353,24 +354,38 @@ bool Reader::AddFragment(const Payload& payload, size_t index, ObjectSink& sink)
         state.assembling = true;
         state.objectNumber = payload.objectNumber;
         state.objectSize = objectSize;
-        state.buffer.assign(payload.data, payload.data + payload.size);
+        // Put together where the sink takes it from, when it has room.
+        state.room = sink.ObjectRoom(index, objectSize);
+        state.buffer.clear();
+        state.filled = 0;
+        Append(state, payload);
         return true;
     }
     if (!state.assembling || state.objectNumber != payload.objectNumber || state.objectSize != objectSize ||
-        state.buffer.size() != payload.offset) {
+        state.filled != payload.offset) {
         if (state.assembling)
             ++counters_.droppedObjects;
         state.assembling = false;
         state.discontinuity = true;
         return true;
     }
-    state.buffer.insert(state.buffer.end(), payload.data, payload.data + payload.size);
-    if (state.buffer.size() < objectSize)
+    Append(state, payload);
+    if (state.filled < objectSize)
         return true;
     state.assembling = false;
-    state.pending.data = state.buffer.data();
-    state.pending.size = state.buffer.size();
+    state.pending.data = state.room ? state.room : state.buffer.data();
+    state.pending.size = state.filled;
     return Deliver(state.pending, state, sink);
+}
+
+// Fragments fit: the object's size bounds the offsets.
+void Reader::Append(StreamState& state, const Payload& payload)
+{
+    if (state.room)
+        std::memcpy(state.room + state.filled, payload.data, payload.size);
+    else
+        state.buffer.insert(state.buffer.end(), payload.data, payload.data + payload.size);
+    state.filled += payload.size;
 }
 
 bool Reader::AddCompressed(const Payload& payload, size_t index, ObjectSink& sink)

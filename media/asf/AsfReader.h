@@ -72,7 +72,9 @@ public:
 
 private:
     struct StreamState {
-        std::vector<uint8_t> buffer; // the object being rebuilt
+        std::vector<uint8_t> buffer; // the object being rebuilt, unless the sink gave room for it
+        uint8_t* room = nullptr;
+        size_t filled = 0;           // of the one or the other
         bool assembling = false;
         uint32_t objectNumber = 0;
         uint32_t objectSize = 0;
@@ -96,6 +98,7 @@ private:
     bool ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped);
     bool AddFragment(const Payload& payload, size_t index, ObjectSink& sink);
     bool AddCompressed(const Payload& payload, size_t index, ObjectSink& sink);
+    void Append(StreamState& state, const Payload& payload);
     void ReadExtensions(const Payload& payload, const StreamInfo& stream, MediaObject& object) const;
     bool Deliver(MediaObject& object, StreamState& state, ObjectSink& sink);
     size_t StreamIndex(unsigned number) const;

@@ -12,8 +12,12 @@ namespace mpeg {
 
 namespace {
 
-// Consumed bytes are dropped from the front once they are this many and half the buffer.
+// Consumed bytes are dropped from the front once they are this many and CompactRatio times the
+// bytes still queued, which move to the front: each byte is moved a 1/CompactRatio time on average
+// (the queue holds up to about a second of the stream, and moving it each time as much had gone
+// out cost as much as one more copy of every byte), for a buffer up to 1 + CompactRatio times it.
 constexpr size_t CompactThreshold = 64 * 1024;
+constexpr size_t CompactRatio = 4;
 // Times of samples in which no unit started are dropped beyond this many.
 constexpr size_t MaxSampleTimes = 64;
 // Units held for the next given time: beyond these a bad time is taken for an outlier, and a
@@ -97,7 +101,7 @@ void CElementaryStream::Push(const uint8_t* data, size_t size, int64_t time)
 {
     if (ended_ || size == 0)
         return;
-    if (head_ >= CompactThreshold && head_ * 2 >= buffer_.size()) {
+    if (head_ >= CompactThreshold && head_ >= CompactRatio * Queued()) {
         buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(head_));
         base_ += head_;
         head_ = 0;

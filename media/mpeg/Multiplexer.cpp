@@ -24,6 +24,10 @@ constexpr int64_t MaxWait = MuxMaxWait;
 constexpr uint32_t DvdVideoBitRate = 9800000;
 constexpr uint32_t DvdSampleRate = 48000;
 constexpr uint16_t NavigationBufferKiB = 2;
+// Audio decoder buffers: MPEG audio's 4 KiB (in 128-byte units), private stream 1's as DVD
+// players have it.
+constexpr uint16_t MpegAudioBufferUnits = 32;
+constexpr uint16_t PrivateStream1BufferKiB = 58;
 
 // 27 MHz ticks one pack lasts at `rate`, rounded up so packs never overlap.
 uint64_t PackTicks(uint32_t rate)
@@ -32,10 +36,10 @@ uint64_t PackTicks(uint32_t rate)
     return (PackSize * SystemClock + bytesPerSecond - 1) / bytesPerSecond;
 }
 
-// Audio decoder buffers: MPEG audio 4 KiB, private stream 1 as DVD players have it.
 SystemStreamEntry AudioEntry(StreamKind kind)
 {
-    return kind == StreamKind::MpegAudio ? SystemStreamEntry{MpegAudioStreamId, false, 32} : SystemStreamEntry{PrivateStream1Id, true, 58};
+    return kind == StreamKind::MpegAudio ? SystemStreamEntry{MpegAudioStreamId, false, MpegAudioBufferUnits}
+                                         : SystemStreamEntry{PrivateStream1Id, true, PrivateStream1BufferKiB};
 }
 
 size_t BufferBytes(const SystemStreamEntry& entry)
@@ -324,7 +328,7 @@ CProgramStreamMultiplexer::Choice CProgramStreamMultiplexer::Choose(uint32_t nee
     Choice choice;
     choice.baseRate = std::max(RateFor(declared ? declared : measured), needed);
 
-    const bool dvdPictures = video.width <= DvdWidth && video.height <= DvdHeight && (video.level == 0 || video.level >= 8);
+    const bool dvdPictures = video.width <= DvdWidth && video.height <= DvdHeight && (video.level == 0 || video.level >= MainLevel);
     if (dvdPictures && choice.baseRate <= DvdMuxRate) {
         choice.baseRate = choice.rateBound = DvdMuxRate;
         choice.videoBufferKiB = DvdVideoBufferKiB;
@@ -352,7 +356,7 @@ bool CProgramStreamMultiplexer::FitsDvd(const VideoFacts& video, uint64_t measur
                       (video.width == 352 && (fullHeight || video.height == 240 || video.height == 288));
     const uint64_t rate = video.bitRate ? video.bitRate : measuredVideoBits;
     const bool shape = video.aspectCode == 2 || video.aspectCode == 3;
-    if (!size || !shape || (video.level != 8 && video.level != 10) || rate > DvdVideoBitRate)
+    if (!size || !shape || (video.level != MainLevel && video.level != LowLevel) || rate > DvdVideoBitRate)
         return false;
     bool hasVideo = false;
     for (const auto& stream : streams_) {
@@ -397,8 +401,7 @@ bool CProgramStreamMultiplexer::Drain()
         // The streams that hold or may still get data, earliest decode time first.
         if (!OrderByDecodeTime(streams_, order_))
             return true;
-        const size_t count = order_.size();
-        if (count == 0)
+        if (order_.empty())
             break;
         for (const auto& stream : streams_) {
             if (!LookedFarEnough(*stream, order_[0].first))
@@ -414,27 +417,12 @@ bool CProgramStreamMultiplexer::Drain()
         for (const auto& stream : streams_)
             LookForChange(*stream);
         ShrinkWhenHeldFits();
-        // The earliest decode time first, unless its buffer is full and another's packet can go
-        // sooner: the SCR is not held for one stream while another could be delivered.
         Stream* chosen = nullptr;
         PacketPlan plan;
-        uint64_t chosenStart = 0;
-        for (size_t i = 0; i < count; ++i) {
-            Stream& candidateStream = *order_[i].second;
-            const PacketPlan candidate = Plan(candidateStream, programStart_ && !navigation_);
-            if (!candidate.complete) {
-                if (candidateStream.waitedFor && !chosen)
-                    return true; // the earliest stream needs more bytes before its packet can go
-                continue;
-            }
-            const uint64_t start = EarliestStart(candidateStream, candidate.payload);
-            if (!chosen || start < chosenStart) {
-                chosen = &candidateStream;
-                plan = candidate;
-                chosenStart = start;
-            }
-        }
-        if (!chosen)
+        const NextPacket next = ChoosePacket(chosen, plan);
+        if (next == NextPacket::Wait)
+            return true;
+        if (next == NextPacket::None)
             break;
         if (chosen->changeAt == chosen->queue.ReadPosition()) {
             // Planned again under the new format, maybe in a new program stream.
@@ -452,6 +440,30 @@ bool CProgramStreamMultiplexer::Drain()
             return Finish();
     }
     return !failed_;
+}
+
+// Of the streams in decode time order: the earliest, unless its buffer is full and another's
+// packet can go sooner, so the SCR is not held for one stream while another could be delivered.
+CProgramStreamMultiplexer::NextPacket CProgramStreamMultiplexer::ChoosePacket(Stream*& chosen, PacketPlan& plan) const
+{
+    chosen = nullptr;
+    uint64_t chosenStart = 0;
+    for (const auto& entry : order_) {
+        Stream& candidateStream = *entry.second;
+        const PacketPlan candidate = Plan(candidateStream, programStart_ && !navigation_);
+        if (!candidate.complete) {
+            if (candidateStream.waitedFor && !chosen)
+                return NextPacket::Wait; // the earliest stream needs more bytes before its packet can go
+            continue;
+        }
+        const uint64_t start = EarliestStart(candidateStream, candidate.payload);
+        if (!chosen || start < chosenStart) {
+            chosen = &candidateStream;
+            plan = candidate;
+            chosenStart = start;
+        }
+    }
+    return chosen ? NextPacket::Chosen : NextPacket::None;
 }
 
 bool CProgramStreamMultiplexer::Finish()
@@ -478,6 +490,7 @@ bool CProgramStreamMultiplexer::EndProgram()
 // DVD authoring tools read to the program end code, and whole sectors: it ends a pack of padding.
 void CProgramStreamMultiplexer::WriteEndPack()
 {
+    BeginPack();
     WritePackHeader(pack_, nextScr_, rate_);
     WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize - sizeof(ProgramEndCode));
     std::memcpy(pack_ + PackSize - sizeof(ProgramEndCode), ProgramEndCode, sizeof(ProgramEndCode));
@@ -487,8 +500,9 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
 {
     const CElementaryStream& queue = stream.queue;
     const bool ac3 = queue.Kind() == StreamKind::Ac3Audio;
-    const size_t room = PackSize - PackHeaderSize - (firstPack ? SystemHeaderSize(buffers_.size()) : 0) - 9 -
-                        (stream.announce ? 3 : 0) - (ac3 ? Ac3SubstreamHeaderSize : 0);
+    const size_t room = PackSize - PackHeaderSize - (firstPack ? SystemHeaderSize(buffers_.size()) : 0) -
+                        PesFixedHeaderSize - (stream.announce ? PstdExtensionSize : 0) -
+                        (ac3 ? Ac3SubstreamHeaderSize : 0);
     const uint64_t read = queue.ReadPosition();
     const size_t available = queue.Ready();
 
@@ -510,7 +524,7 @@ CProgramStreamMultiplexer::PacketPlan CProgramStreamMultiplexer::Plan(Stream& st
     if (next < queue.UnitCount()) {
         const AccessUnit& unit = queue.Unit(next);
         const size_t at = static_cast<size_t>(unit.position - read);
-        const size_t stampSize = unit.dts != unit.pts ? 10 : 5;
+        const size_t stampSize = unit.dts != unit.pts ? 2 * TimestampSize : TimestampSize;
         if (at + stampSize < space) {
             // A timestamp for the first unit that starts here.
             limit = space - stampSize;
@@ -556,7 +570,7 @@ uint64_t CProgramStreamMultiplexer::EarliestStart(const Stream& stream, size_t p
     uint64_t scr = nextScr_;
     const CElementaryStream& queue = stream.queue;
     if (queue.UnitCount() > 0) {
-        const int64_t earliest = (queue.Unit(0).dts + offset_ - MaxWait) * 300;
+        const int64_t earliest = ToSystemClock(queue.Unit(0).dts + offset_ - MaxWait);
         scr = std::max<uint64_t>(scr, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
     }
     const DecoderBuffer& buffer = *stream.buffer;
@@ -580,6 +594,7 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
             return false;
         scr = nextScr_;
     }
+    BeginPack();
     const size_t headers = WriteHeaders(pack_, scr);
     WritePes(pack_ + headers, stream, plan);
     if (!Emit())
@@ -591,6 +606,12 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
     stream.announce = false;
     programStart_ = false;
     return true;
+}
+
+void CProgramStreamMultiplexer::BeginPack()
+{
+    uint8_t* room = sink_.NextPackBuffer();
+    pack_ = room ? room : ownPack_;
 }
 
 bool CProgramStreamMultiplexer::Emit()
@@ -626,6 +647,7 @@ bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
 // look for in it: video, all MPEG audio, private streams 1 and 2.
 bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
 {
+    BeginPack();
     WritePackHeader(pack_, scr, rate_);
     SystemStreamEntry entries[] = {{AllVideoStreamsId, true, DvdVideoBufferKiB}, AudioEntry(StreamKind::MpegAudio),
                                    AudioEntry(StreamKind::Ac3Audio), {PrivateStream2Id, true, NavigationBufferKiB}};

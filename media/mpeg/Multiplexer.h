@@ -24,6 +24,9 @@ namespace mpeg {
 
 class IPackSink {
 public:
+    // Where the next pack is built: PackSize bytes of the sink's, handed back to WritePack, so
+    // that the pack is built where it goes rather than copied there. Null: in the multiplexer's own.
+    virtual uint8_t* NextPackBuffer() { return nullptr; }
     // One pack of PackSize bytes; false stops the multiplexer for good.
     virtual bool WritePack(const uint8_t* pack) = 0;
 
@@ -135,7 +138,11 @@ private:
         bool complete = false;  // a full packet, or the end of an ended stream
     };
 
+    // Orders the streams by decode time, chooses a packet among them and writes it, while one can go.
     bool Drain();
+    enum class NextPacket { Chosen, Wait, None };
+    // Wait: the earliest stream needs more bytes first; None: no stream has a packet to go.
+    NextPacket ChoosePacket(Stream*& chosen, PacketPlan& plan) const;
     PacketPlan Plan(Stream& stream, bool firstPack) const;
     bool WritePacket(Stream& stream, const PacketPlan& plan);
     uint64_t StartPacket(Stream& stream, size_t payload);
@@ -156,6 +163,8 @@ private:
     bool EndProgram();
     void WriteEndPack();
     bool Finish();
+    // Points pack_ at where the next pack is built.
+    void BeginPack();
     // Hands pack_ to the sink.
     bool Emit();
     void CountKinds(int& audio, int& video) const;
@@ -171,7 +180,8 @@ private:
     // Working space of Drain and NeededRate, sized as streams are added.
     std::vector<std::pair<int64_t, Stream*>> order_;
     mutable std::vector<size_t> nextUnit_;
-    uint8_t pack_[PackSize];
+    uint8_t ownPack_[PackSize];
+    uint8_t* pack_ = ownPack_; // the pack being built: in the sink's room, or ownPack_
     uint64_t packs_ = 0;
     uint64_t nextScr_ = 0;     // 27 MHz: the earliest the next pack may start
     uint32_t rate_ = DvdMuxRate;

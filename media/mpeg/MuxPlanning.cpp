@@ -130,7 +130,7 @@ uint32_t NeededRate(const CElementaryStream* const* queues, size_t count, size_t
         const uint64_t start = std::max(earliest->Unit(index).position, earliest->ReadPosition());
         const uint64_t end = earliest->UnitEnd(index);
         bytes += end > start ? end - start : 0;
-        const int64_t due = (earliest->Unit(index).dts + offset) * 300;
+        const int64_t due = ToSystemClock(earliest->Unit(index).dts + offset);
         if (due <= static_cast<int64_t>(now))
             continue; // late already; nothing now can help it
         const uint64_t time = static_cast<uint64_t>(due) - now;
@@ -142,7 +142,7 @@ uint32_t NeededRate(const CElementaryStream* const* queues, size_t count, size_t
 size_t CUnitBuffer::HeldAt(uint64_t time) const
 {
     size_t held = occupancy_;
-    for (size_t i = 0; i < units_.size() && units_[i].removal * 300 <= static_cast<int64_t>(time); ++i)
+    for (size_t i = 0; i < units_.size() && ToSystemClock(units_[i].removal) <= static_cast<int64_t>(time); ++i)
         held -= units_[i].bytes;
     return held;
 }
@@ -153,7 +153,7 @@ uint64_t CUnitBuffer::EarliestRoom(uint64_t time, size_t bytes, size_t capacity,
     size_t occupancy = occupancy_;
     for (; gone < units_.size(); ++gone) {
         const Unit& unit = units_[gone];
-        const int64_t removal = unit.removal * 300;
+        const int64_t removal = ToSystemClock(unit.removal);
         if (removal > static_cast<int64_t>(time)) {
             if (occupancy + bytes <= capacity)
                 break;
@@ -200,7 +200,7 @@ uint64_t CountIntoBuffer(const CElementaryStream& queue, size_t payload, uint64_
         const bool last = index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= end;
         const uint64_t boundary = last ? queue.Unit(index + 1).position : end;
         const int64_t removal = queue.Unit(index).dts + offset;
-        if ((last || (queue.Ended() && end == queue.WritePosition())) && removal * 300 < static_cast<int64_t>(arrival))
+        if ((last || (queue.Ended() && end == queue.WritePosition())) && ToSystemClock(removal) < static_cast<int64_t>(arrival))
             ++late;
         buffer.Add(removal, static_cast<size_t>(boundary - position));
         position = boundary;

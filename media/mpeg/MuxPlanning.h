@@ -17,7 +17,6 @@
 
 namespace mpeg {
 
-constexpr uint64_t SystemClock = 27000000;
 // Timestamps begin this long after the first clock reference (0), as DVD muxers leave a preload.
 constexpr int64_t MuxPreload = 45000;
 // Output goes once every stream's units are known this far (90 kHz) past the next one, so the rate

@@ -6,8 +6,8 @@ namespace mpeg {
 
 void WritePackHeader(uint8_t* out, uint64_t scr27MHz, uint32_t muxRate)
 {
-    const uint64_t base = (scr27MHz / 300) & 0x1FFFFFFFFull;
-    const uint32_t extension = static_cast<uint32_t>(scr27MHz % 300);
+    const uint64_t base = ClockBase(scr27MHz) & 0x1FFFFFFFFull;
+    const uint32_t extension = ClockExtension(scr27MHz);
     out[0] = 0x00;
     out[1] = 0x00;
     out[2] = 0x01;
@@ -70,15 +70,15 @@ static size_t HeaderDataLength(const PesHeader& header)
 {
     size_t length = header.stuffing;
     if (header.pts != NoTimestamp)
-        length += header.dts != NoTimestamp ? 10 : 5;
+        length += header.dts != NoTimestamp ? 2 * TimestampSize : TimestampSize;
     if (header.pstd)
-        length += 3;
+        length += PstdExtensionSize;
     return length;
 }
 
 size_t PesHeaderSize(const PesHeader& header)
 {
-    return 9 + HeaderDataLength(header);
+    return PesFixedHeaderSize + HeaderDataLength(header);
 }
 
 size_t WritePesHeader(uint8_t* out, const PesHeader& header, size_t payloadSize)
@@ -165,7 +165,7 @@ void WriteNavigationPackets(uint8_t* out, uint32_t packNumber, uint64_t scr27MHz
     PutBe32(pci + 1, packNumber);
     // DSI general information: nv_pck_scr (the SCR base's low 32 bits), then nv_pck_lbn.
     uint8_t* dsi = StartPrivateStream2(out + 6 + PciPayload, DsiPayload, 0x01);
-    PutBe32(dsi + 1, static_cast<uint32_t>(scr27MHz / 300));
+    PutBe32(dsi + 1, static_cast<uint32_t>(ClockBase(scr27MHz)));
     PutBe32(dsi + 5, packNumber);
 }
 

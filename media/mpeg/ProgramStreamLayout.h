@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "media/mpeg/Clocks.h"
+
 namespace mpeg {
 
 constexpr size_t PackSize = 2048;
@@ -25,7 +27,7 @@ constexpr uint8_t Ac3SubstreamId = 0x80;
 constexpr size_t Ac3SubstreamHeaderSize = 4;
 constexpr int64_t NoTimestamp = INT64_MIN;
 
-// scr27MHz is the full 27 MHz system clock (base * 300 + extension).
+// scr27MHz is the full 27 MHz system clock (its ClockBase and ClockExtension).
 void WritePackHeader(uint8_t* out, uint64_t scr27MHz, uint32_t muxRate);
 
 struct SystemStreamEntry {
@@ -44,6 +46,11 @@ struct PesHeader {
     const SystemStreamEntry* pstd = nullptr; // P-STD buffer extension, in each stream's first packet
     size_t stuffing = 0;                // 0xFF bytes inside the header
 };
+// A PES header's start code, stream id, length, flags and header length; then the optional fields:
+// a PTS (or a PTS and a DTS, twice as long) and the P-STD buffer extension with its flags byte.
+constexpr size_t PesFixedHeaderSize = 9;
+constexpr size_t TimestampSize = 5;
+constexpr size_t PstdExtensionSize = 3;
 // Header bytes before the payload: start code, length, flags and the optional fields.
 size_t PesHeaderSize(const PesHeader& header);
 // Writes the header of a packet whose payload (after the header) is payloadSize bytes.

@@ -155,8 +155,8 @@ void WriteAdaptationField(uint8_t* out, const AdaptationField& field, size_t siz
     out[1] = static_cast<uint8_t>((field.discontinuity ? 0x80 : 0) | (field.randomAccess ? 0x40 : 0) | (field.pcr ? 0x10 : 0));
     size_t at = 2;
     if (field.pcr) {
-        const uint64_t base = (field.pcr27MHz / 300) & 0x1FFFFFFFFull;
-        const unsigned extension = static_cast<unsigned>(field.pcr27MHz % 300);
+        const uint64_t base = ClockBase(field.pcr27MHz) & 0x1FFFFFFFFull;
+        const unsigned extension = ClockExtension(field.pcr27MHz);
         out[2] = static_cast<uint8_t>(base >> 25);
         out[3] = static_cast<uint8_t>(base >> 17);
         out[4] = static_cast<uint8_t>(base >> 9);

@@ -283,7 +283,7 @@ uint64_t CTransportStreamMultiplexer::EarliestStart(const Stream& stream, size_t
     const CElementaryStream& queue = stream.queue;
     if (queue.UnitCount() > 0) {
         // No byte waits in the decoder a second or more.
-        const int64_t earliest = (queue.Unit(0).dts + offset_ - MuxMaxWait) * 300;
+        const int64_t earliest = ToSystemClock(queue.Unit(0).dts + offset_ - MuxMaxWait);
         time = std::max<uint64_t>(time, earliest > 0 ? static_cast<uint64_t>(earliest) : 0);
     }
     // The transport buffer takes the packet once it holds no more than the rest of its 512 bytes.
@@ -435,6 +435,7 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
     // A PES's last packet, or one the buffer cut short, is filled out with adaptation field stuffing.
     if (fromHeader + fromPayload < room)
         adaptation = PacketRoom - fromHeader - fromPayload;
+    BeginPacket();
     WriteTsHeader(packet_, stream.entry.pid, plan.startsPes, adaptation > 0, true, stream.cc);
     stream.cc = static_cast<uint8_t>((stream.cc + 1) & 0x0F);
     uint8_t* p = packet_ + TsHeaderSize;
@@ -470,6 +471,7 @@ bool CTransportStreamMultiplexer::WritePsi()
     if (!pmtNext_) {
         lastPsi_ = Now();
         anyPsi_ = true;
+        BeginPacket();
         WritePatPacket(packet_, patCc_, 0);
         patCc_ = static_cast<uint8_t>((patCc_ + 1) & 0x0F);
         pmtNext_ = true;
@@ -479,6 +481,7 @@ bool CTransportStreamMultiplexer::WritePsi()
     const size_t count = std::min(streams_.size(), sizeof(entries) / sizeof(entries[0]));
     for (size_t i = 0; i < count; ++i)
         entries[i] = streams_[i]->entry;
+    BeginPacket();
     WritePmtPacket(packet_, pmtCc_, 0, pcrStream_->entry.pid, entries, count);
     pmtCc_ = static_cast<uint8_t>((pmtCc_ + 1) & 0x0F);
     pmtNext_ = false;
@@ -498,15 +501,23 @@ bool CTransportStreamMultiplexer::WritePcrPacket()
     field.pcr = true;
     field.pcr27MHz = TakePcr();
     // Without payload the counter repeats the last packet's.
+    BeginPacket();
     WriteAdaptationOnlyPacket(packet_, pcrStream_->entry.pid, static_cast<uint8_t>((pcrStream_->cc + 15) & 0x0F), field);
     return Emit();
 }
 
 bool CTransportStreamMultiplexer::WriteNull()
 {
+    BeginPacket();
     WriteNullPacket(packet_);
     ++nulls_;
     return Emit();
+}
+
+void CTransportStreamMultiplexer::BeginPacket()
+{
+    uint8_t* buffer = sink_.NextPacketBuffer();
+    packet_ = buffer ? buffer : ownPacket_;
 }
 
 bool CTransportStreamMultiplexer::Emit()

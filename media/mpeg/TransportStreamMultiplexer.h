@@ -23,6 +23,9 @@ namespace mpeg {
 
 class IPacketSink {
 public:
+    // Where the next packet is built: TsPacketSize bytes of the sink's, handed back to WritePacket,
+    // so that the packet is built where it goes. Null: in the multiplexer's own.
+    virtual uint8_t* NextPacketBuffer() { return nullptr; }
     // One packet of TsPacketSize bytes; false stops the multiplexer for good.
     virtual bool WritePacket(const uint8_t* packet) = 0;
 
@@ -119,6 +122,8 @@ private:
     bool TransportRoom(const Stream& stream, uint64_t time) const;
     bool WritePcrPacket();
     bool WriteNull();
+    // Points packet_ at where the next packet is built.
+    void BeginPacket();
     bool Emit();
     // 27 MHz time of byte `position` of the output at the rate in force.
     uint64_t TimeOf(uint64_t position) const;
@@ -134,7 +139,8 @@ private:
     std::vector<std::pair<int64_t, Stream*>> order_;
     mutable std::vector<size_t> nextUnit_;
     Stream* pcrStream_ = nullptr;
-    uint8_t packet_[TsPacketSize];
+    uint8_t ownPacket_[TsPacketSize];
+    uint8_t* packet_ = ownPacket_; // the packet being built: in the sink's buffer, or ownPacket_
     uint64_t packets_ = 0;
     uint64_t nulls_ = 0;
     // The time line: byte `anchorByte_` of the output (the last PCR's) is at `anchorTime_`, and

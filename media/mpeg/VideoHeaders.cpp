@@ -99,10 +99,10 @@ bool ParseSequenceExtension(const uint8_t* data, size_t size, SequenceExtension&
 uint32_t LevelVbvBytes(int level)
 {
     switch (level) {
-    case 4: return 9781248 / 8;  // High
-    case 6: return 7340032 / 8;  // High-1440
-    case 8: return 1835008 / 8;  // Main
-    case 10: return 475136 / 8;  // Low
+    case HighLevel: return 9781248 / 8;
+    case High1440Level: return 7340032 / 8;
+    case MainLevel: return 1835008 / 8;
+    case LowLevel: return 475136 / 8;
     default: return 0;
     }
 }
@@ -110,10 +110,10 @@ uint32_t LevelVbvBytes(int level)
 uint32_t LevelMaxBitRate(int level)
 {
     switch (level) {
-    case 4: return 80000000;
-    case 6: return 60000000;
-    case 8: return 15000000;
-    case 10: return 4000000;
+    case HighLevel: return 80000000;
+    case High1440Level: return 60000000;
+    case MainLevel: return 15000000;
+    case LowLevel: return 4000000;
     default: return 0;
     }
 }

@@ -64,6 +64,12 @@ struct SequenceExtension {
 // `data` points at 00 00 01 B5; needs 10 bytes. False for other extensions.
 bool ParseSequenceExtension(const uint8_t* data, size_t size, SequenceExtension& extension);
 
+// MPEG-2's level codes, as the sequence extension gives them: the lower the level, the higher the code.
+constexpr int HighLevel = 4;
+constexpr int High1440Level = 6;
+constexpr int MainLevel = 8;
+constexpr int LowLevel = 10;
+
 // Largest VBV buffer a decoder of the level must have, in bytes, and its largest bit rate; 0 when
 // the level is not one of MPEG-2's four.
 uint32_t LevelVbvBytes(int level);

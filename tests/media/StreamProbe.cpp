@@ -48,7 +48,8 @@ bool Probe(const std::string& path, ProbedStream& stream, std::string& error)
                                 "stream=codec_name,codec_type,time_base,channels,sample_rate,bit_rate:"
                                 "packet=pos,size,pts,duration:frame=pkt_pos,pict_type '" + unixPath + "'";
     testing_support::ToolOutput output;
-    if (unixPath.empty() || bytes.empty() || !testing_support::RunLinuxTool(command, output)) {
+    // Every picture is decoded: the bench's gigabyte recordings take minutes on a busy machine.
+    if (unixPath.empty() || bytes.empty() || !testing_support::RunLinuxTool(command, output, 900000)) {
         error = "ffprobe did not run on " + path;
         return false;
     }
