@@ -8,6 +8,9 @@ constexpr uint32_t Sector = 4096;
 const std::string DirectoryEntryGuid("\x92\xB7\x74\x91\x59\x70\x70\x44\x88\xDF\x06\x3B\x82\xCC\x21\x3D", 16);
 const std::string DataGuid("\x95\xC3\xD2\xC2\x7E\x9A\xDA\x11\x8B\xF7\x00\x07\xE9\x5E\xAD\x8D", 16);
 const std::string TimestampGuid("\x5B\x05\xE6\x1B\x97\xA9\x49\x43\x88\x17\x1A\x65\x5A\x29\x8A\x97", 16);
+// E292666D-9C02-448D-AA8D-781A93FDC395 and ffmpeg's index chunk C2D2C396-9A7E-11DA-8BF7-0007E95EAD8D.
+const std::string LanguageGuid("\x6D\x66\x92\xE2\x02\x9C\x8D\x44\xAA\x8D\x78\x1A\x93\xFD\xC3\x95", 16);
+const std::string IndexGuid("\x96\xC3\xD2\xC2\x7E\x9A\xDA\x11\x8B\xF7\x00\x07\xE9\x5E\xAD\x8D", 16);
 const std::string ProtectionGuid("\x83\x95\x74\x40\x9D\x6B\xEC\x4E\xB4\x3C\x67\xA1\x80\x1E\x1A\x9B", 16);
 
 uint64_t GetU64(const std::string& file, uint64_t at)
@@ -167,6 +170,19 @@ void MarkProtected(std::string& file, const Layout& layout)
             return;
         }
     }
+}
+
+bool NameLanguage(std::string& file, const Layout& layout, unsigned stream, const char* code)
+{
+    for (const Chunk& chunk : layout.chunks) {
+        if (chunk.size >= 48 && file.compare(chunk.at, 16, IndexGuid) == 0) {
+            file.replace(chunk.at, 16, LanguageGuid);
+            PutU32(file, chunk.at + 20, stream);
+            file.replace(chunk.at + 44, 3, code, 3);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Scramble(std::string& file, const Layout& layout)
