@@ -155,22 +155,24 @@ bool HasDvrVersionAttribute(const uint8_t* body, size_t size)
 }
 
 // Each record: a byte count, then the tag in UTF-16. A tag that names no language the
-// transport stream can give stays all zero.
-bool ParseLanguageList(const uint8_t* body, size_t size, std::vector<std::array<char, 3>>& languages)
+// transport stream can give stays all zero; so do those of a list cut short, which costs the
+// recording nothing else.
+void ParseLanguageList(const uint8_t* body, size_t size, std::vector<std::array<char, 3>>& languages)
 {
     ByteCursor cursor(body, size);
     const unsigned count = cursor.U16();
-    for (unsigned i = 0; i < count && cursor.Ok(); ++i) {
+    for (unsigned i = 0; i < count; ++i) {
         const unsigned bytes = cursor.U8();
         std::wstring tag;
         for (unsigned c = 0; c < bytes / 2; ++c)
             tag += static_cast<wchar_t>(cursor.U16());
         cursor.Skip(bytes % 2);
+        if (!cursor.Ok())
+            return;
         std::array<char, 3> code = {};
         media::LanguageFromTag(tag.c_str(), tag.size(), code.data());
         languages.push_back(code);
     }
-    return cursor.Ok();
 }
 
 bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header,
@@ -185,7 +187,7 @@ bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header,
         if (child.id == ExtendedStreamPropertiesObject)
             return ParseExtendedStreamProperties(child.body, child.bodySize, header);
         if (child.id == LanguageListObject)
-            return ParseLanguageList(child.body, child.bodySize, languages);
+            ParseLanguageList(child.body, child.bodySize, languages);
         if (child.id == ContentEncryptionObject || child.id == ExtendedContentEncryptionObject)
             header.contentEncryption = true;
         return true;
