@@ -1,6 +1,11 @@
 #include "builtin/MuxInputPin.h"
 
+#include <wrl/client.h>
+
+#include <cstring>
+
 #include "builtin/MuxMediaTypes.h"
+#include "builtin/StreamLanguage.h"
 
 namespace {
 
@@ -33,6 +38,24 @@ int HeAacPayloadType(const AM_MEDIA_TYPE& type)
         return -1;
     const uint8_t* info = type.pbFormat + sizeof(WAVEFORMATEX);
     return info[0] | (info[1] << 8);
+}
+
+// The language the peer output pin names for its stream; false (code untouched) when it names none.
+bool PeerLanguage(IPin* peer, char code[3])
+{
+    Microsoft::WRL::ComPtr<IKsPropertySet> properties;
+    if (FAILED(peer->QueryInterface(IID_PPV_ARGS(&properties))))
+        return false;
+    char got[StreamLanguageBytes] = {};
+    DWORD returned = 0;
+    if (properties->Get(HalvernPropSetStream, StreamPropertyLanguage, nullptr, 0, got, sizeof(got), &returned) != S_OK ||
+        returned != StreamLanguageBytes)
+        return false;
+    for (char letter : got)
+        if (letter < 'a' || letter > 'z')
+            return false;
+    std::memcpy(code, got, StreamLanguageBytes);
+    return true;
 }
 
 } // namespace
@@ -106,8 +129,12 @@ HRESULT CMuxInputPin::GetMediaType(int, CMediaType&)
 HRESULT CMuxInputPin::CompleteConnect(IPin* peer)
 {
     const HRESULT hr = CBaseInputPin::CompleteConnect(peer);
-    if (SUCCEEDED(hr))
-        events_.OnConnectionChanged(*this, true);
+    if (FAILED(hr))
+        return hr;
+    std::memset(language_, 0, sizeof(language_));
+    if (IsAudio())
+        PeerLanguage(peer, language_);
+    events_.OnConnectionChanged(*this, true);
     return hr;
 }
 

@@ -47,6 +47,9 @@ public:
     mpeg::Coding Coding() const;
     // Raw AAC: the AudioSpecificConfig the connected type holds (empty when none).
     std::vector<uint8_t> AacConfig() const;
+    // The ISO 639-2 code the upstream pin names for its stream (StreamLanguage.h); all zero when it
+    // names none. Read when the pin was connected.
+    const char* Language() const { return language_; }
     // Signalled whenever the filter makes progress that may let a waiting Receive go on.
     HANDLE ProgressEvent() const { return progress_.Get(); }
     // Whether a Receive waits on the event; read and written with the streaming lock held, so
@@ -75,4 +78,5 @@ private:
     const MuxInputRole role_;
     UniqueHandle progress_;
     bool waiting_ = false;
+    char language_[3] = {};
 };

@@ -10,6 +10,7 @@
 #include "base/MediaErrors.h"
 #include "builtin/BuiltinClasses.h"
 #include "builtin/RecordingMediaTypes.h"
+#include "builtin/StreamLanguage.h"
 #include "filters/MediaType.h"
 #include "filters/OutputPin.h"
 #include "filters/SourceSeeking.h"
@@ -20,8 +21,9 @@ using Microsoft::WRL::ComPtr;
 
 // One stream's output. Samples come from the filter's single reading thread. Its IMediaSeeking
 // gives the graph a duration and a position; a conversion never seeks, and streaming always
-// starts at the beginning of the recording.
-class CRecordingSourcePin : public CBaseOutputPin {
+// starts at the beginning of the recording. Its IKsPropertySet names the stream's language
+// (StreamLanguage.h).
+class CRecordingSourcePin : public CBaseOutputPin, public IKsPropertySet {
 public:
     CRecordingSourcePin(CRecordingSource* filter, const std::wstring& name, const std::wstring& carries,
                         std::vector<CMediaType> types, const media::StreamFormat& format, REFERENCE_TIME duration)
@@ -30,6 +32,38 @@ public:
     {
         seeking_.SetDuration(duration);
         SetSeeking(&seeking_);
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return CBaseOutputPin::QueryInterface(iid, object); }
+    STDMETHODIMP_(ULONG) AddRef() override { return CBaseOutputPin::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CBaseOutputPin::Release(); }
+
+    // IKsPropertySet: the language, read only.
+    STDMETHODIMP Set(REFGUID, DWORD, void*, DWORD, void*, DWORD) override { return E_PROP_ID_UNSUPPORTED; }
+    STDMETHODIMP Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size, DWORD* returned) override
+    {
+        if (set != HalvernPropSetStream)
+            return E_PROP_SET_UNSUPPORTED;
+        if (id != StreamPropertyLanguage || !format_.language[0])
+            return E_PROP_ID_UNSUPPORTED;
+        if (returned)
+            *returned = StreamLanguageBytes;
+        if (!data)
+            return returned ? S_OK : E_POINTER;
+        if (size < StreamLanguageBytes)
+            return E_UNEXPECTED;
+        std::memcpy(data, format_.language, StreamLanguageBytes);
+        return S_OK;
+    }
+    STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override
+    {
+        if (set != HalvernPropSetStream)
+            return E_PROP_SET_UNSUPPORTED;
+        if (id != StreamPropertyLanguage || !format_.language[0])
+            return E_PROP_ID_UNSUPPORTED;
+        if (support)
+            *support = KSPROPERTY_SUPPORT_GET;
+        return S_OK;
     }
 
     // "Video", "Audio N" or "Captions": the same for this stream in every layout.
@@ -135,6 +169,15 @@ public:
     }
 
 protected:
+    HRESULT QueryPinInterface(REFIID iid, void** object) override
+    {
+        if (iid != __uuidof(IKsPropertySet))
+            return CBaseOutputPin::QueryPinInterface(iid, object);
+        *object = static_cast<IKsPropertySet*>(this);
+        AddRef();
+        return S_OK;
+    }
+
     void GetBufferRequirements(ALLOCATOR_PROPERTIES& properties) override
     {
         // Larger objects go out in several samples.

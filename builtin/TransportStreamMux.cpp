@@ -10,6 +10,8 @@ CTransportStreamMux::CTransportStreamMux()
 
 void CTransportStreamMux::OnStreamAdded(int stream, const CMuxInputPin& pin)
 {
+    if (pin.Language()[0])
+        multiplexer_.SetLanguage(stream, pin.Language());
     if (pin.Coding() != mpeg::Coding::AacRaw)
         return;
     const std::vector<uint8_t> config = pin.AacConfig();

@@ -17,7 +17,8 @@ public:
 
 protected:
     mpeg::IMultiplexer& Multiplexer() override { return multiplexer_; }
-    // Raw AAC gets ADTS headers made from the config its media type holds.
+    // Each stream gets the language its upstream pin names; raw AAC gets ADTS headers made from the
+    // config its media type holds.
     void OnStreamAdded(int stream, const CMuxInputPin& pin) override;
 
 private:

@@ -59,6 +59,8 @@ struct StreamFormat {
     // The DirectShow type the container declares, which captions are offered as.
     GUID majorType = GUID_NULL;
     GUID subtype = GUID_NULL;
+    // The ISO 639-2 code of the language the container names for the stream; all zero for none.
+    char language[3] = {};
 };
 
 struct MediaObject {

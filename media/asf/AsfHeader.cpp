@@ -1,9 +1,13 @@
 #include "media/asf/AsfHeader.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
 
 #include "base/MediaErrors.h"
 #include "media/ByteCursor.h"
+#include "media/LanguageCode.h"
 #include "media/asf/AsfGuids.h"
 
 namespace asf {
@@ -100,7 +104,8 @@ bool ParseExtendedStreamProperties(const uint8_t* body, size_t size, HeaderInfo&
     ByteCursor cursor(body, size);
     cursor.Skip(8 + 8 + 4 * 7 + 4);
     const unsigned number = cursor.U16() & 0x7F;
-    cursor.Skip(2 + 8);
+    const uint16_t languageIndex = cursor.U16();
+    cursor.Skip(8);
     const unsigned nameCount = cursor.U16();
     const unsigned extensionCount = cursor.U16();
     for (unsigned i = 0; i < nameCount && cursor.Ok(); ++i) {
@@ -120,6 +125,7 @@ bool ParseExtendedStreamProperties(const uint8_t* body, size_t size, HeaderInfo&
     if (!cursor.Ok() || number == 0)
         return false;
     StreamEntry(header, number).extensions = std::move(extensions);
+    StreamEntry(header, number).languageIndex = languageIndex;
     // What remains may hold the stream's own Stream Properties object.
     if (cursor.Remaining() == 0)
         return true;
@@ -148,7 +154,29 @@ bool HasDvrVersionAttribute(const uint8_t* body, size_t size)
     return false;
 }
 
-bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header)
+// Each record: a byte count, then the tag in UTF-16. A tag that names no language the
+// transport stream can give stays all zero; so do those of a list cut short, which costs the
+// recording nothing else.
+void ParseLanguageList(const uint8_t* body, size_t size, std::vector<std::array<char, 3>>& languages)
+{
+    ByteCursor cursor(body, size);
+    const unsigned count = cursor.U16();
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned bytes = cursor.U8();
+        std::wstring tag;
+        for (unsigned c = 0; c < bytes / 2; ++c)
+            tag += static_cast<wchar_t>(cursor.U16());
+        cursor.Skip(bytes % 2);
+        if (!cursor.Ok())
+            return;
+        std::array<char, 3> code = {};
+        media::LanguageFromTag(tag.c_str(), tag.size(), code.data());
+        languages.push_back(code);
+    }
+}
+
+bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header,
+                          std::vector<std::array<char, 3>>& languages)
 {
     ByteCursor cursor(body, size);
     cursor.Skip(16 + 2);
@@ -158,6 +186,8 @@ bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header)
     return ForEachObject(cursor.Here(), dataSize, [&](const ObjectSpan& child) {
         if (child.id == ExtendedStreamPropertiesObject)
             return ParseExtendedStreamProperties(child.body, child.bodySize, header);
+        if (child.id == LanguageListObject)
+            ParseLanguageList(child.body, child.bodySize, languages);
         if (child.id == ContentEncryptionObject || child.id == ExtendedContentEncryptionObject)
             header.contentEncryption = true;
         return true;
@@ -274,13 +304,14 @@ HRESULT ParseHeader(const uint8_t* data, size_t size, HeaderInfo& header)
     header.headerSize = headerSize;
 
     bool fileProperties = false;
+    std::vector<std::array<char, 3>> languages;
     bool childrenFit = ForEachObject(data + 30, static_cast<size_t>(headerSize - 30), [&](const ObjectSpan& child) {
         if (child.id == FilePropertiesObject)
             return fileProperties = ParseFileProperties(child.body, child.bodySize, header);
         if (child.id == StreamPropertiesObject)
             return ParseStreamProperties(child.body, child.bodySize, header);
         if (child.id == HeaderExtensionObject)
-            return ParseHeaderExtension(child.body, child.bodySize, header);
+            return ParseHeaderExtension(child.body, child.bodySize, header, languages);
         if (child.id == ContentEncryptionObject || child.id == ExtendedContentEncryptionObject)
             header.contentEncryption = true;
         if (child.id == ExtendedContentDescriptionObject)
@@ -293,6 +324,10 @@ HRESULT ParseHeader(const uint8_t* data, size_t size, HeaderInfo& header)
     header.streams.erase(std::remove_if(header.streams.begin(), header.streams.end(),
                                         [](const StreamInfo& stream) { return stream.kind == StreamKind::Other; }),
                          header.streams.end());
+    // The list may follow the streams that name it.
+    for (StreamInfo& stream : header.streams)
+        if (stream.languageIndex < languages.size())
+            std::memcpy(stream.language, languages[stream.languageIndex].data(), 3);
 
     const uint8_t* dataHead = data + headerSize;
     if (!SameGuid(dataHead, DataObject))

@@ -21,6 +21,7 @@ struct PayloadExtension {
     uint16_t size; // VariableSize: each payload carries a 2-byte length first
 };
 inline constexpr uint16_t VariableSize = 0xFFFF;
+inline constexpr uint16_t NoLanguage = 0xFFFF;
 
 struct StreamInfo {
     unsigned number = 0;
@@ -34,6 +35,9 @@ struct StreamInfo {
     // WAVEFORMATEX of an audio stream, or the format block of a binary stream's media type.
     std::vector<uint8_t> format;
     std::vector<PayloadExtension> extensions;
+    // ISO 639-2 code of the language its Extended Stream Properties name; all zero for none.
+    char language[3] = {};
+    uint16_t languageIndex = NoLanguage; // into the Language List
 };
 
 struct HeaderInfo {

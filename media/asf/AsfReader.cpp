@@ -84,6 +84,7 @@ HRESULT Reader::Open(const wchar_t* path)
         streamIndexByNumber_[stream.number] = i;
         formats_[i].majorType = stream.majorType;
         formats_[i].subtype = stream.subtype;
+        std::memcpy(formats_[i].language, stream.language, 3);
         if (stream.majorType == Line21Captions || stream.majorType == AtscCaptions)
             formats_[i].codec = Codec::Captions;
         formats_[i].audio.aacDeclared = media::DeclaredAac(stream.format.data(), stream.format.size(), formats_[i].audio.aacConfig);

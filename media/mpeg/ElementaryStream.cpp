@@ -189,6 +189,14 @@ void CElementaryStream::Consume(size_t size)
         units_.pop_front();
 }
 
+uint64_t CElementaryStream::GroupStartAfterRead() const
+{
+    for (const uint64_t start : groupStarts_)
+        if (start > ReadPosition())
+            return start;
+    return UINT64_MAX;
+}
+
 // The time of the sample the byte at `position` came in, if no earlier unit took it.
 int64_t CElementaryStream::TakeTime(uint64_t position)
 {

@@ -100,6 +100,8 @@ public:
     // Video: where the first group of pictures (a sequence or GOP header) at or after the read
     // position starts, among the bytes parsed; UINT64_MAX when none.
     uint64_t NextGroupStart() const { return groupStarts_.empty() ? UINT64_MAX : groupStarts_.front(); }
+    // The first group start after the read position; UINT64_MAX when none is parsed yet.
+    uint64_t GroupStartAfterRead() const;
 
     // Units that could not be parsed (bad headers, lost audio sync); their bytes stay as data.
     uint32_t Damaged() const { return damaged_; }

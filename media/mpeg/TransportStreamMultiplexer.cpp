@@ -54,6 +54,7 @@ void CTransportStreamMultiplexer::Reset()
     packets_ = nulls_ = 0;
     anchorByte_ = anchorTime_ = 0;
     rate_ = baseRate_ = rateBound_ = wanted_ = needed_ = 0;
+    ratesVideo_ = VideoFacts();
     neededAt_ = 0;
     needRecount_ = true;
     lastPcr_ = lastPsi_ = 0;
@@ -197,7 +198,8 @@ void CTransportStreamMultiplexer::SizeBuffers(Stream& stream)
 
 // As the program stream's: what the streams declare (or measure) with headers and a margin, raised
 // by the packet headers and the tables and clock references a transport stream adds; room to rise
-// up to what the video's level allows, or four times that.
+// up to what the video's level allows, or four times that. Chosen again at a change of format, the
+// bound stays the highest chosen: bytes of the old format may still be on their way.
 void CTransportStreamMultiplexer::ChooseRates()
 {
     VideoFacts video;
@@ -205,14 +207,30 @@ void CTransportStreamMultiplexer::ChooseRates()
     for (const auto& stream : streams_) {
         if (IsVideo(stream->entry.coding))
             video = stream->queue.Video();
-        else if (!IsVideo(stream->entry.coding))
+        else
             audioBits += stream->queue.LastAudioFrame().bitRate;
     }
+    ratesVideo_ = video;
     const CarriedRates carried = MeasureRates(video, audioBits, queues_.data(), queues_.size());
     const uint64_t rate = RateFor(carried.declared ? carried.declared : carried.measured);
     baseRate_ = static_cast<uint32_t>(std::min<uint64_t>(rate * TsPacketSize / PacketRoom + TablesAndClockBits / 400 + 1, LargestMuxRate));
     const uint32_t levelRate = video.avcLevel ? AvcLevelNalBitRate(video.avcProfile, video.avcLevel) : LevelMaxBitRate(video.level);
-    rateBound_ = std::max(levelRate ? RateFor(levelRate + audioBits) * 2 : 0, std::min(baseRate_ * 4, LargestMuxRate));
+    rateBound_ = std::max({rateBound_, levelRate ? RateFor(levelRate + audioBits) * 2 : 0, std::min(baseRate_ * 4, LargestMuxRate)});
+}
+
+// The video's queue parses ahead of what is sent, so a new format's rates are known before its
+// first packet: the rate can rise ahead of its first burst (an HD channel's first I-picture after
+// SD). Audio that changes (AC-3 from 2.0 to 5.1) adds too little to matter beside the margin.
+void CTransportStreamMultiplexer::FollowFormat()
+{
+    if (!pcrStream_ || !IsVideo(pcrStream_->entry.coding))
+        return;
+    const VideoFacts& video = pcrStream_->queue.Video();
+    if (video.level == ratesVideo_.level && video.bitRate == ratesVideo_.bitRate && video.avcProfile == ratesVideo_.avcProfile &&
+        video.avcLevel == ratesVideo_.avcLevel)
+        return;
+    ChooseRates();
+    needRecount_ = true;
 }
 
 uint32_t CTransportStreamMultiplexer::Needed(uint64_t now)
@@ -237,7 +255,11 @@ size_t CTransportStreamMultiplexer::PesPayload(const Stream& stream, int64_t& pt
     if (next == queue.UnitCount())
         return final ? queue.Ready() : 0; // bytes no unit starts in: out with them
     const AccessUnit& unit = queue.Unit(next);
-    if (unit.position > read)
+    // MPEG-2 video's units start at their pictures: a group's sequence and GOP headers before one
+    // start its PES, so that a decoder can start there and the buffers of the group's format apply
+    // from its first packet. Other bytes before a unit go alone.
+    const bool groupHeaders = IsVideo(stream.entry.coding) && queue.NextGroupStart() == read;
+    if (unit.position > read && !groupHeaders)
         return static_cast<size_t>(std::min<uint64_t>(unit.position - read, queue.Ready()));
     // A unit's end is known once the next one is found, or the stream delivers no more.
     const auto known = [&](size_t index) { return index + 1 < queue.UnitCount() || final; };
@@ -245,9 +267,11 @@ size_t CTransportStreamMultiplexer::PesPayload(const Stream& stream, int64_t& pt
         return 0;
     pts = unit.pts + offset_;
     dts = unit.dts + offset_;
+    if (IsVideo(stream.entry.coding)) // up to the next group's headers, which start a PES of their own
+        return static_cast<size_t>(std::min(queue.UnitEnd(next), queue.GroupStartAfterRead()) - read);
     size_t end = next;
     // Audio frames share a PES within its budget, where the times a decoder infers are theirs.
-    while (!IsVideo(stream.entry.coding) && !stream.adts && end + 1 < queue.UnitCount() && known(end + 1)) {
+    while (!stream.adts && end + 1 < queue.UnitCount() && known(end + 1)) {
         const AccessUnit& later = queue.Unit(end + 1);
         if (later.dts != queue.Unit(end).nextDts || later.pts != later.dts || queue.UnitEnd(end + 1) - read > stream.pesBudget)
             break;
@@ -338,6 +362,7 @@ bool CTransportStreamMultiplexer::Drain()
             continue;
         }
         // The rate rises ahead of a burst, so that nothing queued arrives late, and settles back.
+        FollowFormat();
         const uint32_t needed = Needed(now);
         if (needed > rate_ || needed * 2 < rate_)
             wanted_ = std::clamp(needed + needed / 8, baseRate_, rateBound_);

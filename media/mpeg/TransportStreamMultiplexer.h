@@ -109,6 +109,8 @@ private:
     bool Drain();
     void Start();
     void ChooseRates();
+    // The base rate and bound again where the video's format changed among the units queued.
+    void FollowFormat();
     void SizeBuffers(Stream& stream);
     PacketPlan Plan(Stream& stream) const;
     // The PES starting at the read position: its payload, timestamps and header.
@@ -150,6 +152,8 @@ private:
     uint32_t rate_ = 0;
     uint32_t baseRate_ = 0;
     uint32_t rateBound_ = 0;
+    // The video's facts the base rate and bound were chosen from.
+    VideoFacts ratesVideo_;
     uint32_t wanted_ = 0;       // the rate to take at the next PCR
     uint32_t needed_ = 0;
     uint64_t neededAt_ = 0;

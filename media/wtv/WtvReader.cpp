@@ -9,6 +9,7 @@
 #include "media/FileRead.h"
 #include "media/FormatProbe.h"
 #include "media/GuidBytes.h"
+#include "media/LanguageCode.h"
 #include "media/PayloadFormat.h"
 #include "media/mpeg/VideoHeaders.h"
 #include "media/wtv/WtvAttributes.h"
@@ -24,6 +25,7 @@ constexpr size_t NoStream = static_cast<size_t>(-1);
 constexpr size_t ChunkHeadBytes = 32;
 constexpr size_t TimeAt = 40;
 constexpr size_t ScramblingAt = 44;
+constexpr size_t LanguageAt = 44;
 // The largest chunk taken for one: an object of the largest size the source passes on.
 constexpr size_t MaxChunkBytes = media::MaxObjectSize + ChunkHeadBytes;
 constexpr unsigned StreamNumberMask = 0x7FFF;
@@ -296,6 +298,10 @@ Reader::Step Reader::ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink&
         // Samples of a media stream that only the recording computer can decrypt.
         if (index != NoStream)
             return Step::Protected;
+    } else if (SameGuid(chunk, LanguageEvent)) {
+        // Recorders tell it before the stream's data; the pins are made from what the read-ahead saw.
+        if (probing_ && index != NoStream && size >= LanguageAt + 3)
+            media::LanguageFromLetters(chunk + LanguageAt, formats_[index].language);
     } else if (SameGuid(chunk, DvbScrambling)) {
         // A broadcast that was never descrambled: its payload is noise.
         if (size >= ScramblingAt + 4 && U32At(chunk + ScramblingAt) != 0)

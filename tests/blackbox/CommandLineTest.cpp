@@ -10,6 +10,7 @@
 
 #include "tests/blackbox/HalvernDriver.h"
 #include "tests/media/RecordingWriter.h"
+#include "tests/support/TransportStreamCheck.h"
 
 using namespace testing_support;
 
@@ -17,6 +18,7 @@ namespace blackbox {
 namespace {
 
 constexpr char kBuiltInGraph[] = "Built-in DVR-MS to MPEG.xgr";
+constexpr char kTransportGraph[] = "Built-in recording to MPEG-TS.xgr";
 constexpr DWORD kCommandMs = 60000;
 
 class CommandLine : public BlackBoxTest {
@@ -58,8 +60,27 @@ protected:
     return ::testing::AssertionSuccess();
 }
 
+// A transport stream the tests' checker finds clean, whose streams ffprobe names as `streams`
+// ("index,codec" lines).
+::testing::AssertionResult IsSoundTransportStream(const std::string& path, const std::string& streams)
+{
+    const ts_check::Report report = ts_check::CheckTransportStream(ReadFileBytes(path));
+    if (report.packets == 0 || !report.Clean())
+        return ::testing::AssertionFailure() << path << ":\n" << report.Text();
+    ToolOutput probed;
+    if (!RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=index,codec_name -of csv=p=0 '" + UnixPath(path) +
+                          "' | sed 's/,$//' | grep . | sort -u",
+                      probed))
+        return ::testing::AssertionFailure() << "ffprobe did not run";
+    if (probed.out != streams)
+        return ::testing::AssertionFailure() << path << " holds, as ffprobe sees it:\n" << probed.out << probed.err;
+    return ::testing::AssertionSuccess();
+}
+
 // Each line of the batch file converts one recording and echoes the exit code it got; the codes
-// are the ones the usage lists. Only the good recording leaves an output, and no run a .partial.
+// are the ones the usage lists. Only the good recordings leave an output (a program stream, or a
+// transport stream with the graph that writes one), and no run a .partial; H.264 refused by the
+// program stream's graph is told the graph that takes it.
 TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
 {
     ASSERT_TRUE(CopyRecording(input + "Show.dvr-ms"));
@@ -68,6 +89,7 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
     ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), (input + "Hd.wtv").c_str(), FALSE));
     const std::string halvern = "\"" + HalvernExePath() + "\"";
     const std::string graph = std::string(" /graph \"") + kBuiltInGraph + "\"";
+    const std::string transportGraph = std::string(" /graph \"") + kTransportGraph + "\"";
     const struct {
         const char* name;
         std::string arguments;
@@ -84,6 +106,8 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
         {"H.264 video", "/convert \"" + input + "Hd.wtv\" /out \"" + output + "\"" + graph, 2},
         {"an output directory that is not there", "/convert \"" + input + "Show.dvr-ms\" /out \"" + output + "Gone\\x.mpg\"" + graph, 3},
         {"a graph description that is not there", "/convert \"" + input + "Show.dvr-ms\" /out \"" + output + "\" /graph None.xgr", 4},
+        {"H.264 to a transport stream", "/convert \"" + input + "Hd.wtv\" /out \"" + output + "Hd.ts\"" + transportGraph, 0},
+        {"MPEG-2 to a transport stream", "/convert \"" + input + "Show.dvr-ms\" /out \"" + output + "Show.ts\"" + transportGraph, 0},
     };
     std::string batch = "@echo off\r\n";
     for (size_t i = 0; i < sizeof(runs) / sizeof(runs[0]); ++i)
@@ -103,9 +127,12 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
     EXPECT_TRUE(ContainsInOrder(printed, {"Converting : ", "Show.dvr-ms", "Done!", "run 0 code 0"})) << printed;
     EXPECT_TRUE(ContainsInOrder(printed, {"Exit codes:", "run 2 code 0"})) << "the usage is printed";
     EXPECT_TRUE(ContainsInOrder(printed, {"protected", "run 7 code 2"})) << printed;
+    EXPECT_TRUE(ContainsInOrder(printed, {"run 7 ", kTransportGraph, "run 8 code 2"})) << printed;
     EXPECT_TRUE(IsSoundProgramStream(output + "Show.MPG"));
     EXPECT_TRUE(IsSoundProgramStream(output + "Named.mpg"));
-    EXPECT_EQ((std::vector<std::string>{"Named.mpg", "Show.MPG"}), OutputNames());
+    EXPECT_TRUE(IsSoundTransportStream(output + "Hd.ts", "0,h264\n1,ac3\n"));
+    EXPECT_TRUE(IsSoundTransportStream(output + "Show.ts", "0,mpeg2video\n1,mp2\n"));
+    EXPECT_EQ((std::vector<std::string>{"Hd.ts", "Named.mpg", "Show.MPG", "Show.ts"}), OutputNames());
 }
 
 // With a name pattern stored, /convert names the output from the recording's metadata in the

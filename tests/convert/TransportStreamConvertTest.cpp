@@ -1,11 +1,13 @@
 // Recordings converted through the conversion engine with the shipped transport stream graph
 // (recording source, transport stream multiplexer and writer in Wine): SD with MP2, 1080i with 5.1
-// AC-3, and SD with MP2 and AC-3 both; H.264 WTV recordings with AAC (raw, ADTS, LATM) and E-AC-3. Each output must satisfy the tests' checker, carry every
-// stream byte for byte as the recording holds it, and be read without complaint by ffprobe,
-// ffmpeg's decoders, tstools, gstreamer's tsdemux, mediainfo and VLC.
+// AC-3, SD with MP2 and AC-3 both in two languages, and SD that becomes 1080i; H.264 WTV
+// recordings with AAC (raw, ADTS, LATM) and E-AC-3. Each output must satisfy the tests' checker,
+// carry every stream byte for byte as the recording holds it, and be read without complaint by
+// ffprobe, ffmpeg's decoders, tstools, gstreamer's tsdemux, mediainfo and VLC.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,8 +29,20 @@ struct Case {
     const char* video;
     const char* audio;
     std::vector<std::string> moreAudio;
-    std::vector<std::string> probed; // ffprobe's codec names, in PID order
+    std::vector<std::string> probed; // ffprobe's codec names (and languages), in PID order
+    std::vector<std::string> languages; // each audio stream's tag in the recording's Language List
 };
+
+// The vectors' paths of a stream's parts, which the recording writer joins ('|' between them).
+std::string Parts(const std::string& joined)
+{
+    std::string paths;
+    for (size_t at = 0, end; at <= joined.size(); at = end + 1) {
+        end = std::min(joined.find('|', at), joined.size());
+        paths += (at ? "|" : "") + testing_support::VectorPath(joined.substr(at, end - at));
+    }
+    return paths;
+}
 
 std::string Tool(const std::string& command)
 {
@@ -37,14 +51,15 @@ std::string Tool(const std::string& command)
     return output.out + output.err;
 }
 
-// Outside readers, by their Linux paths: ffprobe finds the codings in PID order, ffmpeg decodes
-// without an error, tstools, gstreamer's tsdemux, mediainfo and VLC take it without a complaint.
+// Outside readers, by their Linux paths: ffprobe finds the codings (and languages) in PID order,
+// ffmpeg decodes without an error, tstools, gstreamer's tsdemux, mediainfo and VLC take it without
+// a complaint.
 void ExpectEveryReaderTakes(const std::string& output, const std::vector<std::string>& probed)
 {
     const std::string path = "'" + testing_support::UnixPath(output) + "'";
-    // ffprobe lists the streams under the program as well.
-    std::string codecs = Tool("/usr/bin/ffprobe -v error -show_entries stream=index,codec_name -of csv=p=0 " + path +
-                              " | cut -d, -f1,2 | grep . | sort -u");
+    // ffprobe lists the streams under the program as well (ending in an empty field for video).
+    std::string codecs = Tool("/usr/bin/ffprobe -v error -show_entries stream=index,codec_name:stream_tags=language:"
+                              "program_stream_tags=language -of csv=p=0 " + path + " | sed 's/,$//' | grep . | sort -u");
     std::string wanted;
     for (size_t i = 0; i < probed.size(); ++i)
         wanted += std::to_string(i) + "," + probed[i] + "\n";
@@ -86,10 +101,11 @@ TEST_P(TransportStreamConvertTest, ConvertsToAStreamEveryReaderTakesWithTheStrea
 {
     const Case& c = GetParam();
     test_recordings::RecordingOptions options;
-    options.videoPath = testing_support::VectorPath(c.video);
-    options.audioPath = testing_support::VectorPath(c.audio);
+    options.videoPath = Parts(c.video);
+    options.audioPath = Parts(c.audio);
     for (const std::string& more : c.moreAudio)
         options.moreAudio.push_back(testing_support::VectorPath(more));
+    options.audioLanguages = c.languages;
     test_recordings::WrittenRecording written;
     std::string error;
     const std::string input = directory_ + "Show.dvr-ms", output = directory_ + "Show.ts";
@@ -121,10 +137,16 @@ TEST_P(TransportStreamConvertTest, ConvertsToAStreamEveryReaderTakesWithTheStrea
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, TransportStreamConvertTest,
-                         ::testing::Values(Case{"sd_mp2", "es\\video-bframes.m2v", "es\\audio.mp2", {}, {"mpeg2video", "mp2"}},
-                                           Case{"hd_ac3", "es\\hd-1080i.m2v", "es\\audio-5.1.ac3", {}, {"mpeg2video", "ac3"}},
+                         ::testing::Values(Case{"sd_mp2", "es\\video-bframes.m2v", "es\\audio.mp2", {}, {"mpeg2video", "mp2"}, {}},
+                                           // A language list that names none for the stream: no descriptor.
+                                           Case{"hd_ac3", "es\\hd-1080i.m2v", "es\\audio-5.1.ac3", {}, {"mpeg2video", "ac3"}, {""}},
+                                           // Each stream's language in the PMT, as its three letters.
                                            Case{"sd_mp2_and_ac3", "es\\video.m2v", "es\\audio.mp2", {"es\\audio.ac3"},
-                                                {"mpeg2video", "mp2", "ac3"}}),
+                                                {"mpeg2video", "mp2,eng", "ac3,fra"}, {"en-US", "fr"}},
+                                           // A channel going from SD at 4 Mb/s to 1080i at 15 Mb/s: the rate
+                                           // and buffers follow.
+                                           Case{"sd_then_hd", "corpus\\sd-bframes.m2v|corpus\\switch-hd.m2v",
+                                                "corpus\\audio-15.ac3", {}, {"mpeg2video", "ac3"}, {}}),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 } // namespace

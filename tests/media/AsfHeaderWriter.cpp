@@ -16,6 +16,7 @@ constexpr GUID StreamProperties = {0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00
 constexpr GUID HeaderExtension = {0x5FBF03B5, 0xA92E, 0x11CF, {0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 constexpr GUID HeaderExtensionReserved = {0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 constexpr GUID ExtendedStreamProperties = {0x14E6A5CB, 0xC672, 0x4332, {0x83, 0x99, 0xA9, 0x69, 0x52, 0x06, 0x5B, 0x5A}};
+constexpr GUID LanguageList = {0x7C4346A9, 0xEFE0, 0x4BFC, {0xB2, 0x29, 0x39, 0x3E, 0xDE, 0x41, 0x5C, 0x85}};
 constexpr GUID ExtendedContentDescription = {0xD2D0A440, 0xE307, 0x11D2, {0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50}};
 constexpr GUID ContentEncryption = {0x2211B3FB, 0xBD23, 0x11D2, {0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E}};
 constexpr GUID VideoStreamType = {0xBC19EFC0, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B}};
@@ -36,11 +37,11 @@ constexpr GUID SimpleIndex = {0x33000890, 0xE5B1, 0x11CF, {0x89, 0xF4, 0x00, 0xA
 constexpr GUID Index = {0xD6E229D3, 0x35DA, 0x11D1, {0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE}};
 
 std::string ExtendedStreamPropertiesBody(unsigned stream, int64_t timePerFrame, const std::vector<std::pair<GUID, uint16_t>>& extensions,
-                                         const std::string& nestedStreamProperties)
+                                         const std::string& nestedStreamProperties, unsigned languageIndex = 0)
 {
     Bytes b;
     b.U64(0).U64(0).U32(6000000).U32(1000).U32(1000).U32(0).U32(0).U32(0).U32(1 << 20).U32(0);
-    b.U16(stream).U16(0).U64(static_cast<uint64_t>(timePerFrame)).U16(0).U16(static_cast<uint32_t>(extensions.size()));
+    b.U16(stream).U16(languageIndex).U64(static_cast<uint64_t>(timePerFrame)).U16(0).U16(static_cast<uint32_t>(extensions.size()));
     for (const auto& extension : extensions)
         b.Guid(extension.first).U16(extension.second).U32(0);
     b.Raw(nestedStreamProperties);
@@ -99,7 +100,18 @@ std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLa
             ExtendedStreamPropertiesBody(stream, audio.framePeriod,
                                          {{SampleDurationExtension, 2}, {TimingExtension, 48}},
                                          StreamPropertiesObject(BinaryStreamType, stream,
-                                                                options.protection == Protection::EncryptedStream, typeData)));
+                                                                options.protection == Protection::EncryptedStream, typeData),
+                                         static_cast<unsigned>(nth)));
+    }
+    if (!options.audioLanguages.empty()) { // a record per audio stream, the nth stream's at index n
+        Bytes list;
+        list.U16(static_cast<uint32_t>(options.audioLanguages.size()));
+        for (const std::string& tag : options.audioLanguages) {
+            list.U8(static_cast<uint32_t>(2 * tag.size()));
+            for (char c : tag)
+                list.U16(static_cast<uint8_t>(c));
+        }
+        headerExtensionChildren += Object(LanguageList, list.s);
     }
     if (options.captions) {
         headerExtensionChildren += Object(ExtendedStreamProperties,

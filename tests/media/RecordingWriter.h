@@ -29,6 +29,9 @@ struct RecordingOptions {
     std::string audioPath;            // MPEG audio, AC-3, E-AC-3 or ADTS AAC; empty for none
     unsigned audioStreams = 1;        // with audio: this many streams, each carrying it (1 to 4)
     std::vector<std::string> moreAudio; // further audio streams after those, each of its own stream
+    // Each audio stream's RFC 1766 tag in a Language List ("" for one the list names as empty);
+    // without any, the recording has no list.
+    std::vector<std::string> audioLanguages;
     std::vector<ReceptionEvent> events; // what reception and the schedule did to the recording
     bool captions = false;            // a line-21 caption stream (one 2-byte object per frame)
     // With captions: the sample of each frame in display order (a pair, or anything: none when

@@ -16,6 +16,9 @@ const std::string DescriptionGuid("\xED\xA4\x13\x23\x2D\xBF\x4F\x45\xAD\x8A\xD9\
 // MSTVCaption major type, DTVCC data subtype.
 const std::string CaptionsMajorGuid("\x89\x8A\x8B\xB8\x49\xB0\x80\x4C\xAD\xCF\x58\x98\x98\x5E\x22\xC1", 16);
 const std::string CaptionDataGuid("\xAA\xDD\x2A\xF5\xF0\x36\xF5\x43\x95\xEA\x6D\x86\x64\x84\x26\x2A", 16);
+// E292666D-9C02-448D-AA8D-781A93FDC395 and ffmpeg's index chunk C2D2C396-9A7E-11DA-8BF7-0007E95EAD8D.
+const std::string LanguageGuid("\x6D\x66\x92\xE2\x02\x9C\x8D\x44\xAA\x8D\x78\x1A\x93\xFD\xC3\x95", 16);
+const std::string IndexGuid("\x96\xC3\xD2\xC2\x7E\x9A\xDA\x11\x8B\xF7\x00\x07\xE9\x5E\xAD\x8D", 16);
 const std::string ProtectionGuid("\x83\x95\x74\x40\x9D\x6B\xEC\x4E\xB4\x3C\x67\xA1\x80\x1E\x1A\x9B", 16);
 
 uint64_t GetU64(const std::string& file, uint64_t at)
@@ -255,6 +258,19 @@ void MarkProtected(std::string& file, const Layout& layout)
             return;
         }
     }
+}
+
+bool NameLanguage(std::string& file, const Layout& layout, unsigned stream, const char* code)
+{
+    for (const Chunk& chunk : layout.chunks) {
+        if (chunk.size >= 48 && file.compare(chunk.at, 16, IndexGuid) == 0) {
+            file.replace(chunk.at, 16, LanguageGuid);
+            PutU32(file, chunk.at + 20, stream);
+            file.replace(chunk.at + 44, 3, code, 3);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Scramble(std::string& file, const Layout& layout)

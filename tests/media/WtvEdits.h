@@ -40,6 +40,10 @@ constexpr unsigned VideoStream = 2; // ffmpeg numbers the streams of a WTV file 
 // chunk becomes a protection-information chunk of the same size.
 void MarkProtected(std::string& file, const Layout& layout);
 
+// Names `stream`'s language (three letters) as a recorder does, in a language event before the
+// data: ffmpeg's first index chunk, which no reader needs, becomes one. False when there is none.
+bool NameLanguage(std::string& file, const Layout& layout, unsigned stream, const char* code);
+
 // Fills every data chunk of the video with one byte value: payload as encrypted, without sync words.
 void Scramble(std::string& file, const Layout& layout);
 

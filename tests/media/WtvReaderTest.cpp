@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -128,12 +129,16 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         HRESULT open = S_OK;
         Delivery delivery = Delivery::All;
         HRESULT read = S_OK;
+        const char* audioLanguage = ""; // what the reader names the audio's language
     };
     using F = const std::string&;
     using L = const Layout&;
     const char *Mp2 = "mpeg2-mp2", *Ac3 = "mpeg2-ac3";
     const Case cases[] = {
         {"a recorder's layout", Ac3, true, nullptr},
+        // A recorder names a stream's language in an event before its data (ffmpeg writes none).
+        {"a language event", Mp2, false, [](std::string& f, L l) { ASSERT_TRUE(NameLanguage(f, l, VideoStream + 1, "Deu")); },
+         nullptr, S_OK, Delivery::All, S_OK, "deu"},
         // As a recorder interleaves other tables' sectors with the timeline's: read through the
         // table, nothing changes (here sectors 20 and 21 trade places in the file and the table).
         {"timeline sectors out of the file's order", Mp2, true,
@@ -234,6 +239,10 @@ TEST(WtvReaderTest, GivesFfmpegsStreamsAndEndsBadInputInAClearFailureOrACleanEnd
         };
         ASSERT_EQ(1, streams(media::Codec::Mpeg2Video));
         ASSERT_EQ(1, streams(ac3 ? media::Codec::Ac3 : media::Codec::MpegAudio));
+        for (const media::StreamFormat& f : formats) {
+            const bool audio = f.codec == media::Codec::Ac3 || f.codec == media::Codec::MpegAudio;
+            EXPECT_EQ(audio ? c.audioLanguage : "", std::string(f.language, strnlen(f.language, 3)));
+        }
 
         CollectingSink sink(formats);
         EXPECT_EQ(c.read, reader->Read(sink));
