@@ -217,7 +217,7 @@ CommandExit ShowCommandUsage(const CommandLine& line)
 {
     const ParentConsole console;
     const bool wrong = line.mode == CommandLine::Mode::Wrong;
-    const std::wstring text = (wrong ? line.wrong + L"\n\n" : std::wstring()) + kCommandUsage;
+    const std::wstring text = (wrong ? line.wrong + L"\n\n" : std::wstring()) + CommandUsage;
     if (ParentConsole::HasOutput())
         WriteToStandardOutput(text.c_str());
     else

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-const wchar_t kCommandUsage[] =
+const wchar_t CommandUsage[] =
     L"Halvern converts a media-centre recording into an MPEG file.\n"
     L"\n"
     L"  Halvern.exe /convert <recording> [/out <file or directory>] [/graph <graph description>]\n"

@@ -36,4 +36,4 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
 std::vector<std::wstring> SplitArguments(const std::wstring& commandLine);
 std::vector<std::wstring> ProgramArguments();
 
-extern const wchar_t kCommandUsage[];
+extern const wchar_t CommandUsage[];

@@ -13,14 +13,14 @@
 
 namespace {
 
-const wchar_t kMaker[] = L"Morrowick";
-const wchar_t kSecondInstanceText[] = L"Program can't have 2 instances";
-const wchar_t kGraphNotWrittenText[] = L"Could not write the internal graph to its temporary file.";
-const wchar_t kFinishingTip[] = L"Halvern is finishing a conversion...";
+const wchar_t Maker[] = L"Morrowick";
+const wchar_t SecondInstanceText[] = L"Program can't have 2 instances";
+const wchar_t GraphNotWrittenText[] = L"Could not write the internal graph to its temporary file.";
+const wchar_t FinishingTip[] = L"Halvern is finishing a conversion...";
 // At exit a conversion is waited for while it makes progress; one that has made none for this long
 // is cancelled, and what has not ended this long after that is stuck in a filter.
-constexpr DWORD kExitStallMs = 30000;
-constexpr DWORD kExitStuckMs = 10000;
+constexpr DWORD ExitStallMs = 30000;
+constexpr DWORD ExitStuckMs = 10000;
 
 // Waits up to `ms`, answering the thread's messages meanwhile: the tray's window gets the shell's
 // broadcasts.
@@ -79,14 +79,14 @@ CConverterApp::~CConverterApp() = default;
 // going after the bounds: stuck in a filter.
 bool CConverterApp::EndConversions()
 {
-    engine_->LimitStall(kExitStallMs);
+    engine_->LimitStall(ExitStallMs);
     autoConverter_->RequestStop();
     if (engine_->Busy() || autoConverter_->AutoConvertRunning())
-        Tray.KeepWhileClosing(kFinishingTip);
+        Tray.KeepWhileClosing(FinishingTip);
     const DWORD start = ::GetTickCount();
     while (!autoConverter_->FinishStop()) {
         const DWORD idle = std::min(::GetTickCount() - start, engine_->SinceProgressMs());
-        if (idle >= kExitStallMs + kExitStuckMs)
+        if (idle >= ExitStallMs + ExitStuckMs)
             return false;
         PauseAnswering(100);
     }
@@ -107,7 +107,7 @@ BOOL CConverterApp::InitInstance()
     // A conversion for a script takes no lock and shows nothing but its console lines.
     const CommandLine line = ParseCommandLine(ProgramArguments());
     if (line.mode == CommandLine::Mode::Convert) {
-        SetRegistryKey(kMaker);
+        SetRegistryKey(Maker);
         exitCode_ = static_cast<int>(RunCommandConversion(line, *this, ProgramDirectory));
         return FALSE;
     }
@@ -118,22 +118,22 @@ BOOL CConverterApp::InitInstance()
     // A temporary directory that cannot hold the lock file is reported like a running instance:
     // either way this start cannot take the lock.
     if (!QueryInternalGraphPath(InternalGraphPath)) {
-        AfxMessageBox(kSecondInstanceText);
+        AfxMessageBox(SecondInstanceText);
         return FALSE;
     }
     switch (OpenInternalGraph(InternalGraphPath.c_str(), InternalGraphFile, graphs_.InternalGraph)) {
     case InternalGraphOpen::Opened:
         break;
     case InternalGraphOpen::Locked:
-        AfxMessageBox(kSecondInstanceText);
+        AfxMessageBox(SecondInstanceText);
         return FALSE;
     case InternalGraphOpen::NotWritten:
-        AfxMessageBox(kGraphNotWrittenText);
+        AfxMessageBox(GraphNotWrittenText);
         return FALSE;
     }
     graphs_.ProgramDirectory = ProgramDirectory;
 
-    SetRegistryKey(kMaker);
+    SetRegistryKey(Maker);
     Settings = CConverterSettings::Defaults();
     Settings.Load(*this);
 

@@ -26,7 +26,7 @@ const wchar_t* const kBanner[] = {
     L"\n\n",
 };
 const wchar_t kWaiting[] = L"\nWaiting for new recording...\n";
-const wchar_t kUnusableInputExt[] = L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
+const wchar_t UnusableInputExt[] = L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
 
 bool NameExists(const std::wstring& path)
 {
@@ -188,7 +188,7 @@ void CAutoConverter::Worker::Run()
     Write(owner_.settingsNotes_.c_str());
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
     if (!IsUsableExtensionList(settings_.InputExt))
-        Write(kUnusableInputExt);
+        Write(UnusableInputExt);
     Write(kWaiting);
 
     for (bool firstPass = true; !StopRequested(); firstPass = false) {

@@ -16,7 +16,7 @@ using namespace testing_support;
 
 namespace {
 
-constexpr int kRounds = 20;
+constexpr int Rounds = 20;
 
 // Waits until a run has built its graph and is in its wait.
 void WaitForRunning(CInProcessConverter& converter, int builtBefore)
@@ -29,14 +29,14 @@ void Report(const char* what, std::vector<double> times)
 {
     std::sort(times.begin(), times.end());
     printf("%s: median %.1f ms (min %.1f, max %.1f, %d rounds)\n", what, (times[9] + times[10]) / 2, times.front(),
-           times.back(), kRounds);
+           times.back(), Rounds);
     fflush(stdout);
 }
 
 void MeasureCancelToIdle(CInProcessConverter& converter, const std::string& input, const std::string& output)
 {
     std::vector<double> times;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < Rounds; ++round) {
         const int built = converter.GraphsBuilt;
         converter.Engine().StartSingleConversion(
             ConversionRequest{Wide(input + "Long.dvr-ms"), Wide(output + "Long.MPG"), kInternalGraphName, Wide(output)});

@@ -7,8 +7,8 @@
 
 namespace {
 
-const wchar_t kOutput[] = L"%OUTPUT%";
-const wchar_t kRecording[] = L"%RECORDING%";
+const wchar_t OutputField[] = L"%OUTPUT%";
+const wchar_t RecordingField[] = L"%RECORDING%";
 
 std::wstring QuotedFullPath(const std::wstring& path)
 {
@@ -30,12 +30,12 @@ std::wstring AfterConversionCommandLine(const std::wstring& pattern, const std::
     std::wstring line;
     // One pass from left to right, so a path holding a placeholder's text is never replaced again.
     for (size_t at = 0; at < pattern.size();) {
-        if (pattern.compare(at, wcslen(kOutput), kOutput) == 0) {
+        if (pattern.compare(at, wcslen(OutputField), OutputField) == 0) {
             line += output;
-            at += wcslen(kOutput);
-        } else if (pattern.compare(at, wcslen(kRecording), kRecording) == 0) {
+            at += wcslen(OutputField);
+        } else if (pattern.compare(at, wcslen(RecordingField), RecordingField) == 0) {
             line += recording;
-            at += wcslen(kRecording);
+            at += wcslen(RecordingField);
         } else {
             line += pattern[at++];
         }

@@ -9,17 +9,17 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // A connect entry that fails before any platform result fails with this.
-constexpr HRESULT kNoResult = static_cast<HRESULT>(-1);
+constexpr HRESULT NoResult = static_cast<HRESULT>(-1);
 
-const wchar_t kFiltersNotAdded[] = L"One or more DS filters couldn't be added to the graph.";
-const wchar_t kPinsNotFound[] = L"\nCouldn't find some pins... trying Auto-Render";
-const wchar_t kPinsNotConnected[] = L"\nCouldn't connect one or more pins.";
-const wchar_t kPinRendered[] = L"\nSuccessfully renedered pin ";
+const wchar_t FiltersNotAdded[] = L"One or more DS filters couldn't be added to the graph.";
+const wchar_t PinsNotFound[] = L"\nCouldn't find some pins... trying Auto-Render";
+const wchar_t PinsNotConnected[] = L"\nCouldn't connect one or more pins.";
+const wchar_t PinRendered[] = L"\nSuccessfully renedered pin ";
 // Recordings without the third stream carry the video on the second.
-const char kThirdStreamPin[] = "DVR Out - 3";
-const char kSecondStreamPin[] = "DVR Out - 2";
+const char ThirdStreamPin[] = "DVR Out - 3";
+const char SecondStreamPin[] = "DVR Out - 2";
 // A recording without captions has no pin of that name: its connection is then left out.
-const char kCaptionsPin[] = "Captions";
+const char CaptionsPin[] = "Captions";
 
 // A description's text as DirectShow takes names: UTF-8, or, for an export that is not, the ANSI
 // code page it was written in.
@@ -43,13 +43,13 @@ HRESULT AddFilterEntry(IGraphBuilder* graph, const FilterEntry& entry, const std
     CLSID clsid;
     HRESULT hr = ::CLSIDFromString(DescriptionText(entry.clsid).c_str(), &clsid);
     if (FAILED(hr)) {
-        report += kFiltersNotAdded;
+        report += FiltersNotAdded;
         return hr;
     }
     ComPtr<IBaseFilter> filter;
     hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&filter));
     if (FAILED(hr)) {
-        report += kFiltersNotAdded;
+        report += FiltersNotAdded;
         return hr;
     }
 
@@ -73,14 +73,14 @@ HRESULT AddFilterEntry(IGraphBuilder* graph, const FilterEntry& entry, const std
     // A success code for a name the graph had to make unique counts as well.
     hr = graph->AddFilter(filter.Get(), DescriptionText(entry.ID).c_str());
     if (FAILED(hr))
-        report += kFiltersNotAdded;
+        report += FiltersNotAdded;
     return hr;
 }
 
 // Lets the graph manager render every output pin of the filter by itself.
 HRESULT RenderOutputPins(IGraphBuilder* graph, IBaseFilter* source)
 {
-    HRESULT status = kNoResult;
+    HRESULT status = NoResult;
     bool rendered = false;
     ComPtr<IEnumPins> pins;
     if (FAILED(source->EnumPins(&pins)) || !pins)
@@ -153,11 +153,11 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
         if (input && output)
             break;
 
-        if (sourcePinName == kThirdStreamPin) {
-            sourcePinName = kSecondStreamPin; // once: the new name never matches again
+        if (sourcePinName == ThirdStreamPin) {
+            sourcePinName = SecondStreamPin; // once: the new name never matches again
             continue;
         }
-        if (input && sourcePinName == kCaptionsPin)
+        if (input && sourcePinName == CaptionsPin)
             return S_OK;
         // An earlier entry, or an earlier auto-render, may already have fed this input.
         if (input) {
@@ -165,7 +165,7 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
             if (SUCCEEDED(input->ConnectedTo(&peer)) && peer)
                 return S_OK;
         }
-        report += kPinsNotFound;
+        report += PinsNotFound;
         return RenderOutputPins(graph, source);
     }
 
@@ -180,7 +180,7 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
             if (SUCCEEDED(output->QueryPinInfo(&info)) && info.pFilter)
                 info.pFilter->Release();
             info.achName[MAX_PIN_NAME - 1] = L'\0';
-            report += kPinRendered;
+            report += PinRendered;
             report += info.achName;
         }
     }
@@ -189,14 +189,14 @@ HRESULT ConnectFoundFilters(IGraphBuilder* graph, const ConnectEntry& entry, IBa
 
 HRESULT ConnectEntryPins(IGraphBuilder* graph, const ConnectEntry& entry, std::wstring& report)
 {
-    HRESULT status = kNoResult;
+    HRESULT status = NoResult;
     ComPtr<IBaseFilter> source;
     ComPtr<IBaseFilter> destination;
     if (SUCCEEDED(graph->FindFilterByName(DescriptionText(entry.src).c_str(), &source)) && source
         && SUCCEEDED(graph->FindFilterByName(DescriptionText(entry.dest).c_str(), &destination)) && destination)
         status = ConnectFoundFilters(graph, entry, source.Get(), destination.Get(), report);
     if (FAILED(status))
-        report += kPinsNotConnected;
+        report += PinsNotConnected;
     return status;
 }
 
@@ -234,7 +234,7 @@ HRESULT BuildGraph(IGraphBuilder* graph, const GraphSource& source, const std::w
     GraphDescription description;
     if (FAILED(ReadGraphDescription(source, graphChoice, description))) {
         report += L"Could not open \"" + graphChoice + L"\"";
-        return kNoResult;
+        return NoResult;
     }
     return BuildGraphFromDescription(graph, description, inputPath, outputPath, report);
 }

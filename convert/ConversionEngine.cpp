@@ -20,13 +20,13 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-const wchar_t kOverwritesInput[] = L"\nThe output file would replace the input file: nothing was converted.";
-const wchar_t kNothingWritten[] = L"\nNothing was written to the output file.";
-const wchar_t kNotPublished[] = L"\nCould not replace the output file.";
-const wchar_t kOutsideOutputDirectory[] = L"\nThe output file would not lie in the output directory: nothing was converted.";
-const wchar_t kStalled[] = L"\nThe conversion stopped making progress and was cancelled.";
-const wchar_t kNotReadToEnd[] = L"\nThe recording was not read to its end.";
-const wchar_t kRecordingCut[] = L"\nThe recording ends cut off in the middle of its data: it is kept.";
+const wchar_t OverwritesInput[] = L"\nThe output file would replace the input file: nothing was converted.";
+const wchar_t NothingWritten[] = L"\nNothing was written to the output file.";
+const wchar_t NotPublished[] = L"\nCould not replace the output file.";
+const wchar_t OutsideOutputDirectory[] = L"\nThe output file would not lie in the output directory: nothing was converted.";
+const wchar_t StalledText[] = L"\nThe conversion stopped making progress and was cancelled.";
+const wchar_t NotReadToEnd[] = L"\nThe recording was not read to its end.";
+const wchar_t RecordingCut[] = L"\nThe recording ends cut off in the middle of its data: it is kept.";
 
 // Looks through the events that came in for those that end a stream; result is the first failure
 // among them, else S_OK. Wine's graph manager ends WaitForCompletion only when every renderer has
@@ -175,7 +175,7 @@ FailureCause CauseOf(HRESULT status)
 }
 
 // A graph that ran and wrote nothing failed; its output place did not.
-const HRESULT kNothingWrittenStatus = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+const HRESULT NothingWrittenStatus = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
 
 // Failures of writing a file where it was to go, whichever filter met them.
 bool IsWriteError(HRESULT status)
@@ -196,12 +196,12 @@ HRESULT PublishOutput(const std::wstring& partialPath, const std::wstring& outpu
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(partialPath.c_str(), GetFileExInfoStandard, &data)
         || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
-        report += kNothingWritten;
-        return kNothingWrittenStatus;
+        report += NothingWritten;
+        return NothingWrittenStatus;
     }
     if (!::MoveFileExW(partialPath.c_str(), outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const HRESULT failure = HRESULT_FROM_WIN32(::GetLastError());
-        report += kNotPublished;
+        report += NotPublished;
         return failure;
     }
     return S_OK;
@@ -322,7 +322,7 @@ HRESULT CConversionEngine::Run::WaitForGraph(IMediaEvent* events, const CConvers
         engine.observer_.OnProgressPosition(progress.PositionSeconds());
         if (stall.Stalled()) {
             stalled = true;
-            report += kStalled;
+            report += StalledText;
             status = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
             break;
         }
@@ -367,7 +367,7 @@ HRESULT CConversionEngine::Run::BuildAndRun(IGraphBuilder* graph)
             // A source that stopped early and still ended its streams leaves an output that
             // lacks the rest: it must not count as the recording's conversion.
             if (SUCCEEDED(status) && !progress.SourceReadToEnd()) {
-                report += kNotReadToEnd;
+                report += NotReadToEnd;
                 status = E_FAIL;
             }
         }
@@ -461,11 +461,11 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
     bool outputAtFault = false;
     if (!LiesDirectlyIn(outputPath, request.outputDirectory)) {
         // An extension with a path in it, or a name that is no plain file name.
-        run.report += kOutsideOutputDirectory;
+        run.report += OutsideOutputDirectory;
         status = HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
         outputAtFault = true;
     } else if (NamesSameFile(inputPath, outputPath) || NamesSameFile(inputPath, partialPath)) {
-        run.report += kOverwritesInput;
+        run.report += OverwritesInput;
         status = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
         outputAtFault = true;
     } else {
@@ -479,7 +479,7 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
         outputAtFault = IsWriteError(status);
         if (SUCCEEDED(status)) {
             status = PublishOutput(partialPath, outputPath, run.report);
-            outputAtFault = FAILED(status) && status != kNothingWrittenStatus;
+            outputAtFault = FAILED(status) && status != NothingWrittenStatus;
         }
         if (FAILED(status))
             ::DeleteFileW(partialPath.c_str());
@@ -490,7 +490,7 @@ ConversionResult CConversionEngine::RunConversion(LONG claim, const ConversionRe
     }
 
     if (SUCCEEDED(status) && run.recordingCut)
-        run.report += kRecordingCut;
+        run.report += RecordingCut;
     if (SUCCEEDED(status))
         run.report += L"\nDone!";
     // Before the run is over, so the Auto Converter deletes the recording only after it. A cancel

@@ -8,7 +8,7 @@
 namespace {
 
 // No real graph description comes near this; the reader holds about twice its longest line.
-constexpr ULONGLONG kMaxDescriptionBytes = 16 * 1024 * 1024;
+constexpr ULONGLONG MaxDescriptionBytes = 16 * 1024 * 1024;
 
 // Names that Windows takes for devices in any directory and with any extension: reading one may
 // block for ever (a serial port) or never end.
@@ -19,8 +19,8 @@ bool IsDeviceName(const std::wstring& name)
         base.pop_back();
     for (wchar_t& c : base)
         c = static_cast<wchar_t>(towupper(c));
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$"};
-    for (const wchar_t* device : kDevices) {
+    static const wchar_t* const Devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* device : Devices) {
         if (base == device)
             return true;
     }
@@ -31,7 +31,7 @@ bool IsDeviceName(const std::wstring& name)
 // The graph choice names a file of the program directory by its bare name, nothing else.
 bool IsPlainGraphName(const std::wstring& name)
 {
-    return !name.empty() && name.find(L"..") == std::wstring::npos && !ContainsCharacter(name, kNotInFileNames)
+    return !name.empty() && name.find(L"..") == std::wstring::npos && !ContainsCharacter(name, NotInFileNames)
         && !IsDeviceName(name);
 }
 
@@ -40,7 +40,7 @@ bool IsReadableDescription(const CStdioFile& file)
 {
     LARGE_INTEGER size;
     return ::GetFileType(file.Handle()) == FILE_TYPE_DISK && ::GetFileSizeEx(file.Handle(), &size)
-        && static_cast<ULONGLONG>(size.QuadPart) <= kMaxDescriptionBytes;
+        && static_cast<ULONGLONG>(size.QuadPart) <= MaxDescriptionBytes;
 }
 
 bool ParseFilterLine(const std::string& line, FilterEntry& entry)

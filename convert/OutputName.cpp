@@ -7,12 +7,12 @@
 
 namespace {
 
-const wchar_t kPartialSuffix[] = L".partial";
+const wchar_t PartialSuffix[] = L".partial";
 
 const struct {
     const wchar_t* name;
     std::wstring NameFields::*value;
-} kFields[] = {
+} Fields[] = {
     {L"Name", &NameFields::name},         {L"Title", &NameFields::title},
     {L"SubTitle", &NameFields::subTitle}, {L"Channel", &NameFields::channel},
     {L"AirDate", &NameFields::airDate},   {L"RecordDate", &NameFields::recordDate},
@@ -21,7 +21,7 @@ const struct {
 
 const std::wstring NameFields::* FieldNamed(const std::wstring& name)
 {
-    for (const auto& field : kFields)
+    for (const auto& field : Fields)
         if (::CompareStringOrdinal(name.c_str(), -1, field.name, -1, TRUE) == CSTR_EQUAL)
             return field.value;
     return nullptr;
@@ -76,7 +76,7 @@ bool IsDeviceName(const std::wstring& name)
 std::wstring AsFileName(std::wstring text, size_t maxLength)
 {
     for (wchar_t& c : text)
-        if (c < 0x20 || ContainsCharacter(std::wstring(1, c), kNotInFileNames))
+        if (c < 0x20 || ContainsCharacter(std::wstring(1, c), NotInFileNames))
             c = L'_';
     text.erase(0, std::min(text.find_first_not_of(L' '), text.size()));
     if (IsDeviceName(AsWindowsNamesIt(text)))
@@ -108,17 +108,17 @@ std::wstring OutputPathFor(const std::wstring& outputDirectory, const std::wstri
 
 std::wstring PartialOutputPath(const std::wstring& outputPath)
 {
-    return outputPath + kPartialSuffix;
+    return outputPath + PartialSuffix;
 }
 
 bool IsPartialOutputName(const std::wstring& fileName)
 {
-    return HasExtension(fileName, kPartialSuffix + 1);
+    return HasExtension(fileName, PartialSuffix + 1);
 }
 
 bool IsUsableExtension(const std::wstring& extension)
 {
-    return !extension.empty() && !ContainsCharacter(extension, kNotInFileNames);
+    return !extension.empty() && !ContainsCharacter(extension, NotInFileNames);
 }
 
 bool IsUsableNamePattern(const std::wstring& pattern)

@@ -15,13 +15,13 @@ const wchar_t kOutputRecordName[] = L"Halvern outputs.txt";
 namespace {
 
 // The record is read whole; one far larger than any real one (a line per output) is not a record.
-constexpr ULONGLONG kMaxRecordBytes = 64ull << 20;
+constexpr ULONGLONG MaxRecordBytes = 64ull << 20;
 // Names "Name (2)" to "Name (999)" are tried for an output whose name is taken.
-constexpr unsigned kMaxNumber = 999;
+constexpr unsigned MaxNumber = 999;
 // What a path may hold without the long-path prefix, with room for " (999)" and ".partial".
-constexpr size_t kMaxPath = MAX_PATH - 1;
-constexpr size_t kNumberRoom = 6;
-constexpr size_t kPartialRoom = 8;
+constexpr size_t MaxPath = MAX_PATH - 1;
+constexpr size_t NumberRoom = 6;
+constexpr size_t PartialRoom = 8;
 
 std::wstring Folded(std::wstring name)
 {
@@ -103,7 +103,7 @@ void COutputRecord::Refresh()
     outputOf_.clear();
     readSize_ = size;
     readTime_ = time;
-    if (!there || size == 0 || size > kMaxRecordBytes)
+    if (!there || size == 0 || size > MaxRecordBytes)
         return;
     UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -209,10 +209,10 @@ OutputChoice ChooseOutput(const CConverterSettings& settings, const std::wstring
     if (adoptable(plain))
         return OutputChoice{plain, true};
 
-    const size_t fixed = directory.size() + 1 + settings.OutputExt.size() + kNumberRoom + kPartialRoom;
-    const size_t room = fixed < kMaxPath ? kMaxPath - fixed : 1;
+    const size_t fixed = directory.size() + 1 + settings.OutputExt.size() + NumberRoom + PartialRoom;
+    const size_t room = fixed < MaxPath ? MaxPath - fixed : 1;
     const std::wstring base = ExpandNamePattern(settings.OutputName, FieldsOf(recordingPath), std::min(room, kMaxPatternNameLength));
-    for (unsigned n = 1; n <= kMaxNumber; ++n) {
+    for (unsigned n = 1; n <= MaxNumber; ++n) {
         const std::wstring candidate = AsWindowsNamesIt((n == 1 ? base : NumberedName(base, n)) + L"." + settings.OutputExt);
         if (n == 1 && adoptable(candidate))
             return OutputChoice{candidate, true};

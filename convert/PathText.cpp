@@ -59,7 +59,7 @@ bool ContainsCharacter(const std::wstring& text, const wchar_t* characters)
 bool LiesDirectlyIn(const std::wstring& path, const std::wstring& directory)
 {
     const std::wstring name = FileNameOf(path);
-    if (name.empty() || name == L"." || name == L".." || ContainsCharacter(name, kNotInFileNames))
+    if (name.empty() || name == L"." || name == L".." || ContainsCharacter(name, NotInFileNames))
         return false;
     const std::wstring folder = FullPath(path.substr(0, path.size() - name.size()));
     const std::wstring expected = FullPath(directory);

@@ -7,7 +7,7 @@
 #include <string>
 
 // Characters that make a name more than a plain file name.
-inline constexpr wchar_t kNotInFileNames[] = L"\\/:*?\"<>|";
+inline constexpr wchar_t NotInFileNames[] = L"\\/:*?\"<>|";
 
 // The name as Windows names a file or matches it: without the blanks and dots that end it, which
 // Windows drops from the last part of every path.

@@ -15,7 +15,7 @@ struct Field {
     std::wstring CConverterSettings::*value;
     bool extension;
 };
-const Field kReplaceable[] = {
+const Field Replaceable[] = {
     {L"The input directory", &CConverterSettings::InputPath, false},
     {L"The output directory", &CConverterSettings::OutputPath, false},
     {L"The output extension", &CConverterSettings::OutputExt, true},
@@ -32,7 +32,7 @@ std::wstring Problem(const Field& field, const std::wstring& value)
 
 std::wstring UnusableSetting(const CConverterSettings& settings)
 {
-    for (const Field& field : kReplaceable) {
+    for (const Field& field : Replaceable) {
         const std::wstring problem = Problem(field, settings.*field.value);
         if (!problem.empty())
             return problem;
@@ -45,7 +45,7 @@ std::wstring UnusableSetting(const CConverterSettings& settings)
 CConverterSettings UsableSettings(const CConverterSettings& settings, const CConverterSettings& defaults, std::wstring& notes)
 {
     CConverterSettings usable = settings;
-    for (const Field& field : kReplaceable) {
+    for (const Field& field : Replaceable) {
         const std::wstring problem = Problem(field, settings.*field.value);
         if (problem.empty())
             continue;

@@ -7,7 +7,7 @@
 namespace {
 
 // Room for one path; the dialogs here never allow multiple selection.
-constexpr size_t kFileBufferSize = 1024;
+constexpr size_t FileBufferSize = 1024;
 
 } // namespace
 
@@ -25,7 +25,7 @@ std::wstring FileDialogFilter(const wchar_t* barFilter)
 
 CFileDialog::CFileDialog(BOOL openFileDialog, const wchar_t* defaultExt, const wchar_t* fileName, DWORD flags,
                          const wchar_t* filter, CWnd* parent)
-    : m_open(openFileDialog), m_pParent(parent), m_file(kFileBufferSize, L'\0')
+    : m_open(openFileDialog), m_pParent(parent), m_file(FileBufferSize, L'\0')
 {
     memset(&m_ofn, 0, sizeof(m_ofn));
     m_ofn.lStructSize = sizeof(m_ofn);

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr size_t kBufferSize = 4096;
+constexpr size_t BufferSize = 4096;
 
 } // namespace
 
@@ -32,7 +32,7 @@ BOOL CStdioFile::Open(const wchar_t* path, UINT flags)
     DWORD disposition = (flags & modeCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
 
     file_.Reset(::CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    readBuffer_.assign(kBufferSize, '\0');
+    readBuffer_.assign(BufferSize, '\0');
     readPos_ = readEnd_ = 0;
     atEnd_ = false;
     return file_.IsValid();
@@ -56,7 +56,7 @@ BOOL CStdioFile::Write(const void* data, size_t count)
         Seek(0, FILE_CURRENT);
     }
     pendingWrite_.append(static_cast<const char*>(data), count);
-    if (pendingWrite_.size() >= kBufferSize)
+    if (pendingWrite_.size() >= BufferSize)
         return Flush();
     return TRUE;
 }

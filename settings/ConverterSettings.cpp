@@ -10,7 +10,7 @@ const wchar_t kInternalGraphName[] = L"<Internal DVR to MPG graph>";
 namespace {
 
 const wchar_t kRecordingKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
-const wchar_t kSection[] = L""; // the values lie in the application key itself
+const wchar_t Section[] = L""; // the values lie in the application key itself
 
 } // namespace
 
@@ -53,28 +53,28 @@ CConverterSettings CConverterSettings::Defaults()
 
 void CConverterSettings::Load(CWinApp& profile)
 {
-    InputPath = profile.GetProfileString(kSection, L"InputPath", InputPath.c_str());
-    OutputPath = profile.GetProfileString(kSection, L"OutputPath", OutputPath.c_str());
-    InputExt = profile.GetProfileString(kSection, L"InputExt", InputExt.c_str());
-    OutputExt = profile.GetProfileString(kSection, L"OutputExt", OutputExt.c_str());
-    UseFilterGraph = profile.GetProfileString(kSection, L"UseFilterGraph", UseFilterGraph.c_str());
-    DeleteSourceFile = profile.GetProfileInt(kSection, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
-    HideOnStartup = profile.GetProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
-    AutoStartConvert = profile.GetProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
-    CaptionFile = profile.GetProfileInt(kSection, L"CaptionFile", static_cast<int>(CaptionFile));
-    AfterConversion = profile.GetProfileString(kSection, L"AfterConversion", AfterConversion.c_str());
-    OutputName = profile.GetProfileString(kSection, L"OutputName", OutputName.c_str());
+    InputPath = profile.GetProfileString(Section, L"InputPath", InputPath.c_str());
+    OutputPath = profile.GetProfileString(Section, L"OutputPath", OutputPath.c_str());
+    InputExt = profile.GetProfileString(Section, L"InputExt", InputExt.c_str());
+    OutputExt = profile.GetProfileString(Section, L"OutputExt", OutputExt.c_str());
+    UseFilterGraph = profile.GetProfileString(Section, L"UseFilterGraph", UseFilterGraph.c_str());
+    DeleteSourceFile = profile.GetProfileInt(Section, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
+    HideOnStartup = profile.GetProfileInt(Section, L"HideOnStartup", static_cast<int>(HideOnStartup));
+    AutoStartConvert = profile.GetProfileInt(Section, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
+    CaptionFile = profile.GetProfileInt(Section, L"CaptionFile", static_cast<int>(CaptionFile));
+    AfterConversion = profile.GetProfileString(Section, L"AfterConversion", AfterConversion.c_str());
+    OutputName = profile.GetProfileString(Section, L"OutputName", OutputName.c_str());
 }
 
 void CConverterSettings::Save(CWinApp& profile) const
 {
-    profile.WriteProfileString(kSection, L"InputPath", InputPath.c_str());
-    profile.WriteProfileString(kSection, L"OutputPath", OutputPath.c_str());
-    profile.WriteProfileString(kSection, L"InputExt", InputExt.c_str());
-    profile.WriteProfileString(kSection, L"OutputExt", OutputExt.c_str());
-    profile.WriteProfileString(kSection, L"UseFilterGraph", UseFilterGraph.c_str());
-    profile.WriteProfileInt(kSection, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
-    profile.WriteProfileInt(kSection, L"HideOnStartup", static_cast<int>(HideOnStartup));
-    profile.WriteProfileInt(kSection, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
-    profile.WriteProfileInt(kSection, L"CaptionFile", static_cast<int>(CaptionFile));
+    profile.WriteProfileString(Section, L"InputPath", InputPath.c_str());
+    profile.WriteProfileString(Section, L"OutputPath", OutputPath.c_str());
+    profile.WriteProfileString(Section, L"InputExt", InputExt.c_str());
+    profile.WriteProfileString(Section, L"OutputExt", OutputExt.c_str());
+    profile.WriteProfileString(Section, L"UseFilterGraph", UseFilterGraph.c_str());
+    profile.WriteProfileInt(Section, L"DeleteSourceFile", static_cast<int>(DeleteSourceFile));
+    profile.WriteProfileInt(Section, L"HideOnStartup", static_cast<int>(HideOnStartup));
+    profile.WriteProfileInt(Section, L"AutoStartConvert", static_cast<int>(AutoStartConvert));
+    profile.WriteProfileInt(Section, L"CaptionFile", static_cast<int>(CaptionFile));
 }

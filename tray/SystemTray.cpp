@@ -11,11 +11,11 @@ const UINT g_taskbarCreated = ::RegisterWindowMessageW(L"TaskbarCreated");
 
 // The version-2 record: everything up to and including dwInfoFlags, without guidItem, so that
 // shells older than the record's current form accept it.
-constexpr DWORD kRecordSize = NOTIFYICONDATAW_V2_SIZE;
-static_assert(kRecordSize == RTL_SIZEOF_THROUGH_FIELD(NOTIFYICONDATAW, dwInfoFlags),
+constexpr DWORD RecordSize = NOTIFYICONDATAW_V2_SIZE;
+static_assert(RecordSize == RTL_SIZEOF_THROUGH_FIELD(NOTIFYICONDATAW, dwInfoFlags),
               "the record handed to the shell ends with dwInfoFlags");
 #ifndef _WIN64
-static_assert(kRecordSize == 936, "the 32-bit shell expects a version-2 record of 936 bytes");
+static_assert(RecordSize == 936, "the 32-bit shell expects a version-2 record of 936 bytes");
 #endif
 
 // Fills in the real platform for every function a caller left empty.
@@ -87,7 +87,7 @@ BOOL CSystemTray::AddToTray(CWnd* owner, UINT callbackMessage, const wchar_t* to
     if (!m_hWnd)
         CreateEx(0, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr);
 
-    IconRecord.cbSize = kRecordSize;
+    IconRecord.cbSize = RecordSize;
     IconRecord.hWnd = owner ? owner->GetSafeHwnd() : nullptr;
     IconRecord.uID = iconId;
     IconRecord.uCallbackMessage = callbackMessage;

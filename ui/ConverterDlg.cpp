@@ -14,23 +14,23 @@
 
 namespace {
 
-const wchar_t kConvertCaption[] = L"Convert Single File...";
-const wchar_t kCancelCaption[] = L"Cancel Conversion!";
-const wchar_t kStopCaption[] = L"Stop Auto Converter";
-const wchar_t kStoppingCaption[] = L"Stopping...";
-const wchar_t kRefusedBusy[] = L"Another conversion is in progress. Try again when it has finished.";
-const wchar_t kRefusedNotStarted[] = L"The conversion could not be started.";
-constexpr UINT_PTR kStopPollTimer = 1;
-constexpr UINT kStopPollMs = 100;
-constexpr UINT kBalloonSeconds = 10;
-constexpr DWORD kErrorIcon = 3;
-const wchar_t kErrorTitle[] = L"ERROR";
-const wchar_t kRestartQuestion[] =
+const wchar_t ConvertCaption[] = L"Convert Single File...";
+const wchar_t CancelCaption[] = L"Cancel Conversion!";
+const wchar_t StopCaption[] = L"Stop Auto Converter";
+const wchar_t StoppingCaption[] = L"Stopping...";
+const wchar_t RefusedBusy[] = L"Another conversion is in progress. Try again when it has finished.";
+const wchar_t RefusedNotStarted[] = L"The conversion could not be started.";
+constexpr UINT_PTR StopPollTimer = 1;
+constexpr UINT StopPollMs = 100;
+constexpr UINT BalloonSeconds = 10;
+constexpr DWORD ErrorIcon = 3;
+const wchar_t ErrorTitle[] = L"ERROR";
+const wchar_t RestartQuestion[] =
     L"Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
 
 } // namespace
 
-const CConverterDlg::CommandRoute CConverterDlg::kCommandRoutes[] = {
+const CConverterDlg::CommandRoute CConverterDlg::CommandRoutes[] = {
     {IDC_CONFIGURE, BN_CLICKED, &CConverterDlg::OnConfigure},
     {IDC_START_AUTO, BN_CLICKED, &CConverterDlg::OnStartAutoConvert},
     {IDC_STOP_AUTO, BN_CLICKED, &CConverterDlg::OnStopAutoConvert},
@@ -168,7 +168,7 @@ bool CConverterDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& r
 
 void CConverterDlg::OnCommand(int id, UINT code)
 {
-    for (const CommandRoute& route : kCommandRoutes) {
+    for (const CommandRoute& route : CommandRoutes) {
         if (route.id == id && route.code == code) {
             (this->*route.handler)();
             return;
@@ -247,12 +247,12 @@ void CConverterDlg::OnRunStarted(LONG run)
 {
     shownRun_ = run;
     EnableDlgItem(IDC_STOP_AUTO, FALSE);
-    SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
+    SetDlgItemText(IDC_CONVERT_SINGLE, CancelCaption);
 }
 
 void CConverterDlg::OnGraphBuilt(const std::wstring& report)
 {
-    parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, kBalloonSeconds);
+    parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, BalloonSeconds);
 }
 
 void CConverterDlg::OnProgressRange(LONG seconds)
@@ -272,10 +272,10 @@ void CConverterDlg::OnRunFinished(bool succeeded, const std::wstring& report)
 {
     shownRun_ = 0;
     if (succeeded)
-        parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, kBalloonSeconds);
+        parts_.Balloons.ShowBalloonNotice(report.c_str(), nullptr, 0, BalloonSeconds);
     else
-        parts_.Balloons.ShowBalloonNotice(report.c_str(), kErrorTitle, kErrorIcon, kBalloonSeconds);
-    SetDlgItemText(IDC_CONVERT_SINGLE, kConvertCaption);
+        parts_.Balloons.ShowBalloonNotice(report.c_str(), ErrorTitle, ErrorIcon, BalloonSeconds);
+    SetDlgItemText(IDC_CONVERT_SINGLE, ConvertCaption);
     EnableDlgItem(IDC_CONVERT_SINGLE, TRUE);
     // A worker stopping, or stopped, keeps Stop off: its end brings back Start instead.
     if (parts_.AutoConverter.RunsUnstopped())
@@ -306,23 +306,23 @@ void CConverterDlg::OnStopAutoConvert()
     }
     if (!stopPending_) {
         stopPending_ = true;
-        SetDlgItemText(IDC_STOP_AUTO, kStoppingCaption);
-        ::SetTimer(m_hWnd, kStopPollTimer, kStopPollMs, nullptr);
+        SetDlgItemText(IDC_STOP_AUTO, StoppingCaption);
+        ::SetTimer(m_hWnd, StopPollTimer, StopPollMs, nullptr);
     }
 }
 
 void CConverterDlg::OnTimer(UINT_PTR id)
 {
-    if (id == kStopPollTimer && parts_.AutoConverter.FinishStop())
+    if (id == StopPollTimer && parts_.AutoConverter.FinishStop())
         OnAutoConvertStopped();
 }
 
 void CConverterDlg::OnAutoConvertStopped()
 {
     if (stopPending_) {
-        ::KillTimer(m_hWnd, kStopPollTimer);
+        ::KillTimer(m_hWnd, StopPollTimer);
         stopPending_ = false;
-        SetDlgItemText(IDC_STOP_AUTO, kStopCaption);
+        SetDlgItemText(IDC_STOP_AUTO, StopCaption);
     }
     EnableDlgItem(IDC_START_AUTO, TRUE);
     if (restartPending_) {
@@ -368,14 +368,14 @@ void CConverterDlg::OnConvertSingleFile()
         // Shown as running, and cancellable, from now on, also while the run waits for its turn;
         // the run's end, even one that never got going, puts the controls back.
         EnableDlgItem(IDC_STOP_AUTO, FALSE);
-        SetDlgItemText(IDC_CONVERT_SINGLE, kCancelCaption);
+        SetDlgItemText(IDC_CONVERT_SINGLE, CancelCaption);
         break;
     case SingleStart::Busy:
         // A conversion began while the file dialog was open (the Auto Converter's).
-        parts_.Prompts.Message(kRefusedBusy, MB_OK);
+        parts_.Prompts.Message(RefusedBusy, MB_OK);
         break;
     case SingleStart::NotStarted:
-        parts_.Prompts.Message(kRefusedNotStarted, MB_OK);
+        parts_.Prompts.Message(RefusedNotStarted, MB_OK);
         break;
     }
 }
@@ -403,7 +403,7 @@ void CConverterDlg::OnApplySettings()
     // A worker stopping for an earlier "Apply Settings" counts as running; one stopped by its button
     // does not.
     const bool wasRunning = restartPending_ || parts_.AutoConverter.RunsUnstopped();
-    if (wasRunning && parts_.Prompts.Message(kRestartQuestion, MB_YESNO) != IDYES)
+    if (wasRunning && parts_.Prompts.Message(RestartQuestion, MB_YESNO) != IDYES)
         return;
 
     // The worker works on its own copy of the settings, taken as it starts: the new worker starts

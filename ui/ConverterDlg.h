@@ -90,5 +90,5 @@ private:
         UINT code;
         void (CConverterDlg::*handler)();
     };
-    static const CommandRoute kCommandRoutes[];
+    static const CommandRoute CommandRoutes[];
 };
