@@ -320,7 +320,7 @@ TEST_F(RecordingSourcePins, AreFoundByWhatTheyCarry)
 }
 
 // The reader's failures pass through as they are, with nothing half-open: the file can go at once.
-TEST_F(RecordingSourceTest, AFailedLoadGivesTheReadersErrorAndLetsTheFileGo)
+TEST_F(RecordingSourceTest, AFailedLoadGivesTheReadersError)
 {
     const std::pair<void (*)(RecordingOptions&), HRESULT> failures[] = {
         {[](RecordingOptions& o) { o.protection = Protection::EncryptedStream; }, HALVERN_E_PROTECTED},

@@ -117,7 +117,7 @@ std::string MoveStamps(std::string bytes, uint8_t id, size_t from, int64_t ticks
 
 // Film and the other generated codings: the times ffprobe reads from them, which the recording
 // writer takes for the truth, are the ones their flags give.
-TEST_F(ReceptionCorpusTest, TheGeneratedCodingsAreShownForAsLongAsTheirFlagsSay)
+TEST_F(ReceptionCorpusTest, GeneratedCodingsAreTimedAsTheirFlagsSay)
 {
     using test_recordings::FieldCoding;
     for (FieldCoding coding :

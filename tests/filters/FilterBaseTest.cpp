@@ -123,13 +123,20 @@ TEST_F(FilterBaseTest, InterfacesAreOfferedAsDeclared)
     EXPECT_EQ(before + 1, RefCount(sink));
 }
 
-TEST_F(FilterBaseTest, FactoryRefusesAggregationAndCountsLocks)
+TEST_F(FilterBaseTest, FactoryRefusesAggregation)
 {
-    IUnknown* sink = static_cast<IBaseFilter*>(sink_.Get());
+    ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
+    ComPtr<IBaseFilter> made;
+    IUnknown* outer = static_cast<IBaseFilter*>(sink_.Get());
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IBaseFilter, reinterpret_cast<void**>(made.GetAddressOf())));
+    EXPECT_EQ(0u, factory.Reset());
+}
+
+TEST_F(FilterBaseTest, FactoryCountsLocks)
+{
     ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
     ComPtr<IBaseFilter> made;
     void** into = reinterpret_cast<void**>(made.GetAddressOf());
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(sink, IID_IBaseFilter, into));
     const LONG locks = ModuleLockCount();
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IFileSourceFilter, into));
     EXPECT_EQ(locks, ModuleLockCount()); // the refused object is gone again

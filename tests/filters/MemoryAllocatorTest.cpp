@@ -57,7 +57,7 @@ protected:
 };
 
 // The buffer grows so that buffer and prefix fill whole alignment units: 100 + 5 up to 112.
-TEST_F(MemoryAllocatorTest, PropertiesAreCheckedAndRoundedToTheAlignment)
+TEST_F(MemoryAllocatorTest, PropertiesAreRoundedToTheAlignment)
 {
     ComPtr<IMediaSample> sample;
     EXPECT_EQ(VFW_E_NOT_COMMITTED, allocator_->GetBuffer(&sample, nullptr, nullptr, 0));

@@ -135,7 +135,8 @@ TEST(SystemTray, RefusedCallsAreMadeGoodLater)
     EXPECT_EQ(shell.Calls.back().uFlags, 0u);
 }
 
-TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimitAndAreZeroFilled)
+// Whole characters up to the limit, the rest zero-filled.
+TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimit)
 {
     const std::wstring a126(126, L'a');
     const std::wstring tv = L"\U0001F4FA"; // one character, a surrogate pair in UTF-16
