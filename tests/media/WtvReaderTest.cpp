@@ -28,15 +28,7 @@ using namespace test_wtv;
 constexpr uint64_t Sector = 4096;
 const std::string ProtectedName("W\0M\0/\0W\0M\0R\0V\0C\0o\0n\0t\0e\0n\0t\0P\0r\0o\0t\0e\0c\0t\0e\0d\0", 46);
 
-std::vector<int64_t> Times(const std::string& path)
-{
-    std::vector<int64_t> times;
-    std::istringstream lines(testing_support::ReadFileBytes(path));
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty())
-            times.push_back(std::stoll(line));
-    return times;
-}
+std::vector<int64_t> Times(const std::string& path) { return testing_support::Numbers(testing_support::ReadFileBytes(path)); }
 
 // The objects of the video and the audio stream, one after another, and their times.
 class CollectingSink : public media::ObjectSink {
