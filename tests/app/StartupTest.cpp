@@ -44,7 +44,7 @@ TEST_F(Startup, ALockFileIsTakenOverAndRefusesASecondInstance)
 
 // The settings are read over their defaults, the paths' from the media centre's recording directory,
 // and stored at exit. (Each value's name and its default: the settings' test.)
-TEST_F(Startup, TheSettingsAreStoredAtExitWithTheDefaultsForWhatWasNotStored)
+TEST_F(Startup, TheSettingsAreStoredAtExit)
 {
     SetRegistryString(kRecordingKey, "RecordPath", "C:\\users\\Public\\Recorded TV", HKEY_LOCAL_MACHINE);
     SetRegistryString(kSettingsKey, "InputPath", "C:\\In");

@@ -69,7 +69,7 @@ protected:
 // Answered No, "Apply Settings" changes nothing; answered Yes, the new input directory is stored at
 // once and taken up by a new worker once the conversion in progress is published. Closed in a
 // conversion, Halvern's window goes at once, and the process ends once that conversion is published.
-TEST_F(AutoConverterRun, ApplySettingsAndTheExitLetTheConversionInProgressFinish)
+TEST_F(AutoConverterRun, AConversionInProgressOutlivesApplyAndTheExit)
 {
     ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds each
     const std::string otherInput = MakeScratchDirectory("blackbox-in-b");
@@ -127,7 +127,7 @@ TEST_F(AutoConverterRun, TheExitEndsWhenTheConversionIsStuck)
 // "Cancel Conversion!" in an Auto Converter's conversion: the conversion fails and leaves nothing, and
 // the recording, which would do the same at once again, is not started again at the next look while it
 // stays as it is.
-TEST_F(AutoConverterRun, ARecordingWhoseConversionWasCancelledIsNotStartedAgainAtTheNextLook)
+TEST_F(AutoConverterRun, ACancelledRecordingIsNotStartedAgainUnchanged)
 {
     ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds
     ASSERT_NO_FATAL_FAILURE(StartConverting("Show.dvr-ms"));
@@ -162,7 +162,7 @@ TEST_F(AutoConverterRun, ARecordingWhoseConversionWasCancelledIsNotStartedAgainA
 // converted again once it has stayed as it is for half a minute: read whole then, it goes. One cut
 // off for good in the middle of its data is converted as far as it goes, once, and stays, the
 // report saying so.
-TEST_F(AutoConverterRun, ARecordingThatGrowsUnseenOrEndsCutOffIsKept)
+TEST_F(AutoConverterRun, GrowingOrCutOffRecordingsAreKept)
 {
     const std::string whole = ReadFileBytes(VectorPath("plain-mp2.asf"));
     const std::string growing = input + "Growing.dvr-ms";
@@ -203,7 +203,7 @@ TEST_F(AutoConverterRun, ARecordingThatGrowsUnseenOrEndsCutOffIsKept)
 // A WTV recording whose file system lists a sector of the timeline for another file too, or one far
 // past the file's end, is damaged: with deleting on it gives no output and stays as it is, fails
 // once, and is not tried again at the next look while it stays so.
-TEST_F(AutoConverterRun, AWtvRecordingWithABadAllocationTableFailsOnceAndStays)
+TEST_F(AutoConverterRun, AWtvRecordingWithBadTablesFailsOnce)
 {
     const std::string sound = ReadFileBytes(VectorPath("wtv\\mpeg2-mp2.wtv"));
     test_wtv::Layout layout;

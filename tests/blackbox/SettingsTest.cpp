@@ -49,7 +49,7 @@ TEST_F(UnworkableSettings, ApplyRefusesThemNamingTheField)
 
 // Such a value found stored falls back to its default for the run, and the Auto Converter's output
 // says so: the recording converts under the default extension.
-TEST_F(UnworkableSettings, OneFoundStoredFallsBackToItsDefaultAndTheAutoConverterSaysSo)
+TEST_F(UnworkableSettings, AStoredOneFallsBackToItsDefault)
 {
     ASSERT_TRUE(CopyRecording(input + "Show.dvr-ms"));
     StoredSettings settings = Defaults();

@@ -50,7 +50,7 @@ void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
 }
 
 // Picked by its bare name, so that only a dialog that opened in the input directory finds it.
-TEST_F(SingleFileCommand, ARecordingPickedByItsBareNameConvertsIntoTheOutputDirectory)
+TEST_F(SingleFileCommand, ABareNameConvertsIntoTheOutputDirectory)
 {
     ASSERT_TRUE(CopyRecording(input + "Show.dvr-ms"));
     StoredSettings settings = Defaults();
@@ -71,7 +71,7 @@ TEST_F(SingleFileCommand, ARecordingPickedByItsBareNameConvertsIntoTheOutputDire
 
 // Recordings and directories named in any script: the name typed in the dialog is the recording's,
 // and the output is named after it.
-TEST_F(SingleFileCommand, ARecordingOfAnyNameConvertsUnderItsOwnName)
+TEST_F(SingleFileCommand, ARecordingConvertsUnderItsOwnName)
 {
     const struct {
         const char* directory;

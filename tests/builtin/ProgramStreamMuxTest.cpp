@@ -212,8 +212,9 @@ TEST_F(ProgramStreamMuxTest, TypesItCannotCarryAreRefused)
 }
 
 // Inputs that end early, never deliver or deliver garbage, and video alone (audio alone is the
-// failed-write test's); each run into a larger file that it replaces, closed before the run completes.
-TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
+// failed-write test's): no stall, and the others whole; each run into a larger file that it
+// replaces, closed before the run completes.
+TEST_F(ProgramStreamMuxTest, AFaultyInputSpoilsNoOtherStream)
 {
     struct Case {
         const char* name;
@@ -255,13 +256,11 @@ TEST_F(ProgramStreamMuxTest, FaultyInputsNeitherStallNorSpoilTheOthers)
 }
 
 // The pins a graph sees as audio inputs are connected: always one free "Audio In N" more; a
-// disconnected last one takes the free one after it away again. Then a second language and
-// stereo beside 5.1: every audio stream comes out byte for byte, in the order of the inputs (the
-// numbers each kind's streams get: the multiplexer's test).
-TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKeptInItsOrder)
+// disconnected last one takes the free one after it away again.
+TEST_F(ProgramStreamMuxTest, AFreeAudioInputIsAlwaysOffered)
 {
     ASSERT_EQ(S_OK, Build("es\\video-bframes.m2v", {"es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3", "es\\audio.mp2"},
-                          output_, [](CElementaryStreamSource& s) { s.audios[3]->endAfter = 30; }));
+                          output_));
     const auto pinNames = [&] {
         std::wstring names;
         ComPtr<IEnumPins> pins;
@@ -279,19 +278,22 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
     ComPtr<IPin> pin;
     ComPtr<IEnumPins> stale;
     ASSERT_EQ(S_OK, mux_->EnumPins(&stale));
-    const auto unplug = [&](IPin* from, IPin* to) {
-        EXPECT_TRUE(SUCCEEDED(graph_->Disconnect(from)));
-        EXPECT_TRUE(SUCCEEDED(graph_->Disconnect(to)));
-    };
     ASSERT_EQ(S_OK, mux_->FindPin(L"Audio In 4", &pin));
-    unplug(source_->audios[3], pin.Get());
+    EXPECT_TRUE(SUCCEEDED(graph_->Disconnect(source_->audios[3])));
+    EXPECT_TRUE(SUCCEEDED(graph_->Disconnect(pin.Get())));
     EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Captions In,Output", pinNames());
     ComPtr<IPin> next;
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, stale->Next(1, &next, nullptr));
     ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->audios[3], pin.Get(), nullptr));
-    pin.Reset();
-    stale.Reset();
+    EXPECT_EQ(L"Video In,Audio In,Audio In 2,Audio In 3,Audio In 4,Audio In 5,Captions In,Output", pinNames());
+}
 
+// A second language and stereo beside 5.1: every audio stream comes out byte for byte, in the order
+// of the inputs (the numbers each kind's streams get: the multiplexer's test).
+TEST_F(ProgramStreamMuxTest, EveryAudioStreamComesOutInItsInputsOrder)
+{
+    ASSERT_EQ(S_OK, Build("es\\video-bframes.m2v", {"es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3", "es\\audio.mp2"},
+                          output_, [](CElementaryStreamSource& s) { s.audios[3]->endAfter = 30; }));
     ASSERT_EQ(EC_COMPLETE, RunToEnd());
     EXPECT_TRUE(Extract("0:v", "mpeg2video") == source_->video->bytes);
     const char* formats[] = {"ac3", "mp2", "ac3", "mp2"};
@@ -304,8 +306,8 @@ TEST_F(ProgramStreamMuxTest, AFreeAudioInputAppearsAsEachIsConnectedAndEachIsKep
 }
 
 // Wine's drive Z: reaches /dev/full, whose every write fails as a full disk does: at a write, or
-// without the video at the end of stream (less than the writer's buffer).
-TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunAndNeverCompletes)
+// without the video at the end of stream (less than the writer's buffer). One abort, and no completion.
+TEST_F(ProgramStreamMuxTest, AFailedWriteAbortsTheRunOnce)
 {
     for (const char* video : {"es\\video.m2v", static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(video ? "failing at a write" : "failing at the end of stream");
@@ -331,32 +333,44 @@ public:
     std::atomic<ULONG> references{1};
 };
 
-// Small pieces are gathered into large writes, large ones with an owner go as they are, all in
-// order; every owner is let go once its piece is out.
-TEST(FileWriterTest, WriteBehindKeepsEveryByteInOrderAndLetsOwnersGo)
+// Small pieces are gathered into large writes, large ones with an owner go as they are.
+class WriteBehindTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string path = testing_support::MakeScratchDirectory("halvern-writer") + "out.bin";
+        CWriteBehindFile output;
+        ASSERT_EQ(S_OK, output.Open(std::wstring(path.begin(), path.end())));
+        const auto append = [&](DWORD length, bool owned) {
+            std::string piece(length, '\0');
+            for (size_t i = 0; i < length; ++i)
+                piece[i] = static_cast<char>(((written_.size() + i) * 2654435761u) >> 13); // no period a buffer could hide
+            written_ += piece;
+            owners_.push_back(std::make_unique<CPieceOwner>(std::move(piece)));
+            const std::string& bytes = owners_.back()->bytes;
+            return output.Append(reinterpret_cast<const BYTE*>(bytes.data()), length, owned ? owners_.back().get() : nullptr);
+        };
+        for (DWORD i = 0; i < 6000; ++i)
+            ASSERT_EQ(S_OK, append(1 + (i * 37) % 700, i % 3 == 0));
+        for (DWORD size : {3u << 20 | 5, 100u, 1u << 20, (1u << 20) - 1, 2u << 20 | 7, 1u, 1u << 20})
+            for (bool owned : {true, false})
+                ASSERT_EQ(S_OK, append(size, owned));
+        ASSERT_EQ(S_OK, output.Finish());
+        file_ = testing_support::ReadFileBytes(path);
+    }
+
+    std::string written_, file_;
+    std::vector<std::unique_ptr<CPieceOwner>> owners_;
+};
+
+TEST_F(WriteBehindTest, KeepsEveryByteInOrder)
 {
-    const std::string path = testing_support::MakeScratchDirectory("halvern-writer") + "out.bin";
-    CWriteBehindFile output;
-    ASSERT_EQ(S_OK, output.Open(std::wstring(path.begin(), path.end())));
-    std::string written;
-    std::vector<std::unique_ptr<CPieceOwner>> owners;
-    const auto append = [&](DWORD length, bool owned) {
-        std::string piece(length, '\0');
-        for (size_t i = 0; i < length; ++i)
-            piece[i] = static_cast<char>(((written.size() + i) * 2654435761u) >> 13); // no period a buffer could hide
-        written += piece;
-        owners.push_back(std::make_unique<CPieceOwner>(std::move(piece)));
-        const std::string& bytes = owners.back()->bytes;
-        return output.Append(reinterpret_cast<const BYTE*>(bytes.data()), length, owned ? owners.back().get() : nullptr);
-    };
-    for (DWORD i = 0; i < 6000; ++i)
-        ASSERT_EQ(S_OK, append(1 + (i * 37) % 700, i % 3 == 0));
-    for (DWORD size : {3u << 20 | 5, 100u, 1u << 20, (1u << 20) - 1, 2u << 20 | 7, 1u, 1u << 20})
-        for (bool owned : {true, false})
-            ASSERT_EQ(S_OK, append(size, owned));
-    ASSERT_EQ(S_OK, output.Finish());
-    EXPECT_TRUE(testing_support::ReadFileBytes(path) == written);
-    for (const auto& owner : owners)
+    EXPECT_TRUE(file_ == written_);
+}
+
+TEST_F(WriteBehindTest, LetsEveryOwnerGoOnceItsPieceIsOut)
+{
+    for (const auto& owner : owners_)
         EXPECT_EQ(1u, owner->references.load());
 }
 

@@ -273,40 +273,55 @@ TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
 
 // Pins are named as the media centre's source names them, audio first, captions next, video last,
 // so the names move with the layout; FindPin also knows each by what it carries.
-TEST_F(RecordingSourceTest, PinsAreNamedInTheMediaCentresOrderAndFoundByWhatTheyCarry)
-{
-    // The second audio stream's number comes after the video's.
-    ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) {
-        o.audioStreams = 2;
-        o.captions = true;
-    })));
-    ASSERT_EQ(4, Source().PinCount());
-    const auto found = [&](const std::wstring& id) {
+class RecordingSourcePins : public RecordingSourceTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(RecordingSourceTest::SetUp());
+        // The second audio stream's number comes after the video's.
+        ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) {
+            o.audioStreams = 2;
+            o.captions = true;
+        })));
+        ASSERT_EQ(4, Source().PinCount());
+    }
+
+    // The index of the pin FindPin gives; -1 when it finds none, -2 for anything else.
+    int Found(const std::wstring& id)
+    {
         ComPtr<IPin> pin;
         const HRESULT hr = Source().FindPin(id.c_str(), &pin);
         for (int i = 0; SUCCEEDED(hr) && i < 4; ++i)
             if (pin.Get() == Source().PinAt(i))
                 return i;
         return hr == VFW_E_NOT_FOUND && !pin ? -1 : -2;
-    };
+    }
+};
+
+TEST_F(RecordingSourcePins, AreNamedInTheMediaCentresOrder)
+{
     for (int i = 0; i < 4; ++i) {
         PIN_INFO info = {};
         ASSERT_EQ(S_OK, Source().PinAt(i)->QueryPinInfo(&info));
         info.pFilter->Release();
         EXPECT_EQ(L"DVR Out - " + std::to_wstring(i + 1), std::wstring(info.achName));
-        EXPECT_EQ(i, found(info.achName));
+        EXPECT_EQ(i, Found(info.achName));
     }
-    EXPECT_EQ(0, found(L"Audio 1"));
-    EXPECT_EQ(1, found(L"Audio 2"));
-    EXPECT_EQ(-1, found(L"Audio 3"));
-    EXPECT_EQ(2, found(L"Captions"));
-    EXPECT_EQ(3, found(L"Video"));
-    EXPECT_EQ(-1, found(L"video")) << "identifiers are exact, as pin names are";
 }
 
-TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTheStreams)
+TEST_F(RecordingSourcePins, AreFoundByWhatTheyCarry)
 {
-    // The reader's failures pass through as they are, with nothing half-open: the file can go at once.
+    EXPECT_EQ(0, Found(L"Audio 1"));
+    EXPECT_EQ(1, Found(L"Audio 2"));
+    EXPECT_EQ(-1, Found(L"Audio 3"));
+    EXPECT_EQ(2, Found(L"Captions"));
+    EXPECT_EQ(3, Found(L"Video"));
+    EXPECT_EQ(-1, Found(L"video")) << "identifiers are exact, as pin names are";
+}
+
+// The reader's failures pass through as they are, with nothing half-open: the file can go at once.
+TEST_F(RecordingSourceTest, AFailedLoadGivesTheReadersError)
+{
     const std::pair<void (*)(RecordingOptions&), HRESULT> failures[] = {
         {[](RecordingOptions& o) { o.protection = Protection::EncryptedStream; }, HALVERN_E_PROTECTED},
         {[](RecordingOptions& o) { o.cutAt = 9000; }, HALVERN_E_NO_STREAMS}, // neither video nor audio
@@ -317,8 +332,11 @@ TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTh
         EXPECT_EQ(0, Source().PinCount());
         EXPECT_TRUE(::DeleteFileA(path.c_str()));
     }
+}
 
-    // A damaged recording must not look finished: the graph hears why, and no stream ends.
+// A damaged recording must not look finished: the graph hears why, and no stream ends.
+TEST_F(RecordingSourceTest, DamageAbortsTheGraphWithoutEndingAStream)
+{
     ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) { o.garbageEvery = 2; })));
     BuildAndRun();
     ASSERT_TRUE(WaitForEvent({EC_ERRORABORT}, 20000));
@@ -328,8 +346,8 @@ TEST_F(RecordingSourceTest, BadRecordingsFailAsTheReaderSaysAndDamageNeverEndsTh
     EXPECT_FALSE(recorder_->In(1).ended);
 }
 
-// The filter tells in bytes of the file how much of the recording it has read and delivered.
-TEST_F(RecordingSourceTest, TellsInBytesHowMuchOfTheRecordingItHasDelivered)
+// In bytes of the file: how much of the recording it has read and delivered.
+TEST_F(RecordingSourceTest, PositionsAreBytesDelivered)
 {
     ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions&) {})));
     const LONGLONG fileSize = static_cast<LONGLONG>(written_.fileSize);

@@ -67,6 +67,15 @@ private:
     Texts events_;
 };
 
+// What a run left, for the tests of how runs end.
+struct Ending {
+    std::string name;
+    ConversionResult expected, result;
+    Texts expectedOutcomes = {}, outcomes = {};
+    std::string firstEvent = {}, output = {};
+    bool recordingKept = false, programStream = false, partialLeft = false;
+};
+
 class ConvertFileTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -114,6 +123,8 @@ protected:
         ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
     }
 
+    const std::vector<Ending>& Endings();
+
     ScopedComInit com_;
     GraphSource graphs_;
     RecordingObserver observer_;
@@ -152,16 +163,19 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryAudioStream)
 
 // How each run ends: its result tells a recording at fault, which fails the same way until it
 // changes, from a failure that may pass (of the output's place, or of the graph), and its report
-// tells why. The output appears only whole:
-// an earlier one survives every failure, nothing of a failed run stays behind under either name,
-// and the recording is never touched.
-TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
+// tells why. The output appears only whole: an earlier one survives every failure, nothing of a
+// failed run stays behind under either name, and the recording is never touched. Each ending is run
+// once for every test of them.
+const std::vector<Ending>& ConvertFileTest::Endings()
 {
+    static std::vector<Ending> endings;
+    if (!endings.empty())
+        return endings;
     using Result = ConversionResult;
     enum Setup { Sound, NotARecording, Protected, H264Video };
     const std::string unreadable = "Could not open input file\n";
     const std::string built = kBuilt;
-    const struct {
+    const struct Case {
         const char* name;
         Setup setup;
         const char* fault;
@@ -188,15 +202,14 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
         {"refused part-way", Sound, "refuse=1", Result::Failed, built + "\nThe recording was not read to its end."},
         {"nothing written", Sound, "drop", Result::Failed, built + "\nNothing was written to the output file."},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(CopyRecording(input_));
+    for (const Case& c : cases) {
+        EXPECT_TRUE(CopyRecording(input_));
         if (c.setup == NotARecording)
             WriteFileBytes(input_, std::string(4096, 'x'));
         if (c.setup == Protected)
             WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; });
         if (c.setup == H264Video) {
-            ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
+            EXPECT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
         }
         const std::string recording = ReadFileBytes(input_);
         WriteFileBytes(output_, "an earlier output");
@@ -205,26 +218,55 @@ TEST_F(ConvertFileTest, EachEndHasItsResultAndReportAndOnlyASuccessPublishes)
         request.outputDirectory = Wide(directory_ + c.outputDirectory);
         ScopedDecrypterFault fault(c.fault);
         observer_.Clear();
-        EXPECT_EQ(engine_->ConvertFile(request), c.result);
-
-        Texts outcomes;
+        Ending ending{c.name, c.result, engine_->ConvertFile(request)};
         if (c.ending.compare(0, built.size(), built) == 0)
-            outcomes.push_back("built: " + report_ + kBuilt);
-        outcomes.push_back((c.result == Result::Converted ? "done: " : "failed: ") + report_ + c.ending);
-        EXPECT_EQ(observer_.Outcomes(), outcomes);
-        EXPECT_EQ(observer_.Events().front(), "started");
-        EXPECT_EQ(ReadFileBytes(input_), recording);
-        if (c.result == Result::Converted)
-            EXPECT_TRUE(IsProgramStream(output_));
-        else
-            EXPECT_EQ(ReadFileBytes(output_), "an earlier output") << "the earlier output was replaced";
-        EXPECT_FALSE(FileExists(PartialOutputPath(request.outputPath)));
+            ending.expectedOutcomes.push_back("built: " + report_ + kBuilt);
+        ending.expectedOutcomes.push_back((c.result == Result::Converted ? "done: " : "failed: ") + report_ + c.ending);
+        ending.outcomes = observer_.Outcomes();
+        ending.firstEvent = observer_.Events().front();
+        ending.recordingKept = ReadFileBytes(input_) == recording;
+        ending.programStream = IsProgramStream(output_);
+        ending.output = ReadFileBytes(output_);
+        ending.partialLeft = FileExists(PartialOutputPath(request.outputPath));
+        endings.push_back(ending);
     }
+    return endings;
+}
+
+TEST_F(ConvertFileTest, EachEndingHasItsResult)
+{
+    for (const Ending& e : Endings())
+        EXPECT_EQ(e.result, e.expected) << e.name;
+}
+
+TEST_F(ConvertFileTest, EachEndingIsReported)
+{
+    for (const Ending& e : Endings()) {
+        EXPECT_EQ(e.outcomes, e.expectedOutcomes) << e.name;
+        EXPECT_EQ(e.firstEvent, "started") << e.name;
+    }
+}
+
+TEST_F(ConvertFileTest, OnlyASuccessReplacesTheOutput)
+{
+    for (const Ending& e : Endings()) {
+        if (e.expected == ConversionResult::Converted)
+            EXPECT_TRUE(e.programStream) << e.name;
+        else
+            EXPECT_EQ(e.output, "an earlier output") << e.name << ": the earlier output was replaced";
+        EXPECT_FALSE(e.partialLeft) << e.name;
+    }
+}
+
+TEST_F(ConvertFileTest, NoEndingTouchesTheRecording)
+{
+    for (const Ending& e : Endings())
+        EXPECT_TRUE(e.recordingKept) << e.name;
 }
 
 // An output that is the recording under another name, or that would not lie directly in the output
 // directory, is refused before anything is built.
-TEST_F(ConvertFileTest, AnOutputOutsideTheOutputDirectoryOrOnTheRecordingIsRefused)
+TEST_F(ConvertFileTest, AnOutputOutOfPlaceIsRefused)
 {
     const std::string outside = "\nThe output file would not lie in the output directory: nothing was converted.";
     const std::string elsewhere = MakeScratchDirectory("convert-run-elsewhere");
@@ -247,7 +289,7 @@ TEST_F(ConvertFileTest, AnOutputOutsideTheOutputDirectoryOrOnTheRecordingIsRefus
 
 // Cancelled, stuck or finished at exit, a run ends at once and leaves nothing behind. The exit waits
 // for it as long as a stalled run is given, and tells when a run stuck in a filter outlasts that.
-TEST_F(ConvertFileTest, ACancelAStallOrTheExitEndsTheRunPromptly)
+TEST_F(ConvertFileTest, EveryWayOfStoppingEndsTheRunPromptly)
 {
     bool finished = false;
     const struct {
@@ -312,7 +354,7 @@ TEST_F(ConvertFileTest, OneRunAtATime)
 
 // A recording of any name, in a directory of any name, converts into an output named after it, with a
 // graph description of any name; the report names the recording as it is.
-TEST_F(ConvertFileTest, RecordingsDirectoriesAndGraphDescriptionsOfAnyNameConvert)
+TEST_F(ConvertFileTest, NamesInAnyScriptConvert)
 {
     const std::string shipped = ReadFileBytes(ModuleDirectory() + kShippedGraph);
     ASSERT_FALSE(shipped.empty());
@@ -347,66 +389,79 @@ TEST_F(ConvertFileTest, RecordingsDirectoriesAndGraphDescriptionsOfAnyNameConver
     }
 }
 
-// A converted run runs the after-conversion command with the output's and the recording's full
-// paths, quoted, while both are there; a failed run runs none. However the command ends (an exit
-// code, no start, no end within the stall bound, where it is left running) the report's last line
-// says so and the run stays converted.
-TEST_F(ConvertFileTest, TheCommandAfterConversionRunsWithQuotedPathsAndItsEndEndsTheReport)
+// The after-conversion command runs while both files are there, with their full paths quoted (the
+// directory has a blank in it).
+class CommandAfterConversion : public ConvertFileTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(ConvertFileTest::SetUp());
+        args_ = directory_ + "args.txt";
+        hook_ = "cmd /c " + directory_ + "hook.cmd %OUTPUT% %RECORDING%";
+        WriteFileBytes(directory_ + "hook.cmd", "@echo %1 %2> \"" + args_ + "\"\r\n@if exist %1 if exist %2 echo both there>> \""
+                                                    + args_ + "\"\r\n@exit /b 3\r\n");
+        MakeEngine(ConversionTimings{100, 1500});
+    }
+
+    // Converts the recording, sound or not, with the command; gives the last report.
+    std::string Convert(const std::string& command, bool sound)
+    {
+        ::DeleteFileA(args_.c_str());
+        ::DeleteFileA(mpg_.c_str());
+        if (sound)
+            EXPECT_TRUE(CopyRecording(recording_));
+        else
+            WriteFileBytes(recording_, std::string(4096, 'x'));
+        observer_.Clear();
+        const DWORD start = ::GetTickCount();
+        const ConversionResult result = engine_->ConvertFile(
+            ConversionRequest{Wide(recording_), Wide(mpg_), kInternalGraphName, Wide(blank_), L"", Wide(command)});
+        EXPECT_LT(::GetTickCount() - start, 20000u);
+        EXPECT_EQ(result, sound ? ConversionResult::Converted : ConversionResult::RecordingAtFault);
+        const Texts outcomes = observer_.Outcomes();
+        return outcomes.empty() ? "" : outcomes.back();
+    }
+
+    const std::string blank_ = MakeScratchDirectory("after conversion");
+    const std::string recording_ = blank_ + "My Show.dvr-ms", mpg_ = blank_ + "My Show.MPG";
+    std::string args_, hook_;
+};
+
+TEST_F(CommandAfterConversion, GetsBothPathsQuoted)
 {
-    const std::string blank = MakeScratchDirectory("after conversion"); // the quotes must keep the blank
-    const std::string recording = blank + "My Show.dvr-ms";
-    const std::string output = blank + "My Show.MPG";
-    const std::string args = directory_ + "args.txt";
-    WriteFileBytes(directory_ + "hook.cmd", "@echo %1 %2> \"" + args + "\"\r\n@if exist %1 if exist %2 echo both there>> \""
-                                                + args + "\"\r\n@exit /b 3\r\n");
+    Convert(hook_, true);
+    EXPECT_EQ(ReadFileBytes(args_), "\"" + mpg_ + "\" \"" + recording_ + "\"\r\nboth there\r\n");
+}
+
+TEST_F(CommandAfterConversion, DoesNotRunAfterAFailedRun)
+{
+    const std::string report = Convert(hook_, false);
+    EXPECT_EQ(report.find("The command after conversion"), std::string::npos) << report;
+    EXPECT_FALSE(FileExists(args_));
+}
+
+// However the command ends (an exit code, no start, no end within the stall bound, where it is left
+// running) the report's last line says so and the run stays converted.
+TEST_F(CommandAfterConversion, ItsEndEndsTheReport)
+{
     const std::wstring pipeName = L"\\\\.\\pipe\\halvern-after-conversion-test";
     // Never written: a `type` of it waits, without using the processor, until it is closed. The
     // test's own end does not wait on it (PIPE_NOWAIT): whether a client holds it is asked once.
     const UniqueHandle pipe(
         ::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 0, 0, 0, nullptr));
     ASSERT_NE(pipe.Get(), INVALID_HANDLE_VALUE);
-    const struct {
-        const char* name;
-        std::string command;
-        bool recordingFine;
-        std::string lastLine; // of the report; empty: no command ran
-    } cases[] = {
-        {"exit code", "cmd /c " + directory_ + "hook.cmd %OUTPUT% %RECORDING%", true,
-         "\nThe command after conversion ended with exit code 3."},
-        {"failed run", "cmd /c " + directory_ + "hook.cmd %OUTPUT% %RECORDING%", false, ""},
-        {"no start", directory_ + "missing.exe %OUTPUT%", true, "\nThe command after conversion could not be started (error 2)."},
-        {"hangs", "cmd /c type " + Utf8(pipeName), true,
+    const std::pair<std::string, std::string> cases[] = {
+        {hook_, "\nThe command after conversion ended with exit code 3."},
+        {directory_ + "missing.exe %OUTPUT%", "\nThe command after conversion could not be started (error 2)."},
+        {"cmd /c type " + Utf8(pipeName),
          "\nThe command after conversion did not end within 1 s: it is left running, and Halvern goes on."},
     };
-    MakeEngine(ConversionTimings{100, 1500});
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ::DeleteFileA(args.c_str());
-        ::DeleteFileA(output.c_str());
-        if (c.recordingFine)
-            ASSERT_TRUE(CopyRecording(recording));
-        else
-            WriteFileBytes(recording, std::string(4096, 'x'));
-        observer_.Clear();
-        const DWORD start = ::GetTickCount();
-        const ConversionResult result = engine_->ConvertFile(
-            ConversionRequest{Wide(recording), Wide(output), kInternalGraphName, Wide(blank), L"", Wide(c.command)});
-        EXPECT_LT(::GetTickCount() - start, 20000u);
-        EXPECT_EQ(result, c.recordingFine ? ConversionResult::Converted : ConversionResult::RecordingAtFault);
-        const Texts outcomes = observer_.Outcomes();
-        ASSERT_FALSE(outcomes.empty());
-        const std::string report = outcomes.back(); // the end's
-        if (c.lastLine.empty()) {
-            EXPECT_EQ(report.find("The command after conversion"), std::string::npos) << report;
-            EXPECT_FALSE(FileExists(args));
-            continue;
-        }
-        ASSERT_GE(report.size(), c.lastLine.size());
-        EXPECT_EQ(report.substr(report.size() - c.lastLine.size()), c.lastLine) << report;
+    for (const auto& [command, lastLine] : cases) {
+        SCOPED_TRACE(command);
+        const std::string report = Convert(command, true);
+        ASSERT_GE(report.size(), lastLine.size());
+        EXPECT_EQ(report.substr(report.size() - lastLine.size()), lastLine) << report;
         EXPECT_NE(report.find("\nDone!\n"), std::string::npos) << report;
-        if (&c == &cases[0]) {
-            EXPECT_EQ(ReadFileBytes(args), "\"" + output + "\" \"" + recording + "\"\r\nboth there\r\n");
-        }
     }
     // The hanging command was left running: it holds the pipe's one instance until the pipe goes.
     EXPECT_FALSE(::ConnectNamedPipe(pipe.Get(), nullptr));

@@ -92,7 +92,7 @@ TEST(GraphFileRules, SkippedAndSplitLinesLetReadingGoOn)
 
 // Only a regular file of sane size, named bare in the program directory, is read (and closed again):
 // a device would block the run for ever, a path reach outside, a huge file exhaust memory.
-TEST(GraphFileRules, OnlyAPlainGraphFileOfTheProgramDirectoryIsReadAndThenClosed)
+TEST(GraphFileRules, OnlyAPlainGraphFileOfTheProgramDirectoryIsRead)
 {
     const std::wstring directory = Wide(MakeScratchDirectory("convert-graph-file"));
     const std::string graph = "<FILTER ID=\"A\" clsid=\"{1}\">";

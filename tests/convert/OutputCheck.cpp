@@ -256,8 +256,8 @@ void CheckBytes(const std::string& output, const std::vector<ExpectedStream>& st
             return;
         }
         command += " -map 0:" + found->second + " -c copy -f " + streams[s].format + " " + Quoted(directory + std::to_string(s));
-    command += " 2>&1";
     }
+    command += " 2>&1";
     ToolOutput copied;
     if (!RunLinuxTool(command, copied)) {
         faults.push_back("bytes: ffmpeg did not run");
@@ -289,8 +289,6 @@ void CheckDecode(const std::string& output, std::vector<std::string>& faults)
     else if (!decoded.out.empty() || !decoded.err.empty())
         faults.push_back("decode: " + FirstLines(decoded.out + decoded.err, 3));
 }
-
-} // namespace
 
 // mpegpsdemux passes over damage without a warning of its own: its log tells when it lost the
 // packet structure ("non PES sync", bytes flushed to find a start code again), met an SCR jump or
@@ -377,6 +375,8 @@ std::vector<std::string> DvdAuthorTakes(const std::string& output, const std::ve
     }
     return {};
 }
+
+} // namespace
 
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected)
 {

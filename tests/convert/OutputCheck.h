@@ -22,12 +22,7 @@ struct Expectation {
     bool captions = false; // caption user data was put into the video: the rest of it is the recording's
 };
 
-
 // One line per fault found, each naming its check and what it measured; empty when the output holds.
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected);
-
-// The checks one at a time, for tests of the checks themselves; each gives its faults as above.
-std::vector<std::string> GstreamerReadsEveryStream(const std::string& output, const Expectation& expected);
-std::vector<std::string> DvdAuthorTakes(const std::string& output, const std::vector<int64_t>& audioGaps);
 
 } // namespace output_check

@@ -35,13 +35,6 @@ std::string Lines(const std::vector<std::string>& faults)
     return text;
 }
 
-unsigned EnvironmentNumber(const char* name, unsigned fallback)
-{
-    char text[32] = {};
-    const DWORD length = ::GetEnvironmentVariableA(name, text, sizeof(text));
-    return length > 0 && length < sizeof(text) ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : fallback;
-}
-
 class ReceptionCorpusTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -117,7 +110,7 @@ std::string MoveStamps(std::string bytes, uint8_t id, size_t from, int64_t ticks
 
 // Film and the other generated codings: the times ffprobe reads from them, which the recording
 // writer takes for the truth, are the ones their flags give.
-TEST_F(ReceptionCorpusTest, TheGeneratedCodingsAreShownForAsLongAsTheirFlagsSay)
+TEST_F(ReceptionCorpusTest, GeneratedCodingsAreTimedAsTheirFlagsSay)
 {
     using test_recordings::FieldCoding;
     for (FieldCoding coding :
@@ -156,12 +149,7 @@ std::vector<int64_t> PacketTimes(const std::string& recording, const char* strea
     testing_support::RunLinuxTool(std::string("/usr/bin/ffprobe -v error -select_streams ") + stream +
                                       " -show_entries packet=pts -of csv=p=0 '" + testing_support::UnixPath(recording) + "'",
                                   probed);
-    std::vector<int64_t> times;
-    std::istringstream lines(probed.out);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty())
-            times.push_back(std::atoll(line.c_str()));
-    return times;
+    return testing_support::Numbers(probed.out);
 }
 
 // The recordings carry what the events say, as ffprobe reads them beside a recording without them:
@@ -314,10 +302,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
 // and HALVERN_CORPUS_DRAW=n converts that draw alone again, its output left to look into.
 TEST_F(ReceptionCorpusTest, DISABLED_EveryOutputOfASeededSampleHolds)
 {
-    const unsigned seed = EnvironmentNumber("HALVERN_CORPUS_SEED", ::GetTickCount());
-    const unsigned size = EnvironmentNumber("HALVERN_CORPUS_SIZE", 20);
+    const unsigned seed = testing_support::EnvironmentNumber("HALVERN_CORPUS_SEED", ::GetTickCount());
+    const unsigned size = testing_support::EnvironmentNumber("HALVERN_CORPUS_SIZE", 20);
     std::printf("HALVERN_CORPUS_SEED=%u HALVERN_CORPUS_SIZE=%u\n", seed, size);
-    const unsigned only = EnvironmentNumber("HALVERN_CORPUS_DRAW", ~0u);
+    const unsigned only = testing_support::EnvironmentNumber("HALVERN_CORPUS_DRAW", ~0u);
     std::mt19937 random(seed);
     for (unsigned n = 0; n < size; ++n) {
         const Combination drawn = Draw(random);

@@ -173,7 +173,7 @@ double StartOf(const std::string& path, const char* kind)
 // converts each kind of recording dropped into its directory and deletes each only after its output.
 // Each output keeps the decoder model (WaitForOutput asks the checker) and what IsConversionOf asks;
 // VLC and mediainfo read it without a complaint, and dvdauthor takes those within DVD limits.
-TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEachKindOfRecordingDroppedAndReportsIt)
+TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEveryKindOfRecording)
 {
     StoredSettings settings = Defaults();
     settings.HideOnStartup = 1;

@@ -101,7 +101,7 @@ protected:
 
 const char FiveSamples[] = "sample 0sample 1sample 2sample 3sample 4";
 
-TEST_F(FilterBaseTest, FiltersPinsAndFactoryKeepTheComContractAndStateChangesRunTheHooksInOrder)
+TEST_F(FilterBaseTest, InterfacesAreOfferedAsDeclared)
 {
     IUnknown* source = static_cast<IBaseFilter*>(source_.Get());
     IUnknown* sink = static_cast<IBaseFilter*>(sink_.Get());
@@ -121,11 +121,22 @@ TEST_F(FilterBaseTest, FiltersPinsAndFactoryKeepTheComContractAndStateChangesRun
     ASSERT_EQ(S_OK, static_cast<IMemInputPin*>(&Input())->QueryInterface(IID_PPV_ARGS(&fromPin)));
     EXPECT_EQ(static_cast<IUnknown*>(input), fromPin.Get());
     EXPECT_EQ(before + 1, RefCount(sink));
+}
 
+TEST_F(FilterBaseTest, FactoryRefusesAggregation)
+{
+    ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
+    ComPtr<IBaseFilter> made;
+    IUnknown* outer = static_cast<IBaseFilter*>(sink_.Get());
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IBaseFilter, reinterpret_cast<void**>(made.GetAddressOf())));
+    EXPECT_EQ(0u, factory.Reset());
+}
+
+TEST_F(FilterBaseTest, FactoryCountsLocks)
+{
     ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
     ComPtr<IBaseFilter> made;
     void** into = reinterpret_cast<void**>(made.GetAddressOf());
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(sink, IID_IBaseFilter, into));
     const LONG locks = ModuleLockCount();
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IFileSourceFilter, into));
     EXPECT_EQ(locks, ModuleLockCount()); // the refused object is gone again
@@ -133,7 +144,10 @@ TEST_F(FilterBaseTest, FiltersPinsAndFactoryKeepTheComContractAndStateChangesRun
     EXPECT_EQ(locks + 1, ModuleLockCount());
     ASSERT_EQ(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(0u, factory.Reset());
+}
 
+TEST_F(FilterBaseTest, StateChangesRunTheHooksInOrder)
+{
     ComPtr<IReferenceClock> clock; // held until another is given
     ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&clock)));
     const ULONG clockCount = RefCount(clock.Get());
@@ -167,25 +181,34 @@ TEST_F(FilterBaseTest, ConnectionsThatCannotWorkAreRefused)
     EXPECT_EQ(VFW_E_NOT_STOPPED, source_->pin.Disconnect());
 }
 
-TEST_F(FilterBaseTest, SamplesArriveInOrderTheRendererCompletesOnceEachRunAndRefusesWhatItCannotTake)
+TEST_F(FilterBaseTest, SamplesArriveInOrderAtPause)
 {
     Connect();
     ASSERT_EQ(S_OK, control_->Pause());
     // The writer's file is whole once the end of stream came.
     ASSERT_TRUE(testing_support::WaitUntil([&] { return Received() == FiveSamples; }, 10000)) << Received();
-    EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 200)) << "ended while paused: completes at run";
+}
+
+// Ended while paused, the renderer completes at run; once stopped, a new run starts the stream
+// again and completes again, once.
+TEST_F(FilterBaseTest, RendererCompletesOncePerRun)
+{
+    Connect();
+    ASSERT_EQ(S_OK, control_->Pause());
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return Received() == FiveSamples; }, 10000)) << Received();
+    EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 200));
     ASSERT_EQ(S_OK, control_->Run());
     EXPECT_TRUE(WaitForEvent({EC_COMPLETE}));
-
-    // Once stopped, a new run starts the stream again and completes again, once.
     ASSERT_EQ(S_OK, control_->Stop());
     ASSERT_EQ(S_OK, control_->Run());
     EXPECT_TRUE(WaitForEvent({EC_COMPLETE}));
     EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 200));
     EXPECT_EQ(FiveSamples, Received());
-    ASSERT_EQ(S_OK, control_->Stop());
+}
 
-    // Samples that come when the input is stopped, flushing or past its end of stream.
+TEST_F(FilterBaseTest, RendererRefusesSamplesWhenStoppedFlushingOrEnded)
+{
+    Connect();
     CBaseInputPin& input = Input();
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMediaSample> sample;

@@ -44,30 +44,42 @@ protected:
         return allocator_->SetProperties(&request, actual ? actual : &ignored);
     }
 
+    // Two buffers of 100 bytes, a prefix of 5, aligned to 16: each takes 112.
+    void CommitTwo()
+    {
+        ASSERT_EQ(S_OK, Configure({2, 100, 16, 5}));
+        ASSERT_EQ(S_OK, allocator_->Commit());
+    }
+
     ScopedComInit com_;
     LONG moduleLocks_ = 0;
     ComPtr<CMemoryAllocator> allocator_;
 };
 
-// What graphs rely on: sizes rounded to the alignment, buffers that are aligned and apart, a pool
-// that runs dry, samples that hold their allocator and come back with nothing of their last use.
-TEST_F(MemoryAllocatorTest, HandsOutAlignedBuffersAndTakesSamplesBackClean)
+// The buffer grows so that buffer and prefix fill whole alignment units: 100 + 5 up to 112.
+TEST_F(MemoryAllocatorTest, PropertiesAreRoundedToTheAlignment)
 {
     ComPtr<IMediaSample> sample;
     EXPECT_EQ(VFW_E_NOT_COMMITTED, allocator_->GetBuffer(&sample, nullptr, nullptr, 0));
     EXPECT_EQ(VFW_E_SIZENOTSET, allocator_->Commit());
     EXPECT_EQ(VFW_E_BADALIGN, Configure({2, 100, 3, 0}));
-    // The buffer grows so that buffer and prefix fill whole alignment units: 100 + 5 up to 112.
     ALLOCATOR_PROPERTIES actual = {};
     ASSERT_EQ(S_OK, Configure({2, 100, 16, 5}, &actual));
     EXPECT_EQ(107, actual.cbBuffer);
     ASSERT_EQ(S_OK, allocator_->Commit());
     EXPECT_EQ(VFW_E_ALREADY_COMMITTED, Configure({2, 100, 16, 5}));
+    ASSERT_EQ(S_OK, allocator_->Decommit());
+    EXPECT_EQ(VFW_E_NOT_COMMITTED, allocator_->GetBuffer(&sample, nullptr, nullptr, 0));
+    EXPECT_EQ(S_OK, Configure({4, 1 << 20, 1, 0})) << "decommitted with every sample back, it can be set again";
+}
 
-    ComPtr<IMediaSample> first, second;
+TEST_F(MemoryAllocatorTest, BuffersAreAlignedApartAndRunDry)
+{
+    CommitTwo();
+    ComPtr<IMediaSample> first, second, third;
     ASSERT_EQ(S_OK, allocator_->GetBuffer(&first, nullptr, nullptr, 0));
     ASSERT_EQ(S_OK, allocator_->GetBuffer(&second, nullptr, nullptr, AM_GBF_NOWAIT));
-    EXPECT_EQ(VFW_E_TIMEOUT, allocator_->GetBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT));
+    EXPECT_EQ(VFW_E_TIMEOUT, allocator_->GetBuffer(&third, nullptr, nullptr, AM_GBF_NOWAIT));
     EXPECT_EQ(3u, RefCount(allocator_.Get())) << "each sample out holds its allocator";
     BYTE* buffers[2] = {};
     ASSERT_EQ(S_OK, first->GetPointer(&buffers[0]));
@@ -77,8 +89,16 @@ TEST_F(MemoryAllocatorTest, HandsOutAlignedBuffersAndTakesSamplesBackClean)
     const intptr_t apart = buffers[1] - buffers[0];
     EXPECT_GE(apart < 0 ? -apart : apart, 112) << "each buffer has its prefix before it";
     EXPECT_EQ(VFW_E_BUFFER_OVERFLOW, first->SetActualDataLength(108));
+    first.Reset();
+    second.Reset();
+    EXPECT_EQ(1u, RefCount(allocator_.Get()));
+}
 
-    // Used, then given back: it comes out again with nothing of its last use.
+TEST_F(MemoryAllocatorTest, AReturnedSampleComesBackClean)
+{
+    CommitTwo();
+    ComPtr<IMediaSample> first, sample;
+    ASSERT_EQ(S_OK, allocator_->GetBuffer(&first, nullptr, nullptr, 0));
     REFERENCE_TIME start = 400000, stop = 800000;
     ASSERT_EQ(S_OK, first->SetTime(&start, &stop));
     ASSERT_EQ(S_OK, first->SetMediaTime(&start, &stop));
@@ -98,13 +118,6 @@ TEST_F(MemoryAllocatorTest, HandsOutAlignedBuffersAndTakesSamplesBackClean)
     AM_MEDIA_TYPE* type = nullptr;
     EXPECT_EQ(S_FALSE, sample->GetMediaType(&type));
     EXPECT_EQ(107, sample->GetActualDataLength());
-
-    EXPECT_EQ(0u, sample.Reset());
-    EXPECT_EQ(0u, second.Reset());
-    EXPECT_EQ(1u, RefCount(allocator_.Get()));
-    ASSERT_EQ(S_OK, allocator_->Decommit());
-    EXPECT_EQ(VFW_E_NOT_COMMITTED, allocator_->GetBuffer(&sample, nullptr, nullptr, 0));
-    EXPECT_EQ(S_OK, Configure({4, 1 << 20, 1, 0})) << "decommitted with every sample back, it can be set again";
 }
 
 // Takes a buffer on a thread of its own, which waits until one is free or the allocator is decommitted.
@@ -120,39 +133,56 @@ struct Waiter {
     std::thread thread;
 };
 
-TEST_F(MemoryAllocatorTest, AReturnedSampleWakesAWaiterADecommitWakesEveryWaiterAndSamplesOutliveIt)
+class SingleBufferTest : public MemoryAllocatorTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(MemoryAllocatorTest::SetUp());
+        ASSERT_EQ(S_OK, Configure({1, 4096, 64, 0}));
+        ASSERT_EQ(S_OK, allocator_->Commit());
+        ASSERT_EQ(S_OK, allocator_->GetBuffer(&held_, nullptr, nullptr, 0));
+    }
+    void TearDown() override
+    {
+        held_.Reset();
+        MemoryAllocatorTest::TearDown();
+    }
+    // Until `count` threads wait for a buffer.
+    bool Waiting(int count) { return testing_support::WaitUntil([&] { return allocator_->WaitingCount() == count; }, 10000); }
+
+    ComPtr<IMediaSample> held_;
+};
+
+TEST_F(SingleBufferTest, AReturnedSampleWakesAWaiter)
 {
-    ASSERT_EQ(S_OK, Configure({1, 4096, 64, 0}));
-    ASSERT_EQ(S_OK, allocator_->Commit());
-    ComPtr<IMediaSample> held;
-    ASSERT_EQ(S_OK, allocator_->GetBuffer(&held, nullptr, nullptr, 0));
-    IMediaSample* const only = held.Get();
+    IMediaSample* const only = held_.Get();
+    Waiter waiter(allocator_.Get());
+    ASSERT_TRUE(Waiting(1));
+    held_.Reset();
+    ASSERT_EQ(S_OK, waiter.Result());
+    EXPECT_EQ(only, waiter.sample.Get());
+}
 
-    {
-        Waiter waiter(allocator_.Get());
-        ASSERT_TRUE(testing_support::WaitUntil([&] { return allocator_->WaitingCount() == 1; }, 10000));
-        held.Reset();
-        ASSERT_EQ(S_OK, waiter.Result());
-        EXPECT_EQ(only, waiter.sample.Get());
-        held = waiter.sample;
-    }
-    {
-        Waiter one(allocator_.Get()), two(allocator_.Get());
-        ASSERT_TRUE(testing_support::WaitUntil([&] { return allocator_->WaitingCount() == 2; }, 10000));
-        ASSERT_EQ(S_OK, allocator_->Decommit());
-        EXPECT_EQ(VFW_E_NOT_COMMITTED, one.Result());
-        EXPECT_EQ(VFW_E_NOT_COMMITTED, two.Result());
-        EXPECT_EQ(nullptr, one.sample.Get());
-        EXPECT_EQ(nullptr, two.sample.Get());
-        EXPECT_EQ(0, allocator_->WaitingCount());
-    }
+TEST_F(SingleBufferTest, ADecommitWakesEveryWaiter)
+{
+    Waiter one(allocator_.Get()), two(allocator_.Get());
+    ASSERT_TRUE(Waiting(2));
+    ASSERT_EQ(S_OK, allocator_->Decommit());
+    EXPECT_EQ(VFW_E_NOT_COMMITTED, one.Result());
+    EXPECT_EQ(VFW_E_NOT_COMMITTED, two.Result());
+    EXPECT_EQ(nullptr, one.sample.Get());
+    EXPECT_EQ(nullptr, two.sample.Get());
+    EXPECT_EQ(0, allocator_->WaitingCount());
+}
 
-    // The sample out keeps its allocator after the Decommit.
+TEST_F(SingleBufferTest, ASampleOutKeepsItsAllocatorAfterADecommit)
+{
+    ASSERT_EQ(S_OK, allocator_->Decommit());
     EXPECT_EQ(VFW_E_BUFFERS_OUTSTANDING, Configure({1, 4096, 64, 0}));
     CMemoryAllocator* const allocator = allocator_.Detach();
     EXPECT_EQ(1u, allocator->Release()) << "the sample out holds the allocator";
     EXPECT_EQ(moduleLocks_ + 1, ModuleLockCount());
-    EXPECT_EQ(0u, held.Reset());
+    EXPECT_EQ(0u, held_.Reset());
     EXPECT_EQ(moduleLocks_, ModuleLockCount()) << "the last sample back took the allocator with it";
 }
 

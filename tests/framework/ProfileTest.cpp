@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 // The profile lies in HKCU\Software\<maker>\<the executable's base name> once a maker is set.
-TEST(Profile, NeedsAMakerAndGivesTheDefaultForAValueOfTheOtherType)
+TEST(Profile, NeedsAMaker)
 {
     CWinApp app;
-    EXPECT_FALSE(app.WriteProfileInt(L"", L"Number", 1)) << "no maker, no profile";
+    EXPECT_FALSE(app.WriteProfileInt(L"", L"Number", 1));
+}
+
+TEST(Profile, AValueOfTheOtherTypeGivesTheDefault)
+{
+    CWinApp app;
     app.SetRegistryKey(L"HalvernTestMaker");
     EXPECT_TRUE(app.WriteProfileString(L"", L"Text", L"C")); // four bytes, as many as a number's
     EXPECT_TRUE(app.WriteProfileInt(L"", L"Number", 1));

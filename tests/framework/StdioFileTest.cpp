@@ -16,7 +16,8 @@ static std::vector<std::string> ReadAllLines(CStdioFile& file)
 }
 
 // (Created for writing, as the lock file is: the black-box start-up test's.)
-TEST(StdioFile, LinesSplitAtLineFeedsDropOnlyACarriageReturnBeforeOne)
+// Lines split at line feeds and drop only a carriage return before one.
+TEST(StdioFile, LinesEndAtLineFeeds)
 {
     const std::string directory = MakeScratchDirectory("stdio");
     const std::string head = "one\r\ntwo\rthree\n\n";

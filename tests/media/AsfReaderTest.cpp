@@ -59,79 +59,57 @@ private:
     unsigned after_[128] = {}; // the packet after the last one of the stream's last object
 };
 
-TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanEnd)
+struct Case {
+    const char* name;
+    std::function<void(RecordingOptions&)> set;
+    HRESULT open = S_OK;
+    std::function<void(std::string& file, const WrittenRecording& written)> mutate = nullptr;
+};
+
+// A 64-bit field of the header: of its first child (at 30), or of the File Properties after it.
+std::function<void(std::string&, const WrittenRecording&)> Patch(size_t at, uint64_t value)
 {
-    if (VectorPath("es\\video.m2v").empty())
-        GTEST_SKIP() << "no test vectors";
-    const std::string directory = testing_support::MakeScratchDirectory("asf-reader");
-    struct Case {
-        const char* name;
-        std::function<void(RecordingOptions&)> set;
-        HRESULT open = S_OK;
-        std::function<void(std::string& file, const WrittenRecording& written)> mutate = nullptr;
+    return [=](std::string& f, const WrittenRecording&) {
+        for (size_t i = 0; i < 8; ++i)
+            f[at + i] = static_cast<char>(value >> (8 * i));
     };
-    const auto none = [](RecordingOptions&) {};
-    // A 64-bit field of the header: of its first child (at 30), or of the File Properties after it.
-    const auto patch = [](size_t at, uint64_t value) {
-        return [=](std::string& f, const WrittenRecording&) {
-            for (size_t i = 0; i < 8; ++i)
-                f[at + i] = static_cast<char>(value >> (8 * i));
-        };
-    };
-    const Case cases[] = {
-        // At once every unusual trait a recorder leaves: captions, small packets, a late start, a header
-        // still unfinished, times missing, a cut-off first picture, silent video, a cut inside an object.
-        {"unusual but sound",
-         [](RecordingOptions& o) {
-             o.captions = true;
-             o.firstTime = 36000ll * 10000000;
-             o.audioDelay = -1200000;
-             o.packetSize = 3000;
-             o.unfinishedHeader = true;
-             o.noTimeEvery = 3;
-             o.leadingTailBytes = 5000;
-             o.zeroObjects = 2;
-         },
-         S_OK,
-         [](std::string& f, const WrittenRecording& w) { f.resize(w.dataOffset + 40 * w.packetSize + w.packetSize / 2); }},
-        {"cut inside the header", [](RecordingOptions& o) { o.cutAt = 300; }, HALVERN_E_BAD_HEADER},
-        {"header child of size 0", none, HALVERN_E_BAD_HEADER, patch(46, 0)},
-        {"packet size 0", none, HALVERN_E_BAD_HEADER, patch(122, 0)},
-        {"a few noisy packets", [](RecordingOptions& o) { o.garbageEvery = 25; }},
-        // The header's counts are claims: the packets end where the file or an index does, not
-        // where a count says, unless something other than a packet lies there.
-        {"counts short, index after the data",
-         [](RecordingOptions& o) {
-             o.claimedPackets = o.claimedDataPackets = 40;
-             o.indexAfterData = true;
-         }},
-        // Protection, no packets and too many noisy packets (a damaged recording) are the recording
-        // source's and the end-to-end test's; whatever else damage does, the fuzz test.
-    };
-    for (const Case& c : cases) {
+}
+
+class AsfReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (VectorPath("es\\video.m2v").empty())
+            GTEST_SKIP() << "no test vectors";
+        path_ = testing_support::MakeScratchDirectory("asf-reader") + "rec.dvr-ms";
+    }
+
+    // Writes the case's recording, opens it as a recorder holds it and reads what it holds.
+    void Check(const Case& c)
+    {
         SCOPED_TRACE(c.name);
         RecordingOptions options;
         options.videoPath = VectorPath("es\\video-bframes.m2v");
         options.audioPath = VectorPath("es\\audio.mp2");
         c.set(options);
         WrittenRecording written;
-        std::string error, path = directory + "rec.dvr-ms";
-        ASSERT_TRUE(WriteRecording(path, options, written, error)) << error;
+        std::string error;
+        ASSERT_TRUE(WriteRecording(path_, options, written, error)) << error;
         uint64_t fileSize = written.fileSize;
         if (c.mutate) {
-            std::string bytes = testing_support::ReadFileBytes(path);
+            std::string bytes = testing_support::ReadFileBytes(path_);
             c.mutate(bytes, written);
-            testing_support::WriteFileBytes(path, bytes);
+            testing_support::WriteFileBytes(path_, bytes);
             fileSize = bytes.size();
         }
         // As a recorder holds it: writing, others may only read.
-        UniqueFileHandle recorder(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        UniqueFileHandle recorder(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(recorder);
         asf::Reader reader;
-        ASSERT_EQ(c.open, reader.Open(std::wstring(path.begin(), path.end()).c_str()));
+        ASSERT_EQ(c.open, reader.Open(std::wstring(path_.begin(), path_.end()).c_str()));
         if (FAILED(c.open))
-            continue;
+            return;
         MatchingSink sink(written, options);
         ASSERT_EQ(S_OK, reader.Read(sink));
         // Every packet the file holds is read, and nothing else: only the packets of noise are
@@ -155,6 +133,51 @@ TEST(AsfReaderTest, GivesEveryWholeObjectAndEndsBadInputInAClearFailureOrACleanE
                                                             << "-" << object.lastPacket << " was lost";
         }
     }
+
+    std::string path_;
+};
+
+// At once every unusual trait a recorder leaves: captions, small packets, a late start, a header
+// still unfinished, times missing, a cut-off first picture, silent video, a cut inside an object.
+TEST_F(AsfReaderTest, GivesEveryObjectOfAnUnusualRecording)
+{
+    Check({"unusual but sound",
+           [](RecordingOptions& o) {
+               o.captions = true;
+               o.firstTime = 36000ll * 10000000;
+               o.audioDelay = -1200000;
+               o.packetSize = 3000;
+               o.unfinishedHeader = true;
+               o.noTimeEvery = 3;
+               o.leadingTailBytes = 5000;
+               o.zeroObjects = 2;
+           },
+           S_OK,
+           [](std::string& f, const WrittenRecording& w) { f.resize(w.dataOffset + 40 * w.packetSize + w.packetSize / 2); }});
+}
+
+TEST_F(AsfReaderTest, ABadHeaderFailsToOpen)
+{
+    const auto none = [](RecordingOptions&) {};
+    Check({"cut inside the header", [](RecordingOptions& o) { o.cutAt = 300; }, HALVERN_E_BAD_HEADER});
+    Check({"header child of size 0", none, HALVERN_E_BAD_HEADER, Patch(46, 0)});
+    Check({"packet size 0", none, HALVERN_E_BAD_HEADER, Patch(122, 0)});
+}
+
+TEST_F(AsfReaderTest, NoisyPacketsAreSkipped)
+{
+    Check({"a few noisy packets", [](RecordingOptions& o) { o.garbageEvery = 25; }});
+}
+
+// The header's counts are claims: the packets end where the file or an index does, not where a
+// count says, unless something other than a packet lies there. (Protection, no packets and too
+// many noisy packets are the recording source's and the end-to-end test's; the rest, the fuzz test.)
+TEST_F(AsfReaderTest, PacketCountsInTheHeaderAreOnlyClaims)
+{
+    Check({"counts short, index after the data", [](RecordingOptions& o) {
+               o.claimedPackets = o.claimedDataPackets = 40;
+               o.indexAfterData = true;
+           }});
 }
 
 // Cuts the file short when the first object arrives, as a user's cleanup or a full disk might.
@@ -183,11 +206,9 @@ private:
 
 // A file that got shorter while it was read (here past the first read block) has lost frames that
 // the reader cannot vouch for.
-TEST(AsfReaderTest, AFileThatShrinksWhileItIsReadFails)
+TEST_F(AsfReaderTest, AFileThatShrinksWhileItIsReadFails)
 {
-    if (VectorPath("es\\video.m2v").empty())
-        GTEST_SKIP() << "no test vectors";
-    const std::string path = testing_support::MakeScratchDirectory("asf-reader-shrink") + "rec.dvr-ms";
+    const std::string& path = path_;
     RecordingOptions options;
     options.videoPath = VectorPath("es\\video.m2v");
     options.audioPath = VectorPath("es\\audio.mp2");

@@ -10,7 +10,7 @@ using media::Codec;
 
 // A recording that starts far into a group of pictures: the video shows its sequence header only
 // after more frames than the probe counts, long after the audio has shown enough.
-TEST(FormatProbeTest, AStreamCountsItsFramesOnlyOnceItsCodecIsKnown)
+TEST(FormatProbeTest, FramesCountOnlyOnceTheCodecIsKnown)
 {
     std::vector<media::StreamFormat> formats(3);
     formats[2].codec = Codec::Captions;

@@ -33,13 +33,8 @@ struct Lcg {
         return (state >> 8) % range;
     }
 };
+using testing_support::EnvironmentNumber;
 using testing_support::VectorPath;
-
-DWORD Setting(const char* name, DWORD otherwise)
-{
-    char text[32] = {};
-    return ::GetEnvironmentVariableA(name, text, sizeof(text)) > 0 ? std::strtoul(text, nullptr, 10) : otherwise;
-}
 
 size_t PeakMemory()
 {
@@ -98,8 +93,8 @@ public:
 
 TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
 {
-    const DWORD milliseconds = Setting("HALVERN_FUZZ_SECONDS", 3) * 1000;
-    const uint32_t seed = Setting("HALVERN_FUZZ_SEED", ::GetTickCount());
+    const DWORD milliseconds = EnvironmentNumber("HALVERN_FUZZ_SECONDS", 3) * 1000;
+    const uint32_t seed = EnvironmentNumber("HALVERN_FUZZ_SEED", ::GetTickCount());
     SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << seed);
     const std::string directory = testing_support::MakeScratchDirectory("media-fuzz");
     std::vector<std::pair<std::string, size_t>> sources; // and where the media starts
@@ -155,8 +150,8 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
 // its untimed backlog and a push, and its decode times rise.
 TEST(MediaFuzzTest, DamagedElementaryStreamsNeverCrashOrGrow)
 {
-    const DWORD milliseconds = Setting("HALVERN_FUZZ_SECONDS", 3) * 1000 / 2;
-    const uint32_t seed = Setting("HALVERN_FUZZ_SEED", ::GetTickCount());
+    const DWORD milliseconds = EnvironmentNumber("HALVERN_FUZZ_SECONDS", 3) * 1000 / 2;
+    const uint32_t seed = EnvironmentNumber("HALVERN_FUZZ_SEED", ::GetTickCount());
     SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << seed);
     const struct {
         const char* vector;

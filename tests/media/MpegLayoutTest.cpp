@@ -17,7 +17,7 @@ using namespace mpeg;
 namespace {
 
 // Each writer's output for one set of fields, byte for byte.
-TEST(MpegLayoutTest, HeadersAndPaddingLayTheirFieldsOutWithMarkers)
+TEST(MpegLayoutTest, EachHeaderIsLaidOutWithItsMarkers)
 {
     static const SystemStreamEntry video = {VideoStreamId, true, 232}, both[] = {video, {PrivateStream1Id, true, 58}};
     const auto pes = [](const PesHeader& header, size_t payload) {

@@ -28,27 +28,12 @@ public:
     std::vector<uint8_t> bytes;
 };
 
-// A vector's units but the last `dropped`, with their 90 kHz times from `start`, and the order a
-// recorder sends them in (video a frame ahead of its first display, audio at its time).
+// Units with their 90 kHz times, and the order a recorder sends them in (video a frame ahead of its
+// first display, audio at its time).
 struct Timed {
     std::vector<std::string> units;
     std::vector<int64_t> times, sendKeys;
 };
-
-Timed TimedUnits(const std::string& path, bool video, int64_t start, size_t dropped = 0)
-{
-    Timed timed;
-    std::vector<int64_t> times;
-    EXPECT_TRUE(test_recordings::SplitFrames(path, timed.units, &times));
-    timed.units.resize(timed.units.size() - dropped);
-    times.resize(timed.units.size());
-    const int64_t period = times.size() > 1 ? *std::max_element(times.begin(), times.end()) * 9 / 1000 / static_cast<int64_t>(times.size() - 1) : 0;
-    for (size_t i = 0; i < times.size(); ++i) {
-        timed.times.push_back(start + times[i] * 9 / 1000);
-        timed.sendKeys.push_back(video ? start + (static_cast<int64_t>(i) - 1) * period : timed.times.back());
-    }
-    return timed;
-}
 
 // Vectors one after another in one stream, each starting when the one before ends (reckoned in
 // ffprobe's 100 ns, as the units' times are).
@@ -72,6 +57,16 @@ Timed Joined(const std::vector<const char*>& vectors, bool video, int64_t start)
         offset += last + period;
     }
     return joined;
+}
+
+// One vector's units but the last `dropped`.
+Timed TimedUnits(const char* vector, bool video, int64_t start, size_t dropped = 0)
+{
+    Timed timed = Joined({vector}, video, start);
+    for (auto* times : {&timed.times, &timed.sendKeys})
+        times->resize(times->size() - dropped);
+    timed.units.resize(timed.units.size() - dropped);
+    return timed;
 }
 
 StreamKind KindOf(const std::string& vector)
@@ -113,21 +108,32 @@ StreamKind KindOf(const std::string& vector)
 }
 
 // Recordings of every rate, with up to the eight audio streams a DVD has, of both kinds mixed and each
-// a different length so none can pass for another, through the multiplexer in send order. The output
-// keeps the system target decoder's rules with little overhead, and each stream its bytes, its times
-// and its number: MPEG audio from 0xC0, AC-3 from sub-stream 0x80 of private stream 1, in the order
-// added. Streams within DVD limits get DVD's rate and buffers, a navigation pack before each group of
-// pictures and the program end code; others neither. (Field pictures, pulldown and broken times: the
-// timing test, and the end-to-end conversions.)
-TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTimesAndNumber)
+// a different length so none can pass for another, through the multiplexer in send order. Streams
+// within DVD limits get DVD's rate and buffers, a navigation pack before each group of pictures and
+// the program end code; others neither. (Field pictures, pulldown and broken times: the timing test,
+// and the end-to-end conversions.)
+struct Layout {
+    const char* video;
+    std::vector<const char*> audio;
+    int64_t audioDelay; // 90 kHz; the gap to the video's first time must survive
+    bool untimed;
+    bool dvd;
+};
+
+struct Muxed {
+    const Layout* layout;
+    std::vector<StreamKind> kinds;
+    std::vector<Timed> timed;
+    CCollectingSink sink;
+    bool dvd = false;
+    ::testing::AssertionResult done = ::testing::AssertionSuccess();
+    ps_check::Report report;
+};
+
+// Each layout multiplexed once for every test of it.
+const std::vector<Muxed>& Layouts()
 {
-    const struct Case {
-        const char* video;
-        std::vector<const char*> audio;
-        int64_t audioDelay; // 90 kHz; the gap to the video's first time must survive
-        bool untimed;
-        bool dvd;
-    } cases[] = {
+    static const Layout layouts[] = {
         {"es\\video-bframes.m2v", {"es\\audio.ac3", "es\\audio.mp2"}, 27000, true, true},
         {"es\\video.m2v", {"es\\audio-5.1.ac3"}, 0, false, true},
         {"es\\hd-1080i.m2v", {"es\\audio-5.1.ac3"}, 0, false, false},
@@ -139,68 +145,98 @@ TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModelAndEachStreamsBytesTime
         {"es\\sd-15m.m2v", {"es\\audio.mp2", "es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3"}, 0, false, false},
         {"es\\sd-40m.m2v", {"es\\audio-5.1.ac3"}, 0, false, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.video);
-        const int64_t start = 3600 * 90000LL;
-        std::vector<Timed> timed{TimedUnits(testing_support::VectorPath(c.video), true, start)};
-        std::vector<StreamKind> kinds{StreamKind::Mpeg2Video};
-        for (size_t a = 0; a < c.audio.size(); ++a) {
-            kinds.push_back(KindOf(c.audio[a]));
-            timed.push_back(TimedUnits(testing_support::VectorPath(c.audio[a]), false, start + c.audioDelay, 5 * a));
+    static const std::vector<Muxed> muxed = [] {
+        std::vector<Muxed> all(std::size(layouts));
+        for (size_t i = 0; i < all.size(); ++i) {
+            const Layout& c = layouts[i];
+            Muxed& m = all[i];
+            const int64_t start = 3600 * 90000LL;
+            m.layout = &c;
+            m.timed = {TimedUnits(c.video, true, start)};
+            m.kinds = {StreamKind::Mpeg2Video};
+            for (size_t a = 0; a < c.audio.size(); ++a) {
+                m.kinds.push_back(KindOf(c.audio[a]));
+                m.timed.push_back(TimedUnits(c.audio[a], false, start + c.audioDelay, 5 * a));
+            }
+            m.done = Multiplex(m.kinds, m.timed, c.untimed, m.sink, m.dvd);
+            m.report = ps_check::CheckProgramStream(m.sink.bytes);
         }
-        CCollectingSink sink;
-        bool dvd = false;
-        ASSERT_TRUE(Multiplex(kinds, timed, c.untimed, sink, dvd));
-        EXPECT_EQ(c.dvd, dvd);
+        return all;
+    }();
+    return muxed;
+}
 
-        const ps_check::Report report = ps_check::CheckProgramStream(sink.bytes);
-        EXPECT_TRUE(report.Clean()) << report.Text();
-        EXPECT_EQ(dvd, report.endCode);
-        EXPECT_EQ(dvd, report.navigationPacks > 0);
-        // Packs, PES headers and padding: a few per cent; on a DVD also a navigation pack and a short last
-        // video packet for each group of pictures.
-        EXPECT_LT(report.bytes, report.Payload() * 1.04 + 2.0 * PackSize * report.navigationPacks) << report.Text();
-        ASSERT_EQ(kinds.size(), report.streams.size()) << report.Text();
-        // Each stream under its number, with its bytes and, on a DVD, DVD's buffer size.
+// The system target decoder's rules kept, with little overhead: packs, PES headers and padding are a
+// few per cent; on a DVD also a navigation pack and a short last video packet for each group of pictures.
+TEST(MpegMultiplexerTest, EveryLayoutKeepsTheDecoderModel)
+{
+    for (const Muxed& m : Layouts()) {
+        SCOPED_TRACE(m.layout->video);
+        ASSERT_TRUE(m.done);
+        EXPECT_TRUE(m.report.Clean()) << m.report.Text();
+        EXPECT_LT(m.report.bytes, m.report.Payload() * 1.04 + 2.0 * PackSize * m.report.navigationPacks) << m.report.Text();
+    }
+}
+
+// Each stream under its number, in the order added (MPEG audio from 0xC0, AC-3 from sub-stream 0x80
+// of private stream 1), with its bytes and its times.
+TEST(MpegMultiplexerTest, EachStreamKeepsItsNumberBytesAndTimes)
+{
+    for (const Muxed& m : Layouts()) {
+        SCOPED_TRACE(m.layout->video);
+        ASSERT_EQ(m.kinds.size(), m.report.streams.size()) << m.report.Text();
         std::vector<ps_check::ExpectedTimes> expected;
         uint8_t mpegAudioId = MpegAudioStreamId, ac3Substream = Ac3SubstreamId;
-        for (size_t s = 0; s < kinds.size(); ++s) {
+        for (size_t s = 0; s < m.kinds.size(); ++s) {
             SCOPED_TRACE(s);
-            const bool mpegAudio = kinds[s] == StreamKind::MpegAudio, ac3 = kinds[s] == StreamKind::Ac3Audio;
+            const bool mpegAudio = m.kinds[s] == StreamKind::MpegAudio, ac3 = m.kinds[s] == StreamKind::Ac3Audio;
             const uint8_t id = ac3 ? PrivateStream1Id : mpegAudio ? mpegAudioId++ : VideoStreamId;
             const uint8_t substream = ac3 ? ac3Substream++ : 0;
-            const auto found = std::find_if(report.streams.begin(), report.streams.end(), [&](const ps_check::StreamReport& r) {
-                return r.id == id && r.substream == substream;
-            });
-            ASSERT_TRUE(found != report.streams.end()) << report.Text();
+            const auto found = std::find_if(m.report.streams.begin(), m.report.streams.end(),
+                                            [&](const ps_check::StreamReport& r) { return r.id == id && r.substream == substream; });
+            ASSERT_TRUE(found != m.report.streams.end()) << m.report.Text();
             std::string bytes;
-            for (const std::string& unit : timed[s].units)
+            for (const std::string& unit : m.timed[s].units)
                 bytes += unit;
             EXPECT_TRUE(found->elementary == bytes);
-            expected.push_back({&*found, timed[s].times});
-            if (dvd) {
-                EXPECT_EQ(ac3 ? 58 * 1024u : mpegAudio ? 4096u : 232 * 1024u, found->declared);
-            }
+            expected.push_back({&*found, m.timed[s].times});
         }
         EXPECT_EQ("", ps_check::TimesKept(expected, 2, 2));
-        if (!dvd)
-            continue;
-
-        EXPECT_EQ(DvdMuxRate, report.lowestMuxRate);
-        EXPECT_EQ(DvdMuxRate, report.highestMuxRate);
-        // The navigation packs as the checker finds them; then one gone (padding in its place).
-        std::vector<size_t> navigation;
-        for (size_t at = 0; at + PackSize <= sink.bytes.size(); at += PackSize) {
-            if (sink.bytes[at + 17] == 0xBB && sink.bytes[at + 41] == PrivateStream2Id)
-                navigation.push_back(at);
-        }
-        ASSERT_EQ(report.navigationPacks, navigation.size());
-        ASSERT_GT(navigation.size(), 2u);
-        std::vector<uint8_t> gone = sink.bytes;
-        WritePaddingPacket(gone.data() + navigation[2] + PackHeaderSize, PackSize - PackHeaderSize);
-        const ps_check::Report faulty = ps_check::CheckProgramStream(gone);
-        EXPECT_EQ(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
     }
+}
+
+TEST(MpegMultiplexerTest, OnlyDvdLayoutsGetDvdRateBuffersAndNavigation)
+{
+    for (const Muxed& m : Layouts()) {
+        SCOPED_TRACE(m.layout->video);
+        EXPECT_EQ(m.layout->dvd, m.dvd);
+        EXPECT_EQ(m.dvd, m.report.endCode);
+        EXPECT_EQ(m.dvd, m.report.navigationPacks > 0);
+        if (!m.dvd)
+            continue;
+        EXPECT_EQ(DvdMuxRate, m.report.lowestMuxRate);
+        EXPECT_EQ(DvdMuxRate, m.report.highestMuxRate);
+        for (const ps_check::StreamReport& stream : m.report.streams)
+            EXPECT_EQ(stream.id == PrivateStream1Id ? 58 * 1024u : stream.id == VideoStreamId ? 232 * 1024u : 4096u, stream.declared);
+    }
+}
+
+// The navigation packs as the checker finds them; then one gone (padding in its place).
+TEST(MpegMultiplexerTest, TheCheckerMissesNoNavigationPack)
+{
+    const Muxed& m = Layouts().front();
+    ASSERT_TRUE(m.dvd);
+    std::vector<size_t> navigation;
+    for (size_t at = 0; at + PackSize <= m.sink.bytes.size(); at += PackSize) {
+        if (m.sink.bytes[at + 17] == 0xBB && m.sink.bytes[at + 41] == PrivateStream2Id)
+            navigation.push_back(at);
+    }
+    ASSERT_EQ(m.report.navigationPacks, navigation.size());
+    ASSERT_GT(navigation.size(), 2u);
+    std::vector<uint8_t> gone = m.sink.bytes;
+    WritePaddingPacket(gone.data() + navigation[2] + PackHeaderSize, PackSize - PackHeaderSize);
+    const ps_check::Report faulty = ps_check::CheckProgramStream(gone);
+    EXPECT_EQ(1u, faulty.Count(ps_check::Fault::Navigation)) << faulty.Text();
 }
 
 // ffprobe finds each stream and reads as many packets of it as it has units, without an error.

@@ -173,7 +173,7 @@ std::string AvcPictureBytes(const AvcStream& s, const AvcPicture& p, size_t fill
 // A synthetic open-GOP stream: I2 B0 B1 P5 B3 B4 P8 B6 B7 in decode order.
 const Picture OpenGop[] = {{2, 1}, {0, 3}, {1, 3}, {5, 2}, {3, 3}, {4, 3}, {8, 2}, {6, 3}, {7, 3}};
 
-TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
+TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSampling)
 {
     struct Case {
         size_t fill;  // bytes of each picture after its headers
@@ -207,47 +207,49 @@ TEST(MpegTimingTest, VideoTimesFollowPictureOrderWhateverTheSamples)
     }
 }
 
-// Two field pictures are one frame for timing, even when the second comes in a sample of its own
-// with a time one field later; frames shown for three fields (3:2 pulldown) make the next frame
-// due a field later, counted exactly at 29.97 Hz.
-TEST(MpegTimingTest, FieldPairsAreOneUnitAndRepeatedFieldsLengthenTheFrame)
+// Eight frames at 29.97 Hz: field pictures (I then P field of each frame, each field with its own
+// time), else frames with the (tff, rff) pattern 11 00 01 10, only the first timed. Each unit's
+// PTS from the first, in ticks; a field is 1501.5 ticks, counted in halves.
+void CheckFieldTiming(bool fields, const std::vector<int64_t>& expectedPts)
 {
-    const int64_t field = 1501; // 1501.5 ticks at 29.97 frames a second, counted in halves
-    struct Case {
-        const char* name;
-        bool fields; // field pictures (I then P field of each frame), else frames with the (tff, rff)
-                     // pattern 11 00 01 10, only the first timed
-        std::vector<int64_t> expectedPts; // from the first
-    } cases[] = {
-        {"field pairs", true, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021}},
-        {"3:2 pulldown", false, {0, 4504, 7507, 12012, 15015, 19519, 22522, 27027}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CProgramTimeline timeline;
-        CElementaryStream stream(StreamKind::Mpeg2Video, timeline);
-        for (int frame = 0; frame < 8; ++frame) {
-            const std::string head = frame == 0 ? SequenceBytes(4) : std::string();
-            const int64_t time = Start + frame * 2 * field + frame;
-            if (c.fields) {
-                Push(stream, head + PictureBytes({frame, frame == 0 ? 1 : 2, Top}, 3000), time);
-                Push(stream, PictureBytes({frame, 2, Bottom}, 3000), time + field);
-            } else {
-                static const bool tff[] = {true, false, false, true}, rff[] = {true, false, true, false};
-                const Picture picture{frame, frame == 0 ? 1 : 2, FramePicture, tff[frame % 4], rff[frame % 4]};
-                Push(stream, head + PictureBytes(picture, 3000), frame == 0 ? time : NoTimestamp);
-            }
-        }
-        stream.End();
-        ASSERT_EQ(c.expectedPts.size(), stream.UnitCount());
-        for (size_t i = 0; i < stream.UnitCount(); ++i) {
-            EXPECT_EQ(Start + c.expectedPts[i], stream.Unit(i).pts) << i;
-            EXPECT_EQ(stream.Unit(i).pts, stream.Unit(i).dts) << i;
-            if (i > 0) {
-                EXPECT_EQ(stream.Unit(i).dts, stream.Unit(i - 1).nextDts) << i;
-            }
+    const int64_t field = 1501;
+    CProgramTimeline timeline;
+    CElementaryStream stream(StreamKind::Mpeg2Video, timeline);
+    for (int frame = 0; frame < 8; ++frame) {
+        const std::string head = frame == 0 ? SequenceBytes(4) : std::string();
+        const int64_t time = Start + frame * 2 * field + frame;
+        if (fields) {
+            Push(stream, head + PictureBytes({frame, frame == 0 ? 1 : 2, Top}, 3000), time);
+            Push(stream, PictureBytes({frame, 2, Bottom}, 3000), time + field);
+        } else {
+            static const bool tff[] = {true, false, false, true}, rff[] = {true, false, true, false};
+            const Picture picture{frame, frame == 0 ? 1 : 2, FramePicture, tff[frame % 4], rff[frame % 4]};
+            Push(stream, head + PictureBytes(picture, 3000), frame == 0 ? time : NoTimestamp);
         }
     }
+    stream.End();
+    ASSERT_EQ(expectedPts.size(), stream.UnitCount());
+    for (size_t i = 0; i < stream.UnitCount(); ++i) {
+        EXPECT_EQ(Start + expectedPts[i], stream.Unit(i).pts) << i;
+        EXPECT_EQ(stream.Unit(i).pts, stream.Unit(i).dts) << i;
+        if (i > 0) {
+            EXPECT_EQ(stream.Unit(i).dts, stream.Unit(i - 1).nextDts) << i;
+        }
+    }
+}
+
+// Two field pictures are one frame for timing, even when the second comes in a sample of its own
+// with a time one field later.
+TEST(MpegTimingTest, AFieldPairIsOneUnit)
+{
+    CheckFieldTiming(true, {0, 3003, 6006, 9009, 12012, 15015, 18018, 21021});
+}
+
+// Frames shown for three fields (3:2 pulldown) make the next frame due a field later, counted
+// exactly at 29.97 Hz.
+TEST(MpegTimingTest, RepeatedFieldsLengthenTheFrame)
+{
+    CheckFieldTiming(false, {0, 4504, 7507, 12012, 15015, 19519, 22522, 27027});
 }
 
 // H.264 pictures are timed as MPEG-2's: display order from the picture order counts (the reorder
@@ -309,7 +311,7 @@ TEST(MpegTimingTest, H264PicturesAreTimedAsMpeg2Pictures)
 // fault and closed, and so is their return; a stream that starts without times counts back from
 // the first one. Every unit left ends on its true time, moved by the step where
 // one was kept or a loss of both closed. H.264 video is judged as MPEG-2 video is.
-TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
+TEST(MpegTimingTest, GivenTimesAreJudgedAcrossStreams)
 {
     for (const StreamKind videoKind : {StreamKind::Mpeg2Video, StreamKind::H264Video}) {
         SCOPED_TRACE(videoKind == StreamKind::H264Video ? "H.264" : "MPEG-2");
@@ -404,7 +406,7 @@ TEST(MpegTimingTest, GivenTimesAreJudgedByTheCadenceAndByTheOtherStream)
 // Recordings ffmpeg made (x264 with B pictures, SD and 1080i; AAC raw, ADTS and LOAS, E-AC-3): every
 // stream's units are as many as ffprobe's packets, with its times to within a tick of 90 kHz.
 // Raw AAC, which ffprobe regroups, is held to the recording's own frame times.
-TEST(MpegTimingTest, RecordedH264AndItsSoundAreTimedAsFfprobeTimesThem)
+TEST(MpegTimingTest, RecordedH264IsTimedAsFfprobeTimesIt)
 {
     // ffprobe's lines: "pts" or "pts,dts" in 100 ns, N/A where it has none; seconds for a file of its own.
     const auto read = [](const std::string& name, bool seconds) {

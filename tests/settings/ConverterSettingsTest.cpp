@@ -36,12 +36,15 @@ protected:
     CWinApp profile; // named after this program
 };
 
-TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
+TEST_F(SettingsTest, DefaultsWithoutTheMediaCentre)
 {
     const CConverterSettings expected = {L"C:\\", L"C:\\", L"DVR-MS", L"MPG", L"<Internal DVR to MPG graph>", 0, 0, 0};
-    EXPECT_EQ(Fields(CConverterSettings::Defaults()), Fields(expected)) << "without the media centre's key";
+    EXPECT_EQ(Fields(CConverterSettings::Defaults()), Fields(expected));
+}
 
-    // Stored as raw bytes: with or without a terminator, of another type, or with variables in it.
+// Stored as raw bytes: with or without a terminator, of another type, or with variables in it.
+TEST_F(SettingsTest, DefaultPathsTakeOnlyAWholeRecordingDirectory)
+{
     ::SetEnvironmentVariableA("HALVERN_TEST_DRIVE", "F:");
     const struct { DWORD type; std::string bytes, expected; } raw[] = {
         {REG_SZ, std::string("D:\\Recorded TV", 15), "D:\\Recorded TV"},
@@ -65,10 +68,11 @@ TEST_F(SettingsTest, DefaultsTakeTheRecordingDirectoryOnlyWhenItIsReadWhole)
     }
 }
 
-TEST_F(SettingsTest, SaveWritesAllNineValuesAndLoadKeepsWhatTheProfileLacks)
+const CConverterSettings Saved = {L"E:\\In", L"E:\\Out\\", L"ts", L"mpeg", L"Mine.xgr", 2, 3, 4, 1};
+
+TEST_F(SettingsTest, SaveWritesAllNineValues)
 {
-    const CConverterSettings saved = {L"E:\\In", L"E:\\Out\\", L"ts", L"mpeg", L"Mine.xgr", 2, 3, 4, 1};
-    saved.Save(profile);
+    Saved.Save(profile);
     const char* const texts[][2] = {{"InputPath", "E:\\In"}, {"OutputPath", "E:\\Out\\"}, {"InputExt", "ts"},
                                     {"OutputExt", "mpeg"}, {"UseFilterGraph", "Mine.xgr"}};
     for (const auto& value : texts) {
@@ -81,7 +85,11 @@ TEST_F(SettingsTest, SaveWritesAllNineValuesAndLoadKeepsWhatTheProfileLacks)
         DWORD number = 0;
         EXPECT_TRUE(ReadRegistryDword(kAppKey, name, number) && number == expected) << name << " " << number;
     }
+}
 
+TEST_F(SettingsTest, LoadKeepsWhatTheProfileLacks)
+{
+    Saved.Save(profile);
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "OutputPath");
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "HideOnStartup");
     ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "CaptionFile");

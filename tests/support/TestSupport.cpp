@@ -179,6 +179,23 @@ size_t CountOf(const std::string& text, const std::string& part)
     return count;
 }
 
+std::vector<int64_t> Numbers(const std::string& text)
+{
+    std::vector<int64_t> numbers;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            numbers.push_back(std::atoll(line.c_str()));
+    return numbers;
+}
+
+unsigned EnvironmentNumber(const char* name, unsigned fallback)
+{
+    char text[32] = {};
+    const DWORD length = ::GetEnvironmentVariableA(name, text, sizeof(text));
+    return length > 0 && length < sizeof(text) ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : fallback;
+}
+
 bool ChildProcess::Start(const std::string& exePath, const std::string& stdoutPath)
 {
     return StartProcess(exePath.c_str(), "\"" + exePath + "\"", stdoutPath, stdoutPath, process_, &id_);

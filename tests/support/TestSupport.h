@@ -63,6 +63,10 @@ inline bool ReadRegistryDword(const std::string& path, const char* name, DWORD& 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // How often the part occurs in the text, without overlaps.
 size_t CountOf(const std::string& text, const std::string& part);
+// The numbers of a text written one a line (blank lines skipped), as ffprobe and the vector times give them.
+std::vector<int64_t> Numbers(const std::string& text);
+// A number from the environment, else `fallback`.
+unsigned EnvironmentNumber(const char* name, unsigned fallback);
 
 // dvdauthor makes a title of the program stream file (a Windows path) and a DVD of the title without
 // a warning or an error, as it does of ffmpeg's DVD output and not of a plain program stream.

@@ -57,23 +57,36 @@ void ExpectState(const CSystemTray& tray, BOOL absent, BOOL deleted)
     EXPECT_EQ(tray.IconDeleted, deleted);
 }
 
-TEST(SystemTray, AddBalloonsAndReaddsHandTheShellWholeRecords)
-{
+// Halvern's icon added, its tip cut where a surrogate pair would not fit.
+class SystemTrayIcon : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(AddHalvern(tray, owner, (std::wstring(126, L't') + L"\U0001F4FA").c_str()));
+        ASSERT_EQ(shell.Calls.size(), 1u);
+        add = shell.Calls.back();
+    }
+
     FakeShell shell;
     OwnerWindow owner;
-    CSystemTray tray(shell.Make());
-    ASSERT_TRUE(AddHalvern(tray, owner, (std::wstring(126, L't') + L"\U0001F4FA").c_str()));
-    ASSERT_EQ(shell.Calls.size(), 1u);
-    const NOTIFYICONDATAW add = shell.Calls.back();
+    CSystemTray tray{shell.Make()};
+    NOTIFYICONDATAW add = {};
+};
+
+TEST_F(SystemTrayIcon, AddHandsTheShellAWholeRecord)
+{
     // Up to and including dwInfoFlags: the size the shell reads as the version-2 record.
     EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAW, dwInfoFlags) + sizeof(DWORD));
     EXPECT_EQ(add.hWnd, owner.m_hWnd); // notifications go to the owner, not the tray's window
     EXPECT_EQ(add.uID, kIconId);
     EXPECT_EQ(add.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-    // Each text field is cut at its own size, at whole characters: a surrogate pair goes whole.
     EXPECT_EQ(Field(add.szTip, ARRAYSIZE(add.szTip)), std::wstring(126, L't'));
+}
 
-    // A balloon changes only the balloon of the icon the shell knows by window and id.
+// A balloon changes only the balloon of the icon the shell knows by window and id; its text fields
+// are cut at their own sizes, at whole characters.
+TEST_F(SystemTrayIcon, ABalloonChangesOnlyTheBalloon)
+{
     EXPECT_TRUE(tray.ShowBalloonNotice(L"Converting : C:\\rec\\Новости дня.dvr-ms\nDone!", L"ERROR", NIIF_ERROR, 10));
     const NOTIFYICONDATAW balloon = shell.Calls.back();
     EXPECT_EQ(memcmp(&balloon, &add, offsetof(NOTIFYICONDATAW, uFlags)), 0);
@@ -82,15 +95,22 @@ TEST(SystemTray, AddBalloonsAndReaddsHandTheShellWholeRecords)
     EXPECT_EQ(Field(balloon.szInfoTitle, 64), L"ERROR");
     EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_ERROR));
     EXPECT_EQ(balloon.uTimeout, 10000u);
-    // A refused one as well leaves no text for a re-add.
     shell.RefuseNext = true;
     const std::wstring text = std::wstring(254, L'x') + L"\U0001F4FA";
     const std::wstring title = std::wstring(62, L'y') + L"\U0001F4FA";
     EXPECT_FALSE(tray.ShowBalloonNotice(text.c_str(), title.c_str(), NIIF_NONE, 3));
     EXPECT_EQ(Field(shell.Calls.back().szInfo, 256), std::wstring(254, L'x'));
     EXPECT_EQ(Field(shell.Calls.back().szInfoTitle, 64), std::wstring(62, L'y'));
+}
 
-    // The re-add after a taskbar restart, broadcast to every top-level window, repeats the add, no balloon.
+// The re-add after a taskbar restart, broadcast to every top-level window, repeats the add with no
+// balloon, shown or refused; a work-area change re-adds: the shell refuses to add the icon it
+// shows, the modify finds it.
+TEST_F(SystemTrayIcon, ShellBroadcastsReaddTheIcon)
+{
+    EXPECT_TRUE(tray.ShowBalloonNotice(L"shown", L"title", NIIF_NONE, 3));
+    shell.RefuseNext = true;
+    EXPECT_FALSE(tray.ShowBalloonNotice(L"text", L"title", NIIF_NONE, 3));
     shell.Shown = false;
     DWORD_PTR result = 0;
     ASSERT_TRUE(::SendMessageTimeoutA(HWND_BROADCAST, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0,
@@ -98,17 +118,19 @@ TEST(SystemTray, AddBalloonsAndReaddsHandTheShellWholeRecords)
     ASSERT_EQ(shell.Calls.size(), 4u);
     EXPECT_EQ(memcmp(&shell.Calls.back(), &add, offsetof(NOTIFYICONDATAW, dwState)), 0);
     EXPECT_EQ(shell.Calls.back().szInfo[0], L'\0');
-    // A work-area change re-adds: the shell refuses to add the icon it shows, the modify finds it.
     SendWorkAreaChange(tray);
     EXPECT_EQ(shell.Calls.size(), 6u);
     ExpectState(tray, FALSE, FALSE);
+}
 
+TEST_F(SystemTrayIcon, NothingComesBackAfterADelete)
+{
     EXPECT_TRUE(tray.RemoveFromTray());
     ExpectState(tray, TRUE, TRUE);
     shell.Shown = false;
     SendTaskbarCreated(tray);
     SendWorkAreaChange(tray);
-    EXPECT_EQ(shell.Calls.size(), 7u) << "nothing comes back after a delete";
+    EXPECT_EQ(shell.Calls.size(), 2u);
 }
 
 // The broadcasts bring back an icon that should be there (at logon the taskbar may not exist yet, and
@@ -135,7 +157,8 @@ TEST(SystemTray, RefusedCallsAreMadeGoodLater)
     EXPECT_EQ(shell.Calls.back().uFlags, 0u);
 }
 
-TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimitAndAreZeroFilled)
+// Whole characters up to the limit, the rest zero-filled.
+TEST(SystemTray, TextFieldsTakeWholeCharactersUpToTheLimit)
 {
     const std::wstring a126(126, L'a');
     const std::wstring tv = L"\U0001F4FA"; // one character, a surrogate pair in UTF-16

@@ -5,27 +5,41 @@
 namespace ui_test {
 namespace {
 
-TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChangesWhichUndoesThem)
+class MainWindowEdits : public MainWindow {
+protected:
+    void SetUp() override
+    {
+        MainWindow::SetUp();
+        CreateGraphFile(L"a.xgr");
+        CreateGraphFile(L"b.xgr");
+        settings.UseFilterGraph = L"a.xgr";
+        settings.DeleteSourceFile = 1;
+        Open();
+    }
+
+    // Each field changed as the user changes it: a new text raises EN_CHANGE as typing does; the
+    // keyboard's way through the list, its own notification.
+    std::vector<std::function<void()>> Edits()
+    {
+        std::vector<std::function<void()>> edits;
+        for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT}) {
+            EXPECT_TRUE(::GetWindowLongPtrA(Item(id), GWL_STYLE) & ES_AUTOHSCROLL) << "a long path is typed whole";
+            const bool extension = id == IDC_INPUT_EXT || id == IDC_OUTPUT_EXT;
+            const std::wstring text = (extension ? L"E" : L"X:\\Видео ") + std::to_wstring(id);
+            edits.push_back([this, id, text] { ::SetWindowTextW(Item(id), text.c_str()); });
+        }
+        edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
+        for (int id : kCheckBoxes)
+            edits.push_back([this, id] { Click(id); });
+        return edits;
+    }
+};
+
+TEST_F(MainWindowEdits, CancelChangesUndoesEachEdit)
 {
-    CreateGraphFile(L"a.xgr");
-    CreateGraphFile(L"b.xgr");
-    settings.UseFilterGraph = L"a.xgr";
-    settings.DeleteSourceFile = 1;
-    Open();
     ExpectShown(settings);
     ExpectPending(false);
-
-    // A new text raises EN_CHANGE as typing does; the keyboard's way through the list, its own notification.
-    std::vector<std::function<void()>> edits;
-    for (int id : {IDC_INPUT_PATH, IDC_OUTPUT_PATH, IDC_INPUT_EXT, IDC_OUTPUT_EXT}) {
-        EXPECT_TRUE(::GetWindowLongPtrA(Item(id), GWL_STYLE) & ES_AUTOHSCROLL) << "a long path is typed whole";
-        const bool extension = id == IDC_INPUT_EXT || id == IDC_OUTPUT_EXT;
-        const std::wstring text = (extension ? L"E" : L"X:\\Видео ") + std::to_wstring(id);
-        edits.push_back([this, id, text] { ::SetWindowTextW(Item(id), text.c_str()); });
-    }
-    edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
-    for (int id : kCheckBoxes)
-        edits.push_back([this, id] { Click(id); });
+    const auto edits = Edits();
     for (size_t i = 0; i < edits.size(); ++i) {
         SCOPED_TRACE(i);
         edits[i]();
@@ -34,7 +48,11 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
         ExpectShown(settings);
         ExpectPending(false);
     }
-    for (auto& edit : edits)
+}
+
+TEST_F(MainWindowEdits, ApplyStoresEveryEditWithoutStartingAWorker)
+{
+    for (auto& edit : Edits())
         edit();
     Click(IDC_APPLY);
     EXPECT_TRUE(messages.empty());
@@ -55,7 +73,7 @@ TEST_F(MainWindow, EditsWaitForApplyWhichStoresThemWithoutAWorkerOrCancelChanges
     ExpectShown(stored);
 }
 
-TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
+TEST_F(MainWindow, GraphListSortsGraphFilesAfterTheInternalEntry)
 {
     for (const wchar_t* name : {L"zeta.xgr", L"Alpha.xgr", L"mid.XGR", L"notes.txt", L"graph.xgr.bak"})
         CreateGraphFile(name);
@@ -79,13 +97,17 @@ TEST_F(MainWindow, GraphListHoldsTheInternalEntryAndEveryGraphFileSorted)
     ExpectPending(false);
 }
 
-TEST_F(MainWindow, SystemMenuAboutItemAndTheTrayIconThatBringsTheMinimisedWindowBackOnTop)
+TEST_F(MainWindow, SystemMenuEndsWithAbout)
 {
     Open();
     HMENU menu = ::GetSystemMenu(window, FALSE);
     EXPECT_EQ(static_cast<UINT>(IDM_ABOUTBOX), ::GetMenuItemID(menu, ::GetMenuItemCount(menu) - 1));
+}
 
-    // Minimised is hidden, with no taskbar button; a double-click on the icon brings it back.
+// Minimised is hidden, with no taskbar button; a double-click on the icon brings it back.
+TEST_F(MainWindow, TrayDoubleClickRestoresTheMinimisedWindow)
+{
+    Open();
     ::ShowWindow(window, SW_SHOWNORMAL);
     ::SendMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     EXPECT_TRUE(::IsIconic(window));
@@ -93,7 +115,12 @@ TEST_F(MainWindow, SystemMenuAboutItemAndTheTrayIconThatBringsTheMinimisedWindow
     ::SendMessageA(window, WM_TRAY_CALLBACK, IDR_MAINFRAME, MAKELPARAM(WM_LBUTTONDBLCLK, 0x55)); // the low word tells
     EXPECT_TRUE(::IsWindowVisible(window));
     EXPECT_FALSE(::IsIconic(window));
-    // Shown already, it comes on top of a window that came over it.
+}
+
+TEST_F(MainWindow, TrayDoubleClickBringsTheWindowOnTop)
+{
+    Open();
+    ::ShowWindow(window, SW_SHOWNORMAL);
     HWND other = ::CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 99, 99, nullptr, nullptr, nullptr, 0);
     ::SendMessageA(window, WM_TRAY_CALLBACK, IDR_MAINFRAME, WM_LBUTTONDBLCLK);
     HWND below = window;
