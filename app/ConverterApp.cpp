@@ -63,7 +63,7 @@ bool QueryInternalGraphPath(std::wstring& path)
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, directory);
     if (length == 0 || length > MAX_PATH)
         return false;
-    path = std::wstring(directory, length) + kInternalGraphFileName;
+    path = std::wstring(directory, length) + InternalGraphFileName;
     return true;
 }
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-const wchar_t* const kBanner[] = {
+const wchar_t* const Banner[] = {
     L"Halvern Auto Converter turns recorded TV into MPEG files while it runs. ",
     L"Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", ",
     L"this XGR file is an export of the graphedit tool by microsoft. ",
@@ -25,7 +25,7 @@ const wchar_t* const kBanner[] = {
     L"they will start to convert after about 60 seconds.",
     L"\n\n",
 };
-const wchar_t kWaiting[] = L"\nWaiting for new recording...\n";
+const wchar_t Waiting[] = L"\nWaiting for new recording...\n";
 const wchar_t UnusableInputExt[] = L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n";
 
 bool NameExists(const std::wstring& path)
@@ -183,13 +183,13 @@ private:
 
 void CAutoConverter::Worker::Run()
 {
-    for (const wchar_t* text : kBanner)
+    for (const wchar_t* text : Banner)
         Write(text);
     Write(owner_.settingsNotes_.c_str());
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
     if (!IsUsableExtensionList(settings_.InputExt))
         Write(UnusableInputExt);
-    Write(kWaiting);
+    Write(Waiting);
 
     for (bool firstPass = true; !StopRequested(); firstPass = false) {
         if (!firstPass) {
@@ -312,7 +312,7 @@ bool CAutoConverter::Worker::ScanFor(const std::wstring& inputExt, OutputListing
         const std::wstring name = recordings.GetFileName();
         // Short names let "*.ext" match longer extensions too.
         if (recordings.IsDirectory() || !HasExtension(name, inputExt) || IsPartialOutputName(name) ||
-            ::CompareStringOrdinal(name.c_str(), -1, kOutputRecordName, -1, TRUE) == CSTR_EQUAL)
+            ::CompareStringOrdinal(name.c_str(), -1, OutputRecordName, -1, TRUE) == CSTR_EQUAL)
             continue;
         const RecordingStamp stamp = {recordings.GetLength(), recordings.GetLastWriteTime()};
         const auto known = failed_.find(name);
@@ -360,7 +360,7 @@ bool CAutoConverter::Worker::ScanFor(const std::wstring& inputExt, OutputListing
             Write(L" - Failed.\n");
         }
         outputs.Invalidate();
-        Write(kWaiting);
+        Write(Waiting);
     }
     return true;
 }

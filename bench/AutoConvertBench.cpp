@@ -72,7 +72,7 @@ void MeasureScanWithPattern(const std::string& input, const std::string& output)
         WriteFileBytes(output + episode, "x");
         record += std::string(episode) + "\t" + name + "dvr-ms\r\n";
     }
-    WriteFileBytes(output + Utf8(kOutputRecordName), record);
+    WriteFileBytes(output + Utf8(OutputRecordName), record);
     CConverterSettings settings = g_settings;
     settings.InputPath = Wide(input);
     settings.OutputPath = Wide(output);

@@ -39,7 +39,7 @@ void MeasureCancelToIdle(CInProcessConverter& converter, const std::string& inpu
     for (int round = 0; round < Rounds; ++round) {
         const int built = converter.GraphsBuilt;
         converter.Engine().StartSingleConversion(
-            ConversionRequest{Wide(input + "Long.dvr-ms"), Wide(output + "Long.MPG"), kInternalGraphName, Wide(output)});
+            ConversionRequest{Wide(input + "Long.dvr-ms"), Wide(output + "Long.MPG"), InternalGraphName, Wide(output)});
         WaitForRunning(converter, built);
         const LARGE_INTEGER start = Now();
         converter.Engine().FinishSingleConversion(); // the cancel command's request, then the wait for the run's end

@@ -15,7 +15,7 @@
 namespace {
 
 // Touches every object as a consumer would: a running sum of its first and last bytes.
-class CountingSink : public asf::ObjectSink {
+class CountingSink : public asf::IObjectSink {
 public:
     bool OnObject(const asf::MediaObject& object) override
     {
@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     for (int run = 0; run < runs; ++run) {
         LARGE_INTEGER start, end;
         ::QueryPerformanceCounter(&start);
-        asf::Reader reader;
+        asf::CReader reader;
         HRESULT hr = reader.Open(path);
         CountingSink sink;
         for (int pass = 0; pass < passes && hr == S_OK; ++pass)

@@ -20,7 +20,7 @@ public:
     {
         graphs_.ProgramDirectory = testing_support::Wide(programDirectory);
         const std::wstring lock =
-            testing_support::Wide(testing_support::MakeScratchDirectory("bench-graph")) + kInternalGraphFileName;
+            testing_support::Wide(testing_support::MakeScratchDirectory("bench-graph")) + InternalGraphFileName;
         OpenInternalGraph(lock.c_str(), lockFile_, graphs_.InternalGraph);
     }
 

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char kShippedGraph[] = "Built-in DVR-MS to MPEG.xgr";
+const char ShippedGraph[] = "Built-in DVR-MS to MPEG.xgr";
 
 int MakeRecording(const char* video, const char* audio, const char* output)
 {
@@ -97,7 +97,7 @@ int Convert(const std::string& input, std::string outputDirectory)
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
     const bool converted = converter.Engine().ConvertFile(
-        ConversionRequest{testing_support::Wide(input), testing_support::Wide(output), testing_support::Wide(kShippedGraph),
+        ConversionRequest{testing_support::Wide(input), testing_support::Wide(output), testing_support::Wide(ShippedGraph),
                           testing_support::Wide(outputDirectory)}) == ConversionResult::Converted;
     ::QueryPerformanceCounter(&end);
     const SIZE_T peak = PeakWorkingSet();

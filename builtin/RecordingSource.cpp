@@ -224,17 +224,17 @@ namespace {
 
 // How much of the recording the reader has handed over, in bytes; equal to its length once the
 // reader reached the end of the data.
-void TellProgress(const media::RecordingReader& reader, CSourceSeeking& progress)
+void TellProgress(const media::IRecordingReader& reader, CSourceSeeking& progress)
 {
     progress.SetDuration(static_cast<REFERENCE_TIME>(reader.BytesTotal()));
     progress.SetCurrentPosition(static_cast<REFERENCE_TIME>(reader.BytesDone()));
 }
 
 // Hands the reader's objects to the pins until the file ends, Stop comes or nobody wants more.
-class ObjectDelivery : public media::ObjectSink {
+class ObjectDelivery : public media::IObjectSink {
 public:
     ObjectDelivery(const std::vector<CRecordingSourcePin*>& pinOfStream, REFERENCE_TIME base,
-                   const std::atomic<bool>& stopping, const media::RecordingReader& reader, CSourceSeeking& progress)
+                   const std::atomic<bool>& stopping, const media::IRecordingReader& reader, CSourceSeeking& progress)
         : pinOfStream_(pinOfStream), base_(base), stopping_(stopping), reader_(reader), progress_(progress)
     {
     }
@@ -264,7 +264,7 @@ private:
     const std::vector<CRecordingSourcePin*>& pinOfStream_;
     const REFERENCE_TIME base_;
     const std::atomic<bool>& stopping_;
-    const media::RecordingReader& reader_;
+    const media::IRecordingReader& reader_;
     CSourceSeeking& progress_;
     HRESULT error_ = S_OK;
 };
@@ -312,7 +312,7 @@ STDMETHODIMP CRecordingSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*)
     // The pins are made from the file; a filter reads one recording in its life.
     if (reader_)
         return E_UNEXPECTED;
-    std::unique_ptr<media::RecordingReader> reader;
+    std::unique_ptr<media::IRecordingReader> reader;
     HRESULT hr = media::OpenRecording(fileName, reader);
     if (FAILED(hr))
         return hr;

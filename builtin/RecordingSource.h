@@ -52,7 +52,7 @@ private:
     void Stream();
 
     CCurrentFile file_;
-    std::unique_ptr<media::RecordingReader> reader_;
+    std::unique_ptr<media::IRecordingReader> reader_;
     std::vector<std::unique_ptr<CRecordingSourcePin>> pins_;
     // Reader stream index -> pin, null for streams without one.
     std::vector<CRecordingSourcePin*> pinOfStream_;

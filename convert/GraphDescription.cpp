@@ -132,7 +132,7 @@ GraphDescription ReadGraphDescription(CStdioFile& source)
 
 HRESULT ReadGraphDescription(const GraphSource& source, const std::wstring& graphChoice, GraphDescription& description)
 {
-    if (graphChoice == kInternalGraphName) {
+    if (graphChoice == InternalGraphName) {
         description = source.InternalGraph;
         return S_OK;
     }

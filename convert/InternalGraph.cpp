@@ -2,7 +2,7 @@
 
 #include "res/resource.h"
 
-const wchar_t kInternalGraphFileName[] = L"InternalXGR.tmp";
+const wchar_t InternalGraphFileName[] = L"InternalXGR.tmp";
 
 namespace {
 

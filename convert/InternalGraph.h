@@ -6,7 +6,7 @@
 #include "convert/GraphDescription.h"
 #include "framework/StdioFile.h"
 
-extern const wchar_t kInternalGraphFileName[]; // "InternalXGR.tmp"
+extern const wchar_t InternalGraphFileName[]; // "InternalXGR.tmp"
 
 enum class InternalGraphOpen {
     Opened,

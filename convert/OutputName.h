@@ -34,7 +34,7 @@ struct NameFields {
 };
 
 // Longest name a pattern gives, before the extension; a longer one is cut.
-inline constexpr size_t kMaxPatternNameLength = 200;
+inline constexpr size_t MaxPatternNameLength = 200;
 
 // Whether a pattern can be filled: every "{" opens one of the fields above (in any letter case) and
 // is closed, and no "}" stands alone. An empty pattern is usable: it names outputs as before.
@@ -45,7 +45,7 @@ bool IsUsableNamePattern(const std::wstring& pattern);
 // the field before (or, for the first, after) it. Characters no file name may hold become "_",
 // blanks and dots that would end the name go, and a device name (CON, COM1...) gets a "_" before
 // it. When no field gives anything, or nothing is left, the name is the recording's own.
-std::wstring ExpandNamePattern(const std::wstring& pattern, const NameFields& fields, size_t maxLength = kMaxPatternNameLength);
+std::wstring ExpandNamePattern(const std::wstring& pattern, const NameFields& fields, size_t maxLength = MaxPatternNameLength);
 
 // The n-th name (from 2) for an output whose name another recording's output holds: "Name (n)".
 std::wstring NumberedName(const std::wstring& name, unsigned n);

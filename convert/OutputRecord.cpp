@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <vector>
 
-const wchar_t kOutputRecordName[] = L"Halvern outputs.txt";
+const wchar_t OutputRecordName[] = L"Halvern outputs.txt";
 
 namespace {
 
@@ -87,7 +87,7 @@ bool IsEntryName(const std::wstring& name)
 } // namespace
 
 COutputRecord::COutputRecord(const std::wstring& outputDirectory)
-    : path_(WithTrailingBackslash(outputDirectory) + kOutputRecordName)
+    : path_(WithTrailingBackslash(outputDirectory) + OutputRecordName)
 {
 }
 
@@ -202,7 +202,7 @@ OutputChoice ChooseOutput(const CConverterSettings& settings, const std::wstring
 
     const auto adoptable = [&](const std::wstring& name) {
         return adopt && recordingThere && lookup(name, written) && record.RecordingOf(name).empty() &&
-               !SameName(name, kOutputRecordName) && ::CompareFileTime(&written, &recording.ftLastWriteTime) >= 0 &&
+               !SameName(name, OutputRecordName) && ::CompareFileTime(&written, &recording.ftLastWriteTime) >= 0 &&
                record.Add(name, recordingName);
     };
     const std::wstring plain = FileNameOf(OutputPathFor(directory, recordingName, settings.OutputExt));
@@ -211,7 +211,7 @@ OutputChoice ChooseOutput(const CConverterSettings& settings, const std::wstring
 
     const size_t fixed = directory.size() + 1 + settings.OutputExt.size() + NumberRoom + PartialRoom;
     const size_t room = fixed < MaxPath ? MaxPath - fixed : 1;
-    const std::wstring base = ExpandNamePattern(settings.OutputName, FieldsOf(recordingPath), std::min(room, kMaxPatternNameLength));
+    const std::wstring base = ExpandNamePattern(settings.OutputName, FieldsOf(recordingPath), std::min(room, MaxPatternNameLength));
     for (unsigned n = 1; n <= MaxNumber; ++n) {
         const std::wstring candidate = AsWindowsNamesIt((n == 1 ? base : NumberedName(base, n)) + L"." + settings.OutputExt);
         if (n == 1 && adoptable(candidate))
@@ -222,7 +222,7 @@ OutputChoice ChooseOutput(const CConverterSettings& settings, const std::wstring
         // is older than this file: then it is an earlier namesake's.
         if (SameName(owner, recordingName) && (!there || IsOutputOf(written, recording.ftCreationTime)))
             return OutputChoice{candidate, there};
-        if (!owner.empty() || there || SameName(candidate, kOutputRecordName))
+        if (!owner.empty() || there || SameName(candidate, OutputRecordName))
             continue;
         // Unrecorded (a read-only directory), the name still serves this run.
         record.Add(candidate, recordingName);

@@ -15,7 +15,7 @@
 #include <string>
 #include <unordered_map>
 
-extern const wchar_t kOutputRecordName[]; // "Halvern outputs.txt"
+extern const wchar_t OutputRecordName[]; // "Halvern outputs.txt"
 
 class COutputRecord {
 public:

@@ -6,7 +6,7 @@
 
 namespace {
 
-const wchar_t kPlainExtension[] = L" must be a plain extension, such as MPG: not empty, without a path or any of \\ / : * ? \" < > |.";
+const wchar_t PlainExtension[] = L" must be a plain extension, such as MPG: not empty, without a path or any of \\ / : * ? \" < > |.";
 
 // The directories and the output extension: what a stored value can be replaced in. (A stored
 // input extension that cannot work is the worker's to report: it converts nothing then.)
@@ -24,7 +24,7 @@ const Field Replaceable[] = {
 std::wstring Problem(const Field& field, const std::wstring& value)
 {
     if (field.extension)
-        return IsUsableExtension(value) ? std::wstring() : std::wstring(field.name) + kPlainExtension;
+        return IsUsableExtension(value) ? std::wstring() : std::wstring(field.name) + PlainExtension;
     return value.empty() ? std::wstring(field.name) + L" cannot be empty." : std::wstring();
 }
 
@@ -38,7 +38,7 @@ std::wstring UnusableSetting(const CConverterSettings& settings)
             return problem;
     }
     if (!IsUsableExtensionList(settings.InputExt))
-        return std::wstring(L"The input extension") + kPlainExtension;
+        return std::wstring(L"The input extension") + PlainExtension;
     return std::wstring();
 }
 

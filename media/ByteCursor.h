@@ -7,9 +7,9 @@
 
 namespace media {
 
-class ByteCursor {
+class CByteCursor {
 public:
-    ByteCursor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    CByteCursor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     bool Ok() const { return ok_; }
     size_t Position() const { return position_; }

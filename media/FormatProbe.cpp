@@ -7,12 +7,12 @@
 
 namespace media {
 
-FormatProbe::FormatProbe(std::vector<StreamFormat>& formats, Identify identify, Awaited awaited)
+CFormatProbe::CFormatProbe(std::vector<StreamFormat>& formats, Identify identify, Awaited awaited)
     : formats_(formats), identify_(std::move(identify)), awaited_(std::move(awaited))
 {
 }
 
-bool FormatProbe::OnObject(const MediaObject& object)
+bool CFormatProbe::OnObject(const MediaObject& object)
 {
     StreamFormat& format = formats_[object.streamIndex];
     if (format.codec == Codec::Unknown)
@@ -26,14 +26,14 @@ bool FormatProbe::OnObject(const MediaObject& object)
     return !Done();
 }
 
-HRESULT FormatProbe::Outcome() const
+HRESULT CFormatProbe::Outcome() const
 {
     const bool any = std::any_of(formats_.begin(), formats_.end(),
                                  [](const StreamFormat& format) { return IsAudioOrVideo(format.codec); });
     return any ? S_OK : HALVERN_E_NO_STREAMS;
 }
 
-bool FormatProbe::Done() const
+bool CFormatProbe::Done() const
 {
     bool any = false;
     for (size_t i = 0; i < formats_.size(); ++i) {

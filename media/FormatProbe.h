@@ -17,7 +17,7 @@
 
 namespace media {
 
-class FormatProbe : public ObjectSink {
+class CFormatProbe : public IObjectSink {
 public:
     static constexpr unsigned FramesPerStream = 24;
     // Sets the format's codec when the object shows it; called until it does.
@@ -25,7 +25,7 @@ public:
     // Whether reading waits for this stream; the formats may grow while the probe reads.
     using Awaited = std::function<bool(size_t streamIndex)>;
 
-    FormatProbe(std::vector<StreamFormat>& formats, Identify identify, Awaited awaited);
+    CFormatProbe(std::vector<StreamFormat>& formats, Identify identify, Awaited awaited);
 
     bool OnObject(const MediaObject& object) override;
     // The earliest time of a stream with a known codec; 0 when there was none.

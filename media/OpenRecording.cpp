@@ -8,7 +8,7 @@
 
 namespace media {
 
-HRESULT OpenRecording(const wchar_t* path, std::unique_ptr<RecordingReader>& reader)
+HRESULT OpenRecording(const wchar_t* path, std::unique_ptr<IRecordingReader>& reader)
 {
     uint8_t head[16] = {};
     size_t got = 0;
@@ -20,11 +20,11 @@ HRESULT OpenRecording(const wchar_t* path, std::unique_ptr<RecordingReader>& rea
         if (FAILED(hr))
             return hr;
     }
-    std::unique_ptr<RecordingReader> opened;
+    std::unique_ptr<IRecordingReader> opened;
     if (wtv::IsWtvFile(head, got))
-        opened = std::make_unique<wtv::Reader>();
+        opened = std::make_unique<wtv::CReader>();
     else
-        opened = std::make_unique<asf::Reader>();
+        opened = std::make_unique<asf::CReader>();
     HRESULT hr = opened->Open(path);
     if (FAILED(hr))
         return hr;

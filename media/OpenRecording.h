@@ -9,6 +9,6 @@
 namespace media {
 
 // The reader's Open result; `reader` is set only when it succeeded.
-HRESULT OpenRecording(const wchar_t* path, std::unique_ptr<RecordingReader>& reader);
+HRESULT OpenRecording(const wchar_t* path, std::unique_ptr<IRecordingReader>& reader);
 
 } // namespace media

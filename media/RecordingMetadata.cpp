@@ -36,7 +36,7 @@ std::wstring TextOf(const AttributeView& attribute)
 
 uint64_t QwordOf(const AttributeView& attribute)
 {
-    media::ByteCursor cursor(attribute.value, attribute.valueSize);
+    media::CByteCursor cursor(attribute.value, attribute.valueSize);
     const uint64_t value = cursor.U64();
     return cursor.Ok() ? value : 0;
 }
@@ -87,8 +87,8 @@ HRESULT ReadAsf(HANDLE file, RecordingMetadata& metadata)
 
 HRESULT ReadWtv(HANDLE file, RecordingMetadata& metadata)
 {
-    wtv::VirtualFile timeline;
-    wtv::VirtualFile attributes;
+    wtv::CVirtualFile timeline;
+    wtv::CVirtualFile attributes;
     HRESULT hr = wtv::MapFiles(file, timeline, attributes);
     if (FAILED(hr))
         return hr;

@@ -87,7 +87,7 @@ struct MediaObject {
     bool StartsFrame() const { return !hasFrameFlags || (frameFlags & 0x08) != 0; }
 };
 
-class ObjectSink {
+class IObjectSink {
 public:
     // False stops reading (Read then returns S_FALSE).
     virtual bool OnObject(const MediaObject& object) = 0;
@@ -97,16 +97,16 @@ public:
     virtual uint8_t* ObjectRoom(size_t /*streamIndex*/, size_t /*size*/) { return nullptr; }
 
 protected:
-    ~ObjectSink() = default;
+    ~IObjectSink() = default;
 };
 
 // A reader holds its file and its buffers: it is neither copied nor moved.
-class RecordingReader {
+class IRecordingReader {
 public:
-    RecordingReader() = default;
-    RecordingReader(const RecordingReader&) = delete;
-    RecordingReader& operator=(const RecordingReader&) = delete;
-    virtual ~RecordingReader() = default;
+    IRecordingReader() = default;
+    IRecordingReader(const IRecordingReader&) = delete;
+    IRecordingReader& operator=(const IRecordingReader&) = delete;
+    virtual ~IRecordingReader() = default;
 
     // Opens the file (shared with a recorder that still writes it) and reads ahead to identify
     // each stream's codec and the earliest time. HRESULT_FROM_WIN32 when the file cannot be
@@ -115,7 +115,7 @@ public:
     // Reads from the first object (again) to the end of the data: S_OK at the end, S_FALSE when
     // the sink stopped, HALVERN_E_DAMAGED, HALVERN_E_SHRANK, or a read error. A file cut short
     // ends the read cleanly; the object the cut went through is not handed on.
-    virtual HRESULT Read(ObjectSink& sink) = 0;
+    virtual HRESULT Read(IObjectSink& sink) = 0;
 
     // One per stream of the file; Codec::Unknown for those without a pin.
     virtual const std::vector<StreamFormat>& Formats() const = 0;

@@ -5,11 +5,11 @@
 
 #include <cwchar>
 
-const wchar_t kInternalGraphName[] = L"<Internal DVR to MPG graph>";
+const wchar_t InternalGraphName[] = L"<Internal DVR to MPG graph>";
 
 namespace {
 
-const wchar_t kRecordingKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
+const wchar_t RecordingKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
 const wchar_t Section[] = L""; // the values lie in the application key itself
 
 } // namespace
@@ -18,7 +18,7 @@ std::wstring DefaultRecordingDirectory()
 {
     const std::wstring fallback = L"C:\\";
     UniqueRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return fallback;
     // Zero-filled, so a value stored without its terminating NUL still ends inside the buffer
     // unless it fills the buffer whole: only that one is too long.
@@ -47,7 +47,7 @@ CConverterSettings CConverterSettings::Defaults()
     defaults.OutputPath = defaults.InputPath;
     defaults.InputExt = L"DVR-MS";
     defaults.OutputExt = L"MPG";
-    defaults.UseFilterGraph = kInternalGraphName;
+    defaults.UseFilterGraph = InternalGraphName;
     return defaults;
 }
 

@@ -7,7 +7,7 @@
 
 class CWinApp;
 
-extern const wchar_t kInternalGraphName[]; // "<Internal DVR to MPG graph>"
+extern const wchar_t InternalGraphName[]; // "<Internal DVR to MPG graph>"
 
 class CConverterSettings {
 public:

@@ -97,7 +97,7 @@ BOOL CConverterDlg::OnInitDialog()
 void CConverterDlg::FillGraphList()
 {
     // The list sorts itself (CBS_SORT), so the search order does not matter.
-    SendDlgItemMessage(IDC_GRAPH_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kInternalGraphName));
+    SendDlgItemMessage(IDC_GRAPH_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(InternalGraphName));
     std::wstring pattern = parts_.ProgramDirectory + L"*.xgr";
     CFileFind find;
     for (bool found = find.FindFile(pattern.c_str()); found; found = find.FindNextFile()) {

@@ -13,7 +13,7 @@
 namespace asf {
 namespace {
 
-using media::ByteCursor;
+using media::CByteCursor;
 
 constexpr size_t ObjectHeadSize = 24;
 constexpr uint32_t MaxPacketSize = 1u << 20;
@@ -31,7 +31,7 @@ bool ForEachObject(const uint8_t* data, size_t size, Visit visit)
 {
     size_t position = 0;
     while (size - position >= ObjectHeadSize) {
-        ByteCursor head(data + position + 16, 8);
+        CByteCursor head(data + position + 16, 8);
         const uint64_t objectSize = head.U64();
         if (objectSize < ObjectHeadSize || objectSize > size - position)
             return false;
@@ -56,7 +56,7 @@ StreamInfo& StreamEntry(HeaderInfo& header, unsigned number)
 // Offsets below are from the start of the object's body (the object offsets of the notes less 24).
 bool ParseStreamProperties(const uint8_t* body, size_t size, HeaderInfo& header)
 {
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     const GUID type = ReadGuid(body);
     cursor.Skip(32 + 8);
     const uint32_t typeLength = cursor.U32();
@@ -74,7 +74,7 @@ bool ParseStreamProperties(const uint8_t* body, size_t size, HeaderInfo& header)
     if (type == VideoStream) {
         stream.kind = StreamKind::Video;
         // width, height, flag, format size, then the BITMAPINFOHEADER (compression at 16).
-        ByteCursor video(typeData, typeLength);
+        CByteCursor video(typeData, typeLength);
         video.Skip(11 + 16);
         stream.fourcc = video.U32();
     } else if (type == AudioStream) {
@@ -82,7 +82,7 @@ bool ParseStreamProperties(const uint8_t* body, size_t size, HeaderInfo& header)
         stream.format.assign(typeData, typeData + typeLength);
     } else if (type == BinaryStream) {
         stream.kind = StreamKind::Binary;
-        ByteCursor flat(typeData, typeLength);
+        CByteCursor flat(typeData, typeLength);
         if (typeLength >= 64) {
             stream.majorType = ReadGuid(typeData);
             stream.subtype = ReadGuid(typeData + 16);
@@ -101,7 +101,7 @@ bool ParseStreamProperties(const uint8_t* body, size_t size, HeaderInfo& header)
 
 bool ParseExtendedStreamProperties(const uint8_t* body, size_t size, HeaderInfo& header)
 {
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     cursor.Skip(8 + 8 + 4 * 7 + 4);
     const unsigned number = cursor.U16() & 0x7F;
     const uint16_t languageIndex = cursor.U16();
@@ -137,7 +137,7 @@ bool ParseExtendedStreamProperties(const uint8_t* body, size_t size, HeaderInfo&
 bool HasDvrVersionAttribute(const uint8_t* body, size_t size)
 {
     static const wchar_t name[] = L"DVR File Version";
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     const unsigned count = cursor.U16();
     for (unsigned i = 0; i < count && cursor.Ok(); ++i) {
         const unsigned nameLength = cursor.U16();
@@ -159,7 +159,7 @@ bool HasDvrVersionAttribute(const uint8_t* body, size_t size)
 // recording nothing else.
 void ParseLanguageList(const uint8_t* body, size_t size, std::vector<std::array<char, 3>>& languages)
 {
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     const unsigned count = cursor.U16();
     for (unsigned i = 0; i < count; ++i) {
         const unsigned bytes = cursor.U8();
@@ -178,7 +178,7 @@ void ParseLanguageList(const uint8_t* body, size_t size, std::vector<std::array<
 bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header,
                           std::vector<std::array<char, 3>>& languages)
 {
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     cursor.Skip(16 + 2);
     const uint32_t dataSize = cursor.U32();
     if (!cursor.Ok() || dataSize != cursor.Remaining())
@@ -196,7 +196,7 @@ bool ParseHeaderExtension(const uint8_t* body, size_t size, HeaderInfo& header,
 
 bool ParseFileProperties(const uint8_t* body, size_t size, HeaderInfo& header)
 {
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     cursor.Skip(16);
     header.fileSize = cursor.U64();
     cursor.Skip(8);
@@ -223,7 +223,7 @@ media::AttributeType ExtendedContentType(unsigned code)
 
 void VisitExtendedContent(const uint8_t* body, size_t size, const std::function<void(const media::AttributeView&)>& visit)
 {
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     const unsigned count = cursor.U16();
     for (unsigned i = 0; i < count && cursor.Ok(); ++i) {
         const unsigned nameLength = cursor.U16();
@@ -245,7 +245,7 @@ void VisitExtendedContent(const uint8_t* body, size_t size, const std::function<
 void VisitContentTitle(const uint8_t* body, size_t size, const std::function<void(const media::AttributeView&)>& visit)
 {
     static const uint8_t titleName[] = {'T', 0, 'i', 0, 't', 0, 'l', 0, 'e', 0};
-    ByteCursor cursor(body, size);
+    CByteCursor cursor(body, size);
     const unsigned titleLength = cursor.U16();
     cursor.Skip(4 * 2); // author, copyright, description, rating
     if (cursor.Ok() && titleLength > 0 && titleLength <= cursor.Remaining())
@@ -289,7 +289,7 @@ uint64_t AnnouncedHeaderSize(const uint8_t* data, size_t size)
 {
     if (size < 30 || !SameGuid(data, HeaderObject))
         return 0;
-    ByteCursor cursor(data + 16, 8);
+    CByteCursor cursor(data + 16, 8);
     return cursor.U64();
 }
 
@@ -332,7 +332,7 @@ HRESULT ParseHeader(const uint8_t* data, size_t size, HeaderInfo& header)
     const uint8_t* dataHead = data + headerSize;
     if (!SameGuid(dataHead, DataObject))
         return HALVERN_E_BAD_HEADER;
-    ByteCursor cursor(dataHead + 16, 8);
+    CByteCursor cursor(dataHead + 16, 8);
     header.dataSize = cursor.U64();
     header.dataOffset = headerSize + DataObjectHeadSize;
     return S_OK;

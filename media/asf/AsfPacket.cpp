@@ -5,10 +5,10 @@
 namespace asf {
 namespace {
 
-using media::ByteCursor;
+using media::CByteCursor;
 
 
-bool ParsePayload(ByteCursor& cursor, uint8_t propertyFlags, bool multiple, unsigned lengthType, size_t end,
+bool ParsePayload(CByteCursor& cursor, uint8_t propertyFlags, bool multiple, unsigned lengthType, size_t end,
                   Payload& payload)
 {
     const uint8_t streamByte = cursor.U8();
@@ -62,7 +62,7 @@ bool ParsePayload(ByteCursor& cursor, uint8_t propertyFlags, bool multiple, unsi
 bool ParsePacket(const uint8_t* data, uint32_t size, Packet& packet)
 {
     packet.count = 0;
-    ByteCursor cursor(data, size);
+    CByteCursor cursor(data, size);
     uint8_t lengthFlags = cursor.U8();
     if (lengthFlags & 0x80) {
         // Error-correction data: its length in the low bits, no opaque data, length type 0.

@@ -14,7 +14,7 @@
 namespace asf {
 namespace {
 
-using media::ByteCursor;
+using media::CByteCursor;
 using media::Codec;
 using media::ReadAt;
 
@@ -48,7 +48,7 @@ void Identify(const MediaObject& object, StreamFormat& format)
 
 } // namespace
 
-HRESULT Reader::Open(const wchar_t* path)
+HRESULT CReader::Open(const wchar_t* path)
 {
     HRESULT hr = media::OpenShared(path, file_);
     if (FAILED(hr))
@@ -95,10 +95,10 @@ HRESULT Reader::Open(const wchar_t* path)
     return Probe();
 }
 
-HRESULT Reader::Probe()
+HRESULT CReader::Probe()
 {
     // Captions have no frames to wait for.
-    media::FormatProbe sink(formats_, Identify, [this](size_t i) { return formats_[i].codec != Codec::Captions; });
+    media::CFormatProbe sink(formats_, Identify, [this](size_t i) { return formats_[i].codec != Codec::Captions; });
     // Reading stops at the sink or at the probe's share of the file, whichever comes first.
     HRESULT hr = ReadPackets(sink, ProbeBytes / header_.packetSize + 1);
     if (FAILED(hr) && hr != HALVERN_E_DAMAGED)
@@ -110,7 +110,7 @@ HRESULT Reader::Probe()
     return sink.Outcome();
 }
 
-int64_t Reader::FindDuration()
+int64_t CReader::FindDuration()
 {
     const int64_t preroll = static_cast<int64_t>(header_.prerollMs) * 10000;
     const int64_t declared = static_cast<int64_t>(header_.playDuration) - preroll;
@@ -133,24 +133,24 @@ int64_t Reader::FindDuration()
     return 0;
 }
 
-void Reader::ResetStreams()
+void CReader::ResetStreams()
 {
     states_.assign(header_.streams.size(), StreamState());
     counters_ = ReadCounters();
     consecutiveBad_ = 0;
 }
 
-size_t Reader::StreamIndex(unsigned number) const
+size_t CReader::StreamIndex(unsigned number) const
 {
     return streamIndexByNumber_[number & 0x7F];
 }
 
-HRESULT Reader::Read(ObjectSink& sink)
+HRESULT CReader::Read(IObjectSink& sink)
 {
     return ReadPackets(sink, std::numeric_limits<uint64_t>::max());
 }
 
-HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
+HRESULT CReader::ReadPackets(IObjectSink& sink, uint64_t maxPackets)
 {
     if (!file_)
         return E_UNEXPECTED;
@@ -202,7 +202,7 @@ HRESULT Reader::ReadPackets(ObjectSink& sink, uint64_t maxPackets)
     }
 }
 
-bool Reader::EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize)
+bool CReader::EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize)
 {
     // Neither index can be taken for a packet, wherever it lies: the first byte of each has the
     // error-correction bit set together with bits that a packet's first byte never has.
@@ -211,14 +211,14 @@ bool Reader::EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize)
     // Where the header says the data ends, any whole object that is not a packet ends it too.
     if (!HeaderEndsDataAt(offset))
         return false;
-    ByteCursor head(data + 16, 8);
+    CByteCursor head(data + 16, 8);
     const uint64_t objectSize = head.U64();
     return objectSize >= ObjectHeadSize && fileSize > offset && objectSize <= fileSize - offset &&
            !ParsePacket(data, header_.packetSize, packet_);
 }
 
 // A finished recording's header tells where its data ends, by its size or its packet count.
-bool Reader::HeaderEndsDataAt(uint64_t offset) const
+bool CReader::HeaderEndsDataAt(uint64_t offset) const
 {
     if (header_.broadcast)
         return false;
@@ -229,7 +229,7 @@ bool Reader::HeaderEndsDataAt(uint64_t offset) const
 
 // The read reached the end of the data at `end`. A file now shorter than that, or than it was when
 // reading began, lost part of itself meanwhile.
-HRESULT Reader::EndRead(uint64_t end, uint64_t fileSize)
+HRESULT CReader::EndRead(uint64_t end, uint64_t fileSize)
 {
     // An object that the data's end goes through was cut off with the file.
     for (const StreamState& state : states_)
@@ -245,19 +245,19 @@ HRESULT Reader::EndRead(uint64_t end, uint64_t fileSize)
 }
 
 // An object still being rebuilt at the end was cut off with the file: dropped.
-void Reader::DropUnfinishedObjects()
+void CReader::DropUnfinishedObjects()
 {
     for (StreamState& state : states_)
         if (state.assembling)
             ++counters_.droppedObjects;
 }
 
-HRESULT Reader::CurrentSize(uint64_t& size) const
+HRESULT CReader::CurrentSize(uint64_t& size) const
 {
     return media::CurrentSize(file_.Get(), size);
 }
 
-void Reader::SkipBadPacket()
+void CReader::SkipBadPacket()
 {
     ++counters_.badPackets;
     ++consecutiveBad_;
@@ -269,7 +269,7 @@ void Reader::SkipBadPacket()
     }
 }
 
-bool Reader::ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped)
+bool CReader::ProcessPacket(const uint8_t* data, IObjectSink& sink, bool& stopped)
 {
     ++counters_.packets;
     if (!ParsePacket(data, header_.packetSize, packet_)) {
@@ -290,13 +290,13 @@ bool Reader::ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped)
     return true;
 }
 
-void Reader::ReadExtensions(const Payload& payload, const StreamInfo& stream, MediaObject& object) const
+void CReader::ReadExtensions(const Payload& payload, const StreamInfo& stream, MediaObject& object) const
 {
     object.hasTiming = false;
     object.hasFrameFlags = false;
     object.rtStart = NoTime;
     object.rtEnd = NoTime;
-    ByteCursor cursor(payload.extensions, payload.extensionsSize);
+    CByteCursor cursor(payload.extensions, payload.extensionsSize);
     for (const PayloadExtension& extension : stream.extensions) {
         const uint32_t size = extension.size == VariableSize ? cursor.U16() : extension.size;
         const uint8_t* data = cursor.Here();
@@ -307,7 +307,7 @@ void Reader::ReadExtensions(const Payload& payload, const StreamInfo& stream, Me
             return;
         }
         if (extension.id == TimingExtension && size >= 24) {
-            ByteCursor timing(data + 8, 16);
+            CByteCursor timing(data + 8, 16);
             object.rtStart = static_cast<int64_t>(timing.U64());
             object.rtEnd = static_cast<int64_t>(timing.U64());
             object.hasTiming = true;
@@ -318,7 +318,7 @@ void Reader::ReadExtensions(const Payload& payload, const StreamInfo& stream, Me
     }
 }
 
-bool Reader::AddFragment(const Payload& payload, size_t index, ObjectSink& sink)
+bool CReader::AddFragment(const Payload& payload, size_t index, IObjectSink& sink)
 {
     StreamState& state = states_[index];
     // Without replicated data the payload is a whole object.
@@ -380,7 +380,7 @@ bool Reader::AddFragment(const Payload& payload, size_t index, ObjectSink& sink)
 }
 
 // Fragments fit: the object's size bounds the offsets.
-void Reader::Append(StreamState& state, const Payload& payload)
+void CReader::Append(StreamState& state, const Payload& payload)
 {
     if (state.room)
         std::memcpy(state.room + state.filled, payload.data, payload.size);
@@ -389,7 +389,7 @@ void Reader::Append(StreamState& state, const Payload& payload)
     state.filled += payload.size;
 }
 
-bool Reader::AddCompressed(const Payload& payload, size_t index, ObjectSink& sink)
+bool CReader::AddCompressed(const Payload& payload, size_t index, IObjectSink& sink)
 {
     StreamState& state = states_[index];
     if (state.assembling) {
@@ -414,7 +414,7 @@ bool Reader::AddCompressed(const Payload& payload, size_t index, ObjectSink& sin
     return true;
 }
 
-bool Reader::Deliver(MediaObject& object, StreamState& state, ObjectSink& sink)
+bool CReader::Deliver(MediaObject& object, StreamState& state, IObjectSink& sink)
 {
     if (header_.streams[object.streamIndex].kind == StreamKind::Video) {
         if (object.size >= ZeroObjectMinimum && media::AllZero(object.data, object.size)) {

@@ -3,7 +3,7 @@
 // objects, one after another, rebuilt from the packets' fragments. No COM: the source filter and
 // the benchmarks use it alike.
 //
-//   asf::Reader reader;
+//   asf::CReader reader;
 //   HRESULT hr = reader.Open(path);          // header, codecs found from the payload
 //   hr = reader.Read(sink);                  // sink.OnObject for every whole object
 //
@@ -26,7 +26,7 @@ namespace asf {
 using media::MaxObjectSize;
 using media::MediaObject;
 using media::NoTime;
-using media::ObjectSink;
+using media::IObjectSink;
 using media::StreamFormat;
 
 struct ReadCounters {
@@ -39,7 +39,7 @@ struct ReadCounters {
     uint64_t truncatedBytes = 0;      // of a last, incomplete packet
 };
 
-class Reader : public media::RecordingReader {
+class CReader : public media::IRecordingReader {
 public:
     // Opens the file (shared with a recorder that still writes it), parses the header and reads
     // ahead to identify each stream's codec and the earliest time. HRESULT_FROM_WIN32 when the
@@ -49,7 +49,7 @@ public:
     // follows the packets, whatever the header says of the data's size: S_OK at the end of the
     // data, S_FALSE when the sink stopped, HALVERN_E_DAMAGED when too many packets are
     // unreadable, HALVERN_E_SHRANK when the file became shorter meanwhile, or a read error.
-    HRESULT Read(ObjectSink& sink) override;
+    HRESULT Read(IObjectSink& sink) override;
 
     const HeaderInfo& Header() const { return header_; }
     // Parallel to Header().streams.
@@ -87,7 +87,7 @@ private:
 
     HRESULT Probe();
     int64_t FindDuration();
-    HRESULT ReadPackets(ObjectSink& sink, uint64_t maxPackets);
+    HRESULT ReadPackets(IObjectSink& sink, uint64_t maxPackets);
     bool EndsData(const uint8_t* data, uint64_t offset, uint64_t fileSize);
     bool HeaderEndsDataAt(uint64_t offset) const;
     HRESULT EndRead(uint64_t end, uint64_t fileSize);
@@ -95,12 +95,12 @@ private:
     HRESULT CurrentSize(uint64_t& size) const;
     void ResetStreams();
     void SkipBadPacket();
-    bool ProcessPacket(const uint8_t* data, ObjectSink& sink, bool& stopped);
-    bool AddFragment(const Payload& payload, size_t index, ObjectSink& sink);
-    bool AddCompressed(const Payload& payload, size_t index, ObjectSink& sink);
+    bool ProcessPacket(const uint8_t* data, IObjectSink& sink, bool& stopped);
+    bool AddFragment(const Payload& payload, size_t index, IObjectSink& sink);
+    bool AddCompressed(const Payload& payload, size_t index, IObjectSink& sink);
     void Append(StreamState& state, const Payload& payload);
     void ReadExtensions(const Payload& payload, const StreamInfo& stream, MediaObject& object) const;
-    bool Deliver(MediaObject& object, StreamState& state, ObjectSink& sink);
+    bool Deliver(MediaObject& object, StreamState& state, IObjectSink& sink);
     size_t StreamIndex(unsigned number) const;
 
     UniqueFileHandle file_;

@@ -17,7 +17,7 @@ void CTimelineCursor::Reset(size_t bytes)
     skipping_ = zeroSkipped_ = 0;
 }
 
-HRESULT CTimelineCursor::Refill(HANDLE file, const VirtualFile& timeline, size_t need)
+HRESULT CTimelineCursor::Refill(HANDLE file, const CVirtualFile& timeline, size_t need)
 {
     if (begin_ > 0) {
         std::memmove(block_.data(), block_.data() + begin_, end_ - begin_);

@@ -31,7 +31,7 @@ public:
 
     // Moves what is left to the block's front and reads more after it, the block grown first to
     // `need` bytes when it is smaller.
-    HRESULT Refill(HANDLE file, const VirtualFile& timeline, size_t need);
+    HRESULT Refill(HANDLE file, const CVirtualFile& timeline, size_t need);
     // Past a whole chunk (its padding included), which also ends a skip.
     void PassChunk(size_t bytes);
     // Past damage: on to the next offset, a multiple of 8 on, where `isChunk` holds, or to the last

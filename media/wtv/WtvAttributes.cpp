@@ -24,7 +24,7 @@ media::AttributeType TypeOf(uint32_t code)
 void ForEachAttribute(const uint8_t* records, size_t size, const std::function<void(const media::AttributeView&)>& visit)
 {
     for (size_t at = 0; at + 24 <= size && std::memcmp(records + at, RecordGuid, sizeof(RecordGuid)) == 0;) {
-        media::ByteCursor head(records + at + 16, 8);
+        media::CByteCursor head(records + at + 16, 8);
         const uint32_t type = head.U32();
         const uint32_t length = head.U32();
         size_t units = 0;
@@ -50,7 +50,7 @@ bool MarkedProtected(const uint8_t* records, size_t size)
         const bool flag = attribute.type == media::AttributeType::Bool || attribute.type == media::AttributeType::Dword;
         if (seen || !flag || attribute.valueSize < 4 || !attribute.NameIs("WM/WMRVContentProtected"))
             return;
-        media::ByteCursor value(attribute.value, 4);
+        media::CByteCursor value(attribute.value, 4);
         marked = value.U32() != 0;
         seen = true;
     });

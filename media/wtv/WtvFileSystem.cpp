@@ -57,18 +57,18 @@ bool NameIs(const uint8_t* utf16, uint32_t units, const char* name)
 // or anywhere else: a few sectors listed over and over would read as a recording of any size.
 // Another virtual file that lists a unit twice, or one of another such file's, is only unsound:
 // the media does not need it. The timeline is mapped first.
-class Mapping {
+class CMapping {
 public:
     enum class Owner { Timeline, Other };
 
-    Mapping(HANDLE file, uint64_t fileBytes) : file_(file), fileUnits_((fileBytes + SmallSectorBytes - 1) / SmallSectorBytes) {}
+    CMapping(HANDLE file, uint64_t fileBytes) : file_(file), fileUnits_((fileBytes + SmallSectorBytes - 1) / SmallSectorBytes) {}
 
     // Units that are no virtual file's: the header's, the root directory's.
     void Reserve(uint64_t first, uint64_t count) { reserved_.push_back({first, count}); }
 
     // The sectors of a virtual file from its directory entry: length and flags, first sector and
     // allocation-table depth (0 one sector, 1 a table of sectors, 2 a table of tables).
-    HRESULT Map(uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, Owner owner, VirtualFile& out);
+    HRESULT Map(uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, Owner owner, CVirtualFile& out);
 
     // Another virtual file listed a unit of the timeline.
     bool SharesTimeline() const { return sharesTimeline_; }
@@ -90,7 +90,7 @@ private:
 // Sizes the account once the timeline's tables are read: the file's units, those the timeline
 // lists (past the end, a recording cut short or still being written lists sectors not there) and a
 // margin. The timeline's share is 8 MiB a bitmap at most (1024 tables of 1024 big sectors).
-void Mapping::Track(uint64_t timelineUnits)
+void CMapping::Track(uint64_t timelineUnits)
 {
     units_ = fileUnits_ + timelineUnits + UnlistedUnits;
     timeline_.assign(static_cast<size_t>(units_), false);
@@ -101,7 +101,7 @@ void Mapping::Track(uint64_t timelineUnits)
 }
 
 // False when a unit lies past what the file can list or is listed already; nothing is taken then.
-bool Mapping::Claim(uint64_t first, uint64_t count, Owner owner)
+bool CMapping::Claim(uint64_t first, uint64_t count, Owner owner)
 {
     if (first + count > units_)
         return false;
@@ -122,7 +122,7 @@ bool Mapping::Claim(uint64_t first, uint64_t count, Owner owner)
 // A 4 KiB allocation table's entries up to the first unused (zero) one, appended. Another file's
 // table is claimed before it is read, so none is read twice; the timeline's are claimed once all
 // are read and the account is sized.
-HRESULT Mapping::ReadTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries)
+HRESULT CMapping::ReadTable(uint32_t sector, Owner owner, std::vector<uint32_t>& entries)
 {
     if (sector == 0 || (owner == Owner::Other && !Claim(sector, 1, owner)))
         return HALVERN_E_BAD_HEADER;
@@ -133,7 +133,7 @@ HRESULT Mapping::ReadTable(uint32_t sector, Owner owner, std::vector<uint32_t>& 
         return hr;
     if (got < sizeof(table))
         return HALVERN_E_BAD_HEADER;
-    media::ByteCursor cursor(table, sizeof(table));
+    media::CByteCursor cursor(table, sizeof(table));
     for (uint32_t i = 0; i < TableEntries; ++i) {
         const uint32_t entry = cursor.U32();
         if (entry == 0)
@@ -143,11 +143,11 @@ HRESULT Mapping::ReadTable(uint32_t sector, Owner owner, std::vector<uint32_t>& 
     return S_OK;
 }
 
-HRESULT Mapping::Map(uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, Owner owner, VirtualFile& out)
+HRESULT CMapping::Map(uint64_t lengthAndFlags, uint32_t firstSector, uint32_t depth, Owner owner, CVirtualFile& out)
 {
     if ((lengthAndFlags & InlineFlag) || firstSector == 0 || depth > 2)
         return HALVERN_E_BAD_HEADER;
-    out = VirtualFile();
+    out = CVirtualFile();
     out.sectorBytes_ = (lengthAndFlags & SmallSectorsFlag) ? SmallSectorBytes : BigSectorBytes;
     std::vector<uint32_t> tables;
     HRESULT hr = S_OK;
@@ -189,7 +189,7 @@ bool IsWtvFile(const uint8_t* data, size_t size)
     return size >= sizeof(GUID) && SameGuid(data, FileMagic);
 }
 
-HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
+HRESULT MapFiles(HANDLE file, CVirtualFile& timeline, CVirtualFile& attributes)
 {
     uint8_t head[HeaderBytes];
     size_t got = 0;
@@ -200,7 +200,7 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
         return HALVERN_E_NOT_RECORDING;
     if (got < sizeof(head))
         return HALVERN_E_BAD_HEADER;
-    media::ByteCursor fields(head, sizeof(head));
+    media::CByteCursor fields(head, sizeof(head));
     fields.Skip(RootSizeAt);
     const uint32_t rootBytes = fields.U32();
     fields.Skip(RootSectorAt - RootSizeAt - 4);
@@ -218,13 +218,13 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
     if (FAILED(hr))
         return hr;
 
-    timeline = VirtualFile();
-    attributes = VirtualFile();
+    timeline = CVirtualFile();
+    attributes = CVirtualFile();
     Entry timelineEntry = {};
     bool found = false;
     std::vector<Entry> others; // fewer than a hundred: the directory is one sector
     for (uint32_t at = 0; at + EntryHeadBytes <= rootBytes && SameGuid(root + at, DirectoryEntry);) {
-        media::ByteCursor entry(root + at + 16, rootBytes - at - 16);
+        media::CByteCursor entry(root + at + 16, rootBytes - at - 16);
         const uint32_t entryBytes = entry.U16();
         entry.Skip(6);
         const uint64_t lengthAndFlags = entry.U64();
@@ -235,7 +235,7 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
             nameUnits > (entryBytes - EntryHeadBytes) / 2 || EntryHeadBytes + 2 * nameUnits + 8 > entryBytes)
             return HALVERN_E_BAD_HEADER;
         const uint8_t* name = root + at + EntryHeadBytes;
-        media::ByteCursor place(name + 2 * nameUnits, 8);
+        media::CByteCursor place(name + 2 * nameUnits, 8);
         const uint32_t firstSector = place.U32();
         const uint32_t depth = place.U32();
         const Entry declared = {lengthAndFlags, firstSector, depth, NameIs(name, nameUnits, "table.0.entries.legacy_attrib")};
@@ -252,15 +252,15 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
 
     // The timeline first: it takes its units whole or the recording is damaged. Each other file
     // then meets the timeline's units or is mapped or dropped on its own.
-    Mapping mapping(file, fileBytes);
+    CMapping mapping(file, fileBytes);
     mapping.Reserve(0, 1);
     mapping.Reserve(rootSector, (rootBytes + SmallSectorBytes - 1) / SmallSectorBytes);
-    hr = mapping.Map(timelineEntry.lengthAndFlags, timelineEntry.firstSector, timelineEntry.depth, Mapping::Owner::Timeline, timeline);
+    hr = mapping.Map(timelineEntry.lengthAndFlags, timelineEntry.firstSector, timelineEntry.depth, CMapping::Owner::Timeline, timeline);
     if (FAILED(hr))
         return hr;
     for (const Entry& entry : others) {
-        VirtualFile other;
-        const bool sound = SUCCEEDED(mapping.Map(entry.lengthAndFlags, entry.firstSector, entry.depth, Mapping::Owner::Other, other));
+        CVirtualFile other;
+        const bool sound = SUCCEEDED(mapping.Map(entry.lengthAndFlags, entry.firstSector, entry.depth, CMapping::Owner::Other, other));
         if (mapping.SharesTimeline())
             return HALVERN_E_BAD_HEADER;
         if (sound && entry.attributes && attributes.Extent() == 0)
@@ -269,7 +269,7 @@ HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes)
     return S_OK;
 }
 
-HRESULT VirtualFile::Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const
+HRESULT CVirtualFile::Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const
 {
     got = 0;
     while (got < size) {

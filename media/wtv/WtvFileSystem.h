@@ -11,13 +11,13 @@
 
 namespace wtv {
 
-class Mapping;
+class CMapping;
 
 inline constexpr uint32_t SmallSectorBytes = 4096;
 inline constexpr uint32_t BigSectorBytes = 256 * 1024;
 
 // Where the bytes of a virtual file lie in the file.
-class VirtualFile {
+class CVirtualFile {
 public:
     // As the directory declares it, but never more than its sectors hold.
     uint64_t Length() const { return length_; }
@@ -30,7 +30,7 @@ public:
     HRESULT Read(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got) const;
 
 private:
-    friend class Mapping;
+    friend class CMapping;
 
     uint64_t length_ = 0;
     uint32_t sectorBytes_ = SmallSectorBytes;
@@ -47,6 +47,6 @@ bool IsWtvFile(const uint8_t* data, size_t size);
 // timeline; also when a 4 KiB unit of the timeline (its data or its tables) is listed twice, is
 // the header's or the directory's or another virtual file's, or lies far past the file's end.
 // So the timeline never holds more than the file does.
-HRESULT MapFiles(HANDLE file, VirtualFile& timeline, VirtualFile& attributes);
+HRESULT MapFiles(HANDLE file, CVirtualFile& timeline, CVirtualFile& attributes);
 
 } // namespace wtv

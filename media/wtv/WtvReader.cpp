@@ -30,7 +30,7 @@ constexpr size_t LanguageAt = 44;
 constexpr size_t MaxChunkBytes = media::MaxObjectSize + ChunkHeadBytes;
 constexpr unsigned StreamNumberMask = 0x7FFF;
 // Encrypted payload: this many chunks of a stream without one of its codec's sync words.
-constexpr unsigned ProtectedChunks = media::FormatProbe::FramesPerStream;
+constexpr unsigned ProtectedChunks = media::CFormatProbe::FramesPerStream;
 constexpr uint64_t ProbeBytes = 32u << 20;
 // The duration comes from the timestamps in this much of the timeline's end.
 constexpr uint64_t TailBytes = 1u << 20;
@@ -40,13 +40,13 @@ constexpr uint64_t DamagedMinimum = 64u << 10;
 
 uint32_t U32At(const uint8_t* data)
 {
-    media::ByteCursor cursor(data, 4);
+    media::CByteCursor cursor(data, 4);
     return cursor.U32();
 }
 
 int64_t TimeOf(const uint8_t* chunk)
 {
-    media::ByteCursor cursor(chunk + TimeAt, 8);
+    media::CByteCursor cursor(chunk + TimeAt, 8);
     const int64_t time = static_cast<int64_t>(cursor.U64());
     return time < 0 ? NoTime : time;
 }
@@ -96,12 +96,12 @@ void Identify(const MediaObject& object, Declared declared, StreamFormat& format
 
 } // namespace
 
-HRESULT Reader::Open(const wchar_t* path)
+HRESULT CReader::Open(const wchar_t* path)
 {
     HRESULT hr = media::OpenShared(path, file_);
     if (FAILED(hr))
         return hr;
-    VirtualFile attributes;
+    CVirtualFile attributes;
     hr = MapFiles(file_.Get(), timeline_, attributes);
     if (FAILED(hr))
         return hr;
@@ -118,7 +118,7 @@ HRESULT Reader::Open(const wchar_t* path)
     return Probe();
 }
 
-HRESULT Reader::Probe()
+HRESULT CReader::Probe()
 {
     numbers_.clear();
     types_.clear();
@@ -130,7 +130,7 @@ HRESULT Reader::Probe()
     const auto awaited = [this](size_t i) {
         return Deliverable(types_[i].declared) && types_[i].declared != Declared::Avc1Video;
     };
-    media::FormatProbe sink(formats_, identify, awaited);
+    media::CFormatProbe sink(formats_, identify, awaited);
     probing_ = true;
     // Reading stops at the sink or at the probe's share of the file, whichever comes first.
     HRESULT hr = ReadChunks(sink, ProbeBytes);
@@ -153,7 +153,7 @@ HRESULT Reader::Probe()
 }
 
 // The latest time of a delivered stream among the timestamp chunks at the end of the timeline.
-int64_t Reader::FindLastTime()
+int64_t CReader::FindLastTime()
 {
     // The sectors' end rather than the directory's length, which a recorder may not have updated.
     const uint64_t end = timeline_.Extent();
@@ -174,25 +174,25 @@ int64_t Reader::FindLastTime()
     return last;
 }
 
-void Reader::ResetStreams()
+void CReader::ResetStreams()
 {
     states_.assign(numbers_.size(), StreamState());
     counters_ = ReadCounters();
     cursor_.Reset(BlockBytes);
 }
 
-size_t Reader::StreamIndex(unsigned number) const
+size_t CReader::StreamIndex(unsigned number) const
 {
     const auto found = std::find(numbers_.begin(), numbers_.end(), number);
     return found == numbers_.end() ? NoStream : static_cast<size_t>(found - numbers_.begin());
 }
 
-HRESULT Reader::Read(ObjectSink& sink)
+HRESULT CReader::Read(IObjectSink& sink)
 {
     return ReadChunks(sink, std::numeric_limits<uint64_t>::max());
 }
 
-HRESULT Reader::ReadChunks(ObjectSink& sink, uint64_t maxBytes)
+HRESULT CReader::ReadChunks(IObjectSink& sink, uint64_t maxBytes)
 {
     if (!file_)
         return E_UNEXPECTED;
@@ -269,12 +269,12 @@ HRESULT Reader::ReadChunks(ObjectSink& sink, uint64_t maxBytes)
     }
 }
 
-bool Reader::Damaged() const
+bool CReader::Damaged() const
 {
     return counters_.skippedBytes >= DamagedMinimum && counters_.skippedBytes * 10 > cursor_.Position();
 }
 
-Reader::Step Reader::ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink& sink)
+CReader::Step CReader::ProcessChunk(const uint8_t* chunk, size_t size, IObjectSink& sink)
 {
     const unsigned number = U32At(chunk + 20) & StreamNumberMask;
     const size_t index = StreamIndex(number);
@@ -310,7 +310,7 @@ Reader::Step Reader::ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink&
     return Step::Next;
 }
 
-void Reader::AddStream(unsigned number, const uint8_t* chunk, size_t size, const TypeLayout& layout)
+void CReader::AddStream(unsigned number, const uint8_t* chunk, size_t size, const TypeLayout& layout)
 {
     // The streams are those the read-ahead met; the read after it has a pin for no other.
     StreamType type;
@@ -330,7 +330,7 @@ void Reader::AddStream(unsigned number, const uint8_t* chunk, size_t size, const
     states_.emplace_back();
 }
 
-Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size, ObjectSink& sink)
+CReader::Step CReader::DeliverData(size_t index, const uint8_t* data, size_t size, IObjectSink& sink)
 {
     StreamState& state = states_[index];
     const Declared declared = types_[index].declared;
@@ -368,7 +368,7 @@ Reader::Step Reader::DeliverData(size_t index, const uint8_t* data, size_t size,
 
 // The read reached the end of the data. A file now shorter than when reading began lost part of
 // itself meanwhile.
-HRESULT Reader::EndRead()
+HRESULT CReader::EndRead()
 {
     HRESULT hr = media::CheckNotShrunk(file_.Get(), startSize_);
     if (FAILED(hr))

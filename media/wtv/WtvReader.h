@@ -3,7 +3,7 @@
 // the chunks of its timeline in file order, each data chunk a whole media object stamped with the
 // time its stream's last timestamp chunk gave. No COM.
 //
-//   wtv::Reader reader;
+//   wtv::CReader reader;
 //   HRESULT hr = reader.Open(path);          // directory, streams, codecs found from the payload
 //   hr = reader.Read(sink);                  // sink.OnObject for every whole object
 //
@@ -29,7 +29,7 @@ namespace wtv {
 
 using media::MediaObject;
 using media::NoTime;
-using media::ObjectSink;
+using media::IObjectSink;
 using media::StreamFormat;
 
 struct ReadCounters {
@@ -42,14 +42,14 @@ struct ReadCounters {
     uint64_t truncatedBytes = 0;      // of a last chunk the file's end cut
 };
 
-class Reader : public media::RecordingReader {
+class CReader : public media::IRecordingReader {
 public:
     // HALVERN_E_AVC1_VIDEO when the video is H.264 without start codes; else as
-    // media::RecordingReader says.
+    // media::IRecordingReader says.
     HRESULT Open(const wchar_t* path) override;
     // To the end of the timeline's data, past a directory that claims less, or to where the file
     // was cut. HALVERN_E_PROTECTED when protected data turns up after the part Open looked at.
-    HRESULT Read(ObjectSink& sink) override;
+    HRESULT Read(IObjectSink& sink) override;
 
     const std::vector<StreamFormat>& Formats() const override { return formats_; }
     int64_t EarliestTime() const override { return earliestTime_; }
@@ -78,17 +78,17 @@ private:
 
     HRESULT Probe();
     int64_t FindLastTime();
-    HRESULT ReadChunks(ObjectSink& sink, uint64_t maxBytes);
+    HRESULT ReadChunks(IObjectSink& sink, uint64_t maxBytes);
     bool Damaged() const;
-    Step ProcessChunk(const uint8_t* chunk, size_t size, ObjectSink& sink);
-    Step DeliverData(size_t index, const uint8_t* data, size_t size, ObjectSink& sink);
+    Step ProcessChunk(const uint8_t* chunk, size_t size, IObjectSink& sink);
+    Step DeliverData(size_t index, const uint8_t* data, size_t size, IObjectSink& sink);
     void AddStream(unsigned number, const uint8_t* chunk, size_t size, const TypeLayout& layout);
     size_t StreamIndex(unsigned number) const;
     HRESULT EndRead();
     void ResetStreams();
 
     UniqueFileHandle file_;
-    VirtualFile timeline_;
+    CVirtualFile timeline_;
     std::vector<unsigned> numbers_;
     std::vector<StreamType> types_;
     std::vector<StreamFormat> formats_;

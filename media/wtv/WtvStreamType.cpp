@@ -70,7 +70,7 @@ bool ParseStreamType(const uint8_t* chunk, size_t size, const TypeLayout& layout
 {
     if (size < layout.format)
         return false;
-    media::ByteCursor sizeField(chunk + layout.formatSize, 4);
+    media::CByteCursor sizeField(chunk + layout.formatSize, 4);
     size_t formatSize = sizeField.U32();
     if (formatSize > size - layout.format)
         return false;

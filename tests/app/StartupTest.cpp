@@ -9,7 +9,7 @@ using namespace testing_support;
 namespace blackbox {
 namespace {
 
-const char kRecordingKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
+const char RecordingKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
 
 using Startup = BlackBoxTest; // without the stand-ins: nothing here converts
 
@@ -33,7 +33,7 @@ TEST_F(Startup, ALockFileIsTakenOverAndRefusesASecondInstance)
             box = FindProcessDialog(second.Id(), "Halvern");
             return box && ::FindWindowExA(box, nullptr, "Static", "Program can't have 2 instances");
         },
-        kPromptMs));
+        PromptMs));
     EXPECT_EQ(FindProcessDialog(second.Id(), "Halvern", IDC_CONVERT_SINGLE), nullptr) << "no main window";
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(second.WaitForExit(10000));
@@ -46,19 +46,19 @@ TEST_F(Startup, ALockFileIsTakenOverAndRefusesASecondInstance)
 // and stored at exit. (Each value's name and its default: the settings' test.)
 TEST_F(Startup, TheSettingsAreStoredAtExit)
 {
-    SetRegistryString(kRecordingKey, "RecordPath", "C:\\users\\Public\\Recorded TV", HKEY_LOCAL_MACHINE);
-    SetRegistryString(kSettingsKey, "InputPath", "C:\\In");
+    SetRegistryString(RecordingKey, "RecordPath", "C:\\users\\Public\\Recorded TV", HKEY_LOCAL_MACHINE);
+    SetRegistryString(SettingsKey, "InputPath", "C:\\In");
     ASSERT_TRUE(halvern.Start());
-    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(halvern.Window()); }, kPromptMs)) << "HideOnStartup is 0";
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(halvern.Window()); }, PromptMs)) << "HideOnStartup is 0";
     EXPECT_EQ(DialogItemText(halvern.Window(), IDC_INPUT_PATH), "C:\\In");
     ASSERT_TRUE(halvern.CloseAndWait());
-    DeleteRegistryTree(kRecordingKey, HKEY_LOCAL_MACHINE);
+    DeleteRegistryTree(RecordingKey, HKEY_LOCAL_MACHINE);
 
     std::string text;
-    EXPECT_TRUE(ReadRegistryString(kSettingsKey, "InputPath", text) && text == "C:\\In") << text;
-    EXPECT_TRUE(ReadRegistryString(kSettingsKey, "OutputPath", text) && text == "C:\\users\\Public\\Recorded TV") << text;
+    EXPECT_TRUE(ReadRegistryString(SettingsKey, "InputPath", text) && text == "C:\\In") << text;
+    EXPECT_TRUE(ReadRegistryString(SettingsKey, "OutputPath", text) && text == "C:\\users\\Public\\Recorded TV") << text;
     DWORD number = 7;
-    EXPECT_TRUE(ReadRegistryDword(kSettingsKey, "HideOnStartup", number) && number == 0) << number;
+    EXPECT_TRUE(ReadRegistryDword(SettingsKey, "HideOnStartup", number) && number == 0) << number;
 }
 
 } // namespace

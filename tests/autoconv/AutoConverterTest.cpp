@@ -43,12 +43,12 @@ protected:
         settings_.OutputPath = output_;
         settings_.InputExt = L"dvr-ms";
         settings_.OutputExt = L"MPG";
-        settings_.UseFilterGraph = kInternalGraphName;
+        settings_.UseFilterGraph = InternalGraphName;
         engine_ = std::make_unique<CConversionEngine>(graphs_, observer_);
         MakeAutoConverter(60000);
         ASSERT_HRESULT_SUCCEEDED(RegisterStandInsInProcess());
         CStdioFile graphFile;
-        const std::wstring graph = Wide(MakeScratchDirectory("auto-graph")) + kInternalGraphFileName;
+        const std::wstring graph = Wide(MakeScratchDirectory("auto-graph")) + InternalGraphFileName;
         ASSERT_EQ(OpenInternalGraph(graph.c_str(), graphFile, graphs_.InternalGraph), InternalGraphOpen::Opened);
     }
 
@@ -277,7 +277,7 @@ TEST_F(AutoConverterTest, StoredSettingsThatCannotWorkAreReported)
     EXPECT_EQ(Count(L"ERROR - The stored setting cannot work: The output name \"{Title} {Episode}\" names a field"), 1u)
         << Utf8(Text());
     EXPECT_TRUE(IsProgramStream(output_ + L"Other.MPG")) << "named after the recording";
-    EXPECT_FALSE(FileExists(output_ + kOutputRecordName));
+    EXPECT_FALSE(FileExists(output_ + OutputRecordName));
 }
 
 // One worker at a time; a stop ends it at once from its wait, also one requested before the worker
@@ -320,7 +320,7 @@ TEST_F(AutoConverterTest, ANewRecordingWakesTheWorkerWhichLeavesItWhileASingleFi
     ASSERT_TRUE(CopyRecording(single));
     {
         ScopedDecrypterFault slow("pace=1");
-        ASSERT_EQ(engine_->StartSingleConversion(ConversionRequest{single, output_ + L"Single.MPG", kInternalGraphName, output_}),
+        ASSERT_EQ(engine_->StartSingleConversion(ConversionRequest{single, output_ + L"Single.MPG", InternalGraphName, output_}),
                   SingleStart::Started);
         const int seen = passes;
         ASSERT_TRUE(CopyRecording(input_ + L"Second.dvr-ms"));
@@ -674,7 +674,7 @@ TEST_F(AutoConverterTest, APatternNamesOutputsByMetadataAndConvertsEachRecording
     EXPECT_TRUE(owners == L"A.dvr-ms B.dvr-ms C.dvr-ms D.dvr-ms F.dvr-ms " || owners == L"B.dvr-ms A.dvr-ms C.dvr-ms D.dvr-ms F.dvr-ms ")
         << Utf8(owners);
     const std::wstring longOutput = record.OutputOf(L"E.dvr-ms");
-    EXPECT_TRUE(longOutput.size() > 100 && longOutput.size() <= kMaxPatternNameLength + 4 &&
+    EXPECT_TRUE(longOutput.size() > 100 && longOutput.size() <= MaxPatternNameLength + 4 &&
                 longOutput == std::wstring(longOutput.size() - 4, L'x') + L".MPG" &&
                 (output_ + longOutput + L" (999).partial").size() < MAX_PATH)
         << Utf8(longOutput);

@@ -14,7 +14,7 @@ namespace {
 // Halvern.exe finds the stand-ins for the outside filters through the prefix's registry.
 [[maybe_unused]] ::testing::Environment* const g_standIns = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
 
-const char kQuestion[] = "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
+const char Question[] = "Auto Converter is running. It must restart in order to apply. \n\nRestart service?";
 
 class AutoConverterRun : public BlackBoxTest {
 protected:
@@ -22,7 +22,7 @@ protected:
     void ApplyAnswering(int button)
     {
         Click(halvern.Window(), IDC_APPLY);
-        ASSERT_TRUE(AnswerMessage(halvern.Id(), kQuestion, button));
+        ASSERT_TRUE(AnswerMessage(halvern.Id(), Question, button));
     }
 
     // Starts Halvern with the Auto Converter running with the settings.
@@ -38,7 +38,7 @@ protected:
     {
         ASSERT_TRUE(CopyRecording(input + recording));
         ASSERT_NO_FATAL_FAILURE(StartAutoConverter(Defaults()));
-        ASSERT_TRUE(WaitUntil([&] { return ButtonCaption() == "Cancel Conversion!"; }, kPromptMs));
+        ASSERT_TRUE(WaitUntil([&] { return ButtonCaption() == "Cancel Conversion!"; }, PromptMs));
     }
 
     std::string ButtonCaption() const { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE); }
@@ -52,16 +52,16 @@ protected:
         const std::string notARecording = logs + "not a recording";
         WriteFileBytes(notARecording, std::string(4096, 'x'));
         for (const char* name : {"Look 1.", "Look 2."}) {
-            const size_t failed = Count(kFailed);
+            const size_t failed = Count(FailedText);
             DropRecording(input + name + extension, notARecording);
-            ASSERT_TRUE(WaitUntil([&] { return Count(kFailed) > failed; }, kPromptMs)) << halvern.Output();
+            ASSERT_TRUE(WaitUntil([&] { return Count(FailedText) > failed; }, PromptMs)) << halvern.Output();
         }
     }
 
     std::string StoredInputPath() const
     {
         std::string stored;
-        ReadRegistryString(kSettingsKey, "InputPath", stored);
+        ReadRegistryString(SettingsKey, "InputPath", stored);
         return stored;
     }
 };
@@ -87,7 +87,7 @@ TEST_F(AutoConverterRun, AConversionInProgressOutlivesApplyAndTheExit)
     EXPECT_FALSE(FileExists(output + "First.MPG")) << "applied before the conversion ended";
     ASSERT_TRUE(WaitForOutput(output + "First.MPG", 30000));
     ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Late.MPG.partial"); }, 30000)) << "the new worker's writer";
-    EXPECT_TRUE(ContainsInOrder(halvern.Output(), {kBanner, kDone, kWaiting, kBanner})) << halvern.Output();
+    EXPECT_TRUE(ContainsInOrder(halvern.Output(), {Banner, DoneText, Waiting, Banner})) << halvern.Output();
 
     ::PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(window); }, 3000)) << "the window waited for the conversion";
@@ -97,7 +97,7 @@ TEST_F(AutoConverterRun, AConversionInProgressOutlivesApplyAndTheExit)
     EXPECT_TRUE(IsProgramStream(output + "Late.MPG"));
     EXPECT_FALSE(FileExists(output + "Late.MPG.partial"));
     EXPECT_FALSE(FileExists(LockFilePath()));
-    EXPECT_EQ(2u, CountOf(halvern.Output(), kDone)) << halvern.Output();
+    EXPECT_EQ(2u, CountOf(halvern.Output(), DoneText)) << halvern.Output();
 }
 
 // Closed while its conversion has stopped making progress, in a graph whose filters never end and
@@ -132,13 +132,13 @@ TEST_F(AutoConverterRun, ACancelledRecordingIsNotStartedAgainUnchanged)
     ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds
     ASSERT_NO_FATAL_FAILURE(StartConverting("Show.dvr-ms"));
     Click(halvern.Window(), IDC_CONVERT_SINGLE);
-    ASSERT_TRUE(WaitUntil([&] { return Count(kFailed) == 1; }, kPromptMs)) << halvern.Output();
-    EXPECT_TRUE(WaitUntil([&] { return ButtonCaption() == "Convert Single File..."; }, kPromptMs));
+    ASSERT_TRUE(WaitUntil([&] { return Count(FailedText) == 1; }, PromptMs)) << halvern.Output();
+    EXPECT_TRUE(WaitUntil([&] { return ButtonCaption() == "Convert Single File..."; }, PromptMs));
 
     ASSERT_NO_FATAL_FAILURE(LookTwiceMore("dvr-ms"));
     EXPECT_EQ("Convert Single File...", ButtonCaption()) << "started again";
-    EXPECT_EQ(0u, Count(kDone)) << halvern.Output();
-    EXPECT_EQ(3u, Count(kFailed)) << halvern.Output();
+    EXPECT_EQ(0u, Count(DoneText)) << halvern.Output();
+    EXPECT_EQ(3u, Count(FailedText)) << halvern.Output();
     EXPECT_FALSE(FileExists(output + "Show.MPG"));
     EXPECT_FALSE(FileExists(output + "Show.MPG.partial"));
     EXPECT_TRUE(FileExists(input + "Show.dvr-ms"));
@@ -174,9 +174,9 @@ TEST_F(AutoConverterRun, GrowingOrCutOffRecordingsAreKept)
         ScopedDecrypterFault slow("pace=0.5"); // the first part takes over three seconds
         ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
     }
-    ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Growing.MPG.partial"); }, kPromptMs)) << halvern.Output();
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Growing.MPG.partial"); }, PromptMs)) << halvern.Output();
     ASSERT_TRUE(AppendFromLinux(growing, whole.substr(written), logs + "rest"));
-    ASSERT_TRUE(WaitUntil([&] { return Count(kDone) == 1; }, kPromptMs)) << halvern.Output();
+    ASSERT_TRUE(WaitUntil([&] { return Count(DoneText) == 1; }, PromptMs)) << halvern.Output();
     const DWORD converted = ::GetTickCount();
     EXPECT_TRUE(IsProgramStream(output + "Growing.MPG"));
 
@@ -188,14 +188,14 @@ TEST_F(AutoConverterRun, GrowingOrCutOffRecordingsAreKept)
         return balloons.Seen({"Cut.dvr-ms", "\nThe recording ends cut off in the middle of its data: it is kept.\nDone!"});
     };
     EXPECT_TRUE(WaitUntil(reported, 30000)) << ::testing::PrintToString(balloons.Texts());
-    ASSERT_TRUE(WaitForOutput(output + "Cut.MPG", kPromptMs));
+    ASSERT_TRUE(WaitForOutput(output + "Cut.MPG", PromptMs));
     // Looked at once the next conversion has been published, long after the first was handled.
     EXPECT_TRUE(FileExists(growing)) << "deleted, though it changed while it was converted";
 
     ASSERT_TRUE(WaitUntil([&] { return !FileExists(growing); }, 60000)) << "not converted again whole\n" << halvern.Output();
     EXPECT_GE(::GetTickCount() - converted, 25000u) << "converted again before it had settled";
     EXPECT_TRUE(IsSoundProgramStream(output + "Growing.MPG"));
-    EXPECT_EQ(3u, Count(kDone)) << halvern.Output();
+    EXPECT_EQ(3u, Count(DoneText)) << halvern.Output();
     EXPECT_TRUE(ReadFileBytes(input + "Cut.dvr-ms") == cut) << "the cut recording did not stay as it was";
     EXPECT_TRUE(halvern.CloseAndWait());
 }
@@ -222,11 +222,11 @@ TEST_F(AutoConverterRun, AWtvRecordingWithBadTablesFailsOnce)
     settings.InputExt = "wtv";
     settings.DeleteSourceFile = 1;
     ASSERT_NO_FATAL_FAILURE(StartAutoConverter(settings));
-    ASSERT_TRUE(WaitUntil([&] { return Count(kFailed) == 2; }, kPromptMs)) << halvern.Output();
+    ASSERT_TRUE(WaitUntil([&] { return Count(FailedText) == 2; }, PromptMs)) << halvern.Output();
 
     ASSERT_NO_FATAL_FAILURE(LookTwiceMore("wtv"));
-    EXPECT_EQ(4u, Count(kFailed)) << "tried again while unchanged\n" << halvern.Output();
-    EXPECT_EQ(0u, Count(kDone)) << halvern.Output();
+    EXPECT_EQ(4u, Count(FailedText)) << "tried again while unchanged\n" << halvern.Output();
+    EXPECT_EQ(0u, Count(DoneText)) << halvern.Output();
     for (const auto& [name, bytes] : recordings) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(ReadFileBytes(input + name + ".wtv") == bytes) << "the recording did not stay as it was";

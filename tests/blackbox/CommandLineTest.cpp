@@ -17,9 +17,9 @@ using namespace testing_support;
 namespace blackbox {
 namespace {
 
-constexpr char kBuiltInGraph[] = "Built-in DVR-MS to MPEG.xgr";
-constexpr char kTransportGraph[] = "Built-in recording to MPEG-TS.xgr";
-constexpr DWORD kCommandMs = 60000;
+constexpr char BuiltInGraph[] = "Built-in DVR-MS to MPEG.xgr";
+constexpr char TransportGraph[] = "Built-in recording to MPEG-TS.xgr";
+constexpr DWORD CommandMs = 60000;
 
 class CommandLine : public BlackBoxTest {
 protected:
@@ -30,7 +30,7 @@ protected:
         if (!command.StartCommand("\"" + HalvernExePath() + "\" " + arguments, StdoutPath(), flags))
             return -1;
         DWORD code = 0;
-        return command.WaitForExit(kCommandMs, &code) ? static_cast<long>(code) : -1;
+        return command.WaitForExit(CommandMs, &code) ? static_cast<long>(code) : -1;
     }
 
     // The outputs and leftovers in the output directory.
@@ -88,8 +88,8 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
     ASSERT_TRUE(WriteProtectedRecording(input + "Protected.dvr-ms"));
     ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), (input + "Hd.wtv").c_str(), FALSE));
     const std::string halvern = "\"" + HalvernExePath() + "\"";
-    const std::string graph = std::string(" /graph \"") + kBuiltInGraph + "\"";
-    const std::string transportGraph = std::string(" /graph \"") + kTransportGraph + "\"";
+    const std::string graph = std::string(" /graph \"") + BuiltInGraph + "\"";
+    const std::string transportGraph = std::string(" /graph \"") + TransportGraph + "\"";
     const struct {
         const char* name;
         std::string arguments;
@@ -116,7 +116,7 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
 
     ChildProcess script;
     ASSERT_TRUE(script.StartCommand("cmd.exe /c \"" + logs + "convert.bat\"", StdoutPath()));
-    ASSERT_TRUE(script.WaitForExit(5 * kCommandMs));
+    ASSERT_TRUE(script.WaitForExit(5 * CommandMs));
     const std::string printed = ReadFileBytes(StdoutPath());
     for (size_t i = 0; i < sizeof(runs) / sizeof(runs[0]); ++i) {
         const std::string line = "run " + std::to_string(i) + " code ";
@@ -127,7 +127,7 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
     EXPECT_TRUE(ContainsInOrder(printed, {"Converting : ", "Show.dvr-ms", "Done!", "run 0 code 0"})) << printed;
     EXPECT_TRUE(ContainsInOrder(printed, {"Exit codes:", "run 2 code 0"})) << "the usage is printed";
     EXPECT_TRUE(ContainsInOrder(printed, {"protected", "run 7 code 2"})) << printed;
-    EXPECT_TRUE(ContainsInOrder(printed, {"run 7 ", kTransportGraph, "run 8 code 2"})) << printed;
+    EXPECT_TRUE(ContainsInOrder(printed, {"run 7 ", TransportGraph, "run 8 code 2"})) << printed;
     EXPECT_TRUE(IsSoundProgramStream(output + "Show.MPG"));
     EXPECT_TRUE(IsSoundProgramStream(output + "Named.mpg"));
     EXPECT_TRUE(IsSoundTransportStream(output + "Hd.ts", "0,h264\n1,ac3\n"));
@@ -141,10 +141,10 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
 TEST_F(CommandLine, AStoredNamePatternNamesTheOutputFromTheRecordingsMetadata)
 {
     StoreSettings(Defaults());
-    SetRegistryString(kSettingsKey, "OutputName", "{Title} - {SubTitle}");
+    SetRegistryString(SettingsKey, "OutputName", "{Title} - {SubTitle}");
     for (const char* name : {"First.wtv", "Second.wtv"})
         ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\titled.wtv").c_str(), (input + name).c_str(), FALSE));
-    const std::string graph = std::string(" /graph \"") + kBuiltInGraph + "\"";
+    const std::string graph = std::string(" /graph \"") + BuiltInGraph + "\"";
     for (const char* name : {"First.wtv", "First.wtv", "Second.wtv"})
         EXPECT_EQ(RunHalvern("/convert \"" + input + name + "\" /out \"" + output + "\"" + graph), 0) << name;
     std::vector<std::string> names = OutputNames();
@@ -176,11 +176,11 @@ TEST_F(CommandLine, ARecordingStillBeingWrittenIsRefusedAndAnotherConvertsBeside
     ScopedDecrypterFault slow("pace=1");
     ASSERT_TRUE(CopyRecording(input + "Show.dvr-ms"));
     ASSERT_TRUE(halvern.Start(logs + "halvern.txt")) << ReadFileBytes(logs + "halvern.txt");
-    ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Show.MPG.partial"); }, kPromptMs)) << "no conversion began";
-    EXPECT_EQ(0, RunHalvern("/convert \"" + recording + "\" /out \"" + output + "Beside.MPG\" /graph \"" + kInternalGraphName + "\""))
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(output + "Show.MPG.partial"); }, PromptMs)) << "no conversion began";
+    EXPECT_EQ(0, RunHalvern("/convert \"" + recording + "\" /out \"" + output + "Beside.MPG\" /graph \"" + InternalGraphName + "\""))
         << ReadFileBytes(StdoutPath());
     EXPECT_TRUE(IsProgramStream(output + "Beside.MPG"));
-    EXPECT_TRUE(WaitForOutput(output + "Show.MPG", kCommandMs));
+    EXPECT_TRUE(WaitForOutput(output + "Show.MPG", CommandMs));
     EXPECT_TRUE(halvern.CloseAndWait());
 }
 

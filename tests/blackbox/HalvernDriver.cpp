@@ -19,17 +19,17 @@ void StoreSettings(const StoredSettings& settings)
     // The paths in whatever script they are written.
     const auto setPath = [](const wchar_t* name, const std::string& path) {
         const std::wstring value = Wide(path);
-        ::RegSetKeyValueW(HKEY_CURRENT_USER, Wide(kSettingsKey).c_str(), name, REG_SZ, value.c_str(),
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, Wide(SettingsKey).c_str(), name, REG_SZ, value.c_str(),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     };
     setPath(L"InputPath", settings.InputPath);
     setPath(L"OutputPath", settings.OutputPath);
-    SetRegistryString(kSettingsKey, "InputExt", settings.InputExt);
-    SetRegistryString(kSettingsKey, "OutputExt", settings.OutputExt);
-    SetRegistryString(kSettingsKey, "UseFilterGraph", kInternalGraphName);
-    SetRegistryDword(kSettingsKey, "DeleteSourceFile", settings.DeleteSourceFile);
-    SetRegistryDword(kSettingsKey, "HideOnStartup", settings.HideOnStartup);
-    SetRegistryDword(kSettingsKey, "AutoStartConvert", settings.AutoStartConvert);
+    SetRegistryString(SettingsKey, "InputExt", settings.InputExt);
+    SetRegistryString(SettingsKey, "OutputExt", settings.OutputExt);
+    SetRegistryString(SettingsKey, "UseFilterGraph", InternalGraphName);
+    SetRegistryDword(SettingsKey, "DeleteSourceFile", settings.DeleteSourceFile);
+    SetRegistryDword(SettingsKey, "HideOnStartup", settings.HideOnStartup);
+    SetRegistryDword(SettingsKey, "AutoStartConvert", settings.AutoStartConvert);
 }
 
 std::string LockFilePath()
@@ -59,12 +59,12 @@ void SetControlText(HWND control, const std::string& text)
 ::testing::AssertionResult AnswerMessage(DWORD processId, const std::string& text, int button)
 {
     HWND box = nullptr;
-    if (!WaitUntil([&] { return (box = FindProcessDialog(processId, "Halvern", button)) != nullptr; }, kPromptMs))
+    if (!WaitUntil([&] { return (box = FindProcessDialog(processId, "Halvern", button)) != nullptr; }, PromptMs))
         return ::testing::AssertionFailure() << "no message box asking \"" << text << "\"";
     if (!::FindWindowExW(box, nullptr, L"Static", Wide(text).c_str()))
         return ::testing::AssertionFailure() << "the message box does not say \"" << text << "\"";
     Click(box, button);
-    if (!WaitUntil([&] { return !::IsWindow(box); }, kPromptMs))
+    if (!WaitUntil([&] { return !::IsWindow(box); }, PromptMs))
         return ::testing::AssertionFailure() << "the message box stayed";
     return ::testing::AssertionSuccess();
 }
@@ -150,7 +150,7 @@ bool ContainsInOrder(const std::string& text, std::initializer_list<std::string>
             // Answering a message means the initialisation is over and the modal loop runs.
             return window_ && Responds(window_, 1000);
         },
-        kPromptMs);
+        PromptMs);
     return found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "Halvern's main window did not appear";
 }
 

@@ -16,21 +16,21 @@
 
 namespace blackbox {
 
-constexpr char kSettingsKey[] = "Software\\Morrowick\\Halvern";
-constexpr char kInternalGraphName[] = "<Internal DVR to MPG graph>";
-constexpr DWORD kPromptMs = 20000; // for what Halvern does promptly; conversions get their own limits
+constexpr char SettingsKey[] = "Software\\Morrowick\\Halvern";
+constexpr char InternalGraphName[] = "<Internal DVR to MPG graph>";
+constexpr DWORD PromptMs = 20000; // for what Halvern does promptly; conversions get their own limits
 
 // The Auto Converter's report: the banner's sentences as the worker writes them, and its lines.
-constexpr char kBanner[] =
+constexpr char Banner[] =
     "Place in direcotry of recorded TV, together with \"FilterGraph.xgr\", "
     "this XGR file is an export of the graphedit tool by microsoft. "
     "As soon as MCE deletes a DVR-MS file, its corresponding MPG will also be deleted. "
     "If there are any unconverted files in your directory when program starts, "
     "they will start to convert after about 60 seconds."
     "\n\n";
-constexpr char kWaiting[] = "\nWaiting for new recording...\n";
-constexpr char kDone[] = " - Done.\n";
-constexpr char kFailed[] = " - Failed.\n";
+constexpr char Waiting[] = "\nWaiting for new recording...\n";
+constexpr char DoneText[] = " - Done.\n";
+constexpr char FailedText[] = " - Failed.\n";
 
 // Registers the stand-ins for the outside filters in the prefix for a program that converts, and
 // leaves the registry as it was found.
@@ -94,7 +94,7 @@ public:
     // Starts Halvern and waits for its main window to answer.
     ::testing::AssertionResult Start(const std::string& stdoutPath = std::string());
     // Closes the main window with WM_CLOSE and waits for the process to end with exit code 0.
-    ::testing::AssertionResult CloseAndWait(DWORD timeoutMs = kPromptMs);
+    ::testing::AssertionResult CloseAndWait(DWORD timeoutMs = PromptMs);
     std::string Output() const; // the redirected standard output so far, as text
 
     HWND Window() const { return window_; }
@@ -115,13 +115,13 @@ protected:
         input = testing_support::MakeScratchDirectory("blackbox-in");
         output = testing_support::MakeScratchDirectory("blackbox-out");
         logs = testing_support::MakeScratchDirectory("blackbox-log");
-        testing_support::DeleteRegistryTree(kSettingsKey);
+        testing_support::DeleteRegistryTree(SettingsKey);
         ::DeleteFileA(LockFilePath().c_str());
     }
     void TearDown() override
     {
         halvern.Process().Kill(); // a Halvern left running by a failed test would hold the lock
-        testing_support::DeleteRegistryTree(kSettingsKey);
+        testing_support::DeleteRegistryTree(SettingsKey);
     }
 
     StoredSettings Defaults() const { return {input, output}; }

@@ -10,7 +10,7 @@ namespace {
 
 using UnworkableSettings = BlackBoxTest;
 
-const std::string kPlainExtension =
+const std::string PlainExtension =
     " must be a plain extension, such as MPG: not empty, without a path or any of \\ / : * ? \" < > |.";
 
 // "Apply Settings" refuses a value that cannot work with a message box naming its field: nothing is
@@ -26,10 +26,10 @@ TEST_F(UnworkableSettings, ApplyRefusesThemNamingTheField)
         const char* value; // its name in the registry
         std::string stored, entered, message;
     } cases[] = {
-        {IDC_OUTPUT_EXT, "OutputExt", stored.OutputExt, "MPG\\..\\x", "The output extension" + kPlainExtension},
-        {IDC_OUTPUT_EXT, "OutputExt", stored.OutputExt, "M<P>G", "The output extension" + kPlainExtension},
-        {IDC_OUTPUT_EXT, "OutputExt", stored.OutputExt, "", "The output extension" + kPlainExtension},
-        {IDC_INPUT_EXT, "InputExt", stored.InputExt, "*", "The input extension" + kPlainExtension},
+        {IDC_OUTPUT_EXT, "OutputExt", stored.OutputExt, "MPG\\..\\x", "The output extension" + PlainExtension},
+        {IDC_OUTPUT_EXT, "OutputExt", stored.OutputExt, "M<P>G", "The output extension" + PlainExtension},
+        {IDC_OUTPUT_EXT, "OutputExt", stored.OutputExt, "", "The output extension" + PlainExtension},
+        {IDC_INPUT_EXT, "InputExt", stored.InputExt, "*", "The input extension" + PlainExtension},
         {IDC_INPUT_PATH, "InputPath", stored.InputPath, "", "The input directory cannot be empty."},
         {IDC_OUTPUT_PATH, "OutputPath", stored.OutputPath, "", "The output directory cannot be empty."},
     };
@@ -40,9 +40,9 @@ TEST_F(UnworkableSettings, ApplyRefusesThemNamingTheField)
         ASSERT_TRUE(AnswerMessage(halvern.Id(), c.message, IDOK));
         EXPECT_TRUE(ItemEnabled(window, IDC_APPLY) && ItemEnabled(window, IDC_CANCEL_CHANGES)) << "the edit stays pending";
         std::string value;
-        EXPECT_TRUE(ReadRegistryString(kSettingsKey, c.value, value) && value == c.stored) << value;
+        EXPECT_TRUE(ReadRegistryString(SettingsKey, c.value, value) && value == c.stored) << value;
         Click(window, IDC_CANCEL_CHANGES);
-        EXPECT_TRUE(WaitUntil([&] { return DialogItemText(window, c.id) == c.stored; }, kPromptMs));
+        EXPECT_TRUE(WaitUntil([&] { return DialogItemText(window, c.id) == c.stored; }, PromptMs));
     }
     EXPECT_TRUE(halvern.CloseAndWait());
 }
@@ -58,9 +58,9 @@ TEST_F(UnworkableSettings, AStoredOneFallsBackToItsDefault)
     StoreSettings(settings);
     ASSERT_TRUE(halvern.Start(StdoutPath()));
     ASSERT_TRUE(WaitForOutput(output + "Show.MPG", 30000));
-    const std::string said = "ERROR - The stored setting cannot work: The output extension" + kPlainExtension +
+    const std::string said = "ERROR - The stored setting cannot work: The output extension" + PlainExtension +
                              " Using \"MPG\" instead.\n";
-    EXPECT_TRUE(ContainsInOrder(halvern.Output(), {kBanner, said, kWaiting, kDone})) << halvern.Output();
+    EXPECT_TRUE(ContainsInOrder(halvern.Output(), {Banner, said, Waiting, DoneText})) << halvern.Output();
     EXPECT_FALSE(FileExists(output + "x")) << "written where the stored extension points";
     EXPECT_TRUE(halvern.CloseAndWait());
 }

@@ -35,7 +35,7 @@ void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
     const auto shown = [&] {
         return (dialog = FindProcessDialog(halvern.Id(), nullptr, IDOK)) && ::IsWindowVisible(dialog);
     };
-    ASSERT_TRUE(WaitUntil(shown, kPromptMs)) << "no open-file dialog";
+    ASSERT_TRUE(WaitUntil(shown, PromptMs)) << "no open-file dialog";
     EXPECT_EQ("Input Files (*.DVR-MS)", DialogItemText(dialog, cmb1)) << "the first file type is selected";
     HWND name = nullptr;
     ::EnumChildWindows(dialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&name));
@@ -45,7 +45,7 @@ void PickInFileDialog(HalvernRun& halvern, const std::string& typed)
     SetControlText(name, typed);
     ASSERT_EQ(typed, ControlText(name));
     Click(dialog, IDOK);
-    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, kPromptMs))
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, PromptMs))
         << "the open-file dialog did not take \"" << typed << "\"";
 }
 
@@ -63,7 +63,7 @@ TEST_F(SingleFileCommand, ABareNameConvertsIntoTheOutputDirectory)
     ASSERT_NO_FATAL_FAILURE(PickInFileDialog(halvern, "Show.dvr-ms"));
     ASSERT_TRUE(WaitForOutput(output + "Show.MPG", 30000));
     EXPECT_TRUE(WaitUntil([&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Convert Single File..."; },
-                          kPromptMs));
+                          PromptMs));
     EXPECT_TRUE(FileExists(input + "Show.dvr-ms")) << "a single-file conversion keeps its recording";
     EXPECT_FALSE(FileExists(input + "Show.MPG")) << "the recording's own directory plays no part";
     EXPECT_TRUE(halvern.CloseAndWait());
@@ -91,7 +91,7 @@ TEST_F(SingleFileCommand, ARecordingConvertsUnderItsOwnName)
         ASSERT_NO_FATAL_FAILURE(PickInFileDialog(halvern, name));
         ASSERT_TRUE(WaitForOutput(settings.OutputPath + "\\" + c.recording + ".MPG", 30000));
         EXPECT_TRUE(WaitUntil(
-            [&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Convert Single File..."; }, kPromptMs));
+            [&] { return DialogItemText(halvern.Window(), IDC_CONVERT_SINGLE) == "Convert Single File..."; }, PromptMs));
         EXPECT_TRUE(halvern.CloseAndWait());
     }
 }

@@ -22,7 +22,7 @@ namespace {
 
 // Small filters for the cases the stand-ins cannot show. Pins of subtype A connect to A, B to B;
 // nothing takes Lonely.
-enum Kind { Source, Sink, Picky, Converter, LonelySource, Recording, Mux, kKinds };
+enum Kind { Source, Sink, Picky, Converter, LonelySource, Recording, Mux, Kinds };
 enum Subtype { A = 1, B, Lonely };
 
 GUID TestGuid(unsigned long n) { return {0x5e1f0000 + n, 0x1111, 0x4a4a, {0x80, 0, 0, 0, 0, 0, 0, 0x01}}; }
@@ -33,7 +33,7 @@ struct PinLayout {
     PIN_DIRECTION direction;
     Subtype subtype;
 };
-const std::vector<PinLayout> kLayouts[kKinds] = {
+const std::vector<PinLayout> Layouts[Kinds] = {
     {{L"Out 1", PINDIR_OUTPUT, A}, {L"Out 2", PINDIR_OUTPUT, A}},
     {{L"In 1", PINDIR_INPUT, A}, {L"In 2", PINDIR_INPUT, A}},
     {{L"Picky In", PINDIR_INPUT, B}},
@@ -83,7 +83,7 @@ class CTestFilter final : public CBaseFilter {
 public:
     explicit CTestFilter(Kind kind) : CBaseFilter(ClassOf(kind))
     {
-        for (const PinLayout& pin : kLayouts[kind]) {
+        for (const PinLayout& pin : Layouts[kind]) {
             if (pin.direction == PINDIR_INPUT)
                 pins_.push_back(std::make_unique<CTestInputPin>(this, pin));
             else
@@ -105,7 +105,7 @@ private:
     std::vector<std::unique_ptr<CBasePin>> pins_;
 };
 
-const FilterCreator kCreators[kKinds] = {&CTestFilter::Create<0>, &CTestFilter::Create<1>, &CTestFilter::Create<2>,
+const FilterCreator Creators[Kinds] = {&CTestFilter::Create<0>, &CTestFilter::Create<1>, &CTestFilter::Create<2>,
                                          &CTestFilter::Create<3>, &CTestFilter::Create<4>, &CTestFilter::Create<5>,
                                          &CTestFilter::Create<6>};
 
@@ -140,18 +140,18 @@ std::string NameOf(IPin* pin)
     return testing_support::Utf8(filterInfo.achName) + ":" + testing_support::Utf8(pinInfo.achName);
 }
 
-const wchar_t kReportStart[] = L"Converting : C:\\in.dvr-ms";
-const char kNotAdded[] = "One or more DS filters couldn't be added to the graph.";
-const char kNoConnect[] = "\nCouldn't connect one or more pins.";
-const char kAutoRender[] = "\nCouldn't find some pins... trying Auto-Render";
+const wchar_t ReportStart[] = L"Converting : C:\\in.dvr-ms";
+const char NotAdded[] = "One or more DS filters couldn't be added to the graph.";
+const char NoConnect[] = "\nCouldn't connect one or more pins.";
+const char AutoRender[] = "\nCouldn't find some pins... trying Auto-Render";
 
 class BuildGraphTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(com_.Succeeded());
-        for (int kind = 0; kind < kKinds; ++kind) {
-            ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(kCreators[kind]));
+        for (int kind = 0; kind < Kinds; ++kind) {
+            ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(Creators[kind]));
             DWORD cookie = 0;
             ASSERT_EQ(::CoRegisterClassObject(ClassOf(static_cast<Kind>(kind)), factory.Get(), CLSCTX_INPROC_SERVER,
                                               REGCLS_MULTIPLEUSE, &cookie),
@@ -170,7 +170,7 @@ protected:
 
     void NewGraph()
     {
-        report_ = kReportStart;
+        report_ = ReportStart;
         ASSERT_EQ(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&graph_)), S_OK);
     }
 
@@ -185,7 +185,7 @@ protected:
         return BuildGraphFromDescription(graph_.Get(), description, L"C:\\in.dvr-ms", L"D:\\out.mpg", report_);
     }
 
-    std::string Messages() const { return testing_support::Utf8(report_.substr(wcslen(kReportStart))); }
+    std::string Messages() const { return testing_support::Utf8(report_.substr(wcslen(ReportStart))); }
 
     // "out>in, out>in": the graph's connections, sorted. (A filter added after a failure would give
     // the build its success.)
@@ -233,24 +233,24 @@ TEST_F(BuildGraphTest, EntriesActInOrderUntilTheFirstFails)
     } cases[] = {
         {{}, true, "", ""},
         // Not a class identifier: the message follows the text before it without a line break.
-        {{F("Reader", Source), "<FILTER ID=\"Bad\" clsid=\"{not-a-clsid}\">", F("Writer", Sink)}, false, kNotAdded, ""},
+        {{F("Reader", Source), "<FILTER ID=\"Bad\" clsid=\"{not-a-clsid}\">", F("Writer", Sink)}, false, NotAdded, ""},
         // Names are neither unique nor required: a filter without ID is found by its clsid text.
         {{F("Twin", Sink), F("Twin", Sink), "<FILTER clsid=\"" + source + "\">", C(source, "Out 1", "Twin", "In 1")},
          true, "", source + ":Out 1>Twin:In 1"},
-        {{F("Reader", Source), C("Reader", "Out 1", "Writer", "In 1"), F("Writer", Sink)}, false, kNoConnect, ""},
+        {{F("Reader", Source), C("Reader", "Out 1", "Writer", "In 1"), F("Writer", Sink)}, false, NoConnect, ""},
         // "DVR Out - 2" has no fallback: the source's outputs are rendered into the free inputs, and a
         // later entry whose destination the render fed succeeds in silence.
         {{F("Reader", Source), F("Writer", Sink), C("Reader", "DVR Out - 2", "Writer", "In 1"),
           C("Reader", "Missing", "Writer", "In 2")},
-         true, kAutoRender, bothRendered},
+         true, AutoRender, bothRendered},
         {{F("Lonely", LonelySource), F("Writer", Sink), C("Lonely", "Missing", "Writer", "In 1")}, false,
-         std::string(kAutoRender) + kNoConnect, ""},
+         std::string(AutoRender) + NoConnect, ""},
         // A refused connection is rescued by rendering the output, and building goes on.
         {{F("Reader", Source), F("Picky", Picky), F("Writer", Sink), C("Reader", "Out 1", "Picky", "Picky In"),
           C("Reader", "Out 2", "Writer", "In 2")},
          true, "\nSuccessfully renedered pin Out 1", bothRendered},
         {{F("Lonely", LonelySource), F("Writer", Sink), C("Lonely", "Out", "Writer", "In 1"), F("Later", Sink)}, false,
-         kNoConnect, ""},
+         NoConnect, ""},
         // Only an indirect connection may pass through another filter.
         {{F("Reader", Source), F("Converter", Converter), F("Picky", Picky),
           C("Reader", "Out 1", "Picky", "Picky In", false)},

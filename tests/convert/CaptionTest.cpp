@@ -70,10 +70,10 @@ std::string Show(const std::vector<Cue>& cues)
 // The recordings' captions: pop-on with the standard, special and extended characters, then two
 // roll-up lines and an erase; each change a group of pictures or more after the last, as the DVD
 // layout times a group's pairs together.
-const std::vector<Caption> kCaptions = {{Style::PopOn, "Caption one \xC3\xA9\xC3\xB1 \xE2\x99\xAA \xC2\xA1Si!", 30, 60},
+const std::vector<Caption> ScriptedCaptions = {{Style::PopOn, "Caption one \xC3\xA9\xC3\xB1 \xE2\x99\xAA \xC2\xA1Si!", 30, 60},
                                         {Style::RollUp, "ROLL ONE", 76, 100},
                                         {Style::RollUp, "ROLL TWO", 116, 140}};
-constexpr int kErasedAt = 160;
+constexpr int ErasedAt = 160;
 
 class CaptionTest : public ::testing::Test {
 protected:
@@ -166,13 +166,13 @@ protected:
     bool dvd_ = false;
 };
 
-// The caption stream of kCaptions for a recording of `frames` frames.
+// The caption stream of ScriptedCaptions for a recording of `frames` frames.
 std::vector<std::string> CaptionSamples(int frames)
 {
     std::vector<std::string> samples;
     std::string error;
-    EXPECT_TRUE(test_captions::EncodeCaptions(kCaptions, frames, samples, error)) << error;
-    samples[kErasedAt] = samples[kErasedAt + 1] = test_captions::ErasePair();
+    EXPECT_TRUE(test_captions::EncodeCaptions(ScriptedCaptions, frames, samples, error)) << error;
+    samples[ErasedAt] = samples[ErasedAt + 1] = test_captions::ErasePair();
     return samples;
 }
 
@@ -240,10 +240,10 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         }
         for (const int64_t time : shown)
             ms.push_back(static_cast<long>((time - shown.front()) / 10000));
-        ASSERT_GT(ms.size(), static_cast<size_t>(kErasedAt + 1));
+        ASSERT_GT(ms.size(), static_cast<size_t>(ErasedAt + 1));
         std::vector<Cue> expected;
         std::vector<bool> popOn;
-        for (const test_captions::Cue& cue : test_captions::ExpectedCues(kCaptions, kErasedAt)) {
+        for (const test_captions::Cue& cue : test_captions::ExpectedCues(ScriptedCaptions, ErasedAt)) {
             expected.push_back({cue.text, ms[static_cast<size_t>(cue.start)], ms[static_cast<size_t>(cue.end)]});
             popOn.push_back(cue.popOn);
         }

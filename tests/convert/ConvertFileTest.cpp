@@ -23,7 +23,7 @@ using Texts = std::vector<std::string>;
 
 namespace {
 
-const char kBuilt[] = "\nGraph filters added & pins connected! Converting...";
+const char BuiltText[] = "\nGraph filters added & pins connected! Converting...";
 
 // What the runs reported, one text per call, from whichever thread made it; outcomes carry a report.
 class RecordingObserver : public IConversionObserver {
@@ -83,7 +83,7 @@ protected:
         ASSERT_EQ(RegisterStandInsInProcess(), S_OK);
         directory_ = MakeScratchDirectory("convert-run");
         CStdioFile graphFile;
-        ASSERT_EQ(OpenInternalGraph((Wide(directory_) + kInternalGraphFileName).c_str(), graphFile, graphs_.InternalGraph),
+        ASSERT_EQ(OpenInternalGraph((Wide(directory_) + InternalGraphFileName).c_str(), graphFile, graphs_.InternalGraph),
                   InternalGraphOpen::Opened);
         graphs_.ProgramDirectory = Wide(ModuleDirectory());
         input_ = directory_ + "Show.dvr-ms";
@@ -107,7 +107,7 @@ protected:
     }
 
     // Paths in UTF-8, as the test holds them.
-    ConversionRequest Request(const std::string& output, const std::string& graph = Utf8(kInternalGraphName))
+    ConversionRequest Request(const std::string& output, const std::string& graph = Utf8(InternalGraphName))
     {
         return ConversionRequest{Wide(input_), Wide(output), Wide(graph), Wide(directory_)};
     }
@@ -135,10 +135,10 @@ protected:
     std::string report_;
 };
 
-const char kShippedGraph[] = "Built-in DVR-MS to MPEG.xgr"; // beside the test programs
+const char ShippedGraph[] = "Built-in DVR-MS to MPEG.xgr"; // beside the test programs
 
 // The 3-second recording takes about a minute.
-const char kSlow[] = "pace=0.05";
+const char Slow[] = "pace=0.05";
 
 } // namespace
 
@@ -151,7 +151,7 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryAudioStream)
         o.audioStreams = 4;
         o.captions = true;
     });
-    EXPECT_EQ(engine_->ConvertFile(Request(output_, kShippedGraph)), ConversionResult::Converted);
+    EXPECT_EQ(engine_->ConvertFile(Request(output_, ShippedGraph)), ConversionResult::Converted);
     ToolOutput streams;
     ASSERT_TRUE(RunLinuxTool("/usr/bin/ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 '"
                                  + UnixPath(output_) + "' | /usr/bin/sort",
@@ -174,14 +174,14 @@ const std::vector<Ending>& ConvertFileTest::Endings()
     using Result = ConversionResult;
     enum Setup { Sound, NotARecording, Protected, H264Video };
     const std::string unreadable = "Could not open input file\n";
-    const std::string built = kBuilt;
+    const std::string built = BuiltText;
     const struct Case {
         const char* name;
         Setup setup;
         const char* fault;
         Result result;
         std::string ending; // of the report
-        std::string graph = Utf8(kInternalGraphName);
+        std::string graph = Utf8(InternalGraphName);
         std::string outputDirectory = ""; // within the test's directory
     } cases[] = {
         {"sound", Sound, "", Result::Converted, built + "\nDone!"},
@@ -193,11 +193,11 @@ const std::vector<Ending>& ConvertFileTest::Endings()
         {"H.264 video (WTV)", H264Video, "", Result::RecordingAtFault,
          built + "\nThe recording's video is H.264, which an MPEG-2 program stream cannot carry: convert it with the "
                  "graph description \"Built-in recording to MPEG-TS.xgr\". The recording is kept as it is.",
-         kShippedGraph},
+         ShippedGraph},
         {"graph missing", Sound, "", Result::Failed, "Could not open \"Missing Graph.xgr\"", "Missing Graph.xgr"},
-        {"output directory missing", Sound, "", Result::OutputFailed, "Could not open output file", Utf8(kInternalGraphName),
+        {"output directory missing", Sound, "", Result::OutputFailed, "Could not open output file", Utf8(InternalGraphName),
          "gone\\"},
-        {"stream error part-way", Sound, "abort=1", Result::Failed, kBuilt},
+        {"stream error part-way", Sound, "abort=1", Result::Failed, BuiltText},
         // Part-way, the graph takes no more without a word of error, and completes.
         {"refused part-way", Sound, "refuse=1", Result::Failed, built + "\nThe recording was not read to its end."},
         {"nothing written", Sound, "drop", Result::Failed, built + "\nNothing was written to the output file."},
@@ -220,7 +220,7 @@ const std::vector<Ending>& ConvertFileTest::Endings()
         observer_.Clear();
         Ending ending{c.name, c.result, engine_->ConvertFile(request)};
         if (c.ending.compare(0, built.size(), built) == 0)
-            ending.expectedOutcomes.push_back("built: " + report_ + kBuilt);
+            ending.expectedOutcomes.push_back("built: " + report_ + BuiltText);
         ending.expectedOutcomes.push_back((c.result == Result::Converted ? "done: " : "failed: ") + report_ + c.ending);
         ending.outcomes = observer_.Outcomes();
         ending.firstEvent = observer_.Events().front();
@@ -298,9 +298,9 @@ TEST_F(ConvertFileTest, EveryWayOfStoppingEndsTheRunPromptly)
         std::function<void()> end; // null: the stall ends it
         const char* ending;
     } cases[] = {
-        {"cancel", kSlow, [this] { engine_->CancelConversion(); }, ""},
+        {"cancel", Slow, [this] { engine_->CancelConversion(); }, ""},
         {"stall", "never-end", nullptr, "\nThe conversion stopped making progress and was cancelled."},
-        {"exit", kSlow, [&] { finished = engine_->FinishSingleConversion() && observer_.finished == 1; }, ""},
+        {"exit", Slow, [&] { finished = engine_->FinishSingleConversion() && observer_.finished == 1; }, ""},
         {"exit, stuck in a filter's stop", "hang-stop=4", [&] { finished = !engine_->FinishSingleConversion(); }, ""},
     };
     for (const auto& c : cases) {
@@ -318,7 +318,7 @@ TEST_F(ConvertFileTest, EveryWayOfStoppingEndsTheRunPromptly)
             c.end();
         EXPECT_TRUE(finished) << "the exit did not wait for the run, or did not tell that it is stuck";
         ASSERT_TRUE(WaitUntil([this] { return observer_.finished == 1; }, c.end ? 30000 : 50000));
-        EXPECT_EQ(observer_.Outcomes().back(), "failed: " + report_ + kBuilt + c.ending);
+        EXPECT_EQ(observer_.Outcomes().back(), "failed: " + report_ + BuiltText + c.ending);
         EXPECT_EQ(observer_.Events().end()[-2], "at 0");
         EXPECT_FALSE(FileExists(output_));
         EXPECT_FALSE(FileExists(PartialOutputPath(Wide(output_))));
@@ -347,8 +347,8 @@ TEST_F(ConvertFileTest, OneRunAtATime)
     ASSERT_EQ(engine_->StartSingleConversion(next), SingleStart::Started);
     ASSERT_TRUE(WaitUntil([this] { return observer_.finished == 2; }, 60000));
     EXPECT_TRUE(IsProgramStream(directory_ + "Next.MPG"));
-    const std::string nextReport = "Converting : " + nextInput + kBuilt;
-    EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + kBuilt, "failed: " + report_ + kBuilt,
+    const std::string nextReport = "Converting : " + nextInput + BuiltText;
+    EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report_ + BuiltText, "failed: " + report_ + BuiltText,
                                            "built: " + nextReport, "done: " + nextReport + "\nDone!"}));
 }
 
@@ -356,7 +356,7 @@ TEST_F(ConvertFileTest, OneRunAtATime)
 // graph description of any name; the report names the recording as it is.
 TEST_F(ConvertFileTest, NamesInAnyScriptConvert)
 {
-    const std::string shipped = ReadFileBytes(ModuleDirectory() + kShippedGraph);
+    const std::string shipped = ReadFileBytes(ModuleDirectory() + ShippedGraph);
     ASSERT_FALSE(shipped.empty());
     const struct {
         const wchar_t* directory;
@@ -384,7 +384,7 @@ TEST_F(ConvertFileTest, NamesInAnyScriptConvert)
         observer_.Clear();
         EXPECT_EQ(engine_->ConvertFile(request), ConversionResult::Converted);
         EXPECT_TRUE(IsProgramStream(request.outputPath));
-        const std::string report = "Converting : " + Utf8(recording) + kBuilt;
+        const std::string report = "Converting : " + Utf8(recording) + BuiltText;
         EXPECT_EQ(observer_.Outcomes(), (Texts{"built: " + report, "done: " + report + "\nDone!"}));
     }
 }
@@ -415,7 +415,7 @@ protected:
         observer_.Clear();
         const DWORD start = ::GetTickCount();
         const ConversionResult result = engine_->ConvertFile(
-            ConversionRequest{Wide(recording_), Wide(mpg_), kInternalGraphName, Wide(blank_), L"", Wide(command)});
+            ConversionRequest{Wide(recording_), Wide(mpg_), InternalGraphName, Wide(blank_), L"", Wide(command)});
         EXPECT_LT(::GetTickCount() - start, 20000u);
         EXPECT_EQ(result, sound ? ConversionResult::Converted : ConversionResult::RecordingAtFault);
         const Texts outcomes = observer_.Outcomes();

@@ -46,7 +46,7 @@ std::string ReadText(const std::string& text)
 // read back into a graph that converts: every conversion of the run and worker tests.)
 TEST(InternalGraph, IsHeldExclusively)
 {
-    const std::wstring path = Wide(MakeScratchDirectory("convert-internal")) + kInternalGraphFileName;
+    const std::wstring path = Wide(MakeScratchDirectory("convert-internal")) + InternalGraphFileName;
     WriteFileBytes(path, "left behind by a crashed run");
     CStdioFile file;
     GraphDescription graph;

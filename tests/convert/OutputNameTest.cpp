@@ -69,24 +69,24 @@ TEST(OutputName, APatternNamesTheOutputFromTheFieldsThereAre)
         std::wstring expected;
         size_t maxLength;
     } cases[] = {
-        {L"{Title} - {SubTitle}", all, L"Show - Pilot", kMaxPatternNameLength},
-        {L"{Title} - {SubTitle}", noEpisode, L"Show", kMaxPatternNameLength},
-        {L"{Title} - {SubTitle}", noTitle, L"Pilot", kMaxPatternNameLength},
-        {L"{title} - {SUBTITLE} - {Channel}", noEpisode, L"Show - WXYZ", kMaxPatternNameLength},
-        {L"{Title} ({AirDate}) {Channel}", all, L"Show (2009-05-01) WXYZ", kMaxPatternNameLength},
-        {L"{Title} ({AirDate}) {Channel}", noDate, L"Show WXYZ", kMaxPatternNameLength},
-        {L"[{Channel}] {Title}", none, all.name, kMaxPatternNameLength},
-        {L"TV {RecordDate} {RecordTime} {Title}", all, L"TV 2009-05-04 2000 Show", kMaxPatternNameLength},
-        {L"{Name} {Title}", noTitle, all.name, kMaxPatternNameLength},
-        {L"{Title}", none, all.name, kMaxPatternNameLength},
-        {L"Recording", all, all.name, kMaxPatternNameLength}, // no field: nothing tells recordings apart
-        {L"{Title}", titled(L"A/B: C?*<>|\"\\\tD"), L"A_B_ C________D", kMaxPatternNameLength},
-        {L"{Title}.", titled(L"  Show... "), L"Show", kMaxPatternNameLength},
-        {L"{Title}", titled(L"..."), all.name, kMaxPatternNameLength},
-        {L"{Title}", titled(L"con"), L"_con", kMaxPatternNameLength},
-        {L"{Title}", titled(L"COM1.x"), L"_COM1.x", kMaxPatternNameLength},
-        {L"{Title}", titled(L"Console"), L"Console", kMaxPatternNameLength},
-        {L"{Title}", titled(longTitle), longTitle.substr(0, kMaxPatternNameLength), kMaxPatternNameLength},
+        {L"{Title} - {SubTitle}", all, L"Show - Pilot", MaxPatternNameLength},
+        {L"{Title} - {SubTitle}", noEpisode, L"Show", MaxPatternNameLength},
+        {L"{Title} - {SubTitle}", noTitle, L"Pilot", MaxPatternNameLength},
+        {L"{title} - {SUBTITLE} - {Channel}", noEpisode, L"Show - WXYZ", MaxPatternNameLength},
+        {L"{Title} ({AirDate}) {Channel}", all, L"Show (2009-05-01) WXYZ", MaxPatternNameLength},
+        {L"{Title} ({AirDate}) {Channel}", noDate, L"Show WXYZ", MaxPatternNameLength},
+        {L"[{Channel}] {Title}", none, all.name, MaxPatternNameLength},
+        {L"TV {RecordDate} {RecordTime} {Title}", all, L"TV 2009-05-04 2000 Show", MaxPatternNameLength},
+        {L"{Name} {Title}", noTitle, all.name, MaxPatternNameLength},
+        {L"{Title}", none, all.name, MaxPatternNameLength},
+        {L"Recording", all, all.name, MaxPatternNameLength}, // no field: nothing tells recordings apart
+        {L"{Title}", titled(L"A/B: C?*<>|\"\\\tD"), L"A_B_ C________D", MaxPatternNameLength},
+        {L"{Title}.", titled(L"  Show... "), L"Show", MaxPatternNameLength},
+        {L"{Title}", titled(L"..."), all.name, MaxPatternNameLength},
+        {L"{Title}", titled(L"con"), L"_con", MaxPatternNameLength},
+        {L"{Title}", titled(L"COM1.x"), L"_COM1.x", MaxPatternNameLength},
+        {L"{Title}", titled(L"Console"), L"Console", MaxPatternNameLength},
+        {L"{Title}", titled(longTitle), longTitle.substr(0, MaxPatternNameLength), MaxPatternNameLength},
         {L"{Title} - {SubTitle}", all, L"Show", 7}, // cut, and the blank and dash that end it go
         {L"{Title}", titled(L"abcdefghi\U0001F4FA"), L"abcdefghi", 10},
     };

@@ -20,7 +20,7 @@ using namespace blackbox;
 namespace endtoend {
 namespace {
 
-constexpr DWORD kConversionMs = 120000;
+constexpr DWORD ConversionMs = 120000;
 
 // Single quotes for the shell RunLinuxTool runs the command in; paths hold no quote.
 std::string Quoted(const std::string& windowsPath) { return "'" + UnixPath(windowsPath) + "'"; }
@@ -41,7 +41,7 @@ const struct Recording {
     bool captions;
     int64_t audioDelay; // 100 ns
     bool dvd;           // within DVD limits: dvdauthor takes the output
-} kRecordings[] = {
+} DroppedRecordings[] = {
     {"Plain MP2", "plain-mp2.asf", nullptr, {}, "mp2", false, 0, true},
     {"WTV MP2", "wtv\\mpeg2-mp2.wtv", nullptr, {}, "mp2", false, 0, true},
     {"WTV AC3", "wtv\\mpeg2-ac3.wtv", nullptr, {}, "ac3", false, 0, true},
@@ -180,36 +180,36 @@ TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEveryKindOfRecording)
     settings.DeleteSourceFile = 1;
     settings.AutoStartConvert = 1;
     StoreSettings(settings);
-    SetRegistryString(kSettingsKey, "UseFilterGraph", "Built-in DVR-MS to MPEG.xgr");
+    SetRegistryString(SettingsKey, "UseFilterGraph", "Built-in DVR-MS to MPEG.xgr");
     ASSERT_TRUE(halvern.Start(StdoutPath()));
     // The worker announces itself, looks at the empty directory and waits.
-    ASSERT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {kBanner, kWaiting}); }, kPromptMs))
+    ASSERT_TRUE(WaitUntil([&] { return ContainsInOrder(halvern.Output(), {Banner, Waiting}); }, PromptMs))
         << "standard output so far:\n" << halvern.Output();
-    EXPECT_EQ(std::string(kBanner) + kWaiting, halvern.Output().substr(halvern.Output().find(kBanner)))
+    EXPECT_EQ(std::string(Banner) + Waiting, halvern.Output().substr(halvern.Output().find(Banner)))
         << "the banner and the first line run together";
     EXPECT_FALSE(::IsWindowVisible(halvern.Window()));
 
     const std::string made = MakeScratchDirectory("endtoend-made");
     size_t done = 0;
-    for (const Recording& recording : kRecordings) {
+    for (const Recording& recording : DroppedRecordings) {
         SCOPED_TRACE(recording.name);
         Expected expected;
         const std::string path = input + recording.name + ".dvr-ms", mpg = output + recording.name + ".MPG";
         ASSERT_TRUE(MakeRecording(recording, made + recording.name, expected));
         DropRecording(path, made + recording.name);
-        ASSERT_TRUE(WaitForOutput(mpg, kConversionMs, path));
+        ASSERT_TRUE(WaitForOutput(mpg, ConversionMs, path));
         EXPECT_TRUE(IsConversionOf(mpg, expected));
         EXPECT_TRUE(VlcPlaysWithoutTimingWarnings(mpg));
         EXPECT_TRUE(MediaInfoReadsAProgramStream(mpg));
         if (recording.dvd) {
             EXPECT_TRUE(DvdAuthorAccepts(mpg));
         }
-        EXPECT_TRUE(WaitUntil([&] { return !FileExists(path); }, kPromptMs)) << "DeleteSourceFile removes it";
+        EXPECT_TRUE(WaitUntil([&] { return !FileExists(path); }, PromptMs)) << "DeleteSourceFile removes it";
         // Each line is out while Halvern still runs, not only when it ends, and the worker waits again.
         ++done;
-        const std::string line = std::string(kDone) + kWaiting;
-        EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), line) == done && CountOf(halvern.Output(), kWaiting) == done + 1; },
-                              kPromptMs))
+        const std::string line = std::string(DoneText) + Waiting;
+        EXPECT_TRUE(WaitUntil([&] { return CountOf(halvern.Output(), line) == done && CountOf(halvern.Output(), Waiting) == done + 1; },
+                              PromptMs))
             << halvern.Output();
     }
 

@@ -24,7 +24,7 @@ using testing_support::VectorPath;
 // Each object the reader gives must be the next one of its stream that the writer wrote (frames, not
 // the tails and zero objects it must drop), with the writer's time: exact where rtStart was written,
 // else to the millisecond of the presentation time.
-class MatchingSink : public asf::ObjectSink {
+class MatchingSink : public asf::IObjectSink {
 public:
     MatchingSink(const WrittenRecording& written, const RecordingOptions& options) : written_(written), options_(options) {}
 
@@ -106,7 +106,7 @@ protected:
         UniqueFileHandle recorder(::CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(recorder);
-        asf::Reader reader;
+        asf::CReader reader;
         ASSERT_EQ(c.open, reader.Open(std::wstring(path_.begin(), path_.end()).c_str()));
         if (FAILED(c.open))
             return;
@@ -181,7 +181,7 @@ TEST_F(AsfReaderTest, PacketCountsInTheHeaderAreOnlyClaims)
 }
 
 // Cuts the file short when the first object arrives, as a user's cleanup or a full disk might.
-class ShrinkingSink : public asf::ObjectSink {
+class ShrinkingSink : public asf::IObjectSink {
 public:
     ShrinkingSink(const std::string& path, uint64_t size) : path_(path), size_(size) {}
 
@@ -218,11 +218,11 @@ TEST_F(AsfReaderTest, AFileThatShrinksWhileItIsReadFails)
     ASSERT_TRUE(WriteRecording(path, options, written, error)) << error;
     std::string bytes = testing_support::ReadFileBytes(path);
     const std::string packets = bytes.substr(static_cast<size_t>(written.dataOffset));
-    while (bytes.size() < asf::Reader::BlockBytes * 3 / 2)
+    while (bytes.size() < asf::CReader::BlockBytes * 3 / 2)
         bytes += packets;
     testing_support::WriteFileBytes(path, bytes);
 
-    asf::Reader reader;
+    asf::CReader reader;
     ASSERT_EQ(S_OK, reader.Open(std::wstring(path.begin(), path.end()).c_str()));
     ShrinkingSink sink(path, bytes.size() * 3 / 4);
     EXPECT_EQ(HALVERN_E_SHRANK, reader.Read(sink));

@@ -18,7 +18,7 @@ TEST(FormatProbeTest, FramesCountOnlyOnceTheCodecIsKnown)
         if (object.streamIndex == 1 || object.data[0] == 0xB3)
             format.codec = object.streamIndex == 1 ? Codec::MpegAudio : Codec::Mpeg2Video;
     };
-    media::FormatProbe probe(formats, identify, [&](size_t i) { return formats[i].codec != Codec::Captions; });
+    media::CFormatProbe probe(formats, identify, [&](size_t i) { return formats[i].codec != Codec::Captions; });
     const auto push = [&](size_t stream, uint8_t first, int64_t time) {
         media::MediaObject object;
         object.streamIndex = stream;
@@ -33,7 +33,7 @@ TEST(FormatProbeTest, FramesCountOnlyOnceTheCodecIsKnown)
         ASSERT_TRUE(push(2, 0x00, 0));
     }
     EXPECT_EQ(Codec::Unknown, formats[0].codec);
-    for (unsigned frame = 1; frame < media::FormatProbe::FramesPerStream; ++frame)
+    for (unsigned frame = 1; frame < media::CFormatProbe::FramesPerStream; ++frame)
         ASSERT_TRUE(push(0, frame == 1 ? 0xB3 : 0x00, 2000 + frame)) << "identified video frame " << frame;
     EXPECT_EQ(Codec::Mpeg2Video, formats[0].codec);
     EXPECT_FALSE(push(0, 0x00, 3000)) << "every awaited stream has shown enough frames";

@@ -78,7 +78,7 @@ void Mutate(std::string& bytes, Lcg& random, size_t from, size_t to)
 }
 
 // Reads every byte of every object, so an object that points outside its buffer shows.
-class CTouchingSink : public asf::ObjectSink {
+class CTouchingSink : public asf::IObjectSink {
 public:
     bool OnObject(const asf::MediaObject& object) override
     {
@@ -126,7 +126,7 @@ TEST(MediaFuzzTest, DamagedRecordingsNeverCrashHangOrGrow)
         const bool header = random.Next(2) == 0;
         Mutate(bytes, random, header ? 0 : source.second, header ? source.second : bytes.size());
         testing_support::WriteFileBytes(path, bytes);
-        std::unique_ptr<media::RecordingReader> reader;
+        std::unique_ptr<media::IRecordingReader> reader;
         const HRESULT open = media::OpenRecording(widePath.c_str(), reader);
         if (SUCCEEDED(open)) {
             ++opened;

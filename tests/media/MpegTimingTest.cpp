@@ -437,11 +437,11 @@ TEST(MpegTimingTest, RecordedH264IsTimedAsFfprobeTimesIt)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        wtv::Reader reader;
+        wtv::CReader reader;
         ASSERT_EQ(S_OK, reader.Open(Wide(VectorPath(std::string("wtv\\") + c.name + ".wtv")).c_str()));
         CProgramTimeline timeline;
         CElementaryStream video(StreamKind::H264Video, timeline), audio(c.audioKind, timeline);
-        struct Sink : media::ObjectSink {
+        struct Sink : media::IObjectSink {
             const std::vector<media::StreamFormat>* formats;
             CElementaryStream *video, *audio;
             std::vector<std::pair<int64_t, int64_t>> audioGiven;

@@ -33,7 +33,7 @@ const std::string ProtectedName("W\0M\0/\0W\0M\0R\0V\0C\0o\0n\0t\0e\0n\0t\0P\0r\
 std::vector<int64_t> Times(const std::string& path) { return testing_support::Numbers(testing_support::ReadFileBytes(path)); }
 
 // The objects of the video and the audio stream, one after another, and their times.
-class CollectingSink : public media::ObjectSink {
+class CollectingSink : public media::IObjectSink {
 public:
     explicit CollectingSink(const std::vector<media::StreamFormat>& formats) : formats_(formats) {}
 
@@ -156,11 +156,11 @@ protected:
         testing_support::WriteFileBytes(path, file);
 
         // Chosen by content whatever the name, as the source chooses.
-        std::unique_ptr<media::RecordingReader> reader;
+        std::unique_ptr<media::IRecordingReader> reader;
         ASSERT_EQ(c.open, media::OpenRecording(std::wstring(path.begin(), path.end()).c_str(), reader));
         if (FAILED(c.open))
             return;
-        ASSERT_TRUE(dynamic_cast<wtv::Reader*>(reader.get()));
+        ASSERT_TRUE(dynamic_cast<wtv::CReader*>(reader.get()));
         const auto& formats = reader->Formats();
         const bool ac3 = std::string(c.vector).find("ac3") != std::string::npos;
         const auto streams = [&](media::Codec codec) {
@@ -205,7 +205,7 @@ protected:
             EXPECT_EQ(audio, sink.audio.times.size());
             EXPECT_EQ(0u, videoEs.compare(0, sink.video.bytes.size(), sink.video.bytes));
             EXPECT_EQ(0u, audioEs.compare(0, sink.audio.bytes.size(), sink.audio.bytes));
-            EXPECT_EQ(inside, static_cast<wtv::Reader*>(reader.get())->Counters().truncatedBytes > 0);
+            EXPECT_EQ(inside, static_cast<wtv::CReader*>(reader.get())->Counters().truncatedBytes > 0);
             EXPECT_EQ(inside, reader->EndedCut()) << "a recording cut inside a chunk says so";
             break;
         }
@@ -357,7 +357,7 @@ void CheckTables(const std::string& directory, std::initializer_list<TableCase> 
         c.edit(file, layout, TimelineTable(file, layout));
         const std::string path = directory + "rec.wtv";
         testing_support::WriteFileBytes(path, file);
-        std::unique_ptr<media::RecordingReader> reader;
+        std::unique_ptr<media::IRecordingReader> reader;
         EXPECT_EQ(open, media::OpenRecording(std::wstring(path.begin(), path.end()).c_str(), reader));
         if (!reader)
             continue;

@@ -12,8 +12,8 @@ using namespace testing_support;
 
 namespace {
 
-const char kRecordingKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
-const char kAppKey[] = "Software\\Morrowick\\settings_test";
+const char RecordingKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center\\Service\\Recording";
+const char AppKey[] = "Software\\Morrowick\\settings_test";
 
 auto Fields(const CConverterSettings& s)
 {
@@ -30,8 +30,8 @@ protected:
     }
     void TearDown() override
     {
-        DeleteRegistryTree(kRecordingKey, HKEY_LOCAL_MACHINE);
-        DeleteRegistryTree(kAppKey);
+        DeleteRegistryTree(RecordingKey, HKEY_LOCAL_MACHINE);
+        DeleteRegistryTree(AppKey);
     }
     CWinApp profile; // named after this program
 };
@@ -59,7 +59,7 @@ TEST_F(SettingsTest, DefaultPathsTakeOnlyAWholeRecordingDirectory)
         SCOPED_TRACE(r.expected + " from type " + std::to_string(r.type));
         // Followed by a byte that is no NUL, lest the registry count a terminator it finds after them.
         const std::string data = r.bytes + '!';
-        ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRecordingKey, "RecordPath", r.type, data.data(),
+        ASSERT_EQ(::RegSetKeyValueA(HKEY_LOCAL_MACHINE, RecordingKey, "RecordPath", r.type, data.data(),
                                     static_cast<DWORD>(r.bytes.size())),
                   ERROR_SUCCESS);
         const CConverterSettings defaults = CConverterSettings::Defaults();
@@ -77,22 +77,22 @@ TEST_F(SettingsTest, SaveWritesAllNineValues)
                                     {"OutputExt", "mpeg"}, {"UseFilterGraph", "Mine.xgr"}};
     for (const auto& value : texts) {
         std::string text;
-        EXPECT_TRUE(ReadRegistryString(kAppKey, value[0], text) && text == value[1]) << value[0] << " " << text;
+        EXPECT_TRUE(ReadRegistryString(AppKey, value[0], text) && text == value[1]) << value[0] << " " << text;
     }
     const std::pair<const char*, DWORD> numbers[] = {
         {"DeleteSourceFile", 2}, {"HideOnStartup", 3}, {"AutoStartConvert", 4}, {"CaptionFile", 1}};
     for (const auto& [name, expected] : numbers) {
         DWORD number = 0;
-        EXPECT_TRUE(ReadRegistryDword(kAppKey, name, number) && number == expected) << name << " " << number;
+        EXPECT_TRUE(ReadRegistryDword(AppKey, name, number) && number == expected) << name << " " << number;
     }
 }
 
 TEST_F(SettingsTest, LoadKeepsWhatTheProfileLacks)
 {
     Saved.Save(profile);
-    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "OutputPath");
-    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "HideOnStartup");
-    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kAppKey, "CaptionFile");
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, AppKey, "OutputPath");
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, AppKey, "HideOnStartup");
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, AppKey, "CaptionFile");
     CConverterSettings loaded = {L"", L"F:\\Kept", L"", L"", L"", 0, 7, 0, 5};
     loaded.Load(profile);
     const CConverterSettings expected = {L"E:\\In", L"F:\\Kept", L"ts", L"mpeg", L"Mine.xgr", 2, 7, 4, 5};
@@ -119,7 +119,7 @@ TEST_F(SettingsTest, ValuesStoredByTheAnsiProgramLoadTheSame)
         {"UseFilterGraph", "Caf\xE9 au lait.xgr", L"Café au lait.xgr"},
     };
     UniqueRegKey key;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kAppKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Receive(),
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, AppKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Receive(),
                                 nullptr),
               ERROR_SUCCESS);
     for (const auto& text : texts) {
@@ -140,7 +140,7 @@ TEST_F(SettingsTest, ValuesStoredByTheAnsiProgramLoadTheSame)
     loaded.Save(profile);
     for (const auto& text : texts) {
         std::string stored;
-        EXPECT_TRUE(ReadRegistryString(kAppKey, text.name, stored)) << text.name;
+        EXPECT_TRUE(ReadRegistryString(AppKey, text.name, stored)) << text.name;
         EXPECT_EQ(stored, text.ansi) << text.name;
     }
 }

@@ -256,13 +256,13 @@ std::string WindowText(HWND window)
         return ::testing::AssertionFailure() << "cvlc did not run or end: " << command;
     // A picture a few frames late is the decoder falling behind on a busy machine, not the file:
     // late delivery shows as an SCR warning or as pictures late by far more.
-    constexpr long kDecoderLagMs = 200;
+    constexpr long DecoderLagMs = 200;
     std::string complaints;
     std::istringstream lines(output.out);
     for (std::string line; std::getline(lines, line);) {
         const size_t missing = line.find("(missing ");
         if (line.find("using ") != std::string::npos ||
-            (missing != std::string::npos && std::strtol(line.c_str() + missing + 9, nullptr, 10) < kDecoderLagMs))
+            (missing != std::string::npos && std::strtol(line.c_str() + missing + 9, nullptr, 10) < DecoderLagMs))
             continue;
         complaints += line + "\n";
     }

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr UINT kIconId = 128;
+constexpr UINT IconId = 128;
 
 // The shell, recording every record handed to it, which keeps one icon: no add of an icon shown,
 // no modify or delete of one not. It must outlive the trays made from it. The versions are the
@@ -45,7 +45,7 @@ public:
 
 BOOL AddHalvern(CSystemTray& tray, OwnerWindow& owner, const wchar_t* tooltip = L"Halvern")
 {
-    return tray.AddToTray(&owner, WM_TRAY_CALLBACK, tooltip, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), kIconId);
+    return tray.AddToTray(&owner, WM_TRAY_CALLBACK, tooltip, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), IconId);
 }
 void SendTaskbarCreated(CSystemTray& tray) { ::SendMessageA(tray.m_hWnd, TaskbarCreatedMessage(), 0, 0); }
 void SendWorkAreaChange(CSystemTray& tray) { ::SendMessageA(tray.m_hWnd, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0); }
@@ -78,7 +78,7 @@ TEST_F(SystemTrayIcon, AddHandsTheShellAWholeRecord)
     // Up to and including dwInfoFlags: the size the shell reads as the version-2 record.
     EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAW, dwInfoFlags) + sizeof(DWORD));
     EXPECT_EQ(add.hWnd, owner.m_hWnd); // notifications go to the owner, not the tray's window
-    EXPECT_EQ(add.uID, kIconId);
+    EXPECT_EQ(add.uID, IconId);
     EXPECT_EQ(add.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(Field(add.szTip, ARRAYSIZE(add.szTip)), std::wstring(126, L't'));
 }
@@ -194,7 +194,7 @@ TEST(SystemTray, AtExitTheIconOutlivesItsWindowUntilRemoved)
     EXPECT_EQ(shell.Calls[shell.Calls.size() - 2].uFlags, 0u); // the owner's icon deleted first
     const NOTIFYICONDATAW kept = shell.Calls.back();
     EXPECT_EQ(kept.hWnd, tray.m_hWnd);
-    EXPECT_EQ(kept.uID, kIconId);
+    EXPECT_EQ(kept.uID, IconId);
     EXPECT_EQ(kept.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP)); // nothing left to call back
     EXPECT_EQ(Field(kept.szTip, ARRAYSIZE(kept.szTip)), L"Halvern is finishing a conversion...");
     EXPECT_TRUE(shell.Shown);

@@ -15,7 +15,7 @@
 
 namespace ui_test {
 
-constexpr int kCheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTOSTART};
+constexpr int CheckBoxes[3] = {IDC_DELETE_SOURCE, IDC_HIDE_ON_STARTUP, IDC_AUTOSTART};
 
 // Read only once the window has shown the end of the runs (WaitForRunsShown), which comes with their balloons.
 struct RecordedBalloons : IBalloonNotices {
@@ -122,7 +122,7 @@ protected:
             EXPECT_EQ(text, Text(id)) << id;
         const DWORD checks[] = {shown.DeleteSourceFile, shown.HideOnStartup, shown.AutoStartConvert};
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(checks[i] ? BST_CHECKED : BST_UNCHECKED, ::IsDlgButtonChecked(window, kCheckBoxes[i])) << i;
+            EXPECT_EQ(checks[i] ? BST_CHECKED : BST_UNCHECKED, ::IsDlgButtonChecked(window, CheckBoxes[i])) << i;
     }
     void ExpectPending(bool pending)
     {

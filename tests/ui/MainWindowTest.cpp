@@ -29,7 +29,7 @@ protected:
             edits.push_back([this, id, text] { ::SetWindowTextW(Item(id), text.c_str()); });
         }
         edits.push_back([this] { ::SendMessageA(Item(IDC_GRAPH_LIST), WM_KEYDOWN, VK_DOWN, 0); });
-        for (int id : kCheckBoxes)
+        for (int id : CheckBoxes)
             edits.push_back([this, id] { Click(id); });
         return edits;
     }
@@ -89,10 +89,10 @@ TEST_F(MainWindow, GraphListSortsGraphFilesAfterTheInternalEntry)
         listed[i] = text;
     }
     // Sorted whatever order the directory gives, and chosen from, not typed into.
-    EXPECT_EQ((std::vector<std::wstring>{kInternalGraphName, L"Alpha.xgr", L"mid.XGR", L"zeta.xgr"}), listed);
+    EXPECT_EQ((std::vector<std::wstring>{InternalGraphName, L"Alpha.xgr", L"mid.XGR", L"zeta.xgr"}), listed);
     const LONG_PTR style = ::GetWindowLongPtrA(Item(IDC_GRAPH_LIST), GWL_STYLE);
     EXPECT_EQ(CBS_DROPDOWNLIST | CBS_SORT, style & (CBS_DROPDOWNLIST | CBS_SORT));
-    EXPECT_EQ(kInternalGraphName, Text(IDC_GRAPH_LIST));
+    EXPECT_EQ(InternalGraphName, Text(IDC_GRAPH_LIST));
     EXPECT_EQ(L"Alpha.xg", settings.UseFilterGraph); // replaced only by Apply
     ExpectPending(false);
 }
