@@ -32,7 +32,6 @@ public:
 
     // Creates the file, replacing one that exists; others may read it meanwhile, but not write.
     HRESULT Open(const std::wstring& path);
-    bool IsOpen() const { return file_.IsValid(); }
     // The first failure of a write so far is returned here, and the piece is not taken. With an
     // owner, the data stays valid while the owner is held.
     HRESULT Append(const BYTE* data, DWORD length, IUnknown* owner = nullptr);

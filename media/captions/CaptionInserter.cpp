@@ -66,7 +66,7 @@ void CCaptionInserter::Reset(bool insert)
     anchorPts_ = lastPts_ = latestPts_ = captionTime_ = mpeg::NoTimestamp;
     anchorReference_ = 0;
     firstFieldOpen_ = false;
-    inserted_ = dropped_ = 0;
+    dropped_ = 0;
     firstShown_ = mpeg::NoTimestamp;
     firstShownKnown_ = false;
     picturesSeen_ = 0;
@@ -458,7 +458,6 @@ size_t CCaptionInserter::TakePairsFor(size_t first, size_t end, size_t capacity)
     pairs_.clear();
     for (const Pair& pair : keep_)
         pairs_.push_back(pair);
-    inserted_ += taken;
     return taken;
 }
 

@@ -71,14 +71,10 @@ public:
     // The video has ended: all that is held goes out.
     bool EndVideo();
 
-    bool VideoHasCaptions() const { return ownCaptions_; }
     // The presentation time of the first picture shown, once known (NoTimestamp for no picture).
     bool FirstShownKnown() const { return firstShownKnown_; }
     int64_t FirstShown() const { return firstShown_; }
-    bool DvdLayoutChosen() const { return dvd_ == Layout::Dvd; }
-    // Pairs that went into the video, and pairs with something in them lost: beyond what may be
-    // held, or after the video ended.
-    uint64_t PairsInserted() const { return inserted_; }
+    // Pairs with something in them lost: beyond what may be held, or after the video ended.
     uint64_t PairsDropped() const { return dropped_; }
 
 private:
@@ -178,7 +174,6 @@ private:
     int64_t firstShown_ = mpeg::NoTimestamp;
     bool firstShownKnown_ = false;
     unsigned picturesSeen_ = 0;
-    uint64_t inserted_ = 0;
     uint64_t dropped_ = 0;
 };
 

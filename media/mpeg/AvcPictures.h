@@ -71,7 +71,6 @@ class CAvcOutputOrder {
 public:
     static constexpr int MaxDepth = 16;
     void Reset(int depth);
-    int Depth() const { return depth_; }
     void Add(uint64_t serial, int64_t poc, int ticks, bool idr);
     void Flush();
     // The next picture shown since the last call, with its lead; false when none.

@@ -77,7 +77,6 @@ void CElementaryStream::Reset()
     reorder_ = false;
     synced_ = true;
     sampleRate_ = 0;
-    audioBitRate_ = 0;
     nalPrefix_ = nalPosition_ = NoNal;
     nalSearch_ = 0;
     nalDone_ = false;
@@ -426,7 +425,6 @@ void CElementaryStream::AddRawAacFrame(uint64_t position, size_t size)
     lastFrame_ = {static_cast<uint32_t>(size), samples, rate, static_cast<uint32_t>(uint64_t(size) * 8 * rate / samples),
                   aac_.channels, 0, 0};
     sampleRate_ = rate;
-    audioBitRate_ = lastFrame_.bitRate;
     AddPending({position, TakeTime(position), samples, rate, 0, 0, false, {}});
     scan_ = WritePosition();
 }
@@ -476,7 +474,6 @@ void CElementaryStream::ScanAudio()
             continue;
         }
         sampleRate_ = frame.sampleRate;
-        audioBitRate_ = frame.bitRate;
         lastFrame_ = frame;
         AddPending({scan_, TakeTime(scan_), frame.samples, frame.sampleRate, 0, 0, false, {}});
         scan_ += frame.size;

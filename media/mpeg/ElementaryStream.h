@@ -94,8 +94,7 @@ public:
     uint64_t UnitEnd(size_t index) const;
 
     const VideoFacts& Video() const { return video_; }
-    // Audio: the bit rate of the last frame parsed, and that frame's header.
-    uint32_t AudioBitRate() const { return audioBitRate_; }
+    // Audio: the header of the last frame parsed.
     const AudioFrame& LastAudioFrame() const { return lastFrame_; }
     // Video: where the first group of pictures (a sequence or GOP header) at or after the read
     // position starts, among the bytes parsed; UINT64_MAX when none.
@@ -246,7 +245,6 @@ private:
     // Audio
     bool synced_ = true;
     uint32_t sampleRate_ = 0;
-    uint32_t audioBitRate_ = 0;
     AudioFrame lastFrame_ = {};
 };
 

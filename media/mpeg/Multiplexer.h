@@ -77,8 +77,6 @@ public:
         return streams_[static_cast<size_t>(stream)]->queue.Closed(index, jump);
     }
     uint64_t PacksWritten() const { return packs_; }
-    // The constant added to input times to make output times (known once the first pack is out).
-    int64_t TimeOffset() const { return offset_; }
     // The rates in force, in 50 bytes/s: the usual one and the system header's bound.
     uint32_t BaseMuxRate() const { return baseRate_; }
     uint32_t RateBound() const { return rateBound_; }

@@ -68,7 +68,6 @@ public:
     }
     uint64_t PacketsWritten() const { return packets_; }
     uint64_t NullPackets() const { return nulls_; }
-    int64_t TimeOffset() const { return offset_; }
     // The rate in force and the usual one, in 50 bytes/s, as the program stream's.
     uint32_t MuxRate() const { return rate_; }
     uint32_t BaseMuxRate() const { return baseRate_; }
