@@ -233,7 +233,7 @@ TEST_F(AsfReaderTest, AFileThatShrinksWhileItIsReadFails)
 // The metadata that names outputs, from the header's Extended Content Description: each field when
 // it is there, the station's name before its call sign, dates as QWORDs or as text, a text cut at
 // its bound, and a header too large to be one refused before it is read.
-TEST(AsfReaderTest, ReadsTheRecordingsMetadataFromItsHeaderAlone)
+TEST(AsfMetadataTest, ReadsTheHeaderAlone)
 {
     if (VectorPath("es\\video.m2v").empty())
         GTEST_SKIP() << "no test vectors";
