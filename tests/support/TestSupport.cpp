@@ -240,17 +240,20 @@ std::string WindowText(HWND window)
     return text;
 }
 
-// cvlc plays the file to its end (as a program stream, its video decoded) with no warning of the
-// SCR or of late pictures. VLC refuses to run as root, so under root it runs as nobody.
-::testing::AssertionResult VlcPlaysWithoutTimingWarnings(const std::string& windowsPath)
+// cvlc plays the file to its end (with the demuxer named, its video decoded) with no warning of the
+// SCR or of late pictures, nor, for a transport stream, of corrupt packets or discontinuities. VLC
+// refuses to run as root, so under root it runs as nobody.
+::testing::AssertionResult VlcPlaysWithoutTimingWarnings(const std::string& windowsPath, const char* demux)
 {
+    const bool transport = std::string(demux) == "ts";
     // Played at its own pace, with dummy outputs; only the lines that matter come back. (RunLinuxTool
     // takes no double quotes.)
     const std::string command =
         "user=; [ $(id -u) -eq 0 ] && user='/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/env HOME=/tmp'; "
         "$user /usr/bin/timeout 60 /usr/bin/cvlc -vv --intf dummy --vout dummy --aout dummy --play-and-exit fd://0 <'" +
         UnixPath(windowsPath) + "'" +
-        " 2>&1 | /bin/grep -iE 'using demux module|using video decoder module|(warning|error).*(\\bscr\\b|\\blate\\b)'";
+        " 2>&1 | /bin/grep -iE 'using demux module|using video decoder module|(warning|error).*(\\bscr\\b|\\blate\\b)" +
+        (transport ? "|corrupt|discontinuity" : "") + "'";
     ToolOutput output;
     if (!RunLinuxTool(command, output, 120000))
         return ::testing::AssertionFailure() << "cvlc did not run or end: " << command;
@@ -266,9 +269,10 @@ std::string WindowText(HWND window)
             continue;
         complaints += line + "\n";
     }
-    if (output.out.find("using demux module \"ps\"") == std::string::npos ||
+    if (output.out.find("using demux module \"" + std::string(demux) + "\"") == std::string::npos ||
         output.out.find("using video decoder module") == std::string::npos)
-        return ::testing::AssertionFailure() << "cvlc did not play " << windowsPath << " as a program stream:\n" << output.out;
+        return ::testing::AssertionFailure() << "cvlc did not play " << windowsPath << " with its " << demux << " demuxer:\n"
+                                             << output.out;
     if (!complaints.empty())
         return ::testing::AssertionFailure() << "cvlc on " << windowsPath << ":\n" << complaints;
     return ::testing::AssertionSuccess();

@@ -73,7 +73,7 @@ unsigned EnvironmentNumber(const char* name, unsigned fallback);
 ::testing::AssertionResult DvdAuthorAccepts(const std::string& path);
 // cvlc plays the file (a Windows path) to its end as a program stream, its video decoded, with no
 // warning of the SCR or of late pictures.
-::testing::AssertionResult VlcPlaysWithoutTimingWarnings(const std::string& windowsPath);
+::testing::AssertionResult VlcPlaysWithoutTimingWarnings(const std::string& windowsPath, const char* demux = "ps");
 
 // A program started for a test, killed at destruction if still running; a stdoutPath given receives
 // its standard output and error. Its handle makes it impossible to copy.
