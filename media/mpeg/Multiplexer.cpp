@@ -134,36 +134,6 @@ CProgramStreamMultiplexer::DecoderBuffer& CProgramStreamMultiplexer::BufferFor(c
     return buffer;
 }
 
-uint32_t CProgramStreamMultiplexer::Damaged() const
-{
-    uint32_t damaged = 0;
-    for (const auto& stream : streams_)
-        damaged += stream->queue.Damaged();
-    return damaged;
-}
-
-bool CProgramStreamMultiplexer::Push(int stream, const uint8_t* data, size_t size, int64_t time)
-{
-    Stream& s = *streams_[static_cast<size_t>(stream)];
-    s.waitedFor = true;
-    s.queue.Push(data, size, time);
-    needRecount_ = true;
-    return Drain();
-}
-
-bool CProgramStreamMultiplexer::End(int stream)
-{
-    streams_[static_cast<size_t>(stream)]->queue.End();
-    needRecount_ = true;
-    return Drain();
-}
-
-bool CProgramStreamMultiplexer::StopWaitingFor(int stream)
-{
-    streams_[static_cast<size_t>(stream)]->waitedFor = false;
-    return Drain();
-}
-
 void CProgramStreamMultiplexer::FixOffset()
 {
     offset_ = OutputOffset(streams_);

@@ -34,7 +34,7 @@ protected:
     ~IPackSink() = default;
 };
 
-class CProgramStreamMultiplexer final : public IMultiplexer {
+class CProgramStreamMultiplexer final : public CMuxInputs {
 public:
     // Timestamps begin this long after the first SCR (0); packs go out once the streams are known
     // this far ahead (MuxPlanning.h).
@@ -60,22 +60,12 @@ public:
 
     // Bytes of a stream and the 90 kHz time of the first unit starting in them (or NoTimestamp).
     // Writes whatever packs can be written; false once the sink failed.
-    bool Push(int stream, const uint8_t* data, size_t size, int64_t time) override;
     // The stream has ended; when all have, the rest is written.
-    bool End(int stream) override;
     // Packs go on without the stream until it delivers again, as if it had none queued: for an
     // input that has stopped delivering while another still has data.
-    bool StopWaitingFor(int stream) override;
 
-    size_t Queued(int stream) const override { return streams_[static_cast<size_t>(stream)]->queue.Queued(); }
-    bool WaitsFor(int stream) const override { return streams_[static_cast<size_t>(stream)]->waitedFor; }
     bool Finished() const override { return finished_; }
     bool Failed() const { return failed_; }
-    uint32_t Damaged() const override;
-    bool Closed(int stream, size_t index, ClosedJump& jump) const override
-    {
-        return streams_[static_cast<size_t>(stream)]->queue.Closed(index, jump);
-    }
     uint64_t PacksWritten() const { return packs_; }
     // The rates in force, in 50 bytes/s: the usual one and the system header's bound.
     uint32_t BaseMuxRate() const { return baseRate_; }
@@ -137,7 +127,9 @@ private:
     };
 
     // Orders the streams by decode time, chooses a packet among them and writes it, while one can go.
-    bool Drain();
+    bool Drain() override;
+    int InputCount() const override { return static_cast<int>(streams_.size()); }
+    const MuxInput& Input(int stream) const override { return *streams_[static_cast<size_t>(stream)]; }
     enum class NextPacket { Chosen, Wait, None };
     // Wait: the earliest stream needs more bytes first; None: no stream has a packet to go.
     NextPacket ChoosePacket(Stream*& chosen, PacketPlan& plan) const;
@@ -191,7 +183,6 @@ private:
     static constexpr uint64_t NeedRecountPacks = 8;
     uint32_t needed_ = 0;
     uint64_t neededAt_ = 0;
-    bool needRecount_ = true;
     bool rateFromNeed_ = false; // after a format change: the rate from the need, up or down
     int64_t offset_ = 0;
     bool offsetFixed_ = false;

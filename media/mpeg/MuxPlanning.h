@@ -68,6 +68,55 @@ struct MuxInput {
     bool waitedFor = true;
 };
 
+// What both multiplexers do alike with their inputs: bytes and ends queued, then as much output
+// written as they allow (Drain, the multiplexer's own).
+class CMuxInputs : public IMultiplexer {
+public:
+    bool Push(int stream, const uint8_t* data, size_t size, int64_t time) override
+    {
+        MuxInput& input = Input(stream);
+        input.waitedFor = true;
+        input.queue.Push(data, size, time);
+        needRecount_ = true;
+        return Drain();
+    }
+    bool End(int stream) override
+    {
+        Input(stream).queue.End();
+        needRecount_ = true;
+        return Drain();
+    }
+    bool StopWaitingFor(int stream) override
+    {
+        Input(stream).waitedFor = false;
+        return Drain();
+    }
+    size_t Queued(int stream) const override { return Input(stream).queue.Queued(); }
+    bool WaitsFor(int stream) const override { return Input(stream).waitedFor; }
+    uint32_t Damaged() const override
+    {
+        uint32_t damaged = 0;
+        for (int i = 0; i < InputCount(); ++i)
+            damaged += Input(i).queue.Damaged();
+        return damaged;
+    }
+    bool Closed(int stream, size_t index, ClosedJump& jump) const override
+    {
+        return Input(stream).queue.Closed(index, jump);
+    }
+
+protected:
+    ~CMuxInputs() = default;
+
+    virtual int InputCount() const = 0;
+    virtual const MuxInput& Input(int stream) const = 0;
+    MuxInput& Input(int stream) { return const_cast<MuxInput&>(static_cast<const CMuxInputs*>(this)->Input(stream)); }
+    virtual bool Drain() = 0;
+
+    // The streams' data changed since the output rate's needs were last counted.
+    bool needRecount_ = true;
+};
+
 // The streams that hold or may still get data, earliest decode time first (streams of equal times
 // in the order they were added). False while a stream that is waited for has no unit timed yet, so
 // that the order is unknown.

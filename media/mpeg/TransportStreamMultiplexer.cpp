@@ -102,36 +102,6 @@ bool CTransportStreamMultiplexer::SetAacConfig(int stream, const uint8_t* config
     return s.adts;
 }
 
-uint32_t CTransportStreamMultiplexer::Damaged() const
-{
-    uint32_t damaged = 0;
-    for (const auto& stream : streams_)
-        damaged += stream->queue.Damaged();
-    return damaged;
-}
-
-bool CTransportStreamMultiplexer::Push(int stream, const uint8_t* data, size_t size, int64_t time)
-{
-    Stream& s = *streams_[static_cast<size_t>(stream)];
-    s.waitedFor = true;
-    s.queue.Push(data, size, time);
-    needRecount_ = true;
-    return Drain();
-}
-
-bool CTransportStreamMultiplexer::End(int stream)
-{
-    streams_[static_cast<size_t>(stream)]->queue.End();
-    needRecount_ = true;
-    return Drain();
-}
-
-bool CTransportStreamMultiplexer::StopWaitingFor(int stream)
-{
-    streams_[static_cast<size_t>(stream)]->waitedFor = false;
-    return Drain();
-}
-
 uint64_t CTransportStreamMultiplexer::TimeOf(uint64_t position) const
 {
     return anchorTime_ + (position - anchorByte_) * SystemClock / RateBytes(rate_);

@@ -33,7 +33,7 @@ protected:
     ~IPacketSink() = default;
 };
 
-class CTransportStreamMultiplexer final : public IMultiplexer {
+class CTransportStreamMultiplexer final : public CMuxInputs {
 public:
     static constexpr size_t MaxAudioStreams = 8;
     // Limits kept with room below those of TR 101 290 (PAT and PMT 100 ms here, PCR 40 ms).
@@ -53,19 +53,9 @@ public:
     // cannot say what it says.
     bool SetAacConfig(int stream, const uint8_t* config, size_t size);
 
-    bool Push(int stream, const uint8_t* data, size_t size, int64_t time) override;
-    bool End(int stream) override;
-    bool StopWaitingFor(int stream) override;
 
-    size_t Queued(int stream) const override { return streams_[static_cast<size_t>(stream)]->queue.Queued(); }
-    bool WaitsFor(int stream) const override { return streams_[static_cast<size_t>(stream)]->waitedFor; }
     bool Finished() const override { return finished_; }
     bool Failed() const { return failed_; }
-    uint32_t Damaged() const override;
-    bool Closed(int stream, size_t index, ClosedJump& jump) const override
-    {
-        return streams_[static_cast<size_t>(stream)]->queue.Closed(index, jump);
-    }
     uint64_t PacketsWritten() const { return packets_; }
     uint64_t NullPackets() const { return nulls_; }
     // The rate in force and the usual one, in 50 bytes/s, as the program stream's.
@@ -105,7 +95,9 @@ private:
         uint64_t earliest = 0;
     };
 
-    bool Drain();
+    bool Drain() override;
+    int InputCount() const override { return static_cast<int>(streams_.size()); }
+    const MuxInput& Input(int stream) const override { return *streams_[static_cast<size_t>(stream)]; }
     void Start();
     void ChooseRates();
     // The base rate and bound again where the video's format changed among the units queued.
@@ -156,7 +148,6 @@ private:
     uint32_t wanted_ = 0;       // the rate to take at the next PCR
     uint32_t needed_ = 0;
     uint64_t neededAt_ = 0;
-    bool needRecount_ = true;
     uint64_t lastPcr_ = 0;
     bool anyPcr_ = false;
     uint64_t lastPsi_ = 0;
