@@ -42,13 +42,17 @@ HRESULT CurrentSize(HANDLE file, uint64_t& size)
     return S_OK;
 }
 
-HRESULT CheckNotShrunk(HANDLE file, uint64_t length)
+HRESULT ReadProgress::Finish(HANDLE file, uint64_t length)
 {
     uint64_t size = 0;
     HRESULT hr = CurrentSize(file, size);
     if (FAILED(hr))
         return hr;
-    return size < length ? HALVERN_E_SHRANK : S_OK;
+    if (size < length)
+        return HALVERN_E_SHRANK;
+    total = length;
+    done = length;
+    return S_OK;
 }
 
 bool AllZero(const uint8_t* data, size_t size)

@@ -19,9 +19,15 @@ HRESULT OpenShared(const wchar_t* path, UniqueFileHandle& file);
 HRESULT ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t size, size_t& got);
 // The file's length now.
 HRESULT CurrentSize(HANDLE file, uint64_t& size);
-// At the end of a read that took the file to be `length` bytes long: HALVERN_E_SHRANK when it is
-// shorter now, as what was read may then not be all it held.
-HRESULT CheckNotShrunk(HANDLE file, uint64_t length);
+
+// How far a reader has got through its file, in bytes, for the progress bar.
+struct ReadProgress {
+    uint64_t done = 0;
+    uint64_t total = 0;
+    // The read reached the end of the data, taking the file to be `length` bytes long:
+    // HALVERN_E_SHRANK when it is shorter now, as what was read may then not be all it held.
+    HRESULT Finish(HANDLE file, uint64_t length);
+};
 
 // Whether the bytes are all zero, as a recorder's pre-allocated space reads (true for none).
 bool AllZero(const uint8_t* data, size_t size);

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "base/MediaErrors.h"
 #include "media/ByteCursor.h"
-#include "media/FileRead.h"
 #include "media/FormatProbe.h"
 #include "media/PayloadFormat.h"
 #include "media/asf/AsfGuids.h"
@@ -105,7 +103,7 @@ HRESULT CReader::Probe()
         return hr;
     earliestTime_ = sink.Earliest();
     // Read ahead only: nothing is delivered yet.
-    bytesDone_ = 0;
+    progress_.done = 0;
     duration_ = FindDuration();
     return sink.Outcome();
 }
@@ -145,11 +143,6 @@ size_t CReader::StreamIndex(unsigned number) const
     return streamIndexByNumber_[number & 0x7F];
 }
 
-HRESULT CReader::Read(IObjectSink& sink)
-{
-    return ReadPackets(sink, std::numeric_limits<uint64_t>::max());
-}
-
 HRESULT CReader::ReadPackets(IObjectSink& sink, uint64_t maxPackets)
 {
     if (!file_)
@@ -165,8 +158,8 @@ HRESULT CReader::ReadPackets(IObjectSink& sink, uint64_t maxPackets)
         return hr;
     uint64_t position = header_.dataOffset; // of the next packet
     endedCut_ = false;
-    bytesDone_ = position;
-    bytesTotal_ = std::max(position, fileSize);
+    progress_.done = position;
+    progress_.total = std::max(position, fileSize);
     for (;;) {
         size_t got = 0;
         hr = ReadAt(file_.Get(), position, block_.data(), block_.size(), got);
@@ -184,14 +177,14 @@ HRESULT CReader::ReadPackets(IObjectSink& sink, uint64_t maxPackets)
             bool stopped = false;
             if (!ProcessPacket(data, sink, stopped))
                 return HALVERN_E_DAMAGED;
-            bytesDone_ = position + packetSize;
+            progress_.done = position + packetSize;
             if (stopped)
                 return S_FALSE;
         }
         if (got == block_.size()) {
             // A recording still being written grows as it is read.
             fileSize = std::max(fileSize, position);
-            bytesTotal_ = fileSize;
+            progress_.total = fileSize;
             continue;
         }
         // The end of the file; a last packet cut short there is not a damaged one. Bytes after the
@@ -235,13 +228,7 @@ HRESULT CReader::EndRead(uint64_t end, uint64_t fileSize)
     for (const StreamState& state : states_)
         endedCut_ = endedCut_ || state.assembling;
     DropUnfinishedObjects();
-    const uint64_t whole = std::max(end, fileSize);
-    HRESULT hr = media::CheckNotShrunk(file_.Get(), whole);
-    if (FAILED(hr))
-        return hr;
-    bytesTotal_ = whole;
-    bytesDone_ = whole;
-    return S_OK;
+    return progress_.Finish(file_.Get(), std::max(end, fileSize));
 }
 
 // An object still being rebuilt at the end was cut off with the file: dropped.

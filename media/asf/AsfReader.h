@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/ScopedWin.h"
+#include "media/FileRead.h"
 #include "media/RecordingReader.h"
 #include "media/asf/AsfHeader.h"
 #include "media/asf/AsfPacket.h"
@@ -49,7 +50,7 @@ public:
     // follows the packets, whatever the header says of the data's size: S_OK at the end of the
     // data, S_FALSE when the sink stopped, HALVERN_E_DAMAGED when too many packets are
     // unreadable, HALVERN_E_SHRANK when the file became shorter meanwhile, or a read error.
-    HRESULT Read(IObjectSink& sink) override;
+    HRESULT Read(IObjectSink& sink) override { return ReadPackets(sink, UINT64_MAX); }
 
     const HeaderInfo& Header() const { return header_; }
     // Parallel to Header().streams.
@@ -63,8 +64,8 @@ public:
     // How far the read in progress has come, in bytes of the file: the offset after the last
     // packet handed over, and the file's length as the read knows it. They are equal once a read
     // has reached the end of the data.
-    uint64_t BytesDone() const override { return bytesDone_; }
-    uint64_t BytesTotal() const override { return bytesTotal_; }
+    uint64_t BytesDone() const override { return progress_.done; }
+    uint64_t BytesTotal() const override { return progress_.total; }
     bool EndedCut() const override { return endedCut_; }
 
     // Read block size: large sequential reads, whole packets.
@@ -114,8 +115,7 @@ private:
     int64_t earliestTime_ = 0;
     int64_t duration_ = 0;
     uint64_t consecutiveBad_ = 0;
-    uint64_t bytesDone_ = 0;
-    uint64_t bytesTotal_ = 0;
+    media::ReadProgress progress_;
     bool endedCut_ = false;
 };
 

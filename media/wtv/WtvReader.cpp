@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "base/MediaErrors.h"
 #include "media/ByteCursor.h"
-#include "media/FileRead.h"
 #include "media/FormatProbe.h"
 #include "media/GuidBytes.h"
 #include "media/LanguageCode.h"
@@ -146,7 +144,7 @@ HRESULT CReader::Probe()
             return HALVERN_E_AVC1_VIDEO;
     earliestTime_ = sink.Earliest();
     // Read ahead only: nothing is delivered yet.
-    bytesDone_ = 0;
+    progress_.done = 0;
     const int64_t last = FindLastTime();
     duration_ = last > earliestTime_ ? last - earliestTime_ : 0;
     return sink.Outcome();
@@ -187,11 +185,6 @@ size_t CReader::StreamIndex(unsigned number) const
     return found == numbers_.end() ? NoStream : static_cast<size_t>(found - numbers_.begin());
 }
 
-HRESULT CReader::Read(IObjectSink& sink)
-{
-    return ReadChunks(sink, std::numeric_limits<uint64_t>::max());
-}
-
 HRESULT CReader::ReadChunks(IObjectSink& sink, uint64_t maxBytes)
 {
     if (!file_)
@@ -200,8 +193,8 @@ HRESULT CReader::ReadChunks(IObjectSink& sink, uint64_t maxBytes)
     HRESULT hr = media::CurrentSize(file_.Get(), startSize_);
     if (FAILED(hr))
         return hr;
-    bytesTotal_ = startSize_;
-    bytesDone_ = 0;
+    progress_.total = startSize_;
+    progress_.done = 0;
     for (;;) {
         const uint64_t position = cursor_.Position();
         if (position >= maxBytes)
@@ -231,7 +224,7 @@ HRESULT CReader::ReadChunks(IObjectSink& sink, uint64_t maxBytes)
             const Step step = ProcessChunk(chunk, size, sink);
             cursor_.PassChunk((size + 7) & ~size_t(7));
             const uint64_t length = std::max<uint64_t>(timeline_.Length(), 1);
-            bytesDone_ = static_cast<uint64_t>(static_cast<double>(startSize_) *
+            progress_.done = static_cast<uint64_t>(static_cast<double>(startSize_) *
                                                static_cast<double>(std::min(cursor_.Position(), length)) /
                                                static_cast<double>(length));
             if (step == Step::Stop)
@@ -370,12 +363,7 @@ CReader::Step CReader::DeliverData(size_t index, const uint8_t* data, size_t siz
 // itself meanwhile.
 HRESULT CReader::EndRead()
 {
-    HRESULT hr = media::CheckNotShrunk(file_.Get(), startSize_);
-    if (FAILED(hr))
-        return hr;
-    bytesTotal_ = startSize_;
-    bytesDone_ = startSize_;
-    return S_OK;
+    return progress_.Finish(file_.Get(), startSize_);
 }
 
 } // namespace wtv

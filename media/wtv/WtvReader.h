@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/ScopedWin.h"
+#include "media/FileRead.h"
 #include "media/RecordingReader.h"
 #include "media/wtv/TimelineCursor.h"
 #include "media/wtv/WtvFileSystem.h"
@@ -49,14 +50,14 @@ public:
     HRESULT Open(const wchar_t* path) override;
     // To the end of the timeline's data, past a directory that claims less, or to where the file
     // was cut. HALVERN_E_PROTECTED when protected data turns up after the part Open looked at.
-    HRESULT Read(IObjectSink& sink) override;
+    HRESULT Read(IObjectSink& sink) override { return ReadChunks(sink, UINT64_MAX); }
 
     const std::vector<StreamFormat>& Formats() const override { return formats_; }
     int64_t EarliestTime() const override { return earliestTime_; }
     // From the earliest time to the last timestamp near the end of the timeline.
     int64_t Duration() const override { return duration_; }
-    uint64_t BytesDone() const override { return bytesDone_; }
-    uint64_t BytesTotal() const override { return bytesTotal_; }
+    uint64_t BytesDone() const override { return progress_.done; }
+    uint64_t BytesTotal() const override { return progress_.total; }
     bool EndedCut() const override { return counters_.truncatedBytes > 0; }
     const ReadCounters& Counters() const { return counters_; }
     // What each stream's description declares, parallel to Formats().
@@ -99,8 +100,7 @@ private:
     uint64_t startSize_ = 0;   // of the file when the read began
     int64_t earliestTime_ = 0;
     int64_t duration_ = 0;
-    uint64_t bytesDone_ = 0;
-    uint64_t bytesTotal_ = 0;
+    media::ReadProgress progress_;
 };
 
 } // namespace wtv
