@@ -7,6 +7,8 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "media/mpeg/VideoHeaders.h"
 #include "tests/support/TestSupport.h"
@@ -73,3 +75,27 @@ TEST(VideoHeadersTest, SequenceHeadersReadAsFfprobeReadsThem)
 }
 
 } // namespace
+
+// The wide scan against a byte-by-byte one, with start codes and lone zero pairs at every offset
+// around its 32-byte steps and at the buffer's end.
+TEST(VideoHeadersTest, StartCodeScanFindsWhatAByteScanFinds)
+{
+    std::vector<uint8_t> data(200, 0x55);
+    const auto byteScan = [&](size_t from) {
+        for (size_t i = from; i + 2 < data.size(); ++i)
+            if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1)
+                return i;
+        return data.size();
+    };
+    for (size_t at = 0; at + 2 < data.size(); ++at) {
+        for (const uint8_t third : {uint8_t{1}, uint8_t{0}, uint8_t{2}}) {
+            std::fill(data.begin(), data.end(), 0x55);
+            data[at] = data[at + 1] = 0;
+            data[at + 2] = third;
+            if (at + 40 < data.size())
+                data[at + 38] = data[at + 39] = 0, data[at + 40] = 1;
+            for (const size_t from : {size_t{0}, at > 0 ? at - 1 : 0, at, at + 1})
+                ASSERT_EQ(byteScan(from), mpeg::FindStartCode(data.data(), data.size(), from)) << at << " " << from;
+        }
+    }
+}
