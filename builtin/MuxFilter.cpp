@@ -220,9 +220,9 @@ HRESULT CMuxFilter::Progress(bool ok)
     return output_->DeliverEndOfStream();
 }
 
-bool CMuxFilter::OnVideo(const uint8_t* data, size_t size, int64_t time)
+bool CMuxFilter::OnVideo(const mpeg::ByteRange* pieces, size_t count, int64_t time)
 {
-    return Multiplexer().Push(videoStream_, data, size, time);
+    return Multiplexer().Push(videoStream_, pieces, count, time);
 }
 
 HRESULT CMuxFilter::ReceiveCaptions(IMediaSample* sample)

@@ -64,7 +64,7 @@ private:
         int stream = -1; // the multiplexer's, for this run; -1 when not connected
     };
 
-    bool OnVideo(const uint8_t* data, size_t size, int64_t time) override;
+    bool OnVideo(const mpeg::ByteRange* pieces, size_t count, int64_t time) override;
     HRESULT ReceiveCaptions(IMediaSample* sample);
     HRESULT OnReceive(CMuxInputPin& pin, IMediaSample* sample) override;
     HRESULT OnEndOfStream(CMuxInputPin& pin) override;

@@ -514,37 +514,38 @@ bool CCaptionInserter::Forward()
         if (Blocked(sample.position, end))
             return true;
         // What goes into this sample: picture blocks before their first slice, group blocks after
-        // the group's header, in stream order.
-        scratch_.clear();
-        uint64_t copied = sample.position;
-        const auto insertAt = [&](uint64_t at, const uint8_t* block, size_t size) {
-            scratch_.insert(scratch_.end(), At(copied), At(at));
-            scratch_.insert(scratch_.end(), block, block + size);
-            copied = at;
+        // the group's header, in stream order. The sample's own bytes are passed on from where they
+        // are held, around the blocks.
+        inserts_.clear();
+        blocks_.clear();
+        const auto groupBlocksBefore = [&](size_t& g, uint64_t limit) {
+            for (; g < groups_.size() && groups_[g].insertAt <= limit; ++g) {
+                if (groups_[g].blockSize > 0 && groups_[g].insertAt >= sample.position && groups_[g].insertAt < end)
+                    inserts_.push_back({groups_[g].insertAt, groups_[g].block, 0, groups_[g].blockSize});
+            }
         };
-        uint8_t block[MaxUserDataSize];
         size_t g = 0;
         for (const Picture& picture : pictures_) {
             if (picture.insertAt == Unknown || picture.insertAt < sample.position || picture.insertAt >= end)
                 continue;
-            for (; g < groups_.size() && groups_[g].insertAt <= picture.insertAt; ++g) {
-                if (groups_[g].blockSize > 0 && groups_[g].insertAt >= sample.position && groups_[g].insertAt < end)
-                    insertAt(groups_[g].insertAt, groups_[g].block, groups_[g].blockSize);
+            groupBlocksBefore(g, picture.insertAt);
+            if (picture.carries) {
+                const size_t offset = blocks_.size();
+                blocks_.resize(offset + MaxUserDataSize);
+                blocks_.resize(offset + WriteA53UserData(picture.pairs, picture.count, blocks_.data() + offset));
+                inserts_.push_back({picture.insertAt, nullptr, offset, blocks_.size() - offset});
             }
-            if (picture.carries)
-                insertAt(picture.insertAt, block, WriteA53UserData(picture.pairs, picture.count, block));
         }
-        for (; g < groups_.size(); ++g) {
-            if (groups_[g].blockSize > 0 && groups_[g].insertAt >= sample.position && groups_[g].insertAt < end)
-                insertAt(groups_[g].insertAt, groups_[g].block, groups_[g].blockSize);
+        groupBlocksBefore(g, UINT64_MAX);
+        pieces_.clear();
+        uint64_t copied = sample.position;
+        for (const Insert& insert : inserts_) {
+            pieces_.push_back({At(copied), static_cast<size_t>(insert.at - copied)});
+            pieces_.push_back({insert.block ? insert.block : blocks_.data() + insert.offset, insert.size});
+            copied = insert.at;
         }
-        bool ok;
-        if (copied == sample.position) {
-            ok = out_.OnVideo(At(sample.position), sample.size, sample.time);
-        } else {
-            scratch_.insert(scratch_.end(), At(copied), At(end));
-            ok = out_.OnVideo(scratch_.data(), scratch_.size(), sample.time);
-        }
+        pieces_.push_back({At(copied), static_cast<size_t>(end - copied)});
+        const bool ok = out_.OnVideo(pieces_.data(), pieces_.size(), sample.time);
         if (!ok) {
             failed_ = true;
             return false;

@@ -23,8 +23,9 @@ namespace captions {
 
 class IVideoOut {
 public:
-    // One sample's bytes, user data inserted, with its 90 kHz time or mpeg::NoTimestamp.
-    virtual bool OnVideo(const uint8_t* data, size_t size, int64_t time) = 0;
+    // One sample's bytes, user data inserted (the pieces one after another), with its 90 kHz time
+    // or mpeg::NoTimestamp.
+    virtual bool OnVideo(const mpeg::ByteRange* pieces, size_t count, int64_t time) = 0;
     // Whether video with these facts becomes DVD-ready: asked once, before the first block.
     virtual bool DvdLayout(const mpeg::VideoFacts& facts) = 0;
 
@@ -145,7 +146,17 @@ private:
     uint64_t base_ = 0;        // stream offset of held_[0]
     uint64_t forwarded_ = 0;   // everything before went out
     uint64_t scan_ = 0;
-    std::vector<uint8_t> scratch_;
+    // Working space of Forward: where blocks go into a sample, the picture blocks written for it,
+    // and the pieces it is passed on in.
+    struct Insert {
+        uint64_t at;
+        const uint8_t* block; // a group's; nullptr for a picture's, at `offset` in blocks_
+        size_t offset;
+        size_t size;
+    };
+    std::vector<Insert> inserts_;
+    std::vector<uint8_t> blocks_;
+    std::vector<mpeg::ByteRange> pieces_;
     mpeg::CRingQueue<Sample> samples_;
     size_t timedSamples_ = 0;  // samples_ before this have had their time taken
     mpeg::CRingQueue<Picture> pictures_;

@@ -96,8 +96,11 @@ bool CElementaryStream::SetAacConfig(const uint8_t* config, size_t size)
     return true;
 }
 
-void CElementaryStream::Push(const uint8_t* data, size_t size, int64_t time)
+void CElementaryStream::Push(const ByteRange* pieces, size_t count, int64_t time)
 {
+    size_t size = 0;
+    for (size_t i = 0; i < count; ++i)
+        size += pieces[i].size;
     if (ended_ || size == 0)
         return;
     if (head_ >= CompactThreshold && head_ >= CompactRatio * Queued()) {
@@ -109,11 +112,12 @@ void CElementaryStream::Push(const uint8_t* data, size_t size, int64_t time)
     times_.push_back({at, time});
     if (times_.size() > MaxSampleTimes)
         times_.pop_front();
+    for (size_t i = 0; i < count; ++i)
+        buffer_.insert(buffer_.end(), pieces[i].data, pieces[i].data + pieces[i].size);
     if (kind_ == StreamKind::AacAudio && !framingKnown_) {
         framingKnown_ = true;
-        aacFraming_ = AacFramingOf(data, size);
+        aacFraming_ = AacFramingOf(buffer_.data() + (at - base_), size);
     }
-    buffer_.insert(buffer_.end(), data, data + size);
     if (kind_ == StreamKind::Mpeg2Video)
         ScanVideo();
     else if (kind_ == StreamKind::H264Video)

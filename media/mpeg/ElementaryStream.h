@@ -12,6 +12,7 @@
 
 #include "media/mpeg/AudioFrames.h"
 #include "media/mpeg/AvcPictures.h"
+#include "media/mpeg/ByteRange.h"
 #include "media/mpeg/Cadence.h"
 #include "media/mpeg/ProgramStreamLayout.h"
 #include "media/mpeg/RingQueue.h"
@@ -70,7 +71,13 @@ public:
     AacFraming Framing() const { return aacFraming_; }
     // `time` (90 kHz, or NoTimestamp) is that of the first unit that starts in these bytes;
     // units without one get theirs from the cadence (fields shown, audio samples).
-    void Push(const uint8_t* data, size_t size, int64_t time);
+    void Push(const uint8_t* data, size_t size, int64_t time)
+    {
+        const ByteRange bytes{data, size};
+        Push(&bytes, 1, time);
+    }
+    // The pieces' bytes one after another, as one push.
+    void Push(const ByteRange* pieces, size_t count, int64_t time);
     // No more bytes: the rest is final as it is.
     void End();
     bool Ended() const { return ended_; }

@@ -43,7 +43,13 @@ public:
     virtual int AddStream(Coding coding) = 0;
     // Bytes of a stream and the 90 kHz time of the first unit starting in them (or NoTimestamp).
     // Writes whatever output can be written; false once the sink failed.
-    virtual bool Push(int stream, const uint8_t* data, size_t size, int64_t time) = 0;
+    bool Push(int stream, const uint8_t* data, size_t size, int64_t time)
+    {
+        const ByteRange bytes{data, size};
+        return Push(stream, &bytes, 1, time);
+    }
+    // The same for bytes in pieces, taken one after another.
+    virtual bool Push(int stream, const ByteRange* pieces, size_t count, int64_t time) = 0;
     // The stream has ended; when all have, the rest is written.
     virtual bool End(int stream) = 0;
     // Output goes on without the stream until it delivers again, as if it had none queued: for an
@@ -72,11 +78,12 @@ struct MuxInput {
 // written as they allow (Drain, the multiplexer's own).
 class CMuxInputs : public IMultiplexer {
 public:
-    bool Push(int stream, const uint8_t* data, size_t size, int64_t time) override
+    using IMultiplexer::Push;
+    bool Push(int stream, const ByteRange* pieces, size_t count, int64_t time) override
     {
         MuxInput& input = Input(stream);
         input.waitedFor = true;
-        input.queue.Push(data, size, time);
+        input.queue.Push(pieces, count, time);
         needRecount_ = true;
         return Drain();
     }
