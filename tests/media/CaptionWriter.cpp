@@ -3,9 +3,8 @@
 #include <map>
 
 namespace test_captions {
-namespace {
 
-char Parity(int byte)
+char OddParity(int byte)
 {
     int bits = 0;
     for (int b = byte & 0x7F; b; b &= b - 1)
@@ -13,9 +12,11 @@ char Parity(int byte)
     return static_cast<char>((bits % 2 ? 0 : 0x80) | (byte & 0x7F));
 }
 
+namespace {
+
 std::string Pair(int first, int second)
 {
-    return std::string{Parity(first), Parity(second)};
+    return std::string{OddParity(first), OddParity(second)};
 }
 
 // Text as pairs: plain characters two to a pair, the special and extended ones alone and twice.
