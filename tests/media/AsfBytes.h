@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 namespace test_recordings {
 
@@ -19,18 +20,13 @@ struct Bytes {
     Bytes& Guid(const GUID& g) { return Raw(std::string(reinterpret_cast<const char*>(&g), sizeof(g))); }
     Bytes& Raw(const std::string& data) { return s += data, *this; }
     Bytes& Zeros(size_t count) { return s.append(count, '\0'), *this; }
-    Bytes& Utf16(const std::string& text) // with its size in bytes before it, as attributes have
+    // With its size in bytes before it, as attributes have; narrow text is ASCII.
+    template <class Char>
+    Bytes& Utf16(const std::basic_string<Char>& text)
     {
         U16(static_cast<uint32_t>(2 * text.size() + 2));
-        for (char c : text)
-            U16(static_cast<uint8_t>(c));
-        return U16(0);
-    }
-    Bytes& Utf16(const std::wstring& text)
-    {
-        U16(static_cast<uint32_t>(2 * text.size() + 2));
-        for (wchar_t c : text)
-            U16(static_cast<uint16_t>(c));
+        for (Char c : text)
+            U16(static_cast<std::make_unsigned_t<Char>>(c));
         return U16(0);
     }
     Bytes& Put(uint64_t v, size_t width)

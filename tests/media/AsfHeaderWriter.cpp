@@ -1,6 +1,5 @@
 #include "tests/media/AsfHeaderWriter.h"
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -129,7 +128,8 @@ std::string HeaderAndDataHead(const RecordingOptions& options, const RecordingLa
     videoType.U32(352).U32(288).U8(2).U16(40).U32(40).U32(352).U32(288).U16(1).U16(24).U32(dvr).Zeros(20);
 
     Bytes description;
-    description.U16(static_cast<uint32_t>(1 + options.attributes.size())).Utf16("DVR File Version").U16(0).Utf16("3.0");
+    description.U16(static_cast<uint32_t>(1 + options.attributes.size()));
+    description.Utf16(std::string("DVR File Version")).U16(0).Utf16(std::string("3.0"));
     for (const HeaderAttribute& attribute : options.attributes) {
         description.Utf16(attribute.name);
         if (!attribute.text.empty() || attribute.qword == 0)

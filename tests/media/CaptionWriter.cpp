@@ -3,9 +3,8 @@
 #include <map>
 
 namespace test_captions {
-namespace {
 
-char Parity(int byte)
+char OddParity(int byte)
 {
     int bits = 0;
     for (int b = byte & 0x7F; b; b &= b - 1)
@@ -13,9 +12,11 @@ char Parity(int byte)
     return static_cast<char>((bits % 2 ? 0 : 0x80) | (byte & 0x7F));
 }
 
+namespace {
+
 std::string Pair(int first, int second)
 {
-    return std::string{Parity(first), Parity(second)};
+    return std::string{OddParity(first), OddParity(second)};
 }
 
 // Text as pairs: plain characters two to a pair, the special and extended ones alone and twice.
@@ -26,6 +27,12 @@ std::vector<std::string> TextPairs(const std::string& text)
         {"\xC3\xA9", {0x5C}}, {"\xC3\xB1", {0x7E}}, {"\xE2\x99\xAA", {0x11, 0x37}}, {"\xC2\xA1", {'!', 0x12, 0x27}}};
     std::vector<std::string> pairs;
     int pending = -1;
+    const auto plain = [&](int code) {
+        if (pending < 0)
+            pending = code;
+        else
+            pairs.push_back(Pair(pending, code)), pending = -1;
+    };
     const auto flush = [&] {
         if (pending >= 0)
             pairs.push_back(Pair(pending, 0));
@@ -42,19 +49,11 @@ std::vector<std::string> TextPairs(const std::string& text)
         }
         i += length;
         if (codes.size() == 1) {
-            if (pending < 0) {
-                pending = codes[0];
-            } else {
-                pairs.push_back(Pair(pending, codes[0]));
-                pending = -1;
-            }
+            plain(codes[0]);
             continue;
         }
         if (codes.size() == 3) { // a stand-in first, for decoders without the extended set
-            if (pending < 0)
-                pending = codes[0];
-            else
-                pairs.push_back(Pair(pending, codes[0])), pending = -1;
+            plain(codes[0]);
             codes.erase(codes.begin());
         }
         flush();

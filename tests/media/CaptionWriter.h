@@ -37,4 +37,7 @@ std::vector<Cue> ExpectedCues(const std::vector<Caption>& captions, int erasedAt
 // The pair that erases the display (sent twice), for roll-up captions that end in an erase.
 std::string ErasePair();
 
+// The byte's seven bits with odd parity, as line 21 sends them.
+char OddParity(int byte);
+
 } // namespace test_captions

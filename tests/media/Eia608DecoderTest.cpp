@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "media/captions/Eia608Decoder.h"
+#include "tests/media/CaptionWriter.h"
 
 namespace {
+
+uint8_t Odd(int byte) { return static_cast<uint8_t>(test_captions::OddParity(byte)); }
 
 struct Cue {
     int64_t start, end;
@@ -28,14 +31,6 @@ public:
     void OnCue(int64_t start, int64_t end, const char* text, size_t size) override { got.push_back({start, end, std::string(text, size)}); }
     std::vector<Cue> got;
 };
-
-uint8_t Odd(int byte)
-{
-    int bits = 0;
-    for (int b = byte & 0x7F; b; b &= b - 1)
-        ++bits;
-    return static_cast<uint8_t>((bits % 2 ? 0 : 0x80) | (byte & 0x7F));
-}
 
 // A script's words, one frame a pair: a code by name or in hex, sent twice (once with '!' after
 // it); 'text two characters a pair ('_' a space); ~ a null pair; #name marks the next frame.

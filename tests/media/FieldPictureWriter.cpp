@@ -1,42 +1,11 @@
 #include "tests/media/FieldPictureWriter.h"
 
+#include "tests/support/BitWriter.h"
+
 namespace test_recordings {
 namespace {
 
-class BitWriter {
-public:
-    void Put(uint32_t value, int count)
-    {
-        for (int i = count - 1; i >= 0; --i) {
-            byte_ = static_cast<uint8_t>(byte_ << 1 | ((value >> i) & 1));
-            if (++bits_ == 8) {
-                out_ += static_cast<char>(byte_);
-                byte_ = 0;
-                bits_ = 0;
-            }
-        }
-    }
-    void StartCode(uint8_t code)
-    {
-        while (bits_)
-            Put(0, 1);
-        out_ += std::string("\0\0\1", 3);
-        out_ += static_cast<char>(code);
-    }
-    std::string Take()
-    {
-        while (bits_)
-            Put(0, 1);
-        std::string out;
-        out.swap(out_);
-        return out;
-    }
-
-private:
-    std::string out_;
-    uint8_t byte_ = 0;
-    int bits_ = 0;
-};
+using es_units::BitWriter;
 
 enum Type { I = 1, P = 2, B = 3 };
 
@@ -109,29 +78,20 @@ std::string Slices(const Format& format, Type type, unsigned structure)
     // Interlaced frames are coded in pairs of macroblock rows.
     const unsigned rows = format.progressiveSequence ? (format.height + 15) / 16 : (format.height + 31) / 32 * (field ? 1 : 2);
     for (unsigned row = 0; row < rows; ++row) {
-        bits.StartCode(static_cast<uint8_t>(row + 1));
-        bits.Put(8, 5); // quantiser_scale_code
-        bits.Put(0, 1); // extra_bit_slice
+        bits.StartCode(static_cast<uint8_t>(row + 1)).U(8, 5).U(0, 1); // quantiser_scale_code, extra_bit_slice
         for (unsigned mb = 0; mb < (format.width + 15) / 16; ++mb) {
-            bits.Put(1, 1); // macroblock_address_increment 1
+            bits.U(1, 1); // macroblock_address_increment 1
             if (type == I) {
-                bits.Put(1, 1); // intra
-                for (int block = 0; block < 6; ++block) {
-                    if (block < 4)
-                        bits.Put(4, 3); // luma dct_dc_size 0: '100'
-                    else
-                        bits.Put(0, 2); // chroma dct_dc_size 0: '00'
-                    bits.Put(2, 2);     // end of block '10'
-                }
+                bits.U(1, 1); // intra
+                // dct_dc_size 0 ('100' luma, '00' chroma), end of block '10'
+                for (int block = 0; block < 6; ++block)
+                    (block < 4 ? bits.U(4, 3) : bits.U(0, 2)).U(2, 2);
                 continue;
             }
-            bits.Put(type == P ? 1 : 2, type == P ? 3 : 4); // forward MC, not coded: '001', '0010'
-            if (field) {
-                bits.Put(1, 2);                      // field_motion_type: field prediction
-                bits.Put(structure == 2 ? 1 : 0, 1); // motion_vertical_field_select
-            }
-            bits.Put(1, 1); // motion_code 0, horizontal
-            bits.Put(1, 1); // and vertical
+            bits.U(type == P ? 1 : 2, type == P ? 3 : 4); // forward MC, not coded: '001', '0010'
+            if (field)
+                bits.U(1, 2).U(structure == 2 ? 1 : 0, 1); // field_motion_type: field prediction; motion_vertical_field_select
+            bits.U(1, 1).U(1, 1); // motion_code 0, horizontal and vertical
         }
     }
     return bits.Take();
@@ -140,30 +100,19 @@ std::string Slices(const Format& format, Type type, unsigned structure)
 std::string PictureHeaders(const PictureCoding& picture, size_t padding)
 {
     BitWriter bits;
-    bits.StartCode(0x00);
-    bits.Put(picture.temporalReference, 10);
-    bits.Put(picture.type, 3);
-    bits.Put(0xFFFF, 16); // vbv_delay: variable rate
+    bits.StartCode(0x00).U(picture.temporalReference, 10).U(picture.type, 3).U(0xFFFF, 16); // vbv_delay: variable rate
     if (picture.type != I)
-        bits.Put(0x7, 4); // full_pel_forward_vector 0, forward_f_code 7
+        bits.U(0x7, 4); // full_pel_forward_vector 0, forward_f_code 7
     if (picture.type == B)
-        bits.Put(0x7, 4);
-    bits.Put(0, 1); // extra_bit_picture
-    bits.StartCode(0xB5);
-    bits.Put(8, 4);
-    bits.Put(picture.type == I ? 0xF : 1, 4); // f_code[0][0], [0][1]: forward
-    bits.Put(picture.type == I ? 0xF : 1, 4);
-    bits.Put(picture.type == B ? 1 : 0xF, 4); // f_code[1][0], [1][1]: backward
-    bits.Put(picture.type == B ? 1 : 0xF, 4);
-    bits.Put(0, 2); // intra_dc_precision: 8 bits
-    bits.Put(picture.structure, 2);
-    bits.Put(picture.topFirst, 1);
-    bits.Put(picture.structure == 3 ? 1 : 0, 1); // frame_pred_frame_dct
-    bits.Put(0, 4);  // concealment_motion_vectors, q_scale_type, intra_vlc_format, alternate_scan
-    bits.Put(picture.repeatFirst, 1);
-    bits.Put(picture.progressive, 1); // chroma_420_type
-    bits.Put(picture.progressive, 1);
-    bits.Put(0, 1); // composite_display_flag
+        bits.U(0x7, 4);
+    bits.U(0, 1); // extra_bit_picture
+    const uint32_t forward = picture.type == I ? 0xF : 1, backward = picture.type == B ? 1 : 0xF; // f_codes
+    bits.StartCode(0xB5).U(8, 4).U(forward, 4).U(forward, 4).U(backward, 4).U(backward, 4);
+    bits.U(0, 2).U(picture.structure, 2).U(picture.topFirst, 1); // intra_dc_precision: 8 bits
+    bits.U(picture.structure == 3 ? 1 : 0, 1); // frame_pred_frame_dct
+    bits.U(0, 4); // concealment_motion_vectors, q_scale_type, intra_vlc_format, alternate_scan
+    // repeat_first_field, chroma_420_type, progressive_frame, composite_display_flag
+    bits.U(picture.repeatFirst, 1).U(picture.progressive, 1).U(picture.progressive, 1).U(0, 1);
     std::string bytes = bits.Take();
     if (padding > 4)
         bytes += std::string("\0\0\1\xB2", 4) + std::string(padding - 4, '\xFF');
@@ -174,34 +123,16 @@ std::string PictureHeaders(const PictureCoding& picture, size_t padding)
 std::string SequenceHeaders(const Format& format, unsigned displayFrame)
 {
     BitWriter bits;
-    bits.StartCode(0xB3);
-    bits.Put(format.width, 12);
-    bits.Put(format.height, 12);
-    bits.Put(3, 4); // 16:9
-    bits.Put(format.rateCode, 4);
-    bits.Put(18000000 / 400, 18);
-    bits.Put(1, 1);
-    bits.Put(488, 10);
-    bits.Put(0, 3); // constrained_parameters_flag, no quantiser matrices
-    bits.StartCode(0xB5);
-    bits.Put(1, 4);
-    bits.Put(0x44, 8); // Main profile, high level
-    bits.Put(format.progressiveSequence, 1);
-    bits.Put(1, 2);    // 4:2:0
-    bits.Put(0, 16);   // size and bit rate extensions
-    bits.Put(1, 1);
-    bits.Put(0, 16);   // vbv_buffer_size_extension, low_delay, frame_rate_extension_n and _d
-    // The GOP's time code counts display frames, 30 or 60 a second, dropping frame numbers.
+    bits.StartCode(0xB3).U(format.width, 12).U(format.height, 12).U(3, 4).U(format.rateCode, 4); // 16:9
+    bits.U(18000000 / 400, 18).U(1, 1).U(488, 10).U(0, 3); // constrained_parameters_flag, no quantiser matrices
+    // Main profile at high level, 4:2:0; no size or bit rate extensions, vbv_buffer_size_extension,
+    // low_delay, frame_rate_extension_n or _d.
+    bits.StartCode(0xB5).U(1, 4).U(0x44, 8).U(format.progressiveSequence, 1).U(1, 2).U(0, 16).U(1, 1).U(0, 16);
+    // The GOP's time code counts display frames, 30 or 60 a second, dropping frame numbers; a
+    // closed GOP, no broken link.
     const unsigned seconds = displayFrame / format.timeCodeRate;
-    bits.StartCode(0xB8);
-    bits.Put(1, 1); // drop_frame_flag
-    bits.Put(seconds / 3600 % 24, 5);
-    bits.Put(seconds / 60 % 60, 6);
-    bits.Put(1, 1);
-    bits.Put(seconds % 60, 6);
-    bits.Put(displayFrame % format.timeCodeRate, 6);
-    bits.Put(1, 1); // closed_gop
-    bits.Put(0, 1); // broken_link
+    bits.StartCode(0xB8).U(1, 1).U(seconds / 3600 % 24, 5).U(seconds / 60 % 60, 6).U(1, 1).U(seconds % 60, 6);
+    bits.U(displayFrame % format.timeCodeRate, 6).U(1, 1).U(0, 1);
     return bits.Take();
 }
 

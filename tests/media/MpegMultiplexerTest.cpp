@@ -33,6 +33,14 @@ public:
 struct Timed {
     std::vector<std::string> units;
     std::vector<int64_t> times, sendKeys;
+
+    std::string Bytes() const
+    {
+        std::string bytes;
+        for (const std::string& unit : units)
+            bytes += unit;
+        return bytes;
+    }
 };
 
 // Vectors one after another in one stream, each starting when the one before ends (reckoned in
@@ -195,10 +203,7 @@ TEST(MpegMultiplexerTest, EachStreamKeepsItsNumberBytesAndTimes)
             const auto found = std::find_if(m.report.streams.begin(), m.report.streams.end(),
                                             [&](const ps_check::StreamReport& r) { return r.id == id && r.substream == substream; });
             ASSERT_TRUE(found != m.report.streams.end()) << m.report.Text();
-            std::string bytes;
-            for (const std::string& unit : m.timed[s].units)
-                bytes += unit;
-            EXPECT_TRUE(found->elementary == bytes);
+            EXPECT_TRUE(found->elementary == m.timed[s].Bytes());
             expected.push_back({&*found, m.timed[s].times});
         }
         EXPECT_EQ("", ps_check::TimesKept(expected, 2, 2));
@@ -300,12 +305,8 @@ TEST(MpegMultiplexerTest, FormatChangesKeepTheDecoderModel)
         EXPECT_EQ(c.videoBufferKiB * 1024, video->declared);
         const uint8_t* last = sink.bytes.data() + sink.bytes.size() - PackSize;
         EXPECT_EQ(c.dvdRateAtEnd, static_cast<uint32_t>(last[10] << 14 | last[11] << 6 | last[12] >> 2) == DvdMuxRate);
-        for (size_t s = 0; s < timed.size(); ++s) {
-            std::string bytes;
-            for (const std::string& unit : timed[s].units)
-                bytes += unit;
-            EXPECT_TRUE((s == 0 ? video : audio)->elementary == bytes) << s;
-        }
+        EXPECT_TRUE(video->elementary == timed[0].Bytes());
+        EXPECT_TRUE(audio->elementary == timed[1].Bytes());
         EXPECT_EQ("", ps_check::TimesKept({{video, timed[0].times}, {audio, timed[1].times}}, 2, 2));
         EXPECT_TRUE(FfprobeReadsEveryStream(sink.bytes, {{"mpeg2video", timed[0].units.size()}, {"ac3", timed[1].units.size()}}));
         if (!c.dvd)

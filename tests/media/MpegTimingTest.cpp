@@ -14,9 +14,11 @@
 
 #include "media/mpeg/ElementaryStream.h"
 #include "media/wtv/WtvReader.h"
+#include "tests/support/BitWriter.h"
 #include "tests/support/TestSupport.h"
 
 using namespace mpeg;
+using es_units::BitWriter;
 using testing_support::ReadFileBytes;
 using testing_support::VectorPath;
 using testing_support::Wide;
@@ -65,56 +67,6 @@ void Push(CElementaryStream& stream, const std::string& bytes, int64_t time)
     stream.Push(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), time);
 }
 
-// H.264 syntax written bit by bit: each unit escaped as a byte stream needs, behind a four-byte
-// start code.
-class NalWriter {
-public:
-    NalWriter& U(uint32_t value, int bits)
-    {
-        for (int i = bits - 1; i >= 0; --i)
-            bits_.push_back(((value >> i) & 1) != 0);
-        return *this;
-    }
-    NalWriter& Ue(uint32_t value)
-    {
-        int length = 0;
-        while ((uint64_t(value) + 1) >> (length + 1))
-            ++length;
-        return U(0, length).U(value + 1, length + 1);
-    }
-    NalWriter& Fill(size_t bytes)
-    {
-        for (size_t i = 0; i < bytes; ++i)
-            U(0xA5, 8);
-        return *this;
-    }
-    std::string Nal(uint8_t header)
-    {
-        U(1, 1);
-        while (bits_.size() % 8)
-            U(0, 1);
-        std::string bytes("\0\0\0\1", 4);
-        bytes += static_cast<char>(header);
-        int zeros = 0;
-        for (size_t at = 0; at < bits_.size(); at += 8) {
-            uint8_t byte = 0;
-            for (size_t i = 0; i < 8; ++i)
-                byte = static_cast<uint8_t>(byte << 1 | bits_[at + i]);
-            if (zeros >= 2 && byte <= 3) {
-                bytes += '\x03';
-                zeros = 0;
-            }
-            bytes += static_cast<char>(byte);
-            zeros = byte == 0 ? zeros + 1 : 0;
-        }
-        bits_.clear();
-        return bytes;
-    }
-
-private:
-    std::vector<bool> bits_;
-};
-
 // A 1920x1080 Main profile stream: frames, or fields when `fields`; pictures order count type 0 in 8
 // bits, frame_num in 4; the VUI's clock (a frame two ticks), pic_struct when it says, and the
 // reorder depth (none when -1).
@@ -127,7 +79,7 @@ struct AvcStream {
 
 std::string AvcParameterSets(const AvcStream& s)
 {
-    NalWriter sps;
+    BitWriter sps;
     sps.U(77, 8).U(0, 8).U(40, 8).Ue(0).Ue(0).Ue(0).Ue(4).Ue(2).U(0, 1).Ue(119).Ue(s.fields ? 33 : 67);
     sps.U(s.fields ? 0 : 1, 1);
     if (s.fields)
@@ -137,7 +89,7 @@ std::string AvcParameterSets(const AvcStream& s)
     sps.U(0, 2).U(s.picStruct ? 1 : 0, 1).U(s.reorder >= 0 ? 1 : 0, 1);
     if (s.reorder >= 0)
         sps.U(1, 1).Ue(0).Ue(0).Ue(16).Ue(16).Ue(static_cast<uint32_t>(s.reorder)).Ue(4);
-    NalWriter pps;
+    BitWriter pps;
     pps.Ue(0).Ue(0).U(0, 1).U(0, 1).Ue(0).Ue(0).Ue(0).U(0, 3).Ue(0).Ue(0).Ue(0).U(1, 1).U(0, 2);
     return sps.Nal(0x67) + pps.Nal(0x68);
 }
@@ -156,8 +108,8 @@ std::string AvcPictureBytes(const AvcStream& s, const AvcPicture& p, size_t fill
 {
     std::string bytes = p.type == 1 ? AvcParameterSets(s) : std::string();
     if (p.picStruct >= 0)
-        bytes += NalWriter().U(1, 8).U(1, 8).U(static_cast<uint32_t>(p.picStruct), 4).U(0, 4).Nal(0x06);
-    NalWriter slice;
+        bytes += BitWriter().U(1, 8).U(1, 8).U(static_cast<uint32_t>(p.picStruct), 4).U(0, 4).Nal(0x06);
+    BitWriter slice;
     slice.Ue(0).Ue(p.type == 1 ? 7 : p.type == 2 ? 5 : 6).Ue(0).U(static_cast<uint32_t>(p.frameNum), 4);
     if (s.fields) {
         slice.U(p.field ? 1 : 0, 1);
@@ -166,7 +118,9 @@ std::string AvcPictureBytes(const AvcStream& s, const AvcPicture& p, size_t fill
     }
     if (p.type == 1)
         slice.Ue(0);
-    slice.U(static_cast<uint32_t>(p.poc), 8).Fill(fill);
+    slice.U(static_cast<uint32_t>(p.poc), 8);
+    for (size_t i = 0; i < fill; ++i)
+        slice.U(0xA5, 8);
     return bytes + slice.Nal(p.type == 1 ? 0x65 : p.type == 2 ? 0x41 : 0x01);
 }
 

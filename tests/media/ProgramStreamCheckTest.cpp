@@ -130,15 +130,6 @@ Stream Sound(bool fieldsAndAc3, int pictures = 10)
     return stream;
 }
 
-std::vector<Fault> Faults(const ps_check::Report& report)
-{
-    std::vector<Fault> faults;
-    for (size_t f = 0; f < static_cast<size_t>(Fault::Count); ++f)
-        if (report.Count(static_cast<Fault>(f)))
-            faults.push_back(static_cast<Fault>(f));
-    return faults;
-}
-
 // Index of the pack carrying the nth unit of a stream.
 size_t PackOf(const Stream& stream, uint8_t id, size_t nth)
 {
@@ -174,7 +165,7 @@ void Check(std::initializer_list<Case> cases)
         Stream stream = Sound(c.fieldsAndAc3);
         c.fault(stream);
         const ps_check::Report report = ps_check::CheckProgramStream(Bytes(stream));
-        EXPECT_EQ(c.expected, Faults(report)) << report.Text();
+        EXPECT_EQ(c.expected, report.Found()) << report.Text();
     }
 }
 

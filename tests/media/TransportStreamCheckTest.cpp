@@ -58,15 +58,6 @@ const Fixture& Sound()
     return fixture;
 }
 
-std::vector<Fault> Faults(const ts_check::Report& report)
-{
-    std::vector<Fault> faults;
-    for (size_t f = 0; f < static_cast<size_t>(Fault::Count); ++f)
-        if (report.Count(static_cast<Fault>(f)))
-            faults.push_back(static_cast<Fault>(f));
-    return faults;
-}
-
 uint16_t Pid(const std::string& s, size_t packet) { return static_cast<uint16_t>(((s[packet * 188 + 1] & 0x1F) << 8) | static_cast<uint8_t>(s[packet * 188 + 2])); }
 bool Starts(const std::string& s, size_t packet) { return s[packet * 188 + 1] & 0x40; }
 bool HasPcr(const std::string& s, size_t packet)
@@ -93,8 +84,7 @@ std::vector<size_t> Starting(const std::string& s, uint16_t pid)
 void AddToTimestamp(std::string& s, size_t at, int64_t ticks)
 {
     uint8_t* p = reinterpret_cast<uint8_t*>(&s[at]);
-    const int64_t t = ((static_cast<int64_t>(p[0] & 0x0E) << 29) | (p[1] << 22) | ((p[2] & 0xFE) << 14) | (p[3] << 7) | (p[4] >> 1)) + ticks;
-    WriteTimestamp(p, p[0] >> 4, t);
+    WriteTimestamp(p, p[0] >> 4, es_units::Timestamp(p) + ticks);
 }
 
 // Moves the PTS (and DTS) of the PES starting in the packet.
@@ -191,7 +181,7 @@ TEST(TransportStreamCheckTest, EachPlantedFaultIsCaughtAlone)
 {
     for (const PlantedFault& planted : PlantedFaults) {
         const ts_check::Report report = Planted(planted.plant);
-        EXPECT_EQ(Faults(report), std::vector<Fault>{planted.fault}) << planted.name << ": " << report.Text();
+        EXPECT_EQ(report.Found(), std::vector<Fault>{planted.fault}) << planted.name << ": " << report.Text();
     }
 }
 

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -1,5 +1,7 @@
 #include "tests/support/ElementaryUnits.h"
 
+#include <algorithm>
+
 namespace es_units {
 
 namespace {
@@ -120,6 +122,54 @@ std::vector<Unit> VideoUnits(const std::string& es)
     if (hasPicture)
         units.push_back(current);
     return units;
+}
+
+int64_t Timestamp(const uint8_t* p)
+{
+    return (static_cast<int64_t>(p[0] & 0x0E) << 29) | (p[1] << 22) | ((p[2] & 0xFE) << 14) | (p[3] << 7) | (p[4] >> 1);
+}
+
+std::string Seconds(double ticks27) { return std::to_string(ticks27 / Hz27) + " s"; }
+
+void DecodeTimes(std::vector<Unit>& units, const std::vector<int64_t>& pts, const std::vector<int64_t>& dts,
+                 const std::string& name, const std::function<void(TimingFault, const std::string&)>& fail)
+{
+    const Unit* previous = nullptr;
+    int64_t lastStamped = -1; // decode time, 27 MHz
+    for (size_t k = 0; k < units.size(); ++k) {
+        Unit& unit = units[k];
+        const std::string where = name + " unit " + std::to_string(k) + ": ";
+        if (pts[k] >= 0) {
+            unit.timed = true;
+            unit.decode = (dts[k] >= 0 ? dts[k] : pts[k]) * 300;
+            if (dts[k] > pts[k])
+                fail(TimingFault::PtsBeforeDts, where + "PTS " + Seconds(pts[k] * 300.0) + " before its DTS " + Seconds(dts[k] * 300.0));
+            if (previous && lastStamped >= 0 && previous->decode + previous->duration - lastStamped > Hz27 * 7 / 10)
+                fail(TimingFault::PtsGap, where + "PTS " + Seconds(pts[k] * 300.0) + " after units without one from " +
+                                              Seconds(static_cast<double>(lastStamped)));
+            lastStamped = unit.decode;
+        } else if (previous) {
+            unit.timed = true;
+            unit.decode = previous->decode + previous->duration;
+        }
+        if (!unit.timed)
+            continue;
+        if (previous && unit.decode <= previous->decode)
+            fail(TimingFault::DecodeOrder, where + "decode time " + Seconds(static_cast<double>(unit.decode)) + " after " +
+                                               Seconds(static_cast<double>(previous->decode)));
+        previous = &unit;
+    }
+}
+
+std::vector<int64_t> RemovalTimes(const std::vector<Unit>& units)
+{
+    const auto first = std::find_if(units.begin(), units.end(), [](const Unit& u) { return u.timed; });
+    if (first == units.end())
+        return {};
+    std::vector<int64_t> removal(units.size());
+    for (size_t k = 0; k < units.size(); ++k)
+        removal[k] = std::max(k ? removal[k - 1] : first->decode, units[k].timed ? units[k].decode : first->decode);
+    return removal;
 }
 
 } // namespace es_units

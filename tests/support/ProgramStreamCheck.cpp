@@ -1,20 +1,10 @@
 #include "tests/support/ProgramStreamCheck.h"
 
-#include "tests/support/ElementaryUnits.h"
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <map>
 #include <utility>
-
-// Decode times: a unit's DTS, else its PTS. A unit without a stamp is given the previous unit's
-// decode time plus that unit's duration: an audio frame's samples, a picture's display duration
-// (fields, repeat_first_field, the frame rate). That is exact for audio and for video without
-// B-pictures or pulldown; with them it is an estimate, so a late unit without a stamp says so.
-// Units before a stream's first stamp have no time and leave the buffer with the first unit that
-// has one.
 
 namespace ps_check {
 namespace {
@@ -22,7 +12,6 @@ namespace {
 using namespace es_units;
 
 constexpr int64_t MaxGap27 = Hz27 * 7 / 10;
-constexpr size_t MessagesPerFault = 6;
 
 struct Packet {
     uint64_t offset;     // of its payload in the elementary stream
@@ -45,11 +34,6 @@ struct StreamData {
 
 uint32_t Be32(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
-int64_t Timestamp(const uint8_t* p)
-{
-    return (static_cast<int64_t>(p[0] & 0x0E) << 29) | (p[1] << 22) | ((p[2] & 0xFE) << 14) | (p[3] << 7) | (p[4] >> 1);
-}
-
 // A buffer size as the system header and the P-STD field give it: 13 bits in units of 128 or 1024 bytes.
 size_t BufferBytes(uint8_t high, uint8_t low) { return ((high & 0x1Fu) << 8 | low) * (high & 0x20 ? 1024u : 128u); }
 
@@ -57,8 +41,6 @@ bool IsVideo(uint8_t id) { return id >= 0xE0 && id <= 0xEF; }
 bool IsMpegAudio(uint8_t id) { return id >= 0xC0 && id <= 0xDF; }
 
 std::string At(size_t pack) { return "pack " + std::to_string(pack) + ": "; }
-
-std::string Seconds(double ticks27) { return std::to_string(ticks27 / Hz27) + " s"; }
 
 std::string StreamName(uint8_t id, uint8_t substream)
 {
@@ -72,11 +54,7 @@ public:
     Report Run(const uint8_t* data, size_t size);
 
 private:
-    void Fail(Fault fault, const std::string& message)
-    {
-        if (report_.counts[static_cast<size_t>(fault)]++ < MessagesPerFault)
-            report_.messages.push_back(std::string(FaultName(fault)) + ": " + message);
-    }
+    void Fail(Fault fault, const std::string& message) { report_.Add(fault, message); }
     size_t Pack(const uint8_t* data, size_t size, size_t at);
     void NewProgram();
     void SystemHeader(const uint8_t* p, size_t length, double scr);
@@ -364,34 +342,11 @@ void Checker::CheckStream(StreamData& stream)
         }
     }
 
-    // A decoder goes at most 0.7 s on units without a stamp. While a stream has no units (data lost
-    // in reception, kept as a gap) it owes none.
-    int64_t lastStamped = -1; // decode time, 27 MHz
-    const Unit* previous = nullptr;
-    for (size_t k = 0; k < units.size(); ++k) {
-        Unit& unit = units[k];
-        const int64_t pts = out.pts[k];
-        const std::string where = name + " unit " + std::to_string(k) + ": ";
-        if (pts >= 0) {
-            unit.timed = true;
-            unit.decode = (dts[k] >= 0 ? dts[k] : pts) * 300;
-            if (dts[k] > pts)
-                Fail(Fault::Stamp, where + "PTS " + Seconds(pts * 300.0) + " before its DTS " + Seconds(dts[k] * 300.0));
-            if (previous && lastStamped >= 0 && previous->decode + previous->duration - lastStamped > MaxGap27)
-                Fail(Fault::PtsGap, where + "PTS " + Seconds(pts * 300.0) + " after units without one from " +
-                                        Seconds(static_cast<double>(lastStamped)));
-            lastStamped = unit.decode;
-        } else if (previous) {
-            unit.timed = true;
-            unit.decode = previous->decode + previous->duration;
-        }
-        if (!unit.timed)
-            continue;
-        if (previous && unit.decode <= previous->decode)
-            Fail(Fault::DecodeOrder, where + "decode time " + Seconds(unit.decode) + " after " + Seconds(previous->decode));
-        previous = &unit;
-    }
-    if (!previous)
+    DecodeTimes(units, out.pts, dts, name, [&](TimingFault fault, const std::string& message) {
+        Fail(fault == TimingFault::PtsBeforeDts ? Fault::Stamp : fault == TimingFault::PtsGap ? Fault::PtsGap : Fault::DecodeOrder, message);
+    });
+    const std::vector<int64_t> removal = RemovalTimes(units);
+    if (removal.empty())
         return;
 
     // The packet that carries an elementary stream byte, and how many bytes have arrived by a time.
@@ -409,13 +364,7 @@ void Checker::CheckStream(StreamData& stream)
         return c.offset + std::min<uint64_t>(c.length, static_cast<uint64_t>(std::max(0.0, within)));
     };
 
-    // Removal times: units before the first time leave with the first timed unit; never earlier than the one before.
     units.front().start = 0;
-    std::vector<int64_t> removal(units.size());
-    const int64_t firstTime = std::find_if(units.begin(), units.end(), [](const Unit& u) { return u.timed; })->decode;
-    for (size_t k = 0; k < units.size(); ++k)
-        removal[k] = std::max(k ? removal[k - 1] : firstTime, units[k].timed ? units[k].decode : firstTime);
-
     for (size_t k = 0; k < units.size(); ++k) {
         const uint64_t end = k + 1 < units.size() ? units[k + 1].start : es.size();
         if (end == 0 || !units[k].timed)
@@ -487,10 +436,7 @@ const char* FaultName(Fault fault)
     return Names[static_cast<size_t>(fault)];
 }
 
-bool Report::Clean() const
-{
-    return packs > 0 && std::all_of(std::begin(counts), std::end(counts), [](size_t count) { return count == 0; });
-}
+bool Report::Clean() const { return packs > 0 && Found().empty(); }
 
 const StreamReport* Report::Stream(uint8_t id) const
 {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ElementaryUnits.h"
+
 namespace ps_check {
 
 enum class Fault {
@@ -44,7 +46,7 @@ struct StreamReport {
     std::vector<int64_t> pts;     // of each unit (a field pair is one), 90 kHz; -1 where it has none
 };
 
-struct Report {
+struct Report : es_units::FaultLog<Fault> { // messages with pack index, stream and times
     size_t packs = 0;
     uint64_t bytes = 0;           // all of the stream
     uint32_t lowestMuxRate = 0, highestMuxRate = 0; // 50 bytes/s units
@@ -52,10 +54,7 @@ struct Report {
     bool endCode = false;         // the last one ends with the program end code
     size_t navigationPacks = 0;
     std::vector<StreamReport> streams;
-    size_t counts[static_cast<size_t>(Fault::Count)] = {};
-    std::vector<std::string> messages; // the first few of each fault, with pack index, stream and times
 
-    size_t Count(Fault fault) const { return counts[static_cast<size_t>(fault)]; }
     bool Clean() const;
     const StreamReport* Stream(uint8_t id) const;
     uint64_t Payload() const; // the elementary streams' bytes

@@ -44,16 +44,6 @@ std::string MakeScratchDirectory(const std::string& name)
     return directory;
 }
 
-void WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    WriteFileBytes(Wide(path), bytes);
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    return ReadFileBytes(Wide(path));
-}
-
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
     UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -231,13 +221,6 @@ HWND FindProcessDialog(DWORD processId, const char* caption, int controlId)
             return window;
     }
     return nullptr;
-}
-
-std::string WindowText(HWND window)
-{
-    char text[1024] = {};
-    ::GetWindowTextA(window, text, sizeof(text));
-    return text;
 }
 
 // cvlc plays the file to its end (with the demuxer named, its video decoded) with no warning of the

@@ -22,10 +22,10 @@ std::string ModuleDirectory();
 inline std::string HalvernExePath() { return ModuleDirectory() + "Halvern.exe"; }
 // A fresh, empty directory under the temporary directory.
 std::string MakeScratchDirectory(const std::string& name);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) { WriteFileBytes(Wide(path), bytes); }
+inline std::string ReadFileBytes(const std::string& path) { return ReadFileBytes(Wide(path)); }
 inline bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 inline bool FileExists(const std::string& path) { return FileExists(Wide(path)); }
 // A vector of tests/media/make-vectors.sh ("es\\video.m2v"); empty outside CTest's vectors fixture.
@@ -94,6 +94,5 @@ private:
 
 // Top-level dialog windows ("#32770") of a process with the given caption, visible or not.
 HWND FindProcessDialog(DWORD processId, const char* caption, int controlId = 0);
-std::string WindowText(HWND window);
 
 } // namespace testing_support

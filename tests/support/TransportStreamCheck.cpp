@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <map>
 
-#include "tests/support/ElementaryUnits.h"
-
 namespace ts_check {
 namespace {
 
@@ -16,9 +14,7 @@ constexpr size_t PacketSize = 188;
 constexpr double MaxTableGap27 = Hz27 / 10.0;
 constexpr double MaxPcrGap27 = Hz27 * 0.040;
 constexpr double PcrTolerance27 = 13.5; // 500 ns
-constexpr int64_t MaxPtsGap27 = Hz27 * 7 / 10;
 constexpr double TransportBuffer = 512;
-constexpr size_t MessagesPerFault = 6;
 
 struct Pes {
     size_t packet;
@@ -52,11 +48,6 @@ struct VideoFacts {
     double bitRate = 0;
 };
 
-int64_t Timestamp(const uint8_t* p)
-{
-    return (static_cast<int64_t>(p[0] & 0x0E) << 29) | (p[1] << 22) | ((p[2] & 0xFE) << 14) | (p[3] << 7) | (p[4] >> 1);
-}
-
 uint32_t Crc32(const uint8_t* data, size_t size)
 {
     uint32_t crc = 0xFFFFFFFF;
@@ -69,7 +60,6 @@ uint32_t Crc32(const uint8_t* data, size_t size)
 }
 
 std::string At(size_t packet) { return "packet " + std::to_string(packet) + ": "; }
-std::string Seconds(double ticks27) { return std::to_string(ticks27 / Hz27) + " s"; }
 std::string PidName(uint16_t pid)
 {
     char text[16];
@@ -296,7 +286,7 @@ public:
     Report Run(const uint8_t* data, size_t size);
 
 private:
-    void Fail(Fault fault, const std::string& message);
+    void Fail(Fault fault, const std::string& message) { report_.Add(fault, message); }
     void Packet(const uint8_t* p, size_t index);
     void Tables(const uint8_t* p, size_t index, uint16_t pid, const uint8_t* payload, size_t length);
     void PesData(PidData& pid, const uint8_t* payload, size_t length, bool start, size_t index);
@@ -313,12 +303,6 @@ private:
     uint16_t pmtPid_ = 0xFFFF;
     bool pmtSeen_ = false;
 };
-
-void Checker::Fail(Fault fault, const std::string& message)
-{
-    if (report_.counts[static_cast<size_t>(fault)]++ < MessagesPerFault)
-        report_.messages.push_back(std::string(FaultName(fault)) + ": " + message);
-}
 
 double Checker::Time(size_t packet, size_t byte) const
 {
@@ -383,7 +367,6 @@ void Checker::Tables(const uint8_t* p, size_t index, uint16_t pid, const uint8_t
         data.listed = true;
         data.out.pid = stream;
         data.out.streamType = section[at];
-        data.out.descriptors.assign(section + at + 5, section + std::min(end, at + 5 + esInfo));
         at += 5 + esInfo;
     }
 }
@@ -575,30 +558,9 @@ void Checker::CheckStream(PidData& pid)
         out.pts[first - units.begin()] = pes.pts;
         dts[first - units.begin()] = pes.dts;
     }
-    const Unit* previous = nullptr;
-    int64_t lastStamped = -1;
-    for (size_t k = 0; k < units.size(); ++k) {
-        Unit& unit = units[k];
-        const std::string where = name + " unit " + std::to_string(k) + ": ";
-        if (out.pts[k] >= 0) {
-            unit.timed = true;
-            unit.decode = (dts[k] >= 0 ? dts[k] : out.pts[k]) * 300;
-            if (dts[k] > out.pts[k])
-                Fail(Fault::Stamp, where + "PTS before its DTS");
-            if (previous && lastStamped >= 0 && previous->decode + previous->duration - lastStamped > MaxPtsGap27)
-                Fail(Fault::PtsGap, where + "PTS " + Seconds(out.pts[k] * 300.0) + " after none since " + Seconds(static_cast<double>(lastStamped)));
-            lastStamped = unit.decode;
-        } else if (previous) {
-            unit.timed = true;
-            unit.decode = previous->decode + previous->duration;
-        }
-        if (!unit.timed)
-            continue;
-        if (previous && unit.decode <= previous->decode)
-            Fail(Fault::DecodeOrder, where + "decode time " + Seconds(static_cast<double>(unit.decode)) + " after " +
-                                         Seconds(static_cast<double>(previous->decode)));
-        previous = &unit;
-    }
+    DecodeTimes(units, out.pts, dts, name, [&](TimingFault fault, const std::string& message) {
+        Fail(fault == TimingFault::PtsBeforeDts ? Fault::Stamp : fault == TimingFault::PtsGap ? Fault::PtsGap : Fault::DecodeOrder, message);
+    });
 
     // The transport buffer: every packet of the PID enters it whole and leaves at the leak rate.
     double exit = 0;
@@ -633,13 +595,10 @@ void Checker::CheckStream(PidData& pid)
         }
         return bytes;
     };
-    std::vector<int64_t> removal(units.size());
-    const auto firstTimed = std::find_if(units.begin(), units.end(), [](const Unit& u) { return u.timed; });
-    if (firstTimed == units.end())
+    const std::vector<int64_t> removal = RemovalTimes(units);
+    if (removal.empty())
         return;
     units.front().start = 0;
-    for (size_t k = 0; k < units.size(); ++k)
-        removal[k] = std::max(k ? removal[k - 1] : firstTimed->decode, units[k].timed ? units[k].decode : firstTimed->decode);
     for (size_t k = 0; k < units.size(); ++k) {
         const uint64_t end = k + 1 < units.size() ? units[k + 1].start : es.size();
         if (end == 0 || !units[k].timed)
@@ -696,10 +655,7 @@ const char* FaultName(Fault fault)
     return Names[static_cast<size_t>(fault)];
 }
 
-bool Report::Clean() const
-{
-    return std::all_of(std::begin(counts), std::end(counts), [](size_t c) { return c == 0; });
-}
+bool Report::Clean() const { return Found().empty(); }
 
 const StreamReport* Report::Stream(uint16_t pid) const
 {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ElementaryUnits.h"
+
 namespace ts_check {
 
 enum class Fault {
@@ -35,23 +37,19 @@ const char* FaultName(Fault fault);
 struct StreamReport {
     uint16_t pid = 0;
     uint8_t streamType = 0;         // as the PMT says
-    std::vector<uint8_t> descriptors; // its ES_info as the PMT gives it
     std::string elementary;         // the stream's bytes, as the PES packets carry them
     std::vector<int64_t> pts;       // of each unit, 90 kHz; -1 where it has none
     size_t bufferBytes = 0;         // the elementary buffer the checks used
 };
 
-struct Report {
+struct Report : es_units::FaultLog<Fault> {
     size_t packets = 0;
     size_t nullPackets = 0;
     size_t pcrs = 0;
     uint16_t pcrPid = 0;
     double lowestRate = 0, highestRate = 0; // bits per second between PCRs
     std::vector<StreamReport> streams;
-    size_t counts[static_cast<size_t>(Fault::Count)] = {};
-    std::vector<std::string> messages; // the first few of each fault
 
-    size_t Count(Fault fault) const { return counts[static_cast<size_t>(fault)]; }
     bool Clean() const;
     const StreamReport* Stream(uint16_t pid) const;
     std::string Text() const;
