@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "media/mpeg/VideoHeaders.h"
+#include "media/mpeg/VideoUnitScanner.h"
 
 namespace captions {
 namespace {

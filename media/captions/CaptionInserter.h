@@ -18,6 +18,7 @@
 #include "media/captions/CaptionUserData.h"
 #include "media/mpeg/ElementaryStream.h"
 #include "media/mpeg/RingQueue.h"
+#include "media/mpeg/VideoHeaders.h"
 
 namespace captions {
 

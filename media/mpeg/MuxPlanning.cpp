@@ -1,6 +1,7 @@
 #include "media/mpeg/MuxPlanning.h"
 
 #include "media/mpeg/VideoHeaders.h"
+#include "media/mpeg/VideoUnitScanner.h"
 
 namespace mpeg {
 

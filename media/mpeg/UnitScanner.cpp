@@ -1,0 +1,70 @@
+#include "media/mpeg/UnitScanner.h"
+
+namespace mpeg {
+
+namespace {
+
+// Times of samples in which no unit started are dropped beyond this many.
+constexpr size_t MaxSampleTimes = 64;
+
+} // namespace
+
+void CFoundUnits::Reset()
+{
+    units_.clear();
+    times_.clear();
+    groupStarts_.clear();
+    timed_ = 0;
+    lastReferenceCounts_ = 2;
+    damaged_ = 0;
+}
+
+void CFoundUnits::Given(uint64_t position, int64_t time)
+{
+    times_.push_back({position, time});
+    if (times_.size() > MaxSampleTimes)
+        times_.pop_front();
+}
+
+int64_t CFoundUnits::TakeTime(uint64_t position)
+{
+    while (times_.size() >= 2 && times_[1].position <= position)
+        times_.pop_front();
+    if (times_.empty() || times_.front().position > position)
+        return NoTimestamp;
+    const int64_t time = times_.front().time;
+    times_.pop_front();
+    return time;
+}
+
+void CFoundUnits::Add(const FoundUnit& unit, int64_t ticks)
+{
+    const int64_t time = TakeTime(unit.position);
+    units_.push_back(unit);
+    FoundUnit& added = units_.back();
+    added.time = time;
+    timeline_.Mark(added.ran);
+    timeline_.Run(slot_, ticks);
+}
+
+void CFoundUnits::SetLead(uint64_t serial, int64_t lead)
+{
+    if (serial >= timed_ && serial - timed_ < units_.size())
+        units_[static_cast<size_t>(serial - timed_)].lead = lead < 0 ? 0 : lead;
+}
+
+void CFoundUnits::PopTimed()
+{
+    if (units_.front().reference)
+        lastReferenceCounts_ = units_.front().counts;
+    units_.pop_front();
+    ++timed_;
+}
+
+void CFoundUnits::ForgetGroupsBefore(uint64_t position)
+{
+    while (!groupStarts_.empty() && groupStarts_.front() < position)
+        groupStarts_.pop_front();
+}
+
+} // namespace mpeg
