@@ -198,8 +198,7 @@ protected:
         while (list->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
             ComPtr<IEnumPins> pins;
             filter->EnumPins(&pins);
-            ComPtr<IPin> pin;
-            ComPtr<IPin> peer;
+            ComPtr<IPin> pin, peer;
             PIN_DIRECTION direction;
             while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
                 if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT
