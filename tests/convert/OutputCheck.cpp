@@ -73,22 +73,15 @@ std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
     streams[0] = {"video", 0xE0, 0, "0x1e0", "mpeg2video", "video_e0", "mpegvideoparse"};
     std::map<unsigned, size_t> indexOf; // ASF stream number -> expected stream
     unsigned mpegAudio = 0, ac3 = 0;
-    char text[64];
     for (size_t nth = 0; nth < written.audioStreams.size(); ++nth) {
-        ExpectedStream& s = streams[nth + 1];
         const bool isAc3 = written.audioCodecs[nth] == "ac3";
         const unsigned number = isAc3 ? 0x80 + ac3++ : 0xC0 + mpegAudio++;
-        std::snprintf(text, sizeof(text), "audio %u (%s, 0x%02X)", static_cast<unsigned>(nth + 1), isAc3 ? "AC-3" : "MP2",
-                      number);
-        s.name = text;
-        s.id = isAc3 ? 0xBD : static_cast<uint8_t>(number);
-        s.substream = isAc3 ? static_cast<uint8_t>(number) : 0;
-        std::snprintf(text, sizeof(text), isAc3 ? "0x%02x" : "0x1%02x", number);
-        s.probeId = text;
-        s.format = isAc3 ? "ac3" : "mp2";
-        std::snprintf(text, sizeof(text), "audio_%02x", number);
-        s.gstPad = text;
-        s.gstParser = isAc3 ? "ac3parse" : "mpegaudioparse";
+        char hex[8];
+        std::snprintf(hex, sizeof(hex), "%02x", number);
+        streams[nth + 1] = {"audio " + std::to_string(nth + 1) + (isAc3 ? " (AC-3, 0x" : " (MP2, 0x") + hex + ")",
+                            static_cast<uint8_t>(isAc3 ? 0xBD : number), static_cast<uint8_t>(isAc3 ? number : 0),
+                            (isAc3 ? "0x" : "0x1") + std::string(hex), isAc3 ? "ac3" : "mp2", "audio_" + std::string(hex),
+                            isAc3 ? "ac3parse" : "mpegaudioparse"};
         indexOf[written.audioStreams[nth]] = nth + 1;
     }
     for (const WrittenObject& object : written.objects) {
@@ -240,12 +233,9 @@ void CheckBytes(const std::string& output, const std::vector<ExpectedStream>& st
     std::map<std::string, std::string> indexOf; // ffprobe's stream id -> index
     std::istringstream lines(probe.out);
     for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string index, field;
-        std::getline(fields, index, ',');
-        while (std::getline(fields, field, ','))
-            if (field.compare(0, 2, "0x") == 0)
-                indexOf[field] = index;
+        const size_t id = line.find(",0x") + 1;
+        if (id != 0)
+            indexOf[line.substr(id, line.find(',', id) - id)] = line.substr(0, id - 1);
     }
     const std::string directory = testing_support::MakeScratchDirectory("output-check-streams");
     std::string command = "/usr/bin/ffmpeg -v error -y -i " + Quoted(output);
@@ -402,6 +392,17 @@ std::vector<std::string> CheckOutput(const std::string& output, const Expectatio
         for (const std::string& fault : DvdAuthorTakes(output, audioGaps))
             faults.push_back(fault);
     return faults;
+}
+
+::testing::AssertionResult Holds(const std::string& output, const Expectation& expected)
+{
+    const std::vector<std::string> faults = CheckOutput(output, expected);
+    if (faults.empty())
+        return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    for (const std::string& fault : faults)
+        failure << "\n  " << fault;
+    return failure;
 }
 
 } // namespace output_check
