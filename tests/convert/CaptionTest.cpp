@@ -36,10 +36,9 @@ std::vector<Cue> ReadSubRip(const std::string& text)
     std::istringstream lines(text);
     std::string line;
     const auto trim = [](std::string s) {
-        for (const char* tag : {"<font face=\"Monospace\">", "</font>", "{\\an7}", "\r"}) {
+        for (const char* tag : {"<font face=\"Monospace\">", "</font>", "{\\an7}", "\r"})
             for (size_t at = s.find(tag); at != std::string::npos; at = s.find(tag))
                 s.erase(at, std::string(tag).size());
-        }
         const size_t first = s.find_first_not_of(' '), last = s.find_last_not_of(' ');
         return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
     };
@@ -180,10 +179,9 @@ std::vector<std::string> CaptionSamples(int frames)
                                     long slack)
 {
     bool same = expected.size() == actual.size();
-    for (size_t i = 0; same && i < expected.size(); ++i) {
+    for (size_t i = 0; same && i < expected.size(); ++i)
         same = expected[i].text == actual[i].text && std::labs(expected[i].end - actual[i].end) <= slack &&
                (!popOn[i] || std::labs(expected[i].start - actual[i].start) <= slack);
-    }
     if (same)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "expected" << Show(expected) << "\nfound" << Show(actual);
@@ -226,10 +224,9 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         // Each pair is sent with a picture's time, in display order; times count from the first,
         // and run on over a jump.
         std::vector<long> ms;
-        for (const test_recordings::WrittenObject& object : written_.objects) {
+        for (const test_recordings::WrittenObject& object : written_.objects)
             if (object.kind == test_recordings::Kind::Captions && !row.wtv)
                 ms.push_back(static_cast<long>((object.time - options_.firstTime) / 10000));
-        }
         for (const int64_t time : shown)
             ms.push_back(static_cast<long>((time - shown.front()) / 10000));
         ASSERT_GT(ms.size(), static_cast<size_t>(ErasedAt + 1));
@@ -267,10 +264,9 @@ TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
     burst[10] = std::string(8000, '\x94');
     // Text, 120 pairs a frame in the last 20: more than the pictures left can carry.
     std::vector<std::string> crowded = good;
-    for (int frame = 230; frame < 250; ++frame) {
+    for (int frame = 230; frame < 250; ++frame)
         for (int pair = 0; pair < 120; ++pair)
             crowded[static_cast<size_t>(frame)] += "\xC1\xC2";
-    }
     struct Row {
         const char* name;
         const std::vector<std::string>& samples;
