@@ -96,23 +96,6 @@ std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
     return streams;
 }
 
-const ps_check::StreamReport* Find(const ps_check::Report& report, const ExpectedStream& stream)
-{
-    for (const ps_check::StreamReport& s : report.streams)
-        if (s.id == stream.id && s.substream == stream.substream)
-            return &s;
-    return nullptr;
-}
-
-// Gaps the recording itself has between a stream's units, and so its output too when it keeps them.
-size_t TrueGaps(const ExpectedStream& stream)
-{
-    size_t gaps = 0;
-    for (size_t k = 1; k < stream.truth.size(); ++k)
-        gaps += std::llabs(stream.truth[k] - stream.truth[k - 1]) > PtsGap90;
-    return gaps;
-}
-
 // The tests' checker: no fault beyond the gaps the recording itself has (a stream's stamps, and
 // the SCR where every stream lost the same span).
 void CheckDecoderModel(const ps_check::Report& report, const std::vector<ExpectedStream>& streams, const Expectation& expected,
@@ -120,7 +103,8 @@ void CheckDecoderModel(const ps_check::Report& report, const std::vector<Expecte
 {
     size_t ptsGaps = 0, scrGaps = 0;
     for (const ExpectedStream& stream : streams)
-        ptsGaps += TrueGaps(stream);
+        for (size_t k = 1; k < stream.truth.size(); ++k)
+            ptsGaps += std::llabs(stream.truth[k] - stream.truth[k - 1]) > PtsGap90;
     for (const test_recordings::ReceptionEvent& event : expected.options->events)
         scrGaps += event.kind == test_recordings::EventKind::Dropout && event.stream == test_recordings::EveryStream &&
                    event.length * 9 / 1000 > PtsGap90;
@@ -175,8 +159,10 @@ void CheckSync(const ps_check::Report& report, const std::vector<ExpectedStream>
     size_t segments = 1;
     std::vector<const ps_check::StreamReport*> outs;
     for (const ExpectedStream& stream : streams) {
-        const ps_check::StreamReport* out = Find(report, stream);
-        if (!out) {
+        const auto out = std::find_if(report.streams.begin(), report.streams.end(), [&](const ps_check::StreamReport& s) {
+            return s.id == stream.id && s.substream == stream.substream;
+        });
+        if (out == report.streams.end()) {
             faults.push_back("streams: the output has no " + stream.name);
             return;
         }
@@ -185,7 +171,7 @@ void CheckSync(const ps_check::Report& report, const std::vector<ExpectedStream>
                              std::to_string(stream.truth.size()));
             return;
         }
-        outs.push_back(out);
+        outs.push_back(&*out);
         if (!stream.segment.empty())
             segments = std::max(segments, stream.segment.back() + 1);
     }
