@@ -116,10 +116,7 @@ std::string Clsid(Kind kind)
     return testing_support::Utf8(text);
 }
 
-std::string F(const std::string& id, Kind kind)
-{
-    return "\t<FILTER ID=\"" + id + "\" clsid=\"" + Clsid(kind) + "\">";
-}
+std::string F(const std::string& id, Kind kind) { return "\t<FILTER ID=\"" + id + "\" clsid=\"" + Clsid(kind) + "\">"; }
 
 std::string C(const std::string& src, const std::string& srcpin, const std::string& dest, const std::string& destpin,
               bool direct = true)
