@@ -7,6 +7,7 @@
 #include "convert/OutputRecord.h"
 #include "convert/PathText.h"
 #include "convert/SettingsCheck.h"
+#include "tests/convert/ReportObserver.h"
 #include "tests/standins/Recordings.h"
 #include "tests/standins/StandIns.h"
 #include "tests/support/TestSupport.h"
@@ -22,16 +23,6 @@
 using namespace testing_support;
 
 namespace {
-
-// The runs' reports are not what these tests look at.
-class SilentObserver : public IConversionObserver {
-public:
-    void OnConversionStarted(LONG) override {}
-    void OnGraphBuilt(const std::wstring&) override {}
-    void OnProgressRange(LONG) override {}
-    void OnProgressPosition(LONG) override {}
-    void OnConversionFinished(bool, const std::wstring&, bool) override {}
-};
 
 class AutoConverterTest : public ::testing::Test {
 protected:
@@ -76,21 +67,31 @@ protected:
     void Start() { autoConverter_->StartAutoConvert(settings_); }
     void Stop() { autoConverter_->StopAutoConvert(); }
 
-    // The worker's text so far, and how often it holds `piece`.
-    std::wstring Text()
+    // The worker's text so far (UTF-8), and how often it holds `piece`.
+    std::string Text()
     {
         std::lock_guard<std::mutex> lock(textLock_);
-        return text_;
+        return Utf8(text_);
     }
-    size_t Count(const std::wstring& piece) { return CountOf(Utf8(Text()), Utf8(piece)); }
-    bool WaitForText(const std::wstring& piece, size_t count)
+    void ClearText()
     {
-        return WaitUntil([&] { return Count(piece) >= count; }, 20000);
+        std::lock_guard<std::mutex> lock(textLock_);
+        text_.clear();
+    }
+    size_t Count(const std::wstring& piece) { return CountOf(Text(), Utf8(piece)); }
+    bool WaitForText(const std::wstring& piece, size_t count) { return WaitUntil([&] { return Count(piece) >= count; }, 20000); }
+    bool WaitForMorePasses(int more) { return WaitUntil([&, seen = passes.load()] { return passes >= seen + more; }, 20000); }
+    // A new engine with these timings, and a worker of its own that looks every 300 ms.
+    void RemakeEngine(const ConversionTimings& timings)
+    {
+        autoConverter_.reset();
+        engine_ = std::make_unique<CConversionEngine>(graphs_, observer_, timings);
+        MakeAutoConverter(300);
     }
 
     ScopedComInit com_;
     GraphSource graphs_;
-    SilentObserver observer_;
+    ReportObserver observer_;
     std::unique_ptr<CConversionEngine> engine_;
     std::unique_ptr<CAutoConverter> autoConverter_;
     CConverterSettings settings_;
@@ -112,8 +113,6 @@ void AppendFileBytes(const std::wstring& path, const std::string& bytes)
 
 } // namespace
 
-// The first pass runs at once: it converts every recording without an output of its name (letter
-// case aside) and writes the banner and a line for each.
 TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
 {
     settings_.OutputPath = output_.substr(0, output_.size() - 1); // no trailing backslash
@@ -140,9 +139,7 @@ TEST_F(AutoConverterTest, TheFirstPassConvertsWhatHasNoOutputAndReportsEach)
     EXPECT_FALSE(FileExists(output_ + L"LOUD.MPG.partial"));
 }
 
-// A recording at fault stays and is tried again only once it changes; any
-// other failure may pass, so its recording is tried again in the next pass and converts once the
-// cause has gone. Only a converted recording is deleted.
+// Other failures may pass, so their recordings convert once the cause has gone; only a converted one is deleted.
 TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreTriedAgain)
 {
     MakeAutoConverter(300);
@@ -169,8 +166,7 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
         Start();
         ASSERT_TRUE(WaitForText(L" - Failed.\n", 1)) << Text();
         EXPECT_TRUE(FileExists(recording));
-        const int seen = passes;
-        ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
+        ASSERT_TRUE(WaitForMorePasses(3));
         if (c.remembered) {
             EXPECT_EQ(Count(L" - Failed.\n"), 1u) << "not again while unchanged";
         } else {
@@ -181,15 +177,12 @@ TEST_F(AutoConverterTest, ARecordingAtFaultWaitsForAChangeWhileOtherFailuresAreT
         EXPECT_TRUE(WaitUntil([&] { return !FileExists(recording); }, 10000)) << "converted, then deleted";
         Stop();
         EXPECT_EQ(Count(L" - Done.\n"), 1u);
-        std::lock_guard<std::mutex> lock(textLock_);
-        text_.clear();
+        ClearText();
     }
 }
 
-// A cancelled conversion fails and the worker goes on with the next recording of the pass. A stop,
-// waited for (exit) or not (the Stop button, "Apply Settings"), never cuts the conversion in progress
-// short: it finishes, is published and handled, and then the worker ends before the next. (Exit in a
-// conversion is the black-box test's closing of Halvern.)
+// A stop, waited for (exit) or not (the Stop button, "Apply Settings"), lets the conversion in progress
+// be published and handled, then ends the worker before the next.
 TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFinish)
 {
     settings_.DeleteSourceFile = 1;
@@ -221,8 +214,7 @@ TEST_F(AutoConverterTest, ACancelGoesOnWithTheNextRecordingAndAStopLetsThatOneFi
     EXPECT_EQ(converted, 1u) << "the third was begun, or the second cut short";
 }
 
-// Unfinished outputs of killed runs go once their recordings have gone, unless a run holds them;
-// files of other names, and unfinished outputs of recordings still there, stay.
+// Not those a run holds, of other names, or of recordings still there.
 TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
 {
     MakeAutoConverter(300);
@@ -246,9 +238,8 @@ TEST_F(AutoConverterTest, APassRemovesUnfinishedOutputsWhoseRecordingHasGone)
         EXPECT_EQ(FileExists(output_ + partial.name), partial.stays) << Utf8(partial.name);
 }
 
-// Stored settings that cannot work: an unusable input extension (OutputName's rules) is reported
-// and matches no file at all; an unusable output extension falls back to its default, which the
-// worker says.
+// An unusable input extension matches no file at all; an unusable output extension or name pattern
+// falls back to its default, which the worker says.
 TEST_F(AutoConverterTest, StoredSettingsThatCannotWorkAreReported)
 {
     MakeAutoConverter(300);
@@ -257,15 +248,15 @@ TEST_F(AutoConverterTest, StoredSettingsThatCannotWorkAreReported)
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }, 10000));
     EXPECT_EQ(Count(L"ERROR - The input extension is empty or not a plain extension: nothing is converted.\n"), 1u);
-    EXPECT_EQ(Count(L" - Done.\n") + Count(L" - Failed.\n"), 0u) << Utf8(Text());
+    EXPECT_EQ(Count(L" - Done.\n") + Count(L" - Failed.\n"), 0u) << Text();
     Stop();
 
     settings_.InputExt = L"dvr-ms";
     settings_.OutputExt = L"MPG\\..\\x";
     Start();
-    ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Utf8(Text());
-    EXPECT_EQ(Count(L"ERROR - The stored setting cannot work: The output extension must be a plain extension"), 1u) << Utf8(Text());
-    EXPECT_EQ(Count(L"Using \"MPG\" instead.\n"), 1u) << Utf8(Text());
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
+    EXPECT_EQ(Count(L"ERROR - The stored setting cannot work: The output extension must be a plain extension"), 1u) << Text();
+    EXPECT_EQ(Count(L"Using \"MPG\" instead.\n"), 1u) << Text();
     EXPECT_TRUE(IsProgramStream(output_ + L"Show.MPG"));
     Stop();
 
@@ -273,15 +264,14 @@ TEST_F(AutoConverterTest, StoredSettingsThatCannotWorkAreReported)
     settings_.OutputName = L"{Title} {Episode}";
     ASSERT_TRUE(CopyRecording(input_ + L"Other.dvr-ms", {{"Title", L"News"}}));
     Start();
-    ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << Utf8(Text());
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << Text();
     EXPECT_EQ(Count(L"ERROR - The stored setting cannot work: The output name \"{Title} {Episode}\" names a field"), 1u)
-        << Utf8(Text());
+        << Text();
     EXPECT_TRUE(IsProgramStream(output_ + L"Other.MPG")) << "named after the recording";
     EXPECT_FALSE(FileExists(output_ + OutputRecordName));
 }
 
-// One worker at a time; a stop ends it at once from its wait, also one requested before the worker
-// began to run.
+// A stop ends the worker at once from its wait, also one requested before the worker began to run.
 TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
 {
     Start();
@@ -306,9 +296,8 @@ TEST_F(AutoConverterTest, StartAndStopKeepOneWorkerAndStopReturnsPromptly)
     ASSERT_TRUE(WaitForText(L"Place in direcotry", banners + 1));
 }
 
-// Under the program's 60-second wait, a recording that appears is converted within seconds: the
-// directory's change wakes the worker. A pass that finds a single-file conversion running leaves
-// the recordings for the next wake-up, without a word of failure.
+// Under the program's 60-second wait, the directory's change wakes the worker. A pass that finds a
+// single-file conversion running leaves the recordings for the next wake-up, without a word of failure.
 TEST_F(AutoConverterTest, ANewRecordingWakesTheWorkerWhichLeavesItWhileASingleFileRuns)
 {
     Start();
@@ -326,19 +315,18 @@ TEST_F(AutoConverterTest, ANewRecordingWakesTheWorkerWhichLeavesItWhileASingleFi
         ASSERT_TRUE(CopyRecording(input_ + L"Second.dvr-ms"));
         ASSERT_TRUE(WaitUntil([&] { return passes > seen; }, 10000)) << "the change did not wake the worker";
         EXPECT_TRUE(engine_->Busy());
-        EXPECT_EQ(Count(L" - Failed.\n"), 0u) << Utf8(Text());
+        EXPECT_EQ(Count(L" - Failed.\n"), 0u) << Text();
         EXPECT_FALSE(FileExists(output_ + L"Second.MPG"));
     }
     ASSERT_TRUE(WaitUntil([&] { return FileExists(output_ + L"Single.MPG"); }, 20000));
     // The next change takes it up.
     ASSERT_TRUE(CopyRecording(input_ + L"Third.dvr-ms"));
-    EXPECT_TRUE(WaitForText(L" - Done.\n", 3)) << Utf8(Text());
+    EXPECT_TRUE(WaitForText(L" - Done.\n", 3)) << Text();
     EXPECT_TRUE(FileExists(output_ + L"Second.MPG"));
-    EXPECT_EQ(Count(L" - Failed.\n"), 0u) << Utf8(Text());
+    EXPECT_EQ(Count(L" - Failed.\n"), 0u) << Text();
 }
 
-// A missing input directory is scanned once per wait, not without pause, and taken up once it
-// appears. (A recording the recorder still holds: the unfinished-outputs test.)
+// Scanned once per wait, not without pause. (A recording the recorder holds: the unfinished-outputs test.)
 TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppears)
 {
     MakeAutoConverter(1000);
@@ -355,9 +343,8 @@ TEST_F(AutoConverterTest, AMissingInputDirectoryIsWaitedForAndTakenUpOnceItAppea
     EXPECT_TRUE(IsProgramStream(output_ + L"Show.MPG"));
 }
 
-// Recordings, and the directories they are read from and written to, may have names in any script,
-// characters beyond the Basic Multilingual Plane included: each converts into an output of its own
-// name, once, and a later pass finds that output.
+// Recordings and directories named beyond the Basic Multilingual Plane too; each converts once, as a
+// later pass finds its output.
 TEST_F(AutoConverterTest, RecordingsAndDirectoriesOfAnyNameConvertUnderTheirOwnNames)
 {
     MakeAutoConverter(300);
@@ -383,65 +370,39 @@ TEST_F(AutoConverterTest, RecordingsAndDirectoriesOfAnyNameConvertUnderTheirOwnN
             const std::wstring output = WithTrailingBackslash(settings_.OutputPath) + name + L".MPG";
             EXPECT_TRUE(IsProgramStream(output));
         }
-        std::lock_guard<std::mutex> lock(textLock_);
-        text_.clear();
+        ClearText();
     }
 }
 
-// The worker's lines reach a file or a pipe as UTF-8, with a text file's line ends, so that a name in
-// any script arrives as it was written.
+// With a text file's line ends, so that a name in any script arrives as it was written.
 TEST(WorkerOutput, AFileOrAPipeTakesUtf8)
 {
     const std::wstring path = Wide(MakeScratchDirectory("auto-stdout")) + L"stdout.txt";
-    const struct {
-        const char* kind;
-        std::function<std::string(const std::function<void()>& write)> capture;
-    } outputs[] = {
-        {"file",
-         [&](const std::function<void()>& write) {
-             {
-                 UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-                 const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
-                 ::SetStdHandle(STD_OUTPUT_HANDLE, file.Get());
-                 write();
-                 ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
-             }
-             return ReadFileBytes(path);
-         }},
-        {"pipe",
-         [](const std::function<void()>& write) {
-             UniqueHandle reader, writer;
-             if (!::CreatePipe(reader.Receive(), writer.Receive(), nullptr, 0))
-                 return std::string("no pipe");
-             const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
-             ::SetStdHandle(STD_OUTPUT_HANDLE, writer.Get());
-             write();
-             ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
-             writer.Reset();
-             std::string bytes;
-             char buffer[256];
-             DWORD read = 0;
-             while (::ReadFile(reader.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-                 bytes.append(buffer, read);
-             return bytes;
-         }},
-    };
-    for (const auto& output : outputs) {
-        SCOPED_TRACE(output.kind);
-        const std::string written = output.capture([] {
-            WriteToStandardOutput(L"Новости дня - Done.\n");
-            WriteToStandardOutput(L"日本のニュース \U0001F4FA - Failed.\n");
-        });
-        EXPECT_EQ(written, u8"Новости дня - Done.\r\n日本のニュース \U0001F4FA - Failed.\r\n");
+    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle reader, writer;
+    ASSERT_TRUE(::CreatePipe(reader.Receive(), writer.Receive(), nullptr, 0));
+    const HANDLE saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    for (const HANDLE output : {file.Get(), writer.Get()}) {
+        ::SetStdHandle(STD_OUTPUT_HANDLE, output);
+        WriteToStandardOutput(L"Новости дня - Done.\n");
+        WriteToStandardOutput(L"日本のニュース \U0001F4FA - Failed.\n");
     }
+    ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
+    file.Reset();
+    writer.Reset();
+    std::string piped;
+    char buffer[256];
+    for (DWORD read = 0; ::ReadFile(reader.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0;)
+        piped.append(buffer, read);
+    const std::string expected = u8"Новости дня - Done.\r\n日本のニュース \U0001F4FA - Failed.\r\n";
+    EXPECT_EQ(ReadFileBytes(path), expected) << "file";
+    EXPECT_EQ(piped, expected) << "pipe";
 }
 
-// A recording is deleted only when it did not change while it was converted and its file was read
-// to its end whole. One that a writer Halvern cannot see appends to (another computer on a share)
-// keeps its output, stays, and is converted again once it has stayed as it is, without waiting for
-// the next scan; one cut off for good in the middle of its data (a recorder that crashed) converts
-// once and stays.
+// Deleted only when unchanged in its conversion and read whole. One appended to by a writer Halvern
+// cannot see (another computer on a share) is converted again once it has settled, without waiting for
+// the next scan; one cut off for good (a recorder that crashed) converts once and stays.
 TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
 {
     const std::wstring whole = Wide(MakeScratchDirectory("auto-whole")) + L"Whole.dvr-ms";
@@ -473,27 +434,24 @@ TEST_F(AutoConverterTest, ARecordingThatGrowsOrEndsCutOffIsNeverDeleted)
                 ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
                 AppendFileBytes(recording, bytes.substr(bytes.size() * c.written / 10 + 1));
             }
-            ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Utf8(Text());
+            ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
         }
         EXPECT_TRUE(FileExists(recording)) << "kept after the first conversion";
         EXPECT_TRUE(IsProgramStream(output));
         if (c.conversions > 1) {
-            ASSERT_TRUE(WaitForText(L" - Done.\n", c.conversions)) << Utf8(Text());
+            ASSERT_TRUE(WaitForText(L" - Done.\n", c.conversions)) << Text();
         } else {
-            const int seen = passes;
-            ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
+            ASSERT_TRUE(WaitForMorePasses(3));
         }
         EXPECT_TRUE(WaitUntil([&] { return FileExists(recording) != c.deleted; }, 10000));
         EXPECT_TRUE(IsSoundProgramStream(Utf8(output)));
         Stop();
-        EXPECT_EQ(Count(L" - Done.\n"), c.conversions) << Utf8(Text());
-        std::lock_guard<std::mutex> lock(textLock_);
-        text_.clear();
+        EXPECT_EQ(Count(L" - Done.\n"), c.conversions) << Text();
+        ClearText();
     }
 }
 
-// A recording whose conversion the user cancelled, or that stalled, would do the same at once
-// again: it is not started again until it changes or the Auto Converter is started again.
+// Such a recording would do the same at once again.
 TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
 {
     const struct {
@@ -507,9 +465,7 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
     const std::wstring recording = input_ + L"Show.dvr-ms";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        autoConverter_.reset();
-        engine_ = std::make_unique<CConversionEngine>(graphs_, observer_, ConversionTimings{100, 1500});
-        MakeAutoConverter(300);
+        RemakeEngine(ConversionTimings{100, 1500});
         ::DeleteFileW((output_ + L"Show.MPG").c_str());
         ASSERT_TRUE(CopyRecording(recording));
         // Starts a worker whose conversion of the recording fails as the case says, the failures' count then.
@@ -519,18 +475,17 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
                 ASSERT_TRUE(WaitUntil([this] { return engine_->Busy(); }, 10000));
                 engine_->CancelConversion();
             }
-            ASSERT_TRUE(WaitForText(L" - Failed.\n", failures)) << Utf8(Text());
+            ASSERT_TRUE(WaitForText(L" - Failed.\n", failures)) << Text();
         };
         {
             ScopedDecrypterFault fault(c.fault);
             ASSERT_NO_FATAL_FAILURE(startFailing(1));
-            const int seen = passes;
-            ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 4; }, 20000));
+            ASSERT_TRUE(WaitForMorePasses(4));
             EXPECT_EQ(Count(L" - Failed.\n") + Count(L" - Done.\n"), 1u) << "started again while unchanged";
         }
         // Changed: converted (the fault gone); a restart alike.
         AppendFileBytes(recording, std::string(1, '\0'));
-        ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Utf8(Text());
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 1)) << Text();
         Stop();
         ::DeleteFileW((output_ + L"Show.MPG").c_str());
         {
@@ -539,16 +494,14 @@ TEST_F(AutoConverterTest, ACancelledOrStalledRecordingWaitsForAChangeOrARestart)
         }
         Stop();
         Start();
-        ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << "a new worker tries it again\n" << Utf8(Text());
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << "a new worker tries it again\n" << Text();
         Stop();
-        std::lock_guard<std::mutex> lock(textLock_);
-        text_.clear();
+        ClearText();
     }
 }
 
-// An input extension setting may list several, blanks and empty entries aside: one pass converts
-// the recordings of each (WTV beside DVR-MS, through the shipped graph, which reads both) and
-// nothing else. A list is refused only for an entry that is no plain extension, or for no entry.
+// Blanks and empty entries aside; WTV beside DVR-MS through the shipped graph, which reads both. A list
+// is refused only for an entry that is no plain extension, or for no entry.
 TEST_F(AutoConverterTest, SeveralInputExtensionsAreLookedForInOnePass)
 {
     CConverterSettings list = settings_;
@@ -571,8 +524,7 @@ TEST_F(AutoConverterTest, SeveralInputExtensionsAreLookedForInOnePass)
     EXPECT_FALSE(FileExists(output_ + L"Third.MPG"));
 }
 
-// The after-conversion command runs after each conversion and before the recording is deleted, and
-// its end is a line of the worker's output. One that fails, or hangs past the stall bound (left
+// Its end is a line of the worker's output. One that fails, or hangs past the stall bound (left
 // running), never stops the worker: the next recording converts all the same.
 TEST_F(AutoConverterTest, TheCommandAfterConversionRunsBeforeTheDeleteAndNeverStopsTheWorker)
 {
@@ -594,9 +546,7 @@ TEST_F(AutoConverterTest, TheCommandAfterConversionRunsBeforeTheDeleteAndNeverSt
         {"hangs", "cmd /c type " + Utf8(pipeName), L"did not end within 1 s: it is left running, and Halvern goes on.\n"},
     };
     settings_.DeleteSourceFile = 1;
-    autoConverter_.reset();
-    engine_ = std::make_unique<CConversionEngine>(graphs_, observer_, ConversionTimings{100, 1500});
-    MakeAutoConverter(300);
+    RemakeEngine(ConversionTimings{100, 1500});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         settings_.AfterConversion = Wide(c.command);
@@ -605,13 +555,12 @@ TEST_F(AutoConverterTest, TheCommandAfterConversionRunsBeforeTheDeleteAndNeverSt
             ASSERT_TRUE(CopyRecording(input_ + name + L".dvr-ms"));
         }
         Start();
-        ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << Utf8(Text());
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << Text();
         Stop();
-        EXPECT_EQ(Count(L" - Done.\nThe command after conversion " + c.line), 2u) << Utf8(Text());
+        EXPECT_EQ(Count(L" - Done.\nThe command after conversion " + c.line), 2u) << Text();
         for (const std::wstring name : {L"A", L"B"})
             EXPECT_FALSE(FileExists(input_ + name + L".dvr-ms")) << "deleted after the command";
-        std::lock_guard<std::mutex> lock(textLock_);
-        text_.clear();
+        ClearText();
     }
     const std::string recorded = ReadFileBytes(args);
     for (const std::wstring name : {L"A", L"B"}) {
@@ -624,12 +573,9 @@ TEST_F(AutoConverterTest, TheCommandAfterConversionRunsBeforeTheDeleteAndNeverSt
     }
 }
 
-// With a name pattern, outputs are named from the recordings' metadata and the record in the
-// output directory says which recording each came from. Two recordings of one title get two
-// outputs; one without metadata keeps its own name; an output named after its recording before
-// the pattern was set counts as that recording's. Looks and a restart convert nothing again, and
-// a later recording whose name another's output holds (that recording deleted after its
-// conversion) is converted. Each recording is deleted only once its own output is there.
+// The record in the output directory says which recording each output came from. An output named
+// after its recording before the pattern was set counts as that recording's; a later recording
+// whose name another's output holds (that recording deleted after its conversion) is converted.
 TEST_F(AutoConverterTest, APatternNamesOutputsByMetadataAndConvertsEachRecordingOnce)
 {
     MakeAutoConverter(300);
@@ -653,14 +599,14 @@ TEST_F(AutoConverterTest, APatternNamesOutputsByMetadataAndConvertsEachRecording
     WriteFileBytes(output_ + L"Old.MPG", "converted before the pattern was set");
 
     Start();
-    ASSERT_TRUE(WaitForText(L" - Done.\n", 6)) << Utf8(Text());
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 6)) << Text();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 20000));
     Stop();
     MakeAutoConverter(300); // a restart
     passes = 0;
     Start();
     ASSERT_TRUE(WaitUntil([&] { return passes >= 3; }, 20000));
-    EXPECT_EQ(Count(L" - Done.\n"), 6u) << "nothing twice: " << Utf8(Text());
+    EXPECT_EQ(Count(L" - Done.\n"), 6u) << "nothing twice: " << Text();
 
     // The record, output to recording, each output a whole conversion of its own recording.
     COutputRecord record(output_);
@@ -687,11 +633,10 @@ TEST_F(AutoConverterTest, APatternNamesOutputsByMetadataAndConvertsEachRecording
 
     // A later recording of the same title, with A's name: neither A's output nor its name is its.
     ASSERT_TRUE(CopyRecording(input_ + L"A.dvr-ms", {{"Title", L"News"}, {"WM/SubTitle", L"Monday"}}));
-    ASSERT_TRUE(WaitForText(L" - Done.\n", 7)) << Utf8(Text());
-    const int seen = passes;
-    ASSERT_TRUE(WaitUntil([&] { return passes >= seen + 3; }, 20000));
+    ASSERT_TRUE(WaitForText(L" - Done.\n", 7)) << Text();
+    ASSERT_TRUE(WaitForMorePasses(3));
     Stop();
-    EXPECT_EQ(Count(L" - Done.\n"), 7u) << Utf8(Text());
+    EXPECT_EQ(Count(L" - Done.\n"), 7u) << Text();
     record.Refresh();
     EXPECT_EQ(record.OutputOf(L"A.dvr-ms"), L"News - Monday (3).MPG");
     EXPECT_TRUE(IsProgramStream(output_ + L"News - Monday (3).MPG"));

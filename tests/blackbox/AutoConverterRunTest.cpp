@@ -66,9 +66,8 @@ protected:
     }
 };
 
-// Answered No, "Apply Settings" changes nothing; answered Yes, the new input directory is stored at
-// once and taken up by a new worker once the conversion in progress is published. Closed in a
-// conversion, Halvern's window goes at once, and the process ends once that conversion is published.
+// Answered Yes, "Apply Settings" stores at once and a new worker starts once the conversion is
+// published. Closed, the window goes at once and the process ends once that conversion is published.
 TEST_F(AutoConverterRun, AConversionInProgressOutlivesApplyAndTheExit)
 {
     ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds each
@@ -100,10 +99,8 @@ TEST_F(AutoConverterRun, AConversionInProgressOutlivesApplyAndTheExit)
     EXPECT_EQ(2u, CountOf(halvern.Output(), DoneText)) << halvern.Output();
 }
 
-// Closed while its conversion has stopped making progress, in a graph whose filters never end and
-// hang when stopped, Halvern still ends: the conversion is cancelled once it has made no progress
-// for 30 seconds, the stuck stop is given up a bounded while later, and the lock goes with it, so
-// Halvern starts again.
+// Filters that never end and hang when stopped: the conversion is cancelled after 30 seconds without
+// progress, the stuck stop given up a bounded while later, and the lock goes, so Halvern starts again.
 TEST_F(AutoConverterRun, TheExitEndsWhenTheConversionIsStuck)
 {
     ScopedDecrypterFault stuck("hang-stop=600");
@@ -124,9 +121,8 @@ TEST_F(AutoConverterRun, TheExitEndsWhenTheConversionIsStuck)
     ASSERT_TRUE(halvern.CloseAndWait(60000));
 }
 
-// "Cancel Conversion!" in an Auto Converter's conversion: the conversion fails and leaves nothing, and
-// the recording, which would do the same at once again, is not started again at the next look while it
-// stays as it is.
+// "Cancel Conversion!" in an Auto Converter's conversion: it fails and leaves nothing, and the
+// recording, which would do the same at once again, is not started at the next look.
 TEST_F(AutoConverterRun, ACancelledRecordingIsNotStartedAgainUnchanged)
 {
     ScopedDecrypterFault slow("pace=0.2"); // about 15 seconds
@@ -158,10 +154,8 @@ TEST_F(AutoConverterRun, ACancelledRecordingIsNotStartedAgainUnchanged)
     return ::testing::AssertionSuccess();
 }
 
-// With deleting on, a recording that grows while it is converted keeps its output and stays, and is
-// converted again once it has stayed as it is for half a minute: read whole then, it goes. One cut
-// off for good in the middle of its data is converted as far as it goes, once, and stays, the
-// report saying so.
+// With deleting on, one that grows in its conversion is converted again once it has settled for half a
+// minute, and goes then; one cut off for good converts once as far as it goes, the report saying so.
 TEST_F(AutoConverterRun, GrowingOrCutOffRecordingsAreKept)
 {
     const std::string whole = ReadFileBytes(VectorPath("plain-mp2.asf"));
@@ -200,9 +194,8 @@ TEST_F(AutoConverterRun, GrowingOrCutOffRecordingsAreKept)
     EXPECT_TRUE(halvern.CloseAndWait());
 }
 
-// A WTV recording whose file system lists a sector of the timeline for another file too, or one far
-// past the file's end, is damaged: with deleting on it gives no output and stays as it is, fails
-// once, and is not tried again at the next look while it stays so.
+// A timeline sector listed for another file too, or one far past the file's end: with deleting on,
+// no output, the recording stays as it is and is not tried again at the next look.
 TEST_F(AutoConverterRun, AWtvRecordingWithBadTablesFailsOnce)
 {
     const std::string sound = ReadFileBytes(VectorPath("wtv\\mpeg2-mp2.wtv"));

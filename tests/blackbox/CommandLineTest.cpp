@@ -77,10 +77,8 @@ protected:
     return ::testing::AssertionSuccess();
 }
 
-// Each line of the batch file converts one recording and echoes the exit code it got; the codes
-// are the ones the usage lists. Only the good recordings leave an output (a program stream, or a
-// transport stream with the graph that writes one), and no run a .partial; H.264 refused by the
-// program stream's graph is told the graph that takes it.
+// The codes are the ones the usage lists. Only the good recordings leave an output, and no run a
+// .partial; H.264 refused by the program stream's graph is told the graph that takes it.
 TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
 {
     ASSERT_TRUE(CopyRecording(input + "Show.dvr-ms"));
@@ -135,9 +133,8 @@ TEST_F(CommandLine, ABatchFileGetsTheExitCodeOfEachOutcome)
     EXPECT_EQ((std::vector<std::string>{"Hd.ts", "Named.mpg", "Show.MPG", "Show.ts"}), OutputNames());
 }
 
-// With a name pattern stored, /convert names the output from the recording's metadata in the
-// directory given, writes a recording's own output again when run again, and gives a second
-// recording of the same title a name of its own; the output record says which is whose.
+// Run again, a recording's own output is written again; a second recording of the same title gets a
+// name of its own, and the output record says which is whose.
 TEST_F(CommandLine, AStoredNamePatternNamesTheOutputFromTheRecordingsMetadata)
 {
     StoreSettings(Defaults());
@@ -155,9 +152,8 @@ TEST_F(CommandLine, AStoredNamePatternNamesTheOutputFromTheRecordingsMetadata)
     EXPECT_TRUE(IsSoundProgramStream(output + "Show_ Part 1_2 - Pilot (2).MPG"));
 }
 
-// Held open by its recorder, a recording is refused with its own code; once let go it converts,
-// with the internal graph read from the program while a running Halvern holds the lock and converts
-// another recording on its own.
+// Once let go, it converts with the internal graph read from the program while a running Halvern
+// holds the lock and converts another recording on its own.
 TEST_F(CommandLine, ARecordingStillBeingWrittenIsRefusedAndAnotherConvertsBesideARunningHalvern)
 {
     const std::string recording = logs + "Recorded.dvr-ms";

@@ -8,10 +8,10 @@ using namespace testing_support;
 
 namespace blackbox {
 
-LONG_PTR Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT timeoutMs)
+bool Responds(HWND window, DWORD timeoutMs)
 {
     DWORD_PTR result = 0;
-    return ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result) ? static_cast<LONG_PTR>(result) : -1;
+    return ::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
 }
 
 void StoreSettings(const StoredSettings& settings)

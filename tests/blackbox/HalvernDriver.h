@@ -51,10 +51,9 @@ void StoreSettings(const StoredSettings& settings);
 
 std::string LockFilePath(); // the single-instance lock file
 
-// Messages that never block the test on a hung Halvern: Ask gives -1 when there was no answer in
-// time, and clicks are posted, so a command that opens a modal window returns.
-LONG_PTR Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT timeoutMs = 5000);
-inline bool Responds(HWND window, DWORD timeoutMs) { return Ask(window, WM_NULL, 0, 0, timeoutMs) != -1; }
+// Messages that never block the test on a hung Halvern: Responds is false when there was no answer
+// in time, and clicks are posted, so a command that opens a modal window returns.
+bool Responds(HWND window, DWORD timeoutMs);
 // Texts in UTF-8, crossing to the window in UTF-16.
 std::string ControlText(HWND control);
 inline std::string DialogItemText(HWND dialog, int id) { return ControlText(::GetDlgItem(dialog, id)); }

@@ -69,8 +69,6 @@ TEST_F(SingleFileCommand, ABareNameConvertsIntoTheOutputDirectory)
     EXPECT_TRUE(halvern.CloseAndWait());
 }
 
-// Recordings and directories named in any script: the name typed in the dialog is the recording's,
-// and the output is named after it.
 TEST_F(SingleFileCommand, ARecordingConvertsUnderItsOwnName)
 {
     const struct {

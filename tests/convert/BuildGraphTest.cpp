@@ -116,10 +116,7 @@ std::string Clsid(Kind kind)
     return testing_support::Utf8(text);
 }
 
-std::string F(const std::string& id, Kind kind)
-{
-    return "\t<FILTER ID=\"" + id + "\" clsid=\"" + Clsid(kind) + "\">";
-}
+std::string F(const std::string& id, Kind kind) { return "\t<FILTER ID=\"" + id + "\" clsid=\"" + Clsid(kind) + "\">"; }
 
 std::string C(const std::string& src, const std::string& srcpin, const std::string& dest, const std::string& destpin,
               bool direct = true)
@@ -198,8 +195,7 @@ protected:
         while (list->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
             ComPtr<IEnumPins> pins;
             filter->EnumPins(&pins);
-            ComPtr<IPin> pin;
-            ComPtr<IPin> peer;
+            ComPtr<IPin> pin, peer;
             PIN_DIRECTION direction;
             while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
                 if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_INPUT

@@ -1,9 +1,5 @@
-// Line-21 captions of a recording's caption stream (DVR-MS or WTV), converted through the
-// conversion engine and the shipped graph: they go into the output's video (A/53, or the DVD
-// layout in DVD-ready outputs), where ffmpeg decodes them to the text written, and beside it as the
-// SubRip file Halvern decodes them to, on the output's time line across a jump of the clock;
-// caption faults never touch the audio and video; without the captions connected, or with video
-// that carries its own, the output is what it always was.
+// Line-21 captions of a recording (DVR-MS or WTV) converted through the engine and the shipped graph,
+// into the output's video (A/53, or the DVD layout) and beside it as SubRip.
 
 #include <gtest/gtest.h>
 
@@ -40,10 +36,9 @@ std::vector<Cue> ReadSubRip(const std::string& text)
     std::istringstream lines(text);
     std::string line;
     const auto trim = [](std::string s) {
-        for (const char* tag : {"<font face=\"Monospace\">", "</font>", "{\\an7}", "\r"}) {
+        for (const char* tag : {"<font face=\"Monospace\">", "</font>", "{\\an7}", "\r"})
             for (size_t at = s.find(tag); at != std::string::npos; at = s.find(tag))
                 s.erase(at, std::string(tag).size());
-        }
         const size_t first = s.find_first_not_of(' '), last = s.find_last_not_of(' ');
         return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
     };
@@ -85,16 +80,18 @@ protected:
         engine_ = std::make_unique<CConversionEngine>(graphs_, observer_);
     }
 
-    // The recording of `video` (and the corpus's sound for it) with `samples` as its caption stream.
+    // The recording of `video` (and the corpus's sound for it) with `samples` as its caption stream
+    // (none without samples), moved by `shift` (100 ns) against the pictures.
     ::testing::AssertionResult Write(reception_corpus::Video video, const std::vector<std::string>& samples,
-                                     const std::vector<test_recordings::ReceptionEvent>& events = {})
+                                     const std::vector<test_recordings::ReceptionEvent>& events = {}, int64_t shift = 0)
     {
         std::string error;
         const reception_corpus::Combination c{"", video, {reception_corpus::Audio::Mp2}, 0, events};
         if (!reception_corpus::MakeRecording(c, directory_, input_, options_, written_, error))
             return ::testing::AssertionFailure() << error;
-        options_.captions = true;
+        options_.captions = !samples.empty();
         options_.captionPairs = samples;
+        options_.captionShift = shift;
         if (!test_recordings::WriteRecording(input_, options_, written_, error))
             return ::testing::AssertionFailure() << error;
         dvd_ = reception_corpus::FitsDvd(c);
@@ -182,10 +179,9 @@ std::vector<std::string> CaptionSamples(int frames)
                                     long slack)
 {
     bool same = expected.size() == actual.size();
-    for (size_t i = 0; same && i < expected.size(); ++i) {
+    for (size_t i = 0; same && i < expected.size(); ++i)
         same = expected[i].text == actual[i].text && std::labs(expected[i].end - actual[i].end) <= slack &&
                (!popOn[i] || std::labs(expected[i].start - actual[i].start) <= slack);
-    }
     if (same)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "expected" << Show(expected) << "\nfound" << Show(actual);
@@ -193,12 +189,8 @@ std::vector<std::string> CaptionSamples(int frames)
 
 } // namespace
 
-// SD that fits DVD-Video (its captions in the DVD layout), 1080i with its fields in one picture
-// and 1080i as field pictures (A/53), the SD as WTV too, and recordings whose clock jumps forward
-// or back by 20 s: ffmpeg decodes the text written, each cue within a frame (a group of pictures
-// in the DVD layout) of its time on the output's time line, where a jump is closed; Halvern's
-// SubRip file says the same; the audio and video are the recording's, their timing kept; cvlc and
-// dvdauthor take the output.
+// ffmpeg decodes the text written, each cue within a frame (a group of pictures in the DVD layout)
+// of its time on the output's time line, where a jump is closed; Halvern's SubRip file says the same.
 TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
 {
     struct Row {
@@ -227,17 +219,14 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
         }
         const std::string output = directory_ + "Show.MPG";
         ASSERT_TRUE(Convert(output));
-        output_check::Expectation expectation{&options_, &written_, dvd_, true};
-        const std::vector<std::string> faults = output_check::CheckOutput(output, expectation);
-        EXPECT_TRUE(faults.empty()) << faults.front();
+        EXPECT_TRUE(output_check::Holds(output, {&options_, &written_, dvd_, true}));
 
         // Each pair is sent with a picture's time, in display order; times count from the first,
         // and run on over a jump.
         std::vector<long> ms;
-        for (const test_recordings::WrittenObject& object : written_.objects) {
+        for (const test_recordings::WrittenObject& object : written_.objects)
             if (object.kind == test_recordings::Kind::Captions && !row.wtv)
                 ms.push_back(static_cast<long>((object.time - options_.firstTime) / 10000));
-        }
         for (const int64_t time : shown)
             ms.push_back(static_cast<long>((time - shown.front()) / 10000));
         ASSERT_GT(ms.size(), static_cast<size_t>(ErasedAt + 1));
@@ -258,10 +247,7 @@ TEST_F(CaptionTest, CaptionsGoIntoTheVideoAndBesideItForEveryKindOfPicture)
     }
 }
 
-// Caption streams no recorder should send: noise, one that stops early or has gaps, thousands of
-// pairs in one sample or in the last frames, pairs far before or after every picture. The conversion succeeds, with the
-// recording's audio and video and their timing, whatever went into the video beside them; its
-// report tells of pairs it could not carry, and only then.
+// Caption streams no recorder should send. The report tells of pairs that could not be carried, and only then.
 TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
 {
     const std::vector<std::string> good = CaptionSamples(250);
@@ -278,10 +264,9 @@ TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
     burst[10] = std::string(8000, '\x94');
     // Text, 120 pairs a frame in the last 20: more than the pictures left can carry.
     std::vector<std::string> crowded = good;
-    for (int frame = 230; frame < 250; ++frame) {
+    for (int frame = 230; frame < 250; ++frame)
         for (int pair = 0; pair < 120; ++pair)
             crowded[static_cast<size_t>(frame)] += "\xC1\xC2";
-    }
     struct Row {
         const char* name;
         const std::vector<std::string>& samples;
@@ -297,14 +282,10 @@ TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
                         {"a minute early", good, -600000000LL, -1}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, row.samples));
-        options_.captionShift = row.shift;
-        std::string error;
-        ASSERT_TRUE(test_recordings::WriteRecording(input_, options_, written_, error)) << error;
+        ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, row.samples, {}, row.shift));
         const std::string output = directory_ + "Show.MPG";
         ASSERT_TRUE(Convert(output));
-        const std::vector<std::string> faults = output_check::CheckOutput(output, {&options_, &written_, dvd_, true});
-        EXPECT_TRUE(faults.empty()) << faults.front();
+        EXPECT_TRUE(output_check::Holds(output, {&options_, &written_, dvd_, true}));
         if (row.lost >= 0) {
             EXPECT_EQ(row.lost == 1, observer_.report.find("caption pairs of the recording could not be carried") != std::string::npos)
                 << observer_.report;
@@ -312,9 +293,8 @@ TEST_F(CaptionTest, NoCaptionFaultCostsTheAudioOrTheVideo)
     }
 }
 
-// A graph that leaves the captions unconnected writes what it always wrote, byte for byte, and so
-// does one given video that carries captions of its own (Halvern's output of the same recording):
-// its video is the recording's, and its captions still go to the SubRip file.
+// Video with captions of its own (Halvern's output of the same recording) is kept as it is, and its
+// captions still go to the SubRip file.
 TEST_F(CaptionTest, UnconnectedCaptionsOrVideoWithItsOwnLeaveTheOutputAsItWas)
 {
     // The shipped description, and one without its captions connection, in a directory of their own.
@@ -327,9 +307,6 @@ TEST_F(CaptionTest, UnconnectedCaptionsOrVideoWithItsOwnLeaveTheOutputAsItWas)
     graphs_.ProgramDirectory = Wide(programs);
 
     ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, {}));
-    options_.captions = false;
-    std::string error;
-    ASSERT_TRUE(test_recordings::WriteRecording(input_, options_, written_, error)) << error;
     const std::string before = directory_ + "Before.MPG", unconnected = directory_ + "Unconnected.MPG";
     ASSERT_TRUE(Convert(before, L"Shipped.xgr"));
     EXPECT_FALSE(FileExists(Srt(before))) << "a recording without captions has no caption file";
@@ -347,10 +324,10 @@ TEST_F(CaptionTest, UnconnectedCaptionsOrVideoWithItsOwnLeaveTheOutputAsItWas)
                              copy));
     test_recordings::RecordingOptions own = options_;
     own.videoPath = video;
+    std::string error;
     ASSERT_TRUE(test_recordings::WriteRecording(input_, own, written_, error)) << error;
     const std::string again = directory_ + "Again.MPG";
     ASSERT_TRUE(Convert(again, L"Shipped.xgr"));
-    const std::vector<std::string> faults = output_check::CheckOutput(again, {&own, &written_, dvd_, false});
-    EXPECT_TRUE(faults.empty()) << faults.front();
+    EXPECT_TRUE(output_check::Holds(again, {&own, &written_, dvd_, false}));
     EXPECT_EQ(ReadFileBytes(Srt(with)), ReadFileBytes(Srt(again)));
 }

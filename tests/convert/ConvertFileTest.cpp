@@ -142,8 +142,7 @@ const char Slow[] = "pace=0.05";
 
 } // namespace
 
-// The shipped graph converts video and every audio stream of a recording with the most streams the
-// recording source reads: four audio streams and captions. (One audio stream: the end-to-end test's.)
+// The most streams the recording source reads: four audio streams and captions.
 TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryAudioStream)
 {
     WriteInput([](auto& o) {
@@ -158,14 +157,11 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryAudioStream)
                              streams));
     // DVD-sized: ffprobe lists the navigation packs as a data stream.
     EXPECT_EQ("dvd_nav_packet\nmp2\nmp2\nmp2\nmp2\nmpeg2video\n", streams.out) << streams.err;
-    // That the streams are the recording's, byte for byte, is the end-to-end test's.
 }
 
 // How each run ends: its result tells a recording at fault, which fails the same way until it
-// changes, from a failure that may pass (of the output's place, or of the graph), and its report
-// tells why. The output appears only whole: an earlier one survives every failure, nothing of a
-// failed run stays behind under either name, and the recording is never touched. Each ending is run
-// once for every test of them.
+// changes, from a failure that may pass (of the output's place, or of the graph). Each ending is
+// run once for every test of them.
 const std::vector<Ending>& ConvertFileTest::Endings()
 {
     static std::vector<Ending> endings;
@@ -264,8 +260,7 @@ TEST_F(ConvertFileTest, NoEndingTouchesTheRecording)
         EXPECT_TRUE(e.recordingKept) << e.name;
 }
 
-// An output that is the recording under another name, or that would not lie directly in the output
-// directory, is refused before anything is built.
+// The recording under another name, or a path not directly in the output directory: refused before anything is built.
 TEST_F(ConvertFileTest, AnOutputOutOfPlaceIsRefused)
 {
     const std::string outside = "\nThe output file would not lie in the output directory: nothing was converted.";
@@ -287,8 +282,8 @@ TEST_F(ConvertFileTest, AnOutputOutOfPlaceIsRefused)
     EXPECT_FALSE(FileExists(elsewhere + "Show.MPG"));
 }
 
-// Cancelled, stuck or finished at exit, a run ends at once and leaves nothing behind. The exit waits
-// for it as long as a stalled run is given, and tells when a run stuck in a filter outlasts that.
+// Leaving nothing behind. The exit waits for a run as long as a stalled run is given, and tells when
+// a run stuck in a filter outlasts that.
 TEST_F(ConvertFileTest, EveryWayOfStoppingEndsTheRunPromptly)
 {
     bool finished = false;
@@ -352,8 +347,7 @@ TEST_F(ConvertFileTest, OneRunAtATime)
                                            "built: " + nextReport, "done: " + nextReport + "\nDone!"}));
 }
 
-// A recording of any name, in a directory of any name, converts into an output named after it, with a
-// graph description of any name; the report names the recording as it is.
+// A recording, its directory and the graph description; the report names the recording as it is.
 TEST_F(ConvertFileTest, NamesInAnyScriptConvert)
 {
     const std::string shipped = ReadFileBytes(ModuleDirectory() + ShippedGraph);
@@ -389,8 +383,7 @@ TEST_F(ConvertFileTest, NamesInAnyScriptConvert)
     }
 }
 
-// The after-conversion command runs while both files are there, with their full paths quoted (the
-// directory has a blank in it).
+// The directory has a blank in it, so the paths must be quoted.
 class CommandAfterConversion : public ConvertFileTest {
 protected:
     void SetUp() override
@@ -440,8 +433,7 @@ TEST_F(CommandAfterConversion, DoesNotRunAfterAFailedRun)
     EXPECT_FALSE(FileExists(args_));
 }
 
-// However the command ends (an exit code, no start, no end within the stall bound, where it is left
-// running) the report's last line says so and the run stays converted.
+// An exit code, no start, or no end within the stall bound (left running): the run stays converted.
 TEST_F(CommandAfterConversion, ItsEndEndsTheReport)
 {
     const std::wstring pipeName = L"\\\\.\\pipe\\halvern-after-conversion-test";

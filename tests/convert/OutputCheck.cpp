@@ -73,22 +73,15 @@ std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
     streams[0] = {"video", 0xE0, 0, "0x1e0", "mpeg2video", "video_e0", "mpegvideoparse"};
     std::map<unsigned, size_t> indexOf; // ASF stream number -> expected stream
     unsigned mpegAudio = 0, ac3 = 0;
-    char text[64];
     for (size_t nth = 0; nth < written.audioStreams.size(); ++nth) {
-        ExpectedStream& s = streams[nth + 1];
         const bool isAc3 = written.audioCodecs[nth] == "ac3";
         const unsigned number = isAc3 ? 0x80 + ac3++ : 0xC0 + mpegAudio++;
-        std::snprintf(text, sizeof(text), "audio %u (%s, 0x%02X)", static_cast<unsigned>(nth + 1), isAc3 ? "AC-3" : "MP2",
-                      number);
-        s.name = text;
-        s.id = isAc3 ? 0xBD : static_cast<uint8_t>(number);
-        s.substream = isAc3 ? static_cast<uint8_t>(number) : 0;
-        std::snprintf(text, sizeof(text), isAc3 ? "0x%02x" : "0x1%02x", number);
-        s.probeId = text;
-        s.format = isAc3 ? "ac3" : "mp2";
-        std::snprintf(text, sizeof(text), "audio_%02x", number);
-        s.gstPad = text;
-        s.gstParser = isAc3 ? "ac3parse" : "mpegaudioparse";
+        char hex[8];
+        std::snprintf(hex, sizeof(hex), "%02x", number);
+        streams[nth + 1] = {"audio " + std::to_string(nth + 1) + (isAc3 ? " (AC-3, 0x" : " (MP2, 0x") + hex + ")",
+                            static_cast<uint8_t>(isAc3 ? 0xBD : number), static_cast<uint8_t>(isAc3 ? number : 0),
+                            (isAc3 ? "0x" : "0x1") + std::string(hex), isAc3 ? "ac3" : "mp2", "audio_" + std::string(hex),
+                            isAc3 ? "ac3parse" : "mpegaudioparse"};
         indexOf[written.audioStreams[nth]] = nth + 1;
     }
     for (const WrittenObject& object : written.objects) {
@@ -103,23 +96,6 @@ std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
     return streams;
 }
 
-const ps_check::StreamReport* Find(const ps_check::Report& report, const ExpectedStream& stream)
-{
-    for (const ps_check::StreamReport& s : report.streams)
-        if (s.id == stream.id && s.substream == stream.substream)
-            return &s;
-    return nullptr;
-}
-
-// Gaps the recording itself has between a stream's units, and so its output too when it keeps them.
-size_t TrueGaps(const ExpectedStream& stream)
-{
-    size_t gaps = 0;
-    for (size_t k = 1; k < stream.truth.size(); ++k)
-        gaps += std::llabs(stream.truth[k] - stream.truth[k - 1]) > PtsGap90;
-    return gaps;
-}
-
 // The tests' checker: no fault beyond the gaps the recording itself has (a stream's stamps, and
 // the SCR where every stream lost the same span).
 void CheckDecoderModel(const ps_check::Report& report, const std::vector<ExpectedStream>& streams, const Expectation& expected,
@@ -127,7 +103,8 @@ void CheckDecoderModel(const ps_check::Report& report, const std::vector<Expecte
 {
     size_t ptsGaps = 0, scrGaps = 0;
     for (const ExpectedStream& stream : streams)
-        ptsGaps += TrueGaps(stream);
+        for (size_t k = 1; k < stream.truth.size(); ++k)
+            ptsGaps += std::llabs(stream.truth[k] - stream.truth[k - 1]) > PtsGap90;
     for (const test_recordings::ReceptionEvent& event : expected.options->events)
         scrGaps += event.kind == test_recordings::EventKind::Dropout && event.stream == test_recordings::EveryStream &&
                    event.length * 9 / 1000 > PtsGap90;
@@ -182,8 +159,10 @@ void CheckSync(const ps_check::Report& report, const std::vector<ExpectedStream>
     size_t segments = 1;
     std::vector<const ps_check::StreamReport*> outs;
     for (const ExpectedStream& stream : streams) {
-        const ps_check::StreamReport* out = Find(report, stream);
-        if (!out) {
+        const auto out = std::find_if(report.streams.begin(), report.streams.end(), [&](const ps_check::StreamReport& s) {
+            return s.id == stream.id && s.substream == stream.substream;
+        });
+        if (out == report.streams.end()) {
             faults.push_back("streams: the output has no " + stream.name);
             return;
         }
@@ -192,7 +171,7 @@ void CheckSync(const ps_check::Report& report, const std::vector<ExpectedStream>
                              std::to_string(stream.truth.size()));
             return;
         }
-        outs.push_back(out);
+        outs.push_back(&*out);
         if (!stream.segment.empty())
             segments = std::max(segments, stream.segment.back() + 1);
     }
@@ -240,12 +219,9 @@ void CheckBytes(const std::string& output, const std::vector<ExpectedStream>& st
     std::map<std::string, std::string> indexOf; // ffprobe's stream id -> index
     std::istringstream lines(probe.out);
     for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string index, field;
-        std::getline(fields, index, ',');
-        while (std::getline(fields, field, ','))
-            if (field.compare(0, 2, "0x") == 0)
-                indexOf[field] = index;
+        const size_t id = line.find(",0x") + 1;
+        if (id != 0)
+            indexOf[line.substr(id, line.find(',', id) - id)] = line.substr(0, id - 1);
     }
     const std::string directory = testing_support::MakeScratchDirectory("output-check-streams");
     std::string command = "/usr/bin/ffmpeg -v error -y -i " + Quoted(output);
@@ -402,6 +378,17 @@ std::vector<std::string> CheckOutput(const std::string& output, const Expectatio
         for (const std::string& fault : DvdAuthorTakes(output, audioGaps))
             faults.push_back(fault);
     return faults;
+}
+
+::testing::AssertionResult Holds(const std::string& output, const Expectation& expected)
+{
+    const std::vector<std::string> faults = CheckOutput(output, expected);
+    if (faults.empty())
+        return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    for (const std::string& fault : faults)
+        failure << "\n  " << fault;
+    return failure;
 }
 
 } // namespace output_check

@@ -7,6 +7,8 @@
 // recording itself has; a clean decode by ffmpeg; gstreamer's program stream demuxer reading every
 // stream without a complaint; and dvdauthor taking it when the recording fits DVD-Video.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,5 +26,7 @@ struct Expectation {
 
 // One line per fault found, each naming its check and what it measured; empty when the output holds.
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected);
+// CheckOutput as an assertion, each fault a line of its failure.
+::testing::AssertionResult Holds(const std::string& output, const Expectation& expected);
 
 } // namespace output_check

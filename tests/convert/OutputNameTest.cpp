@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace testing_support;
 
 TEST(OutputName, KeepsTheNameUpToItsLastDot)

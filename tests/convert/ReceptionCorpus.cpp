@@ -34,40 +34,25 @@ std::string StreamName(int stream)
 }
 
 // The generated codings: about ten seconds at a broadcaster's rate.
-bool Generated(Video video, FieldCoding& coding, unsigned& frames)
-{
-    switch (video) {
-    case Video::FieldPictures:
-        coding = FieldCoding::FieldPictures;
-        frames = 300;
-        return true;
-    case Video::Pulldown:
-        coding = FieldCoding::Pulldown;
-        frames = 240;
-        return true;
-    case Video::Film720p:
-        coding = FieldCoding::Film720p;
-        frames = 240;
-        return true;
-    case Video::Film1080p:
-        coding = FieldCoding::Film1080p;
-        frames = 240;
-        return true;
-    default:
-        return false;
-    }
-}
+const struct {
+    Video video;
+    FieldCoding coding;
+    unsigned frames;
+} Generated[] = {{Video::FieldPictures, FieldCoding::FieldPictures, 300},
+                 {Video::Pulldown, FieldCoding::Pulldown, 240},
+                 {Video::Film720p, FieldCoding::Film720p, 240},
+                 {Video::Film1080p, FieldCoding::Film1080p, 240}};
 
 std::string VideoPath(Video video, const std::string& directory)
 {
-    FieldCoding coding;
-    unsigned frames = 0;
-    if (Generated(video, coding, frames)) {
+    for (const auto& generated : Generated) {
+        if (generated.video != video)
+            continue;
         const std::string path = directory + "generated-" + std::to_string(static_cast<int>(video)) + ".m2v";
         if (!testing_support::FileExists(path)) {
             test_recordings::FieldPictureOptions options;
-            options.coding = coding;
-            options.frames = frames;
+            options.coding = generated.coding;
+            options.frames = generated.frames;
             options.frameBytes = 40000;
             testing_support::WriteFileBytes(path, test_recordings::MakeFieldPictureStream(options));
         }
@@ -175,12 +160,9 @@ bool MakeRecording(const Combination& c, const std::string& directory, const std
 {
     options = test_recordings::RecordingOptions();
     options.videoPath = VideoPath(c.video, directory);
-    for (size_t nth = 0; nth < c.audio.size(); ++nth) {
-        if (nth == 0)
-            options.audioPath = AudioPath(c.audio[0], c.video);
-        else
-            options.moreAudio.push_back(AudioPath(c.audio[nth], c.video));
-    }
+    options.audioPath = AudioPath(c.audio.at(0), c.video);
+    for (size_t nth = 1; nth < c.audio.size(); ++nth)
+        options.moreAudio.push_back(AudioPath(c.audio[nth], c.video));
     options.firstTime = FirstTime;
     options.audioDelay = c.audioDelay;
     options.events = c.events;

@@ -1,9 +1,6 @@
-// Recordings converted through the conversion engine with the shipped transport stream graph
-// (recording source, transport stream multiplexer and writer in Wine): SD with MP2, 1080i with 5.1
-// AC-3, SD with MP2 and AC-3 both in two languages, and SD that becomes 1080i; H.264 WTV
-// recordings with AAC (raw, ADTS, LATM) and E-AC-3. Each output must satisfy the tests' checker,
-// carry every stream byte for byte as the recording holds it, and be read without complaint by
-// ffprobe, ffmpeg's decoders, tstools, gstreamer's tsdemux, mediainfo and VLC.
+// Recordings converted with the shipped transport stream graph: each output must satisfy the tests'
+// checker, carry every stream byte for byte as the recording holds it, and be read without complaint
+// by every outside reader.
 
 #include <gtest/gtest.h>
 
@@ -51,9 +48,7 @@ std::string Tool(const std::string& command)
     return output.out + output.err;
 }
 
-// Outside readers, by their Linux paths: ffprobe finds the codings (and languages) in PID order,
-// ffmpeg decodes without an error, tstools, gstreamer's tsdemux, mediainfo and VLC take it without
-// a complaint.
+// ffprobe finds the codings (and languages) in PID order; the others take it without a complaint.
 void ExpectEveryReaderTakes(const std::string& output, const std::vector<std::string>& probed)
 {
     const std::string path = "'" + testing_support::UnixPath(output) + "'";
@@ -80,7 +75,9 @@ void ExpectEveryReaderTakes(const std::string& output, const std::vector<std::st
     EXPECT_TRUE(testing_support::VlcPlaysWithoutTimingWarnings(output, "ts"));
 }
 
-class TransportStreamConvertTest : public ::testing::TestWithParam<Case> {
+// Converts with the shipped transport stream graph in a directory of the test's own.
+template <typename Param>
+class ShippedGraphTest : public ::testing::TestWithParam<Param> {
 protected:
     void SetUp() override
     {
@@ -89,11 +86,22 @@ protected:
         graphs_.ProgramDirectory = Wide(testing_support::ModuleDirectory());
     }
 
+    ::testing::AssertionResult Convert(const std::string& input, const std::string& output)
+    {
+        CConversionEngine engine(graphs_, observer_);
+        if (engine.ConvertFile(ConversionRequest{Wide(input), Wide(output), L"Built-in recording to MPEG-TS.xgr", Wide(directory_)}) !=
+            ConversionResult::Converted)
+            return ::testing::AssertionFailure() << observer_.report;
+        return ::testing::AssertionSuccess();
+    }
+
     ScopedComInit com_;
     GraphSource graphs_;
     ReportObserver observer_;
     std::string directory_;
 };
+
+using TransportStreamConvertTest = ShippedGraphTest<Case>;
 
 TEST_P(TransportStreamConvertTest, ConvertsToAStreamEveryReaderTakesWithTheStreamsUnchanged)
 {
@@ -108,10 +116,7 @@ TEST_P(TransportStreamConvertTest, ConvertsToAStreamEveryReaderTakesWithTheStrea
     std::string error;
     const std::string input = directory_ + "Show.dvr-ms", output = directory_ + "Show.ts";
     ASSERT_TRUE(test_recordings::WriteRecording(input, options, written, error)) << error;
-    CConversionEngine engine(graphs_, observer_);
-    ASSERT_EQ(engine.ConvertFile(ConversionRequest{Wide(input), Wide(output), L"Built-in recording to MPEG-TS.xgr", Wide(directory_)}),
-              ConversionResult::Converted)
-        << observer_.report;
+    ASSERT_TRUE(Convert(input, output));
 
     // The tests' checker, and the streams as the recording holds them: video on the first PID,
     // then each audio stream in the recording's order.
@@ -141,21 +146,15 @@ INSTANTIATE_TEST_SUITE_P(Recordings, TransportStreamConvertTest,
                                            // Each stream's language in the PMT, as its three letters.
                                            Case{"sd_mp2_and_ac3", "es\\video.m2v", "es\\audio.mp2", {"es\\audio.ac3"},
                                                 {"mpeg2video", "mp2,eng", "ac3,fra"}, {"en-US", "fr"}},
-                                           // A channel going from SD at 4 Mb/s to 1080i at 15 Mb/s: the rate
-                                           // and buffers follow.
+                                           // SD at 4 Mb/s, then 1080i at 15 Mb/s: the rate and buffers follow.
                                            Case{"sd_then_hd", "corpus\\sd-bframes.m2v|corpus\\switch-hd.m2v",
                                                 "corpus\\audio-15.ac3", {}, {"mpeg2video", "ac3"}, {}}),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
-} // namespace
-
-namespace {
-
-// WTV recordings as ffmpeg writes HD channels' H.264, with each kind of sound they come with: the
-// video byte for byte what ffmpeg extracts from the recording, the checker's H.264 T-STD holding,
-// every reader taking the output. raw_aac and interlaced_eac3 keep the multiplexer honest about the
-// audio's main buffer: the ADTS header it adds to each raw frame, and the bytes a packet without
-// adaptation field carries beyond what was planned, both fill it.
+// WTV recordings as ffmpeg writes HD channels' H.264, with each kind of sound they come with.
+// raw_aac and interlaced_eac3 keep the multiplexer honest about the audio's main buffer: the ADTS
+// header it adds to each raw frame, and the bytes a packet without adaptation field carries beyond
+// what was planned, both fill it.
 struct WtvCase {
     const char* name;
     const char* recording;
@@ -163,29 +162,13 @@ struct WtvCase {
     std::vector<std::string> probed;
 };
 
-class H264TransportStreamTest : public ::testing::TestWithParam<WtvCase> {
-protected:
-    void SetUp() override
-    {
-        directory_ = testing_support::MakeScratchDirectory("transport-stream-h264");
-        graphs_.ProgramDirectory = Wide(testing_support::ModuleDirectory());
-    }
-
-    ScopedComInit com_;
-    GraphSource graphs_;
-    ReportObserver observer_;
-    std::string directory_;
-};
+using H264TransportStreamTest = ShippedGraphTest<WtvCase>;
 
 TEST_P(H264TransportStreamTest, ConvertsWithTheVideoUnchanged)
 {
     const WtvCase& c = GetParam();
     const std::string output = directory_ + "Hd.ts";
-    CConversionEngine engine(graphs_, observer_);
-    ASSERT_EQ(engine.ConvertFile(ConversionRequest{Wide(testing_support::VectorPath(c.recording)), Wide(output),
-                                                   L"Built-in recording to MPEG-TS.xgr", Wide(directory_)}),
-              ConversionResult::Converted)
-        << observer_.report;
+    ASSERT_TRUE(Convert(testing_support::VectorPath(c.recording), output));
     const ts_check::Report report = ts_check::CheckTransportStream(testing_support::ReadFileBytes(output));
     EXPECT_TRUE(report.Clean()) << report.Text();
     ASSERT_EQ(report.streams.size(), c.probed.size()) << report.Text();

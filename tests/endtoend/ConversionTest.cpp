@@ -27,11 +27,9 @@ std::string Quoted(const std::string& windowsPath) { return "'" + UnixPath(windo
 
 using test_recordings::FieldCoding;
 
-// The kinds of recording converted. ffmpeg's ASF and WTV files (B-frames in the WTV ones) are copied as
-// they are, named as the input extension says: the source tells them by their content. The others the
-// recording writer makes: one as Media Centre writes it (captions, B-frames, AC-3 200 ms after the
-// video), HD at a broadcast rate (1080i with 5.1 and captions), and the codings of 1080i and film that
-// ffmpeg cannot make, generated: field pictures and 3:2 pulldown.
+// ffmpeg's ASF and WTV files are copied as they are, named as the input extension says: the source
+// tells them by their content. The recording writer makes the others, with the codings of 1080i and
+// film that ffmpeg cannot make generated.
 const struct Recording {
     const char* name;
     const char* copied; // a recording copied, whose audio is of the format `audio`; else
@@ -109,9 +107,6 @@ double StartOf(const std::string& path, const char* kind)
     return ::testing::AssertionSuccess();
 }
 
-// The outside tools run through RunLinuxTool, as Wine does not pass exit codes on reliably: each
-// judges by what the tool printed.
-
 // ffprobe lists every packet of the file without a warning.
 ::testing::AssertionResult FfprobeReadsWithoutWarning(const std::string& windowsPath)
 {
@@ -124,8 +119,7 @@ double StartOf(const std::string& path, const char* kind)
     return ::testing::AssertionSuccess();
 }
 
-// mediainfo, which other players' users trust, names the container and the video as they are, with
-// no complaint on the side.
+// mediainfo, which other players' users trust, names the container and the video, with no complaint.
 ::testing::AssertionResult MediaInfoReadsAProgramStream(const std::string& windowsPath)
 {
     const std::string command = "/usr/bin/mediainfo '--Inform=General;%Format%|' " + Quoted(windowsPath) +
@@ -139,9 +133,8 @@ double StartOf(const std::string& path, const char* kind)
     return ::testing::AssertionSuccess();
 }
 
-// The output holds both streams byte for byte the recording's, and ffprobe reads it without a warning.
-// Every frame of a written recording keeps its time and the streams their sync; a copied one's audio
-// keeps its distance to the video.
+// Both streams byte for byte; every frame of a written recording keeps its time and the streams their
+// sync; a copied one's audio keeps its distance to the video; ffprobe reads it without a warning.
 ::testing::AssertionResult IsConversionOf(const std::string& output, const Expected& expected)
 {
     const ps_check::Report report = ps_check::CheckProgramStream(ReadFileBytes(output));
@@ -169,10 +162,8 @@ double StartOf(const std::string& path, const char* kind)
 
 [[maybe_unused]] ::testing::Environment* const g_standIns = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
 
-// Started hidden with the shipped graph, the Auto Converter reports on standard output as it goes,
-// converts each kind of recording dropped into its directory and deletes each only after its output.
-// Each output keeps the decoder model (WaitForOutput asks the checker) and what IsConversionOf asks;
-// VLC and mediainfo read it without a complaint, and dvdauthor takes those within DVD limits.
+// Started hidden with the shipped graph; each recording deleted only after its output, which keeps the
+// decoder model (WaitForOutput asks the checker) and what IsConversionOf asks.
 TEST_F(BlackBoxTest, TheHiddenAutoConverterConvertsEveryKindOfRecording)
 {
     StoredSettings settings = Defaults();

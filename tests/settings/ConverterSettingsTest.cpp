@@ -1,4 +1,3 @@
-#include "base/ScopedWin.h"
 #include "framework/WinApp.h"
 #include "settings/ConverterSettings.h"
 #include "tests/support/TestSupport.h"
@@ -118,18 +117,9 @@ TEST_F(SettingsTest, ValuesStoredByTheAnsiProgramLoadTheSame)
         {"OutputExt", "MPG", L"MPG"},
         {"UseFilterGraph", "Caf\xE9 au lait.xgr", L"Café au lait.xgr"},
     };
-    UniqueRegKey key;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, AppKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Receive(),
-                                nullptr),
-              ERROR_SUCCESS);
-    for (const auto& text : texts) {
-        ASSERT_EQ(::RegSetValueExA(key.Get(), text.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.ansi.c_str()),
-                                   static_cast<DWORD>(text.ansi.size() + 1)),
-                  ERROR_SUCCESS);
-    }
-    const DWORD one = 1;
-    ASSERT_EQ(::RegSetValueExA(key.Get(), "AutoStartConvert", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one)),
-              ERROR_SUCCESS);
+    for (const auto& text : texts)
+        ASSERT_TRUE(SetRegistryString(AppKey, text.name, text.ansi)) << text.name;
+    SetRegistryDword(AppKey, "AutoStartConvert", 1);
 
     CConverterSettings loaded;
     loaded.Load(profile);
