@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint8_t UserDataCode = 0xB2;
 constexpr uint8_t LastSliceCode = 0xAF;
+constexpr size_t HeldCompactRatio = 4;
 
 // Bytes of a header after its start code that must be there before it is read.
 size_t HeaderBytes(uint8_t code)
@@ -77,9 +78,12 @@ bool CCaptionInserter::PushVideo(const uint8_t* data, size_t size, int64_t time)
 {
     if (failed_)
         return false;
-    // The bytes already sent go before the new ones come in, so the buffer stays as large as held.
+    // The bytes already sent go before the new ones come in, once they are HeldCompactRatio times
+    // those still held: each held byte then moves a 1/HeldCompactRatio time on average (a group of
+    // pictures may be held for its captions, and moving it each time as much had gone out cost as
+    // much as one more copy of the video), for a buffer up to 1 + HeldCompactRatio times it.
     const size_t gone = static_cast<size_t>(forwarded_ - base_);
-    if (gone > 0 && gone >= held_.size() / 2) {
+    if (gone > 0 && gone >= HeldCompactRatio * (held_.size() - gone)) {
         held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(gone));
         base_ = forwarded_;
     }
