@@ -61,7 +61,8 @@ void SetControlText(HWND control, const std::string& text)
     HWND box = nullptr;
     if (!WaitUntil([&] { return (box = FindProcessDialog(processId, "Halvern", button)) != nullptr; }, PromptMs))
         return ::testing::AssertionFailure() << "no message box asking \"" << text << "\"";
-    if (!::FindWindowExW(box, nullptr, L"Static", Wide(text).c_str()))
+    // The box is found as soon as it exists; its text is set while it initialises.
+    if (!WaitUntil([&] { return ::FindWindowExW(box, nullptr, L"Static", Wide(text).c_str()) != nullptr; }, PromptMs))
         return ::testing::AssertionFailure() << "the message box does not say \"" << text << "\"";
     Click(box, button);
     if (!WaitUntil([&] { return !::IsWindow(box); }, PromptMs))
