@@ -19,14 +19,6 @@ OUTPUTS = (".mpg", ".vob", ".ts", ".m2ts")
 STABLE_SECONDS = 0.4
 
 
-def sha256(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as data:
-        for block in iter(lambda: data.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
-
-
 def main():
     arguments = sys.argv[1:]
     split = arguments.index("--") if "--" in arguments else len(arguments)
@@ -60,7 +52,9 @@ def main():
             # Unchanged for a whole pause: written; hashed once for each state.
             if state[1] > 0 and seen.get(path) == state and hashed.get(path) != state:
                 try:
-                    lines.append("%s %12d %s" % (sha256(path), state[1], os.path.relpath(path, build)))
+                    with open(path, "rb") as data:
+                        digest = hashlib.file_digest(data, "sha256").hexdigest()
+                    lines.append("%s %12d %s" % (digest, state[1], os.path.relpath(path, build)))
                     hashed[path] = state
                 except OSError:
                     pass

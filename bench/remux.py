@@ -271,14 +271,6 @@ def external(command, output):
     return seconds, usage.ru_utime + usage.ru_stime + flushing
 
 
-def sha256(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as data:
-        for block in iter(lambda: data.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
-
-
 def streams_unchanged(output, video_md5, audio_md5, audio_format):
     """Whether the output's video and audio are the recording's, byte for byte, but for the caption
     user data the multiplexer puts into the video (the recordings carry captions; the pictures the
@@ -328,7 +320,8 @@ def main():
                     seconds, processor, peak, output = halvern.convert(path, "%s-%d" % (name, run))
                     if run == 1 and place == "disk":
                         checks[name] = streams_unchanged(output, video_md5, audio_md5, audio_format)
-                        digests[name] = sha256(output)
+                        with open(output, "rb") as data:
+                            digests[name] = hashlib.file_digest(data, "sha256").hexdigest()
                     os.remove(output)
                     row["halvern" + suffix].append(seconds)
                     row["processor" + suffix].append(processor)
