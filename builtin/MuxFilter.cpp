@@ -152,7 +152,6 @@ HRESULT CMuxFilter::StartRun()
     jumpsTold_ = 0;
     outputResult_ = S_OK;
     endSent_ = false;
-    damaged_ = 0;
     captionPairsLost_ = 0;
     output_->DropPending();
     return hr;
@@ -194,7 +193,6 @@ bool CMuxFilter::WriteOutput(const uint8_t* data, size_t size)
 
 HRESULT CMuxFilter::Progress(bool ok)
 {
-    damaged_ = Multiplexer().Damaged();
     captionPairsLost_ = static_cast<ULONG>(std::min<uint64_t>(inserter_.PairsDropped(), ULONG_MAX));
     Signal();
     if (!ok)

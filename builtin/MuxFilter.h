@@ -24,13 +24,8 @@
 
 class CMuxFilter : public CBaseFilter, private IMuxInputEvents, private captions::IVideoOut {
 public:
-
     int PinCount() override;
     CBasePin* PinAt(int index) override;
-
-    // Places in this run's input that could not be parsed (bad picture headers, lost audio sync);
-    // their bytes went out as data all the same.
-    ULONG DamagedSamples() const { return damaged_.load(); }
 
 protected:
     // The output's subtype says which stream the multiplexer writes.
@@ -111,6 +106,5 @@ private:
     int videoStream_ = -1;
     HRESULT outputResult_ = S_OK;
     bool endSent_ = false;
-    std::atomic<ULONG> damaged_{0};
     std::atomic<ULONG> captionPairsLost_{0};
 };

@@ -86,7 +86,11 @@ bool CAvcUnitScanner::OnNalUnit(const StreamBytes& bytes, uint64_t position, uin
     while (whole && size > 0 && nal[size - 1] == 0)
         --size; // trailing zero bytes belong to no unit
     AvcPicture picture;
-    switch (avc_.OnNalUnit(position, nal, size, whole, picture)) {
+    const uint32_t damagedBefore = avc_.Damaged();
+    const CAvcPictureFinder::Found result = avc_.OnNalUnit(position, nal, size, whole, picture);
+    if (avc_.Damaged() != damagedBefore)
+        found.AddDamaged();
+    switch (result) {
     case CAvcPictureFinder::Found::Picture:
         AddPicture(picture, found);
         return true;

@@ -258,6 +258,41 @@ TEST(MpegTimingTest, H264PicturesAreTimedAsMpeg2Pictures)
     }
 }
 
+// A unit that does not parse is counted as damage in every kind of stream, and the units around
+// it are still found.
+TEST(MpegTimingTest, UnitsThatDoNotParseAreCountedAsDamage)
+{
+    const std::string badPicture = PictureBytes({1, 0}, 500); // picture type 0
+    const std::string mpeg2[] = {SequenceBytes(3) + PictureBytes({0, 1}, 500), badPicture, PictureBytes({2, 2}, 500)};
+    // An H.264 slice before any parameter set names none.
+    const std::string avc[] = {AvcPictureBytes(AvcStream(), {2, 0, 0}, 500), AvcPictureBytes(AvcStream(), {1, 0, 0}, 500),
+                               AvcPictureBytes(AvcStream(), {2, 1, 2}, 500)};
+    // Audio that loses its sync after two frames, and finds it again.
+    const std::string audio[] = {AudioFrameBytes(), AudioFrameBytes(), std::string(100, '\x11'), AudioFrameBytes(),
+                                 AudioFrameBytes()};
+    struct Case {
+        const char* name;
+        StreamKind kind;
+        const std::string* samples;
+        size_t count;
+        size_t units; // found around the damage
+    } cases[] = {
+        {"MPEG-2 video", StreamKind::Mpeg2Video, mpeg2, 3, 2},
+        {"H.264", StreamKind::H264Video, avc, 3, 2},
+        {"MPEG audio", StreamKind::MpegAudio, audio, 5, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CProgramTimeline timeline;
+        CElementaryStream stream(c.kind, timeline);
+        for (size_t i = 0; i < c.count; ++i)
+            Push(stream, c.samples[i], i == 0 ? Start : NoTimestamp);
+        stream.End();
+        EXPECT_GE(stream.Damaged(), 1u);
+        EXPECT_EQ(c.units, stream.UnitCount());
+    }
+}
+
 // Given times against the cadence, on a video and an audio stream of one program, pushed as a file
 // interleaves them. A single bad time is replaced; a jump both streams make is closed by one amount;
 // data lost from one stream leaves a gap kept however long, as the other stream runs on beside it;
