@@ -37,7 +37,11 @@ std::string MakeScratchDirectory(const std::string& name)
 {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
-    const std::string directory = std::string(temp) + "halvern-test-" + name + "\\";
+    // Named for the program too: test programs may run side by side.
+    wchar_t program[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::string directory =
+        std::string(temp) + "halvern-test-" + std::filesystem::path(program).stem().string() + "-" + name + "\\";
     std::error_code ignored;
     std::filesystem::remove_all(directory, ignored);
     std::filesystem::create_directory(directory, ignored);
