@@ -112,6 +112,7 @@ protected:
     CRecordingSource& Source() { return *static_cast<CRecordingSource*>(source_.Get()); }
 
     // The source and a recorder with a pin for each of its pins, in the graph, running.
+    // Call through ASSERT_NO_FATAL_FAILURE: a graph that did not build ends the test here.
     void BuildAndRun()
     {
         recorder_ = Adopt(new CSampleRecorder(Source().PinCount()));
@@ -141,7 +142,7 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
     ASSERT_EQ(S_OK, source_.As(&flags));
     EXPECT_EQ(E_UNEXPECTED, Source().Load(L"C:\\other.dvr-ms", nullptr));
     EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
-    BuildAndRun();
+    ASSERT_NO_FATAL_FAILURE(BuildAndRun());
     ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
     EXPECT_EQ(S_OK, AbortError());
 
@@ -219,7 +220,7 @@ TEST_F(RecordingSourceTest, H264RecordingsDeliverEachStreamAsFfmpegCopiesIt)
             ASSERT_EQ(S_OK, MakeSource(VectorPath(base + ".wtv")));
         }
         ASSERT_EQ(2, Source().PinCount());
-        BuildAndRun();
+        ASSERT_NO_FATAL_FAILURE(BuildAndRun());
         ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
         EXPECT_EQ(S_OK, AbortError());
 
@@ -338,7 +339,7 @@ TEST_F(RecordingSourceTest, AFailedLoadGivesTheReadersError)
 TEST_F(RecordingSourceTest, DamageAbortsTheGraphWithoutEndingAStream)
 {
     ASSERT_EQ(S_OK, MakeSource(Write([](RecordingOptions& o) { o.garbageEvery = 2; })));
-    BuildAndRun();
+    ASSERT_NO_FATAL_FAILURE(BuildAndRun());
     ASSERT_TRUE(WaitForEvent({EC_ERRORABORT}, 20000));
     EXPECT_EQ(HALVERN_E_DAMAGED, AbortError());
     EXPECT_FALSE(WaitForEvent({EC_COMPLETE}, 500));
@@ -364,7 +365,7 @@ TEST_F(RecordingSourceTest, PositionsAreBytesDelivered)
     EXPECT_EQ(0, current) << "nothing delivered before it runs";
     EXPECT_EQ(fileSize, stop);
 
-    BuildAndRun();
+    ASSERT_NO_FATAL_FAILURE(BuildAndRun());
     ASSERT_TRUE(WaitForEvent({EC_COMPLETE, EC_ERRORABORT}));
     EXPECT_EQ(S_OK, AbortError());
     ASSERT_EQ(S_OK, seeking->GetPositions(&current, &stop));
