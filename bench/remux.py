@@ -118,16 +118,22 @@ def read_facts(path):
 
 
 def flush(path):
-    """Writes the file's data out; the processor time that took (user and system)."""
+    """Writes the file's data out; the processor time that took (user and system, and system)."""
     _, status, usage = os.wait4(subprocess.Popen(["sync", path]).pid, 0)
     if os.waitstatus_to_exitcode(status) != 0:
         raise RuntimeError("sync failed")
-    return usage.ru_utime + usage.ru_stime
+    return usage.ru_utime + usage.ru_stime, usage.ru_stime
 
 
-def process_ticks(pid):
-    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])
+def process_ticks(pids):
+    """The processes' processor time so far in clock ticks: user and system, and system alone (the
+    kernel's work for them)."""
+    total = system = 0
+    for pid in pids:
+        fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+        total += int(fields[11]) + int(fields[12])
+        system += int(fields[12])
+    return total, system
 
 
 def status_kib(pid, field):
@@ -208,7 +214,7 @@ class Halvern:
     def convert(self, recording, name):
         done_before = self.text().count(" - Done.")
         failed_before = self.text().count(" - Failed.")
-        ticks = process_ticks(self.pid) + process_ticks(self.server)
+        ticks = process_ticks([self.pid, self.server])
         with open("/proc/%d/clear_refs" % self.pid, "w") as refs:
             refs.write("5")  # resets the peak resident size
         idle = status_kib(self.pid, "VmRSS")
@@ -227,10 +233,11 @@ class Halvern:
         seconds = time.monotonic() - start
         if self.text().count(" - Done.") == done_before:
             raise RuntimeError("Halvern failed to convert %s:\n%s" % (name, self.text()))
-        processor = (process_ticks(self.pid) + process_ticks(self.server) - ticks) / TICKS
+        now = process_ticks([self.pid, self.server])
+        processor, system = (now[0] - ticks[0]) / TICKS, (now[1] - ticks[1]) / TICKS
         peak = status_kib(self.pid, "VmHWM") - idle
         os.remove(link)
-        return seconds, processor, peak, os.path.join(self.output, name + ".MPG")
+        return seconds, processor, system, peak, os.path.join(self.output, name + ".MPG")
 
     def close(self):
         subprocess.run(["wine", os.path.join(BUILD, "bin", "HalvernWindow.exe"), "close"], env=self.env,
@@ -256,7 +263,7 @@ def in_process(recording, name):
 
 def external(command, output):
     """Wall time with the flush, and the processor time of the command and of the flush (user and
-    system): Halvern flushes its output itself, so its time holds its own flushes."""
+    system, and system alone): Halvern flushes its output itself, so its time holds its own flushes."""
     if os.path.exists(output):
         os.remove(output)
     start = time.monotonic()
@@ -265,10 +272,10 @@ def external(command, output):
     child.returncode = os.waitstatus_to_exitcode(status)
     if child.returncode != 0:
         raise RuntimeError("%s failed" % command[0])
-    flushing = flush(output)
+    flushing, flushing_system = flush(output)
     seconds = time.monotonic() - start
     os.remove(output)
-    return seconds, usage.ru_utime + usage.ru_stime + flushing
+    return seconds, usage.ru_utime + usage.ru_stime + flushing, usage.ru_stime + flushing_system
 
 
 def streams_unchanged(output, video_md5, audio_md5, audio_format):
@@ -305,7 +312,7 @@ def main():
                   for name, description, video, frames, rate, audio, audio_format, target in sized
                   if only == [""] or name.split("-")[0] + "-" + name.split("-")[1] in only]
     keys = ["halvern", "halvern-mem", "in-process", "ffmpeg", "ffmpeg-mem", "cp", "cp-mem", "processor", "processor-mem",
-            "ffmpeg-processor", "ffmpeg-processor-mem", "peak"]
+            "ffmpeg-processor", "ffmpeg-processor-mem", "system-mem", "ffmpeg-system-mem", "peak"]
     results = {name: {key: [] for key in keys} for name, _, _ in recordings}
     checks, digests = {}, {}
     halvern = Halvern()
@@ -317,7 +324,7 @@ def main():
                 row = results[name]
                 for place, suffix, directory in (("disk", "", VECTORS), ("memory", "-mem", MEMORY)):
                     halvern.write_to(place)
-                    seconds, processor, peak, output = halvern.convert(path, "%s-%d" % (name, run))
+                    seconds, processor, system, peak, output = halvern.convert(path, "%s-%d" % (name, run))
                     if run == 1 and place == "disk":
                         checks[name] = streams_unchanged(output, video_md5, audio_md5, audio_format)
                         with open(output, "rb") as data:
@@ -326,10 +333,14 @@ def main():
                     row["halvern" + suffix].append(seconds)
                     row["processor" + suffix].append(processor)
                     row["peak"].append(peak)
-                    seconds, processor = external(FFMPEG + ["-i", path, "-c", "copy", "-f", "vob"],
+                    if place == "memory":
+                        row["system-mem"].append(system)
+                    seconds, processor, system = external(FFMPEG + ["-i", path, "-c", "copy", "-f", "vob"],
                                                   os.path.join(directory, "ffmpeg.mpg"))
                     row["ffmpeg" + suffix].append(seconds)
                     row["ffmpeg-processor" + suffix].append(processor)
+                    if place == "memory":
+                        row["ffmpeg-system-mem"].append(system)
                     row["cp" + suffix].append(external(["cp", path], os.path.join(directory, "copy.dvr-ms"))[0])
                 row["in-process"].append(in_process(path, name))
                 print("run %d %-8s halvern %.2f s, in memory %.2f s (processor %.2f s, %.2f s, peak +%.1f MiB), "
@@ -365,6 +376,10 @@ def main():
             max(results[name]["peak"]) / 1024, "unchanged" if checks[name] else "DIFFER"))
         print("          %s; %d media samples, %.0f s; output sha256 %s" % (description, objects, seconds,
                                                                                 digests[name]))
+        print("          of the processor s/GB in memory, system: halvern %.3f, ffmpeg %.3f; user: halvern %.3f, "
+              "ffmpeg %.3f" % (row["system-mem"] / gb, row["ffmpeg-system-mem"] / gb,
+                               (row["processor-mem"] - row["system-mem"]) / gb,
+                               (row["ffmpeg-processor-mem"] - row["ffmpeg-system-mem"]) / gb))
         failed = failed or not checks[name]
     print("processor: Halvern's own and the Wine server's, and ffmpeg's and its flush's (user and system), per GB of "
           "recording, with the output in memory and on the disk; h/f their ratio. On the disk Halvern writes its "
