@@ -269,6 +269,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"video drops out for 1.2 s just before the clock jumps back 25 s (DVD)", Video::SdBFrames,
          {Audio::Ac3, Audio::Mp2, Audio::Ac3}, -1185 * Ms,
          {Jump(5412 * Ms, -25206 * Ms), Dropout(VideoStream, 4164 * Ms, 1200 * Ms)}},
+        // Two glitches of the clock an audio frame apart: the times between them are the stamps of
+        // no packet.
+        {"the clock jumps back twice 26 ms apart", Video::Sd, {Audio::Mp2}, 0,
+         {Jump(6307 * Ms, -18947 * Ms), Jump(6281 * Ms, -5875 * Ms)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
