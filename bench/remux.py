@@ -119,8 +119,11 @@ def read_facts(path):
 
 def flush(path):
     """Writes the file's data out; the processor time that took (user and system, and system)."""
-    _, status, usage = os.wait4(subprocess.Popen(["sync", path]).pid, 0)
-    if os.waitstatus_to_exitcode(status) != 0:
+    # The child is held until waited for: a Popen dropped at once may be reaped by the next one.
+    child = subprocess.Popen(["sync", path])
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
         raise RuntimeError("sync failed")
     return usage.ru_utime + usage.ru_stime, usage.ru_stime
 
