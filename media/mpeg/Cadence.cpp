@@ -8,9 +8,15 @@ namespace mpeg {
 
 namespace {
 
-// Two streams' jumps are the same one when they agree this well and are found this close together.
+// Two streams' jumps are the same one when they agree this well and are found this close together,
+// in their times and in the file. How far apart in the file is told by how far the streams that
+// found them ran between the two places, the least of them: one that lost data there ran less
+// (video found a loss of every stream up to a group of pictures after audio did, and ran none of
+// it). Where each ran on for longer than the file's interleaving, they are two events: a run of
+// false times in one stream, and a loss in every stream a second or two later.
 constexpr int64_t SameJump = 90000;
 constexpr int64_t SamePlace = 5 * 90000;
+constexpr int64_t SameFilePlace = 90000;
 // A stream whose times have gone this far past a jump another found, without the jump, does not
 // share it: units lie in the file up to a second or so from those of the same time.
 constexpr int64_t SettlingTime = 2 * 90000;
@@ -83,7 +89,7 @@ int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Mark
     return longest;
 }
 
-size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated)
+size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran)
 {
     const size_t known = count_ < Kept ? count_ : Kept;
     for (size_t i = 0; i < known; ++i) {
@@ -91,7 +97,7 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         Jump& j = jumps_[i];
         const int64_t amount = j.Amount();
         if (j.declined || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
-            std::llabs(j.due - due) > SamePlace)
+            std::llabs(j.due - due) > SamePlace || FileDistance(j, slot, ran) > SameFilePlace)
             continue;
         j.found |= 1u << slot;
         if (!j.taken) {
@@ -101,8 +107,19 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         return i;
     }
     const size_t index = count_++ % Kept;
-    jumps_[index] = {due, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, 1u << slot, false, false};
+    Jump& j = jumps_[index];
+    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, 1u << slot, false, false};
+    std::copy(std::begin(ran), std::end(ran), j.ran);
     return index;
+}
+
+int64_t CProgramTimeline::FileDistance(const Jump& jump, size_t slot, const Marks& ran) const
+{
+    int64_t least = std::llabs(ran[slot] - jump.ran[slot]);
+    for (size_t i = 0; i < streams_; ++i)
+        if (jump.found & (1u << i))
+            least = std::min(least, std::llabs(ran[i] - jump.ran[i]));
+    return least;
 }
 
 bool CProgramTimeline::Settled(size_t jump, size_t slot) const

@@ -85,10 +85,11 @@ public:
     void Ended(size_t slot) { ended_[slot] = true; }
 
     // A stream found its times jump by `off` where its cadence put the unit at `due` (output time
-    // line): the same jump as one another stream found there of about the same size, or a new one.
-    // `estimated`: the step less what the stream is reckoned to have lost, which the interleaving
-    // of the file blurs. Gives the jump's index.
-    size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated);
+    // line), at the unit found when the streams had run as far as `ran`: the same jump as one
+    // another stream found there, at about the same place in the file, of about the same size; or
+    // a new one. `estimated`: the step less what the stream is reckoned to have lost, which the
+    // interleaving of the file blurs. Gives the jump's index.
+    size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well.
@@ -103,6 +104,7 @@ public:
 private:
     struct Jump {
         int64_t due;
+        Marks ran;         // how far the streams had run where it was first found
         int64_t exact;     // the least step measured exactly; NoTimestamp: none yet
         int64_t estimated; // the least estimated one
         uint32_t found;    // a bit for each stream that found it
@@ -110,6 +112,8 @@ private:
         bool declined;
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
     };
+    // How far from where the jump was first found a stream finds one at `ran`, in the file.
+    int64_t FileDistance(const Jump& jump, size_t slot, const Marks& ran) const;
     static constexpr size_t Kept = 16;
     Jump jumps_[Kept] = {};
     size_t count_ = 0;

@@ -245,7 +245,7 @@ void CElementaryStream::TimeUnits()
                 // loss may hide of a jump is closed only where another stream made it too.
                 const bool partGap = verdict == TimeVerdict::PartGap;
                 if (proposedJump_ == NoJump)
-                    proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0);
+                    proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0, unit.ran);
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWait())
                     return;
                 if (partGap && !timeline_.Shared(proposedJump_, slot_)) {

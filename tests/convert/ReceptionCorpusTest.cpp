@@ -273,6 +273,8 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // no packet.
         {"the clock jumps back twice 26 ms apart", Video::Sd, {Audio::Mp2}, 0,
          {Jump(6307 * Ms, -18947 * Ms), Jump(6281 * Ms, -5875 * Ms)}},
+        {"6 AC-3 frames 1.5 s late, then every stream drops out for 1.6 s", Video::Film1080p, {Audio::Ac3, Audio::Mp2}, 0,
+         {Dropout(EveryStream, 4899 * Ms, 1625 * Ms), FalseTime(1, 3078 * Ms, 1471 * Ms, 6)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
