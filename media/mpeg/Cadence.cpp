@@ -64,6 +64,8 @@ void CProgramTimeline::Reset()
 {
     count_ = 0;
     streams_ = 0;
+    frameNum_ = 0;
+    frameDen_ = 1;
     std::fill(std::begin(ran_), std::end(ran_), 0);
     std::fill(std::begin(last_), std::end(last_), NoTimestamp);
     std::fill(std::begin(ended_), std::end(ended_), false);
@@ -108,7 +110,7 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
     }
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
-    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, 1u << slot, false, false};
+    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 1u << slot, false, false, 0};
     std::copy(std::begin(ran), std::end(ran), j.ran);
     return index;
 }
@@ -140,8 +142,20 @@ bool CProgramTimeline::Shared(size_t jump, size_t slot) const
 
 int64_t CProgramTimeline::Take(size_t jump)
 {
-    jumps_[jump].taken = true;
-    return jumps_[jump].Amount();
+    Jump& j = jumps_[jump];
+    if (j.taken)
+        return j.closed;
+    j.taken = true;
+    j.closed = j.Amount();
+    if (frameNum_ > 0 && j.videoStep != NoTimestamp && j.videoStep >= j.closed) {
+        // What the video keeps, in 1/frameDen_ ticks, and how far it is past a whole frame. Within
+        // the rounding of given times it is whole; else the amount goes down to the next whole
+        // frame (down, so that no stream is left a step back).
+        const int64_t past = (j.videoStep - j.closed) * frameDen_ % frameNum_;
+        if (past > ContainerRounding * frameDen_ && frameNum_ - past > ContainerRounding * frameDen_)
+            j.closed -= (frameNum_ - past) / frameDen_;
+    }
+    return j.closed;
 }
 
 void CProgramTimeline::Decline(size_t jump)

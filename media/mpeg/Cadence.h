@@ -22,6 +22,9 @@ public:
     int64_t Due(int64_t more = 0) const { return anchor_ + (counts_ + more) * num_ / den_; }
     void Anchor(int64_t time);
     void Advance(int64_t counts) { counts_ += counts; }
+    // How long one count lasts: num / den ticks of 90 kHz.
+    int64_t UnitNum() const { return num_; }
+    int64_t UnitDen() const { return den_; }
 
 private:
     int64_t anchor_ = NoTimestamp;
@@ -35,6 +38,8 @@ private:
 // they ran through noticeably less than the step: the rest is a jump if another stream shares it.
 enum class TimeVerdict { Outlier, Gap, PartGap, Jump };
 
+// Plain ASF keeps times in whole milliseconds.
+constexpr int64_t ContainerRounding = 90;
 // Forward discontinuities up to this long are kept as gaps where nothing tells lost data from a
 // jump (a stream alone); longer ones and every backward one are closed.
 constexpr int64_t LongestKeptGap = 90000;
@@ -94,9 +99,20 @@ public:
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well.
     bool Shared(size_t jump, size_t slot) const;
+    // How long the video's frame lasts (num / den ticks of 90 kHz).
+    void SetVideoFrame(int64_t num, int64_t den)
+    {
+        frameNum_ = num;
+        frameDen_ = den;
+    }
+    // The whole step the video's times made at the jump, its own loss in it.
+    void SetVideoStep(size_t jump, int64_t step) { jumps_[jump].videoStep = step; }
     // What each stream closes of the jump, the same for all: the least of the steps measured
     // exactly (of the estimated ones where none was), so that a stream that lost more than the
-    // others around it keeps the rest as a gap. Final once taken.
+    // others around it keeps the rest as a gap. Where the video found the jump, the rest it keeps
+    // is a whole number of its frames, so that its pictures stay on their fields (DVD authoring
+    // wants that): the amount goes down to that, each stream keeping less than a frame more as a
+    // gap. Final once taken.
     int64_t Take(size_t jump);
     // The stream that found the jump keeps its step as a gap, and nobody closes the jump.
     void Decline(size_t jump);
@@ -107,9 +123,11 @@ private:
         Marks ran;         // how far the streams had run where it was first found
         int64_t exact;     // the least step measured exactly; NoTimestamp: none yet
         int64_t estimated; // the least estimated one
+        int64_t videoStep; // NoTimestamp: the video has not found it
         uint32_t found;    // a bit for each stream that found it
         bool taken;
         bool declined;
+        int64_t closed;    // once taken: the amount every stream closes
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
     };
     // How far from where the jump was first found a stream finds one at `ran`, in the file.
@@ -119,6 +137,8 @@ private:
     size_t count_ = 0;
     Marks ran_ = {};
     Marks last_ = {};
+    int64_t frameNum_ = 0; // no video: amounts as measured
+    int64_t frameDen_ = 1;
     bool ended_[MaxStreams] = {};
     size_t streams_ = 0;
 };

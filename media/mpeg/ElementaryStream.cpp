@@ -20,8 +20,6 @@ constexpr size_t CompactThreshold = 64 * 1024;
 constexpr size_t CompactRatio = 4;
 // Bytes held for the next given time, beside MaxHeldUnits.
 constexpr size_t MaxHeldBytes = 2 << 20;
-// Plain ASF keeps times in whole milliseconds.
-constexpr int64_t ContainerRounding = 90;
 
 std::unique_ptr<IUnitScanner> ScannerFor(StreamKind kind)
 {
@@ -208,6 +206,8 @@ void CElementaryStream::TimeUnits()
             return;
         const FoundUnit& unit = found_[0];
         scanner_->SetCadenceUnit(unit, cadence_);
+        if (IsVideoKind(kind_))
+            timeline_.SetVideoFrame(2 * cadence_.UnitNum(), cadence_.UnitDen()); // a count is a field
         if (!cadence_.Known()) {
             // Count back from the first given time, so leading units without one keep the rhythm.
             const size_t timed = unit.time != NoTimestamp ? 0 : NextTimed(0);
@@ -244,8 +244,11 @@ void CElementaryStream::TimeUnits()
                 // others have found it too (or ended, or gone past it), as long as it may. What a
                 // loss may hide of a jump is closed only where another stream made it too.
                 const bool partGap = verdict == TimeVerdict::PartGap;
-                if (proposedJump_ == NoJump)
+                if (proposedJump_ == NoJump) {
                     proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0, unit.ran);
+                    if (IsVideoKind(kind_))
+                        timeline_.SetVideoStep(proposedJump_, off);
+                }
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWait())
                     return;
                 if (partGap && !timeline_.Shared(proposedJump_, slot_)) {

@@ -275,6 +275,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Jump(6307 * Ms, -18947 * Ms), Jump(6281 * Ms, -5875 * Ms)}},
         {"6 AC-3 frames 1.5 s late, then every stream drops out for 1.6 s", Video::Film1080p, {Audio::Ac3, Audio::Mp2}, 0,
          {Dropout(EveryStream, 4899 * Ms, 1625 * Ms), FalseTime(1, 3078 * Ms, 1471 * Ms, 6)}},
+        // A loss closed by the audio's step, which is not a whole number of pictures.
+        {"audio trails 1.1 s, every stream drops out for 2.8 s (DVD)", Video::SdBFrames, {Audio::Ac3}, 1148 * Ms,
+         {Dropout(EveryStream, 2683 * Ms, 2806 * Ms)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
