@@ -64,8 +64,6 @@ void CProgramTimeline::Reset()
 {
     count_ = 0;
     streams_ = 0;
-    frameNum_ = 0;
-    frameDen_ = 1;
     std::fill(std::begin(ran_), std::end(ran_), 0);
     std::fill(std::begin(last_), std::end(last_), NoTimestamp);
     std::fill(std::begin(ended_), std::end(ended_), false);
@@ -110,7 +108,7 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
     }
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
-    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 1u << slot, false, false, 0};
+    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 0, 1, 1u << slot, false, false, 0};
     std::copy(std::begin(ran), std::end(ran), j.ran);
     return index;
 }
@@ -147,13 +145,13 @@ int64_t CProgramTimeline::Take(size_t jump)
         return j.closed;
     j.taken = true;
     j.closed = j.Amount();
-    if (frameNum_ > 0 && j.videoStep != NoTimestamp && j.videoStep >= j.closed) {
-        // What the video keeps, in 1/frameDen_ ticks, and how far it is past a whole frame. Within
+    if (j.videoStep != NoTimestamp && j.frameNum > 0 && j.videoStep >= j.closed) {
+        // What the video keeps, in 1/frameDen ticks, and how far it is past a whole frame. Within
         // the rounding of given times it is whole; else the amount goes down to the next whole
         // frame (down, so that no stream is left a step back).
-        const int64_t past = (j.videoStep - j.closed) * frameDen_ % frameNum_;
-        if (past > ContainerRounding * frameDen_ && frameNum_ - past > ContainerRounding * frameDen_)
-            j.closed -= (frameNum_ - past) / frameDen_;
+        const int64_t past = (j.videoStep - j.closed) * j.frameDen % j.frameNum;
+        if (past > ContainerRounding * j.frameDen && j.frameNum - past > ContainerRounding * j.frameDen)
+            j.closed -= (j.frameNum - past) / j.frameDen;
     }
     return j.closed;
 }

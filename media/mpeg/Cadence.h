@@ -99,14 +99,14 @@ public:
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well.
     bool Shared(size_t jump, size_t slot) const;
-    // How long the video's frame lasts (num / den ticks of 90 kHz).
-    void SetVideoFrame(int64_t num, int64_t den)
+    // The whole step the video's times made at the jump, its own loss in it, and how long its
+    // frame lasts (frameNum / frameDen ticks of 90 kHz).
+    void SetVideoStep(size_t jump, int64_t step, int64_t frameNum, int64_t frameDen)
     {
-        frameNum_ = num;
-        frameDen_ = den;
+        jumps_[jump].videoStep = step;
+        jumps_[jump].frameNum = frameNum;
+        jumps_[jump].frameDen = frameDen;
     }
-    // The whole step the video's times made at the jump, its own loss in it.
-    void SetVideoStep(size_t jump, int64_t step) { jumps_[jump].videoStep = step; }
     // What each stream closes of the jump, the same for all: the least of the steps measured
     // exactly (of the estimated ones where none was), so that a stream that lost more than the
     // others around it keeps the rest as a gap. Where the video found the jump, the rest it keeps
@@ -124,6 +124,8 @@ private:
         int64_t exact;     // the least step measured exactly; NoTimestamp: none yet
         int64_t estimated; // the least estimated one
         int64_t videoStep; // NoTimestamp: the video has not found it
+        int64_t frameNum;  // and the video's frame
+        int64_t frameDen;
         uint32_t found;    // a bit for each stream that found it
         bool taken;
         bool declined;
@@ -137,8 +139,6 @@ private:
     size_t count_ = 0;
     Marks ran_ = {};
     Marks last_ = {};
-    int64_t frameNum_ = 0; // no video: amounts as measured
-    int64_t frameDen_ = 1;
     bool ended_[MaxStreams] = {};
     size_t streams_ = 0;
 };

@@ -206,8 +206,6 @@ void CElementaryStream::TimeUnits()
             return;
         const FoundUnit& unit = found_[0];
         scanner_->SetCadenceUnit(unit, cadence_);
-        if (IsVideoKind(kind_))
-            timeline_.SetVideoFrame(2 * cadence_.UnitNum(), cadence_.UnitDen()); // a count is a field
         if (!cadence_.Known()) {
             // Count back from the first given time, so leading units without one keep the rhythm.
             const size_t timed = unit.time != NoTimestamp ? 0 : NextTimed(0);
@@ -246,8 +244,8 @@ void CElementaryStream::TimeUnits()
                 const bool partGap = verdict == TimeVerdict::PartGap;
                 if (proposedJump_ == NoJump) {
                     proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0, unit.ran);
-                    if (IsVideoKind(kind_))
-                        timeline_.SetVideoStep(proposedJump_, off);
+                    if (IsVideoKind(kind_)) // a count of the cadence is a field
+                        timeline_.SetVideoStep(proposedJump_, off, 2 * cadence_.UnitNum(), cadence_.UnitDen());
                 }
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWait())
                     return;

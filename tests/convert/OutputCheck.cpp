@@ -192,9 +192,9 @@ void CheckSync(const ps_check::Report& report, const std::vector<ExpectedStream>
             }
             // A stream need not be stamped more often than the PTS gap allows: a part shorter than
             // that, between two breaks close together, may have no stamp of its own.
-            const bool stamped = std::any_of(parts[s].pts.begin(), parts[s].pts.end(), [](int64_t pts) { return pts >= 0; });
             if (expected.truth.empty())
                 continue;
+            const bool stamped = std::any_of(parts[s].pts.begin(), parts[s].pts.end(), [](int64_t pts) { return pts >= 0; });
             const auto span = std::minmax_element(expected.truth.begin(), expected.truth.end());
             if (stamped || *span.second - *span.first >= PtsGap90)
                 times.push_back(expected);
@@ -272,11 +272,6 @@ void CheckDecode(const std::string& output, std::vector<std::string>& faults)
         faults.push_back("decode: " + FirstLines(decoded.out + decoded.err, 3));
 }
 
-// mpegpsdemux passes over damage without a warning of its own: its log tells when it lost the
-// packet structure ("non PES sync", bytes flushed to find a start code again), met an SCR jump or
-// a stream it did not expect, or when a stream's data broke off (a second discontinuous buffer).
-// Each stream goes through its parser to a sink that does not wait to preroll: a stream that
-// starts seconds after another would otherwise wait behind the other's full queue.
 // gstreamer's first run on a machine builds its plugin registry, and the plugins that cannot load
 // here warn then: the machine's complaints, not an output's. Built once, before any check.
 void BuildGstreamerRegistry()
@@ -288,6 +283,11 @@ void BuildGstreamerRegistry()
     static_cast<void>(built);
 }
 
+// mpegpsdemux passes over damage without a warning of its own: its log tells when it lost the
+// packet structure ("non PES sync", bytes flushed to find a start code again), met an SCR jump or
+// a stream it did not expect, or when a stream's data broke off (a second discontinuous buffer).
+// Each stream goes through its parser to a sink that does not wait to preroll: a stream that
+// starts seconds after another would otherwise wait behind the other's full queue.
 std::vector<std::string> GstreamerReadsEveryStream(const std::string& output, const Expectation& expected)
 {
     BuildGstreamerRegistry();
