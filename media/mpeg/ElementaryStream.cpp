@@ -56,6 +56,7 @@ void CElementaryStream::Reset()
     lastDts_ = NoTimestamp;
     anyTimed_ = false;
     proposedJump_ = NoJump;
+    falseTimes_ = 0;
 }
 
 bool CElementaryStream::SetAacConfig(const uint8_t* config, size_t size)
@@ -165,6 +166,53 @@ int64_t CElementaryStream::DecodeTimeGiven(size_t index) const
     return found_[index].time - shift_ - scanner_->LeadOf(found_, index);
 }
 
+// How much longer the program's other streams ran in the file than this one between its last
+// trusted time and the front unit; -1 when nothing tells.
+int64_t CElementaryStream::OthersRanSinceTrusted() const
+{
+    if (!anyTimed_)
+        return -1;
+    const FoundUnit& unit = found_[0];
+    const int64_t others = timeline_.OthersRan(slot_, lastRan_, unit.ran);
+    return others >= 0 ? std::max<int64_t>(0, others - (unit.ran[slot_] - lastRan_[slot_])) : -1;
+}
+
+// Whether a step of `off` leaves the grid of the stream's units (audio frames, video fields) by more
+// than the container's rounding: lost data takes whole units and keeps the grid; a false time, or a
+// jump of the clock, almost never lands on it.
+bool CElementaryStream::OffGrid(int64_t off) const
+{
+    const int64_t counts = IsVideoKind(kind_) ? 1 : scanner_->StepOf(found_, 0);
+    const int64_t grid = counts * cadence_.UnitNum(); // in 1/UnitDen ticks
+    if (grid <= 0)
+        return false;
+    int64_t past = off * cadence_.UnitDen() % grid;
+    if (past < 0)
+        past += grid;
+    return std::min(past, grid - past) > ContainerRounding * cadence_.UnitDen();
+}
+
+// A step of `off` off the grid, where a later given time of the stream steps again, back onto the
+// grid it had before, leaving the loss of whole units: the times between were false, and lost data
+// hid where they began. `returnAt` receives the found unit that steps back.
+CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t& returnAt) const
+{
+    if (!OffGrid(off))
+        return FalseRun::None;
+    for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
+        if (!scanner_->LeadKnown(found_, k))
+            break;
+        const int64_t step = DecodeTimeGiven(k) - cadence_.Due(StepsTo(k));
+        if (std::llabs(step - off) <= scanner_->Tolerance())
+            continue;
+        if (std::llabs(step) <= scanner_->Tolerance() || OffGrid(step))
+            return FalseRun::None;
+        returnAt = k;
+        return FalseRun::Found;
+    }
+    return MayWait() ? FalseRun::Wait : FalseRun::None;
+}
+
 // While the answer may still come: the stream goes on and not too much is held.
 bool CElementaryStream::MayWait() const
 {
@@ -184,13 +232,7 @@ TimeVerdict CElementaryStream::Judge(int64_t off, int64_t& lost)
     const size_t next = NextTimed(0);
     const bool onOld = next == found_.Count() ||
                        std::llabs(DecodeTimeGiven(next) - cadence_.Due(StepsTo(next))) <= scanner_->Tolerance();
-    int64_t othersRan = -1;
-    if (anyTimed_) {
-        const FoundUnit& unit = found_[0];
-        const int64_t others = timeline_.OthersRan(slot_, lastRan_, unit.ran);
-        if (others >= 0)
-            othersRan = std::max<int64_t>(0, others - (unit.ran[slot_] - lastRan_[slot_]));
-    }
+    const int64_t othersRan = OthersRanSinceTrusted();
     const TimeVerdict verdict = JudgeTime({off, onOld, othersRan});
     if (othersRan >= LongestKeptGap / 2 || verdict == TimeVerdict::PartGap)
         lost = othersRan;
@@ -219,9 +261,27 @@ void CElementaryStream::TimeUnits()
                 cadence_.Advance(-StepsTo(timed));
             }
         }
-        int64_t given = unit.time != NoTimestamp ? DecodeTimeGiven(0) : NoTimestamp;
+        int64_t given = unit.time != NoTimestamp && falseTimes_ == 0 ? DecodeTimeGiven(0) : NoTimestamp;
         const int64_t due = cadence_.Due();
-        const int64_t off = given != NoTimestamp ? given - due : 0;
+        int64_t off = given != NoTimestamp ? given - due : 0;
+        if (std::llabs(off) > scanner_->Tolerance()) {
+            size_t returnAt = 0;
+            const FalseRun run = FindFalseRun(off, returnAt);
+            if (run == FalseRun::Wait)
+                return;
+            if (run == FalseRun::Found) {
+                // The run lies after the loss where the others ran through it before the run
+                // began, so it ends where the return puts it; else it is on the cadence, and the
+                // loss comes after it.
+                const int64_t lost = DecodeTimeGiven(returnAt) - cadence_.Due(StepsTo(returnAt));
+                const int64_t others = OthersRanSinceTrusted();
+                given = others >= 0 && 2 * others >= lost ? due + lost : due;
+                off = given - due;
+                falseTimes_ = returnAt;
+                for (size_t i = NextTimed(0); i < returnAt; i = NextTimed(i))
+                    ++outliers_;
+            }
+        }
         if (std::llabs(off) > scanner_->Tolerance()) {
             // The next given time tells a bad one from a jump; a last one alone is taken for bad.
             const size_t next = NextTimed(0);
@@ -284,6 +344,8 @@ void CElementaryStream::TimeUnits()
         lastDts_ = dts;
         timeline_.Timed(slot_, dts);
         proposedJump_ = NoJump;
+        if (falseTimes_ > 0)
+            --falseTimes_;
         found_.PopTimed();
     }
 }

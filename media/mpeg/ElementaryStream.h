@@ -117,6 +117,10 @@ private:
     int64_t StepsTo(size_t index) const;
     int64_t DecodeTimeGiven(size_t index) const;
     TimeVerdict Judge(int64_t off, int64_t& lost);
+    int64_t OthersRanSinceTrusted() const;
+    bool OffGrid(int64_t off) const;
+    enum class FalseRun { None, Wait, Found };
+    FalseRun FindFalseRun(int64_t off, size_t& returnAt) const;
 
     const StreamKind kind_;
     CProgramTimeline& timeline_;
@@ -141,6 +145,8 @@ private:
     // The jump the front unit found, while it waits for the other streams to find it too.
     static constexpr size_t NoJump = SIZE_MAX;
     size_t proposedJump_ = NoJump;
+    // Found units, the front one first, whose given times are false (a run hidden by a loss).
+    size_t falseTimes_ = 0;
 };
 
 } // namespace mpeg

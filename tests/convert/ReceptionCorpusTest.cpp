@@ -278,6 +278,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // A loss closed by the audio's step, which is not a whole number of pictures.
         {"audio trails 1.1 s, every stream drops out for 2.8 s (DVD)", Video::SdBFrames, {Audio::Ac3}, 1148 * Ms,
          {Dropout(EveryStream, 2683 * Ms, 2806 * Ms)}},
+        // False times next to one stream's loss: its step across the loss is the two in one.
+        {"audio drops out for 2 s, its first frames after it 0.2 s early", Video::FieldPictures, {Audio::Mp2, Audio::Ac3}, 0,
+         {Dropout(1, 2378 * Ms, 2 * Second), FalseTime(1, 4257 * Ms, -200 * Ms, 8)}},
+        {"5 audio frames 0.3 s late, then it drops out for 1.2 s", Video::Sd, {Audio::Ac3}, 0,
+         {FalseTime(1, 3900 * Ms, 300 * Ms, 5), Dropout(1, 4 * Second, 1200 * Ms)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
