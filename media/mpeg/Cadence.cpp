@@ -20,6 +20,8 @@ constexpr int64_t SameFilePlace = 90000;
 // A stream whose times have gone this far past a jump another found, without the jump, does not
 // share it: units lie in the file up to a second or so from those of the same time.
 constexpr int64_t SettlingTime = 2 * 90000;
+// The longest loss taken to follow a jump of the clock inside one step of a stream's times.
+constexpr int64_t LongestLossAfterJump = 10 * 90000;
 
 } // namespace
 
@@ -111,6 +113,21 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
     j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 0, 1, 1u << slot, false, false, 0};
     std::copy(std::begin(ran), std::end(ran), j.ran);
     return index;
+}
+
+size_t CProgramTimeline::JoinAsPart(size_t slot, int64_t due, int64_t off, const Marks& ran)
+{
+    const size_t known = count_ < Kept ? count_ : Kept;
+    for (size_t i = 0; i < known; ++i) {
+        Jump& j = jumps_[i];
+        const int64_t rest = off - j.Amount();
+        if (j.declined || (j.found & (1u << slot)) || rest < SameJump || rest > LongestLossAfterJump ||
+            std::llabs(j.due - due) > SamePlace || FileDistance(j, slot, ran) > SameFilePlace)
+            continue;
+        j.found |= 1u << slot;
+        return i;
+    }
+    return NoJump;
 }
 
 int64_t CProgramTimeline::FileDistance(const Jump& jump, size_t slot, const Marks& ran) const

@@ -95,6 +95,13 @@ public:
     // a new one. `estimated`: the step less what the stream is reckoned to have lost, which the
     // interleaving of the file blurs. Gives the jump's index.
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
+    // A stream whose times stepped by `off` where another stream found a jump, at about the same
+    // place in its times and in the file, by a step that is that jump and a loss after it of at
+    // least a second: the clock jumped in a loss of every stream, and the other stream saw the
+    // jump before its loss, this one the two as one. It shares that jump, and the rest is a step
+    // of its own. Gives the jump's index, or NoJump.
+    static constexpr size_t NoJump = SIZE_MAX;
+    size_t JoinAsPart(size_t slot, int64_t due, int64_t off, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well.

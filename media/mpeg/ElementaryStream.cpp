@@ -20,6 +20,8 @@ constexpr size_t CompactThreshold = 64 * 1024;
 constexpr size_t CompactRatio = 4;
 // Bytes held for the next given time, beside MaxHeldUnits.
 constexpr size_t MaxHeldBytes = 2 << 20;
+// How much of its own time a stream holds for the others to find a jump it found.
+constexpr int64_t JumpWait = 2 * 90000;
 
 std::unique_ptr<IUnitScanner> ScannerFor(StreamKind kind)
 {
@@ -56,6 +58,8 @@ void CElementaryStream::Reset()
     lastDts_ = NoTimestamp;
     anyTimed_ = false;
     proposedJump_ = NoJump;
+    proposedPart_ = false;
+    partTaken_ = false;
     falseTimes_ = 0;
 }
 
@@ -221,6 +225,16 @@ bool CElementaryStream::MayWait() const
     return WritePosition() - found_[0].position < MaxHeldBytes;
 }
 
+// While the other streams may still find a jump this one found: they lie in the file up to a
+// second or so from this stream's units of the same time, so the held units may span that much of
+// this stream, in fewer bytes than MaxHeldBytes.
+bool CElementaryStream::MayWaitForOthers() const
+{
+    if (ended_ || WritePosition() - found_[0].position >= MaxHeldBytes)
+        return false;
+    return found_[found_.Count() - 1].ran[slot_] - found_[0].ran[slot_] < JumpWait;
+}
+
 // How a given time `off` the cadence is judged, once the stream's next given time is known: by it,
 // and by how much longer the program's other streams ran in the file than this one since its last
 // trusted time.
@@ -302,12 +316,16 @@ void CElementaryStream::TimeUnits()
                 // others have found it too (or ended, or gone past it), as long as it may. What a
                 // loss may hide of a jump is closed only where another stream made it too.
                 const bool partGap = verdict == TimeVerdict::PartGap;
+                if (proposedJump_ == NoJump && !partTaken_ && verdict == TimeVerdict::Jump) {
+                    proposedJump_ = timeline_.JoinAsPart(slot_, due, off, unit.ran);
+                    proposedPart_ = proposedJump_ != NoJump;
+                }
                 if (proposedJump_ == NoJump) {
                     proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0, unit.ran);
                     if (IsVideoKind(kind_)) // a count of the cadence is a field
                         timeline_.SetVideoStep(proposedJump_, off, 2 * cadence_.UnitNum(), cadence_.UnitDen());
                 }
-                if (!timeline_.Settled(proposedJump_, slot_) && MayWait())
+                if (!timeline_.Settled(proposedJump_, slot_) && MayWaitForOthers())
                     return;
                 if (partGap && !timeline_.Shared(proposedJump_, slot_)) {
                     timeline_.Decline(proposedJump_);
@@ -316,12 +334,18 @@ void CElementaryStream::TimeUnits()
                 shift_ += timeline_.Take(proposedJump_);
                 if (closed_.size() < MaxClosedJumps)
                     closed_.push_back({unit.time, shift_});
+                ++jumps_;
+                if (proposedPart_) {
+                    proposedJump_ = NoJump;
+                    proposedPart_ = false;
+                    partTaken_ = true;
+                    continue; // the rest of the step, judged again
+                }
                 given = DecodeTimeGiven(0);
                 // What this stream lost beyond the amount stays a gap; a time short of the cadence
                 // (a picture after lost data can lack the pictures its lead counts) takes its own.
                 if (given < due)
                     given = NoTimestamp;
-                ++jumps_;
                 break;
             }
             }
@@ -344,6 +368,7 @@ void CElementaryStream::TimeUnits()
         lastDts_ = dts;
         timeline_.Timed(slot_, dts);
         proposedJump_ = NoJump;
+        partTaken_ = false;
         if (falseTimes_ > 0)
             --falseTimes_;
         found_.PopTimed();

@@ -111,6 +111,7 @@ private:
     uint64_t TimedEnd() const;
     void TimeUnits();
     bool MayWait() const;
+    bool MayWaitForOthers() const;
     // The first found unit after `from` that has a given time, or found_.Count().
     size_t NextTimed(size_t from) const;
     // Counts from the front found unit to the one at `index`.
@@ -143,8 +144,12 @@ private:
     CProgramTimeline::Marks lastRan_ = {}; // of the unit timed last
     bool anyTimed_ = false;
     // The jump the front unit found, while it waits for the other streams to find it too.
-    static constexpr size_t NoJump = SIZE_MAX;
+    static constexpr size_t NoJump = CProgramTimeline::NoJump;
     size_t proposedJump_ = NoJump;
+    // The front unit's step holds another stream's jump (proposed), which it closed (taken): the
+    // rest is judged as a step of its own.
+    bool proposedPart_ = false;
+    bool partTaken_ = false;
     // Found units, the front one first, whose given times are false (a run hidden by a loss).
     size_t falseTimes_ = 0;
 };

@@ -283,6 +283,13 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Dropout(1, 2378 * Ms, 2 * Second), FalseTime(1, 4257 * Ms, -200 * Ms, 8)}},
         {"5 audio frames 0.3 s late, then it drops out for 1.2 s", Video::Sd, {Audio::Ac3}, 0,
          {FalseTime(1, 3900 * Ms, 300 * Ms, 5), Dropout(1, 4 * Second, 1200 * Ms)}},
+        // The clock jumps inside a loss of every stream: a stream whose data goes on past the jump
+        // sees the two apart, another sees one step.
+        {"every stream drops out for 1.9 s, the clock jumps back 21 s inside it", Video::Film1080p,
+         {Audio::Ac3Switch, Audio::Ac3}, 0, {Dropout(EveryStream, 6826 * Ms, 1895 * Ms), Jump(6918 * Ms, -21196 * Ms)}},
+        {"audio trails 1.8 s, every stream drops out for 1.2 s, the clock jumps forward 16 s inside it",
+         Video::FieldPictures, {Audio::Mp2, Audio::Ac3Switch}, 1764 * Ms,
+         {Dropout(EveryStream, 2983 * Ms, 1223 * Ms), Jump(4006 * Ms, 16355 * Ms)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
