@@ -20,7 +20,7 @@ constexpr int64_t SameFilePlace = 90000;
 // A stream whose times have gone this far past a jump another found, without the jump, does not
 // share it: units lie in the file up to a second or so from those of the same time.
 constexpr int64_t SettlingTime = 2 * 90000;
-// The longest loss taken to follow a jump of the clock inside one step of a stream's times.
+// The longest loss of every stream taken to hide a jump of the clock inside it.
 constexpr int64_t LongestLossAfterJump = 10 * 90000;
 
 } // namespace
@@ -69,6 +69,8 @@ void CProgramTimeline::Reset()
     std::fill(std::begin(ran_), std::end(ran_), 0);
     std::fill(std::begin(last_), std::end(last_), NoTimestamp);
     std::fill(std::begin(ended_), std::end(ended_), false);
+    for (auto& found : lastFound_)
+        found[0] = found[1] = None;
 }
 
 size_t CProgramTimeline::Join()
@@ -106,28 +108,86 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
             int64_t& least = estimated ? j.estimated : j.exact;
             least = least == NoTimestamp ? off : std::min(least, off);
         }
+        MatchPairs(slot, i);
         return i;
     }
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
-    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 0, 1, 1u << slot, false, false, 0};
+    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 0, 1, 1u << slot, false, false, 0,
+         None, None, None, count_};
     std::copy(std::begin(ran), std::end(ran), j.ran);
+    // The place is reused: what pointed to the jump it held points nowhere.
+    for (auto& found : lastFound_)
+        for (size_t& last : found)
+            last = last == index ? None : last;
+    for (Jump& other : jumps_)
+        for (size_t* link : {&other.pairFirst, &other.pairSecond, &other.single})
+            *link = *link == index ? None : *link;
+    MatchPairs(slot, index);
     return index;
 }
 
-size_t CProgramTimeline::JoinAsPart(size_t slot, int64_t due, int64_t off, const Marks& ran)
+bool CProgramTimeline::AtSamePlace(const Jump& a, const Jump& b) const
 {
-    const size_t known = count_ < Kept ? count_ : Kept;
-    for (size_t i = 0; i < known; ++i) {
-        Jump& j = jumps_[i];
-        const int64_t rest = off - j.Amount();
-        if (j.declined || (j.found & (1u << slot)) || rest < SameJump || rest > LongestLossAfterJump ||
-            std::llabs(j.due - due) > SamePlace || FileDistance(j, slot, ran) > SameFilePlace)
-            continue;
-        j.found |= 1u << slot;
-        return i;
+    if (std::llabs(a.due - b.due) > SamePlace)
+        return false;
+    int64_t least = INT64_MAX;
+    for (size_t i = 0; i < streams_; ++i)
+        if ((a.found | b.found) & (1u << i))
+            least = std::min(least, std::llabs(a.ran[i] - b.ran[i]));
+    return least <= SameFilePlace;
+}
+
+void CProgramTimeline::MatchPairs(size_t slot, size_t index)
+{
+    size_t* last = lastFound_[slot];
+    if (last[0] != index) {
+        last[1] = last[0];
+        last[0] = index;
     }
-    return NoJump;
+    const size_t known = count_ < Kept ? count_ : Kept;
+    if (last[1] != None) {
+        for (size_t i = 0; i < known; ++i) {
+            if (PairMakes(last[1], index, i)) {
+                JoinPair(i, slot, last[1], index);
+                return;
+            }
+        }
+    }
+    for (size_t other = 0; other < streams_; ++other) {
+        const size_t* pair = lastFound_[other];
+        if (other != slot && pair[1] != None && PairMakes(pair[1], pair[0], index)) {
+            JoinPair(index, other, pair[1], pair[0]);
+            return;
+        }
+    }
+}
+
+// The streams that found the single step found neither of the pair, which sums to it at its place.
+bool CProgramTimeline::PairMakes(size_t first, size_t second, size_t single) const
+{
+    if (single == first || single == second)
+        return false;
+    const Jump& a = jumps_[first];
+    const Jump& b = jumps_[second];
+    const Jump& s = jumps_[single];
+    if (a.declined || b.declined || s.declined || s.pairFirst != None || (s.found & (a.found | b.found)) != 0)
+        return false;
+    const int64_t sum = a.Measured() + b.Measured();
+    return (sum < 0) == (s.Amount() < 0) && std::llabs(s.Amount() - sum) < SameJump && AtSamePlace(a, s) && AtSamePlace(b, s);
+}
+
+void CProgramTimeline::JoinPair(size_t single, size_t slot, size_t first, size_t second)
+{
+    Jump& s = jumps_[single];
+    s.found |= 1u << slot;
+    s.pairFirst = first;
+    s.pairSecond = second;
+    jumps_[second].single = single;
+    if (!s.taken) {
+        int64_t& least = s.exact != NoTimestamp ? s.exact : s.estimated;
+        least = std::min(least, jumps_[first].Measured() + jumps_[second].Measured());
+    }
 }
 
 int64_t CProgramTimeline::FileDistance(const Jump& jump, size_t slot, const Marks& ran) const
@@ -144,10 +204,18 @@ bool CProgramTimeline::Settled(size_t jump, size_t slot) const
     const Jump& j = jumps_[jump];
     for (size_t i = 0; i < streams_; ++i) {
         const bool gonePast = last_[i] != NoTimestamp && last_[i] > j.due + SettlingTime;
-        if (i != slot && !(j.found & (1u << i)) && !ended_[i] && last_[i] != NoTimestamp && !gonePast)
+        // A stream whose step found there since is this jump and a loss after it finds no more.
+        const bool foundOther = lastFound_[i][0] != None && Hides(jumps_[lastFound_[i][0]], j);
+        if (i != slot && !(j.found & (1u << i)) && !ended_[i] && last_[i] != NoTimestamp && !gonePast && !foundOther)
             return false;
     }
     return true;
+}
+
+bool CProgramTimeline::Hides(const Jump& step, const Jump& jump) const
+{
+    const int64_t loss = step.Measured() - jump.Measured();
+    return step.serial > jump.serial && loss >= SameJump && loss <= LongestLossAfterJump && AtSamePlace(step, jump);
 }
 
 bool CProgramTimeline::Shared(size_t jump, size_t slot) const
@@ -160,8 +228,21 @@ int64_t CProgramTimeline::Take(size_t jump)
     Jump& j = jumps_[jump];
     if (j.taken)
         return j.closed;
+    if (j.single != None && jumps_[jumps_[j.single].pairFirst].taken) {
+        // The second of a pair closes what is left of the single step once the first is closed.
+        j.taken = true;
+        j.closed = Take(j.single) - jumps_[jumps_[j.single].pairFirst].closed;
+        return j.closed;
+    }
     j.taken = true;
     j.closed = j.Amount();
+    if (j.videoStep == NoTimestamp && j.pairSecond != None && jumps_[j.pairSecond].videoStep != NoTimestamp) {
+        // The video made it as two steps: its whole step is the first's amount and its second step.
+        const Jump& second = jumps_[j.pairSecond];
+        j.videoStep = jumps_[j.pairFirst].Measured() + second.videoStep;
+        j.frameNum = second.frameNum;
+        j.frameDen = second.frameDen;
+    }
     if (j.videoStep != NoTimestamp && j.frameNum > 0 && j.videoStep >= j.closed) {
         // What the video keeps, in 1/frameDen ticks, and how far it is past a whole frame. Within
         // the rounding of given times it is whole; else the amount goes down to the next whole

@@ -94,14 +94,11 @@ public:
     // another stream found there, at about the same place in the file, of about the same size; or
     // a new one. `estimated`: the step less what the stream is reckoned to have lost, which the
     // interleaving of the file blurs. Gives the jump's index.
+    // One stream's single step may be two of another's at that place: the clock jumped inside a
+    // loss of every stream, and the other stream's data went on past the jump before its loss (or
+    // the clock jumped twice within one unit of the first stream). The single step then counts as
+    // found by the other stream too, which measured the sum of its two.
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
-    // A stream whose times stepped by `off` where another stream found a jump, at about the same
-    // place in its times and in the file, by a step that is that jump and a loss after it of at
-    // least a second: the clock jumped in a loss of every stream, and the other stream saw the
-    // jump before its loss, this one the two as one. It shares that jump, and the rest is a step
-    // of its own. Gives the jump's index, or NoJump.
-    static constexpr size_t NoJump = SIZE_MAX;
-    size_t JoinAsPart(size_t slot, int64_t due, int64_t off, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well.
@@ -137,12 +134,29 @@ private:
         bool taken;
         bool declined;
         int64_t closed;    // once taken: the amount every stream closes
+        // A single step that another stream made as two: those two jumps; the second of such a
+        // pair: the single step. None where not.
+        size_t pairFirst;
+        size_t pairSecond;
+        size_t single;
+        size_t serial; // jumps found before it
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
+        int64_t Measured() const { return taken ? closed : Amount(); }
     };
+    static constexpr size_t None = SIZE_MAX;
     // How far from where the jump was first found a stream finds one at `ran`, in the file.
     int64_t FileDistance(const Jump& jump, size_t slot, const Marks& ran) const;
+    bool AtSamePlace(const Jump& a, const Jump& b) const;
+    // A step found after the jump, at its place, that is the jump and a loss after it.
+    bool Hides(const Jump& step, const Jump& jump) const;
+    // The stream found the jump at `index`: as the second of its last two, which another stream
+    // made as a single step, or as a single step that another made as its last two.
+    void MatchPairs(size_t slot, size_t index);
+    bool PairMakes(size_t first, size_t second, size_t single) const;
+    void JoinPair(size_t single, size_t slot, size_t first, size_t second);
     static constexpr size_t Kept = 16;
     Jump jumps_[Kept] = {};
+    size_t lastFound_[MaxStreams][2] = {}; // each stream's last two jumps, the last first
     size_t count_ = 0;
     Marks ran_ = {};
     Marks last_ = {};

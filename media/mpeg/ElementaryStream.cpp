@@ -58,8 +58,6 @@ void CElementaryStream::Reset()
     lastDts_ = NoTimestamp;
     anyTimed_ = false;
     proposedJump_ = NoJump;
-    proposedPart_ = false;
-    partTaken_ = false;
     falseTimes_ = 0;
 }
 
@@ -197,8 +195,8 @@ bool CElementaryStream::OffGrid(int64_t off) const
 }
 
 // A step of `off` off the grid, where a later given time of the stream steps again, back onto the
-// grid it had before, leaving the loss of whole units: the times between were false, and lost data
-// hid where they began. `returnAt` receives the found unit that steps back.
+// grid it had before, leaving a loss of whole units: the times between were false, and the loss hid
+// where they began. `returnAt` receives the found unit that steps back.
 CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t& returnAt) const
 {
     if (!OffGrid(off))
@@ -209,7 +207,7 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
         const int64_t step = DecodeTimeGiven(k) - cadence_.Due(StepsTo(k));
         if (std::llabs(step - off) <= scanner_->Tolerance())
             continue;
-        if (std::llabs(step) <= scanner_->Tolerance() || OffGrid(step))
+        if (step <= scanner_->Tolerance() || OffGrid(step))
             return FalseRun::None;
         returnAt = k;
         return FalseRun::Found;
@@ -278,7 +276,7 @@ void CElementaryStream::TimeUnits()
         int64_t given = unit.time != NoTimestamp && falseTimes_ == 0 ? DecodeTimeGiven(0) : NoTimestamp;
         const int64_t due = cadence_.Due();
         int64_t off = given != NoTimestamp ? given - due : 0;
-        if (std::llabs(off) > scanner_->Tolerance()) {
+        if (std::llabs(off) > scanner_->Tolerance() && proposedJump_ == NoJump) {
             size_t returnAt = 0;
             const FalseRun run = FindFalseRun(off, returnAt);
             if (run == FalseRun::Wait)
@@ -316,10 +314,6 @@ void CElementaryStream::TimeUnits()
                 // others have found it too (or ended, or gone past it), as long as it may. What a
                 // loss may hide of a jump is closed only where another stream made it too.
                 const bool partGap = verdict == TimeVerdict::PartGap;
-                if (proposedJump_ == NoJump && !partTaken_ && verdict == TimeVerdict::Jump) {
-                    proposedJump_ = timeline_.JoinAsPart(slot_, due, off, unit.ran);
-                    proposedPart_ = proposedJump_ != NoJump;
-                }
                 if (proposedJump_ == NoJump) {
                     proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0, unit.ran);
                     if (IsVideoKind(kind_)) // a count of the cadence is a field
@@ -335,12 +329,6 @@ void CElementaryStream::TimeUnits()
                 if (closed_.size() < MaxClosedJumps)
                     closed_.push_back({unit.time, shift_});
                 ++jumps_;
-                if (proposedPart_) {
-                    proposedJump_ = NoJump;
-                    proposedPart_ = false;
-                    partTaken_ = true;
-                    continue; // the rest of the step, judged again
-                }
                 given = DecodeTimeGiven(0);
                 // What this stream lost beyond the amount stays a gap; a time short of the cadence
                 // (a picture after lost data can lack the pictures its lead counts) takes its own.
@@ -368,7 +356,6 @@ void CElementaryStream::TimeUnits()
         lastDts_ = dts;
         timeline_.Timed(slot_, dts);
         proposedJump_ = NoJump;
-        partTaken_ = false;
         if (falseTimes_ > 0)
             --falseTimes_;
         found_.PopTimed();

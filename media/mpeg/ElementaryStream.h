@@ -144,12 +144,8 @@ private:
     CProgramTimeline::Marks lastRan_ = {}; // of the unit timed last
     bool anyTimed_ = false;
     // The jump the front unit found, while it waits for the other streams to find it too.
-    static constexpr size_t NoJump = CProgramTimeline::NoJump;
+    static constexpr size_t NoJump = SIZE_MAX;
     size_t proposedJump_ = NoJump;
-    // The front unit's step holds another stream's jump (proposed), which it closed (taken): the
-    // rest is judged as a step of its own.
-    bool proposedPart_ = false;
-    bool partTaken_ = false;
     // Found units, the front one first, whose given times are false (a run hidden by a loss).
     size_t falseTimes_ = 0;
 };
