@@ -67,15 +67,6 @@ private:
     Texts events_;
 };
 
-// What a run left, for the tests of how runs end.
-struct Ending {
-    std::string name;
-    ConversionResult expected, result;
-    Texts expectedOutcomes = {}, outcomes = {};
-    std::string firstEvent = {}, output = {};
-    bool recordingKept = false, programStream = false, partialLeft = false;
-};
-
 class ConvertFileTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -123,8 +114,6 @@ protected:
         ASSERT_TRUE(test_recordings::WriteRecording(input_, options, written, error)) << error;
     }
 
-    const std::vector<Ending>& Endings();
-
     ScopedComInit com_;
     GraphSource graphs_;
     RecordingObserver observer_;
@@ -160,13 +149,10 @@ TEST_F(ConvertFileTest, TheShippedGraphConvertsEveryAudioStream)
 }
 
 // How each run ends: its result tells a recording at fault, which fails the same way until it
-// changes, from a failure that may pass (of the output's place, or of the graph). Each ending is
-// run once for every test of them.
-const std::vector<Ending>& ConvertFileTest::Endings()
+// changes, from a failure that may pass (of the output's place, or of the graph). Each is reported,
+// only a success replaces the output, none leaves a partial output or touches the recording.
+TEST_F(ConvertFileTest, EachEndingHasItsResultAndReplacesOnlyOnSuccess)
 {
-    static std::vector<Ending> endings;
-    if (!endings.empty())
-        return endings;
     using Result = ConversionResult;
     enum Setup { Sound, NotARecording, Protected, H264Video };
     const std::string unreadable = "Could not open input file\n";
@@ -199,13 +185,14 @@ const std::vector<Ending>& ConvertFileTest::Endings()
         {"nothing written", Sound, "drop", Result::Failed, built + "\nNothing was written to the output file."},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(CopyRecording(input_));
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(CopyRecording(input_));
         if (c.setup == NotARecording)
             WriteFileBytes(input_, std::string(4096, 'x'));
         if (c.setup == Protected)
             WriteInput([](auto& o) { o.protection = test_recordings::Protection::EncryptionObject; });
         if (c.setup == H264Video) {
-            EXPECT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
+            ASSERT_TRUE(::CopyFileA(VectorPath("wtv\\h264-ac3.wtv").c_str(), input_.c_str(), FALSE));
         }
         const std::string recording = ReadFileBytes(input_);
         WriteFileBytes(output_, "an earlier output");
@@ -214,50 +201,20 @@ const std::vector<Ending>& ConvertFileTest::Endings()
         request.outputDirectory = Wide(directory_ + c.outputDirectory);
         ScopedDecrypterFault fault(c.fault);
         observer_.Clear();
-        Ending ending{c.name, c.result, engine_->ConvertFile(request)};
+        EXPECT_EQ(engine_->ConvertFile(request), c.result);
+        Texts reported;
         if (c.ending.compare(0, built.size(), built) == 0)
-            ending.expectedOutcomes.push_back("built: " + report_ + BuiltText);
-        ending.expectedOutcomes.push_back((c.result == Result::Converted ? "done: " : "failed: ") + report_ + c.ending);
-        ending.outcomes = observer_.Outcomes();
-        ending.firstEvent = observer_.Events().front();
-        ending.recordingKept = ReadFileBytes(input_) == recording;
-        ending.programStream = IsProgramStream(output_);
-        ending.output = ReadFileBytes(output_);
-        ending.partialLeft = FileExists(PartialOutputPath(request.outputPath));
-        endings.push_back(ending);
-    }
-    return endings;
-}
-
-TEST_F(ConvertFileTest, EachEndingHasItsResult)
-{
-    for (const Ending& e : Endings())
-        EXPECT_EQ(e.result, e.expected) << e.name;
-}
-
-TEST_F(ConvertFileTest, EachEndingIsReported)
-{
-    for (const Ending& e : Endings()) {
-        EXPECT_EQ(e.outcomes, e.expectedOutcomes) << e.name;
-        EXPECT_EQ(e.firstEvent, "started") << e.name;
-    }
-}
-
-TEST_F(ConvertFileTest, OnlyASuccessReplacesTheOutput)
-{
-    for (const Ending& e : Endings()) {
-        if (e.expected == ConversionResult::Converted)
-            EXPECT_TRUE(e.programStream) << e.name;
+            reported.push_back("built: " + report_ + BuiltText);
+        reported.push_back((c.result == Result::Converted ? "done: " : "failed: ") + report_ + c.ending);
+        EXPECT_EQ(observer_.Outcomes(), reported);
+        EXPECT_EQ(observer_.Events().front(), "started");
+        if (c.result == Result::Converted)
+            EXPECT_TRUE(IsProgramStream(output_));
         else
-            EXPECT_EQ(e.output, "an earlier output") << e.name << ": the earlier output was replaced";
-        EXPECT_FALSE(e.partialLeft) << e.name;
+            EXPECT_EQ(ReadFileBytes(output_), "an earlier output") << "the earlier output was replaced";
+        EXPECT_FALSE(FileExists(PartialOutputPath(request.outputPath)));
+        EXPECT_EQ(ReadFileBytes(input_), recording) << "the recording was touched";
     }
-}
-
-TEST_F(ConvertFileTest, NoEndingTouchesTheRecording)
-{
-    for (const Ending& e : Endings())
-        EXPECT_TRUE(e.recordingKept) << e.name;
 }
 
 // The recording under another name, or a path not directly in the output directory: refused before anything is built.

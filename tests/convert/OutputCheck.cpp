@@ -14,6 +14,7 @@ namespace {
 
 using test_recordings::Kind;
 using test_recordings::WrittenObject;
+using testing_support::FirstLines;
 using testing_support::RunLinuxTool;
 using testing_support::ToolOutput;
 
@@ -28,15 +29,6 @@ std::string Seconds(int64_t ticks90)
     char text[32];
     std::snprintf(text, sizeof(text), "%+.3f s", static_cast<double>(ticks90) / 90000);
     return text;
-}
-
-std::string FirstLines(const std::string& text, size_t count)
-{
-    std::istringstream lines(text);
-    std::string kept;
-    for (std::string line; count > 0 && std::getline(lines, line); --count)
-        kept += (kept.empty() ? "" : " | ") + line;
-    return kept;
 }
 
 // A stream the output must carry, and what of it the recording kept.
@@ -328,48 +320,6 @@ std::vector<std::string> GstreamerReadsEveryStream(const std::string& output, co
     return faults;
 }
 
-// As DVD authors use it: a title of the output, then the DVD's table of contents, without a
-// warning or a skipped sector; but for the gaps in the audio that the recording itself has, which
-// dvdauthor warns of as discontinuities (90 kHz): kept whole, or what is left of one where every
-// stream lost data and the output closed what they all lost.
-std::vector<std::string> DvdAuthorTakes(const std::string& output, const std::vector<int64_t>& audioGaps)
-{
-    const std::string dvd = testing_support::MakeScratchDirectory("output-check-dvd");
-    for (const std::string& step : {" -t " + Quoted(output), std::string(" -T")}) {
-        ToolOutput out;
-        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o " + Quoted(dvd) + step + " 2>&1";
-        if (!RunLinuxTool(command, out))
-            return {"dvdauthor: could not run" + step};
-        // Its progress lines end in carriage returns; an error goes on over two lines.
-        std::string text = out.out + out.err;
-        std::replace(text.begin(), text.end(), '\r', '\n');
-        std::istringstream lines(text);
-        bool ownGap = false; // and the sectors on each side of it, which dvdauthor names next
-        for (std::string line; std::getline(lines, line);) {
-            const size_t discontinuity = line.find("WARN: Discontinuity of ");
-            const int64_t gap = discontinuity == std::string::npos ? -1 : std::atoll(line.c_str() + discontinuity + 23);
-            if (discontinuity != std::string::npos)
-                ownGap = line.find(" in audio ") != std::string::npos &&
-                         std::any_of(audioGaps.begin(), audioGaps.end(),
-                                     [&](int64_t own) { return gap > 0 && gap <= own + Slack90; });
-            if (ownGap && (discontinuity != std::string::npos || line.find("WARN: Previous sector") != std::string::npos ||
-                           line.find("WARN: Current sector") != std::string::npos))
-                continue;
-            ownGap = false;
-            if (line.find("Skipping sector") != std::string::npos || line.find("no VOBUs") != std::string::npos ||
-                line.find("WARN") != std::string::npos || line.find("ERR") != std::string::npos) {
-                std::string next;
-                if (std::getline(lines, next) && next.compare(0, 4, "ERR:") == 0)
-                    line += next.substr(4);
-                return {"dvdauthor" + step.substr(0, 3) + ": " + line};
-            }
-        }
-        if (out.out.find(step == " -T" ? "table of contents" : "VTS") == std::string::npos)
-            return {"dvdauthor" + step.substr(0, 3) + " did not finish: " + FirstLines(out.out + out.err, 3)};
-    }
-    return {};
-}
-
 } // namespace
 
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected)
@@ -392,9 +342,11 @@ std::vector<std::string> CheckOutput(const std::string& output, const Expectatio
             if (truth[k] - truth[k - 1] > truth[k - 1] - truth[k - 2] + Slack90)
                 audioGaps.push_back(truth[k] - truth[k - 1] - (truth[k - 1] - truth[k - 2]));
     }
-    if (expected.dvd)
-        for (const std::string& fault : DvdAuthorTakes(output, audioGaps))
-            faults.push_back(fault);
+    if (expected.dvd) {
+        const ::testing::AssertionResult accepted = testing_support::DvdAuthorAccepts(output, audioGaps, Slack90);
+        if (!accepted)
+            faults.push_back(accepted.message());
+    }
     return faults;
 }
 

@@ -265,22 +265,51 @@ HWND FindProcessDialog(DWORD processId, const char* caption, int controlId)
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult DvdAuthorAccepts(const std::string& path)
+std::string FirstLines(const std::string& text, size_t count)
 {
-    const std::string dvd = UnixPath(MakeScratchDirectory("dvdauthor") + "dvd");
+    std::istringstream lines(text);
+    std::string kept;
+    for (std::string line; count > 0 && std::getline(lines, line); --count)
+        kept += (kept.empty() ? "" : " | ") + line;
+    return kept;
+}
+
+// As DVD authors use it: a title of the output, then the DVD's table of contents. A gap the
+// recording has is kept whole, or what is left of one where every stream lost data and the output
+// closed what they all lost; dvdauthor names the sectors on each side of it next.
+::testing::AssertionResult DvdAuthorAccepts(const std::string& path, const std::vector<int64_t>& audioGaps, int64_t slack)
+{
+    const std::string dvd = MakeScratchDirectory("dvdauthor");
     for (const std::string& step : {" -t '" + UnixPath(path) + "'", std::string(" -T")}) {
         ToolOutput out;
-        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o '" + dvd + "'" + step + " 2>&1";
+        const std::string command = "VIDEO_FORMAT=PAL /usr/bin/dvdauthor -o '" + UnixPath(dvd) + "'" + step + " 2>&1";
         if (!RunLinuxTool(command, out))
-            return ::testing::AssertionFailure() << "could not run " << command;
-        std::istringstream lines(out.out + out.err);
+            return ::testing::AssertionFailure() << "dvdauthor: could not run" << step;
+        // Its progress lines end in carriage returns; an error goes on over two lines.
+        std::string text = out.out + out.err;
+        std::replace(text.begin(), text.end(), '\r', '\n');
+        std::istringstream lines(text);
+        bool ownGap = false;
         for (std::string line; std::getline(lines, line);) {
+            const size_t discontinuity = line.find("WARN: Discontinuity of ");
+            const int64_t gap = discontinuity == std::string::npos ? -1 : std::atoll(line.c_str() + discontinuity + 23);
+            if (discontinuity != std::string::npos)
+                ownGap = line.find(" in audio ") != std::string::npos &&
+                         std::any_of(audioGaps.begin(), audioGaps.end(), [&](int64_t own) { return gap > 0 && gap <= own + slack; });
+            if (ownGap && (discontinuity != std::string::npos || line.find("WARN: Previous sector") != std::string::npos ||
+                           line.find("WARN: Current sector") != std::string::npos))
+                continue;
+            ownGap = false;
             if (line.find("Skipping sector") != std::string::npos || line.find("no VOBUs") != std::string::npos ||
-                line.find("WARN") != std::string::npos || line.find("ERR") != std::string::npos)
-                return ::testing::AssertionFailure() << command << ":\n" << out.out << out.err;
+                line.find("WARN") != std::string::npos || line.find("ERR") != std::string::npos) {
+                std::string next;
+                if (std::getline(lines, next) && next.compare(0, 4, "ERR:") == 0)
+                    line += next.substr(4);
+                return ::testing::AssertionFailure() << "dvdauthor" << step.substr(0, 3) << ": " << line;
+            }
         }
         if (out.out.find(step == " -T" ? "table of contents" : "VTS") == std::string::npos)
-            return ::testing::AssertionFailure() << command << " did not finish:\n" << out.out << out.err;
+            return ::testing::AssertionFailure() << "dvdauthor" << step.substr(0, 3) << " did not finish: " << FirstLines(text, 3);
     }
     return ::testing::AssertionSuccess();
 }

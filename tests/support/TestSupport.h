@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/ScopedWin.h"
 
@@ -68,9 +69,14 @@ std::vector<int64_t> Numbers(const std::string& text);
 // A number from the environment, else `fallback`.
 unsigned EnvironmentNumber(const char* name, unsigned fallback);
 
+// The first lines of a text, joined by " | ", for a one-line failure.
+std::string FirstLines(const std::string& text, size_t count);
 // dvdauthor makes a title of the program stream file (a Windows path) and a DVD of the title without
-// a warning or an error, as it does of ffmpeg's DVD output and not of a plain program stream.
-::testing::AssertionResult DvdAuthorAccepts(const std::string& path);
+// a warning or an error, as it does of ffmpeg's DVD output and not of a plain program stream; but
+// for the gaps in the audio that the recording itself has, which it warns of as discontinuities
+// (90 kHz, each up to `audioGaps`' own plus `slack`). The failure is a line that starts "dvdauthor".
+::testing::AssertionResult DvdAuthorAccepts(const std::string& path, const std::vector<int64_t>& audioGaps = {},
+                                            int64_t slack = 0);
 // cvlc plays the file (a Windows path) to its end as a program stream, its video decoded, with no
 // warning of the SCR or of late pictures.
 ::testing::AssertionResult VlcPlaysWithoutTimingWarnings(const std::string& windowsPath, const char* demux = "ps");
