@@ -218,9 +218,9 @@ bool CProgramTimeline::Hides(const Jump& step, const Jump& jump) const
     return step.serial > jump.serial && loss >= SameJump && loss <= LongestLossAfterJump && AtSamePlace(step, jump);
 }
 
-bool CProgramTimeline::Shared(size_t jump, size_t slot) const
+bool CProgramTimeline::SharedExactly(size_t jump, size_t slot) const
 {
-    return (jumps_[jump].found & ~(1u << slot)) != 0;
+    return (jumps_[jump].found & ~(1u << slot)) != 0 && jumps_[jump].exact != NoTimestamp;
 }
 
 int64_t CProgramTimeline::Take(size_t jump)

@@ -101,8 +101,9 @@ public:
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
-    // Another stream than `slot` found the jump as well.
-    bool Shared(size_t jump, size_t slot) const;
+    // Another stream than `slot` found the jump as well, and one measured it exactly: where each
+    // only reckoned it from what the others ran, their losses overlap, with no jump between.
+    bool SharedExactly(size_t jump, size_t slot) const;
     // The whole step the video's times made at the jump, its own loss in it, and how long its
     // frame lasts (frameNum / frameDen ticks of 90 kHz).
     void SetVideoStep(size_t jump, int64_t step, int64_t frameNum, int64_t frameDen)

@@ -197,9 +197,13 @@ bool CElementaryStream::OffGrid(int64_t off) const
 // A step of `off` off the grid, where a later given time of the stream steps again, back onto the
 // grid it had before, leaving a loss of whole units: the times between were false, and the loss hid
 // where they began. `returnAt` receives the found unit that steps back.
+// Audio's run that comes back to the cadence itself, on the grid or off it, is false times alone,
+// put back at once: taken for a jump, another stream's jump of the clock about as large could join
+// it. Video's stay jumps, closed and opened again, which the caption file follows.
 CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t& returnAt) const
 {
-    if (!OffGrid(off))
+    const bool audio = !IsVideoKind(kind_);
+    if (!audio && !OffGrid(off))
         return FalseRun::None;
     for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
         if (!scanner_->LeadKnown(found_, k))
@@ -207,7 +211,8 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
         const int64_t step = DecodeTimeGiven(k) - cadence_.Due(StepsTo(k));
         if (std::llabs(step - off) <= scanner_->Tolerance())
             continue;
-        if (step <= scanner_->Tolerance() || OffGrid(step))
+        const bool back = std::llabs(step) <= scanner_->Tolerance();
+        if (back ? !audio : (step < 0 || OffGrid(step) || !OffGrid(off)))
             return FalseRun::None;
         returnAt = k;
         return FalseRun::Found;
@@ -290,7 +295,7 @@ void CElementaryStream::TimeUnits()
                 given = others >= 0 && 2 * others >= lost ? due + lost : due;
                 off = given - due;
                 falseTimes_ = returnAt;
-                for (size_t i = NextTimed(0); i < returnAt; i = NextTimed(i))
+                for (size_t i = 0; i < returnAt; i = NextTimed(i))
                     ++outliers_;
             }
         }
@@ -321,7 +326,7 @@ void CElementaryStream::TimeUnits()
                 }
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWaitForOthers())
                     return;
-                if (partGap && !timeline_.Shared(proposedJump_, slot_)) {
+                if (partGap && !timeline_.SharedExactly(proposedJump_, slot_)) {
                     timeline_.Decline(proposedJump_);
                     break;
                 }

@@ -297,9 +297,10 @@ TEST(MpegTimingTest, UnitsThatDoNotParseAreCountedAsDamage)
 // interleaves them. A single bad time is replaced; a jump both streams make is closed by one amount;
 // data lost from one stream leaves a gap kept however long, as the other stream runs on beside it;
 // times that jump in one stream while its data stays beside the other's old times are its own
-// fault and closed, and so is their return; a stream that starts without times counts back from
-// the first one. Every unit left ends on its true time, moved by the step where
-// one was kept or a loss of both closed. H.264 video is judged as MPEG-2 video is.
+// fault and closed, and so is their return (audio's that come back soon are each replaced); a
+// stream that starts without times counts back from the first one. Every unit left ends on its
+// true time, moved by the step where one was kept or a loss of both closed. H.264 video is judged
+// as MPEG-2 video is.
 TEST(MpegTimingTest, GivenTimesAreJudgedAcrossStreams)
 {
     for (const StreamKind videoKind : {StreamKind::Mpeg2Video, StreamKind::H264Video}) {
@@ -322,7 +323,7 @@ TEST(MpegTimingTest, GivenTimesAreJudgedAcrossStreams)
             {"both jump 20 s back", Both, 15, Frames, -20 * 90000, 0, 0, 1},
             {"both jump 5 s forward", Both, 15, Frames, 5 * 90000, 0, 0, 1},
             {"both step 0.4 s forward", Both, 15, Frames, 36000, 0, 0, 1},
-            {"a run of five audio times 0.5 s late", AudioOnly, 40, 45, 45000, 0, 0, 2},
+            {"audio times 0.5 s late for 0.2 s (8 frames)", AudioOnly, 40, 45, 45000, 0, 8, 0},
             {"audio loses 0.8 s", AudioOnly, 40, 60, Lost, 0, 0, 0},
             {"audio loses 1.2 s", AudioOnly, 40, 70, Lost, 0, 0, 0},
             {"audio loses 3 s", AudioOnly, 40, 115, Lost, 0, 0, 0},
