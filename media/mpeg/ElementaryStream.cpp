@@ -202,8 +202,11 @@ bool CElementaryStream::OffGrid(int64_t off) const
 // it. Video's stay jumps, closed and opened again, which the caption file follows.
 CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t& returnAt) const
 {
+    // On the grid, only audio's run alone can start here: where the others ran through the step,
+    // it is data lost.
     const bool audio = !IsVideoKind(kind_);
-    if (!audio && !OffGrid(off))
+    const int64_t others = OthersRanSinceTrusted();
+    if (!OffGrid(off) && (!audio || (others >= 0 && 2 * others >= off)))
         return FalseRun::None;
     for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
         if (!scanner_->LeadKnown(found_, k))
