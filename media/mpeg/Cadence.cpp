@@ -103,6 +103,8 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         if (j.declined || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
             std::llabs(j.due - due) > SamePlace || FileDistance(j, slot, ran) > SameFilePlace)
             continue;
+        if (off > 0 && amount > 0 && off - amount >= SmallestHiddenJump)
+            return Add(slot, due, off, estimated, ran, i);
         j.found |= 1u << slot;
         if (!j.taken) {
             int64_t& least = estimated ? j.estimated : j.exact;
@@ -111,17 +113,22 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         MatchPairs(slot, i);
         return i;
     }
+    return Add(slot, due, off, estimated, ran, None);
+}
+
+size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran, size_t holds)
+{
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
     j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 0, 1, 1u << slot, false, false, 0,
-         None, None, None, count_};
+         None, None, None, count_, holds};
     std::copy(std::begin(ran), std::end(ran), j.ran);
     // The place is reused: what pointed to the jump it held points nowhere.
     for (auto& found : lastFound_)
         for (size_t& last : found)
             last = last == index ? None : last;
     for (Jump& other : jumps_)
-        for (size_t* link : {&other.pairFirst, &other.pairSecond, &other.single})
+        for (size_t* link : {&other.pairFirst, &other.pairSecond, &other.single, &other.holds})
             *link = *link == index ? None : *link;
     MatchPairs(slot, index);
     return index;
@@ -171,6 +178,9 @@ bool CProgramTimeline::PairMakes(size_t first, size_t second, size_t single) con
     const Jump& a = jumps_[first];
     const Jump& b = jumps_[second];
     const Jump& s = jumps_[single];
+    // Another stream that made the same two steps joins the single step as well.
+    if (s.pairFirst == first && s.pairSecond == second)
+        return true;
     if (a.declined || b.declined || s.declined || s.pairFirst != None || (s.found & (a.found | b.found)) != 0)
         return false;
     const int64_t sum = a.Measured() + b.Measured();
@@ -205,8 +215,9 @@ bool CProgramTimeline::Settled(size_t jump, size_t slot) const
     for (size_t i = 0; i < streams_; ++i) {
         const bool gonePast = last_[i] != NoTimestamp && last_[i] > j.due + SettlingTime;
         // A stream whose step found there since is this jump and a loss after it finds no more.
-        const bool foundOther = lastFound_[i][0] != None && Hides(jumps_[lastFound_[i][0]], j);
-        if (i != slot && !(j.found & (1u << i)) && !ended_[i] && last_[i] != NoTimestamp && !gonePast && !foundOther)
+        const bool foundOther = lastFound_[i][0] != None && AccountsFor(jumps_[lastFound_[i][0]], jump);
+        if (i != slot && !(j.found & (1u << i)) && !ended_[i] && last_[i] != NoTimestamp && !gonePast && !foundOther &&
+            !PastResume(j, i))
             return false;
     }
     return true;
@@ -216,6 +227,18 @@ bool CProgramTimeline::Hides(const Jump& step, const Jump& jump) const
 {
     const int64_t loss = step.Measured() - jump.Measured();
     return step.serial > jump.serial && loss >= SameJump && loss <= LongestLossAfterJump && AtSamePlace(step, jump);
+}
+
+bool CProgramTimeline::AccountsFor(const Jump& step, size_t jump) const
+{
+    return step.holds == jump || step.pairFirst == jump || step.pairSecond == jump || Hides(step, jumps_[jump]);
+}
+
+// Where the others' jump and the rest of a loss of its own put the stream that found `step`.
+bool CProgramTimeline::PastResume(const Jump& step, size_t stream) const
+{
+    return step.holds != None && step.pairFirst == None && last_[stream] != NoTimestamp &&
+           last_[stream] > step.due + step.Amount() - jumps_[step.holds].Measured();
 }
 
 bool CProgramTimeline::SharedExactly(size_t jump, size_t slot) const
@@ -234,8 +257,22 @@ int64_t CProgramTimeline::Take(size_t jump)
         j.closed = Take(j.single) - jumps_[jumps_[j.single].pairFirst].closed;
         return j.closed;
     }
+    if (j.holds != None && j.pairFirst == None) {
+        // The others' jump, and a loss of this stream's own after it, kept as a gap.
+        j.taken = true;
+        j.closed = Take(j.holds);
+        return j.closed;
+    }
     j.taken = true;
     j.closed = j.Amount();
+    for (const Jump& step : jumps_) {
+        // The video found it in a longer step: its frames stay whole after that step too.
+        if (j.videoStep == NoTimestamp && step.holds == jump && step.videoStep != NoTimestamp) {
+            j.videoStep = step.videoStep;
+            j.frameNum = step.frameNum;
+            j.frameDen = step.frameDen;
+        }
+    }
     if (j.videoStep == NoTimestamp && j.pairSecond != None && jumps_[j.pairSecond].videoStep != NoTimestamp) {
         // The video made it as two steps: its whole step is the first's amount and its second step.
         const Jump& second = jumps_[j.pairSecond];

@@ -98,6 +98,9 @@ public:
     // loss of every stream, and the other stream's data went on past the jump before its loss (or
     // the clock jumped twice within one unit of the first stream). The single step then counts as
     // found by the other stream too, which measured the sum of its two.
+    // A step noticeably longer than the jump the others found there holds it and a loss of the
+    // stream's own after it, or it is a single step that the others make as two: it stays a jump of
+    // its own until they show which, by a second step or by running past where this stream resumes.
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
@@ -141,15 +144,21 @@ private:
         size_t pairSecond;
         size_t single;
         size_t serial; // jumps found before it
+        size_t holds;  // the others' jump that this longer step holds, with a loss after it
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
     };
     static constexpr size_t None = SIZE_MAX;
+    size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran, size_t holds);
     // How far from where the jump was first found a stream finds one at `ran`, in the file.
     int64_t FileDistance(const Jump& jump, size_t slot, const Marks& ran) const;
     bool AtSamePlace(const Jump& a, const Jump& b) const;
     // A step found after the jump, at its place, that is the jump and a loss after it.
     bool Hides(const Jump& step, const Jump& jump) const;
+    // The stream whose last step is `step` has nothing more to find of jump `jump`.
+    bool AccountsFor(const Jump& step, size_t jump) const;
+    // A stream other than the one that found the step has timed past where that one resumes.
+    bool PastResume(const Jump& step, size_t stream) const;
     // The stream found the jump at `index`: as the second of its last two, which another stream
     // made as a single step, or as a single step that another made as its last two.
     void MatchPairs(size_t slot, size_t index);

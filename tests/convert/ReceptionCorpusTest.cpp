@@ -290,6 +290,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"audio trails 1.8 s, every stream drops out for 1.2 s, the clock jumps forward 16 s inside it",
          Video::FieldPictures, {Audio::Mp2, Audio::Ac3Switch}, 1764 * Ms,
          {Dropout(EveryStream, 2983 * Ms, 1223 * Ms), Jump(4006 * Ms, 16355 * Ms)}},
+        // The video resumes after the jump, which its longer loss hides, while the audio sees both.
+        {"every stream drops out for 1.4 s, the clock jumps forward 0.66 s 0.2 s after it", Video::Film720p,
+         {Audio::Mp2, Audio::Mp2}, 0, {Dropout(EveryStream, 2372 * Ms, 1385 * Ms), Jump(3974 * Ms, 662 * Ms)}},
         {"2 audio frames 1.95 s late, a whole number of frames, then the clock jumps forward 2.9 s", Video::Sd,
          {Audio::Ac3}, 0, {FalseTime(1, 4578 * Ms, 1952 * Ms, 2), Jump(5111 * Ms, 2864 * Ms)}},
         {"video drops out for 2.4 s, audio for 1.5 s from inside that", Video::SdThenHd, {Audio::Mp2}, 0,
