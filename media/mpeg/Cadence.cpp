@@ -70,7 +70,7 @@ void CProgramTimeline::Reset()
     std::fill(std::begin(last_), std::end(last_), NoTimestamp);
     std::fill(std::begin(ended_), std::end(ended_), false);
     for (auto& found : lastFound_)
-        found[0] = found[1] = None;
+        found[0] = found[1] = NoJump;
 }
 
 size_t CProgramTimeline::Join()
@@ -101,9 +101,11 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         Jump& j = jumps_[i];
         const int64_t amount = j.Amount();
         if (j.declined || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
-            std::llabs(j.due - due) > SamePlace || FileDistance(j, slot, ran) > SameFilePlace)
+            !Near(j.due, j.ran, due, ran, j.found | (1u << slot)))
             continue;
-        if (off > 0 && amount > 0 && off - amount >= SmallestHiddenJump)
+        // Where the others only reckoned the jump from what they ran, this stream's exact step
+        // measures it better.
+        if (off > 0 && j.exact != NoTimestamp && off - amount >= SmallestHiddenJump)
             return Add(slot, due, off, estimated, ran, i);
         j.found |= 1u << slot;
         if (!j.taken) {
@@ -113,7 +115,7 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         MatchPairs(slot, i);
         return i;
     }
-    return Add(slot, due, off, estimated, ran, None);
+    return Add(slot, due, off, estimated, ran, NoJump);
 }
 
 size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran, size_t holds)
@@ -121,28 +123,33 @@ size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimat
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
     j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 0, 1, 1u << slot, false, false, 0,
-         None, None, None, count_, holds};
+         NoJump, NoJump, NoJump, count_, holds};
     std::copy(std::begin(ran), std::end(ran), j.ran);
     // The place is reused: what pointed to the jump it held points nowhere.
     for (auto& found : lastFound_)
         for (size_t& last : found)
-            last = last == index ? None : last;
+            last = last == index ? NoJump : last;
     for (Jump& other : jumps_)
         for (size_t* link : {&other.pairFirst, &other.pairSecond, &other.single, &other.holds})
-            *link = *link == index ? None : *link;
+            *link = *link == index ? NoJump : *link;
     MatchPairs(slot, index);
     return index;
 }
 
-bool CProgramTimeline::AtSamePlace(const Jump& a, const Jump& b) const
+bool CProgramTimeline::Near(int64_t dueA, const Marks& ranA, int64_t dueB, const Marks& ranB, uint32_t streams) const
 {
-    if (std::llabs(a.due - b.due) > SamePlace)
+    if (std::llabs(dueA - dueB) > SamePlace)
         return false;
     int64_t least = INT64_MAX;
     for (size_t i = 0; i < streams_; ++i)
-        if ((a.found | b.found) & (1u << i))
-            least = std::min(least, std::llabs(a.ran[i] - b.ran[i]));
+        if (streams & (1u << i))
+            least = std::min(least, std::llabs(ranA[i] - ranB[i]));
     return least <= SameFilePlace;
+}
+
+bool CProgramTimeline::AtSamePlace(const Jump& a, const Jump& b) const
+{
+    return Near(a.due, a.ran, b.due, b.ran, a.found | b.found);
 }
 
 void CProgramTimeline::MatchPairs(size_t slot, size_t index)
@@ -153,7 +160,7 @@ void CProgramTimeline::MatchPairs(size_t slot, size_t index)
         last[0] = index;
     }
     const size_t known = count_ < Kept ? count_ : Kept;
-    if (last[1] != None) {
+    if (last[1] != NoJump) {
         for (size_t i = 0; i < known; ++i) {
             if (PairMakes(last[1], index, i)) {
                 JoinPair(i, slot, last[1], index);
@@ -163,7 +170,7 @@ void CProgramTimeline::MatchPairs(size_t slot, size_t index)
     }
     for (size_t other = 0; other < streams_; ++other) {
         const size_t* pair = lastFound_[other];
-        if (other != slot && pair[1] != None && PairMakes(pair[1], pair[0], index)) {
+        if (other != slot && pair[1] != NoJump && PairMakes(pair[1], pair[0], index)) {
             JoinPair(index, other, pair[1], pair[0]);
             return;
         }
@@ -181,7 +188,7 @@ bool CProgramTimeline::PairMakes(size_t first, size_t second, size_t single) con
     // Another stream that made the same two steps joins the single step as well.
     if (s.pairFirst == first && s.pairSecond == second)
         return true;
-    if (a.declined || b.declined || s.declined || s.pairFirst != None || (s.found & (a.found | b.found)) != 0)
+    if (a.declined || b.declined || s.declined || s.pairFirst != NoJump || (s.found & (a.found | b.found)) != 0)
         return false;
     const int64_t sum = a.Measured() + b.Measured();
     return (sum < 0) == (s.Amount() < 0) && std::llabs(s.Amount() - sum) < SameJump && AtSamePlace(a, s) && AtSamePlace(b, s);
@@ -200,22 +207,13 @@ void CProgramTimeline::JoinPair(size_t single, size_t slot, size_t first, size_t
     }
 }
 
-int64_t CProgramTimeline::FileDistance(const Jump& jump, size_t slot, const Marks& ran) const
-{
-    int64_t least = std::llabs(ran[slot] - jump.ran[slot]);
-    for (size_t i = 0; i < streams_; ++i)
-        if (jump.found & (1u << i))
-            least = std::min(least, std::llabs(ran[i] - jump.ran[i]));
-    return least;
-}
-
 bool CProgramTimeline::Settled(size_t jump, size_t slot) const
 {
     const Jump& j = jumps_[jump];
     for (size_t i = 0; i < streams_; ++i) {
         const bool gonePast = last_[i] != NoTimestamp && last_[i] > j.due + SettlingTime;
         // A stream whose step found there since is this jump and a loss after it finds no more.
-        const bool foundOther = lastFound_[i][0] != None && AccountsFor(jumps_[lastFound_[i][0]], jump);
+        const bool foundOther = lastFound_[i][0] != NoJump && AccountsFor(jumps_[lastFound_[i][0]], jump);
         if (i != slot && !(j.found & (1u << i)) && !ended_[i] && last_[i] != NoTimestamp && !gonePast && !foundOther &&
             !PastResume(j, i))
             return false;
@@ -237,7 +235,7 @@ bool CProgramTimeline::AccountsFor(const Jump& step, size_t jump) const
 // Where the others' jump and the rest of a loss of its own put the stream that found `step`.
 bool CProgramTimeline::PastResume(const Jump& step, size_t stream) const
 {
-    return step.holds != None && step.pairFirst == None && last_[stream] != NoTimestamp &&
+    return step.holds != NoJump && step.pairFirst == NoJump && last_[stream] != NoTimestamp &&
            last_[stream] > step.due + step.Amount() - jumps_[step.holds].Measured();
 }
 
@@ -251,16 +249,16 @@ int64_t CProgramTimeline::Take(size_t jump)
     Jump& j = jumps_[jump];
     if (j.taken)
         return j.closed;
-    if (j.single != None && jumps_[jumps_[j.single].pairFirst].taken) {
+    if (j.single != NoJump && jumps_[jumps_[j.single].pairFirst].taken) {
         // The second of a pair closes what is left of the single step once the first is closed.
         j.taken = true;
         j.closed = Take(j.single) - jumps_[jumps_[j.single].pairFirst].closed;
         return j.closed;
     }
-    if (j.holds != None && j.pairFirst == None) {
+    if (j.holds != NoJump && j.pairFirst == NoJump) {
         // The others' jump, and a loss of this stream's own after it, kept as a gap.
         j.taken = true;
-        j.closed = Take(j.holds);
+        j.closed = jumps_[j.holds].declined ? 0 : Take(j.holds);
         return j.closed;
     }
     j.taken = true;
@@ -273,7 +271,7 @@ int64_t CProgramTimeline::Take(size_t jump)
             j.frameDen = step.frameDen;
         }
     }
-    if (j.videoStep == NoTimestamp && j.pairSecond != None && jumps_[j.pairSecond].videoStep != NoTimestamp) {
+    if (j.videoStep == NoTimestamp && j.pairSecond != NoJump && jumps_[j.pairSecond].videoStep != NoTimestamp) {
         // The video made it as two steps: its whole step is the first's amount and its second step.
         const Jump& second = jumps_[j.pairSecond];
         j.videoStep = jumps_[j.pairFirst].Measured() + second.videoStep;

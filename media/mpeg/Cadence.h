@@ -73,6 +73,7 @@ TimeVerdict JudgeTime(const TimeEvidence& evidence);
 class CProgramTimeline {
 public:
     static constexpr size_t MaxStreams = 9;
+    static constexpr size_t NoJump = SIZE_MAX;
     CProgramTimeline() { Reset(); }
     using Marks = int64_t[MaxStreams];
 
@@ -139,7 +140,7 @@ private:
         bool declined;
         int64_t closed;    // once taken: the amount every stream closes
         // A single step that another stream made as two: those two jumps; the second of such a
-        // pair: the single step. None where not.
+        // pair: the single step. NoJump where not.
         size_t pairFirst;
         size_t pairSecond;
         size_t single;
@@ -148,10 +149,10 @@ private:
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
     };
-    static constexpr size_t None = SIZE_MAX;
     size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran, size_t holds);
-    // How far from where the jump was first found a stream finds one at `ran`, in the file.
-    int64_t FileDistance(const Jump& jump, size_t slot, const Marks& ran) const;
+    // Two places are one where they are close in time, and in the file: the least that any of
+    // `streams` ran between them.
+    bool Near(int64_t dueA, const Marks& ranA, int64_t dueB, const Marks& ranB, uint32_t streams) const;
     bool AtSamePlace(const Jump& a, const Jump& b) const;
     // A step found after the jump, at its place, that is the jump and a loss after it.
     bool Hides(const Jump& step, const Jump& jump) const;

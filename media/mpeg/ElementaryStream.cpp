@@ -57,7 +57,7 @@ void CElementaryStream::Reset()
     closed_.clear();
     lastDts_ = NoTimestamp;
     anyTimed_ = false;
-    proposedJump_ = NoJump;
+    proposedJump_ = CProgramTimeline::NoJump;
     falseTimes_ = 0;
 }
 
@@ -284,7 +284,7 @@ void CElementaryStream::TimeUnits()
         int64_t given = unit.time != NoTimestamp && falseTimes_ == 0 ? DecodeTimeGiven(0) : NoTimestamp;
         const int64_t due = cadence_.Due();
         int64_t off = given != NoTimestamp ? given - due : 0;
-        if (std::llabs(off) > scanner_->Tolerance() && proposedJump_ == NoJump) {
+        if (std::llabs(off) > scanner_->Tolerance() && proposedJump_ == CProgramTimeline::NoJump) {
             size_t returnAt = 0;
             const FalseRun run = FindFalseRun(off, returnAt);
             if (run == FalseRun::Wait)
@@ -322,7 +322,7 @@ void CElementaryStream::TimeUnits()
                 // others have found it too (or ended, or gone past it), as long as it may. What a
                 // loss may hide of a jump is closed only where another stream made it too.
                 const bool partGap = verdict == TimeVerdict::PartGap;
-                if (proposedJump_ == NoJump) {
+                if (proposedJump_ == CProgramTimeline::NoJump) {
                     proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0, unit.ran);
                     if (IsVideoKind(kind_)) // a count of the cadence is a field
                         timeline_.SetVideoStep(proposedJump_, off, 2 * cadence_.UnitNum(), cadence_.UnitDen());
@@ -363,7 +363,7 @@ void CElementaryStream::TimeUnits()
         units_.push_back({unit.position, dts + scanner_->LeadOf(found_, 0), dts, cadence_.Due()});
         lastDts_ = dts;
         timeline_.Timed(slot_, dts);
-        proposedJump_ = NoJump;
+        proposedJump_ = CProgramTimeline::NoJump;
         if (falseTimes_ > 0)
             --falseTimes_;
         found_.PopTimed();

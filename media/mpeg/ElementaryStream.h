@@ -144,8 +144,7 @@ private:
     CProgramTimeline::Marks lastRan_ = {}; // of the unit timed last
     bool anyTimed_ = false;
     // The jump the front unit found, while it waits for the other streams to find it too.
-    static constexpr size_t NoJump = SIZE_MAX;
-    size_t proposedJump_ = NoJump;
+    size_t proposedJump_ = CProgramTimeline::NoJump;
     // Found units, the front one first, whose given times are false (a run hidden by a loss).
     size_t falseTimes_ = 0;
 };

@@ -290,6 +290,8 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"audio trails 1.8 s, every stream drops out for 1.2 s, the clock jumps forward 16 s inside it",
          Video::FieldPictures, {Audio::Mp2, Audio::Ac3Switch}, 1764 * Ms,
          {Dropout(EveryStream, 2983 * Ms, 1223 * Ms), Jump(4006 * Ms, 16355 * Ms)}},
+        {"audio drops out for 3 s, every stream for 2 s from inside that", Video::Film1080p, {Audio::Mp2}, 0,
+         {Dropout(1, 4349 * Ms, 3 * Second), Dropout(EveryStream, 6078 * Ms, 2006 * Ms)}},
         // The video resumes after the jump, which its longer loss hides, while the audio sees both.
         {"every stream drops out for 1.4 s, the clock jumps forward 0.66 s 0.2 s after it", Video::Film720p,
          {Audio::Mp2, Audio::Mp2}, 0, {Dropout(EveryStream, 2372 * Ms, 1385 * Ms), Jump(3974 * Ms, 662 * Ms)}},
