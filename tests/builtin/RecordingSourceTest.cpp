@@ -299,7 +299,7 @@ protected:
     }
 };
 
-TEST_F(RecordingSourcePins, AreNamedInTheMediaCentresOrder)
+TEST_F(RecordingSourcePins, AreNamedInTheMediaCentresOrderAndFoundByWhatTheyCarry)
 {
     for (int i = 0; i < 4; ++i) {
         PIN_INFO info = {};
@@ -308,10 +308,6 @@ TEST_F(RecordingSourcePins, AreNamedInTheMediaCentresOrder)
         EXPECT_EQ(L"DVR Out - " + std::to_wstring(i + 1), std::wstring(info.achName));
         EXPECT_EQ(i, Found(info.achName));
     }
-}
-
-TEST_F(RecordingSourcePins, AreFoundByWhatTheyCarry)
-{
     EXPECT_EQ(0, Found(L"Audio 1"));
     EXPECT_EQ(1, Found(L"Audio 2"));
     EXPECT_EQ(-1, Found(L"Audio 3"));

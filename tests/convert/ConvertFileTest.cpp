@@ -377,14 +377,10 @@ protected:
     std::string args_, hook_;
 };
 
-TEST_F(CommandAfterConversion, GetsBothPathsQuoted)
+TEST_F(CommandAfterConversion, GetsBothPathsQuotedAndOnlyAfterASuccess)
 {
     Convert(hook_, true);
     EXPECT_EQ(ReadFileBytes(args_), "\"" + mpg_ + "\" \"" + recording_ + "\"\r\nboth there\r\n");
-}
-
-TEST_F(CommandAfterConversion, DoesNotRunAfterAFailedRun)
-{
     const std::string report = Convert(hook_, false);
     EXPECT_EQ(report.find("The command after conversion"), std::string::npos) << report;
     EXPECT_FALSE(FileExists(args_));

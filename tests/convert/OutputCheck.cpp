@@ -15,14 +15,12 @@ namespace {
 using test_recordings::Kind;
 using test_recordings::WrittenObject;
 using testing_support::FirstLines;
+using testing_support::Quoted;
 using testing_support::RunLinuxTool;
 using testing_support::ToolOutput;
 
 constexpr int64_t PtsGap90 = 63000; // the checker's limit between a stream's stamps, 0.7 s
 constexpr int64_t Slack90 = 2;      // rounding of true times and of the output's to 90 kHz
-
-// Single quotes for the shell RunLinuxTool runs the command in; paths hold no quote.
-std::string Quoted(const std::string& windowsPath) { return "'" + testing_support::UnixPath(windowsPath) + "'"; }
 
 std::string Seconds(int64_t ticks90)
 {

@@ -51,7 +51,7 @@ std::string Tool(const std::string& command)
 // ffprobe finds the codings (and languages) in PID order; the others take it without a complaint.
 void ExpectEveryReaderTakes(const std::string& output, const std::vector<std::string>& probed)
 {
-    const std::string path = "'" + testing_support::UnixPath(output) + "'";
+    const std::string path = testing_support::Quoted(output);
     // ffprobe lists the streams under the program as well (ending in an empty field for video).
     std::string codecs = Tool("/usr/bin/ffprobe -v error -show_entries stream=index,codec_name:stream_tags=language:"
                               "program_stream_tags=language -of csv=p=0 " + path + " | sed 's/,$//' | grep . | sort -u");

@@ -22,9 +22,6 @@ namespace {
 
 constexpr DWORD ConversionMs = 120000;
 
-// Single quotes for the shell RunLinuxTool runs the command in; paths hold no quote.
-std::string Quoted(const std::string& windowsPath) { return "'" + UnixPath(windowsPath) + "'"; }
-
 using test_recordings::FieldCoding;
 
 // ffmpeg's ASF and WTV files are copied as they are, named as the input extension says: the source

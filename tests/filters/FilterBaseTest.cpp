@@ -123,23 +123,16 @@ TEST_F(FilterBaseTest, InterfacesAreOfferedAsDeclared)
     EXPECT_EQ(before + 1, RefCount(sink));
 }
 
-TEST_F(FilterBaseTest, FactoryRefusesAggregation)
-{
-    ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
-    ComPtr<IBaseFilter> made;
-    IUnknown* outer = static_cast<IBaseFilter*>(sink_.Get());
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IBaseFilter, reinterpret_cast<void**>(made.GetAddressOf())));
-    EXPECT_EQ(0u, factory.Reset());
-}
-
-TEST_F(FilterBaseTest, FactoryCountsLocks)
+TEST_F(FilterBaseTest, FactoryRefusesAggregationAndCountsLocks)
 {
     ComPtr<IClassFactory> factory = Adopt<IClassFactory>(new CFilterClassFactory(&CFileWriter::Create));
     ComPtr<IBaseFilter> made;
     void** into = reinterpret_cast<void**>(made.GetAddressOf());
     const LONG locks = ModuleLockCount();
+    IUnknown* outer = static_cast<IBaseFilter*>(sink_.Get());
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, IID_IBaseFilter, into));
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IFileSourceFilter, into));
-    EXPECT_EQ(locks, ModuleLockCount()); // the refused object is gone again
+    EXPECT_EQ(locks, ModuleLockCount()); // the refused objects are gone again
     ASSERT_EQ(S_OK, factory->LockServer(TRUE));
     EXPECT_EQ(locks + 1, ModuleLockCount());
     ASSERT_EQ(S_OK, factory->LockServer(FALSE));

@@ -137,47 +137,42 @@ protected:
     std::string path_;
 };
 
-// At once every unusual trait a recorder leaves: captions, small packets, a late start, a header
-// still unfinished, times missing, a cut-off first picture, silent video, a cut inside an object.
-TEST_F(AsfReaderTest, GivesEveryObjectOfAnUnusualRecording)
-{
-    Check({"unusual but sound",
-           [](RecordingOptions& o) {
-               o.captions = true;
-               o.firstTime = 36000ll * 10000000;
-               o.audioDelay = -1200000;
-               o.packetSize = 3000;
-               o.unfinishedHeader = true;
-               o.noTimeEvery = 3;
-               o.leadingTailBytes = 5000;
-               o.zeroObjects = 2;
-           },
-           S_OK,
-           [](std::string& f, const WrittenRecording& w) { f.resize(w.dataOffset + 40 * w.packetSize + w.packetSize / 2); }});
-}
-
-TEST_F(AsfReaderTest, ABadHeaderFailsToOpen)
+// Every object of the recording that its packets carry whole comes out, whatever the recording:
+// at once every unusual trait a recorder leaves (captions, small packets, a late start, a header
+// still unfinished, times missing, a cut-off first picture, silent video, a cut inside an object);
+// noisy packets, which are skipped; header counts, which are only claims: the packets end where the
+// file or an index does, not where a count says, unless something other than a packet lies there.
+// (Protection, no packets and too many noisy packets are the recording source's and the end-to-end
+// test's; the rest, the fuzz test.) A bad header fails to open.
+TEST_F(AsfReaderTest, GivesEveryObjectItsPacketsCarryWhole)
 {
     const auto none = [](RecordingOptions&) {};
-    Check({"cut inside the header", [](RecordingOptions& o) { o.cutAt = 300; }, HALVERN_E_BAD_HEADER});
-    Check({"header child of size 0", none, HALVERN_E_BAD_HEADER, Patch(46, 0)});
-    Check({"packet size 0", none, HALVERN_E_BAD_HEADER, Patch(122, 0)});
-}
-
-TEST_F(AsfReaderTest, NoisyPacketsAreSkipped)
-{
-    Check({"a few noisy packets", [](RecordingOptions& o) { o.garbageEvery = 25; }});
-}
-
-// The header's counts are claims: the packets end where the file or an index does, not where a
-// count says, unless something other than a packet lies there. (Protection, no packets and too
-// many noisy packets are the recording source's and the end-to-end test's; the rest, the fuzz test.)
-TEST_F(AsfReaderTest, PacketCountsInTheHeaderAreOnlyClaims)
-{
-    Check({"counts short, index after the data", [](RecordingOptions& o) {
-               o.claimedPackets = o.claimedDataPackets = 40;
-               o.indexAfterData = true;
-           }});
+    const Case cases[] = {
+        {"unusual but sound",
+         [](RecordingOptions& o) {
+             o.captions = true;
+             o.firstTime = 36000ll * 10000000;
+             o.audioDelay = -1200000;
+             o.packetSize = 3000;
+             o.unfinishedHeader = true;
+             o.noTimeEvery = 3;
+             o.leadingTailBytes = 5000;
+             o.zeroObjects = 2;
+         },
+         S_OK,
+         [](std::string& f, const WrittenRecording& w) { f.resize(w.dataOffset + 40 * w.packetSize + w.packetSize / 2); }},
+        {"a few noisy packets", [](RecordingOptions& o) { o.garbageEvery = 25; }},
+        {"counts short, index after the data",
+         [](RecordingOptions& o) {
+             o.claimedPackets = o.claimedDataPackets = 40;
+             o.indexAfterData = true;
+         }},
+        {"cut inside the header", [](RecordingOptions& o) { o.cutAt = 300; }, HALVERN_E_BAD_HEADER},
+        {"header child of size 0", none, HALVERN_E_BAD_HEADER, Patch(46, 0)},
+        {"packet size 0", none, HALVERN_E_BAD_HEADER, Patch(122, 0)},
+    };
+    for (const Case& c : cases)
+        Check(c);
 }
 
 // Cuts the file short when the first object arrives, as a user's cleanup or a full disk might.

@@ -221,7 +221,10 @@ protected:
     std::string directory_;
 };
 
-TEST_F(WtvReaderTest, GivesFfmpegsStreams)
+// ffmpeg's streams come out whole from a sound recording however a recorder lays it out; a bad
+// header fails to open; a cut recording ends at its last whole chunk; damage costs only what it
+// hits; protected recordings and H.264 without start codes are refused.
+TEST_F(WtvReaderTest, EachRecordingGivesWhatItsCaseSays)
 {
     Check({
         {"a recorder's layout", Ac3, true, nullptr},
@@ -257,34 +260,16 @@ TEST_F(WtvReaderTest, GivesFfmpegsStreams)
          [](std::string& f, L l) {
              PutU32(f, l.timelineEntryAt + 24, static_cast<uint32_t>(l.timelineLength / 4));
          }},
-    });
-}
-
-TEST_F(WtvReaderTest, ABadHeaderFailsToOpen)
-{
-    Check({
         {"cut inside the magic", Mp2, false, nullptr, [](F, L) { return 10; }, HALVERN_E_NOT_RECORDING},
         {"cut inside the directory", Mp2, false, nullptr, [](F, L l) { return l.rootAt + 100; }, HALVERN_E_BAD_HEADER},
         {"directory of absurd size", Mp2, false, Put([](F, L) { return 0x30; }, 0xFFFFFFF0), nullptr,
          HALVERN_E_BAD_HEADER},
         {"directory entry of size 0", Mp2, false, Put([](F, L l) { return l.rootAt + 16; }, 0), nullptr,
          HALVERN_E_BAD_HEADER},
-    });
-}
-
-TEST_F(WtvReaderTest, ACutRecordingEndsAtItsLastWholeChunk)
-{
-    Check({
         {"cut at a chunk's end", Mp2, true, nullptr,
          [](F, L l) { return VideoChunk(l, 40).at + ((VideoChunk(l, 40).size + 7) & ~7u); }, S_OK, Delivery::BeforeCut},
         {"cut inside a chunk", Ac3, true, nullptr, [](F, L l) { return VideoChunk(l, 30).at + 200; }, S_OK,
          Delivery::BeforeCut},
-    });
-}
-
-TEST_F(WtvReaderTest, DamageCostsOnlyWhatItHits)
-{
-    Check({
         {"chunk of size 0", Ac3, false, Put([](F, L l) { return VideoChunk(l, 20).at + 16; }, 0), nullptr, S_OK,
          Delivery::AllButOne},
         {"random bytes over half the timeline", Mp2, false,
@@ -296,27 +281,15 @@ TEST_F(WtvReaderTest, DamageCostsOnlyWhatItHits)
              }
          },
          nullptr, S_OK, Delivery::Unchecked, HALVERN_E_DAMAGED},
-    });
-}
-
-// The media centre's flag (a BOOL; ffmpeg's text of the same name is not it), a protection chunk
-// on the video, or a payload with no sync word in it.
-TEST_F(WtvReaderTest, ProtectedRecordingsAreRefused)
-{
-    Check({
+        // The media centre's flag (a BOOL; ffmpeg's text of the same name is not it), a protection
+        // chunk on the video, or a payload with no sync word in it.
         {"protection flag", "marked", false, Put([](F f, L) { return f.find(ProtectedName) - 8; }, 3), nullptr,
          HALVERN_E_PROTECTED},
         {"protection flag as text", "marked", false, nullptr, nullptr, S_OK, Delivery::Unchecked},
         {"protection chunk", Mp2, false, MarkProtected, nullptr, HALVERN_E_PROTECTED},
         {"encrypted payload", Ac3, false, Scramble, nullptr, HALVERN_E_PROTECTED},
-    });
-}
-
-// H.264 declared with length prefixes (AVC1) is not read: the subtype GUID's FourCC renamed
-// wherever the stream is described.
-TEST_F(WtvReaderTest, H264WithoutStartCodesIsRefused)
-{
-    Check({
+        // H.264 declared with length prefixes (AVC1) is not read: the subtype GUID's FourCC renamed
+        // wherever the stream is described.
         {"H.264 without start codes", "h264-ac3", false,
          [](std::string& f, L) {
              const std::string h264("H264\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 16);

@@ -33,6 +33,8 @@ inline bool FileExists(const std::string& path) { return FileExists(Wide(path));
 std::string VectorPath(const std::string& name);
 // The Unix path of a Windows path, through Wine's own mapping; empty when there is none.
 std::string UnixPath(const std::string& windowsPath);
+// Single-quoted for the shell RunLinuxTool runs the command in; the tests' paths hold no quote.
+inline std::string Quoted(const std::string& windowsPath) { return "'" + UnixPath(windowsPath) + "'"; }
 
 // Runs a Linux command line under /bin/sh (Linux paths throughout) and gives what it wrote; Wine does
 // not pass the exit code on reliably. False when it could not be started or did not end in time.
