@@ -95,7 +95,7 @@ int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Mark
 
 size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran)
 {
-    const size_t known = count_ < Kept ? count_ : Kept;
+    const size_t known = JumpsHeld();
     for (size_t i = 0; i < known; ++i) {
         // One stream finds a jump once; a step back after a step forward is another.
         Jump& j = jumps_[i];
@@ -103,8 +103,8 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         if (j.declined || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
             !Near(j.due, j.ran, due, ran, j.found | (1u << slot)))
             continue;
-        // Where the others only reckoned the jump from what they ran, this stream's exact step
-        // measures it better.
+        // A step noticeably longer than one the others measured exactly holds it. Where they only
+        // reckoned the jump from what they ran, this stream's step measures it better.
         if (off > 0 && j.exact != NoTimestamp && off - amount >= SmallestHiddenJump)
             return Add(slot, due, off, estimated, ran, i);
         j.found |= 1u << slot;
@@ -159,7 +159,7 @@ void CProgramTimeline::MatchPairs(size_t slot, size_t index)
         last[1] = last[0];
         last[0] = index;
     }
-    const size_t known = count_ < Kept ? count_ : Kept;
+    const size_t known = JumpsHeld();
     if (last[1] != NoJump) {
         for (size_t i = 0; i < known; ++i) {
             if (PairMakes(last[1], index, i)) {
@@ -263,8 +263,10 @@ int64_t CProgramTimeline::Take(size_t jump)
     }
     j.taken = true;
     j.closed = j.Amount();
-    for (const Jump& step : jumps_) {
+    const size_t known = JumpsHeld();
+    for (size_t i = 0; i < known; ++i) {
         // The video found it in a longer step: its frames stay whole after that step too.
+        const Jump& step = jumps_[i];
         if (j.videoStep == NoTimestamp && step.holds == jump && step.videoStep != NoTimestamp) {
             j.videoStep = step.videoStep;
             j.frameNum = step.frameNum;

@@ -166,6 +166,8 @@ private:
     bool PairMakes(size_t first, size_t second, size_t single) const;
     void JoinPair(size_t single, size_t slot, size_t first, size_t second);
     static constexpr size_t Kept = 16;
+    // How many places of jumps_ hold a jump.
+    size_t JumpsHeld() const { return count_ < Kept ? count_ : Kept; }
     Jump jumps_[Kept] = {};
     size_t lastFound_[MaxStreams][2] = {}; // each stream's last two jumps, the last first
     size_t count_ = 0;
