@@ -103,15 +103,18 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         if (j.declined || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
             !Near(j.due, j.ran, due, ran, j.found | (1u << slot)))
             continue;
-        // A step noticeably longer than one the others measured exactly holds it. Where they only
-        // reckoned the jump from what they ran, this stream's step measures it better.
-        if (off > 0 && j.exact != NoTimestamp && off - amount >= SmallestHiddenJump)
-            return Add(slot, due, off, estimated, ran, i);
-        j.found |= 1u << slot;
+        // A forward step noticeably apart from one the others measured exactly holds it: longer, with
+        // a loss of its own after it; shorter, with the clock jumping back after it; or it is one
+        // step of what they make as two. Where they only reckoned the jump from what they ran, this
+        // stream's step measures it better.
+        const bool holds = off > 0 && j.exact != NoTimestamp && std::llabs(off - amount) >= SmallestHiddenJump;
         if (!j.taken) {
             int64_t& least = estimated ? j.estimated : j.exact;
             least = least == NoTimestamp ? off : std::min(least, off);
         }
+        if (holds)
+            return Add(slot, due, off, estimated, ran, i);
+        j.found |= 1u << slot;
         MatchPairs(slot, i);
         return i;
     }
@@ -232,11 +235,15 @@ bool CProgramTimeline::AccountsFor(const Jump& step, size_t jump) const
     return step.holds == jump || step.pairFirst == jump || step.pairSecond == jump || Hides(step, jumps_[jump]);
 }
 
-// Where the others' jump and the rest of a loss of its own put the stream that found `step`.
+// Where the others' jump and the rest of a loss of its own put the stream that found `step`. A
+// shorter step waits until the others have gone well past it: the jump back that it may hold comes
+// later in their times than where it resumes.
 bool CProgramTimeline::PastResume(const Jump& step, size_t stream) const
 {
-    return step.holds != NoJump && step.pairFirst == NoJump && last_[stream] != NoTimestamp &&
-           last_[stream] > step.due + step.Amount() - jumps_[step.holds].Measured();
+    if (step.holds == NoJump || step.pairFirst != NoJump || last_[stream] == NoTimestamp)
+        return false;
+    const int64_t rest = step.Amount() - jumps_[step.holds].Measured();
+    return rest > 0 && last_[stream] > step.due + rest;
 }
 
 bool CProgramTimeline::SharedExactly(size_t jump, size_t slot) const
