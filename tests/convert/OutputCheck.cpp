@@ -288,9 +288,13 @@ std::vector<std::string> GstreamerReadsEveryStream(const std::string& output, co
         "GST_DEBUG_NO_COLOR=1 GST_DEBUG='*:2,basesrc:1,mpegpsdemux:6' /usr/bin/timeout 120 /usr/bin/gst-launch-1.0 " + pipeline +
         " 2>&1 | /bin/grep -E 'Got EOS|ERROR|WARN|non PES sync|flushing [0-9]+ bytes|after [1-9][0-9]* bytes|lost sync|"
         "expecting|discont found|Wrong SCR|Dropping buffer|error in|No resync|wrong internal|discont buffer to pad'";
+    // A run that printed nothing at all, not even its end or a stream's start, did not get going
+    // (seen once on a busy machine); only such a run is made again.
     ToolOutput out;
-    if (!RunLinuxTool(command, out, 180000))
-        return {"gstreamer: gst-launch-1.0 did not run or end"};
+    for (int attempt = 0; attempt < 2 && out.out.empty(); ++attempt) {
+        if (!RunLinuxTool(command, out, 180000))
+            return {"gstreamer: gst-launch-1.0 did not run or end"};
+    }
     std::vector<std::string> faults;
     std::map<std::string, size_t> discontinuities; // by pad
     std::string complaints;
