@@ -270,11 +270,11 @@ int64_t CProgramTimeline::Take(size_t jump)
     }
     j.taken = true;
     j.closed = j.Amount();
+    // The video found it in a step of its own that holds it: its frames stay whole after that too.
     const size_t known = JumpsHeld();
-    for (size_t i = 0; i < known; ++i) {
-        // The video found it in a longer step: its frames stay whole after that step too.
+    for (size_t i = 0; i < known && j.videoStep == NoTimestamp; ++i) {
         const Jump& step = jumps_[i];
-        if (j.videoStep == NoTimestamp && step.holds == jump && step.videoStep != NoTimestamp) {
+        if (step.holds == jump && step.videoStep != NoTimestamp) {
             j.videoStep = step.videoStep;
             j.frameNum = step.frameNum;
             j.frameDen = step.frameDen;

@@ -99,9 +99,10 @@ public:
     // loss of every stream, and the other stream's data went on past the jump before its loss (or
     // the clock jumped twice within one unit of the first stream). The single step then counts as
     // found by the other stream too, which measured the sum of its two.
-    // A step noticeably longer than the jump the others found there holds it and a loss of the
-    // stream's own after it, or it is a single step that the others make as two: it stays a jump of
-    // its own until they show which, by a second step or by running past where this stream resumes.
+    // A forward step noticeably apart from the jump the others measured there holds it: longer, with
+    // a loss of the stream's own after it; shorter, with the clock jumping back after it; or it is a
+    // single step that the others make as two. It stays a jump of its own until they show which, by
+    // a second step or by running past it.
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
@@ -145,7 +146,7 @@ private:
         size_t pairSecond;
         size_t single;
         size_t serial; // jumps found before it
-        size_t holds;  // the others' jump that this longer step holds, with a loss after it
+        size_t holds;  // the others' jump that this longer or shorter step holds
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
     };
