@@ -90,11 +90,12 @@ public:
     void Timed(size_t slot, int64_t dts) { last_[slot] = dts; }
     void Ended(size_t slot) { ended_[slot] = true; }
 
-    // A stream found its times jump by `off` where its cadence put the unit at `due` (output time
-    // line), at the unit found when the streams had run as far as `ran`: the same jump as one
-    // another stream found there, at about the same place in the file, of about the same size; or
-    // a new one. `estimated`: the step less what the stream is reckoned to have lost, which the
-    // interleaving of the file blurs. Gives the jump's index.
+    // A stream found its times jump by `off` at `due` (output time line: where its cadence put the
+    // unit, past the stream's own loss where `estimated`), at the unit found when the streams had
+    // run as far as `ran`: the same jump as one another stream found there, at about the same
+    // place in the file, of about the same size; or a new one. `estimated`: the step less what the
+    // stream is reckoned to have lost, which the interleaving of the file blurs. Gives the jump's
+    // index.
     // One stream's single step may be two of another's at that place: the clock jumped inside a
     // loss of every stream, and the other stream's data went on past the jump before its loss (or
     // the clock jumped twice within one unit of the first stream). The single step then counts as

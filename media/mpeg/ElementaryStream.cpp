@@ -323,7 +323,9 @@ void CElementaryStream::TimeUnits()
                 // loss may hide of a jump is closed only where another stream made it too.
                 const bool partGap = verdict == TimeVerdict::PartGap;
                 if (proposedJump_ == CProgramTimeline::NoJump) {
-                    proposedJump_ = timeline_.Propose(slot_, due, off - lost, lost != 0, unit.ran);
+                    // The rest of a step past the stream's own loss lies where the loss ends: that
+                    // is where the others found it, and where they go past it.
+                    proposedJump_ = timeline_.Propose(slot_, due + lost, off - lost, lost != 0, unit.ran);
                     if (IsVideoKind(kind_)) // a count of the cadence is a field
                         timeline_.SetVideoStep(proposedJump_, off, 2 * cadence_.UnitNum(), cadence_.UnitDen());
                 }

@@ -297,6 +297,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Audio::Mp2, Audio::Mp2}, 0, {Dropout(EveryStream, 2372 * Ms, 1385 * Ms), Jump(3974 * Ms, 662 * Ms)}},
         {"every stream drops out for 1.4 s, the clock jumps back 0.5 s 0.2 s after it", Video::Film720p,
          {Audio::Mp2, Audio::Mp2}, 0, {Dropout(EveryStream, 2372 * Ms, 1385 * Ms), Jump(3974 * Ms, -500 * Ms)}},
+        // The others' jump lies at the end of the third audio's longer loss, not where it began.
+        {"the third audio drops out for 3 s, every stream for 0.8 s at its end", Video::Sd,
+         {Audio::Mp2, Audio::Mp2, Audio::Mp2}, 0, {Dropout(3, 3010 * Ms, 3 * Second), Dropout(EveryStream, 5805 * Ms, 800 * Ms)}},
         {"2 audio frames 1.95 s late, a whole number of frames, then the clock jumps forward 2.9 s", Video::Sd,
          {Audio::Ac3}, 0, {FalseTime(1, 4578 * Ms, 1952 * Ms, 2), Jump(5111 * Ms, 2864 * Ms)}},
         {"video drops out for 2.4 s, audio for 1.5 s from inside that", Video::SdThenHd, {Audio::Mp2}, 0,
