@@ -103,8 +103,15 @@ void COutputRecord::Refresh()
     outputOf_.clear();
     readSize_ = size;
     readTime_ = time;
-    if (!there || size == 0 || size > MaxRecordBytes)
-        return;
+    if (there && size > 0 && size <= MaxRecordBytes)
+        Read(size);
+    // After what the file says, as they were given after what it said when they were.
+    for (const auto& entry : unwritten_)
+        Take(entry.first, entry.second);
+}
+
+void COutputRecord::Read(ULONGLONG size)
+{
     UniqueFileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
@@ -158,20 +165,29 @@ bool COutputRecord::Add(const std::wstring& outputName, const std::wstring& reco
 {
     if (!IsEntryName(outputName) || !IsEntryName(recordingName))
         return false;
+    // What others appended is read with the next refresh; this entry counts from now on.
+    Take(outputName, recordingName);
+    if (Append(outputName + L"\t" + recordingName + L"\r\n"))
+        return true;
+    // Forgotten at the next read, the entry would leave the recording unconverted and its output
+    // another's: converted again under a new name at every pass.
+    unwritten_.emplace_back(outputName, recordingName);
+    return false;
+}
+
+bool COutputRecord::Append(const std::wstring& line)
+{
+    // A name with half a UTF-16 pair has no UTF-8: written as U+FFFD, it would name another file.
+    std::string bytes;
+    if (!Utf8OfExactly(line, bytes))
+        return false;
     // Appended in one write: runs beside each other (the Auto Converter, a command line) never
     // interleave their lines, and what others wrote meanwhile stays.
     UniqueFileHandle file(::CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    const std::string line = Utf8Of(outputName + L"\t" + recordingName + L"\r\n");
     DWORD written = 0;
-    if (!::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) || written != line.size())
-        return false;
-    file.Reset();
-    // What others appended is read with the next refresh; this entry counts from now on.
-    Take(outputName, recordingName);
-    return true;
+    return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
 
 bool LookUpOutput(const std::wstring& outputDirectory, const std::wstring& outputName, FILETIME& lastWrite)
@@ -201,9 +217,11 @@ OutputChoice ChooseOutput(const CConverterSettings& settings, const std::wstring
         return OutputChoice{own, true};
 
     const auto adoptable = [&](const std::wstring& name) {
-        return adopt && recordingThere && lookup(name, written) && record.RecordingOf(name).empty() &&
-               !SameName(name, OutputRecordName) && ::CompareFileTime(&written, &recording.ftLastWriteTime) >= 0 &&
-               record.Add(name, recordingName);
+        if (!adopt || !recordingThere || !lookup(name, written) || !record.RecordingOf(name).empty() ||
+            SameName(name, OutputRecordName) || ::CompareFileTime(&written, &recording.ftLastWriteTime) < 0)
+            return false;
+        record.Add(name, recordingName); // unwritten, it holds for this run all the same
+        return true;
     };
     const std::wstring plain = FileNameOf(OutputPathFor(directory, recordingName, settings.OutputExt));
     if (adoptable(plain))

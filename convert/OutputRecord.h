@@ -14,6 +14,8 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 extern const wchar_t OutputRecordName[]; // "Halvern outputs.txt"
 
@@ -28,11 +30,14 @@ public:
     std::wstring OutputOf(const std::wstring& recordingName) const;
     // The recording the output belongs to; empty for none.
     std::wstring RecordingOf(const std::wstring& outputName) const;
-    // Gives the output to the recording, in the file and here; false when the file could not be
-    // written (the output directory is missing or read-only), and then neither changes.
+    // Gives the output to the recording, here and in the file; false when the file could not be
+    // written (the output directory is missing or read-only, another program holds the record, a
+    // name has no UTF-8): the entry then holds here alone, for as long as this record does.
     bool Add(const std::wstring& outputName, const std::wstring& recordingName);
 
 private:
+    void Read(ULONGLONG size);
+    bool Append(const std::wstring& line);
     void Take(const std::wstring& outputName, const std::wstring& recordingName);
 
     const std::wstring path_;
@@ -41,6 +46,8 @@ private:
     // Folded names (letter case aside, as the file system compares them) to the other name as written.
     std::unordered_map<std::wstring, std::wstring> recordingOf_;
     std::unordered_map<std::wstring, std::wstring> outputOf_;
+    // Entries given here that the file could not take: output and recording names.
+    std::vector<std::pair<std::wstring, std::wstring>> unwritten_;
 };
 
 // Whether a file of that name is in the output directory, and when it was last written.

@@ -4,7 +4,10 @@
 
 #include <string>
 
+// Half a UTF-16 pair becomes U+FFFD.
 std::string Utf8Of(const std::wstring& text);
+// False, and utf8 empty, where the text holds half a UTF-16 pair, which UTF-8 cannot carry.
+bool Utf8OfExactly(const std::wstring& text, std::string& utf8);
 
 // Text that is not UTF-8 gives false and leaves wide empty.
 bool WideOfUtf8(const std::string& text, std::wstring& wide);

@@ -642,3 +642,41 @@ TEST_F(AutoConverterTest, APatternNamesOutputsByMetadataAndConvertsEachRecording
     EXPECT_TRUE(IsProgramStream(output_ + L"News - Monday (3).MPG"));
     EXPECT_FALSE(FileExists(input_ + L"A.dvr-ms"));
 }
+
+// An entry the record's file cannot take (another program holds it, or a name has half a UTF-16
+// pair, which UTF-8 cannot carry) still holds for the worker, also after others append to the file:
+// without it, each pass would take the output for another's and convert the recording again.
+TEST_F(AutoConverterTest, EntriesTheRecordCannotTakeStillHold)
+{
+    MakeAutoConverter(300);
+    settings_.OutputName = L"{Title}";
+    const std::wstring recordPath = output_ + OutputRecordName;
+    WriteFileBytes(recordPath, "");
+    {
+        // Read, not shared for writing: the worker's appends fail.
+        const UniqueFileHandle held(::CreateFileW(recordPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        ASSERT_TRUE(CopyRecording(input_ + L"A.dvr-ms", {{"Title", L"News"}}));
+        ASSERT_TRUE(CopyRecording(input_ + L"B.dvr-ms", {{"Title", L"Sport"}}));
+        Start();
+        ASSERT_TRUE(WaitForText(L" - Done.\n", 2)) << Text();
+        ASSERT_TRUE(WaitForMorePasses(3));
+    }
+    WriteFileBytes(recordPath, "Other.MPG\tOther.dvr-ms\r\n"); // read at the next pass
+    ASSERT_TRUE(WaitForMorePasses(3));
+    Stop();
+    EXPECT_EQ(Count(L" - Done.\n"), 2u) << "each once: " << Text();
+    EXPECT_TRUE(IsProgramStream(output_ + L"News.MPG"));
+    EXPECT_TRUE(IsProgramStream(output_ + L"Sport.MPG"));
+    EXPECT_FALSE(FileExists(output_ + L"News (2).MPG"));
+
+    COutputRecord record(output_);
+    const std::wstring halfPair = L"Film \xD800.MPG";
+    EXPECT_FALSE(record.Add(halfPair, L"C.dvr-ms"));
+    EXPECT_TRUE(record.Add(L"Late.MPG", L"D.dvr-ms"));
+    record.Refresh();
+    EXPECT_EQ(record.OutputOf(L"C.dvr-ms"), halfPair);
+    EXPECT_EQ(record.RecordingOf(L"Other.MPG"), L"Other.dvr-ms");
+    EXPECT_EQ(ReadFileBytes(recordPath), "Other.MPG\tOther.dvr-ms\r\nLate.MPG\tD.dvr-ms\r\n");
+}
