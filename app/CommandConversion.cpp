@@ -65,19 +65,25 @@ public:
     ConsoleCancel(const ConsoleCancel&) = delete;
     ConsoleCancel& operator=(const ConsoleCancel&) = delete;
 
+    // A cancel that came before the run began, which the engine, idle then, does not keep.
+    bool Requested() const { return requested_.load(); }
+
 private:
     // Handled, so the process is not ended before the run has cleaned up after itself.
     static BOOL WINAPI OnConsoleControl(DWORD)
     {
+        requested_ = true;
         if (CConversionEngine* engine = engine_.load())
             engine->CancelConversion();
         return TRUE;
     }
 
     static std::atomic<CConversionEngine*> engine_;
+    static std::atomic<bool> requested_;
 };
 
 std::atomic<CConversionEngine*> ConsoleCancel::engine_{nullptr};
+std::atomic<bool> ConsoleCancel::requested_{false};
 
 // The run's report as it grows, and its progress in tenths.
 class ConsoleObserver : public IConversionObserver {
@@ -210,7 +216,11 @@ CommandExit RunCommandConversion(const CommandLine& line, CWinApp& profile, cons
     ConsoleObserver observer;
     CConversionEngine engine(graphs, observer);
     const ConsoleCancel cancel(engine);
-    return ExitFor(engine.ConvertFile(CommandRequest(line, settings, recording)));
+    // Naming the output can read the recording and the output record for a while.
+    const ConversionRequest request = CommandRequest(line, settings, recording);
+    if (cancel.Requested())
+        return CommandExit::Cancelled;
+    return ExitFor(engine.ConvertFile(request));
 }
 
 CommandExit ShowCommandUsage(const CommandLine& line)
