@@ -106,8 +106,9 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         // A forward step noticeably apart from one the others measured exactly holds it: longer, with
         // a loss of its own after it; shorter, with the clock jumping back after it; or it is one
         // step of what they make as two. Where they only reckoned the jump from what they ran, this
-        // stream's step measures it better.
-        const bool holds = off > 0 && j.exact != NoTimestamp && std::llabs(off - amount) >= SmallestHiddenJump;
+        // stream's step measures it better; where this stream only reckoned it, the file's
+        // interleaving blurs its step by as much, and it is their jump.
+        const bool holds = off > 0 && !estimated && j.exact != NoTimestamp && std::llabs(off - amount) >= SmallestHiddenJump;
         if (!j.taken) {
             int64_t& least = estimated ? j.estimated : j.exact;
             least = least == NoTimestamp ? off : std::min(least, off);

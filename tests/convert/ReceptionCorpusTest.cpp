@@ -300,6 +300,12 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // The others' jump lies at the end of the third audio's longer loss, not where it began.
         {"the third audio drops out for 3 s, every stream for 0.8 s at its end", Video::Sd,
          {Audio::Mp2, Audio::Mp2, Audio::Mp2}, 0, {Dropout(3, 3010 * Ms, 3 * Second), Dropout(EveryStream, 5805 * Ms, 800 * Ms)}},
+        // A stream that reckons its step from what the others ran is blurred by their interleaving:
+        // it shares their jump, not holds it.
+        {"every stream drops out for 0.8 s, the video for 2.3 s from inside that", Video::Film1080p, {Audio::Ac3Switch},
+         1003 * Ms, {Dropout(VideoStream, 4751 * Ms, 2340 * Ms), Dropout(EveryStream, 4324 * Ms, 833 * Ms)}},
+        {"audio leads 0.6 s, the clock jumps back 21 s, every stream drops out for 0.8 s 0.3 s later", Video::SdBFrames,
+         {Audio::Mp2}, -579 * Ms, {Jump(5338 * Ms, -21407 * Ms), Dropout(EveryStream, 5676 * Ms, 800 * Ms)}},
         {"2 audio frames 1.95 s late, a whole number of frames, then the clock jumps forward 2.9 s", Video::Sd,
          {Audio::Ac3}, 0, {FalseTime(1, 4578 * Ms, 1952 * Ms, 2), Jump(5111 * Ms, 2864 * Ms)}},
         {"video drops out for 2.4 s, audio for 1.5 s from inside that", Video::SdThenHd, {Audio::Mp2}, 0,
