@@ -106,6 +106,13 @@ void CElementaryStream::End()
     timeline_.Ended(slot_);
 }
 
+void CElementaryStream::TimeHeld()
+{
+    timingHeld_ = true;
+    TimeUnits();
+    timingHeld_ = false;
+}
+
 uint64_t CElementaryStream::TimedEnd() const
 {
     if (units_.empty())
@@ -226,7 +233,7 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
 // While the answer may still come: the stream goes on and not too much is held.
 bool CElementaryStream::MayWait() const
 {
-    if (ended_ || found_.Count() >= MaxHeldUnits)
+    if (ended_ || timingHeld_ || found_.Count() >= MaxHeldUnits)
         return false;
     return WritePosition() - found_[0].position < MaxHeldBytes;
 }
@@ -236,7 +243,7 @@ bool CElementaryStream::MayWait() const
 // this stream, in fewer bytes than MaxHeldBytes.
 bool CElementaryStream::MayWaitForOthers() const
 {
-    if (ended_ || WritePosition() - found_[0].position >= MaxHeldBytes)
+    if (ended_ || timingHeld_ || WritePosition() - found_[0].position >= MaxHeldBytes)
         return false;
     return found_[found_.Count() - 1].ran[slot_] - found_[0].ran[slot_] < JumpWait;
 }

@@ -61,6 +61,10 @@ public:
     void Push(const ByteRange* pieces, size_t count, int64_t time);
     // No more bytes: the rest is final as it is.
     void End();
+    // The units held back for the stream's next given time, or for the others to find its jump,
+    // are timed now, with what is known: output is to go on without the stream, which has stopped
+    // delivering, and must not pass them.
+    void TimeHeld();
     bool Ended() const { return ended_; }
 
     uint64_t ReadPosition() const { return base_ + head_; }
@@ -130,6 +134,7 @@ private:
     size_t head_ = 0;
     uint64_t base_ = 0; // stream offset of buffer_[0]
     bool ended_ = false;
+    bool timingHeld_ = false; // within TimeHeld: nothing more is waited for
     CRingQueue<AccessUnit> units_;
     CFoundUnits found_;
     std::unique_ptr<IUnitScanner> scanner_;

@@ -53,7 +53,8 @@ public:
     // The stream has ended; when all have, the rest is written.
     virtual bool End(int stream) = 0;
     // Output goes on without the stream until it delivers again, as if it had none queued: for an
-    // input that has stopped delivering while another still has data.
+    // input that has stopped delivering while another still has data. The units it held back for
+    // what its next data would tell are timed first, so they go out in their place.
     virtual bool StopWaitingFor(int stream) = 0;
     virtual size_t Queued(int stream) const = 0;
     virtual bool WaitsFor(int stream) const = 0;
@@ -95,7 +96,10 @@ public:
     }
     bool StopWaitingFor(int stream) override
     {
-        Input(stream).waitedFor = false;
+        MuxInput& input = Input(stream);
+        input.queue.TimeHeld();
+        input.waitedFor = false;
+        needRecount_ = true;
         return Drain();
     }
     size_t Queued(int stream) const override { return Input(stream).queue.Queued(); }

@@ -306,6 +306,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          1003 * Ms, {Dropout(VideoStream, 4751 * Ms, 2340 * Ms), Dropout(EveryStream, 4324 * Ms, 833 * Ms)}},
         {"audio leads 0.6 s, the clock jumps back 21 s, every stream drops out for 0.8 s 0.3 s later", Video::SdBFrames,
          {Audio::Mp2}, -579 * Ms, {Jump(5338 * Ms, -21407 * Ms), Dropout(EveryStream, 5676 * Ms, 800 * Ms)}},
+        // Its last units are not held back for what never comes while the others go on.
+        {"the third audio ends inside a loss of every stream of 3 s", Video::SdThenHd,
+         {Audio::Ac3, Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(EveryStream, 6254 * Ms, 3 * Second)}},
         {"2 audio frames 1.95 s late, a whole number of frames, then the clock jumps forward 2.9 s", Video::Sd,
          {Audio::Ac3}, 0, {FalseTime(1, 4578 * Ms, 1952 * Ms, 2), Jump(5111 * Ms, 2864 * Ms)}},
         {"video drops out for 2.4 s, audio for 1.5 s from inside that", Video::SdThenHd, {Audio::Mp2}, 0,
