@@ -21,6 +21,7 @@ using testing_support::ToolOutput;
 
 constexpr int64_t PtsGap90 = 63000; // the checker's limit between a stream's stamps, 0.7 s
 constexpr int64_t Slack90 = 2;      // rounding of true times and of the output's to 90 kHz
+constexpr int64_t SecondIn100ns = 10000000;
 
 std::string Seconds(int64_t ticks90)
 {
@@ -41,6 +42,37 @@ struct ExpectedStream {
     std::vector<size_t> segment = {}; // each unit's: how many breaks every stream shares came before it
 };
 
+// Where spans end in which every stream lost data at once (send time): the losses of single streams
+// that overlap are a loss of every stream, which a recording cannot tell from one.
+std::vector<int64_t> SharedLossEnds(const test_recordings::WrittenRecording& written)
+{
+    constexpr int64_t Hole = SecondIn100ns * 3 / 20; // no stream sends its units that far apart
+    std::map<unsigned, std::vector<int64_t>> sent;
+    for (const WrittenObject& object : written.objects)
+        if (object.kind != Kind::Captions)
+            sent[object.stream].push_back(object.sendTime);
+    std::vector<std::pair<int64_t, int64_t>> shared; // spans every stream seen so far lost
+    bool first = true;
+    for (auto& stream : sent) {
+        std::vector<int64_t>& times = stream.second;
+        std::sort(times.begin(), times.end());
+        std::vector<std::pair<int64_t, int64_t>> holes, both;
+        for (size_t k = 1; k < times.size(); ++k)
+            if (times[k] - times[k - 1] > Hole)
+                holes.push_back({times[k - 1], times[k]});
+        for (const auto& a : first ? holes : shared)
+            for (const auto& b : holes)
+                if (std::max(a.first, b.first) < std::min(a.second, b.second))
+                    both.push_back({std::max(a.first, b.first), std::min(a.second, b.second)});
+        shared = first ? holes : both;
+        first = false;
+    }
+    std::vector<int64_t> ends;
+    for (const auto& span : shared)
+        ends.push_back(span.second);
+    return ends;
+}
+
 // The output's streams in the recording's order: the video, then each audio stream, MPEG audio
 // numbered from 0xC0 and AC-3 from sub-stream 0x80 of private stream 1.
 std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
@@ -58,6 +90,9 @@ std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
         if (event.kind == test_recordings::EventKind::Dropout && event.stream == test_recordings::EveryStream)
             breaks.push_back(options.firstTime + event.at + event.length);
     }
+    for (const int64_t end : SharedLossEnds(written))
+        if (std::none_of(breaks.begin(), breaks.end(), [&](int64_t at) { return std::llabs(at - end) < SecondIn100ns; }))
+            breaks.push_back(end);
 
     std::vector<ExpectedStream> streams(1 + written.audioStreams.size());
     streams[0] = {"video", 0xE0, 0, "0x1e0", "mpeg2video", "video_e0", "mpegvideoparse"};

@@ -309,6 +309,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // Its last units are not held back for what never comes while the others go on.
         {"the third audio ends inside a loss of every stream of 3 s", Video::SdThenHd,
          {Audio::Ac3, Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(EveryStream, 6254 * Ms, 3 * Second)}},
+        // One stream's loss inside another's is a loss of every stream: closed, or kept, alike.
+        {"audio leads 0.9 s, video drops out for 2.7 s, audio for 1.5 s inside that", Video::SdBFrames, {Audio::Ac3},
+         -949 * Ms, {Dropout(VideoStream, 4873 * Ms, 2690 * Ms), Dropout(1, 4877 * Ms, 1455 * Ms)}},
         {"2 audio frames 1.95 s late, a whole number of frames, then the clock jumps forward 2.9 s", Video::Sd,
          {Audio::Ac3}, 0, {FalseTime(1, 4578 * Ms, 1952 * Ms, 2), Jump(5111 * Ms, 2864 * Ms)}},
         {"video drops out for 2.4 s, audio for 1.5 s from inside that", Video::SdThenHd, {Audio::Mp2}, 0,
