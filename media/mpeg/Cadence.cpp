@@ -52,7 +52,7 @@ TimeVerdict JudgeTime(const TimeEvidence& evidence)
     // The others ran through at least half the hole: it is this stream's lost data. A jump or a
     // false time leaves the stream's units side by side in the file, the others barely moved.
     if (evidence.off > 0 && evidence.othersRan >= 0 && 2 * evidence.othersRan >= evidence.off)
-        return evidence.off - evidence.othersRan >= SmallestHiddenJump ? TimeVerdict::PartGap : TimeVerdict::Gap;
+        return std::llabs(evidence.off - evidence.othersRan) >= SmallestHiddenJump ? TimeVerdict::PartGap : TimeVerdict::Gap;
     if (evidence.nextOnOldCadence)
         return TimeVerdict::Outlier;
     // The others barely ran: the stream's times stepped where its data did not, alone (false

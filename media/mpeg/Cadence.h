@@ -35,7 +35,8 @@ private:
 
 // What a given time that disagrees with the cadence turns out to be, once the next given time of
 // the same stream is known. PartGap: data the stream lost, the others running on beside it, yet
-// they ran through noticeably less than the step: the rest is a jump if another stream shares it.
+// they ran through noticeably less than the step (the clock jumped forward at its end) or more
+// (it jumped back inside the loss): the rest is a jump if another stream shares it.
 enum class TimeVerdict { Outlier, Gap, PartGap, Jump };
 
 // Plain ASF keeps times in whole milliseconds.
@@ -63,8 +64,8 @@ struct TimeEvidence {
 // contradicts is an outlier. A step the others' data did not run through is a jump, closed: this
 // stream's times alone (false ones), or all streams' (a clock reset, or a loss in every stream),
 // each closed by the same amount. Where no other stream tells, a short forward step is a gap.
-// Where the others ran through most of the step but not all, the rest may be a jump they made at
-// the end of this stream's loss (PartGap).
+// Where the others ran through most of the step but not all, or more than all of it, the rest may
+// be a jump they made at the end of this stream's loss, or back inside it (PartGap).
 TimeVerdict JudgeTime(const TimeEvidence& evidence);
 
 // What the streams of one program share while they are timed: the jumps found, and how far each

@@ -309,6 +309,14 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // Its last units are not held back for what never comes while the others go on.
         {"the third audio ends inside a loss of every stream of 3 s", Video::SdThenHd,
          {Audio::Ac3, Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(EveryStream, 6254 * Ms, 3 * Second)}},
+        // The clock jumps back inside one stream's loss, by less than the loss: the stream's step
+        // is forward, and the others ran through more than it.
+        {"audio drops out for 3 s, the clock jumps back 2 s inside that", Video::SdBFrames, {Audio::Mp2, Audio::Ac3}, 0,
+         {Dropout(1, 4 * Second, 3 * Second), Jump(5500 * Ms, -2 * Second)}},
+        {"audio trails 1.5 s, the first audio drops out for 2.5 s, the clock jumps back 2.3 s inside that", Video::SdThenHd,
+         {Audio::Ac3, Audio::Ac3Switch}, 1470 * Ms, {Dropout(1, 5405 * Ms, 2494 * Ms), Jump(6118 * Ms, -2274 * Ms)}},
+        {"video drops out for 3 s, the clock jumps back 2 s inside that", Video::SdBFrames, {Audio::Mp2}, 0,
+         {Dropout(VideoStream, 4 * Second, 3 * Second), Jump(5500 * Ms, -2 * Second)}},
         // One stream's loss inside another's is a loss of every stream: closed, or kept, alike.
         {"audio leads 0.9 s, video drops out for 2.7 s, audio for 1.5 s inside that", Video::SdBFrames, {Audio::Ac3},
          -949 * Ms, {Dropout(VideoStream, 4873 * Ms, 2690 * Ms), Dropout(1, 4877 * Ms, 1455 * Ms)}},
