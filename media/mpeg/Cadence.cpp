@@ -95,6 +95,12 @@ int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Mark
 
 size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran)
 {
+    // A step that undoes the stream's own last jump, which no other stream made, ends a run of
+    // false times: that jump opens again, and the others' jump nearby is not this one.
+    const size_t own = lastFound_[slot][0];
+    if (own != NoJump && jumps_[own].found == (1u << slot) && !jumps_[own].declined &&
+        std::llabs(off + jumps_[own].Measured()) <= ContainerRounding)
+        return Add(slot, due, off, estimated, ran, NoJump);
     const size_t known = JumpsHeld();
     for (size_t i = 0; i < known; ++i) {
         // One stream finds a jump once; a step back after a step forward is another.

@@ -317,6 +317,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Audio::Ac3, Audio::Ac3Switch}, 1470 * Ms, {Dropout(1, 5405 * Ms, 2494 * Ms), Jump(6118 * Ms, -2274 * Ms)}},
         {"video drops out for 3 s, the clock jumps back 2 s inside that", Video::SdBFrames, {Audio::Mp2}, 0,
          {Dropout(VideoStream, 4 * Second, 3 * Second), Jump(5500 * Ms, -2 * Second)}},
+        // The picture that ends a run of false times undoes the video's own jump, not the one every
+        // stream made 1.3 s before.
+        {"every stream drops out for 1.5 s, 1 s later 8 pictures 2.2 s early", Video::SdThenHd, {Audio::Ac3Switch}, 0,
+         {Dropout(EveryStream, 3237 * Ms, 1517 * Ms), FalseTime(VideoStream, 5742 * Ms, -2198 * Ms, 8)}},
         // One stream's loss inside another's is a loss of every stream: closed, or kept, alike.
         {"audio leads 0.9 s, video drops out for 2.7 s, audio for 1.5 s inside that", Video::SdBFrames, {Audio::Ac3},
          -949 * Ms, {Dropout(VideoStream, 4873 * Ms, 2690 * Ms), Dropout(1, 4877 * Ms, 1455 * Ms)}},
