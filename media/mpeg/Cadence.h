@@ -105,6 +105,8 @@ public:
     // a loss of the stream's own after it; shorter, with the clock jumping back after it; or it is a
     // single step that the others make as two. It stays a jump of its own until they show which, by
     // a second step or by running past it.
+    // A step that undoes the stream's own last jump, which it alone made, is a jump of its own too:
+    // the end of a run of false times, whatever the others found nearby.
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
