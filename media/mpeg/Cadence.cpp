@@ -69,6 +69,10 @@ void CProgramTimeline::Reset()
     std::fill(std::begin(ran_), std::end(ran_), 0);
     std::fill(std::begin(last_), std::end(last_), NoTimestamp);
     std::fill(std::begin(ended_), std::end(ended_), false);
+    std::fill(std::begin(shiftCount_), std::end(shiftCount_), 0);
+    std::fill(std::begin(begun_), std::end(begun_), false);
+    std::fill(std::begin(wrote_), std::end(wrote_), false);
+    std::fill(std::begin(follow_), std::end(follow_), 0);
     for (auto& found : lastFound_)
         found[0] = found[1] = NoJump;
 }
@@ -308,6 +312,58 @@ int64_t CProgramTimeline::Take(size_t jump)
 void CProgramTimeline::Decline(size_t jump)
 {
     jumps_[jump].declined = true;
+}
+
+void CProgramTimeline::Shifted(size_t slot, int64_t ran, int64_t shift)
+{
+    ShiftChange* changes = shifts_[slot];
+    size_t& count = shiftCount_[slot];
+    if (count == Kept) {
+        std::copy(changes + 1, changes + Kept, changes);
+        --count;
+    }
+    changes[count++] = {ran, shift};
+}
+
+int64_t CProgramTimeline::Begin(size_t slot, const Marks& place)
+{
+    std::copy(std::begin(place), std::end(place), began_[slot]);
+    begun_[slot] = true;
+    for (size_t i = 0; i < streams_; ++i) {
+        if (i == slot || last_[i] == NoTimestamp)
+            continue;
+        // Found before the place: its own run there was less than where the place found it.
+        int64_t shift = 0;
+        for (size_t k = 0; k < shiftCount_[i] && shifts_[i][k].ran < place[i]; ++k)
+            shift = shifts_[i][k].shift;
+        return shift;
+    }
+    return 0;
+}
+
+bool CProgramTimeline::BeganInside(size_t i, size_t jump, size_t slot, const Marks& from, const Marks& to) const
+{
+    return i != slot && begun_[i] && !(jumps_[jump].found & (1u << i)) && began_[i][slot] > from[slot] &&
+           began_[i][slot] <= to[slot];
+}
+
+bool CProgramTimeline::MayFollow(size_t jump, size_t slot, const Marks& from, const Marks& to) const
+{
+    for (size_t i = 0; i < streams_; ++i)
+        if (BeganInside(i, jump, slot, from, to) && wrote_[i])
+            return false;
+    return true;
+}
+
+void CProgramTimeline::Follow(size_t jump, size_t slot, const Marks& from, const Marks& to)
+{
+    Jump& j = jumps_[jump];
+    for (size_t i = 0; i < streams_; ++i) {
+        if (!BeganInside(i, jump, slot, from, to) || wrote_[i])
+            continue;
+        follow_[i] += j.closed;
+        j.found |= 1u << i;
+    }
 }
 
 } // namespace mpeg

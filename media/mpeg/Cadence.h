@@ -22,6 +22,7 @@ public:
     int64_t Due(int64_t more = 0) const { return anchor_ + (counts_ + more) * num_ / den_; }
     void Anchor(int64_t time);
     void Advance(int64_t counts) { counts_ += counts; }
+    void Shift(int64_t ticks) { anchor_ += ticks; }
     // How long one count lasts: num / den ticks of 90 kHz.
     int64_t UnitNum() const { return num_; }
     int64_t UnitDen() const { return den_; }
@@ -130,6 +131,27 @@ public:
     int64_t Take(size_t jump);
     // The stream that found the jump keeps its step as a gap, and nobody closes the jump.
     void Decline(size_t jump);
+    // The stream has closed `shift` in all from its unit found when it had run `ran` on.
+    void Shifted(size_t slot, int64_t ran, int64_t shift);
+    // A stream begins with its unit found at `place`. Gives what it closes from its start: what the
+    // first other stream that has begun had closed there. Its times are on the clock the others'
+    // jumps before it led to, and a loss of every stream before it began left them as they are.
+    int64_t Begin(size_t slot, const Marks& place);
+    // Streams that began inside the step of `slot` from `from` to `to` and did not find its jump are
+    // on the clock after it, as the stream's next units are: they close the jump too, from their
+    // start (Follow, then each FollowedBy). False where one of them has had units written already,
+    // which cannot move any more (a jump back is closed all the same).
+    bool MayFollow(size_t jump, size_t slot, const Marks& from, const Marks& to) const;
+    void Follow(size_t jump, size_t slot, const Marks& from, const Marks& to);
+    // What the stream has still to close from its start for jumps it began inside; 0 once told.
+    int64_t FollowedBy(size_t slot)
+    {
+        const int64_t closed = follow_[slot];
+        follow_[slot] = 0;
+        return closed;
+    }
+    // Some of the stream's units have been written.
+    void Wrote(size_t slot) { wrote_[slot] = true; }
 
 private:
     struct Jump {
@@ -174,6 +196,17 @@ private:
     // How many places of jumps_ hold a jump.
     size_t JumpsHeld() const { return count_ < Kept ? count_ : Kept; }
     Jump jumps_[Kept] = {};
+    struct ShiftChange {
+        int64_t ran; // the stream's own run at the unit it took effect from
+        int64_t shift;
+    };
+    ShiftChange shifts_[MaxStreams][Kept] = {}; // each stream's last changes, oldest first
+    size_t shiftCount_[MaxStreams] = {};
+    Marks began_[MaxStreams] = {}; // where each stream began
+    bool begun_[MaxStreams] = {};
+    bool wrote_[MaxStreams] = {};
+    int64_t follow_[MaxStreams] = {};
+    bool BeganInside(size_t i, size_t jump, size_t slot, const Marks& from, const Marks& to) const;
     size_t lastFound_[MaxStreams][2] = {}; // each stream's last two jumps, the last first
     size_t count_ = 0;
     Marks ran_ = {};

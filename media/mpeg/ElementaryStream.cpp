@@ -56,6 +56,7 @@ void CElementaryStream::Reset()
     shift_ = 0;
     closed_.clear();
     lastDts_ = NoTimestamp;
+    firstGiven_ = NoTimestamp;
     anyTimed_ = false;
     proposedJump_ = CProgramTimeline::NoJump;
     falseTimes_ = 0;
@@ -138,8 +139,28 @@ uint64_t CElementaryStream::UnitEnd(size_t index) const
     return ReadPosition() + Ready();
 }
 
+void CElementaryStream::FollowJumps()
+{
+    const int64_t closed = timeline_.FollowedBy(slot_);
+    if (closed == 0)
+        return;
+    shift_ += closed;
+    for (size_t i = 0; i < units_.size(); ++i) {
+        units_[i].pts -= closed;
+        units_[i].dts -= closed;
+        units_[i].nextDts -= closed;
+    }
+    lastDts_ -= closed;
+    cadence_.Shift(-closed);
+    timeline_.Timed(slot_, lastDts_);
+    if (firstGiven_ != NoTimestamp && closed_.size() < MaxClosedJumps)
+        closed_.push_back({firstGiven_, shift_});
+}
+
 void CElementaryStream::Consume(size_t size)
 {
+    if (size > 0)
+        timeline_.Wrote(slot_);
     head_ += std::min(size, Queued());
     found_.ForgetGroupsBefore(ReadPosition());
     while (units_.size() >= 2 && units_[1].position <= ReadPosition())
@@ -282,6 +303,10 @@ void CElementaryStream::TimeUnits()
                 return;
             if (timed < found_.Count() && !scanner_->LeadKnown(found_, timed) && MayWait())
                 return;
+            shift_ = timeline_.Begin(slot_, unit.ran);
+            firstGiven_ = timed < found_.Count() ? found_[timed].time : NoTimestamp;
+            if (shift_ != 0 && firstGiven_ != NoTimestamp && closed_.size() < MaxClosedJumps)
+                closed_.push_back({firstGiven_, shift_});
             cadence_.Anchor(0);
             if (timed < found_.Count()) {
                 cadence_.Anchor(DecodeTimeGiven(timed));
@@ -338,11 +363,15 @@ void CElementaryStream::TimeUnits()
                 }
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWaitForOthers())
                     return;
-                if (partGap && !timeline_.SharedExactly(proposedJump_, slot_)) {
+                // A forward step that a stream which began inside it cannot follow stays a gap.
+                if ((partGap && !timeline_.SharedExactly(proposedJump_, slot_)) ||
+                    (off > 0 && !timeline_.MayFollow(proposedJump_, slot_, lastRan_, unit.ran))) {
                     timeline_.Decline(proposedJump_);
                     break;
                 }
                 shift_ += timeline_.Take(proposedJump_);
+                timeline_.Shifted(slot_, unit.ran[slot_], shift_);
+                timeline_.Follow(proposedJump_, slot_, lastRan_, unit.ran);
                 if (closed_.size() < MaxClosedJumps)
                     closed_.push_back({unit.time, shift_});
                 ++jumps_;

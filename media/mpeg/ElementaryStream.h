@@ -66,6 +66,9 @@ public:
     // delivering, and must not pass them.
     void TimeHeld();
     bool Ended() const { return ended_; }
+    // Where the stream began inside another stream's step whose jump was closed since, the units
+    // timed so far move with it: they are on the clock after the step.
+    void FollowJumps();
 
     uint64_t ReadPosition() const { return base_ + head_; }
     uint64_t WritePosition() const { return base_ + buffer_.size(); }
@@ -146,6 +149,7 @@ private:
     int64_t shift_ = 0; // taken off given times: the jumps closed so far
     std::vector<ClosedJump> closed_;
     int64_t lastDts_ = NoTimestamp;
+    int64_t firstGiven_ = NoTimestamp; // the first unit's given time, for the jumps it follows
     CProgramTimeline::Marks lastRan_ = {}; // of the unit timed last
     bool anyTimed_ = false;
     // The jump the front unit found, while it waits for the other streams to find it too.

@@ -85,22 +85,19 @@ public:
         MuxInput& input = Input(stream);
         input.waitedFor = true;
         input.queue.Push(pieces, count, time);
-        needRecount_ = true;
-        return Drain();
+        return Changed();
     }
     bool End(int stream) override
     {
         Input(stream).queue.End();
-        needRecount_ = true;
-        return Drain();
+        return Changed();
     }
     bool StopWaitingFor(int stream) override
     {
         MuxInput& input = Input(stream);
         input.queue.TimeHeld();
         input.waitedFor = false;
-        needRecount_ = true;
-        return Drain();
+        return Changed();
     }
     size_t Queued(int stream) const override { return Input(stream).queue.Queued(); }
     bool WaitsFor(int stream) const override { return Input(stream).waitedFor; }
@@ -123,6 +120,14 @@ protected:
     virtual const MuxInput& Input(int stream) const = 0;
     MuxInput& Input(int stream) { return const_cast<MuxInput&>(static_cast<const CMuxInputs*>(this)->Input(stream)); }
     virtual bool Drain() = 0;
+    // A stream's units were timed: those of streams that follow a jump it closed move first.
+    bool Changed()
+    {
+        for (int i = 0; i < InputCount(); ++i)
+            Input(i).queue.FollowJumps();
+        needRecount_ = true;
+        return Drain();
+    }
 
     // The streams' data changed since the output rate's needs were last counted.
     bool needRecount_ = true;

@@ -321,6 +321,13 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // stream made 1.3 s before.
         {"every stream drops out for 1.5 s, 1 s later 8 pictures 2.2 s early", Video::SdThenHd, {Audio::Ac3Switch}, 0,
          {Dropout(EveryStream, 3237 * Ms, 1517 * Ms), FalseTime(VideoStream, 5742 * Ms, -2198 * Ms, 8)}},
+        // Events before a stream began: its times are on the clock they led to.
+        {"audio trails 2 s, the clock jumps back 5 s at 1 s", Video::SdBFrames, {Audio::Mp2, Audio::Ac3}, 2 * Second,
+         {Jump(1 * Second, -5 * Second)}},
+        {"audio trails 2 s, the clock jumps forward 5 s at 1 s", Video::Sd, {Audio::Ac3}, 2 * Second,
+         {Jump(1 * Second, 5 * Second)}},
+        {"audio trails 2 s, every stream drops out for 1.5 s at 0.5 s", Video::SdBFrames, {Audio::Mp2}, 2 * Second,
+         {Dropout(EveryStream, 500 * Ms, 1500 * Ms)}},
         // One stream's loss inside another's is a loss of every stream: closed, or kept, alike.
         {"audio leads 0.9 s, video drops out for 2.7 s, audio for 1.5 s inside that", Video::SdBFrames, {Audio::Ac3},
          -949 * Ms, {Dropout(VideoStream, 4873 * Ms, 2690 * Ms), Dropout(1, 4877 * Ms, 1455 * Ms)}},
