@@ -47,6 +47,7 @@ void CElementaryStream::Reset()
     head_ = 0;
     base_ = 0;
     ended_ = false;
+    holding_ = false;
     units_.clear();
     found_.Reset();
     scanner_->Reset();
@@ -104,6 +105,7 @@ void CElementaryStream::End()
     ended_ = true;
     scanner_->End(Bytes(), found_);
     TimeUnits();
+    holding_ = !found_.Empty() && proposedJump_ != CProgramTimeline::NoJump;
     timeline_.Ended(slot_);
 }
 
@@ -126,7 +128,7 @@ uint64_t CElementaryStream::TimedEnd() const
 
 size_t CElementaryStream::Ready() const
 {
-    if (ended_ || Overflowing())
+    if (Ended() || Overflowing())
         return Queued();
     const uint64_t limit = TimedEnd();
     return limit > ReadPosition() ? static_cast<size_t>(limit - ReadPosition()) : 0;
@@ -139,22 +141,26 @@ uint64_t CElementaryStream::UnitEnd(size_t index) const
     return ReadPosition() + Ready();
 }
 
-void CElementaryStream::FollowJumps()
+void CElementaryStream::FollowOthers()
 {
     const int64_t closed = timeline_.FollowedBy(slot_);
-    if (closed == 0)
-        return;
-    shift_ += closed;
-    for (size_t i = 0; i < units_.size(); ++i) {
-        units_[i].pts -= closed;
-        units_[i].dts -= closed;
-        units_[i].nextDts -= closed;
+    if (closed != 0) {
+        shift_ += closed;
+        for (size_t i = 0; i < units_.size(); ++i) {
+            units_[i].pts -= closed;
+            units_[i].dts -= closed;
+            units_[i].nextDts -= closed;
+        }
+        lastDts_ -= closed;
+        cadence_.Shift(-closed);
+        timeline_.Timed(slot_, lastDts_);
+        if (firstGiven_ != NoTimestamp && closed_.size() < MaxClosedJumps)
+            closed_.push_back({firstGiven_, shift_});
     }
-    lastDts_ -= closed;
-    cadence_.Shift(-closed);
-    timeline_.Timed(slot_, lastDts_);
-    if (firstGiven_ != NoTimestamp && closed_.size() < MaxClosedJumps)
-        closed_.push_back({firstGiven_, shift_});
+    if (holding_) {
+        TimeUnits();
+        holding_ = !found_.Empty() && proposedJump_ != CProgramTimeline::NoJump;
+    }
 }
 
 void CElementaryStream::Consume(size_t size)
@@ -264,8 +270,14 @@ bool CElementaryStream::MayWait() const
 // this stream, in fewer bytes than MaxHeldBytes.
 bool CElementaryStream::MayWaitForOthers() const
 {
-    if (ended_ || timingHeld_ || WritePosition() - found_[0].position >= MaxHeldBytes)
+    if (timingHeld_ || WritePosition() - found_[0].position >= MaxHeldBytes)
         return false;
+    if (ended_) {
+        // Its own data ended: they have as long to find it as they run on in the file.
+        CProgramTimeline::Marks now;
+        timeline_.Mark(now);
+        return timeline_.OthersRan(slot_, found_[0].ran, now) < JumpWait;
+    }
     return found_[found_.Count() - 1].ran[slot_] - found_[0].ran[slot_] < JumpWait;
 }
 

@@ -59,16 +59,20 @@ public:
     }
     // The pieces' bytes one after another, as one push.
     void Push(const ByteRange* pieces, size_t count, int64_t time);
-    // No more bytes: the rest is final as it is.
+    // No more bytes: the rest is final as it is, but for units held for the others to find a jump
+    // this stream found (FollowOthers).
     void End();
     // The units held back for the stream's next given time, or for the others to find its jump,
     // are timed now, with what is known: output is to go on without the stream, which has stopped
     // delivering, and must not pass them.
     void TimeHeld();
-    bool Ended() const { return ended_; }
-    // Where the stream began inside another stream's step whose jump was closed since, the units
-    // timed so far move with it: they are on the clock after the step.
-    void FollowJumps();
+    // No more bytes come, and the units are timed: the rest is final as it is.
+    bool Ended() const { return ended_ && !holding_; }
+    // After the other streams' units were timed. Where the stream began inside another stream's
+    // step whose jump was closed since, the units timed so far move with it: they are on the clock
+    // after the step. A stream whose bytes ended while it held units for the others to find its
+    // jump times them once they have (or have run on, or ended).
+    void FollowOthers();
 
     uint64_t ReadPosition() const { return base_ + head_; }
     uint64_t WritePosition() const { return base_ + buffer_.size(); }
@@ -136,7 +140,8 @@ private:
     std::vector<uint8_t> buffer_;
     size_t head_ = 0;
     uint64_t base_ = 0; // stream offset of buffer_[0]
-    bool ended_ = false;
+    bool ended_ = false;   // no more bytes come
+    bool holding_ = false; // ended, its last units held for the others to find its jump
     bool timingHeld_ = false; // within TimeHeld: nothing more is waited for
     CRingQueue<AccessUnit> units_;
     CFoundUnits found_;

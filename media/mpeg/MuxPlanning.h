@@ -120,11 +120,11 @@ protected:
     virtual const MuxInput& Input(int stream) const = 0;
     MuxInput& Input(int stream) { return const_cast<MuxInput&>(static_cast<const CMuxInputs*>(this)->Input(stream)); }
     virtual bool Drain() = 0;
-    // A stream's units were timed: those of streams that follow a jump it closed move first.
+    // A stream's units were timed: the others follow what it closed, before output goes on.
     bool Changed()
     {
         for (int i = 0; i < InputCount(); ++i)
-            Input(i).queue.FollowJumps();
+            Input(i).queue.FollowOthers();
         needRecount_ = true;
         return Drain();
     }

@@ -321,6 +321,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // stream made 1.3 s before.
         {"every stream drops out for 1.5 s, 1 s later 8 pictures 2.2 s early", Video::SdThenHd, {Audio::Ac3Switch}, 0,
          {Dropout(EveryStream, 3237 * Ms, 1517 * Ms), FalseTime(VideoStream, 5742 * Ms, -2198 * Ms, 8)}},
+        // The streams end inside the loss or soon after it: each waits for the others' step.
+        {"every stream drops out for 3 s at 6.5 s, the video does not come back", Video::SdBFrames,
+         {Audio::Mp2, Audio::Ac3}, 0, {Dropout(EveryStream, 6500 * Ms, 3 * Second)}},
+        {"audio leads 0.4 s, 8 pictures 0.35 s early, 0.6 s later every stream drops out for 3 s", Video::Film720p,
+         {Audio::Mp2}, -423 * Ms, {FalseTime(VideoStream, 5098 * Ms, -348 * Ms, 8), Dropout(EveryStream, 5658 * Ms, 3 * Second)}},
         // Events before a stream began: its times are on the clock they led to.
         {"audio trails 2 s, the clock jumps back 5 s at 1 s", Video::SdBFrames, {Audio::Mp2, Audio::Ac3}, 2 * Second,
          {Jump(1 * Second, -5 * Second)}},
