@@ -70,7 +70,6 @@ void CProgramTimeline::Reset()
     std::fill(std::begin(last_), std::end(last_), NoTimestamp);
     std::fill(std::begin(ended_), std::end(ended_), false);
     std::fill(std::begin(shiftCount_), std::end(shiftCount_), 0);
-    std::fill(std::begin(begun_), std::end(begun_), false);
     std::fill(std::begin(wrote_), std::end(wrote_), false);
     std::fill(std::begin(follow_), std::end(follow_), 0);
     for (auto& found : lastFound_)
@@ -328,7 +327,6 @@ void CProgramTimeline::Shifted(size_t slot, int64_t ran, int64_t shift)
 int64_t CProgramTimeline::Begin(size_t slot, const Marks& place)
 {
     std::copy(std::begin(place), std::end(place), began_[slot]);
-    begun_[slot] = true;
     for (size_t i = 0; i < streams_; ++i) {
         if (i == slot || last_[i] == NoTimestamp)
             continue;
@@ -343,7 +341,7 @@ int64_t CProgramTimeline::Begin(size_t slot, const Marks& place)
 
 bool CProgramTimeline::BeganInside(size_t i, size_t jump, size_t slot, const Marks& from, const Marks& to) const
 {
-    return i != slot && begun_[i] && !(jumps_[jump].found & (1u << i)) && began_[i][slot] > from[slot] &&
+    return i != slot && last_[i] != NoTimestamp && !(jumps_[jump].found & (1u << i)) && began_[i][slot] > from[slot] &&
            began_[i][slot] <= to[slot];
 }
 

@@ -202,8 +202,7 @@ private:
     };
     ShiftChange shifts_[MaxStreams][Kept] = {}; // each stream's last changes, oldest first
     size_t shiftCount_[MaxStreams] = {};
-    Marks began_[MaxStreams] = {}; // where each stream began
-    bool begun_[MaxStreams] = {};
+    Marks began_[MaxStreams] = {}; // where each stream began: its first unit is timed (last_)
     bool wrote_[MaxStreams] = {};
     int64_t follow_[MaxStreams] = {};
     bool BeganInside(size_t i, size_t jump, size_t slot, const Marks& from, const Marks& to) const;

@@ -104,8 +104,7 @@ void CElementaryStream::End()
         return;
     ended_ = true;
     scanner_->End(Bytes(), found_);
-    TimeUnits();
-    holding_ = !found_.Empty() && proposedJump_ != CProgramTimeline::NoJump;
+    TimeEnded();
     timeline_.Ended(slot_);
 }
 
@@ -157,10 +156,14 @@ void CElementaryStream::FollowOthers()
         if (firstGiven_ != NoTimestamp && closed_.size() < MaxClosedJumps)
             closed_.push_back({firstGiven_, shift_});
     }
-    if (holding_) {
-        TimeUnits();
-        holding_ = !found_.Empty() && proposedJump_ != CProgramTimeline::NoJump;
-    }
+    if (holding_)
+        TimeEnded();
+}
+
+void CElementaryStream::TimeEnded()
+{
+    TimeUnits();
+    holding_ = !found_.Empty() && proposedJump_ != CProgramTimeline::NoJump;
 }
 
 void CElementaryStream::Consume(size_t size)

@@ -121,6 +121,8 @@ private:
     // Where the bytes whose units are timed end.
     uint64_t TimedEnd() const;
     void TimeUnits();
+    // TimeUnits once the bytes have ended: what it leaves is held for the others' jump.
+    void TimeEnded();
     bool MayWait() const;
     bool MayWaitForOthers() const;
     // The first found unit after `from` that has a given time, or found_.Count().
