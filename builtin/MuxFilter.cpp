@@ -318,6 +318,17 @@ bool CMuxFilter::OthersSilent(CMuxInputPin& pin)
     return false;
 }
 
+bool CMuxFilter::OnLendRoom(CMuxInputPin& pin, size_t size, std::shared_ptr<void>& keep, BYTE*& room)
+{
+    CriticalSectionLock streaming(StreamingLock());
+    const int stream = StreamOf(pin);
+    if (State() == State_Stopped || pin.IsFlushing() || stream < 0 || outputResult_ != S_OK)
+        return false;
+    if (stream == videoStream_ && throughInserter_)
+        return inserter_.Lend(size, keep, room);
+    return Multiplexer().Lend(stream, size, keep, room);
+}
+
 void CMuxFilter::OnWaitForRoom(CMuxInputPin& pin)
 {
     WaitWhile(pin, &CMuxFilter::MustWait, true);

@@ -66,6 +66,7 @@ private:
     HRESULT OnBeginFlush() override;
     HRESULT OnEndFlush() override;
     void OnWaitForRoom(CMuxInputPin& pin) override;
+    bool OnLendRoom(CMuxInputPin& pin, size_t size, std::shared_ptr<void>& keep, BYTE*& room) override;
     void OnWaitForOthers(CMuxInputPin& pin) override;
     void OnConnectionChanged(CMuxInputPin& pin, bool connected) override;
 

@@ -66,6 +66,29 @@ CMuxInputPin::CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const s
 {
 }
 
+CMuxInputPin::~CMuxInputPin()
+{
+    // Upstream may hold the allocator longer than the pin lives.
+    if (allocator_)
+        allocator_->Detach();
+}
+
+HRESULT CMuxInputPin::MakeAllocator(Microsoft::WRL::ComPtr<IMemAllocator>& made)
+{
+    if (!allocator_) {
+        const HRESULT hr = CLendingAllocator::Create(this, allocator_);
+        if (FAILED(hr))
+            return hr;
+    }
+    made = allocator_;
+    return S_OK;
+}
+
+bool CMuxInputPin::LendRoom(size_t size, std::shared_ptr<void>& keep, BYTE*& room)
+{
+    return events_.OnLendRoom(*this, size, keep, room);
+}
+
 mpeg::Coding CMuxInputPin::Coding() const
 {
     const AM_MEDIA_TYPE& type = ConnectedType().Get();

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "filters/InputPin.h"
+#include "filters/LendingAllocator.h"
 #include "base/ScopedWin.h"
 #include "media/mpeg/MuxPlanning.h"
 
@@ -29,6 +32,9 @@ public:
     virtual void OnWaitForOthers(CMuxInputPin& pin) = 0;
     // After the pin was connected, or before its connection goes.
     virtual void OnConnectionChanged(CMuxInputPin& pin, bool connected) = 0;
+    // Room where the pin's next received bytes are kept (IRoomLender), asked for by its allocator
+    // on the upstream filter's thread, without a lock held.
+    virtual bool OnLendRoom(CMuxInputPin& pin, size_t size, std::shared_ptr<void>& keep, BYTE*& room) = 0;
 
 protected:
     ~IMuxInputEvents() = default;
@@ -36,9 +42,10 @@ protected:
 
 enum class MuxInputRole { Video, Audio, Captions };
 
-class CMuxInputPin : public CBaseInputPin {
+class CMuxInputPin : public CBaseInputPin, private IRoomLender {
 public:
     CMuxInputPin(CBaseFilter* filter, IMuxInputEvents& events, const std::wstring& name, MuxInputRole role);
+    ~CMuxInputPin() override;
 
     bool IsVideo() const { return role_ == MuxInputRole::Video; }
     bool IsAudio() const { return role_ == MuxInputRole::Audio; }
@@ -72,11 +79,16 @@ protected:
     HRESULT OnEndOfStream() override;
     HRESULT OnBeginFlush() override;
     HRESULT OnEndFlush() override;
+    // The upstream filter puts its bytes where the multiplexer keeps them, when it takes this.
+    HRESULT MakeAllocator(Microsoft::WRL::ComPtr<IMemAllocator>& made) override;
 
 private:
+    bool LendRoom(size_t size, std::shared_ptr<void>& keep, BYTE*& room) override;
+
     IMuxInputEvents& events_;
     const MuxInputRole role_;
     UniqueHandle progress_;
     bool waiting_ = false;
     char language_[3] = {};
+    Microsoft::WRL::ComPtr<CLendingAllocator> allocator_; // made once, detached as the pin goes
 };

@@ -104,13 +104,19 @@ STDMETHODIMP CBaseInputPin::GetAllocator(IMemAllocator** allocator)
     *allocator = nullptr;
     CriticalSectionLock lock(filter_->StateLock());
     if (!allocator_) {
-        allocator_ = Adopt<IMemAllocator>(new (std::nothrow) CMemoryAllocator());
-        if (!allocator_)
-            return E_OUTOFMEMORY;
+        const HRESULT hr = MakeAllocator(allocator_);
+        if (FAILED(hr))
+            return hr;
     }
     *allocator = allocator_.Get();
     (*allocator)->AddRef();
     return S_OK;
+}
+
+HRESULT CBaseInputPin::MakeAllocator(ComPtr<IMemAllocator>& made)
+{
+    made = Adopt<IMemAllocator>(new (std::nothrow) CMemoryAllocator());
+    return made ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP CBaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL)

@@ -49,6 +49,8 @@ protected:
     virtual bool ReceiveMayBlock() const { return true; }
 
     void BreakConnect() override;
+    // The allocator this pin offers upstream, made at the first GetAllocator of a connection.
+    virtual HRESULT MakeAllocator(Microsoft::WRL::ComPtr<IMemAllocator>& made);
 
 private:
     Microsoft::WRL::ComPtr<IMemAllocator> allocator_;

@@ -1,10 +1,8 @@
 #include "filters/MediaSample.h"
 
-#include "filters/MemoryAllocator.h"
-
-void CMediaSample::Attach(CMemoryAllocator* allocator, BYTE* buffer, long size)
+void CMediaSample::Attach(ISampleHome* home, BYTE* buffer, long size)
 {
-    allocator_ = allocator;
+    home_ = home;
     buffer_ = buffer;
     size_ = size;
     ClearProperties();
@@ -44,7 +42,7 @@ STDMETHODIMP_(ULONG) CMediaSample::Release()
     if (remaining == 0) {
         ClearProperties();
         // The allocator may free this sample's memory before the call returns: nothing here after it.
-        allocator_->OnSampleReturned(this);
+        home_->OnSampleReturned(this);
     }
     return remaining;
 }

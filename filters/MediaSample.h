@@ -1,6 +1,6 @@
 #pragma once
-// One buffer of a CMemoryAllocator as an IMediaSample. The allocator makes its samples once, at
-// Commit; a sample whose last reference goes returns to the allocator instead of being deleted.
+// One buffer of an allocator as an IMediaSample. The allocator makes its samples once, at Commit;
+// a sample whose last reference goes returns to the allocator instead of being deleted.
 
 #include <windows.h>
 #include <dshow.h>
@@ -9,7 +9,17 @@
 
 #include "filters/MediaType.h"
 
-class CMemoryAllocator;
+class CMediaSample;
+
+// Where a sample goes back when its last reference goes: the allocator that handed it out, which
+// gives up there the reference the sample held on it.
+class ISampleHome {
+public:
+    virtual void OnSampleReturned(CMediaSample* sample) = 0;
+
+protected:
+    ~ISampleHome() = default;
+};
 
 class CMediaSample final : public IMediaSample {
 public:
@@ -17,8 +27,8 @@ public:
     CMediaSample(const CMediaSample&) = delete;
     CMediaSample& operator=(const CMediaSample&) = delete;
 
-    // Gives the sample its place in the allocator's block; called once, before it is handed out.
-    void Attach(CMemoryAllocator* allocator, BYTE* buffer, long size);
+    // Gives the sample its buffer; called while it is not handed out.
+    void Attach(ISampleHome* home, BYTE* buffer, long size);
     // Called by the allocator as it hands the sample out, with its one reference.
     void OnHandedOut() { references_.store(1, std::memory_order_relaxed); }
 
@@ -52,7 +62,7 @@ private:
     void ClearProperties();
 
     std::atomic<ULONG> references_{0};
-    CMemoryAllocator* allocator_ = nullptr; // holds it through the reference taken at GetBuffer
+    ISampleHome* home_ = nullptr; // held through the reference taken at GetBuffer
     BYTE* buffer_ = nullptr;
     long size_ = 0;
     long actual_ = 0;

@@ -14,7 +14,7 @@
 #include "filters/ModuleLock.h"
 #include "filters/RefCounted.h"
 
-class CMemoryAllocator final : public CRefCounted<IMemAllocator> {
+class CMemoryAllocator final : public CRefCounted<IMemAllocator>, public ISampleHome {
 public:
     CMemoryAllocator() = default;
 
@@ -26,8 +26,8 @@ public:
     STDMETHODIMP GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* stop, DWORD flags) override;
     STDMETHODIMP ReleaseBuffer(IMediaSample* sample) override;
 
-    // A sample whose last reference went; it gives back the reference to this allocator it held.
-    void OnSampleReturned(CMediaSample* sample);
+    // ISampleHome
+    void OnSampleReturned(CMediaSample* sample) override;
     // Threads asleep in GetBuffer now, so a test can wait until one is before it wakes it.
     long WaitingCount();
 

@@ -11,7 +11,6 @@ namespace {
 
 constexpr uint8_t UserDataCode = 0xB2;
 constexpr uint8_t LastSliceCode = 0xAF;
-constexpr size_t HeldCompactRatio = 4;
 
 // Bytes of a header after its start code that must be there before it is read.
 size_t HeaderBytes(uint8_t code)
@@ -51,8 +50,8 @@ void CCaptionInserter::Reset(bool insert)
     insert_ = insert;
     dvd_ = Layout::Undecided;
     ownCaptions_ = videoEnded_ = captionsEnded_ = failed_ = false;
-    held_.clear();
-    base_ = forwarded_ = scan_ = 0;
+    held_.Clear();
+    scan_ = 0;
     samples_.clear();
     timedSamples_ = 0;
     pictures_.clear();
@@ -78,17 +77,9 @@ bool CCaptionInserter::PushVideo(const uint8_t* data, size_t size, int64_t time)
 {
     if (failed_)
         return false;
-    // The bytes already sent go before the new ones come in, once they are HeldCompactRatio times
-    // those still held: each held byte then moves a 1/HeldCompactRatio time on average (a group of
-    // pictures may be held for its captions, and moving it each time as much had gone out cost as
-    // much as one more copy of the video), for a buffer up to 1 + HeldCompactRatio times it.
-    const size_t gone = static_cast<size_t>(forwarded_ - base_);
-    if (gone > 0 && gone >= HeldCompactRatio * (held_.size() - gone)) {
-        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(gone));
-        base_ = forwarded_;
-    }
     samples_.push_back({End(), size, time});
-    held_.insert(held_.end(), data, data + size);
+    const mpeg::ByteRange bytes{data, size};
+    held_.Append(&bytes, 1);
     Scan();
     Decide(false);
     return Forward();
@@ -145,19 +136,19 @@ bool CCaptionInserter::EndVideo()
 void CCaptionInserter::Scan()
 {
     for (;;) {
-        const size_t from = static_cast<size_t>(scan_ - base_);
-        const size_t at = mpeg::FindStartCode(held_.data(), held_.size(), from);
-        if (at + 4 > held_.size()) {
+        const uint64_t base = held_.Base();
+        const size_t at = mpeg::FindStartCode(held_.Block(), held_.Filled(), static_cast<size_t>(scan_ - base));
+        if (at + 4 > held_.Filled()) {
             // The last bytes may begin a start code whose rest is still to come.
             const uint64_t end = End();
-            scan_ = std::max(scan_, videoEnded_ || end < base_ + 3 ? end : end - 3);
+            scan_ = std::max(scan_, videoEnded_ || end < base + 3 ? end : end - 3);
             return;
         }
-        if (!ScanOne(base_ + at)) {
-            scan_ = base_ + at;
+        if (!ScanOne(base + at)) {
+            scan_ = base + at;
             return;
         }
-        scan_ = base_ + at + 4;
+        scan_ = base + at + 4;
     }
 }
 
@@ -331,7 +322,7 @@ void CCaptionInserter::ChooseLayout()
 
 void CCaptionInserter::Decide(bool force)
 {
-    force = force || held_.size() - static_cast<size_t>(forwarded_ - base_) > MaxHeldBytes || pictures_.size() > MaxHeldPictures;
+    force = force || held_.Queued() > MaxHeldBytes || pictures_.size() > MaxHeldPictures;
     const bool inserting = insert_ && !ownCaptions_;
     size_t next = 0;
     while (next < pictures_.size() && pictures_[next].decided)
@@ -557,13 +548,14 @@ bool CCaptionInserter::Forward()
         }
         samples_.pop_front();
         timedSamples_ = timedSamples_ > 0 ? timedSamples_ - 1 : 0;
-        forwarded_ = end;
+        held_.Consume(static_cast<size_t>(end - held_.ReadPosition()));
+        const uint64_t forwarded = held_.ReadPosition(); // everything before went out
         while (!pictures_.empty() && pictures_.front().decided &&
-               (pictures_.front().insertAt == Unknown ? pictures_.front().start : pictures_.front().insertAt) < forwarded_)
+               (pictures_.front().insertAt == Unknown ? pictures_.front().start : pictures_.front().insertAt) < forwarded)
             pictures_.pop_front();
         // A group goes once its block went out and its first picture was told; a header with no
         // pictures after it (garbage) goes when too many are held.
-        while (!groups_.empty() && groups_.front().insertAt < forwarded_ &&
+        while (!groups_.empty() && groups_.front().insertAt < forwarded &&
                ((groups_.front().told && (groups_.front().ownTold || groups_.front().ownCount == 0 || !listener_) &&
                  (groups_.front().decided || dvd_ != Layout::Dvd || !insert_ || ownCaptions_)) ||
                 groups_.size() > MaxHeldPictures))

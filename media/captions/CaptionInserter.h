@@ -13,9 +13,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "media/captions/CaptionUserData.h"
+#include "media/mpeg/ByteQueue.h"
 #include "media/mpeg/ElementaryStream.h"
 #include "media/mpeg/RingQueue.h"
 #include "media/mpeg/VideoHeaders.h"
@@ -66,6 +68,9 @@ public:
     void Reset(bool insert);
     // False once the output failed.
     bool PushVideo(const uint8_t* data, size_t size, int64_t time);
+    // Room for the next `size` bytes of video, which PushVideo then takes without a copy
+    // (mpeg::CByteQueue::Lend).
+    bool Lend(size_t size, std::shared_ptr<void>& keep, uint8_t*& room) { return !failed_ && !videoEnded_ && held_.Lend(size, keep, room); }
     // A caption sample: its whole pairs, all at `time` (or the last time when it has none).
     bool PushPairs(const uint8_t* data, size_t size, int64_t time);
     // The caption stream has ended: video no longer waits for it.
@@ -115,8 +120,8 @@ private:
         BytePair own[MaxPairsPerBlock];
     };
 
-    const uint8_t* At(uint64_t position) const { return held_.data() + static_cast<size_t>(position - base_); }
-    uint64_t End() const { return base_ + held_.size(); }
+    const uint8_t* At(uint64_t position) const { return held_.Block() + static_cast<size_t>(position - held_.Base()); }
+    uint64_t End() const { return held_.WritePosition(); }
     void Scan();
     bool ScanOne(uint64_t at);
     void OnPicture(uint64_t at);
@@ -143,9 +148,7 @@ private:
     bool captionsEnded_ = false;
     bool failed_ = false;
 
-    std::vector<uint8_t> held_;
-    uint64_t base_ = 0;        // stream offset of held_[0]
-    uint64_t forwarded_ = 0;   // everything before went out
+    mpeg::CByteQueue held_;    // from the first byte not sent on
     uint64_t scan_ = 0;
     // Working space of Forward: where blocks go into a sample, the picture blocks written for it,
     // and the pieces it is passed on in.

@@ -12,12 +12,6 @@ namespace mpeg {
 
 namespace {
 
-// Consumed bytes are dropped from the front once they are this many and CompactRatio times the
-// bytes still queued, which move to the front: each byte is moved a 1/CompactRatio time on average
-// (the queue holds up to about a second of the stream, and moving it each time as much had gone
-// out cost as much as one more copy of every byte), for a buffer up to 1 + CompactRatio times it.
-constexpr size_t CompactThreshold = 64 * 1024;
-constexpr size_t CompactRatio = 4;
 // Bytes held for the next given time, beside MaxHeldUnits.
 constexpr size_t MaxHeldBytes = 2 << 20;
 // How much of its own time a stream holds for the others to find a jump it found.
@@ -43,9 +37,7 @@ CElementaryStream::CElementaryStream(StreamKind kind, CProgramTimeline& timeline
 
 void CElementaryStream::Reset()
 {
-    buffer_.clear();
-    head_ = 0;
-    base_ = 0;
+    bytes_.Clear();
     ended_ = false;
     holding_ = false;
     units_.clear();
@@ -85,15 +77,9 @@ void CElementaryStream::Push(const ByteRange* pieces, size_t count, int64_t time
         size += pieces[i].size;
     if (ended_ || size == 0)
         return;
-    if (head_ >= CompactThreshold && head_ >= CompactRatio * Queued()) {
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(head_));
-        base_ += head_;
-        head_ = 0;
-    }
     const uint64_t at = WritePosition();
     found_.Given(at, time);
-    for (size_t i = 0; i < count; ++i)
-        buffer_.insert(buffer_.end(), pieces[i].data, pieces[i].data + pieces[i].size);
+    bytes_.Append(pieces, count);
     scanner_->Scan(Bytes(), at, found_);
     TimeUnits();
 }
@@ -170,7 +156,7 @@ void CElementaryStream::Consume(size_t size)
 {
     if (size > 0)
         timeline_.Wrote(slot_);
-    head_ += std::min(size, Queued());
+    bytes_.Consume(size);
     found_.ForgetGroupsBefore(ReadPosition());
     while (units_.size() >= 2 && units_[1].position <= ReadPosition())
         units_.pop_front();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/mpeg/AudioFrames.h"
+#include "media/mpeg/ByteQueue.h"
 #include "media/mpeg/ByteRange.h"
 #include "media/mpeg/Cadence.h"
 #include "media/mpeg/ProgramStreamLayout.h"
@@ -74,10 +75,13 @@ public:
     // jump times them once they have (or have run on, or ended).
     void FollowOthers();
 
-    uint64_t ReadPosition() const { return base_ + head_; }
-    uint64_t WritePosition() const { return base_ + buffer_.size(); }
-    const uint8_t* Data() const { return buffer_.data() + head_; }
-    size_t Queued() const { return buffer_.size() - head_; }
+    uint64_t ReadPosition() const { return bytes_.ReadPosition(); }
+    uint64_t WritePosition() const { return bytes_.WritePosition(); }
+    const uint8_t* Data() const { return bytes_.Data(); }
+    size_t Queued() const { return bytes_.Queued(); }
+    // Room for the next `size` bytes, which a Push of them then takes without a copy
+    // (CByteQueue::Lend).
+    bool Lend(size_t size, std::shared_ptr<void>& keep, uint8_t*& room) { return !ended_ && bytes_.Lend(size, keep, room); }
     // Bytes from the read position whose units are parsed and timed; all of them once the
     // stream has ended, or once this much has piled up without a unit to time it (garbage).
     static constexpr size_t MaxUntimedBacklog = 4 << 20;
@@ -117,7 +121,7 @@ public:
     }
 
 private:
-    StreamBytes Bytes() const { return {buffer_.data(), buffer_.size(), base_, ReadPosition(), ended_}; }
+    StreamBytes Bytes() const { return {bytes_.Block(), bytes_.Filled(), bytes_.Base(), ReadPosition(), ended_}; }
     // Where the bytes whose units are timed end.
     uint64_t TimedEnd() const;
     void TimeUnits();
@@ -139,9 +143,7 @@ private:
     const StreamKind kind_;
     CProgramTimeline& timeline_;
     const size_t slot_;
-    std::vector<uint8_t> buffer_;
-    size_t head_ = 0;
-    uint64_t base_ = 0; // stream offset of buffer_[0]
+    CByteQueue bytes_;
     bool ended_ = false;   // no more bytes come
     bool holding_ = false; // ended, its last units held for the others to find its jump
     bool timingHeld_ = false; // within TimeHeld: nothing more is waited for

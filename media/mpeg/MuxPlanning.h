@@ -50,6 +50,9 @@ public:
     }
     // The same for bytes in pieces, taken one after another.
     virtual bool Push(int stream, const ByteRange* pieces, size_t count, int64_t time) = 0;
+    // Room where the stream's next `size` bytes can be put before they are pushed, so that the
+    // push copies nothing; `keep` holds it alive. False when there is none to lend now.
+    virtual bool Lend(int stream, size_t size, std::shared_ptr<void>& keep, uint8_t*& room) = 0;
     // The stream has ended; when all have, the rest is written.
     virtual bool End(int stream) = 0;
     // Output goes on without the stream until it delivers again, as if it had none queued: for an
@@ -86,6 +89,10 @@ public:
         input.waitedFor = true;
         input.queue.Push(pieces, count, time);
         return Changed();
+    }
+    bool Lend(int stream, size_t size, std::shared_ptr<void>& keep, uint8_t*& room) override
+    {
+        return Input(stream).queue.Lend(size, keep, room);
     }
     bool End(int stream) override
     {

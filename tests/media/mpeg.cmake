@@ -2,7 +2,7 @@
 halvern_test(mpeg_layout_test MpegLayoutTest.cpp)
 target_link_libraries(mpeg_layout_test PRIVATE halvern_media)
 
-halvern_test(mpeg_multiplexer_test MpegMultiplexerTest.cpp VECTORS)
+halvern_test(mpeg_multiplexer_test ByteQueueTest.cpp MpegMultiplexerTest.cpp VECTORS)
 target_link_libraries(mpeg_multiplexer_test PRIVATE halvern_media halvern_test_recordings)
 
 halvern_test(mpeg_timing_test MpegTimingTest.cpp VECTORS)
