@@ -370,13 +370,15 @@ void CElementaryStream::TimeUnits()
                     timeline_.Decline(proposedJump_);
                     break;
                 }
-                shift_ += timeline_.Take(proposedJump_);
+                const int64_t taken = timeline_.Take(proposedJump_);
+                shift_ += taken;
                 timeline_.Shifted(slot_, unit.ran[slot_], shift_);
                 timeline_.Follow(proposedJump_, slot_, lastRan_, unit.ran);
                 if (closed_.size() < MaxClosedJumps)
                     closed_.push_back({unit.time, shift_});
                 ++jumps_;
-                given = DecodeTimeGiven(0);
+                // The step's time less what was closed: a false given time stays replaced.
+                given -= taken;
                 // What this stream lost beyond the amount stays a gap; a time short of the cadence
                 // (a picture after lost data can lack the pictures its lead counts) takes its own.
                 if (given < due)

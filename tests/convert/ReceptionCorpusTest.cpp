@@ -340,6 +340,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Audio::Ac3}, 0, {FalseTime(1, 4578 * Ms, 1952 * Ms, 2), Jump(5111 * Ms, 2864 * Ms)}},
         {"video drops out for 2.4 s, audio for 1.5 s from inside that", Video::SdThenHd, {Audio::Mp2}, 0,
          {Dropout(1, 5427 * Ms, 1546 * Ms), Dropout(VideoStream, 3650 * Ms, 2376 * Ms)}},
+        // The first time after the loss is false: the unit goes where the loss ends, less what is closed.
+        {"audio drops out for 3 s, every stream for 1 s inside that, the first audio time after it false", Video::Sd,
+         {Audio::Ac3}, 0, {Dropout(1, 4000 * Ms, 3 * Second), Dropout(EveryStream, 5000 * Ms, 1 * Second),
+         FalseTime(1, 6950 * Ms, -2 * Second, 3)}},
         {"video drops out for 3 s, the second audio for 2.8 s from inside that", Video::SdThenHd,
          {Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(2, 6772 * Ms, 2786 * Ms), Dropout(VideoStream, 4472 * Ms, 3000 * Ms)}},
     };
