@@ -96,14 +96,14 @@ int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Mark
     return longest;
 }
 
-size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran)
+size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran)
 {
     // A step that undoes the stream's own last jump, which no other stream made, ends a run of
     // false times: that jump opens again, and the others' jump nearby is not this one.
     const size_t own = lastFound_[slot][0];
     if (own != NoJump && jumps_[own].found == (1u << slot) && !jumps_[own].declined &&
         std::llabs(off + jumps_[own].Measured()) <= ContainerRounding)
-        return Add(slot, due, off, estimated, ran, NoJump);
+        return Add(slot, due, off, estimated, step, ran, NoJump);
     const size_t known = JumpsHeld();
     for (size_t i = 0; i < known; ++i) {
         // One stream finds a jump once; a step back after a step forward is another.
@@ -121,22 +121,23 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         if (!j.taken) {
             int64_t& least = estimated ? j.estimated : j.exact;
             least = least == NoTimestamp ? off : std::min(least, off);
+            j.leastStep = std::min(j.leastStep, step);
         }
         if (holds)
-            return Add(slot, due, off, estimated, ran, i);
+            return Add(slot, due, off, estimated, step, ran, i);
         j.found |= 1u << slot;
         MatchPairs(slot, i);
         return i;
     }
-    return Add(slot, due, off, estimated, ran, NoJump);
+    return Add(slot, due, off, estimated, step, ran, NoJump);
 }
 
-size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran, size_t holds)
+size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds)
 {
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
-    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, NoTimestamp, 0, 1, 1u << slot, false, false, 0,
-         NoJump, NoJump, NoJump, count_, holds};
+    j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, step, NoTimestamp, 0, 1, 1u << slot, false, false,
+         0, NoJump, NoJump, NoJump, count_, holds};
     std::copy(std::begin(ran), std::end(ran), j.ran);
     // The place is reused: what pointed to the jump it held points nowhere.
     for (auto& found : lastFound_)
@@ -279,7 +280,7 @@ int64_t CProgramTimeline::Take(size_t jump)
         return j.closed;
     }
     j.taken = true;
-    j.closed = j.Amount();
+    j.closed = j.Amount() > 0 ? std::min(j.Amount(), j.leastStep) : j.Amount();
     // The video found it in a step of its own that holds it: its frames stay whole after that too.
     const size_t known = JumpsHeld();
     for (size_t i = 0; i < known && j.videoStep == NoTimestamp; ++i) {

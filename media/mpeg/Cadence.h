@@ -108,7 +108,8 @@ public:
     // a second step or by running past it.
     // A step that undoes the stream's own last jump, which it alone made, is a jump of its own too:
     // the end of a run of false times, whatever the others found nearby.
-    size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran);
+    // `step`: the stream's whole step there, its own loss in it: no stream closes more than its own.
+    size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well, and one measured it exactly: where each
@@ -124,7 +125,8 @@ public:
     }
     // What each stream closes of the jump, the same for all: the least of the steps measured
     // exactly (of the estimated ones where none was), so that a stream that lost more than the
-    // others around it keeps the rest as a gap. Where the video found the jump, the rest it keeps
+    // others around it keeps the rest as a gap; a forward one no more than any stream's whole
+    // step, which would put its next unit before its last. Where the video found the jump, the rest it keeps
     // is a whole number of its frames, so that its pictures stay on their fields (DVD authoring
     // wants that): the amount goes down to that, each stream keeping less than a frame more as a
     // gap. Final once taken.
@@ -159,6 +161,7 @@ private:
         Marks ran;         // how far the streams had run where it was first found
         int64_t exact;     // the least step measured exactly; NoTimestamp: none yet
         int64_t estimated; // the least estimated one
+        int64_t leastStep; // the least whole step of a stream that found it
         int64_t videoStep; // NoTimestamp: the video has not found it
         int64_t frameNum;  // and the video's frame
         int64_t frameDen;
@@ -176,7 +179,7 @@ private:
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
     };
-    size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, const Marks& ran, size_t holds);
+    size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds);
     // Two places are one where they are close in time, and in the file: the least that any of
     // `streams` ran between them.
     bool Near(int64_t dueA, const Marks& ranA, int64_t dueB, const Marks& ranB, uint32_t streams) const;

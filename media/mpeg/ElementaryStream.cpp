@@ -358,7 +358,7 @@ void CElementaryStream::TimeUnits()
                 if (proposedJump_ == CProgramTimeline::NoJump) {
                     // The rest of a step past the stream's own loss lies where the loss ends: that
                     // is where the others found it, and where they go past it.
-                    proposedJump_ = timeline_.Propose(slot_, due + lost, off - lost, lost != 0, unit.ran);
+                    proposedJump_ = timeline_.Propose(slot_, due + lost, off - lost, lost != 0, off, unit.ran);
                     if (IsVideoKind(kind_)) // a count of the cadence is a field
                         timeline_.SetVideoStep(proposedJump_, off, 2 * cadence_.UnitNum(), cadence_.UnitDen());
                 }

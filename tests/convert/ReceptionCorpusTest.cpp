@@ -344,6 +344,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"audio drops out for 3 s, every stream for 1 s inside that, the first audio time after it false", Video::Sd,
          {Audio::Ac3}, 0, {Dropout(1, 4000 * Ms, 3 * Second), Dropout(EveryStream, 5000 * Ms, 1 * Second),
          FalseTime(1, 6950 * Ms, -2 * Second, 3)}},
+        // The audio lost 12 frames of 32 ms, the video 12 of 33 ms: it closes no more than its own step.
+        {"audio leads 0.9 s, every stream drops out for 0.39 s", Video::Film1080p, {Audio::Ac3}, -861 * Ms,
+         {Dropout(EveryStream, 6025 * Ms, 387 * Ms)}},
         {"video drops out for 3 s, the second audio for 2.8 s from inside that", Video::SdThenHd,
          {Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(2, 6772 * Ms, 2786 * Ms), Dropout(VideoStream, 4472 * Ms, 3000 * Ms)}},
     };
