@@ -42,58 +42,67 @@ void Append(CByteQueue& queue, size_t size)
     queue.Append(&piece, 1);
 }
 
-TEST(ByteQueueTest, LentRoomFilledFromItsStartIsTakenInPlace)
+// A queue of 1000 bytes, and room lent after them.
+class ByteQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Append(queue_, 1000);
+        ASSERT_TRUE(queue_.Lend(5000, keep_, room_));
+    }
+    // The borrower's next `size` bytes of the stream, put into the room and given.
+    void GiveLent(size_t size)
+    {
+        Fill(room_, queue_.WritePosition(), size);
+        const ByteRange lent{room_, size};
+        queue_.Append(&lent, 1);
+    }
+
+    CByteQueue queue_;
+    std::shared_ptr<void> keep_;
+    uint8_t* room_ = nullptr;
+};
+
+TEST_F(ByteQueueTest, LentRoomFilledFromItsStartIsTakenInPlace)
 {
-    CByteQueue queue;
-    Append(queue, 1000);
-    std::shared_ptr<void> keep;
-    uint8_t* room = nullptr;
-    ASSERT_TRUE(queue.Lend(5000, keep, room));
-    EXPECT_EQ(queue.Data() + queue.Queued(), room);
-    Fill(room, queue.WritePosition(), 3000);
-    const ByteRange lent{room, 3000};
-    queue.Append(&lent, 1);
-    EXPECT_EQ(4000u, queue.Queued());
-    EXPECT_EQ(room, queue.Data() + 1000) << "taken where it was put";
-    EXPECT_TRUE(Intact(queue));
+    EXPECT_EQ(queue_.Data() + queue_.Queued(), room_);
+    GiveLent(3000);
+    EXPECT_EQ(4000u, queue_.Queued());
+    EXPECT_EQ(room_, queue_.Data() + 1000) << "taken where it was put";
+    EXPECT_TRUE(Intact(queue_));
 
     std::shared_ptr<void> other;
-    EXPECT_FALSE(queue.Lend(100, other, room)) << "the first room is still borrowed";
-    keep.reset();
-    EXPECT_TRUE(queue.Lend(100, other, room));
+    uint8_t* room = nullptr;
+    EXPECT_FALSE(queue_.Lend(100, other, room)) << "the first room is still borrowed";
+    keep_.reset();
+    EXPECT_TRUE(queue_.Lend(100, other, room));
 }
 
 // The borrower may still be writing: bytes added meanwhile go to a new block, and the borrowed
 // ones, given later, are copied in after them.
-TEST(ByteQueueTest, NothingIsWrittenIntoABorrowedBlock)
+TEST_F(ByteQueueTest, NothingIsWrittenIntoABorrowedBlock)
 {
-    CByteQueue queue;
-    Append(queue, 1000);
-    std::shared_ptr<void> keep;
-    uint8_t* room = nullptr;
-    ASSERT_TRUE(queue.Lend(500, keep, room));
-    std::memset(room, 0xEE, 500);
-    Append(queue, 200);
-    EXPECT_EQ(std::vector<uint8_t>(500, 0xEE), std::vector<uint8_t>(room, room + 500));
-    EXPECT_TRUE(Intact(queue));
+    const std::vector<uint8_t> written(500, 0xEE);
+    std::memset(room_, 0xEE, 500);
+    Append(queue_, 200);
+    EXPECT_EQ(written, std::vector<uint8_t>(room_, room_ + 500));
+    EXPECT_TRUE(Intact(queue_));
 
-    Fill(room, queue.WritePosition(), 300);
-    const ByteRange late{room, 300};
-    queue.Append(&late, 1);
-    EXPECT_EQ(1500u, queue.Queued());
-    EXPECT_TRUE(Intact(queue));
+    GiveLent(300);
+    EXPECT_EQ(1500u, queue_.Queued());
+    EXPECT_TRUE(Intact(queue_));
 
-    queue.Clear();
-    EXPECT_EQ(0u, queue.WritePosition());
-    std::memset(room, 0xEE, 500);
-    Append(queue, 100);
-    EXPECT_EQ(std::vector<uint8_t>(500, 0xEE), std::vector<uint8_t>(room, room + 500)) << "nor after a Clear";
-    EXPECT_TRUE(Intact(queue));
+    queue_.Clear();
+    EXPECT_EQ(0u, queue_.WritePosition());
+    std::memset(room_, 0xEE, 500);
+    Append(queue_, 100);
+    EXPECT_EQ(written, std::vector<uint8_t>(room_, room_ + 500)) << "nor after a Clear";
+    EXPECT_TRUE(Intact(queue_));
 }
 
 // Bytes go out as they come in, through lent room and copies by turns, over many times the
 // block's size: each stays at its offset while the front is dropped and the block grows.
-TEST(ByteQueueTest, BytesKeepTheirOffsetsAsTheBlockIsCompactedAndGrown)
+TEST(ByteQueueRunTest, BytesKeepTheirOffsetsAsTheBlockIsCompactedAndGrown)
 {
     CByteQueue queue;
     size_t largestQueue = 0;
