@@ -117,12 +117,7 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         // step of what they make as two. Where they only reckoned the jump from what they ran, this
         // stream's step measures it better; where this stream only reckoned it, the file's
         // interleaving blurs its step by as much, and it is their jump.
-        const bool apart = !estimated && j.exact != NoTimestamp && std::llabs(off - amount) >= SmallestHiddenJump;
-        // A step back noticeably apart from one measured exactly is another: the first of two the
-        // others make as one (the clock jumped, then false times ended), or a jump of its own.
-        if (off < 0 && apart)
-            continue;
-        const bool holds = off > 0 && apart;
+        const bool holds = off > 0 && !estimated && j.exact != NoTimestamp && std::llabs(off - amount) >= SmallestHiddenJump;
         if (!j.taken) {
             int64_t& least = estimated ? j.estimated : j.exact;
             least = least == NoTimestamp ? off : std::min(least, off);

@@ -105,8 +105,7 @@ public:
     // A forward step noticeably apart from the jump the others measured there holds it: longer, with
     // a loss of the stream's own after it; shorter, with the clock jumping back after it; or it is a
     // single step that the others make as two. It stays a jump of its own until they show which, by
-    // a second step or by running past it. A step back noticeably apart from the one measured
-    // exactly is another jump: with the stream's next step it may make the others' single one.
+    // a second step or by running past it.
     // A step that undoes the stream's own last jump, which it alone made, is a jump of its own too:
     // the end of a run of false times, whatever the others found nearby.
     // `step`: the stream's whole step there, its own loss in it: no stream closes more than its own.
