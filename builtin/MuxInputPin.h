@@ -7,10 +7,9 @@
 #include <dshow.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <memory>
 
 #include "filters/InputPin.h"
 #include "filters/LendingAllocator.h"
@@ -33,7 +32,7 @@ public:
     // After the pin was connected, or before its connection goes.
     virtual void OnConnectionChanged(CMuxInputPin& pin, bool connected) = 0;
     // Room where the pin's next received bytes are kept (IRoomLender), asked for by its allocator
-    // on the upstream filter's thread, without a lock held.
+    // on the upstream filter's thread, without the filter's locks held.
     virtual bool OnLendRoom(CMuxInputPin& pin, size_t size, std::shared_ptr<void>& keep, BYTE*& room) = 0;
 
 protected:

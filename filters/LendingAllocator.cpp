@@ -27,7 +27,12 @@ void CLendingAllocator::Detach()
 
 STDMETHODIMP CLendingAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual)
 {
-    return pool_->SetProperties(request, actual);
+    const HRESULT hr = pool_->SetProperties(request, actual);
+    if (SUCCEEDED(hr)) {
+        SrwExclusiveLock lock(lock_);
+        properties_ = *actual;
+    }
+    return hr;
 }
 
 STDMETHODIMP CLendingAllocator::GetProperties(ALLOCATOR_PROPERTIES* properties)
@@ -56,17 +61,15 @@ STDMETHODIMP CLendingAllocator::Decommit()
 
 CMediaSample* CLendingAllocator::Lend()
 {
-    ALLOCATOR_PROPERTIES properties = {};
-    pool_->GetProperties(&properties);
-    // Lent room has no alignment or prefix of its own.
-    if (properties.cbAlign > 1 || properties.cbPrefix > 0 || properties.cbBuffer <= 0)
-        return nullptr;
     SrwExclusiveLock lock(lock_);
+    // Lent room has no alignment or prefix of its own.
+    if (properties_.cbAlign > 1 || properties_.cbPrefix > 0 || properties_.cbBuffer <= 0)
+        return nullptr;
     BYTE* room = nullptr;
-    if (!committed_ || lentOut_ || !lender_ || !lender_->LendRoom(static_cast<size_t>(properties.cbBuffer), keep_, room))
+    if (!committed_ || lentOut_ || !lender_ || !lender_->LendRoom(static_cast<size_t>(properties_.cbBuffer), keep_, room))
         return nullptr;
     lentOut_ = true;
-    lent_.Attach(this, room, properties.cbBuffer);
+    lent_.Attach(this, room, properties_.cbBuffer);
     lent_.OnHandedOut();
     return &lent_;
 }

@@ -53,6 +53,7 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT; // held while the lender is asked, so Detach waits for that
     // All below under lock_.
     IRoomLender* lender_;
+    ALLOCATOR_PROPERTIES properties_ = {}; // as last set: what each lent room is
     bool committed_ = false;
     bool lentOut_ = false;
     std::shared_ptr<void> keep_; // the lent room's, while its sample is out
