@@ -127,13 +127,19 @@ public:
         // Put together in the room given: sent as it is, moved to the front when the reader
         // left out its first bytes.
         const bool inRoom = roomData_ && object.data >= roomData_ && object.data < roomData_ + roomSize_;
+        // A room this object is not in was left by an abandoned one: held, it would keep the
+        // allocator from lending again.
+        if (!inRoom)
+            DropRoom();
         const bool syncPoint = object.StartsFrame() && IsSyncPoint(object); // before any move
         for (size_t offset = 0; offset < object.size;) {
             ComPtr<IMediaSample> sample;
             BYTE* data = nullptr;
             size_t chunk = object.size;
             if (inRoom) {
-                sample = std::move(room_);
+                // Swapped, not moved: this ComPtr's move assignment copies, and a room that kept
+                // its sample past delivery would hold the downstream's buffer.
+                sample.Swap(room_);
                 data = roomData_;
                 roomData_ = nullptr;
                 if (object.data != data)

@@ -41,6 +41,12 @@ public:
         HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return S_OK; }
         HRESULT OnReceive(IMediaSample* sample) override
         {
+            // The sample before is ours alone now: an upstream holding it keeps a buffer from its pool.
+            if (previous) {
+                previous->AddRef();
+                heldByUpstream += previous->Release() > 1 ? 1 : 0;
+            }
+            previous = sample;
             BYTE* data = nullptr;
             sample->GetPointer(&data);
             RecordedSample record{std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(sample->GetActualDataLength())),
@@ -51,6 +57,7 @@ public:
         }
         HRESULT OnEndOfStream() override
         {
+            previous.Reset();
             ended = true;
             static_cast<CSampleRecorder*>(filter_)->InputEnded();
             return S_OK;
@@ -59,6 +66,8 @@ public:
 
         // Written on the streaming thread, read once the graph completed or stopped.
         std::vector<RecordedSample> samples;
+        ComPtr<IMediaSample> previous;
+        size_t heldByUpstream = 0;
         bool ended = false;
     };
 
@@ -183,6 +192,7 @@ TEST_F(RecordingSourceTest, DeliversEveryFrameWithTheWritersTimes)
             EXPECT_EQ(kind == Kind::Audio || object.frameType == 1, sample.syncPoint);
         }
         EXPECT_EQ(i, pin.samples.size());
+        EXPECT_EQ(0u, pin.heldByUpstream);
         EXPECT_TRUE(pin.ended);
     }
 }
