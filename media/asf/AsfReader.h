@@ -68,8 +68,10 @@ public:
     uint64_t BytesTotal() const override { return progress_.total; }
     bool EndedCut() const override { return endedCut_; }
 
-    // Read block size: large sequential reads, whole packets.
-    static constexpr size_t BlockBytes = 4u << 20;
+    // Read block size: whole packets, in reads large enough to cost little each, and small enough
+    // that the packets are still in the processor's cache when parsed (4 MiB blocks cost 10-30%
+    // more processor time per conversion).
+    static constexpr size_t BlockBytes = 256u << 10;
 
 private:
     struct StreamState {
