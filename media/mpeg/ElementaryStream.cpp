@@ -379,6 +379,13 @@ void CElementaryStream::TimeUnits()
                 ++jumps_;
                 // The step's time less what was closed: a false given time stays replaced.
                 given -= taken;
+                // Short of a jump back by more than the others ran meanwhile: the rest is no loss of
+                // this stream's but a false time, as the units after it show by their return.
+                const int64_t rest = given - due;
+                if (taken < 0 && rest > scanner_->Tolerance() && 2 * std::max<int64_t>(0, OthersRanSinceTrusted()) < rest) {
+                    given = NoTimestamp;
+                    ++outliers_;
+                }
                 // What this stream lost beyond the amount stays a gap; a time short of the cadence
                 // (a picture after lost data can lack the pictures its lead counts) takes its own.
                 if (given < due)

@@ -347,6 +347,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // The audio lost 12 frames of 32 ms, the video 12 of 33 ms: it closes no more than its own step.
         {"audio leads 0.9 s, every stream drops out for 0.39 s", Video::Film1080p, {Audio::Ac3}, -861 * Ms,
          {Dropout(EveryStream, 6025 * Ms, 387 * Ms)}},
+        // Its step falls short of the others' by the false times: no loss, as the others ran on only a unit.
+        {"every stream's clock jumps back 8.3 s, the third audio's first two times after it 0.7 s late", Video::Film720p,
+         {Audio::Mp2, Audio::Ac3Switch, Audio::Ac3Switch}, 0, {Jump(6147 * Ms, -8336 * Ms), FalseTime(3, 6149 * Ms, 685 * Ms, 2)}},
         {"video drops out for 3 s, the second audio for 2.8 s from inside that", Video::SdThenHd,
          {Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(2, 6772 * Ms, 2786 * Ms), Dropout(VideoStream, 4472 * Ms, 3000 * Ms)}},
     };
