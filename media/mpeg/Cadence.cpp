@@ -96,8 +96,10 @@ int64_t CProgramTimeline::OthersRan(size_t slot, const Marks& before, const Mark
     return longest;
 }
 
-size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran)
+size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, bool alone)
 {
+    if (alone)
+        return Add(slot, due, off, estimated, step, ran, NoJump, true);
     // A step that undoes the stream's own last jump, which no other stream made, ends a run of
     // false times: that jump opens again, and the others' jump nearby is not this one.
     const size_t own = lastFound_[slot][0];
@@ -109,7 +111,7 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         // One stream finds a jump once; a step back after a step forward is another.
         Jump& j = jumps_[i];
         const int64_t amount = j.Amount();
-        if (j.declined || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
+        if (j.declined || j.alone || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
             !Near(j.due, j.ran, due, ran, j.found | (1u << slot)))
             continue;
         // A forward step noticeably apart from one the others measured exactly holds it: longer, with
@@ -132,12 +134,13 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
     return Add(slot, due, off, estimated, step, ran, NoJump);
 }
 
-size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds)
+size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds,
+                             bool alone)
 {
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
     j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, step, NoTimestamp, 0, 1, 1u << slot, false, false,
-         0, NoJump, NoJump, NoJump, count_, holds};
+         0, NoJump, NoJump, NoJump, count_, holds, alone};
     std::copy(std::begin(ran), std::end(ran), j.ran);
     // The place is reused: what pointed to the jump it held points nowhere.
     for (auto& found : lastFound_)

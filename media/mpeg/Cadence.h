@@ -109,7 +109,9 @@ public:
     // A step that undoes the stream's own last jump, which it alone made, is a jump of its own too:
     // the end of a run of false times, whatever the others found nearby.
     // `step`: the stream's whole step there, its own loss in it: no stream closes more than its own.
-    size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran);
+    // `alone`: a run of the stream's own false times, which its later times undo: a jump no other
+    // stream's joins, however near and alike.
+    size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, bool alone);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well, and one measured it exactly: where each
@@ -176,10 +178,12 @@ private:
         size_t single;
         size_t serial; // jumps found before it
         size_t holds;  // the others' jump that this longer or shorter step holds
+        bool alone;    // a run of one stream's false times
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
     };
-    size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds);
+    size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds,
+               bool alone = false);
     // Two places are one where they are close in time, and in the file: the least that any of
     // `streams` ran between them.
     bool Near(int64_t dueA, const Marks& ranA, int64_t dueB, const Marks& ranB, uint32_t streams) const;

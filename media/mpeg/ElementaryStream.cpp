@@ -222,14 +222,15 @@ bool CElementaryStream::OffGrid(int64_t off) const
 // where they began. `returnAt` receives the found unit that steps back.
 // Audio's run that comes back to the cadence itself, on the grid or off it, is false times alone,
 // put back at once: taken for a jump, another stream's jump of the clock about as large could join
-// it. Video's stay jumps, closed and opened again, which the caption file follows.
+// it. Video's stay jumps, closed and opened again, which the caption file follows: jumps of its
+// own, which no other stream's joins (the clock's jump a second later, as large, is another).
 CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t& returnAt) const
 {
-    // On the grid, only audio's run alone can start here: where the others ran through the step,
-    // it is data lost.
+    // On the grid, only audio's run alone, or video's back, can start here: where the others ran
+    // through the step, it is data lost.
     const bool audio = !IsVideoKind(kind_);
     const int64_t others = OthersRanSinceTrusted();
-    if (!OffGrid(off) && (!audio || (others >= 0 && 2 * others >= off)))
+    if (!OffGrid(off) && (audio ? others >= 0 && 2 * others >= off : off > 0))
         return FalseRun::None;
     for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
         if (!scanner_->LeadKnown(found_, k))
@@ -238,7 +239,10 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
         if (std::llabs(step - off) <= scanner_->Tolerance())
             continue;
         const bool back = std::llabs(step) <= scanner_->Tolerance();
-        if (back ? !audio : (step < 0 || OffGrid(step) || !OffGrid(off)))
+        if (back && !audio)
+            return FalseRun::OwnJump;
+        // Only audio's run starts on the grid, and only its run back to the cadence itself.
+        if (!back && (step < 0 || OffGrid(step) || !OffGrid(off)))
             return FalseRun::None;
         returnAt = k;
         return FalseRun::Found;
@@ -317,11 +321,13 @@ void CElementaryStream::TimeUnits()
         int64_t given = unit.time != NoTimestamp && falseTimes_ == 0 ? DecodeTimeGiven(0) : NoTimestamp;
         const int64_t due = cadence_.Due();
         int64_t off = given != NoTimestamp ? given - due : 0;
+        bool ownRun = false;
         if (std::llabs(off) > scanner_->Tolerance() && proposedJump_ == CProgramTimeline::NoJump) {
             size_t returnAt = 0;
             const FalseRun run = FindFalseRun(off, returnAt);
             if (run == FalseRun::Wait)
                 return;
+            ownRun = run == FalseRun::OwnJump;
             if (run == FalseRun::Found) {
                 // The run lies after the loss where the others ran through it before the run
                 // began, so it ends where the return puts it; else it is on the cadence, and the
@@ -358,7 +364,7 @@ void CElementaryStream::TimeUnits()
                 if (proposedJump_ == CProgramTimeline::NoJump) {
                     // The rest of a step past the stream's own loss lies where the loss ends: that
                     // is where the others found it, and where they go past it.
-                    proposedJump_ = timeline_.Propose(slot_, due + lost, off - lost, lost != 0, off, unit.ran);
+                    proposedJump_ = timeline_.Propose(slot_, due + lost, off - lost, lost != 0, off, unit.ran, ownRun);
                     if (IsVideoKind(kind_)) // a count of the cadence is a field
                         timeline_.SetVideoStep(proposedJump_, off, 2 * cadence_.UnitNum(), cadence_.UnitDen());
                 }

@@ -137,7 +137,9 @@ private:
     TimeVerdict Judge(int64_t off, int64_t& lost);
     int64_t OthersRanSinceTrusted() const;
     bool OffGrid(int64_t off) const;
-    enum class FalseRun { None, Wait, Found };
+    // Found: put back on the cadence at once. OwnJump: video's run back onto its cadence, closed
+    // as a jump and opened again.
+    enum class FalseRun { None, Wait, Found, OwnJump };
     FalseRun FindFalseRun(int64_t off, size_t& returnAt) const;
 
     const StreamKind kind_;

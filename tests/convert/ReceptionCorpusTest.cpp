@@ -350,6 +350,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // Its step falls short of the others' by the false times: no loss, as the others ran on only a unit.
         {"every stream's clock jumps back 8.3 s, the third audio's first two times after it 0.7 s late", Video::Film720p,
          {Audio::Mp2, Audio::Ac3Switch, Audio::Ac3Switch}, 0, {Jump(6147 * Ms, -8336 * Ms), FalseTime(3, 6149 * Ms, 685 * Ms, 2)}},
+        // Two events about as large: the video's jump and return are its own, the others' jump another.
+        {"7 pictures 4.9 s early, every stream's clock jumps back 5.4 s a second later", Video::Film1080p,
+         {Audio::Mp2, Audio::Ac3Switch}, 0, {FalseTime(VideoStream, 4273 * Ms, -4889 * Ms, 7), Jump(5299 * Ms, -5432 * Ms)}},
         {"video drops out for 3 s, the second audio for 2.8 s from inside that", Video::SdThenHd,
          {Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(2, 6772 * Ms, 2786 * Ms), Dropout(VideoStream, 4472 * Ms, 3000 * Ms)}},
     };
