@@ -1,17 +1,11 @@
 // The allocator that lends the room after a pin's queued bytes: which samples are lent room and
 // which come from its pool, and that a lent room is held exactly as long as its sample is out.
 
-#include <windows.h>
-#include <dshow.h>
-#include <wrl/client.h>
-
-#include <gtest/gtest.h>
+#include "tests/filters/GraphFixture.h"
 
 #include <memory>
 
 #include "filters/LendingAllocator.h"
-#include "filters/ModuleLock.h"
-#include "base/ScopedWin.h"
 
 namespace {
 
@@ -36,19 +30,19 @@ public:
     size_t asked = 0;
 };
 
-class LendingAllocatorTest : public ::testing::Test {
+// No graph: the graph fixture's module locks alone.
+class LendingAllocatorTest : public GraphTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(com_.Succeeded());
-        moduleLocks_ = ModuleLockCount();
+        ASSERT_NO_FATAL_FAILURE(GraphTest::SetUp());
         ASSERT_EQ(S_OK, CLendingAllocator::Create(&lender_, allocator_));
     }
     // Everything given out came back, and the allocator went with its last reference.
     void TearDown() override
     {
         EXPECT_EQ(0u, allocator_.Reset());
-        EXPECT_EQ(moduleLocks_, ModuleLockCount());
+        GraphTest::TearDown();
     }
 
     void Commit(ALLOCATOR_PROPERTIES request)
@@ -64,8 +58,6 @@ protected:
         return data;
     }
 
-    ScopedComInit com_;
-    LONG moduleLocks_ = 0;
     CBlockLender lender_;
     ComPtr<CLendingAllocator> allocator_;
 };

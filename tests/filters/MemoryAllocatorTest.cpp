@@ -1,11 +1,7 @@
 // Halvern's own allocator and its samples: the COM contract, the properties, waits and a Decommit
 // that comes while samples are out.
 
-#include <windows.h>
-#include <dshow.h>
-#include <wrl/client.h>
-
-#include <gtest/gtest.h>
+#include "tests/filters/GraphFixture.h"
 
 #include <cstdint>
 #include <thread>
@@ -13,9 +9,6 @@
 #include "filters/Adopt.h"
 #include "filters/MediaType.h"
 #include "filters/MemoryAllocator.h"
-#include "filters/ModuleLock.h"
-#include "base/ScopedWin.h"
-#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -23,19 +16,19 @@ using Microsoft::WRL::ComPtr;
 
 ULONG RefCount(IUnknown* object) { object->AddRef(); return object->Release(); }
 
-class MemoryAllocatorTest : public ::testing::Test {
+// No graph: the graph fixture's module locks alone.
+class MemoryAllocatorTest : public GraphTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(com_.Succeeded());
-        moduleLocks_ = ModuleLockCount();
+        ASSERT_NO_FATAL_FAILURE(GraphTest::SetUp());
         allocator_ = Adopt(new CMemoryAllocator());
     }
     // Everything given out came back, and the allocator went with its last reference.
     void TearDown() override
     {
         EXPECT_EQ(0u, allocator_.Reset());
-        EXPECT_EQ(moduleLocks_, ModuleLockCount());
+        GraphTest::TearDown();
     }
 
     HRESULT Configure(ALLOCATOR_PROPERTIES request, ALLOCATOR_PROPERTIES* actual = nullptr)
@@ -51,8 +44,6 @@ protected:
         ASSERT_EQ(S_OK, allocator_->Commit());
     }
 
-    ScopedComInit com_;
-    LONG moduleLocks_ = 0;
     ComPtr<CMemoryAllocator> allocator_;
 };
 
