@@ -96,13 +96,6 @@ void MoveStamps(std::string& s, size_t packet, int64_t ticks)
         AddToTimestamp(s, pes + 14, ticks);
 }
 
-ts_check::Report Planted(const std::function<void(std::string&)>& plant)
-{
-    std::string s = Sound().stream;
-    plant(s);
-    return ts_check::CheckTransportStream(s);
-}
-
 TEST(TransportStreamCheckTest, TheMultiplexersStreamIsSoundAndCarriesTheStreamsAsTheyAre)
 {
     const ts_check::Report report = ts_check::CheckTransportStream(Sound().stream);
@@ -180,7 +173,9 @@ const PlantedFault PlantedFaults[] = {
 TEST(TransportStreamCheckTest, EachPlantedFaultIsCaughtAlone)
 {
     for (const PlantedFault& planted : PlantedFaults) {
-        const ts_check::Report report = Planted(planted.plant);
+        std::string s = Sound().stream;
+        planted.plant(s);
+        const ts_check::Report report = ts_check::CheckTransportStream(s);
         EXPECT_EQ(report.Found(), std::vector<Fault>{planted.fault}) << planted.name << ": " << report.Text();
     }
 }
