@@ -386,7 +386,8 @@ void CElementaryStream::TimeUnits()
                 // The step's time less what was closed: a false given time stays replaced.
                 given -= taken;
                 // Short of a jump back by more than the others ran meanwhile: the rest is no loss of
-                // this stream's but a false time, as the units after it show by their return.
+                // this stream's but a false time, put on the cadence; units after it that keep the
+                // rest are judged on their own.
                 const int64_t rest = given - due;
                 if (taken < 0 && rest > scanner_->Tolerance() && 2 * std::max<int64_t>(0, OthersRanSinceTrusted()) < rest) {
                     given = NoTimestamp;
