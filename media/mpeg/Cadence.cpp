@@ -105,7 +105,7 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
     const size_t own = lastFound_[slot][0];
     if (own != NoJump && jumps_[own].found == (1u << slot) && !jumps_[own].declined &&
         std::llabs(off + jumps_[own].Measured()) <= ContainerRounding)
-        return Add(slot, due, off, estimated, step, ran, NoJump);
+        return Add(slot, due, off, estimated, step, ran, NoJump, true);
     const size_t known = JumpsHeld();
     for (size_t i = 0; i < known; ++i) {
         // One stream finds a jump once; a step back after a step forward is another.
@@ -202,6 +202,9 @@ bool CProgramTimeline::PairMakes(size_t first, size_t second, size_t single) con
     const Jump& a = jumps_[first];
     const Jump& b = jumps_[second];
     const Jump& s = jumps_[single];
+    // A run of one stream's false times, or its end, is no part of another's step.
+    if (a.alone || b.alone || s.alone)
+        return false;
     // Another stream that made the same two steps joins the single step as well.
     if (s.pairFirst == first && s.pairSecond == second)
         return true;

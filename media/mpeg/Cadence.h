@@ -110,7 +110,7 @@ public:
     // the end of a run of false times, whatever the others found nearby.
     // `step`: the stream's whole step there, its own loss in it: no stream closes more than its own.
     // `alone`: a run of the stream's own false times, which its later times undo: a jump no other
-    // stream's joins, however near and alike.
+    // stream's joins, however near and alike, as its end is; neither is one of a pair.
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, bool alone);
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
@@ -178,7 +178,7 @@ private:
         size_t single;
         size_t serial; // jumps found before it
         size_t holds;  // the others' jump that this longer or shorter step holds
-        bool alone;    // a run of one stream's false times
+        bool alone;    // a run of one stream's false times, or its end
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
     };

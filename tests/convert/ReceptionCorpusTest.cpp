@@ -353,6 +353,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // Two events about as large: the video's jump and return are its own, the others' jump another.
         {"7 pictures 4.9 s early, every stream's clock jumps back 5.4 s a second later", Video::Film1080p,
          {Audio::Mp2, Audio::Ac3Switch}, 0, {FalseTime(VideoStream, 4273 * Ms, -4889 * Ms, 7), Jump(5299 * Ms, -5432 * Ms)}},
+        // The video's return from its false times and its loss are no pair making the audio's step.
+        {"6 pictures 0.95 s late, every stream drops out for 3 s just after", Video::SdThenHd, {Audio::Mp2}, 1049 * Ms,
+         {FalseTime(VideoStream, 3997 * Ms, 949 * Ms, 6), Dropout(EveryStream, 4448 * Ms, 3 * Second)}},
         {"video drops out for 3 s, the second audio for 2.8 s from inside that", Video::SdThenHd,
          {Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(2, 6772 * Ms, 2786 * Ms), Dropout(VideoStream, 4472 * Ms, 3000 * Ms)}},
     };
