@@ -20,6 +20,9 @@ constexpr uint32_t VideoBufferMarginKiB = 8;
 constexpr uint32_t LargestBufferKiB = 8191;
 constexpr uint32_t LargestRate = LargestMuxRate;
 constexpr int64_t MaxWait = MuxMaxWait;
+// Clock references come at most 0.7 s apart (MPEG-2 systems); a pack of padding carries the clock
+// on where nothing is sent for longer.
+constexpr uint64_t LongestClockStep = ToSystemClock(54000);
 // DVD-Video: the video's peak rate, the audio's sample rate, and private stream 2's buffer.
 constexpr uint32_t DvdVideoBitRate = 9800000;
 constexpr uint32_t DvdSampleRate = 48000;
@@ -75,7 +78,7 @@ void CProgramStreamMultiplexer::Reset()
     nextUnit_.clear();
     timeline_.Reset();
     packs_ = 0;
-    nextScr_ = 0;
+    nextScr_ = lastScr_ = 0;
     rate_ = baseRate_ = rateBound_ = DvdMuxRate;
     late_ = 0;
     needRecount_ = true;
@@ -460,7 +463,7 @@ bool CProgramStreamMultiplexer::EndProgram()
 // DVD authoring tools read to the program end code, and whole sectors: it ends a pack of padding.
 void CProgramStreamMultiplexer::WriteEndPack()
 {
-    BeginPack();
+    BeginPack(nextScr_);
     WritePackHeader(pack_, nextScr_, rate_);
     WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize - sizeof(ProgramEndCode));
     std::memcpy(pack_ + PackSize - sizeof(ProgramEndCode), ProgramEndCode, sizeof(ProgramEndCode));
@@ -559,12 +562,14 @@ void CProgramStreamMultiplexer::CountIntoBuffer(Stream& stream, size_t payload, 
 bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& plan)
 {
     uint64_t scr = StartPacket(stream, plan.payload);
+    if (!BridgeTo(scr))
+        return false;
     if (NeedsNavigation(stream)) {
         if (!WriteNavigationPack(scr))
             return false;
         scr = nextScr_;
     }
-    BeginPack();
+    BeginPack(scr);
     const size_t headers = WriteHeaders(pack_, scr);
     WritePes(pack_ + headers, stream, plan);
     if (!Emit())
@@ -578,10 +583,26 @@ bool CProgramStreamMultiplexer::WritePacket(Stream& stream, const PacketPlan& pl
     return true;
 }
 
-void CProgramStreamMultiplexer::BeginPack()
+// Where the streams' losses overlap and are kept as gaps, nothing may be due for seconds.
+bool CProgramStreamMultiplexer::BridgeTo(uint64_t scr)
+{
+    while (!programStart_ && scr > lastScr_ + LongestClockStep + PackTicks(rate_)) {
+        const uint64_t padded = lastScr_ + LongestClockStep;
+        BeginPack(padded);
+        WritePackHeader(pack_, padded, rate_);
+        WritePaddingPacket(pack_ + PackHeaderSize, PackSize - PackHeaderSize);
+        if (!Emit())
+            return false;
+        nextScr_ = padded + PackTicks(rate_);
+    }
+    return true;
+}
+
+void CProgramStreamMultiplexer::BeginPack(uint64_t scr)
 {
     uint8_t* room = sink_.NextPackBuffer();
     pack_ = room ? room : ownPack_;
+    lastScr_ = scr;
 }
 
 bool CProgramStreamMultiplexer::Emit()
@@ -617,7 +638,7 @@ bool CProgramStreamMultiplexer::NeedsNavigation(const Stream& stream) const
 // look for in it: video, all MPEG audio, private streams 1 and 2.
 bool CProgramStreamMultiplexer::WriteNavigationPack(uint64_t scr)
 {
-    BeginPack();
+    BeginPack(scr);
     WritePackHeader(pack_, scr, rate_);
     SystemStreamEntry entries[] = {{AllVideoStreamsId, true, DvdVideoBufferKiB}, AudioEntry(StreamKind::MpegAudio),
                                    AudioEntry(StreamKind::Ac3Audio), {PrivateStream2Id, true, NavigationBufferKiB}};

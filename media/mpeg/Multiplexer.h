@@ -153,8 +153,10 @@ private:
     bool EndProgram();
     void WriteEndPack();
     bool Finish();
-    // Points pack_ at where the next pack is built.
-    void BeginPack();
+    // Packs of padding up to a packet at `scr` that comes long after the last pack.
+    bool BridgeTo(uint64_t scr);
+    // Points pack_ at where the next pack, at `scr`, is built.
+    void BeginPack(uint64_t scr);
     // Hands pack_ to the sink.
     bool Emit();
     void CountKinds(int& audio, int& video) const;
@@ -174,6 +176,7 @@ private:
     uint8_t* pack_ = ownPack_; // the pack being built: in the sink's room, or ownPack_
     uint64_t packs_ = 0;
     uint64_t nextScr_ = 0;     // 27 MHz: the earliest the next pack may start
+    uint64_t lastScr_ = 0;     // of the pack written last
     uint32_t rate_ = DvdMuxRate;
     uint32_t baseRate_ = DvdMuxRate;
     uint32_t rateBound_ = DvdMuxRate;

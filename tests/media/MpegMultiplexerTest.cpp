@@ -118,14 +118,16 @@ StreamKind KindOf(const std::string& vector)
 // Recordings of every rate, with up to the eight audio streams a DVD has, of both kinds mixed and each
 // a different length so none can pass for another, through the multiplexer in send order. Streams
 // within DVD limits get DVD's rate and buffers, a navigation pack before each group of pictures and
-// the program end code; others neither. (Field pictures, pulldown and broken times: the timing test,
-// and the end-to-end conversions.)
+// the program end code; others neither. A stream alone keeps a gap of under a second, with clock
+// references still at most 0.7 s apart. (Field pictures, pulldown and broken times: the timing
+// test, and the end-to-end conversions.)
 struct Layout {
     const char* video;
     std::vector<const char*> audio;
     int64_t audioDelay; // 90 kHz; the gap to the video's first time must survive
     bool untimed;
     bool dvd;
+    int64_t videoGap = 0; // 90 kHz, after the video's middle unit
 };
 
 struct Muxed {
@@ -152,6 +154,7 @@ const std::vector<Muxed>& Layouts()
          0, false, false},
         {"es\\sd-15m.m2v", {"es\\audio.mp2", "es\\audio-5.1.ac3", "es\\audio.mp2", "es\\audio.ac3"}, 0, false, false},
         {"es\\sd-40m.m2v", {"es\\audio-5.1.ac3"}, 0, false, false},
+        {"es\\video.m2v", {}, 0, false, true, 24 * 3600},
     };
     static const std::vector<Muxed> muxed = [] {
         std::vector<Muxed> all(std::size(layouts));
@@ -161,6 +164,9 @@ const std::vector<Muxed>& Layouts()
             const int64_t start = 3600 * 90000LL;
             m.layout = &c;
             m.timed = {TimedUnits(c.video, true, start)};
+            for (auto* times : {&m.timed[0].times, &m.timed[0].sendKeys})
+                for (size_t u = times->size() / 2; u < times->size(); ++u)
+                    (*times)[u] += c.videoGap;
             m.kinds = {StreamKind::Mpeg2Video};
             for (size_t a = 0; a < c.audio.size(); ++a) {
                 m.kinds.push_back(KindOf(c.audio[a]));
