@@ -358,6 +358,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {FalseTime(VideoStream, 3997 * Ms, 949 * Ms, 6), Dropout(EveryStream, 4448 * Ms, 3 * Second)}},
         {"video drops out for 3 s, the second audio for 2.8 s from inside that", Video::SdThenHd,
          {Audio::Mp2, Audio::Ac3Switch}, 0, {Dropout(2, 6772 * Ms, 2786 * Ms), Dropout(VideoStream, 4472 * Ms, 3000 * Ms)}},
+        // Each stream only reckons the 1.2 s no stream has from what the other ran: both stay gaps, and
+        // packs of padding carry the clock over it.
+        {"audio trails 0.6 s, audio drops out for 2.4 s, the video for 2 s from inside that", Video::Pulldown, {Audio::Mp2},
+         608 * Ms, {Dropout(VideoStream, 4879 * Ms, 2 * Second), Dropout(1, 3726 * Ms, 2374 * Ms)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
