@@ -92,6 +92,8 @@ std::string Describe(const Combination& c)
     std::string text = VideoNames[static_cast<int>(c.video)];
     for (size_t nth = 0; nth < c.audio.size(); ++nth)
         text += std::string(nth ? " + " : ", ") + AudioNames[static_cast<int>(c.audio[nth])];
+    if (c.captions)
+        text += ", captions";
     if (c.audioDelay)
         text += ", audio " + std::string(c.audioDelay < 0 ? "leads " : "trails ") + Seconds(std::llabs(c.audioDelay));
     for (const ReceptionEvent& e : c.events) {
@@ -124,7 +126,7 @@ Combination Draw(std::mt19937& random)
 {
     Combination c;
     c.video = static_cast<Video>(std::uniform_int_distribution<int>(0, static_cast<int>(Video::Count) - 1)(random));
-    const int audioStreams = std::uniform_int_distribution<int>(1, 3)(random);
+    const int audioStreams = std::uniform_int_distribution<int>(1, 4)(random);
     for (int nth = 0; nth < audioStreams; ++nth)
         c.audio.push_back(static_cast<Audio>(std::uniform_int_distribution<int>(0, static_cast<int>(Audio::Count) - 1)(random)));
     if (random() % 2)
@@ -151,6 +153,7 @@ Combination Draw(std::mt19937& random)
         }
         c.events.push_back(e);
     }
+    c.captions = random() % 2;
     c.name = Describe(c);
     return c;
 }
@@ -166,6 +169,7 @@ bool MakeRecording(const Combination& c, const std::string& directory, const std
     options.firstTime = FirstTime;
     options.audioDelay = c.audioDelay;
     options.events = c.events;
+    options.captions = c.captions;
     return test_recordings::WriteRecording(path, options, written, error);
 }
 
