@@ -247,8 +247,12 @@ HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
     const HRESULT hr = ReadSample(sample, bytes);
     if (FAILED(hr))
         return hr;
-    if (stream == videoStream_ && throughInserter_)
+    if (stream == videoStream_ && throughInserter_) {
+        // The inserter holds pictures until their pairs come; their timing is judged by where they
+        // lay beside the other streams, not by when it lets them go.
+        Multiplexer().Arrived(stream);
         return Progress(inserter_.PushVideo(bytes.data, bytes.size, bytes.time));
+    }
     return Progress(Multiplexer().Push(stream, bytes.data, bytes.size, bytes.time));
 }
 

@@ -42,6 +42,7 @@ void CElementaryStream::Reset()
     holding_ = false;
     units_.clear();
     found_.Reset();
+    arrivals_.clear();
     scanner_->Reset();
     outliers_ = 0;
     jumps_ = 0;
@@ -75,13 +76,30 @@ void CElementaryStream::Push(const ByteRange* pieces, size_t count, int64_t time
     size_t size = 0;
     for (size_t i = 0; i < count; ++i)
         size += pieces[i].size;
+    Arrival arrival;
+    const bool held = !arrivals_.empty();
+    if (held) {
+        arrival = arrivals_.front();
+        arrivals_.pop_front();
+    }
     if (ended_ || size == 0)
         return;
     const uint64_t at = WritePosition();
     found_.Given(at, time);
     bytes_.Append(pieces, count);
+    found_.SetArrival(held ? &arrival.ran : nullptr);
     scanner_->Scan(Bytes(), at, found_);
     TimeUnits();
+    found_.SetArrival(nullptr);
+}
+
+void CElementaryStream::Arrived()
+{
+    // Whatever holds the pushes back holds a bounded number of them.
+    if (arrivals_.size() >= MaxArrivals)
+        arrivals_.pop_front();
+    arrivals_.push_back({});
+    timeline_.Mark(arrivals_.back().ran);
 }
 
 void CElementaryStream::End()

@@ -60,6 +60,9 @@ public:
     }
     // The pieces' bytes one after another, as one push.
     void Push(const ByteRange* pieces, size_t count, int64_t time);
+    // A push arrived in the file now that comes later (IMultiplexer::Arrived): what is found in it
+    // keeps how far the others had run then, as it would had it come at once.
+    void Arrived();
     // No more bytes: the rest is final as it is, but for units held for the others to find a jump
     // this stream found (FollowOthers).
     void End();
@@ -151,6 +154,11 @@ private:
     bool timingHeld_ = false; // within TimeHeld: nothing more is waited for
     CRingQueue<AccessUnit> units_;
     CFoundUnits found_;
+    struct Arrival {
+        CProgramTimeline::Marks ran;
+    };
+    static constexpr size_t MaxArrivals = 4096;
+    CRingQueue<Arrival> arrivals_; // of pushes still to come, in order
     std::unique_ptr<IUnitScanner> scanner_;
     CAudioUnitScanner* audio_ = nullptr; // the scanner, where it reads audio: AAC's framing and configuration
     uint32_t outliers_ = 0;

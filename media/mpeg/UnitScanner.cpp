@@ -44,6 +44,8 @@ void CFoundUnits::Add(const FoundUnit& unit, int64_t ticks)
     FoundUnit& added = units_.back();
     added.time = time;
     timeline_.Mark(added.ran);
+    for (size_t i = 0; arrival_ && i < CProgramTimeline::MaxStreams; ++i)
+        added.ran[i] = i == slot_ ? added.ran[i] : (*arrival_)[i];
     timeline_.Run(slot_, ticks);
 }
 

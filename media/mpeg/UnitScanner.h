@@ -78,6 +78,9 @@ public:
     // A unit that lasts `ticks` (90 kHz): it takes the time given with its first byte, the program's
     // streams learn how long it runs, and it keeps how far they had run.
     void Add(const FoundUnit& unit, int64_t ticks);
+    // How far the others had run where the bytes now scanned lay in the file, when they come later
+    // than that; nullptr: they come now.
+    void SetArrival(const CProgramTimeline::Marks* ran) { arrival_ = ran; }
     // H.264: the unit found `serial`-th (from 0) is shown `lead` clock ticks after it is decoded.
     void SetLead(uint64_t serial, int64_t lead);
     void AddGroupStart(uint64_t position) { groupStarts_.push_back(position); }
@@ -104,6 +107,7 @@ private:
 
     CProgramTimeline& timeline_;
     const size_t slot_;
+    const CProgramTimeline::Marks* arrival_ = nullptr;
     CRingQueue<FoundUnit> units_;
     CRingQueue<SampleTime> times_;
     CRingQueue<uint64_t> groupStarts_;

@@ -57,7 +57,7 @@ protected:
             engine_->ConvertFile(ConversionRequest{Wide(input), Wide(output), L"Built-in DVR-MS to MPEG.xgr", Wide(directory_)});
         if (result != ConversionResult::Converted)
             return ::testing::AssertionFailure() << "the conversion failed: " << observer_.report;
-        return output_check::Holds(output, {&options_, &written_, FitsDvd(c)});
+        return output_check::Holds(output, {&options_, &written_, FitsDvd(c), c.captions});
     }
 
     ScopedComInit com_;
@@ -362,6 +362,8 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // packs of padding carry the clock over it.
         {"audio trails 0.6 s, audio drops out for 2.4 s, the video for 2 s from inside that", Video::Pulldown, {Audio::Mp2},
          608 * Ms, {Dropout(VideoStream, 4879 * Ms, 2 * Second), Dropout(1, 3726 * Ms, 2374 * Ms)}},
+        // Video held for its captions is judged where it lay in the file, beside the sound.
+        {"captions, video drops out for 3 s", Video::Film720p, {Audio::Mp2}, 0, {Dropout(VideoStream, 4411 * Ms, 3 * Second)}, true},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
