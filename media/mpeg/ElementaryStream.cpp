@@ -435,7 +435,7 @@ void CElementaryStream::TimeUnits()
         if (dts != due)
             cadence_.Anchor(dts);
         cadence_.Advance(scanner_->StepOf(found_, 0));
-        units_.push_back({unit.position, dts + scanner_->LeadOf(found_, 0), dts, cadence_.Due()});
+        units_.push_back({unit.position, unit.start, dts + scanner_->LeadOf(found_, 0), dts, cadence_.Due()});
         lastDts_ = dts;
         timeline_.Timed(slot_, dts);
         proposedJump_ = CProgramTimeline::NoJump;

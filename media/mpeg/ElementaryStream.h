@@ -33,6 +33,7 @@ struct ClosedJump {
 
 struct AccessUnit {
     uint64_t position; // stream offset of its first byte (picture start code, audio sync word)
+    uint64_t start;    // of the headers before it, which a decoder's buffer lets go with it
     int64_t pts;       // 90 kHz, on the output's time line before the multiplexer's offset
     int64_t dts;
     int64_t nextDts;   // the decode time a following unit without timestamps is taken to have

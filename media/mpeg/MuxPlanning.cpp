@@ -196,10 +196,10 @@ uint64_t CountIntoBuffer(const CElementaryStream& queue, size_t payload, uint64_
     const uint64_t end = read + payload;
     size_t index = 0;
     for (uint64_t position = read; position < end && queue.UnitCount() > 0;) {
-        while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= position)
+        while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).start <= position)
             ++index;
-        const bool last = index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= end;
-        const uint64_t boundary = last ? queue.Unit(index + 1).position : end;
+        const bool last = index + 1 < queue.UnitCount() && queue.Unit(index + 1).start <= end;
+        const uint64_t boundary = last ? queue.Unit(index + 1).start : end;
         const int64_t removal = queue.Unit(index).dts + offset;
         if ((last || (queue.Ended() && end == queue.WritePosition())) && ToSystemClock(removal) < static_cast<int64_t>(arrival))
             ++late;

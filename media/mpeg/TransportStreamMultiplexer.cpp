@@ -455,7 +455,7 @@ bool CTransportStreamMultiplexer::WriteStreamPacket(Stream& stream, const Packet
 int64_t CTransportStreamMultiplexer::HeadedUnitRemoval(const CElementaryStream& queue) const
 {
     size_t index = 0;
-    while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).position <= queue.ReadPosition())
+    while (index + 1 < queue.UnitCount() && queue.Unit(index + 1).start <= queue.ReadPosition())
         ++index;
     return queue.Unit(index).dts + offset_;
 }

@@ -1,5 +1,7 @@
 #include "media/mpeg/UnitScanner.h"
 
+#include <algorithm>
+
 namespace mpeg {
 
 namespace {
@@ -43,6 +45,7 @@ void CFoundUnits::Add(const FoundUnit& unit, int64_t ticks)
     units_.push_back(unit);
     FoundUnit& added = units_.back();
     added.time = time;
+    added.start = std::min(added.start, added.position);
     timeline_.Mark(added.ran);
     for (size_t i = 0; arrival_ && i < CProgramTimeline::MaxStreams; ++i)
         added.ran[i] = i == slot_ ? added.ran[i] : (*arrival_)[i];

@@ -56,6 +56,7 @@ struct FoundUnit {
     int64_t poc = 0;        // H.264: picture order count, and ticks from decode to display
     int64_t lead = -1;      // (-1 until the pictures shown before it are known)
     bool idr = false;
+    uint64_t start = UINT64_MAX; // MPEG-2 video: the group's headers before it; else its position
 };
 
 // Units held for the next given time: beyond these a bad time is taken for an outlier, and a

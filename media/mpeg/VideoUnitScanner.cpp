@@ -69,9 +69,10 @@ void CVideoUnitScanner::Scan(const StreamBytes& bytes, uint64_t, CFoundUnits& fo
         if (code == PictureStartCode) {
             ClosePicture(FramePicture, 2, found);
             PictureHeader picture;
+            const uint64_t start = groupOpen_ ? groupStart_ : bytes.base + at;
             groupOpen_ = false;
             if (ParsePictureHeader(data + at, available, picture))
-                openPicture_ = {true, bytes.base + at, picture.temporalReference, picture.type != PictureType::B};
+                openPicture_ = {true, bytes.base + at, start, picture.temporalReference, picture.type != PictureType::B};
             else
                 found.AddDamaged();
         } else if (code == ExtensionStartCode) {
@@ -112,6 +113,7 @@ void CVideoUnitScanner::OpenGroup(uint64_t position, CFoundUnits& found)
     if (groupOpen_)
         return;
     groupOpen_ = true;
+    groupStart_ = position;
     found.AddGroupStart(position);
 }
 
@@ -156,7 +158,6 @@ void CVideoUnitScanner::ClosePicture(int structure, int fields, CFoundUnits& fou
     openPicture_.open = false;
     const uint64_t position = openPicture_.position;
     const int reference = openPicture_.temporalReference;
-    const bool referencePicture = openPicture_.reference;
     if (FieldPicture(structure) && firstField_ != 0 && firstField_ != structure && firstFieldReference_ == reference) {
         firstField_ = 0;
         found.TakeTime(position); // a time given to the second field is the first field's plus one field
@@ -164,12 +165,15 @@ void CVideoUnitScanner::ClosePicture(int structure, int fields, CFoundUnits& fou
     }
     firstField_ = FieldPicture(structure) ? structure : 0;
     firstFieldReference_ = reference;
-    AddPicture(position, reference, referencePicture, FieldPicture(structure) ? 2 : fields, found);
+    AddPicture(openPicture_, FieldPicture(structure) ? 2 : fields, found);
 }
 
-void CVideoUnitScanner::AddPicture(uint64_t position, int temporalReference, bool reference, int fields, CFoundUnits& found)
+void CVideoUnitScanner::AddPicture(const OpenPicture& picture, int fields, CFoundUnits& found)
 {
-    found.Add({position, NoTimestamp, fields, 0, reference, {}}, fields * framePeriod27_ / 600);
+    const int temporalReference = picture.temporalReference;
+    FoundUnit unit{picture.position, NoTimestamp, fields, 0, picture.reference, {}};
+    unit.start = picture.start;
+    found.Add(unit, fields * framePeriod27_ / 600);
     const int decodeIndex = gopIndex_;
     gopIndex_ = (gopIndex_ + 1) & 1023;
     ++pictures_;

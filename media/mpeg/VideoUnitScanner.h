@@ -36,6 +36,7 @@ private:
     struct OpenPicture {
         bool open = false;
         uint64_t position = 0;
+        uint64_t start = 0; // the group's headers before it, if they are
         int temporalReference = 0;
         bool reference = false; // an I or P picture
     };
@@ -44,12 +45,13 @@ private:
     void OnSequenceHeader(const uint8_t* data, size_t size);
     void OnExtension(const uint8_t* data, size_t size, CFoundUnits& found);
     void ClosePicture(int structure, int fields, CFoundUnits& found);
-    void AddPicture(uint64_t position, int temporalReference, bool reference, int fields, CFoundUnits& found);
+    void AddPicture(const OpenPicture& picture, int fields, CFoundUnits& found);
     int64_t PreviousReferenceCounts(const CFoundUnits& found, size_t index) const;
 
     uint64_t scan_ = 0; // stream offset where parsing goes on
     bool ended_ = false;
     bool groupOpen_ = false; // a group start was found and no picture after it yet
+    uint64_t groupStart_ = 0;
     VideoFacts video_;
     SequenceHeader sequence_ = {}; // the last, which its extension adds to
     int64_t framePeriod27_ = 1080000; // 25 frames a second until a sequence header says
