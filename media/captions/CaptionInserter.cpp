@@ -38,6 +38,13 @@ size_t CarryingPairs(const uint8_t* data, size_t size)
     return count;
 }
 
+// The latest of a stream's times, which starts again where the broadcaster's clock jumped back:
+// what came before is then no later than what comes.
+int64_t Latest(int64_t latest, int64_t time)
+{
+    return latest == mpeg::NoTimestamp || time < latest - CCaptionInserter::MaxCaptionWait ? time : std::max(latest, time);
+}
+
 } // namespace
 
 CCaptionInserter::CCaptionInserter(IVideoOut& out, IPictureCaptions* listener) : out_(out), listener_(listener)
@@ -71,6 +78,7 @@ void CCaptionInserter::Reset(bool insert)
     firstShown_ = mpeg::NoTimestamp;
     firstShownKnown_ = false;
     picturesSeen_ = 0;
+    videoRun_ = 0;
 }
 
 bool CCaptionInserter::PushVideo(const uint8_t* data, size_t size, int64_t time)
@@ -102,7 +110,7 @@ bool CCaptionInserter::PushPairs(const uint8_t* data, size_t size, int64_t time)
         }
         pairs_.push_back({time, {data[i], data[i + 1]}});
     }
-    captionTime_ = captionTime_ == mpeg::NoTimestamp ? time : std::max(captionTime_, time);
+    captionTime_ = Latest(captionTime_, time);
     Decide(false);
     return Forward();
 }
@@ -211,6 +219,7 @@ bool CCaptionInserter::ScanOne(uint64_t at)
             } else if (firstFieldOpen_) {
                 current.secondField = true;
                 current.pts = lastPts_;
+                videoRun_ -= framePeriod_; // one frame with the first field
                 firstFieldOpen_ = false;
             } else {
                 firstFieldOpen_ = true;
@@ -260,9 +269,11 @@ void CCaptionInserter::OnPicture(uint64_t at)
     picture.pts = pts;
     picture.group = inGroup_ ? groupSerial_ : 0;
     picture.secondField = false;
+    picture.run = videoRun_;
+    videoRun_ += framePeriod_;
     pictures_.push_back(picture);
     lastPts_ = pts;
-    latestPts_ = latestPts_ == mpeg::NoTimestamp ? pts : std::max(latestPts_, pts);
+    latestPts_ = Latest(latestPts_, pts);
     // The first picture shown is among the first group's; a second group, or enough pictures, tells.
     if (!firstShownKnown_) {
         firstShownKnown_ = groupSerial_ > 1 || ++picturesSeen_ > 32;
@@ -304,14 +315,18 @@ int64_t CCaptionInserter::TimeOf(uint64_t position)
     return samples_[found].time;
 }
 
-bool CCaptionInserter::Waits(int64_t pts) const
+bool CCaptionInserter::Waits(int64_t pts, int64_t run) const
 {
     if (videoEnded_)
         return false;
-    if (latestPts_ < pts + Margin)
+    // How far the video ran since, whatever its times say: after a jump back every later picture is
+    // shown before it, and none shown right after it comes once those decoded before it are past.
+    const int64_t since = videoRun_ - run;
+    if (latestPts_ < pts + Margin && since < Margin + ReorderSpan)
         return true; // pictures shown right after it may still come
     const bool captionsBehind = captionTime_ == mpeg::NoTimestamp || captionTime_ < pts + Margin;
-    return insert_ && !ownCaptions_ && !captionsEnded_ && captionsBehind && latestPts_ < pts + MaxCaptionWait;
+    return insert_ && !ownCaptions_ && !captionsEnded_ && captionsBehind && latestPts_ < pts + MaxCaptionWait &&
+           since < MaxCaptionWait;
 }
 
 void CCaptionInserter::ChooseLayout()
@@ -338,7 +353,7 @@ void CCaptionInserter::Decide(bool force)
         }
         ChooseLayout();
         if (dvd_ == Layout::A53 || picture.group == 0) {
-            if (dvd_ == Layout::A53 && Waits(picture.pts) && !force)
+            if (dvd_ == Layout::A53 && Waits(picture.pts, picture.run) && !force)
                 return;
             DecidePicture(next);
             continue;
@@ -351,13 +366,18 @@ void CCaptionInserter::Decide(bool force)
             ++end;
         }
         const bool whole = end < pictures_.size() || videoEnded_ || force;
-        if (!whole || (Waits(last) && !force))
+        if (!whole || (Waits(last, pictures_[end - 1].run) && !force))
             return;
         size_t group = 0;
         while (group < groups_.size() && groups_[group].serial != picture.group)
             ++group;
-        if (group == groups_.size())
-            return; // cannot be: a picture's group is held until it goes
+        if (group == groups_.size()) {
+            // Its group went before it came, decided while too much was held: its pairs wait for
+            // the next group's block.
+            picture.decided = true;
+            Tell(picture);
+            continue;
+        }
         DecideGroup(group);
         next = end - 1;
     }

@@ -52,6 +52,8 @@ public:
     // Video that has run this far past a picture stops waiting for its pairs: the caption stream
     // has a gap, or has ended without saying so.
     static constexpr int64_t MaxCaptionWait = 135000;
+    // Pictures decoded this long after one can still be shown before the next (reordered).
+    static constexpr int64_t ReorderSpan = 45000;
     // Held at most, whatever the stream holds.
     static constexpr size_t MaxHeldBytes = 8 << 20;
     static constexpr size_t MaxHeldPictures = 240;
@@ -100,6 +102,7 @@ private:
         uint64_t start;
         uint64_t insertAt = Unknown; // its first slice
         int64_t pts;
+        int64_t run;                 // how far the video had run when it came (90 kHz)
         uint32_t group;
         bool secondField;
         bool decided = false;
@@ -128,7 +131,7 @@ private:
     void OnUserData(uint64_t at, size_t size);
     int64_t TimeOf(uint64_t position);
     void Decide(bool force);
-    bool Waits(int64_t pts) const;
+    bool Waits(int64_t pts, int64_t run) const;
     void ChooseLayout();
     void DecidePicture(size_t index);
     void DecideGroup(size_t index);
@@ -181,11 +184,12 @@ private:
     int64_t anchorPts_ = mpeg::NoTimestamp; // of a picture of the group with a given time
     int anchorReference_ = 0;
     int64_t lastPts_ = mpeg::NoTimestamp;
-    int64_t latestPts_ = mpeg::NoTimestamp; // the latest presentation time seen
+    int64_t latestPts_ = mpeg::NoTimestamp; // the latest presentation time seen since a jump back
+    int64_t videoRun_ = 0;                  // frames come so far, in time (90 kHz)
     int lastReference_ = -1;
     int lastStructure_ = 3;
     bool firstFieldOpen_ = false;
-    int64_t captionTime_ = mpeg::NoTimestamp; // the latest time of a pair received
+    int64_t captionTime_ = mpeg::NoTimestamp; // the latest time of a pair received, alike
     int64_t firstShown_ = mpeg::NoTimestamp;
     bool firstShownKnown_ = false;
     unsigned picturesSeen_ = 0;

@@ -364,6 +364,8 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          608 * Ms, {Dropout(VideoStream, 4879 * Ms, 2 * Second), Dropout(1, 3726 * Ms, 2374 * Ms)}},
         // Video held for its captions is judged where it lay in the file, beside the sound.
         {"captions, video drops out for 3 s", Video::Film720p, {Audio::Mp2}, 0, {Dropout(VideoStream, 4411 * Ms, 3 * Second)}, true},
+        // The pictures before a jump back wait for no picture shown after them: they never come.
+        {"captions, every stream's clock jumps back 21.6 s", Video::SdThenHd, {Audio::Ac3}, 0, {Jump(3500 * Ms, -21641 * Ms)}, true},
         // The DVD layout chosen for the SD goes on into the HD: a caption block after each group's
         // header, which leaves the decoder's buffer with the picture after it, not the one before.
         {"SD then 1080i with captions", Video::SdThenHd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 129 * Ms, {}, true},
