@@ -273,6 +273,12 @@ void CCaptionInserter::OnPicture(uint64_t at)
     videoRun_ += framePeriod_;
     pictures_.push_back(picture);
     lastPts_ = pts;
+    if (latestPts_ != mpeg::NoTimestamp && Latest(latestPts_, pts) == pts && pts < latestPts_) {
+        // The clock jumped back: no picture shown right after those held comes, nor pairs for
+        // them, and the video runs on past them in the file.
+        for (size_t i = 0; i + 1 < pictures_.size(); ++i)
+            pictures_[i].beforeJump = true;
+    }
     latestPts_ = Latest(latestPts_, pts);
     // The first picture shown is among the first group's; a second group, or enough pictures, tells.
     if (!firstShownKnown_) {
@@ -315,10 +321,11 @@ int64_t CCaptionInserter::TimeOf(uint64_t position)
     return samples_[found].time;
 }
 
-bool CCaptionInserter::Waits(int64_t pts, int64_t run) const
+bool CCaptionInserter::Waits(int64_t pts, const Picture& last) const
 {
-    if (videoEnded_)
+    if (videoEnded_ || last.beforeJump)
         return false;
+    const int64_t run = last.run;
     // How far the video ran since, whatever its times say: after a jump back every later picture is
     // shown before it, and none shown right after it comes once those decoded before it are past.
     const int64_t since = videoRun_ - run;
@@ -353,7 +360,7 @@ void CCaptionInserter::Decide(bool force)
         }
         ChooseLayout();
         if (dvd_ == Layout::A53 || picture.group == 0) {
-            if (dvd_ == Layout::A53 && Waits(picture.pts, picture.run) && !force)
+            if (dvd_ == Layout::A53 && Waits(picture.pts, picture) && !force)
                 return;
             DecidePicture(next);
             continue;
@@ -366,7 +373,7 @@ void CCaptionInserter::Decide(bool force)
             ++end;
         }
         const bool whole = end < pictures_.size() || videoEnded_ || force;
-        if (!whole || (Waits(last, pictures_[end - 1].run) && !force))
+        if (!whole || (Waits(last, pictures_[end - 1]) && !force))
             return;
         size_t group = 0;
         while (group < groups_.size() && groups_[group].serial != picture.group)

@@ -103,6 +103,7 @@ private:
         uint64_t insertAt = Unknown; // its first slice
         int64_t pts;
         int64_t run;                 // how far the video had run when it came (90 kHz)
+        bool beforeJump = false;     // the clock jumped back after it
         uint32_t group;
         bool secondField;
         bool decided = false;
@@ -131,7 +132,9 @@ private:
     void OnUserData(uint64_t at, size_t size);
     int64_t TimeOf(uint64_t position);
     void Decide(bool force);
-    bool Waits(int64_t pts, int64_t run) const;
+    // Whether a picture shown at `pts`, decided with `last` (itself, or its group's last), waits for
+    // more video or pairs.
+    bool Waits(int64_t pts, const Picture& last) const;
     void ChooseLayout();
     void DecidePicture(size_t index);
     void DecideGroup(size_t index);

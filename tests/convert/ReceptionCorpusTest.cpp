@@ -366,6 +366,8 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"captions, video drops out for 3 s", Video::Film720p, {Audio::Mp2}, 0, {Dropout(VideoStream, 4411 * Ms, 3 * Second)}, true},
         // The pictures before a jump back wait for no picture shown after them: they never come.
         {"captions, every stream's clock jumps back 21.6 s", Video::SdThenHd, {Audio::Ac3}, 0, {Jump(3500 * Ms, -21641 * Ms)}, true},
+        {"captions, the clock jumps back 18 s, audio drops out for 0.8 s just after", Video::FieldPictures, {Audio::Mp2}, -172 * Ms,
+         {Jump(4310 * Ms, -17999 * Ms), Dropout(1, 4538 * Ms, 800 * Ms)}, true},
         // The DVD layout chosen for the SD goes on into the HD: a caption block after each group's
         // header, which leaves the decoder's buffer with the picture after it, not the one before.
         {"SD then 1080i with captions", Video::SdThenHd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 129 * Ms, {}, true},
