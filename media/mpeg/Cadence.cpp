@@ -107,9 +107,15 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         std::llabs(off + jumps_[own].Measured()) <= ContainerRounding)
         return Add(slot, due, off, estimated, step, ran, NoJump, true);
     const size_t known = JumpsHeld();
+    // A jump closed before one this stream closed is behind it: it found that one, or its own
+    // record of the same, already.
+    const size_t last = lastFound_[slot][0];
+    const size_t behind = last != NoJump && jumps_[last].taken ? jumps_[last].serial : 0;
     for (size_t i = 0; i < known; ++i) {
         // One stream finds a jump once; a step back after a step forward is another.
         Jump& j = jumps_[i];
+        if (j.taken && j.serial < behind)
+            continue;
         const int64_t amount = j.Amount();
         if (j.declined || j.alone || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
             !Near(j.due, j.ran, due, ran, j.found | (1u << slot)))

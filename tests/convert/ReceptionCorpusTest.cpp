@@ -368,6 +368,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"captions, every stream's clock jumps back 21.6 s", Video::SdThenHd, {Audio::Ac3}, 0, {Jump(3500 * Ms, -21641 * Ms)}, true},
         {"captions, the clock jumps back 18 s, audio drops out for 0.8 s just after", Video::FieldPictures, {Audio::Mp2}, -172 * Ms,
          {Jump(4310 * Ms, -17999 * Ms), Dropout(1, 4538 * Ms, 800 * Ms)}, true},
+        // The sound's and the picture's records of the loss of every stream are both behind its own loss.
+        {"captions, every stream drops out for 1.2 s, audio for 2 s just after", Video::Sd, {Audio::Ac3}, 0,
+         {Dropout(1, 4365 * Ms, 2 * Second), Dropout(EveryStream, 3087 * Ms, 1200 * Ms)}, true},
         // The DVD layout chosen for the SD goes on into the HD: a caption block after each group's
         // header, which leaves the decoder's buffer with the picture after it, not the one before.
         {"SD then 1080i with captions", Video::SdThenHd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 129 * Ms, {}, true},
