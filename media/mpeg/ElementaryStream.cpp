@@ -389,9 +389,9 @@ void CElementaryStream::TimeUnits()
                 if (!timeline_.Settled(proposedJump_, slot_) && MayWaitForOthers())
                     return;
                 // A forward step that a stream which began inside it cannot follow stays a gap, and
-                // so does a jump that every stream only reckoned past a loss of its own: losses
-                // that overlap in part.
-                if (((partGap || lost != 0) && !timeline_.SharedExactly(proposedJump_, slot_)) ||
+                // so does one that every stream only reckoned past a loss of its own: losses that
+                // overlap in part.
+                if (((partGap || (lost != 0 && off > 0)) && !timeline_.SharedExactly(proposedJump_, slot_)) ||
                     (off > 0 && !timeline_.MayFollow(proposedJump_, slot_, lastRan_, unit.ran))) {
                     timeline_.Decline(proposedJump_);
                     break;

@@ -371,6 +371,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // The sound's and the picture's records of the loss of every stream are both behind its own loss.
         {"captions, every stream drops out for 1.2 s, audio for 2 s just after", Video::Sd, {Audio::Ac3}, 0,
          {Dropout(1, 4365 * Ms, 2 * Second), Dropout(EveryStream, 3087 * Ms, 1200 * Ms)}, true},
+        // The video's run back from false times after its own loss is no loss shared with others.
+        {"video drops out for 1.2 s, 7 pictures 3 s early a second later", Video::Film720p,
+         {Audio::Mp2, Audio::Mp2, Audio::Ac3Switch}, 249 * Ms,
+         {FalseTime(VideoStream, 6368 * Ms, -2953 * Ms, 7), Dropout(VideoStream, 5215 * Ms, 1200 * Ms)}},
         // The DVD layout chosen for the SD goes on into the HD: a caption block after each group's
         // header, which leaves the decoder's buffer with the picture after it, not the one before.
         {"SD then 1080i with captions", Video::SdThenHd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 129 * Ms, {}, true},
