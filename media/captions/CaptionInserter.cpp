@@ -38,11 +38,17 @@ size_t CarryingPairs(const uint8_t* data, size_t size)
     return count;
 }
 
-// The latest of a stream's times, which starts again where the broadcaster's clock jumped back:
-// what came before is then no later than what comes.
+// A time this far before the latest of its stream is the broadcaster's clock jumping back.
+bool JumpedBack(int64_t latest, int64_t time)
+{
+    return latest != mpeg::NoTimestamp && time < latest - CCaptionInserter::MaxCaptionWait;
+}
+
+// The latest of a stream's times, which starts again where the clock jumped back: what came before
+// is then no later than what comes.
 int64_t Latest(int64_t latest, int64_t time)
 {
-    return latest == mpeg::NoTimestamp || time < latest - CCaptionInserter::MaxCaptionWait ? time : std::max(latest, time);
+    return latest == mpeg::NoTimestamp || JumpedBack(latest, time) ? time : std::max(latest, time);
 }
 
 } // namespace
@@ -273,7 +279,7 @@ void CCaptionInserter::OnPicture(uint64_t at)
     videoRun_ += framePeriod_;
     pictures_.push_back(picture);
     lastPts_ = pts;
-    if (latestPts_ != mpeg::NoTimestamp && Latest(latestPts_, pts) == pts && pts < latestPts_) {
+    if (JumpedBack(latestPts_, pts)) {
         // The clock jumped back: no picture shown right after those held comes, nor pairs for
         // them, and the video runs on past them in the file.
         for (size_t i = 0; i + 1 < pictures_.size(); ++i)
@@ -325,10 +331,9 @@ bool CCaptionInserter::Waits(int64_t pts, const Picture& last) const
 {
     if (videoEnded_ || last.beforeJump)
         return false;
-    const int64_t run = last.run;
-    // How far the video ran since, whatever its times say: after a jump back every later picture is
-    // shown before it, and none shown right after it comes once those decoded before it are past.
-    const int64_t since = videoRun_ - run;
+    // How far the video ran since, whatever its times say: none shown right after it comes once
+    // those decoded before it are past.
+    const int64_t since = videoRun_ - last.run;
     if (latestPts_ < pts + Margin && since < Margin + ReorderSpan)
         return true; // pictures shown right after it may still come
     const bool captionsBehind = captionTime_ == mpeg::NoTimestamp || captionTime_ < pts + Margin;

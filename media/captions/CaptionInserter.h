@@ -192,7 +192,7 @@ private:
     int lastReference_ = -1;
     int lastStructure_ = 3;
     bool firstFieldOpen_ = false;
-    int64_t captionTime_ = mpeg::NoTimestamp; // the latest time of a pair received, alike
+    int64_t captionTime_ = mpeg::NoTimestamp; // the latest time of a pair received since a jump back
     int64_t firstShown_ = mpeg::NoTimestamp;
     bool firstShownKnown_ = false;
     unsigned picturesSeen_ = 0;

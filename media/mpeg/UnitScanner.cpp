@@ -47,8 +47,10 @@ void CFoundUnits::Add(const FoundUnit& unit, int64_t ticks)
     added.time = time;
     added.start = std::min(added.start, added.position);
     timeline_.Mark(added.ran);
-    for (size_t i = 0; arrival_ && i < CProgramTimeline::MaxStreams; ++i)
-        added.ran[i] = i == slot_ ? added.ran[i] : (*arrival_)[i];
+    for (size_t i = 0; arrival_ && i < CProgramTimeline::MaxStreams; ++i) {
+        if (i != slot_)
+            added.ran[i] = (*arrival_)[i];
+    }
     timeline_.Run(slot_, ticks);
 }
 

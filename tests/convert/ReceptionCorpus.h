@@ -36,7 +36,7 @@ struct Combination {
     std::vector<Audio> audio;
     int64_t audioDelay = 0; // 100 ns, the audio's first time after the video's: negative when it leads
     std::vector<test_recordings::ReceptionEvent> events = {};
-    bool captions = false; // a line-21 caption stream beside the video, which the events do not touch
+    bool captions = false; // a line-21 caption stream beside the video, which only clock jumps touch
 };
 
 constexpr int64_t Second = 10000000; // 100 ns
