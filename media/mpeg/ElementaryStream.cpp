@@ -54,6 +54,7 @@ void CElementaryStream::Reset()
     anyTimed_ = false;
     proposedJump_ = CProgramTimeline::NoJump;
     falseTimes_ = 0;
+    runOff_ = NoTimestamp;
 }
 
 bool CElementaryStream::SetAacConfig(const uint8_t* config, size_t size)
@@ -338,6 +339,8 @@ void CElementaryStream::TimeUnits()
         }
         int64_t given = unit.time != NoTimestamp && falseTimes_ == 0 ? DecodeTimeGiven(0) : NoTimestamp;
         const int64_t due = cadence_.Due();
+        if (runOff_ != NoTimestamp)
+            given = due + runOff_;
         int64_t off = given != NoTimestamp ? given - due : 0;
         bool ownRun = false;
         if (std::llabs(off) > scanner_->Tolerance() && proposedJump_ == CProgramTimeline::NoJump) {
@@ -354,6 +357,7 @@ void CElementaryStream::TimeUnits()
                 const int64_t others = OthersRanSinceTrusted();
                 given = others >= 0 && 2 * others >= lost ? due + lost : due;
                 off = given - due;
+                runOff_ = off;
                 falseTimes_ = returnAt;
                 for (size_t i = 0; i < returnAt; i = NextTimed(i))
                     ++outliers_;
@@ -439,6 +443,7 @@ void CElementaryStream::TimeUnits()
         lastDts_ = dts;
         timeline_.Timed(slot_, dts);
         proposedJump_ = CProgramTimeline::NoJump;
+        runOff_ = NoTimestamp;
         if (falseTimes_ > 0)
             --falseTimes_;
         found_.PopTimed();

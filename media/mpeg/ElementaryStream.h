@@ -176,6 +176,8 @@ private:
     size_t proposedJump_ = CProgramTimeline::NoJump;
     // Found units, the front one first, whose given times are false (a run hidden by a loss).
     size_t falseTimes_ = 0;
+    // Where the run's first unit goes, off its cadence, kept while it waits for the others.
+    int64_t runOff_ = NoTimestamp;
 };
 
 } // namespace mpeg

@@ -378,6 +378,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // The DVD layout chosen for the SD goes on into the HD: a caption block after each group's
         // header, which leaves the decoder's buffer with the picture after it, not the one before.
         {"SD then 1080i with captions", Video::SdThenHd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 129 * Ms, {}, true},
+        // A run of false times right at a loss of every stream keeps its place while the others find
+        // the loss: the sound's GOP-less loss is longer than the picture's, and both close the same.
+        {"audio leads 1 s, every stream drops out for 0.8 s, 7 audio times 4.8 s early at its end", Video::Sd,
+         {Audio::Ac3Switch}, -982 * Ms, {FalseTime(1, 6357 * Ms, -4802 * Ms, 7), Dropout(EveryStream, 5750 * Ms, 800 * Ms)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
