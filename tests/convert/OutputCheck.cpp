@@ -8,6 +8,7 @@
 
 #include "tests/support/ProgramStreamCheck.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TransportStreamCheck.h"
 
 namespace output_check {
 namespace {
@@ -121,21 +122,21 @@ std::vector<ExpectedStream> ExpectedStreams(const Expectation& expected)
     return streams;
 }
 
-// The tests' checker: no fault beyond the gaps the recording itself has in a stream's stamps. The
-// clock goes on where every stream lost the same span, kept or closed.
-void CheckDecoderModel(const ps_check::Report& report, const std::vector<ExpectedStream>& streams,
-                       std::vector<std::string>& faults)
+// The tests' checker of either kind of stream: no fault beyond the gaps the recording itself has in
+// a stream's stamps. The clock goes on where every stream lost the same span, kept or closed.
+template <typename Fault, typename Report>
+void CheckDecoderModel(const Report& report, const std::vector<ExpectedStream>& streams, std::vector<std::string>& faults)
 {
     size_t ptsGaps = 0;
     for (const ExpectedStream& stream : streams)
         for (size_t k = 1; k < stream.truth.size(); ++k)
             ptsGaps += std::llabs(stream.truth[k] - stream.truth[k - 1]) > PtsGap90;
-    for (size_t f = 0; f < static_cast<size_t>(ps_check::Fault::Count); ++f) {
-        const ps_check::Fault fault = static_cast<ps_check::Fault>(f);
-        const size_t allowed = fault == ps_check::Fault::PtsGap ? ptsGaps : 0;
+    for (size_t f = 0; f < static_cast<size_t>(Fault::Count); ++f) {
+        const Fault fault = static_cast<Fault>(f);
+        const size_t allowed = fault == Fault::PtsGap ? ptsGaps : 0;
         if (report.Count(fault) <= allowed)
             continue;
-        const std::string name = ps_check::FaultName(fault);
+        const std::string name = FaultName(fault);
         std::string line = "decoder model: " + std::to_string(report.Count(fault)) + " " + name +
                            (allowed ? " (the recording's own gaps: " + std::to_string(allowed) + ")" : "");
         size_t shown = 0;
@@ -171,31 +172,24 @@ std::string OffsetRuns(const ps_check::StreamReport& out, const ExpectedStream& 
 }
 
 // Every stamped unit at its true time plus one constant per stream, and the streams within an
-// audio frame of each other: on each side of a break that every stream shares, apart.
-void CheckSync(const ps_check::Report& report, const std::vector<ExpectedStream>& streams, std::vector<std::string>& faults)
+// audio frame of each other: on each side of a break that every stream shares, apart. `outs`: the
+// output's units of each stream, in the same order.
+void CheckSync(const std::vector<const ps_check::StreamReport*>& outs, const std::vector<ExpectedStream>& streams,
+               std::vector<std::string>& faults)
 {
     int64_t audioFrame = INT64_MAX;
     for (size_t s = 1; s < streams.size(); ++s)
         for (size_t k = 1; k < streams[s].truth.size(); ++k)
             audioFrame = std::min(audioFrame, streams[s].truth[k] - streams[s].truth[k - 1]);
     size_t segments = 1;
-    std::vector<const ps_check::StreamReport*> outs;
-    for (const ExpectedStream& stream : streams) {
-        const auto out = std::find_if(report.streams.begin(), report.streams.end(), [&](const ps_check::StreamReport& s) {
-            return s.id == stream.id && s.substream == stream.substream;
-        });
-        if (out == report.streams.end()) {
-            faults.push_back("streams: the output has no " + stream.name);
+    for (size_t s = 0; s < streams.size(); ++s) {
+        if (outs[s]->pts.size() != streams[s].truth.size()) {
+            faults.push_back("streams: " + streams[s].name + " has " + std::to_string(outs[s]->pts.size()) +
+                             " units, the recording " + std::to_string(streams[s].truth.size()));
             return;
         }
-        if (out->pts.size() != stream.truth.size()) {
-            faults.push_back("streams: " + stream.name + " has " + std::to_string(out->pts.size()) + " units, the recording " +
-                             std::to_string(stream.truth.size()));
-            return;
-        }
-        outs.push_back(&*out);
-        if (!stream.segment.empty())
-            segments = std::max(segments, stream.segment.back() + 1);
+        if (!streams[s].segment.empty())
+            segments = std::max(segments, streams[s].segment.back() + 1);
     }
     std::string problems;
     for (size_t segment = 0; segment < segments; ++segment) {
@@ -354,17 +348,59 @@ std::vector<std::string> GstreamerReadsEveryStream(const std::string& output, co
     return faults;
 }
 
+// A transport stream holds the video on its first PID, then each audio stream in the recording's
+// order, each byte for byte; its units are timed as a program stream's are.
+std::vector<std::string> CheckTransportStream(const std::string& output, const std::vector<ExpectedStream>& streams)
+{
+    const ts_check::Report report = ts_check::CheckTransportStream(testing_support::ReadFileBytes(output));
+    if (report.packets == 0)
+        return {"no transport stream in " + output};
+    std::vector<std::string> faults;
+    CheckDecoderModel<ts_check::Fault>(report, streams, faults);
+    if (report.streams.size() != streams.size())
+        return {"streams: the output has " + std::to_string(report.streams.size()) + ", the recording " +
+                std::to_string(streams.size())};
+    std::vector<ps_check::StreamReport> units(streams.size());
+    std::vector<const ps_check::StreamReport*> outs;
+    for (size_t s = 0; s < streams.size(); ++s) {
+        if (report.streams[s].elementary != streams[s].bytes)
+            faults.push_back("bytes: the output carries " + std::to_string(report.streams[s].elementary.size()) + " bytes of " +
+                             streams[s].name + ", the recording kept " + std::to_string(streams[s].bytes.size()));
+        units[s].id = streams[s].id;
+        units[s].substream = streams[s].substream;
+        units[s].pts = report.streams[s].pts;
+        outs.push_back(&units[s]);
+    }
+    CheckSync(outs, streams, faults);
+    CheckDecode(output, faults);
+    return faults;
+}
+
 } // namespace
 
 std::vector<std::string> CheckOutput(const std::string& output, const Expectation& expected)
 {
     const std::vector<ExpectedStream> streams = ExpectedStreams(expected);
+    if (expected.transportStream)
+        return CheckTransportStream(output, streams);
     const ps_check::Report report = ps_check::CheckProgramStream(testing_support::ReadFileBytes(output));
     std::vector<std::string> faults;
     if (report.packs == 0)
         return {"no program stream in " + output};
-    CheckDecoderModel(report, streams, faults);
-    CheckSync(report, streams, faults);
+    CheckDecoderModel<ps_check::Fault>(report, streams, faults);
+    std::vector<const ps_check::StreamReport*> outs;
+    for (const ExpectedStream& stream : streams) {
+        const auto out = std::find_if(report.streams.begin(), report.streams.end(), [&](const ps_check::StreamReport& s) {
+            return s.id == stream.id && s.substream == stream.substream;
+        });
+        if (out == report.streams.end()) {
+            faults.push_back("streams: the output has no " + stream.name);
+            break;
+        }
+        outs.push_back(&*out);
+    }
+    if (outs.size() == streams.size())
+        CheckSync(outs, streams, faults);
     CheckBytes(output, streams, expected.captions, faults);
     CheckDecode(output, faults);
     for (const std::string& fault : GstreamerReadsEveryStream(output, expected))

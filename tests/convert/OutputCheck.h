@@ -5,7 +5,8 @@
 // audio frame of each other (a break that every stream shares, a dropout or a jump of the clock,
 // may move them all alike); the decoder model kept (the tests' checker), gaps aside that the
 // recording itself has; a clean decode by ffmpeg; gstreamer's program stream demuxer reading every
-// stream without a complaint; and dvdauthor taking it when the recording fits DVD-Video.
+// stream without a complaint; and dvdauthor taking it when the recording fits DVD-Video. A
+// transport stream is held to the tests' checker of its own kind, the bytes, the times and the decode.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ struct Expectation {
     const test_recordings::WrittenRecording* written;
     bool dvd = false; // within DVD-Video's limits: dvdauthor must take it
     bool captions = false; // caption user data was put into the video: the rest of it is the recording's
+    bool transportStream = false; // an MPEG-2 transport stream (H.264 video), not a program stream
 };
 
 // One line per fault found, each naming its check and what it measured; empty when the output holds.

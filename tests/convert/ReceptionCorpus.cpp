@@ -14,7 +14,8 @@ using test_recordings::FieldCoding;
 using test_recordings::ReceptionEvent;
 
 const char* const VideoNames[] = {"SD", "SD B-frames", "1080i field pictures", "1080 soft telecine 29.97",
-                                  "720p film 59.94", "1080p film 29.97", "SD then 1080i 15 Mb/s"};
+                                  "720p film 59.94", "1080p film 29.97", "SD then 1080i 15 Mb/s",
+                                  "H.264 SD B-frames", "H.264 1080i"};
 const char* const AudioNames[] = {"MP2", "AC-3", "AC-3 2.0 then 5.1"};
 static_assert(sizeof(VideoNames) / sizeof(VideoNames[0]) == static_cast<size_t>(Video::Count), "a name for each kind");
 static_assert(sizeof(AudioNames) / sizeof(AudioNames[0]) == static_cast<size_t>(Audio::Count), "a name for each kind");
@@ -59,9 +60,11 @@ std::string VideoPath(Video video, const std::string& directory)
         return path;
     }
     using testing_support::VectorPath;
-    return video == Video::Sd         ? VectorPath("corpus\\sd.m2v")
-           : video == Video::SdThenHd ? VectorPath("corpus\\sd-bframes.m2v") + "|" + VectorPath("corpus\\switch-hd.m2v")
-                                      : VectorPath("corpus\\sd-bframes.m2v");
+    return video == Video::Sd               ? VectorPath("corpus\\sd.m2v")
+           : video == Video::SdThenHd       ? VectorPath("corpus\\sd-bframes.m2v") + "|" + VectorPath("corpus\\switch-hd.m2v")
+           : video == Video::H264Sd         ? VectorPath("corpus\\sd.h264")
+           : video == Video::H264Interlaced ? VectorPath("corpus\\hd-1080i.h264")
+                                            : VectorPath("corpus\\sd-bframes.m2v");
 }
 
 std::string AudioPath(Audio audio, Video video)
@@ -153,7 +156,8 @@ Combination Draw(std::mt19937& random)
         }
         c.events.push_back(e);
     }
-    c.captions = random() % 2;
+    // Captions go into MPEG-2's user data; H.264's are left out of the corpus.
+    c.captions = random() % 2 && !IsH264(c.video);
     c.name = Describe(c);
     return c;
 }

@@ -20,6 +20,8 @@ enum class Video {
     Film720p,      // progressive 720p at 59.94, film pictures repeated 3 then 2 frames
     Film1080p,     // progressive 1080p at 29.97, film pictures repeated 2, 1, 1, 1 frames
     SdThenHd,      // the SD with B-frames for 10 s, then 1080i at 15 Mb/s for 5 s, in one stream
+    H264Sd,        // H.264 720x576 at 25 with B-frames (x264), into a transport stream (10 s)
+    H264Interlaced, // H.264 1080i at 29.97 (x264's interlaced coding), into a transport stream
     Count
 };
 
@@ -42,6 +44,9 @@ struct Combination {
 constexpr int64_t Second = 10000000; // 100 ns
 // Where recordings' times start: a broadcast's clock is not at 0, and a jump back must not pass it.
 constexpr int64_t FirstTime = 60 * Second;
+
+// H.264 video goes into a transport stream, which a program stream cannot carry.
+inline bool IsH264(Video video) { return video == Video::H264Sd || video == Video::H264Interlaced; }
 
 // What the combination is, in words: its kinds of stream, then each event.
 std::string Describe(const Combination& combination);

@@ -47,17 +47,18 @@ protected:
     // Makes the combination's recording, converts it and gives what the output fails to hold.
     ::testing::AssertionResult Converted(const Combination& c)
     {
-        const std::string input = directory_ + "Show.dvr-ms", output = directory_ + "Show.MPG";
+        const bool h264 = IsH264(c.video);
+        const std::string input = directory_ + "Show.dvr-ms", output = directory_ + (h264 ? "Show.ts" : "Show.MPG");
         std::string error;
         if (!MakeRecording(c, directory_, input, options_, written_, error))
             return ::testing::AssertionFailure() << "writing the recording: " << error;
         using testing_support::Wide;
         ::DeleteFileW(Wide(output).c_str());
-        const ConversionResult result =
-            engine_->ConvertFile(ConversionRequest{Wide(input), Wide(output), L"Built-in DVR-MS to MPEG.xgr", Wide(directory_)});
+        const wchar_t* graph = h264 ? L"Built-in recording to MPEG-TS.xgr" : L"Built-in DVR-MS to MPEG.xgr";
+        const ConversionResult result = engine_->ConvertFile(ConversionRequest{Wide(input), Wide(output), graph, Wide(directory_)});
         if (result != ConversionResult::Converted)
             return ::testing::AssertionFailure() << "the conversion failed: " << observer_.report;
-        return output_check::Holds(output, {&options_, &written_, FitsDvd(c), c.captions});
+        return output_check::Holds(output, {&options_, &written_, FitsDvd(c), c.captions, h264});
     }
 
     ScopedComInit com_;
@@ -229,6 +230,40 @@ TEST_F(ReceptionCorpusTest, TheChecksCatchDamagedOutputs)
     }
 }
 
+TEST_F(ReceptionCorpusTest, TheTransportStreamChecksCatchDamagedOutputs)
+{
+    const Combination sound{"sound", Video::H264Sd, {Audio::Mp2, Audio::Ac3}};
+    ASSERT_TRUE(Converted(sound));
+    const std::string output = directory_ + "Show.ts";
+    const std::string bytes = testing_support::ReadFileBytes(output);
+    const output_check::Expectation expected{&options_, &written_, false, false, true};
+    constexpr size_t Packet = 188;
+    const size_t middle = bytes.size() / 2 / Packet * Packet;
+    // A packet of payload alone that starts no PES after the middle: the video's, which most are.
+    size_t payload = middle;
+    while (payload + Packet <= bytes.size() && ((bytes[payload + 1] & 0x40) || (bytes[payload + 3] & 0x30) != 0x10))
+        payload += Packet;
+    ASSERT_LT(payload + Packet, bytes.size());
+    const struct {
+        const char* name;
+        std::string damaged;
+        const char* caughtBy; // the start of a fault line
+    } cases[] = {
+        {"a packet's sync byte broken", bytes.substr(0, middle) + "\x46" + bytes.substr(middle + 1), "decoder model"},
+        {"a payload byte changed", bytes.substr(0, payload + 100) + static_cast<char>(bytes[payload + 100] ^ 0x5A) +
+                                        bytes.substr(payload + 101),
+         "bytes"},
+        {"AC-3 0.5 s late from the middle on", MoveStamps(bytes, 0xBD, middle, 45000), "sync"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::WriteFileBytes(output, c.damaged);
+        const std::vector<std::string> faults = output_check::CheckOutput(output, expected);
+        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const std::string& f) { return f.rfind(c.caughtBy, 0) == 0; }))
+            << c.caughtBy << " missed it:" << Lines(faults);
+    }
+}
+
 // A row's failure says which check the output broke and what it measured.
 TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
 {
@@ -382,6 +417,12 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // the loss: the sound's GOP-less loss is longer than the picture's, and both close the same.
         {"audio leads 1 s, every stream drops out for 0.8 s, 7 audio times 4.8 s early at its end", Video::Sd,
          {Audio::Ac3Switch}, -982 * Ms, {FalseTime(1, 6357 * Ms, -4802 * Ms, 7), Dropout(EveryStream, 5750 * Ms, 800 * Ms)}},
+        // H.264 goes into a transport stream, timed by the same rules.
+        {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
+        {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
+         {Audio::Mp2, Audio::Ac3}, 0, {Dropout(EveryStream, 4 * Second, 1200 * Ms), Jump(6 * Second, -10 * Second)}},
+        {"H.264 1080i, AC-3 leads: video drops out for 2 s, 5 audio times 0.5 s late", Video::H264Interlaced, {Audio::Ac3Switch},
+         -500 * Ms, {Dropout(VideoStream, 3 * Second, 2 * Second), FalseTime(1, 6 * Second, 500 * Ms, 5)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};

@@ -87,11 +87,15 @@ done
 # The reception corpus (tests/convert/ReceptionCorpusTest.cpp): ten seconds of DVD-compliant SD
 # with and without B-frames and its sound in MP2 and AC-3, fifteen of sound for the longer kinds;
 # and the parts of streams that change format, which the recording writer joins: SD that becomes
-# 1080i at 15 Mb/s (at the SD's 25 frames), AC-3 that goes from 2.0 at 192k to 5.1 at 448k.
+# 1080i at 15 Mb/s (at the SD's 25 frames), AC-3 that goes from 2.0 at 192k to 5.1 at 448k; and
+# H.264 as HD channels send it, SD with B-frames and 1080i (x264's interlaced coding).
 mkdir -p "$out/corpus"
 sd10="-f lavfi -i testsrc=size=720x576:rate=25:duration=10"
 $ff $sd10 $mpeg2 -bf 0 -f mpeg2video "$out/corpus/sd.m2v"
 $ff $sd10 $mpeg2 -bf 2 -f mpeg2video "$out/corpus/sd-bframes.m2v"
+$ff $sd10 -c:v libx264 -preset veryfast -g 12 -bf 2 -b:v 3M -f h264 "$out/corpus/sd.h264"
+$ff -f lavfi -i testsrc2=size=1920x1080:rate=30000/1001:duration=10 -c:v libx264 -preset ultrafast -x264opts interlaced=1 \
+    -g 15 -bf 2 -b:v 8M -f h264 "$out/corpus/hd-1080i.h264"
 for seconds in 10 15; do
     tone="-f lavfi -i sine=frequency=440:sample_rate=48000:duration=$seconds"
     $ff $tone -ac 2 -c:a mp2 -b:a 192k -f mp2 "$out/corpus/audio-$seconds.mp2"
