@@ -15,8 +15,11 @@ constexpr size_t PacketRoom = TsPacketSize - TsHeaderSize;
 // Of each packet about this much is elementary stream; the rest is packet, PES and adaptation
 // field headers, PSI and PCR packets.
 constexpr uint64_t PayloadPerPacket = 170;
-// The rate is worked out again after this many packets (about the program stream's 8 packs).
+// The rate is worked out again after this many packets (about the program stream's 8 packs), or
+// this long at a low rate: four streams of sound alone after the video's end had a unit late within
+// the 0.1 s that 64 packets last there.
 constexpr uint64_t NeedRecountPackets = 64;
+constexpr uint64_t NeedRecountTime = SystemClock * 20 / 1000;
 // PAT and PMT every PsiInterval, a PCR every PcrInterval: 2 packets each 90 ms and 1 each 30 ms.
 constexpr uint64_t TablesAndClockBits = (2 * 1000 / 90 + 1000 / 30) * TsPacketSize * 8;
 // Without a level: main level's. H.264 of a level H.264 does not list: Main profile at level 3's.
@@ -55,7 +58,7 @@ void CTransportStreamMultiplexer::Reset()
     anchorByte_ = anchorTime_ = 0;
     rate_ = baseRate_ = rateBound_ = wanted_ = needed_ = 0;
     ratesVideo_ = VideoFacts();
-    neededAt_ = 0;
+    neededAt_ = neededTime_ = 0;
     needRecount_ = true;
     lastPcr_ = lastPsi_ = 0;
     anyPcr_ = anyPsi_ = pmtNext_ = false;
@@ -205,9 +208,10 @@ void CTransportStreamMultiplexer::FollowFormat()
 
 uint32_t CTransportStreamMultiplexer::Needed(uint64_t now)
 {
-    if (needRecount_ || packets_ >= neededAt_ + NeedRecountPackets) {
+    if (needRecount_ || packets_ >= neededAt_ + NeedRecountPackets || now >= neededTime_ + NeedRecountTime) {
         needed_ = NeededRate(queues_.data(), queues_.size(), nextUnit_.data(), offset_, now, TsPacketSize, PayloadPerPacket);
         neededAt_ = packets_;
+        neededTime_ = now;
         needRecount_ = false;
     }
     return needed_;
@@ -326,11 +330,6 @@ bool CTransportStreamMultiplexer::Drain()
         if (!started_)
             Start();
         const uint64_t now = Now();
-        if (!anyPsi_ || pmtNext_ || now >= lastPsi_ + PsiInterval) {
-            if (!WritePsi())
-                return false;
-            continue;
-        }
         // The rate rises ahead of a burst, so that nothing queued arrives late, and settles back.
         FollowFormat();
         const uint32_t needed = Needed(now);
@@ -340,6 +339,16 @@ bool CTransportStreamMultiplexer::Drain()
         // transport buffer has room for its packet too.
         const bool pcrDue = (!anyPcr_ || now >= lastPcr_ + PcrInterval || (wanted_ > rate_ && now >= lastPcr_ + MinPcrInterval)) &&
                             TransportRoom(*pcrStream_, now);
+        // The tables first at the start; after that a PCR due goes before them: at the low rate of
+        // sound alone (before a late first picture) the two table packets last 9 ms, which the
+        // tables' interval has room for and the PCR's has not.
+        if (!anyPsi_ || pmtNext_ || now >= lastPsi_ + PsiInterval) {
+            if (!pcrDue || !anyPcr_) {
+                if (!WritePsi())
+                    return false;
+                continue;
+            }
+        }
         // The earliest decode time first, unless its buffers are full and another's packet can go
         // sooner.
         Stream* chosen = nullptr;

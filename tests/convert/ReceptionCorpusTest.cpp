@@ -423,6 +423,12 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Audio::Mp2, Audio::Ac3}, 0, {Dropout(EveryStream, 4 * Second, 1200 * Ms), Jump(6 * Second, -10 * Second)}},
         {"H.264 1080i, AC-3 leads: video drops out for 2 s, 5 audio times 0.5 s late", Video::H264Interlaced, {Audio::Ac3Switch},
          -500 * Ms, {Dropout(VideoStream, 3 * Second, 2 * Second), FalseTime(1, 6 * Second, 500 * Ms, 5)}},
+        // Sound alone before the first picture: the clock references keep their interval at its low rate.
+        {"H.264 SD, AC-3 leads 1.5 s", Video::H264Sd, {Audio::Ac3Switch}, -1521 * Ms},
+        // Sound alone (and after losses, each stream in its small buffer) keeps every frame on time.
+        {"H.264 SD, four audio streams trail 1 s", Video::H264Sd, {Audio::Ac3Switch, Audio::Ac3, Audio::Ac3, Audio::Mp2}, 987 * Ms},
+        {"H.264 SD, three audio streams trail 1.6 s, the clock jumps 16.8 s, every stream drops out for 3 s", Video::H264Sd,
+         {Audio::Mp2, Audio::Mp2, Audio::Ac3}, 1642 * Ms, {Dropout(EveryStream, 3545 * Ms, 3 * Second), Jump(2209 * Ms, 16809 * Ms)}},
     };
     // HALVERN_CORPUS_ROW picks the rows whose names hold it, to look into one; the output stays.
     char only[256] = {};
