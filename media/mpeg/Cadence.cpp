@@ -108,9 +108,15 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         return Add(slot, due, off, estimated, step, ran, NoJump, true);
     const size_t known = JumpsHeld();
     // A jump closed before one this stream closed is behind it: it found that one, or its own
-    // record of the same, already.
-    const size_t last = lastFound_[slot][0];
-    const size_t behind = last != NoJump && jumps_[last].taken ? jumps_[last].serial : 0;
+    // record of the same, already. Not before a run of its own false times, which other streams'
+    // jumps found meanwhile may well follow.
+    size_t behind = 0;
+    for (const size_t last : lastFound_[slot]) {
+        if (last != NoJump && !jumps_[last].alone) {
+            behind = jumps_[last].taken ? jumps_[last].serial : 0;
+            break;
+        }
+    }
     for (size_t i = 0; i < known; ++i) {
         // One stream finds a jump once; a step back after a step forward is another.
         Jump& j = jumps_[i];
