@@ -15,11 +15,8 @@ constexpr size_t PacketRoom = TsPacketSize - TsHeaderSize;
 // Of each packet about this much is elementary stream; the rest is packet, PES and adaptation
 // field headers, PSI and PCR packets.
 constexpr uint64_t PayloadPerPacket = 170;
-// The rate is worked out again after this many packets (about the program stream's 8 packs), or
-// this long at a low rate: four streams of sound alone after the video's end had a unit late within
-// the 0.1 s that 64 packets last there.
+// The rate is worked out again after this many packets (about the program stream's 8 packs).
 constexpr uint64_t NeedRecountPackets = 64;
-constexpr uint64_t NeedRecountTime = SystemClock * 20 / 1000;
 // PAT and PMT every PsiInterval, a PCR every PcrInterval: 2 packets each 90 ms and 1 each 30 ms.
 constexpr uint64_t TablesAndClockBits = (2 * 1000 / 90 + 1000 / 30) * TsPacketSize * 8;
 // Without a level: main level's. H.264 of a level H.264 does not list: Main profile at level 3's.
@@ -58,7 +55,7 @@ void CTransportStreamMultiplexer::Reset()
     anchorByte_ = anchorTime_ = 0;
     rate_ = baseRate_ = rateBound_ = wanted_ = needed_ = 0;
     ratesVideo_ = VideoFacts();
-    neededAt_ = neededTime_ = 0;
+    neededAt_ = 0;
     needRecount_ = true;
     lastPcr_ = lastPsi_ = 0;
     anyPcr_ = anyPsi_ = pmtNext_ = false;
@@ -208,10 +205,12 @@ void CTransportStreamMultiplexer::FollowFormat()
 
 uint32_t CTransportStreamMultiplexer::Needed(uint64_t now)
 {
-    if (needRecount_ || packets_ >= neededAt_ + NeedRecountPackets || now >= neededTime_ + NeedRecountTime) {
-        needed_ = NeededRate(queues_.data(), queues_.size(), nextUnit_.data(), offset_, now, TsPacketSize, PayloadPerPacket);
+    if (needRecount_ || packets_ >= neededAt_ + NeedRecountPackets) {
+        // The streams' packets, and the tables and clock references between them: at the low rate
+        // of sound alone they are a tenth of the packets.
+        needed_ = NeededRate(queues_.data(), queues_.size(), nextUnit_.data(), offset_, now, TsPacketSize, PayloadPerPacket) +
+                  static_cast<uint32_t>(TablesAndClockBits / 400);
         neededAt_ = packets_;
-        neededTime_ = now;
         needRecount_ = false;
     }
     return needed_;

@@ -147,8 +147,7 @@ private:
     VideoFacts ratesVideo_;
     uint32_t wanted_ = 0;       // the rate to take at the next PCR
     uint32_t needed_ = 0;
-    uint64_t neededAt_ = 0;   // packets written, and the time, when the rate needed was worked out
-    uint64_t neededTime_ = 0;
+    uint64_t neededAt_ = 0;
     uint64_t lastPcr_ = 0;
     bool anyPcr_ = false;
     uint64_t lastPsi_ = 0;
