@@ -55,6 +55,7 @@ void CElementaryStream::Reset()
     proposedJump_ = CProgramTimeline::NoJump;
     falseTimes_ = 0;
     runOff_ = NoTimestamp;
+    rejudged_ = false;
 }
 
 bool CElementaryStream::SetAacConfig(const uint8_t* config, size_t size)
@@ -269,6 +270,14 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
     return MayWait() ? FalseRun::Wait : FalseRun::None;
 }
 
+// The next given time is off the cadence by `step` as well.
+bool CElementaryStream::KeepsStep(int64_t step) const
+{
+    const size_t next = NextTimed(0);
+    return next < found_.Count() && scanner_->LeadKnown(found_, next) &&
+           std::llabs(DecodeTimeGiven(next) - cadence_.Due(StepsTo(next)) - step) <= scanner_->Tolerance();
+}
+
 // While the answer may still come: the stream goes on and not too much is held.
 bool CElementaryStream::MayWait() const
 {
@@ -414,6 +423,13 @@ void CElementaryStream::TimeUnits()
                 // rest are judged on their own.
                 const int64_t rest = given - due;
                 if (taken < 0 && rest > scanner_->Tolerance() && 2 * std::max<int64_t>(0, OthersRanSinceTrusted()) < rest) {
+                    // Unless the next time keeps it: then it is a step of its own, the rest of a loss
+                    // of every stream the clock jumped back inside, judged as any other.
+                    if (!rejudged_ && runOff_ == NoTimestamp && falseTimes_ == 0 && KeepsStep(rest)) {
+                        rejudged_ = true;
+                        proposedJump_ = CProgramTimeline::NoJump;
+                        continue;
+                    }
                     given = NoTimestamp;
                     ++outliers_;
                 }
@@ -444,6 +460,7 @@ void CElementaryStream::TimeUnits()
         timeline_.Timed(slot_, dts);
         proposedJump_ = CProgramTimeline::NoJump;
         runOff_ = NoTimestamp;
+        rejudged_ = false;
         if (falseTimes_ > 0)
             --falseTimes_;
         found_.PopTimed();

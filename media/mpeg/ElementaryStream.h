@@ -131,6 +131,7 @@ private:
     void TimeUnits();
     // TimeUnits once the bytes have ended: what it leaves is held for the others' jump.
     void TimeEnded();
+    bool KeepsStep(int64_t step) const;
     bool MayWait() const;
     bool MayWaitForOthers() const;
     // The first found unit after `from` that has a given time, or found_.Count().
@@ -178,6 +179,8 @@ private:
     size_t falseTimes_ = 0;
     // Where the run's first unit goes, off its cadence, kept while it waits for the others.
     int64_t runOff_ = NoTimestamp;
+    // The front unit's rest after a jump was judged again as a step of its own.
+    bool rejudged_ = false;
 };
 
 } // namespace mpeg

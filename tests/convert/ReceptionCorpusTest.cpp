@@ -430,6 +430,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"H.264 SD, three AC-3 streams trail 1 s, one 5.1 at the end", Video::H264Sd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 947 * Ms},
         {"H.264 SD, three audio streams trail 1.6 s, the clock jumps 16.8 s, every stream drops out for 3 s", Video::H264Sd,
          {Audio::Mp2, Audio::Mp2, Audio::Ac3}, 1642 * Ms, {Dropout(EveryStream, 3545 * Ms, 3 * Second), Jump(2209 * Ms, 16809 * Ms)}},
+        // The clock jumps back inside a loss of every stream: the sound's one step is both, and what it
+        // keeps past the jump back, which its next times keep too, is the loss the picture closes.
+        {"H.264 SD, the clock jumps back 12.3 s inside a loss of every stream", Video::H264Sd, {Audio::Ac3Switch, Audio::Ac3}, 0,
+         {Jump(3509 * Ms, -12312 * Ms), Dropout(EveryStream, 3494 * Ms, 547 * Ms)}},
         // A jump the sound found while the picture ran false times of its own is still ahead of the
         // picture, though the picture closed its return from them later: the picture joins it.
         {"H.264 SD, 2 pictures 2.9 s early, every stream drops out for 0.26 s half a second later", Video::H264Sd,
