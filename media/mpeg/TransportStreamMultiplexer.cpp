@@ -381,6 +381,10 @@ bool CTransportStreamMultiplexer::Drain()
         finished_ = std::all_of(streams_.begin(), streams_.end(), [](const auto& s) {
             return s->queue.Ended() && s->queue.Queued() == 0 && s->payloadLeft == 0 && s->headerSent == s->headerSize;
         });
+        // A last PCR after the last bytes: a rate taken at the PCR before is known only from the
+        // next one, and a decoder would take the bytes after it at the rate before.
+        if (finished_ && started_)
+            WritePcrPacket();
     }
     return !failed_;
 }

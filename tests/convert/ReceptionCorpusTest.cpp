@@ -428,6 +428,9 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // Sound alone (and after losses, each stream in its small buffer) keeps every frame on time.
         {"H.264 SD, four audio streams trail 1 s", Video::H264Sd, {Audio::Ac3Switch, Audio::Ac3, Audio::Ac3, Audio::Mp2}, 987 * Ms},
         {"H.264 SD, three AC-3 streams trail 1 s, one 5.1 at the end", Video::H264Sd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 947 * Ms},
+        // The rate falls at the last PCR, which only a PCR after the last bytes tells.
+        {"H.264 SD, four AC-3 streams 2.0 then 5.1 trail 0.5 s", Video::H264Sd,
+         {Audio::Ac3Switch, Audio::Ac3Switch, Audio::Ac3Switch, Audio::Ac3Switch}, 486 * Ms},
         {"H.264 SD, three audio streams trail 1.6 s, the clock jumps 16.8 s, every stream drops out for 3 s", Video::H264Sd,
          {Audio::Mp2, Audio::Mp2, Audio::Ac3}, 1642 * Ms, {Dropout(EveryStream, 3545 * Ms, 3 * Second), Jump(2209 * Ms, 16809 * Ms)}},
         // The clock jumps back inside a loss of every stream: the sound's one step is both, and what it
