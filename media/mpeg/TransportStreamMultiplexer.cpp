@@ -216,6 +216,20 @@ uint32_t CTransportStreamMultiplexer::Needed(uint64_t now)
     return needed_;
 }
 
+// What the sound still to come carries at its frames' rates, with the tables and clock references:
+// the least rate to settle back to. The rate needed for what is queued says too little at the end,
+// where the last frames are all that is queued, though each may enter its small buffer only as the
+// one before leaves (5.1 AC-3's frames fill two thirds of it).
+uint32_t CTransportStreamMultiplexer::SoundRate() const
+{
+    uint64_t bits = 0;
+    for (const auto& stream : streams_) {
+        if (!IsVideo(stream->entry.coding) && !(stream->queue.Ended() && stream->queue.Queued() == 0))
+            bits += stream->queue.LastAudioFrame().bitRate;
+    }
+    return static_cast<uint32_t>((bits * TsPacketSize / PayloadPerPacket + TablesAndClockBits) / 400);
+}
+
 size_t CTransportStreamMultiplexer::PesPayload(const Stream& stream, int64_t& pts, int64_t& dts) const
 {
     const CElementaryStream& queue = stream.queue;
@@ -333,7 +347,7 @@ bool CTransportStreamMultiplexer::Drain()
         FollowFormat();
         const uint32_t needed = Needed(now);
         if (needed > rate_ || needed * 2 < rate_)
-            wanted_ = std::clamp(needed + needed / 8, baseRate_, rateBound_);
+            wanted_ = std::clamp(std::max(needed + needed / 8, SoundRate()), baseRate_, rateBound_);
         // A PCR every PcrInterval, and one at once where the rate must rise; it goes once the video's
         // transport buffer has room for its packet too.
         const bool pcrDue = (!anyPcr_ || now >= lastPcr_ + PcrInterval || (wanted_ > rate_ && now >= lastPcr_ + MinPcrInterval)) &&

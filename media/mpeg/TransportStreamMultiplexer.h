@@ -124,6 +124,7 @@ private:
     // The PCR of the packet about to go, where the rate may change.
     uint64_t TakePcr();
     uint32_t Needed(uint64_t now);
+    uint32_t SoundRate() const;
 
     IPacketSink& sink_;
     CProgramTimeline timeline_;

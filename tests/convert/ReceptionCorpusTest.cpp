@@ -428,6 +428,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // Sound alone (and after losses, each stream in its small buffer) keeps every frame on time.
         {"H.264 SD, four audio streams trail 1 s", Video::H264Sd, {Audio::Ac3Switch, Audio::Ac3, Audio::Ac3, Audio::Mp2}, 987 * Ms},
         {"H.264 SD, three AC-3 streams trail 1 s, one 5.1 at the end", Video::H264Sd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 947 * Ms},
+        // The rate settles back no lower than the sound's own at the end, where only its last frames
+        // are queued, each let into its buffer only as the one before leaves.
+        {"H.264 SD, two AC-3 streams 2.0 then 5.1 trail 1.6 s, the clock jumps back twice", Video::H264Sd,
+         {Audio::Ac3Switch, Audio::Ac3Switch}, 1593 * Ms, {Jump(4894 * Ms, -17745 * Ms), Jump(6522 * Ms, -27414 * Ms)}},
         // The rate falls at the last PCR, which only a PCR after the last bytes tells.
         {"H.264 SD, four AC-3 streams 2.0 then 5.1 trail 0.5 s", Video::H264Sd,
          {Audio::Ac3Switch, Audio::Ac3Switch, Audio::Ac3Switch, Audio::Ac3Switch}, 486 * Ms},
