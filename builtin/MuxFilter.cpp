@@ -146,6 +146,7 @@ HRESULT CMuxFilter::StartRun()
     const bool mpeg2Video = videoStream_ >= 0 && inputs_.front().pin->Coding() == mpeg::Coding::Mpeg2Video;
     throughInserter_ = mpeg2Video && (captionsIn || captionFile_.Wanted());
     inserter_.Reset(captionsIn);
+    videoRun_.Reset();
     decoder_.Reset();
     displayOrder_.Reset();
     captionFile_.Start();
@@ -250,7 +251,7 @@ HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
     if (stream == videoStream_ && throughInserter_) {
         // The inserter holds pictures until their pairs come; their timing is judged by where they
         // lay beside the other streams, not by when it lets them go.
-        Multiplexer().Arrived(stream);
+        Multiplexer().Arrived(stream, videoRun_.Count(bytes.data, bytes.size));
         return Progress(inserter_.PushVideo(bytes.data, bytes.size, bytes.time));
     }
     return Progress(Multiplexer().Push(stream, bytes.data, bytes.size, bytes.time));

@@ -21,6 +21,7 @@
 #include "media/captions/DisplayOrder.h"
 #include "media/captions/Eia608Decoder.h"
 #include "media/mpeg/MuxPlanning.h"
+#include "media/mpeg/VideoRunCounter.h"
 
 class CMuxFilter : public CBaseFilter, private IMuxInputEvents, private captions::IVideoOut {
 public:
@@ -103,6 +104,7 @@ private:
     captions::CEia608Decoder decoder_{captionFile_};
     captions::CDisplayOrder displayOrder_{decoder_};
     captions::CCaptionInserter inserter_{*this, &displayOrder_};
+    mpeg::CVideoRunCounter videoRun_; // of the video as it arrives, while the inserter holds it
     bool throughInserter_ = false;
     int videoStream_ = -1;
     HRESULT outputResult_ = S_OK;

@@ -95,13 +95,14 @@ void CElementaryStream::Push(const ByteRange* pieces, size_t count, int64_t time
     found_.SetArrival(nullptr);
 }
 
-void CElementaryStream::Arrived()
+void CElementaryStream::Arrived(int64_t ticks)
 {
     // Whatever holds the pushes back holds a bounded number of them.
     if (arrivals_.size() >= MaxArrivals)
         arrivals_.pop_front();
     arrivals_.push_back({});
     timeline_.Mark(arrivals_.back().ran);
+    found_.RunAtArrival(ticks);
 }
 
 void CElementaryStream::End()

@@ -62,8 +62,9 @@ public:
     // The pieces' bytes one after another, as one push.
     void Push(const ByteRange* pieces, size_t count, int64_t time);
     // A push arrived in the file now that comes later (IMultiplexer::Arrived): what is found in it
-    // keeps how far the others had run then, as it would had it come at once.
-    void Arrived();
+    // keeps how far the others had run then, as it would had it come at once; and the others see
+    // this stream run `ticks` further from now on, not when its units are found.
+    void Arrived(int64_t ticks);
     // No more bytes: the rest is final as it is, but for units held for the others to find a jump
     // this stream found (FollowOthers).
     void End();

@@ -51,8 +51,9 @@ public:
     // The same for bytes in pieces, taken one after another.
     virtual bool Push(int stream, const ByteRange* pieces, size_t count, int64_t time) = 0;
     // The stream's next push arrived in the file now, and comes later: held back on the way (video
-    // waiting for its captions). Its timing is judged by where it lay in the file.
-    virtual void Arrived(int stream) = 0;
+    // waiting for its captions). Its timing is judged by where it lay in the file, and the others'
+    // by how far it had run there: `ticks` (90 kHz) more than before it.
+    virtual void Arrived(int stream, int64_t ticks) = 0;
     // Room where the stream's next `size` bytes can be put before they are pushed, so that the
     // push copies nothing; `keep` holds it alive. False when there is none to lend now.
     virtual bool Lend(int stream, size_t size, std::shared_ptr<void>& keep, uint8_t*& room) = 0;
@@ -93,7 +94,7 @@ public:
         input.queue.Push(pieces, count, time);
         return Changed();
     }
-    void Arrived(int stream) override { Input(stream).queue.Arrived(); }
+    void Arrived(int stream, int64_t ticks) override { Input(stream).queue.Arrived(ticks); }
     bool Lend(int stream, size_t size, std::shared_ptr<void>& keep, uint8_t*& room) override
     {
         return Input(stream).queue.Lend(size, keep, room);

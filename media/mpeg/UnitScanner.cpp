@@ -19,6 +19,14 @@ void CFoundUnits::Reset()
     timed_ = 0;
     lastReferenceCounts_ = 2;
     damaged_ = 0;
+    runAtArrival_ = false;
+    ran_ = 0;
+}
+
+void CFoundUnits::RunAtArrival(int64_t ticks)
+{
+    runAtArrival_ = true;
+    timeline_.Run(slot_, ticks);
 }
 
 void CFoundUnits::Given(uint64_t position, int64_t time)
@@ -51,7 +59,10 @@ void CFoundUnits::Add(const FoundUnit& unit, int64_t ticks)
         if (i != slot_)
             added.ran[i] = (*arrival_)[i];
     }
-    timeline_.Run(slot_, ticks);
+    added.ran[slot_] = ran_;
+    ran_ += ticks;
+    if (!runAtArrival_)
+        timeline_.Run(slot_, ticks);
 }
 
 void CFoundUnits::SetLead(uint64_t serial, int64_t lead)

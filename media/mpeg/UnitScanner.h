@@ -82,6 +82,9 @@ public:
     // How far the others had run where the bytes now scanned lay in the file, when they come later
     // than that; nullptr: they come now.
     void SetArrival(const CProgramTimeline::Marks* ran) { arrival_ = ran; }
+    // The program's streams learn how long the stream runs as its pushes arrive, not as its units
+    // are found (which counts it from then on).
+    void RunAtArrival(int64_t ticks);
     // H.264: the unit found `serial`-th (from 0) is shown `lead` clock ticks after it is decoded.
     void SetLead(uint64_t serial, int64_t lead);
     void AddGroupStart(uint64_t position) { groupStarts_.push_back(position); }
@@ -109,6 +112,8 @@ private:
     CProgramTimeline& timeline_;
     const size_t slot_;
     const CProgramTimeline::Marks* arrival_ = nullptr;
+    bool runAtArrival_ = false;
+    int64_t ran_ = 0; // the stream's own run up to the unit found next
     CRingQueue<FoundUnit> units_;
     CRingQueue<SampleTime> times_;
     CRingQueue<uint64_t> groupStarts_;

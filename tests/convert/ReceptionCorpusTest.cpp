@@ -413,6 +413,15 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // The DVD layout chosen for the SD goes on into the HD: a caption block after each group's
         // header, which leaves the decoder's buffer with the picture after it, not the one before.
         {"SD then 1080i with captions", Video::SdThenHd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 129 * Ms, {}, true},
+        // Video held for its captions runs, for the other streams, as it arrives: where they saw it
+        // run only as the inserter let it go, a picture waiting for its pairs made them misjudge
+        // their own steps beside it.
+        {"captions, audio leads 0.85 s, every stream drops out for 0.8 s", Video::Film1080p, {Audio::Mp2, Audio::Ac3, Audio::Mp2},
+         -848 * Ms, {Dropout(EveryStream, 4147 * Ms, 800 * Ms)}, true},
+        {"captions, a picture 1.4 s late, every stream's clock jumps back 20 s a second later", Video::FieldPictures, {Audio::Ac3},
+         -1261 * Ms, {FalseTime(VideoStream, 3181 * Ms, 1365 * Ms), Jump(4222 * Ms, -20309 * Ms)}, true},
+        {"captions, a picture 4.1 s late, audio drops out for 0.47 s just after", Video::SdThenHd, {Audio::Ac3}, 0,
+         {FalseTime(VideoStream, 2982 * Ms, 4104 * Ms), Dropout(1, 3239 * Ms, 469 * Ms)}, true},
         // A run of false times right at a loss of every stream keeps its place while the others find
         // the loss: the sound's GOP-less loss is longer than the picture's, and both close the same.
         {"audio leads 1 s, every stream drops out for 0.8 s, 7 audio times 4.8 s early at its end", Video::Sd,

@@ -1,4 +1,5 @@
-// The sequence header and extension parsers against ffprobe, on every video vector ffmpeg made.
+// The sequence header and extension parsers against ffprobe, on every video vector ffmpeg made; the
+// run counted as video arrives against what its flags say.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <algorithm>
 
 #include "media/mpeg/VideoHeaders.h"
+#include "media/mpeg/VideoRunCounter.h"
+#include "tests/media/FieldPictureWriter.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -96,6 +99,43 @@ TEST(VideoHeadersTest, StartCodeScanFindsWhatAByteScanFinds)
                 data[at + 38] = data[at + 39] = 0, data[at + 40] = 1;
             for (const size_t from : {size_t{0}, at > 0 ? at - 1 : 0, at, at + 1})
                 ASSERT_EQ(byteScan(from), mpeg::FindStartCode(data.data(), data.size(), from)) << at << " " << from;
+        }
+    }
+}
+
+// However the pushes cut the stream (through start codes and headers), the run counted as it
+// arrives is what the flags say the pictures last: field pictures, repeated fields, repeated frames
+// of a progressive sequence, and the vectors' SD at 25 frames a second.
+TEST(VideoHeadersTest, TheRunCountedOnArrivalIsWhatTheFlagsSay)
+{
+    using test_recordings::FieldCoding;
+    struct Stream {
+        std::string name, bytes;
+        int64_t ticks; // 90 kHz
+    };
+    std::vector<Stream> streams;
+    for (const FieldCoding coding : {FieldCoding::FieldPictures, FieldCoding::Pulldown, FieldCoding::Film720p, FieldCoding::Film1080p}) {
+        test_recordings::FieldPictureOptions options;
+        options.coding = coding;
+        options.frames = 40;
+        // Each picture to the 90 kHz tick below, as the unit scanner counts it.
+        int64_t ticks = 0;
+        for (unsigned display = 0; display < options.frames; ++display)
+            ticks += test_recordings::FilmPictureDuration27(coding, display) / 300;
+        streams.push_back({"coding " + std::to_string(static_cast<int>(coding)), test_recordings::MakeFieldPictureStream(options), ticks});
+    }
+    for (const char* vector : {"es\\video.m2v", "es\\video-bframes.m2v"})
+        streams.push_back({vector, testing_support::ReadFileBytes(testing_support::VectorPath(vector)), 75 * 3600});
+    for (const Stream& stream : streams) {
+        ASSERT_FALSE(stream.bytes.empty()) << stream.name;
+        for (const size_t push : {stream.bytes.size(), size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{11}, size_t{13}, size_t{4096}}) {
+            mpeg::CVideoRunCounter counter;
+            int64_t ticks = 0;
+            for (size_t at = 0; at < stream.bytes.size(); at += push) {
+                const size_t size = std::min(push, stream.bytes.size() - at);
+                ticks += counter.Count(reinterpret_cast<const uint8_t*>(stream.bytes.data()) + at, size);
+            }
+            EXPECT_EQ(ticks, stream.ticks) << stream.name << ", pushes of " << push;
         }
     }
 }

@@ -10,4 +10,4 @@ target_link_libraries(mpeg_timing_test PRIVATE halvern_media)
 
 # The video-header parser against what ffprobe reads from each video vector.
 halvern_test(mpeg_video_headers_test VideoHeadersTest.cpp VECTORS)
-target_link_libraries(mpeg_video_headers_test PRIVATE halvern_media)
+target_link_libraries(mpeg_video_headers_test PRIVATE halvern_media halvern_test_recordings)
