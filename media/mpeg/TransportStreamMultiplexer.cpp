@@ -352,15 +352,15 @@ bool CTransportStreamMultiplexer::Drain()
         // transport buffer has room for its packet too.
         const bool pcrDue = (!anyPcr_ || now >= lastPcr_ + PcrInterval || (wanted_ > rate_ && now >= lastPcr_ + MinPcrInterval)) &&
                             TransportRoom(*pcrStream_, now);
-        // The tables first at the start; after that a PCR due goes before them: at the low rate of
-        // sound alone (before a late first picture) the two table packets last 9 ms, which the
-        // tables' interval has room for and the PCR's has not.
-        if (!anyPsi_ || pmtNext_ || now >= lastPsi_ + PsiInterval) {
-            if (!pcrDue || !anyPcr_) {
-                if (!WritePsi())
-                    return false;
-                continue;
-            }
+        // The tables first at the start, the PMT right after its PAT; else a PCR due goes before
+        // them. At the low rate of sound alone (before a late first picture) a packet lasts 5 ms:
+        // the tables fall due a packet early, so that the PCR's packet and their own still keep
+        // them within their interval, and the PCR within its.
+        const bool psiDue = now + TsPacketSize * SystemClock / RateBytes(rate_) >= lastPsi_ + PsiInterval;
+        if (!anyPsi_ || pmtNext_ || (psiDue && !pcrDue)) {
+            if (!WritePsi())
+                return false;
+            continue;
         }
         // The earliest decode time first, unless its buffers are full and another's packet can go
         // sooner.

@@ -432,8 +432,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Audio::Mp2, Audio::Ac3}, 0, {Dropout(EveryStream, 4 * Second, 1200 * Ms), Jump(6 * Second, -10 * Second)}},
         {"H.264 1080i, AC-3 leads: video drops out for 2 s, 5 audio times 0.5 s late", Video::H264Interlaced, {Audio::Ac3Switch},
          -500 * Ms, {Dropout(VideoStream, 3 * Second, 2 * Second), FalseTime(1, 6 * Second, 500 * Ms, 5)}},
-        // Sound alone before the first picture: the clock references keep their interval at its low rate.
+        // Sound alone before the first picture: the clock references and the tables keep their
+        // intervals at its low rate.
         {"H.264 SD, AC-3 leads 1.5 s", Video::H264Sd, {Audio::Ac3Switch}, -1521 * Ms},
+        {"H.264 SD, AC-3 leads 1.3 s and drops out for 0.8 s before the first picture", Video::H264Sd, {Audio::Ac3Switch},
+         -1321 * Ms, {Dropout(1, 2024 * Ms, 800 * Ms)}},
         // Sound alone (and after losses, each stream in its small buffer) keeps every frame on time.
         {"H.264 SD, four audio streams trail 1 s", Video::H264Sd, {Audio::Ac3Switch, Audio::Ac3, Audio::Ac3, Audio::Mp2}, 987 * Ms},
         {"H.264 SD, three AC-3 streams trail 1 s, one 5.1 at the end", Video::H264Sd, {Audio::Ac3, Audio::Ac3, Audio::Ac3Switch}, 947 * Ms},
