@@ -154,4 +154,11 @@ bool ParsePictureCodingExtension(const uint8_t* data, size_t size, PictureCoding
     return true;
 }
 
+int FieldsShown(const PictureCodingExtension& picture, bool progressiveSequence)
+{
+    if (progressiveSequence)
+        return picture.repeatFirstField ? (picture.topFieldFirst ? 6 : 4) : 2;
+    return picture.repeatFirstField ? 3 : 2;
+}
+
 } // namespace mpeg

@@ -85,5 +85,8 @@ struct PictureCodingExtension {
 };
 // `data` points at 00 00 01 B5; needs 9 bytes. False for other extensions or a reserved structure.
 bool ParsePictureCodingExtension(const uint8_t* data, size_t size, PictureCodingExtension& extension);
+// Fields a frame picture is shown: two, three with its first repeated; in a progressive sequence
+// it repeats whole frames: two, four or six fields.
+int FieldsShown(const PictureCodingExtension& picture, bool progressiveSequence);
 
 } // namespace mpeg

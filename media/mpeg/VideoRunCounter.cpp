@@ -65,16 +65,11 @@ bool CVideoRunCounter::OnHeader(const uint8_t* data, size_t size, int64_t& ticks
                 framePeriod27_ = codedFramePeriod27_ * (sequence.frameRateD + 1) / (sequence.frameRateN + 1);
             progressiveSequence_ = sequence.progressiveSequence;
         } else if (pictureOpen_ && ParsePictureCodingExtension(data, size, picture)) {
-            // Fields shown: a frame two, three with its first repeated; a progressive sequence counts
-            // frames.
-            int fields = picture.repeatFirstField ? 3 : 2;
-            if (progressiveSequence_)
-                fields = picture.repeatFirstField ? (picture.topFieldFirst ? 6 : 4) : 2;
             // A field picture is half a frame: the first of a pair counts the frame, as the unit
             // scanner does, and the second nothing.
             if (picture.structure == PictureStructure::Frame) {
                 firstField_ = 0;
-                ClosePicture(fields, ticks);
+                ClosePicture(FieldsShown(picture, progressiveSequence_), ticks);
             } else if (firstField_ != 0 && firstField_ != static_cast<int>(picture.structure)) {
                 firstField_ = 0;
                 ClosePicture(0, ticks);

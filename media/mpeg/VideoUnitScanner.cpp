@@ -140,12 +140,7 @@ void CVideoUnitScanner::OnExtension(const uint8_t* data, size_t size, CFoundUnit
         progressiveSequence_ = sequence.progressiveSequence;
         AddFacts(sequence_, sequence, video_);
     } else if (openPicture_.open && ParsePictureCodingExtension(data, size, picture)) {
-        // Fields shown: a frame two, three with its first repeated; a progressive sequence counts
-        // frames, so one, two or three of them.
-        int fields = picture.repeatFirstField ? 3 : 2;
-        if (progressiveSequence_)
-            fields = picture.repeatFirstField ? (picture.topFieldFirst ? 6 : 4) : 2;
-        ClosePicture(static_cast<int>(picture.structure), fields, found);
+        ClosePicture(static_cast<int>(picture.structure), FieldsShown(picture, progressiveSequence_), found);
     }
 }
 

@@ -357,9 +357,11 @@ std::vector<std::string> CheckTransportStream(const std::string& output, const s
         return {"no transport stream in " + output};
     std::vector<std::string> faults;
     CheckDecoderModel<ts_check::Fault>(report, streams, faults);
-    if (report.streams.size() != streams.size())
-        return {"streams: the output has " + std::to_string(report.streams.size()) + ", the recording " +
-                std::to_string(streams.size())};
+    if (report.streams.size() != streams.size()) {
+        faults.push_back("streams: the output has " + std::to_string(report.streams.size()) + ", the recording " +
+                         std::to_string(streams.size()));
+        return faults;
+    }
     std::vector<ps_check::StreamReport> units(streams.size());
     std::vector<const ps_check::StreamReport*> outs;
     for (size_t s = 0; s < streams.size(); ++s) {

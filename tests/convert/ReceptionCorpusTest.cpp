@@ -230,6 +230,7 @@ TEST_F(ReceptionCorpusTest, TheChecksCatchDamagedOutputs)
     }
 }
 
+// An H.264 recording's transport stream, damaged three ways: each is caught by its own check.
 TEST_F(ReceptionCorpusTest, TheTransportStreamChecksCatchDamagedOutputs)
 {
     const Combination sound{"sound", Video::H264Sd, {Audio::Mp2, Audio::Ac3}};
