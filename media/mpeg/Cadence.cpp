@@ -239,6 +239,47 @@ void CProgramTimeline::JoinPair(size_t single, size_t slot, size_t first, size_t
     }
 }
 
+CProgramTimeline::StepPlace CProgramTimeline::WhereStep(size_t slot, int64_t due, int64_t step, const Marks& ran) const
+{
+    uint32_t foundAfter = 0;
+    const size_t known = JumpsHeld();
+    for (size_t i = 0; i < known; ++i) {
+        const Jump& j = jumps_[i];
+        if (!OthersFound(j, slot, due, step, ran))
+            continue;
+        const uint32_t others = j.found & ~(1u << slot);
+        for (size_t k = 0; k < streams_; ++k) {
+            if (!(others & (1u << k)))
+                continue;
+            if (ran[k] > j.ran[k])
+                return StepPlace::Before;
+            foundAfter |= 1u << k;
+        }
+    }
+    for (size_t k = 0; k < streams_; ++k) {
+        const bool gonePast = last_[k] != NoTimestamp && last_[k] > due + step + SettlingTime;
+        if (k != slot && !(foundAfter & (1u << k)) && !ended_[k] && last_[k] != NoTimestamp && !gonePast)
+            return StepPlace::Unknown;
+    }
+    return StepPlace::After;
+}
+
+bool CProgramTimeline::FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran) const
+{
+    const size_t known = JumpsHeld();
+    for (size_t i = 0; i < known; ++i)
+        if (OthersFound(jumps_[i], slot, due, step, ran))
+            return true;
+    return false;
+}
+
+bool CProgramTimeline::OthersFound(const Jump& j, size_t slot, int64_t due, int64_t step, const Marks& ran) const
+{
+    const int64_t amount = j.Amount();
+    return (j.found & ~(1u << slot)) != 0 && !j.alone && !j.declined && (amount < 0) == (step < 0) &&
+           std::llabs(amount - step) < SameJump && Near(j.due, j.ran, due, ran, j.found | (1u << slot));
+}
+
 bool CProgramTimeline::Settled(size_t jump, size_t slot) const
 {
     const Jump& j = jumps_[jump];

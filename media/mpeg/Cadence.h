@@ -112,6 +112,14 @@ public:
     // `alone`: a run of the stream's own false times, which its later times undo: a jump no other
     // stream's joins, however near and alike, as its end is; neither is one of a pair.
     size_t Propose(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, bool alone);
+    // Where a step of about `step` that a stream found past a unit lies, the unit found at `ran` and
+    // due at `due`: Before it where another stream found the step with its own unit past it lying
+    // before that one in the file (a loss of every stream, or the clock's jump, came first); After
+    // it once every other stream has found it after, or gone well past it; else not known yet.
+    enum class StepPlace { Unknown, Before, After };
+    StepPlace WhereStep(size_t slot, int64_t due, int64_t step, const Marks& ran) const;
+    // Another stream found a step of about `step` near that unit.
+    bool FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran) const;
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well, and one measured it exactly: where each
@@ -188,6 +196,8 @@ private:
     // `streams` ran between them.
     bool Near(int64_t dueA, const Marks& ranA, int64_t dueB, const Marks& ranB, uint32_t streams) const;
     bool AtSamePlace(const Jump& a, const Jump& b) const;
+    // Another stream than `slot` found the jump, a step of about `step` near the unit at `due`, `ran`.
+    bool OthersFound(const Jump& j, size_t slot, int64_t due, int64_t step, const Marks& ran) const;
     // A step found after the jump, at its place, that is the jump and a loss after it.
     bool Hides(const Jump& step, const Jump& jump) const;
     // The stream whose last step is `step` has nothing more to find of jump `jump`.

@@ -56,6 +56,7 @@ void CElementaryStream::Reset()
     falseTimes_ = 0;
     runOff_ = NoTimestamp;
     rejudged_ = false;
+    awaitsOthers_ = false;
 }
 
 bool CElementaryStream::SetAacConfig(const uint8_t* config, size_t size)
@@ -165,6 +166,8 @@ void CElementaryStream::FollowOthers()
     }
     if (holding_)
         TimeEnded();
+    else if (awaitsOthers_)
+        TimeUnits();
 }
 
 void CElementaryStream::TimeEnded()
@@ -248,10 +251,12 @@ bool CElementaryStream::OffGrid(int64_t off) const
 CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t& returnAt) const
 {
     // On the grid, only audio's run alone, or video's back, can start here: where the others ran
-    // through the step, it is data lost.
+    // through the step, it is data lost, and where they found a step like it there, a loss of every
+    // stream (or the clock's jump).
     const bool audio = !IsVideoKind(kind_);
     const int64_t others = OthersRanSinceTrusted();
-    if (!OffGrid(off) && (audio ? others >= 0 && 2 * others >= off : off > 0))
+    if (!OffGrid(off) && (audio ? (others >= 0 && 2 * others >= off) || timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)
+                                : off > 0))
         return FalseRun::None;
     for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
         if (!scanner_->LeadKnown(found_, k))
@@ -323,6 +328,7 @@ TimeVerdict CElementaryStream::Judge(int64_t off, int64_t& lost)
 
 void CElementaryStream::TimeUnits()
 {
+    awaitsOthers_ = false;
     if (!scanner_->OrderKnown())
         return;
     while (!found_.Empty()) {
@@ -356,16 +362,29 @@ void CElementaryStream::TimeUnits()
         if (std::llabs(off) > scanner_->Tolerance() && proposedJump_ == CProgramTimeline::NoJump) {
             size_t returnAt = 0;
             const FalseRun run = FindFalseRun(off, returnAt);
-            if (run == FalseRun::Wait)
+            if (run == FalseRun::Wait) {
+                awaitsOthers_ = true;
                 return;
+            }
             ownRun = run == FalseRun::OwnJump;
             if (run == FalseRun::Found) {
                 // The run lies after the loss where the others ran through it before the run
-                // began, so it ends where the return puts it; else it is on the cadence, and the
-                // loss comes after it.
+                // began, or where another stream's first unit past a loss of every stream lies
+                // before the run in the file, so it ends where the return puts it; else it is on
+                // the cadence, and the loss comes after it.
                 const int64_t lost = DecodeTimeGiven(returnAt) - cadence_.Due(StepsTo(returnAt));
                 const int64_t others = OthersRanSinceTrusted();
-                given = others >= 0 && 2 * others >= lost ? due + lost : due;
+                bool lostBefore = others >= 0 && 2 * others >= lost;
+                if (!lostBefore && lost > 0) {
+                    // The others' units past the step tell, once they are found.
+                    const auto place = timeline_.WhereStep(slot_, due, lost, unit.ran);
+                    if (place == CProgramTimeline::StepPlace::Unknown && MayWaitForOthers()) {
+                        awaitsOthers_ = true;
+                        return;
+                    }
+                    lostBefore = place == CProgramTimeline::StepPlace::Before;
+                }
+                given = lostBefore ? due + lost : due;
                 off = given - due;
                 runOff_ = off;
                 falseTimes_ = returnAt;

@@ -77,7 +77,8 @@ public:
     // After the other streams' units were timed. Where the stream began inside another stream's
     // step whose jump was closed since, the units timed so far move with it: they are on the clock
     // after the step. A stream whose bytes ended while it held units for the others to find its
-    // jump times them once they have (or have run on, or ended).
+    // jump times them once they have (or have run on, or ended), and one whose units wait for what
+    // the others find tries them again.
     void FollowOthers();
 
     uint64_t ReadPosition() const { return bytes_.ReadPosition(); }
@@ -182,6 +183,9 @@ private:
     int64_t runOff_ = NoTimestamp;
     // The front unit's rest after a jump was judged again as a step of its own.
     bool rejudged_ = false;
+    // The front unit waits for what the other streams find (where a run of false times lies):
+    // it is timed again after their units are, not only after this stream's next bytes.
+    bool awaitsOthers_ = false;
 };
 
 } // namespace mpeg

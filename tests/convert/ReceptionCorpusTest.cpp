@@ -427,6 +427,16 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // the loss: the sound's GOP-less loss is longer than the picture's, and both close the same.
         {"audio leads 1 s, every stream drops out for 0.8 s, 7 audio times 4.8 s early at its end", Video::Sd,
          {Audio::Ac3Switch}, -982 * Ms, {FalseTime(1, 6357 * Ms, -4802 * Ms, 7), Dropout(EveryStream, 5750 * Ms, 800 * Ms)}},
+        // A false time right after a loss of every stream goes after the loss where another sound
+        // stream's first frame past it lies before it in the file.
+        {"captions, three audio streams lead 1.2 s, every stream drops out for 2 s, the next AC-3 time 1.2 s early",
+         Video::Pulldown, {Audio::Mp2, Audio::Ac3Switch, Audio::Mp2}, -1230 * Ms,
+         {Dropout(EveryStream, 3204 * Ms, 2 * Second), FalseTime(2, 5226 * Ms, -1189 * Ms)}, true},
+        // The sound's first frames past a loss of every stream keep the step the picture found
+        // there, with nothing of the sound after them for long: the sound takes the step for the
+        // picture's, not for false times of its own that may yet come back.
+        {"H.264 SD, every stream drops out for 0.8 s, the sound for 2.8 s 0.4 s after it", Video::H264Sd, {Audio::Mp2}, 0,
+         {Dropout(EveryStream, 2741 * Ms, 800 * Ms), Dropout(1, 3926 * Ms, 2768 * Ms)}},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
