@@ -103,9 +103,15 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
     // A step that undoes the stream's own last jump, which no other stream made, ends a run of
     // false times: that jump opens again, and the others' jump nearby is not this one.
     const size_t own = lastFound_[slot][0];
-    if (own != NoJump && jumps_[own].found == (1u << slot) && !jumps_[own].declined &&
-        std::llabs(off + jumps_[own].Measured()) <= ContainerRounding)
-        return Add(slot, due, off, estimated, step, ran, NoJump, true);
+    if (own != NoJump && jumps_[own].found == (1u << slot) && !jumps_[own].declined) {
+        const int64_t undone = off + jumps_[own].Measured();
+        if (std::llabs(undone) <= ContainerRounding)
+            return Add(slot, due, off, estimated, step, ran, NoJump, true);
+        // Past a loss of its own the step is only reckoned from what the others ran, which their
+        // interleaving blurs: the run ends there all the same, by exactly its own jump.
+        if (estimated && std::llabs(undone) < SmallestHiddenJump)
+            return Add(slot, due, -jumps_[own].Measured(), false, step, ran, NoJump, true);
+    }
     const size_t known = JumpsHeld();
     // A jump closed before one this stream closed is behind it: it found that one, or its own
     // record of the same, already. Not before a run of its own false times, which other streams'
@@ -302,6 +308,9 @@ bool CProgramTimeline::Hides(const Jump& step, const Jump& jump) const
 
 bool CProgramTimeline::AccountsFor(const Jump& step, size_t jump) const
 {
+    // A run of the stream's own false times, or its end, is no part of the others' jump.
+    if (step.alone)
+        return false;
     return step.holds == jump || step.pairFirst == jump || step.pairSecond == jump || Hides(step, jumps_[jump]);
 }
 

@@ -125,6 +125,8 @@ public:
     // Another stream than `slot` found the jump as well, and one measured it exactly: where each
     // only reckoned it from what the others ran, their losses overlap, with no jump between.
     bool SharedExactly(size_t jump, size_t slot) const;
+    // The end of a run of the stream's own false times (or such a run): no other stream shares it.
+    bool Alone(size_t jump) const { return jumps_[jump].alone; }
     // The whole step the video's times made at the jump, its own loss in it, and how long its
     // frame lasts (frameNum / frameDen ticks of 90 kHz).
     void SetVideoStep(size_t jump, int64_t step, int64_t frameNum, int64_t frameDen)

@@ -423,8 +423,10 @@ void CElementaryStream::TimeUnits()
                     return;
                 // A forward step that a stream which began inside it cannot follow stays a gap, and
                 // so does one that every stream only reckoned past a loss of its own: losses that
-                // overlap in part.
-                if (((partGap || (lost != 0 && off > 0)) && !timeline_.SharedExactly(proposedJump_, slot_)) ||
+                // overlap in part. Not the end of a run of the stream's own false times that a loss
+                // of its own hid.
+                if (((partGap || (lost != 0 && off > 0)) && !timeline_.SharedExactly(proposedJump_, slot_) &&
+                     !timeline_.Alone(proposedJump_)) ||
                     (off > 0 && !timeline_.MayFollow(proposedJump_, slot_, lastRan_, unit.ran))) {
                     timeline_.Decline(proposedJump_);
                     break;

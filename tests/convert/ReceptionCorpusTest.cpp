@@ -437,6 +437,12 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // picture's, not for false times of its own that may yet come back.
         {"H.264 SD, every stream drops out for 0.8 s, the sound for 2.8 s 0.4 s after it", Video::H264Sd, {Audio::Mp2}, 0,
          {Dropout(EveryStream, 2741 * Ms, 800 * Ms), Dropout(1, 3926 * Ms, 2768 * Ms)}},
+        // A run of false times whose return a loss of the stream's own hides ends there all the
+        // same, and is no part of a loss of every stream that the others find nearby.
+        {"audio trails 0.5 s, 2 pictures 0.22 s late, the video drops out for 2 s just after", Video::Sd, {Audio::Ac3}, 535 * Ms,
+         {FalseTime(VideoStream, 4192 * Ms, 221 * Ms, 2), Dropout(VideoStream, 4235 * Ms, 2 * Second)}},
+        {"captions, audio trails 0.8 s, 3 pictures 4.9 s early, every stream drops out for 2.7 s a second later", Video::Film720p,
+         {Audio::Mp2}, 837 * Ms, {Dropout(EveryStream, 6374 * Ms, 2688 * Ms), FalseTime(VideoStream, 5387 * Ms, -4925 * Ms, 3)}, true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
