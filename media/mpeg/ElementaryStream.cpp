@@ -173,7 +173,7 @@ void CElementaryStream::FollowOthers()
 void CElementaryStream::TimeEnded()
 {
     TimeUnits();
-    holding_ = !found_.Empty() && proposedJump_ != CProgramTimeline::NoJump;
+    holding_ = !found_.Empty() && (proposedJump_ != CProgramTimeline::NoJump || awaitsOthers_);
 }
 
 void CElementaryStream::Consume(size_t size)

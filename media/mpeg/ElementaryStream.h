@@ -154,7 +154,7 @@ private:
     const size_t slot_;
     CByteQueue bytes_;
     bool ended_ = false;   // no more bytes come
-    bool holding_ = false; // ended, its last units held for the others to find its jump
+    bool holding_ = false; // ended, its last units held for the others to find its jump (or tell where a step lies)
     bool timingHeld_ = false; // within TimeHeld: nothing more is waited for
     CRingQueue<AccessUnit> units_;
     CFoundUnits found_;
