@@ -215,6 +215,11 @@ int64_t CElementaryStream::DecodeTimeGiven(size_t index) const
     return found_[index].time - shift_ - scanner_->LeadOf(found_, index);
 }
 
+int64_t CElementaryStream::OffCadence(size_t index) const
+{
+    return DecodeTimeGiven(index) - cadence_.Due(StepsTo(index));
+}
+
 // How much longer the program's other streams ran in the file than this one between its last
 // trusted time and the front unit; -1 when nothing tells.
 int64_t CElementaryStream::OthersRanSinceTrusted() const
@@ -255,13 +260,17 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
     // stream (or the clock's jump).
     const bool audio = !IsVideoKind(kind_);
     const int64_t others = OthersRanSinceTrusted();
-    if (!OffGrid(off) && (audio ? (others >= 0 && 2 * others >= off) || timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)
-                                : off > 0))
-        return FalseRun::None;
+    if (!OffGrid(off)) {
+        const bool notRun = audio ? (others >= 0 && 2 * others >= off) ||
+                                        timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)
+                                  : off > 0;
+        if (notRun)
+            return FalseRun::None;
+    }
     for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
         if (!scanner_->LeadKnown(found_, k))
             break;
-        const int64_t step = DecodeTimeGiven(k) - cadence_.Due(StepsTo(k));
+        const int64_t step = OffCadence(k);
         if (std::llabs(step - off) <= scanner_->Tolerance())
             continue;
         const bool back = std::llabs(step) <= scanner_->Tolerance();
@@ -281,7 +290,7 @@ bool CElementaryStream::KeepsStep(int64_t step) const
 {
     const size_t next = NextTimed(0);
     return next < found_.Count() && scanner_->LeadKnown(found_, next) &&
-           std::llabs(DecodeTimeGiven(next) - cadence_.Due(StepsTo(next)) - step) <= scanner_->Tolerance();
+           std::llabs(OffCadence(next) - step) <= scanner_->Tolerance();
 }
 
 // While the answer may still come: the stream goes on and not too much is held.
@@ -317,8 +326,7 @@ TimeVerdict CElementaryStream::Judge(int64_t off, int64_t& lost)
 {
     lost = 0;
     const size_t next = NextTimed(0);
-    const bool onOld = next == found_.Count() ||
-                       std::llabs(DecodeTimeGiven(next) - cadence_.Due(StepsTo(next))) <= scanner_->Tolerance();
+    const bool onOld = next == found_.Count() || std::llabs(OffCadence(next)) <= scanner_->Tolerance();
     const int64_t othersRan = OthersRanSinceTrusted();
     const TimeVerdict verdict = JudgeTime({off, onOld, othersRan});
     if (othersRan >= LongestKeptGap / 2 || verdict == TimeVerdict::PartGap)
@@ -372,7 +380,7 @@ void CElementaryStream::TimeUnits()
                 // began, or where another stream's first unit past a loss of every stream lies
                 // before the run in the file, so it ends where the return puts it; else it is on
                 // the cadence, and the loss comes after it.
-                const int64_t lost = DecodeTimeGiven(returnAt) - cadence_.Due(StepsTo(returnAt));
+                const int64_t lost = OffCadence(returnAt);
                 const int64_t others = OthersRanSinceTrusted();
                 bool lostBefore = others >= 0 && 2 * others >= lost;
                 if (!lostBefore && lost > 0) {

@@ -141,6 +141,8 @@ private:
     // Counts from the front found unit to the one at `index`.
     int64_t StepsTo(size_t index) const;
     int64_t DecodeTimeGiven(size_t index) const;
+    // How far the given time of the found unit at `index` is off the cadence.
+    int64_t OffCadence(size_t index) const;
     TimeVerdict Judge(int64_t off, int64_t& lost);
     int64_t OthersRanSinceTrusted() const;
     bool OffGrid(int64_t off) const;
