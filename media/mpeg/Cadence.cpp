@@ -146,6 +146,8 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         if (holds)
             return Add(slot, due, off, estimated, step, ran, i);
         j.found |= 1u << slot;
+        j.place[slot] = ran[slot];
+        j.placed |= 1u << slot;
         MatchPairs(slot, i);
         return i;
     }
@@ -158,8 +160,10 @@ size_t CProgramTimeline::Add(size_t slot, int64_t due, int64_t off, bool estimat
     const size_t index = count_++ % Kept;
     Jump& j = jumps_[index];
     j = {due, {}, estimated ? NoTimestamp : off, estimated ? off : NoTimestamp, step, NoTimestamp, 0, 1, 1u << slot, false, false,
-         0, NoJump, NoJump, NoJump, count_, holds, alone};
+         0, NoJump, NoJump, NoJump, count_, holds, alone, {}, 0};
     std::copy(std::begin(ran), std::end(ran), j.ran);
+    j.place[slot] = ran[slot];
+    j.placed = 1u << slot;
     // The place is reused: what pointed to the jump it held points nowhere.
     for (auto& found : lastFound_)
         for (size_t& last : found)
@@ -253,14 +257,13 @@ CProgramTimeline::StepPlace CProgramTimeline::WhereStep(size_t slot, int64_t due
         const Jump& j = jumps_[i];
         if (!OthersFound(j, slot, due, step, ran))
             continue;
+        // Each stream that found it where its own unit past it lies.
         const uint32_t others = j.found & ~(1u << slot);
         for (size_t k = 0; k < streams_; ++k) {
-            if (!(others & (1u << k)))
-                continue;
-            if (ran[k] > j.ran[k])
+            if ((others & j.placed & (1u << k)) && ran[k] > j.place[k])
                 return StepPlace::Before;
-            foundAfter |= 1u << k;
         }
+        foundAfter |= others;
     }
     for (size_t k = 0; k < streams_; ++k) {
         const bool gonePast = last_[k] != NoTimestamp && last_[k] > due + step + SettlingTime;

@@ -189,6 +189,8 @@ private:
         size_t serial; // jumps found before it
         size_t holds;  // the others' jump that this longer or shorter step holds
         bool alone;    // a run of one stream's false times, or its end
+        Marks place;   // each stream that found it: its own run at the unit it found it at
+        uint32_t placed; // a bit for each stream whose place is known
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
     };

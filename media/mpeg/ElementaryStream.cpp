@@ -256,12 +256,12 @@ bool CElementaryStream::OffGrid(int64_t off) const
 CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t& returnAt) const
 {
     // On the grid, only audio's run alone, or video's back, can start here: where the others ran
-    // through the step, it is data lost, and where they found a step like it there, a loss of every
-    // stream (or the clock's jump).
+    // through a step forward, it is data lost, and where they found a step like it there, a loss of
+    // every stream or the clock's jump. A step back is never data lost.
     const bool audio = !IsVideoKind(kind_);
     const int64_t others = OthersRanSinceTrusted();
     if (!OffGrid(off)) {
-        const bool notRun = audio ? (others >= 0 && 2 * others >= off) ||
+        const bool notRun = audio ? (off > 0 && others >= 0 && 2 * others >= off) ||
                                         timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)
                                   : off > 0;
         if (notRun)
@@ -276,8 +276,9 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
         const bool back = std::llabs(step) <= scanner_->Tolerance();
         if (back && !audio)
             return FalseRun::OwnJump;
-        // Only audio's run starts on the grid, and only its run back to the cadence itself.
-        if (!back && (step < 0 || OffGrid(step) || !OffGrid(off)))
+        // Only audio's run starts on the grid: forward, only its run back to the cadence itself; back,
+        // one that a loss of its own may end, as off the grid.
+        if (!back && (step < 0 || OffGrid(step) || (!OffGrid(off) && off > 0)))
             return FalseRun::None;
         returnAt = k;
         return FalseRun::Found;

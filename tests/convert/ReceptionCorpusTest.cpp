@@ -432,6 +432,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"captions, three audio streams lead 1.2 s, every stream drops out for 2 s, the next AC-3 time 1.2 s early",
          Video::Pulldown, {Audio::Mp2, Audio::Ac3Switch, Audio::Mp2}, -1230 * Ms,
          {Dropout(EveryStream, 3204 * Ms, 2 * Second), FalseTime(2, 5226 * Ms, -1189 * Ms)}, true},
+        // The same where the false times land on the sound's grid, short of its cadence, and the
+        // others' first frames past the loss joined the picture's jump, which lies later in the file.
+        {"H.264 SD, four audio streams lead 0.8 s, every stream drops out for 2 s, the first AC-3 times after it 2.3 s early",
+         Video::H264Sd, {Audio::Ac3, Audio::Ac3Switch, Audio::Mp2, Audio::Mp2}, -806 * Ms,
+         {FalseTime(1, 5344 * Ms, -2304 * Ms, 8), Dropout(EveryStream, 3539 * Ms, 2000 * Ms)}},
         // The sound's first frames past a loss of every stream keep the step the picture found
         // there, with nothing of the sound after them for long: the sound takes the step for the
         // picture's, not for false times of its own that may yet come back.
