@@ -108,9 +108,12 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         if (std::llabs(undone) <= ContainerRounding)
             return Add(slot, due, off, estimated, step, ran, NoJump, true);
         // Past a loss of its own the step is only reckoned from what the others ran, which their
-        // interleaving blurs: the run ends there all the same, by exactly its own jump.
-        if (estimated && std::llabs(undone) < SmallestHiddenJump)
-            return Add(slot, due, -jumps_[own].Measured(), false, step, ran, NoJump, true);
+        // interleaving blurs: the run ends there all the same, by exactly its own jump, where the
+        // step undoes most of one well beyond that blur.
+        const int64_t ownStep = jumps_[own].Measured();
+        if (estimated && (off < 0) != (ownStep < 0) && std::llabs(undone) < SmallestHiddenJump &&
+            2 * std::llabs(undone) < std::llabs(ownStep))
+            return Add(slot, due, -ownStep, false, step, ran, NoJump, true);
     }
     const size_t known = JumpsHeld();
     // A jump closed before one this stream closed is behind it: it found that one, or its own
@@ -271,6 +274,23 @@ CProgramTimeline::StepPlace CProgramTimeline::WhereStep(size_t slot, int64_t due
             return StepPlace::Unknown;
     }
     return StepPlace::After;
+}
+
+bool CProgramTimeline::OthersShown(size_t slot, int64_t due, const Marks& ran) const
+{
+    for (size_t k = 0; k < streams_; ++k) {
+        if (k == slot || ended_[k] || last_[k] == NoTimestamp || last_[k] > due + SettlingTime)
+            continue;
+        bool found = false;
+        const size_t known = JumpsHeld();
+        for (size_t i = 0; i < known && !found; ++i) {
+            const Jump& j = jumps_[i];
+            found = (j.found & (1u << k)) && !j.alone && Near(j.due, j.ran, due, ran, j.found | (1u << slot));
+        }
+        if (!found)
+            return false;
+    }
+    return true;
 }
 
 bool CProgramTimeline::FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran) const

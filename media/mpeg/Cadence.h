@@ -120,6 +120,9 @@ public:
     StepPlace WhereStep(size_t slot, int64_t due, int64_t step, const Marks& ran) const;
     // Another stream found a step of about `step` near that unit.
     bool FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran) const;
+    // Every other stream has found a step of its own near that unit, gone well past it, or ended:
+    // a step that none of them found like it there is none of theirs.
+    bool OthersShown(size_t slot, int64_t due, const Marks& ran) const;
     // Every other stream has found the jump as well, ended, or gone well past it without it.
     bool Settled(size_t jump, size_t slot) const;
     // Another stream than `slot` found the jump as well, and one measured it exactly: where each

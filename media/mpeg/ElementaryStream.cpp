@@ -376,6 +376,13 @@ void CElementaryStream::TimeUnits()
                 return;
             }
             ownRun = run == FalseRun::OwnJump;
+            if (run == FalseRun::Found && off < 0 && !OffGrid(off) && OffCadence(returnAt) > scanner_->Tolerance() &&
+                !timeline_.OthersShown(slot_, due, unit.ran) && MayWaitForOthers()) {
+                // A step back onto the grid, then a loss, is the clock's step where the others find
+                // it as well (then it is no run): wait until they have shown their steps here.
+                awaitsOthers_ = true;
+                return;
+            }
             if (run == FalseRun::Found) {
                 // The run lies after the loss where the others ran through it before the run
                 // began, or where another stream's first unit past a loss of every stream lies
