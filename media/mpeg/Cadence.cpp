@@ -135,6 +135,10 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
         if (j.declined || j.alone || (j.found & (1u << slot)) || (amount < 0) != (off < 0) || std::llabs(amount - off) >= SameJump ||
             !Near(j.due, j.ran, due, ran, j.found | (1u << slot)))
             continue;
+        // A single step of another stream that this stream's last step and this one make together
+        // better than this one alone: the two are its pair.
+        if (MakesWithLast(slot, off, j))
+            continue;
         // A forward step noticeably apart from one the others measured exactly holds it: longer, with
         // a loss of its own after it; shorter, with the clock jumping back after it; or it is one
         // step of what they make as two. Where they only reckoned the jump from what they ran, this
@@ -220,6 +224,22 @@ void CProgramTimeline::MatchPairs(size_t slot, size_t index)
 }
 
 // The streams that found the single step found neither of the pair, which sums to it at its place.
+bool CProgramTimeline::MakesWithLast(size_t slot, int64_t off, const Jump& single) const
+{
+    const size_t last = lastFound_[slot][0];
+    if (last == NoJump)
+        return false;
+    // Paired already: with this stream's last step, another stream made this one too, and this
+    // stream joins that.
+    if (single.pairFirst != NoJump)
+        return single.pairFirst == last;
+    const Jump& a = jumps_[last];
+    if (a.alone || a.declined || (a.found & single.found) != 0 || !AtSamePlace(a, single))
+        return false;
+    const int64_t sum = a.Measured() + off;
+    return (sum < 0) == (single.Amount() < 0) && std::llabs(single.Amount() - sum) < std::llabs(single.Amount() - off);
+}
+
 bool CProgramTimeline::PairMakes(size_t first, size_t second, size_t single) const
 {
     if (single == first || single == second)

@@ -215,6 +215,9 @@ private:
     // made as a single step, or as a single step that another made as its last two.
     void MatchPairs(size_t slot, size_t index);
     bool PairMakes(size_t first, size_t second, size_t single) const;
+    // The stream's last step and a step of `off` sum to another stream's single step more nearly
+    // than `off` alone comes to it.
+    bool MakesWithLast(size_t slot, int64_t off, const Jump& single) const;
     void JoinPair(size_t single, size_t slot, size_t first, size_t second);
     static constexpr size_t Kept = 16;
     // How many places of jumps_ hold a jump.

@@ -448,6 +448,12 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {FalseTime(VideoStream, 4192 * Ms, 221 * Ms, 2), Dropout(VideoStream, 4235 * Ms, 2 * Second)}},
         {"captions, audio trails 0.8 s, 3 pictures 4.9 s early, every stream drops out for 2.7 s a second later", Video::Film720p,
          {Audio::Mp2}, 837 * Ms, {Dropout(EveryStream, 6374 * Ms, 2688 * Ms), FalseTime(VideoStream, 5387 * Ms, -4925 * Ms, 3)}, true},
+        // The sound's loss and the clock's jump back half a second later are two steps of its own,
+        // which the picture, whose loss of a whole group holds both, makes as one: the sound's second
+        // step joins the picture's as the rest of it, not as the same jump.
+        {"captions, two AC-3 streams: every stream drops out for 0.24 s, the clock jumps back 22.8 s half a second later",
+         Video::SdBFrames, {Audio::Ac3Switch, Audio::Ac3Switch}, 0,
+         {Jump(4089 * Ms, -22783 * Ms), Dropout(EveryStream, 3593 * Ms, 240 * Ms)}, true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
