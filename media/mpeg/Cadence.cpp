@@ -104,13 +104,13 @@ size_t CProgramTimeline::Propose(size_t slot, int64_t due, int64_t off, bool est
     // false times: that jump opens again, and the others' jump nearby is not this one.
     const size_t own = lastFound_[slot][0];
     if (own != NoJump && jumps_[own].found == (1u << slot) && !jumps_[own].declined) {
-        const int64_t undone = off + jumps_[own].Measured();
+        const int64_t ownStep = jumps_[own].Measured();
+        const int64_t undone = off + ownStep;
         if (std::llabs(undone) <= ContainerRounding)
             return Add(slot, due, off, estimated, step, ran, NoJump, true);
         // Past a loss of its own the step is only reckoned from what the others ran, which their
         // interleaving blurs: the run ends there all the same, by exactly its own jump, where the
         // step undoes most of one well beyond that blur.
-        const int64_t ownStep = jumps_[own].Measured();
         if (estimated && (off < 0) != (ownStep < 0) && std::llabs(undone) < SmallestHiddenJump &&
             2 * std::llabs(undone) < std::llabs(ownStep))
             return Add(slot, due, -ownStep, false, step, ran, NoJump, true);
@@ -289,8 +289,7 @@ CProgramTimeline::StepPlace CProgramTimeline::WhereStep(size_t slot, int64_t due
         foundAfter |= others;
     }
     for (size_t k = 0; k < streams_; ++k) {
-        const bool gonePast = last_[k] != NoTimestamp && last_[k] > due + step + SettlingTime;
-        if (k != slot && !(foundAfter & (1u << k)) && !ended_[k] && last_[k] != NoTimestamp && !gonePast)
+        if (k != slot && !(foundAfter & (1u << k)) && !ended_[k] && last_[k] != NoTimestamp && !GonePast(k, due + step))
             return StepPlace::Unknown;
     }
     return StepPlace::After;
@@ -299,7 +298,7 @@ CProgramTimeline::StepPlace CProgramTimeline::WhereStep(size_t slot, int64_t due
 bool CProgramTimeline::OthersShown(size_t slot, int64_t due, const Marks& ran) const
 {
     for (size_t k = 0; k < streams_; ++k) {
-        if (k == slot || ended_[k] || last_[k] == NoTimestamp || last_[k] > due + SettlingTime)
+        if (k == slot || ended_[k] || last_[k] == NoTimestamp || GonePast(k, due))
             continue;
         bool found = false;
         const size_t known = JumpsHeld();
@@ -333,7 +332,7 @@ bool CProgramTimeline::Settled(size_t jump, size_t slot) const
 {
     const Jump& j = jumps_[jump];
     for (size_t i = 0; i < streams_; ++i) {
-        const bool gonePast = last_[i] != NoTimestamp && last_[i] > j.due + SettlingTime;
+        const bool gonePast = GonePast(i, j.due);
         // A stream whose step found there since is this jump and a loss after it finds no more.
         const bool foundOther = lastFound_[i][0] != NoJump && AccountsFor(jumps_[lastFound_[i][0]], jump);
         if (i != slot && !(j.found & (1u << i)) && !ended_[i] && last_[i] != NoTimestamp && !gonePast && !foundOther &&
@@ -341,6 +340,11 @@ bool CProgramTimeline::Settled(size_t jump, size_t slot) const
             return false;
     }
     return true;
+}
+
+bool CProgramTimeline::GonePast(size_t stream, int64_t due) const
+{
+    return last_[stream] != NoTimestamp && last_[stream] > due + SettlingTime;
 }
 
 bool CProgramTimeline::Hides(const Jump& step, const Jump& jump) const

@@ -205,6 +205,9 @@ private:
     bool AtSamePlace(const Jump& a, const Jump& b) const;
     // Another stream than `slot` found the jump, a step of about `step` near the unit at `due`, `ran`.
     bool OthersFound(const Jump& j, size_t slot, int64_t due, int64_t step, const Marks& ran) const;
+    // The stream's times have gone well past `due` (output time line): units lie in the file up to
+    // a second or so from those of the same time, so it has nothing more to find there.
+    bool GonePast(size_t stream, int64_t due) const;
     // A step found after the jump, at its place, that is the jump and a loss after it.
     bool Hides(const Jump& step, const Jump& jump) const;
     // The stream whose last step is `step` has nothing more to find of jump `jump`.
