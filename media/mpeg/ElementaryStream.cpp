@@ -280,6 +280,17 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
         // one that a loss of its own may end, as off the grid.
         if (!back && (step < 0 || OffGrid(step) || (!OffGrid(off) && off > 0)))
             return FalseRun::None;
+        // A step onto the grid that later times undo, back to `off`, is a run of its own: `off` is
+        // the stream's time on both sides of it (the clock's jump, say), and the run starts at k.
+        if (!back) {
+            for (size_t later = NextTimed(k); later < found_.Count() && scanner_->LeadKnown(found_, later);
+                 later = NextTimed(later)) {
+                if (std::llabs(OffCadence(later) - off) <= scanner_->Tolerance())
+                    return FalseRun::None;
+            }
+            if (MayWait())
+                return FalseRun::Wait;
+        }
         returnAt = k;
         return FalseRun::Found;
     }

@@ -454,6 +454,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"captions, two AC-3 streams: every stream drops out for 0.24 s, the clock jumps back 22.8 s half a second later",
          Video::SdBFrames, {Audio::Ac3Switch, Audio::Ac3Switch}, 0,
          {Jump(4089 * Ms, -22783 * Ms), Dropout(EveryStream, 3593 * Ms, 240 * Ms)}, true},
+        // The picture's times step onto its grid just after the clock's jump and come back to it
+        // 8 pictures later: the jump is the picture's time, and the step a run of false times.
+        {"SD then 1080i: the clock jumps forward 26.4 s, 8 pictures 0.88 s late just after", Video::SdThenHd, {Audio::Ac3}, 0,
+         {Jump(2784 * Ms, 26403 * Ms), FalseTime(VideoStream, 2839 * Ms, 878 * Ms, 8)}},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
