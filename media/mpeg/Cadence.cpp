@@ -392,6 +392,18 @@ int64_t CProgramTimeline::Take(size_t jump)
         // The others' jump, and a loss of this stream's own after it, kept as a gap.
         j.taken = true;
         j.closed = jumps_[j.holds].declined ? 0 : Take(j.holds);
+        if (j.closed != 0 && j.videoStep != NoTimestamp && j.frameNum > 0 && j.videoStep >= j.closed) {
+            // The others closed their jump before the video found it here (the video came late in
+            // the file, held for its captions), so the amount did not leave its frames whole: the
+            // video's own step closes the amount nearest to it that does, less than half a frame
+            // off the others', so that its pictures stay on their fields.
+            const int64_t past = (j.videoStep - j.closed) * j.frameDen % j.frameNum;
+            if (past > ContainerRounding * j.frameDen && j.frameNum - past > ContainerRounding * j.frameDen) {
+                const int64_t more = past / j.frameDen; // closed more, the video keeps a frame less
+                j.closed = 2 * past <= j.frameNum && j.closed + more <= j.leastStep ? j.closed + more
+                                                                                    : j.closed - (j.frameNum - past) / j.frameDen;
+            }
+        }
         return j.closed;
     }
     j.taken = true;
