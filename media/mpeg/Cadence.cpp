@@ -386,24 +386,14 @@ int64_t CProgramTimeline::Take(size_t jump)
         // The second of a pair closes what is left of the single step once the first is closed.
         j.taken = true;
         j.closed = Take(j.single) - jumps_[jumps_[j.single].pairFirst].closed;
+        KeepFramesWhole(j);
         return j.closed;
     }
     if (j.holds != NoJump && j.pairFirst == NoJump) {
         // The others' jump, and a loss of this stream's own after it, kept as a gap.
         j.taken = true;
         j.closed = jumps_[j.holds].declined ? 0 : Take(j.holds);
-        if (j.closed != 0 && j.videoStep != NoTimestamp && j.frameNum > 0 && j.videoStep >= j.closed) {
-            // The others closed their jump before the video found it here (the video came late in
-            // the file, held for its captions), so the amount did not leave its frames whole: the
-            // video's own step closes the amount nearest to it that does, less than half a frame
-            // off the others', so that its pictures stay on their fields.
-            const int64_t past = (j.videoStep - j.closed) * j.frameDen % j.frameNum;
-            if (past > ContainerRounding * j.frameDen && j.frameNum - past > ContainerRounding * j.frameDen) {
-                const int64_t more = past / j.frameDen; // closed more, the video keeps a frame less
-                j.closed = 2 * past <= j.frameNum && j.closed + more <= j.leastStep ? j.closed + more
-                                                                                    : j.closed - (j.frameNum - past) / j.frameDen;
-            }
-        }
+        KeepFramesWhole(j);
         return j.closed;
     }
     j.taken = true;
@@ -425,15 +415,22 @@ int64_t CProgramTimeline::Take(size_t jump)
         j.frameNum = second.frameNum;
         j.frameDen = second.frameDen;
     }
-    if (j.videoStep != NoTimestamp && j.frameNum > 0 && j.videoStep >= j.closed) {
-        // What the video keeps, in 1/frameDen ticks, and how far it is past a whole frame. Within
-        // the rounding of given times it is whole; else the amount goes down to the next whole
-        // frame (down, so that no stream is left a step back).
-        const int64_t past = (j.videoStep - j.closed) * j.frameDen % j.frameNum;
-        if (past > ContainerRounding * j.frameDen && j.frameNum - past > ContainerRounding * j.frameDen)
-            j.closed -= (j.frameNum - past) / j.frameDen;
-    }
+    // The amount goes down to the next whole frame of what the video keeps (down, so that no
+    // stream is left a step back).
+    const int64_t past = j.PastWholeFrames();
+    if (past != 0)
+        j.closed -= (j.frameNum - past) / j.frameDen;
     return j.closed;
+}
+
+void CProgramTimeline::KeepFramesWhole(Jump& j)
+{
+    const int64_t past = j.closed != 0 ? j.PastWholeFrames() : 0;
+    if (past == 0)
+        return;
+    const int64_t more = past / j.frameDen;
+    j.closed = 2 * past <= j.frameNum && j.closed + more <= j.leastStep ? j.closed + more
+                                                                        : j.closed - (j.frameNum - past) / j.frameDen;
 }
 
 void CProgramTimeline::Decline(size_t jump)

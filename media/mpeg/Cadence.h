@@ -196,7 +196,22 @@ private:
         uint32_t placed; // a bit for each stream whose place is known
         int64_t Amount() const { return exact != NoTimestamp ? exact : estimated; }
         int64_t Measured() const { return taken ? closed : Amount(); }
+        // How far what the video keeps of its step past `closed` is over a whole number of its
+        // frames, in 1/frameDen ticks: 0 where it is whole within the rounding of given times, or
+        // the video did not find the jump.
+        int64_t PastWholeFrames() const
+        {
+            if (videoStep == NoTimestamp || frameNum <= 0 || videoStep < closed)
+                return 0;
+            const int64_t past = (videoStep - closed) * frameDen % frameNum;
+            return past > ContainerRounding * frameDen && frameNum - past > ContainerRounding * frameDen ? past : 0;
+        }
     };
+    // A step of the video's whose amount the others' jumps fixed before it was found (the video
+    // came late in the file, held for its captions), so that it may not leave the video's frames
+    // whole: it closes the amount nearest to that which does, less than half a frame off the
+    // others', so that its pictures stay on their fields.
+    static void KeepFramesWhole(Jump& j);
     size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds,
                bool alone = false);
     // Two places are one where they are close in time, and in the file: the least that any of

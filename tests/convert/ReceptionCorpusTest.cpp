@@ -462,6 +462,10 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // from coming, finds it: the picture's own step closes as near to that as keeps its frames whole.
         {"captions, every stream drops out for 0.8 s, the clock jumps back 23.3 s 1.4 s later", Video::SdBFrames,
          {Audio::Mp2, Audio::Ac3, Audio::Mp2}, 0, {Dropout(EveryStream, 5438 * Ms, 800 * Ms), Jump(6815 * Ms, -23255 * Ms)}, true},
+        // The picture's run of false times and its loss after them make, as two steps, the sound's
+        // loss: what the picture's second step closes is fixed by the sound's, and keeps its frames whole.
+        {"captions, audio trails 0.34 s, 6 pictures 2.66 s late, every stream drops out for 1.06 s just after", Video::Sd,
+         {Audio::Ac3}, 339 * Ms, {Dropout(EveryStream, 6172 * Ms, 1057 * Ms), FalseTime(VideoStream, 6004 * Ms, 2660 * Ms, 6)}, true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
