@@ -350,7 +350,7 @@ bool CProgramTimeline::GonePast(size_t stream, int64_t due) const
 bool CProgramTimeline::Hides(const Jump& step, const Jump& jump) const
 {
     const int64_t loss = step.Measured() - jump.Measured();
-    return step.serial > jump.serial && loss >= SameJump && loss <= LongestLossAfterJump && AtSamePlace(step, jump);
+    return loss >= SameJump && loss <= LongestLossAfterJump && AtSamePlace(step, jump);
 }
 
 bool CProgramTimeline::AccountsFor(const Jump& step, size_t jump) const

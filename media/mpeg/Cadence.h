@@ -223,7 +223,8 @@ private:
     // The stream's times have gone well past `due` (output time line): units lie in the file up to
     // a second or so from those of the same time, so it has nothing more to find there.
     bool GonePast(size_t stream, int64_t due) const;
-    // A step found after the jump, at its place, that is the jump and a loss after it.
+    // A step at the jump's place that is the jump and a loss after it, found before the jump or
+    // after: the stream that found the jump first need not wait for the other's loss to end.
     bool Hides(const Jump& step, const Jump& jump) const;
     // The stream whose last step is `step` has nothing more to find of jump `jump`.
     bool AccountsFor(const Jump& step, size_t jump) const;

@@ -466,6 +466,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // loss: what the picture's second step closes is fixed by the sound's, and keeps its frames whole.
         {"captions, audio trails 0.34 s, 6 pictures 2.66 s late, every stream drops out for 1.06 s just after", Video::Sd,
          {Audio::Ac3}, 339 * Ms, {Dropout(EveryStream, 6172 * Ms, 1057 * Ms), FalseTime(VideoStream, 6004 * Ms, 2660 * Ms, 6)}, true},
+        // The sound's single step, found first, holds the picture's jump back and a loss after it:
+        // the picture takes its jump without waiting for the sound, and its loss then joins the
+        // sound's step as the rest of it, which every stream closes the same.
+        {"captions, two AC-3 streams: every stream drops out for 2 s, the clock jumps back 16.6 s inside it", Video::Sd,
+         {Audio::Ac3Switch, Audio::Ac3}, 0, {Dropout(EveryStream, 3537 * Ms, 2 * Second), Jump(3539 * Ms, -16553 * Ms)}, true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
