@@ -209,8 +209,9 @@ private:
     };
     // A step of the video's whose amount the others' jumps fixed before it was found (the video
     // came late in the file, held for its captions), so that it may not leave the video's frames
-    // whole: it closes the amount nearest to that which does, less than half a frame off the
-    // others', so that its pictures stay on their fields.
+    // whole: it closes the amount nearest to that which does (less than half a frame off the
+    // others'; down to the next whole frame where more would pass its step), so that its pictures
+    // stay on their fields.
     static void KeepFramesWhole(Jump& j);
     size_t Add(size_t slot, int64_t due, int64_t off, bool estimated, int64_t step, const Marks& ran, size_t holds,
                bool alone = false);
