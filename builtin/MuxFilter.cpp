@@ -142,10 +142,11 @@ HRESULT CMuxFilter::StartRun()
     }
     videoStream_ = inputs_.front().stream;
     const bool captionsIn = captions_->IsConnected();
-    // Captions go into MPEG-2 video's user data; H.264 would need them in its SEI, which is not made.
-    const bool mpeg2Video = videoStream_ >= 0 && inputs_.front().pin->Coding() == mpeg::Coding::Mpeg2Video;
-    throughInserter_ = mpeg2Video && (captionsIn || captionFile_.Wanted());
-    inserter_.Reset(captionsIn);
+    // Captions go into MPEG-2 video's user data, and into H.264's SEI.
+    const mpeg::Coding video = videoStream_ >= 0 ? inputs_.front().pin->Coding() : mpeg::Coding::Mpeg2Video;
+    avcVideo_ = video == mpeg::Coding::H264Video;
+    throughInserter_ = videoStream_ >= 0 && (video == mpeg::Coding::Mpeg2Video || avcVideo_) && (captionsIn || captionFile_.Wanted());
+    inserter_.Reset(captionsIn, avcVideo_);
     videoRun_.Reset();
     decoder_.Reset();
     displayOrder_.Reset();
@@ -250,7 +251,14 @@ HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
         return hr;
     if (stream == videoStream_ && throughInserter_) {
         // The inserter holds pictures until their pairs come; their timing is judged by where they
-        // lay beside the other streams, not by when it lets them go.
+        // lay beside the other streams, not by when it lets them go. H.264's run is the inserter's
+        // own count: a push never leaves it before its last unit's end, in the next push, is read.
+        if (avcVideo_) {
+            const int64_t ran = inserter_.VideoRun();
+            const bool ok = inserter_.PushVideo(bytes.data, bytes.size, bytes.time);
+            Multiplexer().Arrived(stream, inserter_.VideoRun() - ran);
+            return Progress(ok);
+        }
         Multiplexer().Arrived(stream, videoRun_.Count(bytes.data, bytes.size));
         return Progress(inserter_.PushVideo(bytes.data, bytes.size, bytes.time));
     }

@@ -3,7 +3,7 @@
 // appears as each is connected, up to eight) become one stream on "Output". The elementary streams
 // pass untouched; the interleaving and timing are the multiplexer's the filter is made with. Inputs
 // that run far ahead of a silent one wait for it a while, then go on without it. Line-21 pairs on
-// "Captions In" go into the video's user data (captions::CCaptionInserter) unless it carries
+// "Captions In" go into the video's user data or SEI (captions::CCaptionInserter) unless it carries
 // captions of its own; asked to, the filter writes the captions as a SubRip file too.
 
 #include <windows.h>
@@ -106,6 +106,7 @@ private:
     captions::CCaptionInserter inserter_{*this, &displayOrder_};
     mpeg::CVideoRunCounter videoRun_; // of the video as it arrives, while the inserter holds it
     bool throughInserter_ = false;
+    bool avcVideo_ = false;
     int videoStream_ = -1;
     HRESULT outputResult_ = S_OK;
     bool endSent_ = false;

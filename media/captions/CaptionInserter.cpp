@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/mpeg/AvcSyntax.h"
 #include "media/mpeg/VideoHeaders.h"
 #include "media/mpeg/VideoUnitScanner.h"
 
@@ -58,9 +59,10 @@ CCaptionInserter::CCaptionInserter(IVideoOut& out, IPictureCaptions* listener) :
     keep_.reserve(MaxHeldPairs);
 }
 
-void CCaptionInserter::Reset(bool insert)
+void CCaptionInserter::Reset(bool insert, bool avc)
 {
     insert_ = insert;
+    avc_ = avc;
     dvd_ = Layout::Undecided;
     ownCaptions_ = videoEnded_ = captionsEnded_ = failed_ = false;
     held_.Clear();
@@ -85,6 +87,9 @@ void CCaptionInserter::Reset(bool insert)
     firstShownKnown_ = false;
     picturesSeen_ = 0;
     videoRun_ = 0;
+    avcPictures_.Reset();
+    anchorPoc_ = 0;
+    pendingCount_ = 0;
 }
 
 bool CCaptionInserter::PushVideo(const uint8_t* data, size_t size, int64_t time)
@@ -149,6 +154,10 @@ bool CCaptionInserter::EndVideo()
 
 void CCaptionInserter::Scan()
 {
+    if (avc_) {
+        ScanAvc();
+        return;
+    }
     for (;;) {
         const uint64_t base = held_.Base();
         const size_t at = mpeg::FindStartCode(held_.Block(), held_.Filled(), static_cast<size_t>(scan_ - base));
@@ -275,9 +284,15 @@ void CCaptionInserter::OnPicture(uint64_t at)
     picture.pts = pts;
     picture.group = inGroup_ ? groupSerial_ : 0;
     picture.secondField = false;
+    AddPicture(picture, framePeriod_, groupSerial_ > 1);
+}
+
+void CCaptionInserter::AddPicture(Picture& picture, int64_t length, bool later)
+{
     picture.run = videoRun_;
-    videoRun_ += framePeriod_;
+    videoRun_ += length;
     pictures_.push_back(picture);
+    const int64_t pts = picture.pts;
     lastPts_ = pts;
     if (JumpedBack(latestPts_, pts)) {
         // The clock jumped back: no picture shown right after those held comes, nor pairs for
@@ -288,10 +303,94 @@ void CCaptionInserter::OnPicture(uint64_t at)
     latestPts_ = Latest(latestPts_, pts);
     // The first picture shown is among the first group's; a second group, or enough pictures, tells.
     if (!firstShownKnown_) {
-        firstShownKnown_ = groupSerial_ > 1 || ++picturesSeen_ > 32;
+        firstShownKnown_ = later || ++picturesSeen_ > 32;
         if (!firstShownKnown_)
             firstShown_ = firstShown_ == mpeg::NoTimestamp ? pts : std::min(firstShown_, pts);
     }
+}
+
+// H.264: each NAL unit once its end, the next start code, is there (or the video's end).
+void CCaptionInserter::ScanAvc()
+{
+    for (;;) {
+        const uint64_t base = held_.Base();
+        const size_t filled = held_.Filled();
+        const size_t at = mpeg::FindStartCode(held_.Block(), filled, static_cast<size_t>(scan_ - base));
+        if (at + 4 > filled) {
+            const uint64_t end = End();
+            scan_ = std::max(scan_, videoEnded_ || end < base + 3 ? end : end - 3);
+            return;
+        }
+        const size_t next = mpeg::FindStartCode(held_.Block(), filled, at + 3);
+        if (next >= filled && !videoEnded_) {
+            scan_ = base + at;
+            return;
+        }
+        OnNalUnit(base + at, base + next);
+        scan_ = base + next;
+    }
+}
+
+void CCaptionInserter::OnNalUnit(uint64_t at, uint64_t end)
+{
+    const uint8_t* nal = At(at) + 3;
+    const size_t size = static_cast<size_t>(end - at - 3);
+    size_t found = 0;
+    if (mpeg::NalType(nal[0]) == mpeg::nal::Sei &&
+        ReadSeiCaptionPairs(nal, size, pending_ + pendingCount_, MaxPairsPerBlock - pendingCount_, found)) {
+        // Captions of its own: the video passes as it is, and its pairs are the ones told.
+        ownCaptions_ = true;
+        pendingCount_ = static_cast<uint8_t>(pendingCount_ + found);
+    }
+    mpeg::AvcPicture unit;
+    const mpeg::CAvcPictureFinder::Found kind = avcPictures_.OnNalUnit(at, nal, size, true, unit);
+    if (kind == mpeg::CAvcPictureFinder::Found::SecondField) {
+        // The frame's pairs: both fields' SEI units.
+        if (!pictures_.empty()) {
+            Picture& first = pictures_.back();
+            for (uint8_t i = 0; i < pendingCount_ && first.count < MaxPairsPerBlock; ++i)
+                first.pairs[first.count++] = pending_[i];
+            first.fieldOpen = false;
+        }
+        pendingCount_ = 0;
+        return;
+    }
+    if (kind != mpeg::CAvcPictureFinder::Found::Picture)
+        return;
+    if (const mpeg::AvcSps* sps = avcPictures_.ActiveSps()) {
+        const int64_t period = mpeg::AvcFramePeriod27MHz(*sps) / 300;
+        framePeriod_ = period > 0 ? period : framePeriod_;
+    }
+    // A new sequence counts its pictures' order afresh.
+    if (unit.idr)
+        anchorPts_ = mpeg::NoTimestamp;
+    const int64_t given = TimeOf(unit.position);
+    int64_t pts;
+    if (given != mpeg::NoTimestamp) {
+        pts = given;
+        anchorPts_ = given;
+        anchorPoc_ = unit.poc;
+    } else if (anchorPts_ != mpeg::NoTimestamp) {
+        // Untimed: its place in display order from a timed one of its sequence, two counts a frame.
+        pts = anchorPts_ + (unit.poc - anchorPoc_) * framePeriod_ / 2;
+    } else {
+        pts = lastPts_ != mpeg::NoTimestamp ? lastPts_ + framePeriod_ : 0;
+    }
+    Picture picture;
+    picture.start = unit.position;
+    picture.insertAt = at; // an SEI unit of its own before the first slice
+    picture.pts = pts;
+    picture.group = 0;
+    picture.secondField = false;
+    picture.fieldOpen = unit.field;
+    picture.count = pendingCount_;
+    std::copy(pending_, pending_ + pendingCount_, picture.pairs);
+    pendingCount_ = 0;
+    // A first field whose second never came waits no longer.
+    if (!pictures_.empty())
+        pictures_.back().fieldOpen = false;
+    // A frame's ticks are two (a field's one); the unit's count both fields of a pair.
+    AddPicture(picture, unit.ticks * framePeriod_ / 2, unit.idr && picturesSeen_ > 0);
 }
 
 void CCaptionInserter::OnUserData(uint64_t at, size_t size)
@@ -344,7 +443,7 @@ bool CCaptionInserter::Waits(int64_t pts, const Picture& last) const
 void CCaptionInserter::ChooseLayout()
 {
     if (dvd_ == Layout::Undecided)
-        dvd_ = factsKnown_ && out_.DvdLayout(facts_) ? Layout::Dvd : Layout::A53;
+        dvd_ = !avc_ && factsKnown_ && out_.DvdLayout(facts_) ? Layout::Dvd : Layout::A53;
 }
 
 void CCaptionInserter::Decide(bool force)
@@ -356,7 +455,7 @@ void CCaptionInserter::Decide(bool force)
         ++next;
     for (; next < pictures_.size(); ++next) {
         Picture& picture = pictures_[next];
-        if (picture.insertAt == Unknown && !force && !videoEnded_)
+        if ((picture.insertAt == Unknown || picture.fieldOpen) && !force && !videoEnded_)
             return;
         if (!inserting) {
             picture.decided = true;
@@ -559,8 +658,10 @@ bool CCaptionInserter::Forward()
             groupBlocksBefore(g, picture.insertAt);
             if (picture.carries) {
                 const size_t offset = blocks_.size();
-                blocks_.resize(offset + MaxUserDataSize);
-                blocks_.resize(offset + WriteA53UserData(picture.pairs, picture.count, blocks_.data() + offset));
+                blocks_.resize(offset + std::max(MaxUserDataSize, MaxSeiSize));
+                uint8_t* block = blocks_.data() + offset;
+                blocks_.resize(offset + (avc_ ? WriteA53Sei(picture.pairs, picture.count, block)
+                                              : WriteA53UserData(picture.pairs, picture.count, block)));
                 inserts_.push_back({picture.insertAt, nullptr, offset, blocks_.size() - offset});
             }
         }

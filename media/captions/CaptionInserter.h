@@ -1,10 +1,11 @@
 #pragma once
-// Puts line-21 byte pairs into MPEG-2 video: each pair goes into the picture shown at its time
-// (the one with the latest presentation time not after it; a pair before every picture still held
-// goes with the earliest of them), as A/53 cc_data before the picture's first slice, or in the DVD
-// layout as one block after each group of pictures' header. Video that carries captions of its
-// own passes unchanged, and so do the pairs of the separate stream then not. Every picture's pairs,
-// inserted or its own, are told to a listener in decode order.
+// Puts line-21 byte pairs into MPEG-2 or H.264 video: each pair goes into the picture shown at its
+// time (the one with the latest presentation time not after it; a pair before every picture still
+// held goes with the earliest of them), as A/53 cc_data before the picture's first slice (in H.264,
+// an SEI unit of its own there), or in the DVD layout as one block after each group of pictures'
+// header. Video that carries captions of its own passes unchanged, and so do the pairs of the
+// separate stream then not. Every picture's pairs, inserted or its own, are told to a listener in
+// decode order.
 //
 // Video is held until the pairs of its pictures have come (bounded in time and bytes, so a
 // caption stream that stops or lags never holds the video for long) and leaves as the samples it
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "media/captions/CaptionUserData.h"
+#include "media/mpeg/AvcPictures.h"
 #include "media/mpeg/ByteQueue.h"
 #include "media/mpeg/ElementaryStream.h"
 #include "media/mpeg/RingQueue.h"
@@ -66,8 +68,9 @@ public:
     CCaptionInserter(const CCaptionInserter&) = delete;
     CCaptionInserter& operator=(const CCaptionInserter&) = delete;
 
-    // `insert`: a caption stream is connected and its pairs go into the video.
-    void Reset(bool insert);
+    // `insert`: a caption stream is connected and its pairs go into the video; `avc`: the video is
+    // H.264 rather than MPEG-2.
+    void Reset(bool insert, bool avc);
     // False once the output failed.
     bool PushVideo(const uint8_t* data, size_t size, int64_t time);
     // Room for the next `size` bytes of video, which PushVideo then takes without a copy
@@ -85,6 +88,8 @@ public:
     int64_t FirstShown() const { return firstShown_; }
     // Pairs with something in them lost: beyond what may be held, or after the video ended.
     uint64_t PairsDropped() const { return dropped_; }
+    // How long the pictures found so far are shown (90 kHz), as the video arrives.
+    int64_t VideoRun() const { return videoRun_; }
 
 private:
     static constexpr uint64_t Unknown = UINT64_MAX;
@@ -106,6 +111,7 @@ private:
         bool beforeJump = false;     // the clock jumped back after it
         uint32_t group;
         bool secondField;
+        bool fieldOpen = false;      // H.264: a first field, whose second may bring pairs of its own
         bool decided = false;
         bool carries = false;        // an A/53 block goes before its first slice
         uint8_t count = 0;           // pairs shown with it: from the stream, or its own
@@ -129,6 +135,11 @@ private:
     void Scan();
     bool ScanOne(uint64_t at);
     void OnPicture(uint64_t at);
+    void ScanAvc();
+    void OnNalUnit(uint64_t at, uint64_t end);
+    // A picture found, `length` the time it is shown for (90 kHz); `later` when it is known to be
+    // shown after every picture before it (it starts a new group or sequence).
+    void AddPicture(Picture& picture, int64_t length, bool later);
     void OnUserData(uint64_t at, size_t size);
     int64_t TimeOf(uint64_t position);
     void Decide(bool force);
@@ -148,6 +159,7 @@ private:
     IVideoOut& out_;
     IPictureCaptions* listener_;
     bool insert_ = false;
+    bool avc_ = false;
     Layout dvd_ = Layout::Undecided;
     bool ownCaptions_ = false;
     bool videoEnded_ = false;
@@ -197,6 +209,12 @@ private:
     bool firstShownKnown_ = false;
     unsigned picturesSeen_ = 0;
     uint64_t dropped_ = 0;
+
+    // H.264 parsing state.
+    mpeg::CAvcPictureFinder avcPictures_;
+    int64_t anchorPoc_ = 0;         // of the picture anchorPts_ is the time of
+    uint8_t pendingCount_ = 0;      // pairs of SEI units before the next picture's first slice
+    BytePair pending_[MaxPairsPerBlock];
 };
 
 } // namespace captions

@@ -9,13 +9,81 @@ namespace {
 constexpr uint8_t UserDataStart[] = {0x00, 0x00, 0x01, 0xB2};
 constexpr uint8_t A53Header[] = {0x47, 0x41, 0x39, 0x34, 0x03}; // "GA94", cc_data
 constexpr uint8_t DvdHeader[] = {0x43, 0x43, 0x01, 0xF8};       // "CC", DVD line-21 data
+constexpr uint8_t A53Registration[] = {0xB5, 0x00, 0x31};      // ITU-T T.35: United States, ATSC
+constexpr uint8_t SeiNalHeader = 0x06;                         // not a reference, SEI
+constexpr uint8_t SeiRegisteredUserData = 4;
+constexpr uint8_t RbspStopBit = 0x80;
 
 bool Starts(const uint8_t* data, size_t size, const uint8_t* prefix, size_t length)
 {
     return size >= length && std::memcmp(data, prefix, length) == 0;
 }
 
+// A/53 cc_data with captions in it: `data` at its "GA94".
+bool IsA53Captions(const uint8_t* data, size_t size)
+{
+    return Starts(data, size, A53Header, sizeof(A53Header)) && size > 5 && (data[5] & 0x40) && (data[5] & 0x1F);
+}
+
+size_t ReadA53Pairs(const uint8_t* data, size_t size, BytePair* pairs, size_t capacity)
+{
+    size_t found = 0;
+    const size_t count = data[5] & 0x1F;
+    for (size_t i = 0; i < count && 7 + 3 * i + 3 <= size && found < capacity; ++i) {
+        const uint8_t* triplet = data + 7 + 3 * i;
+        if ((triplet[0] & 0x07) == 0x04) // valid, field 1
+            pairs[found++] = {triplet[1], triplet[2]};
+    }
+    return found;
+}
+
+// An SEI message's type or size: 255 for each FF byte, then the last byte.
+bool ReadSeiNumber(const uint8_t* rbsp, size_t size, size_t& at, size_t& value)
+{
+    value = 0;
+    while (at < size && rbsp[at] == 0xFF)
+        value += rbsp[at++];
+    if (at >= size)
+        return false;
+    value += rbsp[at++];
+    return true;
+}
+
 } // namespace
+
+size_t WriteA53Sei(const BytePair* pairs, size_t count, uint8_t* out)
+{
+    // One registered user data message: the T.35 registration, then the user data as MPEG-2 video
+    // has it after its start code (at most 101 bytes, so its size takes one byte).
+    uint8_t block[MaxUserDataSize];
+    const size_t blockSize = WriteA53UserData(pairs, count, block);
+    uint8_t rbsp[MaxUserDataSize + 4];
+    size_t size = 0;
+    rbsp[size++] = SeiRegisteredUserData;
+    rbsp[size++] = static_cast<uint8_t>(sizeof(A53Registration) + blockSize - sizeof(UserDataStart));
+    std::memcpy(rbsp + size, A53Registration, sizeof(A53Registration));
+    size += sizeof(A53Registration);
+    std::memcpy(rbsp + size, block + sizeof(UserDataStart), blockSize - sizeof(UserDataStart));
+    size += blockSize - sizeof(UserDataStart);
+    rbsp[size++] = RbspStopBit;
+    // The start code, then the unit with an emulation prevention byte wherever two zeros would be
+    // followed by a byte a start code could begin with (pairs go as they came, zeros included).
+    uint8_t* p = out;
+    *p++ = 0x00;
+    *p++ = 0x00;
+    *p++ = 0x01;
+    *p++ = SeiNalHeader;
+    int zeros = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (zeros >= 2 && rbsp[i] <= 0x03) {
+            *p++ = 0x03;
+            zeros = 0;
+        }
+        *p++ = rbsp[i];
+        zeros = rbsp[i] == 0 ? zeros + 1 : 0;
+    }
+    return static_cast<size_t>(p - out);
+}
 
 size_t WriteA53UserData(const BytePair* pairs, size_t count, uint8_t* out)
 {
@@ -70,7 +138,7 @@ UserDataKind KindOfUserData(const uint8_t* data, size_t size)
         return UserDataKind::Other;
     data += sizeof(UserDataStart);
     size -= sizeof(UserDataStart);
-    if (Starts(data, size, A53Header, sizeof(A53Header)) && size > 5 && (data[5] & 0x40) && (data[5] & 0x1F))
+    if (IsA53Captions(data, size))
         return UserDataKind::A53Captions;
     if (Starts(data, size, DvdHeader, sizeof(DvdHeader)))
         return UserDataKind::DvdCaptions;
@@ -87,12 +155,7 @@ size_t ReadCaptionPairs(const uint8_t* data, size_t size, BytePair* pairs, size_
     size -= std::min(size, sizeof(UserDataStart));
     size_t found = 0;
     if (kind == UserDataKind::A53Captions) {
-        const size_t count = data[5] & 0x1F;
-        for (size_t i = 0; i < count && 7 + 3 * i + 3 <= size && found < capacity; ++i) {
-            const uint8_t* triplet = data + 7 + 3 * i;
-            if ((triplet[0] & 0x07) == 0x04) // valid, field 1
-                pairs[found++] = {triplet[1], triplet[2]};
-        }
+        found = ReadA53Pairs(data, size, pairs, capacity);
     } else if (kind == UserDataKind::DvdCaptions) {
         // Entries by their markers: FF field 1, FE field 2.
         for (size_t at = 5; at + 3 <= size && found < capacity; at += 3) {
@@ -103,6 +166,41 @@ size_t ReadCaptionPairs(const uint8_t* data, size_t size, BytePair* pairs, size_
         }
     }
     return found;
+}
+
+bool ReadSeiCaptionPairs(const uint8_t* nal, size_t size, BytePair* pairs, size_t capacity, size_t& found)
+{
+    found = 0;
+    if (size < 2 || (nal[0] & 0x1F) != (SeiNalHeader & 0x1F))
+        return false;
+    // The unit's payload without its emulation prevention bytes. Captions come in small units; a
+    // longer one (an encoder's own notes) is read only as far as this holds.
+    uint8_t rbsp[4096];
+    size_t length = 0;
+    int zeros = 0;
+    for (size_t i = 1; i < size && length < sizeof(rbsp); ++i) {
+        if (zeros >= 2 && nal[i] == 0x03) {
+            zeros = 0;
+            continue;
+        }
+        rbsp[length++] = nal[i];
+        zeros = nal[i] == 0 ? zeros + 1 : 0;
+    }
+    bool carries = false;
+    size_t at = 0, type = 0, payload = 0;
+    // Messages until only the trailing bits are left.
+    while (at + 2 <= length && ReadSeiNumber(rbsp, length, at, type) && ReadSeiNumber(rbsp, length, at, payload) &&
+           payload <= length - at) {
+        const uint8_t* message = rbsp + at;
+        if (type == SeiRegisteredUserData && Starts(message, payload, A53Registration, sizeof(A53Registration)) &&
+            IsA53Captions(message + sizeof(A53Registration), payload - sizeof(A53Registration))) {
+            carries = true;
+            found += ReadA53Pairs(message + sizeof(A53Registration), payload - sizeof(A53Registration), pairs + found,
+                                  capacity - found);
+        }
+        at += payload;
+    }
+    return carries;
 }
 
 } // namespace captions

@@ -1,7 +1,7 @@
 #pragma once
-// Line-21 byte pairs in MPEG-2 video user data, both ways: ATSC A/53 cc_data in a picture's user
-// data, and the DVD layout's "CC" block in a group of pictures' user data. Only field-1 pairs
-// (CC1/CC2) are written and read.
+// Line-21 byte pairs in the video, both ways: ATSC A/53 cc_data in an MPEG-2 picture's user data or
+// in an H.264 access unit's SEI (registered user data), and the DVD layout's "CC" block in a group
+// of pictures' user data. Only field-1 pairs (CC1/CC2) are written and read.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,11 +25,19 @@ size_t WriteA53UserData(const BytePair* pairs, size_t count, uint8_t* out);
 // MaxPairsPerBlock), each with its field-1 pair (80 80 once the pairs run out) and an empty field 2.
 size_t WriteDvdUserData(const BytePair* pairs, size_t count, size_t slots, uint8_t* out);
 
+// An H.264 SEI NAL unit, start code included, with the same cc_data as WriteA53UserData: its bytes
+// escaped as a NAL unit's are. Returns the bytes written, at most MaxSeiSize.
+constexpr size_t MaxSeiSize = 4 + 2 * (MaxUserDataSize + 4);
+size_t WriteA53Sei(const BytePair* pairs, size_t count, uint8_t* out);
+
 enum class UserDataKind { Other, A53Captions, DvdCaptions, Scte20Captions };
 
 // What a user_data block holds. `data` points at 00 00 01 B2; `size` runs to the next start code.
 UserDataKind KindOfUserData(const uint8_t* data, size_t size);
 // The field-1 pairs of an A/53 or DVD block, in order, up to `capacity`; returns how many.
 size_t ReadCaptionPairs(const uint8_t* data, size_t size, BytePair* pairs, size_t capacity);
+// The same for an H.264 SEI NAL unit (`nal` at its header byte, `size` to its end): whether one of
+// its messages is A/53 cc_data, and its field-1 pairs, up to `capacity`.
+bool ReadSeiCaptionPairs(const uint8_t* nal, size_t size, BytePair* pairs, size_t capacity, size_t& found);
 
 } // namespace captions

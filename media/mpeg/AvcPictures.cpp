@@ -106,7 +106,7 @@ CAvcPictureFinder::Found CAvcPictureFinder::OnNalUnit(uint64_t position, const u
         firstField_ = slice;
         // A field's unit holds its pair: two fields' ticks.
         picture = {start, slice.fieldPic ? 2 * AvcClockTicks(picStruct, true) : AvcClockTicks(picStruct, false),
-                   PictureOrder(slice, sps), slice.idr};
+                   PictureOrder(slice, sps), slice.idr, slice.fieldPic};
         return Found::Picture;
     }
     case nal::Sps: {

@@ -17,6 +17,7 @@ struct AvcPicture {
     int ticks;         // clock ticks it is shown for (a field pair two, a frame doubled four)
     int64_t poc;       // display order within its sequence
     bool idr;          // starts a sequence: every picture before it is shown first
+    bool field;        // the first field of a pair, whose second is still to come
 };
 
 class CAvcPictureFinder {

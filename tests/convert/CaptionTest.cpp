@@ -16,7 +16,9 @@
 #include "tests/convert/ReceptionCorpus.h"
 #include "tests/media/CaptionWriter.h"
 #include "tests/media/WtvEdits.h"
+#include "tests/support/ProgramStreamCheck.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TransportStreamCheck.h"
 
 using namespace testing_support;
 using test_captions::Caption;
@@ -109,18 +111,20 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // The same recording's video and sound as ffmpeg writes them to WTV (25 pictures a second),
-    // with `samples` as a digital caption stream; `shown` gets its pictures' times in display order.
-    // ffmpeg's made-up times show the first picture a frame in: the sound starts with it, as it
-    // does in the DVR-MS recording the output is checked against.
-    ::testing::AssertionResult WriteWtv(const std::vector<std::string>& samples, std::vector<int64_t>& shown)
+    // The same recording's video and sound as ffmpeg writes them to WTV (25 pictures a second; the
+    // video coded by `videoCoding`'s ffmpeg options), with `samples` as a digital caption stream;
+    // `shown` gets its pictures' times in display order. ffmpeg's made-up times show the first
+    // picture a frame in: the sound starts with it, as it does in the DVR-MS recording the output
+    // is checked against.
+    ::testing::AssertionResult WriteWtv(const std::vector<std::string>& samples, std::vector<int64_t>& shown,
+                                        const std::string& videoCoding = "-c:v copy")
     {
         const std::string wtv = directory_ + "Show.wtv";
         ToolOutput run;
         ::DeleteFileW(Wide(wtv).c_str());
         if (!RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -fflags +genpts -r 25 -i " + UnixPath(options_.videoPath) +
-                              " -itsoffset 0.04 -i " + UnixPath(options_.audioPath) + " -map 0:v -map 1:a -c copy -f wtv " +
-                              UnixPath(wtv),
+                              " -itsoffset 0.04 -i " + UnixPath(options_.audioPath) + " -map 0:v -map 1:a -c:a copy " +
+                              videoCoding + " -f wtv " + UnixPath(wtv),
                           run))
             return ::testing::AssertionFailure() << "ffmpeg did not run";
         std::string file = ReadFileBytes(wtv), error;
@@ -330,4 +334,63 @@ TEST_F(CaptionTest, UnconnectedCaptionsOrVideoWithItsOwnLeaveTheOutputAsItWas)
     ASSERT_TRUE(Convert(again, L"Shipped.xgr"));
     EXPECT_TRUE(output_check::Holds(again, {&own, &written_, dvd_, false}));
     EXPECT_EQ(ReadFileBytes(Srt(with)), ReadFileBytes(Srt(again)));
+}
+
+// H.264 (as HD channels send it, in WTV) takes the caption stream into SEI units of its own, each
+// pair in the picture shown at its time, and is otherwise as it came. Recorded again with those
+// captions in it, it passes unchanged, and its captions go to the SubRip file just the same.
+TEST_F(CaptionTest, H264VideoTakesTheCaptionsIntoItsSeiAndGivesThemBack)
+{
+    struct Row {
+        const char* name;
+        const char* coding; // ffmpeg's options for the recording's video
+    };
+    const Row rows[] = {{"progressive", "-c:v libx264 -a53cc 0 -preset veryfast -g 12 -bf 2"},
+                        {"interlaced", "-c:v libx264 -a53cc 0 -preset veryfast -g 15 -bf 3 -x264opts interlaced=1:tff=1"}};
+    const std::wstring graph = L"Built-in recording to MPEG-TS.xgr";
+    const std::string recording = input_;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        input_ = recording;
+        ASSERT_TRUE(Write(reception_corpus::Video::SdBFrames, {}));
+        std::vector<int64_t> shown;
+        ASSERT_TRUE(WriteWtv(CaptionSamples(250), shown, row.coding));
+        const std::string recorded = directory_ + "recorded.h264", output = directory_ + "Show.ts";
+        ToolOutput run;
+        ASSERT_TRUE(RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -i " + UnixPath(input_) + " -map 0:v -c copy -f h264 " +
+                                     UnixPath(recorded),
+                                 run));
+        ASSERT_TRUE(Convert(output, graph));
+
+        ASSERT_GT(shown.size(), static_cast<size_t>(ErasedAt + 1));
+        std::vector<Cue> expected;
+        std::vector<bool> popOn;
+        for (const test_captions::Cue& cue : test_captions::ExpectedCues(ScriptedCaptions, ErasedAt)) {
+            expected.push_back({cue.text, static_cast<long>((shown[static_cast<size_t>(cue.start)] - shown.front()) / 10000),
+                                static_cast<long>((shown[static_cast<size_t>(cue.end)] - shown.front()) / 10000)});
+            popOn.push_back(cue.popOn);
+        }
+        const std::vector<Cue> halvern = ReadSubRip(ReadFileBytes(Srt(output)));
+        EXPECT_TRUE(SameCues(expected, FfmpegCues(output), popOn, 35)) << "ffmpeg";
+        EXPECT_TRUE(SameCues(expected, halvern, popOn, 35)) << "Halvern's SubRip";
+        const ts_check::Report report = ts_check::CheckTransportStream(ReadFileBytes(output));
+        EXPECT_TRUE(report.Clean()) << report.Text();
+        ASSERT_FALSE(report.streams.empty());
+        const std::string video = report.streams[0].elementary;
+        EXPECT_NE(video.size(), ps_check::WithoutCaptionUserData(video).size()) << "no captions went in";
+        EXPECT_TRUE(ps_check::WithoutCaptionUserData(video) == ReadFileBytes(recorded)) << "the video changed besides its captions";
+
+        // That output recorded again: its captions are in the video only.
+        input_ = directory_ + "Again.wtv";
+        ::DeleteFileW(Wide(input_).c_str());
+        ASSERT_TRUE(RunLinuxTool("/usr/bin/ffmpeg -nostdin -v error -y -i " + UnixPath(output) + " -map 0 -c copy -f wtv " +
+                                     UnixPath(input_),
+                                 run));
+        const std::string again = directory_ + "Again.ts";
+        ASSERT_TRUE(Convert(again, graph));
+        const ts_check::Report second = ts_check::CheckTransportStream(ReadFileBytes(again));
+        ASSERT_FALSE(second.streams.empty());
+        EXPECT_TRUE(second.streams[0].elementary == video) << "video with captions of its own changed";
+        EXPECT_TRUE(SameCues(halvern, ReadSubRip(ReadFileBytes(Srt(again))), popOn, 1)) << "the SubRip of the captions in the video";
+    }
 }

@@ -156,8 +156,7 @@ Combination Draw(std::mt19937& random)
         }
         c.events.push_back(e);
     }
-    // Captions go into MPEG-2's user data; H.264's are left out of the corpus.
-    c.captions = random() % 2 && !IsH264(c.video);
+    c.captions = random() % 2;
     c.name = Describe(c);
     return c;
 }

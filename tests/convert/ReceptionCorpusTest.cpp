@@ -477,6 +477,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
          {Audio::Mp2, Audio::Ac3}, 0, {Dropout(EveryStream, 4 * Second, 1200 * Ms), Jump(6 * Second, -10 * Second)}},
         {"H.264 1080i, AC-3 leads: video drops out for 2 s, 5 audio times 0.5 s late", Video::H264Interlaced, {Audio::Ac3Switch},
          -500 * Ms, {Dropout(VideoStream, 3 * Second, 2 * Second), FalseTime(1, 6 * Second, 500 * Ms, 5)}},
+        // Captions go into H.264's SEI; the video held for them is timed as it arrived.
+        {"H.264 with captions, SD: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
+         {Audio::Mp2, Audio::Ac3}, 0, {Dropout(EveryStream, 4 * Second, 1200 * Ms), Jump(6 * Second, -10 * Second)}, true},
+        {"H.264 with captions, 1080i, AC-3 leads: video drops out for 2 s, 5 audio times 0.5 s late", Video::H264Interlaced,
+         {Audio::Ac3Switch}, -500 * Ms, {Dropout(VideoStream, 3 * Second, 2 * Second), FalseTime(1, 6 * Second, 500 * Ms, 5)}, true},
         // Sound alone before the first picture: the clock references and the tables keep their
         // intervals at its low rate.
         {"H.264 SD, AC-3 leads 1.5 s", Video::H264Sd, {Audio::Ac3Switch}, -1521 * Ms},

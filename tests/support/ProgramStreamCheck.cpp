@@ -504,14 +504,20 @@ Report CheckProgramStream(const uint8_t* data, size_t size)
 
 std::string WithoutCaptionUserData(const std::string& video)
 {
-    const std::string userData("\0\0\1\xB2", 4), start("\0\0\1", 3);
+    const std::string start("\0\0\1", 3), a53("GA94\x03", 5), dvd("CC\x01\xF8", 4);
+    // H.264's: an SEI unit of registered user data, ATSC's.
+    const std::string sei("\x06\x04", 2), registered("\xB5\x00\x31GA94\x03", 8);
     std::string kept;
     size_t from = 0;
-    for (size_t at = video.find(userData); at != std::string::npos; at = video.find(userData, at + 4)) {
-        if (video.compare(at + 4, 5, "GA94\x03") != 0 && video.compare(at + 4, 4, "CC\x01\xF8") != 0)
+    for (size_t at = video.find(start); at != std::string::npos; at = video.find(start, at + 3)) {
+        const bool userData = video.compare(at + 3, 1, "\xB2") == 0 &&
+                              (video.compare(at + 4, a53.size(), a53) == 0 || video.compare(at + 4, dvd.size(), dvd) == 0);
+        const bool inSei = video.compare(at + 3, sei.size(), sei) == 0 && video.compare(at + 6, registered.size(), registered) == 0;
+        if (!userData && !inSei)
             continue;
         kept += video.substr(from, at - from);
-        from = std::min(video.find(start, at + 4), video.size());
+        from = std::min(video.find(start, at + 3), video.size());
+        at = from - 3;
     }
     return kept + video.substr(from);
 }

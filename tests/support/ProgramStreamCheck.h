@@ -78,8 +78,9 @@ inline Report CheckProgramStream(const std::string& bytes)
 }
 inline Report CheckProgramStream(const std::vector<uint8_t>& bytes) { return CheckProgramStream(bytes.data(), bytes.size()); }
 
-// The video without the caption user data put into it (A/53 cc_data and DVD "CC" blocks): what the
-// recording's video was when its caption stream went into it.
+// The video without the caption user data put into it (A/53 cc_data, in MPEG-2 user data or an
+// H.264 SEI unit, and DVD "CC" blocks): what the recording's video was when its caption stream went
+// into it.
 std::string WithoutCaptionUserData(const std::string& video);
 
 } // namespace ps_check
