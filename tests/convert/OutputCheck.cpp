@@ -299,6 +299,26 @@ void CheckDecode(const std::string& output, std::vector<std::string>& faults)
         faults.push_back("decode: " + FirstLines(decoded.out + decoded.err, 3));
 }
 
+// The DVD-ready part of an output that leaves DVD-Video's limits on the way: the packs up to the one
+// that ends with the program end code, a title for dvdauthor as it is.
+void CheckDvdPart(const std::string& bytes, size_t navigationPacks, const std::vector<int64_t>& audioGaps, std::vector<std::string>& faults)
+{
+    if (navigationPacks == 0) {
+        faults.push_back("dvd: the output does not start DVD-ready");
+        return;
+    }
+    constexpr size_t Pack = 2048;
+    const std::string endCode("\0\0\1\xB9", 4);
+    size_t end = 0;
+    while (end + Pack < bytes.size() && bytes.compare(end + Pack - 4, endCode.size(), endCode) != 0)
+        end += Pack;
+    const std::string title = testing_support::MakeScratchDirectory("output-check-dvd-part") + "title.mpg";
+    testing_support::WriteFileBytes(title, bytes.substr(0, end + Pack));
+    const ::testing::AssertionResult accepted = testing_support::DvdAuthorAccepts(title, audioGaps, Slack90);
+    if (!accepted)
+        faults.push_back(std::string("dvd part: ") + accepted.message());
+}
+
 // gstreamer's first run on a machine builds its plugin registry, and the plugins that cannot load
 // here warn then: the machine's complaints, not an output's. Built once, before any check.
 void BuildGstreamerRegistry()
@@ -399,7 +419,8 @@ std::vector<std::string> CheckOutput(const std::string& output, const Expectatio
     const std::vector<ExpectedStream> streams = ExpectedStreams(expected);
     if (expected.transportStream)
         return CheckTransportStream(output, streams, expected.captions);
-    const ps_check::Report report = ps_check::CheckProgramStream(testing_support::ReadFileBytes(output));
+    const std::string bytes = testing_support::ReadFileBytes(output);
+    const ps_check::Report report = ps_check::CheckProgramStream(bytes);
     std::vector<std::string> faults;
     if (report.packs == 0)
         return {"no program stream in " + output};
@@ -433,6 +454,8 @@ std::vector<std::string> CheckOutput(const std::string& output, const Expectatio
         if (!accepted)
             faults.push_back(accepted.message());
     }
+    if (expected.dvdFirstPart)
+        CheckDvdPart(bytes, report.navigationPacks, audioGaps, faults);
     return faults;
 }
 

@@ -24,6 +24,9 @@ struct Expectation {
     bool dvd = false; // within DVD-Video's limits: dvdauthor must take it
     bool captions = false; // caption user data was put into the video: the rest of it is the recording's
     bool transportStream = false; // an MPEG-2 transport stream (H.264 video), not a program stream
+    // Starts within DVD-Video's limits and leaves them on the way (SD then HD, AC-3 2.0 then 5.1):
+    // dvdauthor must take its part up to the first program end code.
+    bool dvdFirstPart = false;
 };
 
 // One line per fault found, each naming its check and what it measured; empty when the output holds.

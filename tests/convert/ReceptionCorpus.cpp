@@ -125,6 +125,11 @@ bool FitsDvd(const Combination& c)
            std::find(c.audio.begin(), c.audio.end(), Audio::Ac3Switch) == c.audio.end();
 }
 
+bool StartsDvd(const Combination& c)
+{
+    return !FitsDvd(c) && (c.video == Video::Sd || c.video == Video::SdBFrames || c.video == Video::SdThenHd);
+}
+
 Combination Draw(std::mt19937& random)
 {
     Combination c;

@@ -52,6 +52,8 @@ inline bool IsH264(Video video) { return video == Video::H264Sd || video == Vide
 std::string Describe(const Combination& combination);
 // Within DVD-Video's limits as one title, so dvdauthor must take the output.
 bool FitsDvd(const Combination& combination);
+// Within them at the start only (SD then HD, AC-3 2.0 then 5.1): its DVD-ready part is a title.
+bool StartsDvd(const Combination& combination);
 // A combination drawn at random from every kind and event.
 Combination Draw(std::mt19937& random);
 

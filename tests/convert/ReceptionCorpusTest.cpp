@@ -58,7 +58,7 @@ protected:
         const ConversionResult result = engine_->ConvertFile(ConversionRequest{Wide(input), Wide(output), graph, Wide(directory_)});
         if (result != ConversionResult::Converted)
             return ::testing::AssertionFailure() << "the conversion failed: " << observer_.report;
-        return output_check::Holds(output, {&options_, &written_, FitsDvd(c), c.captions, h264});
+        return output_check::Holds(output, {&options_, &written_, FitsDvd(c), c.captions, h264, StartsDvd(c)});
     }
 
     ScopedComInit com_;
