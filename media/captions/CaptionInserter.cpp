@@ -88,6 +88,7 @@ void CCaptionInserter::Reset(bool insert, bool avc)
     picturesSeen_ = 0;
     videoRun_ = 0;
     avcPictures_.Reset();
+    nalSearched_ = 0;
     anchorPoc_ = 0;
     pendingCount_ = 0;
 }
@@ -188,8 +189,9 @@ bool CCaptionInserter::ScanOne(uint64_t at)
     }
     const uint8_t* data = At(at);
     if (code == UserDataCode) {
+        // User data longer than may be held (garbage, or damage) is taken as far as it has come.
         const size_t next = mpeg::FindStartCode(data, available, 4);
-        if (next >= available && !videoEnded_)
+        if (next >= available && !videoEnded_ && held_.Queued() <= MaxHeldBytes)
             return false;
         OnUserData(at, next);
         return true;
@@ -309,7 +311,8 @@ void CCaptionInserter::AddPicture(Picture& picture, int64_t length, bool later)
     }
 }
 
-// H.264: each NAL unit once its end, the next start code, is there (or the video's end).
+// H.264: each NAL unit once its end, the next start code, is there (or the video's end). A unit
+// longer than may be held (garbage, or damage) is taken as far as it has come.
 void CCaptionInserter::ScanAvc()
 {
     for (;;) {
@@ -321,10 +324,15 @@ void CCaptionInserter::ScanAvc()
             scan_ = std::max(scan_, videoEnded_ || end < base + 3 ? end : end - 3);
             return;
         }
-        const size_t next = mpeg::FindStartCode(held_.Block(), filled, at + 3);
+        // The search for its end goes on where the last push's stopped.
+        const size_t from = nalSearched_ > base + at + 3 ? static_cast<size_t>(nalSearched_ - base) : at + 3;
+        size_t next = mpeg::FindStartCode(held_.Block(), filled, from);
         if (next >= filled && !videoEnded_) {
             scan_ = base + at;
-            return;
+            nalSearched_ = base + filled - 2; // a start code's first bytes may end it
+            if (held_.Queued() <= MaxHeldBytes)
+                return;
+            next = std::max(filled - 2, at + 4);
         }
         OnNalUnit(base + at, base + next);
         scan_ = base + next;

@@ -212,6 +212,7 @@ private:
 
     // H.264 parsing state.
     mpeg::CAvcPictureFinder avcPictures_;
+    uint64_t nalSearched_ = 0;      // no start code before here ends the unit at scan_
     int64_t anchorPoc_ = 0;         // of the picture anchorPts_ is the time of
     uint8_t pendingCount_ = 0;      // pairs of SEI units before the next picture's first slice
     BytePair pending_[MaxPairsPerBlock];

@@ -1,7 +1,8 @@
 // Random damage to a writer-made DVR-MS recording and to an ffmpeg WTV file: the readers must neither
 // crash nor hang nor grow without bound; nor may the elementary stream scanner, given damaged H.264
-// (parameter sets and SEI with absurd values), AAC or E-AC-3. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED
-// make longer or repeatable runs.
+// (parameter sets and SEI with absurd values), AAC or E-AC-3, nor the caption inserter, given
+// damaged H.264 or MPEG-2 video. HALVERN_FUZZ_SECONDS (3 by default) and HALVERN_FUZZ_SEED make
+// longer or repeatable runs.
 
 #include <windows.h>
 #include <psapi.h>
@@ -16,9 +17,11 @@
 #include "base/MediaErrors.h"
 #include "media/OpenRecording.h"
 #include "media/asf/AsfReader.h"
+#include "media/captions/CaptionInserter.h"
 #include "media/mpeg/ElementaryStream.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/media/WtvEdits.h"
+#include "tests/support/ProgramStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -197,6 +200,68 @@ TEST(MediaFuzzTest, DamagedElementaryStreamsNeverCrashOrGrow)
         stream.End();
         take();
         EXPECT_EQ(0u, stream.Queued());
+    }
+    EXPECT_GT(runs, 0u);
+}
+
+// What the caption inserter lets go, one sample after another.
+class CCollectingVideo : public captions::IVideoOut {
+public:
+    bool OnVideo(const mpeg::ByteRange* pieces, size_t count, int64_t) override
+    {
+        for (size_t i = 0; i < count; ++i)
+            bytes.append(reinterpret_cast<const char*>(pieces[i].data), pieces[i].size);
+        return true;
+    }
+    bool DvdLayout(const mpeg::VideoFacts&) override { return false; }
+    std::string bytes;
+};
+
+// Video on its way to the multiplexer through the caption inserter, damaged, or with a run longer
+// than may be held in which no start code ends a unit: every byte comes out as it went in, beside
+// the captions put in, and what is held stays bounded.
+TEST(MediaFuzzTest, DamagedVideoPassesTheCaptionInserterWhole)
+{
+    const DWORD milliseconds = EnvironmentNumber("HALVERN_FUZZ_SECONDS", 3) * 1000 / 2;
+    const uint32_t seed = EnvironmentNumber("HALVERN_FUZZ_SEED", ::GetTickCount());
+    SCOPED_TRACE(testing::Message() << "HALVERN_FUZZ_SEED=" << seed);
+    const struct {
+        const char* vector;
+        bool avc;
+    } sources[] = {{"wtv\\h264i-eac3.h264", true}, {"wtv\\h264-aac.h264", true}, {"es\\video.m2v", false}};
+    std::vector<std::string> bytes;
+    for (const auto& source : sources)
+        bytes.push_back(testing_support::ReadFileBytes(VectorPath(source.vector)));
+    constexpr size_t MaxPiece = 64 * 1024;
+    const uint8_t pairs[] = {0x94, 0x20, 0xC1, 0xC2, 0x80, 0x80};
+    Lcg random{seed};
+    unsigned runs = 0;
+    for (const DWORD started = ::GetTickCount(); ::GetTickCount() - started < milliseconds && !HasFailure(); ++runs) {
+        const size_t which = random.Next(static_cast<uint32_t>(std::size(sources)));
+        std::string data = bytes[which];
+        Mutate(data, random, 0, data.size());
+        if (random.Next(3) == 0) {
+            // Noise with no start code in it, longer than the inserter may hold.
+            const size_t at = random.Next(static_cast<uint32_t>(data.size() + 1));
+            data.insert(at, captions::CCaptionInserter::MaxHeldBytes + MaxPiece, '\xFF');
+        }
+        CCollectingVideo out;
+        captions::CCaptionInserter inserter(out, nullptr);
+        inserter.Reset(true, sources[which].avc);
+        int64_t time = 900000;
+        for (size_t at = 0; at < data.size();) {
+            const size_t piece = std::min<size_t>(data.size() - at, 1 + random.Next(MaxPiece));
+            ASSERT_TRUE(inserter.PushVideo(reinterpret_cast<const uint8_t*>(data.data() + at), piece,
+                                           random.Next(3) ? time : mpeg::NoTimestamp));
+            ASSERT_TRUE(inserter.PushPairs(pairs, 2 * (1 + random.Next(3)), time));
+            at += piece;
+            time += 3600;
+            // The output carries at least the input that went out.
+            ASSERT_LE(at, out.bytes.size() + captions::CCaptionInserter::MaxHeldBytes + MaxPiece) << "held without bound";
+        }
+        ASSERT_TRUE(inserter.EndCaptions());
+        ASSERT_TRUE(inserter.EndVideo());
+        EXPECT_TRUE(ps_check::WithoutCaptionUserData(out.bytes) == data) << sources[which].vector;
     }
     EXPECT_GT(runs, 0u);
 }
