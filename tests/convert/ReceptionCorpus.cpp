@@ -15,7 +15,7 @@ using test_recordings::ReceptionEvent;
 
 const char* const VideoNames[] = {"SD", "SD B-frames", "1080i field pictures", "1080 soft telecine 29.97",
                                   "720p film 59.94", "1080p film 29.97", "SD then 1080i 15 Mb/s",
-                                  "H.264 SD B-frames", "H.264 1080i"};
+                                  "H.264 SD B-frames", "H.264 1080i", "SD 4:3 then 16:9"};
 const char* const AudioNames[] = {"MP2", "AC-3", "AC-3 2.0 then 5.1"};
 static_assert(sizeof(VideoNames) / sizeof(VideoNames[0]) == static_cast<size_t>(Video::Count), "a name for each kind");
 static_assert(sizeof(AudioNames) / sizeof(AudioNames[0]) == static_cast<size_t>(Audio::Count), "a name for each kind");
@@ -62,6 +62,7 @@ std::string VideoPath(Video video, const std::string& directory)
     using testing_support::VectorPath;
     return video == Video::Sd               ? VectorPath("corpus\\sd.m2v")
            : video == Video::SdThenHd       ? VectorPath("corpus\\sd-bframes.m2v") + "|" + VectorPath("corpus\\switch-hd.m2v")
+           : video == Video::SdThenWide     ? VectorPath("corpus\\sd-bframes.m2v") + "|" + VectorPath("corpus\\switch-wide.m2v")
            : video == Video::H264Sd         ? VectorPath("corpus\\sd.h264")
            : video == Video::H264Interlaced ? VectorPath("corpus\\hd-1080i.h264")
                                             : VectorPath("corpus\\sd-bframes.m2v");
@@ -70,7 +71,7 @@ std::string VideoPath(Video video, const std::string& directory)
 std::string AudioPath(Audio audio, Video video)
 {
     using testing_support::VectorPath;
-    const std::string seconds = video == Video::SdThenHd ? "15" : "10";
+    const std::string seconds = video == Video::SdThenHd || video == Video::SdThenWide ? "15" : "10";
     return audio == Audio::Mp2   ? VectorPath("corpus\\audio-" + seconds + ".mp2")
            : audio == Audio::Ac3 ? VectorPath("corpus\\audio-" + seconds + ".ac3")
                                  : VectorPath("corpus\\switch-2.0.ac3") + "|" + VectorPath("corpus\\switch-5.1.ac3");
@@ -127,7 +128,8 @@ bool FitsDvd(const Combination& c)
 
 bool StartsDvd(const Combination& c)
 {
-    return !FitsDvd(c) && (c.video == Video::Sd || c.video == Video::SdBFrames || c.video == Video::SdThenHd);
+    return !FitsDvd(c) && (c.video == Video::Sd || c.video == Video::SdBFrames || c.video == Video::SdThenHd ||
+                           c.video == Video::SdThenWide);
 }
 
 Combination Draw(std::mt19937& random)

@@ -22,6 +22,7 @@ enum class Video {
     SdThenHd,      // the SD with B-frames for 10 s, then 1080i at 15 Mb/s for 5 s, in one stream
     H264Sd,        // H.264 720x576 at 25 with B-frames (x264), into a transport stream (10 s)
     H264Interlaced, // H.264 1080i at 29.97 (x264's interlaced coding), into a transport stream
+    SdThenWide,    // the SD with B-frames for 10 s, then SD at 16:9 for 5 s: a DVD title's shape changes
     Count
 };
 

@@ -294,6 +294,12 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"SD for 10 s, then 1080i at 15 Mb/s", Video::SdThenHd, {Audio::Mp2}},
         {"AC-3 2.0 192k, then 5.1 448k", Video::Sd, {Audio::Ac3Switch}},
         {"SD then 1080i, AC-3 2.0 then 5.1", Video::SdThenHd, {Audio::Ac3Switch}},
+        // A change of shape ends the DVD title there; losses and jumps around it leave that part whole.
+        {"SD 4:3 then 16:9", Video::SdThenWide, {Audio::Mp2}},
+        {"SD 4:3 then 16:9, AC-3 trails 0.4 s, every stream drops out for 1 s across the change", Video::SdThenWide,
+         {Audio::Ac3, Audio::Mp2}, 412 * Ms, {Dropout(EveryStream, 9600 * Ms, 1000 * Ms)}},
+        {"SD 4:3 then 16:9, the clock jumps back 12 s just before the change, video drops out for 0.5 s", Video::SdThenWide,
+         {Audio::Mp2}, 0, {Jump(9800 * Ms, -12 * Second), Dropout(VideoStream, 11 * Second, 500 * Ms)}},
         {"two AC-3 streams, the second drops out for 2.6 s", Video::Pulldown, {Audio::Mp2, Audio::Ac3, Audio::Ac3Switch},
          -416 * Ms, {Dropout(3, 6873 * Ms, 2635 * Ms)}},
         {"B-frames with MP2 and AC-3", Video::SdBFrames, {Audio::Mp2, Audio::Ac3}},

@@ -87,7 +87,8 @@ done
 # The reception corpus (tests/convert/ReceptionCorpusTest.cpp): ten seconds of DVD-compliant SD
 # with and without B-frames and its sound in MP2 and AC-3, fifteen of sound for the longer kinds;
 # and the parts of streams that change format, which the recording writer joins: SD that becomes
-# 1080i at 15 Mb/s (at the SD's 25 frames), AC-3 that goes from 2.0 at 192k to 5.1 at 448k; and
+# 1080i at 15 Mb/s (at the SD's 25 frames), SD that goes from 4:3 to 16:9, AC-3 that goes from 2.0
+# at 192k to 5.1 at 448k; and
 # H.264 as HD channels send it, SD with B-frames and 1080i (x264's interlaced coding).
 mkdir -p "$out/corpus"
 sd10="-f lavfi -i testsrc=size=720x576:rate=25:duration=10"
@@ -103,6 +104,7 @@ for seconds in 10 15; do
 done
 $ff -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=5 -vf $noise -c:v mpeg2video -flags +ilme+ildct -top 1 -g 12 -bf 2 \
     -b:v 15M -maxrate 15M -bufsize 7995392 -f mpeg2video "$out/corpus/switch-hd.m2v"
+$ff -f lavfi -i testsrc=size=720x576:rate=25:duration=5 $mpeg2 -aspect 16:9 -bf 2 -f mpeg2video "$out/corpus/switch-wide.m2v"
 tone="-f lavfi -i sine=frequency=440:sample_rate=48000:duration=5"
 $ff $tone -ac 2 -c:a ac3 -b:a 192k -f ac3 "$out/corpus/switch-2.0.ac3"
 $ff $tone -af aformat=channel_layouts=5.1 -c:a ac3 -b:a 448k -f ac3 "$out/corpus/switch-5.1.ac3"
