@@ -252,12 +252,13 @@ HRESULT CMuxFilter::OnReceive(CMuxInputPin& pin, IMediaSample* sample)
     if (stream == videoStream_ && throughInserter_) {
         // The inserter holds pictures until their pairs come; their timing is judged by where they
         // lay beside the other streams, not by when it lets them go. H.264's run is the inserter's
-        // own count: a push never leaves it before its last unit's end, in the next push, is read.
+        // own count of the pictures it read, told before any of the push goes on.
         if (avcVideo_) {
             const int64_t ran = inserter_.VideoRun();
-            const bool ok = inserter_.PushVideo(bytes.data, bytes.size, bytes.time);
+            if (!inserter_.HoldVideo(bytes.data, bytes.size, bytes.time))
+                return Progress(false);
             Multiplexer().Arrived(stream, inserter_.VideoRun() - ran);
-            return Progress(ok);
+            return Progress(inserter_.PassVideo());
         }
         Multiplexer().Arrived(stream, videoRun_.Count(bytes.data, bytes.size));
         return Progress(inserter_.PushVideo(bytes.data, bytes.size, bytes.time));

@@ -93,7 +93,7 @@ void CCaptionInserter::Reset(bool insert, bool avc)
     pendingCount_ = 0;
 }
 
-bool CCaptionInserter::PushVideo(const uint8_t* data, size_t size, int64_t time)
+bool CCaptionInserter::HoldVideo(const uint8_t* data, size_t size, int64_t time)
 {
     if (failed_)
         return false;
@@ -101,6 +101,13 @@ bool CCaptionInserter::PushVideo(const uint8_t* data, size_t size, int64_t time)
     const mpeg::ByteRange bytes{data, size};
     held_.Append(&bytes, 1);
     Scan();
+    return true;
+}
+
+bool CCaptionInserter::PassVideo()
+{
+    if (failed_)
+        return false;
     Decide(false);
     return Forward();
 }
@@ -191,7 +198,7 @@ bool CCaptionInserter::ScanOne(uint64_t at)
     if (code == UserDataCode) {
         // User data longer than may be held (garbage, or damage) is taken as far as it has come.
         const size_t next = mpeg::FindStartCode(data, available, 4);
-        if (next >= available && !videoEnded_ && held_.Queued() <= MaxHeldBytes)
+        if (next >= available && !videoEnded_ && available <= MaxHeldBytes)
             return false;
         OnUserData(at, next);
         return true;
@@ -330,7 +337,7 @@ void CCaptionInserter::ScanAvc()
         if (next >= filled && !videoEnded_) {
             scan_ = base + at;
             nalSearched_ = base + filled - 2; // a start code's first bytes may end it
-            if (held_.Queued() <= MaxHeldBytes)
+            if (filled - at <= MaxHeldBytes)
                 return;
             next = std::max(filled - 2, at + 4);
         }
@@ -381,6 +388,11 @@ void CCaptionInserter::OnNalUnit(uint64_t at, uint64_t end)
     } else if (anchorPts_ != mpeg::NoTimestamp) {
         // Untimed: its place in display order from a timed one of its sequence, two counts a frame.
         pts = anchorPts_ + (unit.poc - anchorPoc_) * framePeriod_ / 2;
+    } else if (unit.idr) {
+        // Shown after every picture before it; the rest of its sequence is placed from it.
+        pts = latestPts_ != mpeg::NoTimestamp ? latestPts_ + framePeriod_ : 0;
+        anchorPts_ = pts;
+        anchorPoc_ = unit.poc;
     } else {
         pts = lastPts_ != mpeg::NoTimestamp ? lastPts_ + framePeriod_ : 0;
     }
@@ -626,6 +638,10 @@ bool CCaptionInserter::Blocked(uint64_t from, uint64_t to) const
 {
     if (scan_ < to && !videoEnded_)
         return true;
+    // H.264: the sample where a picture's access unit starts keeps its time until the picture's
+    // first slice is read.
+    if (avc_ && !videoEnded_ && avcPictures_.OpenUnitStart() < to && held_.Queued() <= MaxHeldBytes)
+        return true;
     for (const Picture& picture : pictures_) {
         if (!picture.decided && picture.insertAt != Unknown && picture.insertAt >= from && picture.insertAt < to)
             return true;
@@ -691,6 +707,7 @@ bool CCaptionInserter::Forward()
         timedSamples_ = timedSamples_ > 0 ? timedSamples_ - 1 : 0;
         held_.Consume(static_cast<size_t>(end - held_.ReadPosition()));
         const uint64_t forwarded = held_.ReadPosition(); // everything before went out
+        avcPictures_.ForgetBefore(forwarded); // a unit opened there never got its slice
         while (!pictures_.empty() && pictures_.front().decided &&
                (pictures_.front().insertAt == Unknown ? pictures_.front().start : pictures_.front().insertAt) < forwarded)
             pictures_.pop_front();

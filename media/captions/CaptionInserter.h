@@ -72,7 +72,11 @@ public:
     // H.264 rather than MPEG-2.
     void Reset(bool insert, bool avc);
     // False once the output failed.
-    bool PushVideo(const uint8_t* data, size_t size, int64_t time);
+    bool PushVideo(const uint8_t* data, size_t size, int64_t time) { return HoldVideo(data, size, time) && PassVideo(); }
+    // PushVideo in two steps, for one who tells how far the pictures read ran (VideoRun) before
+    // any of these bytes go on: the bytes are held and read, then what may go, goes.
+    bool HoldVideo(const uint8_t* data, size_t size, int64_t time);
+    bool PassVideo();
     // Room for the next `size` bytes of video, which PushVideo then takes without a copy
     // (mpeg::CByteQueue::Lend).
     bool Lend(size_t size, std::shared_ptr<void>& keep, uint8_t*& room) { return !failed_ && !videoEnded_ && held_.Lend(size, keep, room); }
