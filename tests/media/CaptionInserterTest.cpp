@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/captions/CaptionInserter.h"
+#include "tests/media/CollectingVideo.h"
 #include "tests/support/ProgramStreamCheck.h"
 #include "tests/support/TestSupport.h"
 
@@ -41,18 +42,6 @@ std::vector<Unit> AccessUnits(const std::string& video)
     }
     return units;
 }
-
-class CCollectingVideo : public captions::IVideoOut {
-public:
-    bool OnVideo(const mpeg::ByteRange* pieces, size_t count, int64_t) override
-    {
-        for (size_t i = 0; i < count; ++i)
-            bytes.append(reinterpret_cast<const char*>(pieces[i].data), pieces[i].size);
-        return true;
-    }
-    bool DvdLayout(const mpeg::VideoFacts&) override { return false; }
-    std::string bytes;
-};
 
 // The times pictures are told with, in the order they are told.
 class CToldTimes : public captions::IPictureCaptions {

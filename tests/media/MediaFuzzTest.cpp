@@ -18,6 +18,7 @@
 #include "media/OpenRecording.h"
 #include "media/asf/AsfReader.h"
 #include "media/captions/CaptionInserter.h"
+#include "tests/media/CollectingVideo.h"
 #include "media/mpeg/ElementaryStream.h"
 #include "tests/media/RecordingWriter.h"
 #include "tests/media/WtvEdits.h"
@@ -203,19 +204,6 @@ TEST(MediaFuzzTest, DamagedElementaryStreamsNeverCrashOrGrow)
     }
     EXPECT_GT(runs, 0u);
 }
-
-// What the caption inserter lets go, one sample after another.
-class CCollectingVideo : public captions::IVideoOut {
-public:
-    bool OnVideo(const mpeg::ByteRange* pieces, size_t count, int64_t) override
-    {
-        for (size_t i = 0; i < count; ++i)
-            bytes.append(reinterpret_cast<const char*>(pieces[i].data), pieces[i].size);
-        return true;
-    }
-    bool DvdLayout(const mpeg::VideoFacts&) override { return false; }
-    std::string bytes;
-};
 
 // Video on its way to the multiplexer through the caption inserter, damaged, or with a run longer
 // than may be held in which no start code ends a unit: every byte comes out as it went in, beside
