@@ -338,7 +338,10 @@ TimeVerdict CElementaryStream::Judge(int64_t off, int64_t& lost)
 {
     lost = 0;
     const size_t next = NextTimed(0);
-    const bool onOld = next == found_.Count() || std::llabs(OffCadence(next)) <= scanner_->Tolerance();
+    // A last given time alone is taken for bad, but where another stream found a step like it there:
+    // it is their shared loss or jump (the stream ends just past a loss of every stream, say).
+    const bool onOld = next == found_.Count() ? !timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)
+                                              : std::llabs(OffCadence(next)) <= scanner_->Tolerance();
     const int64_t othersRan = OthersRanSinceTrusted();
     const TimeVerdict verdict = JudgeTime({off, onOld, othersRan});
     if (othersRan >= LongestKeptGap / 2 || verdict == TimeVerdict::PartGap)

@@ -477,6 +477,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // sound's step as the rest of it, which every stream closes the same.
         {"captions, two AC-3 streams: every stream drops out for 2 s, the clock jumps back 16.6 s inside it", Video::Sd,
          {Audio::Ac3Switch, Audio::Ac3}, 0, {Dropout(EveryStream, 3537 * Ms, 2 * Second), Jump(3539 * Ms, -16553 * Ms)}, true},
+        // The sound ends one frame past a loss of every stream: that last time alone is its share of
+        // the loss the picture found, not a bad one.
+        {"captions, the sound leads 1.9 s and ends a frame past two losses of every stream", Video::Sd,
+         {Audio::Ac3, Audio::Ac3Switch}, -1913 * Ms, {Dropout(EveryStream, 5064 * Ms, 3 * Second), Dropout(EveryStream, 3539 * Ms, 2 * Second)},
+         true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
