@@ -145,7 +145,8 @@ HRESULT CMuxFilter::StartRun()
     // Captions go into MPEG-2 video's user data, and into H.264's SEI.
     const mpeg::Coding video = videoStream_ >= 0 ? inputs_.front().pin->Coding() : mpeg::Coding::Mpeg2Video;
     avcVideo_ = video == mpeg::Coding::H264Video;
-    throughInserter_ = videoStream_ >= 0 && (video == mpeg::Coding::Mpeg2Video || avcVideo_) && (captionsIn || captionFile_.Wanted());
+    const bool carries = videoStream_ >= 0 && (video == mpeg::Coding::Mpeg2Video || avcVideo_);
+    throughInserter_ = carries && (captionsIn || captionFile_.Wanted());
     inserter_.Reset(captionsIn, avcVideo_);
     videoRun_.Reset();
     decoder_.Reset();

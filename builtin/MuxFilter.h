@@ -104,7 +104,7 @@ private:
     captions::CEia608Decoder decoder_{captionFile_};
     captions::CDisplayOrder displayOrder_{decoder_};
     captions::CCaptionInserter inserter_{*this, &displayOrder_};
-    mpeg::CVideoRunCounter videoRun_; // of the video as it arrives, while the inserter holds it
+    mpeg::CVideoRunCounter videoRun_; // of MPEG-2 video as it arrives, while the inserter holds it
     bool throughInserter_ = false;
     bool avcVideo_ = false;
     int videoStream_ = -1;
