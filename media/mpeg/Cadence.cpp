@@ -35,6 +35,16 @@ void CCadence::SetUnit(int64_t num, int64_t den)
     den_ = den;
 }
 
+int64_t CCadence::PastWholeCounts(int64_t ticks) const
+{
+    int64_t past = ticks * den_ % num_;
+    if (past < 0)
+        past += num_;
+    if (2 * past > num_)
+        past -= num_;
+    return past / den_;
+}
+
 void CCadence::Reset()
 {
     anchor_ = NoTimestamp;

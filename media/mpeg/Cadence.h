@@ -23,6 +23,8 @@ public:
     void Anchor(int64_t time);
     void Advance(int64_t counts) { counts_ += counts; }
     void Shift(int64_t ticks) { anchor_ += ticks; }
+    // How far `ticks` is past the nearest whole number of counts (negative: short of it), in ticks.
+    int64_t PastWholeCounts(int64_t ticks) const;
     // How long one count lasts: num / den ticks of 90 kHz.
     int64_t UnitNum() const { return num_; }
     int64_t UnitDen() const { return den_; }

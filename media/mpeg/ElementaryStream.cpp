@@ -461,7 +461,15 @@ void CElementaryStream::TimeUnits()
                     timeline_.Decline(proposedJump_);
                     break;
                 }
-                const int64_t taken = timeline_.Take(proposedJump_);
+                int64_t taken = timeline_.Take(proposedJump_);
+                if (IsVideoKind(kind_)) {
+                    // Where the others fixed the amount before the video found the jump, what the
+                    // video keeps of its step need not be whole fields: it closes up to half a field
+                    // more or less, so that its pictures stay on them (DVD authoring wants that).
+                    const int64_t past = cadence_.PastWholeCounts(given - taken - due);
+                    if (std::llabs(past) > ContainerRounding)
+                        taken += past;
+                }
                 shift_ += taken;
                 timeline_.Shifted(slot_, unit.ran[slot_], shift_);
                 timeline_.Follow(proposedJump_, slot_, lastRan_, unit.ran);

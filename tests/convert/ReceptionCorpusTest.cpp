@@ -482,6 +482,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"captions, the sound leads 1.9 s and ends a frame past two losses of every stream", Video::Sd,
          {Audio::Ac3, Audio::Ac3Switch}, -1913 * Ms, {Dropout(EveryStream, 5064 * Ms, 3 * Second), Dropout(EveryStream, 3539 * Ms, 2 * Second)},
          true},
+        // The sound closes the loss of every stream before the picture, whose longer loss holds it,
+        // finds it: the picture keeps whole fields of the rest of its step.
+        {"captions, AC-3 trails 1 s, every stream drops out for 2 s, video for 3 s from a second into it", Video::Sd,
+         {Audio::Ac3Switch}, 1010 * Ms, {Dropout(VideoStream, 3887 * Ms, 3 * Second), Dropout(EveryStream, 2732 * Ms, 2 * Second)},
+         true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
