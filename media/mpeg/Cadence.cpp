@@ -288,7 +288,7 @@ CProgramTimeline::StepPlace CProgramTimeline::WhereStep(size_t slot, int64_t due
     const size_t known = JumpsHeld();
     for (size_t i = 0; i < known; ++i) {
         const Jump& j = jumps_[i];
-        if (!OthersFound(j, slot, due, step, ran))
+        if (!OthersFound(j, slot, due, step, ran, SameJump))
             continue;
         // Each stream that found it where its own unit past it lies.
         const uint32_t others = j.found & ~(1u << slot);
@@ -324,18 +324,23 @@ bool CProgramTimeline::OthersShown(size_t slot, int64_t due, const Marks& ran) c
 
 bool CProgramTimeline::FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran) const
 {
+    return FoundNear(slot, due, step, ran, SameJump);
+}
+
+bool CProgramTimeline::FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran, int64_t within) const
+{
     const size_t known = JumpsHeld();
     for (size_t i = 0; i < known; ++i)
-        if (OthersFound(jumps_[i], slot, due, step, ran))
+        if (OthersFound(jumps_[i], slot, due, step, ran, within))
             return true;
     return false;
 }
 
-bool CProgramTimeline::OthersFound(const Jump& j, size_t slot, int64_t due, int64_t step, const Marks& ran) const
+bool CProgramTimeline::OthersFound(const Jump& j, size_t slot, int64_t due, int64_t step, const Marks& ran, int64_t within) const
 {
     const int64_t amount = j.Amount();
     return (j.found & ~(1u << slot)) != 0 && !j.alone && !j.declined && (amount < 0) == (step < 0) &&
-           std::llabs(amount - step) < SameJump && Near(j.due, j.ran, due, ran, j.found | (1u << slot));
+           std::llabs(amount - step) < within && Near(j.due, j.ran, due, ran, j.found | (1u << slot));
 }
 
 bool CProgramTimeline::Settled(size_t jump, size_t slot) const

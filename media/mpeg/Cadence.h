@@ -120,8 +120,9 @@ public:
     // it once every other stream has found it after, or gone well past it; else not known yet.
     enum class StepPlace { Unknown, Before, After };
     StepPlace WhereStep(size_t slot, int64_t due, int64_t step, const Marks& ran) const;
-    // Another stream found a step of about `step` near that unit.
+    // Another stream found a step of about `step` near that unit; of `step` to within `within`.
     bool FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran) const;
+    bool FoundNear(size_t slot, int64_t due, int64_t step, const Marks& ran, int64_t within) const;
     // Every other stream has found a step of its own near that unit, gone well past it, or ended:
     // a step that none of them found like it there is none of theirs.
     bool OthersShown(size_t slot, int64_t due, const Marks& ran) const;
@@ -222,7 +223,7 @@ private:
     bool Near(int64_t dueA, const Marks& ranA, int64_t dueB, const Marks& ranB, uint32_t streams) const;
     bool AtSamePlace(const Jump& a, const Jump& b) const;
     // Another stream than `slot` found the jump, a step of about `step` near the unit at `due`, `ran`.
-    bool OthersFound(const Jump& j, size_t slot, int64_t due, int64_t step, const Marks& ran) const;
+    bool OthersFound(const Jump& j, size_t slot, int64_t due, int64_t step, const Marks& ran, int64_t within) const;
     // The stream's times have gone well past `due` (output time line): units lie in the file up to
     // a second or so from those of the same time, so it has nothing more to find there.
     bool GonePast(size_t stream, int64_t due) const;

@@ -273,6 +273,15 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
         const int64_t step = OffCadence(k);
         if (std::llabs(step - off) <= scanner_->Tolerance())
             continue;
+        if (!audio) {
+            // The clock jumped inside video's run, as the others found there: the run goes on past
+            // the jump, and may end on it.
+            const int64_t due = cadence_.Due(StepsTo(k));
+            if (timeline_.FoundNear(slot_, due, step - off, found_[k].ran, scanner_->Tolerance()))
+                continue;
+            if (timeline_.FoundNear(slot_, due, step, found_[k].ran, scanner_->Tolerance()))
+                return FalseRun::OwnJump;
+        }
         const bool back = std::llabs(step) <= scanner_->Tolerance();
         if (back && !audio)
             return FalseRun::OwnJump;

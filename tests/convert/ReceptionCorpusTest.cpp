@@ -487,6 +487,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"captions, AC-3 trails 1 s, every stream drops out for 2 s, video for 3 s from a second into it", Video::Sd,
          {Audio::Ac3Switch}, 1010 * Ms, {Dropout(VideoStream, 3887 * Ms, 3 * Second), Dropout(EveryStream, 2732 * Ms, 2 * Second)},
          true},
+        // The clock jumps inside the picture's run of false times: the run goes on past the jump,
+        // and ends on the clock after it.
+        {"captions, 3 pictures 0.41 s late, every stream's clock jumps forward 11.5 s before the third", Video::Sd,
+         {Audio::Mp2, Audio::Ac3, Audio::Ac3Switch}, 175 * Ms,
+         {FalseTime(VideoStream, 5997 * Ms, 409 * Ms, 3), Jump(6072 * Ms, 11484 * Ms)}, true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
