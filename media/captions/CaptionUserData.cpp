@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/mpeg/AvcSyntax.h"
+#include "media/mpeg/RbspReader.h"
+
 namespace captions {
 namespace {
 
@@ -35,18 +38,6 @@ size_t ReadA53Pairs(const uint8_t* data, size_t size, BytePair* pairs, size_t ca
             pairs[found++] = {triplet[1], triplet[2]};
     }
     return found;
-}
-
-// An SEI message's type or size: 255 for each FF byte, then the last byte.
-bool ReadSeiNumber(const uint8_t* rbsp, size_t size, size_t& at, size_t& value)
-{
-    value = 0;
-    while (at < size && rbsp[at] == 0xFF)
-        value += rbsp[at++];
-    if (at >= size)
-        return false;
-    value += rbsp[at++];
-    return true;
 }
 
 } // namespace
@@ -171,34 +162,24 @@ size_t ReadCaptionPairs(const uint8_t* data, size_t size, BytePair* pairs, size_
 bool ReadSeiCaptionPairs(const uint8_t* nal, size_t size, BytePair* pairs, size_t capacity, size_t& found)
 {
     found = 0;
-    if (size < 2 || (nal[0] & 0x1F) != (SeiNalHeader & 0x1F))
+    if (size < 2 || mpeg::NalType(nal[0]) != mpeg::nal::Sei)
         return false;
-    // The unit's payload without its emulation prevention bytes. Captions come in small units; a
-    // longer one (an encoder's own notes) is read only as far as this holds.
-    uint8_t rbsp[4096];
-    size_t length = 0;
-    int zeros = 0;
-    for (size_t i = 1; i < size && length < sizeof(rbsp); ++i) {
-        if (zeros >= 2 && nal[i] == 0x03) {
-            zeros = 0;
-            continue;
-        }
-        rbsp[length++] = nal[i];
-        zeros = nal[i] == 0 ? zeros + 1 : 0;
-    }
     bool carries = false;
-    size_t at = 0, type = 0, payload = 0;
-    // Messages until only the trailing bits are left.
-    while (at + 2 <= length && ReadSeiNumber(rbsp, length, at, type) && ReadSeiNumber(rbsp, length, at, payload) &&
-           payload <= length - at) {
-        const uint8_t* message = rbsp + at;
-        if (type == SeiRegisteredUserData && Starts(message, payload, A53Registration, sizeof(A53Registration)) &&
-            IsA53Captions(message + sizeof(A53Registration), payload - sizeof(A53Registration))) {
+    mpeg::CSeiMessages messages(nal, size);
+    uint32_t type = 0, length = 0;
+    // Captions come in small messages; a longer one (an encoder's own notes) is passed over.
+    uint8_t message[sizeof(A53Registration) + MaxUserDataSize];
+    while (messages.Next(type, length)) {
+        if (type != SeiRegisteredUserData || length > sizeof(message))
+            continue;
+        if (!messages.Payload().ReadBytes(message, length))
+            break;
+        if (Starts(message, length, A53Registration, sizeof(A53Registration)) &&
+            IsA53Captions(message + sizeof(A53Registration), length - sizeof(A53Registration))) {
             carries = true;
-            found += ReadA53Pairs(message + sizeof(A53Registration), payload - sizeof(A53Registration), pairs + found,
+            found += ReadA53Pairs(message + sizeof(A53Registration), length - sizeof(A53Registration), pairs + found,
                                   capacity - found);
         }
-        at += payload;
     }
     return carries;
 }

@@ -2,84 +2,12 @@
 
 #include <algorithm>
 
+#include "media/mpeg/RbspReader.h"
+
 namespace mpeg {
 namespace {
 
-// Reads the RBSP of a NAL unit from its escaped bytes: a 03 after two zero bytes is skipped.
-class RbspReader {
-public:
-    RbspReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-    bool Failed() const { return failed_; }
-    void Fail() { failed_ = true; }
-    bool MoreData() const { return !failed_ && at_ < size_; }
-
-    uint32_t Bits(int count)
-    {
-        uint32_t value = 0;
-        for (int i = 0; i < count; ++i)
-            value = (value << 1) | Bit();
-        return value;
-    }
-    uint32_t Bit()
-    {
-        if (bit_ == 0 && !NextByte())
-            return 0;
-        --bit_;
-        return (current_ >> bit_) & 1;
-    }
-    // Exp-Golomb; more than 31 leading zeros is not a value H.264 allows.
-    uint32_t Ue()
-    {
-        int zeros = 0;
-        while (!failed_ && Bit() == 0) {
-            if (++zeros > 31) {
-                failed_ = true;
-                return 0;
-            }
-        }
-        return zeros == 0 ? 0 : static_cast<uint32_t>((uint64_t(1) << zeros) - 1 + Bits(zeros));
-    }
-    int32_t Se()
-    {
-        const uint32_t code = Ue();
-        return code & 1 ? static_cast<int32_t>((code + 1) / 2) : -static_cast<int32_t>(code / 2);
-    }
-    // Whole bytes of the RBSP; false past the end.
-    bool SkipBytes(uint32_t count)
-    {
-        for (uint32_t i = 0; i < count && !failed_; ++i)
-            Bits(8);
-        return !failed_;
-    }
-
-private:
-    bool NextByte()
-    {
-        if (at_ < size_ && zeros_ >= 2 && data_[at_] == 3) {
-            zeros_ = 0;
-            ++at_;
-        }
-        if (at_ >= size_) {
-            failed_ = true;
-            return false;
-        }
-        current_ = data_[at_++];
-        zeros_ = current_ == 0 ? zeros_ + 1 : 0;
-        bit_ = 8;
-        return true;
-    }
-
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_ = 0;
-    int zeros_ = 0;
-    uint8_t current_ = 0;
-    int bit_ = 0;
-    bool failed_ = false;
-};
-
-void SkipScalingList(RbspReader& r, int size)
+void SkipScalingList(CRbspReader& r, int size)
 {
     int last = 8, next = 8;
     for (int j = 0; j < size && !r.Failed(); ++j) {
@@ -90,7 +18,7 @@ void SkipScalingList(RbspReader& r, int size)
 }
 
 // Gives the first CPB's rate and size.
-void ParseHrd(RbspReader& r, AvcSps& sps, bool keep)
+void ParseHrd(CRbspReader& r, AvcSps& sps, bool keep)
 {
     const uint32_t count = r.Ue() + 1;
     if (count > 32) {
@@ -115,7 +43,7 @@ void ParseHrd(RbspReader& r, AvcSps& sps, bool keep)
     sps.hrdDelays = true;
 }
 
-void ParseVui(RbspReader& r, AvcSps& sps)
+void ParseVui(CRbspReader& r, AvcSps& sps)
 {
     if (r.Bit()) { // aspect_ratio_info_present_flag
         static const uint8_t sar[17][2] = {{0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33},
@@ -187,7 +115,7 @@ int ParseAvcSps(const uint8_t* nal, size_t size, AvcSps& sps)
 {
     if (size < 4 || NalType(nal[0]) != nal::Sps)
         return -1;
-    RbspReader r(nal + 1, size - 1);
+    CRbspReader r(nal + 1, size - 1);
     AvcSps parsed;
     parsed.profileIdc = static_cast<int>(r.Bits(8));
     r.Bits(8);
@@ -268,7 +196,7 @@ int ParseAvcPps(const uint8_t* nal, size_t size, AvcPps& pps)
 {
     if (size < 2 || NalType(nal[0]) != nal::Pps)
         return -1;
-    RbspReader r(nal + 1, size - 1);
+    CRbspReader r(nal + 1, size - 1);
     const uint32_t id = r.Ue();
     const uint32_t spsId = r.Ue();
     r.Bit(); // entropy_coding_mode_flag
@@ -289,7 +217,7 @@ bool ParseAvcSliceHeader(const uint8_t* nal, size_t size, const AvcSps* spsTable
     const int type = NalType(nal[0]);
     if (type != nal::Slice && type != nal::IdrSlice)
         return false;
-    RbspReader r(nal + 1, size - 1);
+    CRbspReader r(nal + 1, size - 1);
     AvcSliceHeader parsed;
     parsed.nalRefIdc = (nal[0] >> 5) & 3;
     parsed.idr = type == nal::IdrSlice;
@@ -333,31 +261,18 @@ int AvcPicStruct(const uint8_t* nal, size_t size, const AvcSps& sps)
 {
     if (size < 2 || NalType(nal[0]) != nal::Sei || !sps.valid || !sps.picStructPresent)
         return -1;
-    RbspReader r(nal + 1, size - 1);
-    // Messages until the RBSP trailing bits; each size is checked against the unit as it is read.
-    while (r.MoreData()) {
-        uint32_t type = 0, length = 0, byte = 0;
-        while ((byte = r.Bits(8)) == 0xFF && !r.Failed())
-            type += 255;
-        type += byte;
-        while ((byte = r.Bits(8)) == 0xFF && !r.Failed())
-            length += 255;
-        length += byte;
-        if (r.Failed() || length > size)
-            return -1;
-        if (type == 1) { // pic_timing
-            if (sps.hrdDelays) {
-                r.Bits(sps.cpbRemovalDelayLength);
-                r.Bits(sps.dpbOutputDelayLength);
-            }
-            const int picStruct = static_cast<int>(r.Bits(4));
-            return r.Failed() || picStruct > 8 ? -1 : picStruct;
+    CSeiMessages messages(nal, size);
+    uint32_t type = 0, length = 0;
+    while (messages.Next(type, length)) {
+        if (type != 1) // pic_timing
+            continue;
+        CRbspReader& r = messages.Payload();
+        if (sps.hrdDelays) {
+            r.Bits(sps.cpbRemovalDelayLength);
+            r.Bits(sps.dpbOutputDelayLength);
         }
-        if (!r.SkipBytes(length))
-            return -1;
-        // The trailing bits end the unit: one set bit, then zeros.
-        if (!r.MoreData())
-            break;
+        const int picStruct = static_cast<int>(r.Bits(4));
+        return r.Failed() || picStruct > 8 ? -1 : picStruct;
     }
     return -1;
 }

@@ -132,3 +132,41 @@ TEST(CaptionInserterTest, EachH264PictureTakesThePairOfItsTimeHoweverTheSamplesC
         EXPECT_TRUE(outputs[0] == outputs[1]);
     }
 }
+
+// An encoder's own SEI message may come first and be long, and any payload may hold bytes that
+// take emulation prevention: the caption message after it is read all the same.
+TEST(CaptionInserterTest, SeiCaptionsAreReadPastALongMessageAndEscapedBytes)
+{
+    std::string rbsp;
+    rbsp += '\x05'; // user_data_unregistered: 16 bytes of UUID, then the encoder's text
+    const size_t notes = 6000;
+    rbsp.append(notes / 255, '\xFF');
+    rbsp += static_cast<char>(notes % 255);
+    for (size_t i = 0; i < notes; ++i)
+        rbsp += static_cast<char>(i % 3 == 2 ? 1 : 0); // 00 00 01 throughout
+    const std::string captions("\xB5\x00\x31GA94\x03\x42\xFF\xFC\x00\x00\xFC\x94\x2C\xFF", 17); // two pairs, one of zeros
+    rbsp += '\x04';
+    rbsp += static_cast<char>(captions.size());
+    rbsp += captions;
+    rbsp += '\x80';
+    std::string nal("\x06", 1);
+    int zeros = 0;
+    for (const char byte : rbsp) {
+        if (zeros >= 2 && static_cast<uint8_t>(byte) <= 3) {
+            nal += '\x03';
+            zeros = 0;
+        }
+        nal += byte;
+        zeros = byte == 0 ? zeros + 1 : 0;
+    }
+    captions::BytePair pairs[4] = {};
+    size_t found = 0;
+    ASSERT_TRUE(captions::ReadSeiCaptionPairs(reinterpret_cast<const uint8_t*>(nal.data()), nal.size(), pairs, 4, found));
+    ASSERT_EQ(2u, found);
+    EXPECT_EQ(0x00, pairs[0].first);
+    EXPECT_EQ(0x00, pairs[0].second);
+    EXPECT_EQ(0x94, pairs[1].first);
+    EXPECT_EQ(0x2C, pairs[1].second);
+    // Cut inside the caption message, the unit carries none that can be read.
+    EXPECT_FALSE(captions::ReadSeiCaptionPairs(reinterpret_cast<const uint8_t*>(nal.data()), nal.size() - 6, pairs, 4, found));
+}
