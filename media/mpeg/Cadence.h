@@ -131,6 +131,8 @@ public:
     // Another stream than `slot` found the jump as well, and one measured it exactly: where each
     // only reckoned it from what the others ran, their losses overlap, with no jump between.
     bool SharedExactly(size_t jump, size_t slot) const;
+    // The second of a pair of steps that another stream made as a single step.
+    bool EndsPair(size_t jump) const { return jumps_[jump].single != NoJump; }
     // The end of a run of the stream's own false times (or such a run): no other stream shares it.
     bool Alone(size_t jump) const { return jumps_[jump].alone; }
     // The whole step the video's times made at the jump, its own loss in it, and how long its

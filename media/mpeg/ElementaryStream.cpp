@@ -489,9 +489,11 @@ void CElementaryStream::TimeUnits()
                 given -= taken;
                 // Short of a jump back by more than the others ran meanwhile: the rest is no loss of
                 // this stream's but a false time, put on the cadence; units after it that keep the
-                // rest are judged on their own.
+                // rest are judged on their own. Not where the jump ends a pair of steps that another
+                // stream made as one: that stream measured the whole, and the rest is a gap within it.
                 const int64_t rest = given - due;
-                if (taken < 0 && rest > scanner_->Tolerance() && 2 * std::max<int64_t>(0, OthersRanSinceTrusted()) < rest) {
+                if (taken < 0 && rest > scanner_->Tolerance() && 2 * std::max<int64_t>(0, OthersRanSinceTrusted()) < rest &&
+                    !timeline_.EndsPair(proposedJump_)) {
                     // Unless the next time keeps it: then it is a step of its own, the rest of a loss
                     // of every stream the clock jumped back inside, judged as any other.
                     if (!rejudged_ && runOff_ == NoTimestamp && falseTimes_ == 0 && KeepsStep(rest)) {

@@ -524,6 +524,12 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // keeps past the jump back, which its next times keep too, is the loss the picture closes.
         {"H.264 SD, the clock jumps back 12.3 s inside a loss of every stream", Video::H264Sd, {Audio::Ac3Switch, Audio::Ac3}, 0,
          {Jump(3509 * Ms, -12312 * Ms), Dropout(EveryStream, 3494 * Ms, 547 * Ms)}},
+        // The picture makes a loss of every stream and the clock's jump back 0.6 s later one step, the
+        // sound two: what the sound keeps past its second, the picture having measured the loss a
+        // little shorter, stays a gap within that step, not a step of its own.
+        {"H.264 SD with captions, three AC-3 trail 0.85 s, every stream drops out for 1.55 s, the clock jumps back 20.8 s 0.27 s after",
+         Video::H264Sd, {Audio::Ac3Switch, Audio::Ac3Switch, Audio::Ac3Switch}, 846 * Ms,
+         {Dropout(EveryStream, 4321 * Ms, 1549 * Ms), Jump(6144 * Ms, -20812 * Ms)}, true},
         // A jump the sound found while the picture ran false times of its own is still ahead of the
         // picture, though the picture closed its return from them later: the picture joins it.
         {"H.264 SD, 2 pictures 2.9 s early, every stream drops out for 0.26 s half a second later", Video::H264Sd,
