@@ -364,6 +364,9 @@ bool CProgramTimeline::GonePast(size_t stream, int64_t due) const
 
 bool CProgramTimeline::Hides(const Jump& step, const Jump& jump) const
 {
+    // A stream that found both saw them apart: the clock's jump, then a loss of every stream.
+    if ((step.found & jump.found) != 0)
+        return false;
     const int64_t loss = step.Measured() - jump.Measured();
     return loss >= SameJump && loss <= LongestLossAfterJump && AtSamePlace(step, jump);
 }

@@ -492,6 +492,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"captions, 3 pictures 0.41 s late, every stream's clock jumps forward 11.5 s before the third", Video::Sd,
          {Audio::Mp2, Audio::Ac3, Audio::Ac3Switch}, 175 * Ms,
          {FalseTime(VideoStream, 5997 * Ms, 409 * Ms, 3), Jump(6072 * Ms, 11484 * Ms)}, true},
+        // The sound finds the clock's jump and a loss of every stream half a second later as two
+        // steps, and so does the picture: its first step is not the jump and the loss together, and
+        // the sound waits for the picture's second.
+        {"captions, MP2 trails 1 s, the clock jumps forward 12 s, every stream drops out for 3 s half a second later",
+         Video::Film720p, {Audio::Mp2}, 992 * Ms, {Dropout(EveryStream, 2638 * Ms, 3 * Second), Jump(2106 * Ms, 12040 * Ms)}, true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
