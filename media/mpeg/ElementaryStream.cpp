@@ -261,10 +261,9 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
     const bool audio = !IsVideoKind(kind_);
     const int64_t others = OthersRanSinceTrusted();
     if (!OffGrid(off)) {
-        const bool notRun = audio ? (off > 0 && others >= 0 && 2 * others >= off) ||
-                                        timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)
-                                  : off > 0;
-        if (notRun)
+        if (!audio && off > 0)
+            return FindRunPastLoss(off, others, returnAt);
+        if (audio && ((off > 0 && others >= 0 && 2 * others >= off) || timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)))
             return FalseRun::None;
     }
     for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
@@ -300,6 +299,27 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
             if (MayWait())
                 return FalseRun::Wait;
         }
+        returnAt = k;
+        return FalseRun::Found;
+    }
+    return MayWait() ? FalseRun::Wait : FalseRun::None;
+}
+
+// Video's step forward on its grid is its loss, where the others ran through about as much. Where
+// they ran through noticeably less, and a later time steps back to about what they ran, the times
+// between were false (a run that began where the loss ended), and the loss is what that time says.
+CElementaryStream::FalseRun CElementaryStream::FindRunPastLoss(int64_t off, int64_t others, size_t& returnAt) const
+{
+    if (others < 0 || off - others < SmallestHiddenJump)
+        return FalseRun::None;
+    for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
+        if (!scanner_->LeadKnown(found_, k))
+            break;
+        const int64_t step = OffCadence(k);
+        if (std::llabs(step - off) <= scanner_->Tolerance())
+            continue;
+        if (step <= scanner_->Tolerance() || step >= off || std::llabs(step - others) >= off - others)
+            return FalseRun::None;
         returnAt = k;
         return FalseRun::Found;
     }

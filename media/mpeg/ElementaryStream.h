@@ -150,6 +150,7 @@ private:
     // as a jump and opened again.
     enum class FalseRun { None, Wait, Found, OwnJump };
     FalseRun FindFalseRun(int64_t off, size_t& returnAt) const;
+    FalseRun FindRunPastLoss(int64_t off, int64_t others, size_t& returnAt) const;
 
     const StreamKind kind_;
     CProgramTimeline& timeline_;

@@ -497,6 +497,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         // the sound waits for the picture's second.
         {"captions, MP2 trails 1 s, the clock jumps forward 12 s, every stream drops out for 3 s half a second later",
          Video::Film720p, {Audio::Mp2}, 992 * Ms, {Dropout(EveryStream, 2638 * Ms, 3 * Second), Jump(2106 * Ms, 12040 * Ms)}, true},
+        // The picture's first times past a loss of its own are false, and their step lands on its
+        // field grid: the later time that comes back to what the sound ran through ends the run.
+        {"three AC-3 lead 1 s, video drops out for 1.96 s, its next 4 times 0.38 s late", Video::Pulldown,
+         {Audio::Ac3Switch, Audio::Ac3Switch, Audio::Ac3Switch}, -974 * Ms,
+         {Dropout(VideoStream, 5040 * Ms, 1956 * Ms), FalseTime(VideoStream, 6975 * Ms, 383 * Ms, 4)}},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
