@@ -266,12 +266,8 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
         if (audio && ((off > 0 && others >= 0 && 2 * others >= off) || timeline_.FoundNear(slot_, cadence_.Due(), off, found_[0].ran)))
             return FalseRun::None;
     }
-    for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
-        if (!scanner_->LeadKnown(found_, k))
-            break;
-        const int64_t step = OffCadence(k);
-        if (std::llabs(step - off) <= scanner_->Tolerance())
-            continue;
+    int64_t step = 0;
+    for (size_t k = NextOtherStep(0, off, step); k < found_.Count(); k = NextOtherStep(k, off, step)) {
         if (!audio) {
             // The clock jumped inside video's run, as the others found there: the run goes on past
             // the jump, and may end on it.
@@ -312,18 +308,26 @@ CElementaryStream::FalseRun CElementaryStream::FindRunPastLoss(int64_t off, int6
 {
     if (others < 0 || off - others < SmallestHiddenJump)
         return FalseRun::None;
-    for (size_t k = NextTimed(0); k < found_.Count(); k = NextTimed(k)) {
+    int64_t step = 0;
+    const size_t k = NextOtherStep(0, off, step);
+    if (k == found_.Count())
+        return MayWait() ? FalseRun::Wait : FalseRun::None;
+    if (step <= scanner_->Tolerance() || step >= off || std::llabs(step - others) >= off - others)
+        return FalseRun::None;
+    returnAt = k;
+    return FalseRun::Found;
+}
+
+size_t CElementaryStream::NextOtherStep(size_t from, int64_t off, int64_t& step) const
+{
+    for (size_t k = NextTimed(from); k < found_.Count(); k = NextTimed(k)) {
         if (!scanner_->LeadKnown(found_, k))
             break;
-        const int64_t step = OffCadence(k);
-        if (std::llabs(step - off) <= scanner_->Tolerance())
-            continue;
-        if (step <= scanner_->Tolerance() || step >= off || std::llabs(step - others) >= off - others)
-            return FalseRun::None;
-        returnAt = k;
-        return FalseRun::Found;
+        step = OffCadence(k);
+        if (std::llabs(step - off) > scanner_->Tolerance())
+            return k;
     }
-    return MayWait() ? FalseRun::Wait : FalseRun::None;
+    return found_.Count();
 }
 
 // The next given time is off the cadence by `step` as well.

@@ -151,6 +151,9 @@ private:
     enum class FalseRun { None, Wait, Found, OwnJump };
     FalseRun FindFalseRun(int64_t off, size_t& returnAt) const;
     FalseRun FindRunPastLoss(int64_t off, int64_t others, size_t& returnAt) const;
+    // The first timed unit after `from`, its lead known, whose given time is off the cadence by
+    // other than `off` (`step` receives by how much); found_.Count() where none is known yet.
+    size_t NextOtherStep(size_t from, int64_t off, int64_t& step) const;
 
     const StreamKind kind_;
     CProgramTimeline& timeline_;
