@@ -302,11 +302,12 @@ CElementaryStream::FalseRun CElementaryStream::FindFalseRun(int64_t off, size_t&
 }
 
 // Video's step forward on its grid is its loss, where the others ran through about as much. Where
-// they ran through noticeably less, and a later time steps back to about what they ran, the times
-// between were false (a run that began where the loss ended), and the loss is what that time says.
+// they ran through most of it but noticeably less, and a later time steps back to about what they
+// ran, the times between were false (a run that began where the loss ended), and the loss is what
+// that time says. Where they ran through less than half, the loss is most likely every stream's.
 CElementaryStream::FalseRun CElementaryStream::FindRunPastLoss(int64_t off, int64_t others, size_t& returnAt) const
 {
-    if (others < 0 || off - others < SmallestHiddenJump)
+    if (others < 0 || 2 * others < off || off - others < SmallestHiddenJump)
         return FalseRun::None;
     int64_t step = 0;
     const size_t k = NextOtherStep(0, off, step);

@@ -502,6 +502,11 @@ TEST_F(ReceptionCorpusTest, EveryOutputOfTheFixedTableHolds)
         {"three AC-3 lead 1 s, video drops out for 1.96 s, its next 4 times 0.38 s late", Video::Pulldown,
          {Audio::Ac3Switch, Audio::Ac3Switch, Audio::Ac3Switch}, -974 * Ms,
          {Dropout(VideoStream, 5040 * Ms, 1956 * Ms), FalseTime(VideoStream, 6975 * Ms, 383 * Ms, 4)}},
+        // A loss of every stream that the picture finds before the sound has run through any of it
+        // is closed as such, without waiting for a return of false times.
+        {"captions, MP2 trails 1.2 s, 6 pictures 3.5 s late, every stream drops out for 2.4 s two seconds later",
+         Video::Film720p, {Audio::Mp2}, 1178 * Ms, {FalseTime(VideoStream, 4022 * Ms, 3504 * Ms, 6), Dropout(EveryStream, 6315 * Ms, 2381 * Ms)},
+         true},
         // H.264 goes into a transport stream, timed by the same rules.
         {"H.264 SD, MP2 and AC-3: nothing happened", Video::H264Sd, {Audio::Mp2, Audio::Ac3}},
         {"H.264 SD, MP2 and AC-3: every stream drops out for 1.2 s, the clock jumps back 10 s", Video::H264Sd,
