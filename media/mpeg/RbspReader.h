@@ -48,12 +48,6 @@ public:
         return code & 1 ? static_cast<int32_t>((code + 1) / 2) : -static_cast<int32_t>(code / 2);
     }
     // Whole bytes of the RBSP; false past the end.
-    bool SkipBytes(uint32_t count)
-    {
-        for (uint32_t i = 0; i < count && !failed_; ++i)
-            Bits(8);
-        return !failed_;
-    }
     bool ReadBytes(uint8_t* out, size_t count)
     {
         for (size_t i = 0; i < count && !failed_; ++i)
